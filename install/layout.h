@@ -1,0 +1,44 @@
+// The installation folder %LOCALAPPDATA%\Tarnwick, its sub-folders, and the
+// file helpers every part of the installation engine uses.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "support/system.h"
+
+namespace tarncore {
+
+/// The setup's own version (banner, install record "runtime" and "cli").
+inline constexpr char kSetupVersion[] = "1.0.0";
+/// The Lua library's version (install record "module" and "version", versions\1.2.4).
+inline constexpr char kModuleVersion[] = "1.2.4";
+inline constexpr char kRuntimeFileName[] = "tarn.exe";
+inline constexpr char kAliasFileName[] = "tarnwick.exe";
+
+/// %LOCALAPPDATA%\Tarnwick, read afresh each call; empty when LOCALAPPDATA is
+/// missing, empty, or 260 characters or longer.
+Path install_root();
+Path bin_dir();
+Path modules_dir();
+Path config_dir();
+Path install_record_path();
+Path cache_dir();
+Path logs_dir();
+Path versions_dir();
+Path tools_dir();
+
+/// Creates the folder and its missing parents; true when nothing failed.
+bool ensure_dir(const Path& path);
+/// True for an existing object; false for a missing one or any error asking.
+bool path_exists(const Path& path);
+/// Reads the whole file in binary mode; false when it cannot be opened.
+bool read_file(const Path& path, std::string& text);
+/// Writes the whole file in binary mode (created or truncated); no parents made.
+bool write_file(const Path& path, std::string_view bytes);
+/// Creates the target's parent (result ignored), then copies with overwrite.
+bool copy_with_parents(const Path& source, const Path& target);
+/// The running program's path; empty when the system's answer is 260 or longer.
+Path executable_path();
+
+}  // namespace tarncore

@@ -1,0 +1,2 @@
+-- Alias: require("discord.lua") loads the discord package.
+return require("discord")

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need, when missing.
+# Fast when everything is present.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev python3
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+  googletest libssl-dev openssl
+  libarchive-tools lua5.4 curl util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,20 @@
+#include "support/error.h"
+
+namespace tarncore {
+
+std::string format_error_report(const Error& error) {
+    if (error.ok()) return {};
+    std::string out = "Runtime Error\n\n";
+    if (!error.module.empty()) out += "Module: " + error.module + "\n";
+    if (!error.function.empty()) out += "Function: " + error.function + "\n";
+    out += "\nError:\n";
+    out += error.message.empty() ? std::string("Unknown error") : error.message;
+    out += "\n";
+    if (!error.traceback.empty()) {
+        out += "\nStack traceback:\n" + error.traceback;
+        if (error.traceback.back() != '\n') out += "\n";
+    }
+    return out;
+}
+
+}  // namespace tarncore

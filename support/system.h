@@ -1,0 +1,33 @@
+// Process-level platform calls: environment, own executable, path text.
+// Implemented by system_win32.cpp and system_posix.cpp.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarncore {
+
+using Path = std::filesystem::path;
+/// The platform's own path string: UTF-16 on Windows, bytes on POSIX.
+using NativeString = Path::string_type;
+
+/// Value of an environment variable of this process; nullopt when unset.
+std::optional<NativeString> get_env(std::string_view name);
+/// Sets an environment variable of this process (inherited by children).
+bool set_env(std::string_view name, const NativeString& value);
+/// Removes a variable; used by tests to simulate an unavailable one.
+bool unset_env(std::string_view name);
+
+/// Full path of the running program as the system reports it, unlimited.
+Path module_file_name();
+
+/// Narrow text of a path for messages, in the code page of the file functions.
+std::string path_text(const Path& path);
+
+/// Converts the narrow text of the program (UTF-8 on POSIX, the file code page
+/// on Windows) into the platform's path string.
+NativeString native_from_text(std::string_view text);
+
+}  // namespace tarncore

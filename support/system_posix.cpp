@@ -1,0 +1,33 @@
+#include "support/system.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace tarncore {
+
+std::optional<NativeString> get_env(std::string_view name) {
+    const char* value = ::getenv(std::string(name).c_str());
+    if (value == nullptr) return std::nullopt;
+    return NativeString(value);
+}
+
+bool set_env(std::string_view name, const NativeString& value) {
+    return ::setenv(std::string(name).c_str(), value.c_str(), 1) == 0;
+}
+
+bool unset_env(std::string_view name) { return ::unsetenv(std::string(name).c_str()) == 0; }
+
+Path module_file_name() {
+    std::vector<char> buffer(4096);
+    ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= buffer.size()) return {};
+    return Path(std::string(buffer.data(), static_cast<std::size_t>(got)));
+}
+
+std::string path_text(const Path& path) { return path.native(); }
+
+NativeString native_from_text(std::string_view text) { return NativeString(text); }
+
+}  // namespace tarncore

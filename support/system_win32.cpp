@@ -1,0 +1,68 @@
+#include "support/system.h"
+#include "support/win32.h"
+
+#include <vector>
+
+namespace tarncore {
+namespace {
+
+std::wstring widen_ascii(std::string_view name) { return {name.begin(), name.end()}; }
+
+UINT file_code_page() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
+}  // namespace
+
+std::optional<NativeString> get_env(std::string_view name) {
+    std::wstring key = widen_ascii(name);
+    SetLastError(ERROR_SUCCESS);
+    DWORD size = GetEnvironmentVariableW(key.c_str(), nullptr, 0);
+    if (size == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return NativeString();
+    }
+    std::vector<wchar_t> buffer(size);
+    DWORD got = GetEnvironmentVariableW(key.c_str(), buffer.data(), size);
+    if (got >= size) return std::nullopt;  // changed between the calls
+    return NativeString(buffer.data(), got);
+}
+
+bool set_env(std::string_view name, const NativeString& value) {
+    return SetEnvironmentVariableW(widen_ascii(name).c_str(), value.c_str()) != 0;
+}
+
+bool unset_env(std::string_view name) {
+    return SetEnvironmentVariableW(widen_ascii(name).c_str(), nullptr) != 0;
+}
+
+Path module_file_name() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD got = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (got == 0) return {};
+        if (got < buffer.size()) return Path(std::wstring(buffer.data(), got));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string path_text(const Path& path) {
+    const std::wstring& wide = path.native();
+    if (wide.empty()) return {};
+    UINT cp = file_code_page();
+    int n = WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+NativeString native_from_text(std::string_view text) {
+    if (text.empty()) return {};
+    UINT cp = file_code_page();
+    int n = MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+}  // namespace tarncore

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: scratch folders and environment overrides that
+// undo themselves, and the paths of the test tools.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "support/system.h"
+
+namespace tarntest {
+
+using tarncore::Path;
+
+/// A fresh folder under the system's temporary folder, removed (read-only
+/// files included) when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const Path& path() const { return path_; }
+
+private:
+    Path path_;
+};
+
+/// Sets (or, with nullopt, unsets) an environment variable of the test
+/// process and restores the previous state at scope exit.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<tarncore::NativeString> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<tarncore::NativeString> old_;
+};
+
+/// Path of a program built from tests/tools/<name>.cpp, as this platform sees it.
+Path test_tool(const std::string& name);
+/// A folder of the source tree (tests/data ...), as this platform sees it.
+Path source_path(const std::string& relative);
+/// Converts a path of the build machine ("/work/...") for this platform
+/// (under Wine: "Z:\work\...").
+Path host_path(const std::string& unix_path);
+
+/// Makes a file or folder read-only (true) or writable again (false).
+void set_read_only(const Path& path, bool read_only);
+
+}  // namespace tarntest

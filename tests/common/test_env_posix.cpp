@@ -1,0 +1,11 @@
+#include "tests/common/test_env.h"
+
+namespace tarntest {
+
+Path host_path(const std::string& unix_path) { return Path(unix_path); }
+
+Path test_tool(const std::string& name) {
+    return host_path(std::string(TARN_TEST_TOOLS_DIR) + "/" + name);
+}
+
+}  // namespace tarntest
