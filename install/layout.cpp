@@ -54,10 +54,7 @@ bool write_file(const Path& path, std::string_view bytes) {
 
 bool copy_with_parents(const Path& source, const Path& target) {
     (void)ensure_dir(target.parent_path());
-    std::error_code ec;
-    std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
-                               ec);
-    return !ec;
+    return copy_file_replace(source, target);
 }
 
 Path executable_path() {

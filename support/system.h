@@ -23,6 +23,10 @@ bool unset_env(std::string_view name);
 /// Full path of the running program as the system reports it, unlimited.
 Path module_file_name();
 
+/// Copies a file, replacing an existing target (CopyFileW on Windows, where the
+/// MinGW standard library's overwrite fails).
+bool copy_file_replace(const Path& source, const Path& target);
+
 /// Narrow text of a path for messages, in the code page of the file functions.
 std::string path_text(const Path& path);
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <system_error>
 #include <vector>
 
 namespace tarncore {
@@ -24,6 +25,13 @@ Path module_file_name() {
     ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (got <= 0 || static_cast<std::size_t>(got) >= buffer.size()) return {};
     return Path(std::string(buffer.data(), static_cast<std::size_t>(got)));
+}
+
+bool copy_file_replace(const Path& source, const Path& target) {
+    std::error_code ec;
+    std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    return !ec;
 }
 
 std::string path_text(const Path& path) { return path.native(); }

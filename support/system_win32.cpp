@@ -44,6 +44,10 @@ Path module_file_name() {
     }
 }
 
+bool copy_file_replace(const Path& source, const Path& target) {
+    return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+}
+
 std::string path_text(const Path& path) {
     const std::wstring& wide = path.native();
     if (wide.empty()) return {};
