@@ -1,0 +1,16 @@
+// Writing the Lua library carried inside the setup into the installation.
+#pragma once
+
+#include "support/error.h"
+
+namespace tarncore {
+
+/// Writes every module of the table into the modules folder, with a copy under
+/// versions\<module version>\modules; stops at the first file it cannot write.
+Error write_module_files();
+
+/// An installation is present when the runtime and the discord package's
+/// init.lua both exist.
+bool is_installed();
+
+}  // namespace tarncore
