@@ -35,3 +35,12 @@ std::string path_text(const Path& path);
 NativeString native_from_text(std::string_view text);
 
 }  // namespace tarncore
+
+#include <ctime>
+
+namespace tarncore {
+
+/// Converts a time to the local calendar time (localtime_r / _localtime64_s).
+bool local_time(std::time_t when, std::tm& out);
+
+}  // namespace tarncore

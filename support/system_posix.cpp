@@ -39,3 +39,9 @@ std::string path_text(const Path& path) { return path.native(); }
 NativeString native_from_text(std::string_view text) { return NativeString(text); }
 
 }  // namespace tarncore
+
+namespace tarncore {
+
+bool local_time(std::time_t when, std::tm& out) { return ::localtime_r(&when, &out) != nullptr; }
+
+}  // namespace tarncore

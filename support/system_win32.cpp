@@ -70,3 +70,12 @@ NativeString native_from_text(std::string_view text) {
 }
 
 }  // namespace tarncore
+
+namespace tarncore {
+
+bool local_time(std::time_t when, std::tm& out) {
+    __time64_t t = when;
+    return _localtime64_s(&out, &t) == 0;
+}
+
+}  // namespace tarncore

@@ -1,0 +1,31 @@
+#include "install/record.h"
+
+#include "install/layout.h"
+#include "support/clock.h"
+#include "support/json.h"
+
+namespace tarncore {
+
+Error write_install_record() {
+    Json record;
+    record["runtime"] = kSetupVersion;
+    record["module"] = kModuleVersion;
+    record["cli"] = kSetupVersion;
+    record["version"] = kModuleVersion;
+    record["installed_at"] = local_timestamp();
+
+    const Path path = install_record_path();
+    if (ensure_dir(path.parent_path()) && write_file(path, record.dump(true))) return Error();
+    return Error(kErrFile, "tarnwick", "setup", "Could not write install.json");
+}
+
+std::string read_installed_version() {
+    std::string text;
+    if (!read_file(install_record_path(), text)) return {};
+    Error error;
+    Json record = Json::parse(text, error);
+    if (error.failed()) return {};
+    return record.get_string("version", record.get_string("runtime", ""));
+}
+
+}  // namespace tarncore

@@ -1,0 +1,21 @@
+#include "support/clock.h"
+
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
+#include "support/system.h"
+
+namespace tarncore {
+
+std::string local_timestamp() {
+    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+    if (!local_time(now, local)) return {};
+    std::ostringstream out;
+    out << std::put_time(&local, "%Y-%m-%d %H:%M:%S");
+    return out.str();
+}
+
+}  // namespace tarncore

@@ -1,0 +1,63 @@
+#include "install/record.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "install/layout.h"
+#include "tests/common/test_env.h"
+
+namespace tarncore {
+namespace {
+
+using tarntest::ScopedEnv;
+using tarntest::TempDir;
+
+TEST(InstallRecord, WrittenPrettyInKeyOrder) {
+    TempDir tmp;
+    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    ASSERT_TRUE(write_install_record().ok());
+    std::string text;
+    ASSERT_TRUE(read_file(install_record_path(), text));
+    const std::regex shape(
+        "\\{\n  \"cli\": \"1\\.0\\.0\",\n  \"installed_at\": \"\\d{4}-\\d\\d-\\d\\d "
+        "\\d\\d:\\d\\d:\\d\\d\",\n  \"module\": \"1\\.2\\.4\",\n  \"runtime\": \"1\\.0\\.0\",\n"
+        "  \"version\": \"1\\.2\\.4\"\n\\}");
+    EXPECT_TRUE(std::regex_match(text, shape)) << text;
+    EXPECT_EQ(read_installed_version(), "1.2.4");
+}
+
+TEST(InstallRecord, ReadsVersionThenRuntime) {
+    TempDir tmp;
+    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    EXPECT_EQ(read_installed_version(), "") << "no record";
+    ASSERT_TRUE(ensure_dir(config_dir()));
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"version":"2.0.1","runtime":"1.0.0"})", "2.0.1"},
+        {R"({"runtime":"1.0.0"})", "1.0.0"},
+        {R"({"version":3,"runtime":"1.1.0"})", "1.1.0"},
+        {R"(["version"])", ""},
+        {R"({"module":"1.2.4"})", ""},
+        {"not json", ""},
+        {"\xEF\xBB\xBF{\"version\":\"9.9.9\"}", "9.9.9"},
+    };
+    for (const auto& [text, expected] : cases) {
+        ASSERT_TRUE(write_file(install_record_path(), text));
+        EXPECT_EQ(read_installed_version(), expected) << text;
+    }
+}
+
+TEST(InstallRecord, ConfigFolderThatIsAFileFailsTheWrite) {
+    TempDir tmp;
+    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    ASSERT_TRUE(ensure_dir(install_root()));
+    ASSERT_TRUE(write_file(config_dir(), "in the way"));
+    Error e = write_install_record();
+    EXPECT_EQ(e.code, 10u);
+    EXPECT_EQ(e.module, "tarnwick");
+    EXPECT_EQ(e.function, "setup");
+    EXPECT_EQ(e.message, "Could not write install.json");
+}
+
+}  // namespace
+}  // namespace tarncore
