@@ -25,6 +25,8 @@ public:
     /// A failed read counts as a missing value.
     virtual UserPathValue read() = 0;
     virtual bool write(const NativeString& data, std::uint32_t type) = 0;
+    /// Deletes the value; a missing one counts as deleted.
+    virtual bool erase() = 0;
     virtual void close() = 0;
     /// Tells running programs that the user environment changed.
     virtual void broadcast() = 0;

@@ -49,6 +49,12 @@ public:
         return static_cast<bool>(out);
     }
 
+    bool erase() override {
+        std::error_code ec;
+        std::filesystem::remove(file_, ec);
+        return !ec;
+    }
+
     void close() override {}
     void broadcast() override {}
 

@@ -43,6 +43,11 @@ public:
                               bytes) == ERROR_SUCCESS;
     }
 
+    bool erase() override {
+        LSTATUS status = RegDeleteValueW(key_, L"Path");
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+
     void close() override {
         if (key_ != nullptr) RegCloseKey(key_);
         key_ = nullptr;

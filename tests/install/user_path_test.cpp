@@ -45,7 +45,11 @@ protected:
         saved_ = store_->read();
     }
     void TearDown() override {
-        if (saved_.type != 0) (void)store_->write(saved_.data, saved_.type);
+        if (saved_.type != 0) {
+            (void)store_->write(saved_.data, saved_.type);
+        } else {
+            (void)store_->erase();
+        }
         store_->close();
     }
     UserPathValue stored() {
@@ -88,6 +92,21 @@ TEST_F(UserPathStoreTest, AddKeepsTypeAndAppends) {
         EXPECT_EQ(v.data, N(c.after)) << c.before;
         EXPECT_EQ(v.type, c.type_after) << c.before;
     }
+}
+
+TEST_F(UserPathStoreTest, MissingValueIsCreated) {
+    ASSERT_TRUE(store_->erase());
+    ASSERT_EQ(stored().type, 0u);
+    ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
+    UserPathValue v = stored();
+    EXPECT_EQ(v.data, N("D:\\B"));
+    EXPECT_EQ(v.type, kRegExpandSz);
+
+    ASSERT_TRUE(store_->erase());
+    ASSERT_TRUE(remove_from_user_path(N("D:\\B")).ok());
+    v = stored();
+    EXPECT_EQ(v.data, N(""));
+    EXPECT_EQ(v.type, kRegExpandSz) << "removal writes an empty value";
 }
 
 TEST_F(UserPathStoreTest, RemoveRebuildsTheList) {
