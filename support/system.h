@@ -2,6 +2,7 @@
 // Implemented by system_win32.cpp and system_posix.cpp.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,12 +34,6 @@ std::string path_text(const Path& path);
 /// Converts the narrow text of the program (UTF-8 on POSIX, the file code page
 /// on Windows) into the platform's path string.
 NativeString native_from_text(std::string_view text);
-
-}  // namespace tarncore
-
-#include <ctime>
-
-namespace tarncore {
 
 /// Converts a time to the local calendar time (localtime_r / _localtime64_s).
 bool local_time(std::time_t when, std::tm& out);
