@@ -13,4 +13,11 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 unset DISPLAY
+# A wineserver that outlives each program, started detached from our output:
+# otherwise every run waits seconds for Wine's helper processes to wind down,
+# and a server that inherited ctest's pipe keeps ctest waiting for its end.
+# It stops by itself 30 s after the last program exits.
+if setsid wineserver -p30 </dev/null >/dev/null 2>&1; then
+  setsid wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
 exec wine "$@"
