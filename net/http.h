@@ -1,0 +1,47 @@
+// HTTP/1.1 wire format: one exchange per connection ("Connection: close"),
+// written once over Transport so a socket and a TLS session behave alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "net/transport.h"
+#include "net/url.h"
+
+namespace tarncore {
+
+/// Body bytes received so far and the expected total (-1 when unknown).
+using ProgressCallback = std::function<void(std::int64_t received, std::int64_t total)>;
+
+using HeaderMap = std::map<std::string, std::string>;
+
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;
+    HeaderMap headers;
+    std::string body;
+    std::uint32_t timeout_ms = 20000;
+    ProgressCallback progress;
+};
+
+struct HttpResponse {
+    std::int32_t status = 0;
+    std::string reason;
+    HeaderMap headers;  // names as received; the first occurrence wins
+    std::string body;
+};
+
+inline constexpr std::size_t kMaxHeaderBytes = 1048576;
+
+Error write_request(Transport& transport, const HttpRequest& request, const Url& url);
+bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter,
+                Error& error, std::size_t limit);
+HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
+                           const ProgressCallback& progress);
+/// Value of the first header, in map order, whose name matches ignoring ASCII case.
+std::string header_value(const HeaderMap& headers, std::string_view name);
+
+}  // namespace tarncore

@@ -1,0 +1,32 @@
+// The process-wide diagnostic log: one whole line per call, routine levels to
+// standard output, warnings and errors to standard error.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+
+namespace tarncore {
+
+enum class LogLevel : std::int32_t { Trace = 0, Debug = 1, Info = 2, Warn = 3, Error = 4, Off = 5 };
+
+class Logger {
+public:
+    static Logger& instance();
+
+    void log(LogLevel level, std::string_view category, std::string_view message);
+    void debug(std::string_view category, std::string_view message);
+    void warn(std::string_view category, std::string_view message);
+    void error(std::string_view category, std::string_view message);
+
+private:
+    constexpr Logger() = default;
+    std::mutex lock_;
+    LogLevel threshold_ = LogLevel::Info;
+    bool disabled_ = false;
+};
+
+/// "TRACE" .. "OFF"; any other value reads "INFO".
+std::string_view log_level_name(LogLevel level);
+
+}  // namespace tarncore
