@@ -26,6 +26,10 @@ Path logs_dir() { return install_root() / "logs"; }
 Path versions_dir() { return install_root() / "versions"; }
 Path tools_dir() { return install_root() / "tools"; }
 
+Error install_error(std::string message) {
+    return Error(kErrFile, "tarnwick", "setup", std::move(message));
+}
+
 bool ensure_dir(const Path& path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);

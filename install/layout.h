@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/error.h"
 #include "support/system.h"
 
 namespace tarncore {
@@ -27,6 +28,9 @@ Path cache_dir();
 Path logs_dir();
 Path versions_dir();
 Path tools_dir();
+
+/// The failure of an installation step: code 10, module "tarnwick", function "setup".
+Error install_error(std::string message);
 
 /// Creates the folder and its missing parents; true when nothing failed.
 bool ensure_dir(const Path& path);

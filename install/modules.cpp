@@ -16,7 +16,7 @@ Error write_module_files() {
         const Path target = modules / relative;
         (void)ensure_dir(target.parent_path());
         if (!write_file(target, std::string_view(entry.source, std::strlen(entry.source)))) {
-            return Error(kErrFile, "tarnwick", "setup", "Could not write " + path_text(target));
+            return install_error("Could not write " + path_text(target));
         }
         (void)copy_with_parents(target, copies / relative);
     }

@@ -16,7 +16,7 @@ Error write_install_record() {
 
     const Path path = install_record_path();
     if (ensure_dir(path.parent_path()) && write_file(path, record.dump(true))) return Error();
-    return Error(kErrFile, "tarnwick", "setup", "Could not write install.json");
+    return install_error("Could not write install.json");
 }
 
 std::string read_installed_version() {

@@ -28,6 +28,20 @@ Path module_file_name();
 /// MinGW standard library's overwrite fails).
 bool copy_file_replace(const Path& source, const Path& target);
 
+/// MoveFileExW's flag values; the POSIX build keeps the numbers so callers
+/// are written once.
+enum MoveFlags : unsigned {
+    kMoveReplaceExisting = 1,
+    kMoveDelayUntilReboot = 4,
+    kMoveWriteThrough = 8,
+};
+/// MoveFileExW (Windows) or rename(2) (POSIX). With kMoveDelayUntilReboot and
+/// an empty target the file is deleted at the next restart; POSIX has no such
+/// thing and reports success, since nothing there holds a running image.
+bool move_file(const Path& from, const Path& to, unsigned flags);
+/// DeleteFileW / unlink; false when the file stays.
+bool delete_file(const Path& path);
+
 /// Narrow text of a path for messages, in the code page of the file functions.
 std::string path_text(const Path& path);
 

@@ -1,5 +1,6 @@
 #include "support/system.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -33,6 +34,14 @@ bool copy_file_replace(const Path& source, const Path& target) {
                                ec);
     return !ec;
 }
+
+bool move_file(const Path& from, const Path& to, unsigned flags) {
+    if (flags & kMoveDelayUntilReboot) return true;
+    if (!(flags & kMoveReplaceExisting) && ::access(to.c_str(), F_OK) == 0) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool delete_file(const Path& path) { return ::unlink(path.c_str()) == 0; }
 
 std::string path_text(const Path& path) { return path.native(); }
 

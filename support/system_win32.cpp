@@ -48,6 +48,12 @@ bool copy_file_replace(const Path& source, const Path& target) {
     return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
 }
 
+bool move_file(const Path& from, const Path& to, unsigned flags) {
+    return MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags) != 0;
+}
+
+bool delete_file(const Path& path) { return DeleteFileW(path.c_str()) != 0; }
+
 std::string path_text(const Path& path) {
     const std::wstring& wide = path.native();
     if (wide.empty()) return {};

@@ -65,6 +65,7 @@ void set_read_only(const Path& path, bool read_only) {
     constexpr auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     fs::permissions(path, write, read_only ? fs::perm_options::remove : fs::perm_options::add,
                     ec);
+    if (fs::is_directory(path, ec)) set_folder_read_only(path, read_only);
 }
 
 }  // namespace tarntest

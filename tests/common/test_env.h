@@ -49,5 +49,9 @@ Path host_path(const std::string& unix_path);
 
 /// Makes a file or folder read-only (true) or writable again (false).
 void set_read_only(const Path& path, bool read_only);
+/// The platform part of set_read_only for folders: Windows ignores the
+/// read-only attribute of a folder, so under Wine the host folder's own
+/// permissions are changed instead.
+void set_folder_read_only(const Path& path, bool read_only);
 
 }  // namespace tarntest

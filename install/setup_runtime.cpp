@@ -1,0 +1,38 @@
+#include "install/setup_runtime.h"
+
+#include "install/layout.h"
+#include "payload/runtime_payload.h"
+
+namespace tarncore {
+namespace {
+
+Error setup_runtime_error(std::string message) {
+    return Error(kErrFile, "installer", "setup", std::move(message));
+}
+
+}  // namespace
+
+Error locate_setup_runtime(Path& runtime_path, const Path& setup_dir, std::string_view payload) {
+    const Path beside = setup_dir / kRuntimeFileName;
+    if (path_exists(beside)) {
+        runtime_path = beside;
+        return {};
+    }
+    if (payload.empty()) {
+        return setup_runtime_error(
+            "Installer payload is empty. Place tarn.exe next to Tarnwick-Setup.exe or rebuild "
+            "with an embedded runtime.");
+    }
+    const Path target = cache_dir() / "bundled-tarn.exe";
+    runtime_path = target;
+    (void)ensure_dir(cache_dir());
+    if (write_file(target, payload)) return {};
+    return setup_runtime_error("Could not extract bundled runtime");
+}
+
+Error locate_setup_runtime(Path& runtime_path) {
+    return locate_setup_runtime(runtime_path, executable_path().parent_path(),
+                                embedded_runtime_payload());
+}
+
+}  // namespace tarncore

@@ -1,0 +1,40 @@
+// A private installation for a test: LOCALAPPDATA in a scratch folder, a
+// scratch POSIX config folder, and the user PATH value put back afterwards.
+#pragma once
+
+#include <string>
+
+#include "install/user_path_store.h"
+#include "tests/common/test_env.h"
+
+namespace tarntest {
+
+class InstallSandbox {
+public:
+    InstallSandbox();
+    ~InstallSandbox();
+
+    const Path& local_app_data() const { return local_.path(); }
+    /// A scratch folder for sources, outside the installation.
+    const Path& scratch() const { return scratch_.path(); }
+    /// Writes a file in the scratch folder and returns its path.
+    Path make_file(const std::string& name, const std::string& bytes) const;
+    /// The user PATH string as stored now.
+    tarncore::NativeString user_path() const;
+
+private:
+    TempDir local_;
+    TempDir config_;
+    TempDir scratch_;
+    ScopedEnv local_env_;
+    ScopedEnv xdg_env_;
+    tarncore::UserPathValue saved_;
+};
+
+/// The whole file, or "<missing>".
+std::string file_bytes(const Path& path);
+
+/// Whether the system will delete the file at the next restart.
+bool deletion_scheduled(const Path& path);
+
+}  // namespace tarntest
