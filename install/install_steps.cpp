@@ -53,7 +53,8 @@ bool replace_file(const Path& source, const Path& target) {
 Error place_file(const Path& source, const Path& target) {
     if (replace_file(source, target)) return {};
     const Path fresh = with_suffix(target, ".new");
-    if (!path_exists(fresh)) return install_error("Could not install " + path_text(target.filename()));
+    if (!path_exists(fresh))
+        return install_error("Could not install " + path_text(target.filename()));
     return install_error("Could not replace " + path_text(target) +
                          " (file is in use). Close running bots, then copy " + path_text(fresh) +
                          " over it.");
@@ -67,8 +68,8 @@ Error install_runtime(const Path& runtime_source, Snapshot snapshot) {
     if (snapshot == Snapshot::Take) snapshot_installed_runtime(read_installed_version());
 
     const Path version_dir = versions_dir() / kModuleVersion;
-    for (const Path& dir : {bin_dir(), modules_dir(), config_dir(), cache_dir(), logs_dir(),
-                            version_dir}) {
+    for (const Path& dir :
+         {bin_dir(), modules_dir(), config_dir(), cache_dir(), logs_dir(), version_dir}) {
         (void)ensure_dir(dir);
     }
 

@@ -17,14 +17,30 @@ Path install_root() {
     return Path(*value) / "Tarnwick";
 }
 
-Path bin_dir() { return install_root() / "bin"; }
-Path modules_dir() { return install_root() / "modules"; }
-Path config_dir() { return install_root() / "config"; }
-Path install_record_path() { return config_dir() / "install.json"; }
-Path cache_dir() { return install_root() / "cache"; }
-Path logs_dir() { return install_root() / "logs"; }
-Path versions_dir() { return install_root() / "versions"; }
-Path tools_dir() { return install_root() / "tools"; }
+Path bin_dir() {
+    return install_root() / "bin";
+}
+Path modules_dir() {
+    return install_root() / "modules";
+}
+Path config_dir() {
+    return install_root() / "config";
+}
+Path install_record_path() {
+    return config_dir() / "install.json";
+}
+Path cache_dir() {
+    return install_root() / "cache";
+}
+Path logs_dir() {
+    return install_root() / "logs";
+}
+Path versions_dir() {
+    return install_root() / "versions";
+}
+Path tools_dir() {
+    return install_root() / "tools";
+}
 
 Error install_error(std::string message) {
     return Error(kErrFile, "tarnwick", "setup", std::move(message));

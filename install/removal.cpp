@@ -19,8 +19,8 @@ bool gone(const std::error_code& ec) {
 // since Windows refuses to delete a read-only file.
 bool remove_entry(const Path& path) {
     std::error_code ec;
-    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add | fs::perm_options::nofollow,
-                    ec);
+    fs::permissions(path, fs::perms::owner_write,
+                    fs::perm_options::add | fs::perm_options::nofollow, ec);
     ec.clear();
     fs::remove(path, ec);
     return !ec || gone(ec);

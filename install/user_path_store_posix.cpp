@@ -64,6 +64,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UserPathStore> make_user_path_store() { return std::make_unique<FilePathStore>(); }
+std::unique_ptr<UserPathStore> make_user_path_store() {
+    return std::make_unique<FilePathStore>();
+}
 
 }  // namespace tarncore

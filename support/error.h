@@ -9,12 +9,12 @@ namespace tarncore {
 
 /// Failure areas carried in Error::code (0 is success).
 enum ErrorCode : std::uint32_t {
-    kErrProcess = 1,   // child processes, archive extraction, manual installs
-    kErrNetwork = 2,   // URL, sockets, TLS
-    kErrHttp = 3,      // HTTP exchanges and downloads
-    kErrJson = 5,      // JSON text that does not parse
-    kErrPolicy = 9,    // a rule or platform setting that is not met
-    kErrFile = 10,     // files and folders
+    kErrProcess = 1,  // child processes, archive extraction, manual installs
+    kErrNetwork = 2,  // URL, sockets, TLS
+    kErrHttp = 3,     // HTTP exchanges and downloads
+    kErrJson = 5,     // JSON text that does not parse
+    kErrPolicy = 9,   // a rule or platform setting that is not met
+    kErrFile = 10,    // files and folders
 };
 
 struct [[nodiscard]] Error {
@@ -25,10 +25,12 @@ struct [[nodiscard]] Error {
     std::string traceback;
 
     Error() = default;
-    Error(std::uint32_t c, std::string mod, std::string fn, std::string msg,
-          std::string tb = {})
-        : code(c), module(std::move(mod)), function(std::move(fn)),
-          message(std::move(msg)), traceback(std::move(tb)) {}
+    Error(std::uint32_t c, std::string mod, std::string fn, std::string msg, std::string tb = {})
+        : code(c),
+          module(std::move(mod)),
+          function(std::move(fn)),
+          message(std::move(msg)),
+          traceback(std::move(tb)) {}
 
     /// True for a failure; a value with code 0 is success whatever its strings say.
     bool failed() const { return code != 0; }
@@ -41,8 +43,8 @@ std::string format_error_report(const Error& error);
 }  // namespace tarncore
 
 // Return-if-error: hands a callee's failure up unchanged.
-#define TARN_TRY(expr)                                   \
-    do {                                                 \
-        ::tarncore::Error tarn_try_error_ = (expr);      \
+#define TARN_TRY(expr)                                        \
+    do {                                                      \
+        ::tarncore::Error tarn_try_error_ = (expr);           \
         if (tarn_try_error_.failed()) return tarn_try_error_; \
     } while (false)

@@ -19,7 +19,9 @@ bool set_env(std::string_view name, const NativeString& value) {
     return ::setenv(std::string(name).c_str(), value.c_str(), 1) == 0;
 }
 
-bool unset_env(std::string_view name) { return ::unsetenv(std::string(name).c_str()) == 0; }
+bool unset_env(std::string_view name) {
+    return ::unsetenv(std::string(name).c_str()) == 0;
+}
 
 Path module_file_name() {
     std::vector<char> buffer(4096);
@@ -41,16 +43,24 @@ bool move_file(const Path& from, const Path& to, unsigned flags) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool delete_file(const Path& path) { return ::unlink(path.c_str()) == 0; }
+bool delete_file(const Path& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-std::string path_text(const Path& path) { return path.native(); }
+std::string path_text(const Path& path) {
+    return path.native();
+}
 
-NativeString native_from_text(std::string_view text) { return NativeString(text); }
+NativeString native_from_text(std::string_view text) {
+    return NativeString(text);
+}
 
 }  // namespace tarncore
 
 namespace tarncore {
 
-bool local_time(std::time_t when, std::tm& out) { return ::localtime_r(&when, &out) != nullptr; }
+bool local_time(std::time_t when, std::tm& out) {
+    return ::localtime_r(&when, &out) != nullptr;
+}
 
 }  // namespace tarncore

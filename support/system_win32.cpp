@@ -6,9 +6,13 @@
 namespace tarncore {
 namespace {
 
-std::wstring widen_ascii(std::string_view name) { return {name.begin(), name.end()}; }
+std::wstring widen_ascii(std::string_view name) {
+    return {name.begin(), name.end()};
+}
 
-UINT file_code_page() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+UINT file_code_page() {
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
 
 }  // namespace
 
@@ -52,7 +56,9 @@ bool move_file(const Path& from, const Path& to, unsigned flags) {
     return MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags) != 0;
 }
 
-bool delete_file(const Path& path) { return DeleteFileW(path.c_str()) != 0; }
+bool delete_file(const Path& path) {
+    return DeleteFileW(path.c_str()) != 0;
+}
 
 std::string path_text(const Path& path) {
     const std::wstring& wide = path.native();
@@ -61,8 +67,8 @@ std::string path_text(const Path& path) {
     int n = WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                 nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 

@@ -27,7 +27,9 @@ std::wstring quote(const std::wstring& arg) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() { kill(); }
+ChildProcess::~ChildProcess() {
+    kill();
+}
 
 bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::string>& args) {
     kill();
@@ -46,7 +48,9 @@ bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::s
     return true;
 }
 
-bool ChildProcess::running() { return handle_ != 0 && wait(0) == -1; }
+bool ChildProcess::running() {
+    return handle_ != 0 && wait(0) == -1;
+}
 
 int ChildProcess::wait(std::uint32_t timeout_ms) {
     if (handle_ == 0) return exit_code_;

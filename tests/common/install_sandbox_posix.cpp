@@ -4,6 +4,8 @@ namespace tarntest {
 
 // rename(2) replaces a running program directly, so nothing is ever left
 // for a restart.
-bool deletion_scheduled(const Path&) { return false; }
+bool deletion_scheduled(const Path&) {
+    return false;
+}
 
 }  // namespace tarntest

@@ -9,8 +9,8 @@ namespace tarntest {
 // Pending deletions are listed as "\??\<path>" followed by an empty target.
 bool deletion_scheduled(const Path& path) {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                      0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD size = 0;

@@ -82,8 +82,8 @@ TEST(InstallRuntime, RefusesWithoutTouchingAnything) {
         EXPECT_EQ(e.code, 10u);
         EXPECT_EQ(e.module, "tarnwick");
         EXPECT_EQ(e.function, "setup");
-        EXPECT_EQ(e.message,
-                  c.message.empty() ? "Runtime payload is missing: " + path_text(missing) : c.message);
+        EXPECT_EQ(e.message, c.message.empty() ? "Runtime payload is missing: " + path_text(missing)
+                                               : c.message);
         EXPECT_EQ(printed, "");
         unset.reset();
         // No snapshot either: the version folder of the earlier install holds

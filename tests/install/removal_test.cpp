@@ -41,7 +41,8 @@ TEST(Removal, WithoutLocalAppDataNothingIsDeleted) {
     InstallSandbox box;
     const Path here = box.scratch();
     for (const char* rel : {"Tarnwick/bin/tarn.exe", "bin/tarn.exe", "tarn.exe"}) {
-        ASSERT_TRUE(copy_with_parents(box.make_file("f", "bytes"), here / Path(rel).make_preferred()));
+        ASSERT_TRUE(
+            copy_with_parents(box.make_file("f", "bytes"), here / Path(rel).make_preferred()));
     }
     ASSERT_TRUE(add_to_user_path(NativeString(Path("bin").native())).ok());
     const NativeString path_before = box.user_path();

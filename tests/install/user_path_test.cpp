@@ -11,7 +11,9 @@ namespace {
 using tarntest::ScopedEnv;
 using tarntest::TempDir;
 
-NativeString N(const char* text) { return native_from_text(text); }
+NativeString N(const char* text) {
+    return native_from_text(text);
+}
 
 TEST(UserPath, ListMatching) {
     struct Case {
