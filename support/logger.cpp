@@ -1,0 +1,63 @@
+#include "support/logger.h"
+
+#include <iostream>
+#include <string>
+
+#include "support/clock.h"
+
+namespace tarncore {
+
+Logger& Logger::instance() {
+    // Constant-initialised, so logging works even from other static initialisers.
+    static constinit Logger logger;
+    return logger;
+}
+
+std::string_view log_level_name(LogLevel level) {
+    switch (level) {
+        case LogLevel::Trace: return "TRACE";
+        case LogLevel::Debug: return "DEBUG";
+        case LogLevel::Info: return "INFO";
+        case LogLevel::Warn: return "WARN";
+        case LogLevel::Error: return "ERROR";
+        case LogLevel::Off: return "OFF";
+    }
+    return "INFO";
+}
+
+void Logger::log(LogLevel level, std::string_view category, std::string_view message) {
+    // threshold_ and disabled_ never change after start-up, so no lock for the check.
+    if (disabled_ || level < threshold_ || level == LogLevel::Off) return;
+
+    // Stamped under the lock so lines come out in time order.
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string line;
+    line.reserve(32 + category.size() + message.size());
+    line += '[';
+    line += local_timestamp();
+    line += "] [";
+    line += log_level_name(level);
+    line += "] [";
+    line += category;
+    line += "] ";
+    line += message;
+    line += '\n';
+
+    std::ostream& out = level < LogLevel::Warn ? std::cout : std::cerr;
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    out.flush();
+}
+
+void Logger::debug(std::string_view category, std::string_view message) {
+    log(LogLevel::Debug, category, message);
+}
+
+void Logger::warn(std::string_view category, std::string_view message) {
+    log(LogLevel::Warn, category, message);
+}
+
+void Logger::error(std::string_view category, std::string_view message) {
+    log(LogLevel::Error, category, message);
+}
+
+}  // namespace tarncore
