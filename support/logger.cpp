@@ -8,8 +8,8 @@
 namespace tarncore {
 
 Logger& Logger::instance() {
-    // Constant-initialised, so logging works even from other static initialisers.
-    static constinit Logger logger;
+    // Made on first use, so logging works even from other static initialisers.
+    static Logger logger;
     return logger;
 }
 

@@ -20,7 +20,8 @@ public:
     void error(std::string_view category, std::string_view message);
 
 private:
-    constexpr Logger() = default;
+    // Not constexpr: the MinGW (winpthreads) std::mutex has no constant initialiser.
+    Logger() = default;
     std::mutex lock_;
     LogLevel threshold_ = LogLevel::Info;
     bool disabled_ = false;

@@ -127,8 +127,9 @@ TEST(Logger, LinesFromManyThreadsStayWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
+            const std::string category{'t', static_cast<char>('0' + t)};
             const std::string message(40, static_cast<char>('a' + t));
-            for (int i = 0; i < kLines; ++i) Logger::instance().warn("t" + std::to_string(t), message);
+            for (int i = 0; i < kLines; ++i) Logger::instance().warn(category, message);
         });
     }
     for (std::thread& thread : threads) thread.join();
