@@ -35,6 +35,9 @@ struct HttpResponse {
 };
 
 inline constexpr std::size_t kMaxHeaderBytes = 1048576;
+/// The product's documentation site; the default User-Agent names it, in the
+/// form "DiscordBot (<site>, 1.0.0)" that the Discord API asks of bots.
+inline constexpr char kDocumentationUrl[] = "https://docs.tarnwick.dev";
 
 Error write_request(Transport& transport, const HttpRequest& request, const Url& url);
 bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter,

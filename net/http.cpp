@@ -1,0 +1,306 @@
+#include "net/http.h"
+
+#include <optional>
+
+namespace tarncore {
+namespace {
+
+constexpr std::size_t kReadSize = 4096;
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+
+Error http_error(std::string message) {
+    return Error(kErrHttp, "http", "HttpClient.execute", std::move(message));
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = lower(c);
+    return out;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digit_value(char c, int base) {
+    int v = -1;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'Z') v = c - 'A' + 10;
+    return v < base ? v : -1;
+}
+
+// The C string-to-unsigned-long conversion with a 32-bit result, as on the
+// Windows target: blanks and a sign first, "0x" allowed in base 16, trailing
+// text ignored, a minus negating modulo 2^32. No digits or overflow: nullopt.
+std::optional<std::uint32_t> to_u32(std::string_view text, int base) {
+    std::size_t i = 0;
+    while (i < text.size() && is_blank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (base == 16 && i + 2 < text.size() && text[i] == '0' && lower(text[i + 1]) == 'x' &&
+        digit_value(text[i + 2], 16) >= 0) {
+        i += 2;
+    }
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && digit_value(text[i], base) >= 0; ++i, ++digits) {
+        value = value * static_cast<std::uint64_t>(base) +
+                static_cast<std::uint64_t>(digit_value(text[i], base));
+        if (value > 0xFFFFFFFFu) return std::nullopt;
+    }
+    if (digits == 0) return std::nullopt;
+    auto result = static_cast<std::uint32_t>(value);
+    return negative ? static_cast<std::uint32_t>(0u - result) : result;
+}
+
+// "HTTP/1.1 200 OK": a version token, a decimal code, the rest as reason.
+void parse_status_line(std::string_view line, HttpResponse& response) {
+    std::size_t i = 0;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    while (i < line.size() && !is_blank(line[i])) ++i;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    bool negative = false;
+    if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + (line[i] - '0');
+        if (value > 0x7FFFFFFF) return;  // unreadable: status stays 0
+    }
+    if (digits == 0) return;
+    response.status = static_cast<std::int32_t>(negative ? -value : value);
+    std::string_view reason = line.substr(i);
+    if (reason.starts_with(' ')) reason.remove_prefix(1);
+    response.reason.assign(reason);
+}
+
+// Fills status, reason and headers from the text before the blank line.
+// False when there is not even a status line.
+bool parse_head(std::string_view head, HttpResponse& response) {
+    if (head.empty()) return false;
+    bool first = true;
+    while (!head.empty()) {
+        std::size_t end = head.find('\n');
+        std::string_view line = head.substr(0, end);
+        head = end == std::string_view::npos ? std::string_view() : head.substr(end + 1);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (first) {
+            parse_status_line(line, response);
+            first = false;
+            continue;
+        }
+        std::size_t colon = line.find(':');
+        if (line.empty() || colon == std::string_view::npos) continue;
+        std::string_view value = line.substr(colon + 1);
+        while (value.starts_with(' ')) value.remove_prefix(1);
+        response.headers.emplace(std::string(line.substr(0, colon)), std::string(value));
+    }
+    return true;
+}
+
+// 1 to 8 hex digits and a line end at the start of the body: a chunked body
+// sent without saying so.
+bool looks_chunked(std::string_view rest) {
+    if (rest.size() < 3) return false;
+    std::size_t digits = 0;
+    while (digits < rest.size() && digits <= 8 && digit_value(rest[digits], 16) >= 0) ++digits;
+    return digits >= 1 && digits <= 8 && rest.substr(digits, 2) == "\r\n";
+}
+
+// One receive appended to data: -1 failure (error set by the transport),
+// 0 end of stream, else the bytes added.
+std::int32_t receive_more(Transport& transport, std::string& data, Error& error) {
+    char block[kReadSize];
+    std::int32_t n = transport.recv(block, sizeof block, error);
+    if (n > 0) data.append(block, static_cast<std::size_t>(n));
+    return n;
+}
+
+void read_chunked(Transport& transport, std::string data, HttpResponse& response, Error& error,
+                  const ProgressCallback& progress) {
+    auto fill = [&](auto&& enough) {
+        while (!enough()) {
+            std::int32_t n = receive_more(transport, data, error);
+            if (n < 0) return false;
+            if (n == 0) {
+                error = http_error("Connection closed before the HTTP body was complete");
+                return false;
+            }
+        }
+        return true;
+    };
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t line_end = std::string::npos;
+        if (!fill([&] { return (line_end = data.find("\r\n", pos)) != std::string::npos; })) return;
+
+        std::string_view line = std::string_view(data).substr(pos, line_end - pos);
+        line = line.substr(0, line.find(';'));
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        std::uint32_t size = 0;
+        if (!line.empty()) {
+            std::optional<std::uint32_t> parsed = to_u32(line, 16);
+            if (!parsed) {
+                error = http_error("Invalid chunk size");
+                return;
+            }
+            size = *parsed;
+        }
+        if (size == 0) return;
+
+        std::size_t start = line_end + 2;
+        if (!fill([&] { return data.size() >= start + size + 2; })) return;
+        response.body.append(data, start, size);
+        pos = start + size;
+        if (data.compare(pos, 2, "\r\n") == 0) pos += 2;
+        if (progress) progress(static_cast<std::int64_t>(response.body.size()), -1);
+    }
+}
+
+void read_delimited(Transport& transport, std::string rest, std::optional<std::uint32_t> length,
+                    HttpResponse& response, Error& error, const ProgressCallback& progress) {
+    std::string& body = response.body;
+    body = std::move(rest);
+    const std::int64_t total = length ? static_cast<std::int64_t>(*length) : -1;
+    if (progress) progress(static_cast<std::int64_t>(body.size()), total);
+
+    if (length && *length == 0) {
+        // A zero length is only believed once the peer has nothing more to say.
+        std::int32_t n = receive_more(transport, body, error);
+        if (n <= 0) return;
+        length.reset();
+    }
+    while (!length || body.size() < *length) {
+        std::int32_t n = receive_more(transport, body, error);
+        if (n < 0) return;
+        if (n == 0) break;
+        if (progress) progress(static_cast<std::int64_t>(body.size()), total);
+        if (length && body.size() >= *length) break;
+    }
+    if (!length) return;
+    if (body.size() >= *length) {
+        body.resize(*length);
+        return;
+    }
+    error = http_error("Truncated HTTP body (expected " + std::to_string(*length) + ", got " +
+                       std::to_string(body.size()) + ")");
+}
+
+}  // namespace
+
+Error write_request(Transport& transport, const HttpRequest& request, const Url& url) {
+    std::string out = request.method + " " + request_target(url) + " HTTP/1.1\r\n";
+    out += "Host: " + url.host + "\r\n";
+    out += "Connection: close\r\n";
+    bool has_agent = false;
+    bool has_length = false;
+    bool has_encoding = false;
+    for (const auto& [name, value] : request.headers) {
+        out += name + ": " + value + "\r\n";
+        std::string key = lowered(name);
+        has_agent = has_agent || key == "user-agent";
+        has_length = has_length || key == "content-length";
+        has_encoding = has_encoding || key == "accept-encoding";
+    }
+    if (!has_agent) {
+        out += "User-Agent: DiscordBot (" + std::string(kDocumentationUrl) + ", 1.0.0)\r\n";
+    }
+    if (!has_length && !request.body.empty()) {
+        out += "Content-Length: " + std::to_string(request.body.size()) + "\r\n";
+    }
+    if (!has_encoding) out += "Accept-Encoding: identity\r\n";
+    out += "\r\n";
+    out += request.body;
+    return transport.send(out.data(), out.size());
+}
+
+bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter,
+                Error& error, std::size_t limit) {
+    error = Error();
+    for (;;) {
+        if (buffer.find(delimiter) != std::string::npos) return true;
+        if (buffer.size() > limit) {
+            error = http_error("HTTP response exceeded the maximum header size");
+            return false;
+        }
+        std::int32_t n = receive_more(transport, buffer, error);
+        if (n < 0) return false;
+        if (n == 0) {
+            error = http_error("Connection closed before HTTP headers were complete");
+            return false;
+        }
+    }
+}
+
+HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
+                           const ProgressCallback& progress) {
+    error = Error();
+    HttpResponse response;
+    std::string rest;
+    // Interim heads (100 Continue, 103 Early Hints) are read past; the head
+    // after them is the answer.
+    for (;;) {
+        std::size_t end = buffer.find(kHeadEnd);
+        if (end == std::string::npos) {
+            error = http_error("Malformed HTTP response");
+            return HttpResponse();
+        }
+        response = HttpResponse();
+        if (!parse_head(std::string_view(buffer).substr(0, end), response)) {
+            error = http_error("HTTP response is missing a status line");
+            return HttpResponse();
+        }
+        rest = buffer.substr(end + kHeadEnd.size());
+        if (response.status != 100 && response.status != 103) break;
+        buffer = std::move(rest);
+        if (buffer.find(kHeadEnd) == std::string::npos &&
+            !read_until(transport, buffer, kHeadEnd, error, kMaxHeaderBytes)) {
+            return response;
+        }
+    }
+
+    if (response.status == 204 || response.status == 205 || response.status == 304) {
+        error = Error();
+        return response;
+    }
+
+    std::optional<std::uint32_t> length;
+    std::string declared = header_value(response.headers, "content-length");
+    if (!declared.empty()) {
+        length = to_u32(declared, 10);
+        if (!length) {
+            error = http_error("Invalid Content-Length");
+            return response;
+        }
+    }
+    bool chunked = lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
+                       std::string::npos ||
+                   looks_chunked(rest);
+    if (chunked) {
+        read_chunked(transport, std::move(rest), response, error, progress);
+        return response;
+    }
+    if (length && *length == 0 && !rest.empty()) length.reset();
+    read_delimited(transport, std::move(rest), length, response, error, progress);
+    return response;
+}
+
+std::string header_value(const HeaderMap& headers, std::string_view name) {
+    for (const auto& [key, value] : headers) {
+        if (equals_ignoring_case(key, name)) return value;
+    }
+    return {};
+}
+
+}  // namespace tarncore

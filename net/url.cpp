@@ -1,0 +1,154 @@
+#include "net/url.h"
+
+#include <optional>
+
+namespace tarncore {
+namespace {
+
+Error url_error(std::string message) {
+    return Error(kErrNetwork, "network", "Url.parse", std::move(message));
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Leading blanks and a sign are accepted and what follows the digits is
+// ignored, as by the C conversion; unlike it, a port text without digits or
+// outside 0..65535 is refused rather than wrapped into the 16-bit field.
+std::optional<std::uint16_t> read_port(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && is_blank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::uint32_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+        if (value > 65535) return std::nullopt;
+    }
+    if (digits == 0 || (negative && value != 0)) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+void split_query(std::string_view text, std::string& path, std::string& query) {
+    std::size_t mark = text.find('?');
+    if (mark == std::string_view::npos) {
+        path.assign(text);
+        query.clear();
+    } else {
+        path.assign(text.substr(0, mark));
+        query.assign(text.substr(mark + 1));
+    }
+}
+
+}  // namespace
+
+Url Url::parse(std::string_view text, Error& error) {
+    error = Error();
+    std::size_t sep = text.find("://");
+    if (sep == std::string_view::npos) {
+        error = url_error("URL must include a scheme, e.g. https://example.com");
+        return Url();
+    }
+
+    Url url;
+    url.scheme.assign(text.substr(0, sep));
+    for (char& c : url.scheme) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    url.tls = url.scheme == "https" || url.scheme == "wss";
+    if (url.scheme == "http" || url.scheme == "ws") {
+        url.port = 80;
+    } else if (url.tls) {
+        url.port = 443;
+    } else {
+        error = url_error("Unsupported URL scheme: " + url.scheme);
+        return Url();
+    }
+
+    std::string_view rest = text.substr(sep + 3);
+    std::size_t slash = rest.find('/');
+    std::size_t mark = rest.find('?');
+    std::string_view authority = rest;
+    url.path = "/";
+    if (slash != std::string_view::npos && (mark == std::string_view::npos || slash < mark)) {
+        authority = rest.substr(0, slash);
+        split_query(rest.substr(slash), url.path, url.query);
+    } else if (mark != std::string_view::npos) {
+        authority = rest.substr(0, mark);
+        url.query.assign(rest.substr(mark + 1));
+    }
+    if (authority.empty()) {
+        error = url_error("URL is missing a host");
+        return Url();
+    }
+
+    std::optional<std::string_view> port_text;
+    if (authority.front() == '[') {
+        std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) {
+            error = url_error("Invalid IPv6 URL");
+            return Url();
+        }
+        url.host.assign(authority.substr(1, close - 1));
+        if (close + 1 < authority.size() && authority[close + 1] == ':') {
+            port_text = authority.substr(close + 2);
+        }
+    } else {
+        std::size_t colon = authority.rfind(':');
+        url.host.assign(authority.substr(0, colon));
+        if (colon != std::string_view::npos) port_text = authority.substr(colon + 1);
+    }
+    if (port_text) {
+        std::optional<std::uint16_t> port = read_port(*port_text);
+        if (!port) {
+            error = url_error("Invalid URL port: \"" + std::string(*port_text) + "\"");
+            return Url();
+        }
+        url.port = *port;
+    }
+    return url;
+}
+
+std::string to_string(const Url& url) {
+    std::string text = url.scheme + "://";
+    // An address with colons goes in brackets, or it would not read back as
+    // one host; so does a host that itself begins with one.
+    if (url.host.find(':') != std::string::npos || url.host.starts_with('[')) {
+        text += "[" + url.host + "]";
+    } else {
+        text += url.host;
+    }
+    if (url.port != 0 && url.port != (url.tls ? 443 : 80)) text += ":" + std::to_string(url.port);
+    return text + request_target(url);
+}
+
+std::string request_target(const Url& url) {
+    std::string target = url.path.empty() ? "/" : url.path;
+    if (!url.query.empty()) target += "?" + url.query;
+    return target;
+}
+
+std::string resolve_location(std::string_view base, std::string_view location) {
+    if (location.starts_with("https://") || location.starts_with("http://")) {
+        return std::string(location);
+    }
+    Error error;
+    Url url = Url::parse(base, error);
+    if (error.failed()) return std::string(location);
+
+    if (location.starts_with("/")) {
+        split_query(location, url.path, url.query);
+        return to_string(url);
+    }
+    std::string directory = url.path.empty() ? "/" : url.path;
+    std::size_t last = directory.rfind('/');
+    directory = last == std::string::npos ? "/" : directory.substr(0, last + 1);
+    std::string relative;
+    split_query(location, relative, url.query);
+    url.path = directory + relative;
+    return to_string(url);
+}
+
+}  // namespace tarncore
