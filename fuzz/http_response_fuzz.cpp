@@ -34,16 +34,16 @@ Reading read(std::string_view wire, std::size_t piece, bool time_out) {
     if (time_out) transport.end_with(tarntest::recv_timeout_error());
     Reading r;
     std::string buffer;
-    r.head_read = tarncore::read_until(transport, buffer, "\r\n\r\n", r.error,
-                                       tarncore::kMaxHeaderBytes);
+    r.head_read =
+        tarncore::read_until(transport, buffer, "\r\n\r\n", r.error, tarncore::kMaxHeaderBytes);
     check(r.head_read == r.error.ok());
     if (!r.head_read) return r;
     check(buffer.find("\r\n\r\n") != std::string::npos);
-    r.response = tarncore::read_response(
-        transport, buffer, r.error, [&](std::int64_t received, std::int64_t total) {
-            check(received >= 0 && total >= -1);
-            r.last_progress = received;
-        });
+    r.response = tarncore::read_response(transport, buffer, r.error,
+                                         [&](std::int64_t received, std::int64_t total) {
+                                             check(received >= 0 && total >= -1);
+                                             r.last_progress = received;
+                                         });
     for (std::size_t capacity : transport.capacities()) check(capacity == 4096);
     return r;
 }

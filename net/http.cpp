@@ -12,7 +12,9 @@ Error http_error(std::string message) {
     return Error(kErrHttp, "http", "HttpClient.execute", std::move(message));
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string lowered(std::string_view text) {
     std::string out(text);
@@ -34,9 +36,12 @@ bool is_blank(char c) {
 
 int digit_value(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'Z') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'z')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'Z')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
@@ -225,8 +230,8 @@ Error write_request(Transport& transport, const HttpRequest& request, const Url&
     return transport.send(out.data(), out.size());
 }
 
-bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter,
-                Error& error, std::size_t limit) {
+bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter, Error& error,
+                std::size_t limit) {
     error = Error();
     for (;;) {
         if (buffer.find(delimiter) != std::string::npos) return true;

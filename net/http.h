@@ -40,8 +40,8 @@ inline constexpr std::size_t kMaxHeaderBytes = 1048576;
 inline constexpr char kDocumentationUrl[] = "https://docs.tarnwick.dev";
 
 Error write_request(Transport& transport, const HttpRequest& request, const Url& url);
-bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter,
-                Error& error, std::size_t limit);
+bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter, Error& error,
+                std::size_t limit);
 HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
                            const ProgressCallback& progress);
 /// Value of the first header, in map order, whose name matches ignoring ASCII case.

@@ -114,9 +114,9 @@ TEST(Url, WritesBack) {
 }
 
 TEST(Url, WrittenTextParsesBackToTheSameRecord) {
-    for (const char* text : {"http://[::1]/x", "https://[2001:db8::2]:8443/p?q=1", "http://a:b:81/",
-                             "WSS://Host.Example:9/deep/path?x?y", "http://h?a/b",
-                             "http://[[x]/"}) {
+    for (const char* text :
+         {"http://[::1]/x", "https://[2001:db8::2]:8443/p?q=1", "http://a:b:81/",
+          "WSS://Host.Example:9/deep/path?x?y", "http://h?a/b", "http://[[x]/"}) {
         Error error;
         Url url = Url::parse(text, error);
         ASSERT_TRUE(error.ok()) << text;
