@@ -8,17 +8,21 @@
 #include <string_view>
 
 #include "net/socket.h"
+#include "net/tls_engine.h"
 #include "net/transport.h"
 
 namespace tarncore {
-
-class TlsEngine;  // tls_engine.h: the platform's handshake, encrypt and decrypt steps
 
 class TlsSession final : public Transport {
 public:
     TlsSession();  // the platform engine
     explicit TlsSession(std::unique_ptr<TlsEngine> engine);
+    /// Handshake and records over io instead of the own socket (tests drive the
+    /// logic this way without a network); connect still uses the own socket.
+    TlsSession(std::unique_ptr<TlsEngine> engine, Transport& io);
     ~TlsSession() override;
+    TlsSession(const TlsSession&) = delete;
+    TlsSession& operator=(const TlsSession&) = delete;
 
     Error connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms,
                   int family);
@@ -28,7 +32,19 @@ public:
     void set_receive_timeout(std::uint32_t timeout_ms);
     void reset();
     void close();
-    // (private members are the TLS helper's to define)
+
+private:
+    Error decrypt_available();
+
+    Socket socket_;
+    std::unique_ptr<TlsEngine> engine_;
+    Transport* io_;  // socket_ unless a test supplied another stream
+    TlsStreamSizes sizes_;
+    bool established_ = false;
+    bool peer_closed_ = false;
+    std::string incoming_;   // received, not yet decrypted
+    std::string plaintext_;  // decrypted, not yet handed out
+    std::uint64_t read_offset_ = 0;
 };
 
 /// "TLS handshake/record failed: " + status_name(status), code 2, "network".
