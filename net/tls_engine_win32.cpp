@@ -34,8 +34,26 @@ std::wstring wide(std::string_view text) {
     return out;
 }
 
+std::int32_t trust_status(DWORD trust) {
+    constexpr DWORD kUntrusted = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                                 CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC;
+    if (trust & kUntrusted) return kUntrustedRoot;
+    if (trust & CERT_TRUST_IS_NOT_TIME_VALID) return kCertExpired;
+    return trust == CERT_TRUST_NO_ERROR ? kOk : kCertUnknown;
+}
+
+std::int32_t policy_status(DWORD error) {
+    const auto result = static_cast<HRESULT>(error);
+    if (result == S_OK) return kOk;
+    if (result == CERT_E_CN_NO_MATCH) return kWrongPrincipal;
+    if (result == CERT_E_EXPIRED) return kCertExpired;
+    if (result == CERT_E_UNTRUSTEDROOT || result == CERT_E_CHAINING) return kUntrustedRoot;
+    return kCertUnknown;
+}
+
 // The chain's own trust status first: the SSL policy call overlooks a partial
-// chain and checks the name only on an otherwise clean chain.
+// chain and checks the name only on an otherwise clean chain (so on Wine).
+// No revocation check here: the package applied its policy already.
 std::int32_t check_chain(PCCERT_CONTEXT cert, std::string_view host) {
     LPSTR server_auth = const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH);
     CERT_CHAIN_PARA para{};
@@ -49,17 +67,8 @@ std::int32_t check_chain(PCCERT_CONTEXT cert, std::string_view host) {
         return kCertUnknown;
     }
 
-    std::int32_t status = kOk;
-    const DWORD trust = chain->TrustStatus.dwErrorStatus;
-    constexpr DWORD kUntrusted = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                                 CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC;
-    if (trust & kUntrusted) {
-        status = kUntrustedRoot;
-    } else if (trust & CERT_TRUST_IS_NOT_TIME_VALID) {
-        status = kCertExpired;
-    } else if (trust != CERT_TRUST_NO_ERROR) {
-        status = kCertUnknown;
-    } else {
+    std::int32_t status = trust_status(chain->TrustStatus.dwErrorStatus);
+    if (status == kOk) {
         std::wstring name = wide(host);
         HTTPSPolicyCallbackData ssl{};
         ssl.cbStruct = sizeof(ssl);
@@ -70,18 +79,9 @@ std::int32_t check_chain(PCCERT_CONTEXT cert, std::string_view host) {
         policy.pvExtraPolicyPara = &ssl;
         CERT_CHAIN_POLICY_STATUS result{};
         result.cbSize = sizeof(result);
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result)) {
-            status = kCertUnknown;
-        } else {
-            switch (static_cast<std::uint32_t>(result.dwError)) {
-                case 0: break;
-                case static_cast<std::uint32_t>(CERT_E_CN_NO_MATCH): status = kWrongPrincipal; break;
-                case static_cast<std::uint32_t>(CERT_E_EXPIRED): status = kCertExpired; break;
-                case static_cast<std::uint32_t>(CERT_E_UNTRUSTEDROOT):
-                case static_cast<std::uint32_t>(CERT_E_CHAINING): status = kUntrustedRoot; break;
-                default: status = kCertUnknown; break;
-            }
-        }
+        status = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result)
+                     ? policy_status(result.dwError)
+                     : kCertUnknown;
     }
     CertFreeCertificateChain(chain);
     return status;
