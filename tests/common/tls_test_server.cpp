@@ -51,7 +51,7 @@ bool TlsTestServer::start(std::string& why) {
     std::string name;
     unsigned port = 0;
     while (in >> name >> port) ports_[name] = static_cast<std::uint16_t>(port);
-    if (ports_.size() != 4) {
+    if (ports_.size() != 5) {
         why = "unexpected ports file in " + unix_dir_;
         return false;
     }

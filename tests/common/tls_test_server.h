@@ -1,6 +1,6 @@
 // A throw-away TLS server for tests (tests/net/tls_test_server.py): a CA made
 // for the run, one loopback port per certificate (good, expired, wrong_host,
-// untrusted), and the platform's trust in that CA while the object lives.
+// untrusted, client_auth), and the platform's trust in that CA while the object lives.
 #pragma once
 
 #include <cstdint>

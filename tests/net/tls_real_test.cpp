@@ -87,11 +87,14 @@ TEST_F(TlsRealTest, DropWithoutCloseNotificationEndsWithMessage) {
 TEST_F(TlsRealTest, BadCertificatesFailTheHandshake) {
     const struct {
         const char* server;
-        const char* status;
+        const char* status;  // nullptr: the package's own choice
     } cases[] = {
         {"untrusted", "SEC_E_UNTRUSTED_ROOT"},
         {"expired", "SEC_E_CERT_EXPIRED"},
         {"wrong_host", "SEC_E_WRONG_PRINCIPAL"},
+        // Windows and OpenSSL say SEC_I_INCOMPLETE_CREDENTIALS; Wine's
+        // package reports an internal error instead.
+        {"client_auth", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.server);
@@ -100,7 +103,11 @@ TEST_F(TlsRealTest, BadCertificatesFailTheHandshake) {
         EXPECT_EQ(e.code, 2u);
         EXPECT_EQ(e.module, "network");
         EXPECT_EQ(e.function, "TlsSession.handshake");
-        EXPECT_EQ(e.message, std::string("TLS handshake/record failed: ") + c.status);
+        if (c.status != nullptr) {
+            EXPECT_EQ(e.message, std::string("TLS handshake/record failed: ") + c.status);
+        } else {
+            EXPECT_EQ(e.message.rfind("TLS handshake/record failed: ", 0), 0u) << e.message;
+        }
         EXPECT_EQ(session.send("ECHO 1\nx", 8).message, "TLS session is not established");
     }
 }

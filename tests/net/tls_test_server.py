@@ -6,7 +6,8 @@ Usage: tls_test_server.py DIR [IDLE_SECONDS]
 Makes a test CA, a second CA that nobody trusts, and server certificates
 (good for localhost, expired, for another host, signed by the untrusted CA)
 with the openssl command, then serves each certificate on its own 127.0.0.1
-port. DIR/ports appears when it is ready: lines "NAME PORT". DIR/ca.pem and
+port, and the good one once more on a port that asks for a client
+certificate (client_auth). DIR/ports appears when it is ready: lines "NAME PORT". DIR/ca.pem and
 DIR/ca.der hold the test CA for the client to trust.
 
 Per connection it reads one command line:
@@ -95,7 +96,7 @@ def make_certificates(directory):
     sign(directory, "ca", "expired", local, now - 10 * day, now - 5 * day)
     sign(directory, "ca", "wrong_host", "DNS:wrong-host.test", now, now + 2 * day)
     sign(directory, "rogue", "untrusted", local, now, now + 2 * day)
-    return ["good", "expired", "wrong_host", "untrusted"]
+    return ["good", "expired", "wrong_host", "untrusted", "client_auth"]
 
 
 def read_exactly(tls, count, start=b""):
@@ -155,8 +156,12 @@ def main():
     lines = []
     for name in names:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(os.path.join(directory, name + ".pem"),
+        certificate = "good" if name == "client_auth" else name
+        context.load_cert_chain(os.path.join(directory, certificate + ".pem"),
                                 os.path.join(directory, "server.key"))
+        if name == "client_auth":
+            context.verify_mode = ssl.CERT_REQUIRED
+            context.load_verify_locations(os.path.join(directory, "ca.pem"))
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         listener.bind(("127.0.0.1", 0))
         listener.listen(16)
