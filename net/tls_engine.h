@@ -66,8 +66,7 @@ public:
     virtual std::int32_t acquire_credentials() = 0;
     /// One round: the first call (no context yet) gets empty input; later ones
     /// get every byte received since. host names the server (SNI, certificate).
-    virtual TlsHandshakeStep handshake_step(std::span<const char> input,
-                                            std::string_view host) = 0;
+    virtual TlsHandshakeStep handshake_step(std::span<const char> input, std::string_view host) = 0;
     virtual std::int32_t stream_sizes(TlsStreamSizes& sizes) = 0;
     /// Encrypts in place: buffer holds header space, data_length bytes of
     /// plaintext and trailer space, as stream_sizes reported them.

@@ -112,8 +112,8 @@ public:
                          TlsRecordSizes& out) override {
         if (ssl_ == nullptr || kRecordHeader + data_length > buffer.size()) return kInternalError;
         ERR_clear_error();
-        const int written = SSL_write(ssl_, buffer.data() + kRecordHeader,
-                                      static_cast<int>(data_length));
+        const int written =
+            SSL_write(ssl_, buffer.data() + kRecordHeader, static_cast<int>(data_length));
         if (written != static_cast<int>(data_length)) {
             ERR_clear_error();
             return kInternalError;
@@ -219,12 +219,9 @@ private:
             case SSL_R_NO_SHARED_CIPHER:
             case SSL_R_NO_CIPHERS_AVAILABLE:
             case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
-            case SSL_R_TLSV1_ALERT_INSUFFICIENT_SECURITY:
-                return kAlgorithmMismatch;
-            case SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC:
-                return kInvalidToken;
-            default:
-                return kIllegalMessage;
+            case SSL_R_TLSV1_ALERT_INSUFFICIENT_SECURITY: return kAlgorithmMismatch;
+            case SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC: return kInvalidToken;
+            default: return kIllegalMessage;
         }
     }
 

@@ -27,8 +27,8 @@ constexpr ULONG kRequestFlags = 0x819C;
 
 std::wstring wide(std::string_view text) {
     if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
@@ -121,8 +121,8 @@ public:
         ULONG attributes = 0;
         TimeStamp expiry{};
         const SECURITY_STATUS status = InitializeSecurityContextA(
-            &credentials_, has_context_ ? &context_ : nullptr, target.data(), kRequestFlags, 0,
-            0, has_context_ ? &in_desc : nullptr, 0, &context_, &out_desc, &attributes, &expiry);
+            &credentials_, has_context_ ? &context_ : nullptr, target.data(), kRequestFlags, 0, 0,
+            has_context_ ? &in_desc : nullptr, 0, &context_, &out_desc, &attributes, &expiry);
         if (!has_context_ && status >= 0) has_context_ = true;
 
         if (out_buffer.pvBuffer != nullptr) {
@@ -139,8 +139,8 @@ public:
         const SECURITY_STATUS status =
             QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &s);
         if (status != SEC_E_OK) return status;
-        sizes = TlsStreamSizes{s.cbHeader, s.cbTrailer, s.cbMaximumMessage, s.cBuffers,
-                               s.cbBlockSize};
+        sizes =
+            TlsStreamSizes{s.cbHeader, s.cbTrailer, s.cbMaximumMessage, s.cBuffers, s.cbBlockSize};
         return kOk;
     }
 

@@ -52,7 +52,9 @@ TlsSession::TlsSession(std::unique_ptr<TlsEngine> engine)
 TlsSession::TlsSession(std::unique_ptr<TlsEngine> engine, Transport& io)
     : engine_(std::move(engine)), io_(&io) {}
 
-TlsSession::~TlsSession() { reset(); }
+TlsSession::~TlsSession() {
+    reset();
+}
 
 Error TlsSession::connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms,
                           int family) {

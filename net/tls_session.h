@@ -24,8 +24,7 @@ public:
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;
 
-    Error connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms,
-                  int family);
+    Error connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms, int family);
     Error handshake(std::string_view host);
     Error send(const char* data, std::size_t length) override;
     std::int32_t recv(char* buffer, std::size_t capacity, Error& error) override;

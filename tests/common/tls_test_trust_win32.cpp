@@ -25,13 +25,12 @@ TlsTestTrust::~TlsTestTrust() {
     // so go to the registry store underneath.
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
                                      CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT");
-    PCCERT_CONTEXT cert = CertCreateCertificateContext(
-        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
-        static_cast<DWORD>(der_.size()));
+    PCCERT_CONTEXT cert =
+        CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
+                                     static_cast<DWORD>(der_.size()));
     if (store != nullptr && cert != nullptr) {
-        PCCERT_CONTEXT found =
-            CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert,
-                                       nullptr);
+        PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, cert, nullptr);
         if (found != nullptr) CertDeleteCertificateFromStore(found);
     }
     if (cert != nullptr) CertFreeCertificateContext(cert);

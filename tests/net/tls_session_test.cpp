@@ -24,9 +24,15 @@ std::string frame(char type, const std::string& payload) {
 // Server messages: handshake 'S' ("next" asks for another round, "done" ends
 // it, "fail" is refused), records 'D' data, 'R' renegotiation request,
 // 'Z' close notification, 'X' a record that does not decrypt.
-std::string next_msg() { return frame('S', "next"); }
-std::string done_msg() { return frame('S', "done"); }
-std::string data_rec(const std::string& text) { return frame('D', text); }
+std::string next_msg() {
+    return frame('S', "next");
+}
+std::string done_msg() {
+    return frame('S', "done");
+}
+std::string data_rec(const std::string& text) {
+    return frame('D', text);
+}
 
 struct FakeEngine final : TlsEngine {
     std::vector<std::string>* events = nullptr;
@@ -123,8 +129,8 @@ private:
     static bool take(std::span<const char> input, std::string& type, std::string& payload,
                      std::size_t& used) {
         if (input.size() < 3) return false;
-        const std::size_t length = (static_cast<unsigned char>(input[1]) << 8) |
-                                   static_cast<unsigned char>(input[2]);
+        const std::size_t length =
+            (static_cast<unsigned char>(input[1]) << 8) | static_cast<unsigned char>(input[2]);
         if (input.size() < 3 + length) return false;
         type.assign(1, input[0]);
         payload.assign(input.data() + 3, length);
@@ -258,16 +264,16 @@ TEST_F(TlsSessionTest, SplitServerFlightIsKeptAndAppended) {
     ASSERT_TRUE(e.ok()) << e.message;
 
     const std::vector<std::string> expected_inputs = {
-        "",                      // first round: nothing received yet
-        flight.substr(0, 2),     // incomplete: kept ...
-        flight.substr(0, 5),     // ... and appended to
-        flight.substr(0, 9),     // first message whole, the rest is extra
-        flight.substr(7, 2),     // extra carried over, incomplete
-        flight.substr(7),        // complete: done
+        "",                   // first round: nothing received yet
+        flight.substr(0, 2),  // incomplete: kept ...
+        flight.substr(0, 5),  // ... and appended to
+        flight.substr(0, 9),  // first message whole, the rest is extra
+        flight.substr(7, 2),  // extra carried over, incomplete
+        flight.substr(7),     // complete: done
     };
     EXPECT_EQ(engine->handshake_inputs, expected_inputs);
-    EXPECT_EQ(peer.sent, (std::vector<std::string>{frame('C', "hello example.test"),
-                                                    frame('C', "ack")}));
+    EXPECT_EQ(peer.sent,
+              (std::vector<std::string>{frame('C', "hello example.test"), frame('C', "ack")}));
     EXPECT_EQ(engine->verified_host, "example.test");
     for (std::size_t capacity : peer.capacities) EXPECT_EQ(capacity, 16384u);
 }
@@ -342,8 +348,8 @@ TEST_F(TlsSessionTest, EndOfStream) {
          "Receive timed out"},
         {"reset", false, socket_error("Connection reset by peer"), -1, "Socket.recv",
          "Connection reset by peer"},
-        {"socket word closed", false, socket_error("Connection closed abruptly"), 0,
-         "Socket.recv", "Connection closed abruptly"},
+        {"socket word closed", false, socket_error("Connection closed abruptly"), 0, "Socket.recv",
+         "Connection closed abruptly"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -411,8 +417,8 @@ TEST_F(TlsSessionTest, LargeSendGoesOutAsWholeRecordsOneAtATime) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
     ASSERT_TRUE(session->send(data.data(), data.size()).ok());
 
-    EXPECT_EQ(events, (std::vector<std::string>{"encrypt", "send", "encrypt", "send", "encrypt",
-                                                "send"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"encrypt", "send", "encrypt", "send", "encrypt", "send"}));
     ASSERT_EQ(peer.sent.size(), 3u);
     std::size_t offset = 0;
     for (const std::string& record : peer.sent) {
@@ -459,20 +465,55 @@ TEST_F(TlsSessionTest, HandshakeFailures) {
         std::string function;
         std::string message;
     } cases[] = {
-        {"credentials", static_cast<std::int32_t>(0x8009030Eu), kOk, {}, {},
-         "TlsSession.handshake", "TLS handshake/record failed: Schannel status -2146893042"},
-        {"refused flight", kOk, kOk, {{frame('S', "fail"), {}}}, {}, "TlsSession.handshake",
+        {"credentials",
+         static_cast<std::int32_t>(0x8009030Eu),
+         kOk,
+         {},
+         {},
+         "TlsSession.handshake",
+         "TLS handshake/record failed: Schannel status -2146893042"},
+        {"refused flight",
+         kOk,
+         kOk,
+         {{frame('S', "fail"), {}}},
+         {},
+         "TlsSession.handshake",
          "TLS handshake/record failed: SEC_E_ILLEGAL_MESSAGE"},
-        {"untrusted", kOk, kUntrustedRoot, {{done_msg(), {}}}, {}, "TlsSession.handshake",
+        {"untrusted",
+         kOk,
+         kUntrustedRoot,
+         {{done_msg(), {}}},
+         {},
+         "TlsSession.handshake",
          "TLS handshake/record failed: SEC_E_UNTRUSTED_ROOT"},
-        {"wrong host", kOk, kWrongPrincipal, {{done_msg(), {}}}, {}, "TlsSession.handshake",
+        {"wrong host",
+         kOk,
+         kWrongPrincipal,
+         {{done_msg(), {}}},
+         {},
+         "TlsSession.handshake",
          "TLS handshake/record failed: SEC_E_WRONG_PRINCIPAL"},
-        {"peer closes", kOk, kOk, {{next_msg().substr(0, 4), {}}}, {}, "TlsSession.handshake",
+        {"peer closes",
+         kOk,
+         kOk,
+         {{next_msg().substr(0, 4), {}}},
+         {},
+         "TlsSession.handshake",
          "Peer closed the connection during TLS handshake"},
-        {"time-out", kOk, kOk, {{"", socket_error("Receive timed out")}}, {}, "Socket.recv",
+        {"time-out",
+         kOk,
+         kOk,
+         {{"", socket_error("Receive timed out")}},
+         {},
+         "Socket.recv",
          "Receive timed out"},
-        {"token not sent", kOk, kOk, {}, Error(2, "network", "Socket.send", "Broken pipe"),
-         "Socket.send", "Broken pipe"},
+        {"token not sent",
+         kOk,
+         kOk,
+         {},
+         Error(2, "network", "Socket.send", "Broken pipe"),
+         "Socket.send",
+         "Broken pipe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
