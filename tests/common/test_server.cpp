@@ -1,0 +1,167 @@
+#include "tests/common/test_server.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/common/test_env.h"
+
+namespace tarntest {
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kServerScript = std::string(TARN_SOURCE_DIR) + "/tests/server/test_server.py";
+
+// A fresh folder under /tmp, named so that parallel test processes never meet.
+// The server is a Linux program also under Wine, so it gets Unix paths.
+std::string fresh_unix_dir(const std::string& prefix) {
+    static unsigned counter = 0;
+    std::random_device rd;
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string dir = "/tmp/" + prefix + std::to_string(rd()) + "-" + std::to_string(stamp) +
+                      "-" + std::to_string(counter++);
+    fs::create_directories(server_file(dir));
+    return dir;
+}
+
+bool wait_for_file(const std::string& unix_path, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    std::error_code ec;
+    while (!fs::exists(server_file(unix_path), ec)) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::string read_text(const std::string& unix_path) {
+    std::ifstream in(server_file(unix_path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_text(const std::string& unix_path, const std::string& text) {
+    std::ofstream out(server_file(unix_path), std::ios::binary);
+    out << text;
+}
+
+const char* cert_name(ServerCert cert) {
+    switch (cert) {
+        case ServerCert::Good: return "good";
+        case ServerCert::Untrusted: return "untrusted";
+        case ServerCert::Expired: return "expired";
+        case ServerCert::WrongHost: return "wronghost";
+        case ServerCert::None: break;
+    }
+    return "";
+}
+
+struct Certificates {
+    std::string dir;
+    bool trusted = false;
+
+    Certificates() {
+        std::string candidate = fresh_unix_dir("tarn-test-ca-");
+        ChildProcess maker;
+        if (!maker.start(python_program(), {kServerScript, "certs", candidate}) ||
+            !wait_for_file(candidate + "/done", std::chrono::seconds(60))) {
+            return;
+        }
+        maker.wait(5000);
+        trusted = trust_test_ca(candidate);
+        if (trusted) dir = candidate;
+    }
+    ~Certificates() {
+        if (dir.empty()) return;
+        if (trusted) untrust_test_ca(dir);
+        std::error_code ec;
+        fs::remove_all(server_file(dir), ec);
+    }
+};
+
+}  // namespace
+
+Path python_program() { return host_path("/usr/bin/python3"); }
+
+Path server_file(const std::string& unix_path) { return host_path(unix_path); }
+
+const std::string& test_certificates() {
+    static Certificates certificates;
+    return certificates.dir;
+}
+
+bool TestServer::start(const std::string& script, ServerOptions options) {
+    stop();
+    error_.clear();
+    tls_ = options.cert != ServerCert::None;
+    std::vector<std::string> args;
+    if (tls_) {
+        const std::string& certs = test_certificates();
+        if (certs.empty()) {
+            error_ = "the test certificates could not be made";
+            return false;
+        }
+        args = {"--tls", certs + "/" + cert_name(options.cert) + ".pem"};
+    }
+    dir_ = fresh_unix_dir("tarn-test-server-");
+    write_text(dir_ + "/script.json", script);
+    args.insert(args.begin(), {kServerScript, "serve", dir_});
+    args.insert(args.end(), {"--idle", std::to_string(options.idle_seconds), "--lifetime",
+                             std::to_string(options.lifetime_seconds)});
+    if (!process_.start(python_program(), args)) {
+        error_ = "python3 could not be started";
+        return false;
+    }
+    if (!wait_for_file(dir_ + "/port", std::chrono::seconds(30))) {
+        error_ = "the server did not report its port";
+        return false;
+    }
+    port_ = static_cast<std::uint16_t>(std::stoi(read_text(dir_ + "/port")));
+    return true;
+}
+
+std::string TestServer::base_url() const {
+    return (tls_ ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(port_);
+}
+
+std::vector<tarncore::Json> TestServer::requests() const {
+    std::vector<tarncore::Json> entries;
+    if (dir_.empty()) return entries;
+    std::istringstream lines(read_text(dir_ + "/requests.log"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        tarncore::Error error;
+        tarncore::Json entry = tarncore::Json::parse(line, error);
+        if (error.ok()) entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<tarncore::Json> TestServer::http_requests() const {
+    std::vector<tarncore::Json> out;
+    for (tarncore::Json& entry : requests()) {
+        if (entry.find("event").kind == tarncore::JsonKind::Null) out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+void TestServer::stop() {
+    if (dir_.empty()) return;
+    write_text(dir_ + "/stop", "stop\n");
+    if (wait_for_file(dir_ + "/exited", std::chrono::seconds(10))) {
+        process_.wait(5000);
+    } else {
+        process_.kill();  // best effort: the lifetime cap ends it in any case
+    }
+    std::error_code ec;
+    fs::remove_all(server_file(dir_), ec);
+    dir_.clear();
+    port_ = 0;
+}
+
+}  // namespace tarntest

@@ -1,0 +1,383 @@
+#!/usr/bin/env python3
+"""Scripted HTTP/HTTPS server for the network tests and the benchmark.
+
+Standard library only, and HTTP written by hand over sockets so that a
+behaviour can break the protocol exactly where a test wants it broken.
+
+    test_server.py certs DIR
+        Makes a certificate authority for this run and the server
+        certificates the tests need (openssl CLI); writes DIR/done last.
+
+    test_server.py serve DIR [--tls CERT] [--idle S] [--lifetime S]
+        Listens on 127.0.0.1, port 0; with --tls presents CERT, one of the
+        certificates made by "certs" (its key is leaf.key beside it). Reads its behaviours from
+        DIR/script.json, writes its port to DIR/port, records every request
+        as one JSON line in DIR/requests.log and writes DIR/exited when it
+        ends.
+
+The server ends by itself, because a test under Wine cannot reliably kill a
+Linux child: when every counted behaviour has been used, when DIR/stop
+appears, after --idle seconds without a connection, and at --lifetime
+seconds in any case.
+
+script.json is a list of behaviours. Each request (read whole first) takes
+the first behaviour whose "path" matches (or that has none) and whose count
+("times", default 1, 0 = unlimited) is not used up. Fields:
+
+  action     "respond" (default) | "close" (no answer) | "stall" (wait
+             "ms" milliseconds, then close without answer)
+  interim    true: send "HTTP/1.1 100 Continue" first
+  status, reason, headers ([[name, value], ...]; "{base}" in a value becomes
+             this server's base URL)
+  body       text (latin-1), or body_size: that many bytes, byte i = i % 256
+  framing    "length" (default, Content-Length) | "chunked" | "close" (no
+             length; the close ends the body) | "none" (no length header,
+             no close semantics: used with content_length)
+  content_length  a Content-Length value written as given (a wrong length)
+  chunk      chunk size for chunked framing (default 7)
+  truncate   close after this many bytes of the encoded body
+  split      send the whole answer in pieces of this many bytes, pausing
+             pause_ms (default 20) between them
+  raw        send this text instead of a built answer
+"""
+
+import json
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+
+REASONS = {100: "Continue", 200: "OK", 204: "No Content", 301: "Moved Permanently",
+           302: "Found", 303: "See Other", 307: "Temporary Redirect",
+           308: "Permanent Redirect", 404: "Not Found", 500: "Internal Server Error"}
+
+PATTERN = bytes(range(256)) * 4096  # 1 MiB; body byte i is i % 256
+
+
+def write_atomic(path, text):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(text)
+    os.replace(tmp, path)
+
+
+# ---------------------------------------------------------------- certificates
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def make_ca(name, cn, cwd):
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
+            "-keyout", name + ".key", "-out", name + ".pem", "-days", "30",
+            "-subj", "/CN=" + cn,
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=cwd)
+
+
+def sign(ca, out, hosts, cwd, start=None, end=None):
+    """Signs leaf.csr with the CA through "openssl ca", which alone among the
+    3.0 commands takes explicit validity dates (for the expired one)."""
+    db = os.path.join(cwd, "db-" + out)
+    os.makedirs(db)
+    open(os.path.join(db, "index.txt"), "w").close()
+    san = ",".join(("IP:" if h[0].isdigit() else "DNS:") + h for h in hosts)
+    conf = os.path.join(db, "ca.cnf")
+    with open(conf, "w") as f:
+        f.write(f"""[ca]
+default_ca = test
+[test]
+database = {db}/index.txt
+new_certs_dir = {db}
+serial = {db}/serial
+default_md = sha256
+policy = any
+copy_extensions = none
+x509_extensions = leaf
+unique_subject = no
+[any]
+commonName = supplied
+[leaf]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = {san}
+""")
+    with open(os.path.join(db, "serial"), "w") as f:
+        f.write("%032x\n" % int.from_bytes(os.urandom(15), "big"))
+    dates = (["-startdate", start, "-enddate", end] if start else ["-days", "30"])
+    openssl("ca", "-batch", "-notext", "-config", conf, "-cert", ca + ".pem",
+            "-keyfile", ca + ".key", "-in", "leaf.csr", "-out", out + ".pem",
+            *dates, cwd=cwd)
+
+
+def make_certs(directory):
+    os.makedirs(directory, exist_ok=True)
+    make_ca("ca", "Tarnwick Test CA %d" % os.getpid(), directory)
+    make_ca("other-ca", "Tarnwick Untrusted CA %d" % os.getpid(), directory)
+    # One key for every server certificate; each certificate is a copy of it.
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "leaf.key",
+            "-out", "leaf.csr", "-subj", "/CN=localhost", cwd=directory)
+    sign("ca", "good", ["localhost", "127.0.0.1"], directory)
+    sign("ca", "wronghost", ["wrong.invalid"], directory)
+    sign("ca", "expired", ["localhost", "127.0.0.1"], directory,
+         "20200101000000Z", "20200201000000Z")
+    sign("other-ca", "untrusted", ["localhost", "127.0.0.1"], directory)
+    # The CA in DER too, for the Windows certificate store.
+    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
+    write_atomic(os.path.join(directory, "done"), "ok\n")
+
+
+# ---------------------------------------------------------------------- server
+
+class Server:
+    def __init__(self, directory, tls_cert, idle, lifetime):
+        self.dir = directory
+        self.idle = idle
+        self.deadline = time.monotonic() + lifetime
+        with open(os.path.join(directory, "script.json")) as f:
+            self.script = json.load(f)
+        for b in self.script:
+            b["_left"] = b.get("times", 1)
+        self.lock = threading.Lock()
+        self.active = 0
+        self.last_activity = time.monotonic()
+        self.log = open(os.path.join(directory, "requests.log"), "a")
+        self.context = None
+        if tls_cert:
+            certs = os.path.dirname(os.path.abspath(tls_cert))
+            self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.context.load_cert_chain(tls_cert, os.path.join(certs, "leaf.key"))
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.listener.settimeout(0.05)
+        self.port = self.listener.getsockname()[1]
+        scheme = "https" if tls_cert else "http"
+        self.base = "%s://127.0.0.1:%d" % (scheme, self.port)
+        if tls_cert:
+            self.base = "https://localhost:%d" % self.port
+
+    def record(self, entry):
+        with self.lock:
+            self.log.write(json.dumps(entry) + "\n")
+            self.log.flush()
+
+    def exhausted(self):
+        counted = [b for b in self.script if b.get("times", 1) != 0]
+        return bool(counted) and all(b["_left"] <= 0 for b in counted) and \
+            not any(b.get("times", 1) == 0 for b in self.script)
+
+    def take(self, path):
+        with self.lock:
+            for b in self.script:
+                if b.get("times", 1) != 0 and b["_left"] <= 0:
+                    continue
+                if "path" in b and b["path"] != path:
+                    continue
+                b["_left"] -= 1
+                return b
+        return None
+
+    def run(self):
+        write_atomic(os.path.join(self.dir, "port"), "%d\n" % self.port)
+        stop = os.path.join(self.dir, "stop")
+        while True:
+            now = time.monotonic()
+            with self.lock:
+                busy = self.active > 0
+                quiet = now - self.last_activity
+                used_up = self.exhausted() and not busy
+            if used_up or now > self.deadline or os.path.exists(stop) or \
+                    (not busy and quiet > self.idle):
+                break
+            try:
+                conn, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            with self.lock:
+                self.active += 1
+                self.last_activity = time.monotonic()
+            threading.Thread(target=self.serve_connection, args=(conn,), daemon=True).start()
+        self.listener.close()
+        self.log.close()
+        write_atomic(os.path.join(self.dir, "exited"), "ok\n")
+        os._exit(0)
+
+    def serve_connection(self, conn):
+        try:
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            conn.settimeout(30)
+            if self.context:
+                try:
+                    conn = self.context.wrap_socket(conn, server_side=True)
+                except (ssl.SSLError, OSError) as e:
+                    self.record({"event": "tls-failed", "error": str(e)})
+                    return
+            request = read_request(conn)
+            if request is None:
+                self.record({"event": "no-request"})
+                return
+            self.record(request)
+            behaviour = self.take(request["target"].split("?", 1)[0])
+            if behaviour is None:
+                behaviour = {"status": 404, "body": "no behaviour left\n"}
+            self.behave(conn, behaviour)
+        except OSError:
+            pass  # the client went away first; what it sent is already recorded
+        finally:
+            self.finish(conn)
+            with self.lock:
+                self.active -= 1
+                self.last_activity = time.monotonic()
+
+    def finish(self, conn):
+        try:
+            if isinstance(conn, ssl.SSLSocket):
+                conn.settimeout(2)
+                conn.unwrap()  # close_notify, so the client sees a clean end
+        except (ssl.SSLError, OSError, ValueError):
+            pass
+        try:
+            conn.close()
+        except OSError:
+            pass
+
+    def behave(self, conn, b):
+        action = b.get("action", "respond")
+        if action == "close":
+            return
+        if action == "stall":
+            time.sleep(b.get("ms", 1000) / 1000.0)
+            return
+        if "raw" in b:
+            send(conn, b["raw"].encode("latin-1"), b)
+            return
+        status = b.get("status", 200)
+        head = "HTTP/1.1 %d %s\r\n" % (status, b.get("reason", REASONS.get(status, "Status")))
+        for name, value in b.get("headers", []):
+            head += "%s: %s\r\n" % (name, value.replace("{base}", self.base))
+        framing = b.get("framing", "length")
+        size = b["body_size"] if "body_size" in b else len(b.get("body", "").encode("latin-1"))
+        if "content_length" in b:
+            head += "Content-Length: %s\r\n" % b["content_length"]
+        elif framing == "length":
+            head += "Content-Length: %d\r\n" % size
+        if framing == "chunked":
+            head += "Transfer-Encoding: chunked\r\n"
+        head += "Connection: close\r\n\r\n"
+        if b.get("interim"):
+            head = "HTTP/1.1 100 Continue\r\n\r\n" + head
+        if "body_size" in b:
+            stream_body(conn, head.encode("latin-1"), size, framing, b)
+            return
+        body = b.get("body", "").encode("latin-1")
+        if framing == "chunked":
+            body = encode_chunks(body, b.get("chunk", 7))
+        if "truncate" in b:
+            body = body[:b["truncate"]]
+        send(conn, head.encode("latin-1") + body, b)
+
+
+def read_request(conn):
+    data = b""
+    while b"\r\n\r\n" not in data:
+        piece = conn.recv(65536)
+        if not piece:
+            return None
+        data += piece
+        if len(data) > 1 << 20:
+            return None
+    head, body = data.split(b"\r\n\r\n", 1)
+    lines = head.decode("latin-1").split("\r\n")
+    parts = lines[0].split(" ")
+    headers = []
+    length = 0
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        value = value.strip()
+        headers.append([name, value])
+        if name.lower() == "content-length":
+            length = int(value)
+    while len(body) < length:
+        piece = conn.recv(65536)
+        if not piece:
+            break
+        body += piece
+    return {"method": parts[0], "target": parts[1] if len(parts) > 1 else "",
+            "version": parts[2] if len(parts) > 2 else "", "headers": headers,
+            "body": body.decode("latin-1")}
+
+
+def encode_chunks(body, size):
+    out = b""
+    for i in range(0, len(body), size):
+        piece = body[i:i + size]
+        out += b"%x\r\n" % len(piece) + piece + b"\r\n"
+    return out + b"0\r\n\r\n"
+
+
+def send(conn, data, b):
+    split = b.get("split", 0)
+    if not split:
+        conn.sendall(data)
+        return
+    for i in range(0, len(data), split):
+        if i:
+            time.sleep(b.get("pause_ms", 20) / 1000.0)
+        conn.sendall(data[i:i + split])
+
+
+def stream_body(conn, head, size, framing, b):
+    """Large bodies straight from one 1 MiB block, so the server is never
+    the slow end of a benchmark."""
+    conn.sendall(head)
+    view = memoryview(PATTERN)
+    limit = b.get("truncate", None)
+    sent = 0
+    while sent < size and (limit is None or sent < limit):
+        n = min(len(PATTERN), size - sent)
+        if limit is not None:
+            n = min(n, limit - sent)
+        if framing == "chunked":
+            conn.sendall(b"%x\r\n" % n)
+            conn.sendall(view[:n])
+            conn.sendall(b"\r\n")
+        else:
+            conn.sendall(view[:n])
+        sent += n
+    if framing == "chunked" and limit is None:
+        conn.sendall(b"0\r\n\r\n")
+
+
+def main(argv):
+    os.environ["PATH"] = "/usr/bin:/bin:" + os.environ.get("PATH", "")
+    if len(argv) >= 3 and argv[1] == "certs":
+        make_certs(argv[2])
+        return 0
+    if len(argv) >= 3 and argv[1] == "serve":
+        directory, tls, idle, lifetime = argv[2], None, 5.0, 60.0
+        args = argv[3:]
+        while args:
+            flag, value, args = args[0], args[1], args[2:]
+            if flag == "--tls":
+                tls = value
+            elif flag == "--idle":
+                idle = float(value)
+            elif flag == "--lifetime":
+                lifetime = float(value)
+            else:
+                raise SystemExit("unknown option " + flag)
+        Server(directory, tls, idle, lifetime).run()
+        return 0
+    sys.stderr.write(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
