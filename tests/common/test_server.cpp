@@ -24,14 +24,14 @@ std::string fresh_unix_dir(const std::string& prefix) {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::string dir = "/tmp/" + prefix + std::to_string(rd()) + "-" + std::to_string(stamp) +
                       "-" + std::to_string(counter++);
-    fs::create_directories(server_file(dir));
+    fs::create_directories(host_path(dir));
     return dir;
 }
 
 bool wait_for_file(const std::string& unix_path, std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
     std::error_code ec;
-    while (!fs::exists(server_file(unix_path), ec)) {
+    while (!fs::exists(host_path(unix_path), ec)) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -39,14 +39,14 @@ bool wait_for_file(const std::string& unix_path, std::chrono::milliseconds limit
 }
 
 std::string read_text(const std::string& unix_path) {
-    std::ifstream in(server_file(unix_path), std::ios::binary);
+    std::ifstream in(host_path(unix_path), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
 void write_text(const std::string& unix_path, const std::string& text) {
-    std::ofstream out(server_file(unix_path), std::ios::binary);
+    std::ofstream out(host_path(unix_path), std::ios::binary);
     out << text;
 }
 
@@ -80,15 +80,13 @@ struct Certificates {
         if (dir.empty()) return;
         if (trusted) untrust_test_ca(dir);
         std::error_code ec;
-        fs::remove_all(server_file(dir), ec);
+        fs::remove_all(host_path(dir), ec);
     }
 };
 
 }  // namespace
 
 Path python_program() { return host_path("/usr/bin/python3"); }
-
-Path server_file(const std::string& unix_path) { return host_path(unix_path); }
 
 const std::string& test_certificates() {
     static Certificates certificates;
@@ -159,7 +157,7 @@ void TestServer::stop() {
         process_.kill();  // best effort: the lifetime cap ends it in any case
     }
     std::error_code ec;
-    fs::remove_all(server_file(dir_), ec);
+    fs::remove_all(host_path(dir_), ec);
     dir_.clear();
     port_ = 0;
 }

@@ -10,6 +10,7 @@
 
 #include "support/json.h"
 #include "tests/common/child_process.h"
+#include "tests/common/test_env.h"
 
 namespace tarntest {
 
@@ -67,7 +68,5 @@ void untrust_test_ca(const std::string& cert_dir);
 
 /// The interpreter that runs the server, as this platform starts it.
 Path python_program();
-/// Path of a file the server wrote, as this platform opens it.
-Path server_file(const std::string& unix_path);
 
 }  // namespace tarntest
