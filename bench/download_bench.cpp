@@ -23,7 +23,9 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+double mib(std::uint64_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
 
 struct ClientRun {
     double seconds = 0;
@@ -43,8 +45,7 @@ bool client_download(const std::string& url, std::uint64_t size, ClientRun& run)
     run.seconds = seconds_since(start);
     run.peak = tarnbench::peak_memory();
     if (error.failed() || response.body.size() != size) {
-        std::cerr << "HttpClient: " << error.message << " (" << response.body.size()
-                  << " bytes)\n";
+        std::cerr << "HttpClient: " << error.message << " (" << response.body.size() << " bytes)\n";
         return false;
     }
     return true;
@@ -81,8 +82,8 @@ int main(int argc, char** argv) {
     const std::uint64_t size = size_mib * 1024 * 1024;
     if (tarncore::Socket::initialize().failed()) return 1;
 
-    const std::string script = R"([{"path":"/big","body_size":)" + std::to_string(size) +
-                               R"(,"times":0}])";
+    const std::string script =
+        R"([{"path":"/big","body_size":)" + std::to_string(size) + R"(,"times":0}])";
     tarntest::ServerOptions options;
     options.idle_seconds = 120;
     options.lifetime_seconds = 1800;
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
         std::string url;
         std::string ca;
     };
-    for (const Target& target : {Target{"http", plain.url("/big"), ""},
-                                 Target{"https", secure.url("/big"), ca}}) {
+    for (const Target& target :
+         {Target{"http", plain.url("/big"), ""}, Target{"https", secure.url("/big"), ca}}) {
         double best_client = 1e9, best_curl = 1e9;
         ClientRun worst_memory;
         for (int r = 0; r < runs && ok; ++r) {

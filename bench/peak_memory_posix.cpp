@@ -19,10 +19,16 @@ std::uint64_t status_kib(const std::string& field) {
 }  // namespace
 
 // Writing 5 resets VmHWM to the current RSS (Linux 4.0 and later).
-void reset_peak_memory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void reset_peak_memory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
-std::uint64_t peak_memory() { return status_kib("VmHWM") * 1024; }
+std::uint64_t peak_memory() {
+    return status_kib("VmHWM") * 1024;
+}
 
-std::uint64_t current_memory() { return status_kib("VmRSS") * 1024; }
+std::uint64_t current_memory() {
+    return status_kib("VmRSS") * 1024;
+}
 
 }  // namespace tarnbench

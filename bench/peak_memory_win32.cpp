@@ -19,8 +19,12 @@ PROCESS_MEMORY_COUNTERS counters() {
 // Windows keeps one peak for the whole process and cannot lower it.
 void reset_peak_memory() {}
 
-std::uint64_t peak_memory() { return counters().PeakWorkingSetSize; }
+std::uint64_t peak_memory() {
+    return counters().PeakWorkingSetSize;
+}
 
-std::uint64_t current_memory() { return counters().WorkingSetSize; }
+std::uint64_t current_memory() {
+    return counters().WorkingSetSize;
+}
 
 }  // namespace tarnbench

@@ -95,8 +95,8 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
     }
 }
 
-HttpResponse HttpClient::exchange(Transport& transport, const HttpRequest& request,
-                                  const Url& url, Error& error) {
+HttpResponse HttpClient::exchange(Transport& transport, const HttpRequest& request, const Url& url,
+                                  Error& error) {
     error = write_request(transport, request, url);
     if (error.failed()) {
         error.function = "HttpClient.execute";
@@ -115,10 +115,10 @@ HttpResponse HttpClient::exchange(Transport& transport, const HttpRequest& reque
 
     if (error.ok() && response.status == 200 && response.body.empty()) {
         Logger::instance().warn(
-            "http", "GET-like 200 with empty body cl=" +
-                        header_value(response.headers, "content-length") +
-                        " te=" + header_value(response.headers, "transfer-encoding") +
-                        " headers=" + std::to_string(response.headers.size()));
+            "http",
+            "GET-like 200 with empty body cl=" + header_value(response.headers, "content-length") +
+                " te=" + header_value(response.headers, "transfer-encoding") +
+                " headers=" + std::to_string(response.headers.size()));
     }
     if (error.ok() && response.status == 0) {
         error = http_error("HTTP response did not include a status line");

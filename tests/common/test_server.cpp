@@ -22,8 +22,8 @@ std::string fresh_unix_dir(const std::string& prefix) {
     static unsigned counter = 0;
     std::random_device rd;
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string dir = "/tmp/" + prefix + std::to_string(rd()) + "-" + std::to_string(stamp) +
-                      "-" + std::to_string(counter++);
+    std::string dir = "/tmp/" + prefix + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
+                      std::to_string(counter++);
     fs::create_directories(host_path(dir));
     return dir;
 }
@@ -86,7 +86,9 @@ struct Certificates {
 
 }  // namespace
 
-Path python_program() { return host_path("/usr/bin/python3"); }
+Path python_program() {
+    return host_path("/usr/bin/python3");
+}
 
 const std::string& test_certificates() {
     static Certificates certificates;

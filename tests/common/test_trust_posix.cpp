@@ -10,6 +10,8 @@ bool trust_test_ca(const std::string& cert_dir) {
     return setenv("SSL_CERT_FILE", (cert_dir + "/ca.pem").c_str(), 1) == 0;
 }
 
-void untrust_test_ca(const std::string&) { unsetenv("SSL_CERT_FILE"); }
+void untrust_test_ca(const std::string&) {
+    unsetenv("SSL_CERT_FILE");
+}
 
 }  // namespace tarntest

@@ -30,13 +30,14 @@ bool trust_test_ca(const std::string& cert_dir) {
 // Each run makes a new CA; take it out again so the prefix does not collect them.
 void untrust_test_ca(const std::string& cert_dir) {
     std::vector<char> der = read_der(cert_dir);
-    PCCERT_CONTEXT ca = CertCreateCertificateContext(
-        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT ca =
+        CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                     static_cast<DWORD>(der.size()));
     if (!ca) return;
     HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
     if (store) {
-        PCCERT_CONTEXT found =
-            CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, ca, nullptr);
+        PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, ca, nullptr);
         if (found) CertDeleteCertificateFromStore(found);  // frees `found`
         CertCloseStore(store, 0);
     }

@@ -83,14 +83,14 @@ struct FailureCase {
     const char* name;
     const char* script;  // empty: no server
     ServerCert cert;
-    const char* url;     // "{base}" is replaced by the server's base URL
+    const char* url;  // "{base}" is replaced by the server's base URL
     std::uint32_t timeout_ms;
     std::uint32_t code;
     const char* module;
     const char* function;
     const char* message;
-    int attempts;        // WARN retry lines (and server visits)
-    int error_lines;     // ERROR lines (written by the exchange when it read a head)
+    int attempts;     // WARN retry lines (and server visits)
+    int error_lines;  // ERROR lines (written by the exchange when it read a head)
 };
 
 const FailureCase kFailures[] = {
@@ -107,9 +107,9 @@ const FailureCase kFailures[] = {
     {"ShortContentLength", R"([{"body":"abc","content_length":10,"framing":"none","times":3}])",
      ServerCert::None, "{base}/x", 20000, 3, "http", "HttpClient.execute",
      "Truncated HTTP body (expected 10, got 3)", 3, 3},
-    {"InvalidContentLength", R"([{"body":"abc","content_length":"abc","framing":"none","times":3}])",
-     ServerCert::None, "{base}/x", 20000, 3, "http", "HttpClient.execute", "Invalid Content-Length",
-     3, 3},
+    {"InvalidContentLength",
+     R"([{"body":"abc","content_length":"abc","framing":"none","times":3}])", ServerCert::None,
+     "{base}/x", 20000, 3, "http", "HttpClient.execute", "Invalid Content-Length", 3, 3},
     {"NoStatusLine", R"([{"raw":"garbage\r\n\r\n","times":3}])", ServerCert::None, "{base}/x",
      20000, 3, "http", "HttpClient.execute", "HTTP response did not include a status line", 3, 3},
     {"StallPastTimeout", R"([{"action":"stall","ms":1500,"times":3}])", ServerCert::None,
@@ -217,13 +217,12 @@ TEST(HttpClient, EmptyGetAnswerIsRetriedUntilABodyComes) {
     EXPECT_TRUE(error.ok()) << error.message;
     EXPECT_EQ(response.body, "finally");
     EXPECT_EQ(server.http_requests().size(), 3u);
-    EXPECT_EQ(log.lines("WARN"),
-              (std::vector<std::string>{
-                  "GET-like 200 with empty body cl=0 te= headers=2",
-                  "GET " + url + " status=200 body=0, retry 1",
-                  "GET-like 200 with empty body cl=0 te= headers=2",
-                  "GET " + url + " status=200 body=0, retry 2",
-              }));
+    EXPECT_EQ(log.lines("WARN"), (std::vector<std::string>{
+                                     "GET-like 200 with empty body cl=0 te= headers=2",
+                                     "GET " + url + " status=200 body=0, retry 1",
+                                     "GET-like 200 with empty body cl=0 te= headers=2",
+                                     "GET " + url + " status=200 body=0, retry 2",
+                                 }));
 }
 
 TEST(HttpClient, EmptyGetAnswerEveryTimeIsReturnedWithoutError) {
@@ -314,9 +313,8 @@ class HttpClientRedirectMethod : public testing::TestWithParam<MethodCase> {};
 TEST_P(HttpClientRedirectMethod, KeepsOrDropsThePostBody) {
     const MethodCase& c = GetParam();
     TestServer server;
-    ASSERT_TRUE(server.start(
-        R"([{"path":"/form","status":)" + std::to_string(c.status) +
-        R"(,"headers":[["Location","/next"]]},{"path":"/next","body":"ok"}])"))
+    ASSERT_TRUE(server.start(R"([{"path":"/form","status":)" + std::to_string(c.status) +
+                             R"(,"headers":[["Location","/next"]]},{"path":"/next","body":"ok"}])"))
         << server.last_error();
     HttpRequest request;
     request.method = "POST";
@@ -367,16 +365,16 @@ struct ShapeCase {
 
 const ShapeCase kShapes[] = {
     {"Length", R"({"body":"plain answer"})", ServerCert::None, "plain answer"},
-    {"Chunked", R"({"body":"chunked answer here","framing":"chunked","chunk":4})",
-     ServerCert::None, "chunked answer here"},
+    {"Chunked", R"({"body":"chunked answer here","framing":"chunked","chunk":4})", ServerCert::None,
+     "chunked answer here"},
     {"ReadToClose", R"({"body":"until the close","framing":"close"})", ServerCert::None,
      "until the close"},
     {"SplitWrites", R"({"body":"arrives in pieces","framing":"chunked","split":3,"pause_ms":5})",
      ServerCert::None, "arrives in pieces"},
-    {"ContinueThenAnswer", R"({"interim":true,"body":"after 100"})", ServerCert::None,
-     "after 100"},
+    {"ContinueThenAnswer", R"({"interim":true,"body":"after 100"})", ServerCert::None, "after 100"},
     {"TlsLength", R"({"body":"secret answer"})", ServerCert::Good, "secret answer"},
-    {"TlsChunkedSplit", R"({"body":"secret pieces","framing":"chunked","chunk":2,"split":4,"pause_ms":5})",
+    {"TlsChunkedSplit",
+     R"({"body":"secret pieces","framing":"chunked","chunk":2,"split":4,"pause_ms":5})",
      ServerCert::Good, "secret pieces"},
     {"TlsContinue", R"({"interim":true,"body":"secret after 100"})", ServerCert::Good,
      "secret after 100"},
