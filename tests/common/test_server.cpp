@@ -107,6 +107,7 @@ bool TestServer::start(const std::string& script, ServerOptions options) {
             return false;
         }
         args = {"--tls", certs + "/" + cert_name(options.cert) + ".pem"};
+        if (options.client_auth) args.push_back("--client-auth");
     }
     dir_ = fresh_unix_dir("tarn-test-server-");
     write_text(dir_ + "/script.json", script);

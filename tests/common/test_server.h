@@ -20,6 +20,7 @@ enum class ServerCert { None, Good, Untrusted, Expired, WrongHost };
 
 struct ServerOptions {
     ServerCert cert = ServerCert::None;
+    bool client_auth = false;  // the TLS server demands a client certificate
     int idle_seconds = 5;
     int lifetime_seconds = 60;
 };

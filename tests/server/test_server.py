@@ -8,9 +8,10 @@ behaviour can break the protocol exactly where a test wants it broken.
         Makes a certificate authority for this run and the server
         certificates the tests need (openssl CLI); writes DIR/done last.
 
-    test_server.py serve DIR [--tls CERT] [--idle S] [--lifetime S]
+    test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S]
         Listens on 127.0.0.1, port 0; with --tls presents CERT, one of the
-        certificates made by "certs" (its key is leaf.key beside it). Reads its behaviours from
+        certificates made by "certs" (its key is leaf.key beside it), and with
+        --client-auth demands a client certificate. Reads its behaviours from
         DIR/script.json, writes its port to DIR/port, records every request
         as one JSON line in DIR/requests.log and writes DIR/exited when it
         ends.
@@ -39,6 +40,8 @@ the first behaviour whose "path" matches (or that has none) and whose count
   split      send the whole answer in pieces of this many bytes, pausing
              pause_ms (default 20) between them
   raw        send this text instead of a built answer
+  echo       true: the body is the request's body
+  close_notify  false: end a TLS connection without a close notification
 """
 
 import json
@@ -135,7 +138,7 @@ def make_certs(directory):
 # ---------------------------------------------------------------------- server
 
 class Server:
-    def __init__(self, directory, tls_cert, idle, lifetime):
+    def __init__(self, directory, tls_cert, client_auth, idle, lifetime):
         self.dir = directory
         self.idle = idle
         self.deadline = time.monotonic() + lifetime
@@ -152,6 +155,9 @@ class Server:
             certs = os.path.dirname(os.path.abspath(tls_cert))
             self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.context.load_cert_chain(tls_cert, os.path.join(certs, "leaf.key"))
+            if client_auth:
+                self.context.verify_mode = ssl.CERT_REQUIRED
+                self.context.load_verify_locations(os.path.join(certs, "ca.pem"))
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -210,6 +216,7 @@ class Server:
         os._exit(0)
 
     def serve_connection(self, conn):
+        behaviour = {}
         try:
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             conn.settimeout(30)
@@ -227,18 +234,20 @@ class Server:
             behaviour = self.take(request["target"].split("?", 1)[0])
             if behaviour is None:
                 behaviour = {"status": 404, "body": "no behaviour left\n"}
+            if behaviour.get("echo"):
+                behaviour = dict(behaviour, body=request["body"])
             self.behave(conn, behaviour)
         except OSError:
             pass  # the client went away first; what it sent is already recorded
         finally:
-            self.finish(conn)
+            self.finish(conn, behaviour.get("close_notify", True))
             with self.lock:
                 self.active -= 1
                 self.last_activity = time.monotonic()
 
-    def finish(self, conn):
+    def finish(self, conn, close_notify):
         try:
-            if isinstance(conn, ssl.SSLSocket):
+            if close_notify and isinstance(conn, ssl.SSLSocket):
                 conn.settimeout(2)
                 conn.unwrap()  # close_notify, so the client sees a clean end
         except (ssl.SSLError, OSError, ValueError):
@@ -361,9 +370,12 @@ def main(argv):
         make_certs(argv[2])
         return 0
     if len(argv) >= 3 and argv[1] == "serve":
-        directory, tls, idle, lifetime = argv[2], None, 5.0, 60.0
+        directory, tls, client_auth, idle, lifetime = argv[2], None, False, 5.0, 60.0
         args = argv[3:]
         while args:
+            if args[0] == "--client-auth":
+                client_auth, args = True, args[1:]
+                continue
             flag, value, args = args[0], args[1], args[2:]
             if flag == "--tls":
                 tls = value
@@ -373,7 +385,7 @@ def main(argv):
                 lifetime = float(value)
             else:
                 raise SystemExit("unknown option " + flag)
-        Server(directory, tls, idle, lifetime).run()
+        Server(directory, tls, client_auth, idle, lifetime).run()
         return 0
     sys.stderr.write(__doc__)
     return 2
