@@ -1,6 +1,5 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -29,17 +28,12 @@ std::uintptr_t open(bool listen, std::uint16_t& port) {
     return static_cast<std::uintptr_t>(fd);
 }
 
-bool wait_readable(std::uintptr_t handle, int timeout_ms) {
-    pollfd entry{static_cast<int>(handle), POLLIN, 0};
-    return ::poll(&entry, 1, timeout_ms) > 0;
-}
-
 std::uintptr_t accept(std::uintptr_t listener) {
     int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return kInvalid;
-    // A client that never reads must not hold the listener's thread for ever.
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    // A client that never closes must not hold a read for ever.
+    timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return static_cast<std::uintptr_t>(fd);
 }
 
@@ -58,6 +52,8 @@ long recv_some(std::uintptr_t handle, char* buffer, std::size_t capacity) {
     return static_cast<long>(::recv(static_cast<int>(handle), buffer, capacity, 0));
 }
 
-void close(std::uintptr_t handle) { ::close(static_cast<int>(handle)); }
+void close(std::uintptr_t handle) {
+    ::close(static_cast<int>(handle));
+}
 
 }  // namespace tarntest::loopback

@@ -8,7 +8,9 @@
 namespace tarntest::loopback {
 
 namespace {
-SOCKET socket_of(std::uintptr_t handle) { return static_cast<SOCKET>(handle); }
+SOCKET socket_of(std::uintptr_t handle) {
+    return static_cast<SOCKET>(handle);
+}
 }  // namespace
 
 // Counted by Winsock, so the listener may start it beside the code under test.
@@ -17,7 +19,9 @@ void startup() {
     ::WSAStartup(0x0202, &data);
 }
 
-void shutdown() { ::WSACleanup(); }
+void shutdown() {
+    ::WSACleanup();
+}
 
 std::uintptr_t open(bool listen, std::uint16_t& port) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -36,28 +40,20 @@ std::uintptr_t open(bool listen, std::uint16_t& port) {
     return static_cast<std::uintptr_t>(s);
 }
 
-bool wait_readable(std::uintptr_t handle, int timeout_ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket_of(handle), &set);
-    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    return ::select(0, &set, nullptr, nullptr, &limit) > 0;
-}
-
 std::uintptr_t accept(std::uintptr_t listener) {
     SOCKET s = ::accept(socket_of(listener), nullptr, nullptr);
     if (s == INVALID_SOCKET) return kInvalid;
-    // A client that never reads must not hold the listener's thread for ever.
-    DWORD limit = 5000;
-    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    // A client that never closes must not hold a read for ever.
+    DWORD limit = 10000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
     return static_cast<std::uintptr_t>(s);
 }
 
 bool send_all(std::uintptr_t handle, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        int n = ::send(socket_of(handle), bytes.data() + sent, static_cast<int>(bytes.size() - sent),
-                       0);
+        int n = ::send(socket_of(handle), bytes.data() + sent,
+                       static_cast<int>(bytes.size() - sent), 0);
         if (n <= 0) return false;
         sent += static_cast<std::size_t>(n);
     }
@@ -69,6 +65,8 @@ long recv_some(std::uintptr_t handle, char* buffer, std::size_t capacity) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-void close(std::uintptr_t handle) { ::closesocket(socket_of(handle)); }
+void close(std::uintptr_t handle) {
+    ::closesocket(socket_of(handle));
+}
 
 }  // namespace tarntest::loopback

@@ -1,5 +1,5 @@
 // A Transport over a byte string, for codec tests and fuzzers: hands out the
-// input in a chosen split, then ends the stream or fails, and keeps what was
+// input in chosen pieces, then ends the stream or fails, and keeps what was
 // sent. Header-only so that the fuzz targets, which do not link the test
 // library, can use it too.
 #pragma once
@@ -19,80 +19,49 @@ class MemoryTransport : public tarncore::Transport {
 public:
     explicit MemoryTransport(std::string input = {}) : input_(std::move(input)) {}
 
-    /// At most size bytes per receive (1: one byte at a time); 0 means as
-    /// many as the caller's buffer takes.
-    MemoryTransport& split_every(std::size_t size) {
-        every_ = size;
+    /// Receive i hands out at most sizes[i] bytes, the last size repeating;
+    /// 0 means as many as the caller's buffer takes.
+    MemoryTransport& split(std::vector<std::size_t> sizes) {
+        sizes_ = std::move(sizes);
         return *this;
     }
-    /// Receive i returns at most lengths[i] bytes (zeros are skipped); after
-    /// the list, split_every applies.
-    MemoryTransport& split_at(std::vector<std::size_t> lengths) {
-        lengths.erase(std::remove(lengths.begin(), lengths.end(), 0u), lengths.end());
-        pieces_ = std::move(lengths);
-        next_piece_ = 0;
-        return *this;
-    }
-    /// Once the input is used up, every receive fails with this error
-    /// instead of reporting the end of the stream.
-    MemoryTransport& end_with(tarncore::Error error) {
-        end_error_ = std::move(error);
-        return *this;
-    }
-    /// Every send fails with this error.
-    MemoryTransport& fail_sends(tarncore::Error error) {
-        send_error_ = std::move(error);
-        return *this;
-    }
+    /// Once the input is used up, receives fail with this instead of
+    /// reporting the end of the stream.
+    std::optional<tarncore::Error> end_error;
+    /// When set, every send fails with this.
+    std::optional<tarncore::Error> send_error;
 
     tarncore::Error send(const char* data, std::size_t length) override {
-        ++send_calls_;
-        if (send_error_) return *send_error_;
-        sent_.append(data, length);
+        ++send_calls;
+        if (send_error) return *send_error;
+        sent.append(data, length);
         return {};
     }
 
     std::int32_t recv(char* buffer, std::size_t capacity, tarncore::Error& error) override {
         error = tarncore::Error();
-        capacities_.push_back(capacity);
-        std::size_t left = input_.size() - offset_;
-        if (left == 0) {
-            if (!end_error_) return 0;
-            error = *end_error_;
-            return -1;
+        capacities.push_back(capacity);
+        std::size_t n = std::min(input_.size() - offset_, capacity);
+        if (!sizes_.empty()) {
+            std::size_t limit = sizes_[std::min(capacities.size(), sizes_.size()) - 1];
+            if (limit != 0) n = std::min(n, limit);
         }
-        std::size_t n = std::min(left, capacity);
-        if (next_piece_ < pieces_.size()) {
-            std::size_t& piece = pieces_[next_piece_];
-            n = std::min(n, piece);
-            piece -= n;
-            if (piece == 0) ++next_piece_;
-        } else if (every_ != 0) {
-            n = std::min(n, every_);
-        }
+        if (n == 0 && end_error) error = *end_error;
+        if (n == 0) return end_error ? -1 : 0;
         std::memcpy(buffer, input_.data() + offset_, n);
         offset_ += n;
         return static_cast<std::int32_t>(n);
     }
 
-    const std::string& sent() const { return sent_; }
-    std::size_t send_calls() const { return send_calls_; }
+    std::string sent;
+    std::size_t send_calls = 0;
     /// The capacity asked for by each receive so far.
-    const std::vector<std::size_t>& capacities() const { return capacities_; }
-    /// Input bytes not yet handed out.
-    std::size_t unread() const { return input_.size() - offset_; }
+    std::vector<std::size_t> capacities;
 
 private:
     std::string input_;
     std::size_t offset_ = 0;
-    std::size_t every_ = 0;
-    std::vector<std::size_t> pieces_;
-    std::size_t next_piece_ = 0;
-    std::optional<tarncore::Error> end_error_;
-    std::optional<tarncore::Error> send_error_;
-    std::string sent_;
-    std::size_t send_calls_ = 0;
-    std::vector<std::size_t> capacities_;
+    std::vector<std::size_t> sizes_;
 };
 
 /// The receive failure a socket reports when its time-out passes.

@@ -9,24 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "net/socket.h"
+#include "tests/common/error_text.h"
+#include "tests/common/memory_transport.h"
 #include "tests/common/test_server.h"
 
 namespace {
-
-// The socket library is started once per run, as the setup flow does.
-class SocketLibrary : public testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(tarncore::Socket::initialize().ok()); }
-    void TearDown() override { tarncore::Socket::cleanup(); }
-};
-const auto* const kSocketLibrary = testing::AddGlobalTestEnvironment(new SocketLibrary);
 
 using tarncore::Error;
 using tarncore::HttpClient;
 using tarncore::HttpRequest;
 using tarncore::HttpResponse;
 using tarncore::Json;
+using tarntest::error_text;
 using tarntest::ServerCert;
 using tarntest::TestServer;
 
@@ -36,13 +30,12 @@ public:
     LogCapture() : old_(std::cerr.rdbuf(text_.rdbuf())) {}
     ~LogCapture() { std::cerr.rdbuf(old_); }
 
-    /// Messages of the "http" lines at `level`, without time and prefix.
+    /// Messages of the "http" lines at `level`, without time and tags.
     std::vector<std::string> lines(const std::string& level) const {
         std::vector<std::string> out;
         std::istringstream in(text_.str());
-        std::string line;
         const std::string tag = "] [" + level + "] [http] ";
-        while (std::getline(in, line)) {
+        for (std::string line; std::getline(in, line);) {
             std::size_t at = line.find(tag);
             if (at != std::string::npos) out.push_back(line.substr(at + tag.size()));
         }
@@ -55,118 +48,135 @@ private:
 };
 
 std::string header(const Json& request, const std::string& name) {
-    const Json& headers = request.find("headers");
-    if (headers.kind != tarncore::JsonKind::Array) return "<no headers>";
-    for (const Json& pair : std::get<Json::Array>(headers.value)) {
+    for (const Json& pair : std::get<Json::Array>(request.find("headers").value)) {
         const auto& kv = std::get<Json::Array>(pair.value);
         if (std::get<std::string>(kv[0].value) == name) return std::get<std::string>(kv[1].value);
     }
     return "<absent>";
 }
 
-std::vector<std::string> targets(const TestServer& server) {
-    std::vector<std::string> out;
-    for (const Json& r : server.http_requests()) out.push_back(r.get_string("target", ""));
-    return out;
-}
-
-HttpResponse get(const std::string& url, Error& error, std::uint32_t timeout_ms = 20000) {
-    HttpRequest request;
-    request.url = url;
-    request.timeout_ms = timeout_ms;
+HttpResponse execute(const std::string& url, Error& error, const char* method = "GET",
+                     std::uint32_t timeout_ms = 20000) {
+    HttpRequest request{method, url, {}, "", timeout_ms, {}};
+    if (request.method == "POST") request.body = R"({"name":"bot"})";
     return HttpClient::execute(request, error);
 }
 
-// --- Failures: every way an exchange can fail, with the Error it ends in.
-
-struct FailureCase {
-    const char* name;
-    const char* script;  // empty: no server
-    ServerCert cert;
-    const char* url;  // "{base}" is replaced by the server's base URL
-    std::uint32_t timeout_ms;
-    std::uint32_t code;
-    const char* module;
-    const char* function;
-    const char* message;
-    int attempts;     // WARN retry lines (and server visits)
-    int error_lines;  // ERROR lines (written by the exchange when it read a head)
-};
-
-const FailureCase kFailures[] = {
-    {"NoScheme", "", ServerCert::None, "127.0.0.1/x", 20000, 2, "network", "HttpClient.execute",
-     "URL must include a scheme, e.g. https://example.com", 0, 0},
-    {"UnsupportedScheme", "", ServerCert::None, "ftp://127.0.0.1/x", 20000, 2, "network",
-     "HttpClient.execute", "Unsupported URL scheme: ftp", 0, 0},
-    {"CloseBeforeHead", R"([{"action":"close","times":3}])", ServerCert::None, "{base}/x", 20000, 3,
-     "http", "HttpClient.execute", "Connection closed before HTTP headers were complete", 3, 0},
-    {"CloseMidChunkedBody",
-     R"([{"body":"hello world, in chunks","framing":"chunked","truncate":20,"times":3}])",
-     ServerCert::None, "{base}/x", 20000, 3, "http", "HttpClient.execute",
-     "Connection closed before the HTTP body was complete", 3, 3},
-    {"ShortContentLength", R"([{"body":"abc","content_length":10,"framing":"none","times":3}])",
-     ServerCert::None, "{base}/x", 20000, 3, "http", "HttpClient.execute",
-     "Truncated HTTP body (expected 10, got 3)", 3, 3},
-    {"InvalidContentLength",
-     R"([{"body":"abc","content_length":"abc","framing":"none","times":3}])", ServerCert::None,
-     "{base}/x", 20000, 3, "http", "HttpClient.execute", "Invalid Content-Length", 3, 3},
-    {"NoStatusLine", R"([{"raw":"garbage\r\n\r\n","times":3}])", ServerCert::None, "{base}/x",
-     20000, 3, "http", "HttpClient.execute", "HTTP response did not include a status line", 3, 3},
-    {"StallPastTimeout", R"([{"action":"stall","ms":1500,"times":3}])", ServerCert::None,
-     "{base}/x", 300, 2, "network", "Socket.recv", "Receive timed out", 3, 0},
-    {"StallOverTls", R"([{"action":"stall","ms":1500,"times":3}])", ServerCert::Good, "{base}/x",
-     300, 2, "network", "Socket.recv", "Receive timed out", 3, 0},
-    {"UntrustedCertificate", "[]", ServerCert::Untrusted, "{base}/x", 20000, 2, "network",
-     "TlsSession.handshake", "TLS handshake/record failed: SEC_E_UNTRUSTED_ROOT", 3, 0},
-    {"ExpiredCertificate", "[]", ServerCert::Expired, "{base}/x", 20000, 2, "network",
-     "TlsSession.handshake", "TLS handshake/record failed: SEC_E_CERT_EXPIRED", 3, 0},
-    {"WrongHostCertificate", "[]", ServerCert::WrongHost, "{base}/x", 20000, 2, "network",
-     "TlsSession.handshake", "TLS handshake/record failed: SEC_E_WRONG_PRINCIPAL", 3, 0},
-};
-
-class HttpClientFailure : public testing::TestWithParam<FailureCase> {};
-
-TEST_P(HttpClientFailure, EndsWithItsErrorAfterItsAttempts) {
-    const FailureCase& c = GetParam();
-    TestServer server;
-    std::string url = c.url;
-    if (*c.script) {
-        ASSERT_TRUE(server.start(c.script, {c.cert})) << server.last_error();
-        url.replace(url.find("{base}"), 6, server.base_url());
-    }
-
-    LogCapture log;
-    Error error;
-    HttpResponse response = get(url, error, c.timeout_ms);
-
-    EXPECT_EQ(error.code, c.code);
-    EXPECT_EQ(error.module, c.module);
-    EXPECT_EQ(error.function, c.function);
-    EXPECT_EQ(error.message, c.message);
-    EXPECT_EQ(error.traceback, "");
-
-    std::vector<std::string> warns = log.lines("WARN");
-    std::vector<std::string> retries;
-    for (const std::string& w : warns) {
-        if (w.rfind("GET-like", 0) != 0) retries.push_back(w);
-    }
-    ASSERT_EQ(retries.size(), static_cast<std::size_t>(c.attempts));
-    for (int i = 0; i < c.attempts; ++i) {
-        // Every attempt fails alike, so each line shows the final response.
-        EXPECT_EQ(retries[i], "GET " + url + " status=" + std::to_string(response.status) +
-                                  " body=" + std::to_string(response.body.size()) +
-                                  " err=" + c.message + ", retry " + std::to_string(i + 1));
-    }
-    std::vector<std::string> errors = log.lines("ERROR");
-    EXPECT_EQ(errors.size(), static_cast<std::size_t>(c.error_lines));
-    for (const std::string& e : errors) EXPECT_EQ(e, c.message);
-
-    if (*c.script && c.cert == ServerCert::None) {
-        EXPECT_EQ(server.http_requests().size(), static_cast<std::size_t>(c.attempts));
-    }
+Error http(const std::string& message) {
+    return Error(3, "http", "HttpClient.execute", message);
+}
+Error network(const char* function, const std::string& message) {
+    return Error(2, "network", function, message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpClientFailure, testing::ValuesIn(kFailures),
+// --- One exchange against a scripted server: what comes back, and the retries on the way.
+
+struct ExchangeCase {
+    const char* name;
+    const char* script;
+    std::string outcome;  // "<status> <body>", or the Error as error_text writes it
+    int retries = 0;
+    int error_lines = 0;  // written by the exchange when it read a head
+    ServerCert cert = ServerCert::None;
+    const char* note = "";  // the exchange's WARN line for each empty 200
+    const char* method = "GET";
+    std::uint32_t timeout_ms = 20000;
+    const char* url = nullptr;  // instead of the server's; nothing is started
+};
+
+const std::string kHttp = "3 http HttpClient.execute: ";
+const std::string kUnparsed = "2 network HttpClient.execute: ";
+const std::string kTimedOut = "2 network Socket.recv: Receive timed out";
+const std::string kTlsFailed = "2 network TlsSession.handshake: TLS handshake/record failed: ";
+const char* const kStall = R"([{"action":"stall","ms":1500,"times":3}])";
+const char* const kEmptyNote = "GET-like 200 with empty body cl=0 te= headers=2";
+const ServerCert kPlain = ServerCert::None;
+const ServerCert kTls = ServerCert::Good;
+
+const ExchangeCase kExchanges[] = {
+    {"NoScheme", "", kUnparsed + "URL must include a scheme, e.g. https://example.com", 0, 0,
+     kPlain, "", "GET", 20000, "127.0.0.1/x"},
+    {"UnsupportedScheme", "", kUnparsed + "Unsupported URL scheme: ftp", 0, 0, kPlain, "", "GET",
+     20000, "ftp://127.0.0.1/x"},
+    {"CloseBeforeHead", R"([{"action":"close","times":3}])",
+     kHttp + "Connection closed before HTTP headers were complete", 3},
+    {"CloseMidChunkedBody",
+     R"([{"body":"hello world, in chunks","framing":"chunked","truncate":20,"times":3}])",
+     kHttp + "Connection closed before the HTTP body was complete", 3, 3},
+    {"ShortContentLength", R"([{"body":"abc","content_length":10,"framing":"none","times":3}])",
+     kHttp + "Truncated HTTP body (expected 10, got 3)", 3, 3},
+    {"InvalidContentLength",
+     R"([{"body":"abc","content_length":"abc","framing":"none","times":3}])",
+     kHttp + "Invalid Content-Length", 3, 3},
+    {"NoStatusLine", R"([{"raw":"garbage\r\n\r\n","times":3}])",
+     kHttp + "HTTP response did not include a status line", 3, 3},
+    {"StallPastTimeout", kStall, kTimedOut, 3, 0, kPlain, "", "GET", 300},
+    {"StallOverTls", kStall, kTimedOut, 3, 0, kTls, "", "GET", 300},
+    {"UntrustedCertificate", "[]", kTlsFailed + "SEC_E_UNTRUSTED_ROOT", 3, 0,
+     ServerCert::Untrusted},
+    {"ExpiredCertificate", "[]", kTlsFailed + "SEC_E_CERT_EXPIRED", 3, 0, ServerCert::Expired},
+    {"WrongHostCertificate", "[]", kTlsFailed + "SEC_E_WRONG_PRINCIPAL", 3, 0,
+     ServerCert::WrongHost},
+    {"ServerError", R"([{"status":500,"body":"broken","times":3}])", "500 broken"},
+    {"EmptyGetThenBody", R"([{"body":"","times":2},{"body":"finally"}])", "200 finally", 2, 0,
+     kPlain, kEmptyNote},
+    {"EmptyGetEveryTime", R"([{"body":"","framing":"chunked","times":3}])", "200 ", 3, 0, kPlain,
+     "GET-like 200 with empty body cl= te=chunked headers=2"},
+    // The exchange's own note does not look at the method.
+    {"EmptyPost", R"([{"body":"","times":3}])", "200 ", 0, 0, kPlain, kEmptyNote, "POST"},
+    {"RedirectWithoutLocation", R"([{"status":301,"body":"nowhere"}])", "301 nowhere"},
+    {"Chunked", R"([{"body":"chunked answer","framing":"chunked","chunk":4}])",
+     "200 chunked answer"},
+    {"ReadToClose", R"([{"body":"until the close","framing":"close"}])", "200 until the close"},
+    {"SplitWrites", R"([{"body":"in pieces","framing":"chunked","split":3,"pause_ms":5}])",
+     "200 in pieces"},
+    {"ContinueThenAnswer", R"([{"interim":true,"body":"after 100"}])", "200 after 100"},
+    {"TlsChunkedSplit",
+     R"([{"body":"secret pieces","framing":"chunked","chunk":2,"split":4,"pause_ms":5}])",
+     "200 secret pieces", 0, 0, kTls},
+    {"TlsContinue", R"([{"interim":true,"body":"secret after 100"}])", "200 secret after 100", 0, 0,
+     kTls},
+};
+
+class HttpClientExchange : public testing::TestWithParam<ExchangeCase> {};
+
+TEST_P(HttpClientExchange, ComesBackAfterItsRetries) {
+    const ExchangeCase& c = GetParam();
+    TestServer server;
+    if (!c.url) {
+        ASSERT_TRUE(server.start(c.script, {c.cert})) << server.last_error();
+    }
+    const std::string url = c.url ? c.url : server.url("/file?v=1");
+    LogCapture log;
+    Error error;
+    HttpResponse response = execute(url, error, c.method, c.timeout_ms);
+    EXPECT_EQ(
+        error.failed() ? error_text(error) : std::to_string(response.status) + " " + response.body,
+        c.outcome);
+
+    // A failed attempt looks like the last one; an answer was retried for an empty body.
+    const std::string attempt =
+        std::string(c.method) + " " + url + " status=" +
+        (error.failed() ? std::to_string(response.status) + " body=" +
+                              std::to_string(response.body.size()) + " err=" + error.message
+                        : "200 body=0");
+    std::vector<std::string> warns;
+    for (int i = 1; i <= c.retries; ++i) {
+        if (*c.note) warns.push_back(c.note);
+        warns.push_back(attempt + ", retry " + std::to_string(i));
+    }
+    if (*c.note && response.body.empty() && c.retries < 3) warns.push_back(c.note);
+    EXPECT_EQ(log.lines("WARN"), warns);
+    EXPECT_EQ(log.lines("ERROR"), std::vector<std::string>(c.error_lines, error.message));
+
+    if (c.url || (c.cert != ServerCert::None && error.failed())) return;  // no request was read
+    std::vector<Json> seen = server.http_requests();
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(std::min(c.retries + 1, 3)));
+    EXPECT_EQ(seen[0].get_string("target", ""), "/file?v=1");
+    EXPECT_EQ(header(seen[0], "Host"), c.cert == ServerCert::None ? "127.0.0.1" : "localhost");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HttpClientExchange, testing::ValuesIn(kExchanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, RefusedConnectionIsTheSocketsErrorAfterThreeAttempts) {
@@ -178,85 +188,21 @@ TEST(HttpClient, RefusedConnectionIsTheSocketsErrorAfterThreeAttempts) {
     }  // stopped: nothing listens on its port any more
     LogCapture log;
     Error error;
-    HttpResponse response = get(url, error);
-    EXPECT_EQ(error.code, 2u);
-    EXPECT_EQ(error.module, "network");
-    EXPECT_EQ(error.function, "Socket.connect");
-    EXPECT_EQ(error.message.rfind("connect() failed: ", 0), 0u) << error.message;
-    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(execute(url, error).status, 0);
+    EXPECT_EQ(error_text(error).rfind("2 network Socket.connect: connect() failed: ", 0), 0u)
+        << error_text(error);
     std::vector<std::string> warns = log.lines("WARN");
     ASSERT_EQ(warns.size(), 3u);
     EXPECT_EQ(warns[2], "GET " + url + " status=0 body=0 err=" + error.message + ", retry 3");
 }
 
-TEST(HttpClient, ServerErrorComesBackAtOnceWithoutRetry) {
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"status":500,"body":"broken","times":3}])"))
-        << server.last_error();
-    LogCapture log;
+TEST(HttpClient, SendFailureIsLabelledAsTheClients) {
+    tarntest::MemoryTransport transport;
+    transport.send_error = network("Socket.send", "Connection reset by peer");
     Error error;
-    HttpResponse response = get(server.url("/x"), error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 500);
-    EXPECT_EQ(response.reason, "Internal Server Error");
-    EXPECT_EQ(response.body, "broken");
-    EXPECT_TRUE(log.lines("WARN").empty());
-    EXPECT_EQ(server.http_requests().size(), 1u);
-}
-
-// --- Empty 200 answers: retried for GET only.
-
-TEST(HttpClient, EmptyGetAnswerIsRetriedUntilABodyComes) {
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"body":"","times":2},{"body":"finally"}])"))
-        << server.last_error();
-    LogCapture log;
-    Error error;
-    std::string url = server.url("/x");
-    HttpResponse response = get(url, error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.body, "finally");
-    EXPECT_EQ(server.http_requests().size(), 3u);
-    EXPECT_EQ(log.lines("WARN"), (std::vector<std::string>{
-                                     "GET-like 200 with empty body cl=0 te= headers=2",
-                                     "GET " + url + " status=200 body=0, retry 1",
-                                     "GET-like 200 with empty body cl=0 te= headers=2",
-                                     "GET " + url + " status=200 body=0, retry 2",
-                                 }));
-}
-
-TEST(HttpClient, EmptyGetAnswerEveryTimeIsReturnedWithoutError) {
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"body":"","framing":"chunked","times":3}])"))
-        << server.last_error();
-    LogCapture log;
-    Error error;
-    HttpResponse response = get(server.url("/x"), error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(server.http_requests().size(), 3u);
-    std::vector<std::string> warns = log.lines("WARN");
-    ASSERT_EQ(warns.size(), 6u);
-    EXPECT_EQ(warns[0], "GET-like 200 with empty body cl= te=chunked headers=2");
-    EXPECT_EQ(warns[5], "GET " + server.url("/x") + " status=200 body=0, retry 3");
-}
-
-TEST(HttpClient, EmptyPostAnswerIsReturnedAtOnce) {
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"body":"","times":3}])")) << server.last_error();
-    LogCapture log;
-    HttpRequest request;
-    request.method = "POST";
-    request.url = server.url("/x");
-    request.body = "{}";
-    Error error;
-    HttpResponse response = HttpClient::execute(request, error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(server.http_requests().size(), 1u);
-    // The exchange's own note does not look at the method.
-    EXPECT_EQ(log.lines("WARN"),
-              std::vector<std::string>{"GET-like 200 with empty body cl=0 te= headers=2"});
+    HttpClient::exchange(transport, {}, {"http", "h", 80, "/", "", false}, error);
+    EXPECT_EQ(error_text(error),
+              error_text(network("HttpClient.execute", "Connection reset by peer")));
 }
 
 // --- Redirects.
@@ -270,139 +216,50 @@ TEST(HttpClient, FollowsAChainOfRelativeAndAbsoluteLocations) {
         {"path":"/d","body":"arrived"}])"))
         << server.last_error();
     Error error;
-    HttpResponse response = get(server.url("/dir/a"), error);
+    HttpResponse response = execute(server.url("/dir/a"), error);
     EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "arrived");
-    EXPECT_EQ(targets(server), (std::vector<std::string>{"/dir/a", "/dir/b?q=1", "/c", "/d"}));
+    std::vector<std::string> targets;
+    for (const Json& r : server.http_requests()) targets.push_back(r.get_string("target", ""));
+    EXPECT_EQ(targets, (std::vector<std::string>{"/dir/a", "/dir/b?q=1", "/c", "/d"}));
 }
 
 TEST(HttpClient, SevenRedirectsAreFollowedAndTheEighthFails) {
-    TestServer seven;
-    ASSERT_TRUE(seven.start(R"([{"path":"/r","status":302,"headers":[["Location","/r"]],"times":7},
-                                {"path":"/r","body":"end"}])"))
-        << seven.last_error();
-    Error error;
-    HttpResponse response = get(seven.url("/r"), error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.body, "end");
-    EXPECT_EQ(seven.http_requests().size(), 8u);
-
-    TestServer eight;
-    ASSERT_TRUE(eight.start(
-        R"([{"path":"/r","status":302,"headers":[["Location","/r"]],"body":"moved","times":9}])"))
-        << eight.last_error();
-    response = get(eight.url("/r"), error);
-    EXPECT_EQ(error.code, 3u);
-    EXPECT_EQ(error.module, "http");
-    EXPECT_EQ(error.function, "HttpClient.execute");
-    EXPECT_EQ(error.message, "Too many HTTP redirects");
-    EXPECT_EQ(response.status, 302);
-    EXPECT_EQ(response.body, "moved");
-    EXPECT_EQ(eight.http_requests().size(), 8u);
+    for (int redirects : {7, 8}) {
+        TestServer server;
+        ASSERT_TRUE(server.start(R"([{"path":"/r","status":302,"headers":[["Location","/r"]],)"
+                                 R"("body":"moved","times":)" +
+                                 std::to_string(redirects) + R"(},{"path":"/r","body":"end"}])"))
+            << server.last_error();
+        Error error;
+        HttpResponse response = execute(server.url("/r"), error);
+        EXPECT_EQ(error_text(error),
+                  error_text(redirects == 7 ? Error() : http("Too many HTTP redirects")));
+        EXPECT_EQ(response.body, redirects == 7 ? "end" : "moved");
+        EXPECT_EQ(server.http_requests().size(), 8u);
+    }
 }
 
-struct MethodCase {
-    int status;
-    const char* method;  // of the request that follows the redirect
-    const char* body;
-};
-
-class HttpClientRedirectMethod : public testing::TestWithParam<MethodCase> {};
-
-TEST_P(HttpClientRedirectMethod, KeepsOrDropsThePostBody) {
-    const MethodCase& c = GetParam();
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"path":"/form","status":)" + std::to_string(c.status) +
-                             R"(,"headers":[["Location","/next"]]},{"path":"/next","body":"ok"}])"))
-        << server.last_error();
-    HttpRequest request;
-    request.method = "POST";
-    request.url = server.url("/form");
-    request.body = R"({"name":"bot"})";
-    request.headers["X-Trace"] = "kept";
-    Error error;
-    HttpResponse response = HttpClient::execute(request, error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.body, "ok");
-
-    std::vector<Json> seen = server.http_requests();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].get_string("method", ""), c.method);
-    EXPECT_EQ(seen[1].get_string("body", ""), c.body);
-    EXPECT_EQ(header(seen[1], "Content-Length"),
-              *c.body ? std::to_string(std::string(c.body).size()) : "<absent>");
-    EXPECT_EQ(header(seen[1], "X-Trace"), "kept");
+TEST(HttpClient, RedirectKeepsOrDropsThePostBody) {
+    for (int status : {301, 302, 303, 307, 308}) {
+        TestServer server;
+        ASSERT_TRUE(
+            server.start(R"([{"path":"/form","status":)" + std::to_string(status) +
+                         R"(,"headers":[["Location","/next"]]},{"path":"/next","body":"ok"}])"))
+            << server.last_error();
+        HttpRequest request{
+            "POST", server.url("/form"), {{"X-Trace", "kept"}}, R"({"name":"bot"})", 20000, {}};
+        Error error;
+        EXPECT_EQ(HttpClient::execute(request, error).body, "ok") << status << error.message;
+        std::vector<Json> seen = server.http_requests();
+        ASSERT_EQ(seen.size(), 2u) << status;
+        const bool get = status == 303;
+        EXPECT_EQ(seen[1].get_string("method", ""), get ? "GET" : "POST") << status;
+        EXPECT_EQ(seen[1].get_string("body", ""), get ? "" : request.body) << status;
+        EXPECT_EQ(header(seen[1], "Content-Length"), get ? "<absent>" : "14") << status;
+        EXPECT_EQ(header(seen[1], "X-Trace"), "kept") << status;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, HttpClientRedirectMethod,
-                         testing::Values(MethodCase{301, "POST", R"({"name":"bot"})"},
-                                         MethodCase{302, "POST", R"({"name":"bot"})"},
-                                         MethodCase{303, "GET", ""},
-                                         MethodCase{307, "POST", R"({"name":"bot"})"},
-                                         MethodCase{308, "POST", R"({"name":"bot"})"}),
-                         [](const auto& info) { return std::to_string(info.param.status); });
-
-TEST(HttpClient, RedirectWithoutLocationIsTheAnswer) {
-    TestServer server;
-    ASSERT_TRUE(server.start(R"([{"status":301,"body":"nowhere"}])")) << server.last_error();
-    Error error;
-    HttpResponse response = get(server.url("/x"), error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 301);
-    EXPECT_EQ(response.body, "nowhere");
-    EXPECT_EQ(server.http_requests().size(), 1u);
-}
-
-// --- Answers that arrive in unusual shapes, over both transports.
-
-struct ShapeCase {
-    const char* name;
-    const char* behaviour;
-    ServerCert cert;
-    const char* body;
-};
-
-const ShapeCase kShapes[] = {
-    {"Length", R"({"body":"plain answer"})", ServerCert::None, "plain answer"},
-    {"Chunked", R"({"body":"chunked answer here","framing":"chunked","chunk":4})", ServerCert::None,
-     "chunked answer here"},
-    {"ReadToClose", R"({"body":"until the close","framing":"close"})", ServerCert::None,
-     "until the close"},
-    {"SplitWrites", R"({"body":"arrives in pieces","framing":"chunked","split":3,"pause_ms":5})",
-     ServerCert::None, "arrives in pieces"},
-    {"ContinueThenAnswer", R"({"interim":true,"body":"after 100"})", ServerCert::None, "after 100"},
-    {"TlsLength", R"({"body":"secret answer"})", ServerCert::Good, "secret answer"},
-    {"TlsChunkedSplit",
-     R"({"body":"secret pieces","framing":"chunked","chunk":2,"split":4,"pause_ms":5})",
-     ServerCert::Good, "secret pieces"},
-    {"TlsContinue", R"({"interim":true,"body":"secret after 100"})", ServerCert::Good,
-     "secret after 100"},
-};
-
-class HttpClientShape : public testing::TestWithParam<ShapeCase> {};
-
-TEST_P(HttpClientShape, GivesTheWholeBody) {
-    const ShapeCase& c = GetParam();
-    TestServer server;
-    ASSERT_TRUE(server.start(std::string("[") + c.behaviour + "]", {c.cert}))
-        << server.last_error();
-    Error error;
-    HttpResponse response = get(server.url("/file?v=1"), error);
-    EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(response.body, c.body);
-
-    std::vector<Json> seen = server.http_requests();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].get_string("method", ""), "GET");
-    EXPECT_EQ(seen[0].get_string("target", ""), "/file?v=1");
-    EXPECT_EQ(header(seen[0], "Host"), c.cert == ServerCert::None ? "127.0.0.1" : "localhost");
-    EXPECT_EQ(header(seen[0], "Connection"), "close");
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, HttpClientShape, testing::ValuesIn(kShapes),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, ProgressFollowsALargeTlsBody) {
     TestServer server;
@@ -411,9 +268,7 @@ TEST(HttpClient, ProgressFollowsALargeTlsBody) {
     HttpRequest request;
     request.url = server.url("/big");
     std::int64_t calls = 0, last = -1, total = 0;
-    bool ordered = true;
     request.progress = [&](std::int64_t received, std::int64_t expected) {
-        ordered = ordered && received >= last;
         last = received;
         total = expected;
         ++calls;
@@ -422,12 +277,9 @@ TEST(HttpClient, ProgressFollowsALargeTlsBody) {
     HttpResponse response = HttpClient::execute(request, error);
     EXPECT_TRUE(error.ok()) << error.message;
     ASSERT_EQ(response.body.size(), 3000000u);
-    bool pattern = true;
     for (std::size_t i = 0; i < response.body.size(); i += 4093) {
-        pattern = pattern && static_cast<unsigned char>(response.body[i]) == i % 256;
+        ASSERT_EQ(static_cast<unsigned char>(response.body[i]), i % 256) << i;
     }
-    EXPECT_TRUE(pattern);
-    EXPECT_TRUE(ordered);
     EXPECT_GT(calls, 100);
     EXPECT_EQ(last, 3000000);
     EXPECT_EQ(total, 3000000);
