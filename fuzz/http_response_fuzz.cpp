@@ -30,7 +30,7 @@ struct Reading {
 
 Reading read(std::string_view wire, std::size_t piece, bool time_out) {
     tarntest::MemoryTransport transport{std::string(wire)};
-    transport.split({piece});
+    transport.pieces = {piece};
     if (time_out) transport.end_error = tarntest::recv_timeout_error();
     Reading r;
     std::string buffer;

@@ -1,5 +1,4 @@
-// An Error as one line, so that a test compares every field at once and a
-// failure shows them all.
+// An Error as one line: a test compares all fields at once and sees them all.
 #pragma once
 
 #include <string>

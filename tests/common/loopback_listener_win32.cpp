@@ -7,12 +7,6 @@
 
 namespace tarntest::loopback {
 
-namespace {
-SOCKET socket_of(std::uintptr_t handle) {
-    return static_cast<SOCKET>(handle);
-}
-}  // namespace
-
 // Counted by Winsock, so the listener may start it beside the code under test.
 void startup() {
     WSADATA data;
@@ -41,7 +35,7 @@ std::uintptr_t open(bool listen, std::uint16_t& port) {
 }
 
 std::uintptr_t accept(std::uintptr_t listener) {
-    SOCKET s = ::accept(socket_of(listener), nullptr, nullptr);
+    SOCKET s = ::accept(listener, nullptr, nullptr);
     if (s == INVALID_SOCKET) return kInvalid;
     // A client that never closes must not hold a read for ever.
     DWORD limit = 10000;
@@ -52,8 +46,7 @@ std::uintptr_t accept(std::uintptr_t listener) {
 bool send_all(std::uintptr_t handle, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        int n = ::send(socket_of(handle), bytes.data() + sent,
-                       static_cast<int>(bytes.size() - sent), 0);
+        int n = ::send(handle, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
         if (n <= 0) return false;
         sent += static_cast<std::size_t>(n);
     }
@@ -61,12 +54,12 @@ bool send_all(std::uintptr_t handle, const std::string& bytes) {
 }
 
 long recv_some(std::uintptr_t handle, char* buffer, std::size_t capacity) {
-    int n = ::recv(socket_of(handle), buffer, static_cast<int>(capacity), 0);
+    int n = ::recv(handle, buffer, static_cast<int>(capacity), 0);
     return n == SOCKET_ERROR ? -1 : n;
 }
 
 void close(std::uintptr_t handle) {
-    ::closesocket(socket_of(handle));
+    ::closesocket(handle);
 }
 
 }  // namespace tarntest::loopback

@@ -19,12 +19,9 @@ class MemoryTransport : public tarncore::Transport {
 public:
     explicit MemoryTransport(std::string input = {}) : input_(std::move(input)) {}
 
-    /// Receive i hands out at most sizes[i] bytes, the last size repeating;
+    /// Receive i hands out at most pieces[i] bytes, the last size repeating;
     /// 0 means as many as the caller's buffer takes.
-    MemoryTransport& split(std::vector<std::size_t> sizes) {
-        sizes_ = std::move(sizes);
-        return *this;
-    }
+    std::vector<std::size_t> pieces;
     /// Once the input is used up, receives fail with this instead of
     /// reporting the end of the stream.
     std::optional<tarncore::Error> end_error;
@@ -42,8 +39,8 @@ public:
         error = tarncore::Error();
         capacities.push_back(capacity);
         std::size_t n = std::min(input_.size() - offset_, capacity);
-        if (!sizes_.empty()) {
-            std::size_t limit = sizes_[std::min(capacities.size(), sizes_.size()) - 1];
+        if (!pieces.empty()) {
+            std::size_t limit = pieces[std::min(capacities.size(), pieces.size()) - 1];
             if (limit != 0) n = std::min(n, limit);
         }
         if (n == 0 && end_error) error = *end_error;
@@ -61,7 +58,6 @@ public:
 private:
     std::string input_;
     std::size_t offset_ = 0;
-    std::vector<std::size_t> sizes_;
 };
 
 /// The receive failure a socket reports when its time-out passes.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/common/error_text.h"
+#include "tests/common/loopback_listener.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_server.h"
 
@@ -62,13 +63,6 @@ HttpResponse execute(const std::string& url, Error& error, const char* method = 
     return HttpClient::execute(request, error);
 }
 
-Error http(const std::string& message) {
-    return Error(3, "http", "HttpClient.execute", message);
-}
-Error network(const char* function, const std::string& message) {
-    return Error(2, "network", function, message);
-}
-
 // --- One exchange against a scripted server: what comes back, and the retries on the way.
 
 struct ExchangeCase {
@@ -85,7 +79,7 @@ struct ExchangeCase {
 };
 
 const std::string kHttp = "3 http HttpClient.execute: ";
-const std::string kUnparsed = "2 network HttpClient.execute: ";
+const std::string kRelabelled = "2 network HttpClient.execute: ";
 const std::string kTimedOut = "2 network Socket.recv: Receive timed out";
 const std::string kTlsFailed = "2 network TlsSession.handshake: TLS handshake/record failed: ";
 const char* const kStall = R"([{"action":"stall","ms":1500,"times":3}])";
@@ -94,9 +88,9 @@ const ServerCert kPlain = ServerCert::None;
 const ServerCert kTls = ServerCert::Good;
 
 const ExchangeCase kExchanges[] = {
-    {"NoScheme", "", kUnparsed + "URL must include a scheme, e.g. https://example.com", 0, 0,
+    {"NoScheme", "", kRelabelled + "URL must include a scheme, e.g. https://example.com", 0, 0,
      kPlain, "", "GET", 20000, "127.0.0.1/x"},
-    {"UnsupportedScheme", "", kUnparsed + "Unsupported URL scheme: ftp", 0, 0, kPlain, "", "GET",
+    {"UnsupportedScheme", "", kRelabelled + "Unsupported URL scheme: ftp", 0, 0, kPlain, "", "GET",
      20000, "ftp://127.0.0.1/x"},
     {"CloseBeforeHead", R"([{"action":"close","times":3}])",
      kHttp + "Connection closed before HTTP headers were complete", 3},
@@ -180,16 +174,11 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpClientExchange, testing::ValuesIn(kExchanges
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, RefusedConnectionIsTheSocketsErrorAfterThreeAttempts) {
-    std::string url;
-    {
-        TestServer gone;
-        ASSERT_TRUE(gone.start("[]")) << gone.last_error();
-        url = gone.url("/x");
-    }  // stopped: nothing listens on its port any more
+    const std::string url = "http://127.0.0.1:" + std::to_string(tarntest::unused_loopback_port());
     LogCapture log;
     Error error;
     EXPECT_EQ(execute(url, error).status, 0);
-    EXPECT_EQ(error_text(error).rfind("2 network Socket.connect: connect() failed: ", 0), 0u)
+    EXPECT_TRUE(error_text(error).starts_with("2 network Socket.connect: connect() failed: "))
         << error_text(error);
     std::vector<std::string> warns = log.lines("WARN");
     ASSERT_EQ(warns.size(), 3u);
@@ -198,14 +187,11 @@ TEST(HttpClient, RefusedConnectionIsTheSocketsErrorAfterThreeAttempts) {
 
 TEST(HttpClient, SendFailureIsLabelledAsTheClients) {
     tarntest::MemoryTransport transport;
-    transport.send_error = network("Socket.send", "Connection reset by peer");
+    transport.send_error = Error(2, "network", "Socket.send", "Connection reset by peer");
     Error error;
     HttpClient::exchange(transport, {}, {"http", "h", 80, "/", "", false}, error);
-    EXPECT_EQ(error_text(error),
-              error_text(network("HttpClient.execute", "Connection reset by peer")));
+    EXPECT_EQ(error_text(error), kRelabelled + "Connection reset by peer");
 }
-
-// --- Redirects.
 
 TEST(HttpClient, FollowsAChainOfRelativeAndAbsoluteLocations) {
     TestServer server;
@@ -233,8 +219,7 @@ TEST(HttpClient, SevenRedirectsAreFollowedAndTheEighthFails) {
             << server.last_error();
         Error error;
         HttpResponse response = execute(server.url("/r"), error);
-        EXPECT_EQ(error_text(error),
-                  error_text(redirects == 7 ? Error() : http("Too many HTTP redirects")));
+        EXPECT_EQ(error_text(error), redirects == 7 ? "0  : " : kHttp + "Too many HTTP redirects");
         EXPECT_EQ(response.body, redirects == 7 ? "end" : "moved");
         EXPECT_EQ(server.http_requests().size(), 8u);
     }

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "tests/common/error_text.h"
 #include "tests/common/loopback_listener.h"
@@ -17,13 +16,12 @@ namespace {
 using tarntest::LoopbackListener;
 using namespace std::chrono_literals;
 
-void expect_network_error(const Error& error, const std::string& function) {
-    EXPECT_EQ(tarntest::error_text(Error(error.code, error.module, error.function, "")),
-              tarntest::error_text(Error(2, "network", function, "")));
-    EXPECT_EQ(error.traceback, "");
-    EXPECT_FALSE(error.message.empty() || error.message.back() == '\n' ||
-                 error.message.back() == '\r')
+// A failure of `function` with a one-line system text.
+void expect_network_error(Error error, const std::string& function) {
+    EXPECT_FALSE(error.message.empty() || error.message.find_first_of("\r\n") != std::string::npos)
         << error.message;
+    error.message.clear();
+    EXPECT_EQ(tarntest::error_text(error), "2 network " + function + ": ");
 }
 
 // Reads in pieces of 4 until the peer closes; a good read resets a stale error.
@@ -52,7 +50,6 @@ TEST(Socket, SendsEveryByte) {
     socket.close();
     reader.join();
     EXPECT_TRUE(error.ok()) << error.message;
-    EXPECT_FALSE(socket.connected());
     ASSERT_TRUE(received) << "the read failed";
     EXPECT_TRUE(*received == big) << received->size() << " of " << big.size() << " bytes arrived";
 }

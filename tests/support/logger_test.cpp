@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -44,38 +45,29 @@ private:
 
 const std::string kStamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
 
-TEST(Logger, LevelNames) {
-    const std::pair<int, const char*> cases[] = {
-        {0, "TRACE"}, {1, "DEBUG"}, {2, "INFO"},  {3, "WARN"},    {4, "ERROR"},
-        {5, "OFF"},   {6, "INFO"},  {-1, "INFO"}, {1000, "INFO"},
-    };
-    for (const auto& [value, name] : cases) {
-        EXPECT_EQ(log_level_name(static_cast<LogLevel>(value)), name) << value;
-    }
-}
-
-TEST(Logger, RoutesEachLevelWithTheFixedThreshold) {
+TEST(Logger, NamesAndRoutesEachLevelWithTheFixedThreshold) {
     struct Case {
         int level;
+        const char* name;
         char stream;  // 'o' standard output, 'e' standard error, 0 dropped
     };
     // Outside the table: below the threshold is dropped, above it reads INFO
     // but goes to standard error by its value.
-    const Case cases[] = {{0, 0}, {1, 0}, {2, 'o'}, {3, 'e'}, {4, 'e'}, {5, 0}, {-3, 0}, {9, 'e'}};
+    const Case cases[] = {{0, "TRACE", 0},   {1, "DEBUG", 0}, {2, "INFO", 'o'}, {3, "WARN", 'e'},
+                          {4, "ERROR", 'e'}, {5, "OFF", 0},   {-3, "INFO", 0},  {9, "INFO", 'e'}};
     for (const Case& c : cases) {
         CapturedConsole console;
         const auto level = static_cast<LogLevel>(c.level);
+        EXPECT_EQ(log_level_name(level), c.name);
         Logger::instance().log(level, "http", "m 1");
-        const std::string line =
-            kStamp + R"(\[)" + std::string(log_level_name(level)) + R"(\] \[http\] m 1\n)";
         for (CountingBuf* buf : {&console.out, &console.err}) {
             const bool here = c.stream == (buf == &console.out ? 'o' : 'e');
-            EXPECT_EQ(std::regex_match(buf->str(), std::regex(line)), here)
-                << c.level << ": " << buf->str();
-            EXPECT_EQ(buf->str().empty(), !here) << c.level;
-            if (here) {
-                EXPECT_GE(buf->syncs, 1) << c.level;
-            }
+            // The stamp is checked below; here only what follows it, and the flush.
+            const std::string text = buf->str();
+            EXPECT_EQ(text.substr(std::min<std::size_t>(text.size(), 22)),
+                      here ? "[" + std::string(c.name) + "] [http] m 1\n" : "")
+                << c.level;
+            EXPECT_TRUE(!here || buf->syncs > 0) << c.level;
         }
     }
 }
