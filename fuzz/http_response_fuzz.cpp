@@ -30,8 +30,8 @@ struct Reading {
 
 Reading read(std::string_view wire, std::size_t piece, bool time_out) {
     tarntest::MemoryTransport transport{std::string(wire)};
-    transport.pieces = {piece};
-    if (time_out) transport.end_error = tarntest::recv_timeout_error();
+    transport.split_every(piece);
+    if (time_out) transport.end_with(tarntest::recv_timeout_error());
     Reading r;
     std::string buffer;
     r.head_read =
@@ -44,7 +44,7 @@ Reading read(std::string_view wire, std::size_t piece, bool time_out) {
                                              check(received >= 0 && total >= -1);
                                              r.last_progress = received;
                                          });
-    for (std::size_t capacity : transport.capacities) check(capacity == 4096);
+    for (std::size_t capacity : transport.capacities()) check(capacity == 4096);
     return r;
 }
 

@@ -1,5 +1,5 @@
 // A Transport over a byte string, for codec tests and fuzzers: hands out the
-// input in chosen pieces, then ends the stream or fails, and keeps what was
+// input in a chosen split, then ends the stream or fails, and keeps what was
 // sent. Header-only so that the fuzz targets, which do not link the test
 // library, can use it too.
 #pragma once
@@ -19,45 +19,61 @@ class MemoryTransport : public tarncore::Transport {
 public:
     explicit MemoryTransport(std::string input = {}) : input_(std::move(input)) {}
 
-    /// Receive i hands out at most pieces[i] bytes, the last size repeating;
-    /// 0 means as many as the caller's buffer takes.
-    std::vector<std::size_t> pieces;
-    /// Once the input is used up, receives fail with this instead of
-    /// reporting the end of the stream.
-    std::optional<tarncore::Error> end_error;
-    /// When set, every send fails with this.
-    std::optional<tarncore::Error> send_error;
+    /// At most size bytes per receive (1: one byte at a time); 0 means as
+    /// many as the caller's buffer takes.
+    void split_every(std::size_t size) { every_ = size; }
+    /// Receive i returns at most lengths[i] bytes (zeros are skipped); after
+    /// the list, split_every applies.
+    void split_at(std::vector<std::size_t> lengths) {
+        std::erase(lengths, 0u);
+        pieces_ = std::move(lengths);
+    }
+    /// Once the input is used up, every receive fails with this error
+    /// instead of reporting the end of the stream.
+    void end_with(tarncore::Error error) { end_error_ = std::move(error); }
+    /// Every send fails with this error.
+    void fail_sends(tarncore::Error error) { send_error_ = std::move(error); }
 
     tarncore::Error send(const char* data, std::size_t length) override {
-        ++send_calls;
-        if (send_error) return *send_error;
-        sent.append(data, length);
+        ++send_calls_;
+        if (send_error_) return *send_error_;
+        sent_.append(data, length);
         return {};
     }
 
     std::int32_t recv(char* buffer, std::size_t capacity, tarncore::Error& error) override {
         error = tarncore::Error();
-        capacities.push_back(capacity);
+        capacities_.push_back(capacity);
         std::size_t n = std::min(input_.size() - offset_, capacity);
-        if (!pieces.empty()) {
-            std::size_t limit = pieces[std::min(capacities.size(), pieces.size()) - 1];
-            if (limit != 0) n = std::min(n, limit);
+        if (n == 0 && end_error_) error = *end_error_;
+        if (n == 0) return end_error_ ? -1 : 0;
+        if (!pieces_.empty()) {
+            n = std::min(n, pieces_.front());
+            pieces_.front() -= n;
+            if (pieces_.front() == 0) pieces_.erase(pieces_.begin());
+        } else if (every_ != 0) {
+            n = std::min(n, every_);
         }
-        if (n == 0 && end_error) error = *end_error;
-        if (n == 0) return end_error ? -1 : 0;
         std::memcpy(buffer, input_.data() + offset_, n);
         offset_ += n;
         return static_cast<std::int32_t>(n);
     }
 
-    std::string sent;
-    std::size_t send_calls = 0;
+    const std::string& sent() const { return sent_; }
+    std::size_t send_calls() const { return send_calls_; }
     /// The capacity asked for by each receive so far.
-    std::vector<std::size_t> capacities;
+    const std::vector<std::size_t>& capacities() const { return capacities_; }
 
 private:
     std::string input_;
     std::size_t offset_ = 0;
+    std::size_t every_ = 0;
+    std::vector<std::size_t> pieces_;
+    std::optional<tarncore::Error> end_error_;
+    std::optional<tarncore::Error> send_error_;
+    std::string sent_;
+    std::size_t send_calls_ = 0;
+    std::vector<std::size_t> capacities_;
 };
 
 /// The receive failure a socket reports when its time-out passes.

@@ -187,7 +187,7 @@ TEST(HttpClient, RefusedConnectionIsTheSocketsErrorAfterThreeAttempts) {
 
 TEST(HttpClient, SendFailureIsLabelledAsTheClients) {
     tarntest::MemoryTransport transport;
-    transport.send_error = Error(2, "network", "Socket.send", "Connection reset by peer");
+    transport.fail_sends(Error(2, "network", "Socket.send", "Connection reset by peer"));
     Error error;
     HttpClient::exchange(transport, {}, {"http", "h", 80, "/", "", false}, error);
     EXPECT_EQ(error_text(error), kRelabelled + "Connection reset by peer");

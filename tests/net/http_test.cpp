@@ -41,11 +41,13 @@ struct Decoded {
 };
 
 // What the HTTP client does with a fresh connection: the head, then the rest.
-Decoded decode(const std::string& wire, std::vector<std::size_t> pieces = {0},
+// In pieces of `every` bytes (0: as many as asked for) after those of `at`.
+Decoded decode(const std::string& wire, std::size_t every = 0, std::vector<std::size_t> at = {},
                bool time_out = false) {
     MemoryTransport transport(wire);
-    transport.pieces = std::move(pieces);
-    if (time_out) transport.end_error = recv_timeout_error();
+    transport.split_every(every);
+    transport.split_at(std::move(at));
+    if (time_out) transport.end_with(recv_timeout_error());
     Decoded d;
     std::string buffer;
     d.head_read = read_until(transport, buffer, "\r\n\r\n", d.error, kMaxHeaderBytes);
@@ -54,7 +56,7 @@ Decoded decode(const std::string& wire, std::vector<std::size_t> pieces = {0},
             transport, buffer, d.error,
             [&](std::int64_t got, std::int64_t total) { d.progress.emplace_back(got, total); });
     }
-    for (std::size_t capacity : transport.capacities) EXPECT_EQ(capacity, 4096u);
+    for (std::size_t capacity : transport.capacities()) EXPECT_EQ(capacity, 4096u);
     return d;
 }
 
@@ -84,18 +86,19 @@ TEST(HttpWrite, RequestBytes) {
         HttpRequest request{c.method, "", c.headers, c.body, 20000, {}};
         EXPECT_TRUE(
             write_request(transport, request, {"http", "h", 8080, "/p", "q=1", false}).ok());
-        EXPECT_EQ(transport.sent,
+        EXPECT_EQ(transport.sent(),
                   c.method + std::string(" /p?q=1 HTTP/1.1\r\nHost: h\r\nConnection: close\r\n") +
                       c.tail);
-        EXPECT_EQ(transport.send_calls, 1u);
+        EXPECT_EQ(transport.send_calls(), 1u);
     }
     // An IPv6 host is written as stored, without brackets or port.
     MemoryTransport transport;
     EXPECT_TRUE(write_request(transport, {}, {"http", "::1", 9000, "/", "", false}).ok());
-    EXPECT_TRUE(transport.sent.starts_with("GET / HTTP/1.1\r\nHost: ::1\r\n")) << transport.sent;
+    EXPECT_TRUE(transport.sent().starts_with("GET / HTTP/1.1\r\nHost: ::1\r\n"))
+        << transport.sent();
 
     Error broken(2, "network", "Socket.send", "Connection reset by peer");
-    transport.send_error = broken;
+    transport.fail_sends(broken);
     EXPECT_EQ(error_text(write_request(transport, {}, {"http", "h", 80, "/", "", false})),
               error_text(broken));
 }
@@ -177,7 +180,7 @@ TEST(HttpRead, DecodesResponsesInAnySplit) {
     for (const ResponseCase& c : response_cases()) {
         for (std::size_t piece : {0, 1, 2, 7}) {
             if (c.sniffed && piece != 0) continue;
-            Decoded d = decode(c.wire, {piece});
+            Decoded d = decode(c.wire, piece);
             const std::string where =
                 testing::PrintToString(c.wire) + " in pieces of " + std::to_string(piece);
             EXPECT_EQ(outcome(d), c.outcome) << where;
@@ -192,7 +195,7 @@ TEST(HttpRead, DecodesResponsesInAnySplit) {
 }
 
 TEST(HttpRead, ChunksAreOnlyGuessedFromBytesThatCameWithTheHead) {
-    Decoded d = decode(kOk + "\r\n5\r\nhello\r\n0\r\n\r\n", {kOk.size() + 2, 0});
+    Decoded d = decode(kOk + "\r\n5\r\nhello\r\n0\r\n\r\n", 0, {kOk.size() + 2});
     EXPECT_TRUE(d.error.ok());
     EXPECT_EQ(d.response.body, "5\r\nhello\r\n0\r\n\r\n");
 }
@@ -210,7 +213,7 @@ TEST(HttpRead, TransportFailuresPassUnchanged) {
     };
     for (const auto& [wire, body] : cases) {
         for (std::size_t piece : {0, 1}) {
-            Decoded d = decode(wire, {piece}, true);
+            Decoded d = decode(wire, piece, {}, true);
             EXPECT_EQ(d.head_read, wire.find("\r\n\r\n") != std::string::npos) << wire;
             EXPECT_EQ(d.response.body, body) << wire;
             EXPECT_EQ(error_text(d.error), error_text(recv_timeout_error())) << wire;
@@ -224,7 +227,7 @@ TEST(HttpRead, HeaderFields) {
             "HTTP/1.1 302 Found\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\nlocation: /second\r\n"
             "Location: /first\r\nX-Pad:   spaced  \r\nX-Tab:\tkept\r\nno colon here\r\n\n"
             " Odd Name :v:w\nContent-Length: 0\r\n\r\n",
-            {piece});
+            piece);
         ASSERT_TRUE(d.error.ok()) << d.error.message;
         const HeaderMap expected = {
             {"Set-Cookie", "a=1"},   {"location", "/second"}, {"Location", "/first"},
@@ -250,7 +253,7 @@ TEST(HttpRead, ParserNeedsACompleteHead) {
         HttpResponse response = read_response(transport, buffer, error, nullptr);
         EXPECT_EQ(error_text(error), error_text(http_error(message)));
         EXPECT_EQ(response.status, 0) << text;
-        EXPECT_TRUE(transport.capacities.empty()) << text;
+        EXPECT_TRUE(transport.capacities().empty()) << text;
     }
 }
 
@@ -268,7 +271,7 @@ TEST(HttpRead, HeadSizeIsLimited) {
 
     // The check comes before each receive: a limit of 10 stops at 11 bytes.
     MemoryTransport slow(huge);
-    slow.pieces = {1};
+    slow.split_every(1);
     buffer.clear();
     EXPECT_FALSE(read_until(slow, buffer, "\r\n\r\n", error, 10));
     EXPECT_EQ(buffer.size(), 11u);
@@ -277,11 +280,11 @@ TEST(HttpRead, HeadSizeIsLimited) {
 
 TEST(HttpRead, ProgressFollowsTheBody) {
     const std::string head = with_length("10");
-    Decoded d = decode(head + "0123456789", {head.size(), 4, 6});
+    Decoded d = decode(head + "0123456789", 0, {head.size(), 4, 6});
     EXPECT_EQ(d.progress, (Progress{{0, 10}, {4, 10}, {10, 10}}));
 
     // After a zero length turned out wrong, the total stays 0.
-    d = decode(with_length("0") + "abcdef", {with_length("0").size(), 2, 4});
+    d = decode(with_length("0") + "abcdef", 0, {with_length("0").size(), 2, 4});
     EXPECT_EQ(d.response.body, "abcdef");
     EXPECT_EQ(d.progress, (Progress{{0, 0}, {6, 0}}));
 }
