@@ -1,7 +1,6 @@
-// A TCP peer for socket tests on 127.0.0.1 at a free port, driven by the test
-// step by step. A client's connect completes from the listen backlog, so the
-// test connects first and accepts after. Calls block: a test that needs the
-// peer to read while it sends runs the peer on a thread of its own.
+// A TCP peer for socket tests on 127.0.0.1 at a free port, driven step by step: a client's connect
+// completes from the listen backlog, so a test connects first and accepts after. Calls block; a
+// peer that must read while the test sends runs on a thread of its own.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +18,10 @@ public:
 
     /// 0 when the listener could not be set up.
     std::uint16_t port() const { return port_; }
-    /// Takes the connection waiting in the backlog.
     bool accept();
     bool send(const std::string& bytes);
-    /// Reads until the client closes; nullopt when a read fails.
+    /// Reads until the client closes; nullopt when a read fails or waits 10 s.
     std::optional<std::string> read_to_end();
-    /// Closes the accepted connection.
     void hang_up();
 
 private:

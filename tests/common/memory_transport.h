@@ -1,7 +1,6 @@
-// A Transport over a byte string, for codec tests and fuzzers: hands out the
-// input in a chosen split, then ends the stream or fails, and keeps what was
-// sent. Header-only so that the fuzz targets, which do not link the test
-// library, can use it too.
+// A Transport over a byte string, for codec tests and fuzzers: hands out the input in a chosen
+// split, then ends the stream or fails, and keeps what was sent. Header-only so that the fuzz
+// targets, which do not link the test library, can use it too.
 #pragma once
 
 #include <algorithm>
@@ -19,8 +18,7 @@ class MemoryTransport : public tarncore::Transport {
 public:
     explicit MemoryTransport(std::string input = {}) : input_(std::move(input)) {}
 
-    /// At most size bytes per receive (1: one byte at a time); 0 means as
-    /// many as the caller's buffer takes.
+    /// At most size bytes per receive; 0: as many as the caller's buffer takes.
     void split_every(std::size_t size) { every_ = size; }
     /// Receive i returns at most lengths[i] bytes (zeros are skipped); after
     /// the list, split_every applies.
@@ -28,8 +26,7 @@ public:
         std::erase(lengths, 0u);
         pieces_ = std::move(lengths);
     }
-    /// Once the input is used up, every receive fails with this error
-    /// instead of reporting the end of the stream.
+    /// Once the input is used up, receives fail with this, not end of stream.
     void end_with(tarncore::Error error) { end_error_ = std::move(error); }
     /// Every send fails with this error.
     void fail_sends(tarncore::Error error) { send_error_ = std::move(error); }

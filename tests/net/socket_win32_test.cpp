@@ -44,7 +44,6 @@ TEST(SocketWin32, ConnectFailuresCarryTheSystemTexts) {
     EXPECT_TRUE(trimmed(unknown) == trimmed(prefix + winsock_error_text(WSAHOST_NOT_FOUND)) ||
                 trimmed(unknown) == trimmed(prefix + winsock_error_text(WSATRY_AGAIN)))
         << unknown;
-    EXPECT_EQ(unknown.find_first_of("\r\n"), std::string::npos) << unknown;
     EXPECT_FALSE(socket.connected());
 }
 
