@@ -62,7 +62,8 @@ TEST(TlsRealTest, BadCertificatesFailTheHandshake) {
         {ServerCert::Expired, false, "SEC_E_CERT_EXPIRED"},
         {ServerCert::WrongHost, false, "SEC_E_WRONG_PRINCIPAL"},
         // Windows and OpenSSL say SEC_I_INCOMPLETE_CREDENTIALS; Wine's
-        // package reports an internal error instead.
+        // package reports an internal error instead, or the server's reset
+        // of the connection overtakes it.
         {ServerCert::Good, true, nullptr},
     };
     for (const auto& c : cases) {
@@ -72,6 +73,8 @@ TEST(TlsRealTest, BadCertificatesFailTheHandshake) {
             << server.last_error();
         TlsSession session;
         Error e = session.connect("localhost", server.port(), 10000, 0);
+        EXPECT_EQ(e.module, "network");
+        if (c.status == nullptr && e.function == "Socket.recv") continue;
         EXPECT_EQ(e.function, "TlsSession.handshake");
         const std::string prefix = "TLS handshake/record failed: ";
         EXPECT_EQ(e.message.substr(0, prefix.size()), prefix);
