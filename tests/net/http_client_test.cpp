@@ -73,6 +73,9 @@ struct ExchangeCase {
     const char* url = nullptr;  // instead of the server's; nothing is started
 };
 
+// Keeps the test list (and ctest's names) to the case name, not a byte dump.
+void PrintTo(const ExchangeCase& c, std::ostream* out) { *out << c.name; }
+
 const std::string kHttp = "3 http HttpClient.execute: ";
 const std::string kRelabelled = "2 network HttpClient.execute: ";
 const std::string kTimedOut = "2 network Socket.recv: Receive timed out";
