@@ -7,6 +7,7 @@
 
 #include "install/layout.h"
 #include "payload/module_table.h"
+#include "tests/common/error_text.h"
 #include "tests/common/test_env.h"
 
 namespace tarncore {
@@ -41,9 +42,6 @@ TEST(Modules, WritesExactlyTheTableByteForByte) {
         ASSERT_TRUE(read_file(tarntest::source_path(std::string("payload/lua/") + m.path), source));
         EXPECT_EQ(on_disk, source) << m.path;
     }
-    std::string alias;
-    ASSERT_TRUE(read_file(modules_dir() / "discordvoice.lua", alias));
-    EXPECT_EQ(alias, "return require(\"@discord/voice\")\n");
 }
 
 TEST(Modules, ReadOnlyModuleStopsTheWriteAtThatModule) {
@@ -57,13 +55,9 @@ TEST(Modules, ReadOnlyModuleStopsTheWriteAtThatModule) {
 
     Error e = write_module_files();
     tarntest::set_read_only(blocked, false);
-    EXPECT_EQ(e.code, 10u);
-    EXPECT_EQ(e.module, "tarnwick");
-    EXPECT_EQ(e.function, "setup");
-    EXPECT_EQ(e.message, "Could not write " + path_text(blocked));
+    EXPECT_EQ(tarntest::error_text(e), "10 tarnwick setup: Could not write " + path_text(blocked));
     std::string text;
-    ASSERT_TRUE(read_file(earlier, text));
-    EXPECT_NE(text, "stale") << "modules before it are rewritten";
+    EXPECT_TRUE(read_file(earlier, text) && text != "stale") << "modules before it are rewritten";
 }
 
 TEST(Modules, InstalledNeedsRuntimeAndDiscordPackage) {

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "install/layout.h"
+#include "tests/common/error_text.h"
 #include "tests/common/test_env.h"
 
 namespace tarncore {
@@ -52,11 +53,8 @@ TEST(InstallRecord, ConfigFolderThatIsAFileFailsTheWrite) {
     ScopedEnv env("LOCALAPPDATA", tmp.path().native());
     ASSERT_TRUE(ensure_dir(install_root()));
     ASSERT_TRUE(write_file(config_dir(), "in the way"));
-    Error e = write_install_record();
-    EXPECT_EQ(e.code, 10u);
-    EXPECT_EQ(e.module, "tarnwick");
-    EXPECT_EQ(e.function, "setup");
-    EXPECT_EQ(e.message, "Could not write install.json");
+    EXPECT_EQ(tarntest::error_text(write_install_record()),
+              "10 tarnwick setup: Could not write install.json");
 }
 
 }  // namespace

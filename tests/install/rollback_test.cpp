@@ -5,6 +5,7 @@
 #include "install/install_steps.h"
 #include "install/layout.h"
 #include "install/record.h"
+#include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
 
 namespace tarncore {
@@ -12,116 +13,78 @@ namespace {
 
 using tarntest::file_bytes;
 using tarntest::InstallSandbox;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
-Error quietly(Error (*action)(const Path&), const Path& source) {
-    CaptureStdout();
-    Error e = action(source);
-    GetCapturedStdout();
-    return e;
+// The error as one line, then what was printed.
+std::string quietly(Error (*action)()) {
+    testing::internal::CaptureStdout();
+    const std::string error = tarntest::error_text(action());
+    return error + " | " + testing::internal::GetCapturedStdout();
 }
 
-Error install(const Path& source) {
-    return quietly([](const Path& p) { return install_runtime(p); }, source);
-}
-
-TEST(Rollback, RefusesWithoutAUsableSnapshot) {
+TEST(Rollback, NeedsAUsableSnapshot) {
+    const std::string none = "10 tarnwick setup: No previous version is available to roll back | ";
+    const std::string restored = "0  :  | Rolling back to Tarnwick 1.2.4...\n";
     struct Case {
-        const char* name;
-        void (*prepare)();
-        std::string (*message)();
+        const char* note;  // nullptr : no previous.txt
+        bool snapshot;
+        std::string outcome;  // "missing" : the missing-snapshot error
     };
     const Case cases[] = {
-        {"first install: nothing noted", [] {},
-         [] { return std::string("No previous version is available to roll back"); }},
-        {"empty note",
-         [] {
-             ASSERT_TRUE(ensure_dir(versions_dir()));
-             ASSERT_TRUE(write_file(versions_dir() / "previous.txt", ""));
-         },
-         [] { return std::string("No previous version is available to roll back"); }},
-        {"record without a runtime",
-         [] {
-             ASSERT_TRUE(write_install_record().ok());
-             snapshot_installed_runtime(read_installed_version());
-             EXPECT_TRUE(path_exists(versions_dir() / "1.2.4"));
-             EXPECT_EQ(file_bytes(versions_dir() / "previous.txt"), "1.2.4");
-         },
-         [] {
-             return "Rollback snapshot is missing: " +
-                    path_text(versions_dir() / "1.2.4" / "tarn.exe");
-         }},
+        {nullptr, true, none},         {"", true, none},
+        {"1.2.4", false, "missing"},   {"1.2.4", true, restored},
+        {"1.2.4\r\n", true, restored}, {"1.2.4\n\r\n\r", true, restored},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::PrintToString(c.note ? c.note : "no note"));
         InstallSandbox box;
-        c.prepare();
-        CaptureStdout();
-        Error e = rollback();
-        EXPECT_EQ(GetCapturedStdout(), "");
-        EXPECT_EQ(e.code, 10u);
-        EXPECT_EQ(e.module, "tarnwick");
-        EXPECT_EQ(e.function, "setup");
-        EXPECT_EQ(e.message, c.message());
-        EXPECT_FALSE(path_exists(bin_dir()));
+        ASSERT_TRUE(ensure_dir(versions_dir() / "1.2.4"));
+        if (c.note) {
+            ASSERT_TRUE(write_file(versions_dir() / "previous.txt", c.note));
+        }
+        const Path snapshot = versions_dir() / "1.2.4" / "tarn.exe";
+        if (c.snapshot) {
+            ASSERT_TRUE(write_file(snapshot, "old runtime"));
+        }
+        const std::string outcome = quietly(rollback);
+        if (c.outcome == restored) {
+            EXPECT_EQ(outcome.substr(0, restored.size()), restored);
+            EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "old runtime");
+        } else {
+            EXPECT_EQ(outcome, c.outcome == "missing"
+                                   ? "10 tarnwick setup: Rollback snapshot is missing: " +
+                                         path_text(snapshot) + " | "
+                                   : c.outcome);
+            EXPECT_FALSE(path_exists(bin_dir()));
+        }
     }
 }
 
-TEST(Rollback, LineEndsAfterTheNotedVersionAreIgnored) {
-    for (const char* note : {"1.2.4", "1.2.4\r\n", "1.2.4\n\r\n\r"}) {
-        SCOPED_TRACE(testing::PrintToString(note));
-        InstallSandbox box;
-        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old runtime"),
-                                      versions_dir() / "1.2.4" / "tarn.exe"));
-        ASSERT_TRUE(write_file(versions_dir() / "previous.txt", note));
-        CaptureStdout();
-        Error e = rollback();
-        std::string printed = GetCapturedStdout();
-        ASSERT_TRUE(e.ok()) << e.message;
-        EXPECT_EQ(printed.substr(0, printed.find('\n') + 1), "Rolling back to Tarnwick 1.2.4...\n");
-        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "old runtime");
-    }
-}
-
-// The whole story: a working install, a newer one failing at its last step,
-// and the rollback putting the working runtime back.
+// A working install, a newer one failing at its last step (step 5), and the
+// rollback putting the working runtime back.
 TEST(Rollback, RestoresThePreviousRuntimeAfterAFailedInstall) {
     InstallSandbox box;
-    ASSERT_TRUE(install(box.make_file("v1", "working runtime")).ok());
+    static Path source;
+    source = box.make_file("v1", "first");
+    auto install = [] { return install_runtime(source); };
+    ASSERT_EQ(quietly(install).substr(0, 7), "0  :  |");
+    // The snapshot takes what is installed at that moment.
+    ASSERT_TRUE(write_file(bin_dir() / "tarn.exe", "working runtime"));
 
     tarntest::set_read_only(install_record_path(), true);
-    Error failed = install(box.make_file("v2", "broken runtime"));
+    source = box.make_file("v2", "broken runtime");
+    const std::string failed = quietly(install);
     tarntest::set_read_only(install_record_path(), false);
-    ASSERT_EQ(failed.message, "Could not write install.json");
-    ASSERT_EQ(file_bytes(bin_dir() / "tarn.exe"), "broken runtime");
+    ASSERT_EQ(failed.substr(0, failed.find(" |")),
+              "10 tarnwick setup: Could not write install.json");
+    EXPECT_EQ(file_bytes(bin_dir() / "tarnwick.exe"), "broken runtime");
     EXPECT_EQ(file_bytes(versions_dir() / "previous.txt"), "1.2.4");
 
-    CaptureStdout();
-    Error e = rollback();
-    GetCapturedStdout();
-    ASSERT_TRUE(e.ok()) << e.message;
-    EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "working runtime");
-    EXPECT_EQ(file_bytes(bin_dir() / "tarnwick.exe"), "working runtime");
-    // The rerun took no snapshot of the broken runtime over the good one.
-    EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "working runtime");
-    CaptureStdout();
-    ASSERT_TRUE(rollback().ok());
-    GetCapturedStdout();
-    EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "working runtime");
-}
-
-TEST(Snapshot, ReinstallingTheSameVersionRefreshesItsSnapshot) {
-    InstallSandbox box;
-    ASSERT_TRUE(install(box.make_file("a", "first")).ok());
-    ASSERT_TRUE(write_file(bin_dir() / "tarn.exe", "installed at that moment"));
-    // Stop the next install at step 5, before its own version copy, to see
-    // what the snapshot took.
-    tarntest::set_read_only(install_record_path(), true);
-    Error e = install(box.make_file("b", "second"));
-    tarntest::set_read_only(install_record_path(), false);
-    ASSERT_FALSE(e.ok());
-    EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "installed at that moment");
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(quietly(rollback).substr(0, 7), "0  :  |") << "run " << run;
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "working runtime");
+        EXPECT_EQ(file_bytes(bin_dir() / "tarnwick.exe"), "working runtime");
+        EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "working runtime");
+    }
 }
 
 }  // namespace

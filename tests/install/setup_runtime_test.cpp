@@ -4,6 +4,7 @@
 
 #include "install/layout.h"
 #include "payload/runtime_payload.h"
+#include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
 
 namespace tarncore {
@@ -16,56 +17,38 @@ const char kEmptyMessage[] =
     "Installer payload is empty. Place tarn.exe next to Tarnwick-Setup.exe or rebuild with an "
     "embedded runtime.";
 
+// Outcome: the error as one line, then the runtime's bytes and where it is.
 TEST(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
-    struct Case {
-        const char* name;
-        bool beside;
-        std::string payload;
-        bool cache_is_file;
-        std::string message;         // "" : success
-        const char* expected_bytes;  // of the returned runtime
+    const std::string found = "0  :  ", failed = "10 installer setup: ";
+    const std::tuple<bool, std::string, bool, std::string> cases[] = {
+        {true, "payload runtime", false, found + "beside runtime, beside"},
+        {true, "", false, found + "beside runtime, beside"},
+        {false, "payload runtime", false, found + "payload runtime, cache"},
+        {false, "", false, failed + kEmptyMessage + " <missing>, untouched"},
+        {false, "payload runtime", true,
+         failed + "Could not extract bundled runtime <missing>, cache"},
     };
-    const Case cases[] = {
-        {"beside wins over the payload", true, "payload runtime", false, "", "beside runtime"},
-        {"beside, no payload", true, "", false, "", "beside runtime"},
-        {"payload extracted", false, "payload runtime", false, "", "payload runtime"},
-        {"nothing at all", false, "", false, kEmptyMessage, nullptr},
-        {"cache folder is a file", false, "payload runtime", true,
-         "Could not extract bundled runtime", nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [beside, payload, cache_is_file, outcome] : cases) {
+        SCOPED_TRACE(outcome);
         InstallSandbox box;
         const Path setup_dir = box.scratch() / "download";
         ASSERT_TRUE(ensure_dir(setup_dir));
-        if (c.beside) {
+        if (beside) {
             ASSERT_TRUE(write_file(setup_dir / "tarn.exe", "beside runtime"));
         }
-        if (c.cache_is_file) {
+        if (cache_is_file) {
             ASSERT_TRUE(ensure_dir(install_root()));
             ASSERT_TRUE(write_file(cache_dir(), "not a folder"));
         }
-
         Path runtime = "untouched";
-        Error e = locate_setup_runtime(runtime, setup_dir, c.payload);
-        EXPECT_EQ(e.message, c.message);
-        if (c.message.empty()) {
-            EXPECT_TRUE(e.ok());
-            EXPECT_EQ(file_bytes(runtime), c.expected_bytes);
-            // Only an extraction writes into the installation.
-            EXPECT_EQ(path_exists(install_root()), !c.beside);
-        } else {
-            EXPECT_EQ(e.code, 10u);
-            EXPECT_EQ(e.module, "installer");
-            EXPECT_EQ(e.function, "setup");
-        }
-        if (c.message == kEmptyMessage) {
-            EXPECT_EQ(runtime, Path("untouched"));
-            EXPECT_FALSE(path_exists(install_root()));
-        }
-        if (!c.beside && (c.message.empty() || c.cache_is_file)) {
-            EXPECT_EQ(runtime, cache_dir() / "bundled-tarn.exe");
-        }
+        Error e = locate_setup_runtime(runtime, setup_dir, payload);
+        const std::string where = runtime == setup_dir / "tarn.exe" ? "beside"
+                                  : runtime == cache_dir() / "bundled-tarn.exe"
+                                      ? "cache"
+                                      : path_text(runtime);
+        EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + ", " + where, outcome);
+        // Only an extraction writes into the installation.
+        EXPECT_EQ(path_exists(install_root()), !beside && !payload.empty());
     }
 }
 

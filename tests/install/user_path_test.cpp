@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "install/user_path_store.h"
-#include "tests/common/test_env.h"
+#include "tests/common/install_sandbox.h"
 
 namespace tarncore {
 namespace {
 
 using tarntest::ScopedEnv;
-using tarntest::TempDir;
 
 NativeString N(const char* text) {
     return native_from_text(text);
@@ -38,109 +37,60 @@ TEST(UserPath, ListMatching) {
     }
 }
 
-// Saves the user PATH value and restores it when the test ends; natively the
-// store lives in a scratch config folder.
-class UserPathStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(store_->open());
-        saved_ = store_->read();
+// Stores `put` (type 0: no value at all) when given, then reads the value back.
+UserPathValue stored(const UserPathValue* put = nullptr) {
+    auto s = make_user_path_store();
+    EXPECT_TRUE(s->open());
+    if (put) {
+        EXPECT_TRUE(put->type ? s->write(put->data, put->type) : s->erase());
     }
-    void TearDown() override {
-        if (saved_.type != 0) {
-            (void)store_->write(saved_.data, saved_.type);
-        } else {
-            (void)store_->erase();
-        }
-        store_->close();
-    }
-    UserPathValue stored() {
-        auto s = make_user_path_store();
-        EXPECT_TRUE(s->open());
-        UserPathValue v = s->read();
-        s->close();
-        return v;
-    }
-    void put(const NativeString& data, std::uint32_t type) {
-        auto s = make_user_path_store();
-        ASSERT_TRUE(s->open());
-        ASSERT_TRUE(s->write(data, type));
-        s->close();
-    }
+    UserPathValue v = s->read();
+    s->close();
+    return v;
+}
 
-    TempDir config_;
-    ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path().native()};
-    std::unique_ptr<UserPathStore> store_ = make_user_path_store();
-    UserPathValue saved_;
-};
-
-TEST_F(UserPathStoreTest, AddKeepsTypeAndAppends) {
+// Each row stores `before` (type 0: no value), then adds or removes D:\B.
+TEST(UserPathStore, AddAndRemoveRewriteTheStoredValue) {
+    tarntest::InstallSandbox box;
     struct Case {
-        const char* before;
+        bool add;
+        NativeString before;
         std::uint32_t type;
-        const char* after;
+        NativeString after;
         std::uint32_t type_after;
     };
-    const Case cases[] = {
-        {"D:\\A;", kRegSz, "D:\\A;D:\\B", kRegSz},
-        {"D:\\A", kRegExpandSz, "D:\\A;D:\\B", kRegExpandSz},
-        {"", kRegSz, "D:\\B", kRegSz},
-        {"d:\\b\\\\;D:\\A", kRegExpandSz, "d:\\b\\\\;D:\\A", kRegExpandSz},
-    };
-    for (const Case& c : cases) {
-        put(N(c.before), c.type);
-        ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
-        UserPathValue v = stored();
-        EXPECT_EQ(v.data, N(c.after)) << c.before;
-        EXPECT_EQ(v.type, c.type_after) << c.before;
-    }
-}
-
-TEST_F(UserPathStoreTest, MissingValueIsCreated) {
-    ASSERT_TRUE(store_->erase());
-    ASSERT_EQ(stored().type, 0u);
-    ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
-    UserPathValue v = stored();
-    EXPECT_EQ(v.data, N("D:\\B"));
-    EXPECT_EQ(v.type, kRegExpandSz);
-
-    ASSERT_TRUE(store_->erase());
-    ASSERT_TRUE(remove_from_user_path(N("D:\\B")).ok());
-    v = stored();
-    EXPECT_EQ(v.data, N(""));
-    EXPECT_EQ(v.type, kRegExpandSz) << "removal writes an empty value";
-}
-
-TEST_F(UserPathStoreTest, RemoveRebuildsTheList) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"D:\\A\\;;D:\\Tools\\bin;D:\\B", "D:\\A;D:\\B"},
-        {"D:\\TOOLS\\BIN\\", ""},
-        {";D:\\Tools\\;", "D:\\Tools"},  // absent folder: still rewritten
-    };
-    for (const auto& [before, after] : cases) {
-        put(N(before), kRegSz);
-        ASSERT_TRUE(remove_from_user_path(N("D:\\Tools\\bin")).ok());
-        UserPathValue v = stored();
-        EXPECT_EQ(v.data, N(after)) << before;
-        EXPECT_EQ(v.type, kRegSz) << "REG_SZ stays REG_SZ";
-    }
-}
-
-TEST_F(UserPathStoreTest, LongValueSurvivesWhole) {
     NativeString longer;
     for (int i = 0; longer.size() < 10000; ++i) {
-        if (!longer.empty()) longer += N(";");
-        longer += N("C:\\Some\\Rather\\Long\\Folder\\Name\\Number") + N(std::to_string(i).c_str());
+        longer += N("C:\\Some\\Rather\\Long\\Folder\\Name\\Number") + N(std::to_string(i).c_str()) +
+                  N(";");
     }
-    put(longer, kRegExpandSz);
-    ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
-    EXPECT_EQ(stored().data, longer + N(";D:\\B"));
-    ASSERT_TRUE(remove_from_user_path(N("D:\\B")).ok());
-    EXPECT_EQ(stored().data, longer);
+    const Case cases[] = {
+        {true, N("D:\\A;"), kRegSz, N("D:\\A;D:\\B"), kRegSz},
+        {true, N("D:\\A"), kRegExpandSz, N("D:\\A;D:\\B"), kRegExpandSz},
+        {true, N(""), kRegSz, N("D:\\B"), kRegSz},
+        {true, N("d:\\b\\\\;D:\\A"), kRegExpandSz, N("d:\\b\\\\;D:\\A"), kRegExpandSz},
+        {true, N(""), 0, N("D:\\B"), kRegExpandSz},
+        {true, longer, kRegExpandSz, longer + N("D:\\B"), kRegExpandSz},
+        {false, longer + N("D:\\B"), kRegExpandSz, longer.substr(0, longer.size() - 1),
+         kRegExpandSz},
+        {false, N(""), 0, N(""), kRegExpandSz},
+        {false, N("D:\\A\\;;D:\\b;D:\\C"), kRegSz, N("D:\\A;D:\\C"), kRegSz},
+        {false, N("d:\\B\\"), kRegSz, N(""), kRegSz},
+        {false, N(";D:\\Tools\\;"), kRegSz, N("D:\\Tools"), kRegSz},  // absent: still rewritten
+    };
+    for (const Case& c : cases) {
+        const UserPathValue before{c.before, c.type};
+        stored(&before);
+        Error e = c.add ? add_to_user_path(N("D:\\B")) : remove_from_user_path(N("D:\\B"));
+        ASSERT_TRUE(e.ok()) << e.message;
+        UserPathValue v = stored();
+        EXPECT_EQ(v.data, c.after) << c.before.size() << " " << c.add;
+        EXPECT_EQ(v.type, c.type_after) << c.before.size() << " " << c.add;
+    }
 }
 
-TEST_F(UserPathStoreTest, AddPrependsToTheProcessPathOnce) {
-    put(N(""), kRegExpandSz);
+TEST(UserPathStore, AddPrependsToTheProcessPathOnce) {
+    tarntest::InstallSandbox box;
     ScopedEnv path("PATH", N("C:\\Windows"));
     ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
     ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());

@@ -28,9 +28,10 @@ the first behaviour whose "path" matches (or that has none) and whose count
   action     "respond" (default) | "close" (no answer) | "stall" (wait
              "ms" milliseconds, then close without answer)
   interim    true: send "HTTP/1.1 100 Continue" first
-  status, reason, headers ([[name, value], ...]; "{base}" in a value becomes
+  status, headers ([[name, value], ...]; "{base}" in a value becomes
              this server's base URL)
-  body       text (latin-1), or body_size: that many bytes, byte i = i % 256
+  body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
+             always with Content-Length
   framing    "length" (default, Content-Length) | "chunked" | "close" (no
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
@@ -164,10 +165,7 @@ class Server:
         self.listener.listen(64)
         self.listener.settimeout(0.05)
         self.port = self.listener.getsockname()[1]
-        scheme = "https" if tls_cert else "http"
-        self.base = "%s://127.0.0.1:%d" % (scheme, self.port)
-        if tls_cert:
-            self.base = "https://localhost:%d" % self.port
+        self.base = ("https://localhost:%d" if tls_cert else "http://127.0.0.1:%d") % self.port
 
     def record(self, entry):
         with self.lock:
@@ -175,9 +173,8 @@ class Server:
             self.log.flush()
 
     def exhausted(self):
-        counted = [b for b in self.script if b.get("times", 1) != 0]
-        return bool(counted) and all(b["_left"] <= 0 for b in counted) and \
-            not any(b.get("times", 1) == 0 for b in self.script)
+        return bool(self.script) and \
+            all(b.get("times", 1) != 0 and b["_left"] <= 0 for b in self.script)
 
     def take(self, path):
         with self.lock:
@@ -268,7 +265,7 @@ class Server:
             send(conn, b["raw"].encode("latin-1"), b)
             return
         status = b.get("status", 200)
-        head = "HTTP/1.1 %d %s\r\n" % (status, b.get("reason", REASONS.get(status, "Status")))
+        head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
         for name, value in b.get("headers", []):
             head += "%s: %s\r\n" % (name, value.replace("{base}", self.base))
         framing = b.get("framing", "length")
@@ -283,7 +280,7 @@ class Server:
         if b.get("interim"):
             head = "HTTP/1.1 100 Continue\r\n\r\n" + head
         if "body_size" in b:
-            stream_body(conn, head.encode("latin-1"), size, framing, b)
+            stream_body(conn, head.encode("latin-1"), size)
             return
         body = b.get("body", "").encode("latin-1")
         if framing == "chunked":
@@ -342,26 +339,13 @@ def send(conn, data, b):
         conn.sendall(data[i:i + split])
 
 
-def stream_body(conn, head, size, framing, b):
+def stream_body(conn, head, size):
     """Large bodies straight from one 1 MiB block, so the server is never
     the slow end of a benchmark."""
     conn.sendall(head)
     view = memoryview(PATTERN)
-    limit = b.get("truncate", None)
-    sent = 0
-    while sent < size and (limit is None or sent < limit):
-        n = min(len(PATTERN), size - sent)
-        if limit is not None:
-            n = min(n, limit - sent)
-        if framing == "chunked":
-            conn.sendall(b"%x\r\n" % n)
-            conn.sendall(view[:n])
-            conn.sendall(b"\r\n")
-        else:
-            conn.sendall(view[:n])
-        sent += n
-    if framing == "chunked" and limit is None:
-        conn.sendall(b"0\r\n\r\n")
+    for sent in range(0, size, len(PATTERN)):
+        conn.sendall(view[:min(len(PATTERN), size - sent)])
 
 
 def main(argv):
