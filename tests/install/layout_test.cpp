@@ -4,11 +4,12 @@
 
 #include <filesystem>
 
-#include "tests/common/test_env.h"
+#include "tests/common/install_sandbox.h"
 
 namespace tarncore {
 namespace {
 
+using tarntest::file_bytes;
 using tarntest::ScopedEnv;
 using tarntest::TempDir;
 
@@ -40,30 +41,18 @@ TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
 
 TEST(Layout, FileHelpers) {
     TempDir tmp;
-    const Path dir = tmp.path() / "a" / "b";
-    EXPECT_TRUE(ensure_dir(dir));
-    EXPECT_TRUE(ensure_dir(dir)) << "an existing folder is fine";
-    EXPECT_FALSE(path_exists(tmp.path() / "missing" / "child"));
-
+    const Path file = tmp.path() / "a" / "b" / "f.bin", copy = tmp.path() / "c" / "d" / "copy.bin";
+    EXPECT_TRUE(ensure_dir(file.parent_path()) && ensure_dir(file.parent_path()));
     EXPECT_FALSE(write_file(tmp.path() / "nowhere" / "f.bin", "x"));
     const std::string bytes("one\r\ntwo\0three\n", 15);
-    ASSERT_TRUE(write_file(dir / "f.bin", bytes));
-    std::string back;
-    ASSERT_TRUE(read_file(dir / "f.bin", back));
-    EXPECT_EQ(back, bytes) << "binary mode keeps every byte";
-    EXPECT_FALSE(read_file(dir / "absent", back));
-
-    ASSERT_TRUE(write_file(dir / "f.bin", "short"));
-    ASSERT_TRUE(read_file(dir / "f.bin", back));
-    EXPECT_EQ(back, "short") << "an existing file is truncated";
-
-    const Path target = tmp.path() / "c" / "d" / "copy.bin";
-    ASSERT_TRUE(write_file(tmp.path() / "src.bin", "first"));
-    ASSERT_TRUE(copy_with_parents(tmp.path() / "src.bin", target));
-    ASSERT_TRUE(write_file(tmp.path() / "src.bin", "second"));
-    ASSERT_TRUE(copy_with_parents(tmp.path() / "src.bin", target));
-    ASSERT_TRUE(read_file(target, back));
-    EXPECT_EQ(back, "second") << "an existing target is replaced";
+    ASSERT_TRUE(write_file(file, bytes));
+    EXPECT_EQ(file_bytes(file), bytes) << "binary mode keeps every byte";
+    ASSERT_TRUE(copy_with_parents(file, copy));
+    ASSERT_TRUE(write_file(file, "short"));
+    EXPECT_EQ(file_bytes(file), "short") << "an existing file is truncated";
+    ASSERT_TRUE(copy_with_parents(file, copy));
+    EXPECT_EQ(file_bytes(copy), "short") << "an existing target is replaced";
+    EXPECT_EQ(file_bytes(tmp.path() / "absent"), "<missing>");
     EXPECT_FALSE(copy_with_parents(tmp.path() / "absent", tmp.path() / "x" / "y"));
 }
 

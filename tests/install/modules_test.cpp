@@ -8,14 +8,14 @@
 #include "install/layout.h"
 #include "payload/module_table.h"
 #include "tests/common/error_text.h"
-#include "tests/common/test_env.h"
+#include "tests/common/install_sandbox.h"
 
 namespace tarncore {
 namespace {
 
 namespace fs = std::filesystem;
-using tarntest::ScopedEnv;
-using tarntest::TempDir;
+using tarntest::file_bytes;
+using tarntest::InstallSandbox;
 
 std::set<std::string> files_below(const Path& root) {
     std::set<std::string> out;
@@ -26,8 +26,7 @@ std::set<std::string> files_below(const Path& root) {
 }
 
 TEST(Modules, WritesExactlyTheTableByteForByte) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    InstallSandbox box;
     ASSERT_TRUE(write_module_files().ok());
 
     std::set<std::string> expected;
@@ -37,16 +36,14 @@ TEST(Modules, WritesExactlyTheTableByteForByte) {
     EXPECT_EQ(files_below(versions_dir() / kModuleVersion / "modules"), expected);
 
     for (const ModuleEntry& m : kModuleTable) {
-        std::string on_disk, source;
-        ASSERT_TRUE(read_file(modules_dir() / Path(m.path).make_preferred(), on_disk)) << m.path;
-        ASSERT_TRUE(read_file(tarntest::source_path(std::string("payload/lua/") + m.path), source));
-        EXPECT_EQ(on_disk, source) << m.path;
+        EXPECT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()),
+                  file_bytes(tarntest::source_path(std::string("payload/lua/") + m.path)))
+            << m.path;
     }
 }
 
 TEST(Modules, ReadOnlyModuleStopsTheWriteAtThatModule) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    InstallSandbox box;
     ASSERT_TRUE(write_module_files().ok());
     const Path blocked = modules_dir() / "discord" / "init.lua";
     const Path earlier = modules_dir() / "discord" / "bitfield.lua";  // before it in table order
@@ -56,13 +53,11 @@ TEST(Modules, ReadOnlyModuleStopsTheWriteAtThatModule) {
     Error e = write_module_files();
     tarntest::set_read_only(blocked, false);
     EXPECT_EQ(tarntest::error_text(e), "10 tarnwick setup: Could not write " + path_text(blocked));
-    std::string text;
-    EXPECT_TRUE(read_file(earlier, text) && text != "stale") << "modules before it are rewritten";
+    EXPECT_NE(file_bytes(earlier), "stale") << "modules before it are rewritten";
 }
 
 TEST(Modules, InstalledNeedsRuntimeAndDiscordPackage) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    InstallSandbox box;
     EXPECT_FALSE(is_installed());
     ASSERT_TRUE(write_module_files().ok());
     EXPECT_FALSE(is_installed()) << "no runtime yet";

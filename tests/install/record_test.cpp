@@ -6,20 +6,15 @@
 
 #include "install/layout.h"
 #include "tests/common/error_text.h"
-#include "tests/common/test_env.h"
+#include "tests/common/install_sandbox.h"
 
 namespace tarncore {
 namespace {
 
-using tarntest::ScopedEnv;
-using tarntest::TempDir;
-
 TEST(InstallRecord, WrittenPrettyInKeyOrder) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    tarntest::InstallSandbox box;
     ASSERT_TRUE(write_install_record().ok());
-    std::string text;
-    ASSERT_TRUE(read_file(install_record_path(), text));
+    const std::string text = tarntest::file_bytes(install_record_path());
     const std::regex shape(
         "\\{\n  \"cli\": \"1\\.0\\.0\",\n  \"installed_at\": \"\\d{4}-\\d\\d-\\d\\d "
         "\\d\\d:\\d\\d:\\d\\d\",\n  \"module\": \"1\\.2\\.4\",\n  \"runtime\": \"1\\.0\\.0\",\n"
@@ -29,8 +24,7 @@ TEST(InstallRecord, WrittenPrettyInKeyOrder) {
 }
 
 TEST(InstallRecord, ReadsVersionThenRuntime) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    tarntest::InstallSandbox box;
     EXPECT_EQ(read_installed_version(), "") << "no record";
     ASSERT_TRUE(ensure_dir(config_dir()));
     const std::pair<const char*, const char*> cases[] = {
@@ -49,8 +43,7 @@ TEST(InstallRecord, ReadsVersionThenRuntime) {
 }
 
 TEST(InstallRecord, ConfigFolderThatIsAFileFailsTheWrite) {
-    TempDir tmp;
-    ScopedEnv env("LOCALAPPDATA", tmp.path().native());
+    tarntest::InstallSandbox box;
     ASSERT_TRUE(ensure_dir(install_root()));
     ASSERT_TRUE(write_file(config_dir(), "in the way"));
     EXPECT_EQ(tarntest::error_text(write_install_record()),
