@@ -29,8 +29,7 @@ TEST(UserPath, ListMatching) {
         {";;\\\\;", "D:\\B", false},
         {"D:\\Bx;D:\\", "D:\\B", false},
         {"C:\\\xC3\x89T\xC3\x89", "c:\\\xC3\xA9t\xC3\xA9", false},  // only A..Z fold
-        {"C:\\A", "C:\\A", true},
-    };
+        {"C:\\A", "C:\\A", true}};
     for (const Case& c : cases) {
         EXPECT_EQ(path_list_contains(N(c.list), N(c.folder)), c.expected)
             << c.list << " / " << c.folder;
