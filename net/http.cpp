@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "support/ascii.h"
+
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -14,79 +16,25 @@ Error http_error(std::string message) {
     return Error(kErrHttp, "http", "HttpClient.execute", std::move(message));
 }
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int digit_value(char c, int base) {
-    int v = -1;
-    if (c >= '0' && c <= '9')
-        v = c - '0';
-    else if (c >= 'a' && c <= 'z')
-        v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'Z')
-        v = c - 'A' + 10;
-    return v < base ? v : -1;
-}
-
 // The C string-to-unsigned-long conversion with a 32-bit result, as on the
-// Windows target: blanks and a sign first, "0x" allowed in base 16, trailing
-// text ignored, a minus negating modulo 2^32. No digits or overflow: nullopt.
+// Windows target: a minus negates modulo 2^32; no digits or overflow: nullopt.
 std::optional<std::uint32_t> to_u32(std::string_view text, int base) {
-    std::size_t i = 0;
-    while (i < text.size() && is_blank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (base == 16 && i + 2 < text.size() && text[i] == '0' && lower(text[i + 1]) == 'x' &&
-        digit_value(text[i + 2], 16) >= 0) {
-        i += 2;
-    }
-    std::uint64_t value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && digit_value(text[i], base) >= 0; ++i, ++digits) {
-        value = value * static_cast<std::uint64_t>(base) +
-                static_cast<std::uint64_t>(digit_value(text[i], base));
-        if (value > 0xFFFFFFFFu) return std::nullopt;
-    }
-    if (digits == 0) return std::nullopt;
-    auto result = static_cast<std::uint32_t>(value);
-    return negative ? static_cast<std::uint32_t>(0u - result) : result;
+    std::optional<CNumber> number = read_c_number(text, base, 0xFFFFFFFFu);
+    if (!number) return std::nullopt;
+    auto result = static_cast<std::uint32_t>(number->magnitude);
+    return number->negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
 // "HTTP/1.1 200 OK": a version token, a decimal code, the rest as reason.
 void parse_status_line(std::string_view line, HttpResponse& response) {
     std::size_t i = 0;
-    while (i < line.size() && is_blank(line[i])) ++i;
-    while (i < line.size() && !is_blank(line[i])) ++i;
-    while (i < line.size() && is_blank(line[i])) ++i;
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-    std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits) {
-        value = value * 10 + (line[i] - '0');
-        if (value > 0x7FFFFFFF) return;  // unreadable: status stays 0
-    }
-    if (digits == 0) return;
-    response.status = static_cast<std::int32_t>(negative ? -value : value);
+    while (i < line.size() && is_c_blank(line[i])) ++i;
+    while (i < line.size() && !is_c_blank(line[i])) ++i;
+    std::optional<CNumber> code = read_c_number(line.substr(i), 10, 0x7FFFFFFF);
+    if (!code) return;  // unreadable: status stays 0
+    const auto value = static_cast<std::int32_t>(code->magnitude);
+    response.status = code->negative ? -value : value;
+    i += code->end;
     std::string_view reason = line.substr(i);
     if (reason.starts_with(' ')) reason.remove_prefix(1);
     response.reason.assign(reason);
@@ -121,7 +69,7 @@ bool parse_head(std::string_view head, HttpResponse& response) {
 bool looks_chunked(std::string_view rest) {
     if (rest.size() < 3) return false;
     std::size_t digits = 0;
-    while (digits < rest.size() && digits <= 8 && digit_value(rest[digits], 16) >= 0) ++digits;
+    while (digits < rest.size() && digits <= 8 && is_hex_digit(rest[digits])) ++digits;
     return digits >= 1 && digits <= 8 && rest.substr(digits, 2) == "\r\n";
 }
 
@@ -233,7 +181,7 @@ Error write_request(Transport& transport, const HttpRequest& request, const Url&
     bool has_encoding = false;
     for (const auto& [name, value] : request.headers) {
         out += name + ": " + value + "\r\n";
-        std::string key = lowered(name);
+        std::string key = ascii_lowered(name);
         has_agent = has_agent || key == "user-agent";
         has_length = has_length || key == "content-length";
         has_encoding = has_encoding || key == "accept-encoding";
@@ -309,7 +257,7 @@ HttpResponse read_response(Transport& transport, std::string& buffer, Error& err
             return response;
         }
     }
-    bool chunked = lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
+    bool chunked = ascii_lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
                        std::string::npos ||
                    looks_chunked(rest);
     if (chunked) {
@@ -323,7 +271,7 @@ HttpResponse read_response(Transport& transport, std::string& buffer, Error& err
 
 std::string header_value(const HeaderMap& headers, std::string_view name) {
     for (const auto& [key, value] : headers) {
-        if (equals_ignoring_case(key, name)) return value;
+        if (equals_ignoring_ascii_case(key, name)) return value;
     }
     return {};
 }

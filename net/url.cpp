@@ -1,5 +1,7 @@
 #include "net/url.h"
 
+#include "support/ascii.h"
+
 #include <optional>
 
 namespace tarncore {
@@ -9,26 +11,12 @@ Error url_error(std::string message) {
     return Error(kErrNetwork, "network", "Url.parse", std::move(message));
 }
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Leading blanks and a sign are accepted and what follows the digits is
-// ignored, as by the C conversion; unlike it, a port text without digits or
-// outside 0..65535 is refused rather than wrapped into the 16-bit field.
+// Read as by the C conversion, but a port text without digits or outside
+// 0..65535 is refused rather than wrapped into the 16-bit field.
 std::optional<std::uint16_t> read_port(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && is_blank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::uint32_t value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
-        value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-        if (value > 65535) return std::nullopt;
-    }
-    if (digits == 0 || (negative && value != 0)) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+    std::optional<CNumber> number = read_c_number(text, 10, 65535);
+    if (!number || (number->negative && number->magnitude != 0)) return std::nullopt;
+    return static_cast<std::uint16_t>(number->magnitude);
 }
 
 void split_query(std::string_view text, std::string& path, std::string& query) {
@@ -53,10 +41,7 @@ Url Url::parse(std::string_view text, Error& error) {
     }
 
     Url url;
-    url.scheme.assign(text.substr(0, sep));
-    for (char& c : url.scheme) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    url.scheme = ascii_lowered(text.substr(0, sep));
     url.tls = url.scheme == "https" || url.scheme == "wss";
     if (url.scheme == "http" || url.scheme == "ws") {
         url.port = 80;
