@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,24 @@ struct Endpoint {
     std::array<unsigned char, 128> address{};  // large enough for any sockaddr
     std::size_t address_length = 0;
 };
+
+/// Copies the system's look-up list (Winsock and BSD share the addrinfo
+/// layout, but not a header a portable file could include).
+template <typename AddrInfo>
+std::vector<Endpoint> endpoints_from(const AddrInfo* list) {
+    std::vector<Endpoint> endpoints;
+    for (const AddrInfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+        Endpoint endpoint;
+        endpoint.family = entry->ai_family;
+        endpoint.type = entry->ai_socktype;
+        endpoint.protocol = entry->ai_protocol;
+        if (entry->ai_addrlen > endpoint.address.size()) continue;
+        std::memcpy(endpoint.address.data(), entry->ai_addr, entry->ai_addrlen);
+        endpoint.address_length = entry->ai_addrlen;
+        endpoints.push_back(endpoint);
+    }
+    return endpoints;
+}
 
 /// 0 or the start-up failure code.
 int startup();

@@ -42,16 +42,7 @@ int resolve(const std::string& host, const std::string& port, int family,
     addrinfo* list = nullptr;
     int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
     if (status != 0) return status;
-    for (addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        Endpoint endpoint;
-        endpoint.family = entry->ai_family;
-        endpoint.type = entry->ai_socktype;
-        endpoint.protocol = entry->ai_protocol;
-        if (entry->ai_addrlen > endpoint.address.size()) continue;
-        std::memcpy(endpoint.address.data(), entry->ai_addr, entry->ai_addrlen);
-        endpoint.address_length = entry->ai_addrlen;
-        endpoints.push_back(endpoint);
-    }
+    endpoints = endpoints_from(list);
     ::freeaddrinfo(list);
     return 0;
 }
