@@ -2,7 +2,7 @@
 // the banner.
 #include <cstdio>
 
-#include "install/layout.h"
+#include "support/layout.h"
 
 int main() {
     std::fputs("============================================\n", stdout);

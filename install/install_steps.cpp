@@ -4,7 +4,7 @@
 #include <string>
 #include <system_error>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/modules.h"
 #include "install/record.h"
 #include "install/rollback.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "payload/module_table.h"
 
 namespace tarncore {

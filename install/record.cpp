@@ -1,6 +1,6 @@
 #include "install/record.h"
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "support/clock.h"
 #include "support/json.h"
 

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <thread>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/user_path.h"
 
 namespace tarncore {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "install/install_steps.h"
-#include "install/layout.h"
+#include "support/layout.h"
 
 namespace tarncore {
 

@@ -1,6 +1,6 @@
 #include "install/setup_runtime.h"
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "payload/runtime_payload.h"
 
 namespace tarncore {

@@ -1,6 +1,6 @@
 #include "tests/common/install_sandbox.h"
 
-#include "install/layout.h"
+#include "support/layout.h"
 
 namespace tarntest {
 

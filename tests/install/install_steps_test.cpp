@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/modules.h"
 #include "install/record.h"
 #include "install/user_path.h"

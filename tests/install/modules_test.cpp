@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "payload/module_table.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"

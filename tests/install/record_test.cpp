@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
 

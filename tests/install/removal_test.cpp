@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/user_path.h"
 #include "tests/common/install_sandbox.h"
 

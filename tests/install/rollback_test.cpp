@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "install/install_steps.h"
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/record.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "install/removal.h"
 #include "install/user_path.h"
 #include "tests/common/child_process.h"

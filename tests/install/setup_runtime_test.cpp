@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "install/layout.h"
+#include "support/layout.h"
 #include "payload/runtime_payload.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"

@@ -1,4 +1,4 @@
-#include "install/layout.h"
+#include "support/layout.h"
 
 #include <gtest/gtest.h>
 
