@@ -25,6 +25,8 @@ struct HttpRequest {
     std::string body;
     std::uint32_t timeout_ms = 20000;
     ProgressCallback progress;
+    /// Largest response body accepted; a longer one fails the request.
+    std::int64_t max_body_bytes = 1073741824;
 };
 
 struct HttpResponse {
