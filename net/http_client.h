@@ -10,8 +10,8 @@ class HttpClient {
 public:
     static HttpResponse execute(const HttpRequest& request, Error& error);
     static HttpResponse execute_once(const HttpRequest& request, Error& error);
-    static HttpResponse exchange(Transport& transport, const HttpRequest& request,
-                                 const Url& url, Error& error);
+    static HttpResponse exchange(Transport& transport, const HttpRequest& request, const Url& url,
+                                 Error& error);
 };
 
 }  // namespace tarncore

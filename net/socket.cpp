@@ -33,7 +33,9 @@ Error Socket::initialize() {
     return Error();
 }
 
-void Socket::cleanup() { sp::shutdown(); }
+void Socket::cleanup() {
+    sp::shutdown();
+}
 
 Error Socket::connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms,
                       int family) {
@@ -80,9 +82,8 @@ std::int32_t Socket::recv(char* buffer, std::size_t capacity, Error& error) {
     long n = sp::recv_some(handle_, buffer, std::min<std::size_t>(capacity, INT32_MAX));
     if (n >= 0) return static_cast<std::int32_t>(n);
     int code = sp::last_error();
-    error = network_error("Socket.recv",
-                          sp::is_timeout(code) ? std::string("Receive timed out")
-                                               : winsock_error_text(code));
+    error = network_error("Socket.recv", sp::is_timeout(code) ? std::string("Receive timed out")
+                                                              : winsock_error_text(code));
     return -1;
 }
 

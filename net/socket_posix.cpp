@@ -17,7 +17,9 @@ namespace tarncore::socket_platform {
 
 namespace {
 
-int fd_of(Handle handle) { return static_cast<int>(handle); }
+int fd_of(Handle handle) {
+    return static_cast<int>(handle);
+}
 
 timeval to_timeval(std::uint32_t timeout_ms) {
     timeval tv{};
@@ -29,7 +31,9 @@ timeval to_timeval(std::uint32_t timeout_ms) {
 }  // namespace
 
 // No library to start; SIGPIPE is kept off per call with MSG_NOSIGNAL.
-int startup() { return 0; }
+int startup() {
+    return 0;
+}
 void shutdown() {}
 
 int resolve(const std::string& host, const std::string& port, int family,
@@ -47,7 +51,9 @@ int resolve(const std::string& host, const std::string& port, int family,
     return 0;
 }
 
-std::string resolve_error_text(int status) { return ::gai_strerror(status); }
+std::string resolve_error_text(int status) {
+    return ::gai_strerror(status);
+}
 
 Handle open(const Endpoint& endpoint) {
     int fd = ::socket(endpoint.family, endpoint.type | SOCK_CLOEXEC, endpoint.protocol);
@@ -75,7 +81,9 @@ void set_no_delay(Handle handle) {
     ::setsockopt(fd_of(handle), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-void close(Handle handle) { ::close(fd_of(handle)); }
+void close(Handle handle) {
+    ::close(fd_of(handle));
+}
 
 // Winsock has no EINTR; a signal that lands mid-call is not a failure here either.
 long send_some(Handle handle, const char* data, std::size_t length) {
@@ -94,10 +102,14 @@ long recv_some(Handle handle, char* buffer, std::size_t capacity) {
     return static_cast<long>(n);
 }
 
-int last_error() { return errno; }
+int last_error() {
+    return errno;
+}
 
 // A lapsed SO_RCVTIMEO shows as EAGAIN (or EWOULDBLOCK) on a blocking socket.
-bool is_timeout(int code) { return code == EAGAIN || code == EWOULDBLOCK || code == ETIMEDOUT; }
+bool is_timeout(int code) {
+    return code == EAGAIN || code == EWOULDBLOCK || code == ETIMEDOUT;
+}
 
 // strerrordesc_np knows no text for an unknown code (where strerror would make
 // one up), so such a code gets the same fallback text as on Windows.

@@ -11,7 +11,9 @@ namespace tarncore::socket_platform {
 
 namespace {
 
-SOCKET socket_of(Handle handle) { return static_cast<SOCKET>(handle); }
+SOCKET socket_of(Handle handle) {
+    return static_cast<SOCKET>(handle);
+}
 
 void set_option_ms(Handle handle, int option, std::uint32_t timeout_ms) {
     DWORD value = timeout_ms;
@@ -30,7 +32,9 @@ int startup() {
     return ::WSAStartup(0x0202, &data);
 }
 
-void shutdown() { ::WSACleanup(); }
+void shutdown() {
+    ::WSACleanup();
+}
 
 int resolve(const std::string& host, const std::string& port, int family,
             std::vector<Endpoint>& endpoints) {
@@ -49,9 +53,9 @@ int resolve(const std::string& host, const std::string& port, int family,
 
 std::string resolve_error_text(int status) {
     char buffer[1024] = {};
-    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                         FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                     nullptr, static_cast<DWORD>(status), 0x0400, buffer, sizeof buffer, nullptr);
+    ::FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+        nullptr, static_cast<DWORD>(status), 0x0400, buffer, sizeof buffer, nullptr);
     return buffer;
 }
 
@@ -80,7 +84,9 @@ void set_no_delay(Handle handle) {
                  sizeof on);
 }
 
-void close(Handle handle) { ::closesocket(socket_of(handle)); }
+void close(Handle handle) {
+    ::closesocket(socket_of(handle));
+}
 
 long send_some(Handle handle, const char* data, std::size_t length) {
     int n = ::send(socket_of(handle), data, clamp_length(length), 0);
@@ -92,9 +98,13 @@ long recv_some(Handle handle, char* buffer, std::size_t capacity) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-int last_error() { return ::WSAGetLastError(); }
+int last_error() {
+    return ::WSAGetLastError();
+}
 
-bool is_timeout(int code) { return code == WSAETIMEDOUT; }
+bool is_timeout(int code) {
+    return code == WSAETIMEDOUT;
+}
 
 std::optional<std::string> error_text(int code) {
     char* text = nullptr;

@@ -29,6 +29,24 @@ constexpr std::int32_t kIllegalMessage = static_cast<std::int32_t>(0x80090326u);
 constexpr std::int32_t kCertUnknown = static_cast<std::int32_t>(0x80090327u);
 constexpr std::int32_t kCertExpired = static_cast<std::int32_t>(0x80090328u);
 constexpr std::int32_t kAlgorithmMismatch = static_cast<std::int32_t>(0x80090331u);
+
+/// The names messages give the codes; any other is "Schannel status <n>".
+struct Name {
+    std::int32_t status;
+    const char* text;
+};
+inline constexpr Name kNames[] = {
+    {kOk, "SEC_E_OK"},
+    {kContinueNeeded, "SEC_I_CONTINUE_NEEDED"},
+    {kIncompleteCredentials, "SEC_I_INCOMPLETE_CREDENTIALS"},
+    {kAlgorithmMismatch, "SEC_E_ALGORITHM_MISMATCH"},
+    {kCertExpired, "SEC_E_CERT_EXPIRED"},
+    {kInvalidToken, "SEC_E_INVALID_TOKEN"},
+    {kIncompleteMessage, "SEC_E_INCOMPLETE_MESSAGE"},
+    {kWrongPrincipal, "SEC_E_WRONG_PRINCIPAL"},
+    {kUntrustedRoot, "SEC_E_UNTRUSTED_ROOT"},
+    {kIllegalMessage, "SEC_E_ILLEGAL_MESSAGE"},
+};
 }  // namespace tls_status
 
 struct TlsStreamSizes {
@@ -54,8 +72,8 @@ struct TlsRecordSizes {
 
 struct TlsDecrypted {
     std::int32_t status = tls_status::kOk;
-    std::string plaintext;  // every data piece, in order
-    std::size_t extra = 0;  // trailing bytes of the input that were not consumed
+    std::size_t written = 0;  // plaintext bytes put into the output
+    std::size_t extra = 0;    // trailing bytes of the input that were not consumed
 };
 
 class TlsEngine {
@@ -72,8 +90,12 @@ public:
     /// plaintext and trailer space, as stream_sizes reported them.
     virtual std::int32_t encrypt(std::span<char> buffer, std::size_t data_length,
                                  TlsRecordSizes& out) = 0;
-    /// Decrypts what it can of input (which it may overwrite).
-    virtual TlsDecrypted decrypt(std::span<char> input) = 0;
+    /// Decrypts records from the front of input (which it may overwrite, and
+    /// which may be empty when the engine still holds bytes given earlier)
+    /// straight into output, which has room for at least one record's
+    /// plaintext (the maximum message). kIncompleteMessage: nothing written,
+    /// more bytes are needed; extra still tells what the engine left unread.
+    virtual TlsDecrypted decrypt(std::span<char> input, std::span<char> output) = 0;
     /// Checks the server certificate of the finished handshake against the
     /// system's trust and host; the package's own check is not relied on.
     virtual std::int32_t verify_peer(std::string_view host) = 0;

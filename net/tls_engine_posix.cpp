@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -127,23 +128,27 @@ public:
         return kOk;
     }
 
-    TlsDecrypted decrypt(std::span<char> input) override {
+    TlsDecrypted decrypt(std::span<char> input, std::span<char> output) override {
         TlsDecrypted result;
         if (ssl_ == nullptr) {
             result.status = kInternalError;
             return result;
         }
         feed(input);
-        char piece[kMaxMessage];
-        for (;;) {
+        while (result.written < output.size()) {
             ERR_clear_error();
-            const int n = SSL_read(ssl_, piece, sizeof(piece));
+            const std::size_t room = std::min<std::size_t>(output.size() - result.written, INT_MAX);
+            const int n = SSL_read(ssl_, output.data() + result.written, static_cast<int>(room));
             if (n > 0) {
-                result.plaintext.append(piece, static_cast<std::size_t>(n));
+                result.written += static_cast<std::size_t>(n);
                 continue;
             }
             const int reason = SSL_get_error(ssl_, n);
-            if (reason == SSL_ERROR_WANT_READ) break;  // everything fed was taken in
+            if (reason == SSL_ERROR_WANT_READ) {
+                // Everything fed was taken in; nothing more until new bytes come.
+                if (result.written == 0) result.status = kIncompleteMessage;
+                break;
+            }
             result.status = reason == SSL_ERROR_ZERO_RETURN ? kContextExpired : failure_status();
             break;
         }

@@ -1,14 +1,15 @@
-// Schannel through SSPI behind the engine steps, plus an explicit check of the
-// server's certificate chain, which Wine's Schannel does not make itself.
+// Schannel through SSPI behind the engine steps; the server's certificate is
+// checked once more by tls_verify_win32.cpp, since Wine's Schannel does not.
 #include "net/tls_engine.h"
 
-#include "support/win32.h"
+#include "net/tls_verify_win32.h"
 
 #define SECURITY_WIN32
 #include <schannel.h>
 #include <security.h>
-#include <wincrypt.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace tarncore {
@@ -24,68 +25,6 @@ constexpr DWORD kCredentialFlags = 0x430;
 // ISC_REQ_REPLAY_DETECT | ISC_REQ_SEQUENCE_DETECT | ISC_REQ_CONFIDENTIALITY
 // | ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
 constexpr ULONG kRequestFlags = 0x819C;
-
-std::wstring wide(std::string_view text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::int32_t trust_status(DWORD trust) {
-    constexpr DWORD kUntrusted = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                                 CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC;
-    if (trust & kUntrusted) return kUntrustedRoot;
-    if (trust & CERT_TRUST_IS_NOT_TIME_VALID) return kCertExpired;
-    return trust == CERT_TRUST_NO_ERROR ? kOk : kCertUnknown;
-}
-
-std::int32_t policy_status(DWORD error) {
-    const auto result = static_cast<HRESULT>(error);
-    if (result == S_OK) return kOk;
-    if (result == CERT_E_CN_NO_MATCH) return kWrongPrincipal;
-    if (result == CERT_E_EXPIRED) return kCertExpired;
-    if (result == CERT_E_UNTRUSTEDROOT || result == CERT_E_CHAINING) return kUntrustedRoot;
-    return kCertUnknown;
-}
-
-// The chain's own trust status first: the SSL policy call overlooks a partial
-// chain and checks the name only on an otherwise clean chain (so on Wine).
-// No revocation check here: the package applied its policy already.
-std::int32_t check_chain(PCCERT_CONTEXT cert, std::string_view host) {
-    LPSTR server_auth = const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH);
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = &server_auth;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr,
-                                 &chain)) {
-        return kCertUnknown;
-    }
-
-    std::int32_t status = trust_status(chain->TrustStatus.dwErrorStatus);
-    if (status == kOk) {
-        std::wstring name = wide(host);
-        HTTPSPolicyCallbackData ssl{};
-        ssl.cbStruct = sizeof(ssl);
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = name.data();
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof(policy);
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS result{};
-        result.cbSize = sizeof(result);
-        status = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result)
-                     ? policy_status(result.dwError)
-                     : kCertUnknown;
-    }
-    CertFreeCertificateChain(chain);
-    return status;
-}
 
 class SchannelEngine final : public TlsEngine {
 public:
@@ -163,8 +102,17 @@ public:
         return kOk;
     }
 
-    TlsDecrypted decrypt(std::span<char> input) override {
+    // One record per call, decrypted in place; its plaintext is copied once,
+    // into output.
+    TlsDecrypted decrypt(std::span<char> input, std::span<char> output) override {
         TlsDecrypted result;
+        result.extra = input.size();
+        if (input.empty()) {
+            result.status = kIncompleteMessage;
+            return result;
+        }
+        constexpr char kAlertRecord = 21;
+        const bool alert = input[0] == kAlertRecord;
         SecBuffer buffers[4] = {
             {static_cast<ULONG>(input.size()), SECBUFFER_DATA, input.data()},
             {0, SECBUFFER_EMPTY, nullptr},
@@ -173,13 +121,20 @@ public:
         };
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
         result.status = DecryptMessage(&context_, &desc, 0, nullptr);
+        if (result.status == kIncompleteMessage) return result;
+        result.extra = 0;
         for (const SecBuffer& b : buffers) {
-            if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0 && b.pvBuffer != nullptr &&
-                result.status != static_cast<SECURITY_STATUS>(kIncompleteMessage)) {
-                result.plaintext.append(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+            if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0 && b.pvBuffer != nullptr) {
+                result.written = std::min<std::size_t>(b.cbBuffer, output.size());
+                std::memcpy(output.data(), b.pvBuffer, result.written);
             } else if (b.BufferType == SECBUFFER_EXTRA) {
                 result.extra = b.cbBuffer;
             }
+        }
+        // Wine's package reports the peer's close notification as an alert
+        // record that decrypts to nothing, not as an expired context.
+        if (result.status == SEC_E_OK && alert && result.written == 0) {
+            result.status = kContextExpired;
         }
         return result;
     }
@@ -190,7 +145,7 @@ public:
             QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
         if (status != SEC_E_OK) return status;
         if (cert == nullptr) return kCertUnknown;
-        const std::int32_t result = check_chain(cert, host);
+        const std::int32_t result = check_server_chain(cert, host);
         CertFreeCertificateContext(cert);
         return result;
     }

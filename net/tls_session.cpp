@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kMaxHandshakeRounds = 32;
 constexpr std::size_t kReadSize = 16384;
+// Records are read in large pieces: fewer calls (each a round trip to the
+// Wine server on that platform) and many records decrypted per call.
+constexpr std::size_t kRecordReadSize = std::size_t{1} << 18;
 
 Error session_error(std::string_view label, std::string message) {
     return Error(kErrNetwork, "network", std::string(label), std::move(message));
@@ -25,19 +28,10 @@ Error not_established(std::string_view label) {
 }  // namespace
 
 std::string status_name(std::int32_t status) {
-    switch (static_cast<std::uint32_t>(status)) {
-        case 0x00000000u: return "SEC_E_OK";
-        case 0x00090312u: return "SEC_I_CONTINUE_NEEDED";
-        case 0x00090320u: return "SEC_I_INCOMPLETE_CREDENTIALS";
-        case 0x80090331u: return "SEC_E_ALGORITHM_MISMATCH";
-        case 0x80090328u: return "SEC_E_CERT_EXPIRED";
-        case 0x80090308u: return "SEC_E_INVALID_TOKEN";
-        case 0x80090318u: return "SEC_E_INCOMPLETE_MESSAGE";
-        case 0x80090322u: return "SEC_E_WRONG_PRINCIPAL";
-        case 0x80090325u: return "SEC_E_UNTRUSTED_ROOT";
-        case 0x80090326u: return "SEC_E_ILLEGAL_MESSAGE";
-        default: return "Schannel status " + std::to_string(status);
+    for (const tls_status::Name& name : tls_status::kNames) {
+        if (name.status == status) return name.text;
     }
+    return "Schannel status " + std::to_string(status);
 }
 
 Error tls_error(std::string_view label, std::int32_t status) {
@@ -86,7 +80,9 @@ Error TlsSession::handshake(std::string_view host) {
 
         if (step.status == tls_status::kOk) {
             // Bytes after the server's last handshake message start the record stream.
-            incoming_.assign(in, in.size() - extra, extra);
+            incoming_.assign(in.end() - static_cast<std::ptrdiff_t>(extra), in.end());
+            incoming_begin_ = 0;
+            incoming_end_ = extra;
             status = engine_->verify_peer(host);
             if (status != tls_status::kOk) return tls_error(kLabel, status);
             status = engine_->stream_sizes(sizes_);
@@ -135,30 +131,36 @@ Error TlsSession::send(const char* data, std::size_t length) {
     return {};
 }
 
-Error TlsSession::decrypt_available() {
-    while (!incoming_.empty()) {
-        TlsDecrypted result = engine_->decrypt(incoming_);
-        if (result.status == tls_status::kIncompleteMessage) return {};
+std::int64_t TlsSession::decrypt_available(std::span<char> out, Error& error) {
+    std::size_t written = 0;
+    // Whole records only: stop once the room left might not hold one.
+    while (written == 0 || (written < out.size() && out.size() - written >= sizes_.max_message)) {
+        const std::size_t held = incoming_end_ - incoming_begin_;
+        std::span<char> input(incoming_.data() + incoming_begin_, held);
+        TlsDecrypted result = engine_->decrypt(input, out.subspan(written));
+        if (result.status == tls_status::kIncompleteMessage) {
+            incoming_begin_ += held - std::min(result.extra, held);
+            break;
+        }
         if (result.status != tls_status::kOk && result.status != tls_status::kRenegotiate &&
             result.status != tls_status::kContextExpired) {
-            return tls_error("TlsSession.recv", result.status);
+            error = tls_error("TlsSession.recv", result.status);
+            return -1;
         }
-        plaintext_ += result.plaintext;
-        const std::size_t before = incoming_.size();
-        const std::size_t extra = std::min(result.extra, before);
-        incoming_.erase(0, before - extra);
+        written += std::min(result.written, out.size() - written);
+        incoming_begin_ += held - std::min(result.extra, held);
         if (result.status == tls_status::kContextExpired) {
             peer_closed_ = true;
-            incoming_.clear();
-            return {};
+            incoming_begin_ = incoming_end_ = 0;
+            break;
         }
         if (result.status == tls_status::kRenegotiate) {
             Logger::instance().warn("tls", "Peer requested TLS renegotiation (unsupported)");
         }
-        // An engine that consumed nothing would spin here; wait for more bytes instead.
-        if (extra == before && result.plaintext.empty()) return {};
+        // An engine that took nothing and gave nothing waits for more bytes.
+        if (result.written == 0 && result.extra >= held) break;
     }
-    return {};
+    return static_cast<std::int64_t>(written);
 }
 
 std::int32_t TlsSession::recv(char* buffer, std::size_t capacity, Error& error) {
@@ -168,11 +170,12 @@ std::int32_t TlsSession::recv(char* buffer, std::size_t capacity, Error& error) 
         error = not_established(kLabel);
         return -1;
     }
-    std::array<char, kReadSize> chunk;
+    capacity = std::min<std::size_t>(capacity, INT32_MAX);
+    const std::size_t record = std::max<std::size_t>(sizes_.max_message, 1);
     for (;;) {
         if (plaintext_.size() > read_offset_) {
             const std::size_t unread = plaintext_.size() - static_cast<std::size_t>(read_offset_);
-            const std::size_t count = std::min({capacity, unread, std::size_t{INT32_MAX}});
+            const std::size_t count = std::min(capacity, unread);
             std::memcpy(buffer, plaintext_.data() + read_offset_, count);
             read_offset_ += count;
             if (read_offset_ == plaintext_.size()) {
@@ -181,29 +184,41 @@ std::int32_t TlsSession::recv(char* buffer, std::size_t capacity, Error& error) 
             }
             return static_cast<std::int32_t>(count);
         }
-        plaintext_.clear();
+        // A buffer that holds a whole record gets the plaintext directly.
+        const bool direct = capacity >= record;
+        if (!direct) plaintext_.resize(record);
         read_offset_ = 0;
-        if (Error failure = decrypt_available(); failure.failed()) {
-            error = std::move(failure);
-            return -1;
+        const std::int64_t n = decrypt_available(
+            direct ? std::span<char>(buffer, capacity) : std::span<char>(plaintext_), error);
+        if (!direct) plaintext_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (n < 0) return -1;
+        if (n > 0) {
+            if (direct) return static_cast<std::int32_t>(n);
+            continue;
         }
-        if (!plaintext_.empty()) continue;
         if (peer_closed_) return 0;
 
+        // Keep what is left of a record at the front, then read behind it.
+        if (incoming_begin_ > 0) {
+            std::memmove(incoming_.data(), incoming_.data() + incoming_begin_,
+                         incoming_end_ - incoming_begin_);
+            incoming_end_ -= incoming_begin_;
+            incoming_begin_ = 0;
+        }
+        if (incoming_.size() < incoming_end_ + kRecordReadSize) {
+            incoming_.resize(incoming_end_ + kRecordReadSize);
+        }
         Error recv_error;
-        const std::int32_t n = io_->recv(chunk.data(), chunk.size(), recv_error);
-        if (n == 0) recv_error = session_error(kLabel, "TLS peer closed the connection");
-        if (n <= 0) {
+        const std::int32_t got =
+            io_->recv(incoming_.data() + incoming_end_, kRecordReadSize, recv_error);
+        if (got == 0) recv_error = session_error(kLabel, "TLS peer closed the connection");
+        if (got <= 0) {
             // A drop without close notification ends the stream like an orderly
             // close; error still tells the caller which it was.
             error = std::move(recv_error);
             return error.message.find("closed") != std::string::npos ? 0 : -1;
         }
-        incoming_.append(chunk.data(), static_cast<std::size_t>(n));
-        if (Error failure = decrypt_available(); failure.failed()) {
-            error = std::move(failure);
-            return -1;
-        }
+        incoming_end_ += static_cast<std::size_t>(got);
     }
 }
 
@@ -214,6 +229,7 @@ void TlsSession::set_receive_timeout(std::uint32_t timeout_ms) {
 void TlsSession::reset() {
     engine_->release();
     incoming_.clear();
+    incoming_begin_ = incoming_end_ = 0;
     plaintext_.clear();
     read_offset_ = 0;
     established_ = false;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "net/socket.h"
@@ -33,7 +35,8 @@ public:
     void close();
 
 private:
-    Error decrypt_available();
+    /// Decrypts what has arrived into out; the count written, or -1 with error.
+    std::int64_t decrypt_available(std::span<char> out, Error& error);
 
     Socket socket_;
     std::unique_ptr<TlsEngine> engine_;
@@ -41,8 +44,13 @@ private:
     TlsStreamSizes sizes_;
     bool established_ = false;
     bool peer_closed_ = false;
-    std::string incoming_;   // received, not yet decrypted
-    std::string plaintext_;  // decrypted, not yet handed out
+    // Received bytes, [incoming_begin_, incoming_end_) not yet decrypted; the
+    // engine decrypts them in place or reads them from here.
+    std::vector<char> incoming_;
+    std::size_t incoming_begin_ = 0;
+    std::size_t incoming_end_ = 0;
+    // Decrypted for a caller whose buffer could not hold a whole record.
+    std::string plaintext_;
     std::uint64_t read_offset_ = 0;
 };
 
