@@ -1,8 +1,10 @@
 // The response reader on arbitrary bytes. The first input byte picks how the
-// rest arrives: its low 7 bits the largest piece per receive (0: as much as
-// asked for), its top bit whether the stream ends in a receive time-out
-// instead of a close. Each input is read twice, in those pieces and one byte
-// at a time, and the two readings are compared.
+// rest arrives: its low 6 bits the largest piece per receive (0: as much as
+// asked for), its top bit a stream that ends in a receive time-out, the next
+// one a stream that ends as a TLS session without close notification. The
+// second byte is the body limit plus one (0: the default). Each input is read
+// twice, in those pieces and one byte at a time, and the two readings are
+// compared. The seeds are the wires of the reader's test table.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "net/http.h"
+#include "support/ascii.h"
 #include "tests/common/memory_transport.h"
 
 namespace {
@@ -28,10 +31,11 @@ struct Reading {
     std::int64_t last_progress = -1;
 };
 
-Reading read(std::string_view wire, std::size_t piece, bool time_out) {
+Reading read(std::string_view wire, std::size_t piece, std::uint8_t control, std::int64_t limit) {
     tarntest::MemoryTransport transport{std::string(wire)};
     transport.split_every(piece);
-    if (time_out) transport.end_with(tarntest::recv_timeout_error());
+    if (control & 0x80) transport.end_with(tarntest::recv_timeout_error());
+    if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
     Reading r;
     std::string buffer;
     r.head_read =
@@ -39,12 +43,14 @@ Reading read(std::string_view wire, std::size_t piece, bool time_out) {
     check(r.head_read == r.error.ok());
     if (!r.head_read) return r;
     check(buffer.find("\r\n\r\n") != std::string::npos);
-    r.response = tarncore::read_response(transport, buffer, r.error,
-                                         [&](std::int64_t received, std::int64_t total) {
-                                             check(received >= 0 && total >= -1);
-                                             r.last_progress = received;
-                                         });
-    for (std::size_t capacity : transport.capacities()) check(capacity == 4096);
+    r.response = tarncore::read_response(
+        transport, buffer, r.error,
+        [&](std::int64_t received, std::int64_t total) {
+            check(received >= 0 && total >= -1);
+            r.last_progress = received;
+        },
+        limit);
+    check(static_cast<std::int64_t>(r.response.body.size()) <= limit);
     return r;
 }
 
@@ -56,14 +62,14 @@ bool same_error(const Error& a, const Error& b) {
 void check_error_label(const Error& error) {
     if (error.ok()) return;
     if (same_error(error, tarntest::recv_timeout_error())) return;
+    check(error.message != tarntest::tls_closed_error().message);
     check(error.code == 3 && error.module == "http" && error.function == "HttpClient.execute" &&
           error.traceback.empty() && !error.message.empty());
 }
 
 bool has_chunked_header(const HttpResponse& response) {
-    std::string te = tarncore::header_value(response.headers, "transfer-encoding");
-    for (char& c : te) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return te.find("chunked") != std::string::npos;
+    return tarncore::ascii_lowered(tarncore::header_value(response.headers, "transfer-encoding"))
+               .find("chunked") != std::string::npos;
 }
 
 // A Content-Length of plain digits, or 0 when it is anything else.
@@ -79,13 +85,13 @@ std::uint64_t plain_length(const HttpResponse& response) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    const bool time_out = (data[0] & 0x80) != 0;
-    const std::size_t piece = data[0] & 0x7f;
-    std::string_view wire(reinterpret_cast<const char*>(data) + 1, size - 1);
+    if (size < 2) return 0;
+    const std::size_t piece = data[0] & 0x3f;
+    const std::int64_t limit = data[1] == 0 ? tarncore::kDefaultMaxBodyBytes : data[1] - 1;
+    std::string_view wire(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-    Reading split = read(wire, piece, time_out);
-    Reading bytewise = read(wire, 1, time_out);
+    Reading split = read(wire, piece, data[0], limit);
+    Reading bytewise = read(wire, 1, data[0], limit);
     for (const Reading* r : {&split, &bytewise}) {
         check_error_label(r->error);
         check(r->response.body.size() <= wire.size());
