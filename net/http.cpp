@@ -155,21 +155,24 @@ void read_chunked(Transport& transport, std::string data, std::int64_t limit,
     }
 }
 
-// Makes room in body (kept at its full size while reading; `used` bytes are
-// real) for what may still come, up to ceiling. Grows by doubling and jumps
-// to a declared length once the bytes in hand are a quarter of it, so a
-// hostile length claims little and every copy happens below half the body.
-void grow_body(std::string& body, std::size_t used, std::uint64_t ceiling,
+// Room for the next receive, written directly: the string's size runs ahead
+// of the bytes read (`used`) by one receive, zero-filled just before it is
+// written, so each page is touched when it is about to be used. Capacity
+// doubles, or goes at once to a declared length when the bytes in hand are a
+// 64th of it: a hostile length reserves, never touches, at most 64 times what
+// it sent, and the copies on the way stay small.
+void make_room(std::string& body, std::size_t used, std::uint64_t ceiling,
                std::optional<std::uint32_t> declared) {
-    std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{body.size()} * 2, kFirstBodyRoom);
-    if (declared && next * 2 >= *declared) next = *declared;
-    next = std::min(next, ceiling);
-    if (next >= kHugePagesFrom) {
-        body.resize(used);
-        body.reserve(static_cast<std::size_t>(next));
-        prefer_huge_pages(body.data() + used, static_cast<std::size_t>(next) - used);
+    if (body.capacity() == used) {
+        std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{used} * 2, kFirstBodyRoom);
+        if (declared && next * 32 >= *declared) next = *declared;
+        body.reserve(static_cast<std::size_t>(std::min(next, ceiling)));
+        if (body.capacity() - used >= kHugePagesFrom) {
+            prefer_huge_pages(body.data() + used, body.capacity() - used);
+        }
     }
-    body.resize(static_cast<std::size_t>(next));
+    body.resize(static_cast<std::size_t>(
+        std::min<std::uint64_t>({body.capacity(), used + kBodyReadSize, ceiling})));
 }
 
 void read_delimited(Transport& transport, std::string rest, std::optional<std::uint32_t> length,
@@ -190,18 +193,19 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         if (n <= 0) return;
         length.reset();
     }
-    // Never asks past a declared length; without one, for one byte past the
-    // limit, which tells a body at the limit from one over it.
-    const std::uint64_t ceiling = length ? *length : static_cast<std::uint64_t>(limit) + 1;
+    // Never asks past a declared length, nor past the limit without one.
+    const std::uint64_t ceiling = length ? *length : static_cast<std::uint64_t>(limit);
     std::size_t used = body.size();
+    bool ended = false;
     while (used < ceiling) {
-        if (used == body.size()) grow_body(body, used, ceiling, length);
+        if (used == body.size()) make_room(body, used, ceiling, length);
         const std::size_t room = std::min(body.size() - used, kBodyReadSize);
         std::int32_t n = transport.recv(body.data() + used, room, error);
         if (n <= 0) {
             body.resize(used);
             if (n < 0) return;
             error = Error();
+            ended = true;
             break;
         }
         used += static_cast<std::size_t>(n);
@@ -209,10 +213,11 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
     }
     body.resize(std::min<std::uint64_t>(used, ceiling));
     if (!length) {
-        if (body.size() > static_cast<std::uint64_t>(limit)) {
-            body.resize(static_cast<std::size_t>(limit));
-            error = limit_error(limit);
-        }
+        // At the limit, one byte more tells a body at the limit from a longer one.
+        char probe = 0;
+        std::int32_t n = used > ceiling ? 1 : ended ? 0 : transport.recv(&probe, 1, error);
+        if (n == 0) error = Error();
+        if (n > 0) error = limit_error(limit);
         return;
     }
     if (body.size() < *length) {

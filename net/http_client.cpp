@@ -75,9 +75,10 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
     }
     Logger::instance().debug("http", request.method + " " + request.url);
 
-    HttpResponse response;
     for (int attempts = 0;;) {
         error = Error();
+        // Each attempt's own: a large failed body is not held through the next.
+        HttpResponse response;
         if (url.tls) {
             TlsSession session;
             response = attempt(session, request, url, error);

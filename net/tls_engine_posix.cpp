@@ -134,7 +134,18 @@ public:
             result.status = kInternalError;
             return result;
         }
-        feed(input);
+        if (!input.empty()) {
+            // OpenSSL reads the records where they lie, not from a copy; what
+            // it leaves unread goes back to the session as extra.
+            BIO* view = BIO_new_mem_buf(input.data(), static_cast<int>(input.size()));
+            if (view == nullptr) {
+                result.status = kInternalError;
+                return result;
+            }
+            BIO_set_mem_eof_return(view, -1);
+            SSL_set0_rbio(ssl_, view);  // frees the one before
+            in_ = view;
+        }
         while (result.written < output.size()) {
             ERR_clear_error();
             const std::size_t room = std::min<std::size_t>(output.size() - result.written, INT_MAX);
@@ -153,6 +164,7 @@ public:
             break;
         }
         ERR_clear_error();
+        result.extra = BIO_ctrl_pending(in_);
         return result;
     }
 

@@ -31,7 +31,8 @@ the first behaviour whose "path" matches (or that has none) and whose count
   status, headers ([[name, value], ...]; "{base}" in a value becomes
              this server's base URL)
   body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
-             always with Content-Length
+             streamed; with "chunked" framing they follow chunk_line (a
+             size line written as given) as one chunk, without an end
   framing    "length" (default, Content-Length) | "chunked" | "close" (no
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
@@ -280,6 +281,8 @@ class Server:
         if b.get("interim"):
             head = "HTTP/1.1 100 Continue\r\n\r\n" + head
         if "body_size" in b:
+            if framing == "chunked":
+                head += b.get("chunk_line", "%x" % size) + "\r\n"
             stream_body(conn, head.encode("latin-1"), size)
             return
         body = b.get("body", "").encode("latin-1")
