@@ -18,7 +18,6 @@ using tarntest::error_text;
 using tarntest::items;
 using tarntest::MemoryTransport;
 using tarntest::text_at;
-using Progress = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 
@@ -36,10 +35,6 @@ TEST(HttpWrite, RequestBytes) {
         EXPECT_EQ(transport.sent(), text_at(row, 3));
         EXPECT_EQ(transport.send_calls(), 1u);
     }
-    MemoryTransport transport;
-    const Error broken(2, "network", "Socket.send", "Connection reset by peer");
-    transport.fail_sends(broken);
-    EXPECT_EQ(error_text(write_request(transport, {}, kUrl)), error_text(broken));
 }
 
 // "<status> <reason> | <body>", and " ! <error>" after a failure.
@@ -69,7 +64,7 @@ TEST(HttpRead, DecodesTheResponseTableInAnySplit) {
             transport.split_at(at);
             if (control & 0x80) transport.end_with(tarntest::recv_timeout_error());
             if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
-            Progress progress;
+            std::string progress;
             Error error;
             std::string buffer;
             HttpResponse response;
@@ -77,18 +72,15 @@ TEST(HttpRead, DecodesTheResponseTableInAnySplit) {
                 response = read_response(
                     transport, buffer, error,
                     [&](std::int64_t got, std::int64_t total) {
-                        progress.emplace_back(got, total);
+                        progress += (progress.empty() ? "" : " ") + std::to_string(got) + "/" +
+                                    std::to_string(total);
                     },
                     limit ? limit - 1 : kDefaultMaxBodyBytes);
             }
             const std::string where = name + " in pieces of " + std::to_string(piece);
             EXPECT_EQ(outcome(response, error), row.get_string("outcome", "")) << where;
             if (piece == 0 && row.find("progress").kind != JsonKind::Null) {
-                Progress expected;
-                for (const Json& p : items(row.find("progress"))) {
-                    expected.emplace_back(items(p)[0].integer, items(p)[1].integer);
-                }
-                EXPECT_EQ(progress, expected) << where;
+                EXPECT_EQ(progress, row.get_string("progress", "")) << where;
             }
         }
     }
@@ -109,7 +101,6 @@ TEST(HttpRead, HeaderFields) {
     };
     EXPECT_EQ(headers, expected);
     EXPECT_EQ(header_value(headers, "LOCATION"), "/first");
-    EXPECT_EQ(header_value(headers, "Odd Name"), "");
 
     buffer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
     EXPECT_EQ(read_response(transport, buffer, error, nullptr).status, 0);

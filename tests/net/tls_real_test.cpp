@@ -38,9 +38,12 @@ TEST(TlsRealTest, CarriesRecordsBothWaysAndReportsHowTheServerEnded) {
         ASSERT_TRUE(e.ok()) << e.function << ": " << e.message;
         ASSERT_TRUE(session.send(c.request.data(), c.request.size()).ok());
         std::string reply;
+        // Reads that hold a whole record and reads that do not, in turn.
         std::string buffer(65536, '\0');
         std::int32_t n = 0;
-        while ((n = session.recv(buffer.data(), buffer.size(), e)) > 0) reply.append(buffer, 0, n);
+        for (std::size_t i = 0; (n = session.recv(buffer.data(), i++ % 2 ? 65536 : 4096, e)) > 0;) {
+            reply.append(buffer, 0, n);
+        }
         EXPECT_EQ(n, 0) << e.message;
         EXPECT_TRUE(reply.ends_with(c.reply_end)) << reply.size();
         // A close notification is told from a dropped connection on both
@@ -65,20 +68,16 @@ TEST(TlsRealTest, BadCertificatesFailTheHandshake) {
         {ServerCert::Good, true, nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.status != nullptr ? c.status : "client certificate demanded");
         TestServer server;
         ASSERT_TRUE(server.start("[]", {.cert = c.cert, .client_auth = c.client_auth}))
             << server.last_error();
         TlsSession session;
-        Error e = session.connect("localhost", server.port(), 10000, 0);
-        EXPECT_EQ(e.module, "network");
-        if (c.status == nullptr && e.function == "Socket.recv") continue;
-        EXPECT_EQ(e.function, "TlsSession.handshake");
-        const std::string prefix = "TLS handshake/record failed: ";
-        EXPECT_EQ(e.message.substr(0, prefix.size()), prefix);
-        if (c.status != nullptr) {
-            EXPECT_EQ(e.message, prefix + c.status);
-        }
+        const Error e = session.connect("localhost", server.port(), 10000, 0);
+        const std::string text = e.module + " " + e.function + ": " + e.message;
+        const std::string failed = "network TlsSession.handshake: TLS handshake/record failed: ";
+        EXPECT_TRUE(c.status ? text == failed + c.status
+                             : text.starts_with(failed) || e.function == "Socket.recv")
+            << text;
     }
 }
 
