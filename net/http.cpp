@@ -204,7 +204,6 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         if (n <= 0) {
             body.resize(used);
             if (n < 0) return;
-            error = Error();
             ended = true;
             break;
         }
