@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks natively (optimised, no sanitizers) and runs them.
-# Usage: scripts/bench.sh [download_bench arguments, e.g. --mib 256 --runs 3]
+# Usage: scripts/bench.sh [download_bench arguments, e.g. --mib 256 --rounds 9, or --limit-cases]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
