@@ -4,12 +4,13 @@
 Standard library only, and HTTP written by hand over sockets so that a
 behaviour can break the protocol exactly where a test wants it broken.
 
-    test_server.py certs DIR
+    test_server.py certs DIR [HOST...]
         Makes a certificate authority for this run and the server
-        certificates the tests need (openssl CLI); writes DIR/done last.
+        certificates the tests need (openssl CLI); with HOSTs also named.pem
+        for those names (the end-to-end tests); writes DIR/done last.
 
-    test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S]
-        Listens on 127.0.0.1, port 0; with --tls presents CERT, one of the
+    test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S] [--port N]
+        Listens on 127.0.0.1, port N (default 0); with --tls presents CERT, one of the
         certificates made by "certs" (its key is leaf.key beside it), and with
         --client-auth demands a client certificate. Reads its behaviours from
         DIR/script.json, writes its port to DIR/port, records every request
@@ -30,8 +31,9 @@ the first behaviour whose "path" matches (or that has none) and whose count
   interim    true: send "HTTP/1.1 100 Continue" first
   status, headers ([[name, value], ...]; "{base}" in a value becomes
              this server's base URL)
-  body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
-             always with Content-Length
+  body       text (latin-1), body_file: the bytes of that file, or
+             body_size: that many bytes, byte i = i % 256, always with
+             Content-Length
   framing    "length" (default, Content-Length) | "chunked" | "close" (no
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
@@ -119,7 +121,7 @@ subjectAltName = {san}
             *dates, cwd=cwd)
 
 
-def make_certs(directory):
+def make_certs(directory, hosts=()):
     os.makedirs(directory, exist_ok=True)
     make_ca("ca", "Tarnwick Test CA %d" % os.getpid(), directory)
     make_ca("other-ca", "Tarnwick Untrusted CA %d" % os.getpid(), directory)
@@ -131,6 +133,8 @@ def make_certs(directory):
     sign("ca", "expired", ["localhost", "127.0.0.1"], directory,
          "20200101000000Z", "20200201000000Z")
     sign("other-ca", "untrusted", ["localhost", "127.0.0.1"], directory)
+    if hosts:
+        sign("ca", "named", list(hosts), directory)
     # The CA in DER too, for the Windows certificate store.
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
     write_atomic(os.path.join(directory, "done"), "ok\n")
@@ -139,7 +143,7 @@ def make_certs(directory):
 # ---------------------------------------------------------------------- server
 
 class Server:
-    def __init__(self, directory, tls_cert, client_auth, idle, lifetime):
+    def __init__(self, directory, tls_cert, client_auth, idle, lifetime, port=0):
         self.dir = directory
         self.idle = idle
         self.deadline = time.monotonic() + lifetime
@@ -161,7 +165,7 @@ class Server:
                 self.context.load_verify_locations(os.path.join(certs, "ca.pem"))
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
+        self.listener.bind(("127.0.0.1", port))
         self.listener.listen(64)
         self.listener.settimeout(0.05)
         self.port = self.listener.getsockname()[1]
@@ -261,6 +265,9 @@ class Server:
         if action == "stall":
             time.sleep(b.get("ms", 1000) / 1000.0)
             return
+        if "body_file" in b:
+            with open(b["body_file"], "rb") as f:
+                b = dict(b, body=f.read().decode("latin-1"))
         if "raw" in b:
             send(conn, b["raw"].encode("latin-1"), b)
             return
@@ -351,10 +358,10 @@ def stream_body(conn, head, size):
 def main(argv):
     os.environ["PATH"] = "/usr/bin:/bin:" + os.environ.get("PATH", "")
     if len(argv) >= 3 and argv[1] == "certs":
-        make_certs(argv[2])
+        make_certs(argv[2], argv[3:])
         return 0
     if len(argv) >= 3 and argv[1] == "serve":
-        directory, tls, client_auth, idle, lifetime = argv[2], None, False, 5.0, 60.0
+        directory, tls, client_auth, idle, lifetime, port = argv[2], None, False, 5.0, 60.0, 0
         args = argv[3:]
         while args:
             if args[0] == "--client-auth":
@@ -367,9 +374,11 @@ def main(argv):
                 idle = float(value)
             elif flag == "--lifetime":
                 lifetime = float(value)
+            elif flag == "--port":
+                port = int(value)
             else:
                 raise SystemExit("unknown option " + flag)
-        Server(directory, tls, client_auth, idle, lifetime).run()
+        Server(directory, tls, client_auth, idle, lifetime, port).run()
         return 0
     sys.stderr.write(__doc__)
     return 2
