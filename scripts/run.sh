@@ -9,5 +9,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target tarnwick_setup tarn_test_tools wineprefix
+cmake --build --preset windows --target e2e_tools
 exec python3 tests/e2e/run_e2e.py --build build/windows --demo "$@"
