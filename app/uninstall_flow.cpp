@@ -18,8 +18,7 @@ int run_uninstall(bool silent) {
         }
         if (!silent) {
             std::cout << "This will remove " << path_text(install_root()) << "\n"
-                      << "and the Tarnwick PATH entry.\n\n[Y] Uninstall   [N] Cancel\n> "
-                      << std::flush;
+                      << "and the Tarnwick PATH entry.\n\n[Y] Uninstall   [N] Cancel\n> ";
             const std::string answer = read_choice();
             if (answer.empty() || (answer[0] != 'Y' && answer[0] != 'y')) {
                 std::cout << "Cancelled.\n";
