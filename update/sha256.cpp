@@ -26,24 +26,39 @@ inline std::uint32_t load_be(const std::uint8_t* p) {
 }
 
 // One round; the caller rotates the roles of the eight words instead of
-// moving them.
-inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d,
-                  std::uint32_t e, std::uint32_t f, std::uint32_t g, std::uint32_t& h,
-                  std::uint32_t k_plus_w) {
+// moving them. a ^ b is carried into the next round, where it is b ^ c, so
+// the majority costs two operations.
+inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t& d, std::uint32_t e,
+                  std::uint32_t f, std::uint32_t g, std::uint32_t& h, std::uint32_t& b_xor_c,
+                  std::uint32_t w_plus_k) {
     const std::uint32_t sigma1 = std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25);
-    const std::uint32_t choose = ((f ^ g) & e) ^ g;
-    const std::uint32_t sigma0 = std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22);
-    const std::uint32_t majority = (a & b) | (c & (a | b));
-    const std::uint32_t t1 = h + sigma1 + choose + k_plus_w;
+    const std::uint32_t t1 = h + w_plus_k + (((f ^ g) & e) ^ g) + sigma1;
     d += t1;
-    h = t1 + sigma0 + majority;
+    const std::uint32_t a_xor_b = a ^ b;
+    const std::uint32_t sigma0 = std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22);
+    h = t1 + sigma0 + ((a_xor_b & b_xor_c) ^ b);
+    b_xor_c = a_xor_b;
 }
 
-inline std::uint32_t small_sigma0(std::uint32_t x) {
-    return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3);
+// Four schedule words in one vector: the compiler lowers it to the target's
+// SIMD registers, or to scalar code where there are none.
+using Words4 = std::uint32_t __attribute__((vector_size(16)));
+
+inline Words4 rotr4(Words4 x, int n) {
+    return (x >> n) | (x << (32 - n));
 }
-inline std::uint32_t small_sigma1(std::uint32_t x) {
-    return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10);
+
+// W[t..t+3] from x0 = W[t-16..t-13] .. x3 = W[t-4..t-1]. The last two lanes
+// need the first two of the same step for their sigma1, hence two halves.
+inline Words4 schedule4(Words4 x0, Words4 x1, Words4 x2, Words4 x3) {
+    const Words4 zero = {0, 0, 0, 0};
+    const Words4 w15 = __builtin_shufflevector(x0, x1, 1, 2, 3, 4);
+    const Words4 w7 = __builtin_shufflevector(x2, x3, 1, 2, 3, 4);
+    Words4 w = x0 + w7 + (rotr4(w15, 7) ^ rotr4(w15, 18) ^ (w15 >> 3));
+    const Words4 w2 = __builtin_shufflevector(x3, zero, 2, 3, 4, 4);
+    w += rotr4(w2, 17) ^ rotr4(w2, 19) ^ (w2 >> 10);
+    const Words4 w0 = __builtin_shufflevector(w, zero, 4, 4, 0, 1);
+    return w + (rotr4(w0, 17) ^ rotr4(w0, 19) ^ (w0 >> 10));
 }
 
 std::vector<std::uint8_t> digest_with(const void* data, std::size_t length, bool extensions) {
@@ -79,31 +94,48 @@ bool use_extensions() {
     return available;
 }
 
+inline void store_plus_k(std::uint32_t* wk, int t, Words4 w) {
+    const Words4 sum = w + Words4{kRound[t], kRound[t + 1], kRound[t + 2], kRound[t + 3]};
+    __builtin_memcpy(wk + t, &sum, sizeof sum);
+}
+
 }  // namespace
 
 void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, std::size_t blocks) {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks > 0; --blocks, data += 64) {
-        std::uint32_t w[16];
-        for (int i = 0; i < 16; ++i) w[i] = load_be(data + 4 * i);
+        // The whole schedule, constants added, before the rounds: it does not
+        // depend on them, so it runs in the shadow of the previous block.
+        alignas(16) std::uint32_t wk[64];
+        Words4 x0 = {load_be(data), load_be(data + 4), load_be(data + 8), load_be(data + 12)};
+        Words4 x1 = {load_be(data + 16), load_be(data + 20), load_be(data + 24),
+                     load_be(data + 28)};
+        Words4 x2 = {load_be(data + 32), load_be(data + 36), load_be(data + 40),
+                     load_be(data + 44)};
+        Words4 x3 = {load_be(data + 48), load_be(data + 52), load_be(data + 56),
+                     load_be(data + 60)};
+        for (int t = 0;; t += 16) {
+            store_plus_k(wk, t, x0);
+            store_plus_k(wk, t + 4, x1);
+            store_plus_k(wk, t + 8, x2);
+            store_plus_k(wk, t + 12, x3);
+            if (t == 48) break;
+            x0 = schedule4(x0, x1, x2, x3);
+            x1 = schedule4(x1, x2, x3, x0);
+            x2 = schedule4(x2, x3, x0, x1);
+            x3 = schedule4(x3, x0, x1, x2);
+        }
+        std::uint32_t b_xor_c = b ^ c;
         for (int t = 0; t < 64; t += 8) {
-            if (t >= 16) {
-                for (int i = 0; i < 8; ++i) {
-                    const int j = (t + i) % 16;
-                    w[j] += small_sigma1(w[(j + 14) % 16]) + w[(j + 9) % 16] +
-                            small_sigma0(w[(j + 1) % 16]);
-                }
-            }
-            const int j = t % 16;
-            round(a, b, c, d, e, f, g, h, kRound[t] + w[j]);
-            round(h, a, b, c, d, e, f, g, kRound[t + 1] + w[j + 1]);
-            round(g, h, a, b, c, d, e, f, kRound[t + 2] + w[j + 2]);
-            round(f, g, h, a, b, c, d, e, kRound[t + 3] + w[j + 3]);
-            round(e, f, g, h, a, b, c, d, kRound[t + 4] + w[j + 4]);
-            round(d, e, f, g, h, a, b, c, kRound[t + 5] + w[j + 5]);
-            round(c, d, e, f, g, h, a, b, kRound[t + 6] + w[j + 6]);
-            round(b, c, d, e, f, g, h, a, kRound[t + 7] + w[j + 7]);
+            round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
+            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
+            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
+            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
+            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
+            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
+            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
+            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
         }
         a = state[0] += a;
         b = state[1] += b;
