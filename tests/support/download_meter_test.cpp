@@ -1,5 +1,5 @@
 // The download meter's line, bar and throttle, driven by an injected clock and
-// output stream through the rows of tests/data/update/download_meter.txt.
+// output stream through the rows of tests/data/update/download_meter.json.
 #include "support/download_meter.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tests/common/table_file.h"
+#include "tests/common/test_data.h"
 
 namespace {
 
@@ -21,34 +21,36 @@ struct Console {
 };
 
 TEST(DownloadMeter, DrawsEachCallExactly) {
-    const std::string table = "update/download_meter.txt";
+    using tarntest::text_at;
     std::map<std::string, std::unique_ptr<Console>> consoles;
-    for (const tarntest::TableRow& row : tarntest::read_table(table)) {
-        SCOPED_TRACE(tarntest::row_where(table, row));
-        const std::string& op = row[0];
+    const tarncore::Json table = tarntest::load_test_data("update/download_meter.json");
+    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+        SCOPED_TRACE(row.dump(false));
+        const std::string op = text_at(row, 0);
+        auto number = [&](std::size_t i) { return std::stoll(text_at(row, i)); };
         if (op == "size") {
-            EXPECT_EQ(DownloadMeter::format_size(std::stoll(row[1])), row[2]);
+            EXPECT_EQ(DownloadMeter::format_size(number(1)), text_at(row, 2));
             continue;
         }
         if (op == "bar") {
-            EXPECT_EQ(DownloadMeter::render_bar(std::stoll(row[1]), std::stoll(row[2]), 22),
-                      row[3]);
+            EXPECT_EQ(DownloadMeter::render_bar(number(1), number(2), 22), text_at(row, 3));
             continue;
         }
-        auto& console = consoles[row[1]];
+        auto& console = consoles[text_at(row, 1)];
         if (!console) console = std::make_unique<Console>();
-        console->now = std::stoll(row[2]);
+        console->now = number(2);
         console->out.str("");
         if (op == "update") {
-            console->meter.update(std::stoll(row[3]), std::stoll(row[4]));
+            console->meter.update(number(3), number(4));
         } else if (op == "status") {
-            console->meter.show_status(row[3]);
+            console->meter.show_status(text_at(row, 3));
         } else {
             ASSERT_EQ(op, "finish");
-            console->meter.finish(row[3]);
+            console->meter.finish(text_at(row, 3));
         }
-        EXPECT_EQ(console->out.str(), row.fields.back());
+        EXPECT_EQ(console->out.str(), text_at(row, tarntest::items(row).size() - 1));
     }
+    EXPECT_EQ(consoles.size(), 6u);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <random>
 
-#include "tests/common/table_file.h"
+#include "tests/common/test_data.h"
 #include "tests/common/test_env.h"
 
 namespace {
@@ -80,20 +80,21 @@ TEST(Sha256, NistShortLongAndMonteCarlo) {
 }
 
 TEST(Sha256, EveryLengthToThreeHundredAndLargeMessages) {
-    const std::string table = "update/sha256_lengths.txt";
-    for (const tarntest::TableRow& row : tarntest::read_table(table)) {
-        std::string message;
-        if (row[0] == "text") message = row[1];
-        if (row[0] == "repeat") message.assign(std::stoul(row[2]), from_hex(row[1])[0]);
-        if (row[0] == "lcg") {
-            std::uint32_t x = static_cast<std::uint32_t>(std::stoul(row[1]));
-            message.resize(x);
+    using tarntest::text_at;
+    const tarncore::Json table = tarntest::load_test_data("update/sha256_lengths.json");
+    ASSERT_EQ(tarntest::items(table.find("rows")).size(), 308u);
+    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+        std::string message = text_at(row, 1);
+        if (text_at(row, 0) == "repeat") message.assign(std::stoul(text_at(row, 2)), message[0]);
+        if (text_at(row, 0) == "lcg") {
+            std::uint32_t x = static_cast<std::uint32_t>(std::stoul(message));
+            message.assign(x, '\0');
             for (char& byte : message) {
                 x = x * 1103515245u + 12345u;
                 byte = static_cast<char>(x >> 24);
             }
         }
-        expect_digest(message, row.fields.back(), tarntest::row_where(table, row));
+        expect_digest(message, text_at(row, tarntest::items(row).size() - 1), row.dump(false));
     }
 }
 

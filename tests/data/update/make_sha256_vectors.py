@@ -8,12 +8,13 @@ sha256_nist.rsp   vectors in the layout of NIST's byte-oriented response files:
                   ShortMsg (every length 0..64 bytes), LongMsg (163 + 99k bytes,
                   k = 0..63) with random messages, and the Monte Carlo chain
                   (100 checkpoints of 1000 hashes of MD[i-3] || MD[i-2] || MD[i-1]).
-sha256_lengths.txt  digests of generated messages of every length 0..300 and a
+sha256_lengths.json  digests of generated messages of every length 0..300 and a
                   few large ones ("lcg": byte i is the top byte of the i-th
                   step of x = x * 1103515245 + 12345 mod 2^32, x0 = length), and
                   FIPS 180-4's examples.
 """
 import hashlib
+import json
 import random
 
 
@@ -43,14 +44,15 @@ def main():
         lines += ["COUNT = %d" % j, "MD = " + seed.hex(), ""]
     open("sha256_nist.rsp", "w").write("\n".join(lines))
 
-    rows = ["# Made by make_sha256_vectors.py with Python's hashlib: kind, message, digest."]
-    rows += ['text "abc" ' + hashlib.sha256(b"abc").hexdigest()]
+    rows = [["text", "abc", hashlib.sha256(b"abc").hexdigest()]]
     two = b"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"
-    rows += ['text "%s" %s' % (two.decode(), hashlib.sha256(two).hexdigest())]
-    rows += ["repeat 61 1000000 " + hashlib.sha256(b"a" * 1000000).hexdigest()]
+    rows += [["text", two.decode(), hashlib.sha256(two).hexdigest()]]
+    rows += [["repeat", "a", 1000000, hashlib.sha256(b"a" * 1000000).hexdigest()]]
     for n in list(range(301)) + [4096, 65539, 1 << 20, (1 << 24) + 63]:
-        rows += ["lcg %d %s" % (n, hashlib.sha256(lcg(n)).hexdigest())]
-    open("sha256_lengths.txt", "w").write("\n".join(rows) + "\n")
+        rows += [["lcg", n, hashlib.sha256(lcg(n)).hexdigest()]]
+    with open("sha256_lengths.json", "w") as f:
+        f.write('{\n  "_": "Made by make_sha256_vectors.py with Python\'s hashlib: kind, message, digest",\n')
+        f.write('  "rows": [\n' + ",\n".join("    " + json.dumps(r) for r in rows) + "\n  ]\n}\n")
 
 
 if __name__ == "__main__":
