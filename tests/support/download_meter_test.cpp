@@ -21,34 +21,26 @@ struct Console {
 };
 
 TEST(DownloadMeter, DrawsEachCallExactly) {
-    using tarntest::text_at;
     std::map<std::string, std::unique_ptr<Console>> consoles;
     const tarncore::Json table = tarntest::load_test_data("update/download_meter.json");
     for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
         SCOPED_TRACE(row.dump(false));
-        const std::string op = text_at(row, 0);
-        auto number = [&](std::size_t i) { return std::stoll(text_at(row, i)); };
-        if (op == "size") {
-            EXPECT_EQ(DownloadMeter::format_size(number(1)), text_at(row, 2));
-            continue;
+        auto text = [&](std::size_t i) { return tarntest::text_at(row, i); };
+        auto number = [&](std::size_t i) { return std::stoll(text(i)); };
+        const std::string op = text(0);
+        std::string drawn = op == "size" ? DownloadMeter::format_size(number(1)) : "";
+        if (op == "bar") drawn = DownloadMeter::render_bar(number(1), number(2), 22);
+        if (op == "update" || op == "status" || op == "finish") {
+            auto& console = consoles[text(1)];
+            if (!console) console = std::make_unique<Console>();
+            console->now = number(2);
+            console->out.str("");
+            if (op == "update") console->meter.update(number(3), number(4));
+            if (op == "status") console->meter.show_status(text(3));
+            if (op == "finish") console->meter.finish(text(3));
+            drawn = console->out.str();
         }
-        if (op == "bar") {
-            EXPECT_EQ(DownloadMeter::render_bar(number(1), number(2), 22), text_at(row, 3));
-            continue;
-        }
-        auto& console = consoles[text_at(row, 1)];
-        if (!console) console = std::make_unique<Console>();
-        console->now = number(2);
-        console->out.str("");
-        if (op == "update") {
-            console->meter.update(number(3), number(4));
-        } else if (op == "status") {
-            console->meter.show_status(text_at(row, 3));
-        } else {
-            ASSERT_EQ(op, "finish");
-            console->meter.finish(text_at(row, 3));
-        }
-        EXPECT_EQ(console->out.str(), text_at(row, tarntest::items(row).size() - 1));
+        EXPECT_EQ(drawn, text(tarntest::items(row).size() - 1));
     }
     EXPECT_EQ(consoles.size(), 6u);
 }

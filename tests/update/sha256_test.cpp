@@ -21,13 +21,6 @@ std::vector<Sha256Path> paths() {
     return {Sha256Path::Portable, Sha256Path::Extensions};
 }
 
-std::string hex(const std::string& bytes) {
-    std::string text;
-    for (unsigned char byte : bytes)
-        text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
-    return text;
-}
-
 std::string from_hex(const std::string& text) {
     std::string bytes;
     for (std::size_t i = 0; i + 1 < text.size(); i += 2)
@@ -40,24 +33,22 @@ std::string digest(const std::string& message, Sha256Path path) {
     return std::string(d.begin(), d.end());
 }
 
-std::string lcg_message(std::uint32_t x) {
-    std::string message(x, '\0');
-    for (char& byte : message) byte = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-    return message;
-}
-
 TEST(Sha256, VectorsOfAnIndependentImplementation) {
     const tarncore::Json table = tarntest::load_test_data("update/sha256_vectors.json");
-    ASSERT_EQ(tarntest::items(table.find("rows")).size(), 438u);
     for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
         const std::string kind = text_at(row, 0),
                           want = text_at(row, tarntest::items(row).size() - 1);
         SCOPED_TRACE(kind + " " + text_at(row, 1).substr(0, 40) + " " + want);
         std::string message = kind == "hex" ? from_hex(text_at(row, 1)) : text_at(row, 1);
         if (kind == "repeat") message.assign(std::stoul(text_at(row, 2)), message[0]);
-        if (kind == "lcg") message = lcg_message(static_cast<std::uint32_t>(std::stoul(message)));
+        if (kind == "lcg") {
+            auto x = static_cast<std::uint32_t>(std::stoul(message));
+            message.assign(x, '\0');
+            for (char& byte : message)
+                byte = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+        }
         if (kind != "monte") {
-            for (Sha256Path path : paths()) EXPECT_EQ(hex(digest(message, path)), want);
+            for (Sha256Path path : paths()) EXPECT_EQ(digest(message, path), from_hex(want));
             EXPECT_EQ(tarncore::sha256_hex(message.data(), message.size()), want);
             continue;
         }
@@ -68,7 +59,8 @@ TEST(Sha256, VectorsOfAnIndependentImplementation) {
                 md[1] = md[2] = md[0];
                 for (int i = 0; i < 1000; ++i)
                     md[i % 3] = digest(md[i % 3] + md[(i + 1) % 3] + md[(i + 2) % 3], path);
-                EXPECT_EQ(hex(md[0]), text_at(row, checkpoint)) << "checkpoint " << checkpoint - 2;
+                EXPECT_EQ(md[0], from_hex(text_at(row, checkpoint)))
+                    << "checkpoint " << checkpoint - 2;
             }
         }
     }
