@@ -1,20 +1,21 @@
 #include "net/http.h"
 
-#include "support/ascii.h"
-
 #include <algorithm>
-#include <exception>
 #include <optional>
 
-namespace tarncore {
-namespace {
+#include "net/huge_pages.h"
+#include "support/ascii.h"
 
-constexpr std::size_t kReadSize = 4096;
-constexpr std::string_view kHeadEnd = "\r\n\r\n";
+namespace tarncore {
 
 Error http_error(std::string message) {
     return Error(kErrHttp, "http", "HttpClient.execute", std::move(message));
 }
+
+namespace {
+
+constexpr std::size_t kReadSize = 4096;
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
 
 // The C string-to-unsigned-long conversion with a 32-bit result, as on the
 // Windows target: a minus negates modulo 2^32; no digits or overflow: nullopt.
@@ -73,20 +74,30 @@ bool looks_chunked(std::string_view rest) {
     return digits >= 1 && digits <= 8 && rest.substr(digits, 2) == "\r\n";
 }
 
-constexpr std::size_t kCompactAfter = 1 << 20;
-constexpr std::size_t kMaxReserve = std::size_t{512} << 20;
+// A body with a length goes straight from the transport into its string, in
+// receives of up to this size: few calls, and no block copied again.
+constexpr std::size_t kBodyReadSize = std::size_t{1} << 18;
+constexpr std::size_t kFirstBodyRoom = 16384;
+constexpr std::size_t kHugePagesFrom = std::size_t{8} << 20;
+
+Error limit_error(std::int64_t limit) {
+    return http_error("HTTP response body exceeded the limit of " + std::to_string(limit) +
+                      " bytes");
+}
 
 // One receive appended to data: -1 failure (error set by the transport),
-// 0 end of stream, else the bytes added.
+// 0 end of stream (error cleared: what the end means is the codec's to say),
+// else the bytes added.
 std::int32_t receive_more(Transport& transport, std::string& data, Error& error) {
     char block[kReadSize];
     std::int32_t n = transport.recv(block, sizeof block, error);
     if (n > 0) data.append(block, static_cast<std::size_t>(n));
+    if (n == 0) error = Error();
     return n;
 }
 
-void read_chunked(Transport& transport, std::string data, HttpResponse& response, Error& error,
-                  const ProgressCallback& progress) {
+void read_chunked(Transport& transport, std::string data, std::int64_t limit,
+                  HttpResponse& response, Error& error, const ProgressCallback& progress) {
     auto fill = [&](auto&& enough) {
         while (!enough()) {
             std::int32_t n = receive_more(transport, data, error);
@@ -99,9 +110,16 @@ void read_chunked(Transport& transport, std::string data, HttpResponse& response
         return true;
     };
     std::size_t pos = 0;
+    std::size_t searched = 0;  // where the search for the size line's end goes on
     for (;;) {
         std::size_t line_end = std::string::npos;
-        if (!fill([&] { return (line_end = data.find("\r\n", pos)) != std::string::npos; })) return;
+        if (!fill([&] {
+                line_end = data.find("\r\n", std::max(pos, searched));
+                searched = data.empty() ? 0 : data.size() - 1;
+                return line_end != std::string::npos;
+            })) {
+            return;
+        }
 
         std::string_view line = std::string_view(data).substr(pos, line_end - pos);
         line = line.substr(0, line.find(';'));
@@ -116,35 +134,53 @@ void read_chunked(Transport& transport, std::string data, HttpResponse& response
             size = *parsed;
         }
         if (size == 0) return;
+        if (size > static_cast<std::uint64_t>(limit) - response.body.size()) {
+            error = limit_error(limit);
+            return;
+        }
 
         std::size_t start = line_end + 2;
         if (!fill([&] { return data.size() >= start + size + 2; })) return;
         response.body.append(data, start, size);
         pos = start + size;
         if (data.compare(pos, 2, "\r\n") == 0) pos += 2;
-        // The consumed wire bytes are copied into the body; dropping them keeps
-        // a large download from being held twice.
-        if (pos >= kCompactAfter) {
+        // The consumed wire bytes are in the body now; dropping them keeps a
+        // large download from being held twice.
+        if (pos >= kBodyReadSize) {
             data.erase(0, pos);
             pos = 0;
         }
+        searched = pos;
         if (progress) progress(static_cast<std::int64_t>(response.body.size()), -1);
     }
 }
 
-void read_delimited(Transport& transport, std::string rest, std::optional<std::uint32_t> length,
-                    HttpResponse& response, Error& error, const ProgressCallback& progress) {
-    std::string& body = response.body;
-    body = std::move(rest);
-    if (length) {
-        // One allocation instead of a doubling series: halves the peak memory
-        // of a large download. Capped so a hostile length commits little, and
-        // a refused reservation only means growing as usual.
-        try {
-            body.reserve(std::min<std::size_t>(*length, kMaxReserve));
-        } catch (const std::exception&) {
-        }
+// Makes room in body (kept at its full size while reading; `used` bytes are
+// real) for what may still come, up to ceiling. Grows by doubling and jumps
+// to a declared length once the bytes in hand are a quarter of it, so a
+// hostile length claims little and every copy happens below half the body.
+void grow_body(std::string& body, std::size_t used, std::uint64_t ceiling,
+               std::optional<std::uint32_t> declared) {
+    std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{body.size()} * 2, kFirstBodyRoom);
+    if (declared && next * 2 >= *declared) next = *declared;
+    next = std::min(next, ceiling);
+    if (next >= kHugePagesFrom) {
+        body.resize(used);
+        body.reserve(static_cast<std::size_t>(next));
+        prefer_huge_pages(body.data() + used, static_cast<std::size_t>(next) - used);
     }
+    body.resize(static_cast<std::size_t>(next));
+}
+
+void read_delimited(Transport& transport, std::string rest, std::optional<std::uint32_t> length,
+                    std::int64_t limit, HttpResponse& response, Error& error,
+                    const ProgressCallback& progress) {
+    std::string& body = response.body;
+    if (length && *length > limit) {
+        error = limit_error(limit);
+        return;
+    }
+    body = std::move(rest);
     const std::int64_t total = length ? static_cast<std::int64_t>(*length) : -1;
     if (progress) progress(static_cast<std::int64_t>(body.size()), total);
 
@@ -154,20 +190,35 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         if (n <= 0) return;
         length.reset();
     }
-    while (!length || body.size() < *length) {
-        std::int32_t n = receive_more(transport, body, error);
-        if (n < 0) return;
-        if (n == 0) break;
-        if (progress) progress(static_cast<std::int64_t>(body.size()), total);
-        if (length && body.size() >= *length) break;
+    // Never asks past a declared length; without one, for one byte past the
+    // limit, which tells a body at the limit from one over it.
+    const std::uint64_t ceiling = length ? *length : static_cast<std::uint64_t>(limit) + 1;
+    std::size_t used = body.size();
+    while (used < ceiling) {
+        if (used == body.size()) grow_body(body, used, ceiling, length);
+        const std::size_t room = std::min(body.size() - used, kBodyReadSize);
+        std::int32_t n = transport.recv(body.data() + used, room, error);
+        if (n <= 0) {
+            body.resize(used);
+            if (n < 0) return;
+            error = Error();
+            break;
+        }
+        used += static_cast<std::size_t>(n);
+        if (progress) progress(static_cast<std::int64_t>(used), total);
     }
-    if (!length) return;
-    if (body.size() >= *length) {
-        body.resize(*length);
+    body.resize(std::min<std::uint64_t>(used, ceiling));
+    if (!length) {
+        if (body.size() > static_cast<std::uint64_t>(limit)) {
+            body.resize(static_cast<std::size_t>(limit));
+            error = limit_error(limit);
+        }
         return;
     }
-    error = http_error("Truncated HTTP body (expected " + std::to_string(*length) + ", got " +
-                       std::to_string(body.size()) + ")");
+    if (body.size() < *length) {
+        error = http_error("Truncated HTTP body (expected " + std::to_string(*length) + ", got " +
+                           std::to_string(body.size()) + ")");
+    }
 }
 
 }  // namespace
@@ -201,8 +252,10 @@ Error write_request(Transport& transport, const HttpRequest& request, const Url&
 bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter, Error& error,
                 std::size_t limit) {
     error = Error();
+    std::size_t from = 0;  // the delimiter cannot start before this
     for (;;) {
-        if (buffer.find(delimiter) != std::string::npos) return true;
+        if (buffer.find(delimiter, from) != std::string::npos) return true;
+        from = buffer.size() < delimiter.size() ? 0 : buffer.size() - delimiter.size() + 1;
         if (buffer.size() > limit) {
             error = http_error("HTTP response exceeded the maximum header size");
             return false;
@@ -217,8 +270,9 @@ bool read_until(Transport& transport, std::string& buffer, std::string_view deli
 }
 
 HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
-                           const ProgressCallback& progress) {
+                           const ProgressCallback& progress, std::int64_t max_body_bytes) {
     error = Error();
+    max_body_bytes = std::max<std::int64_t>(max_body_bytes, 0);
     HttpResponse response;
     std::string rest;
     // Interim heads (100 Continue, 103 Early Hints) are read past; the head
@@ -257,15 +311,16 @@ HttpResponse read_response(Transport& transport, std::string& buffer, Error& err
             return response;
         }
     }
-    bool chunked = ascii_lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
-                       std::string::npos ||
-                   looks_chunked(rest);
+    bool chunked =
+        ascii_lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
+            std::string::npos ||
+        looks_chunked(rest);
     if (chunked) {
-        read_chunked(transport, std::move(rest), response, error, progress);
+        read_chunked(transport, std::move(rest), max_body_bytes, response, error, progress);
         return response;
     }
     if (length && *length == 0 && !rest.empty()) length.reset();
-    read_delimited(transport, std::move(rest), length, response, error, progress);
+    read_delimited(transport, std::move(rest), length, max_body_bytes, response, error, progress);
     return response;
 }
 

@@ -15,10 +15,6 @@ constexpr int kMaxAttempts = 3;
 constexpr int kMaxRedirects = 8;
 constexpr std::size_t kHeadLogBytes = 240;
 
-Error http_error(std::string message) {
-    return Error(kErrHttp, "http", "HttpClient.execute", std::move(message));
-}
-
 bool is_redirect(std::int32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -47,7 +43,15 @@ HttpResponse HttpClient::execute(const HttpRequest& request, Error& error) {
         if (error.failed() || !is_redirect(response.status)) return response;
         std::string location = header_value(response.headers, "Location");
         if (location.empty()) return response;
+        Error unread;  // a URL that does not parse fails in execute_once
+        const bool was_tls = Url::parse(working.url, unread).tls;
         working.url = resolve_location(working.url, location);
+        // The extras run what they download unchecked: no step down to clear text.
+        const Url next = Url::parse(working.url, unread);
+        if (was_tls && unread.ok() && !next.tls && !is_local_url(working.url)) {
+            error = http_error("Refusing redirect from HTTPS to HTTP: " + working.url);
+            return response;
+        }
         if (response.status == 303) {
             working.method = "GET";
             working.body.clear();
@@ -107,7 +111,8 @@ HttpResponse HttpClient::exchange(Transport& transport, const HttpRequest& reque
     Logger::instance().debug("http", "headers received (" + std::to_string(buffer.size()) +
                                          " bytes) " + buffer.substr(0, kHeadLogBytes));
 
-    HttpResponse response = read_response(transport, buffer, error, request.progress);
+    HttpResponse response =
+        read_response(transport, buffer, error, request.progress, request.max_body_bytes);
     std::string summary = "status=" + std::to_string(response.status) +
                           " body=" + std::to_string(response.body.size());
     if (error.failed()) summary += " err=" + error.message;

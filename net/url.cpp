@@ -136,4 +136,9 @@ std::string resolve_location(std::string_view base, std::string_view location) {
     return to_string(url);
 }
 
+bool is_local_url(std::string_view url) {
+    return url.find("://127.0.0.1") != std::string_view::npos ||
+           url.find("://localhost") != std::string_view::npos;
+}
+
 }  // namespace tarncore

@@ -13,8 +13,8 @@ struct Url {
     std::string scheme;  // lower-cased
     std::string host;    // as written; an IPv6 address without its brackets
     std::uint16_t port = 0;
-    std::string path;    // begins with "/" after a successful parse
-    std::string query;   // after the first "?", without it
+    std::string path;   // begins with "/" after a successful parse
+    std::string query;  // after the first "?", without it
     bool tls = false;
 
     /// Fills error (code 2, "network", "Url.parse") and returns an empty Url on failure.
@@ -27,5 +27,8 @@ std::string request_target(const Url& url);
 /// The absolute URL a redirect's Location leads to; what it cannot read is
 /// returned as given.
 std::string resolve_location(std::string_view base, std::string_view location);
+
+/// A URL of this machine: it holds "://127.0.0.1" or "://localhost" anywhere.
+bool is_local_url(std::string_view url);
 
 }  // namespace tarncore

@@ -26,8 +26,13 @@ public:
         std::erase(lengths, 0u);
         pieces_ = std::move(lengths);
     }
-    /// Once the input is used up, receives fail with this, not end of stream.
-    void end_with(tarncore::Error error) { end_error_ = std::move(error); }
+    /// Once the input is used up, receives set this error and return result:
+    /// -1 a failure, 0 an end of stream that still carries the error (as a TLS
+    /// session reports a peer gone without close notification).
+    void end_with(tarncore::Error error, std::int32_t result = -1) {
+        end_error_ = std::move(error);
+        end_result_ = result;
+    }
     /// Every send fails with this error.
     void fail_sends(tarncore::Error error) { send_error_ = std::move(error); }
 
@@ -43,7 +48,7 @@ public:
         capacities_.push_back(capacity);
         std::size_t n = std::min(input_.size() - offset_, capacity);
         if (n == 0 && end_error_) error = *end_error_;
-        if (n == 0) return end_error_ ? -1 : 0;
+        if (n == 0) return end_error_ ? end_result_ : 0;
         if (!pieces_.empty()) {
             n = std::min(n, pieces_.front());
             pieces_.front() -= n;
@@ -67,6 +72,7 @@ private:
     std::size_t every_ = 0;
     std::vector<std::size_t> pieces_;
     std::optional<tarncore::Error> end_error_;
+    std::int32_t end_result_ = -1;
     std::optional<tarncore::Error> send_error_;
     std::string sent_;
     std::size_t send_calls_ = 0;
@@ -76,6 +82,12 @@ private:
 /// The receive failure a socket reports when its time-out passes.
 inline tarncore::Error recv_timeout_error() {
     return tarncore::Error(tarncore::kErrNetwork, "network", "Socket.recv", "Receive timed out");
+}
+
+/// What a TLS session leaves in error when the peer left without close notification.
+inline tarncore::Error tls_closed_error() {
+    return tarncore::Error(tarncore::kErrNetwork, "network", "TlsSession.recv",
+                           "TLS peer closed the connection");
 }
 
 }  // namespace tarntest

@@ -1,0 +1,9 @@
+#include "net/huge_pages.h"
+
+namespace tarncore {
+
+// Large pages on Windows need the lock-memory privilege, which a user's
+// process does not hold: nothing to do.
+void prefer_huge_pages(char*, std::size_t) {}
+
+}  // namespace tarncore

@@ -1,0 +1,42 @@
+// Test tables kept as JSON files under tests/data/, read where the platform
+// sees the source tree.
+#pragma once
+
+#include <string>
+
+#include "support/json.h"
+#include "support/layout.h"
+#include "tests/common/test_env.h"
+
+namespace tarntest {
+
+using tarncore::Json;
+
+/// The parsed file tests/data/<relative>; Null when it is missing or broken.
+inline Json load_test_data(const std::string& relative) {
+    std::string text;
+    tarncore::Error error;
+    if (!tarncore::read_file(source_path("tests/data/" + relative), text)) return {};
+    return Json::parse(text, error);
+}
+
+/// The elements of an array value; none for anything else.
+inline const Json::Array& items(const Json& value) {
+    static const Json::Array none;
+    return value.kind == tarncore::JsonKind::Array ? std::get<Json::Array>(value.value) : none;
+}
+
+/// Element i of an array row as text (numbers and booleans as JSON writes them).
+inline std::string text_at(const Json& row, std::size_t i) {
+    const Json::Array& cells = items(row);
+    if (i >= cells.size()) return {};
+    const Json& cell = cells[i];
+    if (cell.kind == tarncore::JsonKind::String) return std::get<std::string>(cell.value);
+    if (cell.kind == tarncore::JsonKind::Number) {
+        return std::to_string(static_cast<long long>(std::get<double>(cell.value)));
+    }
+    if (cell.kind == tarncore::JsonKind::Bool) return std::get<bool>(cell.value) ? "true" : "false";
+    return {};
+}
+
+}  // namespace tarntest
