@@ -41,4 +41,12 @@ std::string lines(const Json& value) {
     return out;
 }
 
+std::string replace_all(std::string text, const std::string& key, const std::string& value) {
+    for (std::size_t at = text.find(key); at != std::string::npos;
+         at = text.find(key, at + value.size())) {
+        text.replace(at, key.size(), value);
+    }
+    return text;
+}
+
 }  // namespace tarntest

@@ -18,4 +18,7 @@ const tarncore::Json::Object& members(const tarncore::Json& value);
 /// An array of strings as lines, each ended by "\n".
 std::string lines(const tarncore::Json& value);
 
+/// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
+std::string replace_all(std::string text, const std::string& key, const std::string& value);
+
 }  // namespace tarntest
