@@ -16,12 +16,10 @@ Path native_name(std::string_view name) {
     return Path(native_from_text(name));
 }
 
-// TODO(integrator): the one recursive delete that never leaves its root
-// (remove_tree in support/layout.h) replaces this once it has landed.
-void remove_unpack_folder(const Path& work, const Path& unpack) {
-    (void)work;
-    std::error_code ec;
-    std::filesystem::remove_all(unpack, ec);
+// Best effort: a folder that cannot be cleared shows up as a failed unpack or search.
+void remove_unpack_folder(const Path& unpack) {
+    std::string failure;
+    (void)remove_tree(unpack, failure);
 }
 
 }  // namespace
@@ -64,7 +62,7 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
     TARN_TRY(download_file(std::string(row.url), archive, meter));
     meter.show_status("Extracting archive...");
     const Path unpack = work / "extract";
-    remove_unpack_folder(work, unpack);
+    remove_unpack_folder(unpack);
     TARN_TRY(extract_archive(archive, unpack));
     const std::string primary(row.primary_file);
     const Path found = find_in_tree(unpack, primary);
@@ -80,7 +78,7 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
         if (!second.empty())
             (void)copy_with_parents(second, tools_folder / native_name(row.secondary_file));
     }
-    remove_unpack_folder(work, unpack);
+    remove_unpack_folder(unpack);
     return {};
 }
 
