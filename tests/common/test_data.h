@@ -1,5 +1,6 @@
 // Test tables kept as JSON files under tests/data/, read where the platform
-// sees the source tree.
+// sees the source tree; for rows that nest (server scripts, file trees); flat
+// rows use table_file.h.
 #pragma once
 
 #include <string>
@@ -38,5 +39,17 @@ inline std::string text_at(const Json& row, std::size_t i) {
     if (cell.kind == tarncore::JsonKind::Bool) return std::get<bool>(cell.value) ? "true" : "false";
     return {};
 }
+
+/// The parsed file tests/data/<relative>; a test failure and Null when it
+/// cannot be read or parsed.
+tarncore::Json read_json(const std::string& relative);
+
+/// The members of an object; empty for anything else.
+const tarncore::Json::Object& members(const tarncore::Json& value);
+/// An array of strings as lines, each ended by "\n".
+std::string lines(const tarncore::Json& value);
+
+/// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
+std::string replace_all(std::string text, const std::string& key, const std::string& value);
 
 }  // namespace tarntest

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "support/layout.h"
 #include "install/modules.h"
 #include "install/record.h"
+#include "install/removal.h"
+#include "install/rollback.h"
+#include "install/setup_runtime.h"
 #include "install/user_path.h"
+#include "payload/module_table.h"
+#include "support/layout.h"
 #include "tests/common/child_process.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
@@ -40,43 +42,66 @@ TEST(InstallRuntime, PlacesEverythingAndAnnouncesEachStepEveryTime) {
                              versions_dir() / "1.2.4" / "tarn.exe"}) {
         EXPECT_EQ(file_bytes(copy), "runtime v1") << copy;
     }
-    EXPECT_FALSE(path_exists(bin_dir() / "tarn.exe.new"));
-    EXPECT_TRUE(is_installed());
-    EXPECT_EQ(read_installed_version(), "1.2.4");
-    EXPECT_TRUE(path_exists(logs_dir()) && path_exists(cache_dir()));
+    std::set<std::string> modules;
+    for (const ModuleEntry& m : kModuleTable) {
+        modules.insert(m.path);
+        EXPECT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()),
+                  file_bytes(tarntest::source_path(std::string("payload/lua/") + m.path)));
+    }
+    EXPECT_EQ(tarntest::files_below(modules_dir()), modules);
+    EXPECT_EQ(tarntest::files_below(versions_dir() / "1.2.4" / "modules"), modules);
+    EXPECT_TRUE(is_installed() && path_exists(logs_dir()) && path_exists(cache_dir()));
     EXPECT_TRUE(path_list_contains(box.user_path(), bin_dir().native()));
+    EXPECT_FALSE(path_exists(bin_dir() / "tarn.exe.new"));
 }
 
 // Nothing printed, created or snapshotted.
-TEST(InstallRuntime, RefusesWithoutTouchingAnything) {
-    for (int existing = 0; existing < 2; ++existing) {
-        for (bool unset_local : {false, true}) {
-            InstallSandbox box;
-            if (existing) {
-                ASSERT_TRUE(install_quietly(box.make_file("v1", "v1")).ok());
-            }
-            const Path missing = box.scratch() / "nowhere" / "tarn.exe";
-            std::optional<tarntest::ScopedEnv> unset;
-            if (unset_local) unset.emplace("LOCALAPPDATA", std::nullopt);
-            std::string printed;
-            EXPECT_EQ(tarntest::error_text(install_quietly(missing, &printed)),
-                      "10 tarnwick setup: " +
-                          (unset_local ? "LOCALAPPDATA is not available"
-                                       : "Runtime payload is missing: " + path_text(missing)));
-            EXPECT_EQ(printed, "");
-            unset.reset();
-            EXPECT_FALSE(path_exists(versions_dir() / "previous.txt"));
-            EXPECT_EQ(path_exists(install_root()), existing == 1);
+TEST(InstallRuntime, MissingRuntimeTouchesNothing) {
+    for (bool installed : {false, true}) {
+        InstallSandbox box;
+        if (installed) {
+            ASSERT_TRUE(install_quietly(box.make_file("v1", "v1")).ok());
         }
+        const Path missing = box.scratch() / "nowhere" / "tarn.exe";
+        std::string printed;
+        EXPECT_EQ(install_quietly(missing, &printed).message,
+                  "Runtime payload is missing: " + path_text(missing));
+        EXPECT_EQ(printed, "");
+        EXPECT_FALSE(path_exists(versions_dir() / "previous.txt"));
+        EXPECT_EQ(path_exists(install_root()), installed);
     }
+}
+
+// With LOCALAPPDATA unset every installation path would be relative to the
+// current folder: each operation refuses, and that folder and the PATH stay.
+TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
+    InstallSandbox box;
+    const Path here = box.scratch() / "here", source = box.make_file("src", "runtime");
+    for (const char* rel :
+         {"Tarnwick/bin/tarn.exe", "bin/tarn.exe", "tarn.exe", "versions/1.2.4/tarn.exe"}) {
+        ASSERT_TRUE(copy_with_parents(source, here / Path(rel)));
+    }
+    ASSERT_TRUE(write_file(here / "versions" / "previous.txt", "1.2.4"));
+    ASSERT_TRUE(add_to_user_path(NativeString(Path("bin").native())).ok());
+    const NativeString user_path = box.user_path();
+    const std::set<std::string> files = tarntest::files_below(here);
+    tarntest::ScopedCurrentDir cwd(here);
+    tarntest::ScopedEnv unset("LOCALAPPDATA", std::nullopt);
+    Path runtime;
+    for (const Error& e : {install_quietly(source), rollback(), remove_installation(),
+                           locate_setup_runtime(runtime, Path(), "payload")}) {
+        EXPECT_EQ(e.message, "LOCALAPPDATA is not available");
+    }
+    EXPECT_EQ(tarntest::files_below(here), files);
+    EXPECT_EQ(box.user_path(), user_path);
 }
 
 TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
     struct Case {
         const char* name;
         void (*prepare)(const Path& bin);
-        const char* message;  // "" : success; "in use" : the replace message
-        const char* target;   // bytes left at bin/tarn.exe
+        const char* message;  // "in use": the replace message
+        const char* target;   // bytes left at bin/tarn.exe; nullptr: a folder
         const char* fresh;    // bytes left at bin/tarn.exe.new
     };
     const Case cases[] = {
@@ -88,8 +113,8 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
         // Neither overwritten nor moved aside: folders in both places.
         {"unswappable target",
          [](const Path& bin) {
-             ASSERT_TRUE(ensure_dir(bin / "tarn.exe" / "in"));
-             ASSERT_TRUE(ensure_dir(bin / "tarn.exe.old" / "in"));
+             ASSERT_TRUE(ensure_dir(bin / "tarn.exe" / "in") &&
+                         ensure_dir(bin / "tarn.exe.old" / "in"));
          },
          "in use", nullptr, "fresh"},
     };
@@ -105,9 +130,7 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
                                    " (file is in use). Close running bots, then copy " +
                                    path_text(bin / "tarn.exe.new") + " over it.";
         EXPECT_EQ(e.message, c.message == std::string("in use") ? in_use : c.message);
-        if (c.target) {
-            EXPECT_EQ(file_bytes(bin / "tarn.exe"), c.target);
-        }
+        EXPECT_EQ(c.target ? file_bytes(bin / "tarn.exe") : "", c.target ? c.target : "");
         EXPECT_EQ(file_bytes(bin / "tarn.exe.new"), c.fresh);
     }
 }

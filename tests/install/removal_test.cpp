@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "support/layout.h"
 #include "install/user_path.h"
+#include "support/layout.h"
 #include "tests/common/install_sandbox.h"
 
 namespace tarncore {
@@ -32,25 +30,41 @@ TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
     }
 }
 
-// With LOCALAPPDATA unset every folder name would be relative: a Tarnwick
-// folder and a "bin" PATH entry belonging to the current folder must survive.
-TEST(Removal, WithoutLocalAppDataNothingIsDeleted) {
-    InstallSandbox box;
-    const char* const files[] = {"Tarnwick/bin/tarn.exe", "bin/tarn.exe", "tarn.exe"};
-    for (const char* rel : files) {
-        ASSERT_TRUE(copy_with_parents(box.make_file("f", "b"), box.scratch() / Path(rel)));
+// A folder link inside the installation, a file link, and an installation
+// folder that is itself a link. Natively these are symbolic links, which
+// the removal sees and deletes as links; under Wine they are Unix links that
+// show as plain folders and files: the folders are left alone and named.
+TEST(Removal, NeverReachesOutsideThroughLinks) {
+    for (bool root_is_link : {false, true}) {
+        SCOPED_TRACE(root_is_link ? "root is a link" : "links inside");
+        InstallSandbox box;
+        const Path outside = box.scratch() / "outside";
+        ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
+        const Path link = root_is_link ? install_root() : cache_dir() / "dirlink";
+        ASSERT_TRUE(ensure_dir(root_is_link ? box.local_app_data() : cache_dir()));
+        ASSERT_TRUE(tarntest::make_link(link, outside));
+        if (!root_is_link) {
+            ASSERT_TRUE(ensure_dir(bin_dir()) && write_file(bin_dir() / "tarn.exe", "runtime"));
+            ASSERT_TRUE(tarntest::make_link(bin_dir() / "filelink", outside / "keep.txt"));
+        }
+        const bool seen_as_link = file_kind(link) == FileKind::Link;
+
+        const Error e = remove_installation();
+        EXPECT_EQ(tarntest::files_below(outside), std::set<std::string>{"keep.txt"});
+        EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep");
+        const std::string root = path_text(install_root());
+        if (root_is_link) {
+            EXPECT_EQ(e.message, "Could not remove " + root + " (" + root +
+                                     " is a link; nothing was deleted)");
+        } else if (seen_as_link) {
+            EXPECT_TRUE(e.ok()) << e.message;
+            EXPECT_FALSE(path_exists(install_root()));
+        } else {
+            EXPECT_EQ(e.message, "Could not remove " + root + " (" + path_text(link) +
+                                     " leads outside " + root + " and was left alone)");
+            EXPECT_FALSE(path_exists(bin_dir()));
+        }
     }
-    ASSERT_TRUE(add_to_user_path(NativeString(Path("bin").native())).ok());
-    const NativeString path_before = box.user_path();
-    const Path old_cwd = std::filesystem::current_path();
-    std::filesystem::current_path(box.scratch());
-    {
-        tarntest::ScopedEnv unset("LOCALAPPDATA", std::nullopt);
-        EXPECT_EQ(remove_installation().message, "LOCALAPPDATA is not available");
-    }
-    std::filesystem::current_path(old_cwd);
-    for (const char* rel : files) EXPECT_TRUE(path_exists(box.scratch() / Path(rel))) << rel;
-    EXPECT_EQ(box.user_path(), path_before);
 }
 
 }  // namespace

@@ -31,9 +31,8 @@ the first behaviour whose "path" matches (or that has none) and whose count
   interim    true: send "HTTP/1.1 100 Continue" first
   status, headers ([[name, value], ...]; "{base}" in a value becomes
              this server's base URL)
-  body       text (latin-1), body_file: the bytes of that file, or
-             body_size: that many bytes, byte i = i % 256, always with
-             Content-Length
+  body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
+             always with Content-Length
   framing    "length" (default, Content-Length) | "chunked" | "close" (no
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
@@ -46,6 +45,7 @@ the first behaviour whose "path" matches (or that has none) and whose count
   echo       true: the body is the request's body
   file       the body is this file under DIR, read when the request comes
              (a test writes it through TestServer::folder())
+  body_file  the body is this file's bytes (a Unix path)
   close_notify  false: end a TLS connection without a close notification
 """
 
@@ -270,12 +270,12 @@ class Server:
         if action == "stall":
             time.sleep(b.get("ms", 1000) / 1000.0)
             return
-        if "body_file" in b:
-            with open(b["body_file"], "rb") as f:
-                b = dict(b, body=f.read().decode("latin-1"))
         if "raw" in b:
             send(conn, b["raw"].encode("latin-1"), b)
             return
+        if "body_file" in b:
+            with open(b["body_file"], "rb") as f:
+                b = dict(b, body=f.read().decode("latin-1"))
         status = b.get("status", 200)
         head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
         for name, value in b.get("headers", []):

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "tests/common/install_sandbox.h"
 
 namespace tarncore {
@@ -13,54 +11,53 @@ using tarntest::file_bytes;
 using tarntest::ScopedEnv;
 using tarntest::TempDir;
 
-NativeString repeat_to(const Path& base, std::size_t length) {
-    NativeString s = base.native();
-    s.push_back(Path::preferred_separator);
-    while (s.size() < length) s.push_back('a');
-    return s;
-}
-
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
     TempDir tmp;
-    {
-        ScopedEnv env("LOCALAPPDATA", tmp.path().native());
-        EXPECT_EQ(bin_dir(), tmp.path() / "Tarnwick" / "bin");
-        EXPECT_EQ(install_record_path(), tmp.path() / "Tarnwick" / "config" / "install.json");
-    }
-    const std::pair<std::optional<NativeString>, bool> cases[] = {
-        {repeat_to(tmp.path(), 259), true},  // 259 characters still fit
-        {repeat_to(tmp.path(), 260), false},
-        {NativeString(), false},
-        {std::nullopt, false},
+    const auto of_length = [&](std::size_t length) {
+        NativeString s = (tmp.path() / "").native();
+        s.resize(length, 'a');
+        return std::optional<NativeString>(s);
     };
+    const std::pair<std::optional<NativeString>, bool> cases[] = {{of_length(259), true},
+                                                                  {of_length(260), false},
+                                                                  {NativeString(), false},
+                                                                  {std::nullopt, false}};
     for (const auto& [value, usable] : cases) {
         ScopedEnv env("LOCALAPPDATA", value);
-        EXPECT_EQ(install_root().empty(), !usable) << value.value_or(NativeString()).size();
+        EXPECT_EQ(install_root(), usable ? Path(*value) / "Tarnwick" : Path());
+        EXPECT_EQ(install_record_path(), install_root() / "config" / "install.json");
     }
 }
 
-TEST(Layout, FileHelpers) {
+// None of them throws, on a folder, a device, a read-only file or a missing one.
+TEST(Layout, FileHelpersReportFailureAndNeverThrow) {
     TempDir tmp;
-    const Path file = tmp.path() / "a" / "b" / "f.bin", copy = tmp.path() / "c" / "d" / "copy.bin";
+    const Path file = tmp.path() / "a" / "f.bin", copy = tmp.path() / "c" / "d" / "copy.bin";
     EXPECT_TRUE(ensure_dir(file.parent_path()) && ensure_dir(file.parent_path()));
-    EXPECT_FALSE(write_file(tmp.path() / "nowhere" / "f.bin", "x"));
     const std::string bytes("one\r\ntwo\0three\n", 15);
     ASSERT_TRUE(write_file(file, bytes));
     EXPECT_EQ(file_bytes(file), bytes) << "binary mode keeps every byte";
     ASSERT_TRUE(copy_with_parents(file, copy));
     ASSERT_TRUE(write_file(file, "short"));
-    EXPECT_EQ(file_bytes(file), "short") << "an existing file is truncated";
     ASSERT_TRUE(copy_with_parents(file, copy));
-    EXPECT_EQ(file_bytes(copy), "short") << "an existing target is replaced";
-    EXPECT_EQ(file_bytes(tmp.path() / "absent"), "<missing>");
-    EXPECT_FALSE(copy_with_parents(tmp.path() / "absent", tmp.path() / "x" / "y"));
+    EXPECT_EQ(file_bytes(copy), "short") << "an existing target is truncated or replaced";
+    tarntest::set_read_only(copy, true);
+    std::string text = "kept";
+    for (const Path& bad : {tmp.path(), tarntest::null_device(), tmp.path() / "absent"}) {
+        EXPECT_FALSE(read_file(bad, text)) << bad;
+        EXPECT_FALSE(bad != tmp.path() / "absent" && write_file(bad, "x")) << bad;
+        EXPECT_FALSE(copy_with_parents(bad, tmp.path() / "x" / "y")) << bad;
+    }
+    EXPECT_EQ(text, "kept");
+    EXPECT_FALSE(write_file(copy, "x") || write_file(tmp.path() / "nowhere" / "f", "x"));
+    EXPECT_FALSE(path_exists(tmp.path() / "nowhere" / "f"));
+    tarntest::set_read_only(copy, false);
 }
 
 TEST(Layout, ExecutablePathNamesThisProgram) {
-    Path self = executable_path();
-    ASSERT_FALSE(self.empty());
+    const Path self = executable_path();
     EXPECT_TRUE(path_exists(self));
-    EXPECT_EQ(self.stem(), Path("install_tests"));
+    EXPECT_EQ(self.stem(), Path("support_tests"));
 }
 
 }  // namespace

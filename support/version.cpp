@@ -1,4 +1,4 @@
-#include "update/version.h"
+#include "support/version.h"
 
 #include <locale>
 #include <sstream>
@@ -16,8 +16,10 @@ std::string_view strip_v(std::string_view text) {
 
 Version parse_version(std::string_view text) {
     text = strip_v(text);
-    if (std::size_t plus = text.find('+'); plus != std::string_view::npos) text = text.substr(0, plus);
-    if (std::size_t dash = text.find('-'); dash != std::string_view::npos) text = text.substr(0, dash);
+    if (std::size_t plus = text.find('+'); plus != std::string_view::npos)
+        text = text.substr(0, plus);
+    if (std::size_t dash = text.find('-'); dash != std::string_view::npos)
+        text = text.substr(0, dash);
 
     // A classic-locale stream: white space before each item is skipped, as
     // for any formatted read.
