@@ -14,8 +14,8 @@ from a template. A scenario file holds "key: value" lines, then the expected
 "=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
 "=== path" (user PATH in the registry). Keys: args; stdin ("\\n" escapes);
 start (fresh | installed); server (none | JSON behaviours tried before the
-defaults); manifest (the service's answer); prepare ("mkdir|file PATH; ..." in
-the installation folder); console (pipe | own: alone on a terminal, a key ends
+defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
+in the installation folder); console (pipe | own: alone on a terminal, a key ends
 the pause | shared: through cmd /c on a terminal).
 """
 import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
@@ -88,7 +88,7 @@ class World:
     def make_template(self, prefix):
         clone(os.path.join(self.build, "wineprefix"), prefix)
         # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
-        if os.path.exists(os.path.join(self.build, "tests", "fake_tar.exe")): shutil.copy(os.path.join(self.build, "tests", "fake_tar.exe"),
+        shutil.copy(os.path.join(self.build, "tests", "fake_tar.exe"),
                     os.path.join(prefix, "drive_c", "windows", "system32", "tar.exe"))
         env = dict(self.env, WINEPREFIX=prefix)
         trust = os.path.join(self.build, "tests", "e2e", "trust_root.exe")
@@ -144,6 +144,10 @@ class World:
         os.makedirs(os.path.dirname(exe), exist_ok=True)
         shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix)
+        # Wine's own helper processes start with the first program and write
+        # to its error stream; start them first, with nothing to write to.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if console == "terminal":
             return subprocess.run(["wine", exe, *args], cwd=home, env=env).returncode
         if console == "pipe":
@@ -250,8 +254,10 @@ def user_path(world, prefix):
 def prepare(prefix, steps):
     for kind, rel in (s.split() for s in steps.split(";") if s.strip()):
         path = os.path.join(install_root(prefix), rel)
-        shutil.rmtree(path) if os.path.isdir(path) else os.path.exists(path) and os.remove(path)
-        os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
+        if kind == "rm":
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        else:
+            os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
         if kind == "file":
             open(path, "w").close()
 
