@@ -295,7 +295,8 @@ def demo(world, args):
     prefix = os.path.join(world.work, "demo")
     if not os.path.exists(prefix):
         clone(world.template, prefix)
-    world.start_server(None, None)
+    # The stand-in runtime calls itself 1.0.0; so does the service here.
+    world.start_server(None, MANIFEST.replace("1.3.0\"", "1.0.0\""))
     code = world.setup(prefix, args, "", "terminal")
     world.stop_server()
     print("\nTarnwick-Setup.exe ended with exit code %d." % code)
