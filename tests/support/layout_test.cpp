@@ -60,7 +60,7 @@ TEST(Layout, ExecutablePathNamesThisProgram) {
     Path self = executable_path();
     ASSERT_FALSE(self.empty());
     EXPECT_TRUE(path_exists(self));
-    EXPECT_EQ(self.stem(), Path("install_tests"));
+    EXPECT_EQ(self.stem(), Path("support_tests"));
 }
 
 }  // namespace
