@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
               << "  releases/" << input.version << "/tarn.exe\n"
               << "  api/tarnwick/version:\n"
-              << answer << "Upload the folder's contents to " << input.base_url << " so that "
-              << input.base_url << "/api/tarnwick/version answers with the file above.\n";
+              << answer << "Upload the folder's contents to " << base << "/ so that " << base
+              << "/api/tarnwick/version answers with the file above.\n";
     return 0;
 }

@@ -27,16 +27,18 @@ inline std::uint32_t load_be(const std::uint8_t* p) {
 
 // One round; the caller rotates the roles of the eight words instead of
 // moving them. a ^ b is carried into the next round, where it is b ^ c, so
-// the majority costs two operations.
+// the majority costs two operations. The new e is summed apart from the new
+// a: its chain from the old e is then one addition shorter.
 inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t& d, std::uint32_t e,
                   std::uint32_t f, std::uint32_t g, std::uint32_t& h, std::uint32_t& b_xor_c,
                   std::uint32_t w_plus_k) {
     const std::uint32_t sigma1 = std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25);
-    const std::uint32_t t1 = h + w_plus_k + (((f ^ g) & e) ^ g) + sigma1;
-    d += t1;
+    const std::uint32_t choose = ((f ^ g) & e) ^ g;
+    const std::uint32_t hk = h + w_plus_k;
+    d = (d + hk + choose) + sigma1;
     const std::uint32_t a_xor_b = a ^ b;
     const std::uint32_t sigma0 = std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22);
-    h = t1 + sigma0 + ((a_xor_b & b_xor_c) ^ b);
+    h = (hk + choose + sigma1) + (sigma0 + ((a_xor_b & b_xor_c) ^ b));
     b_xor_c = a_xor_b;
 }
 
@@ -48,17 +50,28 @@ inline Words4 rotr4(Words4 x, int n) {
     return (x >> n) | (x << (32 - n));
 }
 
-// W[t..t+3] from x0 = W[t-16..t-13] .. x3 = W[t-4..t-1]. The last two lanes
-// need the first two of the same step for their sigma1, hence two halves.
+using Words2x64 = std::uint64_t __attribute__((vector_size(16)));
+
+// sigma1 of lanes i and j, in lanes 0 and 2 and again in 1 and 3: each word
+// doubled into a 64-bit lane, where one shift is a rotation.
+template <int i, int j>
+inline Words4 sigma1_pair(Words4 x) {
+    const Words4 pairs = __builtin_shufflevector(x, x, i, i, j, j);
+    const auto doubled = reinterpret_cast<Words2x64>(pairs);
+    const auto rotated = reinterpret_cast<Words4>((doubled >> 17) ^ (doubled >> 19));
+    const Words4 mixed = rotated ^ (pairs >> 10);
+    return __builtin_shufflevector(mixed, mixed, 0, 2, 0, 2);
+}
+
+// W[t..t+3] from x0 = W[t-16..t-13] .. x3 = W[t-4..t-1]. The last two
+// words need the first two of the same step for their sigma1.
 inline Words4 schedule4(Words4 x0, Words4 x1, Words4 x2, Words4 x3) {
-    const Words4 zero = {0, 0, 0, 0};
     const Words4 w15 = __builtin_shufflevector(x0, x1, 1, 2, 3, 4);
     const Words4 w7 = __builtin_shufflevector(x2, x3, 1, 2, 3, 4);
     Words4 w = x0 + w7 + (rotr4(w15, 7) ^ rotr4(w15, 18) ^ (w15 >> 3));
-    const Words4 w2 = __builtin_shufflevector(x3, zero, 2, 3, 4, 4);
-    w += rotr4(w2, 17) ^ rotr4(w2, 19) ^ (w2 >> 10);
-    const Words4 w0 = __builtin_shufflevector(w, zero, 4, 4, 0, 1);
-    return w + (rotr4(w0, 17) ^ rotr4(w0, 19) ^ (w0 >> 10));
+    const Words4 low = w + sigma1_pair<2, 3>(x3);
+    const Words4 high = w + sigma1_pair<0, 1>(low);
+    return __builtin_shufflevector(low, high, 0, 1, 6, 7);
 }
 
 std::vector<std::uint8_t> digest_with(const void* data, std::size_t length, bool extensions) {
@@ -105,8 +118,9 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks > 0; --blocks, data += 64) {
-        // The whole schedule, constants added, before the rounds: it does not
-        // depend on them, so it runs in the shadow of the previous block.
+        // The schedule (constants added) is made four words at a time, in
+        // between the rounds that do not need it yet: its chain of vector
+        // operations then overlaps theirs instead of waiting in front of it.
         alignas(16) std::uint32_t wk[64];
         Words4 x0 = {load_be(data), load_be(data + 4), load_be(data + 8), load_be(data + 12)};
         Words4 x1 = {load_be(data + 16), load_be(data + 20), load_be(data + 24),
@@ -115,27 +129,44 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
                      load_be(data + 44)};
         Words4 x3 = {load_be(data + 48), load_be(data + 52), load_be(data + 56),
                      load_be(data + 60)};
-        for (int t = 0;; t += 16) {
-            store_plus_k(wk, t, x0);
-            store_plus_k(wk, t + 4, x1);
-            store_plus_k(wk, t + 8, x2);
-            store_plus_k(wk, t + 12, x3);
-            if (t == 48) break;
-            x0 = schedule4(x0, x1, x2, x3);
-            x1 = schedule4(x1, x2, x3, x0);
-            x2 = schedule4(x2, x3, x0, x1);
-            x3 = schedule4(x3, x0, x1, x2);
-        }
+        store_plus_k(wk, 0, x0);
+        store_plus_k(wk, 4, x1);
+        store_plus_k(wk, 8, x2);
+        store_plus_k(wk, 12, x3);
         std::uint32_t b_xor_c = b ^ c;
-        for (int t = 0; t < 64; t += 8) {
+        for (int t = 0; t < 64; t += 16) {
             round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
             round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
             round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
             round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
+            if (t < 48) {
+                x0 = schedule4(x0, x1, x2, x3);
+                store_plus_k(wk, t + 16, x0);
+            }
             round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
             round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
             round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
             round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
+            if (t < 48) {
+                x1 = schedule4(x1, x2, x3, x0);
+                store_plus_k(wk, t + 20, x1);
+            }
+            round(a, b, d, e, f, g, h, b_xor_c, wk[t + 8]);
+            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 9]);
+            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 10]);
+            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 11]);
+            if (t < 48) {
+                x2 = schedule4(x2, x3, x0, x1);
+                store_plus_k(wk, t + 24, x2);
+            }
+            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 12]);
+            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 13]);
+            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 14]);
+            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 15]);
+            if (t < 48) {
+                x3 = schedule4(x3, x0, x1, x2);
+                store_plus_k(wk, t + 28, x3);
+            }
         }
         a = state[0] += a;
         b = state[1] += b;
