@@ -12,10 +12,6 @@
 namespace tarncore::discordvoice {
 namespace {
 
-Path native_name(std::string_view name) {
-    return Path(native_from_text(name));
-}
-
 // Best effort: a folder that cannot be cleared shows up as a failed unpack or search.
 void remove_unpack_folder(const Path& unpack) {
     std::string failure;
@@ -45,7 +41,7 @@ Error extract_archive(const Path& archive, const Path& folder, const ExtractLimi
 
 Path find_in_tree(const Path& root, const std::string& file_name) {
     if (!path_exists(root)) return {};
-    const Path wanted = native_name(file_name);
+    const Path wanted = native_from_text(file_name);
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
@@ -56,9 +52,9 @@ Path find_in_tree(const Path& root, const std::string& file_name) {
 
 Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
                            platform::DownloadMeter& meter) {
-    const Path work = cache_dir() / "extras" / native_name(row.id);
+    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
     (void)ensure_dir(work);
-    const Path archive = work / native_name(std::string(row.id) + ".zip");
+    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
     TARN_TRY(download_file(std::string(row.url), archive, meter));
     meter.show_status("Extracting archive...");
     const Path unpack = work / "extract";
@@ -70,13 +66,13 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
         return extras_error(kErrFile, primary + " was not inside the downloaded archive");
     (void)ensure_dir(tools_folder);
     meter.show_status("Installing files...");
-    if (!copy_with_parents(found, tools_folder / native_name(primary))) {
+    if (!copy_with_parents(found, tools_folder / native_from_text(primary))) {
         return extras_error(kErrFile, "Could not install " + primary);
     }
     if (!row.secondary_file.empty()) {
         const Path second = find_in_tree(unpack, std::string(row.secondary_file));
         if (!second.empty())
-            (void)copy_with_parents(second, tools_folder / native_name(row.secondary_file));
+            (void)copy_with_parents(second, tools_folder / native_from_text(row.secondary_file));
     }
     remove_unpack_folder(unpack);
     return {};

@@ -21,10 +21,6 @@ std::mutex& extras_mutex() {
     return mutex;
 }
 
-Path native_name(std::string_view name) {
-    return Path(native_from_text(name));
-}
-
 }  // namespace
 
 Error extras_error(std::uint32_t code, std::string message) {
@@ -37,7 +33,7 @@ Error installExtras(bool refresh) {
 
 Error install_extras(bool refresh, std::span<const ExtraComponent> rows) {
     std::lock_guard<std::mutex> hold(extras_mutex());
-    const Path tools = extras_tools_folder();
+    const Path tools = extras_folder("tools");
     (void)ensure_dir(tools);
     std::cout << "\nExtra components\n";
     const int count = static_cast<int>(rows.size());
@@ -61,7 +57,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     std::cout << "  [" << index << "/" << count << "] " << name << "\n";
     std::string stem(row.primary_file);
     if (stem.size() >= 5 && stem.ends_with(".exe")) stem.resize(stem.size() - 4);
-    const Path target = tools_folder / native_name(row.primary_file);
+    const Path target = tools_folder / native_from_text(row.primary_file);
     const bool present = usable_file(target) || !locate_tool(stem).empty();
     if (present && !(refresh && row.refreshable)) {
         meter.finish("Already installed.");
@@ -88,15 +84,15 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     return {};
 }
 
-Path extras_tools_folder() {
+Path extras_folder(std::string_view name) {
     const Path root = install_root();
-    return root.empty() ? executable_path().parent_path() / "tools" : root / "tools";
+    return (root.empty() ? executable_path().parent_path() : root) / native_from_text(name);
 }
 
 std::string locate_tool(const std::string& stem) {
     std::string found = find_executable(stem);
     if (!found.empty()) return found;
-    const Path file = native_name(stem.find('.') != std::string::npos ? stem : stem + ".exe");
+    const Path file = native_from_text(stem.find('.') != std::string::npos ? stem : stem + ".exe");
     for (const Path& folder : {executable_path().parent_path(), install_root()}) {
         if (usable_file(folder / "tools" / file)) return path_text(folder / "tools" / file);
     }

@@ -43,8 +43,9 @@ Error install_extras(bool refresh, std::span<const ExtraComponent> rows);
 Error install_component(const ExtraComponent& row, const Path& tools_folder, bool refresh,
                         int index, int count);
 
-/// The tools folder of the installation, or beside the program without one.
-Path extras_tools_folder();
+/// `name` ("tools", "cache") in the installation root, or beside the program
+/// when there is no root, so nothing lands relative to the current folder.
+Path extras_folder(std::string_view name);
 
 /// An existing copy of a tool anywhere the setup would look; empty when none.
 std::string locate_tool(const std::string& stem);

@@ -43,6 +43,10 @@ public:
     /// Ends the child if it is still held and releases its handles.
     static void terminate(ChildProcess& child);
 
+    /// Reads of up to 64 KiB that one poll drains at most, so a child that
+    /// never stops writing cannot keep running() from returning.
+    static constexpr int kDrainReads = 16;
+
 private:
     static constexpr std::intptr_t kNone = -1;
     // Win32 handles, or on POSIX the pid and file descriptors; kNone when none.

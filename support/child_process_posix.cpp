@@ -25,7 +25,8 @@ void close_fd(std::intptr_t& fd) {
 
 void drain(std::intptr_t fd) {
     char buffer[65536];
-    while (fd >= 0 && ::read(static_cast<int>(fd), buffer, sizeof buffer) > 0) {
+    for (int i = 0; i < ChildProcess::kDrainReads && fd >= 0; ++i) {
+        if (::read(static_cast<int>(fd), buffer, sizeof buffer) <= 0) return;
     }
 }
 

@@ -25,9 +25,10 @@ void close_handle(std::intptr_t& value) {
 void drain(std::intptr_t output) {
     char buffer[65536];
     DWORD available = 0;
-    while (output != -1 &&
-           PeekNamedPipe(as_handle(output), nullptr, 0, nullptr, &available, nullptr) &&
-           available > 0) {
+    for (int i = 0; i < ChildProcess::kDrainReads && output != -1 &&
+                    PeekNamedPipe(as_handle(output), nullptr, 0, nullptr, &available, nullptr) &&
+                    available > 0;
+         ++i) {
         DWORD got = 0;
         if (!ReadFile(as_handle(output), buffer, std::min<DWORD>(available, sizeof buffer), &got,
                       nullptr) ||
