@@ -1,23 +1,22 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios of the shipped Tarnwick-Setup.exe under Wine.
-
-    run_e2e.py --build DIR [--update] [NAME...]   tests/data/e2e/NAME.txt (default: all);
-                                                  --update writes what was seen into them
-    run_e2e.py --build DIR --demo [ARG...]        one run on this terminal (scripts/run.sh),
-                                                  its prefix kept in DIR/e2e/demo
-
-All runs happen in a private user, network and mount namespace whose /etc/hosts
-sends the update service's host and the two extras hosts to 127.0.0.1, where
-tests/server/test_server.py answers on port 443 with a certificate of a test CA
-that only the Wine prefixes trust. Each scenario gets a fresh prefix, hard-linked
-from a template. A scenario file holds "key: value" lines, then the expected
-"=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
-"=== path" (user PATH in the registry). Keys: args; stdin ("\\n" escapes);
-start (fresh | installed); server (none | JSON behaviours tried before the
-defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
-in the installation folder); console (pipe | own: alone on a terminal, a key ends
-the pause | shared: through cmd /c on a terminal).
-"""
+# End-to-end scenarios of the shipped Tarnwick-Setup.exe under Wine.
+#
+#     run_e2e.py --build DIR [--update] [NAME...]   tests/data/e2e/NAME.txt (default: all);
+#                                                   --update writes what was seen into them
+#     run_e2e.py --build DIR --demo [ARG...]        one run on this terminal (scripts/run.sh),
+#                                                   its prefix kept in DIR/e2e/demo
+#
+# All runs happen in a private user, network and mount namespace whose /etc/hosts
+# sends the update service's host and the two extras hosts to 127.0.0.1, where
+# tests/server/test_server.py answers on port 443 with a certificate of a test CA
+# that only the Wine prefixes trust. Each scenario gets a fresh prefix, hard-linked
+# from a template. A scenario file holds "key: value" lines, then the expected
+# "=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
+# "=== path" (user PATH in the registry). Keys: args; stdin ("\n" escapes);
+# start (fresh | installed); server (none | JSON behaviours tried before the
+# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
+# in the installation folder); console (pipe | own: alone on a terminal, a key ends
+# the pause | shared: through cmd /c on a terminal).
 import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -70,9 +69,11 @@ class World:
             with open(os.path.join(self.work, name), "wb") as f:
                 f.write(data)
         ca = open(os.path.join(self.certs, "ca.der"), "rb").read()
+        tar = open(os.path.join(build, "tests", "fake_tar.exe"), "rb").read()
         setup = open(os.path.join(build, "Tarnwick-Setup.exe"), "rb").read()
-        self.template = self.prepared("template", sha(ca), self.make_template)
-        self.installed = lambda: self.prepared("installed", sha(ca + setup), self.make_installed)
+        self.template = self.prepared("template", sha(ca + tar), self.make_template)
+        self.installed = lambda: self.prepared("installed", sha(ca + tar + setup),
+                                               self.make_installed)
 
     def prepared(self, name, key, make):
         """A template prefix, made again when what it was made from changed."""
