@@ -13,20 +13,15 @@ using tarntest::TempDir;
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
     TempDir tmp;
-    const auto of_length = [&](std::size_t length) {
-        NativeString s = (tmp.path() / "").native();
-        s.resize(length, 'a');
-        return std::optional<NativeString>(s);
-    };
-    const std::pair<std::optional<NativeString>, bool> cases[] = {{of_length(259), true},
-                                                                  {of_length(260), false},
-                                                                  {NativeString(), false},
-                                                                  {std::nullopt, false}};
-    for (const auto& [value, usable] : cases) {
+    for (const std::size_t length : {259u, 260u, 0u}) {
+        NativeString value = (tmp.path() / "").native();
+        value.resize(length, 'a');
         ScopedEnv env("LOCALAPPDATA", value);
-        EXPECT_EQ(install_root(), usable ? Path(*value) / "Tarnwick" : Path());
+        EXPECT_EQ(install_root(), length == 259 ? Path(value) / "Tarnwick" : Path()) << length;
         EXPECT_EQ(install_record_path(), install_root() / "config" / "install.json");
     }
+    ScopedEnv unset("LOCALAPPDATA", std::nullopt);
+    EXPECT_EQ(install_root(), Path());
 }
 
 // None of them throws, on a folder, a device, a read-only file or a missing one.
