@@ -12,6 +12,7 @@
 #include "install/user_path.h"
 #include "payload/module_table.h"
 #include "payload/runtime_payload.h"
+#include "support/json.h"
 #include "support/layout.h"
 #include "tests/common/child_process.h"
 #include "tests/common/install_sandbox.h"
@@ -57,12 +58,10 @@ TEST(InstallRuntime, PlacesEverythingAndAnnouncesEachStepEveryTime) {
               "10 tarnwick setup: Runtime payload is missing: " + path_text(missing) + " | ");
     EXPECT_FALSE(path_exists(versions_dir() / "previous.txt"));
 
-    const std::regex record(
-        "\\{\n  \"cli\": \"1\\.0\\.0\",\n  \"installed_at\": \"\\d{4}-\\d\\d-\\d\\d "
-        "\\d\\d:\\d\\d:\\d\\d\",\n"
-        "  \"module\": \"1\\.2\\.4\",\n  \"runtime\": \"1\\.0\\.0\",\n  \"version\": "
-        "\"1\\.2\\.4\"\n\\}");
-    EXPECT_TRUE(std::regex_match(file_bytes(install_record_path()), record));
+    const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+    EXPECT_EQ(std::regex_replace(file_bytes(install_record_path()), stamp, "T"),
+              "{\n  \"cli\": \"1.0.0\",\n  \"installed_at\": \"T\",\n  \"module\": \"1.2.4\",\n"
+              "  \"runtime\": \"1.0.0\",\n  \"version\": \"1.2.4\"\n}");
     for (const auto& row : tarntest::data_rows("install/records.txt")) {
         ASSERT_TRUE(write_file(install_record_path(), row[0]));
         EXPECT_EQ(read_installed_version(), row.size() > 1 ? row[1] : "") << row[0];
@@ -159,6 +158,128 @@ TEST(InstallRuntime, ReplacesARunningRuntime) {
     EXPECT_EQ(file_bytes(runtime) + file_bytes(bin_dir() / "tarn.exe.new"), "new runtime<missing>");
     EXPECT_TRUE(!path_exists(old) || tarntest::deletion_scheduled(old));
     bot.kill();
+}
+
+// Rows: versions\previous.txt (nullptr: none), whether versions\1.2.4\tarn.exe exists, the error.
+TEST(Rollback, NeedsAUsableSnapshot) {
+    const std::string none = "No previous version is available to roll back";
+    const std::tuple<const char*, bool, std::string> cases[] = {
+        {nullptr, true, none},
+        {"", true, none},
+        {"1.2.4", false, "Rollback snapshot is missing: "},
+        {"1.2.4\n\r\n\r", true, ""}};
+    for (const auto& [note, snapshot, error] : cases) {
+        InstallSandbox box;
+        const Path copy = versions_dir() / "1.2.4" / "tarn.exe";
+        ASSERT_TRUE(ensure_dir(copy.parent_path()) && (!snapshot || write_file(copy, "old")));
+        ASSERT_TRUE(!note || write_file(versions_dir() / "previous.txt", note));
+        const std::string expected = error.empty() ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
+                                                   : "10 tarnwick setup: " + error +
+                                                         (snapshot ? "" : path_text(copy)) + " | ";
+        EXPECT_EQ(quietly(rollback).substr(0, error.empty() ? expected.size() : std::string::npos),
+                  expected);
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), error.empty() ? "old" : "<missing>");
+    }
+}
+
+// A working install, a newer one failing at its last step (step 5), and the
+// rollback putting the working runtime back.
+TEST(Rollback, RestoresThePreviousRuntimeAfterAFailedInstall) {
+    InstallSandbox box;
+    ASSERT_TRUE(install(box.make_file("v1", "first"))[0] == '0');
+    // The snapshot takes what is installed at that moment.
+    ASSERT_TRUE(write_file(bin_dir() / "tarn.exe", "working runtime"));
+    tarntest::set_read_only(install_record_path(), true);
+    const Path broken = box.make_file("v2", "broken runtime");
+    const std::string failed = install(broken);
+    tarntest::set_read_only(install_record_path(), false);
+    ASSERT_EQ(failed.substr(0, failed.find(" |")),
+              "10 tarnwick setup: Could not write install.json");
+    EXPECT_EQ(file_bytes(versions_dir() / "previous.txt"), "1.2.4");
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(quietly(rollback)[0], '0') << "run " << run;
+        for (const char* name : {"tarn.exe", "tarnwick.exe"}) {
+            EXPECT_EQ(file_bytes(bin_dir() / name), "working runtime");
+        }
+        EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "working runtime");
+    }
+}
+
+// A version from the record or from previous.txt that would lead out of
+// versions\: the install goes on without a snapshot, the rollback refuses,
+// and a tarn.exe waiting where the version leads is never installed.
+TEST(Rollback, VersionsThatLeadElsewhereAreRefused) {
+    InstallSandbox box;
+    const std::string absolute = path_text(box.scratch() / "escaped");
+    for (const std::string version :
+         {"../../escaped", absolute.c_str(), "1.2.4/../../../other", "1.0:x"}) {
+        SCOPED_TRACE(version);
+        const Path elsewhere = versions_dir() / native_from_text(version);
+        Json record;
+        record["version"] = version;
+        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), bin_dir() / "tarn.exe"));
+        ASSERT_TRUE(ensure_dir(config_dir()) &&
+                    write_file(install_record_path(), record.dump(false)));
+        const std::string refused = "\"" + version + "\" is not a version";
+        EXPECT_EQ(snapshot_installed_runtime(version).message,
+                  "No rollback snapshot taken: " + refused);
+        ASSERT_EQ(install(box.make_file("new", "new"))[0], '0');
+        EXPECT_FALSE(path_exists(elsewhere));
+
+        ASSERT_TRUE(copy_with_parents(box.make_file("foreign", "foreign"), elsewhere / "tarn.exe"));
+        ASSERT_TRUE(write_file(versions_dir() / "previous.txt", version));
+        EXPECT_EQ(quietly(rollback), "10 tarnwick setup: Rollback refused: " + refused + " | ");
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "new");
+    }
+}
+
+TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
+    tarntest::InstallSandbox box;
+    ASSERT_TRUE(add_to_user_path(bin_dir().native()).ok());
+    const Path neighbour = box.local_app_data() / "OtherProgram" / "keep.txt";
+    ASSERT_TRUE(copy_with_parents(box.make_file("f", "bytes"), neighbour));
+    for (const Path& file :
+         {bin_dir() / "tarn.exe", modules_dir() / "d" / "init.lua", tools_dir() / "ffmpeg.exe"}) {
+        ASSERT_TRUE(copy_with_parents(neighbour, file));
+        tarntest::set_read_only(file, true);
+    }
+    tarntest::set_read_only(modules_dir() / "d", true);
+    for (int run = 0; run < 2; ++run) {  // nothing left to remove is no failure
+        ASSERT_TRUE(remove_installation().ok()) << "run " << run;
+        EXPECT_TRUE(!path_exists(install_root()) && path_exists(neighbour));
+        EXPECT_FALSE(path_list_contains(box.user_path(), bin_dir().native()));
+    }
+}
+
+// Links to a folder and to a file outside, inside the installation, and an
+// installation folder that is itself a link. Natively all are symbolic links,
+// deleted as links. Under Wine they are Unix links: one to a folder shows as a
+// reparse point that Wine cannot delete, one to a file as a plain file whose
+// final path lies outside; both are left alone and named.
+TEST(Removal, NeverReachesOutsideThroughLinks) {
+    for (const char* where : {"cache/dirlink", "bin/filelink", ""}) {
+        tarntest::InstallSandbox box;
+        const Path outside = box.scratch() / "outside",
+                   link = *where ? install_root() / Path(where).make_preferred() : install_root();
+        ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
+        ASSERT_TRUE(*where == 0 || copy_with_parents(outside / "keep.txt", bin_dir() / "tarn.exe"));
+        ASSERT_TRUE(ensure_dir(link.parent_path()) &&
+                    tarntest::make_link(link, where[0] == 'b' ? outside / "keep.txt" : outside));
+        const std::string root = path_text(install_root()), message = remove_installation().message;
+        const std::string left = "Could not remove " + root + " (" + path_text(link);
+        EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep") << where;
+        if (*where == 0) {
+            EXPECT_EQ(message, left + " is a link; nothing was deleted)");
+        } else {
+            EXPECT_TRUE(message.empty() ||
+                        message ==
+                            left + " is a link that could not be deleted and was left alone)" ||
+                        message == left + " leads outside " + root + " and was left alone)")
+                << message;
+            EXPECT_NE(path_exists(install_root()), message.empty()) << where;
+            EXPECT_FALSE(path_exists(bin_dir() / "tarn.exe")) << where;
+        }
+    }
 }
 
 }  // namespace

@@ -22,9 +22,8 @@ TEST(Removal, RunningRuntimeStopsItAfterThePathEntryIsGone) {
     tarntest::ChildProcess bot;
     ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
 
-    Error e = remove_installation();
-    EXPECT_EQ(e.code, 10u);
-    EXPECT_EQ(e.message, "Could not remove " + path_text(install_root()));
+    EXPECT_EQ(tarntest::error_text(remove_installation()),
+              "10 tarnwick setup: Could not remove " + path_text(install_root()));
     EXPECT_FALSE(path_list_contains(box.user_path(), bin_dir().native()));
     EXPECT_TRUE(path_exists(runtime));
 
