@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test: natively under ASan+UBSan, the Windows build
 # under Wine in a private prefix, and short libFuzzer runs.
-# Usage: scripts/test.sh [native|windows|fuzz]...   (default: all three)
+# Usage: scripts/test.sh [lint|native|windows|fuzz]...   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(lint native windows fuzz)
 
 # As root, permission bits would not stop a write; drop the capabilities that
 # bypass them so read-only files and folders behave as for an ordinary user.
@@ -22,6 +22,9 @@ as_user() {
 failed=0
 for stage in "${stages[@]}"; do
   case "$stage" in
+    lint)
+      scripts/lint.sh || failed=1
+      ;;
     native)
       cmake --preset native-asan >/dev/null
       cmake --build --preset native-asan
