@@ -3,8 +3,6 @@
 #include "support/layout.h"
 #include "install/removal.h"
 #include "install/user_path.h"
-#include "install/user_path_store.h"
-#include "support/win32.h"
 #include "tests/common/child_process.h"
 #include "tests/common/install_sandbox.h"
 
@@ -30,18 +28,6 @@ TEST(Removal, RunningRuntimeStopsItAfterThePathEntryIsGone) {
     bot.kill();
     EXPECT_TRUE(remove_installation().ok());
     EXPECT_FALSE(path_exists(install_root()));
-}
-
-// Readers that trust the stored size see the string's end only through its NUL.
-TEST(UserPathStore, RegistryStringsCarryTheirNul) {
-    tarntest::InstallSandbox box;
-    ASSERT_TRUE(add_to_user_path(L"D:\\B").ok());
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_READ, &key), ERROR_SUCCESS);
-    DWORD type = 0, size = 0;
-    EXPECT_EQ(RegQueryValueExW(key, L"Path", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(size, sizeof(L"D:\\B"));
 }
 
 }  // namespace
