@@ -1,37 +1,17 @@
 #include "tests/common/test_env.h"
 
 #include <cstdlib>
-#include <functional>
 
 #include "support/win32.h"
-#include "tests/common/child_process.h"
+#include "tests/common/host_tools.h"
 
 namespace tarntest {
 namespace {
 
-// The Unix name of a Windows path under Wine; empty on real Windows.
-std::string unix_name(const Path& path) {
-    using UnixName = char*(__cdecl*)(const wchar_t*);
-    auto to_unix = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = to_unix ? to_unix(path.c_str()) : nullptr;
-    if (name == nullptr) return {};
-    std::string host(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    return host;
-}
-
-// Runs a host program; the handle of a host program can signal before the
-// program has run, so wait until `done` shows its effect.
-bool run_host(const std::string& program, const std::vector<std::string>& args,
-              const std::function<bool()>& done) {
-    ChildProcess child;
-    if (!child.start(host_path(program), args)) return false;
-    for (int i = 0; i < 500; ++i) {
-        if (done()) return true;
-        Sleep(10);
-    }
-    return false;
+// Runs a host program to its end; true when it succeeded.
+bool run_host(const std::string& program, std::vector<std::string> args) {
+    args.insert(args.begin(), program);
+    return run_host_program(args) == 0;
 }
 
 }  // namespace
@@ -53,28 +33,20 @@ Path null_device() {
 }
 
 void set_folder_read_only(const Path& path, bool read_only) {
-    const std::string host = unix_name(path);
+    const std::string host = unix_path(path);
     if (host.empty()) return;  // real Windows: nothing to do without ACLs
-    const Path probe = path / L"tarnwick-probe.tmp";
-    (void)run_host("/bin/chmod", {read_only ? "a-w" : "u+w", host}, [&] {
-        HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        const bool writable = h != INVALID_HANDLE_VALUE;
-        if (writable) CloseHandle(h);
-        return writable != read_only;
-    });
+    (void)run_host("/bin/chmod", {read_only ? "a-w" : "u+w", host});
 }
 
 bool make_link(const Path& link, const Path& target) {
-    const std::string parent = unix_name(link.parent_path()), host_target = unix_name(target);
+    const std::string parent = unix_path(link.parent_path()), host_target = unix_path(target);
     if (parent.empty() || host_target.empty()) {
         const DWORD folder = GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
         return CreateSymbolicLinkW(link.c_str(), target.c_str(),
                                    folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
     }
     const std::string host_link = parent + "/" + tarncore::path_text(link.filename());
-    return run_host("/bin/ln", {"-s", host_target, host_link},
-                    [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    return run_host("/bin/ln", {"-s", host_target, host_link});
 }
 
 }  // namespace tarntest

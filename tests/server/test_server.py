@@ -42,6 +42,7 @@ the first behaviour whose "path" matches (or that has none) and whose count
              pause_ms (default 20) between them
   raw        send this text instead of a built answer
   echo       true: the body is the request's body
+  body_file  the body is this file's bytes (a Unix path)
   close_notify  false: end a TLS connection without a close notification
 """
 
@@ -264,6 +265,9 @@ class Server:
         if "raw" in b:
             send(conn, b["raw"].encode("latin-1"), b)
             return
+        if "body_file" in b:
+            with open(b["body_file"], "rb") as f:
+                b = dict(b, body=f.read().decode("latin-1"))
         status = b.get("status", 200)
         head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
         for name, value in b.get("headers", []):
