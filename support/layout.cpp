@@ -27,13 +27,19 @@ struct Tree {
     Path shown;
 };
 
-// The folder's content, then the folder; see remove_tree.
+// Whether path, a folder or a file, resolves to a place inside the tree;
+// otherwise failure names it.
+bool inside(const Tree& tree, const Path& path, std::string& failure) {
+    if (contained(tree.root, final_path(path))) return true;
+    failure = path_text(path) + " leads outside " + path_text(tree.shown) + " and was left alone";
+    return false;
+}
+
+// The folder's content, then the folder; see remove_tree. Under Wine a Unix
+// link to a file shows as a plain file, and deleting it deletes its target:
+// files are checked like folders.
 bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
-    if (!contained(tree.root, final_path(folder))) {
-        failure =
-            path_text(folder) + " leads outside " + path_text(tree.shown) + " and was left alone";
-        return false;
-    }
+    if (!inside(tree, folder, failure)) return false;
     std::error_code ec;
     // A read-only POSIX folder refuses to give up its entries.
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
@@ -48,8 +54,15 @@ bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
         const FileKind kind = file_kind(entry);
         if (kind == FileKind::Folder) {
             ok = remove_below(tree, entry, failure) && ok;
-        } else {
-            ok = delete_entry(entry) && ok;
+        } else if (kind == FileKind::File && !inside(tree, entry, failure)) {
+            ok = false;
+        } else if (!delete_entry(entry)) {
+            // Wine cannot delete a link to a folder without reaching into it.
+            if (kind == FileKind::Link) {
+                failure =
+                    path_text(entry) + " is a link that could not be deleted and was left alone";
+            }
+            ok = false;
         }
     }
     return ok && delete_entry(folder);

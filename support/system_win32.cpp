@@ -145,8 +145,9 @@ namespace {
 
 // Devices (NUL, CON, pipes) are not files to read or write whole.
 HANDLE open_disk_file(const Path& path, DWORD access, DWORD disposition) {
-    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;

@@ -14,20 +14,6 @@
 namespace tarntest {
 namespace fs = std::filesystem;
 
-namespace {
-
-void make_writable_tree(const Path& root) {
-    std::error_code ec;
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-    if (!fs::is_directory(root, ec)) return;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-         it.increment(ec)) {
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-}
-
-}  // namespace
-
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
@@ -39,9 +25,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    std::error_code ec;
-    make_writable_tree(path_);
-    fs::remove_all(path_, ec);
+    std::string failure;
+    (void)tarncore::remove_tree(path_, failure);
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<tarncore::NativeString> value)

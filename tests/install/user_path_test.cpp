@@ -19,17 +19,15 @@ TEST(UserPath, ListMatching) {
     }
 }
 
+// Adding also puts the folder first in this process's PATH, once.
 TEST(UserPathStore, AddAndRemoveRewriteTheStoredValue) {
     tarntest::InstallSandbox box;
-    std::string longer;
-    for (int i = 0; longer.size() < 10000; ++i)
-        longer += "C:\\Rather\\Long\\Folder" + std::to_string(i) + ";";
+    tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
+    std::string longer = "C:\\0";
+    for (int i = 1; longer.size() < 10000; ++i)
+        longer += ";C:\\Rather\\Long\\Folder" + std::to_string(i);
     const auto expand = [&](std::string field) {
-        for (const auto& [mark, text] :
-             {std::pair{"{long}", longer}, {"{long-}", longer.substr(0, longer.size() - 1)}}) {
-            if (field.rfind(mark, 0) == 0) field = text + field.substr(std::string(mark).size());
-        }
-        return N(field);
+        return N(field.rfind("{long}", 0) == 0 ? longer + field.substr(6) : field);
     };
     for (const auto& row : tarntest::data_rows("install/user_path_changes.txt")) {
         auto store = make_user_path_store();
@@ -46,13 +44,6 @@ TEST(UserPathStore, AddAndRemoveRewriteTheStoredValue) {
         EXPECT_EQ(after.data, expand(row[3])) << row[0] << " " << row[1].substr(0, 20);
         EXPECT_EQ(after.type, std::stoul(row[4])) << row[0] << " " << row[1].substr(0, 20);
     }
-}
-
-TEST(UserPathStore, AddPrependsToTheProcessPathOnce) {
-    tarntest::InstallSandbox box;
-    tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
-    ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
-    ASSERT_TRUE(add_to_user_path(N("D:\\B")).ok());
     EXPECT_EQ(get_env("PATH").value_or(NativeString()), N("D:\\B;C:\\Windows"));
 }
 
