@@ -58,7 +58,7 @@ TEST(UpdateClient, Rows) {
             std::string answer, runtime;
             ASSERT_TRUE(write_file(temp.path() / "runtime", field("runtime")));
             error = write_release_folder(
-                {temp.path() / "runtime", field("version"), fill(field("base_url")), "", {}},
+                {temp.path() / "runtime", field("version"), fill(field("base_url")), "", {}, {}},
                 server.folder() / "site", answer);
             if (flag("tamper") && read_file(served, runtime)) {
                 ASSERT_TRUE(write_file(served, runtime.replace(4, 1, "?")));
