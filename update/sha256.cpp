@@ -27,18 +27,18 @@ inline std::uint32_t load_be(const std::uint8_t* p) {
 
 // One round; the caller rotates the roles of the eight words instead of
 // moving them. a ^ b is carried into the next round, where it is b ^ c, so
-// the majority costs two operations. The new e is summed apart from the new
-// a: its chain from the old e is then one addition shorter.
+// the majority costs two operations. Sigma0 is written with one rotation
+// fewer (rotr 2 of a ^ rotr 11 ^ rotr 20), which the a-chain can afford.
 inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t& d, std::uint32_t e,
                   std::uint32_t f, std::uint32_t g, std::uint32_t& h, std::uint32_t& b_xor_c,
                   std::uint32_t w_plus_k) {
     const std::uint32_t sigma1 = std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25);
     const std::uint32_t choose = ((f ^ g) & e) ^ g;
     const std::uint32_t hk = h + w_plus_k;
-    d = (d + hk + choose) + sigma1;
+    d = d + hk + choose + sigma1;
     const std::uint32_t a_xor_b = a ^ b;
-    const std::uint32_t sigma0 = std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22);
-    h = (hk + choose + sigma1) + (sigma0 + ((a_xor_b & b_xor_c) ^ b));
+    const std::uint32_t sigma0 = std::rotr(a ^ std::rotr(a, 11) ^ std::rotr(a, 20), 2);
+    h = hk + choose + sigma1 + sigma0 + ((a_xor_b & b_xor_c) ^ b);
     b_xor_c = a_xor_b;
 }
 
@@ -112,15 +112,55 @@ inline void store_plus_k(std::uint32_t* wk, int t, Words4 w) {
     __builtin_memcpy(wk + t, &sum, sizeof sum);
 }
 
+// Rounds t..t+15 and, with kSchedule, the schedule sixteen words ahead,
+// four words after each four rounds: its chain of vector operations then
+// overlaps theirs instead of waiting in front of it. Without branches: the
+// last sixteen rounds are a separate instance.
+template <bool kSchedule>
+inline void sixteen_rounds(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
+                           std::uint32_t& e, std::uint32_t& f, std::uint32_t& g, std::uint32_t& h,
+                           std::uint32_t& b_xor_c, std::uint32_t* wk, int t, Words4& x0, Words4& x1,
+                           Words4& x2, Words4& x3) {
+    round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
+    round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
+    round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
+    round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
+    if constexpr (kSchedule) {
+        x0 = schedule4(x0, x1, x2, x3);
+        store_plus_k(wk, t + 16, x0);
+    }
+    round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
+    round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
+    round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
+    round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
+    if constexpr (kSchedule) {
+        x1 = schedule4(x1, x2, x3, x0);
+        store_plus_k(wk, t + 20, x1);
+    }
+    round(a, b, d, e, f, g, h, b_xor_c, wk[t + 8]);
+    round(h, a, c, d, e, f, g, b_xor_c, wk[t + 9]);
+    round(g, h, b, c, d, e, f, b_xor_c, wk[t + 10]);
+    round(f, g, a, b, c, d, e, b_xor_c, wk[t + 11]);
+    if constexpr (kSchedule) {
+        x2 = schedule4(x2, x3, x0, x1);
+        store_plus_k(wk, t + 24, x2);
+    }
+    round(e, f, h, a, b, c, d, b_xor_c, wk[t + 12]);
+    round(d, e, g, h, a, b, c, b_xor_c, wk[t + 13]);
+    round(c, d, f, g, h, a, b, b_xor_c, wk[t + 14]);
+    round(b, c, e, f, g, h, a, b_xor_c, wk[t + 15]);
+    if constexpr (kSchedule) {
+        x3 = schedule4(x3, x0, x1, x2);
+        store_plus_k(wk, t + 28, x3);
+    }
+}
+
 }  // namespace
 
 void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, std::size_t blocks) {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks > 0; --blocks, data += 64) {
-        // The schedule (constants added) is made four words at a time, in
-        // between the rounds that do not need it yet: its chain of vector
-        // operations then overlaps theirs instead of waiting in front of it.
         alignas(16) std::uint32_t wk[64];
         Words4 x0 = {load_be(data), load_be(data + 4), load_be(data + 8), load_be(data + 12)};
         Words4 x1 = {load_be(data + 16), load_be(data + 20), load_be(data + 24),
@@ -134,40 +174,10 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
         store_plus_k(wk, 8, x2);
         store_plus_k(wk, 12, x3);
         std::uint32_t b_xor_c = b ^ c;
-        for (int t = 0; t < 64; t += 16) {
-            round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
-            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
-            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
-            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
-            if (t < 48) {
-                x0 = schedule4(x0, x1, x2, x3);
-                store_plus_k(wk, t + 16, x0);
-            }
-            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
-            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
-            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
-            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
-            if (t < 48) {
-                x1 = schedule4(x1, x2, x3, x0);
-                store_plus_k(wk, t + 20, x1);
-            }
-            round(a, b, d, e, f, g, h, b_xor_c, wk[t + 8]);
-            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 9]);
-            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 10]);
-            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 11]);
-            if (t < 48) {
-                x2 = schedule4(x2, x3, x0, x1);
-                store_plus_k(wk, t + 24, x2);
-            }
-            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 12]);
-            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 13]);
-            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 14]);
-            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 15]);
-            if (t < 48) {
-                x3 = schedule4(x3, x0, x1, x2);
-                store_plus_k(wk, t + 28, x3);
-            }
+        for (int t = 0; t < 48; t += 16) {
+            sixteen_rounds<true>(a, b, c, d, e, f, g, h, b_xor_c, wk, t, x0, x1, x2, x3);
         }
+        sixteen_rounds<false>(a, b, c, d, e, f, g, h, b_xor_c, wk, 48, x0, x1, x2, x3);
         a = state[0] += a;
         b = state[1] += b;
         c = state[2] += c;
