@@ -21,10 +21,6 @@ constexpr std::uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-inline std::uint32_t load_be(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
 // One round; the caller rotates the roles of the eight words instead of
 // moving them. a ^ b is carried into the next round, where it is b ^ c, so
 // the majority costs two operations. Sigma0 is written with one rotation
@@ -107,6 +103,18 @@ bool use_extensions() {
     return available;
 }
 
+// Four big-endian message words. On a little-endian machine: one load, then
+// the halves of each word swapped, then the bytes of each half.
+inline Words4 load_words(const std::uint8_t* p) {
+    using Halves8 = std::uint16_t __attribute__((vector_size(16)));
+    Words4 x;
+    __builtin_memcpy(&x, p, sizeof x);
+    if constexpr (std::endian::native == std::endian::big) return x;
+    x = (x << 16) | (x >> 16);
+    const auto h = reinterpret_cast<Halves8>(x);
+    return reinterpret_cast<Words4>(static_cast<Halves8>((h << 8) | (h >> 8)));
+}
+
 inline void store_plus_k(std::uint32_t* wk, int t, Words4 w) {
     const Words4 sum = w + Words4{kRound[t], kRound[t + 1], kRound[t + 2], kRound[t + 3]};
     __builtin_memcpy(wk + t, &sum, sizeof sum);
@@ -162,13 +170,8 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks > 0; --blocks, data += 64) {
         alignas(16) std::uint32_t wk[64];
-        Words4 x0 = {load_be(data), load_be(data + 4), load_be(data + 8), load_be(data + 12)};
-        Words4 x1 = {load_be(data + 16), load_be(data + 20), load_be(data + 24),
-                     load_be(data + 28)};
-        Words4 x2 = {load_be(data + 32), load_be(data + 36), load_be(data + 40),
-                     load_be(data + 44)};
-        Words4 x3 = {load_be(data + 48), load_be(data + 52), load_be(data + 56),
-                     load_be(data + 60)};
+        Words4 x0 = load_words(data), x1 = load_words(data + 16);
+        Words4 x2 = load_words(data + 32), x3 = load_words(data + 48);
         store_plus_k(wk, 0, x0);
         store_plus_k(wk, 4, x1);
         store_plus_k(wk, 8, x2);
