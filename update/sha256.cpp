@@ -48,15 +48,16 @@ inline Words4 rotr4(Words4 x, int n) {
 
 using Words2x64 = std::uint64_t __attribute__((vector_size(16)));
 
-// sigma1 of lanes i and j, in lanes 0 and 2 and again in 1 and 3: each word
-// doubled into a 64-bit lane, where one shift is a rotation.
+// sigma1 of lanes i and j, in lanes 0 and 1 and again in 2 and 3: each word
+// doubled into a 64-bit lane, where one shift is a rotation of its low half.
 template <int i, int j>
 inline Words4 sigma1_pair(Words4 x) {
+    constexpr int low = std::endian::native == std::endian::little ? 0 : 1;
     const Words4 pairs = __builtin_shufflevector(x, x, i, i, j, j);
     const auto doubled = reinterpret_cast<Words2x64>(pairs);
     const auto rotated = reinterpret_cast<Words4>((doubled >> 17) ^ (doubled >> 19));
     const Words4 mixed = rotated ^ (pairs >> 10);
-    return __builtin_shufflevector(mixed, mixed, 0, 2, 0, 2);
+    return __builtin_shufflevector(mixed, mixed, low, low + 2, low, low + 2);
 }
 
 // W[t..t+3] from x0 = W[t-16..t-13] .. x3 = W[t-4..t-1]. The last two
