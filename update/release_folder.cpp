@@ -3,7 +3,7 @@
 #include "support/json.h"
 #include "support/layout.h"
 #include "update/sha256.h"
-#include "update/version.h"
+#include "support/version.h"
 
 namespace tarncore {
 namespace {
