@@ -2,6 +2,7 @@
 // runtime for the update service (see the README, "Publishing a release for
 // the update service").
 //   tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable V] [--notes FILE]
+//                    [--setup FILE]
 #include <iostream>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable VERSION] "
-    "[--notes FILE]\n"
+    "[--notes FILE] [--setup FILE]\n"
     "  Writes OUT_DIR (default: release) with releases/VERSION/tarn.exe and\n"
     "  api/tarnwick/version; upload its contents to BASE_URL (https://...).\n";
 
@@ -24,10 +25,11 @@ int main(int argc, char** argv) {
     tarncore::ReleaseInput input;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--stable" || arg == "--notes") && i + 1 < argc) {
+        if ((arg == "--stable" || arg == "--notes" || arg == "--setup") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--stable") input.stable = value;
             if (arg == "--notes") input.notes = tarncore::native_from_text(value);
+            if (arg == "--setup") input.setup = tarncore::native_from_text(value);
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << kUsage;
             return 2;

@@ -3,7 +3,7 @@
 #include "support/json.h"
 #include "support/layout.h"
 #include "update/sha256.h"
-#include "update/version.h"
+#include "support/version.h"
 
 namespace tarncore {
 namespace {
@@ -76,6 +76,13 @@ Error write_release_folder(const ReleaseInput& input, const Path& out, std::stri
         const std::string name = path_text(input.notes.filename());
         TARN_TRY(write_whole(out / native_from_text(folder + name), notes));
         manifest["release_notes_url"] = base + "/" + folder + name;
+    }
+    if (!input.setup.empty()) {
+        std::string setup;
+        if (!read_file(input.setup, setup)) {
+            return release_error(kErrFile, "Could not read " + path_text(input.setup));
+        }
+        TARN_TRY(write_whole(out / native_from_text(folder + "Tarnwick-Setup.exe"), setup));
     }
     TARN_TRY(write_whole(out / native_from_text(folder + "tarn.exe"), runtime));
     answer = manifest.dump(true) + "\n";

@@ -15,10 +15,13 @@ struct ReleaseInput {
     std::string base_url;  // public https:// address of the upload folder's root
     std::string stable;    // empty: the same as version
     Path notes;            // optional release notes, published beside the runtime
+    Path setup;            // optional setup program, published beside it as
+                           // Tarnwick-Setup.exe, where the download error's
+                           // curl hint looks for it
 };
 
 /// Writes <out>/api/tarnwick/version (the service's answer) and
-/// <out>/releases/<version>/tarn.exe (and the notes when given). Refuses an
+/// <out>/releases/<version>/tarn.exe (and the notes and setup when given). Refuses an
 /// invalid version, a base URL that is not https://, and an empty runtime.
 /// `answer` receives the JSON text written.
 Error write_release_folder(const ReleaseInput& input, const Path& out, std::string& answer);

@@ -21,24 +21,20 @@ constexpr std::uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-inline std::uint32_t load_be(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
 // One round; the caller rotates the roles of the eight words instead of
 // moving them. a ^ b is carried into the next round, where it is b ^ c, so
-// the majority costs two operations. The new e is summed apart from the new
-// a: its chain from the old e is then one addition shorter.
+// the majority costs two operations. Sigma0 is written with one rotation
+// fewer (rotr 2 of a ^ rotr 11 ^ rotr 20), which the a-chain can afford.
 inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t& d, std::uint32_t e,
                   std::uint32_t f, std::uint32_t g, std::uint32_t& h, std::uint32_t& b_xor_c,
                   std::uint32_t w_plus_k) {
     const std::uint32_t sigma1 = std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25);
     const std::uint32_t choose = ((f ^ g) & e) ^ g;
     const std::uint32_t hk = h + w_plus_k;
-    d = (d + hk + choose) + sigma1;
+    d = d + hk + choose + sigma1;
     const std::uint32_t a_xor_b = a ^ b;
-    const std::uint32_t sigma0 = std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22);
-    h = (hk + choose + sigma1) + (sigma0 + ((a_xor_b & b_xor_c) ^ b));
+    const std::uint32_t sigma0 = std::rotr(a ^ std::rotr(a, 11) ^ std::rotr(a, 20), 2);
+    h = hk + choose + sigma1 + sigma0 + ((a_xor_b & b_xor_c) ^ b);
     b_xor_c = a_xor_b;
 }
 
@@ -52,15 +48,16 @@ inline Words4 rotr4(Words4 x, int n) {
 
 using Words2x64 = std::uint64_t __attribute__((vector_size(16)));
 
-// sigma1 of lanes i and j, in lanes 0 and 2 and again in 1 and 3: each word
-// doubled into a 64-bit lane, where one shift is a rotation.
+// sigma1 of lanes i and j, in lanes 0 and 1 and again in 2 and 3: each word
+// doubled into a 64-bit lane, where one shift is a rotation of its low half.
 template <int i, int j>
 inline Words4 sigma1_pair(Words4 x) {
+    constexpr int low = std::endian::native == std::endian::little ? 0 : 1;
     const Words4 pairs = __builtin_shufflevector(x, x, i, i, j, j);
     const auto doubled = reinterpret_cast<Words2x64>(pairs);
     const auto rotated = reinterpret_cast<Words4>((doubled >> 17) ^ (doubled >> 19));
     const Words4 mixed = rotated ^ (pairs >> 10);
-    return __builtin_shufflevector(mixed, mixed, 0, 2, 0, 2);
+    return __builtin_shufflevector(mixed, mixed, low, low + 2, low, low + 2);
 }
 
 // W[t..t+3] from x0 = W[t-16..t-13] .. x3 = W[t-4..t-1]. The last two
@@ -107,9 +104,64 @@ bool use_extensions() {
     return available;
 }
 
+// Four big-endian message words. On a little-endian machine: one load, then
+// the halves of each word swapped, then the bytes of each half.
+inline Words4 load_words(const std::uint8_t* p) {
+    using Halves8 = std::uint16_t __attribute__((vector_size(16)));
+    Words4 x;
+    __builtin_memcpy(&x, p, sizeof x);
+    if constexpr (std::endian::native == std::endian::big) return x;
+    x = (x << 16) | (x >> 16);
+    const auto h = reinterpret_cast<Halves8>(x);
+    return reinterpret_cast<Words4>(static_cast<Halves8>((h << 8) | (h >> 8)));
+}
+
 inline void store_plus_k(std::uint32_t* wk, int t, Words4 w) {
     const Words4 sum = w + Words4{kRound[t], kRound[t + 1], kRound[t + 2], kRound[t + 3]};
     __builtin_memcpy(wk + t, &sum, sizeof sum);
+}
+
+// Rounds t..t+15 and, with kSchedule, the schedule sixteen words ahead,
+// four words after each four rounds: its chain of vector operations then
+// overlaps theirs instead of waiting in front of it. Without branches: the
+// last sixteen rounds are a separate instance.
+template <bool kSchedule>
+inline void sixteen_rounds(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
+                           std::uint32_t& e, std::uint32_t& f, std::uint32_t& g, std::uint32_t& h,
+                           std::uint32_t& b_xor_c, std::uint32_t* wk, int t, Words4& x0, Words4& x1,
+                           Words4& x2, Words4& x3) {
+    round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
+    round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
+    round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
+    round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
+    if constexpr (kSchedule) {
+        x0 = schedule4(x0, x1, x2, x3);
+        store_plus_k(wk, t + 16, x0);
+    }
+    round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
+    round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
+    round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
+    round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
+    if constexpr (kSchedule) {
+        x1 = schedule4(x1, x2, x3, x0);
+        store_plus_k(wk, t + 20, x1);
+    }
+    round(a, b, d, e, f, g, h, b_xor_c, wk[t + 8]);
+    round(h, a, c, d, e, f, g, b_xor_c, wk[t + 9]);
+    round(g, h, b, c, d, e, f, b_xor_c, wk[t + 10]);
+    round(f, g, a, b, c, d, e, b_xor_c, wk[t + 11]);
+    if constexpr (kSchedule) {
+        x2 = schedule4(x2, x3, x0, x1);
+        store_plus_k(wk, t + 24, x2);
+    }
+    round(e, f, h, a, b, c, d, b_xor_c, wk[t + 12]);
+    round(d, e, g, h, a, b, c, b_xor_c, wk[t + 13]);
+    round(c, d, f, g, h, a, b, b_xor_c, wk[t + 14]);
+    round(b, c, e, f, g, h, a, b_xor_c, wk[t + 15]);
+    if constexpr (kSchedule) {
+        x3 = schedule4(x3, x0, x1, x2);
+        store_plus_k(wk, t + 28, x3);
+    }
 }
 
 }  // namespace
@@ -118,56 +170,18 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks > 0; --blocks, data += 64) {
-        // The schedule (constants added) is made four words at a time, in
-        // between the rounds that do not need it yet: its chain of vector
-        // operations then overlaps theirs instead of waiting in front of it.
         alignas(16) std::uint32_t wk[64];
-        Words4 x0 = {load_be(data), load_be(data + 4), load_be(data + 8), load_be(data + 12)};
-        Words4 x1 = {load_be(data + 16), load_be(data + 20), load_be(data + 24),
-                     load_be(data + 28)};
-        Words4 x2 = {load_be(data + 32), load_be(data + 36), load_be(data + 40),
-                     load_be(data + 44)};
-        Words4 x3 = {load_be(data + 48), load_be(data + 52), load_be(data + 56),
-                     load_be(data + 60)};
+        Words4 x0 = load_words(data), x1 = load_words(data + 16);
+        Words4 x2 = load_words(data + 32), x3 = load_words(data + 48);
         store_plus_k(wk, 0, x0);
         store_plus_k(wk, 4, x1);
         store_plus_k(wk, 8, x2);
         store_plus_k(wk, 12, x3);
         std::uint32_t b_xor_c = b ^ c;
-        for (int t = 0; t < 64; t += 16) {
-            round(a, b, d, e, f, g, h, b_xor_c, wk[t]);
-            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 1]);
-            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 2]);
-            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 3]);
-            if (t < 48) {
-                x0 = schedule4(x0, x1, x2, x3);
-                store_plus_k(wk, t + 16, x0);
-            }
-            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 4]);
-            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 5]);
-            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 6]);
-            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 7]);
-            if (t < 48) {
-                x1 = schedule4(x1, x2, x3, x0);
-                store_plus_k(wk, t + 20, x1);
-            }
-            round(a, b, d, e, f, g, h, b_xor_c, wk[t + 8]);
-            round(h, a, c, d, e, f, g, b_xor_c, wk[t + 9]);
-            round(g, h, b, c, d, e, f, b_xor_c, wk[t + 10]);
-            round(f, g, a, b, c, d, e, b_xor_c, wk[t + 11]);
-            if (t < 48) {
-                x2 = schedule4(x2, x3, x0, x1);
-                store_plus_k(wk, t + 24, x2);
-            }
-            round(e, f, h, a, b, c, d, b_xor_c, wk[t + 12]);
-            round(d, e, g, h, a, b, c, b_xor_c, wk[t + 13]);
-            round(c, d, f, g, h, a, b, b_xor_c, wk[t + 14]);
-            round(b, c, e, f, g, h, a, b_xor_c, wk[t + 15]);
-            if (t < 48) {
-                x3 = schedule4(x3, x0, x1, x2);
-                store_plus_k(wk, t + 28, x3);
-            }
+        for (int t = 0; t < 48; t += 16) {
+            sixteen_rounds<true>(a, b, c, d, e, f, g, h, b_xor_c, wk, t, x0, x1, x2, x3);
         }
+        sixteen_rounds<false>(a, b, c, d, e, f, g, h, b_xor_c, wk, 48, x0, x1, x2, x3);
         a = state[0] += a;
         b = state[1] += b;
         c = state[2] += c;

@@ -9,7 +9,7 @@
 #include "support/layout.h"
 #include "support/product.h"
 #include "update/sha256.h"
-#include "update/version.h"
+#include "support/version.h"
 
 namespace tarncore {
 namespace {

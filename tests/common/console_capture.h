@@ -1,5 +1,4 @@
-// Standard output and error of the test process: CapturedConsole collects
-// them while it lives; ConsoleCapture also shows them as a console would.
+// Standard output and error of a call, as strings and as a console shows them.
 #pragma once
 
 #include <iostream>
@@ -7,19 +6,6 @@
 #include <string>
 
 namespace tarntest {
-
-struct CapturedConsole {
-    std::stringbuf out, err;
-    std::streambuf* old_out = std::cout.rdbuf(&out);
-    std::streambuf* old_err = std::cerr.rdbuf(&err);
-    ~CapturedConsole() { release(); }
-    /// Puts the real streams back (also done at scope exit).
-    void release() {
-        if (old_out) std::cout.rdbuf(old_out);
-        if (old_err) std::cerr.rdbuf(old_err);
-        old_out = old_err = nullptr;
-    }
-};
 
 /// Collects what is written to std::cout and std::cerr (the logger and the
 /// download meter write there) until it goes out of scope.

@@ -23,6 +23,11 @@ Json read_json(const std::string& relative) {
     return rows;
 }
 
+const Json::Array& items(const Json& value) {
+    static const Json::Array none;
+    return value.kind == JsonKind::Array ? std::get<Json::Array>(value.value) : none;
+}
+
 const Json::Object& members(const Json& value) {
     static const Json::Object none;
     return value.kind == JsonKind::Object ? std::get<Json::Object>(value.value) : none;

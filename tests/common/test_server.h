@@ -39,8 +39,6 @@ public:
     std::string base_url() const;
     std::string url(const std::string& path) const { return base_url() + path; }
     std::uint16_t port() const { return port_; }
-    /// The server's own folder, where "file" behaviours find their bodies.
-    Path folder() const { return host_path(dir_); }
     /// Requests received so far, oldest first: objects with method, target,
     /// headers ([[name, value], ...]) and body; handshake failures and
     /// connections without a request appear as {"event": ...}.

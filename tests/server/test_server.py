@@ -43,8 +43,6 @@ the first behaviour whose "path" matches (or that has none) and whose count
              pause_ms (default 20) between them
   raw        send this text instead of a built answer
   echo       true: the body is the request's body
-  file       the body is this file under DIR, read when the request comes
-             (a test writes it through TestServer::folder())
   body_file  the body is this file's bytes (a Unix path)
   close_notify  false: end a TLS connection without a close notification
 """
@@ -239,9 +237,6 @@ class Server:
                 behaviour = {"status": 404, "body": "no behaviour left\n"}
             if behaviour.get("echo"):
                 behaviour = dict(behaviour, body=request["body"])
-            if "file" in behaviour:
-                with open(os.path.join(self.dir, behaviour["file"]), "rb") as f:
-                    behaviour = dict(behaviour, body=f.read().decode("latin-1"))
             self.behave(conn, behaviour)
         except OSError:
             pass  # the client went away first; what it sent is already recorded

@@ -34,7 +34,7 @@ std::string digest(const std::string& message, Sha256Path path) {
 }
 
 TEST(Sha256, VectorsOfAnIndependentImplementation) {
-    const tarncore::Json table = tarntest::load_test_data("update/sha256_vectors.json");
+    const tarncore::Json table = tarntest::read_json("update/sha256_vectors.json");
     for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
         const std::string kind = text_at(row, 0),
                           want = text_at(row, tarntest::items(row).size() - 1);

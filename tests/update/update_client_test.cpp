@@ -9,6 +9,7 @@
 #include "support/layout.h"
 #include "tests/common/console_capture.h"
 #include "tests/common/error_text.h"
+#include "tests/common/host_tools.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
 #include "update/release_folder.h"
@@ -25,7 +26,7 @@ std::string describe(const ReleaseManifest& m) {
 }
 
 TEST(UpdateClient, Rows) {
-    const Json table = load_test_data("update/client.json");
+    const Json table = read_json("update/client.json");
     for (const Json& row : items(table.find("rows"))) {
         auto field = [&](const char* key) { return row.get_string(key, ""); };
         auto flag = [&](const char* key) { return row.find(key).kind == JsonKind::Bool; };
@@ -33,18 +34,15 @@ TEST(UpdateClient, Rows) {
         SCOPED_TRACE(field("name"));
         TempDir temp;
         TestServer server;
+        const Path dest = temp.path() / "cache" / "runtime.bin", site = temp.path() / "site";
         if (row.find("script").kind == JsonKind::Array) {
-            ASSERT_TRUE(server.start(row.find("script").dump(false),
-                                     {flag("plain") ? ServerCert::None : ServerCert::Good}));
+            ASSERT_TRUE(
+                server.start(replace_all(row.find("script").dump(false), "{site}", unix_path(site)),
+                             {flag("plain") ? ServerCert::None : ServerCert::Good}));
         }
-        const Path dest = temp.path() / "cache" / "runtime.bin",
-                   served = server.folder() / "site/releases/1.3.0/tarn.exe";
-        auto fill = [&](std::string text) {
-            for (std::size_t at; (at = text.find("{base}")) != std::string::npos;)
-                text.replace(at, 6, server.base_url());
-            for (std::size_t at; (at = text.find("{dest}")) != std::string::npos;)
-                text.replace(at, 6, path_text(dest));
-            return text;
+        auto fill = [&](const std::string& text) {
+            return replace_all(replace_all(text, "{base}", server.base_url()), "{dest}",
+                               path_text(dest));
         };
         ScopedEnv api("TARNWICK_UPDATE_API",
                       native_from_text(fill(row.get_string("api", "{base}/api/tarnwick/version"))));
@@ -58,10 +56,11 @@ TEST(UpdateClient, Rows) {
             std::string answer, runtime;
             ASSERT_TRUE(write_file(temp.path() / "runtime", field("runtime")));
             error = write_release_folder(
-                {temp.path() / "runtime", field("version"), fill(field("base_url")), "", {}},
-                server.folder() / "site", answer);
-            if (flag("tamper") && read_file(served, runtime)) {
-                ASSERT_TRUE(write_file(served, runtime.replace(4, 1, "?")));
+                {temp.path() / "runtime", field("version"), fill(field("base_url")), "", {}, {}},
+                site, answer);
+            if (flag("tamper") && read_file(site / "releases/1.3.0/tarn.exe", runtime)) {
+                ASSERT_TRUE(
+                    write_file(site / "releases/1.3.0/tarn.exe", runtime.replace(4, 1, "?")));
             }
         }
         if (kind == "check" || kind == "release") {
@@ -72,13 +71,13 @@ TEST(UpdateClient, Rows) {
             ASSERT_TRUE(flag("blocked")
                             ? write_file(dest.parent_path(), "")
                             : ensure_dir(dest.parent_path()) && write_file(dest, "previous"));
-            CapturedConsole console;
+            ConsoleCapture console;
             error = kind == "runtime" ? download_runtime(UpdateClient(), manifest, dest)
                                       : UpdateClient().download(manifest, dest, {});
             std::string written = "<none>";
             (void)read_file(dest, written);
             outcome = (error.failed() ? error_text(error) : "ok") + " / " + written;
-            if (kind == "runtime") outcome += " / " + console.out.str();
+            if (kind == "runtime") outcome += " / " + console.out();
         }
         EXPECT_EQ(outcome, fill(field("outcome")));
     }
