@@ -376,9 +376,7 @@ function util.parseTimestamp(s)
     rest = tz
   end
   local offset = 0
-  if rest == "Z" or rest == "" then
-    offset = 0
-  else
+  if rest ~= "Z" and rest ~= "" then
     local sign, oh, om = rest:match("^([%+%-])(%d%d):?(%d%d)$")
     if not sign then return nil end
     offset = (tonumber(oh) * 60 + tonumber(om)) * 60000

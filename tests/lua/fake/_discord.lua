@@ -1,0 +1,121 @@
+-- Fake of the host's `_discord` module. The inflater reads zlib streams made of stored deflate
+-- blocks with sync flushes, which is what the fake gateway sends; `deflater()` makes them.
+local M = {}
+
+-- Inflater -------------------------------------------------------------------------------------------------
+
+local Inflater = {}
+Inflater.__index = Inflater
+
+--- Inflates one complete message. The library must push whole messages: a push that ends anywhere but
+--- after a sync flush (an empty stored block, 00 00 FF FF) is a library fault, so it raises.
+function Inflater:push(bytes)
+  if type(bytes) ~= "string" then error("inflater:push: expected a string", 2) end
+  if self.finished then error("inflater:push: the stream has ended", 2) end
+  local pos = 1
+  if not self.header_seen then
+    local cmf, flg = bytes:byte(1, 2)
+    if not flg or cmf & 0x0F ~= 8 or ((cmf << 8) | flg) % 31 ~= 0 then error("inflater:push: bad zlib header", 2) end
+    self.header_seen = true
+    pos = 3
+  end
+  local out, flushed = {}, false
+  while pos <= #bytes do
+    local hdr = bytes:byte(pos)
+    local final, btype = hdr & 1, (hdr >> 1) & 3
+    if btype ~= 0 then error("inflater:push: the fake reads stored blocks only", 2) end
+    if pos + 4 > #bytes then error("inflater:push: message ends inside a block header", 2) end
+    local len, nlen = string.unpack("<I2I2", bytes, pos + 1)
+    if len ~ nlen ~= 0xFFFF then error("inflater:push: corrupt stored block length", 2) end
+    local data_start = pos + 5
+    if data_start + len - 1 > #bytes then error("inflater:push: message ends inside a block", 2) end
+    out[#out + 1] = bytes:sub(data_start, data_start + len - 1)
+    pos = data_start + len
+    flushed = len == 0
+    if final == 1 then
+      -- The Adler-32 trailer follows; nothing after it is read.
+      self.finished = true
+      flushed = true
+      break
+    end
+  end
+  if not flushed then error("inflater:push: message does not end with a sync flush", 2) end
+  self.pushes = self.pushes + 1
+  return table.concat(out)
+end
+
+function M.inflater()
+  return setmetatable({ pushes = 0 }, Inflater)
+end
+
+-- Deflater (test side) -------------------------------------------------------------------------------------
+
+local Deflater = {}
+Deflater.__index = Deflater
+
+--- Compresses one message as stored blocks plus a sync flush; the first also carries the zlib header.
+function Deflater:push(text)
+  local parts = {}
+  if not self.started then
+    parts[1] = "\x78\x01"
+    self.started = true
+  end
+  local pos = 1
+  repeat
+    local chunk = text:sub(pos, pos + 65534)
+    parts[#parts + 1] = string.pack("<BI2I2", 0, #chunk, (~#chunk) & 0xFFFF) .. chunk
+    pos = pos + #chunk
+  until pos > #text
+  parts[#parts + 1] = "\0\0\0\xff\xff"
+  return table.concat(parts)
+end
+
+function M.deflater()
+  return setmetatable({}, Deflater)
+end
+
+-- AEAD -----------------------------------------------------------------------------------------------------
+
+-- XOR with the key and a checksum tag over key, nonce, AAD and text, so tests can read nonces and AAD.
+local MODES = { "aead_aes256_gcm_rtpsize", "aead_xchacha20_poly1305_rtpsize" }
+
+function M.aead_modes()
+  return { table.unpack(MODES) }
+end
+
+local function checkMode(fname, mode, key)
+  local known = false
+  for _, m in ipairs(MODES) do known = known or m == mode end
+  if not known then error(fname .. ": unknown mode " .. tostring(mode), 3) end
+  if type(key) ~= "string" or #key ~= 32 then error(fname .. ": key must be 32 bytes", 3) end
+end
+
+local function xor(key, text)
+  local out = {}
+  for i = 1, #text do out[i] = string.char(text:byte(i) ~ key:byte((i - 1) % 32 + 1)) end
+  return table.concat(out)
+end
+
+local function tag(key, nonce, aad, text)
+  local sum = 0
+  for _, s in ipairs({ key, nonce, aad, text }) do
+    for i = 1, #s do sum = (sum * 31 + s:byte(i)) & 0xFFFFFFFF end
+    sum = (sum * 131 + #s) & 0xFFFFFFFF
+  end
+  return string.pack(">I4", sum):rep(4)
+end
+
+function M.aead_encrypt(mode, key, nonce, aad, plain)
+  checkMode("aead_encrypt", mode, key)
+  return xor(key, plain) .. tag(key, nonce, aad, plain)
+end
+
+function M.aead_decrypt(mode, key, nonce, aad, sealed)
+  checkMode("aead_decrypt", mode, key)
+  if #sealed < 16 then return nil, "message too short", "protocol" end
+  local plain = xor(key, sealed:sub(1, -17))
+  if tag(key, nonce, aad, plain) ~= sealed:sub(-16) then return nil, "authentication failed", "protocol" end
+  return plain
+end
+
+return M

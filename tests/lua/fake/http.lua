@@ -1,0 +1,245 @@
+-- Fake of the host's `http` module. Requests and WebSockets go to handlers mounted on URL prefixes
+-- (the fake Discord mounts itself); every exchange and frame is recorded for the tests.
+local runtime = require("runtime")
+
+local M = {}
+
+local function inTask(fname)
+  if not runtime.current() then error(fname .. ": not inside a task", 3) end
+end
+
+local function prefixHandler(list, url)
+  local best, len
+  for _, m in ipairs(list) do
+    if url:sub(1, #m.prefix) == m.prefix and (not len or #m.prefix > len) then best, len = m, #m.prefix end
+  end
+  return best
+end
+
+local function splitUrl(url)
+  local scheme, host, rest = url:match("^(%a[%w+.-]*)://([^/?#]+)(.*)$")
+  if not scheme then return nil end
+  local path, query = rest:match("^([^?#]*)%??([^#]*)")
+  if path == "" then path = "/" end
+  return scheme, host, path, query
+end
+
+--- Decodes "a=1&b=%20x" into a table.
+function M.parseQuery(q)
+  local out = {}
+  for pair in (q or ""):gmatch("[^&]+") do
+    local k, v = pair:match("^([^=]*)=?(.*)$")
+    local function unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
+    out[unescape(k)] = unescape(v)
+  end
+  return out
+end
+
+-- Requests -------------------------------------------------------------------------------------------------
+
+--- handler(req) -> {status=, headers=, body=, delay=} or nil, msg, kind. It runs in the caller's task.
+function M.mount(prefix, handler)
+  M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler }
+end
+
+local function normaliseHeaders(h)
+  local out = {}
+  for k, v in pairs(h or {}) do
+    local name = k:lower()
+    if type(v) == "table" then v = table.concat(v, ", ") end
+    v = tostring(v)
+    out[name] = out[name] and (out[name] .. ", " .. v) or v
+  end
+  return out
+end
+
+function M.request(opts)
+  if type(opts) ~= "table" or type(opts.url) ~= "string" then error("http.request: url is required", 2) end
+  if opts.body ~= nil and type(opts.body) ~= "string" then error("http.request: body must be a string", 2) end
+  if opts.headers ~= nil and type(opts.headers) ~= "table" then error("http.request: headers must be a table", 2) end
+  inTask("http.request")
+  local method = opts.method or "GET"
+  local timeout = opts.timeout_ms or 15000
+  local scheme, host, path, query = splitUrl(opts.url)
+  if not scheme then error("http.request: malformed URL " .. opts.url, 2) end
+
+  local headers = {}
+  for k, v in pairs(opts.headers or {}) do headers[k:lower()] = v end
+  for k in pairs(headers) do
+    if k == "host" or k == "content-length" or k == "connection" then
+      error("http.request: header " .. k .. " is set by the runtime", 2)
+    end
+  end
+  headers.host = host
+  headers.connection = "close"
+  if opts.body then headers["content-length"] = tostring(#opts.body) end
+  headers["user-agent"] = headers["user-agent"] or "tarn-runtime"
+
+  local req = {
+    method = method, url = opts.url, scheme = scheme, host = host, path = path,
+    query = M.parseQuery(query), headers = headers, body = opts.body, at = runtime.now(),
+  }
+  local exchange = { request = req }
+  M.exchanges[#M.exchanges + 1] = exchange
+
+  local mount = prefixHandler(M.handlers, opts.url)
+  local resp, msg, kind
+  if mount then
+    resp, msg, kind = mount.handler(req)
+  else
+    msg, kind = "could not resolve host " .. host, "dns"
+  end
+  local delay = resp and resp.delay or 0
+  if delay > timeout then
+    runtime.sleep(timeout)
+    resp, msg, kind = nil, "request timed out after " .. timeout .. " ms", "timeout"
+  else
+    runtime.sleep(delay)
+  end
+  exchange.ended = runtime.now()
+  if not resp then
+    exchange.error = { msg = msg, kind = kind }
+    return nil, msg, kind
+  end
+  local out = { status = resp.status or 200, headers = normaliseHeaders(resp.headers), body = resp.body or "" }
+  exchange.response = out
+  return out
+end
+
+--- Recorded exchanges whose method and path match (path may be a Lua pattern).
+function M.requests(method, pathPattern)
+  local out = {}
+  for _, ex in ipairs(M.exchanges) do
+    local r = ex.request
+    if (method == nil or r.method == method) and (pathPattern == nil or r.path:match("^" .. pathPattern .. "$")) then
+      out[#out + 1] = ex
+    end
+  end
+  return out
+end
+
+-- WebSockets -----------------------------------------------------------------------------------------------
+
+local Socket = {}
+Socket.__index = Socket
+Socket.__name = "http.websocket"
+
+local function wakeReceiver(sock, ...)
+  local w = sock.receiver
+  if w and not w.settled then
+    w.settled = true
+    if w.timer then w.timer:cancel() end
+    sock.receiver = nil
+    runtime.wake(w.task, ...)
+  end
+end
+
+local function markClosed(sock, code, reason)
+  if sock.closed then return end
+  sock.closed = { code = code, reason = reason or "" }
+  wakeReceiver(sock, "closed")
+end
+
+function Socket:send(data, kind)
+  if type(data) ~= "string" then error("ws:send: data must be a string", 2) end
+  kind = kind or "text"
+  if kind ~= "text" and kind ~= "binary" then error("ws:send: kind must be 'text' or 'binary'", 2) end
+  inTask("ws:send")
+  if self.closed then return nil, "socket is closed", "closed" end
+  local frame = { data = data, opcode = kind, at = runtime.now(), from = self.side }
+  self.log[#self.log + 1] = frame
+  local peer = self.peer
+  if peer.max_message and #data > peer.max_message then
+    markClosed(self, 1009, "message too big")
+    markClosed(peer, 1009, "message too big")
+    return true
+  end
+  peer.inbox[#peer.inbox + 1] = frame
+  wakeReceiver(peer, "data")
+  runtime.sleep(0)
+  return true
+end
+
+function Socket:receive(timeout)
+  inTask("ws:receive")
+  if self.receiver then error("ws:receive: another task is already receiving", 2) end
+  while true do
+    if #self.inbox > 0 then
+      local frame = table.remove(self.inbox, 1)
+      return frame.data, frame.opcode
+    end
+    if self.closed then return nil, self.closed.reason, "closed", self.closed.code end
+    local w = { task = runtime.current() }
+    if timeout then
+      w.timer = runtime.timer(timeout, function()
+        if not w.settled then
+          w.settled = true
+          self.receiver = nil
+          runtime.wake(w.task, "timeout")
+        end
+      end)
+    end
+    self.receiver = w
+    if runtime.suspend() == "timeout" then return nil, "receive timed out", "timeout" end
+  end
+end
+
+--- Closes both ends; the peer reads what was queued, then the close with this code.
+function Socket:close(code, reason)
+  if code ~= nil and math.type(code) ~= "integer" then error("ws:close: code must be an integer", 2) end
+  if self.closed then return true end
+  code = code or 1000
+  self.close_sent = { code = code, reason = reason or "", at = runtime.now() }
+  markClosed(self, code, reason)
+  markClosed(self.peer, code, reason)
+  return true
+end
+
+--- Server side only: the connection drops without a close frame (both ends see 1006).
+function Socket:drop()
+  markClosed(self, 1006, "connection lost")
+  markClosed(self.peer, 1006, "connection lost")
+end
+
+--- handler(serverSocket, req) runs in its own task for every accepted connection. It may instead
+--- return nil, msg, kind from `accept(req)` to refuse the connection.
+function M.mount_ws(prefix, handler, accept)
+  M.ws_handlers[#M.ws_handlers + 1] = { prefix = prefix, handler = handler, accept = accept }
+end
+
+function M.websocket(url, opts)
+  if type(url) ~= "string" then error("http.websocket: url must be a string", 2) end
+  opts = opts or {}
+  inTask("http.websocket")
+  local scheme, host, path, query = splitUrl(url)
+  if not scheme or (scheme ~= "ws" and scheme ~= "wss") then error("http.websocket: not a ws:// or wss:// URL", 2) end
+  local req = { url = url, host = host, path = path, query = M.parseQuery(query), headers = opts.headers or {},
+    at = runtime.now() }
+  M.connects[#M.connects + 1] = req
+  local mount = prefixHandler(M.ws_handlers, url)
+  runtime.sleep(0)
+  if not mount then return nil, "could not resolve host " .. host, "dns" end
+  if mount.accept then
+    local ok, msg, kind = mount.accept(req)
+    if not ok then return nil, msg, kind end
+  end
+  local log = {}
+  local client = setmetatable({ side = "client", inbox = {}, log = log, url = url, req = req,
+    max_message = opts.max_message or 32 * 1024 * 1024 }, Socket)
+  local server = setmetatable({ side = "server", inbox = {}, log = log, url = url, req = req }, Socket)
+  client.peer, server.peer = server, client
+  req.client, req.server = client, server
+  M.sockets[#M.sockets + 1] = client
+  runtime.spawn(mount.handler, server, req)
+  return client
+end
+
+--- Forgets mounts and records.
+function M.reset()
+  M.handlers, M.ws_handlers = {}, {}
+  M.exchanges, M.connects, M.sockets = {}, {}, {}
+end
+
+M.reset()
+
+return M
