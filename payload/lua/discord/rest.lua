@@ -180,7 +180,6 @@ local DEFAULTS = {
   timeout = 15000,
   retries = 3,
   globalRequestsPerSecond = 50,
-  offset = 50,
   rejectOnRateLimit = nil,
   userAgentAppendix = nil,
   authPrefix = "Bot",
@@ -355,7 +354,7 @@ function REST:_applyHeaders(req, bucket, res)
     bucket.remaining = 1 -- route without a limit
   end
   if resetAfter then
-    bucket.resetAt = now + math.ceil(resetAfter * 1000) + (remaining == 0 and self.options.offset or 0)
+    bucket.resetAt = now + math.ceil(resetAfter * 1000)
   end
   if hash and hash ~= self.routeHashes[req.route.key] then
     self.routeHashes[req.route.key] = hash

@@ -15,18 +15,8 @@ local Op = {
 }
 M.Op = Op
 
--- Close codes after which the session cannot continue at all.
-local FATAL = { [4004] = true, [4010] = true, [4011] = true, [4012] = true, [4013] = true, [4014] = true }
 -- Close codes after which the session is gone but a new IDENTIFY may succeed.
 local REIDENTIFY = { [4007] = true, [4009] = true }
-M.FATAL_CLOSE_CODES = FATAL
-
-local CLOSE_TEXT = {
-  [4000] = "Unknown error", [4001] = "Unknown opcode", [4002] = "Decode error", [4003] = "Not authenticated",
-  [4004] = "Authentication failed", [4005] = "Already authenticated", [4007] = "Invalid seq",
-  [4008] = "Rate limited", [4009] = "Session timed out", [4010] = "Invalid shard", [4011] = "Sharding required",
-  [4012] = "Invalid API version", [4013] = "Invalid intent(s)", [4014] = "Disallowed intent(s)",
-}
 
 local ZLIB_SUFFIX = "\0\0\255\255"
 local SEND_WINDOW = 60000
@@ -119,8 +109,9 @@ end
 function WebSocketShard:_gatewayURL(resume)
   local base = resume and self.resumeURL or self.manager.gateway
   local opts = self.client.options.ws
-  base = base:gsub("/+$", ""):gsub("%?.*$", "")
-  local url = base .. "/?v=" .. opts.version .. "&encoding=json"
+  base = base:gsub("%?.*$", "")
+  if base:match("^%a+://[^/]+$") then base = base .. "/" end
+  local url = base .. "?v=" .. opts.version .. "&encoding=json"
   if opts.compress then url = url .. "&compress=zlib-stream" end
   return url
 end
@@ -157,10 +148,10 @@ function WebSocketShard:_run()
     if self.destroyed then break end
     local intent = self._closeIntent or {}
     self._closeIntent = nil
-    if not intent.reconnect and FATAL[code] then
+    if not intent.reconnect and errors.isFatalClose(code) then
       self.status = Status.DISCONNECTED
       self.client:emit("shardDisconnect", { code = code, reason = reason }, self.id)
-      error(errors.GatewayError(code, CLOSE_TEXT[code] or reason, true), 0)
+      error(errors.GatewayError(code, reason), 0)
     end
     if not intent.reconnect and REIDENTIFY[code] then
       self:debug("Session invalidated by close code " .. code)

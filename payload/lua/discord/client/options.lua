@@ -1,4 +1,6 @@
 -- Client options: defaults, validation and the cache factory.
+local util = require("discord.util")
+
 local M = {}
 
 local function invalid(name, expected)
@@ -48,16 +50,7 @@ function M.defaults()
     enforceNonce = false,
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = {},
-    rest = {
-      api = "https://discord.com/api",
-      version = 10,
-      timeout = 15000,
-      retries = 3,
-      globalRequestsPerSecond = 50,
-      offset = 50,
-      rejectOnRateLimit = nil,
-      userAgentAppendix = nil,
-    },
+    rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
     ws = {
       version = 10,
       compress = true,
@@ -101,7 +94,6 @@ local restChecks = {
   timeout = function(v) return math.type(v) == "integer" and v > 0, "a positive integer (ms)" end,
   retries = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer" end,
   globalRequestsPerSecond = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
-  offset = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   rejectOnRateLimit = function(v)
     return type(v) == "function" or type(v) == "table", "an array of route prefixes or a function"
   end,
