@@ -95,6 +95,12 @@ function Client:login(token)
   end
   self:emit("debug", string.format("Session limit: %d of %d left", info.session_start_limit and
     info.session_start_limit.remaining or -1, info.session_start_limit and info.session_start_limit.total or -1))
+  if not self._interruptHooked then
+    self._interruptHooked = true
+    runtime.on_interrupt(function()
+      if self.token then self:destroy() end
+    end)
+  end
   self.ws:connect(info)
   return token
 end

@@ -8,10 +8,7 @@ local constants = require("discord.constants")
 
 local M = {}
 
-local DISCORD_EPOCH = 1420070400000
-local FOURTEEN_DAYS = 14 * 24 * 3600 * 1000
-local INVALID_WINDOW = 10 * 60 * 1000
-local INVALID_LIMIT = 10000
+local RL = constants.RateLimits
 local SWEEP_INTERVAL = 60 * 60 * 1000
 
 local encodeURIComponent = util.urlEncode
@@ -50,7 +47,7 @@ local function parseRoute(method, path)
   -- Deleting messages older than two weeks has its own, stricter limit.
   if method == "DELETE" and template == "/channels/:id/messages/:id" then
     local id = math.tointeger(tonumber(segs[4]))
-    if id and (id >> 22) + DISCORD_EPOCH < runtime.time() - FOURTEEN_DAYS then
+    if id and (id >> 22) + constants.Epoch < runtime.time() - constants.Limits.BulkDeleteMaxAge then
       key = key .. " (old)"
     end
   end
@@ -175,11 +172,11 @@ local REST = util.class("REST", util.EventEmitter)
 M.REST = REST
 
 local DEFAULTS = {
-  api = constants.API and constants.API.base or "https://discord.com/api",
-  version = 10,
+  api = constants.API.base,
+  version = constants.API.version,
   timeout = 15000,
-  retries = 3,
-  globalRequestsPerSecond = 50,
+  retries = RL.serverErrorRetries,
+  globalRequestsPerSecond = RL.globalPerSecond,
   rejectOnRateLimit = nil,
   userAgentAppendix = nil,
   authPrefix = "Bot",
@@ -215,8 +212,7 @@ function REST:setToken(token)
 end
 
 function REST:userAgent()
-  local ua = constants.UserAgent or ("DiscordBot (" .. (constants.DocsURL or "https://discord.com/developers/docs")
-    .. ", " .. (constants.VERSION or "1.2.4") .. ")")
+  local ua = constants.UserAgent
   if self.options.userAgentAppendix then ua = ua .. " " .. self.options.userAgentAppendix end
   return ua
 end
@@ -321,11 +317,11 @@ function REST:_countInvalid(status, scope)
   if now >= self.invalidResetAt then
     self.invalidCount = 0
     self.invalidWarned = 0
-    self.invalidResetAt = now + INVALID_WINDOW
+    self.invalidResetAt = now + RL.invalidRequestWindow
   end
   self.invalidCount = self.invalidCount + 1
-  for level, share in ipairs({ 0.8, 0.95 }) do
-    if self.invalidWarned < level and self.invalidCount >= INVALID_LIMIT * share then
+  for level, share in ipairs(RL.invalidRequestWarnings) do
+    if self.invalidWarned < level and self.invalidCount >= RL.invalidRequests * share then
       self.invalidWarned = level
       self:emit("invalidRequestWarning", {
         count = self.invalidCount,

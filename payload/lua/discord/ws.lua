@@ -6,6 +6,7 @@ local json = require("json")
 local discord_native = require("_discord")
 local util = require("discord.util")
 local errors = require("discord.errors")
+local constants = require("discord.constants")
 
 local M = {}
 
@@ -18,10 +19,8 @@ M.Op = Op
 -- Close codes after which the session is gone but a new IDENTIFY may succeed.
 local REIDENTIFY = { [4007] = true, [4009] = true }
 
-local ZLIB_SUFFIX = "\0\0\255\255"
-local SEND_WINDOW = 60000
-local SEND_LIMIT = 120
-local IDENTIFY_SPACING = 5000
+local RL = constants.RateLimits
+local ZLIB_SUFFIX = constants.Gateway.zlibSuffix
 -- Closing with a code other than 1000/1001 keeps the session resumable.
 local RESUMABLE_CLOSE = 4900
 
@@ -70,7 +69,7 @@ function IdentifyQueue:wait(shardId)
     now = runtime.now()
     if now < slot.nextAt then runtime.sleep(slot.nextAt - now) end
     self.remaining = self.remaining - 1
-    slot.nextAt = runtime.now() + IDENTIFY_SPACING
+    slot.nextAt = runtime.now() + RL.identifyInterval
   end)
   slot.mutex:unlock()
   if not ok then error(err, 0) end
@@ -295,11 +294,7 @@ function WebSocketShard:_identifyOrResume(gen)
   local d = {
     token = self.client.token,
     intents = self.client.intents,
-    properties = opts.ws.properties or {
-      os = package.config:sub(1, 1) == "\\" and "windows" or "linux",
-      browser = "tarnwick",
-      device = "tarnwick",
-    },
+    properties = opts.ws.properties or constants.Gateway.identifyProperties,
     large_threshold = opts.ws.large_threshold,
     shard = json.array({ self.id, self.manager.totalShards }),
   }
@@ -317,11 +312,15 @@ function WebSocketShard:_startHeartbeat(interval)
   -- Jitter the first beat so that many clients reconnecting together spread out.
   local first = math.floor(interval * math.random())
   self:debug(string.format("Heartbeat every %d ms, first in %d ms", interval, first))
+  -- Timer callbacks start on a later turn; the generation keeps a late one off a newer connection.
+  local gen = self._generation
+  local function beat()
+    if gen == self._generation and self._heartbeatTimer then self:_heartbeat(false) end
+  end
   self._heartbeatTimer = runtime.timer(first, function()
+    if gen ~= self._generation or not self._heartbeatTimer then return end
+    self._heartbeatTimer = runtime.timer(interval, beat, true)
     self:_heartbeat(false)
-    if self._heartbeatTimer then
-      self._heartbeatTimer = runtime.timer(interval, function() self:_heartbeat(false) end, true)
-    end
   end)
 end
 
@@ -349,16 +348,10 @@ end
 
 -- Sending --------------------------------------------------------------------------------------------------
 
--- Slots of the 120-per-minute budget kept free for heartbeats.
-function WebSocketShard:_heartbeatSlots()
-  local interval = self.heartbeatInterval or 41250
-  return math.ceil(SEND_WINDOW / interval) + 1
-end
-
 -- Counts one send in the current 60 s window.
 function WebSocketShard:_countSend(now)
   if now >= self._sendWindowEnd then
-    self._sendWindowEnd = now + SEND_WINDOW
+    self._sendWindowEnd = now + RL.gatewaySendWindow
     self._sendCount = 0
   end
   self._sendCount = self._sendCount + 1
@@ -382,7 +375,7 @@ function WebSocketShard:send(payload)
   local ok, err = pcall(function()
     while self.conn == conn do
       local now = runtime.now()
-      if now >= self._sendWindowEnd or self._sendCount < SEND_LIMIT - self:_heartbeatSlots() then
+      if now >= self._sendWindowEnd or self._sendCount < RL.gatewaySends - RL.gatewayHeartbeatReserve then
         self:_countSend(now)
         return
       end
@@ -410,20 +403,25 @@ function WebSocketShard:_onDispatch(packet)
     self:debug("READY; session " .. tostring(d.session_id))
   elseif t == "RESUMED" then
     self.backoff = 0
-    self.status = Status.READY
     local replayed = (self.sequence or 0) - self.closeSequence
     self:debug("RESUMED; replayed " .. replayed .. " events")
     self.client:emit("shardResume", self.id, replayed)
+    -- A drop while guilds were still arriving resumes the wait for them.
+    self.status = next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY
   end
   self.client:emit("raw", packet, self.id)
   local handler = M.handlers[t]
   if handler then handler(self.client, packet, self) end
-  if t == "READY" then self:_checkReady() end
+  if t == "READY" or t == "RESUMED" then self:_checkReady() end
 end
 
 -- Ready tracking: READY lists the guilds; the shard is ready once each one has
 -- arrived, or after waitGuildTimeout with the rest marked unavailable.
 function WebSocketShard:_checkReady()
+  if self.status == Status.READY then
+    self.manager:_checkReady()
+    return
+  end
   if self.status ~= Status.WAITING_GUILDS then return end
   if next(self.expectedGuilds) == nil then
     self:_markReady(nil)
@@ -476,6 +474,9 @@ function WebSocketShard:destroy(code)
   if conn then
     self._closeIntent = { code = code or 1000 }
     runtime.spawn(function() conn:close(code or 1000) end)
+  end
+  if self.status ~= Status.DISCONNECTED then
+    self.client:emit("shardDisconnect", { code = code or 1000, reason = "destroyed" }, self.id)
   end
   self.status = Status.DISCONNECTED
 end

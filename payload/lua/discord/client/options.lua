@@ -1,5 +1,6 @@
 -- Client options: defaults, validation and the cache factory.
 local util = require("discord.util")
+local constants = require("discord.constants")
 
 local M = {}
 
@@ -52,9 +53,9 @@ function M.defaults()
     sweepers = {},
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
     ws = {
-      version = 10,
+      version = constants.Gateway.version,
       compress = true,
-      large_threshold = 50,
+      large_threshold = constants.Gateway.largeThreshold,
       properties = nil,
       gateway = nil, -- fixed gateway URL; normally taken from /gateway/bot
       maxBackoff = 60000,
