@@ -4,17 +4,18 @@ local json = require("json")
 
 local M = {}
 
---- Discord's limits in characters (code points), and at most 10 embeds per message.
+-- Discord's limits in characters (code points), and at most 10 embeds per message.
+local L = require("discord.constants").Limits
 local Limits = {
-  title = 256,
-  description = 4096,
-  fields = 25,
-  fieldName = 256,
-  fieldValue = 1024,
-  footerText = 2048,
-  authorName = 256,
-  total = 6000,
-  perMessage = 10,
+  title = L.EmbedTitle,
+  description = L.EmbedDescription,
+  fields = L.EmbedFields,
+  fieldName = L.EmbedFieldName,
+  fieldValue = L.EmbedFieldValue,
+  footerText = L.EmbedFooterText,
+  authorName = L.EmbedAuthorName,
+  total = L.EmbedTotal,
+  perMessage = L.MessageEmbeds,
 }
 M.Limits = Limits
 
@@ -198,10 +199,8 @@ function EmbedBuilder:setColor(color)
     self.data.color = nil
     return self
   end
-  local ok, constants = pcall(require, "discord.constants")
-  local names = ok and type(constants) == "table" and constants.Colors or nil
-  local ok2, c = pcall(util.resolveColor, color, names)
-  if not ok2 then error("EmbedBuilder: not a colour: " .. tostring(color), 2) end
+  local ok, c = pcall(util.resolveColor, color, require("discord.constants").Colors)
+  if not ok then error("EmbedBuilder: not a colour: " .. tostring(color), 2) end
   self.data.color = c
   return self
 end

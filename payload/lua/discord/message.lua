@@ -6,21 +6,12 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
-local MAX_CONTENT = 2000
-local MAX_EMBEDS = 10
+local Limits = require("discord.constants").Limits
+local MessageFlagsBitField = require("discord.bitfield").MessageFlagsBitField
+local FLAG_BITS = MessageFlagsBitField.Flags
 
 -- Message types a user can send; every other type is a system message.
 local USER_TYPES = util.set({ 0, 19, 20, 23 })
-
--- Message flags the API lets a sender set.
-local FLAG_BITS = {
-  SuppressEmbeds = 1 << 2,
-  Ephemeral = 1 << 6,
-  SuppressNotifications = 1 << 12,
-  IsVoiceMessage = 1 << 13,
-  IsComponentsV2 = 1 << 15,
-}
-M.MessageFlags = FLAG_BITS
 
 local ReferenceType = { Default = 0, Forward = 1 }
 M.MessageReferenceType = ReferenceType
@@ -58,15 +49,8 @@ MessagePayload.getters.isMessage = function(self) return util.className(self.tar
 
 local function resolveFlags(flags)
   if flags == nil then return nil end
-  if math.type(flags) == "integer" then return flags end
-  if type(flags) == "table" and flags.bitfield ~= nil then return flags.bitfield end
-  if type(flags) == "string" then flags = { flags } end
-  local bits = 0
-  for _, name in ipairs(flags) do
-    local bit = FLAG_BITS[name]
-    if not bit then error("unknown message flag: " .. tostring(name), 4) end
-    bits = bits | bit
-  end
+  local ok, bits = pcall(MessageFlagsBitField.resolve, MessageFlagsBitField, flags)
+  if not ok then error(bits, 4) end
   return bits
 end
 
@@ -124,8 +108,8 @@ function MessagePayload:resolveBody()
       body.content = isEdit and "" or nil
     else
       local content = tostring(o.content)
-      if util.utf8len(content) > MAX_CONTENT then
-        error(require("discord.errors").LibraryError("MessageContentTooLong", MAX_CONTENT), 3)
+      if util.utf8len(content) > Limits.MessageContent then
+        error(require("discord.errors").LibraryError("MessageContentTooLong", Limits.MessageContent), 3)
       end
       body.content = content
     end
@@ -143,7 +127,7 @@ function MessagePayload:resolveBody()
   end
 
   if o.embeds ~= nil then
-    if #o.embeds > MAX_EMBEDS then error("a message has at most " .. MAX_EMBEDS .. " embeds", 3) end
+    if #o.embeds > Limits.MessageEmbeds then error("a message has at most " .. Limits.MessageEmbeds .. " embeds", 3) end
     local resolve = require("discord.embed").resolveEmbed
     body.embeds = json.array(util.map(o.embeds, resolve))
   end

@@ -5,8 +5,7 @@ local base = require("discord.managers.base")
 
 local M = {}
 
-local FOURTEEN_DAYS = 14 * 24 * 3600 * 1000
-local BULK_MIN, BULK_MAX = 2, 100
+local Limits = require("discord.constants").Limits
 
 local MessageManager = util.class("MessageManager", base.CachingManager)
 M.MessageManager = MessageManager
@@ -39,7 +38,9 @@ end
 function MessageManager:fetch(x, opts)
   if type(x) == "table" and util.className(x) ~= "Message" and x.id == nil then
     local query = { limit = x.limit or 50, before = x.before, after = x.after, around = x.around }
-    if query.limit < 1 or query.limit > 100 then error("MessageManager:fetch: limit must be 1 to 100", 2) end
+    if query.limit < 1 or query.limit > Limits.FetchMessages then
+      error("MessageManager:fetch: limit must be 1 to " .. Limits.FetchMessages, 2)
+    end
     local list = self.client.rest:get(self:_path(), { query = query })
     return collectionOf(self, list, x.cache ~= false)
   end
@@ -110,11 +111,11 @@ function MessageManager:bulkDelete(messages, filterOld, reason)
   local snowflake = require("discord.snowflake")
   for _, m in ipairs(list) do
     local id = self:resolveId(m)
-    if id and (not filterOld or now - snowflake.timestamp(id) < FOURTEEN_DAYS) then ids[#ids + 1] = id end
+    if id and (not filterOld or now - snowflake.timestamp(id) < Limits.BulkDeleteMaxAge) then ids[#ids + 1] = id end
   end
   if #ids == 0 then return {} end
-  if #ids > BULK_MAX then error("MessageManager:bulkDelete: at most " .. BULK_MAX .. " messages", 2) end
-  if #ids < BULK_MIN then
+  if #ids > Limits.BulkDeleteMessages then error("MessageManager:bulkDelete: at most " .. Limits.BulkDeleteMessages .. " messages", 2) end
+  if #ids == 1 then
     self:delete(ids[1], reason)
     return ids
   end
