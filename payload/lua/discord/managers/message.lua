@@ -114,7 +114,9 @@ function MessageManager:bulkDelete(messages, filterOld, reason)
     if id and (not filterOld or now - snowflake.timestamp(id) < Limits.BulkDeleteMaxAge) then ids[#ids + 1] = id end
   end
   if #ids == 0 then return {} end
-  if #ids > Limits.BulkDeleteMessages then error("MessageManager:bulkDelete: at most " .. Limits.BulkDeleteMessages .. " messages", 2) end
+  if #ids > Limits.BulkDeleteMessages then
+    error("MessageManager:bulkDelete: at most " .. Limits.BulkDeleteMessages .. " messages", 2)
+  end
   if #ids == 1 then
     self:delete(ids[1], reason)
     return ids
