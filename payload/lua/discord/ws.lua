@@ -7,13 +7,11 @@ local discord_native = require("_discord")
 local util = require("discord.util")
 local errors = require("discord.errors")
 local constants = require("discord.constants")
+local enums = require("discord.enums")
 
 local M = {}
 
-local Op = {
-  DISPATCH = 0, HEARTBEAT = 1, IDENTIFY = 2, PRESENCE_UPDATE = 3, VOICE_STATE_UPDATE = 4, RESUME = 6,
-  RECONNECT = 7, REQUEST_GUILD_MEMBERS = 8, INVALID_SESSION = 9, HELLO = 10, HEARTBEAT_ACK = 11,
-}
+local Op = enums.GatewayOpcodes
 M.Op = Op
 
 -- Close codes after which the session is gone but a new IDENTIFY may succeed.
@@ -22,7 +20,7 @@ local REIDENTIFY = { [4007] = true, [4009] = true }
 local RL = constants.RateLimits
 local ZLIB_SUFFIX = constants.Gateway.zlibSuffix
 -- Closing with a code other than 1000/1001 keeps the session resumable.
-local RESUMABLE_CLOSE = 4900
+local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 
 local Status = {
   IDLE = "idle", CONNECTING = "connecting", IDENTIFYING = "identifying", RESUMING = "resuming",
@@ -237,25 +235,25 @@ end
 function WebSocketShard:_onPacket(packet)
   local op = packet.op
   if math.type(packet.s) == "integer" then self.sequence = packet.s end
-  if op == Op.DISPATCH then
+  if op == Op.Dispatch then
     self:_onDispatch(packet)
-  elseif op == Op.HELLO then
+  elseif op == Op.Hello then
     self:_startHeartbeat(packet.d.heartbeat_interval)
     local gen = self._generation
     runtime.spawn(function()
       local ok, err = util.try(self._identifyOrResume, self, gen)
       if not ok then self.client:emit("error", err, self.id) end
     end)
-  elseif op == Op.HEARTBEAT_ACK then
+  elseif op == Op.HeartbeatAck then
     self.lastHeartbeatAcked = true
     self.ping = runtime.now() - self.lastPingTimestamp
-  elseif op == Op.HEARTBEAT then
+  elseif op == Op.Heartbeat then
     self:debug("Heartbeat requested")
     self:_heartbeat(true)
-  elseif op == Op.RECONNECT then
+  elseif op == Op.Reconnect then
     self:debug("Reconnect requested")
     self:_reconnect({ reconnect = true, delay = 0 })
-  elseif op == Op.INVALID_SESSION then
+  elseif op == Op.InvalidSession then
     if packet.d == true then
       self:debug("Invalid session; resumable")
       self:_reconnect({ reconnect = true, delay = 0 })
@@ -282,7 +280,7 @@ function WebSocketShard:_identifyOrResume(gen)
   if self.sessionId and self.sequence then
     self.status = Status.RESUMING
     self:debug(string.format("Resuming session %s at sequence %d", self.sessionId, self.sequence))
-    self:send({ op = Op.RESUME, d = {
+    self:send({ op = Op.Resume, d = {
       token = self.client.token, session_id = self.sessionId, seq = self.sequence,
     } })
     return
@@ -300,7 +298,7 @@ function WebSocketShard:_identifyOrResume(gen)
   }
   if opts.presence then d.presence = opts.presence end
   self:debug("Identifying")
-  self:send({ op = Op.IDENTIFY, d = d })
+  self:send({ op = Op.Identify, d = d })
 end
 
 -- Heartbeats -----------------------------------------------------------------------------------------------
@@ -343,7 +341,7 @@ function WebSocketShard:_heartbeat(requested)
   self.lastHeartbeatAcked = false
   self.lastPingTimestamp = runtime.now()
   self:_countSend(self.lastPingTimestamp)
-  self:_transmit(self.conn, { op = Op.HEARTBEAT, d = self.sequence or json.null })
+  self:_transmit(self.conn, { op = Op.Heartbeat, d = self.sequence or json.null })
 end
 
 -- Sending --------------------------------------------------------------------------------------------------
@@ -597,7 +595,7 @@ function WebSocketManager:requestGuildMembers(guildId, opts)
   end
   local shard = self:shardFor(guildId)
   if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
-  shard:send({ op = Op.REQUEST_GUILD_MEMBERS, d = d })
+  shard:send({ op = Op.RequestGuildMembers, d = d })
   local ok, res = waiter.future:wait(opts.timeout or 120000)
   self._chunkWaiters[nonce] = nil
   if not ok then
