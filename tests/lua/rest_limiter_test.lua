@@ -1,0 +1,276 @@
+-- The REST client against scripted replies: routes, headers, buckets, the global limit, 429s,
+-- retries and the invalid-request counter, all on the fake runtime's virtual clock.
+local runtime = require("runtime")
+local http = require("http")
+local json = require("json")
+local errors = require("discord.errors")
+local rest = require("discord.rest")
+
+local API = "https://discord.com/api"
+
+local function reply(status, headers, body)
+  local h = { ["content-type"] = "application/json" }
+  for k, v in pairs(headers or {}) do h[k] = v end
+  return { status = status, headers = h, body = body and json.encode(body) or "" }
+end
+
+local function limits(hash, limit, remaining, resetAfter)
+  return {
+    ["x-ratelimit-bucket"] = hash, ["x-ratelimit-limit"] = tostring(limit),
+    ["x-ratelimit-remaining"] = tostring(remaining), ["x-ratelimit-reset-after"] = tostring(resetAfter),
+  }
+end
+
+-- Mounts `responder(req, n)` and returns the list of request times.
+local function serve(responder)
+  local seen = {}
+  http.mount(API, function(req)
+    seen[#seen + 1] = req
+    return responder(req, #seen)
+  end)
+  return seen
+end
+
+local function newRest(opts)
+  opts = opts or {}
+  opts.token = opts.token or "Bot secret"
+  local r = rest.REST(opts)
+  local events = { rateLimited = {}, invalidRequestWarning = {} }
+  for name, list in pairs(events) do
+    r:on(name, function(info) list[#list + 1] = info end)
+  end
+  return r, events
+end
+
+-- Runs fn in a task and returns what it returned or raised.
+local function run(fn)
+  local out
+  runtime.run(function()
+    out = table.pack(pcall(fn))
+  end)
+  return out
+end
+
+describe("REST", function()
+  before_each(function()
+    runtime.reset()
+    http.reset()
+  end)
+
+  it("derives route keys and major parameters from literal paths", function()
+    local now = runtime.time()
+    local old = tostring(((now - 15 * 24 * 3600 * 1000 - 1420070400000) << 22) | 1)
+    local recent = tostring(((now - 1000 - 1420070400000) << 22) | 1)
+    local cases = {
+      { "GET", "/channels/123/messages/456?limit=5", "GET /channels/:id/messages/:id", "123", false },
+      { "PUT", "/channels/1/messages/2/reactions/%F0%9F%91%8D/@me",
+        "PUT /channels/:id/messages/:id/reactions/:reaction", "1", false },
+      { "POST", "/webhooks/9/abcDEF", "POST /webhooks/:id/:token", "9/abcDEF", false },
+      { "POST", "/interactions/5/tok/callback", "POST /interactions/:id/:token/callback", "5", true },
+      { "PATCH", "/guilds/7/members/8", "PATCH /guilds/:id/members/:id", "7", false },
+      { "GET", "/users/@me", "GET /users/@me", "global", false },
+      { "DELETE", "/channels/3/messages/" .. old, "DELETE /channels/:id/messages/:id (old)", "3", false },
+      { "DELETE", "/channels/3/messages/" .. recent, "DELETE /channels/:id/messages/:id", "3", false },
+    }
+    for _, c in ipairs(cases) do
+      local r = rest.parseRoute(c[1], c[2])
+      assert.are.same({ c[3], c[4], c[5] }, { r.key, r.major, r.interactionCallback }, c[2])
+    end
+  end)
+
+  it("sends auth, user agent, reason, JSON body and query, and returns nil for 204", function()
+    local seen = serve(function(_, n)
+      if n == 1 then return reply(200, nil, { ok = true }) end
+      return { status = 204, headers = {}, body = "" }
+    end)
+    local r = newRest()
+    local out = run(function()
+      local a = r:patch("/guilds/1/members/2", {
+        body = { nick = "x" }, reason = "spam & eggs", query = { b = 2, a = "x y" },
+      })
+      local b = r:delete("/channels/1/pins/2", { auth = false })
+      return a, b
+    end)
+    assert.is_true(out[1], tostring(out[2]))
+    assert.are.same({ ok = true }, out[2])
+    assert.is_nil(out[3])
+    local h = seen[1].headers
+    assert.are.equal("Bot secret", h.authorization)
+    assert.are.equal("DiscordBot (https://docs.tarnwick.dev, 1.2.4)", h["user-agent"])
+    assert.are.equal("spam%20%26%20eggs", h["x-audit-log-reason"])
+    assert.are.equal("application/json", h["content-type"])
+    assert.are.equal("/api/v10/guilds/1/members/2", seen[1].path)
+    assert.are.same({ a = "x y", b = "2" }, seen[1].query)
+    assert.are.equal('{"nick":"x"}', seen[1].body)
+    assert.is_nil(seen[2].headers.authorization)
+  end)
+
+  it("keeps buckets apart by major parameter and waits out an exhausted one", function()
+    local seen = serve(function(req)
+      return reply(200, limits("h1", 5, 0, 2.5), { id = req.path })
+    end)
+    local r, events = newRest()
+    local times = {}
+    run(function()
+      for _, ch in ipairs({ "1", "2", "1", "2" }) do
+        r:post("/channels/" .. ch .. "/messages", { body = { content = "hi" } })
+        times[#times + 1] = runtime.now()
+      end
+    end)
+    assert.are.same({ 0, 0, 2500, 2500 }, { seen[1].at, seen[2].at, seen[3].at, seen[4].at })
+    -- Only channel 1 had to wait: channel 2's reset had passed by its second request.
+    assert.are.equal(1, #events.rateLimited)
+    assert.are.same({ false, "1", "h1", 2500 }, {
+      events.rateLimited[1].global, events.rateLimited[1].majorParameter, events.rateLimited[1].hash,
+      events.rateLimited[1].timeToReset,
+    })
+  end)
+
+  it("serves a bucket's queue in arrival order", function()
+    local seen = serve(function(req)
+      return reply(200, limits("h", 1, 0, 1), { n = req.body })
+    end)
+    local r = newRest()
+    runtime.run(function()
+      for i = 1, 4 do
+        runtime.spawn(function() r:post("/channels/9/messages", { body = { i = i } }) end)
+      end
+    end)
+    local order, at = {}, {}
+    for i, req in ipairs(seen) do order[i], at[i] = json.decode(req.body).i, req.at end
+    assert.are.same({ 1, 2, 3, 4 }, order)
+    assert.are.same({ 0, 1000, 2000, 3000 }, at)
+  end)
+
+  it("holds to 50 requests per second, interaction callbacks exempt", function()
+    local seen = serve(function() return reply(200, nil, {}) end)
+    local r = newRest()
+    runtime.run(function()
+      for i = 1, 60 do
+        runtime.spawn(function() r:get("/channels/" .. i) end)
+        runtime.spawn(function() r:post("/interactions/" .. i .. "/tok/callback", { body = { type = 5 } }) end)
+      end
+    end)
+    local late = { channels = 0, interactions = 0 }
+    for _, req in ipairs(seen) do
+      local kind = req.path:match("^/api/v10/(%a+)/")
+      if req.at >= 1000 then late[kind] = late[kind] + 1 end
+    end
+    assert.are.same({ channels = 10, interactions = 0 }, late)
+  end)
+
+  it("waits out 429s by header or body, pausing everyone on a global one", function()
+    local cases = {
+      { name = "bucket, header only", headers = { ["retry-after"] = "2" }, body = { message = "slow" },
+        wait = 2000, global = false, otherAt = 0, events = 1 },
+      { name = "bucket, body wins", headers = { ["retry-after"] = "1" }, body = { retry_after = 0.25 },
+        wait = 250, global = false, otherAt = 0, events = 1 },
+      { name = "global", headers = { ["x-ratelimit-global"] = "true", ["x-ratelimit-scope"] = "global" },
+        body = { retry_after = 0.5, global = true }, wait = 500, global = true, otherAt = 500, events = 2 },
+    }
+    for _, c in ipairs(cases) do
+      runtime.reset()
+      http.reset()
+      local seen = serve(function(req, n)
+        if n == 1 then return reply(429, c.headers, c.body) end
+        return reply(200, nil, { path = req.path })
+      end)
+      local r, events = newRest()
+      runtime.run(function()
+        runtime.spawn(function() r:get("/channels/1") end)
+        runtime.spawn(function()
+          runtime.sleep(10)
+          r:get("/guilds/2")
+        end)
+      end)
+      assert.are.equal(3, #seen, c.name)
+      local retry = seen[1].path == seen[2].path and seen[2] or seen[3]
+      local other = retry == seen[2] and seen[3] or seen[2]
+      assert.are.equal(c.wait, retry.at, c.name)
+      assert.are.equal(math.max(10, c.otherAt), other.at, c.name)
+      -- A global pause also reports each request it holds back.
+      assert.are.equal(c.events, #events.rateLimited, c.name)
+      assert.are.same({ c.global, c.wait }, { events.rateLimited[1].global, events.rateLimited[1].retryAfter }, c.name)
+    end
+  end)
+
+  it("retries 5xx and transport failures three times, then raises HTTPError", function()
+    local cases = {
+      { fails = 3, status = 502, ok = true },
+      { fails = 4, status = 503, ok = false },
+      { fails = 3, transport = true, ok = true },
+      { fails = 4, transport = true, ok = false },
+    }
+    for _, c in ipairs(cases) do
+      runtime.reset()
+      http.reset()
+      local seen = serve(function(_, n)
+        if n <= c.fails then
+          if c.transport then return nil, "connection refused", "connect" end
+          return { status = c.status, headers = {}, body = "<html>" }
+        end
+        return reply(200, nil, { done = true })
+      end)
+      local r = newRest()
+      local out = run(function() return r:get("/gateway/bot") end)
+      assert.are.equal(math.min(c.fails + 1, 4), #seen)
+      assert.are.equal(c.ok, out[1])
+      if not c.ok then
+        assert.is_true(errors.is(out[2], "HTTPError"))
+        assert.are.same({ c.status, c.transport and "connect" or nil, "GET", "/gateway/bot" },
+          { out[2].status, out[2].kind, out[2].method, out[2].path })
+      end
+    end
+  end)
+
+  it("raises DiscordAPIError with the reply's code and RateLimitError when told to reject", function()
+    serve(function(req)
+      if req.path:find("guilds") then
+        return reply(400, nil, { code = 50035, message = "Invalid Form Body",
+          errors = { name = { _errors = { { code = "BASE_TYPE_REQUIRED", message = "required" } } } } })
+      end
+      return reply(429, { ["retry-after"] = "3" }, { retry_after = 3 })
+    end)
+    local r = newRest({ rejectOnRateLimit = { "POST /channels" } })
+    local api = run(function() return r:post("/guilds/1/roles", { body = {} }) end)
+    assert.is_true(errors.is(api[2], "DiscordAPIError", 50035))
+    assert.are.same({ 400, "POST", "/guilds/1/roles", "name: required" },
+      { api[2].status, api[2].method, api[2].path, api[2].errors[1] })
+    local limited = run(function() return r:post("/channels/4/messages", { body = {} }) end)
+    assert.is_true(errors.is(limited[2], "RateLimitError"))
+    assert.are.same({ "POST /channels/:id/messages", 3000 }, { limited[2].route, limited[2].retryAfter })
+    assert.are.equal(0, runtime.now())
+  end)
+
+  it("warns at 80% and 95% of the invalid requests allowed in 10 minutes", function()
+    local shared = 0
+    serve(function(req)
+      if req.path:find("/users/") then
+        shared = shared + 1
+        if shared == 1 then return reply(429, { ["x-ratelimit-scope"] = "shared" }, { retry_after = 0.1 }) end
+        return reply(200, nil, {})
+      end
+      return reply(403, nil, { code = 50013, message = "Missing Permissions" })
+    end)
+    local r, events = newRest({ globalRequestsPerSecond = 100000 })
+    local counts = {}
+    runtime.run(function()
+      for i = 1, 9500 do
+        pcall(r.delete, r, "/channels/" .. i)
+        if i == 7999 then counts.before = #events.invalidRequestWarning end
+      end
+    end)
+    assert.are.equal(0, counts.before)
+    assert.are.equal(2, #events.invalidRequestWarning)
+    assert.are.same({ 8000, 9500 }, { events.invalidRequestWarning[1].count, events.invalidRequestWarning[2].count })
+    assert.are.equal(9500, r.invalidCount)
+    -- After the window a new count starts; shared-scope 429s are not counted.
+    runtime.run(function()
+      runtime.sleep(600000)
+      pcall(r.delete, r, "/channels/1")
+      r:get("/users/5")
+    end)
+    assert.are.equal(2, shared)
+    assert.are.equal(1, r.invalidCount)
+  end)
+end)
