@@ -55,13 +55,8 @@ User.getters.hexAccentColor = function(self)
 end
 
 User.getters.defaultAvatarURL = function(self)
-  local index
-  if self.discriminator == nil or self.discriminator == "0" then
-    index = (math.tointeger(tonumber(self.id)) >> 22) % 6
-  else
-    index = tonumber(self.discriminator) % 5
-  end
-  return require("discord.cdn").defaultAvatar(index)
+  local cdn = require("discord.cdn")
+  return cdn.defaultAvatar(cdn.defaultAvatarIndex(self.id, self.discriminator))
 end
 
 --- The cached DM channel with this user, if any.
