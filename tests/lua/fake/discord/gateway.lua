@@ -1,0 +1,253 @@
+-- Scripted gateway of the fake Discord. It speaks the real protocol (HELLO, IDENTIFY, READY,
+-- heartbeats, RESUME with replay, op 7 and op 9, close codes, zlib-stream) and notes in `faults`
+-- every rule the client breaks: late heartbeats, wrong sequence numbers, identifies too close
+-- together, sends beyond 120 a minute.
+local runtime = require("runtime")
+local json = require("json")
+local _discord = require("_discord")
+
+local Gateway = {}
+Gateway.__index = Gateway
+
+local URL = "wss://gateway.discord.gg"
+local RESUME_URL = "wss://gateway-resume.discord.gg"
+Gateway.URL, Gateway.RESUME_URL = URL, RESUME_URL
+
+local PRIVILEGED = (1 << 1) | (1 << 8) | (1 << 15)
+
+function Gateway.new(server)
+  return setmetatable({
+    server = server, store = server.store,
+    heartbeat_interval = 41250,
+    ack = true,            -- answer heartbeats
+    split = false,         -- send each compressed message in two frames
+    allowed_intents = -1,  -- bits the application may use; privileged ones beyond it close with 4014
+    sessions = {}, session_count = 0,
+    connections = {}, current = nil,
+    received = {}, sent = {}, faults = {}, closes = {}, identifies = {},
+  }, Gateway)
+end
+
+function Gateway:fault(text)
+  self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
+end
+
+-- Sending ----------------------------------------------------------------------------------------------
+
+function Gateway:_send(conn, payload)
+  if conn.sock.closed then return false end
+  local text = json.encode(payload)
+  self.sent[#self.sent + 1] = { at = runtime.now(), op = payload.op, t = payload.t, s = payload.s, d = payload.d }
+  if conn.deflater then
+    local bytes = conn.deflater:push(text)
+    if self.split and #bytes > 1 then
+      local cut = #bytes // 2
+      conn.sock:send(bytes:sub(1, cut), "binary")
+      conn.sock:send(bytes:sub(cut + 1), "binary")
+    else
+      conn.sock:send(bytes, "binary")
+    end
+  else
+    conn.sock:send(text, "text")
+  end
+  return true
+end
+
+--- Sends an event to the session: numbered, kept for RESUME, delivered now when connected.
+function Gateway:dispatch(t, d, session)
+  session = session or (self.current and self.current.session)
+  if not session then error("fake gateway: dispatch without a session", 2) end
+  session.seq = session.seq + 1
+  local payload = { op = 0, t = t, s = session.seq, d = d }
+  session.events[#session.events + 1] = payload
+  local conn = session.conn
+  if conn and conn.ready then self:_send(conn, payload) end
+  return session.seq
+end
+
+--- Whether the current session asked for all of `bits`.
+function Gateway:wants(bits)
+  local s = self.current and self.current.session
+  return s ~= nil and s.intents & bits == bits
+end
+
+function Gateway:reconnect() self:_send(self.current, { op = 7, d = json.null }) end
+
+function Gateway:invalidate(resumable)
+  local conn = self.current
+  if not resumable and conn.session then conn.session.dead = true end
+  self:_send(conn, { op = 9, d = resumable and true or false })
+end
+
+--- Asks for a heartbeat now (op 1), as Discord may.
+function Gateway:requestHeartbeat() self:_send(self.current, { op = 1, d = json.null }) end
+
+function Gateway:close(code, reason)
+  local conn = self.current
+  if conn.session and (code == 4007 or code == 4009) then conn.session.dead = true end
+  conn.sock:close(code, reason)
+end
+
+function Gateway:drop() self.current.sock:drop() end
+
+-- Receiving --------------------------------------------------------------------------------------------
+
+function Gateway:_ready(conn, session)
+  local guilds = json.array({})
+  for _, gid in ipairs(self.store.guild_order) do guilds[#guilds + 1] = { id = gid, unavailable = true } end
+  conn.ready = true
+  self:dispatch("READY", {
+    v = 10, user = self.store:userJSON(self.server.bot), guilds = guilds, session_id = session.id,
+    resume_gateway_url = RESUME_URL, shard = session.shard, application = { id = self.server.bot.id, flags = 0 },
+  }, session)
+  for _, gid in ipairs(self.store.guild_order) do
+    self:dispatch("GUILD_CREATE", self.store:guildJSON(self.store.guilds[gid], true), session)
+  end
+end
+
+local function closeWith(conn, code, reason)
+  conn.gateway.closes[#conn.gateway.closes + 1] = { at = runtime.now(), code = code, by = "server", reason = reason }
+  conn.sock:close(code, reason)
+end
+
+function Gateway:_identify(conn, d)
+  if conn.session then return closeWith(conn, 4005, "Already authenticated.") end
+  if type(d) ~= "table" or d.token ~= self.server.token then return closeWith(conn, 4004, "Authentication failed.") end
+  if math.type(d.intents) ~= "integer" then return closeWith(conn, 4013, "Invalid intent(s).") end
+  if d.intents & PRIVILEGED & ~self.allowed_intents ~= 0 then return closeWith(conn, 4014, "Disallowed intent(s).") end
+  local p = d.properties
+  if type(p) ~= "table" or type(p.os) ~= "string" or type(p.browser) ~= "string" or type(p.device) ~= "string" then
+    return closeWith(conn, 4002, "Error while decoding payload.")
+  end
+  local now = runtime.now()
+  local last = self.identifies[#self.identifies]
+  if last and now - last.at < 5000 then self:fault("IDENTIFY " .. (now - last.at) .. " ms after the previous one") end
+  self.identifies[#self.identifies + 1] = { at = now, d = d }
+  self.session_count = self.session_count + 1
+  local session = {
+    id = "session-" .. self.session_count, seq = 0, events = {}, intents = d.intents,
+    shard = d.shard or json.array({ 0, 1 }), conn = conn,
+  }
+  self.sessions[session.id] = session
+  conn.session = session
+  self:_ready(conn, session)
+end
+
+function Gateway:_resume(conn, d)
+  if conn.session then return closeWith(conn, 4005, "Already authenticated.") end
+  if type(d) ~= "table" or d.token ~= self.server.token then return closeWith(conn, 4004, "Authentication failed.") end
+  if conn.url:sub(1, #RESUME_URL) ~= RESUME_URL then self:fault("RESUME sent to " .. conn.url) end
+  local session = self.sessions[d.session_id]
+  if not session or session.dead then
+    return self:_send(conn, { op = 9, d = false })
+  end
+  if math.type(d.seq) ~= "integer" or d.seq > session.seq then return closeWith(conn, 4007, "Invalid seq.") end
+  session.conn = conn
+  conn.session = session
+  conn.ready = true
+  conn.resumed_from = d.seq
+  for _, ev in ipairs(session.events) do
+    if ev.s > d.seq then self:_send(conn, ev) end
+  end
+  self:dispatch("RESUMED", json.null, session)
+end
+
+function Gateway:_heartbeat(conn, d)
+  local now = runtime.now()
+  local due = conn.last_beat + self.heartbeat_interval
+  -- The first beat is jittered into the interval; later ones keep it, with a second of slack.
+  if now > due + 1000 then self:fault("heartbeat " .. (now - due) .. " ms late") end
+  conn.last_beat = now
+  local seq = conn.session and conn.session.seq or nil
+  if seq ~= nil and seq > 0 and d ~= seq then
+    self:fault("heartbeat carried " .. tostring(d) .. ", expected " .. seq)
+  end
+  if self.ack then self:_send(conn, { op = 11 }) end
+end
+
+function Gateway:_members(conn, d)
+  local guild = self.store.guilds[d.guild_id]
+  if not guild then return end
+  local members = json.array({})
+  local wanted = {}
+  for _, id in ipairs(type(d.user_ids) == "table" and d.user_ids or { d.user_ids }) do wanted[id] = true end
+  for _, uid in ipairs(guild.member_order) do
+    local user = self.store.users[uid]
+    local prefix = d.query
+    if (d.user_ids and wanted[uid]) or (prefix and user.username:sub(1, #prefix) == prefix) then
+      members[#members + 1] = self.store:memberJSON(guild, guild.members[uid])
+      if d.limit and d.limit > 0 and #members >= d.limit then break end
+    end
+  end
+  self:dispatch("GUILD_MEMBERS_CHUNK", {
+    guild_id = d.guild_id, members = members, chunk_index = 0, chunk_count = 1, nonce = d.nonce,
+  }, conn.session)
+end
+
+local HANDLERS = {
+  [1] = Gateway._heartbeat, [2] = Gateway._identify, [6] = Gateway._resume,
+  [3] = function() end, [4] = function() end, [8] = Gateway._members,
+}
+
+-- One connection: HELLO, then read until either side closes.
+function Gateway:_serve(sock, req)
+  local conn = { sock = sock, url = req.url, gateway = self, opened = runtime.now(), sends = {} }
+  self.connections[#self.connections + 1] = conn
+  self.current = conn
+  if req.query.v ~= "10" or req.query.encoding ~= "json" then
+    self:fault("connected with " .. req.url)
+    return closeWith(conn, 4012, "Invalid API version.")
+  end
+  if req.query.compress == "zlib-stream" then conn.deflater = _discord.deflater() end
+  conn.last_beat = runtime.now()
+  self:_send(conn, { op = 10, d = { heartbeat_interval = self.heartbeat_interval } })
+  while true do
+    local data, kind, how, code = sock:receive()
+    if not data then
+      if how == "closed" then
+        local by_client = sock.peer.close_sent ~= nil
+        self.closes[#self.closes + 1] = { at = runtime.now(), code = code, by = by_client and "client" or "server",
+          reason = kind }
+        -- A normal close ends the session; others (4900 after a missing ACK) leave it resumable.
+        if conn.session and by_client and (code == 1000 or code == 1001) then conn.session.dead = true end
+        if conn.session and conn.session.conn == conn then conn.session.conn = nil end
+      end
+      return
+    end
+    local now = runtime.now()
+    conn.sends[#conn.sends + 1] = now
+    local first = conn.sends[#conn.sends - 120]
+    if first and now - first < 60000 then
+      self:fault("more than 120 sends in 60 s")
+      return closeWith(conn, 4008, "Rate limited.")
+    end
+    local msg = kind == "text" and json.decode(data)
+    if type(msg) ~= "table" or math.type(msg.op) ~= "integer" then
+      return closeWith(conn, 4002, "Error while decoding payload.")
+    end
+    self.received[#self.received + 1] = { at = now, op = msg.op, d = msg.d, conn = conn }
+    local handler = HANDLERS[msg.op]
+    if not handler then return closeWith(conn, 4001, "Unknown opcode.") end
+    if not conn.session and msg.op ~= 1 and msg.op ~= 2 and msg.op ~= 6 then
+      return closeWith(conn, 4003, "Not authenticated.")
+    end
+    handler(self, conn, msg.d)
+  end
+end
+
+--- Payloads the client sent with opcode `op` (all when nil).
+function Gateway:receivedOps(op)
+  local out = {}
+  for _, r in ipairs(self.received) do
+    if op == nil or r.op == op then out[#out + 1] = r end
+  end
+  return out
+end
+
+function Gateway:mount(http)
+  local serve = function(sock, req) return self:_serve(sock, req) end
+  http.mount_ws(URL, serve)
+  http.mount_ws(RESUME_URL, serve)
+end
+
+return Gateway

@@ -1,0 +1,278 @@
+-- REST side of the fake Discord: routes over the store, per-route buckets that send real
+-- X-RateLimit-* headers, the global limit, and injected 429s, 5xx answers and transport failures.
+-- A 429 the library provokes itself (not an injected one) counts in `violations`.
+local runtime = require("runtime")
+local json = require("json")
+
+local Rest = {}
+Rest.__index = Rest
+
+local MAJOR = { channel = true, guild = true, webhook = true }
+
+-- Bucket of each route template; routes sharing a hash share the counter per major parameter.
+local BUCKETS = {
+  ["POST /channels/:channel/messages"] = { hash = "msg-create", limit = 5, window = 5000 },
+  ["PATCH /channels/:channel/messages/:message"] = { hash = "msg-edit", limit = 5, window = 5000 },
+  ["DELETE /channels/:channel/messages/:message"] = { hash = "msg-delete", limit = 5, window = 1000 },
+  ["PUT /guilds/:guild/members/:user/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
+  ["DELETE /guilds/:guild/members/:user/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
+  ["PATCH /guilds/:guild/members/:user"] = { hash = "member-edit", limit = 10, window = 10000 },
+}
+local DEFAULT_BUCKET = { limit = 50, window = 1000 }
+
+function Rest.new(server)
+  return setmetatable({
+    server = server, store = server.store, routes = {}, buckets = {}, bucket_config = {},
+    injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
+    invalid = 0, latency = 0,
+  }, Rest)
+end
+
+local function split(path)
+  local out = {}
+  for seg in path:gmatch("[^/]+") do out[#out + 1] = seg end
+  return out
+end
+
+--- Adds (or replaces) a route. handler(req, params, body) -> status, table|nil [, headers].
+function Rest:route(method, template, handler)
+  for _, r in ipairs(self.routes) do
+    if r.method == method and r.template == template then
+      r.handler = handler
+      return
+    end
+  end
+  self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
+end
+
+local function match(route, segs)
+  if #route.segs ~= #segs then return nil end
+  local params = {}
+  for i, s in ipairs(route.segs) do
+    if s:sub(1, 1) == ":" then
+      params[s:sub(2)] = segs[i]
+    elseif s ~= segs[i] then
+      return nil
+    end
+  end
+  return params
+end
+
+--- Bucket limits for a route template ("POST /channels/:channel/messages"): {limit=, window=, hash=}.
+function Rest:setBucket(key, cfg)
+  self.bucket_config[key] = cfg
+end
+
+--- Queues a fault for the next matching request(s).
+--- f = {method=, path= (Lua pattern, anchored), status=, global=, retry_after= (s), scope=, body=,
+---      transport= (failure kind), delay= (ms), times= (default 1)}
+function Rest:inject(f)
+  f.times = f.times or 1
+  self.injections[#self.injections + 1] = f
+end
+
+local function jsonResponse(status, body, headers)
+  headers = headers or {}
+  local out = { status = status, headers = headers }
+  if body ~= nil then
+    headers["Content-Type"] = "application/json"
+    out.body = json.encode(body)
+  end
+  return out
+end
+Rest.jsonResponse = jsonResponse
+
+local function secs(ms)
+  return string.format("%.3f", ms / 1000)
+end
+
+function Rest:_bucket(method, route, params)
+  local key = method .. " " .. route.template
+  local cfg = self.bucket_config[key] or BUCKETS[key] or DEFAULT_BUCKET
+  local hash = cfg.hash or key
+  local major = {}
+  for _, seg in ipairs(route.segs) do
+    local p = seg:sub(1, 1) == ":" and seg:sub(2)
+    if p and MAJOR[p] then major[#major + 1] = params[p] end
+  end
+  local id = hash .. ":" .. table.concat(major, ":")
+  local b = self.buckets[id]
+  if not b then
+    b = { hash = hash, limit = cfg.limit, window = cfg.window, used = 0, reset = 0 }
+    self.buckets[id] = b
+  end
+  if runtime.now() >= b.reset then
+    b.used, b.reset = 0, runtime.now() + b.window
+  end
+  return b
+end
+
+local function limitHeaders(b)
+  local left = b.reset - runtime.now()
+  return {
+    ["X-RateLimit-Limit"] = tostring(b.limit),
+    ["X-RateLimit-Remaining"] = tostring(math.max(0, b.limit - b.used)),
+    ["X-RateLimit-Reset"] = secs(runtime.time() + left),
+    ["X-RateLimit-Reset-After"] = secs(left),
+    ["X-RateLimit-Bucket"] = b.hash,
+  }
+end
+
+local function tooMany(retryMs, global, scope, headers)
+  headers = headers or {}
+  headers["Retry-After"] = tostring(math.max(1, math.ceil(retryMs / 1000)))
+  headers["X-RateLimit-Scope"] = scope
+  if global then headers["X-RateLimit-Global"] = "true" end
+  return jsonResponse(429, { message = "You are being rate limited.", retry_after = retryMs / 1000, global = global },
+    headers)
+end
+
+function Rest:_takeInjection(req)
+  for i, f in ipairs(self.injections) do
+    if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
+      f.times = f.times - 1
+      if f.times <= 0 then table.remove(self.injections, i) end
+      return f
+    end
+  end
+  return nil
+end
+
+local function apiPath(path)
+  return path:match("^/api/v10(/.*)$")
+end
+
+-- One request through faults, authentication, limits and the route.
+function Rest:handle(req)
+  local delay = self.latency
+  local path = apiPath(req.path)
+  if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+  req.api_path = path
+  local f = self:_takeInjection({ method = req.method, path = path })
+  if f then
+    delay = delay + (f.delay or 0)
+    if f.transport then return nil, "injected " .. f.transport .. " failure", f.transport end
+    if f.status == 429 then
+      local r = tooMany((f.retry_after or 1) * 1000, f.global or false, f.scope or (f.global and "global" or "user"))
+      r.delay = delay
+      return r
+    end
+    if f.status then
+      local r = f.body and jsonResponse(f.status, f.body) or { status = f.status, body = f.raw or "" }
+      if f.raw then r.headers = { ["Content-Type"] = "text/html" } end
+      r.delay = delay
+      return r
+    end
+  end
+
+  local resp = self:_authorised(req) or self:_dispatch(req, path)
+  resp.delay = delay
+  if resp.status == 401 or resp.status == 403 or (resp.status == 429 and
+      (resp.headers or {})["X-RateLimit-Scope"] ~= "shared") then
+    self.invalid = self.invalid + 1
+  end
+  return resp
+end
+
+function Rest:_authorised(req)
+  local h = req.headers
+  if not (h["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
+    return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
+  end
+  if req.api_path:match("^/interactions/") or req.api_path:match("^/webhooks/%d+/") then return nil end
+  if h.authorization ~= "Bot " .. self.server.token then
+    return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
+  end
+  return nil
+end
+
+function Rest:_dispatch(req, path)
+  local segs = split(path)
+  local route, params
+  for _, r in ipairs(self.routes) do
+    if r.method == req.method then
+      params = match(r, segs)
+      if params then
+        route = r
+        break
+      end
+    end
+  end
+  if not route then
+    for _, r in ipairs(self.routes) do
+      if match(r, segs) then return jsonResponse(405, { message = "405: Method Not Allowed", code = 0 }) end
+    end
+    return jsonResponse(404, { message = "404: Not Found", code = 0 })
+  end
+
+  -- The global limit: interaction callbacks are exempt.
+  local now = runtime.now()
+  if not path:match("^/interactions/") then
+    local gw = self.global_window
+    if now - gw.start >= 1000 then gw.start, gw.count = now, 0 end
+    gw.count = gw.count + 1
+    if gw.count > self.global_limit then
+      self.violations[#self.violations + 1] = { at = now, method = req.method, path = path, global = true }
+      return tooMany(gw.start + 1000 - now, true, "global")
+    end
+  end
+  local bucket = self:_bucket(req.method, route, params)
+  if bucket.used >= bucket.limit then
+    self.violations[#self.violations + 1] = { at = now, method = req.method, path = path, bucket = bucket.hash }
+    return tooMany(bucket.reset - now, false, "user", limitHeaders(bucket))
+  end
+  bucket.used = bucket.used + 1
+
+  local body
+  if req.body and req.body ~= "" then
+    local ctype = req.headers["content-type"] or ""
+    if ctype:match("^application/json") then
+      local err
+      body, err = json.decode(req.body)
+      if body == nil then
+        return jsonResponse(400, { message = "The request body contains invalid JSON. " .. err, code = 50109 })
+      end
+    elseif ctype:match("^multipart/form%-data") then
+      body = self:_multipartJSON(req.body, ctype)
+    else
+      return jsonResponse(400, { message = "Content-Type must be application/json", code = 50035 })
+    end
+  end
+  local reason = req.headers["x-audit-log-reason"]
+  if reason then
+    reason = reason:gsub("%%(%x%x)", function(hex) return string.char(tonumber(hex, 16)) end)
+    self.store.audit[#self.store.audit + 1] = { method = req.method, path = path, reason = reason }
+  end
+  local status, result, headers = route.handler(req, params, body)
+  local out = jsonResponse(status, result, headers)
+  for k, v in pairs(limitHeaders(bucket)) do out.headers[k] = v end
+  return out
+end
+
+-- Multipart bodies: the JSON part is "payload_json"; files are counted, not kept.
+function Rest:_multipartJSON(body, ctype)
+  local boundary = ctype:match("boundary=([^;]+)")
+  if not boundary then return nil end
+  local delim = "--" .. boundary
+  local payload, files = nil, 0
+  local _, stop = body:find(delim, 1, true)
+  while stop do
+    if body:sub(stop + 1, stop + 2) == "--" then break end
+    local a, b = body:find("\r\n" .. delim, stop + 1, true)
+    if not a then break end
+    local part = body:sub(stop + 3, a - 1)
+    local head, content = part:match("^(.-)\r\n\r\n(.*)$")
+    local name = head and head:match('name="([^"]+)"')
+    if name == "payload_json" then
+      payload = json.decode(content)
+    elseif name then
+      files = files + 1
+    end
+    stop = b
+  end
+  payload = payload or {}
+  payload._file_count = files
+  return payload
+end
+
+return Rest

@@ -1,0 +1,256 @@
+-- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages, with
+-- the JSON shapes the API sends.
+local runtime = require("runtime")
+local json = require("json")
+
+local Store = {}
+Store.__index = Store
+
+local EPOCH = 1420070400000
+
+function Store.new()
+  return setmetatable({
+    seq = 0,
+    users = {}, guilds = {}, channels = {}, messages = {}, guild_order = {},
+    audit = {},
+  }, Store)
+end
+
+--- A snowflake made from the virtual clock, so IDs sort by creation like real ones.
+function Store:id()
+  self.seq = self.seq + 1
+  return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
+end
+
+local function iso(ms)
+  local secs = ms // 1000
+  local days, rem = secs // 86400, secs % 86400
+  -- Civil date from days since 1970 (proleptic Gregorian).
+  local z = days + 719468
+  local era = z // 146097
+  local doe = z - era * 146097
+  local yoe = (doe - doe // 1460 + doe // 36524 - doe // 146096) // 365
+  local doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
+  local mp = (5 * doy + 2) // 153
+  local d = doy - (153 * mp + 2) // 5 + 1
+  local m = mp + (mp < 10 and 3 or -9)
+  local y = yoe + era * 400 + (m <= 2 and 1 or 0)
+  return string.format("%04d-%02d-%02dT%02d:%02d:%02d.%03d000+00:00", y, m, d, rem // 3600, rem % 3600 // 60,
+    rem % 60, ms % 1000)
+end
+Store.iso = iso
+
+-- Users ------------------------------------------------------------------------------------------------
+
+function Store:addUser(u)
+  local user = {
+    id = u.id or self:id(), username = u.username or "user", discriminator = "0",
+    global_name = u.global_name or json.null, avatar = u.avatar or json.null, bot = u.bot or false,
+  }
+  self.users[user.id] = user
+  return user
+end
+
+function Store:userJSON(user)
+  local out = {
+    id = user.id, username = user.username, discriminator = user.discriminator, global_name = user.global_name,
+    avatar = user.avatar, public_flags = 0,
+  }
+  if user.bot then out.bot = true end
+  return out
+end
+
+-- Guilds -----------------------------------------------------------------------------------------------
+
+--- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+function Store:addGuild(g)
+  local guild = {
+    id = g.id or self:id(), name = g.name or "guild", owner_id = g.owner and g.owner.id, icon = json.null,
+    roles = {}, channels = {}, members = {}, member_order = {},
+  }
+  self.guilds[guild.id] = guild
+  self.guild_order[#self.guild_order + 1] = guild.id
+  -- The @everyone role shares the guild's ID.
+  self:addRole(guild, { id = guild.id, name = "@everyone", permissions = g.everyone_permissions or "1071698665025",
+    position = 0 })
+  for _, r in ipairs(g.roles or {}) do self:addRole(guild, r) end
+  local by_name = {}
+  for _, c in ipairs(g.channels or {}) do
+    local ch = self:addChannel(guild, { name = c.name, type = c.type, parent_id = c.parent and by_name[c.parent].id,
+      topic = c.topic })
+    by_name[c.name] = ch
+  end
+  for _, u in ipairs(g.members or {}) do self:addMember(guild, u) end
+  return guild
+end
+
+function Store:addRole(guild, r)
+  local role = {
+    id = r.id or self:id(), name = r.name or "role", color = r.color or 0, hoist = r.hoist or false,
+    position = r.position or #guild.roles, permissions = r.permissions or "0", managed = false,
+    mentionable = r.mentionable or false, icon = json.null, unicode_emoji = json.null, flags = 0,
+  }
+  guild.roles[#guild.roles + 1] = role
+  return role
+end
+
+function Store:role(guild, id)
+  for i, r in ipairs(guild.roles) do
+    if r.id == id then return r, i end
+  end
+  return nil
+end
+
+function Store:addChannel(guild, c)
+  local ch = {
+    id = c.id or self:id(), type = c.type or 0, name = c.name, position = c.position,
+    parent_id = c.parent_id or json.null, topic = c.topic or json.null, nsfw = false,
+    last_message_id = json.null, rate_limit_per_user = 0, permission_overwrites = json.array({}),
+    guild_id = guild and guild.id or nil, recipients = c.recipients,
+  }
+  if guild then
+    ch.position = ch.position or #guild.channels
+    guild.channels[#guild.channels + 1] = ch.id
+  end
+  self.channels[ch.id] = ch
+  self.messages[ch.id] = {}
+  return ch
+end
+
+function Store:addMember(guild, user, roles)
+  local member = { user_id = user.id, roles = roles or {}, nick = json.null, joined_at = iso(runtime.time()) }
+  if not guild.members[user.id] then guild.member_order[#guild.member_order + 1] = user.id end
+  guild.members[user.id] = member
+  return member
+end
+
+function Store:removeMember(guild, userId)
+  guild.members[userId] = nil
+  for i, id in ipairs(guild.member_order) do
+    if id == userId then table.remove(guild.member_order, i) break end
+  end
+end
+
+function Store:roleJSON(role)
+  local out = {}
+  for k, v in pairs(role) do out[k] = v end
+  return out
+end
+
+function Store:memberJSON(_, member)
+  return {
+    user = self:userJSON(self.users[member.user_id]), roles = json.array({ table.unpack(member.roles) }),
+    nick = member.nick, joined_at = member.joined_at, deaf = false, mute = false, flags = 0, avatar = json.null,
+    premium_since = json.null, pending = false, communication_disabled_until = member.communication_disabled_until
+      or json.null,
+  }
+end
+
+function Store:channelJSON(ch)
+  local out = {}
+  for k, v in pairs(ch) do
+    if k ~= "recipients" then out[k] = v end
+  end
+  if ch.recipients then
+    out.recipients = json.array({})
+    for _, uid in ipairs(ch.recipients) do out.recipients[#out.recipients + 1] = self:userJSON(self.users[uid]) end
+  end
+  return out
+end
+
+--- The guild as GET /guilds/:id answers (full = false) or as GUILD_CREATE carries it (full = true).
+function Store:guildJSON(guild, full)
+  local out = {
+    id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
+    verification_level = 0, default_message_notifications = 0, explicit_content_filter = 0, mfa_level = 0,
+    premium_tier = 0, nsfw_level = 0, preferred_locale = "en-US", system_channel_id = json.null,
+    afk_channel_id = json.null, afk_timeout = 300, description = json.null, banner = json.null,
+    splash = json.null, vanity_url_code = json.null, emojis = json.array({}), stickers = json.array({}),
+    roles = json.array({}),
+  }
+  for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
+  if full then
+    out.joined_at = iso(runtime.time())
+    out.large = false
+    out.unavailable = false
+    out.member_count = #guild.member_order
+    out.channels = json.array({})
+    for _, cid in ipairs(guild.channels) do
+      local ch = self:channelJSON(self.channels[cid])
+      ch.guild_id = nil
+      out.channels[#out.channels + 1] = ch
+    end
+    out.members = json.array({})
+    for _, uid in ipairs(guild.member_order) do
+      out.members[#out.members + 1] = self:memberJSON(guild, guild.members[uid])
+    end
+    out.threads, out.presences, out.voice_states = json.array({}), json.array({}), json.array({})
+    out.stage_instances, out.guild_scheduled_events = json.array({}), json.array({})
+  end
+  return out
+end
+
+-- Messages ---------------------------------------------------------------------------------------------
+
+function Store:addMessage(ch, author, fields)
+  local msg = {
+    id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
+    timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, mention_everyone = false,
+    embeds = fields.embeds or json.array({}), attachments = json.array({}), pinned = false, type = fields.type or 0,
+    flags = fields.flags or 0, message_reference = fields.message_reference, nonce = fields.nonce,
+    components = fields.components or json.array({}),
+  }
+  local list = self.messages[ch.id]
+  list[#list + 1] = msg
+  ch.last_message_id = msg.id
+  return msg
+end
+
+function Store:message(channelId, messageId)
+  for i, m in ipairs(self.messages[channelId] or {}) do
+    if m.id == messageId then return m, i end
+  end
+  return nil
+end
+
+local function mentionIds(content, pattern)
+  local out, seen = {}, {}
+  for id in content:gmatch(pattern) do
+    if not seen[id] then
+      seen[id] = true
+      out[#out + 1] = id
+    end
+  end
+  return out
+end
+
+function Store:messageJSON(msg)
+  local ch = self.channels[msg.channel_id]
+  local out = {
+    id = msg.id, channel_id = msg.channel_id, author = self:userJSON(self.users[msg.author_id]),
+    content = msg.content, timestamp = msg.timestamp, edited_timestamp = msg.edited_timestamp, tts = msg.tts,
+    mention_everyone = msg.content:find("@everyone", 1, true) ~= nil, embeds = msg.embeds,
+    attachments = msg.attachments, pinned = msg.pinned, type = msg.type, flags = msg.flags,
+    components = msg.components, mentions = json.array({}),
+    mention_roles = json.array(mentionIds(msg.content, "<@&(%d+)>")), nonce = msg.nonce,
+  }
+  for _, uid in ipairs(mentionIds(msg.content, "<@!?(%d+)>")) do
+    if self.users[uid] then out.mentions[#out.mentions + 1] = self:userJSON(self.users[uid]) end
+  end
+  if ch.guild_id then
+    out.guild_id = ch.guild_id
+    local member = self.guilds[ch.guild_id].members[msg.author_id]
+    if member then
+      out.member = self:memberJSON(self.guilds[ch.guild_id], member)
+      out.member.user = nil
+    end
+  end
+  if msg.message_reference then
+    out.message_reference = msg.message_reference
+    local ref = self:message(msg.message_reference.channel_id or msg.channel_id, msg.message_reference.message_id)
+    if ref then out.referenced_message = self:messageJSON(ref) end
+  end
+  return out
+end
+
+return Store
