@@ -1,0 +1,83 @@
+-- EmbedBuilder against Discord's limits; the received Embed's camelCase view.
+local json = require("json")
+local embed = require("discord.embed")
+local EmbedBuilder, Embed = embed.EmbedBuilder, embed.Embed
+
+local function field(i) return { name = "f" .. i, value = "v" } end
+
+describe("EmbedBuilder", function()
+  it("refuses parts over their limits and counts code points, not bytes", function()
+    local cases = {
+      { "title", function(b) b:setTitle(("x"):rep(257)) end, "title is longer than 256" },
+      { "description", function(b) b:setDescription(("x"):rep(4097)) end, "description is longer than 4096" },
+      { "footer", function(b) b:setFooter({ text = ("x"):rep(2049) }) end, "footer text is longer than 2048" },
+      { "author", function(b) b:setAuthor({ name = ("x"):rep(257) }) end, "author name is longer than 256" },
+      { "field value", function(b) b:addFields({ name = "n", value = ("x"):rep(1025) }) end, "field value is longer" },
+      { "empty field", function(b) b:addFields({ name = "", value = "v" }) end, "must not be empty" },
+      { "URL", function(b) b:setURL("ftp://x") end, "http(s) or attachment:// URL" },
+      { "colour", function(b) b:setColor("mauve-ish") end, "not a colour" },
+      { "26 fields", function(b)
+        for i = 1, 25 do b:addFields(field(i)) end
+        b:addFields(field(26))
+      end, "at most 25 fields" },
+    }
+    for _, c in ipairs(cases) do
+      local ok, err = pcall(c[2], EmbedBuilder())
+      assert.is_false(ok, c[1])
+      assert.truthy(tostring(err):find(c[3], 1, true), c[1] .. ": " .. tostring(err))
+    end
+    -- 256 two-byte characters are 512 bytes but within the title limit.
+    assert.has_no.errors(function() EmbedBuilder():setTitle(("\u{e9}"):rep(256)) end)
+  end)
+
+  it("checks the 6000-character total when turned into JSON", function()
+    local b = EmbedBuilder():setDescription(("d"):rep(4096))
+    for i = 1, 2 do b:addFields({ name = "n" .. i, value = ("v"):rep(1000) }) end
+    assert.are.equal(4096 + 2 * (2 + 1000), b.length)
+    assert.truthy(tostring(select(2, pcall(b.toJSON, b))):find("over the 6000 limit", 1, true))
+    assert.truthy(tostring(select(2, pcall(EmbedBuilder().toJSON, EmbedBuilder()))):find("at least one part"))
+  end)
+
+  it("builds the API form with snake_case icons, ISO timestamps and spliced fields", function()
+    local b = EmbedBuilder()
+      :setTitle("T"):setColor("#ff0000"):setTimestamp(0)
+      :setFooter({ text = "foot", iconURL = "https://x/i.png" })
+      :setAuthor({ name = "me", url = "https://x", iconURL = "attachment://a.png" })
+      :addFields(field(1), field(2), field(3))
+      :spliceFields(2, 1, { name = "new", value = "n", inline = true })
+    local out = b:toJSON()
+    assert.are.same({
+      title = "T", color = 0xff0000, timestamp = "1970-01-01T00:00:00.000Z",
+      footer = { text = "foot", icon_url = "https://x/i.png" },
+      author = { name = "me", url = "https://x", icon_url = "attachment://a.png" },
+      fields = {
+        { name = "f1", value = "v" }, { name = "new", value = "n", inline = true }, { name = "f3", value = "v" },
+      },
+    }, out)
+    assert.is_true(json.is_array(out.fields))
+    -- Removing parts with nil; a builder made from an Embed copies it.
+    local copy = EmbedBuilder(Embed(out)):setTitle(nil):setFields()
+    assert.is_nil(copy.data.title)
+    assert.are.equal(0, #copy.data.fields)
+    assert.are.equal("foot", copy.data.footer.text)
+  end)
+end)
+
+describe("Embed", function()
+  it("reads the API data in camelCase", function()
+    local e = Embed({
+      title = "T", color = 0x00ff00, timestamp = "2026-01-01T00:00:00.000Z",
+      footer = { text = "f", icon_url = "https://i", proxy_icon_url = "https://p" },
+      image = { url = "https://img", proxy_url = "https://pimg", width = 10, height = 20 },
+      fields = { { name = "a", value = "b" } },
+    })
+    assert.are.equal("#00ff00", e.hexColor)
+    assert.are.equal(1767225600000, e.createdTimestamp)
+    assert.are.same({ text = "f", iconURL = "https://i", proxyIconURL = "https://p" }, e.footer)
+    assert.are.same({ url = "https://img", proxyURL = "https://pimg", width = 10, height = 20 }, e.image)
+    assert.are.same({ { name = "a", value = "b", inline = false } }, e.fields)
+    assert.are.equal(4, e.length)
+    assert.is_true(e:equals(Embed(e:toJSON())))
+    assert.is_nil(e.author)
+  end)
+end)
