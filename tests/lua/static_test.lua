@@ -1,0 +1,186 @@
+-- The library as files: names and paths, source text rules, what modules may require, that every
+-- module loads under Lua 5.4, and that the module-table generator refuses bad sources.
+local LUA_DIR = "payload/lua/"
+local RUNTIME_MODULES = { runtime = true, json = true, http = true, _discord = true }
+local STANDARD_MODULES = { string = true, table = true, math = true, utf8 = true, coroutine = true, os = true }
+local ROOTS = { discord = true, ["@discord/voice"] = true }
+
+local function readAll(path)
+  local f = assert(io.open(path, "rb"))
+  local data = f:read("a")
+  f:close()
+  return data
+end
+
+local function lines(cmd)
+  local p = assert(io.popen(cmd))
+  local out = {}
+  for l in p:lines() do out[#out + 1] = l end
+  p:close()
+  return out
+end
+
+local names = {}
+for l in readAll("payload/modules.txt"):gmatch("[^\n]+") do names[#names + 1] = l end
+local known = {}
+for _, n in ipairs(names) do known[n] = true end
+
+local function pathOf(name)
+  if ROOTS[name] then return name .. "/init.lua" end
+  return name:gsub("%.", "/") .. ".lua"
+end
+
+local sources = {}
+for _, n in ipairs(names) do
+  local f = io.open(LUA_DIR .. pathOf(n), "rb")
+  if f then
+    sources[n] = f:read("a")
+    f:close()
+  end
+end
+
+describe("library files", function()
+  it("are the 98 listed modules at their paths, and nothing else", function()
+    assert.equal(98, #names)
+    local expected = {}
+    for _, n in ipairs(names) do
+      assert.is_string(sources[n], "missing " .. pathOf(n))
+      expected[pathOf(n)] = true
+    end
+    for _, f in ipairs(lines("cd " .. LUA_DIR .. " && find . -type f | sed 's|^./||'")) do
+      assert.is_true(expected[f] or false, "stray file " .. f)
+    end
+  end)
+
+  it("are ASCII with LF line ends, no BOM, no NUL, a final newline and lines of at most 120", function()
+    local problems = {}
+    for _, n in ipairs(names) do
+      local src, path = sources[n], pathOf(n)
+      if src:find("[^\n\t\32-\126]") then
+        local at = src:find("[^\n\t\32-\126]")
+        problems[#problems + 1] = string.format("%s: byte %d at offset %d", path, src:byte(at), at)
+      end
+      if src:sub(-1) ~= "\n" then problems[#problems + 1] = path .. ": no final newline" end
+      local number = 0
+      for line in src:gmatch("([^\n]*)\n") do
+        number = number + 1
+        if #line > 120 then problems[#problems + 1] = path .. ":" .. number .. ": longer than 120" end
+      end
+    end
+    assert.same({}, problems)
+  end)
+
+  it("keep the exact alias texts", function()
+    assert.equal('return require("@discord/voice")\n', sources.discordvoice)
+    assert.equal('-- Alias: require("discord.lua") loads the discord package.\nreturn require("discord")\n',
+      sources["discord.lua"])
+  end)
+
+  it("require only library, runtime and standard modules, and no host access", function()
+    local problems = {}
+    local function bad(n, what) problems[#problems + 1] = pathOf(n) .. ": " .. what end
+    for _, n in ipairs(names) do
+      -- Comments and strings could mention anything; look at code only.
+      local code = sources[n]:gsub("%-%-%[(=*)%[.-%]%1%]", ""):gsub("%-%-[^\n]*", "")
+      for arg in code:gmatch("require%s*%(%s*([^)]-)%s*%)") do
+        local lit = arg:match('^"([^"]+)"$') or arg:match("^'([^']+)'$")
+        if lit and not (known[lit] or RUNTIME_MODULES[lit] or STANDARD_MODULES[lit]) then
+          bad(n, "requires unknown module " .. lit)
+        end
+      end
+      code = code:gsub('"[^"\n]*"', '""'):gsub("'[^'\n]*'", "''")
+      for _, pat in ipairs({ "%f[%w_]io%.", "os%.execute", "os%.exit", "os%.getenv", "os%.remove", "os%.rename",
+        "package%.loadlib", "%f[%w_]loadfile", "%f[%w_]dofile" }) do
+        if code:find(pat) then bad(n, "uses " .. pat:gsub("%%[fw%[%]_]*", ""):gsub("%%", "")) end
+      end
+      for fn in code:gmatch("%f[%w_]debug%.([%w_]+)") do
+        if fn ~= "traceback" then bad(n, "uses debug." .. fn) end
+      end
+    end
+    assert.same({}, problems)
+  end)
+
+  it("all load under Lua 5.4 with the fakes, requesting only known modules; the core leaves voice alone", function()
+    assert.equal("Lua 5.4", _VERSION)
+    local saved, original = {}, require
+    for _, n in ipairs(names) do
+      saved[n] = package.loaded[n]
+      package.loaded[n] = nil
+    end
+    local requested = {}
+    local function tracking(name)
+      requested[#requested + 1] = name
+      return original(name)
+    end
+    _G.require = tracking
+    local ok, err = pcall(function()
+      -- No asserts in here: luassert's own requires would be tracked too.
+      original("discord")
+      if package.loaded["@discord/voice"] ~= nil then error("require('discord') loaded voice") end
+      for _, n in ipairs(names) do
+        local okn, e = pcall(original, n)
+        if not okn then error(n .. ": " .. tostring(e)) end
+      end
+    end)
+    _G.require = original
+    for _, n in ipairs(names) do
+      if package.loaded[n] == nil then package.loaded[n] = saved[n] end
+    end
+    assert.is_true(ok, tostring(err))
+    for _, name in ipairs(requested) do
+      assert.is_true(known[name] or RUNTIME_MODULES[name] or STANDARD_MODULES[name] or false,
+        "a module requested " .. name)
+    end
+    local total = 0
+    for _, n in ipairs(names) do total = total + #sources[n] end
+    print(string.format("library: %d modules, %.1f KB", #names, total / 1024))
+  end)
+end)
+
+describe("module table generator", function()
+  local tmp
+
+  before_each(function()
+    tmp = os.tmpname()
+    os.remove(tmp)
+    assert.is_true(os.execute("mkdir -p " .. tmp .. " && cp -r payload/lua " .. tmp .. "/lua"))
+  end)
+
+  after_each(function()
+    os.execute("rm -rf " .. tmp)
+  end)
+
+  local function write(rel, data)
+    local f = assert(io.open(tmp .. "/lua/" .. rel, "wb"))
+    f:write(data)
+    f:close()
+  end
+
+  local function generate()
+    local p = io.popen("python3 payload/gen_module_table.py payload/modules.txt " .. tmp .. "/lua " .. tmp
+      .. "/out.cpp 2>&1; echo rc=$?")
+    local out = p:read("a")
+    p:close()
+    return out
+  end
+
+  it("accepts the library as it stands", function()
+    local out = generate()
+    assert.equal("rc=0\n", out)
+  end)
+
+  it("refuses sources that do not compile or are not plain ASCII with LF", function()
+    write("discord/typedefs.lua", "local x =\n")
+    write("discord/sharding.lua", "return 1\r\n")
+    write("discord/collectors.lua", "-- \255\nreturn 1\n")
+    write("discord/embed.lua", "-- caf\195\169\nreturn 1\n")
+    write("discord/extra.lua", "return 1\n")
+    local out = generate()
+    assert.truthy(out:find("discord/typedefs.lua: does not compile: [^\n]*typedefs.lua:2:"))
+    assert.truthy(out:find("discord/sharding.lua: contains a CR byte", 1, true))
+    assert.truthy(out:find("discord/collectors.lua: invalid UTF-8 at byte 3", 1, true))
+    assert.truthy(out:find("discord/embed.lua:1: byte outside ASCII", 1, true))
+    assert.truthy(out:find("file discord/extra.lua belongs to no module", 1, true))
+    assert.truthy(out:find("rc=1\n$"))
+  end)
+end)
