@@ -1,0 +1,232 @@
+local runtime = require("runtime")
+local json = require("json")
+local util = require("discord.util")
+
+-- Runs fn as the first task and returns how long it took on the virtual clock.
+local function run(fn)
+  runtime.reset()
+  runtime.run(fn)
+  return runtime.now()
+end
+
+describe("util.class", function()
+  local Base = util.class("Base")
+  function Base:init(x) self.x = x end
+  function Base:double() return self.x * 2 end
+  function Base:__tostring() return "Base " .. self.x end
+  Base.getters.half = function(self) return self.x / 2 end
+  local Child = util.class("Child", Base)
+  function Child:init(x, y)
+    Base.init(self, x)
+    self.y = y
+  end
+  Child.getters.sum = function(self) return self.x + self.y end
+
+  it("constructs through init and inherits methods, getters and metamethods", function()
+    local c = Child(4, 1)
+    assert.same({ 8, 2, 5, "Base 4" }, { c:double(), c.half, c.sum, tostring(c) })
+    assert.is_true(util.instanceOf(c, Base))
+    assert.is_false(util.instanceOf(Base(1), Child))
+    assert.equal("Child", util.className(c))
+    c.half = 99 -- a stored field wins over the getter
+    assert.equal(99, c.half)
+    assert.is_nil(c.nothing)
+  end)
+
+  it("refuses a parent that is not a class", function()
+    assert.has_error(function() util.class("X", {}) end, "class: parent of X is not a class")
+  end)
+end)
+
+describe("util helpers", function()
+  it("convert strings", function()
+    assert.same({ "a", "", "b,c" }, util.split("a,,b,c", ",", 3))
+    assert.equal("messageReactionAdd", util.camelCase("MESSAGE_REACTION_ADD"))
+    assert.equal("guild_id", util.snakeCase("guildId"))
+    assert.equal("?a=1&b=x%20y&ids=1&ids=2", util.queryString({ b = "x y", a = 1, ids = { 1, 2 }, c = json.null }))
+    assert.equal("", util.queryString({}))
+    assert.equal("h\u{e9}\u{e9}...", util.truncate("h\u{e9}\u{e9}llo world", 6, "..."))
+    assert.equal("trim me", util.trim("  trim me \n"))
+  end)
+
+  it("round-trip base64 and refuse malformed input", function()
+    for _, s in ipairs({ "", "f", "fo", "foo", "foob", "\0\255\128" }) do
+      assert.equal(s, util.base64Decode(util.base64Encode(s)))
+    end
+    assert.equal("Zm9vYg==", util.base64Encode("foob"))
+    assert.is_nil(util.base64Decode("Zm9v=mFy"))
+    assert.equal("data:image/png;base64,iVBORw0KGgo=", util.imageData("\x89PNG\r\n\x1a\n"))
+    assert.has_error(function() util.imageData("text") end)
+  end)
+
+  it("read and write ISO timestamps in Unix milliseconds", function()
+    local cases = {
+      { "1970-01-01T00:00:00+00:00", 0 },
+      { "2015-01-01T00:00:00.000000+00:00", 1420070400000 },
+      { "2024-02-29T12:34:56.789Z", 1709210096789 },
+      { "2024-02-29T14:34:56.789+02:00", 1709210096789 },
+    }
+    for _, c in ipairs(cases) do assert.equal(c[2], util.parseTimestamp(c[1]), c[1]) end
+    assert.equal("2024-02-29T12:34:56.789Z", util.isoTimestamp(1709210096789))
+    assert.is_nil(util.parseTimestamp("yesterday"))
+  end)
+
+  it("resolve colours and emojis", function()
+    assert.same({ 0xFF0000, 0x00FF00, 0x0000FF, 42 },
+      { util.resolveColor("#FF0000"), util.resolveColor({ 0, 255, 0 }), util.resolveColor("0000ff"),
+        util.resolveColor("Answer", { Answer = 42 }) })
+    assert.has_error(function() util.resolveColor(0x1000000) end)
+    assert.same({ animated = true, name = "blob", id = "123" }, util.parseEmoji("<a:blob:123>"))
+    assert.same({ animated = false, name = "x", id = "9" }, util.parseEmoji("x:9"))
+    assert.same({ animated = false, name = "\u{1F600}" }, util.parseEmoji("\u{1F600}"))
+  end)
+
+  it("merge option defaults without touching arrays or the inputs", function()
+    local defaults = { a = 1, nested = { x = 1, y = 2 }, list = json.array({ 1 }) }
+    local merged = util.mergeDefaults(defaults, { nested = { y = 3 }, list = { 9 } })
+    assert.same({ a = 1, nested = { x = 1, y = 3 }, list = { 9 } }, merged)
+    assert.equal(2, defaults.nested.y)
+  end)
+end)
+
+describe("util.Future", function()
+  it("wakes every waiter with the values, once", function()
+    local f, got = util.Future(), {}
+    local took = run(function()
+      for i = 1, 2 do runtime.spawn(function() got[i] = { f:await() } end) end
+      runtime.sleep(100)
+      assert.is_true(f:resolve("a", nil, "c"))
+      assert.is_false(f:resolve("again"))
+    end)
+    assert.same({ { "a", nil, "c" }, { "a", nil, "c" } }, got)
+    assert.equal(100, took)
+  end)
+
+  it("times out without a later resolve waking the task", function()
+    local f, log = util.Future(), {}
+    run(function()
+      log[1] = { f:wait(50) }
+      runtime.spawn(function() f:resolve(1) end)
+      runtime.sleep(10)
+      log[2] = runtime.now()
+    end)
+    assert.same({ { false, "timeout" }, 60 }, log)
+  end)
+
+  it("raises the rejection from await", function()
+    local f = util.Future()
+    local ok, err
+    run(function()
+      runtime.spawn(function() f:reject({ code = 7 }) end)
+      ok, err = pcall(f.await, f)
+    end)
+    assert.is_false(ok)
+    assert.same({ code = 7 }, err)
+  end)
+end)
+
+describe("util.Queue and util.Mutex", function()
+  it("hand values to waiting pops in order, time out and close", function()
+    local q, got = util.Queue(), {}
+    local took = run(function()
+      for i = 1, 2 do runtime.spawn(function() got[i] = q:pop() end) end
+      runtime.sleep(5)
+      q:push("first")
+      q:push("second")
+      q:push("kept")
+      runtime.sleep(0)
+      got[3] = { q:pop(), q:tryPop() }
+      got[4] = { q:pop(30) }
+      q:close()
+      got[5] = { q:pop() }
+    end)
+    assert.same({ "first", "second", { "kept" }, { nil, "timeout" }, { nil, "closed" } }, got)
+    assert.equal(35, took)
+  end)
+
+  it("lets tasks through the mutex one at a time in arrival order", function()
+    local m, order = util.Mutex(), {}
+    run(function()
+      for i = 1, 3 do
+        runtime.spawn(function()
+          m:run(function()
+            order[#order + 1] = "in" .. i
+            runtime.sleep(10)
+            order[#order + 1] = "out" .. i
+          end)
+        end)
+      end
+    end)
+    assert.same({ "in1", "out1", "in2", "out2", "in3", "out3" }, order)
+    assert.equal(30, runtime.now())
+  end)
+
+  it("releases the mutex when the section raises, and times out a waiter", function()
+    local m, res = util.Mutex(), {}
+    run(function()
+      res[1] = pcall(m.run, m, function() error("boom") end)
+      res[2] = m.locked
+      m:lock()
+      res[3] = select(2, pcall(m.lock, m, 10))
+    end)
+    assert.same({ false, false }, { res[1], res[2] })
+    assert.matches("the task already holds the lock", res[3])
+    runtime.reset()
+    runtime.run(function()
+      m = util.Mutex()
+      m:lock()
+      runtime.spawn(function() res[4] = { m:lock(20) } end)
+    end)
+    assert.same({ false, "timeout" }, res[4])
+  end)
+end)
+
+describe("util.EventEmitter", function()
+  it("runs each listener in its own task, in registration order; once fires once", function()
+    local e, log = util.EventEmitter(), {}
+    run(function()
+      e:on("x", function(v)
+        runtime.sleep(10)
+        log[#log + 1] = "a" .. v
+      end)
+      e:once("x", function(v) log[#log + 1] = "b" .. v end)
+      local fn = e:on("x", function(v) log[#log + 1] = "c" .. v end)
+      e:emit("x", 1)
+      e:off("x", fn)
+      e:emit("x", 2)
+    end)
+    assert.same({ "b1", "c1", "a1", "a2" }, log)
+    assert.is_false(e:emit("nobody"))
+  end)
+
+  it("turns a listener error into an error event, or a log line when nobody listens", function()
+    local e, seen = util.EventEmitter(), nil
+    run(function()
+      e:on("x", function() error("bad listener") end)
+      e:emit("x")
+    end)
+    assert.equal(1, #runtime.logged("error", "listener for 'x' failed: "))
+    run(function()
+      e:on("error", function(err, name) seen = { err:match("bad listener") ~= nil, name } end)
+      e:emit("x")
+    end)
+    assert.same({ true, "x" }, seen)
+  end)
+
+  it("waitFor returns the first arguments that pass the filter, or nil and timeout", function()
+    local e, got = util.EventEmitter(), {}
+    run(function()
+      runtime.spawn(function()
+        for i = 1, 3 do
+          runtime.sleep(10)
+          e:emit("n", i, "x")
+        end
+      end)
+      got[1] = { e:waitFor("n", { filter = function(i) return i >= 2 end }) }
+      got[2] = { e:waitFor("n", { timeout = 5 }) }
+      got[3] = runtime.now()
+    end)
+    assert.same({ { 2, "x" }, { nil, "timeout" }, 25 }, got)
+    assert.has_error(function() e:waitFor("n") end, "waitFor: must be called inside a task")
+  end)
+end)
