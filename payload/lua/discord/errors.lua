@@ -268,7 +268,8 @@ errors.GatewayError = GatewayError
 function GatewayError:init(code, reason)
   local known = CLOSE_CODES[code]
   local text = known and known[1] or "Connection closed"
-  if reason and reason ~= "" and reason ~= text then text = text .. " (" .. reason .. ")" end
+  -- Discord's close reasons repeat the known text with a full stop; add only what is new.
+  if reason and reason ~= "" and reason:gsub("%.$", "") ~= text then text = text .. " (" .. reason .. ")" end
   DiscordError.init(self, text)
   self.code = code
   self.reason = reason
