@@ -184,6 +184,7 @@ describe("fake Discord gateway", function()
         got.t[#got.t + 1] = msg.t or msg.op
         if msg.s then got.seq = msg.s end
         if msg.t == "READY" then got.session = msg.d.session_id end
+        if msg.t == "MESSAGE_CREATE" then got.content = msg.d.content end
         if stop(msg, got) then
           ws:close(opts and opts.code or 4900)
           return
@@ -196,13 +197,14 @@ describe("fake Discord gateway", function()
   local identify = { op = 2, d = { token = server.TOKEN, intents = 513,
     properties = { os = "linux", browser = "t", device = "t" } } }
 
-  it("identifies into READY and GUILD_CREATE and resumes with the missed events", function()
+  it("identifies, resumes with the missed events, and blanks content without the MessageContent intent", function()
     local first = session(identify, function(msg) return msg.t == "GUILD_CREATE" end)
     assert.same({ "READY", "GUILD_CREATE" }, first.t)
     fd:say(fd.alice, fd.general, "while away")
     local second = session({ op = 6, d = { token = server.TOKEN, session_id = first.session, seq = first.seq } },
       function(msg) return msg.t == "RESUMED" end, { url = "wss://gateway-resume.discord.gg" })
     assert.same({ "MESSAGE_CREATE", "RESUMED" }, second.t)
+    assert.equal("", second.content)
     assert.same({}, fd.gateway.faults)
   end)
 
@@ -215,7 +217,7 @@ describe("fake Discord gateway", function()
     assert.equal(4004, bad.closed)
   end)
 
-  it("closes with 4014 for privileged intents the application lacks, and splits frames on request", function()
+  it("closes with 4014 for privileged intents it lacks; splits frames and refuses connections on request", function()
     fd.gateway.allowed_intents = 0
     local msg = { op = 2, d = { token = server.TOKEN, intents = 1 << 15, properties = identify.d.properties } }
     assert.equal(4014, session(msg, function() return false end).closed)
@@ -223,5 +225,9 @@ describe("fake Discord gateway", function()
     fd.gateway.split = true
     -- A whole-message inflater must refuse a half frame, which is what the library has to handle.
     assert.has_error(function() session(identify, function() return false end) end)
+    fd.gateway:refuse(1)
+    runtime.run(function()
+      assert.same({ nil, "connection refused", "connect" }, { http.websocket("wss://gateway.discord.gg/?v=10") })
+    end)
   end)
 end)

@@ -244,10 +244,22 @@ function Gateway:receivedOps(op)
   return out
 end
 
+--- Refuses the next `n` connection attempts as a failed TCP connect would.
+function Gateway:refuse(n)
+  self.refusals = n
+end
+
 function Gateway:mount(http)
   local serve = function(sock, req) return self:_serve(sock, req) end
-  http.mount_ws(URL, serve)
-  http.mount_ws(RESUME_URL, serve)
+  local accept = function()
+    if (self.refusals or 0) > 0 then
+      self.refusals = self.refusals - 1
+      return nil, "connection refused", "connect"
+    end
+    return true
+  end
+  http.mount_ws(URL, serve, accept)
+  http.mount_ws(RESUME_URL, serve, accept)
 end
 
 return Gateway
