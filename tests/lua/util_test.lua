@@ -33,6 +33,15 @@ describe("util.class", function()
     assert.is_nil(c.nothing)
   end)
 
+  it("gives subclasses the metamethods their parent gains later", function()
+    local P = util.class("P")
+    local C = util.class("C", P)
+    function P.__eq(a, b) return a.k == b.k end
+    local a, b = C(), C()
+    a.k, b.k = 1, 1
+    assert.is_true(a == b)
+  end)
+
   it("refuses a parent that is not a class", function()
     assert.has_error(function() util.class("X", {}) end, "class: parent of X is not a class")
   end)

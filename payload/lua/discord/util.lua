@@ -35,7 +35,19 @@ local function isClass(t)
 end
 util.isClass = isClass
 
+-- Metamethods a parent gained after the subclass was made are picked up at the first construction.
+local function settleMetamethods(cls)
+  for _, mm in ipairs(INHERITED_META) do
+    if rawget(cls, mm) == nil then
+      local v = cls[mm]
+      if v ~= nil then rawset(cls, mm, v) end
+    end
+  end
+  rawset(cls, "__settled", true)
+end
+
 function Class.__call(cls, ...)
+  if not rawget(cls, "__settled") then settleMetamethods(cls) end
   local self = setmetatable({}, cls)
   local init = cls.init
   if init then init(self, ...) end
