@@ -30,7 +30,7 @@ end
 
 function BaseChannel:_patch(data)
   if data.type ~= nil then self.type = data.type end
-  if data.flags ~= nil then self.flags = data.flags end
+  self:_flags(data, "flags", "ChannelFlagsBitField")
   return self
 end
 

@@ -13,7 +13,6 @@ local FIELDS = {
   avatar = "avatar",
   banner = "banner",
   pending = "pending",
-  flags = "flags",
   deaf = "deaf",
   mute = "mute",
 }
@@ -32,6 +31,7 @@ function GuildMember:_patch(data)
     self.id = self.user.id
   end
   self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "GuildMemberFlagsBitField")
   if data.roles ~= nil then
     self._roles = {}
     for i, id in ipairs(data.roles) do self._roles[i] = id end

@@ -198,7 +198,6 @@ local FIELDS = {
   pinned = "pinned",
   webhook_id = "webhookId",
   type = "type",
-  flags = "flags",
   application_id = "applicationId",
   position = "position",
   activity = "activity",
@@ -223,6 +222,7 @@ end
 function Message:_patch(data)
   local Embed = require("discord.embed").Embed
   self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "MessageFlagsBitField")
   if data.guild_id ~= nil then self.guildId = data.guild_id end
   if data.author ~= nil then
     self.author = self.client.users:_add(data.author, not data.webhook_id)
@@ -433,7 +433,7 @@ function Message:crosspost()
 end
 
 function Message:suppressEmbeds(suppress)
-  local flags = self.flags or 0
+  local flags = self.flags and self.flags.bitfield or 0
   if suppress == false then
     flags = flags & ~FLAG_BITS.SuppressEmbeds
   else

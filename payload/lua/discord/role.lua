@@ -16,7 +16,6 @@ local FIELDS = {
   position = "rawPosition",
   managed = "managed",
   mentionable = "mentionable",
-  flags = "flags",
 }
 
 --- `Role(client, data, guild)`.
@@ -30,6 +29,7 @@ end
 
 function Role:_patch(data)
   self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
     self.permissions = PermissionsBitField(data.permissions):freeze()

@@ -14,7 +14,6 @@ local FIELDS = {
   avatar = "avatar",
   banner = "banner",
   accent_color = "accentColor",
-  public_flags = "flags",
   avatar_decoration_data = "avatarDecorationData",
 }
 
@@ -28,6 +27,7 @@ end
 
 function User:_patch(data)
   self:_copy(data, FIELDS)
+  self:_flags(data, "public_flags", "UserFlagsBitField")
   if data.bot ~= nil then self.bot = data.bot == true end
   if data.system ~= nil then self.system = data.system == true end
   return self

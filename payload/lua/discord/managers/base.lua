@@ -32,6 +32,18 @@ function Base:_copy(data, map)
   end
 end
 
+--- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
+--- `self.flags` (or `field`); absent keeps, null clears.
+function Base:_flags(data, key, name, field)
+  local v = data[key]
+  field = field or "flags"
+  if v == json.null then
+    self[field] = nil
+  elseif v ~= nil then
+    self[field] = require("discord.bitfield")[name](v):freeze()
+  end
+end
+
 local function flatten(v, seen)
   if type(v) ~= "table" then return v end
   if v == json.null then return v end

@@ -20,7 +20,6 @@ local FIELDS = {
   ephemeral = "ephemeral",
   duration_secs = "duration",
   waveform = "waveform",
-  flags = "flags",
 }
 
 function Attachment:init(client, data)
@@ -31,6 +30,7 @@ end
 
 function Attachment:_patch(data)
   self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "AttachmentFlagsBitField")
   return self
 end
 

@@ -35,7 +35,6 @@ function ClientUser:edit(opts)
     end
   end
   local data = self.client.rest:patch("/users/@me", { body = body })
-  self.client.token = data.token or self.client.token
   return self:_patch(data)
 end
 
