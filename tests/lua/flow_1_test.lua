@@ -1,0 +1,163 @@
+-- Flow: a bot logs in against the fake Discord, becomes ready, and answers a command while the
+-- fake's buckets run dry and a global 429 comes back.
+local runtime = require("runtime")
+local http = require("http")
+local server = require("fake.discord.server")
+local discord = require("discord")
+local errors = require("discord.errors")
+
+local INTENTS = { "Guilds", "GuildMessages", "MessageContent" }
+
+describe("flow: login, ready and replies under rate limits", function()
+  local fd, client, seen
+
+  local function record(name)
+    seen[name] = {}
+    client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+  end
+
+  before_each(function()
+    fd = server.reset()
+    runtime.env.DISCORD_TOKEN = fd.token
+    client = discord.Client({ intents = INTENTS })
+    seen = {}
+    for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do record(name) end
+    client:on("ready", function()
+      seen.guildAtReady = client.guilds.cache:get(fd.guild.id)
+    end)
+    client:on("messageCreate", function(msg)
+      if msg.content == "!ping" then msg:reply("pong") end
+    end)
+    runtime.run(function() client:login() end, { ["for"] = 10000 })
+  end)
+
+  after_each(function()
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
+  local function say(text)
+    local msg
+    runtime.run(function() msg = fd:say(fd.alice, fd.general, text) end, { ["for"] = 5000 })
+    return msg
+  end
+
+  it("checks the token, identifies over zlib-stream and fires ready once the guild has arrived", function()
+    local gb = fd:requests("GET", "/gateway/bot")
+    assert.are.equal(1, #gb)
+    assert.are.equal("Bot " .. fd.token, gb[1].headers.authorization)
+    assert.are.same({ v = "10", encoding = "json", compress = "zlib-stream" }, http.connects[1].query)
+
+    local identify = fd.gateway.identifies[1].d
+    assert.are.equal(fd.token, identify.token)
+    assert.are.equal(discord.IntentsBitField:resolve(INTENTS), identify.intents)
+    assert.are.same({ 0, 1 }, identify.shard)
+
+    assert.are.equal(1, #seen.ready)
+    assert.are.equal(client, seen.ready[1][1])
+    assert.are.equal("Test Guild", seen.guildAtReady.name)
+    assert.are.same({ 0, nil }, { seen.shardReady[1][1], seen.shardReady[1][2] })
+    assert.are.equal(fd.bot.id, client.user.id)
+    assert.are.equal("general", client.channels.cache:get(fd.general.id).name)
+    assert.is_true(client:isReady())
+    assert.are.same({}, fd.gateway.faults)
+  end)
+
+  it("replies with a reference, waits out a spent bucket and retries a global 429 once", function()
+    fd.rest:setBucket("POST /channels/:channel/messages", { hash = "msg-create", limit = 1, window = 1000 })
+    local first = say("!ping")
+    local posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(1, #posts)
+    assert.are.equal("pong", posts[1].body.content)
+    assert.are.equal(first.id, posts[1].body.message_reference.message_id)
+
+    -- Two commands at once: the bucket says remaining=0, reset-after=1, so the second reply waits.
+    runtime.run(function()
+      fd:say(fd.alice, fd.general, "!ping")
+      fd:say(fd.alice, fd.general, "!ping")
+    end, { ["for"] = 5000 })
+    posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(3, #posts)
+    assert.are.equal(1000, posts[3].at - posts[2].at)
+    assert.are.equal(1, #seen.rateLimited)
+    assert.are.same({ false, "msg-create" }, { seen.rateLimited[1][1].global, seen.rateLimited[1][1].hash })
+
+    fd.rest:inject({ method = "POST", path = "/channels/%d+/messages", status = 429, global = true, retry_after = 0.5 })
+    say("!ping")
+    posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(5, #posts)
+    assert.are.same({ 429, 200 }, { posts[4].status, posts[5].status })
+    assert.are.equal(500, posts[5].at - posts[4].at)
+    local info = seen.rateLimited[2][1]
+    assert.are.same({ true, 500, "global" }, { info.global, info.retryAfter, info.scope })
+    assert.are.equal(2, #seen.rateLimited)
+    -- The limiter itself never provoked a 429.
+    assert.are.same({}, fd.rest.violations)
+    assert.are.same({}, seen.error)
+  end)
+
+  it("turns listener errors into error events and serves waitFor with filter and timeout", function()
+    client:on("messageCreate", function(msg)
+      if msg.content == "boom" then error("listener failed") end
+    end)
+    local got, timedOut
+    runtime.run(function()
+      runtime.spawn(function()
+        got = client:waitFor("messageCreate", { filter = function(m) return m.content == "second" end })
+      end)
+      runtime.spawn(function()
+        timedOut = table.pack(client:waitFor("guildDelete", { timeout = 3000 }))
+      end)
+      runtime.sleep(10)
+      fd:say(fd.alice, fd.general, "boom")
+      fd:say(fd.alice, fd.general, "second")
+    end, { ["for"] = 5000 })
+    assert.are.equal(1, #seen.error)
+    assert.matches("listener failed", tostring(seen.error[1][1]))
+    assert.are.equal("second", got.content)
+    assert.are.same({ nil, "timeout", n = 2 }, timedOut)
+  end)
+
+  it("closes with 1000 on destroy and does not reconnect", function()
+    client:destroy()
+    runtime.run(nil, { ["for"] = 120000 })
+    assert.are.equal(1, #http.connects)
+    local last = fd.gateway.closes[#fd.gateway.closes]
+    assert.are.same({ 1000, "client" }, { last.code, last.by })
+    assert.is_false(client:isReady())
+  end)
+end)
+
+describe("flow: login failures", function()
+  it("raises TokenMissing or TokenInvalid before any gateway connection", function()
+    local cases = {
+      { token = nil, code = "TokenMissing" },
+      { token = "wrong-token", code = "TokenInvalid" },
+    }
+    for _, c in ipairs(cases) do
+      server.reset()
+      local client = discord.Client({ intents = INTENTS })
+      local ok, err
+      runtime.run(function() ok, err = pcall(client.login, client, c.token) end)
+      assert.is_false(ok, c.code)
+      assert.is_true(errors.is(err, "LibraryError"), c.code)
+      assert.are.equal(c.code, err.code)
+      assert.are.equal(0, #http.connects)
+    end
+  end)
+
+  it("rejects options of the wrong type with the option's name", function()
+    local cases = {
+      { { waitGuildTimeout = "soon" }, "waitGuildTimeout" },
+      { { rest = { retries = -1 } }, "rest.retries" },
+      { { ws = { large_threshold = 10 } }, "ws.large_threshold" },
+      { { shards = { 0, "one" } }, "shards" },
+    }
+    for _, c in ipairs(cases) do
+      local ok, err = pcall(discord.Client, c[1])
+      assert.is_false(ok)
+      assert.are.equal("InvalidOption", err.code)
+      assert.matches("'" .. c[2]:gsub("%.", "%%.") .. "'", err.message)
+    end
+  end)
+end)
