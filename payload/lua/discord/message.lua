@@ -54,15 +54,21 @@ local function resolveFlags(flags)
   return bits
 end
 
+-- IDs of a list of objects or IDs, as a JSON array.
+local function idArray(list)
+  return json.array(util.map(list, function(x) return type(x) == "table" and x.id or x end))
+end
+
 --- allowedMentions in camelCase -> the API's allowed_mentions.
 function M.resolveAllowedMentions(am)
   if am == nil then return nil end
   local out = {}
-  if am.parse ~= nil then out.parse = json.array(util.map(am.parse, function(v) return v end)) end
-  if am.users ~= nil then out.users = json.array(util.map(am.users, function(v) return v end)) end
-  if am.roles ~= nil then out.roles = json.array(util.map(am.roles, function(v) return v end)) end
-  if am.repliedUser ~= nil then out.replied_user = am.repliedUser == true end
-  if am.replied_user ~= nil then out.replied_user = am.replied_user == true end
+  if am.parse ~= nil then out.parse = idArray(am.parse) end
+  if am.users ~= nil then out.users = idArray(am.users) end
+  if am.roles ~= nil then out.roles = idArray(am.roles) end
+  local replied = am.repliedUser
+  if replied == nil then replied = am.replied_user end
+  if replied ~= nil then out.replied_user = replied == true end
   return out
 end
 
@@ -79,7 +85,6 @@ local function resolveFile(f, i)
     return { name = f:match("[^/\\]+$"), data = bytes, index = i }
   end
   if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
-  if type(f.toJSON) == "function" and f.getFile then return f:getFile(i) end
   local data = f.data or f.attachment
   local name = f.name or ("file" .. i)
   if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
@@ -134,7 +139,7 @@ function MessagePayload:resolveBody()
   if o.components ~= nil then body.components = json.array(util.map(o.components, componentJSON)) end
   if o.poll ~= nil then body.poll = componentJSON(o.poll) end
   if o.stickers ~= nil then
-    body.sticker_ids = json.array(util.map(o.stickers, function(s) return type(s) == "table" and s.id or s end))
+    body.sticker_ids = idArray(o.stickers)
   end
 
   local flags = resolveFlags(o.flags)
