@@ -183,6 +183,30 @@ describe("managers", function()
     }, trace(api))
   end)
 
+  it("edit the guild and list the bot's guilds", function()
+    api.on("PATCH", "/guilds/" .. S.GUILD, function(_, body)
+      return 200, { id = S.GUILD, name = body.name, icon = json.null, system_channel_id = body.system_channel_id }
+    end)
+    api.on("GET", "/users/@me/guilds", function()
+      return 200, { { id = S.GUILD, name = "Lua Bot Club", owner = false, permissions = "8" } }
+    end)
+    local listed = S.run(function()
+      guild:edit({ name = "Renamed", icon = false, systemChannel = client.channels.cache:get(S.GENERAL),
+        rulesChannel = false }, "rebrand")
+      return client.guilds:fetch()
+    end)
+    assert.are.same({
+      "PATCH /guilds/" .. S.GUILD .. ' {"icon":null,"name":"Renamed","rules_channel_id":null,"system_channel_id":"'
+        .. S.GENERAL .. '"} (rebrand)',
+      "GET /users/@me/guilds",
+    }, trace(api))
+    assert.are.equal("Renamed", guild.name)
+    assert.is_nil(guild.icon)
+    assert.are.equal(S.GENERAL, guild.systemChannel.id)
+    assert.are.equal(3, guild.members.cache.size)
+    assert.are.equal("8", listed:get(S.GUILD).permissions)
+  end)
+
   it("open a DM once and send through it", function()
     local opened = 0
     api.on("POST", "/users/@me/channels", function(_, body)

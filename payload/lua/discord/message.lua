@@ -170,8 +170,9 @@ function MessagePayload:resolveBody()
   local files = {}
   for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
   if #files > 0 or o.attachments ~= nil then
-    local attachments = {}
-    for _, a in ipairs(o.attachments or {}) do
+    local attachments, keep = {}, o.attachments or {}
+    if type(keep.values) == "function" then keep = keep:values() end
+    for _, a in ipairs(keep) do
       -- Attachments that stay on an edited message are listed by ID.
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
