@@ -158,9 +158,16 @@ function Gateway:_heartbeat(conn, d)
   -- The first beat is jittered into the interval; later ones keep it, with a second of slack.
   if now > due + 1000 then self:fault("heartbeat " .. (now - due) .. " ms late") end
   conn.last_beat = now
-  local seq = conn.session and conn.session.seq or nil
-  if seq ~= nil and seq > 0 and d ~= seq then
-    self:fault("heartbeat carried " .. tostring(d) .. ", expected " .. seq)
+  -- Events may still be in flight, so the beat may lag the last sequence sent; it may not pass it
+  -- or go backwards.
+  local seq = conn.session and conn.session.seq or 0
+  if math.type(d) == "integer" then
+    if d > seq or d < (conn.beat_seq or 0) then
+      self:fault("heartbeat carried " .. d .. " after " .. tostring(conn.beat_seq) .. ", last sent " .. seq)
+    end
+    conn.beat_seq = d
+  elseif d ~= json.null and d ~= nil then
+    self:fault("heartbeat carried " .. tostring(d))
   end
   if self.ack then self:_send(conn, { op = 11 }) end
 end
