@@ -66,9 +66,10 @@ function Client:_resolveIntents()
   return intents.resolve(given)
 end
 
+-- The part before the first dot is the bot's ID in base64, not a secret.
 local function redact(token)
-  local first = token:match("^[^.]*") or ""
-  return first .. ".***"
+  local first = token:match("^([^.]+)%.")
+  return (first or "") .. ".***"
 end
 
 --- (B) Checks the token through /gateway/bot, starts the shards and returns the token.

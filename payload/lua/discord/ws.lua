@@ -95,8 +95,7 @@ function WebSocketShard:init(manager, id)
   self.backoff = 0
   self._generation = 0
   self._sendQueue = util.Mutex()
-  self._sendWindowEnd = 0
-  self._sendCount = 0
+  self._sends = util.Queue() -- times of the sends in the last minute
 end
 
 function WebSocketShard:debug(msg)
@@ -183,7 +182,7 @@ function WebSocketShard:_session(conn)
   self.inflater = self.client.options.ws.compress and discord_native.inflater() or nil
   self._buffer = {}
   self._tail = ""
-  self._sendWindowEnd = 0
+  self._sends = util.Queue()
   self.lastHeartbeatAcked = true
   local code, reason
   while true do
@@ -346,13 +345,16 @@ end
 
 -- Sending --------------------------------------------------------------------------------------------------
 
--- Counts one send in the current 60 s window.
+-- The limit is a sliding minute: sends older than that no longer count.
+function WebSocketShard:_recentSends(now)
+  local sends = self._sends
+  while sends:size() > 0 and now - sends:peek() >= RL.gatewaySendWindow do sends:tryPop() end
+  return sends:size()
+end
+
 function WebSocketShard:_countSend(now)
-  if now >= self._sendWindowEnd then
-    self._sendWindowEnd = now + RL.gatewaySendWindow
-    self._sendCount = 0
-  end
-  self._sendCount = self._sendCount + 1
+  self:_recentSends(now)
+  self._sends:push(now)
 end
 
 function WebSocketShard:_transmit(conn, payload)
@@ -373,12 +375,13 @@ function WebSocketShard:send(payload)
   local ok, err = pcall(function()
     while self.conn == conn do
       local now = runtime.now()
-      if now >= self._sendWindowEnd or self._sendCount < RL.gatewaySends - RL.gatewayHeartbeatReserve then
-        self:_countSend(now)
+      if self:_recentSends(now) < RL.gatewaySends - RL.gatewayHeartbeatReserve then
+        self._sends:push(now)
         return
       end
-      self:debug("Send limit reached; waiting " .. (self._sendWindowEnd - now) .. " ms")
-      runtime.sleep(self._sendWindowEnd - now)
+      local wait = self._sends:peek() + RL.gatewaySendWindow - now
+      self:debug("Send limit reached; waiting " .. wait .. " ms")
+      runtime.sleep(wait)
     end
   end)
   self._sendQueue:unlock()
