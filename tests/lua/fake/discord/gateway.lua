@@ -53,9 +53,16 @@ function Gateway:_send(conn, payload)
   return true
 end
 
+--- The session events go to: the newest one still alive, even while its client is reconnecting.
+function Gateway:session()
+  local s = self.latest
+  if s and not s.dead then return s end
+  return nil
+end
+
 --- Sends an event to the session: numbered, kept for RESUME, delivered now when connected.
 function Gateway:dispatch(t, d, session)
-  session = session or (self.current and self.current.session)
+  session = session or self:session()
   if not session then error("fake gateway: dispatch without a session", 2) end
   session.seq = session.seq + 1
   local payload = { op = 0, t = t, s = session.seq, d = d }
@@ -67,7 +74,7 @@ end
 
 --- Whether the current session asked for all of `bits`.
 function Gateway:wants(bits)
-  local s = self.current and self.current.session
+  local s = self:session()
   return s ~= nil and s.intents & bits == bits
 end
 
@@ -129,6 +136,7 @@ function Gateway:_identify(conn, d)
     shard = d.shard or json.array({ 0, 1 }), conn = conn,
   }
   self.sessions[session.id] = session
+  self.latest = session
   conn.session = session
   self:_ready(conn, session)
 end

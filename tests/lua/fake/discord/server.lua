@@ -121,7 +121,7 @@ end
 -- Sends an event caused by a write, if the session asked for it.
 function Server:_echo(t, channel, d, bits)
   local gw = self.gateway
-  if not (gw.current and gw.current.session) then return end
+  if not gw:session() then return end
   if not bits then
     if channel and channel.guild_id then bits = GUILD_MESSAGES elseif channel then bits = DIRECT_MESSAGES end
   end
