@@ -1,5 +1,6 @@
 -- Messages: the payloads of send, reply and edit, the REST calls behind message methods, and mentions.
 local json = require("json")
+local util = require("discord.util")
 local S = require("support.objects")
 local MessagePayload = require("discord.message").MessagePayload
 local EmbedBuilder = require("discord.embed").EmbedBuilder
@@ -186,6 +187,31 @@ describe("Message", function()
     S.run(function() channel:bulkDelete({ fresh, old }, true) end)
     assert.are.equal("DELETE", api.calls[2].method)
     assert.are.equal("/channels/" .. S.GENERAL .. "/messages/" .. fresh, api.calls[2].path)
+  end)
+
+  it("walks the history page by page, newest first", function()
+    -- 250 stored messages with IDs 1000..1249.
+    api.on("GET", "/channels/" .. S.GENERAL .. "/messages", function(req)
+      local before = tonumber(req.query.before or "1250")
+      local out = {}
+      for id = before - 1, math.max(1000, before - tonumber(req.query.limit)), -1 do
+        out[#out + 1] = messageData({ id = tostring(id), content = "m" .. id })
+      end
+      return 200, out
+    end)
+    local seen = S.run(function()
+      local ids = {}
+      for m in channel.messages:history({ limit = 230, cache = false }) do ids[#ids + 1] = tonumber(m.id) end
+      local all = 0
+      for _ in channel.messages:history({ before = "1100" }) do all = all + 1 end
+      return { ids = ids, all = all }
+    end)
+    assert.are.equal(230, #seen.ids)
+    assert.are.same({ 1249, 1020 }, { seen.ids[1], seen.ids[230] })
+    assert.are.equal(100, seen.all)
+    local pages = util.map(api.calls, function(c) return (c.query.limit or "") .. "/" .. (c.query.before or "") end)
+    assert.are.same({ "100/", "100/1150", "30/1050", "100/1100", "100/1000" }, pages)
+    assert.is_nil(channel.messages.cache:get("1249"))
   end)
 
   it("keeps the last 200 messages of a channel by default", function()

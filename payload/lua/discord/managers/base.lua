@@ -189,6 +189,27 @@ function CachingManager:valueOf()
   return self.cache
 end
 
+--- Iterator over objects fetched page by page. `fetchPage(size, cursor)` returns a list of objects;
+--- the next page starts after the last object's ID. Ends after `limit` objects or a short page.
+function M.pages(fetchPage, pageSize, limit, cursor)
+  local left = limit or math.huge
+  local page, i, done = {}, 0, false
+  return function()
+    if left <= 0 then return nil end
+    i = i + 1
+    if i > #page then
+      if done then return nil end
+      local size = math.min(left, pageSize)
+      page, i = fetchPage(size, cursor), 1
+      done = #page < size
+      if #page == 0 then return nil end
+      cursor = page[#page].id
+    end
+    left = left - 1
+    return page[i]
+  end
+end
+
 --- A manager without a cache of its own (its `cache` is usually a view of another manager's).
 local DataManager = util.class("DataManager", BaseManager)
 M.DataManager = DataManager

@@ -88,6 +88,16 @@ function GuildMemberManager:list(opts)
   return collect(self, list, opts.cache ~= false)
 end
 
+--- Iterator over every member by ID order, fetching pages of up to 1000 as it goes:
+--- `for member in guild.members:each({limit=5000}) do ... end`. Steps that fetch block the task.
+function GuildMemberManager:each(opts)
+  opts = opts or {}
+  return base.pages(function(size, after)
+    local list = self.client.rest:get(self:_path(), { query = { limit = size, after = after } })
+    return util.map(list, function(data) return self:_add(data, opts.cache ~= false) end)
+  end, require("discord.constants").Limits.FetchMembers, opts.limit, opts.after and self:resolveId(opts.after))
+end
+
 --- (B) Members whose username or nickname starts with `query`: {query=, limit=}.
 function GuildMemberManager:search(opts)
   if type(opts) == "string" then opts = { query = opts } end

@@ -47,6 +47,17 @@ function MessageManager:fetch(x, opts)
   return base.CachingManager.fetch(self, x, opts)
 end
 
+--- Iterator over the channel's history, newest first, fetching pages of up to 100 as it goes:
+--- `for msg in channel.messages:history({limit=250, before=id}) do ... end`. Each step that needs a
+--- new page blocks the calling task. `limit` defaults to every message.
+function MessageManager:history(opts)
+  opts = opts or {}
+  return base.pages(function(size, before)
+    local list = self.client.rest:get(self:_path(), { query = { limit = size, before = before } })
+    return util.map(list, function(data) return self:_add(data, opts.cache ~= false) end)
+  end, Limits.FetchMessages, opts.limit, opts.before and self:resolveId(opts.before))
+end
+
 --- (B) Pinned messages, newest first.
 function MessageManager:fetchPinned(cache)
   local list = self.client.rest:get("/channels/" .. self.channel.id .. "/pins")
