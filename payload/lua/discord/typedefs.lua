@@ -112,6 +112,7 @@
 ---@class discord.MessageManager: discord.CachingManager
 ---@field channel discord.TextChannel|discord.DMChannel
 ---@field fetchPinned fun(self): discord.Collection (B)
+---@field history fun(self, opts?: {limit?: integer, before?: any, cache?: boolean}): fun(): discord.Message
 ---@field edit fun(self, message: any, options: string|discord.MessageOptions): discord.Message (B)
 ---@field delete fun(self, message: any, reason?: string) (B)
 ---@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
@@ -121,6 +122,7 @@
 ---@field me discord.GuildMember|nil
 ---@field search fun(self, opts: string|{query: string, limit?: integer}): discord.Collection (B)
 ---@field list fun(self, opts?: {limit?: integer, after?: discord.Snowflake}): discord.Collection (B)
+---@field each fun(self, opts?: {limit?: integer, after?: any, cache?: boolean}): fun(): discord.GuildMember
 ---@field edit fun(self, member: discord.UserResolvable, opts: discord.MemberEditOptions, reason?: string) (B)
 ---@field kick fun(self, user: discord.UserResolvable, reason?: string) (B)
 ---@field ban fun(self, user: discord.UserResolvable, opts?: {deleteMessageSeconds?: integer, reason?: string}) (B)
