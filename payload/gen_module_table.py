@@ -4,7 +4,7 @@
 Fails (exit 1) when a listed module has no file, a file belongs to no listed
 module, a source cannot be carried (NUL byte, byte-order mark, CR byte, no final
 newline, invalid UTF-8 or any byte outside ASCII) or, when a Lua 5.4 compiler is
-given with --luac or found as luac5.4 on PATH, a source does not compile.
+given with --luac= or found as luac5.4 on PATH, a source does not compile.
 Sources become byte arrays: no compiler's string-literal limit applies.
 """
 import os
@@ -59,13 +59,13 @@ def compile_problems(luac, full, path):
 
 def main(argv):
     args = list(argv[1:])
-    if len(args) >= 2 and args[0] == "--luac":
-        luac = args[1] or None
-        args = args[2:]
+    if args and args[0].startswith("--luac="):
+        luac = args[0][len("--luac="):] or None  # an empty value turns the check off
+        args = args[1:]
     else:
         luac = shutil.which("luac5.4")
     if len(args) != 3:
-        sys.exit("usage: gen_module_table.py [--luac LUAC] NAMES_FILE LUA_DIR OUTPUT")
+        sys.exit("usage: gen_module_table.py [--luac=LUAC] NAMES_FILE LUA_DIR OUTPUT")
     names_file, lua_dir, output = args
     with open(names_file, encoding="utf-8") as f:
         names = [line.strip() for line in f if line.strip()]
