@@ -118,6 +118,25 @@ describe("flow: login, ready and replies under rate limits", function()
     assert.are.same({ nil, "timeout", n = 2 }, timedOut)
   end)
 
+  it("builds the invite link from the application", function()
+    local url = client:generateInvite({ scopes = { "bot", "applications.commands" }, permissions = { "Administrator" },
+      guild = fd.guild.id, disableGuildSelect = true })
+    assert.are.equal("https://discord.com/oauth2/authorize?client_id=" .. fd.bot.id .. "&disable_guild_select=true"
+      .. "&guild_id=" .. fd.guild.id .. "&permissions=8&scope=bot%20applications.commands", url)
+  end)
+
+  it("collects member chunks by nonce", function()
+    local found
+    runtime.run(function()
+      found = client.guilds.cache:get(fd.guild.id).members:fetch({ user = { fd.bob.id, fd.alice.id } })
+    end, { ["for"] = 1000 })
+    assert.are.equal(2, found.size)
+    assert.are.equal("bob", found:get(fd.bob.id).user.username)
+    local req = fd.gateway:receivedOps(8)[1].d
+    assert.are.same({ fd.bob.id, fd.alice.id }, req.user_ids)
+    assert.are.equal("string", type(req.nonce))
+  end)
+
   it("closes with 1000 on destroy and does not reconnect", function()
     client:destroy()
     runtime.run(nil, { ["for"] = 120000 })
@@ -128,7 +147,20 @@ describe("flow: login, ready and replies under rate limits", function()
   end)
 end)
 
-describe("flow: login failures", function()
+describe("flow: login checks", function()
+  it("warns about listeners whose events no chosen intent delivers", function()
+    local fd = server.reset()
+    local client = discord.Client({ intents = { "Guilds" }, token = fd.token })
+    local warnings = {}
+    client:on("warn", function(text) warnings[#warnings + 1] = text end)
+    client:on("guildMemberAdd", function() end)
+    client:on("messageCreate", function() end)
+    runtime.run(function() client:login() end, { ["for"] = 1000 })
+    assert.are.same({ "No intent delivers these events: guildMemberAdd, messageCreate" }, warnings)
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
   it("raises TokenMissing or TokenInvalid before any gateway connection", function()
     local cases = {
       { token = nil, code = "TokenMissing" },

@@ -67,6 +67,19 @@ function Client:_resolveIntents()
 end
 
 -- The part before the first dot is the bot's ID in base64, not a secret.
+-- Listeners for events that the chosen intents will never deliver are a common mistake.
+function Client:_warnMissingIntents()
+  local names = {}
+  for name, list in pairs(self._listeners) do
+    if #list > 0 then names[#names + 1] = name end
+  end
+  table.sort(names)
+  local missing = require("discord.intents").eventsMissing(self.intents, names)
+  if #missing > 0 then
+    self:emit("warn", "No intent delivers these events: " .. table.concat(missing, ", "))
+  end
+end
+
 local function redact(token)
   local first = token:match("^([^.]+)%.")
   return (first or "") .. ".***"
@@ -75,6 +88,7 @@ end
 --- (B) Checks the token through /gateway/bot, starts the shards and returns the token.
 -- The token comes from the argument, `options.token` or DISCORD_TOKEN.
 function Client:login(token)
+  if next(self.ws.shards) ~= nil then error("Client:login: already logged in; destroy the client first", 2) end
   token = token or self.options.token or runtime.getenv("DISCORD_TOKEN")
   if type(token) ~= "string" or util.trim(token) == "" then
     error(errors.LibraryError("TokenMissing"), 2)
@@ -84,6 +98,7 @@ function Client:login(token)
   self.rest:setToken(token)
   self:emit("debug", "Provided token: " .. redact(token))
   self.intents = self:_resolveIntents()
+  self:_warnMissingIntents()
 
   local ok, info = pcall(self.rest.get, self.rest, "/gateway/bot")
   if not ok then
@@ -127,6 +142,26 @@ end
 --- (B) Fetches /gateway/bot without connecting (shard count and session limit).
 function Client:fetchGatewayInfo()
   return self.rest:get("/gateway/bot")
+end
+
+--- The URL that adds the bot to a server. `opts`: scopes (default {"bot"}), permissions
+-- (a bit field, integer or names), guild (an ID or guild), disableGuildSelect.
+function Client:generateInvite(opts)
+  opts = opts or {}
+  local appId = self.application and self.application.id or (self.user and self.user.id)
+  if not appId then error(errors.LibraryError("ClientNotReady", "generate an invite link"), 2) end
+  local scopes = opts.scopes or { "bot" }
+  if type(scopes) ~= "table" or #scopes == 0 then error(errors.LibraryError("InvalidOption", "scopes", "a list"), 2) end
+  local query = { client_id = appId, scope = table.concat(scopes, " ") }
+  if opts.permissions ~= nil then
+    local bitfield = require("discord.bitfield")
+    query.permissions = tostring(bitfield.PermissionsBitField:resolve(opts.permissions))
+  end
+  if opts.guild ~= nil then
+    query.guild_id = type(opts.guild) == "table" and opts.guild.id or tostring(opts.guild)
+    if opts.disableGuildSelect then query.disable_guild_select = "true" end
+  end
+  return "https://discord.com/oauth2/authorize" .. util.queryString(query)
 end
 
 function Client:toJSON()

@@ -570,6 +570,7 @@ end
 
 function WebSocketManager:destroy(code)
   for _, shard in pairs(self.shards) do shard:destroy(code) end
+  self.shards = {}
   for nonce, waiter in pairs(self._chunkWaiters) do
     self._chunkWaiters[nonce] = nil
     waiter.future:reject(errors.LibraryError("GuildMembersTimeout"))
