@@ -59,6 +59,9 @@ describe("guild structures", function()
     guild:_patch({ id = S.GUILD, unavailable = true })
     assert.is_false(guild.available)
     assert.are.equal("Lua Bot Club", guild.name)
+    -- GUILD_CREATE after an outage need not say `unavailable = false`.
+    guild:_patch({ id = S.GUILD, name = "Back" })
+    assert.is_true(guild.available)
   end)
 
   it("orders roles by position then age and channels within their group", function()

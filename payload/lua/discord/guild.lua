@@ -58,9 +58,12 @@ function Guild:init(client, data)
 end
 
 function Guild:_patch(data)
-  if data.unavailable ~= nil then self.available = not data.unavailable end
-  -- An unavailable guild sends only its ID; keep what is known.
-  if data.unavailable == true then return self end
+  -- An unavailable guild sends only its ID; keep what is known. Full data means it is back.
+  if data.unavailable == true then
+    self.available = false
+    return self
+  end
+  if data.unavailable == false or data.name ~= nil then self.available = true end
   self:_copy(data, FIELDS)
   if data.member_count ~= nil then self.memberCount = data.member_count end
   if self.memberCount == nil and data.approximate_member_count ~= nil then
