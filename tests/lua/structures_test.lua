@@ -147,6 +147,11 @@ describe("guild structures", function()
     assert.is_nil(u.flags)
     assert.are.equal("https://cdn.discordapp.com/embed/avatars/2.png", u.defaultAvatarURL)
     assert.truthy(u:displayAvatarURL():find("/avatars/80351110224678912/a_x", 1, true))
+    local P = require("discord.bitfield").PermissionFlags
+    local channelJSON = client.channels.cache:get(S.GENERAL):toJSON()
+    assert.are.same({ { id = S.MUTED_ROLE, type = 0, allow = "0", deny = tostring(P.SendMessages) } },
+      channelJSON.permissionOverwrites)
+    assert.are.same({ "general", S.GUILD, S.CATEGORY }, { channelJSON.name, channelJSON.guild, channelJSON.parentId })
     local json_ = bot:toJSON()
     assert.are.same({ S.MOD_ROLE }, json_.roles)
     assert.are.equal(S.GUILD, json_.guild)

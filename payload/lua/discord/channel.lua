@@ -385,6 +385,14 @@ function GuildChannel:edit(opts, reason)
   return self.client.channels:_add(data, self.guild)
 end
 
+function GuildChannel:toJSON()
+  local out = Base.toJSON(self)
+  out.permissionOverwrites = json.array(util.map(self.permissionOverwrites:values(), function(o)
+    return { id = o.id, type = o.type, allow = o.allow:toJSON(), deny = o.deny:toJSON() }
+  end))
+  return out
+end
+
 function GuildChannel:setName(name, reason) return self:edit({ name = name }, reason) end
 
 --- Moves the channel into a category (nil or false takes it out).

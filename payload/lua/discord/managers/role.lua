@@ -70,6 +70,12 @@ function RoleManager:fetch(id, opts)
     local role = self:_add(data, opts.cache ~= false)
     roles:set(role.id, role)
   end
+  -- The list is complete: cached roles missing from it were deleted.
+  if opts.cache ~= false then
+    for _, rid in ipairs(self.cache:keys()) do
+      if not roles:has(rid) then self:_remove(rid) end
+    end
+  end
   if id == nil then return roles end
   return roles:get(self:resolveId(id))
 end
