@@ -102,7 +102,8 @@ describe("util.Future", function()
   it("wakes every waiter with the values, once", function()
     local f, got = util.Future(), {}
     local took = run(function()
-      for i = 1, 2 do runtime.spawn(function() got[i] = { f:await() } end) end
+      -- The timeout's timer goes with the wait, or it would keep the loop alive until 5000.
+      for i = 1, 2 do runtime.spawn(function() got[i] = { f:await(5000) } end) end
       runtime.sleep(100)
       assert.is_true(f:resolve("a", nil, "c"))
       assert.is_false(f:resolve("again"))
@@ -148,8 +149,9 @@ describe("util.Queue and util.Mutex", function()
       got[4] = { q:pop(30) }
       q:close()
       got[5] = { q:pop() }
+      got[6] = q:push("late")
     end)
-    assert.same({ "first", "second", { "kept" }, { nil, "timeout" }, { nil, "closed" } }, got)
+    assert.same({ "first", "second", { "kept" }, { nil, "timeout" }, { nil, "closed" }, false }, got)
     assert.equal(35, took)
   end)
 

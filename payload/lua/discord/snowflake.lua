@@ -12,7 +12,6 @@ local increment = 0
 function snowflake.toInteger(id)
   if math.type(id) == "integer" then return id >= 0 and id or nil end
   if type(id) ~= "string" or not id:match("^%d+$") or #id > 19 then return nil end
-  if #id == 19 and id > "9223372036854775807" then return nil end
   return math.tointeger(tonumber(id))
 end
 

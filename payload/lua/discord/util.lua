@@ -783,19 +783,19 @@ function EventEmitter:emit(name, ...)
   local took = false
   local waiting = self._waiting[name]
   if waiting then
-    local args = pack(...)
-    for i = #waiting, 1, -1 do
-      local w = waiting[i]
+    local args, remaining = pack(...), {}
+    self._waiting[name] = remaining
+    for _, w in ipairs(waiting) do
       -- The filter runs now, so later changes to the objects cannot decide for it.
       local okf, match = pcall(w.filter, unpack(args, 1, args.n))
       if not okf then
-        table.remove(waiting, i)
         w.future:reject(match)
         took = true
       elseif match then
-        table.remove(waiting, i)
         w.future:resolve(unpack(args, 1, args.n))
         took = true
+      else
+        remaining[#remaining + 1] = w
       end
     end
   end
@@ -825,14 +825,12 @@ function EventEmitter:waitFor(name, opts)
   if opts.filter ~= nil and type(opts.filter) ~= "function" then error("waitFor: filter must be a function", 2) end
   mustBeInTask("waitFor")
   local entry = { filter = opts.filter or acceptAll, future = Future() }
-  local list = self._waiting[name]
-  if not list then
-    list = {}
-    self._waiting[name] = list
-  end
-  table.insert(list, 1, entry)
+  local list = self._waiting[name] or {}
+  self._waiting[name] = list
+  list[#list + 1] = entry
   local res = pack(entry.future:wait(opts.timeout))
   if not res[1] then
+    list = self._waiting[name] or {}
     for i, w in ipairs(list) do
       if w == entry then table.remove(list, i) break end
     end
