@@ -29,10 +29,6 @@ local Status = {
 }
 M.Status = Status
 
-local function randomInt(lo, hi)
-  return math.random(lo, hi)
-end
-
 -- Identify queue ------------------------------------------------------------------------------------------
 
 --- One IDENTIFY per `max_concurrency` key every 5 s, within the session start limit.
@@ -133,7 +129,7 @@ function WebSocketShard:_run()
     local url = self:_gatewayURL(resume)
     self.status = Status.CONNECTING
     self:debug("Connecting to " .. url)
-    local conn, msg = http.websocket(url, { timeout_ms = self.client.options.closeTimeout * 3 })
+    local conn, msg = http.websocket(url)
     local code, reason
     if conn then
       code, reason = self:_session(conn)
@@ -219,7 +215,14 @@ function WebSocketShard:_onFrame(data, opcode)
     self._tail = (self._tail .. data):sub(-4)
     if self._tail ~= ZLIB_SUFFIX then return end
     self._buffer, self._tail = {}, ""
-    text = self.inflater:push(table.concat(buf))
+    local ok, res = pcall(self.inflater.push, self.inflater, table.concat(buf))
+    if not ok then
+      -- The stream's state is lost with a bad message; a new connection starts a fresh one.
+      self:debug("Inflate failed: " .. tostring(res))
+      self:_reconnect({ reconnect = true, delay = 0 })
+      return
+    end
+    text = res
   else
     text = data
   end
@@ -259,7 +262,7 @@ function WebSocketShard:_onPacket(packet)
     else
       self:debug("Invalid session; identifying anew")
       self:_forgetSession()
-      self:_reconnect({ reconnect = true, delay = randomInt(1000, 5000) })
+      self:_reconnect({ reconnect = true, delay = math.random(1000, 5000) })
     end
   end
 end
@@ -599,7 +602,10 @@ function WebSocketManager:requestGuildMembers(guildId, opts)
   end
   local shard = self:shardFor(guildId)
   if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
-  shard:send({ op = Op.RequestGuildMembers, d = d })
+  if not shard:send({ op = Op.RequestGuildMembers, d = d }) then
+    self._chunkWaiters[nonce] = nil
+    error(errors.LibraryError("GuildMembersTimeout"), 2)
+  end
   local ok, res = waiter.future:wait(opts.timeout or 120000)
   self._chunkWaiters[nonce] = nil
   if not ok then

@@ -43,7 +43,6 @@ function M.defaults()
     shardCount = 1,
     shards = nil,
     waitGuildTimeout = 15000,
-    closeTimeout = 5000,
     failIfNotExists = true,
     allowedMentions = nil,
     partials = {},
@@ -64,7 +63,9 @@ function M.defaults()
 end
 
 local checks = {
-  shardCount = function(v) return math.type(v) == "integer" and v >= 1, "a positive integer" end,
+  shardCount = function(v)
+    return v == "auto" or (math.type(v) == "integer" and v >= 1), "a positive integer or \"auto\""
+  end,
   shards = function(v)
     if v == "auto" or math.type(v) == "integer" then return true end
     if type(v) ~= "table" then return false, "an integer, an array of integers or \"auto\"" end
@@ -74,7 +75,6 @@ local checks = {
     return true
   end,
   waitGuildTimeout = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
-  closeTimeout = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   failIfNotExists = function(v) return type(v) == "boolean", "a boolean" end,
   enforceNonce = function(v) return type(v) == "boolean", "a boolean" end,
   allowedMentions = function(v) return type(v) == "table", "a table" end,
