@@ -88,6 +88,14 @@ local lazy = {
 }
 discord._lazy = lazy
 
+-- The structures every bot meets are loaded now, so that the first event does not pay for them.
+for _, name in ipairs({
+  "discord.snowflake", "discord.cdn", "discord.embed", "discord.user", "discord.guild", "discord.channel",
+  "discord.message", "discord.member", "discord.role", "discord.managers.base",
+}) do
+  require(name)
+end
+
 -- Names also found in the eagerly loaded tables: enums (ChannelType ...), error
 -- classes and formatters (userMention ...).
 local flat = { enums, errors, formatters }
