@@ -161,6 +161,36 @@ describe("flow: login checks", function()
     runtime.run(nil, { ["for"] = 1000 })
   end)
 
+  it("fires ready after waitGuildTimeout when a guild never arrives, and guildAvailable when it does", function()
+    local fd = server.reset()
+    local hidden = fd.store:addGuild({ name = "Outage", owner = fd.alice, members = { fd.bot } })
+    local dispatch = fd.gateway.dispatch
+    local holding = true
+    fd.gateway.dispatch = function(g, t, d, session)
+      if holding and t == "GUILD_CREATE" and d.id == hidden.id then return end
+      return dispatch(g, t, d, session)
+    end
+    local client = discord.Client({ intents = INTENTS, token = fd.token, waitGuildTimeout = 4000 })
+    local readyAt, shardReady, available
+    client:on("ready", function() readyAt = runtime.now() end)
+    client:on("shardReady", function(id, missing) shardReady = { id, missing } end)
+    client:on("guildAvailable", function(g) available = g end)
+    runtime.run(function() client:login() end, { ["for"] = 10000 })
+    assert.are.equal(4000, readyAt)
+    assert.are.same({ 0, { hidden.id } }, shardReady)
+    assert.is_false(client.guilds.cache:get(hidden.id).available)
+    assert.is_true(client.guilds.cache:get(fd.guild.id).available)
+
+    holding = false
+    runtime.run(function()
+      fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden, true))
+    end, { ["for"] = 1000 })
+    assert.are.equal(client.guilds.cache:get(hidden.id), available)
+    assert.are.same({ true, "Outage" }, { available.available, available.name })
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
   it("raises TokenMissing or TokenInvalid before any gateway connection", function()
     local cases = {
       { token = nil, code = "TokenMissing" },
