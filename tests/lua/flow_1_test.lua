@@ -2,6 +2,7 @@
 -- fake's buckets run dry and a global 429 comes back.
 local runtime = require("runtime")
 local http = require("http")
+local json = require("json")
 local server = require("fake.discord.server")
 local discord = require("discord")
 local errors = require("discord.errors")
@@ -19,7 +20,7 @@ describe("flow: login, ready and replies under rate limits", function()
   before_each(function()
     fd = server.reset()
     runtime.env.DISCORD_TOKEN = fd.token
-    client = discord.Client({ intents = INTENTS })
+    client = discord.Client({ intents = INTENTS, presence = { status = "idle", activities = { "chess" } } })
     seen = {}
     for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do record(name) end
     client:on("ready", function()
@@ -52,6 +53,8 @@ describe("flow: login, ready and replies under rate limits", function()
     assert.are.equal(fd.token, identify.token)
     assert.are.equal(discord.IntentsBitField:resolve(INTENTS), identify.intents)
     assert.are.same({ 0, 1 }, identify.shard)
+    assert.are.same({ since = json.null, status = "idle", afk = false, activities = { { name = "chess", type = 0 } } },
+      identify.presence)
 
     assert.are.equal(1, #seen.ready)
     assert.are.equal(client, seen.ready[1][1])

@@ -298,7 +298,17 @@ function WebSocketShard:_identifyOrResume(gen)
     large_threshold = opts.ws.large_threshold,
     shard = json.array({ self.id, self.manager.totalShards }),
   }
-  if opts.presence then d.presence = opts.presence end
+  if opts.presence then
+    -- IDENTIFY wants every presence field; activities may be given as bare names.
+    local p = opts.presence
+    d.presence = {
+      since = p.since or json.null, status = p.status or "online", afk = p.afk == true,
+      activities = json.array(util.map(p.activities or {}, function(a)
+        if type(a) == "string" then return { name = a, type = 0 } end
+        return a
+      end)),
+    }
+  end
   self:debug("Identifying")
   self:send({ op = Op.Identify, d = d })
 end
