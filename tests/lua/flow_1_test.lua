@@ -140,8 +140,8 @@ describe("flow: login, ready and replies under rate limits", function()
     assert.are.equal("string", type(req.nonce))
   end)
 
-  it("closes with 1000 on destroy and does not reconnect", function()
-    client:destroy()
+  it("closes with 1000 on an interrupt and does not reconnect", function()
+    runtime.interrupt()
     runtime.run(nil, { ["for"] = 120000 })
     assert.are.equal(1, #http.connects)
     local last = fd.gateway.closes[#fd.gateway.closes]

@@ -8,12 +8,6 @@ local ws = require("discord.ws")
 
 local M = {}
 
--- Manager classes are required when a client is made, since they sit above this layer.
-local function managerClass(module, name)
-  local mod = require(module)
-  return mod[name] or mod
-end
-
 local Client = util.class("Client", util.EventEmitter)
 M.Client = Client
 
@@ -31,9 +25,10 @@ function Client:init(options)
   self.application = nil
   self.readyAt = nil
   self.ws = ws.WebSocketManager(self)
-  self.users = managerClass("discord.managers.user", "UserManager")(self)
-  self.guilds = managerClass("discord.managers.guild", "GuildManager")(self)
-  self.channels = managerClass("discord.managers.channel", "ChannelManager")(self)
+  -- Managers sit above this layer, so they are required only when a client is made.
+  self.users = require("discord.managers.user").UserManager(self)
+  self.guilds = require("discord.managers.guild").GuildManager(self)
+  self.channels = require("discord.managers.channel").ChannelManager(self)
 end
 
 Client.getters.readyTimestamp = function(self) return self.readyAt end
@@ -66,7 +61,6 @@ function Client:_resolveIntents()
   return intents.resolve(given)
 end
 
--- The part before the first dot is the bot's ID in base64, not a secret.
 -- Listeners for events that the chosen intents will never deliver are a common mistake.
 function Client:_warnMissingIntents()
   local names = {}
@@ -80,6 +74,7 @@ function Client:_warnMissingIntents()
   end
 end
 
+-- The part before the first dot is the bot's ID in base64, not a secret.
 local function redact(token)
   local first = token:match("^([^.]+)%.")
   return (first or "") .. ".***"
