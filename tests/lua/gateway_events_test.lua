@@ -1,0 +1,125 @@
+-- Dispatch handlers: each gateway event patches the cache first, then emits the library event with
+-- the objects (and, for updates, the object as it was before).
+local runtime = require("runtime")
+local server = require("fake.discord.server")
+local discord = require("discord")
+
+local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent", "DirectMessages" }
+
+describe("gateway events", function()
+  it("patch the cache and emit what changed", function()
+    -- Each row: the event the fake sends (built from its store), the library event, and a check
+    -- that gets the client, the fake and the event's arguments.
+    local cases = {
+      { "CHANNEL_UPDATE", function(fd)
+          fd.general.name = "renamed"
+          return fd.store:channelJSON(fd.general)
+        end, "channelUpdate", function(client, fd, old, new)
+          assert.are.same({ "general", "renamed" }, { old.name, new.name })
+          assert.are.equal(client.channels.cache:get(fd.general.id), new)
+        end },
+      { "CHANNEL_CREATE", function(fd)
+          return fd.store:channelJSON(fd.store:addChannel(fd.guild, { name = "news", type = 0 }))
+        end, "channelCreate", function(client, fd, ch)
+          assert.are.equal("news", ch.name)
+          assert.are.equal(ch, client.guilds.cache:get(fd.guild.id).channels.cache:get(ch.id))
+        end },
+      { "CHANNEL_DELETE", function(fd) return fd.store:channelJSON(fd.general) end, "channelDelete",
+        function(client, fd, ch)
+          assert.are.equal("general", ch.name)
+          assert.is_nil(client.channels.cache:get(fd.general.id))
+          assert.is_nil(client.guilds.cache:get(fd.guild.id).channels.cache:get(fd.general.id))
+        end },
+      { "GUILD_UPDATE", function(fd)
+          fd.guild.name = "Renamed Guild"
+          return fd.store:guildJSON(fd.guild, false)
+        end, "guildUpdate", function(_, _, old, new)
+          assert.are.same({ "Test Guild", "Renamed Guild" }, { old.name, new.name })
+        end },
+      { "GUILD_DELETE", function(fd) return { id = fd.guild.id, unavailable = true } end, "guildUnavailable",
+        function(client, fd, guild)
+          assert.is_false(guild.available)
+          assert.are.equal(guild, client.guilds.cache:get(fd.guild.id))
+        end },
+      { "GUILD_DELETE", function(fd) return { id = fd.guild.id } end, "guildDelete", function(client, fd, guild)
+          assert.are.equal("Test Guild", guild.name)
+          assert.is_nil(client.guilds.cache:get(fd.guild.id))
+          assert.is_nil(client.channels.cache:get(fd.general.id))
+        end },
+      { "GUILD_ROLE_UPDATE", function(fd)
+          fd.member_role.name = "Members"
+          return { guild_id = fd.guild.id, role = fd.store:roleJSON(fd.member_role) }
+        end, "roleUpdate", function(_, _, old, new)
+          assert.are.same({ "Member", "Members" }, { old.name, new.name })
+        end },
+      { "GUILD_ROLE_DELETE", function(fd) return { guild_id = fd.guild.id, role_id = fd.mod_role.id } end,
+        "roleDelete", function(client, fd, role)
+          assert.are.equal("Mod", role.name)
+          assert.is_nil(client.guilds.cache:get(fd.guild.id).roles.cache:get(fd.mod_role.id))
+        end },
+      { "GUILD_MEMBER_UPDATE", function(fd)
+          local m = fd.guild.members[fd.bob.id]
+          m.nick, m.roles = "bobby", { fd.member_role.id }
+          local d = fd.store:memberJSON(fd.guild, m)
+          d.guild_id = fd.guild.id
+          return d
+        end, "guildMemberUpdate", function(_, fd, old, new)
+          assert.are.same({ nil, "bobby" }, { old.nickname, new.nickname })
+          assert.is_false(old.roles:has(fd.member_role.id))
+          assert.is_true(new.roles:has(fd.member_role.id))
+        end },
+      { "GUILD_MEMBER_REMOVE", function(fd) return { guild_id = fd.guild.id, user = fd.store:userJSON(fd.bob) } end,
+        "guildMemberRemove", function(client, fd, member)
+          assert.are.equal(fd.bob.id, member.id)
+          assert.is_nil(client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id))
+        end },
+      { "USER_UPDATE", function(fd)
+          fd.bot.username = "renamedbot"
+          return fd.store:userJSON(fd.bot)
+        end, "userUpdate", function(client, _, old, new)
+          assert.are.same({ "tarnbot", "renamedbot" }, { old.username, new.username })
+          assert.are.equal(client.user, new)
+        end },
+      { "MESSAGE_UPDATE", function(fd)
+          local msg = fd:say(fd.alice, fd.general, "first draft")
+          return { id = msg.id, channel_id = fd.general.id, guild_id = fd.guild.id, content = "final" }
+        end, "messageUpdate", function(_, _, old, new)
+          assert.are.same({ "first draft", "final" }, { old.content, new.content })
+        end },
+      { "MESSAGE_DELETE", function(fd)
+          local msg = fd:say(fd.alice, fd.general, "gone soon")
+          return { id = msg.id, channel_id = fd.general.id, guild_id = fd.guild.id }
+        end, "messageDelete", function(client, fd, msg)
+          assert.are.equal("gone soon", msg.content)
+          assert.is_nil(client.channels.cache:get(fd.general.id).messages.cache:get(msg.id))
+        end },
+      { "MESSAGE_CREATE", function(fd)
+          local dm = fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } })
+          fd:say(fd.alice, dm, "hello in private")
+        end, "messageCreate", function(client, fd, msg)
+          assert.are.equal("hello in private", msg.content)
+          assert.are.equal(fd.alice.id, msg.author.id)
+          assert.are.equal(msg.channel, client.channels.cache:get(msg.channelId))
+          assert.is_nil(msg.guild)
+        end },
+    }
+    for _, c in ipairs(cases) do
+      local t, make, event, check = table.unpack(c)
+      local fd = server.reset()
+      local client = discord.Client({ intents = INTENTS, token = fd.token })
+      local args, errors = nil, {}
+      client:on(event, function(...) args = table.pack(...) end)
+      client:on("error", function(e) errors[#errors + 1] = tostring(e) end)
+      runtime.run(function() client:login() end, { ["for"] = 1000 })
+      runtime.run(function()
+        local d = make(fd)
+        if d then fd.gateway:dispatch(t, d) end
+      end, { ["for"] = 1000 })
+      assert.are.same({}, errors, t)
+      assert.is_not_nil(args, t .. " -> " .. event)
+      check(client, fd, table.unpack(args, 1, args.n))
+      client:destroy()
+      runtime.run(nil, { ["for"] = 1000 })
+    end
+  end)
+end)
