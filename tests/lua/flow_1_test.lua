@@ -214,6 +214,22 @@ describe("flow: login checks", function()
     end
   end)
 
+  it("builds caches with the limits of the cache factory", function()
+    local fd = server.reset()
+    local client = discord.Client({ intents = INTENTS, token = fd.token,
+      makeCache = discord.Options.cacheWithLimits({ MessageManager = 2 }) })
+    runtime.run(function()
+      client:login()
+      client:waitFor("ready")
+      for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
+    end, { ["for"] = 1000 })
+    local cache = client.channels.cache:get(fd.general.id).messages.cache
+    assert.are.equal(2, cache.size)
+    assert.are.same({ "m2", "m3" }, { cache:first().content, cache:last().content })
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
   it("rejects options of the wrong type with the option's name", function()
     local cases = {
       { { waitGuildTimeout = "soon" }, "waitGuildTimeout" },
