@@ -142,6 +142,13 @@ describe("flow: gateway faults", function()
     local t1 = runtime.now()
     runtime.run(function() fd.gateway:drop() end, { ["for"] = 5000 })
     assert.are.equal(1000, connectsSince(t1)[1].at - t1)
+    -- Destroyed while waiting to reconnect: the wait ends and nothing is left for the loop.
+    refusals = 10
+    runtime.run(function() fd.gateway:drop() end, { ["for"] = 4000 })
+    client:destroy()
+    local t2 = runtime.now()
+    assert.are.equal(0, runtime.run(nil, { ["for"] = 1000000 }))
+    assert.are.equal(t2, runtime.now())
   end)
 
   it("decodes zlib messages split across frames", function()

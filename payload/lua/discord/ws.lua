@@ -159,7 +159,12 @@ function WebSocketShard:_run()
     end
     self.status = Status.RECONNECTING
     self.client:emit("shardReconnecting", self.id)
-    if delay > 0 then runtime.sleep(delay) end
+    if delay > 0 then
+      -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
+      self._pause = util.Future()
+      self._pause:wait(delay)
+      self._pause = nil
+    end
   end
   self.status = Status.DISCONNECTED
 end
@@ -481,6 +486,7 @@ end
 --- Closes the connection for good.
 function WebSocketShard:destroy(code)
   self.destroyed = true
+  if self._pause then self._pause:resolve() end
   self:_stopHeartbeat()
   self:_clearReadyTimer()
   local conn = self.conn
