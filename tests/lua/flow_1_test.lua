@@ -214,6 +214,22 @@ describe("flow: login checks", function()
     end
   end)
 
+  it("waits for the session start limit to reset before identifying", function()
+    local fd = server.reset()
+    fd.rest:route("GET", "/gateway/bot", function()
+      return 200, { url = fd.gateway.URL, shards = 1,
+        session_start_limit = { total = 1000, remaining = 0, reset_after = 30000, max_concurrency = 1 } }
+    end)
+    local client = discord.Client({ intents = INTENTS, token = fd.token })
+    local warnings = {}
+    client:on("warn", function(text) warnings[#warnings + 1] = text end)
+    runtime.run(function() client:login() end, { ["for"] = 40000 })
+    assert.are.equal(30000, fd.gateway.identifies[1].at)
+    assert.are.same({ "Only 0 of 1 session starts left today" }, warnings)
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
   it("builds caches with the limits of the cache factory", function()
     local fd = server.reset()
     local client = discord.Client({ intents = INTENTS, token = fd.token,

@@ -44,8 +44,18 @@ function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
   self.resetAt = runtime.now() + (limit.reset_after or 24 * 3600 * 1000)
 end
 
---- (B) Returns when shard `shardId` may identify.
-function IdentifyQueue:wait(shardId)
+-- Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
+local function pause(stop, ms)
+  if ms <= 0 then return stop ~= nil and stop.done end
+  if not stop then
+    runtime.sleep(ms)
+    return false
+  end
+  return (stop:wait(ms))
+end
+
+--- (B) Returns true when shard `shardId` may identify, false when `stop` settled first.
+function IdentifyQueue:wait(shardId, stop)
   local key = shardId % self.maxConcurrency
   local slot = self.keys[key]
   if not slot then
@@ -53,20 +63,20 @@ function IdentifyQueue:wait(shardId)
     self.keys[key] = slot
   end
   slot.mutex:lock()
-  local ok, err = pcall(function()
-    local now = runtime.now()
+  local ok, res = pcall(function()
     if self.remaining <= 0 then
-      if now < self.resetAt then runtime.sleep(self.resetAt - now) end
+      if pause(stop, self.resetAt - runtime.now()) then return false end
       self.remaining = self.total
       self.resetAt = runtime.now() + 24 * 3600 * 1000
     end
-    now = runtime.now()
-    if now < slot.nextAt then runtime.sleep(slot.nextAt - now) end
+    if pause(stop, slot.nextAt - runtime.now()) then return false end
     self.remaining = self.remaining - 1
     slot.nextAt = runtime.now() + RL.identifyInterval
+    return true
   end)
   slot.mutex:unlock()
-  if not ok then error(err, 0) end
+  if not ok then error(res, 0) end
+  return res
 end
 
 -- Shard ---------------------------------------------------------------------------------------------------
@@ -112,6 +122,7 @@ end
 function WebSocketShard:connect()
   if self._runner then return end
   self.destroyed = false
+  self._stop = util.Future()
   self._runner = runtime.spawn(function()
     local ok, err = util.try(self._run, self)
     self._runner = nil
@@ -159,12 +170,8 @@ function WebSocketShard:_run()
     end
     self.status = Status.RECONNECTING
     self.client:emit("shardReconnecting", self.id)
-    if delay > 0 then
-      -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
-      self._pause = util.Future()
-      self._pause:wait(delay)
-      self._pause = nil
-    end
+    -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
+    pause(self._stop, delay)
   end
   self.status = Status.DISCONNECTED
 end
@@ -293,7 +300,7 @@ function WebSocketShard:_identifyOrResume(gen)
     return
   end
   self.status = Status.IDENTIFYING
-  self.manager.identifyQueue:wait(self.id)
+  if not self.manager.identifyQueue:wait(self.id, self._stop) then return end
   if gen ~= self._generation or self.destroyed then return end
   local opts = self.client.options
   local d = {
@@ -486,7 +493,7 @@ end
 --- Closes the connection for good.
 function WebSocketShard:destroy(code)
   self.destroyed = true
-  if self._pause then self._pause:resolve() end
+  if self._stop then self._stop:resolve() end
   self:_stopHeartbeat()
   self:_clearReadyTimer()
   local conn = self.conn
