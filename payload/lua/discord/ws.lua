@@ -667,7 +667,7 @@ end
 local handlers = {}
 M.handlers = handlers
 
-handlers.READY = function(client, packet)
+handlers.READY = function(client, packet, shard)
   local d = packet.d
   local ClientUser = require("discord.structures.clientuser")
   ClientUser = ClientUser.ClientUser or ClientUser
@@ -683,7 +683,7 @@ handlers.READY = function(client, packet)
     client.application.flags = d.application.flags
   end
   for _, g in ipairs(d.guilds or {}) do
-    client.guilds:_add(g)
+    client.guilds:_add(g).shardId = shard.id
   end
 end
 
