@@ -394,6 +394,7 @@ function REST:_buildRequest(method, path, opts)
   for k, v in pairs(opts.headers or {}) do headers[k] = v end
   local body
   if opts.files and #opts.files > 0 then
+    -- encodeMultipart(files, payload) -> body, content type (with its boundary).
     local multipart = require("discord.builders.attachment")
     local contentType
     body, contentType = multipart.encodeMultipart(opts.files, opts.body)
@@ -433,17 +434,13 @@ function REST:_execute(req, bucket)
     self:_waitGlobal(req, bucket)
     if bucket.remaining > 0 then bucket.remaining = bucket.remaining - 1 end
 
-    local ok, res, msg, kind = pcall(http.request, {
+    local res, msg, kind = http.request({
       method = req.method,
       url = req.url,
       headers = req.headers,
       body = req.body,
       timeout_ms = req.timeout,
     })
-    if not ok then
-      -- Wrong use of http raises; a transport failure returns nil.
-      error(res, 0)
-    end
     if not res then
       failures = failures + 1
       if failures > self.options.retries then
