@@ -453,20 +453,18 @@ function REST:_execute(req, bucket)
       self:_applyHeaders(req, bucket, res)
       local status = res.status
       local h = res.headers or {}
-      local body
-      if res.body and res.body ~= "" and (h["content-type"] or ""):find("json", 1, true) then
-        body = json.decode(res.body)
-      end
+      local body, decodeError
+      if res.body and res.body ~= "" then body, decodeError = json.decode(res.body) end
       self:_countInvalid(status, h["x-ratelimit-scope"])
       if status >= 200 and status < 300 then
         if status == 204 or res.body == nil or res.body == "" then return nil end
-        local data, err = json.decode(res.body)
-        if data == nil then
+        if body == nil then
           error(errors.HTTPError({
-            message = "reply is not JSON: " .. tostring(err), status = status, method = req.method, path = req.path,
+            message = "reply is not JSON: " .. tostring(decodeError), status = status, method = req.method,
+            path = req.path,
           }), 0)
         end
-        return data
+        return body
       elseif status == 429 then
         local wait = retryAfterOf(res, body)
         local global = h["x-ratelimit-global"] == "true" or (type(body) == "table" and body.global == true)
