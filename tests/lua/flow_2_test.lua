@@ -16,11 +16,11 @@ describe("flow: gateway faults", function()
     client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
   end
 
-  local function start(setup)
+  local function start(setup, ws)
     fd = server.reset()
     if setup then setup(fd) end
     runtime.env.DISCORD_TOKEN = fd.token
-    client = discord.Client({ intents = { "Guilds", "GuildMessages", "MessageContent" } })
+    client = discord.Client({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws })
     seen = {}
     for _, name in ipairs({ "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error",
       "messageCreate" }) do
@@ -151,11 +151,15 @@ describe("flow: gateway faults", function()
     assert.are.equal(t2, runtime.now())
   end)
 
-  it("decodes zlib messages split across frames", function()
-    start(function(f) f.gateway.split = true end)
-    runtime.run(function() fd:say(fd.alice, fd.general, "split in two") end, { ["for"] = 1000 })
-    assert.are.equal("split in two", seen.messageCreate[1][1].content)
-    assert.are.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
+  it("decodes zlib messages split across frames, and plain text frames without compression", function()
+    for _, c in ipairs({ { split = true, compress = true }, { split = false, compress = false } }) do
+      start(function(f) f.gateway.split = c.split end, { compress = c.compress })
+      runtime.run(function() fd:say(fd.alice, fd.general, "hello") end, { ["for"] = 1000 })
+      assert.are.equal(c.compress and "zlib-stream" or nil, http.connects[1].query.compress)
+      assert.are.equal("hello", seen.messageCreate[1][1].content)
+      assert.are.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
+      client:destroy()
+    end
   end)
 
   it("keeps to 120 sends a minute with room for heartbeats", function()
