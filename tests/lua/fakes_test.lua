@@ -145,6 +145,13 @@ describe("fake Discord REST", function()
     assert.same({}, fd.rest.violations)
   end)
 
+  it("holds the library to 50 requests a second", function()
+    for _ = 1, 50 do assert.equal(200, call("GET", "/users/@me").status) end
+    local r = call("GET", "/users/@me")
+    assert.same({ 429, "global" }, { r.status, r.headers["x-ratelimit-scope"] })
+    assert.same({ true, "/users/@me" }, { fd.rest.violations[1].global, fd.rest.violations[1].path })
+  end)
+
   it("checks authentication, agent and bodies as the API does", function()
     assert.equal(401, call("GET", "/users/@me", nil, { Authorization = "Bot wrong" }).status)
     assert.equal(400, call("GET", "/users/@me", nil, { ["User-Agent"] = "curl" }).status)
@@ -208,6 +215,27 @@ describe("fake Discord gateway", function()
     assert.same({ "MESSAGE_CREATE", "RESUMED" }, second.t)
     assert.equal("", second.content)
     assert.same({}, fd.gateway.faults)
+  end)
+
+  it("notes early identifies and late heartbeats, and closes with 4008 after 120 sends in a minute", function()
+    local closed
+    runtime.run(function()
+      local a = assert(http.websocket("wss://gateway.discord.gg/?v=10&encoding=json"))
+      local b = assert(http.websocket("wss://gateway.discord.gg/?v=10&encoding=json"))
+      a:send(json.encode(identify))
+      b:send(json.encode(identify))
+      runtime.sleep(41250 + 2000)
+      for _ = 1, 121 do a:send(json.encode({ op = 1, d = json.null })) end
+      repeat
+        local data, _, _, code = a:receive()
+        closed = code
+      until not data
+    end)
+    local texts = {}
+    for _, f in ipairs(fd.gateway.faults) do texts[#texts + 1] = f.text end
+    assert.same({ "IDENTIFY 0 ms after the previous one", "heartbeat 2000 ms late", "more than 120 sends in 60 s" },
+      texts)
+    assert.equal(4008, closed)
   end)
 
   it("ends the session on a normal close and refuses bad tokens with 4004", function()
