@@ -120,7 +120,7 @@ describe("flow: gateway faults", function()
     assert.are.equal("after resume", seen.messageCreate[1][1].content)
   end)
 
-  it("backs off 1, 2, 4 and 8 s while reconnects fail, and starts over after a resume", function()
+  it("backs off 1, 2, 4, 8 and 16 s while reconnects fail, starts over after a resume, stops on destroy", function()
     start()
     local refusals = 4
     http.mount_ws(RESUME_URL .. "/", function(sock, req) return fd.gateway:_serve(sock, req) end, function()
