@@ -54,6 +54,19 @@ describe("fake runtime", function()
     assert.equal(1, #runtime.logged("error", "kept"))
   end)
 
+  it("runs scripted processes: output in reads, exit code after the scripted time", function()
+    runtime.programs["yt-dlp"] = function(args) return { stdout = args[1] .. "\n", code = 2, ms = 300 } end
+    local got = {}
+    runtime.run(function()
+      assert.same({ nil, "cannot start ffmpeg: not found", "notfound" }, { runtime.process({ file = "ffmpeg" }) })
+      local p = runtime.process({ file = "yt-dlp", args = { "query" } })
+      got = { p:read(2), p:read(), p:read() == nil, (select(3, p:wait(100))) }
+      got[5] = p:wait()
+      got[6] = runtime.now()
+    end)
+    assert.same({ "qu", "ery\n", true, "timeout", 2, 300 }, got)
+  end)
+
   it("stops at a virtual deadline and after runtime.stop", function()
     local n = 0
     runtime.timer(1000, function() n = n + 1 end, true)
