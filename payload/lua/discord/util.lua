@@ -178,14 +178,14 @@ function util.contains(list, value)
   return false
 end
 
---- A table of the keys of `list` mapped to true.
+--- A table of the values of `list` mapped to true.
 function util.set(list)
   local out = {}
   for _, v in ipairs(list) do out[v] = true end
   return out
 end
 
---- Reverse lookup table: value -> key, merged into a copy of `t`.
+--- Reverse lookup table: value -> key.
 function util.invert(t)
   local out = {}
   for k, v in pairs(t) do out[v] = k end
