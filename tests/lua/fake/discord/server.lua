@@ -514,4 +514,13 @@ function M.reset(opts)
   return M.new(opts)
 end
 
+--- Fresh fakes and a client with `options` logged in to them; `setup(fd)` may change the store first.
+function M.login(options, setup)
+  local fd = M.reset()
+  if setup then setup(fd) end
+  local client = require("discord").Client(options)
+  runtime.run(function() client:login(fd.token) end, { ["for"] = 10000 })
+  return fd, client
+end
+
 return M
