@@ -74,48 +74,4 @@ function M.deflater()
   return setmetatable({}, Deflater)
 end
 
--- AEAD -----------------------------------------------------------------------------------------------------
-
--- XOR with the key and a checksum tag over key, nonce, AAD and text, so tests can read nonces and AAD.
-local MODES = { "aead_aes256_gcm_rtpsize", "aead_xchacha20_poly1305_rtpsize" }
-
-function M.aead_modes()
-  return { table.unpack(MODES) }
-end
-
-local function checkMode(fname, mode, key)
-  local known = false
-  for _, m in ipairs(MODES) do known = known or m == mode end
-  if not known then error(fname .. ": unknown mode " .. tostring(mode), 3) end
-  if type(key) ~= "string" or #key ~= 32 then error(fname .. ": key must be 32 bytes", 3) end
-end
-
-local function xor(key, text)
-  local out = {}
-  for i = 1, #text do out[i] = string.char(text:byte(i) ~ key:byte((i - 1) % 32 + 1)) end
-  return table.concat(out)
-end
-
-local function tag(key, nonce, aad, text)
-  local sum = 0
-  for _, s in ipairs({ key, nonce, aad, text }) do
-    for i = 1, #s do sum = (sum * 31 + s:byte(i)) & 0xFFFFFFFF end
-    sum = (sum * 131 + #s) & 0xFFFFFFFF
-  end
-  return string.pack(">I4", sum):rep(4)
-end
-
-function M.aead_encrypt(mode, key, nonce, aad, plain)
-  checkMode("aead_encrypt", mode, key)
-  return xor(key, plain) .. tag(key, nonce, aad, plain)
-end
-
-function M.aead_decrypt(mode, key, nonce, aad, sealed)
-  checkMode("aead_decrypt", mode, key)
-  if #sealed < 16 then return nil, "message too short", "protocol" end
-  local plain = xor(key, sealed:sub(1, -17))
-  if tag(key, nonce, aad, plain) ~= sealed:sub(-16) then return nil, "authentication failed", "protocol" end
-  return plain
-end
-
 return M

@@ -184,99 +184,9 @@ function M.getenv(name)
   return M.env[name]
 end
 
--- Files: an in-memory tree; directories are implied by the files under them or listed in M.dirs.
-local function checkPath(fname, p)
-  if type(p) ~= "string" or p == "" then error(fname .. ": path must be a non-empty string", 3) end
-end
-
-function M.read_file(p)
-  checkPath("read_file", p)
-  local data = M.files[p]
-  if data == nil then return nil, "cannot open " .. p .. ": No such file or directory", "notfound" end
-  return data
-end
-
-function M.write_file(p, bytes)
-  checkPath("write_file", p)
-  if type(bytes) ~= "string" then error("write_file: data must be a string", 2) end
-  if M.readonly[p] then return nil, "cannot write " .. p .. ": Permission denied", "denied" end
-  M.files[p] = bytes
-  return true
-end
-
-function M.stat(p)
-  checkPath("stat", p)
-  if M.files[p] then return "file", #M.files[p] end
-  if M.dirs[p] then return "dir", 0 end
-  local prefix = p:gsub("/$", "") .. "/"
-  for name in pairs(M.files) do
-    if name:sub(1, #prefix) == prefix then return "dir", 0 end
-  end
-  return nil
-end
-
--- Processes: scripted by M.programs[file] = function(args, opts) -> {stdout=, stderr=, code=, ms=}.
-local Proc = {}
-Proc.__index = Proc
-
-function M.process(opts)
-  if type(opts) ~= "table" or type(opts.file) ~= "string" then error("process: file is required", 2) end
-  local program = M.programs[opts.file]
-  if not program then return nil, "cannot start " .. opts.file .. ": not found", "notfound" end
-  local args = opts.args or {}
-  local stdin = {}
-  local proc = setmetatable({ file = opts.file, args = args, stdin = stdin, exited = false }, Proc)
-  M.started[#M.started + 1] = proc
-  proc.result = program(args, opts, stdin)
-  proc.out = proc.result.stdout or ""
-  proc.err = proc.result.stderr or ""
-  proc.ends_at = state.clock + (proc.result.ms or 0)
-  return proc
-end
-
-local function readStream(proc, field, max)
-  blockingTask("proc:read")
-  local data = proc[field]
-  if data == "" then return nil end
-  local n = math.min(max or #data, #data)
-  proc[field] = data:sub(n + 1)
-  M.sleep(0)
-  return data:sub(1, n)
-end
-
-function Proc:read(max) return readStream(self, "out", max) end
-function Proc:read_stderr(max) return readStream(self, "err", max) end
-
-function Proc:write(b)
-  blockingTask("proc:write")
-  if self.stdin_closed then return nil, "stdin is closed", "closed" end
-  self.stdin[#self.stdin + 1] = b
-  return true
-end
-
-function Proc:close_stdin() self.stdin_closed = true end
-
-function Proc:wait(timeout)
-  blockingTask("proc:wait")
-  local left = self.ends_at - state.clock
-  if timeout and left > timeout then
-    M.sleep(timeout)
-    return nil, "process still running", "timeout"
-  end
-  if left > 0 then M.sleep(left) end
-  self.exited = true
-  return self.killed and -1 or (self.result.code or 0)
-end
-
-function Proc:kill()
-  self.killed = true
-  self.ends_at = state.clock
-  self.out, self.err = "", ""
-end
-
 -- Test controls --------------------------------------------------------------------------------------------
 
---- Forgets all tasks, timers, logs, files and environment; the clock restarts at 0.
+--- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
   state = fresh()
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
@@ -284,17 +194,8 @@ function M.reset()
   M.logs = {}
   M.errors = {}
   M.env = {}
-  M.files = {}
-  M.dirs = {}
-  M.readonly = {}
-  M.programs = {}
-  M.started = {}
   M.exit_code = nil
   M.echo = os.getenv("FAKE_RUNTIME_ECHO") ~= nil
-  M.paths = {
-    root = "/tarn", modules = "/tarn/modules", tools = "/tarn/tools", cache = "/tarn/cache",
-    logs = "/tarn/logs", script_dir = "/bot",
-  }
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks; a second interrupt stops at once.
@@ -366,7 +267,12 @@ function M.run(fn, opts)
   local limit = opts["until"] or (opts["for"] and state.clock + opts["for"])
   local seen_errors = #M.errors
   state.stopped = false
+  local steps, clock = 0, state.clock
   while not state.stopped do
+    -- A library that spins without ever waiting would hang the suite; fail it instead.
+    if state.clock ~= clock then steps, clock = 0, state.clock end
+    steps = steps + 1
+    if steps > 1000000 then error("runtime.run: a million steps without the clock moving", 0) end
     if state.ready_head <= state.ready_tail then
       local item = state.ready[state.ready_head]
       state.ready[state.ready_head] = nil
