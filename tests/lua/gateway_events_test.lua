@@ -2,7 +2,6 @@
 -- the objects (and, for updates, the object as it was before).
 local runtime = require("runtime")
 local server = require("fake.discord.server")
-local discord = require("discord")
 
 local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent", "DirectMessages" }
 
@@ -86,12 +85,10 @@ describe("gateway events", function()
     }
     for _, c in ipairs(cases) do
       local t, make, event, check = table.unpack(c)
-      local fd = server.reset()
-      local client = discord.Client({ intents = INTENTS, token = fd.token })
+      local fd, client = server.login({ intents = INTENTS })
       local args, errors = nil, {}
       client:on(event, function(...) args = table.pack(...) end)
       client:on("error", function(e) errors[#errors + 1] = tostring(e) end)
-      runtime.run(function() client:login() end, { ["for"] = 1000 })
       runtime.run(function()
         local d = make(fd)
         if d then fd.gateway:dispatch(t, d) end
