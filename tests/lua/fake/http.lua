@@ -149,11 +149,6 @@ function Socket:send(data, kind)
   local frame = { data = data, opcode = kind, at = runtime.now(), from = self.side }
   self.log[#self.log + 1] = frame
   local peer = self.peer
-  if peer.max_message and #data > peer.max_message then
-    markClosed(self, 1009, "message too big")
-    markClosed(peer, 1009, "message too big")
-    return true
-  end
   peer.inbox[#peer.inbox + 1] = frame
   wakeReceiver(peer, "data")
   runtime.sleep(0)
@@ -224,8 +219,7 @@ function M.websocket(url, opts)
     if not ok then return nil, msg, kind end
   end
   local log = {}
-  local client = setmetatable({ side = "client", inbox = {}, log = log, url = url, req = req,
-    max_message = opts.max_message or 32 * 1024 * 1024 }, Socket)
+  local client = setmetatable({ side = "client", inbox = {}, log = log, url = url, req = req }, Socket)
   local server = setmetatable({ side = "server", inbox = {}, log = log, url = url, req = req }, Socket)
   client.peer, server.peer = server, client
   req.client, req.server = client, server

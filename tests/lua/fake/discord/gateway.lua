@@ -13,15 +13,12 @@ local URL = "wss://gateway.discord.gg"
 local RESUME_URL = "wss://gateway-resume.discord.gg"
 Gateway.URL, Gateway.RESUME_URL = URL, RESUME_URL
 
-local PRIVILEGED = (1 << 1) | (1 << 8) | (1 << 15)
-
 function Gateway.new(server)
   return setmetatable({
     server = server, store = server.store,
     heartbeat_interval = 41250,
     ack = true,            -- answer heartbeats
     split = false,         -- send each compressed message in two frames
-    allowed_intents = -1,  -- bits the application may use; privileged ones beyond it close with 4014
     sessions = {}, session_count = 0,
     connections = {}, current = nil,
     received = {}, sent = {}, faults = {}, closes = {}, identifies = {},
@@ -86,9 +83,6 @@ function Gateway:invalidate(resumable)
   self:_send(conn, { op = 9, d = resumable and true or false })
 end
 
---- Asks for a heartbeat now (op 1), as Discord may.
-function Gateway:requestHeartbeat() self:_send(self.current, { op = 1, d = json.null }) end
-
 function Gateway:close(code, reason)
   local conn = self.current
   if conn.session and (code == 4007 or code == 4009) then conn.session.dead = true end
@@ -121,7 +115,6 @@ function Gateway:_identify(conn, d)
   if conn.session then return closeWith(conn, 4005, "Already authenticated.") end
   if type(d) ~= "table" or d.token ~= self.server.token then return closeWith(conn, 4004, "Authentication failed.") end
   if math.type(d.intents) ~= "integer" then return closeWith(conn, 4013, "Invalid intent(s).") end
-  if d.intents & PRIVILEGED & ~self.allowed_intents ~= 0 then return closeWith(conn, 4014, "Disallowed intent(s).") end
   local p = d.properties
   if type(p) ~= "table" or type(p.os) ~= "string" or type(p.browser) ~= "string" or type(p.device) ~= "string" then
     return closeWith(conn, 4002, "Error while decoding payload.")
@@ -259,22 +252,10 @@ function Gateway:receivedOps(op)
   return out
 end
 
---- Refuses the next `n` connection attempts as a failed TCP connect would.
-function Gateway:refuse(n)
-  self.refusals = n
-end
-
 function Gateway:mount(http)
   local serve = function(sock, req) return self:_serve(sock, req) end
-  local accept = function()
-    if (self.refusals or 0) > 0 then
-      self.refusals = self.refusals - 1
-      return nil, "connection refused", "connect"
-    end
-    return true
-  end
-  http.mount_ws(URL, serve, accept)
-  http.mount_ws(RESUME_URL, serve, accept)
+  http.mount_ws(URL, serve)
+  http.mount_ws(RESUME_URL, serve)
 end
 
 return Gateway

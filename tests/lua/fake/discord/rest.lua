@@ -1,5 +1,5 @@
 -- REST side of the fake Discord: routes over the store, per-route buckets that send real
--- X-RateLimit-* headers, the global limit, and injected 429s, 5xx answers and transport failures.
+-- X-RateLimit-* headers, the global limit, and injected 429s.
 -- A 429 the library provokes itself (not an injected one) counts in `violations`.
 local runtime = require("runtime")
 local json = require("json")
@@ -24,7 +24,6 @@ function Rest.new(server)
   return setmetatable({
     server = server, store = server.store, routes = {}, buckets = {}, bucket_config = {},
     injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
-    invalid = 0, latency = 0,
   }, Rest)
 end
 
@@ -63,9 +62,8 @@ function Rest:setBucket(key, cfg)
   self.bucket_config[key] = cfg
 end
 
---- Queues a fault for the next matching request(s).
---- f = {method=, path= (Lua pattern, anchored), status=, global=, retry_after= (s), scope=, body=,
----      transport= (failure kind), delay= (ms), times= (default 1)}
+--- Queues a 429 for the next matching request(s).
+--- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -142,36 +140,14 @@ local function apiPath(path)
   return path:match("^/api/v10(/.*)$")
 end
 
--- One request through faults, authentication, limits and the route.
+-- One request through injected 429s, authentication, limits and the route.
 function Rest:handle(req)
-  local delay = self.latency
   local path = apiPath(req.path)
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   req.api_path = path
   local f = self:_takeInjection({ method = req.method, path = path })
-  if f then
-    delay = delay + (f.delay or 0)
-    if f.transport then return nil, "injected " .. f.transport .. " failure", f.transport end
-    if f.status == 429 then
-      local r = tooMany((f.retry_after or 1) * 1000, f.global or false, f.scope or (f.global and "global" or "user"))
-      r.delay = delay
-      return r
-    end
-    if f.status then
-      local r = f.body and jsonResponse(f.status, f.body) or { status = f.status, body = f.raw or "" }
-      if f.raw then r.headers = { ["Content-Type"] = "text/html" } end
-      r.delay = delay
-      return r
-    end
-  end
-
-  local resp = self:_authorised(req) or self:_dispatch(req, path)
-  resp.delay = delay
-  if resp.status == 401 or resp.status == 403 or (resp.status == 429 and
-      (resp.headers or {})["X-RateLimit-Scope"] ~= "shared") then
-    self.invalid = self.invalid + 1
-  end
-  return resp
+  if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
+  return self:_authorised(req) or self:_dispatch(req, path)
 end
 
 function Rest:_authorised(req)
@@ -198,12 +174,7 @@ function Rest:_dispatch(req, path)
       end
     end
   end
-  if not route then
-    for _, r in ipairs(self.routes) do
-      if match(r, segs) then return jsonResponse(405, { message = "405: Method Not Allowed", code = 0 }) end
-    end
-    return jsonResponse(404, { message = "404: Not Found", code = 0 })
-  end
+  if not route then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
 
   -- The global limit: interaction callbacks are exempt.
   local now = runtime.now()
@@ -225,54 +196,19 @@ function Rest:_dispatch(req, path)
 
   local body
   if req.body and req.body ~= "" then
-    local ctype = req.headers["content-type"] or ""
-    if ctype:match("^application/json") then
-      local err
-      body, err = json.decode(req.body)
-      if body == nil then
-        return jsonResponse(400, { message = "The request body contains invalid JSON. " .. err, code = 50109 })
-      end
-    elseif ctype:match("^multipart/form%-data") then
-      body = self:_multipartJSON(req.body, ctype)
-    else
+    if not (req.headers["content-type"] or ""):match("^application/json") then
       return jsonResponse(400, { message = "Content-Type must be application/json", code = 50035 })
     end
-  end
-  local reason = req.headers["x-audit-log-reason"]
-  if reason then
-    reason = reason:gsub("%%(%x%x)", function(hex) return string.char(tonumber(hex, 16)) end)
-    self.store.audit[#self.store.audit + 1] = { method = req.method, path = path, reason = reason }
+    local err
+    body, err = json.decode(req.body)
+    if body == nil then
+      return jsonResponse(400, { message = "The request body contains invalid JSON. " .. err, code = 50109 })
+    end
   end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)
   for k, v in pairs(limitHeaders(bucket)) do out.headers[k] = v end
   return out
-end
-
--- Multipart bodies: the JSON part is "payload_json"; files are counted, not kept.
-function Rest:_multipartJSON(body, ctype)
-  local boundary = ctype:match("boundary=([^;]+)")
-  if not boundary then return nil end
-  local delim = "--" .. boundary
-  local payload, files = nil, 0
-  local _, stop = body:find(delim, 1, true)
-  while stop do
-    if body:sub(stop + 1, stop + 2) == "--" then break end
-    local a, b = body:find("\r\n" .. delim, stop + 1, true)
-    if not a then break end
-    local part = body:sub(stop + 3, a - 1)
-    local head, content = part:match("^(.-)\r\n\r\n(.*)$")
-    local name = head and head:match('name="([^"]+)"')
-    if name == "payload_json" then
-      payload = json.decode(content)
-    elseif name then
-      files = files + 1
-    end
-    stop = b
-  end
-  payload = payload or {}
-  payload._file_count = files
-  return payload
 end
 
 return Rest

@@ -59,23 +59,8 @@ local function checkMessage(body, editing)
     return formError("content", "BASE_TYPE_MAX_LENGTH", "Must be 2000 or fewer in length.")
   end
   local embeds = body.embeds
-  if type(embeds) == "table" and embeds ~= json.null then
-    if #embeds > 10 then return formError("embeds", "BASE_TYPE_MAX_LENGTH", "Must be 10 or fewer in length.") end
-    for i, e in ipairs(embeds) do
-      if type(e.title) == "string" and utf8.len(e.title) > 256 then
-        return formError("embeds." .. (i - 1) .. ".title", "BASE_TYPE_MAX_LENGTH", "Must be 256 or fewer in length.")
-      end
-      if type(e.description) == "string" and utf8.len(e.description) > 4096 then
-        return formError("embeds." .. (i - 1) .. ".description", "BASE_TYPE_MAX_LENGTH",
-          "Must be 4096 or fewer in length.")
-      end
-      if type(e.fields) == "table" and #e.fields > 25 then
-        return formError("embeds." .. (i - 1) .. ".fields", "BASE_TYPE_MAX_LENGTH", "Must be 25 or fewer in length.")
-      end
-    end
-  end
   local empty = (type(content) ~= "string" or content == "") and (type(embeds) ~= "table" or #embeds == 0)
-    and (body._file_count or 0) == 0 and body.sticker_ids == nil and body.components == nil and body.poll == nil
+    and body.sticker_ids == nil and body.components == nil and body.poll == nil
   if empty and not editing then return apiError(400, 50006, "Cannot send an empty message") end
   return nil
 end
@@ -165,18 +150,14 @@ function Server:_routes()
   local store, rest = self.store, self.rest
   local route = function(m, t, h) rest:route(m, t, h) end
 
-  local function channelOr404(id)
-    return store.channels[id]
-  end
+  local function channelOr404(id) return store.channels[id] end
 
-  route("GET", "/gateway", function() return 200, { url = Gateway.URL } end)
   route("GET", "/gateway/bot", function()
     return 200, { url = Gateway.URL, shards = 1,
       session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
   end)
 
   -- Users
-  route("GET", "/users/@me", function() return 200, store:userJSON(self.bot) end)
   route("PATCH", "/users/@me", function(_, _, body)
     if type(body.username) == "string" then self.bot.username = body.username end
     if body.avatar ~= nil then self.bot.avatar = body.avatar == json.null and json.null or "a1b2c3" end
@@ -196,22 +177,8 @@ function Server:_routes()
     local ch = store:addChannel(nil, { type = 1, recipients = { u.id } })
     return 200, store:channelJSON(ch)
   end)
-  route("GET", "/users/@me/guilds", function()
-    local out = json.array({})
-    for _, gid in ipairs(store.guild_order) do
-      local g = store.guilds[gid]
-      out[#out + 1] = { id = g.id, name = g.name, icon = g.icon, owner = g.owner_id == self.bot.id,
-        permissions = "0", features = json.array({}) }
-    end
-    return 200, out
-  end)
 
   -- Channels
-  route("GET", "/channels/:channel", function(_, p)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    return 200, store:channelJSON(ch)
-  end)
   route("PATCH", "/channels/:channel", function(_, p, body)
     local ch = channelOr404(p.channel)
     if not ch then return unknown("Channel", 10003) end
@@ -221,24 +188,6 @@ function Server:_routes()
     local d = store:channelJSON(ch)
     self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
     return 200, d
-  end)
-  route("DELETE", "/channels/:channel", function(_, p)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    store.channels[ch.id] = nil
-    if ch.guild_id then
-      local g = store.guilds[ch.guild_id]
-      for i, id in ipairs(g.channels) do
-        if id == ch.id then table.remove(g.channels, i) break end
-      end
-    end
-    local d = store:channelJSON(ch)
-    self:_echo("CHANNEL_DELETE", nil, d, GUILDS)
-    return 200, d
-  end)
-  route("POST", "/channels/:channel/typing", function(_, p)
-    if not channelOr404(p.channel) then return unknown("Channel", 10003) end
-    return 204
   end)
 
   -- Messages
@@ -250,23 +199,10 @@ function Server:_routes()
       return formError("limit", "NUMBER_TYPE_MAX", "int value should be less than or equal to 100.")
     end
     local list, out = store.messages[ch.id], json.array({})
-    local before, after = req.query.before, req.query.after
-    local function num(id) return math.tointeger(tonumber(id)) end
+    local before = math.tointeger(tonumber(req.query.before or "")) or math.maxinteger
     -- Newest first, as Discord pages.
     for i = #list, 1, -1 do
-      local m = list[i]
-      if (not before or num(m.id) < num(before)) and (not after or num(m.id) > num(after)) then
-        out[#out + 1] = store:messageJSON(m)
-      end
-    end
-    if after then
-      -- "after" pages from the oldest side.
-      local asc = {}
-      for i = #out, 1, -1 do asc[#asc + 1] = out[i] end
-      out = json.array({ table.unpack(asc, 1, math.min(limit, #asc)) })
-      local desc = json.array({})
-      for i = #out, 1, -1 do desc[#desc + 1] = out[i] end
-      return 200, desc
+      if math.tointeger(tonumber(list[i].id)) < before then out[#out + 1] = store:messageJSON(list[i]) end
     end
     return 200, json.array({ table.unpack(out, 1, math.min(limit, #out)) })
   end)
@@ -296,11 +232,6 @@ function Server:_routes()
     self:_echo("MESSAGE_CREATE", ch, d)
     return 200, d
   end)
-  route("GET", "/channels/:channel/messages/:message", function(_, p)
-    local m = store:message(p.channel, p.message)
-    if not m then return unknown("Message", 10008) end
-    return 200, store:messageJSON(m)
-  end)
   route("PATCH", "/channels/:channel/messages/:message", function(_, p, body)
     local m = store:message(p.channel, p.message)
     if not m then return unknown("Message", 10008) end
@@ -325,47 +256,9 @@ function Server:_routes()
     self:_echo("MESSAGE_DELETE", ch, { id = m.id, channel_id = ch.id, guild_id = ch.guild_id })
     return 204
   end)
-  route("POST", "/channels/:channel/messages/bulk-delete", function(_, p, body)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    local ids = body.messages
-    if type(ids) ~= "table" or #ids < 2 or #ids > 100 then
-      return apiError(400, 50016, "You must provide at least 2 and fewer than 100 messages to delete.")
-    end
-    for _, id in ipairs(ids) do
-      local _, i = store:message(ch.id, id)
-      if i then table.remove(store.messages[ch.id], i) end
-    end
-    self:_echo("MESSAGE_DELETE_BULK", ch, { ids = ids, channel_id = ch.id, guild_id = ch.guild_id })
-    return 204
-  end)
 
   -- Guilds
   local function guildOr404(id) return store.guilds[id] end
-  route("GET", "/guilds/:guild", function(_, p)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    return 200, store:guildJSON(g, false)
-  end)
-  route("GET", "/guilds/:guild/channels", function(_, p)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    local out = json.array({})
-    for _, cid in ipairs(g.channels) do out[#out + 1] = store:channelJSON(store.channels[cid]) end
-    return 200, out
-  end)
-  route("POST", "/guilds/:guild/channels", function(_, p, body)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    if type(body.name) ~= "string" or #body.name < 1 or #body.name > 100 then
-      return formError("name", "BASE_TYPE_BAD_LENGTH", "Must be between 1 and 100 in length.")
-    end
-    local ch = store:addChannel(g, { name = body.name, type = body.type or 0, parent_id = body.parent_id,
-      topic = body.topic })
-    local d = store:channelJSON(ch)
-    self:_echo("CHANNEL_CREATE", nil, d, GUILDS)
-    return 201, d
-  end)
 
   -- Members
   local function memberOr404(p)
@@ -382,24 +275,6 @@ function Server:_routes()
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
     return d
   end
-  route("GET", "/guilds/:guild/members", function(req, p)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    local limit = tonumber(req.query.limit or "1")
-    local after = math.tointeger(tonumber(req.query.after or "0"))
-    local out = json.array({})
-    for _, uid in ipairs(g.member_order) do
-      if math.tointeger(tonumber(uid)) > after and #out < limit then
-        out[#out + 1] = store:memberJSON(g, g.members[uid])
-      end
-    end
-    return 200, out
-  end)
-  route("GET", "/guilds/:guild/members/:user", function(_, p)
-    local g, m = memberOr404(p)
-    if not g then return m end
-    return 200, store:memberJSON(g, m)
-  end)
   route("PATCH", "/guilds/:guild/members/:user", function(_, p, body)
     local g, m = memberOr404(p)
     if not g then return m end
@@ -414,14 +289,6 @@ function Server:_routes()
       m.communication_disabled_until = body.communication_disabled_until
     end
     return 200, memberUpdate(g, m)
-  end)
-  route("DELETE", "/guilds/:guild/members/:user", function(_, p)
-    local g, m = memberOr404(p)
-    if not g then return m end
-    store:removeMember(g, m.user_id)
-    self:_echo("GUILD_MEMBER_REMOVE", nil, { guild_id = g.id, user = store:userJSON(store.users[m.user_id]) },
-      GUILD_MEMBERS)
-    return 204
   end)
   route("PUT", "/guilds/:guild/members/:user/roles/:role", function(_, p)
     local g, m = memberOr404(p)
@@ -450,13 +317,6 @@ function Server:_routes()
   end)
 
   -- Roles
-  route("GET", "/guilds/:guild/roles", function(_, p)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    local out = json.array({})
-    for _, r in ipairs(g.roles) do out[#out + 1] = store:roleJSON(r) end
-    return 200, out
-  end)
   route("POST", "/guilds/:guild/roles", function(_, p, body)
     local g = guildOr404(p.guild)
     if not g then return unknown("Guild", 10004) end
@@ -476,18 +336,6 @@ function Server:_routes()
     end
     self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = g.id, role = store:roleJSON(r) }, GUILDS)
     return 200, store:roleJSON(r)
-  end)
-  route("PATCH", "/guilds/:guild/roles", function(_, p, body)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    for _, pos in ipairs(body) do
-      local r = store:role(g, pos.id)
-      if not r then return formError("0.id", "ROLE_INVALID", "Unknown role") end
-      r.position = pos.position
-    end
-    local out = json.array({})
-    for _, r in ipairs(g.roles) do out[#out + 1] = store:roleJSON(r) end
-    return 200, out
   end)
   route("DELETE", "/guilds/:guild/roles/:role", function(_, p)
     local g = guildOr404(p.guild)

@@ -12,7 +12,6 @@ function Store.new()
   return setmetatable({
     seq = 0,
     users = {}, guilds = {}, channels = {}, messages = {}, guild_order = {},
-    audit = {},
   }, Store)
 end
 
@@ -23,20 +22,7 @@ function Store:id()
 end
 
 local function iso(ms)
-  local secs = ms // 1000
-  local days, rem = secs // 86400, secs % 86400
-  -- Civil date from days since 1970 (proleptic Gregorian).
-  local z = days + 719468
-  local era = z // 146097
-  local doe = z - era * 146097
-  local yoe = (doe - doe // 1460 + doe // 36524 - doe // 146096) // 365
-  local doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
-  local mp = (5 * doy + 2) // 153
-  local d = doy - (153 * mp + 2) // 5 + 1
-  local m = mp + (mp < 10 and 3 or -9)
-  local y = yoe + era * 400 + (m <= 2 and 1 or 0)
-  return string.format("%04d-%02d-%02dT%02d:%02d:%02d.%03d000+00:00", y, m, d, rem // 3600, rem % 3600 // 60,
-    rem % 60, ms % 1000)
+  return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
 end
 Store.iso = iso
 
@@ -122,13 +108,6 @@ function Store:addMember(guild, user, roles)
   if not guild.members[user.id] then guild.member_order[#guild.member_order + 1] = user.id end
   guild.members[user.id] = member
   return member
-end
-
-function Store:removeMember(guild, userId)
-  guild.members[userId] = nil
-  for i, id in ipairs(guild.member_order) do
-    if id == userId then table.remove(guild.member_order, i) break end
-  end
 end
 
 function Store:roleJSON(role)
