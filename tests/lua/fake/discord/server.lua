@@ -25,9 +25,6 @@ M.API = API
 M.TOKEN = "test-token"
 
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
-local MESSAGE_CONTENT = 1 << 15
-
-local ok = Rest.jsonResponse
 
 local function apiError(status, code, message, errors)
   return status, { code = code, message = message, errors = errors }
@@ -111,23 +108,7 @@ function Server:_echo(t, channel, d, bits)
     if channel and channel.guild_id then bits = GUILD_MESSAGES elseif channel then bits = DIRECT_MESSAGES end
   end
   if bits and not gw:wants(bits) then return end
-  if (t == "MESSAGE_CREATE" or t == "MESSAGE_UPDATE") and not gw:wants(MESSAGE_CONTENT) then
-    d = self:_withoutContent(d)
-  end
   gw:dispatch(t, d)
-end
-
--- Without the MessageContent intent, guild messages arrive with their content blanked unless they
--- come from the bot or mention it.
-function Server:_withoutContent(d)
-  if not d.guild_id or d.author.id == self.bot.id then return d end
-  for _, u in ipairs(d.mentions or {}) do
-    if u.id == self.bot.id then return d end
-  end
-  local out = {}
-  for k, v in pairs(d) do out[k] = v end
-  out.content, out.embeds, out.attachments, out.components = "", json.array({}), json.array({}), json.array({})
-  return out
 end
 
 --- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
@@ -352,8 +333,6 @@ function Server:_routes()
     return 204
   end)
 end
-
-M.ok = ok
 
 --- Fresh fakes: runtime, http records and a new server.
 function M.reset(opts)
