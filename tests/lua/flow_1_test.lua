@@ -99,35 +99,6 @@ describe("flow: login, ready and replies under rate limits", function()
     assert.are.same({}, seen.error)
   end)
 
-  it("turns listener errors into error events and serves waitFor with filter and timeout", function()
-    client:on("messageCreate", function(msg)
-      if msg.content == "boom" then error("listener failed") end
-    end)
-    local got, timedOut
-    runtime.run(function()
-      runtime.spawn(function()
-        got = client:waitFor("messageCreate", { filter = function(m) return m.content == "second" end })
-      end)
-      runtime.spawn(function()
-        timedOut = table.pack(client:waitFor("guildDelete", { timeout = 3000 }))
-      end)
-      runtime.sleep(10)
-      fd:say(fd.alice, fd.general, "boom")
-      fd:say(fd.alice, fd.general, "second")
-    end, { ["for"] = 5000 })
-    assert.are.equal(1, #seen.error)
-    assert.matches("listener failed", tostring(seen.error[1][1]))
-    assert.are.equal("second", got.content)
-    assert.are.same({ nil, "timeout", n = 2 }, timedOut)
-  end)
-
-  it("builds the invite link from the application", function()
-    local url = client:generateInvite({ scopes = { "bot", "applications.commands" }, permissions = { "Administrator" },
-      guild = fd.guild.id, disableGuildSelect = true })
-    assert.are.equal("https://discord.com/oauth2/authorize?client_id=" .. fd.bot.id .. "&disable_guild_select=true"
-      .. "&guild_id=" .. fd.guild.id .. "&permissions=8&scope=bot%20applications.commands", url)
-  end)
-
   it("collects member chunks by nonce", function()
     local found
     runtime.run(function()
@@ -154,99 +125,69 @@ describe("flow: login, ready and replies under rate limits", function()
 end)
 
 describe("flow: login checks", function()
-  it("warns about listeners whose events no chosen intent delivers", function()
-    local fd = server.reset()
-    local client = discord.Client({ intents = { "Guilds" }, token = fd.token })
-    local warnings = {}
-    client:on("warn", function(text) warnings[#warnings + 1] = text end)
-    client:on("guildMemberAdd", function() end)
-    client:on("messageCreate", function() end)
-    runtime.run(function() client:login() end, { ["for"] = 1000 })
-    assert.are.same({ "No intent delivers these events: guildMemberAdd, messageCreate" }, warnings)
-    client:destroy()
+  local client
+  after_each(function()
+    if client then client:destroy() end
     runtime.run(nil, { ["for"] = 1000 })
   end)
 
+  it("waits out a spent session start limit and warns of it and of listeners no intent serves", function()
+    local warnings = {}
+    local fd
+    fd, client = server.login({ intents = { "Guilds" } }, function(f, c)
+      f.rest:route("GET", "/gateway/bot", function()
+        return 200, { url = f.gateway.URL, shards = 1,
+          session_start_limit = { total = 1000, remaining = 0, reset_after = 30000, max_concurrency = 1 } }
+      end)
+      c:on("warn", function(text) warnings[#warnings + 1] = text end)
+      c:on("guildMemberAdd", function() end)
+      c:on("messageCreate", function() end)
+    end)
+    runtime.run(nil, { ["for"] = 30000 })
+    assert.are.equal(30000, fd.gateway.identifies[1].at)
+    assert.are.same({ "No intent delivers these events: guildMemberAdd, messageCreate",
+      "Only 0 of 1 session starts left today" }, warnings)
+  end)
+
   it("fires ready after waitGuildTimeout when a guild never arrives, and guildAvailable when it does", function()
-    local fd = server.reset()
-    local hidden = fd.store:addGuild({ name = "Outage", owner = fd.alice, members = { fd.bot } })
-    local dispatch = fd.gateway.dispatch
-    local holding = true
-    fd.gateway.dispatch = function(g, t, d, session)
-      if holding and t == "GUILD_CREATE" and d.id == hidden.id then return end
-      return dispatch(g, t, d, session)
-    end
-    local client = discord.Client({ intents = INTENTS, token = fd.token, waitGuildTimeout = 4000 })
-    local readyAt, shardReady, available
-    client:on("ready", function() readyAt = runtime.now() end)
-    client:on("shardReady", function(id, missing) shardReady = { id, missing } end)
-    client:on("guildAvailable", function(g) available = g end)
-    runtime.run(function() client:login() end, { ["for"] = 10000 })
+    local hidden, holding, readyAt, shardReady, available = nil, true, nil, nil, nil
+    local fd
+    fd, client = server.login({ intents = INTENTS, waitGuildTimeout = 4000 }, function(f, c)
+      hidden = f.store:addGuild({ name = "Outage", owner = f.alice, members = { f.bot } })
+      local dispatch = f.gateway.dispatch
+      f.gateway.dispatch = function(g, t, d, session)
+        if holding and t == "GUILD_CREATE" and d.id == hidden.id then return end
+        return dispatch(g, t, d, session)
+      end
+      c:on("ready", function() readyAt = runtime.now() end)
+      c:on("shardReady", function(id, missing) shardReady = { id, missing } end)
+      c:on("guildAvailable", function(g) available = g end)
+    end)
     assert.are.equal(4000, readyAt)
     assert.are.same({ 0, { hidden.id } }, shardReady)
-    assert.is_false(client.guilds.cache:get(hidden.id).available)
-    assert.is_true(client.guilds.cache:get(fd.guild.id).available)
-
+    assert.are.same({ false, true }, { client.guilds.cache:get(hidden.id).available,
+      client.guilds.cache:get(fd.guild.id).available })
     holding = false
     runtime.run(function()
       fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden, true))
     end, { ["for"] = 1000 })
     assert.are.equal(client.guilds.cache:get(hidden.id), available)
     assert.are.same({ true, "Outage" }, { available.available, available.name })
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
   end)
 
   it("raises TokenMissing or TokenInvalid before any gateway connection", function()
-    local cases = {
-      { token = nil, code = "TokenMissing" },
-      { token = "wrong-token", code = "TokenInvalid" },
-    }
-    for _, c in ipairs(cases) do
+    for _, c in ipairs({ { nil, "TokenMissing" }, { "wrong-token", "TokenInvalid" } }) do
       server.reset()
-      local client = discord.Client({ intents = INTENTS })
+      client = discord.Client({ intents = INTENTS })
       local ok, err
-      runtime.run(function() ok, err = pcall(client.login, client, c.token) end)
-      assert.is_false(ok, c.code)
-      assert.is_true(errors.is(err, "LibraryError"), c.code)
-      assert.are.equal(c.code, err.code)
-      assert.are.equal(0, #http.connects)
+      runtime.run(function() ok, err = pcall(client.login, client, c[1]) end)
+      assert.is_false(ok, c[2])
+      assert.are.same({ true, c[2], 0 }, { errors.is(err, "LibraryError"), err.code, #http.connects })
     end
   end)
 
-  it("waits for the session start limit to reset before identifying", function()
-    local fd = server.reset()
-    fd.rest:route("GET", "/gateway/bot", function()
-      return 200, { url = fd.gateway.URL, shards = 1,
-        session_start_limit = { total = 1000, remaining = 0, reset_after = 30000, max_concurrency = 1 } }
-    end)
-    local client = discord.Client({ intents = INTENTS, token = fd.token })
-    local warnings = {}
-    client:on("warn", function(text) warnings[#warnings + 1] = text end)
-    runtime.run(function() client:login() end, { ["for"] = 40000 })
-    assert.are.equal(30000, fd.gateway.identifies[1].at)
-    assert.are.same({ "Only 0 of 1 session starts left today" }, warnings)
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
-
-  it("builds caches with the limits of the cache factory", function()
-    local fd = server.reset()
-    local client = discord.Client({ intents = INTENTS, token = fd.token,
-      makeCache = discord.Options.cacheWithLimits({ MessageManager = 2 }) })
-    runtime.run(function()
-      client:login()
-      client:waitFor("ready")
-      for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
-    end, { ["for"] = 1000 })
-    local cache = client.channels.cache:get(fd.general.id).messages.cache
-    assert.are.equal(2, cache.size)
-    assert.are.same({ "m2", "m3" }, { cache:first().content, cache:last().content })
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
-
   it("rejects options of the wrong type with the option's name", function()
+    client = nil
     local cases = {
       { { waitGuildTimeout = "soon" }, "waitGuildTimeout" },
       { { rest = { retries = -1 } }, "rest.retries" },

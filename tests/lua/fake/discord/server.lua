@@ -341,11 +341,11 @@ function M.reset(opts)
   return M.new(opts)
 end
 
---- Fresh fakes and a client with `options` logged in to them; `setup(fd)` may change the store first.
+--- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
 function M.login(options, setup)
   local fd = M.reset()
-  if setup then setup(fd) end
   local client = require("discord").Client(options)
+  if setup then setup(fd, client) end
   runtime.run(function() client:login(fd.token) end, { ["for"] = 10000 })
   return fd, client
 end
