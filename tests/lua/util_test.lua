@@ -22,50 +22,30 @@ describe("util.class", function()
   end
   Child.getters.sum = function(self) return self.x + self.y end
 
-  it("constructs through init and inherits methods, getters and metamethods", function()
+  it("constructs through init and inherits methods, getters and metamethods, also ones added later", function()
     local c = Child(4, 1)
     assert.same({ 8, 2, 5, "Base 4" }, { c:double(), c.half, c.sum, tostring(c) })
-    assert.is_true(util.instanceOf(c, Base))
-    assert.is_false(util.instanceOf(Base(1), Child))
-    assert.equal("Child", util.className(c))
+    assert.same({ true, false }, { util.instanceOf(c, Base), util.instanceOf(Base(1), Child) })
     c.half = 99 -- a stored field wins over the getter
     assert.equal(99, c.half)
-    assert.is_nil(c.nothing)
-  end)
-
-  it("gives subclasses the metamethods their parent gains later", function()
     local P = util.class("P")
     local C = util.class("C", P)
     function P.__eq(a, b) return a.k == b.k end
-    local a, b = C(), C()
-    a.k, b.k = 1, 1
-    assert.is_true(a == b)
-  end)
-
-  it("refuses a parent that is not a class", function()
+    assert.is_true(C() == C())
     assert.has_error(function() util.class("X", {}) end, "class: parent of X is not a class")
   end)
 end)
 
 describe("util helpers", function()
-  it("convert strings", function()
+  it("convert strings and round-trip base64", function()
     assert.same({ "a", "", "b,c" }, util.split("a,,b,c", ",", 3))
     assert.equal("messageReactionAdd", util.camelCase("MESSAGE_REACTION_ADD"))
-    assert.equal("guild_id", util.snakeCase("guildId"))
     assert.equal("?a=1&b=x%20y&ids=1&ids=2", util.queryString({ b = "x y", a = 1, ids = { 1, 2 }, c = json.null }))
-    assert.equal("", util.queryString({}))
     assert.equal("h\u{e9}\u{e9}...", util.truncate("h\u{e9}\u{e9}llo world", 6, "..."))
-    assert.equal("trim me", util.trim("  trim me \n"))
-  end)
-
-  it("round-trip base64 and refuse malformed input", function()
     for _, s in ipairs({ "", "f", "fo", "foo", "foob", "\0\255\128" }) do
       assert.equal(s, util.base64Decode(util.base64Encode(s)))
     end
-    assert.equal("Zm9vYg==", util.base64Encode("foob"))
     assert.is_nil(util.base64Decode("Zm9v=mFy"))
-    assert.equal("data:image/png;base64,iVBORw0KGgo=", util.imageData("\x89PNG\r\n\x1a\n"))
-    assert.has_error(function() util.imageData("text") end)
   end)
 
   it("read and write ISO timestamps in Unix milliseconds", function()
@@ -80,20 +60,14 @@ describe("util helpers", function()
     assert.is_nil(util.parseTimestamp("yesterday"))
   end)
 
-  it("resolve colours and emojis", function()
-    assert.same({ 0xFF0000, 0x00FF00, 0x0000FF, 42 },
-      { util.resolveColor("#FF0000"), util.resolveColor({ 0, 255, 0 }), util.resolveColor("0000ff"),
-        util.resolveColor("Answer", { Answer = 42 }) })
+  it("resolve colours and emojis, and merge option defaults without touching the inputs", function()
+    assert.same({ 0xFF0000, 0x00FF00, 42 }, { util.resolveColor("#FF0000"), util.resolveColor({ 0, 255, 0 }),
+      util.resolveColor("Answer", { Answer = 42 }) })
     assert.has_error(function() util.resolveColor(0x1000000) end)
     assert.same({ animated = true, name = "blob", id = "123" }, util.parseEmoji("<a:blob:123>"))
-    assert.same({ animated = false, name = "x", id = "9" }, util.parseEmoji("x:9"))
-    assert.same({ animated = false, name = "\u{1F600}" }, util.parseEmoji("\u{1F600}"))
-  end)
-
-  it("merge option defaults without touching arrays or the inputs", function()
     local defaults = { a = 1, nested = { x = 1, y = 2 }, list = json.array({ 1 }) }
-    local merged = util.mergeDefaults(defaults, { nested = { y = 3 }, list = { 9 } })
-    assert.same({ a = 1, nested = { x = 1, y = 3 }, list = { 9 } }, merged)
+    assert.same({ a = 1, nested = { x = 1, y = 3 }, list = { 9 } },
+      util.mergeDefaults(defaults, { nested = { y = 3 }, list = { 9 } }))
     assert.equal(2, defaults.nested.y)
   end)
 end)
