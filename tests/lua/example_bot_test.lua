@@ -69,24 +69,6 @@ describe("example prefix bot", function()
     assert.is_false(member(fd.bob.id).roles:has(roleId))
   end)
 
-  it("keeps answering through a 429 on its reply and a gateway reconnect", function()
-    local limited = {}
-    client:on("rateLimited", function(info) limited[#limited + 1] = info end)
-    fd.rest:inject({ method = "POST", path = "/channels/%d+/messages", status = 429, retry_after = 1.5 })
-    local replies = say(fd.alice, "!ping")
-    assert.are.equal(1, #replies)
-    assert.are.equal(1, #limited)
-    local posts = fd:requests("POST", "/channels/%d+/messages")
-    assert.are.equal(2, #posts)
-    assert.is_true(posts[2].at - posts[1].at >= 1500)
-    -- Op 7: the bot resumes and still sees commands.
-    runtime.run(function() fd.gateway:reconnect() end, { ["for"] = 10000 })
-    assert.are.equal(1, #fd.gateway:receivedOps(6))
-    replies = say(fd.alice, "!role add <@" .. fd.bob.id .. "> Member")
-    assert.are.equal("Gave Member to bob", replies[1].embeds[1].description)
-    assert.are.equal(0, #fd.gateway.faults)
-  end)
-
   it("refuses bad commands with an error embed and calls nothing", function()
     local cases = {
       { fd.bob, "!role add <@" .. fd.alice.id .. "> Member", "You need the Manage Roles permission." },
