@@ -119,7 +119,7 @@ function Server:requests(method, pattern)
     out[#out + 1] = {
       method = r.method, path = r.path:sub(#"/api/v10" + 1), headers = r.headers, at = r.at,
       body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
-      status = ex.response and ex.response.status, ended = ex.ended,
+      status = ex.response and ex.response.status,
     }
   end
   return out
