@@ -21,7 +21,7 @@ function Gateway.new(server)
     split = false,         -- send each compressed message in two frames
     sessions = {}, session_count = 0,
     connections = {}, current = nil,
-    received = {}, sent = {}, faults = {}, closes = {}, identifies = {},
+    received = {}, faults = {}, closes = {}, identifies = {},
   }, Gateway)
 end
 
@@ -34,7 +34,6 @@ end
 function Gateway:_send(conn, payload)
   if conn.sock.closed then return false end
   local text = json.encode(payload)
-  self.sent[#self.sent + 1] = { at = runtime.now(), op = payload.op, t = payload.t, s = payload.s, d = payload.d }
   if conn.deflater then
     local bytes = conn.deflater:push(text)
     if self.split and #bytes > 1 then
@@ -115,8 +114,7 @@ function Gateway:_identify(conn, d)
   if conn.session then return closeWith(conn, 4005, "Already authenticated.") end
   if type(d) ~= "table" or d.token ~= self.server.token then return closeWith(conn, 4004, "Authentication failed.") end
   if math.type(d.intents) ~= "integer" then return closeWith(conn, 4013, "Invalid intent(s).") end
-  local p = d.properties
-  if type(p) ~= "table" or type(p.os) ~= "string" or type(p.browser) ~= "string" or type(p.device) ~= "string" then
+  if type(d.properties) ~= "table" or type(d.properties.os) ~= "string" then
     return closeWith(conn, 4002, "Error while decoding payload.")
   end
   local now = runtime.now()
@@ -146,7 +144,6 @@ function Gateway:_resume(conn, d)
   session.conn = conn
   conn.session = session
   conn.ready = true
-  conn.resumed_from = d.seq
   for _, ev in ipairs(session.events) do
     if ev.s > d.seq then self:_send(conn, ev) end
   end

@@ -74,7 +74,7 @@ function Store:addRole(guild, r)
   local role = {
     id = r.id or self:id(), name = r.name or "role", color = r.color or 0, hoist = r.hoist or false,
     position = r.position or #guild.roles, permissions = r.permissions or "0", managed = false,
-    mentionable = r.mentionable or false, icon = json.null, unicode_emoji = json.null, flags = 0,
+    mentionable = r.mentionable or false,
   }
   guild.roles[#guild.roles + 1] = role
   return role
@@ -119,9 +119,8 @@ end
 function Store:memberJSON(_, member)
   return {
     user = self:userJSON(self.users[member.user_id]), roles = json.array({ table.unpack(member.roles) }),
-    nick = member.nick, joined_at = member.joined_at, deaf = false, mute = false, flags = 0, avatar = json.null,
-    premium_since = json.null, pending = false, communication_disabled_until = member.communication_disabled_until
-      or json.null,
+    nick = member.nick, joined_at = member.joined_at,
+    communication_disabled_until = member.communication_disabled_until or json.null,
   }
 end
 
@@ -141,17 +140,11 @@ end
 function Store:guildJSON(guild, full)
   local out = {
     id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
-    verification_level = 0, default_message_notifications = 0, explicit_content_filter = 0, mfa_level = 0,
-    premium_tier = 0, nsfw_level = 0, preferred_locale = "en-US", system_channel_id = json.null,
-    afk_channel_id = json.null, afk_timeout = 300, description = json.null, banner = json.null,
-    splash = json.null, vanity_url_code = json.null, emojis = json.array({}), stickers = json.array({}),
-    roles = json.array({}),
+    system_channel_id = json.null, roles = json.array({}),
   }
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   if full then
     out.joined_at = iso(runtime.time())
-    out.large = false
-    out.unavailable = false
     out.member_count = #guild.member_order
     out.channels = json.array({})
     for _, cid in ipairs(guild.channels) do
@@ -163,8 +156,6 @@ function Store:guildJSON(guild, full)
     for _, uid in ipairs(guild.member_order) do
       out.members[#out.members + 1] = self:memberJSON(guild, guild.members[uid])
     end
-    out.threads, out.presences, out.voice_states = json.array({}), json.array({}), json.array({})
-    out.stage_instances, out.guild_scheduled_events = json.array({}), json.array({})
   end
   return out
 end
