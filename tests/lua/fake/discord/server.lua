@@ -30,34 +30,15 @@ local function apiError(status, code, message, errors)
   return status, { code = code, message = message, errors = errors }
 end
 
-local function unknown(what, code)
-  return apiError(404, code, "Unknown " .. what)
-end
-
-local function formError(field, code, message)
-  local errors = {}
-  local node = errors
-  for part in field:gmatch("[^.]+") do
-    node[part] = {}
-    node = node[part]
-  end
-  node._errors = json.array({ { code = code, message = message } })
-  return apiError(400, 50035, "Invalid Form Body", errors)
-end
-
 -- Checks a message body the way the API does; returns nil or the error answer.
 local function checkMessage(body, editing)
-  if type(body) ~= "table" then return apiError(400, 50109, "The request body contains invalid JSON.") end
   local content = body.content
-  if content ~= nil and content ~= json.null and type(content) ~= "string" then
-    return formError("content", "BASE_TYPE_STRING", "Must be a string.")
+  if type(content) == "string" and utf8.len(content) > 2000 then
+    return apiError(400, 50035, "Invalid Form Body", { content = { _errors = json.array({
+      { code = "BASE_TYPE_MAX_LENGTH", message = "Must be 2000 or fewer in length." } }) } })
   end
-  if type(content) == "string" and utf8.len(content) and utf8.len(content) > 2000 then
-    return formError("content", "BASE_TYPE_MAX_LENGTH", "Must be 2000 or fewer in length.")
-  end
-  local embeds = body.embeds
-  local empty = (type(content) ~= "string" or content == "") and (type(embeds) ~= "table" or #embeds == 0)
-    and body.sticker_ids == nil and body.components == nil and body.poll == nil
+  local empty = (type(content) ~= "string" or content == "") and (type(body.embeds) ~= "table" or #body.embeds == 0)
+    and body.sticker_ids == nil
   if empty and not editing then return apiError(400, 50006, "Cannot send an empty message") end
   return nil
 end
@@ -128,127 +109,29 @@ end
 -- Routes -----------------------------------------------------------------------------------------------
 
 function Server:_routes()
-  local store, rest = self.store, self.rest
-  local route = function(m, t, h) rest:route(m, t, h) end
-
-  local function channelOr404(id) return store.channels[id] end
-
-  route("GET", "/gateway/bot", function()
-    return 200, { url = Gateway.URL, shards = 1,
-      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
-
-  -- Users
-  route("PATCH", "/users/@me", function(_, _, body)
-    if type(body.username) == "string" then self.bot.username = body.username end
-    if body.avatar ~= nil then self.bot.avatar = body.avatar == json.null and json.null or "a1b2c3" end
-    return 200, store:userJSON(self.bot)
-  end)
-  route("GET", "/users/:user", function(_, p)
-    local u = store.users[p.user]
-    if not u then return unknown("User", 10013) end
-    return 200, store:userJSON(u)
-  end)
-  route("POST", "/users/@me/channels", function(_, _, body)
-    local u = store.users[body.recipient_id or ""]
-    if not u then return formError("recipient_id", "NUMBER_TYPE_COERCE", "Value is not snowflake.") end
-    for _, ch in pairs(store.channels) do
-      if ch.type == 1 and ch.recipients[1] == u.id then return 200, store:channelJSON(ch) end
-    end
-    local ch = store:addChannel(nil, { type = 1, recipients = { u.id } })
-    return 200, store:channelJSON(ch)
-  end)
-
-  -- Channels
-  route("PATCH", "/channels/:channel", function(_, p, body)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    for _, k in ipairs({ "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" }) do
-      if body[k] ~= nil then ch[k] = body[k] end
-    end
-    local d = store:channelJSON(ch)
-    self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
-    return 200, d
-  end)
-
-  -- Messages
-  route("GET", "/channels/:channel/messages", function(req, p)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    local limit = tonumber(req.query.limit or "50")
-    if not limit or limit < 1 or limit > 100 then
-      return formError("limit", "NUMBER_TYPE_MAX", "int value should be less than or equal to 100.")
-    end
-    local list, out = store.messages[ch.id], json.array({})
-    local before = math.tointeger(tonumber(req.query.before or "")) or math.maxinteger
-    -- Newest first, as Discord pages.
-    for i = #list, 1, -1 do
-      if math.tointeger(tonumber(list[i].id)) < before then out[#out + 1] = store:messageJSON(list[i]) end
-    end
-    return 200, json.array({ table.unpack(out, 1, math.min(limit, #out)) })
-  end)
-  route("POST", "/channels/:channel/messages", function(_, p, body)
-    local ch = channelOr404(p.channel)
-    if not ch then return unknown("Channel", 10003) end
-    local bad, err = checkMessage(body)
-    if bad then return bad, err end
-    local ref = body.message_reference
-    if type(ref) == "table" then
-      local target = ref.message_id and store:message(ref.channel_id or ch.id, ref.message_id)
-      if not target and ref.fail_if_not_exists ~= false then
-        return formError("message_reference", "MESSAGE_REFERENCE_UNKNOWN_MESSAGE", "Unknown message")
+  local store = self.store
+  -- Path parameters are looked up in the store; a missing one is a 404 as Discord sends it.
+  local LOOKUP = {
+    user = { "User", 10013, function(id) return store.users[id] end },
+    channel = { "Channel", 10003, function(id) return store.channels[id] end },
+    guild = { "Guild", 10004, function(id) return store.guilds[id] end },
+    message = { "Message", 10008, function(id, p) return store:message(p.channel.id, id) end },
+    member = { "Member", 10007, function(id, p) return p.guild.members[id == "@me" and self.bot.id or id] end },
+    role = { "Role", 10011, function(id, p) return store:role(p.guild, id) end },
+  }
+  local function route(method, template, handler)
+    self.rest:route(method, template, function(req, params, body)
+      local p = {}
+      for _, name in ipairs({ "user", "channel", "guild", "message", "member", "role" }) do
+        local id = params[name]
+        if id then
+          local what = LOOKUP[name]
+          p[name] = what[3](id, p)
+          if not p[name] then return apiError(404, what[2], "Unknown " .. what[1]) end
+        end
       end
-      if target then
-        ref = { message_id = target.id, channel_id = target.channel_id, guild_id = ch.guild_id, type = 0 }
-      else
-        ref = nil
-      end
-    end
-    local msg = store:addMessage(ch, self.bot, {
-      content = type(body.content) == "string" and body.content or "", embeds = body.embeds,
-      message_reference = ref, nonce = body.nonce, flags = body.flags, components = body.components,
-      type = ref and 19 or 0,
-    })
-    local d = store:messageJSON(msg)
-    self:_echo("MESSAGE_CREATE", ch, d)
-    return 200, d
-  end)
-  route("PATCH", "/channels/:channel/messages/:message", function(_, p, body)
-    local m = store:message(p.channel, p.message)
-    if not m then return unknown("Message", 10008) end
-    if m.author_id ~= self.bot.id and (body.content ~= nil or body.embeds ~= nil) then
-      return apiError(403, 50005, "Cannot edit a message authored by another user")
-    end
-    local bad, err = checkMessage(body, true)
-    if bad then return bad, err end
-    if body.content ~= nil then m.content = body.content == json.null and "" or body.content end
-    if body.embeds ~= nil then m.embeds = body.embeds end
-    if body.flags ~= nil then m.flags = body.flags end
-    m.edited_timestamp = Store.iso(runtime.time())
-    local d = store:messageJSON(m)
-    self:_echo("MESSAGE_UPDATE", store.channels[p.channel], d)
-    return 200, d
-  end)
-  route("DELETE", "/channels/:channel/messages/:message", function(_, p)
-    local m, i = store:message(p.channel, p.message)
-    if not m then return unknown("Message", 10008) end
-    table.remove(store.messages[p.channel], i)
-    local ch = store.channels[p.channel]
-    self:_echo("MESSAGE_DELETE", ch, { id = m.id, channel_id = ch.id, guild_id = ch.guild_id })
-    return 204
-  end)
-
-  -- Guilds
-  local function guildOr404(id) return store.guilds[id] end
-
-  -- Members
-  local function memberOr404(p)
-    local g = guildOr404(p.guild)
-    if not g then return nil, unknown("Guild", 10004) end
-    local uid = p.user == "@me" and self.bot.id or p.user
-    local m = g.members[uid]
-    if not m then return nil, unknown("Member", 10007) end
-    return g, m
+      return handler(p, body or {}, req)
+    end)
   end
   local function memberUpdate(g, m)
     local d = store:memberJSON(g, m)
@@ -256,80 +139,115 @@ function Server:_routes()
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
     return d
   end
-  route("PATCH", "/guilds/:guild/members/:user", function(_, p, body)
-    local g, m = memberOr404(p)
-    if not g then return m end
-    if body.nick ~= nil then m.nick = body.nick end
-    if body.roles ~= nil then
-      for _, rid in ipairs(body.roles) do
-        if not store:role(g, rid) then return formError("roles", "ROLE_INVALID", "Unknown role") end
-      end
-      m.roles = { table.unpack(body.roles) }
+  local function copy(from, to, keys)
+    for _, k in ipairs(keys) do
+      if from[k] ~= nil then to[k] = from[k] end
     end
-    if body.communication_disabled_until ~= nil then
-      m.communication_disabled_until = body.communication_disabled_until
-    end
-    return 200, memberUpdate(g, m)
+  end
+
+  route("GET", "/gateway/bot", function()
+    return 200, { url = Gateway.URL, shards = 1,
+      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
   end)
-  route("PUT", "/guilds/:guild/members/:user/roles/:role", function(_, p)
-    local g, m = memberOr404(p)
-    if not g then return m end
-    if not store:role(g, p.role) then return unknown("Role", 10011) end
-    local has = false
-    for _, r in ipairs(m.roles) do has = has or r == p.role end
-    if not has then
-      m.roles[#m.roles + 1] = p.role
-      memberUpdate(g, m)
+  route("PATCH", "/users/@me", function(_, body)
+    copy(body, self.bot, { "username" })
+    return 200, store:userJSON(self.bot)
+  end)
+  route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
+  route("POST", "/users/@me/channels", function(_, body)
+    for _, ch in pairs(store.channels) do
+      if ch.type == 1 and ch.recipients[1] == body.recipient_id then return 200, store:channelJSON(ch) end
     end
+    return 200, store:channelJSON(store:addChannel(nil, { type = 1, recipients = { body.recipient_id } }))
+  end)
+  route("PATCH", "/channels/:channel", function(p, body)
+    copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
+    local d = store:channelJSON(p.channel)
+    self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
+    return 200, d
+  end)
+
+  route("GET", "/channels/:channel/messages", function(p, _, req)
+    local list, out = store.messages[p.channel.id], json.array({})
+    local before = math.tointeger(tonumber(req.query.before or "")) or math.maxinteger
+    -- Newest first, as Discord pages.
+    for i = #list, 1, -1 do
+      if #out < tonumber(req.query.limit or "50") and math.tointeger(tonumber(list[i].id)) < before then
+        out[#out + 1] = store:messageJSON(list[i])
+      end
+    end
+    return 200, out
+  end)
+  route("POST", "/channels/:channel/messages", function(p, body)
+    local bad, err = checkMessage(body)
+    if bad then return bad, err end
+    local ref = body.message_reference
+    local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
+    if type(ref) == "table" and not target then return apiError(400, 50035, "Unknown message") end
+    local msg = store:addMessage(p.channel, self.bot, {
+      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      message_reference = target and { message_id = target.id, channel_id = target.channel_id,
+        guild_id = p.channel.guild_id, type = 0 },
+    })
+    local d = store:messageJSON(msg)
+    self:_echo("MESSAGE_CREATE", p.channel, d)
+    return 200, d
+  end)
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
+    local bad, err = checkMessage(body, true)
+    if bad then return bad, err end
+    copy(body, p.message, { "content", "embeds", "flags" })
+    p.message.edited_timestamp = Store.iso(runtime.time())
+    local d = store:messageJSON(p.message)
+    self:_echo("MESSAGE_UPDATE", p.channel, d)
+    return 200, d
+  end)
+  route("DELETE", "/channels/:channel/messages/:message", function(p)
+    local _, i = store:message(p.channel.id, p.message.id)
+    table.remove(store.messages[p.channel.id], i)
+    self:_echo("MESSAGE_DELETE", p.channel, { id = p.message.id, channel_id = p.channel.id,
+      guild_id = p.channel.guild_id })
     return 204
   end)
-  route("DELETE", "/guilds/:guild/members/:user/roles/:role", function(_, p)
-    local g, m = memberOr404(p)
-    if not g then return m end
-    if not store:role(g, p.role) then return unknown("Role", 10011) end
-    for i, r in ipairs(m.roles) do
-      if r == p.role then
-        table.remove(m.roles, i)
-        memberUpdate(g, m)
-        break
+
+  route("PATCH", "/guilds/:guild/members/:member", function(p, body)
+    copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
+    return 200, memberUpdate(p.guild, p.member)
+  end)
+  route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
+    local roles = p.member.roles
+    for _, r in ipairs(roles) do
+      if r == p.role.id then return 204 end
+    end
+    roles[#roles + 1] = p.role.id
+    memberUpdate(p.guild, p.member)
+    return 204
+  end)
+  route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
+    for i, r in ipairs(p.member.roles) do
+      if r == p.role.id then
+        table.remove(p.member.roles, i)
+        memberUpdate(p.guild, p.member)
       end
     end
     return 204
   end)
 
-  -- Roles
-  route("POST", "/guilds/:guild/roles", function(_, p, body)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    body = body or {}
-    local r = store:addRole(g, { name = body.name or "new role", color = body.color, hoist = body.hoist,
-      permissions = body.permissions, mentionable = body.mentionable, position = 1 })
-    self:_echo("GUILD_ROLE_CREATE", nil, { guild_id = g.id, role = store:roleJSON(r) }, GUILDS)
+  route("POST", "/guilds/:guild/roles", function(p, body)
+    local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
+      position = 1 })
+    self:_echo("GUILD_ROLE_CREATE", nil, { guild_id = p.guild.id, role = store:roleJSON(r) }, GUILDS)
     return 200, store:roleJSON(r)
   end)
-  route("PATCH", "/guilds/:guild/roles/:role", function(_, p, body)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    local r = store:role(g, p.role)
-    if not r then return unknown("Role", 10011) end
-    for _, k in ipairs({ "name", "color", "hoist", "permissions", "mentionable" }) do
-      if body[k] ~= nil then r[k] = body[k] end
-    end
-    self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = g.id, role = store:roleJSON(r) }, GUILDS)
-    return 200, store:roleJSON(r)
+  route("PATCH", "/guilds/:guild/roles/:role", function(p, body)
+    copy(body, p.role, { "name", "color", "hoist", "permissions", "mentionable" })
+    self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = p.guild.id, role = store:roleJSON(p.role) }, GUILDS)
+    return 200, store:roleJSON(p.role)
   end)
-  route("DELETE", "/guilds/:guild/roles/:role", function(_, p)
-    local g = guildOr404(p.guild)
-    if not g then return unknown("Guild", 10004) end
-    local r, i = store:role(g, p.role)
-    if not r then return unknown("Role", 10011) end
-    table.remove(g.roles, i)
-    for _, m in pairs(g.members) do
-      for j, rid in ipairs(m.roles) do
-        if rid == r.id then table.remove(m.roles, j) break end
-      end
-    end
-    self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = g.id, role_id = r.id }, GUILDS)
+  route("DELETE", "/guilds/:guild/roles/:role", function(p)
+    local _, i = store:role(p.guild, p.role.id)
+    table.remove(p.guild.roles, i)
+    self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
   end)
 end
