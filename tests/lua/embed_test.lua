@@ -62,22 +62,3 @@ describe("EmbedBuilder", function()
     assert.are.equal("foot", copy.data.footer.text)
   end)
 end)
-
-describe("Embed", function()
-  it("reads the API data in camelCase", function()
-    local e = Embed({
-      title = "T", color = 0x00ff00, timestamp = "2026-01-01T00:00:00.000Z",
-      footer = { text = "f", icon_url = "https://i", proxy_icon_url = "https://p" },
-      image = { url = "https://img", proxy_url = "https://pimg", width = 10, height = 20 },
-      fields = { { name = "a", value = "b" } },
-    })
-    assert.are.equal("#00ff00", e.hexColor)
-    assert.are.equal(1767225600000, e.createdTimestamp)
-    assert.are.same({ text = "f", iconURL = "https://i", proxyIconURL = "https://p" }, e.footer)
-    assert.are.same({ url = "https://img", proxyURL = "https://pimg", width = 10, height = 20 }, e.image)
-    assert.are.same({ { name = "a", value = "b", inline = false } }, e.fields)
-    assert.are.equal(4, e.length)
-    assert.is_true(e:equals(Embed(e:toJSON())))
-    assert.is_nil(e.author)
-  end)
-end)

@@ -33,17 +33,6 @@ describe("gateway events", function()
           assert.is_nil(client.guilds.cache:get(fd.guild.id))
           assert.is_nil(client.channels.cache:get(fd.general.id))
         end },
-      { "GUILD_ROLE_UPDATE", function(fd)
-          fd.member_role.name = "Members"
-          return { guild_id = fd.guild.id, role = fd.store:roleJSON(fd.member_role) }
-        end, "roleUpdate", function(_, _, old, new)
-          assert.are.same({ "Member", "Members" }, { old.name, new.name })
-        end },
-      { "GUILD_ROLE_DELETE", function(fd) return { guild_id = fd.guild.id, role_id = fd.mod_role.id } end,
-        "roleDelete", function(client, fd, role)
-          assert.are.equal("Mod", role.name)
-          assert.is_nil(client.guilds.cache:get(fd.guild.id).roles.cache:get(fd.mod_role.id))
-        end },
       { "GUILD_MEMBER_UPDATE", function(fd)
           local m = fd.guild.members[fd.bob.id]
           m.nick, m.roles = "bobby", { fd.member_role.id }
@@ -54,11 +43,6 @@ describe("gateway events", function()
           assert.are.same({ nil, "bobby" }, { old.nickname, new.nickname })
           assert.is_false(old.roles:has(fd.member_role.id))
           assert.is_true(new.roles:has(fd.member_role.id))
-        end },
-      { "GUILD_MEMBER_REMOVE", function(fd) return { guild_id = fd.guild.id, user = fd.store:userJSON(fd.bob) } end,
-        "guildMemberRemove", function(client, fd, member)
-          assert.are.equal(fd.bob.id, member.id)
-          assert.is_nil(client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id))
         end },
       { "MESSAGE_UPDATE", function(fd)
           local msg = fd:say(fd.alice, fd.general, "first draft")
