@@ -9,63 +9,19 @@ local EPOCH = 1767225600000 -- 2026-01-01T00:00:00Z, the Unix time at virtual 0
 
 local state
 
-local function fresh()
-  return {
-    clock = 0,
-    seq = 0,
-    ready = {}, ready_head = 1, ready_tail = 0,
-    timers = {},
-    tasks = {},
-    current = nil,
-    stopped = false,
-    interrupts = {},
-    interrupted = 0,
-  }
-end
-
--- Timer heap ordered by (at, seq) so equal deadlines fire in creation order.
-local function before(a, b)
-  if a.at ~= b.at then return a.at < b.at end
-  return a.seq < b.seq
-end
-
-local function heapPush(h, item)
-  h[#h + 1] = item
-  local i = #h
-  while i > 1 do
-    local p = i // 2
-    if before(h[p], h[i]) then break end
-    h[p], h[i] = h[i], h[p]
-    i = p
-  end
-end
-
-local function heapPop(h)
-  local top = h[1]
-  local last = table.remove(h)
-  if #h > 0 then
-    h[1] = last
-    local i = 1
-    while true do
-      local l, r, s = 2 * i, 2 * i + 1, i
-      if l <= #h and before(h[l], h[s]) then s = l end
-      if r <= #h and before(h[r], h[s]) then s = r end
-      if s == i then break end
-      h[s], h[i] = h[i], h[s]
-      i = s
-    end
-  end
-  return top
-end
-
-local function nextSeq()
+-- Timers stay sorted by (at, seq), so equal deadlines fire in creation order.
+local function addTimer(t)
   state.seq = state.seq + 1
-  return state.seq
+  t.seq = state.seq
+  local list = state.timers
+  local i = #list
+  while i > 0 and (list[i].at > t.at or (list[i].at == t.at and list[i].seq > t.seq)) do i = i - 1 end
+  table.insert(list, i + 1, t)
+  return t
 end
 
 local function schedule(task, args)
-  state.ready_tail = state.ready_tail + 1
-  state.ready[state.ready_tail] = { task = task, args = args }
+  state.ready[#state.ready + 1] = { task = task, args = args }
 end
 
 local function checkMs(fname, ms)
@@ -74,29 +30,21 @@ local function checkMs(fname, ms)
   end
 end
 
-local Task = {}
-Task.__index = Task
-Task.__name = "runtime.task"
-function Task.__tostring(t) return "task " .. t.id .. " (" .. t.state .. ")" end
+local Task = { __name = "runtime.task" }
 
 local function newTask(fn, ...)
-  local task = setmetatable({ id = nextSeq(), state = "ready", fn = fn }, Task)
-  task.co = coroutine.create(function(...) return fn(...) end)
+  local task = setmetatable({ state = "ready", co = coroutine.create(fn) }, Task)
   state.tasks[task] = true
   schedule(task, table.pack(...))
   return task
 end
-
--- Tasks ----------------------------------------------------------------------------------------------------
 
 function M.spawn(fn, ...)
   if type(fn) ~= "function" then error("spawn: expected a function", 2) end
   return newTask(fn, ...)
 end
 
-function M.current()
-  return state.current
-end
+function M.current() return state.current end
 
 local function blockingTask(fname)
   local task = state.current
@@ -107,8 +55,7 @@ local function blockingTask(fname)
 end
 
 function M.suspend()
-  local task = blockingTask("suspend")
-  task.state = "suspended"
+  blockingTask("suspend").state = "suspended"
   return coroutine.yield(SUSPEND)
 end
 
@@ -120,13 +67,11 @@ function M.wake(task, ...)
   return true
 end
 
--- Time -----------------------------------------------------------------------------------------------------
-
 function M.sleep(ms)
   checkMs("sleep", ms)
   local task = blockingTask("sleep")
   task.state = "sleeping"
-  heapPush(state.timers, { at = state.clock + ms, seq = nextSeq(), task = task })
+  addTimer({ at = state.clock + ms, task = task })
   return coroutine.yield(SUSPEND)
 end
 
@@ -137,40 +82,21 @@ function Timer:cancel() self.cancelled = true end
 function M.timer(ms, fn, every)
   checkMs("timer", ms)
   if type(fn) ~= "function" then error("timer: expected a function", 2) end
-  local period
-  if every == true then
-    period = ms
-  elseif every then
-    checkMs("timer", every)
-    period = every
-  end
+  local period = every == true and ms or every or nil
+  if period then checkMs("timer", period) end
   if period == 0 then error("timer: a repeating timer needs a period above 0", 2) end
-  local t = setmetatable({ at = state.clock + ms, seq = nextSeq(), fn = fn, period = period }, Timer)
-  heapPush(state.timers, t)
-  return t
+  return addTimer(setmetatable({ at = state.clock + ms, fn = fn, period = period }, Timer))
 end
 
-function M.now()
-  return state.clock
-end
-
-function M.time()
-  return EPOCH + state.clock
-end
-
--- Lifecycle ------------------------------------------------------------------------------------------------
+function M.now() return state.clock end
+function M.time() return EPOCH + state.clock end
 
 function M.on_interrupt(fn)
   if type(fn) ~= "function" then error("on_interrupt: expected a function", 2) end
   state.interrupts[#state.interrupts + 1] = fn
 end
 
-function M.stop(code)
-  state.stopped = true
-  M.exit_code = code or 0
-end
-
--- Host -----------------------------------------------------------------------------------------------------
+function M.stop() state.stopped = true end
 
 function M.log(level, category, msg)
   if not LEVELS[level] then error("log: unknown level " .. tostring(level), 2) end
@@ -179,69 +105,53 @@ function M.log(level, category, msg)
   if M.echo then io.stderr:write(string.format("[%d] [%s] [%s] %s\n", state.clock, level, category, msg)) end
 end
 
-function M.getenv(name)
-  if type(name) ~= "string" then error("getenv: name must be a string", 2) end
-  return M.env[name]
-end
+function M.getenv(name) return M.env[name] end
 
 -- Test controls --------------------------------------------------------------------------------------------
 
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
-  state = fresh()
+  state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {} }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs = {}
-  M.errors = {}
-  M.env = {}
-  M.exit_code = nil
+  M.logs, M.errors, M.env = {}, {}, {}
   M.echo = os.getenv("FAKE_RUNTIME_ECHO") ~= nil
 end
 
---- Simulates Ctrl+C: the handlers run in tasks; a second interrupt stops at once.
+--- Simulates Ctrl+C: the handlers run in tasks.
 function M.interrupt()
-  state.interrupted = state.interrupted + 1
-  if state.interrupted > 1 then
-    M.stop(130)
-    return
-  end
   for _, fn in ipairs(state.interrupts) do newTask(fn) end
 end
 
 local function resume(task, args)
   state.current = task
   task.state = "running"
-  local res = table.pack(coroutine.resume(task.co, table.unpack(args, 1, args.n)))
+  local ok, res = coroutine.resume(task.co, table.unpack(args, 1, args.n))
   state.current = nil
-  if not res[1] then
-    task.state = "dead"
-    state.tasks[task] = nil
-    local trace = debug.traceback(task.co, tostring(res[2]))
-    M.errors[#M.errors + 1] = { task = task, err = res[2], traceback = trace }
+  if ok and res == SUSPEND and coroutine.status(task.co) ~= "dead" then return end
+  task.state = "dead"
+  state.tasks[task] = nil
+  if not ok then
+    local trace = debug.traceback(task.co, tostring(res))
+    M.errors[#M.errors + 1] = { err = res, traceback = trace }
     M.log("error", "task", trace)
-    return
-  end
-  if coroutine.status(task.co) == "dead" then
-    task.state = "dead"
-    state.tasks[task] = nil
-  elseif res[2] ~= SUSPEND then
-    -- Only the runtime may yield a task.
-    task.state = "dead"
-    state.tasks[task] = nil
-    M.errors[#M.errors + 1] = { task = task, err = "a task yielded outside the runtime" }
+  elseif coroutine.status(task.co) ~= "dead" then
+    M.errors[#M.errors + 1] = { err = "a task yielded outside the runtime" }
   end
 end
 
-local function fireTimers(limit)
-  local h = state.timers
-  while #h > 0 and h[1].cancelled do heapPop(h) end
-  if #h == 0 then return false end
-  if limit and h[1].at > limit then
+-- Fires the next timer unless it lies beyond `limit` (then the clock stops at the limit).
+local function fireTimer(limit)
+  local list = state.timers
+  while list[1] and list[1].cancelled do table.remove(list, 1) end
+  local t = list[1]
+  if not t then return false end
+  if limit and t.at > limit then
     state.clock = limit
     return false
   end
-  local t = heapPop(h)
-  if t.at > state.clock then state.clock = t.at end
+  table.remove(list, 1)
+  state.clock = math.max(state.clock, t.at)
   if t.task then
     if t.task.state == "sleeping" then
       t.task.state = "ready"
@@ -249,8 +159,8 @@ local function fireTimers(limit)
     end
   else
     if t.period then
-      t.at, t.seq = t.at + t.period, nextSeq()
-      heapPush(h, t)
+      t.at = t.at + t.period
+      addTimer(t)
     end
     newTask(t.fn)
   end
@@ -273,16 +183,13 @@ function M.run(fn, opts)
     if state.clock ~= clock then steps, clock = 0, state.clock end
     steps = steps + 1
     if steps > 1000000 then error("runtime.run: a million steps without the clock moving", 0) end
-    if state.ready_head <= state.ready_tail then
-      local item = state.ready[state.ready_head]
-      state.ready[state.ready_head] = nil
-      state.ready_head = state.ready_head + 1
+    local item = table.remove(state.ready, 1)
+    if item then
       if item.task.state == "ready" then resume(item.task, item.args) end
-      if #M.errors > seen_errors and not opts.errors then
-        error("task failed: " .. (M.errors[#M.errors].traceback or tostring(M.errors[#M.errors].err)), 0)
-      end
-    else
-      if not fireTimers(limit) then break end
+      local e = M.errors[#M.errors]
+      if #M.errors > seen_errors and not opts.errors then error("task failed: " .. (e.traceback or e.err), 0) end
+    elseif not fireTimer(limit) then
+      break
     end
   end
   local parked = 0
@@ -290,11 +197,11 @@ function M.run(fn, opts)
   return parked
 end
 
---- Lines logged at `level` (or all) whose message contains `text`.
+--- Lines logged at `level` whose message contains `text`.
 function M.logged(level, text)
   local out = {}
   for _, l in ipairs(M.logs) do
-    if (level == nil or l.level == level) and (text == nil or l.msg:find(text, 1, true)) then out[#out + 1] = l end
+    if l.level == level and l.msg:find(text, 1, true) then out[#out + 1] = l end
   end
   return out
 end
