@@ -1,5 +1,5 @@
 -- Fake of the host's `http` module. Requests and WebSockets go to handlers mounted on URL prefixes
--- (the fake Discord mounts itself); every exchange and frame is recorded for the tests.
+-- (the fake Discord mounts itself); requests and connections are recorded for the tests.
 local runtime = require("runtime")
 
 local M = {}
@@ -95,20 +95,10 @@ local Socket = {}
 Socket.__index = Socket
 Socket.__name = "http.websocket"
 
-local function wakeReceiver(sock, ...)
-  local w = sock.receiver
-  if w and not w.settled then
-    w.settled = true
-    if w.timer then w.timer:cancel() end
-    sock.receiver = nil
-    runtime.wake(w.task, ...)
-  end
-end
-
 local function markClosed(sock, code, reason)
   if sock.closed then return end
   sock.closed = { code = code, reason = reason or "" }
-  wakeReceiver(sock, "closed")
+  if sock.receiver then runtime.wake(sock.receiver) end
 end
 
 function Socket:send(data, kind)
@@ -117,36 +107,23 @@ function Socket:send(data, kind)
   if kind ~= "text" and kind ~= "binary" then error("ws:send: kind must be 'text' or 'binary'", 2) end
   inTask("ws:send")
   if self.closed then return nil, "socket is closed", "closed" end
-  local frame = { data = data, opcode = kind, at = runtime.now(), from = self.side }
-  self.log[#self.log + 1] = frame
   local peer = self.peer
-  peer.inbox[#peer.inbox + 1] = frame
-  wakeReceiver(peer, "data")
+  peer.inbox[#peer.inbox + 1] = { data = data, opcode = kind }
+  if peer.receiver then runtime.wake(peer.receiver) end
   runtime.sleep(0)
   return true
 end
 
-function Socket:receive(timeout)
+function Socket:receive()
   inTask("ws:receive")
   if self.receiver then error("ws:receive: another task is already receiving", 2) end
   while true do
-    if #self.inbox > 0 then
-      local frame = table.remove(self.inbox, 1)
-      return frame.data, frame.opcode
-    end
+    local frame = table.remove(self.inbox, 1)
+    if frame then return frame.data, frame.opcode end
     if self.closed then return nil, self.closed.reason, "closed", self.closed.code end
-    local w = { task = runtime.current() }
-    if timeout then
-      w.timer = runtime.timer(timeout, function()
-        if not w.settled then
-          w.settled = true
-          self.receiver = nil
-          runtime.wake(w.task, "timeout")
-        end
-      end)
-    end
-    self.receiver = w
-    if runtime.suspend() == "timeout" then return nil, "receive timed out", "timeout" end
+    self.receiver = runtime.current()
+    runtime.suspend()
+    self.receiver = nil
   end
 end
 
@@ -189,12 +166,9 @@ function M.websocket(url, opts)
     local ok, msg, kind = mount.accept(req)
     if not ok then return nil, msg, kind end
   end
-  local log = {}
-  local client = setmetatable({ side = "client", inbox = {}, log = log, url = url, req = req }, Socket)
-  local server = setmetatable({ side = "server", inbox = {}, log = log, url = url, req = req }, Socket)
+  local client = setmetatable({ inbox = {}, url = url }, Socket)
+  local server = setmetatable({ inbox = {}, url = url }, Socket)
   client.peer, server.peer = server, client
-  req.client, req.server = client, server
-  M.sockets[#M.sockets + 1] = client
   runtime.spawn(mount.handler, server, req)
   return client
 end
@@ -202,7 +176,7 @@ end
 --- Forgets mounts and records.
 function M.reset()
   M.handlers, M.ws_handlers = {}, {}
-  M.exchanges, M.connects, M.sockets = {}, {}, {}
+  M.exchanges, M.connects = {}, {}
 end
 
 M.reset()
