@@ -3,7 +3,6 @@
 local runtime = require("runtime")
 local http = require("http")
 local server = require("fake.discord.server")
-local discord = require("discord")
 local errors = require("discord.errors")
 
 local RESUME_URL = "wss://gateway-resume.discord.gg"
@@ -11,22 +10,16 @@ local RESUME_URL = "wss://gateway-resume.discord.gg"
 describe("flow: gateway faults", function()
   local fd, client, seen
 
-  local function record(name)
-    seen[name] = {}
-    client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
-  end
-
   local function start(setup, ws)
-    fd = server.reset()
-    if setup then setup(fd) end
-    runtime.env.DISCORD_TOKEN = fd.token
-    client = discord.Client({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws })
-    seen = {}
-    for _, name in ipairs({ "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error",
-      "messageCreate" }) do
-      record(name)
-    end
-    runtime.run(function() client:login() end, { ["for"] = 10000 })
+    fd, client = server.login({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws }, function(f, c)
+      if setup then setup(f) end
+      seen = {}
+      for _, name in ipairs({ "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error",
+        "messageCreate" }) do
+        seen[name] = {}
+        c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+      end
+    end)
     assert.are.equal(1, #seen.ready)
   end
 

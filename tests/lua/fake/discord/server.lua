@@ -1,14 +1,7 @@
 -- The fake Discord: a store, its REST routes and the scripted gateway, mounted on the fake http.
--- Writes through REST also dispatch the gateway events Discord would send for them.
---
---   local server = require("fake.discord.server")
---   local fd = server.reset()        -- fresh fakes; bot, alice, bob; "Test Guild" with #general
---   fd:say(fd.alice, fd.general, "!ping")           -- MESSAGE_CREATE from a user
---   fd.rest:setBucket("POST /channels/:channel/messages", { limit = 1, window = 1000 })
---   fd.rest:inject({ path = "/channels/%d+/messages", status = 429, global = true, retry_after = 0.5 })
---   fd.gateway.ack = false; fd.gateway:reconnect(); fd.gateway:invalidate(true); fd.gateway:close(4014)
---   fd:requests("POST", "/channels/%d+/messages")   -- what the library sent, bodies decoded
---   fd.rest.violations, fd.gateway.faults           -- rules the library broke; tests expect them empty
+-- Writes through REST also dispatch the gateway events Discord would send for them. Tests drive it
+-- with fd:say(user, channel, text), fd.rest:setBucket / inject, fd.gateway:reconnect / invalidate /
+-- close / drop, and read fd:requests(), fd.rest.violations and fd.gateway.faults.
 local runtime = require("runtime")
 local json = require("json")
 local http = require("http")
