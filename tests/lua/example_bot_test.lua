@@ -61,9 +61,6 @@ describe("example prefix bot", function()
     assert.are.equal("requested%20by%20alice", puts[1].headers["x-audit-log-reason"])
     assert.is_true(member(fd.bob.id).roles:has(roleId))
 
-    replies = say(fd.alice, "!whois <@" .. fd.bob.id .. ">")
-    assert.are.equal("Member", replies[1].embeds[1].fields[1].value)
-
     say(fd.alice, "!role remove <@" .. fd.bob.id .. "> <@&" .. roleId .. ">")
     assert.are.equal(1, #fd:requests("DELETE", "/guilds/%d+/members/%d+/roles/%d+"))
     assert.is_false(member(fd.bob.id).roles:has(roleId))
@@ -73,7 +70,6 @@ describe("example prefix bot", function()
     local cases = {
       { fd.bob, "!role add <@" .. fd.alice.id .. "> Member", "You need the Manage Roles permission." },
       { fd.alice, "!role add <@" .. fd.bob.id .. "> Nobody", "There is no role called Nobody." },
-      { fd.alice, "!role give <@" .. fd.bob.id .. "> Member", "Usage: `!role add|remove @member <role>`" },
       { fd.alice, "!role add <@" .. fd.bob.id .. "> Mod", "That role is above mine, or managed by an integration." },
     }
     for _, c in ipairs(cases) do

@@ -1,7 +1,6 @@
 -- Example bot: prefix commands answered with embeds, and role changes for moderators.
 --
 --   !ping                       how fast the gateway answers
---   !whois [@member]            who someone is, with their roles
 --   !role add|remove @member <role name or @role>
 --
 -- Run with `tarn run prefix_bot.lua` and DISCORD_TOKEN set. The script returns its client so that
@@ -37,22 +36,6 @@ local commands = {}
 function commands.ping(msg)
   local ping = client.ping
   msg:reply({ embeds = { embed("Pong!", ping and ("Gateway: " .. ping .. " ms") or "Gateway: not measured yet") } })
-end
-
-function commands.whois(msg, args)
-  local member = args[1] and msg.guild.members:resolve(args[1]) or msg.member
-  if not member then return fail(msg, "I do not know that member.") end
-  local roles = {}
-  for _, role in member.roles.cache:iter() do
-    if role.id ~= msg.guild.id then roles[#roles + 1] = role.name end
-  end
-  table.sort(roles)
-  local e = embed(member.displayName, member.user.tag)
-    :setColor(member.displayColor ~= 0 and member.displayColor or COLOR_OK)
-    :addFields(
-      { name = "Roles", value = #roles > 0 and table.concat(roles, ", ") or "none", inline = true },
-      { name = "Joined", value = discord.formatters.time(member.joinedTimestamp, "R"), inline = true })
-  msg:reply({ embeds = { e } })
 end
 
 function commands.role(msg, args)
