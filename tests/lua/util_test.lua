@@ -9,33 +9,6 @@ local function run(fn)
   return runtime.now()
 end
 
-describe("util.class", function()
-  local Base = util.class("Base")
-  function Base:init(x) self.x = x end
-  function Base:double() return self.x * 2 end
-  function Base:__tostring() return "Base " .. self.x end
-  Base.getters.half = function(self) return self.x / 2 end
-  local Child = util.class("Child", Base)
-  function Child:init(x, y)
-    Base.init(self, x)
-    self.y = y
-  end
-  Child.getters.sum = function(self) return self.x + self.y end
-
-  it("constructs through init and inherits methods, getters and metamethods, also ones added later", function()
-    local c = Child(4, 1)
-    assert.same({ 8, 2, 5, "Base 4" }, { c:double(), c.half, c.sum, tostring(c) })
-    assert.same({ true, false }, { util.instanceOf(c, Base), util.instanceOf(Base(1), Child) })
-    c.half = 99 -- a stored field wins over the getter
-    assert.equal(99, c.half)
-    local P = util.class("P")
-    local C = util.class("C", P)
-    function P.__eq(a, b) return a.k == b.k end
-    assert.is_true(C() == C())
-    assert.has_error(function() util.class("X", {}) end, "class: parent of X is not a class")
-  end)
-end)
-
 describe("util helpers", function()
   it("convert strings and round-trip base64", function()
     assert.same({ "a", "", "b,c" }, util.split("a,,b,c", ",", 3))
