@@ -13,10 +13,8 @@ local MAJOR = { channel = true, guild = true, webhook = true }
 local BUCKETS = {
   ["POST /channels/:channel/messages"] = { hash = "msg-create", limit = 5, window = 5000 },
   ["PATCH /channels/:channel/messages/:message"] = { hash = "msg-edit", limit = 5, window = 5000 },
-  ["DELETE /channels/:channel/messages/:message"] = { hash = "msg-delete", limit = 5, window = 1000 },
-  ["PUT /guilds/:guild/members/:user/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
-  ["DELETE /guilds/:guild/members/:user/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
-  ["PATCH /guilds/:guild/members/:user"] = { hash = "member-edit", limit = 10, window = 10000 },
+  ["PUT /guilds/:guild/members/:member/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
+  ["DELETE /guilds/:guild/members/:member/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
 }
 local DEFAULT_BUCKET = { limit = 50, window = 1000 }
 
@@ -110,7 +108,6 @@ local function limitHeaders(b)
   return {
     ["X-RateLimit-Limit"] = tostring(b.limit),
     ["X-RateLimit-Remaining"] = tostring(math.max(0, b.limit - b.used)),
-    ["X-RateLimit-Reset"] = secs(runtime.time() + left),
     ["X-RateLimit-Reset-After"] = secs(left),
     ["X-RateLimit-Bucket"] = b.hash,
   }
