@@ -169,7 +169,7 @@ describe("flow: login checks", function()
       client.guilds.cache:get(fd.guild.id).available })
     holding = false
     runtime.run(function()
-      fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden, true))
+      fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden))
     end, { ["for"] = 1000 })
     assert.are.equal(client.guilds.cache:get(hidden.id), available)
     assert.are.same({ true, "Outage" }, { available.available, available.name })

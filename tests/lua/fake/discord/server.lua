@@ -19,23 +19,6 @@ M.TOKEN = "test-token"
 
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
-local function apiError(status, code, message, errors)
-  return status, { code = code, message = message, errors = errors }
-end
-
--- Checks a message body the way the API does; returns nil or the error answer.
-local function checkMessage(body, editing)
-  local content = body.content
-  if type(content) == "string" and utf8.len(content) > 2000 then
-    return apiError(400, 50035, "Invalid Form Body", { content = { _errors = json.array({
-      { code = "BASE_TYPE_MAX_LENGTH", message = "Must be 2000 or fewer in length." } }) } })
-  end
-  local empty = (type(content) ~= "string" or content == "") and (type(body.embeds) ~= "table" or #body.embeds == 0)
-    and body.sticker_ids == nil
-  if empty and not editing then return apiError(400, 50006, "Cannot send an empty message") end
-  return nil
-end
-
 function M.new(opts)
   opts = opts or {}
   local self = setmetatable({ token = opts.token or M.TOKEN }, Server)
@@ -103,31 +86,28 @@ end
 
 function Server:_routes()
   local store = self.store
-  -- Path parameters are looked up in the store; a missing one is a 404 as Discord sends it.
+  -- Path parameters are looked up in the store, in this order; a missing one is a 404.
   local LOOKUP = {
-    user = { "User", 10013, function(id) return store.users[id] end },
-    channel = { "Channel", 10003, function(id) return store.channels[id] end },
-    guild = { "Guild", 10004, function(id) return store.guilds[id] end },
-    message = { "Message", 10008, function(id, p) return store:message(p.channel.id, id) end },
-    member = { "Member", 10007, function(id, p) return p.guild.members[id == "@me" and self.bot.id or id] end },
-    role = { "Role", 10011, function(id, p) return store:role(p.guild, id) end },
+    { "user", function(id) return store.users[id] end },
+    { "channel", function(id) return store.channels[id] end },
+    { "guild", function(id) return store.guilds[id] end },
+    { "message", function(id, p) return store:message(p.channel.id, id) end },
+    { "member", function(id, p) return p.guild.members[id] end },
+    { "role", function(id, p) return store:role(p.guild, id) end },
   }
   local function route(method, template, handler)
     self.rest:route(method, template, function(req, params, body)
       local p = {}
-      for _, name in ipairs({ "user", "channel", "guild", "message", "member", "role" }) do
-        local id = params[name]
-        if id then
-          local what = LOOKUP[name]
-          p[name] = what[3](id, p)
-          if not p[name] then return apiError(404, what[2], "Unknown " .. what[1]) end
-        end
+      for _, look in ipairs(LOOKUP) do
+        local name, find = look[1], look[2]
+        p[name] = params[name] and find(params[name], p)
+        if params[name] and not p[name] then return 404, { code = 10000, message = "Unknown " .. name } end
       end
       return handler(p, body or {}, req)
     end)
   end
   local function memberUpdate(g, m)
-    local d = store:memberJSON(g, m)
+    local d = store:memberJSON(m)
     d.guild_id = g.id
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
     return d
@@ -141,10 +121,6 @@ function Server:_routes()
   route("GET", "/gateway/bot", function()
     return 200, { url = Gateway.URL, shards = 1,
       session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
-  route("PATCH", "/users/@me", function(_, body)
-    copy(body, self.bot, { "username" })
-    return 200, store:userJSON(self.bot)
   end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
   route("POST", "/users/@me/channels", function(_, body)
@@ -172,11 +148,9 @@ function Server:_routes()
     return 200, out
   end)
   route("POST", "/channels/:channel/messages", function(p, body)
-    local bad, err = checkMessage(body)
-    if bad then return bad, err end
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
-    if type(ref) == "table" and not target then return apiError(400, 50035, "Unknown message") end
+    if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
@@ -187,8 +161,6 @@ function Server:_routes()
     return 200, d
   end)
   route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    local bad, err = checkMessage(body, true)
-    if bad then return bad, err end
     copy(body, p.message, { "content", "embeds", "flags" })
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)

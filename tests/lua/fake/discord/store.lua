@@ -116,7 +116,7 @@ function Store:roleJSON(role)
   return out
 end
 
-function Store:memberJSON(_, member)
+function Store:memberJSON(member)
   return {
     user = self:userJSON(self.users[member.user_id]), roles = json.array({ table.unpack(member.roles) }),
     nick = member.nick, joined_at = member.joined_at,
@@ -136,27 +136,20 @@ function Store:channelJSON(ch)
   return out
 end
 
---- The guild as GET /guilds/:id answers (full = false) or as GUILD_CREATE carries it (full = true).
-function Store:guildJSON(guild, full)
+--- The guild as GUILD_CREATE carries it.
+function Store:guildJSON(guild)
   local out = {
     id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
-    system_channel_id = json.null, roles = json.array({}),
+    system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
+    roles = json.array({}), channels = json.array({}), members = json.array({}),
   }
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
-  if full then
-    out.joined_at = iso(runtime.time())
-    out.member_count = #guild.member_order
-    out.channels = json.array({})
-    for _, cid in ipairs(guild.channels) do
-      local ch = self:channelJSON(self.channels[cid])
-      ch.guild_id = nil
-      out.channels[#out.channels + 1] = ch
-    end
-    out.members = json.array({})
-    for _, uid in ipairs(guild.member_order) do
-      out.members[#out.members + 1] = self:memberJSON(guild, guild.members[uid])
-    end
+  for _, cid in ipairs(guild.channels) do
+    local ch = self:channelJSON(self.channels[cid])
+    ch.guild_id = nil
+    out.channels[#out.channels + 1] = ch
   end
+  for _, uid in ipairs(guild.member_order) do out.members[#out.members + 1] = self:memberJSON(guild.members[uid]) end
   return out
 end
 
@@ -211,7 +204,7 @@ function Store:messageJSON(msg)
     out.guild_id = ch.guild_id
     local member = self.guilds[ch.guild_id].members[msg.author_id]
     if member then
-      out.member = self:memberJSON(self.guilds[ch.guild_id], member)
+      out.member = self:memberJSON(member)
       out.member.user = nil
     end
   end
