@@ -102,7 +102,6 @@ function M.log(level, category, msg)
   if not LEVELS[level] then error("log: unknown level " .. tostring(level), 2) end
   if type(category) ~= "string" or type(msg) ~= "string" then error("log: category and message must be strings", 2) end
   M.logs[#M.logs + 1] = { level = level, category = category, msg = msg, at = state.clock }
-  if M.echo then io.stderr:write(string.format("[%d] [%s] [%s] %s\n", state.clock, level, category, msg)) end
 end
 
 function M.getenv(name) return M.env[name] end
@@ -114,8 +113,7 @@ function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {} }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs, M.errors, M.env = {}, {}, {}
-  M.echo = os.getenv("FAKE_RUNTIME_ECHO") ~= nil
+  M.logs, M.env = {}, {}
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks.
@@ -132,11 +130,9 @@ local function resume(task, args)
   task.state = "dead"
   state.tasks[task] = nil
   if not ok then
-    local trace = debug.traceback(task.co, tostring(res))
-    M.errors[#M.errors + 1] = { err = res, traceback = trace }
-    M.log("error", "task", trace)
+    state.failure = debug.traceback(task.co, tostring(res))
   elseif coroutine.status(task.co) ~= "dead" then
-    M.errors[#M.errors + 1] = { err = "a task yielded outside the runtime" }
+    state.failure = "a task yielded outside the runtime"
   end
 end
 
@@ -168,14 +164,11 @@ local function fireTimer(limit)
 end
 
 --- Runs the loop: `fn` (if given) becomes the first task. Ends when nothing is ready and no timer is
---- left, when runtime.stop() is called, or when the clock would pass `opts.until` (virtual ms).
---- Raises on the first task error unless `opts.errors` is true, so library faults fail the test.
---- Returns the number of tasks still parked.
+--- left, when runtime.stop() is called, or after `opts.for` virtual ms. Raises on the first task
+--- error, so library faults fail the test. Returns the number of tasks still parked.
 function M.run(fn, opts)
-  opts = opts or {}
   if fn then newTask(fn) end
-  local limit = opts["until"] or (opts["for"] and state.clock + opts["for"])
-  local seen_errors = #M.errors
+  local limit = opts and state.clock + opts["for"]
   state.stopped = false
   local steps, clock = 0, state.clock
   while not state.stopped do
@@ -186,8 +179,11 @@ function M.run(fn, opts)
     local item = table.remove(state.ready, 1)
     if item then
       if item.task.state == "ready" then resume(item.task, item.args) end
-      local e = M.errors[#M.errors]
-      if #M.errors > seen_errors and not opts.errors then error("task failed: " .. (e.traceback or e.err), 0) end
+      local failure = state.failure
+      if failure then
+        state.failure = nil
+        error("task failed: " .. failure, 0)
+      end
     elseif not fireTimer(limit) then
       break
     end
