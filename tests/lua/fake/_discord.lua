@@ -11,7 +11,6 @@ Inflater.__index = Inflater
 --- after a sync flush (an empty stored block, 00 00 FF FF) is a library fault, so it raises.
 function Inflater:push(bytes)
   if type(bytes) ~= "string" then error("inflater:push: expected a string", 2) end
-  if self.finished then error("inflater:push: the stream has ended", 2) end
   local pos = 1
   if not self.header_seen then
     local cmf, flg = bytes:byte(1, 2)
@@ -29,23 +28,17 @@ function Inflater:push(bytes)
     if len ~ nlen ~= 0xFFFF then error("inflater:push: corrupt stored block length", 2) end
     local data_start = pos + 5
     if data_start + len - 1 > #bytes then error("inflater:push: message ends inside a block", 2) end
+    if final == 1 then error("inflater:push: the gateway never ends its stream", 2) end
     out[#out + 1] = bytes:sub(data_start, data_start + len - 1)
     pos = data_start + len
     flushed = len == 0
-    if final == 1 then
-      -- The Adler-32 trailer follows; nothing after it is read.
-      self.finished = true
-      flushed = true
-      break
-    end
   end
   if not flushed then error("inflater:push: message does not end with a sync flush", 2) end
-  self.pushes = self.pushes + 1
   return table.concat(out)
 end
 
 function M.inflater()
-  return setmetatable({ pushes = 0 }, Inflater)
+  return setmetatable({}, Inflater)
 end
 
 -- Deflater (test side) -------------------------------------------------------------------------------------
@@ -60,12 +53,10 @@ function Deflater:push(text)
     parts[1] = "\x78\x01"
     self.started = true
   end
-  local pos = 1
-  repeat
+  for pos = 1, #text, 65535 do
     local chunk = text:sub(pos, pos + 65534)
     parts[#parts + 1] = string.pack("<BI2I2", 0, #chunk, (~#chunk) & 0xFFFF) .. chunk
-    pos = pos + #chunk
-  until pos > #text
+  end
   parts[#parts + 1] = "\0\0\0\xff\xff"
   return table.concat(parts)
 end

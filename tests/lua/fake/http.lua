@@ -42,14 +42,6 @@ function M.mount(prefix, handler)
   M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler }
 end
 
-local function normaliseHeaders(h)
-  local out = {}
-  for k, v in pairs(h or {}) do
-    out[k:lower()] = tostring(v)
-  end
-  return out
-end
-
 function M.request(opts)
   if type(opts) ~= "table" or type(opts.url) ~= "string" then error("http.request: url is required", 2) end
   if opts.body ~= nil and type(opts.body) ~= "string" then error("http.request: body must be a string", 2) end
@@ -73,7 +65,9 @@ function M.request(opts)
   local resp, msg, kind = mount.handler(req)
   runtime.sleep(0)
   if not resp then return nil, msg, kind end
-  exchange.response = { status = resp.status or 200, headers = normaliseHeaders(resp.headers), body = resp.body or "" }
+  local answered = {}
+  for k, v in pairs(resp.headers or {}) do answered[k:lower()] = tostring(v) end
+  exchange.response = { status = resp.status or 200, headers = answered, body = resp.body or "" }
   return exchange.response
 end
 
@@ -138,7 +132,7 @@ function Socket:close(code, reason)
   return true
 end
 
---- Server side only: the connection drops without a close frame (both ends see 1006).
+--- Server side: the connection drops without a close frame (both ends see 1006).
 function Socket:drop()
   markClosed(self, 1006, "connection lost")
   markClosed(self.peer, 1006, "connection lost")
