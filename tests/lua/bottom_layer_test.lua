@@ -99,15 +99,11 @@ end)
 describe("formatters", function()
   it("write mentions, timestamps and markup", function()
     local cases = {
-      { F.roleMention({ id = "2" }), "<@&2>" }, { F.formatEmoji("4", true), "<a:_:4>" },
-      { F.chatInputApplicationCommandMention("a", "b", "c", "6"), "</a b c:6>" },
-      { F.time(1700000000999), "<t:1700000000>" }, { F.time(1700000000000, "RelativeTime"), "<t:1700000000:R>" },
-      { F.inlineCode("a`b"), "`` a`b ``" }, { F.orderedList({ "a", { "b" } }), "1. a\n  1. b" },
+      { F.roleMention({ id = "2" }), "<@&2>" }, { F.time(1700000000999, "RelativeTime"), "<t:1700000000:R>" },
+      { F.inlineCode("a`b"), "`` a`b ``" },
       { F.escapeMentions("@everyone <@12>"), "@\u{200B}everyone <@\u{200B}12>" },
       { F.escapeMarkdown("**b** _i_ `c` ||s||\n# h\n> q"),
         "\\*\\*b\\*\\* \\_i\\_ \\`c\\` \\|\\|s\\|\\|\n\\# h\n\\> q" },
-      { F.escapeMarkdown("**b** `c`", { bold = false, italic = false, inlineCode = false, codeBlock = false }),
-        "**b** `c`" },
     }
     for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
   end)
@@ -121,9 +117,7 @@ describe("cdn", function()
       { cdn.avatar("1", "a_abc"), B .. "avatars/1/a_abc.gif" },
       { cdn.avatar("1", "a_abc", { forceStatic = true, size = 64 }), B .. "avatars/1/a_abc.webp?size=64" },
       { cdn.avatar("1", "a_abc", { extension = "webp" }), B .. "avatars/1/a_abc.webp?animated=true" },
-      { cdn.sticker("4", 4), "https://media.discordapp.net/stickers/4.gif" },
       { cdn.defaultAvatar(cdn.defaultAvatarIndex("175928847299117063")), B .. "embed/avatars/2.png" },
-      { cdn.defaultAvatar(cdn.defaultAvatarIndex("1", "1337")), B .. "embed/avatars/2.png" },
     }
     for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
     for _, opts in ipairs({ { size = 100 }, { size = 8192 }, { extension = "bmp" } }) do

@@ -69,7 +69,6 @@ describe("example prefix bot", function()
   it("refuses bad commands with an error embed and calls nothing", function()
     local cases = {
       { fd.bob, "!role add <@" .. fd.alice.id .. "> Member", "You need the Manage Roles permission." },
-      { fd.alice, "!role add <@" .. fd.bob.id .. "> Nobody", "There is no role called Nobody." },
       { fd.alice, "!role add <@" .. fd.bob.id .. "> Mod", "That role is above mine, or managed by an integration." },
     }
     for _, c in ipairs(cases) do

@@ -17,8 +17,6 @@ describe("gateway events", function()
         function(c, fd) return c.channels.cache:get(fd.general.id).name end, "renamed" },
       { "CHANNEL_DELETE", function(fd) return fd.store:channelJSON(fd.general) end, "channelDelete", "name",
         { "general" }, function(c, fd) return c.guilds.cache:get(fd.guild.id).channels.cache:get(fd.general.id) end },
-      { "GUILD_DELETE", function(fd) return { id = fd.guild.id, unavailable = true } end, "guildUnavailable",
-        "available", { false }, function(c, fd) return c.guilds.cache:get(fd.guild.id).name end, "Test Guild" },
       { "GUILD_DELETE", function(fd) return { id = fd.guild.id } end, "guildDelete", "name", { "Test Guild" },
         function(c, fd) return c.channels.cache:get(fd.general.id) end },
       { "MESSAGE_UPDATE", function(fd)

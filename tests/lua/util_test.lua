@@ -11,8 +11,6 @@ end
 
 describe("util helpers", function()
   it("convert strings and round-trip base64", function()
-    assert.same({ "a", "", "b,c" }, util.split("a,,b,c", ",", 3))
-    assert.equal("messageReactionAdd", util.camelCase("MESSAGE_REACTION_ADD"))
     assert.equal("?a=1&b=x%20y&ids=1&ids=2", util.queryString({ b = "x y", a = 1, ids = { 1, 2 }, c = json.null }))
     assert.equal("h\u{e9}\u{e9}...", util.truncate("h\u{e9}\u{e9}llo world", 6, "..."))
     for _, s in ipairs({ "", "f", "fo", "foo", "foob", "\0\255\128" }) do
@@ -47,50 +45,9 @@ describe("util.Future", function()
     assert.same({ { "a", nil, "c" }, { "a", nil, "c" } }, got)
     assert.equal(100, took)
   end)
-
-  it("times out without a later resolve waking the task", function()
-    local f, log = util.Future(), {}
-    run(function()
-      log[1] = { f:wait(50) }
-      runtime.spawn(function() f:resolve(1) end)
-      runtime.sleep(10)
-      log[2] = runtime.now()
-    end)
-    assert.same({ { false, "timeout" }, 60 }, log)
-  end)
-
-  it("raises the rejection from await", function()
-    local f = util.Future()
-    local ok, err
-    run(function()
-      runtime.spawn(function() f:reject({ code = 7 }) end)
-      ok, err = pcall(f.await, f)
-    end)
-    assert.is_false(ok)
-    assert.same({ code = 7 }, err)
-  end)
 end)
 
-describe("util.Queue and util.Mutex", function()
-  it("hand values to waiting pops in order, time out and close", function()
-    local q, got = util.Queue(), {}
-    local took = run(function()
-      for i = 1, 2 do runtime.spawn(function() got[i] = q:pop() end) end
-      runtime.sleep(5)
-      q:push("first")
-      q:push("second")
-      q:push("kept")
-      runtime.sleep(0)
-      got[3] = { q:pop(), q:tryPop() }
-      got[4] = { q:pop(30) }
-      q:close()
-      got[5] = { q:pop() }
-      got[6] = q:push("late")
-    end)
-    assert.same({ "first", "second", { "kept" }, { nil, "timeout" }, { nil, "closed" }, false }, got)
-    assert.equal(35, took)
-  end)
-
+describe("util.Mutex", function()
   it("lets tasks through the mutex one at a time in arrival order, and releases it when a section raises", function()
     local m, order = util.Mutex(), {}
     run(function()
