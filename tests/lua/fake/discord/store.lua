@@ -1,5 +1,5 @@
--- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages, with
--- the JSON shapes the API sends.
+-- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages. Users
+-- and roles are kept in the JSON shape the API sends; the others refer to users by ID.
 local runtime = require("runtime")
 local json = require("json")
 
@@ -15,6 +15,12 @@ function Store.new()
   }, Store)
 end
 
+local function copy(t)
+  local out = {}
+  for k, v in pairs(t) do out[k] = v end
+  return out
+end
+
 --- A snowflake made from the virtual clock, so IDs sort by creation like real ones.
 function Store:id()
   self.seq = self.seq + 1
@@ -26,55 +32,47 @@ local function iso(ms)
 end
 Store.iso = iso
 
--- Users ------------------------------------------------------------------------------------------------
+-- Users, guilds, roles, channels and members ---------------------------------------------------------------
 
 function Store:addUser(u)
   local user = {
-    id = u.id or self:id(), username = u.username or "user", discriminator = "0",
-    global_name = u.global_name or json.null, avatar = u.avatar or json.null, bot = u.bot or false,
+    id = self:id(), username = u.username, discriminator = "0", global_name = json.null, avatar = json.null,
+    public_flags = 0, bot = u.bot,
   }
   self.users[user.id] = user
   return user
 end
 
-function Store:userJSON(user)
-  local out = {
-    id = user.id, username = user.username, discriminator = user.discriminator, global_name = user.global_name,
-    avatar = user.avatar, public_flags = 0,
-  }
-  if user.bot then out.bot = true end
-  return out
-end
-
--- Guilds -----------------------------------------------------------------------------------------------
+function Store:userJSON(user) return copy(user) end
+function Store:roleJSON(role) return copy(role) end
 
 --- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
 function Store:addGuild(g)
   local guild = {
-    id = g.id or self:id(), name = g.name or "guild", owner_id = g.owner and g.owner.id, icon = json.null,
+    id = self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
     roles = {}, channels = {}, members = {}, member_order = {},
   }
   self.guilds[guild.id] = guild
   self.guild_order[#self.guild_order + 1] = guild.id
   -- The @everyone role shares the guild's ID.
-  self:addRole(guild, { id = guild.id, name = "@everyone", permissions = g.everyone_permissions or "1071698665025",
-    position = 0 })
+  self:addRole(guild, { id = guild.id, name = "@everyone", permissions = "1071698665025", position = 0 })
   for _, r in ipairs(g.roles or {}) do self:addRole(guild, r) end
   local by_name = {}
   for _, c in ipairs(g.channels or {}) do
-    local ch = self:addChannel(guild, { name = c.name, type = c.type, parent_id = c.parent and by_name[c.parent].id,
-      topic = c.topic })
-    by_name[c.name] = ch
+    by_name[c.name] = self:addChannel(guild, { name = c.name, type = c.type, topic = c.topic,
+      parent_id = c.parent and by_name[c.parent].id })
   end
-  for _, u in ipairs(g.members or {}) do self:addMember(guild, u) end
+  for _, user in ipairs(g.members) do
+    guild.members[user.id] = { user_id = user.id, roles = {}, nick = json.null, joined_at = iso(runtime.time()) }
+    guild.member_order[#guild.member_order + 1] = user.id
+  end
   return guild
 end
 
 function Store:addRole(guild, r)
   local role = {
-    id = r.id or self:id(), name = r.name or "role", color = r.color or 0, hoist = r.hoist or false,
-    position = r.position or #guild.roles, permissions = r.permissions or "0", managed = false,
-    mentionable = r.mentionable or false,
+    id = r.id or self:id(), name = r.name, color = r.color or 0, hoist = r.hoist or false, position = r.position,
+    permissions = r.permissions or "0", managed = false, mentionable = false,
   }
   guild.roles[#guild.roles + 1] = role
   return role
@@ -89,31 +87,17 @@ end
 
 function Store:addChannel(guild, c)
   local ch = {
-    id = c.id or self:id(), type = c.type or 0, name = c.name, position = c.position,
-    parent_id = c.parent_id or json.null, topic = c.topic or json.null, nsfw = false,
-    last_message_id = json.null, rate_limit_per_user = 0, permission_overwrites = json.array({}),
-    guild_id = guild and guild.id or nil, recipients = c.recipients,
+    id = self:id(), type = c.type, name = c.name, parent_id = c.parent_id or json.null,
+    topic = c.topic or json.null, nsfw = false, last_message_id = json.null, rate_limit_per_user = 0,
+    permission_overwrites = json.array({}), recipients = c.recipients,
   }
   if guild then
-    ch.position = ch.position or #guild.channels
+    ch.guild_id, ch.position = guild.id, #guild.channels
     guild.channels[#guild.channels + 1] = ch.id
   end
   self.channels[ch.id] = ch
   self.messages[ch.id] = {}
   return ch
-end
-
-function Store:addMember(guild, user, roles)
-  local member = { user_id = user.id, roles = roles or {}, nick = json.null, joined_at = iso(runtime.time()) }
-  if not guild.members[user.id] then guild.member_order[#guild.member_order + 1] = user.id end
-  guild.members[user.id] = member
-  return member
-end
-
-function Store:roleJSON(role)
-  local out = {}
-  for k, v in pairs(role) do out[k] = v end
-  return out
 end
 
 function Store:memberJSON(member)
@@ -125,10 +109,7 @@ function Store:memberJSON(member)
 end
 
 function Store:channelJSON(ch)
-  local out = {}
-  for k, v in pairs(ch) do
-    if k ~= "recipients" then out[k] = v end
-  end
+  local out = copy(ch)
   if ch.recipients then
     out.recipients = json.array({})
     for _, uid in ipairs(ch.recipients) do out.recipients[#out.recipients + 1] = self:userJSON(self.users[uid]) end
@@ -158,10 +139,9 @@ end
 function Store:addMessage(ch, author, fields)
   local msg = {
     id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
-    timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, mention_everyone = false,
-    embeds = fields.embeds or json.array({}), attachments = json.array({}), pinned = false, type = fields.type or 0,
-    flags = fields.flags or 0, message_reference = fields.message_reference, nonce = fields.nonce,
-    components = fields.components or json.array({}),
+    timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
+    embeds = fields.embeds or json.array({}), attachments = json.array({}), components = json.array({}),
+    flags = fields.flags or 0, message_reference = fields.message_reference,
   }
   local list = self.messages[ch.id]
   list[#list + 1] = msg
@@ -176,43 +156,26 @@ function Store:message(channelId, messageId)
   return nil
 end
 
-local function mentionIds(content, pattern)
-  local out, seen = {}, {}
-  for id in content:gmatch(pattern) do
-    if not seen[id] then
-      seen[id] = true
-      out[#out + 1] = id
-    end
-  end
-  return out
-end
-
 function Store:messageJSON(msg)
-  local ch = self.channels[msg.channel_id]
-  local out = {
-    id = msg.id, channel_id = msg.channel_id, author = self:userJSON(self.users[msg.author_id]),
-    content = msg.content, timestamp = msg.timestamp, edited_timestamp = msg.edited_timestamp, tts = msg.tts,
-    mention_everyone = msg.content:find("@everyone", 1, true) ~= nil, embeds = msg.embeds,
-    attachments = msg.attachments, pinned = msg.pinned, type = msg.type, flags = msg.flags,
-    components = msg.components, mentions = json.array({}),
-    mention_roles = json.array(mentionIds(msg.content, "<@&(%d+)>")), nonce = msg.nonce,
-  }
-  for _, uid in ipairs(mentionIds(msg.content, "<@!?(%d+)>")) do
-    if self.users[uid] then out.mentions[#out.mentions + 1] = self:userJSON(self.users[uid]) end
+  local out = copy(msg)
+  out.author_id, out.author = nil, self:userJSON(self.users[msg.author_id])
+  out.mention_everyone = msg.content:find("@everyone", 1, true) ~= nil
+  out.mentions, out.mention_roles = json.array({}), json.array({})
+  for id in msg.content:gmatch("<@&(%d+)>") do out.mention_roles[#out.mention_roles + 1] = id end
+  for id in msg.content:gmatch("<@!?(%d+)>") do
+    if self.users[id] then out.mentions[#out.mentions + 1] = self:userJSON(self.users[id]) end
   end
-  if ch.guild_id then
-    out.guild_id = ch.guild_id
-    local member = self.guilds[ch.guild_id].members[msg.author_id]
+  local guild = self.guilds[self.channels[msg.channel_id].guild_id]
+  if guild then
+    out.guild_id = guild.id
+    local member = guild.members[msg.author_id]
     if member then
       out.member = self:memberJSON(member)
       out.member.user = nil
     end
   end
-  if msg.message_reference then
-    out.message_reference = msg.message_reference
-    local ref = self:message(msg.message_reference.channel_id or msg.channel_id, msg.message_reference.message_id)
-    if ref then out.referenced_message = self:messageJSON(ref) end
-  end
+  local ref = msg.message_reference
+  if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
   return out
 end
 
