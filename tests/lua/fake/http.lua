@@ -71,18 +71,6 @@ function M.request(opts)
   return exchange.response
 end
 
---- Recorded exchanges whose method and path match (path may be a Lua pattern).
-function M.requests(method, pathPattern)
-  local out = {}
-  for _, ex in ipairs(M.exchanges) do
-    local r = ex.request
-    if (method == nil or r.method == method) and (pathPattern == nil or r.path:match("^" .. pathPattern .. "$")) then
-      out[#out + 1] = ex
-    end
-  end
-  return out
-end
-
 -- WebSockets -----------------------------------------------------------------------------------------------
 
 local Socket = {}

@@ -13,15 +13,11 @@ local M = {}
 local Server = {}
 Server.__index = Server
 
-local API = "https://discord.com/api"
-M.API = API
-M.TOKEN = "test-token"
-
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
-function M.new(opts)
-  opts = opts or {}
-  local self = setmetatable({ token = opts.token or M.TOKEN }, Server)
+--- The bot, Alice and Bob in one guild (owned by Alice) with a category, #general in it, and a voice channel.
+function M.new()
+  local self = setmetatable({ token = "test-token" }, Server)
   self.store = Store.new()
   self.rest = Rest.new(self)
   self.gateway = Gateway.new(self)
@@ -29,30 +25,26 @@ function M.new(opts)
   self.bot = store:addUser({ username = "tarnbot", bot = true })
   self.alice = store:addUser({ username = "alice" })
   self.bob = store:addUser({ username = "bob" })
-  if not opts.empty then
-    self.guild = store:addGuild({
-      name = "Test Guild", owner = self.alice,
-      roles = { { name = "Member", permissions = "0", position = 1 },
-        { name = "Mod", permissions = "8", position = 2, hoist = true, color = 0xE67E22 } },
-      channels = { { name = "Text Channels", type = 4 }, { name = "general", type = 0, parent = "Text Channels",
-        topic = "hello" }, { name = "Voice", type = 2 } },
-      members = { self.bot, self.alice, self.bob },
-    })
-    self.category = store.channels[self.guild.channels[1]]
-    self.general = store.channels[self.guild.channels[2]]
-    self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
-  end
+  self.guild = store:addGuild({
+    name = "Test Guild", owner = self.alice,
+    roles = { { name = "Member", permissions = "0", position = 1 },
+      { name = "Mod", permissions = "8", position = 2, hoist = true, color = 0xE67E22 } },
+    channels = { { name = "Text Channels", type = 4 }, { name = "general", type = 0, parent = "Text Channels",
+      topic = "hello" }, { name = "Voice", type = 2 } },
+    members = { self.bot, self.alice, self.bob },
+  })
+  self.category = store.channels[self.guild.channels[1]]
+  self.general = store.channels[self.guild.channels[2]]
+  self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
-  http.mount(API, function(req) return self.rest:handle(req) end)
+  http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
   self.gateway:mount(http)
   return self
 end
 
 --- A user writes in a channel: the message is stored and MESSAGE_CREATE goes out. Returns it.
-function Server:say(user, channel, content, extra)
-  extra = extra or {}
-  extra.content = content
-  local msg = self.store:addMessage(channel, user, extra)
+function Server:say(user, channel, content)
+  local msg = self.store:addMessage(channel, user, { content = content })
   self:_echo("MESSAGE_CREATE", channel, self.store:messageJSON(msg))
   return msg
 end
@@ -71,13 +63,15 @@ end
 --- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
 function Server:requests(method, pattern)
   local out = {}
-  for _, ex in ipairs(http.requests(method, "/api/v10" .. (pattern or ".*"))) do
+  for _, ex in ipairs(http.exchanges) do
     local r = ex.request
-    out[#out + 1] = {
-      method = r.method, path = r.path:sub(#"/api/v10" + 1), headers = r.headers, at = r.at,
-      body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
-      status = ex.response and ex.response.status,
-    }
+    local path = r.path:match("^/api/v10(/.*)")
+    if path and (method == nil or r.method == method) and path:match("^" .. (pattern or ".*") .. "$") then
+      out[#out + 1] = {
+        method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
+        body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
+      }
+    end
   end
   return out
 end
@@ -218,10 +212,10 @@ function Server:_routes()
 end
 
 --- Fresh fakes: runtime, http records and a new server.
-function M.reset(opts)
+function M.reset()
   runtime.reset()
   http.reset()
-  return M.new(opts)
+  return M.new()
 end
 
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
