@@ -1,11 +1,10 @@
--- The bottom layer: snowflakes, bit fields, intents, collections, errors, enums, formatters, CDN.
+-- The bottom layer: snowflakes, bit fields, intents, collections, errors, enums, CDN.
 local snowflake = require("discord.snowflake")
 local bitfield = require("discord.bitfield")
 local intents = require("discord.intents")
 local collection = require("discord.collection")
 local errors = require("discord.errors")
 local enums = require("discord.enums")
-local F = require("discord.formatters")
 local cdn = require("discord.cdn")
 
 describe("snowflake", function()
@@ -93,19 +92,6 @@ describe("errors and enums", function()
     assert.same({ true, false }, { errors.GatewayError(4014).fatal, errors.GatewayError(4009).fatal })
     assert.same({ 0, "GuildText" }, { enums.ChannelType.GuildText, enums.ChannelType[0] })
     assert.has_error(function() return enums.ChannelType.GuildTxt end)
-  end)
-end)
-
-describe("formatters", function()
-  it("write mentions, timestamps and markup", function()
-    local cases = {
-      { F.roleMention({ id = "2" }), "<@&2>" }, { F.time(1700000000999, "RelativeTime"), "<t:1700000000:R>" },
-      { F.inlineCode("a`b"), "`` a`b ``" },
-      { F.escapeMentions("@everyone <@12>"), "@\u{200B}everyone <@\u{200B}12>" },
-      { F.escapeMarkdown("**b** _i_ `c` ||s||\n# h\n> q"),
-        "\\*\\*b\\*\\* \\_i\\_ \\`c\\` \\|\\|s\\|\\|\n\\# h\n\\> q" },
-    }
-    for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
   end)
 end)
 

@@ -185,17 +185,4 @@ describe("flow: login checks", function()
     end
   end)
 
-  it("rejects options of the wrong type with the option's name", function()
-    client = nil
-    local cases = {
-      { { waitGuildTimeout = "soon" }, "waitGuildTimeout" },
-      { { ws = { large_threshold = 10 } }, "ws.large_threshold" },
-    }
-    for _, c in ipairs(cases) do
-      local ok, err = pcall(discord.Client, c[1])
-      assert.is_false(ok)
-      assert.are.equal("InvalidOption", err.code)
-      assert.matches("'" .. c[2]:gsub("%.", "%%.") .. "'", err.message)
-    end
-  end)
 end)

@@ -157,23 +157,6 @@ describe("objects", function()
     assert.are.same({ "changed", true }, { reply.content, reply.deleted })
     assert.is_nil(channel().messages.cache:get(reply.id))
   end)
-
-  it("walks the history newest first and bulk deletes only what is young enough", function()
-    local ids = act(function()
-      for i = 1, 120 do fd.store:addMessage(fd.general, fd.alice, { content = "m" .. i }) end
-      local out = {}
-      for m in channel().messages:history({ limit = 110, cache = false }) do out[#out + 1] = m.content end
-      return out
-    end)
-    assert.are.same({ 110, "m120", "m11" }, { #ids, ids[1], ids[110] })
-    local young = fd.store.messages[fd.general.id][1].id
-    local old = require("discord.snowflake").fromTimestamp(runtime.time() - 15 * 86400000)
-    local from = #fd:requests() + 1
-    act(function() channel():bulkDelete({ young, old }, true) end)
-    -- One message left: Discord wants a single delete.
-    assert.are.same({ "DELETE /channels/" .. fd.general.id .. "/messages/" .. young }, trace(from))
-  end)
-
   it("resolve to IDs, fetch through the cache, and open a DM once", function()
     local cases = {
       { client.users, member(fd.alice), fd.alice.id }, { client.users, 42, "42" }, { client.users, {}, nil },

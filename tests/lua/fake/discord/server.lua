@@ -130,17 +130,6 @@ function Server:_routes()
     return 200, d
   end)
 
-  route("GET", "/channels/:channel/messages", function(p, _, req)
-    local list, out = store.messages[p.channel.id], json.array({})
-    local before = math.tointeger(tonumber(req.query.before or "")) or math.maxinteger
-    -- Newest first, as Discord pages.
-    for i = #list, 1, -1 do
-      if #out < tonumber(req.query.limit or "50") and math.tointeger(tonumber(list[i].id)) < before then
-        out[#out + 1] = store:messageJSON(list[i])
-      end
-    end
-    return 200, out
-  end)
   route("POST", "/channels/:channel/messages", function(p, body)
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
