@@ -97,19 +97,6 @@ describe("flow: login, ready and replies under rate limits", function()
     assert.are.same({}, fd.rest.violations)
     assert.are.same({}, seen.error)
   end)
-
-  it("collects member chunks by nonce", function()
-    local found
-    runtime.run(function()
-      found = client.guilds.cache:get(fd.guild.id).members:fetch({ user = { fd.bob.id, fd.alice.id } })
-    end, { ["for"] = 1000 })
-    assert.are.equal(2, found.size)
-    assert.are.equal("bob", found:get(fd.bob.id).user.username)
-    local req = fd.gateway:receivedOps(8)[1].d
-    assert.are.same({ fd.bob.id, fd.alice.id }, req.user_ids)
-    assert.are.equal("string", type(req.nonce))
-  end)
-
   it("closes with 1000 on an interrupt and does not reconnect", function()
     runtime.interrupt()
     -- Nothing is left to run: the script would end here.

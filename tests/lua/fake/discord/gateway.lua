@@ -169,21 +169,7 @@ function Gateway:_heartbeat(conn, d)
   if self.ack then self:_send(conn, { op = 11 }) end
 end
 
-function Gateway:_members(conn, d)
-  local guild = self.store.guilds[d.guild_id]
-  if not guild then return end
-  -- Only requests by user ID are answered; the tests ask for nothing else.
-  local members = json.array({})
-  for _, uid in ipairs(d.user_ids) do
-    if guild.members[uid] then members[#members + 1] = self.store:memberJSON(guild.members[uid]) end
-  end
-  self:dispatch("GUILD_MEMBERS_CHUNK", {
-    guild_id = d.guild_id, members = members, chunk_index = 0, chunk_count = 1, nonce = d.nonce,
-  }, conn.session)
-end
-
-local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume,
-  [8] = Gateway._members }
+local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume }
 
 -- One connection: HELLO, then read until either side closes.
 function Gateway:_serve(sock, req)
