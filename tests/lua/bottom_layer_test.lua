@@ -37,7 +37,6 @@ describe("bitfield", function()
   it("adds, removes and checks permissions with Administrator implying all", function()
     local p = P():add("ViewChannel", "SendMessages", "BypassSlowmode"):remove("ViewChannel")
     assert.same({ "SendMessages", "BypassSlowmode" }, p:toArray())
-    assert.same({ "KickMembers" }, p:missing({ "SendMessages", "KickMembers" }))
     assert.same({ true, false }, { P("Administrator"):has("BanMembers"), P("Administrator"):has("BanMembers", false) })
     assert.has_error(function() p:freeze():add("KickMembers") end)
   end)
@@ -52,7 +51,7 @@ describe("intents", function()
 end)
 
 describe("Collection", function()
-  local Collection, LimitedCollection = collection.Collection, collection.LimitedCollection
+  local Collection = collection.Collection
 
   it("keeps insertion order through deletes, re-sets and compaction", function()
     local c = Collection()
@@ -67,11 +66,6 @@ describe("Collection", function()
     assert.same({ "k1", "k37", "k38", "k39", "k40", "k36" }, c:sorted(function(x, y) return x < y end):keys())
   end)
 
-  it("drops the oldest entries beyond maxSize, sparing what keepOverLimit keeps", function()
-    local c = LimitedCollection({ maxSize = 2, keepOverLimit = function(v) return v.pinned end })
-    for i = 1, 4 do c:set(tostring(i), { pinned = i == 1 }) end
-    assert.same({ "1", "3", "4" }, c:keys())
-  end)
 end)
 
 describe("errors and enums", function()

@@ -1,7 +1,6 @@
--- EmbedBuilder against Discord's limits; the received Embed's camelCase view.
-local json = require("json")
+-- EmbedBuilder against Discord's limits.
 local embed = require("discord.embed")
-local EmbedBuilder, Embed = embed.EmbedBuilder, embed.Embed
+local EmbedBuilder = embed.EmbedBuilder
 
 local function field(i) return { name = "f" .. i, value = "v" } end
 
@@ -35,14 +34,4 @@ describe("EmbedBuilder", function()
     assert.truthy(tostring(select(2, pcall(EmbedBuilder().toJSON, EmbedBuilder()))):find("at least one part"))
   end)
 
-  it("builds the API form with snake_case icons, ISO timestamps and fields as an array", function()
-    local out = EmbedBuilder():setColor("#ff0000"):setTimestamp(0):addFields(field(1))
-      :setAuthor({ name = "me", url = "https://x", iconURL = "attachment://a.png" }):toJSON()
-    assert.are.same({ color = 0xff0000, timestamp = "1970-01-01T00:00:00.000Z", fields = { field(1) },
-      author = { name = "me", url = "https://x", icon_url = "attachment://a.png" } }, out)
-    assert.is_true(json.is_array(out.fields))
-    -- A builder made from a received Embed copies it; nil removes a part.
-    local copy = EmbedBuilder(Embed(out)):setAuthor(nil)
-    assert.are.same({ color = 0xff0000, timestamp = out.timestamp, fields = { field(1) } }, copy.data)
-  end)
 end)

@@ -63,7 +63,6 @@ describe("REST", function()
     local recent = tostring(((now - 1000 - 1420070400000) << 22) | 1)
     local cases = {
       { "POST", "/webhooks/9/abcDEF", "POST /webhooks/:id/:token", "9/abcDEF", false },
-      { "POST", "/interactions/5/tok/callback", "POST /interactions/:id/:token/callback", "5", true },
       { "DELETE", "/channels/3/messages/" .. old, "DELETE /channels/:id/messages/:id (old)", "3", false },
       { "DELETE", "/channels/3/messages/" .. recent, "DELETE /channels/:id/messages/:id", "3", false },
     }
