@@ -5,7 +5,6 @@ local http = require("http")
 local json = require("json")
 local server = require("fake.discord.server")
 local discord = require("discord")
-local errors = require("discord.errors")
 
 local INTENTS = { "Guilds", "GuildMessages", "MessageContent" }
 
@@ -160,16 +159,4 @@ describe("flow: login checks", function()
     assert.are.equal(client.guilds.cache:get(hidden.id), available)
     assert.are.same({ true, "Outage" }, { available.available, available.name })
   end)
-
-  it("raises TokenMissing or TokenInvalid before any gateway connection", function()
-    for _, c in ipairs({ { nil, "TokenMissing" }, { "wrong-token", "TokenInvalid" } }) do
-      server.reset()
-      client = discord.Client({ intents = INTENTS })
-      local ok, err
-      runtime.run(function() ok, err = pcall(client.login, client, c[1]) end)
-      assert.is_false(ok, c[2])
-      assert.are.same({ true, c[2], 0 }, { errors.is(err, "LibraryError"), err.code, #http.connects })
-    end
-  end)
-
 end)

@@ -45,26 +45,6 @@ describe("util.Future", function()
   end)
 end)
 
-describe("util.Mutex", function()
-  it("lets tasks through the mutex one at a time in arrival order, and releases it when a section raises", function()
-    local m, order = util.Mutex(), {}
-    run(function()
-      order[1] = pcall(m.run, m, function() error("boom") end)
-      for i = 1, 3 do
-        runtime.spawn(function()
-          m:run(function()
-            order[#order + 1] = "in" .. i
-            runtime.sleep(10)
-            order[#order + 1] = "out" .. i
-          end)
-        end)
-      end
-    end)
-    assert.same({ false, "in1", "out1", "in2", "out2", "in3", "out3" }, order)
-    assert.equal(30, runtime.now())
-  end)
-end)
-
 describe("util.EventEmitter", function()
   it("runs each listener in its own task, in registration order; once fires once", function()
     local e, log = util.EventEmitter(), {}
@@ -97,20 +77,4 @@ describe("util.EventEmitter", function()
     assert.same({ true, "x" }, seen)
   end)
 
-  it("waitFor returns the first arguments that pass the filter, or nil and timeout", function()
-    local e, got = util.EventEmitter(), {}
-    run(function()
-      runtime.spawn(function()
-        for i = 1, 3 do
-          runtime.sleep(10)
-          e:emit("n", i, "x")
-        end
-      end)
-      got[1] = { e:waitFor("n", { filter = function(i) return i >= 2 end }) }
-      got[2] = { e:waitFor("n", { timeout = 5 }) }
-      got[3] = runtime.now()
-    end)
-    assert.same({ { 2, "x" }, { nil, "timeout" }, 25 }, got)
-    assert.has_error(function() e:waitFor("n") end, "waitFor: must be called inside a task")
-  end)
 end)

@@ -19,7 +19,7 @@ function Gateway.new(server)
     heartbeat_interval = 41250,
     ack = true,            -- answer heartbeats
     split = false,         -- send each compressed message in two frames
-    sessions = {}, session_count = 0, connections = {},
+    sessions = {}, connections = {},
     received = {}, faults = {}, closes = {}, identifies = {},
   }, Gateway)
 end
@@ -111,17 +111,15 @@ function Gateway:_refuse(conn, code, text)
 end
 
 function Gateway:_identify(conn, d)
-  if d.token ~= self.server.token then return self:_refuse(conn, 4004, "IDENTIFY with a wrong token") end
-  if math.type(d.intents) ~= "integer" or type(d.properties) ~= "table" then
-    return self:_refuse(conn, 4002, "IDENTIFY without intents or properties")
+  if d.token ~= self.server.token or math.type(d.intents) ~= "integer" or type(d.properties) ~= "table" then
+    return self:_refuse(conn, 4002, "IDENTIFY without the token, intents or properties")
   end
   local now = runtime.now()
   local last = self.identifies[#self.identifies]
   if last and now - last.at < 5000 then self:fault("IDENTIFY " .. (now - last.at) .. " ms after the previous one") end
   self.identifies[#self.identifies + 1] = { at = now, d = d }
-  self.session_count = self.session_count + 1
   local session = {
-    id = "session-" .. self.session_count, seq = 0, events = {}, intents = d.intents,
+    id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents,
     shard = d.shard or json.array({ 0, 1 }), conn = conn,
   }
   self.sessions[session.id] = session
