@@ -115,25 +115,6 @@ describe("flow: login checks", function()
     if client then client:destroy() end
     runtime.run(nil, { ["for"] = 1000 })
   end)
-
-  it("waits out a spent session start limit and warns of it and of listeners no intent serves", function()
-    local warnings = {}
-    local fd
-    fd, client = server.login({ intents = { "Guilds" } }, function(f, c)
-      f.rest:route("GET", "/gateway/bot", function()
-        return 200, { url = f.gateway.URL, shards = 1,
-          session_start_limit = { total = 1000, remaining = 0, reset_after = 30000, max_concurrency = 1 } }
-      end)
-      c:on("warn", function(text) warnings[#warnings + 1] = text end)
-      c:on("guildMemberAdd", function() end)
-      c:on("messageCreate", function() end)
-    end)
-    runtime.run(nil, { ["for"] = 30000 })
-    assert.are.equal(30000, fd.gateway.identifies[1].at)
-    assert.are.same({ "No intent delivers these events: guildMemberAdd, messageCreate",
-      "Only 0 of 1 session starts left today" }, warnings)
-  end)
-
   it("fires ready after waitGuildTimeout when a guild never arrives, and guildAvailable when it does", function()
     local hidden, holding, readyAt, shardReady, available = nil, true, nil, nil, nil
     local fd

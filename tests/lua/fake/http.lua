@@ -16,23 +16,18 @@ local function prefixHandler(list, url)
   return best
 end
 
+local function unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
+
+-- Scheme, host, path and the query as a table ("a=1&b=%20x" -> {a = "1", b = " x"}).
 local function splitUrl(url)
   local scheme, host, rest = url:match("^(%a[%w+.-]*)://([^/?#]+)(.*)$")
   if not scheme then return nil end
-  local path, query = rest:match("^([^?#]*)%??([^#]*)")
-  if path == "" then path = "/" end
-  return scheme, host, path, query
-end
-
---- Decodes "a=1&b=%20x" into a table.
-function M.parseQuery(q)
-  local out = {}
-  for pair in (q or ""):gmatch("[^&]+") do
-    local k, v = pair:match("^([^=]*)=?(.*)$")
-    local function unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
-    out[unescape(k)] = unescape(v)
+  local path, q = rest:match("^([^?#]*)%??([^#]*)")
+  local query = {}
+  for k, v in q:gmatch("([^&=]*)=?([^&]*)") do
+    if k ~= "" then query[unescape(k)] = unescape(v) end
   end
-  return out
+  return scheme, host, path ~= "" and path or "/", query
 end
 
 -- Requests -------------------------------------------------------------------------------------------------
@@ -46,16 +41,14 @@ function M.request(opts)
   if type(opts) ~= "table" or type(opts.url) ~= "string" then error("http.request: url is required", 2) end
   if opts.body ~= nil and type(opts.body) ~= "string" then error("http.request: body must be a string", 2) end
   inTask("http.request")
-  local method = opts.method or "GET"
   local scheme, host, path, query = splitUrl(opts.url)
   if not scheme then error("http.request: malformed URL " .. opts.url, 2) end
   local headers = {}
   for k, v in pairs(opts.headers or {}) do headers[k:lower()] = v end
-  headers.host = host
 
   local req = {
-    method = method, url = opts.url, scheme = scheme, host = host, path = path,
-    query = M.parseQuery(query), headers = headers, body = opts.body, at = runtime.now(),
+    method = opts.method or "GET", url = opts.url, host = host, path = path, query = query, headers = headers,
+    body = opts.body, at = runtime.now(),
   }
   local exchange = { request = req }
   M.exchanges[#M.exchanges + 1] = exchange
@@ -138,7 +131,7 @@ function M.websocket(url, opts)
   inTask("http.websocket")
   local scheme, host, path, query = splitUrl(url)
   if not scheme or (scheme ~= "ws" and scheme ~= "wss") then error("http.websocket: not a ws:// or wss:// URL", 2) end
-  local req = { url = url, host = host, path = path, query = M.parseQuery(query), headers = opts.headers or {},
+  local req = { url = url, host = host, path = path, query = query, headers = opts.headers or {},
     at = runtime.now() }
   M.connects[#M.connects + 1] = req
   local mount = prefixHandler(M.ws_handlers, url)

@@ -11,7 +11,7 @@ Gateway.__index = Gateway
 
 local URL = "wss://gateway.discord.gg"
 local RESUME_URL = "wss://gateway-resume.discord.gg"
-Gateway.URL, Gateway.RESUME_URL = URL, RESUME_URL
+Gateway.URL = URL
 
 function Gateway.new(server)
   return setmetatable({
@@ -65,12 +65,6 @@ function Gateway:dispatch(t, d, session)
   local conn = session.conn
   if conn and conn.ready then self:_send(conn, payload) end
   return session.seq
-end
-
---- Whether the current session asked for all of `bits`.
-function Gateway:wants(bits)
-  local s = self:session()
-  return s ~= nil and s.intents & bits == bits
 end
 
 function Gateway:reconnect() self:_send(self.current, { op = 7, d = json.null }) end
@@ -205,11 +199,11 @@ function Gateway:_serve(sock, req)
   end
 end
 
---- Payloads the client sent with opcode `op` (all when nil).
+--- Payloads the client sent with opcode `op`.
 function Gateway:receivedOps(op)
   local out = {}
   for _, r in ipairs(self.received) do
-    if op == nil or r.op == op then out[#out + 1] = r end
+    if r.op == op then out[#out + 1] = r end
   end
   return out
 end

@@ -49,15 +49,11 @@ function Server:say(user, channel, content)
   return msg
 end
 
--- Sends an event caused by a write, if the session asked for it.
+-- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
-  local gw = self.gateway
-  if not gw:session() then return end
-  if not bits then
-    if channel and channel.guild_id then bits = GUILD_MESSAGES elseif channel then bits = DIRECT_MESSAGES end
-  end
-  if bits and not gw:wants(bits) then return end
-  gw:dispatch(t, d)
+  local session = self.gateway:session()
+  if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
+  if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
 --- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
