@@ -8,7 +8,7 @@
 #include "net/socket.h"
 #include "support/layout.h"
 #include "update/update_client.h"
-#include "update/version.h"
+#include "support/version.h"
 
 namespace tarncore {
 namespace {
