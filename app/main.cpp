@@ -1,13 +1,15 @@
-// Entry point of Tarnwick-Setup. Until the front-end flows land it only shows
-// the banner.
-#include <cstdio>
+// Entry point of Tarnwick-Setup: one flow, then the socket library released
+// and, in a console of its own, a pause so the window stays readable.
+#include "app/console.h"
+#include "app/front.h"
+#include "net/socket.h"
 
-#include "support/layout.h"
-
-int main() {
-    std::fputs("============================================\n", stdout);
-    std::fputs("  Tarnwick Setup  ", stdout);
-    std::fputs(tarncore::kSetupVersion, stdout);
-    std::fputs("\n============================================\n\n", stdout);
-    return 0;
+int main(int argc, char** argv) {
+    const tarncore::CommandLine line = tarncore::parse_command_line(argc, argv);
+    const int result =
+        line.uninstall ? tarncore::run_uninstall(line.silent) : tarncore::run_setup(line.silent);
+    // The uninstall flow never started it; the call then fails unseen.
+    tarncore::Socket::cleanup();
+    if (!line.silent && tarncore::platform::is_own_console()) tarncore::wait_for_any_key();
+    return result;
 }

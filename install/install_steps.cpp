@@ -65,7 +65,7 @@ Error install_runtime(const Path& runtime_source, Snapshot snapshot) {
     if (!path_exists(runtime_source)) {
         return install_error("Runtime payload is missing: " + path_text(runtime_source));
     }
-    if (snapshot == Snapshot::Take) snapshot_installed_runtime(read_installed_version());
+    if (snapshot == Snapshot::Take) (void)snapshot_installed_runtime(read_installed_version());
 
     const Path version_dir = versions_dir() / kModuleVersion;
     for (const Path& dir :

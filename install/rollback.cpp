@@ -4,19 +4,40 @@
 
 #include "install/install_steps.h"
 #include "support/layout.h"
+#include "support/version.h"
 
 namespace tarncore {
+namespace {
 
-void snapshot_installed_runtime(const std::string& version) {
-    if (version.empty()) return;
+// A version read from the installation names a folder below versions only
+// when it is a version by the program's own rule and cannot lead elsewhere.
+bool usable_as_folder(std::string_view version) {
+    if (!is_valid_version(version) || version.find("..") != std::string_view::npos) return false;
+    for (const char c : version) {
+        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+    }
+    return true;
+}
+
+Error not_a_version(const char* refused, const std::string& version) {
+    return install_error(std::string(refused) + ": \"" + version + "\" is not a version");
+}
+
+}  // namespace
+
+Error snapshot_installed_runtime(const std::string& version) {
+    if (version.empty()) return {};
+    if (!usable_as_folder(version)) return not_a_version("No rollback snapshot taken", version);
     const Path folder = versions_dir() / native_from_text(version);
     (void)ensure_dir(folder);
     const Path runtime = bin_dir() / kRuntimeFileName;
     if (path_exists(runtime)) (void)copy_with_parents(runtime, folder / kRuntimeFileName);
     (void)write_file(versions_dir() / "previous.txt", version);
+    return {};
 }
 
 Error rollback() {
+    if (install_root().empty()) return install_error("LOCALAPPDATA is not available");
     std::string version;
     if (!read_file(versions_dir() / "previous.txt", version) || version.empty()) {
         return install_error("No previous version is available to roll back");
@@ -24,6 +45,7 @@ Error rollback() {
     while (!version.empty() && (version.back() == '\r' || version.back() == '\n')) {
         version.pop_back();
     }
+    if (!usable_as_folder(version)) return not_a_version("Rollback refused", version);
     const Path snapshot = versions_dir() / native_from_text(version) / kRuntimeFileName;
     if (!path_exists(snapshot)) {
         return install_error("Rollback snapshot is missing: " + path_text(snapshot));

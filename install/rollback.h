@@ -9,9 +9,9 @@
 namespace tarncore {
 
 /// Copies bin\tarn.exe to versions\<version>\tarn.exe and notes the version
-/// in versions\previous.txt. Never fails: a missing snapshot must not stop an
-/// install.
-void snapshot_installed_runtime(const std::string& version);
+/// in versions\previous.txt. Refuses a version that is no folder name below
+/// versions; the install steps go on whatever it returns.
+Error snapshot_installed_runtime(const std::string& version);
 
 /// Reinstalls the runtime of the latest snapshot.
 Error rollback();

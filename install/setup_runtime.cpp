@@ -13,8 +13,9 @@ Error setup_runtime_error(std::string message) {
 }  // namespace
 
 Error locate_setup_runtime(Path& runtime_path, const Path& setup_dir, std::string_view payload) {
+    // An unknown setup folder must not become the current one.
     const Path beside = setup_dir / kRuntimeFileName;
-    if (path_exists(beside)) {
+    if (!setup_dir.empty() && path_exists(beside)) {
         runtime_path = beside;
         return {};
     }
@@ -23,6 +24,8 @@ Error locate_setup_runtime(Path& runtime_path, const Path& setup_dir, std::strin
             "Installer payload is empty. Place tarn.exe next to Tarnwick-Setup.exe or rebuild "
             "with an embedded runtime.");
     }
+    // Without the installation root the cache would be relative to the current folder.
+    if (install_root().empty()) return setup_runtime_error("LOCALAPPDATA is not available");
     const Path target = cache_dir() / "bundled-tarn.exe";
     runtime_path = target;
     (void)ensure_dir(cache_dir());

@@ -1,8 +1,9 @@
 #include "install/user_path_store.h"
 
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
 #include <system_error>
+
+#include "support/layout.h"
 
 namespace tarncore {
 namespace {
@@ -30,23 +31,16 @@ public:
 
     UserPathValue read() override {
         UserPathValue value;
-        std::ifstream in(file_, std::ios::binary);
-        if (!in) return value;
-        std::string type_line;
-        if (!std::getline(in, type_line)) return value;
-        std::ostringstream rest;
-        rest << in.rdbuf();
-        value.type = static_cast<std::uint32_t>(std::strtoul(type_line.c_str(), nullptr, 10));
-        value.data = rest.str();
+        std::string text;
+        const std::size_t line_end = read_file(file_, text) ? text.find('\n') : std::string::npos;
+        if (line_end == std::string::npos) return value;
+        value.type = static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+        value.data = text.substr(line_end + 1);
         return value;
     }
 
     bool write(const NativeString& data, std::uint32_t type) override {
-        std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << type << '\n' << data;
-        out.flush();
-        return static_cast<bool>(out);
+        return write_file(file_, std::to_string(type) + "\n" + data);
     }
 
     bool erase() override {

@@ -2,10 +2,14 @@
 """Generates the module table source from payload/lua/ and the name list.
 
 Fails (exit 1) when a listed module has no file, a file belongs to no listed
-module, or a source cannot be carried (NUL byte, byte-order mark, no final
-newline). Sources become byte arrays: no compiler's string-literal limit applies.
+module, a source cannot be carried (NUL byte, byte-order mark, CR byte, no final
+newline, invalid UTF-8 or any byte outside ASCII) or, when a Lua 5.4 compiler is
+given with --luac= or found as luac5.4 on PATH, a source does not compile.
+Sources become byte arrays: no compiler's string-literal limit applies.
 """
 import os
+import shutil
+import subprocess
 import sys
 
 ROOT_PACKAGES = ("discord", "@discord/voice")
@@ -21,10 +25,48 @@ def c_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+def text_problems(path, data):
+    """Reasons the source cannot be carried as it stands."""
+    problems = []
+    if b"\0" in data:
+        problems.append(path + ": contains a NUL byte")
+    if data.startswith(b"\xef\xbb\xbf"):
+        problems.append(path + ": starts with a byte-order mark")
+    if b"\r" in data:
+        problems.append(path + ": contains a CR byte; use \\n line ends")
+    if not data.endswith(b"\n"):
+        problems.append(path + ": must end with a \\n line end")
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        problems.append("%s: invalid UTF-8 at byte %d" % (path, e.start))
+    else:
+        for number, line in enumerate(data.split(b"\n"), 1):
+            if any(b > 0x7F for b in line):
+                problems.append("%s:%d: byte outside ASCII; write \\u{..} escapes" % (path, number))
+                break
+    return problems
+
+
+def compile_problems(luac, full, path):
+    """luac -p on one source; its message names the line."""
+    result = subprocess.run([luac, "-p", full], capture_output=True, text=True)
+    if result.returncode == 0:
+        return []
+    message = (result.stderr or result.stdout).strip().replace(full, path)
+    return [path + ": does not compile: " + message]
+
+
 def main(argv):
-    if len(argv) != 4:
-        sys.exit("usage: gen_module_table.py NAMES_FILE LUA_DIR OUTPUT")
-    names_file, lua_dir, output = argv[1:]
+    args = list(argv[1:])
+    if args and args[0].startswith("--luac="):
+        luac = args[0][len("--luac="):] or None  # an empty value turns the check off
+        args = args[1:]
+    else:
+        luac = shutil.which("luac5.4")
+    if len(args) != 3:
+        sys.exit("usage: gen_module_table.py [--luac=LUAC] NAMES_FILE LUA_DIR OUTPUT")
+    names_file, lua_dir, output = args
     with open(names_file, encoding="utf-8") as f:
         names = [line.strip() for line in f if line.strip()]
 
@@ -51,12 +93,9 @@ def main(argv):
             continue
         with open(full, "rb") as f:
             data = f.read()
-        if b"\0" in data:
-            problems.append(path + ": contains a NUL byte")
-        if data.startswith(b"\xef\xbb\xbf"):
-            problems.append(path + ": starts with a byte-order mark")
-        if not data.endswith(b"\n") or b"\r" in data:
-            problems.append(path + ": must use \\n line ends and end with one")
+        problems += text_problems(path, data)
+        if luac:
+            problems += compile_problems(luac, full, path)
         sources.append(data)
 
     if problems:

@@ -8,7 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest libssl-dev openssl
-  libarchive-tools lua5.4 curl util-linux ccache clang-format clang-tidy
+  libarchive-tools lua5.4 lua-busted lua-check curl util-linux iproute2 osslsigncode
+  ccache clang-format clang-tidy
 )
 
 missing=()

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs every test: natively under ASan+UBSan, the Windows build
-# under Wine in a private prefix, and short libFuzzer runs.
-# Usage: scripts/test.sh [lint|native|windows|fuzz]...   (default: all)
+# under Wine in a private prefix, short libFuzzer runs, the Lua library's
+# compile check, lint and busted tests under Lua 5.4, and the format and
+# clang-tidy lint of the C++.
+# Usage: scripts/test.sh [lint|lua|native|windows|fuzz]...   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(lint native windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(lint lua native windows fuzz)
 
 # As root, permission bits would not stop a write; drop the capabilities that
 # bypass them so read-only files and folders behave as for an ordinary user.
@@ -40,6 +42,16 @@ for stage in "${stages[@]}"; do
       cmake --preset fuzz >/dev/null
       cmake --build --preset fuzz
       as_user ctest --test-dir build/fuzz --output-on-failure || failed=1
+      ;;
+    lua)
+      # Every module must compile, the library and its tests must lint clean, then busted.
+      lua_ok=1
+      while IFS= read -r -d '' f; do
+        luac5.4 -p "$f" || lua_ok=0
+      done < <(find payload/lua -name '*.lua' -print0 | sort -z)
+      luacheck --no-color -q payload/lua tests/lua || lua_ok=0
+      busted --lua=lua5.4 || lua_ok=0
+      [ $lua_ok -eq 1 ] || failed=1
       ;;
     *) echo "unknown stage: $stage" >&2; exit 2 ;;
   esac

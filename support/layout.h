@@ -36,12 +36,19 @@ Error install_error(std::string message);
 bool ensure_dir(const Path& path);
 /// True for an existing object; false for a missing one or any error asking.
 bool path_exists(const Path& path);
-/// Reads the whole file in binary mode; false when it cannot be opened.
+/// Reads a whole regular file; false for anything else, never an exception.
 bool read_file(const Path& path, std::string& text);
-/// Writes the whole file in binary mode (created or truncated); no parents made.
+/// Writes a whole regular file (created or truncated); no parents made.
 bool write_file(const Path& path, std::string_view bytes);
 /// Creates the target's parent (result ignored), then copies with overwrite.
 bool copy_with_parents(const Path& source, const Path& target);
+/// Deletes folder with everything below it without ever leaving it: links of
+/// any kind are removed as links and never entered, and a folder whose final
+/// path lies outside the folder's own is left alone. A folder that is itself a
+/// link is refused and nothing is deleted. A missing folder is no failure.
+/// On false, failure says what was left alone on purpose; it stays empty when
+/// a deletion simply failed (a file in use).
+bool remove_tree(const Path& folder, std::string& failure);
 /// The running program's path; empty when the system's answer is 260 or longer.
 Path executable_path();
 

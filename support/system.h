@@ -42,6 +42,22 @@ bool move_file(const Path& from, const Path& to, unsigned flags);
 /// DeleteFileW / unlink; false when the file stays.
 bool delete_file(const Path& path);
 
+/// What a path names, the last component not followed. On Windows every
+/// reparse point (symbolic link, junction, mount point) is a Link.
+enum class FileKind { Missing, File, Folder, Link, Unknown };
+FileKind file_kind(const Path& path);
+/// The path with every link resolved (GetFinalPathNameByHandleW / realpath);
+/// empty when it cannot be resolved.
+Path final_path(const Path& path);
+/// Deletes one file, link or empty folder, a read-only file included; a link
+/// is removed itself. A missing entry counts as deleted.
+bool delete_entry(const Path& path);
+
+/// Whole-file reading and writing of regular files only: a folder, a device or
+/// a denied open gives false, never an exception. Writing creates or truncates.
+bool read_regular_file(const Path& path, std::string& bytes);
+bool write_regular_file(const Path& path, std::string_view bytes);
+
 /// Narrow text of a path for messages, in the code page of the file functions.
 std::string path_text(const Path& path);
 

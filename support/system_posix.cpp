@@ -1,9 +1,12 @@
 #include "support/system.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 #include <vector>
 
@@ -61,6 +64,75 @@ namespace tarncore {
 
 bool local_time(std::time_t when, std::tm& out) {
     return ::localtime_r(&when, &out) != nullptr;
+}
+
+}  // namespace tarncore
+
+namespace tarncore {
+
+FileKind file_kind(const Path& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? FileKind::Missing : FileKind::Unknown;
+    if (S_ISLNK(st.st_mode)) return FileKind::Link;
+    return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::File;
+}
+
+Path final_path(const Path& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    Path result(resolved);
+    ::free(resolved);
+    return result;
+}
+
+bool delete_entry(const Path& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    const int rc = S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str());
+    return rc == 0 || errno == ENOENT;
+}
+
+namespace {
+
+// O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
+int open_regular(const Path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+bool read_regular_file(const Path& path, std::string& bytes) {
+    const int fd = open_regular(path, O_RDONLY);
+    if (fd < 0) return false;
+    std::string out;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    if (got < 0) return false;
+    bytes = std::move(out);
+    return true;
+}
+
+bool write_regular_file(const Path& path, std::string_view bytes) {
+    const int fd = open_regular(path, O_WRONLY | O_CREAT);
+    if (fd < 0) return false;
+    bool ok = ::ftruncate(fd, 0) == 0;
+    while (ok && !bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        ok = put > 0;
+        if (ok) bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 }  // namespace tarncore

@@ -2,9 +2,12 @@
 // scratch POSIX config folder, and the user PATH value put back afterwards.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "install/user_path_store.h"
+#include "tests/common/error_text.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
@@ -33,6 +36,14 @@ private:
 
 /// The whole file, or "<missing>".
 std::string file_bytes(const Path& path);
+
+/// The Error of action as one line, " | ", then what action printed.
+template <typename Action>
+std::string quietly(Action action) {
+    testing::internal::CaptureStdout();
+    const std::string error = error_text(action());
+    return error + " | " + testing::internal::GetCapturedStdout();
+}
 
 /// Whether the system will delete the file at the next restart.
 bool deletion_scheduled(const Path& path);

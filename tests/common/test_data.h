@@ -1,5 +1,5 @@
-// Test tables kept as JSON files under tests/data/, read where the platform
-// sees the source tree.
+// Rows of table-driven tests kept as JSON under tests/data/, for rows that
+// nest (server scripts, file trees); flat rows use table_file.h.
 #pragma once
 
 #include <string>
@@ -12,18 +12,25 @@ namespace tarntest {
 
 using tarncore::Json;
 
+/// The parsed file tests/data/<relative>; a test failure and Null when it
+/// cannot be read or parsed.
+tarncore::Json read_json(const std::string& relative);
+
+/// The elements of an array, the members of an object; empty for anything else.
+const tarncore::Json::Array& items(const tarncore::Json& value);
+const tarncore::Json::Object& members(const tarncore::Json& value);
+/// An array of strings as lines, each ended by "\n".
+std::string lines(const tarncore::Json& value);
+
+/// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
+std::string replace_all(std::string text, const std::string& key, const std::string& value);
+
 /// The parsed file tests/data/<relative>; Null when it is missing or broken.
 inline Json load_test_data(const std::string& relative) {
     std::string text;
     tarncore::Error error;
     if (!tarncore::read_file(source_path("tests/data/" + relative), text)) return {};
     return Json::parse(text, error);
-}
-
-/// The elements of an array value; none for anything else.
-inline const Json::Array& items(const Json& value) {
-    static const Json::Array none;
-    return value.kind == tarncore::JsonKind::Array ? std::get<Json::Array>(value.value) : none;
 }
 
 /// Element i of an array row as text (numbers and booleans as JSON writes them).

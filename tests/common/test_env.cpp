@@ -1,42 +1,32 @@
 #include "tests/common/test_env.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
+#include <gtest/gtest.h>
+
+#include "support/layout.h"
+
 namespace tarntest {
 namespace fs = std::filesystem;
-
-namespace {
-
-void make_writable_tree(const Path& root) {
-    std::error_code ec;
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-    if (!fs::is_directory(root, ec)) return;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-         it.increment(ec)) {
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-}
-
-}  // namespace
 
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "tarnwick-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) +
-                       "-" + std::to_string(counter++);
+    std::string name = "tarnwick-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
+                       std::to_string(counter++);
     path_ = fs::temp_directory_path() / name;
     fs::create_directories(path_);
 }
 
 TempDir::~TempDir() {
-    std::error_code ec;
-    make_writable_tree(path_);
-    fs::remove_all(path_, ec);
+    std::string failure;
+    (void)tarncore::remove_tree(path_, failure);
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<tarncore::NativeString> value)
@@ -56,15 +46,67 @@ ScopedEnv::~ScopedEnv() {
     }
 }
 
+ScopedCurrentDir::ScopedCurrentDir(const Path& folder) : old_(fs::current_path()) {
+    fs::current_path(folder);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+    std::error_code ec;
+    fs::current_path(old_, ec);
+}
+
+std::set<std::string> files_below(const Path& root) {
+    std::set<std::string> out;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_regular_file(ec))
+            out.insert(fs::relative(it->path(), root, ec).generic_string());
+    }
+    return out;
+}
+
 Path source_path(const std::string& relative) {
     return host_path(std::string(TARN_SOURCE_DIR) + "/" + relative);
 }
 
+std::vector<std::vector<std::string>> data_rows(const std::string& relative) {
+    std::string text;
+    if (!tarncore::read_file(source_path("tests/data/" + relative), text) || text.empty()) {
+        ADD_FAILURE() << "no rows in tests/data/" << relative;
+    }
+    std::vector<std::vector<std::string>> rows;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> row(1);
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line.compare(i, 3, " | ") == 0) {
+                row.emplace_back();
+                i += 2;
+            } else if (line.compare(i, 2, "\\x") == 0 && i + 3 < line.size() &&
+                       std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
+                       std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
+                row.back().push_back(
+                    static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16)));
+                i += 3;
+            } else {
+                row.back().push_back(line[i]);
+            }
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 void set_read_only(const Path& path, bool read_only) {
     std::error_code ec;
-    constexpr auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    fs::permissions(path, write, read_only ? fs::perm_options::remove : fs::perm_options::add,
-                    ec);
+    constexpr auto write =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(path, write, read_only ? fs::perm_options::remove : fs::perm_options::add, ec);
     if (fs::is_directory(path, ec)) set_folder_read_only(path, read_only);
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "support/system.h"
 
@@ -39,6 +41,16 @@ private:
     std::optional<tarncore::NativeString> old_;
 };
 
+/// Makes folder the current folder until the end of the scope.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const Path& folder);
+    ~ScopedCurrentDir();
+
+private:
+    Path old_;
+};
+
 /// Path of a program built from tests/tools/<name>.cpp, as this platform sees it.
 Path test_tool(const std::string& name);
 /// A folder of the source tree (tests/data ...), as this platform sees it.
@@ -46,6 +58,18 @@ Path source_path(const std::string& relative);
 /// Converts a path of the build machine ("/work/...") for this platform
 /// (under Wine: "Z:\work\...").
 Path host_path(const std::string& unix_path);
+
+/// Rows of tests/data/<relative>: fields split at " | ", lines starting with
+/// "#" and blank lines skipped, "\xHH" unescaped; every other byte is itself.
+std::vector<std::vector<std::string>> data_rows(const std::string& relative);
+/// A device name that is no file ("/dev/null", "NUL").
+Path null_device();
+/// Every file below root, by its relative path with "/" separators.
+std::set<std::string> files_below(const Path& root);
+/// Makes link a symbolic link to target, a file or a folder: natively a POSIX
+/// link; under Wine a Unix link in the prefix's drive, which Windows programs
+/// see as a plain file or folder, not as a reparse point.
+bool make_link(const Path& link, const Path& target);
 
 /// Makes a file or folder read-only (true) or writable again (false).
 void set_read_only(const Path& path, bool read_only);

@@ -3,9 +3,18 @@
 #include <cstdlib>
 
 #include "support/win32.h"
-#include "tests/common/child_process.h"
+#include "tests/common/host_tools.h"
 
 namespace tarntest {
+namespace {
+
+// Runs a host program to its end; true when it succeeded.
+bool run_host(const std::string& program, std::vector<std::string> args) {
+    args.insert(args.begin(), program);
+    return run_host_program(args) == 0;
+}
+
+}  // namespace
 
 Path host_path(const std::string& unix_path) {
     std::string p = "Z:" + unix_path;
@@ -19,29 +28,25 @@ Path test_tool(const std::string& name) {
     return host_path(std::string(TARN_TEST_TOOLS_DIR) + "/" + name + ".exe");
 }
 
+Path null_device() {
+    return L"NUL";
+}
+
 void set_folder_read_only(const Path& path, bool read_only) {
-    using UnixName = char*(__cdecl*)(const wchar_t*);
-    auto unix_name = reinterpret_cast<UnixName>(
-        reinterpret_cast<void (*)()>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (unix_name == nullptr) return;  // real Windows: nothing to do without ACLs
-    char* name = unix_name(path.c_str());
-    if (name == nullptr) return;
-    std::string host(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    ChildProcess chmod;
-    if (!chmod.start(host_path("/bin/chmod"), {read_only ? "a-w" : "u+w", host})) return;
-    // The handle of a host program can signal before the program has run:
-    // wait until a probe file shows the change.
-    const Path probe = path / L"tarnwick-probe.tmp";
-    for (int i = 0; i < 500; ++i) {
-        HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        const bool writable = h != INVALID_HANDLE_VALUE;
-        if (writable) CloseHandle(h);
-        if (writable != read_only) return;
-        Sleep(10);
+    const std::string host = unix_path(path);
+    if (host.empty()) return;  // real Windows: nothing to do without ACLs
+    (void)run_host("/bin/chmod", {read_only ? "a-w" : "u+w", host});
+}
+
+bool make_link(const Path& link, const Path& target) {
+    const std::string parent = unix_path(link.parent_path()), host_target = unix_path(target);
+    if (parent.empty() || host_target.empty()) {
+        const DWORD folder = GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
+        return CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                                   folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
     }
+    const std::string host_link = parent + "/" + tarncore::path_text(link.filename());
+    return run_host("/bin/ln", {"-s", host_target, host_link});
 }
 
 }  // namespace tarntest

@@ -4,12 +4,13 @@
 Standard library only, and HTTP written by hand over sockets so that a
 behaviour can break the protocol exactly where a test wants it broken.
 
-    test_server.py certs DIR
+    test_server.py certs DIR [HOST...]
         Makes a certificate authority for this run and the server
-        certificates the tests need (openssl CLI); writes DIR/done last.
+        certificates the tests need (openssl CLI); with HOSTs also named.pem
+        for those names (the end-to-end tests); writes DIR/done last.
 
-    test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S]
-        Listens on 127.0.0.1, port 0; with --tls presents CERT, one of the
+    test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S] [--port N]
+        Listens on 127.0.0.1, port N (default 0); with --tls presents CERT, one of the
         certificates made by "certs" (its key is leaf.key beside it), and with
         --client-auth demands a client certificate. Reads its behaviours from
         DIR/script.json, writes its port to DIR/port, records every request
@@ -43,6 +44,7 @@ the first behaviour whose "path" matches (or that has none) and whose count
              pause_ms (default 20) between them
   raw        send this text instead of a built answer
   echo       true: the body is the request's body
+  body_file  the body is this file's bytes (a Unix path)
   close_notify  false: end a TLS connection without a close notification
 """
 
@@ -120,7 +122,7 @@ subjectAltName = {san}
             *dates, cwd=cwd)
 
 
-def make_certs(directory):
+def make_certs(directory, hosts=()):
     os.makedirs(directory, exist_ok=True)
     make_ca("ca", "Tarnwick Test CA %d" % os.getpid(), directory)
     make_ca("other-ca", "Tarnwick Untrusted CA %d" % os.getpid(), directory)
@@ -132,6 +134,8 @@ def make_certs(directory):
     sign("ca", "expired", ["localhost", "127.0.0.1"], directory,
          "20200101000000Z", "20200201000000Z")
     sign("other-ca", "untrusted", ["localhost", "127.0.0.1"], directory)
+    if hosts:
+        sign("ca", "named", list(hosts), directory)
     # The CA in DER too, for the Windows certificate store.
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
     write_atomic(os.path.join(directory, "done"), "ok\n")
@@ -140,7 +144,7 @@ def make_certs(directory):
 # ---------------------------------------------------------------------- server
 
 class Server:
-    def __init__(self, directory, tls_cert, client_auth, idle, lifetime):
+    def __init__(self, directory, tls_cert, client_auth, idle, lifetime, port=0):
         self.dir = directory
         self.idle = idle
         self.deadline = time.monotonic() + lifetime
@@ -162,7 +166,7 @@ class Server:
                 self.context.load_verify_locations(os.path.join(certs, "ca.pem"))
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
+        self.listener.bind(("127.0.0.1", port))
         self.listener.listen(64)
         self.listener.settimeout(0.05)
         self.port = self.listener.getsockname()[1]
@@ -265,6 +269,9 @@ class Server:
         if "raw" in b:
             send(conn, b["raw"].encode("latin-1"), b)
             return
+        if "body_file" in b:
+            with open(b["body_file"], "rb") as f:
+                b = dict(b, body=f.read().decode("latin-1"))
         status = b.get("status", 200)
         head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
         for name, value in b.get("headers", []):
@@ -354,10 +361,10 @@ def stream_body(conn, head, size):
 def main(argv):
     os.environ["PATH"] = "/usr/bin:/bin:" + os.environ.get("PATH", "")
     if len(argv) >= 3 and argv[1] == "certs":
-        make_certs(argv[2])
+        make_certs(argv[2], argv[3:])
         return 0
     if len(argv) >= 3 and argv[1] == "serve":
-        directory, tls, client_auth, idle, lifetime = argv[2], None, False, 5.0, 60.0
+        directory, tls, client_auth, idle, lifetime, port = argv[2], None, False, 5.0, 60.0, 0
         args = argv[3:]
         while args:
             if args[0] == "--client-auth":
@@ -370,9 +377,11 @@ def main(argv):
                 idle = float(value)
             elif flag == "--lifetime":
                 lifetime = float(value)
+            elif flag == "--port":
+                port = int(value)
             else:
                 raise SystemExit("unknown option " + flag)
-        Server(directory, tls, client_auth, idle, lifetime).run()
+        Server(directory, tls, client_auth, idle, lifetime, port).run()
         return 0
     sys.stderr.write(__doc__)
     return 2

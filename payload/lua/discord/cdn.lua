@@ -1,4 +1,159 @@
--- Placeholder for module discord.cdn until the library source lands here.
-local M = {}
+-- CDN addresses of avatars, icons, emojis and other images, with the API's size and format rules.
+local constants = require("discord.constants")
+local errors = require("discord.errors")
 
-return M
+local cdn = {}
+
+local BASE = constants.CDN
+
+local ALLOWED_FORMATS = {}
+for _, f in ipairs(constants.ImageFormats) do ALLOWED_FORMATS[f] = true end
+
+-- Powers of two from 16 to 4096 are the sizes every image route accepts.
+local function validSize(size)
+  return math.type(size) == "integer" and size >= 16 and size <= 4096 and size & (size - 1) == 0
+end
+
+local function invalid(name, expected)
+  error(errors.LibraryError("InvalidOption", name, expected), 3)
+end
+
+-- Builds "<BASE>/<route>/<hash>.<ext>[?size=N]". Animated hashes ("a_...") default to gif unless
+-- forceStatic; `extension` overrides the default static format.
+local function image(route, hash, opts)
+  opts = opts or {}
+  local ext = opts.extension or opts.format or "webp"
+  if not ALLOWED_FORMATS[ext] then invalid("extension", "one of webp, png, jpg, jpeg, gif") end
+  if hash:sub(1, 2) == "a_" and not opts.forceStatic and not opts.extension and not opts.format then ext = "gif" end
+  local url = BASE .. "/" .. route .. "/" .. hash .. "." .. ext
+  local query = {}
+  if opts.size ~= nil then
+    if not validSize(opts.size) then invalid("size", "a power of 2 between 16 and 4096") end
+    query[#query + 1] = "size=" .. opts.size
+  end
+  -- The WebP route serves animation only when asked.
+  if ext == "webp" and hash:sub(1, 2) == "a_" and not opts.forceStatic and (opts.extension or opts.format) then
+    query[#query + 1] = "animated=true"
+  end
+  if #query > 0 then url = url .. "?" .. table.concat(query, "&") end
+  return url
+end
+cdn.image = image
+
+local function need(name, v)
+  if type(v) ~= "string" or v == "" then invalid(name, "a non-empty string") end
+  return v
+end
+
+function cdn.avatar(userId, hash, opts)
+  return image("avatars/" .. need("userId", userId), need("hash", hash), opts)
+end
+
+function cdn.banner(id, hash, opts)
+  return image("banners/" .. need("id", id), need("hash", hash), opts)
+end
+
+function cdn.avatarDecoration(asset)
+  return BASE .. "/avatar-decoration-presets/" .. need("asset", asset) .. ".png"
+end
+
+function cdn.guildMemberAvatar(guildId, userId, hash, opts)
+  return image("guilds/" .. need("guildId", guildId) .. "/users/" .. need("userId", userId) .. "/avatars",
+    need("hash", hash), opts)
+end
+
+function cdn.guildMemberBanner(guildId, userId, hash, opts)
+  return image("guilds/" .. need("guildId", guildId) .. "/users/" .. need("userId", userId) .. "/banners",
+    need("hash", hash), opts)
+end
+
+function cdn.icon(guildId, hash, opts)
+  return image("icons/" .. need("guildId", guildId), need("hash", hash), opts)
+end
+
+function cdn.splash(guildId, hash, opts)
+  return image("splashes/" .. need("guildId", guildId), need("hash", hash), opts)
+end
+
+function cdn.discoverySplash(guildId, hash, opts)
+  return image("discovery-splashes/" .. need("guildId", guildId), need("hash", hash), opts)
+end
+
+function cdn.roleIcon(roleId, hash, opts)
+  return image("role-icons/" .. need("roleId", roleId), need("hash", hash), opts)
+end
+
+function cdn.channelIcon(channelId, hash, opts)
+  return image("channel-icons/" .. need("channelId", channelId), need("hash", hash), opts)
+end
+
+function cdn.appIcon(appId, hash, opts)
+  return image("app-icons/" .. need("appId", appId), need("hash", hash), opts)
+end
+
+function cdn.appAsset(appId, hash, opts)
+  return image("app-assets/" .. need("appId", appId), need("hash", hash), opts)
+end
+
+function cdn.teamIcon(teamId, hash, opts)
+  return image("team-icons/" .. need("teamId", teamId), need("hash", hash), opts)
+end
+
+function cdn.guildScheduledEventCover(eventId, hash, opts)
+  return image("guild-events/" .. need("eventId", eventId), need("hash", hash), opts)
+end
+
+function cdn.stickerPackBanner(bannerId, opts)
+  return image("app-assets/710982414301790216/store", need("bannerId", bannerId), opts)
+end
+
+--- emoji(id, {animated=, extension=, size=}): animated emojis default to gif.
+function cdn.emoji(emojiId, opts)
+  opts = opts or {}
+  local ext = opts.extension or opts.format or (opts.animated and "gif" or "webp")
+  if not ALLOWED_FORMATS[ext] then invalid("extension", "one of webp, png, jpg, jpeg, gif") end
+  local url = BASE .. "/emojis/" .. need("emojiId", emojiId) .. "." .. ext
+  local query = {}
+  if opts.size ~= nil then
+    if not validSize(opts.size) then invalid("size", "a power of 2 between 16 and 4096") end
+    query[#query + 1] = "size=" .. opts.size
+  end
+  if ext == "webp" and opts.animated then query[#query + 1] = "animated=true" end
+  if #query > 0 then url = url .. "?" .. table.concat(query, "&") end
+  return url
+end
+
+-- Sticker format types: PNG and APNG are served as png, Lottie as json, GIF from the media proxy.
+local STICKER_EXT = { [1] = "png", [2] = "png", [3] = "json", [4] = "gif" }
+
+function cdn.sticker(stickerId, formatType)
+  local ext = STICKER_EXT[formatType or 1]
+  if not ext then invalid("formatType", "a sticker format type (1-4)") end
+  local base = ext == "gif" and constants.MediaProxy or BASE
+  return base .. "/stickers/" .. need("stickerId", stickerId) .. "." .. ext
+end
+
+function cdn.soundboardSound(soundId)
+  return BASE .. "/soundboard-sounds/" .. need("soundId", soundId)
+end
+
+--- Index of the default avatar: users on the new name system by ID, the rest by discriminator.
+function cdn.defaultAvatarIndex(userId, discriminator)
+  if discriminator == nil or discriminator == "0" or discriminator == "0000" then
+    local n = math.tointeger(tonumber(userId))
+    if not n then invalid("userId", "a snowflake") end
+    return (n >> 22) % constants.DefaultAvatarCount
+  end
+  local d = math.tointeger(tonumber(discriminator))
+  if not d then invalid("discriminator", "a number") end
+  return d % 5
+end
+
+function cdn.defaultAvatar(index)
+  if math.type(index) ~= "integer" or index < 0 or index >= constants.DefaultAvatarCount then
+    invalid("index", "an integer from 0 to " .. (constants.DefaultAvatarCount - 1))
+  end
+  return BASE .. "/embed/avatars/" .. index .. ".png"
+end
+
+return cdn

@@ -1,4 +1,500 @@
--- Placeholder for module discord.channel until the library source lands here.
+-- Channels: the base and guild channel classes, text, announcement, DM and category channels, the
+-- text mixin that sends messages, permissions with overwrites, and the factory that picks the class.
+local util = require("discord.util")
+local json = require("json")
+local enums = require("discord.enums")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local ChannelType = enums.ChannelType
+local TEXT_BASED = util.set(enums.TextBasedChannelTypes)
+local THREADS = util.set(enums.ThreadChannelTypes)
+local VOICE_BASED = util.set(enums.VoiceBasedChannelTypes)
+
+local function Permissions()
+  return require("discord.bitfield").PermissionsBitField
+end
+
+-- BaseChannel ---------------------------------------------------------------------------------------------
+
+local BaseChannel = util.class("BaseChannel", Base)
+M.BaseChannel = BaseChannel
+
+function BaseChannel:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self.type = data.type
+  self:_patch(data)
+end
+
+function BaseChannel:_patch(data)
+  if data.type ~= nil then self.type = data.type end
+  self:_flags(data, "flags", "ChannelFlagsBitField")
+  return self
+end
+
+BaseChannel.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
+BaseChannel.getters.partial = function(self) return self.type == nil end
+
+BaseChannel.getters.url = function(self)
+  return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.id
+end
+
+function BaseChannel:isTextBased() return TEXT_BASED[self.type] == true and self.messages ~= nil end
+function BaseChannel:isDMBased() return self.type == ChannelType.DM or self.type == ChannelType.GroupDM end
+function BaseChannel:isThread() return THREADS[self.type] == true end
+function BaseChannel:isVoiceBased() return VOICE_BASED[self.type] == true end
+function BaseChannel:isSendable() return self.send ~= nil end
+
+--- (B) Deletes (or, for a DM, closes) the channel.
+function BaseChannel:delete(reason)
+  self.client.rest:delete("/channels/" .. self.id, { reason = reason })
+  self.client.channels:_remove(self.id)
+  return self
+end
+
+--- (B) Fetches the channel again.
+function BaseChannel:fetch(force)
+  return self.client.channels:fetch(self.id, { force = force ~= false })
+end
+
+function BaseChannel:toString()
+  return "<#" .. self.id .. ">"
+end
+BaseChannel.__tostring = function(self) return self:toString() end
+
+function BaseChannel:equals(other)
+  return other ~= nil and other.id == self.id and other.type == self.type and other.name == self.name
+end
+
+-- Text mixin ----------------------------------------------------------------------------------------------
+
+--- Methods of every channel that holds messages, copied into its class.
+local TextBased = {}
+M.TextBased = TextBased
+
+-- The message manager needs the client, so this runs before the class's _patch.
+local function initText(self, client)
+  self.client = client
+  self.messages = require("discord.managers.message").MessageManager(self)
+  self.lastMessageId = nil
+  self.lastPinTimestamp = nil
+end
+
+function TextBased:_patchText(data)
+  if data.last_message_id ~= nil then self.lastMessageId = util.nullable(data.last_message_id) end
+  if data.last_pin_timestamp ~= nil then
+    self.lastPinTimestamp = util.parseTimestamp(util.nullable(data.last_pin_timestamp))
+  end
+end
+
+--- (B) Sends a message: a string, or {content=, embeds=, allowedMentions=, reply=, files=, flags=,
+--- components=, stickers=, tts=, nonce=}. Returns the Message.
+function TextBased:send(options)
+  local MessagePayload = require("discord.message").MessagePayload
+  local payload = MessagePayload.create(self, options):resolveBody()
+  local files = #payload.files > 0 and payload.files or nil
+  local data = self.client.rest:post("/channels/" .. self.id .. "/messages", { body = payload.body, files = files })
+  return self.messages:_add(data)
+end
+
+--- (B) Shows "typing..." for about ten seconds, or until the bot sends a message.
+function TextBased:sendTyping()
+  self.client.rest:post("/channels/" .. self.id .. "/typing")
+end
+
+--- (B) Deletes messages in bulk; see MessageManager:bulkDelete.
+function TextBased:bulkDelete(messages, filterOld, reason)
+  return self.messages:bulkDelete(messages, filterOld, reason)
+end
+
+local textGetters = {
+  lastMessage = function(self)
+    return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil
+  end,
+  lastPinAt = function(self) return self.lastPinTimestamp end,
+}
+
+local function applyText(cls)
+  for k, v in pairs(TextBased) do cls[k] = v end
+  for k, v in pairs(textGetters) do cls.getters[k] = v end
+end
+M.applyTextBased = applyText
+
+-- DMChannel -----------------------------------------------------------------------------------------------
+
+local DMChannel = util.class("DMChannel", BaseChannel)
+M.DMChannel = DMChannel
+applyText(DMChannel)
+
+function DMChannel:init(client, data)
+  initText(self, client)
+  BaseChannel.init(self, client, data)
+end
+
+function DMChannel:_patch(data)
+  BaseChannel._patch(self, data)
+  self:_patchText(data)
+  local recipients = data.recipients
+  if type(recipients) == "table" and recipients[1] then
+    self.recipientId = self.client.users:_add(recipients[1]).id
+  end
+  return self
+end
+
+DMChannel.getters.recipient = function(self)
+  return self.recipientId and self.client.users.cache:get(self.recipientId) or nil
+end
+
+DMChannel.getters.partial = function(self) return self.lastMessageId == nil and self.recipientId == nil end
+
+--- "<@id>" of the recipient, so a DM channel prints as the person.
+function DMChannel:toString()
+  return "<@" .. tostring(self.recipientId) .. ">"
+end
+
+-- GuildChannel --------------------------------------------------------------------------------------------
+
+local GuildChannel = util.class("GuildChannel", BaseChannel)
+M.GuildChannel = GuildChannel
+
+--- `GuildChannel(client, data, guild)`; the guild may be absent when it is not cached.
+function GuildChannel:init(client, data, guild)
+  self.guild = guild
+  self.guildId = (guild and guild.id) or data.guild_id
+  self.permissionOverwrites = require("discord.collection").Collection()
+  BaseChannel.init(self, client, data)
+end
+
+local GUILD_FIELDS = {
+  name = "name",
+  position = "rawPosition",
+  parent_id = "parentId",
+  nsfw = "nsfw",
+}
+
+local function overwrite(o)
+  local P = Permissions()
+  return {
+    id = o.id,
+    type = o.type,
+    allow = P(o.allow or 0):freeze(),
+    deny = P(o.deny or 0):freeze(),
+  }
+end
+
+function GuildChannel:_patch(data)
+  BaseChannel._patch(self, data)
+  self:_copy(data, GUILD_FIELDS)
+  if data.guild_id ~= nil then self.guildId = data.guild_id end
+  if data.permission_overwrites ~= nil then
+    local Collection = require("discord.collection").Collection
+    self.permissionOverwrites = Collection()
+    for _, o in ipairs(data.permission_overwrites) do self.permissionOverwrites:set(o.id, overwrite(o)) end
+  end
+  return self
+end
+
+GuildChannel.getters.parent = function(self)
+  return self.parentId and self.client.channels.cache:get(self.parentId) or nil
+end
+
+-- Channels sort within a group: categories among categories, the rest within their category and kind.
+local SORT_GROUPS = {
+  [ChannelType.GuildText] = "text", [ChannelType.GuildAnnouncement] = "text", [ChannelType.GuildForum] = "text",
+  [ChannelType.GuildMedia] = "text", [ChannelType.GuildDirectory] = "text",
+  [ChannelType.GuildVoice] = "voice", [ChannelType.GuildStageVoice] = "voice",
+  [ChannelType.GuildCategory] = "category",
+}
+
+local function sortKey(a, b)
+  if (a.rawPosition or 0) ~= (b.rawPosition or 0) then return (a.rawPosition or 0) < (b.rawPosition or 0) end
+  return require("discord.snowflake").older(a.id, b.id)
+end
+
+--- Place among the channels shown beside it, counted from 0.
+GuildChannel.getters.position = function(self)
+  local guild = self.guild
+  local group = SORT_GROUPS[self.type]
+  if not guild or not group then return self.rawPosition end
+  local list = {}
+  for _, c in guild.channels.cache:iter() do
+    if SORT_GROUPS[c.type] == group and (group == "category" or c.parentId == self.parentId) then
+      list[#list + 1] = c
+    end
+  end
+  table.sort(list, sortKey)
+  for i, c in ipairs(list) do
+    if c.id == self.id then return i - 1 end
+  end
+  return self.rawPosition
+end
+
+--- True when the overwrites equal the parent category's.
+GuildChannel.getters.permissionsLocked = function(self)
+  local parent = self.parent
+  if not parent then return nil end
+  if parent.permissionOverwrites.size ~= self.permissionOverwrites.size then return false end
+  for id, o in self.permissionOverwrites:iter() do
+    local p = parent.permissionOverwrites:get(id)
+    if not p or p.allow.bitfield ~= o.allow.bitfield or p.deny.bitfield ~= o.deny.bitfield then return false end
+  end
+  return true
+end
+
+local function applyOverwrite(bits, o)
+  if not o then return bits end
+  return (bits & ~o.deny.bitfield) | o.allow.bitfield
+end
+
+--- A member's permissions in this channel: roles, then the @everyone, role and member overwrites.
+--- Administrators and the owner have every permission unless `checkAdmin` is false.
+function GuildChannel:memberPermissions(member, checkAdmin)
+  local P = Permissions()
+  local F = P.Flags
+  local guild = self.guild
+  if checkAdmin ~= false and member.id == guild.ownerId then return P(P.All):freeze() end
+  local bits = 0
+  for _, role in member.roles.cache:iter() do bits = bits | role.permissions.bitfield end
+  if checkAdmin ~= false and bits & F.Administrator ~= 0 then return P(P.All):freeze() end
+  local overwrites = self.permissionOverwrites
+  bits = applyOverwrite(bits, overwrites:get(guild.id))
+  local allow, deny = 0, 0
+  for _, roleId in ipairs(member._roles or {}) do
+    local o = overwrites:get(roleId)
+    if o then
+      allow = allow | o.allow.bitfield
+      deny = deny | o.deny.bitfield
+    end
+  end
+  bits = (bits & ~deny) | allow
+  bits = applyOverwrite(bits, overwrites:get(member.id))
+  -- A member in timeout can only read.
+  if member.isCommunicationDisabled and member:isCommunicationDisabled() then
+    bits = bits & (F.ViewChannel | F.ReadMessageHistory)
+  end
+  return P(bits):freeze()
+end
+
+--- A role's permissions in this channel after the @everyone and role overwrites.
+function GuildChannel:rolePermissions(role, checkAdmin)
+  local P = Permissions()
+  if checkAdmin ~= false and role.permissions.bitfield & P.Flags.Administrator ~= 0 then return P(P.All):freeze() end
+  local bits = role.permissions.bitfield
+  bits = applyOverwrite(bits, self.permissionOverwrites:get(self.guildId))
+  bits = applyOverwrite(bits, self.permissionOverwrites:get(role.id))
+  return P(bits):freeze()
+end
+
+--- Permissions of a member, user, role or ID in this channel; nil when it cannot be resolved.
+function GuildChannel:permissionsFor(x, checkAdmin)
+  local guild = self.guild
+  if not guild then return nil end
+  if util.className(x) == "Role" then return self:rolePermissions(x, checkAdmin) end
+  local member = guild.members:resolve(x)
+  if member then return self:memberPermissions(member, checkAdmin) end
+  local role = guild.roles:resolve(x)
+  if role then return self:rolePermissions(role, checkAdmin) end
+  return nil
+end
+
+local function mePermissions(self)
+  local me = self.guild and self.guild.members.me
+  return me and self:memberPermissions(me) or nil
+end
+
+GuildChannel.getters.viewable = function(self)
+  local p = mePermissions(self)
+  return p ~= nil and p:has("ViewChannel")
+end
+
+GuildChannel.getters.manageable = function(self)
+  local p = mePermissions(self)
+  return p ~= nil and p:has({ "ManageChannels", "ViewChannel" })
+end
+
+GuildChannel.getters.deletable = function(self)
+  return self.manageable and self.guild.rulesChannelId ~= self.id and self.guild.publicUpdatesChannelId ~= self.id
+end
+
+--- Cached members that can see the channel.
+GuildChannel.getters.members = function(self)
+  return self.guild.members.cache:filter(function(m)
+    return self:memberPermissions(m):has("ViewChannel")
+  end)
+end
+
+local function overwriteBody(list, guild)
+  local out = {}
+  local P = Permissions()
+  local iter = list
+  if type(list.values) == "function" then iter = list:values() end
+  for _, o in ipairs(iter) do
+    local id = o.id
+    if type(id) == "table" then id = id.id end
+    local t = o.type
+    if t == nil then t = (guild and guild.roles.cache:has(id)) and 0 or 1 end
+    out[#out + 1] = { id = id, type = t, allow = P(o.allow or 0):toJSON(), deny = P(o.deny or 0):toJSON() }
+  end
+  return json.array(out)
+end
+M.overwriteBody = overwriteBody
+
+--- The API body of a channel edit or create from camelCase options.
+function M.channelBody(opts, guild)
+  local body = {}
+  local direct = {
+    name = "name", type = "type", position = "position", topic = "topic", nsfw = "nsfw",
+    bitrate = "bitrate", userLimit = "user_limit", rateLimitPerUser = "rate_limit_per_user",
+    defaultAutoArchiveDuration = "default_auto_archive_duration", flags = "flags",
+    defaultThreadRateLimitPerUser = "default_thread_rate_limit_per_user", rtcRegion = "rtc_region",
+    videoQualityMode = "video_quality_mode",
+  }
+  for from, to in pairs(direct) do
+    if opts[from] ~= nil then body[to] = opts[from] end
+  end
+  if type(body.type) == "string" then
+    body.type = ChannelType[body.type] or error("unknown channel type " .. tostring(body.type), 3)
+  end
+  if opts.parent ~= nil then
+    if opts.parent == false or opts.parent == json.null then
+      body.parent_id = json.null
+    else
+      body.parent_id = type(opts.parent) == "table" and opts.parent.id or opts.parent
+    end
+  end
+  if opts.permissionOverwrites ~= nil then
+    body.permission_overwrites = overwriteBody(opts.permissionOverwrites, guild)
+  end
+  return body
+end
+
+--- (B) Edits the channel: {name=, topic=, nsfw=, position=, parent=, rateLimitPerUser=,
+--- permissionOverwrites=, lockPermissions=, ...}. Returns the channel, patched.
+function GuildChannel:edit(opts, reason)
+  opts = opts or {}
+  local body = M.channelBody(opts, self.guild)
+  if opts.lockPermissions then
+    local parentId = body.parent_id
+    if parentId == nil then parentId = self.parentId end
+    local parent = parentId and parentId ~= json.null and self.client.channels.cache:get(parentId)
+    if parent then body.permission_overwrites = overwriteBody(parent.permissionOverwrites, self.guild) end
+  end
+  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason or opts.reason })
+  return self.client.channels:_add(data, self.guild)
+end
+
+function GuildChannel:toJSON()
+  local out = Base.toJSON(self)
+  out.permissionOverwrites = json.array(util.map(self.permissionOverwrites:values(), function(o)
+    return { id = o.id, type = o.type, allow = o.allow:toJSON(), deny = o.deny:toJSON() }
+  end))
+  return out
+end
+
+function GuildChannel:setName(name, reason) return self:edit({ name = name }, reason) end
+
+--- Moves the channel into a category (nil or false takes it out).
+function GuildChannel:setParent(parent, opts)
+  opts = opts or {}
+  return self:edit({ parent = parent or false, lockPermissions = opts.lockPermissions ~= false }, opts.reason)
+end
+
+--- (B) Moves the channel; with `relative`, by that many places.
+function GuildChannel:setPosition(position, opts)
+  opts = opts or {}
+  if opts.relative then position = self.position + position end
+  self.guild.channels:setPosition(self, position, opts)
+  return self
+end
+
+--- (B) Copies the parent category's overwrites onto the channel.
+function GuildChannel:lockPermissions()
+  local parent = self.parent
+  if not parent then error("GuildChannel:lockPermissions: the channel has no parent", 2) end
+  return self:edit({ permissionOverwrites = parent.permissionOverwrites })
+end
+
+-- TextChannel ---------------------------------------------------------------------------------------------
+
+local TextChannel = util.class("TextChannel", GuildChannel)
+M.TextChannel = TextChannel
+applyText(TextChannel)
+
+local TEXT_FIELDS = {
+  topic = "topic",
+  rate_limit_per_user = "rateLimitPerUser",
+  default_auto_archive_duration = "defaultAutoArchiveDuration",
+  default_thread_rate_limit_per_user = "defaultThreadRateLimitPerUser",
+}
+
+function TextChannel:init(client, data, guild)
+  initText(self, client)
+  GuildChannel.init(self, client, data, guild)
+end
+
+function TextChannel:_patch(data)
+  GuildChannel._patch(self, data)
+  self:_copy(data, TEXT_FIELDS)
+  self:_patchText(data)
+  if self.nsfw == nil then self.nsfw = false end
+  return self
+end
+
+function TextChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
+function TextChannel:setNSFW(nsfw, reason) return self:edit({ nsfw = nsfw ~= false }, reason) end
+
+--- Slowmode in seconds (0 turns it off).
+function TextChannel:setRateLimitPerUser(seconds, reason)
+  return self:edit({ rateLimitPerUser = seconds }, reason)
+end
+
+TextChannel.getters.threads = function()
+  require("discord.errors").notAvailable("Threads", 2)
+end
+
+-- AnnouncementChannel -------------------------------------------------------------------------------------
+
+local AnnouncementChannel = util.class("AnnouncementChannel", TextChannel)
+M.AnnouncementChannel = AnnouncementChannel
+M.NewsChannel = AnnouncementChannel
+
+--- (B) Posts this channel's announcements into another channel as well.
+function AnnouncementChannel:addFollower(channel, reason)
+  local id = self.client.channels:resolveId(channel)
+  if id == nil then error("AnnouncementChannel:addFollower: not a channel: " .. tostring(channel), 2) end
+  local body = { webhook_channel_id = id }
+  self.client.rest:post("/channels/" .. self.id .. "/followers", { body = body, reason = reason })
+  return self
+end
+
+-- CategoryChannel -----------------------------------------------------------------------------------------
+
+local CategoryChannel = util.class("CategoryChannel", GuildChannel)
+M.CategoryChannel = CategoryChannel
+
+--- The channels in this category.
+CategoryChannel.getters.children = function(self)
+  return require("discord.managers.category_child").CategoryChannelChildManager(self)
+end
+
+-- Factory -------------------------------------------------------------------------------------------------
+
+local CLASSES = {
+  [ChannelType.GuildText] = TextChannel,
+  [ChannelType.GuildAnnouncement] = AnnouncementChannel,
+  [ChannelType.GuildCategory] = CategoryChannel,
+}
+
+--- The object for raw channel data: text, announcement, DM and category channels get their class;
+--- other guild channels (voice, stage, forum, threads) a GuildChannel, other DMs a BaseChannel.
+function M.createChannel(client, data, guild)
+  if data.type == ChannelType.DM then return DMChannel(client, data) end
+  local cls = CLASSES[data.type]
+  if cls then return cls(client, data, guild) end
+  if guild or data.guild_id then return GuildChannel(client, data, guild) end
+  return BaseChannel(client, data)
+end
 
 return M

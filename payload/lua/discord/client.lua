@@ -1,4 +1,171 @@
--- Placeholder for module discord.client until the library source lands here.
+-- The bot client: login and destroy, events, waitFor and ready tracking.
+local runtime = require("runtime")
+local util = require("discord.util")
+local errors = require("discord.errors")
+local Options = require("discord.client.options")
+local rest = require("discord.rest")
+local ws = require("discord.ws")
+
 local M = {}
+
+local Client = util.class("Client", util.EventEmitter)
+M.Client = Client
+
+--- `Client(options)`; see discord.client.options for the keys.
+function Client:init(options)
+  util.EventEmitter.init(self)
+  self.options = Options.normalize(options)
+  self.rest = rest.REST(self.options.rest)
+  -- The limiter's events are the client's.
+  for _, name in ipairs({ "rateLimited", "invalidRequestWarning", "debug" }) do
+    self.rest:on(name, function(...) self:emit(name, ...) end)
+  end
+  self.token = nil
+  self.user = nil
+  self.application = nil
+  self.readyAt = nil
+  self.ws = ws.WebSocketManager(self)
+  -- Managers sit above this layer, so they are required only when a client is made.
+  self.users = require("discord.managers.user").UserManager(self)
+  self.guilds = require("discord.managers.guild").GuildManager(self)
+  self.channels = require("discord.managers.channel").ChannelManager(self)
+end
+
+Client.getters.readyTimestamp = function(self) return self.readyAt end
+Client.getters.uptime = function(self)
+  return self._readyMono and (runtime.now() - self._readyMono) or nil
+end
+Client.getters.ping = function(self) return self.ws.ping end
+
+function Client:isReady()
+  return self.readyAt ~= nil
+end
+
+--- The cache for a manager, from `options.makeCache`.
+function Client:_makeCache(managerName, holds)
+  return self.options.makeCache(managerName, holds)
+end
+
+-- Intents as one integer: from the option, else derived from the events that have
+-- listeners so that a small bot needs no intents table.
+function Client:_resolveIntents()
+  local intents = require("discord.intents")
+  local given = self.options.intents
+  if given == nil then
+    local names = {}
+    for name in pairs(self._listeners) do names[#names + 1] = name end
+    for name in pairs(self._waiting) do names[#names + 1] = name end
+    table.sort(names)
+    return intents.intentsFor(names)
+  end
+  return intents.resolve(given)
+end
+
+-- Listeners for events that the chosen intents will never deliver are a common mistake.
+function Client:_warnMissingIntents()
+  local names = {}
+  for name, list in pairs(self._listeners) do
+    if #list > 0 then names[#names + 1] = name end
+  end
+  table.sort(names)
+  local missing = require("discord.intents").eventsMissing(self.intents, names)
+  if #missing > 0 then
+    self:emit("warn", "No intent delivers these events: " .. table.concat(missing, ", "))
+  end
+end
+
+-- The part before the first dot is the bot's ID in base64, not a secret.
+local function redact(token)
+  local first = token:match("^([^.]+)%.")
+  return (first or "") .. ".***"
+end
+
+--- (B) Checks the token through /gateway/bot, starts the shards and returns the token.
+-- The token comes from the argument, `options.token` or DISCORD_TOKEN.
+function Client:login(token)
+  if next(self.ws.shards) ~= nil then error("Client:login: already logged in; destroy the client first", 2) end
+  token = token or self.options.token or runtime.getenv("DISCORD_TOKEN")
+  if type(token) ~= "string" or util.trim(token) == "" then
+    error(errors.LibraryError("TokenMissing"), 2)
+  end
+  token = util.trim(token):gsub("^[Bb]ot%s+", "")
+  self.token = token
+  self.rest:setToken(token)
+  self:emit("debug", "Provided token: " .. redact(token))
+  self.intents = self:_resolveIntents()
+  self:_warnMissingIntents()
+
+  local ok, info = pcall(self.rest.get, self.rest, "/gateway/bot")
+  if not ok then
+    if errors.is(info, "DiscordAPIError") and info.status == 401 then
+      self.token = nil
+      self.rest:setToken(nil)
+      error(errors.LibraryError("TokenInvalid"), 2)
+    end
+    error(info, 0)
+  end
+  self:emit("debug", string.format("Session limit: %d of %d left", info.session_start_limit and
+    info.session_start_limit.remaining or -1, info.session_start_limit and info.session_start_limit.total or -1))
+  if not self._interruptHooked then
+    self._interruptHooked = true
+    runtime.on_interrupt(function()
+      if self.token then self:destroy() end
+    end)
+  end
+  self.ws:connect(info)
+  return token
+end
+
+-- Called by the gateway manager once every shard is ready.
+function Client:_triggerReady()
+  if self.readyAt then return end
+  self.readyAt = runtime.time()
+  self._readyMono = runtime.now()
+  self:emit("ready", self)
+end
+
+--- Closes every shard with code 1000 and forgets the token. Caches are kept so a
+-- script can still read them after shutting down.
+function Client:destroy()
+  self.ws:destroy(1000)
+  self.token = nil
+  self.rest:setToken(nil)
+  self.readyAt = nil
+  self._readyMono = nil
+end
+
+--- (B) Fetches /gateway/bot without connecting (shard count and session limit).
+function Client:fetchGatewayInfo()
+  return self.rest:get("/gateway/bot")
+end
+
+--- The URL that adds the bot to a server. `opts`: scopes (default {"bot"}), permissions
+-- (a bit field, integer or names), guild (an ID or guild), disableGuildSelect.
+function Client:generateInvite(opts)
+  opts = opts or {}
+  local appId = self.application and self.application.id or (self.user and self.user.id)
+  if not appId then error(errors.LibraryError("ClientNotReady", "generate an invite link"), 2) end
+  local scopes = opts.scopes or { "bot" }
+  if type(scopes) ~= "table" or #scopes == 0 then error(errors.LibraryError("InvalidOption", "scopes", "a list"), 2) end
+  local query = { client_id = appId, scope = table.concat(scopes, " ") }
+  if opts.permissions ~= nil then
+    local bitfield = require("discord.bitfield")
+    query.permissions = tostring(bitfield.PermissionsBitField:resolve(opts.permissions))
+  end
+  if opts.guild ~= nil then
+    query.guild_id = type(opts.guild) == "table" and opts.guild.id or tostring(opts.guild)
+    if opts.disableGuildSelect then query.disable_guild_select = "true" end
+  end
+  return "https://discord.com/oauth2/authorize" .. util.queryString(query)
+end
+
+function Client:toJSON()
+  return {
+    ready = self.readyAt ~= nil,
+    readyTimestamp = self.readyAt,
+    user = self.user and self.user.id or nil,
+    guilds = self.guilds.cache.size,
+  }
+end
 
 return M

@@ -1,4 +1,343 @@
--- Placeholder for module discord.collection until the library source lands here.
+-- Ordered map used for every cache: keys keep their insertion order, lookups are by key.
+local util = require("discord.util")
+
 local M = {}
+
+local Collection = util.class("Collection")
+M.Collection = Collection
+
+function Collection:init(entries)
+  self._keys, self._values, self._index = {}, {}, {}
+  self._holes = 0
+  if entries then
+    for _, kv in ipairs(entries) do self:set(kv[1], kv[2]) end
+  end
+end
+
+Collection.getters.size = function(self)
+  return #self._keys - self._holes
+end
+
+function Collection:__len()
+  return self.size
+end
+
+function Collection:get(key)
+  return self._values[key]
+end
+
+function Collection:has(key)
+  return self._index[key] ~= nil
+end
+
+function Collection:set(key, value)
+  if key == nil then error("Collection:set: key is nil", 2) end
+  if value == nil then error("Collection:set: value is nil; use delete", 2) end
+  if self._index[key] == nil then
+    local keys = self._keys
+    keys[#keys + 1] = key
+    self._index[key] = #keys
+  end
+  self._values[key] = value
+  return self
+end
+
+-- Deleted keys leave holes that are squeezed out once they make up half of the list.
+local function compact(self)
+  local keys, index = {}, {}
+  for _, k in ipairs(self._keys) do
+    if k ~= false and self._index[k] then
+      keys[#keys + 1] = k
+      index[k] = #keys
+    end
+  end
+  self._keys, self._index, self._holes = keys, index, 0
+end
+
+function Collection:delete(key)
+  local pos = self._index[key]
+  if pos == nil then return false end
+  self._keys[pos] = false
+  self._index[key] = nil
+  self._values[key] = nil
+  self._holes = self._holes + 1
+  if self._holes > 16 and self._holes * 2 > #self._keys then compact(self) end
+  return true
+end
+
+function Collection:clear()
+  self._keys, self._values, self._index, self._holes = {}, {}, {}, 0
+end
+
+--- Iterator over key, value in insertion order; entries added while iterating are not visited.
+function Collection:iter()
+  local keys, i, n = self._keys, 0, #self._keys
+  return function()
+    while i < n do
+      i = i + 1
+      local k = keys[i]
+      if k ~= false and self._index[k] then return k, self._values[k] end
+    end
+    return nil
+  end
+end
+Collection.__pairs = function(self) return self:iter(), self, nil end
+
+function Collection:keys()
+  local out = {}
+  for k in self:iter() do out[#out + 1] = k end
+  return out
+end
+
+function Collection:values()
+  local out = {}
+  for _, v in self:iter() do out[#out + 1] = v end
+  return out
+end
+
+--- First value (or the first n values as a list).
+function Collection:first(n)
+  if n == nil then
+    local _, v = self:iter()()
+    return v
+  end
+  local out = {}
+  if n <= 0 then return out end
+  for _, v in self:iter() do
+    out[#out + 1] = v
+    if #out >= n then break end
+  end
+  return out
+end
+
+function Collection:firstKey()
+  return (self:iter()())
+end
+
+function Collection:last(n)
+  local values = self:values()
+  if n == nil then return values[#values] end
+  local out = {}
+  for i = math.max(1, #values - n + 1), #values do out[#out + 1] = values[i] end
+  return out
+end
+
+function Collection:lastKey()
+  local keys = self:keys()
+  return keys[#keys]
+end
+
+--- Value at a position (1-based; negative counts from the end).
+function Collection:at(i)
+  local values = self:values()
+  if i < 0 then i = #values + i + 1 end
+  return values[i]
+end
+
+function Collection:random()
+  local values = self:values()
+  if #values == 0 then return nil end
+  return values[math.random(#values)]
+end
+
+--- fn(value, key, collection) -> first value for which it returns true.
+function Collection:find(fn)
+  for k, v in self:iter() do
+    if fn(v, k, self) then return v end
+  end
+  return nil
+end
+
+function Collection:findKey(fn)
+  for k, v in self:iter() do
+    if fn(v, k, self) then return k end
+  end
+  return nil
+end
+
+--- New collection of the entries for which fn(value, key, collection) is true.
+function Collection:filter(fn)
+  local out = Collection()
+  for k, v in self:iter() do
+    if fn(v, k, self) then out:set(k, v) end
+  end
+  return out
+end
+
+--- Two collections: entries that pass and entries that fail.
+function Collection:partition(fn)
+  local yes, no = Collection(), Collection()
+  for k, v in self:iter() do
+    if fn(v, k, self) then yes:set(k, v) else no:set(k, v) end
+  end
+  return yes, no
+end
+
+--- List of fn(value, key, collection).
+function Collection:map(fn)
+  local out = {}
+  for k, v in self:iter() do out[#out + 1] = fn(v, k, self) end
+  return out
+end
+
+--- New collection with the same keys and fn(value, key) as values.
+function Collection:mapValues(fn)
+  local out = Collection()
+  for k, v in self:iter() do out:set(k, fn(v, k, self)) end
+  return out
+end
+
+function Collection:some(fn)
+  return self:findKey(fn) ~= nil
+end
+
+function Collection:every(fn)
+  for k, v in self:iter() do
+    if not fn(v, k, self) then return false end
+  end
+  return true
+end
+
+function Collection:reduce(fn, initial)
+  local acc, started = initial, initial ~= nil
+  for k, v in self:iter() do
+    if started then
+      acc = fn(acc, v, k, self)
+    else
+      acc, started = v, true
+    end
+  end
+  if not started then error("Collection:reduce of an empty collection with no initial value", 2) end
+  return acc
+end
+
+function Collection:each(fn)
+  for k, v in self:iter() do fn(v, k, self) end
+  return self
+end
+
+--- Removes the entries for which fn is true; returns how many went.
+function Collection:sweep(fn)
+  local gone = {}
+  for k, v in self:iter() do
+    if fn(v, k, self) then gone[#gone + 1] = k end
+  end
+  for _, k in ipairs(gone) do self:delete(k) end
+  return #gone
+end
+
+function Collection:clone()
+  local out = Collection()
+  for k, v in self:iter() do out:set(k, v) end
+  return out
+end
+
+--- New collection with the entries of self and of every argument (later ones win).
+function Collection:concat(...)
+  local out = self:clone()
+  for _, other in ipairs({ ... }) do
+    for k, v in other:iter() do out:set(k, v) end
+  end
+  return out
+end
+
+--- Sorts in place by compare(a, b) on values (default: `<` on keys).
+function Collection:sort(compare)
+  local entries = {}
+  for k, v in self:iter() do entries[#entries + 1] = { k, v } end
+  if compare then
+    table.sort(entries, function(a, b) return compare(a[2], b[2], a[1], b[1]) end)
+  else
+    table.sort(entries, function(a, b) return a[1] < b[1] end)
+  end
+  self:clear()
+  for _, e in ipairs(entries) do self:set(e[1], e[2]) end
+  return self
+end
+
+function Collection:sorted(compare)
+  return self:clone():sort(compare)
+end
+
+--- Entries whose keys are in both collections (values from self).
+function Collection:intersect(other)
+  return self:filter(function(_, k) return other:has(k) end)
+end
+
+--- Entries whose keys are in only one of the two collections.
+function Collection:difference(other)
+  local out = self:filter(function(_, k) return not other:has(k) end)
+  for k, v in other:iter() do
+    if not self:has(k) then out:set(k, v) end
+  end
+  return out
+end
+
+function Collection:equals(other)
+  if self.size ~= other.size then return false end
+  for k, v in self:iter() do
+    if other:get(k) ~= v then return false end
+  end
+  return true
+end
+
+function Collection:toJSON()
+  local out = {}
+  for _, v in self:iter() do
+    if type(v) == "table" and v.toJSON then v = v:toJSON() end
+    out[#out + 1] = v
+  end
+  return util.array(out)
+end
+
+function Collection:__tostring()
+  return "Collection(" .. self.size .. ")"
+end
+
+-- LimitedCollection --------------------------------------------------------------------------------------
+
+--- A collection that drops its oldest entries beyond `maxSize`. Entries for which
+--- `keepOverLimit(value, key)` is true are never dropped (and do not count against the limit).
+local LimitedCollection = util.class("LimitedCollection", Collection)
+M.LimitedCollection = LimitedCollection
+
+function LimitedCollection:init(opts, entries)
+  if type(opts) == "number" then opts = { maxSize = opts } end
+  opts = opts or {}
+  local max = opts.maxSize or math.huge
+  if max ~= math.huge and (math.type(max) ~= "integer" or max < 0) then
+    error("LimitedCollection: maxSize must be a non-negative integer", 2)
+  end
+  if opts.keepOverLimit ~= nil and type(opts.keepOverLimit) ~= "function" then
+    error("LimitedCollection: keepOverLimit must be a function", 2)
+  end
+  self.maxSize = max
+  self.keepOverLimit = opts.keepOverLimit
+  Collection.init(self, entries)
+end
+
+function LimitedCollection:set(key, value)
+  if self.maxSize == 0 and not (self.keepOverLimit and self.keepOverLimit(value, key, self)) then return self end
+  if not self:has(key) then
+    local keep = self.keepOverLimit
+    local counted = self.size
+    if keep then
+      counted = 0
+      for k, v in self:iter() do
+        if not keep(v, k, self) then counted = counted + 1 end
+      end
+    end
+    if counted >= self.maxSize then
+      for k, v in self:iter() do
+        if not (keep and keep(v, k, self)) then
+          self:delete(k)
+          counted = counted - 1
+          if counted < self.maxSize then break end
+        end
+      end
+    end
+  end
+  return Collection.set(self, key, value)
+end
 
 return M

@@ -1,4 +1,303 @@
--- Placeholder for module discord.embed until the library source lands here.
+-- Embeds: the received Embed and the EmbedBuilder that checks Discord's limits.
+local util = require("discord.util")
+local json = require("json")
+
 local M = {}
+
+-- Discord's limits in characters (code points), and at most 10 embeds per message.
+local L = require("discord.constants").Limits
+local Limits = {
+  title = L.EmbedTitle,
+  description = L.EmbedDescription,
+  fields = L.EmbedFields,
+  fieldName = L.EmbedFieldName,
+  fieldValue = L.EmbedFieldValue,
+  footerText = L.EmbedFooterText,
+  authorName = L.EmbedAuthorName,
+  total = L.EmbedTotal,
+  perMessage = L.MessageEmbeds,
+}
+M.Limits = Limits
+
+local function nullable(v)
+  if v == json.null then return nil end
+  return v
+end
+
+local function len(s)
+  if s == nil or s == json.null then return 0 end
+  return util.utf8len(s)
+end
+
+--- Characters that count towards the 6000 limit: title, description, field names and values,
+--- footer text and author name.
+local function embedLength(data)
+  local n = len(data.title) + len(data.description)
+  for _, f in ipairs(data.fields or {}) do n = n + len(f.name) + len(f.value) end
+  if type(data.footer) == "table" then n = n + len(data.footer.text) end
+  if type(data.author) == "table" then n = n + len(data.author.name) end
+  return n
+end
+M.embedLength = embedLength
+
+-- Embed ---------------------------------------------------------------------------------------------------
+
+--- An embed as received; `data` keeps the API form. Fields read in camelCase.
+local Embed = util.class("Embed")
+M.Embed = Embed
+
+function Embed:init(data)
+  self.data = data or {}
+end
+
+local function media(part)
+  if type(part) ~= "table" then return nil end
+  return {
+    url = nullable(part.url),
+    proxyURL = nullable(part.proxy_url),
+    width = nullable(part.width),
+    height = nullable(part.height),
+  }
+end
+
+Embed.getters.title = function(self) return nullable(self.data.title) end
+Embed.getters.type = function(self) return nullable(self.data.type) end
+Embed.getters.description = function(self) return nullable(self.data.description) end
+Embed.getters.url = function(self) return nullable(self.data.url) end
+Embed.getters.color = function(self) return nullable(self.data.color) end
+Embed.getters.timestamp = function(self) return nullable(self.data.timestamp) end
+Embed.getters.createdTimestamp = function(self) return util.parseTimestamp(self.data.timestamp) end
+Embed.getters.image = function(self) return media(self.data.image) end
+Embed.getters.thumbnail = function(self) return media(self.data.thumbnail) end
+Embed.getters.video = function(self) return media(self.data.video) end
+Embed.getters.length = function(self) return embedLength(self.data) end
+
+Embed.getters.hexColor = function(self)
+  local c = nullable(self.data.color)
+  if c == nil then return nil end
+  return string.format("#%06x", c)
+end
+
+Embed.getters.fields = function(self)
+  local out = {}
+  for i, f in ipairs(self.data.fields or {}) do
+    out[i] = { name = f.name, value = f.value, inline = f.inline == true }
+  end
+  return out
+end
+
+Embed.getters.footer = function(self)
+  local f = self.data.footer
+  if type(f) ~= "table" then return nil end
+  return { text = f.text, iconURL = nullable(f.icon_url), proxyIconURL = nullable(f.proxy_icon_url) }
+end
+
+Embed.getters.author = function(self)
+  local a = self.data.author
+  if type(a) ~= "table" then return nil end
+  return { name = a.name, url = nullable(a.url), iconURL = nullable(a.icon_url),
+    proxyIconURL = nullable(a.proxy_icon_url) }
+end
+
+Embed.getters.provider = function(self)
+  local p = self.data.provider
+  if type(p) ~= "table" then return nil end
+  return { name = nullable(p.name), url = nullable(p.url) }
+end
+
+--- True when both embeds carry the same data.
+function Embed:equals(other)
+  local b = other
+  if type(other) == "table" and other.data then b = other.data end
+  return json.encode(self.data) == json.encode(b)
+end
+
+function Embed:toJSON()
+  return util.deepCopy(self.data)
+end
+
+-- EmbedBuilder --------------------------------------------------------------------------------------------
+
+local EmbedBuilder = util.class("EmbedBuilder")
+M.EmbedBuilder = EmbedBuilder
+
+local function checkText(what, v, limit, level)
+  if type(v) ~= "string" then error("EmbedBuilder: " .. what .. " must be a string", level + 1) end
+  if util.utf8len(v) > limit then
+    error("EmbedBuilder: " .. what .. " is longer than " .. limit .. " characters", level + 1)
+  end
+  return v
+end
+
+local function checkURL(what, v, level)
+  if type(v) ~= "string" or not (v:match("^https?://") or v:match("^attachment://")) then
+    error("EmbedBuilder: " .. what .. " must be an http(s) or attachment:// URL", level + 1)
+  end
+  return v
+end
+
+local function field(f, level)
+  if type(f) ~= "table" then error("EmbedBuilder: a field must be a table {name=, value=}", level + 1) end
+  local name = checkText("field name", f.name, Limits.fieldName, level + 1)
+  local value = checkText("field value", f.value, Limits.fieldValue, level + 1)
+  if name == "" or value == "" then error("EmbedBuilder: field name and value must not be empty", level + 1) end
+  return { name = name, value = value, inline = f.inline == true or nil }
+end
+
+local function fromCamel(data)
+  -- Accepts API data, a received Embed, or camelCase tables as written by hand.
+  if util.instanceOf(data, Embed) then data = data.data end
+  local out = util.deepCopy(data)
+  if type(out.footer) == "table" and out.footer.iconURL then
+    out.footer.icon_url, out.footer.iconURL = out.footer.iconURL, nil
+  end
+  if type(out.author) == "table" and out.author.iconURL then
+    out.author.icon_url, out.author.iconURL = out.author.iconURL, nil
+  end
+  return out
+end
+
+--- `EmbedBuilder(data)`: starts from API data, a received Embed or nothing.
+function EmbedBuilder:init(data)
+  self.data = data and fromCamel(data) or {}
+  if self.data.fields then self.data.fields = json.array(self.data.fields) end
+end
+
+function EmbedBuilder.from(data)
+  return EmbedBuilder(data)
+end
+
+function EmbedBuilder:setTitle(title)
+  self.data.title = title ~= nil and checkText("title", title, Limits.title, 2) or nil
+  return self
+end
+
+function EmbedBuilder:setDescription(text)
+  self.data.description = text ~= nil and checkText("description", text, Limits.description, 2) or nil
+  return self
+end
+
+function EmbedBuilder:setURL(url)
+  self.data.url = url ~= nil and checkURL("url", url, 2) or nil
+  return self
+end
+
+--- Unix milliseconds, or now when called without an argument; `false` removes it.
+function EmbedBuilder:setTimestamp(ms)
+  if ms == false then
+    self.data.timestamp = nil
+    return self
+  end
+  if ms == nil then ms = require("runtime").time() end
+  if math.type(ms) == nil then error("EmbedBuilder: timestamp must be Unix milliseconds", 2) end
+  self.data.timestamp = util.isoTimestamp(ms)
+  return self
+end
+
+function EmbedBuilder:setColor(color)
+  if color == nil then
+    self.data.color = nil
+    return self
+  end
+  local ok, c = pcall(util.resolveColor, color, require("discord.constants").Colors)
+  if not ok then error("EmbedBuilder: not a colour: " .. tostring(color), 2) end
+  self.data.color = c
+  return self
+end
+
+--- `{text=, iconURL=}` or nil to remove.
+function EmbedBuilder:setFooter(opts)
+  if opts == nil then
+    self.data.footer = nil
+    return self
+  end
+  if type(opts) == "string" then opts = { text = opts } end
+  local footer = { text = checkText("footer text", opts.text, Limits.footerText, 2) }
+  if opts.iconURL ~= nil then footer.icon_url = checkURL("footer icon URL", opts.iconURL, 2) end
+  self.data.footer = footer
+  return self
+end
+
+--- `{name=, url=, iconURL=}` or nil to remove.
+function EmbedBuilder:setAuthor(opts)
+  if opts == nil then
+    self.data.author = nil
+    return self
+  end
+  if type(opts) == "string" then opts = { name = opts } end
+  local author = { name = checkText("author name", opts.name, Limits.authorName, 2) }
+  if opts.url ~= nil then author.url = checkURL("author URL", opts.url, 2) end
+  if opts.iconURL ~= nil then author.icon_url = checkURL("author icon URL", opts.iconURL, 2) end
+  self.data.author = author
+  return self
+end
+
+function EmbedBuilder:setImage(url)
+  self.data.image = url ~= nil and { url = checkURL("image URL", url, 2) } or nil
+  return self
+end
+
+function EmbedBuilder:setThumbnail(url)
+  self.data.thumbnail = url ~= nil and { url = checkURL("thumbnail URL", url, 2) } or nil
+  return self
+end
+
+--- Removes `deleteCount` fields at `index` (1-based) and inserts the given fields there.
+function EmbedBuilder:spliceFields(index, deleteCount, ...)
+  local fields = self.data.fields or json.array({})
+  local added = table.pack(...)
+  local new = {}
+  for i = 1, added.n do new[i] = field(added[i], 2) end
+  if #fields - math.min(deleteCount, math.max(#fields - index + 1, 0)) + #new > Limits.fields then
+    error("EmbedBuilder: an embed has at most " .. Limits.fields .. " fields", 2)
+  end
+  for _ = 1, deleteCount do
+    if fields[index] == nil then break end
+    table.remove(fields, index)
+  end
+  for i = #new, 1, -1 do table.insert(fields, math.min(index, #fields + 1), new[i]) end
+  self.data.fields = json.array(fields)
+  return self
+end
+
+function EmbedBuilder:addFields(...)
+  local n = self.data.fields and #self.data.fields or 0
+  local args = table.pack(...)
+  -- addFields({a}, {b}) and addFields({{a}, {b}}) both work.
+  if args.n == 1 and type(args[1]) == "table" and args[1].name == nil and args[1][1] ~= nil then
+    args = table.pack(table.unpack(args[1]))
+  end
+  local ok, err = pcall(self.spliceFields, self, n + 1, 0, table.unpack(args, 1, args.n))
+  if not ok then error(err, 2) end
+  return self
+end
+
+function EmbedBuilder:setFields(...)
+  self.data.fields = nil
+  local ok, err = pcall(self.addFields, self, ...)
+  if not ok then error(err, 2) end
+  return self
+end
+
+EmbedBuilder.getters.length = function(self) return embedLength(self.data) end
+
+--- The API form; raises when the embed is empty or over the 6000-character total.
+function EmbedBuilder:toJSON()
+  local total = embedLength(self.data)
+  if total > Limits.total then
+    error("EmbedBuilder: embed is " .. total .. " characters long, over the " .. Limits.total .. " limit", 2)
+  end
+  local out = util.deepCopy(self.data)
+  if next(out) == nil then error("EmbedBuilder: an embed needs at least one part", 2) end
+  return out
+end
+
+--- API form of an embed given as a builder, a received Embed or a plain table.
+function M.resolveEmbed(e)
+  if util.instanceOf(e, EmbedBuilder) then return e:toJSON() end
+  if util.instanceOf(e, Embed) then return e:toJSON() end
+  if type(e) == "table" then return EmbedBuilder(e):toJSON() end
+  error("not an embed: " .. tostring(e), 2)
+end
 
 return M

@@ -1,4 +1,275 @@
--- Placeholder for module discord.guild until the library source lands here.
+-- Guilds: patching from the gateway, their member, role and channel managers, edits and images.
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local Guild = util.class("Guild", Base)
+M.Guild = Guild
+
+local FIELDS = {
+  name = "name",
+  icon = "icon",
+  splash = "splash",
+  discovery_splash = "discoverySplash",
+  banner = "banner",
+  description = "description",
+  owner_id = "ownerId",
+  afk_channel_id = "afkChannelId",
+  afk_timeout = "afkTimeout",
+  system_channel_id = "systemChannelId",
+  system_channel_flags = "systemChannelFlags",
+  rules_channel_id = "rulesChannelId",
+  public_updates_channel_id = "publicUpdatesChannelId",
+  safety_alerts_channel_id = "safetyAlertsChannelId",
+  widget_enabled = "widgetEnabled",
+  widget_channel_id = "widgetChannelId",
+  verification_level = "verificationLevel",
+  explicit_content_filter = "explicitContentFilter",
+  default_message_notifications = "defaultMessageNotifications",
+  mfa_level = "mfaLevel",
+  nsfw_level = "nsfwLevel",
+  premium_tier = "premiumTier",
+  premium_subscription_count = "premiumSubscriptionCount",
+  premium_progress_bar_enabled = "premiumProgressBarEnabled",
+  preferred_locale = "preferredLocale",
+  vanity_url_code = "vanityURLCode",
+  max_members = "maximumMembers",
+  max_presences = "maximumPresences",
+  max_video_channel_users = "maxVideoChannelUsers",
+  max_stage_video_channel_users = "maxStageVideoChannelUsers",
+  approximate_member_count = "approximateMemberCount",
+  approximate_presence_count = "approximatePresenceCount",
+  application_id = "applicationId",
+  large = "large",
+  features = "features",
+}
+
+function Guild:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self.available = true
+  self.features = {}
+  self.members = require("discord.managers.member").GuildMemberManager(self)
+  self.roles = require("discord.managers.role").RoleManager(self)
+  self.channels = require("discord.managers.channel").GuildChannelManager(self)
+  self:_patch(data)
+end
+
+function Guild:_patch(data)
+  -- An unavailable guild sends only its ID; keep what is known. Full data means it is back.
+  if data.unavailable == true then
+    self.available = false
+    return self
+  end
+  if data.unavailable == false or data.name ~= nil then self.available = true end
+  self:_copy(data, FIELDS)
+  if data.member_count ~= nil then self.memberCount = data.member_count end
+  if self.memberCount == nil and data.approximate_member_count ~= nil then
+    self.memberCount = data.approximate_member_count
+  end
+  if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
+
+  if data.roles ~= nil then
+    -- The role list is complete: roles missing from it were deleted.
+    local seen = {}
+    for _, r in ipairs(data.roles) do
+      self.roles:_add(r)
+      seen[r.id] = true
+    end
+    for _, id in ipairs(self.roles.cache:keys()) do
+      if not seen[id] then self.roles:_remove(id) end
+    end
+  end
+  if data.channels ~= nil then
+    for _, c in ipairs(data.channels) do
+      if c.guild_id == nil then
+        local copy = {}
+        for k, v in pairs(c) do copy[k] = v end
+        copy.guild_id = self.id
+        c = copy
+      end
+      self.client.channels:_add(c, self)
+    end
+  end
+  if data.threads ~= nil then
+    for _, t in ipairs(data.threads) do self.client.channels:_add(t, self) end
+  end
+  if data.members ~= nil then
+    for _, m in ipairs(data.members) do self.members:_add(m) end
+  end
+  return self
+end
+
+Guild.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
+
+--- Initials of the name: "Lua Bot Club" -> "LBC".
+Guild.getters.nameAcronym = function(self)
+  if self.name == nil then return nil end
+  local out = self.name:gsub("'s ", " "):gsub("%w+", function(w) return w:sub(1, 1) end):gsub("%s", "")
+  return out
+end
+
+Guild.getters.owner = function(self) return self.ownerId and self.members.cache:get(self.ownerId) or nil end
+Guild.getters.me = function(self) return self.members.me end
+Guild.getters.partnered = function(self) return util.contains(self.features, "PARTNERED") end
+Guild.getters.verified = function(self) return util.contains(self.features, "VERIFIED") end
+
+local function channelGetter(field)
+  return function(self)
+    local id = self[field]
+    return id and self.client.channels.cache:get(id) or nil
+  end
+end
+
+Guild.getters.systemChannel = channelGetter("systemChannelId")
+Guild.getters.rulesChannel = channelGetter("rulesChannelId")
+Guild.getters.afkChannel = channelGetter("afkChannelId")
+Guild.getters.publicUpdatesChannel = channelGetter("publicUpdatesChannelId")
+Guild.getters.safetyAlertsChannel = channelGetter("safetyAlertsChannelId")
+Guild.getters.widgetChannel = channelGetter("widgetChannelId")
+
+Guild.getters.shard = function(self)
+  local shards = self.client.ws and self.client.ws.shards
+  if not shards or self.shardId == nil then return nil end
+  if type(shards.get) == "function" then return shards:get(self.shardId) end
+  return shards[self.shardId]
+end
+
+-- Managers of later versions: using one raises "... is not available in this version".
+local LATER = {
+  bans = { "discord.managers.ban", "GuildBanManager" },
+  emojis = { "discord.managers.emoji", "GuildEmojiManager" },
+  stickers = { "discord.managers.sticker", "GuildStickerManager" },
+  invites = { "discord.managers.invite", "GuildInviteManager" },
+  presences = { "discord.managers.presence", "PresenceManager" },
+  voiceStates = { "discord.managers.voice_state", "VoiceStateManager" },
+  scheduledEvents = { "discord.managers.scheduled_event", "GuildScheduledEventManager" },
+  stageInstances = { "discord.managers.stage_instance", "StageInstanceManager" },
+  autoModerationRules = { "discord.managers.auto_moderation", "AutoModerationRuleManager" },
+  soundboardSounds = { "discord.managers.soundboard", "GuildSoundboardSoundManager" },
+  commands = { "discord.managers.application_command", "ApplicationCommandManager" },
+}
+for field, where in pairs(LATER) do
+  Guild.getters[field] = function(self)
+    local cached = rawget(self, "_" .. field)
+    if cached then return cached end
+    local manager = require(where[1])[where[2]](self)
+    rawset(self, "_" .. field, manager)
+    return manager
+  end
+end
+
+local function image(kind)
+  return function(self, opts)
+    local hash = self[kind]
+    if hash == nil then return nil end
+    return require("discord.cdn")[kind](self.id, hash, opts)
+  end
+end
+
+Guild.iconURL = image("icon")
+Guild.bannerURL = image("banner")
+Guild.splashURL = image("splash")
+Guild.discoverySplashURL = image("discoverySplash")
+
+local EDIT_FIELDS = {
+  name = "name",
+  verificationLevel = "verification_level",
+  defaultMessageNotifications = "default_message_notifications",
+  explicitContentFilter = "explicit_content_filter",
+  afkTimeout = "afk_timeout",
+  systemChannelFlags = "system_channel_flags",
+  preferredLocale = "preferred_locale",
+  description = "description",
+  features = "features",
+  premiumProgressBarEnabled = "premium_progress_bar_enabled",
+}
+
+local CHANNEL_FIELDS = {
+  afkChannel = "afk_channel_id",
+  systemChannel = "system_channel_id",
+  rulesChannel = "rules_channel_id",
+  publicUpdatesChannel = "public_updates_channel_id",
+  safetyAlertsChannel = "safety_alerts_channel_id",
+}
+
+--- (B) Edits the guild: name, images (bytes or data URI; false removes), channels, levels, owner.
+function Guild:edit(opts, reason)
+  opts = opts or {}
+  local body = {}
+  for from, to in pairs(EDIT_FIELDS) do
+    if opts[from] ~= nil then body[to] = opts[from] end
+  end
+  if body.features then body.features = json.array(body.features) end
+  for from, to in pairs(CHANNEL_FIELDS) do
+    local v = opts[from]
+    if v == false or v == json.null then
+      body[to] = json.null
+    elseif v ~= nil then
+      body[to] = self.client.channels:resolveId(v)
+    end
+  end
+  for _, key in ipairs({ "icon", "banner", "splash", "discoverySplash" }) do
+    local v = opts[key]
+    local to = util.snakeCase(key)
+    if v == false or v == json.null then
+      body[to] = json.null
+    elseif v ~= nil then
+      body[to] = util.imageData(v)
+    end
+  end
+  if opts.owner ~= nil then body.owner_id = self.members:resolveId(opts.owner) end
+  local data = self.client.rest:patch("/guilds/" .. self.id, { body = body, reason = reason or opts.reason })
+  return self.client.guilds:_add(data)
+end
+
+function Guild:setName(name, reason) return self:edit({ name = name }, reason) end
+function Guild:setIcon(icon, reason) return self:edit({ icon = icon or false }, reason) end
+function Guild:setBanner(banner, reason) return self:edit({ banner = banner or false }, reason) end
+function Guild:setSystemChannel(c, reason) return self:edit({ systemChannel = c or false }, reason) end
+function Guild:setRulesChannel(c, reason) return self:edit({ rulesChannel = c or false }, reason) end
+function Guild:setAFKChannel(c, reason) return self:edit({ afkChannel = c or false }, reason) end
+function Guild:setAFKTimeout(seconds, reason) return self:edit({ afkTimeout = seconds }, reason) end
+function Guild:setVerificationLevel(level, reason) return self:edit({ verificationLevel = level }, reason) end
+
+--- (B) Fetches the guild again, with approximate member and presence counts.
+function Guild:fetch()
+  return self.client.guilds:fetch(self.id, { force = true })
+end
+
+--- (B) The owner as a member.
+function Guild:fetchOwner(opts)
+  if self.ownerId == nil then error(require("discord.errors").LibraryError("FetchOwnerId"), 2) end
+  return self.members:fetch(self.ownerId, opts)
+end
+
+--- (B) Leaves the guild; the owner cannot.
+function Guild:leave()
+  if self.client.user and self.ownerId == self.client.user.id then
+    error(require("discord.errors").LibraryError("GuildOwned"), 2)
+  end
+  self.client.rest:delete("/users/@me/guilds/" .. self.id)
+  return self
+end
+
+function Guild:equals(other)
+  return other ~= nil and other.id == self.id and other.name == self.name and other.icon == self.icon
+    and other.ownerId == self.ownerId and other.memberCount == self.memberCount
+end
+
+function Guild:toString()
+  return self.name or self.id
+end
+Guild.__tostring = Guild.toString
+
+function Guild:toJSON()
+  local out = Base.toJSON(self)
+  out.members = json.array(self.members.cache:keys())
+  out.roles = json.array(self.roles.cache:keys())
+  out.channels = json.array(self.channels.cache:keys())
+  return out
+end
 
 return M

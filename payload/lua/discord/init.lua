@@ -1,4 +1,124 @@
--- Placeholder for module discord until the library source lands here.
-local M = {}
+-- Package root. Loads the core eagerly and everything else on first use, so a bot
+-- that never touches voice, builders or collectors never loads them.
+if _VERSION ~= "Lua 5.4" then
+  error("discord: this library needs Lua 5.4, not " .. tostring(_VERSION), 0)
+end
 
-return M
+local util = require("discord.util")
+local errors = require("discord.errors")
+local constants = require("discord.constants")
+local enums = require("discord.enums")
+local formatters = require("discord.formatters")
+local client = require("discord.client")
+local collection = require("discord.collection")
+local bitfield = require("discord.bitfield")
+local intents = require("discord.intents")
+local rest = require("discord.rest")
+
+local discord = {
+  version = "1.2.4",
+  util = util,
+  errors = errors,
+  constants = constants,
+  enums = enums,
+  formatters = formatters,
+  Client = client.Client,
+  Collection = collection.Collection,
+  LimitedCollection = collection.LimitedCollection,
+  BitField = bitfield.BitField,
+  PermissionsBitField = bitfield.PermissionsBitField,
+  IntentsBitField = intents.IntentsBitField,
+  REST = rest.REST,
+  Routes = rest.Routes,
+}
+
+discord.try = errors.try
+
+-- Export name -> module. The value is the module's field of the same name, or the
+-- module itself when it has none (cdn, snowflake, options ...).
+local lazy = {
+  cdn = "discord.cdn",
+  snowflake = "discord.snowflake",
+  Options = "discord.client.options",
+  Partials = "discord.client.partials",
+  Sweepers = "discord.client.sweepers",
+  typedefs = "discord.typedefs",
+  WebSocketShard = "discord.ws",
+  WebSocketManager = "discord.ws",
+  ShardingManager = "discord.sharding",
+  Shard = "discord.sharding",
+  -- Structures
+  User = "discord.user",
+  Guild = "discord.guild",
+  GuildMember = "discord.member",
+  Role = "discord.role",
+  Message = "discord.message",
+  MessagePayload = "discord.message",
+  BaseChannel = "discord.channel",
+  GuildChannel = "discord.channel",
+  TextChannel = "discord.channel",
+  DMChannel = "discord.channel",
+  CategoryChannel = "discord.channel",
+  Embed = "discord.embed",
+  EmbedBuilder = "discord.embed",
+  ClientUser = "discord.structures.clientuser",
+  Attachment = "discord.structures.attachment",
+  MessageMentions = "discord.structures.mentions",
+  -- Managers
+  BaseManager = "discord.managers.base",
+  CachingManager = "discord.managers.base",
+  UserManager = "discord.managers.user",
+  GuildManager = "discord.managers.guild",
+  ChannelManager = "discord.managers.channel",
+  MessageManager = "discord.managers.message",
+  GuildMemberManager = "discord.managers.member",
+  GuildMemberRoleManager = "discord.managers.member_role",
+  RoleManager = "discord.managers.role",
+  CategoryChannelChildManager = "discord.managers.category_child",
+  -- Later stages; their modules say so when used.
+  AttachmentBuilder = "discord.builders.attachment",
+  ButtonBuilder = "discord.builders.components",
+  ActionRowBuilder = "discord.builders.components",
+  ContainerBuilder = "discord.builders.components",
+  SlashCommandBuilder = "discord.builders.slash",
+  InteractionCollector = "discord.collectors",
+  MessageCollector = "discord.collectors",
+  ReactionCollector = "discord.collectors",
+  ChatInputCommandInteraction = "discord.interaction",
+}
+discord._lazy = lazy
+
+-- The structures every bot meets are loaded now, so that the first event does not pay for them.
+for _, name in ipairs({
+  "discord.snowflake", "discord.cdn", "discord.embed", "discord.user", "discord.guild", "discord.channel",
+  "discord.message", "discord.member", "discord.role", "discord.managers.base",
+}) do
+  require(name)
+end
+
+-- Names also found in the eagerly loaded tables: enums (ChannelType ...), error
+-- classes and formatters (userMention ...).
+local flat = { enums, errors, formatters }
+
+setmetatable(discord, {
+  __index = function(t, name)
+    local path = lazy[name]
+    local value
+    if path then
+      local mod = require(path)
+      if type(mod) == "table" then value = mod[name] end
+      if value == nil then value = mod end
+    else
+      for _, source in ipairs(flat) do
+        if type(source) == "table" and source[name] ~= nil then
+          value = source[name]
+          break
+        end
+      end
+    end
+    if value ~= nil then rawset(t, name, value) end
+    return value
+  end,
+})
+
+return discord

@@ -1,4 +1,12 @@
--- Placeholder for module discord.interaction until the library source lands here.
-local M = {}
+-- Interaction kinds, responses.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.interaction is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.interaction"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

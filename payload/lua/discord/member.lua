@@ -1,4 +1,208 @@
--- Placeholder for module discord.member until the library source lands here.
+-- Guild members: roles, permissions, nickname and moderation (kick, ban, timeout).
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local GuildMember = util.class("GuildMember", Base)
+M.GuildMember = GuildMember
+
+local FIELDS = {
+  nick = "nickname",
+  avatar = "avatar",
+  banner = "banner",
+  pending = "pending",
+  deaf = "deaf",
+  mute = "mute",
+}
+
+--- `GuildMember(client, data, guild)`; `data.user` is required.
+function GuildMember:init(client, data, guild)
+  Base.init(self, client)
+  self.guild = guild
+  self._roles = {}
+  self:_patch(data)
+end
+
+function GuildMember:_patch(data)
+  if data.user ~= nil then
+    self.user = self.client.users:_add(data.user)
+    self.id = self.user.id
+  end
+  self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "GuildMemberFlagsBitField")
+  if data.roles ~= nil then
+    self._roles = {}
+    for i, id in ipairs(data.roles) do self._roles[i] = id end
+  end
+  if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
+  if data.premium_since ~= nil then
+    self.premiumSinceTimestamp = util.parseTimestamp(util.nullable(data.premium_since))
+  end
+  if data.communication_disabled_until ~= nil then
+    self.communicationDisabledUntilTimestamp = util.parseTimestamp(util.nullable(data.communication_disabled_until))
+  end
+  return self
+end
+
+--- A member known without its join date (from a mention or an interaction) is partial.
+GuildMember.getters.partial = function(self) return self.joinedTimestamp == nil end
+GuildMember.getters.guildId = function(self) return self.guild and self.guild.id end
+GuildMember.getters.displayName = function(self)
+  return self.nickname or (self.user and self.user.displayName)
+end
+
+--- The member's roles (a GuildMemberRoleManager over a view of the guild's roles).
+GuildMember.getters.roles = function(self)
+  return require("discord.managers.member_role").GuildMemberRoleManager(self)
+end
+
+--- Guild-wide permissions: the union of the roles; everything for the owner and administrators.
+GuildMember.getters.permissions = function(self)
+  local P = require("discord.bitfield").PermissionsBitField
+  if self.guild and self.id == self.guild.ownerId then return P(P.All):freeze() end
+  local bits = 0
+  for _, role in self.roles.cache:iter() do bits = bits | role.permissions.bitfield end
+  if bits & P.Flags.Administrator ~= 0 then return P(P.All):freeze() end
+  return P(bits):freeze()
+end
+
+--- The colour of the highest coloured role, or 0.
+GuildMember.getters.displayColor = function(self)
+  local role = self.roles.color
+  return role and role.color or 0
+end
+
+GuildMember.getters.displayHexColor = function(self)
+  return string.format("#%06x", self.displayColor)
+end
+
+GuildMember.getters.communicationDisabledUntil = function(self)
+  return self.communicationDisabledUntilTimestamp
+end
+
+--- True while a timeout runs.
+function GuildMember:isCommunicationDisabled()
+  local until_ = self.communicationDisabledUntilTimestamp
+  return until_ ~= nil and until_ > require("runtime").time()
+end
+
+--- The bot can act on members whose highest role is below its own; nobody acts on the owner.
+GuildMember.getters.manageable = function(self)
+  local guild = self.guild
+  if self.id == guild.ownerId then return false end
+  local me = guild.members.me
+  if not me then return false end
+  if self.id == me.id then return false end
+  if me.id == guild.ownerId then return true end
+  local Role = require("discord.role").Role
+  local mine, theirs = me.roles.highest, self.roles.highest
+  if not mine or not theirs then return false end
+  return Role.comparePositions(mine, theirs) > 0
+end
+
+local function meHas(self, perm)
+  local me = self.guild.members.me
+  return me ~= nil and me.permissions:has(perm)
+end
+
+GuildMember.getters.kickable = function(self) return self.manageable and meHas(self, "KickMembers") end
+GuildMember.getters.bannable = function(self) return self.manageable and meHas(self, "BanMembers") end
+
+--- Administrators cannot be timed out.
+GuildMember.getters.moderatable = function(self)
+  return self.manageable and meHas(self, "ModerateMembers") and not self.permissions:has("Administrator")
+end
+
+--- Permissions in a channel, after its overwrites.
+function GuildMember:permissionsIn(channel)
+  local c = self.client.channels:resolve(channel)
+  if not c or not c.memberPermissions then error("GuildMember:permissionsIn: not a guild channel", 2) end
+  return c:memberPermissions(self)
+end
+
+function GuildMember:avatarURL(opts)
+  if self.avatar == nil then return nil end
+  return require("discord.cdn").guildMemberAvatar(self.guild.id, self.id, self.avatar, opts)
+end
+
+--- The guild avatar, else the user's avatar, else the default one.
+function GuildMember:displayAvatarURL(opts)
+  return self:avatarURL(opts) or self.user:displayAvatarURL(opts)
+end
+
+--- (B) Edits the member: {nick=, roles=, mute=, deaf=, channel=, communicationDisabledUntil=, flags=}.
+function GuildMember:edit(opts, reason)
+  return self.guild.members:edit(self, opts, reason)
+end
+
+function GuildMember:setNickname(nick, reason)
+  return self:edit({ nick = nick or json.null }, reason)
+end
+
+--- (B) Times the member out for `ms` milliseconds; nil ends the timeout.
+function GuildMember:timeout(ms, reason)
+  local until_ = ms and (require("runtime").time() + ms) or nil
+  return self:disableCommunicationUntil(until_, reason)
+end
+
+--- (B) Times the member out until Unix milliseconds; nil ends the timeout.
+function GuildMember:disableCommunicationUntil(ts, reason)
+  return self:edit({ communicationDisabledUntil = ts or json.null }, reason)
+end
+
+--- (B) Kicks the member.
+function GuildMember:kick(reason)
+  self.guild.members:kick(self, reason)
+  return self
+end
+
+--- (B) Bans the member: {deleteMessageSeconds=, reason=}.
+function GuildMember:ban(opts)
+  self.guild.members:ban(self, opts)
+  return self
+end
+
+function GuildMember:createDM(force)
+  return self.user:createDM(force)
+end
+
+function GuildMember:deleteDM()
+  return self.user:deleteDM()
+end
+
+--- (B) Sends a direct message.
+function GuildMember:send(options)
+  return self.user:send(options)
+end
+
+--- (B) Fetches the member again.
+function GuildMember:fetch(force)
+  return self.guild.members:fetch(self.id, { force = force ~= false })
+end
+
+function GuildMember:equals(other)
+  if other == nil or other.id ~= self.id or other.nickname ~= self.nickname or other.avatar ~= self.avatar then
+    return false
+  end
+  if #self._roles ~= #other._roles then return false end
+  for i, id in ipairs(self._roles) do
+    if other._roles[i] ~= id then return false end
+  end
+  return other.communicationDisabledUntilTimestamp == self.communicationDisabledUntilTimestamp
+end
+
+function GuildMember:toString()
+  return "<@" .. tostring(self.id) .. ">"
+end
+GuildMember.__tostring = GuildMember.toString
+
+function GuildMember:toJSON()
+  local out = Base.toJSON(self)
+  out.roles = json.array(util.map(self._roles, function(id) return id end))
+  out._roles = nil
+  return out
+end
 
 return M

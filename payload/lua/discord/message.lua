@@ -1,4 +1,483 @@
--- Placeholder for module discord.message until the library source lands here.
+-- Messages, their references and snapshots, and MessagePayload, which turns send and edit
+-- options into the API body.
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local Limits = require("discord.constants").Limits
+local MessageFlagsBitField = require("discord.bitfield").MessageFlagsBitField
+local FLAG_BITS = MessageFlagsBitField.Flags
+
+-- Message types a user can send; every other type is a system message.
+local USER_TYPES = util.set({ 0, 19, 20, 23 })
+
+local ReferenceType = { Default = 0, Forward = 1 }
+M.MessageReferenceType = ReferenceType
+
+-- MessagePayload ------------------------------------------------------------------------------------------
+
+--- Turns the options of send, reply and edit into the request body and its files.
+local MessagePayload = util.class("MessagePayload")
+M.MessagePayload = MessagePayload
+
+--- `MessagePayload(target, options)`: `target` is the channel, message or user the payload is for;
+--- `options` a string (the content) or a table.
+function MessagePayload:init(target, options)
+  self.target = target
+  if type(options) == "string" then options = { content = options } end
+  if util.instanceOf(options, MessagePayload) then options = options.options end
+  if type(options) ~= "table" then error("message options must be a string or a table", 3) end
+  self.options = options
+  self.body = nil
+  self.files = nil
+end
+
+function MessagePayload.create(target, options, extra)
+  if type(options) == "string" then options = { content = options } end
+  if extra then
+    local merged = {}
+    for k, v in pairs(options or {}) do merged[k] = v end
+    for k, v in pairs(extra) do merged[k] = v end
+    options = merged
+  end
+  return MessagePayload(target, options)
+end
+
+MessagePayload.getters.isMessage = function(self) return util.className(self.target) == "Message" end
+
+local function resolveFlags(flags)
+  if flags == nil then return nil end
+  local ok, bits = pcall(MessageFlagsBitField.resolve, MessageFlagsBitField, flags)
+  if not ok then error(bits, 4) end
+  return bits
+end
+
+-- IDs of a list of objects or IDs, as a JSON array.
+local function idArray(list)
+  return json.array(util.map(list, function(x) return type(x) == "table" and x.id or x end))
+end
+
+--- allowedMentions in camelCase -> the API's allowed_mentions.
+function M.resolveAllowedMentions(am)
+  if am == nil then return nil end
+  local out = {}
+  if am.parse ~= nil then out.parse = idArray(am.parse) end
+  if am.users ~= nil then out.users = idArray(am.users) end
+  if am.roles ~= nil then out.roles = idArray(am.roles) end
+  local replied = am.repliedUser
+  if replied == nil then replied = am.replied_user end
+  if replied ~= nil then out.replied_user = replied == true end
+  return out
+end
+
+local function componentJSON(c)
+  if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
+  return c
+end
+
+local function resolveFile(f, i)
+  if type(f) == "string" then
+    local runtime = require("runtime")
+    local bytes, err = runtime.read_file(f)
+    if not bytes then error("cannot read " .. f .. ": " .. tostring(err), 4) end
+    return { name = f:match("[^/\\]+$"), data = bytes, index = i }
+  end
+  if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
+  local data = f.data or f.attachment
+  local name = f.name or ("file" .. i)
+  if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
+  return { name = name, data = data, description = f.description, contentType = f.contentType, index = i }
+end
+
+local function referenceOf(ref)
+  if ref == nil then return nil end
+  if type(ref) == "string" then return { message_id = ref } end
+  if util.className(ref) == "Message" then
+    return { message_id = ref.id, channel_id = ref.channelId, guild_id = ref.guildId }
+  end
+  return { message_id = ref.messageId or ref.message_id, channel_id = ref.channelId or ref.channel_id,
+    guild_id = ref.guildId or ref.guild_id }
+end
+
+--- Builds `self.body` (a table for JSON) and `self.files`; returns self.
+function MessagePayload:resolveBody()
+  if self.body then return self end
+  local o = self.options
+  local isEdit = o._edit == true
+  local body = {}
+
+  if o.content ~= nil then
+    if o.content == json.null or o.content == false then
+      body.content = isEdit and "" or nil
+    else
+      local content = tostring(o.content)
+      if util.utf8len(content) > Limits.MessageContent then
+        error(require("discord.errors").LibraryError("MessageContentTooLong", Limits.MessageContent), 3)
+      end
+      body.content = content
+    end
+  end
+  if o.tts ~= nil then body.tts = o.tts == true end
+
+  local client = self.target and self.target.client
+  local nonce = o.nonce
+  if nonce == nil and not isEdit and client and client.options and client.options.enforceNonce then
+    nonce = require("discord.snowflake").generate()
+  end
+  if nonce ~= nil then
+    body.nonce = nonce
+    if o.enforceNonce ~= nil then body.enforce_nonce = o.enforceNonce == true end
+  end
+
+  if o.embeds ~= nil then
+    if #o.embeds > Limits.MessageEmbeds then error("a message has at most " .. Limits.MessageEmbeds .. " embeds", 3) end
+    local resolve = require("discord.embed").resolveEmbed
+    body.embeds = json.array(util.map(o.embeds, resolve))
+  end
+  if o.components ~= nil then body.components = json.array(util.map(o.components, componentJSON)) end
+  if o.poll ~= nil then body.poll = componentJSON(o.poll) end
+  if o.stickers ~= nil then
+    body.sticker_ids = idArray(o.stickers)
+  end
+
+  local flags = resolveFlags(o.flags)
+  if flags ~= nil then body.flags = flags end
+
+  local allowed = o.allowedMentions
+  if allowed == nil and not isEdit and client and client.options then allowed = client.options.allowedMentions end
+  if allowed ~= nil then body.allowed_mentions = M.resolveAllowedMentions(allowed) end
+
+  local ref
+  if o.reply then
+    ref = referenceOf(o.reply.messageReference)
+    if ref and ref.message_id then
+      local fail = o.reply.failIfNotExists
+      if fail == nil and client and client.options then fail = client.options.failIfNotExists end
+      if fail ~= nil then ref.fail_if_not_exists = fail ~= false end
+    else
+      ref = nil
+    end
+  elseif o.forward then
+    ref = referenceOf(o.forward.message)
+    ref.type = ReferenceType.Forward
+  elseif o.messageReference then
+    ref = referenceOf(o.messageReference)
+  end
+  if ref then body.message_reference = ref end
+
+  local files = {}
+  for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
+  if #files > 0 or o.attachments ~= nil then
+    local attachments, keep = {}, o.attachments or {}
+    if type(keep.values) == "function" then keep = keep:values() end
+    for _, a in ipairs(keep) do
+      -- Attachments that stay on an edited message are listed by ID.
+      attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
+    end
+    for i, f in ipairs(files) do
+      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description }
+    end
+    body.attachments = json.array(attachments)
+  end
+
+  if not isEdit and body.content == nil and body.embeds == nil and #files == 0 and body.sticker_ids == nil
+      and body.components == nil and body.poll == nil and not (ref and ref.type == ReferenceType.Forward) then
+    error("cannot send an empty message: give content, embeds, files, stickers, components or a poll", 3)
+  end
+
+  self.body = body
+  self.files = files
+  return self
+end
+
+-- Message -------------------------------------------------------------------------------------------------
+
+local Message = util.class("Message", Base)
+M.Message = Message
+
+local FIELDS = {
+  content = "content",
+  tts = "tts",
+  nonce = "nonce",
+  pinned = "pinned",
+  webhook_id = "webhookId",
+  type = "type",
+  application_id = "applicationId",
+  position = "position",
+  activity = "activity",
+  interaction_metadata = "interactionMetadata",
+  components = "components",
+  poll = "poll",
+  call = "call",
+}
+
+--- `Message(client, data, channel)`.
+function Message:init(client, data, channel)
+  Base.init(self, client)
+  self.id = data.id
+  self.channelId = data.channel_id or (channel and channel.id)
+  self.guildId = data.guild_id or (channel and channel.guildId)
+  self.deleted = false
+  self.attachments = require("discord.collection").Collection()
+  self.embeds = {}
+  self:_patch(data)
+end
+
+function Message:_patch(data)
+  local Embed = require("discord.embed").Embed
+  self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "MessageFlagsBitField")
+  if data.guild_id ~= nil then self.guildId = data.guild_id end
+  if data.author ~= nil then
+    self.author = self.client.users:_add(data.author, not data.webhook_id)
+  end
+  if data.timestamp ~= nil then self.createdTimestamp = util.parseTimestamp(data.timestamp) end
+  if data.edited_timestamp ~= nil then
+    self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
+  end
+  if data.attachments ~= nil then
+    local Attachment = require("discord.structures.attachment").Attachment
+    local Collection = require("discord.collection").Collection
+    self.attachments = Collection()
+    for _, a in ipairs(data.attachments) do self.attachments:set(a.id, Attachment(self.client, a)) end
+  end
+  if data.embeds ~= nil then
+    self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
+  end
+  if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
+    local MessageMentions = require("discord.structures.mentions").MessageMentions
+    local old = self.mentions
+    self.mentions = MessageMentions(self,
+      data.mentions or (old and old.users:values()) or nil,
+      data.mention_roles or (old and old._roleIds) or nil,
+      data.mention_everyone == nil and old and old.everyone or data.mention_everyone,
+      data.mention_channels,
+      util.nullable(data.referenced_message) and data.referenced_message.author or nil)
+  end
+  local ref = util.nullable(data.message_reference)
+  if data.message_reference == json.null then self.reference = nil end
+  if ref then
+    self.reference = {
+      type = ref.type or ReferenceType.Default,
+      messageId = ref.message_id,
+      channelId = ref.channel_id,
+      guildId = ref.guild_id,
+    }
+  end
+  if data.message_snapshots ~= nil then
+    -- Forwarded messages: a partial copy of each original, without author or guild data.
+    self.messageSnapshots = util.map(data.message_snapshots, function(s)
+      local m = s.message or {}
+      return {
+        content = m.content,
+        type = m.type,
+        flags = m.flags,
+        createdTimestamp = util.parseTimestamp(m.timestamp),
+        embeds = util.map(m.embeds or {}, function(e) return Embed(e) end),
+        attachments = m.attachments or {},
+      }
+    end)
+  end
+  local referenced = util.nullable(data.referenced_message)
+  if referenced and self.channel and self.channel.messages then
+    self.channel.messages:_add(referenced)
+  end
+  if data.member ~= nil and self.guild and self.author then
+    local m = {}
+    for k, v in pairs(data.member) do m[k] = v end
+    m.user = m.user or data.author
+    self.guild.members:_add(m)
+  end
+  return self
+end
+
+Message.getters.channel = function(self)
+  return self.client.channels.cache:get(self.channelId)
+end
+
+Message.getters.guild = function(self)
+  if self.guildId == nil then return nil end
+  return self.client.guilds.cache:get(self.guildId)
+end
+
+Message.getters.member = function(self)
+  local guild = self.guild
+  if not guild or not self.author then return nil end
+  return guild.members.cache:get(self.author.id)
+end
+
+--- A message known only by ID (from a reaction or delete event) is partial.
+Message.getters.partial = function(self) return self.content == nil and self.author == nil end
+
+Message.getters.system = function(self) return self.type ~= nil and not USER_TYPES[self.type] end
+
+Message.getters.editedAt = function(self) return self.editedTimestamp end
+
+Message.getters.url = function(self)
+  return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.channelId .. "/" .. self.id
+end
+
+--- The content with mentions written as names, so it can be shown without pinging anyone.
+Message.getters.cleanContent = function(self)
+  if self.content == nil then return nil end
+  local client, guild = self.client, self.guild
+  local text = self.content:gsub("<@!?(%d+)>", function(id)
+    local member = guild and guild.members.cache:get(id)
+    if member then return "@" .. member.displayName end
+    local user = client.users.cache:get(id)
+    if user then return "@" .. (user.displayName or user.username) end
+    return nil
+  end)
+  text = text:gsub("<@&(%d+)>", function(id)
+    local role = guild and guild.roles.cache:get(id)
+    if role then return "@" .. role.name end
+    return nil
+  end)
+  text = text:gsub("<#(%d+)>", function(id)
+    local channel = client.channels.cache:get(id)
+    if channel and channel.name then return "#" .. channel.name end
+    return nil
+  end)
+  -- A zero-width space keeps @everyone and @here from pinging when the text is sent again.
+  text = text:gsub("@(everyone)", "@\u{200B}%1"):gsub("@(here)", "@\u{200B}%1")
+  return text
+end
+
+Message.getters.editable = function(self)
+  local me = self.client.user
+  return me ~= nil and self.author ~= nil and self.author.id == me.id and not self.deleted
+end
+
+Message.getters.pinnable = function(self)
+  return not self.system and not self.deleted
+end
+
+--- The bot may delete its own messages, and others' where it can manage messages.
+Message.getters.deletable = function(self)
+  if self.deleted then return false end
+  local me = self.client.user
+  if me and self.author and self.author.id == me.id then return true end
+  local channel = self.channel
+  if not self.guild or not channel or not channel.permissionsFor then return false end
+  local perms = channel:permissionsFor(me)
+  return perms ~= nil and perms:has("ManageMessages")
+end
+
+function Message:inGuild()
+  return self.guildId ~= nil
+end
+
+local function messagePath(self)
+  return "/channels/" .. self.channelId .. "/messages/" .. self.id
+end
+
+--- (B) Replies in the same channel, referencing this message; takes what TextChannel:send takes.
+function Message:reply(options)
+  local channel = self.channel
+  if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
+  if type(options) == "string" then options = { content = options } end
+  local merged = {}
+  for k, v in pairs(options or {}) do merged[k] = v end
+  merged.reply = { messageReference = self, failIfNotExists = merged.failIfNotExists }
+  merged.failIfNotExists = nil
+  return channel:send(merged)
+end
+
+--- (B) Forwards this message to another channel.
+function Message:forward(channel)
+  local target = self.client.channels:resolve(channel)
+  if not target then error("Message:forward: unknown channel " .. tostring(channel), 2) end
+  return target:send({ forward = { message = self } })
+end
+
+--- (B) Edits content, embeds, components, flags or attachments; returns this message, patched.
+function Message:edit(options)
+  local channel = self.channel
+  if not channel or not channel.messages then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
+  return channel.messages:edit(self, options)
+end
+
+--- (B) Deletes the message.
+function Message:delete(reason)
+  local channel = self.channel
+  if channel and channel.messages then
+    channel.messages:delete(self, reason)
+  else
+    self.client.rest:delete(messagePath(self), { reason = reason })
+    self.deleted = true
+  end
+  return self
+end
+
+function Message:pin(reason)
+  self.client.rest:put("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.pinned = true
+  return self
+end
+
+function Message:unpin(reason)
+  self.client.rest:delete("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.pinned = false
+  return self
+end
+
+--- (B) Adds a reaction: a Unicode emoji, "name:id", "<:name:id>" or a table with name/id.
+function Message:react(emoji)
+  local e = type(emoji) == "table" and emoji or util.parseEmoji(emoji)
+  if not e or (e.id == nil and e.name == nil) then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
+  local key = e.id and ((e.name or "_") .. ":" .. e.id) or e.name
+  self.client.rest:put(messagePath(self) .. "/reactions/" .. util.urlEncode(key) .. "/@me")
+  return self
+end
+
+--- (B) Publishes a message of an announcement channel to the following channels.
+function Message:crosspost()
+  local data = self.client.rest:post(messagePath(self) .. "/crosspost")
+  return self:_patch(data)
+end
+
+function Message:suppressEmbeds(suppress)
+  local flags = self.flags and self.flags.bitfield or 0
+  if suppress == false then
+    flags = flags & ~FLAG_BITS.SuppressEmbeds
+  else
+    flags = flags | FLAG_BITS.SuppressEmbeds
+  end
+  return self:edit({ flags = flags })
+end
+
+function Message:removeAttachments()
+  return self:edit({ attachments = {} })
+end
+
+--- (B) Fetches the message again.
+function Message:fetch(force)
+  return self.channel.messages:fetch(self.id, { force = force ~= false })
+end
+
+--- (B) The message this one replies to.
+function Message:fetchReference()
+  local ref = self.reference
+  if not ref or not ref.messageId then error(require("discord.errors").LibraryError("MessageReferenceMissing"), 2) end
+  local channel = self.client.channels:resolve(ref.channelId or self.channelId)
+  if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
+  return channel.messages:fetch(ref.messageId)
+end
+
+function Message:equals(other, rawData)
+  if other == nil or other.id ~= self.id then return false end
+  if rawData then
+    return self.content == rawData.content and self.pinned == rawData.pinned and self.tts == rawData.tts
+  end
+  return self.content == other.content and self.pinned == other.pinned and self.tts == other.tts
+    and #self.embeds == #other.embeds and self.attachments.size == other.attachments.size
+end
+
+function Message:toString()
+  return self.content or ""
+end
+Message.__tostring = Message.toString
 
 return M

@@ -1,4 +1,151 @@
--- Placeholder for module discord.role until the library source lands here.
+-- Guild roles: permissions, colours, tags and their order.
+local util = require("discord.util")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local Role = util.class("Role", Base)
+M.Role = Role
+
+local FIELDS = {
+  name = "name",
+  color = "color",
+  hoist = "hoist",
+  icon = "icon",
+  unicode_emoji = "unicodeEmoji",
+  position = "rawPosition",
+  managed = "managed",
+  mentionable = "mentionable",
+}
+
+--- `Role(client, data, guild)`.
+function Role:init(client, data, guild)
+  Base.init(self, client)
+  self.guild = guild
+  self.id = data.id
+  self.tags = nil
+  self:_patch(data)
+end
+
+function Role:_patch(data)
+  self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "RoleFlagsBitField")
+  if data.permissions ~= nil then
+    local PermissionsBitField = require("discord.bitfield").PermissionsBitField
+    self.permissions = PermissionsBitField(data.permissions):freeze()
+  end
+  if data.colors ~= nil then
+    local c = data.colors
+    self.colors = {
+      primaryColor = util.nullable(c.primary_color),
+      secondaryColor = util.nullable(c.secondary_color),
+      tertiaryColor = util.nullable(c.tertiary_color),
+    }
+    self.color = self.colors.primaryColor or self.color
+  end
+  if data.tags ~= nil then
+    -- Tags without a value are sent as null when true, so presence is what counts.
+    local t = data.tags
+    self.tags = {
+      botId = t.bot_id,
+      integrationId = t.integration_id,
+      premiumSubscriberRole = t.premium_subscriber ~= nil or nil,
+      subscriptionListingId = t.subscription_listing_id,
+      availableForPurchase = t.available_for_purchase ~= nil or nil,
+      guildConnections = t.guild_connections ~= nil or nil,
+    }
+  end
+  return self
+end
+
+Role.getters.guildId = function(self) return self.guild and self.guild.id end
+Role.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
+Role.getters.hexColor = function(self) return string.format("#%06x", self.color or 0) end
+
+--- Position among the guild's cached roles, 0 for @everyone; rawPosition is what the API sent.
+Role.getters.position = function(self)
+  if not self.guild then return self.rawPosition end
+  local n = 0
+  for _, r in self.guild.roles.cache:iter() do
+    if r ~= self and Role.comparePositions(self, r) > 0 then n = n + 1 end
+  end
+  return n
+end
+
+--- Cached members that have this role (every member for @everyone).
+Role.getters.members = function(self)
+  local guild = self.guild
+  if self.id == guild.id then return guild.members.cache:clone() end
+  return guild.members.cache:filter(function(m) return m._roles ~= nil and util.contains(m._roles, self.id) end)
+end
+
+--- The bot can edit a role below its highest role when it has Manage Roles.
+Role.getters.editable = function(self)
+  if self.managed then return false end
+  local me = self.guild.members.me
+  if not me or not me.permissions:has("ManageRoles") then return false end
+  return Role.comparePositions(me.roles.highest, self) > 0
+end
+
+--- > 0 when `a` is above `b`. Equal positions put the older role higher, as Discord does.
+function Role.comparePositions(a, b)
+  if a.rawPosition ~= b.rawPosition then return (a.rawPosition or 0) - (b.rawPosition or 0) end
+  return require("discord.snowflake").compare(b.id, a.id)
+end
+
+function Role:comparePositionTo(other)
+  local r = self.guild.roles:resolve(other)
+  if not r then error("Role:comparePositionTo: unknown role " .. tostring(other), 2) end
+  return Role.comparePositions(self, r)
+end
+
+--- The role's permissions in a channel, after the channel's overwrites for it.
+function Role:permissionsIn(channel, checkAdmin)
+  channel = self.client.channels:resolve(channel)
+  if not channel or not channel.rolePermissions then error("Role:permissionsIn: not a guild channel", 2) end
+  return channel:rolePermissions(self, checkAdmin)
+end
+
+function Role:iconURL(opts)
+  if self.icon == nil then return nil end
+  return require("discord.cdn").roleIcon(self.id, self.icon, opts)
+end
+
+--- (B) Edits the role: {name=, color=, hoist=, permissions=, mentionable=, icon=, unicodeEmoji=, position=}.
+function Role:edit(opts, reason)
+  return self.guild.roles:edit(self, opts, reason)
+end
+
+function Role:setName(name, reason) return self:edit({ name = name }, reason) end
+function Role:setColor(color, reason) return self:edit({ color = color }, reason) end
+function Role:setHoist(hoist, reason) return self:edit({ hoist = hoist ~= false }, reason) end
+function Role:setMentionable(v, reason) return self:edit({ mentionable = v ~= false }, reason) end
+function Role:setPermissions(perms, reason) return self:edit({ permissions = perms }, reason) end
+function Role:setIcon(icon, reason) return self:edit({ icon = icon or false }, reason) end
+function Role:setUnicodeEmoji(emoji, reason) return self:edit({ unicodeEmoji = emoji or false }, reason) end
+
+function Role:setPosition(position, reason)
+  self.guild.roles:setPosition(self, position, reason)
+  return self
+end
+
+--- (B) Deletes the role.
+function Role:delete(reason)
+  self.guild.roles:delete(self, reason)
+  return self
+end
+
+function Role:equals(other)
+  return other ~= nil and self.id == other.id and self.name == other.name and self.color == other.color
+    and self.hoist == other.hoist and self.rawPosition == other.rawPosition and self.mentionable == other.mentionable
+    and self.managed == other.managed
+    and (self.permissions and self.permissions.bitfield) == (other.permissions and other.permissions.bitfield)
+end
+
+function Role:toString()
+  if self.guild and self.id == self.guild.id then return "@everyone" end
+  return "<@&" .. self.id .. ">"
+end
+Role.__tostring = Role.toString
 
 return M

@@ -1,4 +1,843 @@
--- Placeholder for module discord.util until the library source lands here.
-local M = {}
+-- Shared building blocks: classes, events, task synchronisation and small helpers.
+-- Everything that blocks is built on runtime.suspend/wake and must run inside a task.
+local runtime = require("runtime")
+local json = require("json")
 
-return M
+local util = {}
+
+local unpack, pack = table.unpack, table.pack
+
+-- Classes ------------------------------------------------------------------------------------------------
+
+-- Metamethods are looked up raw on the metatable, so subclasses copy them from their parent.
+local INHERITED_META = {
+  "__tostring", "__eq", "__lt", "__le", "__len", "__concat", "__close", "__pairs", "__add", "__sub", "__unm",
+}
+
+local function classIndex(cls)
+  local getters = cls.getters
+  return function(self, key)
+    local v = cls[key]
+    if v ~= nil then return v end
+    local g = getters[key]
+    if g ~= nil then return g(self) end
+    return nil
+  end
+end
+
+local Class = {}
+
+-- Subclasses get their own metatable; both kinds are recognised as classes.
+local function isClass(t)
+  if type(t) ~= "table" then return false end
+  local mt = getmetatable(t)
+  return mt == Class or (type(mt) == "table" and mt.__call == Class.__call)
+end
+util.isClass = isClass
+
+-- Metamethods a parent gained after the subclass was made are picked up at the first construction.
+local function settleMetamethods(cls)
+  for _, mm in ipairs(INHERITED_META) do
+    if rawget(cls, mm) == nil then
+      local v = cls[mm]
+      if v ~= nil then rawset(cls, mm, v) end
+    end
+  end
+  rawset(cls, "__settled", true)
+end
+
+function Class.__call(cls, ...)
+  if not rawget(cls, "__settled") then settleMetamethods(cls) end
+  local self = setmetatable({}, cls)
+  local init = cls.init
+  if init then init(self, ...) end
+  return self
+end
+
+function Class.__tostring(cls)
+  return "class " .. cls.__name
+end
+
+--- Makes a class. Instances are created by calling it: `Foo(...)` runs `Foo.init(self, ...)`.
+--- `Foo.getters.x = function(self) ... end` defines a computed field read as `obj.x`.
+function util.class(name, parent)
+  if type(name) ~= "string" then error("class: name must be a string", 2) end
+  if parent ~= nil and not isClass(parent) then
+    error("class: parent of " .. name .. " is not a class", 2)
+  end
+  local cls = { __name = name, super = parent }
+  cls.getters = setmetatable({}, { __index = parent and parent.getters })
+  if parent then
+    for _, mm in ipairs(INHERITED_META) do cls[mm] = rawget(parent, mm) end
+    setmetatable(cls, { __index = parent, __call = Class.__call, __tostring = Class.__tostring })
+  end
+  cls.__index = classIndex(cls)
+  if not parent then setmetatable(cls, Class) end
+  return cls
+end
+
+--- True when `obj` is an instance of `cls` or of one of its subclasses.
+function util.instanceOf(obj, cls)
+  if type(obj) ~= "table" then return false end
+  local c = getmetatable(obj)
+  while type(c) == "table" do
+    if c == cls then return true end
+    if not isClass(c) then return false end
+    c = rawget(c, "super")
+  end
+  return false
+end
+
+--- Name of the object's class, or its Lua type.
+function util.className(obj)
+  local mt = type(obj) == "table" and getmetatable(obj)
+  if mt and isClass(mt) then return mt.__name end
+  return type(obj)
+end
+
+-- Tables -------------------------------------------------------------------------------------------------
+
+--- Shallow copy that keeps the metatable (the `old` object of update events).
+function util.shallowCopy(t)
+  local c = {}
+  for k, v in pairs(t) do c[k] = v end
+  return setmetatable(c, getmetatable(t))
+end
+
+--- Deep copy of plain data; metatables (array marks, classes) are kept, cycles are preserved.
+function util.deepCopy(t, seen)
+  if type(t) ~= "table" then return t end
+  seen = seen or {}
+  if seen[t] then return seen[t] end
+  local c = {}
+  seen[t] = c
+  for k, v in pairs(t) do c[util.deepCopy(k, seen)] = util.deepCopy(v, seen) end
+  if json.is_array(t) then json.array(c) end
+  return setmetatable(c, getmetatable(t))
+end
+
+--- Fills the keys missing in `opts` from `defaults`, recursing into plain tables. Returns a new table.
+function util.mergeDefaults(defaults, opts)
+  local out = {}
+  for k, v in pairs(defaults) do out[k] = v end
+  if opts == nil then return out end
+  for k, v in pairs(opts) do
+    local d = defaults[k]
+    if type(v) == "table" and type(d) == "table" and getmetatable(v) == nil and getmetatable(d) == nil
+        and not json.is_array(d) then
+      out[k] = util.mergeDefaults(d, v)
+    else
+      out[k] = v
+    end
+  end
+  return out
+end
+
+function util.keys(t)
+  local out = {}
+  for k in pairs(t) do out[#out + 1] = k end
+  return out
+end
+
+--- Sorted list of the keys of `t` (strings and numbers sort separately, numbers first).
+function util.sortedKeys(t)
+  local out = util.keys(t)
+  table.sort(out, function(a, b)
+    local ta, tb = type(a), type(b)
+    if ta ~= tb then return ta < tb end
+    return a < b
+  end)
+  return out
+end
+
+function util.map(list, fn)
+  local out = {}
+  for i, v in ipairs(list) do out[i] = fn(v, i) end
+  return out
+end
+
+function util.filter(list, fn)
+  local out = {}
+  for i, v in ipairs(list) do
+    if fn(v, i) then out[#out + 1] = v end
+  end
+  return out
+end
+
+function util.find(list, fn)
+  for i, v in ipairs(list) do
+    if fn(v, i) then return v, i end
+  end
+  return nil
+end
+
+function util.contains(list, value)
+  for _, v in ipairs(list) do
+    if v == value then return true end
+  end
+  return false
+end
+
+--- A table of the values of `list` mapped to true.
+function util.set(list)
+  local out = {}
+  for _, v in ipairs(list) do out[v] = true end
+  return out
+end
+
+--- Reverse lookup table: value -> key.
+function util.invert(t)
+  local out = {}
+  for k, v in pairs(t) do out[v] = k end
+  return out
+end
+
+--- A JSON array of `list`'s values, so an empty list encodes as `[]`.
+function util.array(list)
+  return json.array(list or {})
+end
+
+--- Converts JSON null to nil; other values pass through.
+function util.nullable(v)
+  if v == json.null then return nil end
+  return v
+end
+
+function util.isNull(v)
+  return v == json.null
+end
+
+-- Strings ------------------------------------------------------------------------------------------------
+
+function util.startsWith(s, prefix)
+  return s:sub(1, #prefix) == prefix
+end
+
+function util.endsWith(s, suffix)
+  return suffix == "" or s:sub(-#suffix) == suffix
+end
+
+function util.trim(s)
+  return (s:gsub("^%s+", ""):gsub("%s+$", ""))
+end
+
+--- Splits `s` at every occurrence of the plain separator; empty fields are kept.
+function util.split(s, sep, limit)
+  if sep == nil or sep == "" then error("split: empty separator", 2) end
+  local out, pos = {}, 1
+  while true do
+    if limit and #out == limit - 1 then break end
+    local a, b = s:find(sep, pos, true)
+    if not a then break end
+    out[#out + 1] = s:sub(pos, a - 1)
+    pos = b + 1
+  end
+  out[#out + 1] = s:sub(pos)
+  return out
+end
+
+--- "MESSAGE_CREATE" -> "messageCreate", "guild_id" -> "guildId".
+function util.camelCase(s)
+  local lower = s:lower()
+  return (lower:gsub("_(%w)", function(c) return c:upper() end))
+end
+
+--- "guildId" -> "guild_id".
+function util.snakeCase(s)
+  return (s:gsub("(%l)(%u)", "%1_%2"):gsub("(%d)(%u)", "%1_%2"):lower())
+end
+
+--- Length in code points; invalid UTF-8 counts bytes so limits still apply.
+function util.utf8len(s)
+  return utf8.len(s) or #s
+end
+
+--- Cuts `s` to at most `n` code points, never inside a UTF-8 sequence.
+function util.truncate(s, n, ellipsis)
+  if util.utf8len(s) <= n then return s end
+  ellipsis = ellipsis or ""
+  local keep = n - util.utf8len(ellipsis)
+  if keep < 0 then keep = 0 end
+  local cut = utf8.offset(s, keep + 1)
+  return s:sub(1, (cut or #s + 1) - 1) .. ellipsis
+end
+
+local UNRESERVED = "[^%w%-%._~]"
+
+--- Percent-encodes everything but unreserved URL characters.
+function util.urlEncode(s)
+  return (tostring(s):gsub(UNRESERVED, function(c) return string.format("%%%02X", c:byte()) end))
+end
+
+--- Builds "?a=1&b=x" from a table (keys sorted so URLs are deterministic); "" when empty.
+function util.queryString(query)
+  if query == nil then return "" end
+  local parts = {}
+  for _, k in ipairs(util.sortedKeys(query)) do
+    local v = query[k]
+    if v ~= nil and v ~= json.null then
+      if type(v) == "table" then
+        for _, item in ipairs(v) do parts[#parts + 1] = util.urlEncode(k) .. "=" .. util.urlEncode(tostring(item)) end
+      else
+        parts[#parts + 1] = util.urlEncode(k) .. "=" .. util.urlEncode(tostring(v))
+      end
+    end
+  end
+  if #parts == 0 then return "" end
+  return "?" .. table.concat(parts, "&")
+end
+
+local B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+
+function util.base64Encode(data)
+  local out = {}
+  for i = 1, #data, 3 do
+    local a, b, c = data:byte(i, i + 2)
+    local n = (a << 16) | ((b or 0) << 8) | (c or 0)
+    local chars = {}
+    for j = 1, 4 do
+      local idx = (n >> (6 * (4 - j))) & 63
+      chars[j] = B64:sub(idx + 1, idx + 1)
+    end
+    if not b then chars[3] = "=" end
+    if not c then chars[4] = "=" end
+    out[#out + 1] = table.concat(chars)
+  end
+  return table.concat(out)
+end
+
+local B64_INDEX = {}
+for i = 1, #B64 do B64_INDEX[B64:byte(i)] = i - 1 end
+
+--- Decodes standard base64; returns nil for malformed input.
+function util.base64Decode(text)
+  text = text:gsub("%s", "")
+  if #text % 4 ~= 0 then return nil end
+  local out = {}
+  for i = 1, #text, 4 do
+    local n, pad = 0, 0
+    for j = 0, 3 do
+      local byte = text:byte(i + j)
+      local v = B64_INDEX[byte]
+      if byte == 61 and i + 4 > #text and j >= 2 then
+        pad, v = pad + 1, 0
+      elseif v == nil or pad > 0 then
+        return nil
+      end
+      n = (n << 6) | v
+    end
+    local chunk = string.char((n >> 16) & 255, (n >> 8) & 255, n & 255)
+    out[#out + 1] = chunk:sub(1, 3 - pad)
+  end
+  return table.concat(out)
+end
+
+local IMAGE_SIGNATURES = {
+  { "\x89PNG\r\n\x1a\n", "image/png" },
+  { "\xff\xd8\xff", "image/jpeg" },
+  { "GIF87a", "image/gif" },
+  { "GIF89a", "image/gif" },
+}
+
+--- Turns raw image bytes into the data URI the API takes for avatars and icons; URIs pass through.
+function util.imageData(bytes)
+  if bytes == nil or bytes == json.null then return bytes end
+  if util.startsWith(bytes, "data:") then return bytes end
+  local mime
+  for _, sig in ipairs(IMAGE_SIGNATURES) do
+    if util.startsWith(bytes, sig[1]) then mime = sig[2] break end
+  end
+  if not mime and bytes:sub(1, 4) == "RIFF" and bytes:sub(9, 12) == "WEBP" then mime = "image/webp" end
+  if not mime then error("imageData: not a PNG, JPEG, GIF or WebP image", 2) end
+  return "data:" .. mime .. ";base64," .. util.base64Encode(bytes)
+end
+
+-- Time ---------------------------------------------------------------------------------------------------
+
+local function daysFromCivil(y, m, d)
+  y = m <= 2 and y - 1 or y
+  local era = (y >= 0 and y or y - 399) // 400
+  local yoe = y - era * 400
+  local doy = (153 * (m + (m > 2 and -3 or 9)) + 2) // 5 + d - 1
+  local doe = yoe * 365 + yoe // 4 - yoe // 100 + doy
+  return era * 146097 + doe - 719468
+end
+
+local function civilFromDays(z)
+  z = z + 719468
+  local era = (z >= 0 and z or z - 146096) // 146097
+  local doe = z - era * 146097
+  local yoe = (doe - doe // 1460 + doe // 36524 - doe // 146096) // 365
+  local y = yoe + era * 400
+  local doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
+  local mp = (5 * doy + 2) // 153
+  local d = doy - (153 * mp + 2) // 5 + 1
+  local m = mp + (mp < 10 and 3 or -9)
+  return m <= 2 and y + 1 or y, m, d
+end
+
+--- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
+function util.parseTimestamp(s)
+  if type(s) ~= "string" then return nil end
+  local y, mo, d, h, mi, sec, rest = s:match("^(%d%d%d%d)%-(%d%d)%-(%d%d)[T ](%d%d):(%d%d):(%d%d)(.*)$")
+  if not y then return nil end
+  local ms = 0
+  local frac, tz = rest:match("^%.(%d+)(.*)$")
+  if frac then
+    ms = tonumber((frac .. "00"):sub(1, 3))
+    rest = tz
+  end
+  local offset = 0
+  if rest ~= "Z" and rest ~= "" then
+    local sign, oh, om = rest:match("^([%+%-])(%d%d):?(%d%d)$")
+    if not sign then return nil end
+    offset = (tonumber(oh) * 60 + tonumber(om)) * 60000
+    if sign == "-" then offset = -offset end
+  end
+  local days = daysFromCivil(tonumber(y), tonumber(mo), tonumber(d))
+  local secs = days * 86400 + tonumber(h) * 3600 + tonumber(mi) * 60 + tonumber(sec)
+  return secs * 1000 + ms - offset
+end
+
+--- Unix milliseconds -> "2024-01-02T03:04:05.678Z".
+function util.isoTimestamp(ms)
+  ms = math.tointeger(ms) or math.floor(ms)
+  local secs, msec = ms // 1000, ms % 1000
+  local days, rem = secs // 86400, secs % 86400
+  local y, m, d = civilFromDays(days)
+  return string.format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", y, m, d, rem // 3600, rem % 3600 // 60, rem % 60, msec)
+end
+
+-- Colours ------------------------------------------------------------------------------------------------
+
+--- Accepts 0xRRGGBB, "#RRGGBB", "RRGGBB", {r, g, b}, "Random" or a name from `names`; returns an integer.
+function util.resolveColor(color, names)
+  local t = type(color)
+  if t == "number" then
+    local n = math.tointeger(color)
+    if n and n >= 0 and n <= 0xFFFFFF then return n end
+  elseif t == "string" then
+    if color == "Random" then return math.random(0, 0xFFFFFF) end
+    if names and names[color] then return names[color] end
+    local hex = color:match("^#?(%x%x%x%x%x%x)$")
+    if hex then return tonumber(hex, 16) end
+  elseif t == "table" then
+    local r, g, b = color[1], color[2], color[3]
+    if math.tointeger(r) and math.tointeger(g) and math.tointeger(b)
+        and r >= 0 and r <= 255 and g >= 0 and g <= 255 and b >= 0 and b <= 255 then
+      return (r << 16) | (g << 8) | b
+    end
+  end
+  error("resolveColor: not a colour: " .. tostring(color), 2)
+end
+
+-- Emoji --------------------------------------------------------------------------------------------------
+
+--- "<a:name:123>", "name:123", "123" or a Unicode emoji -> {id=, name=, animated=}.
+function util.parseEmoji(text)
+  if type(text) ~= "string" then return nil end
+  local animated, name, id = text:match("^<(a?):([%w_~]+):(%d+)>$")
+  if name then return { animated = animated == "a", name = name, id = id } end
+  name, id = text:match("^a?:?([%w_~]+):(%d+)$")
+  if name then return { animated = text:sub(1, 2) == "a:", name = name, id = id } end
+  if text:match("^%d+$") and #text >= 17 then return { animated = false, name = nil, id = text } end
+  return { animated = false, name = text, id = nil }
+end
+
+--- Sort key used for roles and channels: position, then ID (older first).
+function util.comparePosition(a, b)
+  if a.position ~= b.position then return a.position < b.position end
+  if #a.id ~= #b.id then return #a.id < #b.id end
+  return a.id < b.id
+end
+
+-- Tasks --------------------------------------------------------------------------------------------------
+
+function util.sleep(ms)
+  return runtime.sleep(ms)
+end
+
+--- Calls fn(...) and returns true, results; or false, err. Unlike pcall, keeps a traceback on string errors.
+function util.try(fn, ...)
+  return xpcall(fn, function(err)
+    if type(err) == "string" then return debug.traceback(err, 2) end
+    return err
+  end, ...)
+end
+
+local function mustBeInTask(what)
+  if runtime.current() == nil then error(what .. ": must be called inside a task", 3) end
+end
+
+-- A parked task with an optional timeout; exactly one of wake and the timer gets through.
+local function park(timeout)
+  local task = runtime.current()
+  local waiter = { task = task, settled = false }
+  if timeout ~= nil then
+    waiter.timer = runtime.timer(timeout, function()
+      if not waiter.settled then
+        waiter.settled = true
+        runtime.wake(task, false, "timeout")
+      end
+    end)
+  end
+  return waiter
+end
+
+local function release(waiter, ...)
+  if waiter.settled then return false end
+  waiter.settled = true
+  if waiter.timer then waiter.timer:cancel() end
+  return runtime.wake(waiter.task, true, ...)
+end
+
+-- Future -------------------------------------------------------------------------------------------------
+
+--- A value that arrives later. Any number of tasks may wait for it.
+local Future = util.class("Future")
+util.Future = Future
+
+function Future:init()
+  self.done = false
+  self._waiters = {}
+  self._callbacks = {}
+end
+
+local function settle(self, ok, values)
+  if self.done then return false end
+  self.done, self.ok, self.values = true, ok, values
+  local waiters, callbacks = self._waiters, self._callbacks
+  self._waiters, self._callbacks = {}, {}
+  for _, w in ipairs(waiters) do release(w, ok, values) end
+  for _, cb in ipairs(callbacks) do runtime.spawn(cb, ok, unpack(values, 1, values.n)) end
+  return true
+end
+
+--- Settles the future with values; returns false when it was already settled.
+function Future:resolve(...)
+  return settle(self, true, pack(...))
+end
+
+function Future:reject(err)
+  return settle(self, false, pack(err))
+end
+
+--- Runs fn(ok, ...) in a task once the future settles.
+function Future:onDone(fn)
+  if self.done then
+    runtime.spawn(fn, self.ok, unpack(self.values, 1, self.values.n))
+  else
+    self._callbacks[#self._callbacks + 1] = fn
+  end
+  return self
+end
+
+--- (B) Waits; returns true, values... when resolved, false, err when rejected or false, "timeout".
+function Future:wait(timeout)
+  if not self.done then
+    mustBeInTask("Future:wait")
+    local waiter = park(timeout)
+    self._waiters[#self._waiters + 1] = waiter
+    local woken = runtime.suspend()
+    if not woken then
+      for i, w in ipairs(self._waiters) do
+        if w == waiter then table.remove(self._waiters, i) break end
+      end
+      return false, "timeout"
+    end
+  end
+  return self.ok, unpack(self.values, 1, self.values.n)
+end
+
+--- (B) Waits and returns the values; raises the rejection, or "timeout".
+function Future:await(timeout)
+  local res = pack(self:wait(timeout))
+  if not res[1] then error(res[2], 0) end
+  return unpack(res, 2, res.n)
+end
+
+-- Queue --------------------------------------------------------------------------------------------------
+
+--- FIFO of values between tasks; pop blocks while it is empty.
+local Queue = util.class("Queue")
+util.Queue = Queue
+
+function Queue:init(limit)
+  self._items, self._head, self._tail = {}, 1, 0
+  self._waiters = {}
+  self.limit = limit
+  self.closed = false
+end
+
+function Queue:size()
+  return self._tail - self._head + 1
+end
+Queue.__len = Queue.size
+
+--- Adds a value; false when the queue is closed or full.
+function Queue:push(value)
+  if self.closed then return false end
+  local waiter = table.remove(self._waiters, 1)
+  while waiter do
+    if release(waiter, value) then return true end
+    waiter = table.remove(self._waiters, 1)
+  end
+  if self.limit and self:size() >= self.limit then return false end
+  self._tail = self._tail + 1
+  self._items[self._tail] = value
+  return true
+end
+
+--- Puts a value at the front (a priority lane).
+function Queue:pushFront(value)
+  if self.closed then return false end
+  if #self._waiters > 0 then return self:push(value) end
+  self._head = self._head - 1
+  self._items[self._head] = value
+  return true
+end
+
+--- Takes a value without waiting; nil when empty.
+function Queue:tryPop()
+  if self._head > self._tail then return nil end
+  local v = self._items[self._head]
+  self._items[self._head] = nil
+  self._head = self._head + 1
+  return v
+end
+
+function Queue:peek()
+  return self._items[self._head]
+end
+
+--- (B) Takes the next value; nil, "timeout" or nil, "closed" when none comes.
+function Queue:pop(timeout)
+  if self._head <= self._tail then return self:tryPop() end
+  if self.closed then return nil, "closed" end
+  mustBeInTask("Queue:pop")
+  local waiter = park(timeout)
+  self._waiters[#self._waiters + 1] = waiter
+  local ok, value = runtime.suspend()
+  if not ok then
+    for i, w in ipairs(self._waiters) do
+      if w == waiter then table.remove(self._waiters, i) break end
+    end
+    return nil, value
+  end
+  return value
+end
+
+--- Wakes every waiting pop with nil, "closed"; queued values can still be taken.
+function Queue:close()
+  self.closed = true
+  local waiters = self._waiters
+  self._waiters = {}
+  for _, w in ipairs(waiters) do
+    if not w.settled then
+      w.settled = true
+      if w.timer then w.timer:cancel() end
+      runtime.wake(w.task, false, "closed")
+    end
+  end
+end
+
+function Queue:clear()
+  self._items, self._head, self._tail = {}, 1, 0
+end
+
+-- Mutex --------------------------------------------------------------------------------------------------
+
+--- Exclusive section between tasks, granted in arrival order.
+local Mutex = util.class("Mutex")
+util.Mutex = Mutex
+
+function Mutex:init()
+  self.locked = false
+  self._waiters = {}
+end
+
+--- (B) Takes the lock; false, "timeout" when it was not free in time.
+function Mutex:lock(timeout)
+  if not self.locked then
+    self.locked = true
+    self.owner = runtime.current()
+    return true
+  end
+  mustBeInTask("Mutex:lock")
+  if self.owner == runtime.current() then error("Mutex:lock: the task already holds the lock", 2) end
+  local waiter = park(timeout)
+  self._waiters[#self._waiters + 1] = waiter
+  local ok = runtime.suspend()
+  if not ok then
+    for i, w in ipairs(self._waiters) do
+      if w == waiter then table.remove(self._waiters, i) break end
+    end
+    return false, "timeout"
+  end
+  self.owner = runtime.current()
+  return true
+end
+
+-- The lock passes straight to the next waiter so no newcomer can overtake it.
+function Mutex:unlock()
+  if not self.locked then error("Mutex:unlock: not locked", 2) end
+  while #self._waiters > 0 do
+    local w = table.remove(self._waiters, 1)
+    self.owner = w.task
+    if release(w) then return end
+  end
+  self.locked = false
+  self.owner = nil
+end
+
+--- (B) Runs fn(...) holding the lock; the lock is released even when fn raises.
+function Mutex:run(fn, ...)
+  self:lock()
+  local res = pack(pcall(fn, ...))
+  self:unlock()
+  if not res[1] then error(res[2], 0) end
+  return unpack(res, 2, res.n)
+end
+
+-- EventEmitter -------------------------------------------------------------------------------------------
+
+--- Named events. Every listener runs in its own task, in registration order; a listener error
+--- becomes an "error" event, or a log line when nobody listens for "error".
+local EventEmitter = util.class("EventEmitter")
+util.EventEmitter = EventEmitter
+
+function EventEmitter:init()
+  self._listeners = {}
+  self._waiting = {}
+end
+
+local function listenersOf(self, name)
+  local list = self._listeners[name]
+  if not list then
+    list = {}
+    self._listeners[name] = list
+  end
+  return list
+end
+
+local function checkListener(name, fn)
+  if type(name) ~= "string" then error("event name must be a string", 3) end
+  if type(fn) ~= "function" then error("listener for '" .. name .. "' must be a function", 3) end
+end
+
+function EventEmitter:on(name, fn)
+  checkListener(name, fn)
+  local list = listenersOf(self, name)
+  list[#list + 1] = { fn = fn }
+  return fn
+end
+
+function EventEmitter:once(name, fn)
+  checkListener(name, fn)
+  local list = listenersOf(self, name)
+  list[#list + 1] = { fn = fn, once = true }
+  return fn
+end
+
+--- Removes one listener, or every listener of the event when fn is nil.
+function EventEmitter:off(name, fn)
+  local list = self._listeners[name]
+  if not list then return self end
+  if fn == nil then
+    self._listeners[name] = nil
+    return self
+  end
+  for i = #list, 1, -1 do
+    if list[i].fn == fn then
+      table.remove(list, i)
+      break
+    end
+  end
+  return self
+end
+
+function EventEmitter:removeAllListeners(name)
+  if name == nil then
+    self._listeners = {}
+  else
+    self._listeners[name] = nil
+  end
+  return self
+end
+
+function EventEmitter:listenerCount(name)
+  local list = self._listeners[name]
+  return list and #list or 0
+end
+
+local function reportListenerError(self, name, err)
+  if name ~= "error" and self:listenerCount("error") > 0 then
+    self:emit("error", err, name)
+  else
+    runtime.log("error", "event", "listener for '" .. name .. "' failed: " .. tostring(err))
+  end
+end
+
+--- Queues the listeners of `name`; returns true when at least one listener or waiter took it.
+function EventEmitter:emit(name, ...)
+  local took = false
+  local waiting = self._waiting[name]
+  if waiting then
+    local args, remaining = pack(...), {}
+    self._waiting[name] = remaining
+    for _, w in ipairs(waiting) do
+      -- The filter runs now, so later changes to the objects cannot decide for it.
+      local okf, match = pcall(w.filter, unpack(args, 1, args.n))
+      if not okf then
+        w.future:reject(match)
+        took = true
+      elseif match then
+        w.future:resolve(unpack(args, 1, args.n))
+        took = true
+      else
+        remaining[#remaining + 1] = w
+      end
+    end
+  end
+  local list = self._listeners[name]
+  if not list or #list == 0 then return took end
+  local snapshot = {}
+  for i = 1, #list do snapshot[i] = list[i] end
+  for i = #list, 1, -1 do
+    if list[i].once then table.remove(list, i) end
+  end
+  for _, l in ipairs(snapshot) do
+    runtime.spawn(function(...)
+      local ok, err = util.try(l.fn, ...)
+      if not ok then reportListenerError(self, name, err) end
+    end, ...)
+  end
+  return true
+end
+
+local function acceptAll() return true end
+
+--- (B) Waits for the next `name` event whose arguments pass `opts.filter`; returns its arguments,
+--- or nil, "timeout" after `opts.timeout` ms.
+function EventEmitter:waitFor(name, opts)
+  if type(name) ~= "string" then error("waitFor: event name must be a string", 2) end
+  opts = opts or {}
+  if opts.filter ~= nil and type(opts.filter) ~= "function" then error("waitFor: filter must be a function", 2) end
+  mustBeInTask("waitFor")
+  local entry = { filter = opts.filter or acceptAll, future = Future() }
+  local list = self._waiting[name] or {}
+  self._waiting[name] = list
+  list[#list + 1] = entry
+  local res = pack(entry.future:wait(opts.timeout))
+  if not res[1] then
+    list = self._waiting[name] or {}
+    for i, w in ipairs(list) do
+      if w == entry then table.remove(list, i) break end
+    end
+    if res[2] == "timeout" then return nil, "timeout" end
+    error(res[2], 0)
+  end
+  return unpack(res, 2, res.n)
+end
+
+return util

@@ -1,4 +1,905 @@
--- Placeholder for module discord.ws until the library source lands here.
+-- Gateway: one WebSocket shard (zlib-stream, heartbeats, resume, close codes,
+-- send limit), the identify queue, the shard manager and the dispatch handlers.
+local runtime = require("runtime")
+local http = require("http")
+local json = require("json")
+local discord_native = require("_discord")
+local util = require("discord.util")
+local errors = require("discord.errors")
+local constants = require("discord.constants")
+local enums = require("discord.enums")
+
 local M = {}
+
+local Op = enums.GatewayOpcodes
+M.Op = Op
+
+-- Close codes after which the session is gone but a new IDENTIFY may succeed.
+local REIDENTIFY = { [4007] = true, [4009] = true }
+
+local RL = constants.RateLimits
+local ZLIB_SUFFIX = constants.Gateway.zlibSuffix
+-- Closing with a code other than 1000/1001 keeps the session resumable.
+local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
+
+local Status = {
+  IDLE = "idle", CONNECTING = "connecting", IDENTIFYING = "identifying", RESUMING = "resuming",
+  WAITING_GUILDS = "waitingForGuilds", READY = "ready", RECONNECTING = "reconnecting",
+  DISCONNECTED = "disconnected",
+}
+M.Status = Status
+
+-- Identify queue ------------------------------------------------------------------------------------------
+
+--- One IDENTIFY per `max_concurrency` key every 5 s, within the session start limit.
+local IdentifyQueue = util.class("IdentifyQueue")
+M.IdentifyQueue = IdentifyQueue
+
+function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
+  self.maxConcurrency = math.max(1, maxConcurrency or 1)
+  self.keys = {}
+  local limit = sessionStartLimit or {}
+  self.total = limit.total or 1000
+  self.remaining = limit.remaining or self.total
+  self.resetAt = runtime.now() + (limit.reset_after or 24 * 3600 * 1000)
+end
+
+-- Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
+local function pause(stop, ms)
+  if ms <= 0 then return stop ~= nil and stop.done end
+  if not stop then
+    runtime.sleep(ms)
+    return false
+  end
+  return (stop:wait(ms))
+end
+
+--- (B) Returns true when shard `shardId` may identify, false when `stop` settled first.
+function IdentifyQueue:wait(shardId, stop)
+  local key = shardId % self.maxConcurrency
+  local slot = self.keys[key]
+  if not slot then
+    slot = { mutex = util.Mutex(), nextAt = 0 }
+    self.keys[key] = slot
+  end
+  slot.mutex:lock()
+  local ok, res = pcall(function()
+    if self.remaining <= 0 then
+      if pause(stop, self.resetAt - runtime.now()) then return false end
+      self.remaining = self.total
+      self.resetAt = runtime.now() + 24 * 3600 * 1000
+    end
+    if pause(stop, slot.nextAt - runtime.now()) then return false end
+    self.remaining = self.remaining - 1
+    slot.nextAt = runtime.now() + RL.identifyInterval
+    return true
+  end)
+  slot.mutex:unlock()
+  if not ok then error(res, 0) end
+  return res
+end
+
+-- Shard ---------------------------------------------------------------------------------------------------
+
+local WebSocketShard = util.class("WebSocketShard")
+M.WebSocketShard = WebSocketShard
+
+function WebSocketShard:init(manager, id)
+  self.manager = manager
+  self.client = manager.client
+  self.id = id
+  self.status = Status.IDLE
+  self.sessionId = nil
+  self.resumeURL = nil
+  self.sequence = nil
+  self.closeSequence = 0
+  self.ping = -1
+  self.lastPingTimestamp = -1
+  self.lastHeartbeatAcked = true
+  self.heartbeatInterval = nil
+  self.expectedGuilds = {}
+  self.backoff = 0
+  self._generation = 0
+  self._sendQueue = util.Mutex()
+  self._sends = util.Queue() -- times of the sends in the last minute
+end
+
+function WebSocketShard:debug(msg)
+  self.client:emit("debug", "[WS => Shard " .. self.id .. "] " .. msg)
+end
+
+function WebSocketShard:_gatewayURL(resume)
+  local base = resume and self.resumeURL or self.manager.gateway
+  local opts = self.client.options.ws
+  base = base:gsub("%?.*$", "")
+  if base:match("^%a+://[^/]+$") then base = base .. "/" end
+  local url = base .. "?v=" .. opts.version .. "&encoding=json"
+  if opts.compress then url = url .. "&compress=zlib-stream" end
+  return url
+end
+
+--- Starts the shard's connection task.
+function WebSocketShard:connect()
+  if self._runner then return end
+  self.destroyed = false
+  self._stop = util.Future()
+  self._runner = runtime.spawn(function()
+    local ok, err = util.try(self._run, self)
+    self._runner = nil
+    if not ok then
+      self.status = Status.DISCONNECTED
+      self.client:emit("error", err, self.id)
+    end
+  end)
+end
+
+-- Connection loop: one iteration per WebSocket connection.
+function WebSocketShard:_run()
+  while not self.destroyed do
+    local resume = self.sessionId ~= nil and self.resumeURL ~= nil
+    local url = self:_gatewayURL(resume)
+    self.status = Status.CONNECTING
+    self:debug("Connecting to " .. url)
+    local conn, msg = http.websocket(url)
+    local code, reason
+    if conn then
+      code, reason = self:_session(conn)
+    else
+      code, reason = 1006, msg
+      self:debug("Connection failed: " .. tostring(msg))
+    end
+    if self.destroyed then break end
+    local intent = self._closeIntent or {}
+    self._closeIntent = nil
+    if not intent.reconnect and errors.isFatalClose(code) then
+      self.status = Status.DISCONNECTED
+      self.client:emit("shardDisconnect", { code = code, reason = reason }, self.id)
+      error(errors.GatewayError(code, reason), 0)
+    end
+    if not intent.reconnect and REIDENTIFY[code] then
+      self:debug("Session invalidated by close code " .. code)
+      self:_forgetSession()
+    end
+    local delay = intent.delay
+    if delay == nil then
+      -- An unplanned close: back off 1, 2, 4 ... 60 s until a session starts.
+      self.backoff = self.backoff == 0 and 1000 or math.min(self.backoff * 2, self.client.options.ws.maxBackoff)
+      delay = self.backoff
+      self:debug(string.format("Closed with %s (%s); reconnecting in %d ms", tostring(code), tostring(reason),
+        delay))
+    end
+    self.status = Status.RECONNECTING
+    self.client:emit("shardReconnecting", self.id)
+    -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
+    pause(self._stop, delay)
+  end
+  self.status = Status.DISCONNECTED
+end
+
+function WebSocketShard:_forgetSession()
+  self.sessionId = nil
+  self.resumeURL = nil
+  self.sequence = nil
+  self.closeSequence = 0
+end
+
+-- Receives until the connection closes; returns the close code and reason.
+function WebSocketShard:_session(conn)
+  self._generation = self._generation + 1
+  self.conn = conn
+  self.inflater = self.client.options.ws.compress and discord_native.inflater() or nil
+  self._buffer = {}
+  self._tail = ""
+  self._sends = util.Queue()
+  self.lastHeartbeatAcked = true
+  local code, reason
+  while true do
+    local data, op, kind, closeCode = conn:receive()
+    if data == nil then
+      if kind ~= "timeout" then
+        code, reason = closeCode or 1006, op
+        break
+      end
+    else
+      local ok, err = util.try(self._onFrame, self, data, op)
+      if not ok then
+        self.client:emit("error", err, self.id)
+      end
+    end
+  end
+  self:_stopHeartbeat()
+  self.conn = nil
+  self.inflater = nil
+  self:_clearReadyTimer()
+  if self._closeIntent and self._closeIntent.code then code = self._closeIntent.code end
+  self.closeSequence = self.sequence or 0
+  return code, reason
+end
+
+-- zlib-stream: a message may arrive in several frames; only the frame that ends
+-- with the sync-flush marker completes it.
+function WebSocketShard:_onFrame(data, opcode)
+  local text
+  if opcode == "binary" and self.inflater then
+    local buf = self._buffer
+    buf[#buf + 1] = data
+    -- The marker itself may be split between frames.
+    self._tail = (self._tail .. data):sub(-4)
+    if self._tail ~= ZLIB_SUFFIX then return end
+    self._buffer, self._tail = {}, ""
+    local ok, res = pcall(self.inflater.push, self.inflater, table.concat(buf))
+    if not ok then
+      -- The stream's state is lost with a bad message; a new connection starts a fresh one.
+      self:debug("Inflate failed: " .. tostring(res))
+      self:_reconnect({ reconnect = true, delay = 0 })
+      return
+    end
+    text = res
+  else
+    text = data
+  end
+  local packet, err = json.decode(text)
+  if type(packet) ~= "table" then
+    self:debug("Undecodable payload: " .. tostring(err))
+    return
+  end
+  self:_onPacket(packet)
+end
+
+function WebSocketShard:_onPacket(packet)
+  local op = packet.op
+  if math.type(packet.s) == "integer" then self.sequence = packet.s end
+  if op == Op.Dispatch then
+    self:_onDispatch(packet)
+  elseif op == Op.Hello then
+    self:_startHeartbeat(packet.d.heartbeat_interval)
+    local gen = self._generation
+    runtime.spawn(function()
+      local ok, err = util.try(self._identifyOrResume, self, gen)
+      if not ok then self.client:emit("error", err, self.id) end
+    end)
+  elseif op == Op.HeartbeatAck then
+    self.lastHeartbeatAcked = true
+    self.ping = runtime.now() - self.lastPingTimestamp
+  elseif op == Op.Heartbeat then
+    self:debug("Heartbeat requested")
+    self:_heartbeat(true)
+  elseif op == Op.Reconnect then
+    self:debug("Reconnect requested")
+    self:_reconnect({ reconnect = true, delay = 0 })
+  elseif op == Op.InvalidSession then
+    if packet.d == true then
+      self:debug("Invalid session; resumable")
+      self:_reconnect({ reconnect = true, delay = 0 })
+    else
+      self:debug("Invalid session; identifying anew")
+      self:_forgetSession()
+      self:_reconnect({ reconnect = true, delay = math.random(1000, 5000) })
+    end
+  end
+end
+
+-- Closes with a resumable code; the connection loop then connects again.
+function WebSocketShard:_reconnect(intent)
+  if self._closeIntent then return end
+  intent.code = intent.code or RESUMABLE_CLOSE
+  self._closeIntent = intent
+  local conn = self.conn
+  if conn then
+    runtime.spawn(function() conn:close(intent.code) end)
+  end
+end
+
+function WebSocketShard:_identifyOrResume(gen)
+  if self.sessionId and self.sequence then
+    self.status = Status.RESUMING
+    self:debug(string.format("Resuming session %s at sequence %d", self.sessionId, self.sequence))
+    self:send({ op = Op.Resume, d = {
+      token = self.client.token, session_id = self.sessionId, seq = self.sequence,
+    } })
+    return
+  end
+  self.status = Status.IDENTIFYING
+  if not self.manager.identifyQueue:wait(self.id, self._stop) then return end
+  if gen ~= self._generation or self.destroyed then return end
+  local opts = self.client.options
+  local d = {
+    token = self.client.token,
+    intents = self.client.intents,
+    properties = opts.ws.properties or constants.Gateway.identifyProperties,
+    large_threshold = opts.ws.large_threshold,
+    shard = json.array({ self.id, self.manager.totalShards }),
+  }
+  if opts.presence then
+    -- IDENTIFY wants every presence field; activities may be given as bare names.
+    local p = opts.presence
+    d.presence = {
+      since = p.since or json.null, status = p.status or "online", afk = p.afk == true,
+      activities = json.array(util.map(p.activities or {}, function(a)
+        if type(a) == "string" then return { name = a, type = 0 } end
+        return a
+      end)),
+    }
+  end
+  self:debug("Identifying")
+  self:send({ op = Op.Identify, d = d })
+end
+
+-- Heartbeats -----------------------------------------------------------------------------------------------
+
+function WebSocketShard:_startHeartbeat(interval)
+  self:_stopHeartbeat()
+  self.heartbeatInterval = interval
+  self.lastHeartbeatAcked = true
+  -- Jitter the first beat so that many clients reconnecting together spread out.
+  local first = math.floor(interval * math.random())
+  self:debug(string.format("Heartbeat every %d ms, first in %d ms", interval, first))
+  -- Timer callbacks start on a later turn; the generation keeps a late one off a newer connection.
+  local gen = self._generation
+  local function beat()
+    if gen == self._generation and self._heartbeatTimer then self:_heartbeat(false) end
+  end
+  self._heartbeatTimer = runtime.timer(first, function()
+    if gen ~= self._generation or not self._heartbeatTimer then return end
+    self._heartbeatTimer = runtime.timer(interval, beat, true)
+    self:_heartbeat(false)
+  end)
+end
+
+function WebSocketShard:_stopHeartbeat()
+  if self._heartbeatTimer then
+    self._heartbeatTimer:cancel()
+    self._heartbeatTimer = nil
+  end
+end
+
+function WebSocketShard:_heartbeat(requested)
+  if not self.conn then return end
+  if not requested and not self.lastHeartbeatAcked then
+    -- No ACK since the last beat: the connection is a zombie.
+    self:debug("No heartbeat ACK; closing as a zombie and resuming")
+    self:_stopHeartbeat()
+    self:_reconnect({ reconnect = true, delay = 0 })
+    return
+  end
+  self.lastHeartbeatAcked = false
+  self.lastPingTimestamp = runtime.now()
+  self:_countSend(self.lastPingTimestamp)
+  self:_transmit(self.conn, { op = Op.Heartbeat, d = self.sequence or json.null })
+end
+
+-- Sending --------------------------------------------------------------------------------------------------
+
+-- The limit is a sliding minute: sends older than that no longer count.
+function WebSocketShard:_recentSends(now)
+  local sends = self._sends
+  while sends:size() > 0 and now - sends:peek() >= RL.gatewaySendWindow do sends:tryPop() end
+  return sends:size()
+end
+
+function WebSocketShard:_countSend(now)
+  self:_recentSends(now)
+  self._sends:push(now)
+end
+
+function WebSocketShard:_transmit(conn, payload)
+  local sent, msg = conn:send(json.encode(payload), "text")
+  if not sent then
+    self:debug("Send failed: " .. tostring(msg))
+    return false, msg
+  end
+  return true
+end
+
+--- (B) Sends a payload in order behind earlier ones, waiting while the 60 s window
+-- is spent down to the slots kept for heartbeats (which skip this queue).
+function WebSocketShard:send(payload)
+  local conn = self.conn
+  if not conn then return false, "not connected" end
+  self._sendQueue:lock()
+  local ok, err = pcall(function()
+    while self.conn == conn do
+      local now = runtime.now()
+      if self:_recentSends(now) < RL.gatewaySends - RL.gatewayHeartbeatReserve then
+        self._sends:push(now)
+        return
+      end
+      local wait = self._sends:peek() + RL.gatewaySendWindow - now
+      self:debug("Send limit reached; waiting " .. wait .. " ms")
+      runtime.sleep(wait)
+    end
+  end)
+  self._sendQueue:unlock()
+  if not ok then error(err, 0) end
+  if self.conn ~= conn then return false, "not connected" end
+  return self:_transmit(conn, payload)
+end
+
+-- Dispatch -------------------------------------------------------------------------------------------------
+
+function WebSocketShard:_onDispatch(packet)
+  local t, d = packet.t, packet.d
+  if t == "READY" then
+    self.sessionId = d.session_id
+    self.resumeURL = d.resume_gateway_url
+    self.backoff = 0
+    self.status = Status.WAITING_GUILDS
+    self.expectedGuilds = {}
+    for _, g in ipairs(d.guilds or {}) do self.expectedGuilds[g.id] = true end
+    self:debug("READY; session " .. tostring(d.session_id))
+  elseif t == "RESUMED" then
+    self.backoff = 0
+    local replayed = (self.sequence or 0) - self.closeSequence
+    self:debug("RESUMED; replayed " .. replayed .. " events")
+    self.client:emit("shardResume", self.id, replayed)
+    -- A drop while guilds were still arriving resumes the wait for them.
+    self.status = next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY
+  end
+  self.client:emit("raw", packet, self.id)
+  local handler = M.handlers[t]
+  if handler then handler(self.client, packet, self) end
+  if t == "READY" or t == "RESUMED" then self:_checkReady() end
+end
+
+-- Ready tracking: READY lists the guilds; the shard is ready once each one has
+-- arrived, or after waitGuildTimeout with the rest marked unavailable.
+function WebSocketShard:_checkReady()
+  if self.status == Status.READY then
+    self.manager:_checkReady()
+    return
+  end
+  if self.status ~= Status.WAITING_GUILDS then return end
+  if next(self.expectedGuilds) == nil then
+    self:_markReady(nil)
+    return
+  end
+  self:_clearReadyTimer()
+  local timeout = self.client.options.waitGuildTimeout
+  self._readyTimer = runtime.timer(timeout, function()
+    self._readyTimer = nil
+    if self.status ~= Status.WAITING_GUILDS then return end
+    self:debug("Guilds still unavailable after " .. timeout .. " ms")
+    local missing = {}
+    for id in pairs(self.expectedGuilds) do missing[#missing + 1] = id end
+    table.sort(missing)
+    self:_markReady(missing)
+  end)
+end
+
+function WebSocketShard:_guildArrived(id)
+  if self.status ~= Status.WAITING_GUILDS or not self.expectedGuilds[id] then return false end
+  self.expectedGuilds[id] = nil
+  if next(self.expectedGuilds) == nil then
+    self:_clearReadyTimer()
+    self:_markReady(nil)
+  end
+  return true
+end
+
+function WebSocketShard:_clearReadyTimer()
+  if self._readyTimer then
+    self._readyTimer:cancel()
+    self._readyTimer = nil
+  end
+end
+
+function WebSocketShard:_markReady(unavailable)
+  self.status = Status.READY
+  self.expectedGuilds = {}
+  self.client:emit("shardReady", self.id, unavailable)
+  self.manager:_checkReady()
+end
+
+--- Closes the connection for good.
+function WebSocketShard:destroy(code)
+  self.destroyed = true
+  if self._stop then self._stop:resolve() end
+  self:_stopHeartbeat()
+  self:_clearReadyTimer()
+  local conn = self.conn
+  if code == 1000 or code == 1001 then self:_forgetSession() end
+  if conn then
+    self._closeIntent = { code = code or 1000 }
+    runtime.spawn(function() conn:close(code or 1000) end)
+  end
+  if self.status ~= Status.DISCONNECTED then
+    self.client:emit("shardDisconnect", { code = code or 1000, reason = "destroyed" }, self.id)
+  end
+  self.status = Status.DISCONNECTED
+end
+
+-- Manager ---------------------------------------------------------------------------------------------------
+
+--- The client's shards in this process, the gateway URL and the identify queue.
+local WebSocketManager = util.class("WebSocketManager")
+M.WebSocketManager = WebSocketManager
+
+function WebSocketManager:init(client)
+  self.client = client
+  self.shards = {}
+  self.gateway = nil
+  self.totalShards = 1
+  self.identifyQueue = nil
+  self._chunkWaiters = {}
+  self._nonce = 0
+end
+
+WebSocketManager.getters.ping = function(self)
+  local sum, n = 0, 0
+  for _, shard in pairs(self.shards) do
+    if shard.ping >= 0 then sum, n = sum + shard.ping, n + 1 end
+  end
+  return n > 0 and sum // n or -1
+end
+
+WebSocketManager.getters.status = function(self)
+  local shard = self.shards[self:_shardIds()[1]]
+  return shard and shard.status or Status.IDLE
+end
+
+function WebSocketManager:_shardIds()
+  local ids = {}
+  for id in pairs(self.shards) do ids[#ids + 1] = id end
+  table.sort(ids)
+  return ids
+end
+
+--- Connects with the /gateway/bot answer: URL, recommended shards, session limit.
+function WebSocketManager:connect(info)
+  local opts = self.client.options
+  self.gateway = opts.ws.gateway or info.url
+  self.identifyQueue = IdentifyQueue(info.session_start_limit and info.session_start_limit.max_concurrency,
+    info.session_start_limit)
+  local ids = opts.shards
+  if ids == "auto" or (ids == nil and opts.shardCount == "auto") then
+    self.totalShards = info.shards or 1
+    ids = {}
+    for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
+  else
+    self.totalShards = opts.shardCount
+    if ids == nil then
+      ids = {}
+      for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
+    end
+  end
+  local remaining = info.session_start_limit and info.session_start_limit.remaining
+  if remaining and remaining < #ids then
+    self.client:emit("warn", string.format("Only %d of %d session starts left today", remaining, #ids))
+  end
+  for _, id in ipairs(ids) do
+    local shard = WebSocketShard(self, id)
+    self.shards[id] = shard
+    shard:connect()
+  end
+end
+
+function WebSocketManager:_checkReady()
+  for _, shard in pairs(self.shards) do
+    if shard.status ~= Status.READY then return end
+  end
+  self.client:_triggerReady()
+end
+
+--- The shard that receives events of a guild.
+function WebSocketManager:shardFor(guildId)
+  local id = 0
+  if guildId and self.totalShards > 1 then
+    id = (math.tointeger(tonumber(guildId)) >> 22) % self.totalShards
+  end
+  return self.shards[id] or self.shards[self:_shardIds()[1]]
+end
+
+--- (B) Sends to every shard.
+function WebSocketManager:broadcast(payload)
+  for _, id in ipairs(self:_shardIds()) do self.shards[id]:send(payload) end
+end
+
+function WebSocketManager:destroy(code)
+  for _, shard in pairs(self.shards) do shard:destroy(code) end
+  self.shards = {}
+  for nonce, waiter in pairs(self._chunkWaiters) do
+    self._chunkWaiters[nonce] = nil
+    waiter.future:reject(errors.LibraryError("GuildMembersTimeout"))
+  end
+end
+
+--- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
+-- list of member objects; raises on timeout. `opts`: query, limit, userIds,
+-- presences, timeout (ms, default 120000).
+function WebSocketManager:requestGuildMembers(guildId, opts)
+  opts = opts or {}
+  self._nonce = self._nonce + 1
+  local nonce = string.format("%d.%d", runtime.now(), self._nonce)
+  local waiter = { future = util.Future(), members = {}, notFound = {} }
+  self._chunkWaiters[nonce] = waiter
+  local d = {
+    guild_id = guildId,
+    presences = opts.presences or false,
+    limit = opts.limit or 0,
+    nonce = nonce,
+  }
+  if opts.userIds then
+    d.user_ids = json.array(opts.userIds)
+  else
+    d.query = opts.query or ""
+  end
+  local shard = self:shardFor(guildId)
+  if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+  if not shard:send({ op = Op.RequestGuildMembers, d = d }) then
+    self._chunkWaiters[nonce] = nil
+    error(errors.LibraryError("GuildMembersTimeout"), 2)
+  end
+  local ok, res = waiter.future:wait(opts.timeout or 120000)
+  self._chunkWaiters[nonce] = nil
+  if not ok then
+    if res == "timeout" then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+    error(res, 0)
+  end
+  return waiter.members, waiter.notFound
+end
+
+-- Dispatch handlers -----------------------------------------------------------------------------------------
+
+local function get(collection, id)
+  if collection == nil or id == nil then return nil end
+  return collection:get(id)
+end
+
+local function clone(obj)
+  if obj == nil then return nil end
+  if obj._clone then return obj:_clone() end
+  return util.shallowCopy(obj)
+end
+
+local function guildOf(client, d)
+  return get(client.guilds.cache, d.guild_id)
+end
+
+-- Member payloads carry the user beside them on messages.
+local function withUser(member, user)
+  local m = {}
+  for k, v in pairs(member) do m[k] = v end
+  m.user = m.user or user
+  return m
+end
+
+--- Handlers by dispatch name: each patches the cache, then emits.
+local handlers = {}
+M.handlers = handlers
+
+handlers.READY = function(client, packet, shard)
+  local d = packet.d
+  local ClientUser = require("discord.structures.clientuser")
+  ClientUser = ClientUser.ClientUser or ClientUser
+  if client.user then
+    client.user:_patch(d.user)
+  else
+    client.user = ClientUser(client, d.user)
+  end
+  client.users.cache:set(client.user.id, client.user)
+  if d.application then
+    client.application = client.application or {}
+    client.application.id = d.application.id
+    client.application.flags = d.application.flags
+  end
+  for _, g in ipairs(d.guilds or {}) do
+    client.guilds:_add(g).shardId = shard.id
+  end
+end
+
+handlers.RESUMED = function() end
+
+handlers.GUILD_CREATE = function(client, packet, shard)
+  local d = packet.d
+  local existing = get(client.guilds.cache, d.id)
+  local wasUnavailable = existing ~= nil and existing.available == false
+  local guild = client.guilds:_add(d)
+  guild.shardId = shard.id
+  if shard:_guildArrived(d.id) or shard.status == Status.WAITING_GUILDS then return end
+  if wasUnavailable then
+    client:emit("guildAvailable", guild)
+  else
+    client:emit("guildCreate", guild)
+  end
+end
+
+handlers.GUILD_UPDATE = function(client, packet)
+  local guild = guildOf(client, { guild_id = packet.d.id })
+  if not guild then return end
+  local old = clone(guild)
+  guild:_patch(packet.d)
+  client:emit("guildUpdate", old, guild)
+end
+
+handlers.GUILD_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = get(client.guilds.cache, d.id)
+  if not guild then return end
+  if d.unavailable then
+    guild.available = false
+    client:emit("guildUnavailable", guild)
+    return
+  end
+  if guild.channels and guild.channels.cache then
+    for _, id in ipairs(guild.channels.cache:keys()) do client.channels:_remove(id) end
+  end
+  client.guilds:_remove(d.id)
+  client:emit("guildDelete", guild)
+end
+
+handlers.CHANNEL_CREATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  local existing = get(client.channels.cache, d.id)
+  local channel = client.channels:_add(d, guild)
+  if not existing and channel then client:emit("channelCreate", channel) end
+end
+
+handlers.CHANNEL_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  local old = clone(get(client.channels.cache, d.id))
+  local channel = client.channels:_add(d, guild)
+  if old and channel then client:emit("channelUpdate", old, channel) end
+end
+
+handlers.CHANNEL_DELETE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.id)
+  if not channel then return end
+  client.channels:_remove(d.id)
+  client:emit("channelDelete", channel)
+end
+
+handlers.CHANNEL_PINS_UPDATE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel then return end
+  local ts = util.nullable(d.last_pin_timestamp)
+  channel.lastPinTimestamp = ts and util.parseTimestamp(ts) or nil
+  client:emit("channelPinsUpdate", channel, channel.lastPinTimestamp)
+end
+
+-- A DM's first message may come before its channel is known.
+local function channelForMessage(client, d)
+  local channel = get(client.channels.cache, d.channel_id)
+  if channel or d.guild_id then return channel end
+  return client.channels:_add({ id = d.channel_id, type = 1, recipients = json.array({ d.author }) })
+end
+
+handlers.MESSAGE_CREATE = function(client, packet)
+  local d = packet.d
+  local channel = channelForMessage(client, d)
+  if not channel or not channel.messages then return end
+  if d.author then client.users:_add(d.author) end
+  local guild = guildOf(client, d)
+  if guild and d.member and d.author then guild.members:_add(withUser(d.member, d.author)) end
+  local message = channel.messages:_add(d)
+  channel.lastMessageId = d.id
+  client:emit("messageCreate", message)
+end
+
+handlers.MESSAGE_UPDATE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel or not channel.messages then return end
+  local message = get(channel.messages.cache, d.id)
+  if not message then return end
+  local old = clone(message)
+  message:_patch(d)
+  client:emit("messageUpdate", old, message)
+end
+
+handlers.MESSAGE_DELETE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel or not channel.messages then return end
+  local message = get(channel.messages.cache, d.id)
+  if not message then return end
+  channel.messages:_remove(d.id)
+  message.deleted = true
+  client:emit("messageDelete", message)
+end
+
+handlers.MESSAGE_DELETE_BULK = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel or not channel.messages then return end
+  local Collection = require("discord.collection").Collection
+  local deleted = Collection()
+  for _, id in ipairs(d.ids or {}) do
+    local message = get(channel.messages.cache, id)
+    if message then
+      channel.messages:_remove(id)
+      message.deleted = true
+      deleted:set(id, message)
+    end
+  end
+  client:emit("messageDeleteBulk", deleted, channel)
+end
+
+handlers.GUILD_MEMBER_ADD = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local member = guild.members:_add(d)
+  if guild.memberCount then guild.memberCount = guild.memberCount + 1 end
+  client:emit("guildMemberAdd", member)
+end
+
+handlers.GUILD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or not d.user then return end
+  client.users:_add(d.user)
+  local old = clone(get(guild.members.cache, d.user.id))
+  local member = guild.members:_add(d)
+  if old then client:emit("guildMemberUpdate", old, member) end
+end
+
+handlers.GUILD_MEMBER_REMOVE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or not d.user then return end
+  local member = get(guild.members.cache, d.user.id)
+  guild.members:_remove(d.user.id)
+  if guild.memberCount then guild.memberCount = guild.memberCount - 1 end
+  if member then client:emit("guildMemberRemove", member) end
+end
+
+handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local Collection = require("discord.collection").Collection
+  local members = Collection()
+  local waiter = d.nonce and client.ws._chunkWaiters[d.nonce]
+  for _, m in ipairs(d.members or {}) do
+    local member = guild.members:_add(m)
+    members:set(member.id, member)
+    if waiter then waiter.members[#waiter.members + 1] = member end
+  end
+  if waiter then
+    for _, id in ipairs(d.not_found or {}) do waiter.notFound[#waiter.notFound + 1] = id end
+    if d.chunk_index + 1 >= d.chunk_count then waiter.future:resolve(waiter.members) end
+  end
+  client:emit("guildMembersChunk", members, guild, {
+    index = d.chunk_index, count = d.chunk_count, nonce = d.nonce, notFound = d.not_found,
+  })
+end
+
+handlers.GUILD_ROLE_CREATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local role = guild.roles:_add(d.role)
+  client:emit("roleCreate", role)
+end
+
+handlers.GUILD_ROLE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local old = clone(get(guild.roles.cache, d.role.id))
+  local role = guild.roles:_add(d.role)
+  if old then client:emit("roleUpdate", old, role) end
+end
+
+handlers.GUILD_ROLE_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local role = get(guild.roles.cache, d.role_id)
+  if not role then return end
+  guild.roles:_remove(d.role_id)
+  client:emit("roleDelete", role)
+end
+
+handlers.USER_UPDATE = function(client, packet)
+  if not client.user then return end
+  local old = clone(client.user)
+  client.user:_patch(packet.d)
+  client:emit("userUpdate", old, client.user)
+end
 
 return M

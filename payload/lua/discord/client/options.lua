@@ -1,4 +1,148 @@
--- Placeholder for module discord.client.options until the library source lands here.
+-- Client options: defaults, validation and the cache factory.
+local util = require("discord.util")
+local constants = require("discord.constants")
+
 local M = {}
+
+local function invalid(name, expected)
+  local errors = require("discord.errors")
+  error(errors.LibraryError("InvalidOption", name, expected), 3)
+end
+
+-- Managers whose caches are bounded unless the user says otherwise.
+M.defaultCacheLimits = {
+  MessageManager = 200,
+}
+
+--- Returns a cache factory: `limits[managerName]` is a size (a LimitedCollection)
+-- or a table `{maxSize=, keepOverLimit=fn}`; 0 keeps nothing. Other managers get
+-- an unbounded Collection.
+function M.cacheWithLimits(limits)
+  limits = limits or {}
+  return function(managerName)
+    local collection = require("discord.collection")
+    local setting = limits[managerName]
+    if setting == nil then return collection.Collection() end
+    if type(setting) == "number" then setting = { maxSize = setting } end
+    if setting.maxSize == math.huge then return collection.Collection() end
+    return collection.LimitedCollection(setting)
+  end
+end
+
+--- Every manager caches everything.
+function M.cacheEverything()
+  return function()
+    return require("discord.collection").Collection()
+  end
+end
+
+function M.defaults()
+  return {
+    intents = nil, -- derived from the registered listeners when absent
+    token = nil, -- read from DISCORD_TOKEN by login when absent
+    shardCount = 1,
+    shards = nil,
+    waitGuildTimeout = 15000,
+    failIfNotExists = true,
+    allowedMentions = nil,
+    partials = {},
+    presence = nil,
+    enforceNonce = false,
+    makeCache = M.cacheWithLimits(M.defaultCacheLimits),
+    sweepers = {},
+    rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
+    ws = {
+      version = constants.Gateway.version,
+      compress = true,
+      large_threshold = constants.Gateway.largeThreshold,
+      properties = nil,
+      gateway = nil, -- fixed gateway URL; normally taken from /gateway/bot
+      maxBackoff = 60000,
+    },
+  }
+end
+
+local checks = {
+  shardCount = function(v)
+    return v == "auto" or (math.type(v) == "integer" and v >= 1), "a positive integer or \"auto\""
+  end,
+  shards = function(v)
+    if v == "auto" or math.type(v) == "integer" then return true end
+    if type(v) ~= "table" then return false, "an integer, an array of integers or \"auto\"" end
+    for _, s in ipairs(v) do
+      if math.type(s) ~= "integer" or s < 0 then return false, "an array of non-negative integers" end
+    end
+    return true
+  end,
+  waitGuildTimeout = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
+  failIfNotExists = function(v) return type(v) == "boolean", "a boolean" end,
+  enforceNonce = function(v) return type(v) == "boolean", "a boolean" end,
+  allowedMentions = function(v) return type(v) == "table", "a table" end,
+  partials = function(v) return type(v) == "table", "an array" end,
+  presence = function(v) return type(v) == "table", "a table" end,
+  makeCache = function(v) return type(v) == "function", "a function" end,
+  sweepers = function(v) return type(v) == "table", "a table" end,
+  token = function(v) return type(v) == "string" and v ~= "", "a non-empty string" end,
+  intents = function(v)
+    local t = type(v)
+    return t == "number" or t == "string" or t == "table", "intent names, a number or a bit field"
+  end,
+}
+
+local restChecks = {
+  api = function(v) return type(v) == "string" and v:match("^https?://") ~= nil, "an http(s) URL" end,
+  version = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
+  timeout = function(v) return math.type(v) == "integer" and v > 0, "a positive integer (ms)" end,
+  retries = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer" end,
+  globalRequestsPerSecond = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
+  rejectOnRateLimit = function(v)
+    return type(v) == "function" or type(v) == "table", "an array of route prefixes or a function"
+  end,
+  userAgentAppendix = function(v) return type(v) == "string", "a string" end,
+}
+
+local wsChecks = {
+  version = restChecks.version,
+  compress = function(v) return type(v) == "boolean", "a boolean" end,
+  large_threshold = function(v)
+    return math.type(v) == "integer" and v >= 50 and v <= 250, "an integer from 50 to 250"
+  end,
+  properties = function(v) return type(v) == "table", "a table" end,
+  gateway = function(v) return type(v) == "string" and v:match("^wss?://") ~= nil, "a ws(s) URL" end,
+  maxBackoff = function(v) return math.type(v) == "integer" and v >= 1000, "an integer of at least 1000 (ms)" end,
+}
+
+local function merge(into, from, rules, prefix)
+  for k, v in pairs(from) do
+    local rule = rules[k]
+    if rule and v ~= nil then
+      local ok, expected = rule(v)
+      if not ok then invalid(prefix .. k, expected) end
+    end
+    into[k] = v
+  end
+end
+
+--- Defaults merged with `options`, each known option checked. Unknown keys are
+-- kept so that later stages and user code can read them.
+function M.normalize(options)
+  if options ~= nil and type(options) ~= "table" then invalid("options", "a table") end
+  options = options or {}
+  local out = M.defaults()
+  local rest, ws = out.rest, out.ws
+  merge(out, options, checks, "")
+  out.rest = rest
+  out.ws = ws
+  if options.rest ~= nil then
+    if type(options.rest) ~= "table" then invalid("rest", "a table") end
+    merge(rest, options.rest, restChecks, "rest.")
+  end
+  if options.ws ~= nil then
+    if type(options.ws) ~= "table" then invalid("ws", "a table") end
+    merge(ws, options.ws, wsChecks, "ws.")
+  end
+  if type(out.shards) == "number" then out.shards = { out.shards } end
+  return out
+end
 
 return M

@@ -1,4 +1,12 @@
--- Placeholder for module discord.managers.application_command_permissions until the library source lands here.
-local M = {}
+-- Command permission overwrites.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.managers.application_command_permissions is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.managers.application_command_permissions"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

@@ -1,4 +1,225 @@
--- Placeholder for module discord.managers.base until the library source lands here.
+-- Base of the structures and of the managers that cache them.
+local util = require("discord.util")
+local json = require("json")
+
 local M = {}
+
+-- Structures ---------------------------------------------------------------------------------------------
+
+--- Base of every structure: keeps the client, copies itself for update events, flattens to JSON.
+local Base = util.class("Base")
+M.Base = Base
+
+function Base:init(client)
+  self.client = client
+end
+
+--- Shallow copy kept as the `old` object of an update event.
+function Base:_clone()
+  return util.shallowCopy(self)
+end
+
+--- Copies the fields of `data` named in `map` (snake_case -> camelCase) onto self: absent fields
+--- are kept and JSON null clears the field.
+function Base:_copy(data, map)
+  for from, to in pairs(map) do
+    local v = data[from]
+    if v == json.null then
+      self[to] = nil
+    elseif v ~= nil then
+      self[to] = v
+    end
+  end
+end
+
+--- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
+--- `self.flags` (or `field`); absent keeps, null clears.
+function Base:_flags(data, key, name, field)
+  local v = data[key]
+  field = field or "flags"
+  if v == json.null then
+    self[field] = nil
+  elseif v ~= nil then
+    self[field] = require("discord.bitfield")[name](v):freeze()
+  end
+end
+
+local function flatten(v, seen)
+  if type(v) ~= "table" then return v end
+  if v == json.null then return v end
+  if seen[v] then return nil end
+  local mt = getmetatable(v)
+  if mt and util.isClass(mt) then
+    -- A reference to another object is written as its ID; collections as arrays of keys.
+    if rawget(v, "id") ~= nil or v.id ~= nil then return v.id end
+    if type(v.keys) == "function" and type(v.size) == "number" then
+      local out = {}
+      for _, k in ipairs(v:keys()) do out[#out + 1] = k end
+      return json.array(out)
+    end
+    if type(v.toJSON) == "function" then return v:toJSON() end
+    return nil
+  end
+  seen[v] = true
+  local out = {}
+  for k, item in pairs(v) do
+    if type(item) ~= "function" then out[k] = flatten(item, seen) end
+  end
+  seen[v] = nil
+  if json.is_array(v) then json.array(out) end
+  return out
+end
+
+--- Plain table of the object's public fields; linked objects become their IDs.
+function Base:toJSON()
+  local out, seen = {}, { [self] = true }
+  for k, v in pairs(self) do
+    if type(k) == "string" and k:sub(1, 1) ~= "_" and k ~= "client" and type(v) ~= "function" then
+      out[k] = flatten(v, seen)
+    end
+  end
+  return out
+end
+
+-- Managers -----------------------------------------------------------------------------------------------
+
+local BaseManager = util.class("BaseManager")
+M.BaseManager = BaseManager
+
+function BaseManager:init(client)
+  self.client = client
+end
+
+--- A manager that holds a cache of one class of objects keyed by ID.
+local CachingManager = util.class("CachingManager", BaseManager)
+M.CachingManager = CachingManager
+
+local function newCache(client, name, holds)
+  if client and type(client._makeCache) == "function" then
+    return client:_makeCache(name, holds)
+  end
+  return require("discord.collection").Collection()
+end
+
+--- `Manager(client, holds, iterable)`: `holds` is the class of the cached objects; the raw objects
+--- in `iterable` are added at once.
+function CachingManager:init(client, holds, iterable)
+  BaseManager.init(self, client)
+  self.holds = holds
+  self.cache = newCache(client, util.className(self), holds)
+  if iterable then
+    for _, data in ipairs(iterable) do self:_add(data) end
+  end
+end
+
+--- The cache key of raw data; managers whose objects have no `id` override it.
+function CachingManager._keyOf(_, data)
+  return data.id
+end
+
+--- Builds a new object for `data`; `extras` are extra constructor arguments after the data.
+function CachingManager:_construct(data, extras)
+  if extras then return self.holds(self.client, data, table.unpack(extras)) end
+  return self.holds(self.client, data)
+end
+
+--- Patches the cached object in place, or makes a new one (cached unless `cache` is false).
+function CachingManager:_add(data, cache, extras)
+  if cache == nil then cache = true end
+  if self.holds and util.instanceOf(data, self.holds) then
+    if cache then self.cache:set(data.id, data) end
+    return data
+  end
+  local key = self:_keyOf(data)
+  local existing = key ~= nil and self.cache:get(key) or nil
+  if existing then
+    if cache then existing:_patch(data) end
+    return existing
+  end
+  local obj = self:_construct(data, extras)
+  if cache and key ~= nil then self.cache:set(key, obj) end
+  return obj
+end
+
+--- Drops an object from the cache and returns it.
+function CachingManager:_remove(id)
+  local obj = self.cache:get(id)
+  self.cache:delete(id)
+  return obj
+end
+
+--- An object from the cache: accepts the object itself, its ID or any table with `id`.
+function CachingManager:resolve(x)
+  if x == nil then return nil end
+  if self.holds and util.instanceOf(x, self.holds) then return x end
+  local id = self:resolveId(x)
+  if id == nil then return nil end
+  return self.cache:get(id)
+end
+
+--- The ID of an object, of a table with `id`, or an ID given as a string or integer.
+function CachingManager.resolveId(_, x)
+  local t = type(x)
+  if t == "string" then return x end
+  if math.type(x) == "integer" then return tostring(x) end
+  if t == "table" and x.id ~= nil then return tostring(x.id) end
+  return nil
+end
+
+--- REST path of one object; managers that fetch override it.
+function CachingManager:_path(id)
+  error(util.className(self) .. " cannot fetch by ID (" .. tostring(id) .. ")", 3)
+end
+
+--- (B) The object with `id`: from the cache unless `opts.force`; fetched objects are cached unless
+--- `opts.cache` is false.
+function CachingManager:fetch(id, opts)
+  opts = opts or {}
+  local key = self:resolveId(id)
+  if key == nil then error(util.className(self) .. ":fetch: not an ID: " .. tostring(id), 2) end
+  if not opts.force then
+    local hit = self.cache:get(key)
+    if hit then return hit end
+  end
+  local data = self.client.rest:get(self:_path(key))
+  return self:_add(data, opts.cache ~= false)
+end
+
+function CachingManager:valueOf()
+  return self.cache
+end
+
+--- Iterator over objects fetched page by page. `fetchPage(size, cursor)` returns a list of objects;
+--- the next page starts after the last object's ID. Ends after `limit` objects or a short page.
+function M.pages(fetchPage, pageSize, limit, cursor)
+  local left = limit or math.huge
+  local page, i, done = {}, 0, false
+  return function()
+    if left <= 0 then return nil end
+    i = i + 1
+    if i > #page then
+      if done then return nil end
+      local size = math.min(left, pageSize)
+      page, i = fetchPage(size, cursor), 1
+      done = #page < size
+      if #page == 0 then return nil end
+      cursor = page[#page].id
+    end
+    left = left - 1
+    return page[i]
+  end
+end
+
+--- A manager without a cache of its own (its `cache` is usually a view of another manager's).
+local DataManager = util.class("DataManager", BaseManager)
+M.DataManager = DataManager
+
+function DataManager:init(client, holds)
+  BaseManager.init(self, client)
+  self.holds = holds
+end
+
+DataManager.resolve = CachingManager.resolve
+DataManager.resolveId = CachingManager.resolveId
 
 return M

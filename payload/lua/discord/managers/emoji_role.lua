@@ -1,4 +1,12 @@
--- Placeholder for module discord.managers.emoji_role until the library source lands here.
-local M = {}
+-- Roles allowed for an emoji.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.managers.emoji_role is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.managers.emoji_role"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

@@ -1,4 +1,205 @@
--- Placeholder for module discord.managers.member until the library source lands here.
+-- Members of one guild: REST and gateway fetches, search, edit, kick, ban and prune.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
+
 local M = {}
+
+local GuildMemberManager = util.class("GuildMemberManager", base.CachingManager)
+M.GuildMemberManager = GuildMemberManager
+
+function GuildMemberManager:init(guild, iterable)
+  self.guild = guild
+  base.CachingManager.init(self, guild.client, require("discord.member").GuildMember)
+  for _, data in ipairs(iterable or {}) do self:_add(data) end
+end
+
+function GuildMemberManager._keyOf(_, data)
+  return data.user and data.user.id
+end
+
+function GuildMemberManager:_construct(data)
+  return self.holds(self.client, data, self.guild)
+end
+
+function GuildMemberManager:_path(id)
+  return "/guilds/" .. self.guild.id .. "/members" .. (id and ("/" .. id) or "")
+end
+
+--- The bot's own member, when cached.
+GuildMemberManager.getters.me = function(self)
+  local me = self.client.user
+  return me and self.cache:get(me.id) or nil
+end
+
+--- Users, messages and members resolve to the member of this guild.
+function GuildMemberManager:resolveId(x)
+  if type(x) == "table" then
+    local cls = util.className(x)
+    if cls == "Message" then return x.author and x.author.id end
+    if cls == "GuildMember" or cls == "User" or cls == "ClientUser" then return x.id end
+  end
+  if type(x) == "string" then
+    local id = x:match("^<@!?(%d+)>$")
+    if id then return id end
+  end
+  return base.CachingManager.resolveId(self, x)
+end
+
+local function collect(self, list, cache)
+  local out = require("discord.collection").Collection()
+  for _, data in ipairs(list) do
+    local m = self:_add(data, cache)
+    out:set(m.id, m)
+  end
+  return out
+end
+
+--- (B) One member: `fetch(user, opts)`. Several through the gateway: `fetch({user={ids}, query=,
+--- limit=, time=})`. Every member: `fetch()` (needs the GuildMembers intent). Returns a member or a
+--- Collection.
+function GuildMemberManager:fetch(x, opts)
+  opts = opts or {}
+  if x == nil or (type(x) == "table" and util.className(x) == "table" and x.id == nil) then
+    local o = x or {}
+    local ids = o.user
+    if ids ~= nil and type(ids) ~= "table" then ids = { ids } end
+    if ids ~= nil then ids = util.map(ids, function(u) return self:resolveId(u) end) end
+    local found = self.client.ws:requestGuildMembers(self.guild.id, {
+      userIds = ids, query = o.query, limit = o.limit, presences = o.withPresences, timeout = o.time,
+    })
+    local out = require("discord.collection").Collection()
+    for _, m in ipairs(found) do out:set(m.id, m) end
+    return out
+  end
+  local id = self:resolveId(x)
+  if id == nil then error("GuildMemberManager:fetch: not a user: " .. tostring(x), 2) end
+  return base.CachingManager.fetch(self, id, opts)
+end
+
+function GuildMemberManager:fetchMe(opts)
+  return self:fetch(self.client.user.id, opts)
+end
+
+--- (B) A page of members by ID order: {limit= (1-1000), after=}.
+function GuildMemberManager:list(opts)
+  opts = opts or {}
+  local list = self.client.rest:get(self:_path(), { query = { limit = opts.limit or 1, after = opts.after } })
+  return collect(self, list, opts.cache ~= false)
+end
+
+--- Iterator over every member by ID order, fetching pages of up to 1000 as it goes:
+--- `for member in guild.members:each({limit=5000}) do ... end`. Steps that fetch block the task.
+function GuildMemberManager:each(opts)
+  opts = opts or {}
+  return base.pages(function(size, after)
+    local list = self.client.rest:get(self:_path(), { query = { limit = size, after = after } })
+    return util.map(list, function(data) return self:_add(data, opts.cache ~= false) end)
+  end, require("discord.constants").Limits.FetchMembers, opts.limit, opts.after and self:resolveId(opts.after))
+end
+
+--- (B) Members whose username or nickname starts with `query`: {query=, limit=}.
+function GuildMemberManager:search(opts)
+  if type(opts) == "string" then opts = { query = opts } end
+  local list = self.client.rest:get(self:_path() .. "/search", {
+    query = { query = opts.query, limit = opts.limit or 1 },
+  })
+  return collect(self, list, opts.cache ~= false)
+end
+
+local function isoOrNull(ts)
+  if ts == nil or ts == json.null then return json.null end
+  if type(ts) == "string" then return ts end
+  return util.isoTimestamp(ts)
+end
+
+--- (B) Edits a member: {nick=, roles=, mute=, deaf=, channel=, communicationDisabledUntil=, flags=}.
+--- Returns the member as changed; the cache follows when the gateway reports the change.
+function GuildMemberManager:edit(member, opts, reason)
+  local id = self:resolveId(member)
+  if id == nil then error("GuildMemberManager:edit: not a member: " .. tostring(member), 2) end
+  opts = opts or {}
+  local body = {}
+  if opts.nick ~= nil then body.nick = opts.nick end
+  if opts.roles ~= nil then
+    body.roles = json.array(util.map(opts.roles, function(r) return self.guild.roles:resolveId(r) end))
+  end
+  if opts.mute ~= nil then body.mute = opts.mute == true end
+  if opts.deaf ~= nil then body.deaf = opts.deaf == true end
+  if opts.channel ~= nil then
+    body.channel_id = opts.channel == json.null and json.null or self.client.channels:resolveId(opts.channel)
+  end
+  if opts.communicationDisabledUntil ~= nil then
+    body.communication_disabled_until = isoOrNull(opts.communicationDisabledUntil)
+  end
+  if opts.flags ~= nil then body.flags = opts.flags end
+  -- Changing only its own nickname, the bot may lack Manage Nicknames.
+  local path = self:_path(id)
+  if self.client.user and id == self.client.user.id and body.nick ~= nil and next(body, next(body)) == nil then
+    path = self:_path("@me")
+  end
+  local data = self.client.rest:patch(path, { body = body, reason = reason or opts.reason })
+  local cached = self.cache:get(id)
+  if cached then return cached:_clone():_patch(data) end
+  return self:_add(data, false)
+end
+
+--- (B) Kicks a member.
+function GuildMemberManager:kick(user, reason)
+  local id = self:resolveId(user)
+  if id == nil then error("GuildMemberManager:kick: not a user: " .. tostring(user), 2) end
+  self.client.rest:delete(self:_path(id), { reason = reason })
+end
+
+--- (B) Bans a user, member or not: {deleteMessageSeconds=, reason=}.
+function GuildMemberManager:ban(user, opts)
+  opts = opts or {}
+  local id = self:resolveId(user)
+  if id == nil then error("GuildMemberManager:ban: not a user: " .. tostring(user), 2) end
+  local body = {}
+  if opts.deleteMessageSeconds ~= nil then body.delete_message_seconds = opts.deleteMessageSeconds end
+  self.client.rest:put("/guilds/" .. self.guild.id .. "/bans/" .. id, { body = body, reason = opts.reason })
+end
+
+--- (B) Lifts a ban.
+function GuildMemberManager:unban(user, reason)
+  local id = self:resolveId(user)
+  if id == nil then error("GuildMemberManager:unban: not a user: " .. tostring(user), 2) end
+  self.client.rest:delete("/guilds/" .. self.guild.id .. "/bans/" .. id, { reason = reason })
+end
+
+--- (B) Removes members inactive for `days` (1-30): {days=, roles=, dry=, count=, reason=}. Returns the
+--- number pruned (or that would be), or nil when `count` is false.
+function GuildMemberManager:prune(opts)
+  opts = opts or {}
+  local days = opts.days or 7
+  if math.type(days) ~= "integer" or days < 1 or days > 30 then
+    error("GuildMemberManager:prune: days must be 1 to 30", 2)
+  end
+  local roles = opts.roles and util.map(opts.roles, function(r) return self.guild.roles:resolveId(r) end) or nil
+  local path = "/guilds/" .. self.guild.id .. "/prune"
+  local res
+  if opts.dry then
+    res = self.client.rest:get(path, { query = { days = days, include_roles = roles and table.concat(roles, ",") } })
+  else
+    res = self.client.rest:post(path, {
+      body = { days = days, compute_prune_count = opts.count ~= false, include_roles = roles and json.array(roles) },
+      reason = opts.reason,
+    })
+  end
+  return res and util.nullable(res.pruned)
+end
+
+--- (B) Gives a member a role.
+function GuildMemberManager:addRole(user, role, reason)
+  local path = self:_path(self:resolveId(user)) .. "/roles/" .. self.guild.roles:resolveId(role)
+  self.client.rest:put(path, { reason = reason })
+end
+
+--- (B) Takes a role from a member.
+function GuildMemberManager:removeRole(user, role, reason)
+  local path = self:_path(self:resolveId(user)) .. "/roles/" .. self.guild.roles:resolveId(role)
+  self.client.rest:delete(path, { reason = reason })
+end
 
 return M

@@ -1,4 +1,143 @@
--- Placeholder for module discord.managers.message until the library source lands here.
+-- Messages of one channel: fetch and paging, pins, edit, delete and bulk delete.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
+
 local M = {}
+
+local Limits = require("discord.constants").Limits
+
+local MessageManager = util.class("MessageManager", base.CachingManager)
+M.MessageManager = MessageManager
+
+--- `MessageManager(channel)`: the cache is bounded (200 messages unless the client says otherwise).
+function MessageManager:init(channel)
+  self.channel = channel
+  base.CachingManager.init(self, channel.client, require("discord.message").Message)
+end
+
+function MessageManager:_construct(data)
+  return self.holds(self.client, data, self.channel)
+end
+
+function MessageManager:_path(id)
+  return "/channels/" .. self.channel.id .. "/messages" .. (id and ("/" .. id) or "")
+end
+
+local function collectionOf(self, list, cache)
+  local out = require("discord.collection").Collection()
+  for _, data in ipairs(list) do
+    local msg = self:_add(data, cache)
+    out:set(msg.id, msg)
+  end
+  return out
+end
+
+--- (B) `fetch(id, opts)` returns one message; `fetch({limit=, before=, after=, around=, cache=})`
+--- returns a Collection of up to 100, newest first.
+function MessageManager:fetch(x, opts)
+  if type(x) == "table" and util.className(x) ~= "Message" and x.id == nil then
+    local query = { limit = x.limit or 50, before = x.before, after = x.after, around = x.around }
+    if query.limit < 1 or query.limit > Limits.FetchMessages then
+      error("MessageManager:fetch: limit must be 1 to " .. Limits.FetchMessages, 2)
+    end
+    local list = self.client.rest:get(self:_path(), { query = query })
+    return collectionOf(self, list, x.cache ~= false)
+  end
+  return base.CachingManager.fetch(self, x, opts)
+end
+
+--- Iterator over the channel's history, newest first, fetching pages of up to 100 as it goes:
+--- `for msg in channel.messages:history({limit=250, before=id}) do ... end`. Each step that needs a
+--- new page blocks the calling task. `limit` defaults to every message.
+function MessageManager:history(opts)
+  opts = opts or {}
+  return base.pages(function(size, before)
+    local list = self.client.rest:get(self:_path(), { query = { limit = size, before = before } })
+    return util.map(list, function(data) return self:_add(data, opts.cache ~= false) end)
+  end, Limits.FetchMessages, opts.limit, opts.before and self:resolveId(opts.before))
+end
+
+--- (B) Pinned messages, newest first.
+function MessageManager:fetchPinned(cache)
+  local list = self.client.rest:get("/channels/" .. self.channel.id .. "/pins")
+  return collectionOf(self, list, cache ~= false)
+end
+
+--- (B) Edits a message given as object or ID; returns the patched (or new) Message.
+function MessageManager:edit(message, options)
+  local id = self:resolveId(message)
+  if id == nil then error("MessageManager:edit: not a message: " .. tostring(message), 2) end
+  local MessagePayload = require("discord.message").MessagePayload
+  if type(options) == "string" then options = { content = options } end
+  local opts = {}
+  for k, v in pairs(options or {}) do opts[k] = v end
+  opts._edit = true
+  local payload = MessagePayload(self:resolve(id) or self.channel, opts):resolveBody()
+  local data = self.client.rest:patch(self:_path(id), { body = payload.body, files = payload.files })
+  return self:_add(data)
+end
+
+--- (B) Deletes a message given as object or ID.
+function MessageManager:delete(message, reason)
+  local id = self:resolveId(message)
+  if id == nil then error("MessageManager:delete: not a message: " .. tostring(message), 2) end
+  self.client.rest:delete(self:_path(id), { reason = reason })
+  local cached = self:_remove(id)
+  if cached then cached.deleted = true end
+  if util.className(message) == "Message" then message.deleted = true end
+end
+
+function MessageManager:pin(message, reason)
+  self.client.rest:put("/channels/" .. self.channel.id .. "/pins/" .. self:resolveId(message), { reason = reason })
+end
+
+function MessageManager:unpin(message, reason)
+  self.client.rest:delete("/channels/" .. self.channel.id .. "/pins/" .. self:resolveId(message), { reason = reason })
+end
+
+function MessageManager:react(message, emoji)
+  local msg = self:resolve(message)
+  if msg then return msg:react(emoji) end
+  local Message = require("discord.message").Message
+  return Message(self.client, { id = self:resolveId(message), channel_id = self.channel.id }, self.channel):react(emoji)
+end
+
+function MessageManager:crosspost(message)
+  local data = self.client.rest:post(self:_path(self:resolveId(message)) .. "/crosspost")
+  return self:_add(data)
+end
+
+--- (B) Deletes 2 to 100 messages at once (or fetches the last `n` when given a number). With
+--- `filterOld`, messages older than two weeks, which Discord refuses, are left out. Returns the IDs.
+function MessageManager:bulkDelete(messages, filterOld, reason)
+  if math.type(messages) == "integer" then
+    local fetched = self:fetch({ limit = messages })
+    messages = fetched:keys()
+  end
+  local ids = {}
+  local list = messages
+  if type(messages) == "table" and type(messages.keys) == "function" then list = messages:keys() end
+  local now = require("runtime").time()
+  local snowflake = require("discord.snowflake")
+  for _, m in ipairs(list) do
+    local id = self:resolveId(m)
+    if id and (not filterOld or now - snowflake.timestamp(id) < Limits.BulkDeleteMaxAge) then ids[#ids + 1] = id end
+  end
+  if #ids == 0 then return {} end
+  if #ids > Limits.BulkDeleteMessages then
+    error("MessageManager:bulkDelete: at most " .. Limits.BulkDeleteMessages .. " messages", 2)
+  end
+  if #ids == 1 then
+    self:delete(ids[1], reason)
+    return ids
+  end
+  self.client.rest:post(self:_path() .. "/bulk-delete", { body = { messages = json.array(ids) }, reason = reason })
+  for _, id in ipairs(ids) do
+    local cached = self:_remove(id)
+    if cached then cached.deleted = true end
+  end
+  return ids
+end
 
 return M

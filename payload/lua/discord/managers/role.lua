@@ -1,4 +1,152 @@
--- Placeholder for module discord.managers.role until the library source lands here.
+-- Roles of one guild: create, edit, delete, positions, and the highest and @everyone roles.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
+
 local M = {}
+
+local RoleManager = util.class("RoleManager", base.CachingManager)
+M.RoleManager = RoleManager
+
+--- `RoleManager(guild, iterable)`.
+function RoleManager:init(guild, iterable)
+  self.guild = guild
+  base.CachingManager.init(self, guild.client, require("discord.role").Role, iterable)
+end
+
+function RoleManager:_construct(data)
+  return self.holds(self.client, data, self.guild)
+end
+
+function RoleManager:_path(id)
+  return "/guilds/" .. self.guild.id .. "/roles" .. (id and ("/" .. id) or "")
+end
+
+--- "@everyone" and role mentions resolve too.
+function RoleManager:resolveId(x)
+  if x == "@everyone" then return self.guild.id end
+  if type(x) == "string" then
+    local id = x:match("^<@&(%d+)>$")
+    if id then return id end
+  end
+  return base.CachingManager.resolveId(self, x)
+end
+
+RoleManager.getters.everyone = function(self) return self.cache:get(self.guild.id) end
+
+--- The highest role in the cache.
+RoleManager.getters.highest = function(self)
+  local Role = self.holds
+  local best
+  for _, r in self.cache:iter() do
+    if best == nil or Role.comparePositions(r, best) > 0 then best = r end
+  end
+  return best
+end
+
+--- The managed role Discord made for a bot (given as user, member or ID).
+function RoleManager:botRoleFor(user)
+  local id = self.client.users:resolveId(user)
+  return self.cache:find(function(r) return r.tags ~= nil and r.tags.botId == id end)
+end
+
+--- > 0 when the first role is above the second.
+function RoleManager:comparePositions(a, b)
+  local ra, rb = self:resolve(a), self:resolve(b)
+  if not ra or not rb then error("RoleManager:comparePositions: unknown role", 2) end
+  return self.holds.comparePositions(ra, rb)
+end
+
+--- (B) `fetch(id, opts)` returns one role; `fetch()` fetches every role of the guild into a Collection.
+function RoleManager:fetch(id, opts)
+  opts = opts or {}
+  if id ~= nil and not opts.force then
+    local hit = self:resolve(id)
+    if hit then return hit end
+  end
+  local list = self.client.rest:get(self:_path())
+  local roles = require("discord.collection").Collection()
+  for _, data in ipairs(list) do
+    local role = self:_add(data, opts.cache ~= false)
+    roles:set(role.id, role)
+  end
+  -- The list is complete: cached roles missing from it were deleted.
+  if opts.cache ~= false then
+    for _, rid in ipairs(self.cache:keys()) do
+      if not roles:has(rid) then self:_remove(rid) end
+    end
+  end
+  if id == nil then return roles end
+  return roles:get(self:resolveId(id))
+end
+
+local function roleBody(opts)
+  local body = {}
+  if opts.name ~= nil then body.name = opts.name end
+  if opts.color ~= nil then body.color = util.resolveColor(opts.color, require("discord.constants").Colors) end
+  if opts.hoist ~= nil then body.hoist = opts.hoist == true end
+  if opts.mentionable ~= nil then body.mentionable = opts.mentionable == true end
+  if opts.permissions ~= nil then
+    local PermissionsBitField = require("discord.bitfield").PermissionsBitField
+    body.permissions = PermissionsBitField(opts.permissions):toJSON()
+  end
+  if opts.icon == false then
+    body.icon = json.null
+  elseif opts.icon ~= nil then
+    body.icon = util.imageData(opts.icon)
+  end
+  if opts.unicodeEmoji == false then
+    body.unicode_emoji = json.null
+  elseif opts.unicodeEmoji ~= nil then
+    body.unicode_emoji = opts.unicodeEmoji
+  end
+  return body
+end
+
+--- (B) Creates a role; `opts` as for Role:edit, plus `reason`.
+function RoleManager:create(opts)
+  opts = opts or {}
+  local data = self.client.rest:post(self:_path(), { body = roleBody(opts), reason = opts.reason })
+  local role = self:_add(data)
+  if opts.position ~= nil then self:setPosition(role, opts.position, opts.reason) end
+  return role
+end
+
+--- (B) Edits a role; returns it patched.
+function RoleManager:edit(role, opts, reason)
+  local id = self:resolveId(role)
+  if id == nil then error("RoleManager:edit: not a role: " .. tostring(role), 2) end
+  opts = opts or {}
+  if opts.position ~= nil then self:setPosition(id, opts.position, reason or opts.reason) end
+  local body = roleBody(opts)
+  local cached = self.cache:get(id)
+  if next(body) == nil and cached then return cached end
+  local data = self.client.rest:patch(self:_path(id), { body = body, reason = reason or opts.reason })
+  return self:_add(data)
+end
+
+--- (B) Deletes a role.
+function RoleManager:delete(role, reason)
+  local id = self:resolveId(role)
+  if id == nil then error("RoleManager:delete: not a role: " .. tostring(role), 2) end
+  self.client.rest:delete(self:_path(id), { reason = reason })
+  self:_remove(id)
+end
+
+--- (B) Sets the positions of several roles: a list of {role=, position=}.
+function RoleManager:setPositions(list, reason)
+  local body = {}
+  for i, item in ipairs(list) do
+    body[i] = { id = self:resolveId(item.role), position = item.position }
+  end
+  local data = self.client.rest:patch(self:_path(), { body = json.array(body), reason = reason })
+  for _, r in ipairs(data or {}) do self:_add(r) end
+  return self.guild
+end
+
+--- (B) Moves one role.
+function RoleManager:setPosition(role, position, reason)
+  return self:setPositions({ { role = role, position = position } }, reason)
+end
 
 return M

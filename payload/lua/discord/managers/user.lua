@@ -1,4 +1,69 @@
--- Placeholder for module discord.managers.user until the library source lands here.
+-- The client's user cache, user fetches and DM channels.
+local util = require("discord.util")
+local base = require("discord.managers.base")
+
 local M = {}
+
+local UserManager = util.class("UserManager", base.CachingManager)
+M.UserManager = UserManager
+
+function UserManager:init(client, iterable)
+  base.CachingManager.init(self, client, require("discord.user").User, iterable)
+end
+
+function UserManager._path(_, id)
+  return "/users/" .. id
+end
+
+--- Members and messages resolve to their user.
+function UserManager:resolve(x)
+  if type(x) == "table" then
+    local cls = util.className(x)
+    if cls == "GuildMember" then return x.user end
+    if cls == "Message" then return x.author end
+  end
+  return base.CachingManager.resolve(self, x)
+end
+
+function UserManager:resolveId(x)
+  if type(x) == "table" then
+    local cls = util.className(x)
+    if cls == "GuildMember" then return x.id end
+    if cls == "Message" then return x.author and x.author.id end
+  end
+  return base.CachingManager.resolveId(self, x)
+end
+
+local function dmOf(self, id)
+  return self.client.channels.cache:find(function(c) return c.type == 1 and c.recipientId == id end)
+end
+
+--- (B) The DM channel with a user: the cached one unless `opts.force`.
+function UserManager:createDM(user, opts)
+  opts = opts or {}
+  local id = self:resolveId(user)
+  if id == nil then error("UserManager:createDM: not a user: " .. tostring(user), 2) end
+  if not opts.force then
+    local cached = dmOf(self, id)
+    if cached then return cached end
+  end
+  local data = self.client.rest:post("/users/@me/channels", { body = { recipient_id = id } })
+  return self.client.channels:_add(data, nil, { cache = opts.cache })
+end
+
+--- (B) Closes the DM channel with a user; returns the channel, or nil when none was open.
+function UserManager:deleteDM(user)
+  local id = self:resolveId(user)
+  local dm = id and dmOf(self, id)
+  if not dm then return nil end
+  self.client.rest:delete("/channels/" .. dm.id)
+  self.client.channels:_remove(dm.id)
+  return dm
+end
+
+--- (B) Sends a direct message.
+function UserManager:send(user, options)
+  return self:createDM(user):send(options)
+end
 
 return M

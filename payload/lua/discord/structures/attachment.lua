@@ -1,4 +1,47 @@
--- Placeholder for module discord.structures.attachment until the library source lands here.
+-- A file attached to a received message.
+local util = require("discord.util")
+local Base = require("discord.managers.base").Base
+
 local M = {}
+
+local Attachment = util.class("Attachment", Base)
+M.Attachment = Attachment
+
+local FIELDS = {
+  filename = "name",
+  title = "title",
+  description = "description",
+  content_type = "contentType",
+  size = "size",
+  url = "url",
+  proxy_url = "proxyURL",
+  height = "height",
+  width = "width",
+  ephemeral = "ephemeral",
+  duration_secs = "duration",
+  waveform = "waveform",
+}
+
+function Attachment:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self:_patch(data)
+end
+
+function Attachment:_patch(data)
+  self:_copy(data, FIELDS)
+  self:_flags(data, "flags", "AttachmentFlagsBitField")
+  return self
+end
+
+--- Discord hides attachments whose file name starts with SPOILER_.
+Attachment.getters.spoiler = function(self)
+  return self.name ~= nil and util.startsWith(self.name, "SPOILER_")
+end
+
+--- Image and video attachments carry their size; others do not.
+Attachment.getters.isMedia = function(self)
+  return self.width ~= nil and self.height ~= nil
+end
 
 return M

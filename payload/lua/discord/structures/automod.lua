@@ -1,4 +1,12 @@
--- Placeholder for module discord.structures.automod until the library source lands here.
-local M = {}
+-- Automod rule, action execution.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.structures.automod is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.structures.automod"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

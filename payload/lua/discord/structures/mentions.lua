@@ -1,4 +1,129 @@
--- Placeholder for module discord.structures.mentions until the library source lands here.
+-- Who and what a message mentions: users, roles, channels, everyone and the replied-to user.
+local util = require("discord.util")
+local json = require("json")
+
 local M = {}
+
+local MessageMentions = util.class("MessageMentions")
+M.MessageMentions = MessageMentions
+
+-- Patterns that find mentions in message text; each capture is an ID (or everyone/here).
+MessageMentions.EveryonePattern = "@(everyone)"
+MessageMentions.HerePattern = "@(here)"
+MessageMentions.UsersPattern = "<@!?(%d+)>"
+MessageMentions.RolesPattern = "<@&(%d+)>"
+MessageMentions.ChannelsPattern = "<#(%d+)>"
+
+local function newCollection()
+  return require("discord.collection").Collection()
+end
+
+--- `MessageMentions(message, users, roles, everyone, crosspostedChannels, repliedUser)`: raw data as the
+--- message carries it (`mentions`, `mention_roles`, `mention_everyone`, `mention_channels`).
+function MessageMentions:init(message, users, roles, everyone, crosspostedChannels, repliedUser)
+  self.message = message
+  self.client = message.client
+  self.everyone = everyone == true
+  self.users = newCollection()
+  for _, u in ipairs(users or {}) do
+    local user = self.client.users:_add(u)
+    self.users:set(user.id, user)
+    -- Mentions in guilds carry a partial member beside the user.
+    if type(u.member) == "table" and message.guild then
+      local m = {}
+      for k, v in pairs(u.member) do m[k] = v end
+      m.user = u
+      message.guild.members:_add(m)
+    end
+  end
+  self._roleIds = {}
+  for i, id in ipairs(roles or {}) do self._roleIds[i] = id end
+  self.crosspostedChannels = newCollection()
+  for _, c in ipairs(crosspostedChannels or {}) do
+    self.crosspostedChannels:set(c.id, { channelId = c.id, guildId = c.guild_id, type = c.type, name = c.name })
+  end
+  if repliedUser ~= nil and repliedUser ~= json.null then
+    self.repliedUser = self.client.users:_add(repliedUser)
+  end
+end
+
+--- Mentioned roles that are in the guild's cache.
+MessageMentions.getters.roles = function(self)
+  local out = newCollection()
+  local guild = self.message.guild
+  for _, id in ipairs(self._roleIds) do
+    local role = guild and guild.roles.cache:get(id)
+    if role then out:set(id, role) end
+  end
+  return out
+end
+
+--- Mentioned users that are cached members of the guild.
+MessageMentions.getters.members = function(self)
+  local guild = self.message.guild
+  if not guild then return nil end
+  local out = newCollection()
+  for _, id in ipairs(self.users:keys()) do
+    local member = guild.members.cache:get(id)
+    if member then out:set(id, member) end
+  end
+  return out
+end
+
+--- Channels mentioned in the content that are in the client's cache.
+MessageMentions.getters.channels = function(self)
+  local out = newCollection()
+  for id in (self.message.content or ""):gmatch(MessageMentions.ChannelsPattern) do
+    local channel = self.client.channels.cache:get(id)
+    if channel then out:set(id, channel) end
+  end
+  return out
+end
+
+--- User IDs written in the content (also those Discord did not resolve), in order, without repeats.
+MessageMentions.getters.parsedUsers = function(self)
+  local out, seen = {}, {}
+  for id in (self.message.content or ""):gmatch(MessageMentions.UsersPattern) do
+    if not seen[id] then
+      seen[id] = true
+      out[#out + 1] = id
+    end
+  end
+  return out
+end
+
+--- Whether `x` (a user, member, role, channel or ID) is mentioned.
+--- `opts`: {ignoreDirect=, ignoreRoles=, ignoreRepliedUser=, ignoreEveryone=}.
+function MessageMentions:has(x, opts)
+  opts = opts or {}
+  local id = type(x) == "table" and x.id or x
+  if id == nil then return false end
+  local cls = util.className(x)
+  if not opts.ignoreEveryone and self.everyone then return true end
+  if not opts.ignoreDirect then
+    if self.users:has(id) then
+      -- A reply mentions its author without the author's ID in the text.
+      local onlyByReply = self.repliedUser and self.repliedUser.id == id and not util.contains(self.parsedUsers, id)
+      if not (onlyByReply and opts.ignoreRepliedUser) then return true end
+    end
+    if util.contains(self._roleIds, id) then return true end
+    if self.channels:has(id) then return true end
+  end
+  if not opts.ignoreRoles and cls == "GuildMember" then
+    for _, roleId in ipairs(self._roleIds) do
+      if x._roles and util.contains(x._roles, roleId) then return true end
+    end
+  end
+  return false
+end
+
+function MessageMentions:toJSON()
+  return {
+    everyone = self.everyone,
+    users = json.array(self.users:keys()),
+    roles = json.array(util.map(self._roleIds, function(id) return id end)),
+    repliedUser = self.repliedUser and self.repliedUser.id or nil,
+  }
+end
 
 return M

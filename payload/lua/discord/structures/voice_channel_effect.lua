@@ -1,4 +1,12 @@
--- Placeholder for module discord.structures.voice_channel_effect until the library source lands here.
-local M = {}
+-- Voice channel effect.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.structures.voice_channel_effect is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.structures.voice_channel_effect"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

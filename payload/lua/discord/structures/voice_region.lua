@@ -1,4 +1,12 @@
--- Placeholder for module discord.structures.voice_region until the library source lands here.
-local M = {}
+-- Voice region.
+-- This part comes in a later version of the library: the module loads, and any use of it raises
+-- "discord.structures.voice_region is not available in this version."
+local errors = require("discord.errors")
 
-return M
+local NAME = "discord.structures.voice_region"
+
+local function unavailable()
+  errors.notAvailable(NAME, 2)
+end
+
+return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })

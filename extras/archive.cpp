@@ -1,0 +1,81 @@
+#include "extras/archive.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "extras/component_download.h"
+#include "support/child_process.h"
+#include "support/layout.h"
+
+namespace tarncore::discordvoice {
+namespace {
+
+// Best effort: a folder that cannot be cleared shows up as a failed unpack or search.
+void remove_unpack_folder(const Path& unpack) {
+    std::string failure;
+    (void)remove_tree(unpack, failure);
+}
+
+}  // namespace
+
+Error extract_archive(const Path& archive, const Path& folder, const ExtractLimits& limits) {
+    if (!ensure_dir(folder)) return extras_error(kErrFile, "Could not create " + path_text(folder));
+    ChildProcess tar;
+    Error error;
+    ChildProcess::start(tar, error, "tar", {"-xf", path_text(archive), "-C", path_text(folder)}, {},
+                        true);
+    if (error.failed()) return error;
+    const auto started = std::chrono::steady_clock::now();
+    while (ChildProcess::running(tar)) {
+        if (std::chrono::steady_clock::now() - started >
+            std::chrono::milliseconds(limits.limit_ms)) {
+            ChildProcess::terminate(tar);
+            return extras_error(kErrProcess, "Timed out extracting archive");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(limits.poll_ms));
+    }
+    return {};
+}
+
+Path find_in_tree(const Path& root, const std::string& file_name) {
+    if (!path_exists(root)) return {};
+    const Path wanted = native_from_text(file_name);
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename().native() == wanted.native()) return it->path();
+    }
+    return {};
+}
+
+Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
+                           platform::DownloadMeter& meter) {
+    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
+    (void)ensure_dir(work);
+    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
+    TARN_TRY(download_file(std::string(row.url), archive, meter));
+    meter.show_status("Extracting archive...");
+    const Path unpack = work / "extract";
+    remove_unpack_folder(unpack);
+    TARN_TRY(extract_archive(archive, unpack));
+    const std::string primary(row.primary_file);
+    const Path found = find_in_tree(unpack, primary);
+    if (found.empty())
+        return extras_error(kErrFile, primary + " was not inside the downloaded archive");
+    (void)ensure_dir(tools_folder);
+    meter.show_status("Installing files...");
+    if (!copy_with_parents(found, tools_folder / native_from_text(primary))) {
+        return extras_error(kErrFile, "Could not install " + primary);
+    }
+    if (!row.secondary_file.empty()) {
+        const Path second = find_in_tree(unpack, std::string(row.secondary_file));
+        if (!second.empty())
+            (void)copy_with_parents(second, tools_folder / native_from_text(row.secondary_file));
+    }
+    remove_unpack_folder(unpack);
+    return {};
+}
+
+}  // namespace tarncore::discordvoice

@@ -1,0 +1,110 @@
+#include "extras/extras.h"
+
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <system_error>
+
+#include "extras/archive.h"
+#include "extras/component_download.h"
+#include "support/child_process.h"
+#include "support/download_meter.h"
+#include "support/layout.h"
+#include "support/logger.h"
+
+namespace tarncore::discordvoice {
+namespace {
+
+// Serialises the extras operation; never contended in the program itself.
+std::mutex& extras_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+Error extras_error(std::uint32_t code, std::string message) {
+    return Error(code, "setup", "installExtras", std::move(message));
+}
+
+Error installExtras(bool refresh) {
+    return install_extras(refresh, kExtrasCatalogue);
+}
+
+Error install_extras(bool refresh, std::span<const ExtraComponent> rows) {
+    std::lock_guard<std::mutex> hold(extras_mutex());
+    const Path tools = extras_folder("tools");
+    (void)ensure_dir(tools);
+    std::cout << "\nExtra components\n";
+    const int count = static_cast<int>(rows.size());
+    for (int i = 0; i < count; ++i) {
+        const ExtraComponent& row = rows[static_cast<std::size_t>(i)];
+        Error error = install_component(row, tools, refresh, i + 1, count);
+        if (error.failed()) {
+            std::cerr << "        " << row.display_name << " failed: " << error.message << "\n"
+                      << "        Runtime is installed. Re-run Tarnwick-Setup.exe or `tarn "
+                         "update` to finish this component.\n";
+            return error;
+        }
+    }
+    return {};
+}
+
+Error install_component(const ExtraComponent& row, const Path& tools_folder, bool refresh,
+                        int index, int count) {
+    platform::DownloadMeter meter;
+    const std::string name(row.display_name);
+    std::cout << "  [" << index << "/" << count << "] " << name << "\n";
+    std::string stem(row.primary_file);
+    if (stem.size() >= 5 && stem.ends_with(".exe")) stem.resize(stem.size() - 4);
+    const Path target = tools_folder / native_from_text(row.primary_file);
+    const bool present = usable_file(target) || !locate_tool(stem).empty();
+    if (present && !(refresh && row.refreshable)) {
+        meter.finish("Already installed.");
+        return {};
+    }
+    if (row.url.empty()) {
+        meter.finish("No automatic download for this platform.");
+        return extras_error(kErrProcess, name + " must be installed manually on this platform");
+    }
+    std::cout << "        " << row.url << "\n";
+    Error error = row.archive ? install_from_archive(row, tools_folder, meter)
+                              : download_file(std::string(row.url), target, meter);
+    if (error.failed()) {
+        if (!present) {
+            meter.finish("Failed.");
+            return error;
+        }
+        Logger::instance().warn(
+            "setup", name + " refresh failed; keeping the existing copy: " + error.message);
+        meter.finish("Refresh failed; existing copy kept.");
+        return {};
+    }
+    meter.finish("Installed.");
+    return {};
+}
+
+Path extras_folder(std::string_view name) {
+    const Path root = install_root();
+    return (root.empty() ? executable_path().parent_path() : root) / native_from_text(name);
+}
+
+std::string locate_tool(const std::string& stem) {
+    std::string found = find_executable(stem);
+    if (!found.empty()) return found;
+    const Path file = native_from_text(stem.find('.') != std::string::npos ? stem : stem + ".exe");
+    for (const Path& folder : {executable_path().parent_path(), install_root()}) {
+        if (usable_file(folder / "tools" / file)) return path_text(folder / "tools" / file);
+    }
+    return {};
+}
+
+bool usable_file(const Path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    return !ec && size > 1024;
+}
+
+}  // namespace tarncore::discordvoice

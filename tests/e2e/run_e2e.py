@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+# End-to-end scenarios of the shipped Tarnwick-Setup.exe under Wine.
+#
+#     run_e2e.py --build DIR [--update] [NAME...]   tests/data/e2e/NAME.txt (default: all);
+#                                                   --update writes what was seen into them
+#     run_e2e.py --build DIR --demo [ARG...]        one run on this terminal (scripts/run.sh),
+#                                                   its prefix kept in DIR/e2e/demo
+#
+# All runs happen in a private user, network and mount namespace whose /etc/hosts
+# sends the update service's host and the two extras hosts to 127.0.0.1, where
+# tests/server/test_server.py answers on port 443 with a certificate of a test CA
+# that only the Wine prefixes trust. Each scenario gets a fresh prefix, hard-linked
+# from a template. A scenario file holds "key: value" lines, then the expected
+# "=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
+# "=== path" (user PATH in the registry). Keys: args; stdin ("\n" escapes);
+# start (fresh | installed); server (none | JSON behaviours tried before the
+# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
+# in the installation folder); console (pipe | own: alone on a terminal, a key ends
+# the pause | shared: through cmd /c on a terminal).
+import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DATA = os.path.join(ROOT, "tests", "data", "e2e")
+SERVER = os.path.join(ROOT, "tests", "server", "test_server.py")
+HOSTS = ["tarnwick.dev", "www.gyan.dev", "github.com"]
+PATHS = {"api": "/api/tarnwick/version", "download": "/dl/1.3.0/tarn.exe",
+         "ffmpeg.zip": "/ffmpeg/builds/ffmpeg-release-essentials.zip",
+         "yt-dlp.exe": "/yt-dlp/yt-dlp/releases/latest/download/yt-dlp.exe"}
+MANIFEST = ('{"latest": "1.3.0", "download_url": "https://tarnwick.dev/dl/1.3.0/tarn.exe", '
+            '"sha256": "{runtime_sha256}", "size": {runtime_size}}')
+PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
+PROGRESS = re.compile(r"^ {8}[\d.]+ (B|KB|MB|GB)( / | downloaded)")
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def read(path):
+    return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
+
+
+class World:
+    """The namespace's hosts file, certificates, bodies, template prefixes and server."""
+
+    def __init__(self, build):
+        self.build, self.work = build, os.path.join(build, "e2e")
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("DISPLAY", None)
+        os.makedirs(self.work, exist_ok=True)
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        with open(os.path.join(self.work, "hosts"), "w") as f:
+            f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
+        subprocess.run(["mount", "--bind", os.path.join(self.work, "hosts"), "/etc/hosts"],
+                       check=True)
+        self.certs, self.server = os.path.join(self.work, "certs"), None
+        if not os.path.exists(os.path.join(self.certs, "done")):
+            subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
+        bundled = open(os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
+        tools = {n: (n + " stand-in\n").encode() * 128 for n in ("ffmpeg.exe", "ffprobe.exe")}
+        archive = io.BytesIO()
+        with zipfile.ZipFile(archive, "w") as z:
+            for name, data in tools.items():
+                z.writestr(zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name), data)
+        self.bodies = dict(tools, bundled=bundled, download=bundled + b"\0tarn 1.3.0\0",
+                           **{"ffmpeg.zip": archive.getvalue(), "yt-dlp.exe": b"yt-dlp\n" * 300})
+        self.known = {sha(v): k for k, v in self.bodies.items()}
+        for name, data in self.bodies.items():
+            with open(os.path.join(self.work, name), "wb") as f:
+                f.write(data)
+        ca = open(os.path.join(self.certs, "ca.der"), "rb").read()
+        tar = open(os.path.join(build, "tests", "fake_tar.exe"), "rb").read()
+        setup = open(os.path.join(build, "Tarnwick-Setup.exe"), "rb").read()
+        self.template = self.prepared("template", sha(ca + tar), self.make_template)
+        self.installed = lambda: self.prepared("installed", sha(ca + tar + setup),
+                                               self.make_installed)
+
+    def prepared(self, name, key, make):
+        """A template prefix, made again when what it was made from changed."""
+        prefix = os.path.join(self.work, name)
+        if read(os.path.join(prefix, ".key")) != key:
+            shutil.rmtree(prefix, ignore_errors=True)
+            make(prefix)
+            self.stop_wine(prefix)
+            with open(os.path.join(prefix, ".key"), "w") as f:
+                f.write(key)
+        return prefix
+
+    def make_template(self, prefix):
+        clone(os.path.join(self.build, "wineprefix"), prefix)
+        # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
+        shutil.copy(os.path.join(self.build, "tests", "fake_tar.exe"),
+                    os.path.join(prefix, "drive_c", "windows", "system32", "tar.exe"))
+        env = dict(self.env, WINEPREFIX=prefix)
+        trust = os.path.join(self.build, "tests", "e2e", "trust_root.exe")
+        subprocess.run(["wine", trust, os.path.join(self.certs, "ca.der")], check=True, env=env)
+        # A fresh user has no PATH of their own; the build's prefix may have one from tests.
+        subprocess.run(["wine", "reg", "delete", "HKCU\\Environment", "/v", "Path", "/f"],
+                       env=env, capture_output=True)
+
+    def make_installed(self, prefix):
+        clone(self.template, prefix)
+        self.start_server('[{"path": "/api/tarnwick/version", "status": 503}]', None)
+        code, out, err = self.setup(prefix, ["--silent"], "", "pipe")
+        if code != 0:
+            raise SystemExit("the installed prefix could not be made:\n" + out + err)
+
+    def start_server(self, behaviours, manifest):
+        self.stop_server()
+        if behaviours == "none":
+            return
+        self.server = os.path.join(self.work, "server")
+        shutil.rmtree(self.server, ignore_errors=True)
+        os.makedirs(self.server)
+        values = {"runtime_sha256": sha(self.bodies["download"]),
+                  "runtime_size": str(len(self.bodies["download"]))}
+        fill = lambda text: re.sub(r"\{(\w+)\}", lambda m: values[m.group(1)], text)
+        script = json.loads(fill(behaviours or "[]")) + [
+            {"path": PATHS["api"], "body": fill(manifest or MANIFEST)}] + [
+            {"path": PATHS[n], "body_file": os.path.join(self.work, n)}
+            for n in ("download", "ffmpeg.zip", "yt-dlp.exe")]
+        with open(os.path.join(self.server, "script.json"), "w") as f:
+            json.dump([dict(b, times=b.get("times", 0)) for b in script], f)
+        subprocess.Popen([sys.executable, SERVER, "serve", self.server, "--port", "443", "--tls",
+                          os.path.join(self.certs, "named.pem"), "--idle", "600"])
+        while not os.path.exists(os.path.join(self.server, "port")):
+            time.sleep(0.02)
+
+    def stop_server(self):
+        if self.server:
+            open(os.path.join(self.server, "stop"), "w").close()
+            while not os.path.exists(os.path.join(self.server, "exited")):
+                time.sleep(0.02)
+            self.server = None
+
+    def stop_wine(self, prefix):
+        env = dict(self.env, WINEPREFIX=prefix)
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env)
+
+    def setup(self, prefix, args, stdin, console):
+        """Runs the program as a user would, from their Downloads folder."""
+        home = user_home(prefix)
+        exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
+        os.makedirs(os.path.dirname(exe), exist_ok=True)
+        shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
+        env = dict(self.env, WINEPREFIX=prefix)
+        # Wine's own helper processes start with the first program and write
+        # to its error stream; start them first, with nothing to write to.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if console == "terminal":
+            return subprocess.run(["wine", exe, *args], cwd=home, env=env).returncode
+        if console == "pipe":
+            p = subprocess.run(["wine", exe, *args], input=stdin.encode(), capture_output=True,
+                               cwd=home, env=env, timeout=150)
+            return p.returncode, p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
+        return on_terminal(exe, args, stdin, console, home, env)
+
+
+def on_terminal(exe, args, stdin, console, home, env):
+    """On a pseudo-terminal the program has a console. "shared": cmd /c runs it
+    with its streams redirected to files. "own": alone, output in files, the
+    terminal its input; it must still wait a second after the pause line, and
+    a key press then ends it. (A key typed ahead cannot be tested here: Wine
+    leaves it in the terminal, out of reach of FlushConsoleInputBuffer.)"""
+    files = {n: os.path.join(home, n + ".txt") for n in ("in", "out", "err")}
+    with open(files["in"], "w") as f:
+        f.write(stdin)
+    win = lambda p: "Z:" + p.replace("/", "\\")
+    line = "%s %s < %s > %s 2> %s" % (win(exe), " ".join(args), *map(win, files.values()))
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.chdir(home)
+        if console == "shared":
+            os.execvpe("wine", ["wine", "cmd", "/c", line], env)
+        for name, stream in (("out", 1), ("err", 2)):
+            os.dup2(os.open(files[name], os.O_WRONLY | os.O_CREAT | os.O_TRUNC), stream)
+        os.execvpe("wine", ["wine", exe, *args], env)
+    waited, deadline = "", time.monotonic() + 120
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        if console == "own" and not waited and PAUSE in read(files["out"]):
+            time.sleep(1)
+            done, status = os.waitpid(pid, os.WNOHANG)
+            waited = "ended" if done else "still waiting"
+            if done:
+                break
+            os.write(terminal, b"k")
+        if select.select([terminal], [], [], 0.05)[0]:
+            try:
+                os.read(terminal, 4096)  # echo and title sequences, not compared
+            except OSError:
+                time.sleep(0.05)
+    else:
+        os.kill(pid, 9)
+        return -1, "timed out", ""
+    note = "<%s a second after the pause line>\n" % waited if waited else ""
+    return os.waitstatus_to_exitcode(status), read(files["out"]) + note, read(files["err"])
+
+
+def clone(src, dst):
+    """Hard links, except what Wine or the setup rewrite in place."""
+    subprocess.run(["cp", "-al", src, dst], check=True)
+    for d, _, files in os.walk(dst):
+        for path in (os.path.join(d, f) for f in files):
+            if path.endswith(".reg") or "/Local/Tarnwick/" in path or path.endswith(".key"):
+                shutil.copy2(path, path + ".tmp")
+                os.replace(path + ".tmp", path)
+
+
+def user_home(prefix):
+    users = os.path.join(prefix, "drive_c", "users")
+    return os.path.join(users, [u for u in os.listdir(users) if u != "Public"][0])
+
+
+def install_root(prefix):
+    return os.path.join(user_home(prefix), "AppData", "Local", "Tarnwick")
+
+
+def normalise(text, prefix):
+    user = os.path.basename(user_home(prefix))
+    text = text.replace("\r\n", "\n").replace("C:\\users\\%s\\" % user, "C:\\users\\USER\\")
+    text = re.sub(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]", "[time]", text, flags=re.M)
+    lines = []
+    for parts in (line.split("\r") for line in text.split("\n")):
+        # Progress redraws follow the network's timing: of a run of them only
+        # the last is compared; status texts on the same line all are.
+        lines.append("\\r".join(p for p, n in zip(parts, parts[1:] + [""])
+                                if not (PROGRESS.match(p) and PROGRESS.match(n))))
+    return "\n".join(lines)
+
+
+def tree(world, prefix):
+    out, modules = [], {}
+    for d, _, files in os.walk(install_root(prefix)):
+        for f in files:
+            rel = os.path.relpath(os.path.join(d, f), install_root(prefix)).replace(os.sep, "/")
+            m = re.match(r"(versions/[^/]+/)?modules/", rel)
+            if m:
+                modules[m.group(0)] = modules.get(m.group(0), 0) + 1
+                continue
+            data = open(os.path.join(d, f), "rb").read()
+            name = repr(data.decode()) if rel.endswith(".txt") else world.known.get(sha(data))
+            out.append(rel + (" = " + name if name else ""))
+    out += ["%s (%d files)" % kv for kv in modules.items()]
+    return "\n".join(sorted(out)) or "(no installation folder)"
+
+
+def user_path(world, prefix):
+    p = subprocess.run(["wine", "reg", "query", "HKCU\\Environment", "/v", "Path"],
+                       capture_output=True, env=dict(world.env, WINEPREFIX=prefix))
+    m = re.search(r"^\s+Path\s+(REG_\w+)\s+(.*?)\r?$", p.stdout.decode("latin-1"), re.M)
+    return normalise("%s %s" % m.groups(), prefix) if m else "(no Path value)"
+
+
+def prepare(prefix, steps):
+    for kind, rel in (s.split() for s in steps.split(";") if s.strip()):
+        path = os.path.join(install_root(prefix), rel)
+        if kind == "rm":
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        else:
+            os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
+        if kind == "file":
+            open(path, "w").close()
+
+
+def scenario(world, name, update):
+    path = os.path.join(DATA, name + ".txt")
+    head, _, expected = open(path).read().partition("=== ")
+    keys = dict(line.split(": ", 1) for line in head.splitlines() if line.strip())
+    prefix = os.path.join(world.work, "run-" + name)
+    shutil.rmtree(prefix, ignore_errors=True)
+    clone(world.installed() if keys.get("start") == "installed" else world.template, prefix)
+    prepare(prefix, keys.get("prepare", ""))
+    world.start_server(keys.get("server"), keys.get("manifest"))
+    code, out, err = world.setup(prefix, keys.get("args", "").split(),
+                                 keys.get("stdin", "").replace("\\n", "\n"),
+                                 keys.get("console", "pipe"))
+    world.stop_server()
+    seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n=== tree\n%s\n=== path\n%s\n" % (
+        code, normalise(out, prefix), normalise(err, prefix), tree(world, prefix),
+        user_path(world, prefix))
+    world.stop_wine(prefix)
+    if update:
+        with open(path, "w") as f:
+            f.write(head + "=== " + seen)
+    elif seen != expected:
+        sys.stdout.writelines(difflib.unified_diff(
+            expected.splitlines(True), seen.splitlines(True), name + " expected", "seen"))
+        print("prefix kept in", prefix)
+        return False
+    shutil.rmtree(prefix)
+    return True
+
+
+def demo(world, args):
+    prefix = os.path.join(world.work, "demo")
+    if not os.path.exists(prefix):
+        clone(world.template, prefix)
+    # The stand-in runtime calls itself 1.0.0; so does the service here.
+    world.start_server(None, MANIFEST.replace("1.3.0\"", "1.0.0\""))
+    code = world.setup(prefix, args, "", "terminal")
+    world.stop_server()
+    print("\nTarnwick-Setup.exe ended with exit code %d." % code)
+    tarn = os.path.join(install_root(prefix), "bin", "tarn.exe")
+    if os.path.exists(tarn):
+        print("Installed in %s\n(the Wine prefix %s)\n\n$ tarn --version" % (
+            os.path.dirname(os.path.dirname(tarn)), prefix), flush=True)
+        subprocess.run(["wine", tarn, "--version"], env=dict(world.env, WINEPREFIX=prefix))
+    world.stop_wine(prefix)
+    return code
+
+
+def main(argv):
+    build = os.path.abspath(argv[argv.index("--build") + 1])
+    if os.environ.get("TARN_E2E_NAMESPACE") != "1":
+        os.environ["TARN_E2E_NAMESPACE"] = "1"
+        return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,
+                               os.path.abspath(__file__), *argv]).returncode
+    world = World(build)
+    try:
+        if "--demo" in argv:
+            return demo(world, argv[argv.index("--demo") + 1:])
+        names = [a for a in argv[argv.index("--build") + 2:] if a != "--update"]
+        names = names or sorted(f[:-4] for f in os.listdir(DATA) if f.endswith(".txt"))
+        failed = [n for n in names if not scenario(world, n, "--update" in argv)]
+        print("%d of %d scenarios passed" % (len(names) - len(failed), len(names)), *failed)
+        return 1 if failed else 0
+    finally:
+        world.stop_server()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,172 @@
+// The extras end to end: real zip archives made with bsdtar, served by the
+// local HTTPS server and unpacked by a tar stand-in on the search path that
+// runs bsdtar (under Wine a Windows tar.exe that hands over to it).
+#include "extras/extras.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "extras/archive.h"
+#include "support/child_process.h"
+#include "support/layout.h"
+#include "tests/common/console_capture.h"
+#include "tests/common/error_text.h"
+#include "tests/common/host_tools.h"
+#include "tests/common/install_sandbox.h"
+#include "tests/common/table_file.h"
+#include "tests/common/test_data.h"
+#include "tests/common/test_server.h"
+
+namespace tarncore::discordvoice {
+namespace {
+
+namespace fs = std::filesystem;
+using tarntest::error_text;
+using tarntest::lines;
+using tarntest::members;
+
+// Files below dir from a map name -> size, of bytes that do not compress.
+void fill(const Path& dir, const Json& files) {
+    for (const auto& [name, size] : members(files)) {
+        std::string bytes(static_cast<std::size_t>(std::get<double>(size.value)), '\0');
+        std::uint32_t state = 12345;
+        for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+        ASSERT_TRUE(ensure_dir((dir / native_from_text(name)).parent_path()));
+        ASSERT_TRUE(write_file(dir / native_from_text(name), bytes));
+    }
+}
+
+// "name size" lines of a folder's entries, sorted.
+std::string listing(const Path& dir, bool sizes = true) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        names.insert(path_text(entry.path().filename()) +
+                     (sizes ? " " + std::to_string(fs::file_size(entry, ec)) : ""));
+    }
+    std::string out;
+    for (const std::string& name : names) out += name + "\n";
+    return out;
+}
+// A private installation whose search path holds only a tar stand-in behaving as `mode` asks.
+struct ExtrasBench {
+    tarntest::InstallSandbox box;
+    tarntest::TempDir bin;
+    tarntest::ScopedEnv path{"PATH", bin.path().native()};
+    tarntest::ScopedEnv mode;
+    const Path tar = bin.path() / ("tar" + tarntest::test_tool("fake_tar").extension().string());
+    explicit ExtrasBench(const std::string& tar_mode = "")
+        : mode("TARN_FAKE_TAR", native_from_text(tar_mode)) {
+        fs::copy_file(tarntest::test_tool("fake_tar"), tar);
+    }
+};
+
+// Rows: tools "present" in the installation and files "before" in FFmpeg's work
+// folder; "refresh"; "manual": yt-dlp without a URL; the "archive" served as {zip} by the server
+// "script"; the "result", the screens of "stdout" and "stderr", and the "tools" and "work" folders
+// afterwards. {base} stands for the server's address.
+TEST(InstallExtras, RefreshTable) {
+    const Json table = tarntest::read_json("extras/refresh.json");
+    for (const Json& row : tarntest::items(table)) {
+        SCOPED_TRACE(row.get_string("name", ""));
+        ExtrasBench bench;
+        const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
+        fill(tools_dir(), row.find("present"));
+        fill(work, row.find("before"));
+        if (!members(row.find("archive")).empty()) {
+            fill(bench.box.scratch() / "tree", row.find("archive"));
+            ASSERT_TRUE(tarntest::make_zip(bench.box.scratch() / "tree", zip));
+        }
+        tarntest::TestServer server;
+        const std::string script = tarntest::replace_all(row.find("script").dump(false), "{zip}",
+                                                         tarntest::unix_path(zip));
+        ASSERT_TRUE(server.start(script == "null" ? "[]" : script, {tarntest::ServerCert::Good}));
+        const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe")};
+        ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
+        rows[0].url = urls[0];
+        rows[1].url = row.find("manual").kind == JsonKind::Null ? urls[1] : std::string_view();
+        auto expand = [&](const std::string& t) {
+            return tarntest::replace_all(t, "{base}", server.base_url());
+        };
+
+        tarntest::ConsoleCapture console;
+        const Error result = install_extras(row.find("refresh").kind != JsonKind::Null, rows);
+        EXPECT_EQ(error_text(result), expand(row.get_string("result", "")));
+        EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
+        EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
+        EXPECT_EQ(listing(tools_dir()), lines(row.find("tools")));
+        EXPECT_EQ(listing(work, false), lines(row.find("work")));
+        server.stop();
+        for (const Json& request : server.http_requests()) {
+            const std::string headers = request.find("headers").dump(false);
+            EXPECT_NE(headers.find(R"(["User-Agent","Tarnwick-Setup/1.2.4"])"), std::string::npos)
+                << headers;
+            EXPECT_NE(headers.find(R"(["Accept","*/*"])"), std::string::npos) << headers;
+        }
+    }
+}
+
+TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFolder) {
+    const Path beside = executable_path().parent_path() / "tools", old_cwd = fs::current_path();
+    ASSERT_FALSE(fs::exists(beside));
+    for (const tarntest::TableRow& row : tarntest::read_table("extras/find_executable.txt")) {
+        SCOPED_TRACE(row_where("extras/find_executable.txt", row));
+        ExtrasBench bench;
+        tarntest::TempDir cwd;
+        const std::map<std::string, Path> places = {{"path", bench.bin.path()},
+                                                    {"beside", beside},
+                                                    {"root", tools_dir()},
+                                                    {"cwd", cwd.path() / "tools"}};
+        for (const auto& [place, folder] : places) {
+            if (("," + row[2] + ",").find("," + place + ",") == std::string::npos) continue;
+            ASSERT_TRUE(ensure_dir((folder / native_from_text(row[1])).parent_path()));
+            fs::copy_file(bench.tar, folder / native_from_text(row[1]));
+        }
+        fs::current_path(cwd.path());
+        EXPECT_EQ(find_executable(row[0]),
+                  row[3] == "-"      ? ""
+                  : row[3] == "name" ? row[0]
+                                     : path_text(places.at(row[3]) / native_from_text(row[1])));
+        fs::current_path(old_cwd);
+        fs::remove_all(beside);
+    }
+}
+
+TEST(ExtractArchive, UnpacksDespiteAnErrorExitOrChatterAndEndsAHangingTar) {
+    for (const tarntest::TableRow& row : tarntest::read_table("extras/extract.txt")) {
+        SCOPED_TRACE(row_where("extras/extract.txt", row));
+        ExtrasBench bench(row[0] == "-" ? "" : row[0]);
+        if (row[0] == "missing") fs::remove(bench.tar);
+        const Path scratch = bench.box.scratch();
+        fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
+        ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
+        const Error error =
+            extract_archive(scratch / "with space.zip", scratch / "out", {std::stoll(row[1]), 50});
+        EXPECT_EQ(error_text(error), row[2]);
+        EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
+    }
+}
+
+TEST(ChildProcess, StartsWithMergedEnvironmentRunsUntilTerminated) {
+    ExtrasBench bench;
+    ChildProcess tar;
+    Error error;
+    ChildProcess::start(tar, error, "tar", {}, {{"TARN_FAKE_TAR", "hang"}}, false);
+    ASSERT_EQ(error_text(error), "0  : ");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_TRUE(ChildProcess::running(tar));
+    ChildProcess::terminate(tar);
+    EXPECT_FALSE(ChildProcess::running(tar));
+    EXPECT_EQ(command_line("C:\\t\\tar.exe", {"-xf", "C:\\a b\\f.zip", "-C", "C:\\x\\"}),
+              R"("C:\t\tar.exe" "-xf" "C:\a b\f.zip" "-C" "C:\x\")");
+    EXPECT_EQ(merged_environment({"A=1", "=C:=C:\\", "B=2", "C"}, {{"B", "3"}, {"C", "4"}}),
+              (std::vector<std::string>{"A=1", "=C:=C:\\", "B=3", "C=4"}));
+}
+
+}  // namespace
+}  // namespace tarncore::discordvoice

@@ -1,0 +1,284 @@
+#include "install/install_steps.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "install/modules.h"
+#include "install/record.h"
+#include "install/removal.h"
+#include "install/rollback.h"
+#include "install/setup_runtime.h"
+#include "install/user_path.h"
+#include "payload/module_table.h"
+#include "payload/runtime_payload.h"
+#include "support/json.h"
+#include "support/layout.h"
+#include "tests/common/child_process.h"
+#include "tests/common/install_sandbox.h"
+
+namespace tarncore {
+namespace {
+
+using tarntest::file_bytes;
+using tarntest::InstallSandbox;
+using tarntest::quietly;
+
+std::string install(const Path& source) {
+    return quietly([&] { return install_runtime(source); });
+}
+
+TEST(InstallRuntime, PlacesEverythingAndAnnouncesEachStepEveryTime) {
+    InstallSandbox box;
+    const Path source = box.make_file("runtime.bin", "runtime v1");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(install(source), "0  :  |   [1/5] Runtime -> " +
+                                       path_text(bin_dir() / "tarn.exe") +
+                                       "\n  [2/5] CLI alias tarnwick.exe\n  [3/5] Tarnwick module\n"
+                                       "  [4/5] PATH\n  [5/5] Config\n");
+    }
+    for (const Path& copy : {bin_dir() / "tarn.exe", bin_dir() / "tarnwick.exe",
+                             versions_dir() / "1.2.4" / "tarn.exe"}) {
+        EXPECT_EQ(file_bytes(copy), "runtime v1") << copy;
+    }
+    std::set<std::string> modules;
+    for (const ModuleEntry& m : kModuleTable) {
+        modules.insert(m.path);
+        EXPECT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()),
+                  file_bytes(tarntest::source_path(std::string("payload/lua/") + m.path)));
+    }
+    EXPECT_EQ(tarntest::files_below(modules_dir()), modules);
+    EXPECT_EQ(tarntest::files_below(versions_dir() / "1.2.4" / "modules"), modules);
+    EXPECT_TRUE(is_installed() && path_exists(logs_dir()) &&
+                !path_exists(bin_dir() / "tarn.exe.new"));
+    EXPECT_TRUE(path_list_contains(box.user_path(), bin_dir().native()));
+    const Path missing = box.scratch() / "nowhere" / "tarn.exe";  // nothing printed or snapshotted
+    ASSERT_TRUE(delete_file(versions_dir() / "previous.txt"));
+    EXPECT_EQ(install(missing),
+              "10 tarnwick setup: Runtime payload is missing: " + path_text(missing) + " | ");
+    EXPECT_FALSE(path_exists(versions_dir() / "previous.txt"));
+
+    const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+    EXPECT_EQ(std::regex_replace(file_bytes(install_record_path()), stamp, "T"),
+              "{\n  \"cli\": \"1.0.0\",\n  \"installed_at\": \"T\",\n  \"module\": \"1.2.4\",\n"
+              "  \"runtime\": \"1.0.0\",\n  \"version\": \"1.2.4\"\n}");
+    for (const auto& row : tarntest::data_rows("install/records.txt")) {
+        ASSERT_TRUE(write_file(install_record_path(), row[0]));
+        EXPECT_EQ(read_installed_version(), row.size() > 1 ? row[1] : "") << row[0];
+    }
+    std::string failure;
+    ASSERT_TRUE(remove_tree(config_dir(), failure) && ensure_dir(install_record_path()));
+    EXPECT_EQ(read_installed_version(), "") << "a folder in place of the record";
+    ASSERT_TRUE(remove_tree(config_dir(), failure) && write_file(config_dir(), "in the way"));
+    EXPECT_EQ(write_install_record().message, "Could not write install.json");
+}
+
+// With LOCALAPPDATA unset every installation path would be relative to the
+// current folder: each operation refuses, and that folder and the PATH stay.
+TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
+    InstallSandbox box;
+    const Path here = box.scratch() / "here", source = box.make_file("src", "runtime");
+    for (const char* rel :
+         {"Tarnwick/bin/tarn.exe", "bin/tarn.exe", "tarn.exe", "versions/1.2.4/tarn.exe"}) {
+        ASSERT_TRUE(copy_with_parents(source, here / Path(rel)));
+    }
+    ASSERT_TRUE(write_file(here / "versions" / "previous.txt", "1.2.4"));
+    ASSERT_TRUE(add_to_user_path(NativeString(Path("bin").native())).ok());
+    const NativeString user_path = box.user_path();
+    const std::set<std::string> files = tarntest::files_below(here);
+    tarntest::ScopedCurrentDir cwd(here);
+    tarntest::ScopedEnv unset("LOCALAPPDATA", std::nullopt);
+    Path runtime;
+    for (const Error& e : {install_runtime(source), rollback(), remove_installation(),
+                           locate_setup_runtime(runtime, Path(), "payload")}) {
+        EXPECT_EQ(e.message, "LOCALAPPDATA is not available");
+    }
+    EXPECT_EQ(tarntest::files_below(here), files);
+    EXPECT_EQ(box.user_path(), user_path);
+}
+
+TEST(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
+    const auto rows = tarntest::data_rows("install/setup_runtime.txt");
+    for (const auto& row : rows) {
+        InstallSandbox box;
+        const Path setup_dir = box.scratch() / "download";
+        ASSERT_TRUE(ensure_dir(setup_dir) &&
+                    (row[0] == "0" || write_file(setup_dir / "tarn.exe", "beside runtime")));
+        ASSERT_TRUE(row[3] == "0" ||
+                    (ensure_dir(install_root()) && write_file(cache_dir(), "file")));
+        tarntest::ScopedCurrentDir cwd(setup_dir);
+        Path runtime = "untouched";
+        Error e = locate_setup_runtime(runtime, row[2] == "1" ? setup_dir : Path(), row[1]);
+        const std::string where = runtime == setup_dir / "tarn.exe" ? "beside"
+                                  : runtime == cache_dir() / "bundled-tarn.exe"
+                                      ? "cache"
+                                      : path_text(runtime);
+        EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + " " + where, row[4]);
+        EXPECT_EQ(path_exists(install_root()), where == "cache") << row[4];
+    }
+    InstallSandbox box;  // built without a payload, with no tarn.exe beside the tests
+    Path runtime;
+    EXPECT_EQ(tarntest::error_text(locate_setup_runtime(runtime)) + " <missing> untouched",
+              rows[3][4]);
+}
+
+// A stale .new is overwritten; a target that can be neither overwritten nor
+// moved aside (folders in both places) leaves the new copy for the user; a
+// read-only folder takes no copy at all.
+TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
+    InstallSandbox box;
+    const Path source = box.make_file("src", "fresh"), bin = box.scratch() / "bin";
+    const Path target = bin / "tarn.exe", fresh = bin / "tarn.exe.new";
+    ASSERT_TRUE(ensure_dir(bin) && write_file(fresh, "stale"));
+    ASSERT_TRUE(place_file(source, target).ok());
+    EXPECT_EQ(file_bytes(target) + file_bytes(fresh), "fresh<missing>");
+    ASSERT_TRUE(delete_file(target) && ensure_dir(target / "in") &&
+                ensure_dir(bin / "tarn.exe.old" / "in"));
+    EXPECT_EQ(place_file(source, target).message,
+              "Could not replace " + path_text(target) +
+                  " (file is in use). Close running bots, then copy " + path_text(fresh) +
+                  " over it.");
+    EXPECT_EQ(file_bytes(fresh), "fresh");
+    tarntest::set_read_only(bin, true);
+    EXPECT_EQ(place_file(source, bin / "other.exe").message, "Could not install other.exe");
+    tarntest::set_read_only(bin, false);
+}
+
+// Windows refuses to overwrite a running program's file but lets it be
+// renamed; the renamed file stays until the program ends.
+TEST(InstallRuntime, ReplacesARunningRuntime) {
+    InstallSandbox box;
+    const Path runtime = bin_dir() / "tarn.exe", old = bin_dir() / "tarn.exe.old";
+    ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
+    tarntest::ChildProcess bot;
+    ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
+    ASSERT_TRUE(bot.running());
+    ASSERT_EQ(install(box.make_file("src", "new runtime"))[0], '0');
+    EXPECT_TRUE(bot.running());
+    EXPECT_EQ(file_bytes(runtime) + file_bytes(bin_dir() / "tarn.exe.new"), "new runtime<missing>");
+    EXPECT_TRUE(!path_exists(old) || tarntest::deletion_scheduled(old));
+    bot.kill();
+}
+
+// Rows: versions\previous.txt (nullptr: none), whether versions\1.2.4\tarn.exe exists, the error.
+TEST(Rollback, NeedsAUsableSnapshot) {
+    const std::string none = "No previous version is available to roll back";
+    const std::tuple<const char*, bool, std::string> cases[] = {
+        {nullptr, true, none},
+        {"", true, none},
+        {"1.2.4", false, "Rollback snapshot is missing: "},
+        {"1.2.4\n\r\n\r", true, ""}};
+    for (const auto& [note, snapshot, error] : cases) {
+        InstallSandbox box;
+        const Path copy = versions_dir() / "1.2.4" / "tarn.exe";
+        ASSERT_TRUE(ensure_dir(copy.parent_path()) && (!snapshot || write_file(copy, "old")));
+        ASSERT_TRUE(!note || write_file(versions_dir() / "previous.txt", note));
+        const std::string expected = error.empty() ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
+                                                   : "10 tarnwick setup: " + error +
+                                                         (snapshot ? "" : path_text(copy)) + " | ";
+        EXPECT_EQ(quietly(rollback).substr(0, error.empty() ? expected.size() : std::string::npos),
+                  expected);
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), error.empty() ? "old" : "<missing>");
+    }
+}
+
+// A working install, a newer one failing at its last step (step 5), and the
+// rollback putting the working runtime back.
+TEST(Rollback, RestoresThePreviousRuntimeAfterAFailedInstall) {
+    InstallSandbox box;
+    ASSERT_TRUE(install(box.make_file("v1", "first"))[0] == '0');
+    // The snapshot takes what is installed at that moment.
+    ASSERT_TRUE(write_file(bin_dir() / "tarn.exe", "working runtime"));
+    tarntest::set_read_only(install_record_path(), true);
+    const Path broken = box.make_file("v2", "broken runtime");
+    const std::string failed = install(broken);
+    tarntest::set_read_only(install_record_path(), false);
+    ASSERT_EQ(failed.substr(0, failed.find(" |")),
+              "10 tarnwick setup: Could not write install.json");
+    EXPECT_EQ(file_bytes(versions_dir() / "previous.txt"), "1.2.4");
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(quietly(rollback)[0], '0') << "run " << run;
+        for (const char* name : {"tarn.exe", "tarnwick.exe"}) {
+            EXPECT_EQ(file_bytes(bin_dir() / name), "working runtime");
+        }
+        EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "working runtime");
+    }
+}
+
+// A version from the record or from previous.txt that would lead out of
+// versions\: the install goes on without a snapshot, the rollback refuses,
+// and a tarn.exe waiting where the version leads is never installed.
+TEST(Rollback, VersionsThatLeadElsewhereAreRefused) {
+    InstallSandbox box;
+    const std::string absolute = path_text(box.scratch() / "escaped");
+    for (const std::string version :
+         {"../../escaped", absolute.c_str(), "1.2.4/../../../other", "1.0:x"}) {
+        SCOPED_TRACE(version);
+        const Path elsewhere = versions_dir() / native_from_text(version);
+        Json record;
+        record["version"] = version;
+        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), bin_dir() / "tarn.exe"));
+        ASSERT_TRUE(ensure_dir(config_dir()) &&
+                    write_file(install_record_path(), record.dump(false)));
+        const std::string refused = "\"" + version + "\" is not a version";
+        EXPECT_EQ(snapshot_installed_runtime(version).message,
+                  "No rollback snapshot taken: " + refused);
+        ASSERT_EQ(install(box.make_file("new", "new"))[0], '0');
+        EXPECT_FALSE(path_exists(elsewhere));
+
+        ASSERT_TRUE(copy_with_parents(box.make_file("foreign", "foreign"), elsewhere / "tarn.exe"));
+        ASSERT_TRUE(write_file(versions_dir() / "previous.txt", version));
+        EXPECT_EQ(quietly(rollback), "10 tarnwick setup: Rollback refused: " + refused + " | ");
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "new");
+    }
+}
+
+TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
+    tarntest::InstallSandbox box;
+    ASSERT_TRUE(add_to_user_path(bin_dir().native()).ok());
+    const Path neighbour = box.local_app_data() / "OtherProgram" / "keep.txt";
+    ASSERT_TRUE(copy_with_parents(box.make_file("f", "bytes"), neighbour));
+    for (const Path& file :
+         {bin_dir() / "tarn.exe", modules_dir() / "d" / "init.lua", tools_dir() / "ffmpeg.exe"}) {
+        ASSERT_TRUE(copy_with_parents(neighbour, file));
+        tarntest::set_read_only(file, true);
+    }
+    tarntest::set_read_only(modules_dir() / "d", true);
+    for (int run = 0; run < 2; ++run) {  // nothing left to remove is no failure
+        ASSERT_TRUE(remove_installation().ok()) << "run " << run;
+        EXPECT_TRUE(!path_exists(install_root()) && path_exists(neighbour));
+        EXPECT_FALSE(path_list_contains(box.user_path(), bin_dir().native()));
+    }
+}
+
+// Links to a folder and to a file outside, inside the installation, and an
+// installation folder that is itself a link. Natively all are symbolic links,
+// deleted as links. Under Wine they are Unix links: one to a folder shows as a
+// reparse point that Wine cannot delete, one to a file as a plain file whose
+// final path lies outside; both are left alone and named.
+TEST(Removal, NeverReachesOutsideThroughLinks) {
+    // Where the link is, and what stays of it under Wine ("" for the root).
+    const std::pair<const char*, const char*> cases[] = {
+        {"cache/dirlink", " is a link that could not be deleted and was left alone)"},
+        {"bin/filelink", " leads outside "},
+        {"", " is a link; nothing was deleted)"}};
+    for (const auto& [where, wine] : cases) {
+        tarntest::InstallSandbox box;
+        const Path outside = box.scratch() / "outside",
+                   link = *where ? install_root() / Path(where).make_preferred() : install_root();
+        ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
+        ASSERT_TRUE(*where == 0 || copy_with_parents(outside / "keep.txt", bin_dir() / "tarn.exe"));
+        ASSERT_TRUE(ensure_dir(link.parent_path()) &&
+                    tarntest::make_link(link, where[0] == 'b' ? outside / "keep.txt" : outside));
+        const std::string root = path_text(install_root()), message = remove_installation().message;
+        std::string left = "Could not remove " + root + " (" + path_text(link) + wine;
+        if (where[0] == 'b') left += root + " and was left alone)";
+        EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep") << where;
+        EXPECT_TRUE(message == left || (*where && message.empty())) << message;
+        EXPECT_NE(path_exists(install_root()), message.empty()) << where;
+        EXPECT_FALSE(path_exists(bin_dir() / "tarn.exe")) << where;
+    }
+}
+
+}  // namespace
+}  // namespace tarncore

@@ -1,0 +1,105 @@
+-- The bottom layer: snowflakes, bit fields, intents, collections, errors, enums, CDN.
+local snowflake = require("discord.snowflake")
+local bitfield = require("discord.bitfield")
+local intents = require("discord.intents")
+local collection = require("discord.collection")
+local errors = require("discord.errors")
+local enums = require("discord.enums")
+local cdn = require("discord.cdn")
+
+describe("snowflake", function()
+  it("reads, makes and orders IDs as 63-bit numbers", function()
+    assert.same({ id = "175928847299117063", timestamp = 1462015105796, workerId = 1, processId = 0, increment = 7 },
+      snowflake.deconstruct("175928847299117063"))
+    assert.equal("175928847299117063", snowflake.generate({ timestamp = 1462015105796, increment = 7 }))
+    assert.same({ -1, 1, 0 }, { snowflake.compare("9", "10"), snowflake.compare("10", "9"), snowflake.compare(5, "5") })
+    for _, bad in ipairs({ "12a", "-1", "", "9223372036854775808", 1.5 }) do
+      assert.is_false(snowflake.isValid(bad), tostring(bad))
+    end
+    assert.is_true(snowflake.isValid("9223372036854775807"))
+  end)
+end)
+
+describe("bitfield", function()
+  local P = bitfield.PermissionsBitField
+
+  it("resolves names, numbers, decimal strings and lists alike, up to bits 62 and 63", function()
+    local want = (1 << 11) | (1 << 62)
+    for _, v in ipairs({ want, "4611686018427389952", { "SendMessages", 1 << 62 }, P(want) }) do
+      assert.equal(want, P(v).bitfield)
+    end
+    assert.has_error(function() P("NoSuchFlag") end)
+    assert.equal("13835058055282163712", P({ 1 << 62, 1 << 63 }):toJSON())
+    assert.equal(1 << 63, P("9223372036854775808").bitfield)
+    assert.is_nil(bitfield.parseUnsigned("18446744073709551616"))
+  end)
+
+  it("adds, removes and checks permissions with Administrator implying all", function()
+    local p = P():add("ViewChannel", "SendMessages", "BypassSlowmode"):remove("ViewChannel")
+    assert.same({ "SendMessages", "BypassSlowmode" }, p:toArray())
+    assert.same({ true, false }, { P("Administrator"):has("BanMembers"), P("Administrator"):has("BanMembers", false) })
+    assert.has_error(function() p:freeze():add("KickMembers") end)
+  end)
+end)
+
+describe("intents", function()
+  it("derives intents from events without privileged ones except where an event needs them", function()
+    local I = intents.Flags
+    assert.equal(I.Guilds | I.GuildMessages | I.DirectMessages, intents.intentsFor({ "messageCreate", "ready" }))
+    assert.equal(I.Guilds | I.GuildMembers, intents.intentsFor({ "guildMemberAdd" }))
+  end)
+end)
+
+describe("Collection", function()
+  local Collection = collection.Collection
+
+  it("keeps insertion order through deletes, re-sets and compaction", function()
+    local c = Collection()
+    for i = 1, 40 do c:set("k" .. i, i) end
+    for i = 1, 35 do c:delete("k" .. i) end
+    c:set("k36", 360)
+    c:set("k1", 1)
+    assert.same({ "k36", "k37", "k38", "k39", "k40", "k1" }, c:keys())
+    assert.same({ 6, 360, 1, 39 }, { c.size, c:first(), c:last(), c:at(-3) })
+    local big, small = c:partition(function(v) return v > 39 end)
+    assert.same({ { "k36", "k40" }, { "k37", "k38", "k39", "k1" } }, { big:keys(), small:keys() })
+    assert.same({ "k1", "k37", "k38", "k39", "k40", "k36" }, c:sorted(function(x, y) return x < y end):keys())
+  end)
+
+end)
+
+describe("errors and enums", function()
+  it("flatten form errors, match by class and code, and describe gateway closes", function()
+    local e = errors.DiscordAPIError({ code = 50035, message = "Invalid Form Body",
+      errors = { embeds = { ["0"] = { title = { _errors = { { code = "X", message = "Too long." } } } } } },
+    }, 400, "POST", "/channels/1/messages")
+    assert.equal("DiscordAPIError[50035]: Invalid Form Body (POST /channels/1/messages)\nembeds[0].title: Too long.",
+      tostring(e))
+    assert.same({ true, true, false, false }, { errors.is(e, "DiscordAPIError", 50035), errors.is(e, "DiscordError"),
+      errors.is(e, "DiscordAPIError", 10003), errors.is(e, "HTTPError") })
+    assert.is_true(errors.is(errors.DiscordAPIError({ code = 10008 }, 404, "GET", "/x"), "DiscordAPIError",
+      "UnknownMessage"))
+    assert.same({ true, false }, { errors.GatewayError(4014).fatal, errors.GatewayError(4009).fatal })
+    assert.same({ 0, "GuildText" }, { enums.ChannelType.GuildText, enums.ChannelType[0] })
+    assert.has_error(function() return enums.ChannelType.GuildTxt end)
+  end)
+end)
+
+describe("cdn", function()
+  local B = "https://cdn.discordapp.com/"
+  it("builds image addresses with the size and format rules, and refuses the others", function()
+    local cases = {
+      { cdn.avatar("1", "abc"), B .. "avatars/1/abc.webp" },
+      { cdn.avatar("1", "a_abc"), B .. "avatars/1/a_abc.gif" },
+      { cdn.avatar("1", "a_abc", { forceStatic = true, size = 64 }), B .. "avatars/1/a_abc.webp?size=64" },
+      { cdn.avatar("1", "a_abc", { extension = "webp" }), B .. "avatars/1/a_abc.webp?animated=true" },
+      { cdn.defaultAvatar(cdn.defaultAvatarIndex("175928847299117063")), B .. "embed/avatars/2.png" },
+    }
+    for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
+    for _, opts in ipairs({ { size = 100 }, { size = 8192 }, { extension = "bmp" } }) do
+      local ok, err = pcall(cdn.icon, "1", "h", opts)
+      assert.is_false(ok)
+      assert.is_true(errors.is(err, "LibraryError", "InvalidOption"))
+    end
+  end)
+end)

@@ -1,0 +1,217 @@
+-- Scripted gateway of the fake Discord. It speaks the real protocol (HELLO, IDENTIFY, READY,
+-- heartbeats, RESUME with replay, op 7 and op 9, close codes, zlib-stream) and notes in `faults`
+-- every rule the client breaks: late heartbeats, wrong sequence numbers, identifies too close
+-- together, sends beyond 120 a minute, payloads it cannot read.
+local runtime = require("runtime")
+local json = require("json")
+local _discord = require("_discord")
+
+local Gateway = {}
+Gateway.__index = Gateway
+
+local URL = "wss://gateway.discord.gg"
+local RESUME_URL = "wss://gateway-resume.discord.gg"
+Gateway.URL = URL
+
+function Gateway.new(server)
+  return setmetatable({
+    server = server, store = server.store,
+    heartbeat_interval = 41250,
+    ack = true,            -- answer heartbeats
+    split = false,         -- send each compressed message in two frames
+    sessions = {}, connections = {},
+    received = {}, faults = {}, closes = {}, identifies = {},
+  }, Gateway)
+end
+
+function Gateway:fault(text)
+  self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
+end
+
+-- Sending ----------------------------------------------------------------------------------------------
+
+function Gateway:_send(conn, payload)
+  if conn.sock.closed then return false end
+  local text = json.encode(payload)
+  if conn.deflater then
+    local bytes = conn.deflater:push(text)
+    if self.split and #bytes > 1 then
+      local cut = #bytes // 2
+      conn.sock:send(bytes:sub(1, cut), "binary")
+      conn.sock:send(bytes:sub(cut + 1), "binary")
+    else
+      conn.sock:send(bytes, "binary")
+    end
+  else
+    conn.sock:send(text, "text")
+  end
+  return true
+end
+
+--- The session events go to: the newest one still alive, even while its client is reconnecting.
+function Gateway:session()
+  local s = self.latest
+  if s and not s.dead then return s end
+  return nil
+end
+
+--- Sends an event to the session: numbered, kept for RESUME, delivered now when connected.
+function Gateway:dispatch(t, d, session)
+  session = session or self:session()
+  if not session then error("fake gateway: dispatch without a session", 2) end
+  session.seq = session.seq + 1
+  local payload = { op = 0, t = t, s = session.seq, d = d }
+  session.events[#session.events + 1] = payload
+  local conn = session.conn
+  if conn and conn.ready then self:_send(conn, payload) end
+  return session.seq
+end
+
+function Gateway:reconnect() self:_send(self.current, { op = 7, d = json.null }) end
+
+function Gateway:invalidate(resumable)
+  local conn = self.current
+  if not resumable and conn.session then conn.session.dead = true end
+  self:_send(conn, { op = 9, d = resumable and true or false })
+end
+
+function Gateway:close(code, reason)
+  local conn = self.current
+  if conn.session and (code == 4007 or code == 4009) then conn.session.dead = true end
+  conn.sock:close(code, reason)
+end
+
+function Gateway:drop() self.current.sock:drop() end
+
+-- Receiving --------------------------------------------------------------------------------------------
+
+function Gateway:_ready(conn, session)
+  local guilds = json.array({})
+  for _, gid in ipairs(self.store.guild_order) do guilds[#guilds + 1] = { id = gid, unavailable = true } end
+  conn.ready = true
+  self:dispatch("READY", {
+    v = 10, user = self.store:userJSON(self.server.bot), guilds = guilds, session_id = session.id,
+    resume_gateway_url = RESUME_URL, shard = session.shard, application = { id = self.server.bot.id, flags = 0 },
+  }, session)
+  for _, gid in ipairs(self.store.guild_order) do
+    self:dispatch("GUILD_CREATE", self.store:guildJSON(self.store.guilds[gid]), session)
+  end
+end
+
+-- A client that breaks the protocol is closed as Discord would, and the test sees the fault.
+function Gateway:_refuse(conn, code, text)
+  self:fault(text)
+  conn.sock:close(code, text)
+end
+
+function Gateway:_identify(conn, d)
+  if d.token ~= self.server.token or math.type(d.intents) ~= "integer" or type(d.properties) ~= "table" then
+    return self:_refuse(conn, 4002, "IDENTIFY without the token, intents or properties")
+  end
+  local now = runtime.now()
+  local last = self.identifies[#self.identifies]
+  if last and now - last.at < 5000 then self:fault("IDENTIFY " .. (now - last.at) .. " ms after the previous one") end
+  self.identifies[#self.identifies + 1] = { at = now, d = d }
+  local session = {
+    id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents,
+    shard = d.shard or json.array({ 0, 1 }), conn = conn,
+  }
+  self.sessions[session.id] = session
+  self.latest = session
+  conn.session = session
+  self:_ready(conn, session)
+end
+
+function Gateway:_resume(conn, d)
+  if d.token ~= self.server.token then return self:_refuse(conn, 4004, "RESUME with a wrong token") end
+  if conn.url:sub(1, #RESUME_URL) ~= RESUME_URL then self:fault("RESUME sent to " .. conn.url) end
+  local session = self.sessions[d.session_id]
+  if not session or session.dead then
+    return self:_send(conn, { op = 9, d = false })
+  end
+  if math.type(d.seq) ~= "integer" or d.seq > session.seq then
+    return self:_refuse(conn, 4007, "RESUME with seq " .. tostring(d.seq))
+  end
+  session.conn = conn
+  conn.session = session
+  conn.ready = true
+  for _, ev in ipairs(session.events) do
+    if ev.s > d.seq then self:_send(conn, ev) end
+  end
+  self:dispatch("RESUMED", json.null, session)
+end
+
+function Gateway:_heartbeat(conn, d)
+  local now = runtime.now()
+  local due = conn.last_beat + self.heartbeat_interval
+  -- The first beat is jittered into the interval; later ones keep it, with a second of slack.
+  if now > due + 1000 then self:fault("heartbeat " .. (now - due) .. " ms late") end
+  conn.last_beat = now
+  -- Events may still be in flight, so the beat may lag the last sequence sent; it may not pass it
+  -- or go backwards.
+  local seq = conn.session and conn.session.seq or 0
+  if math.type(d) == "integer" then
+    if d > seq or d < (conn.beat_seq or 0) then
+      self:fault("heartbeat carried " .. d .. " after " .. tostring(conn.beat_seq) .. ", last sent " .. seq)
+    end
+    conn.beat_seq = d
+  elseif d ~= json.null and d ~= nil then
+    self:fault("heartbeat carried " .. tostring(d))
+  end
+  if self.ack then self:_send(conn, { op = 11 }) end
+end
+
+local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume }
+
+-- One connection: HELLO, then read until either side closes.
+function Gateway:_serve(sock, req)
+  local conn = { sock = sock, url = req.url, sends = {} }
+  self.connections[#self.connections + 1] = conn
+  self.current = conn
+  if req.query.v ~= "10" or req.query.encoding ~= "json" then
+    return self:_refuse(conn, 4012, "connected with " .. req.url)
+  end
+  if req.query.compress == "zlib-stream" then conn.deflater = _discord.deflater() end
+  conn.last_beat = runtime.now()
+  self:_send(conn, { op = 10, d = { heartbeat_interval = self.heartbeat_interval } })
+  while true do
+    local data, kind, how, code = sock:receive()
+    if not data then
+      if how == "closed" then
+        local by_client = sock.peer.close_sent ~= nil
+        self.closes[#self.closes + 1] = { at = runtime.now(), code = code, by = by_client and "client" or "server",
+          reason = kind }
+        -- A normal close ends the session; others (4900 after a missing ACK) leave it resumable.
+        if conn.session and by_client and (code == 1000 or code == 1001) then conn.session.dead = true end
+        if conn.session and conn.session.conn == conn then conn.session.conn = nil end
+      end
+      return
+    end
+    local now = runtime.now()
+    conn.sends[#conn.sends + 1] = now
+    local first = conn.sends[#conn.sends - 120]
+    if first and now - first < 60000 then return self:_refuse(conn, 4008, "more than 120 sends in 60 s") end
+    local msg = kind == "text" and json.decode(data)
+    local handler = type(msg) == "table" and HANDLERS[msg.op]
+    if not handler then return self:_refuse(conn, 4002, "cannot read " .. data) end
+    self.received[#self.received + 1] = { at = now, op = msg.op, d = msg.d, conn = conn }
+    handler(self, conn, msg.d)
+  end
+end
+
+--- Payloads the client sent with opcode `op`.
+function Gateway:receivedOps(op)
+  local out = {}
+  for _, r in ipairs(self.received) do
+    if r.op == op then out[#out + 1] = r end
+  end
+  return out
+end
+
+function Gateway:mount(http)
+  local serve = function(sock, req) return self:_serve(sock, req) end
+  http.mount_ws(URL, serve)
+  http.mount_ws(RESUME_URL, serve)
+end
+
+return Gateway

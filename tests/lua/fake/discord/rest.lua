@@ -1,0 +1,194 @@
+-- REST side of the fake Discord: routes over the store, per-route buckets that send real
+-- X-RateLimit-* headers, the global limit, and injected 429s.
+-- A 429 the library provokes itself (not an injected one) counts in `violations`.
+local runtime = require("runtime")
+local json = require("json")
+
+local Rest = {}
+Rest.__index = Rest
+
+local MAJOR = { channel = true, guild = true, webhook = true }
+
+-- Bucket of each route template; routes sharing a hash share the counter per major parameter.
+local BUCKETS = {
+  ["POST /channels/:channel/messages"] = { hash = "msg-create", limit = 5, window = 5000 },
+  ["PUT /guilds/:guild/members/:member/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
+  ["DELETE /guilds/:guild/members/:member/roles/:role"] = { hash = "member-roles", limit = 10, window = 10000 },
+}
+local DEFAULT_BUCKET = { limit = 50, window = 1000 }
+
+function Rest.new(server)
+  return setmetatable({
+    server = server, store = server.store, routes = {}, buckets = {}, bucket_config = {},
+    injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
+  }, Rest)
+end
+
+local function split(path)
+  local out = {}
+  for seg in path:gmatch("[^/]+") do out[#out + 1] = seg end
+  return out
+end
+
+--- Adds (or replaces) a route. handler(req, params, body) -> status, table|nil [, headers].
+function Rest:route(method, template, handler)
+  for _, r in ipairs(self.routes) do
+    if r.method == method and r.template == template then
+      r.handler = handler
+      return
+    end
+  end
+  self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
+end
+
+local function match(route, segs)
+  if #route.segs ~= #segs then return nil end
+  local params = {}
+  for i, s in ipairs(route.segs) do
+    if s:sub(1, 1) == ":" then
+      params[s:sub(2)] = segs[i]
+    elseif s ~= segs[i] then
+      return nil
+    end
+  end
+  return params
+end
+
+--- Bucket limits for a route template ("POST /channels/:channel/messages"): {limit=, window=, hash=}.
+function Rest:setBucket(key, cfg)
+  self.bucket_config[key] = cfg
+end
+
+--- Queues a 429 for the next matching request(s).
+--- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}
+function Rest:inject(f)
+  f.times = f.times or 1
+  self.injections[#self.injections + 1] = f
+end
+
+local function jsonResponse(status, body, headers)
+  headers = headers or {}
+  local out = { status = status, headers = headers }
+  if body ~= nil then
+    headers["Content-Type"] = "application/json"
+    out.body = json.encode(body)
+  end
+  return out
+end
+Rest.jsonResponse = jsonResponse
+
+local function secs(ms)
+  return string.format("%.3f", ms / 1000)
+end
+
+function Rest:_bucket(method, route, params)
+  local key = method .. " " .. route.template
+  local cfg = self.bucket_config[key] or BUCKETS[key] or DEFAULT_BUCKET
+  local hash = cfg.hash or key
+  local major = {}
+  for _, seg in ipairs(route.segs) do
+    local p = seg:sub(1, 1) == ":" and seg:sub(2)
+    if p and MAJOR[p] then major[#major + 1] = params[p] end
+  end
+  local id = hash .. ":" .. table.concat(major, ":")
+  local b = self.buckets[id]
+  if not b then
+    b = { hash = hash, limit = cfg.limit, window = cfg.window, used = 0, reset = 0 }
+    self.buckets[id] = b
+  end
+  if runtime.now() >= b.reset then
+    b.used, b.reset = 0, runtime.now() + b.window
+  end
+  return b
+end
+
+local function limitHeaders(b)
+  local left = b.reset - runtime.now()
+  return {
+    ["X-RateLimit-Limit"] = tostring(b.limit),
+    ["X-RateLimit-Remaining"] = tostring(math.max(0, b.limit - b.used)),
+    ["X-RateLimit-Reset-After"] = secs(left),
+    ["X-RateLimit-Bucket"] = b.hash,
+  }
+end
+
+local function tooMany(retryMs, global, scope, headers)
+  headers = headers or {}
+  headers["Retry-After"] = tostring(math.max(1, math.ceil(retryMs / 1000)))
+  headers["X-RateLimit-Scope"] = scope
+  if global then headers["X-RateLimit-Global"] = "true" end
+  return jsonResponse(429, { message = "You are being rate limited.", retry_after = retryMs / 1000, global = global },
+    headers)
+end
+
+function Rest:_takeInjection(req)
+  for i, f in ipairs(self.injections) do
+    if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
+      f.times = f.times - 1
+      if f.times <= 0 then table.remove(self.injections, i) end
+      return f
+    end
+  end
+  return nil
+end
+
+-- One request through injected 429s, authentication, limits and the route. No route the fake
+-- offers is reached without the bot's token.
+function Rest:handle(req)
+  local path = req.path:match("^/api/v10(/.*)$")
+  if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+  local f = self:_takeInjection({ method = req.method, path = path })
+  if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
+  if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
+    return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
+  end
+  if req.headers.authorization ~= "Bot " .. self.server.token then
+    return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
+  end
+  return self:_dispatch(req, path)
+end
+
+function Rest:_dispatch(req, path)
+  local segs = split(path)
+  local route, params
+  for _, r in ipairs(self.routes) do
+    if r.method == req.method then
+      params = match(r, segs)
+      if params then
+        route = r
+        break
+      end
+    end
+  end
+  if not route then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+
+  -- The global limit: interaction callbacks are exempt.
+  local now = runtime.now()
+  if not path:match("^/interactions/") then
+    local gw = self.global_window
+    if now - gw.start >= 1000 then gw.start, gw.count = now, 0 end
+    gw.count = gw.count + 1
+    if gw.count > self.global_limit then
+      self.violations[#self.violations + 1] = { at = now, method = req.method, path = path, global = true }
+      return tooMany(gw.start + 1000 - now, true, "global")
+    end
+  end
+  local bucket = self:_bucket(req.method, route, params)
+  if bucket.used >= bucket.limit then
+    self.violations[#self.violations + 1] = { at = now, method = req.method, path = path, bucket = bucket.hash }
+    return tooMany(bucket.reset - now, false, "user", limitHeaders(bucket))
+  end
+  bucket.used = bucket.used + 1
+
+  local body
+  if req.body and req.body ~= "" then
+    body = req.headers["content-type"] == "application/json" and json.decode(req.body)
+    if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
+  end
+  local status, result, headers = route.handler(req, params, body)
+  local out = jsonResponse(status, result, headers)
+  for k, v in pairs(limitHeaders(bucket)) do out.headers[k] = v end
+  return out
+end
+
+return Rest

@@ -1,0 +1,215 @@
+-- The fake Discord: a store, its REST routes and the scripted gateway, mounted on the fake http.
+-- Writes through REST also dispatch the gateway events Discord would send for them. Tests drive it
+-- with fd:say(user, channel, text), fd.rest:setBucket / inject, fd.gateway:reconnect / invalidate /
+-- close / drop, and read fd:requests(), fd.rest.violations and fd.gateway.faults.
+local runtime = require("runtime")
+local json = require("json")
+local http = require("http")
+local Store = require("fake.discord.store")
+local Rest = require("fake.discord.rest")
+local Gateway = require("fake.discord.gateway")
+
+local M = {}
+local Server = {}
+Server.__index = Server
+
+local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
+
+--- The bot, Alice and Bob in one guild (owned by Alice) with a category, #general in it, and a voice channel.
+function M.new()
+  local self = setmetatable({ token = "test-token" }, Server)
+  self.store = Store.new()
+  self.rest = Rest.new(self)
+  self.gateway = Gateway.new(self)
+  local store = self.store
+  self.bot = store:addUser({ username = "tarnbot", bot = true })
+  self.alice = store:addUser({ username = "alice" })
+  self.bob = store:addUser({ username = "bob" })
+  self.guild = store:addGuild({
+    name = "Test Guild", owner = self.alice,
+    roles = { { name = "Member", permissions = "0", position = 1 },
+      { name = "Mod", permissions = "8", position = 2, hoist = true, color = 0xE67E22 } },
+    channels = { { name = "Text Channels", type = 4 }, { name = "general", type = 0, parent = "Text Channels",
+      topic = "hello" }, { name = "Voice", type = 2 } },
+    members = { self.bot, self.alice, self.bob },
+  })
+  self.category = store.channels[self.guild.channels[1]]
+  self.general = store.channels[self.guild.channels[2]]
+  self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
+  self:_routes()
+  http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
+  self.gateway:mount(http)
+  return self
+end
+
+--- A user writes in a channel: the message is stored and MESSAGE_CREATE goes out. Returns it.
+function Server:say(user, channel, content)
+  local msg = self.store:addMessage(channel, user, { content = content })
+  self:_echo("MESSAGE_CREATE", channel, self.store:messageJSON(msg))
+  return msg
+end
+
+-- Sends an event caused by a write, if the session asked for its intent.
+function Server:_echo(t, channel, d, bits)
+  local session = self.gateway:session()
+  if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
+  if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
+end
+
+--- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
+function Server:requests(method, pattern)
+  local out = {}
+  for _, ex in ipairs(http.exchanges) do
+    local r = ex.request
+    local path = r.path:match("^/api/v10(/.*)")
+    if path and (method == nil or r.method == method) and path:match("^" .. (pattern or ".*") .. "$") then
+      out[#out + 1] = {
+        method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
+        body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
+      }
+    end
+  end
+  return out
+end
+
+-- Routes -----------------------------------------------------------------------------------------------
+
+function Server:_routes()
+  local store = self.store
+  -- Path parameters are looked up in the store, in this order; a missing one is a 404.
+  local LOOKUP = {
+    { "user", function(id) return store.users[id] end },
+    { "channel", function(id) return store.channels[id] end },
+    { "guild", function(id) return store.guilds[id] end },
+    { "message", function(id, p) return store:message(p.channel.id, id) end },
+    { "member", function(id, p) return p.guild.members[id] end },
+    { "role", function(id, p) return store:role(p.guild, id) end },
+  }
+  local function route(method, template, handler)
+    self.rest:route(method, template, function(req, params, body)
+      local p = {}
+      for _, look in ipairs(LOOKUP) do
+        local name, find = look[1], look[2]
+        p[name] = params[name] and find(params[name], p)
+        if params[name] and not p[name] then return 404, { code = 10000, message = "Unknown " .. name } end
+      end
+      return handler(p, body or {}, req)
+    end)
+  end
+  local function memberUpdate(g, m)
+    local d = store:memberJSON(m)
+    d.guild_id = g.id
+    self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
+    return d
+  end
+  local function copy(from, to, keys)
+    for _, k in ipairs(keys) do
+      if from[k] ~= nil then to[k] = from[k] end
+    end
+  end
+
+  route("GET", "/gateway/bot", function()
+    return 200, { url = Gateway.URL, shards = 1,
+      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
+  end)
+  route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
+  route("POST", "/users/@me/channels", function(_, body)
+    for _, ch in pairs(store.channels) do
+      if ch.type == 1 and ch.recipients[1] == body.recipient_id then return 200, store:channelJSON(ch) end
+    end
+    return 200, store:channelJSON(store:addChannel(nil, { type = 1, recipients = { body.recipient_id } }))
+  end)
+  route("PATCH", "/channels/:channel", function(p, body)
+    copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
+    local d = store:channelJSON(p.channel)
+    self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
+    return 200, d
+  end)
+
+  route("POST", "/channels/:channel/messages", function(p, body)
+    local ref = body.message_reference
+    local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
+    if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local msg = store:addMessage(p.channel, self.bot, {
+      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      message_reference = target and { message_id = target.id, channel_id = target.channel_id,
+        guild_id = p.channel.guild_id, type = 0 },
+    })
+    local d = store:messageJSON(msg)
+    self:_echo("MESSAGE_CREATE", p.channel, d)
+    return 200, d
+  end)
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
+    copy(body, p.message, { "content", "embeds", "flags" })
+    p.message.edited_timestamp = Store.iso(runtime.time())
+    local d = store:messageJSON(p.message)
+    self:_echo("MESSAGE_UPDATE", p.channel, d)
+    return 200, d
+  end)
+  route("DELETE", "/channels/:channel/messages/:message", function(p)
+    local _, i = store:message(p.channel.id, p.message.id)
+    table.remove(store.messages[p.channel.id], i)
+    self:_echo("MESSAGE_DELETE", p.channel, { id = p.message.id, channel_id = p.channel.id,
+      guild_id = p.channel.guild_id })
+    return 204
+  end)
+
+  route("PATCH", "/guilds/:guild/members/:member", function(p, body)
+    copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
+    return 200, memberUpdate(p.guild, p.member)
+  end)
+  route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
+    local roles = p.member.roles
+    for _, r in ipairs(roles) do
+      if r == p.role.id then return 204 end
+    end
+    roles[#roles + 1] = p.role.id
+    memberUpdate(p.guild, p.member)
+    return 204
+  end)
+  route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
+    for i, r in ipairs(p.member.roles) do
+      if r == p.role.id then
+        table.remove(p.member.roles, i)
+        memberUpdate(p.guild, p.member)
+      end
+    end
+    return 204
+  end)
+
+  route("POST", "/guilds/:guild/roles", function(p, body)
+    local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
+      position = 1 })
+    self:_echo("GUILD_ROLE_CREATE", nil, { guild_id = p.guild.id, role = store:roleJSON(r) }, GUILDS)
+    return 200, store:roleJSON(r)
+  end)
+  route("PATCH", "/guilds/:guild/roles/:role", function(p, body)
+    copy(body, p.role, { "name", "color", "hoist", "permissions", "mentionable" })
+    self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = p.guild.id, role = store:roleJSON(p.role) }, GUILDS)
+    return 200, store:roleJSON(p.role)
+  end)
+  route("DELETE", "/guilds/:guild/roles/:role", function(p)
+    local _, i = store:role(p.guild, p.role.id)
+    table.remove(p.guild.roles, i)
+    self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
+    return 204
+  end)
+end
+
+--- Fresh fakes: runtime, http records and a new server.
+function M.reset()
+  runtime.reset()
+  http.reset()
+  return M.new()
+end
+
+--- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
+function M.login(options, setup)
+  local fd = M.reset()
+  local client = require("discord").Client(options)
+  if setup then setup(fd, client) end
+  runtime.run(function() client:login(fd.token) end, { ["for"] = 10000 })
+  return fd, client
+end
+
+return M

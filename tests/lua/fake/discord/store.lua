@@ -1,0 +1,182 @@
+-- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages. Users
+-- and roles are kept in the JSON shape the API sends; the others refer to users by ID.
+local runtime = require("runtime")
+local json = require("json")
+
+local Store = {}
+Store.__index = Store
+
+local EPOCH = 1420070400000
+
+function Store.new()
+  return setmetatable({
+    seq = 0,
+    users = {}, guilds = {}, channels = {}, messages = {}, guild_order = {},
+  }, Store)
+end
+
+local function copy(t)
+  local out = {}
+  for k, v in pairs(t) do out[k] = v end
+  return out
+end
+
+--- A snowflake made from the virtual clock, so IDs sort by creation like real ones.
+function Store:id()
+  self.seq = self.seq + 1
+  return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
+end
+
+local function iso(ms)
+  return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
+end
+Store.iso = iso
+
+-- Users, guilds, roles, channels and members ---------------------------------------------------------------
+
+function Store:addUser(u)
+  local user = {
+    id = self:id(), username = u.username, discriminator = "0", global_name = json.null, avatar = json.null,
+    public_flags = 0, bot = u.bot,
+  }
+  self.users[user.id] = user
+  return user
+end
+
+function Store:userJSON(user) return copy(user) end
+function Store:roleJSON(role) return copy(role) end
+
+--- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+function Store:addGuild(g)
+  local guild = {
+    id = self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
+    roles = {}, channels = {}, members = {}, member_order = {},
+  }
+  self.guilds[guild.id] = guild
+  self.guild_order[#self.guild_order + 1] = guild.id
+  -- The @everyone role shares the guild's ID.
+  self:addRole(guild, { id = guild.id, name = "@everyone", permissions = "1071698665025", position = 0 })
+  for _, r in ipairs(g.roles or {}) do self:addRole(guild, r) end
+  local by_name = {}
+  for _, c in ipairs(g.channels or {}) do
+    by_name[c.name] = self:addChannel(guild, { name = c.name, type = c.type, topic = c.topic,
+      parent_id = c.parent and by_name[c.parent].id })
+  end
+  for _, user in ipairs(g.members) do
+    guild.members[user.id] = { user_id = user.id, roles = {}, nick = json.null, joined_at = iso(runtime.time()) }
+    guild.member_order[#guild.member_order + 1] = user.id
+  end
+  return guild
+end
+
+function Store:addRole(guild, r)
+  local role = {
+    id = r.id or self:id(), name = r.name, color = r.color or 0, hoist = r.hoist or false, position = r.position,
+    permissions = r.permissions or "0", managed = false, mentionable = false,
+  }
+  guild.roles[#guild.roles + 1] = role
+  return role
+end
+
+function Store:role(guild, id)
+  for i, r in ipairs(guild.roles) do
+    if r.id == id then return r, i end
+  end
+  return nil
+end
+
+function Store:addChannel(guild, c)
+  local ch = {
+    id = self:id(), type = c.type, name = c.name, parent_id = c.parent_id or json.null,
+    topic = c.topic or json.null, nsfw = false, last_message_id = json.null, rate_limit_per_user = 0,
+    permission_overwrites = json.array({}), recipients = c.recipients,
+  }
+  if guild then
+    ch.guild_id, ch.position = guild.id, #guild.channels
+    guild.channels[#guild.channels + 1] = ch.id
+  end
+  self.channels[ch.id] = ch
+  self.messages[ch.id] = {}
+  return ch
+end
+
+function Store:memberJSON(member)
+  return {
+    user = self:userJSON(self.users[member.user_id]), roles = json.array({ table.unpack(member.roles) }),
+    nick = member.nick, joined_at = member.joined_at,
+    communication_disabled_until = member.communication_disabled_until or json.null,
+  }
+end
+
+function Store:channelJSON(ch)
+  local out = copy(ch)
+  if ch.recipients then
+    out.recipients = json.array({})
+    for _, uid in ipairs(ch.recipients) do out.recipients[#out.recipients + 1] = self:userJSON(self.users[uid]) end
+  end
+  return out
+end
+
+--- The guild as GUILD_CREATE carries it.
+function Store:guildJSON(guild)
+  local out = {
+    id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
+    system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
+    roles = json.array({}), channels = json.array({}), members = json.array({}),
+  }
+  for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
+  for _, cid in ipairs(guild.channels) do
+    local ch = self:channelJSON(self.channels[cid])
+    ch.guild_id = nil
+    out.channels[#out.channels + 1] = ch
+  end
+  for _, uid in ipairs(guild.member_order) do out.members[#out.members + 1] = self:memberJSON(guild.members[uid]) end
+  return out
+end
+
+-- Messages ---------------------------------------------------------------------------------------------
+
+function Store:addMessage(ch, author, fields)
+  local msg = {
+    id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
+    timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
+    embeds = fields.embeds or json.array({}), attachments = json.array({}), components = json.array({}),
+    flags = fields.flags or 0, message_reference = fields.message_reference,
+  }
+  local list = self.messages[ch.id]
+  list[#list + 1] = msg
+  ch.last_message_id = msg.id
+  return msg
+end
+
+function Store:message(channelId, messageId)
+  for i, m in ipairs(self.messages[channelId] or {}) do
+    if m.id == messageId then return m, i end
+  end
+  return nil
+end
+
+function Store:messageJSON(msg)
+  local out = copy(msg)
+  out.author_id, out.author = nil, self:userJSON(self.users[msg.author_id])
+  out.mention_everyone = msg.content:find("@everyone", 1, true) ~= nil
+  out.mentions, out.mention_roles = json.array({}), json.array({})
+  for id in msg.content:gmatch("<@&(%d+)>") do out.mention_roles[#out.mention_roles + 1] = id end
+  for id in msg.content:gmatch("<@!?(%d+)>") do
+    if self.users[id] then out.mentions[#out.mentions + 1] = self:userJSON(self.users[id]) end
+  end
+  local guild = self.guilds[self.channels[msg.channel_id].guild_id]
+  if guild then
+    out.guild_id = guild.id
+    local member = guild.members[msg.author_id]
+    if member then
+      out.member = self:memberJSON(member)
+      out.member.user = nil
+    end
+  end
+  local ref = msg.message_reference
+  if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
+  return out
+end
+
+return Store

@@ -1,0 +1,207 @@
+-- Fake of the host's `runtime` module: tasks are coroutines on a virtual clock. When every task is
+-- parked, time jumps to the next timer, so minutes of a session pass in milliseconds.
+-- Test controls (not part of the contract) are the fields and functions after "Test controls".
+local M = {}
+
+local SUSPEND = {}
+local LEVELS = { debug = true, info = true, warn = true, error = true }
+local EPOCH = 1767225600000 -- 2026-01-01T00:00:00Z, the Unix time at virtual 0
+
+local state
+
+-- Timers stay sorted by (at, seq), so equal deadlines fire in creation order.
+local function addTimer(t)
+  state.seq = state.seq + 1
+  t.seq = state.seq
+  local list = state.timers
+  local i = #list
+  while i > 0 and (list[i].at > t.at or (list[i].at == t.at and list[i].seq > t.seq)) do i = i - 1 end
+  table.insert(list, i + 1, t)
+  return t
+end
+
+local function schedule(task, args)
+  state.ready[#state.ready + 1] = { task = task, args = args }
+end
+
+local function checkMs(fname, ms)
+  if math.type(ms) ~= "integer" or ms < 0 then
+    error(fname .. ": milliseconds must be a non-negative integer, got " .. tostring(ms), 3)
+  end
+end
+
+local Task = { __name = "runtime.task" }
+
+local function newTask(fn, ...)
+  local task = setmetatable({ state = "ready", co = coroutine.create(fn) }, Task)
+  state.tasks[task] = true
+  schedule(task, table.pack(...))
+  return task
+end
+
+function M.spawn(fn, ...)
+  if type(fn) ~= "function" then error("spawn: expected a function", 2) end
+  return newTask(fn, ...)
+end
+
+function M.current() return state.current end
+
+local function blockingTask(fname)
+  local task = state.current
+  if not task then error(fname .. ": not inside a task", 3) end
+  -- A blocking call from a coroutine the library made would yield to the wrong place.
+  if coroutine.running() ~= task.co then error(fname .. ": called from a coroutine that is not a task", 3) end
+  return task
+end
+
+function M.suspend()
+  blockingTask("suspend").state = "suspended"
+  return coroutine.yield(SUSPEND)
+end
+
+function M.wake(task, ...)
+  if getmetatable(task) ~= Task then error("wake: expected a task", 2) end
+  if task.state ~= "suspended" then return false end
+  task.state = "ready"
+  schedule(task, table.pack(...))
+  return true
+end
+
+function M.sleep(ms)
+  checkMs("sleep", ms)
+  local task = blockingTask("sleep")
+  task.state = "sleeping"
+  addTimer({ at = state.clock + ms, task = task })
+  return coroutine.yield(SUSPEND)
+end
+
+local Timer = {}
+Timer.__index = Timer
+function Timer:cancel() self.cancelled = true end
+
+function M.timer(ms, fn, every)
+  checkMs("timer", ms)
+  if type(fn) ~= "function" then error("timer: expected a function", 2) end
+  local period = every == true and ms or every or nil
+  if period then checkMs("timer", period) end
+  if period == 0 then error("timer: a repeating timer needs a period above 0", 2) end
+  return addTimer(setmetatable({ at = state.clock + ms, fn = fn, period = period }, Timer))
+end
+
+function M.now() return state.clock end
+function M.time() return EPOCH + state.clock end
+
+function M.on_interrupt(fn)
+  if type(fn) ~= "function" then error("on_interrupt: expected a function", 2) end
+  state.interrupts[#state.interrupts + 1] = fn
+end
+
+function M.stop() state.stopped = true end
+
+function M.log(level, category, msg)
+  if not LEVELS[level] then error("log: unknown level " .. tostring(level), 2) end
+  if type(category) ~= "string" or type(msg) ~= "string" then error("log: category and message must be strings", 2) end
+  M.logs[#M.logs + 1] = { level = level, category = category, msg = msg, at = state.clock }
+end
+
+function M.getenv(name) return M.env[name] end
+
+-- Test controls --------------------------------------------------------------------------------------------
+
+--- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
+function M.reset()
+  state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {} }
+  -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
+  math.randomseed(20261206)
+  M.logs, M.env = {}, {}
+end
+
+--- Simulates Ctrl+C: the handlers run in tasks.
+function M.interrupt()
+  for _, fn in ipairs(state.interrupts) do newTask(fn) end
+end
+
+local function resume(task, args)
+  state.current = task
+  task.state = "running"
+  local ok, res = coroutine.resume(task.co, table.unpack(args, 1, args.n))
+  state.current = nil
+  if ok and res == SUSPEND and coroutine.status(task.co) ~= "dead" then return end
+  task.state = "dead"
+  state.tasks[task] = nil
+  if not ok then
+    state.failure = debug.traceback(task.co, tostring(res))
+  elseif coroutine.status(task.co) ~= "dead" then
+    state.failure = "a task yielded outside the runtime"
+  end
+end
+
+-- Fires the next timer unless it lies beyond `limit` (then the clock stops at the limit).
+local function fireTimer(limit)
+  local list = state.timers
+  while list[1] and list[1].cancelled do table.remove(list, 1) end
+  local t = list[1]
+  if not t then return false end
+  if limit and t.at > limit then
+    state.clock = limit
+    return false
+  end
+  table.remove(list, 1)
+  state.clock = math.max(state.clock, t.at)
+  if t.task then
+    if t.task.state == "sleeping" then
+      t.task.state = "ready"
+      schedule(t.task, { n = 0 })
+    end
+  else
+    if t.period then
+      t.at = t.at + t.period
+      addTimer(t)
+    end
+    newTask(t.fn)
+  end
+  return true
+end
+
+--- Runs the loop: `fn` (if given) becomes the first task. Ends when nothing is ready and no timer is
+--- left, when runtime.stop() is called, or after `opts.for` virtual ms. Raises on the first task
+--- error, so library faults fail the test. Returns the number of tasks still parked.
+function M.run(fn, opts)
+  if fn then newTask(fn) end
+  local limit = opts and state.clock + opts["for"]
+  state.stopped = false
+  local steps, clock = 0, state.clock
+  while not state.stopped do
+    -- A library that spins without ever waiting would hang the suite; fail it instead.
+    if state.clock ~= clock then steps, clock = 0, state.clock end
+    steps = steps + 1
+    if steps > 1000000 then error("runtime.run: a million steps without the clock moving", 0) end
+    local item = table.remove(state.ready, 1)
+    if item then
+      if item.task.state == "ready" then resume(item.task, item.args) end
+      local failure = state.failure
+      if failure then
+        state.failure = nil
+        error("task failed: " .. failure, 0)
+      end
+    elseif not fireTimer(limit) then
+      break
+    end
+  end
+  local parked = 0
+  for _ in pairs(state.tasks) do parked = parked + 1 end
+  return parked
+end
+
+--- Lines logged at `level` whose message contains `text`.
+function M.logged(level, text)
+  local out = {}
+  for _, l in ipairs(M.logs) do
+    if l.level == level and l.msg:find(text, 1, true) then out[#out + 1] = l end
+  end
+  return out
+end
+
+M.reset()
+
+return M

@@ -1,0 +1,143 @@
+-- Flow: a bot logs in against the fake Discord, becomes ready, and answers a command while the
+-- fake's buckets run dry and a global 429 comes back.
+local runtime = require("runtime")
+local http = require("http")
+local json = require("json")
+local server = require("fake.discord.server")
+local discord = require("discord")
+
+local INTENTS = { "Guilds", "GuildMessages", "MessageContent" }
+
+describe("flow: login, ready and replies under rate limits", function()
+  local fd, client, seen
+
+  local function record(name)
+    seen[name] = {}
+    client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+  end
+
+  before_each(function()
+    fd = server.reset()
+    runtime.env.DISCORD_TOKEN = fd.token
+    client = discord.Client({ intents = INTENTS, presence = { status = "idle", activities = { "chess" } } })
+    seen = {}
+    for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do record(name) end
+    client:on("ready", function()
+      seen.guildAtReady = client.guilds.cache:get(fd.guild.id)
+    end)
+    client:on("messageCreate", function(msg)
+      if msg.content == "!ping" then msg:reply("pong") end
+    end)
+    runtime.run(function() client:login() end, { ["for"] = 10000 })
+  end)
+
+  after_each(function()
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
+  local function say(text)
+    local msg
+    runtime.run(function() msg = fd:say(fd.alice, fd.general, text) end, { ["for"] = 5000 })
+    return msg
+  end
+
+  it("checks the token, identifies over zlib-stream and fires ready once the guild has arrived", function()
+    local gb = fd:requests("GET", "/gateway/bot")
+    assert.are.equal(1, #gb)
+    assert.are.equal("Bot " .. fd.token, gb[1].headers.authorization)
+    assert.are.same({ v = "10", encoding = "json", compress = "zlib-stream" }, http.connects[1].query)
+
+    local identify = fd.gateway.identifies[1].d
+    assert.are.equal(fd.token, identify.token)
+    assert.are.equal(discord.IntentsBitField:resolve(INTENTS), identify.intents)
+    assert.are.same({ 0, 1 }, identify.shard)
+    assert.are.same({ since = json.null, status = "idle", afk = false, activities = { { name = "chess", type = 0 } } },
+      identify.presence)
+
+    assert.are.equal(1, #seen.ready)
+    assert.are.equal(client, seen.ready[1][1])
+    assert.are.equal("Test Guild", seen.guildAtReady.name)
+    assert.are.same({ 0, nil }, { seen.shardReady[1][1], seen.shardReady[1][2] })
+    assert.are.equal(fd.bot.id, client.user.id)
+    assert.is_true(client:isReady())
+    assert.are.same({}, fd.gateway.faults)
+  end)
+
+  it("replies with a reference, waits out a spent bucket and retries a global 429 once", function()
+    fd.rest:setBucket("POST /channels/:channel/messages", { hash = "msg-create", limit = 1, window = 1000 })
+    local first = say("!ping")
+    local posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(1, #posts)
+    assert.are.equal("pong", posts[1].body.content)
+    assert.are.equal(first.id, posts[1].body.message_reference.message_id)
+
+    -- Two commands at once: the bucket says remaining=0, reset-after=1, so the second reply waits.
+    runtime.run(function()
+      fd:say(fd.alice, fd.general, "!ping")
+      fd:say(fd.alice, fd.general, "!ping")
+    end, { ["for"] = 5000 })
+    posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(3, #posts)
+    assert.are.equal(1000, posts[3].at - posts[2].at)
+    assert.are.equal(1, #seen.rateLimited)
+    assert.are.same({ false, "msg-create" }, { seen.rateLimited[1][1].global, seen.rateLimited[1][1].hash })
+
+    fd.rest:inject({ method = "POST", path = "/channels/%d+/messages", status = 429, global = true, retry_after = 0.5 })
+    say("!ping")
+    posts = fd:requests("POST", "/channels/%d+/messages")
+    assert.are.equal(5, #posts)
+    assert.are.same({ 429, 200 }, { posts[4].status, posts[5].status })
+    assert.are.equal(500, posts[5].at - posts[4].at)
+    local info = seen.rateLimited[2][1]
+    assert.are.same({ true, 500, "global" }, { info.global, info.retryAfter, info.scope })
+    assert.are.equal(2, #seen.rateLimited)
+    -- The limiter itself never provoked a 429.
+    assert.are.same({}, fd.rest.violations)
+    assert.are.same({}, seen.error)
+  end)
+  it("closes with 1000 on an interrupt and does not reconnect", function()
+    runtime.interrupt()
+    -- Nothing is left to run: the script would end here.
+    local t0 = runtime.now()
+    assert.are.equal(0, runtime.run(nil, { ["for"] = 1000000000 }))
+    assert.is_true(runtime.now() - t0 < 10000, "loop still busy at " .. runtime.now())
+    assert.are.equal(1, #http.connects)
+    local last = fd.gateway.closes[#fd.gateway.closes]
+    assert.are.same({ 1000, "client" }, { last.code, last.by })
+    assert.is_false(client:isReady())
+  end)
+end)
+
+describe("flow: login checks", function()
+  local client
+  after_each(function()
+    if client then client:destroy() end
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+  it("fires ready after waitGuildTimeout when a guild never arrives, and guildAvailable when it does", function()
+    local hidden, holding, readyAt, shardReady, available = nil, true, nil, nil, nil
+    local fd
+    fd, client = server.login({ intents = INTENTS, waitGuildTimeout = 4000 }, function(f, c)
+      hidden = f.store:addGuild({ name = "Outage", owner = f.alice, members = { f.bot } })
+      local dispatch = f.gateway.dispatch
+      f.gateway.dispatch = function(g, t, d, session)
+        if holding and t == "GUILD_CREATE" and d.id == hidden.id then return end
+        return dispatch(g, t, d, session)
+      end
+      c:on("ready", function() readyAt = runtime.now() end)
+      c:on("shardReady", function(id, missing) shardReady = { id, missing } end)
+      c:on("guildAvailable", function(g) available = g end)
+    end)
+    assert.are.equal(4000, readyAt)
+    assert.are.same({ 0, { hidden.id } }, shardReady)
+    assert.are.same({ false, true }, { client.guilds.cache:get(hidden.id).available,
+      client.guilds.cache:get(fd.guild.id).available })
+    holding = false
+    runtime.run(function()
+      fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden))
+    end, { ["for"] = 1000 })
+    assert.are.equal(client.guilds.cache:get(hidden.id), available)
+    assert.are.same({ true, "Outage" }, { available.available, available.name })
+  end)
+end)

@@ -1,0 +1,171 @@
+-- Flow: gateway faults against the fake Discord's scripted gateway: zombie connections, op 7 and
+-- op 9, close codes, reconnect backoff, split zlib frames and the send limit.
+local runtime = require("runtime")
+local http = require("http")
+local server = require("fake.discord.server")
+local errors = require("discord.errors")
+
+local RESUME_URL = "wss://gateway-resume.discord.gg"
+
+describe("flow: gateway faults", function()
+  local fd, client, seen
+
+  local function start(setup, ws)
+    fd, client = server.login({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws }, function(f, c)
+      if setup then setup(f) end
+      seen = {}
+      for _, name in ipairs({ "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error",
+        "messageCreate" }) do
+        seen[name] = {}
+        c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+      end
+    end)
+    assert.are.equal(1, #seen.ready)
+  end
+
+  after_each(function()
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
+  local function sessionSeq()
+    return fd.gateway.sessions["session-1"].seq
+  end
+
+  -- Connections opened at or after `t`.
+  local function connectsSince(t)
+    local out = {}
+    for _, c in ipairs(http.connects) do
+      if c.at >= t then out[#out + 1] = c end
+    end
+    return out
+  end
+
+  it("reconnects as each fault demands: resume, identify anew or stop", function()
+    local cases = {
+      { "op 7", function(g) g:reconnect() end, "resume", 0, 0 },
+      { "op 9 resumable", function(g) g:invalidate(true) end, "resume", 0, 0 },
+      { "op 9 not resumable", function(g) g:invalidate(false) end, "identify", 1000, 5000 },
+      { "close 4000", function(g) g:close(4000, "Unknown error") end, "resume", 1000, 1000 },
+      { "dropped connection", function(g) g:drop() end, "resume", 1000, 1000 },
+      { "close 4007", function(g) g:close(4007, "Invalid seq.") end, "identify", 1000, 1000 },
+      { "close 4009", function(g) g:close(4009, "Session timed out.") end, "identify", 1000, 1000 },
+      { "close 4004", function(g) g:close(4004, "Authentication failed.") end, "fatal" },
+      { "close 4014", function(g) g:close(4014, "Disallowed intent(s).") end, "fatal" },
+    }
+    for _, c in ipairs(cases) do
+      local name, act, expect, minDelay, maxDelay = table.unpack(c)
+      start()
+      local t0, seq = runtime.now(), sessionSeq()
+      runtime.run(function() act(fd.gateway) end, { ["for"] = 20000 })
+      local again = connectsSince(t0)
+      local resumes = fd.gateway:receivedOps(6)
+      if expect == "fatal" then
+        assert.are.equal(0, #again, name)
+        assert.are.equal(1, #seen.error, name)
+        local err = seen.error[1][1]
+        assert.is_true(errors.is(err, "GatewayError"), name)
+        assert.are.same({ c[1]:match("%d+$") + 0, true }, { err.code, err.fatal }, name)
+        assert.are.equal(err.code, seen.shardDisconnect[1][1].code, name)
+      else
+        assert.are.equal(1, #again, name)
+        local delay = again[1].at - t0
+        assert.is_true(delay >= minDelay and delay <= maxDelay, name .. ": reconnected after " .. delay .. " ms")
+        if expect == "resume" then
+          assert.are.equal(RESUME_URL, again[1].url:sub(1, #RESUME_URL), name)
+          assert.are.equal(1, #resumes, name)
+          assert.are.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq }, name)
+          assert.are.equal(1, #seen.shardResume, name)
+          assert.are.equal(1, #fd.gateway.identifies, name)
+        else
+          assert.are.equal(0, #resumes, name)
+          assert.are.equal(2, #fd.gateway.identifies, name)
+        end
+        assert.are.same({}, seen.error, name)
+        assert.are.equal(1, #seen.shardReconnecting, name)
+      end
+      assert.are.same({}, fd.gateway.faults, name)
+      client:destroy()
+      runtime.run(nil, { ["for"] = 1000 })
+    end
+  end)
+
+  it("closes a zombie connection with 4900 and resumes at the last sequence number", function()
+    start(function(f) f.gateway.ack = false end)
+    client:on("shardReconnecting", function() fd.gateway.ack = true end)
+    local seq = sessionSeq()
+    runtime.run(nil, { ["for"] = 2 * 41250 })
+    local closes = fd.gateway.closes
+    assert.are.same({ 4900, "client" }, { closes[1].code, closes[1].by })
+    -- Two beats: the first unanswered, the second finds no ACK and closes instead of beating.
+    local beats = {}
+    for _, b in ipairs(fd.gateway:receivedOps(1)) do
+      if b.conn == fd.gateway.connections[1] then beats[#beats + 1] = b end
+    end
+    assert.are.equal(1, #beats)
+    assert.are.equal(beats[1].at + 41250, closes[1].at)
+    local resumes = fd.gateway:receivedOps(6)
+    assert.are.equal(1, #resumes)
+    assert.are.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq })
+    assert.are.equal(1, #seen.shardResume)
+    -- Events sent while away are not lost.
+    runtime.run(function() fd:say(fd.alice, fd.general, "after resume") end, { ["for"] = 1000 })
+    assert.are.equal("after resume", seen.messageCreate[1][1].content)
+  end)
+
+  it("backs off 1, 2, 4, 8 and 16 s while reconnects fail, starts over after a resume, stops on destroy", function()
+    start()
+    local refusals = 4
+    http.mount_ws(RESUME_URL .. "/", function(sock, req) return fd.gateway:_serve(sock, req) end, function()
+      if refusals > 0 then
+        refusals = refusals - 1
+        return nil, "connection refused", "connect"
+      end
+      return true
+    end)
+    local t0 = runtime.now()
+    runtime.run(function() fd.gateway:drop() end, { ["for"] = 40000 })
+    local gaps, last = {}, t0
+    for _, c in ipairs(connectsSince(t0)) do
+      gaps[#gaps + 1] = c.at - last
+      last = c.at
+    end
+    assert.are.same({ 1000, 2000, 4000, 8000, 16000 }, gaps)
+    assert.are.equal(1, #seen.shardResume)
+    local t1 = runtime.now()
+    runtime.run(function() fd.gateway:drop() end, { ["for"] = 5000 })
+    assert.are.equal(1000, connectsSince(t1)[1].at - t1)
+    -- Destroyed while waiting to reconnect: the wait ends and nothing is left for the loop.
+    refusals = 10
+    runtime.run(function() fd.gateway:drop() end, { ["for"] = 4000 })
+    client:destroy()
+    local t2 = runtime.now()
+    assert.are.equal(0, runtime.run(nil, { ["for"] = 1000000 }))
+    assert.are.equal(t2, runtime.now())
+  end)
+
+  it("decodes zlib messages split across frames, and plain text frames without compression", function()
+    for _, c in ipairs({ { split = true, compress = true }, { split = false, compress = false } }) do
+      start(function(f) f.gateway.split = c.split end, { compress = c.compress })
+      runtime.run(function() fd:say(fd.alice, fd.general, "hello") end, { ["for"] = 1000 })
+      assert.are.equal(c.compress and "zlib-stream" or nil, http.connects[1].query.compress)
+      assert.are.equal("hello", seen.messageCreate[1][1].content)
+      assert.are.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
+      client:destroy()
+    end
+  end)
+
+  it("keeps to 120 sends a minute with room for heartbeats", function()
+    start()
+    local t0 = runtime.now()
+    runtime.run(function()
+      for i = 1, 130 do client.user:setPresence({ status = i % 2 == 0 and "idle" or "online" }) end
+    end, { ["for"] = 120000 })
+    local presences = fd.gateway:receivedOps(3)
+    assert.are.equal(130, #presences)
+    assert.is_true(presences[130].at >= 60000, "last presence at " .. presences[130].at)
+    assert.is_true(presences[1].at < t0 + 100)
+    assert.are.same({}, fd.gateway.faults)
+    assert.is_nil(fd.gateway.closes[1])
+  end)
+end)

@@ -1,0 +1,227 @@
+-- Structures and managers behind a client logged in to the fake Discord: what GUILD_CREATE builds,
+-- patching, permissions, message payloads, and the REST calls behind object methods.
+local runtime = require("runtime")
+local json = require("json")
+local util = require("discord.util")
+local server = require("fake.discord.server")
+local MessagePayload = require("discord.message").MessagePayload
+local EmbedBuilder = require("discord.embed").EmbedBuilder
+local P = require("discord.bitfield").PermissionFlags
+
+local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent" }
+
+describe("objects", function()
+  local fd, client, guild, muted
+
+  -- The bot moderates; Alice is muted, and the muted role may not write in #general.
+  before_each(function()
+    fd, client = server.login({ intents = INTENTS }, function(f)
+      muted = f.store:addRole(f.guild, { name = "Muted", position = 1 })
+      f.mod_role.position, f.mod_role.permissions = 3, tostring(P.ManageRoles | P.KickMembers)
+      f.guild.members[f.bot.id].roles = { f.mod_role.id }
+      f.guild.members[f.alice.id].roles = { muted.id }
+      f.guild.owner_id = f.bob.id
+      f.general.permission_overwrites = json.array({ { id = muted.id, type = 0, allow = "0",
+        deny = tostring(P.SendMessages) } })
+    end)
+    guild = client.guilds.cache:get(fd.guild.id)
+  end)
+
+  after_each(function()
+    client:destroy()
+    runtime.run(nil, { ["for"] = 1000 })
+  end)
+
+  -- Runs fn in a task, lets the events it causes arrive, and returns what fn returned.
+  local function act(fn)
+    local out
+    runtime.run(function() out = table.pack(fn()) end, { ["for"] = 5000 })
+    return table.unpack(out, 1, out.n)
+  end
+
+  -- "METHOD path body (reason)" of each request from the `from`-th on.
+  local function trace(from)
+    local out = {}
+    for i, r in ipairs(fd:requests()) do
+      if i >= from then
+        local line = r.method .. " " .. r.path
+        if type(r.body) == "table" then line = line .. " " .. json.encode(r.body) end
+        local reason = r.headers["x-audit-log-reason"]
+        out[#out + 1] = line .. (reason and " (" .. reason .. ")" or "")
+      end
+    end
+    return out
+  end
+
+  local function channel(id) return client.channels.cache:get(id or fd.general.id) end
+  local function member(user) return guild.members.cache:get(user.id) end
+
+  it("builds each channel's class from GUILD_CREATE and links guild, parent and children", function()
+    assert.are.same({ "CategoryChannel", "TextChannel", "GuildChannel" }, util.map(fd.guild.channels,
+      function(id) return util.className(channel(id)) end))
+    assert.are.equal(guild, channel().guild)
+    assert.are.equal(channel(fd.category.id), channel().parent)
+    assert.are.same({ fd.general.id }, channel(fd.category.id).children.cache:keys())
+    assert.are.equal(guild.members.cache:get(fd.bob.id), guild.owner)
+    assert.are.equal(client.user, guild.members.me.user)
+    local dm = client.channels:_add({ id = "9", type = 1, recipients = { fd.store:userJSON(fd.alice) } })
+    assert.are.same({ "DMChannel", fd.alice.id }, { util.className(dm), dm.recipient.id })
+  end)
+
+  it("patches in place: absent fields kept, null cleared, the old clone untouched", function()
+    local general = channel()
+    local old = general:_clone()
+    client.channels:_add({ id = general.id, type = 0, topic = json.null, name = "chat", guild_id = guild.id })
+    assert.are.same({ "chat", nil, fd.category.id }, { general.name, general.topic, general.parentId })
+    assert.are.same({ "general", "hello" }, { old.name, old.topic })
+    -- A type change (text -> announcement) rebuilds the object with its new class.
+    local news = client.channels:_add({ id = general.id, type = 5, guild_id = guild.id })
+    assert.are.equal("AnnouncementChannel", util.className(news))
+    assert.are.equal(news, guild.channels.cache:get(general.id))
+    guild:_patch({ id = guild.id, unavailable = true })
+    assert.are.same({ false, "Test Guild" }, { guild.available, guild.name })
+  end)
+
+  it("computes permissions from roles, overwrites, ownership and timeouts", function()
+    local function can(user, perm, ch)
+      local m = member(user)
+      return (ch and ch:permissionsFor(m) or m.permissions):has(perm)
+    end
+    local general = channel()
+    local cases = {
+      { "everyone can send in the guild", fd.alice, "SendMessages", nil, true },
+      { "the muted role's deny applies in #general", fd.alice, "SendMessages", general, false },
+      { "reading stays allowed", fd.alice, "ViewChannel", general, true },
+      { "a role's permission", fd.bot, "KickMembers", nil, true },
+      { "no ban without it", fd.bot, "BanMembers", nil, false },
+      { "the owner has everything", fd.bob, "BanMembers", general, true },
+    }
+    for _, c in ipairs(cases) do assert.are.equal(c[5], can(c[2], c[3], c[4]), c[1]) end
+    local alice = member(fd.alice)
+    assert.are.same({ true, true, false }, { alice.manageable, alice.kickable, alice.bannable })
+    assert.is_false(member(fd.bob).manageable)
+    general:_patch({ permission_overwrites = {
+      { id = muted.id, type = 0, allow = "0", deny = tostring(P.SendMessages) },
+      { id = fd.alice.id, type = 1, allow = tostring(P.SendMessages), deny = "0" } } })
+    assert.is_true(can(fd.alice, "SendMessages", general))
+    alice:_patch({ communication_disabled_until = "2099-01-01T00:00:00.000Z" })
+    assert.are.equal(P.ViewChannel | P.ReadMessageHistory, general:permissionsFor(alice).bitfield)
+  end)
+
+  it("turns send options into the API body and refuses what Discord would", function()
+    local function body(options) return MessagePayload(channel(), options):resolveBody().body end
+    local cases = {
+      { "hi", { content = "hi" } },
+      { { content = "x", flags = { "SuppressEmbeds", "SuppressNotifications" } }, { content = "x", flags = 4100 } },
+      { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true } } },
+        { attachments = { { id = "11" }, { id = 0, filename = "SPOILER_a.txt" } } } },
+    }
+    for i, c in ipairs(cases) do assert.are.same(c[2], body(c[1]), "case " .. i) end
+    local refused = {
+      { {}, "cannot send an empty message" },
+      { { content = ("x"):rep(2001) }, "2000 or fewer characters" },
+    }
+    for _, c in ipairs(refused) do
+      local ok, err = pcall(body, c[1])
+      assert.is_false(ok)
+      assert.truthy(tostring(err):find(c[2], 1, true), tostring(err))
+    end
+  end)
+
+  it("replies, edits, reacts, pins and deletes messages through REST", function()
+    fd.rest:route("PUT", "/channels/:channel/pins/:message", function() return 204 end)
+    fd.rest:route("PUT", "/channels/:channel/messages/:message/reactions/:emoji/@me", function() return 204 end)
+    local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
+    local msg = channel().messages.cache:get(said.id)
+    assert.are.same({ fd.bob.id }, msg.mentions.users:keys())
+    assert.are.equal(member(fd.alice), msg.member)
+    local from = #fd:requests() + 1
+    local reply = act(function()
+      local r = msg:reply({ content = "pong", embeds = { EmbedBuilder():setTitle("P") } })
+      r:edit("changed")
+      msg:pin("keep")
+      msg:react("\u{1F44D}")
+      r:delete()
+      return r
+    end)
+    local base = "/channels/" .. fd.general.id
+    assert.are.same({
+      "POST " .. base .. '/messages {"content":"pong","embeds":[{"title":"P"}],"message_reference":{"channel_id":"'
+        .. fd.general.id .. '","fail_if_not_exists":true,"guild_id":"' .. guild.id .. '","message_id":"' .. msg.id
+        .. '"}}',
+      "PATCH " .. base .. "/messages/" .. reply.id .. ' {"content":"changed"}',
+      "PUT " .. base .. "/pins/" .. msg.id .. " (keep)",
+      "PUT " .. base .. "/messages/" .. msg.id .. "/reactions/%F0%9F%91%8D/@me",
+      "DELETE " .. base .. "/messages/" .. reply.id,
+    }, trace(from))
+    assert.are.same({ "changed", true }, { reply.content, reply.deleted })
+    assert.is_nil(channel().messages.cache:get(reply.id))
+  end)
+  it("resolve to IDs, fetch through the cache, and open a DM once", function()
+    local cases = {
+      { client.users, member(fd.alice), fd.alice.id }, { client.users, {}, nil },
+      { guild.members, "<@!" .. fd.alice.id .. ">", fd.alice.id }, { client.guilds, channel(), guild.id },
+    }
+    for i, c in ipairs(cases) do assert.are.equal(c[3], c[1]:resolveId(c[2]), "case " .. i) end
+    local carol = fd.store:addUser({ username = "carol" })
+    local got = act(function()
+      local u = client.users:fetch(carol.id, { cache = false })
+      local uncached = not client.users.cache:has(carol.id)
+      local a = client.users:fetch(carol.id)
+      local b, c = client.users:fetch(carol.id), client.users:fetch(carol.id, { force = true })
+      member(fd.alice):send("hi")
+      local alice = client.users.cache:get(fd.alice.id)
+      return { u.username, uncached, a == b, a == c, alice:send("again").channel == alice.dmChannel }
+    end)
+    assert.are.same({ "carol", true, true, true, true }, got)
+    assert.are.same({ 3, 1 }, { #fd:requests("GET", "/users/%d+"), #fd:requests("POST", "/users/@me/channels") })
+  end)
+
+  it("send member, role, channel and guild changes as Discord expects them", function()
+    fd.rest:route("PATCH", "/guilds/:guild", function(_, _, b) return 200, { id = fd.guild.id, name = b.name } end)
+    local alice, from, until_ = member(fd.alice), #fd:requests() + 1, nil
+    local role = act(function()
+      alice.roles:add(fd.member_role.id, "promoted")
+      alice.roles:remove(muted.id)
+      alice.roles:set({})
+      alice:setNickname("Al")
+      until_ = util.isoTimestamp(runtime.time() + 60000)
+      alice:timeout(60000)
+      local r = guild.roles:create({ name = "Helper", color = "#00ff00", permissions = { "KickMembers" } })
+      r:setName("Helpers")
+      r:delete()
+      channel():edit({ topic = "news", rateLimitPerUser = 30 })
+      guild:edit({ name = "Renamed", icon = false, systemChannel = channel() }, "rebrand")
+      return r
+    end)
+    local g, a = "/guilds/" .. guild.id, "/members/" .. fd.alice.id
+    assert.are.same({
+      "PUT " .. g .. a .. "/roles/" .. fd.member_role.id .. " (promoted)",
+      "DELETE " .. g .. a .. "/roles/" .. muted.id,
+      "PATCH " .. g .. a .. ' {"roles":[]}',
+      "PATCH " .. g .. a .. ' {"nick":"Al"}',
+      "PATCH " .. g .. a .. ' {"communication_disabled_until":"' .. until_ .. '"}',
+      "POST " .. g .. '/roles {"color":65280,"name":"Helper","permissions":"2"}',
+      "PATCH " .. g .. "/roles/" .. role.id .. ' {"name":"Helpers"}',
+      "DELETE " .. g .. "/roles/" .. role.id,
+      "PATCH /channels/" .. fd.general.id .. ' {"rate_limit_per_user":30,"topic":"news"}',
+      "PATCH " .. g .. ' {"icon":null,"name":"Renamed","system_channel_id":"' .. fd.general.id .. '"} (rebrand)',
+    }, trace(from))
+    -- The gateway events the writes caused have reached the caches.
+    assert.are.same({ "Al", "news", "Renamed" }, { alice.nickname, channel().topic, guild.name })
+    assert.is_nil(guild.roles.cache:get(role.id))
+  end)
+end)
+
+describe("modules of later versions", function()
+  it("load, and raise a clear error when used", function()
+    for _, name in ipairs({ "discord.interaction", "discord.managers.ban", "@discord/voice", "discord.sharding" }) do
+      local mod = require(name)
+      for _, use in ipairs({ function() return mod.anything end, function() mod.x = 1 end, function() mod() end }) do
+        local ok, err = pcall(use)
+        assert.is_false(ok)
+        assert.truthy(tostring(err):find(name .. " is not available in this version.", 1, true), tostring(err))
+      end
+    end
+  end)
+end)

@@ -1,0 +1,117 @@
+-- The library as files: names and paths, source text rules, what modules may require, that every
+-- module loads under Lua 5.4, and that the module-table generator refuses a source that does not compile.
+local LUA_DIR = "payload/lua/"
+local RUNTIME_MODULES = { runtime = true, json = true, http = true, _discord = true }
+local STANDARD_MODULES = { string = true, table = true, math = true, utf8 = true, coroutine = true, os = true }
+local ROOTS = { discord = true, ["@discord/voice"] = true }
+
+local function readAll(path)
+  local f = assert(io.open(path, "rb"))
+  local data = f:read("a")
+  f:close()
+  return data
+end
+
+local function lines(cmd)
+  local p = assert(io.popen(cmd))
+  local out = {}
+  for l in p:lines() do out[#out + 1] = l end
+  p:close()
+  return out
+end
+
+local names = {}
+for l in readAll("payload/modules.txt"):gmatch("[^\n]+") do names[#names + 1] = l end
+local known = {}
+for _, n in ipairs(names) do known[n] = true end
+
+local function pathOf(name)
+  if ROOTS[name] then return name .. "/init.lua" end
+  return name:gsub("%.", "/") .. ".lua"
+end
+
+local sources = {}
+for _, n in ipairs(names) do
+  local f = io.open(LUA_DIR .. pathOf(n), "rb")
+  if f then
+    sources[n] = f:read("a")
+    f:close()
+  end
+end
+
+describe("library files", function()
+  it("are the 98 listed modules at their paths, and nothing else", function()
+    assert.equal(98, #names)
+    local expected = {}
+    for _, n in ipairs(names) do
+      assert.is_string(sources[n], "missing " .. pathOf(n))
+      expected[pathOf(n)] = true
+    end
+    for _, f in ipairs(lines("cd " .. LUA_DIR .. " && find . -type f | sed 's|^./||'")) do
+      assert.is_true(expected[f] or false, "stray file " .. f)
+    end
+  end)
+
+  it("are ASCII with LF line ends, no BOM, no NUL and a final newline", function()
+    local problems = {}
+    for _, n in ipairs(names) do
+      local src, path = sources[n], pathOf(n)
+      if src:find("[^\n\t\32-\126]") then
+        local at = src:find("[^\n\t\32-\126]")
+        problems[#problems + 1] = string.format("%s: byte %d at offset %d", path, src:byte(at), at)
+      end
+      if src:sub(-1) ~= "\n" then problems[#problems + 1] = path .. ": no final newline" end
+    end
+    assert.same({}, problems)
+  end)
+
+  it("keep the exact alias texts", function()
+    assert.equal('return require("@discord/voice")\n', sources.discordvoice)
+    assert.equal('-- Alias: require("discord.lua") loads the discord package.\nreturn require("discord")\n',
+      sources["discord.lua"])
+  end)
+
+  it("require only library, runtime and standard modules", function()
+    local problems = {}
+    for _, n in ipairs(names) do
+      -- Comments could mention anything; look at code only.
+      local code = sources[n]:gsub("%-%-%[(=*)%[.-%]%1%]", ""):gsub("%-%-[^\n]*", "")
+      for arg in code:gmatch("require%s*%(%s*([^)]-)%s*%)") do
+        local lit = arg:match('^"([^"]+)"$') or arg:match("^'([^']+)'$")
+        if lit and not (known[lit] or RUNTIME_MODULES[lit] or STANDARD_MODULES[lit]) then
+          problems[#problems + 1] = pathOf(n) .. ": requires unknown module " .. lit
+        end
+      end
+    end
+    assert.same({}, problems)
+  end)
+
+  it("all load under Lua 5.4 with the fakes, and the core leaves voice alone", function()
+    assert.equal("Lua 5.4", _VERSION)
+    for _, n in ipairs(names) do package.loaded[n] = nil end
+    require("discord")
+    assert.is_nil(package.loaded["@discord/voice"])
+    for _, n in ipairs(names) do
+      local ok, err = pcall(require, n)
+      assert.is_true(ok, n .. ": " .. tostring(err))
+    end
+    local total = 0
+    for _, n in ipairs(names) do total = total + #sources[n] end
+    print(string.format("library: %d modules, %.1f KB", #names, total / 1024))
+  end)
+end)
+
+describe("module table generator", function()
+  it("refuses a source that does not compile", function()
+    local tmp = os.tmpname()
+    os.remove(tmp)
+    assert.is_true(os.execute("mkdir -p " .. tmp .. " && cp -r payload/lua " .. tmp .. "/lua"))
+    local f = assert(io.open(tmp .. "/lua/discord/typedefs.lua", "wb"))
+    f:write("local x =\n")
+    f:close()
+    local out = lines("python3 payload/gen_module_table.py payload/modules.txt " .. tmp .. "/lua " .. tmp
+      .. "/out.cpp 2>&1; echo rc=$?; rm -rf " .. tmp)
+    assert.truthy(out[1]:find("discord/typedefs.lua: does not compile: .*typedefs.lua:2:"), out[1])
+    assert.are.equal("rc=1", out[#out])
+  end)
+end)

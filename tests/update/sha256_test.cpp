@@ -1,0 +1,81 @@
+// SHA-256 by each compression path against digests made by an independent
+// implementation (tests/data/update/make_sha256_vectors.py), and the paths
+// against each other.
+#include "update/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+
+#include "tests/common/test_data.h"
+
+namespace {
+
+using tarncore::Sha256Path;
+using tarntest::text_at;
+
+// The extensions path only where the CPU has it.
+std::vector<Sha256Path> paths() {
+    if (!tarncore::sha256_path_available(Sha256Path::Extensions)) return {Sha256Path::Portable};
+    return {Sha256Path::Portable, Sha256Path::Extensions};
+}
+
+std::string from_hex(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::string digest(const std::string& message, Sha256Path path) {
+    const auto d = tarncore::sha256_digest(message.data(), message.size(), path);
+    return std::string(d.begin(), d.end());
+}
+
+TEST(Sha256, VectorsOfAnIndependentImplementation) {
+    const tarncore::Json table = tarntest::read_json("update/sha256_vectors.json");
+    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+        const std::string kind = text_at(row, 0),
+                          want = text_at(row, tarntest::items(row).size() - 1);
+        SCOPED_TRACE(kind + " " + text_at(row, 1).substr(0, 40) + " " + want);
+        std::string message = kind == "hex" ? from_hex(text_at(row, 1)) : text_at(row, 1);
+        if (kind == "repeat") message.assign(std::stoul(text_at(row, 2)), message[0]);
+        if (kind == "lcg") {
+            auto x = static_cast<std::uint32_t>(std::stoul(message));
+            message.assign(x, '\0');
+            for (char& byte : message)
+                byte = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+        }
+        if (kind != "monte") {
+            for (Sha256Path path : paths()) EXPECT_EQ(digest(message, path), from_hex(want));
+            EXPECT_EQ(tarncore::sha256_hex(message.data(), message.size()), want);
+            continue;
+        }
+        for (Sha256Path path : paths()) {
+            std::string md[3] = {from_hex(message), "", ""};
+            for (std::size_t checkpoint = 2; checkpoint < tarntest::items(row).size();
+                 ++checkpoint) {
+                md[1] = md[2] = md[0];
+                for (int i = 0; i < 1000; ++i)
+                    md[i % 3] = digest(md[i % 3] + md[(i + 1) % 3] + md[(i + 2) % 3], path);
+                EXPECT_EQ(md[0], from_hex(text_at(row, checkpoint)))
+                    << "checkpoint " << checkpoint - 2;
+            }
+        }
+    }
+}
+
+TEST(Sha256, PathsAgreeOnRandomMessages) {
+    std::cout << "SHA extensions path: " << (paths().size() == 2 ? "taken" : "not available")
+              << "\n";
+    std::mt19937 random(4096);
+    for (int i = 0; i < 300; ++i) {
+        std::string message(std::uniform_int_distribution<std::size_t>(0, 4096)(random), '\0');
+        for (char& byte : message) byte = static_cast<char>(random());
+        EXPECT_EQ(digest(message, paths().back()), digest(message, Sha256Path::Portable))
+            << message.size();
+    }
+}
+
+}  // namespace

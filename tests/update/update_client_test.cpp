@@ -1,0 +1,86 @@
+// The update client against the local test server, row by row from
+// tests/data/update/client.json: URL rules, the manifest, check_update and
+// download with their failure rows (the destination keeps its old bytes on
+// every failure), and a folder written by the release tool served back.
+#include "update/update_client.h"
+
+#include <gtest/gtest.h>
+
+#include "support/layout.h"
+#include "tests/common/console_capture.h"
+#include "tests/common/error_text.h"
+#include "tests/common/host_tools.h"
+#include "tests/common/test_data.h"
+#include "tests/common/test_server.h"
+#include "update/release_folder.h"
+
+namespace {
+
+using namespace tarncore;
+using namespace tarntest;
+
+std::string describe(const ReleaseManifest& m) {
+    return m.latest + "|" + m.stable + "|" + m.channel + "|" + m.download_url + "|" +
+           m.release_notes_url + "|" + m.docs_url + "|" + m.sha256 + "|" + std::to_string(m.size) +
+           "|" + m.signature + "|" + m.minimum_runtime;
+}
+
+TEST(UpdateClient, Rows) {
+    const Json table = read_json("update/client.json");
+    for (const Json& row : items(table.find("rows"))) {
+        auto field = [&](const char* key) { return row.get_string(key, ""); };
+        auto flag = [&](const char* key) { return row.find(key).kind == JsonKind::Bool; };
+        const std::string kind = field("kind");
+        SCOPED_TRACE(field("name"));
+        TempDir temp;
+        TestServer server;
+        const Path dest = temp.path() / "cache" / "runtime.bin", site = temp.path() / "site";
+        if (row.find("script").kind == JsonKind::Array) {
+            ASSERT_TRUE(
+                server.start(replace_all(row.find("script").dump(false), "{site}", unix_path(site)),
+                             {flag("plain") ? ServerCert::None : ServerCert::Good}));
+        }
+        auto fill = [&](const std::string& text) {
+            return replace_all(replace_all(text, "{base}", server.base_url()), "{dest}",
+                               path_text(dest));
+        };
+        ScopedEnv api("TARNWICK_UPDATE_API",
+                      native_from_text(fill(row.get_string("api", "{base}/api/tarnwick/version"))));
+        std::string outcome = kind == "origin" ? url_origin(field("in"))
+                                               : resolve_manifest_url(field("in"), field("base"));
+        Error error;
+        ReleaseManifest manifest =
+            ReleaseManifest::from_json(Json::parse(fill(row.find("manifest").dump(false)), error));
+        if (kind == "manifest") outcome = describe(manifest);
+        if (kind == "release") {
+            std::string answer, runtime;
+            ASSERT_TRUE(write_file(temp.path() / "runtime", field("runtime")));
+            error = write_release_folder(
+                {temp.path() / "runtime", field("version"), fill(field("base_url")), "", {}, {}},
+                site, answer);
+            if (flag("tamper") && read_file(site / "releases/1.3.0/tarn.exe", runtime)) {
+                ASSERT_TRUE(
+                    write_file(site / "releases/1.3.0/tarn.exe", runtime.replace(4, 1, "?")));
+            }
+        }
+        if (kind == "check" || kind == "release") {
+            if (error.ok()) error = UpdateClient().check_update(manifest);
+            outcome = error.failed() ? error_text(error) : describe(manifest);
+        }
+        if (kind == "download" || kind == "runtime" || (kind == "release" && error.ok())) {
+            ASSERT_TRUE(flag("blocked")
+                            ? write_file(dest.parent_path(), "")
+                            : ensure_dir(dest.parent_path()) && write_file(dest, "previous"));
+            ConsoleCapture console;
+            error = kind == "runtime" ? download_runtime(UpdateClient(), manifest, dest)
+                                      : UpdateClient().download(manifest, dest, {});
+            std::string written = "<none>";
+            (void)read_file(dest, written);
+            outcome = (error.failed() ? error_text(error) : "ok") + " / " + written;
+            if (kind == "runtime") outcome += " / " + console.out();
+        }
+        EXPECT_EQ(outcome, fill(field("outcome")));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// Writes the folder a maintainer uploads to a static HTTPS host to publish a
+// runtime for the update service (see the README, "Publishing a release for
+// the update service").
+//   tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable V] [--notes FILE]
+//                    [--setup FILE]
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "support/system.h"
+#include "update/release_folder.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable VERSION] "
+    "[--notes FILE] [--setup FILE]\n"
+    "  Writes OUT_DIR (default: release) with releases/VERSION/tarn.exe and\n"
+    "  api/tarnwick/version; upload its contents to BASE_URL (https://...).\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> plain;
+    tarncore::ReleaseInput input;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--stable" || arg == "--notes" || arg == "--setup") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (arg == "--stable") input.stable = value;
+            if (arg == "--notes") input.notes = tarncore::native_from_text(value);
+            if (arg == "--setup") input.setup = tarncore::native_from_text(value);
+        } else if (arg.rfind("--", 0) == 0) {
+            std::cerr << kUsage;
+            return 2;
+        } else {
+            plain.push_back(arg);
+        }
+    }
+    if (plain.size() < 3 || plain.size() > 4) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    input.runtime = tarncore::native_from_text(plain[0]);
+    input.version = plain[1];
+    input.base_url = plain[2];
+    const tarncore::Path out = tarncore::native_from_text(plain.size() == 4 ? plain[3] : "release");
+
+    std::string answer;
+    tarncore::Error error = tarncore::write_release_folder(input, out, answer);
+    if (error.failed()) {
+        std::cerr << "tarnwick-release: " << error.message << "\n";
+        return 1;
+    }
+    std::string base = input.base_url;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
+              << "  releases/" << input.version << "/tarn.exe\n"
+              << "  api/tarnwick/version:\n"
+              << answer << "Upload the folder's contents to " << base << "/ so that " << base
+              << "/api/tarnwick/version answers with the file above.\n";
+    return 0;
+}

@@ -1,0 +1,57 @@
+// The update service's answer (the release manifest) and the stateless client
+// that asks for it and downloads the runtime it names, verified by length and
+// SHA-256 before anything is written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "net/http.h"
+#include "support/error.h"
+#include "support/json.h"
+#include "support/system.h"
+
+namespace tarncore {
+
+struct ReleaseManifest {
+    std::string latest;
+    std::string stable;
+    std::string channel = "stable";
+    std::string download_url;
+    std::string release_notes_url;
+    std::string docs_url;
+    std::string sha256;
+    std::int64_t size = 0;
+    std::string signature;
+    std::string minimum_runtime;
+    Json document;
+
+    /// Reads the answer's members with their fallbacks; addresses are resolved
+    /// against the update service address.
+    static ReleaseManifest from_json(const Json& json);
+};
+
+/// TARNWICK_UPDATE_API when it is set (even empty), else the built-in address.
+std::string update_api_url();
+/// Scheme, host and port of a URL; empty when it has no "://".
+std::string url_origin(std::string_view url);
+/// An absolute value unchanged; a relative one from the root of base's host.
+std::string resolve_manifest_url(const std::string& value, std::string_view base);
+
+class UpdateClient {
+public:
+    /// Asks the update service; fills manifest from a 200 answer, which must
+    /// name a valid latest version.
+    Error check_update(ReleaseManifest& manifest) const;
+    /// Fetches download_url, checks size and SHA-256 in memory, then writes
+    /// destination; nothing is written when a check fails.
+    Error download(const ReleaseManifest& manifest, const Path& destination,
+                   ProgressCallback progress) const;
+};
+
+/// download() with its console lines and the download meter.
+Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
+                       const Path& destination);
+
+}  // namespace tarncore
