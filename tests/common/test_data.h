@@ -25,14 +25,6 @@ std::string lines(const tarncore::Json& value);
 /// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
 std::string replace_all(std::string text, const std::string& key, const std::string& value);
 
-/// The parsed file tests/data/<relative>; Null when it is missing or broken.
-inline Json load_test_data(const std::string& relative) {
-    std::string text;
-    tarncore::Error error;
-    if (!tarncore::read_file(source_path("tests/data/" + relative), text)) return {};
-    return Json::parse(text, error);
-}
-
 /// Element i of an array row as text (numbers and booleans as JSON writes them).
 inline std::string text_at(const Json& row, std::size_t i) {
     const Json::Array& cells = items(row);

@@ -98,7 +98,7 @@ TEST_P(HttpClientExchange, ComesBackAfterItsRetries) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HttpClientExchange,
-    testing::ValuesIn(tarntest::items(tarntest::load_test_data("net/exchanges.json").find("rows"))),
+    testing::ValuesIn(tarntest::items(tarntest::read_json("net/exchanges.json").find("rows"))),
     [](const auto& info) { return info.param.get_string("name", "unnamed"); });
 
 TEST(HttpClient, ConnectAndSendFailuresComeBackAsTheyWere) {

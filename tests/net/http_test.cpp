@@ -22,7 +22,7 @@ using tarntest::text_at;
 const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 
 TEST(HttpWrite, RequestBytes) {
-    const Json table = tarntest::load_test_data("net/requests.json");
+    const Json table = tarntest::read_json("net/requests.json");
     for (const Json& row : items(table.find("rows"))) {
         HttpRequest request;
         request.method = text_at(row, 0);
@@ -46,7 +46,7 @@ std::string outcome(const HttpResponse& r, const Error& error) {
 // The seeds of the response fuzzer are the wires of this table: bodies framed
 // by the head decode the same however the bytes arrive.
 TEST(HttpRead, DecodesTheResponseTableInAnySplit) {
-    const Json table = tarntest::load_test_data("net/responses.json");
+    const Json table = tarntest::read_json("net/responses.json");
     ASSERT_FALSE(items(table.find("rows")).empty());
     for (const Json& row : items(table.find("rows"))) {
         std::string seed;

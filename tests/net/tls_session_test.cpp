@@ -61,7 +61,7 @@ TEST(TlsSessionTest, SplitAndJoinedFlightsAndTheRecordsAfterThem) {
 }
 
 TEST(TlsSessionTest, HowRecvEndsAndHowHandshakesEnd) {
-    const Json table = load_test_data("net/tls_session.json");
+    const Json table = read_json("net/tls_session.json");
     ASSERT_FALSE(items(table.find("recv")).empty());
     for (const Json& row : items(table.find("recv"))) {
         SCOPED_TRACE(row.get_string("name", ""));

@@ -20,7 +20,7 @@ std::string fields(const Url& u) {
 }
 
 TEST(Url, ParsesWritesAndResolvesTheTable) {
-    const Json table = tarntest::load_test_data("net/url.json");
+    const Json table = tarntest::read_json("net/url.json");
     ASSERT_FALSE(items(table.find("parse")).empty());
     for (const Json& row : items(table.find("parse"))) {
         Error error(1, "stale", "stale", "stale");
