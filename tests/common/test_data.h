@@ -1,5 +1,5 @@
 // Rows of table-driven tests kept as JSON under tests/data/, for rows that
-// nest (server scripts, file trees); flat rows use table_file.h.
+// nest (server scripts, file trees) and for flat ones alike.
 #pragma once
 
 #include <string>

@@ -18,7 +18,6 @@
 #include "tests/common/error_text.h"
 #include "tests/common/host_tools.h"
 #include "tests/common/install_sandbox.h"
-#include "tests/common/table_file.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
 
@@ -114,8 +113,10 @@ TEST(InstallExtras, RefreshTable) {
 TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFolder) {
     const Path beside = executable_path().parent_path() / "tools", old_cwd = fs::current_path();
     ASSERT_FALSE(fs::exists(beside));
-    for (const tarntest::TableRow& row : tarntest::read_table("extras/find_executable.txt")) {
-        SCOPED_TRACE(row_where("extras/find_executable.txt", row));
+    const Json table = tarntest::read_json("extras/find_executable.json");
+    for (const Json& cells : tarntest::items(table.find("rows"))) {
+        SCOPED_TRACE(cells.dump(false));
+        const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
         ExtrasBench bench;
         tarntest::TempDir cwd;
         const std::map<std::string, Path> places = {{"path", bench.bin.path()},
@@ -123,31 +124,33 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
                                                     {"root", tools_dir()},
                                                     {"cwd", cwd.path() / "tools"}};
         for (const auto& [place, folder] : places) {
-            if (("," + row[2] + ",").find("," + place + ",") == std::string::npos) continue;
-            ASSERT_TRUE(ensure_dir((folder / native_from_text(row[1])).parent_path()));
-            fs::copy_file(bench.tar, folder / native_from_text(row[1]));
+            if (("," + row(2) + ",").find("," + place + ",") == std::string::npos) continue;
+            ASSERT_TRUE(ensure_dir((folder / native_from_text(row(1))).parent_path()));
+            fs::copy_file(bench.tar, folder / native_from_text(row(1)));
         }
         fs::current_path(cwd.path());
-        EXPECT_EQ(find_executable(row[0]),
-                  row[3] == "-"      ? ""
-                  : row[3] == "name" ? row[0]
-                                     : path_text(places.at(row[3]) / native_from_text(row[1])));
+        EXPECT_EQ(find_executable(row(0)),
+                  row(3) == "-"      ? ""
+                  : row(3) == "name" ? row(0)
+                                     : path_text(places.at(row(3)) / native_from_text(row(1))));
         fs::current_path(old_cwd);
         fs::remove_all(beside);
     }
 }
 
 TEST(ExtractArchive, UnpacksDespiteAnErrorExitOrChatterAndEndsAHangingTar) {
-    for (const tarntest::TableRow& row : tarntest::read_table("extras/extract.txt")) {
-        SCOPED_TRACE(row_where("extras/extract.txt", row));
-        ExtrasBench bench(row[0] == "-" ? "" : row[0]);
-        if (row[0] == "missing") fs::remove(bench.tar);
+    const Json table = tarntest::read_json("extras/extract.json");
+    for (const Json& cells : tarntest::items(table.find("rows"))) {
+        SCOPED_TRACE(cells.dump(false));
+        const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
+        ExtrasBench bench(row(0) == "-" ? "" : row(0));
+        if (row(0) == "missing") fs::remove(bench.tar);
         const Path scratch = bench.box.scratch();
         fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
         ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
         const Error error =
-            extract_archive(scratch / "with space.zip", scratch / "out", {std::stoll(row[1]), 50});
-        EXPECT_EQ(error_text(error), row[2]);
+            extract_archive(scratch / "with space.zip", scratch / "out", {std::stoll(row(1)), 50});
+        EXPECT_EQ(error_text(error), row(2));
         EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
     }
 }

@@ -28,7 +28,6 @@ the first behaviour whose "path" matches (or that has none) and whose count
 
   action     "respond" (default) | "close" (no answer) | "stall" (wait
              "ms" milliseconds, then close without answer)
-  interim    true: send "HTTP/1.1 100 Continue" first
   status, headers ([[name, value], ...]; "{base}" in a value becomes
              this server's base URL)
   body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
@@ -38,10 +37,6 @@ the first behaviour whose "path" matches (or that has none) and whose count
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
   content_length  a Content-Length value written as given (a wrong length)
-  chunk      chunk size for chunked framing (default 7)
-  truncate   close after this many bytes of the encoded body
-  split      send the whole answer in pieces of this many bytes, pausing
-             pause_ms (default 20) between them
   raw        send this text instead of a built answer
   echo       true: the body is the request's body
   body_file  the body is this file's bytes (a Unix path)
@@ -267,7 +262,7 @@ class Server:
             time.sleep(b.get("ms", 1000) / 1000.0)
             return
         if "raw" in b:
-            send(conn, b["raw"].encode("latin-1"), b)
+            conn.sendall(b["raw"].encode("latin-1"))
             return
         if "body_file" in b:
             with open(b["body_file"], "rb") as f:
@@ -285,8 +280,6 @@ class Server:
         if framing == "chunked":
             head += "Transfer-Encoding: chunked\r\n"
         head += "Connection: close\r\n\r\n"
-        if b.get("interim"):
-            head = "HTTP/1.1 100 Continue\r\n\r\n" + head
         if "body_size" in b:
             if framing == "chunked":
                 head += b.get("chunk_line", "%x" % size) + "\r\n"
@@ -294,10 +287,8 @@ class Server:
             return
         body = b.get("body", "").encode("latin-1")
         if framing == "chunked":
-            body = encode_chunks(body, b.get("chunk", 7))
-        if "truncate" in b:
-            body = body[:b["truncate"]]
-        send(conn, head.encode("latin-1") + body, b)
+            body = encode_chunks(body, 7)
+        conn.sendall(head.encode("latin-1") + body)
 
 
 def read_request(conn):
@@ -336,17 +327,6 @@ def encode_chunks(body, size):
         piece = body[i:i + size]
         out += b"%x\r\n" % len(piece) + piece + b"\r\n"
     return out + b"0\r\n\r\n"
-
-
-def send(conn, data, b):
-    split = b.get("split", 0)
-    if not split:
-        conn.sendall(data)
-        return
-    for i in range(0, len(data), split):
-        if i:
-            time.sleep(b.get("pause_ms", 20) / 1000.0)
-        conn.sendall(data[i:i + split])
 
 
 def stream_body(conn, head, size):

@@ -1,5 +1,5 @@
 // SHA-256 by each compression path against digests made by an independent
-// implementation (tests/data/update/make_sha256_vectors.py), and the paths
+// implementation (scripts/make_sha256_vectors.py), and the paths
 // against each other.
 #include "update/sha256.h"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes sha256_vectors.json with Python's hashlib, an implementation
-independent of the program's. Run it in this folder when the vectors change."""
+"""Writes tests/data/update/sha256_vectors.json with Python's hashlib, an
+implementation independent of the program's. Run it when the vectors change."""
 import hashlib
+import os
 import json
 import random
 
@@ -44,7 +45,8 @@ def main():
     rows.append(["repeat", "a", 1000000, hashlib.sha256(b"a" * 1000000).hexdigest()])
     for n in list(range(301)) + [4096, 65539, 1 << 20, (1 << 24) + 63]:
         rows.append(["lcg", n, hashlib.sha256(lcg(n)).hexdigest()])
-    with open("sha256_vectors.json", "w") as f:
+    out = os.path.join(os.path.dirname(__file__), "..", "tests", "data", "update")
+    with open(os.path.join(out, "sha256_vectors.json"), "w") as f:
         f.write('{\n  "_": ' + json.dumps(NOTE) + ',\n  "rows": [\n')
         f.write(",\n".join("    " + json.dumps(r) for r in rows) + "\n  ]\n}\n")
 
