@@ -42,6 +42,20 @@ std::vector<Endpoint> endpoints_from(const AddrInfo* list) {
     return endpoints;
 }
 
+/// The stream/TCP look-up of host and port with the platform's hints: the
+/// look-up's own status, and on 0 the endpoints in the system's order.
+/// getaddrinfo and freeaddrinfo are found by argument-dependent look-up.
+template <typename AddrInfo>
+int lookup_endpoints(const std::string& host, const std::string& port, const AddrInfo& hints,
+                     std::vector<Endpoint>& endpoints) {
+    AddrInfo* list = nullptr;
+    int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+    if (status != 0) return status;
+    endpoints = endpoints_from(list);
+    freeaddrinfo(list);
+    return 0;
+}
+
 /// 0 or the start-up failure code.
 int startup();
 void shutdown();

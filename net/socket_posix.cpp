@@ -39,16 +39,10 @@ void shutdown() {}
 int resolve(const std::string& host, const std::string& port, int family,
             std::vector<Endpoint>& endpoints) {
     addrinfo hints{};
-    hints.ai_flags = 0;
     hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* list = nullptr;
-    int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-    if (status != 0) return status;
-    endpoints = endpoints_from(list);
-    ::freeaddrinfo(list);
-    return 0;
+    return lookup_endpoints(host, port, hints, endpoints);
 }
 
 std::string resolve_error_text(int status) {
