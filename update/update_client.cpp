@@ -25,6 +25,16 @@ Error update_error(std::uint32_t code, const char* function, std::string message
     return Error(code, kModule, function, std::move(message));
 }
 
+// The client's failure keeps its code and message under the update's labels.
+HttpResponse execute_as(const HttpRequest& request, const char* function, Error& error) {
+    HttpResponse response = HttpClient::execute(request, error);
+    if (error.failed()) {
+        error.module = kModule;
+        error.function = function;
+    }
+    return response;
+}
+
 std::string size_mismatch(std::int64_t expected, std::size_t got, const std::string& url) {
     std::string message = "Download size mismatch (expected " + std::to_string(expected) +
                           ", got " + std::to_string(got) + ")";
@@ -92,12 +102,8 @@ Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     request.headers["Accept"] = "application/json";
     request.max_body_bytes = kMaxAnswerBytes;
     Error error;
-    HttpResponse response = HttpClient::execute(request, error);
-    if (error.failed()) {
-        error.module = kModule;
-        error.function = kCheckUpdate;
-        return error;
-    }
+    HttpResponse response = execute_as(request, kCheckUpdate, error);
+    if (error.failed()) return error;
     if (response.status != 200) {
         return update_error(kErrHttp, kCheckUpdate,
                             "Update API returned HTTP " + std::to_string(response.status));
@@ -135,12 +141,8 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     request.timeout_ms = kDownloadTimeoutMs;
     request.progress = std::move(progress);
     Error error;
-    HttpResponse response = HttpClient::execute(request, error);
-    if (error.failed()) {
-        error.module = kModule;
-        error.function = kUpdate;
-        return error;
-    }
+    HttpResponse response = execute_as(request, kUpdate, error);
+    if (error.failed()) return error;
     if (response.status != 200) {
         return update_error(kErrHttp, kUpdate,
                             "Download failed with HTTP " + std::to_string(response.status));
