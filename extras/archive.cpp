@@ -88,8 +88,8 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
     (void)ensure_dir(target.parent_path());
     const Placement placed = place_copy(found, target);
     if (!placed.ok()) {
-        return extras_error(kErrFile, "Could not install " + primary + " to " +
-                                          placement_detail(target, placed));
+        return extras_error(
+            kErrFile, "Could not install " + primary + " to " + placement_detail(target, placed));
     }
     if (!row.secondary_file.empty()) {
         const Path second = find_in_tree(unpack, std::string(row.secondary_file));

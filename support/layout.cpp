@@ -82,8 +82,8 @@ Placement write_new(const Path& fresh, std::string_view bytes, bool faulty) {
     constexpr std::size_t kPiece = 1 << 20;
     std::uint64_t limit = faulty ? placement_fault.bytes : UINT64_MAX;
     while (!bytes.empty() && limit > 0) {
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<std::uint64_t>({bytes.size(), kPiece, limit}));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit}));
         if (!out.write(bytes.substr(0, n))) return {Placement::kWrite, out.reason()};
         bytes.remove_prefix(n);
         limit -= n;

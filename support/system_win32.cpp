@@ -89,7 +89,8 @@ bool copy_file_replace(const Path& source, const Path& target) {
 }
 
 bool move_file(const Path& from, const Path& to, unsigned flags) {
-    return MoveFileExW(long_form(from).c_str(), to.empty() ? nullptr : long_form(to).c_str(), flags) != 0;
+    return MoveFileExW(long_form(from).c_str(), to.empty() ? nullptr : long_form(to).c_str(),
+                       flags) != 0;
 }
 
 bool delete_file(const Path& path) {
@@ -181,10 +182,9 @@ namespace {
 
 // Devices (NUL, CON, pipes) are not files to read or write whole.
 HANDLE open_disk_file(const Path& path, DWORD access, DWORD disposition) {
-    HANDLE h =
-        CreateFileW(long_form(path).c_str(), access,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(long_form(path).c_str(), access,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
@@ -267,7 +267,8 @@ bool FileOutput::finish() {
 
 bool may_replace(const Path& path) {
     const DWORD attributes = GetFileAttributesW(long_form(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return true;
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
 }

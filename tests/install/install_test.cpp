@@ -116,7 +116,8 @@ TEST(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
                                       : path_text(runtime);
         std::string text = tarntest::without_reason(tarntest::error_text(e));
         const std::string target = path_text(cache_dir() / "bundled-tarn.exe");
-        if (text.ends_with(target)) text.replace(text.size() - target.size(), target.size(), "{target}");
+        if (text.ends_with(target))
+            text.replace(text.size() - target.size(), target.size(), "{target}");
         EXPECT_EQ(text + " " + file_bytes(runtime) + " " + where, row[4]);
         EXPECT_EQ(path_exists(install_root()), where == "cache") << row[4];
     }
@@ -321,7 +322,8 @@ TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
         }
         EXPECT_FALSE(needs_repair());
         for (const ModuleEntry& m : kModuleTable) {
-            ASSERT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()), m.source) << m.path;
+            ASSERT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()), m.source)
+                << m.path;
         }
         EXPECT_EQ(read_installed_version(), "1.2.4");
         for (const std::string& name : tarntest::files_below(install_root()))
