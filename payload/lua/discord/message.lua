@@ -133,8 +133,15 @@ function MessagePayload:resolveBody()
 
   if o.embeds ~= nil then
     if #o.embeds > Limits.MessageEmbeds then error("a message has at most " .. Limits.MessageEmbeds .. " embeds", 3) end
-    local resolve = require("discord.embed").resolveEmbed
-    body.embeds = json.array(util.map(o.embeds, resolve))
+    local embed = require("discord.embed")
+    body.embeds = json.array(util.map(o.embeds, embed.resolveEmbed))
+    -- The 6000-character total holds for all embeds of a message together.
+    local total = 0
+    for _, e in ipairs(body.embeds) do total = total + embed.embedLength(e) end
+    if total > Limits.EmbedTotal then
+      error("the embeds of a message are " .. total .. " characters long, over the " .. Limits.EmbedTotal
+        .. " limit", 3)
+    end
   end
   if o.components ~= nil then body.components = json.array(util.map(o.components, componentJSON)) end
   if o.poll ~= nil then body.poll = componentJSON(o.poll) end

@@ -603,39 +603,67 @@ function WebSocketManager:destroy(code)
   end
 end
 
---- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
--- list of member objects; raises on timeout. `opts`: query, limit, userIds,
--- presences, timeout (ms, default 120000).
-function WebSocketManager:requestGuildMembers(guildId, opts)
-  opts = opts or {}
+-- Discord takes at most this many user IDs in one op 8.
+local MEMBER_IDS_PER_REQUEST = 100
+
+-- Sends one op 8 and registers its nonce; returns the waiter or nil when the send failed.
+function WebSocketManager:_requestChunk(shard, d)
   self._nonce = self._nonce + 1
   local nonce = string.format("%d.%d", runtime.now(), self._nonce)
   local waiter = { future = util.Future(), members = {}, notFound = {} }
   self._chunkWaiters[nonce] = waiter
-  local d = {
-    guild_id = guildId,
-    presences = opts.presences or false,
-    limit = opts.limit or 0,
-    nonce = nonce,
-  }
-  if opts.userIds then
-    d.user_ids = json.array(opts.userIds)
-  else
-    d.query = opts.query or ""
-  end
-  local shard = self:shardFor(guildId)
-  if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+  d.nonce = nonce
   if not shard:send({ op = Op.RequestGuildMembers, d = d }) then
     self._chunkWaiters[nonce] = nil
-    error(errors.LibraryError("GuildMembersTimeout"), 2)
+    return nil
   end
-  local ok, res = waiter.future:wait(opts.timeout or 120000)
-  self._chunkWaiters[nonce] = nil
-  if not ok then
-    if res == "timeout" then error(errors.LibraryError("GuildMembersTimeout"), 2) end
-    error(res, 0)
+  waiter.nonce = nonce
+  return waiter
+end
+
+--- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
+-- list of member objects and the IDs not found; raises on timeout. `opts`: query,
+-- limit, userIds (more than 100 go out as several requests), presences, timeout
+-- (ms, default 120000, for all requests together).
+function WebSocketManager:requestGuildMembers(guildId, opts)
+  opts = opts or {}
+  local shard = self:shardFor(guildId)
+  if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+  local requests = {}
+  if opts.userIds then
+    local ids = opts.userIds
+    for first = 1, math.max(#ids, 1), MEMBER_IDS_PER_REQUEST do
+      requests[#requests + 1] = table.move(ids, first, math.min(first + MEMBER_IDS_PER_REQUEST - 1, #ids), 1, {})
+    end
+  else
+    requests[1] = false
   end
-  return waiter.members, waiter.notFound
+  local waiters = {}
+  for _, ids in ipairs(requests) do
+    local d = { guild_id = guildId, presences = opts.presences or false, limit = opts.limit or 0 }
+    if ids then d.user_ids = json.array(ids) else d.query = opts.query or "" end
+    local waiter = self:_requestChunk(shard, d)
+    if not waiter then
+      for _, w in ipairs(waiters) do self._chunkWaiters[w.nonce] = nil end
+      error(errors.LibraryError("GuildMembersTimeout"), 2)
+    end
+    waiters[#waiters + 1] = waiter
+  end
+  local deadline = runtime.now() + (opts.timeout or 120000)
+  local members, notFound, failure = {}, {}, nil
+  for _, waiter in ipairs(waiters) do
+    local ok, res = true, nil
+    if not failure then ok, res = waiter.future:wait(math.max(0, deadline - runtime.now())) end
+    self._chunkWaiters[waiter.nonce] = nil
+    if not ok then failure = res end
+    for _, m in ipairs(waiter.members) do members[#members + 1] = m end
+    for _, id in ipairs(waiter.notFound) do notFound[#notFound + 1] = id end
+  end
+  if failure then
+    if failure == "timeout" then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+    error(failure, 0)
+  end
+  return members, notFound
 end
 
 -- Dispatch handlers -----------------------------------------------------------------------------------------

@@ -132,10 +132,11 @@ function CachingManager:_add(data, cache, extras)
   end
   local key = self:_keyOf(data)
   local existing = key ~= nil and self.cache:get(key) or nil
-  if existing then
-    if cache then existing:_patch(data) end
+  if existing and cache then
+    existing:_patch(data)
     return existing
   end
+  -- Uncached data is a fresh object, so the caller gets what it asked for and the cache stays as it was.
   local obj = self:_construct(data, extras)
   if cache and key ~= nil then self.cache:set(key, obj) end
   return obj

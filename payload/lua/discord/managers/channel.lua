@@ -29,16 +29,14 @@ function ChannelManager:_add(data, guild, opts)
   opts = opts or {}
   if guild == nil and data.guild_id ~= nil then guild = self.client.guilds.cache:get(data.guild_id) end
   local existing = self.cache:get(data.id)
-  if existing then
-    if opts.cache ~= false then
-      -- A channel whose type changed (text <-> announcement) needs its new class.
-      if data.type ~= nil and existing.type ~= nil and data.type ~= existing.type then
-        self:_remove(data.id)
-        return self:_add(data, guild, opts)
-      end
-      existing:_patch(data)
-      if guild and guild.channels then guild.channels.cache:set(existing.id, existing) end
+  if existing and opts.cache ~= false then
+    -- A channel whose type changed (text <-> announcement) needs its new class.
+    if data.type ~= nil and existing.type ~= nil and data.type ~= existing.type then
+      self:_remove(data.id)
+      return self:_add(data, guild, opts)
     end
+    existing:_patch(data)
+    if guild and guild.channels then guild.channels.cache:set(existing.id, existing) end
     return existing
   end
   local channel = channelModule().createChannel(self.client, data, guild)

@@ -161,7 +161,38 @@ function Gateway:_heartbeat(conn, d)
   if self.ack then self:_send(conn, { op = 11 }) end
 end
 
-local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume }
+-- Op 8: members by ID (at most 100, as Discord allows) or by name prefix, in chunks of up to 1000.
+function Gateway:_requestMembers(conn, d)
+  local guild = type(d) == "table" and self.store.guilds[d.guild_id]
+  if not guild or not conn.session then return self:fault("op 8 for an unknown guild") end
+  local ids = d.user_ids
+  if ids ~= nil and #ids > 100 then return self:_refuse(conn, 4002, "op 8 with " .. #ids .. " user IDs") end
+  local found, missing = {}, {}
+  if ids then
+    for _, id in ipairs(ids) do
+      local m = guild.members[id]
+      if m then found[#found + 1] = m else missing[#missing + 1] = id end
+    end
+  else
+    local limit, query = d.limit == 0 and math.huge or d.limit, d.query or ""
+    for _, uid in ipairs(guild.member_order) do
+      if #found >= limit then break end
+      if self.store.users[uid].username:sub(1, #query) == query then found[#found + 1] = guild.members[uid] end
+    end
+  end
+  local count = math.max(1, math.ceil(#found / 1000))
+  for index = 0, count - 1 do
+    local members = json.array({})
+    for i = index * 1000 + 1, math.min(#found, (index + 1) * 1000) do
+      members[#members + 1] = self.store:memberJSON(found[i])
+    end
+    self:dispatch("GUILD_MEMBERS_CHUNK", { guild_id = guild.id, members = members, chunk_index = index,
+      chunk_count = count, nonce = d.nonce, not_found = index == 0 and json.array(missing) or nil }, conn.session)
+  end
+end
+
+local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume,
+  [8] = Gateway._requestMembers }
 
 -- One connection: HELLO, then read until either side closes.
 function Gateway:_serve(sock, req)
