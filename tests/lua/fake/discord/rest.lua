@@ -142,7 +142,8 @@ function Rest:handle(req)
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  if req.headers.authorization ~= "Bot " .. self.server.token then
+  local auth = req.headers.authorization
+  if auth ~= "Bot " .. self.server.token and not (self.server.bearer and auth == "Bearer " .. self.server.bearer) then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
   return self:_dispatch(req, path)

@@ -8,6 +8,7 @@ local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
+local Forms = require("fake.discord.forms")
 
 local M = {}
 local Server = {}
@@ -37,6 +38,7 @@ function M.new()
   self.general = store.channels[self.guild.channels[2]]
   self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
+  require("fake.discord.commands").mount(self)
   http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
   self.gateway:mount(http)
   return self
@@ -130,8 +132,11 @@ function Server:_routes()
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local invalid = Forms.messageComponents(body)
+    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      components = body.components,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })
@@ -140,7 +145,9 @@ function Server:_routes()
     return 200, d
   end)
   route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    copy(body, p.message, { "content", "embeds", "flags" })
+    local invalid = Forms.messageComponents(body, p.message)
+    if invalid then return 400, invalid end
+    copy(body, p.message, { "content", "embeds", "flags", "components" })
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
     self:_echo("MESSAGE_UPDATE", p.channel, d)

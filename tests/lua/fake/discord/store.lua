@@ -140,7 +140,8 @@ function Store:addMessage(ch, author, fields)
   local msg = {
     id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
-    embeds = fields.embeds or json.array({}), attachments = json.array({}), components = json.array({}),
+    embeds = fields.embeds or json.array({}), attachments = json.array({}),
+    components = fields.components or json.array({}),
     flags = fields.flags or 0, message_reference = fields.message_reference,
   }
   local list = self.messages[ch.id]
