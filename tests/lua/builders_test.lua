@@ -132,7 +132,9 @@ end)
 describe("ContextMenuCommandBuilder", function()
   it("takes names with spaces and capitals, no description, and needs a type", function()
     check({
-      { "spaces and capitals", function() S.ContextMenuCommandBuilder():setName("Report User"):setType("User"):toJSON() end },
+      { "spaces and capitals", function()
+        S.ContextMenuCommandBuilder():setName("Report User"):setType("User"):toJSON()
+      end },
       { "no type", function() S.ContextMenuCommandBuilder():setName("X"):toJSON() end, "needs a type" },
       { "chat input type", function() S.ContextMenuCommandBuilder():setType(1) end, "User or Message" },
       { "description", function() S.ContextMenuCommandBuilder():setDescription("d") end, "no description" },
@@ -172,10 +174,11 @@ describe("component builders", function()
       { "max_values above options", function() select(2):setMaxValues(3):toJSON() end, "above the number of options" },
       { "min above max", function() select(5):setMinValues(4):setMaxValues(2):toJSON() end, "above max_values" },
       { "duplicate values", function()
-        C.StringSelectMenuBuilder():setCustomId("s"):addOptions({ label = "a", value = "v" }, { label = "b", value = "v" })
-          :toJSON()
+        C.StringSelectMenuBuilder():setCustomId("s")
+          :addOptions({ label = "a", value = "v" }, { label = "b", value = "v" }):toJSON()
       end, "unique" },
-      { "101-character option label", function() select(0):addOptions({ label = str(101), value = "v" }) end, "1 to 100" },
+      { "101-character option label", function() select(0):addOptions({ label = str(101), value = "v" }) end,
+        "1 to 100" },
       { "defaults outside min..max", function()
         C.UserSelectMenuBuilder():setCustomId("u"):setMaxValues(1):addDefaultUsers("1", "2"):toJSON()
       end, "outside min_values" },
