@@ -44,7 +44,7 @@ end
 
 local function longest(text, locs)
   local n = len(text)
-  for _, v in pairs(type(locs) == "table" and locs or {}) do n = math.max(n, len(v)) end
+  for _, v in pairs((type(locs) == "table" and locs ~= json.null) and locs or {}) do n = math.max(n, len(v)) end
   return n
 end
 
