@@ -77,20 +77,6 @@ local function componentJSON(c)
   return c
 end
 
-local function resolveFile(f, i)
-  if type(f) == "string" then
-    local runtime = require("runtime")
-    local bytes, err = runtime.read_file(f)
-    if not bytes then error("cannot read " .. f .. ": " .. tostring(err), 4) end
-    return { name = f:match("[^/\\]+$"), data = bytes, index = i }
-  end
-  if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
-  local data = f.data or f.attachment
-  local name = f.name or ("file" .. i)
-  if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
-  return { name = name, data = data, description = f.description, contentType = f.contentType, index = i }
-end
-
 local function referenceOf(ref)
   if ref == nil then return nil end
   if type(ref) == "string" then return { message_id = ref } end
@@ -174,8 +160,7 @@ function MessagePayload:resolveBody()
   end
   if ref then body.message_reference = ref end
 
-  local files = {}
-  for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
+  local files = require("discord.builders.attachment").resolveFiles(o.files)
   if #files > 0 or o.attachments ~= nil then
     local attachments, keep = {}, o.attachments or {}
     if type(keep.values) == "function" then keep = keep:values() end
@@ -184,7 +169,8 @@ function MessagePayload:resolveBody()
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
     for i, f in ipairs(files) do
-      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description }
+      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description, title = f.title,
+        duration_secs = f.duration, waveform = f.waveform }
     end
     body.attachments = json.array(attachments)
   end

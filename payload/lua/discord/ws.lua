@@ -717,6 +717,16 @@ end
 
 handlers.RESUMED = function() end
 
+-- An interaction needs no cache update; autoDefer starts counting from its arrival.
+handlers.INTERACTION_CREATE = function(client, packet, shard)
+  local mod = require("discord.interaction")
+  local interaction = mod.createInteraction(client, packet.d)
+  if not interaction then return end
+  interaction.shardId = shard and shard.id
+  client:emit("interactionCreate", interaction)
+  mod.scheduleAutoDefer(client, interaction)
+end
+
 handlers.GUILD_CREATE = function(client, packet, shard)
   local d = packet.d
   local existing = get(client.guilds.cache, d.id)
