@@ -186,7 +186,9 @@ function Rest:handle(req)
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  if req.headers.authorization ~= "Bot " .. self.server.token then
+  -- Interaction callbacks and webhook tokens carry their own authority.
+  local tokenRoute = path:match("^/interactions/%d+/[^/]+/callback$") or path:match("^/webhooks/%d+/[^/]+")
+  if not tokenRoute and req.headers.authorization ~= "Bot " .. self.server.token then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
   return self:_dispatch(req, path)
