@@ -1,5 +1,5 @@
--- Gateway: one WebSocket shard (zlib-stream, heartbeats, resume, close codes,
--- send limit), the identify queue, the shard manager and the dispatch handlers.
+-- Gateway: the WebSocket shard protocol (zlib-stream, heartbeats, resume, close codes,
+-- send limit), the client's gateway manager over discord.sharding, and the dispatch handlers.
 local runtime = require("runtime")
 local http = require("http")
 local json = require("json")
@@ -8,6 +8,7 @@ local util = require("discord.util")
 local errors = require("discord.errors")
 local constants = require("discord.constants")
 local enums = require("discord.enums")
+local sharding = require("discord.sharding")
 
 local M = {}
 
@@ -22,78 +23,20 @@ local ZLIB_SUFFIX = constants.Gateway.zlibSuffix
 -- Closing with a code other than 1000/1001 keeps the session resumable.
 local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 
-local Status = {
-  IDLE = "idle", CONNECTING = "connecting", IDENTIFYING = "identifying", RESUMING = "resuming",
-  WAITING_GUILDS = "waitingForGuilds", READY = "ready", RECONNECTING = "reconnecting",
-  DISCONNECTED = "disconnected",
-}
+local Status = sharding.Status
 M.Status = Status
-
--- Identify queue ------------------------------------------------------------------------------------------
-
---- One IDENTIFY per `max_concurrency` key every 5 s, within the session start limit.
-local IdentifyQueue = util.class("IdentifyQueue")
-M.IdentifyQueue = IdentifyQueue
-
-function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
-  self.maxConcurrency = math.max(1, maxConcurrency or 1)
-  self.keys = {}
-  local limit = sessionStartLimit or {}
-  self.total = limit.total or 1000
-  self.remaining = limit.remaining or self.total
-  self.resetAt = runtime.now() + (limit.reset_after or 24 * 3600 * 1000)
-end
-
--- Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
-local function pause(stop, ms)
-  if ms <= 0 then return stop ~= nil and stop.done end
-  if not stop then
-    runtime.sleep(ms)
-    return false
-  end
-  return (stop:wait(ms))
-end
-
---- (B) Returns true when shard `shardId` may identify, false when `stop` settled first.
-function IdentifyQueue:wait(shardId, stop)
-  local key = shardId % self.maxConcurrency
-  local slot = self.keys[key]
-  if not slot then
-    slot = { mutex = util.Mutex(), nextAt = 0 }
-    self.keys[key] = slot
-  end
-  slot.mutex:lock()
-  local ok, res = pcall(function()
-    if self.remaining <= 0 then
-      if pause(stop, self.resetAt - runtime.now()) then return false end
-      self.remaining = self.total
-      self.resetAt = runtime.now() + 24 * 3600 * 1000
-    end
-    if pause(stop, slot.nextAt - runtime.now()) then return false end
-    self.remaining = self.remaining - 1
-    slot.nextAt = runtime.now() + RL.identifyInterval
-    return true
-  end)
-  slot.mutex:unlock()
-  if not ok then error(res, 0) end
-  return res
-end
+M.IdentifyQueue = sharding.IdentifyQueue
+local pause = sharding.pause
 
 -- Shard ---------------------------------------------------------------------------------------------------
 
-local WebSocketShard = util.class("WebSocketShard")
+local WebSocketShard = util.class("WebSocketShard", sharding.Shard)
 M.WebSocketShard = WebSocketShard
 
 function WebSocketShard:init(manager, id)
-  self.manager = manager
-  self.client = manager.client
-  self.id = id
-  self.status = Status.IDLE
-  self.sessionId = nil
+  sharding.Shard.init(self, manager, id)
   self.resumeURL = nil
-  self.sequence = nil
   self.closeSequence = 0
-  self.ping = -1
   self.lastPingTimestamp = -1
   self.lastHeartbeatAcked = true
   self.heartbeatInterval = nil
@@ -102,6 +45,14 @@ function WebSocketShard:init(manager, id)
   self._generation = 0
   self._sendQueue = util.Mutex()
   self._sends = util.Queue() -- times of the sends in the last minute
+end
+
+-- A failure of this shard: `shardError(err, id)` and `error(err, id)`, or a log line when nobody listens.
+function WebSocketShard:_error(err)
+  local took = self.client:emit("shardError", err, self.id)
+  if not self.client:emit("error", err, self.id) and not took then
+    runtime.log("error", "gateway", "shard " .. self.id .. ": " .. tostring(err))
+  end
 end
 
 function WebSocketShard:debug(msg)
@@ -127,8 +78,8 @@ function WebSocketShard:connect()
     local ok, err = util.try(self._run, self)
     self._runner = nil
     if not ok then
-      self.status = Status.DISCONNECTED
-      self.client:emit("error", err, self.id)
+      self:_setStatus(Status.DISCONNECTED)
+      self:_error(err)
     end
   end)
 end
@@ -138,7 +89,7 @@ function WebSocketShard:_run()
   while not self.destroyed do
     local resume = self.sessionId ~= nil and self.resumeURL ~= nil
     local url = self:_gatewayURL(resume)
-    self.status = Status.CONNECTING
+    self:_setStatus(Status.CONNECTING)
     self:debug("Connecting to " .. url)
     local conn, msg = http.websocket(url)
     local code, reason
@@ -152,7 +103,7 @@ function WebSocketShard:_run()
     local intent = self._closeIntent or {}
     self._closeIntent = nil
     if not intent.reconnect and errors.isFatalClose(code) then
-      self.status = Status.DISCONNECTED
+      self:_setStatus(Status.DISCONNECTED)
       self.client:emit("shardDisconnect", { code = code, reason = reason }, self.id)
       error(errors.GatewayError(code, reason), 0)
     end
@@ -168,12 +119,12 @@ function WebSocketShard:_run()
       self:debug(string.format("Closed with %s (%s); reconnecting in %d ms", tostring(code), tostring(reason),
         delay))
     end
-    self.status = Status.RECONNECTING
+    self:_setStatus(Status.RECONNECTING)
     self.client:emit("shardReconnecting", self.id)
     -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
     pause(self._stop, delay)
   end
-  self.status = Status.DISCONNECTED
+  self:_setStatus(Status.DISCONNECTED)
 end
 
 function WebSocketShard:_forgetSession()
@@ -202,9 +153,7 @@ function WebSocketShard:_session(conn)
       end
     else
       local ok, err = util.try(self._onFrame, self, data, op)
-      if not ok then
-        self.client:emit("error", err, self.id)
-      end
+      if not ok then self:_error(err) end
     end
   end
   self:_stopHeartbeat()
@@ -256,7 +205,7 @@ function WebSocketShard:_onPacket(packet)
     local gen = self._generation
     runtime.spawn(function()
       local ok, err = util.try(self._identifyOrResume, self, gen)
-      if not ok then self.client:emit("error", err, self.id) end
+      if not ok then self:_error(err) end
     end)
   elseif op == Op.HeartbeatAck then
     self.lastHeartbeatAcked = true
@@ -292,14 +241,14 @@ end
 
 function WebSocketShard:_identifyOrResume(gen)
   if self.sessionId and self.sequence then
-    self.status = Status.RESUMING
+    self:_setStatus(Status.RESUMING)
     self:debug(string.format("Resuming session %s at sequence %d", self.sessionId, self.sequence))
     self:send({ op = Op.Resume, d = {
       token = self.client.token, session_id = self.sessionId, seq = self.sequence,
     } })
     return
   end
-  self.status = Status.IDENTIFYING
+  self:_setStatus(Status.IDENTIFYING)
   if not self.manager.identifyQueue:wait(self.id, self._stop) then return end
   if gen ~= self._generation or self.destroyed then return end
   local opts = self.client.options
@@ -423,7 +372,7 @@ function WebSocketShard:_onDispatch(packet)
     self.sessionId = d.session_id
     self.resumeURL = d.resume_gateway_url
     self.backoff = 0
-    self.status = Status.WAITING_GUILDS
+    self:_setStatus(Status.WAITING_GUILDS)
     self.expectedGuilds = {}
     for _, g in ipairs(d.guilds or {}) do self.expectedGuilds[g.id] = true end
     self:debug("READY; session " .. tostring(d.session_id))
@@ -433,7 +382,7 @@ function WebSocketShard:_onDispatch(packet)
     self:debug("RESUMED; replayed " .. replayed .. " events")
     self.client:emit("shardResume", self.id, replayed)
     -- A drop while guilds were still arriving resumes the wait for them.
-    self.status = next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY
+    self:_setStatus(next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY)
   end
   self.client:emit("raw", packet, self.id)
   local handler = M.handlers[t]
@@ -484,7 +433,7 @@ function WebSocketShard:_clearReadyTimer()
 end
 
 function WebSocketShard:_markReady(unavailable)
-  self.status = Status.READY
+  self:_setStatus(Status.READY)
   self.expectedGuilds = {}
   self.client:emit("shardReady", self.id, unavailable)
   self.manager:_checkReady()
@@ -505,98 +454,32 @@ function WebSocketShard:destroy(code)
   if self.status ~= Status.DISCONNECTED then
     self.client:emit("shardDisconnect", { code = code or 1000, reason = "destroyed" }, self.id)
   end
-  self.status = Status.DISCONNECTED
+  self:_setStatus(Status.DISCONNECTED)
 end
 
 -- Manager ---------------------------------------------------------------------------------------------------
 
---- The client's shards in this process, the gateway URL and the identify queue.
-local WebSocketManager = util.class("WebSocketManager")
+--- The client's gateway: its shards (see discord.sharding), the gateway URL and member requests.
+local WebSocketManager = util.class("WebSocketManager", sharding.ShardingManager)
 M.WebSocketManager = WebSocketManager
 
 function WebSocketManager:init(client)
-  self.client = client
-  self.shards = {}
+  sharding.ShardingManager.init(self, client)
   self.gateway = nil
-  self.totalShards = 1
-  self.identifyQueue = nil
   self._chunkWaiters = {}
   self._nonce = 0
 end
 
-WebSocketManager.getters.ping = function(self)
-  local sum, n = 0, 0
-  for _, shard in pairs(self.shards) do
-    if shard.ping >= 0 then sum, n = sum + shard.ping, n + 1 end
-  end
-  return n > 0 and sum // n or -1
-end
-
-WebSocketManager.getters.status = function(self)
-  local shard = self.shards[self:_shardIds()[1]]
-  return shard and shard.status or Status.IDLE
-end
-
-function WebSocketManager:_shardIds()
-  local ids = {}
-  for id in pairs(self.shards) do ids[#ids + 1] = id end
-  table.sort(ids)
-  return ids
-end
-
---- Connects with the /gateway/bot answer: URL, recommended shards, session limit.
+--- Connects with the /gateway/bot answer: URL, recommended shards, session limit. Every shard
+--- connects at once; their IDENTIFYs go through the identify queue.
 function WebSocketManager:connect(info)
-  local opts = self.client.options
-  self.gateway = opts.ws.gateway or info.url
-  self.identifyQueue = IdentifyQueue(info.session_start_limit and info.session_start_limit.max_concurrency,
-    info.session_start_limit)
-  local ids = opts.shards
-  if ids == "auto" or (ids == nil and opts.shardCount == "auto") then
-    self.totalShards = info.shards or 1
-    ids = {}
-    for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
-  else
-    self.totalShards = opts.shardCount
-    if ids == nil then
-      ids = {}
-      for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
-    end
-  end
-  local remaining = info.session_start_limit and info.session_start_limit.remaining
-  if remaining and remaining < #ids then
-    self.client:emit("warn", string.format("Only %d of %d session starts left today", remaining, #ids))
-  end
-  for _, id in ipairs(ids) do
-    local shard = WebSocketShard(self, id)
-    self.shards[id] = shard
-    shard:connect()
-  end
-end
-
-function WebSocketManager:_checkReady()
-  for _, shard in pairs(self.shards) do
-    if shard.status ~= Status.READY then return end
-  end
-  self.client:_triggerReady()
-end
-
---- The shard that receives events of a guild.
-function WebSocketManager:shardFor(guildId)
-  local id = 0
-  if guildId and self.totalShards > 1 then
-    id = (math.tointeger(tonumber(guildId)) >> 22) % self.totalShards
-  end
-  return self.shards[id] or self.shards[self:_shardIds()[1]]
-end
-
---- (B) Sends to every shard.
-function WebSocketManager:broadcast(payload)
-  for _, id in ipairs(self:_shardIds()) do self.shards[id]:send(payload) end
+  self.gateway = self.client.options.ws.gateway or info.url
+  for _, shard in ipairs(self:_spawn(info, WebSocketShard)) do shard:connect() end
 end
 
 function WebSocketManager:destroy(code)
-  for _, shard in pairs(self.shards) do shard:destroy(code) end
-  self.shards = {}
+  for _, shard in self.shards:iter() do shard:destroy(code) end
+  self.shards:clear()
   for nonce, waiter in pairs(self._chunkWaiters) do
     self._chunkWaiters[nonce] = nil
     waiter.future:reject(errors.LibraryError("GuildMembersTimeout"))
@@ -628,7 +511,7 @@ end
 function WebSocketManager:requestGuildMembers(guildId, opts)
   opts = opts or {}
   local shard = self:shardFor(guildId)
-  if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+  if not shard then error(errors.LibraryError("InvalidShard"), 2) end
   local requests = {}
   if opts.userIds then
     local ids = opts.userIds

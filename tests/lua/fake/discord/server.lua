@@ -51,7 +51,7 @@ end
 
 -- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
-  local session = self.gateway:session()
+  local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
@@ -108,10 +108,7 @@ function Server:_routes()
     end
   end
 
-  route("GET", "/gateway/bot", function()
-    return 200, { url = Gateway.URL, shards = 1,
-      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
+  route("GET", "/gateway/bot", function() return 200, self.gateway:botInfo() end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
   route("POST", "/users/@me/channels", function(_, body)
     for _, ch in pairs(store.channels) do

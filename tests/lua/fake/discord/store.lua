@@ -27,6 +27,14 @@ function Store:id()
   return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
 end
 
+--- A snowflake whose guild lands on `shard` of `count`: its timestamp part is moved forward to fit.
+function Store:idOnShard(shard, count)
+  self.seq = self.seq + 1
+  local ts = runtime.time() - EPOCH
+  ts = ts + (shard - ts) % count
+  return string.format("%d", (ts << 22) | (self.seq & 0x3FFFFF))
+end
+
 local function iso(ms)
   return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
 end
@@ -46,10 +54,10 @@ end
 function Store:userJSON(user) return copy(user) end
 function Store:roleJSON(role) return copy(role) end
 
---- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+--- g = {id=, name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
 function Store:addGuild(g)
   local guild = {
-    id = self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
+    id = g.id or self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
     roles = {}, channels = {}, members = {}, member_order = {},
   }
   self.guilds[guild.id] = guild
