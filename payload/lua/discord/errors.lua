@@ -208,6 +208,7 @@ function HTTPError:init(info)
   self.path = info.path
   self.url = info.url
   self.body = info.body
+  self.retries = info.retries
 end
 
 function HTTPError:__tostring()

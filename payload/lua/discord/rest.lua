@@ -176,6 +176,8 @@ local DEFAULTS = {
   version = constants.API.version,
   timeout = 15000,
   retries = RL.serverErrorRetries,
+  retryDelay = RL.retryDelay,
+  maxRetryDelay = RL.maxRetryDelay,
   globalRequestsPerSecond = RL.globalPerSecond,
   rejectOnRateLimit = nil,
   userAgentAppendix = nil,
@@ -379,6 +381,18 @@ local function retryAfterOf(res, body)
   return math.ceil((ra or 1) * 1000)
 end
 
+-- Transport failures that happen before any byte of the request went out.
+local UNSENT = { dns = true, connect = true, tls = true }
+local IDEMPOTENT = { GET = true, HEAD = true, PUT = true, DELETE = true, OPTIONS = true }
+
+-- Whether sending the request twice has the effect of sending it once: idempotent methods, and
+-- message creates that Discord deduplicates by their enforced nonce.
+local function replayable(method, body)
+  if IDEMPOTENT[method] then return true end
+  return type(body) == "table" and body.enforce_nonce == true and body.nonce ~= nil
+end
+M.replayable = replayable
+
 function REST:_buildRequest(method, path, opts)
   method = method:upper()
   local headers = { ["User-Agent"] = self:userAgent() }
@@ -416,7 +430,24 @@ function REST:_buildRequest(method, path, opts)
     body = body,
     route = parseRoute(method, path),
     timeout = opts.timeout or self.options.timeout,
+    replayable = replayable(method, opts.body),
   }
+end
+
+--- Delay before retry `n` (1-based): exponential from `retryDelay` ms, with up to as much again
+--- of random jitter so that many clients that failed together do not come back together.
+function REST:retryDelay(n, urgent)
+  local base = urgent and RL.urgentRetryDelay or self.options.retryDelay
+  local d = base * (1 << (n - 1))
+  d = math.min(d, self.options.maxRetryDelay)
+  return d + math.random(0, d)
+end
+
+function REST:_backoff(req, failures, why)
+  local wait = self:retryDelay(failures, req.route.interactionCallback)
+  self:emit("debug", string.format("%s %s failed (%s); retry %d in %d ms", req.method, req.path, why, failures,
+    wait))
+  runtime.sleep(wait)
 end
 
 -- One request through its bucket, 429s waited out, 5xx and transport failures
@@ -443,12 +474,14 @@ function REST:_execute(req, bucket)
     })
     if not res then
       failures = failures + 1
-      if failures > self.options.retries then
+      -- A request that may have reached Discord is sent again only when that cannot do it twice.
+      if failures > self.options.retries or (not UNSENT[kind] and not req.replayable) then
         error(errors.HTTPError({
           message = msg or "request failed", kind = kind, method = req.method, path = req.path, url = req.url,
+          retries = failures - 1,
         }), 0)
       end
-      self:emit("debug", string.format("%s %s failed (%s), retry %d", req.method, req.path, tostring(msg), failures))
+      self:_backoff(req, failures, tostring(msg))
     else
       self:_applyHeaders(req, bucket, res)
       local status = res.status
@@ -484,13 +517,13 @@ function REST:_execute(req, bucket)
         end
       elseif status >= 500 then
         failures = failures + 1
-        if failures > self.options.retries then
+        if failures > self.options.retries or not req.replayable then
           error(errors.HTTPError({
             message = "server error " .. status, status = status, method = req.method, path = req.path,
-            url = req.url, body = res.body,
+            url = req.url, body = res.body, retries = failures - 1,
           }), 0)
         end
-        self:emit("debug", string.format("%s %s answered %d, retry %d", req.method, req.path, status, failures))
+        self:_backoff(req, failures, "status " .. status)
       elseif type(body) == "table" then
         error(errors.DiscordAPIError(body, status, req.method, req.path, req.body), 0)
       else

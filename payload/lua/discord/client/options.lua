@@ -94,6 +94,8 @@ local restChecks = {
   version = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
   timeout = function(v) return math.type(v) == "integer" and v > 0, "a positive integer (ms)" end,
   retries = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer" end,
+  retryDelay = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
+  maxRetryDelay = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   globalRequestsPerSecond = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
   rejectOnRateLimit = function(v)
     return type(v) == "function" or type(v) == "table", "an array of route prefixes or a function"
