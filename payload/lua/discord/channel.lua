@@ -489,12 +489,16 @@ local CLASSES = {
 
 --- The object for raw channel data: text, announcement, DM and category channels get their class;
 --- other guild channels (voice, stage, forum, threads) a GuildChannel, other DMs a BaseChannel.
-function M.createChannel(client, data, guild)
-  if data.type == ChannelType.DM then return DMChannel(client, data) end
+function M.classFor(data, guild)
+  if data.type == ChannelType.DM then return DMChannel end
   local cls = CLASSES[data.type]
-  if cls then return cls(client, data, guild) end
-  if guild or data.guild_id then return GuildChannel(client, data, guild) end
-  return BaseChannel(client, data)
+  if cls then return cls end
+  if guild or data.guild_id then return GuildChannel end
+  return BaseChannel
+end
+
+function M.createChannel(client, data, guild)
+  return M.classFor(data, guild)(client, data, guild)
 end
 
 return M

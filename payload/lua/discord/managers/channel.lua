@@ -30,8 +30,9 @@ function ChannelManager:_add(data, guild, opts)
   if guild == nil and data.guild_id ~= nil then guild = self.client.guilds.cache:get(data.guild_id) end
   local existing = self.cache:get(data.id)
   if existing and opts.cache ~= false then
-    -- A channel whose type changed (text <-> announcement) needs its new class.
-    if data.type ~= nil and existing.type ~= nil and data.type ~= existing.type then
+    -- A channel whose type changed (text <-> announcement), or a partial one now known, may need another class.
+    if data.type ~= nil and data.type ~= existing.type
+        and channelModule().classFor(data, guild) ~= getmetatable(existing) then
       self:_remove(data.id)
       return self:_add(data, guild, opts)
     end

@@ -23,6 +23,7 @@ function M.new()
   self.gateway = Gateway.new(self)
   local store = self.store
   self.bot = store:addUser({ username = "tarnbot", bot = true })
+  store.bot_id = self.bot.id
   self.alice = store:addUser({ username = "alice" })
   self.bob = store:addUser({ username = "bob" })
   self.guild = store:addGuild({
@@ -191,6 +192,7 @@ function Server:_routes()
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
   end)
+  require("fake.discord.social").install(self, route)
 end
 
 --- Fresh fakes: runtime, http records and a new server.

@@ -182,6 +182,7 @@ function Store:messageJSON(msg)
       out.member.user = nil
     end
   end
+  out.reactions = require("fake.discord.social").reactionsJSON(msg, self.bot_id)
   local ref = msg.message_reference
   if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
   return out
