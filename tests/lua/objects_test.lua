@@ -57,7 +57,7 @@ describe("objects", function()
   local function member(user) return guild.members.cache:get(user.id) end
 
   it("builds each channel's class from GUILD_CREATE and links guild, parent and children", function()
-    assert.are.same({ "CategoryChannel", "TextChannel", "GuildChannel" }, util.map(fd.guild.channels,
+    assert.are.same({ "CategoryChannel", "TextChannel", "VoiceChannel" }, util.map(fd.guild.channels,
       function(id) return util.className(channel(id)) end))
     assert.are.equal(guild, channel().guild)
     assert.are.equal(channel(fd.category.id), channel().parent)

@@ -443,6 +443,23 @@ function Message:react(emoji)
   return (self.reactions:_addUser(e:toJSON(), me.id, false))
 end
 
+--- The thread started from this message, when cached.
+Message.getters.thread = function(self)
+  local thread = self.client.channels.cache:get(self.id)
+  if thread and thread:isThread() then return thread end
+  return nil
+end
+
+--- (B) Starts a thread from this message: {name=, autoArchiveDuration=, rateLimitPerUser=, reason=}.
+function Message:startThread(opts)
+  local channel = self.channel
+  if not channel or not channel.threads then error("Message:startThread: the channel cannot hold threads", 2) end
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.startMessage = self
+  return channel.threads:create(o)
+end
+
 --- (B) Publishes a message of an announcement channel to the following channels.
 function Message:crosspost()
   local data = self.client.rest:post(messagePath(self) .. "/crosspost")

@@ -659,6 +659,11 @@ handlers.CHANNEL_DELETE = function(client, packet)
   local channel = get(client.channels.cache, d.id)
   if not channel then return end
   client.channels:_remove(d.id)
+  -- Its threads go with it, without events of their own.
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c.parentId == d.id and c:isThread() then client.channels:_remove(id) end
+  end
   client:emit("channelDelete", channel)
 end
 
@@ -881,6 +886,92 @@ handlers.MESSAGE_REACTION_REMOVE_EMOJI = function(client, packet)
   if not reaction then return end
   reactions.cache:delete(key)
   if reactionShown(client, reaction) then client:emit("messageReactionRemoveEmoji", reaction) end
+end
+
+-- Threads ---------------------------------------------------------------------------------------------------
+
+handlers.THREAD_CREATE = function(client, packet)
+  local d = packet.d
+  local existing = get(client.channels.cache, d.id)
+  local thread = client.channels:_add(d, guildOf(client, d))
+  -- Being added to a thread the cache holds sends THREAD_CREATE again.
+  if not existing then client:emit("threadCreate", thread, d.newly_created == true) end
+end
+
+handlers.THREAD_UPDATE = function(client, packet)
+  local d = packet.d
+  local old = clone(get(client.channels.cache, d.id))
+  local thread = client.channels:_add(d, guildOf(client, d))
+  if old then client:emit("threadUpdate", old, thread) end
+end
+
+handlers.THREAD_DELETE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread then return end
+  client.channels:_remove(d.id)
+  client:emit("threadDelete", thread)
+end
+
+-- Sent when the bot gains access to channels: their active threads, complete.
+handlers.THREAD_LIST_SYNC = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local synced = d.channel_ids and util.set(d.channel_ids) or nil
+  local listed = {}
+  for _, t in ipairs(d.threads or {}) do listed[t.id] = true end
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c:isThread() and c.guildId == guild.id and not listed[id] and (synced == nil or synced[c.parentId]) then
+      client.channels:_remove(id)
+    end
+  end
+  local Collection = require("discord.collection").Collection
+  local threads = Collection()
+  for _, t in ipairs(d.threads or {}) do
+    local thread = client.channels:_add(t, guild)
+    threads:set(thread.id, thread)
+  end
+  for _, m in ipairs(d.members or {}) do
+    local thread = threads:get(m.id)
+    if thread then thread.members:_add(m) end
+  end
+  client:emit("threadListSync", threads, guild)
+end
+
+-- The bot's own membership of a thread changed.
+handlers.THREAD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread or not thread.members then return end
+  local old = clone(get(thread.members.cache, d.user_id))
+  local member = thread.members:_add(d)
+  if old then client:emit("threadMemberUpdate", old, member) end
+end
+
+handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread or not thread.members then return end
+  local Collection = require("discord.collection").Collection
+  local old = clone(thread)
+  if d.member_count ~= nil then thread.memberCount = d.member_count end
+  local added, removed = Collection(), Collection()
+  for _, m in ipairs(d.added_members or {}) do
+    local raw = util.shallowCopy(m)
+    raw.id = raw.id or thread.id
+    local member = thread.members:_add(raw)
+    added:set(member.id, member)
+  end
+  for _, id in ipairs(d.removed_member_ids or {}) do
+    local member = thread.members:_remove(id)
+    if not member and partials().enabled(client, "ThreadMember") then
+      member = thread.members:_add({ id = thread.id, user_id = id }, false)
+    end
+    if member then removed:set(id, member) end
+  end
+  client:emit("threadMembersUpdate", added, removed, thread, old)
 end
 
 return M

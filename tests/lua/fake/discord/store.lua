@@ -132,6 +132,7 @@ function Store:guildJSON(guild)
     system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
     roles = json.array({}), channels = json.array({}), members = json.array({}),
   }
+  out.threads = require("fake.discord.social").activeThreads(self, guild.id)
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   for _, cid in ipairs(guild.channels) do
     local ch = self:channelJSON(self.channels[cid])
