@@ -215,6 +215,7 @@ function Message:init(client, data, channel)
   self.deleted = false
   self.attachments = require("discord.collection").Collection()
   self.embeds = {}
+  self.reactions = require("discord.managers.reaction").ReactionManager(self)
   self:_patch(data)
 end
 
@@ -239,6 +240,7 @@ function Message:_patch(data)
   if data.embeds ~= nil then
     self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
   end
+  if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
     local MessageMentions = require("discord.structures.mentions").MessageMentions
     local old = self.mentions
@@ -416,13 +418,32 @@ function Message:unpin(reason)
   return self
 end
 
---- (B) Adds a reaction: a Unicode emoji, "name:id", "<:name:id>" or a table with name/id.
+--- (B) Adds the bot's reaction: a Unicode emoji, "name:id", "<:name:id>", an emoji or reaction
+--- object, or a table with name/id. Returns the MessageReaction.
 function Message:react(emoji)
-  local e = type(emoji) == "table" and emoji or util.parseEmoji(emoji)
-  if not e or (e.id == nil and e.name == nil) then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
-  local key = e.id and ((e.name or "_") .. ":" .. e.id) or e.name
-  self.client.rest:put(messagePath(self) .. "/reactions/" .. util.urlEncode(key) .. "/@me")
-  return self
+  local e = require("discord.structures.reaction").resolveEmoji(emoji)
+  if not e then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
+  self.client.rest:put(messagePath(self) .. "/reactions/" .. e.identifier .. "/@me")
+  local me = self.client.user
+  if not me then return self.reactions:_forEmoji(e:toJSON()) end
+  return (self.reactions:_addUser(e:toJSON(), me.id, false))
+end
+
+--- The thread started from this message, when cached.
+Message.getters.thread = function(self)
+  local thread = self.client.channels.cache:get(self.id)
+  if thread and thread:isThread() then return thread end
+  return nil
+end
+
+--- (B) Starts a thread from this message: {name=, autoArchiveDuration=, rateLimitPerUser=, reason=}.
+function Message:startThread(opts)
+  local channel = self.channel
+  if not channel or not channel.threads then error("Message:startThread: the channel cannot hold threads", 2) end
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.startMessage = self
+  return channel.threads:create(o)
 end
 
 --- (B) Publishes a message of an announcement channel to the following channels.

@@ -149,6 +149,15 @@ function M.normalize(options)
     merge(ws, options.ws, wsChecks, "ws.")
   end
   if type(out.shards) == "number" then out.shards = { out.shards } end
+  if type(out.shards) == "table" then
+    -- Listed shard IDs out of several processes: without a total, Discord's recommendation is it.
+    if options.shardCount == nil then out.shardCount = "auto" end
+    for _, id in ipairs(out.shards) do
+      if math.type(out.shardCount) == "integer" and id >= out.shardCount then
+        invalid("shards", "shard IDs below shardCount (" .. out.shardCount .. ")")
+      end
+    end
+  end
   return out
 end
 

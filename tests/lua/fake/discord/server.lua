@@ -24,6 +24,7 @@ function M.new()
   self.gateway = Gateway.new(self)
   local store = self.store
   self.bot = store:addUser({ username = "tarnbot", bot = true })
+  store.bot_id = self.bot.id
   self.alice = store:addUser({ username = "alice" })
   self.bob = store:addUser({ username = "bob" })
   self.guild = store:addGuild({
@@ -54,7 +55,7 @@ end
 
 -- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
-  local session = self.gateway:session()
+  local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
@@ -112,10 +113,7 @@ function Server:_routes()
     end
   end
 
-  route("GET", "/gateway/bot", function()
-    return 200, { url = Gateway.URL, shards = 1,
-      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
+  route("GET", "/gateway/bot", function() return 200, self.gateway:botInfo() end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
   route("POST", "/users/@me/channels", function(_, body)
     for _, ch in pairs(store.channels) do
@@ -202,6 +200,7 @@ function Server:_routes()
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
   end)
+  require("fake.discord.social").install(self, route)
 end
 
 --- Fresh fakes: runtime, http records and a new server.

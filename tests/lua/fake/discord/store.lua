@@ -27,6 +27,14 @@ function Store:id()
   return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
 end
 
+--- A snowflake whose guild lands on `shard` of `count`: its timestamp part is moved forward to fit.
+function Store:idOnShard(shard, count)
+  self.seq = self.seq + 1
+  local ts = runtime.time() - EPOCH
+  ts = ts + (shard - ts) % count
+  return string.format("%d", (ts << 22) | (self.seq & 0x3FFFFF))
+end
+
 local function iso(ms)
   return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
 end
@@ -46,10 +54,10 @@ end
 function Store:userJSON(user) return copy(user) end
 function Store:roleJSON(role) return copy(role) end
 
---- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+--- g = {id=, name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
 function Store:addGuild(g)
   local guild = {
-    id = self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
+    id = g.id or self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
     roles = {}, channels = {}, members = {}, member_order = {},
   }
   self.guilds[guild.id] = guild
@@ -124,6 +132,7 @@ function Store:guildJSON(guild)
     system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
     roles = json.array({}), channels = json.array({}), members = json.array({}),
   }
+  out.threads = require("fake.discord.social").activeThreads(self, guild.id)
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   for _, cid in ipairs(guild.channels) do
     local ch = self:channelJSON(self.channels[cid])
@@ -200,6 +209,7 @@ function Store:messageJSON(msg)
       out.member.user = nil
     end
   end
+  out.reactions = require("fake.discord.social").reactionsJSON(msg, self.bot_id)
   local ref = msg.message_reference
   if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
   return out
