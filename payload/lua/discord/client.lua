@@ -38,6 +38,8 @@ Client.getters.uptime = function(self)
   return self._readyMono and (runtime.now() - self._readyMono) or nil
 end
 Client.getters.ping = function(self) return self.ws.ping end
+--- The shards of this process: `client.shard.ids`, `.count`, `:broadcastEval(fn)`.
+Client.getters.shard = function(self) return self.ws end
 
 function Client:isReady()
   return self.readyAt ~= nil
@@ -85,7 +87,7 @@ end
 --- (B) Checks the token through /gateway/bot, starts the shards and returns the token.
 -- The token comes from the argument, `options.token` or DISCORD_TOKEN.
 function Client:login(token)
-  if next(self.ws.shards) ~= nil then error("Client:login: already logged in; destroy the client first", 2) end
+  if self.ws.shards.size > 0 then error("Client:login: already logged in; destroy the client first", 2) end
   token = token or self.options.token or runtime.getenv("DISCORD_TOKEN")
   if type(token) ~= "string" or util.trim(token) == "" then
     error(errors.LibraryError("TokenMissing"), 2)

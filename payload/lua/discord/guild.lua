@@ -133,8 +133,7 @@ Guild.getters.widgetChannel = channelGetter("widgetChannelId")
 Guild.getters.shard = function(self)
   local shards = self.client.ws and self.client.ws.shards
   if not shards or self.shardId == nil then return nil end
-  if type(shards.get) == "function" then return shards:get(self.shardId) end
-  return shards[self.shardId]
+  return shards:get(self.shardId)
 end
 
 -- Managers of later versions: using one raises "... is not available in this version".

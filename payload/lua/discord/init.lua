@@ -85,6 +85,8 @@ local lazy = {
   MessageCollector = "discord.collectors",
   ReactionCollector = "discord.collectors",
   ChatInputCommandInteraction = "discord.interaction",
+  Webhook = "discord.structures.webhook",
+  WebhookClient = "discord.structures.webhook",
 }
 discord._lazy = lazy
 

@@ -77,20 +77,6 @@ local function componentJSON(c)
   return c
 end
 
-local function resolveFile(f, i)
-  if type(f) == "string" then
-    local runtime = require("runtime")
-    local bytes, err = runtime.read_file(f)
-    if not bytes then error("cannot read " .. f .. ": " .. tostring(err), 4) end
-    return { name = f:match("[^/\\]+$"), data = bytes, index = i }
-  end
-  if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
-  local data = f.data or f.attachment
-  local name = f.name or ("file" .. i)
-  if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
-  return { name = name, data = data, description = f.description, contentType = f.contentType, index = i }
-end
-
 local function referenceOf(ref)
   if ref == nil then return nil end
   if type(ref) == "string" then return { message_id = ref } end
@@ -178,8 +164,7 @@ function MessagePayload:resolveBody()
   end
   if ref then body.message_reference = ref end
 
-  local files = {}
-  for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
+  local files = require("discord.builders.attachment").resolveFiles(o.files)
   if #files > 0 or o.attachments ~= nil then
     local attachments, keep = {}, o.attachments or {}
     if type(keep.values) == "function" then keep = keep:values() end
@@ -188,7 +173,8 @@ function MessagePayload:resolveBody()
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
     for i, f in ipairs(files) do
-      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description }
+      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description, title = f.title,
+        duration_secs = f.duration, waveform = f.waveform }
     end
     body.attachments = json.array(attachments)
   end
@@ -232,6 +218,7 @@ function Message:init(client, data, channel)
   self.deleted = false
   self.attachments = require("discord.collection").Collection()
   self.embeds = {}
+  self.reactions = require("discord.managers.reaction").ReactionManager(self)
   self:_patch(data)
 end
 
@@ -260,6 +247,7 @@ function Message:_patch(data)
     local createComponent = require("discord.structures.components").createComponent
     self.components = util.map(util.nullable(data.components) or {}, createComponent)
   end
+  if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
     local MessageMentions = require("discord.structures.mentions").MessageMentions
     local old = self.mentions
@@ -437,13 +425,32 @@ function Message:unpin(reason)
   return self
 end
 
---- (B) Adds a reaction: a Unicode emoji, "name:id", "<:name:id>" or a table with name/id.
+--- (B) Adds the bot's reaction: a Unicode emoji, "name:id", "<:name:id>", an emoji or reaction
+--- object, or a table with name/id. Returns the MessageReaction.
 function Message:react(emoji)
-  local e = type(emoji) == "table" and emoji or util.parseEmoji(emoji)
-  if not e or (e.id == nil and e.name == nil) then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
-  local key = e.id and ((e.name or "_") .. ":" .. e.id) or e.name
-  self.client.rest:put(messagePath(self) .. "/reactions/" .. util.urlEncode(key) .. "/@me")
-  return self
+  local e = require("discord.structures.reaction").resolveEmoji(emoji)
+  if not e then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
+  self.client.rest:put(messagePath(self) .. "/reactions/" .. e.identifier .. "/@me")
+  local me = self.client.user
+  if not me then return self.reactions:_forEmoji(e:toJSON()) end
+  return (self.reactions:_addUser(e:toJSON(), me.id, false))
+end
+
+--- The thread started from this message, when cached.
+Message.getters.thread = function(self)
+  local thread = self.client.channels.cache:get(self.id)
+  if thread and thread:isThread() then return thread end
+  return nil
+end
+
+--- (B) Starts a thread from this message: {name=, autoArchiveDuration=, rateLimitPerUser=, reason=}.
+function Message:startThread(opts)
+  local channel = self.channel
+  if not channel or not channel.threads then error("Message:startThread: the channel cannot hold threads", 2) end
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.startMessage = self
+  return channel.threads:create(o)
 end
 
 --- (B) Publishes a message of an announcement channel to the following channels.

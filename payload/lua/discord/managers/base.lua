@@ -180,7 +180,7 @@ function CachingManager:fetch(id, opts)
   if key == nil then error(util.className(self) .. ":fetch: not an ID: " .. tostring(id), 2) end
   if not opts.force then
     local hit = self.cache:get(key)
-    if hit then return hit end
+    if hit and not hit.partial then return hit end
   end
   local data = self.client.rest:get(self:_path(key))
   return self:_add(data, opts.cache ~= false)

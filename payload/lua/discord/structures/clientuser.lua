@@ -71,7 +71,7 @@ function ClientUser:setPresence(p)
     activities = json.array(util.deepCopy(self.presence.activities)),
     afk = self.presence.afk,
   }
-  if self.client.ws and self.client.ws.broadcast then self.client.ws:broadcast({ op = 3, d = d }) end
+  if self.client.ws and self.client.ws.broadcast then self.client.ws:broadcast({ op = 3, d = d }, p.shardId) end
   return self.presence
 end
 
