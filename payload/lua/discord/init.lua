@@ -111,6 +111,38 @@ local lazy = {
 }
 discord._lazy = lazy
 
+-- Builders, application commands, received components and collectors.
+for path, names in pairs({
+  ["discord.builders.slash"] = {
+    "SlashCommandBuilder", "ContextMenuCommandBuilder", "SlashCommandSubcommandBuilder",
+    "SlashCommandSubcommandGroupBuilder", "SlashCommandStringOption", "SlashCommandIntegerOption",
+    "SlashCommandNumberOption", "SlashCommandBooleanOption", "SlashCommandUserOption", "SlashCommandChannelOption",
+    "SlashCommandRoleOption", "SlashCommandMentionableOption", "SlashCommandAttachmentOption",
+  },
+  ["discord.builders.components"] = {
+    "ActionRowBuilder", "ButtonBuilder", "StringSelectMenuBuilder", "StringSelectMenuOptionBuilder",
+    "UserSelectMenuBuilder", "RoleSelectMenuBuilder", "MentionableSelectMenuBuilder", "ChannelSelectMenuBuilder",
+    "TextInputBuilder", "LabelBuilder", "ModalBuilder", "ContainerBuilder", "TextDisplayBuilder", "SeparatorBuilder",
+    "SectionBuilder", "ThumbnailBuilder", "MediaGalleryBuilder", "MediaGalleryItemBuilder", "FileBuilder",
+    "createComponentBuilder",
+  },
+  ["discord.structures.components"] = {
+    "ActionRow", "ButtonComponent", "StringSelectMenuComponent", "UserSelectMenuComponent", "RoleSelectMenuComponent",
+    "MentionableSelectMenuComponent", "ChannelSelectMenuComponent", "TextInputComponent", "LabelComponent",
+    "SectionComponent", "TextDisplayComponent", "ThumbnailComponent", "MediaGalleryComponent", "FileComponent",
+    "SeparatorComponent", "ContainerComponent", "ModalSubmitFields", "createComponent",
+  },
+  ["discord.structures.applicationcommand"] = { "ApplicationCommand" },
+  ["discord.managers.application_command"] = { "ApplicationCommandManager" },
+  ["discord.managers.application_command_permissions"] = { "ApplicationCommandPermissionsManager" },
+  ["discord.collectors"] = {
+    "Collector", "MessageCollector", "ReactionCollector", "InteractionCollector", "ModalSubmitCollector",
+    "CollectorError", "awaitMessages", "awaitReactions", "awaitMessageComponent", "awaitModalSubmit",
+  },
+}) do
+  for _, name in ipairs(names) do lazy[name] = path end
+end
+
 -- The structures every bot meets are loaded now, so that the first event does not pay for them.
 for _, name in ipairs({
   "discord.snowflake", "discord.cdn", "discord.embed", "discord.user", "discord.guild", "discord.channel",

@@ -137,6 +137,10 @@ function MessagePayload:resolveBody()
 
   local flags = resolveFlags(o.flags)
   if flags ~= nil then body.flags = flags end
+  if body.components ~= nil or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
+    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2)
+    if not ok then error(err, 3) end
+  end
 
   local allowed = o.allowedMentions
   if allowed == nil and not isEdit and client and client.options then allowed = client.options.allowedMentions end
@@ -201,7 +205,6 @@ local FIELDS = {
   position = "position",
   activity = "activity",
   interaction_metadata = "interactionMetadata",
-  components = "components",
   poll = "poll",
   call = "call",
 }
@@ -239,6 +242,10 @@ function Message:_patch(data)
   end
   if data.embeds ~= nil then
     self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
+  end
+  if data.components ~= nil then
+    local createComponent = require("discord.structures.components").createComponent
+    self.components = util.map(util.nullable(data.components) or {}, createComponent)
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
@@ -478,6 +485,30 @@ function Message:fetchReference()
   local channel = self.client.channels:resolve(ref.channelId or self.channelId)
   if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
   return channel.messages:fetch(ref.messageId)
+end
+
+--- Collects reactions to this message; see discord.collectors.ReactionCollector.
+function Message:createReactionCollector(opts)
+  return require("discord.collectors").ReactionCollector(self, opts)
+end
+
+--- (B) The reactions collected until the collector ends; see discord.collectors.awaitReactions.
+function Message:awaitReactions(opts)
+  return require("discord.collectors").awaitReactions(self, opts)
+end
+
+--- Collects the component interactions of this message; see discord.collectors.InteractionCollector.
+function Message:createMessageComponentCollector(opts)
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.message = self
+  o.interactionType = require("discord.enums").InteractionType.MessageComponent
+  return require("discord.collectors").InteractionCollector(self.client, o)
+end
+
+--- (B) The first component interaction on this message; see discord.collectors.awaitMessageComponent.
+function Message:awaitMessageComponent(opts)
+  return require("discord.collectors").awaitMessageComponent(self, opts)
 end
 
 function Message:equals(other, rawData)

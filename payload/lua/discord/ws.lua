@@ -821,6 +821,16 @@ handlers.GUILD_ROLE_DELETE = function(client, packet)
   client:emit("roleDelete", role)
 end
 
+handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
+  local d = packet.d
+  client:emit("applicationCommandPermissionsUpdate", {
+    id = d.id, applicationId = d.application_id, guildId = d.guild_id,
+    permissions = util.map(d.permissions or {}, function(p)
+      return { id = p.id, type = p.type, permission = p.permission }
+    end),
+  })
+end
+
 handlers.USER_UPDATE = function(client, packet)
   if not client.user then return end
   local old = clone(client.user)

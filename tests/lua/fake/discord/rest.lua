@@ -186,9 +186,11 @@ function Rest:handle(req)
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  -- Interaction callbacks and webhook tokens carry their own authority.
+  -- Interaction callbacks and webhook tokens carry their own authority; a user's Bearer token is also accepted.
   local tokenRoute = path:match("^/interactions/%d+/[^/]+/callback$") or path:match("^/webhooks/%d+/[^/]+")
-  if not tokenRoute and req.headers.authorization ~= "Bot " .. self.server.token then
+  local auth = req.headers.authorization
+  local bearer = self.server.bearer and auth == "Bearer " .. self.server.bearer
+  if not tokenRoute and not bearer and auth ~= "Bot " .. self.server.token then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
   return self:_dispatch(req, path)

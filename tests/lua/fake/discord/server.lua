@@ -8,6 +8,7 @@ local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
+local Forms = require("fake.discord.forms")
 local Interactions = require("fake.discord.interactions")
 
 local M = {}
@@ -39,6 +40,7 @@ function M.new()
   self.general = store.channels[self.guild.channels[2]]
   self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
+  require("fake.discord.commands").mount(self)
   self.interactions = Interactions.new(self)
   self.interactions:mount()
   http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
@@ -132,6 +134,8 @@ function Server:_routes()
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local invalid = Forms.messageComponents(body)
+    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
       components = body.components, attachments = store:attachmentsFor(body.attachments, req.files),
@@ -143,6 +147,8 @@ function Server:_routes()
     return 200, d
   end)
   route("PATCH", "/channels/:channel/messages/:message", function(p, body, req)
+    local invalid = Forms.messageComponents(body, p.message)
+    if invalid then return 400, invalid end
     copy(body, p.message, { "content", "embeds", "flags", "components" })
     if body.attachments then
       p.message.attachments = store:attachmentsFor(body.attachments, req.files, p.message.attachments)
