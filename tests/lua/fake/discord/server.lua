@@ -129,7 +129,7 @@ function Server:_routes()
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
     local msg = store:addMessage(p.channel, self.bot, {
-      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0, poll = body.poll,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })
