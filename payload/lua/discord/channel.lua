@@ -110,6 +110,25 @@ function TextBased:bulkDelete(messages, filterOld, reason)
   return self.messages:bulkDelete(messages, filterOld, reason)
 end
 
+--- Collects messages sent in the channel; see discord.collectors.MessageCollector.
+function TextBased:createMessageCollector(opts)
+  return require("discord.collectors").MessageCollector(self, opts)
+end
+
+--- (B) The messages collected until the collector ends; see discord.collectors.awaitMessages.
+function TextBased:awaitMessages(opts)
+  return require("discord.collectors").awaitMessages(self, opts)
+end
+
+--- Collects component interactions on any message of the channel.
+function TextBased:createMessageComponentCollector(opts)
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.channel = self
+  o.interactionType = require("discord.enums").InteractionType.MessageComponent
+  return require("discord.collectors").InteractionCollector(self.client, o)
+end
+
 local textGetters = {
   lastMessage = function(self)
     return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil

@@ -22,13 +22,15 @@ function Client:init(options)
   end
   self.token = nil
   self.user = nil
-  self.application = nil
+  -- READY fills in the ID; the commands manager is there before login so that a script can set it up.
+  self.application = {}
   self.readyAt = nil
   self.ws = ws.WebSocketManager(self)
   -- Managers sit above this layer, so they are required only when a client is made.
   self.users = require("discord.managers.user").UserManager(self)
   self.guilds = require("discord.managers.guild").GuildManager(self)
   self.channels = require("discord.managers.channel").ChannelManager(self)
+  self.application.commands = require("discord.managers.application_command").ApplicationCommandManager(self)
 end
 
 Client.getters.readyTimestamp = function(self) return self.readyAt end

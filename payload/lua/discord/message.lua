@@ -77,20 +77,6 @@ local function componentJSON(c)
   return c
 end
 
-local function resolveFile(f, i)
-  if type(f) == "string" then
-    local runtime = require("runtime")
-    local bytes, err = runtime.read_file(f)
-    if not bytes then error("cannot read " .. f .. ": " .. tostring(err), 4) end
-    return { name = f:match("[^/\\]+$"), data = bytes, index = i }
-  end
-  if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
-  local data = f.data or f.attachment
-  local name = f.name or ("file" .. i)
-  if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
-  return { name = name, data = data, description = f.description, contentType = f.contentType, index = i }
-end
-
 local function referenceOf(ref)
   if ref == nil then return nil end
   if type(ref) == "string" then return { message_id = ref } end
@@ -151,6 +137,10 @@ function MessagePayload:resolveBody()
 
   local flags = resolveFlags(o.flags)
   if flags ~= nil then body.flags = flags end
+  if body.components ~= nil or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
+    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2)
+    if not ok then error(err, 3) end
+  end
 
   local allowed = o.allowedMentions
   if allowed == nil and not isEdit and client and client.options then allowed = client.options.allowedMentions end
@@ -174,8 +164,7 @@ function MessagePayload:resolveBody()
   end
   if ref then body.message_reference = ref end
 
-  local files = {}
-  for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
+  local files = require("discord.builders.attachment").resolveFiles(o.files)
   if #files > 0 or o.attachments ~= nil then
     local attachments, keep = {}, o.attachments or {}
     if type(keep.values) == "function" then keep = keep:values() end
@@ -184,7 +173,8 @@ function MessagePayload:resolveBody()
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
     for i, f in ipairs(files) do
-      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description }
+      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description, title = f.title,
+        duration_secs = f.duration, waveform = f.waveform }
     end
     body.attachments = json.array(attachments)
   end
@@ -215,7 +205,6 @@ local FIELDS = {
   position = "position",
   activity = "activity",
   interaction_metadata = "interactionMetadata",
-  components = "components",
   call = "call",
 }
 
@@ -252,6 +241,10 @@ function Message:_patch(data)
   end
   if data.embeds ~= nil then
     self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
+  end
+  if data.components ~= nil then
+    local createComponent = require("discord.structures.components").createComponent
+    self.components = util.map(util.nullable(data.components) or {}, createComponent)
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.poll ~= nil then
@@ -508,6 +501,30 @@ function Message:fetchReference()
   local channel = self.client.channels:resolve(ref.channelId or self.channelId)
   if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
   return channel.messages:fetch(ref.messageId)
+end
+
+--- Collects reactions to this message; see discord.collectors.ReactionCollector.
+function Message:createReactionCollector(opts)
+  return require("discord.collectors").ReactionCollector(self, opts)
+end
+
+--- (B) The reactions collected until the collector ends; see discord.collectors.awaitReactions.
+function Message:awaitReactions(opts)
+  return require("discord.collectors").awaitReactions(self, opts)
+end
+
+--- Collects the component interactions of this message; see discord.collectors.InteractionCollector.
+function Message:createMessageComponentCollector(opts)
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.message = self
+  o.interactionType = require("discord.enums").InteractionType.MessageComponent
+  return require("discord.collectors").InteractionCollector(self.client, o)
+end
+
+--- (B) The first component interaction on this message; see discord.collectors.awaitMessageComponent.
+function Message:awaitMessageComponent(opts)
+  return require("discord.collectors").awaitMessageComponent(self, opts)
 end
 
 function Message:equals(other, rawData)

@@ -612,6 +612,16 @@ end
 
 handlers.RESUMED = function() end
 
+-- An interaction needs no cache update; autoDefer starts counting from its arrival.
+handlers.INTERACTION_CREATE = function(client, packet, shard)
+  local mod = require("discord.interaction")
+  local interaction = mod.createInteraction(client, packet.d)
+  if not interaction then return end
+  interaction.shardId = shard and shard.id
+  client:emit("interactionCreate", interaction)
+  mod.scheduleAutoDefer(client, interaction)
+end
+
 handlers.GUILD_CREATE = function(client, packet, shard)
   local d = packet.d
   local existing = get(client.guilds.cache, d.id)
@@ -824,6 +834,16 @@ handlers.GUILD_ROLE_DELETE = function(client, packet)
   if not role then return end
   guild.roles:_remove(d.role_id)
   client:emit("roleDelete", role)
+end
+
+handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
+  local d = packet.d
+  client:emit("applicationCommandPermissionsUpdate", {
+    id = d.id, applicationId = d.application_id, guildId = d.guild_id,
+    permissions = util.map(d.permissions or {}, function(p)
+      return { id = p.id, type = p.type, permission = p.permission }
+    end),
+  })
 end
 
 handlers.USER_UPDATE = function(client, packet)

@@ -48,6 +48,7 @@ function M.defaults()
     partials = {},
     presence = nil,
     enforceNonce = false,
+    autoDefer = nil, -- ms after which an unanswered interaction is deferred; under 3000
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = {},
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
@@ -77,6 +78,10 @@ local checks = {
   waitGuildTimeout = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   failIfNotExists = function(v) return type(v) == "boolean", "a boolean" end,
   enforceNonce = function(v) return type(v) == "boolean", "a boolean" end,
+  autoDefer = function(v)
+    return v == false or (math.type(v) == "integer" and v >= 0 and v < 3000),
+      "false or an integer from 0 to 2999 (ms before Discord's 3 s deadline)"
+  end,
   allowedMentions = function(v) return type(v) == "table", "a table" end,
   partials = function(v) return type(v) == "table", "an array" end,
   presence = function(v) return type(v) == "table", "a table" end,

@@ -8,6 +8,8 @@ local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
+local Forms = require("fake.discord.forms")
+local Interactions = require("fake.discord.interactions")
 
 local M = {}
 local Server = {}
@@ -38,6 +40,9 @@ function M.new()
   self.general = store.channels[self.guild.channels[2]]
   self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
+  require("fake.discord.commands").mount(self)
+  self.interactions = Interactions.new(self)
+  self.interactions:mount()
   http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
   self.gateway:mount(http)
   return self
@@ -68,6 +73,7 @@ function Server:requests(method, pattern)
         method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
         body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
       }
+      if r.files then out[#out].body, out[#out].files = Rest.parseMultipart(r.body, r.headers["content-type"]) end
     end
   end
   return out
@@ -124,12 +130,15 @@ function Server:_routes()
     return 200, d
   end)
 
-  route("POST", "/channels/:channel/messages", function(p, body)
+  route("POST", "/channels/:channel/messages", function(p, body, req)
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local invalid = Forms.messageComponents(body)
+    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
-      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0, poll = body.poll,
+      content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      components = body.components, attachments = store:attachmentsFor(body.attachments, req.files), poll = body.poll,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })
@@ -137,8 +146,13 @@ function Server:_routes()
     self:_echo("MESSAGE_CREATE", p.channel, d)
     return 200, d
   end)
-  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    copy(body, p.message, { "content", "embeds", "flags" })
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body, req)
+    local invalid = Forms.messageComponents(body, p.message)
+    if invalid then return 400, invalid end
+    copy(body, p.message, { "content", "embeds", "flags", "components" })
+    if body.attachments then
+      p.message.attachments = store:attachmentsFor(body.attachments, req.files, p.message.attachments)
+    end
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
     self:_echo("MESSAGE_UPDATE", p.channel, d)

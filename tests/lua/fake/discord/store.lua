@@ -149,7 +149,8 @@ function Store:addMessage(ch, author, fields)
   local msg = {
     id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
-    embeds = fields.embeds or json.array({}), attachments = json.array({}), components = json.array({}),
+    embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
+    components = fields.components or json.array({}),
     flags = fields.flags or 0, message_reference = fields.message_reference,
   }
   if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
@@ -157,6 +158,31 @@ function Store:addMessage(ch, author, fields)
   list[#list + 1] = msg
   ch.last_message_id = msg.id
   return msg
+end
+
+--- The attachments of a message from its payload's `attachments` and the uploaded parts: new ones
+--- ({id = n}) take the bytes of files[n], kept ones ({id = snowflake}) stay. Bytes go to `self.files`.
+function Store:attachmentsFor(list, files, previous)
+  local out = json.array({})
+  local old = {}
+  for _, a in ipairs(previous or {}) do old[a.id] = a end
+  for _, a in ipairs(list or {}) do
+    local part
+    for _, f in ipairs(files or {}) do
+      if tostring(f.n) == tostring(a.id) then part = f end
+    end
+    if part then
+      local id = self:id()
+      self.files = self.files or {}
+      self.files[id] = part.data
+      out[#out + 1] = { id = id, filename = a.filename or part.filename, description = a.description,
+        content_type = part.content_type, size = #part.data,
+        url = "https://cdn.discordapp.com/attachments/0/" .. id .. "/" .. (a.filename or part.filename) }
+    elseif old[a.id] then
+      out[#out + 1] = old[a.id]
+    end
+  end
+  return out
 end
 
 function Store:message(channelId, messageId)
