@@ -5,6 +5,7 @@
 -- 15 minutes, a follow-up before any response.
 local runtime = require("runtime")
 local json = require("json")
+local Forms = require("fake.discord.forms")
 
 local Interactions = {}
 Interactions.__index = Interactions
@@ -242,7 +243,7 @@ end
 function Interactions:_message(it, data, files, extraFlags)
   local flags = (data.flags or 0) | (extraFlags or 0)
   local msg = self.store:addMessage(it.channel, self.server.bot, {
-    content = data.content, embeds = data.embeds, flags = flags, components = data.components,
+    content = data.content, embeds = data.embeds, flags = flags, components = data.components, poll = data.poll,
     attachments = self.store:attachmentsFor(data.attachments, files), interaction = it.id,
   })
   msg.webhook_id = self.server.bot.id
@@ -300,6 +301,11 @@ function Interactions:_callback(req, params, body)
   if problem then
     self:_violate(it, "invalid callback data")
     return err(400, 50035, "Invalid Form Body", kind == 4 and { data = problem } or problem)
+  end
+  local bad = (kind == 4 or kind == 7) and Forms.messageComponents(data or {}, kind == 7 and it.message or nil)
+  if bad then
+    self:_violate(it, "invalid components")
+    return 400, bad
   end
   it.acked = kind
   it.responses[#it.responses + 1] = { type = kind, data = data, at = now, files = req.files }
@@ -369,6 +375,8 @@ function Interactions:mount()
   rest:route("POST", "/webhooks/:app/:token", withToken(function(it, req, _, body)
     local problem = checkMessage(body, false, req.files)
     if problem then return err(400, 50035, "Invalid Form Body", problem) end
+    local bad = Forms.messageComponents(body)
+    if bad then return 400, bad end
     -- After a defer, the first follow-up fills the placeholder.
     local orig = it.original
     if it.acked == 5 and orig and orig.flags & LOADING ~= 0 then
@@ -390,6 +398,8 @@ function Interactions:mount()
       if not msg then return err(404, 10008, "Unknown Message") end
       local problem = checkMessage(body, true, req.files)
       if problem then return err(400, 50035, "Invalid Form Body", problem) end
+      local bad = Forms.messageComponents(body, msg)
+      if bad then return 400, bad end
       patchMessage(self, it, msg, body, req.files)
       return 200, store:messageJSON(msg)
     end))
