@@ -119,11 +119,22 @@ function Interactions:_resolve(options, channel, resolved)
   return resolved
 end
 
+-- The ID of the command registered under `name` (guild scope first), or a new one.
+function Interactions:_commandId(name, channel)
+  local scopes = self.server.commands or {}
+  for _, scope in ipairs({ channel.guild_id or "", "global" }) do
+    for _, c in ipairs(scopes[scope] or {}) do
+      if c.name == name then return c.id end
+    end
+  end
+  return self.store:id()
+end
+
 --- A slash command: `options` in the API's shape ({name=, type=, value=} and nested subcommands).
 function Interactions:command(user, channel, name, options, extra)
   extra = extra or {}
   local resolved = self:_resolve(options, channel, extra.resolved or {})
-  local data = { id = extra.commandId or self.store:id(), name = name, type = extra.commandType or 1,
+  local data = { id = extra.commandId or self:_commandId(name, channel), name = name, type = extra.commandType or 1,
     options = options and json.array(options) or nil, resolved = next(resolved) and resolved or nil,
     guild_id = extra.commandGuildId, target_id = extra.targetId }
   return self:deliver(2, user, channel, data, extra)
@@ -134,7 +145,8 @@ function Interactions:contextMenu(user, channel, name, target)
   local resolved = {}
   if target.author_id then
     resolved.messages = { [target.id] = self.store:messageJSON(target) }
-    return self:command(user, channel, name, nil, { commandType = 3, targetId = target.id, resolved = resolved })
+    return self:command(user, channel, name, nil, { commandType = 3, targetId = target.id,
+      resolved = resolved })
   end
   self:_resolve({ { type = OPTION_USER, value = target.id } }, channel, resolved)
   return self:command(user, channel, name, nil, { commandType = 2, targetId = target.id, resolved = resolved })
