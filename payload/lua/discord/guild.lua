@@ -99,6 +99,9 @@ function Guild:_patch(data)
   if data.members ~= nil then
     for _, m in ipairs(data.members) do self.members:_add(m) end
   end
+  if data.presences ~= nil then
+    for _, p in ipairs(data.presences) do self.presences:_add(p) end
+  end
   return self
 end
 

@@ -129,7 +129,7 @@ for path, names in pairs({
     "ActionRow", "ButtonComponent", "StringSelectMenuComponent", "UserSelectMenuComponent", "RoleSelectMenuComponent",
     "MentionableSelectMenuComponent", "ChannelSelectMenuComponent", "TextInputComponent", "LabelComponent",
     "SectionComponent", "TextDisplayComponent", "ThumbnailComponent", "MediaGalleryComponent", "FileComponent",
-    "SeparatorComponent", "ContainerComponent", "ModalSubmitFields", "createComponent",
+    "SeparatorComponent", "ContainerComponent", "createComponent",
   },
   ["discord.structures.applicationcommand"] = { "ApplicationCommand" },
   ["discord.managers.application_command"] = { "ApplicationCommandManager" },

@@ -130,7 +130,7 @@ function MessagePayload:resolveBody()
     end
   end
   if o.components ~= nil then body.components = json.array(util.map(o.components, componentJSON)) end
-  if o.poll ~= nil then body.poll = componentJSON(o.poll) end
+  if o.poll ~= nil then body.poll = require("discord.structures.poll").resolvePoll(o.poll) end
   if o.stickers ~= nil then
     body.sticker_ids = idArray(o.stickers)
   end
@@ -205,7 +205,6 @@ local FIELDS = {
   position = "position",
   activity = "activity",
   interaction_metadata = "interactionMetadata",
-  poll = "poll",
   call = "call",
 }
 
@@ -248,6 +247,16 @@ function Message:_patch(data)
     self.components = util.map(util.nullable(data.components) or {}, createComponent)
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
+  if data.poll ~= nil then
+    local poll = util.nullable(data.poll)
+    if not poll then
+      self.poll = nil
+    elseif self.poll then
+      self.poll:_patch(poll)
+    else
+      self.poll = require("discord.structures.poll").Poll(self.client, poll, self)
+    end
+  end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
     local MessageMentions = require("discord.structures.mentions").MessageMentions
     local old = self.mentions
@@ -293,6 +302,13 @@ function Message:_patch(data)
     self.guild.members:_add(m)
   end
   return self
+end
+
+-- The old object of an update keeps its own poll counts.
+function Message:_clone()
+  local copy = Base._clone(self)
+  if self.poll then copy.poll = self.poll:_clone() end
+  return copy
 end
 
 Message.getters.channel = function(self)

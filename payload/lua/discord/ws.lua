@@ -264,10 +264,7 @@ function WebSocketShard:_identifyOrResume(gen)
     local p = opts.presence
     d.presence = {
       since = p.since or json.null, status = p.status or "online", afk = p.afk == true,
-      activities = json.array(util.map(p.activities or {}, function(a)
-        if type(a) == "string" then return { name = a, type = 0 } end
-        return a
-      end)),
+      activities = json.array(util.map(p.activities or {}, require("discord.structures.presence").activityData)),
     }
   end
   self:debug("Identifying")
@@ -574,6 +571,21 @@ local function withUser(member, user)
   return m
 end
 
+local function partials()
+  return require("discord.client.partials")
+end
+
+-- Member and presence events carry the user; a change to its name or avatar is a userUpdate.
+local function patchUser(client, data)
+  if type(data) ~= "table" or data.id == nil then return nil end
+  local user = client.users.cache:get(data.id)
+  if not user or data.username == nil then return client.users:_add(data) end
+  local old = clone(user)
+  user:_patch(data)
+  if not old:equals(user) then client:emit("userUpdate", old, user) end
+  return user
+end
+
 --- Handlers by dispatch name: each patches the cache, then emits.
 local handlers = {}
 M.handlers = handlers
@@ -757,8 +769,11 @@ handlers.GUILD_MEMBER_UPDATE = function(client, packet)
   local d = packet.d
   local guild = guildOf(client, d)
   if not guild or not d.user then return end
-  client.users:_add(d.user)
+  patchUser(client, d.user)
   local old = clone(get(guild.members.cache, d.user.id))
+  if not old and partials().enabled(client, "GuildMember") then
+    old = guild.members:_add({ user = d.user }, false)
+  end
   local member = guild.members:_add(d)
   if old then client:emit("guildMemberUpdate", old, member) end
 end
@@ -839,10 +854,6 @@ handlers.USER_UPDATE = function(client, packet)
 end
 
 -- Reactions -------------------------------------------------------------------------------------------------
-
-local function partials()
-  return require("discord.client.partials")
-end
 
 -- The message a reaction event is about: cached, or a partial one when Message partials are on.
 local function reactionMessage(client, d)
@@ -992,6 +1003,74 @@ handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
     if member then removed:set(id, member) end
   end
   client:emit("threadMembersUpdate", added, removed, thread, old)
+end
+
+-- Polls -----------------------------------------------------------------------------------------------------
+
+-- The answer a vote is for: from the cached poll, or partial when Poll and PollAnswer partials allow.
+local function pollAnswer(client, d)
+  local P = partials()
+  local message = reactionMessage(client, d)
+  if not message then return nil end
+  local poll = message.poll
+  local structures = require("discord.structures.poll")
+  if not poll then
+    if not P.enabled(client, "Poll") then return nil end
+    poll = structures.Poll(client, {}, message)
+    message.poll = poll
+  end
+  local answer = poll.answers:get(d.answer_id)
+  if not answer then
+    if not P.enabled(client, "PollAnswer") then return nil end
+    answer = structures.PollAnswer(client, { answer_id = d.answer_id }, poll)
+    poll.answers:set(d.answer_id, answer)
+  end
+  return answer
+end
+
+handlers.MESSAGE_POLL_VOTE_ADD = function(client, packet)
+  local d = packet.d
+  local answer = pollAnswer(client, d)
+  if not answer then return end
+  if not answer.partial then answer.voteCount = answer.voteCount + 1 end
+  local user = client.users.cache:get(d.user_id)
+  if user then answer.voters.cache:set(user.id, user) end
+  client:emit("messagePollVoteAdd", answer, d.user_id)
+end
+
+handlers.MESSAGE_POLL_VOTE_REMOVE = function(client, packet)
+  local d = packet.d
+  local answer = pollAnswer(client, d)
+  if not answer then return end
+  if not answer.partial then answer.voteCount = math.max(0, answer.voteCount - 1) end
+  answer.voters.cache:delete(d.user_id)
+  client:emit("messagePollVoteRemove", answer, d.user_id)
+end
+
+-- Presences and typing -------------------------------------------------------------------------------------
+
+handlers.PRESENCE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or not d.user then return end
+  patchUser(client, d.user)
+  local old = clone(get(guild.presences.cache, d.user.id))
+  local presence = guild.presences:_add(d)
+  if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
+end
+
+handlers.TYPING_START = function(client, packet)
+  local d = packet.d
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  if not channel then return end
+  local guild = guildOf(client, d)
+  local user
+  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
+  user = user or P.user(client, d.user_id)
+  if not user then return end
+  local Typing = require("discord.structures.typing").Typing
+  client:emit("typingStart", Typing(channel, user, d))
 end
 
 return M

@@ -214,7 +214,8 @@ local function checkMessage(data, partial, files)
   if data.components and #data.components > (v2 and 40 or 5) then
     return { components = { _errors = { { code = "BASE_TYPE_MAX_LENGTH", message = "Too many components" } } } }
   end
-  return nil
+  local bad = require("fake.discord.forms").messageComponents(data)
+  return bad and bad.errors or nil
 end
 
 local function checkModal(data)

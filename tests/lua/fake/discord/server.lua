@@ -138,7 +138,7 @@ function Server:_routes()
     if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
-      components = body.components, attachments = store:attachmentsFor(body.attachments, req.files),
+      components = body.components, attachments = store:attachmentsFor(body.attachments, req.files), poll = body.poll,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })

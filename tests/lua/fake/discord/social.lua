@@ -161,6 +161,7 @@ function M.install(server, route)
     return 204
   end)
   M.installThreads(server, route)
+  M.installPolls(server, route)
 end
 
 -- Threads ---------------------------------------------------------------------------------------------------
@@ -493,5 +494,95 @@ local function installThreads(server, route)
   overwriteRoute("DELETE", function() end)
 end
 M.installThreads = installThreads
+
+-- Polls -----------------------------------------------------------------------------------------------------
+
+local GUILD_POLLS, DM_POLLS = 1 << 24, 1 << 25
+
+-- Discord's refusal of a poll request, or nil.
+function M.pollProblem(poll)
+  if type(poll.question) ~= "table" or type(poll.question.text) ~= "string" or utf8.len(poll.question.text) > 300 then
+    return "question text of at most 300 characters"
+  end
+  if type(poll.answers) ~= "table" or #poll.answers < 1 or #poll.answers > 10 then return "1 to 10 answers" end
+  for _, a in ipairs(poll.answers) do
+    local text = a.poll_media and a.poll_media.text
+    if type(text) ~= "string" or text == "" or utf8.len(text) > 55 then return "answer text of 1 to 55 characters" end
+  end
+  if math.type(poll.duration) ~= "integer" or poll.duration < 1 or poll.duration > 768 then
+    return "duration of 1 to 768 hours"
+  end
+  return nil
+end
+
+function M.newPoll(req)
+  local poll = { question = req.question, answers = json.array({}), allow_multiselect = req.allow_multiselect,
+    layout_type = req.layout_type or 1, expiry = runtime.time() + req.duration * 3600000, votes = {} }
+  for i, a in ipairs(req.answers) do
+    poll.answers[i] = { answer_id = i, poll_media = a.poll_media }
+    poll.votes[i] = {}
+  end
+  return poll
+end
+
+function M.pollJSON(poll, botId)
+  local counts = json.array({})
+  for i, voters in ipairs(poll.votes) do
+    local me = false
+    for _, u in ipairs(voters) do me = me or u == botId end
+    counts[#counts + 1] = { id = i, count = #voters, me_voted = me }
+  end
+  return { question = poll.question, answers = poll.answers, expiry = iso(poll.expiry),
+    allow_multiselect = poll.allow_multiselect, layout_type = poll.layout_type,
+    results = { is_finalized = poll.finalized == true, answer_counts = counts } }
+end
+
+function M.installPolls(server, route)
+  local store = server.store
+  local function bits(channel) return channel.guild_id and GUILD_POLLS or DM_POLLS end
+
+  --- A user votes for (or, with `remove`, takes back) an answer; MESSAGE_POLL_VOTE_* goes out.
+  function server:vote(user, channel, msg, answerId, remove)
+    local voters = msg.poll.votes[answerId]
+    for i, u in ipairs(voters) do
+      if u == user.id then
+        if not remove then return false end
+        table.remove(voters, i)
+      end
+    end
+    if not remove then voters[#voters + 1] = user.id end
+    self:_echo(remove and "MESSAGE_POLL_VOTE_REMOVE" or "MESSAGE_POLL_VOTE_ADD", channel, { user_id = user.id,
+      channel_id = channel.id, message_id = msg.id, guild_id = channel.guild_id, answer_id = answerId }, bits(channel))
+    return true
+  end
+
+  local previous
+  for _, r in ipairs(server.rest.routes) do
+    if r.method == "POST" and r.template == "/channels/:channel/messages" then previous = r.handler end
+  end
+  server.rest:route("POST", "/channels/:channel/messages", function(req, params, body)
+    local problem = body and body.poll and M.pollProblem(body.poll)
+    if problem then return invalid("poll: " .. problem) end
+    return previous(req, params, body)
+  end)
+
+  route("POST", "/channels/:channel/polls/:message/expire", function(p)
+    local poll = p.message.poll
+    if not poll then return 404, { code = 10008, message = "Unknown Message" } end
+    if p.message.author_id ~= store.bot_id then return 403, { code = 50013, message = "Missing Permissions" } end
+    poll.finalized, poll.expiry = true, runtime.time()
+    local d = store:messageJSON(p.message)
+    server:_echo("MESSAGE_UPDATE", p.channel, d)
+    return 200, d
+  end)
+  route("GET", "/channels/:channel/polls/:message/answers/:answer", function(p, _, req)
+    local id = tonumber(req.path:match("/answers/(%d+)$"))
+    local voters = p.message.poll and p.message.poll.votes[id]
+    if not voters then return 404, { code = 10008, message = "Unknown answer" } end
+    local users = json.array({})
+    for _, u in ipairs(voters) do users[#users + 1] = store:userJSON(store.users[u]) end
+    return 200, { users = users }
+  end)
+end
 
 return M

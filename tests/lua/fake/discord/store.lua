@@ -153,6 +153,7 @@ function Store:addMessage(ch, author, fields)
     components = fields.components or json.array({}),
     flags = fields.flags or 0, message_reference = fields.message_reference, poll = fields.poll,
   }
+  if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
   list[#list + 1] = msg
   ch.last_message_id = msg.id
@@ -210,6 +211,7 @@ function Store:messageJSON(msg)
     end
   end
   out.reactions = require("fake.discord.social").reactionsJSON(msg, self.bot_id)
+  if msg.poll then out.poll = require("fake.discord.social").pollJSON(msg.poll, self.bot_id) end
   local ref = msg.message_reference
   if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
   return out
