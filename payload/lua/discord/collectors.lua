@@ -482,9 +482,8 @@ end
 local CollectorError = util.class("CollectorError", require("discord.errors").DiscordError)
 M.CollectorError = CollectorError
 
-function CollectorError:init(reason, collected, what)
-  require("discord.errors").DiscordError.init(self, string.format("Collector received no %s before ending with "
-    .. "reason: %s", what or "items", tostring(reason)))
+function CollectorError:init(reason, collected)
+  require("discord.errors").DiscordError.init(self, "Collector ended with reason: " .. tostring(reason))
   self.reason = reason
   self.collected = collected
 end
@@ -513,31 +512,38 @@ function M.awaitReactions(message, opts)
   return awaitAll(ReactionCollector(message, opts), opts)
 end
 
--- (B) The first interaction a one-item collector takes; raises CollectorError when it ends without one.
-local function awaitOne(collector, what)
+-- (B) The first interaction a one-item collector takes; raises InteractionCollectorError when it ends
+-- without one.
+local function awaitOne(collector)
   local collected, reason = collector:wait()
   local first = collected:first()
-  if first == nil then error(CollectorError(reason, collected, what), 3) end
+  if first == nil then
+    local errors = require("discord.errors")
+    local e = errors.LibraryError("InteractionCollectorError", reason)
+    e.reason = reason
+    error(e, 3)
+  end
   return first
 end
 
 --- (B) awaitMessageComponent(message, opts): the first component interaction on the message that passes
---- `opts.filter` within `opts.time`; raises CollectorError ("time", "messageDelete" ...) otherwise.
+--- `opts.filter` within `opts.time`; raises LibraryError InteractionCollectorError ("time", "messageDelete" ...)
+--- otherwise.
 function M.awaitMessageComponent(message, opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
   o.max, o.message = 1, message
   o.interactionType = InteractionType.MessageComponent
-  return awaitOne(InteractionCollector(message.client, o), "interactions")
+  return awaitOne(InteractionCollector(message.client, o))
 end
 
 --- (B) awaitModalSubmit(client, opts): the first modal submit that passes `opts.filter` (and matches
---- `opts.customId`) within `opts.time`; raises CollectorError otherwise.
+--- `opts.customId`) within `opts.time`; raises LibraryError InteractionCollectorError otherwise.
 function M.awaitModalSubmit(client, opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
   o.max = 1
-  return awaitOne(ModalSubmitCollector(client, o), "modal submits")
+  return awaitOne(ModalSubmitCollector(client, o))
 end
 
 return M

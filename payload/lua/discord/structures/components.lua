@@ -187,41 +187,4 @@ function M.findByCustomId(list, customId)
   return nil
 end
 
---- Values a user submitted in a modal, by custom_id: text inputs give a string, selects a list.
---- `components` is the modal submit's data.components (rows or labels).
-local ModalSubmitFields = util.class("ModalSubmitFields")
-M.ModalSubmitFields = ModalSubmitFields
-
-function ModalSubmitFields:init(components)
-  self.components = util.map(components or {}, M.createComponent)
-  self.fields = require("discord.collection").Collection()
-  for _, c in ipairs(M.flatten(self.components)) do
-    if c.data.custom_id ~= nil and (c.data.value ~= nil or c.data.values ~= nil) then
-      self.fields:set(c.data.custom_id, c)
-    end
-  end
-end
-
---- The component submitted under `customId`; raises when there is none (or of another type).
-function ModalSubmitFields:getField(customId, typ)
-  local c = self.fields:get(customId)
-  if c == nil then error("ModalSubmitFields: no field with custom_id '" .. tostring(customId) .. "'", 2) end
-  if typ ~= nil and c.type ~= typ then
-    error("ModalSubmitFields: field '" .. customId .. "' is a " .. tostring(ComponentType[c.type]), 2)
-  end
-  return c
-end
-
-function ModalSubmitFields:getTextInputValue(customId)
-  local c = self:getField(customId, ComponentType.TextInput)
-  return c.data.value
-end
-
---- The values chosen in a select of the modal (a list of strings).
-function ModalSubmitFields:getSelectedValues(customId)
-  local c = self:getField(customId)
-  if c.data.values == nil then error("ModalSubmitFields: field '" .. customId .. "' is not a select", 2) end
-  return c.data.values
-end
-
 return M
