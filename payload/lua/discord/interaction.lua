@@ -804,18 +804,33 @@ M.ChannelSelectMenuInteraction = ChannelSelectMenuInteraction
 
 -- Modals ------------------------------------------------------------------------------------------------------
 
---- The values of a submitted modal, by custom ID: the received-component fields, with the library's
---- errors and the users, members, roles and channels that selects chose.
-local BaseFields = require("discord.structures.components").ModalSubmitFields
-local ModalSubmitFields = util.class("ModalSubmitFields", BaseFields)
+--- The values of a submitted modal, by custom ID.
+local ModalSubmitFields = util.class("ModalSubmitFields")
 M.ModalSubmitFields = ModalSubmitFields
 
+-- Fields sit in action rows (classic modals) or in labels (current ones); text displays hold none.
+local function collectFields(list, out)
+  for _, c in ipairs(list or {}) do
+    if c.type == ComponentType.ActionRow then
+      collectFields(c.components, out)
+    elseif c.type == ComponentType.Label and c.component then
+      collectFields({ c.component }, out)
+    elseif c.custom_id then
+      out[#out + 1] = { customId = c.custom_id, type = c.type, value = c.value, values = c.values }
+    end
+  end
+  return out
+end
+
 function ModalSubmitFields:init(components, resolved)
-  BaseFields.init(self, components)
+  self.components = components or {}
+  self.fields = collection()
+  for _, f in ipairs(collectFields(self.components, {})) do self.fields:set(f.customId, f) end
   self.resolved = resolved
 end
 
---- The field with `customId`; raises when it is missing or (with `type`) of another type.
+--- The field {customId=, type=, value=, values=} with `customId`; raises when it is missing or (with
+--- `componentType`) of another type.
 function ModalSubmitFields:getField(customId, componentType)
   local f = self.fields:get(customId)
   if not f then error(libError("ModalSubmitInteractionFieldNotFound", customId), 2) end
@@ -826,20 +841,21 @@ function ModalSubmitFields:getField(customId, componentType)
   return f
 end
 
+--- The text of a text input; nil for an optional field left out when `required` is false.
 function ModalSubmitFields:getTextInputValue(customId, required)
   if required == false and not self.fields:get(customId) then return nil end
-  return self:getField(customId, ComponentType.TextInput).data.value
+  return self:getField(customId, ComponentType.TextInput).value
 end
 
 function ModalSubmitFields:getStringSelectValues(customId)
-  return self:getField(customId, ComponentType.StringSelect).data.values or {}
+  return self:getField(customId, ComponentType.StringSelect).values or {}
 end
 
 local function selected(self, customId, kind)
   local f = self:getField(customId)
   local out = collection()
   local pool = self.resolved and self.resolved[kind]
-  for _, id in ipairs(f.data.values or {}) do
+  for _, id in ipairs(f.values or {}) do
     local v = pool and pool:get(id)
     if v then out:set(id, v) end
   end
