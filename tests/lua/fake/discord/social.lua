@@ -328,8 +328,10 @@ local function pollProblem(poll)
   if math.type(poll.duration) ~= "integer" or poll.duration < 1 or poll.duration > 768 then return "duration" end
 end
 
+-- The stored poll: the request's fields, its expiry and the votes per answer.
 function M.newPoll(req)
-  local poll = { req = req, expiry = runtime.time() + req.duration * 3600000, votes = {} }
+  local poll = { expiry = runtime.time() + req.duration * 3600000, votes = {} }
+  for k, v in pairs(req) do poll[k] = v end
   for i = 1, #req.answers do poll.votes[i] = {} end
   return poll
 end
@@ -337,11 +339,11 @@ end
 function M.pollJSON(poll, botId)
   local answers, counts = json.array({}), json.array({})
   for i, voters in ipairs(poll.votes) do
-    answers[i] = { answer_id = i, poll_media = poll.req.answers[i].poll_media }
+    answers[i] = { answer_id = i, poll_media = poll.answers[i].poll_media }
     counts[i] = { id = i, count = #voters, me_voted = has(voters, botId) ~= nil }
   end
-  return { question = poll.req.question, answers = answers, expiry = iso(poll.expiry),
-    allow_multiselect = poll.req.allow_multiselect, layout_type = 1,
+  return { question = poll.question, answers = answers, expiry = iso(poll.expiry),
+    allow_multiselect = poll.allow_multiselect, layout_type = 1,
     results = { is_finalized = poll.finalized == true, answer_counts = counts } }
 end
 
