@@ -92,7 +92,6 @@ local lazy = {
   MentionableSelectMenuInteraction = "discord.interaction",
   ChannelSelectMenuInteraction = "discord.interaction",
   ModalSubmitInteraction = "discord.interaction",
-  ModalSubmitFields = "discord.interaction",
   InteractionResponse = "discord.interaction",
   InteractionCallbackResponse = "discord.interaction",
   InteractionWebhook = "discord.interaction",

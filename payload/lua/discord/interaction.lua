@@ -829,12 +829,14 @@ function ModalSubmitFields:init(components, resolved)
   self.resolved = resolved
 end
 
---- The field with `customId`; raises when it is missing or (with `type`) of another type.
+--- The field {customId=, type=, value=, values=} with `customId`; raises when it is missing or (with
+--- `componentType`) of another type.
 function ModalSubmitFields:getField(customId, componentType)
   local f = self.fields:get(customId)
   if not f then error(libError("ModalSubmitInteractionFieldNotFound", customId), 2) end
   if componentType ~= nil and f.type ~= componentType then
-    error(libError("ModalSubmitInteractionFieldType", customId, tostring(f.type), tostring(componentType)), 2)
+    error(libError("ModalSubmitInteractionFieldType", customId, tostring(ComponentType[f.type] or f.type),
+      tostring(ComponentType[componentType] or componentType)), 2)
   end
   return f
 end

@@ -5,6 +5,7 @@
 -- 15 minutes, a follow-up before any response.
 local runtime = require("runtime")
 local json = require("json")
+local Forms = require("fake.discord.forms")
 
 local Interactions = {}
 Interactions.__index = Interactions
@@ -118,11 +119,22 @@ function Interactions:_resolve(options, channel, resolved)
   return resolved
 end
 
+-- The ID of the command registered under `name` (guild scope first), or a new one.
+function Interactions:_commandId(name, channel)
+  local scopes = self.server.commands or {}
+  for _, scope in ipairs({ channel.guild_id or "", "global" }) do
+    for _, c in ipairs(scopes[scope] or {}) do
+      if c.name == name then return c.id end
+    end
+  end
+  return self.store:id()
+end
+
 --- A slash command: `options` in the API's shape ({name=, type=, value=} and nested subcommands).
 function Interactions:command(user, channel, name, options, extra)
   extra = extra or {}
   local resolved = self:_resolve(options, channel, extra.resolved or {})
-  local data = { id = extra.commandId or self.store:id(), name = name, type = extra.commandType or 1,
+  local data = { id = extra.commandId or self:_commandId(name, channel), name = name, type = extra.commandType or 1,
     options = options and json.array(options) or nil, resolved = next(resolved) and resolved or nil,
     guild_id = extra.commandGuildId, target_id = extra.targetId }
   return self:deliver(2, user, channel, data, extra)
@@ -133,7 +145,8 @@ function Interactions:contextMenu(user, channel, name, target)
   local resolved = {}
   if target.author_id then
     resolved.messages = { [target.id] = self.store:messageJSON(target) }
-    return self:command(user, channel, name, nil, { commandType = 3, targetId = target.id, resolved = resolved })
+    return self:command(user, channel, name, nil, { commandType = 3, targetId = target.id,
+      resolved = resolved })
   end
   self:_resolve({ { type = OPTION_USER, value = target.id } }, channel, resolved)
   return self:command(user, channel, name, nil, { commandType = 2, targetId = target.id, resolved = resolved })
@@ -243,7 +256,7 @@ end
 function Interactions:_message(it, data, files, extraFlags)
   local flags = (data.flags or 0) | (extraFlags or 0)
   local msg = self.store:addMessage(it.channel, self.server.bot, {
-    content = data.content, embeds = data.embeds, flags = flags, components = data.components,
+    content = data.content, embeds = data.embeds, flags = flags, components = data.components, poll = data.poll,
     attachments = self.store:attachmentsFor(data.attachments, files), interaction = it.id,
   })
   msg.webhook_id = self.server.bot.id
@@ -301,6 +314,11 @@ function Interactions:_callback(req, params, body)
   if problem then
     self:_violate(it, "invalid callback data")
     return err(400, 50035, "Invalid Form Body", kind == 4 and { data = problem } or problem)
+  end
+  local bad = (kind == 4 or kind == 7) and Forms.messageComponents(data or {}, kind == 7 and it.message or nil)
+  if bad then
+    self:_violate(it, "invalid components")
+    return 400, bad
   end
   it.acked = kind
   it.responses[#it.responses + 1] = { type = kind, data = data, at = now, files = req.files }
@@ -370,6 +388,8 @@ function Interactions:mount()
   rest:route("POST", "/webhooks/:app/:token", withToken(function(it, req, _, body)
     local problem = checkMessage(body, false, req.files)
     if problem then return err(400, 50035, "Invalid Form Body", problem) end
+    local bad = Forms.messageComponents(body)
+    if bad then return 400, bad end
     -- After a defer, the first follow-up fills the placeholder.
     local orig = it.original
     if it.acked == 5 and orig and orig.flags & LOADING ~= 0 then
@@ -391,6 +411,8 @@ function Interactions:mount()
       if not msg then return err(404, 10008, "Unknown Message") end
       local problem = checkMessage(body, true, req.files)
       if problem then return err(400, 50035, "Invalid Form Body", problem) end
+      local bad = Forms.messageComponents(body, msg)
+      if bad then return 400, bad end
       patchMessage(self, it, msg, body, req.files)
       return 200, store:messageJSON(msg)
     end))

@@ -151,7 +151,7 @@ function Store:addMessage(ch, author, fields)
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
     embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
     components = fields.components or json.array({}),
-    flags = fields.flags or 0, message_reference = fields.message_reference,
+    flags = fields.flags or 0, message_reference = fields.message_reference, poll = fields.poll,
   }
   if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
