@@ -35,19 +35,14 @@ describe("command builders", function()
       { "32-character name", function() cmd(str(32)):toJSON() end },
       { "33-character name", function() cmd(str(33)) end, "1 to 32 characters" },
       { "upper case", function() cmd("Ping") end, "lower case" },
-      { "space", function() cmd("a b") end, "only letters" },
-      { "accented lower case", function() cmd("caf\u{e9}"):toJSON() end },
       { "accented upper case", function() cmd("\u{c9}t\u{e9}") end, "lower case" },
-      { "101-character description", function() cmd():setDescription(str(101)) end, "1 to 100" },
       { "no description", function() S.SlashCommandBuilder():setName("x"):toJSON() end, "needs a description" },
-      { "unknown locale", function() cmd():setNameLocalizations({ xx = "y" }) end, "unknown locale" },
       { "26 options", function()
         local b = cmd()
         for i = 1, 26 do opt(b, "o" .. i, false) end
       end, "at most 25 options" },
       { "required after optional", function() opt(opt(cmd(), "a", false), "b", true):toJSON() end,
         "required option \"b\" comes after optional option \"a\"" },
-      { "duplicate option names", function() opt(opt(cmd(), "a", true), "a", true):toJSON() end, "used twice" },
       { "subcommands beside options", function()
         opt(cmd(), "a", false):addSubcommand(function(s) return s:setName("s"):setDescription("d") end):toJSON()
       end, "mixes subcommands" },
@@ -65,8 +60,6 @@ describe("command builders", function()
       { "min above max", function()
         S.SlashCommandIntegerOption():setName("n"):setDescription("d"):setMinValue(5):setMaxValue(1):toJSON()
       end, "min_value 5 is above max_value 1" },
-      { "value past 2^53", function() S.SlashCommandIntegerOption():setMaxValue(1 << 54) end, "2%^53" },
-      { "max_length 6001", function() S.SlashCommandStringOption():setMaxLength(6001) end, "1 to 6000" },
       { "over 4000 characters", function()
         local b = cmd(str(32))
         for i = 1, 24 do
@@ -76,8 +69,6 @@ describe("command builders", function()
         end
         b:toJSON()
       end, "over Discord's 4000 limit" },
-      { "context menu with a description", function() S.ContextMenuCommandBuilder():setDescription("d") end,
-        "no description" },
       { "context menu without a type", function() S.ContextMenuCommandBuilder():setName("Quote It"):toJSON() end,
         "needs a type" },
     })
@@ -112,14 +103,11 @@ describe("component builders", function()
   it("enforce the limits of buttons, selects, rows, text inputs, modals and the v2 layout", function()
     check({
       { "101-character custom_id", function() C.ButtonBuilder():setCustomId(str(101)) end, "1 to 100" },
-      { "81-character label", function() C.ButtonBuilder():setLabel(str(81)) end, "1 to 80" },
-      { "link without url", function() C.ButtonBuilder():setStyle("Link"):setLabel("a"):toJSON() end, "needs a url" },
       { "link with custom_id", function() btn("Link"):setURL("https://x.org"):toJSON() end, "cannot have a custom_id" },
       { "premium with a label", function() C.ButtonBuilder():setStyle(6):setSKUId("1"):setLabel("a"):toJSON() end,
         "only a sku_id" },
       { "no label or emoji", function() C.ButtonBuilder():setStyle(4):setCustomId("c"):toJSON() end,
         "label or an emoji" },
-      { "emoji only", function() C.ButtonBuilder():setStyle(3):setCustomId("c"):setEmoji("<:ok:123>"):toJSON() end },
       { "26 options", function() select(26) end, "at most 25 options" },
       { "max_values above options", function() select(2):setMaxValues(3):toJSON() end, "above the number of options" },
       { "duplicate values", function()
@@ -139,31 +127,15 @@ describe("component builders", function()
       { "value longer than max_length", function()
         C.TextInputBuilder():setCustomId("t"):setStyle("Short"):setMaxLength(3):setValue("abcd"):toJSON()
       end, "outside min_length" },
-      { "46-character modal title", function() C.ModalBuilder():setTitle(str(46)) end, "1 to 45" },
       { "label holding a button", function() C.LabelBuilder():setLabel("l"):setTextInputComponent(btn(1)):toJSON() end,
         "cannot hold" },
       { "eleven gallery items", function()
         local g = C.MediaGalleryBuilder()
         for _ = 1, 11 do g:addItems({ url = "https://x.org/a.png" }) end
       end, "at most 10 items" },
-      { "file from the web", function() C.FileBuilder():setURL("https://x.org/a.txt") end, "attachment://" },
       { "section without accessory", function() C.SectionBuilder():addTextDisplayComponents("hi"):toJSON() end,
         "needs an accessory" },
     })
-  end)
-
-  it("build a modal with a label-wrapped input and an old-style row", function()
-    local modal = C.ModalBuilder():setCustomId("feedback"):setTitle("Feedback")
-      :addLabelComponents(function(l)
-        return l:setLabel("Your name"):setTextInputComponent(C.TextInputBuilder():setCustomId("name"):setStyle("Short"))
-      end)
-      :addComponents(C.ActionRowBuilder():addComponents(C.TextInputBuilder():setCustomId("body"):setStyle("Paragraph")
-        :setLabel("Text"):setRequired(false)))
-      :toJSON()
-    assert.are.same({ custom_id = "feedback", title = "Feedback", components = {
-      { type = 18, label = "Your name", component = { type = 4, custom_id = "name", style = 1 } },
-      { type = 1, components = { { type = 4, custom_id = "body", style = 2, label = "Text", required = false } } },
-    } }, modal)
   end)
 end)
 
@@ -176,6 +148,8 @@ describe("message component rules", function()
   end
 
   it("set IsComponentsV2 for a v2 layout and refuse what Discord refuses beside it", function()
+    local v2message = setmetatable({ flags = require("discord.bitfield").MessageFlagsBitField(1 << 15) },
+      discord.Message)
     local b = body({ components = { container() } })
     assert.are.same({ 1 << 15, 17 }, { b.flags, b.components[1].type })
     check({
@@ -183,6 +157,12 @@ describe("message component rules", function()
         "cannot have content" },
       { "embeds with the flag", function() body({ flags = "IsComponentsV2", embeds = { { title = "t" } } }) end,
         "cannot have embeds" },
+      { "content edited into a v2 message", function()
+        discord.MessagePayload(v2message, { _edit = true, content = "x" }):resolveBody()
+      end, "cannot have content" },
+      { "the flag dropped on edit", function()
+        discord.MessagePayload(v2message, { _edit = true, flags = 0 }):resolveBody()
+      end, "cannot be removed" },
       { "six rows", function()
         local rows = {}
         for i = 1, 6 do rows[i] = C.ActionRowBuilder():addComponents(btn(1, "b" .. i)) end

@@ -1036,11 +1036,15 @@ function M.validateMessageComponents(list, v2, level)
 end
 
 --- Applies the IS_COMPONENTS_V2 rules to a message body being built: a v2 layout sets the flag, and a
---- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value.
-function M.applyMessageRules(body, flagBit, level)
+--- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value;
+--- `wasV2` says the body edits a message that has the flag, which Discord never removes.
+function M.applyMessageRules(body, flagBit, level, wasV2)
   level = (level or 1) + 1
   local flags = body.flags
-  local v2 = flags ~= nil and flags & flagBit ~= 0
+  if wasV2 and flags ~= nil and flags & flagBit == 0 then
+    fail("message", level, "the IsComponentsV2 flag cannot be removed from a message that has it")
+  end
+  local v2 = wasV2 or (flags ~= nil and flags & flagBit ~= 0)
   if body.components ~= nil and M.needsComponentsV2(body.components) and not v2 then
     flags = (flags or 0) | flagBit
     body.flags, v2 = flags, true
