@@ -72,7 +72,6 @@ describe("collectors", function()
     end
   end)
 
-  -- Runs fn in a task; returns what it raised.
   local function raised(fn)
     local ok, err
     runtime.run(function() ok, err = pcall(fn) end, { ["for"] = 2000 })

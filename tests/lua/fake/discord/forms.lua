@@ -82,7 +82,6 @@ local function options(path, opts)
         err = invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID",
           "Autocomplete cannot be set on options with choices")
       end
-      for j, c in ipairs(choices) do err = err or length(join(p, "choices", j - 1, "name"), c.name, 1, 100) end
     end
     if err then return err end
   end
