@@ -129,10 +129,6 @@ describe("component builders", function()
       end, "outside min_length" },
       { "label holding a button", function() C.LabelBuilder():setLabel("l"):setTextInputComponent(btn(1)):toJSON() end,
         "cannot hold" },
-      { "eleven gallery items", function()
-        local g = C.MediaGalleryBuilder()
-        for _ = 1, 11 do g:addItems({ url = "https://x.org/a.png" }) end
-      end, "at most 10 items" },
       { "section without accessory", function() C.SectionBuilder():addTextDisplayComponents("hi"):toJSON() end,
         "needs an accessory" },
     })

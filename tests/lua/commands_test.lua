@@ -98,7 +98,10 @@ describe("application commands", function()
     assert.are.same({ "echo" }, names(diff.updated))
     local stored = fd.commands[fd.guild.id][2]
     assert.are.same({ json.null, json.null }, { stored.default_member_permissions, stored.name_localizations })
-    assert.is_true(guild.commands.cache:get(stored.id):equals(plain[2]))
+    local swapped = plain[2]:toJSON()
+    swapped.options = { swapped.options[2], swapped.options[1] }
+    local reg = guild.commands.cache:get(stored.id)
+    assert.are.same({ true, true, false }, { reg:equals(plain[2]), reg:equals(swapped), reg:equals(swapped, true) })
 
     -- A bulk overwrite keeps the IDs of commands it keeps, and the cache follows it.
     local pingId = fd.commands[fd.guild.id][1].id

@@ -71,23 +71,20 @@ local function options(path, opts)
       subs = subs + 1
       err = options(join(p, "options"), o.options)
     elseif o.required and optional then
-      err = invalid(join(p, "required"), "APPLICATION_COMMAND_OPTIONS_REQUIRED_INVALID",
-        "Required options must be placed before non-required options")
+      err = invalid(join(p, "required"), "APPLICATION_COMMAND_OPTIONS_REQUIRED_INVALID", "Required options go first")
     else
       optional = optional or not o.required
       local choices = list(o.choices)
       if #choices > 25 then
         err = tooMany(join(p, "choices"), 25)
       elseif #choices > 0 and o.autocomplete then
-        err = invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID",
-          "Autocomplete cannot be set on options with choices")
+        err = invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID", "Choices or autocomplete")
       end
     end
     if err then return err end
   end
   if subs > 0 and subs < #opts then
-    return invalid(path, "APPLICATION_COMMAND_OPTIONS_TYPE_INVALID", "Sub-command and sub-command group option "
-      .. "types are mutually exclusive to all other types")
+    return invalid(path, "APPLICATION_COMMAND_OPTIONS_TYPE_INVALID", "Subcommands exclude other options")
   end
 end
 
@@ -99,8 +96,7 @@ function Forms.command(c, path)
   if t == 1 then
     err = err or length(join(path, "description"), c.description, 1, 100)
   elseif len(c.description) > 0 or #list(c.options) > 0 then
-    err = err or invalid(path, "APPLICATION_COMMAND_CONTEXT_MENU", "Context menu commands have no description "
-      .. "or options")
+    err = err or invalid(path, "APPLICATION_COMMAND_CONTEXT_MENU", "No description or options")
   end
   err = err or options(join(path, "options"), c.options)
   if not err and size(c) > 4000 then
