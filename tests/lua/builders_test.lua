@@ -93,16 +93,8 @@ describe("component builders", function()
   it("enforce the limits of buttons, selects, rows, text inputs, modals and the v2 layout", function()
     check({
       { "link with custom_id", function() btn("Link"):setURL("https://x.org"):toJSON() end, "cannot have a custom_id" },
-      { "premium with a label", function() C.ButtonBuilder():setStyle(6):setSKUId("1"):setLabel("a"):toJSON() end,
-        "only a sku_id" },
-      { "no label or emoji", function() C.ButtonBuilder():setStyle(4):setCustomId("c"):toJSON() end,
-        "label or an emoji" },
       { "26 options", function() select(26) end, "at most 25 options" },
       { "max_values above options", function() select(2):setMaxValues(3):toJSON() end, "above the number of options" },
-      { "duplicate values", function()
-        C.StringSelectMenuBuilder():setCustomId("s")
-          :addOptions({ label = "a", value = "v" }, { label = "b", value = "v" }):toJSON()
-      end, "unique" },
       { "defaults outside min..max", function()
         C.UserSelectMenuBuilder():setCustomId("u"):addDefaultUsers("1", "2"):toJSON()
       end, "outside min_values" },
