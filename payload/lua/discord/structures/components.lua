@@ -46,7 +46,11 @@ end
 local function field(cls, name, key, default)
   cls.getters[name] = function(self)
     local v = self.data[key]
-    if v == nil or v == json.null then return default end
+    if v == nil or v == json.null then
+      -- A fresh empty list each time, so that changing one cannot change every component's default.
+      if type(default) == "table" then return {} end
+      return default
+    end
     return v
   end
 end
