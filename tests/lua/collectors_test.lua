@@ -97,29 +97,33 @@ describe("collectors", function()
     assert.are.same({ "CollectorError", "time", 0 }, { err.name, err.reason, err.collected.size })
   end)
 
-  it("collects reactions by emoji and ends at its user limit, or when the message goes", function()
+  it("collects reactions by emoji, disposes an emoji nobody keeps, and ends when the message goes", function()
     local stored
     runtime.run(function() stored = fd:say(fd.bob, fd.general, "vote") end, { ["for"] = 100 })
-    local message = channel.messages.cache:get(stored.id)
     t0 = runtime.now()
-    local collector = message:createReactionCollector({ maxUsers = 2, dispose = true, time = 60000 })
-    local seen = watch(collector)
-    local created = 0
-    collector:on("create", function() created = created + 1 end)
+    local collector = channel.messages.cache:get(stored.id):createReactionCollector({ dispose = true })
+    local seen, events = watch(collector), {}
+    for _, name in ipairs({ "create", "remove" }) do
+      collector:on(name, function(r, u) events[#events + 1] = name .. " " .. r.emoji.name .. " " .. u.username end)
+    end
+    local UP, OK = "\u{1F44D}", "\u{2705}"
+    local function unreact(user)
+      return function()
+        fd.gateway:dispatch("MESSAGE_REACTION_REMOVE", { channel_id = fd.general.id, message_id = stored.id,
+          guild_id = fd.guild.id, emoji = { name = UP }, user_id = user.id })
+      end
+    end
     script({
-      { 100, function() fd:react(fd.alice, fd.general, stored, "\u{1F44D}") end },
-      { 200, function() fd:react(fd.alice, fd.general, stored, "\u{2705}") end },
-      { 300, function() fd:react(fd.bob, fd.general, stored, "\u{1F44D}") end },
+      { 100, function() fd:react(fd.alice, fd.general, stored, UP) end },
+      { 200, function() fd:react(fd.alice, fd.general, stored, OK) end },
+      { 300, function() fd:react(fd.bob, fd.general, stored, UP) end },
+      { 400, unreact(fd.bob) }, { 500, unreact(fd.alice) },
+      { 600, function() client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. stored.id) end },
     }, 1000)
-    assert.are.same({ "userLimit", 300, 2, 2 }, { seen.reason, seen.at, seen.size, created })
-    assert.are.same({ "\u{2705}", 3 }, { seen.collect[2].emoji.name, #seen.collect })
-
-    t0 = runtime.now()
-    local second = message:createReactionCollector({ time = 60000 })
-    local seen2 = watch(second)
-    script({ { 100, function() client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. stored.id) end } },
-      1000)
-    assert.are.same({ "messageDelete", 100 }, { seen2.reason, seen2.at })
+    assert.are.same({ "messageDelete", 600, 1, 3 }, { seen.reason, seen.at, seen.size, #seen.collect })
+    assert.are.same({ "create " .. UP .. " alice", "create " .. OK .. " alice", "remove " .. UP .. " bob",
+      "remove " .. UP .. " alice" }, events)
+    assert.are.same({ UP, { fd.alice.id } }, { seen.dispose[1].emoji.name, collector.users:keys() })
   end)
 
   -- The bot posts a message with two buttons and a select; returns the library's and the store's copy.
