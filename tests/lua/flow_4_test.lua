@@ -57,6 +57,8 @@ describe("flow: interactions", function()
     -- The placeholder became the reply: no longer loading, still ephemeral.
     assert.are.same({ "filed: hi", 64 }, { it.original.content, it.original.flags })
     assert.are.same({ it.original.id, it.original.id }, { seen.reply.id, seen.fetched.id })
+    local meta = seen.reply.interactionMetadata
+    assert.are.same({ it.id, "alice" }, { meta.id, meta.user.username })
     assert.are.same({ "one more", seen.follow.id }, { it.followups[1].content, it.followups[1].id })
     local patch = fd:requests("PATCH", "/webhooks/%d+/[^/]+/messages/@original")[1]
     assert.are.same({ 5000, nil }, { patch.at - it.created, patch.headers.authorization })
@@ -87,49 +89,26 @@ describe("flow: interactions", function()
       { "26 suggestions", function(i) i:respond(many) end, typing("b"), "InvalidOption", 0 },
       { "missing modal field", function(i) i.fields:getTextInputValue("nope") end, modal,
         "ModalSubmitInteractionFieldNotFound", 0 },
+      { "modal never submitted", function(i)
+        i:showModal({ custom_id = "fb", title = "T", components = { { type = 18, label = "L",
+          component = { type = 4, custom_id = "w", style = 2 } } } })
+        i:awaitModalSubmit({ time = 60000 })
+      end, slash, "InteractionCollectorError", 1 },
+      -- A global pause that outlasts the 3 s: the reply is not sent late.
+      { "global pause", function(i) i:reply("x") end, slash, "InteractionExpired", 0, function()
+        fd.rest:inject({ path = "/interactions/.*", global = true, retry_after = 4 })
+      end },
     }
     for _, c in ipairs(cases) do
+      if c[6] then c[6]() end
       local it = deliver(c[2], c[3], 20 * 60000)
       assert.are.equal(1, #failures, c[1])
       assert.are.same({ "LibraryError", c[4], c[5] }, { failures[1].name, failures[1].code, #it.responses }, c[1])
     end
     assert.are.same({}, fd.interactions.violations)
-  end)
-
-  it("waits for its own modal's submission, and gives up after its time", function()
-    start()
-    local got
-    local it = deliver(function(i)
-      i:showModal({ custom_id = "fb", title = "Feedback", components = {
-        { type = 18, label = "Words", component = { type = 4, custom_id = "words", style = 2 } } } })
-      got = table.pack(pcall(i.awaitModalSubmit, i, { time = 60000 }))
-    end, slash, 1000)
-    assert.are.same({ 9, "fb" }, { it.responses[1].type, it.modal.custom_id })
-    -- Another user's submission and another modal are not the answer.
-    deliver(nil, function(x) return x:submit(fd.bob, fd.general, "fb", { words = "not mine" }) end, 1000)
-    deliver(nil, function(x) return x:submit(fd.alice, fd.general, "other", { words = "no" }) end, 1000)
-    deliver(nil, function(x) return x:submit(fd.alice, fd.general, "fb", { words = "love it" }) end)
-    assert.are.same({ true, "love it", fd.alice.id }, { got[1], got[2].fields:getTextInputValue("words"),
-      got[2].user.id })
-    deliver(function(i)
-      i:showModal({ custom_id = "fb", title = "Feedback", components = {
-        { type = 18, label = "Words", component = { type = 4, custom_id = "words", style = 2 } } } })
-      got = table.pack(pcall(i.awaitModalSubmit, i, { time = 60000 }))
-    end, slash, 70000)
-    assert.are.same({ false, "InteractionCollectorError" }, { got[1], got[2].code })
-  end)
-
-  it("reads the users a select chose and edits the message after deferUpdate", function()
-    start()
-    local users
-    local it = deliver(function(i)
-      users = i.users
-      i:deferUpdate()
-      i:editReply({ content = "Picked " .. i.values[1] })
-    end, function(x) return x:select(fd.alice, panel, "who", { fd.bob.id }, 5) end)
-    assert.are.same({ 6, "Picked " .. fd.bob.id, "bob" }, { it.responses[1].type, panel.content,
-      users:get(fd.bob.id).username })
-    assert.are.equal(panel.content, client.channels.cache:get(fd.general.id).messages.cache:get(panel.id).content)
+    -- The reply met the pause once and was not sent again after it.
+    local paused = fd.interactions.list[#fd.interactions.list]
+    assert.are.equal(1, #fd:requests("POST", "/interactions/" .. paused.id .. "/.*"))
   end)
 
   it("uploads files byte for byte in replies and channel messages", function()

@@ -41,39 +41,13 @@ function I:deliver(kind, user, channel, data, message)
     d.user = store:userJSON(user)
   end
   if message then d.message = store:messageJSON(message) end
-  local it = { id = id, token = d.token, type = kind, channel = channel, message = message, created = runtime.now(),
+  local it = { id = id, token = d.token, type = kind, channel = channel, user = user, message = message,
+    created = runtime.now(),
     responses = {}, followups = {}, deleted = {} }
   self.byId[id], self.byToken[d.token] = it, it
   self.list[#self.list + 1] = it
   self.server.gateway:dispatch("INTERACTION_CREATE", d)
   return it
-end
-
--- `resolved` for user (6), channel (7) and role (8) options, as Discord fills it.
-function I:_resolve(options, channel, out)
-  local store = self.store
-  local guild = channel.guild_id and store.guilds[channel.guild_id]
-  for _, o in ipairs(options or {}) do
-    local v = o.value
-    if o.type == 6 and store.users[v] then
-      out.users = out.users or {}
-      out.users[v] = store:userJSON(store.users[v])
-      if guild and guild.members[v] then
-        out.members = out.members or {}
-        out.members[v] = store:memberJSON(guild.members[v])
-        out.members[v].user = nil
-      end
-    elseif o.type == 8 and guild and store:role(guild, v) then
-      out.roles = out.roles or {}
-      out.roles[v] = store:roleJSON(store:role(guild, v))
-    elseif o.type == 7 and store.channels[v] then
-      local c = store.channels[v]
-      out.channels = out.channels or {}
-      out.channels[v] = { id = c.id, name = c.name, type = c.type, permissions = ALL }
-    end
-    if o.options then self:_resolve(o.options, channel, out) end
-  end
-  return out
 end
 
 -- The registered command's ID (guild scope first), or a new one.
@@ -86,11 +60,10 @@ function I:_commandId(name, channel)
   return self.store:id()
 end
 
---- A slash command (type 4 with `autocomplete`): `options` in the API's shape.
+--- A slash command (autocomplete with `autocomplete`): `options` in the API's shape, without `resolved`.
 function I:command(user, channel, name, options, autocomplete)
-  local resolved = self:_resolve(options, channel, {})
   return self:deliver(autocomplete and 4 or 2, user, channel, { id = self:_commandId(name, channel), name = name,
-    type = 1, options = options and json.array(options), resolved = next(resolved) and resolved or nil })
+    type = 1, options = options and json.array(options) })
 end
 
 function I:autocomplete(user, channel, name, options) return self:command(user, channel, name, options, true) end
@@ -100,16 +73,10 @@ function I:click(user, message, customId)
     component_type = 2 }, message)
 end
 
---- A choice in the select `customId` of type `componentType` (3, or 5 for users).
-function I:select(user, message, customId, values, componentType)
-  local channel = self.store.channels[message.channel_id]
-  local data = { custom_id = customId, component_type = componentType or 3, values = json.array(values) }
-  if componentType == 5 then
-    local opts = {}
-    for i, v in ipairs(values) do opts[i] = { type = 6, value = v } end
-    data.resolved = self:_resolve(opts, channel, {})
-  end
-  return self:deliver(3, user, channel, data, message)
+--- A choice in the string select `customId`.
+function I:select(user, message, customId, values)
+  return self:deliver(3, user, self.store.channels[message.channel_id], { custom_id = customId, component_type = 3,
+    values = json.array(values) }, message)
 end
 
 --- A modal submitted with `fields` (text input ID -> value), in labels sorted by ID.
@@ -164,6 +131,7 @@ function I:_message(it, d, files, extraFlags)
   local msg = self.store:addMessage(it.channel, self.server.bot, { content = d.content, embeds = d.embeds,
     flags = (d.flags or 0) | (extraFlags or 0), components = d.components, poll = d.poll,
     attachments = self.store:attachmentsFor(d.attachments, files) })
+  msg.interaction_metadata = { id = it.id, type = it.type, user = self.store:userJSON(it.user) }
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_CREATE", it.channel, self.store:messageJSON(msg)) end
   return msg
 end
