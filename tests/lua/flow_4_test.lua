@@ -111,6 +111,14 @@ describe("flow: interactions", function()
     assert.are.equal(1, #fd:requests("POST", "/interactions/" .. paused.id .. "/.*"))
   end)
 
+  it("sends a first response again when its answer is lost, and takes the refusal as done", function()
+    start()
+    fd.rest:inject({ path = "/interactions/.*", lost = true })
+    local it = deliver(function(i) i:reply("hi") end, slash)
+    assert.are.same({ {}, 1, 2 }, { failures, #it.responses, #fd:requests("POST", "/interactions/.*") })
+    assert.are.equal("answered twice", fd.interactions.violations[1].text)
+  end)
+
   it("uploads files byte for byte in replies and channel messages", function()
     start()
     local png = "\x89PNG\r\n\x1a\n" .. string.rep("\0\r\n--", 50) .. "\xff"

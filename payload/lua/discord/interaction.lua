@@ -64,6 +64,11 @@ local function messageData(target, options, edit)
   o._edit = edit or nil
   local payload = MessagePayload(target, o):resolveBody()
   payload.body.nonce, payload.body.enforce_nonce = nil, nil
+  -- The interaction says how large a file this channel takes.
+  local limit = target.attachmentSizeLimit
+  for _, f in ipairs(limit and payload.files or {}) do
+    if #f.data > limit then error(libError("FileTooLarge", f.name, #f.data, limit), 3) end
+  end
   return payload.body, payload.files
 end
 M.messageData = messageData
@@ -384,7 +389,13 @@ function Responses:_respond(kind, data, files, opts)
     .. "/callback", {
       body = body, files = files and #files > 0 and files or nil, auth = false,
       query = opts.withResponse and { with_response = true } or nil, deadline = self._receivedAt + DEADLINE,
+      -- Discord takes one first response only, so a repeat cannot act twice: it is refused with 40060.
+      replayable = true,
     })
+  if not ok and errors.is(res, "DiscordAPIError", 40060) and res.retried then
+    -- The attempt that timed out had arrived.
+    ok, res = true, nil
+  end
   if not ok then
     if errors.is(res, "DiscordAPIError", 10062) or (errors.is(res, "HTTPError") and res.deadline) then
       local e = libError("InteractionExpired", runtime.now() - self._receivedAt)

@@ -116,6 +116,8 @@ for name, fmt in pairs({
   webhookWithToken = "/webhooks/{1}/{2}",
   webhookMessage = "/webhooks/{1}/{2}/messages/{3}",
   interactionCallback = "/interactions/{1}/{2}/callback",
+  webhookMessages = "/webhooks/{1}/{2}/messages",
+  webhookOriginal = "/webhooks/{1}/{2}/messages/@original",
   invite = "/invites/{1}",
   applicationCommands = "/applications/{1}/commands",
   applicationGuildCommands = "/applications/{1}/guilds/{2}/commands",
@@ -431,7 +433,7 @@ function REST:_buildRequest(method, path, opts)
     route = parseRoute(method, path),
     timeout = opts.timeout or self.options.timeout,
     deadline = opts.deadline,
-    replayable = replayable(method, opts.body),
+    replayable = opts.replayable or replayable(method, opts.body),
   }
 end
 
@@ -538,7 +540,10 @@ function REST:_execute(req, bucket)
         end
         self:_backoff(req, failures, "status " .. status)
       elseif type(body) == "table" then
-        error(errors.DiscordAPIError(body, status, req.method, req.path, req.body), 0)
+        local e = errors.DiscordAPIError(body, status, req.method, req.path, req.body)
+        -- After a retry the refusal may be of what the first attempt already did.
+        e.retried = failures > 0
+        error(e, 0)
       else
         error(errors.HTTPError({
           message = "reply is not JSON", status = status, method = req.method, path = req.path, url = req.url,
@@ -551,7 +556,8 @@ end
 
 --- Sends a request and returns the decoded JSON reply, or nil for 204.
 -- `opts`: body, query, reason, auth (false for none), files, headers, timeout, deadline (runtime.now()
--- time after which it is not sent: an HTTPError with `deadline = true` instead).
+-- time after which it is not sent: an HTTPError with `deadline = true` instead), replayable (true when
+-- sending it twice does no harm, so transport time-outs and 5xx are retried).
 function REST:request(method, path, opts)
   if type(method) ~= "string" or type(path) ~= "string" then
     error("REST:request expects a method and a path", 2)

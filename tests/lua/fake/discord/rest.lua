@@ -60,7 +60,8 @@ function Rest:setBucket(key, cfg)
 end
 
 --- Queues a 429 for the next matching request(s).
---- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}
+--- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}, or
+--- {..., lost = true} for a request that is carried out but whose answer is lost.
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -166,6 +167,11 @@ function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   local f = self:_takeInjection({ method = req.method, path = path })
+  -- `lost`: Discord acts on the request, but the answer never arrives.
+  if f and f.lost then
+    self:_dispatch(req, path)
+    return nil, "timed out", "timeout"
+  end
   if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
