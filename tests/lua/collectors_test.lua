@@ -55,6 +55,7 @@ describe("collectors", function()
       { "channelDelete", { time = 60000 }, { { 100, function()
         fd.gateway:dispatch("CHANNEL_DELETE", fd.store:channelJSON(fd.general))
       end } }, 0, 100 },
+      -- The channel is gone from here on; the guild goes last.
       { "guildDelete", {}, { { 100, function() fd.gateway:dispatch("GUILD_DELETE", { id = fd.guild.id }) end } }, 0,
         100 },
     }
@@ -68,34 +69,31 @@ describe("collectors", function()
       assert.are.same({ reason, size, at }, { seen.reason, seen.size, seen.at }, reason)
       assert.are.equal(0, client:listenerCount("messageCreate"), reason .. ": listener left behind")
       if reason == "processedLimit" then assert.are.equal("skip", seen.ignore[1].content) end
-      -- Those two leave the client without its guild or channel: the next row starts afresh.
-      if reason == "channelDelete" or reason == "guildDelete" then
-        client:destroy()
-        fd, client = server.login({ intents = INTENTS })
-        channel = client.channels.cache:get(fd.general.id)
-      end
     end
   end)
 
-  it("disposes deleted messages and answers awaitMessages, raising for the reasons listed in errors", function()
-    local collector = channel:createMessageCollector({ dispose = true, time = 10000 })
-    local seen = watch(collector)
-    script({ { 100, say("one") }, { 200, say("two") }, { 300, function()
-      local msg = fd.store.messages[fd.general.id][1]
-      client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. msg.id)
-    end } }, 10000)
-    assert.are.same({ "time", 1 }, { seen.reason, seen.size })
-    assert.are.equal("one", seen.dispose[1].content)
+  local function raised(fn)
+    local ok, err
+    runtime.run(function() ok, err = pcall(fn) end, { ["for"] = 2000 })
+    assert.is_false(ok)
+    return err
+  end
 
-    local got, err, reason
+  it("disposes deleted messages, iterates, and answers awaitMessages or raises for errors", function()
+    local collector = channel:createMessageCollector({ dispose = true, time = 10000 })
+    local seen, texts = watch(collector), {}
+    runtime.spawn(function() for m in collector:iter() do texts[#texts + 1] = m.content end end)
+    script({ { 100, say("one") }, { 200, say("two") }, { 300, function()
+      client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. fd.store.messages[fd.general.id][1].id)
+    end } }, 10000)
+    assert.are.same({ "time", 1, "one" }, { seen.reason, seen.size, seen.dispose[1].content })
+    assert.are.same({ "one", "two" }, texts)
+
+    local got, reason
     runtime.timer(100, say("hi"))
     runtime.run(function() got, reason = channel:awaitMessages({ max = 1, time = 1000 }) end, { ["for"] = 2000 })
     assert.are.same({ "hi", "limit" }, { got:first().content, reason })
-    runtime.run(function()
-      local ok
-      ok, err = pcall(channel.awaitMessages, channel, { max = 1, time = 1000, errors = { "time" } })
-      assert.is_false(ok)
-    end, { ["for"] = 2000 })
+    local err = raised(function() channel:awaitMessages({ max = 1, time = 1000, errors = { "time" } }) end)
     assert.are.same({ "CollectorError", "time", 0 }, { err.name, err.reason, err.collected.size })
   end)
 
@@ -114,8 +112,7 @@ describe("collectors", function()
       { 300, function() fd:react(fd.bob, fd.general, stored, "\u{1F44D}") end },
     }, 1000)
     assert.are.same({ "userLimit", 300, 2, 2 }, { seen.reason, seen.at, seen.size, created })
-    assert.are.same({ "\u{1F44D}", "\u{2705}", "\u{1F44D}" }, { seen.collect[1].emoji.name,
-      seen.collect[2].emoji.name, seen.collect[3].emoji.name })
+    assert.are.same({ "\u{2705}", 3 }, { seen.collect[2].emoji.name, #seen.collect })
 
     t0 = runtime.now()
     local second = message:createReactionCollector({ time = 60000 })
@@ -144,7 +141,6 @@ describe("collectors", function()
 
   it("ends a button collector on its idle timeout after each click was answered with update", function()
     local msg, stored = panel()
-    assert.are.equal("ButtonComponent", discord.util.className(msg.components[1].components[1]))
     local collector = msg:createMessageComponentCollector({ componentType = "Button", idle = 15000 })
     local seen = watch(collector)
     collector:on("collect", function(i) i:update({ content = i.user.username .. " chose " .. i.customId }) end)
@@ -153,41 +149,32 @@ describe("collectors", function()
       { 5000, function() fd.interactions:select(fd.bob, stored, "pick", { "a" }) end },
       { 9000, click(fd.bob, stored, "no") },
     }, 30000)
-    assert.are.same({ "idle", 24000, 2 }, { seen.reason, seen.at, seen.size })
-    assert.are.same({ "yes", "no" }, { seen.collect[1].customId, seen.collect[2].customId })
-    assert.are.equal("bob chose no", stored.content)
+    assert.are.same({ "idle", 24000, 2, "yes", "bob chose no" }, { seen.reason, seen.at, seen.size,
+      seen.collect[1].customId, stored.content })
     assert.are.same({}, fd.interactions.violations)
   end)
 
-  it("ends component collectors at their limits and when the message is deleted", function()
+  it("ends component collectors at their limits, when the message goes, and times out awaits", function()
     local rows = {
       { "limit", { max = 2 }, { "yes", "no", "yes" }, 2 },
       { "componentLimit", { maxComponents = 1 }, { "no" }, 1 },
-      { "userLimit", { maxUsers = 2 }, { "yes", "yes", "no" }, 3, { bobThird = true } },
-      { "messageDelete", { time = 60000 }, { "yes" }, 1, { delete = true } },
+      { "userLimit", { maxUsers = 2 }, { "yes", "yes", "no" }, 3 },
+      { "messageDelete", { time = 60000 }, { "yes" }, 1 },
     }
     for _, row in ipairs(rows) do
-      local reason, opts, ids, size, extra = table.unpack(row)
+      local reason, opts, ids, size = table.unpack(row)
       local msg, stored = panel()
       local collector = msg:createMessageComponentCollector(opts)
       local seen = watch(collector)
       collector:on("collect", function(i) i:deferUpdate() end)
-      local steps = {}
-      for n, id in ipairs(ids) do
-        local user = (extra and extra.bobThird and n == 3) and fd.bob or fd.alice
-        steps[n] = { n * 100, click(user, stored, id) }
-      end
-      if extra and extra.delete then
-        steps[#steps + 1] = { 1000, function() msg:delete() end }
-      end
+      local steps = { { 1000, function() msg:delete() end } }
+      for n, id in ipairs(ids) do steps[n + 1] = { n * 100, click(n == 3 and fd.bob or fd.alice, stored, id) } end
       script(steps, 2000)
       assert.are.same({ reason, size }, { seen.reason, seen.size }, reason)
     end
-  end)
 
-  it("raises from awaitMessageComponent on time-out and returns the first matching click", function()
     local msg, stored = panel()
-    local got, err
+    local got
     runtime.timer(500, click(fd.bob, stored, "no"))
     runtime.timer(800, click(fd.alice, stored, "yes"))
     runtime.run(function()
@@ -195,12 +182,7 @@ describe("collectors", function()
       got:deferUpdate()
     end, { ["for"] = 3000 })
     assert.are.same({ "yes", fd.alice.id }, { got.customId, got.user.id })
-    runtime.run(function()
-      local ok
-      ok, err = pcall(msg.awaitMessageComponent, msg, { time = 1000 })
-      assert.is_false(ok)
-    end, { ["for"] = 2000 })
-    assert.is_true(discord.errors.is(err, "LibraryError"))
+    local err = raised(function() msg:awaitMessageComponent({ time = 1000 }) end)
     assert.are.same({ "InteractionCollectorError", "time" }, { err.code, err.reason })
   end)
 
@@ -213,8 +195,7 @@ describe("collectors", function()
     end
     script({ { 1000, submit("feedback", "great") }, { 2000, submit("other", "x") },
       { 3000, submit("feedback", "ok") } })
-    assert.are.same({ "time", 10000, 2 }, { seen.reason, seen.at, seen.size })
-    assert.are.same({ "great", "ok" }, { seen.collect[1].fields:getTextInputValue("body"),
+    assert.are.same({ "time", 10000, 2, "ok" }, { seen.reason, seen.at, seen.size,
       seen.collect[2].fields:getTextInputValue("body") })
     assert.are.same({}, fd.interactions.violations)
   end)

@@ -31,6 +31,7 @@ function Client:init(options)
   self.guilds = require("discord.managers.guild").GuildManager(self)
   self.channels = require("discord.managers.channel").ChannelManager(self)
   self.application.commands = require("discord.managers.application_command").ApplicationCommandManager(self)
+  self.sweepers = require("discord.client.sweepers").Sweepers(self, self.options.sweepers)
 end
 
 Client.getters.readyTimestamp = function(self) return self.readyAt end
@@ -45,9 +46,14 @@ function Client:isReady()
   return self.readyAt ~= nil
 end
 
---- The cache for a manager, from `options.makeCache`.
-function Client:_makeCache(managerName, holds)
-  return self.options.makeCache(managerName, holds)
+--- The cache for a manager, from `options.makeCache(managerName, holds, manager)`.
+function Client:_makeCache(managerName, holds, manager)
+  local cache = self.options.makeCache(managerName, holds, manager)
+  if type(cache) ~= "table" or type(cache.get) ~= "function" or type(cache.set) ~= "function"
+      or type(cache.delete) ~= "function" then
+    error(errors.LibraryError("InvalidOption", "makeCache", "a function returning a Collection for " .. managerName), 0)
+  end
+  return cache
 end
 
 -- Intents as one integer: from the option, else derived from the events that have
@@ -116,6 +122,7 @@ function Client:login(token)
       if self.token then self:destroy() end
     end)
   end
+  self.sweepers:start()
   self.ws:connect(info)
   return token
 end
@@ -131,6 +138,7 @@ end
 --- Closes every shard with code 1000 and forgets the token. Caches are kept so a
 -- script can still read them after shutting down.
 function Client:destroy()
+  self.sweepers:stop()
   self.ws:destroy(1000)
   self.token = nil
   self.rest:setToken(nil)

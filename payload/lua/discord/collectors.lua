@@ -94,6 +94,7 @@ function Collector:handleCollect(item, ...)
   end
   if pass then
     self.collected:set(key, item)
+    if self._queue then self._queue:push(table.pack(item, ...)) end
     self:emit("collect", item, ...)
     self:_resolveWaiters(item, ...)
     if self._idleTimer then self:resetTimer() end
@@ -158,6 +159,7 @@ function Collector:stop(reason)
   self._bound = {}
   for _, w in ipairs(self._waiters) do w:reject(self.endReason) end
   self._waiters = {}
+  if self._queue then self._queue:close() end
   self._endFuture:resolve(self.collected, self.endReason)
   self:emit("end", self.collected, self.endReason)
 end
@@ -177,6 +179,20 @@ function Collector:next()
   local res = table.pack(f:wait())
   if not res[1] then error(self.__name .. ": ended (" .. tostring(res[2]) .. ")", 2) end
   return table.unpack(res, 2, res.n)
+end
+
+--- Iterator over the items collected from now on, in order: `for item in collector:iter() do ... end`.
+--- Each step (B) waits for the next item; the loop ends when the collector does. Items collected
+--- while the loop body runs are kept for the next steps.
+function Collector:iter()
+  if not self._queue then self._queue = util.Queue() end
+  local queue = self._queue
+  if self.ended then queue:close() end
+  return function()
+    local entry = queue:pop()
+    if entry == nil then return nil end
+    return table.unpack(entry, 1, entry.n)
+  end
 end
 
 --- (B) Waits until the collector ends; returns the collected items and the reason.

@@ -137,8 +137,13 @@ function MessagePayload:resolveBody()
 
   local flags = resolveFlags(o.flags)
   if flags ~= nil then body.flags = flags end
-  if body.components ~= nil or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
-    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2)
+  -- An edited message that has the IsComponentsV2 flag keeps it, and its rules.
+  local target = self.target
+  local wasV2 = isEdit and util.className(target) == "Message" and target.flags ~= nil
+    and target.flags.bitfield & FLAG_BITS.IsComponentsV2 ~= 0
+  if body.components ~= nil or wasV2 or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
+    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2,
+      1, wasV2)
     if not ok then error(err, 3) end
   end
 

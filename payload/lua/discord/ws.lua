@@ -717,11 +717,16 @@ handlers.MESSAGE_CREATE = function(client, packet)
   client:emit("messageCreate", message)
 end
 
+-- The cached message an event is about, or (with Message partials) a partial one.
+local function eventMessage(client, d, id)
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  return P.message(client, channel, id or d.id), channel
+end
+
 handlers.MESSAGE_UPDATE = function(client, packet)
   local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel or not channel.messages then return end
-  local message = get(channel.messages.cache, d.id)
+  local message = eventMessage(client, d)
   if not message then return end
   local old = clone(message)
   message:_patch(d)
@@ -730,9 +735,7 @@ end
 
 handlers.MESSAGE_DELETE = function(client, packet)
   local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel or not channel.messages then return end
-  local message = get(channel.messages.cache, d.id)
+  local message, channel = eventMessage(client, d)
   if not message then return end
   channel.messages:_remove(d.id)
   message.deleted = true
@@ -746,7 +749,7 @@ handlers.MESSAGE_DELETE_BULK = function(client, packet)
   local Collection = require("discord.collection").Collection
   local deleted = Collection()
   for _, id in ipairs(d.ids or {}) do
-    local message = get(channel.messages.cache, id)
+    local message = eventMessage(client, d, id)
     if message then
       channel.messages:_remove(id)
       message.deleted = true
@@ -1071,6 +1074,22 @@ handlers.TYPING_START = function(client, packet)
   if not user then return end
   local Typing = require("discord.structures.typing").Typing
   client:emit("typingStart", Typing(channel, user, d))
+end
+
+-- Voice states ----------------------------------------------------------------------------------------------
+
+-- A member joined, left, moved or changed a flag. Old is a state with no channel when none was cached;
+-- members who leave voice leave the cache.
+handlers.VOICE_STATE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or d.user_id == nil then return end
+  if type(d.member) == "table" then partials().member(client, guild, d.user_id, d.member) end
+  local states = guild.voiceStates
+  local old = clone(get(states.cache, d.user_id)) or states:stateOf(d.user_id)
+  local new = states:_add(d)
+  if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
+  client:emit("voiceStateUpdate", old, new)
 end
 
 return M

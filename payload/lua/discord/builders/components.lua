@@ -28,6 +28,7 @@ local Limits = {
   modalTitle = 45,
   modalComponents = 5,
   labelText = 45,
+  uploadFiles = 10,
   labelDescription = 100,
   sectionTexts = 3,
   galleryItems = 10,
@@ -514,6 +515,35 @@ function TextInputBuilder:toJSON()
   return util.deepCopy(d)
 end
 
+--- A file picker in a modal (inside a label): the user uploads 0-10 files, sent back as attachments.
+local FileUploadBuilder = builderClass("FileUploadBuilder", ComponentType.FileUpload)
+M.FileUploadBuilder = FileUploadBuilder
+
+function FileUploadBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function FileUploadBuilder:setMinValues(n)
+  self.data.min_values = checkInt("FileUploadBuilder", "min_values", n, 0, Limits.uploadFiles, 2)
+  return self
+end
+
+function FileUploadBuilder:setMaxValues(n)
+  self.data.max_values = checkInt("FileUploadBuilder", "max_values", n, 1, Limits.uploadFiles, 2)
+  return self
+end
+
+function FileUploadBuilder:setRequired(required)
+  self.data.required = checkBool("FileUploadBuilder", "required", required, 2)
+  return self
+end
+
+function FileUploadBuilder:toJSON()
+  local d = self.data
+  if not d.custom_id then fail("FileUploadBuilder", 2, "a file upload needs a custom_id") end
+  local min, max = d.min_values or 1, d.max_values or 1
+  if min > max then fail("FileUploadBuilder", 2, "min_values (%d) is above max_values (%d)", min, max) end
+  return util.deepCopy(d)
+end
+
 local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
 M.LabelBuilder = LabelBuilder
 
@@ -528,10 +558,10 @@ function LabelBuilder:setDescription(text)
   return self
 end
 
--- The component a label wraps: a text input or any select.
+-- The component a label wraps: a text input, a file upload or any select.
 local LABEL_CHILD = util.set({
-  ComponentType.TextInput, ComponentType.StringSelect, ComponentType.UserSelect, ComponentType.RoleSelect,
-  ComponentType.MentionableSelect, ComponentType.ChannelSelect,
+  ComponentType.TextInput, ComponentType.FileUpload, ComponentType.StringSelect, ComponentType.UserSelect,
+  ComponentType.RoleSelect, ComponentType.MentionableSelect, ComponentType.ChannelSelect,
 })
 
 local function labelChild(self, c, cls)
@@ -547,12 +577,15 @@ function LabelBuilder:setUserSelectMenuComponent(c) return labelChild(self, c, M
 function LabelBuilder:setRoleSelectMenuComponent(c) return labelChild(self, c, M.RoleSelectMenuBuilder) end
 function LabelBuilder:setMentionableSelectMenuComponent(c) return labelChild(self, c, Mentionable) end
 function LabelBuilder:setChannelSelectMenuComponent(c) return labelChild(self, c, ChannelSelect) end
+function LabelBuilder:setFileUploadComponent(c) return labelChild(self, c, FileUploadBuilder) end
 
 function LabelBuilder:toJSON()
   local out = util.deepCopy(self.data)
   checkString("LabelBuilder", "label", out.label, Limits.labelText, 1, 2)
   local child = self.component or out.component
-  if child == nil then fail("LabelBuilder", 2, "a label needs a component (a text input or a select)") end
+  if child == nil then
+    fail("LabelBuilder", 2, "a label needs a component (a text input, a select or a file upload)")
+  end
   child = jsonOf(child)
   if not LABEL_CHILD[child.type] then fail("LabelBuilder", 2, "a label cannot hold a component of type %s",
     tostring(ComponentType[child.type] or child.type)) end
@@ -950,6 +983,8 @@ function M.needsComponentsV2(list)
   return false
 end
 
+local MODAL_ONLY = util.set({ ComponentType.TextInput, ComponentType.Label, ComponentType.FileUpload })
+
 local function walk(c, fn, depth)
   fn(c, depth)
   for _, child in ipairs(c.components or {}) do walk(child, fn, depth + 1) end
@@ -977,7 +1012,7 @@ function M.validateMessageComponents(list, v2, level)
   for _, top in ipairs(list) do
     walk(top, function(c)
       total = total + 1
-      if c.type == ComponentType.TextInput or c.type == ComponentType.Label then
+      if MODAL_ONLY[c.type] then
         fail(who, level, "%s components belong in modals, not messages", ComponentType[c.type])
       end
       if c.type == ComponentType.TextDisplay then text = text + util.utf8len(c.content or "") end
@@ -1001,11 +1036,15 @@ function M.validateMessageComponents(list, v2, level)
 end
 
 --- Applies the IS_COMPONENTS_V2 rules to a message body being built: a v2 layout sets the flag, and a
---- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value.
-function M.applyMessageRules(body, flagBit, level)
+--- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value;
+--- `wasV2` says the body edits a message that has the flag, which Discord never removes.
+function M.applyMessageRules(body, flagBit, level, wasV2)
   level = (level or 1) + 1
   local flags = body.flags
-  local v2 = flags ~= nil and flags & flagBit ~= 0
+  if wasV2 and flags ~= nil and flags & flagBit == 0 then
+    fail("message", level, "the IsComponentsV2 flag cannot be removed from a message that has it")
+  end
+  local v2 = wasV2 or (flags ~= nil and flags & flagBit ~= 0)
   if body.components ~= nil and M.needsComponentsV2(body.components) and not v2 then
     flags = (flags or 0) | flagBit
     body.flags, v2 = flags, true
@@ -1033,6 +1072,7 @@ local BY_TYPE = {
   [ComponentType.Thumbnail] = ThumbnailBuilder, [ComponentType.MediaGallery] = MediaGalleryBuilder,
   [ComponentType.File] = FileBuilder, [ComponentType.Separator] = SeparatorBuilder,
   [ComponentType.Container] = ContainerBuilder, [ComponentType.Label] = LabelBuilder,
+  [ComponentType.FileUpload] = FileUploadBuilder,
 }
 
 --- A builder for any component (API data or a received component), nested parts included.

@@ -592,6 +592,64 @@ function ContextMenuCommandBuilder:toJSON()
   return util.deepCopy(self.data)
 end
 
+-- Builders from registered commands ----------------------------------------------------------------------
+
+local OPTION_CLASSES = {
+  [OptionType.String] = StringOption, [OptionType.Integer] = IntegerOption, [OptionType.Number] = NumberOption,
+  [OptionType.Boolean] = M.SlashCommandBooleanOption, [OptionType.User] = M.SlashCommandUserOption,
+  [OptionType.Channel] = ChannelOption, [OptionType.Role] = M.SlashCommandRoleOption,
+  [OptionType.Mentionable] = M.SlashCommandMentionableOption, [OptionType.Attachment] = M.SlashCommandAttachmentOption,
+}
+
+-- Fields of registered data that are Discord's bookkeeping, not part of what a builder describes.
+local BOOKKEEPING = util.set({ "id", "application_id", "guild_id", "version", "type", "options", "dm_permission" })
+
+local function copyFields(b, data)
+  for k, v in pairs(data) do
+    if not BOOKKEEPING[k] and v ~= json.null then b.data[k] = util.deepCopy(v) end
+  end
+  return b
+end
+
+local function optionFrom(o)
+  if o.type == OptionType.Subcommand or o.type == OptionType.SubcommandGroup then
+    local b = copyFields(o.type == OptionType.Subcommand and Subcommand() or Group(), o)
+    for _, sub in ipairs(o.options ~= json.null and o.options or {}) do b.options[#b.options + 1] = optionFrom(sub) end
+    return b
+  end
+  local cls = OPTION_CLASSES[o.type]
+  if not cls then error("SlashCommandBuilder.from: unknown option type " .. tostring(o.type), 3) end
+  local data = {}
+  for k, v in pairs(o) do
+    if k ~= "type" and v ~= json.null then data[k] = v end
+  end
+  return cls(data)
+end
+
+local function dataOf(x)
+  if type(x) == "table" and type(x.toAPI) == "function" then return x:toAPI() end
+  if type(x) ~= "table" then error("from: expected command data or an ApplicationCommand", 3) end
+  return x
+end
+
+--- A builder holding a command's API data or an ApplicationCommand, to change and send again.
+function SlashCommandBuilder.from(x)
+  local data = dataOf(x)
+  local b = copyFields(SlashCommandBuilder(), data)
+  for _, o in ipairs(data.options ~= nil and data.options ~= json.null and data.options or {}) do
+    b.options[#b.options + 1] = optionFrom(o)
+  end
+  return b
+end
+
+function ContextMenuCommandBuilder.from(x)
+  local data = dataOf(x)
+  local b = copyFields(ContextMenuCommandBuilder(), data)
+  b.data.description, b.data.description_localizations = nil, nil
+  b.data.type = data.type
+  return b
+end
+
 --- The API form of a command given as a builder or a table (camelCase or API keys).
 function M.resolveCommand(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end

@@ -14,18 +14,38 @@ M.defaultCacheLimits = {
   MessageManager = 200,
 }
 
+M.DefaultMakeCacheSettings = M.defaultCacheLimits
+
+-- Caches that hold the bot itself keep it over any limit: permissions and `members.me` need it.
+local HOLDS_ME = { UserManager = true, GuildMemberManager = true, ThreadMemberManager = true,
+  PresenceManager = true }
+
 --- Returns a cache factory: `limits[managerName]` is a size (a LimitedCollection)
--- or a table `{maxSize=, keepOverLimit=fn}`; 0 keeps nothing. Other managers get
--- an unbounded Collection.
+-- or a table `{maxSize=, keepOverLimit=fn(value, key, collection)}`; 0 keeps nothing.
+-- Other managers get an unbounded Collection.
 function M.cacheWithLimits(limits)
   limits = limits or {}
-  return function(managerName)
+  for name, setting in pairs(limits) do
+    local t = type(setting)
+    if not (math.type(setting) == "integer" and setting >= 0 or setting == math.huge or t == "table") then
+      invalid("makeCache." .. tostring(name), "a non-negative integer or {maxSize=, keepOverLimit=}")
+    end
+  end
+  return function(managerName, _, manager)
     local collection = require("discord.collection")
     local setting = limits[managerName]
     if setting == nil then return collection.Collection() end
     if type(setting) == "number" then setting = { maxSize = setting } end
     if setting.maxSize == math.huge then return collection.Collection() end
-    return collection.LimitedCollection(setting)
+    local keep = setting.keepOverLimit
+    if HOLDS_ME[managerName] and manager and manager.client then
+      local client, userKeep = manager.client, keep
+      keep = function(value, key, c)
+        if client.user and key == client.user.id then return true end
+        return userKeep ~= nil and userKeep(value, key, c)
+      end
+    end
+    return collection.LimitedCollection({ maxSize = setting.maxSize, keepOverLimit = keep })
   end
 end
 
@@ -50,7 +70,7 @@ function M.defaults()
     enforceNonce = false,
     autoDefer = nil, -- ms after which an unanswered interaction is deferred; under 3000
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
-    sweepers = {},
+    sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
     ws = {
       version = constants.Gateway.version,

@@ -85,13 +85,34 @@ function M.normalize(data)
   return out
 end
 
---- True when two commands (API data, builders or ApplicationCommand objects) are the same to Discord.
-function M.same(a, b)
-  local function dataOf(x)
-    if util.instanceOf(x, M.ApplicationCommand) then return x:toAPI() end
-    return require("discord.builders.slash").resolveCommand(x)
+-- Options (and their choices) sorted by name, for comparing without regard to order.
+local function sortOptions(list)
+  if list == nil then return nil end
+  local out = {}
+  for i, o in ipairs(list) do
+    local c = util.shallowCopy(o)
+    c.options = sortOptions(o.options)
+    if c.choices then
+      c.choices = json.array({ table.unpack(c.choices) })
+      table.sort(c.choices, function(x, y) return tostring(x.name) < tostring(y.name) end)
+    end
+    out[i] = c
   end
-  return json.encode(M.normalize(dataOf(a))) == json.encode(M.normalize(dataOf(b)))
+  table.sort(out, function(x, y) return tostring(x.name) < tostring(y.name) end)
+  return json.array(out)
+end
+
+--- True when two commands (API data, builders or ApplicationCommand objects) are the same to Discord.
+--- Options may come in another order unless `enforceOptionOrder` (Discord shows them in order).
+function M.same(a, b, enforceOptionOrder)
+  local function form(x)
+    local data = util.instanceOf(x, M.ApplicationCommand) and x:toAPI()
+      or require("discord.builders.slash").resolveCommand(x)
+    local n = M.normalize(data)
+    if not enforceOptionOrder then n.options = sortOptions(n.options) end
+    return json.encode(n)
+  end
+  return form(a) == form(b)
 end
 
 -- ApplicationCommand --------------------------------------------------------------------------------------
@@ -196,9 +217,10 @@ function ApplicationCommand:toAPI()
   }
 end
 
---- True when `other` (a builder, API data or command) would register as this command.
-function ApplicationCommand:equals(other)
-  return M.same(self, other)
+--- True when `other` (a builder, API data or command) would register as this command; options in another
+--- order count as equal unless `enforceOptionOrder`.
+function ApplicationCommand:equals(other, enforceOptionOrder)
+  return M.same(self, other, enforceOptionOrder)
 end
 
 --- (B) Edits the command; `data` is a builder or partial API data. Returns this command, patched.

@@ -112,6 +112,14 @@ field(TextInput, "minLength", "min_length")
 field(TextInput, "maxLength", "max_length")
 field(TextInput, "required", "required", true)
 
+local FileUpload = class("FileUploadComponent", ComponentType.FileUpload)
+field(FileUpload, "customId", "custom_id")
+field(FileUpload, "minValues", "min_values", 1)
+field(FileUpload, "maxValues", "max_values", 1)
+field(FileUpload, "required", "required", true)
+-- In a modal submit: the IDs of the uploaded attachments.
+field(FileUpload, "values", "values", {})
+
 local Label = class("LabelComponent", ComponentType.Label)
 function Label:init(data)
   Component.init(self, data)

@@ -13,6 +13,7 @@ end
 Forms.invalid = invalid
 
 local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
+local function list(v) return (type(v) == "table" and v ~= json.null) and v or {} end
 
 local function join(path, ...)
   local out = { table.unpack(path) }
@@ -20,275 +21,194 @@ local function join(path, ...)
   return out
 end
 
-local function checkLength(path, s, min, max)
+local function length(path, s, min, max)
   if type(s) ~= "string" then return invalid(path, "BASE_TYPE_REQUIRED", "This field is required") end
-  local n = len(s)
-  if n < min or n > max then
+  if len(s) < min or len(s) > max then
     return invalid(path, "BASE_TYPE_BAD_LENGTH", "Must be between " .. min .. " and " .. max .. " in length.")
   end
-  return nil
+end
+
+local function tooMany(path, n)
+  return invalid(path, "BASE_TYPE_MAX_LENGTH", "Must be " .. n .. " or fewer in length.")
 end
 
 -- Commands -----------------------------------------------------------------------------------------------
 
-local LOWER_NAME = "^[%-_'%l%d\128-\255]+$"
-
-local function checkCommandName(path, name, chatInput)
-  local err = checkLength(path, name, 1, 32)
+local function name(path, s, chatInput)
+  local err = length(path, s, 1, 32)
   if err then return err end
-  if chatInput and not name:match(LOWER_NAME) then
+  if chatInput and not s:match("^[%-_'%l%d\128-\255]+$") then
     return invalid(path, "APPLICATION_COMMAND_INVALID_NAME", "Command name is invalid")
   end
-  return nil
 end
 
 local function longest(text, locs)
   local n = len(text)
-  for _, v in pairs((type(locs) == "table" and locs ~= json.null) and locs or {}) do n = math.max(n, len(v)) end
+  for _, v in pairs(list(locs)) do n = math.max(n, len(v)) end
   return n
 end
 
 local function size(o)
   local n = longest(o.name, o.name_localizations) + longest(o.description, o.description_localizations)
-  for _, c in ipairs(o.choices or {}) do
+  for _, c in ipairs(list(o.choices)) do
     n = n + longest(c.name, c.name_localizations) + (type(c.value) == "string" and len(c.value) or 0)
   end
-  for _, sub in ipairs(o.options or {}) do n = n + size(sub) end
+  for _, sub in ipairs(list(o.options)) do n = n + size(sub) end
   return n
 end
 
-local function checkOptions(path, options, depth)
-  if options == nil or options == json.null then return nil end
-  if #options > 25 then return invalid(path, "BASE_TYPE_MAX_LENGTH", "Must be 25 or fewer in length.") end
-  local names, optional, subs, plain = {}, false, 0, 0
-  for i, o in ipairs(options) do
+local function options(path, opts)
+  opts = list(opts)
+  if #opts > 25 then return tooMany(path, 25) end
+  local names, optional, subs = {}, false, 0
+  for i, o in ipairs(opts) do
     local p = join(path, i - 1)
-    local err = checkCommandName(join(p, "name"), o.name, true) or checkLength(join(p, "description"),
-      o.description, 1, 100)
+    local err = name(join(p, "name"), o.name, true) or length(join(p, "description"), o.description, 1, 100)
     if err then return err end
-    if names[o.name] then return invalid(join(p, "name"), "APPLICATION_COMMAND_OPTIONS_NAME_ALREADY_EXISTS",
-      "Option names must be unique") end
+    if names[o.name] then return invalid(join(p, "name"), "APPLICATION_COMMAND_OPTIONS_NAME_ALREADY_EXISTS", "") end
     names[o.name] = true
-    if math.type(o.type) ~= "integer" or o.type < 1 or o.type > 11 then
-      return invalid(join(p, "type"), "BASE_TYPE_CHOICES", "Value must be one of {1, ..., 11}.")
-    end
-    if o.type <= 2 then
+    if o.type == 1 or o.type == 2 then
       subs = subs + 1
-      if depth >= (o.type == 2 and 1 or 2) then
-        return invalid(join(p, "type"), "APPLICATION_COMMAND_OPTION_TYPE_INVALID", "Subcommands nest too deep")
-      end
-      err = checkOptions(join(p, "options"), o.options, depth + (o.type == 2 and 1 or 2))
-      if err then return err end
+      err = options(join(p, "options"), o.options)
+    elseif o.required and optional then
+      err = invalid(join(p, "required"), "APPLICATION_COMMAND_OPTIONS_REQUIRED_INVALID", "Required options go first")
     else
-      plain = plain + 1
-      if o.required then
-        if optional then
-          return invalid(join(p, "required"), "APPLICATION_COMMAND_OPTIONS_REQUIRED_INVALID",
-            "Required options must be placed before non-required options")
-        end
-      else
-        optional = true
-      end
-      local choices = o.choices
-      if choices ~= nil and choices ~= json.null then
-        if #choices > 25 then
-          return invalid(join(p, "choices"), "BASE_TYPE_MAX_LENGTH", "Must be 25 or fewer in length.")
-        end
-        if #choices > 0 and o.autocomplete then
-          return invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID",
-            "Autocomplete cannot be set on options with choices")
-        end
-        for j, c in ipairs(choices) do
-          err = checkLength(join(p, "choices", j - 1, "name"), c.name, 1, 100)
-          if err then return err end
-        end
-      end
-      if o.min_length ~= nil and (o.min_length < 0 or o.min_length > 6000) then
-        return invalid(join(p, "min_length"), "NUMBER_TYPE_MAX", "int value should be <= 6000 and >= 0.")
+      optional = optional or not o.required
+      local choices = list(o.choices)
+      if #choices > 25 then
+        err = tooMany(join(p, "choices"), 25)
+      elseif #choices > 0 and o.autocomplete then
+        err = invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID", "Choices or autocomplete")
       end
     end
+    if err then return err end
   end
-  if subs > 0 and plain > 0 then
-    return invalid(path, "APPLICATION_COMMAND_OPTIONS_TYPE_INVALID", "Sub-command and sub-command group option "
-      .. "types are mutually exclusive to all other types")
+  if subs > 0 and subs < #opts then
+    return invalid(path, "APPLICATION_COMMAND_OPTIONS_TYPE_INVALID", "Subcommands exclude other options")
   end
-  return nil
 end
 
 --- Checks a command as POST or PUT sends it (or as a PATCH leaves it, merged).
 function Forms.command(c, path)
   path = path or {}
   local t = c.type or 1
-  if t < 1 or t > 4 then
-    return invalid(join(path, "type"), "BASE_TYPE_CHOICES", "Value must be one of {1, 2, 3, 4}.")
-  end
-  local err = checkCommandName(join(path, "name"), c.name, t == 1)
-  if err then return err end
+  local err = name(join(path, "name"), c.name, t == 1)
   if t == 1 then
-    err = checkLength(join(path, "description"), c.description, 1, 100)
-  elseif c.description ~= nil and c.description ~= "" and c.description ~= json.null then
-    err = invalid(join(path, "description"), "APPLICATION_COMMAND_CONTEXT_MENU_DESCRIPTION",
-      "Context menu commands cannot have description")
+    err = err or length(join(path, "description"), c.description, 1, 100)
+  elseif len(c.description) > 0 or #list(c.options) > 0 then
+    err = err or invalid(path, "APPLICATION_COMMAND_CONTEXT_MENU", "No description or options")
   end
-  if err then return err end
-  if t ~= 1 and c.options ~= nil and c.options ~= json.null and #c.options > 0 then
-    return invalid(join(path, "options"), "APPLICATION_COMMAND_CONTEXT_MENU_OPTIONS",
-      "Context menu commands cannot have options")
+  err = err or options(join(path, "options"), c.options)
+  if not err and size(c) > 4000 then
+    err = invalid(path, "APPLICATION_COMMAND_TOO_LARGE", "Command exceeds maximum size (4000)")
   end
-  err = checkOptions(join(path, "options"), c.options, 0)
-  if err then return err end
-  if size(c) > 4000 then
-    return invalid(path, "APPLICATION_COMMAND_TOO_LARGE", "Command exceeds maximum size (4000)")
-  end
-  return nil
+  return err
 end
 
 -- Components ---------------------------------------------------------------------------------------------
 
 local V2 = 1 << 15
-local V2_TOP = { [9] = true, [10] = true, [12] = true, [13] = true, [14] = true, [17] = true }
 local SELECT = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
 
-local function checkButton(p, b)
-  if math.type(b.style) ~= "integer" or b.style < 1 or b.style > 6 then
-    return invalid(join(p, "style"), "BASE_TYPE_CHOICES", "Value must be one of {1, 2, 3, 4, 5, 6}.")
-  end
+local function button(p, b)
+  local ok
   if b.style == 5 then
-    if not b.url or b.custom_id then return invalid(p, "BUTTON_COMPONENT_URL_REQUIRED", "A url is required") end
+    ok = b.url and not b.custom_id
   elseif b.style == 6 then
-    if not b.sku_id or b.custom_id or b.label then
-      return invalid(p, "BUTTON_COMPONENT_SKU_ID_REQUIRED", "A sku_id is required")
-    end
+    ok = b.sku_id and not b.custom_id and not b.label
   else
-    if not b.custom_id then return invalid(p, "BUTTON_COMPONENT_CUSTOM_ID_REQUIRED", "A custom id required") end
-    if b.url then return invalid(p, "BUTTON_COMPONENT_INVALID_URL", "Only link buttons may have a url") end
+    ok = math.type(b.style) == "integer" and b.style >= 1 and b.style <= 4 and b.custom_id and not b.url
   end
-  if b.label ~= nil then return checkLength(join(p, "label"), b.label, 1, 80) end
+  if not ok then return invalid(p, "BUTTON_COMPONENT_INVALID", "Invalid button") end
+  if b.label ~= nil then return length(join(p, "label"), b.label, 1, 80) end
   if b.style ~= 6 and b.emoji == nil then
     return invalid(p, "BUTTON_COMPONENT_LABEL_REQUIRED", "A label is required")
   end
-  return nil
 end
 
-local function checkSelect(p, s)
+local function select(p, s)
   local min, max = s.min_values or 1, s.max_values or 1
-  if min < 0 or min > 25 or max < 1 or max > 25 or min > max then
-    return invalid(join(p, "max_values"), "SELECT_COMPONENT_MAX_VALUES", "Invalid min_values or max_values")
+  local opts = list(s.options)
+  if min < 0 or max > 25 or min > max or (s.type == 3 and (#opts < 1 or #opts > 25 or max > #opts)) then
+    return invalid(p, "SELECT_COMPONENT_INVALID", "Invalid options, min_values or max_values")
   end
-  if s.type == 3 then
-    local options = s.options or {}
-    if #options < 1 or #options > 25 then
-      return invalid(join(p, "options"), "BASE_TYPE_BAD_LENGTH", "Must be between 1 and 25 in length.")
-    end
-    if max > #options then
-      return invalid(join(p, "max_values"), "SELECT_COMPONENT_MAX_VALUES", "Must be <= the number of options")
-    end
-    for i, o in ipairs(options) do
-      local err = checkLength(join(p, "options", i - 1, "label"), o.label, 1, 100)
-        or checkLength(join(p, "options", i - 1, "value"), o.value, 1, 100)
-      if err then return err end
-    end
+  for i, o in ipairs(opts) do
+    local err = length(join(p, "options", i - 1, "label"), o.label, 1, 100)
+      or length(join(p, "options", i - 1, "value"), o.value, 1, 100)
+    if err then return err end
   end
-  return nil
 end
 
 -- Walks one component; `state` counts components and text and tracks custom IDs.
-local function checkComponent(p, c, state)
+local function component(p, c, state)
   state.total = state.total + 1
   if c.custom_id ~= nil then
-    local err = checkLength(join(p, "custom_id"), c.custom_id, 1, 100)
+    local err = length(join(p, "custom_id"), c.custom_id, 1, 100)
     if err then return err end
-    if state.ids[c.custom_id] then
-      return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "Component custom id cannot be duplicated")
-    end
+    if state.ids[c.custom_id] then return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "") end
     state.ids[c.custom_id] = true
   end
-  local t = c.type
-  if t == 1 then
-    local kids = c.components or {}
-    if #kids < 1 or #kids > 5 then
-      return invalid(join(p, "components"), "BASE_TYPE_BAD_LENGTH", "Must be between 1 and 5 in length.")
-    end
-    for i, k in ipairs(kids) do
-      if k.type ~= 2 and not SELECT[k.type] then
-        return invalid(join(p, "components", i - 1, "type"), "COMPONENT_TYPE_INVALID", "Invalid component type")
-      end
-      if SELECT[k.type] and #kids > 1 then
-        return invalid(join(p, "components"), "COMPONENT_LAYOUT_WIDTH_EXCEEDED", "The specified component exceeds "
-          .. "the maximum width")
-      end
-      local err = checkComponent(join(p, "components", i - 1), k, state)
-      if err then return err end
-    end
-  elseif t == 2 then
-    return checkButton(p, c)
-  elseif SELECT[t] then
-    return checkSelect(p, c)
-  elseif t == 10 then
+  local t, kids = c.type, list(c.components)
+  if t == 2 then return button(p, c) end
+  if SELECT[t] then return select(p, c) end
+  if t == 10 then
     state.text = state.text + len(c.content)
-    return checkLength(join(p, "content"), c.content, 1, 4000)
-  elseif t == 9 or t == 17 then
-    local kids = c.components or {}
-    if #kids < 1 or (t == 9 and #kids > 3) then
-      return invalid(join(p, "components"), "BASE_TYPE_BAD_LENGTH", "Invalid number of components")
+    return length(join(p, "content"), c.content, 1, 4000)
+  end
+  if t == 12 and (#list(c.items) < 1 or #c.items > 10) then return tooMany(join(p, "items"), 10) end
+  if t == 1 then
+    local selects = 0
+    for _, k in ipairs(kids) do
+      if k.type ~= 2 and not SELECT[k.type] then return invalid(p, "COMPONENT_TYPE_INVALID", "Invalid type") end
+      if SELECT[k.type] then selects = selects + 1 end
     end
-    if t == 9 and (type(c.accessory) ~= "table" or (c.accessory.type ~= 2 and c.accessory.type ~= 11)) then
-      return invalid(join(p, "accessory"), "BASE_TYPE_REQUIRED", "This field is required")
+    if #kids < 1 or #kids > 5 or (selects > 0 and #kids > 1) then
+      return invalid(join(p, "components"), "COMPONENT_LAYOUT_WIDTH_EXCEEDED", "Invalid action row")
     end
-    for i, k in ipairs(kids) do
-      local err = checkComponent(join(p, "components", i - 1), k, state)
-      if err then return err end
+  elseif t == 9 then
+    local acc = c.accessory
+    if #kids < 1 or #kids > 3 or type(acc) ~= "table" or (acc.type ~= 2 and acc.type ~= 11) then
+      return invalid(p, "COMPONENT_INVALID", "A section holds 1 to 3 text displays and an accessory")
     end
-    if t == 9 then return checkComponent(join(p, "accessory"), c.accessory, state) end
-  elseif t == 12 then
-    if #(c.items or {}) < 1 or #c.items > 10 then
-      return invalid(join(p, "items"), "BASE_TYPE_BAD_LENGTH", "Must be between 1 and 10 in length.")
-    end
-  elseif t == 4 or t == 18 then
+    kids = { acc, table.unpack(kids) }
+  elseif t == 17 then
+    if #kids < 1 then return invalid(join(p, "components"), "BASE_TYPE_REQUIRED", "This field is required") end
+  elseif t ~= 11 and t ~= 12 and t ~= 13 and t ~= 14 then
     return invalid(join(p, "type"), "COMPONENT_TYPE_INVALID", "Invalid component type")
   end
-  return nil
+  for i, k in ipairs(kids) do
+    local err = component(join(p, "components", i - 1), k, state)
+    if err then return err end
+  end
 end
 
 --- Checks a message body's components and flags; `old` is the stored message for an edit.
 function Forms.messageComponents(body, old)
-  local flags = body.flags
-  if flags == nil and old then flags = old.flags end
-  local v2 = (flags or 0) & V2 ~= 0
+  local flags = body.flags or (old and old.flags) or 0
+  local v2 = flags & V2 ~= 0
   if old and (old.flags or 0) & V2 ~= 0 and not v2 then
-    return invalid({ "flags" }, "MESSAGE_CANNOT_REMOVE_COMPONENTS_V2_FLAG", "The IS_COMPONENTS_V2 flag cannot be "
-      .. "removed")
+    return invalid({ "flags" }, "MESSAGE_CANNOT_REMOVE_COMPONENTS_V2_FLAG", "The flag cannot be removed")
   end
   if v2 then
     for _, f in ipairs({ "content", "embeds", "poll", "sticker_ids" }) do
       local v = body[f]
       if v ~= nil and v ~= json.null and v ~= "" and not (type(v) == "table" and #v == 0) then
-        return invalid({ f }, "MESSAGE_CANNOT_USE_LEGACY_FIELDS_WITH_COMPONENTS_V2",
-          "The 'content', 'embeds', 'sticker_ids' and 'poll' fields cannot be used with IS_COMPONENTS_V2")
+        return invalid({ f }, "MESSAGE_CANNOT_USE_LEGACY_FIELDS_WITH_COMPONENTS_V2", "Not with IS_COMPONENTS_V2")
       end
     end
   end
-  local list = body.components
-  if list == nil or list == json.null then return nil end
-  if not v2 and #list > 5 then
-    return invalid({ "components" }, "BASE_TYPE_MAX_LENGTH", "Must be 5 or fewer in length.")
-  end
+  local top = list(body.components)
+  if not v2 and #top > 5 then return tooMany({ "components" }, 5) end
   local state = { total = 0, text = 0, ids = {} }
-  for i, c in ipairs(list) do
-    if not v2 and (c.type ~= 1 or V2_TOP[c.type]) then
+  for i, c in ipairs(top) do
+    if not v2 and c.type ~= 1 then
       return invalid({ "components", i - 1, "type" }, "COMPONENT_TYPE_INVALID", "Invalid component type")
     end
-    local err = checkComponent({ "components", i - 1 }, c, state)
+    local err = component({ "components", i - 1 }, c, state)
     if err then return err end
   end
-  if state.total > 40 then
-    return invalid({ "components" }, "COMPONENT_MAX_TOTAL_COMPONENTS_EXCEEDED", "Maximum number of components "
-      .. "exceeded (40)")
-  end
-  if state.text > 4000 then
-    return invalid({ "components" }, "COMPONENT_MAX_TEXT_LENGTH_EXCEEDED", "Text displays exceed 4000 characters")
-  end
-  return nil
+  if state.total > 40 then return tooMany({ "components" }, 40) end
+  if state.text > 4000 then return tooMany({ "components" }, 4000) end
 end
 
 return Forms

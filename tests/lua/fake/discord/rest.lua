@@ -41,6 +41,13 @@ function Rest:route(method, template, handler)
   self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
 end
 
+--- The handler of a route, so that a route can be wrapped.
+function Rest:handlerOf(method, template)
+  for _, r in ipairs(self.routes) do
+    if r.method == method and r.template == template then return r.handler end
+  end
+end
+
 local function match(route, segs)
   if #route.segs ~= #segs then return nil end
   local params = {}
