@@ -323,6 +323,7 @@ local MESSAGES = {
   Timeout = fmt("%s timed out."),
   TaskRequired = fmt("%s must be called inside a task."),
   FileUnreadable = fmt("Cannot read the file %s: %s."),
+  FileTooLarge = fmt("The file %s has %s bytes; this channel takes at most %s."),
   InteractionAlreadyReplied = fmt("The reply to this interaction has already been sent or deferred%s."),
   InteractionNotReplied = fmt("The reply to this interaction has not been sent or deferred."),
   InteractionExpired = fmt("The interaction was not acknowledged within 3 seconds (%s ms passed); defer it "

@@ -102,6 +102,9 @@ function Guild:_patch(data)
   if data.presences ~= nil then
     for _, p in ipairs(data.presences) do self.presences:_add(p) end
   end
+  if data.voice_states ~= nil then
+    for _, v in ipairs(data.voice_states) do self.voiceStates:_add(v) end
+  end
   return self
 end
 

@@ -64,6 +64,11 @@ local function messageData(target, options, edit)
   o._edit = edit or nil
   local payload = MessagePayload(target, o):resolveBody()
   payload.body.nonce, payload.body.enforce_nonce = nil, nil
+  -- The interaction says how large a file this channel takes.
+  local limit = target.attachmentSizeLimit
+  for _, f in ipairs(limit and payload.files or {}) do
+    if #f.data > limit then error(libError("FileTooLarge", f.name, #f.data, limit), 3) end
+  end
   return payload.body, payload.files
 end
 M.messageData = messageData
@@ -76,6 +81,20 @@ local function toMessage(interaction, data)
   local ephemeral = math.type(data.flags) == "integer" and data.flags & EPHEMERAL ~= 0
   if channel and channel.messages then return channel.messages:_add(data, not ephemeral) end
   return require("discord.message").Message(client, data, channel)
+end
+
+--- The `interactionMetadata` of a message an interaction made: camelCase fields, users as User objects.
+function M.metadataOf(client, raw)
+  raw = util.nullable(raw)
+  if type(raw) ~= "table" then return nil end
+  local function user(u) return type(u) == "table" and client.users:_add(u) or nil end
+  return {
+    id = raw.id, type = raw.type, name = raw.name, commandType = raw.command_type, user = user(raw.user),
+    authorizingIntegrationOwners = raw.authorizing_integration_owners,
+    originalResponseMessageId = raw.original_response_message_id, interactedMessageId = raw.interacted_message_id,
+    targetUser = user(raw.target_user), targetMessageId = raw.target_message_id,
+    triggeringInteractionMetadata = M.metadataOf(client, raw.triggering_interaction_metadata),
+  }
 end
 
 -- InteractionWebhook ---------------------------------------------------------------------------------------
@@ -146,6 +165,22 @@ function InteractionResponse:init(interaction, id)
   self.interaction = interaction
   self.client = interaction.client
   self.id = id or interaction.id
+end
+
+-- The reply's message, fetched once: collectors need its ID.
+function InteractionResponse:_message()
+  if not self.message then self.message = self.interaction:fetchReply() end
+  return self.message
+end
+
+--- Collects the component interactions on the reply; see discord.collectors.InteractionCollector.
+function InteractionResponse:createMessageComponentCollector(opts)
+  return self:_message():createMessageComponentCollector(opts)
+end
+
+--- (B) The first component interaction on the reply that passes `opts.filter` within `opts.time`.
+function InteractionResponse:awaitMessageComponent(opts)
+  return require("discord.collectors").awaitMessageComponent(self:_message(), opts)
 end
 
 function InteractionResponse:fetch() return self.interaction:fetchReply() end
@@ -353,10 +388,16 @@ function Responses:_respond(kind, data, files, opts)
   local ok, res = pcall(self.client.rest.post, self.client.rest, "/interactions/" .. self.id .. "/" .. self.token
     .. "/callback", {
       body = body, files = files and #files > 0 and files or nil, auth = false,
-      query = opts.withResponse and { with_response = true } or nil,
+      query = opts.withResponse and { with_response = true } or nil, deadline = self._receivedAt + DEADLINE,
+      -- Discord takes one first response only, so a repeat cannot act twice: it is refused with 40060.
+      replayable = true,
     })
+  if not ok and errors.is(res, "DiscordAPIError", 40060) and res.retried then
+    -- The attempt that timed out had arrived.
+    ok, res = true, nil
+  end
   if not ok then
-    if errors.is(res, "DiscordAPIError", 10062) then
+    if errors.is(res, "DiscordAPIError", 10062) or (errors.is(res, "HTTPError") and res.deadline) then
       local e = libError("InteractionExpired", runtime.now() - self._receivedAt)
       e.cause = res
       error(e, 0)
@@ -534,26 +575,34 @@ function Responses:showModal(modal, opts)
 end
 
 --- (B) Waits for the user to submit the modal this interaction showed. `opts`: time (ms, required),
---- filter(interaction). Raises InteractionCollectorError when time runs out.
+--- filter(interaction), customId (default: the modal's). Raises InteractionCollectorError when time runs out.
 function Responses:awaitModalSubmit(opts)
   opts = opts or {}
   if math.type(opts.time) ~= "integer" or opts.time <= 0 then
     error(libError("InvalidOption", "time", "a positive number of milliseconds"), 2)
   end
-  local userId = self.user and self.user.id
-  local modalId = self._modalId
-  local filter = opts.filter
-  local got = self.client:waitFor("interactionCreate", {
-    timeout = opts.time,
-    filter = function(i)
-      if not (i.isModalSubmit and i:isModalSubmit()) then return false end
-      if i.user and userId and i.user.id ~= userId then return false end
-      if modalId and i.customId ~= modalId then return false end
-      return filter == nil or filter(i) == true
-    end,
-  })
-  if got == nil then error(libError("InteractionCollectorError", "time"), 2) end
-  return got
+  local o = {}
+  for k, v in pairs(opts) do o[k] = v end
+  o.customId = o.customId or self._modalId
+  local userId, filter = self.user and self.user.id, opts.filter
+  -- Only the user the modal was shown to can submit it.
+  o.filter = function(i, ...)
+    if userId and not (i.user and i.user.id == userId) then return false end
+    return filter == nil or filter(i, ...)
+  end
+  return require("discord.collectors").awaitModalSubmit(self.client, o)
+end
+
+--- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.
+function Responses:launchActivity(opts)
+  opts = opts or {}
+  local res = self._lock:run(function()
+    local r = self:_respond(ResponseType.LaunchActivity, nil, nil, opts)
+    self.replied = true
+    return r
+  end)
+  if opts.withResponse then return res end
+  return nil
 end
 
 -- Runs from the autoDefer timer: defers whatever has not been answered yet.
@@ -624,7 +673,7 @@ CommandInteraction.getters.command = function(self)
 end
 
 applyResponses(CommandInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply", "followUp",
-  "showModal", "awaitModalSubmit" })
+  "showModal", "awaitModalSubmit", "launchActivity" })
 
 local ChatInputCommandInteraction = util.class("ChatInputCommandInteraction", CommandInteraction)
 M.ChatInputCommandInteraction = ChatInputCommandInteraction
@@ -787,7 +836,7 @@ MessageComponentInteraction.getters.component = function(self)
 end
 
 applyResponses(MessageComponentInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply",
-  "followUp", "deferUpdate", "update", "showModal", "awaitModalSubmit" })
+  "followUp", "deferUpdate", "update", "showModal", "awaitModalSubmit", "launchActivity" })
 
 local ButtonInteraction = util.class("ButtonInteraction", MessageComponentInteraction)
 M.ButtonInteraction = ButtonInteraction

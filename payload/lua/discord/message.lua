@@ -209,7 +209,6 @@ local FIELDS = {
   application_id = "applicationId",
   position = "position",
   activity = "activity",
-  interaction_metadata = "interactionMetadata",
   call = "call",
 }
 
@@ -230,6 +229,9 @@ function Message:_patch(data)
   local Embed = require("discord.embed").Embed
   self:_copy(data, FIELDS)
   self:_flags(data, "flags", "MessageFlagsBitField")
+  if data.interaction_metadata ~= nil then
+    self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
+  end
   if data.guild_id ~= nil then self.guildId = data.guild_id end
   if data.author ~= nil then
     self.author = self.client.users:_add(data.author, not data.webhook_id)

@@ -116,6 +116,8 @@ for name, fmt in pairs({
   webhookWithToken = "/webhooks/{1}/{2}",
   webhookMessage = "/webhooks/{1}/{2}/messages/{3}",
   interactionCallback = "/interactions/{1}/{2}/callback",
+  webhookMessages = "/webhooks/{1}/{2}/messages",
+  webhookOriginal = "/webhooks/{1}/{2}/messages/@original",
   invite = "/invites/{1}",
   applicationCommands = "/applications/{1}/commands",
   applicationGuildCommands = "/applications/{1}/guilds/{2}/commands",
@@ -430,7 +432,8 @@ function REST:_buildRequest(method, path, opts)
     body = body,
     route = parseRoute(method, path),
     timeout = opts.timeout or self.options.timeout,
-    replayable = replayable(method, opts.body),
+    deadline = opts.deadline,
+    replayable = opts.replayable or replayable(method, opts.body),
   }
 end
 
@@ -443,8 +446,19 @@ function REST:retryDelay(n, urgent)
   return d + math.random(0, d)
 end
 
+-- A request with a deadline (an interaction's first response) is not sent once it has passed.
+local function checkDeadline(req, wait)
+  if req.deadline and runtime.now() + (wait or 0) >= req.deadline then
+    local e = errors.HTTPError({ message = "the deadline passes before the request can be sent", kind = "timeout",
+      method = req.method, path = req.path, url = req.url })
+    e.deadline = true
+    error(e, 0)
+  end
+end
+
 function REST:_backoff(req, failures, why)
   local wait = self:retryDelay(failures, req.route.interactionCallback)
+  checkDeadline(req, wait)
   self:emit("debug", string.format("%s %s failed (%s); retry %d in %d ms", req.method, req.path, why, failures,
     wait))
   runtime.sleep(wait)
@@ -463,6 +477,7 @@ function REST:_execute(req, bucket)
       bucket.remaining = bucket.limit > 0 and bucket.limit or 1
     end
     self:_waitGlobal(req, bucket)
+    checkDeadline(req)
     if bucket.remaining > 0 then bucket.remaining = bucket.remaining - 1 end
 
     local res, msg, kind = http.request({
@@ -525,7 +540,10 @@ function REST:_execute(req, bucket)
         end
         self:_backoff(req, failures, "status " .. status)
       elseif type(body) == "table" then
-        error(errors.DiscordAPIError(body, status, req.method, req.path, req.body), 0)
+        local e = errors.DiscordAPIError(body, status, req.method, req.path, req.body)
+        -- After a retry the refusal may be of what the first attempt already did.
+        e.retried = failures > 0
+        error(e, 0)
       else
         error(errors.HTTPError({
           message = "reply is not JSON", status = status, method = req.method, path = req.path, url = req.url,
@@ -537,7 +555,9 @@ function REST:_execute(req, bucket)
 end
 
 --- Sends a request and returns the decoded JSON reply, or nil for 204.
--- `opts`: body, query, reason, auth (false for none), files, headers, timeout.
+-- `opts`: body, query, reason, auth (false for none), files, headers, timeout, deadline (runtime.now()
+-- time after which it is not sent: an HTTPError with `deadline = true` instead), replayable (true when
+-- sending it twice does no harm, so transport time-outs and 5xx are retried).
 function REST:request(method, path, opts)
   if type(method) ~= "string" or type(path) ~= "string" then
     error("REST:request expects a method and a path", 2)

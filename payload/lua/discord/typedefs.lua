@@ -397,6 +397,214 @@
 ---@field spliceFields fun(self, index: integer, deleteCount: integer, ...: table): discord.EmbedBuilder
 ---@field toJSON fun(self): table
 
+-- Interactions --------------------------------------------------------------------------------------------
+
+---@class discord.ClientOptions
+---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
+
+---@class discord.InteractionReplyOptions
+---@field content? string
+---@field embeds? (discord.EmbedBuilder|table)[]
+---@field components? table[] Builders or raw components; raw ones are checked by the component builders.
+---@field files? (discord.AttachmentBuilder|string|{name: string, data?: string, path?: string})[]
+---@field attachments? table[] Attachments kept on an edited reply, by ID.
+---@field ephemeral? boolean Only the user sees the reply.
+---@field flags? string[]|integer Message flags: Ephemeral, SuppressEmbeds, SuppressNotifications, IsComponentsV2.
+---@field allowedMentions? discord.AllowedMentions
+---@field poll? table
+---@field tts? boolean
+---@field withResponse? boolean Return the InteractionCallbackResponse.
+---@field fetchReply? boolean Return the reply as a Message.
+
+---@alias discord.InteractionReplyResolvable string|discord.InteractionReplyOptions
+
+---@class discord.InteractionResponse
+---@field interaction discord.BaseInteraction
+---@field fetch fun(self): discord.Message (B)
+---@field edit fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field delete fun(self) (B)
+---@field createMessageComponentCollector fun(self, opts?: table): discord.InteractionCollector (B) fetches the reply
+---@field awaitMessageComponent fun(self, opts: {time: integer, filter?: function}): discord.BaseInteraction (B)
+
+---@class discord.InteractionCallbackResponse
+---@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake}
+---@field resource {type: integer, message?: discord.Message}|nil
+
+---@alias discord.WebhookMessageResolvable string|discord.Message "@original" or a follow-up.
+
+---@class discord.InteractionWebhook
+---@field id discord.Snowflake The application's ID.
+---@field token string
+---@field send fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field editMessage fun(self, message: discord.WebhookMessageResolvable, options: table): discord.Message (B)
+---@field fetchMessage fun(self, message: string|discord.Message): discord.Message (B)
+---@field deleteMessage fun(self, message: string|discord.Message) (B)
+
+---@class discord.BaseInteraction
+---@field id discord.Snowflake
+---@field applicationId discord.Snowflake
+---@field type integer discord.enums.InteractionType
+---@field token string Valid for 15 minutes.
+---@field user discord.User
+---@field member discord.GuildMember|table|nil A raw member when the guild is not cached.
+---@field memberPermissions discord.PermissionsBitField|nil
+---@field appPermissions discord.PermissionsBitField|nil
+---@field guildId discord.Snowflake|nil
+---@field guild discord.Guild|nil
+---@field channelId discord.Snowflake|nil
+---@field channel discord.BaseChannel|nil
+---@field locale string
+---@field guildLocale string|nil
+---@field context integer|nil discord.enums.InteractionContextType
+---@field attachmentSizeLimit integer|nil Largest file, in bytes, the channel takes.
+---@field deferred boolean
+---@field replied boolean
+---@field ephemeral boolean|nil
+---@field timeLeft integer Milliseconds left for the first response.
+---@field shardId integer|nil
+---@field webhook discord.InteractionWebhook
+---@field createdTimestamp discord.Milliseconds
+---@field inGuild fun(self): boolean
+---@field inCachedGuild fun(self): boolean
+---@field inRawGuild fun(self): boolean
+---@field isRepliable fun(self): boolean
+---@field isCommand fun(self): boolean
+---@field isChatInputCommand fun(self): boolean
+---@field isContextMenuCommand fun(self): boolean
+---@field isUserContextMenuCommand fun(self): boolean
+---@field isMessageContextMenuCommand fun(self): boolean
+---@field isPrimaryEntryPointCommand fun(self): boolean
+---@field isAutocomplete fun(self): boolean
+---@field isMessageComponent fun(self): boolean
+---@field isButton fun(self): boolean
+---@field isAnySelectMenu fun(self): boolean
+---@field isStringSelectMenu fun(self): boolean
+---@field isUserSelectMenu fun(self): boolean
+---@field isRoleSelectMenu fun(self): boolean
+---@field isMentionableSelectMenu fun(self): boolean
+---@field isChannelSelectMenu fun(self): boolean
+---@field isModalSubmit fun(self): boolean
+---@field isFromMessage fun(self): boolean
+
+---@alias discord.InteractionReplyResult discord.InteractionResponse|discord.Message|discord.InteractionCallbackResponse
+
+---@class discord.RepliableInteraction: discord.BaseInteraction
+---@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult (B)
+---@field deferReply fun(self, opts?: {ephemeral?: boolean, withResponse?: boolean}): discord.InteractionReplyResult (B)
+---@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message (B)
+---@field deleteReply fun(self, message?: string|discord.Message) (B)
+---@field fetchReply fun(self, message?: string): discord.Message (B)
+---@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+
+---@class discord.CommandInteraction: discord.RepliableInteraction
+---@field commandId discord.Snowflake
+---@field commandName string
+---@field commandType integer discord.enums.ApplicationCommandType
+---@field commandGuildId discord.Snowflake|nil
+---@field command discord.ApplicationCommand|nil When the command cache holds it.
+---@field options discord.CommandInteractionOptionResolver
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) (B)
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+---@field launchActivity fun(self, opts?: {withResponse?: boolean}) (B)
+
+---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
+---@field toString fun(self): string "/name sub option:value"
+
+---@class discord.UserContextMenuCommandInteraction: discord.CommandInteraction
+---@field targetId discord.Snowflake
+---@field targetUser discord.User
+---@field targetMember discord.GuildMember|table|nil
+
+---@class discord.MessageContextMenuCommandInteraction: discord.CommandInteraction
+---@field targetId discord.Snowflake
+---@field targetMessage discord.Message
+
+---@class discord.AutocompleteInteraction: discord.BaseInteraction
+---@field commandId discord.Snowflake
+---@field commandName string
+---@field options discord.CommandInteractionOptionResolver
+---@field responded boolean
+---@field respond fun(self, choices: ({name: string, value: string|number}|string|number)[]) (B) Up to 25.
+
+---@class discord.MessageComponentInteraction: discord.RepliableInteraction
+---@field customId string
+---@field componentType integer discord.enums.ComponentType
+---@field message discord.Message
+---@field component table|nil The component that was used.
+---@field values string[]|nil Select menus: what was chosen.
+---@field users discord.Collection|nil User and mentionable selects.
+---@field members discord.Collection|nil
+---@field roles discord.Collection|nil Role and mentionable selects.
+---@field channels discord.Collection|nil Channel selects.
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
+---@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse (B)
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) (B)
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+
+---@class discord.ModalSubmitFields
+---@field fields discord.Collection custom_id -> {customId, type, value, values}
+---@field getField fun(self, customId: string, componentType?: integer): table
+---@field getTextInputValue fun(self, customId: string, required?: boolean): string|nil
+---@field getStringSelectValues fun(self, customId: string): string[]
+---@field getSelectedUsers fun(self, customId: string): discord.Collection
+---@field getSelectedMembers fun(self, customId: string): discord.Collection
+---@field getSelectedRoles fun(self, customId: string): discord.Collection
+---@field getSelectedChannels fun(self, customId: string): discord.Collection
+
+---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
+---@field customId string
+---@field components table[]
+---@field fields discord.ModalSubmitFields
+---@field message discord.Message|nil Set when the modal came from a message's component.
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
+---@field deferUpdate fun(self, opts?: table): discord.InteractionResponse (B)
+
+---@class discord.CommandInteractionOption
+---@field name string
+---@field type integer discord.enums.ApplicationCommandOptionType
+---@field value any
+---@field focused boolean
+---@field user? discord.User
+---@field member? discord.GuildMember|table
+---@field role? discord.Role|table
+---@field channel? discord.BaseChannel
+---@field attachment? discord.Attachment
+
+---@class discord.CommandInteractionOptionResolver
+---@field data discord.CommandInteractionOption[]
+---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
+---@field get fun(self, name: string, required?: boolean): discord.CommandInteractionOption|nil
+---@field getSubcommand fun(self, required?: boolean): string|nil Raises unless `required` is false.
+---@field getSubcommandGroup fun(self, required?: boolean): string|nil
+---@field getString fun(self, name: string, required?: boolean): string|nil
+---@field getInteger fun(self, name: string, required?: boolean): integer|nil
+---@field getNumber fun(self, name: string, required?: boolean): number|nil
+---@field getBoolean fun(self, name: string, required?: boolean): boolean|nil
+---@field getUser fun(self, name: string, required?: boolean): discord.User|nil
+---@field getMember fun(self, name: string): discord.GuildMember|table|nil
+---@field getChannel fun(self, name: string, required?: boolean, channelTypes?: integer[]): discord.BaseChannel|nil
+---@field getRole fun(self, name: string, required?: boolean): discord.Role|nil
+---@field getMentionable fun(self, name: string, required?: boolean): discord.GuildMember|discord.User|discord.Role|nil
+---@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil
+---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
+---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
+
+---@class discord.AttachmentBuilder
+---@field attachment string|nil The bytes.
+---@field name string|nil
+---@field description string|nil
+---@field spoiler boolean
+---@field fromFile fun(path: string, data?: table): discord.AttachmentBuilder (B) Reads through the runtime.
+---@field setFile fun(self, bytes: string, name?: string): discord.AttachmentBuilder
+---@field setName fun(self, name: string): discord.AttachmentBuilder
+---@field setDescription fun(self, text?: string): discord.AttachmentBuilder
+---@field setTitle fun(self, title?: string): discord.AttachmentBuilder
+---@field setSpoiler fun(self, spoiler?: boolean): discord.AttachmentBuilder
+---@field setDuration fun(self, seconds: number): discord.AttachmentBuilder
+---@field setWaveform fun(self, waveform: string): discord.AttachmentBuilder
+---@field toFile fun(self, index?: integer): table
+---@field toJSON fun(self): table
+
 -- Sharding ------------------------------------------------------------------------------------------------
 
 ---@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"

@@ -1076,4 +1076,20 @@ handlers.TYPING_START = function(client, packet)
   client:emit("typingStart", Typing(channel, user, d))
 end
 
+-- Voice states ----------------------------------------------------------------------------------------------
+
+-- A member joined, left, moved or changed a flag. Old is a state with no channel when none was cached;
+-- members who leave voice leave the cache.
+handlers.VOICE_STATE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or d.user_id == nil then return end
+  if type(d.member) == "table" then partials().member(client, guild, d.user_id, d.member) end
+  local states = guild.voiceStates
+  local old = clone(get(states.cache, d.user_id)) or states:stateOf(d.user_id)
+  local new = states:_add(d)
+  if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
+  client:emit("voiceStateUpdate", old, new)
+end
+
 return M

@@ -106,24 +106,12 @@ end
 
 function M.getenv(name) return M.env[name] end
 
--- Files live in M.files (path -> bytes), so tests see exactly what the library reads and writes.
+-- Files the library may read: M.files maps paths to bytes.
 function M.read_file(p)
   if type(p) ~= "string" then error("read_file: path must be a string", 2) end
   local b = M.files[p]
   if b == nil then return nil, "no such file: " .. p, "notfound" end
   return b
-end
-
-function M.write_file(p, b)
-  if type(p) ~= "string" or type(b) ~= "string" then error("write_file: path and bytes must be strings", 2) end
-  M.files[p] = b
-  return true
-end
-
-function M.stat(p)
-  local b = M.files[p]
-  if b == nil then return nil end
-  return "file", #b
 end
 
 -- A repeatable stream (xorshift64) so that boundaries and keys are the same on every run.

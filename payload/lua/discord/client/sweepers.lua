@@ -74,6 +74,12 @@ M.DefaultSweeperSettings = { threads = { interval = 3600, lifetime = 14400 } }
 local Sweepers = util.class("Sweepers")
 M.Sweepers = Sweepers
 
+-- The filters and defaults are reachable from the class as well (`discord.Sweepers.filterByLifetime`).
+for _, name in ipairs({ "filterByLifetime", "outdatedMessageSweepFilter", "archivedThreadSweepFilter",
+  "expiredInviteSweepFilter", "DefaultSweeperSettings" }) do
+  Sweepers[name] = M[name]
+end
+
 --- `Sweepers(client, options)`: `options[kind] = {interval= seconds, lifetime= seconds | filter= fn() ->
 --- fn(value, key, collection)}`. Checked now; the timers start with `start()` (at login).
 function Sweepers:init(client, options)

@@ -67,7 +67,8 @@ function Rest:setBucket(key, cfg)
 end
 
 --- Queues a 429 for the next matching request(s).
---- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}
+--- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}, or
+--- {..., lost = true} for a request that is carried out but whose answer is lost.
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -128,46 +129,30 @@ local function tooMany(retryMs, global, scope, headers)
     headers)
 end
 
---- Reads a multipart/form-data body as Discord does: `payload_json` is the JSON body, each `files[n]`
---- part a file {field=, n=, filename=, content_type=, data=}, and every entry of the payload's
---- `attachments` must name a part. Returns body, files or nil, nil, why.
+--- Reads a multipart/form-data body as Discord does: `payload_json` is the body, each `files[n]` part a
+--- file {field=, n=, filename=, content_type=, data=}. Returns body, files or nil, nil, why.
 function Rest.parseMultipart(raw, ctype)
-  local boundary = ctype:match('boundary="([^"]+)"') or ctype:match("boundary=([^;%s]+)")
-  if not boundary then return nil, nil, "no boundary" end
-  local delim = "--" .. boundary
-  if raw:sub(1, #delim + 2) ~= delim .. "\r\n" then return nil, nil, "body does not start with the boundary" end
+  local delim = "--" .. (ctype:match("boundary=([^;%s]+)") or "?")
   local closing = "\r\n" .. delim .. "--\r\n"
-  if raw:sub(-#closing) ~= closing then return nil, nil, "no closing boundary" end
-  local body, files, pos = nil, {}, #delim + 3
-  local stop = #raw - #closing + 1
-  while pos <= stop do
+  if raw:sub(1, #delim + 2) ~= delim .. "\r\n" or raw:sub(-#closing) ~= closing then
+    return nil, nil, "body not framed by the boundary"
+  end
+  local body, files, pos = {}, {}, #delim + 3
+  while pos < #raw - #closing do
     local headEnd = raw:find("\r\n\r\n", pos, true)
-    if not headEnd then return nil, nil, "part without a blank line after its headers" end
-    local head = raw:sub(pos, headEnd - 1)
-    local nextAt = raw:find("\r\n" .. delim, headEnd + 4, true)
-    local data = raw:sub(headEnd + 4, nextAt - 1)
-    local name = head:match('[Cc]ontent%-[Dd]isposition: form%-data; name="([^"]+)"')
-    if not name then return nil, nil, "part without a form-data name" end
+    if not headEnd then return nil, nil, "part without headers" end
+    local head, stop = raw:sub(pos, headEnd - 1), raw:find("\r\n" .. delim, headEnd + 4, true)
+    local data, name = raw:sub(headEnd + 4, stop - 1), head:match('form%-data; name="([^"]+)"')
     if name == "payload_json" then
       body = json.decode(data)
       if type(body) ~= "table" then return nil, nil, "payload_json is not JSON" end
+    elseif name and name:match("^files%[%d+%]$") and head:match('filename="[^"]+"') then
+      files[#files + 1] = { field = name, n = tonumber(name:match("%d+")), filename = head:match('filename="([^"]*)"'),
+        content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
     else
-      local n = name:match("^files%[(%d+)%]$")
-      local filename = head:match('filename="([^"]*)"')
-      if not n or not filename or filename == "" then return nil, nil, "bad file part " .. name end
-      files[#files + 1] = { field = name, n = tonumber(n), filename = filename,
-        content_type = head:match("\r\n[Cc]ontent%-[Tt]ype: ([^\r]+)"), data = data }
+      return nil, nil, "bad part " .. tostring(name)
     end
-    pos = nextAt + 2 + #delim + 2
-  end
-  body = body or {}
-  local data = body.data or body
-  for _, a in ipairs(type(data.attachments) == "table" and data.attachments or {}) do
-    if math.type(a.id) == "integer" or (type(a.id) == "string" and a.id:match("^%d$")) then
-      local found = false
-      for _, f in ipairs(files) do found = found or f.n == tonumber(a.id) end
-      if not found then return nil, nil, "attachments[" .. tostring(a.id) .. "] has no files part" end
-    end
+    pos = stop + #delim + 4
   end
   return body, files
 end
@@ -189,6 +174,11 @@ function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   local f = self:_takeInjection({ method = req.method, path = path })
+  -- `lost`: Discord acts on the request, but the answer never arrives.
+  if f and f.lost then
+    self:_dispatch(req, path)
+    return nil, "timed out", "timeout"
+  end
   if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })

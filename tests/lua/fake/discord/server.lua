@@ -216,6 +216,33 @@ function M.reset()
   return M.new()
 end
 
+--- Runs fn in a task, lets what it causes arrive (`ms`, default 5000) and returns what fn returned.
+function M.act(fn, ms)
+  local out
+  runtime.run(function() out = table.pack(fn()) end, { ["for"] = ms or 5000 })
+  return table.unpack(out, 1, out.n)
+end
+
+--- Logs in like M.login and records the arguments of every event in `events`: seen[name] is a list
+--- of packed argument lists. Returns fd, client, seen.
+function M.session(options, events, setup)
+  local seen = {}
+  local fd, client = M.login(options, function(f, c)
+    for _, name in ipairs(events or {}) do
+      seen[name] = {}
+      c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+    end
+    if setup then setup(f, c) end
+  end)
+  return fd, client, seen
+end
+
+--- Destroys the client and lets its shards close.
+function M.stop(client)
+  if client then client:destroy() end
+  runtime.run(nil, { ["for"] = 1000 })
+end
+
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
 function M.login(options, setup)
   local fd = M.reset()
