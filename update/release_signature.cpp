@@ -14,7 +14,9 @@ Error refused(const std::string& reason) {
     return Error(kErrPolicy, "update", "update", "Release signature check failed: " + reason);
 }
 
-bool is_date(const std::string& text) {
+}  // namespace
+
+bool is_signature_date(const std::string& text) {
     unsigned year = 0, month = 0, day = 0;
     char end = 0;
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
@@ -28,8 +30,6 @@ bool is_date(const std::string& text) {
                                            std::chrono::month(month), std::chrono::day(day)};
     return date.ok();
 }
-
-}  // namespace
 
 Error ReleaseSignatureCheck::begin(const std::string& signature_text, const std::string& version,
                                    std::span<const std::string> keys, const std::string& floor,
@@ -53,7 +53,7 @@ Error ReleaseSignatureCheck::begin(const std::string& signature_text, const std:
     const std::string expected = "tarnwick " + version + " expires ";
     const std::string expires =
         comment.starts_with(expected) ? comment.substr(expected.size()) : std::string();
-    if (!is_date(expires)) {
+    if (!is_signature_date(expires)) {
         return refused("the trusted comment \"" + comment + "\" is not \"" + expected +
                        "YYYY-MM-DD\"");
     }

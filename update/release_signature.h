@@ -33,6 +33,8 @@ private:
     MinisignVerifier verifier_;
 };
 
+/// A calendar date written YYYY-MM-DD.
+bool is_signature_date(const std::string& text);
 /// The keys built into this program (TARN_RELEASE_KEYS).
 std::vector<std::string> built_in_release_keys();
 /// Today's date in UTC as YYYY-MM-DD.

@@ -48,8 +48,10 @@ void Sha512::compress(const std::uint8_t* block) {
     std::uint64_t w[80];
     for (int t = 0; t < 16; ++t) w[t] = load_be(block + 8 * t);
     for (int t = 16; t < 80; ++t) {
-        const std::uint64_t s0 = std::rotr(w[t - 15], 1) ^ std::rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
-        const std::uint64_t s1 = std::rotr(w[t - 2], 19) ^ std::rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
+        const std::uint64_t s0 =
+            std::rotr(w[t - 15], 1) ^ std::rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
+        const std::uint64_t s1 =
+            std::rotr(w[t - 2], 19) ^ std::rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
         w[t] = w[t - 16] + s0 + w[t - 7] + s1;
     }
     std::uint64_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
@@ -57,8 +59,8 @@ void Sha512::compress(const std::uint8_t* block) {
     for (int t = 0; t < 80; ++t) {
         const std::uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
                                  ((e & f) ^ (~e & g)) + kRound[t] + w[t];
-        const std::uint64_t t2 =
-            (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
+        const std::uint64_t t2 = (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) +
+                                 ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
         f = e;

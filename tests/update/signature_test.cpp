@@ -13,6 +13,7 @@
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
 #include "update/blake2b.h"
+#include "update/release_folder.h"
 #include "update/ed25519.h"
 #include "update/release_signature.h"
 #include "update/sha256.h"
@@ -76,7 +77,8 @@ std::string blake2b_selftest() {
     for (std::size_t out : {20, 32, 48, 64}) {
         for (std::size_t in : {0, 3, 128, 129, 255, 1024}) {
             const std::string data = seq(in, static_cast<std::uint32_t>(in));
-            for (const std::string& key : {std::string(), seq(out, static_cast<std::uint32_t>(out))}) {
+            for (const std::string& key :
+                 {std::string(), seq(out, static_cast<std::uint32_t>(out))}) {
                 Blake2b hash(out, key);
                 hash.update(data.data(), data.size());
                 const std::vector<std::uint8_t> md = hash.finish();
@@ -140,8 +142,9 @@ public:
     // The .minisig text of file by the named key.
     std::string sign(const Path& file, const std::string& key, const std::string& comment,
                      bool legacy) const {
-        std::vector<std::string> argv = {"/usr/bin/minisign", "-S", "-s", unix_path(dir_.path() / key),
-                                         "-m", unix_path(file), "-t", comment};
+        std::vector<std::string> argv = {
+            "/usr/bin/minisign", "-S", "-s",   unix_path(dir_.path() / key), "-m",
+            unix_path(file),     "-t", comment};
         if (legacy) argv.push_back("-l");
         EXPECT_EQ(run_host_program(argv), 0);
         std::string text;
@@ -179,16 +182,18 @@ TEST(Signature, DownloadsSignedByMinisign) {
         }
         if (row.find("comment_after").kind == JsonKind::String) {
             const std::size_t at = signature.find("\ntrusted comment: ") + 18;
-            signature.replace(at, signature.find('\n', at) - at, row.get_string("comment_after", ""));
+            signature.replace(at, signature.find('\n', at) - at,
+                              row.get_string("comment_after", ""));
         }
         const std::string served = row.get_string("served", runtime);
         TestServer server;
-        ASSERT_TRUE(server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
-                                 {ServerCert::Good}));
+        ASSERT_TRUE(
+            server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
+                         {ServerCert::Good}));
         ReleaseManifest manifest;
         manifest.latest = "1.3.0";
-        manifest.download_url = replace_all(row.get_string("url", "{base}/tarn.exe"), "{base}",
-                                            server.base_url());
+        manifest.download_url =
+            replace_all(row.get_string("url", "{base}/tarn.exe"), "{base}", server.base_url());
         manifest.sha256 = sha256_hex(served.data(), served.size());
         manifest.signature = signature;
         if (row.find("floor").kind == JsonKind::String) {
@@ -206,6 +211,49 @@ TEST(Signature, DownloadsSignedByMinisign) {
                       file_bytes(signed_version_path()),
                   fill(row.get_string("outcome", "")));
     }
+}
+
+// The release tool's folder, signed by minisign, served back: the client
+// installs it, and minisign -V accepts the runtime with the .minisig beside it.
+TEST(Signature, SignedReleaseFolder) {
+    const MinisignKeys keys;
+    InstallSandbox box;
+    TestServer server;
+    const Path site = box.scratch() / "site";
+    ASSERT_TRUE(server.start(
+        replace_all(
+            R"([{"path": "/api/tarnwick/version", "body_file": "{site}/api/tarnwick/version"}, {"path": "/releases/1.3.0/tarn.exe", "body_file": "{site}/releases/1.3.0/tarn.exe"}])",
+            "{site}", unix_path(site)),
+        {ServerCert::Good}));
+    ReleaseInput input{box.make_file("tarn.exe", "MZ signed"),
+                       "1.3.0",
+                       server.base_url(),
+                       "",
+                       {},
+                       {},
+                       {},
+                       "2099-12-31"};
+    input.sign = [&](const Path& file, const std::string& comment, std::string& signature) {
+        signature = keys.sign(file, "first", comment, false);
+        return Error();
+    };
+    std::string answer;
+    ASSERT_EQ(error_text(write_release_folder(input, site, answer)), "0  : ");
+    ScopedEnv api("TARNWICK_UPDATE_API", native_from_text(server.url("/api/tarnwick/version")));
+    const UpdateClient client({keys.public_key("first")});
+    ReleaseManifest manifest;
+    ASSERT_EQ(error_text(client.check_update(manifest)), "0  : ");
+    EXPECT_NE(manifest.signature.find("\ntrusted comment: tarnwick 1.3.0 expires 2099-12-31\n"),
+              std::string::npos);
+    EXPECT_EQ(error_text(client.download(manifest, cache_dir() / "update.bin", {})), "0  : ");
+    EXPECT_EQ(file_bytes(cache_dir() / "update.bin"), "MZ signed");
+    EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-V", "-q", "-P", keys.public_key("first"),
+                                "-m", unix_path(site / "releases" / "1.3.0" / "tarn.exe")}),
+              0);
+    input.expires = "31.12.2099";
+    EXPECT_EQ(error_text(write_release_folder(input, site, answer)),
+              "9 release write_release_folder: The expiry must be a date such as 2027-06-30 (got "
+              "\"31.12.2099\")");
 }
 
 }  // namespace
