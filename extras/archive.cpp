@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "extras/component_download.h"
+#include "extras/publisher_checksum.h"
+#include "extras/zip_directory.h"
 #include "support/child_process.h"
 #include "support/layout.h"
 
@@ -16,6 +18,25 @@ namespace {
 void remove_unpack_folder(const Path& unpack) {
     std::string failure;
     (void)remove_tree(unpack, failure);
+}
+
+// Depth first in enumeration order. Links are neither matched nor entered,
+// and nothing is taken whose final path leaves root: under Wine a Unix link
+// looks like a plain file or folder.
+Path find_below(const Path& root, const Path& folder, const NativeString& wanted, bool& stop) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    for (const std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const Path entry = it->path();
+        const FileKind kind = file_kind(entry);
+        if (kind == FileKind::Link || !resolves_inside(root, entry)) continue;
+        if (entry.filename().native() == wanted) return entry;
+        if (kind != FileKind::Folder) continue;
+        Path found = find_below(root, entry, wanted, stop);
+        if (!found.empty() || stop) return found;
+    }
+    stop = stop || static_cast<bool>(ec);
+    return {};
 }
 
 }  // namespace
@@ -40,25 +61,18 @@ Error extract_archive(const Path& archive, const Path& folder, const ExtractLimi
 }
 
 Path find_in_tree(const Path& root, const std::string& file_name) {
-    if (!path_exists(root)) return {};
-    const Path wanted = native_from_text(file_name);
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().native() == wanted.native()) return it->path();
-    }
-    return {};
+    if (file_kind(root) != FileKind::Folder) return {};
+    bool stop = false;
+    return find_below(root, root, native_from_text(file_name), stop);
 }
 
-Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
-                           platform::DownloadMeter& meter) {
-    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
-    (void)ensure_dir(work);
-    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
-    TARN_TRY(download_file(std::string(row.url), archive, meter));
-    meter.show_status("Extracting archive...");
-    const Path unpack = work / "extract";
-    remove_unpack_folder(unpack);
+namespace {
+
+// The unpack folder's part of the install; the caller clears the folder
+// whatever the outcome.
+Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path& unpack,
+                      const Path& tools_folder, platform::DownloadMeter& meter) {
+    TARN_TRY(check_zip_archive(archive));
     TARN_TRY(extract_archive(archive, unpack));
     const std::string primary(row.primary_file);
     const Path found = find_in_tree(unpack, primary);
@@ -74,8 +88,24 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
         if (!second.empty())
             (void)copy_with_parents(second, tools_folder / native_from_text(row.secondary_file));
     }
-    remove_unpack_folder(unpack);
     return {};
+}
+
+}  // namespace
+
+Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
+                           platform::DownloadMeter& meter) {
+    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
+    (void)ensure_dir(work);
+    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
+    // A left-over of an interrupted run goes whatever happens next.
+    const Path unpack = work / "extract";
+    remove_unpack_folder(unpack);
+    TARN_TRY(download_file(std::string(row.url), archive, meter, publisher_checksum(row)));
+    meter.show_status("Extracting archive...");
+    const Error error = unpack_and_copy(row, archive, unpack, tools_folder, meter);
+    remove_unpack_folder(unpack);
+    return error;
 }
 
 }  // namespace tarncore::discordvoice
