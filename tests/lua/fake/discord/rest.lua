@@ -41,6 +41,13 @@ function Rest:route(method, template, handler)
   self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
 end
 
+--- The handler of a route, so that a route can be wrapped.
+function Rest:handlerOf(method, template)
+  for _, r in ipairs(self.routes) do
+    if r.method == method and r.template == template then return r.handler end
+  end
+end
+
 local function match(route, segs)
   if #route.segs ~= #segs then return nil end
   local params = {}
@@ -121,6 +128,50 @@ local function tooMany(retryMs, global, scope, headers)
     headers)
 end
 
+--- Reads a multipart/form-data body as Discord does: `payload_json` is the JSON body, each `files[n]`
+--- part a file {field=, n=, filename=, content_type=, data=}, and every entry of the payload's
+--- `attachments` must name a part. Returns body, files or nil, nil, why.
+function Rest.parseMultipart(raw, ctype)
+  local boundary = ctype:match('boundary="([^"]+)"') or ctype:match("boundary=([^;%s]+)")
+  if not boundary then return nil, nil, "no boundary" end
+  local delim = "--" .. boundary
+  if raw:sub(1, #delim + 2) ~= delim .. "\r\n" then return nil, nil, "body does not start with the boundary" end
+  local closing = "\r\n" .. delim .. "--\r\n"
+  if raw:sub(-#closing) ~= closing then return nil, nil, "no closing boundary" end
+  local body, files, pos = nil, {}, #delim + 3
+  local stop = #raw - #closing + 1
+  while pos <= stop do
+    local headEnd = raw:find("\r\n\r\n", pos, true)
+    if not headEnd then return nil, nil, "part without a blank line after its headers" end
+    local head = raw:sub(pos, headEnd - 1)
+    local nextAt = raw:find("\r\n" .. delim, headEnd + 4, true)
+    local data = raw:sub(headEnd + 4, nextAt - 1)
+    local name = head:match('[Cc]ontent%-[Dd]isposition: form%-data; name="([^"]+)"')
+    if not name then return nil, nil, "part without a form-data name" end
+    if name == "payload_json" then
+      body = json.decode(data)
+      if type(body) ~= "table" then return nil, nil, "payload_json is not JSON" end
+    else
+      local n = name:match("^files%[(%d+)%]$")
+      local filename = head:match('filename="([^"]*)"')
+      if not n or not filename or filename == "" then return nil, nil, "bad file part " .. name end
+      files[#files + 1] = { field = name, n = tonumber(n), filename = filename,
+        content_type = head:match("\r\n[Cc]ontent%-[Tt]ype: ([^\r]+)"), data = data }
+    end
+    pos = nextAt + 2 + #delim + 2
+  end
+  body = body or {}
+  local data = body.data or body
+  for _, a in ipairs(type(data.attachments) == "table" and data.attachments or {}) do
+    if math.type(a.id) == "integer" or (type(a.id) == "string" and a.id:match("^%d$")) then
+      local found = false
+      for _, f in ipairs(files) do found = found or f.n == tonumber(a.id) end
+      if not found then return nil, nil, "attachments[" .. tostring(a.id) .. "] has no files part" end
+    end
+  end
+  return body, files
+end
+
 function Rest:_takeInjection(req)
   for i, f in ipairs(self.injections) do
     if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
@@ -142,7 +193,11 @@ function Rest:handle(req)
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  if req.headers.authorization ~= "Bot " .. self.server.token then
+  -- Interaction callbacks and webhook tokens carry their own authority; a user's Bearer token is also accepted.
+  local tokenRoute = path:match("^/interactions/%d+/[^/]+/callback$") or path:match("^/webhooks/%d+/[^/]+")
+  local auth = req.headers.authorization
+  local bearer = self.server.bearer and auth == "Bearer " .. self.server.bearer
+  if not tokenRoute and not bearer and auth ~= "Bot " .. self.server.token then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
   return self:_dispatch(req, path)
@@ -182,8 +237,16 @@ function Rest:_dispatch(req, path)
 
   local body
   if req.body and req.body ~= "" then
-    body = req.headers["content-type"] == "application/json" and json.decode(req.body)
-    if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
+    local ctype = req.headers["content-type"] or ""
+    if ctype:match("^multipart/form%-data") then
+      local files, err
+      body, files, err = Rest.parseMultipart(req.body, ctype)
+      if not body then return jsonResponse(400, { message = "Invalid Form Body: " .. err, code = 50035 }) end
+      req.files = files
+    else
+      body = ctype == "application/json" and json.decode(req.body)
+      if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
+    end
   end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)
