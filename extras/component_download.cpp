@@ -6,8 +6,8 @@
 
 namespace tarncore::discordvoice {
 
-Error download_file(const std::string& url, const Path& destination,
-                    platform::DownloadMeter& meter) {
+Error download_file(const std::string& url, const Path& destination, platform::DownloadMeter& meter,
+                    const BodyCheck& check) {
     HttpRequest request;
     request.url = url;
     request.timeout_ms = 600000;  // large files over slow links
@@ -28,6 +28,7 @@ Error download_file(const std::string& url, const Path& destination,
     }
     const auto size = static_cast<std::int64_t>(response.body.size());
     meter.update(size, size);
+    if (check) TARN_TRY(check(response.body));
     (void)ensure_dir(destination.parent_path());
     const Placement placed = place_bytes(destination, response.body);
     if (!placed.ok()) {

@@ -2,6 +2,7 @@
 // size only, written whole once it has arrived.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "support/download_meter.h"
@@ -10,9 +11,12 @@
 
 namespace tarncore::discordvoice {
 
+/// A last look at a whole body before it is written; a failure keeps it off disk.
+using BodyCheck = std::function<Error(const std::string& body)>;
+
 /// Downloads `url` to `destination` (its folder created), drawing progress on
 /// `meter` and leaving its line open for the caller.
-Error download_file(const std::string& url, const Path& destination,
-                    platform::DownloadMeter& meter);
+Error download_file(const std::string& url, const Path& destination, platform::DownloadMeter& meter,
+                    const BodyCheck& check = {});
 
 }  // namespace tarncore::discordvoice

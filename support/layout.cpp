@@ -251,6 +251,10 @@ bool remove_tree(const Path& folder, std::string& failure) {
     return remove_below(Tree{root, folder}, folder, failure);
 }
 
+bool resolves_inside(const Path& folder, const Path& path) {
+    return contained(final_path(folder), final_path(path));
+}
+
 Path executable_path() {
     Path path = module_file_name();
     if (path.native().size() >= kMaxPathChars) return {};

@@ -88,6 +88,9 @@ bool copy_with_parents(const Path& source, const Path& target);
 /// On false, failure says what was left alone on purpose; it stays empty when
 /// a deletion simply failed (a file in use).
 bool remove_tree(const Path& folder, std::string& failure);
+/// Whether path, every link followed, ends in or below folder (also
+/// followed): the rule by which the removal walk stays inside its folder.
+bool resolves_inside(const Path& folder, const Path& path);
 /// The running program's path; empty when the system's answer is 260 or longer.
 Path executable_path();
 

@@ -8,8 +8,9 @@
 #include "support/download_meter.h"
 #include "support/layout.h"
 #include "support/product.h"
-#include "update/sha256.h"
 #include "support/version.h"
+#include "update/release_signature.h"
+#include "update/sha256.h"
 
 namespace tarncore {
 namespace {
@@ -96,6 +97,11 @@ ReleaseManifest ReleaseManifest::from_json(const Json& json) {
     return m;
 }
 
+UpdateClient::UpdateClient() : release_keys_(built_in_release_keys()) {}
+
+UpdateClient::UpdateClient(std::vector<std::string> release_keys)
+    : release_keys_(std::move(release_keys)) {}
+
 Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     HttpRequest request;
     request.url = update_api_url();
@@ -127,13 +133,20 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     if (url.empty()) {
         return update_error(kErrPolicy, kUpdate, "Release manifest has no download_url");
     }
-    // Local mirrors are exempt from the HTTPS and digest rules.
-    const bool local = is_local_url(url);
+    // Local mirrors are exempt from the HTTPS and digest rules, except where
+    // every download must be signed.
+    const bool signed_only = !release_keys_.empty();
+    const bool local = !signed_only && is_local_url(url);
     if (url.rfind("https://", 0) != 0 && !local) {
         return update_error(kErrPolicy, kUpdate, "Downloads must use HTTPS");
     }
     if (manifest.sha256.empty() && !local) {
         return update_error(kErrPolicy, kUpdate, "Release manifest is missing SHA-256");
+    }
+    ReleaseSignatureCheck signature;
+    if (signed_only) {
+        TARN_TRY(signature.begin(manifest.signature, manifest.latest, release_keys_,
+                                 read_signed_version(), utc_date_today()));
     }
 
     HttpRequest request;
@@ -156,6 +169,10 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         sha256_hex(body.data(), body.size()) != ascii_lowered(manifest.sha256)) {
         return update_error(kErrHttp, kUpdate, "SHA-256 mismatch; download rejected");
     }
+    if (signed_only) {
+        signature.feed(body.data(), body.size());
+        TARN_TRY(signature.finish());
+    }
     const Path folder = destination.parent_path();
     if (!folder.empty()) (void)ensure_dir(folder);
     const Placement placed = place_bytes(destination, body);
@@ -163,6 +180,8 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrFile, kUpdate,
                             "Could not write " + placement_detail(destination, placed));
     }
+    // Best effort: a floor that cannot be raised only weakens the next check.
+    if (signed_only) (void)note_signed_version(manifest.latest);
     return {};
 }
 
