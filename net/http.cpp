@@ -228,6 +228,20 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
 }  // namespace
 
 Error write_request(Transport& transport, const HttpRequest& request, const Url& url) {
+    // A line break in a field would end it and start a header (or a request)
+    // of the sender's choosing.
+    auto breaks_line = [](std::string_view text) {
+        return text.find_first_of("\r\n") != std::string_view::npos;
+    };
+    if (breaks_line(request.method) || request.method.find(' ') != std::string::npos) {
+        return http_error("Refusing an HTTP method with a space, CR or LF in it");
+    }
+    for (const auto& [name, value] : request.headers) {
+        if (breaks_line(name) || breaks_line(value)) {
+            return http_error("Refusing the HTTP header \"" + console_safe(name) +
+                              "\": CR or LF in its name or value");
+        }
+    }
     std::string out = request.method + " " + request_target(url) + " HTTP/1.1\r\n";
     out += "Host: " + url.host + "\r\n";
     out += "Connection: close\r\n";

@@ -165,7 +165,7 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
                        const Path& destination) {
-    std::cout << "\nDownloading Tarnwick " << manifest.latest << "...\n";
+    std::cout << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,
