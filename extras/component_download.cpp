@@ -1,6 +1,7 @@
 #include "extras/component_download.h"
 
 #include "extras/extras.h"
+#include "net/file_sink.h"
 #include "net/http_client.h"
 #include "support/layout.h"
 
@@ -16,6 +17,8 @@ Error download_file(const std::string& url, const Path& destination,
     request.progress = [&meter](std::int64_t received, std::int64_t total) {
         meter.update(received, total);
     };
+    FileSink file(destination);
+    request.sink = &file;
     Error error;
     const HttpResponse response = HttpClient::execute(request, error);
     if (error.failed()) return error;
@@ -23,12 +26,12 @@ Error download_file(const std::string& url, const Path& destination,
         return extras_error(kErrHttp, "Download failed with HTTP " +
                                           std::to_string(response.status) + " from " + url);
     }
-    if (response.body.size() < 1024) {
+    const std::int64_t size = body_length(response);
+    if (size < 1024) {
         return extras_error(kErrHttp, "Download from " + url + " was too small");
     }
-    const auto size = static_cast<std::int64_t>(response.body.size());
     meter.update(size, size);
-    if (!ensure_dir(destination.parent_path()) || !write_file(destination, response.body)) {
+    if (!file.commit()) {
         return extras_error(kErrFile, "Could not write " + path_text(destination));
     }
     return {};

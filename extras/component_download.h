@@ -1,5 +1,5 @@
 // One file of an extra tool fetched over HTTP: checked by status and a minimum
-// size only, written whole once it has arrived.
+// size only, written as it arrives and given its name once it passed.
 #pragma once
 
 #include <string>

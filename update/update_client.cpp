@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "net/file_sink.h"
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
@@ -35,7 +36,18 @@ HttpResponse execute_as(const HttpRequest& request, const char* function, Error&
     return response;
 }
 
-std::string size_mismatch(std::int64_t expected, std::size_t got, const std::string& url) {
+// The runtime's SHA-256, fed from each receive.
+class Sha256Sink final : public BodySink {
+public:
+    void restart() override { sha_ = Sha256(); }
+    void take(const char* data, std::size_t length) override { sha_.update(data, length); }
+    std::string hex() { return sha_.finish_hex(); }
+
+private:
+    Sha256 sha_;
+};
+
+std::string size_mismatch(std::int64_t expected, std::int64_t got, const std::string& url) {
     std::string message = "Download size mismatch (expected " + std::to_string(expected) +
                           ", got " + std::to_string(got) + ")";
     if (got == 0) {
@@ -101,6 +113,8 @@ Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     request.url = update_api_url();
     request.headers["Accept"] = "application/json";
     request.max_body_bytes = kMaxAnswerBytes;
+    // A small document: a trickle must not stretch the three attempts.
+    request.whole_answer_deadline = true;
     Error error;
     HttpResponse response = execute_as(request, kCheckUpdate, error);
     if (error.failed()) return error;
@@ -122,7 +136,8 @@ Error UpdateClient::check_update(ReleaseManifest& manifest) const {
 }
 
 Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destination,
-                             ProgressCallback progress) const {
+                             ProgressCallback progress,
+                             const std::vector<BodySink*>& verifiers) const {
     const std::string& url = manifest.download_url;
     if (url.empty()) {
         return update_error(kErrPolicy, kUpdate, "Release manifest has no download_url");
@@ -136,10 +151,17 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrPolicy, kUpdate, "Release manifest is missing SHA-256");
     }
 
+    // One pass: each block is hashed and written as it arrives; the file
+    // takes its name only after every check.
+    Sha256Sink digest;
+    std::vector<BodySink*> sinks = {&digest};
+    sinks.insert(sinks.end(), verifiers.begin(), verifiers.end());
+    FileSink file(destination, std::move(sinks));
     HttpRequest request;
     request.url = url;
     request.timeout_ms = kDownloadTimeoutMs;
     request.progress = std::move(progress);
+    request.sink = &file;
     Error error;
     HttpResponse response = execute_as(request, kUpdate, error);
     if (error.failed()) return error;
@@ -147,29 +169,27 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrHttp, kUpdate,
                             "Download failed with HTTP " + std::to_string(response.status));
     }
-    const std::string& body = response.body;
-    if (manifest.size >= 1 && body.size() != static_cast<std::uint64_t>(manifest.size)) {
-        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, body.size(), url));
+    const std::int64_t length = body_length(response);
+    if (manifest.size >= 1 && length != manifest.size) {
+        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, length, url));
     }
-    // Hashed in place: the body is the only copy of the runtime in memory.
-    if (!manifest.sha256.empty() &&
-        sha256_hex(body.data(), body.size()) != ascii_lowered(manifest.sha256)) {
+    if (!manifest.sha256.empty() && digest.hex() != ascii_lowered(manifest.sha256)) {
         return update_error(kErrHttp, kUpdate, "SHA-256 mismatch; download rejected");
     }
-    const Path folder = destination.parent_path();
-    if ((!folder.empty() && !ensure_dir(folder)) || !write_file(destination, body)) {
+    if (!file.commit()) {
         return update_error(kErrFile, kUpdate, "Could not write " + path_text(destination));
     }
     return {};
 }
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
-                       const Path& destination) {
+                       const Path& destination, const std::vector<BodySink*>& verifiers) {
     std::cout << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,
-        [&meter](std::int64_t received, std::int64_t total) { meter.update(received, total); });
+        [&meter](std::int64_t received, std::int64_t total) { meter.update(received, total); },
+        verifiers);
     meter.finish(error.failed() ? "Download failed." : "Downloaded.");
     return error;
 }

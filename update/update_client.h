@@ -1,11 +1,12 @@
 // The update service's answer (the release manifest) and the stateless client
 // that asks for it and downloads the runtime it names, verified by length and
-// SHA-256 before anything is written.
+// SHA-256 before the file takes its name.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/http.h"
 #include "support/error.h"
@@ -44,14 +45,16 @@ public:
     /// Asks the update service; fills manifest from a 200 answer, which must
     /// name a valid latest version.
     Error check_update(ReleaseManifest& manifest) const;
-    /// Fetches download_url, checks size and SHA-256 in memory, then writes
-    /// destination; nothing is written when a check fails.
+    /// Fetches download_url in one pass: each block is hashed (SHA-256 and
+    /// the verifiers, which see every byte of the body in order and start over
+    /// when it does) and written to destination.part as it arrives; only
+    /// when size and digest hold does the file take the destination's place.
     Error download(const ReleaseManifest& manifest, const Path& destination,
-                   ProgressCallback progress) const;
+                   ProgressCallback progress, const std::vector<BodySink*>& verifiers = {}) const;
 };
 
 /// download() with its console lines and the download meter.
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
-                       const Path& destination);
+                       const Path& destination, const std::vector<BodySink*>& verifiers = {});
 
 }  // namespace tarncore
