@@ -332,8 +332,8 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         if (n > 0) error = limit_error(limit);
         return;
     }
-    if (out.size() < *length) {
-        error = http_error("Truncated HTTP body (expected " + std::to_string(*length) + ", got " +
+    if (out.size() < ceiling) {
+        error = http_error("Truncated HTTP body (expected " + std::to_string(ceiling) + ", got " +
                            std::to_string(out.size()) + ")");
     }
 }
