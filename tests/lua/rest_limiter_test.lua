@@ -5,6 +5,7 @@ local http = require("http")
 local json = require("json")
 local errors = require("discord.errors")
 local rest = require("discord.rest")
+local util = require("discord.util")
 
 local API = "https://discord.com/api"
 
@@ -138,31 +139,66 @@ describe("REST", function()
     end
   end)
 
-  it("retries 5xx and transport failures three times, then raises HTTPError", function()
+  it("retries 5xx and transport failures with growing, jittered pauses, then raises HTTPError", function()
+    -- fails: how many attempts fail and how; sent: attempts that reach the server.
     local cases = {
-      { fails = 3, status = 502, ok = true },
-      { fails = 4, transport = true, ok = false },
+      { "GET 502 three times", "GET", nil, 3, { status = 502 }, 4, true },
+      { "GET refused four times", "GET", nil, 4, { kind = "connect" }, 4, false },
+      { "DELETE timing out", "DELETE", nil, 1, { kind = "timeout" }, 2, true },
+      { "POST refused before sending", "POST", {}, 1, { kind = "connect" }, 2, true },
+      { "POST timing out after sending", "POST", {}, 1, { kind = "timeout" }, 1, false },
+      { "POST cut off mid-reply", "POST", {}, 1, { kind = "closed" }, 1, false },
+      { "POST answered 500", "POST", {}, 1, { status = 500 }, 1, false },
+      { "PATCH answered 503", "PATCH", {}, 1, { status = 503 }, 1, false },
+      { "POST with an enforced nonce", "POST", { nonce = "1", enforce_nonce = true }, 1, { kind = "timeout" }, 2,
+        true },
     }
     for _, c in ipairs(cases) do
+      local name, method, body, fails, how, sent, ok = table.unpack(c)
       runtime.reset()
       http.reset()
       local seen = serve(function(_, n)
-        if n <= c.fails then
-          if c.transport then return nil, "connection refused", "connect" end
-          return { status = c.status, headers = {}, body = "<html>" }
+        if n <= fails then
+          if how.kind then return nil, "failed", how.kind end
+          return { status = how.status, headers = {}, body = "<html>" }
         end
         return reply(200, nil, { done = true })
       end)
       local r = newRest()
-      local out = run(function() return r:get("/gateway/bot") end)
-      assert.are.equal(math.min(c.fails + 1, 4), #seen)
-      assert.are.equal(c.ok, out[1])
-      if not c.ok then
-        assert.is_true(errors.is(out[2], "HTTPError"))
-        assert.are.same({ c.status, c.transport and "connect" or nil, "GET", "/gateway/bot" },
-          { out[2].status, out[2].kind, out[2].method, out[2].path })
+      local out = run(function() return r:request(method, "/channels/1/messages", { body = body }) end)
+      assert.are.equal(sent, #seen, name)
+      assert.are.equal(ok, out[1], name)
+      if not ok then
+        assert.is_true(errors.is(out[2], "HTTPError"), name)
+        assert.are.same({ how.status, how.kind, method }, { out[2].status, out[2].kind, out[2].method }, name)
+      end
+      -- Retry n waits 500 * 2^(n-1) ms plus up to as much again.
+      for i = 2, #seen do
+        local gap, least = seen[i].at - seen[i - 1].at, 500 * (1 << (i - 2))
+        assert.is_true(gap >= least and gap <= 2 * least, name .. ": gap " .. gap)
       end
     end
+  end)
+
+  it("spreads the retries of requests that failed together", function()
+    local tries = {}
+    local seen = serve(function(req)
+      tries[req.path] = (tries[req.path] or 0) + 1
+      if tries[req.path] == 1 then return { status = 503, headers = {}, body = "" } end
+      return reply(200, nil, {})
+    end)
+    local r = newRest({ retries = 1 })
+    runtime.run(function()
+      for i = 1, 8 do
+        runtime.spawn(function() pcall(r.get, r, "/channels/" .. i) end)
+      end
+    end)
+    local retryTimes = {}
+    for _, req in ipairs(seen) do
+      if req.at > 0 then retryTimes[req.at] = true end
+    end
+    assert.are.equal(16, #seen)
+    assert.is_true(#util.keys(retryTimes) >= 6, "retries bunched together")
   end)
 
   it("raises RateLimitError when told to reject", function()

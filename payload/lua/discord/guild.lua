@@ -99,6 +99,12 @@ function Guild:_patch(data)
   if data.members ~= nil then
     for _, m in ipairs(data.members) do self.members:_add(m) end
   end
+  if data.presences ~= nil then
+    for _, p in ipairs(data.presences) do self.presences:_add(p) end
+  end
+  if data.voice_states ~= nil then
+    for _, v in ipairs(data.voice_states) do self.voiceStates:_add(v) end
+  end
   return self
 end
 
@@ -133,8 +139,7 @@ Guild.getters.widgetChannel = channelGetter("widgetChannelId")
 Guild.getters.shard = function(self)
   local shards = self.client.ws and self.client.ws.shards
   if not shards or self.shardId == nil then return nil end
-  if type(shards.get) == "function" then return shards:get(self.shardId) end
-  return shards[self.shardId]
+  return shards:get(self.shardId)
 end
 
 -- Managers of later versions: using one raises "... is not available in this version".

@@ -8,6 +8,8 @@ local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
+local Forms = require("fake.discord.forms")
+local Interactions = require("fake.discord.interactions")
 
 local M = {}
 local Server = {}
@@ -23,6 +25,7 @@ function M.new()
   self.gateway = Gateway.new(self)
   local store = self.store
   self.bot = store:addUser({ username = "tarnbot", bot = true })
+  store.bot_id = self.bot.id
   self.alice = store:addUser({ username = "alice" })
   self.bob = store:addUser({ username = "bob" })
   self.guild = store:addGuild({
@@ -37,6 +40,9 @@ function M.new()
   self.general = store.channels[self.guild.channels[2]]
   self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
+  require("fake.discord.commands").mount(self)
+  self.interactions = Interactions.new(self)
+  self.interactions:mount()
   http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
   self.gateway:mount(http)
   return self
@@ -51,7 +57,7 @@ end
 
 -- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
-  local session = self.gateway:session()
+  local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
@@ -67,6 +73,7 @@ function Server:requests(method, pattern)
         method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
         body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
       }
+      if r.files then out[#out].body, out[#out].files = Rest.parseMultipart(r.body, r.headers["content-type"]) end
     end
   end
   return out
@@ -108,10 +115,7 @@ function Server:_routes()
     end
   end
 
-  route("GET", "/gateway/bot", function()
-    return 200, { url = Gateway.URL, shards = 1,
-      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
+  route("GET", "/gateway/bot", function() return 200, self.gateway:botInfo() end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
   route("POST", "/users/@me/channels", function(_, body)
     for _, ch in pairs(store.channels) do
@@ -126,12 +130,15 @@ function Server:_routes()
     return 200, d
   end)
 
-  route("POST", "/channels/:channel/messages", function(p, body)
+  route("POST", "/channels/:channel/messages", function(p, body, req)
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local invalid = Forms.messageComponents(body)
+    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      components = body.components, attachments = store:attachmentsFor(body.attachments, req.files), poll = body.poll,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })
@@ -139,8 +146,13 @@ function Server:_routes()
     self:_echo("MESSAGE_CREATE", p.channel, d)
     return 200, d
   end)
-  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    copy(body, p.message, { "content", "embeds", "flags" })
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body, req)
+    local invalid = Forms.messageComponents(body, p.message)
+    if invalid then return 400, invalid end
+    copy(body, p.message, { "content", "embeds", "flags", "components" })
+    if body.attachments then
+      p.message.attachments = store:attachmentsFor(body.attachments, req.files, p.message.attachments)
+    end
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
     self:_echo("MESSAGE_UPDATE", p.channel, d)
@@ -194,6 +206,7 @@ function Server:_routes()
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
   end)
+  require("fake.discord.social").install(self, route)
 end
 
 --- Fresh fakes: runtime, http records and a new server.
@@ -201,6 +214,33 @@ function M.reset()
   runtime.reset()
   http.reset()
   return M.new()
+end
+
+--- Runs fn in a task, lets what it causes arrive (`ms`, default 5000) and returns what fn returned.
+function M.act(fn, ms)
+  local out
+  runtime.run(function() out = table.pack(fn()) end, { ["for"] = ms or 5000 })
+  return table.unpack(out, 1, out.n)
+end
+
+--- Logs in like M.login and records the arguments of every event in `events`: seen[name] is a list
+--- of packed argument lists. Returns fd, client, seen.
+function M.session(options, events, setup)
+  local seen = {}
+  local fd, client = M.login(options, function(f, c)
+    for _, name in ipairs(events or {}) do
+      seen[name] = {}
+      c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+    end
+    if setup then setup(f, c) end
+  end)
+  return fd, client, seen
+end
+
+--- Destroys the client and lets its shards close.
+function M.stop(client)
+  if client then client:destroy() end
+  runtime.run(nil, { ["for"] = 1000 })
 end
 
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
