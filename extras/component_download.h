@@ -1,5 +1,5 @@
 // One file of an extra tool fetched over HTTP: checked by status and a minimum
-// size only, written whole once it has arrived.
+// size only, written as it arrives and given its name once it passed.
 #pragma once
 
 #include <functional>
@@ -11,8 +11,9 @@
 
 namespace tarncore::discordvoice {
 
-/// A last look at a whole body before it is written; a failure keeps it off disk.
-using BodyCheck = std::function<Error(const std::string& body)>;
+/// A last look at a whole body, by its SHA-256 (lower-case hex), before it
+/// takes its name; a failure keeps it off disk.
+using BodyCheck = std::function<Error(const std::string& sha256)>;
 
 /// Downloads `url` to `destination` (its folder created), drawing progress on
 /// `meter` and leaving its line open for the caller.

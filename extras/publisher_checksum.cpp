@@ -3,7 +3,6 @@
 #include "net/http_client.h"
 #include "support/ascii.h"
 #include "support/layout.h"
-#include "update/sha256.h"
 
 namespace tarncore::discordvoice {
 namespace {
@@ -51,7 +50,7 @@ BodyCheck publisher_checksum(const ExtraComponent& row) {
     if (row.checksum_url.empty()) return {};
     const std::string url(row.url);
     const std::string file = url.substr(url.rfind('/') + 1);
-    return [checksum_url = std::string(row.checksum_url), file](const std::string& body) {
+    return [checksum_url = std::string(row.checksum_url), file](const std::string& sha256) {
         HttpRequest request;
         request.url = checksum_url;
         request.headers = {{"User-Agent", std::string("Tarnwick-Setup/") + kModuleVersion},
@@ -63,7 +62,7 @@ BodyCheck publisher_checksum(const ExtraComponent& row) {
             error.ok() && response.status == 200 ? checksum_for(response.body, file) : "";
         if (wanted.empty())
             return extras_error(kErrHttp, "Could not fetch the checksum of " + file);
-        if (sha256_hex(body.data(), body.size()) != wanted) {
+        if (sha256 != wanted) {
             return extras_error(kErrHttp,
                                 "Checksum of " + file + " does not match; download rejected");
         }

@@ -49,6 +49,8 @@ Error ReleaseSignatureCheck::begin(const std::string& signature_text, const std:
     if (!verifier_.start(*key, *signature)) {
         return refused("the trusted comment does not carry the key's signature");
     }
+    key_ = key;
+    signature_ = signature;
     const std::string& comment = signature->trusted_comment;
     const std::string expected = "tarnwick " + version + " expires ";
     const std::string expires =
@@ -66,8 +68,12 @@ Error ReleaseSignatureCheck::begin(const std::string& signature_text, const std:
     return {};
 }
 
-void ReleaseSignatureCheck::feed(const void* data, std::size_t length) {
+void ReleaseSignatureCheck::take(const char* data, std::size_t length) {
     verifier_.update(data, length);
+}
+
+void ReleaseSignatureCheck::restart() {
+    if (key_ && signature_) (void)verifier_.start(*key_, *signature_);
 }
 
 Error ReleaseSignatureCheck::finish() {

@@ -5,17 +5,19 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "net/http.h"
 #include "support/error.h"
 #include "support/system.h"
 #include "update/minisign.h"
 
 namespace tarncore {
 
-class ReleaseSignatureCheck {
+class ReleaseSignatureCheck final : public BodySink {
 public:
     /// Everything that can be decided before the download: the signature
     /// text, the key, the trusted comment "tarnwick <version> expires
@@ -26,11 +28,14 @@ public:
                 std::span<const std::string> keys, const std::string& floor,
                 const std::string& today);
     /// The download's bytes, in order, as they arrive.
-    void feed(const void* data, std::size_t length);
+    void take(const char* data, std::size_t length) override;
+    void restart() override;
     Error finish();
 
 private:
     MinisignVerifier verifier_;
+    std::optional<MinisignKey> key_;
+    std::optional<MinisignSignature> signature_;
 };
 
 /// A calendar date written YYYY-MM-DD.

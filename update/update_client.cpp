@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "net/file_sink.h"
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
@@ -36,7 +37,7 @@ HttpResponse execute_as(const HttpRequest& request, const char* function, Error&
     return response;
 }
 
-std::string size_mismatch(std::int64_t expected, std::size_t got, const std::string& url) {
+std::string size_mismatch(std::int64_t expected, std::int64_t got, const std::string& url) {
     std::string message = "Download size mismatch (expected " + std::to_string(expected) +
                           ", got " + std::to_string(got) + ")";
     if (got == 0) {
@@ -107,6 +108,8 @@ Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     request.url = update_api_url();
     request.headers["Accept"] = "application/json";
     request.max_body_bytes = kMaxAnswerBytes;
+    // A small document: a trickle must not stretch the three attempts.
+    request.whole_answer_deadline = true;
     Error error;
     HttpResponse response = execute_as(request, kCheckUpdate, error);
     if (error.failed()) return error;
@@ -149,10 +152,17 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
                                  read_signed_version(), utc_date_today()));
     }
 
+    // One pass: each block is hashed, checked against the signature and
+    // written as it arrives; the file takes its name only after every check.
+    Sha256Sink digest;
+    std::vector<BodySink*> sinks = {&digest};
+    if (signed_only) sinks.push_back(&signature);
+    FileSink file(destination, std::move(sinks));
     HttpRequest request;
     request.url = url;
     request.timeout_ms = kDownloadTimeoutMs;
     request.progress = std::move(progress);
+    request.sink = &file;
     Error error;
     HttpResponse response = execute_as(request, kUpdate, error);
     if (error.failed()) return error;
@@ -160,22 +170,15 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrHttp, kUpdate,
                             "Download failed with HTTP " + std::to_string(response.status));
     }
-    const std::string& body = response.body;
-    if (manifest.size >= 1 && body.size() != static_cast<std::uint64_t>(manifest.size)) {
-        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, body.size(), url));
+    const std::int64_t length = body_length(response);
+    if (manifest.size >= 1 && length != manifest.size) {
+        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, length, url));
     }
-    // Hashed in place: the body is the only copy of the runtime in memory.
-    if (!manifest.sha256.empty() &&
-        sha256_hex(body.data(), body.size()) != ascii_lowered(manifest.sha256)) {
+    if (!manifest.sha256.empty() && digest.hex() != ascii_lowered(manifest.sha256)) {
         return update_error(kErrHttp, kUpdate, "SHA-256 mismatch; download rejected");
     }
-    if (signed_only) {
-        signature.feed(body.data(), body.size());
-        TARN_TRY(signature.finish());
-    }
-    const Path folder = destination.parent_path();
-    if (!folder.empty()) (void)ensure_dir(folder);
-    const Placement placed = place_bytes(destination, body);
+    if (signed_only) TARN_TRY(signature.finish());
+    const Placement placed = file.commit();
     if (!placed.ok()) {
         return update_error(kErrFile, kUpdate,
                             "Could not write " + placement_detail(destination, placed));
@@ -187,7 +190,7 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
                        const Path& destination) {
-    std::cout << "\nDownloading Tarnwick " << manifest.latest << "...\n";
+    std::cout << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,

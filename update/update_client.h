@@ -1,6 +1,6 @@
 // The update service's answer (the release manifest) and the stateless client
 // that asks for it and downloads the runtime it names, verified by length and
-// SHA-256 before anything is written.
+// SHA-256 before the file takes its name.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +51,10 @@ public:
     /// Asks the update service; fills manifest from a 200 answer, which must
     /// name a valid latest version.
     Error check_update(ReleaseManifest& manifest) const;
-    /// Fetches download_url, checks size, SHA-256 and, with release keys,
-    /// the signature in memory, then writes destination; nothing is written
-    /// when a check fails.
+    /// Fetches download_url in one pass: each block is hashed (SHA-256 and,
+    /// with release keys, the signature) and written to destination's
+    /// placement as it arrives; only when size, digest and signature hold
+    /// does the file take the destination's place.
     Error download(const ReleaseManifest& manifest, const Path& destination,
                    ProgressCallback progress) const;
 
