@@ -319,4 +319,3 @@ Path executable_path() {
 }
 
 }  // namespace tarncore
-
