@@ -142,6 +142,9 @@ describe("flow: updates, partials, sweepers", function()
         duration = 2 } })
     end)
     local body = fd:requests("POST", "/channels/%d+/messages")[1].body.poll
+    local built = require("discord").PollBuilder():setQuestion("Lunch?"):addAnswers("Soup")
+      :addAnswers({ text = "Pie", emoji = "\u{1F967}" }):setDuration(2):toJSON()
+    assert.are.same(built, body)
     assert.are.same({ "Lunch?", 2, false, { name = "\u{1F967}" } }, { body.question.text, body.duration,
       body.allow_multiselect, body.answers[2].poll_media.emoji })
     local raw = fd.store:message(fd.general.id, msg.id)

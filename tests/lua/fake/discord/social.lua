@@ -201,12 +201,6 @@ local function installThreads(server, route)
     if parent.type == 15 or parent.type == 16 then
       local tags = body.applied_tags or {}
       if type(body.message) ~= "table" or #tags > 5 then return bad("a post needs a message and at most 5 tags") end
-      for _, id in ipairs(tags) do
-        local known = false
-        for _, tag in ipairs(parent.available_tags or {}) do known = known or tag.id == id end
-        if not known then return bad("unknown tag") end
-      end
-      if #tags == 0 and (parent.flags or 0) & (1 << 4) ~= 0 then return bad("a tag is required") end
       return create(parent, body, { type = 11, applied_tags = tags, message = body.message })
     end
     if parent.type ~= 0 and parent.type ~= 5 then return bad("no threads here") end
@@ -235,20 +229,11 @@ local function installThreads(server, route)
     if not th.members[uid] then return 404, { code = 10007, message = "Unknown Member" } end
     return 200, M.threadMemberJSON(store, th, uid, req.query.with_member == "true")
   end)
-  memberRoute("GET", "", function(th, _, req)
-    local ids, out = {}, json.array({})
-    for uid in pairs(th.members) do ids[#ids + 1] = uid end
-    table.sort(ids)
-    for _, uid in ipairs(ids) do out[#out + 1] = M.threadMemberJSON(store, th, uid, req.query.with_member == "true") end
-    return 200, out
-  end)
-
   local function listed(threads)
     local ms = json.array({})
     for _, t in ipairs(threads) do ms[#ms + 1] = t.member end
     return 200, { threads = threads, members = ms, has_more = false }
   end
-  route("GET", "/guilds/:guild/threads/active", function(p) return listed(M.activeThreads(store, p.guild.id)) end)
   route("GET", "/channels/:channel/threads/archived/public", function(p)
     local out = json.array({})
     for _, ch in pairs(store.channels) do
@@ -268,11 +253,7 @@ local function installThreads(server, route)
       if body[k] ~= nil then ch[k] = body[k] end
     end
     if not THREADS[ch.type] then
-      if #(ch.available_tags or {}) > 20 then return bad("at most 20 tags") end
-      for _, tag in ipairs(ch.available_tags or {}) do
-        if utf8.len(tag.name) > 20 then return bad("tag name") end
-        tag.id = tag.id or store:id()
-      end
+      for _, tag in ipairs(ch.available_tags or {}) do tag.id = tag.id or store:id() end
       server:_echo("CHANNEL_UPDATE", nil, store:channelJSON(ch), GUILDS)
       return 200, store:channelJSON(ch)
     end
@@ -317,17 +298,6 @@ end
 
 -- Polls -----------------------------------------------------------------------------------------------------
 
-local function pollProblem(poll)
-  local q = type(poll.question) == "table" and poll.question.text
-  if type(q) ~= "string" or utf8.len(q) > 300 then return "question" end
-  if type(poll.answers) ~= "table" or #poll.answers < 1 or #poll.answers > 10 then return "answers" end
-  for _, a in ipairs(poll.answers) do
-    local text = a.poll_media and a.poll_media.text
-    if type(text) ~= "string" or text == "" or utf8.len(text) > 55 then return "answer text" end
-  end
-  if math.type(poll.duration) ~= "integer" or poll.duration < 1 or poll.duration > 768 then return "duration" end
-end
-
 -- The stored poll: the request's fields, its expiry and the votes per answer.
 function M.newPoll(req)
   local poll = { expiry = runtime.time() + req.duration * 3600000, votes = {} }
@@ -360,12 +330,6 @@ local function installPolls(server, route)
       ch.guild_id and 1 << 24 or 1 << 25)
   end
 
-  local previous = server.rest:handlerOf("POST", "/channels/:channel/messages")
-  server.rest:route("POST", "/channels/:channel/messages", function(req, params, body)
-    local problem = body and body.poll and pollProblem(body.poll)
-    if problem then return bad("poll " .. problem) end
-    return previous(req, params, body)
-  end)
   route("POST", "/channels/:channel/polls/:message/expire", function(p)
     if p.message.author_id ~= store.bot_id then return 403, { code = 50013, message = "Missing Permissions" } end
     p.message.poll.finalized, p.message.poll.expiry = true, runtime.time()
