@@ -1,27 +1,18 @@
--- Routes of the fake Discord beyond sending messages: reactions, threads and forum posts with their
--- members, permission overwrites and polls. Writes dispatch what Discord would send; requests that
--- break Discord's limits get its 400.
+-- Reactions, threads and forum posts with their members, permission overwrites and polls in the fake
+-- Discord; requests that break Discord's limits get its 400.
 local runtime = require("runtime")
 local json = require("json")
+local Store = require("fake.discord.store")
 
 local M = {}
 
 local GUILDS, GUILD_MEMBERS = 1 << 0, 1 << 1
 local THREADS = { [10] = true, [11] = true, [12] = true }
 
-local function iso(ms)
-  return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
-end
+local iso, has, unescape = Store.iso, Store.has, Store.unescape
 local function bad(message) return 400, { code = 50035, message = message } end
-local function unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
-local function has(list, v)
-  for i, x in ipairs(list) do
-    if x == v then return i end
-  end
-end
 
--- Reactions -------------------------------------------------------------------------------------------------
-
+-- Reactions
 -- "name:id" or a Unicode emoji from a route as the API's emoji object; nil when malformed.
 local function emojiOf(text)
   text = unescape(text or "")
@@ -119,8 +110,7 @@ local function installReactions(server, route)
   end)
 end
 
--- Threads ---------------------------------------------------------------------------------------------------
-
+-- Threads
 -- A thread in the store: a channel that is not among its guild's channels.
 local function addThread(store, parent, owner, t)
   local th = {
@@ -296,8 +286,7 @@ local function installThreads(server, route)
   end
 end
 
--- Polls -----------------------------------------------------------------------------------------------------
-
+-- Polls
 -- The stored poll: the request's fields, its expiry and the votes per answer.
 function M.newPoll(req)
   local poll = { expiry = runtime.time() + req.duration * 3600000, votes = {} }
