@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "app/front.h"
+#include "install/install_steps.h"
 #include "install/modules.h"
 #include "install/record.h"
 #include "install/setup_runtime.h"
@@ -56,6 +57,7 @@ int run_setup(bool silent) {
         report(socket_error);
         return 1;
     }
+    remove_leftovers();
     const bool installed = is_installed();
     const std::string installed_version = read_installed_version();
     std::cout << "Install directory: " << path_text(install_root()) << "\n"
@@ -66,7 +68,7 @@ int run_setup(bool silent) {
     if (client.check_update(manifest).failed()) {
         // The reason is not shown: every failure of the query means the same here.
         std::cout << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
-        if (installed && silent) return run_extras(false);
+        if (installed && silent && !needs_repair()) return run_extras(false);
         return install_own_runtime(silent);
     }
     std::cout << "Latest version:    " << manifest.latest << "\n";
@@ -82,6 +84,10 @@ int run_setup(bool silent) {
     }
 
     if (!is_newer(installed_version, manifest.latest)) {
+        if (needs_repair()) {
+            std::cout << "The installation is incomplete; installing it again.\n";
+            return install_own_runtime(silent);
+        }
         std::cout << "Tarnwick is already up to date.\n";
         const int result = run_extras(false);
         if (silent) return result;

@@ -1,5 +1,6 @@
 #include "extras/archive.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -39,15 +40,32 @@ Error extract_archive(const Path& archive, const Path& folder, const ExtractLimi
     return {};
 }
 
-Path find_in_tree(const Path& root, const std::string& file_name) {
-    if (!path_exists(root)) return {};
-    const Path wanted = native_from_text(file_name);
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().native() == wanted.native()) return it->path();
+namespace {
+
+// Depth first, folder links not entered; listed through the platform so a
+// tree below a long profile path is searched past MAX_PATH.
+Path find_below(const Path& folder, const NativeString& wanted, bool& failed) {
+    std::vector<Path> entries;
+    if (!list_folder(folder, entries)) {
+        failed = true;
+        return {};
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const Path& entry : entries) {
+        if (entry.filename().native() == wanted) return entry;
+        if (file_kind(entry) != FileKind::Folder) continue;
+        Path found = find_below(entry, wanted, failed);
+        if (!found.empty() || failed) return found;
     }
     return {};
+}
+
+}  // namespace
+
+Path find_in_tree(const Path& root, const std::string& file_name) {
+    if (!path_exists(root)) return {};
+    bool failed = false;
+    return find_below(root, native_from_text(file_name), failed);
 }
 
 Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
@@ -66,8 +84,12 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
         return extras_error(kErrFile, primary + " was not inside the downloaded archive");
     (void)ensure_dir(tools_folder);
     meter.show_status("Installing files...");
-    if (!copy_with_parents(found, tools_folder / native_from_text(primary))) {
-        return extras_error(kErrFile, "Could not install " + primary);
+    const Path target = tools_folder / native_from_text(primary);
+    (void)ensure_dir(target.parent_path());
+    const Placement placed = place_copy(found, target);
+    if (!placed.ok()) {
+        return extras_error(
+            kErrFile, "Could not install " + primary + " to " + placement_detail(target, placed));
     }
     if (!row.secondary_file.empty()) {
         const Path second = find_in_tree(unpack, std::string(row.secondary_file));

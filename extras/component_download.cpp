@@ -28,8 +28,10 @@ Error download_file(const std::string& url, const Path& destination,
     }
     const auto size = static_cast<std::int64_t>(response.body.size());
     meter.update(size, size);
-    if (!ensure_dir(destination.parent_path()) || !write_file(destination, response.body)) {
-        return extras_error(kErrFile, "Could not write " + path_text(destination));
+    (void)ensure_dir(destination.parent_path());
+    const Placement placed = place_bytes(destination, response.body);
+    if (!placed.ok()) {
+        return extras_error(kErrFile, "Could not write " + placement_detail(destination, placed));
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "support/layout.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -45,11 +46,7 @@ bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::vector<Path> entries;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        entries.push_back(it->path());
-    }
-    bool ok = !ec || ec == std::errc::no_such_file_or_directory;
+    bool ok = list_folder(folder, entries) || file_kind(folder) == FileKind::Missing;
     for (const Path& entry : entries) {
         const FileKind kind = file_kind(entry);
         if (kind == FileKind::Folder) {
@@ -68,7 +65,100 @@ bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
     return ok && delete_entry(folder);
 }
 
+// The seam's setting and how many placements this process has begun.
+PlacementFault placement_fault;
+std::uint64_t placements_begun = 0;
+
+Path with_suffix(const Path& target, const char* suffix) {
+    Path result = target;
+    result += suffix;
+    return result;
+}
+
+// Writes fresh whole, or as far as a fault at this placement lets it.
+Placement write_new(const Path& fresh, std::string_view bytes, bool faulty) {
+    FileOutput out(fresh);
+    if (!out.is_open()) return {Placement::kWrite, out.reason()};
+    constexpr std::size_t kPiece = 1 << 20;
+    std::uint64_t limit = faulty ? placement_fault.bytes : UINT64_MAX;
+    while (!bytes.empty() && limit > 0) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit}));
+        if (!out.write(bytes.substr(0, n))) return {Placement::kWrite, out.reason()};
+        bytes.remove_prefix(n);
+        limit -= n;
+    }
+    if (faulty) {
+        return {Placement::kWrite,
+                placement_fault.kind == PlacementFault::kFail ? disk_full_text() : "stopped"};
+    }
+    if (!out.finish()) return {Placement::kWrite, out.reason()};
+    return {};
+}
+
+Placement swap_in(const Path& fresh, const Path& target) {
+    if (move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) return {};
+    // A running executable cannot be overwritten, but it can be renamed.
+    const Path old = with_suffix(target, ".old");
+    if (file_kind(target) != FileKind::File) return {Placement::kSwap, last_error_text()};
+    if (path_exists(old)) (void)delete_file(old);
+    if (!move_file(target, old, kMoveReplaceExisting)) return {Placement::kSwap, last_error_text()};
+    if (!move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) {
+        Placement refused{Placement::kSwap, last_error_text()};
+        (void)move_file(old, target, kMoveReplaceExisting);
+        return refused;
+    }
+    // The old image stays mapped until its process ends; a later run deletes
+    // it when the restart would not (an ordinary user may not schedule that).
+    if (!delete_file(old)) (void)move_file(old, Path(), kMoveDelayUntilReboot);
+    return {};
+}
+
+// place_bytes; mode_from, when given, lends its permissions to the new file.
+Placement place(const Path& target, std::string_view bytes, const Path* mode_from) {
+    const std::uint64_t number = placements_begun++;
+    const bool faulty =
+        placement_fault.kind != PlacementFault::kNone && number >= placement_fault.files;
+    const bool stop = faulty && placement_fault.kind == PlacementFault::kStop;
+    if (stop && number > placement_fault.files) return {Placement::kWrite, "stopped"};
+    // Only a regular file is replaced: never a device, and a folder stays
+    // where it is (the swap below refuses to move it aside).
+    const FileKind kind = file_kind(target);
+    if (kind == FileKind::Unknown) return {Placement::kWrite, last_error_text()};
+    if (kind == FileKind::File && !regular_file_size(target))
+        return {Placement::kWrite, "not a regular file"};
+    if (!may_replace(target)) return {Placement::kWrite, last_error_text()};
+    const Path fresh = with_suffix(target, ".new");
+    Placement written = write_new(fresh, bytes, faulty);
+    if (written.ok() && mode_from != nullptr) copy_permissions(*mode_from, fresh);
+    if (written.ok()) return swap_in(fresh, target);
+    // A folder in the way is not ours to delete and stays.
+    if (!stop && file_kind(fresh) == FileKind::File) (void)delete_file(fresh);
+    return written;
+}
+
 }  // namespace
+
+Placement place_bytes(const Path& target, std::string_view bytes) {
+    return place(target, bytes, nullptr);
+}
+
+Placement place_copy(const Path& source, const Path& target) {
+    std::string bytes;
+    if (!read_regular_file(source, bytes)) {
+        return {Placement::kWrite, path_text(source) + ": " + last_error_text()};
+    }
+    return place(target, bytes, &source);
+}
+
+std::string placement_detail(const Path& target, const Placement& placement) {
+    return path_text(target) + " (" + placement.reason + ")";
+}
+
+void set_placement_fault(const PlacementFault& fault) {
+    placement_fault = fault;
+    placements_begun = 0;
+}
 
 Path install_root() {
     std::optional<NativeString> value = get_env("LOCALAPPDATA");
@@ -88,6 +178,9 @@ Path config_dir() {
 Path install_record_path() {
     return config_dir() / "install.json";
 }
+Path install_pending_path() {
+    return config_dir() / "install.pending";
+}
 Path cache_dir() {
     return install_root() / "cache";
 }
@@ -105,15 +198,24 @@ Error install_error(std::string message) {
     return Error(kErrFile, "tarnwick", "setup", std::move(message));
 }
 
+// Folder by folder, so that a path past MAX_PATH works too.
 bool ensure_dir(const Path& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return !ec;
+    if (path.empty()) return false;
+    const FileKind kind = file_kind(path);
+    if (kind == FileKind::Folder) return true;
+    if (kind == FileKind::Link) {
+        std::error_code ec;
+        return std::filesystem::is_directory(path, ec);
+    }
+    if (kind != FileKind::Missing) return false;
+    const Path parent = path.parent_path();
+    if (!parent.empty() && parent != path && !ensure_dir(parent)) return false;
+    return make_folder(path);
 }
 
 bool path_exists(const Path& path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec) && !ec;
+    const FileKind kind = file_kind(path);
+    return kind != FileKind::Missing && kind != FileKind::Unknown;
 }
 
 bool read_file(const Path& path, std::string& text) {
@@ -121,12 +223,12 @@ bool read_file(const Path& path, std::string& text) {
 }
 
 bool write_file(const Path& path, std::string_view bytes) {
-    return write_regular_file(path, bytes);
+    return place_bytes(path, bytes).ok();
 }
 
 bool copy_with_parents(const Path& source, const Path& target) {
     (void)ensure_dir(target.parent_path());
-    return copy_file_replace(source, target);
+    return place_copy(source, target).ok();
 }
 
 bool remove_tree(const Path& folder, std::string& failure) {

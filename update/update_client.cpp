@@ -157,8 +157,11 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrHttp, kUpdate, "SHA-256 mismatch; download rejected");
     }
     const Path folder = destination.parent_path();
-    if ((!folder.empty() && !ensure_dir(folder)) || !write_file(destination, body)) {
-        return update_error(kErrFile, kUpdate, "Could not write " + path_text(destination));
+    if (!folder.empty()) (void)ensure_dir(folder);
+    const Placement placed = place_bytes(destination, body);
+    if (!placed.ok()) {
+        return update_error(kErrFile, kUpdate,
+                            "Could not write " + placement_detail(destination, placed));
     }
     return {};
 }
