@@ -173,7 +173,8 @@ describe("collectors", function()
     local function submit(id, text)
       return function() fd.interactions:submit(fd.alice, fd.general, id, { body = text }) end
     end
-    script({ { 1000, submit("feedback", "great") }, { 2000, submit("other", "x") }, { 3000, submit("feedback", "ok") } })
+    script({ { 1000, submit("feedback", "great") }, { 2000, submit("other", "x") },
+      { 3000, submit("feedback", "ok") } })
     assert.are.same({ "time", 10000, 2, "ok" }, { seen.reason, seen.at, seen.size,
       seen.collect[2].fields:getTextInputValue("body") })
     assert.are.same({}, fd.interactions.violations)
