@@ -634,7 +634,8 @@ end
 local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
 M.CommandInteraction = CommandInteraction
 
-function CommandInteraction:init(client, data)
+-- Commands and autocomplete carry the same command fields and options.
+local function commandInit(self, client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
   self.commandId = d.id
@@ -643,6 +644,7 @@ function CommandInteraction:init(client, data)
   self.commandGuildId = d.guild_id
   self.options = resolver().CommandInteractionOptionResolver(client, d.options, d.resolved, self.guildId)
 end
+CommandInteraction.init = commandInit
 
 --- The registered command, when the application's (or guild's) command cache holds it.
 CommandInteraction.getters.command = function(self)
@@ -725,14 +727,8 @@ local AutocompleteInteraction = util.class("AutocompleteInteraction", BaseIntera
 M.AutocompleteInteraction = AutocompleteInteraction
 
 function AutocompleteInteraction:init(client, data)
-  BaseInteraction.init(self, client, data)
-  local d = data.data or {}
-  self.commandId = d.id
-  self.commandName = d.name
-  self.commandType = d.type
-  self.commandGuildId = d.guild_id
+  commandInit(self, client, data)
   self.responded = false
-  self.options = resolver().CommandInteractionOptionResolver(client, d.options, d.resolved, self.guildId)
 end
 
 AutocompleteInteraction.getters.command = CommandInteraction.getters.command
