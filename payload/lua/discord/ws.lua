@@ -601,7 +601,7 @@ local function updated(client, event, manager, id, data, guild)
 end
 
 -- A removed entry:
-local function deleted(client, event, manager, id)
+local function gone(client, event, manager, id)
   local obj = get(manager.cache, id)
   if not obj then return end
   manager:_remove(id)
@@ -838,7 +838,7 @@ end
 
 handlers.GUILD_ROLE_DELETE = function(client, packet)
   local guild = guildOf(client, packet.d)
-  if guild then deleted(client, "roleDelete", guild.roles, packet.d.role_id) end
+  if guild then gone(client, "roleDelete", guild.roles, packet.d.role_id) end
 end
 
 handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
@@ -937,7 +937,7 @@ handlers.THREAD_UPDATE = function(client, packet)
 end
 
 handlers.THREAD_DELETE = function(client, packet)
-  deleted(client, "threadDelete", client.channels, packet.d.id)
+  gone(client, "threadDelete", client.channels, packet.d.id)
 end
 
 -- Sent when the bot gains access to channels: their active threads, complete.
