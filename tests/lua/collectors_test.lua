@@ -1,28 +1,21 @@
--- Collectors on the fake runtime's virtual clock against the fake Discord: each kind with the way it
--- ends ("limit", "time", "idle", "user", the source going away) and the await helpers.
+-- Collectors on the virtual clock against the fake Discord: each kind with the ways it ends, and the
+-- await helpers.
 local runtime = require("runtime")
 local server = require("fake.discord.server")
 local discord = require("discord")
-
 local C = require("discord.builders.components")
-
-local INTENTS = { "Guilds", "GuildMessages", "MessageContent", "GuildMessageReactions" }
 
 describe("collectors", function()
   local fd, client, channel, t0
 
   before_each(function()
-    fd, client = server.login({ intents = INTENTS })
+    fd, client = server.login({ intents = { "Guilds", "GuildMessages", "MessageContent", "GuildMessageReactions" } })
     channel = client.channels.cache:get(fd.general.id)
     t0 = runtime.now()
   end)
+  after_each(function() server.stop(client) end)
 
-  after_each(function()
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
-
-  -- Runs `steps` ({ms after t0, fn}) as timers, then the loop for `span` ms more than the last one.
+  -- Runs `steps` ({ms after now, fn}) as timers, then the loop for `span` ms past the last one.
   local function script(steps, span)
     local last = 0
     for _, s in ipairs(steps) do
@@ -32,7 +25,7 @@ describe("collectors", function()
     runtime.run(nil, { ["for"] = last + (span or 30000) })
   end
 
-  -- Watches a collector's events: the reason and virtual time of its end, and what each event carried.
+  -- A collector's events: its end reason, when it ended and with how many, and each item.
   local function watch(collector)
     local seen = { collect = {}, ignore = {}, dispose = {} }
     for name, list in pairs(seen) do collector:on(name, function(item) list[#list + 1] = item end) end
@@ -70,14 +63,9 @@ describe("collectors", function()
       assert.are.equal(0, client:listenerCount("messageCreate"), reason .. ": listener left behind")
       if reason == "processedLimit" then assert.are.equal("skip", seen.ignore[1].content) end
     end
+    assert.are.same({ nil, nil, nil }, { client.channels.cache:get(fd.general.id),
+      client.channels.cache:get(fd.category.id), client.guilds.cache:get(fd.guild.id) })
   end)
-
-  local function raised(fn)
-    local ok, err
-    runtime.run(function() ok, err = pcall(fn) end, { ["for"] = 2000 })
-    assert.is_false(ok)
-    return err
-  end
 
   it("disposes deleted messages, iterates, and answers awaitMessages or raises for errors", function()
     local collector = channel:createMessageCollector({ dispose = true, time = 10000 })
@@ -86,20 +74,17 @@ describe("collectors", function()
     script({ { 100, say("one") }, { 200, say("two") }, { 300, function()
       client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. fd.store.messages[fd.general.id][1].id)
     end } }, 10000)
-    assert.are.same({ "time", 1, "one" }, { seen.reason, seen.size, seen.dispose[1].content })
-    assert.are.same({ "one", "two" }, texts)
-
+    assert.are.same({ "time", 1, "one", { "one", "two" } }, { seen.reason, seen.size, seen.dispose[1].content, texts })
     local got, reason
     runtime.timer(100, say("hi"))
     runtime.run(function() got, reason = channel:awaitMessages({ max = 1, time = 1000 }) end, { ["for"] = 2000 })
     assert.are.same({ "hi", "limit" }, { got:first().content, reason })
-    local err = raised(function() channel:awaitMessages({ max = 1, time = 1000, errors = { "time" } }) end)
+    local err = server.raised(function() channel:awaitMessages({ max = 1, time = 1000, errors = { "time" } }) end)
     assert.are.same({ "CollectorError", "time", 0 }, { err.name, err.reason, err.collected.size })
   end)
 
   it("collects reactions by emoji, disposes an emoji nobody keeps, and ends when the message goes", function()
-    local stored
-    runtime.run(function() stored = fd:say(fd.bob, fd.general, "vote") end, { ["for"] = 100 })
+    local stored = server.act(function() return fd:say(fd.bob, fd.general, "vote") end, 100)
     t0 = runtime.now()
     local collector = channel.messages.cache:get(stored.id):createReactionCollector({ dispose = true })
     local seen, events = watch(collector), {}
@@ -107,16 +92,14 @@ describe("collectors", function()
       collector:on(name, function(r, u) events[#events + 1] = name .. " " .. r.emoji.name .. " " .. u.username end)
     end
     local UP, OK = "\u{1F44D}", "\u{2705}"
+    local function react(user, e) return function() fd:react(user, fd.general, stored, e) end end
     local function unreact(user)
       return function()
         fd.gateway:dispatch("MESSAGE_REACTION_REMOVE", { channel_id = fd.general.id, message_id = stored.id,
           guild_id = fd.guild.id, emoji = { name = UP }, user_id = user.id })
       end
     end
-    script({
-      { 100, function() fd:react(fd.alice, fd.general, stored, UP) end },
-      { 200, function() fd:react(fd.alice, fd.general, stored, OK) end },
-      { 300, function() fd:react(fd.bob, fd.general, stored, UP) end },
+    script({ { 100, react(fd.alice, UP) }, { 200, react(fd.alice, OK) }, { 300, react(fd.bob, UP) },
       { 400, unreact(fd.bob) }, { 500, unreact(fd.alice) },
       { 600, function() client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. stored.id) end },
     }, 1000)
@@ -126,17 +109,16 @@ describe("collectors", function()
     assert.are.same({ UP, { fd.alice.id } }, { seen.dispose[1].emoji.name, collector.users:keys() })
   end)
 
-  -- The bot posts a message with two buttons and a select; returns the library's and the store's copy.
+  -- The bot's message with two buttons and a select: the library's and the store's copy.
   local function panel()
-    local msg
-    runtime.run(function()
-      msg = channel:send({ content = "Pick", components = {
+    local msg = server.act(function()
+      return channel:send({ content = "Pick", components = {
         C.ActionRowBuilder():addComponents(C.ButtonBuilder():setStyle("Primary"):setCustomId("yes"):setLabel("Yes"),
           C.ButtonBuilder():setStyle("Danger"):setCustomId("no"):setLabel("No")),
         C.ActionRowBuilder():addComponents(C.StringSelectMenuBuilder():setCustomId("pick")
           :addOptions({ label = "A", value = "a" }, { label = "B", value = "b" })),
       } })
-    end, { ["for"] = 1000 })
+    end, 1000)
     t0 = runtime.now()
     return msg, fd.store:message(fd.general.id, msg.id)
   end
@@ -148,24 +130,19 @@ describe("collectors", function()
     local collector = msg:createMessageComponentCollector({ componentType = "Button", idle = 15000 })
     local seen = watch(collector)
     collector:on("collect", function(i) i:update({ content = i.user.username .. " chose " .. i.customId }) end)
-    script({
-      { 1000, click(fd.alice, stored, "yes") },
+    script({ { 1000, click(fd.alice, stored, "yes") },
       { 5000, function() fd.interactions:select(fd.bob, stored, "pick", { "a" }) end },
-      { 9000, click(fd.bob, stored, "no") },
-    }, 30000)
+      { 9000, click(fd.bob, stored, "no") } }, 30000)
     assert.are.same({ "idle", 24000, 2, "yes", "bob chose no" }, { seen.reason, seen.at, seen.size,
       seen.collect[1].customId, stored.content })
     assert.are.same({}, fd.interactions.violations)
   end)
 
   it("ends component collectors at their limits, when the message goes, and times out awaits", function()
-    local rows = {
-      { "limit", { max = 2 }, { "yes", "no", "yes" }, 2 },
+    for _, row in ipairs({ { "limit", { max = 2 }, { "yes", "no", "yes" }, 2 },
       { "componentLimit", { maxComponents = 1 }, { "no" }, 1 },
       { "userLimit", { maxUsers = 2 }, { "yes", "yes", "no" }, 3 },
-      { "messageDelete", { time = 60000 }, { "yes" }, 1 },
-    }
-    for _, row in ipairs(rows) do
+      { "messageDelete", { time = 60000 }, { "yes" }, 1 } }) do
       local reason, opts, ids, size = table.unpack(row)
       local msg, stored = panel()
       local collector = msg:createMessageComponentCollector(opts)
@@ -176,17 +153,16 @@ describe("collectors", function()
       script(steps, 2000)
       assert.are.same({ reason, size }, { seen.reason, seen.size }, reason)
     end
-
     local msg, stored = panel()
-    local got
     runtime.timer(500, click(fd.bob, stored, "no"))
     runtime.timer(800, click(fd.alice, stored, "yes"))
-    runtime.run(function()
-      got = msg:awaitMessageComponent({ time = 2000, filter = function(i) return i.user.id == fd.alice.id end })
-      got:deferUpdate()
-    end, { ["for"] = 3000 })
+    local got = server.act(function()
+      local i = msg:awaitMessageComponent({ time = 2000, filter = function(i) return i.user.id == fd.alice.id end })
+      i:deferUpdate()
+      return i
+    end, 3000)
     assert.are.same({ "yes", fd.alice.id }, { got.customId, got.user.id })
-    local err = raised(function() msg:awaitMessageComponent({ time = 1000 }) end)
+    local err = server.raised(function() msg:awaitMessageComponent({ time = 1000 }) end, 2000)
     assert.are.same({ "InteractionCollectorError", "time" }, { err.code, err.reason })
   end)
 

@@ -1,6 +1,5 @@
 -- Application commands against the fake Discord: sync sends only what changed, registered commands
--- compare equal to the builders they came from, and permissions need a Bearer token.
-local runtime = require("runtime")
+-- equal their builders, and permissions need a Bearer token.
 local json = require("json")
 local server = require("fake.discord.server")
 local discord = require("discord")
@@ -30,24 +29,8 @@ describe("application commands", function()
     commands = client.application.commands
   end)
 
-  after_each(function()
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
-
-  local function run(fn)
-    local res
-    runtime.run(function() res = table.pack(xpcall(fn, debug.traceback)) end, { ["for"] = 10000 })
-    assert(res[1], tostring(res[2]))
-    return table.unpack(res, 2, res.n)
-  end
-
-  local function raised(fn)
-    local ok, err
-    runtime.run(function() ok, err = pcall(fn) end, { ["for"] = 5000 })
-    assert.is_false(ok, "call did not fail")
-    return err
-  end
+  after_each(function() server.stop(client) end)
+  local run, raised = server.act, server.raised
 
   -- Requests other than GET to the command routes, IDs replaced.
   local function writes()

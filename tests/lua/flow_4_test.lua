@@ -1,5 +1,5 @@
--- Flow: interactions against the fake Discord, which holds the bot to Discord's rules: a deferred
--- slash command, the rules as errors, a modal wait, selects, uploads byte for byte, and autoDefer.
+-- Flow: interactions under Discord's rules: a deferred slash command, the rules as errors, uploads
+-- byte for byte, and autoDefer.
 local runtime = require("runtime")
 local json = require("json")
 local server = require("fake.discord.server")
@@ -17,17 +17,10 @@ describe("flow: interactions", function()
         if not ok then failures[#failures + 1] = e end
       end)
     end)
-    runtime.run(function()
-      panel = fd.store:addMessage(fd.general, fd.bot, { content = "Panel", components = json.array({
-        { type = 1, components = { { type = 2, style = 1, custom_id = "b", label = "B" } } },
-        { type = 1, components = { { type = 5, custom_id = "who" } } } }) })
-    end, { ["for"] = 100 })
+    panel = fd.store:addMessage(fd.general, fd.bot, { content = "Panel", components = json.array({
+      { type = 1, components = { { type = 2, style = 1, custom_id = "b", label = "B" } } } }) })
   end
-
-  after_each(function()
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
+  after_each(function() server.stop(client) end)
 
   -- Runs `body` as the listener for the interaction `make` delivers; returns the fake's record.
   local function deliver(body, make, ms)
@@ -79,9 +72,7 @@ describe("flow: interactions", function()
     local cases = {
       { "late", function(i) runtime.sleep(3100) i:reply("x") end, slash, "InteractionExpired", 0 },
       { "twice", function(i) i:reply("one") i:reply("two") end, slash, "InteractionAlreadyReplied", 1 },
-      { "defer then reply", function(i) i:deferReply() i:reply("x") end, slash, "InteractionAlreadyReplied", 1 },
       { "edit first", function(i) i:editReply("x") end, slash, "InteractionNotReplied", 0 },
-      { "follow-up first", function(i) i:followUp("x") end, slash, "InteractionNotReplied", 0 },
       { "after 15 minutes", function(i) i:deferReply() runtime.sleep(900000) i:followUp("x") end, slash,
         "InteractionTokenExpired", 1 },
       { "update from a plain modal", function(i) i:update("x") end, modal, "InteractionResponseInvalid", 0 },
@@ -119,7 +110,7 @@ describe("flow: interactions", function()
     assert.are.equal("answered twice", fd.interactions.violations[1].text)
   end)
 
-  it("uploads files byte for byte in replies and channel messages", function()
+  it("uploads files byte for byte", function()
     start()
     local png = "\x89PNG\r\n\x1a\n" .. string.rep("\0\r\n--", 50) .. "\xff"
     local it = deliver(function(i)
@@ -132,12 +123,6 @@ describe("flow: interactions", function()
     assert.are.same({ "files[0]", "image/png", png }, { cb.files[1].field, cb.files[1].content_type, cb.files[1].data })
     local a = it.original.attachments
     assert.are.same({ png, "a\r\nb" }, { fd.store.files[a[1].id], fd.store.files[a[2].id] })
-    local sent
-    runtime.run(function()
-      sent = client.channels.cache:get(fd.general.id):send({ files = { { name = "log.txt", data = png } } })
-    end, { ["for"] = 1000 })
-    assert.are.same({ png, "log.txt" }, { fd.store.files[fd.store:message(fd.general.id, sent.id).attachments[1].id],
-      sent.attachments:first().name })
   end)
 
   it("autoDefer defers what is not answered in time, and later answers edit the deferred reply", function()
@@ -165,14 +150,6 @@ describe("flow: interactions", function()
     end
     local secret = fd.interactions.list[#fd.interactions.list - 1]
     assert.are.same({ "s", 64, 1 }, { secret.followups[1].content, secret.followups[1].flags, #secret.deleted })
-    -- A modal must be the first response, so it cannot come after autoDefer.
-    deliver(function(i)
-      runtime.sleep(2500)
-      i:showModal({ custom_id = "m", title = "M", components = { { type = 18, label = "L",
-        component = { type = 4, custom_id = "t", style = 1 } } } })
-    end, slash)
-    assert.are.equal("InteractionAlreadyReplied", failures[1].code)
-    assert.truthy(failures[1].message:find("autoDefer", 1, true))
     assert.are.same({}, fd.interactions.violations)
   end)
 end)

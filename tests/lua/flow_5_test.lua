@@ -1,5 +1,4 @@
--- Flow: the (old, new) pairs of update events, partials completed by fetch, sweepers on the virtual
--- clock and cache limits; with polls, presences and typing on the way.
+-- Flow: (old, new) pairs of update events, partials completed by fetch, sweepers, cache limits, polls.
 local runtime = require("runtime")
 local json = require("json")
 local server = require("fake.discord.server")
@@ -18,6 +17,7 @@ describe("flow: updates, partials, sweepers", function()
     options = options or {}
     options.intents = INTENTS
     fd, client, seen = server.session(options, EVENTS)
+    return client.channels.cache:get(fd.general.id)
   end
   after_each(function() server.stop(client) end)
   local function guild() return client.guilds.cache:get(fd.guild.id) end
@@ -70,6 +70,9 @@ describe("flow: updates, partials, sweepers", function()
     assert.are.same({ "Chess", true }, { seen.presenceUpdate[2][2].activities[1].name,
       g.members.cache:get(fd.bob.id).voice.mute })
     assert.is_nil(seen.presenceUpdate[1][1])
+    -- A message in a new DM brings its channel.
+    act(function() fd:say(fd.alice, fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } }), "psst") end)
+    assert.are.equal("psst", client.users.cache:get(fd.alice.id).dmChannel.messages.cache:first().content)
     assert.are.same({}, seen.error)
   end)
 
@@ -120,14 +123,12 @@ describe("flow: updates, partials, sweepers", function()
   end)
 
   it("bounds caches per manager and keeps the bot's own member over the limit", function()
-    local Options = require("discord.client.options")
-    start({ makeCache = Options.cacheWithLimits({ MessageManager = 2, GuildMemberManager = 1 }) })
+    local general = start({ makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 2,
+      GuildMemberManager = 1 }) })
     act(function()
       for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
     end)
-    assert.are.same({ "m2", "m3" }, client.channels.cache:get(fd.general.id).messages.cache:map(function(m)
-      return m.content
-    end))
+    assert.are.same({ "m2", "m3" }, general.messages.cache:map(function(m) return m.content end))
     -- One member besides the bot, which is kept over the limit.
     assert.are.same({ true, 2 }, { guild().members.me ~= nil, guild().members.cache.size })
     local ok, err = pcall(require("discord").Client, { makeCache = function() return {} end })
@@ -135,13 +136,15 @@ describe("flow: updates, partials, sweepers", function()
   end)
 
   it("sends a poll within Discord's limits, counts votes, lists voters and ends it", function()
-    start()
-    local general = client.channels.cache:get(fd.general.id)
+    local general = start()
     local msg = act(function()
       return general:send({ poll = { question = "Lunch?", answers = { "Soup", { text = "Pie", emoji = "\u{1F967}" } },
         duration = 2 } })
     end)
     local body = fd:requests("POST", "/channels/%d+/messages")[1].body.poll
+    local built = require("discord").PollBuilder():setQuestion("Lunch?"):addAnswers("Soup")
+      :addAnswers({ text = "Pie", emoji = "\u{1F967}" }):setDuration(2):toJSON()
+    assert.are.same(built, body)
     assert.are.same({ "Lunch?", 2, false, { name = "\u{1F967}" } }, { body.question.text, body.duration,
       body.allow_multiselect, body.answers[2].poll_media.emoji })
     local raw = fd.store:message(fd.general.id, msg.id)

@@ -433,7 +433,12 @@ function GuildChannel:edit(opts, reason)
     local parent = parentId and parentId ~= json.null and self.client.channels.cache:get(parentId)
     if parent then body.permission_overwrites = overwriteBody(parent.permissionOverwrites, self.guild) end
   end
-  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason or opts.reason })
+  return self:_patchREST(body, reason or opts.reason)
+end
+
+-- Sends an edit and returns the channel as Discord answers it.
+function GuildChannel:_patchREST(body, reason)
+  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason })
   return self.client.channels:_add(data, self.guild)
 end
 
@@ -468,9 +473,24 @@ end
 
 -- TextChannel ---------------------------------------------------------------------------------------------
 
+-- Guild channels with messages of their own: the text mixin and the fields of their kind.
+local function textChannel(cls, fields)
+  applyText(cls)
+  function cls:init(client, data, guild)
+    initText(self, client)
+    GuildChannel.init(self, client, data, guild)
+  end
+  function cls:_patch(data)
+    GuildChannel._patch(self, data)
+    self:_copy(data, fields)
+    self:_patchText(data)
+    if self.nsfw == nil then self.nsfw = false end
+    return self
+  end
+end
+
 local TextChannel = util.class("TextChannel", GuildChannel)
 M.TextChannel = TextChannel
-applyText(TextChannel)
 
 local TEXT_FIELDS = {
   topic = "topic",
@@ -478,19 +498,7 @@ local TEXT_FIELDS = {
   default_auto_archive_duration = "defaultAutoArchiveDuration",
   default_thread_rate_limit_per_user = "defaultThreadRateLimitPerUser",
 }
-
-function TextChannel:init(client, data, guild)
-  initText(self, client)
-  GuildChannel.init(self, client, data, guild)
-end
-
-function TextChannel:_patch(data)
-  GuildChannel._patch(self, data)
-  self:_copy(data, TEXT_FIELDS)
-  self:_patchText(data)
-  if self.nsfw == nil then self.nsfw = false end
-  return self
-end
+textChannel(TextChannel, TEXT_FIELDS)
 
 function TextChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
 function TextChannel:setNSFW(nsfw, reason) return self:edit({ nsfw = nsfw ~= false }, reason) end
@@ -543,7 +551,6 @@ end
 --- Voice and stage channels; they have a text chat of their own.
 local BaseGuildVoiceChannel = util.class("BaseGuildVoiceChannel", GuildChannel)
 M.BaseGuildVoiceChannel = BaseGuildVoiceChannel
-applyText(BaseGuildVoiceChannel)
 
 local VOICE_FIELDS = {
   bitrate = "bitrate",
@@ -552,19 +559,7 @@ local VOICE_FIELDS = {
   video_quality_mode = "videoQualityMode",
   rate_limit_per_user = "rateLimitPerUser",
 }
-
-function BaseGuildVoiceChannel:init(client, data, guild)
-  initText(self, client)
-  GuildChannel.init(self, client, data, guild)
-end
-
-function BaseGuildVoiceChannel:_patch(data)
-  GuildChannel._patch(self, data)
-  self:_copy(data, VOICE_FIELDS)
-  self:_patchText(data)
-  if self.nsfw == nil then self.nsfw = false end
-  return self
-end
+textChannel(BaseGuildVoiceChannel, VOICE_FIELDS)
 
 --- True when the bot may see the channel and connect to it.
 BaseGuildVoiceChannel.getters.joinable = function(self)
@@ -737,9 +732,7 @@ function ThreadChannel:edit(opts, reason)
   local withTags = {}
   for k, v in pairs(opts) do withTags[k] = v end
   withTags._tags = parent and parent.availableTags
-  local body = M.channelBody(withTags, self.guild)
-  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason or opts.reason })
-  return self.client.channels:_add(data, self.guild)
+  return self:_patchREST(M.channelBody(withTags, self.guild), reason or opts.reason)
 end
 
 function ThreadChannel:setArchived(archived, reason) return self:edit({ archived = archived ~= false }, reason) end

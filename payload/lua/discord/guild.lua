@@ -208,22 +208,19 @@ function Guild:edit(opts, reason)
     if opts[from] ~= nil then body[to] = opts[from] end
   end
   if body.features then body.features = json.array(body.features) end
-  for from, to in pairs(CHANNEL_FIELDS) do
-    local v = opts[from]
+  -- false or null clears a field; other values are converted for the API.
+  local function setOrClear(to, v, convert)
     if v == false or v == json.null then
       body[to] = json.null
     elseif v ~= nil then
-      body[to] = self.client.channels:resolveId(v)
+      body[to] = convert(v)
     end
   end
+  for from, to in pairs(CHANNEL_FIELDS) do
+    setOrClear(to, opts[from], function(v) return self.client.channels:resolveId(v) end)
+  end
   for _, key in ipairs({ "icon", "banner", "splash", "discoverySplash" }) do
-    local v = opts[key]
-    local to = util.snakeCase(key)
-    if v == false or v == json.null then
-      body[to] = json.null
-    elseif v ~= nil then
-      body[to] = util.imageData(v)
-    end
+    setOrClear(util.snakeCase(key), opts[key], util.imageData)
   end
   if opts.owner ~= nil then body.owner_id = self.members:resolveId(opts.owner) end
   local data = self.client.rest:patch("/guilds/" .. self.id, { body = body, reason = reason or opts.reason })

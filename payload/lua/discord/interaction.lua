@@ -367,6 +367,11 @@ local function acknowledged(self)
   return self.deferred or self.replied
 end
 
+-- Edits, deletes, fetches and follow-ups need the first response to have gone out.
+local function needReply(self)
+  if not acknowledged(self) then error(libError("InteractionNotReplied"), 3) end
+end
+
 -- The first response: one only, within 3 s, of a type this interaction allows. Runs under the
 -- interaction's lock so that a reply and autoDefer cannot both go out.
 function Responses:_respond(kind, data, files, opts)
@@ -413,6 +418,18 @@ function Responses:_respond(kind, data, files, opts)
   return res
 end
 
+-- A first response under the lock: `redirect()` may answer instead; once Discord took the response,
+-- `marks` are set on the interaction.
+function Responses:_first(kind, data, files, opts, marks, redirect)
+  return self._lock:run(function()
+    local other = redirect and redirect()
+    if other then return other end
+    local r = self:_respond(kind, data, files, opts)
+    for k, v in pairs(marks) do self[k] = v end
+    return r
+  end)
+end
+
 function Responses:_cancelAutoDefer()
   if self._autoDeferTimer then
     self._autoDeferTimer:cancel()
@@ -436,31 +453,23 @@ end
 --- withResponse, fetchReply.
 function Responses:deferReply(opts)
   opts = opts or {}
-  local res = self._lock:run(function()
-    local flags = resolveFlags(opts.flags) or 0
-    if opts.ephemeral then flags = flags | EPHEMERAL end
-    local r = self:_respond(ResponseType.DeferredChannelMessageWithSource, flags ~= 0 and { flags = flags } or nil,
-      nil, opts)
-    self.deferred = true
-    self.ephemeral = flags & EPHEMERAL ~= 0
-    return r
-  end)
-  return responseResult(self, res, opts)
+  local flags = resolveFlags(opts.flags) or 0
+  if opts.ephemeral then flags = flags | EPHEMERAL end
+  return responseResult(self, self:_first(ResponseType.DeferredChannelMessageWithSource,
+    flags ~= 0 and { flags = flags } or nil, nil, opts, { deferred = true, ephemeral = flags & EPHEMERAL ~= 0 }), opts)
 end
+
+-- Where a reply goes after autoDefer deferred the interaction.
+local AFTER_AUTO_DEFER = { reply = "auto", update = "followUp" }
 
 --- (B) Answers with a message: a string or {content=, embeds=, components=, files=, ephemeral=, flags=,
 --- allowedMentions=, poll=, tts=, withResponse=, fetchReply=}. After autoDefer it edits the deferred reply.
 function Responses:reply(options)
   local opts = optionsTable(options)
   local body, files = messageData(self, opts, false)
-  local res = self._lock:run(function()
-    if self._autoDeferred == "reply" and not self.replied then return "auto" end
-    if self._autoDeferred == "update" and not self.replied then return "followUp" end
-    local r = self:_respond(ResponseType.ChannelMessageWithSource, body, files, opts)
-    self.replied = true
-    self.ephemeral = (body.flags or 0) & EPHEMERAL ~= 0
-    return r
-  end)
+  local res = self:_first(ResponseType.ChannelMessageWithSource, body, files, opts,
+    { replied = true, ephemeral = (body.flags or 0) & EPHEMERAL ~= 0 },
+    function() return not self.replied and AFTER_AUTO_DEFER[self._autoDeferred] end)
   if res == "auto" then return self:_replyAfterAutoDefer(opts) end
   if res == "followUp" then return self:followUp(opts) end
   return responseResult(self, res, opts)
@@ -481,7 +490,7 @@ end
 
 --- (B) Edits the reply (or, with `options.message`, a follow-up); returns the Message.
 function Responses:editReply(options)
-  if not acknowledged(self) then error(libError("InteractionNotReplied"), 2) end
+  needReply(self)
   local opts = optionsTable(options)
   local target = opts.message or "@original"
   local clean = {}
@@ -494,31 +503,27 @@ end
 
 --- (B) Deletes the reply, or a follow-up given as message or ID.
 function Responses:deleteReply(message)
-  if not acknowledged(self) then error(libError("InteractionNotReplied"), 2) end
+  needReply(self)
   self.webhook:deleteMessage(message or "@original")
 end
 
 --- (B) The reply as a Message, or a follow-up by ID.
 function Responses:fetchReply(message)
-  if not acknowledged(self) then error(libError("InteractionNotReplied"), 2) end
+  needReply(self)
   return self.webhook:fetchMessage(message or "@original")
 end
 
 --- (B) Sends another message after the first response; returns it.
 function Responses:followUp(options)
-  if not acknowledged(self) then error(libError("InteractionNotReplied"), 2) end
+  needReply(self)
   return self.webhook:send(optionsTable(options))
 end
 
 --- (B) Acknowledges a component (or a modal opened from a message) without changing the message yet.
 function Responses:deferUpdate(opts)
   opts = opts or {}
-  local res = self._lock:run(function()
-    local r = self:_respond(ResponseType.DeferredMessageUpdate, nil, nil, opts)
-    self.deferred = true
-    return r
-  end)
-  return responseResult(self, res, opts)
+  return responseResult(self, self:_first(ResponseType.DeferredMessageUpdate, nil, nil, opts, { deferred = true }),
+    opts)
 end
 
 --- (B) Edits the message the component belongs to, as the first response. After autoDefer it edits
@@ -526,12 +531,8 @@ end
 function Responses:update(options)
   local opts = optionsTable(options)
   local body, files = messageData(self, opts, true)
-  local res = self._lock:run(function()
-    if self._autoDeferred == "update" and not self.replied then return "auto" end
-    local r = self:_respond(ResponseType.UpdateMessage, body, files, opts)
-    self.replied = true
-    return r
-  end)
+  local res = self:_first(ResponseType.UpdateMessage, body, files, opts, { replied = true },
+    function() return not self.replied and self._autoDeferred == "update" and "auto" end)
   if res == "auto" then
     local msg = self.webhook:editMessage("@original", opts)
     self.replied = true
@@ -564,12 +565,7 @@ end
 function Responses:showModal(modal, opts)
   opts = opts or {}
   local data = modalJSON(modal)
-  local res = self._lock:run(function()
-    local r = self:_respond(ResponseType.Modal, data, nil, opts)
-    self.replied = true
-    self._modalId = data.custom_id
-    return r
-  end)
+  local res = self:_first(ResponseType.Modal, data, nil, opts, { replied = true, _modalId = data.custom_id })
   if opts.withResponse then return res end
   return nil
 end
@@ -596,11 +592,7 @@ end
 --- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.
 function Responses:launchActivity(opts)
   opts = opts or {}
-  local res = self._lock:run(function()
-    local r = self:_respond(ResponseType.LaunchActivity, nil, nil, opts)
-    self.replied = true
-    return r
-  end)
+  local res = self:_first(ResponseType.LaunchActivity, nil, nil, opts, { replied = true })
   if opts.withResponse then return res end
   return nil
 end
@@ -611,18 +603,12 @@ function Responses:_autoDefer()
   if acknowledged(self) then return end
   local useUpdate = self.type == InteractionType.MessageComponent
     or (self.type == InteractionType.ModalSubmit and self.message ~= nil)
-  local ok, err = pcall(self._lock.run, self._lock, function()
-    if acknowledged(self) then return end
-    if useUpdate then
-      self:_respond(ResponseType.DeferredMessageUpdate, nil, nil, {})
-      self._autoDeferred = "update"
-    else
-      self:_respond(ResponseType.DeferredChannelMessageWithSource, nil, nil, {})
-      self._autoDeferred = "reply"
-      self.ephemeral = false
-    end
-    self.deferred = true
-  end)
+  local kind, marks = ResponseType.DeferredMessageUpdate, { deferred = true, _autoDeferred = "update" }
+  if not useUpdate then
+    kind, marks = ResponseType.DeferredChannelMessageWithSource, { deferred = true, _autoDeferred = "reply",
+      ephemeral = false }
+  end
+  local ok, err = pcall(self._first, self, kind, nil, nil, {}, marks, function() return acknowledged(self) end)
   if ok then
     self.client:emit("debug", "autoDefer deferred interaction " .. tostring(self.id))
   else
@@ -632,8 +618,8 @@ end
 
 local function applyResponses(cls, names)
   for _, n in ipairs(names) do cls[n] = Responses[n] end
-  cls._respond, cls._cancelAutoDefer, cls._autoDefer = Responses._respond, Responses._cancelAutoDefer,
-    Responses._autoDefer
+  cls._respond, cls._first, cls._cancelAutoDefer, cls._autoDefer = Responses._respond, Responses._first,
+    Responses._cancelAutoDefer, Responses._autoDefer
   cls._replyAfterAutoDefer = Responses._replyAfterAutoDefer
 end
 
@@ -648,7 +634,8 @@ end
 local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
 M.CommandInteraction = CommandInteraction
 
-function CommandInteraction:init(client, data)
+-- Commands and autocomplete carry the same command fields and options.
+local function commandInit(self, client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
   self.commandId = d.id
@@ -657,6 +644,7 @@ function CommandInteraction:init(client, data)
   self.commandGuildId = d.guild_id
   self.options = resolver().CommandInteractionOptionResolver(client, d.options, d.resolved, self.guildId)
 end
+CommandInteraction.init = commandInit
 
 --- The registered command, when the application's (or guild's) command cache holds it.
 CommandInteraction.getters.command = function(self)
@@ -739,14 +727,8 @@ local AutocompleteInteraction = util.class("AutocompleteInteraction", BaseIntera
 M.AutocompleteInteraction = AutocompleteInteraction
 
 function AutocompleteInteraction:init(client, data)
-  BaseInteraction.init(self, client, data)
-  local d = data.data or {}
-  self.commandId = d.id
-  self.commandName = d.name
-  self.commandType = d.type
-  self.commandGuildId = d.guild_id
+  commandInit(self, client, data)
   self.responded = false
-  self.options = resolver().CommandInteractionOptionResolver(client, d.options, d.resolved, self.guildId)
 end
 
 AutocompleteInteraction.getters.command = CommandInteraction.getters.command
@@ -775,14 +757,13 @@ function AutocompleteInteraction:respond(choices)
   end
   local list = json.array({})
   for i, c in ipairs(choices) do list[i] = choiceJSON(c, i) end
-  self._lock:run(function()
-    if self.responded then error(libError("InteractionAlreadyReplied", ""), 0) end
-    self:_respond(ResponseType.ApplicationCommandAutocompleteResult, { choices = list })
-    self.responded = true
-  end)
+  self:_first(ResponseType.ApplicationCommandAutocompleteResult, { choices = list }, nil, nil, { responded = true },
+    function()
+      if self.responded then error(libError("InteractionAlreadyReplied", ""), 0) end
+    end)
 end
 
-AutocompleteInteraction._respond = Responses._respond
+AutocompleteInteraction._respond, AutocompleteInteraction._first = Responses._respond, Responses._first
 AutocompleteInteraction._cancelAutoDefer = Responses._cancelAutoDefer
 
 -- Components --------------------------------------------------------------------------------------------------

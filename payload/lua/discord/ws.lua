@@ -586,6 +586,28 @@ local function patchUser(client, data)
   return user
 end
 
+-- The shapes most handlers share. A new entry (event only when the cache did not hold it):
+local function created(client, event, manager, data, guild, ...)
+  local existing = get(manager.cache, data.id)
+  local new = manager:_add(data, guild)
+  if not existing and new then client:emit(event, new, ...) end
+end
+
+-- A patched entry, emitted with a clone of what it was:
+local function updated(client, event, manager, id, data, guild)
+  local old = clone(get(manager.cache, id))
+  local new = manager:_add(data, guild)
+  if old and new then client:emit(event, old, new) end
+end
+
+-- A removed entry:
+local function gone(client, event, manager, id)
+  local obj = get(manager.cache, id)
+  if not obj then return end
+  manager:_remove(id)
+  client:emit(event, obj)
+end
+
 --- Handlers by dispatch name: each patches the cache, then emits.
 local handlers = {}
 M.handlers = handlers
@@ -661,19 +683,11 @@ handlers.GUILD_DELETE = function(client, packet)
 end
 
 handlers.CHANNEL_CREATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  local existing = get(client.channels.cache, d.id)
-  local channel = client.channels:_add(d, guild)
-  if not existing and channel then client:emit("channelCreate", channel) end
+  created(client, "channelCreate", client.channels, packet.d, guildOf(client, packet.d))
 end
 
 handlers.CHANNEL_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  local old = clone(get(client.channels.cache, d.id))
-  local channel = client.channels:_add(d, guild)
-  if old and channel then client:emit("channelUpdate", old, channel) end
+  updated(client, "channelUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
 end
 
 handlers.CHANNEL_DELETE = function(client, packet)
@@ -813,30 +827,18 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
 end
 
 handlers.GUILD_ROLE_CREATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local role = guild.roles:_add(d.role)
-  client:emit("roleCreate", role)
+  local guild = guildOf(client, packet.d)
+  if guild then client:emit("roleCreate", guild.roles:_add(packet.d.role)) end
 end
 
 handlers.GUILD_ROLE_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local old = clone(get(guild.roles.cache, d.role.id))
-  local role = guild.roles:_add(d.role)
-  if old then client:emit("roleUpdate", old, role) end
+  local d, guild = packet.d, guildOf(client, packet.d)
+  if guild then updated(client, "roleUpdate", guild.roles, d.role.id, d.role) end
 end
 
 handlers.GUILD_ROLE_DELETE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local role = get(guild.roles.cache, d.role_id)
-  if not role then return end
-  guild.roles:_remove(d.role_id)
-  client:emit("roleDelete", role)
+  local guild = guildOf(client, packet.d)
+  if guild then gone(client, "roleDelete", guild.roles, packet.d.role_id) end
 end
 
 handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
@@ -924,27 +926,18 @@ end
 
 -- Threads ---------------------------------------------------------------------------------------------------
 
+-- Being added to a thread the cache holds sends THREAD_CREATE again.
 handlers.THREAD_CREATE = function(client, packet)
   local d = packet.d
-  local existing = get(client.channels.cache, d.id)
-  local thread = client.channels:_add(d, guildOf(client, d))
-  -- Being added to a thread the cache holds sends THREAD_CREATE again.
-  if not existing then client:emit("threadCreate", thread, d.newly_created == true) end
+  created(client, "threadCreate", client.channels, d, guildOf(client, d), d.newly_created == true)
 end
 
 handlers.THREAD_UPDATE = function(client, packet)
-  local d = packet.d
-  local old = clone(get(client.channels.cache, d.id))
-  local thread = client.channels:_add(d, guildOf(client, d))
-  if old then client:emit("threadUpdate", old, thread) end
+  updated(client, "threadUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
 end
 
 handlers.THREAD_DELETE = function(client, packet)
-  local d = packet.d
-  local thread = get(client.channels.cache, d.id)
-  if not thread then return end
-  client.channels:_remove(d.id)
-  client:emit("threadDelete", thread)
+  gone(client, "threadDelete", client.channels, packet.d.id)
 end
 
 -- Sent when the bot gains access to channels: their active threads, complete.
@@ -978,10 +971,7 @@ end
 handlers.THREAD_MEMBER_UPDATE = function(client, packet)
   local d = packet.d
   local thread = get(client.channels.cache, d.id)
-  if not thread or not thread.members then return end
-  local old = clone(get(thread.members.cache, d.user_id))
-  local member = thread.members:_add(d)
-  if old then client:emit("threadMemberUpdate", old, member) end
+  if thread and thread.members then updated(client, "threadMemberUpdate", thread.members, d.user_id, d) end
 end
 
 handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
@@ -1031,24 +1021,24 @@ local function pollAnswer(client, d)
   return answer
 end
 
-handlers.MESSAGE_POLL_VOTE_ADD = function(client, packet)
-  local d = packet.d
-  local answer = pollAnswer(client, d)
-  if not answer then return end
-  if not answer.partial then answer.voteCount = answer.voteCount + 1 end
-  local user = client.users.cache:get(d.user_id)
-  if user then answer.voters.cache:set(user.id, user) end
-  client:emit("messagePollVoteAdd", answer, d.user_id)
+-- A vote counts on a complete answer; the voter is kept while cached.
+local function vote(event, delta)
+  return function(client, packet)
+    local d = packet.d
+    local answer = pollAnswer(client, d)
+    if not answer then return end
+    if not answer.partial then answer.voteCount = math.max(0, answer.voteCount + delta) end
+    local user = delta > 0 and client.users.cache:get(d.user_id)
+    if user then
+      answer.voters.cache:set(user.id, user)
+    elseif delta < 0 then
+      answer.voters.cache:delete(d.user_id)
+    end
+    client:emit(event, answer, d.user_id)
+  end
 end
-
-handlers.MESSAGE_POLL_VOTE_REMOVE = function(client, packet)
-  local d = packet.d
-  local answer = pollAnswer(client, d)
-  if not answer then return end
-  if not answer.partial then answer.voteCount = math.max(0, answer.voteCount - 1) end
-  answer.voters.cache:delete(d.user_id)
-  client:emit("messagePollVoteRemove", answer, d.user_id)
-end
+handlers.MESSAGE_POLL_VOTE_ADD = vote("messagePollVoteAdd", 1)
+handlers.MESSAGE_POLL_VOTE_REMOVE = vote("messagePollVoteRemove", -1)
 
 -- Presences and typing -------------------------------------------------------------------------------------
 

@@ -129,8 +129,7 @@ function M.random_bytes(n)
   return table.concat(out)
 end
 
--- Test controls --------------------------------------------------------------------------------------------
-
+-- Test controls
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }

@@ -67,6 +67,9 @@ local function checkInt(who, what, v, min, max, level)
   return v
 end
 
+-- The argument checks the command builders share.
+M.checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt }
+
 -- A style or type given by value or by name ("Primary", "Short" ...).
 local function enumValue(who, what, e, v, level)
   if type(v) == "string" and type(rawget(e, v)) == "number" then return rawget(e, v) end

@@ -4,6 +4,7 @@
 local util = require("discord.util")
 local json = require("json")
 local enums = require("discord.enums")
+local checks = require("discord.builders.components").checks
 
 local M = {}
 
@@ -24,9 +25,8 @@ local Limits = {
 }
 M.Limits = Limits
 
-local function fail(who, level, fmt, ...)
-  error(who .. ": " .. string.format(fmt, ...), level + 1)
-end
+local fail, checkString, checkBool = checks.fail, checks.string, checks.bool
+local listArgs = require("discord.builders.components").listArgs
 
 local LOCALES = {}
 for _, code in pairs(enums.Locale) do LOCALES[code] = true end
@@ -71,12 +71,7 @@ end
 M.checkName = checkName
 
 local function checkDescription(who, text, level)
-  if type(text) ~= "string" then fail(who, level + 1, "description must be a string, got %s", type(text)) end
-  local n = util.utf8len(text)
-  if n < 1 or n > Limits.description then
-    fail(who, level + 1, "description must be 1 to %d characters long, got %d", Limits.description, n)
-  end
-  return text
+  return checkString(who, "description", text, Limits.description, 1, level + 1)
 end
 
 -- Localizations: locale -> text, or nil (JSON null) to remove one.
@@ -175,8 +170,7 @@ function Option:init(data)
 end
 
 function Option:setRequired(required)
-  if type(required) ~= "boolean" then fail(self.__name, 2, "required must be a boolean") end
-  self.data.required = required
+  self.data.required = checkBool(self.__name, "required", required, 2)
   return self
 end
 
@@ -205,22 +199,25 @@ local function optionClass(name, typ)
   return cls
 end
 
-local function checkChoiceValue(self, v, level)
-  local t = self.TYPE
-  if t == OptionType.String then
-    if type(v) ~= "string" then fail(self.__name, level + 1, "choice values must be strings") end
-    local n = util.utf8len(v)
-    if n < 1 or n > Limits.choiceValue then
-      fail(self.__name, level + 1, "choice value must be 1 to %d characters long, got %d", Limits.choiceValue, n)
-    end
-  elseif t == OptionType.Integer then
-    if math.type(v) ~= "integer" or v < -Limits.numberRange or v > Limits.numberRange then
-      fail(self.__name, level + 1, "choice values must be integers within +-2^53, got %s", tostring(v))
-    end
-  elseif type(v) ~= "number" or v ~= v or v < -Limits.numberRange or v > Limits.numberRange then
-    fail(self.__name, level + 1, "choice values must be numbers within +-2^53, got %s", tostring(v))
+-- Integer and number options keep their values (choices, min and max) within 2^53.
+local function checkNumber(who, what, v, integer, level)
+  local ok = integer and math.type(v) == "integer" or (not integer and type(v) == "number" and v == v)
+  if not ok or v < -Limits.numberRange or v > Limits.numberRange then
+    fail(who, level + 1, "%s must be %s within +-2^53, got %s", what, integer and "an integer" or "a number",
+      tostring(v))
   end
   return v
+end
+
+local function checkChoiceValue(self, v, level)
+  if self.TYPE == OptionType.String then
+    return checkString(self.__name, "choice value", v, Limits.choiceValue, 1, level + 1)
+  end
+  return checkNumber(self.__name, "choice value", v, self.TYPE == OptionType.Integer, level + 1)
+end
+
+local function checkChoiceName(who, v, level)
+  return checkString(who, "choice name", v, Limits.choiceName, 1, level + 1)
 end
 
 -- Choices: addChoices({name=, value=, nameLocalizations=}, ...), at most 25, names unique.
@@ -229,23 +226,15 @@ local function addChoices(self, list, level)
   if self.data.autocomplete then fail(self.__name, level + 1, "an option with autocomplete cannot have choices") end
   for _, c in ipairs(list) do
     if type(c) ~= "table" then fail(self.__name, level + 1, "a choice must be a table {name=, value=}") end
-    local nameLen = type(c.name) == "string" and util.utf8len(c.name) or 0
-    if nameLen < 1 or nameLen > Limits.choiceName then
-      fail(self.__name, level + 1, "choice name must be 1 to %d characters long", Limits.choiceName)
-    end
+    checkChoiceName(self.__name, c.name, level + 1)
     for _, existing in ipairs(choices) do
       if existing.name == c.name then fail(self.__name, level + 1, "choice name %q is used twice", c.name) end
     end
     local choice = { name = c.name, value = checkChoiceValue(self, c.value, level + 1) }
     local loc = c.nameLocalizations or c.name_localizations
     if loc ~= nil then
-      choice.name_localizations = checkLocales(self.__name, "choice name_localizations", loc, function(who, v, lvl)
-        local n = type(v) == "string" and util.utf8len(v) or 0
-        if n < 1 or n > Limits.choiceName then
-          fail(who, lvl + 1, "choice name must be 1 to %d characters long", Limits.choiceName)
-        end
-        return v
-      end, level + 1)
+      choice.name_localizations = checkLocales(self.__name, "choice name_localizations", loc, checkChoiceName,
+        level + 1)
     end
     choices[#choices + 1] = choice
   end
@@ -258,14 +247,14 @@ end
 
 local function choiceMixin(cls)
   function cls:addChoices(...)
-    return addChoices(self, require("discord.builders.components").listArgs(...), 2)
+    return addChoices(self, listArgs(...), 2)
   end
   function cls:setChoices(...)
     self.data.choices = nil
-    return addChoices(self, require("discord.builders.components").listArgs(...), 2)
+    return addChoices(self, listArgs(...), 2)
   end
   function cls:setAutocomplete(on)
-    if type(on) ~= "boolean" then fail(self.__name, 2, "autocomplete must be a boolean") end
+    on = checkBool(self.__name, "autocomplete", on, 2)
     if on and self.data.choices and #self.data.choices > 0 then
       fail(self.__name, 2, "an option with choices cannot use autocomplete")
     end
@@ -275,20 +264,12 @@ local function choiceMixin(cls)
 end
 
 local function rangeMixin(cls, integer)
-  local function check(self, what, v)
-    local ok = integer and math.type(v) == "integer" or (not integer and type(v) == "number" and v == v)
-    if not ok or v < -Limits.numberRange or v > Limits.numberRange then
-      fail(self.__name, 3, "%s must be %s within +-2^53, got %s", what, integer and "an integer" or "a number",
-        tostring(v))
-    end
-    return v
-  end
   function cls:setMinValue(v)
-    self.data.min_value = check(self, "min_value", v)
+    self.data.min_value = checkNumber(self.__name, "min_value", v, integer, 2)
     return self
   end
   function cls:setMaxValue(v)
-    self.data.max_value = check(self, "max_value", v)
+    self.data.max_value = checkNumber(self.__name, "max_value", v, integer, 2)
     return self
   end
 end
@@ -297,18 +278,12 @@ local StringOption = optionClass("SlashCommandStringOption", OptionType.String)
 choiceMixin(StringOption)
 
 function StringOption:setMinLength(n)
-  if math.type(n) ~= "integer" or n < 0 or n > Limits.stringLength then
-    fail(self.__name, 2, "min_length must be an integer from 0 to %d", Limits.stringLength)
-  end
-  self.data.min_length = n
+  self.data.min_length = checks.int(self.__name, "min_length", n, 0, Limits.stringLength, 2)
   return self
 end
 
 function StringOption:setMaxLength(n)
-  if math.type(n) ~= "integer" or n < 1 or n > Limits.stringLength then
-    fail(self.__name, 2, "max_length must be an integer from 1 to %d", Limits.stringLength)
-  end
-  self.data.max_length = n
+  self.data.max_length = checks.int(self.__name, "max_length", n, 1, Limits.stringLength, 2)
   return self
 end
 
@@ -332,7 +307,7 @@ local OPTION_CHANNELS = util.set({ 0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 14, 15, 16 
 
 function ChannelOption:addChannelTypes(...)
   local types = self.data.channel_types or {}
-  for _, t in ipairs(require("discord.builders.components").listArgs(...)) do
+  for _, t in ipairs(listArgs(...)) do
     local v = type(t) == "string" and rawget(enums.ChannelType, t) or t
     if not OPTION_CHANNELS[v] then fail(self.__name, 2, "not a channel type: %s", tostring(t)) end
     if not util.contains(types, v) then types[#types + 1] = v end
@@ -461,15 +436,12 @@ end
 
 --- Deprecated by Discord in favour of contexts; still sent when set.
 function Command:setDMPermission(allowed)
-  if type(allowed) ~= "boolean" then fail(self.__name, 2, "dm_permission must be a boolean") end
-  self.data.dm_permission = allowed
+  self.data.dm_permission = checkBool(self.__name, "dm_permission", allowed, 2)
   return self
 end
 
 function Command:setNSFW(nsfw)
-  if nsfw == nil then nsfw = true end
-  if type(nsfw) ~= "boolean" then fail(self.__name, 2, "nsfw must be a boolean") end
-  self.data.nsfw = nsfw
+  self.data.nsfw = checkBool(self.__name, "nsfw", nsfw, 2)
   return self
 end
 
@@ -486,14 +458,14 @@ end
 --- Where the command shows: "Guild", "BotDM", "PrivateChannel" or their numbers.
 function Command:setContexts(...)
   self.data.contexts = enumList(self, enums.InteractionContextType, "context",
-    require("discord.builders.components").listArgs(...), 2)
+    listArgs(...), 2)
   return self
 end
 
 --- Install kinds that offer the command: "GuildInstall", "UserInstall" or their numbers.
 function Command:setIntegrationTypes(...)
   self.data.integration_types = enumList(self, enums.ApplicationIntegrationType, "integration type",
-    require("discord.builders.components").listArgs(...), 2)
+    listArgs(...), 2)
   return self
 end
 

@@ -56,6 +56,77 @@ function M.resolvePoll(poll)
     layout_type = poll.layoutType or poll.layout_type or 1 }
 end
 
+-- PollBuilder -----------------------------------------------------------------------------------------------
+
+--- Builds a poll step by step; each setter checks its limit at once, `toJSON` checks the whole.
+local PollBuilder = util.class("PollBuilder")
+M.PollBuilder = PollBuilder
+
+function PollBuilder:init(data)
+  data = data or {}
+  self.data = { question = data.question, answers = {}, duration = data.duration,
+    allowMultiselect = data.allowMultiselect, layoutType = data.layoutType }
+  for _, a in ipairs(data.answers or {}) do self:addAnswers(a) end
+end
+
+function PollBuilder:setQuestion(question)
+  self.data.question = media(question, "the question", Limits.question, 2).text
+  return self
+end
+
+--- Answers as texts or {text=, emoji=}; at most 10 in all.
+function PollBuilder:addAnswers(...)
+  local answers = self.data.answers
+  for i = 1, select("#", ...) do
+    if #answers >= Limits.answers then invalid("at most " .. Limits.answers .. " answers", 2) end
+    answers[#answers + 1] = media(select(i, ...), "answer " .. (#answers + 1), Limits.answerText, 2)
+  end
+  return self
+end
+
+--- Replaces every answer.
+function PollBuilder:setAnswers(...)
+  self.data.answers = {}
+  return self:addAnswers(...)
+end
+
+--- Removes `count` answers at `index` (1-based).
+function PollBuilder:spliceAnswers(index, count)
+  for _ = 1, count or 1 do table.remove(self.data.answers, index) end
+  return self
+end
+
+--- Hours the poll stays open, 1 to 768.
+function PollBuilder:setDuration(hours)
+  if math.type(hours) ~= "integer" or hours < Limits.minHours or hours > Limits.maxHours then
+    invalid("a duration of " .. Limits.minHours .. " to " .. Limits.maxHours .. " whole hours", 2)
+  end
+  self.data.duration = hours
+  return self
+end
+
+function PollBuilder:setMultiSelect(multi)
+  self.data.allowMultiselect = multi ~= false
+  return self
+end
+
+function PollBuilder:setLayoutType(layout)
+  self.data.layoutType = layout
+  return self
+end
+
+--- The request form (see resolvePoll); raises when the question or the answers are missing.
+function PollBuilder:toJSON()
+  local d = self.data
+  local answers = util.map(d.answers, function(a)
+    local out = { text = a.text }
+    if a.emoji then out.emoji = a.emoji.id and { id = a.emoji.id } or a.emoji.name end
+    return out
+  end)
+  return M.resolvePoll({ question = d.question, answers = answers, duration = d.duration,
+    allowMultiselect = d.allowMultiselect, layoutType = d.layoutType })
+end
+
 -- PollAnswer ------------------------------------------------------------------------------------------------
 
 local PollAnswer = util.class("PollAnswer", Base)

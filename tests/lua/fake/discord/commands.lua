@@ -1,6 +1,5 @@
--- Application command routes of the fake Discord: global and guild commands, bulk overwrite and
--- permissions, checked as Discord checks them. Commands are kept in `server.commands[scope]` (scope
--- "global" or a guild ID); permission PUTs need `server.bearer` as a Bearer token.
+-- Application command routes of the fake Discord: commands in `server.commands[scope]` ("global" or
+-- a guild ID); permission PUTs need `server.bearer`.
 local json = require("json")
 local Forms = require("fake.discord.forms")
 
@@ -14,7 +13,7 @@ local function copy(v)
   return out
 end
 
--- The command as Discord keeps and answers it: every field present, defaults filled in.
+-- The command as Discord answers it: defaults filled in.
 local function fill(server, scope, data, existing)
   local guild = scope ~= "global"
   return {

@@ -1,10 +1,9 @@
--- Discord's form validation for the fake: application commands and message components. Each check
--- returns nil, or the 400 body Discord sends ("Invalid Form Body" with the errors nested by path).
+-- Discord's form validation for the fake: each check returns nil or Discord's 400 body, errors nested
+-- by path.
 local json = require("json")
 
 local Forms = {}
 
--- {"components", 0, "custom_id"} -> {components = {["0"] = {custom_id = {_errors = {...}}}}}
 local function invalid(path, code, message)
   local errors = { _errors = { { code = code, message = message } } }
   for i = #path, 1, -1 do errors = { [tostring(path[i])] = errors } end
@@ -32,8 +31,6 @@ local function tooMany(path, n)
   return invalid(path, "BASE_TYPE_MAX_LENGTH", "Must be " .. n .. " or fewer in length.")
 end
 
--- Commands -----------------------------------------------------------------------------------------------
-
 local function name(path, s, chatInput)
   local err = length(path, s, 1, 32)
   if err then return err end
@@ -57,34 +54,15 @@ local function size(o)
   return n
 end
 
+-- Names and descriptions at every level, and the total size; the option rules are the library's own.
 local function options(path, opts)
   opts = list(opts)
   if #opts > 25 then return tooMany(path, 25) end
-  local names, optional, subs = {}, false, 0
   for i, o in ipairs(opts) do
     local p = join(path, i - 1)
     local err = name(join(p, "name"), o.name, true) or length(join(p, "description"), o.description, 1, 100)
+      or options(join(p, "options"), o.options)
     if err then return err end
-    if names[o.name] then return invalid(join(p, "name"), "APPLICATION_COMMAND_OPTIONS_NAME_ALREADY_EXISTS", "") end
-    names[o.name] = true
-    if o.type == 1 or o.type == 2 then
-      subs = subs + 1
-      err = options(join(p, "options"), o.options)
-    elseif o.required and optional then
-      err = invalid(join(p, "required"), "APPLICATION_COMMAND_OPTIONS_REQUIRED_INVALID", "Required options go first")
-    else
-      optional = optional or not o.required
-      local choices = list(o.choices)
-      if #choices > 25 then
-        err = tooMany(join(p, "choices"), 25)
-      elseif #choices > 0 and o.autocomplete then
-        err = invalid(join(p, "autocomplete"), "APPLICATION_COMMAND_AUTOCOMPLETE_INVALID", "Choices or autocomplete")
-      end
-    end
-    if err then return err end
-  end
-  if subs > 0 and subs < #opts then
-    return invalid(path, "APPLICATION_COMMAND_OPTIONS_TYPE_INVALID", "Subcommands exclude other options")
   end
 end
 
@@ -104,8 +82,6 @@ function Forms.command(c, path)
   end
   return err
 end
-
--- Components ---------------------------------------------------------------------------------------------
 
 local V2 = 1 << 15
 local SELECT = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }

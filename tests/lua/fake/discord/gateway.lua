@@ -1,8 +1,5 @@
--- Scripted gateway of the fake Discord. It speaks the real protocol (HELLO, IDENTIFY, READY,
--- heartbeats, RESUME with replay, op 7 and op 9, close codes, zlib-stream) for any number of
--- shards, and notes in `faults` every rule the client breaks: late heartbeats, wrong sequence
--- numbers, identifies of one max_concurrency key less than 5 s apart, sends beyond 120 a
--- minute, payloads it cannot read, invalid presences. Events go to the shard of their guild.
+-- Scripted gateway of the fake Discord: the real protocol for any number of shards, noting in
+-- `faults` every rule the client breaks. Events go to the shard of their guild.
 local runtime = require("runtime")
 local json = require("json")
 local _discord = require("_discord")
@@ -34,8 +31,7 @@ function Gateway:fault(text)
   self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
 end
 
--- Sending ----------------------------------------------------------------------------------------------
-
+-- Sending
 function Gateway:_send(conn, payload)
   if conn.sock.closed then return false end
   local text = json.encode(payload)
@@ -61,8 +57,7 @@ function Gateway:botInfo()
     max_concurrency = self.max_concurrency } }
 end
 
---- The session of a shard (default: the lowest one connected) that events go to: the newest
---- one still alive, even while its client is reconnecting.
+--- The newest live session of a shard (default: the lowest), even while its client reconnects.
 function Gateway:session(shard)
   if shard == nil then
     for id = 0, 1023 do
@@ -77,24 +72,20 @@ function Gateway:session(shard)
   return nil
 end
 
---- The shard count the client identified with (1 before any IDENTIFY).
 function Gateway:shardCount()
   local s = self:session()
   return s and s.shard[2] or 1
 end
 
---- The shard a guild belongs to: (guild_id >> 22) % count.
 function Gateway:shardOf(guildId)
   if guildId == nil then return 0 end
   return (math.tointeger(tonumber(guildId)) >> 22) % self:shardCount()
 end
 
---- The live session that receives a guild's events (DMs: shard 0).
 function Gateway:sessionFor(guildId)
   return self:session(self:shardOf(guildId))
 end
 
--- The guild an event belongs to.
 local GUILD_EVENTS = { GUILD_CREATE = true, GUILD_UPDATE = true, GUILD_DELETE = true }
 local function guildOf(t, d)
   if type(d) ~= "table" then return nil end
@@ -103,8 +94,7 @@ local function guildOf(t, d)
   return nil
 end
 
---- Sends an event to a session (by default that of the event's guild): numbered, kept for
---- RESUME, delivered now when connected.
+--- Sends an event to a session (default: its guild's), kept for RESUME.
 function Gateway:dispatch(t, d, session)
   session = session or self:sessionFor(guildOf(t, d))
   if not session then error("fake gateway: dispatch without a session", 2) end
@@ -116,7 +106,6 @@ function Gateway:dispatch(t, d, session)
   return session.seq
 end
 
--- The newest connection, or the newest of one shard.
 function Gateway:_conn(shard)
   if shard == nil then return self.current end
   return self.current_of[shard] or error("fake gateway: no connection for shard " .. shard, 3)
@@ -138,8 +127,7 @@ end
 
 function Gateway:drop(shard) self:_conn(shard).sock:drop() end
 
--- Receiving --------------------------------------------------------------------------------------------
-
+-- Receiving
 function Gateway:_ready(conn, session)
   local guilds, mine = json.array({}), {}
   for _, gid in ipairs(self.store.guild_order) do
@@ -158,7 +146,6 @@ function Gateway:_ready(conn, session)
   end
 end
 
--- A client that breaks the protocol is closed as Discord would, and the test sees the fault.
 function Gateway:_refuse(conn, code, text)
   self:fault(text)
   conn.sock:close(code, text)
@@ -223,11 +210,10 @@ end
 function Gateway:_heartbeat(conn, d)
   local now = runtime.now()
   local due = conn.last_beat + self.heartbeat_interval
-  -- The first beat is jittered into the interval; later ones keep it, with a second of slack.
+  -- The first beat is jittered into the interval; later ones keep it, with 1 s of slack.
   if now > due + 1000 then self:fault("heartbeat " .. (now - due) .. " ms late") end
   conn.last_beat = now
-  -- Events may still be in flight, so the beat may lag the last sequence sent; it may not pass it
-  -- or go backwards.
+  -- Events may be in flight: the beat may lag the last sequence sent, not pass it or go back.
   local seq = conn.session and conn.session.seq or 0
   if math.type(d) == "integer" then
     if d > seq or d < (conn.beat_seq or 0) then
@@ -240,7 +226,7 @@ function Gateway:_heartbeat(conn, d)
   if self.ack then self:_send(conn, { op = 11 }) end
 end
 
--- Op 8: members by ID (at most 100, as Discord allows) or by name prefix, in chunks of up to 1000.
+-- Op 8: members by ID (at most 100) or by name prefix, in chunks of up to 1000.
 function Gateway:_requestMembers(conn, d)
   local guild = type(d) == "table" and self.store.guilds[d.guild_id]
   if not guild or not conn.session then return self:fault("op 8 for an unknown guild") end
@@ -272,7 +258,6 @@ end
 
 local STATUSES = { online = true, idle = true, dnd = true, invisible = true }
 
--- Op 3: the presence must carry every field Discord wants; the shard's latest one is kept.
 function Gateway:_presence(conn, d)
   if type(d) ~= "table" or not STATUSES[d.status] or type(d.afk) ~= "boolean"
       or not (d.since == json.null or math.type(d.since) == "integer") or not json.is_array(d.activities) then
@@ -290,7 +275,6 @@ end
 local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
   [6] = Gateway._resume, [8] = Gateway._requestMembers }
 
--- One connection: HELLO, then read until either side closes.
 function Gateway:_serve(sock, req)
   local conn = { sock = sock, url = req.url, sends = {} }
   self.connections[#self.connections + 1] = conn
@@ -326,7 +310,6 @@ function Gateway:_serve(sock, req)
   end
 end
 
---- Payloads the client sent with opcode `op`.
 function Gateway:receivedOps(op)
   local out = {}
   for _, r in ipairs(self.received) do

@@ -1,7 +1,6 @@
--- Interactions in the fake Discord: INTERACTION_CREATE delivery and the routes of the token, under
--- Discord's rules. A broken rule gets Discord's answer and a note in `violations`: a first response
--- after 3 s or a second one, a callback type the interaction may not use, an invalid message, modal
--- or choice list, a webhook used after 15 minutes or before the first response.
+-- Interactions in the fake Discord: INTERACTION_CREATE and the token's routes. A broken rule (late,
+-- repeated or wrong response, invalid data, expired or early webhook) gets Discord's answer and a
+-- note in `violations`.
 local runtime = require("runtime")
 local json = require("json")
 local Forms = require("fake.discord.forms")
@@ -22,8 +21,8 @@ local function bad(status, code, message, field)
   return status, { code = code, message = message, errors = field and { [field] = { _errors = { {} } } } }
 end
 
---- Sends INTERACTION_CREATE of type `kind`; `message` (stored) marks a component, or a modal opened from
---- it. Returns the fake's record: responses, original, followups, deleted, modal, choices.
+--- Sends INTERACTION_CREATE; `message` marks a component or a modal opened from it. Returns the record:
+--- responses, original, followups, deleted, modal, choices.
 function I:deliver(kind, user, channel, data, message)
   local store, id = self.store, self.store:id()
   local d = { id = id, application_id = self.server.bot.id, type = kind, data = data, token = "tok-" .. id,
@@ -44,8 +43,7 @@ function I:deliver(kind, user, channel, data, message)
   return it
 end
 
---- A slash command, or autocomplete with `autocomplete`; `options` in the API's shape. The ID is that of
---- the registered command (guild scope first) when there is one.
+--- A slash command (or autocomplete) with the registered command's ID when there is one.
 function I:command(user, channel, name, options, autocomplete)
   local id
   for _, scope in ipairs({ channel.guild_id or "", "global" }) do
@@ -67,7 +65,7 @@ function I:select(user, message, customId, values)
     component_type = 3, values = json.array(values) }, message)
 end
 
---- A modal submitted with `fields` (text input ID -> value), in labels sorted by ID.
+--- A modal submitted with `fields` (text input ID -> value).
 function I:submit(user, channel, customId, fields, message)
   local ids, rows = {}, json.array({})
   for k in pairs(fields) do ids[#ids + 1] = k end
@@ -78,12 +76,9 @@ function I:submit(user, channel, customId, fields, message)
   return self:deliver(5, user, channel, { custom_id = customId, components = rows }, message)
 end
 
--- Checks -----------------------------------------------------------------------------------------------
-
 local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
 local function between(s, lo, hi) return len(s) >= lo and len(s) <= hi end
 
--- A message for the callback or a webhook; `old` is the message an edit changes.
 local function checkMessage(d, files, old)
   if len(d.content) > 2000 then return bad(400, 50035, "Invalid Form Body", "content") end
   if d.flags ~= nil and (math.type(d.flags) ~= "integer" or d.flags & ~(4 | EPHEMERAL | 4096 | 32768) ~= 0) then
@@ -113,8 +108,6 @@ local CHECKS = {
   end,
 }
 
--- Messages -----------------------------------------------------------------------------------------------
-
 function I:_message(it, d, files, extraFlags)
   local msg = self.store:addMessage(it.channel, self.server.bot, { content = d.content, embeds = d.embeds,
     flags = (d.flags or 0) | (extraFlags or 0), components = d.components, poll = d.poll,
@@ -132,8 +125,6 @@ function I:_edit(it, msg, d, files)
   msg.flags = msg.flags & ~LOADING
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_UPDATE", it.channel, self.store:messageJSON(msg)) end
 end
-
--- Routes -------------------------------------------------------------------------------------------------
 
 function I:_refuse(it, why, ...)
   self.violations[#self.violations + 1] = { at = runtime.now(), interaction = it.id, text = why }

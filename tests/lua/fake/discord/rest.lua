@@ -1,6 +1,5 @@
--- REST side of the fake Discord: routes over the store, per-route buckets that send real
--- X-RateLimit-* headers, the global limit, and injected 429s.
--- A 429 the library provokes itself (not an injected one) counts in `violations`.
+-- REST side of the fake Discord: routes, buckets with real X-RateLimit-* headers, the global limit
+-- and injected 429s. A 429 the library provokes itself counts in `violations`.
 local runtime = require("runtime")
 local json = require("json")
 
@@ -41,7 +40,6 @@ function Rest:route(method, template, handler)
   self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
 end
 
---- The handler of a route, so that a route can be wrapped.
 function Rest:handlerOf(method, template)
   for _, r in ipairs(self.routes) do
     if r.method == method and r.template == template then return r.handler end
@@ -61,14 +59,13 @@ local function match(route, segs)
   return params
 end
 
---- Bucket limits for a route template ("POST /channels/:channel/messages"): {limit=, window=, hash=}.
+--- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
 function Rest:setBucket(key, cfg)
   self.bucket_config[key] = cfg
 end
 
---- Queues a 429 for the next matching request(s).
---- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}, or
---- {..., lost = true} for a request that is carried out but whose answer is lost.
+--- A 429 for the next matching request(s): f = {method, path (pattern), global, retry_after (s), times},
+--- or with `lost` a request carried out whose answer is lost.
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -129,8 +126,7 @@ local function tooMany(retryMs, global, scope, headers)
     headers)
 end
 
---- Reads a multipart/form-data body as Discord does: `payload_json` is the body, each `files[n]` part a
---- file {field=, n=, filename=, content_type=, data=}. Returns body, files or nil, nil, why.
+--- A multipart body as Discord reads it: payload_json, and files {field, n, filename, content_type, data}.
 function Rest.parseMultipart(raw, ctype)
   local delim = "--" .. (ctype:match("boundary=([^;%s]+)") or "?")
   local closing = "\r\n" .. delim .. "--\r\n"
@@ -168,13 +164,10 @@ function Rest:_takeInjection(req)
   return nil
 end
 
--- One request through injected 429s, authentication, limits and the route. No route the fake
--- offers is reached without the bot's token.
 function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   local f = self:_takeInjection({ method = req.method, path = path })
-  -- `lost`: Discord acts on the request, but the answer never arrives.
   if f and f.lost then
     self:_dispatch(req, path)
     return nil, "timed out", "timeout"
@@ -183,7 +176,7 @@ function Rest:handle(req)
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  -- Interaction callbacks and webhook tokens carry their own authority; a user's Bearer token is also accepted.
+  -- Interaction and webhook tokens carry their own authority.
   local tokenRoute = path:match("^/interactions/%d+/[^/]+/callback$") or path:match("^/webhooks/%d+/[^/]+")
   local auth = req.headers.authorization
   local bearer = self.server.bearer and auth == "Bearer " .. self.server.bearer
@@ -207,7 +200,7 @@ function Rest:_dispatch(req, path)
   end
   if not route then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
 
-  -- The global limit: interaction callbacks are exempt.
+  -- Interaction callbacks are exempt from the global limit.
   local now = runtime.now()
   if not path:match("^/interactions/") then
     local gw = self.global_window

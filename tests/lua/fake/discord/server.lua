@@ -1,7 +1,5 @@
--- The fake Discord: a store, its REST routes and the scripted gateway, mounted on the fake http.
--- Writes through REST also dispatch the gateway events Discord would send for them. Tests drive it
--- with fd:say(user, channel, text), fd.rest:setBucket / inject, fd.gateway:reconnect / invalidate /
--- close / drop, and read fd:requests(), fd.rest.violations and fd.gateway.faults.
+-- The fake Discord: store, REST routes and scripted gateway on the fake http. Writes through REST
+-- dispatch the gateway events Discord would send for them.
 local runtime = require("runtime")
 local json = require("json")
 local http = require("http")
@@ -17,7 +15,7 @@ Server.__index = Server
 
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
---- The bot, Alice and Bob in one guild (owned by Alice) with a category, #general in it, and a voice channel.
+--- The bot, Alice and Bob in Alice's guild with a category, #general in it, and a voice channel.
 function M.new()
   local self = setmetatable({ token = "test-token" }, Server)
   self.store = Store.new()
@@ -62,7 +60,7 @@ function Server:_echo(t, channel, d, bits)
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
---- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
+--- Requests the library made: method and a Lua pattern for the path.
 function Server:requests(method, pattern)
   local out = {}
   for _, ex in ipairs(http.exchanges) do
@@ -79,8 +77,7 @@ function Server:requests(method, pattern)
   return out
 end
 
--- Routes -----------------------------------------------------------------------------------------------
-
+-- Routes
 function Server:_routes()
   local store = self.store
   -- Path parameters are looked up in the store, in this order; a missing one is a 404.
@@ -109,11 +106,7 @@ function Server:_routes()
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
     return d
   end
-  local function copy(from, to, keys)
-    for _, k in ipairs(keys) do
-      if from[k] ~= nil then to[k] = from[k] end
-    end
-  end
+  local copy = Store.copyKeys
 
   route("GET", "/gateway/bot", function() return 200, self.gateway:botInfo() end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
@@ -209,7 +202,6 @@ function Server:_routes()
   require("fake.discord.social").install(self, route)
 end
 
---- Fresh fakes: runtime, http records and a new server.
 function M.reset()
   runtime.reset()
   http.reset()
@@ -223,8 +215,7 @@ function M.act(fn, ms)
   return table.unpack(out, 1, out.n)
 end
 
---- Logs in like M.login and records the arguments of every event in `events`: seen[name] is a list
---- of packed argument lists. Returns fd, client, seen.
+--- M.login, recording in seen[name] the packed arguments of each event named in `events`.
 function M.session(options, events, setup)
   local seen = {}
   local fd, client = M.login(options, function(f, c)
@@ -237,10 +228,17 @@ function M.session(options, events, setup)
   return fd, client, seen
 end
 
---- Destroys the client and lets its shards close.
 function M.stop(client)
   if client then client:destroy() end
   runtime.run(nil, { ["for"] = 1000 })
+end
+
+--- Runs fn in a task, which must raise; returns the error.
+function M.raised(fn, ms)
+  local ok, err
+  runtime.run(function() ok, err = pcall(fn) end, { ["for"] = ms or 5000 })
+  assert(not ok, "call did not fail")
+  return err
 end
 
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.

@@ -1,27 +1,18 @@
--- Routes of the fake Discord beyond sending messages: reactions, threads and forum posts with their
--- members, permission overwrites and polls. Writes dispatch what Discord would send; requests that
--- break Discord's limits get its 400.
+-- Reactions, threads and forum posts with their members, permission overwrites and polls in the fake
+-- Discord; requests that break Discord's limits get its 400.
 local runtime = require("runtime")
 local json = require("json")
+local Store = require("fake.discord.store")
 
 local M = {}
 
 local GUILDS, GUILD_MEMBERS = 1 << 0, 1 << 1
 local THREADS = { [10] = true, [11] = true, [12] = true }
 
-local function iso(ms)
-  return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
-end
+local iso, has, unescape = Store.iso, Store.has, Store.unescape
 local function bad(message) return 400, { code = 50035, message = message } end
-local function unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
-local function has(list, v)
-  for i, x in ipairs(list) do
-    if x == v then return i end
-  end
-end
 
--- Reactions -------------------------------------------------------------------------------------------------
-
+-- Reactions
 -- "name:id" or a Unicode emoji from a route as the API's emoji object; nil when malformed.
 local function emojiOf(text)
   text = unescape(text or "")
@@ -119,8 +110,7 @@ local function installReactions(server, route)
   end)
 end
 
--- Threads ---------------------------------------------------------------------------------------------------
-
+-- Threads
 -- A thread in the store: a channel that is not among its guild's channels.
 local function addThread(store, parent, owner, t)
   local th = {
@@ -201,12 +191,6 @@ local function installThreads(server, route)
     if parent.type == 15 or parent.type == 16 then
       local tags = body.applied_tags or {}
       if type(body.message) ~= "table" or #tags > 5 then return bad("a post needs a message and at most 5 tags") end
-      for _, id in ipairs(tags) do
-        local known = false
-        for _, tag in ipairs(parent.available_tags or {}) do known = known or tag.id == id end
-        if not known then return bad("unknown tag") end
-      end
-      if #tags == 0 and (parent.flags or 0) & (1 << 4) ~= 0 then return bad("a tag is required") end
       return create(parent, body, { type = 11, applied_tags = tags, message = body.message })
     end
     if parent.type ~= 0 and parent.type ~= 5 then return bad("no threads here") end
@@ -235,20 +219,11 @@ local function installThreads(server, route)
     if not th.members[uid] then return 404, { code = 10007, message = "Unknown Member" } end
     return 200, M.threadMemberJSON(store, th, uid, req.query.with_member == "true")
   end)
-  memberRoute("GET", "", function(th, _, req)
-    local ids, out = {}, json.array({})
-    for uid in pairs(th.members) do ids[#ids + 1] = uid end
-    table.sort(ids)
-    for _, uid in ipairs(ids) do out[#out + 1] = M.threadMemberJSON(store, th, uid, req.query.with_member == "true") end
-    return 200, out
-  end)
-
   local function listed(threads)
     local ms = json.array({})
     for _, t in ipairs(threads) do ms[#ms + 1] = t.member end
     return 200, { threads = threads, members = ms, has_more = false }
   end
-  route("GET", "/guilds/:guild/threads/active", function(p) return listed(M.activeThreads(store, p.guild.id)) end)
   route("GET", "/channels/:channel/threads/archived/public", function(p)
     local out = json.array({})
     for _, ch in pairs(store.channels) do
@@ -268,11 +243,7 @@ local function installThreads(server, route)
       if body[k] ~= nil then ch[k] = body[k] end
     end
     if not THREADS[ch.type] then
-      if #(ch.available_tags or {}) > 20 then return bad("at most 20 tags") end
-      for _, tag in ipairs(ch.available_tags or {}) do
-        if utf8.len(tag.name) > 20 then return bad("tag name") end
-        tag.id = tag.id or store:id()
-      end
+      for _, tag in ipairs(ch.available_tags or {}) do tag.id = tag.id or store:id() end
       server:_echo("CHANNEL_UPDATE", nil, store:channelJSON(ch), GUILDS)
       return 200, store:channelJSON(ch)
     end
@@ -315,19 +286,7 @@ local function installThreads(server, route)
   end
 end
 
--- Polls -----------------------------------------------------------------------------------------------------
-
-local function pollProblem(poll)
-  local q = type(poll.question) == "table" and poll.question.text
-  if type(q) ~= "string" or utf8.len(q) > 300 then return "question" end
-  if type(poll.answers) ~= "table" or #poll.answers < 1 or #poll.answers > 10 then return "answers" end
-  for _, a in ipairs(poll.answers) do
-    local text = a.poll_media and a.poll_media.text
-    if type(text) ~= "string" or text == "" or utf8.len(text) > 55 then return "answer text" end
-  end
-  if math.type(poll.duration) ~= "integer" or poll.duration < 1 or poll.duration > 768 then return "duration" end
-end
-
+-- Polls
 -- The stored poll: the request's fields, its expiry and the votes per answer.
 function M.newPoll(req)
   local poll = { expiry = runtime.time() + req.duration * 3600000, votes = {} }
@@ -360,12 +319,6 @@ local function installPolls(server, route)
       ch.guild_id and 1 << 24 or 1 << 25)
   end
 
-  local previous = server.rest:handlerOf("POST", "/channels/:channel/messages")
-  server.rest:route("POST", "/channels/:channel/messages", function(req, params, body)
-    local problem = body and body.poll and pollProblem(body.poll)
-    if problem then return bad("poll " .. problem) end
-    return previous(req, params, body)
-  end)
   route("POST", "/channels/:channel/polls/:message/expire", function(p)
     if p.message.author_id ~= store.bot_id then return 403, { code = 50013, message = "Missing Permissions" } end
     p.message.poll.finalized, p.message.poll.expiry = true, runtime.time()

@@ -1,5 +1,5 @@
--- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages. Users
--- and roles are kept in the JSON shape the API sends; the others refer to users by ID.
+-- In-memory state of the fake Discord. Users and roles are kept in the API's JSON shape; the others
+-- refer to users by ID.
 local runtime = require("runtime")
 local json = require("json")
 
@@ -20,14 +20,29 @@ local function copy(t)
   for k, v in pairs(t) do out[k] = v end
   return out
 end
+Store.copy = copy
 
---- A snowflake made from the virtual clock, so IDs sort by creation like real ones.
+function Store.copyKeys(from, to, keys)
+  for _, k in ipairs(keys) do
+    if from[k] ~= nil then to[k] = from[k] end
+  end
+end
+
+function Store.has(list, v)
+  for i, x in ipairs(list) do
+    if x == v then return i end
+  end
+end
+
+function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
+
+--- A snowflake from the virtual clock, so IDs sort by creation.
 function Store:id()
   self.seq = self.seq + 1
   return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
 end
 
---- A snowflake whose guild lands on `shard` of `count`: its timestamp part is moved forward to fit.
+--- A guild ID that lands on `shard` of `count`.
 function Store:idOnShard(shard, count)
   self.seq = self.seq + 1
   local ts = runtime.time() - EPOCH
@@ -39,8 +54,6 @@ local function iso(ms)
   return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
 end
 Store.iso = iso
-
--- Users, guilds, roles, channels and members ---------------------------------------------------------------
 
 function Store:addUser(u)
   local user = {
@@ -54,7 +67,7 @@ end
 function Store:userJSON(user) return copy(user) end
 function Store:roleJSON(role) return copy(role) end
 
---- g = {id=, name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+--- g = {id, name, owner, roles = {{name, permissions}}, channels = {{name, type, parent = name}}, members}
 function Store:addGuild(g)
   local guild = {
     id = g.id or self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
@@ -143,8 +156,7 @@ function Store:guildJSON(guild)
   return out
 end
 
--- Messages ---------------------------------------------------------------------------------------------
-
+-- Messages
 function Store:addMessage(ch, author, fields)
   local msg = {
     id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
@@ -160,8 +172,8 @@ function Store:addMessage(ch, author, fields)
   return msg
 end
 
---- The attachments of a message from its payload's `attachments` and the uploaded parts: new ones
---- ({id = n}) take the bytes of files[n], kept ones ({id = snowflake}) stay. Bytes go to `self.files`.
+--- A message's attachments: new ones ({id = n}) take the bytes of files[n] (kept in `self.files`),
+--- kept ones ({id = snowflake}) stay.
 function Store:attachmentsFor(list, files, previous)
   local out = json.array({})
   local old = {}
