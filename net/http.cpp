@@ -347,7 +347,8 @@ bool continues_at(const HttpResponse& response, const BodyOptions& options) {
 
 }  // namespace
 
-Error write_request(Transport& transport, const HttpRequest& request, const Url& url) {
+Error write_request(Transport& transport, const HttpRequest& request, const Url& url,
+                    bool absolute_form) {
     // A line break in a field would end it and start a header (or a request)
     // of the sender's choosing.
     auto breaks_line = [](std::string_view text) {
@@ -362,7 +363,8 @@ Error write_request(Transport& transport, const HttpRequest& request, const Url&
                               "\": CR or LF in its name or value");
         }
     }
-    std::string out = request.method + " " + request_target(url) + " HTTP/1.1\r\n";
+    std::string out = request.method + " " +
+                      (absolute_form ? to_string(url) : request_target(url)) + " HTTP/1.1\r\n";
     out += "Host: " + url.host + "\r\n";
     out += "Connection: close\r\n";
     bool has_agent = false;

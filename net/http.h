@@ -89,7 +89,9 @@ inline constexpr char kDocumentationUrl[] = "https://docs.tarnwick.dev";
 /// An error of the HTTP layer: code 3, module "http", function "HttpClient.execute".
 Error http_error(std::string message);
 
-Error write_request(Transport& transport, const HttpRequest& request, const Url& url);
+/// absolute_form: the target is the whole URL, as a proxy is asked.
+Error write_request(Transport& transport, const HttpRequest& request, const Url& url,
+                    bool absolute_form = false);
 bool read_until(Transport& transport, std::string& buffer, std::string_view delimiter, Error& error,
                 std::size_t limit);
 /// A body longer than max_body_bytes fails with the limit's error; a declared

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "net/proxy.h"
 #include "net/socket.h"
 #include "net/tls_session.h"
 #include "net/url.h"
@@ -149,9 +150,9 @@ ResumePoint resume_point(const HttpResponse& response, const ResumePoint& before
 }
 
 HttpResponse exchange_paced(Transport& transport, const HttpRequest& request, const Url& url,
-                            Error& error, const ResumePoint& resume) {
+                            Error& error, const ResumePoint& resume, bool absolute_form = false) {
     PacedTransport paced(transport, request, to_string(url));
-    error = write_request(paced, request, url);
+    error = write_request(paced, request, url, absolute_form);
     if (error.failed()) {
         error.function = "HttpClient.execute";
         return {};
@@ -202,6 +203,38 @@ HttpResponse attempt(Connection& connection, const HttpRequest& request, const U
     return response;
 }
 
+// The same through a proxy: HTTPS in a tunnel, with TLS to the origin (whose
+// name the certificate must carry), plain HTTP asked in absolute form. A
+// refusal by the proxy is final: asking again changes nothing.
+HttpResponse attempt(const ProxyServer& proxy, const HttpRequest& request, const Url& url,
+                     Error& error, const ResumePoint& resume, bool& final) {
+    final = false;
+    Socket socket;
+    error = socket.connect(proxy.host, proxy.port, request.timeout_ms, 0);
+    if (error.failed()) {
+        error.message += " (proxy " + proxy.shown + ")";
+        return {};
+    }
+    socket.set_receive_timeout(request.timeout_ms);
+    HttpResponse response;
+    if (url.tls) {
+        error = open_tunnel(socket, proxy, url, final);
+        if (error.ok()) {
+            TlsSession session(make_platform_tls_engine(), socket);
+            error = session.handshake(url.host);
+            if (error.ok()) response = exchange_paced(session, request, url, error, resume);
+        }
+    } else {
+        response = exchange_paced(socket, through_proxy(request, proxy), url, error, resume, true);
+        if (error.ok() && response.status == 407) {
+            error = proxy_refused(proxy, response);
+            final = true;
+        }
+    }
+    socket.close();
+    return response;
+}
+
 }  // namespace
 
 HttpResponse HttpClient::execute(const HttpRequest& request, Error& error) {
@@ -243,6 +276,9 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
         return {};
     }
     Logger::instance().debug("http", request.method + " " + request.url);
+    const ProxyServer proxy = proxy_for(url, error);
+    if (error.failed()) return {};
+    if (proxy.present()) Logger::instance().debug("http", "through proxy " + proxy.shown);
 
     ResumePoint resume;
     for (int attempts = 0;;) {
@@ -257,7 +293,10 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
         }
         // Each attempt's own: a large failed body is not held through the next.
         HttpResponse response;
-        if (url.tls) {
+        bool final = false;
+        if (proxy.present()) {
+            response = attempt(proxy, *sent, url, error, resume, final);
+        } else if (url.tls) {
             TlsSession session;
             response = attempt(session, *sent, url, error, resume);
         } else {
@@ -277,7 +316,7 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
         }
         bool empty_get =
             request.method == "GET" && response.status == 200 && body_length(response) == 0;
-        if (error.ok() && response.status != 0 && !empty_get) return response;
+        if ((error.ok() && response.status != 0 && !empty_get) || final) return response;
 
         ++attempts;
         std::string line = request.method + " " + request.url +

@@ -223,7 +223,7 @@ std::int32_t TlsSession::recv(char* buffer, std::size_t capacity, Error& error) 
 }
 
 void TlsSession::set_receive_timeout(std::uint32_t timeout_ms) {
-    socket_.set_receive_timeout(timeout_ms);
+    io_->set_receive_timeout(timeout_ms);
 }
 
 void TlsSession::reset() {

@@ -41,6 +41,21 @@ private:
     std::optional<tarncore::NativeString> old_;
 };
 
+/// The current user's proxy setting (ProxyEnable, ProxyServer, ProxyOverride
+/// of Internet Settings) until the end of the scope; not available on POSIX,
+/// which has no such setting.
+class ScopedUserProxy {
+public:
+    ScopedUserProxy(const std::string& server, const std::string& bypass);
+    ~ScopedUserProxy();
+    ScopedUserProxy(const ScopedUserProxy&) = delete;
+    ScopedUserProxy& operator=(const ScopedUserProxy&) = delete;
+    bool available() const { return available_; }
+
+private:
+    bool available_ = false;
+};
+
 /// Makes folder the current folder until the end of the scope.
 class ScopedCurrentDir {
 public:

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <list>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "tests/common/log_capture.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_data.h"
+#include "tests/common/test_env.h"
 #include "tests/common/test_server.h"
 
 namespace {
@@ -228,6 +231,69 @@ TEST(HttpClient, ResumesABrokenDownload) {
             }
             EXPECT_EQ(ranges, c.get_string("ranges", ""));
         }
+    }
+}
+
+// Through a loopback proxy named by the environment or the user's setting:
+// what the proxy was asked (method, target, credentials), how many
+// connections it relayed both ways, and how many requests reached the origin.
+TEST(HttpClient, GoesThroughAProxy) {
+    const Json table = tarntest::read_json("net/exchanges.json");
+    for (const Json& c : tarntest::items(table.find("proxied"))) {
+        SCOPED_TRACE(c.get_string("name", ""));
+        TestServer origin, proxy;
+        const std::string cert = c.get_string("cert", "");
+        ASSERT_TRUE(origin.start(R"([{"path":"/file","body":"arrived","times":0}])",
+                                 {cert.empty()     ? ServerCert::None
+                                  : cert == "good" ? ServerCert::Good
+                                                   : ServerCert::WrongHost}))
+            << origin.last_error();
+        ASSERT_TRUE(proxy.start("[" + c.find("proxy").dump(false) + "]")) << proxy.last_error();
+        const std::string host = origin.base_url().substr(origin.base_url().find("//") + 2);
+        const auto fill = [&](const std::string& text) {
+            return tarntest::replace_all(
+                tarntest::replace_all(text, "{proxy}", "127.0.0.1:" + std::to_string(proxy.port())),
+                "{origin}", host);
+        };
+        std::list<tarntest::ScopedEnv> env;  // undone last first
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
+            env.emplace_front(name, std::nullopt);
+        }
+        for (const auto& [name, value] : tarntest::members(c.find("env"))) {
+            env.emplace_front(name,
+                              tarncore::native_from_text(fill(std::get<std::string>(value.value))));
+        }
+        const Json& system = c.find("system");
+        std::optional<tarntest::ScopedUserProxy> user;
+        if (system.kind != tarncore::JsonKind::Null) {
+            user.emplace(fill(system.get_string("proxy", "")), system.get_string("bypass", ""));
+            if (!user->available()) continue;  // no such setting on this platform
+        }
+        LogCapture log;
+        Error error;
+        const HttpResponse response =
+            HttpClient::execute({"GET", origin.url("/file?v=1"), {}, "", 5000, {}}, error);
+        EXPECT_EQ(shown(response, error), fill(c.get_string("outcome", "")));
+        // A relay is recorded when both ends have closed, just after the answer.
+        const std::string expected = fill(c.get_string("asked", ""));
+        std::string asked;
+        for (int wait = 0; wait < 100 && asked != expected; ++wait) {
+            if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            asked.clear();
+            int relayed = 0;
+            for (const Json& r : proxy.requests()) {
+                if (r.get_string("event", "") == "relayed") {
+                    relayed += r.get_int("up", 0) > 0 && r.get_int("down", 0) > 0;
+                } else {
+                    asked += r.get_string("method", "") + " " + r.get_string("target", "") + " " +
+                             header(r, "Proxy-Authorization") + "|";
+                }
+            }
+            asked += "relayed " + std::to_string(relayed);
+        }
+        EXPECT_EQ(asked, expected);
+        EXPECT_EQ(origin.http_requests().size(), c.get_int("reached", 1));
     }
 }
 

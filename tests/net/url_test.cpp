@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "net/proxy.h"
 #include "tests/common/error_text.h"
 #include "tests/common/test_data.h"
 
@@ -50,6 +51,36 @@ TEST(Url, ParsesWritesAndResolvesTheTable) {
     for (const Json& row : items(table.find("resolve"))) {
         EXPECT_EQ(resolve_location(text_at(row, 0), text_at(row, 1)), text_at(row, 2))
             << text_at(row, 0) << " + " << text_at(row, 1);
+    }
+}
+
+// The proxy for a URL from an environment (names exactly as given), then the
+// user's setting: "direct", the proxy as shown with its credentials, or the error.
+TEST(Url, ChoosesItsProxy) {
+    const Json table = tarntest::read_json("net/url.json");
+    for (const Json& row : items(table.find("proxy"))) {
+        SCOPED_TRACE(text_at(row, 0) + " " + items(row)[1].dump(false));
+        Error error;
+        const Url url = Url::parse(text_at(row, 0), error);
+        const Json &env = items(row)[1], &system = items(row)[2];
+        bool decided = false;
+        ProxyServer proxy = proxy_from_environment(
+            url,
+            [&env](std::string_view name) -> std::optional<std::string> {
+                const Json& value = env.find(std::string(name));
+                if (value.kind != JsonKind::String) return std::nullopt;
+                return std::get<std::string>(value.value);
+            },
+            decided, error);
+        if (!decided && error.ok()) {
+            proxy = proxy_from_setting(
+                url, {system.get_string("proxy", ""), system.get_string("bypass", ""), false},
+                error);
+        }
+        const HeaderMap sent = through_proxy({}, proxy).headers;
+        const std::string shown = (proxy.present() ? proxy.shown : "direct") +
+                                  (sent.empty() ? "" : " " + sent.at("Proxy-Authorization"));
+        EXPECT_EQ(error.failed() ? tarntest::error_text(error) : shown, text_at(row, 3));
     }
 }
 

@@ -47,10 +47,15 @@ the first behaviour whose "path" matches (or that has none) and whose count
   ranges     with body_size: a "Range: bytes=N-" request gets 206 and the
              bytes from N (Content-Range as HTTP writes it, or
              content_range given as is)
+  proxy      true: an HTTP proxy (CONNECT, or an absolute URL with a port); with
+             "auth" ("user:password") no such Basic Proxy-Authorization gets a 407.
+             Records {"event": "relayed", "method", "target", "up", "down"} (bytes)
 """
 
+import base64
 import json
 import os
+import select
 import socket
 import ssl
 import subprocess
@@ -261,6 +266,9 @@ class Server:
             pass
 
     def behave(self, conn, b, request):
+        if b.get("proxy"):
+            self.relay(conn, b, request)
+            return
         if "pace" in b:
             conn = Paced(conn, *b["pace"])
         action = b.get("action", "respond")
@@ -305,6 +313,40 @@ class Server:
         if framing == "chunked":
             body = encode_chunks(body, 7)
         conn.sendall(head.encode("latin-1") + body)
+
+
+    def relay(self, conn, b, request):
+        given = [v for n, v in request["headers"] if n.lower() == "proxy-authorization"]
+        if "auth" in b and given[:1] != ["Basic " + base64.b64encode(b["auth"].encode()).decode()]:
+            conn.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n")
+            return
+        method, target = request["method"], request["target"]
+        authority, _, path = target.split("://", 1)[-1].partition("/")
+        host, _, port = authority.rpartition(":")
+        upstream = socket.create_connection((host.strip("[]"), int(port)), timeout=30)
+        first = b""
+        if method == "CONNECT":
+            conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        else:
+            head = ["%s /%s %s" % (method, path, request["version"])] + [
+                "%s: %s" % tuple(h) for h in request["headers"] if h[0].lower() != "proxy-authorization"]
+            first = ("\r\n".join(head) + "\r\n\r\n" + request["body"]).encode("latin-1")
+            upstream.sendall(first)
+        moved, other = {conn: len(first), upstream: 0}, {conn: upstream, upstream: conn}
+        live = [conn, upstream]
+        while live and (ready := select.select(live, [], [], 30)[0]):
+            for side in ready:
+                try:
+                    data = side.recv(65536)
+                    other[side].sendall(data) if data else other[side].shutdown(socket.SHUT_WR)
+                except OSError:
+                    data = b""
+                moved[side] += len(data)
+                if not data:
+                    live.remove(side)
+        upstream.close()
+        self.record({"event": "relayed", "method": method, "target": target,
+                     "up": moved[conn], "down": moved[upstream]})
 
 
 def read_request(conn):
