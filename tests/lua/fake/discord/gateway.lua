@@ -226,24 +226,16 @@ function Gateway:_heartbeat(conn, d)
   if self.ack then self:_send(conn, { op = 11 }) end
 end
 
--- Op 8: members by ID (at most 100) or by name prefix, in chunks of up to 1000.
+-- Op 8: members by ID (at most 100) or all of them, in chunks of up to 1000.
 function Gateway:_requestMembers(conn, d)
   local guild = type(d) == "table" and self.store.guilds[d.guild_id]
   if not guild or not conn.session then return self:fault("op 8 for an unknown guild") end
   local ids = d.user_ids
   if ids ~= nil and #ids > 100 then return self:_refuse(conn, 4002, "op 8 with " .. #ids .. " user IDs") end
   local found, missing = {}, {}
-  if ids then
-    for _, id in ipairs(ids) do
-      local m = guild.members[id]
-      if m then found[#found + 1] = m else missing[#missing + 1] = id end
-    end
-  else
-    local limit, query = d.limit == 0 and math.huge or d.limit, d.query or ""
-    for _, uid in ipairs(guild.member_order) do
-      if #found >= limit then break end
-      if self.store.users[uid].username:sub(1, #query) == query then found[#found + 1] = guild.members[uid] end
-    end
+  for _, id in ipairs(ids or guild.member_order) do
+    local m = guild.members[id]
+    if m then found[#found + 1] = m else missing[#missing + 1] = id end
   end
   local count = math.max(1, math.ceil(#found / 1000))
   for index = 0, count - 1 do
