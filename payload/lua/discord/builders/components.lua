@@ -68,7 +68,7 @@ local function checkInt(who, what, v, min, max, level)
 end
 
 -- The argument checks the command builders share.
-M.checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt }
+M._checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt }
 
 -- A style or type given by value or by name ("Primary", "Short" ...).
 local function enumValue(who, what, e, v, level)

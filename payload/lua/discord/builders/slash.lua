@@ -4,7 +4,7 @@
 local util = require("discord.util")
 local json = require("json")
 local enums = require("discord.enums")
-local checks = require("discord.builders.components").checks
+local checks = require("discord.builders.components")._checks
 
 local M = {}
 
