@@ -7,6 +7,7 @@
 #include "install/record.h"
 #include "install/setup_runtime.h"
 #include "net/socket.h"
+#include "support/ascii.h"
 #include "support/layout.h"
 #include "update/update_client.h"
 #include "support/version.h"
@@ -71,7 +72,9 @@ int run_setup(bool silent) {
         if (installed && silent && !needs_repair()) return run_extras(false);
         return install_own_runtime(silent);
     }
-    std::cout << "Latest version:    " << manifest.latest << "\n";
+    // The service's text, shown as it is only once it cannot steer the console.
+    const std::string latest = console_safe(manifest.latest);
+    std::cout << "Latest version:    " << latest << "\n";
 
     if (!installed) {
         if (manifest.download_url.empty()) return install_own_runtime(silent);
@@ -99,7 +102,7 @@ int run_setup(bool silent) {
 
     std::cout << "\nA new version of Tarnwick is available.\n"
               << "Installed: " << installed_version << "\n"
-              << "Latest:    " << manifest.latest << "\n\n";
+              << "Latest:    " << latest << "\n\n";
     const Path target = cache_dir() / "update.bin";
     if (silent) {
         // The download has printed its own failure line; no report here.

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "extras/component_download.h"
+#include "extras/publisher_checksum.h"
+#include "extras/zip_directory.h"
 #include "support/child_process.h"
 #include "support/layout.h"
 
@@ -42,20 +44,24 @@ Error extract_archive(const Path& archive, const Path& folder, const ExtractLimi
 
 namespace {
 
-// Depth first, folder links not entered; listed through the platform so a
-// tree below a long profile path is searched past MAX_PATH.
-Path find_below(const Path& folder, const NativeString& wanted, bool& failed) {
+// Depth first, listed through the platform so a tree below a long profile
+// path is searched past MAX_PATH. Links are neither matched nor entered, and
+// nothing is taken whose final path leaves root: under Wine a Unix link looks
+// like a plain file or folder.
+Path find_below(const Path& root, const Path& folder, const NativeString& wanted, bool& stop) {
     std::vector<Path> entries;
     if (!list_folder(folder, entries)) {
-        failed = true;
+        stop = true;
         return {};
     }
     std::sort(entries.begin(), entries.end());
     for (const Path& entry : entries) {
+        const FileKind kind = file_kind(entry);
+        if (kind == FileKind::Link || !resolves_inside(root, entry)) continue;
         if (entry.filename().native() == wanted) return entry;
-        if (file_kind(entry) != FileKind::Folder) continue;
-        Path found = find_below(entry, wanted, failed);
-        if (!found.empty() || failed) return found;
+        if (kind != FileKind::Folder) continue;
+        Path found = find_below(root, entry, wanted, stop);
+        if (!found.empty() || stop) return found;
     }
     return {};
 }
@@ -63,20 +69,18 @@ Path find_below(const Path& folder, const NativeString& wanted, bool& failed) {
 }  // namespace
 
 Path find_in_tree(const Path& root, const std::string& file_name) {
-    if (!path_exists(root)) return {};
-    bool failed = false;
-    return find_below(root, native_from_text(file_name), failed);
+    if (file_kind(root) != FileKind::Folder) return {};
+    bool stop = false;
+    return find_below(root, root, native_from_text(file_name), stop);
 }
 
-Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
-                           platform::DownloadMeter& meter) {
-    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
-    (void)ensure_dir(work);
-    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
-    TARN_TRY(download_file(std::string(row.url), archive, meter));
-    meter.show_status("Extracting archive...");
-    const Path unpack = work / "extract";
-    remove_unpack_folder(unpack);
+namespace {
+
+// The unpack folder's part of the install; the caller clears the folder
+// whatever the outcome.
+Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path& unpack,
+                      const Path& tools_folder, platform::DownloadMeter& meter) {
+    TARN_TRY(check_zip_archive(archive));
     TARN_TRY(extract_archive(archive, unpack));
     const std::string primary(row.primary_file);
     const Path found = find_in_tree(unpack, primary);
@@ -96,8 +100,24 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
         if (!second.empty())
             (void)copy_with_parents(second, tools_folder / native_from_text(row.secondary_file));
     }
-    remove_unpack_folder(unpack);
     return {};
+}
+
+}  // namespace
+
+Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
+                           platform::DownloadMeter& meter) {
+    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
+    (void)ensure_dir(work);
+    const Path archive = work / native_from_text(std::string(row.id) + ".zip");
+    // A left-over of an interrupted run goes whatever happens next.
+    const Path unpack = work / "extract";
+    remove_unpack_folder(unpack);
+    TARN_TRY(download_file(std::string(row.url), archive, meter, publisher_checksum(row)));
+    meter.show_status("Extracting archive...");
+    const Error error = unpack_and_copy(row, archive, unpack, tools_folder, meter);
+    remove_unpack_folder(unpack);
+    return error;
 }
 
 }  // namespace tarncore::discordvoice

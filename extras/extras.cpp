@@ -7,6 +7,7 @@
 
 #include "extras/archive.h"
 #include "extras/component_download.h"
+#include "extras/publisher_checksum.h"
 #include "support/child_process.h"
 #include "support/download_meter.h"
 #include "support/layout.h"
@@ -71,8 +72,9 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         return extras_error(kErrProcess, name + " must be installed manually on this platform");
     }
     std::cout << "        " << row.url << "\n";
-    Error error = row.archive ? install_from_archive(row, tools_folder, meter)
-                              : download_file(std::string(row.url), target, meter);
+    Error error = row.archive
+                      ? install_from_archive(row, tools_folder, meter)
+                      : download_file(std::string(row.url), target, meter, publisher_checksum(row));
     if (error.failed()) {
         if (!present) {
             meter.finish("Failed.");

@@ -75,25 +75,9 @@ Path with_suffix(const Path& target, const char* suffix) {
     return result;
 }
 
-// Writes fresh whole, or as far as a fault at this placement lets it.
-Placement write_new(const Path& fresh, std::string_view bytes, bool faulty) {
-    FileOutput out(fresh);
-    if (!out.is_open()) return {Placement::kWrite, out.reason()};
-    constexpr std::size_t kPiece = 1 << 20;
-    std::uint64_t limit = faulty ? placement_fault.bytes : UINT64_MAX;
-    while (!bytes.empty() && limit > 0) {
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit}));
-        if (!out.write(bytes.substr(0, n))) return {Placement::kWrite, out.reason()};
-        bytes.remove_prefix(n);
-        limit -= n;
-    }
-    if (faulty) {
-        return {Placement::kWrite,
-                placement_fault.kind == PlacementFault::kFail ? disk_full_text() : "stopped"};
-    }
-    if (!out.finish()) return {Placement::kWrite, out.reason()};
-    return {};
+Placement fault_failure() {
+    return {Placement::kWrite,
+            placement_fault.kind == PlacementFault::kFail ? disk_full_text() : "stopped"};
 }
 
 Placement swap_in(const Path& fresh, const Path& target) {
@@ -114,30 +98,103 @@ Placement swap_in(const Path& fresh, const Path& target) {
     return {};
 }
 
-// place_bytes; mode_from, when given, lends its permissions to the new file.
 Placement place(const Path& target, std::string_view bytes, const Path* mode_from) {
-    const std::uint64_t number = placements_begun++;
-    const bool faulty =
-        placement_fault.kind != PlacementFault::kNone && number >= placement_fault.files;
-    const bool stop = faulty && placement_fault.kind == PlacementFault::kStop;
-    if (stop && number > placement_fault.files) return {Placement::kWrite, "stopped"};
-    // Only a regular file is replaced: never a device, and a folder stays
-    // where it is (the swap below refuses to move it aside).
-    const FileKind kind = file_kind(target);
-    if (kind == FileKind::Unknown) return {Placement::kWrite, last_error_text()};
-    if (kind == FileKind::File && !regular_file_size(target))
-        return {Placement::kWrite, "not a regular file"};
-    if (!may_replace(target)) return {Placement::kWrite, last_error_text()};
-    const Path fresh = with_suffix(target, ".new");
-    Placement written = write_new(fresh, bytes, faulty);
-    if (written.ok() && mode_from != nullptr) copy_permissions(*mode_from, fresh);
-    if (written.ok()) return swap_in(fresh, target);
-    // A folder in the way is not ours to delete and stays.
-    if (!stop && file_kind(fresh) == FileKind::File) (void)delete_file(fresh);
-    return written;
+    FilePlacement placement(target);
+    (void)placement.write(bytes);
+    return placement.commit(mode_from);
 }
 
 }  // namespace
+
+FilePlacement::FilePlacement(Path target)
+    : target_(std::move(target)), fresh_(with_suffix(target_, ".new")) {}
+
+FilePlacement::~FilePlacement() {
+    if (!committed_) discard();
+}
+
+// Once, at the first byte or the commit: the seam's count, the target's
+// checks and target.new opened.
+bool FilePlacement::begin() {
+    if (begun_) return state_.ok();
+    begun_ = true;
+    number_ = placements_begun++;
+    faulty_ = placement_fault.kind != PlacementFault::kNone && number_ >= placement_fault.files;
+    stop_ = faulty_ && placement_fault.kind == PlacementFault::kStop;
+    if (faulty_) limit_ = placement_fault.bytes;
+    // Only a regular file is replaced: never a device, and a folder stays
+    // where it is (the swap refuses to move it aside).
+    if (stop_ && number_ > placement_fault.files) {
+        state_ = {Placement::kWrite, "stopped"};
+        return false;
+    }
+    const FileKind kind = file_kind(target_);
+    if (kind == FileKind::Unknown) {
+        state_ = {Placement::kWrite, last_error_text()};
+    } else if (kind == FileKind::File && !regular_file_size(target_)) {
+        state_ = {Placement::kWrite, "not a regular file"};
+    } else if (!may_replace(target_)) {
+        state_ = {Placement::kWrite, last_error_text()};
+    } else {
+        out_ = std::make_unique<FileOutput>(fresh_);
+        if (!out_->is_open()) state_ = {Placement::kWrite, out_->reason()};
+    }
+    return state_.ok();
+}
+
+bool FilePlacement::write(std::string_view bytes) {
+    if (!begin()) return false;
+    constexpr std::size_t kPiece = 1 << 20;
+    while (!bytes.empty()) {
+        if (limit_ == 0) {
+            state_ = fault_failure();
+            return false;
+        }
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit_}));
+        if (!out_->write(bytes.substr(0, n))) {
+            state_ = {Placement::kWrite, out_->reason()};
+            return false;
+        }
+        bytes.remove_prefix(n);
+        if (faulty_) limit_ -= n;
+    }
+    return true;
+}
+
+void FilePlacement::restart() {
+    if (!begun_ || !state_.ok()) return;
+    out_.reset();
+    out_ = std::make_unique<FileOutput>(fresh_);
+    if (!out_->is_open()) state_ = {Placement::kWrite, out_->reason()};
+    if (faulty_) limit_ = placement_fault.bytes;
+}
+
+Placement FilePlacement::commit(const Path* permissions_from) {
+    if (begin()) {
+        if (faulty_) {
+            state_ = fault_failure();
+        } else if (!out_->finish()) {
+            state_ = {Placement::kWrite, out_->reason()};
+        }
+    }
+    out_.reset();
+    if (!state_.ok()) {
+        discard();
+        return state_;
+    }
+    if (permissions_from != nullptr) copy_permissions(*permissions_from, fresh_);
+    committed_ = true;
+    return swap_in(fresh_, target_);
+}
+
+// A killed process leaves its partial target.new; a folder in the way is
+// not ours to delete and stays.
+void FilePlacement::discard() {
+    committed_ = true;
+    out_.reset();
+    if (begun_ && !stop_ && file_kind(fresh_) == FileKind::File) (void)delete_file(fresh_);
+}
 
 Placement place_bytes(const Path& target, std::string_view bytes) {
     return place(target, bytes, nullptr);
@@ -249,6 +306,10 @@ bool remove_tree(const Path& folder, std::string& failure) {
         return false;
     }
     return remove_below(Tree{root, folder}, folder, failure);
+}
+
+bool resolves_inside(const Path& folder, const Path& path) {
+    return contained(final_path(folder), final_path(path));
 }
 
 Path executable_path() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,38 @@ struct [[nodiscard]] Placement {
 /// a read-only target is refused the same way. kSwap: target.new is whole but
 /// could not take target's place, and stays. No parent folder is made.
 Placement place_bytes(const Path& target, std::string_view bytes);
+/// place_bytes for bytes that arrive in pieces, such as a download: each
+/// write goes on to target.new at once, commit flushes it and moves it over
+/// target. Dropped without a commit, it deletes its target.new.
+class FilePlacement {
+public:
+    explicit FilePlacement(Path target);
+    ~FilePlacement();
+    FilePlacement(const FilePlacement&) = delete;
+    FilePlacement& operator=(const FilePlacement&) = delete;
+
+    /// False once a write has failed; later bytes are dropped and commit says why.
+    bool write(std::string_view bytes);
+    /// What was written is void: target.new starts again from nothing.
+    void restart();
+    /// permissions_from, when given, lends its execute permissions to the file.
+    Placement commit(const Path* permissions_from = nullptr);
+
+private:
+    bool begin();
+    void discard();
+
+    Path target_;
+    Path fresh_;
+    std::unique_ptr<FileOutput> out_;
+    Placement state_;
+    std::uint64_t number_ = 0;
+    std::uint64_t limit_ = UINT64_MAX;  // bytes the test seam lets through
+    bool begun_ = false;
+    bool faulty_ = false;
+    bool stop_ = false;
+    bool committed_ = false;
+};
 /// place_bytes with the content of the file source.
 Placement place_copy(const Path& source, const Path& target);
 /// The usual words for a failed placement: "<target> (<reason>)".
@@ -88,6 +121,9 @@ bool copy_with_parents(const Path& source, const Path& target);
 /// On false, failure says what was left alone on purpose; it stays empty when
 /// a deletion simply failed (a file in use).
 bool remove_tree(const Path& folder, std::string& failure);
+/// Whether path, every link followed, ends in or below folder (also
+/// followed): the rule by which the removal walk stays inside its folder.
+bool resolves_inside(const Path& folder, const Path& path);
 /// The running program's path; empty when the system's answer is 260 or longer.
 Path executable_path();
 

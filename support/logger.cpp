@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "support/ascii.h"
 #include "support/clock.h"
 
 namespace tarncore {
@@ -40,7 +41,8 @@ void Logger::log(LogLevel level, std::string_view category, std::string_view mes
     line += "] [";
     line += category;
     line += "] ";
-    line += message;
+    // Messages quote URLs, headers and server texts; none may steer the console.
+    line += console_safe(message);
     line += '\n';
 
     std::ostream& out = level < LogLevel::Warn ? std::cout : std::cerr;
