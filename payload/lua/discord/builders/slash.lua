@@ -372,11 +372,15 @@ end
 local Subcommand = util.class("SlashCommandSubcommandBuilder", Named)
 M.SlashCommandSubcommandBuilder = Subcommand
 
-function Subcommand:init()
-  Named.init(self)
-  self.options = {}
+-- Slash commands and subcommands hold options.
+local function holdsOptions(cls)
+  function cls:init()
+    Named.init(self)
+    self.options = {}
+  end
+  optionAdders(cls)
 end
-optionAdders(Subcommand)
+holdsOptions(Subcommand)
 
 function Subcommand:toJSON()
   self:_checkNamed(2)
@@ -483,11 +487,7 @@ end
 local SlashCommandBuilder = util.class("SlashCommandBuilder", Command)
 M.SlashCommandBuilder = SlashCommandBuilder
 
-function SlashCommandBuilder:init()
-  Named.init(self)
-  self.options = {}
-end
-optionAdders(SlashCommandBuilder)
+holdsOptions(SlashCommandBuilder)
 
 function SlashCommandBuilder:addSubcommand(input)
   return addOption(self, built(Subcommand, input, self.__name, 2), 2)
