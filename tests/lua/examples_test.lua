@@ -108,6 +108,56 @@ describe("example slash-command bot", function()
   end)
 end)
 
+describe("example moderation bot", function()
+  local fd, client
+  before_each(function() fd, client = start("moderation_bot.lua") end)
+  after_each(function() server.stop(client) end)
+
+  local function say(user, text)
+    local before = #fd:requests("POST", "/channels/%d+/messages")
+    server.act(function() fd:say(user, fd.general, text) end)
+    local posts = fd:requests("POST", "/channels/%d+/messages")
+    return posts[#posts] and #posts > before and posts[#posts].body.content or nil
+  end
+  local function last(method, pattern)
+    local list = fd:requests(method, pattern)
+    return list[#list]
+  end
+
+  it("sends each action with its body and the moderator's reason, and reads the reason back", function()
+    local bob = "<@" .. fd.bob.id .. ">"
+    assert.truthy(say(fd.alice, "!filter spam scam"):match("^Rule %d+ blocks 2 word%(s%)%.$"))
+    local rule = last("POST", "/guilds/%d+/auto%-moderation/rules")
+    assert.are.same({ name = "Blocked words", event_type = 1, trigger_type = 1, enabled = true,
+      trigger_metadata = { keyword_filter = { "spam", "scam" } },
+      actions = { { type = 1, metadata = { custom_message = "That word is not allowed here." } },
+        { type = 2, metadata = { channel_id = fd.general.id } } } }, rule.body)
+    assert.are.equal("alice%3A%20filter%20spam%2C%20scam", rule.headers["x-audit-log-reason"])
+
+    local t0 = runtime.time()
+    assert.are.equal("bob is timed out for 10 minute(s).", say(fd.alice, "!timeout " .. bob .. " 10 spamming"))
+    local patch = last("PATCH", "/guilds/%d+/members/%d+")
+    assert.are.same({ "/guilds/" .. fd.guild.id .. "/members/" .. fd.bob.id, "alice%3A%20spamming" },
+      { patch.path, patch.headers["x-audit-log-reason"] })
+    local untilMs = require("discord.util").parseTimestamp(patch.body.communication_disabled_until)
+    assert.is_true(math.abs(untilMs - (t0 + 600000)) < 5000, patch.body.communication_disabled_until)
+
+    assert.are.equal("bob is banned.", say(fd.alice, "!ban " .. bob .. " raid"))
+    local ban = last("PUT", "/guilds/%d+/bans/%d+")
+    assert.are.same({ "/guilds/" .. fd.guild.id .. "/bans/" .. fd.bob.id, { delete_message_seconds = 86400 },
+      "alice%3A%20raid" }, { ban.path, ban.body, ban.headers["x-audit-log-reason"] })
+    assert.are.equal("Delete by audit log: alice: raid", say(fd.alice, "!why " .. bob))
+    assert.is_true(client.guilds.cache:get(fd.guild.id).bans.cache:has(fd.bob.id))
+  end)
+
+  it("refuses members without the permission and sends nothing", function()
+    local before = #fd:requests()
+    assert.are.equal("You need the BanMembers permission.", say(fd.bob, "!ban <@" .. fd.alice.id .. "> x"))
+    assert.are.same({}, fd:requests("PUT"))
+    assert.are.equal(before + 1, #fd:requests())
+  end)
+end)
+
 describe("example /play bot", function()
   it("joins the caller's channel, queues, skips, loops the track and stops", function()
     local vs
