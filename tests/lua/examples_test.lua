@@ -157,3 +157,36 @@ describe("example moderation bot", function()
     assert.are.equal(before + 1, #fd:requests())
   end)
 end)
+
+describe("example /play bot", function()
+  it("joins the caller's channel, queues, skips, loops the track and stops", function()
+    local vs
+    local fd, client = start("play_bot.lua", function(f)
+      vs = require("fake.discord.voice").new(f)
+      require("fake.tools").install()
+    end)
+    local voiceId = fd.guild.channels[3]
+    server.act(function()
+      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd.alice.id, channel_id = voiceId,
+        session_id = "a", deaf = false, mute = false, self_deaf = false, self_mute = false, suppress = false })
+    end)
+    local function say(name, value, ms)
+      local opts = value and { { name = name == "play" and "query" or "mode", type = 3, value = value } }
+      return server.act(function() return fd.interactions:command(fd.alice, fd.general, name, opts) end, ms)
+        .original.content
+    end
+    local replies = { say("play", "lofi beats", 100), say("play", "rain", 100), say("skip", nil, 300),
+      say("loop", "track", 700), say("queue", nil, 100), say("stop", nil, 300) }
+    local inputs = {}
+    for _, p in ipairs(runtime.processes) do
+      inputs[#inputs + 1] = table.concat(p.args, " "):match("%-i https://media%.test/(%w+)")
+    end
+    assert.are.same({ "Now playing **Lofi Beats to Study (2:05)**", "Queued **Lofi Rain (1:02:05)** at 1",
+      "Skipped Lofi Beats to Study", "Loop: track" }, { table.unpack(replies, 1, 4) })
+    assert.truthy(replies[5]:find("^Now: Lofi Rain %(1:02:05%)  0:0%d %[o%-+%] 1:02:05$"), replies[5])
+    -- Ten frames and the closing silence take 300 ms: the looped track starts four times.
+    assert.are.same({ "Stopped.", { "lofi1", "lofi2", "lofi2", "lofi2", "lofi2" }, voiceId, {}, {} },
+      { replies[6], inputs, vs.joins[1].channel_id, vs.faults, fd.interactions.violations })
+    server.stop(client)
+  end)
+end)

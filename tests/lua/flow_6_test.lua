@@ -75,6 +75,25 @@ describe("flow: voice", function()
   end)
 end)
 
+describe("music queue", function()
+  local Queue = require("@discord/voice/music").Queue
+  -- loop mode, whether each step skips, the tracks played in turn
+  for _, row in ipairs({
+    { "off", { false, false, false, false }, { "a", "b", "c", "-" } },
+    { "track", { false, false, true, false, true, true }, { "a", "a", "b", "b", "c", "-" } },
+    { "queue", { false, true, false, false, true }, { "a", "b", "c", "a", "b" } },
+  }) do
+    it("plays in turn with loop " .. row[1] .. " and skips", function()
+      local q = Queue()
+      q:add({ { url = "a", title = "a" }, { url = "b", title = "b" }, { url = "c", title = "c" } })
+      q:setLoop(row[1])
+      local got = {}
+      for i, skip in ipairs(row[2]) do got[i] = (q:next(skip) or { title = "-" }).title end
+      assert.are.same(row[3], got)
+    end)
+  end
+end)
+
 describe("yt-dlp and the tools", function()
   before_each(function() runtime.reset() end)
 
