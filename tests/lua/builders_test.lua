@@ -1,11 +1,11 @@
--- Command and component builders: each Discord limit refused with an error naming it, and the API
--- form of what passes. Rows are {what, build function, pattern of the error (nil: accepted)}.
+-- Command and component builders: each Discord limit refused with an error naming it, and the API form
+-- of what passes. Rows: {what, build, pattern of the error (nil: accepted)}.
 local json = require("json")
 local discord = require("discord")
 local S = require("discord.builders.slash")
 local C = require("discord.builders.components")
 
-local function str(n) return string.rep("a", n) end
+local function str(n) return ("a"):rep(n) end
 local function cmd(name) return S.SlashCommandBuilder():setName(name or "cmd"):setDescription("d") end
 local function opt(b, name, required)
   return b:addStringOption(function(o) return o:setName(name):setDescription("d"):setRequired(required) end)
@@ -16,6 +16,7 @@ local function select(n)
   for i = 1, n do s:addOptions({ label = "L" .. i, value = "v" .. i }) end
   return s
 end
+local function body(options) return discord.MessagePayload(nil, options):resolveBody().body end
 
 local function check(rows)
   for _, row in ipairs(rows) do
@@ -29,8 +30,8 @@ local function check(rows)
   end
 end
 
-describe("command builders", function()
-  it("enforce Discord's rules for names, options, choices and the total size", function()
+describe("builders", function()
+  it("enforce Discord's rules for command names, options, choices and the total size", function()
     check({
       { "32-character name", function() cmd(str(32)):toJSON() end },
       { "33-character name", function() cmd(str(33)) end, "1 to 32 characters" },
@@ -49,6 +50,8 @@ describe("command builders", function()
       { "choices then autocomplete", function()
         S.SlashCommandStringOption():addChoices({ name = "a", value = "a" }):setAutocomplete(true)
       end, "cannot use autocomplete" },
+      { "integer choice 1.5", function() S.SlashCommandIntegerOption():addChoices({ name = "a", value = 1.5 }) end,
+        "choice value must be an integer" },
       { "min above max", function()
         S.SlashCommandIntegerOption():setName("n"):setDescription("d"):setMinValue(5):setMaxValue(1):toJSON()
       end, "min_value 5 is above max_value 1" },
@@ -64,8 +67,8 @@ describe("command builders", function()
     })
   end)
 
-  it("build the API form, and a builder made from it builds the same", function()
-    local b = S.SlashCommandBuilder():setName("tag"):setDescription("Tags")
+  it("build the command's API form, and a builder made from it builds the same", function()
+    local data = S.SlashCommandBuilder():setName("tag"):setDescription("Tags")
       :setDescriptionLocalization("de", "Etiketten")
       :setDefaultMemberPermissions({ "ManageMessages", "BanMembers" }):setContexts("Guild", "BotDM")
       :addSubcommand(function(s)
@@ -74,8 +77,7 @@ describe("command builders", function()
             return o:setName("name"):setDescription("n"):setRequired(true):setAutocomplete(true):setMaxLength(50)
           end)
           :addChannelOption(function(o) return o:setName("where"):setDescription("w"):addChannelTypes("GuildText") end)
-      end)
-    local data = b:toJSON()
+      end):toJSON()
     assert.are.same({
       type = 1, name = "tag", description = "Tags", description_localizations = { de = "Etiketten" },
       default_member_permissions = tostring((1 << 13) | (1 << 2)), contexts = { 0, 1 },
@@ -87,10 +89,8 @@ describe("command builders", function()
     assert.are.same(data, S.SlashCommandBuilder.from(data):toJSON())
     assert.are.equal(json.null, cmd():setDefaultMemberPermissions(nil):toJSON().default_member_permissions)
   end)
-end)
 
-describe("component builders", function()
-  it("enforce the limits of buttons, selects, rows, text inputs, modals and the v2 layout", function()
+  it("enforce the limits of buttons, selects, rows, text inputs, labels and sections", function()
     check({
       { "26 options", function() select(26) end, "at most 25 options" },
       { "max_values above options", function() select(2):setMaxValues(3):toJSON() end, "above the number of options" },
@@ -113,10 +113,7 @@ describe("component builders", function()
         "needs an accessory" },
     })
   end)
-end)
 
-describe("message component rules", function()
-  local function body(options) return discord.MessagePayload(nil, options):resolveBody().body end
   local function container()
     return C.ContainerBuilder():setAccentColor(0x3498DB):addTextDisplayComponents("Hello")
       :addSeparatorComponents(function(s) return s:setSpacing("Large") end)
@@ -126,6 +123,10 @@ describe("message component rules", function()
   it("set IsComponentsV2 for a v2 layout and refuse what Discord refuses beside it", function()
     local v2message = setmetatable({ flags = require("discord.bitfield").MessageFlagsBitField(1 << 15) },
       discord.Message)
+    local function edit(o)
+      o._edit = true
+      return function() discord.MessagePayload(v2message, o):resolveBody() end
+    end
     local b = body({ components = { container() } })
     assert.are.same({ 1 << 15, 17 }, { b.flags, b.components[1].type })
     check({
@@ -133,14 +134,9 @@ describe("message component rules", function()
         "cannot have content" },
       { "embeds with the flag", function() body({ flags = "IsComponentsV2", embeds = { { title = "t" } } }) end,
         "cannot have embeds" },
-      { "content edited into a v2 message", function()
-        discord.MessagePayload(v2message, { _edit = true, content = "x" }):resolveBody()
-      end, "cannot have content" },
-      { "the flag dropped on edit", function()
-        discord.MessagePayload(v2message, { _edit = true, flags = 0 }):resolveBody()
-      end, "cannot be removed" },
-      { "duplicate custom_id", function()
-        body({ components = { C.ActionRowBuilder():addComponents(btn(1), btn(2)) } })
+      { "content edited into a v2 message", edit({ content = "x" }), "cannot have content" },
+      { "the flag dropped on edit", edit({ flags = 0 }), "cannot be removed" },
+      { "duplicate custom_id", function() body({ components = { C.ActionRowBuilder():addComponents(btn(1), btn(2)) } })
       end, "used twice" },
       { "4001 characters of text", function()
         body({ components = { C.TextDisplayBuilder():setContent(str(4000)), C.TextDisplayBuilder():setContent("x") } })
@@ -151,8 +147,7 @@ describe("message component rules", function()
   it("turn received components back into builders that produce the same JSON", function()
     local sent = container():toJSON()
     local received = require("discord.structures.components").createComponent(sent)
-    assert.are.equal("x", received.components[3].accessory.label)
-    assert.is_true(received:equals(sent))
-    assert.are.same(sent, C.createComponentBuilder(received):toJSON())
+    assert.are.same({ "x", true, sent }, { received.components[3].accessory.label, received:equals(sent),
+      C.createComponentBuilder(received):toJSON() })
   end)
 end)

@@ -201,17 +201,3 @@ describe("objects", function()
     assert.is_nil(guild.roles.cache:get(role.id))
   end)
 end)
-
-describe("modules of later versions", function()
-  it("load, and raise a clear error when used", function()
-    for _, name in ipairs({ "discord.structures.webhook", "discord.managers.ban", "@discord/voice",
-      "discord.managers.soundboard" }) do
-      local mod = require(name)
-      for _, use in ipairs({ function() return mod.anything end, function() mod.x = 1 end, function() mod() end }) do
-        local ok, err = pcall(use)
-        assert.is_false(ok)
-        assert.truthy(tostring(err):find(name .. " is not available in this version.", 1, true), tostring(err))
-      end
-    end
-  end)
-end)

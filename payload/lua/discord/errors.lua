@@ -304,6 +304,7 @@ local MESSAGES = {
   InvalidBitField = fmt("Invalid bitfield flag or number: %s."),
   InvalidColor = fmt("Unable to convert color to a number: %s."),
   NotAvailable = fmt("%s is not available in this version."),
+  ReplayMismatch = fmt("Replay: send %s (line %s of the recording) differs: expected %s, got %s."),
   ShardingRequired = fmt("This session would have handled too many guilds - Sharding is required."),
   DisallowedIntents = fmt("Privileged intent provided is not enabled or whitelisted."),
   InvalidShard = fmt("Invalid shard settings were provided."),

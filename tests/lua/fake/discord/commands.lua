@@ -77,11 +77,6 @@ function Commands.mount(server)
   end
 
   on("GET", "/commands", function(_, list) return 200, json.array(copy(list)) end)
-  on("GET", "/commands/:cmd", function(_, list, p)
-    local c = find(list, p.cmd)
-    if not c then return 404, UNKNOWN end
-    return 200, copy(c)
-  end)
   -- A POST with the name and type of an existing command replaces it.
   on("POST", "/commands", function(scope, list, _, body)
     local err = Forms.command(body)
