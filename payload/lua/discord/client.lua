@@ -16,6 +16,8 @@ function Client:init(options)
   util.EventEmitter.init(self)
   self.options = Options.normalize(options)
   self.rest = rest.REST(self.options.rest)
+  -- `record` and `transport = {replay=}` put a recorder or a replayer between the client and the network.
+  self.rest.transport = rest.transportFor(self.options, function() return self.token end)
   -- The limiter's events are the client's.
   for _, name in ipairs({ "rateLimited", "invalidRequestWarning", "debug" }) do
     self.rest:on(name, function(...) self:emit(name, ...) end)
@@ -135,11 +137,18 @@ function Client:_triggerReady()
   self:emit("ready", self)
 end
 
---- Closes every shard with code 1000 and forgets the token. Caches are kept so a
--- script can still read them after shutting down.
+--- Closes every shard and forgets the token. Caches are kept so a script can still read them after
+-- shutting down. With `sessionFile` the sessions are saved and closed with a code that keeps them
+-- resumable (Discord ends a session closed with 1000 or 1001), so a restart soon after resumes.
 function Client:destroy()
   self.sweepers:stop()
-  self.ws:destroy(1000)
+  local path = self.options.sessionFile
+  if path and self.ws:saveSession(path) then
+    self.ws:destroy(require("discord.enums").GatewayCloseCodes.Zombie)
+  else
+    self.ws:destroy(1000)
+  end
+  if self.rest.transport and self.rest.transport.close then self.rest.transport:close() end
   self.token = nil
   self.rest:setToken(nil)
   self.readyAt = nil

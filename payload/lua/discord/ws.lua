@@ -91,7 +91,9 @@ function WebSocketShard:_run()
     local url = self:_gatewayURL(resume)
     self:_setStatus(Status.CONNECTING)
     self:debug("Connecting to " .. url)
-    local conn, msg = http.websocket(url)
+    local transport = self.client.rest.transport
+    local conn, msg
+    if transport then conn, msg = transport:websocket(url) else conn, msg = http.websocket(url) end
     local code, reason
     if conn then
       code, reason = self:_session(conn)
@@ -370,6 +372,7 @@ function WebSocketShard:_onDispatch(packet)
   if t == "READY" then
     self.sessionId = d.session_id
     self.resumeURL = d.resume_gateway_url
+    self.manager._readyUser, self.manager._readyApplication = d.user, d.application
     self.backoff = 0
     self:_setStatus(Status.WAITING_GUILDS)
     self.expectedGuilds = {}
@@ -468,7 +471,67 @@ end
 --- connects at once; their IDENTIFYs go through the identify queue.
 function WebSocketManager:connect(info)
   self.gateway = self.client.options.ws.gateway or info.url
-  for _, shard in ipairs(self:_spawn(info, WebSocketShard)) do shard:connect() end
+  local shards = self:_spawn(info, WebSocketShard)
+  local path = self.client.options.sessionFile
+  local saved = path and self:_readSession(path, self.totalShards)
+  if saved then self:_restoreSession(saved) end
+  for _, shard in ipairs(shards) do shard:connect() end
+end
+
+-- Sessions across restarts ---------------------------------------------------------------------------------
+
+-- Discord keeps a session resumable for a while after its connection is gone; a restart within this
+-- time resumes instead of identifying.
+local SESSION_MAX_AGE = 60000
+
+--- Writes the shards' sessions to `path` (JSON): IDs, sequence numbers, resume URLs, and the bot user.
+function WebSocketManager:saveSession(path)
+  local shards = {}
+  for id, shard in self.shards:iter() do
+    if shard.sessionId and shard.sequence and shard.resumeURL then
+      shards[tostring(id)] = { sessionId = shard.sessionId, sequence = shard.sequence, resumeURL = shard.resumeURL }
+    end
+  end
+  if next(shards) == nil then return false end
+  local data = { savedAt = runtime.time(), totalShards = self.totalShards, gateway = self.gateway, shards = shards,
+    user = self._readyUser, application = self._readyApplication }
+  local ok, msg = runtime.write_file(path, json.encode(data))
+  if not ok then self.client:emit("warn", "Could not save the session to " .. path .. ": " .. tostring(msg)) end
+  return ok == true
+end
+
+-- The saved sessions when they are recent and for the same shard count; nil otherwise.
+function WebSocketManager:_readSession(path, totalShards)
+  if not runtime.stat(path) then return nil end
+  local text = runtime.read_file(path)
+  local data = text and json.decode(text)
+  if type(data) ~= "table" or type(data.shards) ~= "table" or math.type(data.savedAt) ~= "integer" then
+    self.client:emit("debug", "Ignoring the session file " .. path .. ": not a saved session")
+    return nil
+  end
+  local age = runtime.time() - data.savedAt
+  if age < 0 or age >= SESSION_MAX_AGE then
+    self.client:emit("debug", string.format("Session file is %d ms old; identifying anew", age))
+    return nil
+  end
+  if data.totalShards ~= totalShards then return nil end
+  return data
+end
+
+-- Gives the shards their saved sessions, so that their first connection resumes.
+function WebSocketManager:_restoreSession(saved)
+  if saved.user and not self.client.user then
+    M.handlers.READY(self.client, { d = { user = saved.user, application = saved.application } }, { id = 0 })
+    self._readyUser, self._readyApplication = saved.user, saved.application
+  end
+  for id, shard in self.shards:iter() do
+    local s = saved.shards[tostring(id)]
+    if s then
+      shard.sessionId, shard.sequence, shard.resumeURL = s.sessionId, s.sequence, s.resumeURL
+      shard.closeSequence = s.sequence
+      shard:debug(string.format("Resuming saved session %s at sequence %d", s.sessionId, s.sequence))
+    end
+  end
 end
 
 function WebSocketManager:destroy(code)

@@ -114,6 +114,12 @@ function M.read_file(p)
   return b
 end
 
+function M.write_file(p, b)
+  if type(p) ~= "string" or type(b) ~= "string" then error("write_file: path and bytes must be strings", 2) end
+  M.files[p] = b
+  return true
+end
+
 function M.stat(p)
   if M.files[p] then return "file", #M.files[p] end
 end
