@@ -28,6 +28,7 @@ M.NONCE_SIZES = NONCE_SIZES
 M.MAX_DAVE_PROTOCOL_VERSION = 0
 M.GATEWAY_VERSION = 8
 local MAX_ATTEMPTS <const> = 5
+M.KEEP_ALIVE_INTERVAL = 5000
 local BUFFER_FRAMES <const> = 50
 
 local function enum(t)
@@ -187,6 +188,8 @@ function OggDemuxer:push(bytes)
       end
       pos = at
     else
+      -- A page that begins a stream (chained Ogg, as radio streams send) brings new headers.
+      if buf:byte(pos + 5) & 2 ~= 0 and self.tags then self.head, self.tags = nil, false end
       local segments = buf:byte(pos + 26)
       local bodyStart = pos + 27 + segments
       if bodyStart - 1 > #buf then break end
@@ -245,11 +248,47 @@ end
 
 -- Audio resources ----------------------------------------------------------------------------------------
 
--- A byte source: a process, an object with read(), or a function returning the next piece.
+-- A byte source: a file read whole, a process, an object with read(), or a function returning the next
+-- piece (nil at the end).
 local function reader(input)
   if type(input) == "function" then return input end
   if type(input) == "table" and type(input.read) == "function" then return function() return input:read() end end
+  if type(input) == "string" then
+    local done = false
+    return function()
+      if done then return nil end
+      done = true
+      local bytes, msg = runtime.read_file(input)
+      if not bytes then error(VoiceError("cannot read " .. input .. ": " .. tostring(msg)), 0) end
+      return bytes
+    end
+  end
   error("createAudioResource: input must be a file, URL, process, stream or function", 3)
+end
+
+--- (B) Reads the start of a stream and tells what it holds: "ogg/opus" when it is Ogg with an OpusHead,
+--- else "arbitrary". Returns the type and a reader that gives the bytes already read first.
+function M.demuxProbe(input)
+  local read = reader(input)
+  local head = {}
+  local size = 0
+  while size < 64 do
+    local b = read()
+    if not b then break end
+    head[#head + 1] = b
+    size = size + #b
+  end
+  local bytes = table.concat(head)
+  local kind = (bytes:sub(1, 4) == "OggS" and bytes:find("OpusHead", 1, true)) and StreamType.OggOpus
+    or StreamType.Arbitrary
+  local first = true
+  return kind, function()
+    if first then
+      first = false
+      if bytes ~= "" then return bytes end
+    end
+    return read()
+  end
 end
 
 local function ffmpegArgs(input, opts, raw)
@@ -263,7 +302,8 @@ local function ffmpegArgs(input, opts, raw)
     args[#args + 1] = "-ss"
     args[#args + 1] = string.format("%.3f", opts.seek / 1000)
   end
-  for _, a in ipairs({ "-i", input, "-vn", "-map_metadata", "-1" }) do args[#args + 1] = a end
+  local from = type(input) == "string" and input or "pipe:0"
+  for _, a in ipairs({ "-i", from, "-vn", "-map_metadata", "-1" }) do args[#args + 1] = a end
   for _, a in ipairs(opts.ffmpegArgs or {}) do args[#args + 1] = a end
   local tail = raw and { "-f", "s16le", "-ar", "48000", "-ac", "2" }
     or { "-acodec", "libopus", "-f", "opus", "-ar", "48000", "-ac", "2", "-b:a", tostring(opts.bitrate or 128000) }
@@ -292,7 +332,8 @@ function AudioResource:init(input, opts)
     self.volume = VolumeTransformer(opts.volume or 1)
   end
   self._pcm = pcm
-  if self.inputType ~= StreamType.Arbitrary then self._read = reader(input) end
+  -- Streams of unknown content go through FFmpeg's stdin; files and URLs FFmpeg opens itself.
+  if self.inputType ~= StreamType.Arbitrary or type(input) ~= "string" then self._read = reader(input) end
 end
 
 --- Starts FFmpeg (for files and URLs) and the task that keeps a second of packets ready.
@@ -303,11 +344,20 @@ function AudioResource:_start()
     local search = require("@discord/voice/search")
     local path, msg = search.findTool("ffmpeg")
     if not path then return self:_fail(VoiceError(msg)) end
+    local feed = self._read
     local proc, err = runtime.process({ file = path, args = ffmpegArgs(self.input, self._opts, self._pcm),
-      stdin = "null", stdout = "pipe", stderr = "null" })
+      stdin = feed and "pipe" or "null", stdout = "pipe", stderr = "null" })
     if not proc then return self:_fail(VoiceError("could not start FFmpeg: " .. tostring(err))) end
     self.process = proc
     self._read = function() return proc:read() end
+    if feed then
+      runtime.spawn(function()
+        for bytes in feed do
+          if self.ended or not proc:write(bytes) then break end
+        end
+        proc:close_stdin()
+      end)
+    end
   end
   runtime.spawn(function()
     local ok, err = util.try(self._pump, self)
@@ -377,9 +427,10 @@ function AudioResource:destroy()
   if self.process then self.process:kill() end
 end
 
---- `input`: a file path or URL (FFmpeg transcodes it), or a stream/process/function with
---- `opts.inputType` ("ogg/opus", "raw" s16le PCM, "opus" packets). `opts`: inlineVolume, volume,
---- metadata, seek (ms), bitrate, ffmpegArgs, silencePaddingFrames (5).
+--- `input`: a file path or URL (FFmpeg transcodes it), or a stream/process/function, with
+--- `opts.inputType`: "arbitrary" (FFmpeg reads it on stdin), "ogg/opus" (demuxed here; a path is read
+--- whole), "raw" (s16le PCM, 48 kHz stereo) or "opus" (one packet per read). `opts`: inlineVolume,
+--- volume, metadata, seek (ms), bitrate, ffmpegArgs, silencePaddingFrames (5).
 function M.createAudioResource(input, opts)
   if input == nil then error("createAudioResource: input is required", 2) end
   return AudioResource(input, opts)
@@ -584,6 +635,7 @@ function VoiceConnection:_handle(net, packet)
     end
   elseif op == VoiceOpcodes.Resumed then
     self.attempts = 0
+    self:_keepAlive(net)
     self:debug("resumed")
     setState(self, { status = Status.Ready, networking = net })
   elseif op == VoiceOpcodes.Speaking then
@@ -647,7 +699,20 @@ function VoiceConnection:_session(net, d)
   net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
   self.attempts, self.rejoinAttempts = 0, 0
   self.speaking = 0
+  self:_keepAlive(net)
   setState(self, { status = Status.Ready, networking = net })
+end
+
+-- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
+function VoiceConnection:_keepAlive(net)
+  if net.keepAlive then return end
+  local counter = 0
+  net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
+    if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
+    if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
+    counter = (counter + 1) & 0xFFFFFFFF
+    net.udp:send(string.pack("<I4I4", counter, 0))
+  end, true)
 end
 
 function VoiceConnection:_refuseDave(net)
@@ -723,6 +788,7 @@ function VoiceConnection:_closeNetworking()
   self._net = nil
   if not net then return end
   if net.beat then net.beat:cancel() end
+  if net.keepAlive then net.keepAlive:cancel() end
   if net.ws then net.ws:close(1000) end
   if net.udp then net.udp:close() end
 end
@@ -746,6 +812,7 @@ function VoiceConnection:playOpusPacket(opus)
   rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
   local packet = M.sealPacket(net.mode, net.key, M.rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
   net.udp:send(packet)
+  net.lastSent = runtime.now()
   self.packets.sent = self.packets.sent + 1
   if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
   return true
@@ -908,7 +975,7 @@ function AudioPlayer:init(opts)
   opts = opts or {}
   local b = opts.behaviors or {}
   self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
-    maxMissedFrames = b.maxMissedFrames or 5 }
+    maxMissedFrames = b.maxMissedFrames or 250 }
   self.subscribers = {}
   self.state = { status = PlayerStatus.Idle }
   self._silence = 0
@@ -1062,7 +1129,7 @@ function AudioPlayer:_cycle()
   if not r.readable then
     if r.ended then return self:_idle() end
     self._missed = self._missed + 1
-    if self._missed > self.behaviors.maxMissedFrames * 50 then
+    if self._missed > self.behaviors.maxMissedFrames then
       self:debug("the resource gave no audio for too long")
       r:_fail(VoiceError("the audio source stalled"))
       self:stop(true)
@@ -1079,7 +1146,31 @@ function AudioPlayer:_cycle()
   if not r.readable and r.ended then self:_idle() end
 end
 
---- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames.
+--- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames (frames in a
+--- row without audio before the player gives up on a resource; 250, five seconds).
 function M.createAudioPlayer(opts) return AudioPlayer(opts) end
+
+-- Diagnostics -------------------------------------------------------------------------------------------
+
+--- A text listing what voice depends on and where it was found: the Lua version, the runtime's
+--- encryption modes and Opus encoder, FFmpeg, FFprobe and yt-dlp.
+function M.generateDependencyReport()
+  local search = require("@discord/voice/search")
+  local lines = { "Core", "- library: " .. require("discord.constants").VERSION, "- " .. _VERSION,
+    "", "Encryption (best first)" }
+  for _, mode in ipairs(_discord.aead_modes()) do lines[#lines + 1] = "- " .. mode end
+  local ok = pcall(_discord.opus_encoder, 48000, 2, "audio")
+  lines[#lines + 1] = ""
+  lines[#lines + 1] = "Opus"
+  lines[#lines + 1] = "- runtime encoder: " .. (ok and "yes" or "no")
+  lines[#lines + 1] = "- DAVE protocol version offered: " .. M.MAX_DAVE_PROTOCOL_VERSION
+  lines[#lines + 1] = ""
+  lines[#lines + 1] = "Tools"
+  for _, name in ipairs({ "ffmpeg", "ffprobe", "yt-dlp" }) do
+    local path, msg = search.findTool(name, { refresh = true })
+    lines[#lines + 1] = "- " .. name .. ": " .. (path or ("not found (" .. msg .. ")"))
+  end
+  return table.concat(lines, "\n")
+end
 
 return M
