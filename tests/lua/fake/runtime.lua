@@ -124,7 +124,7 @@ function M.stat(p)
   if M.files[p] then return "file", #M.files[p] end
 end
 
--- Processes: M.programs maps a file (or its base name without .exe) to fn(spec, proc), run in a task;
+-- Processes: M.programs maps a file (or its base name without .exe) to fn(cmd, proc), run in a task;
 -- it writes with proc:emit(bytes [, "err"]) and may end with proc:exit(code).
 local Proc = {}
 Proc.__index = Proc
@@ -187,13 +187,13 @@ function Proc:exit(code)
   poke(self)
 end
 
-function M.process(spec)
-  local fn = M.programs[spec.file] or M.programs[spec.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
-  M.processes[#M.processes + 1] = spec
-  if not fn then return nil, "cannot start " .. spec.file, "notfound" end
-  local proc = setmetatable({ spec = spec, out = {}, err = {}, stdin = {} }, Proc)
+function M.process(cmd)
+  local fn = M.programs[cmd.file] or M.programs[cmd.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
+  M.processes[#M.processes + 1] = cmd
+  if not fn then return nil, "cannot start " .. cmd.file, "notfound" end
+  local proc = setmetatable({ cmd = cmd, out = {}, err = {}, stdin = {} }, Proc)
   M.spawn(function()
-    fn(spec, proc)
+    fn(cmd, proc)
     proc:exit(0)
   end)
   return proc

@@ -30,9 +30,9 @@ function M.install(frames)
   for _, name in ipairs({ "ffmpeg", "ffprobe", "yt-dlp" }) do
     runtime.files[runtime.paths.tools .. "/" .. name] = "MZ"
   end
-  runtime.programs["yt-dlp"] = function(spec, proc)
-    local target = spec.args[#spec.args]
-    if spec.args[#spec.args - 1] == "-g" then
+  runtime.programs["yt-dlp"] = function(cmd, proc)
+    local target = cmd.args[#cmd.args]
+    if cmd.args[#cmd.args - 1] == "-g" then
       return proc:emit("https://media.test/" .. target:match("v=(%w+)") .. ".webm\n")
     end
     local site, n, query = target:match("^(%a+search)(%d+):(.*)")
@@ -49,8 +49,8 @@ function M.install(frames)
     end
   end
   runtime.programs.ffprobe = function(_, p) p:emit('{"format": {"duration": "61.5", "tags": {"ARTIST": "Me"}}}') end
-  runtime.programs.ffmpeg = function(spec, proc)
-    local a = table.concat(spec.args, " ")
+  runtime.programs.ffmpeg = function(cmd, proc)
+    local a = table.concat(cmd.args, " ")
     local seek = math.floor((tonumber(a:match("%-ss (%S+)")) or 0) * 50)
     local n = ((frames or {})[a:match("%-i (%S+)")] or 10) - seek
     local bytes = a:find("s16le") and string.pack("<i2i2", 1000, -1000):rep(960 * n) or M.ogg(n, seek)
