@@ -13,7 +13,7 @@ local function start(file, setup)
 end
 
 -- A user writes in #general; returns the bodies of the replies Discord accepted.
-local function replies(fd, user, text)
+local function acceptedReplies(fd, user, text)
   local before = #fd:requests("POST", "/channels/%d+/messages")
   server.act(function() fd:say(user, fd.general, text) end)
   local out = {}
@@ -31,7 +31,7 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text) return replies(fd, user, text) end
+  local function say(user, text) return acceptedReplies(fd, user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
@@ -115,7 +115,7 @@ describe("example moderation bot", function()
   before_each(function() fd, client = start("moderation_bot.lua") end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text) return (replies(fd, user, text)[1] or {}).content end
+  local function say(user, text) return (acceptedReplies(fd, user, text)[1] or {}).content end
   local function last(method, pattern)
     local list = fd:requests(method, pattern)
     return list[#list]
