@@ -95,3 +95,69 @@ describe("MLS tree math", function()
     assert.same({}, t.directPath(0, 1))
   end)
 end)
+
+describe("MLS key schedule", function()
+  local NAMES = { sender_data_secret = "senderData", encryption_secret = "encryption", exporter_secret = "exporter",
+    external_secret = "external", confirmation_key = "confirmation", membership_key = "membership",
+    resumption_psk = "resumption", epoch_authenticator = "authenticator", init_secret = "init",
+    joiner_secret = "joiner", welcome_secret = "welcome" }
+
+  it("derives every secret of five epochs, the context and the exporter", withVectors("key-schedule.json",
+    function(v)
+      local c = v[1]
+      local init = unhex(c.initial_init_secret)
+      for i, e in ipairs(c.epochs) do
+        local gc = mls.encodeGroupContext({ groupId = unhex(c.group_id), epoch = i - 1, treeHash = unhex(e.tree_hash),
+          confirmedTranscriptHash = unhex(e.confirmed_transcript_hash) })
+        assert.equal(e.group_context, hex(gc))
+        local g = mls.readGroupContext(mls.reader(gc))
+        assert.same({ i - 1, unhex(e.tree_hash) }, { g.epoch, g.treeHash })
+        local s = mls.nextEpoch(init, unhex(e.commit_secret), gc, unhex(e.psk_secret))
+        for field, name in pairs(NAMES) do assert.equal(e[field], hex(s[name]), "epoch " .. i .. " " .. field) end
+        local x = e.exporter
+        assert.equal(x.secret, hex(mls.export(s.exporter, x.label, unhex(x.context), x.length)))
+        init = s.init
+      end
+      assert.equal(5, #c.epochs)
+    end))
+end)
+
+describe("MLS secret tree", function()
+  it("gives each leaf's handshake and application keys and the sender-data key", withVectors("secret-tree.json",
+    function(v)
+      local checked = 0
+      for _, c in ipairs(v) do
+        local sd = c.sender_data
+        local key, nonce = mls.senderDataKey(unhex(sd.sender_data_secret), unhex(sd.ciphertext))
+        assert.same({ sd.key, sd.nonce }, { hex(key), hex(nonce) })
+        local t = mls.secretTree(unhex(c.encryption_secret), #c.leaves)
+        for i, gens in ipairs(c.leaves) do
+          local handshake, application = t.ratchets(i - 1)
+          for _, g in ipairs(gens) do
+            local hk, hn = handshake:get(g.generation)
+            local ak, an = application:get(g.generation)
+            assert.same({ g.handshake_key, g.handshake_nonce, g.application_key, g.application_nonce },
+              { hex(hk), hex(hn), hex(ak), hex(an) })
+            checked = checked + 1
+          end
+          assert.has_error(function() handshake:get(0) end)
+        end
+      end
+      assert.equal(82, checked)
+      assert.has_error(function() mls.secretTree(string.rep("\0", 32), 4).ratchets(4) end)
+    end))
+end)
+
+describe("MLS transcript hashes", function()
+  it("follow a commit and check its confirmation tag", withVectors("transcript-hashes.json", function(v)
+    for _, c in ipairs(v) do
+      local a = mls.readAuthenticatedContent(mls.reader(unhex(c.authenticated_content)))
+      assert.equal(mls.ContentType.commit, a.content.contentType)
+      local confirmed = mls.confirmedTranscriptHash(unhex(c.interim_transcript_hash_before), a.confirmedInput)
+      assert.equal(c.confirmed_transcript_hash_after, hex(confirmed))
+      assert.equal(hex(a.confirmationTag), hex(mls.confirmationTag(unhex(c.confirmation_key), confirmed)))
+      assert.equal(c.interim_transcript_hash_after, hex(mls.interimTranscriptHash(confirmed, a.confirmationTag)))
+    end
+    assert.equal(1, #v)
+  end))
+end)

@@ -1315,6 +1315,244 @@ local daveMls = (function()
   function tree.isLeaf(x) return x & 1 == 0 end
   function tree.leafNode(i) return 2 * i end
 
+  -- Structures: enough of the message layer to find what transcripts and signatures cover.
+
+  local function credential(r)
+    local kind = r:u16()
+    if kind == 1 then return { type = 1, identity = r:vec() } end
+    if kind == 2 then return { type = 2, certificates = r:list(Reader.vec) } end
+    fail("unsupported credential type " .. kind)
+  end
+  local function u16s(r) return r:list(Reader.u16) end
+  local function extensions(r)
+    return r:list(function(s) return { type = s:u16(), data = s:vec() } end)
+  end
+  mls.readExtensions = extensions
+  function Writer:extensions(list)
+    return self:list(list or {}, function(s, e) s:u16(e.type):vec(e.data) end)
+  end
+
+  function mls.readLeafNode(r)
+    local p, n = r.pos, {}
+    n.encryptionKey, n.signatureKey, n.credential = r:vec(), r:vec(), credential(r)
+    n.capabilities = { versions = u16s(r), cipherSuites = u16s(r), extensions = u16s(r), proposals = u16s(r),
+      credentials = u16s(r) }
+    n.source = r:u8()
+    if n.source == 1 then
+      n.notBefore, n.notAfter = r:u64(), r:u64()
+    elseif n.source == 3 then
+      n.parentHash = r:vec()
+    elseif n.source ~= 2 then
+      fail("invalid leaf node source")
+    end
+    n.extensions = extensions(r)
+    n.tbs = r:since(p)
+    n.signature = r:vec()
+    n.raw = r:since(p)
+    return n
+  end
+
+  function mls.readKeyPackage(r)
+    local p, k = r.pos, {}
+    k.version, k.cipherSuite, k.initKey = r:u16(), r:u16(), r:vec()
+    k.leafNode, k.extensions = mls.readLeafNode(r), extensions(r)
+    k.tbs = r:since(p)
+    k.signature = r:vec()
+    k.raw = r:since(p)
+    return k
+  end
+
+  local PROPOSALS = {
+    [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
+    [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
+    [3] = function(r) return { removed = r:u32() } end,
+  }
+  mls.ProposalType = { add = 1, update = 2, remove = 3 }
+
+  function mls.readProposal(r)
+    local p, kind = r.pos, r:u16()
+    local read = PROPOSALS[kind]
+    if not read then fail("unsupported proposal type " .. kind) end
+    local out = read(r)
+    out.type, out.raw = kind, r:since(p)
+    return out
+  end
+
+  local function updatePath(r)
+    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+      local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
+      return { encryptionKey = s:vec(), secrets = s:list(hpke) }
+    end) }
+  end
+
+  function mls.readCommit(r)
+    local c = {}
+    c.proposals = r:list(function(s)
+      local kind = s:u8()
+      if kind == 1 then return { proposal = mls.readProposal(s) } end
+      if kind == 2 then return { ref = s:vec() } end
+      fail("invalid proposal-or-reference type")
+    end)
+    c.path = r:optional(updatePath)
+    return c
+  end
+
+  mls.ContentType = { application = 1, proposal = 2, commit = 3 }
+  mls.SenderType = { member = 1, external = 2, newMemberProposal = 3, newMemberCommit = 4 }
+
+  function mls.readFramedContent(r)
+    local p, c = r.pos, {}
+    c.groupId, c.epoch = r:vec(), r:u64()
+    c.senderType = r:u8()
+    if c.senderType == 1 or c.senderType == 2 then
+      c.senderIndex = r:u32()
+    elseif c.senderType ~= 3 and c.senderType ~= 4 then
+      fail("invalid sender type")
+    end
+    c.authenticatedData, c.contentType = r:vec(), r:u8()
+    if c.contentType == 1 then
+      c.application = r:vec()
+    elseif c.contentType == 2 then
+      c.proposal = mls.readProposal(r)
+    elseif c.contentType == 3 then
+      c.commit = mls.readCommit(r)
+    else
+      fail("invalid content type")
+    end
+    c.raw = r:since(p)
+    return c
+  end
+
+  -- AuthenticatedContent: wire format, content, then the signature and (for commits) the
+  -- confirmation tag. `confirmedInput` is the part the confirmed transcript hash covers.
+  function mls.readAuthenticatedContent(r)
+    local p, a = r.pos, {}
+    a.wireFormat = r:u16()
+    a.content = mls.readFramedContent(r)
+    a.signature = r:vec()
+    a.confirmedInput = r:since(p)
+    if a.content.contentType == 3 then a.confirmationTag = r:vec() end
+    a.raw = r:since(p)
+    return a
+  end
+
+  -- Cipher suite 2 through daveCrypto: SHA-256, HMAC-SHA-256, HKDF-SHA-256.
+
+  local NH <const>, NK <const>, NN <const> = 32, 16, 12
+  mls.NH, mls.NK, mls.NN = NH, NK, NN
+  local ZERO <const> = string.rep("\0", NH)
+
+  local function crypto()
+    local c = M._daveCrypto
+    if not c then fail("no crypto primitives") end
+    return c
+  end
+  local function hash(s) return crypto().sha256(s) end
+  local function mac(k, s) return crypto().hmac(k, s) end
+  local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
+  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
+  mls.hash, mls.mac = hash, mac
+
+  function mls.expandWithLabel(secret, label, context, len)
+    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  end
+  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
+  function mls.deriveTreeSecret(secret, label, generation, len)
+    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  end
+  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
+
+  -- Key schedule --------------------------------------------------------------------------------------
+
+  function mls.encodeGroupContext(g)
+    return mls.writer():u16(1):u16(2):vec(g.groupId):u64(g.epoch):vec(g.treeHash)
+      :vec(g.confirmedTranscriptHash):extensions(g.extensions):bytes()
+  end
+  function mls.readGroupContext(r)
+    local g = { version = r:u16(), cipherSuite = r:u16(), groupId = r:vec(), epoch = r:u64(), treeHash = r:vec(),
+      confirmedTranscriptHash = r:vec(), extensions = extensions(r) }
+    if g.version ~= 1 or g.cipherSuite ~= 2 then fail("unsupported version or cipher suite") end
+    return g
+  end
+
+  local EPOCH_LABELS = { senderData = "sender data", encryption = "encryption", exporter = "exporter",
+    external = "external", confirmation = "confirm", membership = "membership", resumption = "resumption",
+    authenticator = "authentication", init = "init" }
+
+  -- The secrets of an epoch from the joiner secret (what a Welcome carries).
+  function mls.epochFromJoiner(joiner, groupContext, pskSecret)
+    local member = extract(joiner, pskSecret or ZERO)
+    local s = { joiner = joiner, welcome = mls.deriveSecret(member, "welcome") }
+    local epoch = mls.expandWithLabel(member, "epoch", groupContext, NH)
+    for name, label in pairs(EPOCH_LABELS) do s[name] = mls.deriveSecret(epoch, label) end
+    return s
+  end
+
+  -- The next epoch's secrets: the previous epoch's init secret, the commit secret (zeros without a
+  -- path) and the new GroupContext encoding.
+  function mls.nextEpoch(initSecret, commitSecret, groupContext, pskSecret)
+    local joiner = mls.expandWithLabel(extract(initSecret, commitSecret or ZERO), "joiner", groupContext, NH)
+    return mls.epochFromJoiner(joiner, groupContext, pskSecret)
+  end
+
+  function mls.export(exporterSecret, label, context, len)
+    return mls.expandWithLabel(mls.deriveSecret(exporterSecret, label), "exported", hash(context), len)
+  end
+
+  -- Transcript hashes and the confirmation tag --------------------------------------------------------
+
+  function mls.confirmedTranscriptHash(interimBefore, confirmedInput) return hash(interimBefore .. confirmedInput) end
+  function mls.interimTranscriptHash(confirmed, confirmationTag)
+    return hash(confirmed .. varint(#confirmationTag) .. confirmationTag)
+  end
+  function mls.confirmationTag(confirmationKey, confirmed) return mac(confirmationKey, confirmed) end
+
+  -- Secret tree and hash ratchets ---------------------------------------------------------------------
+
+  -- A ratchet from `secret`: keys (and nonces when nonceLen is given) per generation, moving forward
+  -- only; each secret is dropped once the next one is derived.
+  local Ratchet = {}
+  Ratchet.__index = Ratchet
+  function mls.ratchet(secret, keyLen, nonceLen)
+    return setmetatable({ secret = secret, generation = 0, keyLen = keyLen, nonceLen = nonceLen }, Ratchet)
+  end
+  function Ratchet:get(generation)
+    if generation < self.generation then fail("generation " .. generation .. " already consumed") end
+    while self.generation < generation do
+      self.secret = mls.deriveTreeSecret(self.secret, "secret", self.generation, NH)
+      self.generation = self.generation + 1
+    end
+    return mls.deriveTreeSecret(self.secret, "key", generation, self.keyLen),
+      self.nonceLen and mls.deriveTreeSecret(self.secret, "nonce", generation, self.nonceLen)
+  end
+
+  -- The secret tree of an epoch over `leaves` leaves; ratchets(i) gives leaf i's handshake and
+  -- application ratchets. Node secrets on the way are not kept.
+  function mls.secretTree(encryptionSecret, leaves)
+    local t = {}
+    function t.ratchets(i)
+      if i < 0 or i >= leaves then fail("leaf " .. i .. " outside the tree") end
+      local x, target, secret = tree.root(leaves), 2 * i, encryptionSecret
+      while x ~= target do
+        if target < x then
+          x, secret = tree.left(x), mls.expandWithLabel(secret, "tree", "left", NH)
+        else
+          x, secret = tree.right(x), mls.expandWithLabel(secret, "tree", "right", NH)
+        end
+      end
+      return mls.ratchet(mls.expandWithLabel(secret, "handshake", "", NH), NK, NN),
+        mls.ratchet(mls.expandWithLabel(secret, "application", "", NH), NK, NN)
+    end
+    return t
+  end
+
+  -- The key and nonce that protect a PrivateMessage's sender data.
+  function mls.senderDataKey(senderDataSecret, ciphertext)
+    local sample = ciphertext:sub(1, NH)
+    return mls.expandWithLabel(senderDataSecret, "key", sample, NK), mls.expandWithLabel(senderDataSecret, "nonce",
+      sample, NN)
+  end
+
   return mls
 end)()
 M._daveMls = daveMls
