@@ -1516,12 +1516,13 @@ local daveMls = (function()
   function mls.ratchet(secret, keyLen, nonceLen)
     return setmetatable({ secret = secret, generation = 0, keyLen = keyLen, nonceLen = nonceLen }, Ratchet)
   end
+  function Ratchet:advance()
+    self.secret = mls.deriveTreeSecret(self.secret, "secret", self.generation, NH)
+    self.generation = self.generation + 1
+  end
   function Ratchet:get(generation)
     if generation < self.generation then fail("generation " .. generation .. " already consumed") end
-    while self.generation < generation do
-      self.secret = mls.deriveTreeSecret(self.secret, "secret", self.generation, NH)
-      self.generation = self.generation + 1
-    end
+    while self.generation < generation do self:advance() end
     return mls.deriveTreeSecret(self.secret, "key", generation, self.keyLen),
       self.nonceLen and mls.deriveTreeSecret(self.secret, "nonce", generation, self.nonceLen)
   end
@@ -1551,6 +1552,156 @@ local daveMls = (function()
     local sample = ciphertext:sub(1, NH)
     return mls.expandWithLabel(senderDataSecret, "key", sample, NK), mls.expandWithLabel(senderDataSecret, "nonce",
       sample, NN)
+  end
+
+
+  -- Media keys and frames ----------------------------------------------------------------------------
+  -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
+  -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
+  -- ranges, the size of all that and the FA FA marker.
+
+  local media = {}
+  mls.media = media
+  media.EXPORTER_LABEL = "Discord Secure Frames v0"
+  media.TAG_SIZE, media.MARKER = 8, "\xFA\xFA"
+
+  function media.uleb128(n)
+    local out = {}
+    repeat
+      local b = n & 0x7F
+      n = n >> 7
+      out[#out + 1] = string.char(n ~= 0 and (b | 0x80) or b)
+    until n == 0
+    return table.concat(out)
+  end
+
+  -- The value at s[i] and the index after it, or nil when it runs past `stop` or beyond 64 bits.
+  function media.readUleb128(s, i, stop)
+    local v, shift = 0, 0
+    while i <= stop do
+      local b = s:byte(i)
+      if shift == 63 and b > 1 then return nil end
+      v, i = v | ((b & 0x7F) << shift), i + 1
+      if b < 0x80 then return v, i end
+      shift = shift + 7
+      if shift > 63 then return nil end
+    end
+    return nil
+  end
+
+  local function userId(id)
+    local n = math.tointeger(tonumber(id))
+    if not n then fail("invalid user id " .. tostring(id)) end
+    return n
+  end
+
+  function media.senderBaseSecret(exporterSecret, user)
+    return mls.export(exporterSecret, media.EXPORTER_LABEL, string.pack("<i8", userId(user)), 16)
+  end
+
+  -- Keys by generation; keys of generations skipped on the way stay until erased.
+  local KeyRatchet = {}
+  KeyRatchet.__index = KeyRatchet
+  function media.keyRatchet(baseSecret)
+    return setmetatable({ ratchet = mls.ratchet(baseSecret, 16), keys = {} }, KeyRatchet)
+  end
+  function KeyRatchet:get(generation)
+    local k = self.keys[generation]
+    if k then return k end
+    local r = self.ratchet
+    if generation < r.generation then return nil end
+    while r.generation < generation do
+      self.keys[r.generation] = r:get(r.generation)
+      r:advance()
+    end
+    k = r:get(generation)
+    self.keys[generation] = k
+    return k
+  end
+  -- Forgets the keys below `generation`.
+  function KeyRatchet:erase(generation)
+    for g in pairs(self.keys) do
+      if g < generation then self.keys[g] = nil end
+    end
+  end
+
+  function media.nonce(truncated) return string.rep("\0", 8) .. string.pack("<I4", truncated & 0xFFFFFFFF) end
+  function media.generation(truncated) return (truncated >> 24) & 0xFF end
+
+  -- The full generation of a nonce's top byte, counting from the oldest generation still kept.
+  function media.unwrapGeneration(oldest, msb)
+    local base = oldest - oldest % 256
+    if msb < oldest % 256 then base = base + 256 end
+    return base + msb
+  end
+
+  -- The parts of a protocol frame: { size = length of the interleaved part, tag, nonce, ranges }, or
+  -- nil when `frame` is not one.
+  function media.parseFrame(frame)
+    local len = #frame
+    if len < 11 or frame:sub(-2) ~= media.MARKER then return nil end
+    local s = frame:byte(len - 2)
+    if s < 11 or s > len then return nil end
+    local start, stop = len - s + 1, len - 3
+    local nonce, i = media.readUleb128(frame, start + 8, stop)
+    if not nonce or nonce > 0xFFFFFFFF then return nil end
+    local size, ranges, last = start - 1, {}, 0
+    while i <= stop do
+      local offset, n
+      offset, i = media.readUleb128(frame, i, stop)
+      if not offset then return nil end
+      n, i = media.readUleb128(frame, i, stop)
+      if not n or offset < last or n > size or offset > size - n then return nil end
+      ranges[#ranges + 1] = { offset = offset, size = n }
+      last = offset + n
+    end
+    return { size = size, tag = frame:sub(start, start + 7), nonce = nonce, ranges = ranges }
+  end
+
+  -- Splits a frame into its encrypted and unencrypted parts, each concatenated in frame order.
+  local function split(frame, ranges, size)
+    local enc, clear, pos = {}, {}, 0
+    for _, r in ipairs(ranges) do
+      enc[#enc + 1] = frame:sub(pos + 1, r.offset)
+      clear[#clear + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      pos = r.offset + r.size
+    end
+    enc[#enc + 1] = frame:sub(pos + 1, size)
+    return table.concat(enc), table.concat(clear)
+  end
+
+  -- Puts the encrypted part back between the unencrypted ranges.
+  local function interleave(frame, ranges, size, body)
+    local out, pos, used = {}, 0, 0
+    for _, r in ipairs(ranges) do
+      local gap = r.offset - pos
+      out[#out + 1] = body:sub(used + 1, used + gap)
+      out[#out + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      used, pos = used + gap, r.offset + r.size
+    end
+    out[#out + 1] = body:sub(used + 1, used + size - pos)
+    return table.concat(out)
+  end
+
+  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
+  -- disjoint) stay in the clear and are authenticated.
+  function media.encryptFrame(k, truncated, frame, ranges)
+    ranges = ranges or {}
+    local plain, clear = split(frame, ranges, #frame)
+    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
+    for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
+    local t = table.concat(trailer)
+    return interleave(frame, ranges, #frame, sealed:sub(1, -media.TAG_SIZE - 1)) .. t .. string.char(#t + 3)
+      .. media.MARKER
+  end
+
+  -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
+  function media.decryptFrame(k, frame, parsed)
+    local enc, clear = split(frame, parsed.ranges, parsed.size)
+    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    if not plain then return nil end
+    return interleave(frame, parsed.ranges, parsed.size, plain)
   end
 
   return mls
