@@ -1407,6 +1407,175 @@ local daveCrypto = (function()
 end)()
 M._daveCrypto = daveCrypto
 
+-- DAVE: MLS (cipher suite 2) ----------------------------------------------------------------------------
+-- The group layer under end-to-end voice encryption: the wire codec, tree arithmetic and the secret
+-- derivations of an epoch. The hash, HMAC and AEAD come from daveCrypto, looked up when first used.
+
+local daveMls = (function()
+  local mls = {}
+
+  -- Raised for every malformed or out-of-range input; callers catch it with pcall.
+  local function fail(msg) error("mls: " .. msg, 0) end
+  mls.fail = fail
+
+  -- Codec: big-endian integers, fixed bytes, vectors with a minimal varint length, optionals.
+
+  local function varint(n)
+    if math.type(n) ~= "integer" or n < 0 then fail("bad vector length") end
+    if n < 0x40 then return string.char(n) end
+    if n < 0x4000 then return string.pack(">I2", 0x4000 | n) end
+    if n < 0x40000000 then return string.pack(">I4", 0x80000000 | n) end
+    fail("vector too long")
+  end
+  mls.varint = varint
+
+  local Writer = {}
+  Writer.__index = Writer
+  function mls.writer() return setmetatable({ n = 0 }, Writer) end
+  function Writer:raw(s) self.n = self.n + 1 self[self.n] = s return self end
+  function Writer:u8(v) return self:raw(string.pack(">I1", v)) end
+  function Writer:u16(v) return self:raw(string.pack(">I2", v)) end
+  function Writer:u32(v) return self:raw(string.pack(">I4", v)) end
+  function Writer:u64(v) return self:raw(string.pack(">i8", v)) end
+  function Writer:fixed(s, len)
+    if #s ~= len then fail("expected " .. len .. " bytes, got " .. #s) end
+    return self:raw(s)
+  end
+  function Writer:vec(s) return self:raw(varint(#s)):raw(s) end
+  -- A vector of items: fn(w, item) writes each one into a sub-writer whose length heads it.
+  function Writer:list(items, fn)
+    local sub = mls.writer()
+    for _, item in ipairs(items) do fn(sub, item) end
+    return self:vec(sub:bytes())
+  end
+  function Writer:optional(v, fn)
+    if v == nil then return self:u8(0) end
+    self:u8(1)
+    fn(self, v)
+    return self
+  end
+  function Writer:bytes() return table.concat(self, "", 1, self.n) end
+
+  local Reader = {}
+  Reader.__index = Reader
+  function mls.reader(s, i, j) return setmetatable({ s = s, pos = i or 1, stop = j or #s }, Reader) end
+  function Reader:take(len)
+    local p = self.pos
+    if len < 0 or p + len - 1 > self.stop then fail("truncated input") end
+    self.pos = p + len
+    return self.s:sub(p, p + len - 1)
+  end
+  local function int(self, len)
+    local v = string.unpack(">I" .. len, self:take(len))
+    return v
+  end
+  function Reader:u8() return int(self, 1) end
+  function Reader:u16() return int(self, 2) end
+  function Reader:u32() return int(self, 4) end
+  function Reader:u64()
+    local v = string.unpack(">i8", self:take(8))
+    return v
+  end
+  function Reader:fixed(len) return self:take(len) end
+  function Reader:varint()
+    local first = self.s:byte(self.pos)
+    if not first or self.pos > self.stop then fail("truncated input") end
+    local prefix = first >> 6
+    if prefix == 3 then fail("invalid varint prefix") end
+    local size = 1 << prefix
+    local v = int(self, size) & ((1 << (8 * size - 2)) - 1)
+    if (size == 2 and v < 0x40) or (size == 4 and v < 0x4000) then fail("non-minimal varint") end
+    return v
+  end
+  function Reader:vec() return self:take(self:varint()) end
+  -- A reader limited to the next vector's contents; the outer reader moves past it.
+  function Reader:sub()
+    local len = self:varint()
+    local p = self.pos
+    self:take(len)
+    return mls.reader(self.s, p, p + len - 1)
+  end
+  -- Reads a vector of items with fn(r) until its contents are used up.
+  function Reader:list(fn)
+    local sub, out = self:sub(), {}
+    while not sub:done() do out[#out + 1] = fn(sub) end
+    return out
+  end
+  function Reader:optional(fn)
+    local present = self:u8()
+    if present == 0 then return nil end
+    if present ~= 1 then fail("invalid optional marker") end
+    return fn(self)
+  end
+  function Reader:done() return self.pos > self.stop end
+  function Reader:finish()
+    if not self:done() then fail("trailing bytes") end
+  end
+  -- The bytes consumed since position p (for signatures over what was just parsed).
+  function Reader:since(p) return self.s:sub(p, self.pos - 1) end
+
+  -- Tree math over the array representation: leaves at even indices, parents at odd ones.
+
+  local tree = {}
+  mls.tree = tree
+  function tree.level(x)
+    local k = 0
+    while (x >> k) & 1 == 1 do k = k + 1 end
+    return k
+  end
+  function tree.width(n) return n == 0 and 0 or 2 * (n - 1) + 1 end
+  local function log2(x)
+    local k = 0
+    while (1 << (k + 1)) <= x do k = k + 1 end
+    return k
+  end
+  function tree.root(n) return (1 << log2(tree.width(n))) - 1 end
+  function tree.left(x)
+    local k = tree.level(x)
+    if k == 0 then return nil end
+    return x ~ (1 << (k - 1))
+  end
+  function tree.right(x)
+    local k = tree.level(x)
+    if k == 0 then return nil end
+    return x ~ (3 << (k - 1))
+  end
+  -- Trees always hold a power-of-two number of leaves, so parents never fall outside.
+  function tree.parent(x, n)
+    if x == tree.root(n) then return nil end
+    local k = tree.level(x)
+    local b = (x >> (k + 1)) & 1
+    return (x | (1 << k)) ~ (b << (k + 1))
+  end
+  function tree.sibling(x, n)
+    local p = tree.parent(x, n)
+    if not p then return nil end
+    if x < p then return tree.right(p) end
+    return tree.left(p)
+  end
+  function tree.directPath(x, n)
+    local out, r = {}, tree.root(n)
+    while x ~= r do
+      x = tree.parent(x, n)
+      out[#out + 1] = x
+    end
+    return out
+  end
+  function tree.copath(x, n)
+    local out, r = {}, tree.root(n)
+    while x ~= r do
+      out[#out + 1] = tree.sibling(x, n)
+      x = tree.parent(x, n)
+    end
+    return out
+  end
+  function tree.isLeaf(x) return x & 1 == 0 end
+  function tree.leafNode(i) return 2 * i end
+
+  return mls
+end)()
+M._daveMls = daveMls
+
 -- Diagnostics -------------------------------------------------------------------------------------------
 
 --- A text listing what voice depends on and where it was found: the Lua version, the runtime's
