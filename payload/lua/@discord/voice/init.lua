@@ -1150,6 +1150,263 @@ end
 --- row without audio before the player gives up on a resource; 250, five seconds).
 function M.createAudioPlayer(opts) return AudioPlayer(opts) end
 
+-- End-to-end encryption primitives -----------------------------------------------------------------------
+-- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
+-- S-box and round tables are the one place where secret bytes index a table (see the README).
+
+local daveCrypto = (function()
+  local spack, sunpack, schar, sbyte, srep, concat = string.pack, string.unpack, string.char, string.byte,
+    string.rep, table.concat
+
+  local function randomBytes(n)
+    local source = runtime.random_bytes
+    if type(source) ~= "function" then
+      error("DAVE needs runtime.random_bytes, a secure random source, which this runtime does not have", 2)
+    end
+    local bytes = source(n)
+    if type(bytes) ~= "string" or #bytes ~= n then error("runtime.random_bytes returned the wrong size", 2) end
+    return bytes
+  end
+
+  -- Compares without an early exit, so the time does not tell where two MACs differ.
+  local function equal(a, b)
+    if #a ~= #b then return false end
+    local d = 0
+    for i = 1, #a do d = d | (sbyte(a, i) ~ sbyte(b, i)) end
+    return d == 0
+  end
+
+  local function xorBytes(a, b)
+    local out = {}
+    for i = 1, #a do out[i] = schar(sbyte(a, i) ~ sbyte(b, i)) end
+    return concat(out)
+  end
+
+  -- SHA-256 ----------------------------------------------------------------------------------------------
+  local K256 = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+  }
+  local BLOCK_FORMAT = ">" .. srep("I4", 16)
+
+  local function sha256(msg)
+    local h0, h1, h2, h3 = 0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a
+    local h4, h5, h6, h7 = 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19
+    local len = #msg
+    msg = msg .. "\x80" .. srep("\0", (55 - len) % 64) .. spack(">I8", len * 8)
+    local w = {}
+    for pos = 1, #msg, 64 do
+      w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11], w[12], w[13], w[14], w[15], w[16] =
+        sunpack(BLOCK_FORMAT, msg, pos)
+      for i = 17, 64 do
+        local x, y = w[i - 15], w[i - 2]
+        local s0 = ((x >> 7 | x << 25) ~ (x >> 18 | x << 14) ~ (x >> 3)) & 0xffffffff
+        local s1 = ((y >> 17 | y << 15) ~ (y >> 19 | y << 13) ~ (y >> 10)) & 0xffffffff
+        w[i] = (w[i - 16] + s0 + w[i - 7] + s1) & 0xffffffff
+      end
+      local a, b, c, d, e, f, g, h = h0, h1, h2, h3, h4, h5, h6, h7
+      for i = 1, 64 do
+        local s1 = ((e >> 6 | e << 26) ~ (e >> 11 | e << 21) ~ (e >> 25 | e << 7)) & 0xffffffff
+        local ch = (e & f) ~ (~e & g)
+        local t1 = (h + s1 + ch + K256[i] + w[i]) & 0xffffffff
+        local s0 = ((a >> 2 | a << 30) ~ (a >> 13 | a << 19) ~ (a >> 22 | a << 10)) & 0xffffffff
+        local maj = (a & b) ~ (a & c) ~ (b & c)
+        h, g, f, e, d, c, b, a = g, f, e, (d + t1) & 0xffffffff, c, b, a, (t1 + s0 + maj) & 0xffffffff
+      end
+      h0, h1, h2, h3 = (h0 + a) & 0xffffffff, (h1 + b) & 0xffffffff, (h2 + c) & 0xffffffff, (h3 + d) & 0xffffffff
+      h4, h5, h6, h7 = (h4 + e) & 0xffffffff, (h5 + f) & 0xffffffff, (h6 + g) & 0xffffffff, (h7 + h) & 0xffffffff
+    end
+    return spack(">I4I4I4I4I4I4I4I4", h0, h1, h2, h3, h4, h5, h6, h7)
+  end
+
+  -- HMAC and HKDF ----------------------------------------------------------------------------------------
+  local IPAD, OPAD = srep("\x36", 64), srep("\x5c", 64)
+
+  local function hmac(keyBytes, msg)
+    if #keyBytes > 64 then keyBytes = sha256(keyBytes) end
+    keyBytes = keyBytes .. srep("\0", 64 - #keyBytes)
+    return sha256(xorBytes(keyBytes, OPAD) .. sha256(xorBytes(keyBytes, IPAD) .. msg))
+  end
+
+  local function hkdfExtract(salt, ikm)
+    if salt == nil or salt == "" then salt = srep("\0", 32) end
+    return hmac(salt, ikm)
+  end
+
+  local function hkdfExpand(prk, info, length)
+    if length > 255 * 32 then error("HKDF output too long: " .. length, 2) end
+    local out, t = {}, ""
+    for i = 1, (length + 31) // 32 do
+      t = hmac(prk, t .. info .. schar(i))
+      out[i] = t
+    end
+    return concat(out):sub(1, length)
+  end
+
+  -- AES-128 (encrypt direction only) ---------------------------------------------------------------------
+  local SBOX = { sbyte(
+    "\x63\x7c\x77\x7b\xf2\x6b\x6f\xc5\x30\x01\x67\x2b\xfe\xd7\xab\x76\xca\x82\xc9\x7d\xfa\x59\x47\xf0" ..
+    "\xad\xd4\xa2\xaf\x9c\xa4\x72\xc0\xb7\xfd\x93\x26\x36\x3f\xf7\xcc\x34\xa5\xe5\xf1\x71\xd8\x31\x15" ..
+    "\x04\xc7\x23\xc3\x18\x96\x05\x9a\x07\x12\x80\xe2\xeb\x27\xb2\x75\x09\x83\x2c\x1a\x1b\x6e\x5a\xa0" ..
+    "\x52\x3b\xd6\xb3\x29\xe3\x2f\x84\x53\xd1\x00\xed\x20\xfc\xb1\x5b\x6a\xcb\xbe\x39\x4a\x4c\x58\xcf" ..
+    "\xd0\xef\xaa\xfb\x43\x4d\x33\x85\x45\xf9\x02\x7f\x50\x3c\x9f\xa8\x51\xa3\x40\x8f\x92\x9d\x38\xf5" ..
+    "\xbc\xb6\xda\x21\x10\xff\xf3\xd2\xcd\x0c\x13\xec\x5f\x97\x44\x17\xc4\xa7\x7e\x3d\x64\x5d\x19\x73" ..
+    "\x60\x81\x4f\xdc\x22\x2a\x90\x88\x46\xee\xb8\x14\xde\x5e\x0b\xdb\xe0\x32\x3a\x0a\x49\x06\x24\x5c" ..
+    "\xc2\xd3\xac\x62\x91\x95\xe4\x79\xe7\xc8\x37\x6d\x8d\xd5\x4e\xa9\x6c\x56\xf4\xea\x65\x7a\xae\x08" ..
+    "\xba\x78\x25\x2e\x1c\xa6\xb4\xc6\xe8\xdd\x74\x1f\x4b\xbd\x8b\x8a\x70\x3e\xb5\x66\x48\x03\xf6\x0e" ..
+    "\x61\x35\x57\xb9\x86\xc1\x1d\x9e\xe1\xf8\x98\x11\x69\xd9\x8e\x94\x9b\x1e\x87\xe9\xce\x55\x28\xdf" ..
+    "\x8c\xa1\x89\x0d\xbf\xe6\x42\x68\x41\x99\x2d\x0f\xb0\x54\xbb\x16", 1, 256) }
+  -- Indexed from 0: S[x] and the four round tables T0..T3 (column x of MixColumns(SubBytes)).
+  local S, T0, T1, T2, T3 = {}, {}, {}, {}, {}
+  for x = 0, 255 do
+    local s = SBOX[x + 1]
+    local s2 = ((s << 1) ~ ((s >> 7) * 0x1b)) & 0xff
+    local s3 = s2 ~ s
+    S[x] = s
+    T0[x] = s2 << 24 | s << 16 | s << 8 | s3
+    T1[x] = s3 << 24 | s2 << 16 | s << 8 | s
+    T2[x] = s << 24 | s3 << 16 | s2 << 8 | s
+    T3[x] = s << 24 | s << 16 | s3 << 8 | s2
+  end
+  local RCON = { 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36 }
+
+  local function aesExpand(keyBytes)
+    if type(keyBytes) ~= "string" or #keyBytes ~= 16 then error("AES-128 needs a 16-byte key", 3) end
+    local rk = { sunpack(">I4I4I4I4", keyBytes) }
+    rk[5] = nil
+    for i = 5, 44 do
+      local t = rk[i - 1]
+      if i % 4 == 1 then
+        t = (S[(t >> 16) & 0xff] << 24 | S[(t >> 8) & 0xff] << 16 | S[t & 0xff] << 8 | S[t >> 24])
+          ~ (RCON[(i - 1) // 4] << 24)
+      end
+      rk[i] = rk[i - 4] ~ t
+    end
+    return rk
+  end
+
+  -- One block as four big-endian words.
+  local function aesBlock(rk, s0, s1, s2, s3)
+    s0, s1, s2, s3 = s0 ~ rk[1], s1 ~ rk[2], s2 ~ rk[3], s3 ~ rk[4]
+    local k = 4
+    for _ = 1, 9 do
+      s0, s1, s2, s3 =
+        T0[s0 >> 24] ~ T1[(s1 >> 16) & 0xff] ~ T2[(s2 >> 8) & 0xff] ~ T3[s3 & 0xff] ~ rk[k + 1],
+        T0[s1 >> 24] ~ T1[(s2 >> 16) & 0xff] ~ T2[(s3 >> 8) & 0xff] ~ T3[s0 & 0xff] ~ rk[k + 2],
+        T0[s2 >> 24] ~ T1[(s3 >> 16) & 0xff] ~ T2[(s0 >> 8) & 0xff] ~ T3[s1 & 0xff] ~ rk[k + 3],
+        T0[s3 >> 24] ~ T1[(s0 >> 16) & 0xff] ~ T2[(s1 >> 8) & 0xff] ~ T3[s2 & 0xff] ~ rk[k + 4]
+      k = k + 4
+    end
+    return
+      (S[s0 >> 24] << 24 | S[(s1 >> 16) & 0xff] << 16 | S[(s2 >> 8) & 0xff] << 8 | S[s3 & 0xff]) ~ rk[41],
+      (S[s1 >> 24] << 24 | S[(s2 >> 16) & 0xff] << 16 | S[(s3 >> 8) & 0xff] << 8 | S[s0 & 0xff]) ~ rk[42],
+      (S[s2 >> 24] << 24 | S[(s3 >> 16) & 0xff] << 16 | S[(s0 >> 8) & 0xff] << 8 | S[s1 & 0xff]) ~ rk[43],
+      (S[s3 >> 24] << 24 | S[(s0 >> 16) & 0xff] << 16 | S[(s1 >> 8) & 0xff] << 8 | S[s2 & 0xff]) ~ rk[44]
+  end
+
+  local function aesEncryptBlock(keyBytes, block)
+    return spack(">I4I4I4I4", aesBlock(aesExpand(keyBytes), sunpack(">I4I4I4I4", block)))
+  end
+
+  -- GCM --------------------------------------------------------------------------------------------------
+  local R_HIGH <const> = 0xE100000000000000
+
+  -- X * H in GF(2^128), bit-reflected; masks instead of branches keep it independent of the data.
+  local function gmul(xh, xl, hh, hl)
+    local zh, zl, vh, vl = 0, 0, hh, hl
+    for _, word in ipairs({ xh, xl }) do
+      for i = 63, 0, -1 do
+        local m = -((word >> i) & 1)
+        zh, zl = zh ~ (vh & m), zl ~ (vl & m)
+        local carry = -(vl & 1)
+        vh, vl = (vh >> 1) ~ (R_HIGH & carry), (vl >> 1) | (vh << 63)
+      end
+    end
+    return zh, zl
+  end
+
+  local function ghash(hh, hl, yh, yl, data)
+    local n = #data
+    if n % 16 ~= 0 then data = data .. srep("\0", 16 - n % 16) end
+    for pos = 1, #data, 16 do
+      local a, b = sunpack(">i8i8", data, pos)
+      yh, yl = gmul(yh ~ a, yl ~ b, hh, hl)
+    end
+    return yh, yl
+  end
+
+  local Gcm = {}
+  Gcm.__index = Gcm
+
+  -- Counter mode from block inc32(J0) = IV || 2.
+  function Gcm:_ctr(iv, input)
+    local rk, c0, c1, c2 = self.rk, sunpack(">I4I4I4", iv)
+    local out, ctr, n = {}, 2, #input
+    for pos = 1, n, 16 do
+      local k0, k1, k2, k3 = aesBlock(rk, c0, c1, c2, ctr)
+      local ks = spack(">I4I4I4I4", k0, k1, k2, k3)
+      local chunk = input:sub(pos, pos + 15)
+      out[#out + 1] = xorBytes(chunk, ks)
+      ctr = (ctr + 1) & 0xffffffff
+    end
+    return concat(out)
+  end
+
+  function Gcm:_tag(iv, aad, ct, tagLen)
+    local yh, yl = ghash(self.hh, self.hl, 0, 0, aad)
+    yh, yl = ghash(self.hh, self.hl, yh, yl, ct)
+    yh, yl = gmul(yh ~ (#aad * 8), yl ~ (#ct * 8), self.hh, self.hl)
+    local rk, c0, c1, c2 = self.rk, sunpack(">I4I4I4", iv)
+    local e = spack(">I4I4I4I4", aesBlock(rk, c0, c1, c2, 1))
+    return xorBytes(e, spack(">i8i8", yh, yl)):sub(1, tagLen)
+  end
+
+  local function checkIv(iv, tagLen)
+    if type(iv) ~= "string" or #iv ~= 12 then error("AES-GCM needs a 12-byte nonce", 3) end
+    if tagLen ~= 16 and tagLen ~= 8 then error("AES-GCM tags are 16 or 8 bytes", 3) end
+  end
+
+  --- ciphertext .. tag (tagLen 16, or 8 as media frames use).
+  function Gcm:seal(iv, plaintext, aad, tagLen)
+    tagLen = tagLen or 16
+    checkIv(iv, tagLen)
+    local ct = self:_ctr(iv, plaintext)
+    return ct .. self:_tag(iv, aad or "", ct, tagLen)
+  end
+
+  --- The plaintext, or nil when the tag does not match.
+  function Gcm:open(iv, sealed, aad, tagLen)
+    tagLen = tagLen or 16
+    checkIv(iv, tagLen)
+    if #sealed < tagLen then return nil end
+    local ct, tag = sealed:sub(1, -tagLen - 1), sealed:sub(-tagLen)
+    if not equal(self:_tag(iv, aad or "", ct, tagLen), tag) then return nil end
+    return self:_ctr(iv, ct)
+  end
+
+  --- An AES-128-GCM context for one key; reuse it for many messages under that key.
+  local function gcm(keyBytes)
+    local rk = aesExpand(keyBytes)
+    local hh, hl = sunpack(">i8i8", spack(">I4I4I4I4", aesBlock(rk, 0, 0, 0, 0)))
+    return setmetatable({ rk = rk, hh = hh, hl = hl }, Gcm)
+  end
+
+  local function gcmSeal(keyBytes, iv, plaintext, aad, tagLen) return gcm(keyBytes):seal(iv, plaintext, aad, tagLen) end
+  local function gcmOpen(keyBytes, iv, sealed, aad, tagLen) return gcm(keyBytes):open(iv, sealed, aad, tagLen) end
+
+  return {
+    randomBytes = randomBytes, equal = equal, sha256 = sha256, hmac = hmac, hkdfExtract = hkdfExtract,
+    hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
+  }
+end)()
+M._daveCrypto = daveCrypto
+
 -- DAVE: MLS (cipher suite 2) ----------------------------------------------------------------------------
 -- The group layer under end-to-end voice encryption: the wire codec, tree arithmetic and the secret
 -- derivations of an epoch. The hash, HMAC and AEAD come from daveCrypto, looked up when first used.
