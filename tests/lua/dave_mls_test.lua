@@ -121,6 +121,44 @@ describe("MLS secrets", function()
   end))
 end)
 
+describe("MLS ratchet tree", function()
+  local function tree(h) return mls.readTree(mls.reader(unhex(h))) end
+
+  it("resolutions, tree hashes and parent hashes", withVectors("mls-vectors/tree-validation.json", function(v)
+    local nodes, tampered = 0, 0
+    for _, c in ipairs(v) do
+      local t = tree(c.tree)
+      for i, h in ipairs(c.tree_hashes) do
+        assert.same(c.resolutions[i], t:resolution(i - 1))
+        assert.equal(h, hex(t:treeHash(i - 1)))
+        nodes = nodes + 1
+      end
+      assert.is_true(t:parentHashesValid())
+      assert.equal(c.tree, hex(t:encode()))
+      local p
+      for x = #c.tree_hashes - 2, 1, -2 do p = t.nodes[x] and x or p end
+      if p then
+        t.nodes[p].parent.parentHash = string.rep("\0", 32)
+        assert.is_false(t:parentHashesValid())
+        tampered = tampered + 1
+      end
+    end
+    assert.same({ 14, 454 }, { #v, nodes })
+    assert.is_true(tampered > 0)
+  end))
+
+  it("after add, update and remove", withVectors("mls-vectors/tree-operations.json", function(v)
+    for _, c in ipairs(v) do
+      local t = tree(c.tree_before)
+      assert.equal(c.tree_hash_before, hex(t:treeHash()))
+      t:apply(mls.readProposal(mls.reader(unhex(c.proposal))), c.proposal_sender)
+      assert.equal(c.tree_after, hex(t:encode()))
+      assert.equal(c.tree_hash_after, hex(t:treeHash()))
+    end
+    assert.equal(5, #v)
+  end))
+end)
+
 describe("DAVE media", function()
   local DAVE = "dave-vectors.json"
 

@@ -1812,6 +1812,201 @@ local daveMls = (function()
   end
 
 
+
+  -- Ratchet tree ---------------------------------------------------------------------------------------
+  -- nodes[x] is nil (blank), { leaf = LeafNode } or { parent = { encryptionKey, parentHash,
+  -- unmergedLeaves } }; `leaves` is always a power of two.
+
+  local RatchetTree = {}
+  RatchetTree.__index = RatchetTree
+  mls.RatchetTree = RatchetTree
+
+  function mls.newTree(leaves) return setmetatable({ nodes = {}, leaves = leaves or 1 }, RatchetTree) end
+
+  local function readParentNode(r)
+    return { encryptionKey = r:vec(), parentHash = r:vec(), unmergedLeaves = r:list(Reader.u32) }
+  end
+  local function writeParentNode(w, p, unmerged)
+    return w:vec(p.encryptionKey):vec(p.parentHash):list(unmerged or p.unmergedLeaves, w.u32)
+  end
+
+  -- The ratchet_tree extension's encoding; trailing blanks are left out and the last node must be set.
+  function mls.readTree(r)
+    local list = r:list(function(s)
+      return s:optional(function(o)
+        local kind = o:u8()
+        if kind == 1 then return { leaf = mls.readLeafNode(o) } end
+        if kind == 2 then return { parent = readParentNode(o) } end
+        fail("invalid node type")
+      end) or false
+    end)
+    local count = #list
+    if count == 0 or not list[count] or count % 2 == 0 then fail("malformed ratchet tree") end
+    local t = mls.newTree(1)
+    while tree.width(t.leaves) < count do t.leaves = t.leaves * 2 end
+    for i, n in ipairs(list) do
+      if n then
+        if (n.leaf ~= nil) ~= tree.isLeaf(i - 1) then fail("node of the wrong kind at " .. (i - 1)) end
+        t.nodes[i - 1] = n
+      end
+    end
+    return t
+  end
+
+  function RatchetTree:encode()
+    local last = tree.width(self.leaves) - 1
+    while last > 0 and not self.nodes[last] do last = last - 1 end
+    local w = mls.writer()
+    local items = {}
+    for x = 0, last do items[#items + 1] = x end
+    return w:list(items, function(s, x)
+      local n = self.nodes[x]
+      if not n then return s:u8(0) end
+      s:u8(1)
+      if n.leaf then return s:u8(1):raw(n.leaf.raw) end
+      writeParentNode(s:u8(2), n.parent)
+    end):bytes()
+  end
+
+  function RatchetTree:leaf(i) local n = self.nodes[2 * i] return n and n.leaf end
+
+  function RatchetTree:resolution(x)
+    local n = self.nodes[x]
+    if n then
+      local out = { x }
+      if n.parent then
+        for _, l in ipairs(n.parent.unmergedLeaves) do out[#out + 1] = 2 * l end
+      end
+      return out
+    end
+    if tree.isLeaf(x) then return {} end
+    local out = self:resolution(tree.left(x))
+    for _, y in ipairs(self:resolution(tree.right(x))) do out[#out + 1] = y end
+    return out
+  end
+
+  -- Tree hash of the subtree at x; leaves in `excluded` (leaf index -> true) count as blank and are
+  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs.
+  function RatchetTree:treeHash(x, excluded)
+    x = x or tree.root(self.leaves)
+    local n, w = self.nodes[x], mls.writer()
+    if tree.isLeaf(x) then
+      w:u8(1):u32(x // 2)
+      if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
+      return hash(w:bytes())
+    end
+    w:u8(2)
+    if n then
+      local unmerged = {}
+      for _, l in ipairs(n.parent.unmergedLeaves) do
+        if not (excluded and excluded[l]) then unmerged[#unmerged + 1] = l end
+      end
+      writeParentNode(w:u8(1), n.parent, unmerged)
+    else
+      w:u8(0)
+    end
+    return hash(w:vec(self:treeHash(tree.left(x), excluded)):vec(self:treeHash(tree.right(x), excluded)):bytes())
+  end
+
+  -- The parent hash of the parent node p as seen from its child on the other side of `sibling`.
+  function RatchetTree:parentHash(p, sibling)
+    local node, excluded = self.nodes[p].parent, {}
+    for _, l in ipairs(node.unmergedLeaves) do excluded[l] = true end
+    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash):vec(self:treeHash(sibling, excluded))
+      :bytes())
+  end
+
+  local function parentHashOf(n)
+    if n.parent then return n.parent.parentHash end
+    return n.leaf.source == 3 and n.leaf.parentHash or nil
+  end
+
+  local function inSubtree(x, top)
+    local k = tree.level(top)
+    return x >> (k + 1) == top >> (k + 1)
+  end
+
+  -- True when every non-blank parent has exactly one descendant whose parent hash links to it.
+  function RatchetTree:parentHashesValid()
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local node = self.nodes[p]
+      if node then
+        local links = 0
+        for _, side in ipairs({ { tree.left(p), tree.right(p) }, { tree.right(p), tree.left(p) } }) do
+          local c, s = side[1], side[2]
+          local ph = self:parentHash(p, s)
+          local unmerged = {}
+          for _, l in ipairs(node.parent.unmergedLeaves) do
+            if inSubtree(2 * l, c) then unmerged[2 * l] = true end
+          end
+          local res = self:resolution(c)
+          for _, d in ipairs(res) do
+            local dn = self.nodes[d]
+            if dn and parentHashOf(dn) == ph then
+              local rest, ok = 0, true
+              for _, y in ipairs(res) do
+                if y ~= d then
+                  rest = rest + 1
+                  ok = ok and unmerged[y] == true
+                end
+              end
+              local count = 0
+              for _ in pairs(unmerged) do count = count + 1 end
+              if ok and count == rest then links = links + 1 end
+            end
+          end
+        end
+        if links ~= 1 then return false end
+      end
+    end
+    return true
+  end
+
+  -- Applying proposals --------------------------------------------------------------------------------
+
+  function RatchetTree:blankPath(i)
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do self.nodes[x] = nil end
+  end
+
+  -- Puts the leaf node in the leftmost blank leaf, growing the tree when none is left; its index.
+  function RatchetTree:addLeaf(leafNode)
+    local i = 0
+    while i < self.leaves and self.nodes[2 * i] do i = i + 1 end
+    if i == self.leaves then self.leaves = self.leaves * 2 end
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do
+      local n = self.nodes[x]
+      if n then table.insert(n.parent.unmergedLeaves, i) end
+    end
+    self.nodes[2 * i] = { leaf = leafNode }
+    return i
+  end
+
+  function RatchetTree:updateLeaf(i, leafNode)
+    if not self:leaf(i) then fail("update of a blank leaf") end
+    self.nodes[2 * i] = { leaf = leafNode }
+    self:blankPath(i)
+  end
+
+  function RatchetTree:removeLeaf(i)
+    if i < 0 or i >= self.leaves or not self:leaf(i) then fail("remove of a blank leaf " .. i) end
+    self.nodes[2 * i] = nil
+    self:blankPath(i)
+    while self.leaves > 1 do
+      local half, used = self.leaves // 2, false
+      for l = half, self.leaves - 1 do used = used or self.nodes[2 * l] ~= nil end
+      if used then break end
+      for x = tree.width(half), tree.width(self.leaves) - 1 do self.nodes[x] = nil end
+      self.leaves = half
+    end
+  end
+
+  function RatchetTree:apply(proposal, sender)
+    if proposal.type == 1 then return self:addLeaf(proposal.keyPackage.leafNode) end
+    if proposal.type == 2 then return self:updateLeaf(sender, proposal.leafNode) end
+    if proposal.type == 3 then return self:removeLeaf(proposal.removed) end
+    fail("unsupported proposal type " .. proposal.type)
+  end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
