@@ -121,6 +121,34 @@ describe("MLS secrets", function()
   end))
 end)
 
+describe("MLS PublicMessage", function()
+  it("checks the vectors' messages and its own, and refuses altered ones",
+    withVectors("mls-vectors/message-protection.json", function(v)
+      local c = v[1]
+      local gc = mls.encodeGroupContext({ groupId = unhex(c.group_id), epoch = c.epoch, treeHash = unhex(c.tree_hash),
+        confirmedTranscriptHash = unhex(c.confirmed_transcript_hash) })
+      local pub, priv, mk = unhex(c.signature_pub), unhex(c.signature_priv), unhex(c.membership_key)
+      local function check(bytes)
+        local m = mls.readMessage(mls.reader(bytes)).publicMessage
+        return m, mls.verifyPublicMessage(m, pub, gc, mk)
+      end
+      for _, kind in ipairs({ "proposal", "commit" }) do
+        local m, ok = check(unhex(c[kind .. "_pub"]))
+        assert.is_true(ok, kind)
+        local body = m.content.raw:sub(-#c[kind] // 2)
+        assert.equal(c[kind], hex(body))
+        local ct = mls.ContentType[kind]
+        local own = mls.protectPublic({ groupId = unhex(c.group_id), epoch = c.epoch, senderType = 1, senderIndex = 1,
+          contentType = ct, body = body }, priv, gc, mk, { interimTranscriptHash = "", confirmationKey = mk })
+        local back, fine = check(own)
+        assert.is_true(fine, kind)
+        assert.equal(m.content.raw:sub(-#body), back.content.raw:sub(-#body))
+        assert.is_false(select(2, check(own:sub(1, -2) .. string.char(own:byte(-1) ~ 1))))
+        assert.is_false(mls.verifyPublicMessage(back, pub, gc:sub(1, -2) .. "\1", mk))
+      end
+    end))
+end)
+
 describe("MLS ratchet tree", function()
   local function tree(h) return mls.readTree(mls.reader(unhex(h))) end
 

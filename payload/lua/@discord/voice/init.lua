@@ -1623,6 +1623,18 @@ local daveMls = (function()
     [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
     [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
     [3] = function(r) return { removed = r:u32() } end,
+    -- Decoded so that messages carrying them parse; the group layer refuses them.
+    [4] = function(r)
+      local kind = r:u8()
+      if kind == 1 then r:vec() elseif kind == 2 then r:u8() r:vec() r:u64() else fail("invalid psk type") end
+      r:vec()
+      return {}
+    end,
+    [5] = function(r)
+      return { groupId = r:vec(), version = r:u16(), cipherSuite = r:u16(), extensions = extensions(r) }
+    end,
+    [6] = function(r) return { kemOutput = r:vec() } end,
+    [7] = function(r) return { extensions = extensions(r) } end,
   }
   mls.ProposalType = { add = 1, update = 2, remove = 3 }
 
@@ -2005,6 +2017,111 @@ local daveMls = (function()
     if proposal.type == 2 then return self:updateLeaf(sender, proposal.leafNode) end
     if proposal.type == 3 then return self:removeLeaf(proposal.removed) end
     fail("unsupported proposal type " .. proposal.type)
+  end
+
+
+  -- Signatures, references and PublicMessage -----------------------------------------------------------
+
+  local function signContent(label, content)
+    return mls.writer():vec("MLS 1.0 " .. label):vec(content):bytes()
+  end
+  function mls.signWithLabel(priv, label, content) return crypto().ecdsaSign(priv, signContent(label, content)) end
+  function mls.verifyWithLabel(pub, label, content, signature)
+    return crypto().ecdsaVerify(pub, signContent(label, content), signature) == true
+  end
+  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
+
+  mls.WireFormat = { publicMessage = 1, privateMessage = 2, welcome = 3, groupInfo = 4, keyPackage = 5 }
+
+  function Writer:framedContent(c)
+    self:vec(c.groupId):u64(c.epoch):u8(c.senderType)
+    if c.senderType == 1 or c.senderType == 2 then self:u32(c.senderIndex) end
+    return self:vec(c.authenticatedData or ""):u8(c.contentType):raw(c.body)
+  end
+  -- A commit's body from proposals ({ ref = bytes } or { proposal = encoded Proposal }) and an
+  -- encoded UpdatePath or nil.
+  function mls.encodeCommit(proposals, path)
+    local w = mls.writer():list(proposals, function(s, p)
+      if p.ref then s:u8(2):vec(p.ref) else s:u8(1):raw(p.proposal) end
+    end)
+    if path then return w:u8(1):raw(path):bytes() end
+    return w:u8(0):bytes()
+  end
+
+  local function authData(m)
+    local w = mls.writer():vec(m.signature)
+    if m.contentType == 3 then w:vec(m.confirmationTag) end
+    return w:bytes()
+  end
+
+  -- FramedContentTBS; members and new-member commits sign over the GroupContext too.
+  local function contentTbs(wireFormat, contentRaw, senderType, groupContext)
+    local w = mls.writer():u16(1):u16(wireFormat):raw(contentRaw)
+    if senderType == 1 or senderType == 4 then
+      if not groupContext then fail("the group context is needed") end
+      w:raw(groupContext)
+    end
+    return w:bytes()
+  end
+
+  function mls.readPublicMessage(r)
+    local p, m = r.pos, {}
+    local c = mls.readFramedContent(r)
+    m.content, m.contentType, m.senderType = c, c.contentType, c.senderType
+    m.signature = r:vec()
+    if c.contentType == 3 then m.confirmationTag = r:vec() end
+    if c.senderType == 1 then m.membershipTag = r:vec() end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- MLSMessage: version, wire format, then a PublicMessage, Welcome (raw) or KeyPackage.
+  function mls.readMessage(r)
+    local p, m = r.pos, { version = r:u16(), wireFormat = r:u16() }
+    if m.version ~= 1 then fail("unsupported protocol version") end
+    if m.wireFormat == 1 then
+      m.publicMessage = mls.readPublicMessage(r)
+    elseif m.wireFormat == 5 then
+      m.keyPackage = mls.readKeyPackage(r)
+    elseif m.wireFormat == 3 then
+      m.welcome = r:take(r.stop - r.pos + 1)
+    else
+      fail("unsupported wire format " .. m.wireFormat)
+    end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- AuthenticatedContent of a received PublicMessage, as proposal references and transcripts hash it.
+  function mls.authenticatedContent(m) return string.pack(">I2", 1) .. m.content.raw .. authData(m) end
+  function mls.proposalRef(m) return mls.refHash("MLS 1.0 Proposal Reference", mls.authenticatedContent(m)) end
+
+  -- Checks a PublicMessage: the signature with `signatureKey` and, for members, the membership tag.
+  -- `groupContext` is the encoded GroupContext of the message's epoch.
+  function mls.verifyPublicMessage(m, signatureKey, groupContext, membershipKey)
+    local tbs = contentTbs(1, m.content.raw, m.senderType, groupContext)
+    if m.senderType == 1 then
+      if not crypto().equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
+    end
+    return mls.verifyWithLabel(signatureKey, "FramedContentTBS", tbs, m.signature)
+  end
+
+  -- An MLSMessage carrying a signed PublicMessage. `c` holds the FramedContent fields (body already
+  -- encoded); a commit needs `confirmationKey` and the confirmed transcript hash it covers is computed
+  -- from `interimTranscriptHash`, so the caller gets it back with the message.
+  function mls.protectPublic(c, signaturePriv, groupContext, membershipKey, confirm)
+    local contentRaw = mls.writer():framedContent(c):bytes()
+    local tbs = contentTbs(1, contentRaw, c.senderType, groupContext)
+    local m = { contentType = c.contentType, signature = mls.signWithLabel(signaturePriv, "FramedContentTBS", tbs) }
+    local confirmed
+    if c.contentType == 3 then
+      confirmed = mls.confirmedTranscriptHash(confirm.interimTranscriptHash,
+        string.pack(">I2", 1) .. contentRaw .. mls.writer():vec(m.signature):bytes())
+      m.confirmationTag = mls.confirmationTag(confirm.confirmationKey, confirmed)
+    end
+    local w = mls.writer():u16(1):u16(1):raw(contentRaw):raw(authData(m))
+    if c.senderType == 1 then w:vec(mac(membershipKey, tbs .. authData(m))) end
+    return w:bytes(), confirmed, m.confirmationTag
   end
 
   -- Media keys and frames ----------------------------------------------------------------------------
