@@ -149,6 +149,25 @@ describe("MLS PublicMessage", function()
     end))
 end)
 
+describe("MLS Welcome", function()
+  it("opens with the init key and checks the GroupInfo", withVectors("mls-vectors/welcome.json", function(v)
+    for _, c in ipairs(v) do
+      local kp = mls.readMessage(mls.reader(unhex(c.key_package))).keyPackage
+      local welcome = mls.readWelcome(mls.reader(mls.readMessage(mls.reader(unhex(c.welcome))).welcome))
+      local gs, gi, secrets = mls.openWelcome(welcome, kp.raw, unhex(c.init_priv))
+      assert.equal(32, #gs.joiner)
+      assert.equal(secrets.joiner, gs.joiner)
+      assert.is_true(mls.verifyGroupInfo(gi, unhex(c.signer_pub)))
+      gi.signature = gi.signature:sub(1, -2) .. string.char(gi.signature:byte(-1) ~ 1)
+      assert.is_false(mls.verifyGroupInfo(gi, unhex(c.signer_pub)))
+      assert.has_error(function() mls.openWelcome(welcome, kp.raw, string.rep("\1", 32)) end)
+      welcome.secrets[1].newMember = string.rep("\0", 32)
+      assert.has_error(function() mls.openWelcome(welcome, kp.raw, unhex(c.init_priv)) end)
+    end
+    assert.equal(1, #v)
+  end))
+end)
+
 describe("MLS ratchet tree", function()
   local function tree(h) return mls.readTree(mls.reader(unhex(h))) end
 

@@ -2124,6 +2124,79 @@ local daveMls = (function()
     return w:bytes(), confirmed, m.confirmationTag
   end
 
+
+  -- Welcome -------------------------------------------------------------------------------------------
+
+  local function encryptContext(label, context)
+    return mls.writer():vec("MLS 1.0 " .. label):vec(context):bytes()
+  end
+  function mls.encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto().sealBase(pub, encryptContext(label, context), "", plaintext)
+    if not enc then fail("encryption failed: " .. tostring(ct)) end
+    return enc, ct
+  end
+  function mls.decryptWithLabel(priv, label, context, kemOutput, ciphertext)
+    return crypto().openBase(kemOutput, priv, encryptContext(label, context), "", ciphertext)
+  end
+
+  function mls.readWelcome(r)
+    local w = { cipherSuite = r:u16() }
+    if w.cipherSuite ~= 2 then fail("unsupported cipher suite") end
+    w.secrets = r:list(function(s)
+      return { newMember = s:vec(), kemOutput = s:vec(), ciphertext = s:vec() }
+    end)
+    w.encryptedGroupInfo = r:vec()
+    return w
+  end
+
+  function mls.readGroupInfo(r)
+    local p, g = r.pos, {}
+    g.groupContext = mls.readGroupContext(r)
+    g.context = r:since(p)
+    g.extensions, g.confirmationTag, g.signer = extensions(r), r:vec(), r:u32()
+    g.tbs = r:since(p)
+    g.signature = r:vec()
+    return g
+  end
+
+  local function readGroupSecrets(r)
+    return { joiner = r:vec(), pathSecret = r:optional(Reader.vec),
+      psks = r:list(function() fail("pre-shared keys are not supported") end) }
+  end
+
+  -- Opens a Welcome for the key package `keyPackageRaw` whose init private key is `initPriv`: the
+  -- group secrets, the GroupInfo (signature not yet checked: the signer's key is in the tree) and the
+  -- epoch's secrets, with the confirmation tag checked.
+  function mls.openWelcome(welcome, keyPackageRaw, initPriv)
+    local ref, entry = mls.keyPackageRef(keyPackageRaw)
+    for _, e in ipairs(welcome.secrets) do
+      if e.newMember == ref then entry = e end
+    end
+    if not entry then fail("the welcome has no secrets for our key package") end
+    local plain = mls.decryptWithLabel(initPriv, "Welcome", welcome.encryptedGroupInfo, entry.kemOutput,
+      entry.ciphertext)
+    if not plain then fail("cannot decrypt the group secrets") end
+    local gr = mls.reader(plain)
+    local gs = readGroupSecrets(gr)
+    gr:finish()
+    local member = extract(gs.joiner, ZERO)
+    local welcomeSecret = mls.deriveSecret(member, "welcome")
+    local info = crypto().gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
+      mls.expandWithLabel(welcomeSecret, "nonce", "", NN), welcome.encryptedGroupInfo, "", 16)
+    if not info then fail("cannot decrypt the group info") end
+    local ir = mls.reader(info)
+    local gi = mls.readGroupInfo(ir)
+    ir:finish()
+    local secrets = mls.epochFromJoiner(gs.joiner, gi.context)
+    local tag = mls.confirmationTag(secrets.confirmation, gi.groupContext.confirmedTranscriptHash)
+    if not crypto().equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
+    return gs, gi, secrets
+  end
+
+  function mls.verifyGroupInfo(gi, signerPub)
+    return mls.verifyWithLabel(signerPub, "GroupInfoTBS", gi.tbs, gi.signature)
+  end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
