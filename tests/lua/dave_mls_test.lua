@@ -172,7 +172,7 @@ describe("MLS ratchet tree", function()
   local function tree(h) return mls.readTree(mls.reader(unhex(h))) end
 
   it("resolutions, tree hashes and parent hashes", withVectors("mls-vectors/tree-validation.json", function(v)
-    local nodes, tampered = 0, 0
+    local nodes, tampered, signed = 0, 0, 0
     for _, c in ipairs(v) do
       local t = tree(c.tree)
       for i, h in ipairs(c.tree_hashes) do
@@ -182,6 +182,11 @@ describe("MLS ratchet tree", function()
       end
       assert.is_true(t:parentHashesValid())
       assert.equal(c.tree, hex(t:encode()))
+      -- Leaf signatures only in trees of up to 4 leaves (3 of 14): each check costs tens of ms.
+      if t.leaves <= 4 then
+        assert.is_nil(t:problem(unhex(c.group_id)))
+        signed = signed + 1
+      end
       local p
       for x = #c.tree_hashes - 2, 1, -2 do p = t.nodes[x] and x or p end
       if p then
@@ -190,8 +195,22 @@ describe("MLS ratchet tree", function()
         tampered = tampered + 1
       end
     end
-    assert.same({ 14, 454 }, { #v, nodes })
+    assert.same({ 14, 454, 3 }, { #v, nodes, signed })
     assert.is_true(tampered > 0)
+  end))
+
+  it("key packages are validated", withVectors("dave-vectors.json", function(v)
+    local c = v.key_package
+    local kp = mls.readKeyPackage(mls.reader(unhex(c.key_package)))
+    assert.is_nil(mls.keyPackageProblem(kp))
+    assert.same({ c.key_package_ref, c.leaf_node_tbs }, { hex(mls.keyPackageRef(kp.raw)), hex(kp.leafNode.tbs) })
+    local leafSignature = kp.leafNode.signature
+    kp.leafNode.signature = kp.signature
+    assert.equal("bad leaf node signature", mls.keyPackageProblem(kp))
+    kp.leafNode.signature, kp.signature = leafSignature, leafSignature
+    assert.equal("bad key package signature", mls.keyPackageProblem(kp))
+    kp.leafNode.credential.type = 2
+    assert.equal("credential is not basic", mls.keyPackageProblem(kp))
   end))
 
   it("after add, update and remove", withVectors("mls-vectors/tree-operations.json", function(v)

@@ -2125,6 +2125,85 @@ local daveMls = (function()
   end
 
 
+
+  -- Validation -----------------------------------------------------------------------------------------
+
+  -- The leaf node's signature; nodes from updates and commits also sign the group and their position.
+  function mls.leafSignatureValid(leaf, groupId, leafIndex)
+    local tbs = leaf.tbs
+    if leaf.source ~= 1 then tbs = tbs .. mls.writer():vec(groupId):u32(leafIndex):bytes() end
+    return mls.verifyWithLabel(leaf.signatureKey, "LeafNodeTBS", tbs, leaf.signature)
+  end
+
+  -- nil, or why the leaf node is not acceptable from `source` (1 key package, 2 update, 3 commit).
+  function mls.leafNodeProblem(leaf, source, groupId, leafIndex)
+    if leaf.source ~= source then return "unexpected leaf node source" end
+    if leaf.credential.type ~= 1 then return "credential is not basic" end
+    local caps, listed = leaf.capabilities, {}
+    for _, t in ipairs(caps.extensions) do listed[t] = true end
+    for _, e in ipairs(leaf.extensions) do
+      if not listed[e.type] then return "extension " .. e.type .. " not in the capabilities" end
+    end
+    local has = function(list, v)
+      for _, x in ipairs(list) do if x == v then return true end end
+      return false
+    end
+    if not (has(caps.versions, 1) and has(caps.cipherSuites, 2) and has(caps.credentials, 1)) then
+      return "capabilities lack this group's version, cipher suite or credential"
+    end
+    if #leaf.signatureKey ~= 65 or #leaf.encryptionKey ~= 65 then return "keys of the wrong size" end
+    if not mls.leafSignatureValid(leaf, groupId, leafIndex) then return "bad leaf node signature" end
+  end
+
+  -- nil, or why the key package is invalid.
+  function mls.keyPackageProblem(kp)
+    if kp.version ~= 1 or kp.cipherSuite ~= 2 then return "unsupported version or cipher suite" end
+    if kp.initKey == kp.leafNode.encryptionKey then return "init key equals the encryption key" end
+    local problem = mls.leafNodeProblem(kp.leafNode, 1)
+    if problem then return problem end
+    if not mls.verifyWithLabel(kp.leafNode.signatureKey, "KeyPackageTBS", kp.tbs, kp.signature) then
+      return "bad key package signature"
+    end
+  end
+
+  -- nil, or why a tree received with a Welcome cannot be used: every leaf, parent hash, unmerged
+  -- leaf list and the uniqueness of keys.
+  function RatchetTree:problem(groupId)
+    local seen = {}
+    local function unique(k)
+      if seen[k] then return false end
+      seen[k] = true
+      return true
+    end
+    for i = 0, self.leaves - 1 do
+      local leaf = self:leaf(i)
+      if leaf then
+        local problem = mls.leafNodeProblem(leaf, leaf.source, groupId, i)
+        if problem then return "leaf " .. i .. ": " .. problem end
+        if not unique(leaf.encryptionKey) or not unique(leaf.signatureKey) then return "duplicate key in leaf " .. i end
+      end
+    end
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local n = self.nodes[p]
+      if n then
+        if not unique(n.parent.encryptionKey) then return "duplicate key in node " .. p end
+        for _, l in ipairs(n.parent.unmergedLeaves) do
+          if not self:leaf(l) or not inSubtree(2 * l, p) then return "bad unmerged leaf " .. l .. " in node " .. p end
+          for _, x in ipairs(tree.directPath(2 * l, self.leaves)) do
+            if x == p then break end
+            local between = self.nodes[x]
+            if between then
+              local listed = false
+              for _, u in ipairs(between.parent.unmergedLeaves) do listed = listed or u == l end
+              if not listed then return "unmerged leaf " .. l .. " missing below node " .. p end
+            end
+          end
+        end
+      end
+    end
+    if not self:parentHashesValid() then return "parent hashes do not chain" end
+  end
+
   -- Welcome -------------------------------------------------------------------------------------------
 
   local function encryptContext(label, context)
