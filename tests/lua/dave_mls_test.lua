@@ -166,6 +166,19 @@ describe("MLS Welcome", function()
     end
     assert.equal(1, #v)
   end))
+
+  it("joins and reaches the epoch authenticator", withVectors("mls-vectors/passive-client-welcome.json", function(v)
+    -- Entry 1 carries the tree in the GroupInfo, 5 beside it (2 and 6 are alike; the others need
+    -- pre-shared keys); each join checks 17 signatures.
+    for _, i in ipairs({ 1, 5 }) do
+      local c = v[i]
+      local kp = mls.readMessage(mls.reader(unhex(c.key_package))).keyPackage
+      local welcome = mls.readWelcome(mls.reader(mls.readMessage(mls.reader(unhex(c.welcome))).welcome))
+      local state = mls.join(welcome, kp, { init = unhex(c.init_priv), encryption = unhex(c.encryption_priv) },
+        opt(c.ratchet_tree) and unhex(c.ratchet_tree))
+      assert.equal(c.initial_epoch_authenticator, hex(state.secrets.authenticator))
+    end
+  end))
 end)
 
 describe("MLS ratchet tree", function()

@@ -2276,6 +2276,75 @@ local daveMls = (function()
     return mls.verifyWithLabel(signerPub, "GroupInfoTBS", gi.tbs, gi.signature)
   end
 
+
+  -- Joining ---------------------------------------------------------------------------------------------
+
+  -- Parents on the leaf's direct path whose other child is not all blank: where path secrets go.
+  function RatchetTree:filteredDirectPath(i)
+    local out, x = {}, 2 * i
+    for _, p in ipairs(tree.directPath(x, self.leaves)) do
+      local sibling = tree.left(p) == x and tree.right(p) or tree.left(p)
+      if #self:resolution(sibling) > 0 then out[#out + 1] = p end
+      x = p
+    end
+    return out
+  end
+
+  -- The HPKE key pair of a tree node from its path secret.
+  function mls.nodeKeyPair(pathSecret)
+    local sk, pk = crypto().deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
+    return sk, pk
+  end
+
+  local EXT_RATCHET_TREE <const> = 2
+
+  -- Joins the group of a Welcome with our key package (parsed), its private keys { init, encryption }
+  -- and the tree from the GroupInfo's ratchet_tree extension or `ratchetTree` (encoded). The state:
+  -- { groupContext, context (encoded), tree, leaf, secrets, privates (node -> private key),
+  -- interimTranscriptHash, groupInfo }.
+  function mls.join(welcome, keyPackage, privates, ratchetTree)
+    local gs, gi, secrets = mls.openWelcome(welcome, keyPackage.raw, privates.init)
+    local treeBytes = ratchetTree
+    for _, e in ipairs(gi.extensions) do
+      if e.type == EXT_RATCHET_TREE then treeBytes = e.data end
+    end
+    if not treeBytes then fail("the welcome carries no ratchet tree") end
+    local tr = mls.reader(treeBytes)
+    local t = mls.readTree(tr)
+    tr:finish()
+    local gc = gi.groupContext
+    if t:treeHash() ~= gc.treeHash then fail("tree hash does not match the group context") end
+    local problem = t:problem(gc.groupId)
+    if problem then fail(problem) end
+    local signer = t:leaf(gi.signer)
+    if not signer or not mls.verifyGroupInfo(gi, signer.signatureKey) then fail("bad group info signature") end
+    local me
+    for i = 0, t.leaves - 1 do
+      local leaf = t:leaf(i)
+      if leaf and leaf.raw == keyPackage.leafNode.raw then me = i end
+    end
+    if not me then fail("our leaf is not in the tree") end
+    local nodePrivates = { [2 * me] = privates.encryption }
+    if gs.pathSecret then
+      local mine, secret, started = {}, gs.pathSecret, false
+      for _, x in ipairs(tree.directPath(2 * me, t.leaves)) do mine[x] = true end
+      for _, x in ipairs(t:filteredDirectPath(gi.signer)) do
+        started = started or mine[x]
+        if started then
+          local sk, pk = mls.nodeKeyPair(secret)
+          local n = t.nodes[x]
+          if not n or n.parent.encryptionKey ~= pk then fail("path secret does not match node " .. x) end
+          nodePrivates[x] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+      end
+      if not started then fail("path secret without a common node") end
+    end
+    return { groupContext = gc, context = gi.context, tree = t, leaf = me, secrets = secrets,
+      privates = nodePrivates, groupInfo = gi,
+      interimTranscriptHash = mls.interimTranscriptHash(gc.confirmedTranscriptHash, gi.confirmationTag) }
+  end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
