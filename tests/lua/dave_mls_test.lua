@@ -238,6 +238,35 @@ describe("MLS ratchet tree", function()
   end))
 end)
 
+describe("MLS UpdatePath", function()
+  it("merges and decrypts paths", withVectors("mls-vectors/treekem.json", function(v)
+    -- Entries 1-3 (2 to 4 members), each path processed by the member after its sender: every
+    -- processing costs an ECDH, key derivations and a signature check.
+    local processed = 0
+    for e = 1, 3 do
+      local c = v[e]
+      for _, u in ipairs(c.update_paths) do
+        local t = mls.readTree(mls.reader(unhex(c.ratchet_tree)))
+        local receiver
+        for _, lp in ipairs(c.leaves_private) do
+          if not receiver or (receiver.index <= u.sender and lp.index > u.sender) then receiver = lp end
+        end
+        local privates = { [2 * receiver.index] = unhex(receiver.encryption_priv) }
+        for _, ps in ipairs(receiver.path_secrets) do privates[ps.node] = mls.nodeKeyPair(unhex(ps.path_secret)) end
+        local path = mls.readUpdatePath(mls.reader(unhex(u.update_path)))
+        local merged = t:mergePath(u.sender, path, unhex(c.group_id))
+        local commit, first = mls.decryptPath(merged, receiver.index, privates, mls.encodeGroupContext({
+          groupId = unhex(c.group_id), epoch = c.epoch, treeHash = t:treeHash(),
+          confirmedTranscriptHash = unhex(c.confirmed_transcript_hash) }))
+        assert.same({ u.commit_secret, u.path_secrets[receiver.index + 1], u.tree_hash_after },
+          { hex(commit), hex(first), hex(t:treeHash()) })
+        processed = processed + 1
+      end
+    end
+    assert.equal(9, processed)
+  end))
+end)
+
 describe("DAVE media", function()
   local DAVE = "dave-vectors.json"
 

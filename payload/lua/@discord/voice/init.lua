@@ -2345,6 +2345,72 @@ local daveMls = (function()
       interimTranscriptHash = mls.interimTranscriptHash(gc.confirmedTranscriptHash, gi.confirmationTag) }
   end
 
+
+  -- UpdatePath --------------------------------------------------------------------------------------------
+
+  local function copathChild(p, x) return tree.left(p) == x and tree.right(p) or tree.left(p) end
+
+  -- Merges the sender's UpdatePath into the tree: its nodes set, parent hashes checked, the new leaf
+  -- validated. `added` holds leaf indices added by the same commit. Returns what decryptPath needs.
+  function RatchetTree:mergePath(sender, path, groupId, added)
+    local fdp = self:filteredDirectPath(sender)
+    if #path.nodes ~= #fdp then fail("update path has the wrong length") end
+    local leaf = path.leafNode
+    local problem = mls.leafNodeProblem(leaf, 3, groupId, sender)
+    if problem then fail(problem) end
+    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
+    for k, p in ipairs(fdp) do
+      local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
+      for _, y in ipairs(self:resolution(c)) do
+        if not (added and added[y // 2] and tree.isLeaf(y)) then res[#res + 1] = y end
+      end
+      if #res ~= #path.nodes[k].secrets then fail("update path has the wrong number of secrets") end
+      merged.resolutions[k], merged.copath[k] = res, c
+    end
+    self:blankPath(sender)
+    for k, p in ipairs(fdp) do
+      self.nodes[p] = { parent = { encryptionKey = path.nodes[k].encryptionKey, parentHash = "", unmergedLeaves = {} } }
+    end
+    for k = #fdp - 1, 1, -1 do
+      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1])
+    end
+    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1]) or ""
+    if leaf.parentHash ~= expected then fail("leaf parent hash does not match the path") end
+    self.nodes[2 * sender] = { leaf = leaf }
+    return merged
+  end
+
+  -- Decrypts our path secret from a merged path with the keys in `privates` (node -> private key),
+  -- which gains the new nodes' keys; `context` is the provisional GroupContext (encoded). Returns the
+  -- commit secret and the path secret we decrypted.
+  function mls.decryptPath(merged, me, privates, context)
+    local fdp, nodes = merged.fdp, merged.path.nodes
+    for k = 1, #fdp do
+      if inSubtree(2 * me, merged.copath[k]) then
+        local secret
+        for j, y in ipairs(merged.resolutions[k]) do
+          if privates[y] and not secret then
+            local ct = nodes[k].secrets[j]
+            secret = mls.decryptWithLabel(privates[y], "UpdatePathNode", context, ct.kemOutput, ct.ciphertext)
+            if not secret then fail("cannot decrypt the path secret") end
+          end
+        end
+        if not secret then fail("no private key for the path secret") end
+        local first = secret
+        for m = k, #fdp do
+          local sk, pk = mls.nodeKeyPair(secret)
+          if pk ~= nodes[m].encryptionKey then fail("path secret does not match node " .. fdp[m]) end
+          privates[fdp[m]] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+        return secret, first
+      end
+    end
+    fail("the update path does not cover our leaf")
+  end
+
+  function mls.readUpdatePath(r) return updatePath(r) end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
