@@ -267,6 +267,34 @@ describe("MLS UpdatePath", function()
   end))
 end)
 
+describe("MLS session of the reference client", function()
+  it("replays member B: welcome, an external add, a remove with a path", withVectors("dave-libdave-session.json",
+    function(d)
+      local kp = mls.readKeyPackage(mls.reader(unhex(d.op26_message_b), 2))
+      local senders = { mls.reader(unhex(d.op25_message), 4):vec() }
+      local st = mls.join(mls.readWelcome(mls.reader(unhex(d.step1_op30_to_b), 6)), kp,
+        { init = unhex(d.member_b_init_priv), encryption = unhex(d.member_b_encryption_priv) })
+      assert.equal(d.step1_epoch_authenticator, hex(st.secrets.authenticator))
+      for step = 2, 3 do
+        local r, queue = mls.reader(unhex(d["step" .. step .. "_op27"]), 5), {}
+        for _, m in ipairs(r:list(mls.readMessage)) do
+          queue[#queue + 1] = mls.externalProposal(st, m.publicMessage, senders)
+        end
+        local commit = unhex(d["step" .. step .. "_op29"])
+        local cm = mls.readMessage(mls.reader(commit, 6)).publicMessage
+        assert.has_error(function() mls.processCommit(st, cm, {}) end, "mls: commit references an unknown proposal")
+        local bad = mls.readMessage(mls.reader(commit:sub(1, -2) .. string.char(commit:byte(-1) ~ 1), 6)).publicMessage
+        assert.has_error(function() mls.processCommit(st, bad, queue) end)
+        st = mls.processCommit(st, cm, queue)
+        assert.equal(d["step" .. step .. "_epoch_authenticator"], hex(st.secrets.authenticator))
+        for _, rk in ipairs(d["step" .. step .. "_ratchets"]) do
+          assert.equal(rk.sender_base_secret, hex(media.senderBaseSecret(st.secrets.exporter, rk.user_id)))
+        end
+      end
+      assert.equal(3, st.groupContext.epoch)
+    end))
+end)
+
 describe("DAVE media", function()
   local DAVE = "dave-vectors.json"
 

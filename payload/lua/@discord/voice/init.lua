@@ -2411,6 +2411,128 @@ local daveMls = (function()
 
   function mls.readUpdatePath(r) return updatePath(r) end
 
+
+  -- Proposals and commits -------------------------------------------------------------------------------
+  -- A group state: { groupContext, context (encoded), tree, leaf (ours), secrets, privates (node ->
+  -- HPKE private key), interimTranscriptHash }.
+
+  local function reencodeContext(g) return mls.encodeGroupContext(g) end
+
+  -- Checks a proposal sent by an external sender (index into `externalSenders`, a list of signature
+  -- keys): group, epoch, Add or Remove only, signature. Returns { ref, proposal } for the queue.
+  function mls.externalProposal(state, m, externalSenders)
+    local c = m.content
+    if m.wireFormat ~= nil and m.wireFormat ~= 1 then fail("proposal is not a PublicMessage") end
+    if c.groupId ~= state.groupContext.groupId or c.epoch ~= state.groupContext.epoch then
+      fail("proposal for another group or epoch")
+    end
+    if c.senderType ~= 2 or c.contentType ~= 2 then fail("not an external proposal") end
+    local senderKey = externalSenders[c.senderIndex + 1]
+    if not senderKey then fail("unknown external sender") end
+    local p = c.proposal
+    if p.type ~= 1 and p.type ~= 3 then fail("unsupported proposal type " .. p.type) end
+    if not mls.verifyPublicMessage(m, senderKey) then fail("bad proposal signature") end
+    if p.type == 1 then
+      local problem = mls.keyPackageProblem(p.keyPackage)
+      if problem then fail(problem) end
+    end
+    return { ref = mls.proposalRef(m), proposal = p }
+  end
+
+  local function copyTree(t)
+    local copy = mls.readTree(mls.reader(t:encode()))
+    copy.leaves = t.leaves
+    return copy
+  end
+
+  -- Applies proposals in the order the protocol fixes (updates, removes, adds) after checking them.
+  -- Returns the leaf indices added and whether the list requires a path.
+  local function applyProposals(t, list, committer)
+    local removed, added, needsPath = {}, {}, #list == 0
+    for _, kind in ipairs({ 2, 3, 1 }) do
+      for _, p in ipairs(list) do
+        if p.type == kind then
+          if kind == 3 then
+            if removed[p.removed] then fail("leaf " .. p.removed .. " removed twice") end
+            if p.removed == committer then fail("the committer removes itself") end
+            removed[p.removed], needsPath = true, true
+          elseif kind == 2 then
+            fail("update proposals are not supported")
+          else
+            for i = 0, t.leaves - 1 do
+              local leaf = t:leaf(i)
+              if leaf and leaf.signatureKey == p.keyPackage.leafNode.signatureKey then
+                fail("added member already in the group")
+              end
+            end
+          end
+          local i = t:apply(p, committer)
+          if kind == 1 then added[i] = true end
+        elseif p.type ~= 1 and p.type ~= 3 then
+          fail("unsupported proposal type " .. p.type)
+        end
+      end
+    end
+    return added, needsPath
+  end
+
+  -- Processes a member's commit (a parsed PublicMessage) on top of the queued proposals ({ ref,
+  -- proposal } in arrival order). Returns the next epoch's state; `removed` is set when it removes us.
+  function mls.processCommit(state, m, queue)
+    local c, gc = m.content, state.groupContext
+    if c.groupId ~= gc.groupId or c.epoch ~= gc.epoch then fail("commit for another group or epoch") end
+    if c.contentType ~= 3 or c.senderType ~= 1 then fail("not a member's commit") end
+    local sender = state.tree:leaf(c.senderIndex)
+    if not sender then fail("commit from a blank leaf") end
+    if not mls.verifyPublicMessage(m, sender.signatureKey, state.context, state.secrets.membership) then
+      fail("bad commit signature or membership tag")
+    end
+    local byRef, list = {}, {}
+    for _, q in ipairs(queue or {}) do byRef[q.ref] = q.proposal end
+    for _, item in ipairs(c.commit.proposals) do
+      local p = item.ref and byRef[item.ref]
+      if item.ref and not p then fail("commit references an unknown proposal") end
+      list[#list + 1] = p or item.proposal
+    end
+    local t = copyTree(state.tree)
+    local keys = {}
+    for x in pairs(state.privates) do keys[x] = t.nodes[x] and (t.nodes[x].leaf or t.nodes[x].parent).encryptionKey end
+    local added, needsPath = applyProposals(t, list, c.senderIndex)
+    local path, commitSecret = c.commit.path, nil
+    if needsPath and not path then fail("commit without the path it needs") end
+    local privates = {}
+    local function keepPrivates()
+      for x, sk in pairs(state.privates) do
+        local n = t.nodes[x]
+        if n and (n.leaf or n.parent).encryptionKey == keys[x] then privates[x] = sk end
+      end
+    end
+    local removed = t:leaf(state.leaf) == nil
+    local next = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+      confirmedTranscriptHash = gc.confirmedTranscriptHash }
+    if path then
+      if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
+      local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
+      keepPrivates()
+      next.treeHash = t:treeHash()
+      if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(next)) end
+    else
+      keepPrivates()
+      next.treeHash = t:treeHash()
+    end
+    next.confirmedTranscriptHash = mls.confirmedTranscriptHash(state.interimTranscriptHash,
+      string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
+    local context = reencodeContext(next)
+    local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
+    if not crypto().equal(mls.confirmationTag(secrets.confirmation, next.confirmedTranscriptHash), m.confirmationTag)
+    then
+      fail("bad confirmation tag")
+    end
+    local interim = mls.interimTranscriptHash(next.confirmedTranscriptHash, m.confirmationTag)
+    return { groupContext = next, context = context, tree = t, leaf = state.leaf, secrets = secrets,
+      privates = privates, removed = removed, interimTranscriptHash = interim }
+  end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
