@@ -182,12 +182,18 @@ describe("DAVE crypto", function()
 
   it("takes secrets only from runtime.random_bytes", function()
     runtime.reset()
-    assert.equal(32, #crypto.randomBytes(32))
+    local sk, pk = crypto.generateKeyPair()
+    assert.equal(pk, crypto.publicKey(sk))
+    assert.not_equal(sk, (crypto.generateKeyPair()))
+    runtime.reset()
+    assert.equal(sk, (crypto.generateKeyPair()))
     local saved = runtime.random_bytes
     runtime.random_bytes = nil
-    local ok, err = pcall(crypto.randomBytes, 32)
+    local ok, err = pcall(crypto.generateKeyPair)
+    local sealed = pcall(crypto.encryptWithLabel, pk, "Welcome", "", "secret")
     runtime.random_bytes = saved
     assert.is_false(ok)
     assert.matches("needs runtime.random_bytes", err)
+    assert.is_false(sealed)
   end)
 end)
