@@ -174,6 +174,9 @@ class World:
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
         exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
+        # Wine links the profile's Downloads to the Unix user's, which every other run shares.
+        if os.path.islink(os.path.dirname(exe)):
+            os.unlink(os.path.dirname(exe))
         os.makedirs(os.path.dirname(exe), exist_ok=True)
         shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix)
