@@ -233,8 +233,13 @@ function Gateway:_presence(conn, d)
   self.presences[shard] = d
 end
 
+-- Op 4 goes to the fake voice server when a test started one.
+function Gateway:_voiceState(_, d)
+  if self.voice then self.voice:stateUpdate(d) end
+end
+
 local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
-  [6] = Gateway._resume, [8] = Gateway._requestMembers }
+  [4] = Gateway._voiceState, [6] = Gateway._resume, [8] = Gateway._requestMembers }
 
 function Gateway:_serve(sock, req)
   local conn = { sock = sock, url = req.url, sends = {} }
