@@ -2073,6 +2073,590 @@ local daveMls = (function()
   function tree.isLeaf(x) return x & 1 == 0 end
   function tree.leafNode(i) return 2 * i end
 
+  -- Structures: enough of the message layer to find what transcripts and signatures cover.
+
+  local function credential(r)
+    local kind = r:u16()
+    if kind == 1 then return { type = 1, identity = r:vec() } end
+    if kind == 2 then return { type = 2, certificates = r:list(Reader.vec) } end
+    fail("unsupported credential type " .. kind)
+  end
+  local function u16s(r) return r:list(Reader.u16) end
+  local function extensions(r)
+    return r:list(function(s) return { type = s:u16(), data = s:vec() } end)
+  end
+  mls.readExtensions = extensions
+  function Writer:extensions(list)
+    return self:list(list or {}, function(s, e) s:u16(e.type):vec(e.data) end)
+  end
+
+  function mls.readLeafNode(r)
+    local p, n = r.pos, {}
+    n.encryptionKey, n.signatureKey, n.credential = r:vec(), r:vec(), credential(r)
+    n.capabilities = { versions = u16s(r), cipherSuites = u16s(r), extensions = u16s(r), proposals = u16s(r),
+      credentials = u16s(r) }
+    n.source = r:u8()
+    if n.source == 1 then
+      n.notBefore, n.notAfter = r:u64(), r:u64()
+    elseif n.source == 3 then
+      n.parentHash = r:vec()
+    elseif n.source ~= 2 then
+      fail("invalid leaf node source")
+    end
+    n.extensions = extensions(r)
+    n.tbs = r:since(p)
+    n.signature = r:vec()
+    n.raw = r:since(p)
+    return n
+  end
+
+  function mls.readKeyPackage(r)
+    local p, k = r.pos, {}
+    k.version, k.cipherSuite, k.initKey = r:u16(), r:u16(), r:vec()
+    k.leafNode, k.extensions = mls.readLeafNode(r), extensions(r)
+    k.tbs = r:since(p)
+    k.signature = r:vec()
+    k.raw = r:since(p)
+    return k
+  end
+
+  local PROPOSALS = {
+    [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
+    [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
+    [3] = function(r) return { removed = r:u32() } end,
+  }
+  mls.ProposalType = { add = 1, update = 2, remove = 3 }
+
+  function mls.readProposal(r)
+    local p, kind = r.pos, r:u16()
+    local read = PROPOSALS[kind]
+    if not read then fail("unsupported proposal type " .. kind) end
+    local out = read(r)
+    out.type, out.raw = kind, r:since(p)
+    return out
+  end
+
+  local function updatePath(r)
+    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+      local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
+      return { encryptionKey = s:vec(), secrets = s:list(hpke) }
+    end) }
+  end
+
+  function mls.readCommit(r)
+    local c = {}
+    c.proposals = r:list(function(s)
+      local kind = s:u8()
+      if kind == 1 then return { proposal = mls.readProposal(s) } end
+      if kind == 2 then return { ref = s:vec() } end
+      fail("invalid proposal-or-reference type")
+    end)
+    c.path = r:optional(updatePath)
+    return c
+  end
+
+  mls.ContentType = { application = 1, proposal = 2, commit = 3 }
+  mls.SenderType = { member = 1, external = 2, newMemberProposal = 3, newMemberCommit = 4 }
+
+  function mls.readFramedContent(r)
+    local p, c = r.pos, {}
+    c.groupId, c.epoch = r:vec(), r:u64()
+    c.senderType = r:u8()
+    if c.senderType == 1 or c.senderType == 2 then
+      c.senderIndex = r:u32()
+    elseif c.senderType ~= 3 and c.senderType ~= 4 then
+      fail("invalid sender type")
+    end
+    c.authenticatedData, c.contentType = r:vec(), r:u8()
+    if c.contentType == 1 then
+      c.application = r:vec()
+    elseif c.contentType == 2 then
+      c.proposal = mls.readProposal(r)
+    elseif c.contentType == 3 then
+      c.commit = mls.readCommit(r)
+    else
+      fail("invalid content type")
+    end
+    c.raw = r:since(p)
+    return c
+  end
+
+  -- AuthenticatedContent: wire format, content, then the signature and (for commits) the
+  -- confirmation tag. `confirmedInput` is the part the confirmed transcript hash covers.
+  function mls.readAuthenticatedContent(r)
+    local p, a = r.pos, {}
+    a.wireFormat = r:u16()
+    a.content = mls.readFramedContent(r)
+    a.signature = r:vec()
+    a.confirmedInput = r:since(p)
+    if a.content.contentType == 3 then a.confirmationTag = r:vec() end
+    a.raw = r:since(p)
+    return a
+  end
+
+  -- Cipher suite 2 through daveCrypto: SHA-256, HMAC-SHA-256, HKDF-SHA-256.
+
+  local NH <const>, NK <const>, NN <const> = 32, 16, 12
+  mls.NH, mls.NK, mls.NN = NH, NK, NN
+  local ZERO <const> = string.rep("\0", NH)
+
+  local function crypto()
+    local c = M._daveCrypto
+    if not c then fail("no crypto primitives") end
+    return c
+  end
+  local function hash(s) return crypto().sha256(s) end
+  local function mac(k, s) return crypto().hmac(k, s) end
+  local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
+  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
+  mls.hash, mls.mac = hash, mac
+
+  function mls.expandWithLabel(secret, label, context, len)
+    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  end
+  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
+  function mls.deriveTreeSecret(secret, label, generation, len)
+    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  end
+  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
+
+  -- Key schedule --------------------------------------------------------------------------------------
+
+  function mls.encodeGroupContext(g)
+    return mls.writer():u16(1):u16(2):vec(g.groupId):u64(g.epoch):vec(g.treeHash)
+      :vec(g.confirmedTranscriptHash):extensions(g.extensions):bytes()
+  end
+  function mls.readGroupContext(r)
+    local g = { version = r:u16(), cipherSuite = r:u16(), groupId = r:vec(), epoch = r:u64(), treeHash = r:vec(),
+      confirmedTranscriptHash = r:vec(), extensions = extensions(r) }
+    if g.version ~= 1 or g.cipherSuite ~= 2 then fail("unsupported version or cipher suite") end
+    return g
+  end
+
+  local EPOCH_LABELS = { senderData = "sender data", encryption = "encryption", exporter = "exporter",
+    external = "external", confirmation = "confirm", membership = "membership", resumption = "resumption",
+    authenticator = "authentication", init = "init" }
+
+  -- The secrets of an epoch from the joiner secret (what a Welcome carries).
+  function mls.epochFromJoiner(joiner, groupContext, pskSecret)
+    local member = extract(joiner, pskSecret or ZERO)
+    local s = { joiner = joiner, welcome = mls.deriveSecret(member, "welcome") }
+    local epoch = mls.expandWithLabel(member, "epoch", groupContext, NH)
+    for name, label in pairs(EPOCH_LABELS) do s[name] = mls.deriveSecret(epoch, label) end
+    return s
+  end
+
+  -- The next epoch's secrets: the previous epoch's init secret, the commit secret (zeros without a
+  -- path) and the new GroupContext encoding.
+  function mls.nextEpoch(initSecret, commitSecret, groupContext, pskSecret)
+    local joiner = mls.expandWithLabel(extract(initSecret, commitSecret or ZERO), "joiner", groupContext, NH)
+    return mls.epochFromJoiner(joiner, groupContext, pskSecret)
+  end
+
+  function mls.export(exporterSecret, label, context, len)
+    return mls.expandWithLabel(mls.deriveSecret(exporterSecret, label), "exported", hash(context), len)
+  end
+
+  -- Transcript hashes and the confirmation tag --------------------------------------------------------
+
+  function mls.confirmedTranscriptHash(interimBefore, confirmedInput) return hash(interimBefore .. confirmedInput) end
+  function mls.interimTranscriptHash(confirmed, confirmationTag)
+    return hash(confirmed .. varint(#confirmationTag) .. confirmationTag)
+  end
+  function mls.confirmationTag(confirmationKey, confirmed) return mac(confirmationKey, confirmed) end
+
+  -- Secret tree and hash ratchets ---------------------------------------------------------------------
+
+  -- A ratchet from `secret`: keys (and nonces when nonceLen is given) per generation, moving forward
+  -- only; each secret is dropped once the next one is derived.
+  local Ratchet = {}
+  Ratchet.__index = Ratchet
+  function mls.ratchet(secret, keyLen, nonceLen)
+    return setmetatable({ secret = secret, generation = 0, keyLen = keyLen, nonceLen = nonceLen }, Ratchet)
+  end
+  function Ratchet:advance()
+    self.secret = mls.deriveTreeSecret(self.secret, "secret", self.generation, NH)
+    self.generation = self.generation + 1
+  end
+  function Ratchet:get(generation)
+    if generation < self.generation then fail("generation " .. generation .. " already consumed") end
+    while self.generation < generation do self:advance() end
+    return mls.deriveTreeSecret(self.secret, "key", generation, self.keyLen),
+      self.nonceLen and mls.deriveTreeSecret(self.secret, "nonce", generation, self.nonceLen)
+  end
+
+  -- The secret tree of an epoch over `leaves` leaves; ratchets(i) gives leaf i's handshake and
+  -- application ratchets. Node secrets on the way are not kept.
+  function mls.secretTree(encryptionSecret, leaves)
+    local t = {}
+    function t.ratchets(i)
+      if i < 0 or i >= leaves then fail("leaf " .. i .. " outside the tree") end
+      local x, target, secret = tree.root(leaves), 2 * i, encryptionSecret
+      while x ~= target do
+        if target < x then
+          x, secret = tree.left(x), mls.expandWithLabel(secret, "tree", "left", NH)
+        else
+          x, secret = tree.right(x), mls.expandWithLabel(secret, "tree", "right", NH)
+        end
+      end
+      return mls.ratchet(mls.expandWithLabel(secret, "handshake", "", NH), NK, NN),
+        mls.ratchet(mls.expandWithLabel(secret, "application", "", NH), NK, NN)
+    end
+    return t
+  end
+
+  -- The key and nonce that protect a PrivateMessage's sender data.
+  function mls.senderDataKey(senderDataSecret, ciphertext)
+    local sample = ciphertext:sub(1, NH)
+    return mls.expandWithLabel(senderDataSecret, "key", sample, NK), mls.expandWithLabel(senderDataSecret, "nonce",
+      sample, NN)
+  end
+
+
+
+  -- Ratchet tree ---------------------------------------------------------------------------------------
+  -- nodes[x] is nil (blank), { leaf = LeafNode } or { parent = { encryptionKey, parentHash,
+  -- unmergedLeaves } }; `leaves` is always a power of two.
+
+  local RatchetTree = {}
+  RatchetTree.__index = RatchetTree
+  mls.RatchetTree = RatchetTree
+
+  function mls.newTree(leaves) return setmetatable({ nodes = {}, leaves = leaves or 1 }, RatchetTree) end
+
+  local function readParentNode(r)
+    return { encryptionKey = r:vec(), parentHash = r:vec(), unmergedLeaves = r:list(Reader.u32) }
+  end
+  local function writeParentNode(w, p, unmerged)
+    return w:vec(p.encryptionKey):vec(p.parentHash):list(unmerged or p.unmergedLeaves, w.u32)
+  end
+
+  -- The ratchet_tree extension's encoding; trailing blanks are left out and the last node must be set.
+  function mls.readTree(r)
+    local list = r:list(function(s)
+      return s:optional(function(o)
+        local kind = o:u8()
+        if kind == 1 then return { leaf = mls.readLeafNode(o) } end
+        if kind == 2 then return { parent = readParentNode(o) } end
+        fail("invalid node type")
+      end) or false
+    end)
+    local count = #list
+    if count == 0 or not list[count] or count % 2 == 0 then fail("malformed ratchet tree") end
+    local t = mls.newTree(1)
+    while tree.width(t.leaves) < count do t.leaves = t.leaves * 2 end
+    for i, n in ipairs(list) do
+      if n then
+        if (n.leaf ~= nil) ~= tree.isLeaf(i - 1) then fail("node of the wrong kind at " .. (i - 1)) end
+        t.nodes[i - 1] = n
+      end
+    end
+    return t
+  end
+
+  function RatchetTree:encode()
+    local last = tree.width(self.leaves) - 1
+    while last > 0 and not self.nodes[last] do last = last - 1 end
+    local w = mls.writer()
+    local items = {}
+    for x = 0, last do items[#items + 1] = x end
+    return w:list(items, function(s, x)
+      local n = self.nodes[x]
+      if not n then return s:u8(0) end
+      s:u8(1)
+      if n.leaf then return s:u8(1):raw(n.leaf.raw) end
+      writeParentNode(s:u8(2), n.parent)
+    end):bytes()
+  end
+
+  function RatchetTree:leaf(i) local n = self.nodes[2 * i] return n and n.leaf end
+
+  function RatchetTree:resolution(x)
+    local n = self.nodes[x]
+    if n then
+      local out = { x }
+      if n.parent then
+        for _, l in ipairs(n.parent.unmergedLeaves) do out[#out + 1] = 2 * l end
+      end
+      return out
+    end
+    if tree.isLeaf(x) then return {} end
+    local out = self:resolution(tree.left(x))
+    for _, y in ipairs(self:resolution(tree.right(x))) do out[#out + 1] = y end
+    return out
+  end
+
+  -- Tree hash of the subtree at x; leaves in `excluded` (leaf index -> true) count as blank and are
+  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs.
+  function RatchetTree:treeHash(x, excluded)
+    x = x or tree.root(self.leaves)
+    local n, w = self.nodes[x], mls.writer()
+    if tree.isLeaf(x) then
+      w:u8(1):u32(x // 2)
+      if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
+      return hash(w:bytes())
+    end
+    w:u8(2)
+    if n then
+      local unmerged = {}
+      for _, l in ipairs(n.parent.unmergedLeaves) do
+        if not (excluded and excluded[l]) then unmerged[#unmerged + 1] = l end
+      end
+      writeParentNode(w:u8(1), n.parent, unmerged)
+    else
+      w:u8(0)
+    end
+    return hash(w:vec(self:treeHash(tree.left(x), excluded)):vec(self:treeHash(tree.right(x), excluded)):bytes())
+  end
+
+  -- The parent hash of the parent node p as seen from its child on the other side of `sibling`.
+  function RatchetTree:parentHash(p, sibling)
+    local node, excluded = self.nodes[p].parent, {}
+    for _, l in ipairs(node.unmergedLeaves) do excluded[l] = true end
+    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash):vec(self:treeHash(sibling, excluded))
+      :bytes())
+  end
+
+  local function parentHashOf(n)
+    if n.parent then return n.parent.parentHash end
+    return n.leaf.source == 3 and n.leaf.parentHash or nil
+  end
+
+  local function inSubtree(x, top)
+    local k = tree.level(top)
+    return x >> (k + 1) == top >> (k + 1)
+  end
+
+  -- True when every non-blank parent has exactly one descendant whose parent hash links to it.
+  function RatchetTree:parentHashesValid()
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local node = self.nodes[p]
+      if node then
+        local links = 0
+        for _, side in ipairs({ { tree.left(p), tree.right(p) }, { tree.right(p), tree.left(p) } }) do
+          local c, s = side[1], side[2]
+          local ph = self:parentHash(p, s)
+          local unmerged = {}
+          for _, l in ipairs(node.parent.unmergedLeaves) do
+            if inSubtree(2 * l, c) then unmerged[2 * l] = true end
+          end
+          local res = self:resolution(c)
+          for _, d in ipairs(res) do
+            local dn = self.nodes[d]
+            if dn and parentHashOf(dn) == ph then
+              local rest, ok = 0, true
+              for _, y in ipairs(res) do
+                if y ~= d then
+                  rest = rest + 1
+                  ok = ok and unmerged[y] == true
+                end
+              end
+              local count = 0
+              for _ in pairs(unmerged) do count = count + 1 end
+              if ok and count == rest then links = links + 1 end
+            end
+          end
+        end
+        if links ~= 1 then return false end
+      end
+    end
+    return true
+  end
+
+  -- Applying proposals --------------------------------------------------------------------------------
+
+  function RatchetTree:blankPath(i)
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do self.nodes[x] = nil end
+  end
+
+  -- Puts the leaf node in the leftmost blank leaf, growing the tree when none is left; its index.
+  function RatchetTree:addLeaf(leafNode)
+    local i = 0
+    while i < self.leaves and self.nodes[2 * i] do i = i + 1 end
+    if i == self.leaves then self.leaves = self.leaves * 2 end
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do
+      local n = self.nodes[x]
+      if n then table.insert(n.parent.unmergedLeaves, i) end
+    end
+    self.nodes[2 * i] = { leaf = leafNode }
+    return i
+  end
+
+  function RatchetTree:updateLeaf(i, leafNode)
+    if not self:leaf(i) then fail("update of a blank leaf") end
+    self.nodes[2 * i] = { leaf = leafNode }
+    self:blankPath(i)
+  end
+
+  function RatchetTree:removeLeaf(i)
+    if i < 0 or i >= self.leaves or not self:leaf(i) then fail("remove of a blank leaf " .. i) end
+    self.nodes[2 * i] = nil
+    self:blankPath(i)
+    while self.leaves > 1 do
+      local half, used = self.leaves // 2, false
+      for l = half, self.leaves - 1 do used = used or self.nodes[2 * l] ~= nil end
+      if used then break end
+      for x = tree.width(half), tree.width(self.leaves) - 1 do self.nodes[x] = nil end
+      self.leaves = half
+    end
+  end
+
+  function RatchetTree:apply(proposal, sender)
+    if proposal.type == 1 then return self:addLeaf(proposal.keyPackage.leafNode) end
+    if proposal.type == 2 then return self:updateLeaf(sender, proposal.leafNode) end
+    if proposal.type == 3 then return self:removeLeaf(proposal.removed) end
+    fail("unsupported proposal type " .. proposal.type)
+  end
+
+  -- Media keys and frames ----------------------------------------------------------------------------
+  -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
+  -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
+  -- ranges, the size of all that and the FA FA marker.
+
+  local media = {}
+  mls.media = media
+  media.EXPORTER_LABEL = "Discord Secure Frames v0"
+  media.TAG_SIZE, media.MARKER = 8, "\xFA\xFA"
+
+  function media.uleb128(n)
+    local out = {}
+    repeat
+      local b = n & 0x7F
+      n = n >> 7
+      out[#out + 1] = string.char(n ~= 0 and (b | 0x80) or b)
+    until n == 0
+    return table.concat(out)
+  end
+
+  -- The value at s[i] and the index after it, or nil when it runs past `stop` or beyond 64 bits.
+  function media.readUleb128(s, i, stop)
+    local v, shift = 0, 0
+    while i <= stop do
+      local b = s:byte(i)
+      if shift == 63 and b > 1 then return nil end
+      v, i = v | ((b & 0x7F) << shift), i + 1
+      if b < 0x80 then return v, i end
+      shift = shift + 7
+      if shift > 63 then return nil end
+    end
+    return nil
+  end
+
+  local function userId(id)
+    local n = math.tointeger(tonumber(id))
+    if not n then fail("invalid user id " .. tostring(id)) end
+    return n
+  end
+
+  function media.senderBaseSecret(exporterSecret, user)
+    return mls.export(exporterSecret, media.EXPORTER_LABEL, string.pack("<i8", userId(user)), 16)
+  end
+
+  -- Keys by generation; keys of generations skipped on the way stay until erased.
+  local KeyRatchet = {}
+  KeyRatchet.__index = KeyRatchet
+  function media.keyRatchet(baseSecret)
+    return setmetatable({ ratchet = mls.ratchet(baseSecret, 16), keys = {} }, KeyRatchet)
+  end
+  function KeyRatchet:get(generation)
+    local k = self.keys[generation]
+    if k then return k end
+    local r = self.ratchet
+    if generation < r.generation then return nil end
+    while r.generation < generation do
+      self.keys[r.generation] = r:get(r.generation)
+      r:advance()
+    end
+    k = r:get(generation)
+    self.keys[generation] = k
+    return k
+  end
+  -- Forgets the keys below `generation`.
+  function KeyRatchet:erase(generation)
+    for g in pairs(self.keys) do
+      if g < generation then self.keys[g] = nil end
+    end
+  end
+
+  function media.nonce(truncated) return string.rep("\0", 8) .. string.pack("<I4", truncated & 0xFFFFFFFF) end
+  function media.generation(truncated) return (truncated >> 24) & 0xFF end
+
+  -- The full generation of a nonce's top byte, counting from the oldest generation still kept.
+  function media.unwrapGeneration(oldest, msb)
+    local base = oldest - oldest % 256
+    if msb < oldest % 256 then base = base + 256 end
+    return base + msb
+  end
+
+  -- The parts of a protocol frame: { size = length of the interleaved part, tag, nonce, ranges }, or
+  -- nil when `frame` is not one.
+  function media.parseFrame(frame)
+    local len = #frame
+    if len < 11 or frame:sub(-2) ~= media.MARKER then return nil end
+    local s = frame:byte(len - 2)
+    if s < 11 or s > len then return nil end
+    local start, stop = len - s + 1, len - 3
+    local nonce, i = media.readUleb128(frame, start + 8, stop)
+    if not nonce or nonce > 0xFFFFFFFF then return nil end
+    local size, ranges, last = start - 1, {}, 0
+    while i <= stop do
+      local offset, n
+      offset, i = media.readUleb128(frame, i, stop)
+      if not offset then return nil end
+      n, i = media.readUleb128(frame, i, stop)
+      if not n or offset < last or n > size or offset > size - n then return nil end
+      ranges[#ranges + 1] = { offset = offset, size = n }
+      last = offset + n
+    end
+    return { size = size, tag = frame:sub(start, start + 7), nonce = nonce, ranges = ranges }
+  end
+
+  -- Splits a frame into its encrypted and unencrypted parts, each concatenated in frame order.
+  local function split(frame, ranges, size)
+    local enc, clear, pos = {}, {}, 0
+    for _, r in ipairs(ranges) do
+      enc[#enc + 1] = frame:sub(pos + 1, r.offset)
+      clear[#clear + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      pos = r.offset + r.size
+    end
+    enc[#enc + 1] = frame:sub(pos + 1, size)
+    return table.concat(enc), table.concat(clear)
+  end
+
+  -- Puts the encrypted part back between the unencrypted ranges.
+  local function interleave(frame, ranges, size, body)
+    local out, pos, used = {}, 0, 0
+    for _, r in ipairs(ranges) do
+      local gap = r.offset - pos
+      out[#out + 1] = body:sub(used + 1, used + gap)
+      out[#out + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      used, pos = used + gap, r.offset + r.size
+    end
+    out[#out + 1] = body:sub(used + 1, used + size - pos)
+    return table.concat(out)
+  end
+
+  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
+  -- disjoint) stay in the clear and are authenticated.
+  function media.encryptFrame(k, truncated, frame, ranges)
+    ranges = ranges or {}
+    local plain, clear = split(frame, ranges, #frame)
+    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
+    for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
+    local t = table.concat(trailer)
+    return interleave(frame, ranges, #frame, sealed:sub(1, -media.TAG_SIZE - 1)) .. t .. string.char(#t + 3)
+      .. media.MARKER
+  end
+
+  -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
+  function media.decryptFrame(k, frame, parsed)
+    local enc, clear = split(frame, parsed.ranges, parsed.size)
+    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    if not plain then return nil end
+    return interleave(frame, parsed.ranges, parsed.size, plain)
+  end
+
   return mls
 end)()
 M._daveMls = daveMls
