@@ -1400,9 +1400,510 @@ local daveCrypto = (function()
   local function gcmSeal(keyBytes, iv, plaintext, aad, tagLen) return gcm(keyBytes):seal(iv, plaintext, aad, tagLen) end
   local function gcmOpen(keyBytes, iv, sealed, aad, tagLen) return gcm(keyBytes):open(iv, sealed, aad, tagLen) end
 
+  -- P-256 arithmetic ---------------------------------------------------------------------------------
+  -- Numbers are nine 29-bit limbs, least significant first. Montgomery form with R = 2^261: since
+  -- 4m < R, a product of two values below 2m is again below 2m, so products skip the final subtraction
+  -- and sums and differences fold back below 2m with a masked subtraction.
+  local LIMB <const>, MASK <const>, NL <const> = 29, (1 << 29) - 1, 9
+
+  local function fromBytes(s)
+    local r, acc, bits, k = {}, 0, 0, 1
+    for i = #s, 1, -1 do
+      acc, bits = acc | (sbyte(s, i) << bits), bits + 8
+      if bits >= LIMB then r[k], acc, bits, k = acc & MASK, acc >> LIMB, bits - LIMB, k + 1 end
+    end
+    for i = k, NL do r[i], acc = acc & MASK, acc >> LIMB end
+    return r
+  end
+
+  local function toBytes(r)
+    local out, acc, bits, k = {}, 0, 0, 1
+    for i = 32, 1, -1 do
+      if bits < 8 then acc, bits, k = acc | (r[k] << bits), bits + LIMB, k + 1 end
+      out[i], acc, bits = schar(acc & 0xff), acc >> 8, bits - 8
+    end
+    return concat(out)
+  end
+
+  -- Big-endian byte strings of equal length, compared as numbers (public values only).
+  local function less(a, b)
+    for i = 1, #a do
+      local x, y = sbyte(a, i), sbyte(b, i)
+      if x ~= y then return x < y end
+    end
+    return false
+  end
+
+  -- r - m if that is not negative, else r; r is below 2^261 in normalised limbs.
+  local function condSub(r, m)
+    local d, borrow = {}, 0
+    for i = 1, NL do
+      local v = r[i] - m[i] - borrow
+      d[i], borrow = v & MASK, (v >> 63) & 1
+    end
+    local keep = -borrow
+    for i = 1, NL do d[i] = (r[i] & keep) | (d[i] & ~keep) end
+    return d
+  end
+
+  local function newField(modHex)
+    local F = { m = fromBytes((modHex:gsub("..", function(h) return schar(tonumber(h, 16)) end))) }
+    local m = F.m
+    F.m2 = {}
+    local c = 0
+    for i = 1, NL do
+      local v = 2 * m[i] + c
+      F.m2[i], c = v & MASK, v >> LIMB
+    end
+    -- -m^-1 mod 2^29 by Newton's iteration.
+    local inv = 1
+    for _ = 1, 5 do inv = (inv * (2 - m[1] * inv)) & MASK end
+    local minv = (-inv) & MASK
+
+    local m1, m2, m3, m4, m5, m6, m7, m8, m9 = table.unpack(m)
+    local n1, n2, n3, n4, n5, n6, n7, n8, n9 = table.unpack(F.m2)
+
+    -- Unrolled: locals instead of table slots make this several times faster.
+    function F.mul(a, b)
+      local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
+      local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
+      local t1 = a1 * b1
+      local t2 = a1 * b2 + a2 * b1
+      local t3 = a1 * b3 + a2 * b2 + a3 * b1
+      local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
+      local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
+      local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
+      local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
+      local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
+      local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
+      local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
+      local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
+      local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
+      local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
+      local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
+      local t15 = a7 * b9 + a8 * b8 + a9 * b7
+      local t16 = a8 * b9 + a9 * b8
+      local t17 = a9 * b9
+      local t18 = 0
+      local q = (t1 * minv) & MASK; t1 = t1 + q * m1; t2 = t2 + q * m2; t3 = t3 + q * m3; t4 = t4 + q * m4
+      t5 = t5 + q * m5; t6 = t6 + q * m6; t7 = t7 + q * m7; t8 = t8 + q * m8; t9 = t9 + q * m9; t2 = t2 + (t1 >> 29)
+      q = (t2 * minv) & MASK; t2 = t2 + q * m1; t3 = t3 + q * m2; t4 = t4 + q * m3; t5 = t5 + q * m4; t6 = t6 + q * m5
+      t7 = t7 + q * m6; t8 = t8 + q * m7; t9 = t9 + q * m8; t10 = t10 + q * m9; t3 = t3 + (t2 >> 29)
+      q = (t3 * minv) & MASK; t3 = t3 + q * m1; t4 = t4 + q * m2; t5 = t5 + q * m3; t6 = t6 + q * m4; t7 = t7 + q * m5
+      t8 = t8 + q * m6; t9 = t9 + q * m7; t10 = t10 + q * m8; t11 = t11 + q * m9; t4 = t4 + (t3 >> 29)
+      q = (t4 * minv) & MASK; t4 = t4 + q * m1; t5 = t5 + q * m2; t6 = t6 + q * m3; t7 = t7 + q * m4; t8 = t8 + q * m5
+      t9 = t9 + q * m6; t10 = t10 + q * m7; t11 = t11 + q * m8; t12 = t12 + q * m9; t5 = t5 + (t4 >> 29)
+      q = (t5 * minv) & MASK; t5 = t5 + q * m1; t6 = t6 + q * m2; t7 = t7 + q * m3; t8 = t8 + q * m4; t9 = t9 + q * m5
+      t10 = t10 + q * m6; t11 = t11 + q * m7; t12 = t12 + q * m8; t13 = t13 + q * m9; t6 = t6 + (t5 >> 29)
+      q = (t6 * minv) & MASK; t6 = t6 + q * m1; t7 = t7 + q * m2; t8 = t8 + q * m3; t9 = t9 + q * m4; t10 = t10 + q * m5
+      t11 = t11 + q * m6; t12 = t12 + q * m7; t13 = t13 + q * m8; t14 = t14 + q * m9; t7 = t7 + (t6 >> 29)
+      q = (t7 * minv) & MASK; t7 = t7 + q * m1; t8 = t8 + q * m2; t9 = t9 + q * m3; t10 = t10 + q * m4
+      t11 = t11 + q * m5; t12 = t12 + q * m6; t13 = t13 + q * m7; t14 = t14 + q * m8; t15 = t15 + q * m9
+      t8 = t8 + (t7 >> 29)
+      q = (t8 * minv) & MASK; t8 = t8 + q * m1; t9 = t9 + q * m2; t10 = t10 + q * m3; t11 = t11 + q * m4
+      t12 = t12 + q * m5; t13 = t13 + q * m6; t14 = t14 + q * m7; t15 = t15 + q * m8; t16 = t16 + q * m9
+      t9 = t9 + (t8 >> 29)
+      q = (t9 * minv) & MASK; t9 = t9 + q * m1; t10 = t10 + q * m2; t11 = t11 + q * m3; t12 = t12 + q * m4
+      t13 = t13 + q * m5; t14 = t14 + q * m6; t15 = t15 + q * m7; t16 = t16 + q * m8; t17 = t17 + q * m9
+      t10 = t10 + (t9 >> 29)
+      t11 = t11 + (t10 >> 29); t12 = t12 + (t11 >> 29); t13 = t13 + (t12 >> 29); t14 = t14 + (t13 >> 29)
+      t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
+      return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
+    end
+
+    function F.add(a, b)
+      local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
+      local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
+      local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+      r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
+      r8 = r8 & MASK
+      local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
+      local d4 = r4 - n4 - ((d3 >> 63) & 1); local d5 = r5 - n5 - ((d4 >> 63) & 1)
+      local d6 = r6 - n6 - ((d5 >> 63) & 1); local d7 = r7 - n7 - ((d6 >> 63) & 1)
+      local d8 = r8 - n8 - ((d7 >> 63) & 1); local d9 = r9 - n9 - ((d8 >> 63) & 1); local keep = -((d9 >> 63) & 1)
+      local drop = ~keep & MASK
+      return { (r1 & keep) | (d1 & drop), (r2 & keep) | (d2 & drop), (r3 & keep) | (d3 & drop),
+        (r4 & keep) | (d4 & drop), (r5 & keep) | (d5 & drop), (r6 & keep) | (d6 & drop),
+        (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
+    end
+
+    function F.sub(a, b)
+      local r1 = a[1] - b[1] + n1; local r2 = a[2] - b[2] + n2 + r1 // 0x20000000
+      local r3 = a[3] - b[3] + n3 + r2 // 0x20000000; local r4 = a[4] - b[4] + n4 + r3 // 0x20000000
+      local r5 = a[5] - b[5] + n5 + r4 // 0x20000000; local r6 = a[6] - b[6] + n6 + r5 // 0x20000000
+      local r7 = a[7] - b[7] + n7 + r6 // 0x20000000; local r8 = a[8] - b[8] + n8 + r7 // 0x20000000
+      local r9 = a[9] - b[9] + n9 + r8 // 0x20000000
+      r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
+      r8 = r8 & MASK
+      local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
+      local d4 = r4 - n4 - ((d3 >> 63) & 1); local d5 = r5 - n5 - ((d4 >> 63) & 1)
+      local d6 = r6 - n6 - ((d5 >> 63) & 1); local d7 = r7 - n7 - ((d6 >> 63) & 1)
+      local d8 = r8 - n8 - ((d7 >> 63) & 1); local d9 = r9 - n9 - ((d8 >> 63) & 1); local keep = -((d9 >> 63) & 1)
+      local drop = ~keep & MASK
+      return { (r1 & keep) | (d1 & drop), (r2 & keep) | (d2 & drop), (r3 & keep) | (d3 & drop),
+        (r4 & keep) | (d4 & drop), (r5 & keep) | (d5 & drop), (r6 & keep) | (d6 & drop),
+        (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
+    end
+    local mul = F.mul
+
+    local R2 = { 1, 0, 0, 0, 0, 0, 0, 0, 0 }
+    for _ = 1, 2 * LIMB * NL do R2 = F.add(R2, R2) end
+    R2 = condSub(R2, m)
+    F.one = mul(R2, { 1, 0, 0, 0, 0, 0, 0, 0, 0 })
+
+    --- Any 32-byte big-endian number, into Montgomery form.
+    function F.decode(s) return mul(fromBytes(s), R2) end
+    --- The fully reduced value as 32 bytes.
+    function F.encode(a) return toBytes(condSub(mul(a, { 1, 0, 0, 0, 0, 0, 0, 0, 0 }), m)) end
+
+    -- a^(m-2): the exponent is public, so its bits may steer the loop.
+    local exponent = toBytes(condSub(F.sub({ 0, 0, 0, 0, 0, 0, 0, 0, 0 }, { 2, 0, 0, 0, 0, 0, 0, 0, 0 }), m))
+    function F.invert(a)
+      local r = F.one
+      for i = 1, 32 do
+        local byte = sbyte(exponent, i)
+        for bit = 7, 0, -1 do
+          r = mul(r, r)
+          if (byte >> bit) & 1 == 1 then r = mul(r, a) end
+        end
+      end
+      return r
+    end
+    return F
+  end
+
+  local P_HEX <const> = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"
+  local N_HEX <const> = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551"
+  local Fp, Fn = newField(P_HEX), newField(N_HEX)
+  local fmul, fadd, fsub = Fp.mul, Fp.add, Fp.sub
+  local function unhex(h) return (h:gsub("..", function(x) return schar(tonumber(x, 16)) end)) end
+  local P_BYTES, N_BYTES = unhex(P_HEX), unhex(N_HEX)
+  local B = Fp.decode(unhex("5ac635d8aa3a93e7b3ebbd55769886bc651d06b0cc53b0f63bce3c3e27d2604b"))
+  local ZERO32 = srep("\0", 32)
+
+  -- Complete projective addition for a = -3 (Renes, Costello and Batina, 2015): no special case for
+  -- doubling or the point at infinity (0:1:0), hence no branch on the points.
+  local function padd(p, q)
+    local x1, y1, z1, x2, y2, z2 = p[1], p[2], p[3], q[1], q[2], q[3]
+    local t0, t1, t2 = fmul(x1, x2), fmul(y1, y2), fmul(z1, z2)
+    local t3 = fmul(fadd(x1, y1), fadd(x2, y2))
+    local t4 = fadd(t0, t1)
+    t3 = fsub(t3, t4)
+    t4 = fmul(fadd(y1, z1), fadd(y2, z2))
+    local x3 = fadd(t1, t2)
+    t4 = fsub(t4, x3)
+    x3 = fmul(fadd(x1, z1), fadd(x2, z2))
+    local y3 = fadd(t0, t2)
+    y3 = fsub(x3, y3)
+    local z3 = fmul(B, t2)
+    x3 = fsub(y3, z3)
+    z3 = fadd(x3, x3)
+    x3 = fadd(x3, z3)
+    z3 = fsub(t1, x3)
+    x3 = fadd(t1, x3)
+    y3 = fmul(B, y3)
+    t1 = fadd(t2, t2)
+    t2 = fadd(t1, t2)
+    y3 = fsub(fsub(y3, t2), t0)
+    t1 = fadd(y3, y3)
+    y3 = fadd(t1, y3)
+    t1 = fadd(t0, t0)
+    t0 = fsub(fadd(t1, t0), t2)
+    t1 = fmul(t4, y3)
+    t2 = fmul(t0, y3)
+    y3 = fadd(fmul(x3, z3), t2)
+    x3 = fsub(fmul(t3, x3), t1)
+    z3 = fadd(fmul(t4, z3), fmul(t3, t0))
+    return { x3, y3, z3 }
+  end
+
+  local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+
+  -- table[i] for a secret i, read through masks over every entry.
+  local function select(tbl, index)
+    local out = { {}, {}, {} }
+    for c = 1, 3 do
+      local o = out[c]
+      for l = 1, NL do o[l] = 0 end
+    end
+    for i = 0, #tbl do
+      local mask = -(((i ~ index) - 1) >> 63)
+      local pt = tbl[i]
+      for c = 1, 3 do
+        local o, src = out[c], pt[c]
+        for l = 1, NL do o[l] = o[l] | (src[l] & mask) end
+      end
+    end
+    return out
+  end
+
+  local function multiples(p)
+    local tbl = { [0] = INFINITY, p }
+    for i = 2, 15 do tbl[i] = padd(tbl[i - 1], p) end
+    return tbl
+  end
+
+  -- k * P for a 32-byte scalar, four bits at a time.
+  local function scalarMult(k, p)
+    local tbl, q = multiples(p), INFINITY
+    for i = 1, 32 do
+      local byte = sbyte(k, i)
+      for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
+        for _ = 1, 4 do q = padd(q, q) end
+        q = padd(q, select(tbl, nibble))
+      end
+    end
+    return q
+  end
+
+  local G = { Fp.decode(unhex("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296")),
+    Fp.decode(unhex("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5")), Fp.one }
+
+  -- k * G from 64 tables of j * 16^w * G, built on first use: 64 additions and no doublings.
+  local baseTables
+  local function baseMult(k)
+    if not baseTables then
+      baseTables = {}
+      local base = G
+      for w = 64, 1, -1 do
+        baseTables[w] = multiples(base)
+        for _ = 1, 4 do base = padd(base, base) end
+      end
+    end
+    local q = INFINITY
+    for i = 1, 32 do
+      local byte = sbyte(k, i)
+      q = padd(q, select(baseTables[2 * i - 1], byte >> 4))
+      q = padd(q, select(baseTables[2 * i], byte & 15))
+    end
+    return q
+  end
+
+  local function isZero(a) return Fp.encode(a) == ZERO32 end
+
+  -- The affine x and y as 32-byte strings, or nil for the point at infinity.
+  local function affine(p)
+    if isZero(p[3]) then return nil end
+    local zinv = Fp.invert(p[3])
+    return Fp.encode(fmul(p[1], zinv)), Fp.encode(fmul(p[2], zinv))
+  end
+
+  local function encodePoint(p)
+    local x, y = affine(p)
+    return "\4" .. x .. y
+  end
+
+  --- An uncompressed point (04 || X || Y) on the curve, or nil and why.
+  local function decodePoint(s)
+    if type(s) ~= "string" or #s ~= 65 or sbyte(s, 1) ~= 4 then return nil, "not an uncompressed P-256 point" end
+    local xs, ys = s:sub(2, 33), s:sub(34, 65)
+    if not (less(xs, P_BYTES) and less(ys, P_BYTES)) then return nil, "coordinate out of range" end
+    local x, y = Fp.decode(xs), Fp.decode(ys)
+    local rhs = fadd(fsub(fmul(fmul(x, x), x), fadd(fadd(x, x), x)), B)
+    if Fp.encode(fmul(y, y)) ~= Fp.encode(rhs) then return nil, "point not on the curve" end
+    return { x, y, Fp.one }
+  end
+
+  local function validScalar(k) return #k == 32 and k ~= ZERO32 and less(k, N_BYTES) end
+
+  --- The public key (65 bytes) of a private scalar (32 bytes, 1 <= k < n).
+  local function publicKey(sk)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    return encodePoint(baseMult(sk))
+  end
+
+  --- The x coordinate of sk * pub, or nil and why when pub is not a valid point.
+  local function ecdh(sk, pub)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    local p, err = decodePoint(pub)
+    if not p then return nil, err end
+    local x = affine(scalarMult(sk, p))
+    if not x then return nil, "shared point at infinity" end
+    return x
+  end
+
+  -- ECDSA ------------------------------------------------------------------------------------------------
+  local function nmul(a, b) return Fn.mul(a, b) end
+
+  -- RFC 6979 k for SHA-256: the same key and message always give the same signature.
+  local function deterministicK(sk, h)
+    local h1 = Fn.encode(Fn.decode(h))
+    local v, k = srep("\1", 32), srep("\0", 32)
+    k = hmac(k, v .. "\0" .. sk .. h1)
+    v = hmac(k, v)
+    k = hmac(k, v .. "\1" .. sk .. h1)
+    v = hmac(k, v)
+    while true do
+      v = hmac(k, v)
+      if validScalar(v) then return v end
+      k = hmac(k, v .. "\0")
+      v = hmac(k, v)
+    end
+  end
+
+  local function trimInteger(v)
+    v = v:gsub("^%z+", "")
+    if v == "" or sbyte(v, 1) >= 0x80 then v = "\0" .. v end
+    return "\2" .. schar(#v) .. v
+  end
+
+  --- A DER signature of SHA-256(msg); raw = true gives r || s (64 bytes) instead.
+  local function ecdsaSign(sk, msg, raw)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    local h = sha256(msg)
+    local e, d = Fn.decode(h), Fn.decode(sk)
+    local k = deterministicK(sk, h)
+    while true do
+      local x = affine(baseMult(k))
+      local r = Fn.decode(x)
+      local rb = Fn.encode(r)
+      local s = Fn.encode(nmul(Fn.invert(Fn.decode(k)), Fn.add(e, nmul(r, d))))
+      if rb ~= ZERO32 and s ~= ZERO32 then
+        if raw then return rb .. s end
+        local body = trimInteger(rb) .. trimInteger(s)
+        return "\48" .. schar(#body) .. body
+      end
+      k = sha256(k .. h)
+      if not validScalar(k) then k = sha256(k) end
+    end
+  end
+
+  local function verifyRS(pub, msg, rb, sb)
+    if not (validScalar(rb) and validScalar(sb)) then return false end
+    local q = decodePoint(pub)
+    if not q then return false end
+    local w = Fn.invert(Fn.decode(sb))
+    local u1 = Fn.encode(nmul(Fn.decode(sha256(msg)), w))
+    local u2 = Fn.encode(nmul(Fn.decode(rb), w))
+    local x = affine(padd(baseMult(u1), scalarMult(u2, q)))
+    if not x then return false end
+    return Fn.encode(Fn.decode(x)) == rb
+  end
+
+  -- One DER INTEGER at pos: its value as 32 bytes and the next position, or nil when it is not the
+  -- minimal, non-negative encoding of a number below 2^256.
+  local function derInteger(sig, pos)
+    if sbyte(sig, pos) ~= 2 then return nil end
+    local len = sbyte(sig, pos + 1)
+    if not len or len == 0 or len > 33 or pos + 1 + len > #sig then return nil end
+    local v = sig:sub(pos + 2, pos + 1 + len)
+    local first, second = sbyte(v, 1), sbyte(v, 2)
+    if first >= 0x80 or (first == 0 and (second == nil or second < 0x80)) then return nil end
+    if len == 33 then
+      if first ~= 0 then return nil end
+      v = v:sub(2)
+    end
+    return srep("\0", 32 - #v) .. v, pos + 2 + len
+  end
+
+  --- Whether sig (DER) signs SHA-256(msg) for the public key pub (65 bytes).
+  local function ecdsaVerify(pub, msg, sig)
+    if #sig < 8 or sbyte(sig, 1) ~= 0x30 or sbyte(sig, 2) ~= #sig - 2 then return false end
+    local r, pos = derInteger(sig, 3)
+    if not r then return false end
+    local s, stop = derInteger(sig, pos)
+    if not s or stop ~= #sig + 1 then return false end
+    return verifyRS(pub, msg, r, s)
+  end
+
+  --- The same for a raw r || s signature.
+  local function ecdsaVerifyRaw(pub, msg, sig)
+    if #sig ~= 64 then return false end
+    return verifyRS(pub, msg, sig:sub(1, 32), sig:sub(33))
+  end
+
+  -- HPKE base mode: DHKEM(P-256, HKDF-SHA256), HKDF-SHA256, AES-128-GCM ---------------------------------
+  local function u16(n) return spack(">I2", n) end
+  local SUITE_KEM, SUITE_HPKE = "KEM" .. u16(0x10), "HPKE" .. u16(0x10) .. u16(1) .. u16(1)
+
+  local function labeledExtract(suite, salt, label, ikm)
+    return hkdfExtract(salt, "HPKE-v1" .. suite .. label .. ikm)
+  end
+  local function labeledExpand(suite, prk, label, info, length)
+    return hkdfExpand(prk, u16(length) .. "HPKE-v1" .. suite .. label .. info, length)
+  end
+
+  --- The key pair (private scalar, public point) that ikm stands for.
+  local function deriveKeyPair(ikm)
+    local prk = labeledExtract(SUITE_KEM, "", "dkp_prk", ikm)
+    for counter = 0, 255 do
+      local sk = labeledExpand(SUITE_KEM, prk, "candidate", schar(counter), 32)
+      if validScalar(sk) then return sk, publicKey(sk) end
+    end
+    error("DeriveKeyPair found no key")
+  end
+
+  --- A fresh key pair from the runtime's random source (signature keys and HPKE keys alike).
+  local function generateKeyPair() return deriveKeyPair(randomBytes(32)) end
+
+  local function hpkeKey(dh, kemContext, info)
+    local prk = labeledExtract(SUITE_KEM, "", "eae_prk", dh)
+    local shared = labeledExpand(SUITE_KEM, prk, "shared_secret", kemContext, 32)
+    local context = "\0" .. labeledExtract(SUITE_HPKE, "", "psk_id_hash", "")
+      .. labeledExtract(SUITE_HPKE, "", "info_hash", info)
+    local secret = labeledExtract(SUITE_HPKE, shared, "secret", "")
+    return labeledExpand(SUITE_HPKE, secret, "key", context, 16),
+      labeledExpand(SUITE_HPKE, secret, "base_nonce", context, 12)
+  end
+
+  --- enc (the ephemeral public key) and the ciphertext, or nil and why when pkR is not a valid key.
+  local function sealBase(pkR, info, aad, plaintext)
+    local skE, pkE = generateKeyPair()
+    local dh, err = ecdh(skE, pkR)
+    if not dh then return nil, err end
+    local aeadKey, nonce = hpkeKey(dh, pkE .. pkR, info)
+    return pkE, gcmSeal(aeadKey, nonce, plaintext, aad)
+  end
+
+  --- The plaintext, or nil and why.
+  local function openBase(enc, skR, info, aad, ciphertext)
+    local dh, err = ecdh(skR, enc)
+    if not dh then return nil, err end
+    local aeadKey, nonce = hpkeKey(dh, enc .. publicKey(skR), info)
+    local plaintext = gcmOpen(aeadKey, nonce, ciphertext, aad)
+    if not plaintext then return nil, "HPKE ciphertext does not authenticate" end
+    return plaintext
+  end
+
+  -- MLS labelled helpers ---------------------------------------------------------------------------------
+  local function vec(s)
+    local n = #s
+    if n < 0x40 then return schar(n) .. s end
+    if n < 0x4000 then return spack(">I2", 0x4000 | n) .. s end
+    return spack(">I4", 0x80000000 | n) .. s
+  end
+  local function labelled(label) return vec("MLS 1.0 " .. label) end
+
+  local function expandWithLabel(secret, label, context, length)
+    return hkdfExpand(secret, u16(length) .. labelled(label) .. vec(context), length)
+  end
+  local function deriveSecret(secret, label) return expandWithLabel(secret, label, "", 32) end
+  local function deriveTreeSecret(secret, label, generation, length)
+    return expandWithLabel(secret, label, spack(">I4", generation), length)
+  end
+  local function refHash(label, value) return sha256(vec(label) .. vec(value)) end
+  local function makeKeyPackageRef(keyPackage) return refHash("MLS 1.0 KeyPackage Reference", keyPackage) end
+  local function signWithLabel(sk, label, content) return ecdsaSign(sk, labelled(label) .. vec(content)) end
+  local function verifyWithLabel(pk, label, content, sig)
+    return ecdsaVerify(pk, labelled(label) .. vec(content), sig)
+  end
+  --- kem_output and ciphertext.
+  local function encryptWithLabel(pk, label, context, plaintext)
+    return sealBase(pk, labelled(label) .. vec(context), "", plaintext)
+  end
+  local function decryptWithLabel(sk, label, context, kemOutput, ciphertext)
+    return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
+  end
+
   return {
     randomBytes = randomBytes, equal = equal, sha256 = sha256, hmac = hmac, hkdfExtract = hkdfExtract,
     hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
+    publicKey = publicKey, ecdh = ecdh, ecdsaSign = ecdsaSign, ecdsaVerify = ecdsaVerify,
+    ecdsaVerifyRaw = ecdsaVerifyRaw, deriveKeyPair = deriveKeyPair, generateKeyPair = generateKeyPair,
+    sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
+    deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
+    signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
+    decryptWithLabel = decryptWithLabel,
   }
 end)()
 M._daveCrypto = daveCrypto
