@@ -214,6 +214,9 @@ describe("MLS ratchet tree", function()
     local c = v.key_package
     local kp = mls.readKeyPackage(mls.reader(unhex(c.key_package)))
     assert.is_nil(mls.keyPackageProblem(kp))
+    local own = mls.makeKeyPackage(unhex(c.credential_identity), unhex(c.signature_priv), unhex(c.signature_pub),
+      unhex(c.init_pub), unhex(c.encryption_pub))
+    assert.equal(c.key_package, hex(own.raw))
     assert.same({ c.key_package_ref, c.leaf_node_tbs }, { hex(mls.keyPackageRef(kp.raw)), hex(kp.leafNode.tbs) })
     local leafSignature = kp.leafNode.signature
     kp.leafNode.signature = kp.signature
@@ -287,6 +290,51 @@ describe("MLS session of the reference client", function()
         end
       end
       assert.equal(3, st.groupContext.epoch)
+    end))
+
+  it("commits as member B: C follows, a new member joins by the Welcome", withVectors("dave-libdave-session.json",
+    function(d)
+      local crypto, senders = require("@discord/voice")._daveCrypto, { mls.reader(unhex(d.op25_message), 4):vec() }
+      local function joined(welcome, who)
+        local kp = mls.readKeyPackage(mls.reader(unhex(d["op26_message_" .. who]), 2))
+        return mls.join(mls.readWelcome(mls.reader(unhex(welcome), 6)), kp,
+          { init = unhex(d["member_" .. who .. "_init_priv"]),
+            encryption = unhex(d["member_" .. who .. "_encryption_priv"]) })
+      end
+      local function queue(st, messages)
+        local q = {}
+        for _, m in ipairs(messages) do q[#q + 1] = mls.externalProposal(st, m.publicMessage, senders) end
+        return q
+      end
+      local b, c = joined(d.step1_op30_to_b, "b"), joined(d.step2_op30_to_c, "c")
+      b = mls.processCommit(b, message(d.step2_op29, 6).publicMessage,
+        queue(b, mls.reader(unhex(d.step2_op27), 5):list(mls.readMessage)))
+      -- The gateway's proposals at epoch 2: remove A (leaf 0), add a fourth member.
+      local keys = {}
+      for i, seed in ipairs({ "s", "i", "e" }) do keys[2 * i - 1], keys[2 * i] = crypto.deriveKeyPair(seed:rep(32)) end
+      local kp = mls.makeKeyPackage(string.pack(">i8", 42), keys[1], keys[2], keys[4], keys[6])
+      local function external(epoch, bodies)
+        local out = {}
+        for i, body in ipairs(bodies) do
+          out[i] = mls.readMessage(mls.reader(mls.protectPublic({ groupId = b.groupContext.groupId, epoch = epoch,
+            senderType = 2, senderIndex = 0, contentType = 2, body = body }, unhex(d.external_sender_signature_priv))))
+        end
+        return out
+      end
+      local proposals = external(2, { string.pack(">I2I4", 3, 0), string.pack(">I2", 1) .. kp.raw })
+      local commit, welcome, after = mls.createCommit(b, queue(b, proposals), unhex(d.member_b_signature_priv))
+      local followed = mls.processCommit(c, mls.readMessage(mls.reader(commit)).publicMessage, queue(c, proposals))
+      local newcomer = mls.join(mls.readWelcome(mls.reader(welcome)), kp, { init = keys[3], encryption = keys[5] })
+      assert.same({ 3, after.secrets.authenticator, after.secrets.authenticator, 0 },
+        { followed.groupContext.epoch, followed.secrets.authenticator, newcomer.secrets.authenticator, newcomer.leaf })
+      -- The newcomer alone in a new group adds B, who joins by its Welcome.
+      local alone = mls.createGroup(b.groupContext.groupId, kp.leafNode, keys[5])
+      local kpB = mls.readKeyPackage(mls.reader(unhex(d.op26_message_b), 2))
+      local _, welcomeB, two = mls.createCommit(alone, queue(alone, external(0, { string.pack(">I2", 1) .. kpB.raw })),
+        keys[1])
+      local joinedB = mls.join(mls.readWelcome(mls.reader(welcomeB)), kpB, { init = unhex(d.member_b_init_priv),
+        encryption = unhex(d.member_b_encryption_priv) })
+      assert.same({ 1, two.secrets.authenticator }, { joinedB.groupContext.epoch, joinedB.secrets.authenticator })
     end))
 end)
 

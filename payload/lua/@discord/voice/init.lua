@@ -2618,7 +2618,8 @@ local daveMls = (function()
     if c.contentType == 3 then
       confirmed = mls.confirmedTranscriptHash(confirm.interimTranscriptHash,
         string.pack(">I2", 1) .. contentRaw .. mls.writer():vec(m.signature):bytes())
-      m.confirmationTag = mls.confirmationTag(confirm.confirmationKey, confirmed)
+      m.confirmationTag = mls.confirmationTag(confirm.keyFor and confirm.keyFor(confirmed) or confirm.confirmationKey,
+        confirmed)
     end
     local w = mls.writer():u16(1):u16(1):raw(contentRaw):raw(authData(m))
     if c.senderType == 1 then w:vec(mac(membershipKey, tbs .. authData(m))) end
@@ -3009,29 +3010,174 @@ local daveMls = (function()
       end
     end
     local removed = t:leaf(state.leaf) == nil
-    local next = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
       confirmedTranscriptHash = gc.confirmedTranscriptHash }
     if path then
       if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
       local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
       keepPrivates()
-      next.treeHash = t:treeHash()
-      if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(next)) end
+      nextGc.treeHash = t:treeHash()
+      if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(nextGc)) end
     else
       keepPrivates()
-      next.treeHash = t:treeHash()
+      nextGc.treeHash = t:treeHash()
     end
-    next.confirmedTranscriptHash = mls.confirmedTranscriptHash(state.interimTranscriptHash,
+    nextGc.confirmedTranscriptHash = mls.confirmedTranscriptHash(state.interimTranscriptHash,
       string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
-    local context = reencodeContext(next)
+    local context = reencodeContext(nextGc)
     local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
-    if not crypto().equal(mls.confirmationTag(secrets.confirmation, next.confirmedTranscriptHash), m.confirmationTag)
+    if not crypto().equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
     then
       fail("bad confirmation tag")
     end
-    local interim = mls.interimTranscriptHash(next.confirmedTranscriptHash, m.confirmationTag)
-    return { groupContext = next, context = context, tree = t, leaf = state.leaf, secrets = secrets,
+    local interim = mls.interimTranscriptHash(nextGc.confirmedTranscriptHash, m.confirmationTag)
+    return { groupContext = nextGc, context = context, tree = t, leaf = state.leaf, secrets = secrets,
       privates = privates, removed = removed, interimTranscriptHash = interim }
+  end
+
+
+  -- Building our own structures -------------------------------------------------------------------------
+
+  -- A signed leaf node. `n`: encryptionKey, signatureKey, identity, source (1 key package, 2 update,
+  -- 3 commit), parentHash (commit), capabilities (defaults: version 1, suite 2, basic credentials).
+  function mls.makeLeafNode(n, signaturePriv, groupId, leafIndex)
+    local caps = n.capabilities or { versions = { 1 }, cipherSuites = { 2 }, extensions = {}, proposals = {},
+      credentials = { 1 } }
+    local w = mls.writer():vec(n.encryptionKey):vec(n.signatureKey):u16(1):vec(n.identity)
+    for _, field in ipairs({ "versions", "cipherSuites", "extensions", "proposals", "credentials" }) do
+      w:list(caps[field], w.u16)
+    end
+    w:u8(n.source)
+    if n.source == 1 then w:u64(0):u64(-1) elseif n.source == 3 then w:vec(n.parentHash) end
+    w:extensions(n.extensions)
+    local tbs = w:bytes()
+    local signed = tbs
+    if n.source ~= 1 then signed = tbs .. mls.writer():vec(groupId):u32(leafIndex):bytes() end
+    local raw = tbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "LeafNodeTBS", signed)):bytes()
+    return mls.readLeafNode(mls.reader(raw))
+  end
+
+  -- A key package (parsed, with `raw`) for our signature key and fresh init and encryption keys.
+  function mls.makeKeyPackage(identity, signaturePriv, signaturePub, initPub, encryptionPub)
+    local leaf = mls.makeLeafNode({ encryptionKey = encryptionPub, signatureKey = signaturePub, identity = identity,
+      source = 1 }, signaturePriv)
+    local tbs = mls.writer():u16(1):u16(2):vec(initPub):raw(leaf.raw):extensions({}):bytes()
+    local raw = tbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "KeyPackageTBS", tbs)):bytes()
+    return mls.readKeyPackage(mls.reader(raw))
+  end
+
+
+  -- Creating groups and commits --------------------------------------------------------------------------
+
+  local EMPTY_TAG_INPUT <const> = ""
+
+  -- A one-member group at epoch 0 with our leaf node (parsed) and its encryption private key.
+  function mls.createGroup(groupId, leafNode, encryptionPriv, extensionList)
+    local t = mls.newTree(1)
+    t.nodes[0] = { leaf = leafNode }
+    local gc = { groupId = groupId, epoch = 0, treeHash = t:treeHash(), confirmedTranscriptHash = EMPTY_TAG_INPUT,
+      extensions = extensionList or {} }
+    local context = mls.encodeGroupContext(gc)
+    local secrets = mls.nextEpoch(crypto().randomBytes(NH), nil, context)
+    local tag = mls.confirmationTag(secrets.confirmation, EMPTY_TAG_INPUT)
+    return { groupContext = gc, context = context, tree = t, leaf = 0, secrets = secrets,
+      privates = { [0] = encryptionPriv }, interimTranscriptHash = mls.interimTranscriptHash(EMPTY_TAG_INPUT, tag) }
+  end
+
+  local function nodeKey(n) return (n.leaf or n.parent).encryptionKey end
+
+  -- Fills our filtered direct path with fresh keys and returns the encoded UpdatePath, the commit
+  -- secret and the path secret of each new node.
+  local function createPath(t, me, signaturePriv, gc, added, privates)
+    local fdp, copath, old = t:filteredDirectPath(me), {}, t:leaf(me)
+    local resolutions, secrets, secret = {}, {}, crypto().randomBytes(NH)
+    for k, p in ipairs(fdp) do
+      copath[k] = copathChild(p, k == 1 and 2 * me or fdp[k - 1])
+      local res = {}
+      for _, y in ipairs(t:resolution(copath[k])) do
+        if not (added[y // 2] and tree.isLeaf(y)) then res[#res + 1] = y end
+      end
+      resolutions[k] = res
+    end
+    t:blankPath(me)
+    for _, p in ipairs(fdp) do
+      local sk, pk = mls.nodeKeyPair(secret)
+      secrets[p], privates[p] = secret, sk
+      t.nodes[p] = { parent = { encryptionKey = pk, parentHash = "", unmergedLeaves = {} } }
+      secret = mls.deriveSecret(secret, "path")
+    end
+    for k = #fdp - 1, 1, -1 do t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1]) end
+    local leafPriv, leafPub = crypto().generateKeyPair()
+    privates[2 * me] = leafPriv
+    local leaf = mls.makeLeafNode({ encryptionKey = leafPub, signatureKey = old.signatureKey,
+      identity = old.credential.identity, source = 3, capabilities = old.capabilities, extensions = old.extensions,
+      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1]) or "" }, signaturePriv, gc.groupId, me)
+    t.nodes[2 * me] = { leaf = leaf }
+    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = t:treeHash(),
+      confirmedTranscriptHash = gc.confirmedTranscriptHash, extensions = gc.extensions })
+    local w = mls.writer():raw(leaf.raw)
+    w:list(fdp, function(s, p)
+      local k
+      for i, x in ipairs(fdp) do if x == p then k = i end end
+      s:vec(t.nodes[p].parent.encryptionKey):list(resolutions[k], function(e, y)
+        local kem, ct = mls.encryptWithLabel(nodeKey(t.nodes[y]), "UpdatePathNode", provisional, secrets[p])
+        e:vec(kem):vec(ct)
+      end)
+    end)
+    return w:bytes(), secret, secrets, fdp
+  end
+
+  -- Commits the queued proposals ({ ref, proposal }, all by reference) as member `state.leaf`. Returns
+  -- the MLSMessage, the Welcome for added members (bare, or nil) and the state the commit leads to.
+  function mls.createCommit(state, queue, signaturePriv)
+    local gc, me, t = state.groupContext, state.leaf, copyTree(state.tree)
+    local list, refs = {}, {}
+    for _, q in ipairs(queue) do
+      list[#list + 1], refs[#refs + 1] = q.proposal, { ref = q.ref }
+    end
+    local keys = {}
+    for x in pairs(state.privates) do keys[x] = t.nodes[x] and nodeKey(t.nodes[x]) end
+    local added, needsPath = applyProposals(t, list, me)
+    local privates = {}
+    for x, sk in pairs(state.privates) do
+      if t.nodes[x] and nodeKey(t.nodes[x]) == keys[x] then privates[x] = sk end
+    end
+    local path, commitSecret, pathSecrets, fdp
+    if needsPath then path, commitSecret, pathSecrets, fdp = createPath(t, me, signaturePriv, gc, added, privates) end
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions, treeHash = t:treeHash() }
+    local secrets, context
+    local message, confirmed, tag = mls.protectPublic({ groupId = gc.groupId, epoch = gc.epoch, senderType = 1,
+      senderIndex = me, contentType = 3, body = mls.encodeCommit(refs, path) }, signaturePriv, state.context,
+      state.secrets.membership, { interimTranscriptHash = state.interimTranscriptHash, keyFor = function(c)
+        nextGc.confirmedTranscriptHash = c
+        context = mls.encodeGroupContext(nextGc)
+        secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
+        return secrets.confirmation
+      end })
+    local after = { groupContext = nextGc, context = context, tree = t, leaf = me, secrets = secrets,
+      privates = privates, interimTranscriptHash = mls.interimTranscriptHash(confirmed, tag) }
+    if not next(added) then return message, nil, after end
+    local infoTbs = mls.writer():raw(context):extensions({ { type = EXT_RATCHET_TREE, data = t:encode() } })
+      :vec(tag):u32(me):bytes()
+    local info = infoTbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "GroupInfoTBS", infoTbs)):bytes()
+    local encryptedInfo = crypto().gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
+      mls.expandWithLabel(secrets.welcome, "nonce", "", NN), info, "", 16)
+    local entries = {}
+    for i in pairs(added) do entries[#entries + 1] = i end
+    table.sort(entries)
+    local w = mls.writer():u16(2):list(entries, function(s, i)
+      local kp, pathSecret = nil, nil
+      for _, p in ipairs(list) do
+        if p.type == 1 and p.keyPackage.leafNode.raw == t:leaf(i).raw then kp = p.keyPackage end
+      end
+      for _, p in ipairs(fdp or {}) do
+        if not pathSecret and inSubtree(2 * i, p) then pathSecret = pathSecrets[p] end
+      end
+      local gs = mls.writer():vec(secrets.joiner):optional(pathSecret, Writer.vec):vec(""):bytes()
+      local kem, ct = mls.encryptWithLabel(kp.initKey, "Welcome", encryptedInfo, gs)
+      s:vec(mls.keyPackageRef(kp.raw)):vec(kem):vec(ct)
+    end)
+    return message, w:vec(encryptedInfo):bytes(), after
   end
 
   -- Media keys and frames ----------------------------------------------------------------------------
