@@ -141,7 +141,12 @@ describe("DAVE crypto", function()
     local pub, sig = crypto.publicKey(sk), crypto.ecdsaSign(sk, "sample")
     assert.is_true(crypto.ecdsaVerify(pub, "sample", sig))
     assert.is_false(crypto.ecdsaVerify(pub, "samplf", sig))
-    assert.is_false(pcall(crypto.ecdsaSign, string.rep("\0", 32), "sample"))
+    local n = unhex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551")
+    for _, bad in ipairs({ string.rep("\0", 32), n, string.rep("\255", 32), sk:sub(2) }) do
+      assert.is_false(pcall(crypto.ecdsaSign, bad, "sample"))
+      assert.is_false(pcall(crypto.publicKey, bad))
+    end
+    assert.is_string(crypto.publicKey(n:sub(1, 31) .. "\x50"))
   end)
 
   it("passes the MLS crypto-basics vectors for cipher suite 2", function()
