@@ -2161,6 +2161,18 @@ local daveMls = (function()
     [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
     [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
     [3] = function(r) return { removed = r:u32() } end,
+    -- Decoded so that messages carrying them parse; the group layer refuses them.
+    [4] = function(r)
+      local kind = r:u8()
+      if kind == 1 then r:vec() elseif kind == 2 then r:u8() r:vec() r:u64() else fail("invalid psk type") end
+      r:vec()
+      return {}
+    end,
+    [5] = function(r)
+      return { groupId = r:vec(), version = r:u16(), cipherSuite = r:u16(), extensions = extensions(r) }
+    end,
+    [6] = function(r) return { kemOutput = r:vec() } end,
+    [7] = function(r) return { extensions = extensions(r) } end,
   }
   mls.ProposalType = { add = 1, update = 2, remove = 3 }
 
@@ -2543,6 +2555,520 @@ local daveMls = (function()
     if proposal.type == 2 then return self:updateLeaf(sender, proposal.leafNode) end
     if proposal.type == 3 then return self:removeLeaf(proposal.removed) end
     fail("unsupported proposal type " .. proposal.type)
+  end
+
+
+  -- Signatures, references and PublicMessage -----------------------------------------------------------
+
+  local function signContent(label, content)
+    return mls.writer():vec("MLS 1.0 " .. label):vec(content):bytes()
+  end
+  function mls.signWithLabel(priv, label, content) return crypto().ecdsaSign(priv, signContent(label, content)) end
+  function mls.verifyWithLabel(pub, label, content, signature)
+    return crypto().ecdsaVerify(pub, signContent(label, content), signature) == true
+  end
+  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
+
+  mls.WireFormat = { publicMessage = 1, privateMessage = 2, welcome = 3, groupInfo = 4, keyPackage = 5 }
+
+  function Writer:framedContent(c)
+    self:vec(c.groupId):u64(c.epoch):u8(c.senderType)
+    if c.senderType == 1 or c.senderType == 2 then self:u32(c.senderIndex) end
+    return self:vec(c.authenticatedData or ""):u8(c.contentType):raw(c.body)
+  end
+  -- A commit's body from proposals ({ ref = bytes } or { proposal = encoded Proposal }) and an
+  -- encoded UpdatePath or nil.
+  function mls.encodeCommit(proposals, path)
+    local w = mls.writer():list(proposals, function(s, p)
+      if p.ref then s:u8(2):vec(p.ref) else s:u8(1):raw(p.proposal) end
+    end)
+    if path then return w:u8(1):raw(path):bytes() end
+    return w:u8(0):bytes()
+  end
+
+  local function authData(m)
+    local w = mls.writer():vec(m.signature)
+    if m.contentType == 3 then w:vec(m.confirmationTag) end
+    return w:bytes()
+  end
+
+  -- FramedContentTBS; members and new-member commits sign over the GroupContext too.
+  local function contentTbs(wireFormat, contentRaw, senderType, groupContext)
+    local w = mls.writer():u16(1):u16(wireFormat):raw(contentRaw)
+    if senderType == 1 or senderType == 4 then
+      if not groupContext then fail("the group context is needed") end
+      w:raw(groupContext)
+    end
+    return w:bytes()
+  end
+
+  function mls.readPublicMessage(r)
+    local p, m = r.pos, {}
+    local c = mls.readFramedContent(r)
+    m.content, m.contentType, m.senderType = c, c.contentType, c.senderType
+    m.signature = r:vec()
+    if c.contentType == 3 then m.confirmationTag = r:vec() end
+    if c.senderType == 1 then m.membershipTag = r:vec() end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- MLSMessage: version, wire format, then a PublicMessage, Welcome (raw) or KeyPackage.
+  function mls.readMessage(r)
+    local p, m = r.pos, { version = r:u16(), wireFormat = r:u16() }
+    if m.version ~= 1 then fail("unsupported protocol version") end
+    if m.wireFormat == 1 then
+      m.publicMessage = mls.readPublicMessage(r)
+    elseif m.wireFormat == 5 then
+      m.keyPackage = mls.readKeyPackage(r)
+    elseif m.wireFormat == 3 then
+      m.welcome = r:take(r.stop - r.pos + 1)
+    else
+      fail("unsupported wire format " .. m.wireFormat)
+    end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- AuthenticatedContent of a received PublicMessage, as proposal references and transcripts hash it.
+  function mls.authenticatedContent(m) return string.pack(">I2", 1) .. m.content.raw .. authData(m) end
+  function mls.proposalRef(m) return mls.refHash("MLS 1.0 Proposal Reference", mls.authenticatedContent(m)) end
+
+  -- Checks a PublicMessage: the signature with `signatureKey` and, for members, the membership tag.
+  -- `groupContext` is the encoded GroupContext of the message's epoch.
+  function mls.verifyPublicMessage(m, signatureKey, groupContext, membershipKey)
+    local tbs = contentTbs(1, m.content.raw, m.senderType, groupContext)
+    if m.senderType == 1 then
+      if not crypto().equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
+    end
+    return mls.verifyWithLabel(signatureKey, "FramedContentTBS", tbs, m.signature)
+  end
+
+  -- An MLSMessage carrying a signed PublicMessage. `c` holds the FramedContent fields (body already
+  -- encoded); a commit needs `confirmationKey` and the confirmed transcript hash it covers is computed
+  -- from `interimTranscriptHash`, so the caller gets it back with the message.
+  function mls.protectPublic(c, signaturePriv, groupContext, membershipKey, confirm)
+    local contentRaw = mls.writer():framedContent(c):bytes()
+    local tbs = contentTbs(1, contentRaw, c.senderType, groupContext)
+    local m = { contentType = c.contentType, signature = mls.signWithLabel(signaturePriv, "FramedContentTBS", tbs) }
+    local confirmed
+    if c.contentType == 3 then
+      confirmed = mls.confirmedTranscriptHash(confirm.interimTranscriptHash,
+        string.pack(">I2", 1) .. contentRaw .. mls.writer():vec(m.signature):bytes())
+      m.confirmationTag = mls.confirmationTag(confirm.confirmationKey, confirmed)
+    end
+    local w = mls.writer():u16(1):u16(1):raw(contentRaw):raw(authData(m))
+    if c.senderType == 1 then w:vec(mac(membershipKey, tbs .. authData(m))) end
+    return w:bytes(), confirmed, m.confirmationTag
+  end
+
+
+
+  -- Validation -----------------------------------------------------------------------------------------
+
+  -- The leaf node's signature; nodes from updates and commits also sign the group and their position.
+  function mls.leafSignatureValid(leaf, groupId, leafIndex)
+    local tbs = leaf.tbs
+    if leaf.source ~= 1 then tbs = tbs .. mls.writer():vec(groupId):u32(leafIndex):bytes() end
+    return mls.verifyWithLabel(leaf.signatureKey, "LeafNodeTBS", tbs, leaf.signature)
+  end
+
+  -- nil, or why the leaf node is not acceptable from `source` (1 key package, 2 update, 3 commit).
+  function mls.leafNodeProblem(leaf, source, groupId, leafIndex)
+    if leaf.source ~= source then return "unexpected leaf node source" end
+    if leaf.credential.type ~= 1 then return "credential is not basic" end
+    local caps, listed = leaf.capabilities, {}
+    for _, t in ipairs(caps.extensions) do listed[t] = true end
+    for _, e in ipairs(leaf.extensions) do
+      if not listed[e.type] then return "extension " .. e.type .. " not in the capabilities" end
+    end
+    local has = function(list, v)
+      for _, x in ipairs(list) do if x == v then return true end end
+      return false
+    end
+    if not (has(caps.versions, 1) and has(caps.cipherSuites, 2) and has(caps.credentials, 1)) then
+      return "capabilities lack this group's version, cipher suite or credential"
+    end
+    if #leaf.signatureKey ~= 65 or #leaf.encryptionKey ~= 65 then return "keys of the wrong size" end
+    if not mls.leafSignatureValid(leaf, groupId, leafIndex) then return "bad leaf node signature" end
+  end
+
+  -- nil, or why the key package is invalid.
+  function mls.keyPackageProblem(kp)
+    if kp.version ~= 1 or kp.cipherSuite ~= 2 then return "unsupported version or cipher suite" end
+    if kp.initKey == kp.leafNode.encryptionKey then return "init key equals the encryption key" end
+    local problem = mls.leafNodeProblem(kp.leafNode, 1)
+    if problem then return problem end
+    if not mls.verifyWithLabel(kp.leafNode.signatureKey, "KeyPackageTBS", kp.tbs, kp.signature) then
+      return "bad key package signature"
+    end
+  end
+
+  -- nil, or why a tree received with a Welcome cannot be used: every leaf, parent hash, unmerged
+  -- leaf list and the uniqueness of keys.
+  function RatchetTree:problem(groupId)
+    local seen = {}
+    local function unique(k)
+      if seen[k] then return false end
+      seen[k] = true
+      return true
+    end
+    for i = 0, self.leaves - 1 do
+      local leaf = self:leaf(i)
+      if leaf then
+        local problem = mls.leafNodeProblem(leaf, leaf.source, groupId, i)
+        if problem then return "leaf " .. i .. ": " .. problem end
+        if not unique(leaf.encryptionKey) or not unique(leaf.signatureKey) then return "duplicate key in leaf " .. i end
+      end
+    end
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local n = self.nodes[p]
+      if n then
+        if not unique(n.parent.encryptionKey) then return "duplicate key in node " .. p end
+        for _, l in ipairs(n.parent.unmergedLeaves) do
+          if not self:leaf(l) or not inSubtree(2 * l, p) then return "bad unmerged leaf " .. l .. " in node " .. p end
+          for _, x in ipairs(tree.directPath(2 * l, self.leaves)) do
+            if x == p then break end
+            local between = self.nodes[x]
+            if between then
+              local listed = false
+              for _, u in ipairs(between.parent.unmergedLeaves) do listed = listed or u == l end
+              if not listed then return "unmerged leaf " .. l .. " missing below node " .. p end
+            end
+          end
+        end
+      end
+    end
+    if not self:parentHashesValid() then return "parent hashes do not chain" end
+  end
+
+  -- Welcome -------------------------------------------------------------------------------------------
+
+  local function encryptContext(label, context)
+    return mls.writer():vec("MLS 1.0 " .. label):vec(context):bytes()
+  end
+  function mls.encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto().sealBase(pub, encryptContext(label, context), "", plaintext)
+    if not enc then fail("encryption failed: " .. tostring(ct)) end
+    return enc, ct
+  end
+  function mls.decryptWithLabel(priv, label, context, kemOutput, ciphertext)
+    return crypto().openBase(kemOutput, priv, encryptContext(label, context), "", ciphertext)
+  end
+
+  function mls.readWelcome(r)
+    local w = { cipherSuite = r:u16() }
+    if w.cipherSuite ~= 2 then fail("unsupported cipher suite") end
+    w.secrets = r:list(function(s)
+      return { newMember = s:vec(), kemOutput = s:vec(), ciphertext = s:vec() }
+    end)
+    w.encryptedGroupInfo = r:vec()
+    return w
+  end
+
+  function mls.readGroupInfo(r)
+    local p, g = r.pos, {}
+    g.groupContext = mls.readGroupContext(r)
+    g.context = r:since(p)
+    g.extensions, g.confirmationTag, g.signer = extensions(r), r:vec(), r:u32()
+    g.tbs = r:since(p)
+    g.signature = r:vec()
+    return g
+  end
+
+  local function readGroupSecrets(r)
+    return { joiner = r:vec(), pathSecret = r:optional(Reader.vec),
+      psks = r:list(function() fail("pre-shared keys are not supported") end) }
+  end
+
+  -- Opens a Welcome for the key package `keyPackageRaw` whose init private key is `initPriv`: the
+  -- group secrets, the GroupInfo (signature not yet checked: the signer's key is in the tree) and the
+  -- epoch's secrets, with the confirmation tag checked.
+  function mls.openWelcome(welcome, keyPackageRaw, initPriv)
+    local ref, entry = mls.keyPackageRef(keyPackageRaw)
+    for _, e in ipairs(welcome.secrets) do
+      if e.newMember == ref then entry = e end
+    end
+    if not entry then fail("the welcome has no secrets for our key package") end
+    local plain = mls.decryptWithLabel(initPriv, "Welcome", welcome.encryptedGroupInfo, entry.kemOutput,
+      entry.ciphertext)
+    if not plain then fail("cannot decrypt the group secrets") end
+    local gr = mls.reader(plain)
+    local gs = readGroupSecrets(gr)
+    gr:finish()
+    local member = extract(gs.joiner, ZERO)
+    local welcomeSecret = mls.deriveSecret(member, "welcome")
+    local info = crypto().gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
+      mls.expandWithLabel(welcomeSecret, "nonce", "", NN), welcome.encryptedGroupInfo, "", 16)
+    if not info then fail("cannot decrypt the group info") end
+    local ir = mls.reader(info)
+    local gi = mls.readGroupInfo(ir)
+    ir:finish()
+    local secrets = mls.epochFromJoiner(gs.joiner, gi.context)
+    local tag = mls.confirmationTag(secrets.confirmation, gi.groupContext.confirmedTranscriptHash)
+    if not crypto().equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
+    return gs, gi, secrets
+  end
+
+  function mls.verifyGroupInfo(gi, signerPub)
+    return mls.verifyWithLabel(signerPub, "GroupInfoTBS", gi.tbs, gi.signature)
+  end
+
+
+  -- Joining ---------------------------------------------------------------------------------------------
+
+  -- Parents on the leaf's direct path whose other child is not all blank: where path secrets go.
+  function RatchetTree:filteredDirectPath(i)
+    local out, x = {}, 2 * i
+    for _, p in ipairs(tree.directPath(x, self.leaves)) do
+      local sibling = tree.left(p) == x and tree.right(p) or tree.left(p)
+      if #self:resolution(sibling) > 0 then out[#out + 1] = p end
+      x = p
+    end
+    return out
+  end
+
+  -- The HPKE key pair of a tree node from its path secret.
+  function mls.nodeKeyPair(pathSecret)
+    local sk, pk = crypto().deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
+    return sk, pk
+  end
+
+  local EXT_RATCHET_TREE <const> = 2
+
+  -- Joins the group of a Welcome with our key package (parsed), its private keys { init, encryption }
+  -- and the tree from the GroupInfo's ratchet_tree extension or `ratchetTree` (encoded). The state:
+  -- { groupContext, context (encoded), tree, leaf, secrets, privates (node -> private key),
+  -- interimTranscriptHash, groupInfo }.
+  function mls.join(welcome, keyPackage, privates, ratchetTree)
+    local gs, gi, secrets = mls.openWelcome(welcome, keyPackage.raw, privates.init)
+    local treeBytes = ratchetTree
+    for _, e in ipairs(gi.extensions) do
+      if e.type == EXT_RATCHET_TREE then treeBytes = e.data end
+    end
+    if not treeBytes then fail("the welcome carries no ratchet tree") end
+    local tr = mls.reader(treeBytes)
+    local t = mls.readTree(tr)
+    tr:finish()
+    local gc = gi.groupContext
+    if t:treeHash() ~= gc.treeHash then fail("tree hash does not match the group context") end
+    local problem = t:problem(gc.groupId)
+    if problem then fail(problem) end
+    local signer = t:leaf(gi.signer)
+    if not signer or not mls.verifyGroupInfo(gi, signer.signatureKey) then fail("bad group info signature") end
+    local me
+    for i = 0, t.leaves - 1 do
+      local leaf = t:leaf(i)
+      if leaf and leaf.raw == keyPackage.leafNode.raw then me = i end
+    end
+    if not me then fail("our leaf is not in the tree") end
+    local nodePrivates = { [2 * me] = privates.encryption }
+    if gs.pathSecret then
+      local mine, secret, started = {}, gs.pathSecret, false
+      for _, x in ipairs(tree.directPath(2 * me, t.leaves)) do mine[x] = true end
+      for _, x in ipairs(t:filteredDirectPath(gi.signer)) do
+        started = started or mine[x]
+        if started then
+          local sk, pk = mls.nodeKeyPair(secret)
+          local n = t.nodes[x]
+          if not n or n.parent.encryptionKey ~= pk then fail("path secret does not match node " .. x) end
+          nodePrivates[x] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+      end
+      if not started then fail("path secret without a common node") end
+    end
+    return { groupContext = gc, context = gi.context, tree = t, leaf = me, secrets = secrets,
+      privates = nodePrivates, groupInfo = gi,
+      interimTranscriptHash = mls.interimTranscriptHash(gc.confirmedTranscriptHash, gi.confirmationTag) }
+  end
+
+
+  -- UpdatePath --------------------------------------------------------------------------------------------
+
+  local function copathChild(p, x) return tree.left(p) == x and tree.right(p) or tree.left(p) end
+
+  -- Merges the sender's UpdatePath into the tree: its nodes set, parent hashes checked, the new leaf
+  -- validated. `added` holds leaf indices added by the same commit. Returns what decryptPath needs.
+  function RatchetTree:mergePath(sender, path, groupId, added)
+    local fdp = self:filteredDirectPath(sender)
+    if #path.nodes ~= #fdp then fail("update path has the wrong length") end
+    local leaf = path.leafNode
+    local problem = mls.leafNodeProblem(leaf, 3, groupId, sender)
+    if problem then fail(problem) end
+    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
+    for k, p in ipairs(fdp) do
+      local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
+      for _, y in ipairs(self:resolution(c)) do
+        if not (added and added[y // 2] and tree.isLeaf(y)) then res[#res + 1] = y end
+      end
+      if #res ~= #path.nodes[k].secrets then fail("update path has the wrong number of secrets") end
+      merged.resolutions[k], merged.copath[k] = res, c
+    end
+    self:blankPath(sender)
+    for k, p in ipairs(fdp) do
+      self.nodes[p] = { parent = { encryptionKey = path.nodes[k].encryptionKey, parentHash = "", unmergedLeaves = {} } }
+    end
+    for k = #fdp - 1, 1, -1 do
+      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1])
+    end
+    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1]) or ""
+    if leaf.parentHash ~= expected then fail("leaf parent hash does not match the path") end
+    self.nodes[2 * sender] = { leaf = leaf }
+    return merged
+  end
+
+  -- Decrypts our path secret from a merged path with the keys in `privates` (node -> private key),
+  -- which gains the new nodes' keys; `context` is the provisional GroupContext (encoded). Returns the
+  -- commit secret and the path secret we decrypted.
+  function mls.decryptPath(merged, me, privates, context)
+    local fdp, nodes = merged.fdp, merged.path.nodes
+    for k = 1, #fdp do
+      if inSubtree(2 * me, merged.copath[k]) then
+        local secret
+        for j, y in ipairs(merged.resolutions[k]) do
+          if privates[y] and not secret then
+            local ct = nodes[k].secrets[j]
+            secret = mls.decryptWithLabel(privates[y], "UpdatePathNode", context, ct.kemOutput, ct.ciphertext)
+            if not secret then fail("cannot decrypt the path secret") end
+          end
+        end
+        if not secret then fail("no private key for the path secret") end
+        local first = secret
+        for m = k, #fdp do
+          local sk, pk = mls.nodeKeyPair(secret)
+          if pk ~= nodes[m].encryptionKey then fail("path secret does not match node " .. fdp[m]) end
+          privates[fdp[m]] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+        return secret, first
+      end
+    end
+    fail("the update path does not cover our leaf")
+  end
+
+  function mls.readUpdatePath(r) return updatePath(r) end
+
+
+  -- Proposals and commits -------------------------------------------------------------------------------
+  -- A group state: { groupContext, context (encoded), tree, leaf (ours), secrets, privates (node ->
+  -- HPKE private key), interimTranscriptHash }.
+
+  local function reencodeContext(g) return mls.encodeGroupContext(g) end
+
+  -- Checks a proposal sent by an external sender (index into `externalSenders`, a list of signature
+  -- keys): group, epoch, Add or Remove only, signature. Returns { ref, proposal } for the queue.
+  function mls.externalProposal(state, m, externalSenders)
+    local c = m.content
+    if m.wireFormat ~= nil and m.wireFormat ~= 1 then fail("proposal is not a PublicMessage") end
+    if c.groupId ~= state.groupContext.groupId or c.epoch ~= state.groupContext.epoch then
+      fail("proposal for another group or epoch")
+    end
+    if c.senderType ~= 2 or c.contentType ~= 2 then fail("not an external proposal") end
+    local senderKey = externalSenders[c.senderIndex + 1]
+    if not senderKey then fail("unknown external sender") end
+    local p = c.proposal
+    if p.type ~= 1 and p.type ~= 3 then fail("unsupported proposal type " .. p.type) end
+    if not mls.verifyPublicMessage(m, senderKey) then fail("bad proposal signature") end
+    if p.type == 1 then
+      local problem = mls.keyPackageProblem(p.keyPackage)
+      if problem then fail(problem) end
+    end
+    return { ref = mls.proposalRef(m), proposal = p }
+  end
+
+  local function copyTree(t)
+    local copy = mls.readTree(mls.reader(t:encode()))
+    copy.leaves = t.leaves
+    return copy
+  end
+
+  -- Applies proposals in the order the protocol fixes (updates, removes, adds) after checking them.
+  -- Returns the leaf indices added and whether the list requires a path.
+  local function applyProposals(t, list, committer)
+    local removed, added, needsPath = {}, {}, #list == 0
+    for _, kind in ipairs({ 2, 3, 1 }) do
+      for _, p in ipairs(list) do
+        if p.type == kind then
+          if kind == 3 then
+            if removed[p.removed] then fail("leaf " .. p.removed .. " removed twice") end
+            if p.removed == committer then fail("the committer removes itself") end
+            removed[p.removed], needsPath = true, true
+          elseif kind == 2 then
+            fail("update proposals are not supported")
+          else
+            for i = 0, t.leaves - 1 do
+              local leaf = t:leaf(i)
+              if leaf and leaf.signatureKey == p.keyPackage.leafNode.signatureKey then
+                fail("added member already in the group")
+              end
+            end
+          end
+          local i = t:apply(p, committer)
+          if kind == 1 then added[i] = true end
+        elseif p.type ~= 1 and p.type ~= 3 then
+          fail("unsupported proposal type " .. p.type)
+        end
+      end
+    end
+    return added, needsPath
+  end
+
+  -- Processes a member's commit (a parsed PublicMessage) on top of the queued proposals ({ ref,
+  -- proposal } in arrival order). Returns the next epoch's state; `removed` is set when it removes us.
+  function mls.processCommit(state, m, queue)
+    local c, gc = m.content, state.groupContext
+    if c.groupId ~= gc.groupId or c.epoch ~= gc.epoch then fail("commit for another group or epoch") end
+    if c.contentType ~= 3 or c.senderType ~= 1 then fail("not a member's commit") end
+    local sender = state.tree:leaf(c.senderIndex)
+    if not sender then fail("commit from a blank leaf") end
+    if not mls.verifyPublicMessage(m, sender.signatureKey, state.context, state.secrets.membership) then
+      fail("bad commit signature or membership tag")
+    end
+    local byRef, list = {}, {}
+    for _, q in ipairs(queue or {}) do byRef[q.ref] = q.proposal end
+    for _, item in ipairs(c.commit.proposals) do
+      local p = item.ref and byRef[item.ref]
+      if item.ref and not p then fail("commit references an unknown proposal") end
+      list[#list + 1] = p or item.proposal
+    end
+    local t = copyTree(state.tree)
+    local keys = {}
+    for x in pairs(state.privates) do keys[x] = t.nodes[x] and (t.nodes[x].leaf or t.nodes[x].parent).encryptionKey end
+    local added, needsPath = applyProposals(t, list, c.senderIndex)
+    local path, commitSecret = c.commit.path, nil
+    if needsPath and not path then fail("commit without the path it needs") end
+    local privates = {}
+    local function keepPrivates()
+      for x, sk in pairs(state.privates) do
+        local n = t.nodes[x]
+        if n and (n.leaf or n.parent).encryptionKey == keys[x] then privates[x] = sk end
+      end
+    end
+    local removed = t:leaf(state.leaf) == nil
+    local next = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+      confirmedTranscriptHash = gc.confirmedTranscriptHash }
+    if path then
+      if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
+      local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
+      keepPrivates()
+      next.treeHash = t:treeHash()
+      if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(next)) end
+    else
+      keepPrivates()
+      next.treeHash = t:treeHash()
+    end
+    next.confirmedTranscriptHash = mls.confirmedTranscriptHash(state.interimTranscriptHash,
+      string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
+    local context = reencodeContext(next)
+    local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
+    if not crypto().equal(mls.confirmationTag(secrets.confirmation, next.confirmedTranscriptHash), m.confirmationTag)
+    then
+      fail("bad confirmation tag")
+    end
+    local interim = mls.interimTranscriptHash(next.confirmedTranscriptHash, m.confirmationTag)
+    return { groupContext = next, context = context, tree = t, leaf = state.leaf, secrets = secrets,
+      privates = privates, removed = removed, interimTranscriptHash = interim }
   end
 
   -- Media keys and frames ----------------------------------------------------------------------------
