@@ -1617,6 +1617,34 @@ local daveCrypto = (function()
     return { x3, y3, z3 }
   end
 
+  -- The doubling of the same paper: one multiplication and eight additions fewer.
+  local function pdouble(p)
+    local x, y, z = p[1], p[2], p[3]
+    local t0, t1, t2 = fmul(x, x), fmul(y, y), fmul(z, z)
+    local t3 = fmul(x, y)
+    t3 = fadd(t3, t3)
+    local z3 = fmul(x, z)
+    z3 = fadd(z3, z3)
+    local y3 = fsub(fmul(B, t2), z3)
+    local x3 = fadd(y3, y3)
+    y3 = fadd(x3, y3)
+    x3 = fsub(t1, y3)
+    y3 = fmul(x3, fadd(t1, y3))
+    x3 = fmul(x3, t3)
+    t3 = fadd(t2, t2)
+    t2 = fadd(t2, t3)
+    z3 = fsub(fsub(fmul(B, z3), t2), t0)
+    z3 = fadd(z3, fadd(z3, z3))
+    t0 = fsub(fadd(fadd(t0, t0), t0), t2)
+    y3 = fadd(y3, fmul(t0, z3))
+    t0 = fmul(y, z)
+    t0 = fadd(t0, t0)
+    x3 = fsub(x3, fmul(t0, z3))
+    z3 = fmul(t0, t1)
+    z3 = fadd(z3, z3)
+    return { x3, y3, fadd(z3, z3) }
+  end
+
   local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
 
   -- table[i] for a secret i, read through masks over every entry.
@@ -1649,7 +1677,7 @@ local daveCrypto = (function()
     for i = 1, 32 do
       local byte = sbyte(k, i)
       for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
-        for _ = 1, 4 do q = padd(q, q) end
+        for _ = 1, 4 do q = pdouble(q) end
         q = padd(q, select(tbl, nibble))
       end
     end
@@ -1667,7 +1695,7 @@ local daveCrypto = (function()
       local base = G
       for w = 64, 1, -1 do
         baseTables[w] = multiples(base)
-        for _ = 1, 4 do base = padd(base, base) end
+        for _ = 1, 4 do base = pdouble(base) end
       end
     end
     local q = INFINITY
@@ -1704,7 +1732,16 @@ local daveCrypto = (function()
     return { x, y, Fp.one }
   end
 
-  local function validScalar(k) return #k == 32 and k ~= ZERO32 and less(k, N_BYTES) end
+  -- 1 <= k < n for a secret k: the borrow of k - n and an OR of the bytes, without early exits.
+  local function validScalar(k)
+    if #k ~= 32 then return false end
+    local borrow, any = 0, 0
+    for i = 32, 1, -1 do
+      local x = sbyte(k, i)
+      borrow, any = ((x - sbyte(N_BYTES, i) - borrow) >> 63) & 1, any | x
+    end
+    return (borrow & ((any + 0xff) >> 8)) == 1
+  end
 
   --- The public key (65 bytes) of a private scalar (32 bytes, 1 <= k < n).
   local function publicKey(sk)
