@@ -1763,7 +1763,7 @@ local daveCrypto = (function()
   local function nmul(a, b) return Fn.mul(a, b) end
 
   -- RFC 6979 k for SHA-256: the same key and message always give the same signature.
-  local function deterministicK(sk, h)
+  local function deterministicK(sk, h, skip)
     local h1 = Fn.encode(Fn.decode(h))
     local v, k = srep("\1", 32), srep("\0", 32)
     k = hmac(k, v .. "\0" .. sk .. h1)
@@ -1772,7 +1772,10 @@ local daveCrypto = (function()
     v = hmac(k, v)
     while true do
       v = hmac(k, v)
-      if validScalar(v) then return v end
+      if validScalar(v) then
+        if skip == 0 then return v end
+        skip = skip - 1
+      end
       k = hmac(k, v .. "\0")
       v = hmac(k, v)
     end
@@ -1789,10 +1792,10 @@ local daveCrypto = (function()
     if not validScalar(sk) then error("invalid P-256 private key", 2) end
     local h = sha256(msg)
     local e, d = Fn.decode(h), Fn.decode(sk)
-    local k = deterministicK(sk, h)
-    while true do
-      local x = affine(baseMult(k))
-      local r = Fn.decode(x)
+    -- A zero r or s (never seen in practice) takes the next k of the same sequence.
+    for attempt = 0, math.huge do
+      local k = deterministicK(sk, h, attempt)
+      local r = Fn.decode(affine(baseMult(k)))
       local rb = Fn.encode(r)
       local s = Fn.encode(nmul(Fn.invert(Fn.decode(k)), Fn.add(e, nmul(r, d))))
       if rb ~= ZERO32 and s ~= ZERO32 then
@@ -1800,8 +1803,6 @@ local daveCrypto = (function()
         local body = trimInteger(rb) .. trimInteger(s)
         return "\48" .. schar(#body) .. body
       end
-      k = sha256(k .. h)
-      if not validScalar(k) then k = sha256(k) end
     end
   end
 
