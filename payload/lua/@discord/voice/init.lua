@@ -1707,7 +1707,7 @@ local daveCrypto = (function()
     return q
   end
 
-  local function isZero(a) return Fp.encode(a) == ZERO32 end
+  local function isZero(a) return equal(Fp.encode(a), ZERO32) end
 
   -- The affine x and y as 32-byte strings, or nil for the point at infinity.
   local function affine(p)
