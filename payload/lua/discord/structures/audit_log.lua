@@ -42,6 +42,9 @@ end
 --- The kind of object an action targets ("User", "Channel" ...).
 function M.targetType(action)
   if action == Event.MemberMove or action == Event.MemberDisconnect then return "User" end
+  -- Deletes and pins name the message's author; a bulk delete names the channel.
+  if action == Event.MessageDelete or action == Event.MessagePin or action == Event.MessageUnpin then return "User" end
+  if action == Event.MessageBulkDelete then return "Channel" end
   if action >= 143 and action <= 145 then return "User" end
   if action >= 83 and action <= 85 then return "StageInstance" end
   if action == 121 then return "ApplicationCommand" end

@@ -1,5 +1,5 @@
--- Moderation and guild resources in the fake Discord: bans, automod rules, emojis, invites, webhooks,
--- scheduled events and the audit log. Each write with X-Audit-Log-Reason adds an audit-log entry.
+-- Moderation in the fake Discord: automod rules, bans and the audit log, where each write adds an entry
+-- with its X-Audit-Log-Reason.
 local json = require("json")
 local Store = require("fake.discord.store")
 
@@ -10,8 +10,6 @@ local GUILD_MODERATION = 1 << 2
 -- Collections of plain API objects kept per guild, with their gateway events.
 local KINDS = {
   ["auto-moderation/rules"] = { event = "AUTO_MODERATION_RULE", action = 140, intent = 1 << 20 },
-  emojis = { action = 60 },
-  ["scheduled-events"] = { event = "GUILD_SCHEDULED_EVENT", action = 100, intent = 1 << 16 },
 }
 
 function M.install(server, route)
@@ -41,19 +39,13 @@ function M.install(server, route)
     local function echo(suffix, obj)
       if k.event then server:_echo(k.event .. suffix, nil, obj, k.intent) end
     end
-    route("GET", base, function(p) return 200, json.array(Store.copy(list(p, kind))) end)
     route("POST", base, function(p, body, req)
       local obj = Store.copy(body)
       obj.id, obj.guild_id = store:id(), p.guild.id
-      if kind:match("rules") then obj.creator_id = server.bot.id end
+      obj.creator_id = server.bot.id
       table.insert(list(p, kind), obj)
       audit(p, req, k.action, obj.id)
       echo("_CREATE", obj)
-      return 200, obj
-    end)
-    route("GET", base .. "/:id", function(p, _, req)
-      local obj = find(list(p, kind), req.path:match("(%d+)$"))
-      if not obj then return 404, { code = 10000, message = "Unknown object" } end
       return 200, obj
     end)
     route("PATCH", base .. "/:id", function(p, body, req)
@@ -94,30 +86,12 @@ function M.install(server, route)
     if not ban then return 404, { code = 10026, message = "Unknown Ban" } end
     return 200, { user = ban.user, reason = ban.reason }
   end)
-  route("DELETE", "/guilds/:guild/bans/:user", function(p, _, req)
-    local _, i = find(list(p, "bans"), p.user.id)
-    if not i then return 404, { code = 10026, message = "Unknown Ban" } end
-    table.remove(list(p, "bans"), i)
-    audit(p, req, 23, p.user.id)
-    return 204
-  end)
   route("GET", "/guilds/:guild/audit-logs", function(p, _, req)
     local out, wanted = {}, tonumber(req.query.action_type)
     for _, e in ipairs(server.audit) do
       if e.guild_id == p.guild.id and (not wanted or e.action_type == wanted) then out[#out + 1] = e end
     end
     return 200, { audit_log_entries = json.array(out), users = json.array({ store:userJSON(server.bot) }) }
-  end)
-  -- Timeouts and kicks go through the member routes; they are audited here as Discord does.
-  local patchMember = server.rest:handlerOf("PATCH", "/guilds/:guild/members/:member")
-  server.rest:route("PATCH", "/guilds/:guild/members/:member", function(req, params, body)
-    local status, d = patchMember(req, params, body)
-    local guild = store.guilds[params.guild]
-    if status == 200 and body and body.communication_disabled_until ~= nil then
-      audit({ guild = guild }, req, 24, params.member,
-        { { key = "communication_disabled_until", new_value = body.communication_disabled_until } })
-    end
-    return status, d
   end)
 end
 
