@@ -62,15 +62,10 @@ end)
 describe("example slash-command bot", function()
   local fd, client, chat
 
-  -- Four shards with max_concurrency 2, a guild on each.
   setup(function()
     fd, client = start("slash_bot.lua", function(f)
-      f.gateway.shards, f.gateway.max_concurrency, chat = 4, 2, {}
-      for shard = 0, 3 do
-        local g = f.store:addGuild({ id = f.store:idOnShard(shard, 4), name = "G" .. shard, owner = f.alice,
-          channels = { { name = "chat" .. shard, type = 0 } }, members = { f.bot, f.alice, f.bob } })
-        chat[shard] = f.store.channels[g.channels[1]]
-      end
+      chat = {}
+      for shard, on in pairs(f:shardGuilds()) do chat[shard] = on.channel end
     end)
   end)
   teardown(function() server.stop(client) end)

@@ -292,12 +292,14 @@ function WebSocketShard:_startHeartbeat(interval)
   end)
 end
 
-function WebSocketShard:_stopHeartbeat()
-  if self._heartbeatTimer then
-    self._heartbeatTimer:cancel()
-    self._heartbeatTimer = nil
+local function cancelTimer(self, field)
+  if self[field] then
+    self[field]:cancel()
+    self[field] = nil
   end
 end
+
+function WebSocketShard:_stopHeartbeat() cancelTimer(self, "_heartbeatTimer") end
 
 function WebSocketShard:_heartbeat(requested)
   if not self.conn then return end
@@ -422,12 +424,7 @@ function WebSocketShard:_guildArrived(id)
   return true
 end
 
-function WebSocketShard:_clearReadyTimer()
-  if self._readyTimer then
-    self._readyTimer:cancel()
-    self._readyTimer = nil
-  end
-end
+function WebSocketShard:_clearReadyTimer() cancelTimer(self, "_readyTimer") end
 
 function WebSocketShard:_markReady(unavailable)
   self:_setStatus(Status.READY)

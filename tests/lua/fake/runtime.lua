@@ -114,6 +114,89 @@ function M.read_file(p)
   return b
 end
 
+function M.stat(p)
+  if M.files[p] then return "file", #M.files[p] end
+  if M.dirs[p] then return "dir", 0 end
+  return nil
+end
+
+-- Processes: M.programs maps a file (or its base name without .exe) to fn(spec, proc), run in a task;
+-- it feeds the reader with proc:emit(bytes [, "stderr"]) and ends with proc:exit(code).
+local Proc = {}
+Proc.__index = Proc
+
+local function pop(proc, stream, max)
+  blockingTask("proc:read")
+  while #proc[stream] == 0 and not proc.code do
+    proc.readers[stream] = state.current
+    M.suspend()
+  end
+  local chunk = table.remove(proc[stream], 1)
+  if chunk and max and #chunk > max then
+    table.insert(proc[stream], 1, chunk:sub(max + 1))
+    chunk = chunk:sub(1, max)
+  end
+  return chunk
+end
+
+local function poke(proc)
+  for stream, r in pairs(proc.readers) do
+    proc.readers[stream] = nil
+    M.wake(r)
+  end
+end
+
+function Proc:read(max) return pop(self, "out", max) end
+function Proc:read_stderr(max) return pop(self, "err", max) end
+function Proc:write(b)
+  self.stdin[#self.stdin + 1] = b
+  return true
+end
+function Proc:close_stdin() self.stdin_closed = true end
+function Proc:kill() self:exit(1, true) end
+function Proc:emit(b, stream)
+  if self.code then return false end
+  table.insert(self[stream == "stderr" and "err" or "out"], b)
+  poke(self)
+  M.sleep(0)
+  return true
+end
+function Proc:exit(code, killed)
+  if self.code then return end
+  self.code, self.killed = code, killed
+  if killed then self.out, self.err = {}, {} end
+  poke(self)
+  for w in pairs(self.waiters) do
+    self.waiters[w] = nil
+    M.wake(w)
+  end
+end
+function Proc:wait(timeout)
+  local task = blockingTask("proc:wait")
+  if not self.code then
+    self.waiters[task] = true
+    local t = timeout and M.timer(timeout, function() if self.waiters[task] then M.wake(task) end end)
+    M.suspend()
+    self.waiters[task] = nil
+    if t then t:cancel() end
+  end
+  if not self.code then return nil, "timeout", "timeout" end
+  return self.code
+end
+
+function M.process(spec)
+  if type(spec) ~= "table" or type(spec.file) ~= "string" then error("process: file is required", 2) end
+  local fn = M.programs[spec.file] or M.programs[spec.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
+  M.processes[#M.processes + 1] = spec
+  if not fn then return nil, "cannot start " .. spec.file, "notfound" end
+  local proc = setmetatable({ spec = spec, out = {}, err = {}, stdin = {}, waiters = {}, readers = {} }, Proc)
+  M.spawn(function()
+    fn(spec, proc)
+    proc:exit(0)
+  end)
+  return proc
+end
+
 -- A repeatable stream (xorshift64) so that boundaries and keys are the same on every run.
 function M.random_bytes(n)
   if math.type(n) ~= "integer" or n < 0 then error("random_bytes: n must be a non-negative integer", 2) end
@@ -135,7 +218,9 @@ function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs, M.env, M.files = {}, {}, {}
+  M.logs, M.env, M.files, M.dirs, M.programs, M.processes = {}, {}, {}, {}, {}, {}
+  M.paths = { root = "/tarn", modules = "/tarn/modules", tools = "/tarn/tools", cache = "/tarn/cache",
+    logs = "/tarn/logs", script_dir = "." }
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks.
