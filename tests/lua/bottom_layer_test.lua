@@ -96,8 +96,13 @@ describe("cdn", function()
       { cdn.defaultAvatar(cdn.defaultAvatarIndex("175928847299117063")), B .. "embed/avatars/2.png" },
     }
     for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
-    -- Sizes: regressions_test.
-    local ok, err = pcall(cdn.icon, "1", "h", { extension = "bmp" })
-    assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"))
+    for _, size in ipairs(require("discord.constants").ImageSizes) do
+      assert.equal(B .. "icons/1/h.webp?size=" .. size, cdn.icon("1", "h", { size = size }))
+    end
+    for _, bad in ipairs({ { extension = "bmp" }, { size = 15 }, { size = 200 }, { size = 8192 }, { size = 64.0 },
+      { size = "64" } }) do
+      local ok, err = pcall(cdn.icon, "1", "h", bad)
+      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(bad.size))
+    end
   end)
 end)

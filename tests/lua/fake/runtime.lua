@@ -114,84 +114,86 @@ function M.read_file(p)
   return b
 end
 
-function M.stat(p)
-  if M.files[p] then return "file", #M.files[p] end
-  if M.dirs[p] then return "dir", 0 end
-  return nil
+function M.write_file(p, b)
+  if type(p) ~= "string" or type(b) ~= "string" then error("write_file: path and bytes must be strings", 2) end
+  M.files[p] = b
+  return true
 end
 
--- Processes: M.programs maps a file (or its base name without .exe) to fn(spec, proc), run in a task;
--- it feeds the reader with proc:emit(bytes [, "stderr"]) and ends with proc:exit(code).
+function M.stat(p)
+  if M.files[p] then return "file", #M.files[p] end
+end
+
+-- Processes: M.programs maps a file (or its base name without .exe) to fn(cmd, proc), run in a task;
+-- it writes with proc:emit(bytes [, "err"]) and may end with proc:exit(code).
 local Proc = {}
 Proc.__index = Proc
 
-local function pop(proc, stream, max)
-  blockingTask("proc:read")
-  while #proc[stream] == 0 and not proc.code do
-    proc.readers[stream] = state.current
+-- Parks the task until ready() or the timeout; poke(owner) wakes the tasks parked on owner to look
+-- again. Processes here and the fake UDP sockets wait this way.
+function M.park(owner, ready, timeout)
+  local task, late = blockingTask("park"), false
+  owner.parked = owner.parked or {}
+  local t = timeout and M.timer(timeout, function()
+    late = true
+    if owner.parked[task] then M.wake(task) end
+  end)
+  while not ready() and not late do
+    owner.parked[task] = true
     M.suspend()
+    owner.parked[task] = nil
   end
-  local chunk = table.remove(proc[stream], 1)
-  if chunk and max and #chunk > max then
-    table.insert(proc[stream], 1, chunk:sub(max + 1))
-    chunk = chunk:sub(1, max)
-  end
-  return chunk
+  if t then t:cancel() end
+  return ready()
 end
 
-local function poke(proc)
-  for stream, r in pairs(proc.readers) do
-    proc.readers[stream] = nil
-    M.wake(r)
+function M.poke(owner)
+  for task in pairs(owner.parked or {}) do
+    owner.parked[task] = nil
+    M.wake(task)
   end
 end
+local park, poke = M.park, M.poke
 
-function Proc:read(max) return pop(self, "out", max) end
-function Proc:read_stderr(max) return pop(self, "err", max) end
+local function reader(stream)
+  return function(self)
+    park(self, function() return self[stream][1] or self.code end)
+    return table.remove(self[stream], 1)
+  end
+end
+Proc.read, Proc.read_stderr = reader("out"), reader("err")
+
+function Proc:wait(timeout)
+  if park(self, function() return self.code end, timeout) then return self.code end
+  return nil, "timeout", "timeout"
+end
 function Proc:write(b)
-  self.stdin[#self.stdin + 1] = b
+  table.insert(self.stdin, b)
   return true
 end
-function Proc:close_stdin() self.stdin_closed = true end
-function Proc:kill() self:exit(1, true) end
+function Proc:close_stdin() self.stdin.closed = true end
+function Proc:kill()
+  self.out, self.err = {}, {}
+  self:exit(-1)
+end
 function Proc:emit(b, stream)
-  if self.code then return false end
-  table.insert(self[stream == "stderr" and "err" or "out"], b)
+  if self.code then return end
+  table.insert(self[stream or "out"], b)
   poke(self)
   M.sleep(0)
-  return true
 end
-function Proc:exit(code, killed)
-  if self.code then return end
-  self.code, self.killed = code, killed
-  if killed then self.out, self.err = {}, {} end
+function Proc:exit(code)
+  self.code = self.code or code
   poke(self)
-  for w in pairs(self.waiters) do
-    self.waiters[w] = nil
-    M.wake(w)
-  end
-end
-function Proc:wait(timeout)
-  local task = blockingTask("proc:wait")
-  if not self.code then
-    self.waiters[task] = true
-    local t = timeout and M.timer(timeout, function() if self.waiters[task] then M.wake(task) end end)
-    M.suspend()
-    self.waiters[task] = nil
-    if t then t:cancel() end
-  end
-  if not self.code then return nil, "timeout", "timeout" end
-  return self.code
 end
 
-function M.process(spec)
-  if type(spec) ~= "table" or type(spec.file) ~= "string" then error("process: file is required", 2) end
-  local fn = M.programs[spec.file] or M.programs[spec.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
-  M.processes[#M.processes + 1] = spec
-  if not fn then return nil, "cannot start " .. spec.file, "notfound" end
-  local proc = setmetatable({ spec = spec, out = {}, err = {}, stdin = {}, waiters = {}, readers = {} }, Proc)
+function M.process(cmd)
+  local fn = M.programs[cmd.file] or M.programs[cmd.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
+  M.processes[#M.processes + 1] = cmd
+  if not fn then return nil, "cannot start " .. cmd.file, "notfound" end
+  local proc = setmetatable({ cmd = cmd, out = {}, err = {}, stdin = {} }, Proc)
   M.spawn(function()
-    fn(spec, proc)
+    fn(cmd, proc)
     proc:exit(0)
   end)
   return proc
@@ -218,7 +220,7 @@ function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs, M.env, M.files, M.dirs, M.programs, M.processes = {}, {}, {}, {}, {}, {}
+  M.logs, M.env, M.files, M.programs, M.processes = {}, {}, {}, {}, {}
   M.paths = { root = "/tarn", modules = "/tarn/modules", tools = "/tarn/tools", cache = "/tarn/cache",
     logs = "/tarn/logs", script_dir = "." }
 end

@@ -28,6 +28,7 @@ M.NONCE_SIZES = NONCE_SIZES
 M.MAX_DAVE_PROTOCOL_VERSION = 0
 M.GATEWAY_VERSION = 8
 local MAX_ATTEMPTS <const> = 5
+M.KEEP_ALIVE_INTERVAL = 5000
 local BUFFER_FRAMES <const> = 50
 
 local function enum(t)
@@ -187,6 +188,8 @@ function OggDemuxer:push(bytes)
       end
       pos = at
     else
+      -- A page that begins a stream (chained Ogg, as radio streams send) brings new headers.
+      if buf:byte(pos + 5) & 2 ~= 0 and self.tags then self.head, self.tags = nil, false end
       local segments = buf:byte(pos + 26)
       local bodyStart = pos + 27 + segments
       if bodyStart - 1 > #buf then break end
@@ -245,11 +248,47 @@ end
 
 -- Audio resources ----------------------------------------------------------------------------------------
 
--- A byte source: a process, an object with read(), or a function returning the next piece.
+-- A byte source: a file read whole, a process, an object with read(), or a function returning the next
+-- piece (nil at the end).
 local function reader(input)
   if type(input) == "function" then return input end
   if type(input) == "table" and type(input.read) == "function" then return function() return input:read() end end
+  if type(input) == "string" then
+    local done = false
+    return function()
+      if done then return nil end
+      done = true
+      local bytes, msg = runtime.read_file(input)
+      if not bytes then error(VoiceError("cannot read " .. input .. ": " .. tostring(msg)), 0) end
+      return bytes
+    end
+  end
   error("createAudioResource: input must be a file, URL, process, stream or function", 3)
+end
+
+--- (B) Reads the start of a stream and tells what it holds: "ogg/opus" when it is Ogg with an OpusHead,
+--- else "arbitrary". Returns the type and a reader that gives the bytes already read first.
+function M.demuxProbe(input)
+  local read = reader(input)
+  local head = {}
+  local size = 0
+  while size < 64 do
+    local b = read()
+    if not b then break end
+    head[#head + 1] = b
+    size = size + #b
+  end
+  local bytes = table.concat(head)
+  local kind = (bytes:sub(1, 4) == "OggS" and bytes:find("OpusHead", 1, true)) and StreamType.OggOpus
+    or StreamType.Arbitrary
+  local first = true
+  return kind, function()
+    if first then
+      first = false
+      if bytes ~= "" then return bytes end
+    end
+    return read()
+  end
 end
 
 local function ffmpegArgs(input, opts, raw)
@@ -263,7 +302,8 @@ local function ffmpegArgs(input, opts, raw)
     args[#args + 1] = "-ss"
     args[#args + 1] = string.format("%.3f", opts.seek / 1000)
   end
-  for _, a in ipairs({ "-i", input, "-vn", "-map_metadata", "-1" }) do args[#args + 1] = a end
+  local from = type(input) == "string" and input or "pipe:0"
+  for _, a in ipairs({ "-i", from, "-vn", "-map_metadata", "-1" }) do args[#args + 1] = a end
   for _, a in ipairs(opts.ffmpegArgs or {}) do args[#args + 1] = a end
   local tail = raw and { "-f", "s16le", "-ar", "48000", "-ac", "2" }
     or { "-acodec", "libopus", "-f", "opus", "-ar", "48000", "-ac", "2", "-b:a", tostring(opts.bitrate or 128000) }
@@ -292,7 +332,8 @@ function AudioResource:init(input, opts)
     self.volume = VolumeTransformer(opts.volume or 1)
   end
   self._pcm = pcm
-  if self.inputType ~= StreamType.Arbitrary then self._read = reader(input) end
+  -- Streams of unknown content go through FFmpeg's stdin; files and URLs FFmpeg opens itself.
+  if self.inputType ~= StreamType.Arbitrary or type(input) ~= "string" then self._read = reader(input) end
 end
 
 --- Starts FFmpeg (for files and URLs) and the task that keeps a second of packets ready.
@@ -303,11 +344,20 @@ function AudioResource:_start()
     local search = require("@discord/voice/search")
     local path, msg = search.findTool("ffmpeg")
     if not path then return self:_fail(VoiceError(msg)) end
+    local feed = self._read
     local proc, err = runtime.process({ file = path, args = ffmpegArgs(self.input, self._opts, self._pcm),
-      stdin = "null", stdout = "pipe", stderr = "null" })
+      stdin = feed and "pipe" or "null", stdout = "pipe", stderr = "null" })
     if not proc then return self:_fail(VoiceError("could not start FFmpeg: " .. tostring(err))) end
     self.process = proc
     self._read = function() return proc:read() end
+    if feed then
+      runtime.spawn(function()
+        for bytes in feed do
+          if self.ended or not proc:write(bytes) then break end
+        end
+        proc:close_stdin()
+      end)
+    end
   end
   runtime.spawn(function()
     local ok, err = util.try(self._pump, self)
@@ -377,9 +427,10 @@ function AudioResource:destroy()
   if self.process then self.process:kill() end
 end
 
---- `input`: a file path or URL (FFmpeg transcodes it), or a stream/process/function with
---- `opts.inputType` ("ogg/opus", "raw" s16le PCM, "opus" packets). `opts`: inlineVolume, volume,
---- metadata, seek (ms), bitrate, ffmpegArgs, silencePaddingFrames (5).
+--- `input`: a file path or URL (FFmpeg transcodes it), or a stream/process/function, with
+--- `opts.inputType`: "arbitrary" (FFmpeg reads it on stdin), "ogg/opus" (demuxed here; a path is read
+--- whole), "raw" (s16le PCM, 48 kHz stereo) or "opus" (one packet per read). `opts`: inlineVolume,
+--- volume, metadata, seek (ms), bitrate, ffmpegArgs, silencePaddingFrames (5).
 function M.createAudioResource(input, opts)
   if input == nil then error("createAudioResource: input is required", 2) end
   return AudioResource(input, opts)
@@ -584,6 +635,7 @@ function VoiceConnection:_handle(net, packet)
     end
   elseif op == VoiceOpcodes.Resumed then
     self.attempts = 0
+    self:_keepAlive(net)
     self:debug("resumed")
     setState(self, { status = Status.Ready, networking = net })
   elseif op == VoiceOpcodes.Speaking then
@@ -647,7 +699,20 @@ function VoiceConnection:_session(net, d)
   net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
   self.attempts, self.rejoinAttempts = 0, 0
   self.speaking = 0
+  self:_keepAlive(net)
   setState(self, { status = Status.Ready, networking = net })
+end
+
+-- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
+function VoiceConnection:_keepAlive(net)
+  if net.keepAlive then return end
+  local counter = 0
+  net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
+    if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
+    if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
+    counter = (counter + 1) & 0xFFFFFFFF
+    net.udp:send(string.pack("<I4I4", counter, 0))
+  end, true)
 end
 
 function VoiceConnection:_refuseDave(net)
@@ -723,6 +788,7 @@ function VoiceConnection:_closeNetworking()
   self._net = nil
   if not net then return end
   if net.beat then net.beat:cancel() end
+  if net.keepAlive then net.keepAlive:cancel() end
   if net.ws then net.ws:close(1000) end
   if net.udp then net.udp:close() end
 end
@@ -746,6 +812,7 @@ function VoiceConnection:playOpusPacket(opus)
   rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
   local packet = M.sealPacket(net.mode, net.key, M.rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
   net.udp:send(packet)
+  net.lastSent = runtime.now()
   self.packets.sent = self.packets.sent + 1
   if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
   return true
@@ -908,7 +975,7 @@ function AudioPlayer:init(opts)
   opts = opts or {}
   local b = opts.behaviors or {}
   self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
-    maxMissedFrames = b.maxMissedFrames or 5 }
+    maxMissedFrames = b.maxMissedFrames or 250 }
   self.subscribers = {}
   self.state = { status = PlayerStatus.Idle }
   self._silence = 0
@@ -1062,7 +1129,7 @@ function AudioPlayer:_cycle()
   if not r.readable then
     if r.ended then return self:_idle() end
     self._missed = self._missed + 1
-    if self._missed > self.behaviors.maxMissedFrames * 50 then
+    if self._missed > self.behaviors.maxMissedFrames then
       self:debug("the resource gave no audio for too long")
       r:_fail(VoiceError("the audio source stalled"))
       self:stop(true)
@@ -1079,7 +1146,1542 @@ function AudioPlayer:_cycle()
   if not r.readable and r.ended then self:_idle() end
 end
 
---- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames.
+--- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames (frames in a
+--- row without audio before the player gives up on a resource; 250, five seconds).
 function M.createAudioPlayer(opts) return AudioPlayer(opts) end
+
+-- End-to-end encryption primitives -----------------------------------------------------------------------
+-- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
+-- S-box and round tables are the one place where secret bytes index a table (see the README).
+
+local daveCrypto = (function()
+  local spack, sunpack, schar, sbyte, srep, concat = string.pack, string.unpack, string.char, string.byte,
+    string.rep, table.concat
+
+  local function randomBytes(n)
+    local source = runtime.random_bytes
+    if type(source) ~= "function" then
+      error("DAVE needs runtime.random_bytes, a secure random source, which this runtime does not have", 2)
+    end
+    local bytes = source(n)
+    if type(bytes) ~= "string" or #bytes ~= n then error("runtime.random_bytes returned the wrong size", 2) end
+    return bytes
+  end
+
+  -- Compares without an early exit, so the time does not tell where two MACs differ.
+  local function equal(a, b)
+    if #a ~= #b then return false end
+    local d = 0
+    for i = 1, #a do d = d | (sbyte(a, i) ~ sbyte(b, i)) end
+    return d == 0
+  end
+
+  local function xorBytes(a, b)
+    local out = {}
+    for i = 1, #a do out[i] = schar(sbyte(a, i) ~ sbyte(b, i)) end
+    return concat(out)
+  end
+
+  -- SHA-256 ----------------------------------------------------------------------------------------------
+  local K256 = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+  }
+  local BLOCK_FORMAT = ">" .. srep("I4", 16)
+
+  local function sha256(msg)
+    local h0, h1, h2, h3 = 0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a
+    local h4, h5, h6, h7 = 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19
+    local len = #msg
+    msg = msg .. "\x80" .. srep("\0", (55 - len) % 64) .. spack(">I8", len * 8)
+    local w = {}
+    for pos = 1, #msg, 64 do
+      w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11], w[12], w[13], w[14], w[15], w[16] =
+        sunpack(BLOCK_FORMAT, msg, pos)
+      for i = 17, 64 do
+        local x, y = w[i - 15], w[i - 2]
+        local s0 = ((x >> 7 | x << 25) ~ (x >> 18 | x << 14) ~ (x >> 3)) & 0xffffffff
+        local s1 = ((y >> 17 | y << 15) ~ (y >> 19 | y << 13) ~ (y >> 10)) & 0xffffffff
+        w[i] = (w[i - 16] + s0 + w[i - 7] + s1) & 0xffffffff
+      end
+      local a, b, c, d, e, f, g, h = h0, h1, h2, h3, h4, h5, h6, h7
+      for i = 1, 64 do
+        local s1 = ((e >> 6 | e << 26) ~ (e >> 11 | e << 21) ~ (e >> 25 | e << 7)) & 0xffffffff
+        local ch = (e & f) ~ (~e & g)
+        local t1 = (h + s1 + ch + K256[i] + w[i]) & 0xffffffff
+        local s0 = ((a >> 2 | a << 30) ~ (a >> 13 | a << 19) ~ (a >> 22 | a << 10)) & 0xffffffff
+        local maj = (a & b) ~ (a & c) ~ (b & c)
+        h, g, f, e, d, c, b, a = g, f, e, (d + t1) & 0xffffffff, c, b, a, (t1 + s0 + maj) & 0xffffffff
+      end
+      h0, h1, h2, h3 = (h0 + a) & 0xffffffff, (h1 + b) & 0xffffffff, (h2 + c) & 0xffffffff, (h3 + d) & 0xffffffff
+      h4, h5, h6, h7 = (h4 + e) & 0xffffffff, (h5 + f) & 0xffffffff, (h6 + g) & 0xffffffff, (h7 + h) & 0xffffffff
+    end
+    return spack(">I4I4I4I4I4I4I4I4", h0, h1, h2, h3, h4, h5, h6, h7)
+  end
+
+  -- HMAC and HKDF ----------------------------------------------------------------------------------------
+  local IPAD, OPAD = srep("\x36", 64), srep("\x5c", 64)
+
+  local function hmac(keyBytes, msg)
+    if #keyBytes > 64 then keyBytes = sha256(keyBytes) end
+    keyBytes = keyBytes .. srep("\0", 64 - #keyBytes)
+    return sha256(xorBytes(keyBytes, OPAD) .. sha256(xorBytes(keyBytes, IPAD) .. msg))
+  end
+
+  local function hkdfExtract(salt, ikm)
+    if salt == nil or salt == "" then salt = srep("\0", 32) end
+    return hmac(salt, ikm)
+  end
+
+  local function hkdfExpand(prk, info, length)
+    if length > 255 * 32 then error("HKDF output too long: " .. length, 2) end
+    local out, t = {}, ""
+    for i = 1, (length + 31) // 32 do
+      t = hmac(prk, t .. info .. schar(i))
+      out[i] = t
+    end
+    return concat(out):sub(1, length)
+  end
+
+  -- AES-128 (encrypt direction only) ---------------------------------------------------------------------
+  local SBOX = { sbyte(
+    "\x63\x7c\x77\x7b\xf2\x6b\x6f\xc5\x30\x01\x67\x2b\xfe\xd7\xab\x76\xca\x82\xc9\x7d\xfa\x59\x47\xf0" ..
+    "\xad\xd4\xa2\xaf\x9c\xa4\x72\xc0\xb7\xfd\x93\x26\x36\x3f\xf7\xcc\x34\xa5\xe5\xf1\x71\xd8\x31\x15" ..
+    "\x04\xc7\x23\xc3\x18\x96\x05\x9a\x07\x12\x80\xe2\xeb\x27\xb2\x75\x09\x83\x2c\x1a\x1b\x6e\x5a\xa0" ..
+    "\x52\x3b\xd6\xb3\x29\xe3\x2f\x84\x53\xd1\x00\xed\x20\xfc\xb1\x5b\x6a\xcb\xbe\x39\x4a\x4c\x58\xcf" ..
+    "\xd0\xef\xaa\xfb\x43\x4d\x33\x85\x45\xf9\x02\x7f\x50\x3c\x9f\xa8\x51\xa3\x40\x8f\x92\x9d\x38\xf5" ..
+    "\xbc\xb6\xda\x21\x10\xff\xf3\xd2\xcd\x0c\x13\xec\x5f\x97\x44\x17\xc4\xa7\x7e\x3d\x64\x5d\x19\x73" ..
+    "\x60\x81\x4f\xdc\x22\x2a\x90\x88\x46\xee\xb8\x14\xde\x5e\x0b\xdb\xe0\x32\x3a\x0a\x49\x06\x24\x5c" ..
+    "\xc2\xd3\xac\x62\x91\x95\xe4\x79\xe7\xc8\x37\x6d\x8d\xd5\x4e\xa9\x6c\x56\xf4\xea\x65\x7a\xae\x08" ..
+    "\xba\x78\x25\x2e\x1c\xa6\xb4\xc6\xe8\xdd\x74\x1f\x4b\xbd\x8b\x8a\x70\x3e\xb5\x66\x48\x03\xf6\x0e" ..
+    "\x61\x35\x57\xb9\x86\xc1\x1d\x9e\xe1\xf8\x98\x11\x69\xd9\x8e\x94\x9b\x1e\x87\xe9\xce\x55\x28\xdf" ..
+    "\x8c\xa1\x89\x0d\xbf\xe6\x42\x68\x41\x99\x2d\x0f\xb0\x54\xbb\x16", 1, 256) }
+  -- Indexed from 0: S[x] and the four round tables T0..T3 (column x of MixColumns(SubBytes)).
+  local S, T0, T1, T2, T3 = {}, {}, {}, {}, {}
+  for x = 0, 255 do
+    local s = SBOX[x + 1]
+    local s2 = ((s << 1) ~ ((s >> 7) * 0x1b)) & 0xff
+    local s3 = s2 ~ s
+    S[x] = s
+    T0[x] = s2 << 24 | s << 16 | s << 8 | s3
+    T1[x] = s3 << 24 | s2 << 16 | s << 8 | s
+    T2[x] = s << 24 | s3 << 16 | s2 << 8 | s
+    T3[x] = s << 24 | s << 16 | s3 << 8 | s2
+  end
+  local RCON = { 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36 }
+
+  local function aesExpand(keyBytes)
+    if type(keyBytes) ~= "string" or #keyBytes ~= 16 then error("AES-128 needs a 16-byte key", 3) end
+    local rk = { sunpack(">I4I4I4I4", keyBytes) }
+    rk[5] = nil
+    for i = 5, 44 do
+      local t = rk[i - 1]
+      if i % 4 == 1 then
+        t = (S[(t >> 16) & 0xff] << 24 | S[(t >> 8) & 0xff] << 16 | S[t & 0xff] << 8 | S[t >> 24])
+          ~ (RCON[(i - 1) // 4] << 24)
+      end
+      rk[i] = rk[i - 4] ~ t
+    end
+    return rk
+  end
+
+  -- One block as four big-endian words.
+  local function aesBlock(rk, s0, s1, s2, s3)
+    s0, s1, s2, s3 = s0 ~ rk[1], s1 ~ rk[2], s2 ~ rk[3], s3 ~ rk[4]
+    local k = 4
+    for _ = 1, 9 do
+      s0, s1, s2, s3 =
+        T0[s0 >> 24] ~ T1[(s1 >> 16) & 0xff] ~ T2[(s2 >> 8) & 0xff] ~ T3[s3 & 0xff] ~ rk[k + 1],
+        T0[s1 >> 24] ~ T1[(s2 >> 16) & 0xff] ~ T2[(s3 >> 8) & 0xff] ~ T3[s0 & 0xff] ~ rk[k + 2],
+        T0[s2 >> 24] ~ T1[(s3 >> 16) & 0xff] ~ T2[(s0 >> 8) & 0xff] ~ T3[s1 & 0xff] ~ rk[k + 3],
+        T0[s3 >> 24] ~ T1[(s0 >> 16) & 0xff] ~ T2[(s1 >> 8) & 0xff] ~ T3[s2 & 0xff] ~ rk[k + 4]
+      k = k + 4
+    end
+    return
+      (S[s0 >> 24] << 24 | S[(s1 >> 16) & 0xff] << 16 | S[(s2 >> 8) & 0xff] << 8 | S[s3 & 0xff]) ~ rk[41],
+      (S[s1 >> 24] << 24 | S[(s2 >> 16) & 0xff] << 16 | S[(s3 >> 8) & 0xff] << 8 | S[s0 & 0xff]) ~ rk[42],
+      (S[s2 >> 24] << 24 | S[(s3 >> 16) & 0xff] << 16 | S[(s0 >> 8) & 0xff] << 8 | S[s1 & 0xff]) ~ rk[43],
+      (S[s3 >> 24] << 24 | S[(s0 >> 16) & 0xff] << 16 | S[(s1 >> 8) & 0xff] << 8 | S[s2 & 0xff]) ~ rk[44]
+  end
+
+  local function aesEncryptBlock(keyBytes, block)
+    return spack(">I4I4I4I4", aesBlock(aesExpand(keyBytes), sunpack(">I4I4I4I4", block)))
+  end
+
+  -- GCM --------------------------------------------------------------------------------------------------
+  local R_HIGH <const> = 0xE100000000000000
+
+  -- X * H in GF(2^128), bit-reflected; masks instead of branches keep it independent of the data.
+  local function gmul(xh, xl, hh, hl)
+    local zh, zl, vh, vl = 0, 0, hh, hl
+    for _, word in ipairs({ xh, xl }) do
+      for i = 63, 0, -1 do
+        local m = -((word >> i) & 1)
+        zh, zl = zh ~ (vh & m), zl ~ (vl & m)
+        local carry = -(vl & 1)
+        vh, vl = (vh >> 1) ~ (R_HIGH & carry), (vl >> 1) | (vh << 63)
+      end
+    end
+    return zh, zl
+  end
+
+  local function ghash(hh, hl, yh, yl, data)
+    local n = #data
+    if n % 16 ~= 0 then data = data .. srep("\0", 16 - n % 16) end
+    for pos = 1, #data, 16 do
+      local a, b = sunpack(">i8i8", data, pos)
+      yh, yl = gmul(yh ~ a, yl ~ b, hh, hl)
+    end
+    return yh, yl
+  end
+
+  local Gcm = {}
+  Gcm.__index = Gcm
+
+  -- Counter mode from block inc32(J0) = IV || 2.
+  function Gcm:_ctr(iv, input)
+    local rk, c0, c1, c2 = self.rk, sunpack(">I4I4I4", iv)
+    local out, ctr, n = {}, 2, #input
+    for pos = 1, n, 16 do
+      local k0, k1, k2, k3 = aesBlock(rk, c0, c1, c2, ctr)
+      local ks = spack(">I4I4I4I4", k0, k1, k2, k3)
+      local chunk = input:sub(pos, pos + 15)
+      out[#out + 1] = xorBytes(chunk, ks)
+      ctr = (ctr + 1) & 0xffffffff
+    end
+    return concat(out)
+  end
+
+  function Gcm:_tag(iv, aad, ct, tagLen)
+    local yh, yl = ghash(self.hh, self.hl, 0, 0, aad)
+    yh, yl = ghash(self.hh, self.hl, yh, yl, ct)
+    yh, yl = gmul(yh ~ (#aad * 8), yl ~ (#ct * 8), self.hh, self.hl)
+    local rk, c0, c1, c2 = self.rk, sunpack(">I4I4I4", iv)
+    local e = spack(">I4I4I4I4", aesBlock(rk, c0, c1, c2, 1))
+    return xorBytes(e, spack(">i8i8", yh, yl)):sub(1, tagLen)
+  end
+
+  local function checkIv(iv, tagLen)
+    if type(iv) ~= "string" or #iv ~= 12 then error("AES-GCM needs a 12-byte nonce", 3) end
+    if tagLen ~= 16 and tagLen ~= 8 then error("AES-GCM tags are 16 or 8 bytes", 3) end
+  end
+
+  --- ciphertext .. tag (tagLen 16, or 8 as media frames use).
+  function Gcm:seal(iv, plaintext, aad, tagLen)
+    tagLen = tagLen or 16
+    checkIv(iv, tagLen)
+    local ct = self:_ctr(iv, plaintext)
+    return ct .. self:_tag(iv, aad or "", ct, tagLen)
+  end
+
+  --- The plaintext, or nil when the tag does not match.
+  function Gcm:open(iv, sealed, aad, tagLen)
+    tagLen = tagLen or 16
+    checkIv(iv, tagLen)
+    if #sealed < tagLen then return nil end
+    local ct, tag = sealed:sub(1, -tagLen - 1), sealed:sub(-tagLen)
+    if not equal(self:_tag(iv, aad or "", ct, tagLen), tag) then return nil end
+    return self:_ctr(iv, ct)
+  end
+
+  --- An AES-128-GCM context for one key; reuse it for many messages under that key.
+  local function gcm(keyBytes)
+    local rk = aesExpand(keyBytes)
+    local hh, hl = sunpack(">i8i8", spack(">I4I4I4I4", aesBlock(rk, 0, 0, 0, 0)))
+    return setmetatable({ rk = rk, hh = hh, hl = hl }, Gcm)
+  end
+
+  local function gcmSeal(keyBytes, iv, plaintext, aad, tagLen) return gcm(keyBytes):seal(iv, plaintext, aad, tagLen) end
+  local function gcmOpen(keyBytes, iv, sealed, aad, tagLen) return gcm(keyBytes):open(iv, sealed, aad, tagLen) end
+
+  -- P-256 arithmetic ---------------------------------------------------------------------------------
+  -- Numbers are nine 29-bit limbs, least significant first. Montgomery form with R = 2^261: since
+  -- 4m < R, a product of two values below 2m is again below 2m, so products skip the final subtraction
+  -- and sums and differences fold back below 2m with a masked subtraction.
+  local LIMB <const>, MASK <const>, NL <const> = 29, (1 << 29) - 1, 9
+
+  local function fromBytes(s)
+    local r, acc, bits, k = {}, 0, 0, 1
+    for i = #s, 1, -1 do
+      acc, bits = acc | (sbyte(s, i) << bits), bits + 8
+      if bits >= LIMB then r[k], acc, bits, k = acc & MASK, acc >> LIMB, bits - LIMB, k + 1 end
+    end
+    for i = k, NL do r[i], acc = acc & MASK, acc >> LIMB end
+    return r
+  end
+
+  local function toBytes(r)
+    local out, acc, bits, k = {}, 0, 0, 1
+    for i = 32, 1, -1 do
+      if bits < 8 then acc, bits, k = acc | (r[k] << bits), bits + LIMB, k + 1 end
+      out[i], acc, bits = schar(acc & 0xff), acc >> 8, bits - 8
+    end
+    return concat(out)
+  end
+
+  -- Big-endian byte strings of equal length, compared as numbers (public values only).
+  local function less(a, b)
+    for i = 1, #a do
+      local x, y = sbyte(a, i), sbyte(b, i)
+      if x ~= y then return x < y end
+    end
+    return false
+  end
+
+  -- r - m if that is not negative, else r; r is below 2^261 in normalised limbs.
+  local function condSub(r, m)
+    local d, borrow = {}, 0
+    for i = 1, NL do
+      local v = r[i] - m[i] - borrow
+      d[i], borrow = v & MASK, (v >> 63) & 1
+    end
+    local keep = -borrow
+    for i = 1, NL do d[i] = (r[i] & keep) | (d[i] & ~keep) end
+    return d
+  end
+
+  local function newField(modHex)
+    local F = { m = fromBytes((modHex:gsub("..", function(h) return schar(tonumber(h, 16)) end))) }
+    local m = F.m
+    F.m2 = {}
+    local c = 0
+    for i = 1, NL do
+      local v = 2 * m[i] + c
+      F.m2[i], c = v & MASK, v >> LIMB
+    end
+    -- -m^-1 mod 2^29 by Newton's iteration.
+    local inv = 1
+    for _ = 1, 5 do inv = (inv * (2 - m[1] * inv)) & MASK end
+    local minv = (-inv) & MASK
+
+    local m1, m2, m3, m4, m5, m6, m7, m8, m9 = table.unpack(m)
+    local n1, n2, n3, n4, n5, n6, n7, n8, n9 = table.unpack(F.m2)
+
+    -- Unrolled: locals instead of table slots make this several times faster.
+    function F.mul(a, b)
+      local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
+      local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
+      local t1 = a1 * b1
+      local t2 = a1 * b2 + a2 * b1
+      local t3 = a1 * b3 + a2 * b2 + a3 * b1
+      local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
+      local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
+      local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
+      local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
+      local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
+      local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
+      local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
+      local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
+      local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
+      local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
+      local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
+      local t15 = a7 * b9 + a8 * b8 + a9 * b7
+      local t16 = a8 * b9 + a9 * b8
+      local t17 = a9 * b9
+      local t18 = 0
+      local q = (t1 * minv) & MASK; t1 = t1 + q * m1; t2 = t2 + q * m2; t3 = t3 + q * m3; t4 = t4 + q * m4
+      t5 = t5 + q * m5; t6 = t6 + q * m6; t7 = t7 + q * m7; t8 = t8 + q * m8; t9 = t9 + q * m9; t2 = t2 + (t1 >> 29)
+      q = (t2 * minv) & MASK; t2 = t2 + q * m1; t3 = t3 + q * m2; t4 = t4 + q * m3; t5 = t5 + q * m4; t6 = t6 + q * m5
+      t7 = t7 + q * m6; t8 = t8 + q * m7; t9 = t9 + q * m8; t10 = t10 + q * m9; t3 = t3 + (t2 >> 29)
+      q = (t3 * minv) & MASK; t3 = t3 + q * m1; t4 = t4 + q * m2; t5 = t5 + q * m3; t6 = t6 + q * m4; t7 = t7 + q * m5
+      t8 = t8 + q * m6; t9 = t9 + q * m7; t10 = t10 + q * m8; t11 = t11 + q * m9; t4 = t4 + (t3 >> 29)
+      q = (t4 * minv) & MASK; t4 = t4 + q * m1; t5 = t5 + q * m2; t6 = t6 + q * m3; t7 = t7 + q * m4; t8 = t8 + q * m5
+      t9 = t9 + q * m6; t10 = t10 + q * m7; t11 = t11 + q * m8; t12 = t12 + q * m9; t5 = t5 + (t4 >> 29)
+      q = (t5 * minv) & MASK; t5 = t5 + q * m1; t6 = t6 + q * m2; t7 = t7 + q * m3; t8 = t8 + q * m4; t9 = t9 + q * m5
+      t10 = t10 + q * m6; t11 = t11 + q * m7; t12 = t12 + q * m8; t13 = t13 + q * m9; t6 = t6 + (t5 >> 29)
+      q = (t6 * minv) & MASK; t6 = t6 + q * m1; t7 = t7 + q * m2; t8 = t8 + q * m3; t9 = t9 + q * m4; t10 = t10 + q * m5
+      t11 = t11 + q * m6; t12 = t12 + q * m7; t13 = t13 + q * m8; t14 = t14 + q * m9; t7 = t7 + (t6 >> 29)
+      q = (t7 * minv) & MASK; t7 = t7 + q * m1; t8 = t8 + q * m2; t9 = t9 + q * m3; t10 = t10 + q * m4
+      t11 = t11 + q * m5; t12 = t12 + q * m6; t13 = t13 + q * m7; t14 = t14 + q * m8; t15 = t15 + q * m9
+      t8 = t8 + (t7 >> 29)
+      q = (t8 * minv) & MASK; t8 = t8 + q * m1; t9 = t9 + q * m2; t10 = t10 + q * m3; t11 = t11 + q * m4
+      t12 = t12 + q * m5; t13 = t13 + q * m6; t14 = t14 + q * m7; t15 = t15 + q * m8; t16 = t16 + q * m9
+      t9 = t9 + (t8 >> 29)
+      q = (t9 * minv) & MASK; t9 = t9 + q * m1; t10 = t10 + q * m2; t11 = t11 + q * m3; t12 = t12 + q * m4
+      t13 = t13 + q * m5; t14 = t14 + q * m6; t15 = t15 + q * m7; t16 = t16 + q * m8; t17 = t17 + q * m9
+      t10 = t10 + (t9 >> 29)
+      t11 = t11 + (t10 >> 29); t12 = t12 + (t11 >> 29); t13 = t13 + (t12 >> 29); t14 = t14 + (t13 >> 29)
+      t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
+      return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
+    end
+
+    function F.add(a, b)
+      local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
+      local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
+      local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+      r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
+      r8 = r8 & MASK
+      local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
+      local d4 = r4 - n4 - ((d3 >> 63) & 1); local d5 = r5 - n5 - ((d4 >> 63) & 1)
+      local d6 = r6 - n6 - ((d5 >> 63) & 1); local d7 = r7 - n7 - ((d6 >> 63) & 1)
+      local d8 = r8 - n8 - ((d7 >> 63) & 1); local d9 = r9 - n9 - ((d8 >> 63) & 1); local keep = -((d9 >> 63) & 1)
+      local drop = ~keep & MASK
+      return { (r1 & keep) | (d1 & drop), (r2 & keep) | (d2 & drop), (r3 & keep) | (d3 & drop),
+        (r4 & keep) | (d4 & drop), (r5 & keep) | (d5 & drop), (r6 & keep) | (d6 & drop),
+        (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
+    end
+
+    function F.sub(a, b)
+      local r1 = a[1] - b[1] + n1; local r2 = a[2] - b[2] + n2 + r1 // 0x20000000
+      local r3 = a[3] - b[3] + n3 + r2 // 0x20000000; local r4 = a[4] - b[4] + n4 + r3 // 0x20000000
+      local r5 = a[5] - b[5] + n5 + r4 // 0x20000000; local r6 = a[6] - b[6] + n6 + r5 // 0x20000000
+      local r7 = a[7] - b[7] + n7 + r6 // 0x20000000; local r8 = a[8] - b[8] + n8 + r7 // 0x20000000
+      local r9 = a[9] - b[9] + n9 + r8 // 0x20000000
+      r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
+      r8 = r8 & MASK
+      local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
+      local d4 = r4 - n4 - ((d3 >> 63) & 1); local d5 = r5 - n5 - ((d4 >> 63) & 1)
+      local d6 = r6 - n6 - ((d5 >> 63) & 1); local d7 = r7 - n7 - ((d6 >> 63) & 1)
+      local d8 = r8 - n8 - ((d7 >> 63) & 1); local d9 = r9 - n9 - ((d8 >> 63) & 1); local keep = -((d9 >> 63) & 1)
+      local drop = ~keep & MASK
+      return { (r1 & keep) | (d1 & drop), (r2 & keep) | (d2 & drop), (r3 & keep) | (d3 & drop),
+        (r4 & keep) | (d4 & drop), (r5 & keep) | (d5 & drop), (r6 & keep) | (d6 & drop),
+        (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
+    end
+    local mul = F.mul
+
+    local R2 = { 1, 0, 0, 0, 0, 0, 0, 0, 0 }
+    for _ = 1, 2 * LIMB * NL do R2 = F.add(R2, R2) end
+    R2 = condSub(R2, m)
+    F.one = mul(R2, { 1, 0, 0, 0, 0, 0, 0, 0, 0 })
+
+    --- Any 32-byte big-endian number, into Montgomery form.
+    function F.decode(s) return mul(fromBytes(s), R2) end
+    --- The fully reduced value as 32 bytes.
+    function F.encode(a) return toBytes(condSub(mul(a, { 1, 0, 0, 0, 0, 0, 0, 0, 0 }), m)) end
+
+    -- a^(m-2): the exponent is public, so its bits may steer the loop.
+    local exponent = toBytes(condSub(F.sub({ 0, 0, 0, 0, 0, 0, 0, 0, 0 }, { 2, 0, 0, 0, 0, 0, 0, 0, 0 }), m))
+    function F.invert(a)
+      local r = F.one
+      for i = 1, 32 do
+        local byte = sbyte(exponent, i)
+        for bit = 7, 0, -1 do
+          r = mul(r, r)
+          if (byte >> bit) & 1 == 1 then r = mul(r, a) end
+        end
+      end
+      return r
+    end
+    return F
+  end
+
+  local P_HEX <const> = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"
+  local N_HEX <const> = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551"
+  local Fp, Fn = newField(P_HEX), newField(N_HEX)
+  local fmul, fadd, fsub = Fp.mul, Fp.add, Fp.sub
+  local function unhex(h) return (h:gsub("..", function(x) return schar(tonumber(x, 16)) end)) end
+  local P_BYTES, N_BYTES = unhex(P_HEX), unhex(N_HEX)
+  local B = Fp.decode(unhex("5ac635d8aa3a93e7b3ebbd55769886bc651d06b0cc53b0f63bce3c3e27d2604b"))
+  local ZERO32 = srep("\0", 32)
+
+  -- Complete projective addition for a = -3 (Renes, Costello and Batina, 2015): no special case for
+  -- doubling or the point at infinity (0:1:0), hence no branch on the points.
+  local function padd(p, q)
+    local x1, y1, z1, x2, y2, z2 = p[1], p[2], p[3], q[1], q[2], q[3]
+    local t0, t1, t2 = fmul(x1, x2), fmul(y1, y2), fmul(z1, z2)
+    local t3 = fmul(fadd(x1, y1), fadd(x2, y2))
+    local t4 = fadd(t0, t1)
+    t3 = fsub(t3, t4)
+    t4 = fmul(fadd(y1, z1), fadd(y2, z2))
+    local x3 = fadd(t1, t2)
+    t4 = fsub(t4, x3)
+    x3 = fmul(fadd(x1, z1), fadd(x2, z2))
+    local y3 = fadd(t0, t2)
+    y3 = fsub(x3, y3)
+    local z3 = fmul(B, t2)
+    x3 = fsub(y3, z3)
+    z3 = fadd(x3, x3)
+    x3 = fadd(x3, z3)
+    z3 = fsub(t1, x3)
+    x3 = fadd(t1, x3)
+    y3 = fmul(B, y3)
+    t1 = fadd(t2, t2)
+    t2 = fadd(t1, t2)
+    y3 = fsub(fsub(y3, t2), t0)
+    t1 = fadd(y3, y3)
+    y3 = fadd(t1, y3)
+    t1 = fadd(t0, t0)
+    t0 = fsub(fadd(t1, t0), t2)
+    t1 = fmul(t4, y3)
+    t2 = fmul(t0, y3)
+    y3 = fadd(fmul(x3, z3), t2)
+    x3 = fsub(fmul(t3, x3), t1)
+    z3 = fadd(fmul(t4, z3), fmul(t3, t0))
+    return { x3, y3, z3 }
+  end
+
+  local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+
+  -- table[i] for a secret i, read through masks over every entry.
+  local function select(tbl, index)
+    local out = { {}, {}, {} }
+    for c = 1, 3 do
+      local o = out[c]
+      for l = 1, NL do o[l] = 0 end
+    end
+    for i = 0, #tbl do
+      local mask = -(((i ~ index) - 1) >> 63)
+      local pt = tbl[i]
+      for c = 1, 3 do
+        local o, src = out[c], pt[c]
+        for l = 1, NL do o[l] = o[l] | (src[l] & mask) end
+      end
+    end
+    return out
+  end
+
+  local function multiples(p)
+    local tbl = { [0] = INFINITY, p }
+    for i = 2, 15 do tbl[i] = padd(tbl[i - 1], p) end
+    return tbl
+  end
+
+  -- k * P for a 32-byte scalar, four bits at a time.
+  local function scalarMult(k, p)
+    local tbl, q = multiples(p), INFINITY
+    for i = 1, 32 do
+      local byte = sbyte(k, i)
+      for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
+        for _ = 1, 4 do q = padd(q, q) end
+        q = padd(q, select(tbl, nibble))
+      end
+    end
+    return q
+  end
+
+  local G = { Fp.decode(unhex("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296")),
+    Fp.decode(unhex("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5")), Fp.one }
+
+  -- k * G from 64 tables of j * 16^w * G, built on first use: 64 additions and no doublings.
+  local baseTables
+  local function baseMult(k)
+    if not baseTables then
+      baseTables = {}
+      local base = G
+      for w = 64, 1, -1 do
+        baseTables[w] = multiples(base)
+        for _ = 1, 4 do base = padd(base, base) end
+      end
+    end
+    local q = INFINITY
+    for i = 1, 32 do
+      local byte = sbyte(k, i)
+      q = padd(q, select(baseTables[2 * i - 1], byte >> 4))
+      q = padd(q, select(baseTables[2 * i], byte & 15))
+    end
+    return q
+  end
+
+  local function isZero(a) return Fp.encode(a) == ZERO32 end
+
+  -- The affine x and y as 32-byte strings, or nil for the point at infinity.
+  local function affine(p)
+    if isZero(p[3]) then return nil end
+    local zinv = Fp.invert(p[3])
+    return Fp.encode(fmul(p[1], zinv)), Fp.encode(fmul(p[2], zinv))
+  end
+
+  local function encodePoint(p)
+    local x, y = affine(p)
+    return "\4" .. x .. y
+  end
+
+  --- An uncompressed point (04 || X || Y) on the curve, or nil and why.
+  local function decodePoint(s)
+    if type(s) ~= "string" or #s ~= 65 or sbyte(s, 1) ~= 4 then return nil, "not an uncompressed P-256 point" end
+    local xs, ys = s:sub(2, 33), s:sub(34, 65)
+    if not (less(xs, P_BYTES) and less(ys, P_BYTES)) then return nil, "coordinate out of range" end
+    local x, y = Fp.decode(xs), Fp.decode(ys)
+    local rhs = fadd(fsub(fmul(fmul(x, x), x), fadd(fadd(x, x), x)), B)
+    if Fp.encode(fmul(y, y)) ~= Fp.encode(rhs) then return nil, "point not on the curve" end
+    return { x, y, Fp.one }
+  end
+
+  local function validScalar(k) return #k == 32 and k ~= ZERO32 and less(k, N_BYTES) end
+
+  --- The public key (65 bytes) of a private scalar (32 bytes, 1 <= k < n).
+  local function publicKey(sk)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    return encodePoint(baseMult(sk))
+  end
+
+  --- The x coordinate of sk * pub, or nil and why when pub is not a valid point.
+  local function ecdh(sk, pub)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    local p, err = decodePoint(pub)
+    if not p then return nil, err end
+    local x = affine(scalarMult(sk, p))
+    if not x then return nil, "shared point at infinity" end
+    return x
+  end
+
+  -- ECDSA ------------------------------------------------------------------------------------------------
+  local function nmul(a, b) return Fn.mul(a, b) end
+
+  -- RFC 6979 k for SHA-256: the same key and message always give the same signature.
+  local function deterministicK(sk, h)
+    local h1 = Fn.encode(Fn.decode(h))
+    local v, k = srep("\1", 32), srep("\0", 32)
+    k = hmac(k, v .. "\0" .. sk .. h1)
+    v = hmac(k, v)
+    k = hmac(k, v .. "\1" .. sk .. h1)
+    v = hmac(k, v)
+    while true do
+      v = hmac(k, v)
+      if validScalar(v) then return v end
+      k = hmac(k, v .. "\0")
+      v = hmac(k, v)
+    end
+  end
+
+  local function trimInteger(v)
+    v = v:gsub("^%z+", "")
+    if v == "" or sbyte(v, 1) >= 0x80 then v = "\0" .. v end
+    return "\2" .. schar(#v) .. v
+  end
+
+  --- A DER signature of SHA-256(msg); raw = true gives r || s (64 bytes) instead.
+  local function ecdsaSign(sk, msg, raw)
+    if not validScalar(sk) then error("invalid P-256 private key", 2) end
+    local h = sha256(msg)
+    local e, d = Fn.decode(h), Fn.decode(sk)
+    local k = deterministicK(sk, h)
+    while true do
+      local x = affine(baseMult(k))
+      local r = Fn.decode(x)
+      local rb = Fn.encode(r)
+      local s = Fn.encode(nmul(Fn.invert(Fn.decode(k)), Fn.add(e, nmul(r, d))))
+      if rb ~= ZERO32 and s ~= ZERO32 then
+        if raw then return rb .. s end
+        local body = trimInteger(rb) .. trimInteger(s)
+        return "\48" .. schar(#body) .. body
+      end
+      k = sha256(k .. h)
+      if not validScalar(k) then k = sha256(k) end
+    end
+  end
+
+  local function verifyRS(pub, msg, rb, sb)
+    if not (validScalar(rb) and validScalar(sb)) then return false end
+    local q = decodePoint(pub)
+    if not q then return false end
+    local w = Fn.invert(Fn.decode(sb))
+    local u1 = Fn.encode(nmul(Fn.decode(sha256(msg)), w))
+    local u2 = Fn.encode(nmul(Fn.decode(rb), w))
+    local x = affine(padd(baseMult(u1), scalarMult(u2, q)))
+    if not x then return false end
+    return Fn.encode(Fn.decode(x)) == rb
+  end
+
+  -- One DER INTEGER at pos: its value as 32 bytes and the next position, or nil when it is not the
+  -- minimal, non-negative encoding of a number below 2^256.
+  local function derInteger(sig, pos)
+    if sbyte(sig, pos) ~= 2 then return nil end
+    local len = sbyte(sig, pos + 1)
+    if not len or len == 0 or len > 33 or pos + 1 + len > #sig then return nil end
+    local v = sig:sub(pos + 2, pos + 1 + len)
+    local first, second = sbyte(v, 1), sbyte(v, 2)
+    if first >= 0x80 or (first == 0 and (second == nil or second < 0x80)) then return nil end
+    if len == 33 then
+      if first ~= 0 then return nil end
+      v = v:sub(2)
+    end
+    return srep("\0", 32 - #v) .. v, pos + 2 + len
+  end
+
+  --- Whether sig (DER) signs SHA-256(msg) for the public key pub (65 bytes).
+  local function ecdsaVerify(pub, msg, sig)
+    if #sig < 8 or sbyte(sig, 1) ~= 0x30 or sbyte(sig, 2) ~= #sig - 2 then return false end
+    local r, pos = derInteger(sig, 3)
+    if not r then return false end
+    local s, stop = derInteger(sig, pos)
+    if not s or stop ~= #sig + 1 then return false end
+    return verifyRS(pub, msg, r, s)
+  end
+
+  --- The same for a raw r || s signature.
+  local function ecdsaVerifyRaw(pub, msg, sig)
+    if #sig ~= 64 then return false end
+    return verifyRS(pub, msg, sig:sub(1, 32), sig:sub(33))
+  end
+
+  -- HPKE base mode: DHKEM(P-256, HKDF-SHA256), HKDF-SHA256, AES-128-GCM ---------------------------------
+  local function u16(n) return spack(">I2", n) end
+  local SUITE_KEM, SUITE_HPKE = "KEM" .. u16(0x10), "HPKE" .. u16(0x10) .. u16(1) .. u16(1)
+
+  local function labeledExtract(suite, salt, label, ikm)
+    return hkdfExtract(salt, "HPKE-v1" .. suite .. label .. ikm)
+  end
+  local function labeledExpand(suite, prk, label, info, length)
+    return hkdfExpand(prk, u16(length) .. "HPKE-v1" .. suite .. label .. info, length)
+  end
+
+  --- The key pair (private scalar, public point) that ikm stands for.
+  local function deriveKeyPair(ikm)
+    local prk = labeledExtract(SUITE_KEM, "", "dkp_prk", ikm)
+    for counter = 0, 255 do
+      local sk = labeledExpand(SUITE_KEM, prk, "candidate", schar(counter), 32)
+      if validScalar(sk) then return sk, publicKey(sk) end
+    end
+    error("DeriveKeyPair found no key")
+  end
+
+  --- A fresh key pair from the runtime's random source (signature keys and HPKE keys alike).
+  local function generateKeyPair() return deriveKeyPair(randomBytes(32)) end
+
+  local function hpkeKey(dh, kemContext, info)
+    local prk = labeledExtract(SUITE_KEM, "", "eae_prk", dh)
+    local shared = labeledExpand(SUITE_KEM, prk, "shared_secret", kemContext, 32)
+    local context = "\0" .. labeledExtract(SUITE_HPKE, "", "psk_id_hash", "")
+      .. labeledExtract(SUITE_HPKE, "", "info_hash", info)
+    local secret = labeledExtract(SUITE_HPKE, shared, "secret", "")
+    return labeledExpand(SUITE_HPKE, secret, "key", context, 16),
+      labeledExpand(SUITE_HPKE, secret, "base_nonce", context, 12)
+  end
+
+  --- enc (the ephemeral public key) and the ciphertext, or nil and why when pkR is not a valid key.
+  local function sealBase(pkR, info, aad, plaintext)
+    local skE, pkE = generateKeyPair()
+    local dh, err = ecdh(skE, pkR)
+    if not dh then return nil, err end
+    local aeadKey, nonce = hpkeKey(dh, pkE .. pkR, info)
+    return pkE, gcmSeal(aeadKey, nonce, plaintext, aad)
+  end
+
+  --- The plaintext, or nil and why.
+  local function openBase(enc, skR, info, aad, ciphertext)
+    local dh, err = ecdh(skR, enc)
+    if not dh then return nil, err end
+    local aeadKey, nonce = hpkeKey(dh, enc .. publicKey(skR), info)
+    local plaintext = gcmOpen(aeadKey, nonce, ciphertext, aad)
+    if not plaintext then return nil, "HPKE ciphertext does not authenticate" end
+    return plaintext
+  end
+
+  -- MLS labelled helpers ---------------------------------------------------------------------------------
+  local function vec(s)
+    local n = #s
+    if n < 0x40 then return schar(n) .. s end
+    if n < 0x4000 then return spack(">I2", 0x4000 | n) .. s end
+    return spack(">I4", 0x80000000 | n) .. s
+  end
+  local function labelled(label) return vec("MLS 1.0 " .. label) end
+
+  local function expandWithLabel(secret, label, context, length)
+    return hkdfExpand(secret, u16(length) .. labelled(label) .. vec(context), length)
+  end
+  local function deriveSecret(secret, label) return expandWithLabel(secret, label, "", 32) end
+  local function deriveTreeSecret(secret, label, generation, length)
+    return expandWithLabel(secret, label, spack(">I4", generation), length)
+  end
+  local function refHash(label, value) return sha256(vec(label) .. vec(value)) end
+  local function makeKeyPackageRef(keyPackage) return refHash("MLS 1.0 KeyPackage Reference", keyPackage) end
+  local function signWithLabel(sk, label, content) return ecdsaSign(sk, labelled(label) .. vec(content)) end
+  local function verifyWithLabel(pk, label, content, sig)
+    return ecdsaVerify(pk, labelled(label) .. vec(content), sig)
+  end
+  --- kem_output and ciphertext.
+  local function encryptWithLabel(pk, label, context, plaintext)
+    return sealBase(pk, labelled(label) .. vec(context), "", plaintext)
+  end
+  local function decryptWithLabel(sk, label, context, kemOutput, ciphertext)
+    return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
+  end
+
+  return {
+    randomBytes = randomBytes, equal = equal, sha256 = sha256, hmac = hmac, hkdfExtract = hkdfExtract,
+    hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
+    publicKey = publicKey, ecdh = ecdh, ecdsaSign = ecdsaSign, ecdsaVerify = ecdsaVerify,
+    ecdsaVerifyRaw = ecdsaVerifyRaw, deriveKeyPair = deriveKeyPair, generateKeyPair = generateKeyPair,
+    sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
+    deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
+    signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
+    decryptWithLabel = decryptWithLabel,
+  }
+end)()
+M._daveCrypto = daveCrypto
+
+-- DAVE: MLS (cipher suite 2) ----------------------------------------------------------------------------
+-- The group layer under end-to-end voice encryption: the wire codec, tree arithmetic and the secret
+-- derivations of an epoch. The hash, HMAC and AEAD come from daveCrypto, looked up when first used.
+
+local daveMls = (function()
+  local mls = {}
+
+  -- Raised for every malformed or out-of-range input; callers catch it with pcall.
+  local function fail(msg) error("mls: " .. msg, 0) end
+  mls.fail = fail
+
+  -- Codec: big-endian integers, fixed bytes, vectors with a minimal varint length, optionals.
+
+  local function varint(n)
+    if math.type(n) ~= "integer" or n < 0 then fail("bad vector length") end
+    if n < 0x40 then return string.char(n) end
+    if n < 0x4000 then return string.pack(">I2", 0x4000 | n) end
+    if n < 0x40000000 then return string.pack(">I4", 0x80000000 | n) end
+    fail("vector too long")
+  end
+  mls.varint = varint
+
+  local Writer = {}
+  Writer.__index = Writer
+  function mls.writer() return setmetatable({ n = 0 }, Writer) end
+  function Writer:raw(s) self.n = self.n + 1 self[self.n] = s return self end
+  function Writer:u8(v) return self:raw(string.pack(">I1", v)) end
+  function Writer:u16(v) return self:raw(string.pack(">I2", v)) end
+  function Writer:u32(v) return self:raw(string.pack(">I4", v)) end
+  function Writer:u64(v) return self:raw(string.pack(">i8", v)) end
+  function Writer:fixed(s, len)
+    if #s ~= len then fail("expected " .. len .. " bytes, got " .. #s) end
+    return self:raw(s)
+  end
+  function Writer:vec(s) return self:raw(varint(#s)):raw(s) end
+  -- A vector of items: fn(w, item) writes each one into a sub-writer whose length heads it.
+  function Writer:list(items, fn)
+    local sub = mls.writer()
+    for _, item in ipairs(items) do fn(sub, item) end
+    return self:vec(sub:bytes())
+  end
+  function Writer:optional(v, fn)
+    if v == nil then return self:u8(0) end
+    self:u8(1)
+    fn(self, v)
+    return self
+  end
+  function Writer:bytes() return table.concat(self, "", 1, self.n) end
+
+  local Reader = {}
+  Reader.__index = Reader
+  function mls.reader(s, i, j) return setmetatable({ s = s, pos = i or 1, stop = j or #s }, Reader) end
+  function Reader:take(len)
+    local p = self.pos
+    if len < 0 or p + len - 1 > self.stop then fail("truncated input") end
+    self.pos = p + len
+    return self.s:sub(p, p + len - 1)
+  end
+  local function int(self, len)
+    local v = string.unpack(">I" .. len, self:take(len))
+    return v
+  end
+  function Reader:u8() return int(self, 1) end
+  function Reader:u16() return int(self, 2) end
+  function Reader:u32() return int(self, 4) end
+  function Reader:u64()
+    local v = string.unpack(">i8", self:take(8))
+    return v
+  end
+  function Reader:fixed(len) return self:take(len) end
+  function Reader:varint()
+    local first = self.s:byte(self.pos)
+    if not first or self.pos > self.stop then fail("truncated input") end
+    local prefix = first >> 6
+    if prefix == 3 then fail("invalid varint prefix") end
+    local size = 1 << prefix
+    local v = int(self, size) & ((1 << (8 * size - 2)) - 1)
+    if (size == 2 and v < 0x40) or (size == 4 and v < 0x4000) then fail("non-minimal varint") end
+    return v
+  end
+  function Reader:vec() return self:take(self:varint()) end
+  -- A reader limited to the next vector's contents; the outer reader moves past it.
+  function Reader:sub()
+    local len = self:varint()
+    local p = self.pos
+    self:take(len)
+    return mls.reader(self.s, p, p + len - 1)
+  end
+  -- Reads a vector of items with fn(r) until its contents are used up.
+  function Reader:list(fn)
+    local sub, out = self:sub(), {}
+    while not sub:done() do out[#out + 1] = fn(sub) end
+    return out
+  end
+  function Reader:optional(fn)
+    local present = self:u8()
+    if present == 0 then return nil end
+    if present ~= 1 then fail("invalid optional marker") end
+    return fn(self)
+  end
+  function Reader:done() return self.pos > self.stop end
+  function Reader:finish()
+    if not self:done() then fail("trailing bytes") end
+  end
+  -- The bytes consumed since position p (for signatures over what was just parsed).
+  function Reader:since(p) return self.s:sub(p, self.pos - 1) end
+
+  -- Tree math over the array representation: leaves at even indices, parents at odd ones.
+
+  local tree = {}
+  mls.tree = tree
+  function tree.level(x)
+    local k = 0
+    while (x >> k) & 1 == 1 do k = k + 1 end
+    return k
+  end
+  function tree.width(n) return n == 0 and 0 or 2 * (n - 1) + 1 end
+  local function log2(x)
+    local k = 0
+    while (1 << (k + 1)) <= x do k = k + 1 end
+    return k
+  end
+  function tree.root(n) return (1 << log2(tree.width(n))) - 1 end
+  function tree.left(x)
+    local k = tree.level(x)
+    if k == 0 then return nil end
+    return x ~ (1 << (k - 1))
+  end
+  function tree.right(x)
+    local k = tree.level(x)
+    if k == 0 then return nil end
+    return x ~ (3 << (k - 1))
+  end
+  -- Trees always hold a power-of-two number of leaves, so parents never fall outside.
+  function tree.parent(x, n)
+    if x == tree.root(n) then return nil end
+    local k = tree.level(x)
+    local b = (x >> (k + 1)) & 1
+    return (x | (1 << k)) ~ (b << (k + 1))
+  end
+  function tree.sibling(x, n)
+    local p = tree.parent(x, n)
+    if not p then return nil end
+    if x < p then return tree.right(p) end
+    return tree.left(p)
+  end
+  function tree.directPath(x, n)
+    local out, r = {}, tree.root(n)
+    while x ~= r do
+      x = tree.parent(x, n)
+      out[#out + 1] = x
+    end
+    return out
+  end
+  function tree.copath(x, n)
+    local out, r = {}, tree.root(n)
+    while x ~= r do
+      out[#out + 1] = tree.sibling(x, n)
+      x = tree.parent(x, n)
+    end
+    return out
+  end
+  function tree.isLeaf(x) return x & 1 == 0 end
+  function tree.leafNode(i) return 2 * i end
+
+  -- Structures: enough of the message layer to find what transcripts and signatures cover.
+
+  local function credential(r)
+    local kind = r:u16()
+    if kind == 1 then return { type = 1, identity = r:vec() } end
+    if kind == 2 then return { type = 2, certificates = r:list(Reader.vec) } end
+    fail("unsupported credential type " .. kind)
+  end
+  local function u16s(r) return r:list(Reader.u16) end
+  local function extensions(r)
+    return r:list(function(s) return { type = s:u16(), data = s:vec() } end)
+  end
+  mls.readExtensions = extensions
+  function Writer:extensions(list)
+    return self:list(list or {}, function(s, e) s:u16(e.type):vec(e.data) end)
+  end
+
+  function mls.readLeafNode(r)
+    local p, n = r.pos, {}
+    n.encryptionKey, n.signatureKey, n.credential = r:vec(), r:vec(), credential(r)
+    n.capabilities = { versions = u16s(r), cipherSuites = u16s(r), extensions = u16s(r), proposals = u16s(r),
+      credentials = u16s(r) }
+    n.source = r:u8()
+    if n.source == 1 then
+      n.notBefore, n.notAfter = r:u64(), r:u64()
+    elseif n.source == 3 then
+      n.parentHash = r:vec()
+    elseif n.source ~= 2 then
+      fail("invalid leaf node source")
+    end
+    n.extensions = extensions(r)
+    n.tbs = r:since(p)
+    n.signature = r:vec()
+    n.raw = r:since(p)
+    return n
+  end
+
+  function mls.readKeyPackage(r)
+    local p, k = r.pos, {}
+    k.version, k.cipherSuite, k.initKey = r:u16(), r:u16(), r:vec()
+    k.leafNode, k.extensions = mls.readLeafNode(r), extensions(r)
+    k.tbs = r:since(p)
+    k.signature = r:vec()
+    k.raw = r:since(p)
+    return k
+  end
+
+  local PROPOSALS = {
+    [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
+    [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
+    [3] = function(r) return { removed = r:u32() } end,
+  }
+  mls.ProposalType = { add = 1, update = 2, remove = 3 }
+
+  function mls.readProposal(r)
+    local p, kind = r.pos, r:u16()
+    local read = PROPOSALS[kind]
+    if not read then fail("unsupported proposal type " .. kind) end
+    local out = read(r)
+    out.type, out.raw = kind, r:since(p)
+    return out
+  end
+
+  local function updatePath(r)
+    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+      local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
+      return { encryptionKey = s:vec(), secrets = s:list(hpke) }
+    end) }
+  end
+
+  function mls.readCommit(r)
+    local c = {}
+    c.proposals = r:list(function(s)
+      local kind = s:u8()
+      if kind == 1 then return { proposal = mls.readProposal(s) } end
+      if kind == 2 then return { ref = s:vec() } end
+      fail("invalid proposal-or-reference type")
+    end)
+    c.path = r:optional(updatePath)
+    return c
+  end
+
+  mls.ContentType = { application = 1, proposal = 2, commit = 3 }
+  mls.SenderType = { member = 1, external = 2, newMemberProposal = 3, newMemberCommit = 4 }
+
+  function mls.readFramedContent(r)
+    local p, c = r.pos, {}
+    c.groupId, c.epoch = r:vec(), r:u64()
+    c.senderType = r:u8()
+    if c.senderType == 1 or c.senderType == 2 then
+      c.senderIndex = r:u32()
+    elseif c.senderType ~= 3 and c.senderType ~= 4 then
+      fail("invalid sender type")
+    end
+    c.authenticatedData, c.contentType = r:vec(), r:u8()
+    if c.contentType == 1 then
+      c.application = r:vec()
+    elseif c.contentType == 2 then
+      c.proposal = mls.readProposal(r)
+    elseif c.contentType == 3 then
+      c.commit = mls.readCommit(r)
+    else
+      fail("invalid content type")
+    end
+    c.raw = r:since(p)
+    return c
+  end
+
+  -- AuthenticatedContent: wire format, content, then the signature and (for commits) the
+  -- confirmation tag. `confirmedInput` is the part the confirmed transcript hash covers.
+  function mls.readAuthenticatedContent(r)
+    local p, a = r.pos, {}
+    a.wireFormat = r:u16()
+    a.content = mls.readFramedContent(r)
+    a.signature = r:vec()
+    a.confirmedInput = r:since(p)
+    if a.content.contentType == 3 then a.confirmationTag = r:vec() end
+    a.raw = r:since(p)
+    return a
+  end
+
+  -- Cipher suite 2 through daveCrypto: SHA-256, HMAC-SHA-256, HKDF-SHA-256.
+
+  local NH <const>, NK <const>, NN <const> = 32, 16, 12
+  mls.NH, mls.NK, mls.NN = NH, NK, NN
+  local ZERO <const> = string.rep("\0", NH)
+
+  local function crypto()
+    local c = M._daveCrypto
+    if not c then fail("no crypto primitives") end
+    return c
+  end
+  local function hash(s) return crypto().sha256(s) end
+  local function mac(k, s) return crypto().hmac(k, s) end
+  local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
+  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
+  mls.hash, mls.mac = hash, mac
+
+  function mls.expandWithLabel(secret, label, context, len)
+    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  end
+  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
+  function mls.deriveTreeSecret(secret, label, generation, len)
+    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  end
+  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
+
+  -- Key schedule --------------------------------------------------------------------------------------
+
+  function mls.encodeGroupContext(g)
+    return mls.writer():u16(1):u16(2):vec(g.groupId):u64(g.epoch):vec(g.treeHash)
+      :vec(g.confirmedTranscriptHash):extensions(g.extensions):bytes()
+  end
+  function mls.readGroupContext(r)
+    local g = { version = r:u16(), cipherSuite = r:u16(), groupId = r:vec(), epoch = r:u64(), treeHash = r:vec(),
+      confirmedTranscriptHash = r:vec(), extensions = extensions(r) }
+    if g.version ~= 1 or g.cipherSuite ~= 2 then fail("unsupported version or cipher suite") end
+    return g
+  end
+
+  local EPOCH_LABELS = { senderData = "sender data", encryption = "encryption", exporter = "exporter",
+    external = "external", confirmation = "confirm", membership = "membership", resumption = "resumption",
+    authenticator = "authentication", init = "init" }
+
+  -- The secrets of an epoch from the joiner secret (what a Welcome carries).
+  function mls.epochFromJoiner(joiner, groupContext, pskSecret)
+    local member = extract(joiner, pskSecret or ZERO)
+    local s = { joiner = joiner, welcome = mls.deriveSecret(member, "welcome") }
+    local epoch = mls.expandWithLabel(member, "epoch", groupContext, NH)
+    for name, label in pairs(EPOCH_LABELS) do s[name] = mls.deriveSecret(epoch, label) end
+    return s
+  end
+
+  -- The next epoch's secrets: the previous epoch's init secret, the commit secret (zeros without a
+  -- path) and the new GroupContext encoding.
+  function mls.nextEpoch(initSecret, commitSecret, groupContext, pskSecret)
+    local joiner = mls.expandWithLabel(extract(initSecret, commitSecret or ZERO), "joiner", groupContext, NH)
+    return mls.epochFromJoiner(joiner, groupContext, pskSecret)
+  end
+
+  function mls.export(exporterSecret, label, context, len)
+    return mls.expandWithLabel(mls.deriveSecret(exporterSecret, label), "exported", hash(context), len)
+  end
+
+  -- Transcript hashes and the confirmation tag --------------------------------------------------------
+
+  function mls.confirmedTranscriptHash(interimBefore, confirmedInput) return hash(interimBefore .. confirmedInput) end
+  function mls.interimTranscriptHash(confirmed, confirmationTag)
+    return hash(confirmed .. varint(#confirmationTag) .. confirmationTag)
+  end
+  function mls.confirmationTag(confirmationKey, confirmed) return mac(confirmationKey, confirmed) end
+
+  -- Secret tree and hash ratchets ---------------------------------------------------------------------
+
+  -- A ratchet from `secret`: keys (and nonces when nonceLen is given) per generation, moving forward
+  -- only; each secret is dropped once the next one is derived.
+  local Ratchet = {}
+  Ratchet.__index = Ratchet
+  function mls.ratchet(secret, keyLen, nonceLen)
+    return setmetatable({ secret = secret, generation = 0, keyLen = keyLen, nonceLen = nonceLen }, Ratchet)
+  end
+  function Ratchet:advance()
+    self.secret = mls.deriveTreeSecret(self.secret, "secret", self.generation, NH)
+    self.generation = self.generation + 1
+  end
+  function Ratchet:get(generation)
+    if generation < self.generation then fail("generation " .. generation .. " already consumed") end
+    while self.generation < generation do self:advance() end
+    return mls.deriveTreeSecret(self.secret, "key", generation, self.keyLen),
+      self.nonceLen and mls.deriveTreeSecret(self.secret, "nonce", generation, self.nonceLen)
+  end
+
+  -- The secret tree of an epoch over `leaves` leaves; ratchets(i) gives leaf i's handshake and
+  -- application ratchets. Node secrets on the way are not kept.
+  function mls.secretTree(encryptionSecret, leaves)
+    local t = {}
+    function t.ratchets(i)
+      if i < 0 or i >= leaves then fail("leaf " .. i .. " outside the tree") end
+      local x, target, secret = tree.root(leaves), 2 * i, encryptionSecret
+      while x ~= target do
+        if target < x then
+          x, secret = tree.left(x), mls.expandWithLabel(secret, "tree", "left", NH)
+        else
+          x, secret = tree.right(x), mls.expandWithLabel(secret, "tree", "right", NH)
+        end
+      end
+      return mls.ratchet(mls.expandWithLabel(secret, "handshake", "", NH), NK, NN),
+        mls.ratchet(mls.expandWithLabel(secret, "application", "", NH), NK, NN)
+    end
+    return t
+  end
+
+  -- The key and nonce that protect a PrivateMessage's sender data.
+  function mls.senderDataKey(senderDataSecret, ciphertext)
+    local sample = ciphertext:sub(1, NH)
+    return mls.expandWithLabel(senderDataSecret, "key", sample, NK), mls.expandWithLabel(senderDataSecret, "nonce",
+      sample, NN)
+  end
+
+
+
+  -- Ratchet tree ---------------------------------------------------------------------------------------
+  -- nodes[x] is nil (blank), { leaf = LeafNode } or { parent = { encryptionKey, parentHash,
+  -- unmergedLeaves } }; `leaves` is always a power of two.
+
+  local RatchetTree = {}
+  RatchetTree.__index = RatchetTree
+  mls.RatchetTree = RatchetTree
+
+  function mls.newTree(leaves) return setmetatable({ nodes = {}, leaves = leaves or 1 }, RatchetTree) end
+
+  local function readParentNode(r)
+    return { encryptionKey = r:vec(), parentHash = r:vec(), unmergedLeaves = r:list(Reader.u32) }
+  end
+  local function writeParentNode(w, p, unmerged)
+    return w:vec(p.encryptionKey):vec(p.parentHash):list(unmerged or p.unmergedLeaves, w.u32)
+  end
+
+  -- The ratchet_tree extension's encoding; trailing blanks are left out and the last node must be set.
+  function mls.readTree(r)
+    local list = r:list(function(s)
+      return s:optional(function(o)
+        local kind = o:u8()
+        if kind == 1 then return { leaf = mls.readLeafNode(o) } end
+        if kind == 2 then return { parent = readParentNode(o) } end
+        fail("invalid node type")
+      end) or false
+    end)
+    local count = #list
+    if count == 0 or not list[count] or count % 2 == 0 then fail("malformed ratchet tree") end
+    local t = mls.newTree(1)
+    while tree.width(t.leaves) < count do t.leaves = t.leaves * 2 end
+    for i, n in ipairs(list) do
+      if n then
+        if (n.leaf ~= nil) ~= tree.isLeaf(i - 1) then fail("node of the wrong kind at " .. (i - 1)) end
+        t.nodes[i - 1] = n
+      end
+    end
+    return t
+  end
+
+  function RatchetTree:encode()
+    local last = tree.width(self.leaves) - 1
+    while last > 0 and not self.nodes[last] do last = last - 1 end
+    local w = mls.writer()
+    local items = {}
+    for x = 0, last do items[#items + 1] = x end
+    return w:list(items, function(s, x)
+      local n = self.nodes[x]
+      if not n then return s:u8(0) end
+      s:u8(1)
+      if n.leaf then return s:u8(1):raw(n.leaf.raw) end
+      writeParentNode(s:u8(2), n.parent)
+    end):bytes()
+  end
+
+  function RatchetTree:leaf(i) local n = self.nodes[2 * i] return n and n.leaf end
+
+  function RatchetTree:resolution(x)
+    local n = self.nodes[x]
+    if n then
+      local out = { x }
+      if n.parent then
+        for _, l in ipairs(n.parent.unmergedLeaves) do out[#out + 1] = 2 * l end
+      end
+      return out
+    end
+    if tree.isLeaf(x) then return {} end
+    local out = self:resolution(tree.left(x))
+    for _, y in ipairs(self:resolution(tree.right(x))) do out[#out + 1] = y end
+    return out
+  end
+
+  -- Tree hash of the subtree at x; leaves in `excluded` (leaf index -> true) count as blank and are
+  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs.
+  function RatchetTree:treeHash(x, excluded)
+    x = x or tree.root(self.leaves)
+    local n, w = self.nodes[x], mls.writer()
+    if tree.isLeaf(x) then
+      w:u8(1):u32(x // 2)
+      if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
+      return hash(w:bytes())
+    end
+    w:u8(2)
+    if n then
+      local unmerged = {}
+      for _, l in ipairs(n.parent.unmergedLeaves) do
+        if not (excluded and excluded[l]) then unmerged[#unmerged + 1] = l end
+      end
+      writeParentNode(w:u8(1), n.parent, unmerged)
+    else
+      w:u8(0)
+    end
+    return hash(w:vec(self:treeHash(tree.left(x), excluded)):vec(self:treeHash(tree.right(x), excluded)):bytes())
+  end
+
+  -- The parent hash of the parent node p as seen from its child on the other side of `sibling`.
+  function RatchetTree:parentHash(p, sibling)
+    local node, excluded = self.nodes[p].parent, {}
+    for _, l in ipairs(node.unmergedLeaves) do excluded[l] = true end
+    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash):vec(self:treeHash(sibling, excluded))
+      :bytes())
+  end
+
+  local function parentHashOf(n)
+    if n.parent then return n.parent.parentHash end
+    return n.leaf.source == 3 and n.leaf.parentHash or nil
+  end
+
+  local function inSubtree(x, top)
+    local k = tree.level(top)
+    return x >> (k + 1) == top >> (k + 1)
+  end
+
+  -- True when every non-blank parent has exactly one descendant whose parent hash links to it.
+  function RatchetTree:parentHashesValid()
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local node = self.nodes[p]
+      if node then
+        local links = 0
+        for _, side in ipairs({ { tree.left(p), tree.right(p) }, { tree.right(p), tree.left(p) } }) do
+          local c, s = side[1], side[2]
+          local ph = self:parentHash(p, s)
+          local unmerged = {}
+          for _, l in ipairs(node.parent.unmergedLeaves) do
+            if inSubtree(2 * l, c) then unmerged[2 * l] = true end
+          end
+          local res = self:resolution(c)
+          for _, d in ipairs(res) do
+            local dn = self.nodes[d]
+            if dn and parentHashOf(dn) == ph then
+              local rest, ok = 0, true
+              for _, y in ipairs(res) do
+                if y ~= d then
+                  rest = rest + 1
+                  ok = ok and unmerged[y] == true
+                end
+              end
+              local count = 0
+              for _ in pairs(unmerged) do count = count + 1 end
+              if ok and count == rest then links = links + 1 end
+            end
+          end
+        end
+        if links ~= 1 then return false end
+      end
+    end
+    return true
+  end
+
+  -- Applying proposals --------------------------------------------------------------------------------
+
+  function RatchetTree:blankPath(i)
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do self.nodes[x] = nil end
+  end
+
+  -- Puts the leaf node in the leftmost blank leaf, growing the tree when none is left; its index.
+  function RatchetTree:addLeaf(leafNode)
+    local i = 0
+    while i < self.leaves and self.nodes[2 * i] do i = i + 1 end
+    if i == self.leaves then self.leaves = self.leaves * 2 end
+    for _, x in ipairs(tree.directPath(2 * i, self.leaves)) do
+      local n = self.nodes[x]
+      if n then table.insert(n.parent.unmergedLeaves, i) end
+    end
+    self.nodes[2 * i] = { leaf = leafNode }
+    return i
+  end
+
+  function RatchetTree:updateLeaf(i, leafNode)
+    if not self:leaf(i) then fail("update of a blank leaf") end
+    self.nodes[2 * i] = { leaf = leafNode }
+    self:blankPath(i)
+  end
+
+  function RatchetTree:removeLeaf(i)
+    if i < 0 or i >= self.leaves or not self:leaf(i) then fail("remove of a blank leaf " .. i) end
+    self.nodes[2 * i] = nil
+    self:blankPath(i)
+    while self.leaves > 1 do
+      local half, used = self.leaves // 2, false
+      for l = half, self.leaves - 1 do used = used or self.nodes[2 * l] ~= nil end
+      if used then break end
+      for x = tree.width(half), tree.width(self.leaves) - 1 do self.nodes[x] = nil end
+      self.leaves = half
+    end
+  end
+
+  function RatchetTree:apply(proposal, sender)
+    if proposal.type == 1 then return self:addLeaf(proposal.keyPackage.leafNode) end
+    if proposal.type == 2 then return self:updateLeaf(sender, proposal.leafNode) end
+    if proposal.type == 3 then return self:removeLeaf(proposal.removed) end
+    fail("unsupported proposal type " .. proposal.type)
+  end
+
+  -- Media keys and frames ----------------------------------------------------------------------------
+  -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
+  -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
+  -- ranges, the size of all that and the FA FA marker.
+
+  local media = {}
+  mls.media = media
+  media.EXPORTER_LABEL = "Discord Secure Frames v0"
+  media.TAG_SIZE, media.MARKER = 8, "\xFA\xFA"
+
+  function media.uleb128(n)
+    local out = {}
+    repeat
+      local b = n & 0x7F
+      n = n >> 7
+      out[#out + 1] = string.char(n ~= 0 and (b | 0x80) or b)
+    until n == 0
+    return table.concat(out)
+  end
+
+  -- The value at s[i] and the index after it, or nil when it runs past `stop` or beyond 64 bits.
+  function media.readUleb128(s, i, stop)
+    local v, shift = 0, 0
+    while i <= stop do
+      local b = s:byte(i)
+      if shift == 63 and b > 1 then return nil end
+      v, i = v | ((b & 0x7F) << shift), i + 1
+      if b < 0x80 then return v, i end
+      shift = shift + 7
+      if shift > 63 then return nil end
+    end
+    return nil
+  end
+
+  local function userId(id)
+    local n = math.tointeger(tonumber(id))
+    if not n then fail("invalid user id " .. tostring(id)) end
+    return n
+  end
+
+  function media.senderBaseSecret(exporterSecret, user)
+    return mls.export(exporterSecret, media.EXPORTER_LABEL, string.pack("<i8", userId(user)), 16)
+  end
+
+  -- Keys by generation; keys of generations skipped on the way stay until erased.
+  local KeyRatchet = {}
+  KeyRatchet.__index = KeyRatchet
+  function media.keyRatchet(baseSecret)
+    return setmetatable({ ratchet = mls.ratchet(baseSecret, 16), keys = {} }, KeyRatchet)
+  end
+  function KeyRatchet:get(generation)
+    local k = self.keys[generation]
+    if k then return k end
+    local r = self.ratchet
+    if generation < r.generation then return nil end
+    while r.generation < generation do
+      self.keys[r.generation] = r:get(r.generation)
+      r:advance()
+    end
+    k = r:get(generation)
+    self.keys[generation] = k
+    return k
+  end
+  -- Forgets the keys below `generation`.
+  function KeyRatchet:erase(generation)
+    for g in pairs(self.keys) do
+      if g < generation then self.keys[g] = nil end
+    end
+  end
+
+  function media.nonce(truncated) return string.rep("\0", 8) .. string.pack("<I4", truncated & 0xFFFFFFFF) end
+  function media.generation(truncated) return (truncated >> 24) & 0xFF end
+
+  -- The full generation of a nonce's top byte, counting from the oldest generation still kept.
+  function media.unwrapGeneration(oldest, msb)
+    local base = oldest - oldest % 256
+    if msb < oldest % 256 then base = base + 256 end
+    return base + msb
+  end
+
+  -- The parts of a protocol frame: { size = length of the interleaved part, tag, nonce, ranges }, or
+  -- nil when `frame` is not one.
+  function media.parseFrame(frame)
+    local len = #frame
+    if len < 11 or frame:sub(-2) ~= media.MARKER then return nil end
+    local s = frame:byte(len - 2)
+    if s < 11 or s > len then return nil end
+    local start, stop = len - s + 1, len - 3
+    local nonce, i = media.readUleb128(frame, start + 8, stop)
+    if not nonce or nonce > 0xFFFFFFFF then return nil end
+    local size, ranges, last = start - 1, {}, 0
+    while i <= stop do
+      local offset, n
+      offset, i = media.readUleb128(frame, i, stop)
+      if not offset then return nil end
+      n, i = media.readUleb128(frame, i, stop)
+      if not n or offset < last or n > size or offset > size - n then return nil end
+      ranges[#ranges + 1] = { offset = offset, size = n }
+      last = offset + n
+    end
+    return { size = size, tag = frame:sub(start, start + 7), nonce = nonce, ranges = ranges }
+  end
+
+  -- Splits a frame into its encrypted and unencrypted parts, each concatenated in frame order.
+  local function split(frame, ranges, size)
+    local enc, clear, pos = {}, {}, 0
+    for _, r in ipairs(ranges) do
+      enc[#enc + 1] = frame:sub(pos + 1, r.offset)
+      clear[#clear + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      pos = r.offset + r.size
+    end
+    enc[#enc + 1] = frame:sub(pos + 1, size)
+    return table.concat(enc), table.concat(clear)
+  end
+
+  -- Puts the encrypted part back between the unencrypted ranges.
+  local function interleave(frame, ranges, size, body)
+    local out, pos, used = {}, 0, 0
+    for _, r in ipairs(ranges) do
+      local gap = r.offset - pos
+      out[#out + 1] = body:sub(used + 1, used + gap)
+      out[#out + 1] = frame:sub(r.offset + 1, r.offset + r.size)
+      used, pos = used + gap, r.offset + r.size
+    end
+    out[#out + 1] = body:sub(used + 1, used + size - pos)
+    return table.concat(out)
+  end
+
+  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
+  -- disjoint) stay in the clear and are authenticated.
+  function media.encryptFrame(k, truncated, frame, ranges)
+    ranges = ranges or {}
+    local plain, clear = split(frame, ranges, #frame)
+    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
+    for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
+    local t = table.concat(trailer)
+    return interleave(frame, ranges, #frame, sealed:sub(1, -media.TAG_SIZE - 1)) .. t .. string.char(#t + 3)
+      .. media.MARKER
+  end
+
+  -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
+  function media.decryptFrame(k, frame, parsed)
+    local enc, clear = split(frame, parsed.ranges, parsed.size)
+    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    if not plain then return nil end
+    return interleave(frame, parsed.ranges, parsed.size, plain)
+  end
+
+  return mls
+end)()
+M._daveMls = daveMls
+
+-- Diagnostics -------------------------------------------------------------------------------------------
+
+--- A text listing what voice depends on and where it was found: the Lua version, the runtime's
+--- encryption modes and Opus encoder, FFmpeg, FFprobe and yt-dlp.
+function M.generateDependencyReport()
+  local search = require("@discord/voice/search")
+  local lines = { "Core", "- library: " .. require("discord.constants").VERSION, "- " .. _VERSION,
+    "", "Encryption (best first)" }
+  for _, mode in ipairs(_discord.aead_modes()) do lines[#lines + 1] = "- " .. mode end
+  local ok = pcall(_discord.opus_encoder, 48000, 2, "audio")
+  lines[#lines + 1] = ""
+  lines[#lines + 1] = "Opus"
+  lines[#lines + 1] = "- runtime encoder: " .. (ok and "yes" or "no")
+  lines[#lines + 1] = "- DAVE protocol version offered: " .. M.MAX_DAVE_PROTOCOL_VERSION
+  lines[#lines + 1] = ""
+  lines[#lines + 1] = "Tools"
+  for _, name in ipairs({ "ffmpeg", "ffprobe", "yt-dlp" }) do
+    local path, msg = search.findTool(name, { refresh = true })
+    lines[#lines + 1] = "- " .. name .. ": " .. (path or ("not found (" .. msg .. ")"))
+  end
+  return table.concat(lines, "\n")
+end
 
 return M

@@ -192,7 +192,25 @@ function M.parseInfo(info)
     author = str(info.uploader) or str(info.channel) or str(info.artist),
     thumbnail = thumbnail(info), source = str(info.extractor_key) or str(info.ie_key) or "generic",
     live = info.is_live == true or info.live_status == "is_live", streamUrl = stream,
+    playlist = str(info.playlist_title) and { title = info.playlist_title, id = str(info.playlist_id),
+      index = math.tointeger(info.playlist_index), count = math.tointeger(info.playlist_count) } or nil,
   }
+end
+
+-- Local files -------------------------------------------------------------------------------------------
+
+local function basename(path) return path:match("([^/\\]+)$") or path end
+
+--- (B) A track description of a local audio file, from what ffprobe reads in it: the title and artist
+--- tags (else the file name) and the duration.
+function M.probe(path)
+  local out = M.runTool("ffprobe", { "-v", "quiet", "-print_format", "json", "-show_format", path })
+  local info = json.decode(out)
+  local format = type(info) == "table" and info.format or {}
+  local tags = type(format.tags) == "table" and format.tags or {}
+  local function tag(name) return str(tags[name]) or str(tags[name:upper()]) end
+  return { title = tag("title") or basename(path):gsub("%.[^.]*$", ""), url = path, streamUrl = path,
+    duration = seconds(tonumber(format.duration)), author = tag("artist"), source = "file", live = false }
 end
 
 --- Track descriptions from yt-dlp output: one JSON object a line; playlist objects give their entries.
@@ -219,9 +237,22 @@ end
 
 local COMMON = { "--no-warnings", "--ignore-config", "--no-progress" }
 
-local function argsWith(list)
+--- Settings added to every yt-dlp run: cookies (a cookies.txt path), proxy, args (more arguments).
+M.options = {}
+
+local function argsWith(list, opts)
   local out = {}
   for _, a in ipairs(COMMON) do out[#out + 1] = a end
+  local cookies, proxy = (opts and opts.cookies) or M.options.cookies, (opts and opts.proxy) or M.options.proxy
+  if cookies then
+    out[#out + 1] = "--cookies"
+    out[#out + 1] = cookies
+  end
+  if proxy then
+    out[#out + 1] = "--proxy"
+    out[#out + 1] = proxy
+  end
+  for _, a in ipairs(M.options.args or {}) do out[#out + 1] = a end
   for _, a in ipairs(list) do out[#out + 1] = a end
   return out
 end
@@ -237,24 +268,29 @@ function M.search(query, opts)
   end
   local site = opts.site or "ytsearch"
   local out = M.runTool("yt-dlp", argsWith({ "--flat-playlist", "--dump-json", "--default-search", site,
-    site .. limit .. ":" .. util.trim(query) }), opts)
+    site .. limit .. ":" .. util.trim(query) }, opts), opts)
   local results = M.parseLines(out)
   while #results > limit do table.remove(results) end
   return results
 end
 
---- (B) Resolves a URL (a video, or a playlist when `opts.playlist` is not false) or a search text
---- (the first result) into a list of track descriptions.
+--- (B) Resolves a URL (a video, or a playlist of up to `opts.limit` entries when `opts.playlist` is not
+--- false), a local file, or a search text (the first result) into a list of track descriptions.
 function M.resolve(query, opts)
   opts = opts or {}
+  if not M.isUrl(query) and runtime.stat(query) == "file" then return { M.probe(query) } end
   if not M.isUrl(query) then
     local first = M.search(query, { limit = 1, site = opts.site, timeout = opts.timeout })[1]
     return first and { first } or {}
   end
   local args = { "--dump-json", "--flat-playlist" }
   if opts.playlist == false then args[#args + 1] = "--no-playlist" end
+  if opts.limit then
+    args[#args + 1] = "--playlist-end"
+    args[#args + 1] = tostring(opts.limit)
+  end
   args[#args + 1] = query
-  local results = M.parseLines(M.runTool("yt-dlp", argsWith(args), opts))
+  local results = M.parseLines(M.runTool("yt-dlp", argsWith(args, opts), opts))
   if #results == 0 then error(SearchError("nothing playable at " .. query, { tool = "yt-dlp" }), 2) end
   return results
 end
@@ -267,8 +303,8 @@ function M.streamUrl(url, opts)
   opts = opts or {}
   local hit = streamCache[url]
   if hit and runtime.now() < hit.expires and not opts.refresh then return hit.url end
-  local out = M.runTool("yt-dlp", argsWith({ "-f", opts.format or "bestaudio/best", "--no-playlist", "-g", url }),
-    opts)
+  local out = M.runTool("yt-dlp", argsWith({ "-f", opts.format or "bestaudio/best", "--no-playlist", "-g", url },
+    opts), opts)
   local direct = out:match("(https?://[^\r\n]+)")
   if not direct then error(SearchError("yt-dlp gave no stream URL for " .. url, { tool = "yt-dlp" }), 2) end
   streamCache[url] = { url = direct, expires = runtime.now() + M.STREAM_URL_TTL }

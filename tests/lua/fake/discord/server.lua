@@ -212,6 +212,7 @@ function Server:_routes()
     return 204
   end)
   require("fake.discord.social").install(self, route)
+  require("fake.discord.moderation").install(self, route)
 end
 
 function M.reset()
