@@ -82,6 +82,8 @@ private:
     std::intptr_t handle_ = kNone;
     bool failed_ = false;
     std::string reason_;
+    std::uint64_t written_ = 0;         // bytes written so far
+    std::uint64_t writeback_from_ = 0;  // where writeback was last started (POSIX)
 };
 
 /// False for an existing file that may not be replaced: the read-only

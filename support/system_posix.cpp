@@ -153,15 +153,28 @@ FileOutput::~FileOutput() {
 }
 
 bool FileOutput::write(std::string_view bytes) {
+    const int fd = static_cast<int>(handle_);
     while (!failed_ && !bytes.empty()) {
-        const ssize_t put = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
         if (put <= 0) {
             reason_ = last_error_text();
             failed_ = true;
             break;
         }
         bytes.remove_prefix(static_cast<std::size_t>(put));
+        written_ += static_cast<std::uint64_t>(put);
     }
+#if defined(__linux__)
+    // Writeback starts every few MiB instead of all at the flush, so a large
+    // download is mostly on the disk by the time its last byte arrives.
+    constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
+    if (!failed_ && written_ - writeback_from_ >= kWritebackStep) {
+        (void)::sync_file_range(fd, static_cast<off_t>(writeback_from_),
+                                static_cast<off_t>(written_ - writeback_from_),
+                                SYNC_FILE_RANGE_WRITE);
+        writeback_from_ = written_;
+    }
+#endif
     return !failed_;
 }
 
