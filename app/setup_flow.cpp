@@ -5,6 +5,7 @@
 #include "install/install_steps.h"
 #include "install/modules.h"
 #include "install/record.h"
+#include "install/setup_lock.h"
 #include "install/setup_runtime.h"
 #include "net/socket.h"
 #include "support/ascii.h"
@@ -53,6 +54,10 @@ std::string read_choice() {
 
 int run_setup(bool silent) {
     show_banner();
+    if (const Error busy = hold_setup_lock(); busy.failed()) {
+        report(busy);
+        return 1;
+    }
     const Error socket_error = Socket::initialize();
     if (socket_error.failed()) {
         report(socket_error);

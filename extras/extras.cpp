@@ -94,18 +94,12 @@ Path extras_folder(std::string_view name) {
     return (root.empty() ? executable_path().parent_path() : root) / native_from_text(name);
 }
 
-std::string locate_tool(const std::string& stem) {
-    std::string found = find_executable(stem);
-    if (!found.empty()) return found;
-    const Path file = native_from_text(stem.find('.') != std::string::npos ? stem : stem + ".exe");
-    for (const Path& folder : {executable_path().parent_path(), install_root()}) {
-        if (usable_file(folder / "tools" / file)) return path_text(folder / "tools" / file);
-    }
-    return {};
+Path locate_tool(const std::string& stem) {
+    return find_executable(stem);
 }
 
 bool usable_file(const Path& path) {
-    return regular_file_size(path).value_or(0) > 1024;
+    return regular_file_size(path).value_or(0) > kUsableToolBytes;
 }
 
 }  // namespace tarncore::discordvoice

@@ -24,6 +24,28 @@ std::string unix_path(const tarncore::Path& path) {
     return out;
 }
 
+std::vector<tarncore::Path> program_arguments(int, char**) {
+    std::vector<tarncore::Path> out;
+    std::wstring item;
+    bool quoted = false, any = false;
+    for (const wchar_t* c = GetCommandLineW();; ++c) {
+        if (*c == L'\0' || (*c == L' ' && !quoted)) {
+            if (any) out.emplace_back(item);
+            item.clear();
+            any = false;
+            if (*c == L'\0') break;
+        } else if (*c == L'"') {
+            quoted = !quoted;
+            any = true;
+        } else {
+            item.push_back(*c);
+            any = true;
+        }
+    }
+    if (!out.empty()) out.erase(out.begin());
+    return out;
+}
+
 int run_host_program(const std::vector<std::string>& argv) {
     using Spawn = LONG(__cdecl*)(char* const*, int);
     static const auto spawn = wine_export<Spawn>(L"ntdll.dll", "__wine_unix_spawnvp");
