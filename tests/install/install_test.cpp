@@ -349,7 +349,7 @@ TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
               "10 tarnwick setup: Another Tarnwick setup is still running after 1 s; run "
               "Tarnwick-Setup.exe again once it has finished | " +
                   waiting);
-    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(20000); }), "0  : | " + waiting);
+    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(20000); }), "0  :  | " + waiting);
     EXPECT_EQ(other.wait(5000), 0);
 }
 
