@@ -71,6 +71,15 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         meter.finish("No automatic download for this platform.");
         return extras_error(kErrProcess, name + " must be installed manually on this platform");
     }
+    // Said before anything is fetched, and in words that name the obstacle.
+    if (const FileKind kind = file_kind(tools_folder); kind != FileKind::Folder) {
+        meter.finish("Failed.");
+        return extras_error(kErrFile,
+                            "Could not install " + std::string(row.primary_file) + ": " +
+                                path_text(tools_folder) +
+                                (kind == FileKind::Missing ? " could not be created"
+                                                           : " is in the way; it is not a folder"));
+    }
     std::cout << "        " << row.url << "\n";
     Error error = row.archive
                       ? install_from_archive(row, tools_folder, meter)

@@ -31,7 +31,8 @@ Path find_executable(const std::string& name) {
 NativeString command_line(const Path& program, const std::vector<NativeString>& arguments) {
     const NativeString quote(1, '"');
     NativeString line = quote + program.native() + quote;
-    for (const NativeString& argument : arguments) line += NativeString(1, ' ') + quote + argument + quote;
+    for (const NativeString& argument : arguments)
+        line += NativeString(1, ' ') + quote + argument + quote;
     return line;
 }
 

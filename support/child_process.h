@@ -41,8 +41,8 @@ public:
     /// standard error goes to the output pipe with merge_stderr, else to the
     /// null device. Errors: "CreatePipe failed", "CreateProcess failed".
     static void start(ChildProcess& child, Error& error, const std::string& program,
-                      const std::vector<NativeString>& arguments,
-                      const EnvironmentMap& environment, bool merge_stderr);
+                      const std::vector<NativeString>& arguments, const EnvironmentMap& environment,
+                      bool merge_stderr);
     /// True while a started child has not ended. Also reads and discards what
     /// the child has written so far: nothing uses its output, and a full pipe
     /// would stall a talkative tar until the time-out ends it.

@@ -107,10 +107,10 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     startup.hStdOutput = output_write;
     startup.hStdError = null_device != INVALID_HANDLE_VALUE ? null_device : output_write;
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(
-        resolved.c_str(), line.data(), nullptr, nullptr, TRUE,
-        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(),
-        nullptr, &startup, &info);
+    const BOOL created =
+        CreateProcessW(resolved.c_str(), line.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                       block.empty() ? nullptr : block.data(), nullptr, &startup, &info);
     CloseHandle(input_read);
     CloseHandle(output_write);
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);

@@ -152,17 +152,15 @@ std::wstring user_identity() {
 
 LockState take_setup_lock(std::uint32_t wait_ms) {
     // Kept open until the process ends; the system then lets the next setup in.
-    static HANDLE mutex = CreateMutexW(
-        nullptr, FALSE, (L"Local\\Tarnwick-Setup-" + user_identity()).c_str());
+    static HANDLE mutex =
+        CreateMutexW(nullptr, FALSE, (L"Local\\Tarnwick-Setup-" + user_identity()).c_str());
     if (mutex == nullptr) return LockState::kUnavailable;
     switch (WaitForSingleObject(mutex, wait_ms)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // the holder was killed; what it left is repaired
-        return LockState::kTaken;
-    case WAIT_TIMEOUT:
-        return LockState::kBusy;
-    default:
-        return LockState::kUnavailable;
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:  // the holder was killed; what it left is repaired
+            return LockState::kTaken;
+        case WAIT_TIMEOUT: return LockState::kBusy;
+        default: return LockState::kUnavailable;
     }
 }
 

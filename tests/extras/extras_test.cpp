@@ -69,13 +69,17 @@ struct ExtrasBench {
 // Rows: tools "present" in the installation and files "before" in FFmpeg's work
 // folder; "refresh"; "manual": yt-dlp without a URL; the "archive" served as {zip} by the server
 // "script"; the "result", the screens of "stdout" and "stderr", and the "tools" and "work" folders
-// afterwards. {base} stands for the server's address.
+// afterwards ("tools_file": tools is a file). {base} stands for the server's address, {tools}
+// for the tools folder.
 TEST(InstallExtras, RefreshTable) {
     const Json table = tarntest::read_json("extras/refresh.json");
     for (const Json& row : tarntest::items(table)) {
         SCOPED_TRACE(row.get_string("name", ""));
         ExtrasBench bench;
         const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
+        if (row.find("tools_file").kind != JsonKind::Null) {
+            ASSERT_TRUE(ensure_dir(install_root()) && write_file(tools_dir(), ""));
+        }
         fill(tools_dir(), row.find("present"));
         fill(work, row.find("before"));
         fill(bench.box.scratch() / "tree", row.find("archive"));
@@ -127,7 +131,8 @@ TEST(InstallExtras, RefreshTable) {
         rows[0].checksum_url = urls[2];
         rows[1].checksum_url = urls[3];
         auto expand = [&](const std::string& t) {
-            return tarntest::replace_all(t, "{base}", server.base_url());
+            return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
+                                         "{tools}", path_text(tools_dir()));
         };
 
         tarntest::ConsoleCapture console;
