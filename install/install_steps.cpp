@@ -60,6 +60,11 @@ bool replace_file(const Path& source, const Path& target) {
 
 Error place_file(const Path& source, const Path& target) {
     (void)ensure_dir(target.parent_path());
+    // A target that already holds the bytes needs no swap: so a rollback to
+    // the runtime a refused swap left in place does not overwrite the whole
+    // target.new the refusal named.
+    std::string have, want;
+    if (read_file(target, have) && read_file(source, want) && have == want) return {};
     const Placement placed = place_copy(source, target);
     if (placed.ok()) return {};
     const Path fresh = with_suffix(target, ".new");

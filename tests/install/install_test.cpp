@@ -140,7 +140,11 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
     ASSERT_TRUE(ensure_dir(bin) && write_file(fresh, "stale"));
     ASSERT_TRUE(place_file(source, target).ok());
     EXPECT_EQ(file_bytes(target) + file_bytes(fresh), "fresh<missing>");
-    ASSERT_TRUE(delete_file(target) && ensure_dir(target / "in") &&
+    // A target already holding the bytes (a rollback after a refused swap)
+    // leaves the copy the refusal offered alone.
+    ASSERT_TRUE(write_file(fresh, "offered") && place_file(source, target).ok());
+    EXPECT_EQ(file_bytes(fresh), "offered");
+    ASSERT_TRUE(delete_file(fresh) && delete_file(target) && ensure_dir(target / "in") &&
                 ensure_dir(bin / "tarn.exe.old" / "in"));
     EXPECT_EQ(place_file(source, target).message,
               "Could not replace " + path_text(target) +
