@@ -13,8 +13,8 @@ namespace tarntest {
 /// name of a Windows path); empty when it has none.
 std::string unix_path(const tarncore::Path& path);
 
-/// This program's arguments after its name, as the system passed them (the
-/// wide command line on Windows, split at spaces outside double quotes).
+/// This program's arguments after its name, as the system passed them (from
+/// the wide command line on Windows).
 std::vector<tarncore::Path> program_arguments(int argc, char** argv);
 
 /// Runs argv[0] (a Unix path) with the arguments to its end; its exit code,

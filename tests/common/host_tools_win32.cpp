@@ -2,6 +2,8 @@
 
 #include "support/win32.h"
 
+#include <shellapi.h>
+
 namespace tarntest {
 namespace {
 
@@ -25,24 +27,10 @@ std::string unix_path(const tarncore::Path& path) {
 }
 
 std::vector<tarncore::Path> program_arguments(int, char**) {
-    std::vector<tarncore::Path> out;
-    std::wstring item;
-    bool quoted = false, any = false;
-    for (const wchar_t* c = GetCommandLineW();; ++c) {
-        if (*c == L'\0' || (*c == L' ' && !quoted)) {
-            if (any) out.emplace_back(item);
-            item.clear();
-            any = false;
-            if (*c == L'\0') break;
-        } else if (*c == L'"') {
-            quoted = !quoted;
-            any = true;
-        } else {
-            item.push_back(*c);
-            any = true;
-        }
-    }
-    if (!out.empty()) out.erase(out.begin());
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<tarncore::Path> out(argv + (argc > 0 ? 1 : 0), argv + argc);
+    LocalFree(argv);
     return out;
 }
 
