@@ -74,7 +74,10 @@ int run_setup(bool silent) {
     if (client.check_update(manifest).failed()) {
         // The reason is not shown: every failure of the query means the same here.
         std::cout << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
-        if (installed && silent && !needs_repair()) return run_extras(false);
+        if (installed && silent) {
+            if (!needs_repair()) return run_extras(false);
+            std::cout << "The installation is incomplete; installing it again.\n";
+        }
         return install_own_runtime(silent);
     }
     // The service's text, shown as it is only once it cannot steer the console.

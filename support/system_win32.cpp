@@ -197,6 +197,21 @@ Path final_path(const Path& path) {
         got = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }
+    if (got == 0) {
+        // Wine gives up on a name past MAX_PATH; the name within the volume,
+        // on the drive it was opened on, is the same final path.
+        const std::wstring given = long_form(path);
+        const std::size_t drive = given.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+        std::vector<wchar_t> info(sizeof(FILE_NAME_INFO) / sizeof(wchar_t) + 32768);
+        auto* name = reinterpret_cast<FILE_NAME_INFO*>(info.data());
+        if (given.size() > drive + 1 && given[drive + 1] == L':' &&
+            GetFileInformationByHandleEx(h, FileNameInfo, name,
+                                         static_cast<DWORD>(info.size() * sizeof(wchar_t)))) {
+            CloseHandle(h);
+            return Path(L"\\\\?\\" + given.substr(drive, 2) +
+                        std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t)));
+        }
+    }
     CloseHandle(h);
     if (got == 0 || got >= buffer.size()) return {};
     return Path(std::wstring(buffer.data(), got));

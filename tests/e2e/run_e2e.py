@@ -63,6 +63,11 @@ class World:
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)
         os.makedirs(self.work, exist_ok=True)
+        # Wine finds a prefix's server in /tmp/.wine-<uid> by the prefix's inode, which a
+        # new prefix may share with another Wine user's old one: these servers stay apart.
+        servers = "/tmp/.wine-%d" % os.getuid()
+        os.makedirs(servers, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "tmpfs", servers], check=True)
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
         with open(os.path.join(self.work, "hosts"), "w") as f:
             f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
@@ -180,6 +185,9 @@ class World:
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
         exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
+        # Wine links Downloads to $HOME, which every other run of this user shares.
+        if os.path.islink(os.path.dirname(exe)):
+            os.remove(os.path.dirname(exe))
         os.makedirs(os.path.dirname(exe), exist_ok=True)
         shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix, **({"LANG": lang} if lang else {}))
@@ -329,7 +337,7 @@ def user_path(world, prefix, padded=False):
 
 
 def prepare(prefix, steps):
-    for kind, rel in (s.split() for s in steps.split(";") if s.strip()):
+    for kind, rel in (s.split(None, 1) for s in steps.split(";") if s.strip()):
         path = os.path.join(install_root(prefix), rel)
         if kind == "text":
             path, content = os.path.join(install_root(prefix), rel.split("=")[0]), rel.split("=", 1)[1]
