@@ -3367,6 +3367,70 @@ local daveMls = (function()
     return interleave(frame, parsed.ranges, parsed.size, plain)
   end
 
+
+  -- DAVE's binary voice gateway messages ------------------------------------------------------------------
+  -- From the server: uint16 sequence number, opcode, payload; to it: opcode, payload.
+
+  local wire = {}
+  mls.wire = wire
+  wire.EXTERNAL_SENDER, wire.KEY_PACKAGE, wire.PROPOSALS, wire.COMMIT_WELCOME = 25, 26, 27, 28
+  wire.ANNOUNCE_COMMIT, wire.WELCOME = 29, 30
+
+  -- { sequence, opcode, ... } of a server message: externalSender (op 25; `raw` kept, as the group's
+  -- extension must repeat it), revoke and messages or refs (27), transitionId and commit (29) or
+  -- welcome (30). Raises on a malformed message.
+  function wire.parse(data)
+    local r = mls.reader(data)
+    local m = { sequence = r:u16(), opcode = r:u8() }
+    if m.opcode == 25 then
+      local p = r.pos
+      m.externalSender = { signatureKey = r:vec(), credential = credential(r) }
+      m.externalSender.raw = r:since(p)
+    elseif m.opcode == 27 then
+      local op = r:u8()
+      if op == 0 then
+        m.messages = r:list(mls.readMessage)
+      elseif op == 1 then
+        m.revoke, m.refs = true, r:list(Reader.vec)
+      else
+        fail("invalid proposals operation")
+      end
+    elseif m.opcode == 29 then
+      m.transitionId, m.commit = r:u16(), mls.readMessage(r)
+    elseif m.opcode == 30 then
+      m.transitionId = r:u16()
+      -- A Welcome wrapped in an MLSMessage is unwrapped; the bare one starts with the cipher suite.
+      if data:sub(r.pos, r.pos + 3) == "\0\1\0\3" then r:take(4) end
+      m.welcome = mls.readWelcome(r)
+    else
+      fail("unknown binary opcode " .. m.opcode)
+    end
+    r:finish()
+    return m
+  end
+
+  function wire.keyPackage(raw) return string.char(26) .. raw end
+  function wire.commitWelcome(commitMessage, welcome) return string.char(28) .. commitMessage .. (welcome or "") end
+
+  -- The GroupContext extension naming the gateway as the group's one external sender.
+  function mls.externalSendersExtension(externalSenderRaw)
+    return { type = 5, data = varint(#externalSenderRaw) .. externalSenderRaw }
+  end
+
+  -- Groups of k digits, each from k bytes of `data` read big-endian, modulo 10^k.
+  function media.displayableCode(data, length, groupSize)
+    if groupSize > 8 or length % groupSize ~= 0 or #data < length then fail("bad displayable code size") end
+    local out, modulus = {}, math.tointeger(10 ^ groupSize)
+    for i = 1, length, groupSize do
+      local v = 0
+      for j = i, i + groupSize - 1 do v = (v * 256 + data:byte(j)) % modulus end
+      out[#out + 1] = string.format("%0" .. groupSize .. "d", v)
+    end
+    return table.concat(out)
+  end
+  -- The six groups of five digits members compare to check their call.
+  function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
+
   return mls
 end)()
 M._daveMls = daveMls
