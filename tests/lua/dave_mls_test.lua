@@ -356,6 +356,29 @@ describe("DAVE media", function()
     for _, c in ipairs(v.not_protocol_frames) do assert.is_nil(media.parseFrame(unhex(c.frame)), c.why) end
   end))
 
+  it("sender and receiver: the reference client's frames, replays, epochs", withVectors("dave-libdave-session.json",
+    function(d)
+      local a = d.member_a_user_id
+      local function base(step)
+        for _, r in ipairs(d["step" .. step .. "_ratchets"]) do
+          if r.user_id == a then return unhex(r.sender_base_secret) end
+        end
+      end
+      local enc, dec = media.encryptor(base(1)), media.decryptor()
+      dec:addRatchet(base(1), 0)
+      for _, f in ipairs(d.step1_frames_from_a) do
+        assert.equal(f.frame, hex(enc:encrypt(unhex(f.plaintext))))
+        assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 0)))
+      end
+      assert.is_nil(dec:decrypt(unhex(d.step1_frames_from_a[2].frame), 0))
+      dec:addRatchet(base(3), 1000)
+      for _, f in ipairs(d.step3_frames_from_a) do assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 2000))) end
+      local late = media.encryptor(base(1))
+      for _ = 1, 4 do late:encrypt("x") end
+      assert.equal("y", dec:decrypt(late:encrypt("y"), 10999))
+      assert.is_nil(dec:decrypt(late:encrypt("z"), 11000))
+    end))
+
   it("privacy codes, external senders and proposals, binary messages", withVectors(DAVE, function(v)
     for _, c in ipairs(v.displayable_codes) do
       assert.equal(c.code, media.displayableCode(unhex(c.data), c.length, c.group_size))

@@ -3346,12 +3346,13 @@ local daveMls = (function()
     return table.concat(out)
   end
 
-  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
-  -- disjoint) stay in the clear and are authenticated.
+  -- The protocol frame for `frame` under key `k` (bytes, or a daveCrypto gcm context) and the 32-bit
+  -- nonce; ranges ({offset, size}, ascending, disjoint) stay in the clear and are authenticated.
   function media.encryptFrame(k, truncated, frame, ranges)
     ranges = ranges or {}
     local plain, clear = split(frame, ranges, #frame)
-    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local sealed = ctx:seal(media.nonce(truncated), plain, clear, media.TAG_SIZE)
     local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
     for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
     local t = table.concat(trailer)
@@ -3362,11 +3363,94 @@ local daveMls = (function()
   -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
   function media.decryptFrame(k, frame, parsed)
     local enc, clear = split(frame, parsed.ranges, parsed.size)
-    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local plain = ctx:open(media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
     if not plain then return nil end
     return interleave(frame, parsed.ranges, parsed.size, plain)
   end
 
+
+
+  -- A sender's encryptor and a receiver's decryptor per sender -----------------------------------------
+
+  local RETENTION_MS <const>, MAX_GAP <const>, MISSING <const> = 10000, 250, 1000
+  media.RETENTION_MS = RETENTION_MS
+
+  local Encryptor = {}
+  Encryptor.__index = Encryptor
+  -- Frames under our base secret of the epoch; the first carries nonce 1.
+  function media.encryptor(baseSecret)
+    return setmetatable({ ratchet = media.keyRatchet(baseSecret), nonce = 0, wraps = 0 }, Encryptor)
+  end
+  function Encryptor:encrypt(frame, ranges)
+    self.nonce = (self.nonce + 1) & 0xFFFFFFFF
+    if self.nonce == 0 then self.wraps = self.wraps + 1 end
+    local g = self.wraps * 256 + (self.nonce >> 24)
+    if g ~= self.generation then
+      self.generation, self.gcm = g, crypto().gcm(self.ratchet:get(g))
+      self.ratchet:erase(g)
+    end
+    return media.encryptFrame(self.gcm, self.nonce, frame, ranges)
+  end
+
+  local Decryptor = {}
+  Decryptor.__index = Decryptor
+  -- One sender's frames; addRatchet when an epoch brings its new base secret.
+  function media.decryptor() return setmetatable({ ratchets = {} }, Decryptor) end
+  function Decryptor:addRatchet(baseSecret, now)
+    for _, r in ipairs(self.ratchets) do r.expires = r.expires or now + RETENTION_MS end
+    table.insert(self.ratchets, 1, { keys = media.keyRatchet(baseSecret), oldest = 0, newest = 0, highest = -1,
+      missing = {}, gcms = {} })
+  end
+
+  local function tryRatchet(r, frame, parsed, now)
+    local g = media.unwrapGeneration(r.oldest, parsed.nonce >> 24)
+    if g < r.oldest or g > r.newest + MAX_GAP then return nil end
+    local counter = (g << 24) | (parsed.nonce & 0xFFFFFF)
+    if counter <= r.highest and not r.missing[counter] then return nil end
+    local ctx = r.gcms[g]
+    if not ctx then
+      local k = r.keys:get(g)
+      if not k then return nil end
+      ctx = crypto().gcm(k)
+      r.gcms[g] = ctx
+    end
+    local plain = media.decryptFrame(ctx, frame, parsed)
+    if not plain then return nil end
+    if counter > r.highest then
+      for c = math.max(r.highest + 1, counter - MISSING), counter - 1 do r.missing[c] = true end
+      r.highest = counter
+    end
+    r.missing[counter] = nil
+    for c in pairs(r.missing) do
+      if c < r.highest - MISSING then r.missing[c] = nil end
+    end
+    if g > r.newest then
+      r.newest, r.eraseBelow, r.eraseAt = g, g, now + RETENTION_MS
+    end
+    if r.eraseAt and now >= r.eraseAt then
+      r.keys:erase(r.eraseBelow)
+      for old in pairs(r.gcms) do
+        if old < r.eraseBelow then r.gcms[old] = nil end
+      end
+      r.oldest, r.eraseAt = r.eraseBelow, nil
+    end
+    return plain
+  end
+
+  -- The frame's plaintext, or nil when no kept key opens it (or it is a replay); `now` in ms.
+  function Decryptor:decrypt(frame, now)
+    local parsed = media.parseFrame(frame)
+    if not parsed then return nil end
+    for i = #self.ratchets, 1, -1 do
+      if self.ratchets[i].expires and now >= self.ratchets[i].expires then table.remove(self.ratchets, i) end
+    end
+    for _, r in ipairs(self.ratchets) do
+      local plain = tryRatchet(r, frame, parsed, now)
+      if plain then return plain end
+    end
+    return nil
+  end
 
   -- DAVE's binary voice gateway messages ------------------------------------------------------------------
   -- From the server: uint16 sequence number, opcode, payload; to it: opcode, payload.
