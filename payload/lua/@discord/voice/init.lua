@@ -2258,17 +2258,20 @@ local daveMls = (function()
   local function hash(s) return crypto().sha256(s) end
   local function mac(k, s) return crypto().hmac(k, s) end
   local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
-  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
   mls.hash, mls.mac = hash, mac
 
-  function mls.expandWithLabel(secret, label, context, len)
-    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  -- The labelled derivations, signatures and encryption are daveCrypto's.
+  for _, name in ipairs({ "expandWithLabel", "deriveSecret", "deriveTreeSecret", "refHash", "signWithLabel",
+    "decryptWithLabel" }) do
+    mls[name] = function(...) return crypto()[name](...) end
   end
-  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
-  function mls.deriveTreeSecret(secret, label, generation, len)
-    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  function mls.verifyWithLabel(...) return crypto().verifyWithLabel(...) == true end
+  function mls.keyPackageRef(raw) return crypto().makeKeyPackageRef(raw) end
+  function mls.encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto().encryptWithLabel(pub, label, context, plaintext)
+    if not enc then fail("encryption failed: " .. tostring(ct)) end
+    return enc, ct
   end
-  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
 
   -- Key schedule --------------------------------------------------------------------------------------
 
@@ -2561,15 +2564,6 @@ local daveMls = (function()
 
   -- Signatures, references and PublicMessage -----------------------------------------------------------
 
-  local function signContent(label, content)
-    return mls.writer():vec("MLS 1.0 " .. label):vec(content):bytes()
-  end
-  function mls.signWithLabel(priv, label, content) return crypto().ecdsaSign(priv, signContent(label, content)) end
-  function mls.verifyWithLabel(pub, label, content, signature)
-    return crypto().ecdsaVerify(pub, signContent(label, content), signature) == true
-  end
-  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
-
   mls.WireFormat = { publicMessage = 1, privateMessage = 2, welcome = 3, groupInfo = 4, keyPackage = 5 }
 
   function Writer:framedContent(c)
@@ -2745,18 +2739,6 @@ local daveMls = (function()
   end
 
   -- Welcome -------------------------------------------------------------------------------------------
-
-  local function encryptContext(label, context)
-    return mls.writer():vec("MLS 1.0 " .. label):vec(context):bytes()
-  end
-  function mls.encryptWithLabel(pub, label, context, plaintext)
-    local enc, ct = crypto().sealBase(pub, encryptContext(label, context), "", plaintext)
-    if not enc then fail("encryption failed: " .. tostring(ct)) end
-    return enc, ct
-  end
-  function mls.decryptWithLabel(priv, label, context, kemOutput, ciphertext)
-    return crypto().openBase(kemOutput, priv, encryptContext(label, context), "", ciphertext)
-  end
 
   function mls.readWelcome(r)
     local w = { cipherSuite = r:u16() }
