@@ -12,6 +12,17 @@ local function start(file, setup)
   return fd, client
 end
 
+-- A user writes in #general; returns the bodies of the replies Discord accepted.
+local function acceptedReplies(fd, user, text)
+  local before = #fd:requests("POST", "/channels/%d+/messages")
+  server.act(function() fd:say(user, fd.general, text) end)
+  local out = {}
+  for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
+    if i > before and p.status == 200 then out[#out + 1] = p.body end
+  end
+  return out
+end
+
 describe("example prefix bot", function()
   local fd, client
   before_each(function()
@@ -20,16 +31,7 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  -- A user writes; returns the bodies of the replies Discord accepted.
-  local function say(user, text)
-    local before = #fd:requests("POST", "/channels/%d+/messages")
-    server.act(function() fd:say(user, fd.general, text) end)
-    local out = {}
-    for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
-      if i > before and p.status == 200 then out[#out + 1] = p.body end
-    end
-    return out
-  end
+  local function say(user, text) return acceptedReplies(fd, user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
@@ -113,12 +115,7 @@ describe("example moderation bot", function()
   before_each(function() fd, client = start("moderation_bot.lua") end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text)
-    local before = #fd:requests("POST", "/channels/%d+/messages")
-    server.act(function() fd:say(user, fd.general, text) end)
-    local posts = fd:requests("POST", "/channels/%d+/messages")
-    return posts[#posts] and #posts > before and posts[#posts].body.content or nil
-  end
+  local function say(user, text) return (acceptedReplies(fd, user, text)[1] or {}).content end
   local function last(method, pattern)
     local list = fd:requests(method, pattern)
     return list[#list]

@@ -13,6 +13,7 @@ local function session(options, answer, during)
   local client = discord.Client(options)
   client:on("messageCreate", function(msg)
     if msg.content == "!ping" then msg:reply(answer) end
+    if msg.content == "!file" then msg:reply({ files = { { name = "a.txt", data = answer } } }) end
   end)
   runtime.run(function() client:login("test-token") end, { ["for"] = 10000 })
   runtime.run(during, { ["for"] = 50000 })
@@ -29,6 +30,7 @@ describe("flow: record, replay and resume", function()
       fd:say(fd.alice, fd.general, "!ping")
       fd.rest:inject({ method = "POST", path = "/channels/%d+/messages", status = 429, retry_after = 0.5 })
       fd:say(fd.alice, fd.general, "!ping")
+      fd:say(fd.alice, fd.general, "!file")
     end)
     recording = runtime.files[REC]
   end)
@@ -38,6 +40,8 @@ describe("flow: record, replay and resume", function()
     runtime.reset()
     http.reset()
     runtime.files[REC] = recording
+    -- Another random state: uploads get another multipart boundary than when recorded.
+    runtime.random_bytes(7)
     local client = session({ intents = INTENTS, transport = { replay = REC } }, answer, function() end)
     return client.rest.transport, client
   end
@@ -52,6 +56,7 @@ describe("flow: record, replay and resume", function()
     end
     assert.is_nil(recording:find("test-token", 1, true))
     assert.truthy(recording:find('"authorization":"Bot <token>"', 1, true))
+    assert.truthy(recording:find("multipart/form-data; boundary=<boundary>", 1, true))
     -- The IDENTIFY frame is a JSON text inside the line.
     assert.truthy(recording:find('\\"token\\":\\"<token>\\"', 1, true))
     assert.are.same({ true, true, true, true }, { kinds.http >= 4, kinds.open == 1, kinds.send >= 2,

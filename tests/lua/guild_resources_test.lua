@@ -52,6 +52,7 @@ describe("guild resources", function()
       { function() g.soundboardSounds:send("9", "7") end, "POST", "/channels/7/send-soundboard-sound",
         { sound_id = "9", source_guild_id = fd.guild.id } },
       { function() g:fetchAuditLogs({ type = "MemberBanAdd", limit = 10 }) end, "GET", G .. "/audit-logs" },
+      { function() g.voiceStates:fetch(fd.bot.id) end, "GET", G .. "/voice-states/@me" },
       { function() g:setWidgetSettings({ enabled = true, channel = false }, "open") end, "PATCH", G .. "/widget",
         { enabled = true, channel_id = json.null }, "open" },
       { function() client.application.entitlements:createTest({ sku = "3", guild = fd.guild.id }) end, "POST",

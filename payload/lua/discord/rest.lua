@@ -618,6 +618,20 @@ local function redactHeaders(headers, redact)
   return out
 end
 
+-- A request as kept in a recording: token redacted, and the random multipart boundary replaced so that
+-- an upload compares equal across runs.
+local function recordedRequest(opts, redact)
+  local headers = redactHeaders(opts.headers, redact)
+  local body = opts.body and redact(opts.body)
+  local boundary = (headers["content-type"] or ""):match("boundary=([^;%s]+)")
+  if boundary then
+    local pattern = boundary:gsub("%p", "%%%0")
+    headers["content-type"] = headers["content-type"]:gsub(pattern, "<boundary>")
+    if body then body = body:gsub(pattern, "<boundary>") end
+  end
+  return { k = "http", method = opts.method, url = redact(opts.url), headers = headers }, body
+end
+
 local Recorder = {}
 Recorder.__index = Recorder
 
@@ -662,9 +676,9 @@ end
 function Recorder:request(opts)
   local started = runtime.now()
   local res, msg, kind = http.request(opts)
-  local entry = { k = "http", method = opts.method, url = self.redact(opts.url),
-    headers = redactHeaders(opts.headers, self.redact), dt = runtime.now() - started }
-  if opts.body ~= nil then entry.body, entry.b64 = packData(self.redact(opts.body)) end
+  local entry, body = recordedRequest(opts, self.redact)
+  entry.dt = runtime.now() - started
+  if body ~= nil then entry.body, entry.b64 = packData(body) end
   if res then
     entry.status, entry.rheaders = res.status, res.headers
     entry.rbody, entry.rb64 = packData(res.body or "")
@@ -782,9 +796,8 @@ function Replayer:_expect(got)
 end
 
 function Replayer:request(opts)
-  local got = { k = "http", method = opts.method, url = self.redact(opts.url),
-    headers = redactHeaders(opts.headers, self.redact) }
-  if opts.body ~= nil then got.body = packData(self.redact(opts.body)) end
+  local got, body = recordedRequest(opts, self.redact)
+  if body ~= nil then got.body = packData(body) end
   local want = self:_expect(got)
   runtime.sleep(want.dt or 0)
   if want.err then return nil, want.err, want.kind end

@@ -14,12 +14,12 @@ local function page(packets, seq, kind)
     .. string.char(table.unpack(segs)) .. table.concat(packets)
 end
 
---- An Ogg Opus stream of `n` packets ("\xFC" and the 3-byte index from `first`), ten to a page.
-function M.ogg(n, first)
+--- An Ogg Opus stream of `n` packets ("\xFC" and the 3-byte index), ten to a page.
+function M.ogg(n)
   local out = { page({ "OpusHead\1\2\56\1\128\187\0\0\0\0\0" }, 0, 2), page({ "OpusTags" .. string.rep("t", 300) }, 1) }
   for i = 0, n - 1, 10 do
     local batch = {}
-    for j = i, math.min(n - 1, i + 9) do batch[#batch + 1] = "\xFC" .. string.pack(">I3", first + j) end
+    for j = i, math.min(n - 1, i + 9) do batch[#batch + 1] = "\xFC" .. string.pack(">I3", j) end
     out[#out + 1] = page(batch, #out)
   end
   return table.concat(out)
@@ -51,9 +51,8 @@ function M.install(frames)
   runtime.programs.ffprobe = function(_, p) p:emit('{"format": {"duration": "61.5", "tags": {"ARTIST": "Me"}}}') end
   runtime.programs.ffmpeg = function(cmd, proc)
     local a = table.concat(cmd.args, " ")
-    local seek = math.floor((tonumber(a:match("%-ss (%S+)")) or 0) * 50)
-    local n = ((frames or {})[a:match("%-i (%S+)")] or 10) - seek
-    local bytes = a:find("s16le") and string.pack("<i2i2", 1000, -1000):rep(960 * n) or M.ogg(n, seek)
+    local n = (frames or {})[a:match("%-i (%S+)")] or 10
+    local bytes = a:find("s16le") and string.pack("<i2i2", 1000, -1000):rep(960 * n) or M.ogg(n)
     for at = 1, #bytes, 777 do proc:emit(bytes:sub(at, at + 776)) end
   end
 end

@@ -39,7 +39,6 @@ function M.install(server, route)
     local function echo(suffix, obj)
       if k.event then server:_echo(k.event .. suffix, nil, obj, k.intent) end
     end
-    route("GET", base, function(p) return 200, json.array(Store.copy(list(p, kind))) end)
     route("POST", base, function(p, body, req)
       local obj = Store.copy(body)
       obj.id, obj.guild_id = store:id(), p.guild.id
@@ -47,11 +46,6 @@ function M.install(server, route)
       table.insert(list(p, kind), obj)
       audit(p, req, k.action, obj.id)
       echo("_CREATE", obj)
-      return 200, obj
-    end)
-    route("GET", base .. "/:id", function(p, _, req)
-      local obj = find(list(p, kind), req.path:match("(%d+)$"))
-      if not obj then return 404, { code = 10000, message = "Unknown object" } end
       return 200, obj
     end)
     route("PATCH", base .. "/:id", function(p, body, req)
