@@ -1617,6 +1617,34 @@ local daveCrypto = (function()
     return { x3, y3, z3 }
   end
 
+  -- The doubling of the same paper: one multiplication and eight additions fewer.
+  local function pdouble(p)
+    local x, y, z = p[1], p[2], p[3]
+    local t0, t1, t2 = fmul(x, x), fmul(y, y), fmul(z, z)
+    local t3 = fmul(x, y)
+    t3 = fadd(t3, t3)
+    local z3 = fmul(x, z)
+    z3 = fadd(z3, z3)
+    local y3 = fsub(fmul(B, t2), z3)
+    local x3 = fadd(y3, y3)
+    y3 = fadd(x3, y3)
+    x3 = fsub(t1, y3)
+    y3 = fmul(x3, fadd(t1, y3))
+    x3 = fmul(x3, t3)
+    t3 = fadd(t2, t2)
+    t2 = fadd(t2, t3)
+    z3 = fsub(fsub(fmul(B, z3), t2), t0)
+    z3 = fadd(z3, fadd(z3, z3))
+    t0 = fsub(fadd(fadd(t0, t0), t0), t2)
+    y3 = fadd(y3, fmul(t0, z3))
+    t0 = fmul(y, z)
+    t0 = fadd(t0, t0)
+    x3 = fsub(x3, fmul(t0, z3))
+    z3 = fmul(t0, t1)
+    z3 = fadd(z3, z3)
+    return { x3, y3, fadd(z3, z3) }
+  end
+
   local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
 
   -- table[i] for a secret i, read through masks over every entry.
@@ -1649,7 +1677,7 @@ local daveCrypto = (function()
     for i = 1, 32 do
       local byte = sbyte(k, i)
       for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
-        for _ = 1, 4 do q = padd(q, q) end
+        for _ = 1, 4 do q = pdouble(q) end
         q = padd(q, select(tbl, nibble))
       end
     end
@@ -1667,7 +1695,7 @@ local daveCrypto = (function()
       local base = G
       for w = 64, 1, -1 do
         baseTables[w] = multiples(base)
-        for _ = 1, 4 do base = padd(base, base) end
+        for _ = 1, 4 do base = pdouble(base) end
       end
     end
     local q = INFINITY
@@ -1679,7 +1707,7 @@ local daveCrypto = (function()
     return q
   end
 
-  local function isZero(a) return Fp.encode(a) == ZERO32 end
+  local function isZero(a) return equal(Fp.encode(a), ZERO32) end
 
   -- The affine x and y as 32-byte strings, or nil for the point at infinity.
   local function affine(p)
@@ -1704,7 +1732,16 @@ local daveCrypto = (function()
     return { x, y, Fp.one }
   end
 
-  local function validScalar(k) return #k == 32 and k ~= ZERO32 and less(k, N_BYTES) end
+  -- 1 <= k < n for a secret k: the borrow of k - n and an OR of the bytes, without early exits.
+  local function validScalar(k)
+    if #k ~= 32 then return false end
+    local borrow, any = 0, 0
+    for i = 32, 1, -1 do
+      local x = sbyte(k, i)
+      borrow, any = ((x - sbyte(N_BYTES, i) - borrow) >> 63) & 1, any | x
+    end
+    return (borrow & ((any + 0xff) >> 8)) == 1
+  end
 
   --- The public key (65 bytes) of a private scalar (32 bytes, 1 <= k < n).
   local function publicKey(sk)
@@ -1726,7 +1763,7 @@ local daveCrypto = (function()
   local function nmul(a, b) return Fn.mul(a, b) end
 
   -- RFC 6979 k for SHA-256: the same key and message always give the same signature.
-  local function deterministicK(sk, h)
+  local function deterministicK(sk, h, skip)
     local h1 = Fn.encode(Fn.decode(h))
     local v, k = srep("\1", 32), srep("\0", 32)
     k = hmac(k, v .. "\0" .. sk .. h1)
@@ -1735,7 +1772,10 @@ local daveCrypto = (function()
     v = hmac(k, v)
     while true do
       v = hmac(k, v)
-      if validScalar(v) then return v end
+      if validScalar(v) then
+        if skip == 0 then return v end
+        skip = skip - 1
+      end
       k = hmac(k, v .. "\0")
       v = hmac(k, v)
     end
@@ -1752,10 +1792,10 @@ local daveCrypto = (function()
     if not validScalar(sk) then error("invalid P-256 private key", 2) end
     local h = sha256(msg)
     local e, d = Fn.decode(h), Fn.decode(sk)
-    local k = deterministicK(sk, h)
-    while true do
-      local x = affine(baseMult(k))
-      local r = Fn.decode(x)
+    -- A zero r or s (never seen in practice) takes the next k of the same sequence.
+    for attempt = 0, math.huge do
+      local k = deterministicK(sk, h, attempt)
+      local r = Fn.decode(affine(baseMult(k)))
       local rb = Fn.encode(r)
       local s = Fn.encode(nmul(Fn.invert(Fn.decode(k)), Fn.add(e, nmul(r, d))))
       if rb ~= ZERO32 and s ~= ZERO32 then
@@ -1763,8 +1803,6 @@ local daveCrypto = (function()
         local body = trimInteger(rb) .. trimInteger(s)
         return "\48" .. schar(#body) .. body
       end
-      k = sha256(k .. h)
-      if not validScalar(k) then k = sha256(k) end
     end
   end
 
@@ -2124,6 +2162,18 @@ local daveMls = (function()
     [1] = function(r) return { keyPackage = mls.readKeyPackage(r) } end,
     [2] = function(r) return { leafNode = mls.readLeafNode(r) } end,
     [3] = function(r) return { removed = r:u32() } end,
+    -- Decoded so that messages carrying them parse; the group layer refuses them.
+    [4] = function(r)
+      local kind = r:u8()
+      if kind == 1 then r:vec() elseif kind == 2 then r:u8() r:vec() r:u64() else fail("invalid psk type") end
+      r:vec()
+      return {}
+    end,
+    [5] = function(r)
+      return { groupId = r:vec(), version = r:u16(), cipherSuite = r:u16(), extensions = extensions(r) }
+    end,
+    [6] = function(r) return { kemOutput = r:vec() } end,
+    [7] = function(r) return { extensions = extensions(r) } end,
   }
   mls.ProposalType = { add = 1, update = 2, remove = 3 }
 
@@ -2208,17 +2258,20 @@ local daveMls = (function()
   local function hash(s) return crypto().sha256(s) end
   local function mac(k, s) return crypto().hmac(k, s) end
   local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
-  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
   mls.hash, mls.mac = hash, mac
 
-  function mls.expandWithLabel(secret, label, context, len)
-    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  -- The labelled derivations, signatures and encryption are daveCrypto's.
+  for _, name in ipairs({ "expandWithLabel", "deriveSecret", "deriveTreeSecret", "refHash", "signWithLabel",
+    "decryptWithLabel" }) do
+    mls[name] = function(...) return crypto()[name](...) end
   end
-  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
-  function mls.deriveTreeSecret(secret, label, generation, len)
-    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  function mls.verifyWithLabel(...) return crypto().verifyWithLabel(...) == true end
+  function mls.keyPackageRef(raw) return crypto().makeKeyPackageRef(raw) end
+  function mls.encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto().encryptWithLabel(pub, label, context, plaintext)
+    if not enc then fail("encryption failed: " .. tostring(ct)) end
+    return enc, ct
   end
-  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
 
   -- Key schedule --------------------------------------------------------------------------------------
 
@@ -2508,6 +2561,645 @@ local daveMls = (function()
     fail("unsupported proposal type " .. proposal.type)
   end
 
+
+  -- Signatures, references and PublicMessage -----------------------------------------------------------
+
+  mls.WireFormat = { publicMessage = 1, privateMessage = 2, welcome = 3, groupInfo = 4, keyPackage = 5 }
+
+  function Writer:framedContent(c)
+    self:vec(c.groupId):u64(c.epoch):u8(c.senderType)
+    if c.senderType == 1 or c.senderType == 2 then self:u32(c.senderIndex) end
+    return self:vec(c.authenticatedData or ""):u8(c.contentType):raw(c.body)
+  end
+  -- A commit's body from proposals ({ ref = bytes } or { proposal = encoded Proposal }) and an
+  -- encoded UpdatePath or nil.
+  function mls.encodeCommit(proposals, path)
+    local w = mls.writer():list(proposals, function(s, p)
+      if p.ref then s:u8(2):vec(p.ref) else s:u8(1):raw(p.proposal) end
+    end)
+    if path then return w:u8(1):raw(path):bytes() end
+    return w:u8(0):bytes()
+  end
+
+  local function authData(m)
+    local w = mls.writer():vec(m.signature)
+    if m.contentType == 3 then w:vec(m.confirmationTag) end
+    return w:bytes()
+  end
+
+  -- FramedContentTBS; members and new-member commits sign over the GroupContext too.
+  local function contentTbs(wireFormat, contentRaw, senderType, groupContext)
+    local w = mls.writer():u16(1):u16(wireFormat):raw(contentRaw)
+    if senderType == 1 or senderType == 4 then
+      if not groupContext then fail("the group context is needed") end
+      w:raw(groupContext)
+    end
+    return w:bytes()
+  end
+
+  function mls.readPublicMessage(r)
+    local p, m = r.pos, {}
+    local c = mls.readFramedContent(r)
+    m.content, m.contentType, m.senderType = c, c.contentType, c.senderType
+    m.signature = r:vec()
+    if c.contentType == 3 then m.confirmationTag = r:vec() end
+    if c.senderType == 1 then m.membershipTag = r:vec() end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- MLSMessage: version, wire format, then a PublicMessage, Welcome (raw) or KeyPackage.
+  function mls.readMessage(r)
+    local p, m = r.pos, { version = r:u16(), wireFormat = r:u16() }
+    if m.version ~= 1 then fail("unsupported protocol version") end
+    if m.wireFormat == 1 then
+      m.publicMessage = mls.readPublicMessage(r)
+    elseif m.wireFormat == 5 then
+      m.keyPackage = mls.readKeyPackage(r)
+    elseif m.wireFormat == 3 then
+      m.welcome = r:take(r.stop - r.pos + 1)
+    else
+      fail("unsupported wire format " .. m.wireFormat)
+    end
+    m.raw = r:since(p)
+    return m
+  end
+
+  -- AuthenticatedContent of a received PublicMessage, as proposal references and transcripts hash it.
+  function mls.authenticatedContent(m) return string.pack(">I2", 1) .. m.content.raw .. authData(m) end
+  function mls.proposalRef(m) return mls.refHash("MLS 1.0 Proposal Reference", mls.authenticatedContent(m)) end
+
+  -- Checks a PublicMessage: the signature with `signatureKey` and, for members, the membership tag.
+  -- `groupContext` is the encoded GroupContext of the message's epoch.
+  function mls.verifyPublicMessage(m, signatureKey, groupContext, membershipKey)
+    local tbs = contentTbs(1, m.content.raw, m.senderType, groupContext)
+    if m.senderType == 1 then
+      if not crypto().equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
+    end
+    return mls.verifyWithLabel(signatureKey, "FramedContentTBS", tbs, m.signature)
+  end
+
+  -- An MLSMessage carrying a signed PublicMessage. `c` holds the FramedContent fields (body already
+  -- encoded); a commit needs `confirmationKey` and the confirmed transcript hash it covers is computed
+  -- from `interimTranscriptHash`, so the caller gets it back with the message.
+  function mls.protectPublic(c, signaturePriv, groupContext, membershipKey, confirm)
+    local contentRaw = mls.writer():framedContent(c):bytes()
+    local tbs = contentTbs(1, contentRaw, c.senderType, groupContext)
+    local m = { contentType = c.contentType, signature = mls.signWithLabel(signaturePriv, "FramedContentTBS", tbs) }
+    local confirmed
+    if c.contentType == 3 then
+      confirmed = mls.confirmedTranscriptHash(confirm.interimTranscriptHash,
+        string.pack(">I2", 1) .. contentRaw .. mls.writer():vec(m.signature):bytes())
+      m.confirmationTag = mls.confirmationTag(confirm.keyFor and confirm.keyFor(confirmed) or confirm.confirmationKey,
+        confirmed)
+    end
+    local w = mls.writer():u16(1):u16(1):raw(contentRaw):raw(authData(m))
+    if c.senderType == 1 then w:vec(mac(membershipKey, tbs .. authData(m))) end
+    return w:bytes(), confirmed, m.confirmationTag
+  end
+
+
+
+  -- Validation -----------------------------------------------------------------------------------------
+
+  -- The leaf node's signature; nodes from updates and commits also sign the group and their position.
+  function mls.leafSignatureValid(leaf, groupId, leafIndex)
+    local tbs = leaf.tbs
+    if leaf.source ~= 1 then tbs = tbs .. mls.writer():vec(groupId):u32(leafIndex):bytes() end
+    return mls.verifyWithLabel(leaf.signatureKey, "LeafNodeTBS", tbs, leaf.signature)
+  end
+
+  -- nil, or why the leaf node is not acceptable from `source` (1 key package, 2 update, 3 commit).
+  function mls.leafNodeProblem(leaf, source, groupId, leafIndex)
+    if leaf.source ~= source then return "unexpected leaf node source" end
+    if leaf.credential.type ~= 1 then return "credential is not basic" end
+    local caps, listed = leaf.capabilities, {}
+    for _, t in ipairs(caps.extensions) do listed[t] = true end
+    for _, e in ipairs(leaf.extensions) do
+      if not listed[e.type] then return "extension " .. e.type .. " not in the capabilities" end
+    end
+    local has = function(list, v)
+      for _, x in ipairs(list) do if x == v then return true end end
+      return false
+    end
+    if not (has(caps.versions, 1) and has(caps.cipherSuites, 2) and has(caps.credentials, 1)) then
+      return "capabilities lack this group's version, cipher suite or credential"
+    end
+    if #leaf.signatureKey ~= 65 or #leaf.encryptionKey ~= 65 then return "keys of the wrong size" end
+    if not mls.leafSignatureValid(leaf, groupId, leafIndex) then return "bad leaf node signature" end
+  end
+
+  -- nil, or why the key package is invalid.
+  function mls.keyPackageProblem(kp)
+    if kp.version ~= 1 or kp.cipherSuite ~= 2 then return "unsupported version or cipher suite" end
+    if kp.initKey == kp.leafNode.encryptionKey then return "init key equals the encryption key" end
+    local problem = mls.leafNodeProblem(kp.leafNode, 1)
+    if problem then return problem end
+    if not mls.verifyWithLabel(kp.leafNode.signatureKey, "KeyPackageTBS", kp.tbs, kp.signature) then
+      return "bad key package signature"
+    end
+  end
+
+  -- nil, or why a tree received with a Welcome cannot be used: every leaf, parent hash, unmerged
+  -- leaf list and the uniqueness of keys.
+  function RatchetTree:problem(groupId)
+    local seen = {}
+    local function unique(k)
+      if seen[k] then return false end
+      seen[k] = true
+      return true
+    end
+    for i = 0, self.leaves - 1 do
+      local leaf = self:leaf(i)
+      if leaf then
+        local problem = mls.leafNodeProblem(leaf, leaf.source, groupId, i)
+        if problem then return "leaf " .. i .. ": " .. problem end
+        if not unique(leaf.encryptionKey) or not unique(leaf.signatureKey) then return "duplicate key in leaf " .. i end
+      end
+    end
+    for p = 1, tree.width(self.leaves) - 1, 2 do
+      local n = self.nodes[p]
+      if n then
+        if not unique(n.parent.encryptionKey) then return "duplicate key in node " .. p end
+        for _, l in ipairs(n.parent.unmergedLeaves) do
+          if not self:leaf(l) or not inSubtree(2 * l, p) then return "bad unmerged leaf " .. l .. " in node " .. p end
+          for _, x in ipairs(tree.directPath(2 * l, self.leaves)) do
+            if x == p then break end
+            local between = self.nodes[x]
+            if between then
+              local listed = false
+              for _, u in ipairs(between.parent.unmergedLeaves) do listed = listed or u == l end
+              if not listed then return "unmerged leaf " .. l .. " missing below node " .. p end
+            end
+          end
+        end
+      end
+    end
+    if not self:parentHashesValid() then return "parent hashes do not chain" end
+  end
+
+  -- Welcome -------------------------------------------------------------------------------------------
+
+  function mls.readWelcome(r)
+    local w = { cipherSuite = r:u16() }
+    if w.cipherSuite ~= 2 then fail("unsupported cipher suite") end
+    w.secrets = r:list(function(s)
+      return { newMember = s:vec(), kemOutput = s:vec(), ciphertext = s:vec() }
+    end)
+    w.encryptedGroupInfo = r:vec()
+    return w
+  end
+
+  function mls.readGroupInfo(r)
+    local p, g = r.pos, {}
+    g.groupContext = mls.readGroupContext(r)
+    g.context = r:since(p)
+    g.extensions, g.confirmationTag, g.signer = extensions(r), r:vec(), r:u32()
+    g.tbs = r:since(p)
+    g.signature = r:vec()
+    return g
+  end
+
+  local function readGroupSecrets(r)
+    return { joiner = r:vec(), pathSecret = r:optional(Reader.vec),
+      psks = r:list(function() fail("pre-shared keys are not supported") end) }
+  end
+
+  -- Opens a Welcome for the key package `keyPackageRaw` whose init private key is `initPriv`: the
+  -- group secrets, the GroupInfo (signature not yet checked: the signer's key is in the tree) and the
+  -- epoch's secrets, with the confirmation tag checked.
+  function mls.openWelcome(welcome, keyPackageRaw, initPriv)
+    local ref, entry = mls.keyPackageRef(keyPackageRaw)
+    for _, e in ipairs(welcome.secrets) do
+      if e.newMember == ref then entry = e end
+    end
+    if not entry then fail("the welcome has no secrets for our key package") end
+    local plain = mls.decryptWithLabel(initPriv, "Welcome", welcome.encryptedGroupInfo, entry.kemOutput,
+      entry.ciphertext)
+    if not plain then fail("cannot decrypt the group secrets") end
+    local gr = mls.reader(plain)
+    local gs = readGroupSecrets(gr)
+    gr:finish()
+    local member = extract(gs.joiner, ZERO)
+    local welcomeSecret = mls.deriveSecret(member, "welcome")
+    local info = crypto().gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
+      mls.expandWithLabel(welcomeSecret, "nonce", "", NN), welcome.encryptedGroupInfo, "", 16)
+    if not info then fail("cannot decrypt the group info") end
+    local ir = mls.reader(info)
+    local gi = mls.readGroupInfo(ir)
+    ir:finish()
+    local secrets = mls.epochFromJoiner(gs.joiner, gi.context)
+    local tag = mls.confirmationTag(secrets.confirmation, gi.groupContext.confirmedTranscriptHash)
+    if not crypto().equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
+    return gs, gi, secrets
+  end
+
+  function mls.verifyGroupInfo(gi, signerPub)
+    return mls.verifyWithLabel(signerPub, "GroupInfoTBS", gi.tbs, gi.signature)
+  end
+
+
+  -- Joining ---------------------------------------------------------------------------------------------
+
+  -- Parents on the leaf's direct path whose other child is not all blank: where path secrets go.
+  function RatchetTree:filteredDirectPath(i)
+    local out, x = {}, 2 * i
+    for _, p in ipairs(tree.directPath(x, self.leaves)) do
+      local sibling = tree.left(p) == x and tree.right(p) or tree.left(p)
+      if #self:resolution(sibling) > 0 then out[#out + 1] = p end
+      x = p
+    end
+    return out
+  end
+
+  -- The HPKE key pair of a tree node from its path secret.
+  function mls.nodeKeyPair(pathSecret)
+    local sk, pk = crypto().deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
+    return sk, pk
+  end
+
+  local EXT_RATCHET_TREE <const> = 2
+
+  -- Joins the group of a Welcome with our key package (parsed), its private keys { init, encryption }
+  -- and the tree from the GroupInfo's ratchet_tree extension or `ratchetTree` (encoded). The state:
+  -- { groupContext, context (encoded), tree, leaf, secrets, privates (node -> private key),
+  -- interimTranscriptHash, groupInfo }.
+  function mls.join(welcome, keyPackage, privates, ratchetTree)
+    local gs, gi, secrets = mls.openWelcome(welcome, keyPackage.raw, privates.init)
+    local treeBytes = ratchetTree
+    for _, e in ipairs(gi.extensions) do
+      if e.type == EXT_RATCHET_TREE then treeBytes = e.data end
+    end
+    if not treeBytes then fail("the welcome carries no ratchet tree") end
+    local tr = mls.reader(treeBytes)
+    local t = mls.readTree(tr)
+    tr:finish()
+    local gc = gi.groupContext
+    if t:treeHash() ~= gc.treeHash then fail("tree hash does not match the group context") end
+    local problem = t:problem(gc.groupId)
+    if problem then fail(problem) end
+    local signer = t:leaf(gi.signer)
+    if not signer or not mls.verifyGroupInfo(gi, signer.signatureKey) then fail("bad group info signature") end
+    local me
+    for i = 0, t.leaves - 1 do
+      local leaf = t:leaf(i)
+      if leaf and leaf.raw == keyPackage.leafNode.raw then me = i end
+    end
+    if not me then fail("our leaf is not in the tree") end
+    local nodePrivates = { [2 * me] = privates.encryption }
+    if gs.pathSecret then
+      local mine, secret, started = {}, gs.pathSecret, false
+      for _, x in ipairs(tree.directPath(2 * me, t.leaves)) do mine[x] = true end
+      for _, x in ipairs(t:filteredDirectPath(gi.signer)) do
+        started = started or mine[x]
+        if started then
+          local sk, pk = mls.nodeKeyPair(secret)
+          local n = t.nodes[x]
+          if not n or n.parent.encryptionKey ~= pk then fail("path secret does not match node " .. x) end
+          nodePrivates[x] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+      end
+      if not started then fail("path secret without a common node") end
+    end
+    return { groupContext = gc, context = gi.context, tree = t, leaf = me, secrets = secrets,
+      privates = nodePrivates, groupInfo = gi,
+      interimTranscriptHash = mls.interimTranscriptHash(gc.confirmedTranscriptHash, gi.confirmationTag) }
+  end
+
+
+  -- UpdatePath --------------------------------------------------------------------------------------------
+
+  local function copathChild(p, x) return tree.left(p) == x and tree.right(p) or tree.left(p) end
+
+  -- Merges the sender's UpdatePath into the tree: its nodes set, parent hashes checked, the new leaf
+  -- validated. `added` holds leaf indices added by the same commit. Returns what decryptPath needs.
+  function RatchetTree:mergePath(sender, path, groupId, added)
+    local fdp = self:filteredDirectPath(sender)
+    if #path.nodes ~= #fdp then fail("update path has the wrong length") end
+    local leaf = path.leafNode
+    local problem = mls.leafNodeProblem(leaf, 3, groupId, sender)
+    if problem then fail(problem) end
+    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
+    for k, p in ipairs(fdp) do
+      local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
+      for _, y in ipairs(self:resolution(c)) do
+        if not (added and added[y // 2] and tree.isLeaf(y)) then res[#res + 1] = y end
+      end
+      if #res ~= #path.nodes[k].secrets then fail("update path has the wrong number of secrets") end
+      merged.resolutions[k], merged.copath[k] = res, c
+    end
+    self:blankPath(sender)
+    for k, p in ipairs(fdp) do
+      self.nodes[p] = { parent = { encryptionKey = path.nodes[k].encryptionKey, parentHash = "", unmergedLeaves = {} } }
+    end
+    for k = #fdp - 1, 1, -1 do
+      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1])
+    end
+    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1]) or ""
+    if leaf.parentHash ~= expected then fail("leaf parent hash does not match the path") end
+    self.nodes[2 * sender] = { leaf = leaf }
+    return merged
+  end
+
+  -- Decrypts our path secret from a merged path with the keys in `privates` (node -> private key),
+  -- which gains the new nodes' keys; `context` is the provisional GroupContext (encoded). Returns the
+  -- commit secret and the path secret we decrypted.
+  function mls.decryptPath(merged, me, privates, context)
+    local fdp, nodes = merged.fdp, merged.path.nodes
+    for k = 1, #fdp do
+      if inSubtree(2 * me, merged.copath[k]) then
+        local secret
+        for j, y in ipairs(merged.resolutions[k]) do
+          if privates[y] and not secret then
+            local ct = nodes[k].secrets[j]
+            secret = mls.decryptWithLabel(privates[y], "UpdatePathNode", context, ct.kemOutput, ct.ciphertext)
+            if not secret then fail("cannot decrypt the path secret") end
+          end
+        end
+        if not secret then fail("no private key for the path secret") end
+        local first = secret
+        for m = k, #fdp do
+          local sk, pk = mls.nodeKeyPair(secret)
+          if pk ~= nodes[m].encryptionKey then fail("path secret does not match node " .. fdp[m]) end
+          privates[fdp[m]] = sk
+          secret = mls.deriveSecret(secret, "path")
+        end
+        return secret, first
+      end
+    end
+    fail("the update path does not cover our leaf")
+  end
+
+  function mls.readUpdatePath(r) return updatePath(r) end
+
+
+  -- Proposals and commits -------------------------------------------------------------------------------
+  -- A group state: { groupContext, context (encoded), tree, leaf (ours), secrets, privates (node ->
+  -- HPKE private key), interimTranscriptHash }.
+
+  local function reencodeContext(g) return mls.encodeGroupContext(g) end
+
+  -- Checks a proposal sent by an external sender (index into `externalSenders`, a list of signature
+  -- keys): group, epoch, Add or Remove only, signature. Returns { ref, proposal } for the queue.
+  function mls.externalProposal(state, m, externalSenders)
+    local c = m.content
+    if m.wireFormat ~= nil and m.wireFormat ~= 1 then fail("proposal is not a PublicMessage") end
+    if c.groupId ~= state.groupContext.groupId or c.epoch ~= state.groupContext.epoch then
+      fail("proposal for another group or epoch")
+    end
+    if c.senderType ~= 2 or c.contentType ~= 2 then fail("not an external proposal") end
+    local senderKey = externalSenders[c.senderIndex + 1]
+    if not senderKey then fail("unknown external sender") end
+    local p = c.proposal
+    if p.type ~= 1 and p.type ~= 3 then fail("unsupported proposal type " .. p.type) end
+    if not mls.verifyPublicMessage(m, senderKey) then fail("bad proposal signature") end
+    if p.type == 1 then
+      local problem = mls.keyPackageProblem(p.keyPackage)
+      if problem then fail(problem) end
+    end
+    return { ref = mls.proposalRef(m), proposal = p }
+  end
+
+  local function copyTree(t)
+    local copy = mls.readTree(mls.reader(t:encode()))
+    copy.leaves = t.leaves
+    return copy
+  end
+
+  -- Applies proposals in the order the protocol fixes (updates, removes, adds) after checking them.
+  -- Returns the leaf indices added and whether the list requires a path.
+  local function applyProposals(t, list, committer)
+    local removed, added, needsPath = {}, {}, #list == 0
+    for _, kind in ipairs({ 2, 3, 1 }) do
+      for _, p in ipairs(list) do
+        if p.type == kind then
+          if kind == 3 then
+            if removed[p.removed] then fail("leaf " .. p.removed .. " removed twice") end
+            if p.removed == committer then fail("the committer removes itself") end
+            removed[p.removed], needsPath = true, true
+          elseif kind == 2 then
+            fail("update proposals are not supported")
+          else
+            for i = 0, t.leaves - 1 do
+              local leaf = t:leaf(i)
+              if leaf and leaf.signatureKey == p.keyPackage.leafNode.signatureKey then
+                fail("added member already in the group")
+              end
+            end
+          end
+          local i = t:apply(p, committer)
+          if kind == 1 then added[i] = true end
+        elseif p.type ~= 1 and p.type ~= 3 then
+          fail("unsupported proposal type " .. p.type)
+        end
+      end
+    end
+    return added, needsPath
+  end
+
+  -- Processes a member's commit (a parsed PublicMessage) on top of the queued proposals ({ ref,
+  -- proposal } in arrival order). Returns the next epoch's state; `removed` is set when it removes us.
+  function mls.processCommit(state, m, queue)
+    local c, gc = m.content, state.groupContext
+    if c.groupId ~= gc.groupId or c.epoch ~= gc.epoch then fail("commit for another group or epoch") end
+    if c.contentType ~= 3 or c.senderType ~= 1 then fail("not a member's commit") end
+    local sender = state.tree:leaf(c.senderIndex)
+    if not sender then fail("commit from a blank leaf") end
+    if not mls.verifyPublicMessage(m, sender.signatureKey, state.context, state.secrets.membership) then
+      fail("bad commit signature or membership tag")
+    end
+    local byRef, list = {}, {}
+    for _, q in ipairs(queue or {}) do byRef[q.ref] = q.proposal end
+    for _, item in ipairs(c.commit.proposals) do
+      local p = item.ref and byRef[item.ref]
+      if item.ref and not p then fail("commit references an unknown proposal") end
+      list[#list + 1] = p or item.proposal
+    end
+    local t = copyTree(state.tree)
+    local keys = {}
+    for x in pairs(state.privates) do keys[x] = t.nodes[x] and (t.nodes[x].leaf or t.nodes[x].parent).encryptionKey end
+    local added, needsPath = applyProposals(t, list, c.senderIndex)
+    local path, commitSecret = c.commit.path, nil
+    if needsPath and not path then fail("commit without the path it needs") end
+    local privates = {}
+    local function keepPrivates()
+      for x, sk in pairs(state.privates) do
+        local n = t.nodes[x]
+        if n and (n.leaf or n.parent).encryptionKey == keys[x] then privates[x] = sk end
+      end
+    end
+    local removed = t:leaf(state.leaf) == nil
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+      confirmedTranscriptHash = gc.confirmedTranscriptHash }
+    if path then
+      if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
+      local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
+      keepPrivates()
+      nextGc.treeHash = t:treeHash()
+      if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(nextGc)) end
+    else
+      keepPrivates()
+      nextGc.treeHash = t:treeHash()
+    end
+    nextGc.confirmedTranscriptHash = mls.confirmedTranscriptHash(state.interimTranscriptHash,
+      string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
+    local context = reencodeContext(nextGc)
+    local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
+    if not crypto().equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
+    then
+      fail("bad confirmation tag")
+    end
+    local interim = mls.interimTranscriptHash(nextGc.confirmedTranscriptHash, m.confirmationTag)
+    return { groupContext = nextGc, context = context, tree = t, leaf = state.leaf, secrets = secrets,
+      privates = privates, removed = removed, interimTranscriptHash = interim }
+  end
+
+
+  -- Building our own structures -------------------------------------------------------------------------
+
+  -- A signed leaf node. `n`: encryptionKey, signatureKey, identity, source (1 key package, 2 update,
+  -- 3 commit), parentHash (commit), capabilities (defaults: version 1, suite 2, basic credentials).
+  function mls.makeLeafNode(n, signaturePriv, groupId, leafIndex)
+    local caps = n.capabilities or { versions = { 1 }, cipherSuites = { 2 }, extensions = {}, proposals = {},
+      credentials = { 1 } }
+    local w = mls.writer():vec(n.encryptionKey):vec(n.signatureKey):u16(1):vec(n.identity)
+    for _, field in ipairs({ "versions", "cipherSuites", "extensions", "proposals", "credentials" }) do
+      w:list(caps[field], w.u16)
+    end
+    w:u8(n.source)
+    if n.source == 1 then w:u64(0):u64(-1) elseif n.source == 3 then w:vec(n.parentHash) end
+    w:extensions(n.extensions)
+    local tbs = w:bytes()
+    local signed = tbs
+    if n.source ~= 1 then signed = tbs .. mls.writer():vec(groupId):u32(leafIndex):bytes() end
+    local raw = tbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "LeafNodeTBS", signed)):bytes()
+    return mls.readLeafNode(mls.reader(raw))
+  end
+
+  -- A key package (parsed, with `raw`) for our signature key and fresh init and encryption keys.
+  function mls.makeKeyPackage(identity, signaturePriv, signaturePub, initPub, encryptionPub)
+    local leaf = mls.makeLeafNode({ encryptionKey = encryptionPub, signatureKey = signaturePub, identity = identity,
+      source = 1 }, signaturePriv)
+    local tbs = mls.writer():u16(1):u16(2):vec(initPub):raw(leaf.raw):extensions({}):bytes()
+    local raw = tbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "KeyPackageTBS", tbs)):bytes()
+    return mls.readKeyPackage(mls.reader(raw))
+  end
+
+
+  -- Creating groups and commits --------------------------------------------------------------------------
+
+  local EMPTY_TAG_INPUT <const> = ""
+
+  -- A one-member group at epoch 0 with our leaf node (parsed) and its encryption private key.
+  function mls.createGroup(groupId, leafNode, encryptionPriv, extensionList)
+    local t = mls.newTree(1)
+    t.nodes[0] = { leaf = leafNode }
+    local gc = { groupId = groupId, epoch = 0, treeHash = t:treeHash(), confirmedTranscriptHash = EMPTY_TAG_INPUT,
+      extensions = extensionList or {} }
+    local context = mls.encodeGroupContext(gc)
+    local secrets = mls.nextEpoch(crypto().randomBytes(NH), nil, context)
+    local tag = mls.confirmationTag(secrets.confirmation, EMPTY_TAG_INPUT)
+    return { groupContext = gc, context = context, tree = t, leaf = 0, secrets = secrets,
+      privates = { [0] = encryptionPriv }, interimTranscriptHash = mls.interimTranscriptHash(EMPTY_TAG_INPUT, tag) }
+  end
+
+  local function nodeKey(n) return (n.leaf or n.parent).encryptionKey end
+
+  -- Fills our filtered direct path with fresh keys and returns the encoded UpdatePath, the commit
+  -- secret and the path secret of each new node.
+  local function createPath(t, me, signaturePriv, gc, added, privates)
+    local fdp, copath, old = t:filteredDirectPath(me), {}, t:leaf(me)
+    local resolutions, secrets, secret = {}, {}, crypto().randomBytes(NH)
+    for k, p in ipairs(fdp) do
+      copath[k] = copathChild(p, k == 1 and 2 * me or fdp[k - 1])
+      local res = {}
+      for _, y in ipairs(t:resolution(copath[k])) do
+        if not (added[y // 2] and tree.isLeaf(y)) then res[#res + 1] = y end
+      end
+      resolutions[k] = res
+    end
+    t:blankPath(me)
+    for _, p in ipairs(fdp) do
+      local sk, pk = mls.nodeKeyPair(secret)
+      secrets[p], privates[p] = secret, sk
+      t.nodes[p] = { parent = { encryptionKey = pk, parentHash = "", unmergedLeaves = {} } }
+      secret = mls.deriveSecret(secret, "path")
+    end
+    for k = #fdp - 1, 1, -1 do t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1]) end
+    local leafPriv, leafPub = crypto().generateKeyPair()
+    privates[2 * me] = leafPriv
+    local leaf = mls.makeLeafNode({ encryptionKey = leafPub, signatureKey = old.signatureKey,
+      identity = old.credential.identity, source = 3, capabilities = old.capabilities, extensions = old.extensions,
+      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1]) or "" }, signaturePriv, gc.groupId, me)
+    t.nodes[2 * me] = { leaf = leaf }
+    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = t:treeHash(),
+      confirmedTranscriptHash = gc.confirmedTranscriptHash, extensions = gc.extensions })
+    local w = mls.writer():raw(leaf.raw)
+    w:list(fdp, function(s, p)
+      local k
+      for i, x in ipairs(fdp) do if x == p then k = i end end
+      s:vec(t.nodes[p].parent.encryptionKey):list(resolutions[k], function(e, y)
+        local kem, ct = mls.encryptWithLabel(nodeKey(t.nodes[y]), "UpdatePathNode", provisional, secrets[p])
+        e:vec(kem):vec(ct)
+      end)
+    end)
+    return w:bytes(), secret, secrets, fdp
+  end
+
+  -- Commits the queued proposals ({ ref, proposal }, all by reference) as member `state.leaf`. Returns
+  -- the MLSMessage, the Welcome for added members (bare, or nil) and the state the commit leads to.
+  function mls.createCommit(state, queue, signaturePriv)
+    local gc, me, t = state.groupContext, state.leaf, copyTree(state.tree)
+    local list, refs = {}, {}
+    for _, q in ipairs(queue) do
+      list[#list + 1], refs[#refs + 1] = q.proposal, { ref = q.ref }
+    end
+    local keys = {}
+    for x in pairs(state.privates) do keys[x] = t.nodes[x] and nodeKey(t.nodes[x]) end
+    local added, needsPath = applyProposals(t, list, me)
+    local privates = {}
+    for x, sk in pairs(state.privates) do
+      if t.nodes[x] and nodeKey(t.nodes[x]) == keys[x] then privates[x] = sk end
+    end
+    local path, commitSecret, pathSecrets, fdp
+    if needsPath then path, commitSecret, pathSecrets, fdp = createPath(t, me, signaturePriv, gc, added, privates) end
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions, treeHash = t:treeHash() }
+    local secrets, context
+    local message, confirmed, tag = mls.protectPublic({ groupId = gc.groupId, epoch = gc.epoch, senderType = 1,
+      senderIndex = me, contentType = 3, body = mls.encodeCommit(refs, path) }, signaturePriv, state.context,
+      state.secrets.membership, { interimTranscriptHash = state.interimTranscriptHash, keyFor = function(c)
+        nextGc.confirmedTranscriptHash = c
+        context = mls.encodeGroupContext(nextGc)
+        secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
+        return secrets.confirmation
+      end })
+    local after = { groupContext = nextGc, context = context, tree = t, leaf = me, secrets = secrets,
+      privates = privates, interimTranscriptHash = mls.interimTranscriptHash(confirmed, tag) }
+    if not next(added) then return message, nil, after end
+    local infoTbs = mls.writer():raw(context):extensions({ { type = EXT_RATCHET_TREE, data = t:encode() } })
+      :vec(tag):u32(me):bytes()
+    local info = infoTbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "GroupInfoTBS", infoTbs)):bytes()
+    local encryptedInfo = crypto().gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
+      mls.expandWithLabel(secrets.welcome, "nonce", "", NN), info, "", 16)
+    local entries = {}
+    for i in pairs(added) do entries[#entries + 1] = i end
+    table.sort(entries)
+    local w = mls.writer():u16(2):list(entries, function(s, i)
+      local kp, pathSecret = nil, nil
+      for _, p in ipairs(list) do
+        if p.type == 1 and p.keyPackage.leafNode.raw == t:leaf(i).raw then kp = p.keyPackage end
+      end
+      for _, p in ipairs(fdp or {}) do
+        if not pathSecret and inSubtree(2 * i, p) then pathSecret = pathSecrets[p] end
+      end
+      local gs = mls.writer():vec(secrets.joiner):optional(pathSecret, Writer.vec):vec(""):bytes()
+      local kem, ct = mls.encryptWithLabel(kp.initKey, "Welcome", encryptedInfo, gs)
+      s:vec(mls.keyPackageRef(kp.raw)):vec(kem):vec(ct)
+    end)
+    return message, w:vec(encryptedInfo):bytes(), after
+  end
+
   -- Media keys and frames ----------------------------------------------------------------------------
   -- Each sender's frames use a key ratchet started from a 16-byte secret exported per user; a frame is
   -- the ciphertext with the unencrypted ranges in place, then an 8-byte tag, the 32-bit nonce, the
@@ -2636,12 +3328,13 @@ local daveMls = (function()
     return table.concat(out)
   end
 
-  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
-  -- disjoint) stay in the clear and are authenticated.
+  -- The protocol frame for `frame` under key `k` (bytes, or a daveCrypto gcm context) and the 32-bit
+  -- nonce; ranges ({offset, size}, ascending, disjoint) stay in the clear and are authenticated.
   function media.encryptFrame(k, truncated, frame, ranges)
     ranges = ranges or {}
     local plain, clear = split(frame, ranges, #frame)
-    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local sealed = ctx:seal(media.nonce(truncated), plain, clear, media.TAG_SIZE)
     local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
     for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
     local t = table.concat(trailer)
@@ -2652,10 +3345,157 @@ local daveMls = (function()
   -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
   function media.decryptFrame(k, frame, parsed)
     local enc, clear = split(frame, parsed.ranges, parsed.size)
-    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local plain = ctx:open(media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
     if not plain then return nil end
     return interleave(frame, parsed.ranges, parsed.size, plain)
   end
+
+
+
+  -- A sender's encryptor and a receiver's decryptor per sender -----------------------------------------
+
+  local RETENTION_MS <const>, MAX_GAP <const>, MISSING <const> = 10000, 250, 1000
+  media.RETENTION_MS = RETENTION_MS
+
+  local Encryptor = {}
+  Encryptor.__index = Encryptor
+  -- Frames under our base secret of the epoch; the first carries nonce 1.
+  function media.encryptor(baseSecret)
+    return setmetatable({ ratchet = media.keyRatchet(baseSecret), nonce = 0, wraps = 0 }, Encryptor)
+  end
+  function Encryptor:encrypt(frame, ranges)
+    self.nonce = (self.nonce + 1) & 0xFFFFFFFF
+    if self.nonce == 0 then self.wraps = self.wraps + 1 end
+    local g = self.wraps * 256 + (self.nonce >> 24)
+    if g ~= self.generation then
+      self.generation, self.gcm = g, crypto().gcm(self.ratchet:get(g))
+      self.ratchet:erase(g)
+    end
+    return media.encryptFrame(self.gcm, self.nonce, frame, ranges)
+  end
+
+  local Decryptor = {}
+  Decryptor.__index = Decryptor
+  -- One sender's frames; addRatchet when an epoch brings its new base secret.
+  function media.decryptor() return setmetatable({ ratchets = {} }, Decryptor) end
+  function Decryptor:addRatchet(baseSecret, now)
+    for _, r in ipairs(self.ratchets) do r.expires = r.expires or now + RETENTION_MS end
+    table.insert(self.ratchets, 1, { keys = media.keyRatchet(baseSecret), oldest = 0, newest = 0, highest = -1,
+      missing = {}, gcms = {} })
+  end
+
+  local function tryRatchet(r, frame, parsed, now)
+    local g = media.unwrapGeneration(r.oldest, parsed.nonce >> 24)
+    if g < r.oldest or g > r.newest + MAX_GAP then return nil end
+    local counter = (g << 24) | (parsed.nonce & 0xFFFFFF)
+    if counter <= r.highest and not r.missing[counter] then return nil end
+    local ctx = r.gcms[g]
+    if not ctx then
+      local k = r.keys:get(g)
+      if not k then return nil end
+      ctx = crypto().gcm(k)
+      r.gcms[g] = ctx
+    end
+    local plain = media.decryptFrame(ctx, frame, parsed)
+    if not plain then return nil end
+    if counter > r.highest then
+      for c = math.max(r.highest + 1, counter - MISSING), counter - 1 do r.missing[c] = true end
+      r.highest = counter
+    end
+    r.missing[counter] = nil
+    for c in pairs(r.missing) do
+      if c < r.highest - MISSING then r.missing[c] = nil end
+    end
+    if g > r.newest then
+      r.newest, r.eraseBelow, r.eraseAt = g, g, now + RETENTION_MS
+    end
+    if r.eraseAt and now >= r.eraseAt then
+      r.keys:erase(r.eraseBelow)
+      for old in pairs(r.gcms) do
+        if old < r.eraseBelow then r.gcms[old] = nil end
+      end
+      r.oldest, r.eraseAt = r.eraseBelow, nil
+    end
+    return plain
+  end
+
+  -- The frame's plaintext, or nil when no kept key opens it (or it is a replay); `now` in ms.
+  function Decryptor:decrypt(frame, now)
+    local parsed = media.parseFrame(frame)
+    if not parsed then return nil end
+    for i = #self.ratchets, 1, -1 do
+      if self.ratchets[i].expires and now >= self.ratchets[i].expires then table.remove(self.ratchets, i) end
+    end
+    for _, r in ipairs(self.ratchets) do
+      local plain = tryRatchet(r, frame, parsed, now)
+      if plain then return plain end
+    end
+    return nil
+  end
+
+  -- DAVE's binary voice gateway messages ------------------------------------------------------------------
+  -- From the server: uint16 sequence number, opcode, payload; to it: opcode, payload.
+
+  local wire = {}
+  mls.wire = wire
+  wire.EXTERNAL_SENDER, wire.KEY_PACKAGE, wire.PROPOSALS, wire.COMMIT_WELCOME = 25, 26, 27, 28
+  wire.ANNOUNCE_COMMIT, wire.WELCOME = 29, 30
+
+  -- { sequence, opcode, ... } of a server message: externalSender (op 25; `raw` kept, as the group's
+  -- extension must repeat it), revoke and messages or refs (27), transitionId and commit (29) or
+  -- welcome (30). Raises on a malformed message.
+  function wire.parse(data)
+    local r = mls.reader(data)
+    local m = { sequence = r:u16(), opcode = r:u8() }
+    if m.opcode == 25 then
+      local p = r.pos
+      m.externalSender = { signatureKey = r:vec(), credential = credential(r) }
+      m.externalSender.raw = r:since(p)
+    elseif m.opcode == 27 then
+      local op = r:u8()
+      if op == 0 then
+        m.messages = r:list(mls.readMessage)
+      elseif op == 1 then
+        m.revoke, m.refs = true, r:list(Reader.vec)
+      else
+        fail("invalid proposals operation")
+      end
+    elseif m.opcode == 29 then
+      m.transitionId, m.commit = r:u16(), mls.readMessage(r)
+    elseif m.opcode == 30 then
+      m.transitionId = r:u16()
+      -- A Welcome wrapped in an MLSMessage is unwrapped; the bare one starts with the cipher suite.
+      if data:sub(r.pos, r.pos + 3) == "\0\1\0\3" then r:take(4) end
+      m.welcome = mls.readWelcome(r)
+    else
+      fail("unknown binary opcode " .. m.opcode)
+    end
+    r:finish()
+    return m
+  end
+
+  function wire.keyPackage(raw) return string.char(26) .. raw end
+  function wire.commitWelcome(commitMessage, welcome) return string.char(28) .. commitMessage .. (welcome or "") end
+
+  -- The GroupContext extension naming the gateway as the group's one external sender.
+  function mls.externalSendersExtension(externalSenderRaw)
+    return { type = 5, data = varint(#externalSenderRaw) .. externalSenderRaw }
+  end
+
+  -- Groups of k digits, each from k bytes of `data` read big-endian, modulo 10^k.
+  function media.displayableCode(data, length, groupSize)
+    if groupSize > 8 or length % groupSize ~= 0 or #data < length then fail("bad displayable code size") end
+    local out, modulus = {}, math.tointeger(10 ^ groupSize)
+    for i = 1, length, groupSize do
+      local v = 0
+      for j = i, i + groupSize - 1 do v = (v * 256 + data:byte(j)) % modulus end
+      out[#out + 1] = string.format("%0" .. groupSize .. "d", v)
+    end
+    return table.concat(out)
+  end
+  -- The six groups of five digits members compare to check their call.
+  function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
 
   return mls
 end)()
