@@ -355,4 +355,57 @@ describe("DAVE media", function()
     end
     for _, c in ipairs(v.not_protocol_frames) do assert.is_nil(media.parseFrame(unhex(c.frame)), c.why) end
   end))
+
+  it("sender and receiver: the reference client's frames, replays, epochs", withVectors("dave-libdave-session.json",
+    function(d)
+      local a = d.member_a_user_id
+      local function base(step)
+        for _, r in ipairs(d["step" .. step .. "_ratchets"]) do
+          if r.user_id == a then return unhex(r.sender_base_secret) end
+        end
+      end
+      local enc, dec = media.encryptor(base(1)), media.decryptor()
+      dec:addRatchet(base(1), 0)
+      for _, f in ipairs(d.step1_frames_from_a) do
+        assert.equal(f.frame, hex(enc:encrypt(unhex(f.plaintext))))
+        assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 0)))
+      end
+      assert.is_nil(dec:decrypt(unhex(d.step1_frames_from_a[2].frame), 0))
+      dec:addRatchet(base(3), 1000)
+      for _, f in ipairs(d.step3_frames_from_a) do assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 2000))) end
+      local late = media.encryptor(base(1))
+      for _ = 1, 4 do late:encrypt("x") end
+      assert.equal("y", dec:decrypt(late:encrypt("y"), 10999))
+      assert.is_nil(dec:decrypt(late:encrypt("z"), 11000))
+    end))
+
+  it("privacy codes, external senders and proposals, binary messages", withVectors(DAVE, function(v)
+    for _, c in ipairs(v.displayable_codes) do
+      assert.equal(c.code, media.displayableCode(unhex(c.data), c.length, c.group_size))
+      if #c.data == 64 then assert.equal(c.code, media.privacyCode(unhex(c.data))) end
+    end
+    local es, ep, fe = v.external_sender, v.external_proposals, v.framing_examples
+    local m25 = mls.wire.parse(unhex(es.op25_message))
+    assert.same({ 42, es.external_sender, es.signature_pub, es.identity }, { m25.sequence, hex(m25.externalSender.raw),
+      hex(m25.externalSender.signatureKey), hex(m25.externalSender.credential.identity) })
+    local ext = mls.externalSendersExtension(m25.externalSender.raw)
+    assert.equal(es.group_context_extension, hex(mls.writer():u16(ext.type):vec(ext.data):bytes()))
+    local gid = unhex(ep.group_id)
+    local state = { groupContext = { groupId = gid, epoch = 0 } }
+    for _, kind in ipairs({ "add", "remove" }) do
+      local c = ep[kind]
+      local pm = message(c.mls_message).publicMessage
+      state.groupContext.epoch = c.epoch
+      assert.equal(c.proposal_ref, hex(mls.externalProposal(state, pm, { unhex(es.signature_pub) }).ref))
+      assert.equal(c.mls_message, hex(mls.protectPublic({ groupId = gid, epoch = c.epoch, senderType = 2,
+        senderIndex = 0, contentType = 2, body = pm.content.proposal.raw }, unhex(es.signature_priv))))
+    end
+    local m27 = mls.wire.parse(unhex(ep.op27_append_message))
+    assert.equal(ep.add.mls_message, hex(m27.messages[1].raw))
+    assert.same({ ep.add.proposal_ref }, { hex(mls.wire.parse(unhex(ep.op27_revoke_message)).refs[1]) })
+    local m29, m30 = mls.wire.parse(unhex(fe.op29_message)), mls.wire.parse(unhex(fe.op30_message))
+    assert.same({ 45, 7, 46, 8 }, { m29.sequence, m29.transitionId, m30.sequence, m30.transitionId })
+    assert.equal(v.key_package.op26_message, hex(mls.wire.keyPackage(unhex(v.key_package.key_package))))
+    assert.has_error(function() mls.wire.parse(unhex(es.op25_message) .. "00") end)
+  end))
 end)

@@ -2258,17 +2258,20 @@ local daveMls = (function()
   local function hash(s) return crypto().sha256(s) end
   local function mac(k, s) return crypto().hmac(k, s) end
   local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
-  local function expand(prk, info, len) return crypto().hkdfExpand(prk, info, len) end
   mls.hash, mls.mac = hash, mac
 
-  function mls.expandWithLabel(secret, label, context, len)
-    return expand(secret, mls.writer():u16(len):vec("MLS 1.0 " .. label):vec(context):bytes(), len)
+  -- The labelled derivations, signatures and encryption are daveCrypto's.
+  for _, name in ipairs({ "expandWithLabel", "deriveSecret", "deriveTreeSecret", "refHash", "signWithLabel",
+    "decryptWithLabel" }) do
+    mls[name] = function(...) return crypto()[name](...) end
   end
-  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
-  function mls.deriveTreeSecret(secret, label, generation, len)
-    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), len)
+  function mls.verifyWithLabel(...) return crypto().verifyWithLabel(...) == true end
+  function mls.keyPackageRef(raw) return crypto().makeKeyPackageRef(raw) end
+  function mls.encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto().encryptWithLabel(pub, label, context, plaintext)
+    if not enc then fail("encryption failed: " .. tostring(ct)) end
+    return enc, ct
   end
-  function mls.refHash(label, value) return hash(mls.writer():vec(label):vec(value):bytes()) end
 
   -- Key schedule --------------------------------------------------------------------------------------
 
@@ -2561,15 +2564,6 @@ local daveMls = (function()
 
   -- Signatures, references and PublicMessage -----------------------------------------------------------
 
-  local function signContent(label, content)
-    return mls.writer():vec("MLS 1.0 " .. label):vec(content):bytes()
-  end
-  function mls.signWithLabel(priv, label, content) return crypto().ecdsaSign(priv, signContent(label, content)) end
-  function mls.verifyWithLabel(pub, label, content, signature)
-    return crypto().ecdsaVerify(pub, signContent(label, content), signature) == true
-  end
-  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
-
   mls.WireFormat = { publicMessage = 1, privateMessage = 2, welcome = 3, groupInfo = 4, keyPackage = 5 }
 
   function Writer:framedContent(c)
@@ -2745,18 +2739,6 @@ local daveMls = (function()
   end
 
   -- Welcome -------------------------------------------------------------------------------------------
-
-  local function encryptContext(label, context)
-    return mls.writer():vec("MLS 1.0 " .. label):vec(context):bytes()
-  end
-  function mls.encryptWithLabel(pub, label, context, plaintext)
-    local enc, ct = crypto().sealBase(pub, encryptContext(label, context), "", plaintext)
-    if not enc then fail("encryption failed: " .. tostring(ct)) end
-    return enc, ct
-  end
-  function mls.decryptWithLabel(priv, label, context, kemOutput, ciphertext)
-    return crypto().openBase(kemOutput, priv, encryptContext(label, context), "", ciphertext)
-  end
 
   function mls.readWelcome(r)
     local w = { cipherSuite = r:u16() }
@@ -3346,12 +3328,13 @@ local daveMls = (function()
     return table.concat(out)
   end
 
-  -- The protocol frame for `frame` under `key` and the 32-bit nonce; ranges ({offset, size}, ascending,
-  -- disjoint) stay in the clear and are authenticated.
+  -- The protocol frame for `frame` under key `k` (bytes, or a daveCrypto gcm context) and the 32-bit
+  -- nonce; ranges ({offset, size}, ascending, disjoint) stay in the clear and are authenticated.
   function media.encryptFrame(k, truncated, frame, ranges)
     ranges = ranges or {}
     local plain, clear = split(frame, ranges, #frame)
-    local sealed = crypto().gcmSeal(k, media.nonce(truncated), plain, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local sealed = ctx:seal(media.nonce(truncated), plain, clear, media.TAG_SIZE)
     local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
     for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
     local t = table.concat(trailer)
@@ -3362,10 +3345,157 @@ local daveMls = (function()
   -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
   function media.decryptFrame(k, frame, parsed)
     local enc, clear = split(frame, parsed.ranges, parsed.size)
-    local plain = crypto().gcmOpen(k, media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
+    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local plain = ctx:open(media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
     if not plain then return nil end
     return interleave(frame, parsed.ranges, parsed.size, plain)
   end
+
+
+
+  -- A sender's encryptor and a receiver's decryptor per sender -----------------------------------------
+
+  local RETENTION_MS <const>, MAX_GAP <const>, MISSING <const> = 10000, 250, 1000
+  media.RETENTION_MS = RETENTION_MS
+
+  local Encryptor = {}
+  Encryptor.__index = Encryptor
+  -- Frames under our base secret of the epoch; the first carries nonce 1.
+  function media.encryptor(baseSecret)
+    return setmetatable({ ratchet = media.keyRatchet(baseSecret), nonce = 0, wraps = 0 }, Encryptor)
+  end
+  function Encryptor:encrypt(frame, ranges)
+    self.nonce = (self.nonce + 1) & 0xFFFFFFFF
+    if self.nonce == 0 then self.wraps = self.wraps + 1 end
+    local g = self.wraps * 256 + (self.nonce >> 24)
+    if g ~= self.generation then
+      self.generation, self.gcm = g, crypto().gcm(self.ratchet:get(g))
+      self.ratchet:erase(g)
+    end
+    return media.encryptFrame(self.gcm, self.nonce, frame, ranges)
+  end
+
+  local Decryptor = {}
+  Decryptor.__index = Decryptor
+  -- One sender's frames; addRatchet when an epoch brings its new base secret.
+  function media.decryptor() return setmetatable({ ratchets = {} }, Decryptor) end
+  function Decryptor:addRatchet(baseSecret, now)
+    for _, r in ipairs(self.ratchets) do r.expires = r.expires or now + RETENTION_MS end
+    table.insert(self.ratchets, 1, { keys = media.keyRatchet(baseSecret), oldest = 0, newest = 0, highest = -1,
+      missing = {}, gcms = {} })
+  end
+
+  local function tryRatchet(r, frame, parsed, now)
+    local g = media.unwrapGeneration(r.oldest, parsed.nonce >> 24)
+    if g < r.oldest or g > r.newest + MAX_GAP then return nil end
+    local counter = (g << 24) | (parsed.nonce & 0xFFFFFF)
+    if counter <= r.highest and not r.missing[counter] then return nil end
+    local ctx = r.gcms[g]
+    if not ctx then
+      local k = r.keys:get(g)
+      if not k then return nil end
+      ctx = crypto().gcm(k)
+      r.gcms[g] = ctx
+    end
+    local plain = media.decryptFrame(ctx, frame, parsed)
+    if not plain then return nil end
+    if counter > r.highest then
+      for c = math.max(r.highest + 1, counter - MISSING), counter - 1 do r.missing[c] = true end
+      r.highest = counter
+    end
+    r.missing[counter] = nil
+    for c in pairs(r.missing) do
+      if c < r.highest - MISSING then r.missing[c] = nil end
+    end
+    if g > r.newest then
+      r.newest, r.eraseBelow, r.eraseAt = g, g, now + RETENTION_MS
+    end
+    if r.eraseAt and now >= r.eraseAt then
+      r.keys:erase(r.eraseBelow)
+      for old in pairs(r.gcms) do
+        if old < r.eraseBelow then r.gcms[old] = nil end
+      end
+      r.oldest, r.eraseAt = r.eraseBelow, nil
+    end
+    return plain
+  end
+
+  -- The frame's plaintext, or nil when no kept key opens it (or it is a replay); `now` in ms.
+  function Decryptor:decrypt(frame, now)
+    local parsed = media.parseFrame(frame)
+    if not parsed then return nil end
+    for i = #self.ratchets, 1, -1 do
+      if self.ratchets[i].expires and now >= self.ratchets[i].expires then table.remove(self.ratchets, i) end
+    end
+    for _, r in ipairs(self.ratchets) do
+      local plain = tryRatchet(r, frame, parsed, now)
+      if plain then return plain end
+    end
+    return nil
+  end
+
+  -- DAVE's binary voice gateway messages ------------------------------------------------------------------
+  -- From the server: uint16 sequence number, opcode, payload; to it: opcode, payload.
+
+  local wire = {}
+  mls.wire = wire
+  wire.EXTERNAL_SENDER, wire.KEY_PACKAGE, wire.PROPOSALS, wire.COMMIT_WELCOME = 25, 26, 27, 28
+  wire.ANNOUNCE_COMMIT, wire.WELCOME = 29, 30
+
+  -- { sequence, opcode, ... } of a server message: externalSender (op 25; `raw` kept, as the group's
+  -- extension must repeat it), revoke and messages or refs (27), transitionId and commit (29) or
+  -- welcome (30). Raises on a malformed message.
+  function wire.parse(data)
+    local r = mls.reader(data)
+    local m = { sequence = r:u16(), opcode = r:u8() }
+    if m.opcode == 25 then
+      local p = r.pos
+      m.externalSender = { signatureKey = r:vec(), credential = credential(r) }
+      m.externalSender.raw = r:since(p)
+    elseif m.opcode == 27 then
+      local op = r:u8()
+      if op == 0 then
+        m.messages = r:list(mls.readMessage)
+      elseif op == 1 then
+        m.revoke, m.refs = true, r:list(Reader.vec)
+      else
+        fail("invalid proposals operation")
+      end
+    elseif m.opcode == 29 then
+      m.transitionId, m.commit = r:u16(), mls.readMessage(r)
+    elseif m.opcode == 30 then
+      m.transitionId = r:u16()
+      -- A Welcome wrapped in an MLSMessage is unwrapped; the bare one starts with the cipher suite.
+      if data:sub(r.pos, r.pos + 3) == "\0\1\0\3" then r:take(4) end
+      m.welcome = mls.readWelcome(r)
+    else
+      fail("unknown binary opcode " .. m.opcode)
+    end
+    r:finish()
+    return m
+  end
+
+  function wire.keyPackage(raw) return string.char(26) .. raw end
+  function wire.commitWelcome(commitMessage, welcome) return string.char(28) .. commitMessage .. (welcome or "") end
+
+  -- The GroupContext extension naming the gateway as the group's one external sender.
+  function mls.externalSendersExtension(externalSenderRaw)
+    return { type = 5, data = varint(#externalSenderRaw) .. externalSenderRaw }
+  end
+
+  -- Groups of k digits, each from k bytes of `data` read big-endian, modulo 10^k.
+  function media.displayableCode(data, length, groupSize)
+    if groupSize > 8 or length % groupSize ~= 0 or #data < length then fail("bad displayable code size") end
+    local out, modulus = {}, math.tointeger(10 ^ groupSize)
+    for i = 1, length, groupSize do
+      local v = 0
+      for j = i, i + groupSize - 1 do v = (v * 256 + data:byte(j)) % modulus end
+      out[#out + 1] = string.format("%0" .. groupSize .. "d", v)
+    end
+    return table.concat(out)
+  end
+  -- The six groups of five digits members compare to check their call.
+  function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
 
   return mls
 end)()
