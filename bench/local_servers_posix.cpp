@@ -31,7 +31,9 @@ bool WwwServer::start(const std::string& folder, const std::string& certificates
     // s_server serves paths below its working folder and prints the port it
     // took; the watchdog ends it should this process die first.
     const std::string log = folder + "/s_server.log";
-    const std::string script = "cd '" + folder + "' && (sleep 1800; kill $$) & exec openssl " +
+    const std::string script = "cd '" + folder +
+                               "' || exit 1; (sleep 1800; [ \"$(cat /proc/$$/comm)\" = openssl ] "
+                               "&& kill $$) & exec openssl " +
                                "s_server -WWW -accept 127.0.0.1:0 -cert '" + certificates +
                                "/good.pem' -key '" + certificates + "/leaf.key' > '" + log +
                                "' 2>&1 < /dev/null";
