@@ -1,8 +1,9 @@
-#include <iostream>
+#include <ostream>
 #include <string_view>
 
 #include "app/console.h"
 #include "app/front.h"
+#include "support/output.h"
 
 namespace tarncore {
 
@@ -17,7 +18,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
 }
 
 void wait_for_any_key() {
-    std::cout << "\nDevam etmek icin bir tusa basin . . .\n" << std::flush;
+    console_out() << "\nDevam etmek icin bir tusa basin . . .\n" << std::flush;
     platform::wait_for_key_press();
 }
 

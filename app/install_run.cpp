@@ -1,4 +1,4 @@
-#include <iostream>
+#include <ostream>
 
 #include "app/console.h"
 #include "app/front.h"
@@ -6,23 +6,24 @@
 #include "install/install_steps.h"
 #include "install/rollback.h"
 #include "support/layout.h"
+#include "support/output.h"
 #include "support/product.h"
 
 namespace tarncore {
 namespace {
 
 void report(const Error& error) {
-    std::cerr << format_error_report(error) << "\n";
+    console_err() << format_error_report(error) << "\n";
 }
 
 }  // namespace
 
 int run_install(const Path& runtime_source, bool silent) {
-    std::cout << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
+    console_out() << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
     const Error error = install_runtime(runtime_source);
     if (error.failed()) {
         report(error);
-        std::cout << "Attempting rollback...\n";
+        console_out() << "Attempting rollback...\n";
         const Error rollback_error = rollback();
         if (rollback_error.failed()) report(rollback_error);
         return 1;
@@ -41,16 +42,16 @@ int run_extras(bool refresh) {
 }
 
 void show_success_screen() {
-    std::cout << "\nTarnwick installed successfully.\n\n"
-                 "You can now use:\n\n"
-                 "  tarn\n"
-                 "  tarnwick\n\n"
-                 "Examples:\n"
-                 "  tarn init\n"
-                 "  tarn run bot.lua\n\n"
-                 "Extra components (FFmpeg, yt-dlp) live in:\n  "
-              << path_text(install_root() / "tools") << "\n\n"
-              << "Docs: " << kDocsUrl << "\n";
+    console_out() << "\nTarnwick installed successfully.\n\n"
+                     "You can now use:\n\n"
+                     "  tarn\n"
+                     "  tarnwick\n\n"
+                     "Examples:\n"
+                     "  tarn init\n"
+                     "  tarn run bot.lua\n\n"
+                     "Extra components (FFmpeg, yt-dlp) live in:\n  "
+                  << path_text(install_root() / "tools") << "\n\n"
+                  << "Docs: " << kDocsUrl << "\n";
 }
 
 void open_ready_shell() {

@@ -1,6 +1,6 @@
 #include "install/install_steps.h"
 
-#include <cstdio>
+#include <ostream>
 #include <string>
 #include <system_error>
 
@@ -9,13 +9,13 @@
 #include "install/record.h"
 #include "install/rollback.h"
 #include "install/user_path.h"
+#include "support/output.h"
 
 namespace tarncore {
 namespace {
 
 void say(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
+    console_out() << line << std::flush;
 }
 
 Path with_suffix(const Path& target, const char* suffix) {

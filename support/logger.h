@@ -1,5 +1,6 @@
 // The process-wide diagnostic log: one whole line per call, routine levels to
-// standard output, warnings and errors to standard error.
+// standard output, warnings and errors to standard error; details for a bug
+// report go to the log file alone.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,8 @@ public:
     void debug(std::string_view category, std::string_view message);
     void warn(std::string_view category, std::string_view message);
     void error(std::string_view category, std::string_view message);
+    /// An INFO line for the log file only; the console never shows it.
+    void detail(std::string_view category, std::string_view message);
 
 private:
     // Not constexpr: the MinGW (winpthreads) std::mutex has no constant initialiser.

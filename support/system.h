@@ -57,6 +57,8 @@ bool delete_entry(const Path& path);
 /// a denied open gives false, never an exception. Writing creates or truncates.
 bool read_regular_file(const Path& path, std::string& bytes);
 bool write_regular_file(const Path& path, std::string_view bytes);
+/// Adds the bytes at the end of a regular file, created when missing.
+bool append_regular_file(const Path& path, std::string_view bytes);
 
 /// Narrow text of a path for messages, in the code page of the file functions.
 std::string path_text(const Path& path);

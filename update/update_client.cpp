@@ -1,12 +1,13 @@
 #include "update/update_client.h"
 
-#include <iostream>
+#include <ostream>
 
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
 #include "support/download_meter.h"
 #include "support/layout.h"
+#include "support/output.h"
 #include "support/product.h"
 #include "update/sha256.h"
 #include "support/version.h"
@@ -165,7 +166,7 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
                        const Path& destination) {
-    std::cout << "\nDownloading Tarnwick " << manifest.latest << "...\n";
+    console_out() << "\nDownloading Tarnwick " << manifest.latest << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,
