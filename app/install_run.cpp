@@ -21,6 +21,8 @@ void report(const Error& error) {
 int run_install(const Path& runtime_source, bool silent) {
     console_out() << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
     const Error error = install_runtime(runtime_source);
+    // The install steps make the logs folder, also when they fail.
+    attach_run_log();
     if (error.failed()) {
         report(error);
         console_out() << "Attempting rollback...\n";

@@ -74,4 +74,17 @@ void Logger::error(std::string_view category, std::string_view message) {
     log(LogLevel::Error, category, message);
 }
 
+void log_request(std::string_view method, std::string_view url, int status, std::int64_t elapsed_ms,
+                 std::string_view failure) {
+    std::string line(method);
+    line += ' ';
+    line += url;
+    line += " status=" + std::to_string(status) + " time=" + std::to_string(elapsed_ms) + "ms";
+    if (!failure.empty()) {
+        line += " err=";
+        line += failure;
+    }
+    Logger::instance().detail("http", line);
+}
+
 }  // namespace tarncore

@@ -30,6 +30,11 @@ private:
     bool disabled_ = false;
 };
 
+/// The log-file line of one HTTP request: method, URL, status (0 for none),
+/// the time it took and the failure, if any.
+void log_request(std::string_view method, std::string_view url, int status, std::int64_t elapsed_ms,
+                 std::string_view failure);
+
 /// "TRACE" .. "OFF"; any other value reads "INFO".
 std::string_view log_level_name(LogLevel level);
 

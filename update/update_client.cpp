@@ -5,8 +5,10 @@
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
+#include "support/clock.h"
 #include "support/download_meter.h"
 #include "support/layout.h"
+#include "support/logger.h"
 #include "support/output.h"
 #include "support/product.h"
 #include "update/sha256.h"
@@ -28,7 +30,9 @@ Error update_error(std::uint32_t code, const char* function, std::string message
 
 // The client's failure keeps its code and message under the update's labels.
 HttpResponse execute_as(const HttpRequest& request, const char* function, Error& error) {
+    const std::int64_t start = steady_ms();
     HttpResponse response = HttpClient::execute(request, error);
+    log_request(request.method, request.url, response.status, steady_ms() - start, error.message);
     if (error.failed()) {
         error.module = kModule;
         error.function = function;
