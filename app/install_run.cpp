@@ -4,8 +4,10 @@
 #include "app/front.h"
 #include "extras/extras.h"
 #include "install/install_steps.h"
+#include "install/registration.h"
 #include "install/rollback.h"
 #include "support/layout.h"
+#include "support/logger.h"
 #include "support/output.h"
 #include "support/product.h"
 
@@ -30,6 +32,9 @@ int run_install(const Path& runtime_source, bool silent) {
         if (rollback_error.failed()) report(rollback_error);
         return 1;
     }
+    // Windows' listing of the installation is no part of the console dialogue.
+    const Error listed = register_installation();
+    if (listed.failed()) Logger::instance().detail("install", listed.message);
     const int result = run_extras(true);
     show_success_screen();
     if (!silent) open_ready_shell();
@@ -57,10 +62,7 @@ void show_success_screen() {
 }
 
 void open_ready_shell() {
-    // The bin folder goes in unquoted: set takes the rest up to && as the value.
-    platform::start_console_window(
-        native_from_text("cmd.exe /k \"set PATH=") + bin_dir().native() +
-        native_from_text(";%PATH% && echo Tarnwick is ready. Try: tarn help && echo.\""));
+    platform::start_console_window(native_from_text("cmd.exe ") + ready_console_arguments());
 }
 
 }  // namespace tarncore

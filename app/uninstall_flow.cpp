@@ -2,6 +2,7 @@
 
 #include "app/front.h"
 #include "install/modules.h"
+#include "install/registration.h"
 #include "install/removal.h"
 #include "support/layout.h"
 #include "support/output.h"
@@ -27,7 +28,9 @@ int run_uninstall(bool silent) {
             }
         }
     }
+    const Path moved = move_setup_copy_aside();
     const Error error = remove_installation();
+    settle_setup_copy(moved, error.ok());
     if (error.failed()) {
         console_err() << format_error_report(error) << "\n";
         return 1;
