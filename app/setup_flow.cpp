@@ -2,10 +2,12 @@
 
 #include "app/console.h"
 #include "app/front.h"
+#include "install/install_steps.h"
 #include "install/modules.h"
 #include "install/record.h"
 #include "install/setup_runtime.h"
 #include "net/socket.h"
+#include "support/ascii.h"
 #include "support/layout.h"
 #include "support/output.h"
 #include "update/update_client.h"
@@ -57,6 +59,7 @@ int run_setup(bool silent) {
         report(socket_error);
         return 1;
     }
+    remove_leftovers();
     const bool installed = is_installed();
     const std::string installed_version = read_installed_version();
     console_out() << "Install directory: " << path_text(install_root()) << "\n"
@@ -67,10 +70,12 @@ int run_setup(bool silent) {
     if (client.check_update(manifest).failed()) {
         // The reason is not shown: every failure of the query means the same here.
         console_out() << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
-        if (installed && silent) return run_extras(false);
+        if (installed && silent && !needs_repair()) return run_extras(false);
         return install_own_runtime(silent);
     }
-    console_out() << "Latest version:    " << manifest.latest << "\n";
+    // The service's text, shown as it is only once it cannot steer the console.
+    const std::string latest = console_safe(manifest.latest);
+    console_out() << "Latest version:    " << latest << "\n";
 
     if (!installed) {
         if (manifest.download_url.empty()) return install_own_runtime(silent);
@@ -83,6 +88,10 @@ int run_setup(bool silent) {
     }
 
     if (!is_newer(installed_version, manifest.latest)) {
+        if (needs_repair()) {
+            console_out() << "The installation is incomplete; installing it again.\n";
+            return install_own_runtime(silent);
+        }
         console_out() << "Tarnwick is already up to date.\n";
         const int result = run_extras(false);
         if (silent) return result;
@@ -94,7 +103,7 @@ int run_setup(bool silent) {
 
     console_out() << "\nA new version of Tarnwick is available.\n"
                   << "Installed: " << installed_version << "\n"
-                  << "Latest:    " << manifest.latest << "\n\n";
+                  << "Latest:    " << latest << "\n\n";
     const Path target = cache_dir() / "update.bin";
     if (silent) {
         // The download has printed its own failure line; no report here.

@@ -1,15 +1,17 @@
 #include "extras/component_download.h"
 
 #include "extras/extras.h"
+#include "net/file_sink.h"
 #include "net/http_client.h"
 #include "support/clock.h"
 #include "support/layout.h"
 #include "support/logger.h"
+#include "update/sha256.h"
 
 namespace tarncore::discordvoice {
 
-Error download_file(const std::string& url, const Path& destination,
-                    platform::DownloadMeter& meter) {
+Error download_file(const std::string& url, const Path& destination, platform::DownloadMeter& meter,
+                    const BodyCheck& check) {
     HttpRequest request;
     request.url = url;
     request.timeout_ms = 600000;  // large files over slow links
@@ -18,6 +20,9 @@ Error download_file(const std::string& url, const Path& destination,
     request.progress = [&meter](std::int64_t received, std::int64_t total) {
         meter.update(received, total);
     };
+    Sha256Sink digest;
+    FileSink file(destination, {&digest});
+    request.sink = &file;
     Error error;
     const std::int64_t start = steady_ms();
     const HttpResponse response = HttpClient::execute(request, error);
@@ -27,13 +32,15 @@ Error download_file(const std::string& url, const Path& destination,
         return extras_error(kErrHttp, "Download failed with HTTP " +
                                           std::to_string(response.status) + " from " + url);
     }
-    if (response.body.size() < 1024) {
+    const std::int64_t size = body_length(response);
+    if (size < 1024) {
         return extras_error(kErrHttp, "Download from " + url + " was too small");
     }
-    const auto size = static_cast<std::int64_t>(response.body.size());
     meter.update(size, size);
-    if (!ensure_dir(destination.parent_path()) || !write_file(destination, response.body)) {
-        return extras_error(kErrFile, "Could not write " + path_text(destination));
+    if (check) TARN_TRY(check(digest.hex()));
+    const Placement placed = file.commit();
+    if (!placed.ok()) {
+        return extras_error(kErrFile, "Could not write " + placement_detail(destination, placed));
     }
     return {};
 }

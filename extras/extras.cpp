@@ -7,6 +7,7 @@
 
 #include "extras/archive.h"
 #include "extras/component_download.h"
+#include "extras/publisher_checksum.h"
 #include "support/child_process.h"
 #include "support/download_meter.h"
 #include "support/layout.h"
@@ -59,7 +60,10 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     std::string stem(row.primary_file);
     if (stem.size() >= 5 && stem.ends_with(".exe")) stem.resize(stem.size() - 4);
     const Path target = tools_folder / native_from_text(row.primary_file);
-    const bool present = usable_file(target) || !locate_tool(stem).empty();
+    // A cut or empty copy in the tools folder is what a stopped install
+    // leaves: it is missing, whatever else the search would find.
+    const bool present =
+        usable_file(target) || (!path_exists(target) && !locate_tool(stem).empty());
     if (present && !(refresh && row.refreshable)) {
         meter.finish("Already installed.");
         return {};
@@ -69,8 +73,9 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         return extras_error(kErrProcess, name + " must be installed manually on this platform");
     }
     console_out() << "        " << row.url << "\n";
-    Error error = row.archive ? install_from_archive(row, tools_folder, meter)
-                              : download_file(std::string(row.url), target, meter);
+    Error error = row.archive
+                      ? install_from_archive(row, tools_folder, meter)
+                      : download_file(std::string(row.url), target, meter, publisher_checksum(row));
     if (error.failed()) {
         if (!present) {
             meter.finish("Failed.");
@@ -101,11 +106,7 @@ std::string locate_tool(const std::string& stem) {
 }
 
 bool usable_file(const Path& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::is_regular_file(status)) return false;
-    const auto size = std::filesystem::file_size(path, ec);
-    return !ec && size > 1024;
+    return regular_file_size(path).value_or(0) > 1024;
 }
 
 }  // namespace tarncore::discordvoice

@@ -22,14 +22,18 @@ struct ExtraComponent {
     std::string_view primary_file;
     std::string_view secondary_file;  // empty: none
     bool refreshable;                 // downloaded again by a refreshing run although present
+    /// The checksum file the publisher serves beside the download: a line of
+    /// a SHA-256 in hex, and the file's name when the file lists several.
+    std::string_view checksum_url;  // empty: nothing to check against
 };
 
 inline constexpr ExtraComponent kExtrasCatalogue[] = {
     {"ffmpeg", "FFmpeg", true, "https://www.gyan.dev/ffmpeg/builds/ffmpeg-release-essentials.zip",
-     "ffmpeg.exe", "ffprobe.exe", false},
+     "ffmpeg.exe", "ffprobe.exe", false,
+     "https://www.gyan.dev/ffmpeg/builds/ffmpeg-release-essentials.zip.sha256"},
     {"yt-dlp", "yt-dlp", false,
-     "https://github.com/yt-dlp/yt-dlp/releases/latest/download/yt-dlp.exe", "yt-dlp.exe", "",
-     true},
+     "https://github.com/yt-dlp/yt-dlp/releases/latest/download/yt-dlp.exe", "yt-dlp.exe", "", true,
+     "https://github.com/yt-dlp/yt-dlp/releases/latest/download/SHA2-256SUMS"},
 };
 
 /// Makes sure every catalogue tool is in the tools folder, downloading what is

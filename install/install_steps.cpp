@@ -3,6 +3,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "support/layout.h"
 #include "install/modules.h"
@@ -37,32 +38,43 @@ bool same_file(const Path& a, const Path& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+void remove_matching(const Path& folder, const NativeString& suffix, bool below) {
+    std::vector<Path> entries;
+    if (!list_folder(folder, entries)) return;
+    for (const Path& entry : entries) {
+        const FileKind kind = file_kind(entry);
+        if (kind == FileKind::Folder && below) remove_matching(entry, suffix, below);
+        const NativeString& name = entry.native();
+        if (kind == FileKind::File && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            (void)delete_file(entry);
+        }
+    }
+}
+
 }  // namespace
 
-bool replace_file(const Path& source, const Path& target) {
-    const Path fresh = with_suffix(target, ".new");
-    const Path old = with_suffix(target, ".old");
-    (void)ensure_dir(target.parent_path());
-    if (!copy_file_replace(source, fresh)) return false;
-    if (move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) return true;
+void remove_leftovers() {
+    if (install_root().empty()) return;
+    // A file still mapped by a running bot refuses and stays for a later run.
+    remove_matching(bin_dir(), native_from_text(".old"), false);
+    remove_matching(install_root(), native_from_text(".new"), true);
+}
 
-    // A running executable cannot be overwritten, but it can be renamed.
-    if (path_exists(old)) (void)delete_file(old);
-    if (!move_file(target, old, kMoveReplaceExisting)) return false;
-    if (!move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) {
-        (void)move_file(old, target, kMoveReplaceExisting);
-        return false;
-    }
-    // The old image stays mapped until its process ends.
-    if (!delete_file(old)) (void)move_file(old, Path(), kMoveDelayUntilReboot);
-    return true;
+bool replace_file(const Path& source, const Path& target) {
+    (void)ensure_dir(target.parent_path());
+    return place_copy(source, target).ok();
 }
 
 Error place_file(const Path& source, const Path& target) {
-    if (replace_file(source, target)) return {};
+    (void)ensure_dir(target.parent_path());
+    const Placement placed = place_copy(source, target);
+    if (placed.ok()) return {};
     const Path fresh = with_suffix(target, ".new");
-    if (!path_exists(fresh))
-        return install_error("Could not install " + path_text(target.filename()));
+    // Only a whole copy that could not take the target's place is offered to
+    // the user; a failed one has been deleted again.
+    if (placed.failure == Placement::kWrite && !path_exists(fresh))
+        return install_error("Could not install " + placement_detail(target, placed));
     return install_error("Could not replace " + path_text(target) +
                          " (file is in use). Close running bots, then copy " + path_text(fresh) +
                          " over it.");
@@ -86,12 +98,17 @@ Error install_runtime(const Path& runtime_source, Snapshot snapshot) {
     TARN_TRY(logged("[1/5] Runtime", place_file(runtime_source, runtime)));
     say(std::string("  [2/5] CLI alias ") + kAliasFileName + "\n");
     TARN_TRY(logged("[2/5] CLI alias", place_file(runtime_source, bin_dir() / kAliasFileName)));
+    // From the first module to the record the installation is unfinished;
+    // the mark makes the next run repair it (the two executables before it
+    // are each placed whole).
+    (void)write_file(install_pending_path(), "");
     say("  [3/5] Tarnwick module\n");
     TARN_TRY(logged("[3/5] Tarnwick module", write_module_files()));
     say("  [4/5] PATH\n");
     TARN_TRY(logged("[4/5] PATH", add_to_user_path(bin_dir().native())));
     say("  [5/5] Config\n");
     TARN_TRY(logged("[5/5] Config", write_install_record()));
+    (void)delete_file(install_pending_path());
 
     // A rollback installs from this very file; copying it onto itself could
     // only damage it.

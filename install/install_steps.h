@@ -15,6 +15,11 @@ enum class Snapshot { Take, Skip };
 /// steps' files in place; undoing them is the caller's rollback.
 Error install_runtime(const Path& runtime_source, Snapshot snapshot = Snapshot::Take);
 
+/// Deletes what placements leave behind: every bin\*.old that no running
+/// program holds any more (an ordinary user cannot have it deleted at the
+/// restart), and the *.new files of placements that were stopped. Best effort.
+void remove_leftovers();
+
 /// Copies source over target, also when target is a running program; the
 /// errors name what the user can do about it.
 Error place_file(const Path& source, const Path& target);

@@ -15,12 +15,23 @@ Error write_module_files() {
         const Path relative = Path(entry.path).make_preferred();
         const Path target = modules / relative;
         (void)ensure_dir(target.parent_path());
-        if (!write_file(target, std::string_view(entry.source, std::strlen(entry.source)))) {
-            return install_error("Could not write " + path_text(target));
-        }
+        const Placement placed =
+            place_bytes(target, std::string_view(entry.source, std::strlen(entry.source)));
+        if (!placed.ok())
+            return install_error("Could not write " + placement_detail(target, placed));
         (void)copy_with_parents(target, copies / relative);
     }
     return Error();
+}
+
+bool needs_repair() {
+    if (path_exists(install_pending_path()) || !path_exists(bin_dir() / kAliasFileName))
+        return true;
+    for (const ModuleEntry& entry : kModuleTable) {
+        if (regular_file_size(modules_dir() / Path(entry.path).make_preferred()).value_or(0) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool is_installed() {

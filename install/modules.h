@@ -13,4 +13,9 @@ Error write_module_files();
 /// init.lua both exist.
 bool is_installed();
 
+/// Whether an installation was left unfinished: its pending mark, the alias
+/// missing, or a module file missing or empty. A module whose text differs
+/// (another library version) is no damage.
+bool needs_repair();
+
 }  // namespace tarncore

@@ -15,8 +15,11 @@ Error write_install_record() {
     record["installed_at"] = local_timestamp();
 
     const Path path = install_record_path();
-    if (ensure_dir(path.parent_path()) && write_file(path, record.dump(true))) return Error();
-    return install_error("Could not write install.json");
+    // A config folder that cannot be made fails the placement, with its reason.
+    (void)ensure_dir(path.parent_path());
+    const Placement placed = place_bytes(path, record.dump(true));
+    if (placed.ok()) return Error();
+    return install_error("Could not write " + placement_detail(path, placed));
 }
 
 std::string read_installed_version() {

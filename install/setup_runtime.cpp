@@ -29,8 +29,10 @@ Error locate_setup_runtime(Path& runtime_path, const Path& setup_dir, std::strin
     const Path target = cache_dir() / "bundled-tarn.exe";
     runtime_path = target;
     (void)ensure_dir(cache_dir());
-    if (write_file(target, payload)) return {};
-    return setup_runtime_error("Could not extract bundled runtime");
+    const Placement placed = place_bytes(target, payload);
+    if (placed.ok()) return {};
+    return setup_runtime_error("Could not extract bundled runtime to " +
+                               placement_detail(target, placed));
 }
 
 Error locate_setup_runtime(Path& runtime_path) {

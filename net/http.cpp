@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 
 #include "net/huge_pages.h"
 #include "support/ascii.h"
@@ -74,11 +75,15 @@ bool looks_chunked(std::string_view rest) {
     return digits >= 1 && digits <= 8 && rest.substr(digits, 2) == "\r\n";
 }
 
-// A body with a length goes straight from the transport into its string, in
-// receives of up to this size: few calls, and no block copied again.
+// Bodies go straight from the transport into their string (or through the
+// sink), in receives of up to this size: few calls, and no block copied again.
 constexpr std::size_t kBodyReadSize = std::size_t{1} << 18;
 constexpr std::size_t kFirstBodyRoom = 16384;
 constexpr std::size_t kHugePagesFrom = std::size_t{8} << 20;
+// Past this a body of unknown length reserves its limit, where that is free.
+constexpr std::size_t kLazyReserveFrom = std::size_t{1} << 20;
+// Chunk size lines and what follows them are read in pieces of this size.
+constexpr std::size_t kLineReadSize = 16384;
 
 Error limit_error(std::int64_t limit) {
     return http_error("HTTP response body exceeded the limit of " + std::to_string(limit) +
@@ -88,24 +93,122 @@ Error limit_error(std::int64_t limit) {
 // One receive appended to data: -1 failure (error set by the transport),
 // 0 end of stream (error cleared: what the end means is the codec's to say),
 // else the bytes added.
-std::int32_t receive_more(Transport& transport, std::string& data, Error& error) {
-    char block[kReadSize];
-    std::int32_t n = transport.recv(block, sizeof block, error);
-    if (n > 0) data.append(block, static_cast<std::size_t>(n));
+std::int32_t receive_more(Transport& transport, std::string& data, Error& error,
+                          std::size_t size = kReadSize) {
+    const std::size_t held = data.size();
+    data.resize(held + size);
+    std::int32_t n = transport.recv(data.data() + held, size, error);
+    data.resize(held + static_cast<std::size_t>(std::max(n, 0)));
     if (n == 0) error = Error();
     return n;
 }
 
-void read_chunked(Transport& transport, std::string data, std::int64_t limit,
-                  HttpResponse& response, Error& error, const ProgressCallback& progress) {
+// Room for the next receive, written directly: the string's size runs ahead
+// of the bytes read (`used`) by one receive, zero-filled just before it is
+// written, so each page is touched when it is about to be used. A declared
+// length is reserved once the bytes in hand are a 32nd of it (a hostile
+// length reserves, never touches, at most 32 times what it sent); a body of
+// unknown length reserves its limit where untouched memory is free, and
+// doubles elsewhere.
+void make_room(std::string& body, std::size_t used, std::uint64_t ceiling,
+               std::optional<std::uint32_t> declared) {
+    if (body.capacity() == used) {
+        std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{used} * 2, kFirstBodyRoom);
+        if (declared && next * 32 >= *declared) next = *declared;
+        if (!declared && next > kLazyReserveFrom && untouched_memory_is_free()) next = ceiling;
+        body.reserve(static_cast<std::size_t>(std::min(next, ceiling)));
+        if (body.capacity() - used >= kHugePagesFrom) {
+            prefer_huge_pages(body.data() + used, body.capacity() - used);
+        }
+    }
+    body.resize(static_cast<std::size_t>(
+        std::min<std::uint64_t>({body.capacity(), used + kBodyReadSize, ceiling})));
+}
+
+// Where body bytes go: into the response's string, grown in place, or block
+// by block through the sink; progress counts from where a resumed body was.
+class BodyWriter {
+public:
+    BodyWriter(HttpResponse& response, const BodyOptions& options, BodySink* sink,
+               std::int64_t base, std::optional<std::uint32_t> declared, std::uint64_t ceiling)
+        : response_(response),
+          progress_(options.progress),
+          sink_(sink),
+          base_(base),
+          total_(declared ? base + *declared : -1),
+          declared_(declared),
+          ceiling_(ceiling) {}
+
+    std::uint64_t size() const { return used_; }
+    void set_declared(std::optional<std::uint32_t> declared) { declared_ = declared; }
+    void set_ceiling(std::uint64_t ceiling) { ceiling_ = ceiling; }
+
+    // Room for at most `want` bytes, to be filled by the caller and committed.
+    std::span<char> room(std::size_t want) {
+        want = std::min(want, kBodyReadSize);
+        if (sink_ != nullptr) {
+            if (scratch_.size() < want) scratch_.resize(kBodyReadSize);
+            return {scratch_.data(), want};
+        }
+        std::string& body = response_.body;
+        if (used_ == body.size()) make_room(body, used_, ceiling_, declared_);
+        return {body.data() + used_, std::min(body.size() - used_, want)};
+    }
+    void commit(std::size_t n, bool reported = true) {
+        if (sink_ != nullptr) sink_->take(scratch_.data(), n);
+        used_ += n;
+        if (reported) report();
+    }
+    void append(std::string_view bytes) {
+        if (sink_ != nullptr) {
+            if (!bytes.empty()) sink_->take(bytes.data(), bytes.size());
+        } else {
+            response_.body.resize(used_);
+            response_.body.append(bytes);
+        }
+        used_ += bytes.size();
+    }
+    void report() const { report(used_); }
+    void report(std::uint64_t received) const {
+        if (progress_ == nullptr || !*progress_) return;
+        (*progress_)(base_ + static_cast<std::int64_t>(received), total_);
+    }
+    // A failed chunk is not part of the body (a sink has taken it already:
+    // whatever follows restarts it).
+    void drop_after(std::uint64_t size) {
+        if (sink_ == nullptr) used_ = std::min(used_, size);
+    }
+    void finish() {
+        if (sink_ == nullptr) {
+            response_.body.resize(used_);
+        } else {
+            response_.streamed = static_cast<std::int64_t>(used_);
+        }
+    }
+
+private:
+    HttpResponse& response_;
+    const ProgressCallback* progress_;
+    BodySink* sink_;
+    std::int64_t base_;
+    std::int64_t total_;  // as the head announced it
+    std::optional<std::uint32_t> declared_;
+    std::uint64_t ceiling_;
+    std::uint64_t used_ = 0;
+    std::string scratch_;
+};
+
+void read_chunked(Transport& transport, std::string data, std::int64_t limit, BodyWriter& out,
+                  Error& error) {
+    auto closed = [&] {
+        error = http_error("Connection closed before the HTTP body was complete");
+        return false;
+    };
     auto fill = [&](auto&& enough) {
         while (!enough()) {
-            std::int32_t n = receive_more(transport, data, error);
+            std::int32_t n = receive_more(transport, data, error, kLineReadSize);
             if (n < 0) return false;
-            if (n == 0) {
-                error = http_error("Connection closed before the HTTP body was complete");
-                return false;
-            }
+            if (n == 0) return closed();
         }
         return true;
     };
@@ -134,100 +237,131 @@ void read_chunked(Transport& transport, std::string data, std::int64_t limit,
             size = *parsed;
         }
         if (size == 0) return;
-        if (size > static_cast<std::uint64_t>(limit) - response.body.size()) {
+        if (size > static_cast<std::uint64_t>(limit) - out.size()) {
             error = limit_error(limit);
             return;
         }
 
-        std::size_t start = line_end + 2;
-        if (!fill([&] { return data.size() >= start + size + 2; })) return;
-        response.body.append(data, start, size);
-        pos = start + size;
+        // What came with the size line first, then the rest of the chunk
+        // straight from the transport into the body.
+        const std::size_t start = line_end + 2;
+        const std::uint64_t before = out.size();
+        const std::size_t in_hand = std::min<std::size_t>(size, data.size() - start);
+        out.append(std::string_view(data).substr(start, in_hand));
+        std::size_t missing = size - in_hand;
+        if (missing > 0) {
+            data.clear();
+            pos = 0;
+        } else {
+            pos = start + size;
+        }
+        while (missing > 0) {
+            std::span<char> room = out.room(missing);
+            std::int32_t n = transport.recv(room.data(), room.size(), error);
+            if (n <= 0) {
+                if (n == 0) closed();
+                out.drop_after(before);
+                return;
+            }
+            out.commit(static_cast<std::size_t>(n));
+            missing -= static_cast<std::size_t>(n);
+        }
+        if (!fill([&] { return data.size() >= pos + 2; })) {
+            out.drop_after(before);
+            return;
+        }
         if (data.compare(pos, 2, "\r\n") == 0) pos += 2;
-        // The consumed wire bytes are in the body now; dropping them keeps a
-        // large download from being held twice.
-        if (pos >= kBodyReadSize) {
+        // The consumed wire bytes are in the body now; dropping them keeps
+        // the line buffer small.
+        if (pos >= kLineReadSize) {
             data.erase(0, pos);
             pos = 0;
         }
         searched = pos;
-        if (progress) progress(static_cast<std::int64_t>(response.body.size()), -1);
+        if (in_hand == size) out.report();
     }
-}
-
-// Room for the next receive, written directly: the string's size runs ahead
-// of the bytes read (`used`) by one receive, zero-filled just before it is
-// written, so each page is touched when it is about to be used. Capacity
-// doubles, or goes at once to a declared length when the bytes in hand are a
-// 64th of it: a hostile length reserves, never touches, at most 64 times what
-// it sent, and the copies on the way stay small.
-void make_room(std::string& body, std::size_t used, std::uint64_t ceiling,
-               std::optional<std::uint32_t> declared) {
-    if (body.capacity() == used) {
-        std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{used} * 2, kFirstBodyRoom);
-        if (declared && next * 32 >= *declared) next = *declared;
-        body.reserve(static_cast<std::size_t>(std::min(next, ceiling)));
-        if (body.capacity() - used >= kHugePagesFrom) {
-            prefer_huge_pages(body.data() + used, body.capacity() - used);
-        }
-    }
-    body.resize(static_cast<std::size_t>(
-        std::min<std::uint64_t>({body.capacity(), used + kBodyReadSize, ceiling})));
 }
 
 void read_delimited(Transport& transport, std::string rest, std::optional<std::uint32_t> length,
-                    std::int64_t limit, HttpResponse& response, Error& error,
-                    const ProgressCallback& progress) {
-    std::string& body = response.body;
+                    std::int64_t limit, BodyWriter& out, Error& error) {
     if (length && *length > limit) {
         error = limit_error(limit);
         return;
     }
-    body = std::move(rest);
-    const std::int64_t total = length ? static_cast<std::int64_t>(*length) : -1;
-    if (progress) progress(static_cast<std::int64_t>(body.size()), total);
+    // Never asks past a declared length, nor past the limit without one.
+    std::uint64_t ceiling = length ? *length : static_cast<std::uint64_t>(limit);
+    out.append(std::string_view(rest).substr(
+        0, static_cast<std::size_t>(std::min<std::uint64_t>(rest.size(), ceiling))));
+    out.report(rest.size());  // what arrived with the head, as it arrived
+    if (!length && rest.size() > ceiling) {
+        error = limit_error(limit);
+        return;
+    }
+    rest = std::string();
 
     if (length && *length == 0) {
         // A zero length is only believed once the peer has nothing more to say.
-        std::int32_t n = receive_more(transport, body, error);
-        if (n <= 0) return;
+        out.set_declared(std::nullopt);
+        std::span<char> room = out.room(kReadSize);
+        std::int32_t n = transport.recv(room.data(), room.size(), error);
+        if (n <= 0) {
+            if (n == 0) error = Error();
+            return;
+        }
+        out.commit(static_cast<std::size_t>(n), false);
         length.reset();
     }
-    // Never asks past a declared length, nor past the limit without one.
-    const std::uint64_t ceiling = length ? *length : static_cast<std::uint64_t>(limit);
-    std::size_t used = body.size();
+    ceiling = length ? *length : static_cast<std::uint64_t>(limit);
+    out.set_ceiling(ceiling);
     bool ended = false;
-    while (used < ceiling) {
-        if (used == body.size()) make_room(body, used, ceiling, length);
-        const std::size_t room = std::min(body.size() - used, kBodyReadSize);
-        std::int32_t n = transport.recv(body.data() + used, room, error);
+    while (out.size() < ceiling) {
+        std::span<char> room = out.room(static_cast<std::size_t>(ceiling - out.size()));
+        std::int32_t n = transport.recv(room.data(), room.size(), error);
         if (n <= 0) {
-            body.resize(used);
             if (n < 0) return;
             ended = true;
             break;
         }
-        used += static_cast<std::size_t>(n);
-        if (progress) progress(static_cast<std::int64_t>(used), total);
+        out.commit(static_cast<std::size_t>(n));
     }
-    body.resize(std::min<std::uint64_t>(used, ceiling));
     if (!length) {
         // At the limit, one byte more tells a body at the limit from a longer one.
         char probe = 0;
-        std::int32_t n = used > ceiling ? 1 : ended ? 0 : transport.recv(&probe, 1, error);
+        std::int32_t n = ended ? 0 : transport.recv(&probe, 1, error);
         if (n == 0) error = Error();
         if (n > 0) error = limit_error(limit);
         return;
     }
-    if (body.size() < *length) {
-        error = http_error("Truncated HTTP body (expected " + std::to_string(*length) + ", got " +
-                           std::to_string(body.size()) + ")");
+    if (out.size() < ceiling) {
+        error = http_error("Truncated HTTP body (expected " + std::to_string(ceiling) + ", got " +
+                           std::to_string(out.size()) + ")");
     }
+}
+
+// "bytes <from>-<total-1>/<total>", the only answer that continues a resumed body.
+bool continues_at(const HttpResponse& response, const BodyOptions& options) {
+    return response.status == 206 && options.resume_from > 0 &&
+           header_value(response.headers, "content-range") ==
+               content_range_from(options.resume_from, options.resume_total);
 }
 
 }  // namespace
 
 Error write_request(Transport& transport, const HttpRequest& request, const Url& url) {
+    // A line break in a field would end it and start a header (or a request)
+    // of the sender's choosing.
+    auto breaks_line = [](std::string_view text) {
+        return text.find_first_of("\r\n") != std::string_view::npos;
+    };
+    if (breaks_line(request.method) || request.method.find(' ') != std::string::npos) {
+        return http_error("Refusing an HTTP method with a space, CR or LF in it");
+    }
+    for (const auto& [name, value] : request.headers) {
+        if (breaks_line(name) || breaks_line(value)) {
+            return http_error("Refusing the HTTP header \"" + console_safe(name) +
+                              "\": CR or LF in its name or value");
+        }
+    }
     std::string out = request.method + " " + request_target(url) + " HTTP/1.1\r\n";
     out += "Host: " + url.host + "\r\n";
     out += "Connection: close\r\n";
@@ -274,9 +408,8 @@ bool read_until(Transport& transport, std::string& buffer, std::string_view deli
 }
 
 HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
-                           const ProgressCallback& progress, std::int64_t max_body_bytes) {
+                           const BodyOptions& options) {
     error = Error();
-    max_body_bytes = std::max<std::int64_t>(max_body_bytes, 0);
     HttpResponse response;
     std::string rest;
     // Interim heads (100 Continue, 103 Early Hints) are read past; the head
@@ -319,13 +452,49 @@ HttpResponse read_response(Transport& transport, std::string& buffer, Error& err
         ascii_lowered(header_value(response.headers, "transfer-encoding")).find("chunked") !=
             std::string::npos ||
         looks_chunked(rest);
-    if (chunked) {
-        read_chunked(transport, std::move(rest), max_body_bytes, response, error, progress);
+    if (length && *length == 0 && !rest.empty()) length.reset();
+
+    std::int64_t limit = std::max<std::int64_t>(options.max_body_bytes, 0);
+    // A redirect is followed, not read: its body is dropped past the cap.
+    const bool redirect =
+        is_redirect_status(response.status) && !header_value(response.headers, "location").empty();
+    if (redirect) limit = std::min(limit, kRedirectBodyCap);
+    const bool resumed = continues_at(response, options);
+    if (response.status == 206 && options.resume_from > 0 && !resumed) {
+        error = http_error("Resumed download answered with Content-Range \"" +
+                           console_safe(header_value(response.headers, "content-range")) + "\"");
         return response;
     }
-    if (length && *length == 0 && !rest.empty()) length.reset();
-    read_delimited(transport, std::move(rest), length, max_body_bytes, response, error, progress);
+    BodySink* sink = response.status == 200 || resumed ? options.sink : nullptr;
+    if (sink != nullptr && !resumed) sink->restart();
+    const std::int64_t base = resumed ? options.resume_from : 0;
+    BodyWriter out(response, options, sink, base, chunked ? std::nullopt : length,
+                   static_cast<std::uint64_t>(limit));
+    if (chunked) {
+        read_chunked(transport, std::move(rest), limit, out, error);
+    } else {
+        read_delimited(transport, std::move(rest), length, limit, out, error);
+    }
+    out.finish();
+    if (redirect && error.failed() && error.message == limit_error(limit).message) error = Error();
     return response;
+}
+
+HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
+                           const ProgressCallback& progress, std::int64_t max_body_bytes) {
+    BodyOptions options;
+    options.progress = &progress;
+    options.max_body_bytes = max_body_bytes;
+    return read_response(transport, buffer, error, options);
+}
+
+std::string content_range_from(std::int64_t from, std::int64_t total) {
+    return "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/" +
+           std::to_string(total);
+}
+
+bool is_redirect_status(std::int32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 std::string header_value(const HeaderMap& headers, std::string_view name) {

@@ -22,6 +22,21 @@ using ProgressCallback = std::function<void(std::int64_t received, std::int64_t 
 
 using HeaderMap = std::map<std::string, std::string>;
 
+/// Takes a 200 body (or the rest of a resumed one) as it arrives instead of
+/// the response holding it: a download hashes and writes each block once.
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    /// What was taken so far is void: a new body starts from its first byte.
+    virtual void restart() = 0;
+    virtual void take(const char* data, std::size_t length) = 0;
+};
+
+/// A body that moves fewer than 1 KiB a second over this long fails.
+inline constexpr std::uint32_t kStallWindowMs = 30000;
+/// A redirect's body is read no further than this; the rest is dropped.
+inline constexpr std::int64_t kRedirectBodyCap = 65536;
+
 struct HttpRequest {
     std::string method = "GET";
     std::string url;
@@ -31,6 +46,12 @@ struct HttpRequest {
     ProgressCallback progress;
     /// Largest response body accepted; a longer one fails the request.
     std::int64_t max_body_bytes = kDefaultMaxBodyBytes;
+    /// Where a 200 body goes instead of HttpResponse::body (not owned).
+    BodySink* sink = nullptr;
+    /// Head and body together must arrive within timeout_ms (a small
+    /// document); otherwise only the head must.
+    bool whole_answer_deadline = false;
+    std::uint32_t stall_window_ms = kStallWindowMs;  // 0: no stall rule
 };
 
 struct HttpResponse {
@@ -38,6 +59,26 @@ struct HttpResponse {
     std::string reason;
     HeaderMap headers;  // names as received; the first occurrence wins
     std::string body;
+    std::int64_t streamed = 0;  // body bytes handed to the request's sink instead
+};
+
+/// The body's length, held or streamed.
+inline std::int64_t body_length(const HttpResponse& response) {
+    return static_cast<std::int64_t>(response.body.size()) + response.streamed;
+}
+
+bool is_redirect_status(std::int32_t status);
+/// The Content-Range of a 206 that continues a body at `from`: "bytes from-(total-1)/total".
+std::string content_range_from(std::int64_t from, std::int64_t total);
+
+/// How read_response takes a body: its limit, where it goes, and the point a
+/// resumed download continues from (a 206 must say "bytes <from>-<total-1>/<total>").
+struct BodyOptions {
+    const ProgressCallback* progress = nullptr;
+    std::int64_t max_body_bytes = kDefaultMaxBodyBytes;
+    BodySink* sink = nullptr;
+    std::int64_t resume_from = 0;
+    std::int64_t resume_total = 0;
 };
 
 inline constexpr std::size_t kMaxHeaderBytes = 1048576;
@@ -56,6 +97,10 @@ bool read_until(Transport& transport, std::string& buffer, std::string_view deli
 HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
                            const ProgressCallback& progress,
                            std::int64_t max_body_bytes = kDefaultMaxBodyBytes);
+/// The same with the body's destination chosen: a 200 (or a matching 206)
+/// goes to the sink; a redirect's body stops at kRedirectBodyCap, silently.
+HttpResponse read_response(Transport& transport, std::string& buffer, Error& error,
+                           const BodyOptions& options);
 /// Value of the first header, in map order, whose name matches ignoring ASCII case.
 std::string header_value(const HeaderMap& headers, std::string_view name);
 

@@ -11,4 +11,9 @@ namespace tarncore {
 /// the system has none (huge_pages_posix.cpp / huge_pages_win32.cpp).
 void prefer_huge_pages(char* data, std::size_t size);
 
+/// True where a large allocation costs nothing until its pages are touched
+/// (Linux maps them on first use): a body of unknown length may then reserve
+/// its limit at once and never move. Windows commits what is allocated.
+bool untouched_memory_is_free();
+
 }  // namespace tarncore

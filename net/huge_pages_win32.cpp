@@ -6,4 +6,8 @@ namespace tarncore {
 // process does not hold: nothing to do.
 void prefer_huge_pages(char*, std::size_t) {}
 
+bool untouched_memory_is_free() {
+    return false;
+}
+
 }  // namespace tarncore

@@ -25,7 +25,7 @@ public:
     Error connect(std::string_view host, std::uint16_t port, std::uint32_t timeout_ms, int family);
     Error send(const char* data, std::size_t length) override;
     std::int32_t recv(char* buffer, std::size_t capacity, Error& error) override;
-    void set_receive_timeout(std::uint32_t timeout_ms);
+    void set_receive_timeout(std::uint32_t timeout_ms) override;
     void close();
     bool connected() const { return handle_ != kInvalidHandle; }
 

@@ -30,7 +30,7 @@ public:
     Error handshake(std::string_view host);
     Error send(const char* data, std::size_t length) override;
     std::int32_t recv(char* buffer, std::size_t capacity, Error& error) override;
-    void set_receive_timeout(std::uint32_t timeout_ms);
+    void set_receive_timeout(std::uint32_t timeout_ms) override;
     void reset();
     void close();
 

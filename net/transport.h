@@ -17,6 +17,9 @@ public:
     /// Bytes read (at most capacity), 0 at end of stream, -1 on failure with
     /// error set; error is reset on every call.
     virtual std::int32_t recv(char* buffer, std::size_t capacity, Error& error) = 0;
+    /// How long the next receives may wait (0: no limit); streams without a
+    /// clock ignore it.
+    virtual void set_receive_timeout(std::uint32_t) {}
 };
 
 }  // namespace tarncore

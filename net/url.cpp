@@ -1,6 +1,7 @@
 #include "net/url.h"
 
 #include "support/ascii.h"
+#include "support/release_keys.h"
 
 #include <optional>
 
@@ -34,6 +35,19 @@ void split_query(std::string_view text, std::string& path, std::string& query) {
 
 Url Url::parse(std::string_view text, Error& error) {
     error = Error();
+    // Whatever a URL holds goes onto the wire (request line, Host): a line
+    // break there would write headers or a second request of its own.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte <= 0x20 || byte >= 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            error = Error(
+                kErrHttp, "network", "Url.parse",
+                std::string("URL holds a control character, space or non-ASCII byte (0x") +
+                    kHex[byte >> 4] + kHex[byte & 15] + " at position " + std::to_string(i) + ")");
+            return Url();
+        }
+    }
     std::size_t sep = text.find("://");
     if (sep == std::string_view::npos) {
         error = url_error("URL must include a scheme, e.g. https://example.com");
@@ -137,6 +151,7 @@ std::string resolve_location(std::string_view base, std::string_view location) {
 }
 
 bool is_local_url(std::string_view url) {
+    if (release_build()) return false;
     return url.find("://127.0.0.1") != std::string_view::npos ||
            url.find("://localhost") != std::string_view::npos;
 }

@@ -29,6 +29,7 @@ std::string request_target(const Url& url);
 std::string resolve_location(std::string_view base, std::string_view location);
 
 /// A URL of this machine: it holds "://127.0.0.1" or "://localhost" anywhere.
+/// A release build (one with release keys) has no such exemption: never true.
 bool is_local_url(std::string_view url);
 
 }  // namespace tarncore

@@ -31,6 +31,20 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string console_safe(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c1) ++i;
+        out += byte < 0x20 || byte == 0x7F || c1 ? '?' : text[i];
+    }
+    return out;
+}
+
 std::optional<CNumber> read_c_number(std::string_view text, int base, std::uint64_t limit) {
     CNumber number;
     std::size_t i = 0;

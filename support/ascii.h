@@ -24,6 +24,11 @@ inline bool is_hex_digit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+/// Text from a server made fit for the console: C0 controls, DEL and the
+/// UTF-8 forms of the C1 controls become '?', so no escape sequence, carriage
+/// return or line break of the sender's reaches the screen.
+std::string console_safe(std::string_view text);
+
 /// What strtoul reads from the front of text: blanks, a sign, digits of base
 /// (after "0x" in base 16); the rest is left. nullopt for no digits or a
 /// magnitude above limit.

@@ -1,5 +1,6 @@
 #include "support/layout.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -45,11 +46,7 @@ bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::vector<Path> entries;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        entries.push_back(it->path());
-    }
-    bool ok = !ec || ec == std::errc::no_such_file_or_directory;
+    bool ok = list_folder(folder, entries) || file_kind(folder) == FileKind::Missing;
     for (const Path& entry : entries) {
         const FileKind kind = file_kind(entry);
         if (kind == FileKind::Folder) {
@@ -68,7 +65,157 @@ bool remove_below(const Tree& tree, const Path& folder, std::string& failure) {
     return ok && delete_entry(folder);
 }
 
+// The seam's setting and how many placements this process has begun.
+PlacementFault placement_fault;
+std::uint64_t placements_begun = 0;
+
+Path with_suffix(const Path& target, const char* suffix) {
+    Path result = target;
+    result += suffix;
+    return result;
+}
+
+Placement fault_failure() {
+    return {Placement::kWrite,
+            placement_fault.kind == PlacementFault::kFail ? disk_full_text() : "stopped"};
+}
+
+Placement swap_in(const Path& fresh, const Path& target) {
+    if (move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) return {};
+    // A running executable cannot be overwritten, but it can be renamed.
+    const Path old = with_suffix(target, ".old");
+    if (file_kind(target) != FileKind::File) return {Placement::kSwap, last_error_text()};
+    if (path_exists(old)) (void)delete_file(old);
+    if (!move_file(target, old, kMoveReplaceExisting)) return {Placement::kSwap, last_error_text()};
+    if (!move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) {
+        Placement refused{Placement::kSwap, last_error_text()};
+        (void)move_file(old, target, kMoveReplaceExisting);
+        return refused;
+    }
+    // The old image stays mapped until its process ends; a later run deletes
+    // it when the restart would not (an ordinary user may not schedule that).
+    if (!delete_file(old)) (void)move_file(old, Path(), kMoveDelayUntilReboot);
+    return {};
+}
+
+Placement place(const Path& target, std::string_view bytes, const Path* mode_from) {
+    FilePlacement placement(target);
+    (void)placement.write(bytes);
+    return placement.commit(mode_from);
+}
+
 }  // namespace
+
+FilePlacement::FilePlacement(Path target)
+    : target_(std::move(target)), fresh_(with_suffix(target_, ".new")) {}
+
+FilePlacement::~FilePlacement() {
+    if (!committed_) discard();
+}
+
+// Once, at the first byte or the commit: the seam's count, the target's
+// checks and target.new opened.
+bool FilePlacement::begin() {
+    if (begun_) return state_.ok();
+    begun_ = true;
+    number_ = placements_begun++;
+    faulty_ = placement_fault.kind != PlacementFault::kNone && number_ >= placement_fault.files;
+    stop_ = faulty_ && placement_fault.kind == PlacementFault::kStop;
+    if (faulty_) limit_ = placement_fault.bytes;
+    // Only a regular file is replaced: never a device, and a folder stays
+    // where it is (the swap refuses to move it aside).
+    if (stop_ && number_ > placement_fault.files) {
+        state_ = {Placement::kWrite, "stopped"};
+        return false;
+    }
+    const FileKind kind = file_kind(target_);
+    if (kind == FileKind::Unknown) {
+        state_ = {Placement::kWrite, last_error_text()};
+    } else if (kind == FileKind::File && !regular_file_size(target_)) {
+        state_ = {Placement::kWrite, "not a regular file"};
+    } else if (!may_replace(target_)) {
+        state_ = {Placement::kWrite, last_error_text()};
+    } else {
+        out_ = std::make_unique<FileOutput>(fresh_);
+        if (!out_->is_open()) state_ = {Placement::kWrite, out_->reason()};
+    }
+    return state_.ok();
+}
+
+bool FilePlacement::write(std::string_view bytes) {
+    if (!begin()) return false;
+    constexpr std::size_t kPiece = 1 << 20;
+    while (!bytes.empty()) {
+        if (limit_ == 0) {
+            state_ = fault_failure();
+            return false;
+        }
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit_}));
+        if (!out_->write(bytes.substr(0, n))) {
+            state_ = {Placement::kWrite, out_->reason()};
+            return false;
+        }
+        bytes.remove_prefix(n);
+        if (faulty_) limit_ -= n;
+    }
+    return true;
+}
+
+void FilePlacement::restart() {
+    if (!begun_ || !state_.ok()) return;
+    out_.reset();
+    out_ = std::make_unique<FileOutput>(fresh_);
+    if (!out_->is_open()) state_ = {Placement::kWrite, out_->reason()};
+    if (faulty_) limit_ = placement_fault.bytes;
+}
+
+Placement FilePlacement::commit(const Path* permissions_from) {
+    if (begin()) {
+        if (faulty_) {
+            state_ = fault_failure();
+        } else if (!out_->finish()) {
+            state_ = {Placement::kWrite, out_->reason()};
+        }
+    }
+    out_.reset();
+    if (!state_.ok()) {
+        discard();
+        return state_;
+    }
+    if (permissions_from != nullptr) copy_permissions(*permissions_from, fresh_);
+    committed_ = true;
+    return swap_in(fresh_, target_);
+}
+
+// A killed process leaves its partial target.new; a folder in the way is
+// not ours to delete and stays.
+void FilePlacement::discard() {
+    committed_ = true;
+    out_.reset();
+    if (begun_ && !stop_ && file_kind(fresh_) == FileKind::File) (void)delete_file(fresh_);
+}
+
+Placement place_bytes(const Path& target, std::string_view bytes) {
+    return place(target, bytes, nullptr);
+}
+
+Placement place_copy(const Path& source, const Path& target) {
+    std::string bytes;
+    if (!read_regular_file(source, bytes)) {
+        return {Placement::kWrite, path_text(source) + ": " + last_error_text()};
+    }
+    return place(target, bytes, &source);
+}
+
+std::string placement_detail(const Path& target, const Placement& placement) {
+    return path_text(target) + " (" + placement.reason + ")";
+}
+
+void set_placement_fault(const PlacementFault& fault) {
+    placement_fault = fault;
+    placements_begun = 0;
+}
 
 Path install_root() {
     std::optional<NativeString> value = get_env("LOCALAPPDATA");
@@ -88,6 +235,9 @@ Path config_dir() {
 Path install_record_path() {
     return config_dir() / "install.json";
 }
+Path install_pending_path() {
+    return config_dir() / "install.pending";
+}
 Path cache_dir() {
     return install_root() / "cache";
 }
@@ -105,15 +255,24 @@ Error install_error(std::string message) {
     return Error(kErrFile, "tarnwick", "setup", std::move(message));
 }
 
+// Folder by folder, so that a path past MAX_PATH works too.
 bool ensure_dir(const Path& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return !ec;
+    if (path.empty()) return false;
+    const FileKind kind = file_kind(path);
+    if (kind == FileKind::Folder) return true;
+    if (kind == FileKind::Link) {
+        std::error_code ec;
+        return std::filesystem::is_directory(path, ec);
+    }
+    if (kind != FileKind::Missing) return false;
+    const Path parent = path.parent_path();
+    if (!parent.empty() && parent != path && !ensure_dir(parent)) return false;
+    return make_folder(path);
 }
 
 bool path_exists(const Path& path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec) && !ec;
+    const FileKind kind = file_kind(path);
+    return kind != FileKind::Missing && kind != FileKind::Unknown;
 }
 
 bool read_file(const Path& path, std::string& text) {
@@ -121,12 +280,12 @@ bool read_file(const Path& path, std::string& text) {
 }
 
 bool write_file(const Path& path, std::string_view bytes) {
-    return write_regular_file(path, bytes);
+    return place_bytes(path, bytes).ok();
 }
 
 bool copy_with_parents(const Path& source, const Path& target) {
     (void)ensure_dir(target.parent_path());
-    return copy_file_replace(source, target);
+    return place_copy(source, target).ok();
 }
 
 bool remove_tree(const Path& folder, std::string& failure) {
@@ -147,6 +306,10 @@ bool remove_tree(const Path& folder, std::string& failure) {
         return false;
     }
     return remove_below(Tree{root, folder}, folder, failure);
+}
+
+bool resolves_inside(const Path& folder, const Path& path) {
+    return contained(final_path(folder), final_path(path));
 }
 
 Path executable_path() {

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <string>
 
+#include "support/ascii.h"
 #include "support/clock.h"
 #include "support/output.h"
 
@@ -38,7 +39,8 @@ std::string format_line(LogLevel level, std::string_view category, std::string_v
     line += "] [";
     line += category;
     line += "] ";
-    line += message;
+    // Messages quote URLs, headers and server texts; none may steer the console.
+    line += console_safe(message);
     return line;
 }
 

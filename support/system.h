@@ -2,11 +2,13 @@
 // Implemented by system_win32.cpp and system_posix.cpp.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarncore {
 
@@ -59,6 +61,50 @@ bool read_regular_file(const Path& path, std::string& bytes);
 bool write_regular_file(const Path& path, std::string_view bytes);
 /// Adds the bytes at the end of a regular file, created when missing.
 bool append_regular_file(const Path& path, std::string_view bytes);
+
+/// A regular file written from the start: created or truncated on opening,
+/// written in pieces, flushed to the disk and closed by finish. On any
+/// failure reason() holds the system's text for it.
+class FileOutput {
+public:
+    explicit FileOutput(const Path& path);
+    ~FileOutput();
+    FileOutput(const FileOutput&) = delete;
+    FileOutput& operator=(const FileOutput&) = delete;
+
+    bool is_open() const { return handle_ != kNone; }
+    bool write(std::string_view bytes);
+    /// Flushes the file to the disk and closes it; false when that or any
+    /// earlier step failed.
+    bool finish();
+    const std::string& reason() const { return reason_; }
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;
+    bool failed_ = false;
+    std::string reason_;
+};
+
+/// False for an existing file that may not be replaced: the read-only
+/// attribute on Windows, no write permission on POSIX. last_error_text()
+/// then says so.
+bool may_replace(const Path& path);
+/// Gives `to` the execute permissions of `from` where the system has them
+/// (POSIX mode bits, so a copied program stays executable).
+void copy_permissions(const Path& from, const Path& to);
+/// The size of a regular file (links followed); nullopt for anything else.
+std::optional<std::uint64_t> regular_file_size(const Path& path);
+/// Creates one folder; true also when a folder is there already.
+bool make_folder(const Path& path);
+/// The entries of a folder, unsorted, links not followed; false when the
+/// folder cannot be listed.
+bool list_folder(const Path& folder, std::vector<Path>& entries);
+
+/// The system's text for the last failure of a file call on this thread.
+std::string last_error_text();
+/// The system's text for a full disk, as a write would report it.
+std::string disk_full_text();
 
 /// Narrow text of a path for messages, in the code page of the file functions.
 std::string path_text(const Path& path);

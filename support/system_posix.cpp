@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <string.h>
+
 #include <cerrno>
 #include <system_error>
 #include <vector>
@@ -145,6 +148,92 @@ bool append_regular_file(const Path& path, std::string_view bytes) {
         if (ok) bytes.remove_prefix(static_cast<std::size_t>(put));
     }
     return ::close(fd) == 0 && ok;
+}
+
+FileOutput::FileOutput(const Path& path) {
+    const int fd = open_regular(path, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0) {
+        reason_ = last_error_text();
+        failed_ = true;
+        return;
+    }
+    handle_ = fd;
+}
+
+FileOutput::~FileOutput() {
+    if (is_open()) ::close(static_cast<int>(handle_));
+}
+
+bool FileOutput::write(std::string_view bytes) {
+    while (!failed_ && !bytes.empty()) {
+        const ssize_t put = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+        if (put <= 0) {
+            reason_ = last_error_text();
+            failed_ = true;
+            break;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return !failed_;
+}
+
+bool FileOutput::finish() {
+    if (!is_open()) return false;
+    const int fd = static_cast<int>(handle_);
+    handle_ = kNone;
+    if (!failed_ && ::fsync(fd) != 0) {
+        reason_ = last_error_text();
+        failed_ = true;
+    }
+    if (::close(fd) != 0 && !failed_) {
+        reason_ = last_error_text();
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+bool may_replace(const Path& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    return ::access(path.c_str(), W_OK) == 0 || errno != EACCES;
+}
+
+void copy_permissions(const Path& from, const Path& to) {
+    // Only the execute bits: a read-only source must not make the copy so.
+    struct stat source, target;
+    if (::stat(from.c_str(), &source) == 0 && ::stat(to.c_str(), &target) == 0)
+        (void)::chmod(to.c_str(), (target.st_mode | (source.st_mode & 0111)) & 07777);
+}
+
+std::optional<std::uint64_t> regular_file_size(const Path& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool make_folder(const Path& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    struct stat st;
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool list_folder(const Path& folder, std::vector<Path>& entries) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") entries.push_back(folder / name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+std::string last_error_text() {
+    return ::strerror(errno);
+}
+
+std::string disk_full_text() {
+    return ::strerror(ENOSPC);
 }
 
 }  // namespace tarncore

@@ -15,7 +15,42 @@ UINT file_code_page() {
     return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }
 
+// Past MAX_PATH the file calls need the \\?\ form, which the system takes
+// as it is: so only a full path, normalised, with backslashes. 248 is the
+// folder limit (MAX_PATH less room for an 8.3 name).
+std::wstring long_form(const Path& path) {
+    const std::wstring& given = path.native();
+    if (given.size() < 248 || given.rfind(L"\\\\?\\", 0) == 0) return given;
+    std::wstring p = path.lexically_normal().native();
+    std::replace(p.begin(), p.end(), L'/', L'\\');
+    if (p.size() > 2 && p[1] == L':' && p[2] == L'\\') return L"\\\\?\\" + p;
+    if (p.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + p.substr(2);
+    return given;
+}
+
+std::string error_text(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+    if (text != nullptr) LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) {
+        wide.pop_back();
+    }
+    if (wide.empty()) return "system error " + std::to_string(code);
+    return path_text(Path(wide));
+}
+
 }  // namespace
+
+std::string last_error_text() {
+    return error_text(GetLastError());
+}
+
+std::string disk_full_text() {
+    return error_text(ERROR_DISK_FULL);
+}
 
 std::optional<NativeString> get_env(std::string_view name) {
     std::wstring key = widen_ascii(name);
@@ -50,15 +85,16 @@ Path module_file_name() {
 }
 
 bool copy_file_replace(const Path& source, const Path& target) {
-    return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+    return CopyFileW(long_form(source).c_str(), long_form(target).c_str(), FALSE) != 0;
 }
 
 bool move_file(const Path& from, const Path& to, unsigned flags) {
-    return MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags) != 0;
+    return MoveFileExW(long_form(from).c_str(), to.empty() ? nullptr : long_form(to).c_str(),
+                       flags) != 0;
 }
 
 bool delete_file(const Path& path) {
-    return DeleteFileW(path.c_str()) != 0;
+    return DeleteFileW(long_form(path).c_str()) != 0;
 }
 
 std::string path_text(const Path& path) {
@@ -96,7 +132,7 @@ bool local_time(std::time_t when, std::tm& out) {
 namespace tarncore {
 
 FileKind file_kind(const Path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(long_form(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileKind::Missing
@@ -107,7 +143,7 @@ FileKind file_kind(const Path& path) {
 }
 
 Path final_path(const Path& path) {
-    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE h = CreateFileW(long_form(path).c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return {};
@@ -125,19 +161,20 @@ Path final_path(const Path& path) {
 }
 
 bool delete_entry(const Path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const std::wstring name = long_form(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     // A link's attributes are left alone: changing them could reach its target.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        (void)SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        (void)SetFileAttributesW(name.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
     }
     // A folder link (junction, mount point, directory symbolic link) goes
     // with RemoveDirectoryW, which removes the link and not what it names.
-    const BOOL ok = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(path.c_str())
-                                                          : DeleteFileW(path.c_str());
+    const BOOL ok = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(name.c_str())
+                                                          : DeleteFileW(name.c_str());
     return ok || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
@@ -145,9 +182,9 @@ namespace {
 
 // Devices (NUL, CON, pipes) are not files to read or write whole.
 HANDLE open_disk_file(const Path& path, DWORD access, DWORD disposition) {
-    HANDLE h =
-        CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(long_form(path).c_str(), access,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
@@ -197,6 +234,92 @@ bool append_regular_file(const Path& path, std::string_view bytes) {
         if (ok) bytes.remove_prefix(put);
     }
     return CloseHandle(h) && ok;
+}
+
+FileOutput::FileOutput(const Path& path) {
+    HANDLE h = open_disk_file(path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) {
+        reason_ = last_error_text();
+        failed_ = true;
+        return;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+FileOutput::~FileOutput() {
+    if (is_open()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileOutput::write(std::string_view bytes) {
+    HANDLE h = reinterpret_cast<HANDLE>(handle_);
+    while (!failed_ && !bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD put = 0;
+        if (!WriteFile(h, bytes.data(), chunk, &put, nullptr) || put == 0) {
+            reason_ = last_error_text();
+            failed_ = true;
+        }
+        bytes.remove_prefix(put);
+    }
+    return !failed_;
+}
+
+bool FileOutput::finish() {
+    if (!is_open()) return false;
+    HANDLE h = reinterpret_cast<HANDLE>(handle_);
+    handle_ = kNone;
+    if (!failed_ && !FlushFileBuffers(h)) {
+        reason_ = last_error_text();
+        failed_ = true;
+    }
+    if (!CloseHandle(h) && !failed_) {
+        reason_ = last_error_text();
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+bool may_replace(const Path& path) {
+    const DWORD attributes = GetFileAttributesW(long_form(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+void copy_permissions(const Path&, const Path&) {}
+
+std::optional<std::uint64_t> regular_file_size(const Path& path) {
+    HANDLE h = CreateFileW(long_form(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) && GetFileType(h) == FILE_TYPE_DISK &&
+                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    if (!ok) return std::nullopt;
+    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+bool make_folder(const Path& path) {
+    if (CreateDirectoryW(long_form(path).c_str(), nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && file_kind(path) == FileKind::Folder;
+}
+
+bool list_folder(const Path& folder, std::vector<Path>& entries) {
+    const std::wstring pattern = long_form(folder / L"*");
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") entries.push_back(folder / std::wstring(name));
+    } while (FindNextFileW(h, &found));
+    const bool ok = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(h);
+    return ok;
 }
 
 }  // namespace tarncore

@@ -2,7 +2,10 @@
 // runtime for the update service (see the README, "Publishing a release for
 // the update service").
 //   tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable V] [--notes FILE]
-//                    [--setup FILE]
+//                    [--setup FILE] [--sign SECRET_KEY [--expires YYYY-MM-DD]]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,22 +21,61 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable VERSION] "
-    "[--notes FILE] [--setup FILE]\n"
+    "[--notes FILE] [--setup FILE] [--sign SECRET_KEY [--expires YYYY-MM-DD]]\n"
     "  Writes OUT_DIR (default: release) with releases/VERSION/tarn.exe and\n"
-    "  api/tarnwick/version; upload its contents to BASE_URL (https://...).\n";
+    "  api/tarnwick/version; upload its contents to BASE_URL (https://...).\n"
+    "  --sign runs minisign with the secret key (it asks for the key's password);\n"
+    "  the signature expires after 90 days unless --expires says otherwise.\n";
+
+// One word for the POSIX shell: the tool runs on the maintainer's Linux machine.
+std::string quoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string days_from_now(int days) {
+    const std::chrono::year_month_day date{
+        std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()) +
+        std::chrono::days(days)};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return text;
+}
+
+// minisign -S, with the terminal left to it for the password prompt.
+tarncore::Error run_minisign(const std::string& secret_key, const tarncore::Path& file,
+                             const std::string& comment, std::string& signature) {
+    const std::string path = tarncore::path_text(file);
+    const std::string command = "minisign -S -s " + quoted(secret_key) + " -m " + quoted(path) +
+                                " -x " + quoted(path + ".minisig") + " -t " + quoted(comment);
+    if (std::system(command.c_str()) != 0 ||
+        !tarncore::read_file(tarncore::native_from_text(path + ".minisig"), signature)) {
+        return tarncore::Error(tarncore::kErrProcess, "release", "sign",
+                               "minisign could not sign " + path);
+    }
+    (void)tarncore::delete_file(tarncore::native_from_text(path + ".minisig"));
+    return {};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> plain;
     tarncore::ReleaseInput input;
+    std::string secret_key;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--stable" || arg == "--notes" || arg == "--setup") && i + 1 < argc) {
+        if ((arg == "--stable" || arg == "--notes" || arg == "--setup" || arg == "--sign" ||
+             arg == "--expires") &&
+            i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--stable") input.stable = value;
             if (arg == "--notes") input.notes = tarncore::native_from_text(value);
             if (arg == "--setup") input.setup = tarncore::native_from_text(value);
+            if (arg == "--sign") secret_key = value;
+            if (arg == "--expires") input.expires = value;
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << kUsage;
             return 2;
@@ -48,6 +90,13 @@ int main(int argc, char** argv) {
     input.runtime = tarncore::native_from_text(plain[0]);
     input.version = plain[1];
     input.base_url = plain[2];
+    if (!secret_key.empty()) {
+        if (input.expires.empty()) input.expires = days_from_now(90);
+        input.sign = [&secret_key](const tarncore::Path& file, const std::string& comment,
+                                   std::string& signature) {
+            return run_minisign(secret_key, file, comment, signature);
+        };
+    }
     const tarncore::Path out = tarncore::native_from_text(plain.size() == 4 ? plain[3] : "release");
 
     std::string answer;
@@ -77,6 +126,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
               << "  releases/" << input.version << "/tarn.exe\n"
+              << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "")
               << winget << "  api/tarnwick/version:\n"
               << answer << "Upload the folder's contents to " << base << "/ so that " << base
               << "/api/tarnwick/version answers with the file above.\n";

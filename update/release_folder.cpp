@@ -2,6 +2,7 @@
 
 #include "support/json.h"
 #include "support/layout.h"
+#include "update/release_signature.h"
 #include "update/sha256.h"
 #include "support/version.h"
 
@@ -50,6 +51,10 @@ Error write_release_folder(const ReleaseInput& input, const Path& out, std::stri
     }
     while (!base.empty() && base.back() == '/') base.pop_back();
 
+    if (input.sign && !is_signature_date(input.expires)) {
+        return release_error(kErrPolicy, "The expiry must be a date such as 2027-06-30 (got \"" +
+                                             input.expires + "\")");
+    }
     std::string runtime;
     if (!read_file(input.runtime, runtime)) {
         return release_error(kErrFile, "Could not read " + path_text(input.runtime));
@@ -84,7 +89,15 @@ Error write_release_folder(const ReleaseInput& input, const Path& out, std::stri
         }
         TARN_TRY(write_whole(out / native_from_text(folder + "Tarnwick-Setup.exe"), setup));
     }
-    TARN_TRY(write_whole(out / native_from_text(folder + "tarn.exe"), runtime));
+    const Path published = out / native_from_text(folder + "tarn.exe");
+    TARN_TRY(write_whole(published, runtime));
+    if (input.sign) {
+        std::string signature;
+        TARN_TRY(input.sign(published, "tarnwick " + input.version + " expires " + input.expires,
+                            signature));
+        TARN_TRY(write_whole(out / native_from_text(folder + "tarn.exe.minisig"), signature));
+        manifest["signature"] = signature;
+    }
     answer = manifest.dump(true) + "\n";
     return write_whole(out / "api" / "tarnwick" / "version", answer);
 }

@@ -1,5 +1,6 @@
 #include "update/sha256.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -72,31 +73,9 @@ inline Words4 schedule4(Words4 x0, Words4 x1, Words4 x2, Words4 x3) {
 }
 
 std::vector<std::uint8_t> digest_with(const void* data, std::size_t length, bool extensions) {
-    auto blocks = extensions ? sha256_blocks_extensions : sha256_blocks_portable;
-    std::uint32_t state[8];
-    std::memcpy(state, kInitial, sizeof state);
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    const std::size_t whole = length / 64;
-    if (whole > 0) blocks(state, bytes, whole);
-
-    // Only the tail is copied: it, the 0x80 byte, zeros and the bit length
-    // fill one block, or two when fewer than nine bytes are left in the first.
-    std::uint8_t tail[128] = {};
-    const std::size_t rest = length % 64;
-    if (rest > 0) std::memcpy(tail, bytes + whole * 64, rest);
-    tail[rest] = 0x80;
-    const std::size_t tail_blocks = rest < 56 ? 1 : 2;
-    const std::uint64_t bits = static_cast<std::uint64_t>(length) * 8;
-    for (int i = 0; i < 8; ++i) {
-        tail[tail_blocks * 64 - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    }
-    blocks(state, tail, tail_blocks);
-
-    std::vector<std::uint8_t> digest(32);
-    for (int i = 0; i < 32; ++i) {
-        digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    return digest;
+    Sha256 digest(extensions);
+    digest.update(data, length);
+    return digest.finish();
 }
 
 bool use_extensions() {
@@ -205,15 +184,70 @@ bool sha256_path_available(Sha256Path path) {
     return path == Sha256Path::Portable || use_extensions();
 }
 
-std::string sha256_hex(const void* data, std::size_t length) {
+Sha256::Sha256() : Sha256(use_extensions()) {}
+
+Sha256::Sha256(bool extensions) : extensions_(extensions) {
+    std::memcpy(state_, kInitial, sizeof state_);
+}
+
+void Sha256::update(const void* data, std::size_t length) {
+    auto blocks = extensions_ ? sha256_blocks_extensions : sha256_blocks_portable;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    length_ += length;
+    if (pending_size_ > 0) {
+        const std::size_t take = std::min(length, sizeof pending_ - pending_size_);
+        std::memcpy(pending_ + pending_size_, bytes, take);
+        pending_size_ += take;
+        bytes += take;
+        length -= take;
+        if (pending_size_ < sizeof pending_) return;
+        blocks(state_, pending_, 1);
+        pending_size_ = 0;
+    }
+    // Whole blocks straight from the caller's bytes; only a tail is kept.
+    if (length >= 64) blocks(state_, bytes, length / 64);
+    const std::size_t rest = length % 64;
+    std::memcpy(pending_, bytes + (length - rest), rest);
+    pending_size_ = rest;
+}
+
+std::vector<std::uint8_t> Sha256::finish() {
+    auto blocks = extensions_ ? sha256_blocks_extensions : sha256_blocks_portable;
+    // The tail, the 0x80 byte, zeros and the bit length fill one block, or
+    // two when fewer than nine bytes are left in the first.
+    std::uint8_t tail[128] = {};
+    std::memcpy(tail, pending_, pending_size_);
+    tail[pending_size_] = 0x80;
+    const std::size_t tail_blocks = pending_size_ < 56 ? 1 : 2;
+    const std::uint64_t bits = length_ * 8;
+    for (int i = 0; i < 8; ++i) {
+        tail[tail_blocks * 64 - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+    blocks(state_, tail, tail_blocks);
+    std::vector<std::uint8_t> digest(32);
+    for (int i = 0; i < 32; ++i) {
+        digest[i] = static_cast<std::uint8_t>(state_[i / 4] >> (24 - 8 * (i % 4)));
+    }
+    *this = Sha256(extensions_);
+    return digest;
+}
+
+std::string Sha256::finish_hex() {
+    return hex_text(finish());
+}
+
+std::string hex_text(const std::vector<std::uint8_t>& digest) {
     static constexpr char kAlphabet[] = "0123456789abcdef";
-    const std::vector<std::uint8_t> digest = sha256_digest(data, length);
     std::string text(64, '0');
     for (std::size_t i = 0; i < digest.size(); ++i) {
         text[2 * i] = kAlphabet[digest[i] >> 4];
         text[2 * i + 1] = kAlphabet[digest[i] & 0x0f];
     }
     return text;
+}
+
+std::string sha256_hex(const void* data, std::size_t length) {
+    return hex_text(sha256_digest(data, length));
 }
 
 }  // namespace tarncore

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "net/file_sink.h"
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
@@ -11,8 +12,9 @@
 #include "support/logger.h"
 #include "support/output.h"
 #include "support/product.h"
-#include "update/sha256.h"
 #include "support/version.h"
+#include "update/release_signature.h"
+#include "update/sha256.h"
 
 namespace tarncore {
 namespace {
@@ -40,7 +42,7 @@ HttpResponse execute_as(const HttpRequest& request, const char* function, Error&
     return response;
 }
 
-std::string size_mismatch(std::int64_t expected, std::size_t got, const std::string& url) {
+std::string size_mismatch(std::int64_t expected, std::int64_t got, const std::string& url) {
     std::string message = "Download size mismatch (expected " + std::to_string(expected) +
                           ", got " + std::to_string(got) + ")";
     if (got == 0) {
@@ -101,11 +103,18 @@ ReleaseManifest ReleaseManifest::from_json(const Json& json) {
     return m;
 }
 
+UpdateClient::UpdateClient() : release_keys_(built_in_release_keys()) {}
+
+UpdateClient::UpdateClient(std::vector<std::string> release_keys)
+    : release_keys_(std::move(release_keys)) {}
+
 Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     HttpRequest request;
     request.url = update_api_url();
     request.headers["Accept"] = "application/json";
     request.max_body_bytes = kMaxAnswerBytes;
+    // A small document: a trickle must not stretch the three attempts.
+    request.whole_answer_deadline = true;
     Error error;
     HttpResponse response = execute_as(request, kCheckUpdate, error);
     if (error.failed()) return error;
@@ -132,19 +141,33 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     if (url.empty()) {
         return update_error(kErrPolicy, kUpdate, "Release manifest has no download_url");
     }
-    // Local mirrors are exempt from the HTTPS and digest rules.
-    const bool local = is_local_url(url);
+    // Local mirrors are exempt from the HTTPS and digest rules, except where
+    // every download must be signed.
+    const bool signed_only = !release_keys_.empty();
+    const bool local = !signed_only && is_local_url(url);
     if (url.rfind("https://", 0) != 0 && !local) {
         return update_error(kErrPolicy, kUpdate, "Downloads must use HTTPS");
     }
     if (manifest.sha256.empty() && !local) {
         return update_error(kErrPolicy, kUpdate, "Release manifest is missing SHA-256");
     }
+    ReleaseSignatureCheck signature;
+    if (signed_only) {
+        TARN_TRY(signature.begin(manifest.signature, manifest.latest, release_keys_,
+                                 read_signed_version(), utc_date_today()));
+    }
 
+    // One pass: each block is hashed, checked against the signature and
+    // written as it arrives; the file takes its name only after every check.
+    Sha256Sink digest;
+    std::vector<BodySink*> sinks = {&digest};
+    if (signed_only) sinks.push_back(&signature);
+    FileSink file(destination, std::move(sinks));
     HttpRequest request;
     request.url = url;
     request.timeout_ms = kDownloadTimeoutMs;
     request.progress = std::move(progress);
+    request.sink = &file;
     Error error;
     HttpResponse response = execute_as(request, kUpdate, error);
     if (error.failed()) return error;
@@ -152,25 +175,27 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrHttp, kUpdate,
                             "Download failed with HTTP " + std::to_string(response.status));
     }
-    const std::string& body = response.body;
-    if (manifest.size >= 1 && body.size() != static_cast<std::uint64_t>(manifest.size)) {
-        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, body.size(), url));
+    const std::int64_t length = body_length(response);
+    if (manifest.size >= 1 && length != manifest.size) {
+        return update_error(kErrHttp, kUpdate, size_mismatch(manifest.size, length, url));
     }
-    // Hashed in place: the body is the only copy of the runtime in memory.
-    if (!manifest.sha256.empty() &&
-        sha256_hex(body.data(), body.size()) != ascii_lowered(manifest.sha256)) {
+    if (!manifest.sha256.empty() && digest.hex() != ascii_lowered(manifest.sha256)) {
         return update_error(kErrHttp, kUpdate, "SHA-256 mismatch; download rejected");
     }
-    const Path folder = destination.parent_path();
-    if ((!folder.empty() && !ensure_dir(folder)) || !write_file(destination, body)) {
-        return update_error(kErrFile, kUpdate, "Could not write " + path_text(destination));
+    if (signed_only) TARN_TRY(signature.finish());
+    const Placement placed = file.commit();
+    if (!placed.ok()) {
+        return update_error(kErrFile, kUpdate,
+                            "Could not write " + placement_detail(destination, placed));
     }
+    // Best effort: a floor that cannot be raised only weakens the next check.
+    if (signed_only) (void)note_signed_version(manifest.latest);
     return {};
 }
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
                        const Path& destination) {
-    console_out() << "\nDownloading Tarnwick " << manifest.latest << "...\n";
+    console_out() << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,

@@ -1,11 +1,12 @@
 // The update service's answer (the release manifest) and the stateless client
 // that asks for it and downloads the runtime it names, verified by length and
-// SHA-256 before anything is written.
+// SHA-256 before the file takes its name.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/http.h"
 #include "support/error.h"
@@ -41,13 +42,24 @@ std::string resolve_manifest_url(const std::string& value, std::string_view base
 
 class UpdateClient {
 public:
+    /// A client that trusts the release keys built into the program.
+    UpdateClient();
+    /// A client that trusts the given minisign public keys; with none, no
+    /// signature is asked for.
+    explicit UpdateClient(std::vector<std::string> release_keys);
+
     /// Asks the update service; fills manifest from a 200 answer, which must
     /// name a valid latest version.
     Error check_update(ReleaseManifest& manifest) const;
-    /// Fetches download_url, checks size and SHA-256 in memory, then writes
-    /// destination; nothing is written when a check fails.
+    /// Fetches download_url in one pass: each block is hashed (SHA-256 and,
+    /// with release keys, the signature) and written to destination's
+    /// placement as it arrives; only when size, digest and signature hold
+    /// does the file take the destination's place.
     Error download(const ReleaseManifest& manifest, const Path& destination,
                    ProgressCallback progress) const;
+
+private:
+    std::vector<std::string> release_keys_;
 };
 
 /// download() with its console lines and the download meter.

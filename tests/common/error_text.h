@@ -12,4 +12,12 @@ inline std::string error_text(const tarncore::Error& e) {
            (e.traceback.empty() ? "" : " | " + e.traceback);
 }
 
+/// The text without the system's reason that a file failure ends with, " (...)":
+/// its words differ between systems.
+inline std::string without_reason(std::string text) {
+    const std::size_t open = text.rfind(" (");
+    if (!text.empty() && text.back() == ')' && open != std::string::npos) text.erase(open);
+    return text;
+}
+
 }  // namespace tarntest

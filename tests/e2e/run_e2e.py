@@ -21,6 +21,13 @@
 # else is the arguments of the setup beside), check ("windows log": adds "=== then",
 # "=== windows" (Apps & Features entry, Start menu shortcut, the setup's copy) and
 # "=== log" (logs\setup.log) to what is compared).
+#
+# A build with release keys (TARN_RELEASE_KEYS) runs tests/data/e2e-signed instead,
+# whose default answer carries "{signature}": the download signed at run time by
+# minisign with the test key tests/data/update/test_release.key. More keys there:
+# sign (prehashed | legacy | tampered: a byte of the signed copy changed |
+# stranger: an untrusted key), comment (the trusted comment); prepare also takes
+# "text PATH=CONTENT".
 import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -29,9 +36,13 @@ SERVER = os.path.join(ROOT, "tests", "server", "test_server.py")
 HOSTS = ["tarnwick.dev", "www.gyan.dev", "github.com"]
 PATHS = {"api": "/api/tarnwick/version", "download": "/dl/1.3.0/tarn.exe",
          "ffmpeg.zip": "/ffmpeg/builds/ffmpeg-release-essentials.zip",
-         "yt-dlp.exe": "/yt-dlp/yt-dlp/releases/latest/download/yt-dlp.exe"}
+         "yt-dlp.exe": "/yt-dlp/yt-dlp/releases/latest/download/yt-dlp.exe",
+         "ffmpeg.zip.sha256": "/ffmpeg/builds/ffmpeg-release-essentials.zip.sha256",
+         "SHA2-256SUMS": "/yt-dlp/yt-dlp/releases/latest/download/SHA2-256SUMS"}
 MANIFEST = ('{"latest": "1.3.0", "download_url": "https://tarnwick.dev/dl/1.3.0/tarn.exe", '
             '"sha256": "{runtime_sha256}", "size": {runtime_size}}')
+SIGNED_MANIFEST = MANIFEST[:-1] + ', "signature": "{signature}"}'
+TEST_KEY = os.path.join(ROOT, "tests", "data", "update", "test_release.key")
 PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
 # The run's log and the setup's own copy, checked apart from the tree.
 OWN_FILES = ("logs/setup.log", "Tarnwick-Setup.exe")
@@ -61,7 +72,7 @@ class World:
             f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
         subprocess.run(["mount", "--bind", os.path.join(self.work, "hosts"), "/etc/hosts"],
                        check=True)
-        self.certs, self.server = os.path.join(self.work, "certs"), None
+        self.certs, self.server, self.signature = os.path.join(self.work, "certs"), None, ""
         if not os.path.exists(os.path.join(self.certs, "done")):
             subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
         bundled = open(os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
@@ -72,6 +83,10 @@ class World:
                 z.writestr(zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name), data)
         self.bodies = dict(tools, bundled=bundled, download=bundled + b"\0tarn 1.3.0\0",
                            **{"ffmpeg.zip": archive.getvalue(), "yt-dlp.exe": b"yt-dlp\n" * 300})
+        # The publishers' checksum files, beside their downloads.
+        self.bodies["ffmpeg.zip.sha256"] = sha(self.bodies["ffmpeg.zip"]).encode() + b"\n"
+        self.bodies["SHA2-256SUMS"] = ("%s  yt-dlp\n%s  yt-dlp.exe\n" % (
+            sha(b"other"), sha(self.bodies["yt-dlp.exe"]))).encode()
         self.known = {sha(v): k for k, v in self.bodies.items()}
         for name, data in self.bodies.items():
             with open(os.path.join(self.work, name), "wb") as f:
@@ -121,18 +136,37 @@ class World:
         shutil.rmtree(self.server, ignore_errors=True)
         os.makedirs(self.server)
         values = {"runtime_sha256": sha(self.bodies["download"]),
-                  "runtime_size": str(len(self.bodies["download"]))}
+                  "runtime_size": str(len(self.bodies["download"])),
+                  "signature": json.dumps(self.signature)[1:-1]}
         fill = lambda text: re.sub(r"\{(\w+)\}", lambda m: values[m.group(1)], text)
         script = json.loads(fill(behaviours or "[]")) + [
-            {"path": PATHS["api"], "body": fill(manifest or MANIFEST)}] + [
+            {"path": PATHS["api"], "body": fill(manifest or (SIGNED_MANIFEST if signed(self.build)
+                                                             else MANIFEST))}] + [
             {"path": PATHS[n], "body_file": os.path.join(self.work, n)}
-            for n in ("download", "ffmpeg.zip", "yt-dlp.exe")]
+            for n in ("download", "ffmpeg.zip", "yt-dlp.exe", "ffmpeg.zip.sha256", "SHA2-256SUMS")]
         with open(os.path.join(self.server, "script.json"), "w") as f:
             json.dump([dict(b, times=b.get("times", 0)) for b in script], f)
         subprocess.Popen([sys.executable, SERVER, "serve", self.server, "--port", "443", "--tls",
                           os.path.join(self.certs, "named.pem"), "--idle", "600"])
         while not os.path.exists(os.path.join(self.server, "port")):
             time.sleep(0.02)
+
+    def sign(self, how, comment):
+        """The minisign signature of the download, made now."""
+        data, key = self.bodies["download"], TEST_KEY
+        if how == "tampered":
+            data = data[:-1] + bytes([data[-1] ^ 1])
+        if how == "stranger":
+            key = os.path.join(self.work, "stranger.key")
+            if not os.path.exists(key):
+                subprocess.run(["minisign", "-G", "-W", "-p", key + ".pub", "-s", key],
+                               check=True, capture_output=True)
+        copy = os.path.join(self.work, "signed.bin")
+        with open(copy, "wb") as f:
+            f.write(data)
+        subprocess.run(["minisign", "-S", "-s", key, "-m", copy, "-t", comment] +
+                       (["-l"] if how == "legacy" else []), check=True, capture_output=True)
+        self.signature = read(copy + ".minisig")
 
     def stop_server(self):
         if self.server:
@@ -327,6 +361,12 @@ def then(world, prefix, command):
 def prepare(prefix, steps):
     for kind, rel in (s.split() for s in steps.split(";") if s.strip()):
         path = os.path.join(install_root(prefix), rel)
+        if kind == "text":
+            path, content = os.path.join(install_root(prefix), rel.split("=")[0]), rel.split("=", 1)[1]
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w", newline="") as f:
+                f.write(content + "\n")
+            continue
         if kind == "rm":
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
         else:
@@ -335,14 +375,23 @@ def prepare(prefix, steps):
             open(path, "w").close()
 
 
+def signed(build):
+    """Whether the build carries release keys."""
+    return bool(re.search(r"^TARN_RELEASE_KEYS:\w+=.+$", read(os.path.join(build, "CMakeCache.txt")),
+                          re.M))
+
+
 def scenario(world, name, update):
-    path = os.path.join(DATA, name + ".txt")
+    path = os.path.join(data_dir(world.build), name + ".txt")
     head, _, expected = open(path).read().partition("=== ")
     keys = dict(line.split(": ", 1) for line in head.splitlines() if line.strip())
     prefix = os.path.join(world.work, "run-" + name)
     shutil.rmtree(prefix, ignore_errors=True)
     clone(world.installed() if keys.get("start") == "installed" else world.template, prefix)
     prepare(prefix, keys.get("prepare", ""))
+    if signed(world.build):
+        world.sign(keys.get("sign", "prehashed"),
+                   keys.get("comment", "tarnwick 1.3.0 expires 2099-12-31"))
     world.start_server(keys.get("server"), keys.get("manifest"))
     code, out, err = world.setup(prefix, keys.get("args", "").split(),
                                  keys.get("stdin", "").replace("\\n", "\n"),
@@ -370,6 +419,10 @@ def scenario(world, name, update):
         return False
     shutil.rmtree(prefix)
     return True
+
+
+def data_dir(build):
+    return DATA + "-signed" if signed(build) else DATA
 
 
 def demo(world, args):
@@ -401,7 +454,7 @@ def main(argv):
         if "--demo" in argv:
             return demo(world, argv[argv.index("--demo") + 1:])
         names = [a for a in argv[argv.index("--build") + 2:] if a != "--update"]
-        names = names or sorted(f[:-4] for f in os.listdir(DATA) if f.endswith(".txt"))
+        names = names or sorted(f[:-4] for f in os.listdir(data_dir(build)) if f.endswith(".txt"))
         failed = [n for n in names if not scenario(world, n, "--update" in argv)]
         print("%d of %d scenarios passed" % (len(names) - len(failed), len(names)), *failed)
         return 1 if failed else 0

@@ -14,6 +14,7 @@
 #include "extras/archive.h"
 #include "support/child_process.h"
 #include "support/layout.h"
+#include "update/sha256.h"
 #include "tests/common/console_capture.h"
 #include "tests/common/error_text.h"
 #include "tests/common/host_tools.h"
@@ -77,18 +78,54 @@ TEST(InstallExtras, RefreshTable) {
         const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
         fill(tools_dir(), row.find("present"));
         fill(work, row.find("before"));
-        if (!members(row.find("archive")).empty()) {
-            fill(bench.box.scratch() / "tree", row.find("archive"));
+        fill(bench.box.scratch() / "tree", row.find("archive"));
+        Error ignored;
+        for (const auto& [link, target] : members(row.find("links"))) {
+            const Path at = bench.box.scratch() / "tree" / native_from_text(link);
+            ASSERT_TRUE(ensure_dir(at.parent_path()));
+            ASSERT_TRUE(
+                tarntest::make_link(at, native_from_text(std::get<std::string>(target.value))));
+        }
+        if (!members(row.find("archive")).empty() || !members(row.find("links")).empty()) {
             ASSERT_TRUE(tarntest::make_zip(bench.box.scratch() / "tree", zip));
         }
+        // The publishers' checksums of what the row serves, unless it serves its own.
+        Json script =
+            row.find("script").kind == JsonKind::Array ? row.find("script") : Json::Array{};
+        std::string zip_bytes, yt_dlp(4096, '\0');
+        (void)read_file(zip, zip_bytes);
+        for (const Json& b : tarntest::items(script)) {
+            if (b.get_string("path", "") != "/yt-dlp.exe" ||
+                b.find("body_size").kind == JsonKind::Null)
+                continue;
+            yt_dlp.resize(static_cast<std::size_t>(b.get_int("body_size", 0)));
+            for (std::size_t i = 0; i < yt_dlp.size(); ++i) yt_dlp[i] = static_cast<char>(i % 256);
+        }
+        std::get<Json::Array>(script.value)
+            .push_back(Json::parse(
+                R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0})", ignored));
+        std::get<Json::Array>(script.value)
+            .push_back(Json::parse(
+                R"({"path": "/SHA2-256SUMS", "body": "{other}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n", "times": 0})",
+                ignored));
+        auto sums = [&](std::string text) {
+            text = tarntest::replace_all(text, "{zip_sha256}",
+                                         sha256_hex(zip_bytes.data(), zip_bytes.size()));
+            text = tarntest::replace_all(text, "{other}", std::string(64, '0'));
+            return tarntest::replace_all(text, "{yt_dlp_sha256}",
+                                         sha256_hex(yt_dlp.data(), yt_dlp.size()));
+        };
         tarntest::TestServer server;
-        const std::string script = tarntest::replace_all(row.find("script").dump(false), "{zip}",
-                                                         tarntest::unix_path(zip));
-        ASSERT_TRUE(server.start(script == "null" ? "[]" : script, {tarntest::ServerCert::Good}));
-        const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe")};
+        ASSERT_TRUE(server.start(
+            sums(tarntest::replace_all(script.dump(false), "{zip}", tarntest::unix_path(zip))),
+            {tarntest::ServerCert::Good}));
+        const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe"),
+                                    server.url("/ffmpeg.zip.sha256"), server.url("/SHA2-256SUMS")};
         ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
         rows[0].url = urls[0];
         rows[1].url = row.find("manual").kind == JsonKind::Null ? urls[1] : std::string_view();
+        rows[0].checksum_url = urls[2];
+        rows[1].checksum_url = urls[3];
         auto expand = [&](const std::string& t) {
             return tarntest::replace_all(t, "{base}", server.base_url());
         };

@@ -1,5 +1,4 @@
--- Flow: a bot logs in against the fake Discord, becomes ready, and answers a command while the
--- fake's buckets run dry and a global 429 comes back.
+-- Flow: a bot logs in, becomes ready, and answers commands while buckets run dry and a global 429 comes.
 local runtime = require("runtime")
 local http = require("http")
 local json = require("json")
@@ -11,36 +10,24 @@ local INTENTS = { "Guilds", "GuildMessages", "MessageContent" }
 describe("flow: login, ready and replies under rate limits", function()
   local fd, client, seen
 
-  local function record(name)
-    seen[name] = {}
-    client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
-  end
-
   before_each(function()
     fd = server.reset()
     runtime.env.DISCORD_TOKEN = fd.token
     client = discord.Client({ intents = INTENTS, presence = { status = "idle", activities = { "chess" } } })
     seen = {}
-    for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do record(name) end
-    client:on("ready", function()
-      seen.guildAtReady = client.guilds.cache:get(fd.guild.id)
-    end)
+    for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do
+      seen[name] = {}
+      client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+    end
+    client:on("ready", function() seen.guildAtReady = client.guilds.cache:get(fd.guild.id) end)
     client:on("messageCreate", function(msg)
       if msg.content == "!ping" then msg:reply("pong") end
     end)
     runtime.run(function() client:login() end, { ["for"] = 10000 })
   end)
+  after_each(function() server.stop(client) end)
 
-  after_each(function()
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
-
-  local function say(text)
-    local msg
-    runtime.run(function() msg = fd:say(fd.alice, fd.general, text) end, { ["for"] = 5000 })
-    return msg
-  end
+  local function say(text) return server.act(function() return fd:say(fd.alice, fd.general, text) end) end
 
   it("checks the token, identifies over zlib-stream and fires ready once the guild has arrived", function()
     local gb = fd:requests("GET", "/gateway/bot")
@@ -111,10 +98,7 @@ end)
 
 describe("flow: login checks", function()
   local client
-  after_each(function()
-    if client then client:destroy() end
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
+  after_each(function() server.stop(client) end)
   it("fires ready after waitGuildTimeout when a guild never arrives, and guildAvailable when it does", function()
     local hidden, holding, readyAt, shardReady, available = nil, true, nil, nil, nil
     local fd

@@ -1,5 +1,5 @@
--- Flow: gateway faults against the fake Discord's scripted gateway: zombie connections, op 7 and
--- op 9, close codes, reconnect backoff, split zlib frames and the send limit.
+-- Flow: gateway faults: zombie connections, op 7 and op 9, close codes, reconnect backoff, split zlib
+-- frames and the send limit.
 local runtime = require("runtime")
 local http = require("http")
 local server = require("fake.discord.server")
@@ -11,22 +11,11 @@ describe("flow: gateway faults", function()
   local fd, client, seen
 
   local function start(setup, ws)
-    fd, client = server.login({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws }, function(f, c)
-      if setup then setup(f) end
-      seen = {}
-      for _, name in ipairs({ "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error",
-        "messageCreate" }) do
-        seen[name] = {}
-        c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
-      end
-    end)
+    fd, client, seen = server.session({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws },
+      { "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error", "messageCreate" }, setup)
     assert.are.equal(1, #seen.ready)
   end
-
-  after_each(function()
-    client:destroy()
-    runtime.run(nil, { ["for"] = 1000 })
-  end)
+  after_each(function() server.stop(client) end)
 
   local function sessionSeq()
     return fd.gateway.sessions["session-1"].seq
@@ -85,8 +74,7 @@ describe("flow: gateway faults", function()
         assert.are.equal(1, #seen.shardReconnecting, name)
       end
       assert.are.same({}, fd.gateway.faults, name)
-      client:destroy()
-      runtime.run(nil, { ["for"] = 1000 })
+      server.stop(client)
     end
   end)
 

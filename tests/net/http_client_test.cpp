@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,33 @@ std::string header(const Json& request, const std::string& name) {
     }
     return "<absent>";
 }
+
+// The server's body pattern (byte i is i % 256) is shown by its length.
+std::string shown(const HttpResponse& response, const Error& error) {
+    if (error.failed()) return error_text(error);
+    std::string body = response.body;
+    bool pattern = body.size() > 64;
+    for (std::size_t i = 0; pattern && i < body.size(); ++i)
+        pattern = static_cast<unsigned char>(body[i]) == i % 256;
+    if (pattern) body = "<pattern " + std::to_string(body.size()) + ">";
+    return std::to_string(response.status) + " " + body;
+}
+
+std::string filled(std::string text, const TestServer& server) {
+    const std::size_t at = text.find("{base}");
+    return at == std::string::npos ? text : text.replace(at, 6, server.base_url());
+}
+
+// Holds what it is given, and counts how often it had to start over.
+struct StringSink final : tarncore::BodySink {
+    std::string bytes;
+    int restarts = 0;
+    void restart() override {
+        bytes.clear();
+        ++restarts;
+    }
+    void take(const char* data, std::size_t length) override { bytes.append(data, length); }
+};
 
 }  // namespace
 
@@ -134,6 +162,73 @@ TEST(HttpClient, FollowsAChainOfLocations) {
         for (const Json& r : server->http_requests()) targets += r.get_string("target", "") + " ";
     }
     EXPECT_EQ(targets, "/dir/a /dir/b?q=1 /c /d /e ");
+}
+
+// Deadlines a trickle cannot stretch, the stall rule and the redirect cap;
+// each row also bounds the time it may take.
+TEST(HttpClient, DeadlinesAndTheStallRule) {
+    const Json table = tarntest::read_json("net/exchanges.json");
+    for (const Json& c : tarntest::items(table.find("paced"))) {
+        SCOPED_TRACE(c.get_string("name", ""));
+        TestServer server;
+        ASSERT_TRUE(server.start(c.find("script").dump(false))) << server.last_error();
+        HttpRequest request;
+        request.url = server.url("/file?v=1");
+        request.timeout_ms = static_cast<std::uint32_t>(c.get_int("timeout_ms", 20000));
+        request.stall_window_ms = static_cast<std::uint32_t>(c.get_int("stall_ms", 30000));
+        request.whole_answer_deadline = c.find("whole").kind == tarncore::JsonKind::Bool;
+        LogCapture log;
+        Error error;
+        const auto start = std::chrono::steady_clock::now();
+        HttpResponse response = HttpClient::execute(request, error);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(shown(response, error), filled(c.get_string("outcome", ""), server));
+        EXPECT_LT(took, c.get_int("max_seconds", 0));
+        EXPECT_EQ(server.http_requests().size(), c.get_int("requests", 1));
+    }
+}
+
+// A broken body goes on with a Range request where the server allows it, in
+// memory and through a sink alike; the meter never goes back unless the
+// body started over.
+TEST(HttpClient, ResumesABrokenDownload) {
+    const Json table = tarntest::read_json("net/exchanges.json");
+    for (const Json& c : tarntest::items(table.find("resume"))) {
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(c.get_string("name", "") + (streamed ? " (sink)" : " (memory)"));
+            TestServer server;
+            ASSERT_TRUE(server.start(c.find("script").dump(false))) << server.last_error();
+            StringSink sink;
+            std::int64_t last = 0, total = 0;
+            bool steady = true;
+            HttpRequest request;
+            request.url = server.url("/file?v=1");
+            request.sink = streamed ? &sink : nullptr;
+            request.progress = [&](std::int64_t received, std::int64_t expected) {
+                steady = steady && received >= last;
+                last = received;
+                total = expected;
+            };
+            LogCapture log;
+            Error error;
+            HttpResponse response = HttpClient::execute(request, error);
+            if (streamed) {
+                EXPECT_EQ(response.streamed, static_cast<std::int64_t>(sink.bytes.size()));
+                response.body = sink.bytes;
+            }
+            EXPECT_EQ(shown(response, error), c.get_string("outcome", ""));
+            EXPECT_EQ(std::to_string(last) + "/" + std::to_string(total) +
+                          (steady ? " steady" : " restarted"),
+                      c.get_string("meter", ""));
+            std::string ranges;
+            for (const Json& r : server.http_requests()) {
+                ranges +=
+                    (ranges.empty() ? "" : "|") + header(r, "Range") + " " + header(r, "If-Range");
+            }
+            EXPECT_EQ(ranges, c.get_string("ranges", ""));
+        }
+    }
 }
 
 }  // namespace

@@ -35,6 +35,16 @@ TEST(HttpWrite, RequestBytes) {
         EXPECT_EQ(transport.sent(), text_at(row, 3));
         EXPECT_EQ(transport.send_calls(), 1u);
     }
+    for (const Json& row : items(table.find("refuse"))) {
+        HttpRequest request;
+        request.method = text_at(row, 0);
+        for (const Json& pair : items(items(row)[1])) {
+            request.headers[text_at(pair, 0)] = text_at(pair, 1);
+        }
+        MemoryTransport transport;
+        EXPECT_EQ(error_text(write_request(transport, request, kUrl)), text_at(row, 2));
+        EXPECT_EQ(transport.send_calls(), 0u);
+    }
 }
 
 // "<status> <reason> | <body>", and " ! <error>" after a failure.

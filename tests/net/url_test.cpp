@@ -32,6 +32,11 @@ TEST(Url, ParsesWritesAndResolvesTheTable) {
         EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), fields(Url()));
         EXPECT_EQ(tarntest::error_text(error), "2 network Url.parse: " + text_at(row, 1));
     }
+    for (const Json& row : items(table.find("strict"))) {
+        Error error;
+        EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), fields(Url()));
+        EXPECT_EQ(tarntest::error_text(error), text_at(row, 1));
+    }
     for (const Json& row : items(table.find("write"))) {
         const Json& f = items(row)[0];
         const Url url{

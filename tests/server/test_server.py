@@ -41,6 +41,12 @@ the first behaviour whose "path" matches (or that has none) and whose count
   echo       true: the body is the request's body
   body_file  the body is this file's bytes (a Unix path)
   close_notify  false: end a TLS connection without a close notification
+  pace       [bytes, ms]: the whole answer goes out that many bytes at a
+             time, one piece every ms milliseconds (a trickle)
+  cut_at     with body_size: close after that many body bytes
+  ranges     with body_size: a "Range: bytes=N-" request gets 206 and the
+             bytes from N (Content-Range as HTTP writes it, or
+             content_range given as is)
 """
 
 import json
@@ -233,7 +239,7 @@ class Server:
                 behaviour = {"status": 404, "body": "no behaviour left\n"}
             if behaviour.get("echo"):
                 behaviour = dict(behaviour, body=request["body"])
-            self.behave(conn, behaviour)
+            self.behave(conn, behaviour, request)
         except OSError:
             pass  # the client went away first; what it sent is already recorded
         finally:
@@ -254,7 +260,9 @@ class Server:
         except OSError:
             pass
 
-    def behave(self, conn, b):
+    def behave(self, conn, b, request):
+        if "pace" in b:
+            conn = Paced(conn, *b["pace"])
         action = b.get("action", "respond")
         if action == "close":
             return
@@ -268,11 +276,19 @@ class Server:
             with open(b["body_file"], "rb") as f:
                 b = dict(b, body=f.read().decode("latin-1"))
         status = b.get("status", 200)
+        size = b["body_size"] if "body_size" in b else len(b.get("body", "").encode("latin-1"))
+        offset = 0
+        wanted = [v for n, v in request["headers"] if n.lower() == "range"]
+        if b.get("ranges") and wanted and wanted[0].startswith("bytes="):
+            offset = int(wanted[0][6:].split("-")[0])
+            status = 206
+            b = dict(b, headers=b.get("headers", []) + [[
+                "Content-Range", b.get("content_range", "bytes %d-%d/%d" % (offset, size - 1, size))]])
+            size -= offset
         head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
         for name, value in b.get("headers", []):
             head += "%s: %s\r\n" % (name, value.replace("{base}", self.base))
         framing = b.get("framing", "length")
-        size = b["body_size"] if "body_size" in b else len(b.get("body", "").encode("latin-1"))
         if "content_length" in b:
             head += "Content-Length: %s\r\n" % b["content_length"]
         elif framing == "length":
@@ -283,7 +299,7 @@ class Server:
         if "body_size" in b:
             if framing == "chunked":
                 head += b.get("chunk_line", "%x" % size) + "\r\n"
-            stream_body(conn, head.encode("latin-1"), size)
+            stream_body(conn, head.encode("latin-1"), min(size, b.get("cut_at", size)), offset)
             return
         body = b.get("body", "").encode("latin-1")
         if framing == "chunked":
@@ -329,13 +345,26 @@ def encode_chunks(body, size):
     return out + b"0\r\n\r\n"
 
 
-def stream_body(conn, head, size):
+def stream_body(conn, head, size, offset=0):
     """Large bodies straight from one 1 MiB block, so the server is never
-    the slow end of a benchmark."""
+    the slow end of a benchmark; byte i of the body is still i % 256 when it
+    starts at offset."""
     conn.sendall(head)
-    view = memoryview(PATTERN)
+    view = memoryview(PATTERN + PATTERN[:256])[offset % 256:]
     for sent in range(0, size, len(PATTERN)):
         conn.sendall(view[:min(len(PATTERN), size - sent)])
+
+
+class Paced:
+    """A connection whose sendall trickles: pieces of `size` bytes, `ms` apart."""
+
+    def __init__(self, conn, size, ms):
+        self.conn, self.size, self.ms = conn, size, ms
+
+    def sendall(self, data):
+        for i in range(0, len(data), self.size):
+            self.conn.sendall(data[i:i + self.size])
+            time.sleep(self.ms / 1000.0)
 
 
 def main(argv):

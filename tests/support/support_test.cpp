@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/ascii.h"
 #include "support/error.h"
 #include "support/json.h"
 #include "support/layout.h"
@@ -89,8 +90,19 @@ TEST(Logger, NamesRoutesAndStampsEachLevel) {
         if (stream == '-') continue;
         EXPECT_TRUE(before <= text.substr(1, 19) && text.substr(1, 19) <= after) << text;
         EXPECT_EQ(text.substr(0, 1) + text.substr(20),
-                  std::string("[] [") + name + (level == 4 ? "] [] m\n1\n" : "] [http] m\n1\n"));
+                  std::string("[] [") + name + (level == 4 ? "] [] m?1\n" : "] [http] m?1\n"));
     }
+}
+
+TEST(ConsoleSafe, ControlsOfServerTextBecomeQuestionMarks) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1.3.0\x1b[2J\x1b[H\rDone\n", "1.3.0?[2J?[H?Done?"},
+        {std::string("a\0b\x7f", 4), "a?b?"},
+        {"\xc2\x9b"
+         "31m \xc2\xa0 \xc3\xa9 \xc2",
+         "?31m \xc2\xa0 \xc3\xa9 \xc2"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(console_safe(in), out);
 }
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {

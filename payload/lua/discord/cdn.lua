@@ -9,9 +9,13 @@ local BASE = constants.CDN
 local ALLOWED_FORMATS = {}
 for _, f in ipairs(constants.ImageFormats) do ALLOWED_FORMATS[f] = true end
 
--- Powers of two from 16 to 4096 are the sizes every image route accepts.
+-- The image routes take exactly these sizes, powers of two and the in-between ones alike.
+local SIZES = {}
+for _, n in ipairs(constants.ImageSizes) do SIZES[n] = true end
+local SIZE_TEXT = "one of " .. table.concat(constants.ImageSizes, ", ")
+
 local function validSize(size)
-  return math.type(size) == "integer" and size >= 16 and size <= 4096 and size & (size - 1) == 0
+  return math.type(size) == "integer" and SIZES[size] == true
 end
 
 local function invalid(name, expected)
@@ -28,7 +32,7 @@ local function image(route, hash, opts)
   local url = BASE .. "/" .. route .. "/" .. hash .. "." .. ext
   local query = {}
   if opts.size ~= nil then
-    if not validSize(opts.size) then invalid("size", "a power of 2 between 16 and 4096") end
+    if not validSize(opts.size) then invalid("size", SIZE_TEXT) end
     query[#query + 1] = "size=" .. opts.size
   end
   -- The WebP route serves animation only when asked.
@@ -115,7 +119,7 @@ function cdn.emoji(emojiId, opts)
   local url = BASE .. "/emojis/" .. need("emojiId", emojiId) .. "." .. ext
   local query = {}
   if opts.size ~= nil then
-    if not validSize(opts.size) then invalid("size", "a power of 2 between 16 and 4096") end
+    if not validSize(opts.size) then invalid("size", SIZE_TEXT) end
     query[#query + 1] = "size=" .. opts.size
   end
   if ext == "webp" and opts.animated then query[#query + 1] = "animated=true" end

@@ -1,5 +1,6 @@
--- Channels: the base and guild channel classes, text, announcement, DM and category channels, the
--- text mixin that sends messages, permissions with overwrites, and the factory that picks the class.
+-- Channels: the base and guild channel classes, text, announcement, DM, category, voice, stage,
+-- thread, forum and media channels, the text mixin that sends messages, permissions with
+-- overwrites, and the factory that picks the class.
 local util = require("discord.util")
 local json = require("json")
 local enums = require("discord.enums")
@@ -109,6 +110,25 @@ function TextBased:bulkDelete(messages, filterOld, reason)
   return self.messages:bulkDelete(messages, filterOld, reason)
 end
 
+--- Collects messages sent in the channel; see discord.collectors.MessageCollector.
+function TextBased:createMessageCollector(opts)
+  return require("discord.collectors").MessageCollector(self, opts)
+end
+
+--- (B) The messages collected until the collector ends; see discord.collectors.awaitMessages.
+function TextBased:awaitMessages(opts)
+  return require("discord.collectors").awaitMessages(self, opts)
+end
+
+--- Collects component interactions on any message of the channel.
+function TextBased:createMessageComponentCollector(opts)
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.channel = self
+  o.interactionType = require("discord.enums").InteractionType.MessageComponent
+  return require("discord.collectors").InteractionCollector(self.client, o)
+end
+
 local textGetters = {
   lastMessage = function(self)
     return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil
@@ -163,7 +183,7 @@ M.GuildChannel = GuildChannel
 function GuildChannel:init(client, data, guild)
   self.guild = guild
   self.guildId = (guild and guild.id) or data.guild_id
-  self.permissionOverwrites = require("discord.collection").Collection()
+  self.permissionOverwrites = require("discord.managers.permission_overwrite").PermissionOverwriteManager(self)
   BaseChannel.init(self, client, data)
 end
 
@@ -174,25 +194,20 @@ local GUILD_FIELDS = {
   nsfw = "nsfw",
 }
 
-local function overwrite(o)
-  local P = Permissions()
-  return {
-    id = o.id,
-    type = o.type,
-    allow = P(o.allow or 0):freeze(),
-    deny = P(o.deny or 0):freeze(),
-  }
+-- The old object of an update keeps its own overwrites; the live ones are patched in place.
+function GuildChannel:_clone()
+  local copy = Base._clone(self)
+  local overwrites = util.shallowCopy(self.permissionOverwrites)
+  overwrites.cache = self.permissionOverwrites.cache:mapValues(function(o) return o:_clone() end)
+  copy.permissionOverwrites = overwrites
+  return copy
 end
 
 function GuildChannel:_patch(data)
   BaseChannel._patch(self, data)
   self:_copy(data, GUILD_FIELDS)
   if data.guild_id ~= nil then self.guildId = data.guild_id end
-  if data.permission_overwrites ~= nil then
-    local Collection = require("discord.collection").Collection
-    self.permissionOverwrites = Collection()
-    for _, o in ipairs(data.permission_overwrites) do self.permissionOverwrites:set(o.id, overwrite(o)) end
-  end
+  if data.permission_overwrites ~= nil then self.permissionOverwrites:_patchAll(data.permission_overwrites) end
   return self
 end
 
@@ -235,9 +250,10 @@ end
 GuildChannel.getters.permissionsLocked = function(self)
   local parent = self.parent
   if not parent then return nil end
-  if parent.permissionOverwrites.size ~= self.permissionOverwrites.size then return false end
-  for id, o in self.permissionOverwrites:iter() do
-    local p = parent.permissionOverwrites:get(id)
+  local mine, theirs = self.permissionOverwrites.cache, parent.permissionOverwrites.cache
+  if theirs.size ~= mine.size then return false end
+  for id, o in mine:iter() do
+    local p = theirs:get(id)
     if not p or p.allow.bitfield ~= o.allow.bitfield or p.deny.bitfield ~= o.deny.bitfield then return false end
   end
   return true
@@ -258,7 +274,7 @@ function GuildChannel:memberPermissions(member, checkAdmin)
   local bits = 0
   for _, role in member.roles.cache:iter() do bits = bits | role.permissions.bitfield end
   if checkAdmin ~= false and bits & F.Administrator ~= 0 then return P(P.All):freeze() end
-  local overwrites = self.permissionOverwrites
+  local overwrites = self.permissionOverwrites.cache
   bits = applyOverwrite(bits, overwrites:get(guild.id))
   local allow, deny = 0, 0
   for _, roleId in ipairs(member._roles or {}) do
@@ -282,8 +298,9 @@ function GuildChannel:rolePermissions(role, checkAdmin)
   local P = Permissions()
   if checkAdmin ~= false and role.permissions.bitfield & P.Flags.Administrator ~= 0 then return P(P.All):freeze() end
   local bits = role.permissions.bitfield
-  bits = applyOverwrite(bits, self.permissionOverwrites:get(self.guildId))
-  bits = applyOverwrite(bits, self.permissionOverwrites:get(role.id))
+  local overwrites = self.permissionOverwrites.cache
+  bits = applyOverwrite(bits, overwrites:get(self.guildId))
+  bits = applyOverwrite(bits, overwrites:get(role.id))
   return P(bits):freeze()
 end
 
@@ -328,6 +345,7 @@ end
 local function overwriteBody(list, guild)
   local out = {}
   local P = Permissions()
+  if util.className(list) == "PermissionOverwriteManager" then list = list.cache end
   local iter = list
   if type(list.values) == "function" then iter = list:values() end
   for _, o in ipairs(iter) do
@@ -367,6 +385,40 @@ function M.channelBody(opts, guild)
   if opts.permissionOverwrites ~= nil then
     body.permission_overwrites = overwriteBody(opts.permissionOverwrites, guild)
   end
+  M.threadBody(opts, body)
+  return body
+end
+
+local ForumTagModule = function() return require("discord.structures.forum_tag") end
+
+-- Thread and forum fields of an edit or create body.
+function M.threadBody(opts, body)
+  local direct = {
+    archived = "archived", locked = "locked", invitable = "invitable", autoArchiveDuration = "auto_archive_duration",
+    defaultSortOrder = "default_sort_order", defaultForumLayout = "default_forum_layout",
+  }
+  for from, to in pairs(direct) do
+    if opts[from] ~= nil then body[to] = opts[from] end
+  end
+  if opts.appliedTags ~= nil then body.applied_tags = ForumTagModule().resolveIds(opts.appliedTags, opts._tags) end
+  if opts.availableTags ~= nil then
+    local tags = opts.availableTags
+    if #tags > ForumTagModule().Limits.tags then
+      error("a channel has at most " .. ForumTagModule().Limits.tags .. " tags", 4)
+    end
+    body.available_tags = json.array(util.map(tags, ForumTagModule().resolve))
+  end
+  if opts.defaultReactionEmoji ~= nil then
+    local e = opts.defaultReactionEmoji
+    if e == false or e == json.null then
+      body.default_reaction_emoji = json.null
+    else
+      local emoji = require("discord.structures.reaction").resolveEmoji(e)
+      if not emoji then error("not an emoji: " .. tostring(e), 4) end
+      body.default_reaction_emoji = { emoji_id = emoji.id or json.null,
+        emoji_name = emoji.id and json.null or emoji.name }
+    end
+  end
   return body
 end
 
@@ -381,15 +433,18 @@ function GuildChannel:edit(opts, reason)
     local parent = parentId and parentId ~= json.null and self.client.channels.cache:get(parentId)
     if parent then body.permission_overwrites = overwriteBody(parent.permissionOverwrites, self.guild) end
   end
-  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason or opts.reason })
+  return self:_patchREST(body, reason or opts.reason)
+end
+
+-- Sends an edit and returns the channel as Discord answers it.
+function GuildChannel:_patchREST(body, reason)
+  local data = self.client.rest:patch("/channels/" .. self.id, { body = body, reason = reason })
   return self.client.channels:_add(data, self.guild)
 end
 
 function GuildChannel:toJSON()
   local out = Base.toJSON(self)
-  out.permissionOverwrites = json.array(util.map(self.permissionOverwrites:values(), function(o)
-    return { id = o.id, type = o.type, allow = o.allow:toJSON(), deny = o.deny:toJSON() }
-  end))
+  out.permissionOverwrites = self.permissionOverwrites:toJSON()
   return out
 end
 
@@ -418,9 +473,24 @@ end
 
 -- TextChannel ---------------------------------------------------------------------------------------------
 
+-- Guild channels with messages of their own: the text mixin and the fields of their kind.
+local function textChannel(cls, fields)
+  applyText(cls)
+  function cls:init(client, data, guild)
+    initText(self, client)
+    GuildChannel.init(self, client, data, guild)
+  end
+  function cls:_patch(data)
+    GuildChannel._patch(self, data)
+    self:_copy(data, fields)
+    self:_patchText(data)
+    if self.nsfw == nil then self.nsfw = false end
+    return self
+  end
+end
+
 local TextChannel = util.class("TextChannel", GuildChannel)
 M.TextChannel = TextChannel
-applyText(TextChannel)
 
 local TEXT_FIELDS = {
   topic = "topic",
@@ -428,19 +498,7 @@ local TEXT_FIELDS = {
   default_auto_archive_duration = "defaultAutoArchiveDuration",
   default_thread_rate_limit_per_user = "defaultThreadRateLimitPerUser",
 }
-
-function TextChannel:init(client, data, guild)
-  initText(self, client)
-  GuildChannel.init(self, client, data, guild)
-end
-
-function TextChannel:_patch(data)
-  GuildChannel._patch(self, data)
-  self:_copy(data, TEXT_FIELDS)
-  self:_patchText(data)
-  if self.nsfw == nil then self.nsfw = false end
-  return self
-end
+textChannel(TextChannel, TEXT_FIELDS)
 
 function TextChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
 function TextChannel:setNSFW(nsfw, reason) return self:edit({ nsfw = nsfw ~= false }, reason) end
@@ -450,9 +508,18 @@ function TextChannel:setRateLimitPerUser(seconds, reason)
   return self:edit({ rateLimitPerUser = seconds }, reason)
 end
 
-TextChannel.getters.threads = function()
-  require("discord.errors").notAvailable("Threads", 2)
+-- One thread manager per channel, made when first used.
+local function threadsOf(self)
+  local threads = rawget(self, "_threads")
+  if not threads then
+    threads = require("discord.managers.channel").ThreadManager(self)
+    rawset(self, "_threads", threads)
+  end
+  return threads
 end
+
+--- The threads of this channel (a ThreadManager).
+TextChannel.getters.threads = threadsOf
 
 -- AnnouncementChannel -------------------------------------------------------------------------------------
 
@@ -479,22 +546,349 @@ CategoryChannel.getters.children = function(self)
   return require("discord.managers.category_child").CategoryChannelChildManager(self)
 end
 
+-- Voice and stage channels ------------------------------------------------------------------------------
+
+--- Voice and stage channels; they have a text chat of their own.
+local BaseGuildVoiceChannel = util.class("BaseGuildVoiceChannel", GuildChannel)
+M.BaseGuildVoiceChannel = BaseGuildVoiceChannel
+
+local VOICE_FIELDS = {
+  bitrate = "bitrate",
+  user_limit = "userLimit",
+  rtc_region = "rtcRegion",
+  video_quality_mode = "videoQualityMode",
+  rate_limit_per_user = "rateLimitPerUser",
+}
+textChannel(BaseGuildVoiceChannel, VOICE_FIELDS)
+
+--- True when the bot may see the channel and connect to it.
+BaseGuildVoiceChannel.getters.joinable = function(self)
+  local me = self.guild and self.guild.members.me
+  return me ~= nil and self:memberPermissions(me):has({ "ViewChannel", "Connect" })
+end
+
+function BaseGuildVoiceChannel:setBitrate(bitrate, reason) return self:edit({ bitrate = bitrate }, reason) end
+function BaseGuildVoiceChannel:setUserLimit(limit, reason) return self:edit({ userLimit = limit }, reason) end
+
+--- The voice region ID, or nil for automatic.
+function BaseGuildVoiceChannel:setRTCRegion(region, reason)
+  return self:edit({ rtcRegion = region or json.null }, reason)
+end
+
+function BaseGuildVoiceChannel:setVideoQualityMode(mode, reason)
+  return self:edit({ videoQualityMode = mode }, reason)
+end
+
+local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
+M.VoiceChannel = VoiceChannel
+
+VoiceChannel.getters.speakable = function(self)
+  local me = self.guild and self.guild.members.me
+  return me ~= nil and self:memberPermissions(me):has("Speak")
+end
+
+local StageChannel = util.class("StageChannel", BaseGuildVoiceChannel)
+M.StageChannel = StageChannel
+
+function StageChannel:_patch(data)
+  BaseGuildVoiceChannel._patch(self, data)
+  self:_copy(data, { topic = "topic" })
+  return self
+end
+
+function StageChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
+
+-- ThreadChannel -------------------------------------------------------------------------------------------
+
+--- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
+local ThreadChannel = util.class("ThreadChannel", GuildChannel)
+M.ThreadChannel = ThreadChannel
+applyText(ThreadChannel)
+
+local THREAD_FIELDS = {
+  owner_id = "ownerId",
+  message_count = "messageCount",
+  member_count = "memberCount",
+  total_message_sent = "totalMessageSent",
+  rate_limit_per_user = "rateLimitPerUser",
+}
+
+local META_FIELDS = {
+  archived = "archived",
+  auto_archive_duration = "autoArchiveDuration",
+  locked = "locked",
+  invitable = "invitable",
+}
+
+function ThreadChannel:init(client, data, guild)
+  initText(self, client)
+  self.members = require("discord.managers.thread_member").ThreadMemberManager(self)
+  self.appliedTags = {}
+  GuildChannel.init(self, client, data, guild)
+end
+
+function ThreadChannel:_patch(data)
+  GuildChannel._patch(self, data)
+  self:_copy(data, THREAD_FIELDS)
+  self:_patchText(data)
+  local meta = util.nullable(data.thread_metadata)
+  if meta then
+    self:_copy(meta, META_FIELDS)
+    if meta.archive_timestamp ~= nil then
+      self.archiveTimestamp = util.parseTimestamp(util.nullable(meta.archive_timestamp))
+    end
+    if meta.create_timestamp ~= nil then
+      self._createTimestamp = util.parseTimestamp(util.nullable(meta.create_timestamp))
+    end
+  end
+  if data.applied_tags ~= nil then self.appliedTags = util.map(data.applied_tags, function(t) return t end) end
+  local member = util.nullable(data.member)
+  if member and self.client.user then
+    local raw = util.shallowCopy(member)
+    raw.id, raw.user_id = self.id, raw.user_id or self.client.user.id
+    self.members:_add(raw)
+  end
+  return self
+end
+
+function ThreadChannel:_clone()
+  local copy = GuildChannel._clone(self)
+  copy.appliedTags = util.map(self.appliedTags, function(t) return t end)
+  return copy
+end
+
+--- Threads made since 2022 know when; older ones fall back to the ID.
+ThreadChannel.getters.createdTimestamp = function(self)
+  return self._createTimestamp or require("discord.snowflake").timestamp(self.id)
+end
+
+ThreadChannel.getters.archivedAt = function(self) return self.archiveTimestamp end
+ThreadChannel.getters.position = function() return nil end
+
+--- The bot's own thread member, when it has joined.
+ThreadChannel.getters.joined = function(self) return self.members.me ~= nil end
+
+--- The thread owner as a thread member, when cached.
+ThreadChannel.getters.owner = function(self)
+  return self.ownerId and self.members.cache:get(self.ownerId) or nil
+end
+
+--- Posts of a forum or media channel can be pinned.
+ThreadChannel.getters.pinned = function(self)
+  return self.flags ~= nil and self.flags:has("Pinned")
+end
+
+-- Threads take their permissions from the parent; sending in one needs SendMessagesInThreads.
+function ThreadChannel:memberPermissions(member, checkAdmin)
+  local parent = self.parent
+  if not parent or not parent.memberPermissions then return Permissions()(0):freeze() end
+  return parent:memberPermissions(member, checkAdmin)
+end
+
+function ThreadChannel:rolePermissions(role, checkAdmin)
+  local parent = self.parent
+  if not parent or not parent.rolePermissions then return Permissions()(0):freeze() end
+  return parent:rolePermissions(role, checkAdmin)
+end
+
+local function mePerms(self)
+  local me = self.guild and self.guild.members.me
+  return me and self:memberPermissions(me) or nil
+end
+
+--- The bot may join a public thread it can see; a private one only when invited or managing threads.
+ThreadChannel.getters.joinable = function(self)
+  local perms = mePerms(self)
+  if not perms or not perms:has("ViewChannel") or self.archived and self.locked then return false end
+  return self.type ~= ChannelType.PrivateThread or perms:has("ManageThreads")
+end
+
+ThreadChannel.getters.sendable = function(self)
+  local perms = mePerms(self)
+  if not perms or not perms:has({ "ViewChannel", "SendMessagesInThreads" }) then return false end
+  if self.locked and not perms:has("ManageThreads") then return false end
+  return self.type ~= ChannelType.PrivateThread or self.joined or perms:has("ManageThreads")
+end
+
+ThreadChannel.getters.editable = function(self)
+  local me = self.client.user
+  if me and self.ownerId == me.id then return true end
+  local perms = mePerms(self)
+  return perms ~= nil and perms:has("ManageThreads")
+end
+
+ThreadChannel.getters.unarchivable = function(self)
+  if not self.archived then return false end
+  if not self.locked then return self.sendable end
+  local perms = mePerms(self)
+  return perms ~= nil and perms:has("ManageThreads")
+end
+
+--- (B) Edits the thread: {name=, archived=, autoArchiveDuration=, locked=, invitable=, rateLimitPerUser=,
+--- appliedTags=, flags=}.
+function ThreadChannel:edit(opts, reason)
+  opts = opts or {}
+  local parent = self.parent
+  local withTags = {}
+  for k, v in pairs(opts) do withTags[k] = v end
+  withTags._tags = parent and parent.availableTags
+  return self:_patchREST(M.channelBody(withTags, self.guild), reason or opts.reason)
+end
+
+function ThreadChannel:setArchived(archived, reason) return self:edit({ archived = archived ~= false }, reason) end
+function ThreadChannel:setLocked(locked, reason) return self:edit({ locked = locked ~= false }, reason) end
+function ThreadChannel:setInvitable(invitable, reason) return self:edit({ invitable = invitable ~= false }, reason) end
+function ThreadChannel:setAppliedTags(tags, reason) return self:edit({ appliedTags = tags }, reason) end
+
+--- Minutes of inactivity before the thread archives itself: 60, 1440, 4320 or 10080.
+function ThreadChannel:setAutoArchiveDuration(minutes, reason)
+  return self:edit({ autoArchiveDuration = minutes }, reason)
+end
+
+local PINNED = 1 << 1
+
+--- (B) Pins a post of a forum or media channel.
+function ThreadChannel:pin(reason)
+  return self:edit({ flags = (self.flags and self.flags.bitfield or 0) | PINNED }, reason)
+end
+
+function ThreadChannel:unpin(reason)
+  return self:edit({ flags = (self.flags and self.flags.bitfield or 0) & ~PINNED }, reason)
+end
+
+--- (B) Joins the thread.
+function ThreadChannel:join()
+  self.members:add("@me")
+  return self
+end
+
+--- (B) Leaves the thread.
+function ThreadChannel:leave()
+  self.members:remove("@me")
+  return self
+end
+
+--- (B) The message the thread was started from (a forum post's first message).
+function ThreadChannel:fetchStarterMessage(opts)
+  local parent = self.parent
+  local inForum = parent and (parent.type == ChannelType.GuildForum or parent.type == ChannelType.GuildMedia)
+  local channel = inForum and self or parent
+  if not channel or not channel.messages then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
+  return channel.messages:fetch(self.id, opts)
+end
+
+--- (B) The owner as a thread member.
+function ThreadChannel:fetchOwner(opts)
+  if self.ownerId == nil then return nil end
+  return self.members:fetch(self.ownerId, opts)
+end
+
+-- Forum and media channels -------------------------------------------------------------------------------
+
+--- Channels that hold only threads (posts): forums and media channels.
+local ThreadOnlyChannel = util.class("ThreadOnlyChannel", GuildChannel)
+M.ThreadOnlyChannel = ThreadOnlyChannel
+
+local FORUM_FIELDS = {
+  topic = "topic",
+  rate_limit_per_user = "rateLimitPerUser",
+  default_auto_archive_duration = "defaultAutoArchiveDuration",
+  default_thread_rate_limit_per_user = "defaultThreadRateLimitPerUser",
+  default_sort_order = "defaultSortOrder",
+  default_forum_layout = "defaultForumLayout",
+  last_message_id = "lastMessageId",
+}
+
+function ThreadOnlyChannel:init(client, data, guild)
+  self.availableTags = {}
+  GuildChannel.init(self, client, data, guild)
+end
+
+function ThreadOnlyChannel:_patch(data)
+  GuildChannel._patch(self, data)
+  self:_copy(data, FORUM_FIELDS)
+  if self.nsfw == nil then self.nsfw = false end
+  if data.available_tags ~= nil then
+    local ForumTag = ForumTagModule().ForumTag
+    self.availableTags = util.map(data.available_tags, function(t) return ForumTag(t) end)
+  end
+  if data.default_reaction_emoji ~= nil then
+    local e = util.nullable(data.default_reaction_emoji)
+    self.defaultReactionEmoji = e and { id = util.nullable(e.emoji_id), name = util.nullable(e.emoji_name) } or nil
+  end
+  return self
+end
+
+function ThreadOnlyChannel:_clone()
+  local copy = GuildChannel._clone(self)
+  copy.availableTags = util.map(self.availableTags, function(t) return t end)
+  return copy
+end
+
+--- The posts of this channel (a ThreadManager).
+ThreadOnlyChannel.getters.threads = threadsOf
+
+function ThreadOnlyChannel:setAvailableTags(tags, reason) return self:edit({ availableTags = tags }, reason) end
+function ThreadOnlyChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
+
+--- The reaction shown on every post; nil removes it.
+function ThreadOnlyChannel:setDefaultReactionEmoji(emoji, reason)
+  return self:edit({ defaultReactionEmoji = emoji or false }, reason)
+end
+
+function ThreadOnlyChannel:setDefaultThreadRateLimitPerUser(seconds, reason)
+  return self:edit({ defaultThreadRateLimitPerUser = seconds }, reason)
+end
+
+function ThreadOnlyChannel:setDefaultAutoArchiveDuration(minutes, reason)
+  return self:edit({ defaultAutoArchiveDuration = minutes }, reason)
+end
+
+function ThreadOnlyChannel:setDefaultSortOrder(order, reason) return self:edit({ defaultSortOrder = order }, reason) end
+
+--- (B) Creates a post: {name=, message= (what TextChannel:send takes), appliedTags=, autoArchiveDuration=,
+--- rateLimitPerUser=, reason=}.
+function ThreadOnlyChannel:createPost(opts)
+  return self.threads:create(opts)
+end
+
+local ForumChannel = util.class("ForumChannel", ThreadOnlyChannel)
+M.ForumChannel = ForumChannel
+
+function ForumChannel:setDefaultForumLayout(layout, reason)
+  return self:edit({ defaultForumLayout = layout }, reason)
+end
+
+local MediaChannel = util.class("MediaChannel", ThreadOnlyChannel)
+M.MediaChannel = MediaChannel
+
 -- Factory -------------------------------------------------------------------------------------------------
 
 local CLASSES = {
   [ChannelType.GuildText] = TextChannel,
   [ChannelType.GuildAnnouncement] = AnnouncementChannel,
   [ChannelType.GuildCategory] = CategoryChannel,
+  [ChannelType.GuildVoice] = VoiceChannel,
+  [ChannelType.GuildStageVoice] = StageChannel,
+  [ChannelType.AnnouncementThread] = ThreadChannel,
+  [ChannelType.PublicThread] = ThreadChannel,
+  [ChannelType.PrivateThread] = ThreadChannel,
+  [ChannelType.GuildForum] = ForumChannel,
+  [ChannelType.GuildMedia] = MediaChannel,
 }
 
---- The object for raw channel data: text, announcement, DM and category channels get their class;
---- other guild channels (voice, stage, forum, threads) a GuildChannel, other DMs a BaseChannel.
-function M.createChannel(client, data, guild)
-  if data.type == ChannelType.DM then return DMChannel(client, data) end
+--- The class for raw channel data: each kind its own; other guild channels (directories) a
+--- GuildChannel, group DMs a BaseChannel.
+function M.classFor(data, guild)
+  if data.type == ChannelType.DM then return DMChannel end
   local cls = CLASSES[data.type]
-  if cls then return cls(client, data, guild) end
-  if guild or data.guild_id then return GuildChannel(client, data, guild) end
-  return BaseChannel(client, data)
+  if cls then return cls end
+  if guild or data.guild_id then return GuildChannel end
+  return BaseChannel
+end
+
+function M.createChannel(client, data, guild)
+  return M.classFor(data, guild)(client, data, guild)
 end
 
 return M

@@ -22,13 +22,16 @@ function Client:init(options)
   end
   self.token = nil
   self.user = nil
-  self.application = nil
+  -- READY fills in the ID; the commands manager is there before login so that a script can set it up.
+  self.application = {}
   self.readyAt = nil
   self.ws = ws.WebSocketManager(self)
   -- Managers sit above this layer, so they are required only when a client is made.
   self.users = require("discord.managers.user").UserManager(self)
   self.guilds = require("discord.managers.guild").GuildManager(self)
   self.channels = require("discord.managers.channel").ChannelManager(self)
+  self.application.commands = require("discord.managers.application_command").ApplicationCommandManager(self)
+  self.sweepers = require("discord.client.sweepers").Sweepers(self, self.options.sweepers)
 end
 
 Client.getters.readyTimestamp = function(self) return self.readyAt end
@@ -36,14 +39,21 @@ Client.getters.uptime = function(self)
   return self._readyMono and (runtime.now() - self._readyMono) or nil
 end
 Client.getters.ping = function(self) return self.ws.ping end
+--- The shards of this process: `client.shard.ids`, `.count`, `:broadcastEval(fn)`.
+Client.getters.shard = function(self) return self.ws end
 
 function Client:isReady()
   return self.readyAt ~= nil
 end
 
---- The cache for a manager, from `options.makeCache`.
-function Client:_makeCache(managerName, holds)
-  return self.options.makeCache(managerName, holds)
+--- The cache for a manager, from `options.makeCache(managerName, holds, manager)`.
+function Client:_makeCache(managerName, holds, manager)
+  local cache = self.options.makeCache(managerName, holds, manager)
+  if type(cache) ~= "table" or type(cache.get) ~= "function" or type(cache.set) ~= "function"
+      or type(cache.delete) ~= "function" then
+    error(errors.LibraryError("InvalidOption", "makeCache", "a function returning a Collection for " .. managerName), 0)
+  end
+  return cache
 end
 
 -- Intents as one integer: from the option, else derived from the events that have
@@ -83,7 +93,7 @@ end
 --- (B) Checks the token through /gateway/bot, starts the shards and returns the token.
 -- The token comes from the argument, `options.token` or DISCORD_TOKEN.
 function Client:login(token)
-  if next(self.ws.shards) ~= nil then error("Client:login: already logged in; destroy the client first", 2) end
+  if self.ws.shards.size > 0 then error("Client:login: already logged in; destroy the client first", 2) end
   token = token or self.options.token or runtime.getenv("DISCORD_TOKEN")
   if type(token) ~= "string" or util.trim(token) == "" then
     error(errors.LibraryError("TokenMissing"), 2)
@@ -112,6 +122,7 @@ function Client:login(token)
       if self.token then self:destroy() end
     end)
   end
+  self.sweepers:start()
   self.ws:connect(info)
   return token
 end
@@ -127,6 +138,7 @@ end
 --- Closes every shard with code 1000 and forgets the token. Caches are kept so a
 -- script can still read them after shutting down.
 function Client:destroy()
+  self.sweepers:stop()
   self.ws:destroy(1000)
   self.token = nil
   self.rest:setToken(nil)

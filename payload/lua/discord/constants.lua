@@ -45,6 +45,11 @@ constants.RateLimits = {
   gatewayHeartbeatReserve = 3,
   identifyInterval = 5000,
   serverErrorRetries = 3,
+  -- First retry after 500-1000 ms, then 1-2 s, 2-4 s.
+  retryDelay = 500,
+  maxRetryDelay = 10000,
+  -- Interaction callbacks have 3 s in all, so theirs start at 100 ms.
+  urgentRetryDelay = 100,
 }
 
 constants.Limits = {

@@ -281,8 +281,43 @@ end
 
 EmbedBuilder.getters.length = function(self) return embedLength(self.data) end
 
---- The API form; raises when the embed is empty or over the 6000-character total.
+-- Data that did not pass through the setters (a raw table, EmbedBuilder(data)) is held to the
+-- same limits before it is sent.
+local function checkOptionalText(what, v, limit, level)
+  if v ~= nil and v ~= json.null then checkText(what, v, limit, level + 1) end
+end
+
+local function checkData(data, level)
+  checkOptionalText("title", data.title, Limits.title, level + 1)
+  checkOptionalText("description", data.description, Limits.description, level + 1)
+  if data.url ~= nil and data.url ~= json.null then checkURL("url", data.url, level + 1) end
+  local fields = data.fields
+  if fields ~= nil and fields ~= json.null then
+    if type(fields) ~= "table" then error("EmbedBuilder: fields must be a list", level + 1) end
+    if #fields > Limits.fields then
+      error("EmbedBuilder: an embed has at most " .. Limits.fields .. " fields", level + 1)
+    end
+    for _, f in ipairs(fields) do field(f, level + 1) end
+  end
+  for _, part in ipairs({ { "footer", "text", "footer text", Limits.footerText },
+    { "author", "name", "author name", Limits.authorName } }) do
+    local v = data[part[1]]
+    if v ~= nil and v ~= json.null then
+      if type(v) ~= "table" then error("EmbedBuilder: " .. part[1] .. " must be a table", level + 1) end
+      checkText(part[3], v[part[2]], part[4], level + 1)
+    end
+  end
+  for _, key in ipairs({ "image", "thumbnail" }) do
+    local v = data[key]
+    if v ~= nil and v ~= json.null and (type(v) ~= "table" or v.url == nil) then
+      error("EmbedBuilder: " .. key .. " must be a table {url=}", level + 1)
+    end
+  end
+end
+
+--- The API form; raises when the embed is empty, a part is over its limit or the whole over 6000.
 function EmbedBuilder:toJSON()
+  checkData(self.data, 2)
   local total = embedLength(self.data)
   if total > Limits.total then
     error("EmbedBuilder: embed is " .. total .. " characters long, over the " .. Limits.total .. " limit", 2)

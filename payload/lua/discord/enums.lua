@@ -263,7 +263,7 @@ enums.EntryPointCommandHandlerType = enum("EntryPointCommandHandlerType", {
 enums.ComponentType = enum("ComponentType", {
   ActionRow = 1, Button = 2, StringSelect = 3, TextInput = 4, UserSelect = 5, RoleSelect = 6,
   MentionableSelect = 7, ChannelSelect = 8, Section = 9, TextDisplay = 10, Thumbnail = 11, MediaGallery = 12,
-  File = 13, Separator = 14, ContentInventoryEntry = 16, Container = 17, Label = 18,
+  File = 13, Separator = 14, ContentInventoryEntry = 16, Container = 17, Label = 18, FileUpload = 19,
 })
 
 enums.ButtonStyle = enum("ButtonStyle", {

@@ -208,6 +208,7 @@ function HTTPError:init(info)
   self.path = info.path
   self.url = info.url
   self.body = info.body
+  self.retries = info.retries
 end
 
 function HTTPError:__tostring()
@@ -321,6 +322,25 @@ local MESSAGES = {
   NotImplemented = fmt("%s is not implemented."),
   Timeout = fmt("%s timed out."),
   TaskRequired = fmt("%s must be called inside a task."),
+  FileUnreadable = fmt("Cannot read the file %s: %s."),
+  FileTooLarge = fmt("The file %s has %s bytes; this channel takes at most %s."),
+  InteractionAlreadyReplied = fmt("The reply to this interaction has already been sent or deferred%s."),
+  InteractionNotReplied = fmt("The reply to this interaction has not been sent or deferred."),
+  InteractionExpired = fmt("The interaction was not acknowledged within 3 seconds (%s ms passed); defer it "
+    .. "first or set the autoDefer client option."),
+  InteractionTokenExpired = fmt("The interaction token has expired: follow-ups and edits are possible for 15 "
+    .. "minutes only."),
+  InteractionResponseInvalid = fmt("A %s interaction cannot be answered with %s."),
+  InteractionCollectorError = fmt("Collector received no interactions before ending with reason: %s"),
+  ModalSubmitInteractionFieldNotFound = fmt("Required field with custom id \"%s\" not found."),
+  ModalSubmitInteractionFieldType = fmt("Field with custom id \"%s\" is of type: %s; expected %s."),
+  CommandInteractionOptionNotFound = fmt("Required option \"%s\" not found."),
+  CommandInteractionOptionType = fmt("Option \"%s\" is of type: %s; expected %s."),
+  CommandInteractionOptionEmpty = fmt("Required option \"%s\" is of type: %s; expected a non-empty value."),
+  CommandInteractionOptionNoSubcommand = fmt("No subcommand specified for interaction."),
+  CommandInteractionOptionNoSubcommandGroup = fmt("No subcommand group specified for interaction."),
+  CommandInteractionOptionInvalidChannelType = fmt("The type of channel of the option \"%s\" is: %s; expected %s."),
+  AutocompleteInteractionOptionNoFocusedOption = fmt("No focused option for autocomplete interaction."),
 }
 errors.Messages = MESSAGES
 

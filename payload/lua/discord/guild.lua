@@ -99,6 +99,12 @@ function Guild:_patch(data)
   if data.members ~= nil then
     for _, m in ipairs(data.members) do self.members:_add(m) end
   end
+  if data.presences ~= nil then
+    for _, p in ipairs(data.presences) do self.presences:_add(p) end
+  end
+  if data.voice_states ~= nil then
+    for _, v in ipairs(data.voice_states) do self.voiceStates:_add(v) end
+  end
   return self
 end
 
@@ -133,8 +139,7 @@ Guild.getters.widgetChannel = channelGetter("widgetChannelId")
 Guild.getters.shard = function(self)
   local shards = self.client.ws and self.client.ws.shards
   if not shards or self.shardId == nil then return nil end
-  if type(shards.get) == "function" then return shards:get(self.shardId) end
-  return shards[self.shardId]
+  return shards:get(self.shardId)
 end
 
 -- Managers of later versions: using one raises "... is not available in this version".
@@ -203,22 +208,19 @@ function Guild:edit(opts, reason)
     if opts[from] ~= nil then body[to] = opts[from] end
   end
   if body.features then body.features = json.array(body.features) end
-  for from, to in pairs(CHANNEL_FIELDS) do
-    local v = opts[from]
+  -- false or null clears a field; other values are converted for the API.
+  local function setOrClear(to, v, convert)
     if v == false or v == json.null then
       body[to] = json.null
     elseif v ~= nil then
-      body[to] = self.client.channels:resolveId(v)
+      body[to] = convert(v)
     end
   end
+  for from, to in pairs(CHANNEL_FIELDS) do
+    setOrClear(to, opts[from], function(v) return self.client.channels:resolveId(v) end)
+  end
   for _, key in ipairs({ "icon", "banner", "splash", "discoverySplash" }) do
-    local v = opts[key]
-    local to = util.snakeCase(key)
-    if v == false or v == json.null then
-      body[to] = json.null
-    elseif v ~= nil then
-      body[to] = util.imageData(v)
-    end
+    setOrClear(util.snakeCase(key), opts[key], util.imageData)
   end
   if opts.owner ~= nil then body.owner_id = self.members:resolveId(opts.owner) end
   local data = self.client.rest:patch("/guilds/" .. self.id, { body = body, reason = reason or opts.reason })

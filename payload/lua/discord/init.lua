@@ -75,6 +75,27 @@ local lazy = {
   GuildMemberRoleManager = "discord.managers.member_role",
   RoleManager = "discord.managers.role",
   CategoryChannelChildManager = "discord.managers.category_child",
+  -- Interactions
+  BaseInteraction = "discord.interaction",
+  CommandInteraction = "discord.interaction",
+  ChatInputCommandInteraction = "discord.interaction",
+  ContextMenuCommandInteraction = "discord.interaction",
+  UserContextMenuCommandInteraction = "discord.interaction",
+  MessageContextMenuCommandInteraction = "discord.interaction",
+  PrimaryEntryPointCommandInteraction = "discord.interaction",
+  AutocompleteInteraction = "discord.interaction",
+  MessageComponentInteraction = "discord.interaction",
+  ButtonInteraction = "discord.interaction",
+  StringSelectMenuInteraction = "discord.interaction",
+  UserSelectMenuInteraction = "discord.interaction",
+  RoleSelectMenuInteraction = "discord.interaction",
+  MentionableSelectMenuInteraction = "discord.interaction",
+  ChannelSelectMenuInteraction = "discord.interaction",
+  ModalSubmitInteraction = "discord.interaction",
+  InteractionResponse = "discord.interaction",
+  InteractionCallbackResponse = "discord.interaction",
+  InteractionWebhook = "discord.interaction",
+  CommandInteractionOptionResolver = "discord.structures.option_resolver",
   -- Later stages; their modules say so when used.
   AttachmentBuilder = "discord.builders.attachment",
   ButtonBuilder = "discord.builders.components",
@@ -84,9 +105,58 @@ local lazy = {
   InteractionCollector = "discord.collectors",
   MessageCollector = "discord.collectors",
   ReactionCollector = "discord.collectors",
-  ChatInputCommandInteraction = "discord.interaction",
+  PollBuilder = "discord.structures.poll",
+  Poll = "discord.structures.poll",
+  PollAnswer = "discord.structures.poll",
+  MessageReaction = "discord.structures.reaction",
+  ThreadChannel = "discord.channel",
+  ForumChannel = "discord.channel",
+  MediaChannel = "discord.channel",
+  VoiceChannel = "discord.channel",
+  StageChannel = "discord.channel",
+  ThreadMember = "discord.structures.thread_member",
+  ForumTag = "discord.structures.forum_tag",
+  PermissionOverwrites = "discord.structures.permission_overwrite",
+  Presence = "discord.structures.presence",
+  Activity = "discord.structures.presence",
+  Typing = "discord.structures.typing",
+  VoiceState = "discord.structures.voicestate",
+  Webhook = "discord.structures.webhook",
+  WebhookClient = "discord.structures.webhook",
 }
 discord._lazy = lazy
+
+-- Builders, application commands, received components and collectors.
+for path, names in pairs({
+  ["discord.builders.slash"] = {
+    "SlashCommandBuilder", "ContextMenuCommandBuilder", "SlashCommandSubcommandBuilder",
+    "SlashCommandSubcommandGroupBuilder", "SlashCommandStringOption", "SlashCommandIntegerOption",
+    "SlashCommandNumberOption", "SlashCommandBooleanOption", "SlashCommandUserOption", "SlashCommandChannelOption",
+    "SlashCommandRoleOption", "SlashCommandMentionableOption", "SlashCommandAttachmentOption",
+  },
+  ["discord.builders.components"] = {
+    "ActionRowBuilder", "ButtonBuilder", "StringSelectMenuBuilder", "StringSelectMenuOptionBuilder",
+    "UserSelectMenuBuilder", "RoleSelectMenuBuilder", "MentionableSelectMenuBuilder", "ChannelSelectMenuBuilder",
+    "TextInputBuilder", "LabelBuilder", "ModalBuilder", "ContainerBuilder", "TextDisplayBuilder", "SeparatorBuilder",
+    "SectionBuilder", "ThumbnailBuilder", "MediaGalleryBuilder", "MediaGalleryItemBuilder", "FileBuilder",
+    "FileUploadBuilder", "createComponentBuilder",
+  },
+  ["discord.structures.components"] = {
+    "ActionRow", "ButtonComponent", "StringSelectMenuComponent", "UserSelectMenuComponent", "RoleSelectMenuComponent",
+    "MentionableSelectMenuComponent", "ChannelSelectMenuComponent", "TextInputComponent", "LabelComponent",
+    "SectionComponent", "TextDisplayComponent", "ThumbnailComponent", "MediaGalleryComponent", "FileComponent",
+    "SeparatorComponent", "ContainerComponent", "FileUploadComponent", "createComponent",
+  },
+  ["discord.structures.applicationcommand"] = { "ApplicationCommand" },
+  ["discord.managers.application_command"] = { "ApplicationCommandManager" },
+  ["discord.managers.application_command_permissions"] = { "ApplicationCommandPermissionsManager" },
+  ["discord.collectors"] = {
+    "Collector", "MessageCollector", "ReactionCollector", "InteractionCollector", "ModalSubmitCollector",
+    "CollectorError", "awaitMessages", "awaitReactions", "awaitMessageComponent", "awaitModalSubmit",
+  },
+}) do
+  for _, name in ipairs(names) do lazy[name] = path end
+end
 
 -- The structures every bot meets are loaded now, so that the first event does not pay for them.
 for _, name in ipairs({

@@ -1,12 +1,967 @@
--- Interaction kinds, responses.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.interaction is not available in this version."
+-- Interactions: slash and context menu commands, autocomplete, buttons and selects, modal submits,
+-- and their responses (reply, defer, edit, follow-up, update, modal, autocomplete choices). The
+-- first response must come within 3 s and only once; follow-ups and edits work for 15 minutes.
+local runtime = require("runtime")
+local json = require("json")
+local util = require("discord.util")
 local errors = require("discord.errors")
+local enums = require("discord.enums")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.interaction"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local InteractionType = enums.InteractionType
+local ResponseType = enums.InteractionResponseType
+local CommandType = enums.ApplicationCommandType
+local ComponentType = enums.ComponentType
+
+local EPHEMERAL = 1 << 6
+local DEADLINE = 3000
+local TOKEN_LIFETIME = 15 * 60 * 1000
+M.Deadline = DEADLINE
+M.TokenLifetime = TOKEN_LIFETIME
+
+local function libError(code, ...)
+  return errors.LibraryError(code, ...)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local function collection()
+  return require("discord.collection").Collection()
+end
+
+-- Payloads ------------------------------------------------------------------------------------------------
+
+-- Raw component tables go through the component builders, which check Discord's limits, when
+-- that module offers a converter; objects with toJSON are used as they are.
+local function componentJSON(c)
+  if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
+  local ok, builders = pcall(require, "discord.builders.components")
+  if ok and type(builders) == "table" then
+    local okFrom, from = pcall(function() return builders.createComponentBuilder end)
+    if okFrom and type(from) == "function" then return from(c):toJSON() end
+  end
+  return c
+end
+M.componentJSON = componentJSON
+
+local function resolveFlags(flags)
+  if flags == nil then return nil end
+  return require("discord.bitfield").MessageFlagsBitField:resolve(flags)
+end
+
+-- Message options of a response -> body and files. `edit` allows a partial message.
+local function messageData(target, options, edit)
+  if type(options) == "string" then options = { content = options } end
+  if type(options) ~= "table" then error("interaction response options must be a string or a table", 3) end
+  local MessagePayload = require("discord.message").MessagePayload
+  if util.instanceOf(options, MessagePayload) then options = options.options end
+  local o = {}
+  for k, v in pairs(options) do o[k] = v end
+  local flags = resolveFlags(o.flags)
+  if o.ephemeral then flags = (flags or 0) | EPHEMERAL end
+  o.flags, o.ephemeral, o.withResponse, o.fetchReply = flags, nil, nil, nil
+  if o.components ~= nil then o.components = json.array(util.map(o.components, componentJSON)) end
+  o._edit = edit or nil
+  local payload = MessagePayload(target, o):resolveBody()
+  payload.body.nonce, payload.body.enforce_nonce = nil, nil
+  -- The interaction says how large a file this channel takes.
+  local limit = target.attachmentSizeLimit
+  for _, f in ipairs(limit and payload.files or {}) do
+    if #f.data > limit then error(libError("FileTooLarge", f.name, #f.data, limit), 3) end
+  end
+  return payload.body, payload.files
+end
+M.messageData = messageData
+
+-- Builds the Message for a webhook reply; ephemeral ones are not cached.
+local function toMessage(interaction, data)
+  if data == nil then return nil end
+  local client = interaction.client
+  local channel = client.channels.cache:get(data.channel_id or interaction.channelId)
+  local ephemeral = math.type(data.flags) == "integer" and data.flags & EPHEMERAL ~= 0
+  if channel and channel.messages then return channel.messages:_add(data, not ephemeral) end
+  return require("discord.message").Message(client, data, channel)
+end
+
+--- The `interactionMetadata` of a message an interaction made: camelCase fields, users as User objects.
+function M.metadataOf(client, raw)
+  raw = util.nullable(raw)
+  if type(raw) ~= "table" then return nil end
+  local function user(u) return type(u) == "table" and client.users:_add(u) or nil end
+  return {
+    id = raw.id, type = raw.type, name = raw.name, commandType = raw.command_type, user = user(raw.user),
+    authorizingIntegrationOwners = raw.authorizing_integration_owners,
+    originalResponseMessageId = raw.original_response_message_id, interactedMessageId = raw.interacted_message_id,
+    targetUser = user(raw.target_user), targetMessageId = raw.target_message_id,
+    triggeringInteractionMetadata = M.metadataOf(client, raw.triggering_interaction_metadata),
+  }
+end
+
+-- InteractionWebhook ---------------------------------------------------------------------------------------
+
+--- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
+local InteractionWebhook = util.class("InteractionWebhook")
+M.InteractionWebhook = InteractionWebhook
+
+function InteractionWebhook:init(interaction)
+  self.interaction = interaction
+  self.client = interaction.client
+  self.id = interaction.applicationId
+  self.token = interaction.token
+end
+
+function InteractionWebhook:_path(message)
+  local p = "/webhooks/" .. self.id .. "/" .. self.token
+  if message ~= nil then
+    local id = type(message) == "table" and message.id or tostring(message)
+    p = p .. "/messages/" .. id
+  end
+  return p
+end
+
+function InteractionWebhook:_checkToken()
+  if runtime.now() - self.interaction._receivedAt >= TOKEN_LIFETIME then
+    error(libError("InteractionTokenExpired"), 3)
+  end
+end
+
+--- (B) Sends a follow-up message; returns it.
+function InteractionWebhook:send(options)
+  self:_checkToken()
+  local body, files = messageData(self.interaction, options, false)
+  local data = self.client.rest:post(self:_path(), {
+    body = body, files = #files > 0 and files or nil, auth = false, query = { wait = true },
+  })
+  return toMessage(self.interaction, data)
+end
+
+--- (B) Edits a reply ("@original" or a follow-up's ID); returns it.
+function InteractionWebhook:editMessage(message, options)
+  self:_checkToken()
+  local body, files = messageData(self.interaction, options, true)
+  local data = self.client.rest:patch(self:_path(message), {
+    body = body, files = #files > 0 and files or nil, auth = false,
+  })
+  return toMessage(self.interaction, data)
+end
+
+function InteractionWebhook:fetchMessage(message)
+  self:_checkToken()
+  return toMessage(self.interaction, self.client.rest:get(self:_path(message), { auth = false }))
+end
+
+function InteractionWebhook:deleteMessage(message)
+  self:_checkToken()
+  self.client.rest:delete(self:_path(message), { auth = false })
+end
+
+-- Responses -------------------------------------------------------------------------------------------------
+
+--- What `reply` and the other initial responses return: a handle on the original reply.
+local InteractionResponse = util.class("InteractionResponse")
+M.InteractionResponse = InteractionResponse
+
+function InteractionResponse:init(interaction, id)
+  self.interaction = interaction
+  self.client = interaction.client
+  self.id = id or interaction.id
+end
+
+-- The reply's message, fetched once: collectors need its ID.
+function InteractionResponse:_message()
+  if not self.message then self.message = self.interaction:fetchReply() end
+  return self.message
+end
+
+--- Collects the component interactions on the reply; see discord.collectors.InteractionCollector.
+function InteractionResponse:createMessageComponentCollector(opts)
+  return self:_message():createMessageComponentCollector(opts)
+end
+
+--- (B) The first component interaction on the reply that passes `opts.filter` within `opts.time`.
+function InteractionResponse:awaitMessageComponent(opts)
+  return require("discord.collectors").awaitMessageComponent(self:_message(), opts)
+end
+
+function InteractionResponse:fetch() return self.interaction:fetchReply() end
+function InteractionResponse:edit(options) return self.interaction:editReply(options) end
+function InteractionResponse:delete() return self.interaction:deleteReply() end
+
+--- The reply of a response sent with `withResponse = true`: the interaction's callback record and
+--- the resource it created (`resource.message` for message responses).
+local InteractionCallbackResponse = util.class("InteractionCallbackResponse")
+M.InteractionCallbackResponse = InteractionCallbackResponse
+
+function InteractionCallbackResponse:init(interaction, data)
+  self.client = interaction.client
+  local i = data.interaction or {}
+  self.interaction = {
+    id = i.id, type = i.type, responseMessageId = i.response_message_id,
+    responseMessageLoading = i.response_message_loading, responseMessageEphemeral = i.response_message_ephemeral,
+    activityInstanceId = i.activity_instance_id,
+  }
+  local r = util.nullable(data.resource)
+  if r then
+    self.resource = { type = r.type, message = r.message and toMessage(interaction, r.message) or nil,
+      activityInstance = r.activity_instance }
+  end
+end
+
+-- Callback types each kind of interaction may use as its first response.
+local ALLOWED = {
+  [InteractionType.ApplicationCommand] = {
+    [ResponseType.ChannelMessageWithSource] = true, [ResponseType.DeferredChannelMessageWithSource] = true,
+    [ResponseType.Modal] = true, [ResponseType.LaunchActivity] = true, [ResponseType.PremiumRequired] = true,
+  },
+  [InteractionType.MessageComponent] = {
+    [ResponseType.ChannelMessageWithSource] = true, [ResponseType.DeferredChannelMessageWithSource] = true,
+    [ResponseType.DeferredMessageUpdate] = true, [ResponseType.UpdateMessage] = true, [ResponseType.Modal] = true,
+    [ResponseType.LaunchActivity] = true, [ResponseType.PremiumRequired] = true,
+  },
+  [InteractionType.ApplicationCommandAutocomplete] = { [ResponseType.ApplicationCommandAutocompleteResult] = true },
+  [InteractionType.ModalSubmit] = {
+    [ResponseType.ChannelMessageWithSource] = true, [ResponseType.DeferredChannelMessageWithSource] = true,
+    [ResponseType.DeferredMessageUpdate] = true, [ResponseType.UpdateMessage] = true,
+  },
+}
+M.AllowedResponses = ALLOWED
+
+local TYPE_LABEL = {
+  [InteractionType.Ping] = "ping", [InteractionType.ApplicationCommand] = "command",
+  [InteractionType.MessageComponent] = "component", [InteractionType.ApplicationCommandAutocomplete] = "autocomplete",
+  [InteractionType.ModalSubmit] = "modal submit",
+}
+
+-- BaseInteraction -------------------------------------------------------------------------------------------
+
+local BaseInteraction = util.class("BaseInteraction", Base)
+M.BaseInteraction = BaseInteraction
+
+function BaseInteraction:init(client, data)
+  Base.init(self, client)
+  self._receivedAt = runtime.now()
+  self.id = data.id
+  self.applicationId = data.application_id
+  self.type = data.type
+  self.token = data.token
+  self.version = data.version
+  self.guildId = data.guild_id
+  self.channelId = data.channel_id or (type(data.channel) == "table" and data.channel.id) or nil
+  self.locale = data.locale
+  self.guildLocale = data.guild_locale
+  self.context = data.context
+  self.attachmentSizeLimit = data.attachment_size_limit
+  self.authorizingIntegrationOwners = data.authorizing_integration_owners
+  self.entitlements = data.entitlements or {}
+  local PermissionsBitField = require("discord.bitfield").PermissionsBitField
+  self.appPermissions = data.app_permissions and PermissionsBitField(data.app_permissions):freeze() or nil
+  self.deferred, self.replied, self.ephemeral = false, false, nil
+  self._lock = util.Mutex()
+  self:_patchUser(data)
+  self:_patchChannel(data)
+  self.webhook = InteractionWebhook(self)
+end
+
+function BaseInteraction:_patchUser(data)
+  local member = util.nullable(data.member)
+  local userData = util.nullable(data.user) or (member and member.user)
+  if userData then self.user = self.client.users:_add(userData) end
+  if member then
+    local PermissionsBitField = require("discord.bitfield").PermissionsBitField
+    self.memberPermissions = member.permissions and PermissionsBitField(member.permissions):freeze() or nil
+    local guild = self.guild
+    if guild then
+      local m = {}
+      for k, v in pairs(member) do m[k] = v end
+      m.user = m.user or userData
+      self.member = guild.members:_add(m)
+    else
+      self.member = member
+    end
+  end
+end
+
+-- A DM channel is cached like any other; a guild channel the cache lacks stays a partial copy.
+function BaseInteraction:_patchChannel(data)
+  local ch = util.nullable(data.channel)
+  if type(ch) ~= "table" or self.client.channels.cache:get(ch.id) then return end
+  local copy = {}
+  for k, v in pairs(ch) do copy[k] = v end
+  copy.guild_id = copy.guild_id or self.guildId
+  local dm = copy.type == enums.ChannelType.DM
+  self._partialChannel = self.client.channels:_add(copy, nil, { cache = dm })
+end
+
+BaseInteraction.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
+BaseInteraction.getters.createdAt = BaseInteraction.getters.createdTimestamp
+
+BaseInteraction.getters.guild = function(self)
+  return self.guildId and self.client.guilds.cache:get(self.guildId) or nil
+end
+
+BaseInteraction.getters.channel = function(self)
+  return self.channelId and self.client.channels.cache:get(self.channelId) or self._partialChannel
+end
+
+--- Time left for the first response, in ms (0 when it is too late).
+BaseInteraction.getters.timeLeft = function(self)
+  return math.max(0, DEADLINE - (runtime.now() - self._receivedAt))
+end
+
+function BaseInteraction:inGuild() return self.guildId ~= nil end
+function BaseInteraction:inCachedGuild() return self.guild ~= nil end
+function BaseInteraction:inRawGuild() return self.guildId ~= nil and self.guild == nil end
+
+function BaseInteraction:isRepliable()
+  return self.type ~= InteractionType.Ping and self.type ~= InteractionType.ApplicationCommandAutocomplete
+end
+function BaseInteraction:isCommand() return self.type == InteractionType.ApplicationCommand end
+function BaseInteraction:isChatInputCommand()
+  return self:isCommand() and self.commandType == CommandType.ChatInput
+end
+function BaseInteraction:isContextMenuCommand()
+  return self:isCommand() and (self.commandType == CommandType.User or self.commandType == CommandType.Message)
+end
+function BaseInteraction:isUserContextMenuCommand() return self:isCommand() and self.commandType == CommandType.User end
+function BaseInteraction:isMessageContextMenuCommand()
+  return self:isCommand() and self.commandType == CommandType.Message
+end
+function BaseInteraction:isPrimaryEntryPointCommand()
+  return self:isCommand() and self.commandType == CommandType.PrimaryEntryPoint
+end
+function BaseInteraction:isAutocomplete() return self.type == InteractionType.ApplicationCommandAutocomplete end
+function BaseInteraction:isMessageComponent() return self.type == InteractionType.MessageComponent end
+function BaseInteraction:isModalSubmit() return self.type == InteractionType.ModalSubmit end
+
+local SELECTS = util.set({ ComponentType.StringSelect, ComponentType.UserSelect, ComponentType.RoleSelect,
+  ComponentType.MentionableSelect, ComponentType.ChannelSelect })
+
+local function isComponent(self, t)
+  return self.type == InteractionType.MessageComponent and self.componentType == t
+end
+function BaseInteraction:isButton() return isComponent(self, ComponentType.Button) end
+function BaseInteraction:isAnySelectMenu()
+  return self.type == InteractionType.MessageComponent and SELECTS[self.componentType] == true
+end
+function BaseInteraction:isStringSelectMenu() return isComponent(self, ComponentType.StringSelect) end
+function BaseInteraction:isUserSelectMenu() return isComponent(self, ComponentType.UserSelect) end
+function BaseInteraction:isRoleSelectMenu() return isComponent(self, ComponentType.RoleSelect) end
+function BaseInteraction:isMentionableSelectMenu() return isComponent(self, ComponentType.MentionableSelect) end
+function BaseInteraction:isChannelSelectMenu() return isComponent(self, ComponentType.ChannelSelect) end
+--- True for component interactions and for modals opened from a message's component.
+function BaseInteraction:isFromMessage() return self.message ~= nil end
+
+function BaseInteraction:toJSON()
+  local out = Base.toJSON(self)
+  out.token, out.webhook = nil, nil
+  return out
+end
+
+-- The responses mixin ---------------------------------------------------------------------------------------
+
+--- Methods of the interactions that can be answered, copied into their classes.
+local Responses = {}
+M.InteractionResponses = Responses
+
+local function acknowledged(self)
+  return self.deferred or self.replied
+end
+
+-- Edits, deletes, fetches and follow-ups need the first response to have gone out.
+local function needReply(self)
+  if not acknowledged(self) then error(libError("InteractionNotReplied"), 3) end
+end
+
+-- The first response: one only, within 3 s, of a type this interaction allows. Runs under the
+-- interaction's lock so that a reply and autoDefer cannot both go out.
+function Responses:_respond(kind, data, files, opts)
+  opts = opts or {}
+  if acknowledged(self) then
+    error(libError("InteractionAlreadyReplied", self._autoDeferred and " (autoDefer deferred it)" or ""), 0)
+  end
+  local allowed = ALLOWED[self.type]
+  if not (allowed and allowed[kind]) then
+    error(libError("InteractionResponseInvalid", TYPE_LABEL[self.type] or tostring(self.type),
+      ResponseType[kind] or tostring(kind)), 0)
+  end
+  if (kind == ResponseType.DeferredMessageUpdate or kind == ResponseType.UpdateMessage) and self.message == nil then
+    error(libError("InteractionResponseInvalid", "modal submit not opened from a message", ResponseType[kind]), 0)
+  end
+  local elapsed = runtime.now() - self._receivedAt
+  if elapsed >= DEADLINE then error(libError("InteractionExpired", elapsed), 0) end
+  local body = { type = kind, data = data }
+  local ok, res = pcall(self.client.rest.post, self.client.rest, "/interactions/" .. self.id .. "/" .. self.token
+    .. "/callback", {
+      body = body, files = files and #files > 0 and files or nil, auth = false,
+      query = opts.withResponse and { with_response = true } or nil, deadline = self._receivedAt + DEADLINE,
+      -- Discord takes one first response only, so a repeat cannot act twice: it is refused with 40060.
+      replayable = true,
+    })
+  if not ok and errors.is(res, "DiscordAPIError", 40060) and res.retried then
+    -- The attempt that timed out had arrived.
+    ok, res = true, nil
+  end
+  if not ok then
+    if errors.is(res, "DiscordAPIError", 10062) or (errors.is(res, "HTTPError") and res.deadline) then
+      local e = libError("InteractionExpired", runtime.now() - self._receivedAt)
+      e.cause = res
+      error(e, 0)
+    elseif errors.is(res, "DiscordAPIError", 40060) then
+      local e = libError("InteractionAlreadyReplied", "")
+      e.cause = res
+      error(e, 0)
+    end
+    error(res, 0)
+  end
+  self:_cancelAutoDefer()
+  if type(res) == "table" and res.interaction then return InteractionCallbackResponse(self, res) end
+  return res
+end
+
+-- A first response under the lock: `redirect()` may answer instead; once Discord took the response,
+-- `marks` are set on the interaction.
+function Responses:_first(kind, data, files, opts, marks, redirect)
+  return self._lock:run(function()
+    local other = redirect and redirect()
+    if other then return other end
+    local r = self:_respond(kind, data, files, opts)
+    for k, v in pairs(marks) do self[k] = v end
+    return r
+  end)
+end
+
+function Responses:_cancelAutoDefer()
+  if self._autoDeferTimer then
+    self._autoDeferTimer:cancel()
+    self._autoDeferTimer = nil
+  end
+end
+
+-- What a response returns: the callback record with `withResponse`, the reply with `fetchReply`.
+local function responseResult(self, res, opts)
+  if opts.withResponse then return res end
+  if opts.fetchReply then return self:fetchReply() end
+  return InteractionResponse(self)
+end
+
+local function optionsTable(options)
+  if type(options) == "string" then return { content = options } end
+  return options or {}
+end
+
+--- (B) Shows "thinking..." now and answers later with editReply. `opts`: ephemeral, flags,
+--- withResponse, fetchReply.
+function Responses:deferReply(opts)
+  opts = opts or {}
+  local flags = resolveFlags(opts.flags) or 0
+  if opts.ephemeral then flags = flags | EPHEMERAL end
+  return responseResult(self, self:_first(ResponseType.DeferredChannelMessageWithSource,
+    flags ~= 0 and { flags = flags } or nil, nil, opts, { deferred = true, ephemeral = flags & EPHEMERAL ~= 0 }), opts)
+end
+
+-- Where a reply goes after autoDefer deferred the interaction.
+local AFTER_AUTO_DEFER = { reply = "auto", update = "followUp" }
+
+--- (B) Answers with a message: a string or {content=, embeds=, components=, files=, ephemeral=, flags=,
+--- allowedMentions=, poll=, tts=, withResponse=, fetchReply=}. After autoDefer it edits the deferred reply.
+function Responses:reply(options)
+  local opts = optionsTable(options)
+  local body, files = messageData(self, opts, false)
+  local res = self:_first(ResponseType.ChannelMessageWithSource, body, files, opts,
+    { replied = true, ephemeral = (body.flags or 0) & EPHEMERAL ~= 0 },
+    function() return not self.replied and AFTER_AUTO_DEFER[self._autoDeferred] end)
+  if res == "auto" then return self:_replyAfterAutoDefer(opts) end
+  if res == "followUp" then return self:followUp(opts) end
+  return responseResult(self, res, opts)
+end
+
+-- A deferred reply cannot become ephemeral later: such a reply replaces the public placeholder.
+function Responses:_replyAfterAutoDefer(opts)
+  local wantEphemeral = opts.ephemeral or (resolveFlags(opts.flags) or 0) & EPHEMERAL ~= 0
+  if wantEphemeral and not self.ephemeral then
+    self:deleteReply()
+    return self:followUp(opts)
+  end
+  local strip = {}
+  for k, v in pairs(opts) do strip[k] = v end
+  strip.ephemeral, strip.flags = nil, nil
+  return self:editReply(strip)
+end
+
+--- (B) Edits the reply (or, with `options.message`, a follow-up); returns the Message.
+function Responses:editReply(options)
+  needReply(self)
+  local opts = optionsTable(options)
+  local target = opts.message or "@original"
+  local clean = {}
+  for k, v in pairs(opts) do clean[k] = v end
+  clean.message = nil
+  local msg = self.webhook:editMessage(target, clean)
+  if target == "@original" then self.replied = true end
+  return msg
+end
+
+--- (B) Deletes the reply, or a follow-up given as message or ID.
+function Responses:deleteReply(message)
+  needReply(self)
+  self.webhook:deleteMessage(message or "@original")
+end
+
+--- (B) The reply as a Message, or a follow-up by ID.
+function Responses:fetchReply(message)
+  needReply(self)
+  return self.webhook:fetchMessage(message or "@original")
+end
+
+--- (B) Sends another message after the first response; returns it.
+function Responses:followUp(options)
+  needReply(self)
+  return self.webhook:send(optionsTable(options))
+end
+
+--- (B) Acknowledges a component (or a modal opened from a message) without changing the message yet.
+function Responses:deferUpdate(opts)
+  opts = opts or {}
+  return responseResult(self, self:_first(ResponseType.DeferredMessageUpdate, nil, nil, opts, { deferred = true }),
+    opts)
+end
+
+--- (B) Edits the message the component belongs to, as the first response. After autoDefer it edits
+--- through the webhook instead.
+function Responses:update(options)
+  local opts = optionsTable(options)
+  local body, files = messageData(self, opts, true)
+  local res = self:_first(ResponseType.UpdateMessage, body, files, opts, { replied = true },
+    function() return not self.replied and self._autoDeferred == "update" and "auto" end)
+  if res == "auto" then
+    local msg = self.webhook:editMessage("@original", opts)
+    self.replied = true
+    return msg
+  end
+  if self.message then
+    -- An ephemeral message gets no update event, so the copy is patched here.
+    local patch = {}
+    for k, v in pairs(body) do
+      if k ~= "attachments" and k ~= "allowed_mentions" then patch[k] = v end
+    end
+    self.message:_patch(patch)
+  end
+  return responseResult(self, res, opts)
+end
+
+-- Raw modal tables are checked by ModalBuilder when that module offers it.
+local function modalJSON(modal)
+  if type(modal) ~= "table" then error("showModal: the modal must be a ModalBuilder or a table", 3) end
+  if type(modal.toJSON) == "function" then return modal:toJSON() end
+  local ok, builders = pcall(require, "discord.builders.components")
+  if ok and type(builders) == "table" then
+    local okB, ModalBuilder = pcall(function() return builders.ModalBuilder end)
+    if okB and ModalBuilder then return ModalBuilder(modal):toJSON() end
+  end
+  return modal
+end
+
+--- (B) Opens a modal as the first response. Use awaitModalSubmit or interactionCreate for the answer.
+function Responses:showModal(modal, opts)
+  opts = opts or {}
+  local data = modalJSON(modal)
+  local res = self:_first(ResponseType.Modal, data, nil, opts, { replied = true, _modalId = data.custom_id })
+  if opts.withResponse then return res end
+  return nil
+end
+
+--- (B) Waits for the user to submit the modal this interaction showed. `opts`: time (ms, required),
+--- filter(interaction), customId (default: the modal's). Raises InteractionCollectorError when time runs out.
+function Responses:awaitModalSubmit(opts)
+  opts = opts or {}
+  if math.type(opts.time) ~= "integer" or opts.time <= 0 then
+    error(libError("InvalidOption", "time", "a positive number of milliseconds"), 2)
+  end
+  local o = {}
+  for k, v in pairs(opts) do o[k] = v end
+  o.customId = o.customId or self._modalId
+  local userId, filter = self.user and self.user.id, opts.filter
+  -- Only the user the modal was shown to can submit it.
+  o.filter = function(i, ...)
+    if userId and not (i.user and i.user.id == userId) then return false end
+    return filter == nil or filter(i, ...)
+  end
+  return require("discord.collectors").awaitModalSubmit(self.client, o)
+end
+
+--- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.
+function Responses:launchActivity(opts)
+  opts = opts or {}
+  local res = self:_first(ResponseType.LaunchActivity, nil, nil, opts, { replied = true })
+  if opts.withResponse then return res end
+  return nil
+end
+
+-- Runs from the autoDefer timer: defers whatever has not been answered yet.
+function Responses:_autoDefer()
+  self._autoDeferTimer = nil
+  if acknowledged(self) then return end
+  local useUpdate = self.type == InteractionType.MessageComponent
+    or (self.type == InteractionType.ModalSubmit and self.message ~= nil)
+  local kind, marks = ResponseType.DeferredMessageUpdate, { deferred = true, _autoDeferred = "update" }
+  if not useUpdate then
+    kind, marks = ResponseType.DeferredChannelMessageWithSource, { deferred = true, _autoDeferred = "reply",
+      ephemeral = false }
+  end
+  local ok, err = pcall(self._first, self, kind, nil, nil, {}, marks, function() return acknowledged(self) end)
+  if ok then
+    self.client:emit("debug", "autoDefer deferred interaction " .. tostring(self.id))
+  else
+    self.client:emit("error", err)
+  end
+end
+
+local function applyResponses(cls, names)
+  for _, n in ipairs(names) do cls[n] = Responses[n] end
+  cls._respond, cls._first, cls._cancelAutoDefer, cls._autoDefer = Responses._respond, Responses._first,
+    Responses._cancelAutoDefer, Responses._autoDefer
+  cls._replyAfterAutoDefer = Responses._replyAfterAutoDefer
+end
+
+local REPLY_METHODS = { "deferReply", "reply", "editReply", "deleteReply", "fetchReply", "followUp" }
+
+-- Commands --------------------------------------------------------------------------------------------------
+
+local function resolver()
+  return require("discord.structures.option_resolver")
+end
+
+local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
+M.CommandInteraction = CommandInteraction
+
+-- Commands and autocomplete carry the same command fields and options.
+local function commandInit(self, client, data)
+  BaseInteraction.init(self, client, data)
+  local d = data.data or {}
+  self.commandId = d.id
+  self.commandName = d.name
+  self.commandType = d.type
+  self.commandGuildId = d.guild_id
+  self.options = resolver().CommandInteractionOptionResolver(client, d.options, d.resolved, self.guildId)
+end
+CommandInteraction.init = commandInit
+
+--- The registered command, when the application's (or guild's) command cache holds it.
+CommandInteraction.getters.command = function(self)
+  local mgr
+  if self.commandGuildId then
+    local guild = self.client.guilds.cache:get(self.commandGuildId)
+    mgr = guild and guild.commands
+  else
+    local app = self.client.application
+    mgr = app and app.commands
+  end
+  local cache = type(mgr) == "table" and mgr.cache
+  return cache and cache:get(self.commandId) or nil
+end
+
+applyResponses(CommandInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply", "followUp",
+  "showModal", "awaitModalSubmit", "launchActivity" })
+
+local ChatInputCommandInteraction = util.class("ChatInputCommandInteraction", CommandInteraction)
+M.ChatInputCommandInteraction = ChatInputCommandInteraction
+
+--- "/name group sub option:value", as the user typed it.
+function ChatInputCommandInteraction:toString()
+  local parts = { "/" .. tostring(self.commandName) }
+  local g, s = self.options:getSubcommandGroup(false), self.options:getSubcommand(false)
+  if g then parts[#parts + 1] = g end
+  if s then parts[#parts + 1] = s end
+  for _, o in ipairs(self.options._hoistedOptions) do
+    parts[#parts + 1] = o.name .. ":" .. tostring(o.value)
+  end
+  return table.concat(parts, " ")
+end
+ChatInputCommandInteraction.__tostring = ChatInputCommandInteraction.toString
+
+local ContextMenuCommandInteraction = util.class("ContextMenuCommandInteraction", CommandInteraction)
+M.ContextMenuCommandInteraction = ContextMenuCommandInteraction
+
+function ContextMenuCommandInteraction:init(client, data)
+  CommandInteraction.init(self, client, data)
+  local d = data.data or {}
+  self.targetId = d.target_id
+  local r = self.options.resolved
+  -- The target reads like an option named "user" or "message".
+  local opt
+  if self.commandType == CommandType.User then
+    opt = { name = "user", type = enums.ApplicationCommandOptionType.User, value = self.targetId,
+      user = r.users:get(self.targetId), member = r.members:get(self.targetId) }
+  elseif self.commandType == CommandType.Message then
+    opt = { name = "message", type = "_MESSAGE", value = self.targetId, message = r.messages:get(self.targetId) }
+  end
+  if opt then
+    self.options.data[#self.options.data + 1] = opt
+    self.options._hoistedOptions = self.options.data
+  end
+end
+
+local UserContextMenuCommandInteraction = util.class("UserContextMenuCommandInteraction",
+  ContextMenuCommandInteraction)
+M.UserContextMenuCommandInteraction = UserContextMenuCommandInteraction
+UserContextMenuCommandInteraction.getters.targetUser = function(self)
+  return self.options.resolved.users:get(self.targetId)
+end
+UserContextMenuCommandInteraction.getters.targetMember = function(self)
+  return self.options.resolved.members:get(self.targetId)
+end
+
+local MessageContextMenuCommandInteraction = util.class("MessageContextMenuCommandInteraction",
+  ContextMenuCommandInteraction)
+M.MessageContextMenuCommandInteraction = MessageContextMenuCommandInteraction
+MessageContextMenuCommandInteraction.getters.targetMessage = function(self)
+  return self.options.resolved.messages:get(self.targetId)
+end
+
+local PrimaryEntryPointCommandInteraction = util.class("PrimaryEntryPointCommandInteraction", CommandInteraction)
+M.PrimaryEntryPointCommandInteraction = PrimaryEntryPointCommandInteraction
+
+-- Autocomplete -----------------------------------------------------------------------------------------------
+
+local AutocompleteInteraction = util.class("AutocompleteInteraction", BaseInteraction)
+M.AutocompleteInteraction = AutocompleteInteraction
+
+function AutocompleteInteraction:init(client, data)
+  commandInit(self, client, data)
+  self.responded = false
+end
+
+AutocompleteInteraction.getters.command = CommandInteraction.getters.command
+
+local CHOICE_LIMIT, CHOICE_TEXT = 25, 100
+
+local function choiceJSON(c, i)
+  if type(c) == "string" or type(c) == "number" then c = { name = tostring(c), value = c } end
+  if type(c) ~= "table" then error(libError("InvalidOption", "choices[" .. i .. "]", "a table {name=, value=}"), 4) end
+  local name = c.name
+  if type(name) ~= "string" or name == "" or util.utf8len(name) > CHOICE_TEXT then
+    error(libError("InvalidOption", "choices[" .. i .. "].name", "a string of 1 to 100 characters"), 4)
+  end
+  local v = c.value
+  if not (type(v) == "number" or (type(v) == "string" and util.utf8len(v) <= CHOICE_TEXT)) then
+    error(libError("InvalidOption", "choices[" .. i .. "].value", "a number or a string of at most 100 characters"), 4)
+  end
+  return { name = name, value = v, name_localizations = c.nameLocalizations or c.name_localizations }
+end
+
+--- (B) Sends up to 25 suggestions: {name=, value=} tables (strings and numbers stand for both).
+function AutocompleteInteraction:respond(choices)
+  if type(choices) ~= "table" then error(libError("InvalidOption", "choices", "an array"), 2) end
+  if #choices > CHOICE_LIMIT then
+    error(libError("InvalidOption", "choices", "at most " .. CHOICE_LIMIT .. " choices"), 2)
+  end
+  local list = json.array({})
+  for i, c in ipairs(choices) do list[i] = choiceJSON(c, i) end
+  self:_first(ResponseType.ApplicationCommandAutocompleteResult, { choices = list }, nil, nil, { responded = true },
+    function()
+      if self.responded then error(libError("InteractionAlreadyReplied", ""), 0) end
+    end)
+end
+
+AutocompleteInteraction._respond, AutocompleteInteraction._first = Responses._respond, Responses._first
+AutocompleteInteraction._cancelAutoDefer = Responses._cancelAutoDefer
+
+-- Components --------------------------------------------------------------------------------------------------
+
+local MessageComponentInteraction = util.class("MessageComponentInteraction", BaseInteraction)
+M.MessageComponentInteraction = MessageComponentInteraction
+
+function MessageComponentInteraction:init(client, data)
+  BaseInteraction.init(self, client, data)
+  local d = data.data or {}
+  self.customId = d.custom_id
+  self.componentType = d.component_type
+  self.values = d.values
+  if data.message then self.message = toMessage(self, data.message) end
+  if SELECTS[self.componentType] then self:_patchSelect(d) end
+end
+
+-- The users, members, roles and channels a select chose, resolved like command options.
+function MessageComponentInteraction:_patchSelect(d)
+  local r = resolver().resolveData(self.client, self.guildId, d.resolved)
+  self.users, self.members, self.roles, self.channels = collection(), collection(), collection(), collection()
+  for _, id in ipairs(d.values or {}) do
+    if r.users:get(id) then self.users:set(id, r.users:get(id)) end
+    if r.members:get(id) then self.members:set(id, r.members:get(id)) end
+    if r.roles:get(id) then self.roles:set(id, r.roles:get(id)) end
+    if r.channels:get(id) then self.channels:set(id, r.channels:get(id)) end
+  end
+end
+
+-- Depth-first search of a component tree (rows, sections, containers) by custom ID.
+local function findComponent(list, customId)
+  for _, c in ipairs(list or {}) do
+    local id = c.customId or c.custom_id
+    if id == customId then return c end
+    local inner = c.components or c.data and c.data.components
+    local found = inner and findComponent(inner, customId)
+    if found then return found end
+    local accessory = c.accessory
+    if accessory and (accessory.customId or accessory.custom_id) == customId then return accessory end
+    local child = c.component
+    if child and (child.customId or child.custom_id) == customId then return child end
+  end
+  return nil
+end
+M.findComponent = findComponent
+
+--- The component that was used, from the message's components.
+MessageComponentInteraction.getters.component = function(self)
+  local msg = self.message
+  return msg and findComponent(msg.components, self.customId) or nil
+end
+
+applyResponses(MessageComponentInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply",
+  "followUp", "deferUpdate", "update", "showModal", "awaitModalSubmit", "launchActivity" })
+
+local ButtonInteraction = util.class("ButtonInteraction", MessageComponentInteraction)
+M.ButtonInteraction = ButtonInteraction
+local StringSelectMenuInteraction = util.class("StringSelectMenuInteraction", MessageComponentInteraction)
+M.StringSelectMenuInteraction = StringSelectMenuInteraction
+local UserSelectMenuInteraction = util.class("UserSelectMenuInteraction", MessageComponentInteraction)
+M.UserSelectMenuInteraction = UserSelectMenuInteraction
+local RoleSelectMenuInteraction = util.class("RoleSelectMenuInteraction", MessageComponentInteraction)
+M.RoleSelectMenuInteraction = RoleSelectMenuInteraction
+local MentionableSelectMenuInteraction = util.class("MentionableSelectMenuInteraction", MessageComponentInteraction)
+M.MentionableSelectMenuInteraction = MentionableSelectMenuInteraction
+local ChannelSelectMenuInteraction = util.class("ChannelSelectMenuInteraction", MessageComponentInteraction)
+M.ChannelSelectMenuInteraction = ChannelSelectMenuInteraction
+
+-- Modals ------------------------------------------------------------------------------------------------------
+
+--- The values of a submitted modal, by custom ID.
+local ModalSubmitFields = util.class("ModalSubmitFields")
+M.ModalSubmitFields = ModalSubmitFields
+
+-- Fields sit in action rows (classic modals) or in labels (current ones); text displays hold none.
+local function collectFields(list, out)
+  for _, c in ipairs(list or {}) do
+    if c.type == ComponentType.ActionRow then
+      collectFields(c.components, out)
+    elseif c.type == ComponentType.Label and c.component then
+      collectFields({ c.component }, out)
+    elseif c.custom_id then
+      out[#out + 1] = { customId = c.custom_id, type = c.type, value = c.value, values = c.values }
+    end
+  end
+  return out
+end
+
+function ModalSubmitFields:init(components, resolved)
+  self.components = components or {}
+  self.fields = collection()
+  for _, f in ipairs(collectFields(self.components, {})) do self.fields:set(f.customId, f) end
+  self.resolved = resolved
+end
+
+--- The field {customId=, type=, value=, values=} with `customId`; raises when it is missing or (with
+--- `componentType`) of another type.
+function ModalSubmitFields:getField(customId, componentType)
+  local f = self.fields:get(customId)
+  if not f then error(libError("ModalSubmitInteractionFieldNotFound", customId), 2) end
+  if componentType ~= nil and f.type ~= componentType then
+    error(libError("ModalSubmitInteractionFieldType", customId, tostring(ComponentType[f.type] or f.type),
+      tostring(ComponentType[componentType] or componentType)), 2)
+  end
+  return f
+end
+
+--- The text of a text input; nil for an optional field left out when `required` is false.
+function ModalSubmitFields:getTextInputValue(customId, required)
+  if required == false and not self.fields:get(customId) then return nil end
+  return self:getField(customId, ComponentType.TextInput).value
+end
+
+function ModalSubmitFields:getStringSelectValues(customId)
+  return self:getField(customId, ComponentType.StringSelect).values or {}
+end
+
+local function selected(self, customId, kind)
+  local f = self:getField(customId)
+  local out = collection()
+  local pool = self.resolved and self.resolved[kind]
+  for _, id in ipairs(f.values or {}) do
+    local v = pool and pool:get(id)
+    if v then out:set(id, v) end
+  end
+  return out
+end
+function ModalSubmitFields:getSelectedUsers(customId) return selected(self, customId, "users") end
+function ModalSubmitFields:getSelectedMembers(customId) return selected(self, customId, "members") end
+function ModalSubmitFields:getSelectedRoles(customId) return selected(self, customId, "roles") end
+function ModalSubmitFields:getSelectedChannels(customId) return selected(self, customId, "channels") end
+
+local ModalSubmitInteraction = util.class("ModalSubmitInteraction", BaseInteraction)
+M.ModalSubmitInteraction = ModalSubmitInteraction
+
+function ModalSubmitInteraction:init(client, data)
+  BaseInteraction.init(self, client, data)
+  local d = data.data or {}
+  self.customId = d.custom_id
+  self.components = d.components or {}
+  local resolved = resolver().resolveData(client, self.guildId, d.resolved)
+  self.fields = ModalSubmitFields(self.components, resolved)
+  if data.message then self.message = toMessage(self, data.message) end
+end
+
+applyResponses(ModalSubmitInteraction, REPLY_METHODS)
+
+--- (B) Only a modal opened from a message's component may update that message.
+function ModalSubmitInteraction:deferUpdate(opts)
+  return Responses.deferUpdate(self, opts)
+end
+
+function ModalSubmitInteraction:update(options)
+  return Responses.update(self, options)
+end
+
+-- Factory -------------------------------------------------------------------------------------------------
+
+local COMPONENT_CLASSES = {
+  [ComponentType.Button] = ButtonInteraction,
+  [ComponentType.StringSelect] = StringSelectMenuInteraction,
+  [ComponentType.UserSelect] = UserSelectMenuInteraction,
+  [ComponentType.RoleSelect] = RoleSelectMenuInteraction,
+  [ComponentType.MentionableSelect] = MentionableSelectMenuInteraction,
+  [ComponentType.ChannelSelect] = ChannelSelectMenuInteraction,
+}
+
+local COMMAND_CLASSES = {
+  [CommandType.ChatInput] = ChatInputCommandInteraction,
+  [CommandType.User] = UserContextMenuCommandInteraction,
+  [CommandType.Message] = MessageContextMenuCommandInteraction,
+  [CommandType.PrimaryEntryPoint] = PrimaryEntryPointCommandInteraction,
+}
+
+--- The interaction class for a raw INTERACTION_CREATE payload, or nil for a ping.
+function M.createInteraction(client, data)
+  local t = data.type
+  local d = data.data or {}
+  if t == InteractionType.ApplicationCommand then
+    return (COMMAND_CLASSES[d.type] or CommandInteraction)(client, data)
+  elseif t == InteractionType.ApplicationCommandAutocomplete then
+    return AutocompleteInteraction(client, data)
+  elseif t == InteractionType.MessageComponent then
+    return (COMPONENT_CLASSES[d.component_type] or MessageComponentInteraction)(client, data)
+  elseif t == InteractionType.ModalSubmit then
+    return ModalSubmitInteraction(client, data)
+  end
+  return nil
+end
+
+--- Starts the autoDefer timer of a new interaction when the client asks for one.
+function M.scheduleAutoDefer(client, interaction)
+  local ms = client.options.autoDefer
+  if not ms or not interaction._autoDefer then return end
+  local wait = math.max(0, ms - (runtime.now() - interaction._receivedAt))
+  interaction._autoDeferTimer = runtime.timer(wait, function()
+    if interaction._autoDeferTimer then interaction:_autoDefer() end
+  end)
+end
+
+return M

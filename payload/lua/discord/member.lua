@@ -53,6 +53,16 @@ GuildMember.getters.displayName = function(self)
   return self.nickname or (self.user and self.user.displayName)
 end
 
+--- The member's voice state (with no channel when the member is in none).
+GuildMember.getters.voice = function(self)
+  return self.guild.voiceStates:stateOf(self.id)
+end
+
+--- The member's presence in this guild, when cached.
+GuildMember.getters.presence = function(self)
+  return self.guild.presences.cache:get(self.id)
+end
+
 --- The member's roles (a GuildMemberRoleManager over a view of the guild's roles).
 GuildMember.getters.roles = function(self)
   return require("discord.managers.member_role").GuildMemberRoleManager(self)

@@ -77,20 +77,6 @@ local function componentJSON(c)
   return c
 end
 
-local function resolveFile(f, i)
-  if type(f) == "string" then
-    local runtime = require("runtime")
-    local bytes, err = runtime.read_file(f)
-    if not bytes then error("cannot read " .. f .. ": " .. tostring(err), 4) end
-    return { name = f:match("[^/\\]+$"), data = bytes, index = i }
-  end
-  if type(f) ~= "table" then error("a file must be a path or a table {name=, data=}", 4) end
-  local data = f.data or f.attachment
-  local name = f.name or ("file" .. i)
-  if f.spoiler and not util.startsWith(name, "SPOILER_") then name = "SPOILER_" .. name end
-  return { name = name, data = data, description = f.description, contentType = f.contentType, index = i }
-end
-
 local function referenceOf(ref)
   if ref == nil then return nil end
   if type(ref) == "string" then return { message_id = ref } end
@@ -133,17 +119,33 @@ function MessagePayload:resolveBody()
 
   if o.embeds ~= nil then
     if #o.embeds > Limits.MessageEmbeds then error("a message has at most " .. Limits.MessageEmbeds .. " embeds", 3) end
-    local resolve = require("discord.embed").resolveEmbed
-    body.embeds = json.array(util.map(o.embeds, resolve))
+    local embed = require("discord.embed")
+    body.embeds = json.array(util.map(o.embeds, embed.resolveEmbed))
+    -- The 6000-character total holds for all embeds of a message together.
+    local total = 0
+    for _, e in ipairs(body.embeds) do total = total + embed.embedLength(e) end
+    if total > Limits.EmbedTotal then
+      error("the embeds of a message are " .. total .. " characters long, over the " .. Limits.EmbedTotal
+        .. " limit", 3)
+    end
   end
   if o.components ~= nil then body.components = json.array(util.map(o.components, componentJSON)) end
-  if o.poll ~= nil then body.poll = componentJSON(o.poll) end
+  if o.poll ~= nil then body.poll = require("discord.structures.poll").resolvePoll(o.poll) end
   if o.stickers ~= nil then
     body.sticker_ids = idArray(o.stickers)
   end
 
   local flags = resolveFlags(o.flags)
   if flags ~= nil then body.flags = flags end
+  -- An edited message that has the IsComponentsV2 flag keeps it, and its rules.
+  local target = self.target
+  local wasV2 = isEdit and util.className(target) == "Message" and target.flags ~= nil
+    and target.flags.bitfield & FLAG_BITS.IsComponentsV2 ~= 0
+  if body.components ~= nil or wasV2 or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
+    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2,
+      1, wasV2)
+    if not ok then error(err, 3) end
+  end
 
   local allowed = o.allowedMentions
   if allowed == nil and not isEdit and client and client.options then allowed = client.options.allowedMentions end
@@ -167,8 +169,7 @@ function MessagePayload:resolveBody()
   end
   if ref then body.message_reference = ref end
 
-  local files = {}
-  for i, f in ipairs(o.files or {}) do files[i] = resolveFile(f, i) end
+  local files = require("discord.builders.attachment").resolveFiles(o.files)
   if #files > 0 or o.attachments ~= nil then
     local attachments, keep = {}, o.attachments or {}
     if type(keep.values) == "function" then keep = keep:values() end
@@ -177,7 +178,8 @@ function MessagePayload:resolveBody()
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
     for i, f in ipairs(files) do
-      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description }
+      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description, title = f.title,
+        duration_secs = f.duration, waveform = f.waveform }
     end
     body.attachments = json.array(attachments)
   end
@@ -207,9 +209,6 @@ local FIELDS = {
   application_id = "applicationId",
   position = "position",
   activity = "activity",
-  interaction_metadata = "interactionMetadata",
-  components = "components",
-  poll = "poll",
   call = "call",
 }
 
@@ -222,6 +221,7 @@ function Message:init(client, data, channel)
   self.deleted = false
   self.attachments = require("discord.collection").Collection()
   self.embeds = {}
+  self.reactions = require("discord.managers.reaction").ReactionManager(self)
   self:_patch(data)
 end
 
@@ -229,6 +229,9 @@ function Message:_patch(data)
   local Embed = require("discord.embed").Embed
   self:_copy(data, FIELDS)
   self:_flags(data, "flags", "MessageFlagsBitField")
+  if data.interaction_metadata ~= nil then
+    self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
+  end
   if data.guild_id ~= nil then self.guildId = data.guild_id end
   if data.author ~= nil then
     self.author = self.client.users:_add(data.author, not data.webhook_id)
@@ -245,6 +248,21 @@ function Message:_patch(data)
   end
   if data.embeds ~= nil then
     self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
+  end
+  if data.components ~= nil then
+    local createComponent = require("discord.structures.components").createComponent
+    self.components = util.map(util.nullable(data.components) or {}, createComponent)
+  end
+  if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
+  if data.poll ~= nil then
+    local poll = util.nullable(data.poll)
+    if not poll then
+      self.poll = nil
+    elseif self.poll then
+      self.poll:_patch(poll)
+    else
+      self.poll = require("discord.structures.poll").Poll(self.client, poll, self)
+    end
   end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
     local MessageMentions = require("discord.structures.mentions").MessageMentions
@@ -291,6 +309,13 @@ function Message:_patch(data)
     self.guild.members:_add(m)
   end
   return self
+end
+
+-- The old object of an update keeps its own poll counts.
+function Message:_clone()
+  local copy = Base._clone(self)
+  if self.poll then copy.poll = self.poll:_clone() end
+  return copy
 end
 
 Message.getters.channel = function(self)
@@ -423,13 +448,32 @@ function Message:unpin(reason)
   return self
 end
 
---- (B) Adds a reaction: a Unicode emoji, "name:id", "<:name:id>" or a table with name/id.
+--- (B) Adds the bot's reaction: a Unicode emoji, "name:id", "<:name:id>", an emoji or reaction
+--- object, or a table with name/id. Returns the MessageReaction.
 function Message:react(emoji)
-  local e = type(emoji) == "table" and emoji or util.parseEmoji(emoji)
-  if not e or (e.id == nil and e.name == nil) then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
-  local key = e.id and ((e.name or "_") .. ":" .. e.id) or e.name
-  self.client.rest:put(messagePath(self) .. "/reactions/" .. util.urlEncode(key) .. "/@me")
-  return self
+  local e = require("discord.structures.reaction").resolveEmoji(emoji)
+  if not e then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
+  self.client.rest:put(messagePath(self) .. "/reactions/" .. e.identifier .. "/@me")
+  local me = self.client.user
+  if not me then return self.reactions:_forEmoji(e:toJSON()) end
+  return (self.reactions:_addUser(e:toJSON(), me.id, false))
+end
+
+--- The thread started from this message, when cached.
+Message.getters.thread = function(self)
+  local thread = self.client.channels.cache:get(self.id)
+  if thread and thread:isThread() then return thread end
+  return nil
+end
+
+--- (B) Starts a thread from this message: {name=, autoArchiveDuration=, rateLimitPerUser=, reason=}.
+function Message:startThread(opts)
+  local channel = self.channel
+  if not channel or not channel.threads then error("Message:startThread: the channel cannot hold threads", 2) end
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.startMessage = self
+  return channel.threads:create(o)
 end
 
 --- (B) Publishes a message of an announcement channel to the following channels.
@@ -464,6 +508,30 @@ function Message:fetchReference()
   local channel = self.client.channels:resolve(ref.channelId or self.channelId)
   if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
   return channel.messages:fetch(ref.messageId)
+end
+
+--- Collects reactions to this message; see discord.collectors.ReactionCollector.
+function Message:createReactionCollector(opts)
+  return require("discord.collectors").ReactionCollector(self, opts)
+end
+
+--- (B) The reactions collected until the collector ends; see discord.collectors.awaitReactions.
+function Message:awaitReactions(opts)
+  return require("discord.collectors").awaitReactions(self, opts)
+end
+
+--- Collects the component interactions of this message; see discord.collectors.InteractionCollector.
+function Message:createMessageComponentCollector(opts)
+  local o = {}
+  for k, v in pairs(opts or {}) do o[k] = v end
+  o.message = self
+  o.interactionType = require("discord.enums").InteractionType.MessageComponent
+  return require("discord.collectors").InteractionCollector(self.client, o)
+end
+
+--- (B) The first component interaction on this message; see discord.collectors.awaitMessageComponent.
+function Message:awaitMessageComponent(opts)
+  return require("discord.collectors").awaitMessageComponent(self, opts)
 end
 
 function Message:equals(other, rawData)

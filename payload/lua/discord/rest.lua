@@ -116,6 +116,8 @@ for name, fmt in pairs({
   webhookWithToken = "/webhooks/{1}/{2}",
   webhookMessage = "/webhooks/{1}/{2}/messages/{3}",
   interactionCallback = "/interactions/{1}/{2}/callback",
+  webhookMessages = "/webhooks/{1}/{2}/messages",
+  webhookOriginal = "/webhooks/{1}/{2}/messages/@original",
   invite = "/invites/{1}",
   applicationCommands = "/applications/{1}/commands",
   applicationGuildCommands = "/applications/{1}/guilds/{2}/commands",
@@ -176,6 +178,8 @@ local DEFAULTS = {
   version = constants.API.version,
   timeout = 15000,
   retries = RL.serverErrorRetries,
+  retryDelay = RL.retryDelay,
+  maxRetryDelay = RL.maxRetryDelay,
   globalRequestsPerSecond = RL.globalPerSecond,
   rejectOnRateLimit = nil,
   userAgentAppendix = nil,
@@ -379,6 +383,18 @@ local function retryAfterOf(res, body)
   return math.ceil((ra or 1) * 1000)
 end
 
+-- Transport failures that happen before any byte of the request went out.
+local UNSENT = { dns = true, connect = true, tls = true }
+local IDEMPOTENT = { GET = true, HEAD = true, PUT = true, DELETE = true, OPTIONS = true }
+
+-- Whether sending the request twice has the effect of sending it once: idempotent methods, and
+-- message creates that Discord deduplicates by their enforced nonce.
+local function replayable(method, body)
+  if IDEMPOTENT[method] then return true end
+  return type(body) == "table" and body.enforce_nonce == true and body.nonce ~= nil
+end
+M.replayable = replayable
+
 function REST:_buildRequest(method, path, opts)
   method = method:upper()
   local headers = { ["User-Agent"] = self:userAgent() }
@@ -416,7 +432,36 @@ function REST:_buildRequest(method, path, opts)
     body = body,
     route = parseRoute(method, path),
     timeout = opts.timeout or self.options.timeout,
+    deadline = opts.deadline,
+    replayable = opts.replayable or replayable(method, opts.body),
   }
+end
+
+--- Delay before retry `n` (1-based): exponential from `retryDelay` ms, with up to as much again
+--- of random jitter so that many clients that failed together do not come back together.
+function REST:retryDelay(n, urgent)
+  local base = urgent and RL.urgentRetryDelay or self.options.retryDelay
+  local d = base * (1 << (n - 1))
+  d = math.min(d, self.options.maxRetryDelay)
+  return d + math.random(0, d)
+end
+
+-- A request with a deadline (an interaction's first response) is not sent once it has passed.
+local function checkDeadline(req, wait)
+  if req.deadline and runtime.now() + (wait or 0) >= req.deadline then
+    local e = errors.HTTPError({ message = "the deadline passes before the request can be sent", kind = "timeout",
+      method = req.method, path = req.path, url = req.url })
+    e.deadline = true
+    error(e, 0)
+  end
+end
+
+function REST:_backoff(req, failures, why)
+  local wait = self:retryDelay(failures, req.route.interactionCallback)
+  checkDeadline(req, wait)
+  self:emit("debug", string.format("%s %s failed (%s); retry %d in %d ms", req.method, req.path, why, failures,
+    wait))
+  runtime.sleep(wait)
 end
 
 -- One request through its bucket, 429s waited out, 5xx and transport failures
@@ -432,6 +477,7 @@ function REST:_execute(req, bucket)
       bucket.remaining = bucket.limit > 0 and bucket.limit or 1
     end
     self:_waitGlobal(req, bucket)
+    checkDeadline(req)
     if bucket.remaining > 0 then bucket.remaining = bucket.remaining - 1 end
 
     local res, msg, kind = http.request({
@@ -443,12 +489,14 @@ function REST:_execute(req, bucket)
     })
     if not res then
       failures = failures + 1
-      if failures > self.options.retries then
+      -- A request that may have reached Discord is sent again only when that cannot do it twice.
+      if failures > self.options.retries or (not UNSENT[kind] and not req.replayable) then
         error(errors.HTTPError({
           message = msg or "request failed", kind = kind, method = req.method, path = req.path, url = req.url,
+          retries = failures - 1,
         }), 0)
       end
-      self:emit("debug", string.format("%s %s failed (%s), retry %d", req.method, req.path, tostring(msg), failures))
+      self:_backoff(req, failures, tostring(msg))
     else
       self:_applyHeaders(req, bucket, res)
       local status = res.status
@@ -484,15 +532,18 @@ function REST:_execute(req, bucket)
         end
       elseif status >= 500 then
         failures = failures + 1
-        if failures > self.options.retries then
+        if failures > self.options.retries or not req.replayable then
           error(errors.HTTPError({
             message = "server error " .. status, status = status, method = req.method, path = req.path,
-            url = req.url, body = res.body,
+            url = req.url, body = res.body, retries = failures - 1,
           }), 0)
         end
-        self:emit("debug", string.format("%s %s answered %d, retry %d", req.method, req.path, status, failures))
+        self:_backoff(req, failures, "status " .. status)
       elseif type(body) == "table" then
-        error(errors.DiscordAPIError(body, status, req.method, req.path, req.body), 0)
+        local e = errors.DiscordAPIError(body, status, req.method, req.path, req.body)
+        -- After a retry the refusal may be of what the first attempt already did.
+        e.retried = failures > 0
+        error(e, 0)
       else
         error(errors.HTTPError({
           message = "reply is not JSON", status = status, method = req.method, path = req.path, url = req.url,
@@ -504,7 +555,9 @@ function REST:_execute(req, bucket)
 end
 
 --- Sends a request and returns the decoded JSON reply, or nil for 204.
--- `opts`: body, query, reason, auth (false for none), files, headers, timeout.
+-- `opts`: body, query, reason, auth (false for none), files, headers, timeout, deadline (runtime.now()
+-- time after which it is not sent: an HTTPError with `deadline = true` instead), replayable (true when
+-- sending it twice does no harm, so transport time-outs and 5xx are retried).
 function REST:request(method, path, opts)
   if type(method) ~= "string" or type(path) ~= "string" then
     error("REST:request expects a method and a path", 2)

@@ -14,12 +14,15 @@
 ---@class discord.ClientOptions
 ---@field intents? string[]|integer Intent names or bits; derived from the listeners when absent.
 ---@field token? string Read from DISCORD_TOKEN by login when absent.
----@field shardCount? integer
+---@field shardCount? integer|"auto" The bot's total shard count ("auto": Discord's recommendation).
+---@field shards? integer|integer[]|"auto" The shards this process runs (all of them by default).
+---@field partials? discord.Partial[] Kinds that arrive as partial objects instead of being dropped.
+---@field sweepers? table<string, discord.SweeperOptions> By kind: messages, threads, users, guildMembers, ...
 ---@field waitGuildTimeout? discord.Milliseconds How long `ready` waits for the guilds of READY (15000).
 ---@field failIfNotExists? boolean Whether replies to deleted messages fail (true).
 ---@field allowedMentions? discord.AllowedMentions Default for every message the client sends.
 ---@field enforceNonce? boolean Sends a nonce with every message so Discord drops duplicates.
----@field makeCache? fun(managerName: string, holds: table): discord.Collection
+---@field makeCache? fun(managerName: string, holds: table, manager: table): discord.Collection
 ---@field presence? discord.PresenceData
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
@@ -34,6 +37,9 @@
 ---@field readyAt discord.Milliseconds|nil
 ---@field ping integer|nil Heartbeat round trip in milliseconds.
 ---@field uptime integer|nil
+---@field ws discord.ShardingManager
+---@field shard discord.ShardingManager The same object as `ws`.
+---@field sweepers discord.Sweepers
 ---@field login fun(self: discord.Client, token?: string): string (B) Checks the token and starts the shards.
 ---@field destroy fun(self: discord.Client)
 ---@field isReady fun(self: discord.Client): boolean
@@ -168,11 +174,13 @@
 ---@field status? "online"|"idle"|"dnd"|"invisible"
 ---@field activities? {name: string, type?: integer|string, url?: string, state?: string}[]
 ---@field afk? boolean
+---@field since? discord.Milliseconds
+---@field shardId? integer|integer[] Only these shards (all by default).
 
 ---@class discord.ClientUser: discord.User
 ---@field edit fun(self, opts: {username?: string, avatar?: string|false, banner?: string|false}): discord.ClientUser
----@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData
----@field setActivity fun(self, activity?: string|table): discord.PresenceData
+---@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData Over op 3.
+---@field setActivity fun(self, activity?: string|table, opts?: discord.ActivityOptions): discord.PresenceData
 ---@field setStatus fun(self, status: string): discord.PresenceData
 
 ---@class discord.Guild
@@ -230,7 +238,7 @@
 ---@field parent discord.CategoryChannel|nil
 ---@field position integer
 ---@field rawPosition integer
----@field permissionOverwrites discord.Collection
+---@field permissionOverwrites discord.PermissionOverwriteManager
 ---@field permissionsFor fun(self, x: any, checkAdmin?: boolean): discord.PermissionsBitField|nil
 ---@field edit fun(self, opts: discord.ChannelOptions, reason?: string): discord.GuildChannel (B)
 ---@field setName fun(self, name: string, reason?: string): discord.GuildChannel (B)
@@ -241,6 +249,7 @@
 ---@field nsfw boolean
 ---@field rateLimitPerUser integer|nil
 ---@field setTopic fun(self, topic?: string, reason?: string): discord.TextChannel (B)
+---@field threads discord.ThreadManager
 
 ---@class discord.CategoryChannel: discord.GuildChannel
 ---@field children {cache: discord.Collection, create: fun(self, opts: discord.ChannelOptions): discord.GuildChannel}
@@ -263,6 +272,7 @@
 ---@field stickers? discord.Snowflake[]
 ---@field tts? boolean
 ---@field nonce? string|integer
+---@field poll? discord.PollData
 
 ---@class discord.Message
 ---@field id discord.Snowflake
@@ -283,7 +293,12 @@
 ---@field reply fun(self, options: string|discord.MessageOptions): discord.Message (B)
 ---@field edit fun(self, options: string|discord.MessageOptions): discord.Message (B)
 ---@field delete fun(self, reason?: string): discord.Message (B)
----@field react fun(self, emoji: string|table): discord.Message (B)
+---@field react fun(self, emoji: string|table): discord.MessageReaction (B)
+---@field reactions discord.ReactionManager
+---@field poll discord.Poll|nil
+---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
+---@field startThread fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
+---@field partial boolean
 ---@field pin fun(self, reason?: string): discord.Message (B)
 ---@field fetchReference fun(self): discord.Message (B)
 
@@ -381,5 +396,498 @@
 ---@field setFields fun(self, ...: table): discord.EmbedBuilder
 ---@field spliceFields fun(self, index: integer, deleteCount: integer, ...: table): discord.EmbedBuilder
 ---@field toJSON fun(self): table
+
+-- Interactions --------------------------------------------------------------------------------------------
+
+---@class discord.ClientOptions
+---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
+
+---@class discord.InteractionReplyOptions
+---@field content? string
+---@field embeds? (discord.EmbedBuilder|table)[]
+---@field components? table[] Builders or raw components; raw ones are checked by the component builders.
+---@field files? (discord.AttachmentBuilder|string|{name: string, data?: string, path?: string})[]
+---@field attachments? table[] Attachments kept on an edited reply, by ID.
+---@field ephemeral? boolean Only the user sees the reply.
+---@field flags? string[]|integer Message flags: Ephemeral, SuppressEmbeds, SuppressNotifications, IsComponentsV2.
+---@field allowedMentions? discord.AllowedMentions
+---@field poll? table
+---@field tts? boolean
+---@field withResponse? boolean Return the InteractionCallbackResponse.
+---@field fetchReply? boolean Return the reply as a Message.
+
+---@alias discord.InteractionReplyResolvable string|discord.InteractionReplyOptions
+
+---@class discord.InteractionResponse
+---@field interaction discord.BaseInteraction
+---@field fetch fun(self): discord.Message (B)
+---@field edit fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field delete fun(self) (B)
+---@field createMessageComponentCollector fun(self, opts?: table): discord.InteractionCollector (B) fetches the reply
+---@field awaitMessageComponent fun(self, opts: {time: integer, filter?: function}): discord.BaseInteraction (B)
+
+---@class discord.InteractionCallbackResponse
+---@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake}
+---@field resource {type: integer, message?: discord.Message}|nil
+
+---@alias discord.WebhookMessageResolvable string|discord.Message "@original" or a follow-up.
+
+---@class discord.InteractionWebhook
+---@field id discord.Snowflake The application's ID.
+---@field token string
+---@field send fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field editMessage fun(self, message: discord.WebhookMessageResolvable, options: table): discord.Message (B)
+---@field fetchMessage fun(self, message: string|discord.Message): discord.Message (B)
+---@field deleteMessage fun(self, message: string|discord.Message) (B)
+
+---@class discord.BaseInteraction
+---@field id discord.Snowflake
+---@field applicationId discord.Snowflake
+---@field type integer discord.enums.InteractionType
+---@field token string Valid for 15 minutes.
+---@field user discord.User
+---@field member discord.GuildMember|table|nil A raw member when the guild is not cached.
+---@field memberPermissions discord.PermissionsBitField|nil
+---@field appPermissions discord.PermissionsBitField|nil
+---@field guildId discord.Snowflake|nil
+---@field guild discord.Guild|nil
+---@field channelId discord.Snowflake|nil
+---@field channel discord.BaseChannel|nil
+---@field locale string
+---@field guildLocale string|nil
+---@field context integer|nil discord.enums.InteractionContextType
+---@field attachmentSizeLimit integer|nil Largest file, in bytes, the channel takes.
+---@field deferred boolean
+---@field replied boolean
+---@field ephemeral boolean|nil
+---@field timeLeft integer Milliseconds left for the first response.
+---@field shardId integer|nil
+---@field webhook discord.InteractionWebhook
+---@field createdTimestamp discord.Milliseconds
+---@field inGuild fun(self): boolean
+---@field inCachedGuild fun(self): boolean
+---@field inRawGuild fun(self): boolean
+---@field isRepliable fun(self): boolean
+---@field isCommand fun(self): boolean
+---@field isChatInputCommand fun(self): boolean
+---@field isContextMenuCommand fun(self): boolean
+---@field isUserContextMenuCommand fun(self): boolean
+---@field isMessageContextMenuCommand fun(self): boolean
+---@field isPrimaryEntryPointCommand fun(self): boolean
+---@field isAutocomplete fun(self): boolean
+---@field isMessageComponent fun(self): boolean
+---@field isButton fun(self): boolean
+---@field isAnySelectMenu fun(self): boolean
+---@field isStringSelectMenu fun(self): boolean
+---@field isUserSelectMenu fun(self): boolean
+---@field isRoleSelectMenu fun(self): boolean
+---@field isMentionableSelectMenu fun(self): boolean
+---@field isChannelSelectMenu fun(self): boolean
+---@field isModalSubmit fun(self): boolean
+---@field isFromMessage fun(self): boolean
+
+---@alias discord.InteractionReplyResult discord.InteractionResponse|discord.Message|discord.InteractionCallbackResponse
+
+---@class discord.RepliableInteraction: discord.BaseInteraction
+---@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult (B)
+---@field deferReply fun(self, opts?: {ephemeral?: boolean, withResponse?: boolean}): discord.InteractionReplyResult (B)
+---@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message (B)
+---@field deleteReply fun(self, message?: string|discord.Message) (B)
+---@field fetchReply fun(self, message?: string): discord.Message (B)
+---@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+
+---@class discord.CommandInteraction: discord.RepliableInteraction
+---@field commandId discord.Snowflake
+---@field commandName string
+---@field commandType integer discord.enums.ApplicationCommandType
+---@field commandGuildId discord.Snowflake|nil
+---@field command discord.ApplicationCommand|nil When the command cache holds it.
+---@field options discord.CommandInteractionOptionResolver
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) (B)
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+---@field launchActivity fun(self, opts?: {withResponse?: boolean}) (B)
+
+---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
+---@field toString fun(self): string "/name sub option:value"
+
+---@class discord.UserContextMenuCommandInteraction: discord.CommandInteraction
+---@field targetId discord.Snowflake
+---@field targetUser discord.User
+---@field targetMember discord.GuildMember|table|nil
+
+---@class discord.MessageContextMenuCommandInteraction: discord.CommandInteraction
+---@field targetId discord.Snowflake
+---@field targetMessage discord.Message
+
+---@class discord.AutocompleteInteraction: discord.BaseInteraction
+---@field commandId discord.Snowflake
+---@field commandName string
+---@field options discord.CommandInteractionOptionResolver
+---@field responded boolean
+---@field respond fun(self, choices: ({name: string, value: string|number}|string|number)[]) (B) Up to 25.
+
+---@class discord.MessageComponentInteraction: discord.RepliableInteraction
+---@field customId string
+---@field componentType integer discord.enums.ComponentType
+---@field message discord.Message
+---@field component table|nil The component that was used.
+---@field values string[]|nil Select menus: what was chosen.
+---@field users discord.Collection|nil User and mentionable selects.
+---@field members discord.Collection|nil
+---@field roles discord.Collection|nil Role and mentionable selects.
+---@field channels discord.Collection|nil Channel selects.
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
+---@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse (B)
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) (B)
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+
+---@class discord.ModalSubmitFields
+---@field fields discord.Collection custom_id -> {customId, type, value, values}
+---@field getField fun(self, customId: string, componentType?: integer): table
+---@field getTextInputValue fun(self, customId: string, required?: boolean): string|nil
+---@field getStringSelectValues fun(self, customId: string): string[]
+---@field getSelectedUsers fun(self, customId: string): discord.Collection
+---@field getSelectedMembers fun(self, customId: string): discord.Collection
+---@field getSelectedRoles fun(self, customId: string): discord.Collection
+---@field getSelectedChannels fun(self, customId: string): discord.Collection
+
+---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
+---@field customId string
+---@field components table[]
+---@field fields discord.ModalSubmitFields
+---@field message discord.Message|nil Set when the modal came from a message's component.
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
+---@field deferUpdate fun(self, opts?: table): discord.InteractionResponse (B)
+
+---@class discord.CommandInteractionOption
+---@field name string
+---@field type integer discord.enums.ApplicationCommandOptionType
+---@field value any
+---@field focused boolean
+---@field user? discord.User
+---@field member? discord.GuildMember|table
+---@field role? discord.Role|table
+---@field channel? discord.BaseChannel
+---@field attachment? discord.Attachment
+
+---@class discord.CommandInteractionOptionResolver
+---@field data discord.CommandInteractionOption[]
+---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
+---@field get fun(self, name: string, required?: boolean): discord.CommandInteractionOption|nil
+---@field getSubcommand fun(self, required?: boolean): string|nil Raises unless `required` is false.
+---@field getSubcommandGroup fun(self, required?: boolean): string|nil
+---@field getString fun(self, name: string, required?: boolean): string|nil
+---@field getInteger fun(self, name: string, required?: boolean): integer|nil
+---@field getNumber fun(self, name: string, required?: boolean): number|nil
+---@field getBoolean fun(self, name: string, required?: boolean): boolean|nil
+---@field getUser fun(self, name: string, required?: boolean): discord.User|nil
+---@field getMember fun(self, name: string): discord.GuildMember|table|nil
+---@field getChannel fun(self, name: string, required?: boolean, channelTypes?: integer[]): discord.BaseChannel|nil
+---@field getRole fun(self, name: string, required?: boolean): discord.Role|nil
+---@field getMentionable fun(self, name: string, required?: boolean): discord.GuildMember|discord.User|discord.Role|nil
+---@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil
+---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
+---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
+
+---@class discord.AttachmentBuilder
+---@field attachment string|nil The bytes.
+---@field name string|nil
+---@field description string|nil
+---@field spoiler boolean
+---@field fromFile fun(path: string, data?: table): discord.AttachmentBuilder (B) Reads through the runtime.
+---@field setFile fun(self, bytes: string, name?: string): discord.AttachmentBuilder
+---@field setName fun(self, name: string): discord.AttachmentBuilder
+---@field setDescription fun(self, text?: string): discord.AttachmentBuilder
+---@field setTitle fun(self, title?: string): discord.AttachmentBuilder
+---@field setSpoiler fun(self, spoiler?: boolean): discord.AttachmentBuilder
+---@field setDuration fun(self, seconds: number): discord.AttachmentBuilder
+---@field setWaveform fun(self, waveform: string): discord.AttachmentBuilder
+---@field toFile fun(self, index?: integer): table
+---@field toJSON fun(self): table
+
+-- Sharding ------------------------------------------------------------------------------------------------
+
+---@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"
+---| "reconnecting"|"disconnected"
+
+---@class discord.ActivityOptions
+---@field type? integer|string 0-5 or Playing, Streaming, Listening, Watching, Custom, Competing.
+---@field url? string Streaming: a Twitch or YouTube address.
+---@field state? string
+---@field shardId? integer|integer[]
+
+---@class discord.Shard
+---@field id integer
+---@field status discord.ShardStatus
+---@field ping integer Heartbeat round trip in ms, -1 before the first ACK.
+---@field readyAt discord.Milliseconds|nil
+---@field sessionId string|nil
+---@field guilds discord.Collection The cached guilds of this shard.
+---@field isReady fun(self): boolean
+---@field send fun(self, payload: table): boolean (B)
+
+---@class discord.ShardingManager
+---@field shards discord.Collection Shards by ID.
+---@field ids integer[] The shards of this process.
+---@field count integer The bot's total shard count.
+---@field totalShards integer
+---@field ping integer
+---@field status discord.ShardStatus Of the lowest shard.
+---@field statuses fun(self): table<integer, discord.ShardStatus>
+---@field shardFor fun(self, guildId: discord.Snowflake): discord.Shard|nil (guild_id >> 22) % count.
+---@field broadcast fun(self, payload: table, only?: integer|integer[]) (B)
+---@field broadcastEval fun(self, fn: fun(client: discord.Client, shardId: integer): any, opts?: table): any[]
+
+-- Caches, partials, sweepers -------------------------------------------------------------------------------
+
+---@alias discord.Partial "User"|"Channel"|"GuildMember"|"Message"|"Reaction"|"GuildScheduledEvent"|"ThreadMember"
+---| "Poll"|"PollAnswer"|"SoundboardSound"
+
+---@class discord.SweeperOptions
+---@field interval integer Seconds between sweeps.
+---@field lifetime? integer Seconds; messages (since sent or edited) and threads (since archived) only.
+---@field filter? fun(): (fun(value: any, key: any, collection: discord.Collection): boolean)|nil
+
+---@class discord.Sweepers
+---@field start fun(self)
+---@field stop fun(self)
+---@field sweepMessages fun(self, filter: function): integer
+---@field sweepThreads fun(self, filter: function): integer
+---@field sweepUsers fun(self, filter: function): integer
+---@field sweepGuildMembers fun(self, filter: function): integer
+---@field sweepPresences fun(self, filter: function): integer
+---@field sweepReactions fun(self, filter: function): integer
+---@field sweepThreadMembers fun(self, filter: function): integer
+
+-- Channels beyond text --------------------------------------------------------------------------------------
+
+---@class discord.BaseGuildVoiceChannel: discord.GuildChannel, discord.TextBased
+---@field bitrate integer
+---@field userLimit integer
+---@field rtcRegion string|nil
+---@field videoQualityMode integer|nil
+---@field joinable boolean
+---@field setBitrate fun(self, bitrate: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
+---@field setUserLimit fun(self, limit: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
+---@field setRTCRegion fun(self, region?: string, reason?: string): discord.BaseGuildVoiceChannel (B)
+
+---@class discord.VoiceChannel: discord.BaseGuildVoiceChannel
+---@field speakable boolean
+
+---@class discord.StageChannel: discord.BaseGuildVoiceChannel
+---@field topic string|nil
+
+---@class discord.ThreadCreateOptions
+---@field name string 1 to 100 characters.
+---@field autoArchiveDuration? 60|1440|4320|10080 Minutes.
+---@field type? "PublicThread"|"PrivateThread"|integer
+---@field invitable? boolean Private threads: whether members may invite others.
+---@field rateLimitPerUser? integer
+---@field startMessage? discord.Message|discord.Snowflake
+---@field message? string|discord.MessageOptions Forum and media posts: the starter message.
+---@field appliedTags? (discord.ForumTag|discord.Snowflake|string)[] At most 5; names of the channel's tags work.
+---@field reason? string
+
+---@class discord.FetchedThreads
+---@field threads discord.Collection
+---@field hasMore boolean
+
+---@class discord.FetchArchivedOptions
+---@field type? "public"|"private"
+---@field joined? boolean Private threads the bot has joined.
+---@field before? discord.ThreadChannel|discord.Snowflake|discord.Milliseconds
+---@field limit? integer
+
+---@class discord.ThreadManager
+---@field channel discord.GuildChannel
+---@field cache discord.Collection The cached threads of the channel.
+---@field create fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
+---@field fetch fun(self, id?: discord.Snowflake, opts?: table): discord.ThreadChannel|discord.FetchedThreads (B)
+---@field fetchActive fun(self): discord.FetchedThreads (B)
+---@field fetchArchived fun(self, opts?: discord.FetchArchivedOptions): discord.FetchedThreads (B)
+
+---@class discord.ThreadChannel: discord.GuildChannel, discord.TextBased
+---@field ownerId discord.Snowflake
+---@field archived boolean
+---@field locked boolean
+---@field invitable boolean|nil
+---@field autoArchiveDuration integer
+---@field archiveTimestamp discord.Milliseconds|nil
+---@field messageCount integer|nil
+---@field memberCount integer|nil
+---@field appliedTags discord.Snowflake[]
+---@field members discord.ThreadMemberManager
+---@field joined boolean
+---@field joinable boolean
+---@field sendable boolean
+---@field editable boolean
+---@field unarchivable boolean
+---@field pinned boolean
+---@field join fun(self): discord.ThreadChannel (B)
+---@field leave fun(self): discord.ThreadChannel (B)
+---@field setArchived fun(self, archived?: boolean, reason?: string): discord.ThreadChannel (B)
+---@field setLocked fun(self, locked?: boolean, reason?: string): discord.ThreadChannel (B)
+---@field setInvitable fun(self, invitable?: boolean, reason?: string): discord.ThreadChannel (B)
+---@field setAutoArchiveDuration fun(self, minutes: integer, reason?: string): discord.ThreadChannel (B)
+---@field setAppliedTags fun(self, tags: table, reason?: string): discord.ThreadChannel (B)
+---@field pin fun(self, reason?: string): discord.ThreadChannel (B)
+---@field unpin fun(self, reason?: string): discord.ThreadChannel (B)
+---@field fetchStarterMessage fun(self, opts?: discord.FetchOptions): discord.Message (B)
+---@field fetchOwner fun(self, opts?: table): discord.ThreadMember|nil (B)
+
+---@class discord.ThreadMember
+---@field id discord.Snowflake The user's ID.
+---@field threadId discord.Snowflake
+---@field thread discord.ThreadChannel
+---@field joinedTimestamp discord.Milliseconds|nil
+---@field flags discord.BitField|nil
+---@field user discord.User|nil
+---@field guildMember discord.GuildMember|nil
+---@field manageable boolean
+---@field partial boolean
+---@field remove fun(self): discord.ThreadMember (B)
+---@field fetch fun(self, opts?: {withMember?: boolean}): discord.ThreadMember (B)
+
+---@class discord.ThreadMemberManager: discord.CachingManager
+---@field me discord.ThreadMember|nil
+---@field add fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
+---@field remove fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
+---@field fetchMe fun(self, opts?: table): discord.ThreadMember (B)
+
+---@class discord.ForumTag
+---@field id discord.Snowflake
+---@field name string 1 to 20 characters.
+---@field moderated boolean
+---@field emoji {id: discord.Snowflake|nil, name: string|nil}|nil
+
+---@class discord.ThreadOnlyChannel: discord.GuildChannel
+---@field topic string|nil
+---@field availableTags discord.ForumTag[] At most 20.
+---@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil
+---@field defaultSortOrder integer|nil
+---@field defaultThreadRateLimitPerUser integer|nil
+---@field threads discord.ThreadManager
+---@field createPost fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
+---@field setAvailableTags fun(self, tags: (discord.ForumTag|table)[], reason?: string) (B) {name=, moderated=, emoji=}
+---@field setDefaultReactionEmoji fun(self, emoji?: any, reason?: string) (B)
+
+---@class discord.ForumChannel: discord.ThreadOnlyChannel
+---@field defaultForumLayout integer|nil
+
+---@class discord.MediaChannel: discord.ThreadOnlyChannel
+
+---@class discord.PermissionOverwrites
+---@field id discord.Snowflake
+---@field type 0|1 0 for a role, 1 for a member.
+---@field allow discord.PermissionsBitField
+---@field deny discord.PermissionsBitField
+---@field edit fun(self, options: table<string, boolean|userdata>, reason?: string): discord.PermissionOverwrites (B)
+---@field delete fun(self, reason?: string): discord.PermissionOverwrites (B)
+
+---@class discord.PermissionOverwriteManager: discord.CachingManager
+---@field channel discord.GuildChannel
+---@field set fun(self, overwrites: table[], reason?: string): discord.GuildChannel (B)
+---@field create fun(self, target: any, options: table, opts?: {reason?: string, type?: 0|1}): table (B)
+---@field edit fun(self, target: any, options: table, opts?: table): discord.PermissionOverwrites (B) Keeps other flags.
+---@field delete fun(self, target: any, reason?: string): discord.GuildChannel (B)
+
+-- Reactions, polls, presences, typing -----------------------------------------------------------------------
+
+---@class discord.ReactionEmoji
+---@field id discord.Snowflake|nil
+---@field name string|nil
+---@field animated boolean
+---@field identifier string The form reaction routes take.
+---@field url string|nil
+
+---@class discord.MessageReaction
+---@field message discord.Message
+---@field emoji discord.ReactionEmoji
+---@field count integer|nil Nil while partial.
+---@field countDetails {normal: integer|nil, burst: integer|nil}
+---@field me boolean
+---@field meBurst boolean
+---@field burstColors string[]
+---@field users discord.ReactionUserManager
+---@field partial boolean
+---@field react fun(self): discord.MessageReaction (B)
+---@field remove fun(self): discord.MessageReaction (B) Every user's reaction with this emoji.
+---@field fetch fun(self): discord.MessageReaction (B)
+
+---@class discord.ReactionManager: discord.CachingManager
+---@field message discord.Message
+---@field removeAll fun(self): discord.Message (B)
+
+---@class discord.ReactionUserManager: discord.CachingManager
+---@field fetch fun(self, opts?: {limit?: integer, after?: any, type?: "normal"|"burst"}): discord.Collection (B)
+---@field each fun(self, opts?: {limit?: integer, after?: any, type?: string}): fun(): discord.User
+---@field remove fun(self, user?: discord.UserResolvable): discord.MessageReaction (B) The bot's own by default.
+
+---@class discord.PollData
+---@field question string|{text: string} At most 300 characters.
+---@field answers (string|{text: string, emoji?: any})[] 1 to 10, each at most 55 characters.
+---@field duration? integer Hours, 1 to 768 (24).
+---@field allowMultiselect? boolean
+---@field layoutType? integer
+
+---@class discord.PollAnswer
+---@field id integer
+---@field text string|nil
+---@field emoji discord.ReactionEmoji|nil
+---@field voteCount integer
+---@field poll discord.Poll
+---@field voters discord.PollAnswerVoterManager
+---@field partial boolean
+
+---@class discord.PollAnswerVoterManager: discord.CachingManager
+---@field fetch fun(self, opts?: {limit?: integer, after?: any}): discord.Collection (B)
+
+---@class discord.Poll
+---@field message discord.Message
+---@field question {text: string}|nil
+---@field answers discord.Collection Answers by ID.
+---@field expiresTimestamp discord.Milliseconds|nil
+---@field allowMultiselect boolean
+---@field resultsFinalized boolean
+---@field partial boolean
+---@field hasEnded fun(self): boolean
+---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
+---@field fetch fun(self): discord.Poll (B)
+
+---@class discord.Activity
+---@field name string
+---@field type integer 0 Playing, 1 Streaming, 2 Listening, 3 Watching, 4 Custom, 5 Competing.
+---@field url string|nil
+---@field state string|nil
+---@field details string|nil
+---@field emoji discord.ReactionEmoji|nil
+---@field timestamps {start: integer|nil, end: integer|nil}|nil
+
+---@class discord.Presence
+---@field userId discord.Snowflake
+---@field user discord.User|nil
+---@field member discord.GuildMember|nil
+---@field guild discord.Guild
+---@field status "online"|"idle"|"dnd"|"offline"
+---@field clientStatus {desktop: string|nil, mobile: string|nil, web: string|nil}
+---@field activities discord.Activity[]
+
+---@class discord.Typing
+---@field channel discord.BaseChannel
+---@field user discord.User
+---@field member discord.GuildMember|nil
+---@field guild discord.Guild|nil
+---@field startedTimestamp discord.Milliseconds
+---@field inGuild fun(self): boolean
+
+-- Events of this part, with their arguments:
+-- shardReady(id, unavailableGuildIds|nil), shardResume(id, replayed), shardReconnecting(id),
+-- shardDisconnect({code, reason}, id), shardError(err, id), shardStatus(id, status, previous), raw(packet, id),
+-- threadCreate(thread, newlyCreated), threadUpdate(old, new), threadDelete(thread), threadListSync(threads, guild),
+-- threadMemberUpdate(old, new), threadMembersUpdate(added, removed, thread),
+-- messageReactionAdd(reaction, user, {type, burst, burstColors}), messageReactionRemove(reaction, user, details),
+-- messageReactionRemoveAll(message, removed), messageReactionRemoveEmoji(reaction),
+-- messagePollVoteAdd(answer, userId), messagePollVoteRemove(answer, userId), presenceUpdate(old|nil, new),
+-- typingStart(typing), userUpdate(old, new), cacheSweep(text).
 
 return {}

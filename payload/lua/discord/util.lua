@@ -106,7 +106,7 @@ end
 
 --- Deep copy of plain data; metatables (array marks, classes) are kept, cycles are preserved.
 function util.deepCopy(t, seen)
-  if type(t) ~= "table" then return t end
+  if type(t) ~= "table" or t == json.null then return t end
   seen = seen or {}
   if seen[t] then return seen[t] end
   local c = {}

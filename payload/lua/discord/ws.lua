@@ -1,5 +1,5 @@
--- Gateway: one WebSocket shard (zlib-stream, heartbeats, resume, close codes,
--- send limit), the identify queue, the shard manager and the dispatch handlers.
+-- Gateway: the WebSocket shard protocol (zlib-stream, heartbeats, resume, close codes,
+-- send limit), the client's gateway manager over discord.sharding, and the dispatch handlers.
 local runtime = require("runtime")
 local http = require("http")
 local json = require("json")
@@ -8,6 +8,7 @@ local util = require("discord.util")
 local errors = require("discord.errors")
 local constants = require("discord.constants")
 local enums = require("discord.enums")
+local sharding = require("discord.sharding")
 
 local M = {}
 
@@ -22,78 +23,20 @@ local ZLIB_SUFFIX = constants.Gateway.zlibSuffix
 -- Closing with a code other than 1000/1001 keeps the session resumable.
 local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 
-local Status = {
-  IDLE = "idle", CONNECTING = "connecting", IDENTIFYING = "identifying", RESUMING = "resuming",
-  WAITING_GUILDS = "waitingForGuilds", READY = "ready", RECONNECTING = "reconnecting",
-  DISCONNECTED = "disconnected",
-}
+local Status = sharding.Status
 M.Status = Status
-
--- Identify queue ------------------------------------------------------------------------------------------
-
---- One IDENTIFY per `max_concurrency` key every 5 s, within the session start limit.
-local IdentifyQueue = util.class("IdentifyQueue")
-M.IdentifyQueue = IdentifyQueue
-
-function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
-  self.maxConcurrency = math.max(1, maxConcurrency or 1)
-  self.keys = {}
-  local limit = sessionStartLimit or {}
-  self.total = limit.total or 1000
-  self.remaining = limit.remaining or self.total
-  self.resetAt = runtime.now() + (limit.reset_after or 24 * 3600 * 1000)
-end
-
--- Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
-local function pause(stop, ms)
-  if ms <= 0 then return stop ~= nil and stop.done end
-  if not stop then
-    runtime.sleep(ms)
-    return false
-  end
-  return (stop:wait(ms))
-end
-
---- (B) Returns true when shard `shardId` may identify, false when `stop` settled first.
-function IdentifyQueue:wait(shardId, stop)
-  local key = shardId % self.maxConcurrency
-  local slot = self.keys[key]
-  if not slot then
-    slot = { mutex = util.Mutex(), nextAt = 0 }
-    self.keys[key] = slot
-  end
-  slot.mutex:lock()
-  local ok, res = pcall(function()
-    if self.remaining <= 0 then
-      if pause(stop, self.resetAt - runtime.now()) then return false end
-      self.remaining = self.total
-      self.resetAt = runtime.now() + 24 * 3600 * 1000
-    end
-    if pause(stop, slot.nextAt - runtime.now()) then return false end
-    self.remaining = self.remaining - 1
-    slot.nextAt = runtime.now() + RL.identifyInterval
-    return true
-  end)
-  slot.mutex:unlock()
-  if not ok then error(res, 0) end
-  return res
-end
+M.IdentifyQueue = sharding.IdentifyQueue
+local pause = sharding.pause
 
 -- Shard ---------------------------------------------------------------------------------------------------
 
-local WebSocketShard = util.class("WebSocketShard")
+local WebSocketShard = util.class("WebSocketShard", sharding.Shard)
 M.WebSocketShard = WebSocketShard
 
 function WebSocketShard:init(manager, id)
-  self.manager = manager
-  self.client = manager.client
-  self.id = id
-  self.status = Status.IDLE
-  self.sessionId = nil
+  sharding.Shard.init(self, manager, id)
   self.resumeURL = nil
-  self.sequence = nil
   self.closeSequence = 0
-  self.ping = -1
   self.lastPingTimestamp = -1
   self.lastHeartbeatAcked = true
   self.heartbeatInterval = nil
@@ -102,6 +45,14 @@ function WebSocketShard:init(manager, id)
   self._generation = 0
   self._sendQueue = util.Mutex()
   self._sends = util.Queue() -- times of the sends in the last minute
+end
+
+-- A failure of this shard: `shardError(err, id)` and `error(err, id)`, or a log line when nobody listens.
+function WebSocketShard:_error(err)
+  local took = self.client:emit("shardError", err, self.id)
+  if not self.client:emit("error", err, self.id) and not took then
+    runtime.log("error", "gateway", "shard " .. self.id .. ": " .. tostring(err))
+  end
 end
 
 function WebSocketShard:debug(msg)
@@ -127,8 +78,8 @@ function WebSocketShard:connect()
     local ok, err = util.try(self._run, self)
     self._runner = nil
     if not ok then
-      self.status = Status.DISCONNECTED
-      self.client:emit("error", err, self.id)
+      self:_setStatus(Status.DISCONNECTED)
+      self:_error(err)
     end
   end)
 end
@@ -138,7 +89,7 @@ function WebSocketShard:_run()
   while not self.destroyed do
     local resume = self.sessionId ~= nil and self.resumeURL ~= nil
     local url = self:_gatewayURL(resume)
-    self.status = Status.CONNECTING
+    self:_setStatus(Status.CONNECTING)
     self:debug("Connecting to " .. url)
     local conn, msg = http.websocket(url)
     local code, reason
@@ -152,7 +103,7 @@ function WebSocketShard:_run()
     local intent = self._closeIntent or {}
     self._closeIntent = nil
     if not intent.reconnect and errors.isFatalClose(code) then
-      self.status = Status.DISCONNECTED
+      self:_setStatus(Status.DISCONNECTED)
       self.client:emit("shardDisconnect", { code = code, reason = reason }, self.id)
       error(errors.GatewayError(code, reason), 0)
     end
@@ -168,12 +119,12 @@ function WebSocketShard:_run()
       self:debug(string.format("Closed with %s (%s); reconnecting in %d ms", tostring(code), tostring(reason),
         delay))
     end
-    self.status = Status.RECONNECTING
+    self:_setStatus(Status.RECONNECTING)
     self.client:emit("shardReconnecting", self.id)
     -- destroy() cuts the wait short, so a closed client leaves nothing behind for the loop.
     pause(self._stop, delay)
   end
-  self.status = Status.DISCONNECTED
+  self:_setStatus(Status.DISCONNECTED)
 end
 
 function WebSocketShard:_forgetSession()
@@ -202,9 +153,7 @@ function WebSocketShard:_session(conn)
       end
     else
       local ok, err = util.try(self._onFrame, self, data, op)
-      if not ok then
-        self.client:emit("error", err, self.id)
-      end
+      if not ok then self:_error(err) end
     end
   end
   self:_stopHeartbeat()
@@ -256,7 +205,7 @@ function WebSocketShard:_onPacket(packet)
     local gen = self._generation
     runtime.spawn(function()
       local ok, err = util.try(self._identifyOrResume, self, gen)
-      if not ok then self.client:emit("error", err, self.id) end
+      if not ok then self:_error(err) end
     end)
   elseif op == Op.HeartbeatAck then
     self.lastHeartbeatAcked = true
@@ -292,14 +241,14 @@ end
 
 function WebSocketShard:_identifyOrResume(gen)
   if self.sessionId and self.sequence then
-    self.status = Status.RESUMING
+    self:_setStatus(Status.RESUMING)
     self:debug(string.format("Resuming session %s at sequence %d", self.sessionId, self.sequence))
     self:send({ op = Op.Resume, d = {
       token = self.client.token, session_id = self.sessionId, seq = self.sequence,
     } })
     return
   end
-  self.status = Status.IDENTIFYING
+  self:_setStatus(Status.IDENTIFYING)
   if not self.manager.identifyQueue:wait(self.id, self._stop) then return end
   if gen ~= self._generation or self.destroyed then return end
   local opts = self.client.options
@@ -315,10 +264,7 @@ function WebSocketShard:_identifyOrResume(gen)
     local p = opts.presence
     d.presence = {
       since = p.since or json.null, status = p.status or "online", afk = p.afk == true,
-      activities = json.array(util.map(p.activities or {}, function(a)
-        if type(a) == "string" then return { name = a, type = 0 } end
-        return a
-      end)),
+      activities = json.array(util.map(p.activities or {}, require("discord.structures.presence").activityData)),
     }
   end
   self:debug("Identifying")
@@ -423,7 +369,7 @@ function WebSocketShard:_onDispatch(packet)
     self.sessionId = d.session_id
     self.resumeURL = d.resume_gateway_url
     self.backoff = 0
-    self.status = Status.WAITING_GUILDS
+    self:_setStatus(Status.WAITING_GUILDS)
     self.expectedGuilds = {}
     for _, g in ipairs(d.guilds or {}) do self.expectedGuilds[g.id] = true end
     self:debug("READY; session " .. tostring(d.session_id))
@@ -433,7 +379,7 @@ function WebSocketShard:_onDispatch(packet)
     self:debug("RESUMED; replayed " .. replayed .. " events")
     self.client:emit("shardResume", self.id, replayed)
     -- A drop while guilds were still arriving resumes the wait for them.
-    self.status = next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY
+    self:_setStatus(next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY)
   end
   self.client:emit("raw", packet, self.id)
   local handler = M.handlers[t]
@@ -484,7 +430,7 @@ function WebSocketShard:_clearReadyTimer()
 end
 
 function WebSocketShard:_markReady(unavailable)
-  self.status = Status.READY
+  self:_setStatus(Status.READY)
   self.expectedGuilds = {}
   self.client:emit("shardReady", self.id, unavailable)
   self.manager:_checkReady()
@@ -505,137 +451,99 @@ function WebSocketShard:destroy(code)
   if self.status ~= Status.DISCONNECTED then
     self.client:emit("shardDisconnect", { code = code or 1000, reason = "destroyed" }, self.id)
   end
-  self.status = Status.DISCONNECTED
+  self:_setStatus(Status.DISCONNECTED)
 end
 
 -- Manager ---------------------------------------------------------------------------------------------------
 
---- The client's shards in this process, the gateway URL and the identify queue.
-local WebSocketManager = util.class("WebSocketManager")
+--- The client's gateway: its shards (see discord.sharding), the gateway URL and member requests.
+local WebSocketManager = util.class("WebSocketManager", sharding.ShardingManager)
 M.WebSocketManager = WebSocketManager
 
 function WebSocketManager:init(client)
-  self.client = client
-  self.shards = {}
+  sharding.ShardingManager.init(self, client)
   self.gateway = nil
-  self.totalShards = 1
-  self.identifyQueue = nil
   self._chunkWaiters = {}
   self._nonce = 0
 end
 
-WebSocketManager.getters.ping = function(self)
-  local sum, n = 0, 0
-  for _, shard in pairs(self.shards) do
-    if shard.ping >= 0 then sum, n = sum + shard.ping, n + 1 end
-  end
-  return n > 0 and sum // n or -1
-end
-
-WebSocketManager.getters.status = function(self)
-  local shard = self.shards[self:_shardIds()[1]]
-  return shard and shard.status or Status.IDLE
-end
-
-function WebSocketManager:_shardIds()
-  local ids = {}
-  for id in pairs(self.shards) do ids[#ids + 1] = id end
-  table.sort(ids)
-  return ids
-end
-
---- Connects with the /gateway/bot answer: URL, recommended shards, session limit.
+--- Connects with the /gateway/bot answer: URL, recommended shards, session limit. Every shard
+--- connects at once; their IDENTIFYs go through the identify queue.
 function WebSocketManager:connect(info)
-  local opts = self.client.options
-  self.gateway = opts.ws.gateway or info.url
-  self.identifyQueue = IdentifyQueue(info.session_start_limit and info.session_start_limit.max_concurrency,
-    info.session_start_limit)
-  local ids = opts.shards
-  if ids == "auto" or (ids == nil and opts.shardCount == "auto") then
-    self.totalShards = info.shards or 1
-    ids = {}
-    for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
-  else
-    self.totalShards = opts.shardCount
-    if ids == nil then
-      ids = {}
-      for i = 0, self.totalShards - 1 do ids[#ids + 1] = i end
-    end
-  end
-  local remaining = info.session_start_limit and info.session_start_limit.remaining
-  if remaining and remaining < #ids then
-    self.client:emit("warn", string.format("Only %d of %d session starts left today", remaining, #ids))
-  end
-  for _, id in ipairs(ids) do
-    local shard = WebSocketShard(self, id)
-    self.shards[id] = shard
-    shard:connect()
-  end
-end
-
-function WebSocketManager:_checkReady()
-  for _, shard in pairs(self.shards) do
-    if shard.status ~= Status.READY then return end
-  end
-  self.client:_triggerReady()
-end
-
---- The shard that receives events of a guild.
-function WebSocketManager:shardFor(guildId)
-  local id = 0
-  if guildId and self.totalShards > 1 then
-    id = (math.tointeger(tonumber(guildId)) >> 22) % self.totalShards
-  end
-  return self.shards[id] or self.shards[self:_shardIds()[1]]
-end
-
---- (B) Sends to every shard.
-function WebSocketManager:broadcast(payload)
-  for _, id in ipairs(self:_shardIds()) do self.shards[id]:send(payload) end
+  self.gateway = self.client.options.ws.gateway or info.url
+  for _, shard in ipairs(self:_spawn(info, WebSocketShard)) do shard:connect() end
 end
 
 function WebSocketManager:destroy(code)
-  for _, shard in pairs(self.shards) do shard:destroy(code) end
-  self.shards = {}
+  for _, shard in self.shards:iter() do shard:destroy(code) end
+  self.shards:clear()
   for nonce, waiter in pairs(self._chunkWaiters) do
     self._chunkWaiters[nonce] = nil
     waiter.future:reject(errors.LibraryError("GuildMembersTimeout"))
   end
 end
 
---- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
--- list of member objects; raises on timeout. `opts`: query, limit, userIds,
--- presences, timeout (ms, default 120000).
-function WebSocketManager:requestGuildMembers(guildId, opts)
-  opts = opts or {}
+-- Discord takes at most this many user IDs in one op 8.
+local MEMBER_IDS_PER_REQUEST = 100
+
+-- Sends one op 8 and registers its nonce; returns the waiter or nil when the send failed.
+function WebSocketManager:_requestChunk(shard, d)
   self._nonce = self._nonce + 1
   local nonce = string.format("%d.%d", runtime.now(), self._nonce)
   local waiter = { future = util.Future(), members = {}, notFound = {} }
   self._chunkWaiters[nonce] = waiter
-  local d = {
-    guild_id = guildId,
-    presences = opts.presences or false,
-    limit = opts.limit or 0,
-    nonce = nonce,
-  }
-  if opts.userIds then
-    d.user_ids = json.array(opts.userIds)
-  else
-    d.query = opts.query or ""
-  end
-  local shard = self:shardFor(guildId)
-  if not shard then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+  d.nonce = nonce
   if not shard:send({ op = Op.RequestGuildMembers, d = d }) then
     self._chunkWaiters[nonce] = nil
-    error(errors.LibraryError("GuildMembersTimeout"), 2)
+    return nil
   end
-  local ok, res = waiter.future:wait(opts.timeout or 120000)
-  self._chunkWaiters[nonce] = nil
-  if not ok then
-    if res == "timeout" then error(errors.LibraryError("GuildMembersTimeout"), 2) end
-    error(res, 0)
+  waiter.nonce = nonce
+  return waiter
+end
+
+--- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
+-- list of member objects and the IDs not found; raises on timeout. `opts`: query,
+-- limit, userIds (more than 100 go out as several requests), presences, timeout
+-- (ms, default 120000, for all requests together).
+function WebSocketManager:requestGuildMembers(guildId, opts)
+  opts = opts or {}
+  local shard = self:shardFor(guildId)
+  if not shard then error(errors.LibraryError("InvalidShard"), 2) end
+  local requests = {}
+  if opts.userIds then
+    local ids = opts.userIds
+    for first = 1, math.max(#ids, 1), MEMBER_IDS_PER_REQUEST do
+      requests[#requests + 1] = table.move(ids, first, math.min(first + MEMBER_IDS_PER_REQUEST - 1, #ids), 1, {})
+    end
+  else
+    requests[1] = false
   end
-  return waiter.members, waiter.notFound
+  local waiters = {}
+  for _, ids in ipairs(requests) do
+    local d = { guild_id = guildId, presences = opts.presences or false, limit = opts.limit or 0 }
+    if ids then d.user_ids = json.array(ids) else d.query = opts.query or "" end
+    local waiter = self:_requestChunk(shard, d)
+    if not waiter then
+      for _, w in ipairs(waiters) do self._chunkWaiters[w.nonce] = nil end
+      error(errors.LibraryError("GuildMembersTimeout"), 2)
+    end
+    waiters[#waiters + 1] = waiter
+  end
+  local deadline = runtime.now() + (opts.timeout or 120000)
+  local members, notFound, failure = {}, {}, nil
+  for _, waiter in ipairs(waiters) do
+    local ok, res = true, nil
+    if not failure then ok, res = waiter.future:wait(math.max(0, deadline - runtime.now())) end
+    self._chunkWaiters[waiter.nonce] = nil
+    if not ok then failure = res end
+    for _, m in ipairs(waiter.members) do members[#members + 1] = m end
+    for _, id in ipairs(waiter.notFound) do notFound[#notFound + 1] = id end
+  end
+  if failure then
+    if failure == "timeout" then error(errors.LibraryError("GuildMembersTimeout"), 2) end
+    error(failure, 0)
+  end
+  return members, notFound
 end
 
 -- Dispatch handlers -----------------------------------------------------------------------------------------
@@ -663,6 +571,43 @@ local function withUser(member, user)
   return m
 end
 
+local function partials()
+  return require("discord.client.partials")
+end
+
+-- Member and presence events carry the user; a change to its name or avatar is a userUpdate.
+local function patchUser(client, data)
+  if type(data) ~= "table" or data.id == nil then return nil end
+  local user = client.users.cache:get(data.id)
+  if not user or data.username == nil then return client.users:_add(data) end
+  local old = clone(user)
+  user:_patch(data)
+  if not old:equals(user) then client:emit("userUpdate", old, user) end
+  return user
+end
+
+-- The shapes most handlers share. A new entry (event only when the cache did not hold it):
+local function created(client, event, manager, data, guild, ...)
+  local existing = get(manager.cache, data.id)
+  local new = manager:_add(data, guild)
+  if not existing and new then client:emit(event, new, ...) end
+end
+
+-- A patched entry, emitted with a clone of what it was:
+local function updated(client, event, manager, id, data, guild)
+  local old = clone(get(manager.cache, id))
+  local new = manager:_add(data, guild)
+  if old and new then client:emit(event, old, new) end
+end
+
+-- A removed entry:
+local function gone(client, event, manager, id)
+  local obj = get(manager.cache, id)
+  if not obj then return end
+  manager:_remove(id)
+  client:emit(event, obj)
+end
+
 --- Handlers by dispatch name: each patches the cache, then emits.
 local handlers = {}
 M.handlers = handlers
@@ -688,6 +633,16 @@ handlers.READY = function(client, packet, shard)
 end
 
 handlers.RESUMED = function() end
+
+-- An interaction needs no cache update; autoDefer starts counting from its arrival.
+handlers.INTERACTION_CREATE = function(client, packet, shard)
+  local mod = require("discord.interaction")
+  local interaction = mod.createInteraction(client, packet.d)
+  if not interaction then return end
+  interaction.shardId = shard and shard.id
+  client:emit("interactionCreate", interaction)
+  mod.scheduleAutoDefer(client, interaction)
+end
 
 handlers.GUILD_CREATE = function(client, packet, shard)
   local d = packet.d
@@ -728,19 +683,11 @@ handlers.GUILD_DELETE = function(client, packet)
 end
 
 handlers.CHANNEL_CREATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  local existing = get(client.channels.cache, d.id)
-  local channel = client.channels:_add(d, guild)
-  if not existing and channel then client:emit("channelCreate", channel) end
+  created(client, "channelCreate", client.channels, packet.d, guildOf(client, packet.d))
 end
 
 handlers.CHANNEL_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  local old = clone(get(client.channels.cache, d.id))
-  local channel = client.channels:_add(d, guild)
-  if old and channel then client:emit("channelUpdate", old, channel) end
+  updated(client, "channelUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
 end
 
 handlers.CHANNEL_DELETE = function(client, packet)
@@ -748,6 +695,11 @@ handlers.CHANNEL_DELETE = function(client, packet)
   local channel = get(client.channels.cache, d.id)
   if not channel then return end
   client.channels:_remove(d.id)
+  -- Its threads go with it, without events of their own.
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c.parentId == d.id and c:isThread() then client.channels:_remove(id) end
+  end
   client:emit("channelDelete", channel)
 end
 
@@ -779,11 +731,16 @@ handlers.MESSAGE_CREATE = function(client, packet)
   client:emit("messageCreate", message)
 end
 
+-- The cached message an event is about, or (with Message partials) a partial one.
+local function eventMessage(client, d, id)
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  return P.message(client, channel, id or d.id), channel
+end
+
 handlers.MESSAGE_UPDATE = function(client, packet)
   local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel or not channel.messages then return end
-  local message = get(channel.messages.cache, d.id)
+  local message = eventMessage(client, d)
   if not message then return end
   local old = clone(message)
   message:_patch(d)
@@ -792,9 +749,7 @@ end
 
 handlers.MESSAGE_DELETE = function(client, packet)
   local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel or not channel.messages then return end
-  local message = get(channel.messages.cache, d.id)
+  local message, channel = eventMessage(client, d)
   if not message then return end
   channel.messages:_remove(d.id)
   message.deleted = true
@@ -808,7 +763,7 @@ handlers.MESSAGE_DELETE_BULK = function(client, packet)
   local Collection = require("discord.collection").Collection
   local deleted = Collection()
   for _, id in ipairs(d.ids or {}) do
-    local message = get(channel.messages.cache, id)
+    local message = eventMessage(client, d, id)
     if message then
       channel.messages:_remove(id)
       message.deleted = true
@@ -831,8 +786,11 @@ handlers.GUILD_MEMBER_UPDATE = function(client, packet)
   local d = packet.d
   local guild = guildOf(client, d)
   if not guild or not d.user then return end
-  client.users:_add(d.user)
+  patchUser(client, d.user)
   local old = clone(get(guild.members.cache, d.user.id))
+  if not old and partials().enabled(client, "GuildMember") then
+    old = guild.members:_add({ user = d.user }, false)
+  end
   local member = guild.members:_add(d)
   if old then client:emit("guildMemberUpdate", old, member) end
 end
@@ -869,30 +827,28 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
 end
 
 handlers.GUILD_ROLE_CREATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local role = guild.roles:_add(d.role)
-  client:emit("roleCreate", role)
+  local guild = guildOf(client, packet.d)
+  if guild then client:emit("roleCreate", guild.roles:_add(packet.d.role)) end
 end
 
 handlers.GUILD_ROLE_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local old = clone(get(guild.roles.cache, d.role.id))
-  local role = guild.roles:_add(d.role)
-  if old then client:emit("roleUpdate", old, role) end
+  local d, guild = packet.d, guildOf(client, packet.d)
+  if guild then updated(client, "roleUpdate", guild.roles, d.role.id, d.role) end
 end
 
 handlers.GUILD_ROLE_DELETE = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if guild then gone(client, "roleDelete", guild.roles, packet.d.role_id) end
+end
+
+handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
   local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local role = get(guild.roles.cache, d.role_id)
-  if not role then return end
-  guild.roles:_remove(d.role_id)
-  client:emit("roleDelete", role)
+  client:emit("applicationCommandPermissionsUpdate", {
+    id = d.id, applicationId = d.application_id, guildId = d.guild_id,
+    permissions = util.map(d.permissions or {}, function(p)
+      return { id = p.id, type = p.type, permission = p.permission }
+    end),
+  })
 end
 
 handlers.USER_UPDATE = function(client, packet)
@@ -900,6 +856,230 @@ handlers.USER_UPDATE = function(client, packet)
   local old = clone(client.user)
   client.user:_patch(packet.d)
   client:emit("userUpdate", old, client.user)
+end
+
+-- Reactions -------------------------------------------------------------------------------------------------
+
+-- The message a reaction event is about: cached, or a partial one when Message partials are on.
+local function reactionMessage(client, d)
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  return P.message(client, channel, d.message_id)
+end
+
+local function reactionDetails(d)
+  local burst = d.burst == true
+  return { type = d.type or (burst and 1 or 0), burst = burst, burstColors = d.burst_colors,
+    messageAuthorId = d.message_author_id }
+end
+
+-- A partial reaction (its message is partial) reaches listeners only with Reaction partials on.
+local function reactionShown(client, reaction)
+  return reaction ~= nil and (not reaction.partial or partials().enabled(client, "Reaction"))
+end
+
+handlers.MESSAGE_REACTION_ADD = function(client, packet)
+  local d = packet.d
+  local P = partials()
+  local message = reactionMessage(client, d)
+  if not message then return end
+  local guild = guildOf(client, d)
+  local user
+  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
+  user = user or P.user(client, d.user_id)
+  if not user then return end
+  local reaction = message.reactions:_addUser(d.emoji, d.user_id, d.burst == true,
+    d.burst_colors and { burst_colors = d.burst_colors } or nil)
+  if reactionShown(client, reaction) then client:emit("messageReactionAdd", reaction, user, reactionDetails(d)) end
+end
+
+handlers.MESSAGE_REACTION_REMOVE = function(client, packet)
+  local d = packet.d
+  local message = reactionMessage(client, d)
+  if not message then return end
+  local user = partials().user(client, d.user_id)
+  if not user then return end
+  local reaction = message.reactions:_removeUser(d.emoji, d.user_id, d.burst == true)
+  if reactionShown(client, reaction) then client:emit("messageReactionRemove", reaction, user, reactionDetails(d)) end
+end
+
+handlers.MESSAGE_REACTION_REMOVE_ALL = function(client, packet)
+  local message = reactionMessage(client, packet.d)
+  if not message then return end
+  local removed = message.reactions.cache:clone()
+  message.reactions.cache:clear()
+  client:emit("messageReactionRemoveAll", message, removed)
+end
+
+handlers.MESSAGE_REACTION_REMOVE_EMOJI = function(client, packet)
+  local d = packet.d
+  local message = reactionMessage(client, d)
+  if not message then return end
+  local reactions = message.reactions
+  local key = reactions:_keyOf(d)
+  local reaction = key and reactions.cache:get(key)
+  if not reaction and message.partial then reaction = reactions:_forEmoji(d.emoji) end
+  if not reaction then return end
+  reactions.cache:delete(key)
+  if reactionShown(client, reaction) then client:emit("messageReactionRemoveEmoji", reaction) end
+end
+
+-- Threads ---------------------------------------------------------------------------------------------------
+
+-- Being added to a thread the cache holds sends THREAD_CREATE again.
+handlers.THREAD_CREATE = function(client, packet)
+  local d = packet.d
+  created(client, "threadCreate", client.channels, d, guildOf(client, d), d.newly_created == true)
+end
+
+handlers.THREAD_UPDATE = function(client, packet)
+  updated(client, "threadUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
+end
+
+handlers.THREAD_DELETE = function(client, packet)
+  gone(client, "threadDelete", client.channels, packet.d.id)
+end
+
+-- Sent when the bot gains access to channels: their active threads, complete.
+handlers.THREAD_LIST_SYNC = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local synced = d.channel_ids and util.set(d.channel_ids) or nil
+  local listed = {}
+  for _, t in ipairs(d.threads or {}) do listed[t.id] = true end
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c:isThread() and c.guildId == guild.id and not listed[id] and (synced == nil or synced[c.parentId]) then
+      client.channels:_remove(id)
+    end
+  end
+  local Collection = require("discord.collection").Collection
+  local threads = Collection()
+  for _, t in ipairs(d.threads or {}) do
+    local thread = client.channels:_add(t, guild)
+    threads:set(thread.id, thread)
+  end
+  for _, m in ipairs(d.members or {}) do
+    local thread = threads:get(m.id)
+    if thread then thread.members:_add(m) end
+  end
+  client:emit("threadListSync", threads, guild)
+end
+
+-- The bot's own membership of a thread changed.
+handlers.THREAD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if thread and thread.members then updated(client, "threadMemberUpdate", thread.members, d.user_id, d) end
+end
+
+handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread or not thread.members then return end
+  local Collection = require("discord.collection").Collection
+  local old = clone(thread)
+  if d.member_count ~= nil then thread.memberCount = d.member_count end
+  local added, removed = Collection(), Collection()
+  for _, m in ipairs(d.added_members or {}) do
+    local raw = util.shallowCopy(m)
+    raw.id = raw.id or thread.id
+    local member = thread.members:_add(raw)
+    added:set(member.id, member)
+  end
+  for _, id in ipairs(d.removed_member_ids or {}) do
+    local member = thread.members:_remove(id)
+    if not member and partials().enabled(client, "ThreadMember") then
+      member = thread.members:_add({ id = thread.id, user_id = id }, false)
+    end
+    if member then removed:set(id, member) end
+  end
+  client:emit("threadMembersUpdate", added, removed, thread, old)
+end
+
+-- Polls -----------------------------------------------------------------------------------------------------
+
+-- The answer a vote is for: from the cached poll, or partial when Poll and PollAnswer partials allow.
+local function pollAnswer(client, d)
+  local P = partials()
+  local message = reactionMessage(client, d)
+  if not message then return nil end
+  local poll = message.poll
+  local structures = require("discord.structures.poll")
+  if not poll then
+    if not P.enabled(client, "Poll") then return nil end
+    poll = structures.Poll(client, {}, message)
+    message.poll = poll
+  end
+  local answer = poll.answers:get(d.answer_id)
+  if not answer then
+    if not P.enabled(client, "PollAnswer") then return nil end
+    answer = structures.PollAnswer(client, { answer_id = d.answer_id }, poll)
+    poll.answers:set(d.answer_id, answer)
+  end
+  return answer
+end
+
+-- A vote counts on a complete answer; the voter is kept while cached.
+local function vote(event, delta)
+  return function(client, packet)
+    local d = packet.d
+    local answer = pollAnswer(client, d)
+    if not answer then return end
+    if not answer.partial then answer.voteCount = math.max(0, answer.voteCount + delta) end
+    local user = delta > 0 and client.users.cache:get(d.user_id)
+    if user then
+      answer.voters.cache:set(user.id, user)
+    elseif delta < 0 then
+      answer.voters.cache:delete(d.user_id)
+    end
+    client:emit(event, answer, d.user_id)
+  end
+end
+handlers.MESSAGE_POLL_VOTE_ADD = vote("messagePollVoteAdd", 1)
+handlers.MESSAGE_POLL_VOTE_REMOVE = vote("messagePollVoteRemove", -1)
+
+-- Presences and typing -------------------------------------------------------------------------------------
+
+handlers.PRESENCE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or not d.user then return end
+  patchUser(client, d.user)
+  local old = clone(get(guild.presences.cache, d.user.id))
+  local presence = guild.presences:_add(d)
+  if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
+end
+
+handlers.TYPING_START = function(client, packet)
+  local d = packet.d
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  if not channel then return end
+  local guild = guildOf(client, d)
+  local user
+  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
+  user = user or P.user(client, d.user_id)
+  if not user then return end
+  local Typing = require("discord.structures.typing").Typing
+  client:emit("typingStart", Typing(channel, user, d))
+end
+
+-- Voice states ----------------------------------------------------------------------------------------------
+
+-- A member joined, left, moved or changed a flag. Old is a state with no channel when none was cached;
+-- members who leave voice leave the cache.
+handlers.VOICE_STATE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild or d.user_id == nil then return end
+  if type(d.member) == "table" then partials().member(client, guild, d.user_id, d.member) end
+  local states = guild.voiceStates
+  local old = clone(get(states.cache, d.user_id)) or states:stateOf(d.user_id)
+  local new = states:_add(d)
+  if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
+  client:emit("voiceStateUpdate", old, new)
 end
 
 return M

@@ -2,8 +2,7 @@
 -- blocks with sync flushes, which is what the fake gateway sends; `deflater()` makes them.
 local M = {}
 
--- Inflater -------------------------------------------------------------------------------------------------
-
+-- Inflater
 local Inflater = {}
 Inflater.__index = Inflater
 
@@ -41,8 +40,7 @@ function M.inflater()
   return setmetatable({}, Inflater)
 end
 
--- Deflater (test side) -------------------------------------------------------------------------------------
-
+-- Deflater (test side)
 local Deflater = {}
 Deflater.__index = Deflater
 

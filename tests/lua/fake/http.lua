@@ -30,8 +30,7 @@ local function splitUrl(url)
   return scheme, host, path ~= "" and path or "/", query
 end
 
--- Requests -------------------------------------------------------------------------------------------------
-
+-- Requests
 --- handler(req) -> {status=, headers=, body=} or nil, msg, kind. It runs in the caller's task.
 function M.mount(prefix, handler)
   M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler }
@@ -64,8 +63,7 @@ function M.request(opts)
   return exchange.response
 end
 
--- WebSockets -----------------------------------------------------------------------------------------------
-
+-- WebSockets
 local Socket = {}
 Socket.__index = Socket
 Socket.__name = "http.websocket"

@@ -12,8 +12,7 @@ function M.array(t) marks[t] = "array" return t end
 function M.object(t) marks[t] = "object" return t end
 function M.is_array(t) return type(t) == "table" and marks[t] == "array" end
 
--- Encoding -------------------------------------------------------------------------------------------------
-
+-- Encoding
 local ESCAPES = { ['"'] = '\\"', ["\\"] = "\\\\", ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t" }
 
 local function encodeString(s)
@@ -83,8 +82,7 @@ function M.encode(v)
   return table.concat(out)
 end
 
--- Decoding -------------------------------------------------------------------------------------------------
-
+-- Decoding
 local UNESCAPES = { b = "\b", f = "\f", n = "\n", r = "\r", t = "\t" }
 local LITERALS = { ["true"] = true, ["false"] = false, null = M.null }
 

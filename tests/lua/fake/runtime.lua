@@ -106,14 +106,36 @@ end
 
 function M.getenv(name) return M.env[name] end
 
--- Test controls --------------------------------------------------------------------------------------------
+-- Files the library may read: M.files maps paths to bytes.
+function M.read_file(p)
+  if type(p) ~= "string" then error("read_file: path must be a string", 2) end
+  local b = M.files[p]
+  if b == nil then return nil, "no such file: " .. p, "notfound" end
+  return b
+end
 
+-- A repeatable stream (xorshift64) so that boundaries and keys are the same on every run.
+function M.random_bytes(n)
+  if math.type(n) ~= "integer" or n < 0 then error("random_bytes: n must be a non-negative integer", 2) end
+  local out = {}
+  local x = state.random
+  for i = 1, n do
+    x = x ~ (x << 13)
+    x = x ~ (x >> 7)
+    x = x ~ (x << 17)
+    out[i] = string.char(x & 0xFF)
+  end
+  state.random = x
+  return table.concat(out)
+end
+
+-- Test controls
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
-  state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {} }
+  state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs, M.env = {}, {}
+  M.logs, M.env, M.files = {}, {}, {}
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks.

@@ -1,12 +1,1096 @@
--- Rows, buttons, selects, modals; v2 layout.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.builders.components is not available in this version."
-local errors = require("discord.errors")
+-- Message and modal components: action rows, buttons, selects, text inputs, labels, modals and the
+-- v2 layout (container, section, text display, thumbnail, media gallery, file, separator).
+-- Setters check their argument at once; toJSON checks what needs the whole component.
+local util = require("discord.util")
+local json = require("json")
+local enums = require("discord.enums")
 
-local NAME = "discord.builders.components"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local ComponentType = enums.ComponentType
+local ButtonStyle = enums.ButtonStyle
+
+-- Discord's limits, in characters (code points) unless said otherwise.
+local Limits = {
+  customId = 100,
+  buttonLabel = 80,
+  rowButtons = 5,
+  messageRows = 5,
+  selectPlaceholder = 150,
+  selectOptions = 25,
+  selectValues = 25,
+  optionLabel = 100,
+  optionValue = 100,
+  optionDescription = 100,
+  textInputLabel = 45,
+  textInputPlaceholder = 100,
+  textInputLength = 4000,
+  modalTitle = 45,
+  modalComponents = 5,
+  labelText = 45,
+  uploadFiles = 10,
+  labelDescription = 100,
+  sectionTexts = 3,
+  galleryItems = 10,
+  mediaDescription = 1024,
+  textDisplayTotal = 4000,
+  v2Components = 40,
+  int32 = 2147483647,
+}
+M.Limits = Limits
+
+-- A failure names the builder and the rule; `level` points at the caller of the public method.
+local function fail(who, level, fmt, ...)
+  error(who .. ": " .. string.format(fmt, ...), level + 1)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local function checkString(who, what, v, max, min, level)
+  if type(v) ~= "string" then fail(who, level + 1, "%s must be a string, got %s", what, type(v)) end
+  local n = util.utf8len(v)
+  min = min or 1
+  if n < min or n > max then
+    fail(who, level + 1, "%s must be %d to %d characters long, got %d", what, min, max, n)
+  end
+  return v
+end
+
+local function checkBool(who, what, v, level)
+  if v == nil then return true end
+  if type(v) ~= "boolean" then fail(who, level + 1, "%s must be a boolean", what) end
+  return v
+end
+
+local function checkInt(who, what, v, min, max, level)
+  if math.type(v) ~= "integer" or v < min or v > max then
+    fail(who, level + 1, "%s must be an integer from %d to %d, got %s", what, min, max, tostring(v))
+  end
+  return v
+end
+
+-- The argument checks the command builders share.
+M._checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt }
+
+-- A style or type given by value or by name ("Primary", "Short" ...).
+local function enumValue(who, what, e, v, level)
+  if type(v) == "string" and type(rawget(e, v)) == "number" then return rawget(e, v) end
+  if math.type(v) == "integer" and enums.has(e, v) then return v end
+  fail(who, level + 1, "%s is not a known %s: %s", what, getmetatable(e).__name, tostring(v))
+end
+
+--- "<:name:id>", "name:id", an ID, a Unicode emoji or {id=, name=, animated=} -> the API's partial emoji.
+local function resolveEmoji(who, e, level)
+  if type(e) == "string" then e = util.parseEmoji(e) end
+  if type(e) ~= "table" or (e.id == nil and e.name == nil) then
+    fail(who, level + 1, "emoji must be a string or a table with id or name")
+  end
+  local out = { id = e.id and tostring(e.id) or nil, name = e.name }
+  if e.animated then out.animated = true end
+  return out
+end
+M.resolveEmoji = resolveEmoji
+
+-- Anything with toJSON (builders, received components) or an API table.
+local function jsonOf(c)
+  if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
+  if type(c) ~= "table" then error("not a component: " .. tostring(c), 3) end
+  return util.deepCopy(c)
+end
+M.jsonOf = jsonOf
+
+-- Builders hold the API form in `data`; `from` and the constructor accept API or camelCase data.
+local CAMEL = {
+  customId = "custom_id", skuId = "sku_id", minValues = "min_values", maxValues = "max_values",
+  minLength = "min_length", maxLength = "max_length", channelTypes = "channel_types",
+  defaultValues = "default_values", accentColor = "accent_color",
+}
+
+local function fromCamel(data)
+  local out = {}
+  for k, v in pairs(data) do out[CAMEL[k] or k] = v end
+  return out
+end
+
+local ComponentBuilder = util.class("ComponentBuilder")
+M.ComponentBuilder = ComponentBuilder
+
+function ComponentBuilder:init(data)
+  if type(data) == "table" and type(data.toJSON) == "function" and not util.instanceOf(data, ComponentBuilder) then
+    data = data:toJSON()
+  end
+  self.data = fromCamel(util.deepCopy(data or {}))
+  if self.TYPE then self.data.type = self.TYPE end
+end
+
+--- The optional numeric identifier Discord echoes back (unique within the message, not 0).
+function ComponentBuilder:setId(id)
+  if id == nil then
+    self.data.id = nil
+  else
+    self.data.id = checkInt(self.__name, "id", id, 1, Limits.int32, 2)
+  end
+  return self
+end
+
+function ComponentBuilder:clearId()
+  self.data.id = nil
+  return self
+end
+
+local function builderClass(name, typ, parent)
+  local cls = util.class(name, parent or ComponentBuilder)
+  cls.TYPE = typ
+  cls.from = function(data) return cls(data) end
+  return cls
+end
+
+local function setCustomId(self, id)
+  self.data.custom_id = checkString(self.__name, "custom_id", id, Limits.customId, 1, 3)
+  return self
+end
+
+-- Buttons ------------------------------------------------------------------------------------------------
+
+local ButtonBuilder = builderClass("ButtonBuilder", ComponentType.Button)
+M.ButtonBuilder = ButtonBuilder
+
+function ButtonBuilder:setStyle(style)
+  self.data.style = enumValue("ButtonBuilder", "style", ButtonStyle, style, 2)
+  return self
+end
+
+function ButtonBuilder:setLabel(label)
+  self.data.label = label ~= nil and checkString("ButtonBuilder", "label", label, Limits.buttonLabel, 1, 2) or nil
+  return self
+end
+
+function ButtonBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function ButtonBuilder:setURL(url)
+  if type(url) ~= "string" or not url:match("^%a[%w+.-]*://.") then
+    fail("ButtonBuilder", 2, "url must be a URL such as https://..., got %s", tostring(url))
+  end
+  if #url > 512 then fail("ButtonBuilder", 2, "url must be at most 512 characters") end
+  self.data.url = url
+  return self
+end
+
+function ButtonBuilder:setEmoji(emoji)
+  self.data.emoji = emoji ~= nil and resolveEmoji("ButtonBuilder", emoji, 2) or nil
+  return self
+end
+
+function ButtonBuilder:setSKUId(id)
+  self.data.sku_id = tostring(id)
+  return self
+end
+
+function ButtonBuilder:setDisabled(disabled)
+  self.data.disabled = checkBool("ButtonBuilder", "disabled", disabled, 2)
+  return self
+end
+
+-- Link buttons carry a URL, premium buttons a SKU; only the others send interactions.
+function ButtonBuilder:toJSON()
+  local d, who = self.data, "ButtonBuilder"
+  local style = d.style
+  if style == nil then fail(who, 2, "a button needs a style") end
+  if style == ButtonStyle.Link then
+    if not d.url then fail(who, 2, "a link button needs a url") end
+    if d.custom_id then fail(who, 2, "a link button cannot have a custom_id") end
+    if d.sku_id then fail(who, 2, "a link button cannot have a sku_id") end
+  elseif style == ButtonStyle.Premium then
+    if not d.sku_id then fail(who, 2, "a premium button needs a sku_id") end
+    if d.custom_id or d.url or d.label or d.emoji then
+      fail(who, 2, "a premium button has only a sku_id: no custom_id, url, label or emoji")
+    end
+  else
+    if not d.custom_id then fail(who, 2, "a button of style %s needs a custom_id", ButtonStyle[style]) end
+    if d.url then fail(who, 2, "only link buttons have a url") end
+    if d.sku_id then fail(who, 2, "only premium buttons have a sku_id") end
+  end
+  if style ~= ButtonStyle.Premium and not d.label and not d.emoji then
+    fail(who, 2, "a button needs a label or an emoji")
+  end
+  return util.deepCopy(d)
+end
+
+-- Selects ------------------------------------------------------------------------------------------------
+
+local StringSelectMenuOptionBuilder = util.class("StringSelectMenuOptionBuilder")
+M.StringSelectMenuOptionBuilder = StringSelectMenuOptionBuilder
+StringSelectMenuOptionBuilder.from = function(data) return StringSelectMenuOptionBuilder(data) end
+
+function StringSelectMenuOptionBuilder:init(data)
+  self.data = util.deepCopy(data or {})
+end
+
+function StringSelectMenuOptionBuilder:setLabel(label)
+  self.data.label = checkString("StringSelectMenuOptionBuilder", "label", label, Limits.optionLabel, 1, 2)
+  return self
+end
+
+function StringSelectMenuOptionBuilder:setValue(value)
+  self.data.value = checkString("StringSelectMenuOptionBuilder", "value", value, Limits.optionValue, 1, 2)
+  return self
+end
+
+function StringSelectMenuOptionBuilder:setDescription(text)
+  self.data.description = text ~= nil and
+    checkString("StringSelectMenuOptionBuilder", "description", text, Limits.optionDescription, 1, 2) or nil
+  return self
+end
+
+function StringSelectMenuOptionBuilder:setEmoji(emoji)
+  self.data.emoji = emoji ~= nil and resolveEmoji("StringSelectMenuOptionBuilder", emoji, 2) or nil
+  return self
+end
+
+function StringSelectMenuOptionBuilder:setDefault(default)
+  self.data.default = checkBool("StringSelectMenuOptionBuilder", "default", default, 2)
+  return self
+end
+
+function StringSelectMenuOptionBuilder:toJSON()
+  local d, who = self.data, "StringSelectMenuOptionBuilder"
+  checkString(who, "label", d.label, Limits.optionLabel, 1, 2)
+  checkString(who, "value", d.value, Limits.optionValue, 1, 2)
+  if d.description ~= nil then checkString(who, "description", d.description, Limits.optionDescription, 1, 2) end
+  return util.deepCopy(d)
+end
+
+local BaseSelectMenuBuilder = util.class("BaseSelectMenuBuilder", ComponentBuilder)
+M.BaseSelectMenuBuilder = BaseSelectMenuBuilder
+
+function BaseSelectMenuBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function BaseSelectMenuBuilder:setPlaceholder(text)
+  self.data.placeholder = text ~= nil and
+    checkString(self.__name, "placeholder", text, Limits.selectPlaceholder, 1, 2) or nil
+  return self
+end
+
+function BaseSelectMenuBuilder:setMinValues(n)
+  self.data.min_values = checkInt(self.__name, "min_values", n, 0, Limits.selectValues, 2)
+  return self
+end
+
+function BaseSelectMenuBuilder:setMaxValues(n)
+  self.data.max_values = checkInt(self.__name, "max_values", n, 1, Limits.selectValues, 2)
+  return self
+end
+
+function BaseSelectMenuBuilder:setDisabled(disabled)
+  self.data.disabled = checkBool(self.__name, "disabled", disabled, 2)
+  return self
+end
+
+--- In a modal's label: whether the user must choose (Discord's default is true).
+function BaseSelectMenuBuilder:setRequired(required)
+  self.data.required = checkBool(self.__name, "required", required, 2)
+  return self
+end
+
+-- What the whole select needs; `count` is the number of options or default values it holds.
+function BaseSelectMenuBuilder:_check(count, level)
+  local d, who = self.data, self.__name
+  if not d.custom_id then fail(who, level + 1, "a select menu needs a custom_id") end
+  local min, max = d.min_values or 1, d.max_values or 1
+  if min > max then fail(who, level + 1, "min_values (%d) is above max_values (%d)", min, max) end
+  return min, max, count
+end
+
+local StringSelectMenuBuilder = builderClass("StringSelectMenuBuilder", ComponentType.StringSelect,
+  BaseSelectMenuBuilder)
+M.StringSelectMenuBuilder = StringSelectMenuBuilder
+
+function StringSelectMenuBuilder:init(data)
+  BaseSelectMenuBuilder.init(self, data)
+  local options = {}
+  for i, o in ipairs(self.data.options or {}) do options[i] = StringSelectMenuOptionBuilder(jsonOf(o)) end
+  self.options = options
+  self.data.options = nil
+end
+
+local function optionOf(o)
+  if util.instanceOf(o, StringSelectMenuOptionBuilder) then return o end
+  if type(o) ~= "table" then error("StringSelectMenuBuilder: an option must be a table or an option builder", 4) end
+  local data = util.deepCopy(o)
+  if data.emoji ~= nil then data.emoji = resolveEmoji("StringSelectMenuBuilder", data.emoji, 4) end
+  local b = StringSelectMenuOptionBuilder(data)
+  b:toJSON()
+  return b
+end
+
+-- addOptions(a, b) and addOptions({a, b}) both work.
+local function listArgs(...)
+  local args = table.pack(...)
+  if args.n == 1 and type(args[1]) == "table" and getmetatable(args[1]) == nil and args[1][1] ~= nil then
+    return args[1]
+  end
+  return { table.unpack(args, 1, args.n) }
+end
+M.listArgs = listArgs
+
+--- Removes `deleteCount` options at `index` (1-based) and inserts the given ones there.
+function StringSelectMenuBuilder:spliceOptions(index, deleteCount, ...)
+  local added = util.map(listArgs(...), optionOf)
+  local keep = #self.options - math.min(deleteCount, math.max(#self.options - index + 1, 0))
+  if keep + #added > Limits.selectOptions then
+    fail("StringSelectMenuBuilder", 2, "a select menu has at most %d options", Limits.selectOptions)
+  end
+  for _ = 1, deleteCount do
+    if self.options[index] == nil then break end
+    table.remove(self.options, index)
+  end
+  for i = #added, 1, -1 do table.insert(self.options, math.min(index, #self.options + 1), added[i]) end
+  return self
+end
+
+function StringSelectMenuBuilder:addOptions(...)
+  local ok, err = pcall(self.spliceOptions, self, #self.options + 1, 0, ...)
+  if not ok then error(err, 2) end
+  return self
+end
+
+function StringSelectMenuBuilder:setOptions(...)
+  local ok, err = pcall(self.spliceOptions, self, 1, #self.options, ...)
+  if not ok then error(err, 2) end
+  return self
+end
+
+function StringSelectMenuBuilder:toJSON()
+  local who = "StringSelectMenuBuilder"
+  local min, max, count = self:_check(#self.options, 2)
+  if count < 1 then fail(who, 2, "a select menu needs 1 to %d options", Limits.selectOptions) end
+  if max > count then fail(who, 2, "max_values (%d) is above the number of options (%d)", max, count) end
+  local out = util.deepCopy(self.data)
+  out.options = json.array({})
+  local seen, defaults = {}, 0
+  for i, o in ipairs(self.options) do
+    local d = o:toJSON()
+    if seen[d.value] then fail(who, 2, "option values must be unique; '%s' appears twice", d.value) end
+    seen[d.value] = true
+    if d.default then defaults = defaults + 1 end
+    out.options[i] = d
+  end
+  if defaults > max then fail(who, 2, "%d options are default but max_values is %d", defaults, max) end
+  if min == 0 and out.required then fail(who, 2, "a required select needs min_values of at least 1") end
+  return out
+end
+
+-- User, role, mentionable and channel selects: Discord fills the options; defaults are given by ID.
+local AutoSelect = util.class("AutoPopulatedSelectMenuBuilder", BaseSelectMenuBuilder)
+M.AutoPopulatedSelectMenuBuilder = AutoSelect
+
+local function defaultsOf(kinds, who, list, level)
+  local out = {}
+  for i, v in ipairs(list) do
+    local id, kind = v, kinds[1]
+    if type(v) == "table" then
+      id = v.id
+      kind = v.type or kind
+    end
+    if id == nil then fail(who, level + 1, "default value %d has no id", i) end
+    if not util.contains(kinds, kind) then
+      fail(who, level + 1, "default value %d must be of type %s", i, table.concat(kinds, " or "))
+    end
+    out[i] = { id = tostring(id), type = kind }
+  end
+  return out
+end
+
+function AutoSelect:_addDefaults(kinds, list)
+  local values = self.data.default_values or json.array({})
+  for _, d in ipairs(defaultsOf(kinds, self.__name, list, 3)) do values[#values + 1] = d end
+  if #values > Limits.selectValues then
+    fail(self.__name, 3, "a select menu has at most %d default values", Limits.selectValues)
+  end
+  self.data.default_values = json.array(values)
+  return self
+end
+
+function AutoSelect:toJSON()
+  local values = self.data.default_values
+  local min, max, count = self:_check(values and #values or 0, 2)
+  if count > 0 and (count < min or count > max) then
+    fail(self.__name, 2, "%d default values given, outside min_values..max_values (%d..%d)", count, min, max)
+  end
+  return util.deepCopy(self.data)
+end
+
+local function autoSelect(name, typ, kinds, method)
+  local cls = builderClass(name, typ, AutoSelect)
+  M[name] = cls
+  cls[method] = function(self, ...)
+    return self:_addDefaults(kinds, listArgs(...))
+  end
+  return cls
+end
+
+local SelectDefault = enums.SelectMenuDefaultValueType
+autoSelect("UserSelectMenuBuilder", ComponentType.UserSelect, { SelectDefault.User }, "addDefaultUsers")
+autoSelect("RoleSelectMenuBuilder", ComponentType.RoleSelect, { SelectDefault.Role }, "addDefaultRoles")
+local Mentionable = autoSelect("MentionableSelectMenuBuilder", ComponentType.MentionableSelect,
+  { SelectDefault.User, SelectDefault.Role }, "addDefaultValues")
+local ChannelSelect = autoSelect("ChannelSelectMenuBuilder", ComponentType.ChannelSelect, { SelectDefault.Channel },
+  "addDefaultChannels")
+
+function Mentionable:addDefaultUsers(...)
+  local ids = util.map(listArgs(...), function(v) return { id = type(v) == "table" and v.id or v, type = "user" } end)
+  return self:_addDefaults({ "user", "role" }, ids)
+end
+
+function Mentionable:addDefaultRoles(...)
+  local ids = util.map(listArgs(...), function(v) return { id = type(v) == "table" and v.id or v, type = "role" } end)
+  return self:_addDefaults({ "user", "role" }, ids)
+end
+
+function ChannelSelect:addChannelTypes(...)
+  local types = self.data.channel_types or json.array({})
+  for _, t in ipairs(listArgs(...)) do
+    types[#types + 1] = enumValue("ChannelSelectMenuBuilder", "channel type", enums.ChannelType, t, 2)
+  end
+  self.data.channel_types = json.array(types)
+  return self
+end
+
+function ChannelSelect:setChannelTypes(...)
+  self.data.channel_types = nil
+  return self:addChannelTypes(...)
+end
+
+-- Text inputs, labels and modals -------------------------------------------------------------------------
+
+local TextInputBuilder = builderClass("TextInputBuilder", ComponentType.TextInput)
+M.TextInputBuilder = TextInputBuilder
+
+function TextInputBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function TextInputBuilder:setStyle(style)
+  self.data.style = enumValue("TextInputBuilder", "style", enums.TextInputStyle, style, 2)
+  return self
+end
+
+--- The label above the input in the older modal layout; inside a LabelBuilder the label says it instead.
+function TextInputBuilder:setLabel(label)
+  self.data.label = checkString("TextInputBuilder", "label", label, Limits.textInputLabel, 1, 2)
+  return self
+end
+
+function TextInputBuilder:setMinLength(n)
+  self.data.min_length = checkInt("TextInputBuilder", "min_length", n, 0, Limits.textInputLength, 2)
+  return self
+end
+
+function TextInputBuilder:setMaxLength(n)
+  self.data.max_length = checkInt("TextInputBuilder", "max_length", n, 1, Limits.textInputLength, 2)
+  return self
+end
+
+function TextInputBuilder:setPlaceholder(text)
+  self.data.placeholder = text ~= nil and
+    checkString("TextInputBuilder", "placeholder", text, Limits.textInputPlaceholder, 1, 2) or nil
+  return self
+end
+
+function TextInputBuilder:setValue(text)
+  self.data.value = text ~= nil and checkString("TextInputBuilder", "value", text, Limits.textInputLength, 0, 2) or nil
+  return self
+end
+
+function TextInputBuilder:setRequired(required)
+  self.data.required = checkBool("TextInputBuilder", "required", required, 2)
+  return self
+end
+
+function TextInputBuilder:toJSON()
+  local d, who = self.data, "TextInputBuilder"
+  if not d.custom_id then fail(who, 2, "a text input needs a custom_id") end
+  if not d.style then fail(who, 2, "a text input needs a style (Short or Paragraph)") end
+  local min, max = d.min_length or 0, d.max_length or Limits.textInputLength
+  if min > max then fail(who, 2, "min_length (%d) is above max_length (%d)", min, max) end
+  if d.value ~= nil then
+    local n = util.utf8len(d.value)
+    if n > max or (n < min and n > 0) then
+      fail(who, 2, "value is %d characters long, outside min_length..max_length (%d..%d)", n, min, max)
+    end
+  end
+  return util.deepCopy(d)
+end
+
+--- A file picker in a modal (inside a label): the user uploads 0-10 files, sent back as attachments.
+local FileUploadBuilder = builderClass("FileUploadBuilder", ComponentType.FileUpload)
+M.FileUploadBuilder = FileUploadBuilder
+
+function FileUploadBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function FileUploadBuilder:setMinValues(n)
+  self.data.min_values = checkInt("FileUploadBuilder", "min_values", n, 0, Limits.uploadFiles, 2)
+  return self
+end
+
+function FileUploadBuilder:setMaxValues(n)
+  self.data.max_values = checkInt("FileUploadBuilder", "max_values", n, 1, Limits.uploadFiles, 2)
+  return self
+end
+
+function FileUploadBuilder:setRequired(required)
+  self.data.required = checkBool("FileUploadBuilder", "required", required, 2)
+  return self
+end
+
+function FileUploadBuilder:toJSON()
+  local d = self.data
+  if not d.custom_id then fail("FileUploadBuilder", 2, "a file upload needs a custom_id") end
+  local min, max = d.min_values or 1, d.max_values or 1
+  if min > max then fail("FileUploadBuilder", 2, "min_values (%d) is above max_values (%d)", min, max) end
+  return util.deepCopy(d)
+end
+
+local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
+M.LabelBuilder = LabelBuilder
+
+function LabelBuilder:setLabel(label)
+  self.data.label = checkString("LabelBuilder", "label", label, Limits.labelText, 1, 2)
+  return self
+end
+
+function LabelBuilder:setDescription(text)
+  self.data.description = text ~= nil and
+    checkString("LabelBuilder", "description", text, Limits.labelDescription, 1, 2) or nil
+  return self
+end
+
+-- The component a label wraps: a text input, a file upload or any select.
+local LABEL_CHILD = util.set({
+  ComponentType.TextInput, ComponentType.FileUpload, ComponentType.StringSelect, ComponentType.UserSelect,
+  ComponentType.RoleSelect, ComponentType.MentionableSelect, ComponentType.ChannelSelect,
+})
+
+local function labelChild(self, c, cls)
+  if type(c) == "function" then c = c(cls()) end
+  if type(c) == "table" and getmetatable(c) == nil then c = cls(c) end
+  self.component = c
+  return self
+end
+
+function LabelBuilder:setTextInputComponent(c) return labelChild(self, c, TextInputBuilder) end
+function LabelBuilder:setStringSelectMenuComponent(c) return labelChild(self, c, StringSelectMenuBuilder) end
+function LabelBuilder:setUserSelectMenuComponent(c) return labelChild(self, c, M.UserSelectMenuBuilder) end
+function LabelBuilder:setRoleSelectMenuComponent(c) return labelChild(self, c, M.RoleSelectMenuBuilder) end
+function LabelBuilder:setMentionableSelectMenuComponent(c) return labelChild(self, c, Mentionable) end
+function LabelBuilder:setChannelSelectMenuComponent(c) return labelChild(self, c, ChannelSelect) end
+function LabelBuilder:setFileUploadComponent(c) return labelChild(self, c, FileUploadBuilder) end
+
+function LabelBuilder:toJSON()
+  local out = util.deepCopy(self.data)
+  checkString("LabelBuilder", "label", out.label, Limits.labelText, 1, 2)
+  local child = self.component or out.component
+  if child == nil then
+    fail("LabelBuilder", 2, "a label needs a component (a text input, a select or a file upload)")
+  end
+  child = jsonOf(child)
+  if not LABEL_CHILD[child.type] then fail("LabelBuilder", 2, "a label cannot hold a component of type %s",
+    tostring(ComponentType[child.type] or child.type)) end
+  if child.type == ComponentType.TextInput and child.label ~= nil then
+    fail("LabelBuilder", 2, "a text input inside a label takes its text from the label; do not set its label")
+  end
+  out.component = child
+  return out
+end
+
+-- Action rows --------------------------------------------------------------------------------------------
+
+local ActionRowBuilder = builderClass("ActionRowBuilder", ComponentType.ActionRow)
+M.ActionRowBuilder = ActionRowBuilder
+
+function ActionRowBuilder:init(data)
+  ComponentBuilder.init(self, data)
+  self.components = {}
+  for i, c in ipairs(self.data.components or {}) do self.components[i] = c end
+  self.data.components = nil
+end
+
+function ActionRowBuilder:addComponents(...)
+  for _, c in ipairs(listArgs(...)) do
+    if type(c) ~= "table" then fail("ActionRowBuilder", 2, "a component must be a builder or a table") end
+    self.components[#self.components + 1] = c
+  end
+  return self
+end
+
+function ActionRowBuilder:setComponents(...)
+  self.components = {}
+  return self:addComponents(...)
+end
+
+local SELECTS = util.set({
+  ComponentType.StringSelect, ComponentType.UserSelect, ComponentType.RoleSelect, ComponentType.MentionableSelect,
+  ComponentType.ChannelSelect,
+})
+M.SelectTypes = SELECTS
+
+-- A row holds 1 to 5 buttons, or one select, or (in the older modal layout) one text input.
+function ActionRowBuilder:toJSON()
+  local out = util.deepCopy(self.data)
+  local children = util.map(self.components, jsonOf)
+  local who = "ActionRowBuilder"
+  if #children == 0 then fail(who, 2, "an action row needs at least one component") end
+  local buttons = 0
+  for _, c in ipairs(children) do
+    if c.type == ComponentType.Button then
+      buttons = buttons + 1
+    elseif SELECTS[c.type] or c.type == ComponentType.TextInput then
+      if #children > 1 then
+        fail(who, 2, "a %s fills its action row alone", ComponentType[c.type])
+      end
+    else
+      fail(who, 2, "an action row cannot hold a component of type %s", tostring(ComponentType[c.type] or c.type))
+    end
+  end
+  if buttons > Limits.rowButtons then fail(who, 2, "an action row holds at most %d buttons", Limits.rowButtons) end
+  out.components = json.array(children)
+  return out
+end
+
+local ModalBuilder = util.class("ModalBuilder")
+M.ModalBuilder = ModalBuilder
+ModalBuilder.from = function(data) return ModalBuilder(data) end
+
+function ModalBuilder:init(data)
+  data = fromCamel(util.deepCopy(data or {}))
+  self.components = {}
+  for i, c in ipairs(data.components or {}) do self.components[i] = c end
+  data.components = nil
+  self.data = data
+end
+
+function ModalBuilder:setCustomId(id) return setCustomId(self, id) end
+
+function ModalBuilder:setTitle(title)
+  self.data.title = checkString("ModalBuilder", "title", title, Limits.modalTitle, 1, 2)
+  return self
+end
+
+function ModalBuilder:addComponents(...)
+  for _, c in ipairs(listArgs(...)) do self.components[#self.components + 1] = c end
+  return self
+end
+
+function ModalBuilder:setComponents(...)
+  self.components = {}
+  return self:addComponents(...)
+end
+
+local function adder(cls)
+  return function(self, ...)
+    for _, c in ipairs(listArgs(...)) do
+      if type(c) == "function" then c = c(cls()) end
+      self.components[#self.components + 1] = c
+    end
+    return self
+  end
+end
+ModalBuilder.addLabelComponents = adder(LabelBuilder)
+
+local MODAL_TOP = util.set({ ComponentType.ActionRow, ComponentType.Label, ComponentType.TextDisplay })
+
+function ModalBuilder:toJSON()
+  local d, who = self.data, "ModalBuilder"
+  if not d.custom_id then fail(who, 2, "a modal needs a custom_id") end
+  checkString(who, "title", d.title, Limits.modalTitle, 1, 2)
+  local children = util.map(self.components, jsonOf)
+  if #children < 1 or #children > Limits.modalComponents then
+    fail(who, 2, "a modal holds 1 to %d components, got %d", Limits.modalComponents, #children)
+  end
+  local ids = {}
+  for _, c in ipairs(children) do
+    if not MODAL_TOP[c.type] then
+      fail(who, 2, "a modal cannot hold a component of type %s at the top", tostring(ComponentType[c.type] or c.type))
+    end
+    if c.type == ComponentType.ActionRow then
+      local inner = c.components or {}
+      if #inner ~= 1 or inner[1].type ~= ComponentType.TextInput then
+        fail(who, 2, "an action row in a modal holds exactly one text input")
+      end
+      if not inner[1].label then fail(who, 2, "a text input in an action row needs a label") end
+    end
+    local input = c.type == ComponentType.ActionRow and c.components[1] or c.component
+    if input and input.custom_id then
+      if ids[input.custom_id] then fail(who, 2, "custom_id '%s' is used twice", input.custom_id) end
+      ids[input.custom_id] = true
+    end
+  end
+  local out = util.deepCopy(d)
+  out.components = json.array(children)
+  return out
+end
+
+-- Components v2 ------------------------------------------------------------------------------------------
+
+local TextDisplayBuilder = builderClass("TextDisplayBuilder", ComponentType.TextDisplay)
+M.TextDisplayBuilder = TextDisplayBuilder
+
+function TextDisplayBuilder:setContent(text)
+  self.data.content = checkString("TextDisplayBuilder", "content", text, Limits.textDisplayTotal, 1, 2)
+  return self
+end
+
+function TextDisplayBuilder:toJSON()
+  checkString("TextDisplayBuilder", "content", self.data.content, Limits.textDisplayTotal, 1, 2)
+  return util.deepCopy(self.data)
+end
+
+local SeparatorBuilder = builderClass("SeparatorBuilder", ComponentType.Separator)
+M.SeparatorBuilder = SeparatorBuilder
+
+function SeparatorBuilder:setDivider(divider)
+  self.data.divider = checkBool("SeparatorBuilder", "divider", divider, 2)
+  return self
+end
+
+function SeparatorBuilder:setSpacing(size)
+  self.data.spacing = enumValue("SeparatorBuilder", "spacing", enums.SeparatorSpacingSize, size, 2)
+  return self
+end
+
+function SeparatorBuilder:toJSON()
+  return util.deepCopy(self.data)
+end
+
+-- Media: an http(s) URL or attachment://<file name> of a file sent with the message.
+local function checkMedia(who, url, level)
+  if type(url) ~= "string" or not (url:match("^https?://.") or url:match("^attachment://.")) then
+    fail(who, level + 1, "url must be an http(s) or attachment:// URL, got %s", tostring(url))
+  end
+  return { url = url }
+end
+
+local function mediaSetters(cls)
+  function cls:setURL(url)
+    self.data.media = checkMedia(self.__name, url, 2)
+    return self
+  end
+  function cls:setDescription(text)
+    self.data.description = text ~= nil and
+      checkString(self.__name, "description", text, Limits.mediaDescription, 1, 2) or nil
+    return self
+  end
+  function cls:setSpoiler(spoiler)
+    self.data.spoiler = checkBool(self.__name, "spoiler", spoiler, 2)
+    return self
+  end
+  function cls:toJSON()
+    if type(self.data.media) ~= "table" or not self.data.media.url then fail(self.__name, 2, "a url is needed") end
+    return util.deepCopy(self.data)
+  end
+end
+
+local ThumbnailBuilder = builderClass("ThumbnailBuilder", ComponentType.Thumbnail)
+M.ThumbnailBuilder = ThumbnailBuilder
+mediaSetters(ThumbnailBuilder)
+
+--- One picture or video of a gallery (not a component of its own).
+local MediaGalleryItemBuilder = util.class("MediaGalleryItemBuilder")
+M.MediaGalleryItemBuilder = MediaGalleryItemBuilder
+function MediaGalleryItemBuilder:init(data) self.data = util.deepCopy(data or {}) end
+mediaSetters(MediaGalleryItemBuilder)
+
+local MediaGalleryBuilder = builderClass("MediaGalleryBuilder", ComponentType.MediaGallery)
+M.MediaGalleryBuilder = MediaGalleryBuilder
+
+function MediaGalleryBuilder:init(data)
+  ComponentBuilder.init(self, data)
+  self.items = {}
+  for i, item in ipairs(self.data.items or {}) do self.items[i] = MediaGalleryItemBuilder(item) end
+  self.data.items = nil
+end
+
+function MediaGalleryBuilder:addItems(...)
+  for _, item in ipairs(listArgs(...)) do
+    if type(item) == "function" then item = item(MediaGalleryItemBuilder()) end
+    if type(item) == "table" and getmetatable(item) == nil then
+      local b = MediaGalleryItemBuilder()
+      b:setURL(item.url or (item.media and item.media.url))
+      if item.description then b:setDescription(item.description) end
+      if item.spoiler then b:setSpoiler(true) end
+      item = b
+    end
+    if #self.items >= Limits.galleryItems then
+      fail("MediaGalleryBuilder", 2, "a media gallery holds at most %d items", Limits.galleryItems)
+    end
+    self.items[#self.items + 1] = item
+  end
+  return self
+end
+
+function MediaGalleryBuilder:toJSON()
+  if #self.items < 1 then fail("MediaGalleryBuilder", 2, "a media gallery needs 1 to %d items", Limits.galleryItems) end
+  local out = util.deepCopy(self.data)
+  out.items = json.array(util.map(self.items, jsonOf))
+  return out
+end
+
+local FileBuilder = builderClass("FileBuilder", ComponentType.File)
+M.FileBuilder = FileBuilder
+
+--- Only files sent with the message can be shown: attachment://<name>.
+function FileBuilder:setURL(url)
+  if type(url) ~= "string" or not url:match("^attachment://.") then
+    fail("FileBuilder", 2, "url must be attachment://<file name>, got %s", tostring(url))
+  end
+  self.data.file = { url = url }
+  return self
+end
+
+function FileBuilder:setSpoiler(spoiler)
+  self.data.spoiler = checkBool("FileBuilder", "spoiler", spoiler, 2)
+  return self
+end
+
+function FileBuilder:toJSON()
+  if type(self.data.file) ~= "table" then fail("FileBuilder", 2, "a file component needs a url") end
+  return util.deepCopy(self.data)
+end
+
+local SectionBuilder = builderClass("SectionBuilder", ComponentType.Section)
+M.SectionBuilder = SectionBuilder
+
+function SectionBuilder:init(data)
+  ComponentBuilder.init(self, data)
+  self.components = {}
+  for i, c in ipairs(self.data.components or {}) do self.components[i] = c end
+  self.accessory = self.data.accessory
+  self.data.components, self.data.accessory = nil, nil
+end
+
+function SectionBuilder:addTextDisplayComponents(...)
+  for _, c in ipairs(listArgs(...)) do
+    if type(c) == "function" then c = c(TextDisplayBuilder()) end
+    if type(c) == "string" then c = TextDisplayBuilder():setContent(c) end
+    if #self.components >= Limits.sectionTexts then
+      fail("SectionBuilder", 2, "a section holds 1 to %d text displays", Limits.sectionTexts)
+    end
+    self.components[#self.components + 1] = c
+  end
+  return self
+end
+
+function SectionBuilder:setButtonAccessory(b)
+  if type(b) == "function" then b = b(ButtonBuilder()) end
+  self.accessory = b
+  return self
+end
+
+function SectionBuilder:setThumbnailAccessory(t)
+  if type(t) == "function" then t = t(ThumbnailBuilder()) end
+  self.accessory = t
+  return self
+end
+
+function SectionBuilder:toJSON()
+  local who = "SectionBuilder"
+  local children = util.map(self.components, jsonOf)
+  if #children < 1 then fail(who, 2, "a section needs 1 to %d text displays", Limits.sectionTexts) end
+  for _, c in ipairs(children) do
+    if c.type ~= ComponentType.TextDisplay then fail(who, 2, "a section holds only text displays") end
+  end
+  if self.accessory == nil then fail(who, 2, "a section needs an accessory (a button or a thumbnail)") end
+  local acc = jsonOf(self.accessory)
+  if acc.type ~= ComponentType.Button and acc.type ~= ComponentType.Thumbnail then
+    fail(who, 2, "a section's accessory is a button or a thumbnail")
+  end
+  local out = util.deepCopy(self.data)
+  out.components = json.array(children)
+  out.accessory = acc
+  return out
+end
+
+local ContainerBuilder = builderClass("ContainerBuilder", ComponentType.Container)
+M.ContainerBuilder = ContainerBuilder
+
+function ContainerBuilder:init(data)
+  ComponentBuilder.init(self, data)
+  self.components = {}
+  for i, c in ipairs(self.data.components or {}) do self.components[i] = c end
+  self.data.components = nil
+end
+
+function ContainerBuilder:setAccentColor(color)
+  local ok, c = pcall(util.resolveColor, color, require("discord.constants").Colors)
+  if not ok then fail("ContainerBuilder", 2, "not a colour: %s", tostring(color)) end
+  self.data.accent_color = c
+  return self
+end
+
+function ContainerBuilder:clearAccentColor()
+  self.data.accent_color = nil
+  return self
+end
+
+function ContainerBuilder:setSpoiler(spoiler)
+  self.data.spoiler = checkBool("ContainerBuilder", "spoiler", spoiler, 2)
+  return self
+end
+
+local CONTAINER_CHILD = util.set({
+  ComponentType.ActionRow, ComponentType.TextDisplay, ComponentType.Section, ComponentType.MediaGallery,
+  ComponentType.Separator, ComponentType.File,
+})
+
+local function containerAdder(cls)
+  return function(self, ...)
+    for _, c in ipairs(listArgs(...)) do
+      if type(c) == "function" then c = c(cls()) end
+      if cls == TextDisplayBuilder and type(c) == "string" then c = TextDisplayBuilder():setContent(c) end
+      self.components[#self.components + 1] = c
+    end
+    return self
+  end
+end
+ContainerBuilder.addActionRowComponents = containerAdder(ActionRowBuilder)
+ContainerBuilder.addTextDisplayComponents = containerAdder(TextDisplayBuilder)
+ContainerBuilder.addSectionComponents = containerAdder(SectionBuilder)
+ContainerBuilder.addMediaGalleryComponents = containerAdder(MediaGalleryBuilder)
+ContainerBuilder.addSeparatorComponents = containerAdder(SeparatorBuilder)
+ContainerBuilder.addFileComponents = containerAdder(FileBuilder)
+
+function ContainerBuilder:toJSON()
+  local children = util.map(self.components, jsonOf)
+  if #children < 1 then fail("ContainerBuilder", 2, "a container needs at least one component") end
+  for _, c in ipairs(children) do
+    if not CONTAINER_CHILD[c.type] then
+      fail("ContainerBuilder", 2, "a container cannot hold a component of type %s",
+        tostring(ComponentType[c.type] or c.type))
+    end
+  end
+  local out = util.deepCopy(self.data)
+  out.components = json.array(children)
+  return out
+end
+
+-- Message rules ------------------------------------------------------------------------------------------
+
+-- Top-level components that only a message flagged IS_COMPONENTS_V2 may hold.
+local V2_TOP = util.set({
+  ComponentType.Section, ComponentType.TextDisplay, ComponentType.MediaGallery, ComponentType.File,
+  ComponentType.Separator, ComponentType.Container,
+})
+M.V2Types = V2_TOP
+
+--- True when the component list needs the IS_COMPONENTS_V2 flag.
+function M.needsComponentsV2(list)
+  for _, c in ipairs(list or {}) do
+    if V2_TOP[c.type] then return true end
+  end
+  return false
+end
+
+local MODAL_ONLY = util.set({ ComponentType.TextInput, ComponentType.Label, ComponentType.FileUpload })
+
+local function walk(c, fn, depth)
+  fn(c, depth)
+  for _, child in ipairs(c.components or {}) do walk(child, fn, depth + 1) end
+  if type(c.accessory) == "table" then walk(c.accessory, fn, depth + 1) end
+  if type(c.component) == "table" then walk(c.component, fn, depth + 1) end
+end
+
+--- Checks the API form of a message's components; `v2` says whether the message has IS_COMPONENTS_V2.
+--- Raises a message naming the rule; returns the list.
+function M.validateMessageComponents(list, v2, level)
+  level = (level or 1) + 1
+  local who = "message components"
+  if not v2 then
+    if #list > Limits.messageRows then
+      fail(who, level, "a message holds at most %d action rows", Limits.messageRows)
+    end
+    for i, row in ipairs(list) do
+      if row.type ~= ComponentType.ActionRow then
+        fail(who, level, "component %d is a %s; without the IsComponentsV2 flag only action rows go at the top", i,
+          tostring(ComponentType[row.type] or row.type))
+      end
+    end
+  end
+  local total, text, customIds, ids = 0, 0, {}, {}
+  for _, top in ipairs(list) do
+    walk(top, function(c)
+      total = total + 1
+      if MODAL_ONLY[c.type] then
+        fail(who, level, "%s components belong in modals, not messages", ComponentType[c.type])
+      end
+      if c.type == ComponentType.TextDisplay then text = text + util.utf8len(c.content or "") end
+      if c.custom_id ~= nil then
+        if customIds[c.custom_id] then fail(who, level, "custom_id '%s' is used twice", c.custom_id) end
+        customIds[c.custom_id] = true
+      end
+      if c.id ~= nil then
+        if ids[c.id] then fail(who, level, "component id %s is used twice", tostring(c.id)) end
+        ids[c.id] = true
+      end
+    end, 0)
+  end
+  if v2 and total > Limits.v2Components then
+    fail(who, level, "a message holds at most %d components in all, got %d", Limits.v2Components, total)
+  end
+  if text > Limits.textDisplayTotal then
+    fail(who, level, "text displays hold %d characters in all, over the %d limit", text, Limits.textDisplayTotal)
+  end
+  return list
+end
+
+--- Applies the IS_COMPONENTS_V2 rules to a message body being built: a v2 layout sets the flag, and a
+--- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value;
+--- `wasV2` says the body edits a message that has the flag, which Discord never removes.
+function M.applyMessageRules(body, flagBit, level, wasV2)
+  level = (level or 1) + 1
+  local flags = body.flags
+  if wasV2 and flags ~= nil and flags & flagBit == 0 then
+    fail("message", level, "the IsComponentsV2 flag cannot be removed from a message that has it")
+  end
+  local v2 = wasV2 or (flags ~= nil and flags & flagBit ~= 0)
+  if body.components ~= nil and M.needsComponentsV2(body.components) and not v2 then
+    flags = (flags or 0) | flagBit
+    body.flags, v2 = flags, true
+  end
+  if v2 then
+    for _, field in ipairs({ "content", "embeds", "poll", "sticker_ids" }) do
+      local v = body[field]
+      if v ~= nil and v ~= json.null and v ~= "" and not (type(v) == "table" and #v == 0) then
+        fail("message", level, "a message with the IsComponentsV2 flag cannot have %s; use text displays instead",
+          field)
+      end
+    end
+  end
+  if body.components ~= nil then M.validateMessageComponents(body.components, v2, level) end
+  return body
+end
+
+--- Builder class for a received or raw component's type (for ActionRowBuilder.from and edits).
+local BY_TYPE = {
+  [ComponentType.ActionRow] = ActionRowBuilder, [ComponentType.Button] = ButtonBuilder,
+  [ComponentType.StringSelect] = StringSelectMenuBuilder, [ComponentType.UserSelect] = M.UserSelectMenuBuilder,
+  [ComponentType.RoleSelect] = M.RoleSelectMenuBuilder, [ComponentType.MentionableSelect] = Mentionable,
+  [ComponentType.ChannelSelect] = ChannelSelect, [ComponentType.TextInput] = TextInputBuilder,
+  [ComponentType.Section] = SectionBuilder, [ComponentType.TextDisplay] = TextDisplayBuilder,
+  [ComponentType.Thumbnail] = ThumbnailBuilder, [ComponentType.MediaGallery] = MediaGalleryBuilder,
+  [ComponentType.File] = FileBuilder, [ComponentType.Separator] = SeparatorBuilder,
+  [ComponentType.Container] = ContainerBuilder, [ComponentType.Label] = LabelBuilder,
+  [ComponentType.FileUpload] = FileUploadBuilder,
+}
+
+--- A builder for any component (API data or a received component), nested parts included.
+function M.createComponentBuilder(data)
+  local raw = jsonOf(data)
+  local cls = BY_TYPE[raw.type]
+  if not cls then error("createComponentBuilder: unknown component type " .. tostring(raw.type), 2) end
+  if raw.components then raw.components = util.map(raw.components, M.createComponentBuilder) end
+  if type(raw.accessory) == "table" then raw.accessory = M.createComponentBuilder(raw.accessory) end
+  if type(raw.component) == "table" then raw.component = M.createComponentBuilder(raw.component) end
+  local b = cls(raw)
+  if cls == LabelBuilder then
+    b.component, b.data.component = raw.component, nil
+  end
+  return b
+end
+
+return M

@@ -1,12 +1,634 @@
--- Slash/context commands, options, checks.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.builders.slash is not available in this version."
-local errors = require("discord.errors")
+-- Application commands as builders: slash commands with their options, subcommands and groups, and
+-- user and message context-menu commands. Setters check their argument at once; toJSON checks the
+-- rules that need the whole command (required before optional, 25 options, the 4000-character total).
+local util = require("discord.util")
+local json = require("json")
+local enums = require("discord.enums")
+local checks = require("discord.builders.components")._checks
 
-local NAME = "discord.builders.slash"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local OptionType = enums.ApplicationCommandOptionType
+local CommandType = enums.ApplicationCommandType
+
+local Limits = {
+  name = 32,
+  description = 100,
+  options = 25,
+  choices = 25,
+  choiceName = 100,
+  choiceValue = 100,
+  stringLength = 6000,
+  total = 4000,
+  -- Integers and numbers beyond 2^53 lose precision in Discord's clients.
+  numberRange = 9007199254740991,
+}
+M.Limits = Limits
+
+local fail, checkString, checkBool = checks.fail, checks.string, checks.bool
+local listArgs = require("discord.builders.components").listArgs
+
+local LOCALES = {}
+for _, code in pairs(enums.Locale) do LOCALES[code] = true end
+M.Locales = LOCALES
+
+-- Code points that are upper-case letters in the scripts with case that commands commonly use.
+local function isUpper(cp)
+  return (cp >= 0x41 and cp <= 0x5A) or (cp >= 0xC0 and cp <= 0xDE and cp ~= 0xD7)
+    or (cp >= 0x391 and cp <= 0x3A9) or (cp >= 0x400 and cp <= 0x42F)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+-- Latin-1 punctuation and symbols, general punctuation and spaces: never part of a name.
+local function isPunct(cp)
+  return cp < 0x30 and cp ~= 0x2D and cp ~= 0x27 or (cp >= 0x3A and cp <= 0x40) or (cp >= 0x5B and cp <= 0x60
+    and cp ~= 0x5F) or (cp >= 0x7B and cp <= 0xBF) or cp == 0xD7 or cp == 0xF7 or (cp >= 0x2000 and cp <= 0x206F)
+    or cp == 0x3000
+end
+
+--- Checks a chat-input name (1-32 characters, letters in lower case, digits, - _ and ');
+--- `contextMenu` allows spaces and any case instead. Returns the name.
+local function checkName(who, name, contextMenu, level)
+  if type(name) ~= "string" then fail(who, level + 1, "name must be a string, got %s", type(name)) end
+  if not utf8.len(name) then fail(who, level + 1, "name is not valid UTF-8") end
+  local n = utf8.len(name)
+  if n < 1 or n > Limits.name then
+    fail(who, level + 1, "name must be 1 to %d characters long, got %d (%q)", Limits.name, n, name)
+  end
+  if contextMenu then
+    if name:match("^%s") or name:match("%s$") then fail(who, level + 1, "name must not start or end with a space") end
+    return name
+  end
+  for _, cp in utf8.codes(name) do
+    if isUpper(cp) then
+      fail(who, level + 1, "name %q has an upper-case letter; chat-input names are lower case", name)
+    end
+    if isPunct(cp) then
+      fail(who, level + 1, "name %q may hold only letters, digits, '-', '_' and \"'\"", name)
+    end
+  end
+  return name
+end
+M.checkName = checkName
+
+local function checkDescription(who, text, level)
+  return checkString(who, "description", text, Limits.description, 1, level + 1)
+end
+
+-- Localizations: locale -> text, or nil (JSON null) to remove one.
+local function checkLocales(who, what, map, check, level)
+  if map == nil or map == json.null then return json.null end
+  if type(map) ~= "table" then fail(who, level + 1, "%s must be a table of locale -> text", what) end
+  local out = {}
+  for locale, text in pairs(map) do
+    if not LOCALES[locale] then fail(who, level + 1, "%s: unknown locale %s", what, tostring(locale)) end
+    if text ~= json.null then out[locale] = check(who .. " (" .. locale .. ")", text, level + 1) end
+  end
+  return out
+end
+
+local function setLocalization(self, field, check, locale, text, level)
+  if not LOCALES[locale] then fail(self.__name, level + 1, "unknown locale %s", tostring(locale)) end
+  local map = self.data[field]
+  if map == nil or map == json.null then
+    map = {}
+    self.data[field] = map
+  end
+  if text == nil or text == json.null then
+    map[locale] = nil
+  else
+    map[locale] = check(self.__name .. " (" .. locale .. ")", text, level + 1)
+  end
+  return self
+end
+
+-- Shared: name, description and their localizations -------------------------------------------------------
+
+local Named = util.class("SharedNameAndDescription")
+M.SharedNameAndDescription = Named
+
+function Named:init()
+  self.data = {}
+end
+
+function Named:_nameCheck(who, name, level)
+  return checkName(who, name, self._contextMenu, level + 1)
+end
+
+function Named:setName(name)
+  self.data.name = self:_nameCheck(self.__name, name, 2)
+  return self
+end
+
+function Named:setDescription(text)
+  self.data.description = checkDescription(self.__name, text, 2)
+  return self
+end
+
+function Named:setNameLocalizations(map)
+  local selfRef = self
+  self.data.name_localizations = checkLocales(self.__name, "name_localizations", map, function(who, v, lvl)
+    return selfRef:_nameCheck(who, v, lvl + 1)
+  end, 2)
+  return self
+end
+
+function Named:setNameLocalization(locale, name)
+  local selfRef = self
+  return setLocalization(self, "name_localizations", function(who, v, lvl)
+    return selfRef:_nameCheck(who, v, lvl + 1)
+  end, locale, name, 2)
+end
+
+function Named:setDescriptionLocalizations(map)
+  self.data.description_localizations = checkLocales(self.__name, "description_localizations", map,
+    checkDescription, 2)
+  return self
+end
+
+function Named:setDescriptionLocalization(locale, text)
+  return setLocalization(self, "description_localizations", checkDescription, locale, text, 2)
+end
+
+function Named:_checkNamed(level, needsDescription)
+  if self.data.name == nil then fail(self.__name, level + 1, "a name is required") end
+  if needsDescription ~= false and self.data.description == nil then
+    fail(self.__name, level + 1, "%q needs a description", self.data.name)
+  end
+end
+
+-- Options ------------------------------------------------------------------------------------------------
+
+local Option = util.class("ApplicationCommandOptionBase", Named)
+M.ApplicationCommandOptionBase = Option
+
+function Option:init(data)
+  Named.init(self)
+  self.data.type = self.TYPE
+  if data then
+    for k, v in pairs(data) do self.data[k] = util.deepCopy(v) end
+  end
+end
+
+function Option:setRequired(required)
+  self.data.required = checkBool(self.__name, "required", required, 2)
+  return self
+end
+
+function Option:toJSON()
+  self:_checkNamed(2)
+  local out = util.deepCopy(self.data)
+  if out.choices and #out.choices > 0 and out.autocomplete then
+    fail(self.__name, 2, "%q has choices and autocomplete; use one of them", out.name)
+  end
+  if out.min_value and out.max_value and out.min_value > out.max_value then
+    fail(self.__name, 2, "%q: min_value %s is above max_value %s", out.name, tostring(out.min_value),
+      tostring(out.max_value))
+  end
+  if out.min_length and out.max_length and out.min_length > out.max_length then
+    fail(self.__name, 2, "%q: min_length %d is above max_length %d", out.name, out.min_length, out.max_length)
+  end
+  if out.choices then out.choices = json.array(out.choices) end
+  if out.channel_types then out.channel_types = json.array(out.channel_types) end
+  return out
+end
+
+local function optionClass(name, typ)
+  local cls = util.class(name, Option)
+  cls.TYPE = typ
+  M[name] = cls
+  return cls
+end
+
+-- Integer and number options keep their values (choices, min and max) within 2^53.
+local function checkNumber(who, what, v, integer, level)
+  local ok = integer and math.type(v) == "integer" or (not integer and type(v) == "number" and v == v)
+  if not ok or v < -Limits.numberRange or v > Limits.numberRange then
+    fail(who, level + 1, "%s must be %s within +-2^53, got %s", what, integer and "an integer" or "a number",
+      tostring(v))
+  end
+  return v
+end
+
+local function checkChoiceValue(self, v, level)
+  if self.TYPE == OptionType.String then
+    return checkString(self.__name, "choice value", v, Limits.choiceValue, 1, level + 1)
+  end
+  return checkNumber(self.__name, "choice value", v, self.TYPE == OptionType.Integer, level + 1)
+end
+
+local function checkChoiceName(who, v, level)
+  return checkString(who, "choice name", v, Limits.choiceName, 1, level + 1)
+end
+
+-- Choices: addChoices({name=, value=, nameLocalizations=}, ...), at most 25, names unique.
+local function addChoices(self, list, level)
+  local choices = self.data.choices or {}
+  if self.data.autocomplete then fail(self.__name, level + 1, "an option with autocomplete cannot have choices") end
+  for _, c in ipairs(list) do
+    if type(c) ~= "table" then fail(self.__name, level + 1, "a choice must be a table {name=, value=}") end
+    checkChoiceName(self.__name, c.name, level + 1)
+    for _, existing in ipairs(choices) do
+      if existing.name == c.name then fail(self.__name, level + 1, "choice name %q is used twice", c.name) end
+    end
+    local choice = { name = c.name, value = checkChoiceValue(self, c.value, level + 1) }
+    local loc = c.nameLocalizations or c.name_localizations
+    if loc ~= nil then
+      choice.name_localizations = checkLocales(self.__name, "choice name_localizations", loc, checkChoiceName,
+        level + 1)
+    end
+    choices[#choices + 1] = choice
+  end
+  if #choices > Limits.choices then
+    fail(self.__name, level + 1, "an option has at most %d choices, got %d", Limits.choices, #choices)
+  end
+  self.data.choices = choices
+  return self
+end
+
+local function choiceMixin(cls)
+  function cls:addChoices(...)
+    return addChoices(self, listArgs(...), 2)
+  end
+  function cls:setChoices(...)
+    self.data.choices = nil
+    return addChoices(self, listArgs(...), 2)
+  end
+  function cls:setAutocomplete(on)
+    on = checkBool(self.__name, "autocomplete", on, 2)
+    if on and self.data.choices and #self.data.choices > 0 then
+      fail(self.__name, 2, "an option with choices cannot use autocomplete")
+    end
+    self.data.autocomplete = on
+    return self
+  end
+end
+
+local function rangeMixin(cls, integer)
+  function cls:setMinValue(v)
+    self.data.min_value = checkNumber(self.__name, "min_value", v, integer, 2)
+    return self
+  end
+  function cls:setMaxValue(v)
+    self.data.max_value = checkNumber(self.__name, "max_value", v, integer, 2)
+    return self
+  end
+end
+
+local StringOption = optionClass("SlashCommandStringOption", OptionType.String)
+choiceMixin(StringOption)
+
+function StringOption:setMinLength(n)
+  self.data.min_length = checks.int(self.__name, "min_length", n, 0, Limits.stringLength, 2)
+  return self
+end
+
+function StringOption:setMaxLength(n)
+  self.data.max_length = checks.int(self.__name, "max_length", n, 1, Limits.stringLength, 2)
+  return self
+end
+
+local IntegerOption = optionClass("SlashCommandIntegerOption", OptionType.Integer)
+choiceMixin(IntegerOption)
+rangeMixin(IntegerOption, true)
+
+local NumberOption = optionClass("SlashCommandNumberOption", OptionType.Number)
+choiceMixin(NumberOption)
+rangeMixin(NumberOption, false)
+
+optionClass("SlashCommandBooleanOption", OptionType.Boolean)
+optionClass("SlashCommandUserOption", OptionType.User)
+optionClass("SlashCommandRoleOption", OptionType.Role)
+optionClass("SlashCommandMentionableOption", OptionType.Mentionable)
+optionClass("SlashCommandAttachmentOption", OptionType.Attachment)
+local ChannelOption = optionClass("SlashCommandChannelOption", OptionType.Channel)
+
+-- Channel kinds a slash option may offer.
+local OPTION_CHANNELS = util.set({ 0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 14, 15, 16 })
+
+function ChannelOption:addChannelTypes(...)
+  local types = self.data.channel_types or {}
+  for _, t in ipairs(listArgs(...)) do
+    local v = type(t) == "string" and rawget(enums.ChannelType, t) or t
+    if not OPTION_CHANNELS[v] then fail(self.__name, 2, "not a channel type: %s", tostring(t)) end
+    if not util.contains(types, v) then types[#types + 1] = v end
+  end
+  self.data.channel_types = types
+  return self
+end
+
+-- Which option builders an `add...Option` method makes.
+local ADDERS = {
+  addStringOption = StringOption, addIntegerOption = IntegerOption, addNumberOption = NumberOption,
+  addBooleanOption = M.SlashCommandBooleanOption, addUserOption = M.SlashCommandUserOption,
+  addChannelOption = ChannelOption, addRoleOption = M.SlashCommandRoleOption,
+  addMentionableOption = M.SlashCommandMentionableOption, addAttachmentOption = M.SlashCommandAttachmentOption,
+}
+
+-- fn(builder) -> builder (or nothing), or a ready builder.
+local function built(cls, input, who, level)
+  if type(input) == "function" then
+    local b = cls()
+    local r = input(b)
+    return r == nil and b or r
+  end
+  if util.instanceOf(input, cls) then return input end
+  fail(who, level + 1, "expected a %s or a function that fills one", cls.__name)
+end
+
+local function addOption(self, option, level)
+  local options = self.options
+  if #options >= Limits.options then
+    fail(self.__name, level + 1, "at most %d options at one level", Limits.options)
+  end
+  options[#options + 1] = option
+  return self
+end
+
+local function optionAdders(cls)
+  for method, optCls in pairs(ADDERS) do
+    cls[method] = function(self, input)
+      return addOption(self, built(optCls, input, self.__name, 2), 2)
+    end
+  end
+end
+
+-- Options of one level as JSON: names unique, required ones first.
+local function optionsJSON(who, options, level)
+  local out, names, optionalSeen = json.array({}), {}, nil
+  for i, o in ipairs(options) do
+    local ok, d = pcall(o.toJSON, o)
+    if not ok then error(d, level + 1) end
+    if names[d.name] then fail(who, level + 1, "option name %q is used twice", d.name) end
+    names[d.name] = true
+    local isSub = d.type == OptionType.Subcommand or d.type == OptionType.SubcommandGroup
+    if not isSub then
+      if d.required then
+        if optionalSeen then
+          fail(who, level + 1, "required option %q comes after optional option %q", d.name, optionalSeen)
+        end
+      else
+        optionalSeen = optionalSeen or d.name
+      end
+    end
+    out[i] = d
+  end
+  return out
+end
+
+-- Subcommands and groups ---------------------------------------------------------------------------------
+
+local Subcommand = util.class("SlashCommandSubcommandBuilder", Named)
+M.SlashCommandSubcommandBuilder = Subcommand
+
+function Subcommand:init()
+  Named.init(self)
+  self.options = {}
+end
+optionAdders(Subcommand)
+
+function Subcommand:toJSON()
+  self:_checkNamed(2)
+  local out = util.deepCopy(self.data)
+  out.type = OptionType.Subcommand
+  out.options = optionsJSON(self.__name, self.options, 2)
+  return out
+end
+
+local Group = util.class("SlashCommandSubcommandGroupBuilder", Named)
+M.SlashCommandSubcommandGroupBuilder = Group
+
+function Group:init()
+  Named.init(self)
+  self.options = {}
+end
+
+function Group:addSubcommand(input)
+  return addOption(self, built(Subcommand, input, self.__name, 2), 2)
+end
+
+function Group:toJSON()
+  self:_checkNamed(2)
+  if #self.options == 0 then fail(self.__name, 2, "group %q needs at least one subcommand", self.data.name) end
+  local out = util.deepCopy(self.data)
+  out.type = OptionType.SubcommandGroup
+  out.options = optionsJSON(self.__name, self.options, 2)
+  return out
+end
+
+-- Commands -----------------------------------------------------------------------------------------------
+
+local Command = util.class("SharedCommandBuilder", Named)
+M.SharedCommandBuilder = Command
+
+--- Permissions a member needs by default: a bit field, names, a decimal string, or nil for everyone.
+--- 0 leaves the command to administrators.
+function Command:setDefaultMemberPermissions(perms)
+  if perms == nil or perms == json.null then
+    self.data.default_member_permissions = json.null
+    return self
+  end
+  local PermissionsBitField = require("discord.bitfield").PermissionsBitField
+  local ok, bits = pcall(PermissionsBitField.resolve, PermissionsBitField, perms)
+  if not ok then fail(self.__name, 2, "not a permission: %s", tostring(perms)) end
+  self.data.default_member_permissions = require("discord.bitfield").unsignedString(bits)
+  return self
+end
+
+--- Deprecated by Discord in favour of contexts; still sent when set.
+function Command:setDMPermission(allowed)
+  self.data.dm_permission = checkBool(self.__name, "dm_permission", allowed, 2)
+  return self
+end
+
+function Command:setNSFW(nsfw)
+  self.data.nsfw = checkBool(self.__name, "nsfw", nsfw, 2)
+  return self
+end
+
+local function enumList(self, e, what, list, level)
+  local out = {}
+  for _, v in ipairs(list) do
+    local n = type(v) == "string" and rawget(e, v) or v
+    if not enums.has(e, n) then fail(self.__name, level + 1, "not a %s: %s", what, tostring(v)) end
+    if not util.contains(out, n) then out[#out + 1] = n end
+  end
+  return json.array(out)
+end
+
+--- Where the command shows: "Guild", "BotDM", "PrivateChannel" or their numbers.
+function Command:setContexts(...)
+  self.data.contexts = enumList(self, enums.InteractionContextType, "context",
+    listArgs(...), 2)
+  return self
+end
+
+--- Install kinds that offer the command: "GuildInstall", "UserInstall" or their numbers.
+function Command:setIntegrationTypes(...)
+  self.data.integration_types = enumList(self, enums.ApplicationIntegrationType, "integration type",
+    listArgs(...), 2)
+  return self
+end
+
+-- The longest of a text and its localizations.
+local function longest(text, locs)
+  local n = util.utf8len(text or "")
+  if type(locs) == "table" then
+    for _, v in pairs(locs) do
+      if type(v) == "string" then n = math.max(n, util.utf8len(v)) end
+    end
+  end
+  return n
+end
+
+--- Characters Discord counts toward the 4000 limit: names, descriptions and choice names and values of
+--- the command and all its options, each field counted at its longest localization.
+function M.commandLength(data)
+  local total = longest(data.name, data.name_localizations) + longest(data.description, data.description_localizations)
+  for _, o in ipairs(data.options or {}) do
+    total = total + M.commandLength(o)
+    for _, c in ipairs(o.choices or {}) do
+      total = total + longest(c.name, c.name_localizations)
+      if type(c.value) == "string" then total = total + util.utf8len(c.value) end
+    end
+  end
+  return total
+end
+
+local SlashCommandBuilder = util.class("SlashCommandBuilder", Command)
+M.SlashCommandBuilder = SlashCommandBuilder
+
+function SlashCommandBuilder:init()
+  Named.init(self)
+  self.options = {}
+end
+optionAdders(SlashCommandBuilder)
+
+function SlashCommandBuilder:addSubcommand(input)
+  return addOption(self, built(Subcommand, input, self.__name, 2), 2)
+end
+
+function SlashCommandBuilder:addSubcommandGroup(input)
+  return addOption(self, built(Group, input, self.__name, 2), 2)
+end
+
+function SlashCommandBuilder:toJSON()
+  self:_checkNamed(2)
+  local out = util.deepCopy(self.data)
+  out.type = CommandType.ChatInput
+  out.options = optionsJSON(self.__name, self.options, 2)
+  local subs, plain = 0, 0
+  for _, o in ipairs(out.options) do
+    if o.type == OptionType.Subcommand or o.type == OptionType.SubcommandGroup then
+      subs = subs + 1
+    else
+      plain = plain + 1
+    end
+  end
+  if subs > 0 and plain > 0 then
+    fail(self.__name, 2, "%q mixes subcommands with plain options; put the options in the subcommands", out.name)
+  end
+  local total = M.commandLength(out)
+  if total > Limits.total then
+    fail(self.__name, 2, "%q is %d characters long in all, over Discord's %d limit", out.name, total, Limits.total)
+  end
+  return out
+end
+
+local ContextMenuCommandBuilder = util.class("ContextMenuCommandBuilder", Command)
+M.ContextMenuCommandBuilder = ContextMenuCommandBuilder
+
+function ContextMenuCommandBuilder:init()
+  Named.init(self)
+  self._contextMenu = true
+end
+
+--- "User" or "Message" (or ApplicationCommandType.User / .Message).
+function ContextMenuCommandBuilder:setType(t)
+  local v = type(t) == "string" and rawget(CommandType, t) or t
+  if v ~= CommandType.User and v ~= CommandType.Message then
+    fail(self.__name, 2, "type must be User or Message, got %s", tostring(t))
+  end
+  self.data.type = v
+  return self
+end
+
+function ContextMenuCommandBuilder.setDescription(self)
+  fail(self.__name, 2, "context-menu commands have no description")
+end
+ContextMenuCommandBuilder.setDescriptionLocalizations = ContextMenuCommandBuilder.setDescription
+ContextMenuCommandBuilder.setDescriptionLocalization = ContextMenuCommandBuilder.setDescription
+
+function ContextMenuCommandBuilder:toJSON()
+  self:_checkNamed(2, false)
+  if self.data.type == nil then fail(self.__name, 2, "%q needs a type (User or Message)", self.data.name) end
+  return util.deepCopy(self.data)
+end
+
+-- Builders from registered commands ----------------------------------------------------------------------
+
+local OPTION_CLASSES = {
+  [OptionType.String] = StringOption, [OptionType.Integer] = IntegerOption, [OptionType.Number] = NumberOption,
+  [OptionType.Boolean] = M.SlashCommandBooleanOption, [OptionType.User] = M.SlashCommandUserOption,
+  [OptionType.Channel] = ChannelOption, [OptionType.Role] = M.SlashCommandRoleOption,
+  [OptionType.Mentionable] = M.SlashCommandMentionableOption, [OptionType.Attachment] = M.SlashCommandAttachmentOption,
+}
+
+-- Fields of registered data that are Discord's bookkeeping, not part of what a builder describes.
+local BOOKKEEPING = util.set({ "id", "application_id", "guild_id", "version", "type", "options", "dm_permission" })
+
+local function copyFields(b, data)
+  for k, v in pairs(data) do
+    if not BOOKKEEPING[k] and v ~= json.null then b.data[k] = util.deepCopy(v) end
+  end
+  return b
+end
+
+local function optionFrom(o)
+  if o.type == OptionType.Subcommand or o.type == OptionType.SubcommandGroup then
+    local b = copyFields(o.type == OptionType.Subcommand and Subcommand() or Group(), o)
+    for _, sub in ipairs(o.options ~= json.null and o.options or {}) do b.options[#b.options + 1] = optionFrom(sub) end
+    return b
+  end
+  local cls = OPTION_CLASSES[o.type]
+  if not cls then error("SlashCommandBuilder.from: unknown option type " .. tostring(o.type), 3) end
+  local data = {}
+  for k, v in pairs(o) do
+    if k ~= "type" and v ~= json.null then data[k] = v end
+  end
+  return cls(data)
+end
+
+local function dataOf(x)
+  if type(x) == "table" and type(x.toAPI) == "function" then return x:toAPI() end
+  if type(x) ~= "table" then error("from: expected command data or an ApplicationCommand", 3) end
+  return x
+end
+
+--- A builder holding a command's API data or an ApplicationCommand, to change and send again.
+function SlashCommandBuilder.from(x)
+  local data = dataOf(x)
+  local b = copyFields(SlashCommandBuilder(), data)
+  for _, o in ipairs(data.options ~= nil and data.options ~= json.null and data.options or {}) do
+    b.options[#b.options + 1] = optionFrom(o)
+  end
+  return b
+end
+
+function ContextMenuCommandBuilder.from(x)
+  local data = dataOf(x)
+  local b = copyFields(ContextMenuCommandBuilder(), data)
+  b.data.description, b.data.description_localizations = nil, nil
+  b.data.type = data.type
+  return b
+end
+
+--- The API form of a command given as a builder or a table (camelCase or API keys).
+function M.resolveCommand(c)
+  if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
+  if type(c) ~= "table" then error("not a command: " .. tostring(c), 2) end
+  local out = {}
+  for k, v in pairs(c) do out[util.snakeCase(k)] = util.deepCopy(v) end
+  return out
+end
+
+return M

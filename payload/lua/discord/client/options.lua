@@ -14,18 +14,38 @@ M.defaultCacheLimits = {
   MessageManager = 200,
 }
 
+M.DefaultMakeCacheSettings = M.defaultCacheLimits
+
+-- Caches that hold the bot itself keep it over any limit: permissions and `members.me` need it.
+local HOLDS_ME = { UserManager = true, GuildMemberManager = true, ThreadMemberManager = true,
+  PresenceManager = true }
+
 --- Returns a cache factory: `limits[managerName]` is a size (a LimitedCollection)
--- or a table `{maxSize=, keepOverLimit=fn}`; 0 keeps nothing. Other managers get
--- an unbounded Collection.
+-- or a table `{maxSize=, keepOverLimit=fn(value, key, collection)}`; 0 keeps nothing.
+-- Other managers get an unbounded Collection.
 function M.cacheWithLimits(limits)
   limits = limits or {}
-  return function(managerName)
+  for name, setting in pairs(limits) do
+    local t = type(setting)
+    if not (math.type(setting) == "integer" and setting >= 0 or setting == math.huge or t == "table") then
+      invalid("makeCache." .. tostring(name), "a non-negative integer or {maxSize=, keepOverLimit=}")
+    end
+  end
+  return function(managerName, _, manager)
     local collection = require("discord.collection")
     local setting = limits[managerName]
     if setting == nil then return collection.Collection() end
     if type(setting) == "number" then setting = { maxSize = setting } end
     if setting.maxSize == math.huge then return collection.Collection() end
-    return collection.LimitedCollection(setting)
+    local keep = setting.keepOverLimit
+    if HOLDS_ME[managerName] and manager and manager.client then
+      local client, userKeep = manager.client, keep
+      keep = function(value, key, c)
+        if client.user and key == client.user.id then return true end
+        return userKeep ~= nil and userKeep(value, key, c)
+      end
+    end
+    return collection.LimitedCollection({ maxSize = setting.maxSize, keepOverLimit = keep })
   end
 end
 
@@ -48,8 +68,9 @@ function M.defaults()
     partials = {},
     presence = nil,
     enforceNonce = false,
+    autoDefer = nil, -- ms after which an unanswered interaction is deferred; under 3000
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
-    sweepers = {},
+    sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
     ws = {
       version = constants.Gateway.version,
@@ -77,6 +98,10 @@ local checks = {
   waitGuildTimeout = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   failIfNotExists = function(v) return type(v) == "boolean", "a boolean" end,
   enforceNonce = function(v) return type(v) == "boolean", "a boolean" end,
+  autoDefer = function(v)
+    return v == false or (math.type(v) == "integer" and v >= 0 and v < 3000),
+      "false or an integer from 0 to 2999 (ms before Discord's 3 s deadline)"
+  end,
   allowedMentions = function(v) return type(v) == "table", "a table" end,
   partials = function(v) return type(v) == "table", "an array" end,
   presence = function(v) return type(v) == "table", "a table" end,
@@ -94,6 +119,8 @@ local restChecks = {
   version = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
   timeout = function(v) return math.type(v) == "integer" and v > 0, "a positive integer (ms)" end,
   retries = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer" end,
+  retryDelay = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
+  maxRetryDelay = function(v) return math.type(v) == "integer" and v >= 0, "a non-negative integer (ms)" end,
   globalRequestsPerSecond = function(v) return math.type(v) == "integer" and v > 0, "a positive integer" end,
   rejectOnRateLimit = function(v)
     return type(v) == "function" or type(v) == "table", "an array of route prefixes or a function"
@@ -142,6 +169,15 @@ function M.normalize(options)
     merge(ws, options.ws, wsChecks, "ws.")
   end
   if type(out.shards) == "number" then out.shards = { out.shards } end
+  if type(out.shards) == "table" then
+    -- Listed shard IDs out of several processes: without a total, Discord's recommendation is it.
+    if options.shardCount == nil then out.shardCount = "auto" end
+    for _, id in ipairs(out.shards) do
+      if math.type(out.shardCount) == "integer" and id >= out.shardCount then
+        invalid("shards", "shard IDs below shardCount (" .. out.shardCount .. ")")
+      end
+    end
+  end
   return out
 end
 

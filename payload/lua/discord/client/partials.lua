@@ -1,12 +1,99 @@
--- Partial objects and completion.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.client.partials is not available in this version."
+-- Partials: objects known only by ID. Without a partial kind enabled, events about objects the
+-- cache does not hold are dropped; with it, they arrive with a stand-in whose `partial` is true
+-- and whose `:fetch()` completes it in place.
+local util = require("discord.util")
 local errors = require("discord.errors")
 
-local NAME = "discord.client.partials"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+--- The kinds a client may accept as partial: `partials = { Partials.Message, "Channel" }`.
+local Partials = {
+  User = "User",
+  Channel = "Channel",
+  GuildMember = "GuildMember",
+  Message = "Message",
+  Reaction = "Reaction",
+  GuildScheduledEvent = "GuildScheduledEvent",
+  ThreadMember = "ThreadMember",
+  Poll = "Poll",
+  PollAnswer = "PollAnswer",
+  SoundboardSound = "SoundboardSound",
+}
+M.Partials = Partials
+
+--- The set of kinds in an option list; raises on an unknown kind.
+function M.resolve(list)
+  local out = {}
+  if list == nil then return out end
+  if type(list) ~= "table" then error(errors.LibraryError("InvalidOption", "partials", "a list of Partials"), 3) end
+  for _, kind in ipairs(list) do
+    if Partials[kind] == nil then
+      error(errors.LibraryError("InvalidOption", "partials", "a list of Partials (unknown: " .. tostring(kind) .. ")"),
+        3)
+    end
+    out[kind] = true
+  end
+  return out
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+--- True when the client accepts partials of `kind`.
+function M.enabled(client, kind)
+  local set = client._partials
+  if set == nil then
+    set = M.resolve(client.options and client.options.partials)
+    client._partials = set
+  end
+  return set[kind] == true
+end
+
+-- Stand-ins -------------------------------------------------------------------------------------------------
+
+--- The cached user, or a partial one when User partials are on.
+function M.user(client, id, data)
+  if id == nil then return nil end
+  if data and data.username then return client.users:_add(data) end
+  local user = client.users.cache:get(id)
+  if user or not M.enabled(client, Partials.User) then return user end
+  return client.users:_add({ id = id })
+end
+
+--- The cached channel, or a partial one (type unknown) when Channel partials are on.
+function M.channel(client, id, guildId)
+  if id == nil then return nil end
+  local channel = client.channels.cache:get(id)
+  if channel or not M.enabled(client, Partials.Channel) then return channel end
+  -- Without its type the channel cannot pick its class; one that holds messages is the useful guess.
+  local guild = guildId and client.guilds.cache:get(guildId) or nil
+  local channelModule = require("discord.channel")
+  channel = guildId and channelModule.TextChannel(client, { id = id, guild_id = guildId }, guild)
+    or channelModule.DMChannel(client, { id = id })
+  rawset(channel, "_partialType", true)
+  client.channels.cache:set(id, channel)
+  if guild then guild.channels.cache:set(id, channel) end
+  return channel
+end
+
+--- The cached message of a channel, or a partial one when Message partials are on.
+function M.message(client, channel, id, data)
+  if channel == nil or id == nil or channel.messages == nil then return nil end
+  local message = channel.messages.cache:get(id)
+  if message or not M.enabled(client, Partials.Message) then return message end
+  local raw = { id = id, channel_id = channel.id, guild_id = channel.guildId }
+  for k, v in pairs(data or {}) do raw[k] = v end
+  return channel.messages:_add(raw)
+end
+
+--- The cached member of a guild, or a partial one when GuildMember partials are on.
+function M.member(client, guild, userId, data)
+  if guild == nil or userId == nil then return nil end
+  if data then
+    local raw = util.shallowCopy(data)
+    if raw.user == nil then raw.user = client.users.cache:get(userId) or { id = userId } end
+    return guild.members:_add(raw)
+  end
+  local member = guild.members.cache:get(userId)
+  if member or not M.enabled(client, Partials.GuildMember) then return member end
+  return guild.members:_add({ user = { id = userId } })
+end
+
+return M

@@ -94,9 +94,9 @@ end
 local CachingManager = util.class("CachingManager", BaseManager)
 M.CachingManager = CachingManager
 
-local function newCache(client, name, holds)
+local function newCache(client, name, holds, manager)
   if client and type(client._makeCache) == "function" then
-    return client:_makeCache(name, holds)
+    return client:_makeCache(name, holds, manager)
   end
   return require("discord.collection").Collection()
 end
@@ -106,7 +106,7 @@ end
 function CachingManager:init(client, holds, iterable)
   BaseManager.init(self, client)
   self.holds = holds
-  self.cache = newCache(client, util.className(self), holds)
+  self.cache = newCache(client, util.className(self), holds, self)
   if iterable then
     for _, data in ipairs(iterable) do self:_add(data) end
   end
@@ -132,10 +132,11 @@ function CachingManager:_add(data, cache, extras)
   end
   local key = self:_keyOf(data)
   local existing = key ~= nil and self.cache:get(key) or nil
-  if existing then
-    if cache then existing:_patch(data) end
+  if existing and cache then
+    existing:_patch(data)
     return existing
   end
+  -- Uncached data is a fresh object, so the caller gets what it asked for and the cache stays as it was.
   local obj = self:_construct(data, extras)
   if cache and key ~= nil then self.cache:set(key, obj) end
   return obj
@@ -179,7 +180,7 @@ function CachingManager:fetch(id, opts)
   if key == nil then error(util.className(self) .. ":fetch: not an ID: " .. tostring(id), 2) end
   if not opts.force then
     local hit = self.cache:get(key)
-    if hit then return hit end
+    if hit and not hit.partial then return hit end
   end
   local data = self.client.rest:get(self:_path(key))
   return self:_add(data, opts.cache ~= false)

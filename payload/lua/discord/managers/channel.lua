@@ -1,4 +1,5 @@
--- The client's channel cache and the channels of one guild: fetch, create, edit, delete, positions.
+-- The client's channel cache, the channels of one guild (fetch, create, edit, delete, positions) and
+-- the threads of one channel.
 local util = require("discord.util")
 local json = require("json")
 local base = require("discord.managers.base")
@@ -29,16 +30,15 @@ function ChannelManager:_add(data, guild, opts)
   opts = opts or {}
   if guild == nil and data.guild_id ~= nil then guild = self.client.guilds.cache:get(data.guild_id) end
   local existing = self.cache:get(data.id)
-  if existing then
-    if opts.cache ~= false then
-      -- A channel whose type changed (text <-> announcement) needs its new class.
-      if data.type ~= nil and existing.type ~= nil and data.type ~= existing.type then
-        self:_remove(data.id)
-        return self:_add(data, guild, opts)
-      end
-      existing:_patch(data)
-      if guild and guild.channels then guild.channels.cache:set(existing.id, existing) end
+  if existing and opts.cache ~= false then
+    -- A channel whose type changed (text <-> announcement), or a partial one now known, may need another class.
+    if data.type ~= nil and data.type ~= existing.type
+        and channelModule().classFor(data, guild) ~= getmetatable(existing) then
+      self:_remove(data.id)
+      return self:_add(data, guild, opts)
     end
+    existing:_patch(data)
+    if guild and guild.channels then guild.channels.cache:set(existing.id, existing) end
     return existing
   end
   local channel = channelModule().createChannel(self.client, data, guild)
@@ -129,6 +129,21 @@ function GuildChannelManager:fetch(id, opts)
   return out
 end
 
+--- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
+function GuildChannelManager:fetchActiveThreads()
+  local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
+  local out = require("discord.collection").Collection()
+  for _, t in ipairs(res.threads or {}) do
+    local thread = self:_add(t)
+    out:set(thread.id, thread)
+  end
+  for _, m in ipairs(res.members or {}) do
+    local thread = out:get(m.id)
+    if thread then thread.members:_add(m) end
+  end
+  return { threads = out, hasMore = false }
+end
+
 --- (B) Creates a channel: {name=, type=, topic=, parent=, permissionOverwrites=, position=, nsfw=,
 --- rateLimitPerUser=, reason=}. The type defaults to a text channel.
 function GuildChannelManager:create(opts)
@@ -184,6 +199,146 @@ function GuildChannelManager:setPosition(channel, position, opts)
   opts = opts or {}
   return self:setPositions({ { channel = channel, position = position, lockPermissions = opts.lockPermissions } },
     opts.reason)
+end
+
+-- ThreadManager -------------------------------------------------------------------------------------------
+
+local ChannelType = require("discord.enums").ChannelType
+local ARCHIVE_DURATIONS = util.set({ 60, 1440, 4320, 10080 })
+local THREAD_TYPES = {
+  PublicThread = ChannelType.PublicThread, PrivateThread = ChannelType.PrivateThread,
+  AnnouncementThread = ChannelType.AnnouncementThread,
+  [ChannelType.PublicThread] = ChannelType.PublicThread, [ChannelType.PrivateThread] = ChannelType.PrivateThread,
+  [ChannelType.AnnouncementThread] = ChannelType.AnnouncementThread,
+}
+local THREAD_NAME_MAX = 100
+
+--- The threads of one text, announcement, forum or media channel; its cache is a view of the
+--- client's channels.
+local ThreadManager = util.class("ThreadManager", base.DataManager)
+M.ThreadManager = ThreadManager
+
+function ThreadManager:init(channel)
+  base.DataManager.init(self, channel.client, channelModule().ThreadChannel)
+  self.channel = channel
+end
+
+--- The cached threads whose parent is this channel.
+ThreadManager.getters.cache = function(self)
+  return self.client.channels.cache:filter(function(c)
+    return c.parentId == self.channel.id and c:isThread()
+  end)
+end
+
+local function isThreadOnly(channel)
+  return channel.type == ChannelType.GuildForum or channel.type == ChannelType.GuildMedia
+end
+
+local function checkCreate(opts)
+  if type(opts) ~= "table" then error("ThreadManager:create: options must be a table", 3) end
+  local name = opts.name
+  if type(name) ~= "string" or name == "" or util.utf8len(name) > THREAD_NAME_MAX then
+    error("ThreadManager:create: a thread name must be 1 to " .. THREAD_NAME_MAX .. " characters", 3)
+  end
+  local minutes = opts.autoArchiveDuration
+  if minutes ~= nil and not ARCHIVE_DURATIONS[minutes] then
+    error("ThreadManager:create: autoArchiveDuration must be 60, 1440, 4320 or 10080 minutes", 3)
+  end
+  return { name = name, auto_archive_duration = minutes, rate_limit_per_user = opts.rateLimitPerUser }
+end
+
+--- (B) Creates a thread. In a text or announcement channel: {name=, autoArchiveDuration=, type=
+--- ("PublicThread"|"PrivateThread"), invitable=, rateLimitPerUser=, startMessage=, reason=}. In a forum
+--- or media channel (a post): {name=, message= (what TextChannel:send takes), appliedTags=,
+--- autoArchiveDuration=, rateLimitPerUser=, reason=}.
+function ThreadManager:create(opts)
+  local body = checkCreate(opts)
+  local parent = self.channel
+  local guild = parent.guild
+  local rest = self.client.rest
+  local data
+  if isThreadOnly(parent) then
+    if opts.message == nil then error("ThreadManager:create: a post needs a message", 2) end
+    local MessagePayload = require("discord.message").MessagePayload
+    local payload = MessagePayload.create(parent, opts.message):resolveBody()
+    body.message = payload.body
+    local tags = require("discord.structures.forum_tag").resolveIds(opts.appliedTags, parent.availableTags)
+    if #tags == 0 and parent.flags and parent.flags:has("RequireTag") then
+      error("ThreadManager:create: posts in this channel need at least one tag", 2)
+    end
+    if #tags > 0 then body.applied_tags = tags end
+    local files = #payload.files > 0 and payload.files or nil
+    data = rest:post("/channels/" .. parent.id .. "/threads", { body = body, files = files, reason = opts.reason })
+  elseif opts.startMessage ~= nil then
+    local id = parent.messages:resolveId(opts.startMessage)
+    if id == nil then error("ThreadManager:create: not a message: " .. tostring(opts.startMessage), 2) end
+    data = rest:post("/channels/" .. parent.id .. "/messages/" .. id .. "/threads", { body = body,
+      reason = opts.reason })
+  else
+    local kind = parent.type == ChannelType.GuildAnnouncement and ChannelType.AnnouncementThread
+      or THREAD_TYPES[opts.type or ChannelType.PublicThread]
+    if kind == nil then error("ThreadManager:create: type must be PublicThread or PrivateThread", 2) end
+    body.type = kind
+    if kind == ChannelType.PrivateThread and opts.invitable ~= nil then body.invitable = opts.invitable == true end
+    data = rest:post("/channels/" .. parent.id .. "/threads", { body = body, reason = opts.reason })
+  end
+  local thread = self.client.channels:_add(data, guild)
+  if type(data.message) == "table" then thread.messages:_add(data.message) end
+  return thread
+end
+
+-- A thread list answer ({threads, members, has_more}) into the cache: {threads=, hasMore=}.
+function ThreadManager:_list(res, keep)
+  local out = require("discord.collection").Collection()
+  for _, t in ipairs(res.threads or {}) do
+    if keep == nil or keep(t) then
+      local thread = self.client.channels:_add(t, self.channel.guild)
+      out:set(thread.id, thread)
+    end
+  end
+  for _, m in ipairs(res.members or {}) do
+    local thread = out:get(m.id)
+    if thread then thread.members:_add(m) end
+  end
+  return { threads = out, hasMore = res.has_more == true }
+end
+
+--- (B) `fetch(id)` one thread; `fetch()` the active threads of the channel ({threads=, hasMore=}).
+function ThreadManager:fetch(id, opts)
+  if id == nil then return self:fetchActive() end
+  local thread = self.client.channels:fetch(id, opts)
+  if not thread:isThread() or thread.parentId ~= self.channel.id then return nil end
+  return thread
+end
+
+--- (B) The active (unarchived) threads of the channel: {threads= Collection, hasMore=false}.
+function ThreadManager:fetchActive()
+  local res = self.client.rest:get("/guilds/" .. self.channel.guildId .. "/threads/active")
+  return self:_list(res, function(t) return t.parent_id == self.channel.id end)
+end
+
+--- (B) Archived threads, newest first: {type= "public"|"private", joined= (private ones the bot is in),
+--- before= (thread, ID or Unix ms), limit=}. Returns {threads=, hasMore=}.
+function ThreadManager:fetchArchived(opts)
+  opts = opts or {}
+  local kind = opts.type or "public"
+  if kind ~= "public" and kind ~= "private" then
+    error("ThreadManager:fetchArchived: type must be public or private", 2)
+  end
+  local path = "/channels/" .. self.channel.id
+  if opts.joined then
+    path = path .. "/users/@me/threads/archived/private"
+  else
+    path = path .. "/threads/archived/" .. kind
+  end
+  local before = opts.before
+  if type(before) == "table" then
+    before = opts.joined and before.id or (before.archiveTimestamp and util.isoTimestamp(before.archiveTimestamp))
+  elseif math.type(before) == "integer" and not opts.joined then
+    before = util.isoTimestamp(before)
+  end
+  local res = self.client.rest:get(path, { query = { before = before, limit = opts.limit } })
+  return self:_list(res)
 end
 
 return M

@@ -190,16 +190,23 @@ function GuildMemberManager:prune(opts)
   return res and util.nullable(res.pruned)
 end
 
+-- The member and role paths of addRole/removeRole; both must resolve before anything is sent.
+local function rolePath(self, what, user, role)
+  local uid = self:resolveId(user)
+  if uid == nil then error("GuildMemberManager:" .. what .. ": not a user or member: " .. tostring(user), 3) end
+  local rid = self.guild.roles:resolveId(role)
+  if rid == nil then error("GuildMemberManager:" .. what .. ": not a role: " .. tostring(role), 3) end
+  return self:_path(uid) .. "/roles/" .. rid
+end
+
 --- (B) Gives a member a role.
 function GuildMemberManager:addRole(user, role, reason)
-  local path = self:_path(self:resolveId(user)) .. "/roles/" .. self.guild.roles:resolveId(role)
-  self.client.rest:put(path, { reason = reason })
+  self.client.rest:put(rolePath(self, "addRole", user, role), { reason = reason })
 end
 
 --- (B) Takes a role from a member.
 function GuildMemberManager:removeRole(user, role, reason)
-  local path = self:_path(self:resolveId(user)) .. "/roles/" .. self.guild.roles:resolveId(role)
-  self.client.rest:delete(path, { reason = reason })
+  self.client.rest:delete(rolePath(self, "removeRole", user, role), { reason = reason })
 end
 
 return M

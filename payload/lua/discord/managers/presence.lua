@@ -1,12 +1,27 @@
--- Presence cache.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.presence is not available in this version."
-local errors = require("discord.errors")
+-- The presences of one guild's members, keyed by user ID.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.presence"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local PresenceManager = util.class("PresenceManager", base.CachingManager)
+M.PresenceManager = PresenceManager
+
+function PresenceManager:init(guild, iterable)
+  self.guild = guild
+  base.CachingManager.init(self, guild.client, require("discord.structures.presence").Presence)
+  for _, data in ipairs(iterable or {}) do self:_add(data) end
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function PresenceManager._keyOf(_, data)
+  return data.user and data.user.id
+end
+
+function PresenceManager:_construct(data)
+  return self.holds(self.client, data, self.guild)
+end
+
+--- Members and users resolve to their presence.
+PresenceManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
+
+return M

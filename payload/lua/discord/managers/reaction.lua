@@ -1,12 +1,98 @@
--- Reactions of a message.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.reaction is not available in this version."
-local errors = require("discord.errors")
+-- The reactions of one message, keyed by emoji (custom emoji ID or Unicode text).
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.reaction"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local function reactionModule()
+  return require("discord.structures.reaction")
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local ReactionManager = util.class("ReactionManager", base.CachingManager)
+M.ReactionManager = ReactionManager
+
+--- `ReactionManager(message)`.
+function ReactionManager:init(message)
+  self.message = message
+  base.CachingManager.init(self, message.client, reactionModule().MessageReaction)
+end
+
+function ReactionManager._keyOf(_, data)
+  local e = data.emoji
+  if type(e) ~= "table" then return nil end
+  return util.nullable(e.id) or util.nullable(e.name)
+end
+
+function ReactionManager:_construct(data)
+  return self.holds(self.client, data, self.message)
+end
+
+--- Takes the full list from message data: reactions are patched in place, missing ones dropped.
+function ReactionManager:_patchAll(list)
+  local seen = {}
+  for _, data in ipairs(list or {}) do
+    local key = self:_keyOf(data)
+    if key then
+      seen[key] = true
+      self:_add(data)
+    end
+  end
+  for _, key in ipairs(self.cache:keys()) do
+    if not seen[key] then self.cache:delete(key) end
+  end
+end
+
+--- The key of any emoji form, or of a reaction.
+function ReactionManager:resolveId(x)
+  if util.instanceOf(x, self.holds) then return x.emoji.key end
+  local emoji = reactionModule().resolveEmoji(x)
+  return emoji and emoji.key or nil
+end
+
+function ReactionManager:resolve(x)
+  if util.instanceOf(x, self.holds) then return x end
+  local key = self:resolveId(x)
+  return key and self.cache:get(key) or nil
+end
+
+-- The reaction for an emoji, made with no users when the message had none of it.
+function ReactionManager:_forEmoji(emojiData, extra)
+  local key = self:_keyOf({ emoji = emojiData })
+  local existing = key and self.cache:get(key)
+  if existing then
+    if extra then existing:_patch(extra) end
+    return existing
+  end
+  local data = { emoji = emojiData, count = not self.message.partial and 0 or nil, me = false,
+    count_details = not self.message.partial and { normal = 0, burst = 0 } or nil }
+  for k, v in pairs(extra or {}) do data[k] = v end
+  return self:_add(data)
+end
+
+--- Applies one user's reaction; returns the reaction and whether it counted as new.
+function ReactionManager:_addUser(emojiData, userId, burst, extra)
+  local reaction = self:_forEmoji(emojiData, extra)
+  return reaction, reaction:_addUser(userId, burst)
+end
+
+--- Takes one user's reaction away; the reaction stays cached while anyone is left. Returns the
+--- reaction (nil when unknown) and whether it counted.
+function ReactionManager:_removeUser(emojiData, userId, burst)
+  local key = self:_keyOf({ emoji = emojiData })
+  local reaction = key and self.cache:get(key)
+  if not reaction then
+    if not self.message.partial then return nil, false end
+    reaction = self:_forEmoji(emojiData)
+  end
+  local counted = reaction:_removeUser(userId, burst)
+  if reaction.count == 0 then self.cache:delete(key) end
+  return reaction, counted
+end
+
+--- (B) Removes every reaction from the message.
+function ReactionManager:removeAll()
+  self.client.rest:delete("/channels/" .. self.message.channelId .. "/messages/" .. self.message.id .. "/reactions")
+  return self.message
+end
+
+return M

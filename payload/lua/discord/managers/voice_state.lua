@@ -1,12 +1,31 @@
--- Voice state cache.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.voice_state is not available in this version."
-local errors = require("discord.errors")
+-- The voice states of one guild's members who are in a voice channel, keyed by user ID.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.voice_state"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local VoiceStateManager = util.class("VoiceStateManager", base.CachingManager)
+M.VoiceStateManager = VoiceStateManager
+
+function VoiceStateManager:init(guild, iterable)
+  self.guild = guild
+  base.CachingManager.init(self, guild.client, require("discord.structures.voicestate").VoiceState)
+  for _, data in ipairs(iterable or {}) do self:_add(data) end
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function VoiceStateManager._keyOf(_, data)
+  return data.user_id
+end
+
+function VoiceStateManager:_construct(data)
+  return self.holds(self.guild, data)
+end
+
+VoiceStateManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
+
+--- The member's state, or one with no channel when the member is in none.
+function VoiceStateManager:stateOf(userId)
+  return self.cache:get(userId) or self.holds(self.guild, { user_id = userId })
+end
+
+return M

@@ -42,28 +42,22 @@ function ClientUser:setUsername(name) return self:edit({ username = name }) end
 function ClientUser:setAvatar(image) return self:edit({ avatar = image or false }) end
 function ClientUser:setBanner(image) return self:edit({ banner = image or false }) end
 
-local function activityData(a)
-  if type(a) == "string" then a = { name = a } end
-  local t = a.type or 0
-  if type(t) == "string" then
-    local types = { Playing = 0, Streaming = 1, Listening = 2, Watching = 3, Custom = 4, Competing = 5 }
-    t = types[t] or error("unknown activity type: " .. t, 3)
-  end
-  -- A custom status shows its state; Discord wants a name anyway.
-  local out = { name = a.name or "Custom Status", type = t, url = a.url }
-  if t == 4 then out.state = a.state or a.name end
-  return out
-end
-
---- Sets status, activities and afk on every shard; `{status=, activities=, afk=, since=}`.
+--- Sets status, activities and afk over op 3 on every shard, or on `shardId` (one or a list):
+--- `{status=, activities=, afk=, since=, shardId=}`. Activities are names or {name=, type=, url=, state=}.
 function ClientUser:setPresence(p)
   local json = require("json")
   p = p or {}
-  if p.status ~= nil then
-    if not STATUSES[p.status] then error("ClientUser:setPresence: unknown status " .. tostring(p.status), 2) end
-    self.presence.status = p.status
+  if p.status ~= nil and not STATUSES[p.status] then
+    error("ClientUser:setPresence: unknown status " .. tostring(p.status), 2)
   end
-  if p.activities ~= nil then self.presence.activities = util.map(p.activities, activityData) end
+  local activities
+  if p.activities ~= nil then
+    if type(p.activities) ~= "table" then error("ClientUser:setPresence: activities must be a list", 2) end
+    local activityData = require("discord.structures.presence").activityData
+    activities = util.map(p.activities, function(a) return activityData(a, 4) end)
+  end
+  if p.status ~= nil then self.presence.status = p.status end
+  if activities then self.presence.activities = activities end
   if p.afk ~= nil then self.presence.afk = p.afk == true end
   local d = {
     since = p.since or json.null,
@@ -71,7 +65,7 @@ function ClientUser:setPresence(p)
     activities = json.array(util.deepCopy(self.presence.activities)),
     afk = self.presence.afk,
   }
-  if self.client.ws and self.client.ws.broadcast then self.client.ws:broadcast({ op = 3, d = d }) end
+  if self.client.ws and self.client.ws.broadcast then self.client.ws:broadcast({ op = 3, d = d }, p.shardId) end
   return self.presence
 end
 
@@ -79,9 +73,14 @@ function ClientUser:setStatus(status)
   return self:setPresence({ status = status })
 end
 
---- One activity, given as a name or `{name=, type=, url=, state=}`; nil clears it.
-function ClientUser:setActivity(activity)
-  return self:setPresence({ activities = activity and { activity } or {} })
+--- One activity: `setActivity("name", {type=, url=, state=, shardId=})` or `setActivity({name=, type=})`;
+--- nil clears it.
+function ClientUser:setActivity(activity, opts)
+  opts = opts or {}
+  if type(activity) == "string" then
+    activity = { name = activity, type = opts.type, url = opts.url, state = opts.state }
+  end
+  return self:setPresence({ activities = activity and { activity } or {}, shardId = opts.shardId })
 end
 
 function ClientUser:setAFK(afk)

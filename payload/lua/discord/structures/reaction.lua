@@ -1,12 +1,185 @@
--- Message reaction.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.reaction is not available in this version."
-local errors = require("discord.errors")
+-- Reactions on a message: the emoji reacted with, the counts (normal and burst) and whether the
+-- bot is among the users.
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.structures.reaction"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+-- ReactionEmoji ---------------------------------------------------------------------------------------------
+
+--- The emoji of a reaction: a Unicode emoji (name only) or a custom one (id and name).
+local ReactionEmoji = util.class("ReactionEmoji")
+M.ReactionEmoji = ReactionEmoji
+
+function ReactionEmoji:init(data)
+  self.id = util.nullable(data.id)
+  self.name = util.nullable(data.name)
+  self.animated = data.animated == true
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+--- The cache key of the reaction: the ID of a custom emoji, the text of a Unicode one.
+ReactionEmoji.getters.key = function(self) return self.id or self.name end
+
+--- The form used in reaction routes: "name:id" or the URL-encoded Unicode emoji.
+ReactionEmoji.getters.identifier = function(self)
+  if self.id then return util.urlEncode((self.name or "_") .. ":" .. self.id) end
+  return util.urlEncode(self.name)
+end
+
+ReactionEmoji.getters.url = function(self)
+  if not self.id then return nil end
+  return require("discord.cdn").emoji(self.id, { animated = self.animated })
+end
+
+function ReactionEmoji:toString()
+  if self.id then return "<" .. (self.animated and "a" or "") .. ":" .. (self.name or "_") .. ":" .. self.id .. ">" end
+  return self.name or ""
+end
+ReactionEmoji.__tostring = ReactionEmoji.toString
+
+function ReactionEmoji:toJSON()
+  return { id = self.id or json.null, name = self.name or json.null, animated = self.animated or nil }
+end
+
+--- Any emoji form (ReactionEmoji, MessageReaction, GuildEmoji, "<:n:id>", "n:id", an ID, a Unicode
+--- emoji or {id=, name=}) as a ReactionEmoji; nil when it is none.
+function M.resolveEmoji(x)
+  if util.instanceOf(x, ReactionEmoji) then return x end
+  if type(x) == "table" then
+    if util.instanceOf(x.emoji, ReactionEmoji) then return x.emoji end
+    if x.id == nil and x.name == nil then return nil end
+    return ReactionEmoji(x)
+  end
+  if type(x) ~= "string" or x == "" then return nil end
+  local e = util.parseEmoji(x)
+  if not e or (e.id == nil and (e.name == nil or e.name == "")) then return nil end
+  return ReactionEmoji(e)
+end
+
+-- MessageReaction -------------------------------------------------------------------------------------------
+
+local MessageReaction = util.class("MessageReaction", Base)
+M.MessageReaction = MessageReaction
+
+--- `MessageReaction(client, data, message)`: `data` as the API sends it in a message's reactions.
+function MessageReaction:init(client, data, message)
+  Base.init(self, client)
+  self.message = message
+  self.emoji = ReactionEmoji(data.emoji or {})
+  self.me = false
+  self.meBurst = false
+  self.count = nil
+  self.countDetails = { normal = nil, burst = nil }
+  self.burstColors = {}
+  self.users = require("discord.managers.reaction_user").ReactionUserManager(self)
+  self:_patch(data)
+end
+
+function MessageReaction:_patch(data)
+  if data.count ~= nil then self.count = util.nullable(data.count) end
+  if data.me ~= nil then self.me = data.me == true end
+  if data.me_burst ~= nil then self.meBurst = data.me_burst == true end
+  local details = util.nullable(data.count_details)
+  if details then
+    self.countDetails = { normal = details.normal, burst = details.burst }
+  elseif data.count ~= nil then
+    self.countDetails = { normal = self.count and (self.count - (self.countDetails.burst or 0)),
+      burst = self.countDetails.burst or 0 }
+  end
+  if data.burst_colors ~= nil then self.burstColors = util.map(data.burst_colors, function(c) return c end) end
+  if data.emoji ~= nil and data.emoji.name ~= nil then self.emoji.name = util.nullable(data.emoji.name) end
+  return self
+end
+
+--- A reaction on a partial message, whose count is not known.
+MessageReaction.getters.partial = function(self) return self.count == nil end
+
+MessageReaction.getters.id = function(self) return self.emoji.key end
+
+local function isMe(self, userId)
+  return self.client.user ~= nil and userId == self.client.user.id
+end
+
+-- Counts one more user; false when the user was already counted (the bot's own reaction comes
+-- back from the gateway after the request that made it).
+function MessageReaction:_addUser(userId, burst)
+  if self.partial then return true end
+  if isMe(self, userId) then
+    if burst then
+      if self.meBurst then return false end
+      self.meBurst = true
+    else
+      if self.me then return false end
+      self.me = true
+    end
+  elseif self.users.cache:has(userId) then
+    return false
+  end
+  local user = self.client.users.cache:get(userId)
+  if user then self.users.cache:set(userId, user) end
+  self.count = self.count + 1
+  local kind = burst and "burst" or "normal"
+  self.countDetails[kind] = (self.countDetails[kind] or 0) + 1
+  return true
+end
+
+-- Counts one user less; false when the bot's own reaction was already taken away.
+function MessageReaction:_removeUser(userId, burst)
+  if self.partial then return true end
+  if isMe(self, userId) then
+    if burst then
+      if not self.meBurst then return false end
+      self.meBurst = false
+    else
+      if not self.me then return false end
+      self.me = false
+    end
+  end
+  self.users.cache:delete(userId)
+  self.count = math.max(0, self.count - 1)
+  local kind = burst and "burst" or "normal"
+  self.countDetails[kind] = math.max(0, (self.countDetails[kind] or 1) - 1)
+  return true
+end
+
+local function reactionPath(self)
+  return "/channels/" .. self.message.channelId .. "/messages/" .. self.message.id .. "/reactions/"
+    .. self.emoji.identifier
+end
+MessageReaction._path = reactionPath
+
+--- (B) Adds the bot's reaction with this emoji.
+function MessageReaction:react()
+  return self.message:react(self.emoji)
+end
+
+--- (B) Removes every user's reaction with this emoji.
+function MessageReaction:remove()
+  self.client.rest:delete(reactionPath(self))
+  return self
+end
+
+--- (B) Completes a partial reaction (and its message) in place; a reaction that is gone gets count 0.
+function MessageReaction:fetch()
+  local message = self.message:fetch(true)
+  local fresh = message.reactions.cache:get(self.emoji.key)
+  if fresh and fresh ~= self then
+    self:_patch({ count = fresh.count, me = fresh.me, me_burst = fresh.meBurst,
+      count_details = fresh.countDetails, burst_colors = fresh.burstColors })
+  elseif not fresh then
+    self:_patch({ count = 0, me = false, me_burst = false, count_details = { normal = 0, burst = 0 } })
+  end
+  self.message = message
+  return self
+end
+
+function MessageReaction:toJSON()
+  return {
+    emoji = self.emoji:toJSON(), count = self.count, me = self.me, meBurst = self.meBurst,
+    countDetails = { normal = self.countDetails.normal, burst = self.countDetails.burst },
+    burstColors = self.burstColors, messageId = self.message and self.message.id,
+  }
+end
+
+return M

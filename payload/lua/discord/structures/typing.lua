@@ -1,12 +1,36 @@
--- Typing event.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.typing is not available in this version."
-local errors = require("discord.errors")
+-- Someone started typing in a channel.
+local util = require("discord.util")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.structures.typing"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local Typing = util.class("Typing", Base)
+M.Typing = Typing
+
+--- `Typing(channel, user, data)`: `data` as TYPING_START carries it (timestamp in seconds).
+function Typing:init(channel, user, data)
+  Base.init(self, channel.client)
+  self.channel = channel
+  self.user = user
+  self.startedTimestamp = (data.timestamp or 0) * 1000
+  self.guildId = data.guild_id
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+Typing.getters.startedAt = function(self) return self.startedTimestamp end
+Typing.getters.guild = function(self) return self.guildId and self.client.guilds.cache:get(self.guildId) or nil end
+
+Typing.getters.member = function(self)
+  local guild = self.guild
+  return guild and self.user and guild.members.cache:get(self.user.id) or nil
+end
+
+function Typing:inGuild()
+  return self.guildId ~= nil
+end
+
+function Typing:toJSON()
+  return { channelId = self.channel.id, userId = self.user and self.user.id, guildId = self.guildId,
+    startedTimestamp = self.startedTimestamp }
+end
+
+return M

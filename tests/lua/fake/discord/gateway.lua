@@ -1,7 +1,5 @@
--- Scripted gateway of the fake Discord. It speaks the real protocol (HELLO, IDENTIFY, READY,
--- heartbeats, RESUME with replay, op 7 and op 9, close codes, zlib-stream) and notes in `faults`
--- every rule the client breaks: late heartbeats, wrong sequence numbers, identifies too close
--- together, sends beyond 120 a minute, payloads it cannot read.
+-- Scripted gateway of the fake Discord: the real protocol for any number of shards, noting in
+-- `faults` every rule the client breaks. Events go to the shard of their guild.
 local runtime = require("runtime")
 local json = require("json")
 local _discord = require("_discord")
@@ -19,7 +17,12 @@ function Gateway.new(server)
     heartbeat_interval = 41250,
     ack = true,            -- answer heartbeats
     split = false,         -- send each compressed message in two frames
-    sessions = {}, connections = {},
+    shards = 1,            -- recommended by /gateway/bot
+    required_shards = 1,   -- fewer shards than this are closed with 4011
+    max_concurrency = 1,
+    session_starts = 1000, -- identifies allowed before the reset
+    reset_after = 14400000,
+    sessions = {}, connections = {}, latest = {}, current_of = {}, presences = {},
     received = {}, faults = {}, closes = {}, identifies = {},
   }, Gateway)
 end
@@ -28,8 +31,7 @@ function Gateway:fault(text)
   self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
 end
 
--- Sending ----------------------------------------------------------------------------------------------
-
+-- Sending
 function Gateway:_send(conn, payload)
   if conn.sock.closed then return false end
   local text = json.encode(payload)
@@ -48,16 +50,53 @@ function Gateway:_send(conn, payload)
   return true
 end
 
---- The session events go to: the newest one still alive, even while its client is reconnecting.
-function Gateway:session()
-  local s = self.latest
+--- The answer of GET /gateway/bot.
+function Gateway:botInfo()
+  return { url = URL, shards = self.shards, session_start_limit = { total = 1000,
+    remaining = self.session_starts - #self.identifies, reset_after = self.reset_after,
+    max_concurrency = self.max_concurrency } }
+end
+
+--- The newest live session of a shard (default: the lowest), even while its client reconnects.
+function Gateway:session(shard)
+  if shard == nil then
+    for id = 0, 1023 do
+      if self.latest[id] then
+        shard = id
+        break
+      end
+    end
+  end
+  local s = shard and self.latest[shard]
   if s and not s.dead then return s end
   return nil
 end
 
---- Sends an event to the session: numbered, kept for RESUME, delivered now when connected.
+function Gateway:shardCount()
+  local s = self:session()
+  return s and s.shard[2] or 1
+end
+
+function Gateway:shardOf(guildId)
+  if guildId == nil then return 0 end
+  return (math.tointeger(tonumber(guildId)) >> 22) % self:shardCount()
+end
+
+function Gateway:sessionFor(guildId)
+  return self:session(self:shardOf(guildId))
+end
+
+local GUILD_EVENTS = { GUILD_CREATE = true, GUILD_UPDATE = true, GUILD_DELETE = true }
+local function guildOf(t, d)
+  if type(d) ~= "table" then return nil end
+  if d.guild_id ~= nil then return d.guild_id end
+  if GUILD_EVENTS[t] then return d.id end
+  return nil
+end
+
+--- Sends an event to a session (default: its guild's), kept for RESUME.
 function Gateway:dispatch(t, d, session)
-  session = session or self:session()
+  session = session or self:sessionFor(guildOf(t, d))
   if not session then error("fake gateway: dispatch without a session", 2) end
   session.seq = session.seq + 1
   local payload = { op = 0, t = t, s = session.seq, d = d }
@@ -67,38 +106,46 @@ function Gateway:dispatch(t, d, session)
   return session.seq
 end
 
-function Gateway:reconnect() self:_send(self.current, { op = 7, d = json.null }) end
+function Gateway:_conn(shard)
+  if shard == nil then return self.current end
+  return self.current_of[shard] or error("fake gateway: no connection for shard " .. shard, 3)
+end
 
-function Gateway:invalidate(resumable)
-  local conn = self.current
+function Gateway:reconnect(shard) self:_send(self:_conn(shard), { op = 7, d = json.null }) end
+
+function Gateway:invalidate(resumable, shard)
+  local conn = self:_conn(shard)
   if not resumable and conn.session then conn.session.dead = true end
   self:_send(conn, { op = 9, d = resumable and true or false })
 end
 
-function Gateway:close(code, reason)
-  local conn = self.current
+function Gateway:close(code, reason, shard)
+  local conn = self:_conn(shard)
   if conn.session and (code == 4007 or code == 4009) then conn.session.dead = true end
   conn.sock:close(code, reason)
 end
 
-function Gateway:drop() self.current.sock:drop() end
+function Gateway:drop(shard) self:_conn(shard).sock:drop() end
 
--- Receiving --------------------------------------------------------------------------------------------
-
+-- Receiving
 function Gateway:_ready(conn, session)
-  local guilds = json.array({})
-  for _, gid in ipairs(self.store.guild_order) do guilds[#guilds + 1] = { id = gid, unavailable = true } end
+  local guilds, mine = json.array({}), {}
+  for _, gid in ipairs(self.store.guild_order) do
+    if (math.tointeger(tonumber(gid)) >> 22) % session.shard[2] == session.shard[1] then
+      guilds[#guilds + 1] = { id = gid, unavailable = true }
+      mine[#mine + 1] = gid
+    end
+  end
   conn.ready = true
   self:dispatch("READY", {
     v = 10, user = self.store:userJSON(self.server.bot), guilds = guilds, session_id = session.id,
     resume_gateway_url = RESUME_URL, shard = session.shard, application = { id = self.server.bot.id, flags = 0 },
   }, session)
-  for _, gid in ipairs(self.store.guild_order) do
+  for _, gid in ipairs(mine) do
     self:dispatch("GUILD_CREATE", self.store:guildJSON(self.store.guilds[gid]), session)
   end
 end
 
--- A client that breaks the protocol is closed as Discord would, and the test sees the fault.
 function Gateway:_refuse(conn, code, text)
   self:fault(text)
   conn.sock:close(code, text)
@@ -108,17 +155,35 @@ function Gateway:_identify(conn, d)
   if d.token ~= self.server.token or math.type(d.intents) ~= "integer" or type(d.properties) ~= "table" then
     return self:_refuse(conn, 4002, "IDENTIFY without the token, intents or properties")
   end
+  local shard = d.shard or json.array({ 0, 1 })
+  local id, count = shard[1], shard[2]
+  if math.type(id) ~= "integer" or math.type(count) ~= "integer" or id < 0 or id >= count then
+    return self:_refuse(conn, 4010, "IDENTIFY with shard " .. json.encode(shard))
+  end
+  if count < self.required_shards then return self:_refuse(conn, 4011, "IDENTIFY with " .. count .. " shards") end
+  if #self.identifies >= self.session_starts and runtime.now() < self.reset_after then
+    return self:_refuse(conn, 4002, "IDENTIFY beyond the session starts")
+  end
+  -- Shards share a rate-limit key (id % max_concurrency); one IDENTIFY per key every 5 s.
   local now = runtime.now()
-  local last = self.identifies[#self.identifies]
-  if last and now - last.at < 5000 then self:fault("IDENTIFY " .. (now - last.at) .. " ms after the previous one") end
-  self.identifies[#self.identifies + 1] = { at = now, d = d }
+  local key = id % self.max_concurrency
+  for i = #self.identifies, 1, -1 do
+    local last = self.identifies[i]
+    if last.key == key then
+      if now - last.at < 5000 then
+        self:fault("IDENTIFY of shard " .. id .. " " .. (now - last.at) .. " ms after shard " .. last.shard)
+      end
+      break
+    end
+  end
+  self.identifies[#self.identifies + 1] = { at = now, d = d, shard = id, key = key }
   local session = {
-    id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents,
-    shard = d.shard or json.array({ 0, 1 }), conn = conn,
+    id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents, shard = shard, conn = conn,
   }
   self.sessions[session.id] = session
-  self.latest = session
+  self.latest[id] = session
   conn.session = session
+  self.current_of[id] = conn
   self:_ready(conn, session)
 end
 
@@ -135,6 +200,7 @@ function Gateway:_resume(conn, d)
   session.conn = conn
   conn.session = session
   conn.ready = true
+  self.current_of[session.shard[1]] = conn
   for _, ev in ipairs(session.events) do
     if ev.s > d.seq then self:_send(conn, ev) end
   end
@@ -144,11 +210,10 @@ end
 function Gateway:_heartbeat(conn, d)
   local now = runtime.now()
   local due = conn.last_beat + self.heartbeat_interval
-  -- The first beat is jittered into the interval; later ones keep it, with a second of slack.
+  -- The first beat is jittered into the interval; later ones keep it, with 1 s of slack.
   if now > due + 1000 then self:fault("heartbeat " .. (now - due) .. " ms late") end
   conn.last_beat = now
-  -- Events may still be in flight, so the beat may lag the last sequence sent; it may not pass it
-  -- or go backwards.
+  -- Events may be in flight: the beat may lag the last sequence sent, not pass it or go back.
   local seq = conn.session and conn.session.seq or 0
   if math.type(d) == "integer" then
     if d > seq or d < (conn.beat_seq or 0) then
@@ -161,9 +226,47 @@ function Gateway:_heartbeat(conn, d)
   if self.ack then self:_send(conn, { op = 11 }) end
 end
 
-local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = function() end, [6] = Gateway._resume }
+-- Op 8: members by ID (at most 100) or all of them, in chunks of up to 1000.
+function Gateway:_requestMembers(conn, d)
+  local guild = type(d) == "table" and self.store.guilds[d.guild_id]
+  if not guild or not conn.session then return self:fault("op 8 for an unknown guild") end
+  local ids = d.user_ids
+  if ids ~= nil and #ids > 100 then return self:_refuse(conn, 4002, "op 8 with " .. #ids .. " user IDs") end
+  local found, missing = {}, {}
+  for _, id in ipairs(ids or guild.member_order) do
+    local m = guild.members[id]
+    if m then found[#found + 1] = m else missing[#missing + 1] = id end
+  end
+  local count = math.max(1, math.ceil(#found / 1000))
+  for index = 0, count - 1 do
+    local members = json.array({})
+    for i = index * 1000 + 1, math.min(#found, (index + 1) * 1000) do
+      members[#members + 1] = self.store:memberJSON(found[i])
+    end
+    self:dispatch("GUILD_MEMBERS_CHUNK", { guild_id = guild.id, members = members, chunk_index = index,
+      chunk_count = count, nonce = d.nonce, not_found = index == 0 and json.array(missing) or nil }, conn.session)
+  end
+end
 
--- One connection: HELLO, then read until either side closes.
+local STATUSES = { online = true, idle = true, dnd = true, invisible = true }
+
+function Gateway:_presence(conn, d)
+  if type(d) ~= "table" or not STATUSES[d.status] or type(d.afk) ~= "boolean"
+      or not (d.since == json.null or math.type(d.since) == "integer") or not json.is_array(d.activities) then
+    return self:fault("invalid presence update " .. json.encode(d))
+  end
+  for _, a in ipairs(d.activities) do
+    if type(a.name) ~= "string" or math.type(a.type) ~= "integer" or a.type < 0 or a.type > 5 then
+      return self:fault("invalid activity " .. json.encode(a))
+    end
+  end
+  local shard = conn.session and conn.session.shard[1] or 0
+  self.presences[shard] = d
+end
+
+local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
+  [6] = Gateway._resume, [8] = Gateway._requestMembers }
+
 function Gateway:_serve(sock, req)
   local conn = { sock = sock, url = req.url, sends = {} }
   self.connections[#self.connections + 1] = conn
@@ -199,7 +302,6 @@ function Gateway:_serve(sock, req)
   end
 end
 
---- Payloads the client sent with opcode `op`.
 function Gateway:receivedOps(op)
   local out = {}
   for _, r in ipairs(self.received) do

@@ -1,6 +1,5 @@
--- REST side of the fake Discord: routes over the store, per-route buckets that send real
--- X-RateLimit-* headers, the global limit, and injected 429s.
--- A 429 the library provokes itself (not an injected one) counts in `violations`.
+-- REST side of the fake Discord: routes, buckets with real X-RateLimit-* headers, the global limit
+-- and injected 429s. A 429 the library provokes itself counts in `violations`.
 local runtime = require("runtime")
 local json = require("json")
 
@@ -41,6 +40,12 @@ function Rest:route(method, template, handler)
   self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
 end
 
+function Rest:handlerOf(method, template)
+  for _, r in ipairs(self.routes) do
+    if r.method == method and r.template == template then return r.handler end
+  end
+end
+
 local function match(route, segs)
   if #route.segs ~= #segs then return nil end
   local params = {}
@@ -54,13 +59,13 @@ local function match(route, segs)
   return params
 end
 
---- Bucket limits for a route template ("POST /channels/:channel/messages"): {limit=, window=, hash=}.
+--- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
 function Rest:setBucket(key, cfg)
   self.bucket_config[key] = cfg
 end
 
---- Queues a 429 for the next matching request(s).
---- f = {method=, path= (Lua pattern, anchored), global=, retry_after= (s), times= (default 1)}
+--- A 429 for the next matching request(s): f = {method, path (pattern), global, retry_after (s), times},
+--- or with `lost` a request carried out whose answer is lost.
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -121,6 +126,33 @@ local function tooMany(retryMs, global, scope, headers)
     headers)
 end
 
+--- A multipart body as Discord reads it: payload_json, and files {field, n, filename, content_type, data}.
+function Rest.parseMultipart(raw, ctype)
+  local delim = "--" .. (ctype:match("boundary=([^;%s]+)") or "?")
+  local closing = "\r\n" .. delim .. "--\r\n"
+  if raw:sub(1, #delim + 2) ~= delim .. "\r\n" or raw:sub(-#closing) ~= closing then
+    return nil, nil, "body not framed by the boundary"
+  end
+  local body, files, pos = {}, {}, #delim + 3
+  while pos < #raw - #closing do
+    local headEnd = raw:find("\r\n\r\n", pos, true)
+    if not headEnd then return nil, nil, "part without headers" end
+    local head, stop = raw:sub(pos, headEnd - 1), raw:find("\r\n" .. delim, headEnd + 4, true)
+    local data, name = raw:sub(headEnd + 4, stop - 1), head:match('form%-data; name="([^"]+)"')
+    if name == "payload_json" then
+      body = json.decode(data)
+      if type(body) ~= "table" then return nil, nil, "payload_json is not JSON" end
+    elseif name and name:match("^files%[%d+%]$") and head:match('filename="[^"]+"') then
+      files[#files + 1] = { field = name, n = tonumber(name:match("%d+")), filename = head:match('filename="([^"]*)"'),
+        content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
+    else
+      return nil, nil, "bad part " .. tostring(name)
+    end
+    pos = stop + #delim + 4
+  end
+  return body, files
+end
+
 function Rest:_takeInjection(req)
   for i, f in ipairs(self.injections) do
     if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
@@ -132,17 +164,23 @@ function Rest:_takeInjection(req)
   return nil
 end
 
--- One request through injected 429s, authentication, limits and the route. No route the fake
--- offers is reached without the bot's token.
 function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   local f = self:_takeInjection({ method = req.method, path = path })
+  if f and f.lost then
+    self:_dispatch(req, path)
+    return nil, "timed out", "timeout"
+  end
   if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
   if not (req.headers["user-agent"] or ""):match("^DiscordBot %(.+, .+%)$") then
     return jsonResponse(400, { message = "User-Agent must be of the form DiscordBot (url, version)", code = 0 })
   end
-  if req.headers.authorization ~= "Bot " .. self.server.token then
+  -- Interaction and webhook tokens carry their own authority.
+  local tokenRoute = path:match("^/interactions/%d+/[^/]+/callback$") or path:match("^/webhooks/%d+/[^/]+")
+  local auth = req.headers.authorization
+  local bearer = self.server.bearer and auth == "Bearer " .. self.server.bearer
+  if not tokenRoute and not bearer and auth ~= "Bot " .. self.server.token then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
   return self:_dispatch(req, path)
@@ -162,7 +200,7 @@ function Rest:_dispatch(req, path)
   end
   if not route then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
 
-  -- The global limit: interaction callbacks are exempt.
+  -- Interaction callbacks are exempt from the global limit.
   local now = runtime.now()
   if not path:match("^/interactions/") then
     local gw = self.global_window
@@ -182,8 +220,16 @@ function Rest:_dispatch(req, path)
 
   local body
   if req.body and req.body ~= "" then
-    body = req.headers["content-type"] == "application/json" and json.decode(req.body)
-    if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
+    local ctype = req.headers["content-type"] or ""
+    if ctype:match("^multipart/form%-data") then
+      local files, err
+      body, files, err = Rest.parseMultipart(req.body, ctype)
+      if not body then return jsonResponse(400, { message = "Invalid Form Body: " .. err, code = 50035 }) end
+      req.files = files
+    else
+      body = ctype == "application/json" and json.decode(req.body)
+      if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
+    end
   end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)

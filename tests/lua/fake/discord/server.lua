@@ -1,13 +1,13 @@
--- The fake Discord: a store, its REST routes and the scripted gateway, mounted on the fake http.
--- Writes through REST also dispatch the gateway events Discord would send for them. Tests drive it
--- with fd:say(user, channel, text), fd.rest:setBucket / inject, fd.gateway:reconnect / invalidate /
--- close / drop, and read fd:requests(), fd.rest.violations and fd.gateway.faults.
+-- The fake Discord: store, REST routes and scripted gateway on the fake http. Writes through REST
+-- dispatch the gateway events Discord would send for them.
 local runtime = require("runtime")
 local json = require("json")
 local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
+local Forms = require("fake.discord.forms")
+local Interactions = require("fake.discord.interactions")
 
 local M = {}
 local Server = {}
@@ -15,7 +15,7 @@ Server.__index = Server
 
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
---- The bot, Alice and Bob in one guild (owned by Alice) with a category, #general in it, and a voice channel.
+--- The bot, Alice and Bob in Alice's guild with a category, #general in it, and a voice channel.
 function M.new()
   local self = setmetatable({ token = "test-token" }, Server)
   self.store = Store.new()
@@ -23,6 +23,7 @@ function M.new()
   self.gateway = Gateway.new(self)
   local store = self.store
   self.bot = store:addUser({ username = "tarnbot", bot = true })
+  store.bot_id = self.bot.id
   self.alice = store:addUser({ username = "alice" })
   self.bob = store:addUser({ username = "bob" })
   self.guild = store:addGuild({
@@ -37,6 +38,9 @@ function M.new()
   self.general = store.channels[self.guild.channels[2]]
   self.member_role, self.mod_role = self.guild.roles[2], self.guild.roles[3]
   self:_routes()
+  require("fake.discord.commands").mount(self)
+  self.interactions = Interactions.new(self)
+  self.interactions:mount()
   http.mount("https://discord.com/api", function(req) return self.rest:handle(req) end)
   self.gateway:mount(http)
   return self
@@ -51,12 +55,12 @@ end
 
 -- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
-  local session = self.gateway:session()
+  local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
---- Requests the library made, from the fake http's record: method and a Lua pattern for the path.
+--- Requests the library made: method and a Lua pattern for the path.
 function Server:requests(method, pattern)
   local out = {}
   for _, ex in ipairs(http.exchanges) do
@@ -67,13 +71,13 @@ function Server:requests(method, pattern)
         method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
         body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
       }
+      if r.files then out[#out].body, out[#out].files = Rest.parseMultipart(r.body, r.headers["content-type"]) end
     end
   end
   return out
 end
 
--- Routes -----------------------------------------------------------------------------------------------
-
+-- Routes
 function Server:_routes()
   local store = self.store
   -- Path parameters are looked up in the store, in this order; a missing one is a 404.
@@ -102,16 +106,9 @@ function Server:_routes()
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
     return d
   end
-  local function copy(from, to, keys)
-    for _, k in ipairs(keys) do
-      if from[k] ~= nil then to[k] = from[k] end
-    end
-  end
+  local copy = Store.copyKeys
 
-  route("GET", "/gateway/bot", function()
-    return 200, { url = Gateway.URL, shards = 1,
-      session_start_limit = { total = 1000, remaining = 999, reset_after = 14400000, max_concurrency = 1 } }
-  end)
+  route("GET", "/gateway/bot", function() return 200, self.gateway:botInfo() end)
   route("GET", "/users/:user", function(p) return 200, store:userJSON(p.user) end)
   route("POST", "/users/@me/channels", function(_, body)
     for _, ch in pairs(store.channels) do
@@ -126,12 +123,15 @@ function Server:_routes()
     return 200, d
   end)
 
-  route("POST", "/channels/:channel/messages", function(p, body)
+  route("POST", "/channels/:channel/messages", function(p, body, req)
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
+    local invalid = Forms.messageComponents(body)
+    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
+      components = body.components, attachments = store:attachmentsFor(body.attachments, req.files), poll = body.poll,
       message_reference = target and { message_id = target.id, channel_id = target.channel_id,
         guild_id = p.channel.guild_id, type = 0 },
     })
@@ -139,8 +139,13 @@ function Server:_routes()
     self:_echo("MESSAGE_CREATE", p.channel, d)
     return 200, d
   end)
-  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    copy(body, p.message, { "content", "embeds", "flags" })
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body, req)
+    local invalid = Forms.messageComponents(body, p.message)
+    if invalid then return 400, invalid end
+    copy(body, p.message, { "content", "embeds", "flags", "components" })
+    if body.attachments then
+      p.message.attachments = store:attachmentsFor(body.attachments, req.files, p.message.attachments)
+    end
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
     self:_echo("MESSAGE_UPDATE", p.channel, d)
@@ -194,13 +199,46 @@ function Server:_routes()
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
   end)
+  require("fake.discord.social").install(self, route)
 end
 
---- Fresh fakes: runtime, http records and a new server.
 function M.reset()
   runtime.reset()
   http.reset()
   return M.new()
+end
+
+--- Runs fn in a task, lets what it causes arrive (`ms`, default 5000) and returns what fn returned.
+function M.act(fn, ms)
+  local out
+  runtime.run(function() out = table.pack(fn()) end, { ["for"] = ms or 5000 })
+  return table.unpack(out, 1, out.n)
+end
+
+--- M.login, recording in seen[name] the packed arguments of each event named in `events`.
+function M.session(options, events, setup)
+  local seen = {}
+  local fd, client = M.login(options, function(f, c)
+    for _, name in ipairs(events or {}) do
+      seen[name] = {}
+      c:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
+    end
+    if setup then setup(f, c) end
+  end)
+  return fd, client, seen
+end
+
+function M.stop(client)
+  if client then client:destroy() end
+  runtime.run(nil, { ["for"] = 1000 })
+end
+
+--- Runs fn in a task, which must raise; returns the error.
+function M.raised(fn, ms)
+  local ok, err
+  runtime.run(function() ok, err = pcall(fn) end, { ["for"] = ms or 5000 })
+  assert(not ok, "call did not fail")
+  return err
 end
 
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.

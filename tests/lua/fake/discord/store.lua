@@ -1,5 +1,5 @@
--- In-memory state of the fake Discord: users, guilds, channels, roles, members and messages. Users
--- and roles are kept in the JSON shape the API sends; the others refer to users by ID.
+-- In-memory state of the fake Discord. Users and roles are kept in the API's JSON shape; the others
+-- refer to users by ID.
 local runtime = require("runtime")
 local json = require("json")
 
@@ -20,19 +20,40 @@ local function copy(t)
   for k, v in pairs(t) do out[k] = v end
   return out
 end
+Store.copy = copy
 
---- A snowflake made from the virtual clock, so IDs sort by creation like real ones.
+function Store.copyKeys(from, to, keys)
+  for _, k in ipairs(keys) do
+    if from[k] ~= nil then to[k] = from[k] end
+  end
+end
+
+function Store.has(list, v)
+  for i, x in ipairs(list) do
+    if x == v then return i end
+  end
+end
+
+function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
+
+--- A snowflake from the virtual clock, so IDs sort by creation.
 function Store:id()
   self.seq = self.seq + 1
   return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
+end
+
+--- A guild ID that lands on `shard` of `count`.
+function Store:idOnShard(shard, count)
+  self.seq = self.seq + 1
+  local ts = runtime.time() - EPOCH
+  ts = ts + (shard - ts) % count
+  return string.format("%d", (ts << 22) | (self.seq & 0x3FFFFF))
 end
 
 local function iso(ms)
   return os.date("!%Y-%m-%dT%H:%M:%S", ms // 1000) .. string.format(".%03d000+00:00", ms % 1000)
 end
 Store.iso = iso
-
--- Users, guilds, roles, channels and members ---------------------------------------------------------------
 
 function Store:addUser(u)
   local user = {
@@ -46,10 +67,10 @@ end
 function Store:userJSON(user) return copy(user) end
 function Store:roleJSON(role) return copy(role) end
 
---- g = {name=, owner=user, roles={{name=, permissions=}}, channels={{name=, type=, parent=name}}, members={user}}
+--- g = {id, name, owner, roles = {{name, permissions}}, channels = {{name, type, parent = name}}, members}
 function Store:addGuild(g)
   local guild = {
-    id = self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
+    id = g.id or self:id(), name = g.name, owner_id = g.owner.id, icon = json.null,
     roles = {}, channels = {}, members = {}, member_order = {},
   }
   self.guilds[guild.id] = guild
@@ -124,6 +145,7 @@ function Store:guildJSON(guild)
     system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
     roles = json.array({}), channels = json.array({}), members = json.array({}),
   }
+  out.threads = require("fake.discord.social").activeThreads(self, guild.id)
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   for _, cid in ipairs(guild.channels) do
     local ch = self:channelJSON(self.channels[cid])
@@ -134,19 +156,45 @@ function Store:guildJSON(guild)
   return out
 end
 
--- Messages ---------------------------------------------------------------------------------------------
-
+-- Messages
 function Store:addMessage(ch, author, fields)
   local msg = {
     id = self:id(), channel_id = ch.id, author_id = author.id, content = fields.content or "",
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
-    embeds = fields.embeds or json.array({}), attachments = json.array({}), components = json.array({}),
-    flags = fields.flags or 0, message_reference = fields.message_reference,
+    embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
+    components = fields.components or json.array({}),
+    flags = fields.flags or 0, message_reference = fields.message_reference, poll = fields.poll,
   }
+  if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
   list[#list + 1] = msg
   ch.last_message_id = msg.id
   return msg
+end
+
+--- A message's attachments: new ones ({id = n}) take the bytes of files[n] (kept in `self.files`),
+--- kept ones ({id = snowflake}) stay.
+function Store:attachmentsFor(list, files, previous)
+  local out = json.array({})
+  local old = {}
+  for _, a in ipairs(previous or {}) do old[a.id] = a end
+  for _, a in ipairs(list or {}) do
+    local part
+    for _, f in ipairs(files or {}) do
+      if tostring(f.n) == tostring(a.id) then part = f end
+    end
+    if part then
+      local id = self:id()
+      self.files = self.files or {}
+      self.files[id] = part.data
+      out[#out + 1] = { id = id, filename = a.filename or part.filename, description = a.description,
+        content_type = part.content_type, size = #part.data,
+        url = "https://cdn.discordapp.com/attachments/0/" .. id .. "/" .. (a.filename or part.filename) }
+    elseif old[a.id] then
+      out[#out + 1] = old[a.id]
+    end
+  end
+  return out
 end
 
 function Store:message(channelId, messageId)
@@ -174,6 +222,8 @@ function Store:messageJSON(msg)
       out.member.user = nil
     end
   end
+  out.reactions = require("fake.discord.social").reactionsJSON(msg, self.bot_id)
+  if msg.poll then out.poll = require("fake.discord.social").pollJSON(msg.poll, self.bot_id) end
   local ref = msg.message_reference
   if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
   return out

@@ -1,0 +1,105 @@
+// The archive read before it is unpacked: central directories built here,
+// sizes declared but never written, and the tree search that neither follows
+// nor returns links.
+#include "extras/zip_directory.h"
+
+#include <gtest/gtest.h>
+
+#include "extras/archive.h"
+#include "support/layout.h"
+#include "tests/common/error_text.h"
+#include "tests/common/test_data.h"
+
+namespace tarncore::discordvoice {
+namespace {
+
+void put(std::string& out, std::uint64_t value, int size) {
+    for (int i = 0; i < size; ++i) out += static_cast<char>(i < 8 ? value >> (8 * i) : 0);
+}
+
+// A central directory and its end records; no file data, which the check never reads.
+std::string zip_bytes(const Json& row) {
+    const bool zip64 = row.find("zip64").kind == JsonKind::Bool;
+    std::vector<Json> entries = tarntest::items(row.find("entries"));
+    const auto repeat = static_cast<std::size_t>(row.get_int("repeat", 1));
+    std::string directory;
+    for (std::size_t i = 0; i < entries.size() * repeat; ++i) {
+        const Json& e = entries[i % entries.size()];
+        const std::string name = tarntest::text_at(e, 0) + (repeat > 1 ? std::to_string(i) : "");
+        const auto size = static_cast<std::uint64_t>(std::stoll(tarntest::text_at(e, 3)));
+        put(directory, 0x02014b50, 4);
+        put(directory, std::stoul(tarntest::text_at(e, 1)) << 8 | 20, 2);
+        put(directory, 20, 2);
+        put(directory, 0, 12);  // flags, method, time, date, CRC
+        put(directory, zip64 ? 0xFFFFFFFF : size, 4);
+        put(directory, zip64 ? 0xFFFFFFFF : size, 4);
+        put(directory, name.size(), 2);
+        put(directory, zip64 ? 20 : 0, 2);
+        put(directory, 0, 6);  // comment, disk, internal attributes
+        put(directory, std::stoull(tarntest::text_at(e, 2)), 4);
+        put(directory, 0, 4);
+        directory += name;
+        if (zip64) {
+            put(directory, 1, 2);
+            put(directory, 16, 2);
+            put(directory, size, 8);
+            put(directory, size, 8);
+        }
+    }
+    const std::uint64_t count = entries.size() * repeat;
+    std::string out = std::string(64, 'L') + directory;  // room where local records would be
+    if (zip64) {
+        const std::size_t record = out.size();
+        put(out, 0x06064b50, 4);
+        put(out, 44, 8);
+        put(out, 45, 4);
+        put(out, 0, 8);
+        put(out, count, 8);
+        put(out, count, 8);
+        put(out, directory.size(), 8);
+        put(out, 64, 8);
+        put(out, 0x07064b50, 4);
+        put(out, 0, 4);
+        put(out, record, 8);
+        put(out, 1, 4);
+    }
+    put(out, 0x06054b50, 4);
+    put(out, 0, 4);
+    put(out, zip64 ? 0xFFFF : count, 2);
+    put(out, zip64 ? 0xFFFF : count, 2);
+    put(out, zip64 ? 0xFFFFFFFF : directory.size(), 4);
+    put(out, zip64 ? 0xFFFFFFFF : 64, 4);
+    put(out, 0, 2);
+    out.resize(out.size() - static_cast<std::size_t>(row.get_int("cut", 0)));
+    return row.find("garbage").kind == JsonKind::Bool ? std::string(100, 'x') : out;
+}
+
+TEST(ZipDirectory, RefusedBeforeUnpacking) {
+    const Json table = tarntest::read_json("extras/zip_directory.json");
+    tarntest::TempDir temp;
+    for (const Json& row : tarntest::items(table.find("rows"))) {
+        SCOPED_TRACE(row.get_string("name", ""));
+        const Path zip = temp.path() / "a.zip";
+        ASSERT_TRUE(write_file(zip, zip_bytes(row)));
+        EXPECT_EQ(tarntest::error_text(check_zip_archive(zip)), row.get_string("outcome", ""));
+    }
+}
+
+// Under Wine the links are Unix links that look like a plain file and folder:
+// only their final paths give them away.
+TEST(FindInTree, LinksAreNeitherEnteredNorTakenAndNothingOutsideIs) {
+    tarntest::TempDir temp;
+    const Path root = temp.path() / "extract", outside = temp.path() / "outside";
+    ASSERT_TRUE(ensure_dir(outside / "bin") && ensure_dir(root / "a") && ensure_dir(root / "c"));
+    ASSERT_TRUE(write_file(outside / "bin" / "ffmpeg.exe", "outside"));
+    ASSERT_TRUE(tarntest::make_link(root / "a" / "ffmpeg.exe", outside / "bin" / "ffmpeg.exe"));
+    ASSERT_TRUE(tarntest::make_link(root / "b", outside));
+    EXPECT_EQ(find_in_tree(root, "ffmpeg.exe"), Path());
+    EXPECT_EQ(find_in_tree(root, "bin"), Path());
+    ASSERT_TRUE(write_file(root / "c" / "ffmpeg.exe", "inside"));
+    EXPECT_EQ(find_in_tree(root, "ffmpeg.exe"), root / "c" / "ffmpeg.exe");
+    EXPECT_EQ(find_in_tree(root / "b", "ffmpeg.exe"), Path());
+}
+
+}  // namespace
+}  // namespace tarncore::discordvoice

@@ -1,0 +1,190 @@
+-- Discord's form validation for the fake: each check returns nil or Discord's 400 body, errors nested
+-- by path.
+local json = require("json")
+
+local Forms = {}
+
+local function invalid(path, code, message)
+  local errors = { _errors = { { code = code, message = message } } }
+  for i = #path, 1, -1 do errors = { [tostring(path[i])] = errors } end
+  return { code = 50035, message = "Invalid Form Body", errors = errors }
+end
+Forms.invalid = invalid
+
+local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
+local function list(v) return (type(v) == "table" and v ~= json.null) and v or {} end
+
+local function join(path, ...)
+  local out = { table.unpack(path) }
+  for _, p in ipairs({ ... }) do out[#out + 1] = p end
+  return out
+end
+
+local function length(path, s, min, max)
+  if type(s) ~= "string" then return invalid(path, "BASE_TYPE_REQUIRED", "This field is required") end
+  if len(s) < min or len(s) > max then
+    return invalid(path, "BASE_TYPE_BAD_LENGTH", "Must be between " .. min .. " and " .. max .. " in length.")
+  end
+end
+
+local function tooMany(path, n)
+  return invalid(path, "BASE_TYPE_MAX_LENGTH", "Must be " .. n .. " or fewer in length.")
+end
+
+local function name(path, s, chatInput)
+  local err = length(path, s, 1, 32)
+  if err then return err end
+  if chatInput and not s:match("^[%-_'%l%d\128-\255]+$") then
+    return invalid(path, "APPLICATION_COMMAND_INVALID_NAME", "Command name is invalid")
+  end
+end
+
+local function longest(text, locs)
+  local n = len(text)
+  for _, v in pairs(list(locs)) do n = math.max(n, len(v)) end
+  return n
+end
+
+local function size(o)
+  local n = longest(o.name, o.name_localizations) + longest(o.description, o.description_localizations)
+  for _, c in ipairs(list(o.choices)) do
+    n = n + longest(c.name, c.name_localizations) + (type(c.value) == "string" and len(c.value) or 0)
+  end
+  for _, sub in ipairs(list(o.options)) do n = n + size(sub) end
+  return n
+end
+
+-- Names and descriptions at every level, and the total size; the option rules are the library's own.
+local function options(path, opts)
+  opts = list(opts)
+  if #opts > 25 then return tooMany(path, 25) end
+  for i, o in ipairs(opts) do
+    local p = join(path, i - 1)
+    local err = name(join(p, "name"), o.name, true) or length(join(p, "description"), o.description, 1, 100)
+      or options(join(p, "options"), o.options)
+    if err then return err end
+  end
+end
+
+--- Checks a command as POST or PUT sends it (or as a PATCH leaves it, merged).
+function Forms.command(c, path)
+  path = path or {}
+  local t = c.type or 1
+  local err = name(join(path, "name"), c.name, t == 1)
+  if t == 1 then
+    err = err or length(join(path, "description"), c.description, 1, 100)
+  elseif len(c.description) > 0 or #list(c.options) > 0 then
+    err = err or invalid(path, "APPLICATION_COMMAND_CONTEXT_MENU", "No description or options")
+  end
+  err = err or options(join(path, "options"), c.options)
+  if not err and size(c) > 4000 then
+    err = invalid(path, "APPLICATION_COMMAND_TOO_LARGE", "Command exceeds maximum size (4000)")
+  end
+  return err
+end
+
+local V2 = 1 << 15
+local SELECT = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
+
+local function button(p, b)
+  local ok
+  if b.style == 5 then
+    ok = b.url and not b.custom_id
+  elseif b.style == 6 then
+    ok = b.sku_id and not b.custom_id and not b.label
+  else
+    ok = math.type(b.style) == "integer" and b.style >= 1 and b.style <= 4 and b.custom_id and not b.url
+  end
+  if not ok then return invalid(p, "BUTTON_COMPONENT_INVALID", "Invalid button") end
+  if b.label ~= nil then return length(join(p, "label"), b.label, 1, 80) end
+  if b.style ~= 6 and b.emoji == nil then
+    return invalid(p, "BUTTON_COMPONENT_LABEL_REQUIRED", "A label is required")
+  end
+end
+
+local function select(p, s)
+  local min, max = s.min_values or 1, s.max_values or 1
+  local opts = list(s.options)
+  if min < 0 or max > 25 or min > max or (s.type == 3 and (#opts < 1 or #opts > 25 or max > #opts)) then
+    return invalid(p, "SELECT_COMPONENT_INVALID", "Invalid options, min_values or max_values")
+  end
+  for i, o in ipairs(opts) do
+    local err = length(join(p, "options", i - 1, "label"), o.label, 1, 100)
+      or length(join(p, "options", i - 1, "value"), o.value, 1, 100)
+    if err then return err end
+  end
+end
+
+-- Walks one component; `state` counts components and text and tracks custom IDs.
+local function component(p, c, state)
+  state.total = state.total + 1
+  if c.custom_id ~= nil then
+    local err = length(join(p, "custom_id"), c.custom_id, 1, 100)
+    if err then return err end
+    if state.ids[c.custom_id] then return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "") end
+    state.ids[c.custom_id] = true
+  end
+  local t, kids = c.type, list(c.components)
+  if t == 2 then return button(p, c) end
+  if SELECT[t] then return select(p, c) end
+  if t == 10 then
+    state.text = state.text + len(c.content)
+    return length(join(p, "content"), c.content, 1, 4000)
+  end
+  if t == 12 and (#list(c.items) < 1 or #c.items > 10) then return tooMany(join(p, "items"), 10) end
+  if t == 1 then
+    local selects = 0
+    for _, k in ipairs(kids) do
+      if k.type ~= 2 and not SELECT[k.type] then return invalid(p, "COMPONENT_TYPE_INVALID", "Invalid type") end
+      if SELECT[k.type] then selects = selects + 1 end
+    end
+    if #kids < 1 or #kids > 5 or (selects > 0 and #kids > 1) then
+      return invalid(join(p, "components"), "COMPONENT_LAYOUT_WIDTH_EXCEEDED", "Invalid action row")
+    end
+  elseif t == 9 then
+    local acc = c.accessory
+    if #kids < 1 or #kids > 3 or type(acc) ~= "table" or (acc.type ~= 2 and acc.type ~= 11) then
+      return invalid(p, "COMPONENT_INVALID", "A section holds 1 to 3 text displays and an accessory")
+    end
+    kids = { acc, table.unpack(kids) }
+  elseif t == 17 then
+    if #kids < 1 then return invalid(join(p, "components"), "BASE_TYPE_REQUIRED", "This field is required") end
+  elseif t ~= 11 and t ~= 12 and t ~= 13 and t ~= 14 then
+    return invalid(join(p, "type"), "COMPONENT_TYPE_INVALID", "Invalid component type")
+  end
+  for i, k in ipairs(kids) do
+    local err = component(join(p, "components", i - 1), k, state)
+    if err then return err end
+  end
+end
+
+--- Checks a message body's components and flags; `old` is the stored message for an edit.
+function Forms.messageComponents(body, old)
+  local flags = body.flags or (old and old.flags) or 0
+  local v2 = flags & V2 ~= 0
+  if old and (old.flags or 0) & V2 ~= 0 and not v2 then
+    return invalid({ "flags" }, "MESSAGE_CANNOT_REMOVE_COMPONENTS_V2_FLAG", "The flag cannot be removed")
+  end
+  if v2 then
+    for _, f in ipairs({ "content", "embeds", "poll", "sticker_ids" }) do
+      local v = body[f]
+      if v ~= nil and v ~= json.null and v ~= "" and not (type(v) == "table" and #v == 0) then
+        return invalid({ f }, "MESSAGE_CANNOT_USE_LEGACY_FIELDS_WITH_COMPONENTS_V2", "Not with IS_COMPONENTS_V2")
+      end
+    end
+  end
+  local top = list(body.components)
+  if not v2 and #top > 5 then return tooMany({ "components" }, 5) end
+  local state = { total = 0, text = 0, ids = {} }
+  for i, c in ipairs(top) do
+    if not v2 and c.type ~= 1 then
+      return invalid({ "components", i - 1, "type" }, "COMPONENT_TYPE_INVALID", "Invalid component type")
+    end
+    local err = component({ "components", i - 1 }, c, state)
+    if err then return err end
+  end
+  if state.total > 40 then return tooMany({ "components" }, 40) end
+  if state.text > 4000 then return tooMany({ "components" }, 4000) end
+end
+
+return Forms

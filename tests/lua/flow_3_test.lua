@@ -1,0 +1,100 @@
+-- Flow: shards in one process: identify buckets 5 s apart, the session start limit, guild routing and
+-- per-shard status.
+local runtime = require("runtime")
+local server = require("fake.discord.server")
+local sharding = require("discord.sharding")
+local errors = require("discord.errors")
+local map = require("discord.util").map
+local act = server.act
+
+describe("flow: sharding", function()
+  local fd, client, seen, guildOn
+  after_each(function() server.stop(client) end)
+
+  -- Four shards, max_concurrency 2, a guild on each; `gw` sets more of the fake gateway's knobs.
+  local function start(gw, options)
+    options = options or { shards = "auto" }
+    options.intents = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent" }
+    fd, client, seen = server.session(options, { "ready", "shardReady", "shardResume", "shardReconnecting",
+      "shardStatus", "error", "warn", "raw" }, function(f)
+      f.gateway.shards, f.gateway.max_concurrency, guildOn = 4, 2, {}
+      for k, v in pairs(gw or {}) do f.gateway[k] = v end
+      for shard = 0, 3 do
+        guildOn[shard] = f.store:addGuild({ id = f.store:idOnShard(shard, 4), name = "G" .. shard, owner = f.alice,
+          channels = { { name = "chat", type = 0 } }, members = { f.bot, f.alice } })
+      end
+    end)
+  end
+
+  -- {shard, count, at} of each IDENTIFY, by time.
+  local function identifies()
+    local out = map(fd.gateway.identifies, function(i) return { i.d.shard[1], i.d.shard[2], i.at } end)
+    table.sort(out, function(a, b) return a[3] < b[3] or (a[3] == b[3] and a[1] < b[1]) end)
+    return out
+  end
+  local function arg(name, i) return map(seen[name], function(e) return e[i] end) end
+  local function shardOf(op) return fd.gateway:receivedOps(op)[1].conn.session.shard[1] end
+
+  it("identifies four shards in pairs 5 s apart, routes guilds by ID and is ready once every shard is", function()
+    start()
+    local t = identifies()
+    assert.are.same({ { 0, 4, 0 }, { 1, 4, 0 }, { 2, 4, 5000 }, { 3, 4, 5000 } },
+      map(t, function(r) return { r[1], r[2], r[3] - t[1][3] } end))
+    local ready = arg("shardReady", 1)
+    table.sort(ready)
+    assert.are.same({ { 0, 1, 2, 3 }, 1, { 0, 1, 2, 3 }, 4, { [0] = "ready", "ready", "ready", "ready" } },
+      { ready, #seen.ready, client.shard.ids, client.shard.count, client.ws:statuses() })
+    for shard, g in pairs(guildOn) do
+      assert.are.same({ shard, shard }, { client.guilds.cache:get(g.id).shard.id, sharding.shardIdFor(g.id, 4) })
+    end
+    -- Events come from the guild's shard; requests and presences go there.
+    act(function() fd:say(fd.alice, fd.store.channels[guildOn[3].channels[1]], "on three") end)
+    local raw = seen.raw[#seen.raw]
+    act(function() client.guilds.cache:get(guildOn[2].id).members:fetch({ user = { fd.alice.id } }) end)
+    act(function() client.user:setPresence({ status = "dnd", shardId = 1 }) end)
+    assert.are.same({ "MESSAGE_CREATE", 3, 2, 1, "dnd", {} }, { raw[1].t, raw[2], shardOf(8), shardOf(3),
+      fd.gateway.presences[1].status, fd.gateway.faults })
+  end)
+
+  it("reconnects one shard without disturbing the others, and re-identifies through the queue", function()
+    start()
+    local seq, from = fd.gateway:session(1).seq, #seen.shardStatus
+    act(function() fd.gateway:close(4000, "Unknown error", 1) end)
+    assert.are.same({ { 1 }, { 1 }, seq }, { arg("shardReconnecting", 1), arg("shardResume", 1),
+      fd.gateway:receivedOps(6)[1].d.seq })
+    for i = from + 1, #seen.shardStatus do assert.are.equal(1, seen.shardStatus[i][1]) end
+    act(function() fd.gateway:invalidate(false, 3) end, 20000)
+    assert.are.same({ 5, 3, 1, {} }, { #fd.gateway.identifies, fd.gateway.identifies[5].d.shard[1], #seen.ready,
+      fd.gateway.faults })
+  end)
+
+  it("waits for the reset when the session start limit runs out", function()
+    start({ session_starts = 2, reset_after = 30000 })
+    assert.truthy(seen.warn[1][1]:find("Only 2 of 4 session starts left", 1, true))
+    runtime.run(nil, { ["for"] = 30000 })
+    local t = identifies()
+    assert.is_true(#t == 4 and t[3][3] >= 30000, "identified at " .. tostring(t[3] and t[3][3]))
+    assert.are.same({ {}, 1 }, { fd.gateway.faults, #seen.ready })
+  end)
+
+  it("stops with a fatal GatewayError when Discord requires more shards", function()
+    start({ required_shards = 2 }, { shardCount = 1 })
+    local err = seen.error[1][1]
+    assert.are.same({ 0, true, 4011, true }, { #seen.ready, errors.is(err, "GatewayError"), err.code, err.fatal })
+  end)
+
+  it("plans the shards from the options and Discord's recommendation", function()
+    for i, c in ipairs({ { { shardCount = 1 }, 5, 1, { 0 } },
+      { { shards = "auto", shardCount = 1 }, 3, 3, { 0, 1, 2 } },
+      { { shards = { 3, 1, 1 }, shardCount = 4 }, 1, 4, { 1, 3 } },
+      { { shards = { 2 }, shardCount = "auto" }, 4, 4, { 2 } } }) do
+      assert.are.same({ c[3], c[4] }, { sharding.plan(c[1], { shards = c[2] }) }, "case " .. i)
+    end
+    for _, bad in ipairs({ { shards = { 4 }, shardCount = 4 }, { shards = {}, shardCount = 2 } }) do
+      local ok, err = pcall(sharding.plan, bad, {})
+      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(err))
+    end
+    local id = "175928847299117063"
+    assert.are.same({ 4, 1 }, { sharding.shardIdFor(id, 16), sharding.shardIdFor(id, 5) })
+  end)
+end)

@@ -1,0 +1,155 @@
+-- Flow: interactions under Discord's rules: a deferred slash command, the rules as errors, uploads
+-- byte for byte, and autoDefer.
+local runtime = require("runtime")
+local json = require("json")
+local server = require("fake.discord.server")
+local discord = require("discord")
+
+describe("flow: interactions", function()
+  local fd, client, handler, failures, panel
+
+  local function start(options)
+    options = options or {}
+    options.intents = { "Guilds", "GuildMessages" }
+    fd, client = server.login(options, function(_, c)
+      c:on("interactionCreate", function(i)
+        local ok, e = pcall(handler, i)
+        if not ok then failures[#failures + 1] = e end
+      end)
+    end)
+    panel = fd.store:addMessage(fd.general, fd.bot, { content = "Panel", components = json.array({
+      { type = 1, components = { { type = 2, style = 1, custom_id = "b", label = "B" } } } }) })
+  end
+  after_each(function() server.stop(client) end)
+
+  -- Runs `body` as the listener for the interaction `make` delivers; returns the fake's record.
+  local function deliver(body, make, ms)
+    failures, handler = {}, body
+    local it
+    runtime.run(function() it = make(fd.interactions) end, { ["for"] = ms or 10000 })
+    return it
+  end
+
+  local function slash(x)
+    return x:command(fd.alice, fd.general, "cmd", { { name = "text", type = 3, value = "hi" } })
+  end
+  local function click(x) return x:click(fd.alice, panel, "b") end
+
+  it("defers a slash command, edits the reply after 5 s and follows up", function()
+    start()
+    local seen = {}
+    local it = deliver(function(i)
+      i:deferReply({ ephemeral = true })
+      runtime.sleep(5000)
+      seen.reply = i:editReply("filed: " .. i.options:getString("text", true))
+      seen.follow = i:followUp("one more")
+      seen.fetched = i:fetchReply()
+    end, slash)
+    assert.are.same({}, failures)
+    assert.are.same({ 5, 64, 0 }, { it.responses[1].type, it.responses[1].data.flags, it.responses[1].at - it.created })
+    -- The placeholder became the reply: no longer loading, still ephemeral.
+    assert.are.same({ "filed: hi", 64 }, { it.original.content, it.original.flags })
+    assert.are.same({ it.original.id, it.original.id }, { seen.reply.id, seen.fetched.id })
+    local meta = seen.reply.interactionMetadata
+    assert.are.same({ it.id, "alice" }, { meta.id, meta.user.username })
+    assert.are.same({ "one more", seen.follow.id }, { it.followups[1].content, it.followups[1].id })
+    local patch = fd:requests("PATCH", "/webhooks/%d+/[^/]+/messages/@original")[1]
+    assert.are.same({ 5000, nil }, { patch.at - it.created, patch.headers.authorization })
+    assert.are.same({}, fd.interactions.violations)
+  end)
+
+  it("raises clear errors for late, repeated, wrong and expired responses, before Discord would refuse", function()
+    start()
+    local modal = function(x) return x:submit(fd.alice, fd.general, "m", { t = "v" }) end
+    local typing = function(n)
+      return function(x) return x:autocomplete(fd.alice, fd.general, "f", { { name = "q", type = 3, value = n,
+        focused = true } }) end
+    end
+    local respond = function(i) i:respond({ i.options:getFocused() }) end
+    local many = {}
+    for n = 1, 26 do many[n] = "f" .. n end
+    -- name, listener, interaction, error code, initial responses Discord received
+    local cases = {
+      { "late", function(i) runtime.sleep(3100) i:reply("x") end, slash, "InteractionExpired", 0 },
+      { "twice", function(i) i:reply("one") i:reply("two") end, slash, "InteractionAlreadyReplied", 1 },
+      { "edit first", function(i) i:editReply("x") end, slash, "InteractionNotReplied", 0 },
+      { "after 15 minutes", function(i) i:deferReply() runtime.sleep(900000) i:followUp("x") end, slash,
+        "InteractionTokenExpired", 1 },
+      { "update from a plain modal", function(i) i:update("x") end, modal, "InteractionResponseInvalid", 0 },
+      { "two suggestion lists", function(i) respond(i) respond(i) end, typing("a"), "InteractionAlreadyReplied", 1 },
+      { "26 suggestions", function(i) i:respond(many) end, typing("b"), "InvalidOption", 0 },
+      { "missing modal field", function(i) i.fields:getTextInputValue("nope") end, modal,
+        "ModalSubmitInteractionFieldNotFound", 0 },
+      { "modal never submitted", function(i)
+        i:showModal({ custom_id = "fb", title = "T", components = { { type = 18, label = "L",
+          component = { type = 4, custom_id = "w", style = 2 } } } })
+        i:awaitModalSubmit({ time = 60000 })
+      end, slash, "InteractionCollectorError", 1 },
+      -- A global pause that outlasts the 3 s: the reply is not sent late.
+      { "global pause", function(i) i:reply("x") end, slash, "InteractionExpired", 0, function()
+        fd.rest:inject({ path = "/interactions/.*", global = true, retry_after = 4 })
+      end },
+    }
+    for _, c in ipairs(cases) do
+      if c[6] then c[6]() end
+      local it = deliver(c[2], c[3], 20 * 60000)
+      assert.are.equal(1, #failures, c[1])
+      assert.are.same({ "LibraryError", c[4], c[5] }, { failures[1].name, failures[1].code, #it.responses }, c[1])
+    end
+    assert.are.same({}, fd.interactions.violations)
+    -- The reply met the pause once and was not sent again after it.
+    local paused = fd.interactions.list[#fd.interactions.list]
+    assert.are.equal(1, #fd:requests("POST", "/interactions/" .. paused.id .. "/.*"))
+  end)
+
+  it("sends a first response again when its answer is lost, and takes the refusal as done", function()
+    start()
+    fd.rest:inject({ path = "/interactions/.*", lost = true })
+    local it = deliver(function(i) i:reply("hi") end, slash)
+    assert.are.same({ {}, 1, 2 }, { failures, #it.responses, #fd:requests("POST", "/interactions/.*") })
+    assert.are.equal("answered twice", fd.interactions.violations[1].text)
+  end)
+
+  it("uploads files byte for byte", function()
+    start()
+    local png = "\x89PNG\r\n\x1a\n" .. string.rep("\0\r\n--", 50) .. "\xff"
+    local it = deliver(function(i)
+      i:reply({ content = "chart", files = { discord.AttachmentBuilder(png, { name = "chart.png", description = "c" }),
+        discord.AttachmentBuilder("a\r\nb"):setName("y.txt"):setSpoiler(true) } })
+    end, slash)
+    local cb = fd:requests("POST", "/interactions/.*")[1]
+    assert.are.same({ { id = 0, filename = "chart.png", description = "c" }, { id = 1, filename = "SPOILER_y.txt" } },
+      cb.body.data.attachments)
+    assert.are.same({ "files[0]", "image/png", png }, { cb.files[1].field, cb.files[1].content_type, cb.files[1].data })
+    local a = it.original.attachments
+    assert.are.same({ png, "a\r\nb" }, { fd.store.files[a[1].id], fd.store.files[a[2].id] })
+  end)
+
+  it("autoDefer defers what is not answered in time, and later answers edit the deferred reply", function()
+    start({ autoDefer = 2000 })
+    -- name, ms before answering, answer, interaction, callback type, requests after it, resulting text
+    local cases = {
+      { "slow command", 2500, function(i) i:reply("late") end, slash, 5, { "PATCH @" }, "late" },
+      { "fast command", 100, function(i) i:reply("quick") end, slash, 4, {}, "quick" },
+      { "slow ephemeral", 2500, function(i) i:reply({ content = "s", ephemeral = true }) end, slash, 5,
+        { "DELETE @", "POST" } },
+      { "slow button", 2600, function(i) i:update({ content = "upd" }) end, click, 6, { "PATCH @" }, "upd" },
+    }
+    for _, c in ipairs(cases) do
+      local before = #fd:requests()
+      local it = deliver(function(i) runtime.sleep(c[2]) c[3](i) end, c[4])
+      assert.are.same({}, failures, c[1])
+      assert.are.same({ c[5], math.min(c[2], 2000) }, { it.responses[1].type, it.responses[1].at - it.created }, c[1])
+      local after = {}
+      for n, r in ipairs(fd:requests()) do
+        if n > before then after[#after + 1] = r.method .. (r.path:match("@original$") and " @" or "") end
+      end
+      table.remove(after, 1)
+      assert.are.same(c[6], after, c[1])
+      if c[7] then assert.are.equal(c[7], (it.original or panel).content, c[1]) end
+    end
+    local secret = fd.interactions.list[#fd.interactions.list - 1]
+    assert.are.same({ "s", 64, 1 }, { secret.followups[1].content, secret.followups[1].flags, #secret.deleted })
+    assert.are.same({}, fd.interactions.violations)
+  end)
+end)

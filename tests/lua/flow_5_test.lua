@@ -1,0 +1,173 @@
+-- Flow: (old, new) pairs of update events, partials completed by fetch, sweepers, cache limits, polls.
+local runtime = require("runtime")
+local json = require("json")
+local server = require("fake.discord.server")
+local act = server.act
+
+local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent", "GuildPresences", "DirectMessages",
+  "DirectMessageTyping", "GuildMessagePolls", "GuildVoiceStates" }
+local EVENTS = { "messageUpdate", "guildUpdate", "channelUpdate", "roleUpdate", "guildMemberUpdate", "userUpdate",
+  "presenceUpdate", "threadUpdate", "messageDelete", "typingStart", "cacheSweep", "error", "messagePollVoteAdd",
+  "messagePollVoteRemove", "voiceStateUpdate" }
+
+describe("flow: updates, partials, sweepers", function()
+  local fd, client, seen
+
+  local function start(options)
+    options = options or {}
+    options.intents = INTENTS
+    fd, client, seen = server.session(options, EVENTS)
+    return client.channels.cache:get(fd.general.id)
+  end
+  after_each(function() server.stop(client) end)
+  local function guild() return client.guilds.cache:get(fd.guild.id) end
+
+  it("pairs every update with the object as it was", function()
+    start()
+    local said = act(function() return fd:say(fd.alice, fd.general, "first") end)
+    local thread = act(function() return client.channels.cache:get(fd.general.id).threads:create({ name = "t" }) end)
+    local presence = { user = { id = fd.bob.id }, guild_id = fd.guild.id, status = "online",
+      activities = json.array({ { name = "Chess", type = 0 } }), client_status = { desktop = "online" } }
+    act(function() fd.gateway:dispatch("PRESENCE_UPDATE", presence) end)
+    local g, voice = guild(), fd.guild.channels[3]
+    -- event, the cause, the field, its old and new value
+    local cases = {
+      { "messageUpdate", function() g.channels.cache:get(fd.general.id).messages.cache:get(said.id):edit("x") end,
+        "content", "first", "x" },
+      { "guildUpdate", function() fd.gateway:dispatch("GUILD_UPDATE", { id = g.id, name = "Renamed" }) end,
+        "name", "Test Guild", "Renamed" },
+      { "channelUpdate", function() client.channels.cache:get(fd.general.id):setTopic("new") end,
+        "topic", "hello", "new" },
+      { "roleUpdate", function() g.roles.cache:get(fd.mod_role.id):edit({ name = "Admin" }) end,
+        "name", "Mod", "Admin" },
+      { "guildMemberUpdate", function() g.members.cache:get(fd.bob.id):setNickname("B") end,
+        "nickname", nil, "B" },
+      { "userUpdate", function()
+          fd.bob.username = "robert"
+          local d = fd.store:memberJSON(fd.guild.members[fd.bob.id])
+          d.guild_id = fd.guild.id
+          fd.gateway:dispatch("GUILD_MEMBER_UPDATE", d)
+        end, "username", "bob", "robert" },
+      { "presenceUpdate", function()
+          presence.status = "dnd"
+          fd.gateway:dispatch("PRESENCE_UPDATE", presence)
+        end, "status", "online", "dnd" },
+      { "threadUpdate", function() thread:setLocked(true) end, "locked", false, true },
+      { "voiceStateUpdate", function()
+          fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = g.id, user_id = fd.bob.id, channel_id = voice,
+            session_id = "s", deaf = false, mute = true, self_deaf = false, self_mute = false, suppress = false })
+        end, "channelId", nil, voice },
+    }
+    for _, c in ipairs(cases) do
+      local event, cause, field, before, after = table.unpack(c)
+      local n = #seen[event]
+      act(cause)
+      local got = seen[event][n + 1]
+      assert.is_not_nil(got, event)
+      assert.are.same({ before, after }, { got[1][field], got[2][field] }, event)
+      assert.are_not.equal(got[1], got[2], event)
+    end
+    assert.are.same({ "Chess", true }, { seen.presenceUpdate[2][2].activities[1].name,
+      g.members.cache:get(fd.bob.id).voice.mute })
+    assert.is_nil(seen.presenceUpdate[1][1])
+    -- A message in a new DM brings its channel.
+    act(function() fd:say(fd.alice, fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } }), "psst") end)
+    assert.are.equal("psst", client.users.cache:get(fd.alice.id).dmChannel.messages.cache:first().content)
+    assert.are.same({}, seen.error)
+  end)
+
+  it("drops events about uncached objects unless partials allow them, then fetch completes them", function()
+    for _, partials in ipairs({ {}, { "Message", "Channel", "User" } }) do
+      start({ partials = partials })
+      local dm = fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } })
+      local old = fd.store:addMessage(fd.general, fd.alice, { content = "from before" })
+      act(function()
+        fd.gateway:dispatch("MESSAGE_DELETE", { id = old.id, channel_id = fd.general.id, guild_id = fd.guild.id })
+        fd.gateway:dispatch("TYPING_START", { channel_id = dm.id, user_id = fd.alice.id, timestamp = 1767225600 })
+      end)
+      local n = #partials > 0 and 1 or 0
+      assert.are.same({ n, n }, { #seen.messageDelete, #seen.typingStart })
+      if n > 0 then
+        local msg, typing = seen.messageDelete[1][1], seen.typingStart[1][1]
+        assert.are.same({ true, old.id, true, 1767225600000 }, { msg.partial, msg.id, typing.channel.partial,
+          typing.startedTimestamp })
+        local channel = act(function() return typing.channel:fetch() end)
+        assert.are.same({ "DMChannel", false }, { require("discord.util").className(channel), channel.partial })
+        local partial = client.channels.cache:get(fd.general.id).messages:_add({ id = old.id })
+        act(function() partial:fetch() end)
+        assert.are.same({ false, "from before" }, { partial.partial, partial.content })
+      end
+      server.stop(client)
+    end
+  end)
+
+  it("sweeps on the virtual clock by lifetime and by filter, and keeps the bot", function()
+    start({ sweepers = { messages = { interval = 60, lifetime = 120 },
+      users = { interval = 300, filter = function() return function(u) return not u.bot end end } } })
+    -- Sweeps every 60 s from the login: the one at 180 s is the first to find "old" (said at ~10 s) too old.
+    act(function() fd:say(fd.alice, fd.general, "old") end)
+    local cache = client.channels.cache:get(fd.general.id).messages.cache
+    runtime.run(nil, { ["for"] = 160000 })
+    assert.are.same({ "old" }, cache:map(function(m) return m.content end))
+    runtime.run(nil, { ["for"] = 20000 })
+    act(function() fd:say(fd.bob, fd.general, "new") end)
+    assert.are.same({ "new" }, cache:map(function(m) return m.content end))
+    assert.truthy(seen.cacheSweep[#seen.cacheSweep][1]:find("Swept 1 messages", 1, true))
+    runtime.run(nil, { ["for"] = 300000 })
+    assert.are.same({ fd.bot.id }, client.users.cache:keys())
+    for _, s in ipairs({ { messages = { interval = 0, lifetime = 1 } }, { users = { interval = 1, lifetime = 5 } },
+      { teapots = { interval = 1 } }, { messages = { interval = 5 } } }) do
+      local ok, err = pcall(require("discord").Client, { sweepers = s })
+      assert.is_true(not ok and tostring(err):find("sweepers%.") ~= nil, tostring(err))
+    end
+  end)
+
+  it("bounds caches per manager and keeps the bot's own member over the limit", function()
+    local general = start({ makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 2,
+      GuildMemberManager = 1 }) })
+    act(function()
+      for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
+    end)
+    assert.are.same({ "m2", "m3" }, general.messages.cache:map(function(m) return m.content end))
+    -- One member besides the bot, which is kept over the limit.
+    assert.are.same({ true, 2 }, { guild().members.me ~= nil, guild().members.cache.size })
+    local ok, err = pcall(require("discord").Client, { makeCache = function() return {} end })
+    assert.is_true(not ok and tostring(err):find("makeCache", 1, true) ~= nil)
+  end)
+
+  it("sends a poll within Discord's limits, counts votes, lists voters and ends it", function()
+    local general = start()
+    local msg = act(function()
+      return general:send({ poll = { question = "Lunch?", answers = { "Soup", { text = "Pie", emoji = "\u{1F967}" } },
+        duration = 2 } })
+    end)
+    local body = fd:requests("POST", "/channels/%d+/messages")[1].body.poll
+    local built = require("discord").PollBuilder():setQuestion("Lunch?"):addAnswers("Soup")
+      :addAnswers({ text = "Pie", emoji = "\u{1F967}" }):setDuration(2):toJSON()
+    assert.are.same(built, body)
+    assert.are.same({ "Lunch?", 2, false, { name = "\u{1F967}" } }, { body.question.text, body.duration,
+      body.allow_multiselect, body.answers[2].poll_media.emoji })
+    local raw = fd.store:message(fd.general.id, msg.id)
+    act(function()
+      fd:vote(fd.alice, fd.general, raw, 2)
+      fd:vote(fd.bob, fd.general, raw, 2)
+      fd:vote(fd.bob, fd.general, raw, 2, true)
+    end)
+    local pie = msg.poll.answers:get(2)
+    assert.are.same({ "Pie", 1, 2, 1 }, { pie.text, pie.voteCount, #seen.messagePollVoteAdd,
+      #seen.messagePollVoteRemove })
+    assert.are.same({ pie, fd.alice.id }, { seen.messagePollVoteAdd[1][1], seen.messagePollVoteAdd[1][2] })
+    assert.are.same({ fd.alice.id }, act(function() return pie.voters:fetch() end):keys())
+    act(function() msg.poll:expire() end)
+    assert.is_true(msg.poll:hasEnded())
+    local old = seen.messageUpdate[1][1]
+    assert.are.same({ false, true }, { old.poll.resultsFinalized, msg.poll.resultsFinalized })
+    local refused = {
+      { question = ("q"):rep(301), answers = { "a" } }, { question = "q", answers = {} },
+      { question = "q", answers = { ("a"):rep(56) } }, { question = "q", answers = { "a" }, duration = 769 },
+    }
+    for _, p in ipairs(refused) do
+      assert.is_false((pcall(general.send, general, { poll = p })))
+    end
+  end)
+end)

@@ -1,0 +1,46 @@
+-- Interaction parts that need no gateway: the option resolver and the multipart encoder.
+local runtime = require("runtime")
+local discord = require("discord")
+local attachment = require("discord.builders.attachment")
+local Resolver = require("discord.structures.option_resolver").CommandInteractionOptionResolver
+
+describe("interaction parts", function()
+  it("resolves options under a subcommand to their objects and raises the option errors", function()
+    runtime.reset()
+    local c = discord.Client({ intents = { "Guilds" } })
+    c.guilds:_add({ id = "100", name = "G", roles = {}, channels = {}, members = {} })
+    local o = Resolver(c, { { name = "admin", type = 2, options = { { name = "ban", type = 1, options = {
+      { name = "target", type = 6, value = "201" }, { name = "days", type = 4, value = 7 },
+      { name = "where", type = 7, value = "400" }, { name = "gone", type = 6, value = "9" } } } } } }, {
+      users = { ["201"] = { id = "201", username = "alice" } }, members = { ["201"] = { roles = {}, nick = "Al" } },
+      channels = { ["400"] = { id = "400", name = "news", type = 5 } } }, "100")
+    assert.are.same({ "admin", "ban", "alice", "Al", 7, "news", true }, { o:getSubcommandGroup(), o:getSubcommand(),
+      o:getUser("target").username, o:getMember("target").nickname, o:getInteger("days"), o:getChannel("where").name,
+      c.channels.cache:get("400") == nil })
+    for _, k in ipairs({
+      { "getString", { "absent", true }, "CommandInteractionOptionNotFound" },
+      { "getString", { "days" }, "CommandInteractionOptionType" },
+      { "getChannel", { "where", true, { 0 } }, "CommandInteractionOptionInvalidChannelType" },
+      { "getUser", { "gone", true }, "CommandInteractionOptionEmpty" },
+      { "getFocused", {}, "AutocompleteInteractionOptionNoFocusedOption" },
+    }) do
+      local ok, e = pcall(o[k[1]], o, table.unpack(k[2]))
+      assert.are.same({ false, k[3] }, { ok, e.code }, k[1])
+    end
+  end)
+
+  it("encodes multipart bodies byte for byte, with a boundary no part contains", function()
+    local body = attachment.encodeMultipart({ { name = 'a"\r\n.txt', data = "x\r\n--y", index = 1 },
+      { name = "p.png", data = "\x89PNG\r\n\x1a\n", index = 3 } }, { content = "hi" }, "B")
+    assert.are.equal('--B\r\nContent-Disposition: form-data; name="payload_json"\r\nContent-Type: application/json'
+      .. '\r\n\r\n{"content":"hi"}\r\n--B\r\nContent-Disposition: form-data; name="files[0]"; filename="a%22%0D%0A.txt"'
+      .. '\r\nContent-Type: text/plain\r\n\r\nx\r\n--y\r\n--B\r\nContent-Disposition: form-data; name="files[2]"; '
+      .. 'filename="p.png"\r\nContent-Type: image/png\r\n\r\n\x89PNG\r\n\x1a\n\r\n--B--\r\n', body)
+    -- The boundary the random stream gives next is in the file, so another one is drawn.
+    runtime.reset()
+    local taken = select(2, attachment.encodeMultipart({ { data = "a" } })):match("boundary=(.+)$")
+    runtime.reset()
+    local b = select(2, attachment.encodeMultipart({ { data = taken } })):match("boundary=(.+)$")
+    assert.is_nil(taken:find(b, 1, true))
+  end)
+end)

@@ -1,0 +1,85 @@
+-- Reactions: the bot's own and other users', their users, removal, and uncached messages.
+local server = require("fake.discord.server")
+local resolveEmoji = require("discord.structures.reaction").resolveEmoji
+local act = server.act
+
+local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "GuildMessageReactions" }
+local EVENTS = { "messageReactionAdd", "messageReactionRemove", "messageReactionRemoveAll",
+  "messageReactionRemoveEmoji" }
+local THUMBS, CUSTOM = "\u{1F44D}", "<:tarn:123456789012345678>"
+
+describe("reactions", function()
+  local fd, client, seen
+  after_each(function() server.stop(client) client = nil end)
+
+  local function said()
+    local raw = act(function() return fd:say(fd.alice, fd.general, "react to me") end)
+    return raw, client.channels.cache:get(fd.general.id).messages.cache:get(raw.id)
+  end
+
+  it("resolves every emoji form to the route identifier and cache key", function()
+    for _, c in ipairs({ { THUMBS, "%F0%9F%91%8D", THUMBS },
+      { CUSTOM, "tarn%3A123456789012345678", "123456789012345678" }, { { id = "3", name = "x" }, "x%3A3", "3" } }) do
+      local e = resolveEmoji(c[1])
+      assert.are.same({ c[2], c[3] }, { e.identifier, e.key })
+    end
+    assert.are.same({ CUSTOM, nil, nil }, { tostring(resolveEmoji(CUSTOM)), resolveEmoji(""), resolveEmoji({}) })
+  end)
+
+  it("counts the bot's reaction once although the gateway repeats it, and others' as they come", function()
+    fd, client, seen = server.session({ intents = INTENTS }, EVENTS)
+    local raw, msg = said()
+    local reaction = act(function() return msg:react(THUMBS) end)
+    act(function()
+      fd:react(fd.bob, fd.general, raw, THUMBS)
+      fd:react(fd.alice, fd.general, raw, THUMBS, true)
+    end)
+    local r, user, details = table.unpack(seen.messageReactionAdd[3], 1, 3)
+    assert.are.same({ reaction, "alice", true, client.user }, { r, user.username, details.burst,
+      seen.messageReactionAdd[1][2] })
+    assert.are.same({ 3, 2, 1, true }, { reaction.count, reaction.countDetails.normal, reaction.countDetails.burst,
+      reaction.me })
+    assert.are.same({ fd.bot.id, fd.bob.id }, act(function() return reaction.users:fetch() end):keys())
+    assert.are.same({ fd.alice.id }, act(function() return reaction.users:fetch({ type = "burst" }) end):keys())
+    act(function() reaction.users:remove(fd.bob.id) end)
+    act(function() reaction.users:remove() end)
+    assert.are.same({ 1, false, 2 }, { reaction.count, reaction.me, #seen.messageReactionRemove })
+    assert.are.same({ "DELETE", "/@me" }, { fd:requests("DELETE")[2].method, fd:requests("DELETE")[2].path:sub(-4) })
+  end)
+
+  it("removes one emoji or all reactions through the gateway events", function()
+    fd, client, seen = server.session({ intents = INTENTS }, EVENTS)
+    local raw, msg = said()
+    act(function()
+      msg:react(THUMBS)
+      msg:react(CUSTOM)
+      fd:react(fd.bob, fd.general, raw, "tarn:123456789012345678")
+    end)
+    local custom = msg.reactions.cache:get("123456789012345678")
+    assert.are.same({ { THUMBS, "123456789012345678" }, 2 }, { msg.reactions.cache:keys(), custom.count })
+    act(function() custom:remove() end)
+    assert.are.same({ custom, { THUMBS } }, { seen.messageReactionRemoveEmoji[1][1], msg.reactions.cache:keys() })
+    act(function() msg.reactions:removeAll() end)
+    assert.are.same({ msg, { THUMBS }, 0 }, { seen.messageReactionRemoveAll[1][1],
+      seen.messageReactionRemoveAll[1][2]:keys(), msg.reactions.cache.size })
+  end)
+
+  it("drops reactions on uncached messages unless partials allow them, and completes them on fetch", function()
+    for _, c in ipairs({ { {}, 0 }, { { "Message" }, 0 }, { { "Message", "Reaction" }, 2 } }) do
+      fd, client, seen = server.session({ intents = INTENTS, partials = c[1] }, EVENTS)
+      local raw = fd.store:addMessage(fd.general, fd.alice, { content = "from before" })
+      act(function()
+        fd:react(fd.bob, fd.general, raw, THUMBS)
+        fd:react(fd.alice, fd.general, raw, THUMBS)
+      end)
+      assert.are.equal(c[2], #seen.messageReactionAdd)
+      if c[2] > 0 then
+        local reaction = seen.messageReactionAdd[1][1]
+        assert.are.same({ true, true }, { reaction.partial, reaction.message.partial })
+        act(function() reaction:fetch() end)
+        assert.are.same({ false, 2, "from before" }, { reaction.partial, reaction.count, reaction.message.content })
+      end
+      server.stop(client)
+    end
+  end)
+end)

@@ -1,0 +1,259 @@
+// The release signature: SHA-512 and BLAKE2b against hashlib and the RFC 7693
+// vectors, Ed25519 against RFC 8032 and the encodings a strict verifier
+// refuses, and downloads signed at test time by the real minisign tool
+// (tests/data/update/signed_download.json).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/layout.h"
+#include "tests/common/error_text.h"
+#include "tests/common/host_tools.h"
+#include "tests/common/install_sandbox.h"
+#include "tests/common/test_data.h"
+#include "tests/common/test_server.h"
+#include "update/blake2b.h"
+#include "update/release_folder.h"
+#include "update/ed25519.h"
+#include "update/release_signature.h"
+#include "update/sha256.h"
+#include "update/sha512.h"
+#include "update/update_client.h"
+
+namespace {
+
+using namespace tarncore;
+using namespace tarntest;
+
+std::string from_hex(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+template <typename Bytes>
+std::string hex(const Bytes& bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (const auto byte : bytes) {
+        text += kHex[static_cast<std::uint8_t>(byte) >> 4];
+        text += kHex[static_cast<std::uint8_t>(byte) & 15];
+    }
+    return text;
+}
+
+std::string lcg(std::size_t n) {
+    std::string out(n, '\0');
+    auto x = static_cast<std::uint32_t>(n);
+    for (char& c : out) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    return out;
+}
+
+// Fed in pieces of uneven sizes, so that every buffer boundary is crossed.
+template <typename Hash>
+std::string digest_in_pieces(Hash hash, const std::string& message) {
+    static constexpr std::size_t kPieces[] = {1, 127, 7, 128, 129, 64};
+    for (std::size_t at = 0, i = 0; at < message.size(); at += kPieces[i++ % 6]) {
+        hash.update(message.data() + at, std::min(kPieces[i % 6], message.size() - at));
+    }
+    return hex(hash.finish());
+}
+
+// RFC 7693 Appendix E: a grand hash over digests of every length and key size.
+std::string blake2b_selftest() {
+    auto seq = [](std::size_t n, std::uint32_t seed) {
+        std::string out(n, '\0');
+        std::uint32_t a = 0xDEAD4BAD * seed, b = 1;
+        for (char& c : out) {
+            const std::uint32_t t = a + b;
+            a = b;
+            b = t;
+            c = static_cast<char>(t >> 24);
+        }
+        return out;
+    };
+    Blake2b grand(32);
+    for (std::size_t out : {20, 32, 48, 64}) {
+        for (std::size_t in : {0, 3, 128, 129, 255, 1024}) {
+            const std::string data = seq(in, static_cast<std::uint32_t>(in));
+            for (const std::string& key :
+                 {std::string(), seq(out, static_cast<std::uint32_t>(out))}) {
+                Blake2b hash(out, key);
+                hash.update(data.data(), data.size());
+                const std::vector<std::uint8_t> md = hash.finish();
+                grand.update(md.data(), md.size());
+            }
+        }
+    }
+    return hex(grand.finish());
+}
+
+TEST(Signature, HashAndEd25519Vectors) {
+    const Json table = read_json("update/signature_vectors.json");
+    for (const Json& row : items(table.find("rows"))) {
+        const std::string kind = text_at(row, 0);
+        SCOPED_TRACE(row.dump(false).substr(0, 120));
+        if (kind == "blake2b-selftest") {
+            EXPECT_EQ(blake2b_selftest(), text_at(row, 1));
+        }
+        if (kind == "sha512" || kind == "blake2b") {
+            const std::string message =
+                text_at(row, 1) == "lcg" ? lcg(std::stoul(text_at(row, 2))) : text_at(row, 2);
+            const std::string want = text_at(row, 3);
+            EXPECT_EQ(kind == "sha512" ? digest_in_pieces(Sha512(), message)
+                                       : digest_in_pieces(Blake2b(), message),
+                      want);
+        }
+        if (kind != "ed25519") continue;
+        Ed25519Key key;
+        Ed25519Signature signature;
+        const std::string key_bytes = from_hex(text_at(row, 2)),
+                          message = from_hex(text_at(row, 3)),
+                          signature_bytes = from_hex(text_at(row, 4));
+        ASSERT_EQ(key_bytes.size() + signature_bytes.size(), 96u);
+        std::copy(key_bytes.begin(), key_bytes.end(), key.begin());
+        std::copy(signature_bytes.begin(), signature_bytes.end(), signature.begin());
+        const bool valid = text_at(row, 5) == "valid";
+        EXPECT_EQ(ed25519_verify(key, signature, message.data(), message.size()), valid);
+        // The same through the block feed, the message in two parts.
+        Ed25519Verifier verifier;
+        const bool started = verifier.start(key, signature);
+        verifier.update(message.data(), message.size() / 2);
+        verifier.update(message.data() + message.size() / 2, message.size() - message.size() / 2);
+        EXPECT_EQ(started && verifier.finish(), valid);
+    }
+}
+
+// Key pairs made by minisign for this test process: "first", "second", "stranger".
+class MinisignKeys {
+public:
+    MinisignKeys() {
+        for (const char* name : {"first", "second", "stranger"}) {
+            const Path pub = dir_.path() / (std::string(name) + ".pub");
+            EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-G", "-W", "-p", unix_path(pub), "-s",
+                                        unix_path(dir_.path() / name)}),
+                      0);
+            std::string text;
+            EXPECT_TRUE(read_file(pub, text));
+            public_[name] = text.substr(text.find('\n') + 1, 56);
+        }
+    }
+    // The .minisig text of file by the named key.
+    std::string sign(const Path& file, const std::string& key, const std::string& comment,
+                     bool legacy) const {
+        std::vector<std::string> argv = {
+            "/usr/bin/minisign", "-S", "-s",   unix_path(dir_.path() / key), "-m",
+            unix_path(file),     "-t", comment};
+        if (legacy) argv.push_back("-l");
+        EXPECT_EQ(run_host_program(argv), 0);
+        std::string text;
+        EXPECT_TRUE(read_file(Path(file.native() + native_from_text(".minisig")), text));
+        return text;
+    }
+    const std::string& public_key(const std::string& name) const { return public_.at(name); }
+
+private:
+    TempDir dir_;
+    std::map<std::string, std::string> public_;
+};
+
+// Rows: how the runtime is signed ("sign": key, trusted comment, legacy), the
+// keys the client trusts, what the server sends, the version noted before;
+// the outcome as error / what the destination holds / the version noted after.
+TEST(Signature, DownloadsSignedByMinisign) {
+    const MinisignKeys keys;
+    const Json table = read_json("update/signed_download.json");
+    for (const Json& row : items(table.find("rows"))) {
+        SCOPED_TRACE(row.get_string("name", ""));
+        InstallSandbox box;
+        auto fill = [&](const std::string& text) {
+            return replace_all(replace_all(text, "{today}", utc_date_today()), "{stranger_id}",
+                               key_id_text(parse_minisign_key(keys.public_key("stranger"))->id));
+        };
+        const std::string runtime = "MZ tarn 1.3.0 runtime";
+        const Path file = box.make_file("tarn.exe", runtime);
+        const Json& sign = row.find("sign");
+        std::string signature = row.get_string("signature", "");
+        if (sign.kind == JsonKind::Object) {
+            signature = keys.sign(file, sign.get_string("key", "first"),
+                                  fill(sign.get_string("comment", "")),
+                                  sign.find("legacy").kind == JsonKind::Bool);
+        }
+        if (row.find("comment_after").kind == JsonKind::String) {
+            const std::size_t at = signature.find("\ntrusted comment: ") + 18;
+            signature.replace(at, signature.find('\n', at) - at,
+                              row.get_string("comment_after", ""));
+        }
+        const std::string served = row.get_string("served", runtime);
+        TestServer server;
+        ASSERT_TRUE(
+            server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
+                         {ServerCert::Good}));
+        ReleaseManifest manifest;
+        manifest.latest = "1.3.0";
+        manifest.download_url =
+            replace_all(row.get_string("url", "{base}/tarn.exe"), "{base}", server.base_url());
+        manifest.sha256 = sha256_hex(served.data(), served.size());
+        manifest.signature = signature;
+        if (row.find("floor").kind == JsonKind::String) {
+            ASSERT_TRUE(ensure_dir(config_dir()));
+            ASSERT_TRUE(write_file(signed_version_path(), row.get_string("floor", "") + "\n"));
+        }
+        std::vector<std::string> trusted;
+        for (const Json& name : items(row.find("trusted"))) {
+            trusted.push_back(keys.public_key(std::get<std::string>(name.value)));
+        }
+        if (trusted.empty()) trusted.push_back(keys.public_key("first"));
+        const Path dest = cache_dir() / "update.bin";
+        const Error error = UpdateClient(trusted).download(manifest, dest, {});
+        EXPECT_EQ(error_text(error) + " / " + file_bytes(dest) + " / " +
+                      file_bytes(signed_version_path()),
+                  fill(row.get_string("outcome", "")));
+    }
+}
+
+// The release tool's folder, signed by minisign, served back: the client
+// installs it, and minisign -V accepts the runtime with the .minisig beside it.
+TEST(Signature, SignedReleaseFolder) {
+    const MinisignKeys keys;
+    InstallSandbox box;
+    TestServer server;
+    const Path site = box.scratch() / "site";
+    ASSERT_TRUE(server.start(
+        replace_all(
+            R"([{"path": "/api/tarnwick/version", "body_file": "{site}/api/tarnwick/version"}, {"path": "/releases/1.3.0/tarn.exe", "body_file": "{site}/releases/1.3.0/tarn.exe"}])",
+            "{site}", unix_path(site)),
+        {ServerCert::Good}));
+    ReleaseInput input{box.make_file("tarn.exe", "MZ signed"),
+                       "1.3.0",
+                       server.base_url(),
+                       "",
+                       {},
+                       {},
+                       {},
+                       "2099-12-31"};
+    input.sign = [&](const Path& file, const std::string& comment, std::string& signature) {
+        signature = keys.sign(file, "first", comment, false);
+        return Error();
+    };
+    std::string answer;
+    ASSERT_EQ(error_text(write_release_folder(input, site, answer)), "0  : ");
+    ScopedEnv api("TARNWICK_UPDATE_API", native_from_text(server.url("/api/tarnwick/version")));
+    const UpdateClient client({keys.public_key("first")});
+    ReleaseManifest manifest;
+    ASSERT_EQ(error_text(client.check_update(manifest)), "0  : ");
+    EXPECT_NE(manifest.signature.find("\ntrusted comment: tarnwick 1.3.0 expires 2099-12-31\n"),
+              std::string::npos);
+    EXPECT_EQ(error_text(client.download(manifest, cache_dir() / "update.bin", {})), "0  : ");
+    EXPECT_EQ(file_bytes(cache_dir() / "update.bin"), "MZ signed");
+    EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-V", "-q", "-P", keys.public_key("first"),
+                                "-m", unix_path(site / "releases" / "1.3.0" / "tarn.exe")}),
+              0);
+    input.expires = "31.12.2099";
+    EXPECT_EQ(error_text(write_release_folder(input, site, answer)),
+              "9 release write_release_folder: The expiry must be a date such as 2027-06-30 (got "
+              "\"31.12.2099\")");
+}
+
+}  // namespace
