@@ -44,9 +44,10 @@ bool write_uninstall_entry(const std::vector<EntryValue>& values) {
     if (file.empty() || !ensure_dir(file.parent_path())) return false;
     std::string text;
     for (const EntryValue& value : values) {
-        text += value.name + (value.is_number ? "\tdword\t" + std::to_string(value.number)
-                                              : "\tsz\t" + value.text) +
-                "\n";
+        text +=
+            value.name +
+            (value.is_number ? "\tdword\t" + std::to_string(value.number) : "\tsz\t" + value.text) +
+            "\n";
     }
     return write_file(file, text);
 }

@@ -126,8 +126,8 @@ bool create_shortcut(const Path& link, const Shortcut& shortcut) {
         ok = SUCCEEDED(shell_link->SetWorkingDirectory(home->c_str()));
     }
     IPersistFile* file = nullptr;
-    if (ok && SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile,
-                                                   reinterpret_cast<void**>(&file)))) {
+    if (ok &&
+        SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
         (void)ensure_dir(link.parent_path());
         ok = SUCCEEDED(file->Save(link.c_str(), TRUE));
         file->Release();
@@ -143,8 +143,8 @@ bool read_shortcut(const Path& link, Shortcut& shortcut) {
     IShellLinkW* shell_link = make_shell_link();
     if (shell_link == nullptr) return false;
     IPersistFile* file = nullptr;
-    bool ok = SUCCEEDED(
-        shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+    bool ok =
+        SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
     if (ok) {
         ok = SUCCEEDED(file->Load(link.c_str(), STGM_READ));
         file->Release();

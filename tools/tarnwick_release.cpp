@@ -126,8 +126,8 @@ int main(int argc, char** argv) {
     }
     std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
               << "  releases/" << input.version << "/tarn.exe\n"
-              << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "")
-              << winget << "  api/tarnwick/version:\n"
+              << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "") << winget
+              << "  api/tarnwick/version:\n"
               << answer << "Upload the folder's contents to " << base << "/ so that " << base
               << "/api/tarnwick/version answers with the file above.\n";
     return 0;

@@ -30,7 +30,8 @@ TEST(Registration, ListsTheInstallationUntilItIsRemoved) {
     EXPECT_EQ(tarntest::file_bytes(setup_copy_path()), tarntest::file_bytes(module_file_name()));
 
     std::map<std::string, std::string> seen;
-    for (const EntryValue& value : platform::read_uninstall_entry()) seen[value.name] = shown(value);
+    for (const EntryValue& value : platform::read_uninstall_entry())
+        seen[value.name] = shown(value);
     std::uintmax_t bytes = 0;
     for (const std::string& file : tarntest::files_below(install_root())) {
         bytes += std::filesystem::file_size(install_root() / Path(file).make_preferred());
@@ -53,9 +54,8 @@ TEST(Registration, ListsTheInstallationUntilItIsRemoved) {
     platform::Shortcut shortcut;
     ASSERT_TRUE(platform::read_shortcut(platform::start_menu_shortcut_path(), shortcut));
     EXPECT_EQ(shortcut.target.filename().string(), "cmd.exe");
-    EXPECT_EQ(path_text(Path(shortcut.arguments)).rfind("/k \"set PATH=" + path_text(bin_dir()) +
-                                                            ";%PATH% && ",
-                                                        0),
+    EXPECT_EQ(path_text(Path(shortcut.arguments))
+                  .rfind("/k \"set PATH=" + path_text(bin_dir()) + ";%PATH% && ", 0),
               0u);
 
     ASSERT_TRUE(remove_installation().ok());

@@ -31,10 +31,10 @@ TEST(Winget, FilledManifestsDescribeTheUserScopeSetup) {
         EXPECT_NE(filled_template(name).find("\nPackageVersion: 1.4.2\n"), std::string::npos);
     }
     std::string filled;
-    EXPECT_EQ(fill_winget_template("Url: {{INSTALLER_URL}}\n# {{ANY}}\nX: {{SIZE}}\n", kFields,
-                                   filled)
-                  .message,
-              "Unknown field {{SIZE}} in a winget template");
+    EXPECT_EQ(
+        fill_winget_template("Url: {{INSTALLER_URL}}\n# {{ANY}}\nX: {{SIZE}}\n", kFields, filled)
+            .message,
+        "Unknown field {{SIZE}} in a winget template");
 }
 
 }  // namespace
