@@ -34,7 +34,9 @@ int run_install(const Path& runtime_source, bool silent) {
     }
     // Windows' listing of the installation is no part of the console dialogue.
     const Error listed = register_installation();
-    if (listed.failed()) Logger::instance().detail("install", listed.message);
+    Logger::instance().detail(
+        "install",
+        listed.failed() ? listed.message : "Apps & Features entry and Start menu shortcut written");
     const int result = run_extras(true);
     show_success_screen();
     if (!silent) open_ready_shell();

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "support/layout.h"
+
 namespace tarncore {
 namespace {
 
@@ -27,11 +29,7 @@ void trim_log(const Path& path) {
     if (!read_regular_file(path, text) || text.size() <= kLogLimit) return;
     std::size_t from = text.find('\n', text.size() - kLogLimit);
     from = from == std::string::npos ? text.size() : from + 1;
-    Path fresh = path;
-    fresh += ".new";
-    if (write_regular_file(fresh, std::string_view(text).substr(from))) {
-        (void)move_file(fresh, path, kMoveReplaceExisting);
-    }
+    (void)place_bytes(path, std::string_view(text).substr(from));
 }
 
 class Output {

@@ -184,8 +184,13 @@ class World:
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
         if exe is None:
-            exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
-            os.makedirs(os.path.dirname(exe), exist_ok=True)
+            # Wine links Downloads to the Linux home, which every run on this
+            # machine shares; each prefix gets a folder of its own.
+            downloads = os.path.join(home, "Downloads")
+            if os.path.islink(downloads):
+                os.remove(downloads)
+            os.makedirs(downloads, exist_ok=True)
+            exe = os.path.join(downloads, "Tarnwick-Setup.exe")
             shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix)
         # Wine's own helper processes start with the first program and write
@@ -353,9 +358,8 @@ def then(world, prefix, command):
     m = re.fullmatch(r'"([^"]+)"(.*)', line)
     if not m:
         return -1, "no QuietUninstallString: %r" % line, ""
-    user = os.path.relpath(m.group(1).replace("\\", "/"), "C:/users")
-    exe = os.path.join(prefix, "drive_c", "users", user)
-    return world.setup(prefix, m.group(2).split(), "", "pipe", exe=exe)
+    # By its Windows path, as Settings starts it (a Z: path names another volume).
+    return world.setup(prefix, m.group(2).split(), "", "pipe", exe=m.group(1))
 
 
 def prepare(prefix, steps):
