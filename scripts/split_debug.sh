@@ -18,9 +18,10 @@ if [ $check -eq 0 ]; then
   exit 0
 fi
 
-symbols=$("${prefix}nm" "$exe" 2>/dev/null | wc -l)
-[ "$symbols" -eq 0 ] || { echo "$exe still has $symbols symbols" >&2; exit 1; }
-"${prefix}nm" "$debug" | grep -q ' T main$' || { echo "$debug has no symbol main" >&2; exit 1; }
+table=$("${prefix}objdump" -t "$exe")
+grep -qx 'no symbols' <<<"$table" || { echo "$exe still has a symbol table" >&2; exit 1; }
+symbols=$("${prefix}nm" "$debug")
+grep -q ' T main$' <<<"$symbols" || { echo "$debug has no symbol main" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 link=$work/link
