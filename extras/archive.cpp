@@ -81,6 +81,7 @@ namespace {
 Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path& unpack,
                       const Path& tools_folder, platform::DownloadMeter& meter) {
     TARN_TRY(check_zip_archive(archive));
+    meter.show_status("Extracting archive...");
     TARN_TRY(extract_archive(archive, unpack));
     const std::string primary(row.primary_file);
     const Path found = find_in_tree(unpack, primary);
@@ -114,7 +115,6 @@ Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
     const Path unpack = work / "extract";
     remove_unpack_folder(unpack);
     TARN_TRY(download_file(std::string(row.url), archive, meter, publisher_checksum(row)));
-    meter.show_status("Extracting archive...");
     const Error error = unpack_and_copy(row, archive, unpack, tools_folder, meter);
     remove_unpack_folder(unpack);
     return error;

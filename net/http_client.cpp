@@ -215,9 +215,10 @@ HttpResponse HttpClient::execute(const HttpRequest& request, Error& error) {
         Error unread;  // a URL that does not parse fails in execute_once
         const bool was_tls = Url::parse(working.url, unread).tls;
         working.url = resolve_location(working.url, location);
-        // The extras run what they download unchecked: no step down to clear text.
+        // The extras run what they download: no step down to clear text, except
+        // to this machine itself (by its host, not by a text in the URL).
         const Url next = Url::parse(working.url, unread);
-        if (was_tls && unread.ok() && !next.tls && !is_local_url(working.url)) {
+        if (was_tls && unread.ok() && !next.tls && !is_loopback_host(next.host)) {
             error = http_error("Refusing redirect from HTTPS to HTTP: " + working.url);
             return response;
         }

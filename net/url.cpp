@@ -150,6 +150,26 @@ std::string resolve_location(std::string_view base, std::string_view location) {
     return to_string(url);
 }
 
+bool is_loopback_host(std::string_view host) {
+    if (release_build()) return false;
+    if (equals_ignoring_ascii_case(host, "localhost") || host == "::1") return true;
+    // An IPv4 literal of four decimal parts, 0..255 each, the first 127.
+    int parts = 0, value = 0, digits = 0;
+    for (std::size_t i = 0; i <= host.size(); ++i) {
+        if (i == host.size() || host[i] == '.') {
+            if (digits == 0 || value > 255 || (parts == 0 && value != 127)) return false;
+            ++parts;
+            value = digits = 0;
+        } else if (host[i] >= '0' && host[i] <= '9' && digits < 3) {
+            value = value * 10 + (host[i] - '0');
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    return parts == 4;
+}
+
 bool is_local_url(std::string_view url) {
     if (release_build()) return false;
     return url.find("://127.0.0.1") != std::string_view::npos ||

@@ -31,5 +31,8 @@ std::string resolve_location(std::string_view base, std::string_view location);
 /// A URL of this machine: it holds "://127.0.0.1" or "://localhost" anywhere.
 /// A release build (one with release keys) has no such exemption: never true.
 bool is_local_url(std::string_view url);
+/// A host that names this machine: localhost, 127.0.0.0/8 or ::1 (a real host
+/// test, not a text search). A release build has none: never true.
+bool is_loopback_host(std::string_view host);
 
 }  // namespace tarncore

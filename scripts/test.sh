@@ -36,6 +36,10 @@ for stage in "${stages[@]}"; do
       cmake --preset windows >/dev/null
       cmake --build --preset windows
       as_user ctest --preset windows || failed=1
+      # The same program with the test release key: only signed runtimes install.
+      cmake --preset windows-test-key >/dev/null
+      cmake --build --preset windows-test-key --target e2e_tools
+      as_user ctest --preset windows-test-key -L e2e || failed=1
       ;;
     fuzz)
       compgen -G "fuzz/*_fuzz.cpp" >/dev/null || continue

@@ -26,8 +26,8 @@
 # whose default answer carries "{signature}": the download signed at run time by
 # minisign with the test key tests/data/update/test_release.key. More keys there:
 # sign (prehashed | legacy | tampered: a byte of the signed copy changed |
-# stranger: an untrusted key), comment (the trusted comment); prepare also takes
-# "text PATH=CONTENT".
+# stranger: the untrusted key tests/data/update/untrusted_release.key), comment
+# (the trusted comment); prepare also takes "text PATH=CONTENT".
 import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -43,6 +43,7 @@ MANIFEST = ('{"latest": "1.3.0", "download_url": "https://tarnwick.dev/dl/1.3.0/
             '"sha256": "{runtime_sha256}", "size": {runtime_size}}')
 SIGNED_MANIFEST = MANIFEST[:-1] + ', "signature": "{signature}"}'
 TEST_KEY = os.path.join(ROOT, "tests", "data", "update", "test_release.key")
+STRANGER_KEY = os.path.join(ROOT, "tests", "data", "update", "untrusted_release.key")
 PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
 # The run's log and the setup's own copy, checked apart from the tree.
 OWN_FILES = ("logs/setup.log", "Tarnwick-Setup.exe")
@@ -157,10 +158,7 @@ class World:
         if how == "tampered":
             data = data[:-1] + bytes([data[-1] ^ 1])
         if how == "stranger":
-            key = os.path.join(self.work, "stranger.key")
-            if not os.path.exists(key):
-                subprocess.run(["minisign", "-G", "-W", "-p", key + ".pub", "-s", key],
-                               check=True, capture_output=True)
+            key = STRANGER_KEY  # fixed, so its key id in the transcript is too
         copy = os.path.join(self.work, "signed.bin")
         with open(copy, "wb") as f:
             f.write(data)
@@ -184,13 +182,11 @@ class World:
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
         if exe is None:
-            # Wine links Downloads to the Linux home, which every run on this
-            # machine shares; each prefix gets a folder of its own.
-            downloads = os.path.join(home, "Downloads")
-            if os.path.islink(downloads):
-                os.remove(downloads)
-            os.makedirs(downloads, exist_ok=True)
-            exe = os.path.join(downloads, "Tarnwick-Setup.exe")
+            exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
+            # Wine links the profile's Downloads to the Unix user's, which every other run shares.
+            if os.path.islink(os.path.dirname(exe)):
+                os.unlink(os.path.dirname(exe))
+            os.makedirs(os.path.dirname(exe), exist_ok=True)
             shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix)
         # Wine's own helper processes start with the first program and write

@@ -60,7 +60,7 @@ describe("Collection", function()
     c:set("k36", 360)
     c:set("k1", 1)
     assert.same({ "k36", "k37", "k38", "k39", "k40", "k1" }, c:keys())
-    assert.same({ 6, 360, 1, 39 }, { c.size, c:first(), c:last(), c:at(-3) })
+    assert.same({ 6, 360, 1, 39, "Collection(6)" }, { c.size, c:first(), c:last(), c:at(-3), tostring(c) })
     local big, small = c:partition(function(v) return v > 39 end)
     assert.same({ { "k36", "k40" }, { "k37", "k38", "k39", "k1" } }, { big:keys(), small:keys() })
     assert.same({ "k1", "k37", "k38", "k39", "k40", "k36" }, c:sorted(function(x, y) return x < y end):keys())
@@ -96,8 +96,13 @@ describe("cdn", function()
       { cdn.defaultAvatar(cdn.defaultAvatarIndex("175928847299117063")), B .. "embed/avatars/2.png" },
     }
     for i, c in ipairs(cases) do assert.equal(c[2], c[1], "case " .. i) end
-    -- Sizes: regressions_test.
-    local ok, err = pcall(cdn.icon, "1", "h", { extension = "bmp" })
-    assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"))
+    for _, size in ipairs(require("discord.constants").ImageSizes) do
+      assert.equal(B .. "icons/1/h.webp?size=" .. size, cdn.icon("1", "h", { size = size }))
+    end
+    for _, bad in ipairs({ { extension = "bmp" }, { size = 15 }, { size = 200 }, { size = 8192 }, { size = 64.0 },
+      { size = "64" } }) do
+      local ok, err = pcall(cdn.icon, "1", "h", bad)
+      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(bad.size))
+    end
   end)
 end)

@@ -67,7 +67,8 @@ describe("application commands", function()
     local ping = diff.updated[1].command
     assert.are.same({ "Replies with pong, fast", true, false }, { ping.description, ping:equals(changed[1]),
       ping:equals(builders()[1]) })
-    assert.is_true(ping:equals(S.SlashCommandBuilder.from(ping)))
+    assert.are.same({ true, "</ping:" .. ping.id .. ">" }, { ping:equals(S.SlashCommandBuilder.from(ping)),
+      tostring(ping) })
     assert.are.same({ "ping", "echo", "roll" }, names(fd.commands.global))
   end)
 

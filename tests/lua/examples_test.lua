@@ -12,6 +12,17 @@ local function start(file, setup)
   return fd, client
 end
 
+-- A user writes in #general; returns the bodies of the replies Discord accepted.
+local function acceptedReplies(fd, user, text)
+  local before = #fd:requests("POST", "/channels/%d+/messages")
+  server.act(function() fd:say(user, fd.general, text) end)
+  local out = {}
+  for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
+    if i > before and p.status == 200 then out[#out + 1] = p.body end
+  end
+  return out
+end
+
 describe("example prefix bot", function()
   local fd, client
   before_each(function()
@@ -20,16 +31,7 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  -- A user writes; returns the bodies of the replies Discord accepted.
-  local function say(user, text)
-    local before = #fd:requests("POST", "/channels/%d+/messages")
-    server.act(function() fd:say(user, fd.general, text) end)
-    local out = {}
-    for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
-      if i > before and p.status == 200 then out[#out + 1] = p.body end
-    end
-    return out
-  end
+  local function say(user, text) return acceptedReplies(fd, user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
@@ -62,15 +64,10 @@ end)
 describe("example slash-command bot", function()
   local fd, client, chat
 
-  -- Four shards with max_concurrency 2, a guild on each.
   setup(function()
     fd, client = start("slash_bot.lua", function(f)
-      f.gateway.shards, f.gateway.max_concurrency, chat = 4, 2, {}
-      for shard = 0, 3 do
-        local g = f.store:addGuild({ id = f.store:idOnShard(shard, 4), name = "G" .. shard, owner = f.alice,
-          channels = { { name = "chat" .. shard, type = 0 } }, members = { f.bot, f.alice, f.bob } })
-        chat[shard] = f.store.channels[g.channels[1]]
-      end
+      chat = {}
+      for shard, on in pairs(f:shardGuilds()) do chat[shard] = on.channel end
     end)
   end)
   teardown(function() server.stop(client) end)
@@ -110,5 +107,83 @@ describe("example slash-command bot", function()
     assert.are.same({ 5, 2000, "Report ready: all systems nominal." }, { report.responses[1].type,
       report.responses[1].at - report.created, report.original.content })
     assert.are.same({ {}, {} }, { fd.interactions.violations, fd.gateway.faults })
+  end)
+end)
+
+describe("example moderation bot", function()
+  local fd, client
+  before_each(function() fd, client = start("moderation_bot.lua") end)
+  after_each(function() server.stop(client) end)
+
+  local function say(user, text) return (acceptedReplies(fd, user, text)[1] or {}).content end
+  local function last(method, pattern)
+    local list = fd:requests(method, pattern)
+    return list[#list]
+  end
+
+  it("sends each action with its body and the moderator's reason, and reads the reason back", function()
+    local bob = "<@" .. fd.bob.id .. ">"
+    assert.truthy(say(fd.alice, "!filter spam scam"):match("^Rule %d+ blocks 2 word%(s%)%.$"))
+    local rule = last("POST", "/guilds/%d+/auto%-moderation/rules")
+    assert.are.same({ name = "Blocked words", event_type = 1, trigger_type = 1, enabled = true,
+      trigger_metadata = { keyword_filter = { "spam", "scam" } },
+      actions = { { type = 1, metadata = { custom_message = "That word is not allowed here." } },
+        { type = 2, metadata = { channel_id = fd.general.id } } } }, rule.body)
+    assert.are.equal("alice%3A%20filter%20spam%2C%20scam", rule.headers["x-audit-log-reason"])
+
+    local t0 = runtime.time()
+    assert.are.equal("bob is timed out for 10 minute(s).", say(fd.alice, "!timeout " .. bob .. " 10 spamming"))
+    local patch = last("PATCH", "/guilds/%d+/members/%d+")
+    assert.are.same({ "/guilds/" .. fd.guild.id .. "/members/" .. fd.bob.id, "alice%3A%20spamming" },
+      { patch.path, patch.headers["x-audit-log-reason"] })
+    local untilMs = require("discord.util").parseTimestamp(patch.body.communication_disabled_until)
+    assert.is_true(math.abs(untilMs - (t0 + 600000)) < 5000, patch.body.communication_disabled_until)
+
+    assert.are.equal("bob is banned.", say(fd.alice, "!ban " .. bob .. " raid"))
+    local ban = last("PUT", "/guilds/%d+/bans/%d+")
+    assert.are.same({ "/guilds/" .. fd.guild.id .. "/bans/" .. fd.bob.id, { delete_message_seconds = 86400 },
+      "alice%3A%20raid" }, { ban.path, ban.body, ban.headers["x-audit-log-reason"] })
+    assert.are.equal("Delete by audit log: alice: raid", say(fd.alice, "!why " .. bob))
+    assert.is_true(client.guilds.cache:get(fd.guild.id).bans.cache:has(fd.bob.id))
+  end)
+
+  it("refuses members without the permission and sends nothing", function()
+    local before = #fd:requests()
+    assert.are.equal("You need the BanMembers permission.", say(fd.bob, "!ban <@" .. fd.alice.id .. "> x"))
+    assert.are.same({}, fd:requests("PUT"))
+    assert.are.equal(before + 1, #fd:requests())
+  end)
+end)
+
+describe("example /play bot", function()
+  it("joins the caller's channel, queues, skips and loops the track", function()
+    local vs
+    local fd, client = start("play_bot.lua", function(f)
+      vs = require("fake.discord.voice").new(f)
+      require("fake.tools").install()
+    end)
+    local room = fd.guild.channels[3]
+    local function say(name, value, ms)
+      return server.act(function()
+        return fd.interactions:command(fd.alice, fd.general, name, value and { { name = value[1], type = 3,
+          value = value[2] } })
+      end, ms).original.content
+    end
+    server.act(function()
+      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd.alice.id, channel_id = room })
+    end)
+    -- Ten frames and the closing silence take 300 ms: the looped track starts four times.
+    local replies = { say("play", { "query", "lofi beats" }, 100), say("play", { "query", "rain" }, 100),
+      say("skip", nil, 300), say("loop", { "mode", "track" }, 700), say("queue", nil, 100) }
+    local inputs = {}
+    for _, p in ipairs(runtime.processes) do
+      inputs[#inputs + 1] = table.concat(p.args, " "):match("%-i https://media%.test/(%w+)")
+    end
+    assert.are.same({ "Now playing **Lofi Beats to Study (2:05)**", "Queued **Lofi Rain (1:02:05)**",
+      "Skipped Lofi Beats to Study", "Loop: track", { "lofi1", "lofi2", "lofi2", "lofi2", "lofi2" }, room, {}, {} },
+      { replies[1], replies[2], replies[3], replies[4], inputs, vs.joins[1].channel_id, vs.faults,
+        fd.interactions.violations })
+    assert.truthy(replies[5]:find("^Lofi Rain %(1:02:05%) 0:0%d %[o%-+%] 1:02:05$"), replies[5])
+    server.stop(client)
   end)
 end)

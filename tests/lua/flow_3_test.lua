@@ -11,18 +11,14 @@ describe("flow: sharding", function()
   local fd, client, seen, guildOn
   after_each(function() server.stop(client) end)
 
-  -- Four shards, max_concurrency 2, a guild on each; `gw` sets more of the fake gateway's knobs.
+  -- A guild on each of four shards; `gw` sets more of the fake gateway's knobs.
   local function start(gw, options)
     options = options or { shards = "auto" }
     options.intents = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent" }
     fd, client, seen = server.session(options, { "ready", "shardReady", "shardResume", "shardReconnecting",
       "shardStatus", "error", "warn", "raw" }, function(f)
-      f.gateway.shards, f.gateway.max_concurrency, guildOn = 4, 2, {}
+      guildOn = f:shardGuilds()
       for k, v in pairs(gw or {}) do f.gateway[k] = v end
-      for shard = 0, 3 do
-        guildOn[shard] = f.store:addGuild({ id = f.store:idOnShard(shard, 4), name = "G" .. shard, owner = f.alice,
-          channels = { { name = "chat", type = 0 } }, members = { f.bot, f.alice } })
-      end
     end)
   end
 
@@ -44,13 +40,14 @@ describe("flow: sharding", function()
     table.sort(ready)
     assert.are.same({ { 0, 1, 2, 3 }, 1, { 0, 1, 2, 3 }, 4, { [0] = "ready", "ready", "ready", "ready" } },
       { ready, #seen.ready, client.shard.ids, client.shard.count, client.ws:statuses() })
-    for shard, g in pairs(guildOn) do
-      assert.are.same({ shard, shard }, { client.guilds.cache:get(g.id).shard.id, sharding.shardIdFor(g.id, 4) })
+    for shard, on in pairs(guildOn) do
+      local id = on.guild.id
+      assert.are.same({ shard, shard }, { client.guilds.cache:get(id).shard.id, sharding.shardIdFor(id, 4) })
     end
     -- Events come from the guild's shard; requests and presences go there.
-    act(function() fd:say(fd.alice, fd.store.channels[guildOn[3].channels[1]], "on three") end)
+    act(function() fd:say(fd.alice, guildOn[3].channel, "on three") end)
     local raw = seen.raw[#seen.raw]
-    act(function() client.guilds.cache:get(guildOn[2].id).members:fetch({ user = { fd.alice.id } }) end)
+    act(function() client.guilds.cache:get(guildOn[2].guild.id).members:fetch({ user = { fd.alice.id } }) end)
     act(function() client.user:setPresence({ status = "dnd", shardId = 1 }) end)
     assert.are.same({ "MESSAGE_CREATE", 3, 2, 1, "dnd", {} }, { raw[1].t, raw[2], shardOf(8), shardOf(3),
       fd.gateway.presences[1].status, fd.gateway.faults })

@@ -1,7 +1,5 @@
 -- Faults found by trying the library as a bot author would; each test is named after what broke.
 local server = require("fake.discord.server")
-local constants = require("discord.constants")
-local cdn = require("discord.cdn")
 local MessagePayload = require("discord.message").MessagePayload
 local act = server.act
 
@@ -45,16 +43,6 @@ describe("regressions", function()
     act(function() members:addRole(fd.alice.id, fd.member_role.id) end)
     assert.are.equal("/guilds/" .. fd.guild.id .. "/members/" .. fd.alice.id .. "/roles/" .. fd.member_role.id,
       fd:requests("PUT")[1].path)
-  end)
-
-  it("cdn accepts every size of constants.ImageSizes and only those", function()
-    for _, size in ipairs(constants.ImageSizes) do
-      assert.are.equal("https://cdn.discordapp.com/avatars/1/h.webp?size=" .. size,
-        cdn.avatar("1", "h", { size = size }))
-    end
-    for _, size in ipairs({ 15, 200, 8192, 64.0, "64" }) do
-      assert.truthy(failure(cdn.icon, "1", "h", { size = size }):find("size", 1, true), tostring(size))
-    end
   end)
 
   it("raw embed tables are held to every field limit and the message to the 6000 total", function()

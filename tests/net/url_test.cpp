@@ -27,6 +27,11 @@ TEST(Url, ParsesWritesAndResolvesTheTable) {
         EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), text_at(row, 1));
         EXPECT_TRUE(error.ok()) << text_at(row, 0) << ": " << error.message;
     }
+    ASSERT_FALSE(items(table.find("loopback")).empty());
+    for (const Json& row : items(table.find("loopback"))) {
+        EXPECT_EQ(is_loopback_host(text_at(row, 0)), std::get<bool>(items(row)[1].value))
+            << text_at(row, 0);
+    }
     for (const Json& row : items(table.find("refuse"))) {
         Error error;
         EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), fields(Url()));

@@ -489,6 +489,38 @@ local function textChannel(cls, fields)
   end
 end
 
+--- (B) Makes an invite to the channel; `opts` as for GuildInviteManager:create.
+function GuildChannel:createInvite(opts)
+  return self.guild.invites:create(self, opts)
+end
+
+--- (B) The channel's invites, as a Collection by code.
+function GuildChannel:fetchInvites(opts)
+  return self.guild.invites:fetch({ channelId = self.id, cache = (opts or {}).cache })
+end
+
+--- (B) The channel's webhooks, as a Collection by ID.
+function GuildChannel:fetchWebhooks()
+  local Webhook = require("discord.structures.webhook").Webhook
+  local out = require("discord.collection").Collection()
+  for _, w in ipairs(self.client.rest:get("/channels/" .. self.id .. "/webhooks")) do
+    out:set(w.id, Webhook(self.client, w))
+  end
+  return out
+end
+
+--- (B) Makes an incoming webhook: {name=, avatar=, reason=}.
+function GuildChannel:createWebhook(opts)
+  opts = opts or {}
+  if type(opts.name) ~= "string" or opts.name == "" or #opts.name > 80 then
+    error("GuildChannel:createWebhook: the name must be 1 to 80 characters", 2)
+  end
+  local body = { name = opts.name }
+  if opts.avatar ~= nil then body.avatar = util.imageData(opts.avatar) end
+  local data = self.client.rest:post("/channels/" .. self.id .. "/webhooks", { body = body, reason = opts.reason })
+  return require("discord.structures.webhook").Webhook(self.client, data)
+end
+
 local TextChannel = util.class("TextChannel", GuildChannel)
 M.TextChannel = TextChannel
 

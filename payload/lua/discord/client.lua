@@ -16,6 +16,8 @@ function Client:init(options)
   util.EventEmitter.init(self)
   self.options = Options.normalize(options)
   self.rest = rest.REST(self.options.rest)
+  -- `record` and `transport = {replay=}` put a recorder or a replayer between the client and the network.
+  self.rest.transport = rest.transportFor(self.options, function() return self.token end)
   -- The limiter's events are the client's.
   for _, name in ipairs({ "rateLimited", "invalidRequestWarning", "debug" }) do
     self.rest:on(name, function(...) self:emit(name, ...) end)
@@ -23,7 +25,7 @@ function Client:init(options)
   self.token = nil
   self.user = nil
   -- READY fills in the ID; the commands manager is there before login so that a script can set it up.
-  self.application = {}
+  self.application = require("discord.structures.application").ClientApplication(self, {})
   self.readyAt = nil
   self.ws = ws.WebSocketManager(self)
   -- Managers sit above this layer, so they are required only when a client is made.
@@ -135,11 +137,18 @@ function Client:_triggerReady()
   self:emit("ready", self)
 end
 
---- Closes every shard with code 1000 and forgets the token. Caches are kept so a
--- script can still read them after shutting down.
+--- Closes every shard and forgets the token. Caches are kept so a script can still read them after
+-- shutting down. With `sessionFile` the sessions are saved and closed with a code that keeps them
+-- resumable (Discord ends a session closed with 1000 or 1001), so a restart soon after resumes.
 function Client:destroy()
   self.sweepers:stop()
-  self.ws:destroy(1000)
+  local path = self.options.sessionFile
+  if path and self.ws:saveSession(path) then
+    self.ws:destroy(require("discord.enums").GatewayCloseCodes.Zombie)
+  else
+    self.ws:destroy(1000)
+  end
+  if self.rest.transport and self.rest.transport.close then self.rest.transport:close() end
   self.token = nil
   self.rest:setToken(nil)
   self.readyAt = nil
@@ -169,6 +178,46 @@ function Client:generateInvite(opts)
     if opts.disableGuildSelect then query.disable_guild_select = "true" end
   end
   return "https://discord.com/oauth2/authorize" .. util.queryString(query)
+end
+
+--- (B) Objects outside any cached guild: an invite (by code or URL, with `opts` as for
+--- GuildInviteManager:fetch), a webhook (its token skips the bot's authorization), a sticker and the
+--- standard packs, a template, a guild's preview or widget, voice regions and the default sounds.
+function Client:fetchInvite(code, opts)
+  opts = opts or {}
+  local invite = require("discord.structures.invite")
+  local data = self.rest:get("/invites/" .. util.urlEncode(invite.resolveCode(code) or tostring(code)), { query = {
+    with_counts = opts.withCounts and "true" or nil, with_expiration = opts.withExpiration and "true" or nil,
+    guild_scheduled_event_id = opts.guildScheduledEventId } })
+  return invite.Invite(self, data)
+end
+
+function Client:fetchWebhook(id, token)
+  local path = "/webhooks/" .. id .. (token and ("/" .. token) or "")
+  return require("discord.structures.webhook").Webhook(self, self.rest:get(path, { auth = token == nil }))
+end
+
+function Client:deleteWebhook(id, opts)
+  opts = opts or {}
+  local path = "/webhooks/" .. id .. (opts.token and ("/" .. opts.token) or "")
+  self.rest:delete(path, { auth = opts.token == nil, reason = opts.reason })
+end
+
+function Client:fetchSticker(id)
+  return require("discord.structures.sticker").Sticker(self, self.rest:get("/stickers/" .. id))
+end
+function Client:fetchStickerPacks() return require("discord.structures.sticker").fetchPacks(self) end
+function Client:fetchGuildTemplate(code) return require("discord.structures.other").fetchTemplate(self, code) end
+function Client:fetchGuildWidget(guild)
+  return require("discord.structures.other").fetchWidget(self, self.guilds:resolveId(guild))
+end
+function Client:fetchGuildPreview(guild)
+  local data = self.rest:get("/guilds/" .. self.guilds:resolveId(guild) .. "/preview")
+  return require("discord.structures.other").GuildPreview(self, data)
+end
+function Client:fetchVoiceRegions() return require("discord.structures.voice_region").fetch(self) end
+function Client:fetchDefaultSoundboardSounds()
+  return require("discord.managers.soundboard").fetchDefaultSounds(self)
 end
 
 function Client:toJSON()

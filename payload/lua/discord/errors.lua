@@ -303,7 +303,7 @@ local MESSAGES = {
   InvalidIntent = fmt("Unknown intent: %s."),
   InvalidBitField = fmt("Invalid bitfield flag or number: %s."),
   InvalidColor = fmt("Unable to convert color to a number: %s."),
-  NotAvailable = fmt("%s is not available in this version."),
+  ReplayMismatch = fmt("Replay: send %s (line %s of the recording) differs: expected %s, got %s."),
   ShardingRequired = fmt("This session would have handled too many guilds - Sharding is required."),
   DisallowedIntents = fmt("Privileged intent provided is not enabled or whitelisted."),
   InvalidShard = fmt("Invalid shard settings were provided."),
@@ -356,11 +356,6 @@ end
 
 function LibraryError:__tostring()
   return "LibraryError[" .. tostring(self.code) .. "]: " .. self.message
-end
-
---- Raises the "not available in this version" error for a feature a later version brings.
-function errors.notAvailable(what, level)
-  error(LibraryError("NotAvailable", what), (level or 1) + 1)
 end
 
 -- Helpers ------------------------------------------------------------------------------------------------

@@ -46,6 +46,10 @@ local FIELDS = {
   features = "features",
 }
 
+-- Lists in guild payloads and the manager each fills.
+local LISTS = { emojis = "emojis", stickers = "stickers", stage_instances = "stageInstances",
+  guild_scheduled_events = "scheduledEvents", soundboard_sounds = "soundboardSounds" }
+
 function Guild:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -105,6 +109,10 @@ function Guild:_patch(data)
   if data.voice_states ~= nil then
     for _, v in ipairs(data.voice_states) do self.voiceStates:_add(v) end
   end
+  -- Full lists: what is missing from them is gone.
+  for key, field in pairs(LISTS) do
+    if data[key] ~= nil then self[field]:_addAll(data[key], true, true) end
+  end
   return self
 end
 
@@ -142,8 +150,8 @@ Guild.getters.shard = function(self)
   return shards:get(self.shardId)
 end
 
--- Managers of later versions: using one raises "... is not available in this version".
-local LATER = {
+-- Managers made on first use, so that a guild costs little until a bot asks for them.
+local MANAGERS = {
   bans = { "discord.managers.ban", "GuildBanManager" },
   emojis = { "discord.managers.emoji", "GuildEmojiManager" },
   stickers = { "discord.managers.sticker", "GuildStickerManager" },
@@ -156,7 +164,7 @@ local LATER = {
   soundboardSounds = { "discord.managers.soundboard", "GuildSoundboardSoundManager" },
   commands = { "discord.managers.application_command", "ApplicationCommandManager" },
 }
-for field, where in pairs(LATER) do
+for field, where in pairs(MANAGERS) do
   Guild.getters[field] = function(self)
     local cached = rawget(self, "_" .. field)
     if cached then return cached end
@@ -254,6 +262,143 @@ function Guild:leave()
   end
   self.client.rest:delete("/users/@me/guilds/" .. self.id)
   return self
+end
+
+--- (B) The audit log: {type=, user=, before=, after=, limit=}; see discord.structures.audit_log.
+function Guild:fetchAuditLogs(opts)
+  return require("discord.structures.audit_log").fetch(self, opts)
+end
+
+--- (B) Every webhook of the guild, as a Collection by ID.
+function Guild:fetchWebhooks()
+  local Webhook = require("discord.structures.webhook").Webhook
+  local out = require("discord.collection").Collection()
+  for _, w in ipairs(self.client.rest:get("/guilds/" .. self.id .. "/webhooks")) do
+    out:set(w.id, Webhook(self.client, w))
+  end
+  return out
+end
+
+--- (B) The voice regions open to this guild.
+function Guild:fetchVoiceRegions()
+  return require("discord.structures.voice_region").fetch(self.client, self)
+end
+
+--- (B) The guild's integrations, as a Collection by ID.
+function Guild:fetchIntegrations()
+  local Integration = require("discord.structures.other").Integration
+  local out = require("discord.collection").Collection()
+  for _, i in ipairs(self.client.rest:get("/guilds/" .. self.id .. "/integrations")) do
+    out:set(i.id, Integration(self.client, i, self))
+  end
+  return out
+end
+
+--- (B) The guild's templates, as a Collection by code.
+function Guild:fetchTemplates()
+  local GuildTemplate = require("discord.structures.other").GuildTemplate
+  local out = require("discord.collection").Collection()
+  for _, t in ipairs(self.client.rest:get("/guilds/" .. self.id .. "/templates")) do
+    out:set(t.code, GuildTemplate(self.client, t))
+  end
+  return out
+end
+
+--- (B) Makes a template of the guild.
+function Guild:createTemplate(name, description)
+  local data = self.client.rest:post("/guilds/" .. self.id .. "/templates",
+    { body = { name = name, description = description } })
+  return require("discord.structures.other").GuildTemplate(self.client, data)
+end
+
+--- (B) The public preview of the guild.
+function Guild:fetchPreview()
+  return require("discord.structures.other").GuildPreview(self.client,
+    self.client.rest:get("/guilds/" .. self.id .. "/preview"))
+end
+
+--- (B) The widget, as everyone sees it.
+function Guild:fetchWidget()
+  return require("discord.structures.other").fetchWidget(self.client, self.id)
+end
+
+--- (B) {enabled=, channelId=}.
+function Guild:fetchWidgetSettings()
+  local other = require("discord.structures.other")
+  return other.widgetSettingsOf(self.client.rest:get("/guilds/" .. self.id .. "/widget"))
+end
+
+--- (B) Turns the widget on or off and sets its invite channel: {enabled=, channel=}.
+function Guild:setWidgetSettings(settings, reason)
+  local body = { enabled = settings.enabled == true }
+  if settings.channel ~= nil then
+    body.channel_id = settings.channel and self.client.channels:resolveId(settings.channel) or json.null
+  end
+  local other = require("discord.structures.other")
+  local d = self.client.rest:patch("/guilds/" .. self.id .. "/widget", { body = body, reason = reason })
+  self.widgetEnabled, self.widgetChannelId = d.enabled, util.nullable(d.channel_id)
+  return other.widgetSettingsOf(d)
+end
+
+--- (B) The welcome screen.
+function Guild:fetchWelcomeScreen()
+  local other = require("discord.structures.other")
+  return other.welcomeScreenOf(self.client.rest:get("/guilds/" .. self.id .. "/welcome-screen"))
+end
+
+--- (B) Edits the welcome screen: {enabled=, description=, welcomeChannels={{channel=, description=,
+--- emojiId=, emojiName=}}}.
+function Guild:editWelcomeScreen(opts, reason)
+  local other = require("discord.structures.other")
+  local d = self.client.rest:patch("/guilds/" .. self.id .. "/welcome-screen",
+    { body = other.welcomeScreenBody(opts or {}), reason = reason })
+  return other.welcomeScreenOf(d)
+end
+
+--- (B) The onboarding settings.
+function Guild:fetchOnboarding()
+  return require("discord.structures.other").onboardingOf(self.client.rest:get("/guilds/" .. self.id .. "/onboarding"))
+end
+
+--- (B) Edits onboarding: {prompts=, defaultChannels=, enabled=, mode=}; prompts in the API's shape.
+function Guild:editOnboarding(opts, reason)
+  opts = opts or {}
+  local body = { enabled = opts.enabled, mode = opts.mode, prompts = opts.prompts and json.array(opts.prompts) }
+  if opts.defaultChannels then
+    body.default_channel_ids = json.array(util.map(opts.defaultChannels,
+      function(c) return self.client.channels:resolveId(c) end))
+  end
+  local d = self.client.rest:put("/guilds/" .. self.id .. "/onboarding", { body = body, reason = reason })
+  return require("discord.structures.other").onboardingOf(d)
+end
+
+--- (B) {code=, uses=} of the vanity invite.
+function Guild:fetchVanityData()
+  local d = self.client.rest:get("/guilds/" .. self.id .. "/vanity-url")
+  self.vanityURLCode = util.nullable(d.code)
+  self.vanityURLUses = d.uses
+  return { code = self.vanityURLCode, uses = d.uses }
+end
+
+--- (B) Requires (1) or drops (0) two-factor authentication for moderators.
+function Guild:setMFALevel(level, reason)
+  local d = self.client.rest:post("/guilds/" .. self.id .. "/mfa", { body = { level = level }, reason = reason })
+  self.mfaLevel = d.level
+  return self
+end
+
+--- (B) Pauses invites and DMs until the given times (Unix ms; false lifts): {invitesDisabledUntil=,
+--- dmsDisabledUntil=}.
+function Guild:setIncidentActions(opts, reason)
+  local body = {}
+  local fields = { invitesDisabledUntil = "invites_disabled_until", dmsDisabledUntil = "dms_disabled_until" }
+  for key, field in pairs(fields) do
+    local v = opts[key]
+    if v == false then body[field] = json.null elseif v ~= nil then body[field] = util.isoTimestamp(v) end
+  end
+  local d = self.client.rest:put("/guilds/" .. self.id .. "/incident-actions", { body = body, reason = reason })
+  return { invitesDisabledUntil = util.parseTimestamp(util.nullable(d.invites_disabled_until)),
+    dmsDisabledUntil = util.parseTimestamp(util.nullable(d.dms_disabled_until)) }
 end
 
 function Guild:equals(other)

@@ -439,6 +439,12 @@ end
 
 --- Delay before retry `n` (1-based): exponential from `retryDelay` ms, with up to as much again
 --- of random jitter so that many clients that failed together do not come back together.
+-- Through the recording or replaying transport when the client has one.
+function REST:_send(opts)
+  if self.transport then return self.transport:request(opts) end
+  return http.request(opts)
+end
+
 function REST:retryDelay(n, urgent)
   local base = urgent and RL.urgentRetryDelay or self.options.retryDelay
   local d = base * (1 << (n - 1))
@@ -480,7 +486,7 @@ function REST:_execute(req, bucket)
     checkDeadline(req)
     if bucket.remaining > 0 then bucket.remaining = bucket.remaining - 1 end
 
-    local res, msg, kind = http.request({
+    local res, msg, kind = self:_send({
       method = req.method,
       url = req.url,
       headers = req.headers,
@@ -578,6 +584,316 @@ for _, m in ipairs({ "get", "post", "patch", "put", "delete" }) do
   REST[m] = function(self, path, opts)
     return self:request(verb, path, opts)
   end
+end
+
+-- Transports ------------------------------------------------------------------------------------------------
+-- REST and the gateway reach the network through a transport: the host's http module itself, a recorder
+-- around it that writes every exchange and frame to a JSONL file, or a replayer that answers from such a
+-- file and fails on the first send that differs from it. The bot token never reaches the file.
+
+local REDACTED = "<token>"
+
+local function redactor(tokenOf)
+  return function(s)
+    local token = tokenOf and tokenOf()
+    if type(s) ~= "string" or not token or token == "" then return s end
+    return (s:gsub(token:gsub("%p", "%%%0"), REDACTED))
+  end
+end
+
+-- Frames that are not text (zlib-stream) are kept as base64.
+local function packData(data)
+  if utf8.len(data) then return data, nil end
+  return util.base64Encode(data), true
+end
+
+local function unpackData(data, b64)
+  if b64 then return util.base64Decode(data) end
+  return data
+end
+
+local function redactHeaders(headers, redact)
+  local out = {}
+  for k, v in pairs(headers or {}) do out[k:lower()] = redact(tostring(v)) end
+  return out
+end
+
+-- A request as kept in a recording: token redacted, and the random multipart boundary replaced so that
+-- an upload compares equal across runs.
+local function recordedRequest(opts, redact)
+  local headers = redactHeaders(opts.headers, redact)
+  local body = opts.body and redact(opts.body)
+  local boundary = (headers["content-type"] or ""):match("boundary=([^;%s]+)")
+  if boundary then
+    local pattern = boundary:gsub("%p", "%%%0")
+    headers["content-type"] = headers["content-type"]:gsub(pattern, "<boundary>")
+    if body then body = body:gsub(pattern, "<boundary>") end
+  end
+  return { k = "http", method = opts.method, url = redact(opts.url), headers = headers }, body
+end
+
+local Recorder = {}
+Recorder.__index = Recorder
+
+--- A transport that passes everything to `http` and appends it to `path`. `tokenOf()` gives the token to
+--- redact.
+function M.recorder(path, tokenOf)
+  local self = setmetatable({ path = path, lines = {}, t0 = runtime.now(), conns = 0, lastFlush = -math.huge },
+    Recorder)
+  self.redact = redactor(tokenOf)
+  local ok, msg = runtime.write_file(path, "")
+  if not ok then
+    error(errors.LibraryError("InvalidOption", "record", "a writable path (" .. tostring(msg) .. ")"), 0)
+  end
+  return self
+end
+
+function Recorder:_log(entry)
+  entry.at = runtime.now() - self.t0
+  self.lines[#self.lines + 1] = json.encode(entry) .. "\n"
+  -- Rewriting the file costs its whole size, so writes are at most one a second.
+  if self.flushTimer then return end
+  local wait = math.max(0, self.lastFlush + 1000 - runtime.now())
+  self.flushTimer = runtime.timer(wait, function()
+    self.flushTimer = nil
+    self:flush()
+  end)
+end
+
+function Recorder:flush()
+  self.lastFlush = runtime.now()
+  runtime.write_file(self.path, table.concat(self.lines))
+end
+
+function Recorder:close()
+  if self.flushTimer then
+    self.flushTimer:cancel()
+    self.flushTimer = nil
+  end
+  self:flush()
+end
+
+function Recorder:request(opts)
+  local started = runtime.now()
+  local res, msg, kind = http.request(opts)
+  local entry, body = recordedRequest(opts, self.redact)
+  entry.dt = runtime.now() - started
+  if body ~= nil then entry.body, entry.b64 = packData(body) end
+  if res then
+    entry.status, entry.rheaders = res.status, res.headers
+    entry.rbody, entry.rb64 = packData(res.body or "")
+  else
+    entry.err, entry.kind = msg, kind
+  end
+  self:_log(entry)
+  return res, msg, kind
+end
+
+local RecordedSocket = {}
+RecordedSocket.__index = RecordedSocket
+
+function Recorder:websocket(url, opts)
+  self.conns = self.conns + 1
+  local c = self.conns
+  local ws, msg, kind = http.websocket(url, opts)
+  self:_log({ k = "open", c = c, url = self.redact(url), err = not ws and msg or nil, kind = not ws and kind or nil })
+  if not ws then return nil, msg, kind end
+  return setmetatable({ ws = ws, c = c, rec = self }, RecordedSocket)
+end
+
+function RecordedSocket:send(data, op)
+  local packed, b64 = packData(self.rec.redact(data))
+  self.rec:_log({ k = "send", c = self.c, data = packed, b64 = b64, op = op or "text" })
+  return self.ws:send(data, op)
+end
+
+function RecordedSocket:receive(timeout)
+  local data, op, kind, code = self.ws:receive(timeout)
+  if data ~= nil then
+    local packed, b64 = packData(data)
+    self.rec:_log({ k = "recv", c = self.c, data = packed, b64 = b64, op = op })
+  elseif kind ~= "timeout" then
+    self.rec:_log({ k = "recv", c = self.c, closed = op or "", kind = kind, code = code })
+  end
+  return data, op, kind, code
+end
+
+function RecordedSocket:close(code, reason)
+  self.rec:_log({ k = "close", c = self.c, code = code or 1000 })
+  return self.ws:close(code, reason)
+end
+
+-- Replay --------------------------------------------------------------------------------------------------
+
+local OUTPUT = { http = true, open = true, send = true, close = true }
+
+local Replayer = {}
+Replayer.__index = Replayer
+
+--- A transport that answers from a recording. Sends are compared, in order, with the recorded ones after
+--- the same redaction; frames arrive at their recorded times (virtual under a virtual clock), each only
+--- after the sends recorded before it. The first difference fails the replay: `replayer.failure`.
+function M.replayer(path, tokenOf)
+  local text, msg = runtime.read_file(path)
+  if not text then
+    error(errors.LibraryError("InvalidOption", "transport.replay", "a readable file (" .. tostring(msg) .. ")"), 0)
+  end
+  local self = setmetatable({ entries = {}, outputs = {}, inputs = {}, pos = 1, done = 0, t0 = runtime.now(),
+    waiting = {}, conns = {}, opened = 0 }, Replayer)
+  self.redact = redactor(tokenOf)
+  local n = 0
+  for line in text:gmatch("[^\n]+") do
+    n = n + 1
+    local entry, err = json.decode(line)
+    if type(entry) ~= "table" then
+      error(errors.LibraryError("InvalidOption", "transport.replay", "a JSONL recording (line " .. n .. ": "
+        .. tostring(err) .. ")"), 0)
+    end
+    entry.line = n
+    if OUTPUT[entry.k] then
+      self.outputs[#self.outputs + 1] = entry
+    elseif entry.k == "recv" then
+      -- A frame is due once every send recorded before it has been made.
+      entry.after = #self.outputs
+      self.inputs[entry.c] = self.inputs[entry.c] or {}
+      table.insert(self.inputs[entry.c], entry)
+    end
+  end
+  return self
+end
+
+local function describeEntry(e)
+  if e == nil then return "nothing (the recording ends)" end
+  if e.k == "http" then return e.method .. " " .. e.url .. (e.body and (" " .. e.body) or "") end
+  if e.k == "open" then return "connect " .. e.url end
+  if e.k == "close" then return "close " .. tostring(e.code) end
+  return "frame " .. tostring(e.data)
+end
+
+-- Checks the next send; the first difference is kept and raised from then on.
+function Replayer:_expect(got)
+  if self.failure then error(self.failure, 0) end
+  local want = self.outputs[self.pos]
+  local same = want ~= nil and want.k == got.k
+  if same then
+    for _, key in ipairs({ "method", "url", "body", "data", "code", "c" }) do
+      if got[key] ~= nil and want[key] ~= got[key] then same = false end
+    end
+    if same and got.headers then
+      for k, v in pairs(got.headers) do
+        if want.headers[k] ~= v then same = false end
+      end
+    end
+  end
+  if not same then
+    self.failure = errors.LibraryError("ReplayMismatch", self.pos, want and want.line or "end", describeEntry(want),
+      describeEntry(got))
+    error(self.failure, 0)
+  end
+  self.pos = self.pos + 1
+  for task in pairs(self.waiting) do runtime.wake(task) end
+  return want
+end
+
+function Replayer:request(opts)
+  local got, body = recordedRequest(opts, self.redact)
+  if body ~= nil then got.body = packData(body) end
+  local want = self:_expect(got)
+  runtime.sleep(want.dt or 0)
+  if want.err then return nil, want.err, want.kind end
+  return { status = want.status, headers = want.rheaders or {}, body = unpackData(want.rbody or "", want.rb64) }
+end
+
+local ReplayedSocket = {}
+ReplayedSocket.__index = ReplayedSocket
+
+function Replayer:websocket(url)
+  self.opened = self.opened + 1
+  local want = self:_expect({ k = "open", url = self.redact(url) })
+  runtime.sleep(0)
+  if want.err then return nil, want.err, want.kind end
+  local sock = setmetatable({ r = self, c = want.c, i = 1 }, ReplayedSocket)
+  self.conns[#self.conns + 1] = sock
+  return sock
+end
+
+function ReplayedSocket:send(data, op)
+  if self.closed then return nil, "socket is closed", "closed" end
+  local packed = packData(self.r.redact(data))
+  -- A frame that differs fails the replay; the gateway sees its connection closed.
+  local ok, err = pcall(self.r._expect, self.r, { k = "send", c = self.c, data = packed, op = op })
+  if not ok then return nil, tostring(err), "closed" end
+  return true
+end
+
+function ReplayedSocket:receive(timeout)
+  local r = self.r
+  local deadline = timeout and runtime.now() + timeout
+  while true do
+    local e = (r.inputs[self.c] or {})[self.i]
+    if e and r.pos > e.after and not r.failure then
+      local due = r.t0 + e.at
+      if runtime.now() < due then
+        if deadline and deadline < due then
+          runtime.sleep(deadline - runtime.now())
+          return nil, "timed out", "timeout"
+        end
+        runtime.sleep(due - runtime.now())
+      end
+      self.i = self.i + 1
+      if e.closed then
+        self.closed = true
+        return nil, e.closed, e.kind or "closed", e.code
+      end
+      return unpackData(e.data, e.b64), e.op
+    end
+    if self.closed or r.failure or (r.ended and not e) then
+      return nil, "closed", "closed", self.closeCode or 1006
+    end
+    -- Wait for the sends this frame follows, or for the end.
+    local me = runtime.current()
+    r.waiting[me] = true
+    if deadline then
+      local t = runtime.timer(math.max(0, deadline - runtime.now()), function() runtime.wake(me) end)
+      runtime.suspend()
+      t:cancel()
+      r.waiting[me] = nil
+      if runtime.now() >= deadline then return nil, "timed out", "timeout" end
+    else
+      runtime.suspend()
+      r.waiting[me] = nil
+    end
+  end
+end
+
+function ReplayedSocket:close(code)
+  if self.closed then return true end
+  self.closeCode = code or 1000
+  local ok = pcall(self.r._expect, self.r, { k = "close", c = self.c, code = code or 1000 })
+  self.closed = true
+  for task in pairs(self.r.waiting) do runtime.wake(task) end
+  return ok
+end
+
+--- Ends the replay: receivers still waiting for frames that will not come see their connections closed.
+function Replayer:close()
+  self.ended = true
+  for task in pairs(self.waiting) do runtime.wake(task) end
+end
+
+--- True once every recorded send has been made.
+function Replayer:finished()
+  return self.failure == nil and self.pos > #self.outputs
+end
+
+--- The transport a client's options ask for: `record = path`, `transport = {replay = path}`, or nil for the
+--- host's http module.
+function M.transportFor(options, tokenOf)
+  local t = options.transport
+  if type(t) == "table" and t.replay then return M.replayer(t.replay, tokenOf) end
+  if type(t) == "table" and t.request then return t end
+  if options.record then return M.recorder(options.record, tokenOf) end
+  return nil
 end
 
 return M

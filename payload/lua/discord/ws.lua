@@ -91,7 +91,9 @@ function WebSocketShard:_run()
     local url = self:_gatewayURL(resume)
     self:_setStatus(Status.CONNECTING)
     self:debug("Connecting to " .. url)
-    local conn, msg = http.websocket(url)
+    local transport = self.client.rest.transport
+    local conn, msg
+    if transport then conn, msg = transport:websocket(url) else conn, msg = http.websocket(url) end
     local code, reason
     if conn then
       code, reason = self:_session(conn)
@@ -292,12 +294,14 @@ function WebSocketShard:_startHeartbeat(interval)
   end)
 end
 
-function WebSocketShard:_stopHeartbeat()
-  if self._heartbeatTimer then
-    self._heartbeatTimer:cancel()
-    self._heartbeatTimer = nil
+local function cancelTimer(self, field)
+  if self[field] then
+    self[field]:cancel()
+    self[field] = nil
   end
 end
+
+function WebSocketShard:_stopHeartbeat() cancelTimer(self, "_heartbeatTimer") end
 
 function WebSocketShard:_heartbeat(requested)
   if not self.conn then return end
@@ -368,6 +372,7 @@ function WebSocketShard:_onDispatch(packet)
   if t == "READY" then
     self.sessionId = d.session_id
     self.resumeURL = d.resume_gateway_url
+    self.manager._readyUser, self.manager._readyApplication = d.user, d.application
     self.backoff = 0
     self:_setStatus(Status.WAITING_GUILDS)
     self.expectedGuilds = {}
@@ -422,12 +427,7 @@ function WebSocketShard:_guildArrived(id)
   return true
 end
 
-function WebSocketShard:_clearReadyTimer()
-  if self._readyTimer then
-    self._readyTimer:cancel()
-    self._readyTimer = nil
-  end
-end
+function WebSocketShard:_clearReadyTimer() cancelTimer(self, "_readyTimer") end
 
 function WebSocketShard:_markReady(unavailable)
   self:_setStatus(Status.READY)
@@ -471,7 +471,67 @@ end
 --- connects at once; their IDENTIFYs go through the identify queue.
 function WebSocketManager:connect(info)
   self.gateway = self.client.options.ws.gateway or info.url
-  for _, shard in ipairs(self:_spawn(info, WebSocketShard)) do shard:connect() end
+  local shards = self:_spawn(info, WebSocketShard)
+  local path = self.client.options.sessionFile
+  local saved = path and self:_readSession(path, self.totalShards)
+  if saved then self:_restoreSession(saved) end
+  for _, shard in ipairs(shards) do shard:connect() end
+end
+
+-- Sessions across restarts ---------------------------------------------------------------------------------
+
+-- Discord keeps a session resumable for a while after its connection is gone; a restart within this
+-- time resumes instead of identifying.
+local SESSION_MAX_AGE = 60000
+
+--- Writes the shards' sessions to `path` (JSON): IDs, sequence numbers, resume URLs, and the bot user.
+function WebSocketManager:saveSession(path)
+  local shards = {}
+  for id, shard in self.shards:iter() do
+    if shard.sessionId and shard.sequence and shard.resumeURL then
+      shards[tostring(id)] = { sessionId = shard.sessionId, sequence = shard.sequence, resumeURL = shard.resumeURL }
+    end
+  end
+  if next(shards) == nil then return false end
+  local data = { savedAt = runtime.time(), totalShards = self.totalShards, gateway = self.gateway, shards = shards,
+    user = self._readyUser, application = self._readyApplication }
+  local ok, msg = runtime.write_file(path, json.encode(data))
+  if not ok then self.client:emit("warn", "Could not save the session to " .. path .. ": " .. tostring(msg)) end
+  return ok == true
+end
+
+-- The saved sessions when they are recent and for the same shard count; nil otherwise.
+function WebSocketManager:_readSession(path, totalShards)
+  if not runtime.stat(path) then return nil end
+  local text = runtime.read_file(path)
+  local data = text and json.decode(text)
+  if type(data) ~= "table" or type(data.shards) ~= "table" or math.type(data.savedAt) ~= "integer" then
+    self.client:emit("debug", "Ignoring the session file " .. path .. ": not a saved session")
+    return nil
+  end
+  local age = runtime.time() - data.savedAt
+  if age < 0 or age >= SESSION_MAX_AGE then
+    self.client:emit("debug", string.format("Session file is %d ms old; identifying anew", age))
+    return nil
+  end
+  if data.totalShards ~= totalShards then return nil end
+  return data
+end
+
+-- Gives the shards their saved sessions, so that their first connection resumes.
+function WebSocketManager:_restoreSession(saved)
+  if saved.user and not self.client.user then
+    M.handlers.READY(self.client, { d = { user = saved.user, application = saved.application } }, { id = 0 })
+    self._readyUser, self._readyApplication = saved.user, saved.application
+  end
+  for id, shard in self.shards:iter() do
+    local s = saved.shards[tostring(id)]
+    if s then
+      shard.sessionId, shard.sequence, shard.resumeURL = s.sessionId, s.sequence, s.resumeURL
+      shard.closeSequence = s.sequence
+      shard:debug(string.format("Resuming saved session %s at sequence %d", s.sessionId, s.sequence))
+    end
+  end
 end
 
 function WebSocketManager:destroy(code)
@@ -623,9 +683,13 @@ handlers.READY = function(client, packet, shard)
   end
   client.users.cache:set(client.user.id, client.user)
   if d.application then
-    client.application = client.application or {}
-    client.application.id = d.application.id
-    client.application.flags = d.application.flags
+    if client.application and client.application._patch then
+      client.application:_patch(d.application)
+    else
+      client.application = client.application or {}
+      client.application.id = d.application.id
+      client.application.flags = d.application.flags
+    end
   end
   for _, g in ipairs(d.guilds or {}) do
     client.guilds:_add(g).shardId = shard.id
@@ -1065,6 +1129,190 @@ handlers.TYPING_START = function(client, packet)
   local Typing = require("discord.structures.typing").Typing
   client:emit("typingStart", Typing(channel, user, d))
 end
+
+-- Moderation, expressions, events, stages, monetization -----------------------------------------------------
+
+-- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
+local function guildResource(field, names, key)
+  key = key or "id"
+  handlers[names[1]] = function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild then return end
+    local manager = guild[field]
+    local existed = manager.cache:get(d[key])
+    local obj = manager:_add(d)
+    if not existed then client:emit(names[4], obj) end
+  end
+  handlers[names[2]] = function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild then return end
+    local manager = guild[field]
+    local old = clone(manager.cache:get(d[key]))
+    local obj = manager:_add(d)
+    client:emit(names[5], old, obj)
+  end
+  handlers[names[3]] = function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild then return end
+    local manager = guild[field]
+    local obj = manager:_remove(d[key]) or manager:_construct(d)
+    client:emit(names[6], obj)
+  end
+end
+
+guildResource("scheduledEvents", { "GUILD_SCHEDULED_EVENT_CREATE", "GUILD_SCHEDULED_EVENT_UPDATE",
+  "GUILD_SCHEDULED_EVENT_DELETE", "guildScheduledEventCreate", "guildScheduledEventUpdate",
+  "guildScheduledEventDelete" })
+guildResource("stageInstances", { "STAGE_INSTANCE_CREATE", "STAGE_INSTANCE_UPDATE", "STAGE_INSTANCE_DELETE",
+  "stageInstanceCreate", "stageInstanceUpdate", "stageInstanceDelete" })
+guildResource("autoModerationRules", { "AUTO_MODERATION_RULE_CREATE", "AUTO_MODERATION_RULE_UPDATE",
+  "AUTO_MODERATION_RULE_DELETE", "autoModerationRuleCreate", "autoModerationRuleUpdate", "autoModerationRuleDelete" })
+guildResource("soundboardSounds", { "GUILD_SOUNDBOARD_SOUND_CREATE", "GUILD_SOUNDBOARD_SOUND_UPDATE",
+  "GUILD_SOUNDBOARD_SOUND_DELETE", "guildSoundboardSoundCreate", "guildSoundboardSoundUpdate",
+  "guildSoundboardSoundDelete" }, "sound_id")
+
+local function scheduledEventUser(event)
+  return function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild then return end
+    local ev = guild.scheduledEvents.cache:get(d.guild_scheduled_event_id)
+    local user = client.users.cache:get(d.user_id)
+    if (not ev or not user) and not partials().enabled(client, "GuildScheduledEvent") then return end
+    ev = ev or guild.scheduledEvents:_add({ id = d.guild_scheduled_event_id, guild_id = guild.id }, false)
+    client:emit(event, ev, user or partials().user(client, d.user_id) or { id = d.user_id })
+  end
+end
+handlers.GUILD_SCHEDULED_EVENT_USER_ADD = scheduledEventUser("guildScheduledEventUserAdd")
+handlers.GUILD_SCHEDULED_EVENT_USER_REMOVE = scheduledEventUser("guildScheduledEventUserRemove")
+
+handlers.AUTO_MODERATION_ACTION_EXECUTION = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if not guild then return end
+  local Execution = require("discord.structures.automod").AutoModerationActionExecution
+  client:emit("autoModerationActionExecution", Execution(guild, packet.d))
+end
+
+handlers.GUILD_AUDIT_LOG_ENTRY_CREATE = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if not guild then return end
+  client:emit("guildAuditLogEntryCreate", require("discord.structures.audit_log").entryFromEvent(guild, packet.d),
+    guild)
+end
+
+local function ban(event, removed)
+  return function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild or type(d.user) ~= "table" then return end
+    local b
+    if removed then
+      b = guild.bans:_remove(d.user.id) or guild.bans:_construct(d)
+    else
+      b = guild.bans:_add(d)
+    end
+    client:emit(event, b)
+  end
+end
+handlers.GUILD_BAN_ADD = ban("guildBanAdd", false)
+handlers.GUILD_BAN_REMOVE = ban("guildBanRemove", true)
+
+-- Emoji and sticker updates carry the whole list: compare it with the cache.
+local function expressions(field, createdName, updatedName, deleted)
+  return function(client, packet)
+    local d = packet.d
+    local guild = guildOf(client, d)
+    if not guild then return end
+    local manager = guild[field]
+    local seen = {}
+    for _, data in ipairs(d[field] or {}) do
+      seen[data.id] = true
+      local old = manager.cache:get(data.id)
+      if old then
+        local before = clone(old)
+        manager:_add(data)
+        if not before:equals(old) then client:emit(updatedName, before, old) end
+      else
+        client:emit(createdName, manager:_add(data))
+      end
+    end
+    for _, id in ipairs(manager.cache:keys()) do
+      if not seen[id] then client:emit(deleted, manager:_remove(id)) end
+    end
+  end
+end
+handlers.GUILD_EMOJIS_UPDATE = expressions("emojis", "emojiCreate", "emojiUpdate", "emojiDelete")
+handlers.GUILD_STICKERS_UPDATE = expressions("stickers", "stickerCreate", "stickerUpdate", "stickerDelete")
+
+handlers.GUILD_SOUNDBOARD_SOUNDS_UPDATE = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if not guild then return end
+  local sounds = guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true)
+  client:emit("guildSoundboardSoundsUpdate", sounds, guild)
+end
+
+-- The answer to a request for soundboard sounds (op 31).
+handlers.SOUNDBOARD_SOUNDS = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if not guild then return end
+  client:emit("soundboardSounds", guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true), guild)
+end
+
+handlers.INVITE_CREATE = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  local invite = guild and guild.invites:_add(packet.d) or require("discord.structures.invite").Invite(client, packet.d)
+  client:emit("inviteCreate", invite)
+end
+
+handlers.INVITE_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  local invite = guild and guild.invites:_remove(d.code)
+  client:emit("inviteDelete", invite or require("discord.structures.invite").Invite(client, d))
+end
+
+handlers.WEBHOOKS_UPDATE = function(client, packet)
+  local channel = get(client.channels.cache, packet.d.channel_id)
+  if channel then client:emit("webhooksUpdate", channel) end
+end
+
+handlers.GUILD_INTEGRATIONS_UPDATE = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if guild then client:emit("guildIntegrationsUpdate", guild) end
+end
+
+handlers.VOICE_CHANNEL_EFFECT_SEND = function(client, packet)
+  local guild = guildOf(client, packet.d)
+  if not guild then return end
+  local Effect = require("discord.structures.voice_channel_effect").VoiceChannelEffect
+  client:emit("voiceChannelEffectSend", Effect(guild, packet.d))
+end
+
+-- Entitlements and subscriptions belong to the application, not to a guild.
+local function appResource(kind, createdName, update, delete)
+  local function structure(client, d)
+    if kind == "entitlement" then
+      return client.application.entitlements:_add(d)
+    end
+    return require("discord.structures.subscription").Subscription(client, d)
+  end
+  local upper = kind:upper()
+  handlers[upper .. "_CREATE"] = function(client, packet) client:emit(createdName, structure(client, packet.d)) end
+  handlers[upper .. "_UPDATE"] = function(client, packet)
+    local old = kind == "entitlement" and clone(client.application.entitlements.cache:get(packet.d.id)) or nil
+    client:emit(update, old, structure(client, packet.d))
+  end
+  handlers[upper .. "_DELETE"] = function(client, packet)
+    local obj = structure(client, packet.d)
+    if kind == "entitlement" then client.application.entitlements:_remove(obj.id) end
+    client:emit(delete, obj)
+  end
+end
+appResource("entitlement", "entitlementCreate", "entitlementUpdate", "entitlementDelete")
+appResource("subscription", "subscriptionCreate", "subscriptionUpdate", "subscriptionDelete")
 
 -- Voice states ----------------------------------------------------------------------------------------------
 

@@ -114,6 +114,91 @@ function M.read_file(p)
   return b
 end
 
+function M.write_file(p, b)
+  if type(p) ~= "string" or type(b) ~= "string" then error("write_file: path and bytes must be strings", 2) end
+  M.files[p] = b
+  return true
+end
+
+function M.stat(p)
+  if M.files[p] then return "file", #M.files[p] end
+end
+
+-- Processes: M.programs maps a file (or its base name without .exe) to fn(cmd, proc), run in a task;
+-- it writes with proc:emit(bytes [, "err"]) and may end with proc:exit(code).
+local Proc = {}
+Proc.__index = Proc
+
+-- Parks the task until ready() or the timeout; poke(owner) wakes the tasks parked on owner to look
+-- again. Processes here and the fake UDP sockets wait this way.
+function M.park(owner, ready, timeout)
+  local task, late = blockingTask("park"), false
+  owner.parked = owner.parked or {}
+  local t = timeout and M.timer(timeout, function()
+    late = true
+    if owner.parked[task] then M.wake(task) end
+  end)
+  while not ready() and not late do
+    owner.parked[task] = true
+    M.suspend()
+    owner.parked[task] = nil
+  end
+  if t then t:cancel() end
+  return ready()
+end
+
+function M.poke(owner)
+  for task in pairs(owner.parked or {}) do
+    owner.parked[task] = nil
+    M.wake(task)
+  end
+end
+local park, poke = M.park, M.poke
+
+local function reader(stream)
+  return function(self)
+    park(self, function() return self[stream][1] or self.code end)
+    return table.remove(self[stream], 1)
+  end
+end
+Proc.read, Proc.read_stderr = reader("out"), reader("err")
+
+function Proc:wait(timeout)
+  if park(self, function() return self.code end, timeout) then return self.code end
+  return nil, "timeout", "timeout"
+end
+function Proc:write(b)
+  table.insert(self.stdin, b)
+  return true
+end
+function Proc:close_stdin() self.stdin.closed = true end
+function Proc:kill()
+  self.out, self.err = {}, {}
+  self:exit(-1)
+end
+function Proc:emit(b, stream)
+  if self.code then return end
+  table.insert(self[stream or "out"], b)
+  poke(self)
+  M.sleep(0)
+end
+function Proc:exit(code)
+  self.code = self.code or code
+  poke(self)
+end
+
+function M.process(cmd)
+  local fn = M.programs[cmd.file] or M.programs[cmd.file:match("([^/\\]+)$"):gsub("%.exe$", "")]
+  M.processes[#M.processes + 1] = cmd
+  if not fn then return nil, "cannot start " .. cmd.file, "notfound" end
+  local proc = setmetatable({ cmd = cmd, out = {}, err = {}, stdin = {} }, Proc)
+  M.spawn(function()
+    fn(cmd, proc)
+    proc:exit(0)
+  end)
+  return proc
+end
+
 -- A repeatable stream (xorshift64) so that boundaries and keys are the same on every run.
 function M.random_bytes(n)
   if math.type(n) ~= "integer" or n < 0 then error("random_bytes: n must be a non-negative integer", 2) end
@@ -135,7 +220,9 @@ function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
-  M.logs, M.env, M.files = {}, {}, {}
+  M.logs, M.env, M.files, M.programs, M.processes = {}, {}, {}, {}, {}
+  M.paths = { root = "/tarn", modules = "/tarn/modules", tools = "/tarn/tools", cache = "/tarn/cache",
+    logs = "/tarn/logs", script_dir = "." }
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks.

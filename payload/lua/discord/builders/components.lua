@@ -67,8 +67,28 @@ local function checkInt(who, what, v, min, max, level)
   return v
 end
 
+-- A setter that checks its argument and keeps it in data[field]; a clearable one takes nil to remove it.
+local function setter(field, check, ...)
+  local args = table.pack(...)
+  args.n = args.n + 1
+  args[args.n] = 2
+  return function(self, v)
+    self.data[field] = check(self.__name, field, v, table.unpack(args, 1, args.n))
+    return self
+  end
+end
+
+local function clearable(field, check, ...)
+  local set = setter(field, check, ...)
+  return function(self, v)
+    if v ~= nil then return set(self, v) end
+    self.data[field] = nil
+    return self
+  end
+end
+
 -- The argument checks the command builders share.
-M._checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt }
+M._checks = { fail = fail, string = checkString, bool = checkBool, int = checkInt, setter = setter }
 
 -- A style or type given by value or by name ("Primary", "Short" ...).
 local function enumValue(who, what, e, v, level)
@@ -158,10 +178,7 @@ function ButtonBuilder:setStyle(style)
   return self
 end
 
-function ButtonBuilder:setLabel(label)
-  self.data.label = label ~= nil and checkString("ButtonBuilder", "label", label, Limits.buttonLabel, 1, 2) or nil
-  return self
-end
+ButtonBuilder.setLabel = clearable("label", checkString, Limits.buttonLabel, 1)
 
 function ButtonBuilder:setCustomId(id) return setCustomId(self, id) end
 
@@ -184,10 +201,7 @@ function ButtonBuilder:setSKUId(id)
   return self
 end
 
-function ButtonBuilder:setDisabled(disabled)
-  self.data.disabled = checkBool("ButtonBuilder", "disabled", disabled, 2)
-  return self
-end
+ButtonBuilder.setDisabled = setter("disabled", checkBool)
 
 -- Link buttons carry a URL, premium buttons a SKU; only the others send interactions.
 function ButtonBuilder:toJSON()
@@ -224,31 +238,18 @@ function StringSelectMenuOptionBuilder:init(data)
   self.data = util.deepCopy(data or {})
 end
 
-function StringSelectMenuOptionBuilder:setLabel(label)
-  self.data.label = checkString("StringSelectMenuOptionBuilder", "label", label, Limits.optionLabel, 1, 2)
-  return self
-end
+StringSelectMenuOptionBuilder.setLabel = setter("label", checkString, Limits.optionLabel, 1)
 
-function StringSelectMenuOptionBuilder:setValue(value)
-  self.data.value = checkString("StringSelectMenuOptionBuilder", "value", value, Limits.optionValue, 1, 2)
-  return self
-end
+StringSelectMenuOptionBuilder.setValue = setter("value", checkString, Limits.optionValue, 1)
 
-function StringSelectMenuOptionBuilder:setDescription(text)
-  self.data.description = text ~= nil and
-    checkString("StringSelectMenuOptionBuilder", "description", text, Limits.optionDescription, 1, 2) or nil
-  return self
-end
+StringSelectMenuOptionBuilder.setDescription = clearable("description", checkString, Limits.optionDescription, 1)
 
 function StringSelectMenuOptionBuilder:setEmoji(emoji)
   self.data.emoji = emoji ~= nil and resolveEmoji("StringSelectMenuOptionBuilder", emoji, 2) or nil
   return self
 end
 
-function StringSelectMenuOptionBuilder:setDefault(default)
-  self.data.default = checkBool("StringSelectMenuOptionBuilder", "default", default, 2)
-  return self
-end
+StringSelectMenuOptionBuilder.setDefault = setter("default", checkBool)
 
 function StringSelectMenuOptionBuilder:toJSON()
   local d, who = self.data, "StringSelectMenuOptionBuilder"
@@ -263,32 +264,16 @@ M.BaseSelectMenuBuilder = BaseSelectMenuBuilder
 
 function BaseSelectMenuBuilder:setCustomId(id) return setCustomId(self, id) end
 
-function BaseSelectMenuBuilder:setPlaceholder(text)
-  self.data.placeholder = text ~= nil and
-    checkString(self.__name, "placeholder", text, Limits.selectPlaceholder, 1, 2) or nil
-  return self
-end
+BaseSelectMenuBuilder.setPlaceholder = clearable("placeholder", checkString, Limits.selectPlaceholder, 1)
 
-function BaseSelectMenuBuilder:setMinValues(n)
-  self.data.min_values = checkInt(self.__name, "min_values", n, 0, Limits.selectValues, 2)
-  return self
-end
+BaseSelectMenuBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.selectValues)
 
-function BaseSelectMenuBuilder:setMaxValues(n)
-  self.data.max_values = checkInt(self.__name, "max_values", n, 1, Limits.selectValues, 2)
-  return self
-end
+BaseSelectMenuBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.selectValues)
 
-function BaseSelectMenuBuilder:setDisabled(disabled)
-  self.data.disabled = checkBool(self.__name, "disabled", disabled, 2)
-  return self
-end
+BaseSelectMenuBuilder.setDisabled = setter("disabled", checkBool)
 
 --- In a modal's label: whether the user must choose (Discord's default is true).
-function BaseSelectMenuBuilder:setRequired(required)
-  self.data.required = checkBool(self.__name, "required", required, 2)
-  return self
-end
+BaseSelectMenuBuilder.setRequired = setter("required", checkBool)
 
 -- What the whole select needs; `count` is the number of options or default values it holds.
 function BaseSelectMenuBuilder:_check(count, level)
@@ -472,36 +457,17 @@ function TextInputBuilder:setStyle(style)
 end
 
 --- The label above the input in the older modal layout; inside a LabelBuilder the label says it instead.
-function TextInputBuilder:setLabel(label)
-  self.data.label = checkString("TextInputBuilder", "label", label, Limits.textInputLabel, 1, 2)
-  return self
-end
+TextInputBuilder.setLabel = setter("label", checkString, Limits.textInputLabel, 1)
 
-function TextInputBuilder:setMinLength(n)
-  self.data.min_length = checkInt("TextInputBuilder", "min_length", n, 0, Limits.textInputLength, 2)
-  return self
-end
+TextInputBuilder.setMinLength = setter("min_length", checkInt, 0, Limits.textInputLength)
 
-function TextInputBuilder:setMaxLength(n)
-  self.data.max_length = checkInt("TextInputBuilder", "max_length", n, 1, Limits.textInputLength, 2)
-  return self
-end
+TextInputBuilder.setMaxLength = setter("max_length", checkInt, 1, Limits.textInputLength)
 
-function TextInputBuilder:setPlaceholder(text)
-  self.data.placeholder = text ~= nil and
-    checkString("TextInputBuilder", "placeholder", text, Limits.textInputPlaceholder, 1, 2) or nil
-  return self
-end
+TextInputBuilder.setPlaceholder = clearable("placeholder", checkString, Limits.textInputPlaceholder, 1)
 
-function TextInputBuilder:setValue(text)
-  self.data.value = text ~= nil and checkString("TextInputBuilder", "value", text, Limits.textInputLength, 0, 2) or nil
-  return self
-end
+TextInputBuilder.setValue = clearable("value", checkString, Limits.textInputLength, 0)
 
-function TextInputBuilder:setRequired(required)
-  self.data.required = checkBool("TextInputBuilder", "required", required, 2)
-  return self
-end
+TextInputBuilder.setRequired = setter("required", checkBool)
 
 function TextInputBuilder:toJSON()
   local d, who = self.data, "TextInputBuilder"
@@ -524,20 +490,11 @@ M.FileUploadBuilder = FileUploadBuilder
 
 function FileUploadBuilder:setCustomId(id) return setCustomId(self, id) end
 
-function FileUploadBuilder:setMinValues(n)
-  self.data.min_values = checkInt("FileUploadBuilder", "min_values", n, 0, Limits.uploadFiles, 2)
-  return self
-end
+FileUploadBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.uploadFiles)
 
-function FileUploadBuilder:setMaxValues(n)
-  self.data.max_values = checkInt("FileUploadBuilder", "max_values", n, 1, Limits.uploadFiles, 2)
-  return self
-end
+FileUploadBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.uploadFiles)
 
-function FileUploadBuilder:setRequired(required)
-  self.data.required = checkBool("FileUploadBuilder", "required", required, 2)
-  return self
-end
+FileUploadBuilder.setRequired = setter("required", checkBool)
 
 function FileUploadBuilder:toJSON()
   local d = self.data
@@ -550,16 +507,9 @@ end
 local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
 M.LabelBuilder = LabelBuilder
 
-function LabelBuilder:setLabel(label)
-  self.data.label = checkString("LabelBuilder", "label", label, Limits.labelText, 1, 2)
-  return self
-end
+LabelBuilder.setLabel = setter("label", checkString, Limits.labelText, 1)
 
-function LabelBuilder:setDescription(text)
-  self.data.description = text ~= nil and
-    checkString("LabelBuilder", "description", text, Limits.labelDescription, 1, 2) or nil
-  return self
-end
+LabelBuilder.setDescription = clearable("description", checkString, Limits.labelDescription, 1)
 
 -- The component a label wraps: a text input, a file upload or any select.
 local LABEL_CHILD = util.set({
@@ -667,10 +617,7 @@ end
 
 function ModalBuilder:setCustomId(id) return setCustomId(self, id) end
 
-function ModalBuilder:setTitle(title)
-  self.data.title = checkString("ModalBuilder", "title", title, Limits.modalTitle, 1, 2)
-  return self
-end
+ModalBuilder.setTitle = setter("title", checkString, Limits.modalTitle, 1)
 
 function ModalBuilder:addComponents(...)
   for _, c in ipairs(listArgs(...)) do self.components[#self.components + 1] = c end
@@ -731,10 +678,7 @@ end
 local TextDisplayBuilder = builderClass("TextDisplayBuilder", ComponentType.TextDisplay)
 M.TextDisplayBuilder = TextDisplayBuilder
 
-function TextDisplayBuilder:setContent(text)
-  self.data.content = checkString("TextDisplayBuilder", "content", text, Limits.textDisplayTotal, 1, 2)
-  return self
-end
+TextDisplayBuilder.setContent = setter("content", checkString, Limits.textDisplayTotal, 1)
 
 function TextDisplayBuilder:toJSON()
   checkString("TextDisplayBuilder", "content", self.data.content, Limits.textDisplayTotal, 1, 2)
@@ -744,10 +688,7 @@ end
 local SeparatorBuilder = builderClass("SeparatorBuilder", ComponentType.Separator)
 M.SeparatorBuilder = SeparatorBuilder
 
-function SeparatorBuilder:setDivider(divider)
-  self.data.divider = checkBool("SeparatorBuilder", "divider", divider, 2)
-  return self
-end
+SeparatorBuilder.setDivider = setter("divider", checkBool)
 
 function SeparatorBuilder:setSpacing(size)
   self.data.spacing = enumValue("SeparatorBuilder", "spacing", enums.SeparatorSpacingSize, size, 2)
@@ -843,10 +784,7 @@ function FileBuilder:setURL(url)
   return self
 end
 
-function FileBuilder:setSpoiler(spoiler)
-  self.data.spoiler = checkBool("FileBuilder", "spoiler", spoiler, 2)
-  return self
-end
+FileBuilder.setSpoiler = setter("spoiler", checkBool)
 
 function FileBuilder:toJSON()
   if type(self.data.file) ~= "table" then fail("FileBuilder", 2, "a file component needs a url") end
@@ -928,10 +866,7 @@ function ContainerBuilder:clearAccentColor()
   return self
 end
 
-function ContainerBuilder:setSpoiler(spoiler)
-  self.data.spoiler = checkBool("ContainerBuilder", "spoiler", spoiler, 2)
-  return self
-end
+ContainerBuilder.setSpoiler = setter("spoiler", checkBool)
 
 local CONTAINER_CHILD = util.set({
   ComponentType.ActionRow, ComponentType.TextDisplay, ComponentType.Section, ComponentType.MediaGallery,

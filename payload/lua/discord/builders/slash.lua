@@ -25,7 +25,8 @@ local Limits = {
 }
 M.Limits = Limits
 
-local fail, checkString, checkBool = checks.fail, checks.string, checks.bool
+local fail, checkString, checkBool, checkInt, setter = checks.fail, checks.string, checks.bool, checks.int,
+  checks.setter
 local listArgs = require("discord.builders.components").listArgs
 
 local LOCALES = {}
@@ -169,10 +170,7 @@ function Option:init(data)
   end
 end
 
-function Option:setRequired(required)
-  self.data.required = checkBool(self.__name, "required", required, 2)
-  return self
-end
+Option.setRequired = setter("required", checkBool)
 
 function Option:toJSON()
   self:_checkNamed(2)
@@ -277,15 +275,9 @@ end
 local StringOption = optionClass("SlashCommandStringOption", OptionType.String)
 choiceMixin(StringOption)
 
-function StringOption:setMinLength(n)
-  self.data.min_length = checks.int(self.__name, "min_length", n, 0, Limits.stringLength, 2)
-  return self
-end
+StringOption.setMinLength = setter("min_length", checkInt, 0, Limits.stringLength)
 
-function StringOption:setMaxLength(n)
-  self.data.max_length = checks.int(self.__name, "max_length", n, 1, Limits.stringLength, 2)
-  return self
-end
+StringOption.setMaxLength = setter("max_length", checkInt, 1, Limits.stringLength)
 
 local IntegerOption = optionClass("SlashCommandIntegerOption", OptionType.Integer)
 choiceMixin(IntegerOption)
@@ -380,11 +372,15 @@ end
 local Subcommand = util.class("SlashCommandSubcommandBuilder", Named)
 M.SlashCommandSubcommandBuilder = Subcommand
 
-function Subcommand:init()
-  Named.init(self)
-  self.options = {}
+-- Slash commands and subcommands hold options.
+local function holdsOptions(cls)
+  function cls:init()
+    Named.init(self)
+    self.options = {}
+  end
+  optionAdders(cls)
 end
-optionAdders(Subcommand)
+holdsOptions(Subcommand)
 
 function Subcommand:toJSON()
   self:_checkNamed(2)
@@ -435,15 +431,9 @@ function Command:setDefaultMemberPermissions(perms)
 end
 
 --- Deprecated by Discord in favour of contexts; still sent when set.
-function Command:setDMPermission(allowed)
-  self.data.dm_permission = checkBool(self.__name, "dm_permission", allowed, 2)
-  return self
-end
+Command.setDMPermission = setter("dm_permission", checkBool)
 
-function Command:setNSFW(nsfw)
-  self.data.nsfw = checkBool(self.__name, "nsfw", nsfw, 2)
-  return self
-end
+Command.setNSFW = setter("nsfw", checkBool)
 
 local function enumList(self, e, what, list, level)
   local out = {}
@@ -497,11 +487,7 @@ end
 local SlashCommandBuilder = util.class("SlashCommandBuilder", Command)
 M.SlashCommandBuilder = SlashCommandBuilder
 
-function SlashCommandBuilder:init()
-  Named.init(self)
-  self.options = {}
-end
-optionAdders(SlashCommandBuilder)
+holdsOptions(SlashCommandBuilder)
 
 function SlashCommandBuilder:addSubcommand(input)
   return addOption(self, built(Subcommand, input, self.__name, 2), 2)

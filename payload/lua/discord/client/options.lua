@@ -69,6 +69,9 @@ function M.defaults()
     presence = nil,
     enforceNonce = false,
     autoDefer = nil, -- ms after which an unanswered interaction is deferred; under 3000
+    sessionFile = nil, -- where destroy() saves the sessions that a restart within 60 s resumes
+    record = nil, -- a JSONL file that receives every REST exchange and gateway frame
+    transport = nil, -- {replay = path}: answers from a recording instead of the network
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
@@ -103,6 +106,12 @@ local checks = {
       "false or an integer from 0 to 2999 (ms before Discord's 3 s deadline)"
   end,
   allowedMentions = function(v) return type(v) == "table", "a table" end,
+  sessionFile = function(v) return type(v) == "string" and v ~= "", "a file path" end,
+  record = function(v) return type(v) == "string" and v ~= "", "a file path" end,
+  transport = function(v)
+    return type(v) == "table" and (type(v.replay) == "string" or type(v.request) == "function"),
+      "{replay = path} or a table with request and websocket methods"
+  end,
   partials = function(v) return type(v) == "table", "an array" end,
   presence = function(v) return type(v) == "table", "a table" end,
   makeCache = function(v) return type(v) == "function", "a function" end,

@@ -1,12 +1,106 @@
--- Automod rules CRUD.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.auto_moderation is not available in this version."
-local errors = require("discord.errors")
+-- A guild's auto moderation rules: fetch, create, edit and delete, each with an audit-log reason.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.auto_moderation"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local AutoModerationRuleManager = util.class("AutoModerationRuleManager", base.ResourceManager)
+M.AutoModerationRuleManager = AutoModerationRuleManager
+
+function AutoModerationRuleManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.automod").AutoModerationRule,
+    "/guilds/" .. guild.id .. "/auto-moderation/rules", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local enums = require("discord.enums")
+
+-- Enum values may be given by name ("Keyword", "BlockMessage").
+local function enumValue(enum, v, what)
+  if type(v) == "string" then
+    local n = enum[v]
+    if n == nil then error("AutoModerationRuleManager: unknown " .. what .. " " .. v, 5) end
+    return n
+  end
+  return v
+end
+
+local METADATA = {
+  keywordFilter = "keyword_filter", regexPatterns = "regex_patterns", allowList = "allow_list",
+  mentionTotalLimit = "mention_total_limit", mentionRaidProtectionEnabled = "mention_raid_protection_enabled",
+}
+
+local function metadataBody(m)
+  local out = {}
+  for from, to in pairs(METADATA) do
+    local v = m[from]
+    if type(v) == "table" then v = json.array(util.shallowCopy(v)) end
+    if v ~= nil then out[to] = v end
+  end
+  if m.presets then
+    out.presets = json.array(util.map(m.presets, function(p)
+      return enumValue(enums.AutoModerationRuleKeywordPresetType, p, "preset")
+    end))
+  end
+  return out
+end
+
+local function actionBody(self, a)
+  local md = a.metadata or {}
+  local out = { type = enumValue(enums.AutoModerationActionType, a.type, "action type") }
+  local m = {}
+  if md.channel or md.channelId then m.channel_id = self.client.channels:resolveId(md.channel or md.channelId) end
+  if md.durationSeconds ~= nil then m.duration_seconds = md.durationSeconds end
+  if md.customMessage ~= nil then m.custom_message = md.customMessage end
+  if next(m) ~= nil then out.metadata = m end
+  return out
+end
+
+local function ruleBody(self, opts)
+  local body = base.bodyOf(opts, { name = "name", enabled = "enabled" })
+  if opts.eventType ~= nil then
+    body.event_type = enumValue(enums.AutoModerationRuleEventType, opts.eventType, "event type")
+  end
+  if opts.triggerType ~= nil then
+    body.trigger_type = enumValue(enums.AutoModerationRuleTriggerType, opts.triggerType, "trigger type")
+  end
+  if opts.triggerMetadata ~= nil then body.trigger_metadata = metadataBody(opts.triggerMetadata) end
+  if opts.actions ~= nil then
+    body.actions = json.array(util.map(opts.actions, function(a) return actionBody(self, a) end))
+  end
+  if opts.exemptRoles ~= nil then
+    body.exempt_roles = json.array(util.map(opts.exemptRoles, function(r) return self.guild.roles:resolveId(r) end))
+  end
+  if opts.exemptChannels ~= nil then
+    body.exempt_channels = json.array(util.map(opts.exemptChannels,
+      function(c) return self.client.channels:resolveId(c) end))
+  end
+  return body
+end
+
+--- (B) Creates a rule: {name=, eventType=, triggerType=, triggerMetadata={keywordFilter=, regexPatterns=,
+--- presets=, allowList=, mentionTotalLimit=, mentionRaidProtectionEnabled=}, actions={{type=, metadata=
+--- {channel=, durationSeconds=, customMessage=}}}, enabled=, exemptRoles=, exemptChannels=, reason=}.
+function AutoModerationRuleManager:create(opts)
+  opts = opts or {}
+  if type(opts.name) ~= "string" or opts.name == "" then
+    error("AutoModerationRuleManager:create: a name is needed", 2)
+  end
+  if opts.triggerType == nil or type(opts.actions) ~= "table" or #opts.actions == 0 then
+    error("AutoModerationRuleManager:create: triggerType and at least one action are needed", 2)
+  end
+  local body = ruleBody(self, opts)
+  body.event_type = body.event_type or enums.AutoModerationRuleEventType.MessageSend
+  return self:_create(body, opts.reason)
+end
+
+--- (B) Edits a rule; the trigger type cannot change.
+function AutoModerationRuleManager:edit(rule, opts, reason)
+  opts = opts or {}
+  local body = ruleBody(self, opts)
+  body.trigger_type = nil
+  return self:_edit(rule, body, base.reasonOf(opts, reason))
+end
+
+return M

@@ -1,12 +1,103 @@
--- Bans: paged fetch, create, remove, bulk.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.ban is not available in this version."
-local errors = require("discord.errors")
+-- Bans of one guild: fetched one at a time or page by page, created, removed and made in bulk.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.ban"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local GuildBanManager = util.class("GuildBanManager", base.ResourceManager)
+M.GuildBanManager = GuildBanManager
+
+-- Discord's page size and the most users one bulk ban takes.
+local PAGE, BULK = 1000, 200
+
+function GuildBanManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.ban").GuildBan,
+    "/guilds/" .. guild.id .. "/bans", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function GuildBanManager._keyOf(_, data)
+  return type(data.user) == "table" and data.user.id or data.id
+end
+
+GuildBanManager.resolveId = function(self, x)
+  if type(x) == "table" and x.user ~= nil and x.id == nil then x = x.user end
+  return self.client.users:resolveId(x)
+end
+
+--- (B) One ban by user, or a page of bans: {limit=, before=, after=, cache=}. With `limit` above 1000 the
+--- pages are fetched one after another.
+function GuildBanManager:fetch(user, opts)
+  if type(user) == "table" and self:resolveId(user) == nil then user, opts = nil, user end
+  opts = opts or {}
+  if user ~= nil then return base.CachingManager.fetch(self, user, opts) end
+  local out = require("discord.collection").Collection()
+  local limit = opts.limit or PAGE
+  local cursor, before = opts.after, opts.before
+  local function page(size, after)
+    local query = { limit = size }
+    if before then query.before = self:resolveId(before) else query.after = after and self:resolveId(after) end
+    local list = self.client.rest:get(self:_path(), { query = query })
+    local bans = {}
+    for i, data in ipairs(list) do bans[i] = self:_add(data, opts.cache ~= false) end
+    if before and #bans > 0 then before = bans[1].id end
+    return bans
+  end
+  for ban in base.pages(page, PAGE, limit, cursor) do out:set(ban.id, ban) end
+  return out
+end
+
+--- Iterator over every ban, 1000 per request.
+function GuildBanManager:each(opts)
+  opts = opts or {}
+  return base.pages(function(size, after)
+    local list = self.client.rest:get(self:_path(), { query = { limit = size, after = after } })
+    return util.map(list, function(d) return self:_add(d, opts.cache ~= false) end)
+  end, PAGE, opts.limit)
+end
+
+local function banBody(opts)
+  local body = {}
+  local seconds = opts.deleteMessageSeconds
+  if seconds == nil and opts.deleteMessageDays ~= nil then seconds = opts.deleteMessageDays * 86400 end
+  if seconds ~= nil then
+    if math.type(seconds) ~= "integer" or seconds < 0 or seconds > 604800 then
+      error("GuildBanManager: deleteMessageSeconds must be 0 to 604800", 4)
+    end
+    body.delete_message_seconds = seconds
+  end
+  return body
+end
+
+--- (B) Bans a user, member or not: {deleteMessageSeconds=, reason=}.
+function GuildBanManager:create(user, opts)
+  opts = opts or {}
+  local id = self:_need(user, "create")
+  self.client.rest:put(self:_path(id), { body = banBody(opts), reason = opts.reason })
+  return id
+end
+
+--- (B) Lifts a ban; returns the user ID.
+function GuildBanManager:remove(user, reason)
+  local id = self:_need(user, "remove")
+  self.client.rest:delete(self:_path(id), { reason = reason })
+  self:_remove(id)
+  return id
+end
+
+GuildBanManager.delete = GuildBanManager.remove
+
+--- (B) Bans up to 200 users at once: {deleteMessageSeconds=, reason=}. Returns {bannedUsers=, failedUsers=}.
+function GuildBanManager:bulkCreate(users, opts)
+  opts = opts or {}
+  if type(users) ~= "table" or #users == 0 or #users > BULK then
+    error("GuildBanManager:bulkCreate: give 1 to " .. BULK .. " users", 2)
+  end
+  local body = banBody(opts)
+  body.user_ids = json.array(util.map(users, function(u) return self:_need(u, "bulkCreate") end))
+  local res = self.client.rest:post("/guilds/" .. self.guild.id .. "/bulk-ban", { body = body, reason = opts.reason })
+  return { bannedUsers = res.banned_users or {}, failedUsers = res.failed_users or {} }
+end
+
+return M

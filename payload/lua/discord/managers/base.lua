@@ -46,7 +46,7 @@ end
 
 local function flatten(v, seen)
   if type(v) ~= "table" then return v end
-  if v == json.null then return v end
+  if rawequal(v, json.null) then return v end
   if seen[v] then return nil end
   local mt = getmetatable(v)
   if mt and util.isClass(mt) then
@@ -222,5 +222,100 @@ end
 
 DataManager.resolve = CachingManager.resolve
 DataManager.resolveId = CachingManager.resolveId
+
+--- A request body from options: `map[camelName]` is the API's name, or {name, convert} where
+--- convert(v) gives the value to send; false and json.null send null.
+function M.bodyOf(opts, map, body)
+  body = body or {}
+  for from, to in pairs(map) do
+    local v = opts[from]
+    if v ~= nil then
+      local name, convert = to, nil
+      if type(to) == "table" then name, convert = to[1], to[2] end
+      if v == false and convert ~= nil or v == json.null then
+        body[name] = json.null
+      else
+        body[name] = convert and convert(v) or v
+      end
+    end
+  end
+  return body
+end
+
+--- The options' reason, or the extra argument given for it.
+local function reasonOf(opts, reason)
+  if reason ~= nil then return reason end
+  return type(opts) == "table" and opts.reason or nil
+end
+M.reasonOf = reasonOf
+
+--- A cached manager of the objects under one REST collection path (a guild's emojis, bans, rules ...):
+--- fetch one or all, create, edit and delete, with the audit-log reason where Discord takes one.
+--- Objects are made as `holds(client, data, owner)`.
+local ResourceManager = util.class("ResourceManager", CachingManager)
+M.ResourceManager = ResourceManager
+
+--- `ResourceManager(client, holds, basePath, owner, iterable)`.
+function ResourceManager:init(client, holds, basePath, owner, iterable)
+  self.basePath = basePath
+  self.owner = owner
+  CachingManager.init(self, client, holds, iterable)
+end
+
+function ResourceManager:_construct(data)
+  return self.holds(self.client, data, self.owner)
+end
+
+function ResourceManager:_path(id)
+  return self.basePath .. (id and ("/" .. id) or "")
+end
+
+--- The ID of `x`, or an error naming the method.
+function ResourceManager:_need(x, what)
+  local id = self:resolveId(x)
+  if id == nil then error(util.className(self) .. ":" .. what .. ": cannot resolve " .. tostring(x), 3) end
+  return id
+end
+
+--- Objects of a list reply as a Collection; `complete` drops cached ones missing from it.
+function ResourceManager:_addAll(list, cache, complete)
+  local out = require("discord.collection").Collection()
+  for _, data in ipairs(list or {}) do
+    local obj = self:_add(data, cache ~= false)
+    out:set(self:_keyOf(data) or obj.id, obj)
+  end
+  if complete and cache ~= false then
+    for _, id in ipairs(self.cache:keys()) do
+      if not out:has(id) then self:_remove(id) end
+    end
+  end
+  return out
+end
+
+--- (B) `fetch(id, opts)` returns one object; `fetch()` (or `fetch(opts)`) all of them as a Collection.
+function ResourceManager:fetch(id, opts)
+  if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
+  opts = opts or {}
+  if id ~= nil then return CachingManager.fetch(self, id, opts) end
+  return self:_addAll(self.client.rest:get(self:_path(), { query = opts.query }), opts.cache, true)
+end
+
+function ResourceManager:_create(body, reason, extra)
+  extra = extra or {}
+  extra.body, extra.reason = body, reason
+  return self:_add(self.client.rest:post(extra.path or self:_path(), extra))
+end
+
+function ResourceManager:_edit(x, body, reason, what)
+  local id = self:_need(x, what or "edit")
+  return self:_add(self.client.rest:patch(self:_path(id), { body = body, reason = reason }))
+end
+
+--- (B) Deletes an object by itself or its ID.
+function ResourceManager:delete(x, reason)
+  local id = self:_need(x, "delete")
+  self.client.rest:delete(self:_path(id), { reason = reason })
+  return self:_remove(id)
+end
 
 return M

@@ -1,12 +1,74 @@
--- Guild/channel invites.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.invite is not available in this version."
-local errors = require("discord.errors")
+-- Invites of a guild and its channels: fetch by code or all, create in a channel, delete.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.invite"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local GuildInviteManager = util.class("GuildInviteManager", base.ResourceManager)
+M.GuildInviteManager = GuildInviteManager
+
+function GuildInviteManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.invite").Invite,
+    "/guilds/" .. guild.id .. "/invites", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function GuildInviteManager._keyOf(_, data)
+  return data.code
+end
+
+function GuildInviteManager:_construct(data)
+  return self.holds(self.client, data)
+end
+
+function GuildInviteManager.resolveId(_, x)
+  return require("discord.structures.invite").resolveCode(x)
+end
+
+--- (B) One invite by code or URL: {withCounts=, withExpiration=, guildScheduledEventId=, force=}; or
+--- every invite of the guild (`fetch()`), or of one channel (`fetch({channelId=})`).
+function GuildInviteManager:fetch(x, opts)
+  if type(x) == "table" and x.code == nil then x, opts = nil, x end
+  opts = opts or {}
+  if x == nil then
+    if opts.channelId or opts.channel then
+      local id = self.client.channels:resolveId(opts.channelId or opts.channel)
+      return self:_addAll(self.client.rest:get("/channels/" .. id .. "/invites"), opts.cache)
+    end
+    return self:_addAll(self.client.rest:get(self:_path()), opts.cache, true)
+  end
+  local code = self:_need(x, "fetch")
+  if not opts.force then
+    local hit = self.cache:get(code)
+    if hit then return hit end
+  end
+  local data = self.client.rest:get("/invites/" .. util.urlEncode(code), { query = {
+    with_counts = opts.withCounts and "true" or nil, with_expiration = opts.withExpiration and "true" or nil,
+    guild_scheduled_event_id = opts.guildScheduledEventId } })
+  return self:_add(data, opts.cache ~= false)
+end
+
+--- (B) Makes an invite to a channel: {maxAge= (s, 0 = never), maxUses=, temporary=, unique=, targetType=,
+--- targetUser=, targetApplication=, reason=}.
+function GuildInviteManager:create(channel, opts)
+  opts = opts or {}
+  local id = self.client.channels:resolveId(channel)
+  if id == nil then error("GuildInviteManager:create: not a channel: " .. tostring(channel), 2) end
+  local body = base.bodyOf(opts, { maxAge = "max_age", maxUses = "max_uses", temporary = "temporary",
+    unique = "unique", targetType = "target_type" })
+  if opts.targetUser then body.target_user_id = self.client.users:resolveId(opts.targetUser) end
+  if opts.targetApplication then
+    body.target_application_id = type(opts.targetApplication) == "table" and opts.targetApplication.id
+      or opts.targetApplication
+  end
+  return self:_create(body, opts.reason, { path = "/channels/" .. id .. "/invites" })
+end
+
+--- (B) Deletes an invite by code, URL or object.
+function GuildInviteManager:delete(x, reason)
+  local code = self:_need(x, "delete")
+  self.client.rest:delete("/invites/" .. util.urlEncode(code), { reason = reason })
+  return self:_remove(code)
+end
+
+return M

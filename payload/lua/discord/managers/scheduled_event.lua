@@ -1,12 +1,132 @@
--- Scheduled events CRUD, subscribers.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.scheduled_event is not available in this version."
-local errors = require("discord.errors")
+-- A guild's scheduled events: fetch (with subscriber counts), create, edit, delete and subscribers.
+local util = require("discord.util")
+local json = require("json")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.scheduled_event"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local GuildScheduledEventManager = util.class("GuildScheduledEventManager", base.ResourceManager)
+M.GuildScheduledEventManager = GuildScheduledEventManager
+
+function GuildScheduledEventManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.scheduled_event").GuildScheduledEvent,
+    "/guilds/" .. guild.id .. "/scheduled-events", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local enums = require("discord.enums")
+
+local function enumValue(enum, v)
+  if type(v) == "string" then return enum[v] end
+  return v
+end
+
+local function time(v)
+  if v == false then return json.null end
+  if math.type(v) == "integer" then return util.isoTimestamp(v) end
+  return v
+end
+
+local RECURRENCE = { frequency = "frequency", interval = "interval", byWeekday = "by_weekday",
+  byNWeekday = "by_n_weekday", byMonth = "by_month", byMonthDay = "by_month_day", count = "count" }
+
+local function recurrenceBody(r)
+  if r == false then return json.null end
+  local out = base.bodyOf(r, RECURRENCE)
+  out.start = time(r.startTimestamp or r.start)
+  if r.endTimestamp then out["end"] = time(r.endTimestamp) end
+  for _, k in ipairs({ "by_weekday", "by_month", "by_month_day" }) do
+    if type(out[k]) == "table" then out[k] = json.array(out[k]) end
+  end
+  if type(out.by_n_weekday) == "table" then out.by_n_weekday = json.array(out.by_n_weekday) end
+  return out
+end
+
+local function eventBody(self, opts)
+  local body = base.bodyOf(opts, { name = "name", description = "description" })
+  if opts.scheduledStartTime ~= nil then body.scheduled_start_time = time(opts.scheduledStartTime) end
+  if opts.scheduledEndTime ~= nil then body.scheduled_end_time = time(opts.scheduledEndTime) end
+  if opts.privacyLevel ~= nil then
+    body.privacy_level = enumValue(enums.GuildScheduledEventPrivacyLevel, opts.privacyLevel)
+  end
+  if opts.entityType ~= nil then body.entity_type = enumValue(enums.GuildScheduledEventEntityType, opts.entityType) end
+  if opts.status ~= nil then body.status = enumValue(enums.GuildScheduledEventStatus, opts.status) end
+  if opts.channel == false then
+    body.channel_id = json.null
+  elseif opts.channel ~= nil then
+    body.channel_id = self.client.channels:resolveId(opts.channel)
+  end
+  if opts.location ~= nil then body.entity_metadata = { location = opts.location } end
+  if opts.entityMetadata ~= nil then body.entity_metadata = { location = opts.entityMetadata.location } end
+  if opts.image ~= nil then body.image = opts.image == false and json.null or util.imageData(opts.image) end
+  if opts.recurrenceRule ~= nil then body.recurrence_rule = recurrenceBody(opts.recurrenceRule) end
+  return body
+end
+
+local External = enums.GuildScheduledEventEntityType.External
+
+--- (B) Creates an event: {name=, scheduledStartTime= (Unix ms or ISO text), scheduledEndTime=, privacyLevel=
+--- (default GuildOnly), entityType=, channel=, location= (external events), description=, image=,
+--- recurrenceRule=, reason=}.
+function GuildScheduledEventManager:create(opts)
+  opts = opts or {}
+  if type(opts.name) ~= "string" or opts.scheduledStartTime == nil or opts.entityType == nil then
+    error("GuildScheduledEventManager:create: name, scheduledStartTime and entityType are needed", 2)
+  end
+  local body = eventBody(self, opts)
+  body.privacy_level = body.privacy_level or enums.GuildScheduledEventPrivacyLevel.GuildOnly
+  if body.entity_type == External and (body.entity_metadata == nil or body.scheduled_end_time == nil) then
+    error("GuildScheduledEventManager:create: external events need a location and an end time", 2)
+  end
+  if body.entity_type ~= External and body.channel_id == nil then
+    error("GuildScheduledEventManager:create: stage and voice events need a channel", 2)
+  end
+  return self:_create(body, opts.reason)
+end
+
+--- (B) Edits an event.
+function GuildScheduledEventManager:edit(event, opts, reason)
+  opts = opts or {}
+  return self:_edit(event, eventBody(self, opts), base.reasonOf(opts, reason))
+end
+
+--- (B) One event or all, with user counts.
+function GuildScheduledEventManager:fetch(id, opts)
+  if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
+  opts = opts or {}
+  local query = { with_user_count = opts.withUserCount ~= false and "true" or nil }
+  if id ~= nil then
+    local key = self:_need(id, "fetch")
+    if not opts.force then
+      local hit = self.cache:get(key)
+      if hit then return hit end
+    end
+    return self:_add(self.client.rest:get(self:_path(key), { query = query }), opts.cache ~= false)
+  end
+  return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache, true)
+end
+
+--- (B) Subscribers: {limit= (at most 100), before=, after=, withMember=}. A Collection by user ID of
+--- {user=, member=}.
+function GuildScheduledEventManager:fetchSubscribers(event, opts)
+  opts = opts or {}
+  local id = self:_need(event, "fetchSubscribers")
+  local list = self.client.rest:get(self:_path(id) .. "/users", { query = {
+    limit = opts.limit or 100, before = opts.before and self.client.users:resolveId(opts.before) or nil,
+    after = opts.after and self.client.users:resolveId(opts.after) or nil,
+    with_member = opts.withMember and "true" or nil } })
+  local out = require("discord.collection").Collection()
+  for _, s in ipairs(list) do
+    local user = self.client.users:_add(s.user)
+    local member
+    if type(s.member) == "table" then
+      local m = util.shallowCopy(s.member)
+      m.user = m.user or s.user
+      member = self.guild.members:_add(m)
+    end
+    out:set(user.id, { guildScheduledEventId = id, user = user, member = member })
+  end
+  return out
+end
+
+return M

@@ -1,12 +1,90 @@
--- Soundboard sounds CRUD, send.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.soundboard is not available in this version."
-local errors = require("discord.errors")
+-- A guild's soundboard sounds: fetch, upload, edit, delete and play; Discord's default sounds.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.soundboard"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local GuildSoundboardSoundManager = util.class("GuildSoundboardSoundManager", base.ResourceManager)
+M.GuildSoundboardSoundManager = GuildSoundboardSoundManager
+
+function GuildSoundboardSoundManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.soundboard").SoundboardSound,
+    "/guilds/" .. guild.id .. "/soundboard-sounds", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function GuildSoundboardSoundManager._keyOf(_, data)
+  return data.sound_id
+end
+
+-- Discord takes MP3 and Ogg, at most 512 KB.
+local MAX_SOUND = 512 * 1024
+
+local function soundData(sound)
+  if type(sound) == "table" and sound.path then
+    local bytes, msg = require("runtime").read_file(sound.path)
+    if not bytes then error(require("discord.errors").LibraryError("FileUnreadable", sound.path, msg), 4) end
+    sound = bytes
+  end
+  if type(sound) ~= "string" then error("GuildSoundboardSoundManager: the sound must be bytes or {path=}", 4) end
+  if sound:match("^data:") then return sound end
+  if #sound > MAX_SOUND then error("GuildSoundboardSoundManager: sounds are at most 512 KB", 4) end
+  local mime = sound:sub(1, 4) == "OggS" and "audio/ogg" or "audio/mpeg"
+  return "data:" .. mime .. ";base64," .. util.base64Encode(sound)
+end
+
+local FIELDS = { name = "name", volume = "volume", emojiId = "emoji_id", emojiName = "emoji_name" }
+
+local function checkVolume(opts)
+  if opts.volume ~= nil and (type(opts.volume) ~= "number" or opts.volume < 0 or opts.volume > 1) then
+    error("GuildSoundboardSoundManager: volume must be 0 to 1", 3)
+  end
+end
+
+--- (B) Uploads a sound: {file= (bytes or {path=}), name=, volume= (0-1), emojiId=, emojiName=, reason=}.
+function GuildSoundboardSoundManager:create(opts)
+  opts = opts or {}
+  if type(opts.name) ~= "string" or #opts.name < 2 or #opts.name > 32 then
+    error("GuildSoundboardSoundManager:create: the name must be 2 to 32 characters", 2)
+  end
+  checkVolume(opts)
+  local body = base.bodyOf(opts, FIELDS)
+  body.sound = soundData(opts.file or opts.sound)
+  return self:_create(body, opts.reason)
+end
+
+--- (B) Edits a sound: {name=, volume=, emojiId=, emojiName=}.
+function GuildSoundboardSoundManager:edit(sound, opts, reason)
+  opts = opts or {}
+  checkVolume(opts)
+  return self:_edit(sound, base.bodyOf(opts, FIELDS), base.reasonOf(opts, reason))
+end
+
+--- (B) Every sound of the guild (Discord wraps them in {items=}), or one.
+function GuildSoundboardSoundManager:fetch(id, opts)
+  if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
+  opts = opts or {}
+  if id ~= nil then return base.CachingManager.fetch(self, id, opts) end
+  local res = self.client.rest:get(self:_path())
+  return self:_addAll(res.items or res, opts.cache, true)
+end
+
+--- (B) Plays a sound of this guild in a voice channel.
+function GuildSoundboardSoundManager:send(sound, channel)
+  local id = self:_need(sound, "send")
+  local chId = self.client.channels:resolveId(channel)
+  self.client.rest:post("/channels/" .. chId .. "/send-soundboard-sound",
+    { body = { sound_id = id, source_guild_id = self.guild.id } })
+end
+
+--- (B) Discord's default sounds, as a Collection by sound ID.
+function M.fetchDefaultSounds(client)
+  local SoundboardSound = require("discord.structures.soundboard").SoundboardSound
+  local out = require("discord.collection").Collection()
+  for _, s in ipairs(client.rest:get("/soundboard-default-sounds")) do
+    out:set(s.sound_id, SoundboardSound(client, s))
+  end
+  return out
+end
+
+return M

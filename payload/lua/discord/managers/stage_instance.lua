@@ -1,12 +1,74 @@
--- Stage instances CRUD.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.stage_instance is not available in this version."
-local errors = require("discord.errors")
+-- A guild's stage instances, addressed by their stage channel: create, fetch, edit and delete.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.stage_instance"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local StageInstanceManager = util.class("StageInstanceManager", base.ResourceManager)
+M.StageInstanceManager = StageInstanceManager
+
+function StageInstanceManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.stage_instance").StageInstance,
+    "/stage-instances", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+local function channelId(self, channel, what)
+  local inst = type(channel) == "table" and channel.channelId
+  local id = inst or self.client.channels:resolveId(channel)
+  if id == nil then error("StageInstanceManager:" .. what .. ": not a stage channel: " .. tostring(channel), 3) end
+  return id
+end
+
+local function privacy(v)
+  if type(v) == "string" then return require("discord.enums").StageInstancePrivacyLevel[v] end
+  return v
+end
+
+--- (B) Opens a stage: {topic=, privacyLevel=, sendStartNotification=, guildScheduledEvent=, reason=}.
+function StageInstanceManager:create(channel, opts)
+  opts = opts or {}
+  if type(opts.topic) ~= "string" or opts.topic == "" then
+    error("StageInstanceManager:create: a topic is needed", 2)
+  end
+  local body = { channel_id = channelId(self, channel, "create"), topic = opts.topic }
+  if opts.privacyLevel ~= nil then body.privacy_level = privacy(opts.privacyLevel) end
+  if opts.sendStartNotification ~= nil then body.send_start_notification = opts.sendStartNotification == true end
+  if opts.guildScheduledEvent ~= nil then
+    body.guild_scheduled_event_id = self.guild.scheduledEvents:resolveId(opts.guildScheduledEvent)
+  end
+  return self:_create(body, opts.reason)
+end
+
+--- (B) The instance of a stage channel.
+function StageInstanceManager:fetch(channel, opts)
+  opts = opts or {}
+  local id = channelId(self, channel, "fetch")
+  if not opts.force then
+    local hit = self.cache:find(function(s) return s.channelId == id end)
+    if hit then return hit end
+  end
+  return self:_add(self.client.rest:get(self:_path(id)), opts.cache ~= false)
+end
+
+--- (B) Edits the instance of a stage channel: {topic=, privacyLevel=}.
+function StageInstanceManager:edit(channel, opts, reason)
+  opts = opts or {}
+  local body = {}
+  if opts.topic ~= nil then body.topic = opts.topic end
+  if opts.privacyLevel ~= nil then body.privacy_level = privacy(opts.privacyLevel) end
+  local data = self.client.rest:patch(self:_path(channelId(self, channel, "edit")),
+    { body = body, reason = base.reasonOf(opts, reason) })
+  return self:_add(data)
+end
+
+--- (B) Ends the stage of a channel.
+function StageInstanceManager:delete(channel, reason)
+  local id = channelId(self, channel, "delete")
+  self.client.rest:delete(self:_path(id), { reason = reason })
+  local inst = self.cache:find(function(s) return s.channelId == id end)
+  if inst then self:_remove(inst.id) end
+  return inst
+end
+
+return M

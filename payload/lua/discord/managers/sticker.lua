@@ -1,12 +1,73 @@
--- Guild stickers, packs.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.sticker is not available in this version."
-local errors = require("discord.errors")
+-- A guild's stickers: fetch, upload (multipart), edit and delete; the standard packs.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.sticker"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local GuildStickerManager = util.class("GuildStickerManager", base.ResourceManager)
+M.GuildStickerManager = GuildStickerManager
+
+function GuildStickerManager:init(guild, iterable)
+  self.guild = guild
+  base.ResourceManager.init(self, guild.client, require("discord.structures.sticker").Sticker,
+    "/guilds/" .. guild.id .. "/stickers", guild, iterable)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function GuildStickerManager:_construct(data)
+  return self.holds(self.client, data)
+end
+
+local MIME = { png = "image/png", apng = "image/png", gif = "image/gif", json = "application/json" }
+
+--- (B) Uploads a sticker: {file=(bytes or {path=, name=}), name=, tags=, description=, reason=}. `tags` is
+--- the Unicode emoji the sticker stands for.
+function GuildStickerManager:create(opts)
+  opts = opts or {}
+  if type(opts.name) ~= "string" or #opts.name < 2 or #opts.name > 30 then
+    error("GuildStickerManager:create: the name must be 2 to 30 characters", 2)
+  end
+  if type(opts.tags) ~= "string" or opts.tags == "" then error("GuildStickerManager:create: tags are needed", 2) end
+  local file = opts.file
+  if type(file) == "string" then file = { data = file, name = "sticker.png" } end
+  if type(file) ~= "table" then error("GuildStickerManager:create: a file is needed", 2) end
+  if file.path and not file.data then
+    local bytes, msg = require("runtime").read_file(file.path)
+    if not bytes then error(require("discord.errors").LibraryError("FileUnreadable", file.path, msg), 2) end
+    file = { data = bytes, name = file.name or file.path:match("[^/\\]+$") }
+  end
+  local ext = (file.name or ""):match("%.(%w+)$") or "png"
+  -- This route takes its fields as form parts, not payload_json.
+  local boundary = "tarnwick" .. util.base64Encode(require("runtime").random_bytes(12)):gsub("[^%w]", "")
+  local parts = {}
+  for _, field in ipairs({ { "name", opts.name }, { "tags", opts.tags }, { "description", opts.description or "" } }) do
+    parts[#parts + 1] = "--" .. boundary .. "\r\nContent-Disposition: form-data; name=\"" .. field[1]
+      .. "\"\r\n\r\n" .. field[2] .. "\r\n"
+  end
+  parts[#parts + 1] = "--" .. boundary .. "\r\nContent-Disposition: form-data; name=\"file\"; filename=\""
+    .. (file.name or "sticker." .. ext) .. "\"\r\nContent-Type: " .. (MIME[ext:lower()] or "image/png")
+    .. "\r\n\r\n" .. file.data .. "\r\n"
+  parts[#parts + 1] = "--" .. boundary .. "--\r\n"
+  local data = self.client.rest:post(self:_path(), { body = table.concat(parts), reason = opts.reason,
+    headers = { ["Content-Type"] = "multipart/form-data; boundary=" .. boundary } })
+  return self:_add(data)
+end
+
+--- (B) Edits a sticker: {name=, description=, tags=}.
+function GuildStickerManager:edit(sticker, opts, reason)
+  opts = opts or {}
+  local body = base.bodyOf(opts, { name = "name", description = "description", tags = "tags" })
+  return self:_edit(sticker, body, base.reasonOf(opts, reason))
+end
+
+--- (B) The user who uploaded a sticker.
+function GuildStickerManager:fetchUser(sticker)
+  local id = self:_need(sticker, "fetchUser")
+  return self:_add(self.client.rest:get(self:_path(id))).user
+end
+
+--- (B) Standard sticker packs.
+function GuildStickerManager:fetchPacks()
+  return require("discord.structures.sticker").fetchPacks(self.client)
+end
+
+return M

@@ -1,12 +1,32 @@
--- SKU subscriptions.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.managers.subscription is not available in this version."
-local errors = require("discord.errors")
+-- The subscriptions to one subscription SKU.
+local util = require("discord.util")
+local base = require("discord.managers.base")
 
-local NAME = "discord.managers.subscription"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local SubscriptionManager = util.class("SubscriptionManager", base.ResourceManager)
+M.SubscriptionManager = SubscriptionManager
+
+--- `SubscriptionManager(sku)`.
+function SubscriptionManager:init(sku)
+  self.sku = sku
+  base.ResourceManager.init(self, sku.client, require("discord.structures.subscription").Subscription,
+    "/skus/" .. sku.id .. "/subscriptions", sku)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function SubscriptionManager:_construct(data)
+  return self.holds(self.client, data)
+end
+
+--- (B) One subscription, or a list: {user=, before=, after=, limit= (1-100)}.
+function SubscriptionManager:fetch(id, opts)
+  if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
+  opts = opts or {}
+  if id ~= nil then return base.CachingManager.fetch(self, id, opts) end
+  local query = { user_id = opts.user and self.client.users:resolveId(opts.user) or nil, limit = opts.limit or 50,
+    before = opts.before and self:resolveId(opts.before) or nil,
+    after = opts.after and self:resolveId(opts.after) or nil }
+  return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache)
+end
+
+return M

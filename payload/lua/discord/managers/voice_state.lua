@@ -28,4 +28,20 @@ function VoiceStateManager:stateOf(userId)
   return self.cache:get(userId) or self.holds(self.guild, { user_id = userId })
 end
 
+--- (B) A member's voice state from REST (`"@me"` or the bot itself: the bot's own); cached unless
+--- `opts.cache` is false. Discord answers 404 for a member in no voice channel.
+function VoiceStateManager:fetch(user, opts)
+  opts = opts or {}
+  local me = self.client.user
+  local id = user == "@me" and "@me" or self:resolveId(user)
+  if id == nil then error("VoiceStateManager:fetch: not a user: " .. tostring(user), 2) end
+  if me and id == me.id then id = "@me" end
+  if not opts.force then
+    local hit = self.cache:get(id == "@me" and me and me.id or id)
+    if hit then return hit end
+  end
+  local data = self.client.rest:get("/guilds/" .. self.guild.id .. "/voice-states/" .. id)
+  return self:_add(data, opts.cache ~= false)
+end
+
 return M

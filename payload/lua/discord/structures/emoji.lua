@@ -1,12 +1,169 @@
--- Emoji kinds.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.emoji is not available in this version."
-local errors = require("discord.errors")
+-- Emoji kinds: the base emoji (name and ID), a guild's custom emoji with its roles and author, and an
+-- application's emoji. Emojis on reactions are discord.structures.reaction's ReactionEmoji.
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.structures.emoji"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local Emoji = util.class("Emoji", Base)
+M.Emoji = Emoji
+
+function Emoji:init(client, data)
+  Base.init(self, client)
+  self.id = util.nullable(data.id)
+  self.animated = false
+  self:_patch(data)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function Emoji:_patch(data)
+  if data.name ~= nil then self.name = util.nullable(data.name) end
+  if data.animated ~= nil then self.animated = data.animated == true end
+  return self
+end
+
+--- The form used in reaction routes: "name:id" for custom emojis, the URL-encoded character otherwise.
+Emoji.getters.identifier = function(self)
+  if self.id then return (self.animated and "a:" or "") .. (self.name or "_") .. ":" .. self.id end
+  return util.urlEncode(self.name or "")
+end
+
+Emoji.getters.createdTimestamp = function(self)
+  return self.id and require("discord.snowflake").timestamp(self.id) or nil
+end
+
+--- The image URL of a custom emoji; nil for a Unicode one.
+function Emoji:imageURL(opts)
+  if not self.id then return nil end
+  opts = opts or {}
+  if opts.animated == nil then opts = util.mergeDefaults({ animated = self.animated }, opts) end
+  return require("discord.cdn").emoji(self.id, opts)
+end
+
+Emoji.getters.url = function(self) return self:imageURL() end
+
+--- "<:name:id>" (or "<a:name:id>"), or the character itself.
+function Emoji:toString()
+  if not self.id then return self.name or "" end
+  return string.format("<%s:%s:%s>", self.animated and "a" or "", self.name or "_", self.id)
+end
+Emoji.__tostring = Emoji.toString
+
+function Emoji:toJSON()
+  return { id = self.id, name = self.name, animated = self.animated }
+end
+
+--- True when `other` is the same emoji with the same fields.
+function Emoji:equals(other)
+  if type(other) ~= "table" then return false end
+  return other.id == self.id and other.name == self.name and (other.animated == true) == self.animated
+end
+
+-- Guild emojis ---------------------------------------------------------------------------------------------
+
+local GuildEmoji = util.class("GuildEmoji", Emoji)
+M.GuildEmoji = GuildEmoji
+
+--- `GuildEmoji(client, data, guild)`.
+function GuildEmoji:init(client, data, guild)
+  self.guild = guild
+  self._roles = {}
+  Emoji.init(self, client, data)
+end
+
+function GuildEmoji:_patch(data)
+  Emoji._patch(self, data)
+  self:_copy(data, { managed = "managed", available = "available", require_colons = "requireColons" })
+  if data.roles ~= nil then self._roles = util.array(data.roles) end
+  if type(data.user) == "table" then self.author = self.client.users:_add(data.user) end
+  return self
+end
+
+--- The roles allowed to use the emoji (all members when empty).
+GuildEmoji.getters.roles = function(self)
+  return require("discord.managers.emoji_role").GuildEmojiRoleManager(self)
+end
+
+GuildEmoji.getters.deletable = function(self)
+  local me = self.guild.members and self.guild.members.me
+  if self.managed or not me or not me.permissions then return false end
+  return me.permissions:has("ManageGuildExpressions")
+end
+
+--- (B) Edits the emoji: {name=, roles=, reason=}.
+function GuildEmoji:edit(opts, reason)
+  return self.guild.emojis:edit(self, opts, reason)
+end
+
+function GuildEmoji:setName(name, reason) return self:edit({ name = name }, reason) end
+
+--- (B) Deletes the emoji.
+function GuildEmoji:delete(reason)
+  self.guild.emojis:delete(self, reason)
+  return self
+end
+
+--- (B) The user who uploaded the emoji (needs Manage Expressions).
+function GuildEmoji:fetchAuthor()
+  return self.guild.emojis:fetchAuthor(self)
+end
+
+function GuildEmoji:equals(other)
+  if not Emoji.equals(self, other) then return false end
+  if other.managed ~= self.managed or other.available ~= self.available then return false end
+  local a, b = other._roles or {}, self._roles
+  if #a ~= #b then return false end
+  for i = 1, #a do
+    if not util.contains(b, a[i]) then return false end
+  end
+  return true
+end
+
+function GuildEmoji:toJSON()
+  local out = Emoji.toJSON(self)
+  out.guildId, out.managed, out.available, out.requireColons = self.guild.id, self.managed, self.available,
+    self.requireColons
+  out.roles = json.array(util.shallowCopy(self._roles))
+  out.author = self.author and self.author.id or nil
+  return out
+end
+
+-- Application emojis ----------------------------------------------------------------------------------------
+
+local ApplicationEmoji = util.class("ApplicationEmoji", Emoji)
+M.ApplicationEmoji = ApplicationEmoji
+
+--- `ApplicationEmoji(client, data, application)`.
+function ApplicationEmoji:init(client, data, application)
+  self.application = application
+  Emoji.init(self, client, data)
+end
+
+function ApplicationEmoji:_patch(data)
+  Emoji._patch(self, data)
+  self:_copy(data, { managed = "managed", available = "available", require_colons = "requireColons" })
+  if type(data.user) == "table" then self.author = self.client.users:_add(data.user) end
+  return self
+end
+
+local function appEmojis(self)
+  return self.client.application.emojis
+end
+
+function ApplicationEmoji:edit(opts) return appEmojis(self):edit(self, opts) end
+function ApplicationEmoji:setName(name) return self:edit({ name = name }) end
+function ApplicationEmoji:delete()
+  appEmojis(self):delete(self)
+  return self
+end
+function ApplicationEmoji:fetchAuthor()
+  return appEmojis(self):fetch(self.id, { force = true }).author
+end
+
+--- The emoji of a data table in any of its forms: guild emoji when `guild` is given and it has an ID.
+function M.fromData(client, data, guild)
+  if guild and util.nullable(data.id) then return GuildEmoji(client, data, guild) end
+  return Emoji(client, data)
+end
+
+return M

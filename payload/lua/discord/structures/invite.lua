@@ -1,12 +1,101 @@
--- Invite.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.invite is not available in this version."
-local errors = require("discord.errors")
+-- An invite: code, where it leads, who made it, its uses and expiry, and the guild's preview fields.
+local util = require("discord.util")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.structures.invite"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local Invite = util.class("Invite", Base)
+M.Invite = Invite
+
+local FIELDS = {
+  code = "code", type = "type", uses = "uses", max_uses = "maxUses", max_age = "maxAge", temporary = "temporary",
+  approximate_member_count = "memberCount", approximate_presence_count = "presenceCount",
+  target_type = "targetType", flags = "flags",
+}
+
+--- `Invite(client, data)`.
+function Invite:init(client, data)
+  Base.init(self, client)
+  self:_patch(data)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function Invite:_patch(data)
+  self:_copy(data, FIELDS)
+  -- INVITE_CREATE sends the IDs beside, REST the objects.
+  local guild = util.nullable(data.guild)
+  self.guildId = data.guild_id or (type(guild) == "table" and guild.id) or self.guildId
+  local channel = util.nullable(data.channel)
+  self.channelId = data.channel_id or (type(channel) == "table" and channel.id) or self.channelId
+  if type(guild) == "table" then
+    self.guildPreview = { id = guild.id, name = guild.name, icon = util.nullable(guild.icon),
+      splash = util.nullable(guild.splash), banner = util.nullable(guild.banner), features = guild.features,
+      verificationLevel = guild.verification_level, vanityURLCode = util.nullable(guild.vanity_url_code),
+      description = util.nullable(guild.description), nsfwLevel = guild.nsfw_level }
+  end
+  if type(channel) == "table" then
+    self.channelPreview = { id = channel.id, name = channel.name, type = channel.type }
+  end
+  if type(data.inviter) == "table" then self.inviter = self.client.users:_add(data.inviter) end
+  if type(data.target_user) == "table" then self.targetUser = self.client.users:_add(data.target_user) end
+  if type(data.target_application) == "table" then
+    self.targetApplication = { id = data.target_application.id, name = data.target_application.name }
+  end
+  if data.created_at ~= nil then self.createdTimestamp = util.parseTimestamp(util.nullable(data.created_at)) end
+  if data.expires_at ~= nil then
+    self.expiresTimestamp = util.parseTimestamp(util.nullable(data.expires_at))
+  elseif self.createdTimestamp and self.maxAge and self.maxAge > 0 then
+    self.expiresTimestamp = self.createdTimestamp + self.maxAge * 1000
+  end
+  if type(data.guild_scheduled_event) == "table" and self.guild then
+    self.guildScheduledEvent = self.guild.scheduledEvents:_add(data.guild_scheduled_event)
+  end
+  return self
+end
+
+Invite.getters.guild = function(self) return self.guildId and self.client.guilds.cache:get(self.guildId) or nil end
+Invite.getters.channel = function(self)
+  return self.channelId and self.client.channels.cache:get(self.channelId) or nil
+end
+Invite.getters.url = function(self) return "https://discord.gg/" .. self.code end
+Invite.getters.inviterId = function(self) return self.inviter and self.inviter.id or nil end
+
+--- True once an invite with an expiry has passed it, or used up its uses.
+Invite.getters.expired = function(self)
+  if self.maxUses and self.maxUses > 0 and self.uses and self.uses >= self.maxUses then return true end
+  return self.expiresTimestamp ~= nil and require("runtime").time() >= self.expiresTimestamp
+end
+
+--- Whether the bot may delete it: Manage Guild, or Manage Channels in its channel.
+Invite.getters.deletable = function(self)
+  local guild, channel = self.guild, self.channel
+  if not guild or not guild.members.me then return false end
+  local me = guild.members.me
+  if me.permissions and me.permissions:has("ManageGuild") then return true end
+  local perms = channel and channel.permissionsFor and channel:permissionsFor(me)
+  return perms ~= nil and perms:has("ManageChannels")
+end
+
+--- (B) Deletes the invite.
+function Invite:delete(reason)
+  self.client.rest:delete("/invites/" .. util.urlEncode(self.code), { reason = reason })
+  return self
+end
+
+function Invite:toString() return self.url end
+Invite.__tostring = Invite.toString
+
+function Invite:toJSON()
+  local out = Base.toJSON(self)
+  out.url = self.url
+  return out
+end
+
+--- The code of an invite URL ("https://discord.gg/abc", "discord.com/invite/abc") or of the code itself.
+function M.resolveCode(x)
+  if type(x) == "table" and x.code then return x.code end
+  if type(x) ~= "string" then return nil end
+  return x:match("discord%.gg/([%w%-]+)") or x:match("discord%.com/invite/([%w%-]+)")
+    or x:match("discordapp%.com/invite/([%w%-]+)") or x:match("^[%w%-]+$")
+end
+
+return M

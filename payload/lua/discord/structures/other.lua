@@ -1,12 +1,208 @@
--- Template, preview, widget, integration.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.other is not available in this version."
-local errors = require("discord.errors")
+-- Smaller guild objects: templates, the public preview, the widget and its settings, integrations,
+-- the welcome screen and onboarding.
+local util = require("discord.util")
+local json = require("json")
+local Base = require("discord.managers.base").Base
+local Collection = require("discord.collection").Collection
 
-local NAME = "discord.structures.other"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+-- Templates -----------------------------------------------------------------------------------------------
+
+local GuildTemplate = util.class("GuildTemplate", Base)
+M.GuildTemplate = GuildTemplate
+
+function GuildTemplate:init(client, data)
+  Base.init(self, client)
+  self:_patch(data)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function GuildTemplate:_patch(data)
+  self:_copy(data, { code = "code", name = "name", description = "description", usage_count = "usageCount",
+    creator_id = "creatorId", source_guild_id = "guildId", serialized_source_guild = "serializedGuild",
+    is_dirty = "unSynced" })
+  self.id = self.code
+  if type(data.creator) == "table" then self.creator = self.client.users:_add(data.creator) end
+  if data.created_at ~= nil then self.createdTimestamp = util.parseTimestamp(data.created_at) end
+  if data.updated_at ~= nil then self.updatedTimestamp = util.parseTimestamp(data.updated_at) end
+  return self
+end
+
+GuildTemplate.getters.url = function(self) return require("discord.constants").TemplateURL .. "/" .. self.code end
+GuildTemplate.getters.guild = function(self) return self.client.guilds.cache:get(self.guildId) end
+
+local function templatePath(self) return "/guilds/" .. self.guildId .. "/templates/" .. self.code end
+
+--- (B) Makes a new guild from the template.
+function GuildTemplate:createGuild(name, icon)
+  local body = { name = name }
+  if icon ~= nil then body.icon = util.imageData(icon) end
+  local data = self.client.rest:post("/guilds/templates/" .. self.code, { body = body })
+  return self.client.guilds:_add(data)
+end
+
+--- (B) Edits the template: {name=, description=}.
+function GuildTemplate:edit(opts)
+  opts = opts or {}
+  return self:_patch(self.client.rest:patch(templatePath(self), { body = { name = opts.name,
+    description = opts.description } }))
+end
+
+--- (B) Brings the template up to date with its guild.
+function GuildTemplate:sync() return self:_patch(self.client.rest:put(templatePath(self))) end
+
+--- (B) Deletes the template.
+function GuildTemplate:delete()
+  self.client.rest:delete(templatePath(self))
+  return self
+end
+
+--- (B) A template by code or URL.
+function M.fetchTemplate(client, code)
+  code = tostring(code):match("discord%.new/([%w]+)") or code
+  return GuildTemplate(client, client.rest:get("/guilds/templates/" .. code))
+end
+
+-- Preview ------------------------------------------------------------------------------------------------------
+
+local GuildPreview = util.class("GuildPreview", Base)
+M.GuildPreview = GuildPreview
+
+function GuildPreview:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self:_copy(data, { name = "name", icon = "icon", splash = "splash", discovery_splash = "discoverySplash",
+    features = "features", approximate_member_count = "approximateMemberCount",
+    approximate_presence_count = "approximatePresenceCount", description = "description" })
+  local Emoji = require("discord.structures.emoji").Emoji
+  local Sticker = require("discord.structures.sticker").Sticker
+  self.emojis, self.stickers = Collection(), Collection()
+  for _, e in ipairs(data.emojis or {}) do self.emojis:set(e.id, Emoji(client, e)) end
+  for _, s in ipairs(data.stickers or {}) do self.stickers:set(s.id, Sticker(client, s)) end
+end
+
+function GuildPreview:iconURL(opts)
+  return self.icon and require("discord.cdn").icon(self.id, self.icon, opts) or nil
+end
+
+function GuildPreview:toJSON()
+  local out = Base.toJSON(self)
+  out.emojis, out.stickers = json.array(self.emojis:keys()), json.array(self.stickers:keys())
+  return out
+end
+
+-- Widget -------------------------------------------------------------------------------------------------------
+
+local Widget = util.class("Widget", Base)
+M.Widget = Widget
+
+function Widget:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self:_copy(data, { name = "name", instant_invite = "instantInvite", presence_count = "presenceCount" })
+  self.channels, self.members = Collection(), Collection()
+  for _, c in ipairs(data.channels or {}) do
+    self.channels:set(c.id, { id = c.id, name = c.name, position = c.position })
+  end
+  for _, m in ipairs(data.members or {}) do
+    self.members:set(m.id, { id = m.id, username = m.username, status = m.status, avatarURL = m.avatar_url,
+      activity = m.activity, channelId = m.channel_id, deaf = m.deaf, mute = m.mute, selfDeaf = m.self_deaf,
+      selfMute = m.self_mute, suppress = m.suppress })
+  end
+end
+
+--- (B) The widget of a guild with the widget enabled (no authorization needed).
+function M.fetchWidget(client, guildId)
+  return Widget(client, client.rest:get("/guilds/" .. guildId .. "/widget.json", { auth = false }))
+end
+
+--- The URL of the widget image; `style` is shield, banner1 ... banner4.
+function M.widgetImageURL(guildId, style)
+  return require("discord.constants").API.url .. "/guilds/" .. guildId .. "/widget.png"
+    .. util.queryString({ style = style })
+end
+
+--- {enabled=, channelId=} from a widget settings reply.
+function M.widgetSettingsOf(d)
+  return { enabled = d.enabled == true, channelId = util.nullable(d.channel_id) }
+end
+
+-- Integrations --------------------------------------------------------------------------------------------------
+
+local Integration = util.class("Integration", Base)
+M.Integration = Integration
+
+function Integration:init(client, data, guild)
+  Base.init(self, client)
+  self.guild = guild
+  self.id = data.id
+  self:_copy(data, { name = "name", type = "type", enabled = "enabled", syncing = "syncing", role_id = "roleId",
+    enable_emoticons = "enableEmoticons", expire_behavior = "expireBehavior",
+    expire_grace_period = "expireGracePeriod", subscriber_count = "subscriberCount", revoked = "revoked",
+    scopes = "scopes" })
+  if type(data.user) == "table" then self.user = client.users:_add(data.user) end
+  if type(data.account) == "table" then self.account = { id = data.account.id, name = data.account.name } end
+  if data.synced_at ~= nil then self.syncedTimestamp = util.parseTimestamp(util.nullable(data.synced_at)) end
+  if type(data.application) == "table" then
+    local a = data.application
+    self.application = { id = a.id, name = a.name, icon = util.nullable(a.icon), description = a.description,
+      bot = type(a.bot) == "table" and client.users:_add(a.bot) or nil }
+  end
+end
+
+Integration.getters.role = function(self) return self.roleId and self.guild.roles.cache:get(self.roleId) or nil end
+
+--- (B) Removes the integration (and its bot) from the guild.
+function Integration:delete(reason)
+  self.client.rest:delete("/guilds/" .. self.guild.id .. "/integrations/" .. self.id, { reason = reason })
+  return self
+end
+
+function Integration:toJSON()
+  local out = Base.toJSON(self)
+  out.guild = nil
+  return out
+end
+
+-- Welcome screen and onboarding ------------------------------------------------------------------------------------
+
+--- {description=, welcomeChannels={{channelId=, description=, emojiId=, emojiName=}}}.
+function M.welcomeScreenOf(d)
+  return { description = util.nullable(d.description), welcomeChannels = util.map(d.welcome_channels or {},
+    function(c)
+      return { channelId = c.channel_id, description = c.description, emojiId = util.nullable(c.emoji_id),
+        emojiName = util.nullable(c.emoji_name) }
+    end), enabled = d.enabled }
+end
+
+--- The body of a welcome screen edit.
+function M.welcomeScreenBody(opts)
+  local body = {}
+  if opts.enabled ~= nil then body.enabled = opts.enabled == true end
+  if opts.description ~= nil then body.description = opts.description end
+  if opts.welcomeChannels ~= nil then
+    body.welcome_channels = json.array(util.map(opts.welcomeChannels, function(c)
+      local ch = c.channel or c.channelId
+      return { channel_id = type(ch) == "table" and ch.id or ch, description = c.description,
+        emoji_id = c.emojiId or json.null, emoji_name = c.emojiName or json.null }
+    end))
+  end
+  return body
+end
+
+--- The onboarding settings in the library's names.
+function M.onboardingOf(d)
+  return {
+    guildId = d.guild_id, enabled = d.enabled, mode = d.mode,
+    defaultChannelIds = d.default_channel_ids or {},
+    prompts = util.map(d.prompts or {}, function(p)
+      return { id = p.id, type = p.type, title = p.title, singleSelect = p.single_select, required = p.required,
+        inOnboarding = p.in_onboarding, options = util.map(p.options or {}, function(o)
+          return { id = o.id, title = o.title, description = util.nullable(o.description),
+            channelIds = o.channel_ids or {}, roleIds = o.role_ids or {}, emoji = util.nullable(o.emoji) }
+        end) }
+    end),
+  }
+end
+
+return M

@@ -1,12 +1,32 @@
--- Subscription.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.subscription is not available in this version."
-local errors = require("discord.errors")
+-- A user's subscription to one or more subscription SKUs.
+local util = require("discord.util")
+local Base = require("discord.managers.base").Base
 
-local NAME = "discord.structures.subscription"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local Subscription = util.class("Subscription", Base)
+M.Subscription = Subscription
+
+--- `Subscription(client, data)`.
+function Subscription:init(client, data)
+  Base.init(self, client)
+  self.id = data.id
+  self:_patch(data)
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function Subscription:_patch(data)
+  self:_copy(data, { user_id = "userId", sku_ids = "skuIds", entitlement_ids = "entitlementIds",
+    renewal_sku_ids = "renewalSkuIds", status = "status", country = "country" })
+  for key, field in pairs({ current_period_start = "currentPeriodStartTimestamp",
+    current_period_end = "currentPeriodEndTimestamp", canceled_at = "canceledTimestamp" }) do
+    if data[key] ~= nil then self[field] = util.parseTimestamp(util.nullable(data[key])) end
+  end
+  return self
+end
+
+Subscription.getters.user = function(self) return self.client.users.cache:get(self.userId) end
+Subscription.getters.active = function(self)
+  return self.status == require("discord.enums").SubscriptionStatus.Active
+end
+
+return M

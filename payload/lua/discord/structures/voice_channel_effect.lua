@@ -1,12 +1,39 @@
--- Voice channel effect.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.voice_channel_effect is not available in this version."
-local errors = require("discord.errors")
+-- A voice channel effect: an emoji reaction or soundboard sound someone sent in a voice channel.
+local util = require("discord.util")
 
-local NAME = "discord.structures.voice_channel_effect"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local VoiceChannelEffect = util.class("VoiceChannelEffect")
+M.VoiceChannelEffect = VoiceChannelEffect
+
+--- `VoiceChannelEffect(guild, data)`: VOICE_CHANNEL_EFFECT_SEND's payload.
+function VoiceChannelEffect:init(guild, data)
+  self.guild = guild
+  self.client = guild.client
+  self.channelId = data.channel_id
+  self.userId = data.user_id
+  self.animationType = util.nullable(data.animation_type)
+  self.animationId = data.animation_id
+  self.soundId = data.sound_id
+  self.soundVolume = data.sound_volume
+  local e = util.nullable(data.emoji)
+  if type(e) == "table" then
+    self.emoji = require("discord.structures.emoji").Emoji(self.client, e)
+  end
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+VoiceChannelEffect.getters.channel = function(self) return self.client.channels.cache:get(self.channelId) end
+VoiceChannelEffect.getters.member = function(self) return self.guild.members.cache:get(self.userId) end
+
+--- The guild's sound that was played, when it is cached.
+VoiceChannelEffect.getters.soundboardSound = function(self)
+  return self.soundId and self.guild.soundboardSounds.cache:get(tostring(self.soundId)) or nil
+end
+
+function VoiceChannelEffect:toJSON()
+  return { guildId = self.guild.id, channelId = self.channelId, userId = self.userId,
+    animationType = self.animationType, animationId = self.animationId, soundId = self.soundId,
+    soundVolume = self.soundVolume, emoji = self.emoji and self.emoji:toJSON() or nil }
+end
+
+return M

@@ -1,12 +1,29 @@
--- Voice region.
--- This part comes in a later version of the library: the module loads, and any use of it raises
--- "discord.structures.voice_region is not available in this version."
-local errors = require("discord.errors")
+-- A voice region Discord offers.
+local util = require("discord.util")
 
-local NAME = "discord.structures.voice_region"
+local M = {}
 
-local function unavailable()
-  errors.notAvailable(NAME, 2)
+local VoiceRegion = util.class("VoiceRegion")
+M.VoiceRegion = VoiceRegion
+
+function VoiceRegion:init(data)
+  self.id = data.id
+  self.name = data.name
+  self.optimal = data.optimal == true
+  self.deprecated = data.deprecated == true
+  self.custom = data.custom == true
 end
 
-return setmetatable({}, { __index = unavailable, __newindex = unavailable, __call = unavailable })
+function VoiceRegion:toJSON()
+  return { id = self.id, name = self.name, optimal = self.optimal, deprecated = self.deprecated, custom = self.custom }
+end
+
+--- (B) The regions for voice channels (`guild` given: the regions of that guild), as a Collection by ID.
+function M.fetch(client, guild)
+  local path = guild and ("/guilds/" .. client.guilds:resolveId(guild) .. "/regions") or "/voice/regions"
+  local out = require("discord.collection").Collection()
+  for _, r in ipairs(client.rest:get(path)) do out:set(r.id, VoiceRegion(r)) end
+  return out
+end
+
+return M

@@ -35,19 +35,11 @@ end
 function Gateway:_send(conn, payload)
   if conn.sock.closed then return false end
   local text = json.encode(payload)
-  if conn.deflater then
-    local bytes = conn.deflater:push(text)
-    if self.split and #bytes > 1 then
-      local cut = #bytes // 2
-      conn.sock:send(bytes:sub(1, cut), "binary")
-      conn.sock:send(bytes:sub(cut + 1), "binary")
-    else
-      conn.sock:send(bytes, "binary")
-    end
-  else
-    conn.sock:send(text, "text")
-  end
-  return true
+  if not conn.deflater then return conn.sock:send(text, "text") end
+  local bytes = conn.deflater:push(text)
+  local cut = self.split and #bytes // 2 or 0
+  if cut > 0 then conn.sock:send(bytes:sub(1, cut), "binary") end
+  return conn.sock:send(bytes:sub(cut + 1), "binary")
 end
 
 --- The answer of GET /gateway/bot.
@@ -60,38 +52,25 @@ end
 --- The newest live session of a shard (default: the lowest), even while its client reconnects.
 function Gateway:session(shard)
   if shard == nil then
-    for id = 0, 1023 do
-      if self.latest[id] then
-        shard = id
-        break
-      end
-    end
+    shard = 0
+    while shard < 1024 and not self.latest[shard] do shard = shard + 1 end
   end
-  local s = shard and self.latest[shard]
-  if s and not s.dead then return s end
-  return nil
+  local s = self.latest[shard]
+  return s and not s.dead and s or nil
 end
 
-function Gateway:shardCount()
-  local s = self:session()
-  return s and s.shard[2] or 1
-end
+local function shardOf(guildId, count) return (math.tointeger(tonumber(guildId)) >> 22) % count end
 
-function Gateway:shardOf(guildId)
-  if guildId == nil then return 0 end
-  return (math.tointeger(tonumber(guildId)) >> 22) % self:shardCount()
-end
-
+--- The live session of a guild's shard (DMs: shard 0).
 function Gateway:sessionFor(guildId)
-  return self:session(self:shardOf(guildId))
+  local s = self:session()
+  return self:session(guildId and shardOf(guildId, s and s.shard[2] or 1) or 0)
 end
 
 local GUILD_EVENTS = { GUILD_CREATE = true, GUILD_UPDATE = true, GUILD_DELETE = true }
 local function guildOf(t, d)
   if type(d) ~= "table" then return nil end
-  if d.guild_id ~= nil then return d.guild_id end
-  if GUILD_EVENTS[t] then return d.id end
-  return nil
+  return d.guild_id or (GUILD_EVENTS[t] and d.id) or nil
 end
 
 --- Sends an event to a session (default: its guild's), kept for RESUME.
@@ -131,7 +110,7 @@ function Gateway:drop(shard) self:_conn(shard).sock:drop() end
 function Gateway:_ready(conn, session)
   local guilds, mine = json.array({}), {}
   for _, gid in ipairs(self.store.guild_order) do
-    if (math.tointeger(tonumber(gid)) >> 22) % session.shard[2] == session.shard[1] then
+    if shardOf(gid, session.shard[2]) == session.shard[1] then
       guilds[#guilds + 1] = { id = gid, unavailable = true }
       mine[#mine + 1] = gid
     end
@@ -165,8 +144,7 @@ function Gateway:_identify(conn, d)
     return self:_refuse(conn, 4002, "IDENTIFY beyond the session starts")
   end
   -- Shards share a rate-limit key (id % max_concurrency); one IDENTIFY per key every 5 s.
-  local now = runtime.now()
-  local key = id % self.max_concurrency
+  local now, key = runtime.now(), id % self.max_concurrency
   for i = #self.identifies, 1, -1 do
     local last = self.identifies[i]
     if last.key == key then
@@ -177,13 +155,9 @@ function Gateway:_identify(conn, d)
     end
   end
   self.identifies[#self.identifies + 1] = { at = now, d = d, shard = id, key = key }
-  local session = {
-    id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents, shard = shard, conn = conn,
-  }
-  self.sessions[session.id] = session
-  self.latest[id] = session
-  conn.session = session
-  self.current_of[id] = conn
+  local session = { id = "session-" .. #self.identifies, seq = 0, events = {}, intents = d.intents, shard = shard,
+    conn = conn }
+  self.sessions[session.id], self.latest[id], conn.session, self.current_of[id] = session, session, session, conn
   self:_ready(conn, session)
 end
 
@@ -191,16 +165,11 @@ function Gateway:_resume(conn, d)
   if d.token ~= self.server.token then return self:_refuse(conn, 4004, "RESUME with a wrong token") end
   if conn.url:sub(1, #RESUME_URL) ~= RESUME_URL then self:fault("RESUME sent to " .. conn.url) end
   local session = self.sessions[d.session_id]
-  if not session or session.dead then
-    return self:_send(conn, { op = 9, d = false })
-  end
+  if not session or session.dead then return self:_send(conn, { op = 9, d = false }) end
   if math.type(d.seq) ~= "integer" or d.seq > session.seq then
     return self:_refuse(conn, 4007, "RESUME with seq " .. tostring(d.seq))
   end
-  session.conn = conn
-  conn.session = session
-  conn.ready = true
-  self.current_of[session.shard[1]] = conn
+  session.conn, conn.session, conn.ready, self.current_of[session.shard[1]] = conn, session, true, conn
   for _, ev in ipairs(session.events) do
     if ev.s > d.seq then self:_send(conn, ev) end
   end
@@ -264,8 +233,13 @@ function Gateway:_presence(conn, d)
   self.presences[shard] = d
 end
 
+-- Op 4 goes to the fake voice server when a test started one.
+function Gateway:_voiceState(_, d)
+  if self.voice then self.voice:stateUpdate(d) end
+end
+
 local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
-  [6] = Gateway._resume, [8] = Gateway._requestMembers }
+  [4] = Gateway._voiceState, [6] = Gateway._resume, [8] = Gateway._requestMembers }
 
 function Gateway:_serve(sock, req)
   local conn = { sock = sock, url = req.url, sends = {} }

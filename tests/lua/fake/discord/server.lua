@@ -46,6 +46,18 @@ function M.new()
   return self
 end
 
+--- Four shards recommended with max_concurrency 2, and a guild on each: {[shard] = {guild, channel}}.
+function Server:shardGuilds()
+  local out = {}
+  self.gateway.shards, self.gateway.max_concurrency = 4, 2
+  for shard = 0, 3 do
+    local g = self.store:addGuild({ id = self.store:idOnShard(shard, 4), name = "G" .. shard, owner = self.alice,
+      channels = { { name = "chat" .. shard, type = 0 } }, members = { self.bot, self.alice, self.bob } })
+    out[shard] = { guild = g, channel = self.store.channels[g.channels[1]] }
+  end
+  return out
+end
+
 --- A user writes in a channel: the message is stored and MESSAGE_CREATE goes out. Returns it.
 function Server:say(user, channel, content)
   local msg = self.store:addMessage(channel, user, { content = content })
@@ -200,6 +212,7 @@ function Server:_routes()
     return 204
   end)
   require("fake.discord.social").install(self, route)
+  require("fake.discord.moderation").install(self, route)
 end
 
 function M.reset()

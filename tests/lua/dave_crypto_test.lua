@@ -1,0 +1,197 @@
+-- The end-to-end encryption primitives against the reference vectors (../shared/references, next to the
+-- repository's checkout; the tests are pending when it is not there).
+local runtime = require("runtime")
+local json = require("json")
+local crypto = require("@discord/voice")._daveCrypto
+
+local REFS = "../shared/references/"
+
+local function unhex(h) return (h:gsub("..", function(x) return string.char(tonumber(x, 16)) end)) end
+
+local function load(name)
+  local f = io.open(REFS .. name, "rb")
+  if not f then return pending("reference vectors not found: " .. REFS .. name) end
+  local doc = json.decode(f:read("a"))
+  f:close()
+  return doc
+end
+
+-- Every test of a Wycheproof file with its group; counts what ran (fn returns false for a skip). With
+-- `sample`, only every fourth "valid" case (tcId 1, 5, 9 ...) runs unless DAVE_VECTORS=all: the curve
+-- files take minutes in full.
+local ALL = os.getenv("DAVE_VECTORS") == "all"
+local function eachCase(doc, fn, sample)
+  local n = 0
+  for _, group in ipairs(doc.testGroups) do
+    for _, t in ipairs(group.tests) do
+      if ALL or not sample or t.result ~= "valid" or t.tcId % 4 == 1 then
+        n = n + (fn(group, t, "tcId " .. t.tcId .. " " .. t.comment) == false and 0 or 1)
+      end
+    end
+  end
+  return n
+end
+
+describe("DAVE crypto", function()
+  it("matches the known answers for SHA-256 and AES", function()
+    assert.equal(unhex("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"), crypto.sha256(""))
+    assert.equal(unhex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"), crypto.sha256("abc"))
+    assert.equal(unhex("69c4e0d86a7b0430d8cdb78070b4c55a"),
+      crypto.aesEncryptBlock(unhex("000102030405060708090a0b0c0d0e0f"), unhex("00112233445566778899aabbccddeeff")))
+  end)
+
+  it("passes the HMAC-SHA-256 vectors, truncated tags included", function()
+    local doc = load("wycheproof/hmac_sha256_test.json")
+    if not doc then return end
+    local n = eachCase(doc, function(group, t, what)
+      local tag = crypto.hmac(unhex(t.key), unhex(t.msg)):sub(1, group.tagSize // 8)
+      assert.equal(t.result == "valid", crypto.equal(tag, unhex(t.tag)), what)
+    end)
+    assert.equal(doc.numberOfTests, n)
+  end)
+
+  it("passes the HKDF-SHA-256 vectors and refuses over-long output", function()
+    local doc = load("wycheproof/hkdf_sha256_test.json")
+    if not doc then return end
+    local n = eachCase(doc, function(_, t, what)
+      local ok, okm = pcall(function()
+        return crypto.hkdfExpand(crypto.hkdfExtract(unhex(t.salt), unhex(t.ikm)), unhex(t.info), t.size)
+      end)
+      if t.result == "valid" then assert.equal(unhex(t.okm), okm, what) else assert.is_false(ok, what) end
+    end)
+    assert.equal(doc.numberOfTests, n)
+  end)
+
+  -- AES-128 with 96-bit nonces is all the protocol uses; other key and nonce sizes must be refused.
+  it("passes the AES-128-GCM vectors and refuses other sizes", function()
+    local doc = load("wycheproof/aes_gcm_test.json")
+    if not doc then return end
+    local used = eachCase(doc, function(group, t, what)
+      local key, iv, aad, msg, sealed = unhex(t.key), unhex(t.iv), unhex(t.aad), unhex(t.msg), unhex(t.ct .. t.tag)
+      if group.keySize ~= 128 or group.ivSize ~= 96 then
+        assert.is_false(pcall(crypto.gcmSeal, key, iv, msg, aad), what)
+        return false
+      end
+      if t.result == "valid" then
+        assert.equal(sealed, crypto.gcmSeal(key, iv, msg, aad), what)
+        assert.equal(msg, crypto.gcmOpen(key, iv, sealed, aad), what)
+      else
+        assert.is_nil(crypto.gcmOpen(key, iv, sealed, aad), what)
+      end
+    end)
+    assert.equal(67, used)
+  end)
+
+  it("truncates the tag to 8 bytes as media frames do", function()
+    local doc = load("dave-vectors.json")
+    if not doc then return end
+    for i, f in ipairs(doc.opus_frames) do
+      local key, iv, pt, aad = unhex(f.key), unhex(f.aes_gcm_nonce), unhex(f.plaintext), unhex(f.additional_data)
+      local frame = unhex(f.frame)
+      local ctx = crypto.gcm(key)
+      assert.equal(frame:sub(1, #pt) .. unhex(f.full_tag), ctx:seal(iv, pt, aad), "frame " .. i)
+      local short = frame:sub(1, #pt + 8)
+      assert.equal(short, ctx:seal(iv, pt, aad, 8), "frame " .. i)
+      assert.equal(pt, ctx:open(iv, short, aad, 8), "frame " .. i)
+      local flipped = short:sub(1, -2) .. string.char(short:byte(-1) ~ 1)
+      assert.is_nil(ctx:open(iv, flipped, aad, 8), "frame " .. i)
+    end
+  end)
+
+  -- Wycheproof writes scalars as signed big-endian integers of any length.
+  local function scalar(h)
+    local v = unhex(h):gsub("^%z+", "")
+    return string.rep("\0", 32 - #v) .. v
+  end
+
+  it("passes the P-256 ECDH vectors, refusing every invalid point", function()
+    local doc = load("wycheproof/ecdh_secp256r1_ecpoint_test.json")
+    if not doc then return end
+    local n = eachCase(doc, function(_, t, what)
+      local shared, err = crypto.ecdh(scalar(t.private), unhex(t.public))
+      -- The one "acceptable" case is a compressed point; only uncompressed points are taken.
+      if t.result == "valid" then assert.equal(unhex(t.shared), shared, what) else assert.is_string(err, what) end
+    end, true)
+    assert.equal(ALL and doc.numberOfTests or 108, n)
+  end)
+
+  for file, sampled in pairs({ ecdsa_secp256r1_sha256_test = 354, ecdsa_secp256r1_sha256_p1363_test = 130 }) do
+    it("verifies as " .. file .. " says", function()
+      local doc = load("wycheproof/" .. file .. ".json")
+      if not doc then return end
+      local verify = file:find("p1363") and crypto.ecdsaVerifyRaw or crypto.ecdsaVerify
+      local n = eachCase(doc, function(group, t, what)
+        assert.equal(t.result == "valid", verify(unhex(group.publicKey.uncompressed), unhex(t.msg), unhex(t.sig)), what)
+      end, true)
+      assert.equal(ALL and doc.numberOfTests or sampled, n)
+    end)
+  end
+
+  it("signs deterministically and verifies its own signatures", function()
+    local sk = unhex("c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721")
+    assert.equal(unhex("efd48b2aacb6a8fd1140dd9cd45e81d69d2c877b56aaf991c34d0ea84eaf3716" ..
+      "f7cb1c942d657c41d436c7a1b6e29f65f3e900dbb9aff4064dc4ab2f843acda8"), crypto.ecdsaSign(sk, "sample", true))
+    local pub, sig = crypto.publicKey(sk), crypto.ecdsaSign(sk, "sample")
+    assert.is_true(crypto.ecdsaVerify(pub, "sample", sig))
+    assert.is_false(crypto.ecdsaVerify(pub, "samplf", sig))
+    local n = unhex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551")
+    for _, bad in ipairs({ string.rep("\0", 32), n, string.rep("\255", 32), sk:sub(2) }) do
+      assert.is_false(pcall(crypto.ecdsaSign, bad, "sample"))
+      assert.is_false(pcall(crypto.publicKey, bad))
+    end
+    assert.is_string(crypto.publicKey(n:sub(1, 31) .. "\x50"))
+  end)
+
+  it("passes the MLS crypto-basics vectors for cipher suite 2", function()
+    local doc = load("mls-vectors/crypto-basics.json")
+    if not doc then return end
+    local v = doc[1]
+    assert.equal(2, v.cipher_suite)
+    local r, e, d, t = v.ref_hash, v.expand_with_label, v.derive_secret, v.derive_tree_secret
+    assert.equal(unhex(r.out), crypto.refHash(r.label, unhex(r.value)))
+    assert.equal(unhex(e.out), crypto.expandWithLabel(unhex(e.secret), e.label, unhex(e.context), e.length))
+    assert.equal(unhex(d.out), crypto.deriveSecret(unhex(d.secret), d.label))
+    assert.equal(unhex(t.out), crypto.deriveTreeSecret(unhex(t.secret), t.label, t.generation, t.length))
+    local s = v.sign_with_label
+    local priv, pub, content = unhex(s.priv), unhex(s.pub), unhex(s.content)
+    assert.equal(pub, crypto.publicKey(priv))
+    assert.is_true(crypto.verifyWithLabel(pub, s.label, content, unhex(s.signature)))
+    assert.is_true(crypto.verifyWithLabel(pub, s.label, content, crypto.signWithLabel(priv, s.label, content)))
+    assert.is_false(crypto.verifyWithLabel(pub, s.label .. "!", content, unhex(s.signature)))
+    local x = v.encrypt_with_label
+    priv, pub, content = unhex(x.priv), unhex(x.pub), unhex(x.context)
+    assert.equal(pub, crypto.publicKey(priv))
+    assert.equal(unhex(x.plaintext), crypto.decryptWithLabel(priv, x.label, content, unhex(x.kem_output),
+      unhex(x.ciphertext)))
+    runtime.reset()
+    local kem, ct = crypto.encryptWithLabel(pub, x.label, content, "own message")
+    assert.equal("own message", crypto.decryptWithLabel(priv, x.label, content, kem, ct))
+    assert.is_nil(crypto.decryptWithLabel(priv, x.label, content .. "\0", kem, ct))
+  end)
+
+  it("derives the key schedule's external key pairs", function()
+    local doc = load("mls-vectors/key-schedule.json")
+    if not doc then return end
+    for i, epoch in ipairs(doc[1].epochs) do
+      local _, pub = crypto.deriveKeyPair(unhex(epoch.external_secret))
+      assert.equal(unhex(epoch.external_pub), pub, "epoch " .. i)
+    end
+  end)
+
+  it("takes secrets only from runtime.random_bytes", function()
+    runtime.reset()
+    local sk, pk = crypto.generateKeyPair()
+    assert.equal(pk, crypto.publicKey(sk))
+    assert.not_equal(sk, (crypto.generateKeyPair()))
+    runtime.reset()
+    assert.equal(sk, (crypto.generateKeyPair()))
+    local saved = runtime.random_bytes
+    runtime.random_bytes = nil
+    local ok, err = pcall(crypto.generateKeyPair)
+    local sealed = pcall(crypto.encryptWithLabel, pk, "Welcome", "", "secret")
+    runtime.random_bytes = saved
+    assert.is_false(ok)
+    assert.matches("needs runtime.random_bytes", err)
+    assert.is_false(sealed)
+  end)
+end)

@@ -1,0 +1,411 @@
+-- The MLS layer and DAVE media frames against the vectors in ../shared/references (pending without them).
+local json = require("json")
+local mls = require("@discord/voice")._daveMls
+local media = mls.media
+
+local REFS = "../shared/references/"
+
+local function unhex(h) return (h:gsub("..", function(b) return string.char(tonumber(b, 16)) end)) end
+local function hex(s) return (s:gsub(".", function(c) return string.format("%02x", c:byte()) end)) end
+local function opt(v) if v ~= json.null then return v end end
+local function message(h, from) return mls.readMessage(mls.reader(unhex(h), from)) end
+local function welcomeOf(h, from) return mls.readWelcome(mls.reader(message(h, from).welcome)) end
+-- The GroupContext of a vector entry without extensions.
+local function context(c, epoch, treeHash)
+  return mls.encodeGroupContext({ groupId = unhex(c.group_id), epoch = epoch, treeHash = treeHash,
+    confirmedTranscriptHash = unhex(c.confirmed_transcript_hash) })
+end
+
+-- Runs body(data) on the named vector file, or marks the test pending when the references are absent.
+local function withVectors(name, body)
+  return function()
+    local f = io.open(REFS .. name, "rb")
+    if not f then return pending("no " .. REFS .. name) end
+    local data = json.decode(f:read("a"))
+    f:close()
+    body(data)
+  end
+end
+
+describe("MLS codec, tree math and secrets", function()
+  it("read and write the varint headers", withVectors("mls-vectors/deserialization.json", function(v)
+    for _, c in ipairs(v) do
+      local r = mls.reader(unhex(c.vlbytes_header))
+      assert.equal(c.length, r:varint(), c.vlbytes_header)
+      assert.is_true(r:done())
+      assert.equal(c.vlbytes_header, hex(mls.varint(c.length)))
+    end
+    assert.equal(14, #v)
+    for _, h in ipairs({ "4000", "403f", "80000000", "80003fff", "c0000000", "40", "800000", "0201" }) do
+      assert.has_error(function() mls.reader(unhex(h)):vec() end, nil, h)
+    end
+  end))
+
+  it("match every node's relatives and give paths", withVectors("mls-vectors/tree-math.json", function(v)
+    local t, checked = mls.tree, 0
+    for _, c in ipairs(v) do
+      local n = c.n_leaves
+      assert.same({ c.n_nodes, c.root }, { t.width(n), t.root(n) })
+      for x = 0, c.n_nodes - 1 do
+        local i = x + 1
+        assert.same({ opt(c.left[i]), opt(c.right[i]), opt(c.parent[i]), opt(c.sibling[i]) },
+          { t.left(x), t.right(x), t.parent(x, n), t.sibling(x, n) })
+        checked = checked + 1
+      end
+    end
+    assert.equal(2036, checked)
+    assert.same({ { 13, 11, 7 }, { 12, 9, 3 }, {} }, { t.directPath(14, 8), t.copath(14, 8), t.directPath(0, 1) })
+  end))
+
+  local NAMES = { sender_data_secret = "senderData", encryption_secret = "encryption", exporter_secret = "exporter",
+    external_secret = "external", confirmation_key = "confirmation", membership_key = "membership",
+    resumption_psk = "resumption", epoch_authenticator = "authenticator", init_secret = "init",
+    joiner_secret = "joiner", welcome_secret = "welcome" }
+
+  it("of five epochs, with their contexts and exporters", withVectors("mls-vectors/key-schedule.json", function(v)
+    local c = v[1]
+    local init = unhex(c.initial_init_secret)
+    for i, e in ipairs(c.epochs) do
+      local gc = context({ group_id = c.group_id, confirmed_transcript_hash = e.confirmed_transcript_hash }, i - 1,
+        unhex(e.tree_hash))
+      assert.equal(e.group_context, hex(gc))
+      assert.equal(i - 1, mls.readGroupContext(mls.reader(gc)).epoch)
+      local s = mls.nextEpoch(init, unhex(e.commit_secret), gc, unhex(e.psk_secret))
+      for field, name in pairs(NAMES) do assert.equal(e[field], hex(s[name]), "epoch " .. i .. " " .. field) end
+      local x = e.exporter
+      assert.equal(x.secret, hex(mls.export(s.exporter, x.label, unhex(x.context), x.length)))
+      init = s.init
+    end
+    assert.equal(5, #c.epochs)
+  end))
+
+  it("of the secret tree and sender data", withVectors("mls-vectors/secret-tree.json", function(v)
+    local checked = 0
+    for _, c in ipairs(v) do
+      local sd = c.sender_data
+      local key, nonce = mls.senderDataKey(unhex(sd.sender_data_secret), unhex(sd.ciphertext))
+      assert.same({ sd.key, sd.nonce }, { hex(key), hex(nonce) })
+      local t = mls.secretTree(unhex(c.encryption_secret), #c.leaves)
+      for i, gens in ipairs(c.leaves) do
+        local handshake, application = t.ratchets(i - 1)
+        for _, g in ipairs(gens) do
+          local hk, hn = handshake:get(g.generation)
+          local ak, an = application:get(g.generation)
+          assert.same({ g.handshake_key, g.handshake_nonce, g.application_key, g.application_nonce },
+            { hex(hk), hex(hn), hex(ak), hex(an) })
+          checked = checked + 1
+        end
+        assert.has_error(function() handshake:get(0) end)
+      end
+    end
+    assert.equal(82, checked)
+    assert.has_error(function() mls.secretTree(string.rep("\0", 32), 4).ratchets(4) end)
+  end))
+
+  it("of the transcript after a commit", withVectors("mls-vectors/transcript-hashes.json", function(v)
+    local c = v[1]
+    local a = mls.readAuthenticatedContent(mls.reader(unhex(c.authenticated_content)))
+    local confirmed = mls.confirmedTranscriptHash(unhex(c.interim_transcript_hash_before), a.confirmedInput)
+    assert.equal(c.confirmed_transcript_hash_after, hex(confirmed))
+    assert.equal(hex(a.confirmationTag), hex(mls.confirmationTag(unhex(c.confirmation_key), confirmed)))
+    assert.equal(c.interim_transcript_hash_after, hex(mls.interimTranscriptHash(confirmed, a.confirmationTag)))
+  end))
+end)
+
+describe("MLS messages", function()
+  it("checks the vectors' messages and its own, and refuses altered ones",
+    withVectors("mls-vectors/message-protection.json", function(v)
+      local c = v[1]
+      local gc = context(c, c.epoch, unhex(c.tree_hash))
+      local pub, priv, mk = unhex(c.signature_pub), unhex(c.signature_priv), unhex(c.membership_key)
+      local function check(bytes)
+        local m = mls.readMessage(mls.reader(bytes)).publicMessage
+        return m, mls.verifyPublicMessage(m, pub, gc, mk)
+      end
+      for _, kind in ipairs({ "proposal", "commit" }) do
+        local m, ok = check(unhex(c[kind .. "_pub"]))
+        assert.is_true(ok, kind)
+        local body = m.content.raw:sub(-#c[kind] // 2)
+        assert.equal(c[kind], hex(body))
+        local own = mls.protectPublic({ groupId = unhex(c.group_id), epoch = c.epoch, senderType = 1, senderIndex = 1,
+          contentType = mls.ContentType[kind], body = body }, priv, gc, mk, { interimTranscriptHash = "",
+          confirmationKey = mk })
+        local back, fine = check(own)
+        assert.is_true(fine, kind)
+        assert.equal(m.content.raw:sub(-#body), back.content.raw:sub(-#body))
+        assert.is_false(select(2, check(own:sub(1, -2) .. string.char(own:byte(-1) ~ 1))))
+        assert.is_false(mls.verifyPublicMessage(back, pub, gc:sub(1, -2) .. "\1", mk))
+      end
+    end))
+
+  it("opens with the init key and checks the GroupInfo", withVectors("mls-vectors/welcome.json", function(v)
+    local c = v[1]
+    local kp, welcome = message(c.key_package).keyPackage, welcomeOf(c.welcome)
+    local _, gi = mls.openWelcome(welcome, kp.raw, unhex(c.init_priv))
+    assert.is_true(mls.verifyGroupInfo(gi, unhex(c.signer_pub)))
+    gi.signature = gi.signature:sub(1, -2) .. string.char(gi.signature:byte(-1) ~ 1)
+    assert.is_false(mls.verifyGroupInfo(gi, unhex(c.signer_pub)))
+    assert.has_error(function() mls.openWelcome(welcome, kp.raw, string.rep("\1", 32)) end)
+    welcome.secrets[1].newMember = string.rep("\0", 32)
+    assert.has_error(function() mls.openWelcome(welcome, kp.raw, unhex(c.init_priv)) end)
+  end))
+
+  it("joins and reaches the epoch authenticator", withVectors("mls-vectors/passive-client-welcome.json", function(v)
+    -- Entry 1 carries the tree in the GroupInfo, 5 beside it (2 and 6 are alike; the others need
+    -- pre-shared keys); each join checks 17 signatures.
+    for _, i in ipairs({ 1, 5 }) do
+      local c = v[i]
+      local state = mls.join(welcomeOf(c.welcome), message(c.key_package).keyPackage,
+        { init = unhex(c.init_priv), encryption = unhex(c.encryption_priv) },
+        opt(c.ratchet_tree) and unhex(c.ratchet_tree))
+      assert.equal(c.initial_epoch_authenticator, hex(state.secrets.authenticator))
+    end
+  end))
+end)
+
+describe("MLS ratchet tree", function()
+  local function tree(h) return mls.readTree(mls.reader(unhex(h))) end
+
+  it("resolutions, tree hashes and parent hashes", withVectors("mls-vectors/tree-validation.json", function(v)
+    local nodes, tampered, signed = 0, 0, 0
+    for _, c in ipairs(v) do
+      local t = tree(c.tree)
+      for i, h in ipairs(c.tree_hashes) do
+        assert.same(c.resolutions[i], t:resolution(i - 1))
+        assert.equal(h, hex(t:treeHash(i - 1)))
+        nodes = nodes + 1
+      end
+      assert.is_true(t:parentHashesValid())
+      assert.equal(c.tree, hex(t:encode()))
+      -- Leaf signatures only in trees of up to 4 leaves (3 of 14): each check costs tens of ms.
+      if t.leaves <= 4 then
+        assert.is_nil(t:problem(unhex(c.group_id)))
+        signed = signed + 1
+      end
+      local p
+      for x = #c.tree_hashes - 2, 1, -2 do p = t.nodes[x] and x or p end
+      if p then
+        t.nodes[p].parent.parentHash = string.rep("\0", 32)
+        assert.is_false(t:parentHashesValid())
+        tampered = tampered + 1
+      end
+    end
+    assert.same({ 14, 454, 3 }, { #v, nodes, signed })
+    assert.is_true(tampered > 0)
+  end))
+
+  it("key packages are validated", withVectors("dave-vectors.json", function(v)
+    local c = v.key_package
+    local kp = mls.readKeyPackage(mls.reader(unhex(c.key_package)))
+    assert.is_nil(mls.keyPackageProblem(kp))
+    local own = mls.makeKeyPackage(unhex(c.credential_identity), unhex(c.signature_priv), unhex(c.signature_pub),
+      unhex(c.init_pub), unhex(c.encryption_pub))
+    assert.equal(c.key_package, hex(own.raw))
+    assert.same({ c.key_package_ref, c.leaf_node_tbs }, { hex(mls.keyPackageRef(kp.raw)), hex(kp.leafNode.tbs) })
+    local leafSignature = kp.leafNode.signature
+    kp.leafNode.signature = kp.signature
+    assert.equal("bad leaf node signature", mls.keyPackageProblem(kp))
+    kp.leafNode.signature, kp.signature = leafSignature, leafSignature
+    assert.equal("bad key package signature", mls.keyPackageProblem(kp))
+  end))
+
+  it("after add, update and remove", withVectors("mls-vectors/tree-operations.json", function(v)
+    for _, c in ipairs(v) do
+      local t = tree(c.tree_before)
+      assert.equal(c.tree_hash_before, hex(t:treeHash()))
+      t:apply(mls.readProposal(mls.reader(unhex(c.proposal))), c.proposal_sender)
+      assert.equal(c.tree_after, hex(t:encode()))
+      assert.equal(c.tree_hash_after, hex(t:treeHash()))
+    end
+    assert.equal(5, #v)
+  end))
+
+  it("merges and decrypts paths", withVectors("mls-vectors/treekem.json", function(v)
+    -- Entries 1-3 (2 to 4 members), each path processed by one other member: every processing costs
+    -- an ECDH, key derivations and a signature check.
+    local processed = 0
+    for e = 1, 3 do
+      local c = v[e]
+      for _, u in ipairs(c.update_paths) do
+        local t = mls.readTree(mls.reader(unhex(c.ratchet_tree)))
+        local receiver = c.leaves_private[c.leaves_private[1].index == u.sender and 2 or 1]
+        local privates = { [2 * receiver.index] = unhex(receiver.encryption_priv) }
+        for _, ps in ipairs(receiver.path_secrets) do privates[ps.node] = mls.nodeKeyPair(unhex(ps.path_secret)) end
+        local merged = t:mergePath(u.sender, mls.readUpdatePath(mls.reader(unhex(u.update_path))), unhex(c.group_id))
+        local commit, first = mls.decryptPath(merged, receiver.index, privates, context(c, c.epoch, t:treeHash()))
+        assert.same({ u.commit_secret, u.path_secrets[receiver.index + 1], u.tree_hash_after },
+          { hex(commit), hex(first), hex(t:treeHash()) })
+        processed = processed + 1
+      end
+    end
+    assert.equal(9, processed)
+  end))
+
+  it("replayed as member B, then B commits: C follows, newcomers join by Welcome", withVectors(
+    "dave-libdave-session.json", function(d)
+      local crypto, senders = require("@discord/voice")._daveCrypto, { mls.reader(unhex(d.op25_message), 4):vec() }
+      local function joined(welcome, who)
+        return mls.join(mls.readWelcome(mls.reader(unhex(welcome), 6)), mls.readKeyPackage(mls.reader(
+          unhex(d["op26_message_" .. who]), 2)), { init = unhex(d["member_" .. who .. "_init_priv"]),
+          encryption = unhex(d["member_" .. who .. "_encryption_priv"]) })
+      end
+      local function queue(st, messages)
+        local q = {}
+        for _, m in ipairs(messages) do q[#q + 1] = mls.externalProposal(st, m.publicMessage, senders) end
+        return q
+      end
+      local st, atTwo = joined(d.step1_op30_to_b, "b"), nil
+      assert.equal(d.step1_epoch_authenticator, hex(st.secrets.authenticator))
+      for step = 2, 3 do
+        local q, commit = queue(st, mls.reader(unhex(d["step" .. step .. "_op27"]), 5):list(mls.readMessage)),
+          d["step" .. step .. "_op29"]
+        local cm = message(commit, 6).publicMessage
+        assert.has_error(function() mls.processCommit(st, cm, {}) end, "mls: commit references an unknown proposal")
+        local bad = message(commit:sub(1, -2) .. (commit:sub(-1) == "0" and "1" or "0"), 6).publicMessage
+        assert.has_error(function() mls.processCommit(st, bad, q) end)
+        st = mls.processCommit(st, cm, q)
+        atTwo = atTwo or st
+        assert.equal(d["step" .. step .. "_epoch_authenticator"], hex(st.secrets.authenticator))
+        for _, rk in ipairs(d["step" .. step .. "_ratchets"]) do
+          assert.equal(rk.sender_base_secret, hex(media.senderBaseSecret(st.secrets.exporter, rk.user_id)))
+        end
+      end
+      -- At epoch 2 the gateway removes A (leaf 0) and adds a fourth member; B commits, C follows.
+      local keys = {}
+      for i, seed in ipairs({ "s", "i", "e" }) do keys[2 * i - 1], keys[2 * i] = crypto.deriveKeyPair(seed:rep(32)) end
+      local kp = mls.makeKeyPackage(string.pack(">i8", 42), keys[1], keys[2], keys[4], keys[6])
+      local function external(epoch, bodies)
+        local out = {}
+        for i, body in ipairs(bodies) do
+          out[i] = mls.readMessage(mls.reader(mls.protectPublic({ groupId = st.groupContext.groupId, epoch = epoch,
+            senderType = 2, senderIndex = 0, contentType = 2, body = body }, unhex(d.external_sender_signature_priv))))
+        end
+        return out
+      end
+      local proposals = external(2, { string.pack(">I2I4", 3, 0), string.pack(">I2", 1) .. kp.raw })
+      local commit, welcome, after = mls.createCommit(atTwo, queue(atTwo, proposals), unhex(d.member_b_signature_priv))
+      local c = joined(d.step2_op30_to_c, "c")
+      local followed = mls.processCommit(c, mls.readMessage(mls.reader(commit)).publicMessage, queue(c, proposals))
+      local newcomer = mls.join(mls.readWelcome(mls.reader(welcome)), kp, { init = keys[3], encryption = keys[5] })
+      assert.same({ 3, after.secrets.authenticator, after.secrets.authenticator, 0 },
+        { followed.groupContext.epoch, followed.secrets.authenticator, newcomer.secrets.authenticator, newcomer.leaf })
+      -- The newcomer alone in a new group adds B, who joins by its Welcome.
+      local alone = mls.createGroup(st.groupContext.groupId, kp.leafNode, keys[5])
+      local kpB = mls.readKeyPackage(mls.reader(unhex(d.op26_message_b), 2))
+      local _, welcomeB, two = mls.createCommit(alone, queue(alone, external(0, { string.pack(">I2", 1) .. kpB.raw })),
+        keys[1])
+      local joinedB = mls.join(mls.readWelcome(mls.reader(welcomeB)), kpB, { init = unhex(d.member_b_init_priv),
+        encryption = unhex(d.member_b_encryption_priv) })
+      assert.same({ 1, two.secrets.authenticator }, { joinedB.groupContext.epoch, joinedB.secrets.authenticator })
+    end))
+end)
+
+describe("DAVE media", function()
+  local DAVE = "dave-vectors.json"
+
+  it("keys: each sender's base secret and ratchet", withVectors(DAVE, function(v)
+    for _, c in ipairs(v.sender_keys) do
+      local base = media.senderBaseSecret(unhex(c.exporter_secret), c.user_id)
+      assert.equal(c.sender_base_secret, hex(base))
+      local r = media.keyRatchet(base)
+      for _, k in ipairs(c.keys) do assert.equal(k.key, hex(r:get(k.generation)), k.generation) end
+      assert.equal(c.keys[1].key, hex(r:get(0)))
+      r:erase(c.keys[#c.keys].generation)
+      assert.is_nil(r:get(0))
+    end
+    local r = mls.ratchet(unhex(v.ratchet_chain.steps[1].secret), 16)
+    for _, step in ipairs(v.ratchet_chain.steps) do
+      assert.same({ step.secret, step.key }, { hex(r.secret), hex((r:get(step.generation))) })
+      r:advance()
+      assert.equal(step.next_secret, hex(r.secret))
+    end
+  end))
+
+  it("ULEB128, nonces and generations", withVectors(DAVE, function(v)
+    for _, c in ipairs(v.uleb128) do
+      local e = unhex(c.encoded)
+      assert.equal(c.encoded, hex(media.uleb128(c.value)))
+      assert.same({ c.value, #e + 1 }, { media.readUleb128(e, 1, #e) })
+    end
+    assert.is_nil(media.readUleb128("\x80\x80", 1, 2))
+    assert.is_nil(media.readUleb128(string.rep("\xff", 10) .. "\1", 1, 11))
+    for _, c in ipairs(v.nonce_expansion) do
+      assert.same({ c.aes_gcm_nonce, c.generation },
+        { hex(media.nonce(c.truncated_nonce)), media.generation(c.truncated_nonce) })
+    end
+    for _, c in ipairs(v.generation_wrap) do
+      assert.equal(c.generation, media.unwrapGeneration(c.oldest_generation, c.nonce_msb))
+    end
+  end))
+
+  it("frames: byte for byte both ways, tampering and non-protocol frames refused", withVectors(DAVE, function(v)
+    local cases, ranged = { table.unpack(v.opus_frames) }, v.frame_with_unencrypted_ranges
+    ranged.plaintext = ranged.plaintext_frame
+    cases[#cases + 1] = ranged
+    for _, c in ipairs(cases) do
+      local key = unhex(c.key)
+      local frame = media.encryptFrame(key, c.truncated_nonce, unhex(c.plaintext), c.unencrypted_ranges)
+      assert.equal(c.frame, hex(frame))
+      local parsed = media.parseFrame(frame)
+      assert.same({ c.truncated_nonce, c.full_tag:sub(1, 16), c.unencrypted_ranges },
+        { parsed.nonce, hex(parsed.tag), parsed.ranges })
+      assert.equal(c.plaintext, hex(media.decryptFrame(key, frame, parsed)))
+      local flipped = string.char(frame:byte(1) ~ 1) .. frame:sub(2)
+      assert.is_nil(media.decryptFrame(key, flipped, media.parseFrame(flipped)))
+    end
+    for _, c in ipairs(v.not_protocol_frames) do assert.is_nil(media.parseFrame(unhex(c.frame)), c.why) end
+  end))
+
+  it("sender and receiver: the reference client's frames, replays, epochs", withVectors("dave-libdave-session.json",
+    function(d)
+      local a = d.member_a_user_id
+      local function base(step)
+        for _, r in ipairs(d["step" .. step .. "_ratchets"]) do
+          if r.user_id == a then return unhex(r.sender_base_secret) end
+        end
+      end
+      local enc, dec = media.encryptor(base(1)), media.decryptor()
+      dec:addRatchet(base(1), 0)
+      for _, f in ipairs(d.step1_frames_from_a) do
+        assert.equal(f.frame, hex(enc:encrypt(unhex(f.plaintext))))
+        assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 0)))
+      end
+      assert.is_nil(dec:decrypt(unhex(d.step1_frames_from_a[2].frame), 0))
+      dec:addRatchet(base(3), 1000)
+      for _, f in ipairs(d.step3_frames_from_a) do assert.equal(f.plaintext, hex(dec:decrypt(unhex(f.frame), 2000))) end
+      local late = media.encryptor(base(1))
+      for _ = 1, 4 do late:encrypt("x") end
+      assert.equal("y", dec:decrypt(late:encrypt("y"), 10999))
+      assert.is_nil(dec:decrypt(late:encrypt("z"), 11000))
+    end))
+
+  it("privacy codes, external senders and proposals, binary messages", withVectors(DAVE, function(v)
+    for _, c in ipairs(v.displayable_codes) do
+      assert.equal(c.code, media.displayableCode(unhex(c.data), c.length, c.group_size))
+      if #c.data == 64 then assert.equal(c.code, media.privacyCode(unhex(c.data))) end
+    end
+    local es, ep, fe = v.external_sender, v.external_proposals, v.framing_examples
+    local m25 = mls.wire.parse(unhex(es.op25_message))
+    assert.same({ 42, es.external_sender, es.signature_pub, es.identity }, { m25.sequence, hex(m25.externalSender.raw),
+      hex(m25.externalSender.signatureKey), hex(m25.externalSender.credential.identity) })
+    local ext = mls.externalSendersExtension(m25.externalSender.raw)
+    assert.equal(es.group_context_extension, hex(mls.writer():u16(ext.type):vec(ext.data):bytes()))
+    local gid = unhex(ep.group_id)
+    local state = { groupContext = { groupId = gid, epoch = 0 } }
+    for _, kind in ipairs({ "add", "remove" }) do
+      local c = ep[kind]
+      local pm = message(c.mls_message).publicMessage
+      state.groupContext.epoch = c.epoch
+      assert.equal(c.proposal_ref, hex(mls.externalProposal(state, pm, { unhex(es.signature_pub) }).ref))
+      assert.equal(c.mls_message, hex(mls.protectPublic({ groupId = gid, epoch = c.epoch, senderType = 2,
+        senderIndex = 0, contentType = 2, body = pm.content.proposal.raw }, unhex(es.signature_priv))))
+    end
+    local m27 = mls.wire.parse(unhex(ep.op27_append_message))
+    assert.equal(ep.add.mls_message, hex(m27.messages[1].raw))
+    assert.same({ ep.add.proposal_ref }, { hex(mls.wire.parse(unhex(ep.op27_revoke_message)).refs[1]) })
+    local m29, m30 = mls.wire.parse(unhex(fe.op29_message)), mls.wire.parse(unhex(fe.op30_message))
+    assert.same({ 45, 7, 46, 8 }, { m29.sequence, m29.transitionId, m30.sequence, m30.transitionId })
+    assert.equal(v.key_package.op26_message, hex(mls.wire.keyPackage(unhex(v.key_package.key_package))))
+    assert.has_error(function() mls.wire.parse(unhex(es.op25_message) .. "00") end)
+  end))
+end)
