@@ -5,6 +5,7 @@
 #include "install/install_steps.h"
 #include "install/modules.h"
 #include "install/record.h"
+#include "install/setup_lock.h"
 #include "install/setup_runtime.h"
 #include "net/socket.h"
 #include "support/ascii.h"
@@ -54,6 +55,10 @@ std::string read_choice() {
 
 int run_setup(bool silent) {
     show_banner();
+    if (const Error busy = hold_setup_lock(); busy.failed()) {
+        report(busy);
+        return 1;
+    }
     const Error socket_error = Socket::initialize();
     if (socket_error.failed()) {
         report(socket_error);
@@ -70,7 +75,10 @@ int run_setup(bool silent) {
     if (client.check_update(manifest).failed()) {
         // The reason is not shown: every failure of the query means the same here.
         console_out() << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
-        if (installed && silent && !needs_repair()) return run_extras(false);
+        if (installed && silent) {
+            if (!needs_repair()) return run_extras(false);
+            console_out() << "The installation is incomplete; installing it again.\n";
+        }
         return install_own_runtime(silent);
     }
     // The service's text, shown as it is only once it cannot steer the console.

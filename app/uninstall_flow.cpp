@@ -4,6 +4,7 @@
 #include "install/modules.h"
 #include "install/registration.h"
 #include "install/removal.h"
+#include "install/setup_lock.h"
 #include "support/layout.h"
 #include "support/output.h"
 
@@ -11,6 +12,10 @@ namespace tarncore {
 
 int run_uninstall(bool silent) {
     show_banner();
+    if (const Error busy = hold_setup_lock(); busy.failed()) {
+        std::cerr << format_error_report(busy) << "\n";
+        return 1;
+    }
     // Without LOCALAPPDATA every folder would be relative to the current one:
     // nothing there is looked at, and the refusal of the removal is reported.
     if (!install_root().empty()) {

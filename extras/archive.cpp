@@ -27,8 +27,12 @@ Error extract_archive(const Path& archive, const Path& folder, const ExtractLimi
     if (!ensure_dir(folder)) return extras_error(kErrFile, "Could not create " + path_text(folder));
     ChildProcess tar;
     Error error;
-    ChildProcess::start(tar, error, "tar", {"-xf", path_text(archive), "-C", path_text(folder)}, {},
-                        true);
+    // The paths go as the file system spells them: a user name the code page
+    // cannot hold would reach tar as "?".
+    ChildProcess::start(
+        tar, error, "tar",
+        {native_from_text("-xf"), archive.native(), native_from_text("-C"), folder.native()}, {},
+        true);
     if (error.failed()) return error;
     const auto started = std::chrono::steady_clock::now();
     while (ChildProcess::running(tar)) {

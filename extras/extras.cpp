@@ -72,6 +72,15 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         meter.finish("No automatic download for this platform.");
         return extras_error(kErrProcess, name + " must be installed manually on this platform");
     }
+    // Said before anything is fetched, and in words that name the obstacle.
+    if (const FileKind kind = file_kind(tools_folder); kind != FileKind::Folder) {
+        meter.finish("Failed.");
+        return extras_error(kErrFile,
+                            "Could not install " + std::string(row.primary_file) + ": " +
+                                path_text(tools_folder) +
+                                (kind == FileKind::Missing ? " could not be created"
+                                                           : " is in the way; it is not a folder"));
+    }
     console_out() << "        " << row.url << "\n";
     Error error = row.archive
                       ? install_from_archive(row, tools_folder, meter)
@@ -95,18 +104,12 @@ Path extras_folder(std::string_view name) {
     return (root.empty() ? executable_path().parent_path() : root) / native_from_text(name);
 }
 
-std::string locate_tool(const std::string& stem) {
-    std::string found = find_executable(stem);
-    if (!found.empty()) return found;
-    const Path file = native_from_text(stem.find('.') != std::string::npos ? stem : stem + ".exe");
-    for (const Path& folder : {executable_path().parent_path(), install_root()}) {
-        if (usable_file(folder / "tools" / file)) return path_text(folder / "tools" / file);
-    }
-    return {};
+Path locate_tool(const std::string& stem) {
+    return find_executable(stem);
 }
 
 bool usable_file(const Path& path) {
-    return regular_file_size(path).value_or(0) > 1024;
+    return regular_file_size(path).value_or(0) > kUsableToolBytes;
 }
 
 }  // namespace tarncore::discordvoice

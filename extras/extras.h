@@ -52,7 +52,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
 Path extras_folder(std::string_view name);
 
 /// An existing copy of a tool anywhere the setup would look; empty when none.
-std::string locate_tool(const std::string& stem);
+Path locate_tool(const std::string& stem);
 
 /// A regular file of more than 1024 bytes.
 bool usable_file(const Path& path);

@@ -1,5 +1,7 @@
 #include "install/user_path.h"
 
+#include <string>
+
 #include "install/user_path_store.h"
 
 namespace tarncore {
@@ -33,6 +35,11 @@ void for_each_entry(const NativeString& list, Fn fn) {
     }
 }
 
+// A missing value (type 0) reads as an empty list.
+bool is_text_type(std::uint32_t type) {
+    return type == 0 || type == kRegSz || type == kRegExpandSz;
+}
+
 NativeString process_path() {
     std::optional<NativeString> value = get_env("PATH");
     if (!value) return {};
@@ -59,11 +66,27 @@ Error add_to_user_path(const NativeString& folder) {
                      "Could not open the user Environment registry key");
     }
     UserPathValue value = store->read();
+    // Any other type (REG_MULTI_SZ, binary) is not a list Windows reads as
+    // PATH; rewriting it as one would hide or garble the user's entries.
+    if (!is_text_type(value.type)) {
+        store->close();
+        return Error(kErrPolicy, "tarnwick", "setup",
+                     "The user PATH is not a REG_SZ or REG_EXPAND_SZ value (registry type " +
+                         std::to_string(value.type) + "); it was left unchanged. Add " +
+                         path_text(Path(folder)) + " to it by hand.");
+    }
     std::uint32_t type = value.type == kRegSz ? kRegSz : kRegExpandSz;
     if (!path_list_contains(value.data, folder)) {
         NativeString updated = value.data;
         if (!updated.empty() && updated.back() != Char(';')) updated.push_back(Char(';'));
         updated += folder;
+        if (updated.size() > kMaxUserPathLength) {
+            store->close();
+            return Error(kErrPolicy, "tarnwick", "setup",
+                         "Adding " + path_text(Path(folder)) +
+                             " would make the user PATH longer than 32767 characters; it was "
+                             "left unchanged");
+        }
         if (!store->write(updated, type)) {
             store->close();
             return Error(kErrPolicy, "tarnwick", "setup", "Could not write the user PATH");
@@ -90,6 +113,10 @@ Error remove_from_user_path(const NativeString& folder) {
     std::unique_ptr<UserPathStore> store = make_user_path_store();
     if (!store->open()) return Error();
     UserPathValue value = store->read();
+    if (!is_text_type(value.type)) {
+        store->close();
+        return Error();
+    }
     const NativeString unwanted = ascii_lower(folder);
     NativeString output;
     for_each_entry(value.data, [&](NativeString entry) {

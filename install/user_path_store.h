@@ -2,6 +2,7 @@
 // text file under the user's config folder on POSIX (development stand-in).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -11,6 +12,9 @@ namespace tarncore {
 
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
+/// The longest user PATH written, in characters: what an environment
+/// variable can hold.
+inline constexpr std::size_t kMaxUserPathLength = 32767;
 
 /// The stored value with trailing NULs removed; type 0 when it is missing.
 struct UserPathValue {

@@ -1,6 +1,8 @@
 #include "net/http.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -198,87 +200,145 @@ private:
     std::string scratch_;
 };
 
-void read_chunked(Transport& transport, std::string data, std::int64_t limit, BodyWriter& out,
-                  Error& error) {
-    auto closed = [&] {
-        error = http_error("Connection closed before the HTTP body was complete");
-        return false;
-    };
-    auto fill = [&](auto&& enough) {
-        while (!enough()) {
-            std::int32_t n = receive_more(transport, data, error, kLineReadSize);
-            if (n < 0) return false;
-            if (n == 0) return closed();
-        }
-        return true;
-    };
-    std::size_t pos = 0;
-    std::size_t searched = 0;  // where the search for the size line's end goes on
-    for (;;) {
-        std::size_t line_end = std::string::npos;
-        if (!fill([&] {
-                line_end = data.find("\r\n", std::max(pos, searched));
-                searched = data.empty() ? 0 : data.size() - 1;
-                return line_end != std::string::npos;
-            })) {
-            return;
-        }
+// The chunked framing as a stream: size lines and the line ends after chunk
+// data are taken out, chunk data is handed on as it comes, so a receive of
+// any size can land straight in the body and be closed up in place.
+class ChunkedParser {
+public:
+    explicit ChunkedParser(std::uint64_t limit) : limit_(limit) {}
 
-        std::string_view line = std::string_view(data).substr(pos, line_end - pos);
+    bool done() const { return state_ == kDone; }
+    bool failed() const { return error_.failed(); }
+    const Error& error() const { return error_; }
+    /// Body bytes up to the end of the last whole chunk.
+    std::uint64_t complete() const { return complete_; }
+    std::uint64_t size() const { return size_; }
+
+    // Takes wire bytes; data(pointer, count) gets each piece of chunk data in
+    // order, chunk_end() each finished chunk. Stops at the last chunk or a fault.
+    template <typename Data, typename ChunkEnd>
+    void feed(const char* p, std::size_t n, Data&& data, ChunkEnd&& chunk_end) {
+        const char* const end = p + n;
+        while (p < end && state_ != kDone && !failed()) {
+            if (state_ == kLine) {
+                const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
+                const char* stop = nl == nullptr ? end : nl + 1;
+                line_.append(p, stop);
+                p = stop;
+                if (line_.size() > kMaxHeaderBytes) {
+                    error_ = http_error("Invalid chunk size");
+                } else if (line_.ends_with("\r\n")) {
+                    end_line();
+                }
+            } else if (state_ == kData) {
+                const std::size_t k = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(missing_, static_cast<std::uint64_t>(end - p)));
+                data(p, k);
+                p += k;
+                missing_ -= k;
+                size_ += k;
+                if (missing_ == 0) state_ = kAfter;
+            } else {
+                after_.push_back(*p++);
+                if (after_.size() == 2) {
+                    // A line end after the data is skipped; anything else
+                    // starts the next size line.
+                    line_ = after_ == "\r\n" ? std::string() : after_;
+                    after_.clear();
+                    state_ = kLine;
+                    complete_ = size_;
+                    chunk_end();
+                    if (line_.ends_with("\r\n")) end_line();
+                }
+            }
+        }
+    }
+
+private:
+    enum State { kLine, kData, kAfter, kDone };
+
+    void end_line() {
+        std::string_view line(line_.data(), line_.size() - 2);
         line = line.substr(0, line.find(';'));
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
         std::uint32_t size = 0;
         if (!line.empty()) {
             std::optional<std::uint32_t> parsed = to_u32(line, 16);
             if (!parsed) {
-                error = http_error("Invalid chunk size");
+                error_ = http_error("Invalid chunk size");
                 return;
             }
             size = *parsed;
         }
-        if (size == 0) return;
-        if (size > static_cast<std::uint64_t>(limit) - out.size()) {
-            error = limit_error(limit);
-            return;
-        }
-
-        // What came with the size line first, then the rest of the chunk
-        // straight from the transport into the body.
-        const std::size_t start = line_end + 2;
-        const std::uint64_t before = out.size();
-        const std::size_t in_hand = std::min<std::size_t>(size, data.size() - start);
-        out.append(std::string_view(data).substr(start, in_hand));
-        std::size_t missing = size - in_hand;
-        if (missing > 0) {
-            data.clear();
-            pos = 0;
+        line_.clear();
+        if (size == 0) {
+            state_ = kDone;
+        } else if (size > limit_ - size_) {
+            error_ = limit_error(static_cast<std::int64_t>(limit_));
         } else {
-            pos = start + size;
+            missing_ = size;
+            state_ = kData;
         }
-        while (missing > 0) {
-            std::span<char> room = out.room(missing);
-            std::int32_t n = transport.recv(room.data(), room.size(), error);
-            if (n <= 0) {
-                if (n == 0) closed();
-                out.drop_after(before);
-                return;
-            }
-            out.commit(static_cast<std::size_t>(n));
-            missing -= static_cast<std::size_t>(n);
-        }
-        if (!fill([&] { return data.size() >= pos + 2; })) {
-            out.drop_after(before);
+    }
+
+    std::uint64_t limit_;
+    State state_ = kLine;
+    std::string line_;
+    std::string after_;
+    std::uint64_t missing_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t complete_ = 0;
+    Error error_;
+};
+
+void read_chunked(Transport& transport, std::string rest, std::int64_t limit, BodyWriter& out,
+                  Error& error) {
+    ChunkedParser parser(static_cast<std::uint64_t>(limit));
+    auto report = [&] { out.report(parser.size()); };
+    // What came with the head is copied; the rest lands in the body and is
+    // closed up over the framing there.
+    parser.feed(
+        rest.data(), rest.size(),
+        [&](const char* p, std::size_t k) {
+            out.append({p, k});
+        },
+        report);
+    rest = std::string();
+    std::array<char, kLineReadSize> small;
+    while (!parser.done() && !parser.failed()) {
+        std::span<char> room = out.room(kBodyReadSize);
+        // Near the limit the framing that is left still needs room.
+        const bool direct = room.size() >= kLineReadSize;
+        char* const into = direct ? room.data() : small.data();
+        const std::int32_t n = transport.recv(into, direct ? room.size() : small.size(), error);
+        if (n <= 0) {
+            if (n == 0) error = http_error("Connection closed before the HTTP body was complete");
+            out.drop_after(parser.complete());
             return;
         }
-        if (data.compare(pos, 2, "\r\n") == 0) pos += 2;
-        // The consumed wire bytes are in the body now; dropping them keeps
-        // the line buffer small.
-        if (pos >= kLineReadSize) {
-            data.erase(0, pos);
-            pos = 0;
-        }
-        searched = pos;
-        if (in_hand == size) out.report();
+        char* w = into;
+        std::uint64_t reported = parser.size();
+        parser.feed(
+            into, static_cast<std::size_t>(n),
+            [&](const char* p, std::size_t k) {
+                if (!direct) {
+                    out.append({p, k});
+                    return;
+                }
+                if (p != w) std::memmove(w, p, k);
+                w += k;
+            },
+            [&] {
+                report();
+                reported = parser.size();
+            });
+        if (direct) out.commit(static_cast<std::size_t>(w - into), false);
+        // Progress inside a long chunk too.
+        if (parser.size() != reported) report();
+    }
+    if (parser.failed()) {
+        error = parser.error();
+        out.drop_after(parser.complete());
     }
 }
 

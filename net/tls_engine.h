@@ -76,14 +76,23 @@ struct TlsDecrypted {
     std::size_t extra = 0;    // trailing bytes of the input that were not consumed
 };
 
+/// Which credential record the package is given. kCurrent is the one that
+/// can enable TLS 1.3 but older systems do not know; kLegacy is the older
+/// record, tried when the current one is refused. An engine with a single
+/// kind of credentials treats both alike.
+enum class TlsCredentials { kCurrent, kLegacy };
+
 class TlsEngine {
 public:
     virtual ~TlsEngine() = default;
 
     /// Outbound client credentials for the handshakes that follow.
-    virtual std::int32_t acquire_credentials() = 0;
+    virtual std::int32_t acquire_credentials(TlsCredentials record) = 0;
     /// One round: the first call (no context yet) gets empty input; later ones
     /// get every byte received since. host names the server (SNI, certificate).
+    /// After the handshake the same step takes what decrypt left unread when
+    /// it answered kRenegotiate (post-handshake messages: session tickets, key
+    /// updates, a renegotiation), until it answers kOk again.
     virtual TlsHandshakeStep handshake_step(std::span<const char> input, std::string_view host) = 0;
     virtual std::int32_t stream_sizes(TlsStreamSizes& sizes) = 0;
     /// Encrypts in place: buffer holds header space, data_length bytes of

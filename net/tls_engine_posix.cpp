@@ -54,7 +54,7 @@ class OpenSslEngine final : public TlsEngine {
 public:
     ~OpenSslEngine() override { release(); }
 
-    std::int32_t acquire_credentials() override {
+    std::int32_t acquire_credentials(TlsCredentials) override {
         release();
         ERR_clear_error();
         ctx_ = SSL_CTX_new(TLS_client_method());

@@ -5,10 +5,16 @@
 #include "net/tls_verify_win32.h"
 
 #define SECURITY_WIN32
+// The newer credential record (SCH_CREDENTIALS, TLS_PARAMETERS) sits behind
+// this switch in the headers.
+#define SCHANNEL_USE_BLACKLISTS
+#include <subauth.h>
+
 #include <schannel.h>
 #include <security.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -26,19 +32,42 @@ constexpr DWORD kCredentialFlags = 0x430;
 // | ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
 constexpr ULONG kRequestFlags = 0x819C;
 
+// The package reads these records by the Windows SDK's layout; MinGW's
+// headers must agree with it on the 64-bit target.
+static_assert(sizeof(TLS_PARAMETERS) == 40);
+static_assert(offsetof(TLS_PARAMETERS, grbitDisabledProtocols) == 16);
+static_assert(offsetof(TLS_PARAMETERS, dwFlags) == 32);
+static_assert(sizeof(SCH_CREDENTIALS) == 72);
+static_assert(offsetof(SCH_CREDENTIALS, paCred) == 16);
+static_assert(offsetof(SCH_CREDENTIALS, dwSessionLifespan) == 48);
+static_assert(offsetof(SCH_CREDENTIALS, dwFlags) == 52);
+static_assert(offsetof(SCH_CREDENTIALS, pTlsParameters) == 64);
+static_assert(sizeof(SCHANNEL_CRED) == 80);
+
 class SchannelEngine final : public TlsEngine {
 public:
     ~SchannelEngine() override { release(); }
 
-    std::int32_t acquire_credentials() override {
+    std::int32_t acquire_credentials(TlsCredentials record) override {
         release();
-        SCHANNEL_CRED cred{};
-        cred.dwVersion = SCHANNEL_CRED_VERSION;
-        cred.grbitEnabledProtocols = kEnabledProtocols;
-        cred.dwFlags = kCredentialFlags;
+        // The newer record names the protocols to leave out rather than those
+        // to use: everything but the two enabled ones.
+        TLS_PARAMETERS parameters{};
+        parameters.grbitDisabledProtocols = ~kEnabledProtocols;
+        SCH_CREDENTIALS current{};
+        current.dwVersion = SCH_CREDENTIALS_VERSION;
+        current.dwFlags = kCredentialFlags;
+        current.cTlsParameters = 1;
+        current.pTlsParameters = &parameters;
+        SCHANNEL_CRED legacy{};
+        legacy.dwVersion = SCHANNEL_CRED_VERSION;
+        legacy.grbitEnabledProtocols = kEnabledProtocols;
+        legacy.dwFlags = kCredentialFlags;
+        void* data = record == TlsCredentials::kCurrent ? static_cast<void*>(&current)
+                                                        : static_cast<void*>(&legacy);
         TimeStamp expiry{};
         const SECURITY_STATUS status = AcquireCredentialsHandleA(
-            nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &cred,
+            nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, data,
             nullptr, nullptr, &credentials_, &expiry);
         if (status != SEC_E_OK) return status;
         has_credentials_ = true;

@@ -68,46 +68,84 @@ Error TlsSession::handshake(std::string_view host) {
     reset();
     peer_closed_ = false;
 
-    std::int32_t status = engine_->acquire_credentials();
+    std::int32_t status = engine_->acquire_credentials(TlsCredentials::kCurrent);
+    if (status != tls_status::kOk) {
+        Logger::instance().debug("tls", "Credential record for TLS 1.3 refused (" +
+                                            status_name(status) + "); using the older one");
+        status = engine_->acquire_credentials(TlsCredentials::kLegacy);
+    }
     if (status != tls_status::kOk) return tls_error(kLabel, status);
 
     std::string in;
+    TARN_TRY(run_rounds(in, host, kLabel, true));
+    // Bytes after the server's last handshake message start the record stream.
+    incoming_.assign(in.begin(), in.end());
+    incoming_begin_ = 0;
+    incoming_end_ = in.size();
+    status = engine_->verify_peer(host);
+    if (status != tls_status::kOk) return tls_error(kLabel, status);
+    status = engine_->stream_sizes(sizes_);
+    if (status != tls_status::kOk) return tls_error(kLabel, status);
+    established_ = true;
+    host_.assign(host);
+    Logger::instance().debug("tls", "Handshake complete with " + std::string(host));
+    return {};
+}
+
+Error TlsSession::run_rounds(std::string& in, std::string_view host, std::string_view label,
+                             bool first) {
     std::array<char, kReadSize> chunk;
+    // Without a first round there is nothing to give the package until bytes arrive.
+    bool need_bytes = !first && in.empty();
     for (int round = 0; round < kMaxHandshakeRounds; ++round) {
+        if (need_bytes) {
+            Error recv_error;
+            const std::int32_t n = io_->recv(chunk.data(), chunk.size(), recv_error);
+            if (n < 0) return recv_error;
+            if (n == 0) {
+                return session_error(label, "Peer closed the connection during TLS handshake");
+            }
+            in.append(chunk.data(), static_cast<std::size_t>(n));
+        }
         TlsHandshakeStep step = engine_->handshake_step(in, host);
         if (!step.token.empty()) TARN_TRY(io_->send(step.token.data(), step.token.size()));
         const std::size_t extra = std::min(step.extra, in.size());
 
         if (step.status == tls_status::kOk) {
-            // Bytes after the server's last handshake message start the record stream.
-            incoming_.assign(in.end() - static_cast<std::ptrdiff_t>(extra), in.end());
-            incoming_begin_ = 0;
-            incoming_end_ = extra;
-            status = engine_->verify_peer(host);
-            if (status != tls_status::kOk) return tls_error(kLabel, status);
-            status = engine_->stream_sizes(sizes_);
-            if (status != tls_status::kOk) return tls_error(kLabel, status);
-            established_ = true;
-            Logger::instance().debug("tls", "Handshake complete with " + std::string(host));
+            in.erase(0, in.size() - extra);
             return {};
         }
         if (step.status != tls_status::kContinueNeeded &&
             step.status != tls_status::kIncompleteMessage) {
-            return tls_error(kLabel, step.status);
+            return tls_error(label, step.status);
         }
+        need_bytes = extra == 0;
         if (extra > 0) {
             // The next message is already here: no read this round.
             in.erase(0, in.size() - extra);
-            continue;
+        } else if (step.status == tls_status::kContinueNeeded) {
+            in.clear();
         }
-        if (step.status == tls_status::kContinueNeeded) in.clear();
-        Error recv_error;
-        const std::int32_t n = io_->recv(chunk.data(), chunk.size(), recv_error);
-        if (n < 0) return recv_error;
-        if (n == 0) return session_error(kLabel, "Peer closed the connection during TLS handshake");
-        in.append(chunk.data(), static_cast<std::size_t>(n));
     }
-    return session_error(kLabel, "TLS handshake exceeded maximum rounds");
+    return session_error(label, "TLS handshake exceeded maximum rounds");
+}
+
+Error TlsSession::post_handshake() {
+    // What decrypt left unread goes to the handshake step as it is; what that
+    // leaves unread again is records.
+    std::string in(incoming_.data() + incoming_begin_, incoming_end_ - incoming_begin_);
+    const std::string given = in;
+    TARN_TRY(run_rounds(in, host_, "TlsSession.recv", false));
+    // A package that takes nothing would be asked the same forever.
+    if (!given.empty() && in == given)
+        return tls_error("TlsSession.recv", tls_status::kIllegalMessage);
+    incoming_.assign(in.begin(), in.end());
+    incoming_begin_ = 0;
+    incoming_end_ = in.size();
+    const std::int32_t status = engine_->stream_sizes(sizes_);
+    if (status != tls_status::kOk) return tls_error("TlsSession.recv", status);
+    Logger::instance().debug("tls", "Post-handshake message from " + host_ + " handled");
+    return {};
 }
 
 Error TlsSession::send(const char* data, std::size_t length) {
@@ -155,7 +193,11 @@ std::int64_t TlsSession::decrypt_available(std::span<char> out, Error& error) {
             break;
         }
         if (result.status == tls_status::kRenegotiate) {
-            Logger::instance().warn("tls", "Peer requested TLS renegotiation (unsupported)");
+            // Session tickets and key updates of TLS 1.3 (and a 1.2
+            // renegotiation) are the package's to take before records go on.
+            error = post_handshake();
+            if (error.failed()) return -1;
+            continue;
         }
         // An engine that took nothing and gave nothing waits for more bytes.
         if (result.written == 0 && result.extra >= held) break;

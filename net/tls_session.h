@@ -35,6 +35,13 @@ public:
     void close();
 
 private:
+    /// Handshake rounds over in until the package is done: its tokens are
+    /// sent, more is read while it needs it; first: a fresh handshake's
+    /// opening round, with nothing to give. On success in holds the bytes
+    /// after the last handshake message.
+    Error run_rounds(std::string& in, std::string_view host, std::string_view label, bool first);
+    /// The package asked for what follows in incoming_ (a ticket, a key update).
+    Error post_handshake();
     /// Decrypts what has arrived into out; the count written, or -1 with error.
     std::int64_t decrypt_available(std::span<char> out, Error& error);
 
@@ -44,6 +51,7 @@ private:
     TlsStreamSizes sizes_;
     bool established_ = false;
     bool peer_closed_ = false;
+    std::string host_;  // of the handshake, for the rounds after it
     // Received bytes, [incoming_begin_, incoming_end_) not yet decrypted; the
     // engine decrypts them in place or reads them from here.
     std::vector<char> incoming_;

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -7,14 +8,14 @@
 
 namespace tarncore {
 
-std::string find_executable(const std::string& name) {
+Path find_executable(const std::string& name) {
     if (name.empty()) return {};
     const Path path(native_from_text(name));
     if (path.has_root_path() || path.has_parent_path()) {
-        return path_exists(path) ? name : std::string();
+        return path_exists(path) ? path : Path();
     }
     for (const char* extension : {".exe", static_cast<const char*>(nullptr)}) {
-        std::string hit = search_program_path(name, extension);
+        Path hit = search_program_path(name, extension);
         if (!hit.empty()) return hit;
     }
     const Path file(native_from_text(name.find('.') != std::string::npos ? name : name + ".exe"));
@@ -22,24 +23,28 @@ std::string find_executable(const std::string& name) {
     const Path current = std::filesystem::current_path(ec);
     for (const Path& folder : {executable_path().parent_path(), install_root(), current}) {
         const Path candidate = folder / "tools" / file;
-        if (path_exists(candidate)) return path_text(candidate);
+        if (regular_file_size(candidate).value_or(0) > kUsableToolBytes) return candidate;
     }
     return {};
 }
 
-std::string command_line(const std::string& program, const std::vector<std::string>& arguments) {
-    std::string line = "\"" + program + "\"";
-    for (const std::string& argument : arguments) line += " \"" + argument + "\"";
+NativeString command_line(const Path& program, const std::vector<NativeString>& arguments) {
+    const NativeString quote(1, '"');
+    NativeString line = quote + program.native() + quote;
+    for (const NativeString& argument : arguments)
+        line += NativeString(1, ' ') + quote + argument + quote;
     return line;
 }
 
-std::vector<std::string> merged_environment(const std::vector<std::string>& parent,
-                                            const EnvironmentMap& extra) {
-    std::vector<std::string> entries;
-    for (const std::string& entry : parent) {
-        if (!extra.contains(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+std::vector<NativeString> merged_environment(const std::vector<NativeString>& parent,
+                                             const EnvironmentMap& extra) {
+    std::vector<NativeString> names, entries;
+    for (const auto& item : extra) names.push_back(native_from_text(item.first));
+    for (const NativeString& entry : parent) {
+        const NativeString name = entry.substr(0, entry.find('='));
+        if (std::find(names.begin(), names.end(), name) == names.end()) entries.push_back(entry);
     }
-    for (const auto& [name, value] : extra) entries.push_back(name + "=" + value);
+    for (const auto& [name, value] : extra) entries.push_back(native_from_text(name + "=" + value));
     return entries;
 }
 

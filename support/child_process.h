@@ -1,6 +1,8 @@
 // Outside programs: finding one the way the setup expects, and running one
 // with piped standard streams and no window, polled and ended by its caller.
-// Platform files: child_process_win32.cpp / child_process_posix.cpp.
+// Program, arguments and environment reach the child in the platform's own
+// strings (UTF-16 on Windows), so a path the ANSI code page cannot spell
+// arrives intact. Platform files: child_process_win32.cpp / child_process_posix.cpp.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/system.h"
 
 namespace tarncore {
 
@@ -19,8 +22,12 @@ using EnvironmentMap = std::map<std::string, std::string>;
 /// The path of a program: a search-path hit (with ".exe", then without); a
 /// name with a folder part or root when something exists there; else
 /// tools\<name> (".exe" added to a name without a dot) beside the program, in
-/// the installation root, in the current folder. Empty when not found.
-std::string find_executable(const std::string& name);
+/// the installation root, in the current folder, when it is a file of more
+/// than kUsableToolBytes (a cut copy is no tool). Empty when not found.
+Path find_executable(const std::string& name);
+
+/// A tool file of this size or less is what a stopped copy leaves, not a tool.
+inline constexpr std::uint64_t kUsableToolBytes = 1024;
 
 class ChildProcess {
 public:
@@ -34,7 +41,7 @@ public:
     /// standard error goes to the output pipe with merge_stderr, else to the
     /// null device. Errors: "CreatePipe failed", "CreateProcess failed".
     static void start(ChildProcess& child, Error& error, const std::string& program,
-                      const std::vector<std::string>& arguments, const EnvironmentMap& environment,
+                      const std::vector<NativeString>& arguments, const EnvironmentMap& environment,
                       bool merge_stderr);
     /// True while a started child has not ended. Also reads and discards what
     /// the child has written so far: nothing uses its output, and a full pipe
@@ -59,15 +66,16 @@ private:
 
 /// The command line the child gets: the program and each argument between
 /// double quotes, separated by single spaces, nothing escaped.
-std::string command_line(const std::string& program, const std::vector<std::string>& arguments);
+NativeString command_line(const Path& program, const std::vector<NativeString>& arguments);
 
 /// The child's environment as "name=value" entries: the parent's entries whose
 /// name (the text before the first '=') is not a key of `extra`, then `extra`.
-std::vector<std::string> merged_environment(const std::vector<std::string>& parent,
-                                            const EnvironmentMap& extra);
+std::vector<NativeString> merged_environment(const std::vector<NativeString>& parent,
+                                             const EnvironmentMap& extra);
 
 /// The platform's search of its program path for `name` with `extension`
-/// added when the name has none; empty when nothing is found.
-std::string search_program_path(const std::string& name, const char* extension);
+/// added when the name has none (SearchPathW, no length limit); empty when
+/// nothing is found.
+Path search_program_path(const std::string& name, const char* extension);
 
 }  // namespace tarncore

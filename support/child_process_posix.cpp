@@ -1,4 +1,4 @@
-// posix_spawn with pipes stands in for CreateProcessA, a PATH search for SearchPathA.
+// posix_spawn with pipes stands in for CreateProcessW, a PATH search for SearchPathW.
 #include "support/child_process.h"
 
 #include <fcntl.h>
@@ -32,7 +32,7 @@ void drain(std::intptr_t fd) {
 
 }  // namespace
 
-std::string search_program_path(const std::string& name, const char* extension) {
+Path search_program_path(const std::string& name, const char* extension) {
     const std::string file =
         extension != nullptr && name.find('.') == std::string::npos ? name + extension : name;
     const char* path = ::getenv("PATH");
@@ -53,7 +53,7 @@ std::string search_program_path(const std::string& name, const char* extension) 
 }
 
 void ChildProcess::start(ChildProcess& child, Error& error, const std::string& program,
-                         const std::vector<std::string>& arguments,
+                         const std::vector<NativeString>& arguments,
                          const EnvironmentMap& environment, bool merge_stderr) {
     terminate(child);
     error = Error();
@@ -72,7 +72,7 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     ::fcntl(output[1], F_SETFL, ::fcntl(output[1], F_GETFL) & ~O_NONBLOCK);
     int null_device = merge_stderr ? -1 : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 
-    std::string resolved = find_executable(program);
+    std::string resolved = find_executable(program).native();
     if (resolved.empty()) resolved = program;
     std::vector<std::string> argv_text{resolved};
     argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());

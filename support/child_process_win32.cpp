@@ -2,9 +2,7 @@
 #include "support/win32.h"
 
 #include <algorithm>
-
-// The ANSI block, as the rest of the start-up is ANSI; UNICODE maps the name to W.
-#undef GetEnvironmentStrings
+#include <vector>
 
 namespace tarncore {
 namespace {
@@ -40,14 +38,22 @@ void drain(std::intptr_t output) {
 
 }  // namespace
 
-std::string search_program_path(const std::string& name, const char* extension) {
-    char found[MAX_PATH];
-    const DWORD length = SearchPathA(nullptr, name.c_str(), extension, MAX_PATH, found, nullptr);
-    return length >= 1 && length < MAX_PATH ? std::string(found, length) : std::string();
+Path search_program_path(const std::string& name, const char* extension) {
+    const std::wstring file = native_from_text(name);
+    const std::wstring suffix = extension != nullptr ? native_from_text(extension) : L"";
+    const wchar_t* ext = extension != nullptr ? suffix.c_str() : nullptr;
+    std::vector<wchar_t> found(MAX_PATH);
+    for (;;) {
+        const DWORD length = SearchPathW(nullptr, file.c_str(), ext,
+                                         static_cast<DWORD>(found.size()), found.data(), nullptr);
+        if (length == 0) return {};
+        if (length < found.size()) return Path(std::wstring(found.data(), length));
+        found.resize(length + 1);  // the size it asked for, with its NUL
+    }
 }
 
 void ChildProcess::start(ChildProcess& child, Error& error, const std::string& program,
-                         const std::vector<std::string>& arguments,
+                         const std::vector<NativeString>& arguments,
                          const EnvironmentMap& environment, bool merge_stderr) {
     terminate(child);
     error = Error();
@@ -71,29 +77,30 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
 
     HANDLE null_device = INVALID_HANDLE_VALUE;
     if (!merge_stderr) {
-        null_device = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+        null_device = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                   0, nullptr);
     }
-    std::string resolved = find_executable(program);
-    if (resolved.empty()) resolved = program;
-    std::string line = command_line(resolved, arguments);
-    std::string block;
+    Path resolved = find_executable(program);
+    if (resolved.empty()) resolved = Path(native_from_text(program));
+    std::wstring line = command_line(resolved, arguments);
+    std::wstring block;
     if (!environment.empty()) {
-        std::vector<std::string> parent;
-        if (char* strings = GetEnvironmentStrings()) {
-            for (const char* entry = strings; *entry != '\0'; entry += parent.back().size() + 1) {
+        std::vector<std::wstring> parent;
+        if (wchar_t* strings = GetEnvironmentStringsW()) {
+            for (const wchar_t* entry = strings; *entry != L'\0';
+                 entry += parent.back().size() + 1) {
                 parent.emplace_back(entry);
             }
-            FreeEnvironmentStringsA(strings);
+            FreeEnvironmentStringsW(strings);
         }
-        for (const std::string& entry : merged_environment(parent, environment)) {
+        for (const std::wstring& entry : merged_environment(parent, environment)) {
             block += entry;
-            block.push_back('\0');
+            block.push_back(L'\0');
         }
-        block.push_back('\0');
+        block.push_back(L'\0');
     }
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input_read;
@@ -101,7 +108,8 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     startup.hStdError = null_device != INVALID_HANDLE_VALUE ? null_device : output_write;
     PROCESS_INFORMATION info{};
     const BOOL created =
-        CreateProcessA(resolved.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+        CreateProcessW(resolved.c_str(), line.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
                        block.empty() ? nullptr : block.data(), nullptr, &startup, &info);
     CloseHandle(input_read);
     CloseHandle(output_write);

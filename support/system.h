@@ -84,6 +84,8 @@ private:
     std::intptr_t handle_ = kNone;
     bool failed_ = false;
     std::string reason_;
+    std::uint64_t written_ = 0;         // bytes written so far
+    std::uint64_t writeback_from_ = 0;  // where writeback was last started (POSIX)
 };
 
 /// False for an existing file that may not be replaced: the read-only
@@ -112,6 +114,14 @@ std::string path_text(const Path& path);
 /// Converts the narrow text of the program (UTF-8 on POSIX, the file code page
 /// on Windows) into the platform's path string.
 NativeString native_from_text(std::string_view text);
+
+/// How taking the user's setup lock ended.
+enum class LockState { kTaken, kBusy, kUnavailable };
+/// The lock a setup run of this user holds until its process ends, killed or
+/// not: a named mutex in the session's Local\ namespace named with the user's
+/// SID (Windows), flock(2) on a file in LOCALAPPDATA, the installation root's
+/// parent, or else XDG_RUNTIME_DIR (POSIX). Waits up to wait_ms for another holder to let go.
+LockState take_setup_lock(std::uint32_t wait_ms);
 
 /// Converts a time to the local calendar time (localtime_r / _localtime64_s).
 bool local_time(std::time_t when, std::tm& out);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 #include <string.h>
 
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace tarncore {
@@ -67,6 +70,25 @@ namespace tarncore {
 
 bool local_time(std::time_t when, std::tm& out) {
     return ::localtime_r(&when, &out) != nullptr;
+}
+
+LockState take_setup_lock(std::uint32_t wait_ms) {
+    // The descriptor stays open until the process ends, which drops the lock.
+    static const int fd = [] {
+        std::optional<NativeString> dir = get_env("LOCALAPPDATA");
+        if (!dir || dir->empty()) dir = get_env("XDG_RUNTIME_DIR");
+        if (!dir || dir->empty()) return -1;
+        const std::string file = *dir + "/tarnwick-setup-" + std::to_string(::getuid()) + ".lock";
+        return ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }();
+    if (fd < 0) return LockState::kUnavailable;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockState::kTaken;
+        if (errno != EWOULDBLOCK && errno != EINTR) return LockState::kUnavailable;
+        if (std::chrono::steady_clock::now() >= deadline) return LockState::kBusy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 }  // namespace tarncore
@@ -165,15 +187,28 @@ FileOutput::~FileOutput() {
 }
 
 bool FileOutput::write(std::string_view bytes) {
+    const int fd = static_cast<int>(handle_);
     while (!failed_ && !bytes.empty()) {
-        const ssize_t put = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
         if (put <= 0) {
             reason_ = last_error_text();
             failed_ = true;
             break;
         }
         bytes.remove_prefix(static_cast<std::size_t>(put));
+        written_ += static_cast<std::uint64_t>(put);
     }
+#if defined(__linux__)
+    // Writeback starts every few MiB instead of all at the flush, so a large
+    // download is mostly on the disk by the time its last byte arrives.
+    constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
+    if (!failed_ && written_ - writeback_from_ >= kWritebackStep) {
+        (void)::sync_file_range(fd, static_cast<off_t>(writeback_from_),
+                                static_cast<off_t>(written_ - writeback_from_),
+                                SYNC_FILE_RANGE_WRITE);
+        writeback_from_ = written_;
+    }
+#endif
     return !failed_;
 }
 

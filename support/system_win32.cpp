@@ -121,6 +121,48 @@ NativeString native_from_text(std::string_view text) {
 }  // namespace tarncore
 
 namespace tarncore {
+namespace {
+
+// The user's SID as text, or else their name: two users of one session
+// (runas) each get a lock of their own.
+std::wstring user_identity() {
+    std::wstring identity;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> user(size);
+        wchar_t* text = nullptr;
+        if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+            identity = text;
+            LocalFree(text);
+        }
+        CloseHandle(token);
+    }
+    if (identity.empty()) {
+        wchar_t name[257];
+        DWORD length = 257;
+        if (GetUserNameW(name, &length) && length > 1) identity.assign(name, length - 1);
+    }
+    return identity;
+}
+
+}  // namespace
+
+LockState take_setup_lock(std::uint32_t wait_ms) {
+    // Kept open until the process ends; the system then lets the next setup in.
+    static HANDLE mutex =
+        CreateMutexW(nullptr, FALSE, (L"Local\\Tarnwick-Setup-" + user_identity()).c_str());
+    if (mutex == nullptr) return LockState::kUnavailable;
+    switch (WaitForSingleObject(mutex, wait_ms)) {
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:  // the holder was killed; what it left is repaired
+            return LockState::kTaken;
+        case WAIT_TIMEOUT: return LockState::kBusy;
+        default: return LockState::kUnavailable;
+    }
+}
 
 bool local_time(std::time_t when, std::tm& out) {
     __time64_t t = when;
@@ -154,6 +196,21 @@ Path final_path(const Path& path) {
         buffer.resize(got + 1);
         got = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (got == 0) {
+        // Wine gives up on a name past MAX_PATH; the name within the volume,
+        // on the drive it was opened on, is the same final path.
+        const std::wstring given = long_form(path);
+        const std::size_t drive = given.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+        std::vector<wchar_t> info(sizeof(FILE_NAME_INFO) / sizeof(wchar_t) + 32768);
+        auto* name = reinterpret_cast<FILE_NAME_INFO*>(info.data());
+        if (given.size() > drive + 1 && given[drive + 1] == L':' &&
+            GetFileInformationByHandleEx(h, FileNameInfo, name,
+                                         static_cast<DWORD>(info.size() * sizeof(wchar_t)))) {
+            CloseHandle(h);
+            return Path(L"\\\\?\\" + given.substr(drive, 2) +
+                        std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t)));
+        }
     }
     CloseHandle(h);
     if (got == 0 || got >= buffer.size()) return {};

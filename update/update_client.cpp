@@ -200,7 +200,11 @@ Error download_runtime(const UpdateClient& client, const ReleaseManifest& manife
     Error error = client.download(
         manifest, destination,
         [&meter](std::int64_t received, std::int64_t total) { meter.update(received, total); });
-    meter.finish(error.failed() ? "Download failed." : "Downloaded.");
+    // A download that arrived but could not be kept (a full disk) says why:
+    // a silent update reports nothing more before it falls back.
+    meter.finish(error.code == kErrFile ? "Download failed: " + error.message
+                 : error.failed()       ? "Download failed."
+                                        : "Downloaded.");
     return error;
 }
 

@@ -3,9 +3,11 @@
 // (type byte, 2-byte length, payload) so that split, joined and trailing
 // bytes behave as with a real package: it consumes one message per call and
 // reports what is left over. Handshake messages 'S' ("next" asks for another
-// round, "done" ends it, anything else is refused); records 'D' data, 'R'
-// renegotiation request, 'Z' close notification, anything else does not
-// decrypt. Its own messages are 'C'.
+// round, "done" ends it, anything else is refused); records 'D' data, 'R' a
+// post-handshake message that decrypt leaves for the handshake step
+// ("ticket" and "update" are taken at once, "update" answered; "renegotiate"
+// is answered and wants a further 'S' message), 'Z' close notification,
+// anything else does not decrypt. Its own messages are 'C'.
 #pragma once
 
 #include <memory>
@@ -38,12 +40,19 @@ inline std::string data_rec(const std::string& text) {
 }
 
 struct FakeEngine final : TlsEngine {
-    std::int32_t acquire_result = kOk, verify_result = kOk, encrypt_result = kOk;
+    // acquire_result: the current record's; legacy_result: the older one's.
+    std::int32_t acquire_result = kOk, legacy_result = kOk, verify_result = kOk,
+                 encrypt_result = kOk;
     std::uint32_t max_message = 16384;
     bool has_context = false;
     std::vector<std::string> handshake_inputs;
+    std::string records_asked;  // "c" current, "l" legacy, one letter a call
 
-    std::int32_t acquire_credentials() override { return acquire_result; }
+    std::int32_t acquire_credentials(tarncore::TlsCredentials record) override {
+        const bool current = record == tarncore::TlsCredentials::kCurrent;
+        records_asked += current ? "c" : "l";
+        return current ? acquire_result : legacy_result;
+    }
     TlsHandshakeStep handshake_step(std::span<const char> input, std::string_view host) override {
         handshake_inputs.emplace_back(input.data(), input.size());
         if (!has_context) {
@@ -53,6 +62,12 @@ struct FakeEngine final : TlsEngine {
         std::string type, payload;
         if (!take(input, type, payload)) return {kIncompleteMessage, "", 0};
         const std::size_t extra = input.size() - 3 - payload.size();
+        if (type == "R" && (payload == "ticket" || payload == "update")) {
+            return {kOk, payload == "update" ? frame('C', "updated") : "", extra};
+        }
+        if (type == "R" && payload == "renegotiate") {
+            return {kContinueNeeded, frame('C', "hello again"), extra};
+        }
         if (type != "S" || (payload != "next" && payload != "done")) {
             return {kIllegalMessage, "", extra};
         }
@@ -76,8 +91,8 @@ struct FakeEngine final : TlsEngine {
         const std::size_t extra = input.size() - 3 - payload.size();
         if (payload.size() > output.size()) return {kBufferTooSmall, 0, 0};
         if (type == "D") return {kOk, payload.copy(output.data(), payload.size()), extra};
-        if (type == "R" || type == "Z")
-            return {type == "R" ? kRenegotiate : kContextExpired, 0, extra};
+        if (type == "R") return {kRenegotiate, 0, input.size()};
+        if (type == "Z") return {kContextExpired, 0, extra};
         return {kInvalidToken, 0, 0};
     }
     std::int32_t verify_peer(std::string_view) override { return verify_result; }

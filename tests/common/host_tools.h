@@ -13,6 +13,10 @@ namespace tarntest {
 /// name of a Windows path); empty when it has none.
 std::string unix_path(const tarncore::Path& path);
 
+/// This program's arguments after its name, as the system passed them (from
+/// the wide command line on Windows).
+std::vector<tarncore::Path> program_arguments(int argc, char** argv);
+
 /// Runs argv[0] (a Unix path) with the arguments to its end; its exit code,
 /// or -1 when it could not be run. Under Wine this waits for the Linux
 /// program itself, which a Win32 process handle of it would not.

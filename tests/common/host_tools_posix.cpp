@@ -8,6 +8,10 @@ std::string unix_path(const tarncore::Path& path) {
     return path.string();
 }
 
+std::vector<tarncore::Path> program_arguments(int argc, char** argv) {
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
 int run_host_program(const std::vector<std::string>& argv) {
     if (argv.empty()) return -1;
     ChildProcess child;

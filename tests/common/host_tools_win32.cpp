@@ -2,6 +2,8 @@
 
 #include "support/win32.h"
 
+#include <shellapi.h>
+
 namespace tarntest {
 namespace {
 
@@ -21,6 +23,14 @@ std::string unix_path(const tarncore::Path& path) {
     if (name == nullptr) return {};
     std::string out(name);
     HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+std::vector<tarncore::Path> program_arguments(int, char**) {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<tarncore::Path> out(argv + (argc > 0 ? 1 : 0), argv + argc);
+    LocalFree(argv);
     return out;
 }
 

@@ -20,7 +20,11 @@
 # first: "quiet-uninstall" runs the entry's QuietUninstallString as written, anything
 # else is the arguments of the setup beside), check ("windows log": adds "=== then",
 # "=== windows" (Apps & Features entry, Start menu shortcut, the setup's copy) and
-# "=== log" (logs\setup.log) to what is compared).
+# "=== log" (logs\setup.log) to what is compared); lang (LANG for Wine, which takes
+# the ANSI code page from it); local (LOCALAPPDATA, set from inside Wine by the
+# launcher: a path below C:\ where {user} is the prefix's user and "{to N}" pads it to
+# N characters, then shown as %LOCALAPPDATA%); together (that many setups started at
+# once: their exits, outputs and error streams in sorted order, "--- next" between).
 #
 # A build with release keys (TARN_RELEASE_KEYS) runs tests/data/e2e-signed instead,
 # whose default answer carries "{signature}": the download signed at run time by
@@ -68,6 +72,11 @@ class World:
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         self.env.pop("DISPLAY", None)
         os.makedirs(self.work, exist_ok=True)
+        # Wine finds a prefix's server in /tmp/.wine-<uid> by the prefix's inode, which a
+        # new prefix may share with another Wine user's old one: these servers stay apart.
+        servers = "/tmp/.wine-%d" % os.getuid()
+        os.makedirs(servers, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "tmpfs", servers], check=True)
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
         with open(os.path.join(self.work, "hosts"), "w") as f:
             f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
@@ -178,7 +187,7 @@ class World:
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=env)
 
-    def setup(self, prefix, args, stdin, console, exe=None):
+    def setup(self, prefix, args, stdin, console, lang=None, together=1, exe=None):
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
         if exe is None:
@@ -188,17 +197,28 @@ class World:
                 os.unlink(os.path.dirname(exe))
             os.makedirs(os.path.dirname(exe), exist_ok=True)
             shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
-        env = dict(self.env, WINEPREFIX=prefix)
+        env = dict(self.env, WINEPREFIX=prefix, **({"LANG": lang} if lang else {}))
         # Wine's own helper processes start with the first program and write
         # to its error stream; start them first, with nothing to write to.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = ["wine", exe, *args]
+        if prefix in LOCAL:
+            launcher = os.path.join(self.build, "tests", "e2e", "launcher.exe")
+            command = ["wine", launcher, "LOCALAPPDATA=" + LOCAL[prefix][1], exe, *args]
         if console == "terminal":
-            return subprocess.run(["wine", exe, *args], cwd=home, env=env).returncode
+            return subprocess.run(command, cwd=home, env=env).returncode
         if console == "pipe":
-            p = subprocess.run(["wine", exe, *args], input=stdin.encode(), capture_output=True,
-                               cwd=home, env=env, timeout=150)
-            return p.returncode, p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
+            runs = [subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, cwd=home, env=env)
+                    for _ in range(together)]
+            seen = sorted((p.returncode, out.decode("latin-1"), err.decode("latin-1"))
+                          for p, (out, err) in ((p, p.communicate(stdin.encode(), timeout=280))
+                                                for p in runs))
+            if together == 1:
+                return seen[0]
+            return (max(code for code, _, _ in seen),
+                    *("\n--- next\n".join(part[i] for part in seen) for i in (1, 2)))
         return on_terminal(exe, args, stdin, console, home, env)
 
 
@@ -260,13 +280,36 @@ def user_home(prefix):
     return os.path.join(users, [u for u in os.listdir(users) if u != "Public"][0])
 
 
+# prefix -> (Unix folder, Windows path) of a LOCALAPPDATA the scenario chose.
+LOCAL = {}
+
+
+def choose_local(prefix, rel):
+    home = "C:"
+    rel = rel.replace("{user}", os.path.basename(user_home(prefix)))
+    m = re.search(r"\{to (\d+)\}", rel)
+    if m:
+        n, pad = int(m.group(1)) - len(home + "\\" + rel) + len(m.group(0)), ""
+        while n > 60:
+            pad, n = pad + "x" * 59 + "\\", n - 60
+        rel = rel.replace(m.group(0), pad + "x" * n)
+    folder = os.path.join(prefix, "drive_c", *rel.split("\\"))
+    os.makedirs(folder, exist_ok=True)
+    LOCAL[prefix] = (folder, home + "\\" + rel)
+
+
 def install_root(prefix):
-    return os.path.join(user_home(prefix), "AppData", "Local", "Tarnwick")
+    local = LOCAL.get(prefix, (os.path.join(user_home(prefix), "AppData", "Local"),))[0]
+    return os.path.join(local, "Tarnwick")
 
 
-def normalise(text, prefix):
+def normalise(text, prefix, padded=False):
     user = os.path.basename(user_home(prefix))
-    text = text.replace("\r\n", "\n").replace("C:\\users\\%s\\" % user, "C:\\users\\USER\\")
+    text = text.replace("\r\n", "\n")
+    if padded:
+        shown = LOCAL[prefix][1].encode("cp1252", "replace").decode("latin-1")
+        text = text.replace(shown, "%LOCALAPPDATA%")
+    text = text.replace("C:\\users\\%s\\" % user, "C:\\users\\USER\\")
     text = re.sub(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]", "[time]", text, flags=re.M)
     lines = []
     for parts in (line.split("\r") for line in text.split("\n")):
@@ -295,11 +338,11 @@ def tree(world, prefix):
     return "\n".join(sorted(out)) or "(no installation folder)"
 
 
-def user_path(world, prefix):
+def user_path(world, prefix, padded=False):
     p = subprocess.run(["wine", "reg", "query", "HKCU\\Environment", "/v", "Path"],
                        capture_output=True, env=dict(world.env, WINEPREFIX=prefix))
     m = re.search(r"^\s+Path\s+(REG_\w+)\s+(.*?)\r?$", p.stdout.decode("latin-1"), re.M)
-    return normalise("%s %s" % m.groups(), prefix) if m else "(no Path value)"
+    return normalise("%s %s" % m.groups(), prefix, padded) if m else "(no Path value)"
 
 
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick"
@@ -359,7 +402,7 @@ def then(world, prefix, command):
 
 
 def prepare(prefix, steps):
-    for kind, rel in (s.split() for s in steps.split(";") if s.strip()):
+    for kind, rel in (s.split(None, 1) for s in steps.split(";") if s.strip()):
         path = os.path.join(install_root(prefix), rel)
         if kind == "text":
             path, content = os.path.join(install_root(prefix), rel.split("=")[0]), rel.split("=", 1)[1]
@@ -388,6 +431,10 @@ def scenario(world, name, update):
     prefix = os.path.join(world.work, "run-" + name)
     shutil.rmtree(prefix, ignore_errors=True)
     clone(world.installed() if keys.get("start") == "installed" else world.template, prefix)
+    LOCAL.pop(prefix, None)
+    if keys.get("local"):
+        choose_local(prefix, keys["local"])
+    padded = "{to " in keys.get("local", "")
     prepare(prefix, keys.get("prepare", ""))
     if signed(world.build):
         world.sign(keys.get("sign", "prehashed"),
@@ -395,7 +442,8 @@ def scenario(world, name, update):
     world.start_server(keys.get("server"), keys.get("manifest"))
     code, out, err = world.setup(prefix, keys.get("args", "").split(),
                                  keys.get("stdin", "").replace("\\n", "\n"),
-                                 keys.get("console", "pipe"))
+                                 keys.get("console", "pipe"), keys.get("lang"),
+                                 int(keys.get("together", "1")))
     later = ""
     if "then" in keys:
         code2, out2, err2 = then(world, prefix, keys["then"])
@@ -403,8 +451,8 @@ def scenario(world, name, update):
             code2, normalise(out2, prefix), normalise(err2, prefix))
     world.stop_server()
     seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n%s=== tree\n%s\n=== path\n%s\n" % (
-        code, normalise(out, prefix), normalise(err, prefix), later, tree(world, prefix),
-        user_path(world, prefix))
+        code, normalise(out, prefix, padded), normalise(err, prefix, padded), later,
+        tree(world, prefix), user_path(world, prefix, padded))
     for section in keys.get("check", "").split():
         seen += "=== %s\n%s\n" % (section, (windows(world, prefix) if section == "windows"
                                              else run_log(prefix)))

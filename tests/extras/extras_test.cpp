@@ -69,13 +69,17 @@ struct ExtrasBench {
 // Rows: tools "present" in the installation and files "before" in FFmpeg's work
 // folder; "refresh"; "manual": yt-dlp without a URL; the "archive" served as {zip} by the server
 // "script"; the "result", the screens of "stdout" and "stderr", and the "tools" and "work" folders
-// afterwards. {base} stands for the server's address.
+// afterwards ("tools_file": tools is a file). {base} stands for the server's address, {tools}
+// for the tools folder.
 TEST(InstallExtras, RefreshTable) {
     const Json table = tarntest::read_json("extras/refresh.json");
     for (const Json& row : tarntest::items(table)) {
         SCOPED_TRACE(row.get_string("name", ""));
         ExtrasBench bench;
         const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
+        if (row.find("tools_file").kind != JsonKind::Null) {
+            ASSERT_TRUE(ensure_dir(install_root()) && write_file(tools_dir(), ""));
+        }
         fill(tools_dir(), row.find("present"));
         fill(work, row.find("before"));
         fill(bench.box.scratch() / "tree", row.find("archive"));
@@ -127,7 +131,8 @@ TEST(InstallExtras, RefreshTable) {
         rows[0].checksum_url = urls[2];
         rows[1].checksum_url = urls[3];
         auto expand = [&](const std::string& t) {
-            return tarntest::replace_all(t, "{base}", server.base_url());
+            return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
+                                         "{tools}", path_text(tools_dir()));
         };
 
         tarntest::ConsoleCapture console;
@@ -163,10 +168,14 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
         for (const auto& [place, folder] : places) {
             if (("," + row(2) + ",").find("," + place + ",") == std::string::npos) continue;
             ASSERT_TRUE(ensure_dir((folder / native_from_text(row(1))).parent_path()));
-            fs::copy_file(bench.tar, folder / native_from_text(row(1)));
+            if (row(4) == "cut") {
+                ASSERT_TRUE(write_file(folder / native_from_text(row(1)), std::string(1024, 'x')));
+            } else {
+                fs::copy_file(bench.tar, folder / native_from_text(row(1)));
+            }
         }
         fs::current_path(cwd.path());
-        EXPECT_EQ(find_executable(row(0)),
+        EXPECT_EQ(path_text(find_executable(row(0))),
                   row(3) == "-"      ? ""
                   : row(3) == "name" ? row(0)
                                      : path_text(places.at(row(3)) / native_from_text(row(1))));
@@ -202,10 +211,16 @@ TEST(ChildProcess, StartsWithMergedEnvironmentRunsUntilTerminated) {
     EXPECT_TRUE(ChildProcess::running(tar));
     ChildProcess::terminate(tar);
     EXPECT_FALSE(ChildProcess::running(tar));
-    EXPECT_EQ(command_line("C:\\t\\tar.exe", {"-xf", "C:\\a b\\f.zip", "-C", "C:\\x\\"}),
-              R"("C:\t\tar.exe" "-xf" "C:\a b\f.zip" "-C" "C:\x\")");
-    EXPECT_EQ(merged_environment({"A=1", "=C:=C:\\", "B=2", "C"}, {{"B", "3"}, {"C", "4"}}),
-              (std::vector<std::string>{"A=1", "=C:=C:\\", "B=3", "C=4"}));
+    const auto N = [](std::vector<std::string> texts) {
+        std::vector<NativeString> out;
+        for (const std::string& text : texts) out.push_back(native_from_text(text));
+        return out;
+    };
+    EXPECT_EQ(command_line(native_from_text("C:\\t\\tar.exe"),
+                           N({"-xf", "C:\\a b\\f.zip", "-C", "C:\\x\\"})),
+              native_from_text(R"("C:\t\tar.exe" "-xf" "C:\a b\f.zip" "-C" "C:\x\")"));
+    EXPECT_EQ(merged_environment(N({"A=1", "=C:=C:\\", "B=2", "C"}), {{"B", "3"}, {"C", "4"}}),
+              N({"A=1", "=C:=C:\\", "B=3", "C=4"}));
 }
 
 }  // namespace

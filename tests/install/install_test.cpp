@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "install/modules.h"
 #include "install/record.h"
 #include "install/removal.h"
 #include "install/rollback.h"
+#include "install/setup_lock.h"
 #include "install/setup_runtime.h"
 #include "install/user_path.h"
 #include "payload/module_table.h"
@@ -137,7 +140,11 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
     ASSERT_TRUE(ensure_dir(bin) && write_file(fresh, "stale"));
     ASSERT_TRUE(place_file(source, target).ok());
     EXPECT_EQ(file_bytes(target) + file_bytes(fresh), "fresh<missing>");
-    ASSERT_TRUE(delete_file(target) && ensure_dir(target / "in") &&
+    // A target already holding the bytes (a rollback after a refused swap)
+    // leaves the copy the refusal offered alone.
+    ASSERT_TRUE(write_file(fresh, "offered") && place_file(source, target).ok());
+    EXPECT_EQ(file_bytes(fresh), "offered");
+    ASSERT_TRUE(delete_file(fresh) && delete_file(target) && ensure_dir(target / "in") &&
                 ensure_dir(bin / "tarn.exe.old" / "in"));
     EXPECT_EQ(place_file(source, target).message,
               "Could not replace " + path_text(target) +
@@ -329,6 +336,25 @@ TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
         for (const std::string& name : tarntest::files_below(install_root()))
             EXPECT_FALSE(name.ends_with(".new") || name.ends_with(".old")) << name;
     }
+}
+
+// Another setup holds the lock for 3 s: a wait of 1 s gives up, a longer one
+// gets it once the other has ended; each says once that it waits.
+TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
+    tarntest::InstallSandbox box;
+    const Path held = box.scratch() / "held";
+    tarntest::ChildProcess other;
+    ASSERT_TRUE(other.start(tarntest::test_tool("hold_setup_lock"), {path_text(held), "3000"}));
+    for (int i = 0; i < 400 && !path_exists(held); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_TRUE(path_exists(held));
+    const std::string waiting = "Another Tarnwick setup is running; waiting for it to finish...\n";
+    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(1000); }),
+              "10 tarnwick setup: Another Tarnwick setup is still running after 1 s; run "
+              "Tarnwick-Setup.exe again once it has finished | " +
+                  waiting);
+    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(20000); }), "0  :  | " + waiting);
+    EXPECT_EQ(other.wait(5000), 0);
 }
 
 }  // namespace

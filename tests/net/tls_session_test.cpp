@@ -74,8 +74,11 @@ TEST(TlsSessionTest, HowRecvEndsAndHowHandshakesEnd) {
         ASSERT_TRUE(conn.session.handshake("h").ok());
         std::int32_t last = 0;
         Error error;
+        const std::string hello = conn.peer.sent();
         EXPECT_EQ(conn.read_all(row.get_int("capacity", 64), last, error),
                   row.get_string("text", ""));
+        // Answers to post-handshake messages reach the peer.
+        EXPECT_EQ(conn.peer.sent(), hello + messages(row.find("sent")));
         // The end is the same when asked again.
         for (int round = 0; round < 2; ++round) {
             char byte;
@@ -92,8 +95,11 @@ TEST(TlsSessionTest, HowRecvEndsAndHowHandshakesEnd) {
         if (error_of(row, "send_failure").failed())
             conn.peer.fail_sends(error_of(row, "send_failure"));
         conn.engine->acquire_result = row.get_int("acquire", kOk);
+        conn.engine->legacy_result = row.get_int("legacy", kOk);
         conn.engine->verify_result = row.get_int("verify", kOk);
         EXPECT_EQ(error_text(conn.session.handshake("h")), row.get_string("error", ""));
+        // The older record only when the current one is refused.
+        EXPECT_EQ(conn.engine->records_asked, row.get_string("records", "c"));
         const bool up = row.get_string("error", "") == "0  : ";
         EXPECT_EQ(conn.session.send("x", 1).message, up ? "" : "TLS session is not established");
     }

@@ -32,7 +32,8 @@ the first behaviour whose "path" matches (or that has none) and whose count
              this server's base URL)
   body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
              streamed; with "chunked" framing they follow chunk_line (a
-             size line written as given) as one chunk, without an end
+             size line written as given) as one chunk, without an end, or
+             with chunk_size go out in chunks of that size and end properly
   framing    "length" (default, Content-Length) | "chunked" | "close" (no
              length; the close ends the body) | "none" (no length header,
              no close semantics: used with content_length)
@@ -297,6 +298,9 @@ class Server:
             head += "Transfer-Encoding: chunked\r\n"
         head += "Connection: close\r\n\r\n"
         if "body_size" in b:
+            if framing == "chunked" and "chunk_size" in b:
+                stream_chunks(conn, head.encode("latin-1"), size, b["chunk_size"])
+                return
             if framing == "chunked":
                 head += b.get("chunk_line", "%x" % size) + "\r\n"
             stream_body(conn, head.encode("latin-1"), min(size, b.get("cut_at", size)), offset)
@@ -353,6 +357,18 @@ def stream_body(conn, head, size, offset=0):
     view = memoryview(PATTERN + PATTERN[:256])[offset % 256:]
     for sent in range(0, size, len(PATTERN)):
         conn.sendall(view[:min(len(PATTERN), size - sent)])
+
+
+def stream_chunks(conn, head, size, chunk):
+    """A chunked body of many chunks, each sent with its size line and end in
+    one call, then the last chunk."""
+    conn.sendall(head)
+    view = memoryview(PATTERN * 2)
+    for sent in range(0, size, chunk):
+        n = min(chunk, size - sent)
+        start = sent % len(PATTERN)
+        conn.sendall(b"%x\r\n" % n + view[start:start + n] + b"\r\n")
+    conn.sendall(b"0\r\n\r\n")
 
 
 class Paced:

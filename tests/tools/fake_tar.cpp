@@ -23,13 +23,12 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 16; ++i) std::fwrite(block.data(), 1, block.size(), stdout);
         std::fflush(stdout);
     }
+    // The wide arguments: a path the code page cannot spell must arrive whole.
     std::vector<std::string> command{"/usr/bin/bsdtar"};
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg.size() > 2 && arg[1] == ':') {
-            arg = tarntest::unix_path(tarncore::Path(tarncore::native_from_text(arg)));
-        }
-        command.push_back(arg);
+    for (const tarncore::Path& arg : tarntest::program_arguments(argc, argv)) {
+        const auto& text = arg.native();
+        command.push_back(text.size() > 2 && text[1] == ':' ? tarntest::unix_path(arg)
+                                                            : tarncore::path_text(arg));
     }
     const int code = tarntest::run_host_program(command);
     return mode == "fail" ? 1 : code;

@@ -1,0 +1,55 @@
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "bench/local_servers.h"
+
+namespace tarnbench {
+
+double timed_shell(const std::string& command) {
+    const auto start = Clock::now();
+    const int rc = std::system(command.c_str());
+    const double seconds = seconds_since(start);
+    return rc == 0 ? seconds : -1;
+}
+
+bool write_pattern_file(const std::string& path, std::uint64_t size) {
+    std::string block(std::size_t{1} << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 256);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (std::uint64_t done = 0; done < size && out; done += block.size()) {
+        out.write(block.data(),
+                  static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - done)));
+    }
+    return static_cast<bool>(out);
+}
+
+bool WwwServer::start(const std::string& folder, const std::string& certificates) {
+    // s_server serves paths below its working folder and prints the port it
+    // took; the watchdog ends it should this process die first.
+    const std::string log = folder + "/s_server.log";
+    const std::string script = "cd '" + folder + "' && (sleep 1800; kill $$) & exec openssl " +
+                               "s_server -WWW -accept 127.0.0.1:0 -cert '" + certificates +
+                               "/good.pem' -key '" + certificates + "/leaf.key' > '" + log +
+                               "' 2>&1 < /dev/null";
+    if (!process_.start("/bin/sh", {"-c", script})) return false;
+    const std::regex accept("ACCEPT [^ ]*:([0-9]+)");
+    for (int i = 0; i < 100 && process_.running(); ++i) {
+        std::ifstream in(log);
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::string seen = text.str();
+        std::smatch match;
+        if (std::regex_search(seen, match, accept)) {
+            port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+}  // namespace tarnbench

@@ -1,0 +1,25 @@
+#include "install/setup_lock.h"
+
+#include <iostream>
+#include <string>
+
+#include "support/layout.h"
+
+namespace tarncore {
+
+Error hold_setup_lock(std::uint32_t limit_ms) {
+    LockState state = take_setup_lock(0);
+    if (state == LockState::kBusy) {
+        std::cout << "Another Tarnwick setup is running; waiting for it to finish...\n"
+                  << std::flush;
+        state = take_setup_lock(limit_ms);
+    }
+    if (state == LockState::kBusy) {
+        return install_error("Another Tarnwick setup is still running after " +
+                             std::to_string(limit_ms / 1000) +
+                             " s; run Tarnwick-Setup.exe again once it has finished");
+    }
+    return {};
+}
+
+}  // namespace tarncore
