@@ -13,7 +13,7 @@ namespace tarncore {
 int run_uninstall(bool silent) {
     show_banner();
     if (const Error busy = hold_setup_lock(); busy.failed()) {
-        std::cerr << format_error_report(busy) << "\n";
+        console_err() << format_error_report(busy) << "\n";
         return 1;
     }
     // Without LOCALAPPDATA every folder would be relative to the current one:
