@@ -1,8 +1,12 @@
-#include <iostream>
+#include <ostream>
+#include <string>
 #include <string_view>
 
 #include "app/console.h"
 #include "app/front.h"
+#include "support/layout.h"
+#include "support/logger.h"
+#include "support/output.h"
 
 namespace tarncore {
 
@@ -16,8 +20,31 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     return line;
 }
 
+void begin_run_log(int argc, const char* const* argv) {
+    std::string arguments;
+    for (int i = 1; i < argc; ++i) arguments += std::string(i > 1 ? " " : "") + argv[i];
+    const CommandLine line = parse_command_line(argc, argv);
+    Logger::instance().detail("setup", std::string("Tarnwick Setup ") + kSetupVersion +
+                                           ", arguments: " + arguments + " (silent " +
+                                           (line.silent ? "yes" : "no") + ", uninstall " +
+                                           (line.uninstall ? "yes" : "no") + ")");
+    attach_run_log();
+}
+
+void attach_run_log() {
+    // Without a root the logs folder would be relative to the current one.
+    if (install_root().empty() || file_kind(logs_dir()) != FileKind::Folder) return;
+    open_log_file(logs_dir() / "setup.log");
+}
+
+void end_run_log(int exit_code) {
+    attach_run_log();
+    Logger::instance().detail("setup", "exit code " + std::to_string(exit_code));
+    close_log_file();
+}
+
 void wait_for_any_key() {
-    std::cout << "\nDevam etmek icin bir tusa basin . . .\n" << std::flush;
+    console_out() << "\nDevam etmek icin bir tusa basin . . .\n" << std::flush;
     platform::wait_for_key_press();
 }
 

@@ -33,6 +33,14 @@ void show_success_screen();
 /// A new console window whose PATH already holds the bin folder.
 void open_ready_shell();
 
+/// The run's log file, logs\setup.log: the version and the command line first;
+/// kept in memory until the installation's logs folder exists.
+void begin_run_log(int argc, const char* const* argv);
+/// Starts writing the file once the logs folder is there; called again when
+/// an install may have made it.
+void attach_run_log();
+void end_run_log(int exit_code);
+
 /// The end-of-run pause line, then a key press read from the console.
 void wait_for_any_key();
 

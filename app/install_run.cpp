@@ -1,32 +1,42 @@
-#include <iostream>
+#include <ostream>
 
 #include "app/console.h"
 #include "app/front.h"
 #include "extras/extras.h"
 #include "install/install_steps.h"
+#include "install/registration.h"
 #include "install/rollback.h"
 #include "support/layout.h"
+#include "support/logger.h"
+#include "support/output.h"
 #include "support/product.h"
 
 namespace tarncore {
 namespace {
 
 void report(const Error& error) {
-    std::cerr << format_error_report(error) << "\n";
+    console_err() << format_error_report(error) << "\n";
 }
 
 }  // namespace
 
 int run_install(const Path& runtime_source, bool silent) {
-    std::cout << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
+    console_out() << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
     const Error error = install_runtime(runtime_source);
+    // The install steps make the logs folder, also when they fail.
+    attach_run_log();
     if (error.failed()) {
         report(error);
-        std::cout << "Attempting rollback...\n";
+        console_out() << "Attempting rollback...\n";
         const Error rollback_error = rollback();
         if (rollback_error.failed()) report(rollback_error);
         return 1;
     }
+    // Windows' listing of the installation is no part of the console dialogue.
+    const Error listed = register_installation();
+    Logger::instance().detail(
+        "install",
+        listed.failed() ? listed.message : "Apps & Features entry and Start menu shortcut written");
     const int result = run_extras(true);
     show_success_screen();
     if (!silent) open_ready_shell();
@@ -41,23 +51,20 @@ int run_extras(bool refresh) {
 }
 
 void show_success_screen() {
-    std::cout << "\nTarnwick installed successfully.\n\n"
-                 "You can now use:\n\n"
-                 "  tarn\n"
-                 "  tarnwick\n\n"
-                 "Examples:\n"
-                 "  tarn init\n"
-                 "  tarn run bot.lua\n\n"
-                 "Extra components (FFmpeg, yt-dlp) live in:\n  "
-              << path_text(install_root() / "tools") << "\n\n"
-              << "Docs: " << kDocsUrl << "\n";
+    console_out() << "\nTarnwick installed successfully.\n\n"
+                     "You can now use:\n\n"
+                     "  tarn\n"
+                     "  tarnwick\n\n"
+                     "Examples:\n"
+                     "  tarn init\n"
+                     "  tarn run bot.lua\n\n"
+                     "Extra components (FFmpeg, yt-dlp) live in:\n  "
+                  << path_text(install_root() / "tools") << "\n\n"
+                  << "Docs: " << kDocsUrl << "\n";
 }
 
 void open_ready_shell() {
-    // The bin folder goes in unquoted: set takes the rest up to && as the value.
-    platform::start_console_window(
-        native_from_text("cmd.exe /k \"set PATH=") + bin_dir().native() +
-        native_from_text(";%PATH% && echo Tarnwick is ready. Try: tarn help && echo.\""));
+    platform::start_console_window(native_from_text("cmd.exe ") + ready_console_arguments());
 }
 
 }  // namespace tarncore

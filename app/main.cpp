@@ -6,10 +6,12 @@
 
 int main(int argc, char** argv) {
     const tarncore::CommandLine line = tarncore::parse_command_line(argc, argv);
+    tarncore::begin_run_log(argc, argv);
     const int result =
         line.uninstall ? tarncore::run_uninstall(line.silent) : tarncore::run_setup(line.silent);
     // The uninstall flow never started it; the call then fails unseen.
     tarncore::Socket::cleanup();
     if (!line.silent && tarncore::platform::is_own_console()) tarncore::wait_for_any_key();
+    tarncore::end_run_log(result);
     return result;
 }

@@ -10,6 +10,7 @@
 #include "net/socket.h"
 #include "support/ascii.h"
 #include "support/layout.h"
+#include "support/output.h"
 #include "update/update_client.h"
 #include "support/version.h"
 
@@ -17,7 +18,7 @@ namespace tarncore {
 namespace {
 
 void report(const Error& error) {
-    std::cerr << format_error_report(error) << "\n";
+    console_err() << format_error_report(error) << "\n";
 }
 
 // The runtime the setup carries ("bundled" in the menus).
@@ -40,13 +41,13 @@ bool is_newer(const std::string& installed, const std::string& latest) {
 
 void show_banner() {
     platform::set_console_title("Tarnwick Setup");
-    std::cout << "============================================\n"
-              << "  Tarnwick Setup  " << kSetupVersion << "\n"
-              << "============================================\n\n";
+    console_out() << "============================================\n"
+                  << "  Tarnwick Setup  " << kSetupVersion << "\n"
+                  << "============================================\n\n";
 }
 
 std::string read_choice() {
-    std::cout << std::flush;
+    console_out() << std::flush;
     std::string line;
     if (!std::getline(std::cin, line)) return {};
     return line;
@@ -66,23 +67,23 @@ int run_setup(bool silent) {
     remove_leftovers();
     const bool installed = is_installed();
     const std::string installed_version = read_installed_version();
-    std::cout << "Install directory: " << path_text(install_root()) << "\n"
-              << "Installed version: " << (installed ? installed_version : "none") << "\n";
+    console_out() << "Install directory: " << path_text(install_root()) << "\n"
+                  << "Installed version: " << (installed ? installed_version : "none") << "\n";
 
     UpdateClient client;
     ReleaseManifest manifest;
     if (client.check_update(manifest).failed()) {
         // The reason is not shown: every failure of the query means the same here.
-        std::cout << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
+        console_out() << "Update API unavailable; using bundled " << kSetupVersion << ".\n";
         if (installed && silent) {
             if (!needs_repair()) return run_extras(false);
-            std::cout << "The installation is incomplete; installing it again.\n";
+            console_out() << "The installation is incomplete; installing it again.\n";
         }
         return install_own_runtime(silent);
     }
     // The service's text, shown as it is only once it cannot steer the console.
     const std::string latest = console_safe(manifest.latest);
-    std::cout << "Latest version:    " << latest << "\n";
+    console_out() << "Latest version:    " << latest << "\n";
 
     if (!installed) {
         if (manifest.download_url.empty()) return install_own_runtime(silent);
@@ -90,41 +91,41 @@ int run_setup(bool silent) {
         const Error error = download_runtime(client, manifest, target);
         if (error.ok()) return run_install(target, silent);
         report(error);
-        std::cout << "Download failed; trying the bundled runtime.\n";
+        console_out() << "Download failed; trying the bundled runtime.\n";
         return install_own_runtime(silent);
     }
 
     if (!is_newer(installed_version, manifest.latest)) {
         if (needs_repair()) {
-            std::cout << "The installation is incomplete; installing it again.\n";
+            console_out() << "The installation is incomplete; installing it again.\n";
             return install_own_runtime(silent);
         }
-        std::cout << "Tarnwick is already up to date.\n";
+        console_out() << "Tarnwick is already up to date.\n";
         const int result = run_extras(false);
         if (silent) return result;
-        std::cout << "\n[R] Reinstall bundled   [C] Cancel\n> ";
+        console_out() << "\n[R] Reinstall bundled   [C] Cancel\n> ";
         const std::string answer = read_choice();
         if (answer.empty() || answer[0] == 'C' || answer[0] == 'c') return 0;
         return install_own_runtime(silent);
     }
 
-    std::cout << "\nA new version of Tarnwick is available.\n"
-              << "Installed: " << installed_version << "\n"
-              << "Latest:    " << latest << "\n\n";
+    console_out() << "\nA new version of Tarnwick is available.\n"
+                  << "Installed: " << installed_version << "\n"
+                  << "Latest:    " << latest << "\n\n";
     const Path target = cache_dir() / "update.bin";
     if (silent) {
         // The download has printed its own failure line; no report here.
         if (download_runtime(client, manifest, target).ok()) return run_install(target, true);
         return install_own_runtime(true);
     }
-    std::cout << "[U] Update   [R] Reinstall bundled   [C] Cancel\n> ";
+    console_out() << "[U] Update   [R] Reinstall bundled   [C] Cancel\n> ";
     const std::string answer = read_choice();
     if (answer.empty() || answer[0] == 'C' || answer[0] == 'c') return run_extras(false);
     if (answer[0] == 'U' || answer[0] == 'u') {
         const Error error = download_runtime(client, manifest, target);
         if (error.ok()) return run_install(target, false);
         report(error);
-        std::cout << "Falling back to bundled runtime.\n";
+        console_out() << "Falling back to bundled runtime.\n";
     }
     return install_own_runtime(false);
 }

@@ -1,42 +1,46 @@
-#include <iostream>
+#include <ostream>
 
 #include "app/front.h"
 #include "install/modules.h"
+#include "install/registration.h"
 #include "install/removal.h"
 #include "install/setup_lock.h"
 #include "support/layout.h"
+#include "support/output.h"
 
 namespace tarncore {
 
 int run_uninstall(bool silent) {
     show_banner();
     if (const Error busy = hold_setup_lock(); busy.failed()) {
-        std::cerr << format_error_report(busy) << "\n";
+        console_err() << format_error_report(busy) << "\n";
         return 1;
     }
     // Without LOCALAPPDATA every folder would be relative to the current one:
     // nothing there is looked at, and the refusal of the removal is reported.
     if (!install_root().empty()) {
         if (!is_installed()) {
-            std::cout << "Tarnwick is not installed.\n";
+            console_out() << "Tarnwick is not installed.\n";
             return 0;
         }
         if (!silent) {
-            std::cout << "This will remove " << path_text(install_root()) << "\n"
-                      << "and the Tarnwick PATH entry.\n\n[Y] Uninstall   [N] Cancel\n> ";
+            console_out() << "This will remove " << path_text(install_root()) << "\n"
+                          << "and the Tarnwick PATH entry.\n\n[Y] Uninstall   [N] Cancel\n> ";
             const std::string answer = read_choice();
             if (answer.empty() || (answer[0] != 'Y' && answer[0] != 'y')) {
-                std::cout << "Cancelled.\n";
+                console_out() << "Cancelled.\n";
                 return 0;
             }
         }
     }
+    const Path moved = move_setup_copy_aside();
     const Error error = remove_installation();
+    settle_setup_copy(moved, error.ok());
     if (error.failed()) {
-        std::cerr << format_error_report(error) << "\n";
+        console_err() << format_error_report(error) << "\n";
         return 1;
     }
-    std::cout << "Tarnwick has been removed.\n";
+    console_out() << "Tarnwick has been removed.\n";
     return 0;
 }
 

@@ -3,7 +3,9 @@
 #include "extras/extras.h"
 #include "net/file_sink.h"
 #include "net/http_client.h"
+#include "support/clock.h"
 #include "support/layout.h"
+#include "support/logger.h"
 #include "update/sha256.h"
 
 namespace tarncore::discordvoice {
@@ -22,7 +24,9 @@ Error download_file(const std::string& url, const Path& destination, platform::D
     FileSink file(destination, {&digest});
     request.sink = &file;
     Error error;
+    const std::int64_t start = steady_ms();
     const HttpResponse response = HttpClient::execute(request, error);
+    log_request(request.method, url, response.status, steady_ms() - start, error.message);
     if (error.failed()) return error;
     if (response.status != 200) {
         return extras_error(kErrHttp, "Download failed with HTTP " +

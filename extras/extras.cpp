@@ -1,7 +1,7 @@
 #include "extras/extras.h"
 
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <mutex>
 #include <system_error>
 
@@ -12,6 +12,7 @@
 #include "support/download_meter.h"
 #include "support/layout.h"
 #include "support/logger.h"
+#include "support/output.h"
 
 namespace tarncore::discordvoice {
 namespace {
@@ -36,15 +37,15 @@ Error install_extras(bool refresh, std::span<const ExtraComponent> rows) {
     std::lock_guard<std::mutex> hold(extras_mutex());
     const Path tools = extras_folder("tools");
     (void)ensure_dir(tools);
-    std::cout << "\nExtra components\n";
+    console_out() << "\nExtra components\n";
     const int count = static_cast<int>(rows.size());
     for (int i = 0; i < count; ++i) {
         const ExtraComponent& row = rows[static_cast<std::size_t>(i)];
         Error error = install_component(row, tools, refresh, i + 1, count);
         if (error.failed()) {
-            std::cerr << "        " << row.display_name << " failed: " << error.message << "\n"
-                      << "        Runtime is installed. Re-run Tarnwick-Setup.exe or `tarn "
-                         "update` to finish this component.\n";
+            console_err() << "        " << row.display_name << " failed: " << error.message << "\n"
+                          << "        Runtime is installed. Re-run Tarnwick-Setup.exe or `tarn "
+                             "update` to finish this component.\n";
             return error;
         }
     }
@@ -55,7 +56,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
                         int index, int count) {
     platform::DownloadMeter meter;
     const std::string name(row.display_name);
-    std::cout << "  [" << index << "/" << count << "] " << name << "\n";
+    console_out() << "  [" << index << "/" << count << "] " << name << "\n";
     std::string stem(row.primary_file);
     if (stem.size() >= 5 && stem.ends_with(".exe")) stem.resize(stem.size() - 4);
     const Path target = tools_folder / native_from_text(row.primary_file);
@@ -80,7 +81,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
                                 (kind == FileKind::Missing ? " could not be created"
                                                            : " is in the way; it is not a folder"));
     }
-    std::cout << "        " << row.url << "\n";
+    console_out() << "        " << row.url << "\n";
     Error error = row.archive
                       ? install_from_archive(row, tools_folder, meter)
                       : download_file(std::string(row.url), target, meter, publisher_checksum(row));

@@ -1,6 +1,6 @@
 #include "install/install_steps.h"
 
-#include <cstdio>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -10,19 +10,27 @@
 #include "install/record.h"
 #include "install/rollback.h"
 #include "install/user_path.h"
+#include "support/logger.h"
+#include "support/output.h"
 
 namespace tarncore {
 namespace {
 
 void say(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
+    console_out() << line << std::flush;
 }
 
 Path with_suffix(const Path& target, const char* suffix) {
     Path result = target;
     result += suffix;
     return result;
+}
+
+// Each step's result goes to the log file; the console shows only the step.
+Error logged(const char* step, Error error) {
+    Logger::instance().detail(
+        "install", std::string(step) + (error.failed() ? " failed: " + error.message : " done"));
+    return error;
 }
 
 bool same_file(const Path& a, const Path& b) {
@@ -95,19 +103,19 @@ Error install_runtime(const Path& runtime_source, Snapshot snapshot) {
 
     const Path runtime = bin_dir() / kRuntimeFileName;
     say("  [1/5] Runtime -> " + path_text(runtime) + "\n");
-    TARN_TRY(place_file(runtime_source, runtime));
+    TARN_TRY(logged("[1/5] Runtime", place_file(runtime_source, runtime)));
     say(std::string("  [2/5] CLI alias ") + kAliasFileName + "\n");
-    TARN_TRY(place_file(runtime_source, bin_dir() / kAliasFileName));
+    TARN_TRY(logged("[2/5] CLI alias", place_file(runtime_source, bin_dir() / kAliasFileName)));
     // From the first module to the record the installation is unfinished;
     // the mark makes the next run repair it (the two executables before it
     // are each placed whole).
     (void)write_file(install_pending_path(), "");
     say("  [3/5] Tarnwick module\n");
-    TARN_TRY(write_module_files());
+    TARN_TRY(logged("[3/5] Tarnwick module", write_module_files()));
     say("  [4/5] PATH\n");
-    TARN_TRY(add_to_user_path(bin_dir().native()));
+    TARN_TRY(logged("[4/5] PATH", add_to_user_path(bin_dir().native())));
     say("  [5/5] Config\n");
-    TARN_TRY(write_install_record());
+    TARN_TRY(logged("[5/5] Config", write_install_record()));
     (void)delete_file(install_pending_path());
 
     // A rollback installs from this very file; copying it onto itself could

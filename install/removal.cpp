@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "install/registration.h"
 #include "install/user_path.h"
 #include "support/layout.h"
 
@@ -22,7 +23,11 @@ Error remove_installation() {
     constexpr int kAttempts = 10;
     std::string failure;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        if (remove_tree(root, failure)) return {};
+        if (remove_tree(root, failure)) {
+            // Only a removed installation leaves Apps & Features and the Start menu.
+            unregister_installation();
+            return {};
+        }
         if (!failure.empty()) break;
         if (attempt < kAttempts) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

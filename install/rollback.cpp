@@ -1,9 +1,10 @@
 #include "install/rollback.h"
 
-#include <cstdio>
+#include <ostream>
 
 #include "install/install_steps.h"
 #include "support/layout.h"
+#include "support/output.h"
 #include "support/version.h"
 
 namespace tarncore {
@@ -50,8 +51,7 @@ Error rollback() {
     if (!path_exists(snapshot)) {
         return install_error("Rollback snapshot is missing: " + path_text(snapshot));
     }
-    std::fputs(("Rolling back to Tarnwick " + version + "...\n").c_str(), stdout);
-    std::fflush(stdout);
+    console_out() << "Rolling back to Tarnwick " << version << "...\n" << std::flush;
     // No snapshot in the rerun: bin\tarn.exe is now the runtime that just
     // failed, and copying it aside would overwrite this very snapshot, under
     // the same version name, before it has been installed.

@@ -1,17 +1,18 @@
 #include "install/setup_lock.h"
 
-#include <iostream>
+#include <ostream>
 #include <string>
 
 #include "support/layout.h"
+#include "support/output.h"
 
 namespace tarncore {
 
 Error hold_setup_lock(std::uint32_t limit_ms) {
     LockState state = take_setup_lock(0);
     if (state == LockState::kBusy) {
-        std::cout << "Another Tarnwick setup is running; waiting for it to finish...\n"
-                  << std::flush;
+        console_out() << "Another Tarnwick setup is running; waiting for it to finish...\n"
+                      << std::flush;
         state = take_setup_lock(limit_ms);
     }
     if (state == LockState::kBusy) {

@@ -18,4 +18,9 @@ std::string local_timestamp() {
     return out.str();
 }
 
+std::int64_t steady_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace tarncore

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <iostream>
+#include <ostream>
+
+#include "support/output.h"
 
 namespace tarncore::platform {
 namespace {
@@ -23,7 +25,7 @@ std::int64_t system_clock_ms() {
 
 }  // namespace
 
-DownloadMeter::DownloadMeter() : DownloadMeter(std::cout, system_clock_ms) {}
+DownloadMeter::DownloadMeter() : DownloadMeter(console_out(), system_clock_ms) {}
 
 DownloadMeter::DownloadMeter(std::ostream& out, Clock clock)
     : out_(&out), clock_(std::move(clock)) {}

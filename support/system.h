@@ -59,6 +59,8 @@ bool delete_entry(const Path& path);
 /// a denied open gives false, never an exception. Writing creates or truncates.
 bool read_regular_file(const Path& path, std::string& bytes);
 bool write_regular_file(const Path& path, std::string_view bytes);
+/// Adds the bytes at the end of a regular file, created when missing.
+bool append_regular_file(const Path& path, std::string_view bytes);
 
 /// A regular file written from the start: created or truncated on opening,
 /// written in pieces, flushed to the disk and closed by finish. On any

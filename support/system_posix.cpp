@@ -160,6 +160,18 @@ bool write_regular_file(const Path& path, std::string_view bytes) {
     return ::close(fd) == 0 && ok;
 }
 
+bool append_regular_file(const Path& path, std::string_view bytes) {
+    const int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return false;
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        ok = put > 0;
+        if (ok) bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return ::close(fd) == 0 && ok;
+}
+
 FileOutput::FileOutput(const Path& path) {
     const int fd = open_regular(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) {

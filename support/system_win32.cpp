@@ -279,6 +279,20 @@ bool write_regular_file(const Path& path, std::string_view bytes) {
     return CloseHandle(h) && ok;
 }
 
+bool append_regular_file(const Path& path, std::string_view bytes) {
+    // Append access alone: every write lands at the end, whoever else appends.
+    HANDLE h = open_disk_file(path, FILE_APPEND_DATA, OPEN_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD put = 0;
+        ok = WriteFile(h, bytes.data(), chunk, &put, nullptr) && put > 0;
+        if (ok) bytes.remove_prefix(put);
+    }
+    return CloseHandle(h) && ok;
+}
+
 FileOutput::FileOutput(const Path& path) {
     HANDLE h = open_disk_file(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {

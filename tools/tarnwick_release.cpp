@@ -13,6 +13,9 @@
 #include "support/layout.h"
 #include "support/system.h"
 #include "update/release_folder.h"
+#include "update/sha256.h"
+#include "update/winget_manifests.h"
+#include "winget_templates.h"
 
 namespace {
 
@@ -104,9 +107,26 @@ int main(int argc, char** argv) {
     }
     std::string base = input.base_url;
     while (!base.empty() && base.back() == '/') base.pop_back();
+    std::string winget;
+    if (!input.setup.empty()) {
+        // The manifests describe the setup as published beside the runtime.
+        std::string setup;
+        (void)tarncore::read_file(input.setup, setup);
+        const tarncore::WingetFields fields{
+            input.version, tarncore::kSetupVersion,
+            base + "/releases/" + input.version + "/Tarnwick-Setup.exe",
+            tarncore::sha256_hex(setup.data(), setup.size())};
+        tarncore::Path folder;
+        error = tarncore::write_winget_manifests(kWingetTemplates, fields, out, folder);
+        if (error.failed()) {
+            std::cerr << "tarnwick-release: " << error.message << "\n";
+            return 1;
+        }
+        winget = "  " + tarncore::path_text(folder) + " (winget manifests)\n";
+    }
     std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
               << "  releases/" << input.version << "/tarn.exe\n"
-              << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "")
+              << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "") << winget
               << "  api/tarnwick/version:\n"
               << answer << "Upload the folder's contents to " << base << "/ so that " << base
               << "/api/tarnwick/version answers with the file above.\n";

@@ -1,13 +1,16 @@
 #include "update/update_client.h"
 
-#include <iostream>
+#include <ostream>
 
 #include "net/file_sink.h"
 #include "net/http_client.h"
 #include "net/url.h"
 #include "support/ascii.h"
+#include "support/clock.h"
 #include "support/download_meter.h"
 #include "support/layout.h"
+#include "support/logger.h"
+#include "support/output.h"
 #include "support/product.h"
 #include "support/version.h"
 #include "update/release_signature.h"
@@ -29,7 +32,9 @@ Error update_error(std::uint32_t code, const char* function, std::string message
 
 // The client's failure keeps its code and message under the update's labels.
 HttpResponse execute_as(const HttpRequest& request, const char* function, Error& error) {
+    const std::int64_t start = steady_ms();
     HttpResponse response = HttpClient::execute(request, error);
+    log_request(request.method, request.url, response.status, steady_ms() - start, error.message);
     if (error.failed()) {
         error.module = kModule;
         error.function = function;
@@ -190,7 +195,7 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
 
 Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
                        const Path& destination) {
-    std::cout << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
+    console_out() << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
     Error error = client.download(
         manifest, destination,

@@ -2,12 +2,26 @@
 
 namespace tarntest {
 
-ConsoleCapture::ConsoleCapture()
-    : old_out_(std::cout.rdbuf(out_.rdbuf())), old_err_(std::cerr.rdbuf(err_.rdbuf())) {}
+ConsoleCapture::ConsoleCapture() : old_(tarncore::set_console_sink(this)) {}
 
 ConsoleCapture::~ConsoleCapture() {
-    std::cout.rdbuf(old_out_);
-    std::cerr.rdbuf(old_err_);
+    tarncore::set_console_sink(old_);
+}
+
+void ConsoleCapture::write(tarncore::Stream stream, std::string_view text) {
+    (stream == tarncore::Stream::Out ? out_ : err_) << text;
+}
+
+std::vector<std::string> ConsoleCapture::lines(const std::string& level,
+                                               const std::string& category) const {
+    std::vector<std::string> found;
+    std::istringstream in(err() + out());
+    const std::string tag = "] [" + level + "] [" + category + "] ";
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t at = line.find(tag);
+        if (at != std::string::npos) found.push_back(line.substr(at + tag.size()));
+    }
+    return found;
 }
 
 std::string screen(const std::string& text, const std::string& skip_category) {

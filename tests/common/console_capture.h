@@ -1,29 +1,34 @@
 // Standard output and error of a call, as strings and as a console shows them.
 #pragma once
 
-#include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "support/output.h"
 
 namespace tarntest {
 
-/// Collects what is written to std::cout and std::cerr (the logger and the
-/// download meter write there) until it goes out of scope.
-class ConsoleCapture {
+/// Collects the program's console text (the flows, the logger, the download
+/// meter) until it goes out of scope.
+class ConsoleCapture : public tarncore::ConsoleSink {
 public:
     ConsoleCapture();
-    ~ConsoleCapture();
+    ~ConsoleCapture() override;
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
+    void write(tarncore::Stream stream, std::string_view text) override;
+
     std::string out() const { return out_.str(); }
     std::string err() const { return err_.str(); }
+    /// Messages of the logger's `category` lines at `level`, without time and tags.
+    std::vector<std::string> lines(const std::string& level, const std::string& category) const;
 
 private:
     std::ostringstream out_;
     std::ostringstream err_;
-    std::streambuf* old_out_;
-    std::streambuf* old_err_;
+    tarncore::ConsoleSink* old_;
 };
 
 /// What a console leaves visible of `text`: each line as its last carriage-

@@ -1,5 +1,6 @@
 #include "tests/common/install_sandbox.h"
 
+#include "install/registration.h"
 #include "support/layout.h"
 
 namespace tarntest {
@@ -15,6 +16,8 @@ InstallSandbox::InstallSandbox()
 }
 
 InstallSandbox::~InstallSandbox() {
+    // A test that stopped half-way must not leave Windows listing its root.
+    tarncore::unregister_installation();
     auto store = tarncore::make_user_path_store();
     if (!store->open()) return;
     if (saved_.type != 0) {

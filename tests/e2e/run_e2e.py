@@ -16,7 +16,11 @@
 # start (fresh | installed); server (none | JSON behaviours tried before the
 # defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
 # in the installation folder); console (pipe | own: alone on a terminal, a key ends
-# the pause | shared: through cmd /c on a terminal); lang (LANG for Wine, which takes
+# the pause | shared: through cmd /c on a terminal); then (a second run after the
+# first: "quiet-uninstall" runs the entry's QuietUninstallString as written, anything
+# else is the arguments of the setup beside), check ("windows log": adds "=== then",
+# "=== windows" (Apps & Features entry, Start menu shortcut, the setup's copy) and
+# "=== log" (logs\setup.log) to what is compared); lang (LANG for Wine, which takes
 # the ANSI code page from it); local (LOCALAPPDATA, set from inside Wine by the
 # launcher: a path below C:\ where {user} is the prefix's user and "{to N}" pads it to
 # N characters, then shown as %LOCALAPPDATA%); together (that many setups started at
@@ -45,6 +49,8 @@ SIGNED_MANIFEST = MANIFEST[:-1] + ', "signature": "{signature}"}'
 TEST_KEY = os.path.join(ROOT, "tests", "data", "update", "test_release.key")
 STRANGER_KEY = os.path.join(ROOT, "tests", "data", "update", "untrusted_release.key")
 PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
+# The run's log and the setup's own copy, checked apart from the tree.
+OWN_FILES = ("logs/setup.log", "Tarnwick-Setup.exe")
 PROGRESS = re.compile(r"^ {8}[\d.]+ (B|KB|MB|GB)( / | downloaded)")
 
 
@@ -61,7 +67,9 @@ class World:
 
     def __init__(self, build):
         self.build, self.work = build, os.path.join(build, "e2e")
-        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        # No winemenubuilder: a shortcut must not reach the Linux user's desktop menus.
+        self.env = dict(os.environ, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         self.env.pop("DISPLAY", None)
         os.makedirs(self.work, exist_ok=True)
         # Wine finds a prefix's server in /tmp/.wine-<uid> by the prefix's inode, which a
@@ -179,15 +187,16 @@ class World:
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=env)
 
-    def setup(self, prefix, args, stdin, console, lang=None, together=1):
+    def setup(self, prefix, args, stdin, console, lang=None, together=1, exe=None):
         """Runs the program as a user would, from their Downloads folder."""
         home = user_home(prefix)
-        exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
-        # Wine links the profile's Downloads to the Unix user's, which every other run shares.
-        if os.path.islink(os.path.dirname(exe)):
-            os.unlink(os.path.dirname(exe))
-        os.makedirs(os.path.dirname(exe), exist_ok=True)
-        shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
+        if exe is None:
+            exe = os.path.join(home, "Downloads", "Tarnwick-Setup.exe")
+            # Wine links the profile's Downloads to the Unix user's, which every other run shares.
+            if os.path.islink(os.path.dirname(exe)):
+                os.unlink(os.path.dirname(exe))
+            os.makedirs(os.path.dirname(exe), exist_ok=True)
+            shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
         env = dict(self.env, WINEPREFIX=prefix, **({"LANG": lang} if lang else {}))
         # Wine's own helper processes start with the first program and write
         # to its error stream; start them first, with nothing to write to.
@@ -316,6 +325,8 @@ def tree(world, prefix):
     for d, _, files in os.walk(install_root(prefix)):
         for f in files:
             rel = os.path.relpath(os.path.join(d, f), install_root(prefix)).replace(os.sep, "/")
+            if rel in OWN_FILES:
+                continue
             m = re.match(r"(versions/[^/]+/)?modules/", rel)
             if m:
                 modules[m.group(0)] = modules.get(m.group(0), 0) + 1
@@ -332,6 +343,62 @@ def user_path(world, prefix, padded=False):
                        capture_output=True, env=dict(world.env, WINEPREFIX=prefix))
     m = re.search(r"^\s+Path\s+(REG_\w+)\s+(.*?)\r?$", p.stdout.decode("latin-1"), re.M)
     return normalise("%s %s" % m.groups(), prefix, padded) if m else "(no Path value)"
+
+
+UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick"
+
+
+def entry(world, prefix):
+    """The Apps & Features entry's values by name."""
+    p = subprocess.run(["wine", "reg", "query", UNINSTALL_KEY], capture_output=True,
+                       env=dict(world.env, WINEPREFIX=prefix))
+    found = re.findall(r"^\s+(\w+)\s+(REG_\w+)\s+(.*?)\r?$", p.stdout.decode("latin-1"), re.M)
+    return {name: (kind, value) for name, kind, value in found}
+
+
+def windows(world, prefix):
+    values = entry(world, prefix)
+    out = []
+    for name, (kind, value) in sorted(values.items()):
+        if name == "InstallDate" and re.fullmatch(r"20\d{6}", value):
+            value = "YYYYMMDD"
+        if name == "EstimatedSize" and int(value, 16) * 1024 >= os.path.getsize(
+                os.path.join(world.build, "Tarnwick-Setup.exe")):
+            value = "(KiB, at least the setup's size)"
+        out.append("%s %s %s" % (name, kind, normalise(value, prefix)))
+    out = out or ["(no Apps & Features entry)"]
+    links = [os.path.relpath(os.path.join(d, f), user_home(prefix))
+             for d, _, files in os.walk(user_home(prefix)) for f in files
+             if f == "Tarnwick Console.lnk"]
+    out += ["shortcut " + l.replace(os.sep, "\\") for l in links] or ["(no shortcut)"]
+    copy = os.path.join(install_root(prefix), "Tarnwick-Setup.exe")
+    setup = open(os.path.join(world.build, "Tarnwick-Setup.exe"), "rb").read()
+    if os.path.exists(copy):
+        out.append("Tarnwick-Setup.exe " + ("= setup" if read_bytes(copy) == setup else "differs"))
+    return "\n".join(out)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run_log(prefix):
+    text = read(os.path.join(install_root(prefix), "logs", "setup.log"))
+    text = re.sub(r"time=\d+ms", "time=Nms", normalise(text, prefix))
+    return text or "(no log file)"
+
+
+def then(world, prefix, command):
+    """The second run: the entry's quiet uninstall as written, or the setup beside."""
+    if command != "quiet-uninstall":
+        return world.setup(prefix, command.split(), "", "pipe")
+    line = entry(world, prefix).get("QuietUninstallString", ("", ""))[1]
+    m = re.fullmatch(r'"([^"]+)"(.*)', line)
+    if not m:
+        return -1, "no QuietUninstallString: %r" % line, ""
+    # By its Windows path, as Settings starts it (a Z: path names another volume).
+    return world.setup(prefix, m.group(2).split(), "", "pipe", exe=m.group(1))
 
 
 def prepare(prefix, steps):
@@ -377,10 +444,18 @@ def scenario(world, name, update):
                                  keys.get("stdin", "").replace("\\n", "\n"),
                                  keys.get("console", "pipe"), keys.get("lang"),
                                  int(keys.get("together", "1")))
+    later = ""
+    if "then" in keys:
+        code2, out2, err2 = then(world, prefix, keys["then"])
+        later = "=== then exit %d\n%s\n=== then stderr\n%s\n" % (
+            code2, normalise(out2, prefix), normalise(err2, prefix))
     world.stop_server()
-    seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n=== tree\n%s\n=== path\n%s\n" % (
-        code, normalise(out, prefix, padded), normalise(err, prefix, padded),
+    seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n%s=== tree\n%s\n=== path\n%s\n" % (
+        code, normalise(out, prefix, padded), normalise(err, prefix, padded), later,
         tree(world, prefix), user_path(world, prefix, padded))
+    for section in keys.get("check", "").split():
+        seen += "=== %s\n%s\n" % (section, (windows(world, prefix) if section == "windows"
+                                             else run_log(prefix)))
     world.stop_wine(prefix)
     if update:
         with open(path, "w") as f:

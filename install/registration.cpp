@@ -1,0 +1,124 @@
+#include "install/registration.h"
+
+#include <ctime>
+#include <system_error>
+
+#include "install/install_steps.h"
+#include "support/layout.h"
+#include "support/product.h"
+
+namespace tarncore {
+namespace {
+
+EntryValue text_value(const char* name, const NativeString& text) {
+    return EntryValue{name, text, 0, false};
+}
+
+EntryValue number_value(const char* name, std::uint32_t number) {
+    return EntryValue{name, {}, number, true};
+}
+
+// What Apps & Features shows as the size; links are not followed.
+std::uint32_t installation_kib() {
+    std::uintmax_t bytes = 0;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(install_root(), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code size_ec;
+        if (it->is_regular_file(size_ec)) {
+            const std::uintmax_t size = it->file_size(size_ec);
+            if (!size_ec) bytes += size;
+        }
+    }
+    return static_cast<std::uint32_t>((bytes + 1023) / 1024);
+}
+
+std::string install_date() {
+    std::tm local{};
+    if (!local_time(std::time(nullptr), local)) return {};
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    return text;
+}
+
+bool same_file(const Path& a, const Path& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+Path setup_copy_path() {
+    return install_root() / "Tarnwick-Setup.exe";
+}
+
+std::vector<EntryValue> uninstall_entry_values() {
+    const Path copy = setup_copy_path();
+    const NativeString uninstall =
+        native_from_text("\"") + copy.native() + native_from_text("\" --uninstall");
+    return {
+        text_value("DisplayName", native_from_text("Tarnwick")),
+        text_value("DisplayVersion", native_from_text(kSetupVersion)),
+        text_value("Publisher", native_from_text("Tarnwick")),
+        text_value("InstallLocation", install_root().native()),
+        text_value("DisplayIcon", copy.native()),
+        text_value("UninstallString", uninstall),
+        text_value("QuietUninstallString", uninstall + native_from_text(" --silent")),
+        text_value("URLInfoAbout", native_from_text(std::string("https://") + kProductHost + "/")),
+        number_value("EstimatedSize", installation_kib()),
+        text_value("InstallDate", native_from_text(install_date())),
+        number_value("NoModify", 1),
+        number_value("NoRepair", 1),
+    };
+}
+
+NativeString ready_console_arguments() {
+    // The bin folder goes in unquoted: set takes the rest up to && as the value.
+    return native_from_text("/k \"set PATH=") + bin_dir().native() +
+           native_from_text(";%PATH% && echo Tarnwick is ready. Try: tarn help && echo.\"");
+}
+
+Error register_installation() {
+    const Path self = module_file_name();
+    const Path copy = setup_copy_path();
+    // Run from the copy itself (a repair from Settings), it is already in place.
+    if (!same_file(self, copy)) TARN_TRY(place_file(self, copy));
+    // The size is taken last, with the copy counted.
+    if (!platform::write_uninstall_entry(uninstall_entry_values())) {
+        return install_error("Could not write the Apps & Features entry");
+    }
+    const platform::Shortcut shortcut{platform::command_processor(), ready_console_arguments(),
+                                      copy};
+    if (!platform::create_shortcut(platform::start_menu_shortcut_path(), shortcut)) {
+        return install_error("Could not create the Start menu shortcut");
+    }
+    return {};
+}
+
+Path move_setup_copy_aside() {
+    const Path copy = setup_copy_path();
+    if (install_root().empty() || !same_file(module_file_name(), copy)) return {};
+    std::error_code ec;
+    const Path aside = std::filesystem::temp_directory_path(ec) / "Tarnwick-Setup-uninstall.exe";
+    if (ec || !move_file(copy, aside, kMoveReplaceExisting)) return {};
+    return aside;
+}
+
+void settle_setup_copy(const Path& moved, bool removed) {
+    if (moved.empty()) return;
+    if (!removed) {
+        (void)move_file(moved, setup_copy_path(), kMoveReplaceExisting);
+        return;
+    }
+    // Windows keeps the running image; the temporary folder's cleanup takes it.
+    if (!delete_file(moved)) (void)move_file(moved, Path(), kMoveDelayUntilReboot);
+}
+
+void unregister_installation() {
+    (void)platform::delete_uninstall_entry();
+    if (const Path link = platform::start_menu_shortcut_path(); !link.empty()) {
+        (void)delete_entry(link);
+    }
+}
+
+}  // namespace tarncore

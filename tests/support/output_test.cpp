@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "support/layout.h"
+#include "support/output.h"
+#include "tests/common/console_capture.h"
+#include "tests/common/test_data.h"
+
+namespace tarncore {
+namespace {
+
+void play(const Json& writes) {
+    for (const Json& write : tarntest::items(writes)) {
+        const std::string kind = tarntest::text_at(write, 0);
+        const std::string text = tarntest::text_at(write, 1);
+        if (kind == "log") {
+            write_log_line(text);
+        } else {
+            (kind == "err" ? console_err() : console_out()) << text;
+        }
+    }
+}
+
+// The console gets every byte as written; the log file the lines as they stay visible.
+TEST(ConsoleOutput, LogFileHoldsWhatTheConsoleShows) {
+    const Json table = tarntest::read_json("support/console_log.json");
+    for (const Json& row : tarntest::items(table)) {
+        tarntest::TempDir dir;
+        const Path log = dir.path() / "setup.log";
+        ASSERT_TRUE(write_file(log, "earlier run\n"));
+        std::string shown;
+        {
+            tarntest::ConsoleCapture console;
+            play(row.find("before"));
+            open_log_file(log);
+            play(row.find("after"));
+            close_log_file();
+            shown = console.out() + console.err();
+        }
+        std::string text;
+        ASSERT_TRUE(read_file(log, text));
+        EXPECT_EQ(text, "earlier run\n" + row.get_string("log", "")) << row.get_string("why", "");
+        for (const char* key : {"before", "after"}) {
+            for (const Json& write : tarntest::items(row.find(key))) {
+                if (tarntest::text_at(write, 0) != "log") {
+                    EXPECT_NE(shown.find(tarntest::text_at(write, 1)), std::string::npos);
+                }
+            }
+        }
+    }
+}
+
+TEST(ConsoleOutput, LogFileKeepsItsLastMebibyteFromALineStart) {
+    tarntest::TempDir dir;
+    const Path log = dir.path() / "setup.log";
+    ASSERT_TRUE(write_file(log, std::string(700000, 'a') + "\n" + std::string(700000, 'b') + "\n"));
+    {
+        tarntest::ConsoleCapture console;
+        open_log_file(log);
+        console_out() << "last run\n";
+        close_log_file();
+    }
+    std::string text;
+    ASSERT_TRUE(read_file(log, text));
+    EXPECT_EQ(text, std::string(700000, 'b') + "\nlast run\n");
+}
+
+}  // namespace
+}  // namespace tarncore
