@@ -1511,10 +1511,8 @@ local daveCrypto = (function()
       return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
     end
 
-    function F.add(a, b)
-      local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
-      local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
-      local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+    -- Carries the limbs, then takes n off once without a branch when the sum reached it.
+    local function subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
       r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
       r8 = r8 & MASK
       local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
@@ -1527,22 +1525,20 @@ local daveCrypto = (function()
         (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
     end
 
+    function F.add(a, b)
+      local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
+      local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
+      local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+      return subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
+    end
+
     function F.sub(a, b)
       local r1 = a[1] - b[1] + n1; local r2 = a[2] - b[2] + n2 + r1 // 0x20000000
       local r3 = a[3] - b[3] + n3 + r2 // 0x20000000; local r4 = a[4] - b[4] + n4 + r3 // 0x20000000
       local r5 = a[5] - b[5] + n5 + r4 // 0x20000000; local r6 = a[6] - b[6] + n6 + r5 // 0x20000000
       local r7 = a[7] - b[7] + n7 + r6 // 0x20000000; local r8 = a[8] - b[8] + n8 + r7 // 0x20000000
       local r9 = a[9] - b[9] + n9 + r8 // 0x20000000
-      r1 = r1 & MASK; r2 = r2 & MASK; r3 = r3 & MASK; r4 = r4 & MASK; r5 = r5 & MASK; r6 = r6 & MASK; r7 = r7 & MASK
-      r8 = r8 & MASK
-      local d1 = r1 - n1; local d2 = r2 - n2 - ((d1 >> 63) & 1); local d3 = r3 - n3 - ((d2 >> 63) & 1)
-      local d4 = r4 - n4 - ((d3 >> 63) & 1); local d5 = r5 - n5 - ((d4 >> 63) & 1)
-      local d6 = r6 - n6 - ((d5 >> 63) & 1); local d7 = r7 - n7 - ((d6 >> 63) & 1)
-      local d8 = r8 - n8 - ((d7 >> 63) & 1); local d9 = r9 - n9 - ((d8 >> 63) & 1); local keep = -((d9 >> 63) & 1)
-      local drop = ~keep & MASK
-      return { (r1 & keep) | (d1 & drop), (r2 & keep) | (d2 & drop), (r3 & keep) | (d3 & drop),
-        (r4 & keep) | (d4 & drop), (r5 & keep) | (d5 & drop), (r6 & keep) | (d6 & drop),
-        (r7 & keep) | (d7 & drop), (r8 & keep) | (d8 & drop), (r9 & keep) | (d9 & drop) }
+      return subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
     end
     local mul = F.mul
 
