@@ -371,6 +371,13 @@ def windows(world, prefix):
              for d, _, files in os.walk(user_home(prefix)) for f in files
              if f == "Tarnwick Console.lnk"]
     out += ["shortcut " + l.replace(os.sep, "\\") for l in links] or ["(no shortcut)"]
+    # An uninstall from the copy moves it to Wine's %TEMP%; it and its remover go
+    # once that ended.
+    temp, deadline = os.path.join(user_home(prefix), "Temp"), time.time() + 10
+    while (left := sorted(f for f in os.listdir(temp) if f.startswith("Tarnwick-Setup"))
+           if os.path.isdir(temp) else []) and time.time() < deadline:
+        time.sleep(0.1)
+    out += ["left in %TEMP%: " + f for f in left]
     copy = os.path.join(install_root(prefix), "Tarnwick-Setup.exe")
     setup = open(os.path.join(world.build, "Tarnwick-Setup.exe"), "rb").read()
     if os.path.exists(copy):
