@@ -80,6 +80,7 @@ function Ours:decrypt(user, frame)
   return d:decrypt(frame, 0)
 end
 function Ours:privacyCode() return media.privacyCode(self.state.secrets.authenticator) end
+function Ours:verificationCode(user) return media.verificationCode(self.state, self.userId, user) end
 function Ours:epoch() return self.state.groupContext.epoch end
 
 -- A pending member of the channel: ours or the peer's, with its key package sent.
@@ -137,7 +138,8 @@ describe("DAVE with an independent implementation", function()
   -- Each row: who makes the group (the first two members' pending groups race; `committer` wins).
   for _, row in ipairs({
     { name = "the peer joins our group by our Welcome", first = "ours", second = "peer" },
-    { name = "we join the peer's group by its Welcome", first = "peer", second = "ours" },
+    { name = "we join the peer's group by its Welcome; verification codes agree", first = "peer", second = "ours",
+      verify = true },
   }) do
     it(row.name, function()
       local a, b = member(row.first, "1110000000000000001"), member(row.second, "1110000000000000002")
@@ -146,6 +148,10 @@ describe("DAVE with an independent implementation", function()
       a:processCommit(commit)
       b:processWelcome(welcome)
       agree({ a, b }, 1)
+      if row.verify then
+        local code = a:verificationCode(b.userId)
+        assert.same({ 45, code }, { #code, b:verificationCode(a.userId) })
+      end
     end)
   end
 
