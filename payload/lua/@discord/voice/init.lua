@@ -2281,10 +2281,13 @@ local daveMls = (function()
   end
 
   local function updatePath(r)
-    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+    local p = r.pos
+    local path = { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
       local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
       return { encryptionKey = s:vec(), secrets = s:list(hpke) }
     end) }
+    path.raw = r:since(p)
+    return path
   end
 
   function mls.readCommit(r)
