@@ -47,10 +47,13 @@ describe("DAVE session", function()
       host("alice")
       play()
     end, { "alice" }, { { "announce", 11, 1, "bot" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
-    { "is welcomed by a member already waiting", {}, function()
+    { "is welcomed by a member already waiting; both show one verification code", {}, function()
       host("alice")
       join()
       play()
+      -- scrypt on both sides: seconds of work, so only here.
+      local code = conn:verificationCode(fd.alice.id)
+      assert.are.same({ 45, code }, { #code, member("alice"):verificationCode(fd.bot.id) })
     end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
     { "commits a member's removal with a new path", { committer = "bot" }, function()
       host("alice")

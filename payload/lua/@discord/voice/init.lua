@@ -870,6 +870,12 @@ function VoiceConnection:privacyCode()
   return dave and dave:privacyCode()
 end
 
+--- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
+function VoiceConnection:verificationCode(userId)
+  local dave = self._net and self._net.dave
+  return dave and dave.member and dave.member:verificationCode(userId)
+end
+
 --- Plays the player's audio on this connection; returns a subscription with unsubscribe().
 function VoiceConnection:subscribe(player)
   if self.state.status == Status.Destroyed then return nil end
@@ -1981,6 +1987,104 @@ local daveCrypto = (function()
     return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
   end
 
+  -- scrypt (RFC 7914), for the pairwise verification code only; its memory (128 * r * N bytes) is the
+  -- point of it. Words are little-endian 32-bit integers.
+  local W32 <const> = 0xFFFFFFFF
+
+  -- x[1..16] = Salsa20/8(x xor y[o + 1 .. o + 16]).
+  local function salsaXor(x, y, o)
+    local b0, b1, b2, b3 = x[1] ~ y[o + 1], x[2] ~ y[o + 2], x[3] ~ y[o + 3], x[4] ~ y[o + 4]
+    local b4, b5, b6, b7 = x[5] ~ y[o + 5], x[6] ~ y[o + 6], x[7] ~ y[o + 7], x[8] ~ y[o + 8]
+    local b8, b9, b10, b11 = x[9] ~ y[o + 9], x[10] ~ y[o + 10], x[11] ~ y[o + 11], x[12] ~ y[o + 12]
+    local b12, b13, b14, b15 = x[13] ~ y[o + 13], x[14] ~ y[o + 14], x[15] ~ y[o + 15], x[16] ~ y[o + 16]
+    local x0, x1, x2, x3, x4, x5, x6, x7 = b0, b1, b2, b3, b4, b5, b6, b7
+    local x8, x9, x10, x11, x12, x13, x14, x15 = b8, b9, b10, b11, b12, b13, b14, b15
+    local t
+    for _ = 1, 4 do
+      t = (x0 + x12) & W32 x4 = x4 ~ ((t << 7 | t >> 25) & W32)
+      t = (x4 + x0) & W32 x8 = x8 ~ ((t << 9 | t >> 23) & W32)
+      t = (x8 + x4) & W32 x12 = x12 ~ ((t << 13 | t >> 19) & W32)
+      t = (x12 + x8) & W32 x0 = x0 ~ ((t << 18 | t >> 14) & W32)
+      t = (x5 + x1) & W32 x9 = x9 ~ ((t << 7 | t >> 25) & W32)
+      t = (x9 + x5) & W32 x13 = x13 ~ ((t << 9 | t >> 23) & W32)
+      t = (x13 + x9) & W32 x1 = x1 ~ ((t << 13 | t >> 19) & W32)
+      t = (x1 + x13) & W32 x5 = x5 ~ ((t << 18 | t >> 14) & W32)
+      t = (x10 + x6) & W32 x14 = x14 ~ ((t << 7 | t >> 25) & W32)
+      t = (x14 + x10) & W32 x2 = x2 ~ ((t << 9 | t >> 23) & W32)
+      t = (x2 + x14) & W32 x6 = x6 ~ ((t << 13 | t >> 19) & W32)
+      t = (x6 + x2) & W32 x10 = x10 ~ ((t << 18 | t >> 14) & W32)
+      t = (x15 + x11) & W32 x3 = x3 ~ ((t << 7 | t >> 25) & W32)
+      t = (x3 + x15) & W32 x7 = x7 ~ ((t << 9 | t >> 23) & W32)
+      t = (x7 + x3) & W32 x11 = x11 ~ ((t << 13 | t >> 19) & W32)
+      t = (x11 + x7) & W32 x15 = x15 ~ ((t << 18 | t >> 14) & W32)
+      t = (x0 + x3) & W32 x1 = x1 ~ ((t << 7 | t >> 25) & W32)
+      t = (x1 + x0) & W32 x2 = x2 ~ ((t << 9 | t >> 23) & W32)
+      t = (x2 + x1) & W32 x3 = x3 ~ ((t << 13 | t >> 19) & W32)
+      t = (x3 + x2) & W32 x0 = x0 ~ ((t << 18 | t >> 14) & W32)
+      t = (x5 + x4) & W32 x6 = x6 ~ ((t << 7 | t >> 25) & W32)
+      t = (x6 + x5) & W32 x7 = x7 ~ ((t << 9 | t >> 23) & W32)
+      t = (x7 + x6) & W32 x4 = x4 ~ ((t << 13 | t >> 19) & W32)
+      t = (x4 + x7) & W32 x5 = x5 ~ ((t << 18 | t >> 14) & W32)
+      t = (x10 + x9) & W32 x11 = x11 ~ ((t << 7 | t >> 25) & W32)
+      t = (x11 + x10) & W32 x8 = x8 ~ ((t << 9 | t >> 23) & W32)
+      t = (x8 + x11) & W32 x9 = x9 ~ ((t << 13 | t >> 19) & W32)
+      t = (x9 + x8) & W32 x10 = x10 ~ ((t << 18 | t >> 14) & W32)
+      t = (x15 + x14) & W32 x12 = x12 ~ ((t << 7 | t >> 25) & W32)
+      t = (x12 + x15) & W32 x13 = x13 ~ ((t << 9 | t >> 23) & W32)
+      t = (x13 + x12) & W32 x14 = x14 ~ ((t << 13 | t >> 19) & W32)
+      t = (x14 + x13) & W32 x15 = x15 ~ ((t << 18 | t >> 14) & W32)
+    end
+    x[1], x[2], x[3], x[4] = (x0 + b0) & W32, (x1 + b1) & W32, (x2 + b2) & W32, (x3 + b3) & W32
+    x[5], x[6], x[7], x[8] = (x4 + b4) & W32, (x5 + b5) & W32, (x6 + b6) & W32, (x7 + b7) & W32
+    x[9], x[10], x[11], x[12] = (x8 + b8) & W32, (x9 + b9) & W32, (x10 + b10) & W32, (x11 + b11) & W32
+    x[13], x[14], x[15], x[16] = (x12 + b12) & W32, (x13 + b13) & W32, (x14 + b14) & W32, (x15 + b15) & W32
+  end
+
+  -- BlockMix of the 32r words of `b` into `out`: even blocks first, then odd ones.
+  local function blockMix(b, r, out)
+    local x = table.move(b, 32 * r - 15, 32 * r, 1, {})
+    for i = 0, 2 * r - 1 do
+      salsaXor(x, b, 16 * i)
+      table.move(x, 1, 16, (i % 2 == 0 and i // 2 or r + i // 2) * 16 + 1, out)
+    end
+  end
+
+  local function roMix(x, r, n)
+    local v, y, len = {}, {}, 32 * r
+    for i = 0, n - 1 do
+      table.move(x, 1, len, i * len + 1, v)
+      blockMix(x, r, y)
+      x, y = y, x
+    end
+    for _ = 1, n do
+      -- Integerify: the first word of the last 64-byte block, modulo n (a power of two).
+      local o = (x[len - 15] & (n - 1)) * len
+      for k = 1, len do x[k] = x[k] ~ v[o + k] end
+      blockMix(x, r, y)
+      x, y = y, x
+    end
+    return x
+  end
+
+  -- PBKDF2-HMAC-SHA256 with one iteration, as scrypt uses it.
+  local function pbkdf2Once(password, salt, length)
+    local out = {}
+    for i = 1, (length + 31) // 32 do out[i] = hmac(password, salt .. spack(">I4", i)) end
+    return concat(out):sub(1, length)
+  end
+
+  local function scrypt(password, salt, n, r, p, length)
+    if n < 2 or n & (n - 1) ~= 0 then error("scrypt: N must be a power of two", 2) end
+    local blocks, out, size = pbkdf2Once(password, salt, p * 128 * r), {}, 128 * r
+    local format = "<" .. srep("I4", 32 * r)
+    for i = 0, p - 1 do
+      local x = { sunpack(format, blocks, i * size + 1) }
+      x[#x] = nil
+      out[i + 1] = spack(format, table.unpack(roMix(x, r, n), 1, 32 * r))
+    end
+    return pbkdf2Once(password, concat(out), length)
+  end
+
   return {
     randomBytes = randomBytes, equal = equal, sha256 = sha256, hmac = hmac, hkdfExtract = hkdfExtract,
     hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
@@ -1989,7 +2093,7 @@ local daveCrypto = (function()
     sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
     deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
     signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
-    decryptWithLabel = decryptWithLabel,
+    decryptWithLabel = decryptWithLabel, scrypt = scrypt,
   }
 end)()
 M._daveCrypto = daveCrypto
@@ -2235,10 +2339,13 @@ local daveMls = (function()
   end
 
   local function updatePath(r)
-    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+    local p = r.pos
+    local path = { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
       local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
       return { encryptionKey = s:vec(), secrets = s:list(hpke) }
     end) }
+    path.raw = r:since(p)
+    return path
   end
 
   function mls.readCommit(r)
@@ -3804,6 +3911,37 @@ local daveMls = (function()
 
   -- The call's privacy code (six groups of five digits) of the epoch we send in.
   function Member:privacyCode() return self.code end
+  -- The 45-digit code we and `user` compare (scrypt: seconds of work); nil outside a group with them.
+  function Member:verificationCode(user)
+    return self.group and media.verificationCode(self.group, self.userId, tostring(user))
+  end
+
+  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
+  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
+  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
+    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
+    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
+    -- Byte order, whatever the C locale says about `<` on strings.
+    for i = 1, math.min(#a, #b) do
+      if a:byte(i) ~= b:byte(i) then
+        if a:byte(i) > b:byte(i) then a, b = b, a end
+        break
+      end
+    end
+    return crypto().scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
+  end
+  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
+  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
+  function media.verificationCode(state, selfUser, other)
+    local identity, theirs = string.pack(">i8", userId(other)), nil
+    for i = 0, state.tree.leaves - 1 do
+      local leaf = state.tree:leaf(i)
+      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
+    end
+    if not theirs then return nil end
+    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
+    return media.displayableCode(fp, 45, 5)
+  end
 
   return mls
 end)()

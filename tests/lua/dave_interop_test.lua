@@ -1,0 +1,174 @@
+-- Our MLS member against an independent DAVE implementation (tests/dave-peer), both driven by an
+-- external sender built here: joins either way, adds and removes, frames and codes compared.
+local peers = require("dave_peer")
+local voice = require("@discord/voice")
+local crypto, mls = voice._daveCrypto, voice._daveMls
+local media = mls.media
+
+local CHANNEL = "1180000000000000001"
+local GROUP = string.pack(">I8", math.tointeger(CHANNEL))
+local FRAMES = { "\xF8\xFF\xFE", "\xFC\1\2\3", string.rep("\x78\x9C", 90) }
+
+local gatewayPriv, gatewayPub = crypto.deriveKeyPair(("g"):rep(32))
+local EXTERNAL_SENDER = mls.writer():vec(gatewayPub):u16(1):vec(string.pack(">I8", 1)):bytes()
+
+-- Op 27's append payload (after the operation type): external proposals signed by the gateway.
+local function proposals(epoch, bodies)
+  local out = {}
+  for i, body in ipairs(bodies) do
+    out[i] = mls.protectPublic({ groupId = GROUP, epoch = epoch, senderType = 2, senderIndex = 0, contentType = 2,
+      body = body }, gatewayPriv)
+  end
+  return mls.writer():vec(table.concat(out)):bytes()
+end
+local function add(kp) return string.pack(">I2", 1) .. kp end
+local function remove(leaf) return string.pack(">I2I4", 3, leaf) end
+
+-- Our member with the peer's shape, kept as a gateway's client would keep it.
+local Ours = {}
+Ours.__index = Ours
+local function ours(user)
+  local o = setmetatable({ userId = user }, Ours)
+  o.signature, o.signaturePub = crypto.generateKeyPair()
+  return o
+end
+function Ours:keyPackage()
+  local initPriv, initPub = crypto.generateKeyPair()
+  local encPriv, encPub = crypto.generateKeyPair()
+  self.privates = { init = initPriv, encryption = encPriv }
+  self.kp = mls.makeKeyPackage(string.pack(">I8", math.tointeger(self.userId)), self.signature, self.signaturePub,
+    initPub, encPub)
+  self.state = mls.createGroup(GROUP, self.kp.leafNode, encPriv, { mls.externalSendersExtension(EXTERNAL_SENDER) })
+  return self.kp.raw
+end
+function Ours:processProposals(_, bytes)
+  self.queue = {}
+  for _, m in ipairs(mls.reader(bytes):list(mls.readMessage)) do
+    self.queue[#self.queue + 1] = mls.externalProposal(self.state, m.publicMessage, { gatewayPub })
+  end
+  local commit, welcome, after = mls.createCommit(self.state, self.queue, self.signature)
+  self.sent = { commit = commit, after = after }
+  return commit, welcome
+end
+function Ours:keys()
+  local exporter = self.state.secrets.exporter
+  self.encryptor, self.decryptors = media.encryptor(media.senderBaseSecret(exporter, self.userId)), {}
+  self.base = function(user) return media.senderBaseSecret(exporter, user) end
+end
+function Ours:processCommit(bytes)
+  if self.sent and self.sent.commit == bytes then
+    self.state = self.sent.after
+  else
+    self.state = mls.processCommit(self.state, mls.readMessage(mls.reader(bytes)).publicMessage, self.queue)
+  end
+  self.sent = nil
+  self:keys()
+end
+function Ours:processWelcome(bytes)
+  self.state = mls.join(mls.readWelcome(mls.reader(bytes)), self.kp, self.privates)
+  self:keys()
+end
+function Ours:encryptOpus(frame) return self.encryptor:encrypt(frame) end
+function Ours:decrypt(user, frame)
+  if frame == voice.SILENCE_FRAME then return frame end
+  local d = self.decryptors[user]
+  if not d then
+    d = media.decryptor()
+    d:addRatchet(self.base(user), 0)
+    self.decryptors[user] = d
+  end
+  return d:decrypt(frame, 0)
+end
+function Ours:privacyCode() return media.privacyCode(self.state.secrets.authenticator) end
+function Ours:verificationCode(user) return media.verificationCode(self.state, self.userId, user) end
+function Ours:epoch() return self.state.groupContext.epoch end
+
+-- A pending member of the channel: ours or the peer's, with its key package sent.
+local function member(kind, user)
+  local m = kind == "ours" and ours(user) or peers.member(user, CHANNEL)
+  if kind ~= "ours" then m:setExternalSender(EXTERNAL_SENDER) end
+  m.kpBytes = m:keyPackage()
+  return m
+end
+
+-- One epoch change: every member gets the proposals, `committer`'s commit is announced to all
+-- members of the group, and `joiners` take its Welcome.
+local function step(group, epoch, bodies, committer, joiners)
+  local bytes, commit, welcome = proposals(epoch, bodies), nil, nil
+  local users = {}
+  for _, m in ipairs(group) do users[#users + 1] = m.userId end
+  for _, m in ipairs(joiners) do users[#users + 1] = m.userId end
+  for _, m in ipairs(group) do
+    local c, w = m:processProposals(0, bytes, users)
+    if m == committer then commit, welcome = c, w end
+  end
+  assert.is_not_nil(commit)
+  for _, m in ipairs(group) do m:processCommit(commit) end
+  for _, m in ipairs(joiners) do m:processWelcome(assert(welcome, "no welcome")) end
+end
+
+-- Every member decrypts every other's frames byte for byte, and all show one privacy code.
+local function agree(group, epoch)
+  local code = group[1]:privacyCode()
+  assert.equal(30, #code)
+  for _, m in ipairs(group) do
+    assert.same({ epoch, code }, { m:epoch(), m:privacyCode() }, m.userId)
+    for _, f in ipairs(FRAMES) do
+      local sealed = m:encryptOpus(f)
+      -- The peer sends Opus silence in the clear, as receivers must accept.
+      assert.is_true(#sealed >= #f + 12 or f == voice.SILENCE_FRAME and sealed == f, m.userId)
+      for _, o in ipairs(group) do
+        if o ~= m then
+          assert.equal(f, o:decrypt(m.userId, sealed), o.userId .. " <- " .. m.userId)
+          local ok, plain = pcall(o.decrypt, o, m.userId, string.char(sealed:byte(1) ~ 1) .. sealed:sub(2))
+          assert.is_true(not ok or plain == nil or #f == 3)
+        end
+      end
+    end
+  end
+end
+
+describe("DAVE with an independent implementation", function()
+  local missing = peers.missing()
+  teardown(peers.stop)
+
+  it("has its peer installed", function() assert.is_nil(missing) end)
+  if missing then return end
+
+  -- Each row: who makes the group (the first two members' pending groups race; `committer` wins).
+  for _, row in ipairs({
+    { name = "the peer joins our group by our Welcome", first = "ours", second = "peer" },
+    { name = "we join the peer's group by its Welcome; verification codes agree", first = "peer", second = "ours",
+      verify = true },
+  }) do
+    it(row.name, function()
+      local a, b = member(row.first, "1110000000000000001"), member(row.second, "1110000000000000002")
+      local bytes = proposals(0, { add(b.kpBytes) })
+      local commit, welcome = a:processProposals(0, bytes, { a.userId, b.userId })
+      a:processCommit(commit)
+      b:processWelcome(welcome)
+      agree({ a, b }, 1)
+      if row.verify then
+        local code = a:verificationCode(b.userId)
+        assert.same({ 45, code }, { #code, b:verificationCode(a.userId) })
+      end
+    end)
+  end
+
+  it("adds a third member and removes members, each side committing", function()
+    local us, peer = member("ours", "1110000000000000011"), member("peer", "1110000000000000012")
+    step({ us }, 0, { add(peer.kpBytes) }, us, { peer })
+    local third = member("peer", "1110000000000000013")
+    step({ us, peer }, 1, { add(third.kpBytes) }, us, { third })
+    agree({ us, peer, third }, 2)
+    -- A member that left hears no more; the peer's UpdatePath goes to us, then ours to the peers.
+    step({ us, peer }, 2, { remove(2) }, peer, {})
+    agree({ us, peer }, 3)
+    local fourth = member("peer", "1110000000000000014")
+    step({ us, peer }, 3, { add(fourth.kpBytes) }, peer, { fourth })
+    agree({ us, peer, fourth }, 4)
+    local fifth = member("peer", "1110000000000000015")
+    step({ us, fourth }, 4, { remove(1), add(fifth.kpBytes) }, us, { fifth })
+    agree({ us, fourth, fifth }, 5)
+  end)
+end)
