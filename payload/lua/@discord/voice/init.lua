@@ -3060,7 +3060,12 @@ local daveMls = (function()
 
   -- UpdatePath --------------------------------------------------------------------------------------------
 
-  local function copathChild(p, x) return tree.left(p) == x and tree.right(p) or tree.left(p) end
+  -- The child of p whose subtree does not hold x; x may lie deeper than p's children, as the filtered
+  -- direct path skips parents.
+  local function copathChild(p, x)
+    if inSubtree(x, tree.left(p)) then return tree.right(p) end
+    return tree.left(p)
+  end
 
   -- Merges the sender's UpdatePath into the tree: its nodes set, parent hashes checked, the new leaf
   -- validated. `added` holds leaf indices added by the same commit. Returns what decryptPath needs.
