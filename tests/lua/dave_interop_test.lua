@@ -103,7 +103,12 @@ local function step(group, epoch, bodies, committer, joiners)
     if m == committer then commit, welcome = c, w end
   end
   assert.is_not_nil(commit)
-  for _, m in ipairs(group) do m:processCommit(commit) end
+  -- A commit with a broken membership tag is refused and leaves the member able to take the real one.
+  local broken = commit:sub(1, -2) .. string.char(commit:byte(-1) ~ 1)
+  for _, m in ipairs(group) do
+    if m ~= committer then assert.has_error(function() m:processCommit(broken) end) end
+    m:processCommit(commit)
+  end
   for _, m in ipairs(joiners) do m:processWelcome(assert(welcome, "no welcome")) end
 end
 
@@ -143,8 +148,9 @@ describe("DAVE with an independent implementation", function()
   }) do
     it(row.name, function()
       local a, b = member(row.first, "1110000000000000001"), member(row.second, "1110000000000000002")
-      local bytes = proposals(0, { add(b.kpBytes) })
-      local commit, welcome = a:processProposals(0, bytes, { a.userId, b.userId })
+      -- Both pending groups get the other's Add; a's commit wins, b drops its own for the Welcome.
+      local commit, welcome = a:processProposals(0, proposals(0, { add(b.kpBytes) }), { a.userId, b.userId })
+      b:processProposals(0, proposals(0, { add(a.kpBytes) }), { a.userId, b.userId })
       a:processCommit(commit)
       b:processWelcome(welcome)
       agree({ a, b }, 1)
