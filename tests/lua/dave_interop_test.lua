@@ -1,9 +1,8 @@
--- Our MLS member against an independent DAVE implementation (tests/dave-peer), both driven by an
--- external sender built here: joins either way, adds and removes, frames and codes compared.
+-- The library's group member against an independent DAVE implementation (tests/dave-peer): first
+-- driven by an external sender built here, then with the bot on the fake voice gateway's DAVE channel.
 local peers = require("dave_peer")
 local voice = require("@discord/voice")
 local crypto, mls = voice._daveCrypto, voice._daveMls
-local media = mls.media
 
 local CHANNEL = "1180000000000000001"
 local GROUP = string.pack(">I8", math.tointeger(CHANNEL))
@@ -24,69 +23,10 @@ end
 local function add(kp) return string.pack(">I2", 1) .. kp end
 local function remove(leaf) return string.pack(">I2I4", 3, leaf) end
 
--- Our member with the peer's shape, kept as a gateway's client would keep it.
-local Ours = {}
-Ours.__index = Ours
-local function ours(user)
-  local o = setmetatable({ userId = user }, Ours)
-  o.signature, o.signaturePub = crypto.generateKeyPair()
-  return o
-end
-function Ours:keyPackage()
-  local initPriv, initPub = crypto.generateKeyPair()
-  local encPriv, encPub = crypto.generateKeyPair()
-  self.privates = { init = initPriv, encryption = encPriv }
-  self.kp = mls.makeKeyPackage(string.pack(">I8", math.tointeger(self.userId)), self.signature, self.signaturePub,
-    initPub, encPub)
-  self.state = mls.createGroup(GROUP, self.kp.leafNode, encPriv, { mls.externalSendersExtension(EXTERNAL_SENDER) })
-  return self.kp.raw
-end
-function Ours:processProposals(_, bytes)
-  self.queue = {}
-  for _, m in ipairs(mls.reader(bytes):list(mls.readMessage)) do
-    self.queue[#self.queue + 1] = mls.externalProposal(self.state, m.publicMessage, { gatewayPub })
-  end
-  local commit, welcome, after = mls.createCommit(self.state, self.queue, self.signature)
-  self.sent = { commit = commit, after = after }
-  return commit, welcome
-end
-function Ours:keys()
-  local exporter = self.state.secrets.exporter
-  self.encryptor, self.decryptors = media.encryptor(media.senderBaseSecret(exporter, self.userId)), {}
-  self.base = function(user) return media.senderBaseSecret(exporter, user) end
-end
-function Ours:processCommit(bytes)
-  if self.sent and self.sent.commit == bytes then
-    self.state = self.sent.after
-  else
-    self.state = mls.processCommit(self.state, mls.readMessage(mls.reader(bytes)).publicMessage, self.queue)
-  end
-  self.sent = nil
-  self:keys()
-end
-function Ours:processWelcome(bytes)
-  self.state = mls.join(mls.readWelcome(mls.reader(bytes)), self.kp, self.privates)
-  self:keys()
-end
-function Ours:encryptOpus(frame) return self.encryptor:encrypt(frame) end
-function Ours:decrypt(user, frame)
-  if frame == voice.SILENCE_FRAME then return frame end
-  local d = self.decryptors[user]
-  if not d then
-    d = media.decryptor()
-    d:addRatchet(self.base(user), 0)
-    self.decryptors[user] = d
-  end
-  return d:decrypt(frame, 0)
-end
-function Ours:privacyCode() return media.privacyCode(self.state.secrets.authenticator) end
-function Ours:verificationCode(user) return media.verificationCode(self.state, self.userId, user) end
-function Ours:epoch() return self.state.groupContext.epoch end
-
 -- A pending member of the channel: ours or the peer's, with its key package sent.
 local function member(kind, user)
-  local m = kind == "ours" and ours(user) or peers.member(user, CHANNEL)
-  if kind ~= "ours" then m:setExternalSender(EXTERNAL_SENDER) end
+  local m = kind == "ours" and mls.member(user, CHANNEL) or peers.member(user, CHANNEL)
+  m:setExternalSender(EXTERNAL_SENDER)
   m.kpBytes = m:keyPackage()
   return m
 end
@@ -99,11 +39,16 @@ local function step(group, epoch, bodies, committer, joiners)
   for _, m in ipairs(group) do users[#users + 1] = m.userId end
   for _, m in ipairs(joiners) do users[#users + 1] = m.userId end
   for _, m in ipairs(group) do
-    local c, w = m:processProposals(0, bytes, users)
+    local c, w = m:processProposals("append", bytes, users)
     if m == committer then commit, welcome = c, w end
   end
   assert.is_not_nil(commit)
-  for _, m in ipairs(group) do m:processCommit(commit) end
+  -- A commit with a broken membership tag is refused and leaves the member able to take the real one.
+  local broken = commit:sub(1, -2) .. string.char(commit:byte(-1) ~ 1)
+  for _, m in ipairs(group) do
+    if m ~= committer then assert.has_error(function() m:processCommit(broken) end) end
+    m:processCommit(commit)
+  end
   for _, m in ipairs(joiners) do m:processWelcome(assert(welcome, "no welcome")) end
 end
 
@@ -120,8 +65,7 @@ local function agree(group, epoch)
       for _, o in ipairs(group) do
         if o ~= m then
           assert.equal(f, o:decrypt(m.userId, sealed), o.userId .. " <- " .. m.userId)
-          local ok, plain = pcall(o.decrypt, o, m.userId, string.char(sealed:byte(1) ~ 1) .. sealed:sub(2))
-          assert.is_true(not ok or plain == nil or #f == 3)
+          assert.is_true(#f == 3 or o:decrypt(m.userId, string.char(sealed:byte(1) ~ 1) .. sealed:sub(2)) == nil)
         end
       end
     end
@@ -138,20 +82,16 @@ describe("DAVE with an independent implementation", function()
   -- Each row: who makes the group (the first two members' pending groups race; `committer` wins).
   for _, row in ipairs({
     { name = "the peer joins our group by our Welcome", first = "ours", second = "peer" },
-    { name = "we join the peer's group by its Welcome; verification codes agree", first = "peer", second = "ours",
-      verify = true },
+    { name = "we join the peer's group by its Welcome", first = "peer", second = "ours" },
   }) do
     it(row.name, function()
       local a, b = member(row.first, "1110000000000000001"), member(row.second, "1110000000000000002")
-      local bytes = proposals(0, { add(b.kpBytes) })
-      local commit, welcome = a:processProposals(0, bytes, { a.userId, b.userId })
+      -- Both pending groups get the other's Add; a's commit wins, b drops its own for the Welcome.
+      local commit, welcome = a:processProposals("append", proposals(0, { add(b.kpBytes) }), { a.userId, b.userId })
+      b:processProposals("append", proposals(0, { add(a.kpBytes) }), { a.userId, b.userId })
       a:processCommit(commit)
       b:processWelcome(welcome)
       agree({ a, b }, 1)
-      if row.verify then
-        local code = a:verificationCode(b.userId)
-        assert.same({ 45, code }, { #code, b:verificationCode(a.userId) })
-      end
     end)
   end
 
@@ -191,4 +131,117 @@ describe("DAVE with an independent implementation", function()
       agree(current(), epoch)
     end
   end)
+end)
+
+-- The bot on the fake voice gateway's DAVE channel, the other members peers.
+describe("DAVE on the voice gateway with independent peers", function()
+  local runtime = require("runtime")
+  local server = require("fake.discord.server")
+  local Voice = require("fake.discord.voice")
+  local tools = require("fake.tools")
+  local act = server.act
+  local fd, client, vs, conn, room
+  before_each(function()
+    fd, client = server.login({ intents = { "Guilds", "GuildVoiceStates" } })
+    vs = Voice.new(fd)
+    tools.install({ ["song.ogg"] = 30 })
+    room = fd.guild.channels[3]
+  end)
+  after_each(function() server.stop(client) end)
+  teardown(peers.stop)
+  if peers.missing() then return end
+
+  local function host(who) act(function() vs:host(fd[who].id, peers.member(fd[who].id, room)) end) end
+  local function leave(who) act(function() vs:leave(fd[who].id) end) end
+  local function hosted(who) return vs.dv.members[fd[who].id].member end
+  local function join()
+    act(function()
+      conn = voice.joinVoiceChannel({ client = client, guildId = fd.guild.id, channelId = room })
+      voice.entersState(conn, "ready", 5000)
+    end)
+  end
+  -- 30 frames and the closing silence; `at` maps a frame time (ms) to what the gateway does then.
+  local function play(at)
+    act(function()
+      for ms, fn in pairs(at or {}) do runtime.timer(ms, fn) end
+      local player = voice.createAudioPlayer()
+      conn:subscribe(player)
+      player:play(voice.createAudioResource("song.ogg"))
+      voice.entersState(player, "playing", 1000)
+      voice.entersState(player, "idle", 5000)
+    end, 10000)
+  end
+
+  -- Each row: gateway options, what happens, the peers in the group at the end, the gateway's log of
+  -- transitions (announce id epoch committer, op 23/31 from the bot, execute id version frames-before),
+  -- and how the last playback's 35 frames went (e encrypted, c clear).
+  for _, row in ipairs({
+    { "the bot commits the peer's addition", { committer = "bot" }, function()
+      join()
+      host("alice")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "bot" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
+    { "the peer welcomes the bot; verification codes agree", {}, function()
+      host("alice")
+      join()
+      play()
+      local code = conn:verificationCode(fd.alice.id)
+      assert.are.same({ 45, code }, { #code, hosted("alice"):verificationCode(fd.bot.id) })
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
+    { "the peer adds and removes a member, the bot follows its paths", {}, function()
+      host("alice")
+      join()
+      host("bob")
+      leave("bob")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 },
+      { "announce", 12, 2, "alice" }, { 23, 12 }, { "execute", 12, 1, 0 }, { "announce", 13, 3, "alice" },
+      { 23, 13 }, { "execute", 13, 1, 0 } } },
+    { "the bot commits a removal, its path to the peer", { committer = "bot" }, function()
+      host("alice")
+      host("bob")
+      join()
+      leave("bob")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { "execute", 11, 1, 0 }, { "announce", 12, 2, "alice" },
+      { 23, 12 }, { "execute", 12, 1, 0 }, { "announce", 13, 3, "bot" }, { 23, 13 }, { "execute", 13, 1, 0 } } },
+    { "an invalid commit: op 31, then the bot rejoins", {}, function()
+      host("alice")
+      join()
+      vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end
+      host("bob")
+      play()
+    end, { "alice", "bob" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 },
+      { "announce", 12, 2, "alice" }, { 31, 12 }, { "announce", 13, 3, "alice" }, { 23, 13 },
+      { "execute", 13, 1, 0 } } },
+    { "downgrade to protocol 0 and upgrade back at the announced transitions", {}, function()
+      host("alice")
+      join()
+      play({ [200] = function() vs:downgrade() end, [400] = function() vs:upgrade() end })
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 }, { 23, 12 },
+      { "execute", 12, 0, 11 }, { "announce", 13, 1, "alice" }, { 23, 13 }, { "execute", 13, 1, 21 } },
+      ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+  }) do
+    it(row[1], function()
+      row[2].channelId = room
+      vs:dave(row[2])
+      row[3]()
+      local names = { [fd.bot.id] = "bot", [fd.alice.id] = "alice", [fd.bob.id] = "bob" }
+      for _, l in ipairs(vs.dv.log) do
+        if l[1] == "announce" then l[4] = names[l[4]] end
+      end
+      -- Each peer's frame as the bot decrypts it by the peer's SSRC, and its privacy code.
+      local codes, sealed = {}, {}
+      for i, who in ipairs(row[4]) do
+        local frame = "\xFC" .. who .. ("x"):rep(40)
+        codes[i] = hosted(who):privacyCode()
+        assert.equal(frame, conn:decryptFrame(vs.dv.ssrcs[fd[who].id], hosted(who):encryptOpus(frame)))
+      end
+      -- The gateway had a peer decrypt every encrypted frame of the bot (a fault otherwise).
+      for i = #vs.rtp - 34, #vs.rtp do sealed[#sealed + 1] = vs.rtp[i].encrypted and "e" or "c" end
+      assert.are.same({ {}, row[5], (conn:privacyCode()):rep(#row[4]), row[6] or ("e"):rep(35) },
+        { vs.faults, vs.dv.log, table.concat(codes), table.concat(sealed) })
+      assert.equal("\xF8\xFF\xFE", vs.rtp[#vs.rtp].opus)
+    end)
+  end
 end)

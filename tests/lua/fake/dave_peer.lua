@@ -70,20 +70,35 @@ function Member:call(op, q)
   return call(q)
 end
 
-function Member:reinit() self:call("reinit", { user = self.userId, channel = self.channelId }) end
-function Member:setExternalSender(bytes) self:call("setExternalSender", { data = hex(bytes) }) end
+--- Forgets the group (the peer starts over; the external sender is set again).
+function Member:reset()
+  self:call("reinit", { user = self.userId, channel = self.channelId })
+  if self.externalSender then self:setExternalSender(self.externalSender) end
+end
+function Member:setExternalSender(bytes)
+  self.externalSender = bytes
+  self:call("setExternalSender", { data = hex(bytes) })
+end
 function Member:keyPackage() return unhex(self:call("keyPackage")) end
 
---- `bytes`: op 27's payload after the operation type. Returns the commit and the Welcome (or nil).
+local KINDS = { append = 0, revoke = 1 }
+
+--- `kind` "append" or "revoke" (or 0, 1); `bytes`: op 27's payload after the operation type. Returns
+--- the commit and the Welcome (or nil).
 function Member:processProposals(kind, bytes, userIds)
-  local _, a = self:call("processProposals", { kind = kind, data = hex(bytes), userIds = json.array(userIds or {}) })
+  local _, a = self:call("processProposals", { kind = KINDS[kind] or kind, data = hex(bytes),
+    userIds = json.array(userIds or {}) })
   return unhex(a.commit), unhex(a.welcome)
 end
 
 function Member:processCommit(bytes) self:call("processCommit", { data = hex(bytes) }) end
 function Member:processWelcome(bytes) self:call("processWelcome", { data = hex(bytes) }) end
 function Member:encryptOpus(frame) return unhex(self:call("encryptOpus", { data = hex(frame) })) end
-function Member:decrypt(userId, frame) return unhex(self:call("decrypt", { user = userId, data = hex(frame) })) end
+--- The frame in the clear, or nil when the peer refuses it.
+function Member:decrypt(userId, frame)
+  local ok, data = pcall(self.call, self, "decrypt", { user = userId, data = hex(frame) })
+  return ok and unhex(data) or nil
+end
 function Member:passthrough(on, expiry) self:call("passthrough", { on = on, expiry = expiry }) end
 function Member:verificationCode(userId) return (self:call("verificationCode", { user = userId })) end
 function Member:privacyCode() return (self:call("privacyCode")) end
