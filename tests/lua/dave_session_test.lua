@@ -43,15 +43,15 @@ describe("DAVE session: the bot", function()
       assert.are.same({ 0, 35 }, { #vs.rtp, conn.packets.dropped })
       host("alice")
       play()
-    end, { "alice" }, "11: epoch 1 by bot, 11: protocol 1 after frame 0" },
+    end, { "alice" }, "announce 11 1 bot, 23 11, execute 11 1 0" },
     { "is welcomed by a member; both show one verification code", nil, function()
       host("alice")
       join()
       play()
       -- scrypt on both sides takes seconds: only here.
       local code = conn:verificationCode(fd.alice.id)
-      assert.are.same({ 45, code }, { #code, vs.dv.m[fd.alice.id].member:verificationCode(fd.bot.id) })
-    end, { "alice" }, "11: epoch 1 by alice, 11: protocol 1 after frame 0" },
+      assert.are.same({ 45, code }, { #code, vs.dv.members[fd.alice.id].member:verificationCode(fd.bot.id) })
+    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0" },
     { "keeps its group over a resume and commits a removal with a path", "bot", function()
       host("alice")
       host("bob")
@@ -59,35 +59,37 @@ describe("DAVE session: the bot", function()
       act(function() vs.conns[1]:drop() end, 40000)
       act(function() vs:leave(fd.bob.id) end)
       play()
-    end, { "alice" }, "11: epoch 1 by alice, 11: protocol 1 after frame 0, 12: epoch 2 by alice, "
-      .. "12: protocol 1 after frame 0, 13: epoch 3 by bot, 13: protocol 1 after frame 0" },
+    end, { "alice" }, "announce 11 1 alice, execute 11 1 0, announce 12 2 alice, "
+      .. "23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
     { "answers an invalid commit with op 31 and joins again", nil, function()
       host("alice")
       join()
       vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end
       host("bob")
       play()
-    end, { "alice", "bob" }, "11: epoch 1 by alice, 11: protocol 1 after frame 0, 12: epoch 2 by alice, 12: invalid, "
-      .. "13: epoch 3 by alice, 13: protocol 1 after frame 0" },
+    end, { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, "
+      .. "31 12, announce 13 3 alice, 23 13, execute 13 1 0" },
     { "downgrades and upgrades at the announced transitions", nil, function()
       host("alice")
       join()
       play({ [200] = function() vs:downgrade() end, [400] = function() vs:upgrade() end })
-    end, { "alice" }, "11: epoch 1 by alice, 11: protocol 1 after frame 0, 12: protocol 0 after frame 10, "
-      .. "13: epoch 1 by alice, 13: protocol 1 after frame 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, "
+      .. "execute 12 0 11, announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
   }) do
     it(row[1], function()
-      vs = Voice.new(fd):dave({ channelId = room, committer = row[2] and fd.bot.id })
+      vs = Voice.new(fd):dave({ channelId = room, committer = row[2] })
       row[3]()
       local codes, sealed = {}, {}
       for i, who in ipairs(row[4]) do
         -- Each member's privacy code, and its frame as the bot decrypts it by the member's SSRC.
-        local m, frame = vs.dv.m[fd[who].id].member, "\xFC" .. who
+        local m, frame = vs.dv.members[fd[who].id].member, "\xFC" .. who
         codes[i] = m:privacyCode()
         assert.equal(frame, conn:decryptFrame(vs.dv.ssrcs[fd[who].id], m:encryptOpus(frame)))
       end
       for i = #vs.rtp - 34, #vs.rtp do sealed[#sealed + 1] = vs.rtp[i].encrypted and "e" or "c" end
-      local log = table.concat(vs.dv.log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice" })
+      local log = {}
+      for i, l in ipairs(vs.dv.log) do log[i] = table.concat(l, " ") end
+      log = table.concat(log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice" })
       assert.are.same({ {}, row[5], conn:privacyCode():rep(#row[4]), row[6] or ("e"):rep(35), "\xFC\0\0\29" },
         { vs.faults, log, table.concat(codes), table.concat(sealed), vs.rtp[#vs.rtp - 5].opus })
     end)

@@ -122,7 +122,7 @@ function Voice:_udp(p, reply)
 end
 
 -- DAVE -----------------------------------------------------------------------------------------------------
--- `vs:dave{channelId, committer}` makes the fake the group's delivery service and external sender (its
+-- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external sender (its
 -- own P-256 key): op 25, external Adds and Removes it signs, the first commit (or `committer`'s) sent
 -- back as op 29 and op 30, transitions executed once the bot is ready, every frame of the bot decrypted.
 -- `vs:host(id, member)` puts a member in the call; a member is any object with:
@@ -140,9 +140,9 @@ function Voice.ownMember(id, channelId) return mls.member(id, channelId) end
 
 function Voice:dave(opts)
   local priv, pub = require("@discord/voice")._daveCrypto.deriveKeyPair(("gateway"):rep(5))
-  self.dv = { priv = priv, es = mls.writer():vec(pub):u16(1):vec("voice.test"):bytes(), m = {}, users = {},
+  self.dv = { priv = priv, es = mls.writer():vec(pub):u16(1):vec("voice.test"):bytes(), members = {}, users = {},
     leaves = {}, removals = {}, epoch = 0, transition = 10, log = {}, ssrcs = {}, channelId = opts.channelId,
-    committer = opts.committer }
+    committer = opts.committer == "bot" and self.server.bot.id or opts.committer }
   return self
 end
 
@@ -165,7 +165,7 @@ end
 
 function Voice:host(id, member)
   local dv = self.dv
-  dv.users[#dv.users + 1], dv.m[id], dv.ssrcs[id] = id, { member = member }, 5000 + #dv.users
+  dv.users[#dv.users + 1], dv.members[id], dv.ssrcs[id] = id, { member = member }, 5000 + #dv.users
   member:setExternalSender(dv.es)
   if self.bot then self:_announceUsers({ id }) end
   self:_keyPackage(id, member:keyPackage())
@@ -176,7 +176,7 @@ function Voice:leave(id)
   for i = #dv.users, 1, -1 do
     if dv.users[i] == id then table.remove(dv.users, i) end
   end
-  dv.removals[#dv.removals + 1], dv.leaves[dv.m[id].leaf], dv.m[id] = dv.m[id].leaf, nil, nil
+  dv.removals[#dv.removals + 1], dv.leaves[dv.members[id].leaf], dv.members[id] = dv.members[id].leaf, nil, nil
   self.bot.json(13, { user_id = id })
   self:_propose()
 end
@@ -184,8 +184,8 @@ end
 -- A key package of a member who joins, or rejoins after op 31 (its old leaf is removed).
 function Voice:_keyPackage(id, kp)
   local dv = self.dv
-  if not dv.m[id] then dv.users[#dv.users + 1], dv.m[id] = id, {} end
-  local m = dv.m[id]
+  if not dv.members[id] then dv.users[#dv.users + 1], dv.members[id] = id, {} end
+  local m = dv.members[id]
   if m.leaf then dv.removals[#dv.removals + 1], dv.leaves[m.leaf] = m.leaf, nil end
   m.kp, m.leaf = kp, nil
   self:_propose()
@@ -197,7 +197,7 @@ function Voice:_propose()
   local dv, bot, group, joining = self.dv, self.server.bot.id, {}, {}
   if dv.version0 then return end
   for _, id in ipairs(dv.users) do
-    local m = dv.m[id]
+    local m = dv.members[id]
     if m.leaf then group[#group + 1] = id elseif m.kp then joining[#joining + 1] = id end
   end
   local to = dv.epoch > 0 and group or (#joining > 1 and joining or {})
@@ -206,7 +206,7 @@ function Voice:_propose()
   for _, id in ipairs(to) do
     local bodies = {}
     for _, leaf in ipairs(dv.removals) do bodies[#bodies + 1] = string.pack(">I2I4", 3, leaf) end
-    for _, add in ipairs(joining) do bodies[#bodies + 1] = add ~= id and "\0\1" .. dv.m[add].kp or nil end
+    for _, add in ipairs(joining) do bodies[#bodies + 1] = add ~= id and "\0\1" .. dv.members[add].kp or nil end
     for k, body in ipairs(bodies) do
       bodies[k] = mls.protectPublic({ groupId = string.pack(">i8", math.tointeger(dv.channelId)), epoch = dv.epoch,
         senderType = 2, senderIndex = 0, contentType = 2, body = body }, dv.priv)
@@ -215,7 +215,7 @@ function Voice:_propose()
   end
   dv.removals, dv.round = {}, round
   for _, id in ipairs(to) do
-    local m = dv.m[id].member
+    local m = dv.members[id].member
     if m then round.commits[id] = { m:processProposals("append", vecs[id], self:_ids(id)) } end
   end
   if vecs[bot] then self.bot.binary(27, "\0" .. vecs[bot]) end
@@ -227,41 +227,41 @@ function Voice:_announce()
   local dv, round, bot = self.dv, self.dv.round, self.server.bot.id
   local winner
   for _, id in ipairs(round and round.to or {}) do
-    if id == dv.committer or not winner and dv.m[id].member then winner = id end
+    if id == dv.committer or not winner and dv.members[id].member then winner = id end
   end
   local c = round and round.commits[winner or bot]
   if not c then return end
   winner, dv.round = winner or bot, nil
   local announced = dv.epoch > 0 and round.to or { winner }
-  if dv.epoch == 0 then dv.leaves, dv.m[winner].leaf = { [0] = winner }, 0 end
+  if dv.epoch == 0 then dv.leaves, dv.members[winner].leaf = { [0] = winner }, 0 end
   for _, id in ipairs(round.adds) do
     local leaf = 0
     while dv.leaves[leaf] do leaf = leaf + 1 end
-    if id ~= winner then dv.leaves[leaf], dv.m[id].leaf = id, leaf end
+    if id ~= winner then dv.leaves[leaf], dv.members[id].leaf = id, leaf end
   end
   dv.epoch, dv.transition = dv.epoch + 1, dv.transition + 1
   dv.pending = { id = dv.transition, version = 1 }
-  dv.log[#dv.log + 1] = ("%d: epoch %d by %s"):format(dv.transition, dv.epoch, winner)
+  dv.log[#dv.log + 1] = { "announce", dv.transition, dv.epoch, winner }
   for _, id in ipairs(announced) do self:_deliver(id, 29, c[1]) end
   for _, id in ipairs(round.adds) do
     if id ~= winner then self:_deliver(id, 30, c[2]) end
   end
-  if not (dv.m[bot] and dv.m[bot].leaf) then self:_execute() end
+  if not (dv.members[bot] and dv.members[bot].leaf) then self:_execute() end
 end
 
 function Voice:_deliver(id, op, bytes)
-  local dv, m = self.dv, self.dv.m[id].member
+  local dv, m = self.dv, self.dv.members[id].member
   if m then return (op == 29 and m.processCommit or m.processWelcome)(m, bytes) end
   if dv.corrupt then bytes, dv.corrupt = dv.corrupt(bytes), nil end
   self.bot.binary(op, string.pack(">I2", dv.transition) .. bytes)
 end
 
 function Voice:_execute()
-  local dv = self.dv
-  dv.clear = dv.pending.version == 0
-  dv.log[#dv.log + 1] = ("%d: protocol %d after frame %d"):format(dv.pending.id, dv.pending.version, #self.rtp)
-  if self.bot then self.bot.json(22, { transition_id = dv.pending.id }) end
+  local dv, p = self.dv, self.dv.pending
   dv.pending = nil
+  if self.bot then self.bot.json(22, { transition_id = p.id }) end
+  dv.clear = p.version == 0
+  dv.log[#dv.log + 1] = { "execute", p.id, p.version, #self.rtp }
 end
 
 function Voice:_daveBinary(data)
@@ -278,7 +278,7 @@ end
 
 function Voice:_daveJson(op, d)
   local dv = self.dv
-  if op == 31 then dv.log[#dv.log + 1] = d.transition_id .. ": invalid" end
+  dv.log[#dv.log + 1] = { op, d.transition_id }
   self:check(op == 31 or dv.pending and d.transition_id == dv.pending.id, "op %d for %s", op, d.transition_id)
   if op == 23 and dv.pending and d.transition_id == dv.pending.id then self:_execute() end
 end
@@ -295,11 +295,11 @@ end
 function Voice:upgrade()
   local dv = self.dv
   dv.version0, dv.leaves, dv.epoch = false, {}, 0
-  for _, m in pairs(dv.m) do m.kp, m.leaf = nil, nil end
+  for _, m in pairs(dv.members) do m.kp, m.leaf = nil, nil end
   self.bot.json(24, { protocol_version = 1, epoch = 1 })
   for _, id in ipairs(self:_ids(self.server.bot.id)) do
-    dv.m[id].member:reset()
-    self:_keyPackage(id, dv.m[id].member:keyPackage())
+    dv.members[id].member:reset()
+    self:_keyPackage(id, dv.members[id].member:keyPackage())
   end
 end
 
@@ -308,7 +308,7 @@ function Voice:_daveFrame(entry)
   local dv, bot = self.dv, self.server.bot.id
   entry.encrypted = mls.media.parseFrame(entry.opus) ~= nil
   for _, id in ipairs(entry.encrypted and self:_ids(bot) or {}) do
-    local plain = dv.m[id].leaf and dv.m[id].member:decrypt(bot, entry.opus)
+    local plain = dv.members[id].leaf and dv.members[id].member:decrypt(bot, entry.opus)
     if plain then
       entry.opus = plain
       return
