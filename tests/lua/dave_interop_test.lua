@@ -79,22 +79,6 @@ describe("DAVE with an independent implementation", function()
   it("has its peer installed", function() assert.is_nil(missing) end)
   if missing then return end
 
-  -- Each row: who makes the group (the first two members' pending groups race; `committer` wins).
-  for _, row in ipairs({
-    { name = "the peer joins our group by our Welcome", first = "ours", second = "peer" },
-    { name = "we join the peer's group by its Welcome", first = "peer", second = "ours" },
-  }) do
-    it(row.name, function()
-      local a, b = member(row.first, "1110000000000000001"), member(row.second, "1110000000000000002")
-      -- Both pending groups get the other's Add; a's commit wins, b drops its own for the Welcome.
-      local commit, welcome = a:processProposals("append", proposals(0, { add(b.kpBytes) }), { a.userId, b.userId })
-      b:processProposals("append", proposals(0, { add(a.kpBytes) }), { a.userId, b.userId })
-      a:processCommit(commit)
-      b:processWelcome(welcome)
-      agree({ a, b }, 1)
-    end)
-  end
-
   -- Epoch by epoch from our one-member group: who commits, who joins, who leaves (members by number,
   -- 0 = us, the others peers; one that leaves hears nothing more). Two adds in one commit leave
   -- unmerged leaves that the next path must encrypt to.
