@@ -21,7 +21,6 @@ const ops = {
   processWelcome: (q, d) => { d.processWelcome(buf(q.data)); },
   encryptOpus: (q, d) => ({ data: hex(d.encryptOpus(buf(q.data))) }),
   decrypt: (q, d) => ({ data: hex(d.decrypt(q.user, 0, buf(q.data))) }),
-  passthrough: (q, d) => { d.setPassthroughMode(q.on, q.expiry); },
   verificationCode: async (q, d) => ({ data: await d.getVerificationCode(q.user) }),
   privacyCode: (q, d) => ({ data: d.voicePrivacyCode }),
   epoch: (q, d) => ({ data: d.epoch === null ? null : Number(d.epoch) }),

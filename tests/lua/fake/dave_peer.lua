@@ -99,7 +99,6 @@ function Member:decrypt(userId, frame)
   local ok, data = pcall(self.call, self, "decrypt", { user = userId, data = hex(frame) })
   return ok and unhex(data) or nil
 end
-function Member:passthrough(on, expiry) self:call("passthrough", { on = on, expiry = expiry }) end
 function Member:verificationCode(userId) return (self:call("verificationCode", { user = userId })) end
 function Member:privacyCode() return (self:call("privacyCode")) end
 function Member:epoch() return (self:call("epoch")) end
