@@ -61,6 +61,15 @@ describe("DAVE session: the bot", function()
       play()
     end, { "alice" }, "announce 11 1 alice, execute 11 1 0, announce 12 2 alice, "
       .. "23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
+    { "left alone starts a new group and sends nothing until someone joins it", nil, function()
+      host("alice")
+      join()
+      act(function() vs:leave(fd.alice.id) end)
+      play()
+      assert.are.same({ 0, 35 }, { #vs.rtp, conn.packets.dropped })
+      host("bob")
+      play()
+    end, { "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 1 bob, 23 12, execute 12 1 0" },
     { "answers an invalid commit with op 31 and joins again", nil, function()
       host("alice")
       join()
@@ -89,7 +98,8 @@ describe("DAVE session: the bot", function()
       for i = #vs.rtp - 34, #vs.rtp do sealed[#sealed + 1] = vs.rtp[i].encrypted and "e" or "c" end
       local log = {}
       for i, l in ipairs(vs.dv.log) do log[i] = table.concat(l, " ") end
-      log = table.concat(log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice" })
+      log = table.concat(log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice",
+        [fd.bob.id] = "bob" })
       assert.are.same({ {}, row[5], conn:privacyCode():rep(#row[4]), row[6] or ("e"):rep(35), "\xFC\0\0\29" },
         { vs.faults, log, table.concat(codes), table.concat(sealed), vs.rtp[#vs.rtp - 5].opus })
     end)

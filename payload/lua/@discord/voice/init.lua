@@ -3886,10 +3886,10 @@ local daveMls = (function()
     return "joined"
   end
 
-  -- Sends with the newest epoch's key from now on.
+  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
   function Member:execute()
-    if self.nextEncryptor then self.encryptor, self.nextEncryptor = self.nextEncryptor, nil end
-    self.code = self.nextCode or self.code
+    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
+    self.code, self.nextCode = self.nextCode, nil
   end
 
   -- Our Opus frame as a protocol frame, or nil without a sending key.

@@ -178,7 +178,11 @@ function Voice:leave(id)
   end
   dv.removals[#dv.removals + 1], dv.leaves[dv.members[id].leaf], dv.members[id] = dv.members[id].leaf, nil, nil
   self.bot.json(13, { user_id = id })
-  self:_propose()
+  if #dv.users > 1 then return self:_propose() end
+  -- The bot alone: a new group, at once.
+  dv.epoch, dv.leaves, dv.removals, dv.members[dv.users[1]].leaf = 0, {}, {}, nil
+  self.bot.json(24, { protocol_version = 1, epoch = 1 })
+  self.bot.json(21, { protocol_version = 1, transition_id = 0 })
 end
 
 -- A key package of a member who joins, or rejoins after op 31 (its old leaf is removed).
