@@ -572,6 +572,7 @@ function VoiceConnection:_open(resume)
   if resume and self._net then
     net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
     net.rtp, net.dave = self._net.rtp, self._net.dave
+    if net.dave then net.dave.net = net end
   end
   self._net = net
   setState(self, { status = Status.Connecting, networking = net })

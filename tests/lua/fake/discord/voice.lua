@@ -122,206 +122,138 @@ function Voice:_udp(p, reply)
 end
 
 -- DAVE -----------------------------------------------------------------------------------------------------
--- With `Voice:dave()` the fake also is the group's delivery service and its one external sender (its own
--- P-256 key): it sends op 25, signs external Add and Remove proposals, relays ops 26-31 between the bot
--- and the members it hosts, announces and executes transitions, and checks every frame the bot sends.
--- A hosted member is any object with:
---   setExternalSender(bytes)      op 25's payload (an ExternalSender)
---   keyPackage() -> bytes          a fresh bare KeyPackage (op 26); also after a reset
---   processProposals(kind, bytes, userIds) -> commit, welcome|nil
---                                  kind "append" or "revoke"; bytes: op 27 after its operation byte;
---                                  userIds: the ids of the others in the call (strings)
---   processCommit(bytes)           op 29's MLSMessage; raises when it is invalid
---   processWelcome(bytes)          op 30's bare Welcome; raises when it is invalid
---   encryptOpus(frame) -> frame    with its newest epoch's key (hosted members switch at once)
---   decrypt(userId, frame) -> frame or nil
---   privacyCode() -> 30 digits     the epoch authenticator's code
---   verificationCode(userId)       optional: the pairwise code with that user
---   reset()                        forgets the group (downgrade; a new key package follows)
--- `Voice.ownMember(userId, channelId)` makes one from the library's own group member; `vs:host(id,
--- member)` puts one in the call, `vs:leave(id)` takes it out.
+-- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external sender (its
+-- own P-256 key): op 25, external Adds and Removes it signs, the first commit (or `committer`'s) sent
+-- back as op 29 and op 30, transitions executed once the bot is ready, every frame of the bot decrypted.
+-- `vs:host(id, member)` puts a member in the call; a member is any object with:
+--   setExternalSender(bytes)   op 25's payload
+--   keyPackage() -> bytes      a fresh bare KeyPackage (also after reset())
+--   processProposals(kind, bytes, userIds) -> commit, welcome|nil   kind "append" or "revoke", bytes:
+--                              op 27 after its operation byte, userIds: the others in the call
+--   processCommit(bytes), processWelcome(bytes)   ops 29 and 30 (raise when invalid)
+--   encryptOpus(frame), decrypt(userId, frame) -> frame|nil   (it switches keys at once)
+--   privacyCode(), verificationCode(userId), reset()
+-- `Voice.ownMember(id, channelId)` is the library's own.
 local mls = require("@discord/voice")._daveMls
 
-function Voice.ownMember(userId, channelId) return mls.member(userId, channelId) end
+function Voice.ownMember(id, channelId) return mls.member(id, channelId) end
 
--- DAVE mode for the call in `opts.channelId` (default: the one the bot joins). `opts.committer`: whose
--- commit wins when several members commit ("bot" or a hosted id; default: the first hosted member in
--- the group, else the bot).
 function Voice:dave(opts)
-  opts = opts or {}
   local priv, pub = require("@discord/voice")._daveCrypto.deriveKeyPair(("gateway"):rep(5))
-  local es = mls.writer():vec(pub):u16(1):vec("voice.test"):bytes()
-  self.dv = { priv = priv, externalSender = es, members = {}, order = {}, leaves = {}, epoch = 0, group = false,
-    committer = opts.committer, channelId = opts.channelId, transition = 10, log = {}, ssrcs = {}, removals = {} }
+  self.dv = { priv = priv, es = mls.writer():vec(pub):u16(1):vec("voice.test"):bytes(), members = {}, users = {},
+    leaves = {}, removals = {}, epoch = 0, transition = 10, log = {}, ssrcs = {}, channelId = opts.channelId,
+    committer = opts.committer == "bot" and self.server.bot.id or opts.committer }
   return self
 end
 
-local function botId(self) return self.server.bot.id end
-
-function Voice:_daveStart()
-  local dv = self.dv
-  self.bot.binary(25, dv.externalSender)
-  local ids = {}
-  for _, id in ipairs(dv.order) do ids[#ids + 1] = id end
-  if #ids > 0 then self.bot.json(11, { user_ids = ids }) end
-  for i, id in ipairs(ids) do
-    dv.ssrcs[id] = dv.ssrcs[id] or 5000 + i
-    self.bot.json(5, { user_id = id, ssrc = dv.ssrcs[id], speaking = 1 })
-  end
+function Voice:_ids(but)
+  local out = {}
+  for _, id in ipairs(self.dv.users) do out[#out + 1] = id ~= but and id or nil end
+  return out
 end
 
--- Puts a hosted member in the call: it receives op 25 and sends its key package.
+function Voice:_announceUsers(ids)
+  self.bot.json(11, { user_ids = ids })
+  for _, id in ipairs(ids) do self.bot.json(5, { user_id = id, ssrc = self.dv.ssrcs[id], speaking = 1 }) end
+end
+
+function Voice:_daveStart()
+  self.bot.binary(25, self.dv.es)
+  local ids = self:_ids(self.server.bot.id)
+  if #ids > 0 then self:_announceUsers(ids) end
+end
+
 function Voice:host(id, member)
   local dv = self.dv
-  dv.members[id] = { member = member }
-  dv.order[#dv.order + 1] = id
-  member:setExternalSender(dv.externalSender)
-  if self.bot then
-    dv.ssrcs[id] = 5000 + #dv.order
-    self.bot.json(11, { user_ids = { id } })
-    self.bot.json(5, { user_id = id, ssrc = dv.ssrcs[id], speaking = 1 })
-  end
+  dv.users[#dv.users + 1], dv.members[id], dv.ssrcs[id] = id, { member = member }, 5000 + #dv.users
+  member:setExternalSender(dv.es)
+  if self.bot then self:_announceUsers({ id }) end
   self:_keyPackage(id, member:keyPackage())
 end
 
 function Voice:leave(id)
   local dv = self.dv
-  local m = dv.members[id]
-  dv.members[id] = nil
-  for i, x in ipairs(dv.order) do
-    if x == id then table.remove(dv.order, i) end
+  for i = #dv.users, 1, -1 do
+    if dv.users[i] == id then table.remove(dv.users, i) end
   end
-  if m and m.leaf then dv.leaves[m.leaf], dv.removals[#dv.removals + 1] = nil, m.leaf end
-  if self.bot then self.bot.json(13, { user_id = id }) end
+  dv.removals[#dv.removals + 1], dv.leaves[dv.members[id].leaf], dv.members[id] = dv.members[id].leaf, nil, nil
+  self.bot.json(13, { user_id = id })
   self:_propose()
 end
 
-function Voice:_rec(id)
-  local dv = self.dv
-  if id == botId(self) and not dv.members[id] then dv.members[id] = {} end
-  return dv.members[id]
-end
-
--- A key package from a member who joins (or rejoins after op 31): its old leaf, if any, is removed.
+-- A key package of a member who joins, or rejoins after op 31 (its old leaf is removed).
 function Voice:_keyPackage(id, kp)
-  local dv, m = self.dv, self:_rec(id)
-  if m.leaf and dv.group then dv.leaves[m.leaf], dv.removals[#dv.removals + 1] = nil, m.leaf end
+  local dv = self.dv
+  if not dv.members[id] then dv.users[#dv.users + 1], dv.members[id] = id, {} end
+  local m = dv.members[id]
+  if m.leaf then dv.removals[#dv.removals + 1], dv.leaves[m.leaf] = m.leaf, nil end
   m.kp, m.leaf = kp, nil
   self:_propose()
 end
 
-local function external(self, epoch, body)
-  local channel = self.dv.channelId or self.channelId
-  return mls.protectPublic({ groupId = string.pack(">i8", math.tointeger(channel)), epoch = epoch,
-    senderType = 2, senderIndex = 0, contentType = 2, body = body }, self.dv.priv)
-end
-
-function Voice:_others(id)
-  local out = {}
-  for uid in pairs(self.dv.members) do
-    if uid ~= id then out[#out + 1] = uid end
-  end
-  table.sort(out)
-  return out
-end
-
--- Sends the proposals of this round: removals and adds to the group's members, or, with no group
--- yet, to every pending member the adds of the others.
+-- One round: the removals and adds go to the group's members or, with no group, each pending member
+-- gets the adds of the others.
 function Voice:_propose()
-  local dv = self.dv
-  if not dv or dv.version0 then return end
-  local joining, round = {}, { commits = {}, recipients = {}, removals = dv.removals, adds = {} }
-  for _, uid in ipairs(self:_others()) do
-    local m = dv.members[uid]
-    if m.kp and not m.leaf then joining[#joining + 1] = uid end
+  local dv, bot, group, joining = self.dv, self.server.bot.id, {}, {}
+  if dv.version0 then return end
+  for _, id in ipairs(dv.users) do
+    local m = dv.members[id]
+    if m.leaf then group[#group + 1] = id elseif m.kp then joining[#joining + 1] = id end
   end
-  if dv.group then
-    if #joining == 0 and #dv.removals == 0 then return end
-    for uid, m in pairs(dv.members) do
-      if m.leaf then round.recipients[#round.recipients + 1] = uid end
+  local to = dv.epoch > 0 and group or (#joining > 1 and joining or {})
+  if #to == 0 or #joining + #dv.removals == 0 then return end
+  local round, vecs = { to = to, adds = joining, commits = {} }, {}
+  for _, id in ipairs(to) do
+    local bodies = {}
+    for _, leaf in ipairs(dv.removals) do bodies[#bodies + 1] = string.pack(">I2I4", 3, leaf) end
+    for _, add in ipairs(joining) do bodies[#bodies + 1] = add ~= id and "\0\1" .. dv.members[add].kp or nil end
+    for k, body in ipairs(bodies) do
+      bodies[k] = mls.protectPublic({ groupId = string.pack(">i8", math.tointeger(dv.channelId)), epoch = dv.epoch,
+        senderType = 2, senderIndex = 0, contentType = 2, body = body }, dv.priv)
     end
-    round.adds = joining
-  else
-    if #joining < 2 then return end
-    round.recipients, round.adds = joining, joining
+    vecs[id] = mls.writer():vec(table.concat(bodies)):bytes()
   end
-  table.sort(round.recipients)
   dv.removals, dv.round = {}, round
-  local vecs = {}
-  for _, uid in ipairs(round.recipients) do
-    local messages = {}
-    for _, leaf in ipairs(round.removals) do messages[#messages + 1] = string.pack(">I2I4", 3, leaf) end
-    for _, add in ipairs(round.adds) do
-      if add ~= uid then messages[#messages + 1] = string.pack(">I2", 1) .. dv.members[add].kp end
-    end
-    for i, body in ipairs(messages) do messages[i] = external(self, dv.epoch, body) end
-    vecs[uid] = mls.writer():vec(table.concat(messages)):bytes()
+  for _, id in ipairs(to) do
+    local m = dv.members[id].member
+    if m then round.commits[id] = { m:processProposals("append", vecs[id], self:_ids(id)) } end
   end
-  -- Hosted members answer at once; the bot's op 28 comes back through its socket.
-  for _, uid in ipairs(round.recipients) do
-    local m = dv.members[uid]
-    if m.member then
-      local ok, commit, welcome = pcall(m.member.processProposals, m.member, "append", vecs[uid], self:_others(uid))
-      self:check(ok and commit, "%s refused the proposals: %s", uid, commit)
-      round.commits[uid] = { commit, welcome }
-    end
-  end
-  if vecs[botId(self)] then self.bot.binary(27, "\0" .. vecs[botId(self)]) end
+  if vecs[bot] then self.bot.binary(27, "\0" .. vecs[bot]) end
   self:_announce()
 end
 
--- The winning commit: op 29 to the members who committed on it, op 30 to the ones it adds.
+-- The winning commit: op 29 to its committer or the group's members, op 30 to those it adds.
 function Voice:_announce()
-  local dv = self.dv
-  local round = dv.round
-  if not round then return end
-  local winner = dv.committer == "bot" and botId(self) or dv.committer
-  if not winner then
-    for _, uid in ipairs(round.recipients) do
-      if not winner and dv.members[uid].member then winner = uid end
-    end
-    winner = winner or botId(self)
+  local dv, round, bot = self.dv, self.dv.round, self.server.bot.id
+  local winner
+  for _, id in ipairs(round and round.to or {}) do
+    if id == dv.committer or not winner and dv.members[id].member then winner = id end
   end
-  local found = false
-  for _, uid in ipairs(round.recipients) do found = found or uid == winner end
-  if not found then winner = round.recipients[1] end
-  local c = round.commits[winner]
+  local c = round and round.commits[winner or bot]
   if not c then return end
-  dv.round = nil
-  local announced, welcomed = {}, {}
-  if dv.group then
-    for _, uid in ipairs(round.recipients) do announced[#announced + 1] = uid end
-  else
-    announced[1] = winner
-    dv.leaves, dv.members[winner].leaf = { [0] = winner }, 0
+  winner, dv.round = winner or bot, nil
+  local announced = dv.epoch > 0 and round.to or { winner }
+  if dv.epoch == 0 then dv.leaves, dv.members[winner].leaf = { [0] = winner }, 0 end
+  for _, id in ipairs(round.adds) do
+    local leaf = 0
+    while dv.leaves[leaf] do leaf = leaf + 1 end
+    if id ~= winner then dv.leaves[leaf], dv.members[id].leaf = id, leaf end
   end
-  for _, uid in ipairs(round.adds) do
-    if uid ~= winner then
-      local i = 0
-      while dv.leaves[i] do i = i + 1 end
-      dv.leaves[i], dv.members[uid].leaf, welcomed[#welcomed + 1] = uid, i, uid
-    end
+  dv.epoch, dv.transition = dv.epoch + 1, dv.transition + 1
+  dv.pending = { id = dv.transition, version = 1 }
+  dv.log[#dv.log + 1] = { "announce", dv.transition, dv.epoch, winner }
+  for _, id in ipairs(announced) do self:_deliver(id, 29, c[1]) end
+  for _, id in ipairs(round.adds) do
+    if id ~= winner then self:_deliver(id, 30, c[2]) end
   end
-  dv.epoch, dv.group = (dv.group and dv.epoch or 0) + 1, true
-  dv.transition = dv.transition + 1
-  local id = dv.transition
-  dv.pending = { id = id, version = 1 }
-  dv.log[#dv.log + 1] = { "announce", id, dv.epoch, winner }
-  for _, list in ipairs({ { announced, 29, c[1] }, { welcomed, 30, c[2] } }) do
-    for _, uid in ipairs(list[1]) do
-      local m = dv.members[uid]
-      if m.member then
-        local ok, err = pcall(list[2] == 29 and m.member.processCommit or m.member.processWelcome, m.member, list[3])
-        self:check(ok, "%s could not process op %d: %s", uid, list[2], err)
-      elseif dv.corrupt then
-        self.bot.binary(list[2], string.pack(">I2", id) .. dv.corrupt(list[3]))
-        dv.corrupt = nil
-      else
-        self.bot.binary(list[2], string.pack(">I2", id) .. list[3])
-      end
-    end
-  end
-  if not dv.members[botId(self)] or not dv.members[botId(self)].leaf then self:_execute() end
+  if not (dv.members[bot] and dv.members[bot].leaf) then self:_execute() end
+end
+
+function Voice:_deliver(id, op, bytes)
+  local dv, m = self.dv, self.dv.members[id].member
+  if m then return (op == 29 and m.processCommit or m.processWelcome)(m, bytes) end
+  if dv.corrupt then bytes, dv.corrupt = dv.corrupt(bytes), nil end
+  self.bot.binary(op, string.pack(">I2", dv.transition) .. bytes)
 end
 
 function Voice:_execute()
@@ -333,69 +265,56 @@ function Voice:_execute()
 end
 
 function Voice:_daveBinary(data)
-  local dv, op, id = self.dv, data:byte(1), botId(self)
-  if op == 26 then
-    self:check(data:sub(2, 5) == "\0\1\0\2", "op 26 without a bare key package")
-    return self:_keyPackage(id, data:sub(2))
-  end
-  self:check(op == 28, "unexpected binary op %d", op)
+  local dv, op = self.dv, data:byte(1)
+  self:check(op == 26 or op == 28, "binary op %d", op)
+  if op == 26 then return self:_keyPackage(self.server.bot.id, data:sub(2)) end
   -- A commit after the round was decided loses, as on Discord's gateway.
-  if op ~= 28 or not dv.round then return end
+  if not dv.round then return end
   local r = mls.reader(data, 2)
   mls.readMessage(r)
-  local welcome = r.pos <= #data and data:sub(r.pos) or nil
-  dv.round.commits[id] = { data:sub(2, r.pos - 1), welcome }
+  dv.round.commits[self.server.bot.id] = { data:sub(2, r.pos - 1), r.pos <= #data and data:sub(r.pos) or nil }
   self:_announce()
 end
 
 function Voice:_daveJson(op, d)
   local dv = self.dv
   dv.log[#dv.log + 1] = { op, d.transition_id }
-  if op == 23 then
-    self:check(dv.pending and d.transition_id == dv.pending.id, "op 23 for transition %s", d.transition_id)
-    if dv.pending and d.transition_id == dv.pending.id then self:_execute() end
-  end
+  self:check(op == 31 or dv.pending and d.transition_id == dv.pending.id, "op %d for %s", op, d.transition_id)
+  if op == 23 and dv.pending and d.transition_id == dv.pending.id then self:_execute() end
 end
 
--- Downgrade to protocol 0 (op 21 to the bot, executed when it is ready), and the upgrade back: op 24
--- epoch 1, then every member starts again with a key package.
+-- Downgrade to protocol 0 (op 21, executed when the bot is ready); the upgrade back with op 24 epoch 1,
+-- after which everyone sends a new key package.
 function Voice:downgrade()
   local dv = self.dv
-  dv.transition = dv.transition + 1
-  dv.pending, dv.version0 = { id = dv.transition, version = 0 }, true
+  dv.transition, dv.version0 = dv.transition + 1, true
+  dv.pending = { id = dv.transition, version = 0 }
   self.bot.json(21, { protocol_version = 0, transition_id = dv.transition })
 end
 
 function Voice:upgrade()
   local dv = self.dv
-  dv.version0, dv.group, dv.leaves, dv.epoch, dv.removals = false, false, {}, 0, {}
+  dv.version0, dv.leaves, dv.epoch = false, {}, 0
   for _, m in pairs(dv.members) do m.kp, m.leaf = nil, nil end
-  self.bot.json(24, { protocol_version = 1, epoch = 1, transition_id = 0 })
-  for _, uid in ipairs(self:_others(botId(self))) do
-    local m = dv.members[uid].member
-    m:reset()
-    self:_keyPackage(uid, m:keyPackage())
+  self.bot.json(24, { protocol_version = 1, epoch = 1 })
+  for _, id in ipairs(self:_ids(self.server.bot.id)) do
+    dv.members[id].member:reset()
+    self:_keyPackage(id, dv.members[id].member:keyPackage())
   end
 end
 
--- Each of the bot's frames: decrypted by the first hosted member in the group, or in the clear only
--- while protocol 0 is executed.
+-- A frame of the bot: in the clear only under protocol 0, else decrypted by a member of the group.
 function Voice:_daveFrame(entry)
-  local dv, frame = self.dv, entry.opus
-  entry.encrypted = mls.media.parseFrame(frame) ~= nil
-  if not entry.encrypted then
-    self:check(dv.clear, "frame %d sent in the clear", #self.rtp + 1)
-    return
-  end
-  for _, uid in ipairs(self:_others(botId(self))) do
-    local m = dv.members[uid]
-    local plain = m.leaf and m.member:decrypt(botId(self), frame)
+  local dv, bot = self.dv, self.server.bot.id
+  entry.encrypted = mls.media.parseFrame(entry.opus) ~= nil
+  for _, id in ipairs(entry.encrypted and self:_ids(bot) or {}) do
+    local plain = dv.members[id].leaf and dv.members[id].member:decrypt(bot, entry.opus)
     if plain then
-      entry.opus, entry.by = plain, uid
+      entry.opus = plain
       return
     end
   end
-  self:check(false, "frame %d does not decrypt", #self.rtp + 1)
+  self:check(dv.clear and not entry.encrypted, "frame %d: %s", #self.rtp + 1, entry.encrypted and "no key" or "clear")
 end
 
 return Voice
