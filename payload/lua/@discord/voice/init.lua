@@ -106,7 +106,11 @@ end
 local function closeError(code, reason)
   local action = M.closeAction(code, reason)
   local known = CLOSE_CODES[code]
-  local text = action == "dave" and M.DAVE_REQUIRED or (known and known[1] or "Voice connection closed")
+  local text = known and known[1] or "Voice connection closed"
+  if action == "dave" then
+    text = M.daveVersion() > 0 and "The voice server refused this library's end-to-end encryption (DAVE) version "
+      .. M.daveVersion() or M.DAVE_REQUIRED
+  end
   if reason and reason ~= "" and reason ~= text and action ~= "dave" then text = text .. " (" .. reason .. ")" end
   return VoiceError(text, { code = code, reason = reason, dave = action == "dave",
     fatal = action == "fatal" or action == "dave" })
@@ -3730,6 +3734,7 @@ local daveMls = (function()
   -- external sender, the signature key and the decryptors (older keys expire by themselves).
   function Member:reset()
     self.group, self.pending, self.commit, self.kp, self.kpPrivates, self.queue = nil, nil, nil, nil, nil, {}
+    self.proposed = false
   end
 
   function Member:_createPending()
@@ -3794,7 +3799,7 @@ local daveMls = (function()
       fail("invalid proposals operation")
     end
     r:finish()
-    self.queue, self.commit = queue, nil
+    self.queue, self.commit, self.proposed = queue, nil, true
     if #queue == 0 then return nil end
     local commit, welcome, after = mls.createCommit(st, queue, self.signaturePriv)
     self.commit = { bytes = commit, after = after }
@@ -3826,7 +3831,7 @@ local daveMls = (function()
   function Member:_useGroup(st)
     local problem = groupProblem(st, self.externalSender.raw)
     if problem then fail(problem) end
-    self.group, self.pending, self.commit, self.queue = st, nil, nil, {}
+    self.group, self.pending, self.commit, self.queue, self.proposed = st, nil, nil, {}, false
     local now = runtime.now()
     for i = 0, st.tree.leaves - 1 do
       local leaf = st.tree:leaf(i)
@@ -3845,8 +3850,9 @@ local daveMls = (function()
     if self.autoExecute then self:execute() end
   end
 
-  -- Op 29's MLSMessage. Our own commit (the same bytes) is adopted; a pending member ignores others'.
-  -- Returns "adopted", "processed", "removed" or nil when the commit does not concern us.
+  -- Op 29's MLSMessage. Our own commit (the same bytes) is adopted; a pending member, or one that has
+  -- had no proposals this epoch, ignores others'. Returns "adopted", "processed", "removed" or nil when
+  -- the commit does not concern us.
   function Member:processCommit(bytes)
     local st = self:state()
     if not st then return nil end
@@ -3854,7 +3860,7 @@ local daveMls = (function()
       self:_useGroup(self.commit.after)
       return "adopted"
     end
-    if not self.group then return nil end
+    if not (self.group and self.proposed) then return nil end
     local r = mls.reader(bytes)
     local m = mls.readMessage(r)
     r:finish()

@@ -122,9 +122,10 @@ function Voice:_udp(p, reply)
 end
 
 -- DAVE -----------------------------------------------------------------------------------------------------
--- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external sender (its
--- own P-256 key): op 25, external Adds and Removes it signs, the first commit (or `committer`'s) sent
--- back as op 29 and op 30, transitions executed once the bot is ready, every frame of the bot decrypted.
+-- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external
+-- sender (its own P-256 key): op 25, external Adds and Removes it signs, the first commit (or the
+-- committer's) sent back as op 29 and op 30, transitions executed once the bot is ready, and every
+-- frame of the bot decrypted by a member.
 -- `vs:host(id, member)` puts a member in the call; a member is any object with:
 --   setExternalSender(bytes)   op 25's payload
 --   keyPackage() -> bytes      a fresh bare KeyPackage (also after reset())
