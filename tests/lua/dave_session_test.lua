@@ -82,8 +82,8 @@ describe("DAVE session: the bot", function()
       host("alice")
       join()
       play({ [200] = function() vs:downgrade() end, [400] = function() vs:upgrade() end })
-    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, "
-      .. "execute 12 0 11, announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, "
+      .. "announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
   }) do
     it(row[1], function()
       vs = Voice.new(fd):dave({ channelId = room, committer = row[2] })
