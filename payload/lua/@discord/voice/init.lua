@@ -4084,6 +4084,7 @@ function DaveSession:_execute(id)
     self.version, self.sendVersion = 1, 1
     m:execute()
   end
+  self.conn.daveProtocolVersion = version
   self:debug("transition " .. id .. " executed: protocol version " .. version)
   self.conn:emit("daveTransition", id, version)
 end
