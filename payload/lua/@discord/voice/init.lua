@@ -630,6 +630,8 @@ function VoiceConnection:_handle(net, packet)
       self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
         seq_ack = net.seqAck })
     else
+      -- A new session starts DAVE from nothing; its messages may come before the session description.
+      if M.daveVersion() > 0 then net.dave = M.DaveSession.new(self, net) end
       self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
         session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
     end
@@ -720,11 +722,7 @@ end
 function VoiceConnection:_session(net, d)
   local version = math.tointeger(d.dave_protocol_version) or 0
   if version > M.daveVersion() then return self:_refuseDave(net) end
-  -- A resumed session keeps its group; a new one starts DAVE from nothing.
-  if not (net.resume and net.dave) and M.daveVersion() > 0 then
-    net.dave = M.DaveSession.new(self, net)
-    net.dave:start(version)
-  end
+  if net.dave and not net.dave.started then net.dave:start(version) end
   self.daveProtocolVersion = version
   if d.mode ~= net.mode then
     error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode, { fatal = true }), 0)
@@ -3971,8 +3969,8 @@ local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady
   externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
 
 function DaveSession.new(conn, net)
-  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {},
-    transitions = 0 }, DaveSession)
+  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
+    DaveSession)
 end
 
 function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
@@ -3982,7 +3980,7 @@ function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(
 
 -- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
 function DaveSession:start(version)
-  self.version = version
+  self.version, self.started = version, true
   if version == 0 then
     self.sendVersion = 0
   else
@@ -4070,7 +4068,6 @@ function DaveSession:_execute(id)
   local version = self.prepared[id]
   if version == nil then return end
   self.prepared[id] = nil
-  self.transitions = self.transitions + 1
   local m = self.member
   if version == 0 then
     self.version, self.sendVersion = 0, 0
