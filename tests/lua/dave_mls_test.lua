@@ -273,6 +273,16 @@ describe("MLS ratchet tree", function()
       unhex(c.init_pub), unhex(c.encryption_pub))
     assert.equal(c.key_package, hex(own.raw))
     assert.same({ c.key_package_ref, c.leaf_node_tbs }, { hex(mls.keyPackageRef(kp.raw)), hex(kp.leafNode.tbs) })
+    -- A group's required capabilities (extensions, proposals, credentials) and the lifetime.
+    local function required(ext, cred)
+      local w = mls.writer()
+      return { { type = 3, data = w:list({ ext }, w.u16):list({}, w.u16):list({ cred }, w.u16):bytes() } }
+    end
+    kp.leafNode.notAfter = 1
+    assert.same({ "capabilities lack required type 2570", "capabilities lack required type 2", "key package outside "
+      .. "its lifetime" }, { mls.keyPackageProblem(kp, required(0x0a0a, 1)), mls.keyPackageProblem(kp, required(5, 2)),
+      mls.keyPackageProblem(kp, required(5, 1)) })
+    kp.leafNode.notAfter = -1
     local leafSignature = kp.leafNode.signature
     kp.leafNode.signature = kp.signature
     assert.equal("bad leaf node signature", mls.keyPackageProblem(kp))
@@ -302,7 +312,13 @@ describe("MLS ratchet tree", function()
         local receiver = c.leaves_private[c.leaves_private[1].index == u.sender and 2 or 1]
         local privates = { [2 * receiver.index] = unhex(receiver.encryption_priv) }
         for _, ps in ipairs(receiver.path_secrets) do privates[ps.node] = mls.nodeKeyPair(unhex(ps.path_secret)) end
-        local merged = t:mergePath(u.sender, mls.readUpdatePath(mls.reader(unhex(u.update_path))), unhex(c.group_id))
+        local path = mls.readUpdatePath(mls.reader(unhex(u.update_path)))
+        local key = path.nodes[1].encryptionKey
+        path.nodes[1].encryptionKey = t:leaf(receiver.index).encryptionKey
+        assert.has_error(function() mls.readTree(mls.reader(unhex(c.ratchet_tree))):mergePath(u.sender, path,
+          unhex(c.group_id)) end, "mls: update path repeats an encryption key")
+        path.nodes[1].encryptionKey = key
+        local merged = t:mergePath(u.sender, path, unhex(c.group_id))
         local commit, first = mls.decryptPath(merged, receiver.index, privates, context(c, c.epoch, t:treeHash()))
         assert.same({ u.commit_secret, u.path_secrets[receiver.index + 1], u.tree_hash_after },
           { hex(commit), hex(first), hex(t:treeHash()) })
@@ -360,8 +376,13 @@ describe("MLS ratchet tree", function()
       local newcomer = mls.join(mls.readWelcome(mls.reader(welcome)), kp, { init = keys[3], encryption = keys[5] })
       assert.same({ 3, after.secrets.authenticator, after.secrets.authenticator, 0 },
         { followed.groupContext.epoch, followed.secrets.authenticator, newcomer.secrets.authenticator, newcomer.leaf })
-      -- The newcomer alone in a new group adds B, who joins by its Welcome.
+      -- The newcomer alone in a new group adds B, who joins by its Welcome; an Add of its own
+      -- encryption key under another signature key is refused.
       local alone = mls.createGroup(st.groupContext.groupId, kp.leafNode, keys[5])
+      local tsk, tpk = crypto.deriveKeyPair(("t"):rep(32))
+      local twin = mls.makeKeyPackage(string.pack(">i8", 43), tsk, tpk, keys[4], keys[6])
+      assert.has_error(function() mls.createCommit(alone, queue(alone, external(0, { "\0\1" .. twin.raw })), keys[1])
+      end, "mls: added member repeats an encryption key")
       local kpB = mls.readKeyPackage(mls.reader(unhex(d.op26_message_b), 2))
       local _, welcomeB, two = mls.createCommit(alone, queue(alone, external(0, { string.pack(">I2", 1) .. kpB.raw })),
         keys[1])
@@ -448,6 +469,11 @@ describe("DAVE media", function()
       for _ = 1, 4 do late:encrypt("x") end
       assert.equal("y", dec:decrypt(late:encrypt("y"), 10999))
       assert.is_nil(dec:decrypt(late:encrypt("z"), 11000))
+      -- Generation 1 comes after 2^24 frames, at 170 a second no sooner than 98,690 s.
+      late.nonce, dec = 0xFFFFFF, media.decryptor()
+      dec:addRatchet(base(1), 0)
+      local g1 = late:encrypt("g")
+      assert.same({ false, "g" }, { dec:decrypt(g1, 98689000) or false, dec:decrypt(g1, 98690000) })
     end))
 
   it("privacy codes, external senders and proposals, binary messages", withVectors(DAVE, function(v)

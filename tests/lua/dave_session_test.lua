@@ -44,7 +44,8 @@ describe("DAVE session: the bot", function()
       host("alice")
       play()
     end, { "alice" }, "announce 11 1 bot, 23 11, execute 11 1 0" },
-    { "is welcomed by a member; both show one verification code", nil, function()
+    { "is welcomed by a member (op 25 before op 4); both show one verification code", nil, function()
+      vs.dv.early = true
       host("alice")
       join()
       play()
@@ -82,8 +83,8 @@ describe("DAVE session: the bot", function()
       host("alice")
       join()
       play({ [200] = function() vs:downgrade() end, [400] = function() vs:upgrade() end })
-    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, "
-      .. "execute 12 0 11, announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+    end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, "
+      .. "announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
   }) do
     it(row[1], function()
       vs = Voice.new(fd):dave({ channelId = room, committer = row[2] })

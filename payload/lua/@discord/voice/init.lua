@@ -106,7 +106,11 @@ end
 local function closeError(code, reason)
   local action = M.closeAction(code, reason)
   local known = CLOSE_CODES[code]
-  local text = action == "dave" and M.DAVE_REQUIRED or (known and known[1] or "Voice connection closed")
+  local text = known and known[1] or "Voice connection closed"
+  if action == "dave" then
+    text = M.daveVersion() > 0 and "The voice server refused this library's end-to-end encryption (DAVE) version "
+      .. M.daveVersion() or M.DAVE_REQUIRED
+  end
   if reason and reason ~= "" and reason ~= text and action ~= "dave" then text = text .. " (" .. reason .. ")" end
   return VoiceError(text, { code = code, reason = reason, dave = action == "dave",
     fatal = action == "fatal" or action == "dave" })
@@ -626,6 +630,8 @@ function VoiceConnection:_handle(net, packet)
       self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
         seq_ack = net.seqAck })
     else
+      -- A new session starts DAVE from nothing; its messages may come before the session description.
+      if M.daveVersion() > 0 then net.dave = M.DaveSession.new(self, net) end
       self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
         session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
     end
@@ -716,11 +722,7 @@ end
 function VoiceConnection:_session(net, d)
   local version = math.tointeger(d.dave_protocol_version) or 0
   if version > M.daveVersion() then return self:_refuseDave(net) end
-  -- A resumed session keeps its group; a new one starts DAVE from nothing.
-  if not (net.resume and net.dave) and M.daveVersion() > 0 then
-    net.dave = M.DaveSession.new(self, net)
-    net.dave:start(version)
-  end
+  if net.dave and not net.dave.started then net.dave:start(version) end
   self.daveProtocolVersion = version
   if d.mode ~= net.mode then
     error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode, { fatal = true }), 0)
@@ -3730,6 +3732,7 @@ local daveMls = (function()
   -- external sender, the signature key and the decryptors (older keys expire by themselves).
   function Member:reset()
     self.group, self.pending, self.commit, self.kp, self.kpPrivates, self.queue = nil, nil, nil, nil, nil, {}
+    self.proposed = false
   end
 
   function Member:_createPending()
@@ -3794,7 +3797,7 @@ local daveMls = (function()
       fail("invalid proposals operation")
     end
     r:finish()
-    self.queue, self.commit = queue, nil
+    self.queue, self.commit, self.proposed = queue, nil, true
     if #queue == 0 then return nil end
     local commit, welcome, after = mls.createCommit(st, queue, self.signaturePriv)
     self.commit = { bytes = commit, after = after }
@@ -3826,7 +3829,7 @@ local daveMls = (function()
   function Member:_useGroup(st)
     local problem = groupProblem(st, self.externalSender.raw)
     if problem then fail(problem) end
-    self.group, self.pending, self.commit, self.queue = st, nil, nil, {}
+    self.group, self.pending, self.commit, self.queue, self.proposed = st, nil, nil, {}, false
     local now = runtime.now()
     for i = 0, st.tree.leaves - 1 do
       local leaf = st.tree:leaf(i)
@@ -3845,8 +3848,9 @@ local daveMls = (function()
     if self.autoExecute then self:execute() end
   end
 
-  -- Op 29's MLSMessage. Our own commit (the same bytes) is adopted; a pending member ignores others'.
-  -- Returns "adopted", "processed", "removed" or nil when the commit does not concern us.
+  -- Op 29's MLSMessage. Our own commit (the same bytes) is adopted; a pending member, or one that has
+  -- had no proposals this epoch, ignores others'. Returns "adopted", "processed", "removed" or nil when
+  -- the commit does not concern us.
   function Member:processCommit(bytes)
     local st = self:state()
     if not st then return nil end
@@ -3854,7 +3858,7 @@ local daveMls = (function()
       self:_useGroup(self.commit.after)
       return "adopted"
     end
-    if not self.group then return nil end
+    if not (self.group and self.proposed) then return nil end
     local r = mls.reader(bytes)
     local m = mls.readMessage(r)
     r:finish()
@@ -3965,8 +3969,8 @@ local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady
   externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
 
 function DaveSession.new(conn, net)
-  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {},
-    transitions = 0 }, DaveSession)
+  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
+    DaveSession)
 end
 
 function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
@@ -3976,7 +3980,7 @@ function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(
 
 -- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
 function DaveSession:start(version)
-  self.version = version
+  self.version, self.started = version, true
   if version == 0 then
     self.sendVersion = 0
   else
@@ -4064,7 +4068,6 @@ function DaveSession:_execute(id)
   local version = self.prepared[id]
   if version == nil then return end
   self.prepared[id] = nil
-  self.transitions = self.transitions + 1
   local m = self.member
   if version == 0 then
     self.version, self.sendVersion = 0, 0
@@ -4078,6 +4081,7 @@ function DaveSession:_execute(id)
     self.version, self.sendVersion = 1, 1
     m:execute()
   end
+  self.conn.daveProtocolVersion = version
   self:debug("transition " .. id .. " executed: protocol version " .. version)
   self.conn:emit("daveTransition", id, version)
 end

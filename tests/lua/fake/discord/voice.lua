@@ -79,6 +79,7 @@ function Voice:_serve(sock, req)
     elseif op == 1 then
       self:check(d.protocol == "udp" and same(d.data, { address = SEEN[1], port = SEEN[2] }), data)
       self.mode = d.data.mode
+      if self.dv and self.dv.early then self.bot.binary(25, self.dv.es) end
       send(4, { mode = self.mode, secret_key = json.array(self.key), dave_protocol_version = self.dv and 1 or 0 })
       if self.dv then self:_daveStart() end
     elseif op == 3 then
@@ -122,9 +123,10 @@ function Voice:_udp(p, reply)
 end
 
 -- DAVE -----------------------------------------------------------------------------------------------------
--- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external sender (its
--- own P-256 key): op 25, external Adds and Removes it signs, the first commit (or `committer`'s) sent
--- back as op 29 and op 30, transitions executed once the bot is ready, every frame of the bot decrypted.
+-- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external
+-- sender (its own P-256 key): op 25, external Adds and Removes it signs, the first commit (or the
+-- committer's) sent back as op 29 and op 30, transitions executed once the bot is ready, and every
+-- frame of the bot decrypted by a member.
 -- `vs:host(id, member)` puts a member in the call; a member is any object with:
 --   setExternalSender(bytes)   op 25's payload
 --   keyPackage() -> bytes      a fresh bare KeyPackage (also after reset())
@@ -157,8 +159,9 @@ function Voice:_announceUsers(ids)
   for _, id in ipairs(ids) do self.bot.json(5, { user_id = id, ssrc = self.dv.ssrcs[id], speaking = 1 }) end
 end
 
+-- Op 25 (unless sent before op 4: `dv.early`), and the others in the call.
 function Voice:_daveStart()
-  self.bot.binary(25, self.dv.es)
+  if not self.dv.early then self.bot.binary(25, self.dv.es) end
   local ids = self:_ids(self.server.bot.id)
   if #ids > 0 then self:_announceUsers(ids) end
 end
