@@ -122,6 +122,6 @@ describe("module table generator", function()
     local out = lines("python3 payload/gen_module_table.py payload/modules.txt " .. tmp .. "/lua " .. tmp
       .. "/out.cpp 2>&1; echo rc=$?; rm -rf " .. tmp)
     assert.truthy(out[1]:find("discord/typedefs.lua: does not compile: .*typedefs.lua:2:"), out[1])
-    assert.are.equal("rc=1", out[#out])
+    assert.equal("rc=1", out[#out])
   end)
 end)
