@@ -40,6 +40,11 @@ for stage in "${stages[@]}"; do
       cmake --preset windows-test-key >/dev/null
       cmake --build --preset windows-test-key --target e2e_tools
       as_user ctest --preset windows-test-key -L e2e || failed=1
+      # The published build: stripped, its symbols in the debug file it links to.
+      # Compiled as the windows build was, so the compiler cache serves it.
+      cmake --preset windows-release >/dev/null
+      cmake --build --preset windows-release --target tarnwick_setup
+      scripts/split_debug.sh --check build/windows-release/Tarnwick-Setup.exe || failed=1
       ;;
     fuzz)
       compgen -G "fuzz/*_fuzz.cpp" >/dev/null || continue
