@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -120,6 +121,11 @@ void settle_setup_copy(const Path& moved, bool removed) {
     if (!delete_file(moved) && !platform::start_copy_remover(moved)) {
         (void)move_file(moved, Path(), kMoveDelayUntilReboot);
     }
+}
+
+bool is_copy_remover(int argc, const char* const* argv) {
+    return argc == 3 && std::string_view(argv[1]) == kCopyRemoverSwitch &&
+           module_file_name().filename() == Path(native_from_text(kCopyRemoverName));
 }
 
 int run_copy_remover(const char* process_handle) {

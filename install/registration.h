@@ -43,8 +43,12 @@ Path move_setup_copy_aside();
 void settle_setup_copy(const Path& moved, bool removed);
 
 /// The switch, followed by a handle of the process to outlive, that starts
-/// the program as the helper deleting the moved copy.
+/// the program as the helper deleting the moved copy, and the helper's file.
 inline constexpr char kCopyRemoverSwitch[] = "--remove-moved-copy";
+inline constexpr char kCopyRemoverName[] = "Tarnwick-Setup-remover.exe";
+/// Only the helper's own file takes the switch; anywhere else it is ignored
+/// like any unknown argument.
+bool is_copy_remover(int argc, const char* const* argv);
 /// The helper's run: waits for the uninstall's process to end, then deletes
 /// the moved copy beside its own file; 0 when it is gone.
 int run_copy_remover(const char* process_handle);

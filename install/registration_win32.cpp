@@ -43,7 +43,7 @@ IShellLinkW* make_shell_link() {
 }  // namespace
 
 bool start_copy_remover(const Path& moved) {
-    const Path remover = moved.parent_path() / L"Tarnwick-Setup-remover.exe";
+    const Path remover = moved.parent_path() / native_from_text(kCopyRemoverName);
     if (!CopyFileW(moved.c_str(), remover.c_str(), FALSE)) return false;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // No write access, so the loader may still open it; the file goes with the
