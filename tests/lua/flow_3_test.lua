@@ -69,7 +69,7 @@ describe("flow: sharding", function()
     start({ session_starts = 2, reset_after = 30000 })
     runtime.run(nil, { ["for"] = 30000 })
     local t = identifies()
-    assert.same({ 1, 4, true, {}, 1 }, { seen.warn[1][1]:find("Only 2 of 4 session starts left", 1, true), #t,
+    assert.same({ true, 4, true, {}, 1 }, { seen.warn[1][1]:find("Only 2 of 4 session starts left") ~= nil, #t,
       t[3][3] >= 30000, fd.gateway.faults, #seen.ready })
   end)
 

@@ -108,7 +108,7 @@ describe("flow: updates, partials, sweepers", function()
     assert.same({ "old" }, texts())
     runtime.run(nil, { ["for"] = 20000 })
     act(function() fd:say(fd.bob, fd.general, "new") end)
-    assert.same({ { "new" }, 1 }, { texts(), (seen.cacheSweep[#seen.cacheSweep][1]:find("Swept 1 messages", 1, true)) })
+    assert.same({ { "new" }, true }, { texts(), seen.cacheSweep[#seen.cacheSweep][1]:find("Swept 1 messages") ~= nil })
     runtime.run(nil, { ["for"] = 300000 })
     assert.same({ fd.bot.id }, client.users.cache:keys())
     for _, s in ipairs({ { messages = { interval = 0, lifetime = 1 } }, { users = { interval = 1, lifetime = 5 } },

@@ -40,12 +40,6 @@ for _, n in ipairs(names) do
 end
 
 describe("library files", function()
-  it("keep the exact alias texts", function()
-    assert.equal('return require("@discord/voice")\n', sources.discordvoice)
-    assert.equal('-- Alias: require("discord.lua") loads the discord package.\nreturn require("discord")\n',
-      sources["discord.lua"])
-  end)
-
   it("require only library, runtime and standard modules", function()
     local problems = {}
     for _, n in ipairs(names) do
