@@ -1,5 +1,5 @@
--- Command and component builders: each Discord limit refused with an error naming it, and the API form
--- of what passes. Rows: {what, build, pattern of the error (nil: accepted)}.
+-- Command and component builders: each limit refused with an error naming it, and the API form of what
+-- passes. Rows: {what, build, pattern of the error (nil: accepted)}.
 local json = require("json")
 local discord = require("discord")
 local S = require("discord.builders.slash")

@@ -1,5 +1,4 @@
--- Collectors on the virtual clock against the fake Discord: each kind with the ways it ends, and the
--- await helpers.
+-- Collectors on the virtual clock: each kind with the ways it ends, and the await helpers.
 local runtime = require("runtime")
 local server = require("fake.discord.server")
 local discord = require("discord")

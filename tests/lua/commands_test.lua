@@ -1,5 +1,5 @@
--- Application commands against the fake Discord: sync sends only what changed, registered commands
--- equal their builders, and permissions need a Bearer token.
+-- Application commands: sync sends only what changed, registered commands equal their builders, and
+-- permissions need a Bearer token.
 local json = require("json")
 local server = require("fake.discord.server")
 local discord = require("discord")

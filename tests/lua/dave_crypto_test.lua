@@ -6,9 +6,8 @@ local unhex, with = vectors.unhex, vectors.with
 -- A test of wycheproof/<name>_test.json.
 local function wp(name, body) return with("wycheproof/" .. name .. "_test.json", body) end
 
--- Every test of a Wycheproof file with its group; counts what ran (fn returns false for a skip). With
--- `sample`, only every fourth "valid" case (tcId 1, 5, 9 ...) runs unless DAVE_VECTORS=all: the curve
--- files take minutes in full.
+-- Runs fn(group, test, what) on a Wycheproof file, counting all but skips (false). With `sample`, of the
+-- "valid" cases only tcId 1, 5, 9 ... unless DAVE_VECTORS=all: the curve files take minutes in full.
 local ALL = os.getenv("DAVE_VECTORS") == "all"
 local function eachCase(doc, fn, sample)
   local n = 0

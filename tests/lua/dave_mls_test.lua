@@ -30,8 +30,8 @@ describe("MLS codec, tree math and secrets", function()
 
   it("decode and re-encode every structure of the messages vectors", withVectors("mls-vectors/messages.json",
     function(v)
-      -- Each reader must use its bytes up; what it gives back must be them. Not here: GroupSecrets and
-      -- PrivateMessage, which a DAVE member never reads from a peer in the clear.
+      -- Each reader must use its bytes up and give them back (not GroupSecrets and PrivateMessage, which
+      -- a DAVE member never reads in the clear).
       local function whole(fn)
         return function(s)
           local r = mls.reader(s)
@@ -209,8 +209,7 @@ describe("MLS messages", function()
   end))
 
   it("joins and reaches the epoch authenticator", withVectors("mls-vectors/passive-client-welcome.json", function(v)
-    -- Entry 1 carries the tree in the GroupInfo, 5 beside it (2 and 6 are alike; the others need
-    -- pre-shared keys); each join checks 17 signatures.
+    -- Entry 1 carries the tree in the GroupInfo, 5 beside it (2 and 6 are alike, the others need PSKs).
     for _, i in ipairs({ 1, 5 }) do
       local c = v[i]
       local state = mls.join(welcomeOf(c.welcome), message(c.key_package).keyPackage,
@@ -289,8 +288,7 @@ describe("MLS ratchet tree", function()
   end))
 
   it("merges and decrypts paths", withVectors("mls-vectors/treekem.json", function(v)
-    -- Entries 1-3 (2 to 4 members) and 9 (a filtered direct path that skips a parent), each path
-    -- processed by one other member: every processing costs an ECDH, key derivations and a signature check.
+    -- Entries 1-3 (2 to 4 members) and 9 (a filtered direct path), each path processed by one member.
     local processed = 0
     for _, e in ipairs({ 1, 2, 3, 9 }) do
       local c = v[e]

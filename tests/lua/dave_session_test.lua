@@ -1,6 +1,5 @@
--- End-to-end encryption on the voice connection: the fake voice gateway relays between the bot and the
--- other members, of our own group layer or of an independent implementation (tests/dave-peer), and has a
--- member decrypt every frame the bot sends.
+-- End-to-end encryption on the voice connection: the fake voice gateway relays between the bot and
+-- members (ours or the npm peers) and has a member decrypt every frame the bot sends.
 local server = require("fake.discord.server")
 local Voice = require("fake.discord.voice")
 local peers = require("dave_peer")

@@ -1,5 +1,4 @@
--- Flow: gateway faults: zombie connections, op 7 and op 9, close codes, reconnect backoff, split zlib
--- frames and the send limit.
+-- Flow: gateway faults: zombies, op 7 and 9, close codes, backoff, split zlib frames, the send limit.
 local runtime = require("runtime")
 local http = require("http")
 local server = require("fake.discord.server")

@@ -1,5 +1,4 @@
--- Flow: shards in one process: identify buckets 5 s apart, the session start limit, guild routing and
--- per-shard status.
+-- Flow: shards in one process: identify buckets, the session start limit, routing, per-shard status.
 local runtime = require("runtime")
 local server = require("fake.discord.server")
 local sharding = require("discord.sharding")

@@ -1,5 +1,4 @@
--- Flow: interactions under Discord's rules: a deferred slash command, the rules as errors, uploads
--- byte for byte, and autoDefer.
+-- Flow: interactions: a deferred slash command, the rules as errors, uploads byte for byte, autoDefer.
 local runtime = require("runtime")
 local json = require("json")
 local server = require("fake.discord.server")

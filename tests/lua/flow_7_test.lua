@@ -1,5 +1,5 @@
--- Flow: a session recorded against the fake Discord replays with no network and identical sends, a
--- changed send fails at the first difference, and a restart within 60 s resumes the saved session.
+-- Flow: a recorded session replays with no network, a changed send fails at the first difference, and
+-- a restart within 60 s resumes the saved session.
 local runtime = require("runtime")
 local http = require("http")
 local server = require("fake.discord.server")

@@ -1,5 +1,4 @@
--- The guild and application resources: each call sends its route, body and audit-log reason, and the
--- gateway events keep their caches.
+-- Guild and application resources: each call's route, body and audit-log reason; caches follow events.
 local json = require("json")
 local http = require("http")
 local util = require("discord.util")

@@ -1,5 +1,5 @@
--- Structures and managers against the fake Discord: what GUILD_CREATE builds, patching, permissions,
--- message payloads, and the REST calls behind object methods.
+-- Structures and managers: what GUILD_CREATE builds, patching, permissions, message payloads, and the
+-- REST calls behind object methods.
 local runtime = require("runtime")
 local json = require("json")
 local util = require("discord.util")

@@ -1,5 +1,5 @@
--- The REST client against scripted replies on the virtual clock: route keys, buckets, the global
--- limit, 429s, retries and the invalid-request counter.
+-- The REST client against scripted replies: route keys, buckets, the global limit, 429s, retries and
+-- the invalid-request counter.
 local runtime = require("runtime")
 local http = require("http")
 local json = require("json")

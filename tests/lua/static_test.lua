@@ -80,8 +80,8 @@ describe("library files", function()
   end)
 end)
 
--- It checks what a source may hold (ASCII, LF, a final newline), that the listed modules are there and
--- nothing else is, and that each compiles.
+-- It checks the sources' bytes, that the listed modules are there and nothing else is, and that each
+-- compiles.
 describe("module table generator", function()
   local function generate(dir)
     local out = os.tmpname()

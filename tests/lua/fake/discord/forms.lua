@@ -1,5 +1,4 @@
--- Discord's form validation for the fake: each check returns nil or Discord's 400 body, errors nested
--- by path.
+-- Discord's form validation for the fake: each check returns nil or Discord's 400 body.
 local json = require("json")
 
 local Forms = {}

@@ -1,5 +1,4 @@
--- Moderation in the fake Discord: automod rules, bans and the audit log, where each write adds an entry
--- with its X-Audit-Log-Reason.
+-- Automod rules, bans and the audit log (each write's X-Audit-Log-Reason) in the fake Discord.
 local json = require("json")
 local Store = require("fake.discord.store")
 

@@ -64,8 +64,7 @@ function Rest:setBucket(key, cfg)
   self.bucket_config[key] = cfg
 end
 
---- A 429 for the next matching request(s): f = {method, path (pattern), global, retry_after (s), times},
---- or with `lost` a request carried out whose answer is lost.
+--- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
