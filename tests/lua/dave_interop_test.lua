@@ -99,18 +99,16 @@ describe("DAVE with an independent implementation", function()
 
   it("adds and removes members epoch by epoch, each side committing", function()
     local members, leaves = { [0] = member("ours", "1110000000000000100") }, { [0] = 0 }
+    -- The group's members in leaf order.
     local function current()
       local out = {}
-      for n, leaf in pairs(leaves) do out[#out + 1] = { leaf, members[n] } end
-      table.sort(out, function(x, y) return x[1] < y[1] end)
-      for i, e in ipairs(out) do out[i] = e[2] end
-      return out
+      for n in pairs(leaves) do out[#out + 1] = n end
+      table.sort(out, function(x, y) return leaves[x] < leaves[y] end)
+      return require("discord.util").map(out, function(n) return members[n] end)
     end
     for epoch, change in ipairs(CHANGES) do
       local bodies, joiners = {}, {}
-      for _, n in ipairs(change.remove or {}) do
-        bodies[#bodies + 1], leaves[n] = remove(leaves[n]), nil
-      end
+      for _, n in ipairs(change.remove or {}) do bodies[#bodies + 1], leaves[n] = remove(leaves[n]), nil end
       local group = current()
       for _, n in ipairs(change.add or {}) do
         members[n] = member("peer", string.format("11100000000000001%02d", n))

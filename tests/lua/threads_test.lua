@@ -42,9 +42,8 @@ describe("threads", function()
     assert.same({ general(), 3, true }, { public.parent, general().threads.cache.size, seen.threadCreate[1][2] })
     local me = client.guilds.cache:get(fd.guild.id).members.me
     assert.equal(general():permissionsFor(me).bitfield, public:permissionsFor(me).bitfield)
-    local ch = general()
-    fails(function() ch.threads:create({ name = ("x"):rep(101) }) end, "1 to 100 characters")
-    fails(function() ch.threads:create({ name = "x", autoArchiveDuration = 30 }) end, "60, 1440, 4320 or 10080")
+    fails(function() general().threads:create({ name = ("x"):rep(101) }) end, "1 to 100 characters")
+    fails(function() general().threads:create({ name = "x", autoArchiveDuration = 30 }) end, "60, 1440, 4320 or 10080")
   end)
 
   it("keeps forum tags and creates posts with tags and a starter message", function()
