@@ -115,7 +115,7 @@ function I:_edit(it, msg, d, files)
   for _, k in ipairs({ "content", "embeds", "components" }) do
     if d[k] ~= nil then msg[k] = d[k] end
   end
-  if d.attachments ~= nil then msg.attachments = self.store:attachmentsFor(d.attachments, files, msg.attachments) end
+  if d.attachments ~= nil then msg.attachments = self.store:attachmentsFor(d.attachments, files) end
   msg.flags = msg.flags & ~LOADING
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_UPDATE", it.channel, self.store:messageJSON(msg)) end
 end
