@@ -72,8 +72,7 @@ std::span<char> BodyBuffer::room(std::size_t want) {
 
 void BodyBuffer::append(std::string_view bytes) {
     if (bytes.empty()) return;
-    if (size_ + bytes.size() > reserved_ &&
-        !plan(std::max(size_ + bytes.size(), reserved_ * 2))) {
+    if (size_ + bytes.size() > reserved_ && !plan(std::max(size_ + bytes.size(), reserved_ * 2))) {
         throw std::bad_alloc();
     }
     std::span<char> into = room(bytes.size());

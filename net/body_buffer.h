@@ -16,7 +16,7 @@ public:
     BodyBuffer() = default;
     BodyBuffer(std::string_view bytes) { append(bytes); }  // NOLINT(google-explicit-constructor)
     BodyBuffer(const std::string& bytes) : BodyBuffer(std::string_view(bytes)) {}  // NOLINT
-    BodyBuffer(const char* text) : BodyBuffer(std::string_view(text)) {}  // NOLINT
+    BodyBuffer(const char* text) : BodyBuffer(std::string_view(text)) {}           // NOLINT
     BodyBuffer(const BodyBuffer& other) : BodyBuffer(other.view()) {}
     BodyBuffer(BodyBuffer&& other) noexcept { swap(other); }
     BodyBuffer& operator=(BodyBuffer other) noexcept {

@@ -182,8 +182,8 @@ private:
     // Address space for the whole body at once: the declared length, else
     // the limit; pages are committed only as bytes arrive.
     bool plan() {
-        const std::uint64_t most = declared_ ? std::min<std::uint64_t>(*declared_, ceiling_)
-                                             : ceiling_;
+        const std::uint64_t most =
+            declared_ ? std::min<std::uint64_t>(*declared_, ceiling_) : ceiling_;
         return response_.body.plan(static_cast<std::size_t>(most));
     }
 
