@@ -1,7 +1,9 @@
 #include "install/registration.h"
 
+#include <chrono>
 #include <ctime>
 #include <system_error>
+#include <thread>
 
 #include "install/install_steps.h"
 #include "support/layout.h"
@@ -40,6 +42,9 @@ std::string install_date() {
     std::strftime(text, sizeof text, "%Y%m%d", &local);
     return text;
 }
+
+// The uninstall's image in the temporary folder, and the helper beside it.
+constexpr char kMovedCopyName[] = "Tarnwick-Setup-uninstall.exe";
 
 bool same_file(const Path& a, const Path& b) {
     std::error_code ec;
@@ -99,7 +104,7 @@ Path move_setup_copy_aside() {
     const Path copy = setup_copy_path();
     if (install_root().empty() || !same_file(module_file_name(), copy)) return {};
     std::error_code ec;
-    const Path aside = std::filesystem::temp_directory_path(ec) / "Tarnwick-Setup-uninstall.exe";
+    const Path aside = std::filesystem::temp_directory_path(ec) / kMovedCopyName;
     if (ec || !move_file(copy, aside, kMoveReplaceExisting)) return {};
     return aside;
 }
@@ -110,8 +115,22 @@ void settle_setup_copy(const Path& moved, bool removed) {
         (void)move_file(moved, setup_copy_path(), kMoveReplaceExisting);
         return;
     }
-    // Windows keeps the running image; the temporary folder's cleanup takes it.
-    if (!delete_file(moved)) (void)move_file(moved, Path(), kMoveDelayUntilReboot);
+    // Windows keeps the running image: a helper deletes it after this process,
+    // and failing that a restart (if the user may schedule one).
+    if (!delete_file(moved) && !platform::start_copy_remover(moved)) {
+        (void)move_file(moved, Path(), kMoveDelayUntilReboot);
+    }
+}
+
+int run_copy_remover(const char* process_handle) {
+    platform::wait_for_process(process_handle);
+    const Path moved = module_file_name().parent_path() / kMovedCopyName;
+    // The ended process's image may be let go a moment after its handle signals.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (delete_file(moved) || file_kind(moved) == FileKind::Missing) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 1;
 }
 
 void unregister_installation() {

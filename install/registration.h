@@ -37,11 +37,27 @@ void unregister_installation();
 /// folder, since a running program can be moved but not deleted, and returns
 /// where it went; otherwise the empty path.
 Path move_setup_copy_aside();
-/// After the removal: deleted when it ran, put back when the removal failed,
-/// so that the entry's commands still work.
+/// After the removal: deleted when it ran (a running image by a helper once
+/// this process has ended), put back when the removal failed, so that the
+/// entry's commands still work.
 void settle_setup_copy(const Path& moved, bool removed);
 
+/// The switch, followed by a handle of the process to outlive, that starts
+/// the program as the helper deleting the moved copy.
+inline constexpr char kCopyRemoverSwitch[] = "--remove-moved-copy";
+/// The helper's run: waits for the uninstall's process to end, then deletes
+/// the moved copy beside its own file; 0 when it is gone.
+int run_copy_remover(const char* process_handle);
+
 namespace platform {
+
+/// Starts a copy of the program beside `moved`, opened for deletion on close
+/// with the handle it inherits, as the helper deleting `moved` after this
+/// process; the copy then goes when the helper ends. False when it could not
+/// be started (POSIX: never needed, a running program can be deleted).
+bool start_copy_remover(const Path& moved);
+/// Waits until the process of the handle has ended (Windows).
+void wait_for_process(const char* process_handle);
 
 bool write_uninstall_entry(const std::vector<EntryValue>& values);
 /// The stored values; empty when there is no entry.

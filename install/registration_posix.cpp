@@ -39,6 +39,12 @@ std::vector<std::string> fields(const std::string& line) {
 
 }  // namespace
 
+bool start_copy_remover(const Path& /*moved*/) {
+    return false;
+}
+
+void wait_for_process(const char* /*process_handle*/) {}
+
 bool write_uninstall_entry(const std::vector<EntryValue>& values) {
     const Path file = entry_file();
     if (file.empty() || !ensure_dir(file.parent_path())) return false;

@@ -5,6 +5,10 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "support/layout.h"
 
 namespace tarncore::platform {
@@ -37,6 +41,67 @@ IShellLinkW* make_shell_link() {
 }
 
 }  // namespace
+
+bool start_copy_remover(const Path& moved) {
+    const Path remover = moved.parent_path() / L"Tarnwick-Setup-remover.exe";
+    if (!CopyFileW(moved.c_str(), remover.c_str(), FALSE)) return false;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    // No write access, so the loader may still open it; the file goes with the
+    // last handle, the helper's inherited one, once its image is let go too.
+    HANDLE own = CreateFileW(remover.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit, OPEN_EXISTING,
+                             FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (own == INVALID_HANDLE_VALUE) {
+        DeleteFileW(remover.c_str());
+        return false;
+    }
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                         SYNCHRONIZE, TRUE, 0)) {
+        CloseHandle(own);
+        return false;
+    }
+    // Only these two: an inherited pipe or console would keep the caller waiting.
+    HANDLE handles[] = {own, self};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<unsigned char> list(size);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+    bool created = InitializeProcThreadAttributeList(attributes, 1, 0, &size) &&
+                   UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                             handles, sizeof handles, nullptr, nullptr);
+    if (created) {
+        std::wstring line = L"\"" + remover.native() + L"\" " +
+                            native_from_text(kCopyRemoverSwitch) + L" " +
+                            std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
+        STARTUPINFOEXW startup{};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = INVALID_HANDLE_VALUE;
+        startup.StartupInfo.hStdOutput = INVALID_HANDLE_VALUE;
+        startup.StartupInfo.hStdError = INVALID_HANDLE_VALUE;
+        startup.lpAttributeList = attributes;
+        PROCESS_INFORMATION info{};
+        created = CreateProcessW(remover.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                 DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                 &startup.StartupInfo, &info);
+        if (created) {
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
+        DeleteProcThreadAttributeList(attributes);
+    }
+    CloseHandle(self);
+    CloseHandle(own);
+    return created;
+}
+
+void wait_for_process(const char* process_handle) {
+    const auto value = static_cast<std::uintptr_t>(std::strtoull(process_handle, nullptr, 10));
+    HANDLE process = reinterpret_cast<HANDLE>(value);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+}
 
 bool write_uninstall_entry(const std::vector<EntryValue>& values) {
     HKEY key = nullptr;

@@ -9,10 +9,12 @@ packages=(
   wine wine64
   googletest libssl-dev openssl
   libarchive-tools lua5.4 lua-busted lua-check curl util-linux iproute2 osslsigncode minisign
-  ccache clang-format clang-tidy
+  ccache clang-format clang-tidy nodejs
 )
 
 missing=()
+# Node's own builds of nodejs bring npm; Debian's ship it apart.
+command -v npm >/dev/null || missing+=(npm)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
@@ -23,4 +25,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The DAVE interop test's independent peer comes from npm, pinned with its integrity by the lock file.
+# An optional dependency that fails its check is skipped by npm ci, so the native binary is checked too.
+peer="$(dirname "$0")/../tests/dave-peer"
+if [ ! -e "$peer/node_modules/@snazzah/davey-linux-x64-gnu/package.json" ]; then
+  echo "bootstrap: npm ci in $peer"
+  (cd "$peer" && npm ci --no-audit --no-fund)
+  [ -e "$peer/node_modules/@snazzah/davey-linux-x64-gnu/package.json" ] || {
+    echo "bootstrap: $peer: the native @snazzah/davey binary did not install (integrity or platform)" >&2
+    exit 1
+  }
 fi

@@ -12,6 +12,11 @@ if [ "${1:-}" = --check ]; then check=1; shift; fi
 exe=$1
 debug=$exe.debug
 
+# Split twice, the second --only-keep-debug would overwrite the symbols with none.
+if [ $check -eq 0 ] && "${prefix}objdump" -h "$exe" | grep -q ' \.gnu_debuglink '; then
+  echo "$exe is split already; link it again to split it" >&2
+  exit 1
+fi
 if [ $check -eq 0 ]; then
   "${prefix}objcopy" --only-keep-debug "$exe" "$debug"
   "${prefix}objcopy" --strip-all --add-gnu-debuglink="$debug" "$exe"
@@ -20,6 +25,9 @@ fi
 
 table=$("${prefix}objdump" -t "$exe")
 grep -qx 'no symbols' <<<"$table" || { echo "$exe still has a symbol table" >&2; exit 1; }
+if "${prefix}objdump" -h "$exe" | grep -q ' \.debug_'; then
+  echo "$exe still has debug sections" >&2; exit 1
+fi
 symbols=$("${prefix}nm" "$debug")
 grep -q ' T main$' <<<"$symbols" || { echo "$debug has no symbol main" >&2; exit 1; }
 work=$(mktemp -d)

@@ -40,6 +40,11 @@ for stage in "${stages[@]}"; do
       cmake --preset windows-test-key >/dev/null
       cmake --build --preset windows-test-key --target e2e_tools
       as_user ctest --preset windows-test-key -L e2e || failed=1
+      # The published build: stripped, its symbols in the debug file it links to.
+      # Compiled as the windows build was, so the compiler cache serves it.
+      cmake --preset windows-release >/dev/null
+      cmake --build --preset windows-release --target tarnwick_setup
+      scripts/split_debug.sh --check build/windows-release/Tarnwick-Setup.exe || failed=1
       ;;
     fuzz)
       compgen -G "fuzz/*_fuzz.cpp" >/dev/null || continue
@@ -54,6 +59,12 @@ for stage in "${stages[@]}"; do
         luac5.4 -p "$f" || lua_ok=0
       done < <(find payload/lua -name '*.lua' -print0 | sort -z)
       luacheck --no-color -q payload/lua tests/lua || lua_ok=0
+      # The DAVE interop test needs node and the npm peer; its absence fails the stage.
+      if ! command -v node >/dev/null || [ ! -e tests/dave-peer/node_modules/@snazzah/davey-linux-x64-gnu/package.json ]
+      then
+        echo "lua: node or tests/dave-peer/node_modules is missing: run scripts/bootstrap.sh" >&2
+        lua_ok=0
+      fi
       busted --lua=lua5.4 || lua_ok=0
       [ $lua_ok -eq 1 ] || failed=1
       ;;

@@ -4,7 +4,9 @@
 #     run_e2e.py --build DIR [--update] [NAME...]   tests/data/e2e/NAME.txt (default: all);
 #                                                   --update writes what was seen into them
 #     run_e2e.py --build DIR --demo [ARG...]        one run on this terminal (scripts/run.sh),
-#                                                   its prefix kept in DIR/e2e/demo
+#                                                   its prefix kept in DIR/e2e/demo (or
+#                                                   $TARN_DEMO_PREFIX)
+#     run_e2e.py --build DIR --piped-script         scripts/run.sh | cat on a new demo prefix
 #     run_e2e.py --build DIR --proxy WAY [NAME...]  the scenarios with every request sent
 #                                                   through the test proxy, one of the ways
 #                                                   of tests/data/e2e-proxy/ways.json
@@ -401,6 +403,13 @@ def windows(world, prefix):
              for d, _, files in os.walk(user_home(prefix)) for f in files
              if f == "Tarnwick Console.lnk"]
     out += ["shortcut " + l.replace(os.sep, "\\") for l in links] or ["(no shortcut)"]
+    # An uninstall from the copy moves it to Wine's %TEMP%; it and its remover go
+    # once that ended.
+    temp, deadline = os.path.join(user_home(prefix), "Temp"), time.time() + 10
+    while (left := sorted(f for f in os.listdir(temp) if f.startswith("Tarnwick-Setup"))
+           if os.path.isdir(temp) else []) and time.time() < deadline:
+        time.sleep(0.1)
+    out += ["left in %TEMP%: " + f for f in left]
     copy = os.path.join(install_root(prefix), "Tarnwick-Setup.exe")
     setup = open(os.path.join(world.build, "Tarnwick-Setup.exe"), "rb").read()
     if os.path.exists(copy):
@@ -575,7 +584,7 @@ def data_dir(build):
 
 
 def demo(world, args):
-    prefix = os.path.join(world.work, "demo")
+    prefix = os.environ.get("TARN_DEMO_PREFIX") or os.path.join(world.work, "demo")
     if not os.path.exists(prefix):
         clone(world.template, prefix)
     # The stand-in runtime calls itself 1.0.0; so does the service here.
@@ -592,8 +601,51 @@ def demo(world, args):
     return code
 
 
+def wine_processes(prefix):
+    """The processes still running with this Wine prefix."""
+    mark, found = b"WINEPREFIX=" + prefix.encode() + b"\0", []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if mark in open("/proc/%s/environ" % pid, "rb").read():
+                found.append(int(pid))
+        except OSError:
+            pass  # ended meanwhile, or not ours to read
+    return found
+
+
+def piped_script(build):
+    """scripts/run.sh | cat, its demo prefix made afresh: it returns with the success
+    screen, and nothing of that prefix runs on."""
+    prefix = os.path.join(build, "e2e", "piped")
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = dict(os.environ, TARN_DEMO_PREFIX=prefix)
+    script = subprocess.Popen(["bash", "-c", "set -o pipefail; scripts/run.sh | cat"], cwd=ROOT,
+                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        out = script.communicate(timeout=240)[0].decode("latin-1")
+    except subprocess.TimeoutExpired:
+        os.killpg(script.pid, 9)
+        out = "(still running after 240 s)\n" + script.communicate()[0].decode("latin-1")
+    left = wine_processes(prefix)
+    for pid in left:
+        os.kill(pid, 9)
+    failures = [text for text, bad in (
+        ("exit code %s" % script.returncode, script.returncode != 0),
+        ("no success screen", "Tarnwick installed successfully." not in out),
+        ("no tarn --version", "tarn 1.0.0" not in out),
+        ("still running: %s" % left, left)) if bad]
+    if failures:
+        print(out, "\nscripts/run.sh | cat:", "; ".join(failures))
+        return 1
+    shutil.rmtree(prefix)
+    return 0
+
+
 def main(argv):
     build = os.path.abspath(argv[argv.index("--build") + 1])
+    if "--piped-script" in argv:
+        return piped_script(build)
     if os.environ.get("TARN_E2E_NAMESPACE") != "1":
         os.environ["TARN_E2E_NAMESPACE"] = "1"
         return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,

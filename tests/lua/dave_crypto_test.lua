@@ -40,6 +40,18 @@ describe("DAVE crypto", function()
       crypto.aesEncryptBlock(unhex("000102030405060708090a0b0c0d0e0f"), unhex("00112233445566778899aabbccddeeff")))
   end)
 
+  it("derives scrypt keys (RFC 7914's first vector; the rest from Python's hashlib)", function()
+    for _, c in ipairs({
+      { "", "", 16, 1, 1, "77d6576238657b203b19ca42c18a0497f16b4844e3074ae8dfdffa3fede21442fcd0069ded0948f8326a753a0fc8"
+        .. "1f17e8d3e0fb2e0d3628cf35e20c38d18906" },
+      { ("p"):rep(150), unhex("24cab17a7af8ec2b82b412b92dab192e"), 16, 8, 2, "96f82361fe5f3f6adea764b1769b773ef7fc99"
+        .. "5236719f1bebe6244c1e7d0160dc758f3f0a25da9f0072c03a3165ae0ff0fd2cc9da78ad0932559006c6050651" },
+    }) do
+      assert.equal(unhex(c[6]), crypto.scrypt(c[1], c[2], c[3], c[4], c[5], 64))
+    end
+    assert.has_error(function() crypto.scrypt("", "", 24, 1, 1, 64) end)
+  end)
+
   it("passes the HMAC-SHA-256 vectors, truncated tags included", function()
     local doc = load("wycheproof/hmac_sha256_test.json")
     if not doc then return end

@@ -156,13 +156,16 @@ describe("example moderation bot", function()
 end)
 
 describe("example /play bot", function()
-  it("joins the caller's channel, queues, skips and loops the track", function()
+  it("joins the caller's DAVE channel, queues, skips and loops the track", function()
     local vs
+    local Voice = require("fake.discord.voice")
     local fd, client = start("play_bot.lua", function(f)
-      vs = require("fake.discord.voice").new(f)
+      vs = Voice.new(f):dave({ channelId = f.guild.channels[3] })
       require("fake.tools").install()
     end)
     local room = fd.guild.channels[3]
+    -- Alice waits in the channel; she welcomes the bot into her group and decrypts what it plays.
+    server.act(function() vs:host(fd.alice.id, Voice.ownMember(fd.alice.id, room)) end)
     local function say(name, value, ms)
       return server.act(function()
         return fd.interactions:command(fd.alice, fd.general, name, value and { { name = value[1], type = 3,
@@ -184,6 +187,12 @@ describe("example /play bot", function()
       { replies[1], replies[2], replies[3], replies[4], inputs, vs.joins[1].channel_id, vs.faults,
         fd.interactions.violations })
     assert.truthy(replies[5]:find("^Lofi Rain %(1:02:05%) 0:0%d %[o%-+%] 1:02:05$"), replies[5])
+    -- Every frame reached Alice encrypted and decrypts byte for byte: the encoder's audio ("a"), silence.
+    local audio, played = "\xFC" .. string.pack("<i2i2", 1000, -1000), {}
+    for i, p in ipairs(vs.rtp) do
+      played[i] = not p.encrypted and "c" or p.opus == audio and "a" or p.opus == "\xF8\xFF\xFE" and "-" or "?"
+    end
+    assert.are.equal(("aaaaaaaaaa-----"):rep(4) .. "aaaaa", table.concat(played))
     server.stop(client)
   end)
 end)

@@ -24,8 +24,8 @@ local RTP_VERSION <const> = 0x80
 local RTP_PAYLOAD_TYPE <const> = 0x78
 local NONCE_SIZES = { aead_aes256_gcm_rtpsize = 12, aead_xchacha20_poly1305_rtpsize = 24 }
 M.NONCE_SIZES = NONCE_SIZES
--- DAVE is not built yet: every connection offers protocol version 0.
-M.MAX_DAVE_PROTOCOL_VERSION = 0
+-- The end-to-end encryption (DAVE) version offered when the runtime has a secure random source.
+M.MAX_DAVE_PROTOCOL_VERSION = 1
 M.GATEWAY_VERSION = 8
 local MAX_ATTEMPTS <const> = 5
 M.KEEP_ALIVE_INTERVAL = 5000
@@ -64,8 +64,11 @@ function VoiceError:__tostring()
   return "VoiceError" .. (self.code and ("[" .. self.code .. "]") or "") .. ": " .. self.message
 end
 
-M.DAVE_REQUIRED = "This voice channel requires end-to-end encryption (DAVE), which this version of the library "
-  .. "does not support yet; the connection was refused"
+M.DAVE_REQUIRED = "This voice channel requires end-to-end encryption (DAVE), which needs runtime.random_bytes, "
+  .. "a secure random source this runtime does not have; the connection was refused"
+
+-- The DAVE version this runtime can offer: never without a secure random source.
+function M.daveVersion() return runtime.random_bytes and M.MAX_DAVE_PROTOCOL_VERSION or 0 end
 
 -- What each close code of the voice gateway means: its text and what the connection does next:
 -- "resume" the session, open a "new" session, stay "disconnected", or stop ("fatal").
@@ -103,7 +106,11 @@ end
 local function closeError(code, reason)
   local action = M.closeAction(code, reason)
   local known = CLOSE_CODES[code]
-  local text = action == "dave" and M.DAVE_REQUIRED or (known and known[1] or "Voice connection closed")
+  local text = known and known[1] or "Voice connection closed"
+  if action == "dave" then
+    text = M.daveVersion() > 0 and "The voice server refused this library's end-to-end encryption (DAVE) version "
+      .. M.daveVersion() or M.DAVE_REQUIRED
+  end
   if reason and reason ~= "" and reason ~= text and action ~= "dave" then text = text .. " (" .. reason .. ")" end
   return VoiceError(text, { code = code, reason = reason, dave = action == "dave",
     fatal = action == "fatal" or action == "dave" })
@@ -501,8 +508,8 @@ function VoiceConnection:init(config, adapterCreator)
   self.rejoinAttempts, self.attempts = 0, 0
   self.ping = { ws = nil, udp = nil }
   self.speaking = 0
-  self.packets = { sent = 0, silence = 0 }
-  self.users = {}
+  self.packets = { sent = 0, silence = 0, dropped = 0 }
+  self.users, self._ssrcs = {}, {}
   self._voice = {}
   self.adapter = adapterCreator({
     onVoiceServerUpdate = function(d) self:_serverUpdate(d) end,
@@ -568,7 +575,8 @@ function VoiceConnection:_open(resume)
   local net = { resume = resume, seqAck = resume and self._net and self._net.seqAck or -1, missed = 0 }
   if resume and self._net then
     net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
-    net.rtp = self._net.rtp
+    net.rtp, net.dave = self._net.rtp, self._net.dave
+    if net.dave then net.dave.net = net end
   end
   self._net = net
   setState(self, { status = Status.Connecting, networking = net })
@@ -602,7 +610,9 @@ function VoiceConnection:_run(net)
       return self:_closed(net, code, text)
     end
     if self._net ~= net then return end
-    do
+    if text == "binary" then
+      self:_binary(net, data)
+    else
       local packet = json.decode(data)
       if type(packet) == "table" then self:_handle(net, packet) end
     end
@@ -620,8 +630,10 @@ function VoiceConnection:_handle(net, packet)
       self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
         seq_ack = net.seqAck })
     else
+      -- A new session starts DAVE from nothing; its messages may come before the session description.
+      if M.daveVersion() > 0 then net.dave = M.DaveSession.new(self, net) end
       self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
-        session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.MAX_DAVE_PROTOCOL_VERSION })
+        session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
     end
   elseif op == VoiceOpcodes.Ready then
     self:_ready(net, d)
@@ -639,15 +651,35 @@ function VoiceConnection:_handle(net, packet)
     self:debug("resumed")
     setState(self, { status = Status.Ready, networking = net })
   elseif op == VoiceOpcodes.Speaking then
-    if type(d) == "table" and d.user_id then self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking } end
+    if type(d) == "table" and d.user_id then
+      self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking }
+      if math.type(d.ssrc) == "integer" then self._ssrcs[d.ssrc] = d.user_id end
+    end
   elseif op == VoiceOpcodes.ClientsConnect then
-    for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do self.users[id] = self.users[id] or {} end
+    for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do
+      self.users[id] = self.users[id] or {}
+      if net.dave then net.dave:connected(id) end
+    end
   elseif op == VoiceOpcodes.ClientDisconnect then
-    if type(d) == "table" and d.user_id then self.users[d.user_id] = nil end
+    if type(d) == "table" and d.user_id then
+      local u = self.users[d.user_id]
+      if u and u.ssrc then self._ssrcs[u.ssrc] = nil end
+      self.users[d.user_id] = nil
+      if net.dave then net.dave:disconnected(d.user_id) end
+    end
   elseif op and op >= VoiceOpcodes.DavePrepareTransition then
-    -- Only a DAVE session sends these; one that reaches us means the server expects DAVE.
-    self:_refuseDave(net)
+    -- Only a DAVE session sends these; without one the server expects what we cannot do.
+    if not net.dave then return self:_refuseDave(net) end
+    net.dave:json(op, type(d) == "table" and d or {})
   end
+end
+
+-- A binary message: sequence number, opcode, payload; only DAVE sends them.
+function VoiceConnection:_binary(net, data)
+  if #data < 3 then return end
+  net.seqAck = string.unpack(">I2", data)
+  if not net.dave then return self:_refuseDave(net) end
+  net.dave:binary(data)
 end
 
 function VoiceConnection:_startHeartbeat(net, interval)
@@ -688,9 +720,10 @@ function VoiceConnection:_ready(net, d)
 end
 
 function VoiceConnection:_session(net, d)
-  if math.type(d.dave_protocol_version) == "integer" and d.dave_protocol_version > M.MAX_DAVE_PROTOCOL_VERSION then
-    return self:_refuseDave(net)
-  end
+  local version = math.tointeger(d.dave_protocol_version) or 0
+  if version > M.daveVersion() then return self:_refuseDave(net) end
+  if net.dave and not net.dave.started then net.dave:start(version) end
+  self.daveProtocolVersion = version
   if d.mode ~= net.mode then
     error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode, { fatal = true }), 0)
   end
@@ -802,10 +835,18 @@ function VoiceConnection:setSpeaking(flags)
   return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
 end
 
---- Seals and sends one Opus packet; false when the connection is not ready.
+--- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
+--- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
 function VoiceConnection:playOpusPacket(opus)
   local net = self._net
   if self.state.status ~= Status.Ready or not net or not net.key then return false end
+  if net.dave then
+    opus = net.dave:encrypt(opus)
+    if not opus then
+      self.packets.dropped = self.packets.dropped + 1
+      return false
+    end
+  end
   local rtp = net.rtp
   rtp.sequence = (rtp.sequence + 1) & 0xFFFF
   rtp.timestamp = (rtp.timestamp + FRAME_SAMPLES) & 0xFFFFFFFF
@@ -816,6 +857,26 @@ function VoiceConnection:playOpusPacket(opus)
   self.packets.sent = self.packets.sent + 1
   if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
   return true
+end
+
+--- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
+--- it does not decrypt or is not allowed in the clear.
+function VoiceConnection:decryptFrame(ssrc, frame)
+  local net, user = self._net, self._ssrcs[ssrc]
+  if not (net and net.dave) then return frame end
+  return user and net.dave:decrypt(user, frame)
+end
+
+--- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
+function VoiceConnection:privacyCode()
+  local dave = self._net and self._net.dave
+  return dave and dave:privacyCode()
+end
+
+--- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
+function VoiceConnection:verificationCode(userId)
+  local dave = self._net and self._net.dave
+  return dave and dave.member and dave.member:verificationCode(userId)
 end
 
 --- Plays the player's audio on this connection; returns a subscription with unsubscribe().
@@ -1929,6 +1990,104 @@ local daveCrypto = (function()
     return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
   end
 
+  -- scrypt (RFC 7914), for the pairwise verification code only; its memory (128 * r * N bytes) is the
+  -- point of it. Words are little-endian 32-bit integers.
+  local W32 <const> = 0xFFFFFFFF
+
+  -- x[1..16] = Salsa20/8(x xor y[o + 1 .. o + 16]).
+  local function salsaXor(x, y, o)
+    local b0, b1, b2, b3 = x[1] ~ y[o + 1], x[2] ~ y[o + 2], x[3] ~ y[o + 3], x[4] ~ y[o + 4]
+    local b4, b5, b6, b7 = x[5] ~ y[o + 5], x[6] ~ y[o + 6], x[7] ~ y[o + 7], x[8] ~ y[o + 8]
+    local b8, b9, b10, b11 = x[9] ~ y[o + 9], x[10] ~ y[o + 10], x[11] ~ y[o + 11], x[12] ~ y[o + 12]
+    local b12, b13, b14, b15 = x[13] ~ y[o + 13], x[14] ~ y[o + 14], x[15] ~ y[o + 15], x[16] ~ y[o + 16]
+    local x0, x1, x2, x3, x4, x5, x6, x7 = b0, b1, b2, b3, b4, b5, b6, b7
+    local x8, x9, x10, x11, x12, x13, x14, x15 = b8, b9, b10, b11, b12, b13, b14, b15
+    local t
+    for _ = 1, 4 do
+      t = (x0 + x12) & W32 x4 = x4 ~ ((t << 7 | t >> 25) & W32)
+      t = (x4 + x0) & W32 x8 = x8 ~ ((t << 9 | t >> 23) & W32)
+      t = (x8 + x4) & W32 x12 = x12 ~ ((t << 13 | t >> 19) & W32)
+      t = (x12 + x8) & W32 x0 = x0 ~ ((t << 18 | t >> 14) & W32)
+      t = (x5 + x1) & W32 x9 = x9 ~ ((t << 7 | t >> 25) & W32)
+      t = (x9 + x5) & W32 x13 = x13 ~ ((t << 9 | t >> 23) & W32)
+      t = (x13 + x9) & W32 x1 = x1 ~ ((t << 13 | t >> 19) & W32)
+      t = (x1 + x13) & W32 x5 = x5 ~ ((t << 18 | t >> 14) & W32)
+      t = (x10 + x6) & W32 x14 = x14 ~ ((t << 7 | t >> 25) & W32)
+      t = (x14 + x10) & W32 x2 = x2 ~ ((t << 9 | t >> 23) & W32)
+      t = (x2 + x14) & W32 x6 = x6 ~ ((t << 13 | t >> 19) & W32)
+      t = (x6 + x2) & W32 x10 = x10 ~ ((t << 18 | t >> 14) & W32)
+      t = (x15 + x11) & W32 x3 = x3 ~ ((t << 7 | t >> 25) & W32)
+      t = (x3 + x15) & W32 x7 = x7 ~ ((t << 9 | t >> 23) & W32)
+      t = (x7 + x3) & W32 x11 = x11 ~ ((t << 13 | t >> 19) & W32)
+      t = (x11 + x7) & W32 x15 = x15 ~ ((t << 18 | t >> 14) & W32)
+      t = (x0 + x3) & W32 x1 = x1 ~ ((t << 7 | t >> 25) & W32)
+      t = (x1 + x0) & W32 x2 = x2 ~ ((t << 9 | t >> 23) & W32)
+      t = (x2 + x1) & W32 x3 = x3 ~ ((t << 13 | t >> 19) & W32)
+      t = (x3 + x2) & W32 x0 = x0 ~ ((t << 18 | t >> 14) & W32)
+      t = (x5 + x4) & W32 x6 = x6 ~ ((t << 7 | t >> 25) & W32)
+      t = (x6 + x5) & W32 x7 = x7 ~ ((t << 9 | t >> 23) & W32)
+      t = (x7 + x6) & W32 x4 = x4 ~ ((t << 13 | t >> 19) & W32)
+      t = (x4 + x7) & W32 x5 = x5 ~ ((t << 18 | t >> 14) & W32)
+      t = (x10 + x9) & W32 x11 = x11 ~ ((t << 7 | t >> 25) & W32)
+      t = (x11 + x10) & W32 x8 = x8 ~ ((t << 9 | t >> 23) & W32)
+      t = (x8 + x11) & W32 x9 = x9 ~ ((t << 13 | t >> 19) & W32)
+      t = (x9 + x8) & W32 x10 = x10 ~ ((t << 18 | t >> 14) & W32)
+      t = (x15 + x14) & W32 x12 = x12 ~ ((t << 7 | t >> 25) & W32)
+      t = (x12 + x15) & W32 x13 = x13 ~ ((t << 9 | t >> 23) & W32)
+      t = (x13 + x12) & W32 x14 = x14 ~ ((t << 13 | t >> 19) & W32)
+      t = (x14 + x13) & W32 x15 = x15 ~ ((t << 18 | t >> 14) & W32)
+    end
+    x[1], x[2], x[3], x[4] = (x0 + b0) & W32, (x1 + b1) & W32, (x2 + b2) & W32, (x3 + b3) & W32
+    x[5], x[6], x[7], x[8] = (x4 + b4) & W32, (x5 + b5) & W32, (x6 + b6) & W32, (x7 + b7) & W32
+    x[9], x[10], x[11], x[12] = (x8 + b8) & W32, (x9 + b9) & W32, (x10 + b10) & W32, (x11 + b11) & W32
+    x[13], x[14], x[15], x[16] = (x12 + b12) & W32, (x13 + b13) & W32, (x14 + b14) & W32, (x15 + b15) & W32
+  end
+
+  -- BlockMix of the 32r words of `b` into `out`: even blocks first, then odd ones.
+  local function blockMix(b, r, out)
+    local x = table.move(b, 32 * r - 15, 32 * r, 1, {})
+    for i = 0, 2 * r - 1 do
+      salsaXor(x, b, 16 * i)
+      table.move(x, 1, 16, (i % 2 == 0 and i // 2 or r + i // 2) * 16 + 1, out)
+    end
+  end
+
+  local function roMix(x, r, n)
+    local v, y, len = {}, {}, 32 * r
+    for i = 0, n - 1 do
+      table.move(x, 1, len, i * len + 1, v)
+      blockMix(x, r, y)
+      x, y = y, x
+    end
+    for _ = 1, n do
+      -- Integerify: the first word of the last 64-byte block, modulo n (a power of two).
+      local o = (x[len - 15] & (n - 1)) * len
+      for k = 1, len do x[k] = x[k] ~ v[o + k] end
+      blockMix(x, r, y)
+      x, y = y, x
+    end
+    return x
+  end
+
+  -- PBKDF2-HMAC-SHA256 with one iteration, as scrypt uses it.
+  local function pbkdf2Once(password, salt, length)
+    local out = {}
+    for i = 1, (length + 31) // 32 do out[i] = hmac(password, salt .. spack(">I4", i)) end
+    return concat(out):sub(1, length)
+  end
+
+  local function scrypt(password, salt, n, r, p, length)
+    if n < 2 or n & (n - 1) ~= 0 then error("scrypt: N must be a power of two", 2) end
+    local blocks, out, size = pbkdf2Once(password, salt, p * 128 * r), {}, 128 * r
+    local format = "<" .. srep("I4", 32 * r)
+    for i = 0, p - 1 do
+      local x = { sunpack(format, blocks, i * size + 1) }
+      x[#x] = nil
+      out[i + 1] = spack(format, table.unpack(roMix(x, r, n), 1, 32 * r))
+    end
+    return pbkdf2Once(password, concat(out), length)
+  end
+
   return {
     randomBytes = randomBytes, equal = equal, sha256 = sha256, hmac = hmac, hkdfExtract = hkdfExtract,
     hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
@@ -1937,7 +2096,7 @@ local daveCrypto = (function()
     sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
     deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
     signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
-    decryptWithLabel = decryptWithLabel,
+    decryptWithLabel = decryptWithLabel, scrypt = scrypt,
   }
 end)()
 M._daveCrypto = daveCrypto
@@ -2183,10 +2342,13 @@ local daveMls = (function()
   end
 
   local function updatePath(r)
-    return { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
+    local p = r.pos
+    local path = { leafNode = mls.readLeafNode(r), nodes = r:list(function(s)
       local function hpke(c) return { kemOutput = c:vec(), ciphertext = c:vec() } end
       return { encryptionKey = s:vec(), secrets = s:list(hpke) }
     end) }
+    path.raw = r:since(p)
+    return path
   end
 
   function mls.readCommit(r)
@@ -2419,6 +2581,12 @@ local daveMls = (function()
   end
 
   function RatchetTree:leaf(i) local n = self.nodes[2 * i] return n and n.leaf end
+  -- The set of HPKE public keys of every node.
+  function RatchetTree:encryptionKeys()
+    local set = {}
+    for _, n in pairs(self.nodes) do set[(n.leaf or n.parent).encryptionKey] = true end
+    return set
+  end
 
   function RatchetTree:resolution(x)
     local n = self.nodes[x]
@@ -2685,12 +2853,40 @@ local daveMls = (function()
     if not mls.leafSignatureValid(leaf, groupId, leafIndex) then return "bad leaf node signature" end
   end
 
+  -- nil, or why `caps` lack what the group's required_capabilities extension (type 3) asks for.
+  -- Default extension and proposal types count as supported without being listed.
+  function mls.capabilitiesProblem(caps, groupExtensions)
+    for _, e in ipairs(groupExtensions or {}) do
+      if e.type == 3 then
+        local r = mls.reader(e.data)
+        local wanted = { { r:list(Reader.u16), caps.extensions, 5 }, { r:list(Reader.u16), caps.proposals, 7 },
+          { r:list(Reader.u16), caps.credentials, 0 } }
+        r:finish()
+        for _, w in ipairs(wanted) do
+          for _, t in ipairs(w[1]) do
+            local found = t <= w[3]
+            for _, x in ipairs(w[2]) do found = found or x == t end
+            if not found then return "capabilities lack required type " .. t end
+          end
+        end
+      end
+    end
+  end
+
+  -- A key package's lifetime holds now (seconds since 1970, compared as unsigned 64-bit numbers).
+  local function lifetimeValid(leaf)
+    local now = runtime.time() // 1000
+    return not math.ult(now, leaf.notBefore) and not math.ult(leaf.notAfter, now)
+  end
+
   -- nil, or why the key package is invalid.
-  function mls.keyPackageProblem(kp)
+  function mls.keyPackageProblem(kp, groupExtensions)
     if kp.version ~= 1 or kp.cipherSuite ~= 2 then return "unsupported version or cipher suite" end
     if kp.initKey == kp.leafNode.encryptionKey then return "init key equals the encryption key" end
-    local problem = mls.leafNodeProblem(kp.leafNode, 1)
+    local problem = mls.leafNodeProblem(kp.leafNode, 1) or mls.capabilitiesProblem(kp.leafNode.capabilities,
+      groupExtensions)
     if problem then return problem end
+    if not lifetimeValid(kp.leafNode) then return "key package outside its lifetime" end
     if not mls.verifyWithLabel(kp.leafNode.signatureKey, "KeyPackageTBS", kp.tbs, kp.signature) then
       return "bad key package signature"
     end
@@ -2698,7 +2894,7 @@ local daveMls = (function()
 
   -- nil, or why a tree received with a Welcome cannot be used: every leaf, parent hash, unmerged
   -- leaf list and the uniqueness of keys.
-  function RatchetTree:problem(groupId)
+  function RatchetTree:problem(groupId, groupExtensions)
     local seen = {}
     local function unique(k)
       if seen[k] then return false end
@@ -2709,6 +2905,7 @@ local daveMls = (function()
       local leaf = self:leaf(i)
       if leaf then
         local problem = mls.leafNodeProblem(leaf, leaf.source, groupId, i)
+          or mls.capabilitiesProblem(leaf.capabilities, groupExtensions)
         if problem then return "leaf " .. i .. ": " .. problem end
         if not unique(leaf.encryptionKey) or not unique(leaf.signatureKey) then return "duplicate key in leaf " .. i end
       end
@@ -2832,7 +3029,7 @@ local daveMls = (function()
     tr:finish()
     local gc = gi.groupContext
     if t:treeHash() ~= gc.treeHash then fail("tree hash does not match the group context") end
-    local problem = t:problem(gc.groupId)
+    local problem = t:problem(gc.groupId, gc.extensions)
     if problem then fail(problem) end
     local signer = t:leaf(gi.signer)
     if not signer or not mls.verifyGroupInfo(gi, signer.signatureKey) then fail("bad group info signature") end
@@ -2866,7 +3063,12 @@ local daveMls = (function()
 
   -- UpdatePath --------------------------------------------------------------------------------------------
 
-  local function copathChild(p, x) return tree.left(p) == x and tree.right(p) or tree.left(p) end
+  -- The child of p whose subtree does not hold x; x may lie deeper than p's children, as the filtered
+  -- direct path skips parents.
+  local function copathChild(p, x)
+    if inSubtree(x, tree.left(p)) then return tree.right(p) end
+    return tree.left(p)
+  end
 
   -- Merges the sender's UpdatePath into the tree: its nodes set, parent hashes checked, the new leaf
   -- validated. `added` holds leaf indices added by the same commit. Returns what decryptPath needs.
@@ -2876,6 +3078,12 @@ local daveMls = (function()
     local leaf = path.leafNode
     local problem = mls.leafNodeProblem(leaf, 3, groupId, sender)
     if problem then fail(problem) end
+    local known, keys = self:encryptionKeys(), { leaf.encryptionKey }
+    for _, n in ipairs(path.nodes) do keys[#keys + 1] = n.encryptionKey end
+    for _, k in ipairs(keys) do
+      if known[k] then fail("update path repeats an encryption key") end
+      known[k] = true
+    end
     local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
     for k, p in ipairs(fdp) do
       local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
@@ -2951,7 +3159,7 @@ local daveMls = (function()
     if p.type ~= 1 and p.type ~= 3 then fail("unsupported proposal type " .. p.type) end
     if not mls.verifyPublicMessage(m, senderKey) then fail("bad proposal signature") end
     if p.type == 1 then
-      local problem = mls.keyPackageProblem(p.keyPackage)
+      local problem = mls.keyPackageProblem(p.keyPackage, state.groupContext.extensions)
       if problem then fail(problem) end
     end
     return { ref = mls.proposalRef(m), proposal = p }
@@ -2965,7 +3173,7 @@ local daveMls = (function()
 
   -- Applies proposals in the order the protocol fixes (updates, removes, adds) after checking them.
   -- Returns the leaf indices added and whether the list requires a path.
-  local function applyProposals(t, list, committer)
+  local function applyProposals(t, list, committer, groupExtensions)
     local removed, added, needsPath = {}, {}, #list == 0
     for _, kind in ipairs({ 2, 3, 1 }) do
       for _, p in ipairs(list) do
@@ -2977,12 +3185,14 @@ local daveMls = (function()
           elseif kind == 2 then
             fail("update proposals are not supported")
           else
+            local new = p.keyPackage.leafNode
             for i = 0, t.leaves - 1 do
               local leaf = t:leaf(i)
-              if leaf and leaf.signatureKey == p.keyPackage.leafNode.signatureKey then
-                fail("added member already in the group")
-              end
+              if leaf and leaf.signatureKey == new.signatureKey then fail("added member already in the group") end
             end
+            if t:encryptionKeys()[new.encryptionKey] then fail("added member repeats an encryption key") end
+            local problem = mls.capabilitiesProblem(new.capabilities, groupExtensions)
+            if problem then fail(problem) end
           end
           local i = t:apply(p, committer)
           if kind == 1 then added[i] = true end
@@ -3015,7 +3225,7 @@ local daveMls = (function()
     local t = copyTree(state.tree)
     local keys = {}
     for x in pairs(state.privates) do keys[x] = t.nodes[x] and (t.nodes[x].leaf or t.nodes[x].parent).encryptionKey end
-    local added, needsPath = applyProposals(t, list, c.senderIndex)
+    local added, needsPath = applyProposals(t, list, c.senderIndex, gc.extensions)
     local path, commitSecret = c.commit.path, nil
     if needsPath and not path then fail("commit without the path it needs") end
     local privates = {}
@@ -3153,7 +3363,7 @@ local daveMls = (function()
     end
     local keys = {}
     for x in pairs(state.privates) do keys[x] = t.nodes[x] and nodeKey(t.nodes[x]) end
-    local added, needsPath = applyProposals(t, list, me)
+    local added, needsPath = applyProposals(t, list, me, gc.extensions)
     local privates = {}
     for x, sk in pairs(state.privates) do
       if t.nodes[x] and nodeKey(t.nodes[x]) == keys[x] then privates[x] = sk end
@@ -3351,7 +3561,7 @@ local daveMls = (function()
 
   -- A sender's encryptor and a receiver's decryptor per sender -----------------------------------------
 
-  local RETENTION_MS <const>, MAX_GAP <const>, MISSING <const> = 10000, 250, 1000
+  local RETENTION_MS <const>, MAX_GAP <const>, MISSING <const>, FRAMES_PER_SECOND <const> = 10000, 250, 1000, 170
   media.RETENTION_MS = RETENTION_MS
 
   local Encryptor = {}
@@ -3378,12 +3588,15 @@ local daveMls = (function()
   function Decryptor:addRatchet(baseSecret, now)
     for _, r in ipairs(self.ratchets) do r.expires = r.expires or now + RETENTION_MS end
     table.insert(self.ratchets, 1, { keys = media.keyRatchet(baseSecret), oldest = 0, newest = 0, highest = -1,
-      missing = {}, gcms = {} })
+      missing = {}, gcms = {}, created = now })
   end
 
   local function tryRatchet(r, frame, parsed, now)
     local g = media.unwrapGeneration(r.oldest, parsed.nonce >> 24)
-    if g < r.oldest or g > r.newest + MAX_GAP then return nil end
+    -- No sender reaches a generation faster than FRAMES_PER_SECOND frames a second allow.
+    if g < r.oldest or g > r.newest + MAX_GAP or g > (now - r.created) // 1000 * FRAMES_PER_SECOND >> 24 then
+      return nil
+    end
     local counter = (g << 24) | (parsed.nonce & 0xFFFFFF)
     if counter <= r.highest and not r.missing[counter] then return nil end
     local ctx = r.gcms[g]
@@ -3493,9 +3706,399 @@ local daveMls = (function()
   -- The six groups of five digits members compare to check their call.
   function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
 
+  -- A member of a call's group ------------------------------------------------------------------------
+  -- What one participant does with the gateway's MLS messages: key packages, the proposals it accepts,
+  -- its commits, the commits and Welcomes it processes, and the media keys of each epoch. Failures raise
+  -- (the caller answers with op 31); messages that do not concern it return nil.
+
+  local Member = {}
+  Member.__index = Member
+  mls.Member = Member
+
+  local function snowflake(id) return string.pack(">i8", userId(id)) end
+  local function userOf(identity) return #identity == 8 and tostring((string.unpack(">i8", identity))) or nil end
+
+  -- `userId` and `channelId` are snowflakes; `execute` = false keeps the new epoch's sending key until
+  -- execute() (a connection waits for the gateway's transition), otherwise it is used at once.
+  function mls.member(user, channel, opts)
+    opts = opts or {}
+    local self = setmetatable({ userId = tostring(user), identity = snowflake(user), groupId = snowflake(channel),
+      autoExecute = opts.execute ~= false, decryptors = {}, queue = {} }, Member)
+    self.signaturePriv, self.signaturePub = crypto().generateKeyPair()
+    return self
+  end
+
+  -- Forgets the group, the queued proposals, our pending commit and the key package; keeps the
+  -- external sender, the signature key and the decryptors (older keys expire by themselves).
+  function Member:reset()
+    self.group, self.pending, self.commit, self.kp, self.kpPrivates, self.queue = nil, nil, nil, nil, nil, {}
+    self.proposed = false
+  end
+
+  function Member:_createPending()
+    if self.group or not (self.kp and self.externalSender) then return end
+    self.pending = mls.createGroup(self.groupId, self.kp.leafNode, self.kpPrivates.encryption,
+      { mls.externalSendersExtension(self.externalSender.raw) })
+  end
+
+  -- Op 25's ExternalSender; ignored once a group is established.
+  function Member:setExternalSender(raw)
+    if self.group then return end
+    local r = mls.reader(raw)
+    local es = { signatureKey = r:vec(), credential = credential(r), raw = raw }
+    r:finish()
+    self.externalSender = es
+    self:_createPending()
+  end
+
+  -- A fresh bare KeyPackage (never reused), and a pending one-member group when the sender is known.
+  function Member:keyPackage()
+    self:reset()
+    local initPriv, initPub = crypto().generateKeyPair()
+    local encPriv, encPub = crypto().generateKeyPair()
+    self.kp = mls.makeKeyPackage(self.identity, self.signaturePriv, self.signaturePub, initPub, encPub)
+    self.kpPrivates = { init = initPriv, encryption = encPriv }
+    self:_createPending()
+    return self.kp.raw
+  end
+
+  function Member:state() return self.group or self.pending end
+  function Member:epoch() local st = self:state() return st and st.groupContext.epoch end
+
+  -- Op 27 after its operation byte: `kind` "append" (or 0) with the MLSMessages vector, "revoke" (1) with
+  -- the refs vector; `userIds` the users the gateway announced. Returns our commit and Welcome (or nil)
+  -- when proposals remain queued; a refused message leaves the queue as it was.
+  function Member:processProposals(kind, bytes, userIds)
+    local st = self:state()
+    if not st then return nil end
+    local queue, r = table.move(self.queue, 1, #self.queue, 1, {}), mls.reader(bytes)
+    if kind == "append" or kind == 0 then
+      local expected = { [self.userId] = true }
+      for _, id in ipairs(userIds or {}) do expected[tostring(id)] = true end
+      for _, m in ipairs(r:list(mls.readMessage)) do
+        if not m.publicMessage then fail("proposal is not a PublicMessage") end
+        local q = mls.externalProposal(st, m.publicMessage, { self.externalSender.signatureKey })
+        if q.proposal.type == 1 and not expected[userOf(q.proposal.keyPackage.leafNode.credential.identity) or ""] then
+          fail("proposal adds an unexpected user")
+        end
+        if q.proposal.type == 3 and not st.tree:leaf(q.proposal.removed) then fail("proposal removes a blank leaf") end
+        queue[#queue + 1] = q
+      end
+    elseif kind == "revoke" or kind == 1 then
+      for _, ref in ipairs(r:list(Reader.vec)) do
+        local found
+        for i, q in ipairs(queue) do
+          if q.ref == ref then found = i end
+        end
+        if not found then fail("revoke of an unknown proposal") end
+        table.remove(queue, found)
+      end
+    else
+      fail("invalid proposals operation")
+    end
+    r:finish()
+    self.queue, self.commit, self.proposed = queue, nil, true
+    if #queue == 0 then return nil end
+    local commit, welcome, after = mls.createCommit(st, queue, self.signaturePriv)
+    self.commit = { bytes = commit, after = after }
+    return commit, welcome
+  end
+
+  local function groupProblem(st, externalSenderRaw)
+    local seen, exts = {}, 0
+    for i = 0, st.tree.leaves - 1 do
+      local leaf = st.tree:leaf(i)
+      if leaf then
+        local id = leaf.credential.identity
+        if leaf.credential.type ~= 1 or not userOf(id) then return "a member's credential is not a user id" end
+        if seen[id] then return "two members with the same identity" end
+        seen[id] = true
+      end
+    end
+    for _, e in ipairs(st.groupContext.extensions) do
+      if e.type == 5 then
+        exts = exts + 1
+        if e.data ~= varint(#externalSenderRaw) .. externalSenderRaw then return "another external sender" end
+      end
+    end
+    if exts ~= 1 then return "the group does not name the gateway as its external sender" end
+  end
+
+  -- Derives the epoch's media keys: a decryptor ratchet per other member now, our own sending key at
+  -- once or on execute().
+  function Member:_useGroup(st)
+    local problem = groupProblem(st, self.externalSender.raw)
+    if problem then fail(problem) end
+    self.group, self.pending, self.commit, self.queue, self.proposed = st, nil, nil, {}, false
+    local now = runtime.now()
+    for i = 0, st.tree.leaves - 1 do
+      local leaf = st.tree:leaf(i)
+      if leaf then
+        local user = userOf(leaf.credential.identity)
+        local base = media.senderBaseSecret(st.secrets.exporter, user)
+        if user == self.userId then
+          self.nextEncryptor = media.encryptor(base)
+        else
+          self.decryptors[user] = self.decryptors[user] or media.decryptor()
+          self.decryptors[user]:addRatchet(base, now)
+        end
+      end
+    end
+    self.nextCode = media.privacyCode(st.secrets.authenticator)
+    if self.autoExecute then self:execute() end
+  end
+
+  -- Op 29's MLSMessage. Our own commit (the same bytes) is adopted; a pending member, or one that has
+  -- had no proposals this epoch, ignores others'. Returns "adopted", "processed", "removed" or nil when
+  -- the commit does not concern us.
+  function Member:processCommit(bytes)
+    local st = self:state()
+    if not st then return nil end
+    if self.commit and self.commit.bytes == bytes then
+      self:_useGroup(self.commit.after)
+      return "adopted"
+    end
+    if not (self.group and self.proposed) then return nil end
+    local r = mls.reader(bytes)
+    local m = mls.readMessage(r)
+    r:finish()
+    local pm = m.publicMessage
+    if not pm or pm.content.contentType ~= 3 then fail("not a commit") end
+    if pm.content.groupId ~= st.groupContext.groupId then return nil end
+    for _, item in ipairs(pm.content.commit.proposals) do
+      if not item.ref then fail("commit carries a proposal by value") end
+    end
+    local after = mls.processCommit(st, pm, self.queue)
+    if after.removed then
+      self:reset()
+      return "removed"
+    end
+    self:_useGroup(after)
+    return "processed"
+  end
+
+  -- Op 30's Welcome (bare, or wrapped in an MLSMessage) for our last key package.
+  function Member:processWelcome(bytes)
+    if not self.kp then fail("a welcome without a key package") end
+    local r = mls.reader(bytes)
+    if bytes:sub(1, 4) == "\0\1\0\3" then r:take(4) end
+    local w = mls.readWelcome(r)
+    r:finish()
+    local st = mls.join(w, self.kp, self.kpPrivates)
+    if st.groupContext.groupId ~= self.groupId then fail("welcome to another group") end
+    self:_useGroup(st)
+    return "joined"
+  end
+
+  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
+  function Member:execute()
+    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
+    self.code, self.nextCode = self.nextCode, nil
+  end
+
+  -- Our Opus frame as a protocol frame, or nil without a sending key.
+  function Member:encryptOpus(frame)
+    local e = self.encryptor
+    return e and e:encrypt(frame)
+  end
+
+  -- Accepts unencrypted frames until `untilMs` (runtime.now(); true = for as long as version 0 lasts).
+  function Member:setPassthrough(untilMs) self.passthroughUntil = untilMs end
+
+  -- A sender's frame in the clear: silence as it is, clear frames only while passthrough is allowed;
+  -- nil when it does not decrypt.
+  function Member:decrypt(user, frame)
+    if frame == "\xF8\xFF\xFE" then return frame end
+    local now, d = runtime.now(), self.decryptors[tostring(user)]
+    if not media.parseFrame(frame) then
+      local p = self.passthroughUntil
+      return (p == true or (p and now < p)) and frame or nil
+    end
+    return d and d:decrypt(frame, now)
+  end
+
+  function Member:forget(user) self.decryptors[tostring(user)] = nil end
+
+  -- The call's privacy code (six groups of five digits) of the epoch we send in.
+  function Member:privacyCode() return self.code end
+  -- The 45-digit code we and `user` compare (scrypt: seconds of work); nil outside a group with them.
+  function Member:verificationCode(user)
+    return self.group and media.verificationCode(self.group, self.userId, tostring(user))
+  end
+
+  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
+  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
+  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
+    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
+    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
+    -- Byte order, whatever the C locale says about `<` on strings.
+    for i = 1, math.min(#a, #b) do
+      if a:byte(i) ~= b:byte(i) then
+        if a:byte(i) > b:byte(i) then a, b = b, a end
+        break
+      end
+    end
+    return crypto().scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
+  end
+  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
+  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
+  function media.verificationCode(state, selfUser, other)
+    local identity, theirs = string.pack(">i8", userId(other)), nil
+    for i = 0, state.tree.leaves - 1 do
+      local leaf = state.tree:leaf(i)
+      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
+    end
+    if not theirs then return nil end
+    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
+    return media.displayableCode(fp, 45, 5)
+  end
+
   return mls
 end)()
 M._daveMls = daveMls
+
+-- DAVE session ------------------------------------------------------------------------------------------
+-- End-to-end encryption on one voice session: the gateway's DAVE opcodes, our group member, the
+-- transitions between protocol versions and epochs, and the frames we send and receive.
+
+local DaveSession = {}
+DaveSession.__index = DaveSession
+M.DaveSession = DaveSession
+
+local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
+  externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
+
+function DaveSession.new(conn, net)
+  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
+    DaveSession)
+end
+
+function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
+
+function DaveSession:_sendJson(op, d) return self.conn:_send(self.net, op, d) end
+function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(bytes, "binary") end
+
+-- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
+function DaveSession:start(version)
+  self.version, self.started = version, true
+  if version == 0 then
+    self.sendVersion = 0
+  else
+    self.sendVersion = 1
+    self:_keyPackage()
+  end
+end
+
+-- A fresh key package, a new pending group and nothing else of the old group state.
+function DaveSession:_keyPackage()
+  local c = self.conn.joinConfig
+  self.member = self.member or daveMls.member(c.userId, c.channelId, { execute = false })
+  if self.externalSender then self.member:setExternalSender(self.externalSender) end
+  self:_sendBinary(daveMls.wire.keyPackage(self.member:keyPackage()))
+end
+
+function DaveSession:connected(id) self.recognized[tostring(id)] = true end
+function DaveSession:disconnected(id)
+  self.recognized[tostring(id)] = nil
+  if self.member then self.member:forget(id) end
+end
+
+function DaveSession:_users()
+  local out = {}
+  for id in pairs(self.recognized) do out[#out + 1] = id end
+  return out
+end
+
+local function integer(v) return math.tointeger(tonumber(v)) end
+
+function DaveSession:json(op, d)
+  local id, version = integer(d.transition_id), integer(d.protocol_version)
+  if op == DaveOp.prepareTransition and id and version then
+    self:_prepare(id, version)
+  elseif op == DaveOp.executeTransition and id then
+    self:_execute(id)
+  elseif op == DaveOp.prepareEpoch and integer(d.epoch) == 1 then
+    -- A new group: everything starts again; we keep sending as we did until the transition executes.
+    self.version = version or self.version
+    if self.version > 0 then self:_keyPackage() end
+  end
+end
+
+function DaveSession:binary(data)
+  local op = data:byte(3)
+  if op == DaveOp.externalSender then
+    self.externalSender = data:sub(4)
+    if self.member then
+      local ok, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
+      if not ok then self:debug("bad external sender: " .. tostring(err)) end
+    end
+    return
+  end
+  local m = self.member
+  if not m or self.version == 0 then return end
+  if op == DaveOp.proposals and #data >= 4 then
+    local ok, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
+    if not ok then return self:debug("proposals refused: " .. tostring(commit)) end
+    if commit then self:_sendBinary(daveMls.wire.commitWelcome(commit, welcome)) end
+  elseif (op == DaveOp.announceCommit or op == DaveOp.welcome) and #data >= 5 then
+    local id = string.unpack(">I2", data, 4)
+    local ok, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
+    if not ok then
+      self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
+      self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
+      return self:_keyPackage()
+    end
+    if result == "removed" then return self:debug("removed from the group") end
+    if result then
+      self:debug("epoch " .. m:epoch() .. " (" .. result .. "), transition " .. id)
+      self:_prepare(id, 1)
+    end
+  end
+end
+
+-- Readies a transition; transition 0 executes at once, others wait for the gateway's execute.
+function DaveSession:_prepare(id, version)
+  if version == 0 and self.member then self.member:setPassthrough(true) end
+  self.prepared[id] = version
+  if id == 0 then return self:_execute(0) end
+  self:_sendJson(DaveOp.transitionReady, { transition_id = id })
+end
+
+function DaveSession:_execute(id)
+  local version = self.prepared[id]
+  if version == nil then return end
+  self.prepared[id] = nil
+  local m = self.member
+  if version == 0 then
+    self.version, self.sendVersion = 0, 0
+    if m then
+      m:reset()
+      m:setPassthrough(true)
+    end
+  elseif m then
+    -- Frames from members who still send in the clear are accepted for the retention time.
+    if self.sendVersion == 0 then m:setPassthrough(runtime.now() + daveMls.media.RETENTION_MS) end
+    self.version, self.sendVersion = 1, 1
+    m:execute()
+  end
+  self.conn.daveProtocolVersion = version
+  self:debug("transition " .. id .. " executed: protocol version " .. version)
+  self.conn:emit("daveTransition", id, version)
+end
+
+-- Our Opus frame as it goes on the wire: as it is under version 0, encrypted under version 1, nil
+-- while there is no key to encrypt with.
+function DaveSession:encrypt(opus)
+  if self.sendVersion == 0 then return opus end
+  return self.member and self.member:encryptOpus(opus)
+end
+
+function DaveSession:decrypt(user, frame)
+  if not self.member then return self.version == 0 and frame or nil end
+  return self.member:decrypt(user, frame)
+end
+
+function DaveSession:privacyCode() return self.sendVersion == 1 and self.member and self.member:privacyCode() or nil end
 
 -- Diagnostics -------------------------------------------------------------------------------------------
 

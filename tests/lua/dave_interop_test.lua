@@ -1,0 +1,243 @@
+-- The library's group member against an independent DAVE implementation (tests/dave-peer): first
+-- driven by an external sender built here, then with the bot on the fake voice gateway's DAVE channel.
+local peers = require("dave_peer")
+local voice = require("@discord/voice")
+local crypto, mls = voice._daveCrypto, voice._daveMls
+
+local CHANNEL = "1180000000000000001"
+local GROUP = string.pack(">I8", math.tointeger(CHANNEL))
+local FRAMES = { "\xF8\xFF\xFE", "\xFC\1\2\3", string.rep("\x78\x9C", 90) }
+
+local gatewayPriv, gatewayPub = crypto.deriveKeyPair(("g"):rep(32))
+local EXTERNAL_SENDER = mls.writer():vec(gatewayPub):u16(1):vec(string.pack(">I8", 1)):bytes()
+
+-- Op 27's append payload (after the operation type): external proposals signed by the gateway.
+local function proposals(epoch, bodies)
+  local out = {}
+  for i, body in ipairs(bodies) do
+    out[i] = mls.protectPublic({ groupId = GROUP, epoch = epoch, senderType = 2, senderIndex = 0, contentType = 2,
+      body = body }, gatewayPriv)
+  end
+  return mls.writer():vec(table.concat(out)):bytes()
+end
+local function add(kp) return string.pack(">I2", 1) .. kp end
+local function remove(leaf) return string.pack(">I2I4", 3, leaf) end
+
+-- A pending member of the channel: ours or the peer's, with its key package sent.
+local function member(kind, user)
+  local m = kind == "ours" and mls.member(user, CHANNEL) or peers.member(user, CHANNEL)
+  m:setExternalSender(EXTERNAL_SENDER)
+  m.kpBytes = m:keyPackage()
+  return m
+end
+
+-- One epoch change: every member gets the proposals, `committer`'s commit is announced to all
+-- members of the group, and `joiners` take its Welcome. With `decoy`, an Add of that member comes
+-- first and is revoked.
+local function step(group, epoch, bodies, committer, joiners, decoy)
+  local bytes, commit, welcome = proposals(epoch, bodies), nil, nil
+  local users = { decoy and decoy.userId }
+  for _, m in ipairs(group) do users[#users + 1] = m.userId end
+  for _, m in ipairs(joiners) do users[#users + 1] = m.userId end
+  if decoy then
+    local added = proposals(epoch, { add(decoy.kpBytes) })
+    local ref = mls.proposalRef(mls.reader(added):list(mls.readMessage)[1].publicMessage)
+    for _, m in ipairs(group) do
+      m:processProposals("append", added, users)
+      m:processProposals("revoke", mls.writer():vec(mls.varint(#ref) .. ref):bytes(), users)
+    end
+  end
+  for _, m in ipairs(group) do
+    local c, w = m:processProposals("append", bytes, users)
+    if m == committer then commit, welcome = c, w end
+  end
+  assert.is_not_nil(commit)
+  -- A commit with a broken membership tag is refused and leaves the member able to take the real one.
+  local broken = commit:sub(1, -2) .. string.char(commit:byte(-1) ~ 1)
+  for _, m in ipairs(group) do
+    if m ~= committer then assert.has_error(function() m:processCommit(broken) end) end
+    m:processCommit(commit)
+  end
+  for _, m in ipairs(joiners) do m:processWelcome(assert(welcome, "no welcome")) end
+  if decoy then assert.is_true(welcome == nil or not pcall(decoy.processWelcome, decoy, welcome)) end
+end
+
+-- Every member decrypts every other's frames byte for byte, and all show one privacy code.
+local function agree(group, epoch)
+  local code = group[1]:privacyCode()
+  assert.equal(30, #code)
+  for _, m in ipairs(group) do
+    assert.same({ epoch, code }, { m:epoch(), m:privacyCode() }, m.userId)
+    for _, f in ipairs(FRAMES) do
+      local sealed = m:encryptOpus(f)
+      -- The peer sends Opus silence in the clear, as receivers must accept.
+      assert.is_true(#sealed >= #f + 12 or f == voice.SILENCE_FRAME and sealed == f, m.userId)
+      for _, o in ipairs(group) do
+        if o ~= m then
+          assert.equal(f, o:decrypt(m.userId, sealed), o.userId .. " <- " .. m.userId)
+          assert.is_true(#f == 3 or o:decrypt(m.userId, string.char(sealed:byte(1) ~ 1) .. sealed:sub(2)) == nil)
+        end
+      end
+    end
+  end
+end
+
+describe("DAVE with an independent implementation", function()
+  local missing = peers.missing()
+  teardown(peers.stop)
+
+  it("has its peer installed", function() assert.is_nil(missing) end)
+  if missing then return end
+
+  -- Epoch by epoch from our one-member group: who commits, who joins, who leaves (members by number,
+  -- 0 = us, the others peers; one that leaves hears nothing more). Two adds in one commit leave
+  -- unmerged leaves that the next path must encrypt to.
+  local CHANGES = {
+    { by = 0, add = { 1 } }, { by = 0, add = { 2 } }, { by = 1, remove = { 2 } }, { by = 1, add = { 3 } },
+    { by = 0, remove = { 1 }, add = { 4 } }, { by = 3, add = { 5, 6 } }, { by = 0, remove = { 4 } },
+    { by = 5, remove = { 3 }, add = { 7 } }, { by = 6, remove = { 5 }, decoy = true }, { by = 0, add = { 8, 9 } },
+    { by = 8, add = { 10 }, decoy = true },
+  }
+
+  it("adds and removes members epoch by epoch, each side committing", function()
+    local members, leaves = { [0] = member("ours", "1110000000000000100") }, { [0] = 0 }
+    local function current()
+      local out = {}
+      for n, leaf in pairs(leaves) do out[#out + 1] = { leaf, members[n] } end
+      table.sort(out, function(x, y) return x[1] < y[1] end)
+      for i, e in ipairs(out) do out[i] = e[2] end
+      return out
+    end
+    for epoch, change in ipairs(CHANGES) do
+      local bodies, joiners = {}, {}
+      for _, n in ipairs(change.remove or {}) do
+        bodies[#bodies + 1], leaves[n] = remove(leaves[n]), nil
+      end
+      local group = current()
+      for _, n in ipairs(change.add or {}) do
+        members[n] = member("peer", string.format("11100000000000001%02d", n))
+        bodies[#bodies + 1], joiners[#joiners + 1] = add(members[n].kpBytes), members[n]
+        local taken, leaf = {}, 0
+        for _, l in pairs(leaves) do taken[l] = true end
+        while taken[leaf] do leaf = leaf + 1 end
+        leaves[n] = leaf
+      end
+      local decoy = change.decoy and member("peer", "1110000000000000199")
+      step(group, epoch - 1, bodies, members[change.by], joiners, decoy)
+      agree(current(), epoch)
+    end
+  end)
+end)
+
+-- The bot on the fake voice gateway's DAVE channel, the other members peers.
+describe("DAVE on the voice gateway with independent peers", function()
+  local runtime = require("runtime")
+  local server = require("fake.discord.server")
+  local Voice = require("fake.discord.voice")
+  local tools = require("fake.tools")
+  local act = server.act
+  local fd, client, vs, conn, room
+  before_each(function()
+    fd, client = server.login({ intents = { "Guilds", "GuildVoiceStates" } })
+    vs = Voice.new(fd)
+    tools.install({ ["song.ogg"] = 30 })
+    room = fd.guild.channels[3]
+  end)
+  after_each(function() server.stop(client) end)
+  teardown(peers.stop)
+  if peers.missing() then return end
+
+  local function host(who) act(function() vs:host(fd[who].id, peers.member(fd[who].id, room)) end) end
+  local function leave(who) act(function() vs:leave(fd[who].id) end) end
+  local function hosted(who) return vs.dv.members[fd[who].id].member end
+  local function join()
+    act(function()
+      conn = voice.joinVoiceChannel({ client = client, guildId = fd.guild.id, channelId = room })
+      voice.entersState(conn, "ready", 5000)
+    end)
+  end
+  -- 30 frames and the closing silence; `at` maps a frame time (ms) to what the gateway does then.
+  local function play(at)
+    act(function()
+      for ms, fn in pairs(at or {}) do runtime.timer(ms, fn) end
+      local player = voice.createAudioPlayer()
+      conn:subscribe(player)
+      player:play(voice.createAudioResource("song.ogg"))
+      voice.entersState(player, "playing", 1000)
+      voice.entersState(player, "idle", 5000)
+    end, 10000)
+  end
+
+  -- Each row: gateway options, what happens, the peers in the group at the end, the gateway's log of
+  -- transitions (announce id epoch committer, op 23/31 from the bot, execute id version frames-before),
+  -- and how the last playback's 35 frames went (e encrypted, c clear).
+  for _, row in ipairs({
+    { "the bot commits the peer's addition", { committer = "bot" }, function()
+      join()
+      host("alice")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "bot" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
+    { "the peer welcomes the bot; verification codes agree", {}, function()
+      host("alice")
+      join()
+      play()
+      local code = conn:verificationCode(fd.alice.id)
+      assert.are.same({ 45, code }, { #code, hosted("alice"):verificationCode(fd.bot.id) })
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 } } },
+    { "the peer adds and removes a member, the bot follows its paths", {}, function()
+      host("alice")
+      join()
+      host("bob")
+      leave("bob")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 },
+      { "announce", 12, 2, "alice" }, { 23, 12 }, { "execute", 12, 1, 0 }, { "announce", 13, 3, "alice" },
+      { 23, 13 }, { "execute", 13, 1, 0 } } },
+    { "the bot commits a removal, its path to the peer", { committer = "bot" }, function()
+      host("alice")
+      host("bob")
+      join()
+      leave("bob")
+      play()
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { "execute", 11, 1, 0 }, { "announce", 12, 2, "alice" },
+      { 23, 12 }, { "execute", 12, 1, 0 }, { "announce", 13, 3, "bot" }, { 23, 13 }, { "execute", 13, 1, 0 } } },
+    { "an invalid commit: op 31, then the bot rejoins", {}, function()
+      host("alice")
+      join()
+      vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end
+      host("bob")
+      play()
+    end, { "alice", "bob" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 },
+      { "announce", 12, 2, "alice" }, { 31, 12 }, { "announce", 13, 3, "alice" }, { 23, 13 },
+      { "execute", 13, 1, 0 } } },
+    { "downgrade to protocol 0 and upgrade back at the announced transitions", {}, function()
+      host("alice")
+      join()
+      play({ [200] = function() vs:downgrade() end, [400] = function() vs:upgrade() end })
+    end, { "alice" }, { { "announce", 11, 1, "alice" }, { 23, 11 }, { "execute", 11, 1, 0 }, { 23, 12 },
+      { "execute", 12, 0, 11 }, { "announce", 13, 1, "alice" }, { 23, 13 }, { "execute", 13, 1, 21 } },
+      ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+  }) do
+    it(row[1], function()
+      row[2].channelId = room
+      vs:dave(row[2])
+      row[3]()
+      local names = { [fd.bot.id] = "bot", [fd.alice.id] = "alice", [fd.bob.id] = "bob" }
+      for _, l in ipairs(vs.dv.log) do
+        if l[1] == "announce" then l[4] = names[l[4]] end
+      end
+      -- Each peer's frame as the bot decrypts it by the peer's SSRC, and its privacy code.
+      local codes, sealed = {}, {}
+      for i, who in ipairs(row[4]) do
+        local frame = "\xFC" .. who .. ("x"):rep(40)
+        codes[i] = hosted(who):privacyCode()
+        assert.equal(frame, conn:decryptFrame(vs.dv.ssrcs[fd[who].id], hosted(who):encryptOpus(frame)))
+      end
+      -- The gateway had a peer decrypt every encrypted frame of the bot (a fault otherwise).
+      for i = #vs.rtp - 34, #vs.rtp do sealed[#sealed + 1] = vs.rtp[i].encrypted and "e" or "c" end
+      assert.are.same({ {}, row[5], (conn:privacyCode()):rep(#row[4]), row[6] or ("e"):rep(35) },
+        { vs.faults, vs.dv.log, table.concat(codes), table.concat(sealed) })
+      assert.equal("\xF8\xFF\xFE", vs.rtp[#vs.rtp].opus)
+    end)
+  end
+end)
