@@ -650,11 +650,11 @@ def main(argv):
         os.environ["TARN_E2E_NAMESPACE"] = "1"
         return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,
                                os.path.abspath(__file__), *argv]).returncode
-    world = World(build)
+    world, way = World(build), None
     try:
         if "--demo" in argv:
             return demo(world, argv[argv.index("--demo") + 1:])
-        args, way = argv[argv.index("--build") + 2:], None
+        args = argv[argv.index("--build") + 2:]
         if "--proxy" in args:
             at = args.index("--proxy")
             rows = json.load(open(os.path.join(PROXY_DATA, "ways.json")))["ways"]
