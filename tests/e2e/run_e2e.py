@@ -103,12 +103,18 @@ class World:
         self.servers = []
         if not os.path.exists(os.path.join(self.certs, "done")):
             subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
-        bundled = open(os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
+        # The native build carries no runtime: the test runtime stands in for the download.
+        self.native = not os.path.exists(os.path.join(build, "Tarnwick-Setup.exe"))
+        bundled = open(os.path.join(build, "tests", "test_runtime") if self.native else
+                       os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
         tools = {n: (n + " stand-in\n").encode() * 128 for n in ("ffmpeg.exe", "ffprobe.exe")}
         archive = io.BytesIO()
         with zipfile.ZipFile(archive, "w") as z:
             for name, data in tools.items():
-                z.writestr(zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name), data)
+                info = zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name)
+                if self.native:
+                    info.external_attr = 0o755 << 16  # a program on Linux is one by its mode
+                z.writestr(info, data)
         self.bodies = dict(tools, bundled=bundled, download=bundled + b"\0tarn 1.3.0\0",
                            **{"ffmpeg.zip": archive.getvalue(), "yt-dlp.exe": b"yt-dlp\n" * 300})
         # The publishers' checksum files, beside their downloads.
@@ -119,6 +125,8 @@ class World:
         for name, data in self.bodies.items():
             with open(os.path.join(self.work, name), "wb") as f:
                 f.write(data)
+        if self.native:
+            return
         ca = open(os.path.join(self.certs, "ca.der"), "rb").read()
         tar = open(os.path.join(build, "tests", "fake_tar.exe"), "rb").read()
         setup = open(os.path.join(build, "Tarnwick-Setup.exe"), "rb").read()
@@ -547,7 +555,7 @@ class Way:
     def start(self, world, prefix):
         self.seen = len(log_lines(self.folder))
         env = dict(world.env, WINEPREFIX=prefix)
-        for name, value in self.row.get("registry", {}).items():
+        for name, value in self.row.get("registry", {}).items() if prefix else ():
             kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
             value = str(value).replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
             subprocess.run(["wine", "reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind,
@@ -573,6 +581,43 @@ class Way:
         if self.row.get("refused"):
             return "" if not relayed else "relayed %s" % through
         return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
+
+
+def native_run(world, way):
+    """The native program (the Linux development build) through the proxy: a silent
+    first install in a scratch home, every request the way's way (the user's setting
+    is Windows only); it must succeed, or with a refusing proxy fail naming the 407."""
+    if "registry" in way:
+        print("native %s: the user's proxy setting is Windows only" % way.get("name"))
+        return 2
+    home = os.path.join(world.work, "native-home")
+    shutil.rmtree(home, ignore_errors=True)
+    tools = os.path.join(home, "bin")
+    os.makedirs(tools)
+    shutil.copy(os.path.join(world.build, "tests", "fake_tar"), os.path.join(tools, "tar"))
+    # Without an embedded runtime the setup's bundled one is the tarn.exe beside it.
+    shutil.copy(os.path.join(world.build, "Tarnwick-Setup"), home)
+    shutil.copy(os.path.join(world.build, "tests", "test_runtime"), os.path.join(home, "tarn.exe"))
+    env = dict(world.env, HOME=home, LOCALAPPDATA=os.path.join(home, "local"),
+               XDG_CONFIG_HOME=os.path.join(home, "config"),
+               # The setup puts its bin first with the Windows separator, ";":
+               # the empty entry keeps the tar stand-in an entry of its own.
+               PATH=":" + tools + ":/usr/bin:/bin",
+               SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.env)
+    world.start_server(None, way.manifest, plain=way.manifest is not None)
+    way.start(world, None)
+    p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
+                       cwd=home, capture_output=True, timeout=280)
+    out, err = p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
+    traffic = way.traffic(world)
+    world.stop_server()
+    refused = way.get("refused")
+    wrong = (traffic or ("407 Proxy Authentication Required" not in err if refused else
+                         p.returncode != 0 or "installed successfully" not in out))
+    print("native %s: exit %d%s" % (way.get("name"), p.returncode,
+                                    (", " + traffic if traffic else "") +
+                                    ("\n" + out + err if wrong else "")))
+    return 1 if wrong else 0
 
 
 def log_lines(folder):
@@ -661,6 +706,8 @@ def main(argv):
             way = Way(next(r for r in rows if r["name"] == args[at + 1]))
             del args[at:at + 2]
             way.open(world)
+            if world.native:
+                return native_run(world, way)
         names = [a for a in args if a != "--update"] or (way and way.get("scenarios")) or sorted(
             f[:-4] for f in os.listdir(data_dir(build)) if f.endswith(".txt"))
         failed = [n for n in names if not scenario(world, n, "--update" in argv, way)]
