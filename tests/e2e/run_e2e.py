@@ -651,10 +651,9 @@ def wine_processes(prefix):
     mark, found = b"WINEPREFIX=" + prefix.encode() + b"\0", []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            if mark in open("/proc/%s/environ" % pid, "rb").read():
-                found.append(int(pid))
+            found += [int(pid)] if mark in open("/proc/%s/environ" % pid, "rb").read() else []
         except OSError:
-            pass  # ended meanwhile, or not ours to read
+            pass  # ended meanwhile
     return found
 
 
@@ -670,11 +669,13 @@ def piped_script(build):
     try:
         out = script.communicate(timeout=240)[0].decode("latin-1")
     except subprocess.TimeoutExpired:
-        os.killpg(script.pid, 9)
-        out = "(still running after 240 s)\n" + script.communicate()[0].decode("latin-1")
+        out = "(still running after 240 s)"
     left = wine_processes(prefix)
     for pid in left:
         os.kill(pid, 9)
+    if script.poll() is None:
+        os.killpg(script.pid, 9)
+        script.wait()
     failures = [text for text, bad in (
         ("exit code %s" % script.returncode, script.returncode != 0),
         ("no success screen", "Tarnwick installed successfully." not in out),

@@ -78,7 +78,7 @@ describe("builders", function()
           end)
           :addChannelOption(function(o) return o:setName("where"):setDescription("w"):addChannelTypes("GuildText") end)
       end):toJSON()
-    assert.are.same({
+    assert.same({
       type = 1, name = "tag", description = "Tags", description_localizations = { de = "Etiketten" },
       default_member_permissions = tostring((1 << 13) | (1 << 2)), contexts = { 0, 1 },
       options = { { type = 1, name = "show", description = "Show one", options = {
@@ -86,8 +86,8 @@ describe("builders", function()
         { type = 7, name = "where", description = "w", channel_types = { 0 } },
       } } },
     }, data)
-    assert.are.same(data, S.SlashCommandBuilder.from(data):toJSON())
-    assert.are.equal(json.null, cmd():setDefaultMemberPermissions(nil):toJSON().default_member_permissions)
+    assert.same(data, S.SlashCommandBuilder.from(data):toJSON())
+    assert.equal(json.null, cmd():setDefaultMemberPermissions(nil):toJSON().default_member_permissions)
   end)
 
   it("enforce the limits of buttons, selects, rows, text inputs, labels and sections", function()
@@ -128,7 +128,7 @@ describe("builders", function()
       return function() discord.MessagePayload(v2message, o):resolveBody() end
     end
     local b = body({ components = { container() } })
-    assert.are.same({ 1 << 15, 17 }, { b.flags, b.components[1].type })
+    assert.same({ 1 << 15, 17 }, { b.flags, b.components[1].type })
     check({
       { "content beside v2", function() body({ content = "x", components = { container() } }) end,
         "cannot have content" },
@@ -147,7 +147,7 @@ describe("builders", function()
   it("turn received components back into builders that produce the same JSON", function()
     local sent = container():toJSON()
     local received = require("discord.structures.components").createComponent(sent)
-    assert.are.same({ "x", true, sent }, { received.components[3].accessory.label, received:equals(sent),
+    assert.same({ "x", true, sent }, { received.components[3].accessory.label, received:equals(sent),
       C.createComponentBuilder(received):toJSON() })
   end)
 end)

@@ -59,11 +59,11 @@ describe("collectors", function()
       local seen = watch(collector)
       if reason == "user" then steps[#steps + 1] = { 700, function() collector:stop() end } end
       script(steps, 10000)
-      assert.are.same({ reason, size, at }, { seen.reason, seen.size, seen.at }, reason)
-      assert.are.equal(0, client:listenerCount("messageCreate"), reason .. ": listener left behind")
-      if reason == "processedLimit" then assert.are.equal("skip", seen.ignore[1].content) end
+      assert.same({ reason, size, at }, { seen.reason, seen.size, seen.at }, reason)
+      assert.equal(0, client:listenerCount("messageCreate"), reason .. ": listener left behind")
+      if reason == "processedLimit" then assert.equal("skip", seen.ignore[1].content) end
     end
-    assert.are.same({ nil, nil, nil }, { client.channels.cache:get(fd.general.id),
+    assert.same({ nil, nil, nil }, { client.channels.cache:get(fd.general.id),
       client.channels.cache:get(fd.category.id), client.guilds.cache:get(fd.guild.id) })
   end)
 
@@ -74,13 +74,13 @@ describe("collectors", function()
     script({ { 100, say("one") }, { 200, say("two") }, { 300, function()
       client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. fd.store.messages[fd.general.id][1].id)
     end } }, 10000)
-    assert.are.same({ "time", 1, "one", { "one", "two" } }, { seen.reason, seen.size, seen.dispose[1].content, texts })
+    assert.same({ "time", 1, "one", { "one", "two" } }, { seen.reason, seen.size, seen.dispose[1].content, texts })
     local got, reason
     runtime.timer(100, say("hi"))
     runtime.run(function() got, reason = channel:awaitMessages({ max = 1, time = 1000 }) end, { ["for"] = 2000 })
-    assert.are.same({ "hi", "limit" }, { got:first().content, reason })
+    assert.same({ "hi", "limit" }, { got:first().content, reason })
     local err = server.raised(function() channel:awaitMessages({ max = 1, time = 1000, errors = { "time" } }) end)
-    assert.are.same({ "CollectorError", "time", 0 }, { err.name, err.reason, err.collected.size })
+    assert.same({ "CollectorError", "time", 0 }, { err.name, err.reason, err.collected.size })
   end)
 
   it("collects reactions by emoji, disposes an emoji nobody keeps, and ends when the message goes", function()
@@ -103,10 +103,10 @@ describe("collectors", function()
       { 400, unreact(fd.bob) }, { 500, unreact(fd.alice) },
       { 600, function() client.rest:delete("/channels/" .. fd.general.id .. "/messages/" .. stored.id) end },
     }, 1000)
-    assert.are.same({ "messageDelete", 600, 1, 3 }, { seen.reason, seen.at, seen.size, #seen.collect })
-    assert.are.same({ "create " .. UP .. " alice", "create " .. OK .. " alice", "remove " .. UP .. " bob",
+    assert.same({ "messageDelete", 600, 1, 3 }, { seen.reason, seen.at, seen.size, #seen.collect })
+    assert.same({ "create " .. UP .. " alice", "create " .. OK .. " alice", "remove " .. UP .. " bob",
       "remove " .. UP .. " alice" }, events)
-    assert.are.same({ UP, { fd.alice.id } }, { seen.dispose[1].emoji.name, collector.users:keys() })
+    assert.same({ UP, { fd.alice.id } }, { seen.dispose[1].emoji.name, collector.users:keys() })
   end)
 
   -- The bot's message with two buttons and a select: the library's and the store's copy.
@@ -133,9 +133,9 @@ describe("collectors", function()
     script({ { 1000, click(fd.alice, stored, "yes") },
       { 5000, function() fd.interactions:select(fd.bob, stored, "pick", { "a" }) end },
       { 9000, click(fd.bob, stored, "no") } }, 30000)
-    assert.are.same({ "idle", 24000, 2, "yes", "bob chose no" }, { seen.reason, seen.at, seen.size,
+    assert.same({ "idle", 24000, 2, "yes", "bob chose no" }, { seen.reason, seen.at, seen.size,
       seen.collect[1].customId, stored.content })
-    assert.are.same({}, fd.interactions.violations)
+    assert.same({}, fd.interactions.violations)
   end)
 
   it("ends component collectors at their limits, when the message goes, and times out awaits", function()
@@ -151,7 +151,7 @@ describe("collectors", function()
       local steps = { { 1000, function() msg:delete() end } }
       for n, id in ipairs(ids) do steps[n + 1] = { n * 100, click(n == 3 and fd.bob or fd.alice, stored, id) } end
       script(steps, 2000)
-      assert.are.same({ reason, size }, { seen.reason, seen.size }, reason)
+      assert.same({ reason, size }, { seen.reason, seen.size }, reason)
     end
     local msg, stored = panel()
     runtime.timer(500, click(fd.bob, stored, "no"))
@@ -161,9 +161,9 @@ describe("collectors", function()
       i:deferUpdate()
       return i
     end, 3000)
-    assert.are.same({ "yes", fd.alice.id }, { got.customId, got.user.id })
+    assert.same({ "yes", fd.alice.id }, { got.customId, got.user.id })
     local err = server.raised(function() msg:awaitMessageComponent({ time = 1000 }) end, 2000)
-    assert.are.same({ "InteractionCollectorError", "time" }, { err.code, err.reason })
+    assert.same({ "InteractionCollectorError", "time" }, { err.code, err.reason })
   end)
 
   it("collects modal submits by custom_id until its time runs out", function()
@@ -175,8 +175,8 @@ describe("collectors", function()
     end
     script({ { 1000, submit("feedback", "great") }, { 2000, submit("other", "x") },
       { 3000, submit("feedback", "ok") } })
-    assert.are.same({ "time", 10000, 2, "ok" }, { seen.reason, seen.at, seen.size,
+    assert.same({ "time", 10000, 2, "ok" }, { seen.reason, seen.at, seen.size,
       seen.collect[2].fields:getTextInputValue("body") })
-    assert.are.same({}, fd.interactions.violations)
+    assert.same({}, fd.interactions.violations)
   end)
 end)

@@ -47,51 +47,51 @@ describe("application commands", function()
 
   it("creates, then leaves unchanged commands alone, then sends one request per change", function()
     local diff = run(function() return commands:sync(builders()) end)
-    assert.are.same({ "ping", "echo", "Quote" }, names(diff.created))
-    assert.are.same({ "POST /applications/ID/commands" }, { writes()[3] })
+    assert.same({ "ping", "echo", "Quote" }, names(diff.created))
+    assert.same({ "POST /applications/ID/commands" }, { writes()[3] })
     -- Discord answers with defaults filled in; the second sync still finds nothing to do.
     diff = run(function() return commands:sync(builders()) end)
-    assert.are.same({ { "ping", "echo", "Quote" }, 3 }, { names(diff.unchanged), #writes() })
+    assert.same({ { "ping", "echo", "Quote" }, 3 }, { names(diff.unchanged), #writes() })
 
     local changed = builders()
     changed[1]:setDescription("Replies with pong, fast")
     changed[3] = S.SlashCommandBuilder():setName("roll"):setDescription("Rolls a die")
     local dry = run(function() return commands:sync(changed, { dryRun = true }) end)
-    assert.are.same({ { "ping" }, { "Quote" }, { "roll" }, { "echo" }, 3 }, { names(dry.updated),
+    assert.same({ { "ping" }, { "Quote" }, { "roll" }, { "echo" }, 3 }, { names(dry.updated),
       names(dry.deleted), names(dry.created), names(dry.unchanged), #writes() })
 
     diff = run(function() return commands:sync(changed) end)
     local w = writes()
-    assert.are.same({ 6, "DELETE /applications/ID/commands/ID", "PATCH /applications/ID/commands/ID",
+    assert.same({ 6, "DELETE /applications/ID/commands/ID", "PATCH /applications/ID/commands/ID",
       "POST /applications/ID/commands" }, { #w, w[4], w[5], w[6] })
     local ping = diff.updated[1].command
-    assert.are.same({ "Replies with pong, fast", true, false }, { ping.description, ping:equals(changed[1]),
+    assert.same({ "Replies with pong, fast", true, false }, { ping.description, ping:equals(changed[1]),
       ping:equals(builders()[1]) })
-    assert.are.same({ true, "</ping:" .. ping.id .. ">" }, { ping:equals(S.SlashCommandBuilder.from(ping)),
+    assert.same({ true, "</ping:" .. ping.id .. ">" }, { ping:equals(S.SlashCommandBuilder.from(ping)),
       tostring(ping) })
-    assert.are.same({ "ping", "echo", "roll" }, names(fd.commands.global))
+    assert.same({ "ping", "echo", "roll" }, names(fd.commands.global))
   end)
 
   it("syncs a guild's commands on its routes, resets what a builder drops, and overwrites in bulk", function()
     local guild = client.guilds.cache:get(fd.guild.id)
     run(function() guild.commands:sync(builders()) end)
-    assert.are.same({ 3, 0 }, { #fd.commands[fd.guild.id], #fd.commands.global })
+    assert.same({ 3, 0 }, { #fd.commands[fd.guild.id], #fd.commands.global })
     local plain = builders()
     plain[2] = echo(false)
     local diff = run(function() return commands:sync(plain, { guildId = fd.guild.id }) end)
-    assert.are.same({ "echo" }, names(diff.updated))
+    assert.same({ "echo" }, names(diff.updated))
     local stored = fd.commands[fd.guild.id][2]
-    assert.are.same({ json.null, json.null }, { stored.default_member_permissions, stored.name_localizations })
+    assert.same({ json.null, json.null }, { stored.default_member_permissions, stored.name_localizations })
     local swapped = plain[2]:toJSON()
     swapped.options = { swapped.options[2], swapped.options[1] }
     local reg = guild.commands.cache:get(stored.id)
-    assert.are.same({ true, true, false }, { reg:equals(plain[2]), reg:equals(swapped), reg:equals(swapped, true) })
+    assert.same({ true, true, false }, { reg:equals(plain[2]), reg:equals(swapped), reg:equals(swapped, true) })
 
     -- A bulk overwrite keeps the IDs of commands it keeps, and the cache follows it.
     local pingId = fd.commands[fd.guild.id][1].id
     local set = run(function() return guild.commands:set({ plain[1] }) end)
-    assert.are.same({ pingId, 1, 1 }, { set:first().id, guild.commands.cache.size, #fd.commands[fd.guild.id] })
-    assert.are.equal("PUT /applications/ID/guilds/ID/commands", writes()[#writes()])
+    assert.same({ pingId, 1, 1 }, { set:first().id, guild.commands.cache.size, #fd.commands[fd.guild.id] })
+    assert.equal("PUT /applications/ID/guilds/ID/commands", writes()[#writes()])
   end)
 
   it("checks every builder before sending anything, and surfaces Discord's form errors", function()
@@ -101,17 +101,17 @@ describe("application commands", function()
     local dup = builders()
     dup[4] = S.SlashCommandBuilder():setName("ping"):setDescription("again")
     assert.matches("two commands are named ping", tostring(raised(function() commands:sync(dup) end)))
-    assert.are.same({}, writes())
+    assert.same({}, writes())
 
     local err = raised(function() commands:create({ name = "Shout", description = "x" }) end)
-    assert.are.same({ true, { "name: Command name is invalid" } }, { discord.errors.is(err, "DiscordAPIError",
+    assert.same({ true, { "name: Command name is invalid" } }, { discord.errors.is(err, "DiscordAPIError",
       50035), err.errors })
     -- Components the library would refuse are refused by the fake too.
     err = raised(function()
       client.rest:post("/channels/" .. fd.general.id .. "/messages", { body = { components = { { type = 1,
         components = { { type = 2, style = 1, label = "x" } } } } } })
     end)
-    assert.are.same({ "components[0].components[0]: Invalid button" }, err.errors)
+    assert.same({ "components[0].components[0]: Invalid button" }, err.errors)
   end)
 
   it("reads permissions with the bot token and changes them only with a Bearer token", function()
@@ -129,14 +129,14 @@ describe("application commands", function()
       perms:add({ guild = fd.guild.id, command = cmd, token = fd.bearer,
         permissions = { { id = fd.bob.id, type = "User", permission = false } } })
     end)
-    assert.are.same({ role, { id = fd.bob.id, type = 2, permission = false } }, run(function()
+    assert.same({ role, { id = fd.bob.id, type = 2, permission = false } }, run(function()
       return perms:fetch(target)
     end))
-    assert.are.same({ cmd.id, fd.guild.id, 2 }, { seen.id, seen.guildId, #seen.permissions })
+    assert.same({ cmd.id, fd.guild.id, 2 }, { seen.id, seen.guildId, #seen.permissions })
     run(function() perms:remove({ guild = fd.guild.id, command = cmd, token = fd.bearer, users = fd.bob.id }) end)
-    assert.are.same({ role }, run(function() return perms:fetch(target) end))
+    assert.same({ role }, run(function() return perms:fetch(target) end))
     local has = run(function() return perms:has({ guild = fd.guild.id, command = cmd.id, permissionId = role.id }) end)
     local auth = fd:requests("PUT", ".*/permissions")[1].headers.authorization
-    assert.are.same({ "Bearer user-oauth-token", true }, { auth, has })
+    assert.same({ "Bearer user-oauth-token", true }, { auth, has })
   end)
 end)

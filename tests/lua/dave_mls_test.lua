@@ -1,12 +1,10 @@
--- The MLS layer and DAVE media frames against the vectors in ../shared/references (pending without them).
+-- The MLS layer and DAVE media frames against the reference vectors.
 local json = require("json")
 local mls = require("@discord/voice")._daveMls
+local vectors = require("vectors")
 local media = mls.media
 
-local REFS = "../shared/references/"
-
-local function unhex(h) return (h:gsub("..", function(b) return string.char(tonumber(b, 16)) end)) end
-local function hex(s) return (s:gsub(".", function(c) return string.format("%02x", c:byte()) end)) end
+local unhex, hex, withVectors = vectors.unhex, vectors.hex, vectors.with
 local function opt(v) if v ~= json.null then return v end end
 local function message(h, from) return mls.readMessage(mls.reader(unhex(h), from)) end
 local function welcomeOf(h, from) return mls.readWelcome(mls.reader(message(h, from).welcome)) end
@@ -14,17 +12,6 @@ local function welcomeOf(h, from) return mls.readWelcome(mls.reader(message(h, f
 local function context(c, epoch, treeHash)
   return mls.encodeGroupContext({ groupId = unhex(c.group_id), epoch = epoch, treeHash = treeHash,
     confirmedTranscriptHash = unhex(c.confirmed_transcript_hash) })
-end
-
--- Runs body(data) on the named vector file, or marks the test pending when the references are absent.
-local function withVectors(name, body)
-  return function()
-    local f = io.open(REFS .. name, "rb")
-    if not f then return pending("no " .. REFS .. name) end
-    local data = json.decode(f:read("a"))
-    f:close()
-    body(data)
-  end
 end
 
 describe("MLS codec, tree math and secrets", function()

@@ -20,7 +20,7 @@ describe("EmbedBuilder", function()
     assert.has_no.errors(function() EmbedBuilder():setTitle(("\u{e9}"):rep(256)) end)
     local b = EmbedBuilder():setDescription(("d"):rep(4096))
     for i = 1, 2 do b:addFields({ name = "n" .. i, value = ("v"):rep(1000) }) end
-    assert.are.equal(4096 + 2 * (2 + 1000), b.length)
+    assert.equal(4096 + 2 * (2 + 1000), b.length)
     assert.truthy(tostring(select(2, pcall(b.toJSON, b))):find("over the 6000 limit", 1, true))
   end)
 end)

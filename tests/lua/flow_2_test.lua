@@ -13,7 +13,7 @@ describe("flow: gateway faults", function()
   local function start(setup, ws)
     fd, client, seen = server.session({ intents = { "Guilds", "GuildMessages", "MessageContent" }, ws = ws },
       { "ready", "shardResume", "shardReconnecting", "shardDisconnect", "error", "messageCreate" }, setup)
-    assert.are.equal(1, #seen.ready)
+    assert.equal(1, #seen.ready)
   end
   after_each(function() server.stop(client) end)
 
@@ -50,30 +50,30 @@ describe("flow: gateway faults", function()
       local again = connectsSince(t0)
       local resumes = fd.gateway:receivedOps(6)
       if expect == "fatal" then
-        assert.are.equal(0, #again, name)
-        assert.are.equal(1, #seen.error, name)
+        assert.equal(0, #again, name)
+        assert.equal(1, #seen.error, name)
         local err = seen.error[1][1]
         assert.is_true(errors.is(err, "GatewayError"), name)
-        assert.are.same({ c[1]:match("%d+$") + 0, true }, { err.code, err.fatal }, name)
-        assert.are.equal(err.code, seen.shardDisconnect[1][1].code, name)
+        assert.same({ c[1]:match("%d+$") + 0, true }, { err.code, err.fatal }, name)
+        assert.equal(err.code, seen.shardDisconnect[1][1].code, name)
       else
-        assert.are.equal(1, #again, name)
+        assert.equal(1, #again, name)
         local delay = again[1].at - t0
         assert.is_true(delay >= minDelay and delay <= maxDelay, name .. ": reconnected after " .. delay .. " ms")
         if expect == "resume" then
-          assert.are.equal(RESUME_URL, again[1].url:sub(1, #RESUME_URL), name)
-          assert.are.equal(1, #resumes, name)
-          assert.are.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq }, name)
-          assert.are.equal(1, #seen.shardResume, name)
-          assert.are.equal(1, #fd.gateway.identifies, name)
+          assert.equal(RESUME_URL, again[1].url:sub(1, #RESUME_URL), name)
+          assert.equal(1, #resumes, name)
+          assert.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq }, name)
+          assert.equal(1, #seen.shardResume, name)
+          assert.equal(1, #fd.gateway.identifies, name)
         else
-          assert.are.equal(0, #resumes, name)
-          assert.are.equal(2, #fd.gateway.identifies, name)
+          assert.equal(0, #resumes, name)
+          assert.equal(2, #fd.gateway.identifies, name)
         end
-        assert.are.same({}, seen.error, name)
-        assert.are.equal(1, #seen.shardReconnecting, name)
+        assert.same({}, seen.error, name)
+        assert.equal(1, #seen.shardReconnecting, name)
       end
-      assert.are.same({}, fd.gateway.faults, name)
+      assert.same({}, fd.gateway.faults, name)
       server.stop(client)
     end
   end)
@@ -84,21 +84,21 @@ describe("flow: gateway faults", function()
     local seq = sessionSeq()
     runtime.run(nil, { ["for"] = 2 * 41250 })
     local closes = fd.gateway.closes
-    assert.are.same({ 4900, "client" }, { closes[1].code, closes[1].by })
+    assert.same({ 4900, "client" }, { closes[1].code, closes[1].by })
     -- Two beats: the first unanswered, the second finds no ACK and closes instead of beating.
     local beats = {}
     for _, b in ipairs(fd.gateway:receivedOps(1)) do
       if b.conn == fd.gateway.connections[1] then beats[#beats + 1] = b end
     end
-    assert.are.equal(1, #beats)
-    assert.are.equal(beats[1].at + 41250, closes[1].at)
+    assert.equal(1, #beats)
+    assert.equal(beats[1].at + 41250, closes[1].at)
     local resumes = fd.gateway:receivedOps(6)
-    assert.are.equal(1, #resumes)
-    assert.are.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq })
-    assert.are.equal(1, #seen.shardResume)
+    assert.equal(1, #resumes)
+    assert.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq })
+    assert.equal(1, #seen.shardResume)
     -- Events sent while away are not lost.
     runtime.run(function() fd:say(fd.alice, fd.general, "after resume") end, { ["for"] = 1000 })
-    assert.are.equal("after resume", seen.messageCreate[1][1].content)
+    assert.equal("after resume", seen.messageCreate[1][1].content)
   end)
 
   it("backs off 1, 2, 4, 8 and 16 s while reconnects fail, starts over after a resume, stops on destroy", function()
@@ -118,27 +118,27 @@ describe("flow: gateway faults", function()
       gaps[#gaps + 1] = c.at - last
       last = c.at
     end
-    assert.are.same({ 1000, 2000, 4000, 8000, 16000 }, gaps)
-    assert.are.equal(1, #seen.shardResume)
+    assert.same({ 1000, 2000, 4000, 8000, 16000 }, gaps)
+    assert.equal(1, #seen.shardResume)
     local t1 = runtime.now()
     runtime.run(function() fd.gateway:drop() end, { ["for"] = 5000 })
-    assert.are.equal(1000, connectsSince(t1)[1].at - t1)
+    assert.equal(1000, connectsSince(t1)[1].at - t1)
     -- Destroyed while waiting to reconnect: the wait ends and nothing is left for the loop.
     refusals = 10
     runtime.run(function() fd.gateway:drop() end, { ["for"] = 4000 })
     client:destroy()
     local t2 = runtime.now()
-    assert.are.equal(0, runtime.run(nil, { ["for"] = 1000000 }))
-    assert.are.equal(t2, runtime.now())
+    assert.equal(0, runtime.run(nil, { ["for"] = 1000000 }))
+    assert.equal(t2, runtime.now())
   end)
 
   it("decodes zlib messages split across frames, and plain text frames without compression", function()
     for _, c in ipairs({ { split = true, compress = true }, { split = false, compress = false } }) do
       start(function(f) f.gateway.split = c.split end, { compress = c.compress })
       runtime.run(function() fd:say(fd.alice, fd.general, "hello") end, { ["for"] = 1000 })
-      assert.are.equal(c.compress and "zlib-stream" or nil, http.connects[1].query.compress)
-      assert.are.equal("hello", seen.messageCreate[1][1].content)
-      assert.are.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
+      assert.equal(c.compress and "zlib-stream" or nil, http.connects[1].query.compress)
+      assert.equal("hello", seen.messageCreate[1][1].content)
+      assert.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
       client:destroy()
     end
   end)
@@ -150,10 +150,10 @@ describe("flow: gateway faults", function()
       for i = 1, 130 do client.user:setPresence({ status = i % 2 == 0 and "idle" or "online" }) end
     end, { ["for"] = 120000 })
     local presences = fd.gateway:receivedOps(3)
-    assert.are.equal(130, #presences)
+    assert.equal(130, #presences)
     assert.is_true(presences[130].at >= 60000, "last presence at " .. presences[130].at)
     assert.is_true(presences[1].at < t0 + 100)
-    assert.are.same({}, fd.gateway.faults)
+    assert.same({}, fd.gateway.faults)
     assert.is_nil(fd.gateway.closes[1])
   end)
 end)

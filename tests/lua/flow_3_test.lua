@@ -34,22 +34,22 @@ describe("flow: sharding", function()
   it("identifies four shards in pairs 5 s apart, routes guilds by ID and is ready once every shard is", function()
     start()
     local t = identifies()
-    assert.are.same({ { 0, 4, 0 }, { 1, 4, 0 }, { 2, 4, 5000 }, { 3, 4, 5000 } },
+    assert.same({ { 0, 4, 0 }, { 1, 4, 0 }, { 2, 4, 5000 }, { 3, 4, 5000 } },
       map(t, function(r) return { r[1], r[2], r[3] - t[1][3] } end))
     local ready = arg("shardReady", 1)
     table.sort(ready)
-    assert.are.same({ { 0, 1, 2, 3 }, 1, { 0, 1, 2, 3 }, 4, { [0] = "ready", "ready", "ready", "ready" } },
+    assert.same({ { 0, 1, 2, 3 }, 1, { 0, 1, 2, 3 }, 4, { [0] = "ready", "ready", "ready", "ready" } },
       { ready, #seen.ready, client.shard.ids, client.shard.count, client.ws:statuses() })
     for shard, on in pairs(guildOn) do
       local id = on.guild.id
-      assert.are.same({ shard, shard }, { client.guilds.cache:get(id).shard.id, sharding.shardIdFor(id, 4) })
+      assert.same({ shard, shard }, { client.guilds.cache:get(id).shard.id, sharding.shardIdFor(id, 4) })
     end
     -- Events come from the guild's shard; requests and presences go there.
     act(function() fd:say(fd.alice, guildOn[3].channel, "on three") end)
     local raw = seen.raw[#seen.raw]
     act(function() client.guilds.cache:get(guildOn[2].guild.id).members:fetch({ user = { fd.alice.id } }) end)
     act(function() client.user:setPresence({ status = "dnd", shardId = 1 }) end)
-    assert.are.same({ "MESSAGE_CREATE", 3, 2, 1, "dnd", {} }, { raw[1].t, raw[2], shardOf(8), shardOf(3),
+    assert.same({ "MESSAGE_CREATE", 3, 2, 1, "dnd", {} }, { raw[1].t, raw[2], shardOf(8), shardOf(3),
       fd.gateway.presences[1].status, fd.gateway.faults })
   end)
 
@@ -57,11 +57,11 @@ describe("flow: sharding", function()
     start()
     local seq, from = fd.gateway:session(1).seq, #seen.shardStatus
     act(function() fd.gateway:close(4000, "Unknown error", 1) end)
-    assert.are.same({ { 1 }, { 1 }, seq }, { arg("shardReconnecting", 1), arg("shardResume", 1),
+    assert.same({ { 1 }, { 1 }, seq }, { arg("shardReconnecting", 1), arg("shardResume", 1),
       fd.gateway:receivedOps(6)[1].d.seq })
-    for i = from + 1, #seen.shardStatus do assert.are.equal(1, seen.shardStatus[i][1]) end
+    for i = from + 1, #seen.shardStatus do assert.equal(1, seen.shardStatus[i][1]) end
     act(function() fd.gateway:invalidate(false, 3) end, 20000)
-    assert.are.same({ 5, 3, 1, {} }, { #fd.gateway.identifies, fd.gateway.identifies[5].d.shard[1], #seen.ready,
+    assert.same({ 5, 3, 1, {} }, { #fd.gateway.identifies, fd.gateway.identifies[5].d.shard[1], #seen.ready,
       fd.gateway.faults })
   end)
 
@@ -71,13 +71,13 @@ describe("flow: sharding", function()
     runtime.run(nil, { ["for"] = 30000 })
     local t = identifies()
     assert.is_true(#t == 4 and t[3][3] >= 30000, "identified at " .. tostring(t[3] and t[3][3]))
-    assert.are.same({ {}, 1 }, { fd.gateway.faults, #seen.ready })
+    assert.same({ {}, 1 }, { fd.gateway.faults, #seen.ready })
   end)
 
   it("stops with a fatal GatewayError when Discord requires more shards", function()
     start({ required_shards = 2 }, { shardCount = 1 })
     local err = seen.error[1][1]
-    assert.are.same({ 0, true, 4011, true }, { #seen.ready, errors.is(err, "GatewayError"), err.code, err.fatal })
+    assert.same({ 0, true, 4011, true }, { #seen.ready, errors.is(err, "GatewayError"), err.code, err.fatal })
   end)
 
   it("plans the shards from the options and Discord's recommendation", function()
@@ -85,13 +85,13 @@ describe("flow: sharding", function()
       { { shards = "auto", shardCount = 1 }, 3, 3, { 0, 1, 2 } },
       { { shards = { 3, 1, 1 }, shardCount = 4 }, 1, 4, { 1, 3 } },
       { { shards = { 2 }, shardCount = "auto" }, 4, 4, { 2 } } }) do
-      assert.are.same({ c[3], c[4] }, { sharding.plan(c[1], { shards = c[2] }) }, "case " .. i)
+      assert.same({ c[3], c[4] }, { sharding.plan(c[1], { shards = c[2] }) }, "case " .. i)
     end
     for _, bad in ipairs({ { shards = { 4 }, shardCount = 4 }, { shards = {}, shardCount = 2 } }) do
       local ok, err = pcall(sharding.plan, bad, {})
       assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(err))
     end
     local id = "175928847299117063"
-    assert.are.same({ 4, 1 }, { sharding.shardIdFor(id, 16), sharding.shardIdFor(id, 5) })
+    assert.same({ 4, 1 }, { sharding.shardIdFor(id, 16), sharding.shardIdFor(id, 5) })
   end)
 end)

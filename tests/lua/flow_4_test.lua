@@ -45,17 +45,17 @@ describe("flow: interactions", function()
       seen.follow = i:followUp("one more")
       seen.fetched = i:fetchReply()
     end, slash)
-    assert.are.same({}, failures)
-    assert.are.same({ 5, 64, 0 }, { it.responses[1].type, it.responses[1].data.flags, it.responses[1].at - it.created })
+    assert.same({}, failures)
+    assert.same({ 5, 64, 0 }, { it.responses[1].type, it.responses[1].data.flags, it.responses[1].at - it.created })
     -- The placeholder became the reply: no longer loading, still ephemeral.
-    assert.are.same({ "filed: hi", 64 }, { it.original.content, it.original.flags })
-    assert.are.same({ it.original.id, it.original.id }, { seen.reply.id, seen.fetched.id })
+    assert.same({ "filed: hi", 64 }, { it.original.content, it.original.flags })
+    assert.same({ it.original.id, it.original.id }, { seen.reply.id, seen.fetched.id })
     local meta = seen.reply.interactionMetadata
-    assert.are.same({ it.id, "alice" }, { meta.id, meta.user.username })
-    assert.are.same({ "one more", seen.follow.id }, { it.followups[1].content, it.followups[1].id })
+    assert.same({ it.id, "alice" }, { meta.id, meta.user.username })
+    assert.same({ "one more", seen.follow.id }, { it.followups[1].content, it.followups[1].id })
     local patch = fd:requests("PATCH", "/webhooks/%d+/[^/]+/messages/@original")[1]
-    assert.are.same({ 5000, nil }, { patch.at - it.created, patch.headers.authorization })
-    assert.are.same({}, fd.interactions.violations)
+    assert.same({ 5000, nil }, { patch.at - it.created, patch.headers.authorization })
+    assert.same({}, fd.interactions.violations)
   end)
 
   it("raises clear errors for late, repeated, wrong and expired responses, before Discord would refuse", function()
@@ -93,21 +93,21 @@ describe("flow: interactions", function()
     for _, c in ipairs(cases) do
       if c[6] then c[6]() end
       local it = deliver(c[2], c[3], 20 * 60000)
-      assert.are.equal(1, #failures, c[1])
-      assert.are.same({ "LibraryError", c[4], c[5] }, { failures[1].name, failures[1].code, #it.responses }, c[1])
+      assert.equal(1, #failures, c[1])
+      assert.same({ "LibraryError", c[4], c[5] }, { failures[1].name, failures[1].code, #it.responses }, c[1])
     end
-    assert.are.same({}, fd.interactions.violations)
+    assert.same({}, fd.interactions.violations)
     -- The reply met the pause once and was not sent again after it.
     local paused = fd.interactions.list[#fd.interactions.list]
-    assert.are.equal(1, #fd:requests("POST", "/interactions/" .. paused.id .. "/.*"))
+    assert.equal(1, #fd:requests("POST", "/interactions/" .. paused.id .. "/.*"))
   end)
 
   it("sends a first response again when its answer is lost, and takes the refusal as done", function()
     start()
     fd.rest:inject({ path = "/interactions/.*", lost = true })
     local it = deliver(function(i) i:reply("hi") end, slash)
-    assert.are.same({ {}, 1, 2 }, { failures, #it.responses, #fd:requests("POST", "/interactions/.*") })
-    assert.are.equal("answered twice", fd.interactions.violations[1].text)
+    assert.same({ {}, 1, 2 }, { failures, #it.responses, #fd:requests("POST", "/interactions/.*") })
+    assert.equal("answered twice", fd.interactions.violations[1].text)
   end)
 
   it("uploads files byte for byte", function()
@@ -118,11 +118,11 @@ describe("flow: interactions", function()
         discord.AttachmentBuilder("a\r\nb"):setName("y.txt"):setSpoiler(true) } })
     end, slash)
     local cb = fd:requests("POST", "/interactions/.*")[1]
-    assert.are.same({ { id = 0, filename = "chart.png", description = "c" }, { id = 1, filename = "SPOILER_y.txt" } },
+    assert.same({ { id = 0, filename = "chart.png", description = "c" }, { id = 1, filename = "SPOILER_y.txt" } },
       cb.body.data.attachments)
-    assert.are.same({ "files[0]", "image/png", png }, { cb.files[1].field, cb.files[1].content_type, cb.files[1].data })
+    assert.same({ "files[0]", "image/png", png }, { cb.files[1].field, cb.files[1].content_type, cb.files[1].data })
     local a = it.original.attachments
-    assert.are.same({ png, "a\r\nb" }, { fd.store.files[a[1].id], fd.store.files[a[2].id] })
+    assert.same({ png, "a\r\nb" }, { fd.store.files[a[1].id], fd.store.files[a[2].id] })
   end)
 
   it("autoDefer defers what is not answered in time, and later answers edit the deferred reply", function()
@@ -138,18 +138,18 @@ describe("flow: interactions", function()
     for _, c in ipairs(cases) do
       local before = #fd:requests()
       local it = deliver(function(i) runtime.sleep(c[2]) c[3](i) end, c[4])
-      assert.are.same({}, failures, c[1])
-      assert.are.same({ c[5], math.min(c[2], 2000) }, { it.responses[1].type, it.responses[1].at - it.created }, c[1])
+      assert.same({}, failures, c[1])
+      assert.same({ c[5], math.min(c[2], 2000) }, { it.responses[1].type, it.responses[1].at - it.created }, c[1])
       local after = {}
       for n, r in ipairs(fd:requests()) do
         if n > before then after[#after + 1] = r.method .. (r.path:match("@original$") and " @" or "") end
       end
       table.remove(after, 1)
-      assert.are.same(c[6], after, c[1])
-      if c[7] then assert.are.equal(c[7], (it.original or panel).content, c[1]) end
+      assert.same(c[6], after, c[1])
+      if c[7] then assert.equal(c[7], (it.original or panel).content, c[1]) end
     end
     local secret = fd.interactions.list[#fd.interactions.list - 1]
-    assert.are.same({ "s", 64, 1 }, { secret.followups[1].content, secret.followups[1].flags, #secret.deleted })
-    assert.are.same({}, fd.interactions.violations)
+    assert.same({ "s", 64, 1 }, { secret.followups[1].content, secret.followups[1].flags, #secret.deleted })
+    assert.same({}, fd.interactions.violations)
   end)
 end)

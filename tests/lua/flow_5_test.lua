@@ -64,16 +64,16 @@ describe("flow: updates, partials, sweepers", function()
       act(cause)
       local got = seen[event][n + 1]
       assert.is_not_nil(got, event)
-      assert.are.same({ before, after }, { got[1][field], got[2][field] }, event)
-      assert.are_not.equal(got[1], got[2], event)
+      assert.same({ before, after }, { got[1][field], got[2][field] }, event)
+      assert.not_equal(got[1], got[2], event)
     end
-    assert.are.same({ "Chess", true }, { seen.presenceUpdate[2][2].activities[1].name,
+    assert.same({ "Chess", true }, { seen.presenceUpdate[2][2].activities[1].name,
       g.members.cache:get(fd.bob.id).voice.mute })
     assert.is_nil(seen.presenceUpdate[1][1])
     -- A message in a new DM brings its channel.
     act(function() fd:say(fd.alice, fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } }), "psst") end)
-    assert.are.equal("psst", client.users.cache:get(fd.alice.id).dmChannel.messages.cache:first().content)
-    assert.are.same({}, seen.error)
+    assert.equal("psst", client.users.cache:get(fd.alice.id).dmChannel.messages.cache:first().content)
+    assert.same({}, seen.error)
   end)
 
   it("drops events about uncached objects unless partials allow them, then fetch completes them", function()
@@ -86,16 +86,16 @@ describe("flow: updates, partials, sweepers", function()
         fd.gateway:dispatch("TYPING_START", { channel_id = dm.id, user_id = fd.alice.id, timestamp = 1767225600 })
       end)
       local n = #partials > 0 and 1 or 0
-      assert.are.same({ n, n }, { #seen.messageDelete, #seen.typingStart })
+      assert.same({ n, n }, { #seen.messageDelete, #seen.typingStart })
       if n > 0 then
         local msg, typing = seen.messageDelete[1][1], seen.typingStart[1][1]
-        assert.are.same({ true, old.id, true, 1767225600000 }, { msg.partial, msg.id, typing.channel.partial,
+        assert.same({ true, old.id, true, 1767225600000 }, { msg.partial, msg.id, typing.channel.partial,
           typing.startedTimestamp })
         local channel = act(function() return typing.channel:fetch() end)
-        assert.are.same({ "DMChannel", false }, { require("discord.util").className(channel), channel.partial })
+        assert.same({ "DMChannel", false }, { require("discord.util").className(channel), channel.partial })
         local partial = client.channels.cache:get(fd.general.id).messages:_add({ id = old.id })
         act(function() partial:fetch() end)
-        assert.are.same({ false, "from before" }, { partial.partial, partial.content })
+        assert.same({ false, "from before" }, { partial.partial, partial.content })
       end
       server.stop(client)
     end
@@ -108,13 +108,13 @@ describe("flow: updates, partials, sweepers", function()
     act(function() fd:say(fd.alice, fd.general, "old") end)
     local cache = client.channels.cache:get(fd.general.id).messages.cache
     runtime.run(nil, { ["for"] = 160000 })
-    assert.are.same({ "old" }, cache:map(function(m) return m.content end))
+    assert.same({ "old" }, cache:map(function(m) return m.content end))
     runtime.run(nil, { ["for"] = 20000 })
     act(function() fd:say(fd.bob, fd.general, "new") end)
-    assert.are.same({ "new" }, cache:map(function(m) return m.content end))
+    assert.same({ "new" }, cache:map(function(m) return m.content end))
     assert.truthy(seen.cacheSweep[#seen.cacheSweep][1]:find("Swept 1 messages", 1, true))
     runtime.run(nil, { ["for"] = 300000 })
-    assert.are.same({ fd.bot.id }, client.users.cache:keys())
+    assert.same({ fd.bot.id }, client.users.cache:keys())
     for _, s in ipairs({ { messages = { interval = 0, lifetime = 1 } }, { users = { interval = 1, lifetime = 5 } },
       { teapots = { interval = 1 } }, { messages = { interval = 5 } } }) do
       local ok, err = pcall(require("discord").Client, { sweepers = s })
@@ -128,9 +128,9 @@ describe("flow: updates, partials, sweepers", function()
     act(function()
       for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
     end)
-    assert.are.same({ "m2", "m3" }, general.messages.cache:map(function(m) return m.content end))
+    assert.same({ "m2", "m3" }, general.messages.cache:map(function(m) return m.content end))
     -- One member besides the bot, which is kept over the limit.
-    assert.are.same({ true, 2 }, { guild().members.me ~= nil, guild().members.cache.size })
+    assert.same({ true, 2 }, { guild().members.me ~= nil, guild().members.cache.size })
     local ok, err = pcall(require("discord").Client, { makeCache = function() return {} end })
     assert.is_true(not ok and tostring(err):find("makeCache", 1, true) ~= nil)
   end)
@@ -144,8 +144,8 @@ describe("flow: updates, partials, sweepers", function()
     local body = fd:requests("POST", "/channels/%d+/messages")[1].body.poll
     local built = require("discord").PollBuilder():setQuestion("Lunch?"):addAnswers("Soup")
       :addAnswers({ text = "Pie", emoji = "\u{1F967}" }):setDuration(2):toJSON()
-    assert.are.same(built, body)
-    assert.are.same({ "Lunch?", 2, false, { name = "\u{1F967}" } }, { body.question.text, body.duration,
+    assert.same(built, body)
+    assert.same({ "Lunch?", 2, false, { name = "\u{1F967}" } }, { body.question.text, body.duration,
       body.allow_multiselect, body.answers[2].poll_media.emoji })
     local raw = fd.store:message(fd.general.id, msg.id)
     act(function()
@@ -154,14 +154,14 @@ describe("flow: updates, partials, sweepers", function()
       fd:vote(fd.bob, fd.general, raw, 2, true)
     end)
     local pie = msg.poll.answers:get(2)
-    assert.are.same({ "Pie", 1, 2, 1 }, { pie.text, pie.voteCount, #seen.messagePollVoteAdd,
+    assert.same({ "Pie", 1, 2, 1 }, { pie.text, pie.voteCount, #seen.messagePollVoteAdd,
       #seen.messagePollVoteRemove })
-    assert.are.same({ pie, fd.alice.id }, { seen.messagePollVoteAdd[1][1], seen.messagePollVoteAdd[1][2] })
-    assert.are.same({ fd.alice.id }, act(function() return pie.voters:fetch() end):keys())
+    assert.same({ pie, fd.alice.id }, { seen.messagePollVoteAdd[1][1], seen.messagePollVoteAdd[1][2] })
+    assert.same({ fd.alice.id }, act(function() return pie.voters:fetch() end):keys())
     act(function() msg.poll:expire() end)
     assert.is_true(msg.poll:hasEnded())
     local old = seen.messageUpdate[1][1]
-    assert.are.same({ false, true }, { old.poll.resultsFinalized, msg.poll.resultsFinalized })
+    assert.same({ false, true }, { old.poll.resultsFinalized, msg.poll.resultsFinalized })
     local refused = {
       { question = ("q"):rep(301), answers = { "a" } }, { question = "q", answers = {} },
       { question = "q", answers = { ("a"):rep(56) } }, { question = "q", answers = { "a" }, duration = 769 },

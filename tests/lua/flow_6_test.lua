@@ -46,9 +46,9 @@ describe("flow: voice", function()
       local rtp, gaps, tail = vs.rtp, {}, {}
       for i = 2, #rtp do gaps[rtp[i].at - rtp[i - 1].at] = true end
       for i = 31, #rtp do tail[#tail + 1] = rtp[i].opus end
-      assert.are.same({ {}, row[3], { [20] = true }, 1, { 1, 0 }, row[4], row[5], true },
+      assert.same({ {}, row[3], { [20] = true }, 1, { 1, 0 }, row[4], row[5], true },
         { vs.faults, vs.mode, gaps, rtp[1].nonce, vs.speaking, rtp[1].opus, rtp[30].opus, vs.joins[1].self_deaf })
-      assert.are.same({ ("\xF8\xFF\xFE"):rep(5) }, { table.concat(tail) })
+      assert.same({ ("\xF8\xFF\xFE"):rep(5) }, { table.concat(tail) })
     end)
   end
 
@@ -58,7 +58,7 @@ describe("flow: voice", function()
     act(play)
     local resumes = {}
     for _, r in ipairs(vs.received) do resumes[#resumes + 1] = r.op == 7 and r.d.seq_ack or nil end
-    assert.are.same({ {}, 1, { 2 }, "ready", 35, 7 },
+    assert.same({ {}, 1, { 2 }, "ready", 35, 7 },
       { vs.faults, vs.identifies, resumes, conn.state.status, #vs.rtp, vs.keepalives })
   end)
 
@@ -69,7 +69,7 @@ describe("flow: voice", function()
     finally(function() runtime.random_bytes = random end)
     local err = server.raised(join)
     act(function() end, 60000)
-    assert.are.same({ "VoiceError", 4017, true, 1, 1, "destroyed", require("json").null },
+    assert.same({ "VoiceError", 4017, true, 1, 1, "destroyed", require("json").null },
       { err.name, err.code, err.dave, vs.identifies, #vs.conns, conn.state.status, vs.joins[2].channel_id })
     assert.truthy(tostring(err):find("(DAVE), which needs runtime.random_bytes", 1, true))
   end)
@@ -108,12 +108,12 @@ describe("yt-dlp and the tools", function()
     end)
     local got = {}
     for i, t in ipairs(found) do got[i] = { t.title, t.duration, t.live, t.author } end
-    assert.are.same({ { "Lofi Beats to Study", 125000, false, "Chill Hop" }, { "Lofi Rain", 3725000, false, "Rainy" },
+    assert.same({ { "Lofi Beats to Study", 125000, false, "Chill Hop" }, { "Lofi Rain", 3725000, false, "Rainy" },
       { "Lofi Radio 24/7", nil, true, "Radio" } }, got)
-    assert.are.same({ "https://i.ytimg.com/vi/lofi1/hq.jpg", 65000, "https://media.test/song3.webm", "1:02:05" },
+    assert.same({ "https://i.ytimg.com/vi/lofi1/hq.jpg", 65000, "https://media.test/song3.webm", "1:02:05" },
       { found[1].thumbnail, one.duration, one.streamUrl, search.formatDuration(found[2].duration) })
     assert.equal("SearchError: yt-dlp failed: [generic] Unsupported URL: https://nowhere.test/x", tostring(err))
-    assert.are.same({ "Rain", 61500, "Me", "/music/Rain.mp3" },
+    assert.same({ "Rain", 61500, "Me", "/music/Rain.mp3" },
       { file.title, file.duration, file.author, file.streamUrl })
   end)
 
@@ -126,7 +126,7 @@ describe("yt-dlp and the tools", function()
       { { root .. "\\tools", "C:\\bin" }, root .. "\\tools\\ffmpeg.exe" } }) do
       for _, dir in ipairs(row[1]) do runtime.files[dir .. "\\ffmpeg.exe"] = "MZ" end
       local path, msg = search.findTool("ffmpeg", { refresh = true })
-      assert.are.same({ row[2], not path }, { path, msg ~= nil and msg:find(root .. "\\tools, C:\\Windows") ~= nil })
+      assert.same({ row[2], not path }, { path, msg ~= nil and msg:find(root .. "\\tools, C:\\Windows") ~= nil })
     end
   end)
 end)

@@ -59,7 +59,7 @@ describe("flow: record, replay and resume", function()
     assert.truthy(recording:find("multipart/form-data; boundary=<boundary>", 1, true))
     -- The IDENTIFY frame is a JSON text inside the line.
     assert.truthy(recording:find('\\"token\\":\\"<token>\\"', 1, true))
-    assert.are.same({ true, true, true, true }, { kinds.http >= 4, kinds.open == 1, kinds.send >= 2,
+    assert.same({ true, true, true, true }, { kinds.http >= 4, kinds.open == 1, kinds.send >= 2,
       kinds.recv >= 5 })
   end)
 
@@ -67,13 +67,13 @@ describe("flow: record, replay and resume", function()
     local transport, client = replay("pong")
     assert.is_nil(transport.failure)
     assert.is_true(transport:finished())
-    assert.are.same({ 0, "tarnbot" }, { #http.exchanges, client.user.username })
+    assert.same({ 0, "tarnbot" }, { #http.exchanges, client.user.username })
   end)
 
   it("fails at the first send that differs", function()
     local transport = replay("pang")
     local e = transport.failure
-    assert.are.equal("ReplayMismatch", e.code)
+    assert.equal("ReplayMismatch", e.code)
     assert.truthy(e.message:find('expected POST https://discord.com/api/v10/channels/%d+/messages {.-"content":"pong"'),
       e.message)
     assert.truthy(e.message:find('got POST .-"content":"pang"'), e.message)
@@ -101,12 +101,12 @@ describe("flow: record, replay and resume", function()
       runtime.run(function() second:login("test-token") end, { ["for"] = 10000 })
       local resumes = fd.gateway:receivedOps(6)
       if case[2] then
-        assert.are.same({ 1, shard0.sessionId, shard0.sequence }, { #resumes, resumes[1].d.session_id,
+        assert.same({ 1, shard0.sessionId, shard0.sequence }, { #resumes, resumes[1].d.session_id,
           resumes[1].d.seq })
-        assert.are.same({ { 0 }, { "while away" } }, { resumed, said })
-        assert.are.same({ fd.bot.id, true, 1 }, { second.user.id, second:isReady(), #fd.gateway.identifies })
+        assert.same({ { 0 }, { "while away" } }, { resumed, said })
+        assert.same({ fd.bot.id, true, 1 }, { second.user.id, second:isReady(), #fd.gateway.identifies })
       else
-        assert.are.same({ 0, 2 }, { #resumes, #fd.gateway.identifies })
+        assert.same({ 0, 2 }, { #resumes, #fd.gateway.identifies })
       end
       server.stop(second)
     end

@@ -66,12 +66,12 @@ describe("guild resources", function()
     for i, row in ipairs(rows) do
       local req = sent(row[1])
       local label = i .. ": " .. row[2] .. " " .. row[3]
-      assert.are.same({ row[2], row[3] }, { req.method, req.path }, label)
-      if row[4] then assert.are.same(row[4], req.body, label) end
-      assert.are.equal(row[5] and row[5]:gsub(" ", "%%20"), req.headers["x-audit-log-reason"], label)
+      assert.same({ row[2], row[3] }, { req.method, req.path }, label)
+      if row[4] then assert.same(row[4], req.body, label) end
+      assert.equal(row[5] and row[5]:gsub(" ", "%%20"), req.headers["x-audit-log-reason"], label)
     end
     local hook = util.find(http.exchanges, function(ex) return ex.request.path == "/api/v10/webhooks/4/tok" end)
-    assert.are.same({ thread_id = "8", wait = "true" }, hook.request.query)
+    assert.same({ thread_id = "8", wait = "true" }, hook.request.query)
     assert.is_nil(hook.request.headers.authorization)
   end)
 
@@ -81,7 +81,7 @@ describe("guild resources", function()
         triggerMetadata = { keywordFilter = { "x" } }, actions = { { type = "BlockMessage" } } })
     end)
     server.act(function() rule:setName("renamed", "tidy") end)
-    assert.are.same({ "renamed", { "x" }, rule }, { rule.name, rule.triggerMetadata.keywordFilter,
+    assert.same({ "renamed", { "x" }, rule }, { rule.name, rule.triggerMetadata.keywordFilter,
       guild.autoModerationRules.cache:get(rule.id) })
     server.act(function() rule:delete() end)
     assert.is_false(guild.autoModerationRules.cache:has(rule.id))
@@ -96,9 +96,9 @@ describe("guild resources", function()
     emojis({ { id = "1", name = "a" }, { id = "2", name = "b" } })
     emojis({ { id = "1", name = "a2" } })
     server.act(function() guild.bans:create(fd.bob.id, { reason = "x" }) end)
-    assert.are.same({ { "emojiCreate", "a" }, { "emojiCreate", "b" }, { "emojiUpdate", "a2" }, { "emojiDelete", "b" },
+    assert.same({ { "emojiCreate", "a" }, { "emojiCreate", "b" }, { "emojiUpdate", "a2" }, { "emojiDelete", "b" },
       { "guildBanAdd", fd.bob.id } }, seen)
-    assert.are.same({ "a2", "x" }, { guild.emojis.cache:get("1").name,
+    assert.same({ "a2", "x" }, { guild.emojis.cache:get("1").name,
       server.act(function() return guild.bans:fetch(fd.bob.id, { force = true }) end).reason })
   end)
 end)

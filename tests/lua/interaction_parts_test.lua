@@ -14,7 +14,7 @@ describe("interaction parts", function()
       { name = "where", type = 7, value = "400" }, { name = "gone", type = 6, value = "9" } } } } } }, {
       users = { ["201"] = { id = "201", username = "alice" } }, members = { ["201"] = { roles = {}, nick = "Al" } },
       channels = { ["400"] = { id = "400", name = "news", type = 5 } } }, "100")
-    assert.are.same({ "admin", "ban", "alice", "Al", 7, "news", true }, { o:getSubcommandGroup(), o:getSubcommand(),
+    assert.same({ "admin", "ban", "alice", "Al", 7, "news", true }, { o:getSubcommandGroup(), o:getSubcommand(),
       o:getUser("target").username, o:getMember("target").nickname, o:getInteger("days"), o:getChannel("where").name,
       c.channels.cache:get("400") == nil })
     for _, k in ipairs({
@@ -25,14 +25,14 @@ describe("interaction parts", function()
       { "getFocused", {}, "AutocompleteInteractionOptionNoFocusedOption" },
     }) do
       local ok, e = pcall(o[k[1]], o, table.unpack(k[2]))
-      assert.are.same({ false, k[3] }, { ok, e.code }, k[1])
+      assert.same({ false, k[3] }, { ok, e.code }, k[1])
     end
   end)
 
   it("encodes multipart bodies byte for byte, with a boundary no part contains", function()
     local body = attachment.encodeMultipart({ { name = 'a"\r\n.txt', data = "x\r\n--y", index = 1 },
       { name = "p.png", data = "\x89PNG\r\n\x1a\n", index = 3 } }, { content = "hi" }, "B")
-    assert.are.equal('--B\r\nContent-Disposition: form-data; name="payload_json"\r\nContent-Type: application/json'
+    assert.equal('--B\r\nContent-Disposition: form-data; name="payload_json"\r\nContent-Type: application/json'
       .. '\r\n\r\n{"content":"hi"}\r\n--B\r\nContent-Disposition: form-data; name="files[0]"; filename="a%22%0D%0A.txt"'
       .. '\r\nContent-Type: text/plain\r\n\r\nx\r\n--y\r\n--B\r\nContent-Disposition: form-data; name="files[2]"; '
       .. 'filename="p.png"\r\nContent-Type: image/png\r\n\r\n\x89PNG\r\n\x1a\n\r\n--B--\r\n', body)

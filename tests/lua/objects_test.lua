@@ -46,29 +46,29 @@ describe("objects", function()
   local function member(user) return guild.members.cache:get(user.id) end
 
   it("builds each channel's class from GUILD_CREATE and links guild, parent and children", function()
-    assert.are.same({ "CategoryChannel", "TextChannel", "VoiceChannel" }, util.map(fd.guild.channels,
+    assert.same({ "CategoryChannel", "TextChannel", "VoiceChannel" }, util.map(fd.guild.channels,
       function(id) return util.className(channel(id)) end))
-    assert.are.equal(guild, channel().guild)
-    assert.are.equal(channel(fd.category.id), channel().parent)
-    assert.are.same({ fd.general.id }, channel(fd.category.id).children.cache:keys())
-    assert.are.equal(guild.members.cache:get(fd.bob.id), guild.owner)
-    assert.are.equal(client.user, guild.members.me.user)
+    assert.equal(guild, channel().guild)
+    assert.equal(channel(fd.category.id), channel().parent)
+    assert.same({ fd.general.id }, channel(fd.category.id).children.cache:keys())
+    assert.equal(guild.members.cache:get(fd.bob.id), guild.owner)
+    assert.equal(client.user, guild.members.me.user)
     local dm = client.channels:_add({ id = "9", type = 1, recipients = { fd.store:userJSON(fd.alice) } })
-    assert.are.same({ "DMChannel", fd.alice.id }, { util.className(dm), dm.recipient.id })
+    assert.same({ "DMChannel", fd.alice.id }, { util.className(dm), dm.recipient.id })
   end)
 
   it("patches in place: absent fields kept, null cleared, the old clone untouched", function()
     local general = channel()
     local old = general:_clone()
     client.channels:_add({ id = general.id, type = 0, topic = json.null, name = "chat", guild_id = guild.id })
-    assert.are.same({ "chat", nil, fd.category.id }, { general.name, general.topic, general.parentId })
-    assert.are.same({ "general", "hello" }, { old.name, old.topic })
+    assert.same({ "chat", nil, fd.category.id }, { general.name, general.topic, general.parentId })
+    assert.same({ "general", "hello" }, { old.name, old.topic })
     -- A type change (text -> announcement) rebuilds the object with its new class.
     local news = client.channels:_add({ id = general.id, type = 5, guild_id = guild.id })
-    assert.are.equal("AnnouncementChannel", util.className(news))
-    assert.are.equal(news, guild.channels.cache:get(general.id))
+    assert.equal("AnnouncementChannel", util.className(news))
+    assert.equal(news, guild.channels.cache:get(general.id))
     guild:_patch({ id = guild.id, unavailable = true })
-    assert.are.same({ false, "Test Guild" }, { guild.available, guild.name })
+    assert.same({ false, "Test Guild" }, { guild.available, guild.name })
   end)
 
   it("computes permissions from roles, overwrites, ownership and timeouts", function()
@@ -85,16 +85,16 @@ describe("objects", function()
       { "no ban without it", fd.bot, "BanMembers", nil, false },
       { "the owner has everything", fd.bob, "BanMembers", general, true },
     }
-    for _, c in ipairs(cases) do assert.are.equal(c[5], can(c[2], c[3], c[4]), c[1]) end
+    for _, c in ipairs(cases) do assert.equal(c[5], can(c[2], c[3], c[4]), c[1]) end
     local alice = member(fd.alice)
-    assert.are.same({ true, true, false }, { alice.manageable, alice.kickable, alice.bannable })
+    assert.same({ true, true, false }, { alice.manageable, alice.kickable, alice.bannable })
     assert.is_false(member(fd.bob).manageable)
     general:_patch({ permission_overwrites = {
       { id = muted.id, type = 0, allow = "0", deny = tostring(P.SendMessages) },
       { id = fd.alice.id, type = 1, allow = tostring(P.SendMessages), deny = "0" } } })
     assert.is_true(can(fd.alice, "SendMessages", general))
     alice:_patch({ communication_disabled_until = "2099-01-01T00:00:00.000Z" })
-    assert.are.equal(P.ViewChannel | P.ReadMessageHistory, general:permissionsFor(alice).bitfield)
+    assert.equal(P.ViewChannel | P.ReadMessageHistory, general:permissionsFor(alice).bitfield)
   end)
 
   it("turns send options into the API body and refuses what Discord would", function()
@@ -105,7 +105,7 @@ describe("objects", function()
       { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true } } },
         { attachments = { { id = "11" }, { id = 0, filename = "SPOILER_a.txt" } } } },
     }
-    for i, c in ipairs(cases) do assert.are.same(c[2], body(c[1]), "case " .. i) end
+    for i, c in ipairs(cases) do assert.same(c[2], body(c[1]), "case " .. i) end
     local refused = {
       { {}, "cannot send an empty message" },
       { { content = ("x"):rep(2001) }, "2000 or fewer characters" },
@@ -122,8 +122,8 @@ describe("objects", function()
     fd.rest:route("PUT", "/channels/:channel/messages/:message/reactions/:emoji/@me", function() return 204 end)
     local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
     local msg = channel().messages.cache:get(said.id)
-    assert.are.same({ fd.bob.id }, msg.mentions.users:keys())
-    assert.are.equal(member(fd.alice), msg.member)
+    assert.same({ fd.bob.id }, msg.mentions.users:keys())
+    assert.equal(member(fd.alice), msg.member)
     local from = #fd:requests() + 1
     local reply = act(function()
       local r = msg:reply({ content = "pong", embeds = { EmbedBuilder():setTitle("P") } })
@@ -134,7 +134,7 @@ describe("objects", function()
       return r
     end)
     local base = "/channels/" .. fd.general.id
-    assert.are.same({
+    assert.same({
       "POST " .. base .. '/messages {"content":"pong","embeds":[{"title":"P"}],"message_reference":{"channel_id":"'
         .. fd.general.id .. '","fail_if_not_exists":true,"guild_id":"' .. guild.id .. '","message_id":"' .. msg.id
         .. '"}}',
@@ -143,7 +143,7 @@ describe("objects", function()
       "PUT " .. base .. "/messages/" .. msg.id .. "/reactions/%F0%9F%91%8D/@me",
       "DELETE " .. base .. "/messages/" .. reply.id,
     }, trace(from))
-    assert.are.same({ "changed", true }, { reply.content, reply.deleted })
+    assert.same({ "changed", true }, { reply.content, reply.deleted })
     assert.is_nil(channel().messages.cache:get(reply.id))
   end)
   it("resolve to IDs, fetch through the cache, and open a DM once", function()
@@ -151,7 +151,7 @@ describe("objects", function()
       { client.users, member(fd.alice), fd.alice.id }, { client.users, {}, nil },
       { guild.members, "<@!" .. fd.alice.id .. ">", fd.alice.id }, { client.guilds, channel(), guild.id },
     }
-    for i, c in ipairs(cases) do assert.are.equal(c[3], c[1]:resolveId(c[2]), "case " .. i) end
+    for i, c in ipairs(cases) do assert.equal(c[3], c[1]:resolveId(c[2]), "case " .. i) end
     local carol = fd.store:addUser({ username = "carol" })
     local got = act(function()
       local u = client.users:fetch(carol.id, { cache = false })
@@ -162,8 +162,8 @@ describe("objects", function()
       local alice = client.users.cache:get(fd.alice.id)
       return { u.username, uncached, a == b, a == c, alice:send("again").channel == alice.dmChannel }
     end)
-    assert.are.same({ "carol", true, true, true, true }, got)
-    assert.are.same({ 3, 1 }, { #fd:requests("GET", "/users/%d+"), #fd:requests("POST", "/users/@me/channels") })
+    assert.same({ "carol", true, true, true, true }, got)
+    assert.same({ 3, 1 }, { #fd:requests("GET", "/users/%d+"), #fd:requests("POST", "/users/@me/channels") })
   end)
 
   it("send member, role, channel and guild changes as Discord expects them", function()
@@ -184,7 +184,7 @@ describe("objects", function()
       return r
     end)
     local g, a = "/guilds/" .. guild.id, "/members/" .. fd.alice.id
-    assert.are.same({
+    assert.same({
       "PUT " .. g .. a .. "/roles/" .. fd.member_role.id .. " (promoted)",
       "DELETE " .. g .. a .. "/roles/" .. muted.id,
       "PATCH " .. g .. a .. ' {"roles":[]}',
@@ -197,7 +197,7 @@ describe("objects", function()
       "PATCH " .. g .. ' {"icon":null,"name":"Renamed","system_channel_id":"' .. fd.general.id .. '"} (rebrand)',
     }, trace(from))
     -- The gateway events the writes caused have reached the caches.
-    assert.are.same({ "Al", "news", "Renamed" }, { alice.nickname, channel().topic, guild.name })
+    assert.same({ "Al", "news", "Renamed" }, { alice.nickname, channel().topic, guild.name })
     assert.is_nil(guild.roles.cache:get(role.id))
   end)
 end)

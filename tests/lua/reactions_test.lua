@@ -21,9 +21,9 @@ describe("reactions", function()
     for _, c in ipairs({ { THUMBS, "%F0%9F%91%8D", THUMBS },
       { CUSTOM, "tarn%3A123456789012345678", "123456789012345678" }, { { id = "3", name = "x" }, "x%3A3", "3" } }) do
       local e = resolveEmoji(c[1])
-      assert.are.same({ c[2], c[3] }, { e.identifier, e.key })
+      assert.same({ c[2], c[3] }, { e.identifier, e.key })
     end
-    assert.are.same({ CUSTOM, nil, nil }, { tostring(resolveEmoji(CUSTOM)), resolveEmoji(""), resolveEmoji({}) })
+    assert.same({ CUSTOM, nil, nil }, { tostring(resolveEmoji(CUSTOM)), resolveEmoji(""), resolveEmoji({}) })
   end)
 
   it("counts the bot's reaction once although the gateway repeats it, and others' as they come", function()
@@ -35,16 +35,16 @@ describe("reactions", function()
       fd:react(fd.alice, fd.general, raw, THUMBS, true)
     end)
     local r, user, details = table.unpack(seen.messageReactionAdd[3], 1, 3)
-    assert.are.same({ reaction, "alice", true, client.user }, { r, user.username, details.burst,
+    assert.same({ reaction, "alice", true, client.user }, { r, user.username, details.burst,
       seen.messageReactionAdd[1][2] })
-    assert.are.same({ 3, 2, 1, true }, { reaction.count, reaction.countDetails.normal, reaction.countDetails.burst,
+    assert.same({ 3, 2, 1, true }, { reaction.count, reaction.countDetails.normal, reaction.countDetails.burst,
       reaction.me })
-    assert.are.same({ fd.bot.id, fd.bob.id }, act(function() return reaction.users:fetch() end):keys())
-    assert.are.same({ fd.alice.id }, act(function() return reaction.users:fetch({ type = "burst" }) end):keys())
+    assert.same({ fd.bot.id, fd.bob.id }, act(function() return reaction.users:fetch() end):keys())
+    assert.same({ fd.alice.id }, act(function() return reaction.users:fetch({ type = "burst" }) end):keys())
     act(function() reaction.users:remove(fd.bob.id) end)
     act(function() reaction.users:remove() end)
-    assert.are.same({ 1, false, 2 }, { reaction.count, reaction.me, #seen.messageReactionRemove })
-    assert.are.same({ "DELETE", "/@me" }, { fd:requests("DELETE")[2].method, fd:requests("DELETE")[2].path:sub(-4) })
+    assert.same({ 1, false, 2 }, { reaction.count, reaction.me, #seen.messageReactionRemove })
+    assert.same({ "DELETE", "/@me" }, { fd:requests("DELETE")[2].method, fd:requests("DELETE")[2].path:sub(-4) })
   end)
 
   it("removes one emoji or all reactions through the gateway events", function()
@@ -56,11 +56,11 @@ describe("reactions", function()
       fd:react(fd.bob, fd.general, raw, "tarn:123456789012345678")
     end)
     local custom = msg.reactions.cache:get("123456789012345678")
-    assert.are.same({ { THUMBS, "123456789012345678" }, 2 }, { msg.reactions.cache:keys(), custom.count })
+    assert.same({ { THUMBS, "123456789012345678" }, 2 }, { msg.reactions.cache:keys(), custom.count })
     act(function() custom:remove() end)
-    assert.are.same({ custom, { THUMBS } }, { seen.messageReactionRemoveEmoji[1][1], msg.reactions.cache:keys() })
+    assert.same({ custom, { THUMBS } }, { seen.messageReactionRemoveEmoji[1][1], msg.reactions.cache:keys() })
     act(function() msg.reactions:removeAll() end)
-    assert.are.same({ msg, { THUMBS }, 0 }, { seen.messageReactionRemoveAll[1][1],
+    assert.same({ msg, { THUMBS }, 0 }, { seen.messageReactionRemoveAll[1][1],
       seen.messageReactionRemoveAll[1][2]:keys(), msg.reactions.cache.size })
   end)
 
@@ -72,12 +72,12 @@ describe("reactions", function()
         fd:react(fd.bob, fd.general, raw, THUMBS)
         fd:react(fd.alice, fd.general, raw, THUMBS)
       end)
-      assert.are.equal(c[2], #seen.messageReactionAdd)
+      assert.equal(c[2], #seen.messageReactionAdd)
       if c[2] > 0 then
         local reaction = seen.messageReactionAdd[1][1]
-        assert.are.same({ true, true }, { reaction.partial, reaction.message.partial })
+        assert.same({ true, true }, { reaction.partial, reaction.message.partial })
         act(function() reaction:fetch() end)
-        assert.are.same({ false, 2, "from before" }, { reaction.partial, reaction.count, reaction.message.content })
+        assert.same({ false, 2, "from before" }, { reaction.partial, reaction.count, reaction.message.content })
       end
       server.stop(client)
     end

@@ -26,7 +26,7 @@ describe("regressions", function()
       local cached = manager.cache:get(id)
       change()
       local got = act(function() return manager:fetch(id, { force = true, cache = false }) end)
-      assert.are.same({ after, before, cached }, { got[field], cached[field], manager.cache:get(id) }, field)
+      assert.same({ after, before, cached }, { got[field], cached[field], manager.cache:get(id) }, field)
     end
   end)
 
@@ -39,9 +39,9 @@ describe("regressions", function()
       { "removeRole", fd.alice.id, nil, "removeRole: not a role" } }) do
       assert.truthy(failure(members[c[1]], members, c[2], c[3]):find(c[4], 1, true), c[4])
     end
-    assert.are.equal(before, #fd:requests())
+    assert.equal(before, #fd:requests())
     act(function() members:addRole(fd.alice.id, fd.member_role.id) end)
-    assert.are.equal("/guilds/" .. fd.guild.id .. "/members/" .. fd.alice.id .. "/roles/" .. fd.member_role.id,
+    assert.equal("/guilds/" .. fd.guild.id .. "/members/" .. fd.alice.id .. "/roles/" .. fd.member_role.id,
       fd:requests("PUT")[1].path)
   end)
 
@@ -61,7 +61,7 @@ describe("regressions", function()
     end
     local half = { description = x(3500) }
     assert.truthy(failure(send, { half, half }):find("over the 6000 limit", 1, true))
-    assert.are.equal(x(256), send({ { title = x(256), description = x(4096) } }).embeds[1].title)
+    assert.equal(x(256), send({ { title = x(256), description = x(4096) } }).embeds[1].title)
   end)
 
   it("op 8 with more than 100 user IDs goes out as several requests and merges the answers", function()
@@ -74,9 +74,9 @@ describe("regressions", function()
     end
     local got = act(function() return client.guilds.cache:get(fd.guild.id).members:fetch({ user = ids }) end)
     local sent = fd.gateway:receivedOps(8)
-    assert.are.same({ 100, 100, 47 }, { #sent[1].d.user_ids, #sent[2].d.user_ids, #sent[3].d.user_ids })
-    assert.are_not.equal(sent[1].d.nonce, sent[3].d.nonce)
-    assert.are.same({ 247, "m247" }, { got.size, got:get(ids[247]).nickname })
-    assert.are.same({}, fd.gateway.faults)
+    assert.same({ 100, 100, 47 }, { #sent[1].d.user_ids, #sent[2].d.user_ids, #sent[3].d.user_ids })
+    assert.not_equal(sent[1].d.nonce, sent[3].d.nonce)
+    assert.same({ 247, "m247" }, { got.size, got:get(ids[247]).nickname })
+    assert.same({}, fd.gateway.faults)
   end)
 end)

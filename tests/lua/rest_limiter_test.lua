@@ -40,7 +40,7 @@ describe("REST", function()
       { "DELETE", "/channels/3/messages/" .. old, "DELETE /channels/:id/messages/:id (old)", "3" },
       { "DELETE", "/channels/3/messages/" .. recent, "DELETE /channels/:id/messages/:id", "3" } }) do
       local r = rest.parseRoute(c[1], c[2])
-      assert.are.same({ c[3], c[4], false }, { r.key, r.major, r.interactionCallback }, c[2])
+      assert.same({ c[3], c[4], false }, { r.key, r.major, r.interactionCallback }, c[2])
     end
   end)
 
@@ -53,7 +53,7 @@ describe("REST", function()
     end)
     local order, at = {}, {}
     for i, req in ipairs(seen) do order[i], at[i] = json.decode(req.body).i, req.at end
-    assert.are.same({ { 1, 0, 2, 3, 4 }, { 0, 0, 1000, 2000, 3000 } }, { order, at })
+    assert.same({ { 1, 0, 2, 3, 4 }, { 0, 0, 1000, 2000, 3000 } }, { order, at })
   end)
 
   it("holds to 50 requests per second, interaction callbacks exempt", function()
@@ -69,7 +69,7 @@ describe("REST", function()
       local kind = req.path:match("^/api/v10/(%a+)/")
       if req.at >= 1000 then late[kind] = late[kind] + 1 end
     end
-    assert.are.same({ channels = 10, interactions = 0 }, late)
+    assert.same({ channels = 10, interactions = 0 }, late)
   end)
 
   it("waits out 429s by header or body, pausing everyone on a global one", function()
@@ -90,7 +90,7 @@ describe("REST", function()
       end)
       local retry = seen[1].path == seen[2].path and seen[2] or seen[3]
       local other = retry == seen[2] and seen[3] or seen[2]
-      assert.are.same({ 3, c[3], c[5], c[6], c[4], c[3] }, { #seen, retry.at, other.at, #events.rateLimited,
+      assert.same({ 3, c[3], c[5], c[6], c[4], c[3] }, { #seen, retry.at, other.at, #events.rateLimited,
         events.rateLimited[1].global, events.rateLimited[1].retryAfter })
     end
   end)
@@ -120,9 +120,9 @@ describe("REST", function()
       runtime.run(function()
         out = table.pack(pcall(r.request, r, method, "/channels/1/messages", { body = body }))
       end)
-      assert.are.same({ sent, ok }, { #seen, out[1] }, name)
+      assert.same({ sent, ok }, { #seen, out[1] }, name)
       if not ok then
-        assert.are.same({ true, how.status, how.kind, method }, { errors.is(out[2], "HTTPError"), out[2].status,
+        assert.same({ true, how.status, how.kind, method }, { errors.is(out[2], "HTTPError"), out[2].status,
           out[2].kind, out[2].method }, name)
       end
       -- Retry n waits 500 * 2^(n-1) ms plus up to as much again.
@@ -147,7 +147,7 @@ describe("REST", function()
     for _, req in ipairs(seen) do
       if req.at > 0 then retryTimes[req.at] = true end
     end
-    assert.are.equal(16, #seen)
+    assert.equal(16, #seen)
     assert.is_true(#util.keys(retryTimes) >= 6, "retries bunched together")
   end)
 
@@ -156,7 +156,7 @@ describe("REST", function()
       { rejectOnRateLimit = { "POST /channels" } })
     local err
     runtime.run(function() err = select(2, pcall(r.post, r, "/channels/4/messages", { body = {} })) end)
-    assert.are.same({ true, "POST /channels/:id/messages", 3000, 0 }, { errors.is(err, "RateLimitError"), err.route,
+    assert.same({ true, "POST /channels/:id/messages", 3000, 0 }, { errors.is(err, "RateLimitError"), err.route,
       err.retryAfter, runtime.now() })
   end)
 
@@ -176,7 +176,7 @@ describe("REST", function()
       end
     end)
     local w = events.invalidRequestWarning
-    assert.are.same({ 0, 2, 8000, 9500, 9500 }, { before, #w, w[1].count, w[2].count, r.invalidCount })
+    assert.same({ 0, 2, 8000, 9500, 9500 }, { before, #w, w[1].count, w[2].count, r.invalidCount })
     -- After the window a new count starts; shared-scope 429s are not counted.
     local err
     runtime.run(function()
@@ -184,7 +184,7 @@ describe("REST", function()
       err = select(2, pcall(r.delete, r, "/channels/1"))
       r:get("/users/5")
     end)
-    assert.are.same({ true, 403, "DELETE", "/channels/1", 2, 1 }, { errors.is(err, "DiscordAPIError", 50013),
+    assert.same({ true, 403, "DELETE", "/channels/1", 2, 1 }, { errors.is(err, "DiscordAPIError", 50013),
       err.status, err.method, err.path, shared, r.invalidCount })
   end)
 end)

@@ -25,7 +25,7 @@ describe("threads", function()
     local ok, err = pcall(fn)
     assert.is_false(ok, text)
     assert.truthy(tostring(err):find(text, 1, true), tostring(err))
-    assert.are.equal(before, #fd:requests(), text)
+    assert.equal(before, #fd:requests(), text)
   end
 
   it("creates threads in a channel and from a message, and refuses bad options before sending", function()
@@ -36,14 +36,14 @@ describe("threads", function()
         general().threads:create({ name = "secret", type = "PrivateThread", invitable = false }),
         msg:startThread({ name = "about it" })
     end)
-    assert.are.same({ { name = "plans", auto_archive_duration = 60, type = 11 },
+    assert.same({ { name = "plans", auto_archive_duration = 60, type = 11 },
       { name = "secret", type = 12, invitable = false }, { name = "about it" } },
       util.map(fd:requests("POST", "/channels/%d+/.*threads"), function(r) return r.body end))
-    assert.are.same({ "ThreadChannel", 12, false, fromMessage, true }, { util.className(public), private.type,
+    assert.same({ "ThreadChannel", 12, false, fromMessage, true }, { util.className(public), private.type,
       private.invitable, msg.thread, public.joined })
-    assert.are.same({ general(), 3, true }, { public.parent, general().threads.cache.size, seen.threadCreate[1][2] })
+    assert.same({ general(), 3, true }, { public.parent, general().threads.cache.size, seen.threadCreate[1][2] })
     local me = client.guilds.cache:get(fd.guild.id).members.me
-    assert.are.equal(general():permissionsFor(me).bitfield, public:permissionsFor(me).bitfield)
+    assert.equal(general():permissionsFor(me).bitfield, public:permissionsFor(me).bitfield)
     local ch = general()
     fails(function() ch.threads:create({ name = ("x"):rep(101) }) end, "1 to 100 characters")
     fails(function() ch.threads:create({ name = "x", autoArchiveDuration = 30 }) end, "60, 1440, 4320 or 10080")
@@ -52,15 +52,15 @@ describe("threads", function()
   it("keeps forum tags and creates posts with tags and a starter message", function()
     local f = client.channels.cache:get(forumId)
     act(function() f:setAvailableTags({ { name = "bug", emoji = "\u{1F41B}" }, { name = "idea" } }) end)
-    assert.are.same({ "ForumChannel", "bug", "\u{1F41B}", 0 }, { util.className(f), f.availableTags[1].name,
+    assert.same({ "ForumChannel", "bug", "\u{1F41B}", 0 }, { util.className(f), f.availableTags[1].name,
       f.availableTags[1].emoji.name, #seen.channelUpdate[1][1].availableTags })
     local post = act(function()
       return f:createPost({ name = "It crashes", message = { content = "steps" }, appliedTags = { "bug" } })
     end)
     local body = fd:requests("POST", "/channels/" .. f.id .. "/threads")[1].body
-    assert.are.same({ { f.availableTags[1].id }, "steps" }, { body.applied_tags, body.message.content })
-    assert.are.same({ f.availableTags[1].id }, post.appliedTags)
-    assert.are.equal("steps", act(function() return post:fetchStarterMessage({ force = true }) end).content)
+    assert.same({ { f.availableTags[1].id }, "steps" }, { body.applied_tags, body.message.content })
+    assert.same({ f.availableTags[1].id }, post.appliedTags)
+    assert.equal("steps", act(function() return post:fetchStarterMessage({ force = true }) end).content)
     fails(function() f:createPost({ name = "x", message = "m", appliedTags = { "1", "2", "3", "4", "5", "6" } }) end,
       "at most 5 tags")
     fails(function() f:setAvailableTags({ { name = ("t"):rep(21) } }) end, "1 to 20 characters")
@@ -78,22 +78,22 @@ describe("threads", function()
       thread.members:add(fd.alice)
     end)
     local added, _, t = table.unpack(seen.threadMembersUpdate[3], 1, 3)
-    assert.are.same({ { fd.alice.id }, thread, 2, true }, { added:keys(), t, thread.memberCount, thread.joined })
+    assert.same({ { fd.alice.id }, thread, 2, true }, { added:keys(), t, thread.memberCount, thread.joined })
     local alice = act(function() return thread.members:fetch(fd.alice.id, { withMember = true, force = true }) end)
-    assert.are.same({ "alice", false }, { alice.guildMember.user.username, alice.partial })
+    assert.same({ "alice", false }, { alice.guildMember.user.username, alice.partial })
     act(function() thread:setArchived(true) end)
     local old, new = table.unpack(seen.threadUpdate[1], 1, 2)
-    assert.are.same({ false, true }, { old.archived, new.archived })
-    assert.are.same({ thread.id }, act(function() return general().threads:fetchArchived() end).threads:keys())
+    assert.same({ false, true }, { old.archived, new.archived })
+    assert.same({ thread.id }, act(function() return general().threads:fetchArchived() end).threads:keys())
     -- A sync for #general that lists only "crew" means "gone" is gone.
     local raw = social.threadJSON(fd.store, fd.store.channels[thread.id])
     act(function()
       fd.gateway:dispatch("THREAD_LIST_SYNC", { guild_id = fd.guild.id, channel_ids = { fd.general.id },
         threads = json.array({ raw }) })
     end)
-    assert.are.same({ { thread.id }, nil }, { seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id) })
+    assert.same({ { thread.id }, nil }, { seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id) })
     act(function() thread:delete() end)
-    assert.are.same({ thread, nil }, { seen.threadDelete[1][1], client.channels.cache:get(thread.id) })
+    assert.same({ thread, nil }, { seen.threadDelete[1][1], client.channels.cache:get(thread.id) })
   end)
 
   it("edits permission overwrites and recomputes permissions from them", function()
@@ -101,14 +101,14 @@ describe("threads", function()
     -- Bob: Alice owns the guild, and overwrites do not bind the owner.
     local bob = client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id)
     act(function() ch.permissionOverwrites:edit(bob, { SendMessages = false, AttachFiles = true }) end)
-    assert.are.same({ type = 1, allow = tostring(P.AttachFiles), deny = tostring(P.SendMessages) },
+    assert.same({ type = 1, allow = tostring(P.AttachFiles), deny = tostring(P.SendMessages) },
       fd:requests("PUT", "/channels/%d+/permissions/%d+")[1].body)
     assert.is_false(ch:permissionsFor(bob):has("SendMessages"))
     local old, new = table.unpack(seen.channelUpdate[#seen.channelUpdate], 1, 2)
-    assert.are.same({ 0, 1 }, { old.permissionOverwrites.cache.size, new.permissionOverwrites.cache.size })
+    assert.same({ 0, 1 }, { old.permissionOverwrites.cache.size, new.permissionOverwrites.cache.size })
     act(function() ch.permissionOverwrites.cache:get(fd.bob.id):edit({ AttachFiles = json.null }) end)
     local o = ch.permissionOverwrites.cache:get(fd.bob.id)
-    assert.are.same({ 0, P.SendMessages }, { o.allow.bitfield, o.deny.bitfield })
+    assert.same({ 0, P.SendMessages }, { o.allow.bitfield, o.deny.bitfield })
     act(function() o:delete() end)
     assert.is_true(ch:permissionsFor(bob):has("SendMessages"))
     assert.is_false((pcall(ch.permissionOverwrites.create, ch.permissionOverwrites, "999", { ViewChannel = true })))

@@ -67,9 +67,6 @@ function Commands.mount(server)
       rest:route(method, prefix .. suffix, function(_, params, body)
         if params.app ~= server.bot.id then return 404, { code = 10002, message = "Unknown Application" } end
         local scope = params.guild or "global"
-        if params.guild and not server.store.guilds[scope] then
-          return 404, { code = 10004, message = "Unknown Guild" }
-        end
         server.commands[scope] = server.commands[scope] or {}
         return handler(scope, server.commands[scope], params, body or {})
       end)

@@ -83,7 +83,6 @@ function Forms.command(c, path)
   return err
 end
 
-local V2 = 1 << 15
 local SELECT = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
 
 local function button(p, b)
@@ -115,76 +114,41 @@ local function select(p, s)
   end
 end
 
--- Walks one component; `state` counts components and text and tracks custom IDs.
-local function component(p, c, state)
-  state.total = state.total + 1
+-- Walks one action row; `ids` tracks custom IDs.
+local function component(p, c, ids)
   if c.custom_id ~= nil then
     local err = length(join(p, "custom_id"), c.custom_id, 1, 100)
     if err then return err end
-    if state.ids[c.custom_id] then return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "") end
-    state.ids[c.custom_id] = true
+    if ids[c.custom_id] then return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "") end
+    ids[c.custom_id] = true
   end
-  local t, kids = c.type, list(c.components)
-  if t == 2 then return button(p, c) end
-  if SELECT[t] then return select(p, c) end
-  if t == 10 then
-    state.text = state.text + len(c.content)
-    return length(join(p, "content"), c.content, 1, 4000)
+  if c.type == 2 then return button(p, c) end
+  if SELECT[c.type] then return select(p, c) end
+  local kids, selects = list(c.components), 0
+  for _, k in ipairs(kids) do
+    if k.type ~= 2 and not SELECT[k.type] then return invalid(p, "COMPONENT_TYPE_INVALID", "Invalid type") end
+    if SELECT[k.type] then selects = selects + 1 end
   end
-  if t == 12 and (#list(c.items) < 1 or #c.items > 10) then return tooMany(join(p, "items"), 10) end
-  if t == 1 then
-    local selects = 0
-    for _, k in ipairs(kids) do
-      if k.type ~= 2 and not SELECT[k.type] then return invalid(p, "COMPONENT_TYPE_INVALID", "Invalid type") end
-      if SELECT[k.type] then selects = selects + 1 end
-    end
-    if #kids < 1 or #kids > 5 or (selects > 0 and #kids > 1) then
-      return invalid(join(p, "components"), "COMPONENT_LAYOUT_WIDTH_EXCEEDED", "Invalid action row")
-    end
-  elseif t == 9 then
-    local acc = c.accessory
-    if #kids < 1 or #kids > 3 or type(acc) ~= "table" or (acc.type ~= 2 and acc.type ~= 11) then
-      return invalid(p, "COMPONENT_INVALID", "A section holds 1 to 3 text displays and an accessory")
-    end
-    kids = { acc, table.unpack(kids) }
-  elseif t == 17 then
-    if #kids < 1 then return invalid(join(p, "components"), "BASE_TYPE_REQUIRED", "This field is required") end
-  elseif t ~= 11 and t ~= 12 and t ~= 13 and t ~= 14 then
-    return invalid(join(p, "type"), "COMPONENT_TYPE_INVALID", "Invalid component type")
+  if #kids < 1 or #kids > 5 or (selects > 0 and #kids > 1) then
+    return invalid(join(p, "components"), "COMPONENT_LAYOUT_WIDTH_EXCEEDED", "Invalid action row")
   end
   for i, k in ipairs(kids) do
-    local err = component(join(p, "components", i - 1), k, state)
+    local err = component(join(p, "components", i - 1), k, ids)
     if err then return err end
   end
 end
 
---- Checks a message body's components and flags; `old` is the stored message for an edit.
-function Forms.messageComponents(body, old)
-  local flags = body.flags or (old and old.flags) or 0
-  local v2 = flags & V2 ~= 0
-  if old and (old.flags or 0) & V2 ~= 0 and not v2 then
-    return invalid({ "flags" }, "MESSAGE_CANNOT_REMOVE_COMPONENTS_V2_FLAG", "The flag cannot be removed")
-  end
-  if v2 then
-    for _, f in ipairs({ "content", "embeds", "poll", "sticker_ids" }) do
-      local v = body[f]
-      if v ~= nil and v ~= json.null and v ~= "" and not (type(v) == "table" and #v == 0) then
-        return invalid({ f }, "MESSAGE_CANNOT_USE_LEGACY_FIELDS_WITH_COMPONENTS_V2", "Not with IS_COMPONENTS_V2")
-      end
-    end
-  end
-  local top = list(body.components)
-  if not v2 and #top > 5 then return tooMany({ "components" }, 5) end
-  local state = { total = 0, text = 0, ids = {} }
+--- Checks a message body's components: at most 5 action rows.
+function Forms.messageComponents(body)
+  local top, ids = list(body.components), {}
+  if #top > 5 then return tooMany({ "components" }, 5) end
   for i, c in ipairs(top) do
-    if not v2 and c.type ~= 1 then
+    if c.type ~= 1 then
       return invalid({ "components", i - 1, "type" }, "COMPONENT_TYPE_INVALID", "Invalid component type")
     end
-    local err = component({ "components", i - 1 }, c, state)
+    local err = component({ "components", i - 1 }, c, ids)
     if err then return err end
   end
-  if state.total > 40 then return tooMany({ "components" }, 40) end
-  if state.text > 4000 then return tooMany({ "components" }, 4000) end
 end
 
 return Forms

@@ -28,13 +28,9 @@ function I:deliver(kind, user, channel, data, message)
   local d = { id = id, application_id = self.server.bot.id, type = kind, data = data, token = "tok-" .. id,
     version = 1, channel_id = channel.id, channel = { id = channel.id, type = channel.type, name = channel.name },
     app_permissions = ALL, locale = "en-US", message = message and store:messageJSON(message) }
-  local guild = channel.guild_id and store.guilds[channel.guild_id]
-  if guild then
-    d.guild_id, d.member = guild.id, store:memberJSON(guild.members[user.id])
-    d.member.permissions = ALL
-  else
-    d.user = store:userJSON(user)
-  end
+  local guild = store.guilds[channel.guild_id]
+  d.guild_id, d.member = guild.id, store:memberJSON(guild.members[user.id])
+  d.member.permissions = ALL
   local it = { id = id, token = d.token, type = kind, channel = channel, user = user, message = message,
     created = runtime.now(), responses = {}, followups = {}, deleted = {} }
   self.byId[id], self.byToken[d.token] = it, it
@@ -88,7 +84,7 @@ local function checkMessage(d, files, old)
       and not (d.components and #d.components > 0) and d.poll == nil then
     return bad(400, 50006, "Cannot send an empty message")
   end
-  local invalid = Forms.messageComponents(d, old)
+  local invalid = Forms.messageComponents(d)
   if invalid then return 400, invalid end
 end
 
@@ -154,9 +150,7 @@ function I:_callback(req, params, body)
     if kind == 7 then self:_edit(it, it.message, d or {}, req.files) end
   end
   it.modal, it.choices = kind == 9 and d or nil, kind == 8 and d.choices or nil
-  if req.query.with_response ~= "true" then return 204 end
-  return 200, { interaction = { id = it.id, type = it.type }, resource = { type = kind,
-    message = it.original and self.store:messageJSON(it.original) } }
+  return 204
 end
 
 function I:mount()
@@ -181,11 +175,6 @@ function I:mount()
   route("POST", "/webhooks/:app/:token", function(it, _, body, req)
     local status, err = checkMessage(body, req.files)
     if status then return status, err end
-    -- After a defer the first follow-up fills the placeholder.
-    if it.original and it.original.flags & LOADING ~= 0 then
-      self:_edit(it, it.original, body, req.files)
-      return 200, store:messageJSON(it.original)
-    end
     local msg = self:_message(it, body, req.files)
     it.followups[#it.followups + 1] = msg
     return 200, store:messageJSON(msg)

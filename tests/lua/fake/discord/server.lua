@@ -151,13 +151,10 @@ function Server:_routes()
     self:_echo("MESSAGE_CREATE", p.channel, d)
     return 200, d
   end)
-  route("PATCH", "/channels/:channel/messages/:message", function(p, body, req)
-    local invalid = Forms.messageComponents(body, p.message)
+  route("PATCH", "/channels/:channel/messages/:message", function(p, body)
+    local invalid = Forms.messageComponents(body)
     if invalid then return 400, invalid end
     copy(body, p.message, { "content", "embeds", "flags", "components" })
-    if body.attachments then
-      p.message.attachments = store:attachmentsFor(body.attachments, req.files, p.message.attachments)
-    end
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
     self:_echo("MESSAGE_UPDATE", p.channel, d)

@@ -259,14 +259,8 @@ local function installThreads(server, route)
   route("DELETE", "/channels/:channel", function(p)
     local ch = p.channel
     store.channels[ch.id] = nil
-    if THREADS[ch.type] then
-      server:_echo("THREAD_DELETE", nil, { id = ch.id, guild_id = ch.guild_id, parent_id = ch.parent_id }, GUILDS)
-      return 200, M.threadJSON(store, ch)
-    end
-    local g = store.guilds[ch.guild_id]
-    if g then table.remove(g.channels, has(g.channels, ch.id)) end
-    server:_echo("CHANNEL_DELETE", nil, store:channelJSON(ch), GUILDS)
-    return 200, store:channelJSON(ch)
+    server:_echo("THREAD_DELETE", nil, { id = ch.id, guild_id = ch.guild_id, parent_id = ch.parent_id }, GUILDS)
+    return 200, M.threadJSON(store, ch)
   end)
 
   -- Overwrites: the whole channel goes out again in CHANNEL_UPDATE.
