@@ -25,8 +25,9 @@ std::string read_choice();
 int run_setup(bool silent);
 int run_uninstall(bool silent);
 
-/// Installs the runtime, then the extras; 1 when either failed.
-int run_install(const Path& runtime_source, bool silent);
+/// Installs the runtime, then the extras; 1 when either failed. A signed
+/// download's version is noted as the floor once the install has committed.
+int run_install(const Path& runtime_source, bool silent, const std::string& signed_version = {});
 /// The extras flow with its report; 0 or 1.
 int run_extras(bool refresh);
 void show_success_screen();

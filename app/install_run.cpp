@@ -10,6 +10,7 @@
 #include "support/logger.h"
 #include "support/output.h"
 #include "support/product.h"
+#include "update/release_signature.h"
 
 namespace tarncore {
 namespace {
@@ -20,7 +21,7 @@ void report(const Error& error) {
 
 }  // namespace
 
-int run_install(const Path& runtime_source, bool silent) {
+int run_install(const Path& runtime_source, bool silent, const std::string& signed_version) {
     console_out() << "\nInstalling Tarnwick " << kSetupVersion << "...\n";
     const Error error = install_runtime(runtime_source);
     // The install steps make the logs folder, also when they fail.
@@ -32,6 +33,8 @@ int run_install(const Path& runtime_source, bool silent) {
         if (rollback_error.failed()) report(rollback_error);
         return 1;
     }
+    // Best effort: a floor that cannot be raised only weakens the next check.
+    if (!signed_version.empty()) (void)note_signed_version(signed_version);
     // Windows' listing of the installation is no part of the console dialogue.
     const Error listed = register_installation();
     Logger::instance().detail(

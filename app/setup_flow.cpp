@@ -32,6 +32,11 @@ int install_own_runtime(bool silent) {
     return run_install(runtime, silent);
 }
 
+// What a downloaded runtime's install raises the signed-version floor to.
+std::string signed_version(const UpdateClient& client, const ReleaseManifest& manifest) {
+    return client.requires_signature() ? manifest.latest : std::string();
+}
+
 bool is_newer(const std::string& installed, const std::string& latest) {
     return is_valid_version(installed) &&
            compare_versions(parse_version(installed), parse_version(latest)) < 0;
@@ -89,7 +94,7 @@ int run_setup(bool silent) {
         if (manifest.download_url.empty()) return install_own_runtime(silent);
         const Path target = cache_dir() / "runtime.bin";
         const Error error = download_runtime(client, manifest, target);
-        if (error.ok()) return run_install(target, silent);
+        if (error.ok()) return run_install(target, silent, signed_version(client, manifest));
         report(error);
         console_out() << "Download failed; trying the bundled runtime.\n";
         return install_own_runtime(silent);
@@ -115,7 +120,8 @@ int run_setup(bool silent) {
     const Path target = cache_dir() / "update.bin";
     if (silent) {
         // The download has printed its own failure line; no report here.
-        if (download_runtime(client, manifest, target).ok()) return run_install(target, true);
+        if (download_runtime(client, manifest, target).ok())
+            return run_install(target, true, signed_version(client, manifest));
         return install_own_runtime(true);
     }
     console_out() << "[U] Update   [R] Reinstall bundled   [C] Cancel\n> ";
@@ -123,7 +129,7 @@ int run_setup(bool silent) {
     if (answer.empty() || answer[0] == 'C' || answer[0] == 'c') return run_extras(false);
     if (answer[0] == 'U' || answer[0] == 'u') {
         const Error error = download_runtime(client, manifest, target);
-        if (error.ok()) return run_install(target, false);
+        if (error.ok()) return run_install(target, false, signed_version(client, manifest));
         report(error);
         console_out() << "Falling back to bundled runtime.\n";
     }

@@ -188,8 +188,6 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
         return update_error(kErrFile, kUpdate,
                             "Could not write " + placement_detail(destination, placed));
     }
-    // Best effort: a floor that cannot be raised only weakens the next check.
-    if (signed_only) (void)note_signed_version(manifest.latest);
     return {};
 }
 

@@ -57,6 +57,9 @@ public:
     /// does the file take the destination's place.
     Error download(const ReleaseManifest& manifest, const Path& destination,
                    ProgressCallback progress) const;
+    /// With release keys every download is signed; the signed version it
+    /// carried becomes the floor once its install has committed.
+    bool requires_signature() const { return !release_keys_.empty(); }
 
 private:
     std::vector<std::string> release_keys_;
