@@ -41,9 +41,7 @@ describe("application commands", function()
     return out
   end
 
-  local function names(list)
-    return discord.util.map(list, function(e) return e.name end)
-  end
+  local function names(list) return discord.util.map(list, function(e) return e.name end) end
 
   it("creates, then leaves unchanged commands alone, then sends one request per change", function()
     local diff = run(function() return commands:sync(builders()) end)

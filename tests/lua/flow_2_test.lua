@@ -16,9 +16,7 @@ describe("flow: gateway faults", function()
   end
   after_each(function() server.stop(client) end)
 
-  local function sessionSeq()
-    return fd.gateway.sessions["session-1"].seq
-  end
+  local function sessionSeq() return fd.gateway.sessions["session-1"].seq end
 
   -- Connections opened at or after `t`.
   local function connectsSince(t)

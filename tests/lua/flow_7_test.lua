@@ -80,26 +80,23 @@ describe("flow: record, replay and resume", function()
       local fd = server.reset()
       local opts = { intents = INTENTS, sessionFile = "/bots/session.json" }
       session(opts, "pong", function() fd:say(fd.alice, fd.general, "hello") end)
-      local saved = require("json").decode(runtime.files["/bots/session.json"])
-      local shard0 = saved.shards["0"]
+      local shard0 = require("json").decode(runtime.files["/bots/session.json"]).shards["0"]
       -- Closed with a code that leaves the session alive on Discord's side.
       assert.is_nil(fd.gateway.sessions[shard0.sessionId].dead)
       runtime.run(function()
         fd:say(fd.alice, fd.general, "while away")
         runtime.sleep(case[1])
       end, { ["for"] = case[1] })
-      local resumed, said = {}, {}
-      local second = discord.Client(opts)
+      local resumed, said, second = {}, {}, discord.Client(opts)
       second:on("shardResume", function(id) resumed[#resumed + 1] = id end)
       -- Caches start empty after a restart, so the missed event is seen raw.
       second:on("raw", function(p) if p.t == "MESSAGE_CREATE" then said[#said + 1] = p.d.content end end)
       runtime.run(function() second:login("test-token") end, { ["for"] = 10000 })
       local resumes = fd.gateway:receivedOps(6)
       if case[2] then
-        assert.same({ 1, shard0.sessionId, shard0.sequence }, { #resumes, resumes[1].d.session_id,
-          resumes[1].d.seq })
-        assert.same({ { 0 }, { "while away" } }, { resumed, said })
-        assert.same({ fd.bot.id, true, 1 }, { second.user.id, second:isReady(), #fd.gateway.identifies })
+        assert.same({ 1, shard0.sessionId, shard0.sequence, { 0 }, { "while away" }, fd.bot.id, true, 1 },
+          { #resumes, resumes[1].d.session_id, resumes[1].d.seq, resumed, said, second.user.id, second:isReady(),
+            #fd.gateway.identifies })
       else
         assert.same({ 0, 2 }, { #resumes, #fd.gateway.identifies })
       end

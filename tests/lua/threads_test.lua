@@ -74,9 +74,9 @@ describe("threads", function()
       thread.members:add(fd.alice)
     end)
     local added, _, t = table.unpack(seen.threadMembersUpdate[3], 1, 3)
-    assert.same({ { fd.alice.id }, thread, 2, true }, { added:keys(), t, thread.memberCount, thread.joined })
     local alice = act(function() return thread.members:fetch(fd.alice.id, { withMember = true, force = true }) end)
-    assert.same({ "alice", false }, { alice.guildMember.user.username, alice.partial })
+    assert.same({ { fd.alice.id }, thread, 2, true, "alice", false }, { added:keys(), t, thread.memberCount,
+      thread.joined, alice.guildMember.user.username, alice.partial })
     act(function() thread:setArchived(true) end)
     local old, new = table.unpack(seen.threadUpdate[1], 1, 2)
     assert.same({ false, true, { thread.id } }, { old.archived, new.archived,
@@ -87,9 +87,10 @@ describe("threads", function()
       fd.gateway:dispatch("THREAD_LIST_SYNC", { guild_id = fd.guild.id, channel_ids = { fd.general.id },
         threads = json.array({ raw }) })
     end)
-    assert.same({ { thread.id }, nil }, { seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id) })
+    local synced, gone = seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id)
     act(function() thread:delete() end)
-    assert.same({ thread, nil }, { seen.threadDelete[1][1], client.channels.cache:get(thread.id) })
+    assert.same({ { thread.id }, nil, thread, nil }, { synced, gone, seen.threadDelete[1][1],
+      client.channels.cache:get(thread.id) })
   end)
 
   it("edits permission overwrites and recomputes permissions from them", function()

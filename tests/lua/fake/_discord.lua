@@ -35,9 +35,7 @@ function Inflater:push(bytes)
   return table.concat(out)
 end
 
-function M.inflater()
-  return setmetatable({}, Inflater)
-end
+function M.inflater() return setmetatable({}, Inflater) end
 
 -- Deflater (test side)
 local Deflater = {}
@@ -58,9 +56,7 @@ function Deflater:push(text)
   return table.concat(parts)
 end
 
-function M.deflater()
-  return setmetatable({}, Deflater)
-end
+function M.deflater() return setmetatable({}, Deflater) end
 
 -- "AEAD": the text XORed with the key and a tag over mode, key, nonce, AAD and text.
 M.modes = { "aead_aes256_gcm_rtpsize", "aead_xchacha20_poly1305_rtpsize" }

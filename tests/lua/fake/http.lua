@@ -32,9 +32,7 @@ end
 
 -- Requests
 --- handler(req) -> {status=, headers=, body=} or nil, msg, kind. It runs in the caller's task.
-function M.mount(prefix, handler)
-  M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler }
-end
+function M.mount(prefix, handler) M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler } end
 
 function M.request(opts)
   if type(opts) ~= "table" or type(opts.url) ~= "string" then error("http.request: url is required", 2) end

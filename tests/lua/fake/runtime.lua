@@ -19,9 +19,7 @@ local function addTimer(t)
   return t
 end
 
-local function schedule(task, args)
-  state.ready[#state.ready + 1] = { task = task, args = args }
-end
+local function schedule(task, args) state.ready[#state.ready + 1] = { task = task, args = args } end
 
 local function checkMs(fname, ms)
   if math.type(ms) ~= "integer" or ms < 0 then

@@ -26,9 +26,7 @@ function Gateway.new(server)
   }, Gateway)
 end
 
-function Gateway:fault(text)
-  self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
-end
+function Gateway:fault(text) self.faults[#self.faults + 1] = { at = runtime.now(), text = text } end
 
 -- Sending
 function Gateway:_send(conn, payload)

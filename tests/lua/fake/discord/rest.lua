@@ -60,9 +60,7 @@ local function match(route, segs)
 end
 
 --- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
-function Rest:setBucket(key, cfg)
-  self.bucket_config[key] = cfg
-end
+function Rest:setBucket(key, cfg) self.bucket_config[key] = cfg end
 
 --- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
 function Rest:inject(f)
@@ -81,9 +79,7 @@ local function jsonResponse(status, body, headers)
 end
 Rest.jsonResponse = jsonResponse
 
-local function secs(ms)
-  return string.format("%.3f", ms / 1000)
-end
+local function secs(ms) return string.format("%.3f", ms / 1000) end
 
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template
