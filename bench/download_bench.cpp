@@ -32,6 +32,7 @@ double mib(std::uint64_t bytes) {
 
 struct ClientRun {
     double seconds = 0;
+    double cpu = 0;
     std::uint64_t peak = 0;      // peak resident bytes during the call
     std::uint64_t baseline = 0;  // resident bytes before it
     std::uint64_t body = 0;
@@ -47,8 +48,10 @@ ClientRun client_download(const std::string& url, std::int64_t limit) {
     run.baseline = tarnbench::current_memory();
     tarnbench::reset_peak_memory();
     auto start = Clock::now();
+    const double cpu = tarnbench::cpu_seconds_self();
     tarncore::HttpResponse response = tarncore::HttpClient::execute(request, run.error);
     run.seconds = seconds_since(start);
+    run.cpu = tarnbench::cpu_seconds_self() - cpu;
     run.peak = tarnbench::peak_memory();
     run.body = response.body.size();
     return run;
@@ -130,11 +133,11 @@ int main(int argc, char** argv) {
     struct Target {
         const char* name;
         std::string url;
-        std::vector<double> client, curl, peak_over_body;
+        std::vector<double> client, curl, client_cpu, curl_cpu, peak_over_body;
     };
-    Target targets[] = {{"s_server -WWW", www.url("body.bin"), {}, {}, {}},
-                        {"chunked", chunked.url("/big"), {}, {}, {}},
-                        {"length", length.url("/big"), {}, {}, {}}};
+    Target targets[] = {{"s_server -WWW", www.url("body.bin"), {}, {}, {}, {}, {}},
+                        {"chunked", chunked.url("/big"), {}, {}, {}, {}, {}},
+                        {"length", length.url("/big"), {}, {}, {}, {}, {}}};
     const std::string kept = "/dev/shm/tarn-download-bench-" + std::to_string(length.port());
 
     // Rounds take turns, so a busy moment of the machine hurts both clients.
@@ -147,8 +150,10 @@ int main(int argc, char** argv) {
                 return 1;
             }
             t.client.push_back(run.seconds);
+            t.client_cpu.push_back(run.cpu);
             t.peak_over_body.push_back(static_cast<double>(run.peak - run.baseline) /
                                        static_cast<double>(size));
+            const double children = tarnbench::cpu_seconds_children();
             const double curl = tarnbench::timed_shell(
                 "curl -sf --cacert '" + certs + "/ca.pem' -o '" + kept + "' '" + t.url + "'");
             const bool whole = std::filesystem::file_size(kept) == size;
@@ -158,19 +163,22 @@ int main(int argc, char** argv) {
                 return 1;
             }
             t.curl.push_back(curl);
+            t.curl_cpu.push_back(tarnbench::cpu_seconds_children() - children);
         }
     }
     std::printf(
         "GET of a %llu MiB body into memory over loopback, medians of %d interleaved "
         "rounds\n",
         static_cast<unsigned long long>(size_mib), rounds);
-    std::printf("%-14s %12s %20s %8s %10s\n", "", "HttpClient", "curl -o /dev/shm/f", "ratio",
-                "peak/body");
+    std::printf("%-14s %12s %20s %8s %10s %14s\n", "", "HttpClient", "curl -o /dev/shm/f", "ratio",
+                "peak/body", "CPU ratio");
     for (const Target& t : targets) {
         const double client = median(t.client);
         const double curl = median(t.curl);
-        std::printf("%-14s %10.3f s %18.3f s %8.2f %10.3f\n", t.name, client, curl, client / curl,
-                    *std::max_element(t.peak_over_body.begin(), t.peak_over_body.end()));
+        std::printf("%-14s %10.3f s %18.3f s %8.2f %10.3f %14.2f\n", t.name, client, curl,
+                    client / curl,
+                    *std::max_element(t.peak_over_body.begin(), t.peak_over_body.end()),
+                    median(t.client_cpu) / median(t.curl_cpu));
     }
     tarncore::Socket::cleanup();
     return 0;

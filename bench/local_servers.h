@@ -28,6 +28,11 @@ inline double median(std::vector<double> values) {
 /// Runs a shell command; its wall time, or a negative value when it failed.
 double timed_shell(const std::string& command);
 
+/// CPU seconds (user and system) of this process so far, and of its
+/// children that have ended: the cost of each client apart from the load.
+double cpu_seconds_self();
+double cpu_seconds_children();
+
 /// Writes size bytes to path, byte i being i % 256 as in the test server's bodies.
 bool write_pattern_file(const std::string& path, std::uint64_t size);
 

@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +16,23 @@ double timed_shell(const std::string& command) {
     const int rc = std::system(command.c_str());
     const double seconds = seconds_since(start);
     return rc == 0 ? seconds : -1;
+}
+
+namespace {
+double cpu_seconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+}  // namespace
+
+double cpu_seconds_self() {
+    return cpu_seconds(RUSAGE_SELF);
+}
+
+double cpu_seconds_children() {
+    return cpu_seconds(RUSAGE_CHILDREN);
 }
 
 bool write_pattern_file(const std::string& path, std::uint64_t size) {

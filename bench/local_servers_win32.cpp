@@ -8,6 +8,14 @@ double timed_shell(const std::string&) {
     return -1;
 }
 
+double cpu_seconds_self() {
+    return 0;
+}
+
+double cpu_seconds_children() {
+    return 0;
+}
+
 bool write_pattern_file(const std::string&, std::uint64_t) {
     return false;
 }

@@ -6,7 +6,6 @@
 #include <optional>
 #include <span>
 
-#include "net/huge_pages.h"
 #include "support/ascii.h"
 
 namespace tarncore {
@@ -77,19 +76,22 @@ bool looks_chunked(std::string_view rest) {
     return digits >= 1 && digits <= 8 && rest.substr(digits, 2) == "\r\n";
 }
 
-// Bodies go straight from the transport into their string (or through the
+// Bodies go straight from the transport into their buffer (or through the
 // sink), in receives of up to this size: few calls, and no block copied again.
 constexpr std::size_t kBodyReadSize = std::size_t{1} << 18;
-constexpr std::size_t kFirstBodyRoom = 16384;
-constexpr std::size_t kHugePagesFrom = std::size_t{8} << 20;
-// Past this a body of unknown length reserves its limit, where that is free.
-constexpr std::size_t kLazyReserveFrom = std::size_t{1} << 20;
 // Chunk size lines and what follows them are read in pieces of this size.
 constexpr std::size_t kLineReadSize = 16384;
+// A receive inside a long chunk stops this far past the chunk's end: the
+// framing and the few bytes after it are all that is moved to close up.
+constexpr std::size_t kChunkTail = 64;
 
 Error limit_error(std::int64_t limit) {
     return http_error("HTTP response body exceeded the limit of " + std::to_string(limit) +
                       " bytes");
+}
+
+Error memory_error() {
+    return http_error("Not enough memory for the HTTP response body");
 }
 
 // One receive appended to data: -1 failure (error set by the transport),
@@ -105,30 +107,9 @@ std::int32_t receive_more(Transport& transport, std::string& data, Error& error,
     return n;
 }
 
-// Room for the next receive, written directly: the string's size runs ahead
-// of the bytes read (`used`) by one receive, zero-filled just before it is
-// written, so each page is touched when it is about to be used. A declared
-// length is reserved once the bytes in hand are a 32nd of it (a hostile
-// length reserves, never touches, at most 32 times what it sent); a body of
-// unknown length reserves its limit where untouched memory is free, and
-// doubles elsewhere.
-void make_room(std::string& body, std::size_t used, std::uint64_t ceiling,
-               std::optional<std::uint32_t> declared) {
-    if (body.capacity() == used) {
-        std::uint64_t next = std::max<std::uint64_t>(std::uint64_t{used} * 2, kFirstBodyRoom);
-        if (declared && next * 32 >= *declared) next = *declared;
-        if (!declared && next > kLazyReserveFrom && untouched_memory_is_free()) next = ceiling;
-        body.reserve(static_cast<std::size_t>(std::min(next, ceiling)));
-        if (body.capacity() - used >= kHugePagesFrom) {
-            prefer_huge_pages(body.data() + used, body.capacity() - used);
-        }
-    }
-    body.resize(static_cast<std::size_t>(
-        std::min<std::uint64_t>({body.capacity(), used + kBodyReadSize, ceiling})));
-}
-
-// Where body bytes go: into the response's string, grown in place, or block
-// by block through the sink; progress counts from where a resumed body was.
+// Where body bytes go: into the response's buffer, which grows in place up
+// to the declared length or the limit, or block by block through the sink;
+// progress counts from where a resumed body was.
 class BodyWriter {
 public:
     BodyWriter(HttpResponse& response, const BodyOptions& options, BodySink* sink,
@@ -144,6 +125,8 @@ public:
     std::uint64_t size() const { return used_; }
     void set_declared(std::optional<std::uint32_t> declared) { declared_ = declared; }
     void set_ceiling(std::uint64_t ceiling) { ceiling_ = ceiling; }
+    /// The body's memory could not be had: the last room was empty.
+    bool starved() const { return starved_; }
 
     // Room for at most `want` bytes, to be filled by the caller and committed.
     std::span<char> room(std::size_t want) {
@@ -152,12 +135,18 @@ public:
             if (scratch_.size() < want) scratch_.resize(kBodyReadSize);
             return {scratch_.data(), want};
         }
-        std::string& body = response_.body;
-        if (used_ == body.size()) make_room(body, used_, ceiling_, declared_);
-        return {body.data() + used_, std::min(body.size() - used_, want)};
+        BodyBuffer& body = response_.body;
+        std::span<char> room;
+        if (plan()) room = body.room(want);
+        starved_ = room.empty() && want > 0 && body.size() < ceiling_;
+        return room;
     }
     void commit(std::size_t n, bool reported = true) {
-        if (sink_ != nullptr) sink_->take(scratch_.data(), n);
+        if (sink_ != nullptr) {
+            sink_->take(scratch_.data(), n);
+        } else {
+            response_.body.grow(n);
+        }
         used_ += n;
         if (reported) report();
     }
@@ -165,7 +154,8 @@ public:
         if (sink_ != nullptr) {
             if (!bytes.empty()) sink_->take(bytes.data(), bytes.size());
         } else {
-            response_.body.resize(used_);
+            response_.body.truncate(used_);
+            if (!plan()) throw std::bad_alloc();
             response_.body.append(bytes);
         }
         used_ += bytes.size();
@@ -182,13 +172,21 @@ public:
     }
     void finish() {
         if (sink_ == nullptr) {
-            response_.body.resize(used_);
+            response_.body.truncate(static_cast<std::size_t>(used_));
         } else {
             response_.streamed = static_cast<std::int64_t>(used_);
         }
     }
 
 private:
+    // Address space for the whole body at once: the declared length, else
+    // the limit; pages are committed only as bytes arrive.
+    bool plan() {
+        const std::uint64_t most =
+            declared_ ? std::min<std::uint64_t>(*declared_, ceiling_) : ceiling_;
+        return response_.body.plan(static_cast<std::size_t>(most));
+    }
+
     HttpResponse& response_;
     const ProgressCallback* progress_;
     BodySink* sink_;
@@ -197,6 +195,7 @@ private:
     std::optional<std::uint32_t> declared_;
     std::uint64_t ceiling_;
     std::uint64_t used_ = 0;
+    bool starved_ = false;
     std::string scratch_;
 };
 
@@ -213,6 +212,8 @@ public:
     /// Body bytes up to the end of the last whole chunk.
     std::uint64_t complete() const { return complete_; }
     std::uint64_t size() const { return size_; }
+    /// Data bytes of the current chunk still to come (0 between chunks).
+    std::uint64_t chunk_left() const { return state_ == kData ? missing_ : 0; }
 
     // Takes wire bytes; data(pointer, count) gets each piece of chunk data in
     // order, chunk_end() each finished chunk. Stops at the last chunk or a fault.
@@ -306,7 +307,18 @@ void read_chunked(Transport& transport, std::string rest, std::int64_t limit, Bo
     rest = std::string();
     std::array<char, kLineReadSize> small;
     while (!parser.done() && !parser.failed()) {
-        std::span<char> room = out.room(kBodyReadSize);
+        // Inside a long chunk the receive ends just past it, so its data lands
+        // where it belongs and only the framing after it is closed up.
+        std::size_t want = kBodyReadSize;
+        if (parser.chunk_left() >= kLineReadSize) {
+            want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(want, parser.chunk_left() + kChunkTail));
+        }
+        std::span<char> room = out.room(want);
+        if (out.starved()) {
+            error = memory_error();
+            return;
+        }
         // Near the limit the framing that is left still needs room.
         const bool direct = room.size() >= kLineReadSize;
         char* const into = direct ? room.data() : small.data();
@@ -363,6 +375,10 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         // A zero length is only believed once the peer has nothing more to say.
         out.set_declared(std::nullopt);
         std::span<char> room = out.room(kReadSize);
+        if (out.starved()) {
+            error = memory_error();
+            return;
+        }
         std::int32_t n = transport.recv(room.data(), room.size(), error);
         if (n <= 0) {
             if (n == 0) error = Error();
@@ -376,6 +392,10 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
     bool ended = false;
     while (out.size() < ceiling) {
         std::span<char> room = out.room(static_cast<std::size_t>(ceiling - out.size()));
+        if (out.starved()) {
+            error = memory_error();
+            return;
+        }
         std::int32_t n = transport.recv(room.data(), room.size(), error);
         if (n <= 0) {
             if (n < 0) return;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/body_buffer.h"
 #include "net/transport.h"
 #include "net/url.h"
 
@@ -58,7 +59,7 @@ struct HttpResponse {
     std::int32_t status = 0;
     std::string reason;
     HeaderMap headers;  // names as received; the first occurrence wins
-    std::string body;
+    BodyBuffer body;
     std::int64_t streamed = 0;  // body bytes handed to the request's sink instead
 };
 

@@ -142,7 +142,7 @@ ResumePoint resume_point(const HttpResponse& response, const ResumePoint& before
     point.have = (continued ? before.have : 0) + body_length(response);
     point.first = head;
     if (continued)
-        point.first.body = before.first.body + response.body;
+        point.first.body = before.first.body + response.body.view();
     else
         point.first.body = response.body;
     if (point.have <= 0 || point.have >= point.total) return {};

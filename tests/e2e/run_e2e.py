@@ -7,6 +7,9 @@
 #                                                   its prefix kept in DIR/e2e/demo (or
 #                                                   $TARN_DEMO_PREFIX)
 #     run_e2e.py --build DIR --piped-script         scripts/run.sh | cat on a new demo prefix
+#     run_e2e.py --build DIR --proxy WAY [NAME...]  the scenarios with every request sent
+#                                                   through the test proxy, one of the ways
+#                                                   of tests/data/e2e-proxy/ways.json
 #
 # All runs happen in a private user, network and mount namespace whose /etc/hosts
 # sends the update service's host and the two extras hosts to 127.0.0.1, where
@@ -34,10 +37,19 @@
 # sign (prehashed | legacy | tampered: a byte of the signed copy changed |
 # stranger: the untrusted key tests/data/update/untrusted_release.key), comment
 # (the trusted comment); prepare also takes "text PATH=CONTENT".
+#
+# With --proxy the test proxy listens on 127.0.0.1:3128 and is named the way the row
+# says (the environment or the user's setting in the registry); each scenario must
+# show what it shows without one, every request the service saw for a host not named
+# "direct" must have come through the proxy, and none for a host named so. A row may
+# bring its own scenarios (tests/data/e2e-proxy/NAME.txt, a 407 for instance).
 import difflib, hashlib, io, json, os, pty, re, select, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DATA = os.path.join(ROOT, "tests", "data", "e2e")
+PROXY_DATA = os.path.join(ROOT, "tests", "data", "e2e-proxy")
+PROXY_PORT = 3128
+INTERNET_SETTINGS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
 SERVER = os.path.join(ROOT, "tests", "server", "test_server.py")
 HOSTS = ["tarnwick.dev", "www.gyan.dev", "github.com"]
 PATHS = {"api": "/api/tarnwick/version", "download": "/dl/1.3.0/tarn.exe",
@@ -73,6 +85,9 @@ class World:
         self.env = dict(os.environ, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         self.env.pop("DISPLAY", None)
+        for name in [n for n in self.env if n.lower() in ("http_proxy", "https_proxy", "no_proxy")]:
+            self.env.pop(name)
+        self.proxy_env = {}  # the proxy's names for the scenario runs, set by --proxy
         os.makedirs(self.work, exist_ok=True)
         # Wine finds a prefix's server in /tmp/.wine-<uid> by the prefix's inode, which a
         # new prefix may share with another Wine user's old one: these servers stay apart.
@@ -85,14 +100,21 @@ class World:
         subprocess.run(["mount", "--bind", os.path.join(self.work, "hosts"), "/etc/hosts"],
                        check=True)
         self.certs, self.server, self.signature = os.path.join(self.work, "certs"), None, ""
+        self.servers = []
         if not os.path.exists(os.path.join(self.certs, "done")):
             subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
-        bundled = open(os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
+        # The native build carries no runtime: the test runtime stands in for the download.
+        self.native = not os.path.exists(os.path.join(build, "Tarnwick-Setup.exe"))
+        bundled = open(os.path.join(build, "tests", "test_runtime") if self.native else
+                       os.path.join(build, "stand-in", "tarn.exe"), "rb").read()
         tools = {n: (n + " stand-in\n").encode() * 128 for n in ("ffmpeg.exe", "ffprobe.exe")}
         archive = io.BytesIO()
         with zipfile.ZipFile(archive, "w") as z:
             for name, data in tools.items():
-                z.writestr(zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name), data)
+                info = zipfile.ZipInfo("ffmpeg-7.1-essentials_build/bin/" + name)
+                if self.native:
+                    info.external_attr = 0o755 << 16  # a program on Linux is one by its mode
+                z.writestr(info, data)
         self.bodies = dict(tools, bundled=bundled, download=bundled + b"\0tarn 1.3.0\0",
                            **{"ffmpeg.zip": archive.getvalue(), "yt-dlp.exe": b"yt-dlp\n" * 300})
         # The publishers' checksum files, beside their downloads.
@@ -103,6 +125,8 @@ class World:
         for name, data in self.bodies.items():
             with open(os.path.join(self.work, name), "wb") as f:
                 f.write(data)
+        if self.native:
+            return
         ca = open(os.path.join(self.certs, "ca.der"), "rb").read()
         tar = open(os.path.join(build, "tests", "fake_tar.exe"), "rb").read()
         setup = open(os.path.join(build, "Tarnwick-Setup.exe"), "rb").read()
@@ -140,13 +164,22 @@ class World:
         if code != 0:
             raise SystemExit("the installed prefix could not be made:\n" + out + err)
 
-    def start_server(self, behaviours, manifest):
+    def start_server(self, behaviours, manifest, plain=False):
         self.stop_server()
         if behaviours == "none":
             return
-        self.server = os.path.join(self.work, "server")
-        shutil.rmtree(self.server, ignore_errors=True)
-        os.makedirs(self.server)
+        self.servers = [self.serve("server", behaviours, manifest, ["--port", "443", "--tls",
+                                                                  os.path.join(self.certs,
+                                                                               "named.pem")])]
+        if plain:
+            # The service's files over plain HTTP too, for a mirror on this machine.
+            self.servers.append(self.serve("plain", behaviours, manifest, ["--port", "8080"]))
+        self.server = self.servers[0]
+
+    def serve(self, name, behaviours, manifest, options):
+        folder = os.path.join(self.work, name)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
         values = {"runtime_sha256": sha(self.bodies["download"]),
                   "runtime_size": str(len(self.bodies["download"])),
                   "signature": json.dumps(self.signature)[1:-1]}
@@ -156,12 +189,12 @@ class World:
                                                              else MANIFEST))}] + [
             {"path": PATHS[n], "body_file": os.path.join(self.work, n)}
             for n in ("download", "ffmpeg.zip", "yt-dlp.exe", "ffmpeg.zip.sha256", "SHA2-256SUMS")]
-        with open(os.path.join(self.server, "script.json"), "w") as f:
+        with open(os.path.join(folder, "script.json"), "w") as f:
             json.dump([dict(b, times=b.get("times", 0)) for b in script], f)
-        subprocess.Popen([sys.executable, SERVER, "serve", self.server, "--port", "443", "--tls",
-                          os.path.join(self.certs, "named.pem"), "--idle", "600"])
-        while not os.path.exists(os.path.join(self.server, "port")):
+        subprocess.Popen([sys.executable, SERVER, "serve", folder, *options, "--idle", "600"])
+        while not os.path.exists(os.path.join(folder, "port")):
             time.sleep(0.02)
+        return folder
 
     def sign(self, how, comment):
         """The minisign signature of the download, made now."""
@@ -178,11 +211,9 @@ class World:
         self.signature = read(copy + ".minisig")
 
     def stop_server(self):
-        if self.server:
-            open(os.path.join(self.server, "stop"), "w").close()
-            while not os.path.exists(os.path.join(self.server, "exited")):
-                time.sleep(0.02)
-            self.server = None
+        for folder in self.servers:
+            stop(folder)
+        self.servers, self.server = [], None
 
     def stop_wine(self, prefix):
         env = dict(self.env, WINEPREFIX=prefix)
@@ -199,7 +230,8 @@ class World:
                 os.unlink(os.path.dirname(exe))
             os.makedirs(os.path.dirname(exe), exist_ok=True)
             shutil.copy(os.path.join(self.build, "Tarnwick-Setup.exe"), exe)
-        env = dict(self.env, WINEPREFIX=prefix, **({"LANG": lang} if lang else {}))
+        env = dict(self.env, WINEPREFIX=prefix, **({"LANG": lang} if lang else {}),
+                   **self.proxy_env)
         # Wine's own helper processes start with the first program and write
         # to its error stream; start them first, with nothing to write to.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
@@ -265,6 +297,12 @@ def on_terminal(exe, args, stdin, console, home, env):
         return -1, "timed out", ""
     note = "<%s a second after the pause line>\n" % waited if waited else ""
     return os.waitstatus_to_exitcode(status), read(files["out"]) + note, read(files["err"])
+
+
+def stop(folder):
+    open(os.path.join(folder, "stop"), "w").close()
+    while not os.path.exists(os.path.join(folder, "exited")):
+        time.sleep(0.02)
 
 
 def clone(src, dst):
@@ -433,8 +471,10 @@ def signed(build):
                           re.M))
 
 
-def scenario(world, name, update):
+def scenario(world, name, update, way=None):
     path = os.path.join(data_dir(world.build), name + ".txt")
+    if not os.path.exists(path) and way:
+        path = os.path.join(PROXY_DATA, name + ".txt")
     head, _, expected = open(path).read().partition("=== ")
     keys = dict(line.split(": ", 1) for line in head.splitlines() if line.strip())
     prefix = os.path.join(world.work, "run-" + name)
@@ -448,7 +488,10 @@ def scenario(world, name, update):
     if signed(world.build):
         world.sign(keys.get("sign", "prehashed"),
                    keys.get("comment", "tarnwick 1.3.0 expires 2099-12-31"))
-    world.start_server(keys.get("server"), keys.get("manifest"))
+    manifest = keys.get("manifest") or (way or {}).get("manifest")
+    world.start_server(keys.get("server"), manifest, plain="manifest" in (way or {}))
+    if way:
+        way.start(world, prefix)
     code, out, err = world.setup(prefix, keys.get("args", "").split(),
                                  keys.get("stdin", "").replace("\\n", "\n"),
                                  keys.get("console", "pipe"), keys.get("lang"),
@@ -458,6 +501,7 @@ def scenario(world, name, update):
         code2, out2, err2 = then(world, prefix, keys["then"])
         later = "=== then exit %d\n%s\n=== then stderr\n%s\n" % (
             code2, normalise(out2, prefix), normalise(err2, prefix))
+    traffic = way.traffic(world) if way else ""
     world.stop_server()
     seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n%s=== tree\n%s\n=== path\n%s\n" % (
         code, normalise(out, prefix, padded), normalise(err, prefix, padded), later,
@@ -466,6 +510,9 @@ def scenario(world, name, update):
         seen += "=== %s\n%s\n" % (section, (windows(world, prefix) if section == "windows"
                                              else run_log(prefix)))
     world.stop_wine(prefix)
+    if traffic:
+        print(name, "through the proxy:", traffic)
+        return False
     if update:
         with open(path, "w") as f:
             f.write(head + "=== " + seen)
@@ -476,6 +523,105 @@ def scenario(world, name, update):
         return False
     shutil.rmtree(prefix)
     return True
+
+
+class Way:
+    """One row of tests/data/e2e-proxy/ways.json: how the proxy is named, which hosts
+    go direct, and the proxy's own behaviour (credentials it wants)."""
+
+    def __init__(self, row):
+        self.row, self.env = row, {k: v.replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
+                                   for k, v in row.get("env", {}).items()}
+        self.manifest = row.get("manifest")
+        self.folder, self.seen = None, 0
+
+    def __contains__(self, key):
+        return key in self.row
+
+    def get(self, key, default=None):
+        return self.row.get(key, default)
+
+    def open(self, world):
+        proxy = dict({"proxy": True, "times": 0}, **({"auth": self.row["auth"]}
+                                                    if "auth" in self.row else {}))
+        world.proxy_env = self.env
+        self.folder = world.serve("proxy", json.dumps([proxy]), None,
+                                  ["--port", str(PROXY_PORT), "--lifetime", "86400"])
+
+    def close(self):
+        if self.folder:
+            stop(self.folder)
+
+    def start(self, world, prefix):
+        self.seen = len(log_lines(self.folder))
+        env = dict(world.env, WINEPREFIX=prefix)
+        for name, value in self.row.get("registry", {}).items() if prefix else ():
+            kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
+            value = str(value).replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
+            subprocess.run(["wine", "reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind,
+                            "/d", value, "/f"], env=env, check=True, capture_output=True)
+
+    def traffic(self, world):
+        """What went wrong with the way the requests went; empty when nothing did."""
+        direct = set(self.row.get("direct", []))
+        deadline = time.monotonic() + 10
+        while True:
+            lines = log_lines(self.folder)[self.seen:]
+            asked = [l for l in lines if "event" not in l]
+            relayed = [l for l in lines if l.get("event") == "relayed"]
+            # A tunnel is recorded once both ends have closed.
+            if len(relayed) == len(asked) or self.row.get("refused") or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        host = lambda target: re.sub(r"^\w+://", "", target).split("/")[0].rsplit(":", 1)[0]
+        through = sorted(host(l["target"]) for l in relayed)
+        served = sorted(host(h[1]) for folder in world.servers for l in log_lines(folder)
+                        if "event" not in l for h in l["headers"] if h[0].lower() == "host")
+        wanted = [h for h in served if h not in direct]
+        if self.row.get("refused"):
+            return "" if not relayed else "relayed %s" % through
+        return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
+
+
+def native_run(world, way):
+    """The native program (the Linux development build) through the proxy: a silent
+    first install in a scratch home, every request the way's way (the user's setting
+    is Windows only); it must succeed, or with a refusing proxy fail naming the 407."""
+    if "registry" in way:
+        print("native %s: the user's proxy setting is Windows only" % way.get("name"))
+        return 2
+    home = os.path.join(world.work, "native-home")
+    shutil.rmtree(home, ignore_errors=True)
+    tools = os.path.join(home, "bin")
+    os.makedirs(tools)
+    shutil.copy(os.path.join(world.build, "tests", "fake_tar"), os.path.join(tools, "tar"))
+    # Without an embedded runtime the setup's bundled one is the tarn.exe beside it.
+    shutil.copy(os.path.join(world.build, "Tarnwick-Setup"), home)
+    shutil.copy(os.path.join(world.build, "tests", "test_runtime"), os.path.join(home, "tarn.exe"))
+    env = dict(world.env, HOME=home, LOCALAPPDATA=os.path.join(home, "local"),
+               XDG_CONFIG_HOME=os.path.join(home, "config"),
+               # The setup puts its bin first with the Windows separator, ";":
+               # the empty entry keeps the tar stand-in an entry of its own.
+               PATH=":" + tools + ":/usr/bin:/bin",
+               SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.env)
+    world.start_server(None, way.manifest, plain=way.manifest is not None)
+    way.start(world, None)
+    p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
+                       cwd=home, capture_output=True, timeout=280)
+    out, err = p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
+    traffic = way.traffic(world)
+    world.stop_server()
+    refused = way.get("refused")
+    wrong = (traffic or ("407 Proxy Authentication Required" not in err if refused else
+                         p.returncode != 0 or "installed successfully" not in out))
+    print("native %s: exit %d%s" % (way.get("name"), p.returncode,
+                                    (", " + traffic if traffic else "") +
+                                    ("\n" + out + err if wrong else "")))
+    return 1 if wrong else 0
+
+
+def log_lines(folder):
+    return [json.loads(l) for l in read(os.path.join(folder, "requests.log")).splitlines()]
 
 
 def data_dir(build):
@@ -550,17 +696,28 @@ def main(argv):
         os.environ["TARN_E2E_NAMESPACE"] = "1"
         return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,
                                os.path.abspath(__file__), *argv]).returncode
-    world = World(build)
+    world, way = World(build), None
     try:
         if "--demo" in argv:
             return demo(world, argv[argv.index("--demo") + 1:])
-        names = [a for a in argv[argv.index("--build") + 2:] if a != "--update"]
-        names = names or sorted(f[:-4] for f in os.listdir(data_dir(build)) if f.endswith(".txt"))
-        failed = [n for n in names if not scenario(world, n, "--update" in argv)]
+        args = argv[argv.index("--build") + 2:]
+        if "--proxy" in args:
+            at = args.index("--proxy")
+            rows = json.load(open(os.path.join(PROXY_DATA, "ways.json")))["ways"]
+            way = Way(next(r for r in rows if r["name"] == args[at + 1]))
+            del args[at:at + 2]
+            way.open(world)
+            if world.native:
+                return native_run(world, way)
+        names = [a for a in args if a != "--update"] or (way and way.get("scenarios")) or sorted(
+            f[:-4] for f in os.listdir(data_dir(build)) if f.endswith(".txt"))
+        failed = [n for n in names if not scenario(world, n, "--update" in argv, way)]
         print("%d of %d scenarios passed" % (len(names) - len(failed), len(names)), *failed)
         return 1 if failed else 0
     finally:
         world.stop_server()
+        if way:
+            way.close()
 
 
 if __name__ == "__main__":

@@ -13,10 +13,10 @@ describe("snowflake", function()
       snowflake.deconstruct("175928847299117063"))
     assert.equal("175928847299117063", snowflake.generate({ timestamp = 1462015105796, increment = 7 }))
     assert.same({ -1, 1, 0 }, { snowflake.compare("9", "10"), snowflake.compare("10", "9"), snowflake.compare(5, "5") })
-    for _, bad in ipairs({ "12a", "-1", "", "9223372036854775808", 1.5 }) do
-      assert.is_false(snowflake.isValid(bad), tostring(bad))
+    for _, c in ipairs({ { "12a" }, { "-1" }, { "" }, { "9223372036854775808" }, { 1.5 },
+      { "9223372036854775807", true } }) do
+      assert.equal(c[2] or false, snowflake.isValid(c[1]), tostring(c[1]))
     end
-    assert.is_true(snowflake.isValid("9223372036854775807"))
   end)
 end)
 
@@ -29,15 +29,14 @@ describe("bitfield", function()
       assert.equal(want, P(v).bitfield)
     end
     assert.has_error(function() P("NoSuchFlag") end)
-    assert.equal("13835058055282163712", P({ 1 << 62, 1 << 63 }):toJSON())
-    assert.equal(1 << 63, P("9223372036854775808").bitfield)
-    assert.is_nil(bitfield.parseUnsigned("18446744073709551616"))
+    assert.same({ "13835058055282163712", 1 << 63, nil }, { P({ 1 << 62, 1 << 63 }):toJSON(),
+      P("9223372036854775808").bitfield, (bitfield.parseUnsigned("18446744073709551616")) })
   end)
 
   it("adds, removes and checks permissions with Administrator implying all", function()
     local p = P():add("ViewChannel", "SendMessages", "BypassSlowmode"):remove("ViewChannel")
-    assert.same({ "SendMessages", "BypassSlowmode" }, p:toArray())
-    assert.same({ true, false }, { P("Administrator"):has("BanMembers"), P("Administrator"):has("BanMembers", false) })
+    assert.same({ { "SendMessages", "BypassSlowmode" }, true, false }, { p:toArray(),
+      P("Administrator"):has("BanMembers"), P("Administrator"):has("BanMembers", false) })
     assert.has_error(function() p:freeze():add("KickMembers") end)
   end)
 end)
@@ -45,8 +44,8 @@ end)
 describe("intents", function()
   it("derives intents from events without privileged ones except where an event needs them", function()
     local I = intents.Flags
-    assert.equal(I.Guilds | I.GuildMessages | I.DirectMessages, intents.intentsFor({ "messageCreate", "ready" }))
-    assert.equal(I.Guilds | I.GuildMembers, intents.intentsFor({ "guildMemberAdd" }))
+    assert.same({ I.Guilds | I.GuildMessages | I.DirectMessages, I.Guilds | I.GuildMembers },
+      { intents.intentsFor({ "messageCreate", "ready" }), intents.intentsFor({ "guildMemberAdd" }) })
   end)
 end)
 
@@ -62,10 +61,9 @@ describe("Collection", function()
     assert.same({ "k36", "k37", "k38", "k39", "k40", "k1" }, c:keys())
     assert.same({ 6, 360, 1, 39, "Collection(6)" }, { c.size, c:first(), c:last(), c:at(-3), tostring(c) })
     local big, small = c:partition(function(v) return v > 39 end)
-    assert.same({ { "k36", "k40" }, { "k37", "k38", "k39", "k1" } }, { big:keys(), small:keys() })
-    assert.same({ "k1", "k37", "k38", "k39", "k40", "k36" }, c:sorted(function(x, y) return x < y end):keys())
+    assert.same({ { "k36", "k40" }, { "k37", "k38", "k39", "k1" }, { "k1", "k37", "k38", "k39", "k40", "k36" } },
+      { big:keys(), small:keys(), c:sorted(function(x, y) return x < y end):keys() })
   end)
-
 end)
 
 describe("errors and enums", function()
@@ -77,10 +75,9 @@ describe("errors and enums", function()
       tostring(e))
     assert.same({ true, true, false, false }, { errors.is(e, "DiscordAPIError", 50035), errors.is(e, "DiscordError"),
       errors.is(e, "DiscordAPIError", 10003), errors.is(e, "HTTPError") })
-    assert.is_true(errors.is(errors.DiscordAPIError({ code = 10008 }, 404, "GET", "/x"), "DiscordAPIError",
-      "UnknownMessage"))
-    assert.same({ true, false }, { errors.GatewayError(4014).fatal, errors.GatewayError(4009).fatal })
-    assert.same({ 0, "GuildText" }, { enums.ChannelType.GuildText, enums.ChannelType[0] })
+    assert.same({ true, true, false, 0, "GuildText" }, { errors.is(errors.DiscordAPIError({ code = 10008 }, 404, "GET",
+      "/x"), "DiscordAPIError", "UnknownMessage"), errors.GatewayError(4014).fatal, errors.GatewayError(4009).fatal,
+      enums.ChannelType.GuildText, enums.ChannelType[0] })
     assert.has_error(function() return enums.ChannelType.GuildTxt end)
   end)
 end)
@@ -102,7 +99,7 @@ describe("cdn", function()
     for _, bad in ipairs({ { extension = "bmp" }, { size = 15 }, { size = 200 }, { size = 8192 }, { size = 64.0 },
       { size = "64" } }) do
       local ok, err = pcall(cdn.icon, "1", "h", bad)
-      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(bad.size))
+      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"))
     end
   end)
 end)

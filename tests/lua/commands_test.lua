@@ -1,5 +1,5 @@
--- Application commands against the fake Discord: sync sends only what changed, registered commands
--- equal their builders, and permissions need a Bearer token.
+-- Application commands: sync sends only what changed, registered commands equal their builders, and
+-- permissions need a Bearer token.
 local json = require("json")
 local server = require("fake.discord.server")
 local discord = require("discord")
@@ -41,9 +41,7 @@ describe("application commands", function()
     return out
   end
 
-  local function names(list)
-    return discord.util.map(list, function(e) return e.name end)
-  end
+  local function names(list) return discord.util.map(list, function(e) return e.name end) end
 
   it("creates, then leaves unchanged commands alone, then sends one request per change", function()
     local diff = run(function() return commands:sync(builders()) end)
@@ -65,11 +63,9 @@ describe("application commands", function()
     assert.same({ 6, "DELETE /applications/ID/commands/ID", "PATCH /applications/ID/commands/ID",
       "POST /applications/ID/commands" }, { #w, w[4], w[5], w[6] })
     local ping = diff.updated[1].command
-    assert.same({ "Replies with pong, fast", true, false }, { ping.description, ping:equals(changed[1]),
-      ping:equals(builders()[1]) })
-    assert.same({ true, "</ping:" .. ping.id .. ">" }, { ping:equals(S.SlashCommandBuilder.from(ping)),
-      tostring(ping) })
-    assert.same({ "ping", "echo", "roll" }, names(fd.commands.global))
+    assert.same({ "Replies with pong, fast", true, false, true, "</ping:" .. ping.id .. ">",
+      { "ping", "echo", "roll" } }, { ping.description, ping:equals(changed[1]), ping:equals(builders()[1]),
+        ping:equals(S.SlashCommandBuilder.from(ping)), tostring(ping), names(fd.commands.global) })
   end)
 
   it("syncs a guild's commands on its routes, resets what a builder drops, and overwrites in bulk", function()
@@ -90,8 +86,8 @@ describe("application commands", function()
     -- A bulk overwrite keeps the IDs of commands it keeps, and the cache follows it.
     local pingId = fd.commands[fd.guild.id][1].id
     local set = run(function() return guild.commands:set({ plain[1] }) end)
-    assert.same({ pingId, 1, 1 }, { set:first().id, guild.commands.cache.size, #fd.commands[fd.guild.id] })
-    assert.equal("PUT /applications/ID/guilds/ID/commands", writes()[#writes()])
+    assert.same({ pingId, 1, 1, "PUT /applications/ID/guilds/ID/commands" }, { set:first().id,
+      guild.commands.cache.size, #fd.commands[fd.guild.id], writes()[#writes()] })
   end)
 
   it("checks every builder before sending anything, and surfaces Discord's form errors", function()
@@ -102,16 +98,14 @@ describe("application commands", function()
     dup[4] = S.SlashCommandBuilder():setName("ping"):setDescription("again")
     assert.matches("two commands are named ping", tostring(raised(function() commands:sync(dup) end)))
     assert.same({}, writes())
-
     local err = raised(function() commands:create({ name = "Shout", description = "x" }) end)
-    assert.same({ true, { "name: Command name is invalid" } }, { discord.errors.is(err, "DiscordAPIError",
-      50035), err.errors })
     -- Components the library would refuse are refused by the fake too.
-    err = raised(function()
+    local bad_button = raised(function()
       client.rest:post("/channels/" .. fd.general.id .. "/messages", { body = { components = { { type = 1,
         components = { { type = 2, style = 1, label = "x" } } } } } })
     end)
-    assert.same({ "components[0].components[0]: Invalid button" }, err.errors)
+    assert.same({ true, { "name: Command name is invalid" }, { "components[0].components[0]: Invalid button" } },
+      { discord.errors.is(err, "DiscordAPIError", 50035), err.errors, bad_button.errors })
   end)
 
   it("reads permissions with the bot token and changes them only with a Bearer token", function()
@@ -129,10 +123,8 @@ describe("application commands", function()
       perms:add({ guild = fd.guild.id, command = cmd, token = fd.bearer,
         permissions = { { id = fd.bob.id, type = "User", permission = false } } })
     end)
-    assert.same({ role, { id = fd.bob.id, type = 2, permission = false } }, run(function()
-      return perms:fetch(target)
-    end))
-    assert.same({ cmd.id, fd.guild.id, 2 }, { seen.id, seen.guildId, #seen.permissions })
+    assert.same({ { role, { id = fd.bob.id, type = 2, permission = false } }, cmd.id, fd.guild.id, 2 },
+      { run(function() return perms:fetch(target) end), seen.id, seen.guildId, #seen.permissions })
     run(function() perms:remove({ guild = fd.guild.id, command = cmd, token = fd.bearer, users = fd.bob.id }) end)
     assert.same({ role }, run(function() return perms:fetch(target) end))
     local has = run(function() return perms:has({ guild = fd.guild.id, command = cmd.id, permissionId = role.id }) end)

@@ -31,9 +31,8 @@ local function member(kind, user)
   return m
 end
 
--- One epoch change: every member gets the proposals, `committer`'s commit is announced to all
--- members of the group, and `joiners` take its Welcome. With `decoy`, an Add of that member comes
--- first and is revoked.
+-- One epoch change: the group gets the proposals and `committer`'s commit, `joiners` its Welcome; a
+-- `decoy`'s Add comes first and is revoked.
 local function step(group, epoch, bodies, committer, joiners, decoy)
   local bytes, commit, welcome = proposals(epoch, bodies), nil, nil
   local users = { decoy and decoy.userId }
@@ -89,9 +88,8 @@ describe("DAVE with an independent implementation", function()
   it("has its peer installed", function() assert.is_nil(missing) end)
   if missing then return end
 
-  -- Epoch by epoch from our one-member group: who commits, who joins, who leaves (members by number,
-  -- 0 = us, the others peers; one that leaves hears nothing more). Two adds in one commit leave
-  -- unmerged leaves that the next path must encrypt to.
+  -- Epoch by epoch from our one-member group (0 = us, the others peers): who commits, joins, leaves. Two
+  -- adds in one commit leave unmerged leaves that the next path must encrypt to.
   local CHANGES = {
     { by = 0, add = { 1 } }, { by = 0, add = { 2 } }, { by = 1, remove = { 2 } }, { by = 1, add = { 3 } },
     { by = 0, remove = { 1 }, add = { 4 } }, { by = 3, add = { 5, 6 } }, { by = 0, remove = { 4 } },
@@ -101,18 +99,16 @@ describe("DAVE with an independent implementation", function()
 
   it("adds and removes members epoch by epoch, each side committing", function()
     local members, leaves = { [0] = member("ours", "1110000000000000100") }, { [0] = 0 }
+    -- The group's members in leaf order.
     local function current()
       local out = {}
-      for n, leaf in pairs(leaves) do out[#out + 1] = { leaf, members[n] } end
-      table.sort(out, function(x, y) return x[1] < y[1] end)
-      for i, e in ipairs(out) do out[i] = e[2] end
-      return out
+      for n in pairs(leaves) do out[#out + 1] = n end
+      table.sort(out, function(x, y) return leaves[x] < leaves[y] end)
+      return require("discord.util").map(out, function(n) return members[n] end)
     end
     for epoch, change in ipairs(CHANGES) do
       local bodies, joiners = {}, {}
-      for _, n in ipairs(change.remove or {}) do
-        bodies[#bodies + 1], leaves[n] = remove(leaves[n]), nil
-      end
+      for _, n in ipairs(change.remove or {}) do bodies[#bodies + 1], leaves[n] = remove(leaves[n]), nil end
       local group = current()
       for _, n in ipairs(change.add or {}) do
         members[n] = member("peer", string.format("11100000000000001%02d", n))

@@ -1,6 +1,5 @@
--- End-to-end encryption on the voice connection: the fake voice gateway relays between the bot and the
--- other members, of our own group layer or of an independent implementation (tests/dave-peer), and has a
--- member decrypt every frame the bot sends.
+-- End-to-end encryption on the voice connection: the fake voice gateway relays between the bot and
+-- members (ours or the npm peers) and has a member decrypt every frame the bot sends.
 local server = require("fake.discord.server")
 local Voice = require("fake.discord.voice")
 local peers = require("dave_peer")
@@ -14,62 +13,39 @@ if not peers.missing() then KINDS[2] = { "independent peers", peers.member } end
 -- who commits ("bot" or none: the first member), the steps, the members, the gateway's log, and the
 -- last 35 frames: encrypted (e) or clear (c)
 local ROWS = {
-  { "alone sends nothing, then commits a member's addition", "bot", function(c)
-    c.join()
-    c.play()
-    assert.same({ 0, 35 }, { #c.vs.rtp, c.conn.packets.dropped })
-    c.host("alice")
-    c.play()
-  end, { "alice" }, "announce 11 1 bot, 23 11, execute 11 1 0" },
-  { "is welcomed by a member (op 25 before op 4); both show one verification code", nil, function(c)
-    c.vs.dv.early = true
-    c.host("alice")
-    c.join()
-    c.play()
-    -- scrypt on both sides takes seconds: only here.
+  { "alone sends nothing, then commits a member's addition", "bot", "join play silent host:alice play", { "alice" },
+    "announce 11 1 bot, 23 11, execute 11 1 0" },
+  { "is welcomed by a member (op 25 before op 4); both show one verification code", nil,
+    "early host:alice join play codes", { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0" },
+  { "follows a member's paths as it adds and removes another", nil, "host:alice join host:bob leave:bob play",
+    { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 23 12, execute 12 1 0, "
+    .. "announce 13 3 alice, 23 13, execute 13 1 0" },
+  { "keeps its group over a resume and commits a removal with a path", "bot",
+    "host:alice host:bob join drop leave:bob play", { "alice" }, "announce 11 1 alice, execute 11 1 0, "
+    .. "announce 12 2 alice, 23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
+  { "left alone starts a new group and sends nothing until someone joins it", nil,
+    "host:alice join leave:alice play silent host:bob play", { "bob" },
+    "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 1 bob, 23 12, execute 12 1 0" },
+  { "answers an invalid commit with op 31 and joins again", nil, "host:alice join corrupt host:bob play",
+    { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 31 12, "
+    .. "announce 13 3 alice, 23 13, execute 13 1 0" },
+  { "downgrades and upgrades at the announced transitions", nil, "host:alice join flip", { "alice" },
+    "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, announce 13 1 alice, 23 13, "
+    .. "execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+}
+
+local STEPS = {
+  -- Nothing was sent: every frame dropped for want of a key.
+  silent = function(c) assert.same({ 0, 35 }, { #c.vs.rtp, c.conn.packets.dropped }) end,
+  early = function(c) c.vs.dv.early = true end,
+  drop = function(c) act(function() c.vs.conns[1]:drop() end, 40000) end,
+  corrupt = function(c) c.vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end end,
+  flip = function(c) c.play(c, { [200] = function() c.vs:downgrade() end, [400] = function() c.vs:upgrade() end }) end,
+  -- scrypt on both sides takes seconds: only here.
+  codes = function(c)
     local code = c.conn:verificationCode(c.fd.alice.id)
     assert.same({ 45, code }, { #code, c.member("alice"):verificationCode(c.fd.bot.id) })
-  end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0" },
-  { "follows a member's paths as it adds and removes another", nil, function(c)
-    c.host("alice")
-    c.join()
-    c.host("bob")
-    c.leave("bob")
-    c.play()
-  end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 23 12, execute 12 1 0, "
-    .. "announce 13 3 alice, 23 13, execute 13 1 0" },
-  { "keeps its group over a resume and commits a removal with a path", "bot", function(c)
-    c.host("alice")
-    c.host("bob")
-    c.join()
-    act(function() c.vs.conns[1]:drop() end, 40000)
-    c.leave("bob")
-    c.play()
-  end, { "alice" }, "announce 11 1 alice, execute 11 1 0, announce 12 2 alice, "
-    .. "23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
-  { "left alone starts a new group and sends nothing until someone joins it", nil, function(c)
-    c.host("alice")
-    c.join()
-    c.leave("alice")
-    c.play()
-    assert.same({ 0, 35 }, { #c.vs.rtp, c.conn.packets.dropped })
-    c.host("bob")
-    c.play()
-  end, { "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 1 bob, 23 12, execute 12 1 0" },
-  { "answers an invalid commit with op 31 and joins again", nil, function(c)
-    c.host("alice")
-    c.join()
-    c.vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end
-    c.host("bob")
-    c.play()
-  end, { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, "
-    .. "31 12, announce 13 3 alice, 23 13, execute 13 1 0" },
-  { "downgrades and upgrades at the announced transitions", nil, function(c)
-    c.host("alice")
-    c.join()
-    c.play({ [200] = function() c.vs:downgrade() end, [400] = function() c.vs:upgrade() end })
-  end, { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, "
-    .. "announce 13 1 alice, 23 13, execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
+  end,
 }
 
 for _, kind in ipairs(KINDS) do
@@ -84,8 +60,8 @@ for _, kind in ipairs(KINDS) do
     teardown(peers.stop)
 
     function c.member(who) return c.vs.dv.members[c.fd[who].id].member end
-    function c.host(who) act(function() c.vs:host(c.fd[who].id, kind[2](c.fd[who].id, c.room)) end) end
-    function c.leave(who) act(function() c.vs:leave(c.fd[who].id) end) end
+    function c.host(_, who) act(function() c.vs:host(c.fd[who].id, kind[2](c.fd[who].id, c.room)) end) end
+    function c.leave(_, who) act(function() c.vs:leave(c.fd[who].id) end) end
     function c.join()
       act(function()
         c.conn = voice.joinVoiceChannel({ client = c.client, guildId = c.fd.guild.id, channelId = c.room })
@@ -93,7 +69,7 @@ for _, kind in ipairs(KINDS) do
       end)
     end
     -- 30 frames and 5 of silence; at[ms] runs that far into them.
-    function c.play(at)
+    function c.play(_, at)
       act(function()
         for ms, fn in pairs(at or {}) do require("runtime").timer(ms, fn) end
         local player = voice.createAudioPlayer()
@@ -108,7 +84,7 @@ for _, kind in ipairs(KINDS) do
       it(row[1], function()
         local fd, codes, sealed, log = c.fd, {}, {}, {}
         c.vs = Voice.new(fd):dave({ channelId = c.room, committer = row[2] })
-        row[3](c)
+        for name, who in row[3]:gmatch("(%a+):?(%a*)") do (STEPS[name] or c[name])(c, who ~= "" and who or nil) end
         local vs = c.vs
         for i, who in ipairs(row[4]) do
           -- Each member's privacy code, and its frame as the bot decrypts it by the member's SSRC.

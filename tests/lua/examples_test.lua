@@ -72,41 +72,36 @@ describe("example slash-command bot", function()
   end)
   teardown(function() server.stop(client) end)
 
-  local function deliver(make, ms) return server.act(function() return make(fd.interactions) end, ms) end
+  -- Calls the fake's interactions[method](user, ...) and lets the bot answer.
+  local function deliver(method, ...)
+    local args = table.pack(...)
+    return server.act(function() return fd.interactions[method](fd.interactions, table.unpack(args, 1, args.n)) end)
+  end
+  local function str(name, value, focused) return { name = name, type = 3, value = value, focused = focused } end
 
   it("syncs its commands and answers each kind of interaction on every shard", function()
     local names = require("discord.util").map(fd.commands.global, function(c) return c.name end)
     table.sort(names)
-    assert.same({ "color", "feedback", "fruit", "ping", "poll", "report" }, names)
-    local ping = deliver(function(x) return x:command(fd.alice, chat[3], "ping") end)
-    deliver(function(x) return x:click(fd.bob, ping.original, "ping:again") end)
-    assert.same({ "Pong! (1)", "Again (1)" }, { ping.original.content,
-      ping.original.components[1].components[1].label })
-
-    local color = deliver(function(x) return x:command(fd.alice, chat[1], "color") end)
+    local ping = deliver("command", fd.alice, chat[3], "ping")
+    deliver("click", fd.bob, ping.original, "ping:again")
+    local color = deliver("command", fd.alice, chat[1], "color")
     local menu = color.original.components[1].components[1]
-    assert.same({ 64, "blue" }, { color.original.flags, menu.options[1].value })
-    deliver(function(x) return x:select(fd.alice, color.original, "color:pick", { "green" }) end)
-    assert.same({ "You picked green", 0x57F287 }, { color.original.content, color.original.embeds[1].color })
-
-    local poll = deliver(function(x)
-      return x:command(fd.alice, chat[2], "poll", { { name = "question", type = 3, value = "Lunch?" },
-        { name = "answers", type = 3, value = "pizza, sushi" } })
-    end).original.poll
-    assert.same({ "Lunch?", "sushi" }, { poll.question.text, poll.answers[2].poll_media.text })
-
-    deliver(function(x) return x:command(fd.bob, chat[0], "feedback") end, 1000)
-    local sub = deliver(function(x) return x:submit(fd.bob, chat[0], "feedback", { words = "great bot" }) end)
-    local ac = deliver(function(x)
-      return x:autocomplete(fd.alice, chat[2], "fruit", { { name = "name", type = 3, value = "Ap", focused = true } })
-    end)
-    assert.same({ 'Thanks, bob: "great bot"', { { name = "apple", value = "apple" },
-      { name = "apricot", value = "apricot" } } }, { sub.original.content, ac.choices })
-
-    local report = deliver(function(x) return x:command(fd.alice, chat[1], "report") end)
-    assert.same({ 5, 2000, "Report ready: all systems nominal." }, { report.responses[1].type,
-      report.responses[1].at - report.created, report.original.content })
-    assert.same({ {}, {} }, { fd.interactions.violations, fd.gateway.faults })
+    assert.same({ { "color", "feedback", "fruit", "ping", "poll", "report" }, "Pong! (1)", "Again (1)", 64, "blue" },
+      { names, ping.original.content, ping.original.components[1].components[1].label, color.original.flags,
+        menu.options[1].value })
+    deliver("select", fd.alice, color.original, "color:pick", { "green" })
+    local poll = deliver("command", fd.alice, chat[2], "poll", { str("question", "Lunch?"),
+      str("answers", "pizza, sushi") }).original.poll
+    deliver("command", fd.bob, chat[0], "feedback")
+    local sub = deliver("submit", fd.bob, chat[0], "feedback", { words = "great bot" })
+    local ac = deliver("autocomplete", fd.alice, chat[2], "fruit", { str("name", "Ap", true) })
+    local report = deliver("command", fd.alice, chat[1], "report")
+    assert.same({ "You picked green", 0x57F287, "Lunch?", "sushi", 'Thanks, bob: "great bot"',
+      { { name = "apple", value = "apple" }, { name = "apricot", value = "apricot" } }, 5, 2000,
+      "Report ready: all systems nominal.", {}, {} }, { color.original.content, color.original.embeds[1].color,
+      poll.question.text, poll.answers[2].poll_media.text, sub.original.content, ac.choices,
+      report.responses[1].type, report.responses[1].at - report.created, report.original.content,
+      fd.interactions.violations, fd.gateway.faults })
   end)
 end)
 
@@ -122,36 +117,32 @@ describe("example moderation bot", function()
   end
 
   it("sends each action with its body and the moderator's reason, and reads the reason back", function()
-    local bob = "<@" .. fd.bob.id .. ">"
-    assert.truthy(say(fd.alice, "!filter spam scam"):match("^Rule %d+ blocks 2 word%(s%)%.$"))
+    local bob, g = "<@" .. fd.bob.id .. ">", "/guilds/" .. fd.guild.id
+    local filtered = say(fd.alice, "!filter spam scam")
     local rule = last("POST", "/guilds/%d+/auto%-moderation/rules")
-    assert.same({ name = "Blocked words", event_type = 1, trigger_type = 1, enabled = true,
+    local t0 = runtime.time()
+    local timedOut = say(fd.alice, "!timeout " .. bob .. " 10 spamming")
+    local patch = last("PATCH", "/guilds/%d+/members/%d+")
+    local untilMs = require("discord.util").parseTimestamp(patch.body.communication_disabled_until)
+    local banned = say(fd.alice, "!ban " .. bob .. " raid")
+    local ban = last("PUT", "/guilds/%d+/bans/%d+")
+    assert.same({ true, { name = "Blocked words", event_type = 1, trigger_type = 1, enabled = true,
       trigger_metadata = { keyword_filter = { "spam", "scam" } },
       actions = { { type = 1, metadata = { custom_message = "That word is not allowed here." } },
-        { type = 2, metadata = { channel_id = fd.general.id } } } }, rule.body)
-    assert.equal("alice%3A%20filter%20spam%2C%20scam", rule.headers["x-audit-log-reason"])
-
-    local t0 = runtime.time()
-    assert.equal("bob is timed out for 10 minute(s).", say(fd.alice, "!timeout " .. bob .. " 10 spamming"))
-    local patch = last("PATCH", "/guilds/%d+/members/%d+")
-    assert.same({ "/guilds/" .. fd.guild.id .. "/members/" .. fd.bob.id, "alice%3A%20spamming" },
-      { patch.path, patch.headers["x-audit-log-reason"] })
-    local untilMs = require("discord.util").parseTimestamp(patch.body.communication_disabled_until)
-    assert.is_true(math.abs(untilMs - (t0 + 600000)) < 5000, patch.body.communication_disabled_until)
-
-    assert.equal("bob is banned.", say(fd.alice, "!ban " .. bob .. " raid"))
-    local ban = last("PUT", "/guilds/%d+/bans/%d+")
-    assert.same({ "/guilds/" .. fd.guild.id .. "/bans/" .. fd.bob.id, { delete_message_seconds = 86400 },
-      "alice%3A%20raid" }, { ban.path, ban.body, ban.headers["x-audit-log-reason"] })
-    assert.equal("Delete by audit log: alice: raid", say(fd.alice, "!why " .. bob))
-    assert.is_true(client.guilds.cache:get(fd.guild.id).bans.cache:has(fd.bob.id))
+        { type = 2, metadata = { channel_id = fd.general.id } } } }, "alice%3A%20filter%20spam%2C%20scam",
+      "bob is timed out for 10 minute(s).", g .. "/members/" .. fd.bob.id, "alice%3A%20spamming", true,
+      "bob is banned.", g .. "/bans/" .. fd.bob.id, { delete_message_seconds = 86400 }, "alice%3A%20raid",
+      "Delete by audit log: alice: raid", true },
+      { filtered:match("^Rule %d+ blocks 2 word%(s%)%.$") ~= nil, rule.body, rule.headers["x-audit-log-reason"],
+        timedOut, patch.path, patch.headers["x-audit-log-reason"], math.abs(untilMs - (t0 + 600000)) < 5000,
+        banned, ban.path, ban.body, ban.headers["x-audit-log-reason"], say(fd.alice, "!why " .. bob),
+        client.guilds.cache:get(fd.guild.id).bans.cache:has(fd.bob.id) })
   end)
 
   it("refuses members without the permission and sends nothing", function()
     local before = #fd:requests()
-    assert.equal("You need the BanMembers permission.", say(fd.bob, "!ban <@" .. fd.alice.id .. "> x"))
-    assert.same({}, fd:requests("PUT"))
-    assert.equal(before + 1, #fd:requests())
+    assert.same({ "You need the BanMembers permission.", {}, before + 1 }, { say(fd.bob, "!ban <@" .. fd.alice.id
+      .. "> x"), fd:requests("PUT"), #fd:requests() })
   end)
 end)
 

@@ -30,34 +30,22 @@ describe("flow: login, ready and replies under rate limits", function()
   local function say(text) return server.act(function() return fd:say(fd.alice, fd.general, text) end) end
 
   it("checks the token, identifies over zlib-stream and fires ready once the guild has arrived", function()
-    local gb = fd:requests("GET", "/gateway/bot")
-    assert.equal(1, #gb)
-    assert.equal("Bot " .. fd.token, gb[1].headers.authorization)
-    assert.same({ v = "10", encoding = "json", compress = "zlib-stream" }, http.connects[1].query)
-
-    local identify = fd.gateway.identifies[1].d
-    assert.equal(fd.token, identify.token)
-    assert.equal(discord.IntentsBitField:resolve(INTENTS), identify.intents)
-    assert.same({ 0, 1 }, identify.shard)
-    assert.same({ since = json.null, status = "idle", afk = false, activities = { { name = "chess", type = 0 } } },
-      identify.presence)
-
-    assert.equal(1, #seen.ready)
-    assert.equal(client, seen.ready[1][1])
-    assert.equal("Test Guild", seen.guildAtReady.name)
-    assert.same({ 0, nil }, { seen.shardReady[1][1], seen.shardReady[1][2] })
-    assert.equal(fd.bot.id, client.user.id)
-    assert.is_true(client:isReady())
-    assert.same({}, fd.gateway.faults)
+    local gb, identify = fd:requests("GET", "/gateway/bot"), fd.gateway.identifies[1].d
+    assert.same({ 1, "Bot " .. fd.token, { v = "10", encoding = "json", compress = "zlib-stream" } },
+      { #gb, gb[1].headers.authorization, http.connects[1].query })
+    assert.same({ fd.token, discord.IntentsBitField:resolve(INTENTS), { 0, 1 }, { since = json.null,
+      status = "idle", afk = false, activities = { { name = "chess", type = 0 } } } },
+      { identify.token, identify.intents, identify.shard, identify.presence })
+    assert.same({ 1, client, "Test Guild", 0, nil, fd.bot.id, true, {} }, { #seen.ready, seen.ready[1][1],
+      seen.guildAtReady.name, seen.shardReady[1][1], seen.shardReady[1][2], client.user.id, client:isReady(),
+      fd.gateway.faults })
   end)
 
   it("replies with a reference, waits out a spent bucket and retries a global 429 once", function()
     fd.rest:setBucket("POST /channels/:channel/messages", { hash = "msg-create", limit = 1, window = 1000 })
     local first = say("!ping")
     local posts = fd:requests("POST", "/channels/%d+/messages")
-    assert.equal(1, #posts)
-    assert.equal("pong", posts[1].body.content)
-    assert.equal(first.id, posts[1].body.message_reference.message_id)
+    assert.same({ 1, "pong", first.id }, { #posts, posts[1].body.content, posts[1].body.message_reference.message_id })
 
     -- Two commands at once: the bucket says remaining=0, reset-after=1, so the second reply waits.
     runtime.run(function()
@@ -65,34 +53,25 @@ describe("flow: login, ready and replies under rate limits", function()
       fd:say(fd.alice, fd.general, "!ping")
     end, { ["for"] = 5000 })
     posts = fd:requests("POST", "/channels/%d+/messages")
-    assert.equal(3, #posts)
-    assert.equal(1000, posts[3].at - posts[2].at)
-    assert.equal(1, #seen.rateLimited)
-    assert.same({ false, "msg-create" }, { seen.rateLimited[1][1].global, seen.rateLimited[1][1].hash })
+    assert.same({ 3, 1000, 1, false, "msg-create" }, { #posts, posts[3].at - posts[2].at, #seen.rateLimited,
+      seen.rateLimited[1][1].global, seen.rateLimited[1][1].hash })
 
     fd.rest:inject({ method = "POST", path = "/channels/%d+/messages", status = 429, global = true, retry_after = 0.5 })
     say("!ping")
     posts = fd:requests("POST", "/channels/%d+/messages")
-    assert.equal(5, #posts)
-    assert.same({ 429, 200 }, { posts[4].status, posts[5].status })
-    assert.equal(500, posts[5].at - posts[4].at)
     local info = seen.rateLimited[2][1]
-    assert.same({ true, 500, "global" }, { info.global, info.retryAfter, info.scope })
-    assert.equal(2, #seen.rateLimited)
     -- The limiter itself never provoked a 429.
-    assert.same({}, fd.rest.violations)
-    assert.same({}, seen.error)
+    assert.same({ 5, 429, 200, 500, true, 500, "global", 2, {}, {} }, { #posts, posts[4].status, posts[5].status,
+      posts[5].at - posts[4].at, info.global, info.retryAfter, info.scope, #seen.rateLimited, fd.rest.violations,
+      seen.error })
   end)
   it("closes with 1000 on an interrupt and does not reconnect", function()
     runtime.interrupt()
     -- Nothing is left to run: the script would end here.
     local t0 = runtime.now()
-    assert.equal(0, runtime.run(nil, { ["for"] = 1000000000 }))
-    assert.is_true(runtime.now() - t0 < 10000, "loop still busy at " .. runtime.now())
-    assert.equal(1, #http.connects)
-    local last = fd.gateway.closes[#fd.gateway.closes]
-    assert.same({ 1000, "client" }, { last.code, last.by })
-    assert.is_false(client:isReady())
+    local parked, last = runtime.run(nil, { ["for"] = 1000000000 }), fd.gateway.closes[#fd.gateway.closes]
+    assert.same({ 0, true, 1, 1000, "client", false }, { parked, runtime.now() - t0 < 10000, #http.connects, last.code,
+      last.by, client:isReady() })
   end)
 end)
 
@@ -113,15 +92,13 @@ describe("flow: login checks", function()
       c:on("shardReady", function(id, missing) shardReady = { id, missing } end)
       c:on("guildAvailable", function(g) available = g end)
     end)
-    assert.equal(4000, readyAt)
-    assert.same({ 0, { hidden.id } }, shardReady)
-    assert.same({ false, true }, { client.guilds.cache:get(hidden.id).available,
-      client.guilds.cache:get(fd.guild.id).available })
+    assert.same({ 4000, { 0, { hidden.id } }, false, true }, { readyAt, shardReady,
+      client.guilds.cache:get(hidden.id).available, client.guilds.cache:get(fd.guild.id).available })
     holding = false
     runtime.run(function()
       fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden))
     end, { ["for"] = 1000 })
-    assert.equal(client.guilds.cache:get(hidden.id), available)
-    assert.same({ true, "Outage" }, { available.available, available.name })
+    assert.same({ client.guilds.cache:get(hidden.id), true, "Outage" }, { available, available.available,
+      available.name })
   end)
 end)

@@ -1,5 +1,4 @@
--- Flow: gateway faults: zombie connections, op 7 and op 9, close codes, reconnect backoff, split zlib
--- frames and the send limit.
+-- Flow: gateway faults: zombies, op 7 and 9, close codes, backoff, split zlib frames, the send limit.
 local runtime = require("runtime")
 local http = require("http")
 local server = require("fake.discord.server")
@@ -17,9 +16,7 @@ describe("flow: gateway faults", function()
   end
   after_each(function() server.stop(client) end)
 
-  local function sessionSeq()
-    return fd.gateway.sessions["session-1"].seq
-  end
+  local function sessionSeq() return fd.gateway.sessions["session-1"].seq end
 
   -- Connections opened at or after `t`.
   local function connectsSince(t)
@@ -50,28 +47,19 @@ describe("flow: gateway faults", function()
       local again = connectsSince(t0)
       local resumes = fd.gateway:receivedOps(6)
       if expect == "fatal" then
-        assert.equal(0, #again, name)
-        assert.equal(1, #seen.error, name)
         local err = seen.error[1][1]
-        assert.is_true(errors.is(err, "GatewayError"), name)
-        assert.same({ c[1]:match("%d+$") + 0, true }, { err.code, err.fatal }, name)
-        assert.equal(err.code, seen.shardDisconnect[1][1].code, name)
+        assert.same({ 0, 1, true, c[1]:match("%d+$") + 0, true, err.code }, { #again, #seen.error,
+          errors.is(err, "GatewayError"), err.code, err.fatal, seen.shardDisconnect[1][1].code }, name)
       else
-        assert.equal(1, #again, name)
         local delay = again[1].at - t0
-        assert.is_true(delay >= minDelay and delay <= maxDelay, name .. ": reconnected after " .. delay .. " ms")
+        assert.same({ 1, true, {}, 1 }, { #again, delay >= minDelay and delay <= maxDelay, seen.error,
+          #seen.shardReconnecting }, name .. ": reconnected after " .. delay .. " ms")
         if expect == "resume" then
-          assert.equal(RESUME_URL, again[1].url:sub(1, #RESUME_URL), name)
-          assert.equal(1, #resumes, name)
-          assert.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq }, name)
-          assert.equal(1, #seen.shardResume, name)
-          assert.equal(1, #fd.gateway.identifies, name)
+          assert.same({ RESUME_URL, 1, "session-1", seq, 1, 1 }, { again[1].url:sub(1, #RESUME_URL), #resumes,
+            resumes[1].d.session_id, resumes[1].d.seq, #seen.shardResume, #fd.gateway.identifies }, name)
         else
-          assert.equal(0, #resumes, name)
-          assert.equal(2, #fd.gateway.identifies, name)
+          assert.same({ 0, 2 }, { #resumes, #fd.gateway.identifies }, name)
         end
-        assert.same({}, seen.error, name)
-        assert.equal(1, #seen.shardReconnecting, name)
       end
       assert.same({}, fd.gateway.faults, name)
       server.stop(client)
@@ -83,19 +71,13 @@ describe("flow: gateway faults", function()
     client:on("shardReconnecting", function() fd.gateway.ack = true end)
     local seq = sessionSeq()
     runtime.run(nil, { ["for"] = 2 * 41250 })
-    local closes = fd.gateway.closes
-    assert.same({ 4900, "client" }, { closes[1].code, closes[1].by })
     -- Two beats: the first unanswered, the second finds no ACK and closes instead of beating.
-    local beats = {}
+    local closes, resumes, beats = fd.gateway.closes, fd.gateway:receivedOps(6), {}
     for _, b in ipairs(fd.gateway:receivedOps(1)) do
       if b.conn == fd.gateway.connections[1] then beats[#beats + 1] = b end
     end
-    assert.equal(1, #beats)
-    assert.equal(beats[1].at + 41250, closes[1].at)
-    local resumes = fd.gateway:receivedOps(6)
-    assert.equal(1, #resumes)
-    assert.same({ "session-1", seq }, { resumes[1].d.session_id, resumes[1].d.seq })
-    assert.equal(1, #seen.shardResume)
+    assert.same({ 4900, "client", 1, beats[1].at + 41250, 1, "session-1", seq, 1 }, { closes[1].code, closes[1].by,
+      #beats, closes[1].at, #resumes, resumes[1].d.session_id, resumes[1].d.seq, #seen.shardResume })
     -- Events sent while away are not lost.
     runtime.run(function() fd:say(fd.alice, fd.general, "after resume") end, { ["for"] = 1000 })
     assert.equal("after resume", seen.messageCreate[1][1].content)
@@ -118,8 +100,7 @@ describe("flow: gateway faults", function()
       gaps[#gaps + 1] = c.at - last
       last = c.at
     end
-    assert.same({ 1000, 2000, 4000, 8000, 16000 }, gaps)
-    assert.equal(1, #seen.shardResume)
+    assert.same({ { 1000, 2000, 4000, 8000, 16000 }, 1 }, { gaps, #seen.shardResume })
     local t1 = runtime.now()
     runtime.run(function() fd.gateway:drop() end, { ["for"] = 5000 })
     assert.equal(1000, connectsSince(t1)[1].at - t1)
@@ -128,17 +109,15 @@ describe("flow: gateway faults", function()
     runtime.run(function() fd.gateway:drop() end, { ["for"] = 4000 })
     client:destroy()
     local t2 = runtime.now()
-    assert.equal(0, runtime.run(nil, { ["for"] = 1000000 }))
-    assert.equal(t2, runtime.now())
+    assert.same({ 0, t2 }, { runtime.run(nil, { ["for"] = 1000000 }), runtime.now() })
   end)
 
   it("decodes zlib messages split across frames, and plain text frames without compression", function()
     for _, c in ipairs({ { split = true, compress = true }, { split = false, compress = false } }) do
       start(function(f) f.gateway.split = c.split end, { compress = c.compress })
       runtime.run(function() fd:say(fd.alice, fd.general, "hello") end, { ["for"] = 1000 })
-      assert.equal(c.compress and "zlib-stream" or nil, http.connects[1].query.compress)
-      assert.equal("hello", seen.messageCreate[1][1].content)
-      assert.equal("Test Guild", client.guilds.cache:get(fd.guild.id).name)
+      assert.same({ c.compress and "zlib-stream" or nil, "hello", "Test Guild" }, { http.connects[1].query.compress,
+        seen.messageCreate[1][1].content, client.guilds.cache:get(fd.guild.id).name })
       client:destroy()
     end
   end)
@@ -150,10 +129,7 @@ describe("flow: gateway faults", function()
       for i = 1, 130 do client.user:setPresence({ status = i % 2 == 0 and "idle" or "online" }) end
     end, { ["for"] = 120000 })
     local presences = fd.gateway:receivedOps(3)
-    assert.equal(130, #presences)
-    assert.is_true(presences[130].at >= 60000, "last presence at " .. presences[130].at)
-    assert.is_true(presences[1].at < t0 + 100)
-    assert.same({}, fd.gateway.faults)
-    assert.is_nil(fd.gateway.closes[1])
+    assert.same({ 130, true, true, {}, nil }, { #presences, presences[130].at >= 60000, presences[1].at < t0 + 100,
+      fd.gateway.faults, fd.gateway.closes[1] })
   end)
 end)

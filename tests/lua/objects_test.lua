@@ -1,5 +1,5 @@
--- Structures and managers against the fake Discord: what GUILD_CREATE builds, patching, permissions,
--- message payloads, and the REST calls behind object methods.
+-- Structures and managers: what GUILD_CREATE builds, patching, permissions, message payloads, and the
+-- REST calls behind object methods.
 local runtime = require("runtime")
 local json = require("json")
 local util = require("discord.util")
@@ -46,29 +46,25 @@ describe("objects", function()
   local function member(user) return guild.members.cache:get(user.id) end
 
   it("builds each channel's class from GUILD_CREATE and links guild, parent and children", function()
-    assert.same({ "CategoryChannel", "TextChannel", "VoiceChannel" }, util.map(fd.guild.channels,
-      function(id) return util.className(channel(id)) end))
-    assert.equal(guild, channel().guild)
-    assert.equal(channel(fd.category.id), channel().parent)
-    assert.same({ fd.general.id }, channel(fd.category.id).children.cache:keys())
-    assert.equal(guild.members.cache:get(fd.bob.id), guild.owner)
-    assert.equal(client.user, guild.members.me.user)
     local dm = client.channels:_add({ id = "9", type = 1, recipients = { fd.store:userJSON(fd.alice) } })
-    assert.same({ "DMChannel", fd.alice.id }, { util.className(dm), dm.recipient.id })
+    assert.same({ { "CategoryChannel", "TextChannel", "VoiceChannel" }, guild, channel(fd.category.id),
+      { fd.general.id }, guild.members.cache:get(fd.bob.id), client.user, "DMChannel", fd.alice.id },
+      { util.map(fd.guild.channels, function(id) return util.className(channel(id)) end), channel().guild,
+        channel().parent, channel(fd.category.id).children.cache:keys(), guild.owner, guild.members.me.user,
+        util.className(dm), dm.recipient.id })
   end)
 
   it("patches in place: absent fields kept, null cleared, the old clone untouched", function()
     local general = channel()
     local old = general:_clone()
     client.channels:_add({ id = general.id, type = 0, topic = json.null, name = "chat", guild_id = guild.id })
-    assert.same({ "chat", nil, fd.category.id }, { general.name, general.topic, general.parentId })
-    assert.same({ "general", "hello" }, { old.name, old.topic })
+    assert.same({ "chat", nil, fd.category.id, "general", "hello" }, { general.name, general.topic, general.parentId,
+      old.name, old.topic })
     -- A type change (text -> announcement) rebuilds the object with its new class.
     local news = client.channels:_add({ id = general.id, type = 5, guild_id = guild.id })
-    assert.equal("AnnouncementChannel", util.className(news))
-    assert.equal(news, guild.channels.cache:get(general.id))
     guild:_patch({ id = guild.id, unavailable = true })
-    assert.same({ false, "Test Guild" }, { guild.available, guild.name })
+    assert.same({ "AnnouncementChannel", news, false, "Test Guild" }, { util.className(news),
+      guild.channels.cache:get(general.id), guild.available, guild.name })
   end)
 
   it("computes permissions from roles, overwrites, ownership and timeouts", function()
@@ -87,8 +83,8 @@ describe("objects", function()
     }
     for _, c in ipairs(cases) do assert.equal(c[5], can(c[2], c[3], c[4]), c[1]) end
     local alice = member(fd.alice)
-    assert.same({ true, true, false }, { alice.manageable, alice.kickable, alice.bannable })
-    assert.is_false(member(fd.bob).manageable)
+    assert.same({ true, true, false, false }, { alice.manageable, alice.kickable, alice.bannable,
+      member(fd.bob).manageable })
     general:_patch({ permission_overwrites = {
       { id = muted.id, type = 0, allow = "0", deny = tostring(P.SendMessages) },
       { id = fd.alice.id, type = 1, allow = tostring(P.SendMessages), deny = "0" } } })
@@ -112,8 +108,7 @@ describe("objects", function()
     }
     for _, c in ipairs(refused) do
       local ok, err = pcall(body, c[1])
-      assert.is_false(ok)
-      assert.truthy(tostring(err):find(c[2], 1, true), tostring(err))
+      assert.same({ false, true }, { ok, tostring(err):find(c[2], 1, true) ~= nil }, tostring(err))
     end
   end)
 
@@ -122,8 +117,7 @@ describe("objects", function()
     fd.rest:route("PUT", "/channels/:channel/messages/:message/reactions/:emoji/@me", function() return 204 end)
     local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
     local msg = channel().messages.cache:get(said.id)
-    assert.same({ fd.bob.id }, msg.mentions.users:keys())
-    assert.equal(member(fd.alice), msg.member)
+    assert.same({ { fd.bob.id }, member(fd.alice) }, { msg.mentions.users:keys(), msg.member })
     local from = #fd:requests() + 1
     local reply = act(function()
       local r = msg:reply({ content = "pong", embeds = { EmbedBuilder():setTitle("P") } })
@@ -143,8 +137,7 @@ describe("objects", function()
       "PUT " .. base .. "/messages/" .. msg.id .. "/reactions/%F0%9F%91%8D/@me",
       "DELETE " .. base .. "/messages/" .. reply.id,
     }, trace(from))
-    assert.same({ "changed", true }, { reply.content, reply.deleted })
-    assert.is_nil(channel().messages.cache:get(reply.id))
+    assert.same({ "changed", true, nil }, { reply.content, reply.deleted, channel().messages.cache:get(reply.id) })
   end)
   it("resolve to IDs, fetch through the cache, and open a DM once", function()
     local cases = {
@@ -197,7 +190,7 @@ describe("objects", function()
       "PATCH " .. g .. ' {"icon":null,"name":"Renamed","system_channel_id":"' .. fd.general.id .. '"} (rebrand)',
     }, trace(from))
     -- The gateway events the writes caused have reached the caches.
-    assert.same({ "Al", "news", "Renamed" }, { alice.nickname, channel().topic, guild.name })
-    assert.is_nil(guild.roles.cache:get(role.id))
+    assert.same({ "Al", "news", "Renamed", nil }, { alice.nickname, channel().topic, guild.name,
+      guild.roles.cache:get(role.id) })
   end)
 end)

@@ -5,13 +5,6 @@ local RUNTIME_MODULES = { runtime = true, json = true, http = true, _discord = t
 local STANDARD_MODULES = { string = true, table = true, math = true, utf8 = true, coroutine = true, os = true }
 local ROOTS = { discord = true, ["@discord/voice"] = true }
 
-local function readAll(path)
-  local f = assert(io.open(path, "rb"))
-  local data = f:read("a")
-  f:close()
-  return data
-end
-
 local function lines(cmd)
   local p = assert(io.popen(cmd))
   local out = {}
@@ -20,32 +13,23 @@ local function lines(cmd)
   return out
 end
 
-local names = {}
-for l in readAll("payload/modules.txt"):gmatch("[^\n]+") do names[#names + 1] = l end
-local known = {}
-for _, n in ipairs(names) do known[n] = true end
+local names, known = {}, {}
+for l in io.lines("payload/modules.txt") do names[#names + 1], known[l] = l, true end
 
 local function pathOf(name)
   if ROOTS[name] then return name .. "/init.lua" end
   return name:gsub("%.", "/") .. ".lua"
 end
 
+-- A missing module fails the generator's run below.
 local sources = {}
 for _, n in ipairs(names) do
   local f = io.open(LUA_DIR .. pathOf(n), "rb")
-  if f then
-    sources[n] = f:read("a")
-    f:close()
-  end
+  sources[n] = f and f:read("a") or ""
+  if f then f:close() end
 end
 
 describe("library files", function()
-  it("keep the exact alias texts", function()
-    assert.equal('return require("@discord/voice")\n', sources.discordvoice)
-    assert.equal('-- Alias: require("discord.lua") loads the discord package.\nreturn require("discord")\n',
-      sources["discord.lua"])
-  end)
-
   it("require only library, runtime and standard modules", function()
     local problems = {}
     for _, n in ipairs(names) do
@@ -86,8 +70,8 @@ describe("library files", function()
   end)
 end)
 
--- It checks what a source may hold (ASCII, LF, a final newline), that the listed modules are there and
--- nothing else is, and that each compiles.
+-- It checks the sources' bytes, that the listed modules are there and nothing else is, and that each
+-- compiles.
 describe("module table generator", function()
   local function generate(dir)
     local out = os.tmpname()

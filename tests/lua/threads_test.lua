@@ -23,9 +23,7 @@ describe("threads", function()
   local function fails(fn, text)
     local before = #fd:requests()
     local ok, err = pcall(fn)
-    assert.is_false(ok, text)
-    assert.truthy(tostring(err):find(text, 1, true), tostring(err))
-    assert.equal(before, #fd:requests(), text)
+    assert.same({ false, true, before }, { ok, tostring(err):find(text, 1, true) ~= nil, #fd:requests() }, text)
   end
 
   it("creates threads in a channel and from a message, and refuses bad options before sending", function()
@@ -44,9 +42,8 @@ describe("threads", function()
     assert.same({ general(), 3, true }, { public.parent, general().threads.cache.size, seen.threadCreate[1][2] })
     local me = client.guilds.cache:get(fd.guild.id).members.me
     assert.equal(general():permissionsFor(me).bitfield, public:permissionsFor(me).bitfield)
-    local ch = general()
-    fails(function() ch.threads:create({ name = ("x"):rep(101) }) end, "1 to 100 characters")
-    fails(function() ch.threads:create({ name = "x", autoArchiveDuration = 30 }) end, "60, 1440, 4320 or 10080")
+    fails(function() general().threads:create({ name = ("x"):rep(101) }) end, "1 to 100 characters")
+    fails(function() general().threads:create({ name = "x", autoArchiveDuration = 30 }) end, "60, 1440, 4320 or 10080")
   end)
 
   it("keeps forum tags and creates posts with tags and a starter message", function()
@@ -57,10 +54,9 @@ describe("threads", function()
     local post = act(function()
       return f:createPost({ name = "It crashes", message = { content = "steps" }, appliedTags = { "bug" } })
     end)
-    local body = fd:requests("POST", "/channels/" .. f.id .. "/threads")[1].body
-    assert.same({ { f.availableTags[1].id }, "steps" }, { body.applied_tags, body.message.content })
-    assert.same({ f.availableTags[1].id }, post.appliedTags)
-    assert.equal("steps", act(function() return post:fetchStarterMessage({ force = true }) end).content)
+    local body, tag = fd:requests("POST", "/channels/" .. f.id .. "/threads")[1].body, f.availableTags[1].id
+    assert.same({ { tag }, "steps", { tag }, "steps" }, { body.applied_tags, body.message.content, post.appliedTags,
+      act(function() return post:fetchStarterMessage({ force = true }) end).content })
     fails(function() f:createPost({ name = "x", message = "m", appliedTags = { "1", "2", "3", "4", "5", "6" } }) end,
       "at most 5 tags")
     fails(function() f:setAvailableTags({ { name = ("t"):rep(21) } }) end, "1 to 20 characters")
@@ -78,22 +74,23 @@ describe("threads", function()
       thread.members:add(fd.alice)
     end)
     local added, _, t = table.unpack(seen.threadMembersUpdate[3], 1, 3)
-    assert.same({ { fd.alice.id }, thread, 2, true }, { added:keys(), t, thread.memberCount, thread.joined })
     local alice = act(function() return thread.members:fetch(fd.alice.id, { withMember = true, force = true }) end)
-    assert.same({ "alice", false }, { alice.guildMember.user.username, alice.partial })
+    assert.same({ { fd.alice.id }, thread, 2, true, "alice", false }, { added:keys(), t, thread.memberCount,
+      thread.joined, alice.guildMember.user.username, alice.partial })
     act(function() thread:setArchived(true) end)
     local old, new = table.unpack(seen.threadUpdate[1], 1, 2)
-    assert.same({ false, true }, { old.archived, new.archived })
-    assert.same({ thread.id }, act(function() return general().threads:fetchArchived() end).threads:keys())
+    assert.same({ false, true, { thread.id } }, { old.archived, new.archived,
+      act(function() return general().threads:fetchArchived() end).threads:keys() })
     -- A sync for #general that lists only "crew" means "gone" is gone.
     local raw = social.threadJSON(fd.store, fd.store.channels[thread.id])
     act(function()
       fd.gateway:dispatch("THREAD_LIST_SYNC", { guild_id = fd.guild.id, channel_ids = { fd.general.id },
         threads = json.array({ raw }) })
     end)
-    assert.same({ { thread.id }, nil }, { seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id) })
+    local synced, gone = seen.threadListSync[1][1]:keys(), client.channels.cache:get(other.id)
     act(function() thread:delete() end)
-    assert.same({ thread, nil }, { seen.threadDelete[1][1], client.channels.cache:get(thread.id) })
+    assert.same({ { thread.id }, nil, thread, nil }, { synced, gone, seen.threadDelete[1][1],
+      client.channels.cache:get(thread.id) })
   end)
 
   it("edits permission overwrites and recomputes permissions from them", function()
@@ -101,16 +98,15 @@ describe("threads", function()
     -- Bob: Alice owns the guild, and overwrites do not bind the owner.
     local bob = client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id)
     act(function() ch.permissionOverwrites:edit(bob, { SendMessages = false, AttachFiles = true }) end)
-    assert.same({ type = 1, allow = tostring(P.AttachFiles), deny = tostring(P.SendMessages) },
-      fd:requests("PUT", "/channels/%d+/permissions/%d+")[1].body)
-    assert.is_false(ch:permissionsFor(bob):has("SendMessages"))
     local old, new = table.unpack(seen.channelUpdate[#seen.channelUpdate], 1, 2)
-    assert.same({ 0, 1 }, { old.permissionOverwrites.cache.size, new.permissionOverwrites.cache.size })
+    assert.same({ { type = 1, allow = tostring(P.AttachFiles), deny = tostring(P.SendMessages) }, false, 0, 1 },
+      { fd:requests("PUT", "/channels/%d+/permissions/%d+")[1].body, ch:permissionsFor(bob):has("SendMessages"),
+        old.permissionOverwrites.cache.size, new.permissionOverwrites.cache.size })
     act(function() ch.permissionOverwrites.cache:get(fd.bob.id):edit({ AttachFiles = json.null }) end)
     local o = ch.permissionOverwrites.cache:get(fd.bob.id)
     assert.same({ 0, P.SendMessages }, { o.allow.bitfield, o.deny.bitfield })
     act(function() o:delete() end)
-    assert.is_true(ch:permissionsFor(bob):has("SendMessages"))
-    assert.is_false((pcall(ch.permissionOverwrites.create, ch.permissionOverwrites, "999", { ViewChannel = true })))
+    assert.same({ true, false }, { ch:permissionsFor(bob):has("SendMessages"),
+      (pcall(ch.permissionOverwrites.create, ch.permissionOverwrites, "999", { ViewChannel = true })) })
   end)
 end)

@@ -40,7 +40,7 @@ std::string header(const Json& request, const std::string& name) {
 // The server's body pattern (byte i is i % 256) is shown by its length.
 std::string shown(const HttpResponse& response, const Error& error) {
     if (error.failed()) return error_text(error);
-    std::string body = response.body;
+    std::string body = response.body.str();
     bool pattern = body.size() > 64;
     for (std::size_t i = 0; pattern && i < body.size(); ++i)
         pattern = static_cast<unsigned char>(body[i]) == i % 256;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,6 +129,52 @@ TEST(HttpRead, HeadSizeIsLimited) {
     EXPECT_EQ(buffer.size(), 11u);
     EXPECT_EQ(error_text(error),
               "3 http HttpClient.execute: HTTP response exceeded the maximum header size");
+}
+
+// Long chunks are received into place and the framing after them closed up:
+// whatever the receive sizes, and with a body limit that ends inside the
+// framing, the body is the chunk data and nothing else.
+TEST(HttpRead, LongChunksLandInPlaceInAnySplit) {
+    std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    std::string body;
+    for (std::size_t size : {100000u, 16384u, 3u, 70001u}) {
+        std::string chunk(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) chunk[i] = static_cast<char>((body.size() + i) * 7);
+        wire += (std::ostringstream() << std::hex << size).str() + ";x=1\r\n" + chunk + "\r\n";
+        body += chunk;
+    }
+    wire += "0\r\n\r\n";
+    for (const std::int64_t limit : {kDefaultMaxBodyBytes, std::int64_t(body.size())}) {
+        for (std::size_t piece : {0u, 1000u, 16389u, 65536u}) {
+            MemoryTransport transport(wire);
+            transport.split_every(piece);
+            std::string buffer;
+            Error error;
+            ASSERT_TRUE(read_until(transport, buffer, "\r\n\r\n", error, kMaxHeaderBytes));
+            const HttpResponse response = read_response(transport, buffer, error, nullptr, limit);
+            EXPECT_EQ(error_text(error), "0  : ") << piece;
+            EXPECT_TRUE(response.body == body) << piece << " " << response.body.size();
+        }
+    }
+}
+
+// A body that outgrows its reservation moves once and keeps every byte.
+TEST(BodyBuffer, GrowsPastItsPlan) {
+    BodyBuffer buffer;
+    ASSERT_TRUE(buffer.plan(10));
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string piece(5000 + i, static_cast<char>('a' + i % 26));
+        buffer.append(piece);
+        expected += piece;
+    }
+    std::span<char> room = buffer.room(3);
+    ASSERT_EQ(room.size(), 3u);
+    std::memcpy(room.data(), "xyz", 3);
+    buffer.grow(2);
+    EXPECT_TRUE(buffer == expected + "xy");
+    const BodyBuffer copy = buffer;
+    EXPECT_TRUE(copy == buffer.view());
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
--- Fake of the host's `_discord` module. The inflater reads zlib streams made of stored deflate
--- blocks with sync flushes, which is what the fake gateway sends; `deflater()` makes them.
+-- Fake of the host's `_discord` module. The inflater reads the stored deflate blocks with sync flushes
+-- that `deflater()` makes for the fake gateway.
 local M = {}
 
 -- Inflater
 local Inflater = {}
 Inflater.__index = Inflater
 
---- Inflates one complete message. The library must push whole messages: a push that ends anywhere but
---- after a sync flush (an empty stored block, 00 00 FF FF) is a library fault, so it raises.
+--- Inflates one message; a push that does not end with a sync flush is a library fault.
 function Inflater:push(bytes)
   if type(bytes) ~= "string" then error("inflater:push: expected a string", 2) end
   local pos = 1
@@ -36,9 +35,7 @@ function Inflater:push(bytes)
   return table.concat(out)
 end
 
-function M.inflater()
-  return setmetatable({}, Inflater)
-end
+function M.inflater() return setmetatable({}, Inflater) end
 
 -- Deflater (test side)
 local Deflater = {}
@@ -59,12 +56,9 @@ function Deflater:push(text)
   return table.concat(parts)
 end
 
-function M.deflater()
-  return setmetatable({}, Deflater)
-end
+function M.deflater() return setmetatable({}, Deflater) end
 
--- "AEAD": the text XORed with the key, then a tag summing mode, key, nonce, AAD and text, so that tests
--- see nonce and AAD reach the cipher. M.modes is what aead_modes() reports.
+-- "AEAD": the text XORed with the key and a tag over mode, key, nonce, AAD and text.
 M.modes = { "aead_aes256_gcm_rtpsize", "aead_xchacha20_poly1305_rtpsize" }
 local NONCE = { aead_aes256_gcm_rtpsize = 12, aead_xchacha20_poly1305_rtpsize = 24 }
 

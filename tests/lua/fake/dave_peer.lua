@@ -1,6 +1,5 @@
--- An independent DAVE member (the npm package @snazzah/davey, run by tests/dave-peer/peer.js) with the
--- member shape the fake voice gateway relays to. One node process serves every member; it reads
--- requests from our pipe and answers into a FIFO, and ends when the pipe closes (stop, or our exit).
+-- An independent DAVE member (npm @snazzah/davey, run by tests/dave-peer/peer.js) with the fake voice
+-- gateway's member shape. One node process serves all; it reads our pipe, answers into a FIFO.
 local json = require("json")
 
 local M = {}
@@ -83,8 +82,7 @@ function Member:keyPackage() return unhex(self:call("keyPackage")) end
 
 local KINDS = { append = 0, revoke = 1 }
 
---- `kind` "append" or "revoke" (or 0, 1); `bytes`: op 27's payload after the operation type. Returns
---- the commit and the Welcome (or nil).
+--- Op 27 after its operation type: the commit and the Welcome (or nil).
 function Member:processProposals(kind, bytes, userIds)
   local _, a = self:call("processProposals", { kind = KINDS[kind] or kind, data = hex(bytes),
     userIds = json.array(userIds or {}) })

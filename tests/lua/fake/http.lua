@@ -1,5 +1,5 @@
--- Fake of the host's `http` module. Requests and WebSockets go to handlers mounted on URL prefixes
--- (the fake Discord mounts itself); requests and connections are recorded for the tests.
+-- Fake of the host's `http` module: requests and WebSockets go to handlers mounted on URL prefixes and
+-- are recorded.
 local runtime = require("runtime")
 
 local M = {}
@@ -32,9 +32,7 @@ end
 
 -- Requests
 --- handler(req) -> {status=, headers=, body=} or nil, msg, kind. It runs in the caller's task.
-function M.mount(prefix, handler)
-  M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler }
-end
+function M.mount(prefix, handler) M.handlers[#M.handlers + 1] = { prefix = prefix, handler = handler } end
 
 function M.request(opts)
   if type(opts) ~= "table" or type(opts.url) ~= "string" then error("http.request: url is required", 2) end
@@ -117,8 +115,7 @@ function Socket:drop()
   markClosed(self.peer, 1006, "connection lost")
 end
 
---- handler(serverSocket, req) runs in its own task for every accepted connection. It may instead
---- return nil, msg, kind from `accept(req)` to refuse the connection.
+--- handler(serverSocket, req) runs in a task per connection; `accept(req)` may refuse with nil, msg, kind.
 function M.mount_ws(prefix, handler, accept)
   M.ws_handlers[#M.ws_handlers + 1] = { prefix = prefix, handler = handler, accept = accept }
 end

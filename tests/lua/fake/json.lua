@@ -1,8 +1,7 @@
 -- Fake of the host's `json` module: a pure-Lua implementation of the same contract.
 local M = {}
 
--- The host's null is a light userdata; a table cannot be one, so this one refuses every use that a
--- userdata would refuse too.
+-- The host's null is a light userdata: this one refuses what a userdata would.
 local function refuse() error("attempt to use json.null as a table", 2) end
 M.null = setmetatable({}, { __name = "json.null", __tostring = function() return "null" end,
   __index = refuse, __newindex = refuse, __len = refuse, __pairs = refuse })

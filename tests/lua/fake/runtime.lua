@@ -1,6 +1,5 @@
--- Fake of the host's `runtime` module: tasks are coroutines on a virtual clock. When every task is
--- parked, time jumps to the next timer, so minutes of a session pass in milliseconds.
--- Test controls (not part of the contract) are the fields and functions after "Test controls".
+-- Fake of the host's `runtime` module: tasks are coroutines on a virtual clock that jumps to the next
+-- timer when every task is parked. Test controls follow "Test controls".
 local M = {}
 
 local SUSPEND = {}
@@ -20,9 +19,7 @@ local function addTimer(t)
   return t
 end
 
-local function schedule(task, args)
-  state.ready[#state.ready + 1] = { task = task, args = args }
-end
+local function schedule(task, args) state.ready[#state.ready + 1] = { task = task, args = args } end
 
 local function checkMs(fname, ms)
   if math.type(ms) ~= "integer" or ms < 0 then
@@ -124,13 +121,11 @@ function M.stat(p)
   if M.files[p] then return "file", #M.files[p] end
 end
 
--- Processes: M.programs maps a file (or its base name without .exe) to fn(cmd, proc), run in a task;
--- it writes with proc:emit(bytes [, "err"]) and may end with proc:exit(code).
+-- M.programs maps a file (or base name) to fn(cmd, proc): proc:emit(bytes [, "err"]), proc:exit(code).
 local Proc = {}
 Proc.__index = Proc
 
--- Parks the task until ready() or the timeout; poke(owner) wakes the tasks parked on owner to look
--- again. Processes here and the fake UDP sockets wait this way.
+-- Parks the task until ready() or the timeout; poke(owner) makes the tasks parked on owner look again.
 function M.park(owner, ready, timeout)
   local task, late = blockingTask("park"), false
   owner.parked = owner.parked or {}
@@ -272,9 +267,8 @@ local function fireTimer(limit)
   return true
 end
 
---- Runs the loop: `fn` (if given) becomes the first task. Ends when nothing is ready and no timer is
---- left, when runtime.stop() is called, or after `opts.for` virtual ms. Raises on the first task
---- error, so library faults fail the test. Returns the number of tasks still parked.
+--- Runs the loop (`fn` as the first task) until nothing is left, runtime.stop() or `opts.for` virtual ms;
+--- raises on the first task error. Returns the number of tasks still parked.
 function M.run(fn, opts)
   if fn then newTask(fn) end
   local limit = opts and state.clock + opts["for"]

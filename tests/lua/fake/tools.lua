@@ -1,5 +1,4 @@
--- Fake tools where the setup puts them: yt-dlp answers from the canned lines in
--- tests/data/lua/yt-dlp.jsonl, ffmpeg sends Ogg Opus (or s16le PCM) in uneven pieces.
+-- Fake tools: yt-dlp answers from tests/data/lua/yt-dlp.jsonl, ffmpeg sends Ogg Opus or PCM in pieces.
 local runtime = require("runtime")
 
 local M = {}

@@ -1,5 +1,5 @@
--- Application command routes of the fake Discord: commands in `server.commands[scope]` ("global" or
--- a guild ID); permission PUTs need `server.bearer`.
+-- Command routes of the fake Discord: `server.commands[scope]` ("global" or a guild ID); permission
+-- PUTs need `server.bearer`.
 local json = require("json")
 local Forms = require("fake.discord.forms")
 

@@ -1,5 +1,4 @@
--- Discord's form validation for the fake: each check returns nil or Discord's 400 body, errors nested
--- by path.
+-- Discord's form validation for the fake: each check returns nil or Discord's 400 body.
 local json = require("json")
 
 local Forms = {}
@@ -39,22 +38,7 @@ local function name(path, s, chatInput)
   end
 end
 
-local function longest(text, locs)
-  local n = len(text)
-  for _, v in pairs(list(locs)) do n = math.max(n, len(v)) end
-  return n
-end
-
-local function size(o)
-  local n = longest(o.name, o.name_localizations) + longest(o.description, o.description_localizations)
-  for _, c in ipairs(list(o.choices)) do
-    n = n + longest(c.name, c.name_localizations) + (type(c.value) == "string" and len(c.value) or 0)
-  end
-  for _, sub in ipairs(list(o.options)) do n = n + size(sub) end
-  return n
-end
-
--- Names and descriptions at every level, and the total size; the option rules are the library's own.
+-- Names and descriptions at every level; the other rules are the library's own (builders_test).
 local function options(path, opts)
   opts = list(opts)
   if #opts > 25 then return tooMany(path, 25) end
@@ -69,18 +53,9 @@ end
 --- Checks a command as POST or PUT sends it (or as a PATCH leaves it, merged).
 function Forms.command(c, path)
   path = path or {}
-  local t = c.type or 1
-  local err = name(join(path, "name"), c.name, t == 1)
-  if t == 1 then
-    err = err or length(join(path, "description"), c.description, 1, 100)
-  elseif len(c.description) > 0 or #list(c.options) > 0 then
-    err = err or invalid(path, "APPLICATION_COMMAND_CONTEXT_MENU", "No description or options")
-  end
-  err = err or options(join(path, "options"), c.options)
-  if not err and size(c) > 4000 then
-    err = invalid(path, "APPLICATION_COMMAND_TOO_LARGE", "Command exceeds maximum size (4000)")
-  end
-  return err
+  local chatInput = (c.type or 1) == 1
+  return name(join(path, "name"), c.name, chatInput) or chatInput and length(join(path, "description"),
+    c.description, 1, 100) or options(join(path, "options"), c.options)
 end
 
 local SELECT = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }

@@ -1,5 +1,4 @@
--- Scripted gateway of the fake Discord: the real protocol for any number of shards, noting in
--- `faults` every rule the client breaks. Events go to the shard of their guild.
+-- Scripted gateway of the fake Discord for any number of shards, noting in `faults` every broken rule.
 local runtime = require("runtime")
 local json = require("json")
 local _discord = require("_discord")
@@ -27,9 +26,7 @@ function Gateway.new(server)
   }, Gateway)
 end
 
-function Gateway:fault(text)
-  self.faults[#self.faults + 1] = { at = runtime.now(), text = text }
-end
+function Gateway:fault(text) self.faults[#self.faults + 1] = { at = runtime.now(), text = text } end
 
 -- Sending
 function Gateway:_send(conn, payload)

@@ -1,6 +1,5 @@
--- Interactions in the fake Discord: INTERACTION_CREATE and the token's routes. A broken rule (late,
--- repeated or wrong response, invalid data, expired or early webhook) gets Discord's answer and a
--- note in `violations`.
+-- Interactions in the fake Discord: INTERACTION_CREATE and the token's routes; a broken rule gets
+-- Discord's answer and a note in `violations`.
 local runtime = require("runtime")
 local json = require("json")
 local Forms = require("fake.discord.forms")
@@ -21,8 +20,7 @@ local function bad(status, code, message, field)
   return status, { code = code, message = message, errors = field and { [field] = { _errors = { {} } } } }
 end
 
---- Sends INTERACTION_CREATE; `message` marks a component or a modal opened from it. Returns the record:
---- responses, original, followups, deleted, modal, choices.
+--- Sends INTERACTION_CREATE (`message`: the component's or modal's); returns its record.
 function I:deliver(kind, user, channel, data, message)
   local store, id = self.store, self.store:id()
   local d = { id = id, application_id = self.server.bot.id, type = kind, data = data, token = "tok-" .. id,
@@ -117,7 +115,7 @@ function I:_edit(it, msg, d, files)
   for _, k in ipairs({ "content", "embeds", "components" }) do
     if d[k] ~= nil then msg[k] = d[k] end
   end
-  if d.attachments ~= nil then msg.attachments = self.store:attachmentsFor(d.attachments, files, msg.attachments) end
+  if d.attachments ~= nil then msg.attachments = self.store:attachmentsFor(d.attachments, files) end
   msg.flags = msg.flags & ~LOADING
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_UPDATE", it.channel, self.store:messageJSON(msg)) end
 end

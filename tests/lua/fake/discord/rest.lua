@@ -60,12 +60,9 @@ local function match(route, segs)
 end
 
 --- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
-function Rest:setBucket(key, cfg)
-  self.bucket_config[key] = cfg
-end
+function Rest:setBucket(key, cfg) self.bucket_config[key] = cfg end
 
---- A 429 for the next matching request(s): f = {method, path (pattern), global, retry_after (s), times},
---- or with `lost` a request carried out whose answer is lost.
+--- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
 function Rest:inject(f)
   f.times = f.times or 1
   self.injections[#self.injections + 1] = f
@@ -82,9 +79,7 @@ local function jsonResponse(status, body, headers)
 end
 Rest.jsonResponse = jsonResponse
 
-local function secs(ms)
-  return string.format("%.3f", ms / 1000)
-end
+local function secs(ms) return string.format("%.3f", ms / 1000) end
 
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template

@@ -1,5 +1,5 @@
--- The fake Discord: store, REST routes and scripted gateway on the fake http. Writes through REST
--- dispatch the gateway events Discord would send for them.
+-- The fake Discord on the fake http: store, REST routes whose writes dispatch their gateway events, and
+-- the scripted gateway.
 local runtime = require("runtime")
 local json = require("json")
 local http = require("http")

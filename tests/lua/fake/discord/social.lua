@@ -1,5 +1,4 @@
--- Reactions, threads and forum posts with their members, permission overwrites and polls in the fake
--- Discord; requests that break Discord's limits get its 400.
+-- Reactions, threads, forum posts, permission overwrites and polls in the fake Discord.
 local runtime = require("runtime")
 local json = require("json")
 local Store = require("fake.discord.store")

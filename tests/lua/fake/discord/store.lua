@@ -172,12 +172,9 @@ function Store:addMessage(ch, author, fields)
   return msg
 end
 
---- A message's attachments: new ones ({id = n}) take the bytes of files[n] (kept in `self.files`),
---- kept ones ({id = snowflake}) stay.
-function Store:attachmentsFor(list, files, previous)
+--- A message's attachments: each ({id = n}) takes the bytes of files[n] (kept in `self.files`).
+function Store:attachmentsFor(list, files)
   local out = json.array({})
-  local old = {}
-  for _, a in ipairs(previous or {}) do old[a.id] = a end
   for _, a in ipairs(list or {}) do
     local part
     for _, f in ipairs(files or {}) do
@@ -190,8 +187,6 @@ function Store:attachmentsFor(list, files, previous)
       out[#out + 1] = { id = id, filename = a.filename or part.filename, description = a.description,
         content_type = part.content_type, size = #part.data,
         url = "https://cdn.discordapp.com/attachments/0/" .. id .. "/" .. (a.filename or part.filename) }
-    elseif old[a.id] then
-      out[#out + 1] = old[a.id]
     end
   end
   return out

@@ -122,20 +122,12 @@ function Voice:_udp(p, reply)
   self.rtp[#self.rtp + 1] = entry
 end
 
--- DAVE -----------------------------------------------------------------------------------------------------
--- `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and external
--- sender (its own P-256 key): op 25, external Adds and Removes it signs, the first commit (or the
--- committer's) sent back as op 29 and op 30, transitions executed once the bot is ready, and every
--- frame of the bot decrypted by a member.
--- `vs:host(id, member)` puts a member in the call; a member is any object with:
---   setExternalSender(bytes)   op 25's payload
---   keyPackage() -> bytes      a fresh bare KeyPackage (also after reset())
---   processProposals(kind, bytes, userIds) -> commit, welcome|nil   kind "append" or "revoke", bytes:
---                              op 27 after its operation byte, userIds: the others in the call
---   processCommit(bytes), processWelcome(bytes)   ops 29 and 30 (raise when invalid)
---   encryptOpus(frame), decrypt(userId, frame) -> frame|nil   (it switches keys at once)
---   privacyCode(), verificationCode(userId), reset()
--- `Voice.ownMember(id, channelId)` is the library's own.
+-- DAVE: `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and
+-- external sender (its own key). `vs:host(id, member)` puts a member in the call: any object with
+-- setExternalSender(op 25 payload), keyPackage(), processProposals(kind "append" | "revoke", op 27 after
+-- its operation byte, the others' IDs) -> commit, welcome|nil, processCommit and processWelcome (raise
+-- when invalid), encryptOpus(frame), decrypt(userId, frame) -> frame|nil, privacyCode(),
+-- verificationCode(userId) and reset(); `Voice.ownMember(id, channelId)` is the library's own.
 local mls = require("@discord/voice")._daveMls
 
 function Voice.ownMember(id, channelId) return mls.member(id, channelId) end
@@ -198,8 +190,7 @@ function Voice:_keyPackage(id, kp)
   self:_propose()
 end
 
--- One round: the removals and adds go to the group's members or, with no group, each pending member
--- gets the adds of the others.
+-- One round: removals and adds to the group's members or, with no group, to each pending member.
 function Voice:_propose()
   local dv, bot, group, joining = self.dv, self.server.bot.id, {}, {}
   if dv.version0 then return end
@@ -290,8 +281,7 @@ function Voice:_daveJson(op, d)
   if op == 23 and dv.pending and d.transition_id == dv.pending.id then self:_execute() end
 end
 
--- Downgrade to protocol 0 (op 21, executed when the bot is ready); the upgrade back with op 24 epoch 1,
--- after which everyone sends a new key package.
+-- Downgrade to protocol 0 (op 21); the upgrade back with op 24 epoch 1 and new key packages.
 function Voice:downgrade()
   local dv = self.dv
   dv.transition, dv.version0 = dv.transition + 1, true
