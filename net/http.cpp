@@ -373,8 +373,14 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
 
     if (length && *length == 0) {
         // A zero length is only believed once the peer has nothing more to say.
+        // What follows is a body without a length, so the limit holds for it.
         out.set_declared(std::nullopt);
-        std::span<char> room = out.room(kReadSize);
+        out.set_ceiling(static_cast<std::uint64_t>(limit));
+        char probe = 0;
+        std::span<char> room = limit == 0
+                                   ? std::span<char>(&probe, 1)
+                                   : out.room(static_cast<std::size_t>(
+                                         std::min<std::int64_t>(kReadSize, limit)));
         if (out.starved()) {
             error = memory_error();
             return;
@@ -382,6 +388,10 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         std::int32_t n = transport.recv(room.data(), room.size(), error);
         if (n <= 0) {
             if (n == 0) error = Error();
+            return;
+        }
+        if (limit == 0) {
+            error = limit_error(limit);
             return;
         }
         out.commit(static_cast<std::size_t>(n), false);
