@@ -377,10 +377,10 @@ void read_delimited(Transport& transport, std::string rest, std::optional<std::u
         out.set_declared(std::nullopt);
         out.set_ceiling(static_cast<std::uint64_t>(limit));
         char probe = 0;
-        std::span<char> room = limit == 0
-                                   ? std::span<char>(&probe, 1)
-                                   : out.room(static_cast<std::size_t>(
-                                         std::min<std::int64_t>(kReadSize, limit)));
+        std::span<char> room =
+            limit == 0
+                ? std::span<char>(&probe, 1)
+                : out.room(static_cast<std::size_t>(std::min<std::int64_t>(kReadSize, limit)));
         if (out.starved()) {
             error = memory_error();
             return;
