@@ -249,6 +249,17 @@ HANDLE open_disk_file(const Path& path, DWORD access, DWORD disposition) {
     return h;
 }
 
+// WriteFile takes at most a DWORD at a time and may write less than asked.
+bool write_all(HANDLE h, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD put = 0;
+        if (!WriteFile(h, bytes.data(), chunk, &put, nullptr) || put == 0) return false;
+        bytes.remove_prefix(put);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool read_regular_file(const Path& path, std::string& bytes) {
@@ -269,13 +280,7 @@ bool read_regular_file(const Path& path, std::string& bytes) {
 bool write_regular_file(const Path& path, std::string_view bytes) {
     HANDLE h = open_disk_file(path, GENERIC_WRITE, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return false;
-    bool ok = SetEndOfFile(h) != 0;
-    while (ok && !bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD put = 0;
-        ok = WriteFile(h, bytes.data(), chunk, &put, nullptr) && put > 0;
-        if (ok) bytes.remove_prefix(put);
-    }
+    const bool ok = SetEndOfFile(h) != 0 && write_all(h, bytes);
     return CloseHandle(h) && ok;
 }
 
@@ -283,13 +288,7 @@ bool append_regular_file(const Path& path, std::string_view bytes) {
     // Append access alone: every write lands at the end, whoever else appends.
     HANDLE h = open_disk_file(path, FILE_APPEND_DATA, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD put = 0;
-        ok = WriteFile(h, bytes.data(), chunk, &put, nullptr) && put > 0;
-        if (ok) bytes.remove_prefix(put);
-    }
+    const bool ok = write_all(h, bytes);
     return CloseHandle(h) && ok;
 }
 
@@ -308,15 +307,9 @@ FileOutput::~FileOutput() {
 }
 
 bool FileOutput::write(std::string_view bytes) {
-    HANDLE h = reinterpret_cast<HANDLE>(handle_);
-    while (!failed_ && !bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD put = 0;
-        if (!WriteFile(h, bytes.data(), chunk, &put, nullptr) || put == 0) {
-            reason_ = last_error_text();
-            failed_ = true;
-        }
-        bytes.remove_prefix(put);
+    if (!failed_ && !write_all(reinterpret_cast<HANDLE>(handle_), bytes)) {
+        reason_ = last_error_text();
+        failed_ = true;
     }
     return !failed_;
 }
