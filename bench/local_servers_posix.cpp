@@ -52,7 +52,7 @@ bool WwwServer::start(const std::string& folder, const std::string& certificates
     const std::string log = folder + "/s_server.log";
     const std::string script = "cd '" + folder +
                                "' || exit 1; (sleep 1800; [ \"$(cat /proc/$$/comm)\" = openssl ] "
-                               "&& kill $$) & exec openssl " +
+                               "&& kill $$) >/dev/null 2>&1 & exec openssl " +
                                "s_server -WWW -accept 127.0.0.1:0 -cert '" + certificates +
                                "/good.pem' -key '" + certificates + "/leaf.key' > '" + log +
                                "' 2>&1 < /dev/null";
