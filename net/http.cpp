@@ -307,12 +307,13 @@ void read_chunked(Transport& transport, std::string rest, std::int64_t limit, Bo
     rest = std::string();
     std::array<char, kLineReadSize> small;
     while (!parser.done() && !parser.failed()) {
-        // Inside a long chunk the receive ends just past it, so its data lands
-        // where it belongs and only the framing after it is closed up.
+        // Inside a chunk the receive ends just past it, so its data lands
+        // where it belongs and only the framing after it is closed up (a
+        // short receive mid-chunk must not make the next one move a block).
         std::size_t want = kBodyReadSize;
-        if (parser.chunk_left() >= kLineReadSize) {
-            want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(want, parser.chunk_left() + kChunkTail));
+        if (parser.chunk_left() > 0) {
+            want = static_cast<std::size_t>(std::min<std::uint64_t>(
+                want, std::max<std::uint64_t>(parser.chunk_left() + kChunkTail, kLineReadSize)));
         }
         std::span<char> room = out.room(want);
         if (out.starved()) {
