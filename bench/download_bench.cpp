@@ -6,6 +6,7 @@
 // client's peak memory over the body.
 //   download_bench [--mib N] [--rounds N] [--only chunked|length|"s_server -WWW"]
 //   download_bench --limit-cases   (64 MiB limit against 400 MiB bodies)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -142,6 +143,11 @@ int main(int argc, char** argv) {
                         {"length", length.url("/big"), {}, {}, {}, {}, {}}};
     const std::string kept = "/dev/shm/tarn-download-bench-" + std::to_string(length.port());
 
+    if (!only.empty() && std::none_of(std::begin(targets), std::end(targets),
+                                      [&](const Target& t) { return only == t.name; })) {
+        std::cerr << "--only: no server named " << only << "\n";
+        return 2;
+    }
     // Rounds take turns, so a busy moment of the machine hurts both clients.
     for (int r = 0; r < rounds; ++r) {
         for (Target& t : targets) {
