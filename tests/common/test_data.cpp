@@ -41,6 +41,20 @@ std::string lines(const Json& value) {
     return out;
 }
 
+std::string from_hex(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::string lcg(std::size_t n) {
+    std::string out(n, '\0');
+    auto x = static_cast<std::uint32_t>(n);
+    for (char& c : out) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    return out;
+}
+
 std::string replace_all(std::string text, const std::string& key, const std::string& value) {
     for (std::size_t at = text.find(key); at != std::string::npos;
          at = text.find(key, at + value.size())) {

@@ -22,6 +22,12 @@ const tarncore::Json::Object& members(const tarncore::Json& value);
 /// An array of strings as lines, each ended by "\n".
 std::string lines(const tarncore::Json& value);
 
+/// Bytes from hex digits, two a byte.
+std::string from_hex(const std::string& text);
+/// n bytes that do not compress: byte i is the top byte of step i of
+/// x = x * 1103515245 + 12345 from x = n.
+std::string lcg(std::size_t n);
+
 /// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
 std::string replace_all(std::string text, const std::string& key, const std::string& value);
 

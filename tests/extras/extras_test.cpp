@@ -33,11 +33,10 @@ using tarntest::members;
 // Files below dir from a map name -> size, of bytes that do not compress.
 void fill(const Path& dir, const Json& files) {
     for (const auto& [name, size] : members(files)) {
-        std::string bytes(static_cast<std::size_t>(std::get<double>(size.value)), '\0');
-        std::uint32_t state = 12345;
-        for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
-        ASSERT_TRUE(ensure_dir((dir / native_from_text(name)).parent_path()));
-        ASSERT_TRUE(write_file(dir / native_from_text(name), bytes));
+        const Path file = dir / native_from_text(name);
+        ASSERT_TRUE(ensure_dir(file.parent_path()));
+        ASSERT_TRUE(write_file(
+            file, tarntest::lcg(static_cast<std::size_t>(std::get<double>(size.value)))));
     }
 }
 

@@ -440,24 +440,15 @@ def main(argv):
         make_certs(argv[2], argv[3:])
         return 0
     if len(argv) >= 3 and argv[1] == "serve":
-        directory, tls, client_auth, idle, lifetime, port = argv[2], None, False, 5.0, 60.0, 0
-        args = argv[3:]
-        while args:
-            if args[0] == "--client-auth":
-                client_auth, args = True, args[1:]
-                continue
-            flag, value, args = args[0], args[1], args[2:]
-            if flag == "--tls":
-                tls = value
-            elif flag == "--idle":
-                idle = float(value)
-            elif flag == "--lifetime":
-                lifetime = float(value)
-            elif flag == "--port":
-                port = int(value)
-            else:
+        args = [a for a in argv[3:] if a != "--client-auth"]
+        options = {"--tls": None, "--idle": 5.0, "--lifetime": 60.0, "--port": 0}
+        kinds = {"--tls": str, "--idle": float, "--lifetime": float, "--port": int}
+        for flag, value in zip(args[::2], args[1::2]):
+            if flag not in kinds:
                 raise SystemExit("unknown option " + flag)
-        Server(directory, tls, client_auth, idle, lifetime, port).run()
+            options[flag] = kinds[flag](value)
+        Server(argv[2], options["--tls"], "--client-auth" in argv[3:], options["--idle"],
+               options["--lifetime"], options["--port"]).run()
         return 0
     sys.stderr.write(__doc__)
     return 2

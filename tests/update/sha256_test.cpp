@@ -13,19 +13,13 @@
 namespace {
 
 using tarncore::Sha256Path;
+using tarntest::from_hex;
 using tarntest::text_at;
 
 // The extensions path only where the CPU has it.
 std::vector<Sha256Path> paths() {
     if (!tarncore::sha256_path_available(Sha256Path::Extensions)) return {Sha256Path::Portable};
     return {Sha256Path::Portable, Sha256Path::Extensions};
-}
-
-std::string from_hex(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return bytes;
 }
 
 std::string digest(const std::string& message, Sha256Path path) {
@@ -41,12 +35,7 @@ TEST(Sha256, VectorsOfAnIndependentImplementation) {
         SCOPED_TRACE(kind + " " + text_at(row, 1).substr(0, 40) + " " + want);
         std::string message = kind == "hex" ? from_hex(text_at(row, 1)) : text_at(row, 1);
         if (kind == "repeat") message.assign(std::stoul(text_at(row, 2)), message[0]);
-        if (kind == "lcg") {
-            auto x = static_cast<std::uint32_t>(std::stoul(message));
-            message.assign(x, '\0');
-            for (char& byte : message)
-                byte = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-        }
+        if (kind == "lcg") message = tarntest::lcg(std::stoul(message));
         if (kind != "monte") {
             for (Sha256Path path : paths()) EXPECT_EQ(digest(message, path), from_hex(want));
             EXPECT_EQ(tarncore::sha256_hex(message.data(), message.size()), want);

@@ -25,13 +25,6 @@ namespace {
 using namespace tarncore;
 using namespace tarntest;
 
-std::string from_hex(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return bytes;
-}
-
 template <typename Bytes>
 std::string hex(const Bytes& bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -41,13 +34,6 @@ std::string hex(const Bytes& bytes) {
         text += kHex[static_cast<std::uint8_t>(byte) & 15];
     }
     return text;
-}
-
-std::string lcg(std::size_t n) {
-    std::string out(n, '\0');
-    auto x = static_cast<std::uint32_t>(n);
-    for (char& c : out) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-    return out;
 }
 
 // Fed in pieces of uneven sizes, so that every buffer boundary is crossed.
