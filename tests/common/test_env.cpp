@@ -14,13 +14,15 @@
 namespace tarntest {
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+std::string unique_name(const std::string& prefix) {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "tarnwick-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
-                       std::to_string(counter++);
-    path_ = fs::temp_directory_path() / name;
+    return prefix + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
+           std::to_string(counter++);
+}
+
+TempDir::TempDir() : path_(fs::temp_directory_path() / unique_name("tarnwick-test-")) {
     fs::create_directories(path_);
 }
 

@@ -13,6 +13,9 @@ namespace tarntest {
 
 using tarncore::Path;
 
+/// prefix and a suffix no other test process picks.
+std::string unique_name(const std::string& prefix);
+
 /// A fresh folder under the system's temporary folder, removed (read-only
 /// files included) when the object goes out of scope.
 class TempDir {

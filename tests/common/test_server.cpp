@@ -2,11 +2,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 
+#include "support/layout.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
@@ -16,14 +15,10 @@ namespace {
 
 const std::string kServerScript = std::string(TARN_SOURCE_DIR) + "/tests/server/test_server.py";
 
-// A fresh folder under /tmp, named so that parallel test processes never meet.
-// The server is a Linux program also under Wine, so it gets Unix paths.
+// A fresh folder under /tmp: the server is a Linux program also under Wine,
+// so it gets Unix paths.
 std::string fresh_unix_dir(const std::string& prefix) {
-    static unsigned counter = 0;
-    std::random_device rd;
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string dir = "/tmp/" + prefix + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
-                      std::to_string(counter++);
+    std::string dir = "/tmp/" + unique_name(prefix);
     fs::create_directories(host_path(dir));
     return dir;
 }
@@ -39,15 +34,9 @@ bool wait_for_file(const std::string& unix_path, std::chrono::milliseconds limit
 }
 
 std::string read_text(const std::string& unix_path) {
-    std::ifstream in(host_path(unix_path), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_text(const std::string& unix_path, const std::string& text) {
-    std::ofstream out(host_path(unix_path), std::ios::binary);
-    out << text;
+    std::string text;
+    (void)tarncore::read_file(host_path(unix_path), text);
+    return text;
 }
 
 const char* cert_name(ServerCert cert) {
@@ -110,7 +99,7 @@ bool TestServer::start(const std::string& script, ServerOptions options) {
         if (options.client_auth) args.push_back("--client-auth");
     }
     dir_ = fresh_unix_dir("tarn-test-server-");
-    write_text(dir_ + "/script.json", script);
+    (void)tarncore::write_file(host_path(dir_ + "/script.json"), script);
     args.insert(args.begin(), {kServerScript, "serve", dir_});
     args.insert(args.end(), {"--idle", std::to_string(options.idle_seconds), "--lifetime",
                              std::to_string(options.lifetime_seconds)});
@@ -153,7 +142,7 @@ std::vector<tarncore::Json> TestServer::http_requests() const {
 
 void TestServer::stop() {
     if (dir_.empty()) return;
-    write_text(dir_ + "/stop", "stop\n");
+    (void)tarncore::write_file(host_path(dir_ + "/stop"), "stop\n");
     if (wait_for_file(dir_ + "/exited", std::chrono::seconds(10))) {
         process_.wait(5000);
     } else {

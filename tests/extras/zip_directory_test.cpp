@@ -13,8 +13,14 @@
 namespace tarncore::discordvoice {
 namespace {
 
-void put(std::string& out, std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i) out += static_cast<char>(i < 8 ? value >> (8 * i) : 0);
+// Little-endian fields of the given byte widths (wider than 8: zeros after).
+void put(std::string& out, std::initializer_list<int> widths,
+         std::initializer_list<std::uint64_t> values) {
+    const std::uint64_t* value = values.begin();
+    for (const int size : widths) {
+        for (int i = 0; i < size; ++i) out += static_cast<char>(i < 8 ? *value >> (8 * i) : 0);
+        ++value;
+    }
 }
 
 // A central directory and its end records; no file data, which the check never reads.
@@ -22,54 +28,31 @@ std::string zip_bytes(const Json& row) {
     const bool zip64 = row.find("zip64").kind == JsonKind::Bool;
     std::vector<Json> entries = tarntest::items(row.find("entries"));
     const auto repeat = static_cast<std::size_t>(row.get_int("repeat", 1));
+    const std::uint64_t count = entries.size() * repeat, none32 = 0xFFFFFFFF;
     std::string directory;
-    for (std::size_t i = 0; i < entries.size() * repeat; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const Json& e = entries[i % entries.size()];
         const std::string name = tarntest::text_at(e, 0) + (repeat > 1 ? std::to_string(i) : "");
         const auto size = static_cast<std::uint64_t>(std::stoll(tarntest::text_at(e, 3)));
-        put(directory, 0x02014b50, 4);
-        put(directory, std::stoul(tarntest::text_at(e, 1)) << 8 | 20, 2);
-        put(directory, 20, 2);
-        put(directory, 0, 12);  // flags, method, time, date, CRC
-        put(directory, zip64 ? 0xFFFFFFFF : size, 4);
-        put(directory, zip64 ? 0xFFFFFFFF : size, 4);
-        put(directory, name.size(), 2);
-        put(directory, zip64 ? 20 : 0, 2);
-        put(directory, 0, 6);  // comment, disk, internal attributes
-        put(directory, std::stoull(tarntest::text_at(e, 2)), 4);
-        put(directory, 0, 4);
+        // Signature, made by (host system << 8 | version), needed, flags to
+        // CRC, both sizes, name and extra lengths, comment to internal
+        // attributes, external attributes, local record offset.
+        put(directory, {4, 2, 2, 12, 4, 4, 2, 2, 6, 4, 4},
+            {0x02014b50, std::stoul(tarntest::text_at(e, 1)) << 8 | 20, 20, 0,
+             zip64 ? none32 : size, zip64 ? none32 : size, name.size(), zip64 ? 20u : 0u, 0,
+             std::stoull(tarntest::text_at(e, 2)), 0});
         directory += name;
-        if (zip64) {
-            put(directory, 1, 2);
-            put(directory, 16, 2);
-            put(directory, size, 8);
-            put(directory, size, 8);
-        }
+        if (zip64) put(directory, {2, 2, 8, 8}, {1, 16, size, size});
     }
-    const std::uint64_t count = entries.size() * repeat;
     std::string out = std::string(64, 'L') + directory;  // room where local records would be
     if (zip64) {
-        const std::size_t record = out.size();
-        put(out, 0x06064b50, 4);
-        put(out, 44, 8);
-        put(out, 45, 4);
-        put(out, 0, 8);
-        put(out, count, 8);
-        put(out, count, 8);
-        put(out, directory.size(), 8);
-        put(out, 64, 8);
-        put(out, 0x07064b50, 4);
-        put(out, 0, 4);
-        put(out, record, 8);
-        put(out, 1, 4);
+        put(out, {4, 8, 4, 8, 8, 8, 8, 8, 4, 4, 8, 4},
+            {0x06064b50, 44, 45, 0, count, count, directory.size(), 64, 0x07064b50, 0, out.size(),
+             1});
     }
-    put(out, 0x06054b50, 4);
-    put(out, 0, 4);
-    put(out, zip64 ? 0xFFFF : count, 2);
-    put(out, zip64 ? 0xFFFF : count, 2);
-    put(out, zip64 ? 0xFFFFFFFF : directory.size(), 4);
-    put(out, zip64 ? 0xFFFFFFFF : 64, 4);
-    put(out, 0, 2);
+    put(out, {4, 4, 2, 2, 4, 4, 2},
+        {0x06054b50, 0, zip64 ? 0xFFFF : count, zip64 ? 0xFFFF : count,
+         zip64 ? none32 : directory.size(), zip64 ? none32 : 64, 0});
     out.resize(out.size() - static_cast<std::size_t>(row.get_int("cut", 0)));
     return row.find("garbage").kind == JsonKind::Bool ? std::string(100, 'x') : out;
 }

@@ -19,6 +19,7 @@
 #include "support/layout.h"
 #include "tests/common/child_process.h"
 #include "tests/common/install_sandbox.h"
+#include "tests/common/test_data.h"
 
 namespace tarncore {
 namespace {
@@ -173,25 +174,21 @@ TEST(InstallRuntime, ReplacesARunningRuntime) {
     bot.kill();
 }
 
-// Rows: versions\previous.txt (nullptr: none), whether versions\1.2.4\tarn.exe exists, the error.
 TEST(Rollback, NeedsAUsableSnapshot) {
-    const std::string none = "No previous version is available to roll back";
-    const std::tuple<const char*, bool, std::string> cases[] = {
-        {nullptr, true, none},
-        {"", true, none},
-        {"1.2.4", false, "Rollback snapshot is missing: "},
-        {"1.2.4\n\r\n\r", true, ""}};
-    for (const auto& [note, snapshot, error] : cases) {
+    for (auto row : tarntest::data_rows("install/rollback_snapshots.txt")) {
+        row.resize(3);
         InstallSandbox box;
         const Path copy = versions_dir() / "1.2.4" / "tarn.exe";
-        ASSERT_TRUE(ensure_dir(copy.parent_path()) && (!snapshot || write_file(copy, "old")));
-        ASSERT_TRUE(!note || write_file(versions_dir() / "previous.txt", note));
-        const std::string expected = error.empty() ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
-                                                   : "10 tarnwick setup: " + error +
-                                                         (snapshot ? "" : path_text(copy)) + " | ";
-        EXPECT_EQ(quietly(rollback).substr(0, error.empty() ? expected.size() : std::string::npos),
+        ASSERT_TRUE(ensure_dir(copy.parent_path()) && (row[1] == "0" || write_file(copy, "old")));
+        ASSERT_TRUE(row[0] == "-" || write_file(versions_dir() / "previous.txt", row[0]));
+        const std::string expected =
+            row[2].empty()
+                ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
+                : "10 tarnwick setup: " + tarntest::replace_all(row[2], "{copy}", path_text(copy)) +
+                      " | ";
+        EXPECT_EQ(quietly(rollback).substr(0, row[2].empty() ? expected.size() : std::string::npos),
                   expected);
-        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), error.empty() ? "old" : "<missing>");
+        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), row[2].empty() ? "old" : "<missing>");
     }
 }
 

@@ -95,14 +95,9 @@ TEST(Logger, NamesRoutesAndStampsEachLevel) {
 }
 
 TEST(ConsoleSafe, ControlsOfServerTextBecomeQuestionMarks) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"1.3.0\x1b[2J\x1b[H\rDone\n", "1.3.0?[2J?[H?Done?"},
-        {std::string("a\0b\x7f", 4), "a?b?"},
-        {"\xc2\x9b"
-         "31m \xc2\xa0 \xc3\xa9 \xc2",
-         "?31m \xc2\xa0 \xc3\xa9 \xc2"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(console_safe(in), out);
+    for (const auto& row : tarntest::data_rows("support/console_safe.txt")) {
+        EXPECT_EQ(console_safe(row[0]), row[1]);
+    }
 }
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
