@@ -82,7 +82,6 @@ TEST(InstallExtras, RefreshTable) {
         fill(tools_dir(), row.find("present"));
         fill(work, row.find("before"));
         fill(bench.box.scratch() / "tree", row.find("archive"));
-        Error ignored;
         for (const auto& [link, target] : members(row.find("links"))) {
             const Path at = bench.box.scratch() / "tree" / native_from_text(link);
             ASSERT_TRUE(ensure_dir(at.parent_path()));
@@ -92,43 +91,36 @@ TEST(InstallExtras, RefreshTable) {
         if (!members(row.find("archive")).empty() || !members(row.find("links")).empty()) {
             ASSERT_TRUE(tarntest::make_zip(bench.box.scratch() / "tree", zip));
         }
-        // The publishers' checksums of what the row serves, unless it serves its own.
-        Json script =
-            row.find("script").kind == JsonKind::Array ? row.find("script") : Json::Array{};
-        std::string zip_bytes, yt_dlp(4096, '\0');
+        // The publishers' checksums of what the row serves, behind its own behaviours.
+        std::string zip_bytes, yt_dlp, script = row.find("script").dump(false);
         (void)read_file(zip, zip_bytes);
-        for (const Json& b : tarntest::items(script)) {
-            if (b.get_string("path", "") != "/yt-dlp.exe" ||
-                b.find("body_size").kind == JsonKind::Null)
-                continue;
-            yt_dlp.resize(static_cast<std::size_t>(b.get_int("body_size", 0)));
-            for (std::size_t i = 0; i < yt_dlp.size(); ++i) yt_dlp[i] = static_cast<char>(i % 256);
+        for (const Json& b : tarntest::items(row.find("script"))) {
+            for (std::int64_t i = 0; b.get_string("path", "") == "/yt-dlp.exe" &&
+                                     i < b.get_int("body_size", 0);
+                 ++i)
+                yt_dlp += static_cast<char>(i % 256);
         }
-        std::get<Json::Array>(script.value)
-            .push_back(Json::parse(
-                R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0})", ignored));
-        std::get<Json::Array>(script.value)
-            .push_back(Json::parse(
-                R"({"path": "/SHA2-256SUMS", "body": "{other}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n", "times": 0})",
-                ignored));
-        auto sums = [&](std::string text) {
-            text = tarntest::replace_all(text, "{zip_sha256}",
-                                         sha256_hex(zip_bytes.data(), zip_bytes.size()));
-            text = tarntest::replace_all(text, "{other}", std::string(64, '0'));
-            return tarntest::replace_all(text, "{yt_dlp_sha256}",
-                                         sha256_hex(yt_dlp.data(), yt_dlp.size()));
-        };
+        script = (tarntest::items(row.find("script")).empty() ? std::string("[")
+                                                               : script.substr(0, script.size() - 1) + ",") +
+                 R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
+                    {"path": "/SHA2-256SUMS", "times": 0, "body":
+                     "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"}])";
+        const std::pair<const char*, std::string> fills[] = {
+            {"{zip}", tarntest::unix_path(zip)},
+            {"{zip_sha256}", sha256_hex(zip_bytes.data(), zip_bytes.size())},
+            {"{zeros}", std::string(64, '0')},
+            {"{yt_dlp_sha256}", sha256_hex(yt_dlp.data(), yt_dlp.size())}};
+        for (const auto& [key, value] : fills) script = tarntest::replace_all(script, key, value);
         tarntest::TestServer server;
-        ASSERT_TRUE(server.start(
-            sums(tarntest::replace_all(script.dump(false), "{zip}", tarntest::unix_path(zip))),
-            {tarntest::ServerCert::Good}));
+        ASSERT_TRUE(server.start(script, {tarntest::ServerCert::Good})) << server.last_error();
         const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe"),
                                     server.url("/ffmpeg.zip.sha256"), server.url("/SHA2-256SUMS")};
         ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
-        rows[0].url = urls[0];
-        rows[1].url = row.find("manual").kind == JsonKind::Null ? urls[1] : std::string_view();
-        rows[0].checksum_url = urls[2];
-        rows[1].checksum_url = urls[3];
+        for (int i = 0; i < 2; ++i) {
+            rows[i].url = urls[i];
+            rows[i].checksum_url = urls[i + 2];
+        }
+        if (row.find("manual").kind != JsonKind::Null) rows[1].url = {};
         auto expand = [&](const std::string& t) {
             return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
                                          "{tools}", path_text(tools_dir()));
@@ -141,7 +133,7 @@ TEST(InstallExtras, RefreshTable) {
         EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
         EXPECT_EQ(listing(tools_dir()), lines(row.find("tools")));
         EXPECT_EQ(listing(work, false), lines(row.find("work")));
-        server.stop();
+        // Each request is recorded before it is answered.
         for (const Json& request : server.http_requests()) {
             const std::string headers = request.find("headers").dump(false);
             EXPECT_NE(headers.find(R"(["User-Agent","Tarnwick-Setup/1.2.4"])"), std::string::npos)

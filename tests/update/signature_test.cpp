@@ -211,14 +211,11 @@ TEST(Signature, SignedReleaseFolder) {
             R"([{"path": "/api/tarnwick/version", "body_file": "{site}/api/tarnwick/version"}, {"path": "/releases/1.3.0/tarn.exe", "body_file": "{site}/releases/1.3.0/tarn.exe"}])",
             "{site}", unix_path(site)),
         {ServerCert::Good}));
-    ReleaseInput input{box.make_file("tarn.exe", "MZ signed"),
-                       "1.3.0",
-                       server.base_url(),
-                       "",
-                       {},
-                       {},
-                       {},
-                       "2099-12-31"};
+    ReleaseInput input;
+    input.runtime = box.make_file("tarn.exe", "MZ signed");
+    input.version = "1.3.0";
+    input.base_url = server.base_url();
+    input.expires = "2099-12-31";
     input.sign = [&](const Path& file, const std::string& comment, std::string& signature) {
         signature = keys.sign(file, "first", comment, false);
         return Error();

@@ -55,15 +55,11 @@ TEST(UpdateClient, Rows) {
         if (kind == "release") {
             std::string answer, runtime;
             ASSERT_TRUE(write_file(temp.path() / "runtime", field("runtime")));
-            error = write_release_folder({temp.path() / "runtime",
-                                          field("version"),
-                                          fill(field("base_url")),
-                                          "",
-                                          {},
-                                          {},
-                                          {},
-                                          {}},
-                                         site, answer);
+            ReleaseInput input;
+            input.runtime = temp.path() / "runtime";
+            input.version = field("version");
+            input.base_url = fill(field("base_url"));
+            error = write_release_folder(input, site, answer);
             if (flag("tamper") && read_file(site / "releases/1.3.0/tarn.exe", runtime)) {
                 ASSERT_TRUE(
                     write_file(site / "releases/1.3.0/tarn.exe", runtime.replace(4, 1, "?")));
