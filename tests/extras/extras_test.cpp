@@ -95,13 +95,13 @@ TEST(InstallExtras, RefreshTable) {
         std::string zip_bytes, yt_dlp, script = row.find("script").dump(false);
         (void)read_file(zip, zip_bytes);
         for (const Json& b : tarntest::items(row.find("script"))) {
-            for (std::int64_t i = 0; b.get_string("path", "") == "/yt-dlp.exe" &&
-                                     i < b.get_int("body_size", 0);
-                 ++i)
+            for (std::int64_t i = 0;
+                 b.get_string("path", "") == "/yt-dlp.exe" && i < b.get_int("body_size", 0); ++i)
                 yt_dlp += static_cast<char>(i % 256);
         }
-        script = (tarntest::items(row.find("script")).empty() ? std::string("[")
-                                                               : script.substr(0, script.size() - 1) + ",") +
+        script = (tarntest::items(row.find("script")).empty()
+                      ? std::string("[")
+                      : script.substr(0, script.size() - 1) + ",") +
                  R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
                     {"path": "/SHA2-256SUMS", "times": 0, "body":
                      "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"}])";

@@ -54,6 +54,7 @@ the first behaviour whose "path" matches (or that has none) and whose count
 """
 
 import base64
+import contextlib
 import json
 import os
 import select
@@ -93,40 +94,17 @@ def make_ca(name, cn, cwd):
             "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=cwd)
 
 
-def sign(ca, out, hosts, cwd, start=None, end=None):
-    """Signs leaf.csr with the CA through "openssl ca", which alone among the
-    3.0 commands takes explicit validity dates (for the expired one)."""
-    db = os.path.join(cwd, "db-" + out)
-    os.makedirs(db)
-    open(os.path.join(db, "index.txt"), "w").close()
+def sign(ca, out, hosts, cwd, days=30):
+    """Signs leaf.csr with the CA for the hosts; days=-1 makes one that has
+    expired (its validity ends a day before it begins)."""
     san = ",".join(("IP:" if h[0].isdigit() else "DNS:") + h for h in hosts)
-    conf = os.path.join(db, "ca.cnf")
-    with open(conf, "w") as f:
-        f.write(f"""[ca]
-default_ca = test
-[test]
-database = {db}/index.txt
-new_certs_dir = {db}
-serial = {db}/serial
-default_md = sha256
-policy = any
-copy_extensions = none
-x509_extensions = leaf
-unique_subject = no
-[any]
-commonName = supplied
-[leaf]
-basicConstraints = critical,CA:FALSE
-keyUsage = critical,digitalSignature,keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = {san}
-""")
-    with open(os.path.join(db, "serial"), "w") as f:
-        f.write("%032x\n" % int.from_bytes(os.urandom(15), "big"))
-    dates = (["-startdate", start, "-enddate", end] if start else ["-days", "30"])
-    openssl("ca", "-batch", "-notext", "-config", conf, "-cert", ca + ".pem",
-            "-keyfile", ca + ".key", "-in", "leaf.csr", "-out", out + ".pem",
-            *dates, cwd=cwd)
+    with open(os.path.join(cwd, out + ".cnf"), "w") as f:
+        f.write("basicConstraints = critical,CA:FALSE\n"
+                "keyUsage = critical,digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage = serverAuth\nsubjectAltName = " + san + "\n")
+    openssl("x509", "-req", "-in", "leaf.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
+            "-set_serial", str(int.from_bytes(os.urandom(15), "big")), "-days", str(days),
+            "-sha256", "-extfile", out + ".cnf", "-out", out + ".pem", cwd=cwd)
 
 
 def make_certs(directory, hosts=()):
@@ -138,8 +116,7 @@ def make_certs(directory, hosts=()):
             "-out", "leaf.csr", "-subj", "/CN=localhost", cwd=directory)
     sign("ca", "good", ["localhost", "127.0.0.1"], directory)
     sign("ca", "wronghost", ["wrong.invalid"], directory)
-    sign("ca", "expired", ["localhost", "127.0.0.1"], directory,
-         "20200101000000Z", "20200201000000Z")
+    sign("ca", "expired", ["localhost", "127.0.0.1"], directory, -1)
     sign("other-ca", "untrusted", ["localhost", "127.0.0.1"], directory)
     if hosts:
         sign("ca", "named", list(hosts), directory)
@@ -149,6 +126,10 @@ def make_certs(directory, hosts=()):
 
 
 # ---------------------------------------------------------------------- server
+
+def available(behaviour):
+    return behaviour.get("times", 1) == 0 or behaviour["_left"] > 0
+
 
 class Server:
     def __init__(self, directory, tls_cert, client_auth, idle, lifetime, port=0):
@@ -185,18 +166,14 @@ class Server:
             self.log.flush()
 
     def exhausted(self):
-        return bool(self.script) and \
-            all(b.get("times", 1) != 0 and b["_left"] <= 0 for b in self.script)
+        return bool(self.script) and not any(map(available, self.script))
 
     def take(self, path):
         with self.lock:
             for b in self.script:
-                if b.get("times", 1) != 0 and b["_left"] <= 0:
-                    continue
-                if "path" in b and b["path"] != path:
-                    continue
-                b["_left"] -= 1
-                return b
+                if available(b) and b.get("path", path) == path:
+                    b["_left"] -= 1
+                    return b
         return None
 
     def run(self):
@@ -255,16 +232,12 @@ class Server:
                 self.last_activity = time.monotonic()
 
     def finish(self, conn, close_notify):
-        try:
+        with contextlib.suppress(ssl.SSLError, OSError, ValueError):
             if close_notify and isinstance(conn, ssl.SSLSocket):
                 conn.settimeout(2)
                 conn.unwrap()  # close_notify, so the client sees a clean end
-        except (ssl.SSLError, OSError, ValueError):
-            pass
-        try:
+        with contextlib.suppress(OSError):
             conn.close()
-        except OSError:
-            pass
 
     def behave(self, conn, b, request):
         if b.get("proxy"):
