@@ -8,12 +8,6 @@
 namespace tarntest {
 namespace {
 
-// Runs a host program to its end; true when it succeeded.
-bool run_host(const std::string& program, std::vector<std::string> args) {
-    args.insert(args.begin(), program);
-    return run_host_program(args) == 0;
-}
-
 constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 bool set_setting(const wchar_t* name, DWORD type, const void* data, DWORD size) {
@@ -61,7 +55,7 @@ Path null_device() {
 void set_folder_read_only(const Path& path, bool read_only) {
     const std::string host = unix_path(path);
     if (host.empty()) return;  // real Windows: nothing to do without ACLs
-    (void)run_host("/bin/chmod", {read_only ? "a-w" : "u+w", host});
+    (void)run_host_program({"/bin/chmod", read_only ? "a-w" : "u+w", host});
 }
 
 bool make_link(const Path& link, const Path& target) {
@@ -72,7 +66,7 @@ bool make_link(const Path& link, const Path& target) {
                                    folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
     }
     const std::string host_link = parent + "/" + tarncore::path_text(link.filename());
-    return run_host("/bin/ln", {"-s", host_target, host_link});
+    return run_host_program({"/bin/ln", "-s", host_target, host_link}) == 0;
 }
 
 }  // namespace tarntest

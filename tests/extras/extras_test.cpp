@@ -144,7 +144,7 @@ TEST(InstallExtras, RefreshTable) {
 }
 
 TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFolder) {
-    const Path beside = executable_path().parent_path() / "tools", old_cwd = fs::current_path();
+    const Path beside = executable_path().parent_path() / "tools";
     ASSERT_FALSE(fs::exists(beside));
     const Json table = tarntest::read_json("extras/find_executable.json");
     for (const Json& cells : tarntest::items(table.find("rows"))) {
@@ -165,12 +165,11 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
                 fs::copy_file(bench.tar, folder / native_from_text(row(1)));
             }
         }
-        fs::current_path(cwd.path());
+        const tarntest::ScopedCurrentDir here(cwd.path());
         EXPECT_EQ(path_text(find_executable(row(0))),
                   row(3) == "-"      ? ""
                   : row(3) == "name" ? row(0)
                                      : path_text(places.at(row(3)) / native_from_text(row(1))));
-        fs::current_path(old_cwd);
         fs::remove_all(beside);
     }
 }

@@ -152,10 +152,7 @@ class Server:
             if client_auth:
                 self.context.verify_mode = ssl.CERT_REQUIRED
                 self.context.load_verify_locations(os.path.join(certs, "ca.pem"))
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", port))
-        self.listener.listen(64)
+        self.listener = socket.create_server(("127.0.0.1", port), backlog=64)
         self.listener.settimeout(0.05)
         self.port = self.listener.getsockname()[1]
         self.base = ("https://localhost:%d" if tls_cert else "http://127.0.0.1:%d") % self.port
