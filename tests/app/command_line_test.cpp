@@ -10,8 +10,7 @@ namespace {
 
 // Switches match whole arguments, byte for byte; everything else is ignored.
 TEST(CommandLine, OnlyExactSwitchesCount) {
-    const tarncore::Json table = tarntest::read_json("app/command_line.json");
-    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+    for (const tarncore::Json& row : tarntest::json_rows("app/command_line.json")) {
         std::vector<const char*> argv{"--silent"};
         for (const tarncore::Json& arg : tarntest::items(tarntest::items(row)[0]))
             argv.push_back(std::get<std::string>(arg.value).c_str());

@@ -23,6 +23,13 @@ Json read_json(const std::string& relative) {
     return rows;
 }
 
+Json::Array json_rows(const std::string& relative, const std::string& section) {
+    const Json table = read_json(relative);
+    Json::Array rows = items(section.empty() ? table : table.find(section));
+    if (rows.empty()) ADD_FAILURE() << "no rows in " << section << " of tests/data/" << relative;
+    return rows;
+}
+
 const Json::Array& items(const Json& value) {
     static const Json::Array none;
     return value.kind == JsonKind::Array ? std::get<Json::Array>(value.value) : none;

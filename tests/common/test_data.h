@@ -16,6 +16,10 @@ using tarncore::Json;
 /// cannot be read or parsed.
 tarncore::Json read_json(const std::string& relative);
 
+/// The elements of the array `section` of tests/data/<relative> (the file
+/// itself when `section` is empty); a test failure when there are none.
+tarncore::Json::Array json_rows(const std::string& relative, const std::string& section = "rows");
+
 /// The elements of an array, the members of an object; empty for anything else.
 const tarncore::Json::Array& items(const tarncore::Json& value);
 const tarncore::Json::Object& members(const tarncore::Json& value);

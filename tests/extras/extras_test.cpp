@@ -71,8 +71,7 @@ struct ExtrasBench {
 // afterwards ("tools_file": tools is a file). {base} stands for the server's address, {tools}
 // for the tools folder.
 TEST(InstallExtras, RefreshTable) {
-    const Json table = tarntest::read_json("extras/refresh.json");
-    for (const Json& row : tarntest::items(table)) {
+    for (const Json& row : tarntest::json_rows("extras/refresh.json", "")) {
         SCOPED_TRACE(row.get_string("name", ""));
         ExtrasBench bench;
         const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
@@ -146,8 +145,7 @@ TEST(InstallExtras, RefreshTable) {
 TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFolder) {
     const Path beside = executable_path().parent_path() / "tools";
     ASSERT_FALSE(fs::exists(beside));
-    const Json table = tarntest::read_json("extras/find_executable.json");
-    for (const Json& cells : tarntest::items(table.find("rows"))) {
+    for (const Json& cells : tarntest::json_rows("extras/find_executable.json")) {
         SCOPED_TRACE(cells.dump(false));
         const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
         ExtrasBench bench;
@@ -175,8 +173,7 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
 }
 
 TEST(ExtractArchive, UnpacksDespiteAnErrorExitOrChatterAndEndsAHangingTar) {
-    const Json table = tarntest::read_json("extras/extract.json");
-    for (const Json& cells : tarntest::items(table.find("rows"))) {
+    for (const Json& cells : tarntest::json_rows("extras/extract.json")) {
         SCOPED_TRACE(cells.dump(false));
         const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
         ExtrasBench bench(row(0) == "-" ? "" : row(0));

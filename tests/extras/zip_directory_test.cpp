@@ -58,9 +58,8 @@ std::string zip_bytes(const Json& row) {
 }
 
 TEST(ZipDirectory, RefusedBeforeUnpacking) {
-    const Json table = tarntest::read_json("extras/zip_directory.json");
     tarntest::TempDir temp;
-    for (const Json& row : tarntest::items(table.find("rows"))) {
+    for (const Json& row : tarntest::json_rows("extras/zip_directory.json")) {
         SCOPED_TRACE(row.get_string("name", ""));
         const Path zip = temp.path() / "a.zip";
         ASSERT_TRUE(write_file(zip, zip_bytes(row)));

@@ -211,8 +211,7 @@ void exchange(const Json& c, bool streamed, bool logs) {
 }
 
 void each(const char* section, bool streamed_too) {
-    const Json table = tarntest::read_json("net/exchanges.json");
-    for (const Json& c : tarntest::items(table.find(section))) {
+    for (const Json& c : tarntest::json_rows("net/exchanges.json", section)) {
         exchange(c, false, false);
         if (streamed_too) exchange(c, true, false);
     }
@@ -235,10 +234,9 @@ TEST_P(HttpClientExchange, ComesBackAfterItsRetries) {
     exchange(GetParam(), false, true);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, HttpClientExchange,
-    testing::ValuesIn(tarntest::items(tarntest::read_json("net/exchanges.json").find("rows"))),
-    [](const auto& info) { return info.param.get_string("name", "unnamed"); });
+INSTANTIATE_TEST_SUITE_P(Table, HttpClientExchange,
+                         testing::ValuesIn(tarntest::json_rows("net/exchanges.json")),
+                         [](const auto& info) { return info.param.get_string("name", "unnamed"); });
 
 // Deadlines a trickle cannot stretch, the stall rule and the redirect cap;
 // each row also bounds the time it may take.

@@ -60,8 +60,7 @@ TEST(Url, ParsesWritesAndResolvesTheTable) {
 // The proxy for a URL from an environment (names exactly as given), then the
 // user's setting: "direct", the proxy as shown with its credentials, or the error.
 TEST(Url, ChoosesItsProxy) {
-    const Json table = tarntest::read_json("net/url.json");
-    for (const Json& row : items(table.find("proxy"))) {
+    for (const Json& row : tarntest::json_rows("net/url.json", "proxy")) {
         SCOPED_TRACE(text_at(row, 0) + " " + items(row)[1].dump(false));
         Error error;
         const Url url = Url::parse(text_at(row, 0), error);

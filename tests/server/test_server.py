@@ -1,56 +1,45 @@
 #!/usr/bin/env python3
-"""Scripted HTTP/HTTPS server for the network tests and the benchmark.
-
-Standard library only, and HTTP written by hand over sockets so that a
-behaviour can break the protocol exactly where a test wants it broken.
+"""Scripted HTTP/HTTPS server for the network tests and the benchmark:
+standard library only, HTTP written by hand so a behaviour can break the
+protocol exactly where a test wants it broken.
 
     test_server.py certs DIR [HOST...]
-        Makes a certificate authority for this run and the server
-        certificates the tests need (openssl CLI); with HOSTs also named.pem
-        for those names (the end-to-end tests); writes DIR/done last.
-
+        Makes this run's CA and the server certificates the tests need (and
+        named.pem for the HOSTs); writes DIR/done last.
     test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S] [--port N]
-        Listens on 127.0.0.1, port N (default 0); with --tls presents CERT, one of the
-        certificates made by "certs" (its key is leaf.key beside it), and with
-        --client-auth demands a client certificate. Reads its behaviours from
-        DIR/script.json, writes its port to DIR/port, records every request
-        as one JSON line in DIR/requests.log and writes DIR/exited when it
-        ends.
+        Listens on 127.0.0.1:N (default 0), with --tls presenting CERT (its key
+        is leaf.key beside it), with --client-auth demanding a client
+        certificate. Reads DIR/script.json, writes DIR/port, one JSON line per
+        request to DIR/requests.log, and DIR/exited when it ends.
 
-The server ends by itself, because a test under Wine cannot reliably kill a
-Linux child: when every counted behaviour has been used, when DIR/stop
-appears, after --idle seconds without a connection, and at --lifetime
-seconds in any case.
+The server ends by itself (under Wine a test cannot reliably kill a Linux
+child): when every counted behaviour is used, when DIR/stop appears, after
+--idle seconds without a connection, and at --lifetime seconds in any case.
 
-script.json is a list of behaviours. Each request (read whole first) takes
-the first behaviour whose "path" matches (or that has none) and whose count
-("times", default 1, 0 = unlimited) is not used up. Fields:
+script.json is a list of behaviours; a request (read whole first) takes the
+first whose "path" matches (or that has none) and whose "times" (default 1,
+0 = unlimited) is not used up. Fields:
 
-  action     "respond" (default) | "close" (no answer) | "stall" (wait
-             "ms" milliseconds, then close without answer)
-  status, headers ([[name, value], ...]; "{base}" in a value becomes
-             this server's base URL)
+  action     "respond" (default) | "close" (no answer) | "stall" (close after "ms")
+  status, headers ([[name, value], ...]; "{base}" becomes this server's URL)
   body       text (latin-1), or body_size: that many bytes, byte i = i % 256,
-             streamed; with "chunked" framing they follow chunk_line (a
-             size line written as given) as one chunk, without an end, or
-             with chunk_size go out in chunks of that size and end properly
-  framing    "length" (default, Content-Length) | "chunked" | "close" (no
-             length; the close ends the body) | "none" (no length header,
-             no close semantics: used with content_length)
-  content_length  a Content-Length value written as given (a wrong length)
-  raw        send this text instead of a built answer
-  echo       true: the body is the request's body
+             streamed; "chunked" sends them as one chunk after chunk_line (a
+             size line as given) without an end, or in chunks of chunk_size
+  framing    "length" (default) | "chunked" | "close" (the close ends the body)
+             | "none" (no length header, for content_length)
+  content_length  a Content-Length written as given
+  raw        this text instead of a built answer
+  echo       true: the body is the request's
   body_file  the body is this file's bytes (a Unix path)
-  close_notify  false: end a TLS connection without a close notification
-  pace       [bytes, ms]: the whole answer goes out that many bytes at a
-             time, one piece every ms milliseconds (a trickle)
+  close_notify  false: a TLS connection ends without a close notification
+  pace       [bytes, ms]: the answer trickles, that many bytes every ms
   cut_at     with body_size: close after that many body bytes
-  ranges     with body_size: a "Range: bytes=N-" request gets 206 and the
-             bytes from N (Content-Range as HTTP writes it, or
-             content_range given as is)
+  ranges     with body_size: "Range: bytes=N-" gets 206 and the bytes from N
+             (the Content-Range HTTP writes, or content_range as given)
   proxy      true: an HTTP proxy (CONNECT, or an absolute URL with a port); with
-             "auth" ("user:password") no such Basic Proxy-Authorization gets a 407.
-             Records {"event": "relayed", "method", "target", "up", "down"} (bytes)
+             "auth" ("user:password") a request without that Basic
+             Proxy-Authorization gets a 407. Records {"event": "relayed",
+             "method", "target", "up", "down"} (bytes each way)
 """
 
 import base64

@@ -22,8 +22,7 @@ struct Console {
 
 TEST(DownloadMeter, DrawsEachCallExactly) {
     std::map<std::string, std::unique_ptr<Console>> consoles;
-    const tarncore::Json table = tarntest::read_json("update/download_meter.json");
-    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+    for (const tarncore::Json& row : tarntest::json_rows("update/download_meter.json")) {
         SCOPED_TRACE(row.dump(false));
         auto text = [&](std::size_t i) { return tarntest::text_at(row, i); };
         auto number = [&](std::size_t i) { return std::stoll(text(i)); };

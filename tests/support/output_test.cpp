@@ -24,8 +24,7 @@ void play(const Json& writes) {
 
 // The console gets every byte as written; the log file the lines as they stay visible.
 TEST(ConsoleOutput, LogFileHoldsWhatTheConsoleShows) {
-    const Json table = tarntest::read_json("support/console_log.json");
-    for (const Json& row : tarntest::items(table)) {
+    for (const Json& row : tarntest::json_rows("support/console_log.json", "")) {
         tarntest::TempDir dir;
         const Path log = dir.path() / "setup.log";
         ASSERT_TRUE(write_file(log, "earlier run\n"));

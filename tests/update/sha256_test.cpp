@@ -28,8 +28,7 @@ std::string digest(const std::string& message, Sha256Path path) {
 }
 
 TEST(Sha256, VectorsOfAnIndependentImplementation) {
-    const tarncore::Json table = tarntest::read_json("update/sha256_vectors.json");
-    for (const tarncore::Json& row : tarntest::items(table.find("rows"))) {
+    for (const tarncore::Json& row : tarntest::json_rows("update/sha256_vectors.json")) {
         const std::string kind = text_at(row, 0),
                           want = text_at(row, tarntest::items(row).size() - 1);
         SCOPED_TRACE(kind + " " + text_at(row, 1).substr(0, 40) + " " + want);

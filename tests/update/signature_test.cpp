@@ -76,8 +76,7 @@ std::string blake2b_selftest() {
 }
 
 TEST(Signature, HashAndEd25519Vectors) {
-    const Json table = read_json("update/signature_vectors.json");
-    for (const Json& row : items(table.find("rows"))) {
+    for (const Json& row : json_rows("update/signature_vectors.json")) {
         const std::string kind = text_at(row, 0);
         SCOPED_TRACE(row.dump(false).substr(0, 120));
         if (kind == "blake2b-selftest") {
@@ -149,8 +148,7 @@ private:
 // the outcome as error / what the destination holds / the version noted after.
 TEST(Signature, DownloadsSignedByMinisign) {
     const MinisignKeys keys;
-    const Json table = read_json("update/signed_download.json");
-    for (const Json& row : items(table.find("rows"))) {
+    for (const Json& row : json_rows("update/signed_download.json")) {
         SCOPED_TRACE(row.get_string("name", ""));
         InstallSandbox box;
         auto fill = [&](const std::string& text) {

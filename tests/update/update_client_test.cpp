@@ -26,8 +26,7 @@ std::string describe(const ReleaseManifest& m) {
 }
 
 TEST(UpdateClient, Rows) {
-    const Json table = read_json("update/client.json");
-    for (const Json& row : items(table.find("rows"))) {
+    for (const Json& row : json_rows("update/client.json")) {
         auto field = [&](const char* key) { return row.get_string(key, ""); };
         auto flag = [&](const char* key) { return row.find(key).kind == JsonKind::Bool; };
         const std::string kind = field("kind");
