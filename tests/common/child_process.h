@@ -13,7 +13,7 @@ namespace tarntest {
 class ChildProcess {
 public:
     ChildProcess() = default;
-    ~ChildProcess();
+    ~ChildProcess() { kill(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -21,7 +21,7 @@ public:
     /// streams are the test's own. False when it could not be started.
     bool start(const tarncore::Path& program, const std::vector<std::string>& args);
     /// True while the process has not ended.
-    bool running();
+    bool running() { return handle_ != 0 && wait(0) == -1; }
     /// Waits up to timeout_ms for the end; the exit code, or -1 when it is
     /// still running.
     int wait(std::uint32_t timeout_ms);

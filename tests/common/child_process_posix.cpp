@@ -10,10 +10,6 @@ extern char** environ;
 
 namespace tarntest {
 
-ChildProcess::~ChildProcess() {
-    kill();
-}
-
 bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::string>& args) {
     kill();
     std::vector<std::string> argv_text{program.string()};
@@ -28,10 +24,6 @@ bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::s
     handle_ = pid;
     exit_code_ = -1;
     return true;
-}
-
-bool ChildProcess::running() {
-    return handle_ != 0 && wait(0) == -1;
 }
 
 int ChildProcess::wait(std::uint32_t timeout_ms) {

@@ -27,10 +27,6 @@ std::wstring quote(const std::wstring& arg) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-    kill();
-}
-
 bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::string>& args) {
     kill();
     std::wstring command = quote(program.wstring());
@@ -46,10 +42,6 @@ bool ChildProcess::start(const tarncore::Path& program, const std::vector<std::s
     handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
     exit_code_ = -1;
     return true;
-}
-
-bool ChildProcess::running() {
-    return handle_ != 0 && wait(0) == -1;
 }
 
 int ChildProcess::wait(std::uint32_t timeout_ms) {

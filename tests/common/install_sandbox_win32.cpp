@@ -8,29 +8,26 @@ namespace tarntest {
 
 // Pending deletions are listed as "\??\<path>" followed by an empty target.
 bool deletion_scheduled(const Path& path) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS) {
+    constexpr wchar_t kKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+    constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                     &size) != ERROR_SUCCESS) {
         return false;
     }
-    DWORD size = 0;
-    std::vector<wchar_t> data;
-    bool found = false;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) ==
-        ERROR_SUCCESS) {
-        data.resize(size / sizeof(wchar_t) + 2);
-        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS) {
-            const std::wstring wanted = L"\\??\\" + path.wstring();
-            // Pairs of source and target; an empty target ends no list here.
-            const wchar_t* end = data.data() + size / sizeof(wchar_t);
-            for (const wchar_t* s = data.data(); s < end; s += wcslen(s) + 1) {
-                if (_wcsicmp(s, wanted.c_str()) == 0) found = true;
-            }
-        }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2);
+    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                     &size) != ERROR_SUCCESS) {
+        return false;
     }
-    RegCloseKey(key);
-    return found;
+    // Pairs of source and target; an empty target ends no list here.
+    const std::wstring wanted = L"\\??\\" + path.wstring();
+    const wchar_t* end = data.data() + size / sizeof(wchar_t);
+    for (const wchar_t* s = data.data(); s < end; s += wcslen(s) + 1) {
+        if (_wcsicmp(s, wanted.c_str()) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace tarntest
