@@ -3,7 +3,7 @@
 set -euo pipefail
 prefix=$1
 stamp=$2
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY
 if [ ! -f "$prefix/system.reg" ]; then
   wineboot --init >/dev/null 2>&1
