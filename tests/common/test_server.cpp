@@ -15,6 +15,11 @@ namespace {
 
 const std::string kServerScript = std::string(TARN_SOURCE_DIR) + "/tests/server/test_server.py";
 
+// The interpreter that runs the server, as this platform starts it.
+Path python_program() {
+    return host_path("/usr/bin/python3");
+}
+
 // A fresh folder under /tmp: the server is a Linux program also under Wine,
 // so it gets Unix paths.
 std::string fresh_unix_dir(const std::string& prefix) {
@@ -74,10 +79,6 @@ struct Certificates {
 };
 
 }  // namespace
-
-Path python_program() {
-    return host_path("/usr/bin/python3");
-}
 
 const std::string& test_certificates() {
     static Certificates certificates;

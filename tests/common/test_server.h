@@ -67,7 +67,4 @@ const std::string& test_certificates();
 bool trust_test_ca(const std::string& cert_dir);
 void untrust_test_ca(const std::string& cert_dir);
 
-/// The interpreter that runs the server, as this platform starts it.
-Path python_program();
-
 }  // namespace tarntest

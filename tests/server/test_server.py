@@ -203,9 +203,8 @@ class Server:
                 self.record({"event": "no-request"})
                 return
             self.record(request)
-            behaviour = self.take(request["target"].split("?", 1)[0])
-            if behaviour is None:
-                behaviour = {"status": 404, "body": "no behaviour left\n"}
+            behaviour = self.take(request["target"].split("?", 1)[0]) or \
+                {"status": 404, "body": "no behaviour left\n"}
             if behaviour.get("echo"):
                 behaviour = dict(behaviour, body=request["body"])
             self.behave(conn, behaviour, request)

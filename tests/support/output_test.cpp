@@ -27,7 +27,17 @@ TEST(ConsoleOutput, LogFileHoldsWhatTheConsoleShows) {
     for (const Json& row : tarntest::json_rows("support/console_log.json", "")) {
         tarntest::TempDir dir;
         const Path log = dir.path() / "setup.log";
-        ASSERT_TRUE(write_file(log, "earlier run\n"));
+        // What an earlier run logged ([byte, count] lines), and what stays of it.
+        std::string earlier = "earlier run\n", kept = earlier;
+        if (row.find("earlier").kind != JsonKind::Null) earlier = kept = "";
+        for (const Json& line : tarntest::items(row.find("earlier"))) {
+            const std::string text =
+                std::string(std::stoul(tarntest::text_at(line, 1)), tarntest::text_at(line, 0)[0]) +
+                "\n";
+            earlier += text;
+            if (tarntest::text_at(line, 2) == "kept") kept += text;
+        }
+        ASSERT_TRUE(write_file(log, earlier));
         std::string shown;
         {
             tarntest::ConsoleCapture console;
@@ -39,7 +49,7 @@ TEST(ConsoleOutput, LogFileHoldsWhatTheConsoleShows) {
         }
         std::string text;
         ASSERT_TRUE(read_file(log, text));
-        EXPECT_EQ(text, "earlier run\n" + row.get_string("log", "")) << row.get_string("why", "");
+        EXPECT_EQ(text, kept + row.get_string("log", "")) << row.get_string("why", "");
         for (const char* key : {"before", "after"}) {
             for (const Json& write : tarntest::items(row.find(key))) {
                 if (tarntest::text_at(write, 0) != "log") {
@@ -48,21 +58,6 @@ TEST(ConsoleOutput, LogFileHoldsWhatTheConsoleShows) {
             }
         }
     }
-}
-
-TEST(ConsoleOutput, LogFileKeepsItsLastMebibyteFromALineStart) {
-    tarntest::TempDir dir;
-    const Path log = dir.path() / "setup.log";
-    ASSERT_TRUE(write_file(log, std::string(700000, 'a') + "\n" + std::string(700000, 'b') + "\n"));
-    {
-        tarntest::ConsoleCapture console;
-        open_log_file(log);
-        console_out() << "last run\n";
-        close_log_file();
-    }
-    std::string text;
-    ASSERT_TRUE(read_file(log, text));
-    EXPECT_EQ(text, std::string(700000, 'b') + "\nlast run\n");
 }
 
 }  // namespace
