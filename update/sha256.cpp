@@ -238,7 +238,7 @@ std::string Sha256::finish_hex() {
 
 std::string hex_text(const std::vector<std::uint8_t>& digest) {
     static constexpr char kAlphabet[] = "0123456789abcdef";
-    std::string text(64, '0');
+    std::string text(2 * digest.size(), '0');
     for (std::size_t i = 0; i < digest.size(); ++i) {
         text[2 * i] = kAlphabet[digest[i] >> 4];
         text[2 * i + 1] = kAlphabet[digest[i] & 0x0f];
