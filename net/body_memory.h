@@ -10,8 +10,8 @@ namespace tarncore::body_memory {
 /// Commits happen in multiples of this; reservations start on it.
 inline constexpr std::size_t kGranule = std::size_t{64} << 10;
 
-/// Reserves bytes (a multiple of kGranule) of address space, nothing of it
-/// usable yet; nullptr when the system refuses.
+/// Reserves bytes (a multiple of kGranule) of address space, none of it to
+/// be used before it is committed; nullptr when the system refuses.
 char* reserve(std::size_t bytes);
 /// Makes [start, start + bytes) of a reservation readable and writable
 /// (zero-filled); start and bytes are multiples of kGranule from its base.

@@ -10,10 +10,15 @@ namespace {
 constexpr std::size_t kHuge = std::size_t{2} << 20;
 }
 
-// PROT_NONE costs no commit charge; mprotect charges what becomes writable.
+// Writable from the start: an untouched private page costs nothing here, and
+// opening the range piece by piece with mprotect cost more than the transfer
+// itself (a 256 MiB body 3 to 4 times slower). Strict overcommit charges a
+// writable range in full and may refuse it; the range then starts closed,
+// and commit opens it as it fills.
 char* reserve(std::size_t bytes) {
-    void* base =
-        ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+    void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, kFlags, -1, 0);
+    if (base == MAP_FAILED) base = ::mmap(nullptr, bytes, PROT_NONE, kFlags, -1, 0);
     if (base == MAP_FAILED) return nullptr;
     // Transparent huge pages in "madvise" mode serve only ranges advised so;
     // a large body then takes a fault per 2 MiB instead of per 4 KiB.
@@ -24,10 +29,14 @@ char* reserve(std::size_t bytes) {
     return static_cast<char*>(base);
 }
 
+// Filled at once (the body is about to be written there): one call instead
+// of a fault per page. It fails on a closed range and on older kernels; the
+// range is opened then, and faults serve where filling is not known.
 bool commit(char* start, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    if (::madvise(start, bytes, MADV_POPULATE_WRITE) == 0) return true;
+#endif
     if (::mprotect(start, bytes, PROT_READ | PROT_WRITE) != 0) return false;
-        // Filled at once (the body is about to be written there): one call
-        // instead of a fault per page. Older kernels refuse it; faults serve then.
 #ifdef MADV_POPULATE_WRITE
     ::madvise(start, bytes, MADV_POPULATE_WRITE);
 #endif
