@@ -11,10 +11,10 @@ constexpr std::size_t kHuge = std::size_t{2} << 20;
 }
 
 // Writable from the start: an untouched private page costs nothing here, and
-// opening the range piece by piece with mprotect cost more than the transfer
-// itself (a 256 MiB body 3 to 4 times slower). Strict overcommit charges a
-// writable range in full and may refuse it; the range then starts closed,
-// and commit opens it as it fills.
+// opening the range piece by piece with mprotect took longer than receiving
+// a 256 MiB plain body. Strict overcommit charges a writable range in full
+// and may refuse it; the range then starts closed, and commit opens it as it
+// fills.
 char* reserve(std::size_t bytes) {
     constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
     void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, kFlags, -1, 0);
