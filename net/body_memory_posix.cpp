@@ -8,7 +8,18 @@ namespace tarncore::body_memory {
 
 namespace {
 constexpr std::size_t kHuge = std::size_t{2} << 20;
+
+// Filled at once (the body is about to be written there): one call instead
+// of a fault per page. False on a closed range and on older kernels.
+bool populate(char* start, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    return ::madvise(start, bytes, MADV_POPULATE_WRITE) == 0;
+#else
+    return false;
+#endif
 }
+
+}  // namespace
 
 // Writable from the start: an untouched private page costs nothing here, and
 // opening the range piece by piece with mprotect took longer than receiving
@@ -29,17 +40,11 @@ char* reserve(std::size_t bytes) {
     return static_cast<char*>(base);
 }
 
-// Filled at once (the body is about to be written there): one call instead
-// of a fault per page. It fails on a closed range and on older kernels; the
-// range is opened then, and faults serve where filling is not known.
+// A closed range is opened first; where filling is not known, faults serve.
 bool commit(char* start, std::size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-    if (::madvise(start, bytes, MADV_POPULATE_WRITE) == 0) return true;
-#endif
+    if (populate(start, bytes)) return true;
     if (::mprotect(start, bytes, PROT_READ | PROT_WRITE) != 0) return false;
-#ifdef MADV_POPULATE_WRITE
-    ::madvise(start, bytes, MADV_POPULATE_WRITE);
-#endif
+    (void)populate(start, bytes);
     return true;
 }
 
