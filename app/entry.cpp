@@ -20,6 +20,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     return line;
 }
 
+void report(const Error& error) {
+    console_err() << format_error_report(error) << "\n";
+    if (!error.detail.empty()) Logger::instance().detail(error.module, logged_message(error));
+}
+
 void begin_run_log(int argc, const char* const* argv) {
     std::string arguments;
     for (int i = 1; i < argc; ++i) arguments += std::string(i > 1 ? " " : "") + argv[i];
@@ -31,9 +36,12 @@ void begin_run_log(int argc, const char* const* argv) {
     attach_run_log();
 }
 
+// Every run that finds an installation folder logs into it, making logs when
+// it is missing; a removed installation is not made again for its log.
 void attach_run_log() {
     // Without a root the logs folder would be relative to the current one.
-    if (install_root().empty() || file_kind(logs_dir()) != FileKind::Folder) return;
+    if (install_root().empty() || file_kind(install_root()) != FileKind::Folder) return;
+    if (!ensure_dir(logs_dir())) return;
     open_log_file(logs_dir() / "setup.log");
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/error.h"
 #include "support/system.h"
 
 namespace tarncore {
@@ -17,6 +18,9 @@ struct CommandLine {
 /// Reads argv[1..argc-1]; only exact, case-sensitive switches count.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
+/// The "Runtime Error" report on standard error; what the error keeps for the
+/// log alone goes to the log beside it.
+void report(const Error& error);
 /// Sets the console title and prints the banner.
 void show_banner();
 /// One line of standard input without its line feed; end of input is empty.

@@ -13,13 +13,6 @@
 #include "update/release_signature.h"
 
 namespace tarncore {
-namespace {
-
-void report(const Error& error) {
-    console_err() << format_error_report(error) << "\n";
-}
-
-}  // namespace
 
 int run_install(const Path& runtime_source, bool silent, const std::string& signed_version) {
     console_out() << "\nInstalling Tarnwick " << kSetupVersion << "...\n";

@@ -17,10 +17,6 @@
 namespace tarncore {
 namespace {
 
-void report(const Error& error) {
-    console_err() << format_error_report(error) << "\n";
-}
-
 // The runtime the setup carries ("bundled" in the menus).
 int install_own_runtime(bool silent) {
     Path runtime;

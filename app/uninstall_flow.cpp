@@ -13,7 +13,7 @@ namespace tarncore {
 int run_uninstall(bool silent) {
     show_banner();
     if (const Error busy = hold_setup_lock(); busy.failed()) {
-        console_err() << format_error_report(busy) << "\n";
+        report(busy);
         return 1;
     }
     // Without LOCALAPPDATA every folder would be relative to the current one:
@@ -37,7 +37,7 @@ int run_uninstall(bool silent) {
     const Error error = remove_installation();
     settle_setup_copy(moved, error.ok());
     if (error.failed()) {
-        console_err() << format_error_report(error) << "\n";
+        report(error);
         return 1;
     }
     console_out() << "Tarnwick has been removed.\n";

@@ -66,32 +66,41 @@ tarntest::ServerOptions long_lived(tarntest::ServerCert cert) {
     return options;
 }
 
-// A 64 MiB limit against a 400 MiB body without length and against a chunk
-// that announces 4 GiB: each must end in the limit's error, holding little.
+// A 64 MiB limit against bodies that do not end there: without a length
+// (over HTTP, over HTTPS, and trickled) and behind a chunk that announces
+// 4 GiB. Each must end in the limit's error, asked once, holding little.
 int limit_cases() {
     constexpr std::int64_t kLimit = std::int64_t{64} << 20;
     const std::string size = std::to_string(std::uint64_t{400} << 20);
+    const std::string endless = R"([{"body_size":)" + size + R"(,"framing":"close","times":0)";
     const struct {
         const char* name;
         std::string script;
+        tarntest::ServerCert cert;
     } cases[] = {
-        {"400 MiB until close", R"([{"body_size":)" + size + R"(,"framing":"close","times":0}])"},
+        {"400 MiB until close", endless + "}]", tarntest::ServerCert::None},
+        {"400 MiB until close, TLS", endless + "}]", tarntest::ServerCert::Good},
+        {"trickled until close, TLS", endless + R"(,"pace":[1048576,5]}])",
+         tarntest::ServerCert::Good},
         {"ffffffff chunk + 400 MiB",
-         R"([{"body_size":)" + size +
-             R"(,"framing":"chunked","chunk_line":"ffffffff","times":0}])"},
+         R"([{"body_size":)" + size + R"(,"framing":"chunked","chunk_line":"ffffffff","times":0}])",
+         tarntest::ServerCert::None},
     };
-    std::printf("%-26s %8s %14s  %s\n", "64 MiB limit", "time", "peak RSS", "error");
+    if (tarntest::test_certificates().empty()) return 1;
+    std::printf("%-26s %8s %14s %9s  %s\n", "64 MiB limit", "time", "peak RSS", "requests",
+                "error");
     bool ok = true;
     for (const auto& c : cases) {
         tarntest::TestServer server;
-        if (!server.start(c.script, long_lived(tarntest::ServerCert::None))) {
+        if (!server.start(c.script, long_lived(c.cert))) {
             std::cerr << server.last_error() << "\n";
             return 1;
         }
         ClientRun run = client_download(server.url("/endless"), kLimit);
-        std::printf("%-26s %6.2f s %10.1f MiB  %u %s\n", c.name, run.seconds, mib(run.peak),
-                    run.error.code, run.error.message.c_str());
-        ok = ok && run.error.failed() && run.peak < (std::uint64_t{128} << 20);
+        const std::size_t asked = server.http_requests().size();
+        std::printf("%-26s %6.2f s %10.1f MiB %9zu  %u %s\n", c.name, run.seconds, mib(run.peak),
+                    asked, run.error.code, run.error.message.c_str());
+        ok = ok && run.error.failed() && run.peak < (std::uint64_t{128} << 20) && asked == 1;
     }
     return ok ? 0 : 1;
 }

@@ -97,8 +97,8 @@ Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path
     (void)ensure_dir(target.parent_path());
     const Placement placed = place_copy(found, target);
     if (!placed.ok()) {
-        return extras_error(
-            kErrFile, "Could not install " + primary + " to " + placement_detail(target, placed));
+        return with_placement(extras_error(kErrFile, "Could not install " + primary), target,
+                              placed);
     }
     if (!row.secondary_file.empty()) {
         const Path second = find_in_tree(unpack, std::string(row.secondary_file));

@@ -40,7 +40,8 @@ Error download_file(const std::string& url, const Path& destination, platform::D
     if (check) TARN_TRY(check(digest.hex()));
     const Placement placed = file.commit();
     if (!placed.ok()) {
-        return extras_error(kErrFile, "Could not write " + placement_detail(destination, placed));
+        return with_placement(extras_error(kErrFile, "Could not write " + path_text(destination)),
+                              destination, placed);
     }
     return {};
 }

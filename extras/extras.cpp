@@ -72,14 +72,18 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         meter.finish("No automatic download for this platform.");
         return extras_error(kErrProcess, name + " must be installed manually on this platform");
     }
-    // Said before anything is fetched, and in words that name the obstacle.
+    // Found before anything is fetched; the report keeps the words of the
+    // step that would have failed, the log names the obstacle.
     if (const FileKind kind = file_kind(tools_folder); kind != FileKind::Folder) {
         meter.finish("Failed.");
-        return extras_error(kErrFile,
-                            "Could not install " + std::string(row.primary_file) + ": " +
-                                path_text(tools_folder) +
-                                (kind == FileKind::Missing ? " could not be created"
-                                                           : " is in the way; it is not a folder"));
+        Error error =
+            row.archive
+                ? extras_error(kErrFile, "Could not install " + std::string(row.primary_file))
+                : extras_error(kErrFile, "Could not write " + path_text(target));
+        error.detail = path_text(tools_folder) + (kind == FileKind::Missing
+                                                      ? " could not be created"
+                                                      : " is in the way; it is not a folder");
+        return error;
     }
     console_out() << "        " << row.url << "\n";
     Error error = row.archive
@@ -92,6 +96,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
         }
         Logger::instance().warn(
             "setup", name + " refresh failed; keeping the existing copy: " + error.message);
+        if (!error.detail.empty()) Logger::instance().detail("setup", logged_message(error));
         meter.finish("Refresh failed; existing copy kept.");
         return {};
     }

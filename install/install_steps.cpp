@@ -27,9 +27,12 @@ Path with_suffix(const Path& target, const char* suffix) {
 }
 
 // Each step's result goes to the log file; the console shows only the step.
+// The detail is said here, once.
 Error logged(const char* step, Error error) {
     Logger::instance().detail(
-        "install", std::string(step) + (error.failed() ? " failed: " + error.message : " done"));
+        "install",
+        std::string(step) + (error.failed() ? " failed: " + logged_message(error) : " done"));
+    error.detail.clear();
     return error;
 }
 
@@ -82,10 +85,12 @@ Error place_file(const Path& source, const Path& target) {
     // Only a whole copy that could not take the target's place is offered to
     // the user; a failed one has been deleted again.
     if (placed.failure == Placement::kWrite && !path_exists(fresh))
-        return install_error("Could not install " + placement_detail(target, placed));
-    return install_error("Could not replace " + path_text(target) +
-                         " (file is in use). Close running bots, then copy " + path_text(fresh) +
-                         " over it.");
+        return with_placement(install_error("Could not install " + path_text(target.filename())),
+                              target, placed);
+    return with_placement(install_error("Could not replace " + path_text(target) +
+                                        " (file is in use). Close running bots, then copy " +
+                                        path_text(fresh) + " over it."),
+                          target, placed);
 }
 
 Error install_runtime(const Path& runtime_source, Snapshot snapshot) {

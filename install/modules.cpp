@@ -18,7 +18,8 @@ Error write_module_files() {
         const Placement placed =
             place_bytes(target, std::string_view(entry.source, std::strlen(entry.source)));
         if (!placed.ok())
-            return install_error("Could not write " + placement_detail(target, placed));
+            return with_placement(install_error("Could not write " + path_text(target)), target,
+                                  placed);
         (void)copy_with_parents(target, copies / relative);
     }
     return Error();

@@ -19,7 +19,7 @@ Error write_install_record() {
     (void)ensure_dir(path.parent_path());
     const Placement placed = place_bytes(path, record.dump(true));
     if (placed.ok()) return Error();
-    return install_error("Could not write " + placement_detail(path, placed));
+    return with_placement(install_error("Could not write install.json"), path, placed);
 }
 
 std::string read_installed_version() {

@@ -31,8 +31,7 @@ Error locate_setup_runtime(Path& runtime_path, const Path& setup_dir, std::strin
     (void)ensure_dir(cache_dir());
     const Placement placed = place_bytes(target, payload);
     if (placed.ok()) return {};
-    return setup_runtime_error("Could not extract bundled runtime to " +
-                               placement_detail(target, placed));
+    return with_placement(setup_runtime_error("Could not extract bundled runtime"), target, placed);
 }
 
 Error locate_setup_runtime(Path& runtime_path) {

@@ -86,8 +86,10 @@ constexpr std::size_t kLineReadSize = 16384;
 constexpr std::size_t kChunkTail = 64;
 
 Error limit_error(std::int64_t limit) {
-    return http_error("HTTP response body exceeded the limit of " + std::to_string(limit) +
-                      " bytes");
+    Error error =
+        http_error("HTTP response body exceeded the limit of " + std::to_string(limit) + " bytes");
+    error.kind = ErrorKind::kTooLarge;
+    return error;
 }
 
 Error memory_error() {
@@ -569,7 +571,7 @@ HttpResponse read_response(Transport& transport, std::string& buffer, Error& err
         read_delimited(transport, std::move(rest), length, limit, out, error);
     }
     out.finish();
-    if (redirect && error.failed() && error.message == limit_error(limit).message) error = Error();
+    if (redirect && error.kind == ErrorKind::kTooLarge) error = Error();
     return response;
 }
 

@@ -317,6 +317,8 @@ HttpResponse HttpClient::execute_once(const HttpRequest& request, Error& error) 
         }
         bool empty_get =
             request.method == "GET" && response.status == 200 && body_length(response) == 0;
+        // More than the caller allows is the server's answer, not a passing fault.
+        final = final || error.kind == ErrorKind::kTooLarge;
         if ((error.ok() && response.status != 0 && !empty_get) || final) return response;
 
         ++attempts;

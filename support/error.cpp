@@ -17,4 +17,8 @@ std::string format_error_report(const Error& error) {
     return out;
 }
 
+std::string logged_message(const Error& error) {
+    return error.detail.empty() ? error.message : error.message + ": " + error.detail;
+}
+
 }  // namespace tarncore

@@ -17,12 +17,23 @@ enum ErrorCode : std::uint32_t {
     kErrFile = 10,    // files and folders
 };
 
+/// What kind of failure an Error is, for callers that decide by it; the
+/// message stays for people.
+enum class ErrorKind : std::uint8_t {
+    kUnspecified,
+    kTooLarge,  // more arrived than the caller's limit allows
+};
+
 struct [[nodiscard]] Error {
     std::uint32_t code = 0;
     std::string module;
     std::string function;
     std::string message;
     std::string traceback;
+    ErrorKind kind = ErrorKind::kUnspecified;
+    /// For the log alone: what the message leaves out (a full path, the
+    /// system's reason), so the report keeps its fixed words.
+    std::string detail;
 
     Error() = default;
     Error(std::uint32_t c, std::string mod, std::string fn, std::string msg, std::string tb = {})
@@ -39,6 +50,9 @@ struct [[nodiscard]] Error {
 
 /// The "Runtime Error" report for a failure; empty for success.
 std::string format_error_report(const Error& error);
+
+/// The message with the detail behind it, for a log line.
+std::string logged_message(const Error& error);
 
 }  // namespace tarncore
 

@@ -75,11 +75,6 @@ Path with_suffix(const Path& target, const char* suffix) {
     return result;
 }
 
-Placement fault_failure() {
-    return {Placement::kWrite,
-            placement_fault.kind == PlacementFault::kFail ? disk_full_text() : "stopped"};
-}
-
 Placement swap_in(const Path& fresh, const Path& target) {
     if (move_file(fresh, target, kMoveReplaceExisting | kMoveWriteThrough)) return {};
     // A running executable cannot be overwritten, but it can be renamed.
@@ -99,15 +94,31 @@ Placement swap_in(const Path& fresh, const Path& target) {
 }
 
 Placement place(const Path& target, std::string_view bytes, const Path* mode_from) {
-    FilePlacement placement(target);
+    FilePlacement placement(target, bytes.size());
     (void)placement.write(bytes);
     return placement.commit(mode_from);
 }
 
 }  // namespace
 
-FilePlacement::FilePlacement(Path target)
-    : target_(std::move(target)), fresh_(with_suffix(target_, ".new")) {}
+FilePlacement::FilePlacement(Path target, std::uint64_t size)
+    : target_(std::move(target)), fresh_(with_suffix(target_, ".new")), size_(size) {}
+
+// The test seam's full disk, or its kill.
+Placement FilePlacement::fault_failure() const {
+    return stop_ ? Placement{Placement::kWrite, "stopped"} : write_failure(disk_full_text());
+}
+
+// A write that failed part-way may have met a full disk: what the file
+// needed and what the disk has left belong beside the system's reason.
+Placement FilePlacement::write_failure(std::string reason) const {
+    const std::optional<std::uint64_t> free = free_disk_space(target_.parent_path());
+    reason += "; " + std::to_string(written_) + " of " +
+              (size_ > 0 ? std::to_string(size_) : std::string("an unknown number of")) +
+              " bytes written, " + (free ? std::to_string(*free) : std::string("unknown")) +
+              " bytes free";
+    return {Placement::kWrite, std::move(reason)};
+}
 
 FilePlacement::~FilePlacement() {
     if (!committed_) discard();
@@ -153,10 +164,11 @@ bool FilePlacement::write(std::string_view bytes) {
         const std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>({bytes.size(), kPiece, limit_}));
         if (!out_->write(bytes.substr(0, n))) {
-            state_ = {Placement::kWrite, out_->reason()};
+            state_ = write_failure(out_->reason());
             return false;
         }
         bytes.remove_prefix(n);
+        written_ += n;
         if (faulty_) limit_ -= n;
     }
     return true;
@@ -167,6 +179,7 @@ void FilePlacement::restart() {
     out_.reset();
     out_ = std::make_unique<FileOutput>(fresh_);
     if (!out_->is_open()) state_ = {Placement::kWrite, out_->reason()};
+    written_ = 0;
     if (faulty_) limit_ = placement_fault.bytes;
 }
 
@@ -175,7 +188,7 @@ Placement FilePlacement::commit(const Path* permissions_from) {
         if (faulty_) {
             state_ = fault_failure();
         } else if (!out_->finish()) {
-            state_ = {Placement::kWrite, out_->reason()};
+            state_ = write_failure(out_->reason());
         }
     }
     out_.reset();
@@ -210,6 +223,11 @@ Placement place_copy(const Path& source, const Path& target) {
 
 std::string placement_detail(const Path& target, const Placement& placement) {
     return path_text(target) + " (" + placement.reason + ")";
+}
+
+Error with_placement(Error error, const Path& target, const Placement& placement) {
+    error.detail = placement_detail(target, placement);
+    return error;
 }
 
 void set_placement_fault(const PlacementFault& fault) {

@@ -65,7 +65,9 @@ Placement place_bytes(const Path& target, std::string_view bytes);
 /// target. Dropped without a commit, it deletes its target.new.
 class FilePlacement {
 public:
-    explicit FilePlacement(Path target);
+    /// size, when known, is what the whole file will take (for the log of a
+    /// full disk).
+    explicit FilePlacement(Path target, std::uint64_t size = 0);
     ~FilePlacement();
     FilePlacement(const FilePlacement&) = delete;
     FilePlacement& operator=(const FilePlacement&) = delete;
@@ -80,11 +82,15 @@ public:
 private:
     bool begin();
     void discard();
+    Placement write_failure(std::string reason) const;
+    Placement fault_failure() const;
 
     Path target_;
     Path fresh_;
     std::unique_ptr<FileOutput> out_;
     Placement state_;
+    std::uint64_t size_;
+    std::uint64_t written_ = 0;
     std::uint64_t number_ = 0;
     std::uint64_t limit_ = UINT64_MAX;  // bytes the test seam lets through
     bool begun_ = false;
@@ -94,8 +100,11 @@ private:
 };
 /// place_bytes with the content of the file source.
 Placement place_copy(const Path& source, const Path& target);
-/// The usual words for a failed placement: "<target> (<reason>)".
+/// The words of a failed placement for the log: "<target> (<reason>)".
 std::string placement_detail(const Path& target, const Placement& placement);
+/// error, carrying a failed placement's words as its detail: the report keeps
+/// its fixed text, the log gets the path and the system's reason.
+Error with_placement(Error error, const Path& target, const Placement& placement);
 
 /// Test seam for the placements of this process: from placement number
 /// `files` on (counted from 0 when set), `bytes` bytes into it, writing fails

@@ -97,6 +97,9 @@ bool may_replace(const Path& path);
 void copy_permissions(const Path& from, const Path& to);
 /// The size of a regular file (links followed); nullopt for anything else.
 std::optional<std::uint64_t> regular_file_size(const Path& path);
+/// Bytes the current user may still write on the disk that holds folder;
+/// nullopt when the system cannot say.
+std::optional<std::uint64_t> free_disk_space(const Path& folder);
 /// Creates one folder; true also when a folder is there already.
 bool make_folder(const Path& path);
 /// The entries of a folder, unsorted, links not followed; false when the

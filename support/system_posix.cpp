@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -261,6 +262,12 @@ bool list_folder(const Path& folder, std::vector<Path>& entries) {
     }
     ::closedir(dir);
     return true;
+}
+
+std::optional<std::uint64_t> free_disk_space(const Path& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 std::string last_error_text() {

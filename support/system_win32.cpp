@@ -352,6 +352,14 @@ std::optional<std::uint64_t> regular_file_size(const Path& path) {
     return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
+std::optional<std::uint64_t> free_disk_space(const Path& folder) {
+    ULARGE_INTEGER available{};
+    std::wstring name = long_form(folder);
+    if (!name.empty() && name.back() != L'\\') name += L'\\';
+    if (!GetDiskFreeSpaceExW(name.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
+}
+
 bool make_folder(const Path& path) {
     if (CreateDirectoryW(long_form(path).c_str(), nullptr)) return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && file_kind(path) == FileKind::Folder;

@@ -185,8 +185,9 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     if (signed_only) TARN_TRY(signature.finish());
     const Placement placed = file.commit();
     if (!placed.ok()) {
-        return update_error(kErrFile, kUpdate,
-                            "Could not write " + placement_detail(destination, placed));
+        return with_placement(
+            update_error(kErrFile, kUpdate, "Could not write " + path_text(destination)),
+            destination, placed);
     }
     return {};
 }
@@ -198,11 +199,13 @@ Error download_runtime(const UpdateClient& client, const ReleaseManifest& manife
     Error error = client.download(
         manifest, destination,
         [&meter](std::int64_t received, std::int64_t total) { meter.update(received, total); });
-    // A download that arrived but could not be kept (a full disk) says why:
-    // a silent update reports nothing more before it falls back.
-    meter.finish(error.code == kErrFile ? "Download failed: " + error.message
-                 : error.failed()       ? "Download failed."
-                                        : "Downloaded.");
+    meter.finish(error.failed() ? "Download failed." : "Downloaded.");
+    // A silent update reports nothing more before it falls back: the log
+    // keeps why (a full disk, with the path).
+    if (error.failed()) {
+        Logger::instance().detail("update", "Download failed: " + logged_message(error));
+        error.detail.clear();
+    }
     return error;
 }
 

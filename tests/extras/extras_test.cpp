@@ -67,9 +67,9 @@ struct ExtrasBench {
 
 // Rows: tools "present" in the installation and files "before" in FFmpeg's work
 // folder; "refresh"; "manual": yt-dlp without a URL; the "archive" served as {zip} by the server
-// "script"; the "result", the screens of "stdout" and "stderr", and the "tools" and "work" folders
-// afterwards ("tools_file": tools is a file). {base} stands for the server's address, {tools}
-// for the tools folder.
+// "script"; the "result" (with " | log: " and what only the log is told), the screens of "stdout"
+// and "stderr", and the "tools" and "work" folders afterwards ("tools_file": tools is a file).
+// {base} stands for the server's address, {tools} for the tools folder.
 TEST(InstallExtras, RefreshTable) {
     for (const Json& row : tarntest::json_rows("extras/refresh.json", "")) {
         SCOPED_TRACE(row.get_string("name", ""));
@@ -127,7 +127,8 @@ TEST(InstallExtras, RefreshTable) {
 
         tarntest::ConsoleCapture console;
         const Error result = install_extras(row.find("refresh").kind != JsonKind::Null, rows);
-        EXPECT_EQ(error_text(result), expand(row.get_string("result", "")));
+        EXPECT_EQ(error_text(result) + (result.detail.empty() ? "" : " | log: " + result.detail),
+                  expand(row.get_string("result", "")));
         EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
         EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
         EXPECT_EQ(listing(tools_dir()), lines(row.find("tools")));
