@@ -99,7 +99,7 @@ describe("objects", function()
       { "hi", { content = "hi" } },
       { { content = "x", flags = { "SuppressEmbeds", "SuppressNotifications" } }, { content = "x", flags = 4100 } },
       { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true } } },
-        { attachments = { { id = "11" }, { id = 0, filename = "SPOILER_a.txt" } } } },
+        { attachments = { { id = "11" }, { id = "0", filename = "SPOILER_a.txt" } } } },
     }
     for i, c in ipairs(cases) do assert.same(c[2], body(c[1]), "case " .. i) end
     local refused = {
@@ -160,7 +160,10 @@ describe("objects", function()
   end)
 
   it("send member, role, channel and guild changes as Discord expects them", function()
-    fd.rest:route("PATCH", "/guilds/:guild", function(_, _, b) return 200, { id = fd.guild.id, name = b.name } end)
+    fd.rest:route("PATCH", "/guilds/:guild", function(_, _, b)
+      fd.guild.name = b.name
+      return 200, fd.store:guildRESTJSON(fd.guild)
+    end)
     local alice, from, until_ = member(fd.alice), #fd:requests() + 1, nil
     local role = act(function()
       alice.roles:add(fd.member_role.id, "promoted")

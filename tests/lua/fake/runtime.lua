@@ -267,6 +267,9 @@ local function fireTimer(limit)
   return true
 end
 
+--- Checks run after each loop; one that returns a text fails the run with it (fakes register them).
+M.checks = {}
+
 --- Runs the loop (`fn` as the first task) until nothing is left, runtime.stop() or `opts.for` virtual ms;
 --- raises on the first task error. Returns the number of tasks still parked.
 function M.run(fn, opts)
@@ -290,6 +293,10 @@ function M.run(fn, opts)
     elseif not fireTimer(limit) then
       break
     end
+  end
+  for _, check in ipairs(M.checks) do
+    local failure = check()
+    if failure then error(failure, 0) end
   end
   local parked = 0
   for _ in pairs(state.tasks) do parked = parked + 1 end

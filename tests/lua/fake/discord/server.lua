@@ -69,6 +69,7 @@ end
 function Server:_echo(t, channel, d, bits)
   local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
+  if t == "MESSAGE_CREATE" or t == "MESSAGE_UPDATE" then d = self.store:messageEvent(d) end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
@@ -116,7 +117,7 @@ function Server:_routes()
     local d = store:memberJSON(m)
     d.guild_id = g.id
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
-    return d
+    return store:memberJSON(m)
   end
   local copy = Store.copyKeys
 
