@@ -113,7 +113,6 @@ describe("objects", function()
   end)
 
   it("replies, edits, reacts, pins and deletes messages through REST", function()
-    fd.rest:route("PUT", "/channels/:channel/pins/:message", function() return 204 end)
     fd.rest:route("PUT", "/channels/:channel/messages/:message/reactions/:emoji/@me", function() return 204 end)
     local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
     local msg = channel().messages.cache:get(said.id)
@@ -133,7 +132,7 @@ describe("objects", function()
         .. fd.general.id .. '","fail_if_not_exists":true,"guild_id":"' .. guild.id .. '","message_id":"' .. msg.id
         .. '"}}',
       "PATCH " .. base .. "/messages/" .. reply.id .. ' {"content":"changed"}',
-      "PUT " .. base .. "/pins/" .. msg.id .. " (keep)",
+      "PUT " .. base .. "/messages/pins/" .. msg.id .. " (keep)",
       "PUT " .. base .. "/messages/" .. msg.id .. "/reactions/%F0%9F%91%8D/@me",
       "DELETE " .. base .. "/messages/" .. reply.id,
     }, trace(from))

@@ -437,13 +437,13 @@ function Message:delete(reason)
 end
 
 function Message:pin(reason)
-  self.client.rest:put("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.client.rest:put("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = true
   return self
 end
 
 function Message:unpin(reason)
-  self.client.rest:delete("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.client.rest:delete("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = false
   return self
 end

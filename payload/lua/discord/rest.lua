@@ -434,6 +434,7 @@ function REST:_buildRequest(method, path, opts)
     timeout = opts.timeout or self.options.timeout,
     deadline = opts.deadline,
     replayable = opts.replayable or replayable(method, opts.body),
+    raw = opts.raw,
   }
 end
 
@@ -511,6 +512,8 @@ function REST:_execute(req, bucket)
       if res.body and res.body ~= "" then body, decodeError = json.decode(res.body) end
       self:_countInvalid(status, h["x-ratelimit-scope"])
       if status >= 200 and status < 300 then
+        -- Images and CSV come back as they are.
+        if req.raw then return res.body or "" end
         if status == 204 or res.body == nil or res.body == "" then return nil end
         if body == nil then
           error(errors.HTTPError({

@@ -38,10 +38,14 @@ local function load()
       end
     end
   end
-  -- Documented, not described: a forum post's answer carries its starter message; a command edit takes nsfw.
+  -- Documented, not described: a forum post's answer carries its starter message; a command edit takes nsfw;
+  -- an application's description is edited as a string.
   local schemas = spec.components.schemas
   schemas.CreatedThreadResponse.properties.message = { ["$ref"] = "#/components/schemas/MessageResponse" }
   schemas.ApplicationCommandPatchRequestPartial.properties.nsfw = { type = { "boolean", "null" } }
+  local description = schemas.ApplicationFormPartial.properties.description
+  schemas.ApplicationFormPartial.properties.description = { anyOf = { { type = "string", maxLength = 400 },
+    description } }
   for _, d in ipairs(DOCUMENTED) do
     local responses = {}
     for code, schema in pairs(d[3]) do
@@ -154,7 +158,8 @@ function check(s, v, where, errs)
   if s.const ~= nil and v ~= s.const then
     errs[#errs + 1] = where .. ": " .. tostring(v) .. " is not " .. tostring(s.const)
   end
-  if s.enum then
+  -- An empty enum leaves the values to the type its allOf names.
+  if s.enum and #s.enum > 0 then
     local ok = false
     for _, e in ipairs(s.enum) do ok = ok or e == v end
     if not ok then errs[#errs + 1] = where .. ": " .. tostring(v) .. " is not one of the enum" end
@@ -197,6 +202,7 @@ end
 local function queryValue(s, text)
   s = resolve(s)
   local t = type(s.type) == "table" and s.type[1] or s.type
+  if t == "array" then return json.array({ queryValue(s.items, text) }) end
   if t == "integer" then return math.tointeger(tonumber(text)) or text end
   if t == "number" then return tonumber(text) or text end
   if t == "boolean" then
@@ -205,8 +211,9 @@ local function queryValue(s, text)
   return text
 end
 
---- Errors of a request (method, path, query table, decoded body or nil) against Discord's description.
-function M.checkRequest(method, path, query, body)
+--- Errors of a request (method, path, query table, decoded body or nil, multipart files) against Discord's
+--- description.
+function M.checkRequest(method, path, query, body, files)
   local o = M.find(method, path)
   if not o then return { method .. " " .. path .. ": no such operation in Discord's OpenAPI description" } end
   local errs = {}
@@ -225,6 +232,11 @@ function M.checkRequest(method, path, query, body)
     if not known[k] then errs[#errs + 1] = "query " .. k .. ": not a parameter of " .. o.id end
   end
   local content = o.op.requestBody and o.op.requestBody.content
+  if content and not content["application/json"] and files then
+    -- A route that takes only a form: its fields are the files themselves.
+    body = json.object({})
+    for _, f in ipairs(files) do body[f.field] = f.data end
+  end
   if body ~= nil then
     local media = content and (content["application/json"] or content["multipart/form-data"])
     if not media then
@@ -286,7 +298,7 @@ local function sample(s, depth)
     return json.null
   end
   if s.const ~= nil then return s.const end
-  if s.enum then return s.enum[1] end
+  if s.enum and #s.enum > 0 then return s.enum[1] end
   local t = s.type
   if type(t) == "table" then
     for _, x in ipairs(t) do

@@ -153,9 +153,9 @@ function Rest.parseMultipart(raw, ctype)
     if name == "payload_json" then
       body = json.decode(data)
       if type(body) ~= "table" then return nil, nil, "payload_json is not JSON" end
-    elseif name and name:match("^files%[%d+%]$") and head:match('filename="[^"]+"') then
-      files[#files + 1] = { field = name, n = tonumber(name:match("%d+")), filename = head:match('filename="([^"]*)"'),
-        content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
+    elseif name and head:match('filename="[^"]+"') then
+      files[#files + 1] = { field = name, n = tonumber(name:match("^files%[(%d+)%]$")),
+        filename = head:match('filename="([^"]*)"'), content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
     else
       return nil, nil, "bad part " .. tostring(name)
     end
@@ -194,7 +194,7 @@ function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
   openapi.stats.requests = openapi.stats.requests + 1
-  local errs = openapi.checkRequest(req.method, path, req.query or {}, (readBody(req)))
+  local errs = openapi.checkRequest(req.method, path, req.query or {}, (readBody(req)), req.files)
   if #errs > 0 then
     openapi.refuse("request", errs)
     return jsonResponse(400, { message = "Invalid Form Body", code = 50035, errors = errs })

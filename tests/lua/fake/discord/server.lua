@@ -129,6 +129,11 @@ function Server:_routes()
     end
     return 200, store:channelJSON(store:addChannel(nil, { type = 1, recipients = { body.recipient_id } }))
   end)
+  route("GET", "/guilds/:guild/channels", function(p)
+    local out = json.array({})
+    for _, id in ipairs(p.guild.channels) do out[#out + 1] = store:channelJSON(store.channels[id]) end
+    return 200, out
+  end)
   route("PATCH", "/channels/:channel", function(p, body)
     copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
     local d = store:channelJSON(p.channel)
