@@ -3,9 +3,12 @@
 local server = require("fake.discord.server")
 local openapi = require("fake.discord.openapi")
 local errors = require("discord.errors")
+local Store = require("fake.discord.store")
+local deepcompare = require("luassert.util").deepcompare
 
 -- operation ID, the call that sends it (a chunk over the fixtures below), and for a deprecated operation the
--- successor that is sent instead.
+-- successor that is sent instead. Optional, as chunks: the request's body, query and path; its audit-log
+-- reason; `auth = false` for a request that must carry no authorisation.
 local ROWS = {
   { "get_my_application", "app:fetch()" },
   { "update_my_application", "app:edit({ description = 'd' })" },
@@ -25,7 +28,8 @@ local ROWS = {
   { "delete_application_emoji", "app.emojis:delete('5')" },
   { "update_application_emoji", "app.emojis:edit('5', { name = 'ff' })" },
   { "get_entitlements", "app.entitlements:fetch()" },
-  { "create_entitlement", "app.entitlements:createTest({ sku = '3', guild = G })" },
+  { "create_entitlement", "app.entitlements:createTest({ sku = '3', guild = G })",
+    body = "{ sku_id = '3', owner_id = G, owner_type = 1 }" },
   { "get_entitlement", "app.entitlements:fetch('5')" },
   { "delete_entitlement", "app.entitlements:deleteTest('5')" },
   { "consume_entitlement", "app.entitlements:consume('5')" },
@@ -48,7 +52,8 @@ local ROWS = {
   { "update_channel", "ch:setTopic('news')" },
   { "follow_channel", "news:addFollower(C)" },
   { "list_channel_invites", "ch:fetchInvites()" },
-  { "create_channel_invite", "ch:createInvite({ maxAge = 0 })" },
+  { "create_channel_invite", "g.invites:create(C, { maxAge = 0, unique = true, reason = 'event' })",
+    body = "{ max_age = 0, unique = true }", reason = "event" },
   { "list_messages", "ch.messages:fetch({ limit = 5 })" },
   { "create_message", "ch:send('hi')" },
   { "bulk_delete_messages", "ch:bulkDelete({ '1', '2' })" },
@@ -76,7 +81,7 @@ local ROWS = {
   { "poll_expire", "pollMsg.poll:expire()" },
   { "add_group_dm_user", "client.channels:addRecipient(C, U, { accessToken = 't', nick = 'n' })" },
   { "delete_group_dm_user", "client.channels:removeRecipient(C, U)" },
-  { "send_soundboard_sound", "g.soundboardSounds:send('9', VC)" },
+  { "send_soundboard_sound", "g.soundboardSounds:send('9', '7')", body = "{ sound_id = '9', source_guild_id = G }" },
   { "list_thread_members", "thread.members:fetch({})" },
   { "join_thread", "thread:join()" },
   { "leave_thread", "thread:leave()" },
@@ -91,14 +96,16 @@ local ROWS = {
   { "list_my_private_archived_threads", "ch.threads:fetchArchived({ joined = true })" },
   { "update_voice_channel_status", "client.channels.cache:get(VC):setStatus('on air')" },
   { "list_channel_webhooks", "ch:fetchWebhooks()" },
-  { "create_webhook", "ch:createWebhook({ name = 'CI' })" },
+  { "create_webhook", "ch:createWebhook({ name = 'CI', reason = 'builds' })", body = "{ name = 'CI' }",
+    reason = "builds" },
 
   { "get_gateway", "client:fetchGateway()" },
   { "get_bot_gateway", "client:fetchGatewayInfo()" },
   { "get_guild_template", "client:fetchGuildTemplate('abc')" },
   { "get_guild", "client.guilds:fetch(G, { force = true })" },
   { "update_guild", "g:setName('renamed')" },
-  { "list_guild_audit_log_entries", "g:fetchAuditLogs({ limit = 5 })" },
+  { "list_guild_audit_log_entries", "g:fetchAuditLogs({ type = 'MemberBanAdd', limit = 10 })",
+    query = "{ action_type = '22', limit = '10' }" },
   { "list_auto_moderation_rules", "g.autoModerationRules:fetch()" },
   { "create_auto_moderation_rule", "g.autoModerationRules:create({ name = 'r', triggerType = 'Keyword', "
     .. "triggerMetadata = { keywordFilter = { 'x' } }, actions = { { type = 'BlockMessage' } } })" },
@@ -108,13 +115,15 @@ local ROWS = {
   { "list_guild_bans", "g.bans:fetch()" },
   { "get_guild_ban", "g.bans:fetch(U)" },
   { "ban_user_from_guild", "g.bans:create(U)" },
-  { "unban_user_from_guild", "g.bans:remove(U)" },
-  { "bulk_ban_users_from_guild", "g.bans:bulkCreate({ U })" },
+  { "unban_user_from_guild", "g.bans:remove(U, 'appeal')", reason = "appeal" },
+  { "bulk_ban_users_from_guild", "g.bans:bulkCreate({ U }, { deleteMessageSeconds = 60, reason = 'raid' })",
+    body = "{ user_ids = { U }, delete_message_seconds = 60 }", reason = "raid" },
   { "list_guild_channels", "g.channels:fetch()" },
   { "create_guild_channel", "g.channels:create({ name = 'new' })" },
   { "bulk_update_guild_channels", "g.channels:setPosition(C, 1)" },
   { "list_guild_emojis", "g.emojis:fetch()" },
-  { "create_guild_emoji", "g.emojis:create({ name = 'ee', attachment = PNG })" },
+  { "create_guild_emoji", "g.emojis:create({ name = 'wave', attachment = PNG, roles = { R } })",
+    body = "{ name = 'wave', image = 'data:image/png;base64,iVBORw0KGgo=', roles = { R } }" },
   { "get_guild_emoji", "g.emojis:fetch('5')" },
   { "delete_guild_emoji", "g.emojis:delete('5')" },
   { "update_guild_emoji", "g.emojis:edit('5', { name = 'ff' })" },
@@ -150,7 +159,9 @@ local ROWS = {
   { "update_guild_role", "g.roles:edit(R, { colors = { primaryColor = 1, tertiaryColor = 3 } })" },
   { "list_guild_scheduled_events", "g.scheduledEvents:fetch()" },
   { "create_guild_scheduled_event", "g.scheduledEvents:create({ name = 'Meet', entityType = 'External', "
-    .. "location = 'Park', scheduledStartTime = ISO, scheduledEndTime = ISO })" },
+    .. "location = 'Park', scheduledStartTime = ISO, scheduledEndTime = ISO, reason = 'plan' })", reason = "plan",
+    body = "{ name = 'Meet', entity_type = 3, privacy_level = 2, entity_metadata = { location = 'Park' }, "
+      .. "scheduled_start_time = ISO, scheduled_end_time = ISO }" },
   { "get_guild_scheduled_event", "g.scheduledEvents:fetch('5')" },
   { "delete_guild_scheduled_event", "g.scheduledEvents:delete('5')" },
   { "update_guild_scheduled_event", "g.scheduledEvents:edit('5', { name = 'n' })" },
@@ -162,7 +173,8 @@ local ROWS = {
   { "count_guild_scheduled_event_users", "g.scheduledEvents:fetchSubscriberCount('5')" },
   { "list_guild_scheduled_event_exception_users", "g.scheduledEvents:fetchSubscribers('5', { exception = '6' })" },
   { "list_guild_soundboard_sounds", "g.soundboardSounds:fetch()" },
-  { "create_guild_soundboard_sound", "g.soundboardSounds:create({ name = 'boop', file = 'OggS..' })" },
+  { "create_guild_soundboard_sound", "g.soundboardSounds:create({ name = 'boop', file = 'OggS..', volume = 0.5 })",
+    body = "{ name = 'boop', volume = 0.5, sound = 'data:audio/ogg;base64,T2dnUy4u' }" },
   { "get_guild_soundboard_sound", "g.soundboardSounds:fetch('5')" },
   { "delete_guild_soundboard_sound", "g.soundboardSounds:delete('5')" },
   { "update_guild_soundboard_sound", "g.soundboardSounds:edit('5', { name = 'bb' })" },
@@ -170,7 +182,8 @@ local ROWS = {
   { "create_guild_sticker", "g.stickers:create({ name = 'st', tags = 'x', file = PNG, description = 'dd' })" },
   { "get_guild_sticker", "g.stickers:fetch('5')" },
   { "delete_guild_sticker", "g.stickers:delete('5')" },
-  { "update_guild_sticker", "g.stickers:edit('5', { name = 'hi' })" },
+  { "update_guild_sticker", "g.stickers:edit('5', { name = 'hi', tags = 'wave' }, 'rename')",
+    body = "{ name = 'hi', tags = 'wave' }", reason = "rename" },
   { "list_guild_templates", "g:fetchTemplates()" },
   { "create_guild_template", "g:createTemplate('t')" },
   { "sync_guild_template", "tpl:sync()" },
@@ -186,13 +199,15 @@ local ROWS = {
   { "get_guild_welcome_screen", "g:fetchWelcomeScreen()" },
   { "update_guild_welcome_screen", "g:editWelcomeScreen({ enabled = false })" },
   { "get_guild_widget_settings", "g:fetchWidgetSettings()" },
-  { "update_guild_widget_settings", "g:setWidgetSettings({ enabled = true })" },
+  { "update_guild_widget_settings", "g:setWidgetSettings({ enabled = true, channel = false }, 'open')",
+    body = "{ enabled = true, channel_id = json.null }", reason = "open" },
   { "get_guild_widget", "g:fetchWidget()" },
   { "get_guild_widget_png", "g:fetchWidgetImage('banner1')" },
 
   { "create_interaction_response", "newInteraction():reply('hi')" },
   { "invite_resolve", "client:fetchInvite('abc', { withCounts = true })" },
-  { "invite_revoke", "g.invites:delete('abc')" },
+  { "invite_revoke", "g.invites:delete('https://discord.gg/abc-1', 'leak')", path = "'/invites/abc-1'",
+    reason = "leak" },
   { "get_invite_target_users", "g.invites:fetchTargetUsers('abc')" },
   { "update_invite_target_users", "g.invites:setTargetUsers('abc', { U })" },
   { "get_invite_target_users_job_status", "g.invites:fetchTargetUsersJobStatus('abc')" },
@@ -231,7 +246,8 @@ local ROWS = {
   { "get_sku_subscriptions", "sku:fetchSubscriptions({ user = U })" },
   { "get_sku_subscription", "sku:fetchSubscription('4')" },
   { "get_soundboard_default_sounds", "client:fetchDefaultSoundboardSounds()" },
-  { "create_stage_instance", "g.stageInstances:create(VC, { topic = 'AMA' })" },
+  { "create_stage_instance", "g.stageInstances:create('7', { topic = 'AMA', privacyLevel = 'GuildOnly', "
+    .. "reason = 'talk' })", body = "{ channel_id = '7', topic = 'AMA', privacy_level = 2 }", reason = "talk" },
   { "get_stage_instance", "g.stageInstances:fetch(VC)" },
   { "delete_stage_instance", "g.stageInstances:delete(VC)" },
   { "update_stage_instance", "g.stageInstances:edit(VC, { topic = 'Q' })" },
@@ -250,8 +266,10 @@ local ROWS = {
   { "delete_webhook", "client:deleteWebhook('4')" },
   { "update_webhook", "hookBot:edit({ name = 'n' })" },
   { "get_webhook_by_token", "client:fetchWebhook('4', 'tok')" },
-  { "execute_webhook", "hook:send('hi')" },
-  { "delete_webhook_by_token", "hook:delete()" },
+  { "execute_webhook", "discord.WebhookClient({ url = 'https://discord.com/api/webhooks/4/tok' })"
+    .. ":send({ content = 'hi', username = 'ci', threadId = '8' })", body = "{ content = 'hi', username = 'ci' }",
+    query = "{ thread_id = '8', wait = 'true' }", auth = false },
+  { "delete_webhook_by_token", "hook:delete()", auth = false },
   { "update_webhook_by_token", "hook:edit({ name = 'n' })" },
   { "execute_github_compatible_webhook", "hook:sendCompatible('github', { sender = { id = 1, login = 'x', "
     .. "html_url = 'https://github.com/x', avatar_url = 'https://github.com/x.png' } })" },
@@ -290,7 +308,7 @@ describe("REST operations", function()
     local discord = require("discord")
     local g = client.guilds.cache:get(fd.guild.id)
     local msg = server.act(function() return fd:say(fd.alice, fd.general, "hello") end)
-    env = setmetatable({ discord = discord, client = client, app = client.application, g = g,
+    env = setmetatable({ discord = discord, json = require("json"), client = client, app = client.application, g = g,
       ch = client.channels.cache:get(fd.general.id), G = fd.guild.id, C = fd.general.id, U = fd.alice.id,
       B = fd.bot.id, R = fd.member_role.id, M = msg.id, VC = fd.guild.channels[3], PNG = "\137PNG\r\n\26\n",
       ISO = "2026-01-01T00:00:00.000Z" }, { __index = _G })
@@ -332,9 +350,20 @@ describe("REST operations", function()
       local sent = {}
       for i, req in ipairs(fd:requests()) do
         local op = i > before and openapi.find(req.method, req.path)
-        if op then sent[op.id] = true end
+        if op then
+          sent[op.id] = { body = req.body, query = req.query, path = req.path, auth = req.headers.authorization,
+            reason = req.headers["x-audit-log-reason"] and Store.unescape(req.headers["x-audit-log-reason"]) }
+        end
       end
-      if not sent[r[3] or r[1]] or (r[3] and sent[r[1]]) then
+      local req = sent[r[3] or r[1]]
+      local function value(text) return text and assert(load("return " .. text, r[1], "t", env))() end
+      if req and not deepcompare({ value(r.body), value(r.query), value(r.path), r.reason, r.auth },
+        { r.body and req.body, r.query and req.query, r.path and req.path, r.reason and req.reason,
+          (r.auth == false and req.auth ~= nil) or r.auth }, true) then
+        wrong[#wrong + 1] = r[1] .. ": sent " .. require("json").encode({ body = req.body, query = req.query,
+          path = req.path, reason = req.reason, auth = req.auth })
+      end
+      if not req or (r[3] and sent[r[1]]) then
         local got = {}
         for id in pairs(sent) do got[#got + 1] = id end
         wrong[#wrong + 1] = r[1] .. " <- " .. r[2] .. ": sent " .. table.concat(got, ", ")

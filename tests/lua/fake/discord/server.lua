@@ -81,7 +81,8 @@ function Server:requests(method, pattern)
     local path = r.path:match("^/api/v10(/.*)")
     if path and (method == nil or r.method == method) and path:match("^" .. (pattern or ".*") .. "$") then
       out[#out + 1] = {
-        method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
+        method = r.method, path = path, query = r.query, headers = r.headers, at = r.at,
+        status = ex.response and ex.response.status,
         body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
       }
       if r.files then out[#out].body, out[#out].files = Rest.parseMultipart(r.body, r.headers["content-type"]) end
