@@ -200,12 +200,13 @@ function Server:_routes()
 
   route("POST", "/guilds/:guild/roles", function(p, body)
     local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
-      position = 1 })
+      position = 1, colors = body.colors })
     self:_echo("GUILD_ROLE_CREATE", nil, { guild_id = p.guild.id, role = store:roleJSON(r) }, GUILDS)
     return 200, store:roleJSON(r)
   end)
   route("PATCH", "/guilds/:guild/roles/:role", function(p, body)
-    copy(body, p.role, { "name", "color", "hoist", "permissions", "mentionable" })
+    copy(body, p.role, { "name", "color", "colors", "hoist", "permissions", "mentionable" })
+    if body.color and not body.colors then p.role.colors.primary_color = body.color end
     self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = p.guild.id, role = store:roleJSON(p.role) }, GUILDS)
     return 200, store:roleJSON(p.role)
   end)

@@ -95,7 +95,7 @@ function Store:addRole(guild, r)
     id = r.id or self:id(), name = r.name, color = r.color or 0, hoist = r.hoist or false, position = r.position,
     permissions = r.permissions or "0", managed = false, mentionable = false, icon = json.null,
     unicode_emoji = json.null, flags = 0,
-    colors = { primary_color = r.color or 0, secondary_color = json.null, tertiary_color = json.null },
+    colors = r.colors or { primary_color = r.color or 0, secondary_color = json.null, tertiary_color = json.null },
   }
   guild.roles[#guild.roles + 1] = role
   return role
