@@ -62,17 +62,20 @@ function Rest:handlerOf(method, template)
   end
 end
 
+-- Params of a path on a route, and how many literal segments matched (a literal beats a parameter).
 local function match(route, segs)
   if #route.segs ~= #segs then return nil end
-  local params = {}
+  local params, literal = {}, 0
   for i, s in ipairs(route.segs) do
     if s:sub(1, 1) == ":" then
       params[s:sub(2)] = segs[i]
     elseif s ~= segs[i] then
       return nil
+    else
+      literal = literal + 1
     end
   end
-  return params
+  return params, literal
 end
 
 --- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
@@ -220,14 +223,11 @@ end
 
 function Rest:_dispatch(req, path)
   local segs = split(path)
-  local route, params
+  local route, params, best
   for _, r in ipairs(self.routes) do
     if r.method == req.method then
-      params = match(r, segs)
-      if params then
-        route = r
-        break
-      end
+      local p, literal = match(r, segs)
+      if p and (not best or literal > best) then route, params, best = r, p, literal end
     end
   end
   if not route then
