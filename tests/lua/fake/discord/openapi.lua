@@ -217,6 +217,7 @@ function M.checkRequest(method, path, query, body, files)
   local o = M.find(method, path)
   if not o then return { method .. " " .. path .. ": no such operation in Discord's OpenAPI description" } end
   local errs = {}
+  if o.op.deprecated then errs[#errs + 1] = "deprecated: the library sends its successor" end
   local known = {}
   for _, p in ipairs(o.op.parameters) do
     if p["in"] == "query" then
