@@ -288,16 +288,17 @@ function M.run(fn, opts)
       local failure = state.failure
       if failure then
         state.failure = nil
-        error("task failed: " .. failure, 0)
+        local found = {}
+        for _, check in ipairs(M.checks) do found[#found + 1] = check() end
+        error(table.concat({ "task failed: " .. failure, table.unpack(found) }, "\n"), 0)
       end
     elseif not fireTimer(limit) then
       break
     end
   end
-  for _, check in ipairs(M.checks) do
-    local failure = check()
-    if failure then error(failure, 0) end
-  end
+  local found = {}
+  for _, check in ipairs(M.checks) do found[#found + 1] = check() end
+  if #found > 0 then error(table.concat(found, "\n"), 0) end
   local parked = 0
   for _ in pairs(state.tasks) do parked = parked + 1 end
   return parked

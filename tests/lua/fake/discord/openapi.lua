@@ -26,6 +26,8 @@ local function load()
     for s in template:gmatch("[^/]+") do segs[#segs + 1] = s end
     local bot = documented or false
     for _, sec in ipairs(op.security or {}) do bot = bot or sec.BotToken ~= nil end
+    -- The description marks the old pins routes by their name only.
+    op.deprecated = op.deprecated or (op.operationId or ""):match("^deprecated_") ~= nil
     ops[#ops + 1] = { method = method, template = template, segs = segs, op = op, bot = bot,
       id = op.operationId or (method .. " " .. template) }
   end
