@@ -113,7 +113,7 @@ describe("flow: interactions", function()
         discord.AttachmentBuilder("a\r\nb"):setName("y.txt"):setSpoiler(true) } })
     end, slash)
     local cb = fd:requests("POST", "/interactions/.*")[1]
-    assert.same({ { id = 0, filename = "chart.png", description = "c" }, { id = 1, filename = "SPOILER_y.txt" } },
+    assert.same({ { id = "0", filename = "chart.png", description = "c" }, { id = "1", filename = "SPOILER_y.txt" } },
       cb.body.data.attachments)
     assert.same({ "files[0]", "image/png", png }, { cb.files[1].field, cb.files[1].content_type, cb.files[1].data })
     local a = it.original.attachments

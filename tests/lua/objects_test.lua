@@ -99,7 +99,7 @@ describe("objects", function()
       { "hi", { content = "hi" } },
       { { content = "x", flags = { "SuppressEmbeds", "SuppressNotifications" } }, { content = "x", flags = 4100 } },
       { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true } } },
-        { attachments = { { id = "11" }, { id = 0, filename = "SPOILER_a.txt" } } } },
+        { attachments = { { id = "11" }, { id = "0", filename = "SPOILER_a.txt" } } } },
     }
     for i, c in ipairs(cases) do assert.same(c[2], body(c[1]), "case " .. i) end
     local refused = {
@@ -113,7 +113,6 @@ describe("objects", function()
   end)
 
   it("replies, edits, reacts, pins and deletes messages through REST", function()
-    fd.rest:route("PUT", "/channels/:channel/pins/:message", function() return 204 end)
     fd.rest:route("PUT", "/channels/:channel/messages/:message/reactions/:emoji/@me", function() return 204 end)
     local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
     local msg = channel().messages.cache:get(said.id)
@@ -133,7 +132,7 @@ describe("objects", function()
         .. fd.general.id .. '","fail_if_not_exists":true,"guild_id":"' .. guild.id .. '","message_id":"' .. msg.id
         .. '"}}',
       "PATCH " .. base .. "/messages/" .. reply.id .. ' {"content":"changed"}',
-      "PUT " .. base .. "/pins/" .. msg.id .. " (keep)",
+      "PUT " .. base .. "/messages/pins/" .. msg.id .. " (keep)",
       "PUT " .. base .. "/messages/" .. msg.id .. "/reactions/%F0%9F%91%8D/@me",
       "DELETE " .. base .. "/messages/" .. reply.id,
     }, trace(from))
@@ -160,7 +159,10 @@ describe("objects", function()
   end)
 
   it("send member, role, channel and guild changes as Discord expects them", function()
-    fd.rest:route("PATCH", "/guilds/:guild", function(_, _, b) return 200, { id = fd.guild.id, name = b.name } end)
+    fd.rest:route("PATCH", "/guilds/:guild", function(_, _, b)
+      fd.guild.name = b.name
+      return 200, fd.store:guildRESTJSON(fd.guild)
+    end)
     local alice, from, until_ = member(fd.alice), #fd:requests() + 1, nil
     local role = act(function()
       alice.roles:add(fd.member_role.id, "promoted")

@@ -611,6 +611,14 @@ function BaseGuildVoiceChannel:setVideoQualityMode(mode, reason)
   return self:edit({ videoQualityMode = mode }, reason)
 end
 
+--- (B) Sets the channel's status text (up to 500 characters; nil or "" clears it).
+function BaseGuildVoiceChannel:setStatus(status, reason)
+  self.client.rest:put("/channels/" .. self.id .. "/voice-status", { body = { status = status or "" },
+    reason = reason })
+  self.status = status ~= "" and status or nil
+  return self
+end
+
 local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
 M.VoiceChannel = VoiceChannel
 

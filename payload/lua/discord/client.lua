@@ -184,12 +184,8 @@ end
 --- GuildInviteManager:fetch), a webhook (its token skips the bot's authorization), a sticker and the
 --- standard packs, a template, a guild's preview or widget, voice regions and the default sounds.
 function Client:fetchInvite(code, opts)
-  opts = opts or {}
   local invite = require("discord.structures.invite")
-  local data = self.rest:get("/invites/" .. util.urlEncode(invite.resolveCode(code) or tostring(code)), { query = {
-    with_counts = opts.withCounts and "true" or nil, with_expiration = opts.withExpiration and "true" or nil,
-    guild_scheduled_event_id = opts.guildScheduledEventId } })
-  return invite.Invite(self, data)
+  return invite.Invite(self, invite.fetchData(self, code, opts))
 end
 
 function Client:fetchWebhook(id, token)
@@ -219,6 +215,13 @@ function Client:fetchVoiceRegions() return require("discord.structures.voice_reg
 function Client:fetchDefaultSoundboardSounds()
   return require("discord.managers.soundboard").fetchDefaultSounds(self)
 end
+
+--- (B) The gateway's URL ({url=}), which needs no token.
+function Client:fetchGateway()
+  return self.rest:get("/gateway", { auth = false })
+end
+
+function Client:fetchStickerPack(id) return require("discord.structures.sticker").fetchPack(self, id) end
 
 function Client:toJSON()
   return {

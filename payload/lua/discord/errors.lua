@@ -320,6 +320,7 @@ local MESSAGES = {
   FetchOwnerId = fmt("Couldn't resolve the guild ownerId to fetch the member."),
   MissingManageEmojisAndStickersPermission = fmt("Client must have Manage Emojis and Stickers permission in guild %s."),
   NotImplemented = fmt("%s is not implemented."),
+  RouteGone = fmt("%s: Discord has no such route for bots (%s); nothing was sent."),
   Timeout = fmt("%s timed out."),
   TaskRequired = fmt("%s must be called inside a task."),
   FileUnreadable = fmt("Cannot read the file %s: %s."),

@@ -380,11 +380,9 @@ function Guild:fetchVanityData()
   return { code = self.vanityURLCode, uses = d.uses }
 end
 
---- (B) Requires (1) or drops (0) two-factor authentication for moderators.
-function Guild:setMFALevel(level, reason)
-  local d = self.client.rest:post("/guilds/" .. self.id .. "/mfa", { body = { level = level }, reason = reason })
-  self.mfaLevel = d.level
-  return self
+--- Raises: Discord has withdrawn the route that changed a guild's two-factor requirement.
+function Guild:setMFALevel()
+  error(require("discord.errors").LibraryError("RouteGone", "Guild:setMFALevel", "POST /guilds/{id}/mfa"), 2)
 end
 
 --- (B) Pauses invites and DMs until the given times (Unix ms; false lifts): {invitesDisabledUntil=,
@@ -399,6 +397,60 @@ function Guild:setIncidentActions(opts, reason)
   local d = self.client.rest:put("/guilds/" .. self.id .. "/incident-actions", { body = body, reason = reason })
   return { invitesDisabledUntil = util.parseTimestamp(util.nullable(d.invites_disabled_until)),
     dmsDisabledUntil = util.parseTimestamp(util.nullable(d.dms_disabled_until)) }
+end
+
+local MESSAGE_SEARCH = { content = "content", authorId = "author_id", authorType = "author_type",
+  mentions = "mentions", mentionsRoleId = "mentions_role_id", mentionEveryone = "mention_everyone",
+  repliedToUserId = "replied_to_user_id", repliedToMessageId = "replied_to_message_id", channelId = "channel_id",
+  minId = "min_id", maxId = "max_id", has = "has", pinned = "pinned", includeNsfw = "include_nsfw",
+  linkHostname = "link_hostname", embedProvider = "embed_provider", embedType = "embed_type",
+  attachmentExtension = "attachment_extension", attachmentFilename = "attachment_filename",
+  sortBy = "sort_by", sortOrder = "sort_order", limit = "limit", offset = "offset", slop = "slop" }
+
+--- (B) Searches the guild's messages: {content=, authorId= (IDs), channelId= (IDs), mentions=, has=, pinned=,
+--- minId=, maxId=, sortBy=, sortOrder=, limit= (1-25), offset=, ...}. Returns {messages = {Message...},
+--- total=}, or {indexing = true} while Discord builds the guild's index.
+function Guild:searchMessages(opts)
+  local query = {}
+  for k, v in pairs(opts or {}) do
+    if not MESSAGE_SEARCH[k] then error("Guild:searchMessages: unknown option " .. tostring(k), 2) end
+    query[MESSAGE_SEARCH[k]] = type(v) == "boolean" and tostring(v) or v
+  end
+  local res = self.client.rest:get("/guilds/" .. self.id .. "/messages/search", { query = query })
+  if res == nil or res.messages == nil then return { indexing = true } end
+  local out = {}
+  for _, hit in ipairs(res.messages) do
+    -- Each hit is a list whose first message is the match.
+    local data = hit[1] or hit
+    local channel = self.client.channels.cache:get(data.channel_id)
+    out[#out + 1] = channel and channel.messages and channel.messages:_add(data, false)
+      or require("discord.message").Message(self.client, data, channel)
+  end
+  return { messages = out, total = res.total_results }
+end
+
+--- (B) The guild's new member welcome (its home settings), as Discord sends it; nil when it has none.
+function Guild:fetchNewMemberWelcome()
+  return self.client.rest:get("/guilds/" .. self.id .. "/new-member-welcome")
+end
+
+--- (B) Requests to join the guild, as Discord sends them: {status=, limit=, before=, after=}.
+function Guild:fetchJoinRequests(opts)
+  opts = opts or {}
+  return self.client.rest:get("/guilds/" .. self.id .. "/requests", { query = { status = opts.status,
+    limit = opts.limit, before = opts.before, after = opts.after } })
+end
+
+--- (B) Approves ("APPROVED") or rejects ("REJECTED", with a reason) a join request.
+function Guild:reviewJoinRequest(request, action, rejectionReason)
+  local id = type(request) == "table" and request.id or tostring(request)
+  return self.client.rest:patch("/guilds/" .. self.id .. "/requests/" .. id, { body = { action = action,
+    rejection_reason = rejectionReason } })
+end
+
+--- (B) The widget image (PNG bytes): style "shield" (default), "banner1" to "banner4".
+function Guild:fetchWidgetImage(style)
+  return self.client.rest:get("/guilds/" .. self.id .. "/widget.png", { query = { style = style }, raw = true })
 end
 
 function Guild:equals(other)

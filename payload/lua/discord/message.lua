@@ -178,8 +178,8 @@ function MessagePayload:resolveBody()
       attachments[#attachments + 1] = { id = type(a) == "table" and a.id or a }
     end
     for i, f in ipairs(files) do
-      attachments[#attachments + 1] = { id = i - 1, filename = f.name, description = f.description, title = f.title,
-        duration_secs = f.duration, waveform = f.waveform }
+      attachments[#attachments + 1] = { id = tostring(i - 1), filename = f.name, description = f.description,
+        title = f.title, duration_secs = f.duration, waveform = f.waveform }
     end
     body.attachments = json.array(attachments)
   end
@@ -437,13 +437,13 @@ function Message:delete(reason)
 end
 
 function Message:pin(reason)
-  self.client.rest:put("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.client.rest:put("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = true
   return self
 end
 
 function Message:unpin(reason)
-  self.client.rest:delete("/channels/" .. self.channelId .. "/pins/" .. self.id, { reason = reason })
+  self.client.rest:delete("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = false
   return self
 end

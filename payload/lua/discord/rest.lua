@@ -83,8 +83,8 @@ for name, fmt in pairs({
   channelMessage = "/channels/{1}/messages/{2}",
   channelMessagesBulkDelete = "/channels/{1}/messages/bulk-delete",
   channelMessageCrosspost = "/channels/{1}/messages/{2}/crosspost",
-  channelPins = "/channels/{1}/pins",
-  channelPin = "/channels/{1}/pins/{2}",
+  channelPins = "/channels/{1}/messages/pins",
+  channelPin = "/channels/{1}/messages/pins/{2}",
   channelTyping = "/channels/{1}/typing",
   channelPermission = "/channels/{1}/permissions/{2}",
   channelInvites = "/channels/{1}/invites",
@@ -93,7 +93,6 @@ for name, fmt in pairs({
   channelMessageReaction = "/channels/{1}/messages/{2}/reactions/{3}",
   channelMessageOwnReaction = "/channels/{1}/messages/{2}/reactions/{3}/@me",
   channelMessageUserReaction = "/channels/{1}/messages/{2}/reactions/{3}/{4}",
-  guilds = "/guilds",
   guild = "/guilds/{1}",
   guildPreview = "/guilds/{1}/preview",
   guildChannels = "/guilds/{1}/channels",
@@ -434,6 +433,7 @@ function REST:_buildRequest(method, path, opts)
     timeout = opts.timeout or self.options.timeout,
     deadline = opts.deadline,
     replayable = opts.replayable or replayable(method, opts.body),
+    raw = opts.raw,
   }
 end
 
@@ -511,6 +511,8 @@ function REST:_execute(req, bucket)
       if res.body and res.body ~= "" then body, decodeError = json.decode(res.body) end
       self:_countInvalid(status, h["x-ratelimit-scope"])
       if status >= 200 and status < 300 then
+        -- Images and CSV come back as they are.
+        if req.raw then return res.body or "" end
         if status == 204 or res.body == nil or res.body == "" then return nil end
         if body == nil then
           error(errors.HTTPError({

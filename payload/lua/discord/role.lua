@@ -111,7 +111,8 @@ function Role:iconURL(opts)
   return require("discord.cdn").roleIcon(self.id, self.icon, opts)
 end
 
---- (B) Edits the role: {name=, color=, hoist=, permissions=, mentionable=, icon=, unicodeEmoji=, position=}.
+--- (B) Edits the role: {name=, color=, colors = {primaryColor=, secondaryColor=, tertiaryColor=}, hoist=,
+--- permissions=, mentionable=, icon=, unicodeEmoji=, position=}.
 function Role:edit(opts, reason)
   return self.guild.roles:edit(self, opts, reason)
 end
@@ -123,6 +124,7 @@ function Role:setMentionable(v, reason) return self:edit({ mentionable = v ~= fa
 function Role:setPermissions(perms, reason) return self:edit({ permissions = perms }, reason) end
 function Role:setIcon(icon, reason) return self:edit({ icon = icon or false }, reason) end
 function Role:setUnicodeEmoji(emoji, reason) return self:edit({ unicodeEmoji = emoji or false }, reason) end
+function Role:setColors(colors, reason) return self:edit({ colors = colors }, reason) end
 
 function Role:setPosition(position, reason)
   self.guild.roles:setPosition(self, position, reason)

@@ -267,6 +267,9 @@ local function fireTimer(limit)
   return true
 end
 
+--- Checks run after each loop; one that returns a text fails the run with it (fakes register them).
+M.checks = {}
+
 --- Runs the loop (`fn` as the first task) until nothing is left, runtime.stop() or `opts.for` virtual ms;
 --- raises on the first task error. Returns the number of tasks still parked.
 function M.run(fn, opts)
@@ -285,12 +288,17 @@ function M.run(fn, opts)
       local failure = state.failure
       if failure then
         state.failure = nil
-        error("task failed: " .. failure, 0)
+        local found = {}
+        for _, check in ipairs(M.checks) do found[#found + 1] = check() end
+        error(table.concat({ "task failed: " .. failure, table.unpack(found) }, "\n"), 0)
       end
     elseif not fireTimer(limit) then
       break
     end
   end
+  local found = {}
+  for _, check in ipairs(M.checks) do found[#found + 1] = check() end
+  if #found > 0 then error(table.concat(found, "\n"), 0) end
   local parked = 0
   for _ in pairs(state.tasks) do parked = parked + 1 end
   return parked

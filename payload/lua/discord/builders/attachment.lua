@@ -222,8 +222,10 @@ function M.encodeMultipart(files, payload, boundary)
     if type(f.data) ~= "string" then invalid("files[" .. i .. "]", "a file with its bytes") end
     local name = f.name or ("file" .. i)
     local n = (f.index or i) - 1
-    heads[#heads + 1] = string.format('Content-Disposition: form-data; name="files[%d]"; filename="%s"\r\n'
-      .. "Content-Type: %s", n, quoteName(name), f.contentType or M.contentTypeOf(name, f.data))
+    -- A route that takes one file names its own field (`field`); messages number theirs.
+    heads[#heads + 1] = string.format('Content-Disposition: form-data; name="%s"; filename="%s"\r\n'
+      .. "Content-Type: %s", f.field or ("files[" .. n .. "]"), quoteName(name),
+      f.contentType or M.contentTypeOf(name, f.data))
     parts[#parts + 1] = f.data
   end
   if boundary ~= nil then

@@ -158,9 +158,11 @@ local function keyOf(data)
   return tostring(data.type or 1) .. ":" .. tostring(data.name)
 end
 
--- A PATCH leaves absent fields as they are, so a field the builder leaves out is reset explicitly.
+-- A PATCH leaves absent fields as they are, so a field the builder leaves out is reset explicitly. An edit
+-- cannot change the type, and Discord refuses the field.
 local function fullEdit(data)
   local out = util.deepCopy(data)
+  out.type = nil
   if out.options == nil then out.options = json.array({}) end
   for _, k in ipairs({ "name_localizations", "description_localizations", "default_member_permissions",
     "contexts" }) do

@@ -69,6 +69,23 @@ function ChannelManager:fetch(id, opts)
   return self:_add(data, nil, { cache = opts.cache })
 end
 
+-- A group DM's recipient.
+local function recipientPath(self, channel, user)
+  return "/channels/" .. self:resolveId(channel) .. "/recipients/" .. self.client.users:resolveId(user)
+end
+
+--- (B) Adds a user to a group DM with their OAuth2 token (gdm.join scope): {accessToken=, nick=}.
+function ChannelManager:addRecipient(channel, user, opts)
+  opts = opts or {}
+  self.client.rest:put(recipientPath(self, channel, user), { body = { access_token = opts.accessToken,
+    nick = opts.nick } })
+end
+
+--- (B) Removes a user from a group DM.
+function ChannelManager:removeRecipient(channel, user)
+  self.client.rest:delete(recipientPath(self, channel, user))
+end
+
 -- GuildChannelManager -------------------------------------------------------------------------------------
 
 --- The channels of one guild; its cache is filled by the client's ChannelManager.
@@ -339,6 +356,25 @@ function ThreadManager:fetchArchived(opts)
   end
   local res = self.client.rest:get(path, { query = { before = before, limit = opts.limit } })
   return self:_list(res)
+end
+
+local SEARCH = { name = "name", slop = "slop", minId = "min_id", maxId = "max_id", tag = "tag",
+  tagSetting = "tag_setting", archived = "archived", sortBy = "sort_by", sortOrder = "sort_order", limit = "limit",
+  offset = "offset" }
+
+--- (B) Searches the threads of a forum or media channel: {name=, tag= (IDs), tagSetting= ("match_some" or
+--- "match_all"), archived=, sortBy=, sortOrder=, limit= (1-25), offset=, slop=, minId=, maxId=}. Returns
+--- {threads=, hasMore=, total=}; Discord answers `indexing = true` (and nothing else) while it builds the index.
+function ThreadManager:search(opts)
+  local query = {}
+  for k, v in pairs(opts or {}) do
+    if SEARCH[k] then query[SEARCH[k]] = type(v) == "boolean" and tostring(v) or v end
+  end
+  local res = self.client.rest:get("/channels/" .. self.channel.id .. "/threads/search", { query = query })
+  if res == nil or res.threads == nil then return { indexing = true } end
+  local out = self:_list(res)
+  out.total = res.total_results
+  return out
 end
 
 return M

@@ -52,18 +52,9 @@ function GuildManager:fetch(id, opts)
   return self:_add(data, opts.cache ~= false)
 end
 
---- (B) Creates a guild (only bots in fewer than 10 guilds may): {name=, icon=, ...}.
-function GuildManager:create(opts)
-  if type(opts) == "string" then opts = { name = opts } end
-  local body = { name = opts.name }
-  if opts.icon ~= nil then body.icon = util.imageData(opts.icon) end
-  if opts.verificationLevel ~= nil then body.verification_level = opts.verificationLevel end
-  if opts.defaultMessageNotifications ~= nil then
-    body.default_message_notifications = opts.defaultMessageNotifications
-  end
-  if opts.explicitContentFilter ~= nil then body.explicit_content_filter = opts.explicitContentFilter end
-  local data = self.client.rest:post("/guilds", { body = body })
-  return self:_add(data)
+--- Raises: applications can no longer create guilds.
+function GuildManager:create()
+  error(require("discord.errors").LibraryError("RouteGone", "GuildManager:create", "POST /guilds"), 2)
 end
 
 return M

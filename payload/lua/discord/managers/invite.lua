@@ -25,7 +25,7 @@ function GuildInviteManager.resolveId(_, x)
   return require("discord.structures.invite").resolveCode(x)
 end
 
---- (B) One invite by code or URL: {withCounts=, withExpiration=, guildScheduledEventId=, force=}; or
+--- (B) One invite by code or URL: {withCounts=, guildScheduledEventId=, force=}; or
 --- every invite of the guild (`fetch()`), or of one channel (`fetch({channelId=})`).
 function GuildInviteManager:fetch(x, opts)
   if type(x) == "table" and x.code == nil then x, opts = nil, x end
@@ -42,10 +42,7 @@ function GuildInviteManager:fetch(x, opts)
     local hit = self.cache:get(code)
     if hit then return hit end
   end
-  local data = self.client.rest:get("/invites/" .. util.urlEncode(code), { query = {
-    with_counts = opts.withCounts and "true" or nil, with_expiration = opts.withExpiration and "true" or nil,
-    guild_scheduled_event_id = opts.guildScheduledEventId } })
-  return self:_add(data, opts.cache ~= false)
+  return self:_add(require("discord.structures.invite").fetchData(self.client, code, opts), opts.cache ~= false)
 end
 
 --- (B) Makes an invite to a channel: {maxAge= (s, 0 = never), maxUses=, temporary=, unique=, targetType=,
@@ -69,6 +66,32 @@ function GuildInviteManager:delete(x, reason)
   local code = self:_need(x, "delete")
   self.client.rest:delete("/invites/" .. util.urlEncode(code), { reason = reason })
   return self:_remove(code)
+end
+
+local function targetUsersPath(self, x, what)
+  return "/invites/" .. util.urlEncode(self:_need(x, what)) .. "/target-users"
+end
+
+--- (B) The users an invite is limited to, as a list of IDs.
+function GuildInviteManager:fetchTargetUsers(x)
+  local csv = self.client.rest:get(targetUsersPath(self, x, "fetchTargetUsers"), { raw = true })
+  local ids = {}
+  for id in csv:gmatch("%d+") do ids[#ids + 1] = id end
+  return ids
+end
+
+--- (B) Limits an invite to these users (IDs or users); Discord applies the list in the background (see
+--- fetchTargetUsersJobStatus).
+function GuildInviteManager:setTargetUsers(x, users)
+  local lines = { "user_id" }
+  for _, u in ipairs(users) do lines[#lines + 1] = self.client.users:resolveId(u) end
+  self.client.rest:put(targetUsersPath(self, x, "setTargetUsers"), { files = { { field = "target_users_file",
+    name = "users.csv", data = table.concat(lines, "\n") .. "\n", contentType = "text/csv" } } })
+end
+
+--- (B) How far Discord is in applying the last setTargetUsers, as Discord sends it ({status=, ...}).
+function GuildInviteManager:fetchTargetUsersJobStatus(x)
+  return self.client.rest:get(targetUsersPath(self, x, "fetchTargetUsersJobStatus") .. "/job-status")
 end
 
 return M

@@ -209,4 +209,33 @@ function GuildMemberManager:removeRole(user, role, reason)
   self.client.rest:delete(rolePath(self, "removeRole", user, role), { reason = reason })
 end
 
+--- (B) Edits the bot's own member: {nick=, banner=, avatar=, bio=}.
+function GuildMemberManager:editMe(opts, reason)
+  opts = opts or {}
+  local body = { nick = opts.nick, bio = opts.bio }
+  for _, key in ipairs({ "avatar", "banner" }) do
+    if opts[key] == false then
+      body[key] = json.null
+    elseif opts[key] ~= nil then
+      body[key] = util.imageData(opts[key])
+    end
+  end
+  local data = self.client.rest:patch(self:_path("@me"), { body = body, reason = reason or opts.reason })
+  return self:_add(data)
+end
+
+--- (B) Adds a user to the guild with their OAuth2 token (guilds.join scope): {accessToken=, nick=, roles=,
+--- mute=, deaf=}. Returns the new member, or nil when the user was a member already.
+function GuildMemberManager:add(user, opts)
+  opts = opts or {}
+  local id = self.client.users:resolveId(user)
+  if id == nil then error("GuildMemberManager:add: not a user: " .. tostring(user), 2) end
+  local body = { access_token = opts.accessToken, nick = opts.nick, mute = opts.mute, deaf = opts.deaf }
+  if opts.roles then
+    body.roles = json.array(util.map(opts.roles, function(r) return self.guild.roles:resolveId(r) end))
+  end
+  local data = self.client.rest:put(self:_path(id), { body = body })
+  return data and self:_add(data) or nil
+end
+
 return M

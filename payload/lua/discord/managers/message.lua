@@ -58,10 +58,20 @@ function MessageManager:history(opts)
   end, Limits.FetchMessages, opts.limit, opts.before and self:resolveId(opts.before))
 end
 
---- (B) Pinned messages, newest first.
-function MessageManager:fetchPinned(cache)
-  local list = self.client.rest:get("/channels/" .. self.channel.id .. "/pins")
-  return collectionOf(self, list, cache ~= false)
+--- (B) Pinned messages, newest pin first: every pin, or {limit=, before= (Unix ms or ISO time of a pin),
+--- cache=}. Discord gives them in pages of up to 50.
+function MessageManager:fetchPinned(opts)
+  if type(opts) ~= "table" then opts = { cache = opts } end
+  local out, before, left = require("discord.collection").Collection(), opts.before, opts.limit or math.huge
+  repeat
+    local page = self:fetchPins({ before = before, limit = math.min(left, 50), cache = opts.cache })
+    for _, pin in ipairs(page.items) do
+      out:set(pin.message.id, pin.message)
+      before = pin.pinnedAt
+    end
+    left = left - #page.items
+  until not page.hasMore or left <= 0 or #page.items == 0
+  return out
 end
 
 --- (B) Edits a message given as object or ID; returns the patched (or new) Message.
@@ -89,11 +99,11 @@ function MessageManager:delete(message, reason)
 end
 
 function MessageManager:pin(message, reason)
-  self.client.rest:put("/channels/" .. self.channel.id .. "/pins/" .. self:resolveId(message), { reason = reason })
+  self.client.rest:put(self:_path() .. "/pins/" .. self:resolveId(message), { reason = reason })
 end
 
 function MessageManager:unpin(message, reason)
-  self.client.rest:delete("/channels/" .. self.channel.id .. "/pins/" .. self:resolveId(message), { reason = reason })
+  self.client.rest:delete(self:_path() .. "/pins/" .. self:resolveId(message), { reason = reason })
 end
 
 function MessageManager:react(message, emoji)
@@ -138,6 +148,19 @@ function MessageManager:bulkDelete(messages, filterOld, reason)
     if cached then cached.deleted = true end
   end
   return ids
+end
+
+--- (B) One page of pins, newest first: {limit= (1-50), before= (Unix ms or ISO time), cache=}. Returns
+--- {items = {{pinnedAt= (Unix ms), message=}}, hasMore=}.
+function MessageManager:fetchPins(opts)
+  opts = opts or {}
+  local before = opts.before
+  if math.type(before) == "integer" then before = util.isoTimestamp(before) end
+  local res = self.client.rest:get(self:_path() .. "/pins", { query = { before = before, limit = opts.limit } })
+  local items = util.map(res.items, function(pin)
+    return { pinnedAt = util.parseTimestamp(pin.pinned_at), message = self:_add(pin.message, opts.cache ~= false) }
+  end)
+  return { items = items, hasMore = res.has_more == true }
 end
 
 return M

@@ -64,6 +64,9 @@ function RoleManager:fetch(id, opts)
     local hit = self:resolve(id)
     if hit then return hit end
   end
+  if id ~= nil and self:resolveId(id) ~= nil then
+    return self:_add(self.client.rest:get(self:_path(self:resolveId(id))), opts.cache ~= false)
+  end
   local list = self.client.rest:get(self:_path())
   local roles = require("discord.collection").Collection()
   for _, data in ipairs(list) do
@@ -83,7 +86,15 @@ end
 local function roleBody(opts)
   local body = {}
   if opts.name ~= nil then body.name = opts.name end
-  if opts.color ~= nil then body.color = util.resolveColor(opts.color, require("discord.constants").Colors) end
+  local Colors = require("discord.constants").Colors
+  if opts.color ~= nil then body.color = util.resolveColor(opts.color, Colors) end
+  -- A gradient (secondary) or holographic (tertiary) role; a missing colour is sent as null.
+  if opts.colors ~= nil then
+    local c = opts.colors
+    local function one(v) return v ~= nil and v ~= false and util.resolveColor(v, Colors) or json.null end
+    body.colors = { primary_color = util.resolveColor(c.primaryColor or 0, Colors), secondary_color =
+      one(c.secondaryColor), tertiary_color = one(c.tertiaryColor) }
+  end
   if opts.hoist ~= nil then body.hoist = opts.hoist == true end
   if opts.mentionable ~= nil then body.mentionable = opts.mentionable == true end
   if opts.permissions ~= nil then
@@ -147,6 +158,11 @@ end
 --- (B) Moves one role.
 function RoleManager:setPosition(role, position, reason)
   return self:setPositions({ { role = role, position = position } }, reason)
+end
+
+--- (B) How many members hold each role: {[roleId] = count}; @everyone and roles of integrations are absent.
+function RoleManager:fetchMemberCounts()
+  return self.client.rest:get(self:_path() .. "/member-counts")
 end
 
 return M

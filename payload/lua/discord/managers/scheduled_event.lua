@@ -106,12 +106,27 @@ function GuildScheduledEventManager:fetch(id, opts)
   return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache, true)
 end
 
---- (B) Subscribers: {limit= (at most 100), before=, after=, withMember=}. A Collection by user ID of
---- {user=, member=}.
+local function exceptionId(x) return type(x) == "table" and x.id or tostring(x) end
+
+local function exceptionBody(opts)
+  local body = { is_canceled = opts.isCanceled }
+  for key, field in pairs({ scheduledStartTime = "scheduled_start_time", scheduledEndTime = "scheduled_end_time",
+    originalScheduledStartTime = "original_scheduled_start_time" }) do
+    local v = opts[key]
+    if v == false then body[field] = json.null elseif v ~= nil then
+      body[field] = type(v) == "number" and util.isoTimestamp(v) or v
+    end
+  end
+  return body
+end
+
+--- (B) Subscribers: {limit= (at most 100), before=, after=, withMember=, exception= (those of one exception of a
+--- recurring event)}. A Collection by user ID of {user=, member=}.
 function GuildScheduledEventManager:fetchSubscribers(event, opts)
   opts = opts or {}
   local id = self:_need(event, "fetchSubscribers")
-  local list = self.client.rest:get(self:_path(id) .. "/users", { query = {
+  local route = opts.exception and ("/" .. exceptionId(opts.exception) .. "/users") or "/users"
+  local list = self.client.rest:get(self:_path(id) .. route, { query = {
     limit = opts.limit or 100, before = opts.before and self.client.users:resolveId(opts.before) or nil,
     after = opts.after and self.client.users:resolveId(opts.after) or nil,
     with_member = opts.withMember and "true" or nil } })
@@ -127,6 +142,34 @@ function GuildScheduledEventManager:fetchSubscribers(event, opts)
     out:set(user.id, { guildScheduledEventId = id, user = user, member = member })
   end
   return out
+end
+
+--- (B) Moves or cancels one occurrence of a recurring event: {originalScheduledStartTime= (which one),
+--- scheduledStartTime=, scheduledEndTime=, isCanceled=} (times in Unix ms or ISO). Returns Discord's exception.
+function GuildScheduledEventManager:createException(event, opts, reason)
+  local id = self:_need(event, "createException")
+  return self.client.rest:post(self:_path(id) .. "/exceptions", { body = exceptionBody(opts or {}), reason = reason })
+end
+
+--- (B) Changes an exception: {scheduledStartTime=, scheduledEndTime=, isCanceled=}.
+function GuildScheduledEventManager:editException(event, exception, opts, reason)
+  local id = self:_need(event, "editException")
+  return self.client.rest:patch(self:_path(id) .. "/exceptions/" .. exceptionId(exception),
+    { body = exceptionBody(opts or {}), reason = reason })
+end
+
+--- (B) Drops an exception: the occurrence follows the event again.
+function GuildScheduledEventManager:deleteException(event, exception, reason)
+  local id = self:_need(event, "deleteException")
+  self.client.rest:delete(self:_path(id) .. "/exceptions/" .. exceptionId(exception), { reason = reason })
+end
+
+--- (B) Subscriber counts: {exceptions= (IDs)}. Returns Discord's answer ({user_count=, ...}).
+function GuildScheduledEventManager:fetchSubscriberCount(event, opts)
+  local id = self:_need(event, "fetchSubscriberCount")
+  local ids = opts and opts.exceptions and util.map(opts.exceptions, exceptionId) or nil
+  return self.client.rest:get(self:_path(id) .. "/users/counts", { query = {
+    guild_scheduled_event_exception_ids = ids } })
 end
 
 return M

@@ -36,4 +36,10 @@ function SKUManager:fetch(id, opts)
   return all:get(self:resolveId(id))
 end
 
+--- Raises: Discord has no route that deletes one.
+function SKUManager:delete()
+  local gone = require("discord.errors").LibraryError
+  error(gone("RouteGone", "SKUManager:delete", "DELETE /applications/{id}/skus/{id}"), 2)
+end
+
 return M

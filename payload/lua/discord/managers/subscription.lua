@@ -29,4 +29,10 @@ function SubscriptionManager:fetch(id, opts)
   return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache)
 end
 
+--- Raises: Discord has no route that deletes one.
+function SubscriptionManager:delete()
+  local gone = require("discord.errors").LibraryError
+  error(gone("RouteGone", "SubscriptionManager:delete", "DELETE /skus/{id}/subscriptions/{id}"), 2)
+end
+
 return M

@@ -87,4 +87,14 @@ function ClientUser:setAFK(afk)
   return self:setPresence({ afk = afk ~= false })
 end
 
+--- (B) The bot's own user, fresh from Discord.
+function ClientUser:fetch()
+  return self:_patch(self.client.rest:get("/users/@me"))
+end
+
+--- (B) The accounts connected to the bot's user, as Discord sends them ({{type=, id=, name=, ...}}).
+function ClientUser:fetchConnections()
+  return self.client.rest:get("/users/@me/connections")
+end
+
 return M

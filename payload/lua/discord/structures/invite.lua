@@ -98,4 +98,12 @@ function M.resolveCode(x)
     or x:match("discordapp%.com/invite/([%w%-]+)") or x:match("^[%w%-]+$")
 end
 
+--- (B) The invite of a code or URL: {withCounts=, guildScheduledEventId=}. Invites always carry their expiry
+--- now; Discord refuses the query that used to ask for it.
+function M.fetchData(client, code, opts)
+  opts = opts or {}
+  return client.rest:get("/invites/" .. util.urlEncode(M.resolveCode(code) or tostring(code)), { query = {
+    with_counts = opts.withCounts and "true" or nil, guild_scheduled_event_id = opts.guildScheduledEventId } })
+end
+
 return M

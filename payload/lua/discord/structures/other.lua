@@ -33,12 +33,10 @@ GuildTemplate.getters.guild = function(self) return self.client.guilds.cache:get
 
 local function templatePath(self) return "/guilds/" .. self.guildId .. "/templates/" .. self.code end
 
---- (B) Makes a new guild from the template.
-function GuildTemplate:createGuild(name, icon)
-  local body = { name = name }
-  if icon ~= nil then body.icon = util.imageData(icon) end
-  local data = self.client.rest:post("/guilds/templates/" .. self.code, { body = body })
-  return self.client.guilds:_add(data)
+--- Raises: applications can no longer create guilds, from a template or otherwise.
+function GuildTemplate:createGuild()
+  local gone = require("discord.errors").LibraryError
+  error(gone("RouteGone", "GuildTemplate:createGuild", "POST /guilds/templates/{code}"), 2)
 end
 
 --- (B) Edits the template: {name=, description=}.

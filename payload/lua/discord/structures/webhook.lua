@@ -70,7 +70,8 @@ function Webhook:_rest()
   return self.client.rest
 end
 
-local function auth(self) return self.token == nil or self.client.token == nil end
+-- Without a bot token, the webhook's own token authorises its routes.
+local function tokenOnly(self) return self.token ~= nil and self.client.token == nil end
 
 --- (B) Edits the webhook: {name=, avatar= (bytes, data URI or false), channel=, reason=}. Moving it to
 --- another channel needs the bot's authorization.
@@ -83,7 +84,7 @@ function Webhook:edit(opts, reason)
   elseif opts.avatar ~= nil then
     body.avatar = util.imageData(opts.avatar)
   end
-  local useToken = opts.channel == nil and self.token ~= nil and self.client.token == nil
+  local useToken = opts.channel == nil and tokenOnly(self)
   if opts.channel ~= nil then
     body.channel_id = type(opts.channel) == "table" and opts.channel.id or tostring(opts.channel)
   end
@@ -94,7 +95,7 @@ end
 
 --- (B) Deletes the webhook.
 function Webhook:delete(reason)
-  local useToken = not auth(self)
+  local useToken = tokenOnly(self)
   self:_rest():delete(self:_path(useToken), { reason = reason, auth = not useToken })
   return self
 end

@@ -106,7 +106,8 @@ function I:_message(it, d, files, extraFlags)
   local msg = self.store:addMessage(it.channel, self.server.bot, { content = d.content, embeds = d.embeds,
     flags = (d.flags or 0) | (extraFlags or 0), components = d.components, poll = d.poll,
     attachments = self.store:attachmentsFor(d.attachments, files) })
-  msg.interaction_metadata = { id = it.id, type = it.type, user = self.store:userJSON(it.user) }
+  msg.interaction_metadata = { id = it.id, type = it.type, user = self.store:userJSON(it.user),
+    authorizing_integration_owners = { ["0"] = it.channel.guild_id or "0" } }
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_CREATE", it.channel, self.store:messageJSON(msg)) end
   return msg
 end

@@ -28,6 +28,18 @@ function M.install(server, route)
   route("POST", base, function(p, body, req)
     local rule = Store.copy(body)
     rule.id, rule.guild_id, rule.creator_id = store:id(), p.guild.id, server.bot.id
+    -- Discord fills what the rule leaves out.
+    rule.enabled = body.enabled or false
+    rule.exempt_roles = body.exempt_roles or json.array({})
+    rule.exempt_channels = body.exempt_channels or json.array({})
+    rule.trigger_metadata = Store.copy(body.trigger_metadata or {})
+    if body.trigger_type == 1 then
+      for _, k in ipairs({ "keyword_filter", "regex_patterns", "allow_list" }) do
+        rule.trigger_metadata[k] = rule.trigger_metadata[k] or json.array({})
+      end
+    end
+    rule.actions = json.array({})
+    for i, a in ipairs(body.actions or {}) do rule.actions[i] = { type = a.type, metadata = a.metadata or {} } end
     rules[#rules + 1] = rule
     log(p, req, 140, rule.id)
     server:_echo("AUTO_MODERATION_RULE_CREATE", nil, rule, AUTOMOD)
@@ -71,9 +83,16 @@ function M.install(server, route)
   route("GET", "/guilds/:guild/audit-logs", function(p, _, req)
     local out, wanted = {}, tonumber(req.query.action_type)
     for _, e in ipairs(audit) do
-      if e.guild_id == p.guild.id and (not wanted or e.action_type == wanted) then out[#out + 1] = e end
+      if e.guild_id == p.guild.id and (not wanted or e.action_type == wanted) then
+        -- The gateway's entry names its guild; the log's entries do not.
+        out[#out + 1] = Store.copy(e)
+        out[#out].guild_id = nil
+      end
     end
-    return 200, { audit_log_entries = json.array(out), users = json.array({ store:userJSON(server.bot) }) }
+    local none = json.array({})
+    return 200, { audit_log_entries = json.array(out), users = json.array({ store:userJSON(server.bot) }),
+      webhooks = none, threads = none, integrations = none, guild_scheduled_events = none,
+      auto_moderation_rules = none, application_commands = none }
   end)
 end
 

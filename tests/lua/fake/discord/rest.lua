@@ -2,6 +2,22 @@
 -- and injected 429s. A 429 the library provokes itself counts in `violations`.
 local runtime = require("runtime")
 local json = require("json")
+local openapi = require("fake.discord.openapi")
+
+local statsFile = os.getenv("TARN_OPENAPI_STATS")
+table.insert(runtime.checks, function()
+  if statsFile then
+    -- Busted reloads the fakes for each file: each run appends its counts, a reader sums them.
+    local f = assert(io.open(statsFile, "a"))
+    for k, v in pairs(openapi.stats) do
+      f:write(k, " ", v, "\n")
+      openapi.stats[k] = 0
+    end
+    f:close()
+  end
+  local refusals = openapi.takeRefusals()
+  return refusals and "Discord's OpenAPI description refuses:\n" .. refusals
+end)
 
 local Rest = {}
 Rest.__index = Rest
@@ -46,17 +62,20 @@ function Rest:handlerOf(method, template)
   end
 end
 
+-- Params of a path on a route, and how many literal segments matched (a literal beats a parameter).
 local function match(route, segs)
   if #route.segs ~= #segs then return nil end
-  local params = {}
+  local params, literal = {}, 0
   for i, s in ipairs(route.segs) do
     if s:sub(1, 1) == ":" then
       params[s:sub(2)] = segs[i]
     elseif s ~= segs[i] then
       return nil
+    else
+      literal = literal + 1
     end
   end
-  return params
+  return params, literal
 end
 
 --- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
@@ -137,9 +156,9 @@ function Rest.parseMultipart(raw, ctype)
     if name == "payload_json" then
       body = json.decode(data)
       if type(body) ~= "table" then return nil, nil, "payload_json is not JSON" end
-    elseif name and name:match("^files%[%d+%]$") and head:match('filename="[^"]+"') then
-      files[#files + 1] = { field = name, n = tonumber(name:match("%d+")), filename = head:match('filename="([^"]*)"'),
-        content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
+    elseif name and head:match('filename="[^"]+"') then
+      files[#files + 1] = { field = name, n = tonumber(name:match("^files%[(%d+)%]$")),
+        filename = head:match('filename="([^"]*)"'), content_type = head:match("Content%-Type: ([^\r]+)"), data = data }
     else
       return nil, nil, "bad part " .. tostring(name)
     end
@@ -159,9 +178,30 @@ function Rest:_takeInjection(req)
   return nil
 end
 
+-- The body as Discord reads it (JSON, or multipart with its files in req.files); nil, error text if unreadable.
+local function readBody(req)
+  if not req.body or req.body == "" then return nil end
+  local ctype = req.headers["content-type"] or ""
+  if ctype:match("^multipart/form%-data") then
+    local body, files, err = Rest.parseMultipart(req.body, ctype)
+    if not body then return nil, { message = "Invalid Form Body: " .. err, code = 50035 } end
+    req.files = files
+    return body
+  end
+  local body = ctype == "application/json" and json.decode(req.body)
+  if not body then return nil, { message = "The request body is not JSON", code = 50109 } end
+  return body
+end
+
 function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+  openapi.stats.requests = openapi.stats.requests + 1
+  local errs = openapi.checkRequest(req.method, path, req.query or {}, (readBody(req)), req.files)
+  if #errs > 0 then
+    openapi.refuse("request", errs)
+    return jsonResponse(400, { message = "Invalid Form Body", code = 50035, errors = errs })
+  end
   local f = self:_takeInjection({ method = req.method, path = path })
   if f and f.lost then
     self:_dispatch(req, path)
@@ -183,17 +223,20 @@ end
 
 function Rest:_dispatch(req, path)
   local segs = split(path)
-  local route, params
+  local route, params, best
   for _, r in ipairs(self.routes) do
     if r.method == req.method then
-      params = match(r, segs)
-      if params then
-        route = r
-        break
-      end
+      local p, literal = match(r, segs)
+      if p and (not best or literal > best) then route, params, best = r, p, literal end
     end
   end
-  if not route then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+  if not route then
+    -- An operation without a route of its own gets the smallest answer Discord could give.
+    local status, answer = openapi.answer(req.method, path)
+    if not status then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
+    route = { segs = split(path), template = path, handler = function() return status, answer end }
+    params = {}
+  end
 
   -- Interaction callbacks are exempt from the global limit.
   local now = runtime.now()
@@ -213,21 +256,13 @@ function Rest:_dispatch(req, path)
   end
   bucket.used = bucket.used + 1
 
-  local body
-  if req.body and req.body ~= "" then
-    local ctype = req.headers["content-type"] or ""
-    if ctype:match("^multipart/form%-data") then
-      local files, err
-      body, files, err = Rest.parseMultipart(req.body, ctype)
-      if not body then return jsonResponse(400, { message = "Invalid Form Body: " .. err, code = 50035 }) end
-      req.files = files
-    else
-      body = ctype == "application/json" and json.decode(req.body)
-      if not body then return jsonResponse(400, { message = "The request body is not JSON", code = 50109 }) end
-    end
-  end
+  local body, unreadable = readBody(req)
+  if unreadable then return jsonResponse(400, unreadable) end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)
+  openapi.stats.answers = openapi.stats.answers + 1
+  local wrong = openapi.checkAnswer(req.method, path, status, out.body and json.decode(out.body))
+  if #wrong > 0 then openapi.refuse("answer", wrong) end
   for k, v in pairs(limitHeaders(bucket)) do out.headers[k] = v end
   return out
 end

@@ -69,6 +69,7 @@ end
 function Server:_echo(t, channel, d, bits)
   local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
   if not bits then bits = channel.guild_id and GUILD_MESSAGES or DIRECT_MESSAGES end
+  if t == "MESSAGE_CREATE" or t == "MESSAGE_UPDATE" then d = self.store:messageEvent(d) end
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
@@ -80,7 +81,8 @@ function Server:requests(method, pattern)
     local path = r.path:match("^/api/v10(/.*)")
     if path and (method == nil or r.method == method) and path:match("^" .. (pattern or ".*") .. "$") then
       out[#out + 1] = {
-        method = r.method, path = path, headers = r.headers, at = r.at, status = ex.response and ex.response.status,
+        method = r.method, path = path, query = r.query, headers = r.headers, at = r.at,
+        status = ex.response and ex.response.status,
         body = r.body and r.headers["content-type"] == "application/json" and json.decode(r.body) or r.body,
       }
       if r.files then out[#out].body, out[#out].files = Rest.parseMultipart(r.body, r.headers["content-type"]) end
@@ -116,7 +118,7 @@ function Server:_routes()
     local d = store:memberJSON(m)
     d.guild_id = g.id
     self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
-    return d
+    return store:memberJSON(m)
   end
   local copy = Store.copyKeys
 
@@ -127,6 +129,11 @@ function Server:_routes()
       if ch.type == 1 and ch.recipients[1] == body.recipient_id then return 200, store:channelJSON(ch) end
     end
     return 200, store:channelJSON(store:addChannel(nil, { type = 1, recipients = { body.recipient_id } }))
+  end)
+  route("GET", "/guilds/:guild/channels", function(p)
+    local out = json.array({})
+    for _, id in ipairs(p.guild.channels) do out[#out + 1] = store:channelJSON(store.channels[id]) end
+    return 200, out
   end)
   route("PATCH", "/channels/:channel", function(p, body)
     copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
@@ -193,12 +200,13 @@ function Server:_routes()
 
   route("POST", "/guilds/:guild/roles", function(p, body)
     local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
-      position = 1 })
+      position = 1, colors = body.colors })
     self:_echo("GUILD_ROLE_CREATE", nil, { guild_id = p.guild.id, role = store:roleJSON(r) }, GUILDS)
     return 200, store:roleJSON(r)
   end)
   route("PATCH", "/guilds/:guild/roles/:role", function(p, body)
-    copy(body, p.role, { "name", "color", "hoist", "permissions", "mentionable" })
+    copy(body, p.role, { "name", "color", "colors", "hoist", "permissions", "mentionable" })
+    if body.color and not body.colors then p.role.colors.primary_color = body.color end
     self:_echo("GUILD_ROLE_UPDATE", nil, { guild_id = p.guild.id, role = store:roleJSON(p.role) }, GUILDS)
     return 200, store:roleJSON(p.role)
   end)

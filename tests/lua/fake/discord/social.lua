@@ -38,7 +38,8 @@ function M.reactionsJSON(msg, botId)
   for _, r in ipairs(msg.reactions or {}) do
     if #r.users + #r.burst > 0 then
       out[#out + 1] = { emoji = r.emoji, count = #r.users + #r.burst, me = has(r.users, botId) ~= nil,
-        count_details = { normal = #r.users, burst = #r.burst }, me_burst = has(r.burst, botId) ~= nil }
+        count_details = { normal = #r.users, burst = #r.burst }, me_burst = has(r.burst, botId) ~= nil,
+        burst_colors = json.array({}) }
     end
   end
   return out
@@ -132,7 +133,8 @@ end
 function M.threadJSON(store, th)
   local out = {}
   for k, v in pairs(th) do out[k] = v end
-  out.members, out.thread_metadata = nil, {}
+  out.members, out.permission_overwrites, out.thread_metadata = nil, nil, {}
+  out.total_message_sent = th.total_message_sent or th.message_count
   for k, v in pairs(th.thread_metadata) do out.thread_metadata[k] = v end
   if th.members[store.bot_id] then out.member = M.threadMemberJSON(store, th, store.bot_id) end
   return out
@@ -291,7 +293,10 @@ end
 function M.pollJSON(poll, botId)
   local answers, counts = json.array({}), json.array({})
   for i, voters in ipairs(poll.votes) do
-    answers[i] = { answer_id = i, poll_media = poll.answers[i].poll_media }
+    local media = Store.copy(poll.answers[i].poll_media)
+    -- A Unicode emoji comes back with a null ID.
+    if media.emoji then media.emoji = { id = media.emoji.id or json.null, name = media.emoji.name } end
+    answers[i] = { answer_id = i, poll_media = media }
     counts[i] = { id = i, count = #voters, me_voted = has(voters, botId) ~= nil }
   end
   return { question = poll.question, answers = answers, expiry = iso(poll.expiry),

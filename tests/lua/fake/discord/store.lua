@@ -58,7 +58,7 @@ Store.iso = iso
 function Store:addUser(u)
   local user = {
     id = self:id(), username = u.username, discriminator = "0", global_name = json.null, avatar = json.null,
-    public_flags = 0, bot = u.bot,
+    public_flags = 0, flags = 0, bot = u.bot, primary_guild = json.null,
   }
   self.users[user.id] = user
   return user
@@ -93,7 +93,9 @@ end
 function Store:addRole(guild, r)
   local role = {
     id = r.id or self:id(), name = r.name, color = r.color or 0, hoist = r.hoist or false, position = r.position,
-    permissions = r.permissions or "0", managed = false, mentionable = false,
+    permissions = r.permissions or "0", managed = false, mentionable = false, icon = json.null,
+    unicode_emoji = json.null, flags = 0,
+    colors = r.colors or { primary_color = r.color or 0, secondary_color = json.null, tertiary_color = json.null },
   }
   guild.roles[#guild.roles + 1] = role
   return role
@@ -124,17 +126,39 @@ end
 function Store:memberJSON(member)
   return {
     user = self:userJSON(self.users[member.user_id]), roles = json.array({ table.unpack(member.roles) }),
-    nick = member.nick, joined_at = member.joined_at,
+    nick = member.nick, joined_at = member.joined_at, avatar = json.null, banner = json.null, flags = 0,
+    pending = false, premium_since = json.null, mute = false, deaf = false,
     communication_disabled_until = member.communication_disabled_until or json.null,
   }
 end
 
+-- Fields Discord sends for a DM and for a thread; other channels carry everything the store keeps.
+local DM_FIELDS = { "id", "type", "last_message_id", "flags", "recipients" }
+local NOT_THREAD = { "permission_overwrites", "topic", "nsfw", "position" }
+
 function Store:channelJSON(ch)
   local out = copy(ch)
+  out.flags = ch.flags or 0
+  if ch.type == 1 then
+    out = {}
+    for _, k in ipairs(DM_FIELDS) do out[k] = ch[k] end
+    out.flags = ch.flags or 0
+  elseif ch.thread_metadata then
+    for _, k in ipairs(NOT_THREAD) do out[k] = nil end
+    out.total_message_sent = ch.total_message_sent or ch.message_count or 0
+  end
   if ch.recipients then
     out.recipients = json.array({})
     for _, uid in ipairs(ch.recipients) do out.recipients[#out.recipients + 1] = self:userJSON(self.users[uid]) end
   end
+  return out
+end
+
+--- The guild as REST answers carry it.
+function Store:guildRESTJSON(guild)
+  local out = require("fake.discord.openapi").sample("GuildResponse", { id = guild.id, name = guild.name,
+    icon = guild.icon, owner_id = guild.owner_id, roles = json.array({}) })
+  for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   return out
 end
 
@@ -163,7 +187,7 @@ function Store:addMessage(ch, author, fields)
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
     embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
     components = fields.components or json.array({}),
-    flags = fields.flags or 0, message_reference = fields.message_reference, poll = fields.poll,
+    flags = fields.flags or 0, message_reference = fields.message_reference or nil, poll = fields.poll,
   }
   if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
@@ -186,7 +210,8 @@ function Store:attachmentsFor(list, files)
       self.files[id] = part.data
       out[#out + 1] = { id = id, filename = a.filename or part.filename, description = a.description,
         content_type = part.content_type, size = #part.data,
-        url = "https://cdn.discordapp.com/attachments/0/" .. id .. "/" .. (a.filename or part.filename) }
+        url = "https://cdn.discordapp.com/attachments/0/" .. id .. "/" .. (a.filename or part.filename),
+        proxy_url = "https://media.discordapp.net/attachments/0/" .. id .. "/" .. (a.filename or part.filename) }
     end
   end
   return out
@@ -199,6 +224,28 @@ function Store:message(channelId, messageId)
   return nil
 end
 
+local SELECTS = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
+
+--- Components as Discord answers them: numbered in tree order, selects with their value counts.
+function Store.componentsJSON(list)
+  local n = 0
+  local function walk(items)
+    local out = json.array({})
+    for i, c in ipairs(items) do
+      local d = copy(c)
+      n = n + 1
+      d.id = c.id or n
+      if SELECTS[c.type] then d.min_values, d.max_values = c.min_values or 1, c.max_values or 1 end
+      if c.components then d.components = walk(c.components) end
+      if c.component then d.component = walk({ c.component })[1] end
+      if c.accessory then d.accessory = walk({ c.accessory })[1] end
+      out[i] = d
+    end
+    return out
+  end
+  return walk(list or {})
+end
+
 function Store:messageJSON(msg)
   local out = copy(msg)
   out.author_id, out.author = nil, self:userJSON(self.users[msg.author_id])
@@ -208,19 +255,33 @@ function Store:messageJSON(msg)
   for id in msg.content:gmatch("<@!?(%d+)>") do
     if self.users[id] then out.mentions[#out.mentions + 1] = self:userJSON(self.users[id]) end
   end
-  local guild = self.guilds[self.channels[msg.channel_id].guild_id]
-  if guild then
-    out.guild_id = guild.id
-    local member = guild.members[msg.author_id]
-    if member then
-      out.member = self:memberJSON(member)
-      out.member.user = nil
-    end
+  out.components = Store.componentsJSON(msg.components)
+  out.embeds = json.array({})
+  for i, e in ipairs(msg.embeds) do
+    out.embeds[i] = copy(e)
+    out.embeds[i].type = e.type or "rich"
   end
   out.reactions = require("fake.discord.social").reactionsJSON(msg, self.bot_id)
   if msg.poll then out.poll = require("fake.discord.social").pollJSON(msg.poll, self.bot_id) end
   local ref = msg.message_reference
-  if ref then out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id)) end
+  if ref then
+    out.referenced_message = self:messageJSON(self:message(ref.channel_id, ref.message_id))
+    out.referenced_message.referenced_message, out.referenced_message.reactions = nil, nil
+  end
+  return out
+end
+
+--- A message as MESSAGE_CREATE and MESSAGE_UPDATE carry it: the REST shape with the guild and the author's member.
+function Store:messageEvent(d)
+  local guild = self.guilds[self.channels[d.channel_id].guild_id]
+  if not guild then return d end
+  local out = copy(d)
+  out.guild_id = guild.id
+  local member = guild.members[d.author.id]
+  if member then
+    out.member = self:memberJSON(member)
+    out.member.user = nil
+  end
   return out
 end
 
