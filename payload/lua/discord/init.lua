@@ -196,6 +196,22 @@ for _, name in ipairs({
   require(name)
 end
 
+-- The modules that keep a cache, or make the structure an event carries, register the gateway's
+-- dispatch handlers when they load: the shard finds them all before its first event.
+for _, name in ipairs({
+  "discord.structures.clientuser", "discord.interaction", "discord.managers.guild", "discord.managers.channel",
+  "discord.managers.message", "discord.managers.member", "discord.managers.role", "discord.managers.reaction",
+  "discord.managers.poll_answer_voter", "discord.managers.presence", "discord.managers.voice_state",
+  "discord.managers.application_command_permissions", "discord.managers.scheduled_event",
+  "discord.managers.stage_instance", "discord.managers.auto_moderation", "discord.managers.soundboard",
+  "discord.managers.ban", "discord.managers.emoji", "discord.managers.sticker", "discord.managers.invite",
+  "discord.managers.entitlement", "discord.managers.subscription", "discord.structures.typing",
+  "discord.structures.audit_log", "discord.structures.webhook", "discord.structures.other",
+  "discord.structures.voice_channel_effect",
+}) do
+  require(name)
+end
+
 -- Names also found in the eagerly loaded tables: enums (ChannelType ...), error
 -- classes and formatters (userMention ...).
 local flat = { enums, errors, formatters }

@@ -964,4 +964,15 @@ function M.scheduleAutoDefer(client, interaction)
   end)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- An interaction needs no cache update; autoDefer starts counting from its arrival.
+require("discord.managers.base").handlers.INTERACTION_CREATE = function(client, packet, shard)
+  local interaction = M.createInteraction(client, packet.d)
+  if not interaction then return end
+  interaction.shardId = shard and shard.id
+  client:emit("interactionCreate", interaction)
+  M.scheduleAutoDefer(client, interaction)
+end
+
 return M

@@ -341,4 +341,111 @@ function ThreadManager:fetchArchived(opts)
   return self:_list(res)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+local get, clone, guildOf = base.get, base.clone, base.guildOf
+
+handlers.CHANNEL_CREATE = function(client, packet)
+  base.created(client, "channelCreate", client.channels, packet.d, guildOf(client, packet.d))
+end
+
+handlers.CHANNEL_UPDATE = function(client, packet)
+  base.updated(client, "channelUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
+end
+
+handlers.CHANNEL_DELETE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.id)
+  if not channel then return end
+  client.channels:_remove(d.id)
+  -- Its threads go with it, without events of their own.
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c.parentId == d.id and c:isThread() then client.channels:_remove(id) end
+  end
+  client:emit("channelDelete", channel)
+end
+
+handlers.CHANNEL_PINS_UPDATE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel then return end
+  local ts = util.nullable(d.last_pin_timestamp)
+  channel.lastPinTimestamp = ts and util.parseTimestamp(ts) or nil
+  client:emit("channelPinsUpdate", channel, channel.lastPinTimestamp)
+end
+
+-- Being added to a thread the cache holds sends THREAD_CREATE again.
+handlers.THREAD_CREATE = function(client, packet)
+  local d = packet.d
+  base.created(client, "threadCreate", client.channels, d, guildOf(client, d), d.newly_created == true)
+end
+
+handlers.THREAD_UPDATE = function(client, packet)
+  base.updated(client, "threadUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
+end
+
+handlers.THREAD_DELETE = function(client, packet)
+  base.gone(client, "threadDelete", client.channels, packet.d.id)
+end
+
+-- Sent when the bot gains access to channels: their active threads, complete.
+handlers.THREAD_LIST_SYNC = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local synced = d.channel_ids and util.set(d.channel_ids) or nil
+  local listed = {}
+  for _, t in ipairs(d.threads or {}) do listed[t.id] = true end
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c:isThread() and c.guildId == guild.id and not listed[id] and (synced == nil or synced[c.parentId]) then
+      client.channels:_remove(id)
+    end
+  end
+  local Collection = require("discord.collection").Collection
+  local threads = Collection()
+  for _, t in ipairs(d.threads or {}) do
+    local thread = client.channels:_add(t, guild)
+    threads:set(thread.id, thread)
+  end
+  for _, m in ipairs(d.members or {}) do
+    local thread = threads:get(m.id)
+    if thread then thread.members:_add(m) end
+  end
+  client:emit("threadListSync", threads, guild)
+end
+
+-- The bot's own membership of a thread changed.
+handlers.THREAD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if thread and thread.members then base.updated(client, "threadMemberUpdate", thread.members, d.user_id, d) end
+end
+
+handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread or not thread.members then return end
+  local Collection = require("discord.collection").Collection
+  local old = clone(thread)
+  if d.member_count ~= nil then thread.memberCount = d.member_count end
+  local added, removed = Collection(), Collection()
+  for _, m in ipairs(d.added_members or {}) do
+    local raw = util.shallowCopy(m)
+    raw.id = raw.id or thread.id
+    local member = thread.members:_add(raw)
+    added:set(member.id, member)
+  end
+  for _, id in ipairs(d.removed_member_ids or {}) do
+    local member = thread.members:_remove(id)
+    if not member and base.partials().enabled(client, "ThreadMember") then
+      member = thread.members:_add({ id = thread.id, user_id = id }, false)
+    end
+    if member then removed:set(id, member) end
+  end
+  client:emit("threadMembersUpdate", added, removed, thread, old)
+end
+
 return M

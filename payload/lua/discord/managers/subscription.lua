@@ -29,4 +29,23 @@ function SubscriptionManager:fetch(id, opts)
   return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- Subscriptions are not cached: each event carries the whole object.
+local function subscription(client, packet)
+  return require("discord.structures.subscription").Subscription(client, packet.d)
+end
+
+base.handlers.SUBSCRIPTION_CREATE = function(client, packet)
+  client:emit("subscriptionCreate", subscription(client, packet))
+end
+
+base.handlers.SUBSCRIPTION_UPDATE = function(client, packet)
+  client:emit("subscriptionUpdate", nil, subscription(client, packet))
+end
+
+base.handlers.SUBSCRIPTION_DELETE = function(client, packet)
+  client:emit("subscriptionDelete", subscription(client, packet))
+end
+
 return M

@@ -224,4 +224,12 @@ function M.entryFromEvent(guild, data)
   return GuildAuditLogsEntry(empty, guild, data)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+require("discord.managers.base").handlers.GUILD_AUDIT_LOG_ENTRY_CREATE = function(client, packet)
+  local guild = client.guilds.cache:get(packet.d.guild_id)
+  if not guild then return end
+  client:emit("guildAuditLogEntryCreate", M.entryFromEvent(guild, packet.d), guild)
+end
+
 return M

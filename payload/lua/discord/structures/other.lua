@@ -205,4 +205,13 @@ function M.onboardingOf(d)
   }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local events = require("discord.managers.base")
+
+events.handlers.GUILD_INTEGRATIONS_UPDATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("guildIntegrationsUpdate", guild) end
+end
+
 return M

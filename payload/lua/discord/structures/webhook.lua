@@ -209,4 +209,11 @@ end
 
 function WebhookClient:destroy() end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+require("discord.managers.base").handlers.WEBHOOKS_UPDATE = function(client, packet)
+  local channel = client.channels.cache:get(packet.d.channel_id)
+  if channel then client:emit("webhooksUpdate", channel) end
+end
+
 return M
