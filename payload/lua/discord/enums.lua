@@ -35,7 +35,7 @@ end
 enums.GatewayOpcodes = enum("GatewayOpcodes", {
   Dispatch = 0, Heartbeat = 1, Identify = 2, PresenceUpdate = 3, VoiceStateUpdate = 4, Resume = 6,
   Reconnect = 7, RequestGuildMembers = 8, InvalidSession = 9, Hello = 10, HeartbeatAck = 11,
-  RequestSoundboardSounds = 31,
+  RequestSoundboardSounds = 31, RequestChannelInfo = 43,
 })
 
 enums.GatewayCloseCodes = enum("GatewayCloseCodes", {

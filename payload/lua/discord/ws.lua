@@ -638,6 +638,15 @@ function WebSocketManager:requestGuildMembers(guildId, opts)
   return members, notFound
 end
 
+--- (B) Asks Discord for the ephemeral data of a guild's channels (op 43); it answers with CHANNEL_INFO, emitted
+--- as `channelInfo`. `fields`: any of "status", "voice_start_time" (default both).
+function WebSocketManager:requestChannelInfo(guildId, fields)
+  local shard = self:shardFor(guildId)
+  if not shard then error(errors.LibraryError("InvalidShard"), 2) end
+  return shard:send({ op = Op.RequestChannelInfo, d = { guild_id = guildId,
+    fields = json.array(fields or { "status", "voice_start_time" }) } })
+end
+
 -- Member chunks: members arrive by the nonce of the op 8 that asked for them.
 function WebSocketManager:_chunkArrived(d, members)
   local waiter = d.nonce and self._chunkWaiters[d.nonce]

@@ -448,4 +448,37 @@ handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
   client:emit("threadMembersUpdate", added, removed, thread, old)
 end
 
+-- Ephemeral data of voice channels: the status text and when the voice session started (Unix seconds).
+local VOICE_INFO = { status = "status", voice_start_time = "voiceStartTime" }
+
+-- An update names the field it changes; one it leaves out has no value any more.
+local function voiceInfoUpdate(event, key)
+  return function(client, packet)
+    local d = packet.d
+    local channel = get(client.channels.cache, d.id)
+    if not channel then return end
+    local old = clone(channel)
+    channel[VOICE_INFO[key]] = util.nullable(d[key])
+    client:emit(event, old, channel)
+  end
+end
+handlers.VOICE_CHANNEL_STATUS_UPDATE = voiceInfoUpdate("voiceChannelStatusUpdate", "status")
+handlers.VOICE_CHANNEL_START_TIME_UPDATE = voiceInfoUpdate("voiceChannelStartTimeUpdate", "voice_start_time")
+
+-- The answer to client.ws:requestChannelInfo: the fields asked for, for the cached channels it lists.
+handlers.CHANNEL_INFO = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local channels = require("discord.collection").Collection()
+  for _, info in ipairs(d.channels or {}) do
+    local channel = get(client.channels.cache, info.id)
+    if channel then
+      channel:_copy(info, VOICE_INFO)
+      channels:set(channel.id, channel)
+    end
+  end
+  client:emit("channelInfo", channels, guild)
+end
+
 return M

@@ -60,4 +60,10 @@ base.handlers.VOICE_STATE_UPDATE = function(client, packet)
   client:emit("voiceStateUpdate", old, new)
 end
 
+-- Voice connections read the server from the raw event; listeners get its fields in camelCase.
+base.handlers.VOICE_SERVER_UPDATE = function(client, packet)
+  local d = packet.d
+  client:emit("voiceServerUpdate", { token = d.token, guildId = d.guild_id, endpoint = util.nullable(d.endpoint) })
+end
+
 return M

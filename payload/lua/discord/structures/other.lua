@@ -214,4 +214,25 @@ events.handlers.GUILD_INTEGRATIONS_UPDATE = function(client, packet)
   if guild then client:emit("guildIntegrationsUpdate", guild) end
 end
 
+-- Integrations are not cached: create and update carry the whole object (without its user).
+events.handlers.INTEGRATION_CREATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("integrationCreate", Integration(client, packet.d, guild)) end
+end
+
+events.handlers.INTEGRATION_UPDATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("integrationUpdate", nil, Integration(client, packet.d, guild)) end
+end
+
+-- A deletion names the integration and, for a bot's, its application.
+events.handlers.INTEGRATION_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = events.guildOf(client, d)
+  if not guild then return end
+  local integration = Integration(client, { id = d.id }, guild)
+  integration.applicationId = d.application_id
+  client:emit("integrationDelete", integration)
+end
+
 return M
