@@ -4,6 +4,7 @@ local json = require("json")
 local discord = require("discord")
 local S = require("discord.builders.slash")
 local C = require("discord.builders.components")
+local util = require("discord.util")
 
 local function str(n) return ("a"):rep(n) end
 local function cmd(name) return S.SlashCommandBuilder():setName(name or "cmd"):setDescription("d") end
@@ -108,6 +109,52 @@ describe("builders", function()
       { "section without accessory", function() C.SectionBuilder():addTextDisplayComponents("hi"):toJSON() end,
         "needs an accessory" },
     })
+  end)
+
+  it("build modal radio groups, checkbox groups, checkboxes and file type filters within Discord's rules", function()
+    local function radio(n)
+      local g = C.RadioGroupBuilder():setCustomId("r")
+      for i = 1, n do g:addOptions({ label = "L" .. i, value = "v" .. i }) end
+      return g
+    end
+    local function boxes(n) return C.CheckboxGroupBuilder():setCustomId("c"):setOptions(radio(n).options) end
+    check({
+      { "radio group of one option", function() radio(1):toJSON() end, "needs 2 to 10 options" },
+      { "eleven options", function() radio(11) end, "at most 10 options" },
+      { "two defaults in a radio group", function()
+        radio(0):addOptions({ label = "a", value = "a", default = true }, { label = "b", value = "b", default = true })
+          :toJSON()
+      end, "at most one default" },
+      { "option with an emoji", function() radio(1):addOptions({ label = "e", value = "e", emoji = "x" }) end,
+        "has no emoji" },
+      { "required checkbox group allowing none", function() boxes(2):setMinValues(0):toJSON() end,
+        "min_values of at least 1" },
+      { "optional checkbox group allowing none", function() boxes(2):setMinValues(0):setRequired(false):toJSON() end },
+      { "max_values above options", function() boxes(2):setMaxValues(3):toJSON() end, "above the number of options" },
+      { "checkbox without custom_id", function() C.CheckboxBuilder():toJSON() end, "needs a custom_id" },
+      { "file type that is no kind", function() C.FileUploadBuilder():setFileTypes("pdf") end, "extension such as" },
+      { "radio group in a message", function()
+        body({ flags = 32768, components = { { type = 17, components = { radio(2):toJSON() } } } })
+      end, "RadioGroup components belong in modals" },
+    })
+    local modal = C.ModalBuilder():setCustomId("m"):setTitle("Survey"):addLabelComponents(
+      function(l) return l:setLabel("Pick"):setRadioGroupComponent(radio(2)) end,
+      function(l) return l:setLabel("Tick"):setCheckboxGroupComponent(boxes(3):setMaxValues(2)) end,
+      function(l)
+        return l:setLabel("Agree"):setCheckboxComponent(function(c) return c:setCustomId("ok"):setDefault(true) end)
+      end,
+      function(l) return l:setLabel("Proof"):setFileUploadComponent(function(f)
+        return f:setCustomId("f"):setFileTypes("image", ".pdf") end) end):toJSON()
+    local children = {}
+    for i, row in ipairs(modal.components) do children[i] = row.component end
+    assert.same({ { type = 21, custom_id = "r", options = { { label = "L1", value = "v1" },
+      { label = "L2", value = "v2" } } },
+      { 22, 2, 3 }, { type = 23, custom_id = "ok", default = true }, { type = 19, custom_id = "f",
+        file_types = { "image", ".pdf" } } },
+      { children[1], { children[2].type, children[2].max_values, #children[2].options }, children[3], children[4] })
+    assert.same(modal.components, util.map(modal.components, function(c)
+      return C.createComponentBuilder(require("discord.structures.components").createComponent(c)):toJSON()
+    end))
   end)
 
   local function container()

@@ -1,40 +1,60 @@
--- Dispatch events: each one Discord documents has a handler; the newer ones patch the cache and emit.
+-- What Discord documents is known (dispatch events, audit-log events, component types), and the newer
+-- dispatch events patch the cache and emit.
 local runtime = require("runtime")
 local json = require("json")
 local server = require("fake.discord.server")
 local errors = require("discord.errors")
 
-local DOCS = "../shared/references/discord-api-docs/events/gateway-events.mdx"
+local DOCS = "../shared/references/discord-api-docs/"
 
--- The names in the documentation's table of receive events; op-level events (Hello ...) are not dispatches.
-local function documentedDispatches()
-  local f = io.open(DOCS, "rb")
+-- A table of Discord's documentation: the text from `heading` to the next blank line after the table.
+local function docTable(file, heading)
+  local f = io.open(DOCS .. file, "rb")
   if not f then return nil end
   local text = f:read("a")
   f:close()
-  local names = {}
-  for title in text:match("\n## Receive Events\n(.-)\n#### Hello\n"):gmatch("\n| %[([^%]]+)%]") do
-    if title ~= "Hello" and title ~= "Reconnect" and title ~= "Invalid Session" then
-      names[#names + 1] = title:upper():gsub(" ", "_")
-    end
-  end
-  return names
+  local from = assert(text:find(heading, 1, true), heading)
+  return text:match("\n(|.-)\n\n", from)
 end
 
-describe("gateway dispatch", function()
-  it("has a handler for every dispatch event Discord documents", function()
-    local names = documentedDispatches()
-    if not names then return pending("Discord's documentation is not beside the project") end
+local function pascal(upper)
+  return (upper:lower():gsub("_?(%a)(%a*)", function(a, rest) return a:upper() .. rest end))
+end
+
+describe("what Discord documents", function()
+  local enums = require("discord.enums")
+  it("is known: dispatch events, audit-log events and component types", function()
+    local dispatch = docTable("events/gateway-events.mdx", "\n## Receive Events\n")
+    if not dispatch then return pending("Discord's documentation is not beside the project") end
     require("discord")
     local handlers = require("discord.ws").handlers
-    local missing = {}
-    for _, name in ipairs(names) do
-      if not handlers[name] then missing[#missing + 1] = name end
+    local builders, received = require("discord.builders.components"), require("discord.structures.components")
+    local counts, missing = { 0, 0, 0 }, {}
+    for title in dispatch:gmatch("\n| %[([^%]]+)%]") do
+      if title ~= "Hello" and title ~= "Reconnect" and title ~= "Invalid Session" then
+        counts[1] = counts[1] + 1
+        local name = title:upper():gsub(" ", "_")
+        if not handlers[name] then missing[#missing + 1] = name end
+      end
     end
-    assert.same({}, missing)
-    assert.is_true(#names >= 79, #names .. " names read")
+    local events = docTable("resources/audit-log.mdx", "###### Audit Log Events")
+    for name, value in events:gmatch("\n| (%u[%u_]+) +| (%d+)") do
+      counts[2] = counts[2] + 1
+      if rawget(enums.AuditLogEvent, pascal(name)) ~= tonumber(value) then missing[#missing + 1] = name end
+    end
+    local types = docTable("components/reference.mdx", "### Component Object")
+    for value, title in types:gmatch("\n| (%d+) +| %[([^%]]+)%]") do
+      counts[3] = counts[3] + 1
+      local n = tonumber(value)
+      local ok = rawget(enums.ComponentType, (title:gsub(" ", ""))) == n and received._byType[n] ~= nil
+        and pcall(builders.createComponentBuilder, { type = n })
+      if not ok then missing[#missing + 1] = title end
+    end
+    assert.same({ {}, { 79, 69, 20 } }, { missing, counts })
   end)
+end)
 
+describe("gateway dispatch", function()
   local fd, client, seen
   local EVENTS = { "rateLimited", "channelInfo", "voiceChannelStatusUpdate", "voiceChannelStartTimeUpdate",
     "integrationCreate", "integrationUpdate", "integrationDelete" }

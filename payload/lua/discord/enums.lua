@@ -179,10 +179,11 @@ enums.AuditLogEvent = enum("AuditLogEvent", {
   ApplicationCommandPermissionUpdate = 121, SoundboardSoundCreate = 130, SoundboardSoundUpdate = 131,
   SoundboardSoundDelete = 132, AutoModerationRuleCreate = 140, AutoModerationRuleUpdate = 141,
   AutoModerationRuleDelete = 142, AutoModerationBlockMessage = 143, AutoModerationFlagToChannel = 144,
-  AutoModerationUserCommunicationDisabled = 145, CreatorMonetizationRequestCreated = 150,
+  AutoModerationUserCommunicationDisabled = 145, AutoModerationQuarantineUser = 146,
+  CreatorMonetizationRequestCreated = 150,
   CreatorMonetizationTermsAccepted = 151, OnboardingPromptCreate = 163, OnboardingPromptUpdate = 164,
   OnboardingPromptDelete = 165, OnboardingCreate = 166, OnboardingUpdate = 167, HomeSettingsCreate = 190,
-  HomeSettingsUpdate = 191,
+  HomeSettingsUpdate = 191, VoiceChannelStatusCreate = 192, VoiceChannelStatusDelete = 193,
 })
 
 enums.AutoModerationRuleTriggerType = enum("AutoModerationRuleTriggerType", {
@@ -264,6 +265,7 @@ enums.ComponentType = enum("ComponentType", {
   ActionRow = 1, Button = 2, StringSelect = 3, TextInput = 4, UserSelect = 5, RoleSelect = 6,
   MentionableSelect = 7, ChannelSelect = 8, Section = 9, TextDisplay = 10, Thumbnail = 11, MediaGallery = 12,
   File = 13, Separator = 14, ContentInventoryEntry = 16, Container = 17, Label = 18, FileUpload = 19,
+  RadioGroup = 21, CheckboxGroup = 22, Checkbox = 23,
 })
 
 enums.ButtonStyle = enum("ButtonStyle", {
@@ -285,7 +287,7 @@ enums.EntitlementType = enum("EntitlementType", {
 
 enums.SKUType = enum("SKUType", { Durable = 2, Consumable = 3, Subscription = 5, SubscriptionGroup = 6 })
 
-enums.SubscriptionStatus = enum("SubscriptionStatus", { Active = 0, Ending = 1, Inactive = 2 })
+enums.SubscriptionStatus = enum("SubscriptionStatus", { Active = 0, Inactive = 1, Ending = 2 })
 
 -- Locales ------------------------------------------------------------------------------------------------
 

@@ -896,6 +896,29 @@ function ModalSubmitFields:getSelectedMembers(customId) return selected(self, cu
 function ModalSubmitFields:getSelectedRoles(customId) return selected(self, customId, "roles") end
 function ModalSubmitFields:getSelectedChannels(customId) return selected(self, customId, "channels") end
 
+--- The files uploaded through a file upload: a Collection of Attachment by ID; empty for an optional
+--- upload left out when `required` is false.
+function ModalSubmitFields:getUploadedFiles(customId, required)
+  if required == false and not self.fields:get(customId) then return collection() end
+  self:getField(customId, ComponentType.FileUpload)
+  return selected(self, customId, "attachments")
+end
+
+--- The value chosen in a radio group, or nil when none was.
+function ModalSubmitFields:getRadioGroup(customId)
+  return util.nullable(self:getField(customId, ComponentType.RadioGroup).value)
+end
+
+--- The values chosen in a checkbox group (a list, empty when none were).
+function ModalSubmitFields:getCheckboxGroup(customId)
+  return self:getField(customId, ComponentType.CheckboxGroup).values or {}
+end
+
+--- Whether a checkbox was checked.
+function ModalSubmitFields:getCheckbox(customId)
+  return self:getField(customId, ComponentType.Checkbox).value == true
+end
+
 local ModalSubmitInteraction = util.class("ModalSubmitInteraction", BaseInteraction)
 M.ModalSubmitInteraction = ModalSubmitInteraction
 
