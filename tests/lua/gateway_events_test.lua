@@ -59,7 +59,8 @@ describe("gateway dispatch", function()
   local EVENTS = { "rateLimited", "channelInfo", "voiceChannelStatusUpdate", "voiceChannelStartTimeUpdate",
     "integrationCreate", "integrationUpdate", "integrationDelete" }
   before_each(function()
-    fd, client, seen = server.session({ intents = { "Guilds", "GuildMembers", "GuildIntegrations" } }, EVENTS)
+    fd, client, seen = server.session({ intents = { "Guilds", "GuildMembers", "GuildIntegrations",
+      "GuildModeration" } }, EVENTS)
   end)
   after_each(function() server.stop(client) end)
 
@@ -103,6 +104,26 @@ describe("gateway dispatch", function()
     assert.same({ { guild_id = fd.guild.id, fields = { "status" } }, { voice.id }, fd.guild.id, "back", nil },
       { sent[1].d, info[1]:keys(), info[2].id, channel.status, channel.voiceStartTime })
     assert.same({}, fd.gateway.faults)
+  end)
+
+  it("reads the audit-log entries of a quarantine and of voice channel statuses", function()
+    local voice = fd.guild.channels[3]
+    local entries = {}
+    client:on("guildAuditLogEntryCreate", function(e) entries[#entries + 1] = e end)
+    server.act(function()
+      for i, action in ipairs({ 146, 192, 193 }) do
+        fd.gateway:dispatch("GUILD_AUDIT_LOG_ENTRY_CREATE", { id = tostring(80 + i), guild_id = fd.guild.id,
+          action_type = action, user_id = fd.alice.id, target_id = action == 146 and fd.bob.id or voice,
+          options = action == 146 and { auto_moderation_rule_name = "r", auto_moderation_rule_trigger_type = "1" }
+            or { channel_id = voice, status = action == 192 and "live" or nil } })
+      end
+    end)
+    local got = {}
+    for i, e in ipairs(entries) do
+      got[i] = { e.actionType, e.targetType, e.target.id, e.extra.status or e.extra.autoModerationRuleName }
+    end
+    assert.same({ { "All", "User", fd.bob.id, "r" }, { "Create", "Channel", voice, "live" },
+      { "Delete", "Channel", voice, nil } }, got)
   end)
 
   it("emits integrations as they are created, updated and deleted", function()
