@@ -112,12 +112,12 @@ end
 
 --- Collects messages sent in the channel; see discord.collectors.MessageCollector.
 function TextBased:createMessageCollector(opts)
-  return require("discord.collectors").MessageCollector(self, opts)
+  return util.provided("collectors").MessageCollector(self, opts)
 end
 
 --- (B) The messages collected until the collector ends; see discord.collectors.awaitMessages.
 function TextBased:awaitMessages(opts)
-  return require("discord.collectors").awaitMessages(self, opts)
+  return util.provided("collectors").awaitMessages(self, opts)
 end
 
 --- Collects component interactions on any message of the channel.
@@ -126,7 +126,7 @@ function TextBased:createMessageComponentCollector(opts)
   for k, v in pairs(opts or {}) do o[k] = v end
   o.channel = self
   o.interactionType = require("discord.enums").InteractionType.MessageComponent
-  return require("discord.collectors").InteractionCollector(self.client, o)
+  return util.provided("collectors").InteractionCollector(self.client, o)
 end
 
 local textGetters = {

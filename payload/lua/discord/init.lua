@@ -1,5 +1,5 @@
--- Package root. Loads the core eagerly and everything else on first use, so a bot
--- that never touches voice, builders or collectors never loads them.
+-- Package root. Loads the library eagerly, as lower layers use parts that higher ones provide, and
+-- voice on first use, so a bot that never touches voice never loads it.
 if _VERSION ~= "Lua 5.4" then
   error("discord: this library needs Lua 5.4, not " .. tostring(_VERSION), 0)
 end
@@ -199,8 +199,11 @@ for _, name in ipairs({
 end
 
 -- The modules that keep a cache, or make the structure an event carries, register the gateway's
--- dispatch handlers when they load: the shard finds them all before its first event.
+-- dispatch handlers when they load: the shard finds them all before its first event. The others here
+-- provide what lower layers use from above: builders, collectors, the client's fetches.
 for _, name in ipairs({
+  "discord.builders.components", "discord.builders.attachment", "discord.builders.slash", "discord.collectors",
+  "discord.structures.invite", "discord.structures.sticker", "discord.structures.voice_region",
   "discord.structures.clientuser", "discord.interaction", "discord.managers.guild", "discord.managers.channel",
   "discord.managers.message", "discord.managers.member", "discord.managers.role", "discord.managers.reaction",
   "discord.managers.poll_answer_voter", "discord.managers.presence", "discord.managers.voice_state",

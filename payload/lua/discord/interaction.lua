@@ -32,14 +32,11 @@ end
 -- Payloads ------------------------------------------------------------------------------------------------
 
 -- Raw component tables go through the component builders, which check Discord's limits, when
--- that module offers a converter; objects with toJSON are used as they are.
+-- they are loaded; objects with toJSON are used as they are.
 local function componentJSON(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
-  local ok, builders = pcall(require, "discord.builders.components")
-  if ok and type(builders) == "table" then
-    local okFrom, from = pcall(function() return builders.createComponentBuilder end)
-    if okFrom and type(from) == "function" then return from(c):toJSON() end
-  end
+  local builders = util.provided("component builders", true)
+  if builders then return builders.createComponentBuilder(c):toJSON() end
   return c
 end
 M.componentJSON = componentJSON
@@ -180,7 +177,7 @@ end
 
 --- (B) The first component interaction on the reply that passes `opts.filter` within `opts.time`.
 function InteractionResponse:awaitMessageComponent(opts)
-  return require("discord.collectors").awaitMessageComponent(self:_message(), opts)
+  return util.provided("collectors").awaitMessageComponent(self:_message(), opts)
 end
 
 function InteractionResponse:fetch() return self.interaction:fetchReply() end
@@ -549,15 +546,12 @@ function Responses:update(options)
   return responseResult(self, res, opts)
 end
 
--- Raw modal tables are checked by ModalBuilder when that module offers it.
+-- Raw modal tables are checked by ModalBuilder when the builders are loaded.
 local function modalJSON(modal)
   if type(modal) ~= "table" then error("showModal: the modal must be a ModalBuilder or a table", 3) end
   if type(modal.toJSON) == "function" then return modal:toJSON() end
-  local ok, builders = pcall(require, "discord.builders.components")
-  if ok and type(builders) == "table" then
-    local okB, ModalBuilder = pcall(function() return builders.ModalBuilder end)
-    if okB and ModalBuilder then return ModalBuilder(modal):toJSON() end
-  end
+  local builders = util.provided("component builders", true)
+  if builders then return builders.ModalBuilder(modal):toJSON() end
   return modal
 end
 
@@ -586,7 +580,7 @@ function Responses:awaitModalSubmit(opts)
     if userId and not (i.user and i.user.id == userId) then return false end
     return filter == nil or filter(i, ...)
   end
-  return require("discord.collectors").awaitModalSubmit(self.client, o)
+  return util.provided("collectors").awaitModalSubmit(self.client, o)
 end
 
 --- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.

@@ -840,4 +840,24 @@ function EventEmitter:waitFor(name, opts)
   return unpack(res, 2, res.n)
 end
 
+-- Provided from above ---------------------------------------------------------------------------------------
+
+-- A module requires only its own layer and those below. What it uses from a higher layer (collectors,
+-- builders, the client's managers) that layer's module registers here when it loads; the package root
+-- loads them all.
+local provided = {}
+
+function util.provide(role, value)
+  provided[role] = value
+end
+
+--- The part registered for `role`; nil when `optional` and nothing is registered, an error otherwise.
+function util.provided(role, optional)
+  local value = provided[role]
+  if value == nil and not optional then
+    error("discord: nothing provides the " .. role .. "; require(\"discord\") loads every part", 3)
+  end
+  return value
+end
+
 return util

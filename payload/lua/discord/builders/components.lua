@@ -1174,4 +1174,6 @@ function M.createComponentBuilder(data)
   return b
 end
 
+util.provide("component builders", M)
+
 return M

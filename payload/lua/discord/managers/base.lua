@@ -444,4 +444,14 @@ function M.expressions(field, createdName, updatedName, deleted)
   end
 end
 
+-- The managers every client holds. READY fills in the application's ID; its commands manager is there
+-- before login so that a script can set it up.
+util.provide("client managers", function(client)
+  client.application = require("discord.structures.application").ClientApplication(client, {})
+  client.users = require("discord.managers.user").UserManager(client)
+  client.guilds = require("discord.managers.guild").GuildManager(client)
+  client.channels = require("discord.managers.channel").ChannelManager(client)
+  client.application.commands = require("discord.managers.application_command").ApplicationCommandManager(client)
+end)
+
 return M

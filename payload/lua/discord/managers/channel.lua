@@ -69,6 +69,18 @@ function ChannelManager:fetch(id, opts)
   return self:_add(data, nil, { cache = opts.cache })
 end
 
+-- A partial channel (Channel partials): without its type the channel cannot pick its class; one that holds
+-- messages is the useful guess.
+function ChannelManager:_partial(id, guildId)
+  local guild = guildId and self.client.guilds.cache:get(guildId) or nil
+  local channel = guildId and channelModule().TextChannel(self.client, { id = id, guild_id = guildId }, guild)
+    or channelModule().DMChannel(self.client, { id = id })
+  rawset(channel, "_partialType", true)
+  self.cache:set(id, channel)
+  if guild then guild.channels.cache:set(id, channel) end
+  return channel
+end
+
 -- GuildChannelManager -------------------------------------------------------------------------------------
 
 --- The channels of one guild; its cache is filled by the client's ChannelManager.

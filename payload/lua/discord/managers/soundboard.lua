@@ -107,4 +107,10 @@ base.handlers.SOUNDBOARD_SOUNDS = function(client, packet)
   client:emit("soundboardSounds", guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true), guild)
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchDefaultSoundboardSounds() return M.fetchDefaultSounds(self) end
+
 return M

@@ -98,4 +98,17 @@ function M.resolveCode(x)
     or x:match("discordapp%.com/invite/([%w%-]+)") or x:match("^[%w%-]+$")
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+--- (B) An invite by code or URL, with `opts` as for GuildInviteManager:fetch.
+function Client:fetchInvite(code, opts)
+  opts = opts or {}
+  local data = self.rest:get("/invites/" .. util.urlEncode(M.resolveCode(code) or tostring(code)), { query = {
+    with_counts = opts.withCounts and "true" or nil, with_expiration = opts.withExpiration and "true" or nil,
+    guild_scheduled_event_id = opts.guildScheduledEventId } })
+  return M.Invite(self, data)
+end
+
 return M

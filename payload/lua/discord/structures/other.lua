@@ -235,4 +235,17 @@ events.handlers.INTEGRATION_DELETE = function(client, packet)
   client:emit("integrationDelete", integration)
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchGuildTemplate(code) return M.fetchTemplate(self, code) end
+function Client:fetchGuildWidget(guild)
+  return M.fetchWidget(self, self.guilds:resolveId(guild))
+end
+function Client:fetchGuildPreview(guild)
+  local data = self.rest:get("/guilds/" .. self.guilds:resolveId(guild) .. "/preview")
+  return M.GuildPreview(self, data)
+end
+
 return M

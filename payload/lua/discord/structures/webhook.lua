@@ -216,4 +216,14 @@ require("discord.managers.base").handlers.WEBHOOKS_UPDATE = function(client, pac
   if channel then client:emit("webhooksUpdate", channel) end
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+--- (B) A webhook; its token skips the bot's authorization.
+function Client:fetchWebhook(id, token)
+  local path = "/webhooks/" .. id .. (token and ("/" .. token) or "")
+  return M.Webhook(self, self.rest:get(path, { auth = token == nil }))
+end
+
 return M
