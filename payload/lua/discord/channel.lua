@@ -29,9 +29,14 @@ function BaseChannel:init(client, data)
   self:_patch(data)
 end
 
+-- Group DMs have an icon and may belong to an application; interactions give the app's permissions.
+local BASE_FIELDS = { icon = "icon", application_id = "applicationId", managed = "managed", owner_id = "ownerId" }
+
 function BaseChannel:_patch(data)
   if data.type ~= nil then self.type = data.type end
+  self:_copy(data, BASE_FIELDS)
   self:_flags(data, "flags", "ChannelFlagsBitField")
+  self:_flags(data, "app_permissions", "PermissionsBitField", "appPermissions")
   return self
 end
 

@@ -102,7 +102,11 @@ enums.DeletableMessageTypes = {
 
 enums.MessageReferenceType = enum("MessageReferenceType", { Default = 0, Forward = 1 })
 
-enums.MessageActivityType = enum("MessageActivityType", { Join = 1, Spectate = 2, Listen = 3, JoinRequest = 5 })
+enums.MessageActivityType = enum("MessageActivityType", {
+  Join = 1, Spectate = 2, Listen = 3, JoinRequest = 5, StreamRequest = 6,
+})
+
+enums.BaseThemeType = enum("BaseThemeType", { Unset = 0, Dark = 1, Light = 2, Darker = 3, Midnight = 4 })
 
 enums.OverwriteType = enum("OverwriteType", { Role = 0, Member = 1 })
 
@@ -204,6 +208,15 @@ enums.GuildScheduledEventEntityType = enum("GuildScheduledEventEntityType", {
   StageInstance = 1, Voice = 2, External = 3,
 })
 enums.GuildScheduledEventPrivacyLevel = enum("GuildScheduledEventPrivacyLevel", { GuildOnly = 2 })
+enums.GuildScheduledEventRecurrenceRuleWeekday = enum("GuildScheduledEventRecurrenceRuleWeekday", {
+  Monday = 0, Tuesday = 1, Wednesday = 2, Thursday = 3, Friday = 4, Saturday = 5, Sunday = 6,
+})
+
+enums.GuildScheduledEventRecurrenceRuleMonth = enum("GuildScheduledEventRecurrenceRuleMonth", {
+  January = 1, February = 2, March = 3, April = 4, May = 5, June = 6, July = 7, August = 8, September = 9,
+  October = 10, November = 11, December = 12,
+})
+
 enums.GuildScheduledEventRecurrenceRuleFrequency = enum("GuildScheduledEventRecurrenceRuleFrequency", {
   Yearly = 0, Monthly = 1, Weekly = 2, Daily = 3,
 })
@@ -243,6 +256,15 @@ enums.InteractionResponseType = enum("InteractionResponseType", {
 
 enums.InteractionContextType = enum("InteractionContextType", { Guild = 0, BotDM = 1, PrivateChannel = 2 })
 enums.ApplicationIntegrationType = enum("ApplicationIntegrationType", { GuildInstall = 0, UserInstall = 1 })
+
+enums.ApplicationEventWebhookStatus = enum("ApplicationEventWebhookStatus", {
+  Disabled = 1, Enabled = 2, DisabledByDiscord = 3,
+})
+
+enums.ApplicationRoleConnectionMetadataType = enum("ApplicationRoleConnectionMetadataType", {
+  IntegerLessThanOrEqual = 1, IntegerGreaterThanOrEqual = 2, IntegerEqual = 3, IntegerNotEqual = 4,
+  DatetimeLessThanOrEqual = 5, DatetimeGreaterThanOrEqual = 6, BooleanEqual = 7, BooleanNotEqual = 8,
+})
 
 enums.ApplicationCommandType = enum("ApplicationCommandType", {
   ChatInput = 1, User = 2, Message = 3, PrimaryEntryPoint = 4,

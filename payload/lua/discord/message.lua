@@ -209,7 +209,12 @@ local FIELDS = {
   application_id = "applicationId",
   position = "position",
   activity = "activity",
-  call = "call",
+}
+
+-- Objects nested in a message, with their keys in camelCase.
+local NESTED = {
+  call = "call", application = "application", sticker_items = "stickerItems",
+  role_subscription_data = "roleSubscriptionData", resolved = "resolved", shared_client_theme = "sharedClientTheme",
 }
 
 --- `Message(client, data, channel)`.
@@ -228,6 +233,7 @@ end
 function Message:_patch(data)
   local Embed = require("discord.embed").Embed
   self:_copy(data, FIELDS)
+  self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "MessageFlagsBitField")
   if data.interaction_metadata ~= nil then
     self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)

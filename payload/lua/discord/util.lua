@@ -242,6 +242,19 @@ function util.camelCase(s)
   return (lower:gsub("_(%w)", function(c) return c:upper() end))
 end
 
+--- A decoded JSON value with its object keys in camelCase all the way down; JSON null becomes nil.
+function util.camelKeys(v)
+  if v == json.null then return nil end
+  if type(v) ~= "table" then return v end
+  local out = {}
+  if json.is_array(v) then
+    for i, x in ipairs(v) do out[i] = util.camelKeys(x) end
+    return json.array(out)
+  end
+  for k, x in pairs(v) do out[type(k) == "string" and util.camelCase(k) or k] = util.camelKeys(x) end
+  return out
+end
+
 --- "guildId" -> "guild_id".
 function util.snakeCase(s)
   return (s:gsub("(%l)(%u)", "%1_%2"):gsub("(%d)(%u)", "%1_%2"):lower())

@@ -32,6 +32,14 @@ function Base:_copy(data, map)
   end
 end
 
+--- As _copy, for objects nested in the payload: their keys become camelCase too.
+function Base:_copyNested(data, map)
+  for from, to in pairs(map) do
+    local v = data[from]
+    if v ~= nil then self[to] = util.camelKeys(v) end
+  end
+end
+
 --- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
 --- `self.flags` (or `field`); absent keeps, null clears.
 function Base:_flags(data, key, name, field)

@@ -21,6 +21,7 @@ end
 
 function Invite:_patch(data)
   self:_copy(data, FIELDS)
+  self:_copyNested(data, { roles = "roles" })
   -- INVITE_CREATE sends the IDs beside, REST the objects.
   local guild = util.nullable(data.guild)
   self.guildId = data.guild_id or (type(guild) == "table" and guild.id) or self.guildId
