@@ -395,6 +395,15 @@ function M.eventMessage(client, d, id)
   return P.message(client, channel, id or d.message_id), channel
 end
 
+--- The user an event names: from the member it carries (which the member cache takes), or partial.
+function M.eventUser(client, d)
+  local P = partials()
+  local guild = M.guildOf(client, d)
+  local user
+  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
+  return user or P.user(client, d.user_id)
+end
+
 --- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
 function M.guildResource(field, names, key)
   key = key or "id"

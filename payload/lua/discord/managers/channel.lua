@@ -141,19 +141,24 @@ function GuildChannelManager:fetch(id, opts)
   return out
 end
 
---- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
-function GuildChannelManager:fetchActiveThreads()
-  local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
+-- The threads of a list of active threads (`add` caches each) with the bot's memberships in them.
+local function addThreads(data, add)
   local out = require("discord.collection").Collection()
-  for _, t in ipairs(res.threads or {}) do
-    local thread = self:_add(t)
+  for _, t in ipairs(data.threads or {}) do
+    local thread = add(t)
     out:set(thread.id, thread)
   end
-  for _, m in ipairs(res.members or {}) do
+  for _, m in ipairs(data.members or {}) do
     local thread = out:get(m.id)
     if thread then thread.members:_add(m) end
   end
-  return { threads = out, hasMore = false }
+  return out
+end
+
+--- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
+function GuildChannelManager:fetchActiveThreads()
+  local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
+  return { threads = addThreads(res, function(t) return self:_add(t) end), hasMore = false }
 end
 
 --- (B) Creates a channel: {name=, type=, topic=, parent=, permissionOverwrites=, position=, nsfw=,
@@ -416,17 +421,7 @@ handlers.THREAD_LIST_SYNC = function(client, packet)
       client.channels:_remove(id)
     end
   end
-  local Collection = require("discord.collection").Collection
-  local threads = Collection()
-  for _, t in ipairs(d.threads or {}) do
-    local thread = client.channels:_add(t, guild)
-    threads:set(thread.id, thread)
-  end
-  for _, m in ipairs(d.members or {}) do
-    local thread = threads:get(m.id)
-    if thread then thread.members:_add(m) end
-  end
-  client:emit("threadListSync", threads, guild)
+  client:emit("threadListSync", addThreads(d, function(t) return client.channels:_add(t, guild) end), guild)
 end
 
 -- The bot's own membership of a thread changed.

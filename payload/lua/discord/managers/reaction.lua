@@ -112,13 +112,9 @@ end
 
 handlers.MESSAGE_REACTION_ADD = function(client, packet)
   local d = packet.d
-  local P = base.partials()
   local message = base.eventMessage(client, d)
   if not message then return end
-  local guild = base.guildOf(client, d)
-  local user
-  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
-  user = user or P.user(client, d.user_id)
+  local user = base.eventUser(client, d)
   if not user then return end
   local reaction = message.reactions:_addUser(d.emoji, d.user_id, d.burst == true,
     d.burst_colors and { burst_colors = d.burst_colors } or nil)

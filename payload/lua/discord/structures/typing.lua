@@ -39,13 +39,9 @@ local events = require("discord.managers.base")
 
 events.handlers.TYPING_START = function(client, packet)
   local d = packet.d
-  local P = events.partials()
-  local channel = P.channel(client, d.channel_id, d.guild_id)
+  local channel = events.partials().channel(client, d.channel_id, d.guild_id)
   if not channel then return end
-  local guild = events.guildOf(client, d)
-  local user
-  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
-  user = user or P.user(client, d.user_id)
+  local user = events.eventUser(client, d)
   if not user then return end
   client:emit("typingStart", Typing(channel, user, d))
 end
