@@ -12,11 +12,11 @@ local function opt(b, name, required)
   return b:addStringOption(function(o) return o:setName(name):setDescription("d"):setRequired(required) end)
 end
 local function btn(style, id) return C.ButtonBuilder():setStyle(style):setCustomId(id or "b"):setLabel("x") end
-local function select(n)
-  local s = C.StringSelectMenuBuilder():setCustomId("s")
-  for i = 1, n do s:addOptions({ label = "L" .. i, value = "v" .. i }) end
-  return s
+local function withOptions(b, n)
+  for i = 1, n do b:addOptions({ label = "L" .. i, value = "v" .. i }) end
+  return b
 end
+local function select(n) return withOptions(C.StringSelectMenuBuilder():setCustomId("s"), n) end
 local function body(options) return discord.MessagePayload(nil, options):resolveBody().body end
 
 local function check(rows)
@@ -112,11 +112,7 @@ describe("builders", function()
   end)
 
   it("build modal radio groups, checkbox groups, checkboxes and file type filters within Discord's rules", function()
-    local function radio(n)
-      local g = C.RadioGroupBuilder():setCustomId("r")
-      for i = 1, n do g:addOptions({ label = "L" .. i, value = "v" .. i }) end
-      return g
-    end
+    local function radio(n) return withOptions(C.RadioGroupBuilder():setCustomId("r"), n) end
     local function boxes(n) return C.CheckboxGroupBuilder():setCustomId("c"):setOptions(radio(n).options) end
     check({
       { "radio group of one option", function() radio(1):toJSON() end, "needs 2 to 10 options" },

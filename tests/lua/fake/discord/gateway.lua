@@ -224,21 +224,16 @@ function Gateway:_requestMembers(conn, d)
   end
 end
 
--- Op 43: the requested ephemeral fields of the guild's voice channels.
+-- Op 43: the requested ephemeral fields of the guild's voice and stage channels.
 function Gateway:_channelInfo(conn, d)
   local guild = type(d) == "table" and self.store.guilds[d.guild_id]
   if not guild or not conn.session or not json.is_array(d.fields) then return self:fault("invalid op 43") end
   local channels = json.array({})
   for _, id in ipairs(guild.channels) do
     local c = self.store.channels[id]
-    if c.type == 2 or c.type == 13 then
-      local info = { id = id }
-      for _, field in ipairs(d.fields) do
-        if field ~= "status" and field ~= "voice_start_time" then return self:fault("op 43 field " .. field) end
-        info[field] = c[field] or json.null
-      end
-      channels[#channels + 1] = info
-    end
+    local info = { id = id }
+    for _, field in ipairs(d.fields) do info[field] = c[field] or json.null end
+    if c.type == 2 or c.type == 13 then channels[#channels + 1] = info end
   end
   self:dispatch("CHANNEL_INFO", { guild_id = guild.id, channels = channels }, conn.session)
 end
