@@ -407,33 +407,24 @@ end
 --- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
 function M.guildResource(field, names, key)
   key = key or "id"
-  local handlers = M.handlers
-  handlers[names[1]] = function(client, packet)
-    local d = packet.d
-    local guild = M.guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
+  local function withManager(fn)
+    return function(client, packet)
+      local guild = M.guildOf(client, packet.d)
+      if guild then fn(client, packet.d, guild[field]) end
+    end
+  end
+  M.handlers[names[1]] = withManager(function(client, d, manager)
     local existed = manager.cache:get(d[key])
     local obj = manager:_add(d)
     if not existed then client:emit(names[4], obj) end
-  end
-  handlers[names[2]] = function(client, packet)
-    local d = packet.d
-    local guild = M.guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
+  end)
+  M.handlers[names[2]] = withManager(function(client, d, manager)
     local old = clone(manager.cache:get(d[key]))
-    local obj = manager:_add(d)
-    client:emit(names[5], old, obj)
-  end
-  handlers[names[3]] = function(client, packet)
-    local d = packet.d
-    local guild = M.guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
-    local obj = manager:_remove(d[key]) or manager:_construct(d)
-    client:emit(names[6], obj)
-  end
+    client:emit(names[5], old, manager:_add(d))
+  end)
+  M.handlers[names[3]] = withManager(function(client, d, manager)
+    client:emit(names[6], manager:_remove(d[key]) or manager:_construct(d))
+  end)
 end
 
 --- Emoji and sticker updates carry the whole list: compare it with the cache.
