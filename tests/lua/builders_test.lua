@@ -4,6 +4,7 @@ local json = require("json")
 local discord = require("discord")
 local S = require("discord.builders.slash")
 local C = require("discord.builders.components")
+local util = require("discord.util")
 
 local function str(n) return ("a"):rep(n) end
 local function cmd(name) return S.SlashCommandBuilder():setName(name or "cmd"):setDescription("d") end
@@ -11,11 +12,11 @@ local function opt(b, name, required)
   return b:addStringOption(function(o) return o:setName(name):setDescription("d"):setRequired(required) end)
 end
 local function btn(style, id) return C.ButtonBuilder():setStyle(style):setCustomId(id or "b"):setLabel("x") end
-local function select(n)
-  local s = C.StringSelectMenuBuilder():setCustomId("s")
-  for i = 1, n do s:addOptions({ label = "L" .. i, value = "v" .. i }) end
-  return s
+local function withOptions(b, n)
+  for i = 1, n do b:addOptions({ label = "L" .. i, value = "v" .. i }) end
+  return b
 end
+local function select(n) return withOptions(C.StringSelectMenuBuilder():setCustomId("s"), n) end
 local function body(options) return discord.MessagePayload(nil, options):resolveBody().body end
 
 local function check(rows)
@@ -108,6 +109,42 @@ describe("builders", function()
       { "section without accessory", function() C.SectionBuilder():addTextDisplayComponents("hi"):toJSON() end,
         "needs an accessory" },
     })
+  end)
+
+  it("build modal radio groups, checkbox groups, checkboxes and file type filters within Discord's rules", function()
+    local function radio(n) return withOptions(C.RadioGroupBuilder():setCustomId("r"), n) end
+    local function boxes(n) return C.CheckboxGroupBuilder():setCustomId("c"):setOptions(radio(n).options) end
+    check({
+      { "radio group of one option", function() radio(1):toJSON() end, "needs 2 to 10 options" },
+      { "eleven options", function() radio(11) end, "at most 10 options" },
+      { "two defaults in a radio group", function()
+        radio(0):addOptions({ label = "a", value = "a", default = true }, { label = "b", value = "b", default = true })
+          :toJSON()
+      end, "at most one default" },
+      { "option with an emoji", function() radio(1):addOptions({ label = "e", value = "e", emoji = "x" }) end,
+        "has no emoji" },
+      { "required checkbox group allowing none", function() boxes(2):setMinValues(0):toJSON() end,
+        "min_values of at least 1" },
+      { "optional checkbox group allowing none", function() boxes(2):setMinValues(0):setRequired(false):toJSON() end },
+      { "checkbox without custom_id", function() C.CheckboxBuilder():toJSON() end, "needs a custom_id" },
+      { "file type that is no kind", function() C.FileUploadBuilder():setFileTypes("pdf") end, "extension such as" },
+      { "radio group in a message", function()
+        body({ flags = 32768, components = { { type = 17, components = { radio(2):toJSON() } } } })
+      end, "RadioGroup components belong in modals" },
+    })
+    local modal = C.ModalBuilder():setCustomId("m"):setTitle("Survey"):addLabelComponents(
+      function(l) return l:setLabel("Pick"):setRadioGroupComponent(radio(2)) end,
+      function(l) return l:setLabel("Tick"):setCheckboxGroupComponent(boxes(3):setMaxValues(2)) end,
+      function(l) return l:setLabel("Agree"):setCheckboxComponent(C.CheckboxBuilder():setCustomId("ok")) end,
+      function(l) return l:setLabel("Proof"):setFileUploadComponent(C.FileUploadBuilder():setCustomId("f")
+        :setFileTypes("image", ".pdf")) end):toJSON()
+    local c = util.map(modal.components, function(row) return row.component end)
+    assert.same({ { type = 21, custom_id = "r", options = { { label = "L1", value = "v1" }, { label = "L2",
+      value = "v2" } } }, 22, 23, { "image", ".pdf" } }, { c[1], c[2].type, c[3].type, c[4].file_types })
+    -- Received back, each becomes a builder that gives the same JSON.
+    assert.same(modal.components, util.map(modal.components, function(row)
+      return C.createComponentBuilder(require("discord.structures.components").createComponent(row)):toJSON()
+    end))
   end)
 
   local function container()

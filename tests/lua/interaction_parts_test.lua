@@ -1,5 +1,6 @@
--- Interaction parts that need no gateway: the option resolver and the multipart encoder.
+-- Interaction parts that need no gateway: the option resolver, modal fields and the multipart encoder.
 local runtime = require("runtime")
+local json = require("json")
 local discord = require("discord")
 local attachment = require("discord.builders.attachment")
 local Resolver = require("discord.structures.option_resolver").CommandInteractionOptionResolver
@@ -27,6 +28,23 @@ describe("interaction parts", function()
       local ok, e = pcall(o[k[1]], o, table.unpack(k[2]))
       assert.same({ false, k[3] }, { ok, e.code }, k[1])
     end
+  end)
+
+  it("reads a submitted modal's groups, checkbox and uploaded files, and refuses a field of another type", function()
+    local rows = {}
+    for i, c in ipairs({ { 21, "pick", value = "b" }, { 21, "none", value = json.null },
+      { 22, "tick", values = { "x" } }, { 23, "agree", value = false }, { 19, "proof", values = { "11" } } }) do
+      rows[i] = { type = 18, component = { type = c[1], custom_id = c[2], value = c.value, values = c.values } }
+    end
+    local i = require("discord.interaction").createInteraction(discord.Client({ intents = { "Guilds" } }), { id = "1",
+      type = 5, token = "t", application_id = "2", channel_id = "3", user = { id = "4", username = "u" },
+      data = { custom_id = "m", components = rows, resolved = { attachments = { ["11"] = { id = "11",
+        filename = "bug.png", size = 5, url = "https://cdn.discordapp.com/ephemeral-attachments/3/11/bug.png" } } } } })
+    local f = i.fields
+    local ok, e = pcall(f.getCheckbox, f, "tick")
+    assert.same({ "b", nil, { "x" }, false, "bug.png", 0, false, "ModalSubmitInteractionFieldType" },
+      { f:getRadioGroup("pick"), f:getRadioGroup("none"), f:getCheckboxGroup("tick"), f:getCheckbox("agree"),
+        f:getUploadedFiles("proof"):get("11").name, f:getUploadedFiles("absent", false).size, ok, e.code })
   end)
 
   it("encodes multipart bodies byte for byte, with a boundary no part contains", function()

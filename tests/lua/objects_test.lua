@@ -67,6 +67,21 @@ describe("objects", function()
       guild.channels.cache:get(general.id), guild.available, guild.name })
   end)
 
+  it("read the objects nested in users, members, messages and attachments with camelCase keys", function()
+    local user = client.users:_add({ id = "70", username = "neo", flags = 64,
+      primary_guild = { identity_guild_id = "71", tag = "NEO" }, collectibles = { nameplate = { sku_id = "5" } } })
+    local m = guild.members:_add({ user = { id = "70" }, roles = {}, avatar_decoration_data = { sku_id = "6" },
+      collectibles = json.null })
+    local msg = channel().messages:_add({ id = "72", channel_id = fd.general.id, author = { id = "70" },
+      call = { participants = { "70" }, ended_timestamp = json.null }, attachments = { { id = "74", flags = 1,
+        clip_created_at = "2026-01-01T00:00:01.000Z", clip_participants = { { id = "70" } } } } })
+    local a = msg.attachments:get("74")
+    assert.same({ { identityGuildId = "71", tag = "NEO" }, { nameplate = { skuId = "5" } }, true,
+      { skuId = "6" }, nil, { participants = { "70" } }, true, 1767225601000, user },
+      { user.primaryGuild, user.collectibles, user.flags:has("HypeSquadOnlineHouse1"), m.avatarDecorationData,
+        m.collectibles, msg.call, a.flags:has("IsClip"), a.clipCreatedTimestamp, a.clipParticipants[1] })
+  end)
+
   it("computes permissions from roles, overwrites, ownership and timeouts", function()
     local function can(user, perm, ch)
       local m = member(user)

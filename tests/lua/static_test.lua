@@ -29,16 +29,33 @@ for _, n in ipairs(names) do
   if f then f:close() end
 end
 
+-- Layers: a module requires its own layer and those below. Managers and structures are layer 3; the
+-- package root and its alias sit above every layer.
+local LAYERS = {}
+for layer, list in pairs({ [0] = { "util", "collection", "snowflake", "bitfield", "intents", "constants", "enums",
+  "errors", "formatters", "cdn", "typedefs" }, { "rest", "ws", "sharding" },
+  { "client", "client.options", "client.partials", "client.sweepers" }, [4] = { "collectors" } }) do
+  for _, n in ipairs(list) do LAYERS["discord." .. n] = layer end
+end
+local function layerOf(name)
+  if name == "discord" or name == "discord.lua" then return 6 end
+  if name == "discordvoice" or name:find("^@discord/voice") then return 5 end
+  return LAYERS[name] or (name:find("^discord%.builders%.") and 4) or 3
+end
+
 describe("library files", function()
-  it("require only library, runtime and standard modules", function()
+  it("require only library, runtime and standard modules, each from its own layer or one below", function()
     local problems = {}
     for _, n in ipairs(names) do
-      -- Comments could mention anything; look at code only.
+      -- Comments could mention anything; look at code only. Both require("x") and pcall(require, "x").
       local code = sources[n]:gsub("%-%-%[(=*)%[.-%]%1%]", ""):gsub("%-%-[^\n]*", "")
-      for arg in code:gmatch("require%s*%(%s*([^)]-)%s*%)") do
+      for arg in code:gmatch("require%s*[(,]%s*([^),]-)%s*[),]") do
         local lit = arg:match('^"([^"]+)"$') or arg:match("^'([^']+)'$")
         if lit and not (known[lit] or RUNTIME_MODULES[lit] or STANDARD_MODULES[lit]) then
           problems[#problems + 1] = pathOf(n) .. ": requires unknown module " .. lit
+        elseif lit and known[lit] and layerOf(lit) > layerOf(n) then
+          problems[#problems + 1] = string.format("%s (layer %d) requires %s (layer %d)", pathOf(n), layerOf(n), lit,
+            layerOf(lit))
         end
       end
     end

@@ -176,7 +176,7 @@ local PermissionFlags = bits({
   CreatePublicThreads = 35, CreatePrivateThreads = 36, UseExternalStickers = 37, SendMessagesInThreads = 38,
   UseEmbeddedActivities = 39, ModerateMembers = 40, ViewCreatorMonetizationAnalytics = 41, UseSoundboard = 42,
   CreateGuildExpressions = 43, CreateEvents = 44, UseExternalSounds = 45, SendVoiceMessages = 46,
-  SendPolls = 49, UseExternalApps = 50, PinMessages = 51, BypassSlowmode = 52,
+  SetVoiceChannelStatus = 48, SendPolls = 49, UseExternalApps = 50, PinMessages = 51, BypassSlowmode = 52,
 })
 
 local PermissionsBitField = M.define("PermissionsBitField", PermissionFlags)
@@ -220,12 +220,13 @@ M.MessageFlagsBitField = M.define("MessageFlagsBitField", bits({
 M.ChannelFlagsBitField = M.define("ChannelFlagsBitField", bits({
   GuildFeedRemoved = 0, Pinned = 1, ActiveChannelsRemoved = 2, RequireTag = 4, IsSpam = 5,
   IsGuildResourceChannel = 7, ClydeAI = 8, IsScheduledForDeletion = 9, HideMediaDownloadOptions = 15,
+  IsSpoilerChannel = 21,
 }))
 
 M.GuildMemberFlagsBitField = M.define("GuildMemberFlagsBitField", bits({
   DidRejoin = 0, CompletedOnboarding = 1, BypassesVerification = 2, StartedOnboarding = 3, IsGuest = 4,
   StartedHomeActions = 5, CompletedHomeActions = 6, AutomodQuarantinedUsernameOrGuildNickname = 7,
-  DmSettingsUpsellAcknowledged = 9,
+  DmSettingsUpsellAcknowledged = 9, AutomodQuarantinedGuildTag = 10,
 }))
 
 M.SystemChannelFlagsBitField = M.define("SystemChannelFlagsBitField", bits({
@@ -242,7 +243,15 @@ M.ApplicationFlagsBitField = M.define("ApplicationFlagsBitField", bits({
 
 M.RoleFlagsBitField = M.define("RoleFlagsBitField", bits({ InPrompt = 0 }))
 
-M.AttachmentFlagsBitField = M.define("AttachmentFlagsBitField", bits({ IsRemix = 2 }))
+M.AttachmentFlagsBitField = M.define("AttachmentFlagsBitField", bits({
+  IsClip = 0, IsThumbnail = 1, IsRemix = 2, IsSpoiler = 3, IsAnimated = 5,
+}))
+
+M.InviteFlagsBitField = M.define("InviteFlagsBitField", bits({ IsGuestInvite = 0 }))
+
+M.EmbedFlagsBitField = M.define("EmbedFlagsBitField", bits({ IsContentInventoryEntry = 5 }))
+
+M.EmbedMediaFlagsBitField = M.define("EmbedMediaFlagsBitField", bits({ IsAnimated = 5 }))
 
 M.ActivityFlagsBitField = M.define("ActivityFlagsBitField", bits({
   Instance = 0, Join = 1, Spectate = 2, JoinRequest = 3, Sync = 4, Play = 5, PartyPrivacyFriends = 6,

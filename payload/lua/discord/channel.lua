@@ -29,9 +29,14 @@ function BaseChannel:init(client, data)
   self:_patch(data)
 end
 
+-- Group DMs have an icon and may belong to an application; interactions give the app's permissions.
+local BASE_FIELDS = { icon = "icon", application_id = "applicationId", managed = "managed", owner_id = "ownerId" }
+
 function BaseChannel:_patch(data)
   if data.type ~= nil then self.type = data.type end
+  self:_copy(data, BASE_FIELDS)
   self:_flags(data, "flags", "ChannelFlagsBitField")
+  self:_flags(data, "app_permissions", "PermissionsBitField", "appPermissions")
   return self
 end
 
@@ -112,12 +117,12 @@ end
 
 --- Collects messages sent in the channel; see discord.collectors.MessageCollector.
 function TextBased:createMessageCollector(opts)
-  return require("discord.collectors").MessageCollector(self, opts)
+  return util.provided("collectors").MessageCollector(self, opts)
 end
 
 --- (B) The messages collected until the collector ends; see discord.collectors.awaitMessages.
 function TextBased:awaitMessages(opts)
-  return require("discord.collectors").awaitMessages(self, opts)
+  return util.provided("collectors").awaitMessages(self, opts)
 end
 
 --- Collects component interactions on any message of the channel.
@@ -126,7 +131,7 @@ function TextBased:createMessageComponentCollector(opts)
   for k, v in pairs(opts or {}) do o[k] = v end
   o.channel = self
   o.interactionType = require("discord.enums").InteractionType.MessageComponent
-  return require("discord.collectors").InteractionCollector(self.client, o)
+  return util.provided("collectors").InteractionCollector(self.client, o)
 end
 
 local textGetters = {

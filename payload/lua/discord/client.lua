@@ -24,15 +24,10 @@ function Client:init(options)
   end
   self.token = nil
   self.user = nil
-  -- READY fills in the ID; the commands manager is there before login so that a script can set it up.
-  self.application = require("discord.structures.application").ClientApplication(self, {})
   self.readyAt = nil
   self.ws = ws.WebSocketManager(self)
-  -- Managers sit above this layer, so they are required only when a client is made.
-  self.users = require("discord.managers.user").UserManager(self)
-  self.guilds = require("discord.managers.guild").GuildManager(self)
-  self.channels = require("discord.managers.channel").ChannelManager(self)
-  self.application.commands = require("discord.managers.application_command").ApplicationCommandManager(self)
+  -- The application, users, guilds and channels: their managers sit a layer above (discord.managers.base).
+  util.provided("client managers")(self)
   self.sweepers = require("discord.client.sweepers").Sweepers(self, self.options.sweepers)
 end
 
@@ -180,18 +175,8 @@ function Client:generateInvite(opts)
   return "https://discord.com/oauth2/authorize" .. util.queryString(query)
 end
 
---- (B) Objects outside any cached guild: an invite (by code or URL, with `opts` as for
---- GuildInviteManager:fetch), a webhook (its token skips the bot's authorization), a sticker and the
---- standard packs, a template, a guild's preview or widget, voice regions and the default sounds.
-function Client:fetchInvite(code, opts)
-  local invite = require("discord.structures.invite")
-  return invite.Invite(self, invite.fetchData(self, code, opts))
-end
-
-function Client:fetchWebhook(id, token)
-  local path = "/webhooks/" .. id .. (token and ("/" .. token) or "")
-  return require("discord.structures.webhook").Webhook(self, self.rest:get(path, { auth = token == nil }))
-end
+-- Fetches of objects outside any cached guild (an invite, a webhook, a sticker and the standard packs, a
+-- template, a guild's preview or widget, voice regions, the default sounds) live beside their structures.
 
 function Client:deleteWebhook(id, opts)
   opts = opts or {}
@@ -199,29 +184,10 @@ function Client:deleteWebhook(id, opts)
   self.rest:delete(path, { auth = opts.token == nil, reason = opts.reason })
 end
 
-function Client:fetchSticker(id)
-  return require("discord.structures.sticker").Sticker(self, self.rest:get("/stickers/" .. id))
-end
-function Client:fetchStickerPacks() return require("discord.structures.sticker").fetchPacks(self) end
-function Client:fetchGuildTemplate(code) return require("discord.structures.other").fetchTemplate(self, code) end
-function Client:fetchGuildWidget(guild)
-  return require("discord.structures.other").fetchWidget(self, self.guilds:resolveId(guild))
-end
-function Client:fetchGuildPreview(guild)
-  local data = self.rest:get("/guilds/" .. self.guilds:resolveId(guild) .. "/preview")
-  return require("discord.structures.other").GuildPreview(self, data)
-end
-function Client:fetchVoiceRegions() return require("discord.structures.voice_region").fetch(self) end
-function Client:fetchDefaultSoundboardSounds()
-  return require("discord.managers.soundboard").fetchDefaultSounds(self)
-end
-
 --- (B) The gateway's URL ({url=}), which needs no token.
 function Client:fetchGateway()
   return self.rest:get("/gateway", { auth = false })
 end
-
-function Client:fetchStickerPack(id) return require("discord.structures.sticker").fetchPack(self, id) end
 
 function Client:toJSON()
   return {

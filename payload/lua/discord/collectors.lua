@@ -562,4 +562,6 @@ function M.awaitModalSubmit(client, opts)
   return awaitOne(ModalSubmitCollector(client, o))
 end
 
+util.provide("collectors", M)
+
 return M

@@ -65,6 +65,7 @@ Embed.getters.type = function(self) return nullable(self.data.type) end
 Embed.getters.description = function(self) return nullable(self.data.description) end
 Embed.getters.url = function(self) return nullable(self.data.url) end
 Embed.getters.color = function(self) return nullable(self.data.color) end
+Embed.getters.flags = function(self) return nullable(self.data.flags) end
 Embed.getters.timestamp = function(self) return nullable(self.data.timestamp) end
 Embed.getters.createdTimestamp = function(self) return util.parseTimestamp(self.data.timestamp) end
 Embed.getters.image = function(self) return media(self.data.image) end

@@ -35,7 +35,7 @@ end
 enums.GatewayOpcodes = enum("GatewayOpcodes", {
   Dispatch = 0, Heartbeat = 1, Identify = 2, PresenceUpdate = 3, VoiceStateUpdate = 4, Resume = 6,
   Reconnect = 7, RequestGuildMembers = 8, InvalidSession = 9, Hello = 10, HeartbeatAck = 11,
-  RequestSoundboardSounds = 31,
+  RequestSoundboardSounds = 31, RequestChannelInfo = 43,
 })
 
 enums.GatewayCloseCodes = enum("GatewayCloseCodes", {
@@ -102,7 +102,11 @@ enums.DeletableMessageTypes = {
 
 enums.MessageReferenceType = enum("MessageReferenceType", { Default = 0, Forward = 1 })
 
-enums.MessageActivityType = enum("MessageActivityType", { Join = 1, Spectate = 2, Listen = 3, JoinRequest = 5 })
+enums.MessageActivityType = enum("MessageActivityType", {
+  Join = 1, Spectate = 2, Listen = 3, JoinRequest = 5, StreamRequest = 6,
+})
+
+enums.BaseThemeType = enum("BaseThemeType", { Unset = 0, Dark = 1, Light = 2, Darker = 3, Midnight = 4 })
 
 enums.OverwriteType = enum("OverwriteType", { Role = 0, Member = 1 })
 
@@ -179,10 +183,11 @@ enums.AuditLogEvent = enum("AuditLogEvent", {
   ApplicationCommandPermissionUpdate = 121, SoundboardSoundCreate = 130, SoundboardSoundUpdate = 131,
   SoundboardSoundDelete = 132, AutoModerationRuleCreate = 140, AutoModerationRuleUpdate = 141,
   AutoModerationRuleDelete = 142, AutoModerationBlockMessage = 143, AutoModerationFlagToChannel = 144,
-  AutoModerationUserCommunicationDisabled = 145, CreatorMonetizationRequestCreated = 150,
+  AutoModerationUserCommunicationDisabled = 145, AutoModerationQuarantineUser = 146,
+  CreatorMonetizationRequestCreated = 150,
   CreatorMonetizationTermsAccepted = 151, OnboardingPromptCreate = 163, OnboardingPromptUpdate = 164,
   OnboardingPromptDelete = 165, OnboardingCreate = 166, OnboardingUpdate = 167, HomeSettingsCreate = 190,
-  HomeSettingsUpdate = 191,
+  HomeSettingsUpdate = 191, VoiceChannelStatusCreate = 192, VoiceChannelStatusDelete = 193,
 })
 
 enums.AutoModerationRuleTriggerType = enum("AutoModerationRuleTriggerType", {
@@ -203,6 +208,15 @@ enums.GuildScheduledEventEntityType = enum("GuildScheduledEventEntityType", {
   StageInstance = 1, Voice = 2, External = 3,
 })
 enums.GuildScheduledEventPrivacyLevel = enum("GuildScheduledEventPrivacyLevel", { GuildOnly = 2 })
+enums.GuildScheduledEventRecurrenceRuleWeekday = enum("GuildScheduledEventRecurrenceRuleWeekday", {
+  Monday = 0, Tuesday = 1, Wednesday = 2, Thursday = 3, Friday = 4, Saturday = 5, Sunday = 6,
+})
+
+enums.GuildScheduledEventRecurrenceRuleMonth = enum("GuildScheduledEventRecurrenceRuleMonth", {
+  January = 1, February = 2, March = 3, April = 4, May = 5, June = 6, July = 7, August = 8, September = 9,
+  October = 10, November = 11, December = 12,
+})
+
 enums.GuildScheduledEventRecurrenceRuleFrequency = enum("GuildScheduledEventRecurrenceRuleFrequency", {
   Yearly = 0, Monthly = 1, Weekly = 2, Daily = 3,
 })
@@ -243,6 +257,15 @@ enums.InteractionResponseType = enum("InteractionResponseType", {
 enums.InteractionContextType = enum("InteractionContextType", { Guild = 0, BotDM = 1, PrivateChannel = 2 })
 enums.ApplicationIntegrationType = enum("ApplicationIntegrationType", { GuildInstall = 0, UserInstall = 1 })
 
+enums.ApplicationEventWebhookStatus = enum("ApplicationEventWebhookStatus", {
+  Disabled = 1, Enabled = 2, DisabledByDiscord = 3,
+})
+
+enums.ApplicationRoleConnectionMetadataType = enum("ApplicationRoleConnectionMetadataType", {
+  IntegerLessThanOrEqual = 1, IntegerGreaterThanOrEqual = 2, IntegerEqual = 3, IntegerNotEqual = 4,
+  DatetimeLessThanOrEqual = 5, DatetimeGreaterThanOrEqual = 6, BooleanEqual = 7, BooleanNotEqual = 8,
+})
+
 enums.ApplicationCommandType = enum("ApplicationCommandType", {
   ChatInput = 1, User = 2, Message = 3, PrimaryEntryPoint = 4,
 })
@@ -264,6 +287,7 @@ enums.ComponentType = enum("ComponentType", {
   ActionRow = 1, Button = 2, StringSelect = 3, TextInput = 4, UserSelect = 5, RoleSelect = 6,
   MentionableSelect = 7, ChannelSelect = 8, Section = 9, TextDisplay = 10, Thumbnail = 11, MediaGallery = 12,
   File = 13, Separator = 14, ContentInventoryEntry = 16, Container = 17, Label = 18, FileUpload = 19,
+  RadioGroup = 21, CheckboxGroup = 22, Checkbox = 23,
 })
 
 enums.ButtonStyle = enum("ButtonStyle", {
@@ -285,7 +309,7 @@ enums.EntitlementType = enum("EntitlementType", {
 
 enums.SKUType = enum("SKUType", { Durable = 2, Consumable = 3, Subscription = 5, SubscriptionGroup = 6 })
 
-enums.SubscriptionStatus = enum("SubscriptionStatus", { Active = 0, Ending = 1, Inactive = 2 })
+enums.SubscriptionStatus = enum("SubscriptionStatus", { Active = 0, Inactive = 1, Ending = 2 })
 
 -- Locales ------------------------------------------------------------------------------------------------
 

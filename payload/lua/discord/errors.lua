@@ -225,7 +225,7 @@ errors.RateLimitError = RateLimitError
 
 local RATE_LIMIT_FIELDS = {
   "timeToReset", "retryAfter", "limit", "method", "hash", "url", "route", "majorParameter", "global", "scope",
-  "path", "sublimitTimeout",
+  "path", "sublimitTimeout", "gateway", "opcode", "shardId", "guildId",
 }
 
 function RateLimitError:init(info)

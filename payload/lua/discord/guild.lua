@@ -44,6 +44,8 @@ local FIELDS = {
   application_id = "applicationId",
   large = "large",
   features = "features",
+  icon_hash = "iconHash",
+  region = "region",
 }
 
 -- Lists in guild payloads and the manager each fills.
@@ -69,6 +71,13 @@ function Guild:_patch(data)
   end
   if data.unavailable == false or data.name ~= nil then self.available = true end
   self:_copy(data, FIELDS)
+  self:_copyNested(data, { incidents_data = "incidentsData" })
+  if data.welcome_screen ~= nil then
+    local screen = util.nullable(data.welcome_screen)
+    self.welcomeScreen = screen and require("discord.structures.other").welcomeScreenOf(screen) or nil
+  end
+  -- The bot's permissions, in the guild list of the current user.
+  self:_flags(data, "permissions", "PermissionsBitField", "permissions")
   if data.member_count ~= nil then self.memberCount = data.member_count end
   if self.memberCount == nil and data.approximate_member_count ~= nil then
     self.memberCount = data.approximate_member_count

@@ -1,5 +1,5 @@
--- Package root. Loads the core eagerly and everything else on first use, so a bot
--- that never touches voice, builders or collectors never loads them.
+-- Package root. Loads the library eagerly, as lower layers use parts that higher ones provide, and
+-- voice on first use, so a bot that never touches voice never loads it.
 if _VERSION ~= "Lua 5.4" then
   error("discord: this library needs Lua 5.4, not " .. tostring(_VERSION), 0)
 end
@@ -137,13 +137,15 @@ for path, names in pairs({
     "UserSelectMenuBuilder", "RoleSelectMenuBuilder", "MentionableSelectMenuBuilder", "ChannelSelectMenuBuilder",
     "TextInputBuilder", "LabelBuilder", "ModalBuilder", "ContainerBuilder", "TextDisplayBuilder", "SeparatorBuilder",
     "SectionBuilder", "ThumbnailBuilder", "MediaGalleryBuilder", "MediaGalleryItemBuilder", "FileBuilder",
-    "FileUploadBuilder", "createComponentBuilder",
+    "FileUploadBuilder", "RadioGroupBuilder", "RadioGroupOptionBuilder", "CheckboxGroupBuilder",
+    "CheckboxGroupOptionBuilder", "CheckboxBuilder", "createComponentBuilder",
   },
   ["discord.structures.components"] = {
     "ActionRow", "ButtonComponent", "StringSelectMenuComponent", "UserSelectMenuComponent", "RoleSelectMenuComponent",
     "MentionableSelectMenuComponent", "ChannelSelectMenuComponent", "TextInputComponent", "LabelComponent",
     "SectionComponent", "TextDisplayComponent", "ThumbnailComponent", "MediaGalleryComponent", "FileComponent",
-    "SeparatorComponent", "ContainerComponent", "FileUploadComponent", "createComponent",
+    "SeparatorComponent", "ContainerComponent", "FileUploadComponent", "RadioGroupComponent",
+    "CheckboxGroupComponent", "CheckboxComponent", "createComponent",
   },
   ["discord.structures.applicationcommand"] = { "ApplicationCommand" },
   ["discord.managers.application_command"] = { "ApplicationCommandManager" },
@@ -192,6 +194,25 @@ end
 for _, name in ipairs({
   "discord.snowflake", "discord.cdn", "discord.embed", "discord.user", "discord.guild", "discord.channel",
   "discord.message", "discord.member", "discord.role", "discord.managers.base",
+}) do
+  require(name)
+end
+
+-- The modules that keep a cache, or make the structure an event carries, register the gateway's
+-- dispatch handlers when they load: the shard finds them all before its first event. The others here
+-- provide what lower layers use from above: builders, collectors, the client's fetches.
+for _, name in ipairs({
+  "discord.builders.components", "discord.builders.attachment", "discord.builders.slash", "discord.collectors",
+  "discord.structures.invite", "discord.structures.sticker", "discord.structures.voice_region",
+  "discord.structures.clientuser", "discord.interaction", "discord.managers.guild", "discord.managers.channel",
+  "discord.managers.message", "discord.managers.member", "discord.managers.role", "discord.managers.reaction",
+  "discord.managers.poll_answer_voter", "discord.managers.presence", "discord.managers.voice_state",
+  "discord.managers.application_command_permissions", "discord.managers.scheduled_event",
+  "discord.managers.stage_instance", "discord.managers.auto_moderation", "discord.managers.soundboard",
+  "discord.managers.ban", "discord.managers.emoji", "discord.managers.sticker", "discord.managers.invite",
+  "discord.managers.entitlement", "discord.managers.subscription", "discord.structures.typing",
+  "discord.structures.audit_log", "discord.structures.webhook", "discord.structures.other",
+  "discord.structures.voice_channel_effect",
 }) do
   require(name)
 end

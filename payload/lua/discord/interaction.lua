@@ -32,14 +32,11 @@ end
 -- Payloads ------------------------------------------------------------------------------------------------
 
 -- Raw component tables go through the component builders, which check Discord's limits, when
--- that module offers a converter; objects with toJSON are used as they are.
+-- they are loaded; objects with toJSON are used as they are.
 local function componentJSON(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
-  local ok, builders = pcall(require, "discord.builders.components")
-  if ok and type(builders) == "table" then
-    local okFrom, from = pcall(function() return builders.createComponentBuilder end)
-    if okFrom and type(from) == "function" then return from(c):toJSON() end
-  end
+  local builders = util.provided("component builders", true)
+  if builders then return builders.createComponentBuilder(c):toJSON() end
   return c
 end
 M.componentJSON = componentJSON
@@ -180,7 +177,7 @@ end
 
 --- (B) The first component interaction on the reply that passes `opts.filter` within `opts.time`.
 function InteractionResponse:awaitMessageComponent(opts)
-  return require("discord.collectors").awaitMessageComponent(self:_message(), opts)
+  return util.provided("collectors").awaitMessageComponent(self:_message(), opts)
 end
 
 function InteractionResponse:fetch() return self.interaction:fetchReply() end
@@ -549,15 +546,12 @@ function Responses:update(options)
   return responseResult(self, res, opts)
 end
 
--- Raw modal tables are checked by ModalBuilder when that module offers it.
+-- Raw modal tables are checked by ModalBuilder when the builders are loaded.
 local function modalJSON(modal)
   if type(modal) ~= "table" then error("showModal: the modal must be a ModalBuilder or a table", 3) end
   if type(modal.toJSON) == "function" then return modal:toJSON() end
-  local ok, builders = pcall(require, "discord.builders.components")
-  if ok and type(builders) == "table" then
-    local okB, ModalBuilder = pcall(function() return builders.ModalBuilder end)
-    if okB and ModalBuilder then return ModalBuilder(modal):toJSON() end
-  end
+  local builders = util.provided("component builders", true)
+  if builders then return builders.ModalBuilder(modal):toJSON() end
   return modal
 end
 
@@ -586,7 +580,7 @@ function Responses:awaitModalSubmit(opts)
     if userId and not (i.user and i.user.id == userId) then return false end
     return filter == nil or filter(i, ...)
   end
-  return require("discord.collectors").awaitModalSubmit(self.client, o)
+  return util.provided("collectors").awaitModalSubmit(self.client, o)
 end
 
 --- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.
@@ -896,6 +890,29 @@ function ModalSubmitFields:getSelectedMembers(customId) return selected(self, cu
 function ModalSubmitFields:getSelectedRoles(customId) return selected(self, customId, "roles") end
 function ModalSubmitFields:getSelectedChannels(customId) return selected(self, customId, "channels") end
 
+--- The files uploaded through a file upload: a Collection of Attachment by ID; empty for an optional
+--- upload left out when `required` is false.
+function ModalSubmitFields:getUploadedFiles(customId, required)
+  if required == false and not self.fields:get(customId) then return collection() end
+  self:getField(customId, ComponentType.FileUpload)
+  return selected(self, customId, "attachments")
+end
+
+--- The value chosen in a radio group, or nil when none was.
+function ModalSubmitFields:getRadioGroup(customId)
+  return util.nullable(self:getField(customId, ComponentType.RadioGroup).value)
+end
+
+--- The values chosen in a checkbox group (a list, empty when none were).
+function ModalSubmitFields:getCheckboxGroup(customId)
+  return self:getField(customId, ComponentType.CheckboxGroup).values or {}
+end
+
+--- Whether a checkbox was checked.
+function ModalSubmitFields:getCheckbox(customId)
+  return self:getField(customId, ComponentType.Checkbox).value == true
+end
+
 local ModalSubmitInteraction = util.class("ModalSubmitInteraction", BaseInteraction)
 M.ModalSubmitInteraction = ModalSubmitInteraction
 
@@ -962,6 +979,17 @@ function M.scheduleAutoDefer(client, interaction)
   interaction._autoDeferTimer = runtime.timer(wait, function()
     if interaction._autoDeferTimer then interaction:_autoDefer() end
   end)
+end
+
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- An interaction needs no cache update; autoDefer starts counting from its arrival.
+require("discord.managers.base").handlers.INTERACTION_CREATE = function(client, packet, shard)
+  local interaction = M.createInteraction(client, packet.d)
+  if not interaction then return end
+  interaction.shardId = shard and shard.id
+  client:emit("interactionCreate", interaction)
+  M.scheduleAutoDefer(client, interaction)
 end
 
 return M

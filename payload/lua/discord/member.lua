@@ -17,6 +17,8 @@ local FIELDS = {
   mute = "mute",
 }
 
+local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
+
 --- `GuildMember(client, data, guild)`; `data.user` is required.
 function GuildMember:init(client, data, guild)
   Base.init(self, client)
@@ -31,6 +33,7 @@ function GuildMember:_patch(data)
     self.id = self.user.id
   end
   self:_copy(data, FIELDS)
+  self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "GuildMemberFlagsBitField")
   if data.roles ~= nil then
     self._roles = {}

@@ -142,7 +142,7 @@ function MessagePayload:resolveBody()
   local wasV2 = isEdit and util.className(target) == "Message" and target.flags ~= nil
     and target.flags.bitfield & FLAG_BITS.IsComponentsV2 ~= 0
   if body.components ~= nil or wasV2 or (flags ~= nil and flags & FLAG_BITS.IsComponentsV2 ~= 0) then
-    local ok, err = pcall(require("discord.builders.components").applyMessageRules, body, FLAG_BITS.IsComponentsV2,
+    local ok, err = pcall(util.provided("component builders").applyMessageRules, body, FLAG_BITS.IsComponentsV2,
       1, wasV2)
     if not ok then error(err, 3) end
   end
@@ -169,7 +169,7 @@ function MessagePayload:resolveBody()
   end
   if ref then body.message_reference = ref end
 
-  local files = require("discord.builders.attachment").resolveFiles(o.files)
+  local files = util.provided("attachments").resolveFiles(o.files)
   if #files > 0 or o.attachments ~= nil then
     local attachments, keep = {}, o.attachments or {}
     if type(keep.values) == "function" then keep = keep:values() end
@@ -209,7 +209,12 @@ local FIELDS = {
   application_id = "applicationId",
   position = "position",
   activity = "activity",
-  call = "call",
+}
+
+-- Objects nested in a message, with their keys in camelCase.
+local NESTED = {
+  call = "call", application = "application", sticker_items = "stickerItems",
+  role_subscription_data = "roleSubscriptionData", resolved = "resolved", shared_client_theme = "sharedClientTheme",
 }
 
 --- `Message(client, data, channel)`.
@@ -228,6 +233,7 @@ end
 function Message:_patch(data)
   local Embed = require("discord.embed").Embed
   self:_copy(data, FIELDS)
+  self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "MessageFlagsBitField")
   if data.interaction_metadata ~= nil then
     self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
@@ -512,12 +518,12 @@ end
 
 --- Collects reactions to this message; see discord.collectors.ReactionCollector.
 function Message:createReactionCollector(opts)
-  return require("discord.collectors").ReactionCollector(self, opts)
+  return util.provided("collectors").ReactionCollector(self, opts)
 end
 
 --- (B) The reactions collected until the collector ends; see discord.collectors.awaitReactions.
 function Message:awaitReactions(opts)
-  return require("discord.collectors").awaitReactions(self, opts)
+  return util.provided("collectors").awaitReactions(self, opts)
 end
 
 --- Collects the component interactions of this message; see discord.collectors.InteractionCollector.
@@ -526,12 +532,12 @@ function Message:createMessageComponentCollector(opts)
   for k, v in pairs(opts or {}) do o[k] = v end
   o.message = self
   o.interactionType = require("discord.enums").InteractionType.MessageComponent
-  return require("discord.collectors").InteractionCollector(self.client, o)
+  return util.provided("collectors").InteractionCollector(self.client, o)
 end
 
 --- (B) The first component interaction on this message; see discord.collectors.awaitMessageComponent.
 function Message:awaitMessageComponent(opts)
-  return require("discord.collectors").awaitMessageComponent(self, opts)
+  return util.provided("collectors").awaitMessageComponent(self, opts)
 end
 
 function Message:equals(other, rawData)

@@ -410,7 +410,7 @@ function REST:_buildRequest(method, path, opts)
   local body
   if opts.files and #opts.files > 0 then
     -- encodeMultipart(files, payload) -> body, content type (with its boundary).
-    local multipart = require("discord.builders.attachment")
+    local multipart = util.provided("attachments")
     local contentType
     body, contentType = multipart.encodeMultipart(opts.files, opts.body)
     headers["Content-Type"] = contentType

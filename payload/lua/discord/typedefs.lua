@@ -155,6 +155,12 @@
 
 -- Structures ----------------------------------------------------------------------------------------------
 
+---@class discord.UserPrimaryGuild
+---@field identityGuildId discord.Snowflake|nil
+---@field identityEnabled boolean|nil
+---@field tag string|nil
+---@field badge string|nil
+
 ---@class discord.User
 ---@field id discord.Snowflake
 ---@field username string
@@ -164,6 +170,8 @@
 ---@field tag string
 ---@field displayName string
 ---@field createdTimestamp discord.Milliseconds
+---@field primaryGuild discord.UserPrimaryGuild|nil The server tag the user shows.
+---@field collectibles {nameplate?: {skuId: discord.Snowflake, asset: string, label: string, palette: string}}|nil
 ---@field dmChannel discord.DMChannel|nil
 ---@field avatarURL fun(self, opts?: {size?: integer, extension?: string}): string|nil
 ---@field displayAvatarURL fun(self, opts?: table): string
@@ -318,6 +326,8 @@
 ---@field size integer
 ---@field contentType string|nil
 ---@field spoiler boolean
+---@field clipParticipants discord.User[]|nil
+---@field clipCreatedTimestamp discord.Milliseconds|nil
 
 ---@class discord.MemberEditOptions
 ---@field nick? string
@@ -550,6 +560,10 @@
 ---@field getSelectedMembers fun(self, customId: string): discord.Collection
 ---@field getSelectedRoles fun(self, customId: string): discord.Collection
 ---@field getSelectedChannels fun(self, customId: string): discord.Collection
+---@field getUploadedFiles fun(self, customId: string, required?: boolean): discord.Collection Attachments by ID.
+---@field getRadioGroup fun(self, customId: string): string|nil
+---@field getCheckboxGroup fun(self, customId: string): string[]
+---@field getCheckbox fun(self, customId: string): boolean
 
 ---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
 ---@field customId string

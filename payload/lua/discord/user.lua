@@ -15,7 +15,15 @@ local FIELDS = {
   banner = "banner",
   accent_color = "accentColor",
   avatar_decoration_data = "avatarDecorationData",
+  premium_type = "premiumType",
+  email = "email",
+  verified = "verified",
+  mfa_enabled = "mfaEnabled",
+  locale = "locale",
 }
+
+-- The nameplate and the server tag shown beside the name.
+local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 
 function User:init(client, data)
   Base.init(self, client)
@@ -27,7 +35,9 @@ end
 
 function User:_patch(data)
   self:_copy(data, FIELDS)
-  self:_flags(data, "public_flags", "UserFlagsBitField")
+  self:_copyNested(data, NESTED)
+  -- The bot's own user carries `flags`; others only their public flags.
+  self:_flags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   if data.bot ~= nil then self.bot = data.bot == true end
   if data.system ~= nil then self.system = data.system == true end
   return self

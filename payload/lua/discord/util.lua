@@ -242,6 +242,19 @@ function util.camelCase(s)
   return (lower:gsub("_(%w)", function(c) return c:upper() end))
 end
 
+--- A decoded JSON value with its object keys in camelCase all the way down; JSON null becomes nil.
+function util.camelKeys(v)
+  if v == json.null then return nil end
+  if type(v) ~= "table" then return v end
+  local out = {}
+  if json.is_array(v) then
+    for i, x in ipairs(v) do out[i] = util.camelKeys(x) end
+    return json.array(out)
+  end
+  for k, x in pairs(v) do out[type(k) == "string" and util.camelCase(k) or k] = util.camelKeys(x) end
+  return out
+end
+
 --- "guildId" -> "guild_id".
 function util.snakeCase(s)
   return (s:gsub("(%l)(%u)", "%1_%2"):gsub("(%d)(%u)", "%1_%2"):lower())
@@ -838,6 +851,26 @@ function EventEmitter:waitFor(name, opts)
     error(res[2], 0)
   end
   return unpack(res, 2, res.n)
+end
+
+-- Provided from above ---------------------------------------------------------------------------------------
+
+-- A module requires only its own layer and those below. What it uses from a higher layer (collectors,
+-- builders, the client's managers) that layer's module registers here when it loads; the package root
+-- loads them all.
+local provided = {}
+
+function util.provide(role, value)
+  provided[role] = value
+end
+
+--- The part registered for `role`; nil when `optional` and nothing is registered, an error otherwise.
+function util.provided(role, optional)
+  local value = provided[role]
+  if value == nil and not optional then
+    error("discord: nothing provides the " .. role .. "; require(\"discord\") loads every part", 3)
+  end
+  return value
 end
 
 return util

@@ -1,5 +1,6 @@
 -- Gateway: the WebSocket shard protocol (zlib-stream, heartbeats, resume, close codes,
--- send limit), the client's gateway manager over discord.sharding, and the dispatch handlers.
+-- send limit) and the client's gateway manager over discord.sharding. The dispatch handlers live
+-- beside the caches they patch and register themselves into `handlers`.
 local runtime = require("runtime")
 local http = require("http")
 local json = require("json")
@@ -25,8 +26,39 @@ local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 
 local Status = sharding.Status
 M.Status = Status
+
+--- Dispatch handlers by event name, `handler(client, packet, shard)`; filled by the modules that keep the
+--- caches (see discord.managers.base).
+local handlers = {}
+M.handlers = handlers
 M.IdentifyQueue = sharding.IdentifyQueue
 local pause = sharding.pause
+
+--- The gateway form of an activity given as a name or `{name=, type= (number or name), url=, state=}`.
+function M.activityData(a, level)
+  level = (level or 1) + 1
+  local ActivityType = enums.ActivityType
+  if type(a) == "string" then a = { name = a } end
+  if type(a) ~= "table" then error("an activity must be a name or a table {name=, type=}", level) end
+  local t = a.type or 0
+  if type(t) == "string" then t = rawget(ActivityType, t) or error("unknown activity type " .. t, level) end
+  if math.type(t) ~= "integer" or rawget(ActivityType, t) == nil then
+    error("unknown activity type " .. tostring(t), level)
+  end
+  local name = a.name
+  if t == ActivityType.Custom then name = name or "Custom Status" end
+  if type(name) ~= "string" or name == "" then error("an activity needs a name", level) end
+  local out = { name = name, type = t }
+  if t == ActivityType.Streaming and a.url ~= nil then
+    local url = type(a.url) == "string" and a.url or ""
+    if not url:match("^https://www%.twitch%.tv/") and not url:match("^https://www%.youtube%.com/") then
+      error("a streaming URL must be a Twitch or YouTube address", level)
+    end
+    out.url = a.url
+  end
+  if a.state ~= nil then out.state = a.state elseif t == ActivityType.Custom then out.state = a.name end
+  return out
+end
 
 -- Shard ---------------------------------------------------------------------------------------------------
 
@@ -266,7 +298,7 @@ function WebSocketShard:_identifyOrResume(gen)
     local p = opts.presence
     d.presence = {
       since = p.since or json.null, status = p.status or "online", afk = p.afk == true,
-      activities = json.array(util.map(p.activities or {}, require("discord.structures.presence").activityData)),
+      activities = json.array(util.map(p.activities or {}, M.activityData)),
     }
   end
   self:debug("Identifying")
@@ -387,7 +419,7 @@ function WebSocketShard:_onDispatch(packet)
     self:_setStatus(next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY)
   end
   self.client:emit("raw", packet, self.id)
-  local handler = M.handlers[t]
+  local handler = handlers[t]
   if handler then handler(self.client, packet, self) end
   if t == "READY" or t == "RESUMED" then self:_checkReady() end
 end
@@ -521,7 +553,7 @@ end
 -- Gives the shards their saved sessions, so that their first connection resumes.
 function WebSocketManager:_restoreSession(saved)
   if saved.user and not self.client.user then
-    M.handlers.READY(self.client, { d = { user = saved.user, application = saved.application } }, { id = 0 })
+    handlers.READY(self.client, { d = { user = saved.user, application = saved.application } }, { id = 0 })
     self._readyUser, self._readyApplication = saved.user, saved.application
   end
   for id, shard in self.shards:iter() do
@@ -606,728 +638,41 @@ function WebSocketManager:requestGuildMembers(guildId, opts)
   return members, notFound
 end
 
--- Dispatch handlers -----------------------------------------------------------------------------------------
-
-local function get(collection, id)
-  if collection == nil or id == nil then return nil end
-  return collection:get(id)
+--- (B) Asks Discord for the ephemeral data of a guild's channels (op 43); it answers with CHANNEL_INFO, emitted
+--- as `channelInfo`. `fields`: any of "status", "voice_start_time" (default both).
+function WebSocketManager:requestChannelInfo(guildId, fields)
+  local shard = self:shardFor(guildId)
+  if not shard then error(errors.LibraryError("InvalidShard"), 2) end
+  return shard:send({ op = Op.RequestChannelInfo, d = { guild_id = guildId,
+    fields = json.array(fields or { "status", "voice_start_time" }) } })
 end
 
-local function clone(obj)
-  if obj == nil then return nil end
-  if obj._clone then return obj:_clone() end
-  return util.shallowCopy(obj)
+-- Member chunks: members arrive by the nonce of the op 8 that asked for them.
+function WebSocketManager:_chunkArrived(d, members)
+  local waiter = d.nonce and self._chunkWaiters[d.nonce]
+  if not waiter then return end
+  table.move(members, 1, #members, #waiter.members + 1, waiter.members)
+  for _, id in ipairs(d.not_found or {}) do waiter.notFound[#waiter.notFound + 1] = id end
+  if d.chunk_index + 1 >= d.chunk_count then waiter.future:resolve(waiter.members) end
 end
 
-local function guildOf(client, d)
-  return get(client.guilds.cache, d.guild_id)
-end
-
--- Member payloads carry the user beside them on messages.
-local function withUser(member, user)
-  local m = {}
-  for k, v in pairs(member) do m[k] = v end
-  m.user = m.user or user
-  return m
-end
-
-local function partials()
-  return require("discord.client.partials")
-end
-
--- Member and presence events carry the user; a change to its name or avatar is a userUpdate.
-local function patchUser(client, data)
-  if type(data) ~= "table" or data.id == nil then return nil end
-  local user = client.users.cache:get(data.id)
-  if not user or data.username == nil then return client.users:_add(data) end
-  local old = clone(user)
-  user:_patch(data)
-  if not old:equals(user) then client:emit("userUpdate", old, user) end
-  return user
-end
-
--- The shapes most handlers share. A new entry (event only when the cache did not hold it):
-local function created(client, event, manager, data, guild, ...)
-  local existing = get(manager.cache, data.id)
-  local new = manager:_add(data, guild)
-  if not existing and new then client:emit(event, new, ...) end
-end
-
--- A patched entry, emitted with a clone of what it was:
-local function updated(client, event, manager, id, data, guild)
-  local old = clone(get(manager.cache, id))
-  local new = manager:_add(data, guild)
-  if old and new then client:emit(event, old, new) end
-end
-
--- A removed entry:
-local function gone(client, event, manager, id)
-  local obj = get(manager.cache, id)
-  if not obj then return end
-  manager:_remove(id)
-  client:emit(event, obj)
-end
-
---- Handlers by dispatch name: each patches the cache, then emits.
-local handlers = {}
-M.handlers = handlers
-
-handlers.READY = function(client, packet, shard)
-  local d = packet.d
-  local ClientUser = require("discord.structures.clientuser")
-  ClientUser = ClientUser.ClientUser or ClientUser
-  if client.user then
-    client.user:_patch(d.user)
-  else
-    client.user = ClientUser(client, d.user)
-  end
-  client.users.cache:set(client.user.id, client.user)
-  if d.application then
-    if client.application and client.application._patch then
-      client.application:_patch(d.application)
-    else
-      client.application = client.application or {}
-      client.application.id = d.application.id
-      client.application.flags = d.application.flags
-    end
-  end
-  for _, g in ipairs(d.guilds or {}) do
-    client.guilds:_add(g).shardId = shard.id
-  end
-end
+-- Dispatch handled by the shard itself -----------------------------------------------------------------------
 
 handlers.RESUMED = function() end
 
--- An interaction needs no cache update; autoDefer starts counting from its arrival.
-handlers.INTERACTION_CREATE = function(client, packet, shard)
-  local mod = require("discord.interaction")
-  local interaction = mod.createInteraction(client, packet.d)
-  if not interaction then return end
-  interaction.shardId = shard and shard.id
-  client:emit("interactionCreate", interaction)
-  mod.scheduleAutoDefer(client, interaction)
-end
-
-handlers.GUILD_CREATE = function(client, packet, shard)
+-- Discord refuses a request sent over the gateway for a while. A member request it names fails at once
+-- instead of waiting for chunks that will not come.
+handlers.RATE_LIMITED = function(client, packet, shard)
   local d = packet.d
-  local existing = get(client.guilds.cache, d.id)
-  local wasUnavailable = existing ~= nil and existing.available == false
-  local guild = client.guilds:_add(d)
-  guild.shardId = shard.id
-  if shard:_guildArrived(d.id) or shard.status == Status.WAITING_GUILDS then return end
-  if wasUnavailable then
-    client:emit("guildAvailable", guild)
-  else
-    client:emit("guildCreate", guild)
-  end
-end
-
-handlers.GUILD_UPDATE = function(client, packet)
-  local guild = guildOf(client, { guild_id = packet.d.id })
-  if not guild then return end
-  local old = clone(guild)
-  guild:_patch(packet.d)
-  client:emit("guildUpdate", old, guild)
-end
-
-handlers.GUILD_DELETE = function(client, packet)
-  local d = packet.d
-  local guild = get(client.guilds.cache, d.id)
-  if not guild then return end
-  if d.unavailable then
-    guild.available = false
-    client:emit("guildUnavailable", guild)
-    return
-  end
-  if guild.channels and guild.channels.cache then
-    for _, id in ipairs(guild.channels.cache:keys()) do client.channels:_remove(id) end
-  end
-  client.guilds:_remove(d.id)
-  client:emit("guildDelete", guild)
-end
-
-handlers.CHANNEL_CREATE = function(client, packet)
-  created(client, "channelCreate", client.channels, packet.d, guildOf(client, packet.d))
-end
-
-handlers.CHANNEL_UPDATE = function(client, packet)
-  updated(client, "channelUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
-end
-
-handlers.CHANNEL_DELETE = function(client, packet)
-  local d = packet.d
-  local channel = get(client.channels.cache, d.id)
-  if not channel then return end
-  client.channels:_remove(d.id)
-  -- Its threads go with it, without events of their own.
-  for _, id in ipairs(client.channels.cache:keys()) do
-    local c = client.channels.cache:get(id)
-    if c.parentId == d.id and c:isThread() then client.channels:_remove(id) end
-  end
-  client:emit("channelDelete", channel)
-end
-
-handlers.CHANNEL_PINS_UPDATE = function(client, packet)
-  local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel then return end
-  local ts = util.nullable(d.last_pin_timestamp)
-  channel.lastPinTimestamp = ts and util.parseTimestamp(ts) or nil
-  client:emit("channelPinsUpdate", channel, channel.lastPinTimestamp)
-end
-
--- A DM's first message may come before its channel is known.
-local function channelForMessage(client, d)
-  local channel = get(client.channels.cache, d.channel_id)
-  if channel or d.guild_id then return channel end
-  return client.channels:_add({ id = d.channel_id, type = 1, recipients = json.array({ d.author }) })
-end
-
-handlers.MESSAGE_CREATE = function(client, packet)
-  local d = packet.d
-  local channel = channelForMessage(client, d)
-  if not channel or not channel.messages then return end
-  if d.author then client.users:_add(d.author) end
-  local guild = guildOf(client, d)
-  if guild and d.member and d.author then guild.members:_add(withUser(d.member, d.author)) end
-  local message = channel.messages:_add(d)
-  channel.lastMessageId = d.id
-  client:emit("messageCreate", message)
-end
-
--- The cached message an event is about, or (with Message partials) a partial one.
-local function eventMessage(client, d, id)
-  local P = partials()
-  local channel = P.channel(client, d.channel_id, d.guild_id)
-  return P.message(client, channel, id or d.id), channel
-end
-
-handlers.MESSAGE_UPDATE = function(client, packet)
-  local d = packet.d
-  local message = eventMessage(client, d)
-  if not message then return end
-  local old = clone(message)
-  message:_patch(d)
-  client:emit("messageUpdate", old, message)
-end
-
-handlers.MESSAGE_DELETE = function(client, packet)
-  local d = packet.d
-  local message, channel = eventMessage(client, d)
-  if not message then return end
-  channel.messages:_remove(d.id)
-  message.deleted = true
-  client:emit("messageDelete", message)
-end
-
-handlers.MESSAGE_DELETE_BULK = function(client, packet)
-  local d = packet.d
-  local channel = get(client.channels.cache, d.channel_id)
-  if not channel or not channel.messages then return end
-  local Collection = require("discord.collection").Collection
-  local deleted = Collection()
-  for _, id in ipairs(d.ids or {}) do
-    local message = eventMessage(client, d, id)
-    if message then
-      channel.messages:_remove(id)
-      message.deleted = true
-      deleted:set(id, message)
-    end
-  end
-  client:emit("messageDeleteBulk", deleted, channel)
-end
-
-handlers.GUILD_MEMBER_ADD = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local member = guild.members:_add(d)
-  if guild.memberCount then guild.memberCount = guild.memberCount + 1 end
-  client:emit("guildMemberAdd", member)
-end
-
-handlers.GUILD_MEMBER_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild or not d.user then return end
-  patchUser(client, d.user)
-  local old = clone(get(guild.members.cache, d.user.id))
-  if not old and partials().enabled(client, "GuildMember") then
-    old = guild.members:_add({ user = d.user }, false)
-  end
-  local member = guild.members:_add(d)
-  if old then client:emit("guildMemberUpdate", old, member) end
-end
-
-handlers.GUILD_MEMBER_REMOVE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild or not d.user then return end
-  local member = get(guild.members.cache, d.user.id)
-  guild.members:_remove(d.user.id)
-  if guild.memberCount then guild.memberCount = guild.memberCount - 1 end
-  if member then client:emit("guildMemberRemove", member) end
-end
-
-handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local Collection = require("discord.collection").Collection
-  local members = Collection()
-  local waiter = d.nonce and client.ws._chunkWaiters[d.nonce]
-  for _, m in ipairs(d.members or {}) do
-    local member = guild.members:_add(m)
-    members:set(member.id, member)
-    if waiter then waiter.members[#waiter.members + 1] = member end
-  end
-  if waiter then
-    for _, id in ipairs(d.not_found or {}) do waiter.notFound[#waiter.notFound + 1] = id end
-    if d.chunk_index + 1 >= d.chunk_count then waiter.future:resolve(waiter.members) end
-  end
-  client:emit("guildMembersChunk", members, guild, {
-    index = d.chunk_index, count = d.chunk_count, nonce = d.nonce, notFound = d.not_found,
-  })
-end
-
-handlers.GUILD_ROLE_CREATE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if guild then client:emit("roleCreate", guild.roles:_add(packet.d.role)) end
-end
-
-handlers.GUILD_ROLE_UPDATE = function(client, packet)
-  local d, guild = packet.d, guildOf(client, packet.d)
-  if guild then updated(client, "roleUpdate", guild.roles, d.role.id, d.role) end
-end
-
-handlers.GUILD_ROLE_DELETE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if guild then gone(client, "roleDelete", guild.roles, packet.d.role_id) end
-end
-
-handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
-  local d = packet.d
-  client:emit("applicationCommandPermissionsUpdate", {
-    id = d.id, applicationId = d.application_id, guildId = d.guild_id,
-    permissions = util.map(d.permissions or {}, function(p)
-      return { id = p.id, type = p.type, permission = p.permission }
-    end),
-  })
-end
-
-handlers.USER_UPDATE = function(client, packet)
-  if not client.user then return end
-  local old = clone(client.user)
-  client.user:_patch(packet.d)
-  client:emit("userUpdate", old, client.user)
-end
-
--- Reactions -------------------------------------------------------------------------------------------------
-
--- The message a reaction event is about: cached, or a partial one when Message partials are on.
-local function reactionMessage(client, d)
-  local P = partials()
-  local channel = P.channel(client, d.channel_id, d.guild_id)
-  return P.message(client, channel, d.message_id)
-end
-
-local function reactionDetails(d)
-  local burst = d.burst == true
-  return { type = d.type or (burst and 1 or 0), burst = burst, burstColors = d.burst_colors,
-    messageAuthorId = d.message_author_id }
-end
-
--- A partial reaction (its message is partial) reaches listeners only with Reaction partials on.
-local function reactionShown(client, reaction)
-  return reaction ~= nil and (not reaction.partial or partials().enabled(client, "Reaction"))
-end
-
-handlers.MESSAGE_REACTION_ADD = function(client, packet)
-  local d = packet.d
-  local P = partials()
-  local message = reactionMessage(client, d)
-  if not message then return end
-  local guild = guildOf(client, d)
-  local user
-  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
-  user = user or P.user(client, d.user_id)
-  if not user then return end
-  local reaction = message.reactions:_addUser(d.emoji, d.user_id, d.burst == true,
-    d.burst_colors and { burst_colors = d.burst_colors } or nil)
-  if reactionShown(client, reaction) then client:emit("messageReactionAdd", reaction, user, reactionDetails(d)) end
-end
-
-handlers.MESSAGE_REACTION_REMOVE = function(client, packet)
-  local d = packet.d
-  local message = reactionMessage(client, d)
-  if not message then return end
-  local user = partials().user(client, d.user_id)
-  if not user then return end
-  local reaction = message.reactions:_removeUser(d.emoji, d.user_id, d.burst == true)
-  if reactionShown(client, reaction) then client:emit("messageReactionRemove", reaction, user, reactionDetails(d)) end
-end
-
-handlers.MESSAGE_REACTION_REMOVE_ALL = function(client, packet)
-  local message = reactionMessage(client, packet.d)
-  if not message then return end
-  local removed = message.reactions.cache:clone()
-  message.reactions.cache:clear()
-  client:emit("messageReactionRemoveAll", message, removed)
-end
-
-handlers.MESSAGE_REACTION_REMOVE_EMOJI = function(client, packet)
-  local d = packet.d
-  local message = reactionMessage(client, d)
-  if not message then return end
-  local reactions = message.reactions
-  local key = reactions:_keyOf(d)
-  local reaction = key and reactions.cache:get(key)
-  if not reaction and message.partial then reaction = reactions:_forEmoji(d.emoji) end
-  if not reaction then return end
-  reactions.cache:delete(key)
-  if reactionShown(client, reaction) then client:emit("messageReactionRemoveEmoji", reaction) end
-end
-
--- Threads ---------------------------------------------------------------------------------------------------
-
--- Being added to a thread the cache holds sends THREAD_CREATE again.
-handlers.THREAD_CREATE = function(client, packet)
-  local d = packet.d
-  created(client, "threadCreate", client.channels, d, guildOf(client, d), d.newly_created == true)
-end
-
-handlers.THREAD_UPDATE = function(client, packet)
-  updated(client, "threadUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
-end
-
-handlers.THREAD_DELETE = function(client, packet)
-  gone(client, "threadDelete", client.channels, packet.d.id)
-end
-
--- Sent when the bot gains access to channels: their active threads, complete.
-handlers.THREAD_LIST_SYNC = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild then return end
-  local synced = d.channel_ids and util.set(d.channel_ids) or nil
-  local listed = {}
-  for _, t in ipairs(d.threads or {}) do listed[t.id] = true end
-  for _, id in ipairs(client.channels.cache:keys()) do
-    local c = client.channels.cache:get(id)
-    if c:isThread() and c.guildId == guild.id and not listed[id] and (synced == nil or synced[c.parentId]) then
-      client.channels:_remove(id)
-    end
-  end
-  local Collection = require("discord.collection").Collection
-  local threads = Collection()
-  for _, t in ipairs(d.threads or {}) do
-    local thread = client.channels:_add(t, guild)
-    threads:set(thread.id, thread)
-  end
-  for _, m in ipairs(d.members or {}) do
-    local thread = threads:get(m.id)
-    if thread then thread.members:_add(m) end
-  end
-  client:emit("threadListSync", threads, guild)
-end
-
--- The bot's own membership of a thread changed.
-handlers.THREAD_MEMBER_UPDATE = function(client, packet)
-  local d = packet.d
-  local thread = get(client.channels.cache, d.id)
-  if thread and thread.members then updated(client, "threadMemberUpdate", thread.members, d.user_id, d) end
-end
-
-handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
-  local d = packet.d
-  local thread = get(client.channels.cache, d.id)
-  if not thread or not thread.members then return end
-  local Collection = require("discord.collection").Collection
-  local old = clone(thread)
-  if d.member_count ~= nil then thread.memberCount = d.member_count end
-  local added, removed = Collection(), Collection()
-  for _, m in ipairs(d.added_members or {}) do
-    local raw = util.shallowCopy(m)
-    raw.id = raw.id or thread.id
-    local member = thread.members:_add(raw)
-    added:set(member.id, member)
-  end
-  for _, id in ipairs(d.removed_member_ids or {}) do
-    local member = thread.members:_remove(id)
-    if not member and partials().enabled(client, "ThreadMember") then
-      member = thread.members:_add({ id = thread.id, user_id = id }, false)
-    end
-    if member then removed:set(id, member) end
-  end
-  client:emit("threadMembersUpdate", added, removed, thread, old)
-end
-
--- Polls -----------------------------------------------------------------------------------------------------
-
--- The answer a vote is for: from the cached poll, or partial when Poll and PollAnswer partials allow.
-local function pollAnswer(client, d)
-  local P = partials()
-  local message = reactionMessage(client, d)
-  if not message then return nil end
-  local poll = message.poll
-  local structures = require("discord.structures.poll")
-  if not poll then
-    if not P.enabled(client, "Poll") then return nil end
-    poll = structures.Poll(client, {}, message)
-    message.poll = poll
-  end
-  local answer = poll.answers:get(d.answer_id)
-  if not answer then
-    if not P.enabled(client, "PollAnswer") then return nil end
-    answer = structures.PollAnswer(client, { answer_id = d.answer_id }, poll)
-    poll.answers:set(d.answer_id, answer)
-  end
-  return answer
-end
-
--- A vote counts on a complete answer; the voter is kept while cached.
-local function vote(event, delta)
-  return function(client, packet)
-    local d = packet.d
-    local answer = pollAnswer(client, d)
-    if not answer then return end
-    if not answer.partial then answer.voteCount = math.max(0, answer.voteCount + delta) end
-    local user = delta > 0 and client.users.cache:get(d.user_id)
-    if user then
-      answer.voters.cache:set(user.id, user)
-    elseif delta < 0 then
-      answer.voters.cache:delete(d.user_id)
-    end
-    client:emit(event, answer, d.user_id)
-  end
-end
-handlers.MESSAGE_POLL_VOTE_ADD = vote("messagePollVoteAdd", 1)
-handlers.MESSAGE_POLL_VOTE_REMOVE = vote("messagePollVoteRemove", -1)
-
--- Presences and typing -------------------------------------------------------------------------------------
-
-handlers.PRESENCE_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild or not d.user then return end
-  patchUser(client, d.user)
-  local old = clone(get(guild.presences.cache, d.user.id))
-  local presence = guild.presences:_add(d)
-  if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
-end
-
-handlers.TYPING_START = function(client, packet)
-  local d = packet.d
-  local P = partials()
-  local channel = P.channel(client, d.channel_id, d.guild_id)
-  if not channel then return end
-  local guild = guildOf(client, d)
-  local user
-  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
-  user = user or P.user(client, d.user_id)
-  if not user then return end
-  local Typing = require("discord.structures.typing").Typing
-  client:emit("typingStart", Typing(channel, user, d))
-end
-
--- Moderation, expressions, events, stages, monetization -----------------------------------------------------
-
--- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
-local function guildResource(field, names, key)
-  key = key or "id"
-  handlers[names[1]] = function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
-    local existed = manager.cache:get(d[key])
-    local obj = manager:_add(d)
-    if not existed then client:emit(names[4], obj) end
-  end
-  handlers[names[2]] = function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
-    local old = clone(manager.cache:get(d[key]))
-    local obj = manager:_add(d)
-    client:emit(names[5], old, obj)
-  end
-  handlers[names[3]] = function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
-    local obj = manager:_remove(d[key]) or manager:_construct(d)
-    client:emit(names[6], obj)
-  end
-end
-
-guildResource("scheduledEvents", { "GUILD_SCHEDULED_EVENT_CREATE", "GUILD_SCHEDULED_EVENT_UPDATE",
-  "GUILD_SCHEDULED_EVENT_DELETE", "guildScheduledEventCreate", "guildScheduledEventUpdate",
-  "guildScheduledEventDelete" })
-guildResource("stageInstances", { "STAGE_INSTANCE_CREATE", "STAGE_INSTANCE_UPDATE", "STAGE_INSTANCE_DELETE",
-  "stageInstanceCreate", "stageInstanceUpdate", "stageInstanceDelete" })
-guildResource("autoModerationRules", { "AUTO_MODERATION_RULE_CREATE", "AUTO_MODERATION_RULE_UPDATE",
-  "AUTO_MODERATION_RULE_DELETE", "autoModerationRuleCreate", "autoModerationRuleUpdate", "autoModerationRuleDelete" })
-guildResource("soundboardSounds", { "GUILD_SOUNDBOARD_SOUND_CREATE", "GUILD_SOUNDBOARD_SOUND_UPDATE",
-  "GUILD_SOUNDBOARD_SOUND_DELETE", "guildSoundboardSoundCreate", "guildSoundboardSoundUpdate",
-  "guildSoundboardSoundDelete" }, "sound_id")
-
-local function scheduledEventUser(event)
-  return function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild then return end
-    local ev = guild.scheduledEvents.cache:get(d.guild_scheduled_event_id)
-    local user = client.users.cache:get(d.user_id)
-    if (not ev or not user) and not partials().enabled(client, "GuildScheduledEvent") then return end
-    ev = ev or guild.scheduledEvents:_add({ id = d.guild_scheduled_event_id, guild_id = guild.id }, false)
-    client:emit(event, ev, user or partials().user(client, d.user_id) or { id = d.user_id })
-  end
-end
-handlers.GUILD_SCHEDULED_EVENT_USER_ADD = scheduledEventUser("guildScheduledEventUserAdd")
-handlers.GUILD_SCHEDULED_EVENT_USER_REMOVE = scheduledEventUser("guildScheduledEventUserRemove")
-
-handlers.AUTO_MODERATION_ACTION_EXECUTION = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if not guild then return end
-  local Execution = require("discord.structures.automod").AutoModerationActionExecution
-  client:emit("autoModerationActionExecution", Execution(guild, packet.d))
-end
-
-handlers.GUILD_AUDIT_LOG_ENTRY_CREATE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if not guild then return end
-  client:emit("guildAuditLogEntryCreate", require("discord.structures.audit_log").entryFromEvent(guild, packet.d),
-    guild)
-end
-
-local function ban(event, removed)
-  return function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild or type(d.user) ~= "table" then return end
-    local b
-    if removed then
-      b = guild.bans:_remove(d.user.id) or guild.bans:_construct(d)
-    else
-      b = guild.bans:_add(d)
-    end
-    client:emit(event, b)
-  end
-end
-handlers.GUILD_BAN_ADD = ban("guildBanAdd", false)
-handlers.GUILD_BAN_REMOVE = ban("guildBanRemove", true)
-
--- Emoji and sticker updates carry the whole list: compare it with the cache.
-local function expressions(field, createdName, updatedName, deleted)
-  return function(client, packet)
-    local d = packet.d
-    local guild = guildOf(client, d)
-    if not guild then return end
-    local manager = guild[field]
-    local seen = {}
-    for _, data in ipairs(d[field] or {}) do
-      seen[data.id] = true
-      local old = manager.cache:get(data.id)
-      if old then
-        local before = clone(old)
-        manager:_add(data)
-        if not before:equals(old) then client:emit(updatedName, before, old) end
-      else
-        client:emit(createdName, manager:_add(data))
-      end
-    end
-    for _, id in ipairs(manager.cache:keys()) do
-      if not seen[id] then client:emit(deleted, manager:_remove(id)) end
-    end
-  end
-end
-handlers.GUILD_EMOJIS_UPDATE = expressions("emojis", "emojiCreate", "emojiUpdate", "emojiDelete")
-handlers.GUILD_STICKERS_UPDATE = expressions("stickers", "stickerCreate", "stickerUpdate", "stickerDelete")
-
-handlers.GUILD_SOUNDBOARD_SOUNDS_UPDATE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if not guild then return end
-  local sounds = guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true)
-  client:emit("guildSoundboardSoundsUpdate", sounds, guild)
-end
-
--- The answer to a request for soundboard sounds (op 31).
-handlers.SOUNDBOARD_SOUNDS = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if not guild then return end
-  client:emit("soundboardSounds", guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true), guild)
-end
-
-handlers.INVITE_CREATE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  local invite = guild and guild.invites:_add(packet.d) or require("discord.structures.invite").Invite(client, packet.d)
-  client:emit("inviteCreate", invite)
-end
-
-handlers.INVITE_DELETE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  local invite = guild and guild.invites:_remove(d.code)
-  client:emit("inviteDelete", invite or require("discord.structures.invite").Invite(client, d))
-end
-
-handlers.WEBHOOKS_UPDATE = function(client, packet)
-  local channel = get(client.channels.cache, packet.d.channel_id)
-  if channel then client:emit("webhooksUpdate", channel) end
-end
-
-handlers.GUILD_INTEGRATIONS_UPDATE = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if guild then client:emit("guildIntegrationsUpdate", guild) end
-end
-
-handlers.VOICE_CHANNEL_EFFECT_SEND = function(client, packet)
-  local guild = guildOf(client, packet.d)
-  if not guild then return end
-  local Effect = require("discord.structures.voice_channel_effect").VoiceChannelEffect
-  client:emit("voiceChannelEffectSend", Effect(guild, packet.d))
-end
-
--- Entitlements and subscriptions belong to the application, not to a guild.
-local function appResource(kind, createdName, update, delete)
-  local function structure(client, d)
-    if kind == "entitlement" then
-      return client.application.entitlements:_add(d)
-    end
-    return require("discord.structures.subscription").Subscription(client, d)
-  end
-  local upper = kind:upper()
-  handlers[upper .. "_CREATE"] = function(client, packet) client:emit(createdName, structure(client, packet.d)) end
-  handlers[upper .. "_UPDATE"] = function(client, packet)
-    local old = kind == "entitlement" and clone(client.application.entitlements.cache:get(packet.d.id)) or nil
-    client:emit(update, old, structure(client, packet.d))
-  end
-  handlers[upper .. "_DELETE"] = function(client, packet)
-    local obj = structure(client, packet.d)
-    if kind == "entitlement" then client.application.entitlements:_remove(obj.id) end
-    client:emit(delete, obj)
-  end
-end
-appResource("entitlement", "entitlementCreate", "entitlementUpdate", "entitlementDelete")
-appResource("subscription", "subscriptionCreate", "subscriptionUpdate", "subscriptionDelete")
-
--- Voice states ----------------------------------------------------------------------------------------------
-
--- A member joined, left, moved or changed a flag. Old is a state with no channel when none was cached;
--- members who leave voice leave the cache.
-handlers.VOICE_STATE_UPDATE = function(client, packet)
-  local d = packet.d
-  local guild = guildOf(client, d)
-  if not guild or d.user_id == nil then return end
-  if type(d.member) == "table" then partials().member(client, guild, d.user_id, d.member) end
-  local states = guild.voiceStates
-  local old = clone(get(states.cache, d.user_id)) or states:stateOf(d.user_id)
-  local new = states:_add(d)
-  if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
-  client:emit("voiceStateUpdate", old, new)
+  local retryAfter = math.ceil((tonumber(d.retry_after) or 0) * 1000)
+  local meta = type(d.meta) == "table" and d.meta or {}
+  local info = { gateway = true, shardId = shard and shard.id, opcode = d.opcode, retryAfter = retryAfter,
+    timeToReset = retryAfter, guildId = meta.guild_id, nonce = meta.nonce, global = false,
+    route = "gateway opcode " .. tostring(d.opcode) }
+  info.message = string.format("The gateway rate-limited opcode %s; retry in %d ms", tostring(d.opcode), retryAfter)
+  local waiter = d.opcode == Op.RequestGuildMembers and meta.nonce and client.ws._chunkWaiters[meta.nonce]
+  if waiter then waiter.future:reject(errors.RateLimitError(info)) end
+  client:emit("rateLimited", info)
 end
 
 return M

@@ -245,4 +245,6 @@ function M.encodeMultipart(files, payload, boundary)
   return table.concat(out), "multipart/form-data; boundary=" .. boundary
 end
 
+util.provide("attachments", M)
+
 return M

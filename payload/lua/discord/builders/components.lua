@@ -1,4 +1,5 @@
--- Message and modal components: action rows, buttons, selects, text inputs, labels, modals and the
+-- Message and modal components: action rows, buttons, selects, text inputs, file uploads, radio and
+-- checkbox groups, checkboxes, labels, modals and the
 -- v2 layout (container, section, text display, thumbnail, media gallery, file, separator).
 -- Setters check their argument at once; toJSON checks what needs the whole component.
 local util = require("discord.util")
@@ -29,6 +30,8 @@ local Limits = {
   modalComponents = 5,
   labelText = 45,
   uploadFiles = 10,
+  uploadFileTypes = 10,
+  groupOptions = 10,
   labelDescription = 100,
   sectionTexts = 3,
   galleryItems = 10,
@@ -252,7 +255,7 @@ end
 StringSelectMenuOptionBuilder.setDefault = setter("default", checkBool)
 
 function StringSelectMenuOptionBuilder:toJSON()
-  local d, who = self.data, "StringSelectMenuOptionBuilder"
+  local d, who = self.data, self.__name
   checkString(who, "label", d.label, Limits.optionLabel, 1, 2)
   checkString(who, "value", d.value, Limits.optionValue, 1, 2)
   if d.description ~= nil then checkString(who, "description", d.description, Limits.optionDescription, 1, 2) end
@@ -496,12 +499,149 @@ FileUploadBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.upload
 
 FileUploadBuilder.setRequired = setter("required", checkBool)
 
+--- Kinds of file the picker offers: "image", "video", "audio" or extensions such as ".pdf"; nil for any.
+function FileUploadBuilder:setFileTypes(...)
+  local types = select("#", ...) > 0 and select(1, ...) ~= nil and listArgs(...) or nil
+  if types ~= nil then
+    if #types > Limits.uploadFileTypes then
+      fail("FileUploadBuilder", 2, "a file upload filters at most %d file types", Limits.uploadFileTypes)
+    end
+    for _, t in ipairs(types) do
+      if type(t) ~= "string" or not (t == "image" or t == "video" or t == "audio" or t:match("^%.[%w]+$")) then
+        fail("FileUploadBuilder", 2, "a file type is image, video, audio or an extension such as .pdf, got %s",
+          tostring(t))
+      end
+    end
+    types = json.array(util.shallowCopy(types))
+  end
+  self.data.file_types = types
+  return self
+end
+
 function FileUploadBuilder:toJSON()
   local d = self.data
   if not d.custom_id then fail("FileUploadBuilder", 2, "a file upload needs a custom_id") end
   local min, max = d.min_values or 1, d.max_values or 1
   if min > max then fail("FileUploadBuilder", 2, "min_values (%d) is above max_values (%d)", min, max) end
   return util.deepCopy(d)
+end
+
+-- Radio groups, checkbox groups and checkboxes ----------------------------------------------------------
+
+-- A group's options are select options without emoji.
+local function groupOptionClass(name)
+  local cls = util.class(name, StringSelectMenuOptionBuilder)
+  cls.from = function(data) return cls(data) end
+  function cls:toJSON()
+    if self.data.emoji ~= nil then fail(name, 2, "a group option has no emoji") end
+    return StringSelectMenuOptionBuilder.toJSON(self)
+  end
+  return cls
+end
+
+local RadioGroupOptionBuilder = groupOptionClass("RadioGroupOptionBuilder")
+M.RadioGroupOptionBuilder = RadioGroupOptionBuilder
+local CheckboxGroupOptionBuilder = groupOptionClass("CheckboxGroupOptionBuilder")
+M.CheckboxGroupOptionBuilder = CheckboxGroupOptionBuilder
+
+-- A modal's choice among 2 (radio) or 1 (checkbox) to 10 options; `option` is the option builder class.
+local function groupClass(name, typ, option, minOptions)
+  local cls = builderClass(name, typ)
+  function cls:init(data)
+    ComponentBuilder.init(self, data)
+    self.options = util.map(self.data.options or {}, function(o) return option(jsonOf(o)) end)
+    self.data.options = nil
+  end
+  function cls:setCustomId(id) return setCustomId(self, id) end
+  --- Whether the user must choose before submitting (Discord's default is true).
+  cls.setRequired = setter("required", checkBool)
+  function cls:addOptions(...)
+    for _, o in ipairs(listArgs(...)) do
+      if not util.instanceOf(o, option) then
+        if type(o) ~= "table" then fail(name, 2, "an option must be a table or an option builder") end
+        o = option(jsonOf(o))
+        o:toJSON()
+      end
+      if #self.options >= Limits.groupOptions then
+        fail(name, 2, "a group has at most %d options", Limits.groupOptions)
+      end
+      self.options[#self.options + 1] = o
+    end
+    return self
+  end
+  function cls:setOptions(...)
+    self.options = {}
+    local ok, err = pcall(self.addOptions, self, ...)
+    if not ok then error(err, 2) end
+    return self
+  end
+  -- The checks every group shares; returns the API form and the number of default options.
+  function cls:_json(level)
+    local d = self.data
+    if not d.custom_id then fail(name, level + 1, "a group needs a custom_id") end
+    local n = #self.options
+    if n < minOptions then
+      fail(name, level + 1, "a group needs %d to %d options", minOptions, Limits.groupOptions)
+    end
+    local out = util.deepCopy(d)
+    out.options = json.array({})
+    local seen, defaults = {}, 0
+    for i, o in ipairs(self.options) do
+      local od = o:toJSON()
+      if seen[od.value] then fail(name, level + 1, "option values must be unique; '%s' appears twice", od.value) end
+      seen[od.value] = true
+      if od.default then defaults = defaults + 1 end
+      out.options[i] = od
+    end
+    return out, defaults
+  end
+  return cls
+end
+
+--- Exactly one of 2-10 options, in a modal's label; the submit carries the chosen value or null.
+local RadioGroupBuilder = groupClass("RadioGroupBuilder", ComponentType.RadioGroup, RadioGroupOptionBuilder, 2)
+M.RadioGroupBuilder = RadioGroupBuilder
+
+function RadioGroupBuilder:toJSON()
+  local out, defaults = self:_json(2)
+  if defaults > 1 then fail("RadioGroupBuilder", 2, "a radio group has at most one default option") end
+  return out
+end
+
+--- Any number of 1-10 options, in a modal's label; the submit carries the chosen values.
+local CheckboxGroupBuilder = groupClass("CheckboxGroupBuilder", ComponentType.CheckboxGroup,
+  CheckboxGroupOptionBuilder, 1)
+M.CheckboxGroupBuilder = CheckboxGroupBuilder
+
+CheckboxGroupBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.groupOptions)
+
+CheckboxGroupBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.groupOptions)
+
+function CheckboxGroupBuilder:toJSON()
+  local who = "CheckboxGroupBuilder"
+  local out, defaults = self:_json(2)
+  local n = #self.options
+  local min, max = out.min_values or 1, out.max_values or n
+  if min > max then fail(who, 2, "min_values (%d) is above max_values (%d)", min, max) end
+  if max > n then fail(who, 2, "max_values (%d) is above the number of options (%d)", max, n) end
+  if min == 0 and out.required ~= false then
+    fail(who, 2, "a required checkbox group needs min_values of at least 1")
+  end
+  if defaults > max then fail(who, 2, "%d options are default but max_values is %d", defaults, max) end
+  return out
+end
+
+--- A single yes/no box in a modal's label; the submit carries true or false.
+local CheckboxBuilder = builderClass("CheckboxBuilder", ComponentType.Checkbox)
+M.CheckboxBuilder = CheckboxBuilder
+
+function CheckboxBuilder:setCustomId(id) return setCustomId(self, id) end
+
+CheckboxBuilder.setDefault = setter("default", checkBool)
+
+function CheckboxBuilder:toJSON()
+  if not self.data.custom_id then fail("CheckboxBuilder", 2, "a checkbox needs a custom_id") end
+  return util.deepCopy(self.data)
 end
 
 local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
@@ -511,10 +651,11 @@ LabelBuilder.setLabel = setter("label", checkString, Limits.labelText, 1)
 
 LabelBuilder.setDescription = clearable("description", checkString, Limits.labelDescription, 1)
 
--- The component a label wraps: a text input, a file upload or any select.
+-- The component a label wraps: a text input, a file upload, any select, a group or a checkbox.
 local LABEL_CHILD = util.set({
   ComponentType.TextInput, ComponentType.FileUpload, ComponentType.StringSelect, ComponentType.UserSelect,
   ComponentType.RoleSelect, ComponentType.MentionableSelect, ComponentType.ChannelSelect,
+  ComponentType.RadioGroup, ComponentType.CheckboxGroup, ComponentType.Checkbox,
 })
 
 local function labelChild(self, c, cls)
@@ -531,13 +672,16 @@ function LabelBuilder:setRoleSelectMenuComponent(c) return labelChild(self, c, M
 function LabelBuilder:setMentionableSelectMenuComponent(c) return labelChild(self, c, Mentionable) end
 function LabelBuilder:setChannelSelectMenuComponent(c) return labelChild(self, c, ChannelSelect) end
 function LabelBuilder:setFileUploadComponent(c) return labelChild(self, c, FileUploadBuilder) end
+function LabelBuilder:setRadioGroupComponent(c) return labelChild(self, c, RadioGroupBuilder) end
+function LabelBuilder:setCheckboxGroupComponent(c) return labelChild(self, c, CheckboxGroupBuilder) end
+function LabelBuilder:setCheckboxComponent(c) return labelChild(self, c, CheckboxBuilder) end
 
 function LabelBuilder:toJSON()
   local out = util.deepCopy(self.data)
   checkString("LabelBuilder", "label", out.label, Limits.labelText, 1, 2)
   local child = self.component or out.component
   if child == nil then
-    fail("LabelBuilder", 2, "a label needs a component (a text input, a select or a file upload)")
+    fail("LabelBuilder", 2, "a label needs a component (a text input, a select, a file upload, a group or a checkbox)")
   end
   child = jsonOf(child)
   if not LABEL_CHILD[child.type] then fail("LabelBuilder", 2, "a label cannot hold a component of type %s",
@@ -921,7 +1065,8 @@ function M.needsComponentsV2(list)
   return false
 end
 
-local MODAL_ONLY = util.set({ ComponentType.TextInput, ComponentType.Label, ComponentType.FileUpload })
+local MODAL_ONLY = util.set({ ComponentType.TextInput, ComponentType.Label, ComponentType.FileUpload,
+  ComponentType.RadioGroup, ComponentType.CheckboxGroup, ComponentType.Checkbox })
 
 local function walk(c, fn, depth)
   fn(c, depth)
@@ -1010,7 +1155,8 @@ local BY_TYPE = {
   [ComponentType.Thumbnail] = ThumbnailBuilder, [ComponentType.MediaGallery] = MediaGalleryBuilder,
   [ComponentType.File] = FileBuilder, [ComponentType.Separator] = SeparatorBuilder,
   [ComponentType.Container] = ContainerBuilder, [ComponentType.Label] = LabelBuilder,
-  [ComponentType.FileUpload] = FileUploadBuilder,
+  [ComponentType.FileUpload] = FileUploadBuilder, [ComponentType.RadioGroup] = RadioGroupBuilder,
+  [ComponentType.CheckboxGroup] = CheckboxGroupBuilder, [ComponentType.Checkbox] = CheckboxBuilder,
 }
 
 --- A builder for any component (API data or a received component), nested parts included.
@@ -1027,5 +1173,7 @@ function M.createComponentBuilder(data)
   end
   return b
 end
+
+util.provide("component builders", M)
 
 return M

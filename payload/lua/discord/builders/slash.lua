@@ -617,4 +617,6 @@ function M.resolveCommand(c)
   return out
 end
 
+util.provide("command builders", M)
+
 return M

@@ -62,15 +62,7 @@ function M.channel(client, id, guildId)
   if id == nil then return nil end
   local channel = client.channels.cache:get(id)
   if channel or not M.enabled(client, Partials.Channel) then return channel end
-  -- Without its type the channel cannot pick its class; one that holds messages is the useful guess.
-  local guild = guildId and client.guilds.cache:get(guildId) or nil
-  local channelModule = require("discord.channel")
-  channel = guildId and channelModule.TextChannel(client, { id = id, guild_id = guildId }, guild)
-    or channelModule.DMChannel(client, { id = id })
-  rawset(channel, "_partialType", true)
-  client.channels.cache:set(id, channel)
-  if guild then guild.channels.cache:set(id, channel) end
-  return channel
+  return client.channels:_partial(id, guildId)
 end
 
 --- The cached message of a channel, or a partial one when Message partials are on.

@@ -108,7 +108,7 @@ function ApplicationCommandManager:fetch(id, opts)
 end
 
 local function commandData(c)
-  local ok, data = pcall(require("discord.builders.slash").resolveCommand, c)
+  local ok, data = pcall(util.provided("command builders").resolveCommand, c)
   if not ok then error(data, 3) end
   return data
 end
@@ -186,7 +186,7 @@ function ApplicationCommandManager:sync(builders, opts)
   -- Every builder is checked before anything is sent, so a bad one leaves Discord untouched.
   local wanted, order = {}, {}
   for i, b in ipairs(builders) do
-    local ok, data = pcall(require("discord.builders.slash").resolveCommand, b)
+    local ok, data = pcall(util.provided("command builders").resolveCommand, b)
     if not ok then error(data, 2) end
     if type(data.name) ~= "string" then error("ApplicationCommandManager:sync: command " .. i .. " has no name", 2) end
     local key = keyOf(data)

@@ -160,4 +160,16 @@ function Manager:_current(opts)
   error(res, 0)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.handlers.APPLICATION_COMMAND_PERMISSIONS_UPDATE = function(client, packet)
+  local d = packet.d
+  client:emit("applicationCommandPermissionsUpdate", {
+    id = d.id, applicationId = d.application_id, guildId = d.guild_id,
+    permissions = util.map(d.permissions or {}, function(p)
+      return { id = p.id, type = p.type, permission = p.permission }
+    end),
+  })
+end
+
 return M

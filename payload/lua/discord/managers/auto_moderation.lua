@@ -103,4 +103,16 @@ function AutoModerationRuleManager:edit(rule, opts, reason)
   return self:_edit(rule, body, base.reasonOf(opts, reason))
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.guildResource("autoModerationRules", { "AUTO_MODERATION_RULE_CREATE", "AUTO_MODERATION_RULE_UPDATE",
+  "AUTO_MODERATION_RULE_DELETE", "autoModerationRuleCreate", "autoModerationRuleUpdate", "autoModerationRuleDelete" })
+
+base.handlers.AUTO_MODERATION_ACTION_EXECUTION = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  if not guild then return end
+  local Execution = require("discord.structures.automod").AutoModerationActionExecution
+  client:emit("autoModerationActionExecution", Execution(guild, packet.d))
+end
+
 return M

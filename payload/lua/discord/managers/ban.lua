@@ -100,4 +100,23 @@ function GuildBanManager:bulkCreate(users, opts)
   return { bannedUsers = res.banned_users or {}, failedUsers = res.failed_users or {} }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local function banEvent(event, removed)
+  return function(client, packet)
+    local d = packet.d
+    local guild = base.guildOf(client, d)
+    if not guild or type(d.user) ~= "table" then return end
+    local b
+    if removed then
+      b = guild.bans:_remove(d.user.id) or guild.bans:_construct(d)
+    else
+      b = guild.bans:_add(d)
+    end
+    client:emit(event, b)
+  end
+end
+base.handlers.GUILD_BAN_ADD = banEvent("guildBanAdd", false)
+base.handlers.GUILD_BAN_REMOVE = banEvent("guildBanRemove", true)
+
 return M

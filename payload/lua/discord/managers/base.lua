@@ -32,6 +32,14 @@ function Base:_copy(data, map)
   end
 end
 
+--- As _copy, for objects nested in the payload: their keys become camelCase too.
+function Base:_copyNested(data, map)
+  for from, to in pairs(map) do
+    local v = data[from]
+    if v ~= nil then self[to] = util.camelKeys(v) end
+  end
+end
+
 --- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
 --- `self.flags` (or `field`); absent keeps, null clears.
 function Base:_flags(data, key, name, field)
@@ -317,5 +325,141 @@ function ResourceManager:delete(x, reason)
   self.client.rest:delete(self:_path(id), { reason = reason })
   return self:_remove(id)
 end
+
+-- Gateway events -----------------------------------------------------------------------------------------
+
+--- The dispatch handlers the shard reads, by dispatch name. Each module that keeps a cache registers the
+--- events it patches: a handler patches first, then emits.
+M.handlers = require("discord.ws").handlers
+
+local function get(collection, id)
+  if collection == nil or id == nil then return nil end
+  return collection:get(id)
+end
+M.get = get
+
+local function clone(obj)
+  if obj == nil then return nil end
+  if obj._clone then return obj:_clone() end
+  return util.shallowCopy(obj)
+end
+M.clone = clone
+
+local function partials()
+  return require("discord.client.partials")
+end
+M.partials = partials
+
+function M.guildOf(client, d)
+  return get(client.guilds.cache, d.guild_id)
+end
+
+--- Member and presence events carry the user; a change to its name or avatar is a userUpdate.
+function M.patchUser(client, data)
+  if type(data) ~= "table" or data.id == nil then return nil end
+  local user = client.users.cache:get(data.id)
+  if not user or data.username == nil then return client.users:_add(data) end
+  local old = clone(user)
+  user:_patch(data)
+  if not old:equals(user) then client:emit("userUpdate", old, user) end
+  return user
+end
+
+-- The shapes most handlers share. A new entry (event only when the cache did not hold it):
+function M.created(client, event, manager, data, guild, ...)
+  local existing = get(manager.cache, data.id)
+  local new = manager:_add(data, guild)
+  if not existing and new then client:emit(event, new, ...) end
+end
+
+-- A patched entry, emitted with a clone of what it was:
+function M.updated(client, event, manager, id, data, guild)
+  local old = clone(get(manager.cache, id))
+  local new = manager:_add(data, guild)
+  if old and new then client:emit(event, old, new) end
+end
+
+-- A removed entry:
+function M.gone(client, event, manager, id)
+  local obj = get(manager.cache, id)
+  if not obj then return end
+  manager:_remove(id)
+  client:emit(event, obj)
+end
+
+--- The message an event is about (`id`, or the payload's message_id): cached, or a partial one when
+--- Message partials are on; and its channel.
+function M.eventMessage(client, d, id)
+  local P = partials()
+  local channel = P.channel(client, d.channel_id, d.guild_id)
+  return P.message(client, channel, id or d.message_id), channel
+end
+
+--- The user an event names: from the member it carries (which the member cache takes), or partial.
+function M.eventUser(client, d)
+  local P = partials()
+  local guild = M.guildOf(client, d)
+  local user
+  if guild and type(d.member) == "table" then user = P.member(client, guild, d.user_id, d.member).user end
+  return user or P.user(client, d.user_id)
+end
+
+--- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
+function M.guildResource(field, names, key)
+  key = key or "id"
+  local function withManager(fn)
+    return function(client, packet)
+      local guild = M.guildOf(client, packet.d)
+      if guild then fn(client, packet.d, guild[field]) end
+    end
+  end
+  M.handlers[names[1]] = withManager(function(client, d, manager)
+    local existed = manager.cache:get(d[key])
+    local obj = manager:_add(d)
+    if not existed then client:emit(names[4], obj) end
+  end)
+  M.handlers[names[2]] = withManager(function(client, d, manager)
+    local old = clone(manager.cache:get(d[key]))
+    client:emit(names[5], old, manager:_add(d))
+  end)
+  M.handlers[names[3]] = withManager(function(client, d, manager)
+    client:emit(names[6], manager:_remove(d[key]) or manager:_construct(d))
+  end)
+end
+
+--- Emoji and sticker updates carry the whole list: compare it with the cache.
+function M.expressions(field, createdName, updatedName, deleted)
+  return function(client, packet)
+    local d = packet.d
+    local guild = M.guildOf(client, d)
+    if not guild then return end
+    local manager = guild[field]
+    local seen = {}
+    for _, data in ipairs(d[field] or {}) do
+      seen[data.id] = true
+      local old = manager.cache:get(data.id)
+      if old then
+        local before = clone(old)
+        manager:_add(data)
+        if not before:equals(old) then client:emit(updatedName, before, old) end
+      else
+        client:emit(createdName, manager:_add(data))
+      end
+    end
+    for _, id in ipairs(manager.cache:keys()) do
+      if not seen[id] then client:emit(deleted, manager:_remove(id)) end
+    end
+  end
+end
+
+-- The managers every client holds. READY fills in the application's ID; its commands manager is there
+-- before login so that a script can set it up.
+util.provide("client managers", function(client)
+  client.application = require("discord.structures.application").ClientApplication(client, {})
+  client.users = require("discord.managers.user").UserManager(client)
+  client.guilds = require("discord.managers.guild").GuildManager(client)
+  client.channels = require("discord.managers.channel").ChannelManager(client)
+  client.application.commands = require("discord.managers.application_command").ApplicationCommandManager(client)
+end)
 
 return M

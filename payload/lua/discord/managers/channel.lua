@@ -86,6 +86,18 @@ function ChannelManager:removeRecipient(channel, user)
   self.client.rest:delete(recipientPath(self, channel, user))
 end
 
+-- A partial channel (Channel partials): without its type the channel cannot pick its class; one that holds
+-- messages is the useful guess.
+function ChannelManager:_partial(id, guildId)
+  local guild = guildId and self.client.guilds.cache:get(guildId) or nil
+  local channel = guildId and channelModule().TextChannel(self.client, { id = id, guild_id = guildId }, guild)
+    or channelModule().DMChannel(self.client, { id = id })
+  rawset(channel, "_partialType", true)
+  self.cache:set(id, channel)
+  if guild then guild.channels.cache:set(id, channel) end
+  return channel
+end
+
 -- GuildChannelManager -------------------------------------------------------------------------------------
 
 --- The channels of one guild; its cache is filled by the client's ChannelManager.
@@ -146,19 +158,24 @@ function GuildChannelManager:fetch(id, opts)
   return out
 end
 
---- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
-function GuildChannelManager:fetchActiveThreads()
-  local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
+-- The threads of a list of active threads (`add` caches each) with the bot's memberships in them.
+local function addThreads(data, add)
   local out = require("discord.collection").Collection()
-  for _, t in ipairs(res.threads or {}) do
-    local thread = self:_add(t)
+  for _, t in ipairs(data.threads or {}) do
+    local thread = add(t)
     out:set(thread.id, thread)
   end
-  for _, m in ipairs(res.members or {}) do
+  for _, m in ipairs(data.members or {}) do
     local thread = out:get(m.id)
     if thread then thread.members:_add(m) end
   end
-  return { threads = out, hasMore = false }
+  return out
+end
+
+--- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
+function GuildChannelManager:fetchActiveThreads()
+  local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
+  return { threads = addThreads(res, function(t) return self:_add(t) end), hasMore = false }
 end
 
 --- (B) Creates a channel: {name=, type=, topic=, parent=, permissionOverwrites=, position=, nsfw=,
@@ -375,6 +392,136 @@ function ThreadManager:search(opts)
   local out = self:_list(res)
   out.total = res.total_results
   return out
+end
+
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+local get, clone, guildOf = base.get, base.clone, base.guildOf
+
+handlers.CHANNEL_CREATE = function(client, packet)
+  base.created(client, "channelCreate", client.channels, packet.d, guildOf(client, packet.d))
+end
+
+handlers.CHANNEL_UPDATE = function(client, packet)
+  base.updated(client, "channelUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
+end
+
+handlers.CHANNEL_DELETE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.id)
+  if not channel then return end
+  client.channels:_remove(d.id)
+  -- Its threads go with it, without events of their own.
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c.parentId == d.id and c:isThread() then client.channels:_remove(id) end
+  end
+  client:emit("channelDelete", channel)
+end
+
+handlers.CHANNEL_PINS_UPDATE = function(client, packet)
+  local d = packet.d
+  local channel = get(client.channels.cache, d.channel_id)
+  if not channel then return end
+  local ts = util.nullable(d.last_pin_timestamp)
+  channel.lastPinTimestamp = ts and util.parseTimestamp(ts) or nil
+  client:emit("channelPinsUpdate", channel, channel.lastPinTimestamp)
+end
+
+-- Being added to a thread the cache holds sends THREAD_CREATE again.
+handlers.THREAD_CREATE = function(client, packet)
+  local d = packet.d
+  base.created(client, "threadCreate", client.channels, d, guildOf(client, d), d.newly_created == true)
+end
+
+handlers.THREAD_UPDATE = function(client, packet)
+  base.updated(client, "threadUpdate", client.channels, packet.d.id, packet.d, guildOf(client, packet.d))
+end
+
+handlers.THREAD_DELETE = function(client, packet)
+  base.gone(client, "threadDelete", client.channels, packet.d.id)
+end
+
+-- Sent when the bot gains access to channels: their active threads, complete.
+handlers.THREAD_LIST_SYNC = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local synced = d.channel_ids and util.set(d.channel_ids) or nil
+  local listed = {}
+  for _, t in ipairs(d.threads or {}) do listed[t.id] = true end
+  for _, id in ipairs(client.channels.cache:keys()) do
+    local c = client.channels.cache:get(id)
+    if c:isThread() and c.guildId == guild.id and not listed[id] and (synced == nil or synced[c.parentId]) then
+      client.channels:_remove(id)
+    end
+  end
+  client:emit("threadListSync", addThreads(d, function(t) return client.channels:_add(t, guild) end), guild)
+end
+
+-- The bot's own membership of a thread changed.
+handlers.THREAD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if thread and thread.members then base.updated(client, "threadMemberUpdate", thread.members, d.user_id, d) end
+end
+
+handlers.THREAD_MEMBERS_UPDATE = function(client, packet)
+  local d = packet.d
+  local thread = get(client.channels.cache, d.id)
+  if not thread or not thread.members then return end
+  local Collection = require("discord.collection").Collection
+  local old = clone(thread)
+  if d.member_count ~= nil then thread.memberCount = d.member_count end
+  local added, removed = Collection(), Collection()
+  for _, m in ipairs(d.added_members or {}) do
+    local raw = util.shallowCopy(m)
+    raw.id = raw.id or thread.id
+    local member = thread.members:_add(raw)
+    added:set(member.id, member)
+  end
+  for _, id in ipairs(d.removed_member_ids or {}) do
+    local member = thread.members:_remove(id)
+    if not member and base.partials().enabled(client, "ThreadMember") then
+      member = thread.members:_add({ id = thread.id, user_id = id }, false)
+    end
+    if member then removed:set(id, member) end
+  end
+  client:emit("threadMembersUpdate", added, removed, thread, old)
+end
+
+-- Ephemeral data of voice channels: the status text and when the voice session started (Unix seconds).
+local VOICE_INFO = { status = "status", voice_start_time = "voiceStartTime" }
+
+-- An update names the field it changes; one it leaves out has no value any more.
+local function voiceInfoUpdate(event, key)
+  return function(client, packet)
+    local d = packet.d
+    local channel = get(client.channels.cache, d.id)
+    if not channel then return end
+    local old = clone(channel)
+    channel[VOICE_INFO[key]] = util.nullable(d[key])
+    client:emit(event, old, channel)
+  end
+end
+handlers.VOICE_CHANNEL_STATUS_UPDATE = voiceInfoUpdate("voiceChannelStatusUpdate", "status")
+handlers.VOICE_CHANNEL_START_TIME_UPDATE = voiceInfoUpdate("voiceChannelStartTimeUpdate", "voice_start_time")
+
+-- The answer to client.ws:requestChannelInfo: the fields asked for, for the cached channels it lists.
+handlers.CHANNEL_INFO = function(client, packet)
+  local d = packet.d
+  local guild = guildOf(client, d)
+  if not guild then return end
+  local channels = require("discord.collection").Collection()
+  for _, info in ipairs(d.channels or {}) do
+    local channel = get(client.channels.cache, info.id)
+    if channel then
+      channel:_copy(info, VOICE_INFO)
+      channels:set(channel.id, channel)
+    end
+  end
+  client:emit("channelInfo", channels, guild)
 end
 
 return M

@@ -80,4 +80,8 @@ function GuildEmojiManager:fetchAuthor(emoji)
   return got.author
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.handlers.GUILD_EMOJIS_UPDATE = base.expressions("emojis", "emojiCreate", "emojiUpdate", "emojiDelete")
+
 return M

@@ -77,4 +77,26 @@ function EntitlementManager:consume(entitlement)
   if cached then cached.consumed = true end
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- Entitlements belong to the application, not to a guild.
+local handlers = base.handlers
+
+handlers.ENTITLEMENT_CREATE = function(client, packet)
+  client:emit("entitlementCreate", client.application.entitlements:_add(packet.d))
+end
+
+handlers.ENTITLEMENT_UPDATE = function(client, packet)
+  local entitlements = client.application.entitlements
+  local old = base.clone(entitlements.cache:get(packet.d.id))
+  client:emit("entitlementUpdate", old, entitlements:_add(packet.d))
+end
+
+handlers.ENTITLEMENT_DELETE = function(client, packet)
+  local entitlements = client.application.entitlements
+  local obj = entitlements:_add(packet.d)
+  entitlements:_remove(obj.id)
+  client:emit("entitlementDelete", obj)
+end
+
 return M

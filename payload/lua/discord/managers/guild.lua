@@ -57,4 +57,46 @@ function GuildManager:create()
   error(require("discord.errors").LibraryError("RouteGone", "GuildManager:create", "POST /guilds"), 2)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+
+handlers.GUILD_CREATE = function(client, packet, shard)
+  local d = packet.d
+  local existing = base.get(client.guilds.cache, d.id)
+  local wasUnavailable = existing ~= nil and existing.available == false
+  local guild = client.guilds:_add(d)
+  guild.shardId = shard.id
+  if shard:_guildArrived(d.id) or shard.status == require("discord.ws").Status.WAITING_GUILDS then return end
+  if wasUnavailable then
+    client:emit("guildAvailable", guild)
+  else
+    client:emit("guildCreate", guild)
+  end
+end
+
+handlers.GUILD_UPDATE = function(client, packet)
+  local guild = base.get(client.guilds.cache, packet.d.id)
+  if not guild then return end
+  local old = base.clone(guild)
+  guild:_patch(packet.d)
+  client:emit("guildUpdate", old, guild)
+end
+
+handlers.GUILD_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = base.get(client.guilds.cache, d.id)
+  if not guild then return end
+  if d.unavailable then
+    guild.available = false
+    client:emit("guildUnavailable", guild)
+    return
+  end
+  if guild.channels and guild.channels.cache then
+    for _, id in ipairs(guild.channels.cache:keys()) do client.channels:_remove(id) end
+  end
+  client.guilds:_remove(d.id)
+  client:emit("guildDelete", guild)
+end
+
 return M

@@ -94,4 +94,19 @@ function GuildInviteManager:fetchTargetUsersJobStatus(x)
   return self.client.rest:get(targetUsersPath(self, x, "fetchTargetUsersJobStatus") .. "/job-status")
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.handlers.INVITE_CREATE = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  local invite = guild and guild.invites:_add(packet.d) or require("discord.structures.invite").Invite(client, packet.d)
+  client:emit("inviteCreate", invite)
+end
+
+base.handlers.INVITE_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  local invite = guild and guild.invites:_remove(d.code)
+  client:emit("inviteDelete", invite or require("discord.structures.invite").Invite(client, d))
+end
+
 return M

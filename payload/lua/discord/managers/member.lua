@@ -238,4 +238,56 @@ function GuildMemberManager:add(user, opts)
   return data and self:_add(data) or nil
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+
+handlers.GUILD_MEMBER_ADD = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild then return end
+  local member = guild.members:_add(d)
+  if guild.memberCount then guild.memberCount = guild.memberCount + 1 end
+  client:emit("guildMemberAdd", member)
+end
+
+handlers.GUILD_MEMBER_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild or not d.user then return end
+  base.patchUser(client, d.user)
+  local old = base.clone(base.get(guild.members.cache, d.user.id))
+  if not old and base.partials().enabled(client, "GuildMember") then
+    old = guild.members:_add({ user = d.user }, false)
+  end
+  local member = guild.members:_add(d)
+  if old then client:emit("guildMemberUpdate", old, member) end
+end
+
+handlers.GUILD_MEMBER_REMOVE = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild or not d.user then return end
+  local member = base.get(guild.members.cache, d.user.id)
+  guild.members:_remove(d.user.id)
+  if guild.memberCount then guild.memberCount = guild.memberCount - 1 end
+  if member then client:emit("guildMemberRemove", member) end
+end
+
+handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild then return end
+  local Collection = require("discord.collection").Collection
+  local members = Collection()
+  for _, m in ipairs(d.members or {}) do
+    local member = guild.members:_add(m)
+    members:set(member.id, member)
+  end
+  client.ws:_chunkArrived(d, members:values())
+  client:emit("guildMembersChunk", members, guild, {
+    index = d.chunk_index, count = d.chunk_count, nonce = d.nonce, notFound = d.not_found,
+  })
+end
+
 return M

@@ -163,4 +163,69 @@ function MessageManager:fetchPins(opts)
   return { items = items, hasMore = res.has_more == true }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+
+-- A DM's first message may come before its channel is known.
+local function channelForMessage(client, d)
+  local channel = base.get(client.channels.cache, d.channel_id)
+  if channel or d.guild_id then return channel end
+  return client.channels:_add({ id = d.channel_id, type = 1, recipients = json.array({ d.author }) })
+end
+
+-- Member payloads carry the user beside them on messages.
+local function withUser(member, user)
+  local m = util.shallowCopy(member)
+  m.user = m.user or user
+  return m
+end
+
+handlers.MESSAGE_CREATE = function(client, packet)
+  local d = packet.d
+  local channel = channelForMessage(client, d)
+  if not channel or not channel.messages then return end
+  if d.author then client.users:_add(d.author) end
+  local guild = base.guildOf(client, d)
+  if guild and d.member and d.author then guild.members:_add(withUser(d.member, d.author)) end
+  local message = channel.messages:_add(d)
+  channel.lastMessageId = d.id
+  client:emit("messageCreate", message)
+end
+
+handlers.MESSAGE_UPDATE = function(client, packet)
+  local d = packet.d
+  local message = base.eventMessage(client, d, d.id)
+  if not message then return end
+  local old = base.clone(message)
+  message:_patch(d)
+  client:emit("messageUpdate", old, message)
+end
+
+handlers.MESSAGE_DELETE = function(client, packet)
+  local d = packet.d
+  local message, channel = base.eventMessage(client, d, d.id)
+  if not message then return end
+  channel.messages:_remove(d.id)
+  message.deleted = true
+  client:emit("messageDelete", message)
+end
+
+handlers.MESSAGE_DELETE_BULK = function(client, packet)
+  local d = packet.d
+  local channel = base.get(client.channels.cache, d.channel_id)
+  if not channel or not channel.messages then return end
+  local Collection = require("discord.collection").Collection
+  local deleted = Collection()
+  for _, id in ipairs(d.ids or {}) do
+    local message = base.eventMessage(client, d, id)
+    if message then
+      channel.messages:_remove(id)
+      message.deleted = true
+      deleted:set(id, message)
+    end
+  end
+  client:emit("messageDeleteBulk", deleted, channel)
+end
+
 return M

@@ -34,4 +34,46 @@ function PollAnswerVoterManager:fetch(opts)
   return out
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- The answer a vote is for: from the cached poll, or partial when Poll and PollAnswer partials allow.
+local function pollAnswer(client, d)
+  local P = base.partials()
+  local message = base.eventMessage(client, d)
+  if not message then return nil end
+  local poll = message.poll
+  local structures = require("discord.structures.poll")
+  if not poll then
+    if not P.enabled(client, "Poll") then return nil end
+    poll = structures.Poll(client, {}, message)
+    message.poll = poll
+  end
+  local answer = poll.answers:get(d.answer_id)
+  if not answer then
+    if not P.enabled(client, "PollAnswer") then return nil end
+    answer = structures.PollAnswer(client, { answer_id = d.answer_id }, poll)
+    poll.answers:set(d.answer_id, answer)
+  end
+  return answer
+end
+
+-- A vote counts on a complete answer; the voter is kept while cached.
+local function vote(event, delta)
+  return function(client, packet)
+    local d = packet.d
+    local answer = pollAnswer(client, d)
+    if not answer then return end
+    if not answer.partial then answer.voteCount = math.max(0, answer.voteCount + delta) end
+    local user = delta > 0 and client.users.cache:get(d.user_id)
+    if user then
+      answer.voters.cache:set(user.id, user)
+    elseif delta < 0 then
+      answer.voters.cache:delete(d.user_id)
+    end
+    client:emit(event, answer, d.user_id)
+  end
+end
+base.handlers.MESSAGE_POLL_VOTE_ADD = vote("messagePollVoteAdd", 1)
+base.handlers.MESSAGE_POLL_VOTE_REMOVE = vote("messagePollVoteRemove", -1)
+
 return M

@@ -24,4 +24,16 @@ end
 --- Members and users resolve to their presence.
 PresenceManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.handlers.PRESENCE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild or not d.user then return end
+  base.patchUser(client, d.user)
+  local old = base.clone(base.get(guild.presences.cache, d.user.id))
+  local presence = guild.presences:_add(d)
+  if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
+end
+
 return M

@@ -95,4 +95,61 @@ function ReactionManager:removeAll()
   return self.message
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+
+local function reactionDetails(d)
+  local burst = d.burst == true
+  return { type = d.type or (burst and 1 or 0), burst = burst, burstColors = d.burst_colors,
+    messageAuthorId = d.message_author_id }
+end
+
+-- A partial reaction (its message is partial) reaches listeners only with Reaction partials on.
+local function reactionShown(client, reaction)
+  return reaction ~= nil and (not reaction.partial or base.partials().enabled(client, "Reaction"))
+end
+
+handlers.MESSAGE_REACTION_ADD = function(client, packet)
+  local d = packet.d
+  local message = base.eventMessage(client, d)
+  if not message then return end
+  local user = base.eventUser(client, d)
+  if not user then return end
+  local reaction = message.reactions:_addUser(d.emoji, d.user_id, d.burst == true,
+    d.burst_colors and { burst_colors = d.burst_colors } or nil)
+  if reactionShown(client, reaction) then client:emit("messageReactionAdd", reaction, user, reactionDetails(d)) end
+end
+
+handlers.MESSAGE_REACTION_REMOVE = function(client, packet)
+  local d = packet.d
+  local message = base.eventMessage(client, d)
+  if not message then return end
+  local user = base.partials().user(client, d.user_id)
+  if not user then return end
+  local reaction = message.reactions:_removeUser(d.emoji, d.user_id, d.burst == true)
+  if reactionShown(client, reaction) then client:emit("messageReactionRemove", reaction, user, reactionDetails(d)) end
+end
+
+handlers.MESSAGE_REACTION_REMOVE_ALL = function(client, packet)
+  local message = base.eventMessage(client, packet.d)
+  if not message then return end
+  local removed = message.reactions.cache:clone()
+  message.reactions.cache:clear()
+  client:emit("messageReactionRemoveAll", message, removed)
+end
+
+handlers.MESSAGE_REACTION_REMOVE_EMOJI = function(client, packet)
+  local d = packet.d
+  local message = base.eventMessage(client, d)
+  if not message then return end
+  local reactions = message.reactions
+  local key = reactions:_keyOf(d)
+  local reaction = key and reactions.cache:get(key)
+  if not reaction and message.partial then reaction = reactions:_forEmoji(d.emoji) end
+  if not reaction then return end
+  reactions.cache:delete(key)
+  if reactionShown(client, reaction) then client:emit("messageReactionRemoveEmoji", reaction) end
+end
+
 return M

@@ -165,4 +165,23 @@ function RoleManager:fetchMemberCounts()
   return self.client.rest:get(self:_path() .. "/member-counts")
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local handlers = base.handlers
+
+handlers.GUILD_ROLE_CREATE = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  if guild then client:emit("roleCreate", guild.roles:_add(packet.d.role)) end
+end
+
+handlers.GUILD_ROLE_UPDATE = function(client, packet)
+  local d, guild = packet.d, base.guildOf(client, packet.d)
+  if guild then base.updated(client, "roleUpdate", guild.roles, d.role.id, d.role) end
+end
+
+handlers.GUILD_ROLE_DELETE = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  if guild then base.gone(client, "roleDelete", guild.roles, packet.d.role_id) end
+end
+
 return M

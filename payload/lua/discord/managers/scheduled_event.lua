@@ -172,4 +172,26 @@ function GuildScheduledEventManager:fetchSubscriberCount(event, opts)
     guild_scheduled_event_exception_ids = ids } })
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.guildResource("scheduledEvents", { "GUILD_SCHEDULED_EVENT_CREATE", "GUILD_SCHEDULED_EVENT_UPDATE",
+  "GUILD_SCHEDULED_EVENT_DELETE", "guildScheduledEventCreate", "guildScheduledEventUpdate",
+  "guildScheduledEventDelete" })
+
+local function scheduledEventUser(event)
+  return function(client, packet)
+    local d = packet.d
+    local guild = base.guildOf(client, d)
+    if not guild then return end
+    local P = base.partials()
+    local ev = guild.scheduledEvents.cache:get(d.guild_scheduled_event_id)
+    local user = client.users.cache:get(d.user_id)
+    if (not ev or not user) and not P.enabled(client, "GuildScheduledEvent") then return end
+    ev = ev or guild.scheduledEvents:_add({ id = d.guild_scheduled_event_id, guild_id = guild.id }, false)
+    client:emit(event, ev, user or P.user(client, d.user_id) or { id = d.user_id })
+  end
+end
+base.handlers.GUILD_SCHEDULED_EVENT_USER_ADD = scheduledEventUser("guildScheduledEventUserAdd")
+base.handlers.GUILD_SCHEDULED_EVENT_USER_REMOVE = scheduledEventUser("guildScheduledEventUserRemove")
+
 return M

@@ -87,4 +87,30 @@ function M.fetchDefaultSounds(client)
   return out
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.guildResource("soundboardSounds", { "GUILD_SOUNDBOARD_SOUND_CREATE", "GUILD_SOUNDBOARD_SOUND_UPDATE",
+  "GUILD_SOUNDBOARD_SOUND_DELETE", "guildSoundboardSoundCreate", "guildSoundboardSoundUpdate",
+  "guildSoundboardSoundDelete" }, "sound_id")
+
+base.handlers.GUILD_SOUNDBOARD_SOUNDS_UPDATE = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  if not guild then return end
+  local sounds = guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true)
+  client:emit("guildSoundboardSoundsUpdate", sounds, guild)
+end
+
+-- The answer to a request for soundboard sounds (op 31).
+base.handlers.SOUNDBOARD_SOUNDS = function(client, packet)
+  local guild = base.guildOf(client, packet.d)
+  if not guild then return end
+  client:emit("soundboardSounds", guild.soundboardSounds:_addAll(packet.d.soundboard_sounds, true, true), guild)
+end
+
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchDefaultSoundboardSounds() return M.fetchDefaultSounds(self) end
+
 return M

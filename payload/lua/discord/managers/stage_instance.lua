@@ -71,4 +71,9 @@ function StageInstanceManager:delete(channel, reason)
   return inst
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.guildResource("stageInstances", { "STAGE_INSTANCE_CREATE", "STAGE_INSTANCE_UPDATE", "STAGE_INSTANCE_DELETE",
+  "stageInstanceCreate", "stageInstanceUpdate", "stageInstanceDelete" })
+
 return M

@@ -70,4 +70,8 @@ function GuildStickerManager:fetchPacks()
   return require("discord.structures.sticker").fetchPacks(self.client)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+base.handlers.GUILD_STICKERS_UPDATE = base.expressions("stickers", "stickerCreate", "stickerUpdate", "stickerDelete")
+
 return M

@@ -35,4 +35,23 @@ function SubscriptionManager:delete()
   error(gone("RouteGone", "SubscriptionManager:delete", "DELETE /skus/{id}/subscriptions/{id}"), 2)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- Subscriptions are not cached: each event carries the whole object.
+local function subscription(client, packet)
+  return require("discord.structures.subscription").Subscription(client, packet.d)
+end
+
+base.handlers.SUBSCRIPTION_CREATE = function(client, packet)
+  client:emit("subscriptionCreate", subscription(client, packet))
+end
+
+base.handlers.SUBSCRIPTION_UPDATE = function(client, packet)
+  client:emit("subscriptionUpdate", nil, subscription(client, packet))
+end
+
+base.handlers.SUBSCRIPTION_DELETE = function(client, packet)
+  client:emit("subscriptionDelete", subscription(client, packet))
+end
+
 return M

@@ -44,4 +44,26 @@ function VoiceStateManager:fetch(user, opts)
   return self:_add(data, opts.cache ~= false)
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+-- A member joined, left, moved or changed a flag. Old is a state with no channel when none was cached;
+-- members who leave voice leave the cache.
+base.handlers.VOICE_STATE_UPDATE = function(client, packet)
+  local d = packet.d
+  local guild = base.guildOf(client, d)
+  if not guild or d.user_id == nil then return end
+  if type(d.member) == "table" then base.partials().member(client, guild, d.user_id, d.member) end
+  local states = guild.voiceStates
+  local old = base.clone(base.get(states.cache, d.user_id)) or states:stateOf(d.user_id)
+  local new = states:_add(d)
+  if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
+  client:emit("voiceStateUpdate", old, new)
+end
+
+-- Voice connections read the server from the raw event; listeners get its fields in camelCase.
+base.handlers.VOICE_SERVER_UPDATE = function(client, packet)
+  local d = packet.d
+  client:emit("voiceServerUpdate", { token = d.token, guildId = d.guild_id, endpoint = util.nullable(d.endpoint) })
+end
+
 return M

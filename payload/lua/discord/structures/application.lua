@@ -49,7 +49,9 @@ local FIELDS = {
   role_connections_verification_url = "roleConnectionsVerificationURL", custom_install_url = "customInstallURL",
   tags = "tags", terms_of_service_url = "termsOfServiceURL", privacy_policy_url = "privacyPolicyURL",
   verify_key = "verifyKey", guild_id = "guildId", primary_sku_id = "primarySkuId", slug = "slug",
-  redirect_uris = "redirectURIs", event_webhooks_url = "eventWebhooksURL",
+  redirect_uris = "redirectURIs", event_webhooks_url = "eventWebhooksURL", rpc_origins = "rpcOrigins",
+  approximate_user_authorization_count = "approximateUserAuthorizationCount",
+  event_webhooks_status = "eventWebhooksStatus", event_webhooks_types = "eventWebhooksTypes",
 }
 
 --- `ClientApplication(client, data)`; READY gives only the ID and flags, fetch() the rest.
@@ -61,7 +63,8 @@ end
 function ClientApplication:_patch(data)
   if data.id ~= nil then self.id = data.id end
   self:_copy(data, FIELDS)
-  self:_flags(data, "flags", "ApplicationFlagsBitField")
+  -- Flags above bit 30 come only in flags_new, as a string.
+  self:_flags(data, data.flags_new ~= nil and "flags_new" or "flags", "ApplicationFlagsBitField")
   if type(data.install_params) == "table" then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
     self.installParams = { scopes = data.install_params.scopes,
@@ -180,7 +183,7 @@ end
 --- (B) Uploads a file for an activity to show (AttachmentBuilder, path or {name=, data=}); returns the
 --- attachment's data ({id=, filename=, url=, ...}).
 function ClientApplication:uploadAttachment(file)
-  local f = require("discord.builders.attachment").resolveFile(file, 1)
+  local f = util.provided("attachments").resolveFile(file, 1)
   f.field = "file"
   return self.client.rest:post(appPath(self, true) .. "/attachment", { files = { f } }).attachment
 end

@@ -107,7 +107,7 @@ end
 function M.same(a, b, enforceOptionOrder)
   local function form(x)
     local data = util.instanceOf(x, M.ApplicationCommand) and x:toAPI()
-      or require("discord.builders.slash").resolveCommand(x)
+      or util.provided("command builders").resolveCommand(x)
     local n = M.normalize(data)
     if not enforceOptionOrder then n.options = sortOptions(n.options) end
     return json.encode(n)

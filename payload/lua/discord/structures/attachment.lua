@@ -20,6 +20,8 @@ local FIELDS = {
   ephemeral = "ephemeral",
   duration_secs = "duration",
   waveform = "waveform",
+  placeholder = "placeholder",
+  placeholder_version = "placeholderVersion",
 }
 
 function Attachment:init(client, data)
@@ -28,8 +30,18 @@ function Attachment:init(client, data)
   self:_patch(data)
 end
 
+-- Clips name the application and the users they show.
+local NESTED = { application = "application" }
+
 function Attachment:_patch(data)
   self:_copy(data, FIELDS)
+  self:_copyNested(data, NESTED)
+  if data.clip_created_at ~= nil then
+    self.clipCreatedTimestamp = util.parseTimestamp(util.nullable(data.clip_created_at))
+  end
+  if type(data.clip_participants) == "table" then
+    self.clipParticipants = util.map(data.clip_participants, function(u) return self.client.users:_add(u) end)
+  end
   self:_flags(data, "flags", "AttachmentFlagsBitField")
   return self
 end

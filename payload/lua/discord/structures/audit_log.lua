@@ -21,21 +21,25 @@ local CREATE = util.set({ Event.ChannelCreate, Event.ChannelOverwriteCreate, Eve
   Event.RoleCreate, Event.InviteCreate, Event.WebhookCreate, Event.EmojiCreate, Event.MessagePin,
   Event.IntegrationCreate, Event.StageInstanceCreate, Event.StickerCreate, Event.GuildScheduledEventCreate,
   Event.ThreadCreate, Event.SoundboardSoundCreate, Event.AutoModerationRuleCreate, Event.OnboardingPromptCreate,
-  Event.OnboardingCreate, Event.HomeSettingsCreate, Event.CreatorMonetizationRequestCreated })
+  Event.OnboardingCreate, Event.HomeSettingsCreate, Event.CreatorMonetizationRequestCreated,
+  Event.VoiceChannelStatusCreate })
 local DELETE = util.set({ Event.ChannelDelete, Event.ChannelOverwriteDelete, Event.MemberKick, Event.MemberPrune,
   Event.MemberBanAdd, Event.MemberDisconnect, Event.RoleDelete, Event.InviteDelete, Event.WebhookDelete,
   Event.EmojiDelete, Event.MessageDelete, Event.MessageBulkDelete, Event.MessageUnpin, Event.IntegrationDelete,
   Event.StageInstanceDelete, Event.StickerDelete, Event.GuildScheduledEventDelete, Event.ThreadDelete,
-  Event.SoundboardSoundDelete, Event.AutoModerationRuleDelete, Event.OnboardingPromptDelete })
+  Event.SoundboardSoundDelete, Event.AutoModerationRuleDelete, Event.OnboardingPromptDelete,
+  Event.VoiceChannelStatusDelete })
+
+-- What Auto Moderation did to a member, by the rule that triggered.
+local function automodAction(action)
+  return action >= Event.AutoModerationBlockMessage and action <= Event.AutoModerationQuarantineUser
+end
 
 --- "Create", "Delete", "Update" or "All" for an action number.
 function M.actionType(action)
   if CREATE[action] then return "Create" end
   if DELETE[action] then return "Delete" end
-  if action == Event.AutoModerationBlockMessage or action == Event.AutoModerationFlagToChannel
-      or action == Event.AutoModerationUserCommunicationDisabled then
-    return "All"
-  end
+  if automodAction(action) then return "All" end
   return "Update"
 end
 
@@ -45,7 +49,8 @@ function M.targetType(action)
   -- Deletes and pins name the message's author; a bulk delete names the channel.
   if action == Event.MessageDelete or action == Event.MessagePin or action == Event.MessageUnpin then return "User" end
   if action == Event.MessageBulkDelete then return "Channel" end
-  if action >= 143 and action <= 145 then return "User" end
+  if automodAction(action) then return "User" end
+  if action == Event.VoiceChannelStatusCreate or action == Event.VoiceChannelStatusDelete then return "Channel" end
   if action >= 83 and action <= 85 then return "StageInstance" end
   if action == 121 then return "ApplicationCommand" end
   return TARGETS[action // 10] or "Unknown"
@@ -76,7 +81,9 @@ local function extraOf(logs, guild, action, o)
   elseif action >= Event.ChannelOverwriteCreate and action <= Event.ChannelOverwriteDelete then
     if o.type == "0" or o.type == 0 then return guild.roles.cache:get(o.id) or { id = o.id, name = o.role_name } end
     return guild.members.cache:get(o.id) or logs.users:get(o.id) or { id = o.id }
-  elseif action >= 143 and action <= 145 then
+  elseif action == Event.VoiceChannelStatusCreate or action == Event.VoiceChannelStatusDelete then
+    return { channel = guild.client.channels.cache:get(o.channel_id) or { id = o.channel_id }, status = o.status }
+  elseif automodAction(action) then
     return { autoModerationRuleName = o.auto_moderation_rule_name,
       autoModerationRuleTriggerType = o.auto_moderation_rule_trigger_type,
       channel = o.channel_id and (guild.client.channels.cache:get(o.channel_id) or { id = o.channel_id }) or nil }
@@ -222,6 +229,14 @@ function M.entryFromEvent(guild, data)
     threads = Collection(), applicationCommands = Collection(), autoModerationRules = Collection(),
     guildScheduledEvents = Collection() }
   return GuildAuditLogsEntry(empty, guild, data)
+end
+
+-- Gateway events -----------------------------------------------------------------------------------------
+
+require("discord.managers.base").handlers.GUILD_AUDIT_LOG_ENTRY_CREATE = function(client, packet)
+  local guild = client.guilds.cache:get(packet.d.guild_id)
+  if not guild then return end
+  client:emit("guildAuditLogEntryCreate", M.entryFromEvent(guild, packet.d), guild)
 end
 
 return M

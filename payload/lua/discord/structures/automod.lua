@@ -11,7 +11,7 @@ M.AutoModerationRule = AutoModerationRule
 
 local FIELDS = {
   name = "name", creator_id = "creatorId", event_type = "eventType", trigger_type = "triggerType",
-  enabled = "enabled",
+  enabled = "enabled", guild_id = "guildId",
 }
 
 --- The trigger metadata in the library's names.

@@ -97,4 +97,37 @@ function ClientUser:fetchConnections()
   return self.client.rest:get("/users/@me/connections")
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local events = require("discord.managers.base")
+
+events.handlers.READY = function(client, packet, shard)
+  local d = packet.d
+  if client.user then
+    client.user:_patch(d.user)
+  else
+    client.user = ClientUser(client, d.user)
+  end
+  client.users.cache:set(client.user.id, client.user)
+  if d.application then
+    if client.application and client.application._patch then
+      client.application:_patch(d.application)
+    else
+      client.application = client.application or {}
+      client.application.id = d.application.id
+      client.application.flags = d.application.flags
+    end
+  end
+  for _, g in ipairs(d.guilds or {}) do
+    client.guilds:_add(g).shardId = shard.id
+  end
+end
+
+events.handlers.USER_UPDATE = function(client, packet)
+  if not client.user then return end
+  local old = events.clone(client.user)
+  client.user:_patch(packet.d)
+  client:emit("userUpdate", old, client.user)
+end
+
 return M

@@ -123,6 +123,28 @@ field(FileUpload, "maxValues", "max_values", 1)
 field(FileUpload, "required", "required", true)
 -- In a modal submit: the IDs of the uploaded attachments.
 field(FileUpload, "values", "values", {})
+field(FileUpload, "fileTypes", "file_types")
+
+-- Radio and checkbox groups share the options and `required`; a submit carries the choice.
+local Group = class("BaseGroupComponent")
+field(Group, "customId", "custom_id")
+field(Group, "options", "options", {})
+field(Group, "required", "required", true)
+
+local RadioGroup = class("RadioGroupComponent", ComponentType.RadioGroup, Group)
+-- In a modal submit: the chosen value, or nil when none was chosen.
+field(RadioGroup, "value", "value")
+
+local CheckboxGroup = class("CheckboxGroupComponent", ComponentType.CheckboxGroup, Group)
+field(CheckboxGroup, "minValues", "min_values", 1)
+field(CheckboxGroup, "maxValues", "max_values")
+field(CheckboxGroup, "values", "values", {})
+
+local Checkbox = class("CheckboxComponent", ComponentType.Checkbox)
+field(Checkbox, "customId", "custom_id")
+field(Checkbox, "default", "default", false)
+-- In a modal submit: whether the box was checked.
+field(Checkbox, "value", "value")
 
 local Label = class("LabelComponent", ComponentType.Label)
 function Label:init(data)

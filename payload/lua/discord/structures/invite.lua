@@ -21,6 +21,7 @@ end
 
 function Invite:_patch(data)
   self:_copy(data, FIELDS)
+  self:_copyNested(data, { roles = "roles" })
   -- INVITE_CREATE sends the IDs beside, REST the objects.
   local guild = util.nullable(data.guild)
   self.guildId = data.guild_id or (type(guild) == "table" and guild.id) or self.guildId
@@ -104,6 +105,15 @@ function M.fetchData(client, code, opts)
   opts = opts or {}
   return client.rest:get("/invites/" .. util.urlEncode(M.resolveCode(code) or tostring(code)), { query = {
     with_counts = opts.withCounts and "true" or nil, guild_scheduled_event_id = opts.guildScheduledEventId } })
+end
+
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+--- (B) An invite by code or URL, with `opts` as for GuildInviteManager:fetch.
+function Client:fetchInvite(code, opts)
+  return M.Invite(self, M.fetchData(self, code, opts))
 end
 
 return M

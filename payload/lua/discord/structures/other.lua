@@ -203,4 +203,47 @@ function M.onboardingOf(d)
   }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local events = require("discord.managers.base")
+
+events.handlers.GUILD_INTEGRATIONS_UPDATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("guildIntegrationsUpdate", guild) end
+end
+
+-- Integrations are not cached: create and update carry the whole object (without its user).
+events.handlers.INTEGRATION_CREATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("integrationCreate", Integration(client, packet.d, guild)) end
+end
+
+events.handlers.INTEGRATION_UPDATE = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("integrationUpdate", nil, Integration(client, packet.d, guild)) end
+end
+
+-- A deletion names the integration and, for a bot's, its application.
+events.handlers.INTEGRATION_DELETE = function(client, packet)
+  local d = packet.d
+  local guild = events.guildOf(client, d)
+  if not guild then return end
+  local integration = Integration(client, { id = d.id }, guild)
+  integration.applicationId = d.application_id
+  client:emit("integrationDelete", integration)
+end
+
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchGuildTemplate(code) return M.fetchTemplate(self, code) end
+function Client:fetchGuildWidget(guild)
+  return M.fetchWidget(self, self.guilds:resolveId(guild))
+end
+function Client:fetchGuildPreview(guild)
+  local data = self.rest:get("/guilds/" .. self.guilds:resolveId(guild) .. "/preview")
+  return M.GuildPreview(self, data)
+end
+
 return M

@@ -46,28 +46,8 @@ function Activity:toString()
 end
 Activity.__tostring = Activity.toString
 
---- The gateway form of an activity given as a name or `{name=, type= (number or name), url=, state=}`.
-function M.activityData(a, level)
-  level = (level or 1) + 1
-  if type(a) == "string" then a = { name = a } end
-  if type(a) ~= "table" then error("an activity must be a name or a table {name=, type=}", level) end
-  local t = a.type or 0
-  if type(t) == "string" then t = ActivityType[t] or error("unknown activity type " .. t, level) end
-  if not TYPE_NAMES[t] then error("unknown activity type " .. tostring(t), level) end
-  local name = a.name
-  if t == ActivityType.Custom then name = name or "Custom Status" end
-  if type(name) ~= "string" or name == "" then error("an activity needs a name", level) end
-  local out = { name = name, type = t }
-  if t == ActivityType.Streaming and a.url ~= nil then
-    local url = type(a.url) == "string" and a.url or ""
-    if not url:match("^https://www%.twitch%.tv/") and not url:match("^https://www%.youtube%.com/") then
-      error("a streaming URL must be a Twitch or YouTube address", level)
-    end
-    out.url = a.url
-  end
-  if a.state ~= nil then out.state = a.state elseif t == ActivityType.Custom then out.state = a.name end
-  return out
-end
+--- The gateway form of an activity given as a name or `{name=, type=, url=, state=}`.
+M.activityData = require("discord.ws").activityData
 
 -- Presence --------------------------------------------------------------------------------------------------
 

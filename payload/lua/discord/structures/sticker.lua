@@ -109,4 +109,14 @@ function M.fetchPack(client, id)
   return StickerPack(client, client.rest:get("/sticker-packs/" .. id))
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchSticker(id)
+  return M.Sticker(self, self.rest:get("/stickers/" .. id))
+end
+function Client:fetchStickerPacks() return M.fetchPacks(self) end
+function Client:fetchStickerPack(id) return M.fetchPack(self, id) end
+
 return M

@@ -33,4 +33,17 @@ function Typing:toJSON()
     startedTimestamp = self.startedTimestamp }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local events = require("discord.managers.base")
+
+events.handlers.TYPING_START = function(client, packet)
+  local d = packet.d
+  local channel = events.partials().channel(client, d.channel_id, d.guild_id)
+  if not channel then return end
+  local user = events.eventUser(client, d)
+  if not user then return end
+  client:emit("typingStart", Typing(channel, user, d))
+end
+
 return M

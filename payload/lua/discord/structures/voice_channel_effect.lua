@@ -36,4 +36,13 @@ function VoiceChannelEffect:toJSON()
     soundVolume = self.soundVolume, emoji = self.emoji and self.emoji:toJSON() or nil }
 end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+local events = require("discord.managers.base")
+
+events.handlers.VOICE_CHANNEL_EFFECT_SEND = function(client, packet)
+  local guild = events.guildOf(client, packet.d)
+  if guild then client:emit("voiceChannelEffectSend", VoiceChannelEffect(guild, packet.d)) end
+end
+
 return M

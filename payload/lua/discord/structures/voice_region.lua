@@ -26,4 +26,10 @@ function M.fetch(client, guild)
   return out
 end
 
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+function Client:fetchVoiceRegions() return M.fetch(self) end
+
 return M

@@ -12,7 +12,7 @@ M.VoiceState = VoiceState
 local FIELDS = {
   channel_id = "channelId", session_id = "sessionId", deaf = "serverDeaf", mute = "serverMute",
   self_deaf = "selfDeaf", self_mute = "selfMute", self_video = "selfVideo", self_stream = "streaming",
-  suppress = "suppress",
+  suppress = "suppress", guild_id = "guildId",
 }
 
 --- `VoiceState(guild, data)`: `data` as VOICE_STATE_UPDATE carries it; `{user_id=}` alone is the state

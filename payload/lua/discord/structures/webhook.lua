@@ -210,4 +210,21 @@ end
 
 function WebhookClient:destroy() end
 
+-- Gateway events -----------------------------------------------------------------------------------------
+
+require("discord.managers.base").handlers.WEBHOOKS_UPDATE = function(client, packet)
+  local channel = client.channels.cache:get(packet.d.channel_id)
+  if channel then client:emit("webhooksUpdate", channel) end
+end
+
+-- Client methods ----------------------------------------------------------------------------------------
+
+local Client = require("discord.client").Client
+
+--- (B) A webhook; its token skips the bot's authorization.
+function Client:fetchWebhook(id, token)
+  local path = "/webhooks/" .. id .. (token and ("/" .. token) or "")
+  return M.Webhook(self, self.rest:get(path, { auth = token == nil }))
+end
+
 return M

@@ -198,6 +198,16 @@ function Gateway:_requestMembers(conn, d)
   if not guild or not conn.session then return self:fault("op 8 for an unknown guild") end
   local ids = d.user_ids
   if ids ~= nil and #ids > 100 then return self:_refuse(conn, 4002, "op 8 with " .. #ids .. " user IDs") end
+  -- Asking for every member is allowed once per guild every 30 s; more is answered with RATE_LIMITED.
+  if ids == nil and (d.query or "") == "" and (d.limit or 0) == 0 then
+    self.all_members = self.all_members or {}
+    local last = self.all_members[guild.id]
+    if last and runtime.now() - last < 30000 then
+      return self:dispatch("RATE_LIMITED", { opcode = 8, retry_after = (30000 - (runtime.now() - last)) / 1000,
+        meta = { guild_id = guild.id, nonce = d.nonce } }, conn.session)
+    end
+    self.all_members[guild.id] = runtime.now()
+  end
   local found, missing = {}, {}
   for _, id in ipairs(ids or guild.member_order) do
     local m = guild.members[id]
@@ -212,6 +222,20 @@ function Gateway:_requestMembers(conn, d)
     self:dispatch("GUILD_MEMBERS_CHUNK", { guild_id = guild.id, members = members, chunk_index = index,
       chunk_count = count, nonce = d.nonce, not_found = index == 0 and json.array(missing) or nil }, conn.session)
   end
+end
+
+-- Op 43: the requested ephemeral fields of the guild's voice and stage channels.
+function Gateway:_channelInfo(conn, d)
+  local guild = type(d) == "table" and self.store.guilds[d.guild_id]
+  if not guild or not conn.session or not json.is_array(d.fields) then return self:fault("invalid op 43") end
+  local channels = json.array({})
+  for _, id in ipairs(guild.channels) do
+    local c = self.store.channels[id]
+    local info = { id = id }
+    for _, field in ipairs(d.fields) do info[field] = c[field] or json.null end
+    if c.type == 2 or c.type == 13 then channels[#channels + 1] = info end
+  end
+  self:dispatch("CHANNEL_INFO", { guild_id = guild.id, channels = channels }, conn.session)
 end
 
 local STATUSES = { online = true, idle = true, dnd = true, invisible = true }
@@ -236,7 +260,8 @@ function Gateway:_voiceState(_, d)
 end
 
 local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
-  [4] = Gateway._voiceState, [6] = Gateway._resume, [8] = Gateway._requestMembers }
+  [4] = Gateway._voiceState, [6] = Gateway._resume, [8] = Gateway._requestMembers,
+  [43] = Gateway._channelInfo }
 
 function Gateway:_serve(sock, req)
   local conn = { sock = sock, url = req.url, sends = {} }
