@@ -9,15 +9,14 @@ require("runtime").reset()
 local voice = require("@discord/voice")
 local mls, crypto = voice._daveMls, voice._daveCrypto
 
--- A sampling profiler: every 1000 VM instructions, the function and line running, counted.
+-- A sampling profiler: every 1000 VM instructions, the function running, counted.
 local profile = arg[1] == "--profile" and {}
 local function sampled(f)
   if not profile then return f() end
   debug.sethook(function()
-    local info = debug.getinfo(2, "Sl")
+    local info = debug.getinfo(2, "Sn")
     if info then
-      local fn = debug.getinfo(2, "n")
-      local key = ("%s:%d %s"):format(info.short_src:match("[^/]*$"), info.currentline, fn and fn.name or "?")
+      local key = ("%s:%d %s"):format(info.short_src:match("[^/]*$"), info.linedefined, info.name or "?")
       profile[key] = (profile[key] or 0) + 1
     end
   end, "", 1000)
@@ -30,7 +29,7 @@ local function report()
   local rows, total = {}, 0
   for k, n in pairs(profile) do rows[#rows + 1], total = { k, n }, total + n end
   table.sort(rows, function(a, b) return a[2] > b[2] end)
-  for i = 1, math.min(25, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
+  for i = 1, math.min(12, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
   profile = {}
 end
 
