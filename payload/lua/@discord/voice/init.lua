@@ -714,44 +714,64 @@ local daveCrypto = (function()
     return { x3, y3, z3 }
   end
 
-  -- The doubling of the same paper: one multiplication and eight additions fewer.
-  local function pdouble(p)
+  -- Scalar multiplication works in Jacobian coordinates (x = X/Z^2, y = Y/Z^3), whose doubling and
+  -- addition cost about half the complete formulas'. Their exceptions (a point at infinity, equal
+  -- points) are met only where a digit is zero or before the first nonzero digit: with k < n the
+  -- running sum never equals nor cancels the multiple it is given, so masks pick the right result.
+  local function jdouble(p)
     local x, y, z = p[1], p[2], p[3]
-    local t0, t1, t2 = fmul(x, x), fmul(y, y), fmul(z, z)
-    local t3 = fmul(x, y)
-    t3 = fadd(t3, t3)
-    local z3 = fmul(x, z)
-    z3 = fadd(z3, z3)
-    local y3 = fsub(fmul(B, t2), z3)
-    local x3 = fadd(y3, y3)
-    y3 = fadd(x3, y3)
-    x3 = fsub(t1, y3)
-    y3 = fmul(x3, fadd(t1, y3))
-    x3 = fmul(x3, t3)
-    t3 = fadd(t2, t2)
-    t2 = fadd(t2, t3)
-    z3 = fsub(fsub(fmul(B, z3), t2), t0)
-    z3 = fadd(z3, fadd(z3, z3))
-    t0 = fsub(fadd(fadd(t0, t0), t0), t2)
-    y3 = fadd(y3, fmul(t0, z3))
-    t0 = fmul(y, z)
-    t0 = fadd(t0, t0)
-    x3 = fsub(x3, fmul(t0, z3))
-    z3 = fmul(t0, t1)
-    z3 = fadd(z3, z3)
-    return { x3, y3, fadd(z3, z3) }
+    local delta, gamma = fsqr(z), fsqr(y)
+    local beta = fmul(x, gamma)
+    local alpha = fmul(fsub(x, delta), fadd(x, delta))
+    alpha = fadd(fadd(alpha, alpha), alpha)
+    local beta4 = fadd(beta, beta)
+    beta4 = fadd(beta4, beta4)
+    local x3 = fsub(fsqr(alpha), fadd(beta4, beta4))
+    local gamma8 = fsqr(gamma)
+    gamma8 = fadd(gamma8, gamma8)
+    gamma8 = fadd(gamma8, gamma8)
+    local z3 = fmul(y, z)
+    return { x3, fsub(fmul(alpha, fsub(beta4, x3)), fadd(gamma8, gamma8)), fadd(z3, z3) }
   end
 
-  local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+  -- p + q for p ~= +-q, neither at infinity.
+  local function jadd(p, q)
+    local x1, y1, z1, x2, y2, z2 = p[1], p[2], p[3], q[1], q[2], q[3]
+    local z1z1, z2z2 = fsqr(z1), fsqr(z2)
+    local u1, u2 = fmul(x1, z2z2), fmul(x2, z1z1)
+    local s1, s2 = fmul(fmul(y1, z2), z2z2), fmul(fmul(y2, z1), z1z1)
+    local h = fsub(u2, u1)
+    local i = fsqr(fadd(h, h))
+    local j, v = fmul(h, i), fmul(u1, i)
+    local r = fsub(s2, s1)
+    r = fadd(r, r)
+    local x3 = fsub(fsub(fsqr(r), j), fadd(v, v))
+    local s1j = fmul(s1, j)
+    local z3 = fmul(fmul(z1, z2), h)
+    return { x3, fsub(fmul(r, fsub(v, x3)), fadd(s1j, s1j)), fadd(z3, z3) }
+  end
 
-  -- table[i] for a secret i, read through masks over every entry.
+  local INFINITY = { Fp.one, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+
+  -- mask ? a : b, limb by limb.
+  local function choose(mask, a, b)
+    local out = {}
+    for c = 1, 3 do
+      local o, x, y = {}, a[c], b[c]
+      for l = 1, NL do o[l] = (x[l] & mask) | (y[l] & ~mask) end
+      out[c] = o
+    end
+    return out
+  end
+
+  -- tbl[index] for a secret index (zeros for 0), read through masks over every entry.
   local function select(tbl, index)
     local out = { {}, {}, {} }
     for c = 1, 3 do
       local o = out[c]
       for l = 1, NL do o[l] = 0 end
     end
-    for i = 0, #tbl do
+    for i = 1, #tbl do
       local mask = -(((i ~ index) - 1) >> 63)
       local pt = tbl[i]
       for c = 1, 3 do
@@ -762,21 +782,28 @@ local daveCrypto = (function()
     return out
   end
 
+  -- q + digit * P with tbl[j] = j * P; `started` is all ones once a nonzero digit was added.
+  local function addDigit(q, tbl, digit, started)
+    local t = select(tbl, digit)
+    local zero = -((digit - 1) >> 63)
+    return choose(zero, q, choose(started, jadd(q, t), t)), started | ~zero
+  end
+
   local function multiples(p)
-    local tbl = { [0] = INFINITY, p }
-    for i = 2, 15 do tbl[i] = padd(tbl[i - 1], p) end
+    local tbl = { p, jdouble(p) }
+    for i = 3, 15 do tbl[i] = jadd(tbl[i - 1], p) end
     return tbl
   end
 
   -- k * P for a 32-byte scalar, four bits at a time.
   local function scalarMult(k, p)
-    local tbl, q = multiples(p), INFINITY
+    local tbl, q, started = multiples(p), INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
-      for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
-        for _ = 1, 4 do q = pdouble(q) end
-        q = padd(q, select(tbl, nibble))
-      end
+      for _ = 1, 4 do q = jdouble(q) end
+      q, started = addDigit(q, tbl, byte >> 4, started)
+      for _ = 1, 4 do q = jdouble(q) end
+      q, started = addDigit(q, tbl, byte & 15, started)
     end
     return q
   end
@@ -792,25 +819,29 @@ local daveCrypto = (function()
       local base = G
       for w = 64, 1, -1 do
         baseTables[w] = multiples(base)
-        for _ = 1, 4 do base = pdouble(base) end
+        base = jdouble(baseTables[w][8])
       end
     end
-    local q = INFINITY
+    local q, started = INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
-      q = padd(q, select(baseTables[2 * i - 1], byte >> 4))
-      q = padd(q, select(baseTables[2 * i], byte & 15))
+      q, started = addDigit(q, baseTables[2 * i - 1], byte >> 4, started)
+      q, started = addDigit(q, baseTables[2 * i], byte & 15, started)
     end
     return q
   end
 
   local function isZero(a) return equal(Fp.encode(a), ZERO32) end
 
-  -- The affine x and y as 32-byte strings, or nil for the point at infinity.
+  -- The same point in homogeneous coordinates (x = X/Z), as the complete addition takes it.
+  local function projective(p) return { fmul(p[1], p[3]), p[2], fmul(fsqr(p[3]), p[3]) } end
+
+  -- The affine x and y of a Jacobian point as 32-byte strings, or nil for the point at infinity.
   local function affine(p)
     if isZero(p[3]) then return nil end
     local zinv = Fp.invert(p[3])
-    return Fp.encode(fmul(p[1], zinv)), Fp.encode(fmul(p[2], zinv))
+    local zinv2 = fsqr(zinv)
+    return Fp.encode(fmul(p[1], zinv2)), Fp.encode(fmul(fmul(p[2], zinv2), zinv))
   end
 
   local function encodePoint(p)
@@ -910,8 +941,10 @@ local daveCrypto = (function()
     local w = Fn.invert(Fn.decode(sb))
     local u1 = Fn.encode(nmul(Fn.decode(sha256(msg)), w))
     local u2 = Fn.encode(nmul(Fn.decode(rb), w))
-    local x = affine(padd(baseMult(u1), scalarMult(u2, q)))
-    if not x then return false end
+    -- The two multiples may be equal or opposite, so the complete addition joins them.
+    local sum = padd(projective(baseMult(u1)), projective(scalarMult(u2, q)))
+    if isZero(sum[3]) then return false end
+    local x = Fp.encode(fmul(sum[1], Fp.invert(sum[3])))
     return Fn.encode(Fn.decode(x)) == rb
   end
 
