@@ -789,21 +789,29 @@ local daveCrypto = (function()
     return choose(zero, q, choose(started, jadd(q, t), t)), started | ~zero
   end
 
+  -- The same for a public digit (signature checks), with branches instead of masks.
+  local function addPublicDigit(q, tbl, digit, started)
+    if digit == 0 then return q, started end
+    if started == 0 then return tbl[digit], -1 end
+    return jadd(q, tbl[digit]), -1
+  end
+
   local function multiples(p)
     local tbl = { p, jdouble(p) }
     for i = 3, 15 do tbl[i] = jadd(tbl[i - 1], p) end
     return tbl
   end
 
-  -- k * P for a 32-byte scalar, four bits at a time.
-  local function scalarMult(k, p)
+  -- k * P for a 32-byte scalar, four bits at a time; `add` is addDigit unless k is public.
+  local function scalarMult(k, p, add)
+    add = add or addDigit
     local tbl, q, started = multiples(p), INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
       for _ = 1, 4 do q = jdouble(q) end
-      q, started = addDigit(q, tbl, byte >> 4, started)
+      q, started = add(q, tbl, byte >> 4, started)
       for _ = 1, 4 do q = jdouble(q) end
-      q, started = addDigit(q, tbl, byte & 15, started)
+      q, started = add(q, tbl, byte & 15, started)
     end
     return q
   end
@@ -813,7 +821,8 @@ local daveCrypto = (function()
 
   -- k * G from 64 tables of j * 16^w * G, built on first use: 64 additions and no doublings.
   local baseTables
-  local function baseMult(k)
+  local function baseMult(k, add)
+    add = add or addDigit
     if not baseTables then
       baseTables = {}
       local base = G
@@ -825,8 +834,8 @@ local daveCrypto = (function()
     local q, started = INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
-      q, started = addDigit(q, baseTables[2 * i - 1], byte >> 4, started)
-      q, started = addDigit(q, baseTables[2 * i], byte & 15, started)
+      q, started = add(q, baseTables[2 * i - 1], byte >> 4, started)
+      q, started = add(q, baseTables[2 * i], byte & 15, started)
     end
     return q
   end
@@ -942,7 +951,7 @@ local daveCrypto = (function()
     local u1 = Fn.encode(nmul(Fn.decode(sha256(msg)), w))
     local u2 = Fn.encode(nmul(Fn.decode(rb), w))
     -- The two multiples may be equal or opposite, so the complete addition joins them.
-    local sum = padd(projective(baseMult(u1)), projective(scalarMult(u2, q)))
+    local sum = padd(projective(baseMult(u1, addPublicDigit)), projective(scalarMult(u2, q, addPublicDigit)))
     if isZero(sum[3]) then return false end
     local x = Fp.encode(fmul(sum[1], Fp.invert(sum[3])))
     return Fn.encode(Fn.decode(x)) == rb
