@@ -771,6 +771,22 @@ local daveCrypto = (function()
     return { x3, fsub(fmul(r, fsub(v, x3)), fadd(s1j, s1j)), fadd(z3, z3) }
   end
 
+  -- p + q for an affine q (x, y; Z = 1) under the same conditions: five multiplications fewer.
+  local function jaddAffine(p, q)
+    local x1, y1, z1, x2, y2 = p[1], p[2], p[3], q[1], q[2]
+    local z1z1 = fsqr(z1)
+    local h = fsub(fmul(x2, z1z1), x1)
+    local i = fsqr(h)
+    i = fadd(i, i)
+    i = fadd(i, i)
+    local j, v = fmul(h, i), fmul(x1, i)
+    local r = fsub(fmul(fmul(y2, z1), z1z1), y1)
+    r = fadd(r, r)
+    local x3 = fsub(fsub(fsqr(r), j), fadd(v, v))
+    local y1j, z3 = fmul(y1, j), fmul(z1, h)
+    return { x3, fsub(fmul(r, fsub(v, x3)), fadd(y1j, y1j)), fadd(z3, z3) }
+  end
+
   local INFINITY = { Fp.one, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
 
   -- mask ? a : b, limb by limb.
@@ -784,17 +800,19 @@ local daveCrypto = (function()
     return out
   end
 
-  -- tbl[index] for a secret index (zeros for 0), read through masks over every entry.
+  -- tbl[index] for a secret index (zeros for 0), read through masks over every entry; entries of an
+  -- affine table (tbl.affine) have no Z.
   local function select(tbl, index)
-    local out = { {}, {}, {} }
-    for c = 1, 3 do
+    local coords = tbl.affine and 2 or 3
+    local out = { {}, {}, coords == 3 and {} or Fp.one }
+    for c = 1, coords do
       local o = out[c]
       for l = 1, NL do o[l] = 0 end
     end
     for i = 1, #tbl do
       local mask = -(((i ~ index) - 1) >> 63)
       local pt = tbl[i]
-      for c = 1, 3 do
+      for c = 1, coords do
         local o, src = out[c], pt[c]
         for l = 1, NL do o[l] = o[l] | (src[l] & mask) end
       end
@@ -806,14 +824,16 @@ local daveCrypto = (function()
   local function addDigit(q, tbl, digit, started)
     local t = select(tbl, digit)
     local zero = -((digit - 1) >> 63)
-    return choose(zero, q, choose(started, jadd(q, t), t)), started | ~zero
+    local sum = tbl.affine and jaddAffine(q, t) or jadd(q, t)
+    return choose(zero, q, choose(started, sum, t)), started | ~zero
   end
 
   -- The same for a public digit (signature checks), with branches instead of masks.
   local function addPublicDigit(q, tbl, digit, started)
     if digit == 0 then return q, started end
-    if started == 0 then return tbl[digit], -1 end
-    return jadd(q, tbl[digit]), -1
+    local t = tbl[digit]
+    if started == 0 then return { t[1], t[2], t[3] or Fp.one }, -1 end
+    return tbl.affine and jaddAffine(q, t) or jadd(q, t), -1
   end
 
   local function multiples(p)
@@ -839,17 +859,40 @@ local daveCrypto = (function()
   local G = { Fp.decode(unhex("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296")),
     Fp.decode(unhex("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5")), Fp.one }
 
-  -- k * G from 64 tables of j * 16^w * G, built on first use: 64 additions and no doublings.
+  -- The points of the tables made affine with one inversion (Montgomery's trick).
+  local function toAffine(tables)
+    local points, prefix = {}, {}
+    for _, tbl in ipairs(tables) do
+      for _, p in ipairs(tbl) do points[#points + 1] = p end
+    end
+    local acc = Fp.one
+    for i, p in ipairs(points) do
+      prefix[i] = acc
+      acc = fmul(acc, p[3])
+    end
+    local inv = Fp.invert(acc)
+    for i = #points, 1, -1 do
+      local p = points[i]
+      local zinv = fmul(inv, prefix[i])
+      inv = fmul(inv, p[3])
+      local zinv2 = fsqr(zinv)
+      p[1], p[2], p[3] = fmul(p[1], zinv2), fmul(fmul(p[2], zinv2), zinv), nil
+    end
+    for _, tbl in ipairs(tables) do tbl.affine = true end
+  end
+
+  -- k * G from 64 affine tables of j * 16^w * G, built on first use: 64 additions and no doublings.
   local baseTables
   local function baseMult(k, add)
     add = add or addDigit
     if not baseTables then
-      baseTables = {}
-      local base = G
+      local tables, base = {}, G
       for w = 64, 1, -1 do
-        baseTables[w] = multiples(base)
-        base = jdouble(baseTables[w][8])
+        tables[w] = multiples(base)
+        base = jdouble(tables[w][8])
       end
+      toAffine(tables)
+      baseTables = tables
     end
     local q, started = INFINITY, 0
     for i = 1, 32 do
