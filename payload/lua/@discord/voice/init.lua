@@ -672,6 +672,33 @@ local daveCrypto = (function()
   local P_HEX <const> = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"
   local N_HEX <const> = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551"
   local Fp, Fn = newField(P_HEX, pmul, psqr), newField(N_HEX)
+
+  -- Sums and differences modulo p stay below 4p instead of 2p (products of values below 4p are still
+  -- below 2p, since 16p < R): the bits above 2^256 fold back through 2^256 = 2^224 - 2^192 - 2^96 + 1
+  -- (mod p), with p added so that no limb goes negative, in place of a masked subtraction.
+  local function foldP(r1, r2, r3, r4, r5, r6, r7, r8, r9)
+    local top = r9 >> 24
+    r1 = r1 + top + MASK; r2 = r2 + MASK + (r1 >> 29); r3 = r3 + MASK + (r2 >> 29)
+    r4 = r4 + 0x1ff - (top << 9) + (r3 >> 29); r5 = r5 + r4 // 0x20000000; r6 = r6 + r5 // 0x20000000
+    r7 = r7 + 0x40000 - (top << 18) + r6 // 0x20000000; r8 = r8 + 0x1fe00000 + (top << 21) + r7 // 0x20000000
+    r9 = (r9 & 0xffffff) + 0xffffff + r8 // 0x20000000
+    return { r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9 }
+  end
+  function Fp.add(a, b)
+    local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
+    local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
+    local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
+  -- a - b + 4p, whose limbs are 0x1ffffffc, 0x1fffffff (twice), 0x7ff, 0, 0, 0x100000, 0x1f800000, 0x3ffffff.
+  function Fp.sub(a, b)
+    local r1 = a[1] - b[1] + 0x1ffffffc; local r2 = a[2] - b[2] + 0x1fffffff + r1 // 0x20000000
+    local r3 = a[3] - b[3] + 0x1fffffff + r2 // 0x20000000; local r4 = a[4] - b[4] + 0x7ff + r3 // 0x20000000
+    local r5 = a[5] - b[5] + r4 // 0x20000000; local r6 = a[6] - b[6] + r5 // 0x20000000
+    local r7 = a[7] - b[7] + 0x100000 + r6 // 0x20000000; local r8 = a[8] - b[8] + 0x1f800000 + r7 // 0x20000000
+    local r9 = a[9] - b[9] + 0x3ffffff + r8 // 0x20000000
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
   local fmul, fsqr, fadd, fsub = Fp.mul, Fp.sqr, Fp.add, Fp.sub
 
   -- a^(p-2) by a chain over p - 2 = ffffffff 00000001 0^96 ffffffff ffffffff fffffffd (hex): 255
