@@ -699,6 +699,13 @@ local daveCrypto = (function()
     local r9 = a[9] - b[9] + 0x3ffffff + r8 // 0x20000000
     return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
   end
+  -- k * a for a small k (up to 8).
+  local function fsmall(a, k)
+    local r1 = a[1] * k; local r2 = a[2] * k + (r1 >> 29); local r3 = a[3] * k + (r2 >> 29)
+    local r4 = a[4] * k + (r3 >> 29); local r5 = a[5] * k + (r4 >> 29); local r6 = a[6] * k + (r5 >> 29)
+    local r7 = a[7] * k + (r6 >> 29); local r8 = a[8] * k + (r7 >> 29); local r9 = a[9] * k + (r8 >> 29)
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
   local fmul, fsqr, fadd, fsub = Fp.mul, Fp.sqr, Fp.add, Fp.sub
 
   -- a^(p-2) by a chain over p - 2 = ffffffff 00000001 0^96 ffffffff ffffffff fffffffd (hex): 255
@@ -769,16 +776,10 @@ local daveCrypto = (function()
     local x, y, z = p[1], p[2], p[3]
     local delta, gamma = fsqr(z), fsqr(y)
     local beta = fmul(x, gamma)
-    local alpha = fmul(fsub(x, delta), fadd(x, delta))
-    alpha = fadd(fadd(alpha, alpha), alpha)
-    local beta4 = fadd(beta, beta)
-    beta4 = fadd(beta4, beta4)
+    local alpha = fsmall(fmul(fsub(x, delta), fadd(x, delta)), 3)
+    local beta4 = fsmall(beta, 4)
     local x3 = fsub(fsqr(alpha), fadd(beta4, beta4))
-    local gamma8 = fsqr(gamma)
-    gamma8 = fadd(gamma8, gamma8)
-    gamma8 = fadd(gamma8, gamma8)
-    local z3 = fmul(y, z)
-    return { x3, fsub(fmul(alpha, fsub(beta4, x3)), fadd(gamma8, gamma8)), fadd(z3, z3) }
+    return { x3, fsub(fmul(alpha, fsub(beta4, x3)), fsmall(fsqr(gamma), 8)), fsmall(fmul(y, z), 2) }
   end
 
   -- p + q for p ~= +-q, neither at infinity.
@@ -803,9 +804,7 @@ local daveCrypto = (function()
     local x1, y1, z1, x2, y2 = p[1], p[2], p[3], q[1], q[2]
     local z1z1 = fsqr(z1)
     local h = fsub(fmul(x2, z1z1), x1)
-    local i = fsqr(h)
-    i = fadd(i, i)
-    i = fadd(i, i)
+    local i = fsmall(fsqr(h), 4)
     local j, v = fmul(h, i), fmul(x1, i)
     local r = fsub(fmul(fmul(y2, z1), z1z1), y1)
     r = fadd(r, r)
