@@ -36,7 +36,7 @@ local function report()
     if k ~= "total" then rows[#rows + 1] = { k, n } end
   end
   table.sort(rows, function(a, b) return a[2] > b[2] end)
-  for i = 1, math.min(30, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
+  for i = 1, math.min(45, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
   profile = {}
 end
 

@@ -815,13 +815,14 @@ local daveCrypto = (function()
 
   local INFINITY = { Fp.one, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
 
-  -- mask ? a : b, limb by limb.
+  -- mask ? a : b, limb by limb (written out, as in select: loops over the limbs cost twice as much).
   local function choose(mask, a, b)
-    local out = {}
+    local out, keep = {}, ~mask
     for c = 1, 3 do
-      local o, x, y = {}, a[c], b[c]
-      for l = 1, NL do o[l] = (x[l] & mask) | (y[l] & ~mask) end
-      out[c] = o
+      local x, y = a[c], b[c]
+      out[c] = { (x[1] & mask) | (y[1] & keep), (x[2] & mask) | (y[2] & keep), (x[3] & mask) | (y[3] & keep),
+        (x[4] & mask) | (y[4] & keep), (x[5] & mask) | (y[5] & keep), (x[6] & mask) | (y[6] & keep),
+        (x[7] & mask) | (y[7] & keep), (x[8] & mask) | (y[8] & keep), (x[9] & mask) | (y[9] & keep) }
     end
     return out
   end
@@ -830,18 +831,16 @@ local daveCrypto = (function()
   -- affine table (tbl.affine) have no Z.
   local function select(tbl, index)
     local coords = tbl.affine and 2 or 3
-    local out = { {}, {}, coords == 3 and {} or Fp.one }
+    local out = { nil, nil, Fp.one }
     for c = 1, coords do
-      local o = out[c]
-      for l = 1, NL do o[l] = 0 end
-    end
-    for i = 1, #tbl do
-      local mask = -(((i ~ index) - 1) >> 63)
-      local pt = tbl[i]
-      for c = 1, coords do
-        local o, src = out[c], pt[c]
-        for l = 1, NL do o[l] = o[l] | (src[l] & mask) end
+      local o1, o2, o3, o4, o5, o6, o7, o8, o9 = 0, 0, 0, 0, 0, 0, 0, 0, 0
+      for i = 1, #tbl do
+        local mask, v = -(((i ~ index) - 1) >> 63), tbl[i][c]
+        o1, o2, o3 = o1 | (v[1] & mask), o2 | (v[2] & mask), o3 | (v[3] & mask)
+        o4, o5, o6 = o4 | (v[4] & mask), o5 | (v[5] & mask), o6 | (v[6] & mask)
+        o7, o8, o9 = o7 | (v[7] & mask), o8 | (v[8] & mask), o9 | (v[9] & mask)
       end
+      out[c] = { o1, o2, o3, o4, o5, o6, o7, o8, o9 }
     end
     return out
   end
