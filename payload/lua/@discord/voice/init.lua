@@ -1780,14 +1780,19 @@ local daveMls = (function()
   end
 
   -- Tree hash of the subtree at x; leaves in `excluded` (leaf index -> true) count as blank and are
-  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs.
-  function RatchetTree:treeHash(x, excluded)
+  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs. `memo` (node
+  -- -> hash) keeps the hashes of a commit's subtrees, which it does not change, from one call to the next.
+  function RatchetTree:treeHash(x, excluded, memo)
     x = x or tree.root(self.leaves)
-    local n, w = self.nodes[x], mls.writer()
+    if excluded and not next(excluded) then excluded = nil end
+    if memo and not excluded and memo[x] then return memo[x] end
+    local n, w, h = self.nodes[x], mls.writer(), nil
     if tree.isLeaf(x) then
       w:u8(1):u32(x // 2)
       if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
-      return hash(w:bytes())
+      h = hash(w:bytes())
+      if memo and not excluded then memo[x] = h end
+      return h
     end
     w:u8(2)
     if n then
@@ -1799,15 +1804,18 @@ local daveMls = (function()
     else
       w:u8(0)
     end
-    return hash(w:vec(self:treeHash(tree.left(x), excluded)):vec(self:treeHash(tree.right(x), excluded)):bytes())
+    h = hash(w:vec(self:treeHash(tree.left(x), excluded, memo)):vec(self:treeHash(tree.right(x), excluded, memo))
+      :bytes())
+    if memo and not excluded then memo[x] = h end
+    return h
   end
 
   -- The parent hash of the parent node p as seen from its child on the other side of `sibling`.
-  function RatchetTree:parentHash(p, sibling)
+  function RatchetTree:parentHash(p, sibling, memo)
     local node, excluded = self.nodes[p].parent, {}
     for _, l in ipairs(node.unmergedLeaves) do excluded[l] = true end
-    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash):vec(self:treeHash(sibling, excluded))
-      :bytes())
+    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash)
+      :vec(self:treeHash(sibling, excluded, memo)):bytes())
   end
 
   local function parentHashOf(n)
@@ -2260,7 +2268,7 @@ local daveMls = (function()
       if known[k] then fail("update path repeats an encryption key") end
       known[k] = true
     end
-    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
+    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {}, hashes = {} }
     for k, p in ipairs(fdp) do
       local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
       for _, y in ipairs(self:resolution(c)) do
@@ -2274,9 +2282,9 @@ local daveMls = (function()
       self.nodes[p] = { parent = { encryptionKey = path.nodes[k].encryptionKey, parentHash = "", unmergedLeaves = {} } }
     end
     for k = #fdp - 1, 1, -1 do
-      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1])
+      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1], merged.hashes)
     end
-    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1]) or ""
+    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1], merged.hashes) or ""
     if leaf.parentHash ~= expected then fail("leaf parent hash does not match the path") end
     self.nodes[2 * sender] = { leaf = leaf }
     return merged
@@ -2418,7 +2426,7 @@ local daveMls = (function()
       if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
       local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
       keepPrivates()
-      nextGc.treeHash = t:treeHash()
+      nextGc.treeHash = t:treeHash(nil, nil, merged.hashes)
       if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(nextGc)) end
     else
       keepPrivates()
@@ -2489,7 +2497,7 @@ local daveMls = (function()
   local function nodeKey(n) return (n.leaf or n.parent).encryptionKey end
 
   -- Fills our filtered direct path with fresh keys and returns the encoded UpdatePath, the commit
-  -- secret and the path secret of each new node.
+  -- secret, the path secret of each new node, the path and the new tree hash.
   local function createPath(t, me, signaturePriv, gc, added, privates)
     local fdp, copath, old = t:filteredDirectPath(me), {}, t:leaf(me)
     local resolutions, secrets, secret = {}, {}, crypto().randomBytes(NH)
@@ -2508,14 +2516,18 @@ local daveMls = (function()
       t.nodes[p] = { parent = { encryptionKey = pk, parentHash = "", unmergedLeaves = {} } }
       secret = mls.deriveSecret(secret, "path")
     end
-    for k = #fdp - 1, 1, -1 do t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1]) end
+    local hashes = {}
+    for k = #fdp - 1, 1, -1 do
+      t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1], hashes)
+    end
     local leafPriv, leafPub = crypto().generateKeyPair()
     privates[2 * me] = leafPriv
     local leaf = mls.makeLeafNode({ encryptionKey = leafPub, signatureKey = old.signatureKey,
       identity = old.credential.identity, source = 3, capabilities = old.capabilities, extensions = old.extensions,
-      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1]) or "" }, signaturePriv, gc.groupId, me)
+      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1], hashes) or "" }, signaturePriv, gc.groupId, me)
     t.nodes[2 * me] = { leaf = leaf }
-    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = t:treeHash(),
+    local treeHash = t:treeHash(nil, nil, hashes)
+    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = treeHash,
       confirmedTranscriptHash = gc.confirmedTranscriptHash, extensions = gc.extensions })
     local w = mls.writer():raw(leaf.raw)
     w:list(fdp, function(s, p)
@@ -2526,7 +2538,7 @@ local daveMls = (function()
         e:vec(kem):vec(ct)
       end)
     end)
-    return w:bytes(), secret, secrets, fdp
+    return w:bytes(), secret, secrets, fdp, treeHash
   end
 
   -- Commits the queued proposals ({ ref, proposal }, all by reference) as member `state.leaf`. Returns
@@ -2544,9 +2556,12 @@ local daveMls = (function()
     for x, sk in pairs(state.privates) do
       if t.nodes[x] and nodeKey(t.nodes[x]) == keys[x] then privates[x] = sk end
     end
-    local path, commitSecret, pathSecrets, fdp
-    if needsPath then path, commitSecret, pathSecrets, fdp = createPath(t, me, signaturePriv, gc, added, privates) end
-    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions, treeHash = t:treeHash() }
+    local path, commitSecret, pathSecrets, fdp, treeHash
+    if needsPath then
+      path, commitSecret, pathSecrets, fdp, treeHash = createPath(t, me, signaturePriv, gc, added, privates)
+    end
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+      treeHash = treeHash or t:treeHash() }
     local secrets, context
     local message, confirmed, tag = mls.protectPublic({ groupId = gc.groupId, epoch = gc.epoch, senderType = 1,
       senderIndex = me, contentType = 3, body = mls.encodeCommit(refs, path) }, signaturePriv, state.context,
