@@ -160,13 +160,16 @@ end
 -- End-to-end encryption primitives -----------------------------------------------------------------------
 -- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
 -- S-box and round tables are the one place where secret bytes index a table (see the README).
+-- Takes the runtime (`rt`, its random source). Gives: randomBytes, equal, sha256, hmac, hkdfExtract,
+-- hkdfExpand, aesEncryptBlock, gcm, gcmSeal, gcmOpen, publicKey, ecdh, ecdsaSign, ecdsaVerify,
+-- ecdsaVerifyRaw, deriveKeyPair, generateKeyPair, sealBase, openBase (HPKE) and scrypt.
 
-local daveCrypto = (function()
+local daveCrypto = (function(rt)
   local spack, sunpack, schar, sbyte, srep, concat = string.pack, string.unpack, string.char, string.byte,
     string.rep, table.concat
 
   local function randomBytes(n)
-    local source = runtime.random_bytes
+    local source = rt.random_bytes
     if type(source) ~= "function" then
       error("DAVE needs runtime.random_bytes, a secure random source, which this runtime does not have", 2)
     end
@@ -476,9 +479,9 @@ local daveCrypto = (function()
     local t15 = a7 * b9 + a8 * b8 + a9 * b7
     local t16 = a8 * b9 + a9 * b8
     local t17 = a9 * b9
-    local t18, q = 0, nil
-    q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff; t7 = t7 + (q << 18)
-    t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
+    local t18 = 0
+    local q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff
+    t7 = t7 + (q << 18); t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
     q = t2 & MASK; t3 = t3 + (q << 29) + (t2 >> 29); t4 = t4 + (q << 29) - q; t5 = t5 + q * 0x1ff; t8 = t8 + (q << 18)
     t9 = t9 + q * 0x1fe00000; t10 = t10 + q * 0xffffff
     q = t3 & MASK; t4 = t4 + (q << 29) + (t3 >> 29); t5 = t5 + (q << 29) - q; t6 = t6 + q * 0x1ff; t9 = t9 + (q << 18)
@@ -520,9 +523,9 @@ local daveCrypto = (function()
     local t15 = d7 * a9 + a8 * a8
     local t16 = d8 * a9
     local t17 = a9 * a9
-    local t18, q = 0, nil
-    q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff; t7 = t7 + (q << 18)
-    t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
+    local t18 = 0
+    local q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff
+    t7 = t7 + (q << 18); t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
     q = t2 & MASK; t3 = t3 + (q << 29) + (t2 >> 29); t4 = t4 + (q << 29) - q; t5 = t5 + q * 0x1ff; t8 = t8 + (q << 18)
     t9 = t9 + q * 0x1fe00000; t10 = t10 + q * 0xffffff
     q = t3 & MASK; t4 = t4 + (q << 29) + (t3 >> 29); t5 = t5 + (q << 29) - q; t6 = t6 + q * 0x1ff; t9 = t9 + (q << 18)
@@ -1136,36 +1139,6 @@ local daveCrypto = (function()
     return plaintext
   end
 
-  -- MLS labelled helpers ---------------------------------------------------------------------------------
-  local function vec(s)
-    local n = #s
-    if n < 0x40 then return schar(n) .. s end
-    if n < 0x4000 then return spack(">I2", 0x4000 | n) .. s end
-    return spack(">I4", 0x80000000 | n) .. s
-  end
-  local function labelled(label) return vec("MLS 1.0 " .. label) end
-
-  local function expandWithLabel(secret, label, context, length)
-    return hkdfExpand(secret, u16(length) .. labelled(label) .. vec(context), length)
-  end
-  local function deriveSecret(secret, label) return expandWithLabel(secret, label, "", 32) end
-  local function deriveTreeSecret(secret, label, generation, length)
-    return expandWithLabel(secret, label, spack(">I4", generation), length)
-  end
-  local function refHash(label, value) return sha256(vec(label) .. vec(value)) end
-  local function makeKeyPackageRef(keyPackage) return refHash("MLS 1.0 KeyPackage Reference", keyPackage) end
-  local function signWithLabel(sk, label, content) return ecdsaSign(sk, labelled(label) .. vec(content)) end
-  local function verifyWithLabel(pk, label, content, sig)
-    return ecdsaVerify(pk, labelled(label) .. vec(content), sig)
-  end
-  --- kem_output and ciphertext.
-  local function encryptWithLabel(pk, label, context, plaintext)
-    return sealBase(pk, labelled(label) .. vec(context), "", plaintext)
-  end
-  local function decryptWithLabel(sk, label, context, kemOutput, ciphertext)
-    return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
-  end
-
   -- scrypt (RFC 7914), for the pairwise verification code only; its memory (128 * r * N bytes) is the
   -- point of it. Words are little-endian 32-bit integers.
   local W32 <const> = 0xFFFFFFFF
@@ -1269,19 +1242,19 @@ local daveCrypto = (function()
     hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
     publicKey = publicKey, ecdh = ecdh, ecdsaSign = ecdsaSign, ecdsaVerify = ecdsaVerify,
     ecdsaVerifyRaw = ecdsaVerifyRaw, deriveKeyPair = deriveKeyPair, generateKeyPair = generateKeyPair,
-    sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
-    deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
-    signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
-    decryptWithLabel = decryptWithLabel, scrypt = scrypt,
+    sealBase = sealBase, openBase = openBase, scrypt = scrypt,
   }
-end)()
+end)(runtime)
 M._daveCrypto = daveCrypto
 
 -- DAVE: MLS (cipher suite 2) ----------------------------------------------------------------------------
 -- The group layer under end-to-end voice encryption: the wire codec, tree arithmetic and the secret
--- derivations of an epoch. The hash, HMAC and AEAD come from daveCrypto, looked up when first used.
+-- derivations of an epoch, the group member of a call, its media keys and frames, and DAVE's binary
+-- gateway messages. Takes the primitives (daveCrypto) and the runtime (`rt`, its clocks). Gives the table
+-- `mls`: codec (varint, writer, reader), tree, structures (read*), key schedule, secret tree and ratchets,
+-- RatchetTree, PublicMessage, Welcome, join, commits, member (Member), media and wire.
 
-local daveMls = (function()
+local daveMls = (function(crypto, rt)
   local mls = {}
 
   -- Raised for every malformed or out-of-range input; callers catch it with pcall.
@@ -1303,6 +1276,7 @@ local daveMls = (function()
   Writer.__index = Writer
   function mls.writer() return setmetatable({ n = 0 }, Writer) end
   function Writer:raw(s) self.n = self.n + 1 self[self.n] = s return self end
+  function Writer:bytes() return table.concat(self, "", 1, self.n) end
   function Writer:u8(v) return self:raw(string.pack(">I1", v)) end
   function Writer:u16(v) return self:raw(string.pack(">I2", v)) end
   function Writer:u32(v) return self:raw(string.pack(">I4", v)) end
@@ -1324,7 +1298,6 @@ local daveMls = (function()
     fn(self, v)
     return self
   end
-  function Writer:bytes() return table.concat(self, "", 1, self.n) end
 
   local Reader = {}
   Reader.__index = Reader
@@ -1334,6 +1307,10 @@ local daveMls = (function()
     if len < 0 or p + len - 1 > self.stop then fail("truncated input") end
     self.pos = p + len
     return self.s:sub(p, p + len - 1)
+  end
+  function Reader:done() return self.pos > self.stop end
+  function Reader:finish()
+    if not self:done() then fail("trailing bytes") end
   end
   local function int(self, len)
     local v = string.unpack(">I" .. len, self:take(len))
@@ -1376,10 +1353,6 @@ local daveMls = (function()
     if present == 0 then return nil end
     if present ~= 1 then fail("invalid optional marker") end
     return fn(self)
-  end
-  function Reader:done() return self.pos > self.stop end
-  function Reader:finish()
-    if not self:done() then fail("trailing bytes") end
   end
   -- The bytes consumed since position p (for signatures over what was just parsed).
   function Reader:since(p) return self.s:sub(p, self.pos - 1) end
@@ -1578,33 +1551,42 @@ local daveMls = (function()
     return a
   end
 
-  -- Cipher suite 2 through daveCrypto: SHA-256, HMAC-SHA-256, HKDF-SHA-256.
+  -- Cipher suite 2: SHA-256, HMAC-SHA-256, HKDF-SHA-256, ECDSA P-256 and HPKE from daveCrypto.
 
   local NH <const>, NK <const>, NN <const> = 32, 16, 12
   mls.NH, mls.NK, mls.NN = NH, NK, NN
   local ZERO <const> = string.rep("\0", NH)
 
-  local function crypto()
-    local c = M._daveCrypto
-    if not c then fail("no crypto primitives") end
-    return c
-  end
-  local function hash(s) return crypto().sha256(s) end
-  local function mac(k, s) return crypto().hmac(k, s) end
-  local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
+  local hash, mac, extract = crypto.sha256, crypto.hmac, crypto.hkdfExtract
   mls.hash, mls.mac = hash, mac
 
-  -- The labelled derivations, signatures and encryption are daveCrypto's.
-  for _, name in ipairs({ "expandWithLabel", "deriveSecret", "deriveTreeSecret", "refHash", "signWithLabel",
-    "decryptWithLabel" }) do
-    mls[name] = function(...) return crypto()[name](...) end
+  -- The labelled derivations, signatures and encryption: labels are prefixed "MLS 1.0 ", and label and
+  -- content or context go in as vectors.
+  local function vec(s) return varint(#s) .. s end
+  local function labelled(label) return vec("MLS 1.0 " .. label) end
+
+  function mls.expandWithLabel(secret, label, context, length)
+    return crypto.hkdfExpand(secret, string.pack(">I2", length) .. labelled(label) .. vec(context), length)
   end
-  function mls.verifyWithLabel(...) return crypto().verifyWithLabel(...) == true end
-  function mls.keyPackageRef(raw) return crypto().makeKeyPackageRef(raw) end
+  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
+  function mls.deriveTreeSecret(secret, label, generation, length)
+    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), length)
+  end
+  function mls.refHash(label, value) return hash(vec(label) .. vec(value)) end
+  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
+  function mls.signWithLabel(sk, label, content) return crypto.ecdsaSign(sk, labelled(label) .. vec(content)) end
+  function mls.verifyWithLabel(pk, label, content, sig)
+    return crypto.ecdsaVerify(pk, labelled(label) .. vec(content), sig) == true
+  end
+  --- kem_output and ciphertext; raises when `pub` is not a valid key.
   function mls.encryptWithLabel(pub, label, context, plaintext)
-    local enc, ct = crypto().encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto.sealBase(pub, labelled(label) .. vec(context), "", plaintext)
     if not enc then fail("encryption failed: " .. tostring(ct)) end
     return enc, ct
+  end
+  --- The plaintext, or nil and why.
+  function mls.decryptWithLabel(sk, label, context, kemOutput, ciphertext)
+    return crypto.openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
   end
 
   -- Key schedule --------------------------------------------------------------------------------------
@@ -1786,11 +1768,11 @@ local daveMls = (function()
     x = x or tree.root(self.leaves)
     if excluded and not next(excluded) then excluded = nil end
     if memo and not excluded and memo[x] then return memo[x] end
-    local n, w, h = self.nodes[x], mls.writer(), nil
+    local n, w = self.nodes[x], mls.writer()
     if tree.isLeaf(x) then
       w:u8(1):u32(x // 2)
       if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
-      h = hash(w:bytes())
+      local h = hash(w:bytes())
       if memo and not excluded then memo[x] = h end
       return h
     end
@@ -1804,7 +1786,8 @@ local daveMls = (function()
     else
       w:u8(0)
     end
-    h = hash(w:vec(self:treeHash(tree.left(x), excluded, memo)):vec(self:treeHash(tree.right(x), excluded, memo))
+    local h = hash(w:vec(self:treeHash(tree.left(x), excluded, memo))
+      :vec(self:treeHash(tree.right(x), excluded, memo))
       :bytes())
     if memo and not excluded then memo[x] = h end
     return h
@@ -1982,7 +1965,7 @@ local daveMls = (function()
   function mls.verifyPublicMessage(m, signatureKey, groupContext, membershipKey)
     local tbs = contentTbs(1, m.content.raw, m.senderType, groupContext)
     if m.senderType == 1 then
-      if not crypto().equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
+      if not crypto.equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
     end
     return mls.verifyWithLabel(signatureKey, "FramedContentTBS", tbs, m.signature)
   end
@@ -2059,7 +2042,7 @@ local daveMls = (function()
 
   -- A key package's lifetime holds now (seconds since 1970, compared as unsigned 64-bit numbers).
   local function lifetimeValid(leaf)
-    local now = runtime.time() // 1000
+    local now = rt.time() // 1000
     return not math.ult(now, leaf.notBefore) and not math.ult(leaf.notAfter, now)
   end
 
@@ -2159,7 +2142,7 @@ local daveMls = (function()
     gr:finish()
     local member = extract(gs.joiner, ZERO)
     local welcomeSecret = mls.deriveSecret(member, "welcome")
-    local info = crypto().gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
+    local info = crypto.gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
       mls.expandWithLabel(welcomeSecret, "nonce", "", NN), welcome.encryptedGroupInfo, "", 16)
     if not info then fail("cannot decrypt the group info") end
     local ir = mls.reader(info)
@@ -2167,7 +2150,7 @@ local daveMls = (function()
     ir:finish()
     local secrets = mls.epochFromJoiner(gs.joiner, gi.context)
     local tag = mls.confirmationTag(secrets.confirmation, gi.groupContext.confirmedTranscriptHash)
-    if not crypto().equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
+    if not crypto.equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
     return gs, gi, secrets
   end
 
@@ -2191,7 +2174,7 @@ local daveMls = (function()
 
   -- The HPKE key pair of a tree node from its path secret.
   function mls.nodeKeyPair(pathSecret)
-    local sk, pk = crypto().deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
+    local sk, pk = crypto.deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
     return sk, pk
   end
 
@@ -2436,7 +2419,7 @@ local daveMls = (function()
       string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
     local context = reencodeContext(nextGc)
     local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
-    if not crypto().equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
+    if not crypto.equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
     then
       fail("bad confirmation tag")
     end
@@ -2488,7 +2471,7 @@ local daveMls = (function()
     local gc = { groupId = groupId, epoch = 0, treeHash = t:treeHash(), confirmedTranscriptHash = EMPTY_TAG_INPUT,
       extensions = extensionList or {} }
     local context = mls.encodeGroupContext(gc)
-    local secrets = mls.nextEpoch(crypto().randomBytes(NH), nil, context)
+    local secrets = mls.nextEpoch(crypto.randomBytes(NH), nil, context)
     local tag = mls.confirmationTag(secrets.confirmation, EMPTY_TAG_INPUT)
     return { groupContext = gc, context = context, tree = t, leaf = 0, secrets = secrets,
       privates = { [0] = encryptionPriv }, interimTranscriptHash = mls.interimTranscriptHash(EMPTY_TAG_INPUT, tag) }
@@ -2500,7 +2483,7 @@ local daveMls = (function()
   -- secret, the path secret of each new node, the path and the new tree hash.
   local function createPath(t, me, signaturePriv, gc, added, privates)
     local fdp, copath, old = t:filteredDirectPath(me), {}, t:leaf(me)
-    local resolutions, secrets, secret = {}, {}, crypto().randomBytes(NH)
+    local resolutions, secrets, secret = {}, {}, crypto.randomBytes(NH)
     for k, p in ipairs(fdp) do
       copath[k] = copathChild(p, k == 1 and 2 * me or fdp[k - 1])
       local res = {}
@@ -2520,7 +2503,7 @@ local daveMls = (function()
     for k = #fdp - 1, 1, -1 do
       t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1], hashes)
     end
-    local leafPriv, leafPub = crypto().generateKeyPair()
+    local leafPriv, leafPub = crypto.generateKeyPair()
     privates[2 * me] = leafPriv
     local leaf = mls.makeLeafNode({ encryptionKey = leafPub, signatureKey = old.signatureKey,
       identity = old.credential.identity, source = 3, capabilities = old.capabilities, extensions = old.extensions,
@@ -2577,7 +2560,7 @@ local daveMls = (function()
     local infoTbs = mls.writer():raw(context):extensions({ { type = EXT_RATCHET_TREE, data = t:encode() } })
       :vec(tag):u32(me):bytes()
     local info = infoTbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "GroupInfoTBS", infoTbs)):bytes()
-    local encryptedInfo = crypto().gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
+    local encryptedInfo = crypto.gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
       mls.expandWithLabel(secrets.welcome, "nonce", "", NN), info, "", 16)
     local entries = {}
     for i in pairs(added) do entries[#entries + 1] = i end
@@ -2730,7 +2713,7 @@ local daveMls = (function()
   function media.encryptFrame(k, truncated, frame, ranges)
     ranges = ranges or {}
     local plain, clear = split(frame, ranges, #frame)
-    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local ctx = type(k) == "table" and k or crypto.gcm(k)
     local sealed = ctx:seal(media.nonce(truncated), plain, clear, media.TAG_SIZE)
     local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
     for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
@@ -2742,7 +2725,7 @@ local daveMls = (function()
   -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
   function media.decryptFrame(k, frame, parsed)
     local enc, clear = split(frame, parsed.ranges, parsed.size)
-    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local ctx = type(k) == "table" and k or crypto.gcm(k)
     local plain = ctx:open(media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
     if not plain then return nil end
     return interleave(frame, parsed.ranges, parsed.size, plain)
@@ -2766,7 +2749,7 @@ local daveMls = (function()
     if self.nonce == 0 then self.wraps = self.wraps + 1 end
     local g = self.wraps * 256 + (self.nonce >> 24)
     if g ~= self.generation then
-      self.generation, self.gcm = g, crypto().gcm(self.ratchet:get(g))
+      self.generation, self.gcm = g, crypto.gcm(self.ratchet:get(g))
       self.ratchet:erase(g)
     end
     return media.encryptFrame(self.gcm, self.nonce, frame, ranges)
@@ -2794,7 +2777,7 @@ local daveMls = (function()
     if not ctx then
       local k = r.keys:get(g)
       if not k then return nil end
-      ctx = crypto().gcm(k)
+      ctx = crypto.gcm(k)
       r.gcms[g] = ctx
     end
     local plain = media.decryptFrame(ctx, frame, parsed)
@@ -2897,6 +2880,33 @@ local daveMls = (function()
   -- The six groups of five digits members compare to check their call.
   function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
 
+  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
+  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
+  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
+    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
+    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
+    -- Byte order, whatever the C locale says about `<` on strings.
+    for i = 1, math.min(#a, #b) do
+      if a:byte(i) ~= b:byte(i) then
+        if a:byte(i) > b:byte(i) then a, b = b, a end
+        break
+      end
+    end
+    return crypto.scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
+  end
+  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
+  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
+  function media.verificationCode(state, selfUser, other)
+    local identity, theirs = string.pack(">i8", userId(other)), nil
+    for i = 0, state.tree.leaves - 1 do
+      local leaf = state.tree:leaf(i)
+      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
+    end
+    if not theirs then return nil end
+    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
+    return media.displayableCode(fp, 45, 5)
+  end
+
   -- A member of a call's group ------------------------------------------------------------------------
   -- What one participant does with the gateway's MLS messages: key packages, the proposals it accepts,
   -- its commits, the commits and Welcomes it processes, and the media keys of each epoch. Failures raise
@@ -2915,7 +2925,7 @@ local daveMls = (function()
     opts = opts or {}
     local self = setmetatable({ userId = tostring(user), identity = snowflake(user), groupId = snowflake(channel),
       autoExecute = opts.execute ~= false, decryptors = {}, queue = {} }, Member)
-    self.signaturePriv, self.signaturePub = crypto().generateKeyPair()
+    self.signaturePriv, self.signaturePub = crypto.generateKeyPair()
     return self
   end
 
@@ -2945,8 +2955,8 @@ local daveMls = (function()
   -- A fresh bare KeyPackage (never reused), and a pending one-member group when the sender is known.
   function Member:keyPackage()
     self:reset()
-    local initPriv, initPub = crypto().generateKeyPair()
-    local encPriv, encPub = crypto().generateKeyPair()
+    local initPriv, initPub = crypto.generateKeyPair()
+    local encPriv, encPub = crypto.generateKeyPair()
     self.kp = mls.makeKeyPackage(self.identity, self.signaturePriv, self.signaturePub, initPub, encPub)
     self.kpPrivates = { init = initPriv, encryption = encPriv }
     self:_createPending()
@@ -3015,13 +3025,19 @@ local daveMls = (function()
     if exts ~= 1 then return "the group does not name the gateway as its external sender" end
   end
 
+  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
+  function Member:execute()
+    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
+    self.code, self.nextCode = self.nextCode, nil
+  end
+
   -- Derives the epoch's media keys: a decryptor ratchet per other member now, our own sending key at
   -- once or on execute().
   function Member:_useGroup(st)
     local problem = groupProblem(st, self.externalSender.raw)
     if problem then fail(problem) end
     self.group, self.pending, self.commit, self.queue, self.proposed = st, nil, nil, {}, false
-    local now = runtime.now()
+    local now = rt.now()
     for i = 0, st.tree.leaves - 1 do
       local leaf = st.tree:leaf(i)
       if leaf then
@@ -3081,11 +3097,6 @@ local daveMls = (function()
     return "joined"
   end
 
-  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
-  function Member:execute()
-    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
-    self.code, self.nextCode = self.nextCode, nil
-  end
 
   -- Our Opus frame as a protocol frame, or nil without a sending key.
   function Member:encryptOpus(frame)
@@ -3093,14 +3104,14 @@ local daveMls = (function()
     return e and e:encrypt(frame)
   end
 
-  -- Accepts unencrypted frames until `untilMs` (runtime.now(); true = for as long as version 0 lasts).
+  -- Accepts unencrypted frames until `untilMs` (rt.now(); true = for as long as version 0 lasts).
   function Member:setPassthrough(untilMs) self.passthroughUntil = untilMs end
 
   -- A sender's frame in the clear: silence as it is, clear frames only while passthrough is allowed;
   -- nil when it does not decrypt.
   function Member:decrypt(user, frame)
     if frame == "\xF8\xFF\xFE" then return frame end
-    local now, d = runtime.now(), self.decryptors[tostring(user)]
+    local now, d = rt.now(), self.decryptors[tostring(user)]
     if not media.parseFrame(frame) then
       local p = self.passthroughUntil
       return (p == true or (p and now < p)) and frame or nil
@@ -3117,35 +3128,8 @@ local daveMls = (function()
     return self.group and media.verificationCode(self.group, self.userId, tostring(user))
   end
 
-  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
-  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
-  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
-    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
-    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
-    -- Byte order, whatever the C locale says about `<` on strings.
-    for i = 1, math.min(#a, #b) do
-      if a:byte(i) ~= b:byte(i) then
-        if a:byte(i) > b:byte(i) then a, b = b, a end
-        break
-      end
-    end
-    return crypto().scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
-  end
-  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
-  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
-  function media.verificationCode(state, selfUser, other)
-    local identity, theirs = string.pack(">i8", userId(other)), nil
-    for i = 0, state.tree.leaves - 1 do
-      local leaf = state.tree:leaf(i)
-      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
-    end
-    if not theirs then return nil end
-    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
-    return media.displayableCode(fp, 45, 5)
-  end
-
   return mls
-end)()
+end)(daveCrypto, runtime)
 M._daveMls = daveMls
 
 -- DAVE session ------------------------------------------------------------------------------------------
