@@ -459,26 +459,8 @@ local daveCrypto = (function(rt)
   -- Multiplication and squaring modulo p = 2^256 - 2^224 + 2^192 + 2^96 - 1 with its limbs as constants:
   -- p = -1 mod 2^29 makes each reduction step's factor the low limb itself, and five limbs of p are
   -- 0, a power of two or all ones. Generated; the squaring doubles the cross products once.
-  local function pmul(a, b)
-    local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
-    local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
-    local t1 = a1 * b1
-    local t2 = a1 * b2 + a2 * b1
-    local t3 = a1 * b3 + a2 * b2 + a3 * b1
-    local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
-    local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
-    local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
-    local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
-    local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
-    local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
-    local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
-    local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
-    local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
-    local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
-    local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
-    local t15 = a7 * b9 + a8 * b8 + a9 * b7
-    local t16 = a8 * b9 + a9 * b8
-    local t17 = a9 * b9
+  -- The Montgomery reduction of a product's columns t1..t17.
+  local function reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
     local t18 = 0
     local q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff
     t7 = t7 + (q << 18); t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
@@ -503,6 +485,29 @@ local daveCrypto = (function(rt)
     return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
   end
 
+  local function pmul(a, b)
+    local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
+    local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
+    local t1 = a1 * b1
+    local t2 = a1 * b2 + a2 * b1
+    local t3 = a1 * b3 + a2 * b2 + a3 * b1
+    local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
+    local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
+    local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
+    local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
+    local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
+    local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
+    local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
+    local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
+    local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
+    local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
+    local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
+    local t15 = a7 * b9 + a8 * b8 + a9 * b7
+    local t16 = a8 * b9 + a9 * b8
+    local t17 = a9 * b9
+    return reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+  end
+
   local function psqr(a)
     local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
     local d1, d2, d3, d4, d5, d6, d7, d8 = a1 << 1, a2 << 1, a3 << 1, a4 << 1, a5 << 1, a6 << 1, a7 << 1, a8 << 1
@@ -523,28 +528,7 @@ local daveCrypto = (function(rt)
     local t15 = d7 * a9 + a8 * a8
     local t16 = d8 * a9
     local t17 = a9 * a9
-    local t18 = 0
-    local q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff
-    t7 = t7 + (q << 18); t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
-    q = t2 & MASK; t3 = t3 + (q << 29) + (t2 >> 29); t4 = t4 + (q << 29) - q; t5 = t5 + q * 0x1ff; t8 = t8 + (q << 18)
-    t9 = t9 + q * 0x1fe00000; t10 = t10 + q * 0xffffff
-    q = t3 & MASK; t4 = t4 + (q << 29) + (t3 >> 29); t5 = t5 + (q << 29) - q; t6 = t6 + q * 0x1ff; t9 = t9 + (q << 18)
-    t10 = t10 + q * 0x1fe00000; t11 = t11 + q * 0xffffff
-    q = t4 & MASK; t5 = t5 + (q << 29) + (t4 >> 29); t6 = t6 + (q << 29) - q; t7 = t7 + q * 0x1ff
-    t10 = t10 + (q << 18); t11 = t11 + q * 0x1fe00000; t12 = t12 + q * 0xffffff
-    q = t5 & MASK; t6 = t6 + (q << 29) + (t5 >> 29); t7 = t7 + (q << 29) - q; t8 = t8 + q * 0x1ff
-    t11 = t11 + (q << 18); t12 = t12 + q * 0x1fe00000; t13 = t13 + q * 0xffffff
-    q = t6 & MASK; t7 = t7 + (q << 29) + (t6 >> 29); t8 = t8 + (q << 29) - q; t9 = t9 + q * 0x1ff
-    t12 = t12 + (q << 18); t13 = t13 + q * 0x1fe00000; t14 = t14 + q * 0xffffff
-    q = t7 & MASK; t8 = t8 + (q << 29) + (t7 >> 29); t9 = t9 + (q << 29) - q; t10 = t10 + q * 0x1ff
-    t13 = t13 + (q << 18); t14 = t14 + q * 0x1fe00000; t15 = t15 + q * 0xffffff
-    q = t8 & MASK; t9 = t9 + (q << 29) + (t8 >> 29); t10 = t10 + (q << 29) - q; t11 = t11 + q * 0x1ff
-    t14 = t14 + (q << 18); t15 = t15 + q * 0x1fe00000; t16 = t16 + q * 0xffffff
-    q = t9 & MASK; t10 = t10 + (q << 29) + (t9 >> 29); t11 = t11 + (q << 29) - q; t12 = t12 + q * 0x1ff
-    t15 = t15 + (q << 18); t16 = t16 + q * 0x1fe00000; t17 = t17 + q * 0xffffff
-    t11 = t11 + (t10 >> 29); t12 = t12 + (t11 >> 29); t13 = t13 + (t12 >> 29); t14 = t14 + (t13 >> 29)
-    t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
-    return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
+    return reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
   end
 
   -- `mul` and `sqr` replace the generic Montgomery product when the modulus has a faster one.
