@@ -485,28 +485,32 @@ local daveCrypto = (function(rt)
     return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
   end
 
-  local function pmul(a, b)
-    local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
-    local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
-    local t1 = a1 * b1
-    local t2 = a1 * b2 + a2 * b1
-    local t3 = a1 * b3 + a2 * b2 + a3 * b1
-    local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
-    local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
-    local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
-    local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
-    local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
-    local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
-    local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
-    local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
-    local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
-    local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
-    local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
-    local t15 = a7 * b9 + a8 * b8 + a9 * b7
-    local t16 = a8 * b9 + a9 * b8
-    local t17 = a9 * b9
-    return reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+  -- Montgomery products: the columns of a * b, then the modulus' reduction of them.
+  local function multiplier(reduce)
+    return function(a, b)
+      local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
+      local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
+      local t1 = a1 * b1
+      local t2 = a1 * b2 + a2 * b1
+      local t3 = a1 * b3 + a2 * b2 + a3 * b1
+      local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
+      local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
+      local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
+      local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
+      local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
+      local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
+      local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
+      local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
+      local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
+      local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
+      local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
+      local t15 = a7 * b9 + a8 * b8 + a9 * b7
+      local t16 = a8 * b9 + a9 * b8
+      local t17 = a9 * b9
+      return reduce(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+    end
   end
+  local pmul = multiplier(reduceP)
 
   local function psqr(a)
     local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
@@ -549,27 +553,8 @@ local daveCrypto = (function(rt)
     local m1, m2, m3, m4, m5, m6, m7, m8, m9 = table.unpack(m)
     local n1, n2, n3, n4, n5, n6, n7, n8, n9 = table.unpack(F.m2)
 
-    -- Unrolled: locals instead of table slots make this several times faster.
-    local function genericMul(a, b)
-      local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
-      local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
-      local t1 = a1 * b1
-      local t2 = a1 * b2 + a2 * b1
-      local t3 = a1 * b3 + a2 * b2 + a3 * b1
-      local t4 = a1 * b4 + a2 * b3 + a3 * b2 + a4 * b1
-      local t5 = a1 * b5 + a2 * b4 + a3 * b3 + a4 * b2 + a5 * b1
-      local t6 = a1 * b6 + a2 * b5 + a3 * b4 + a4 * b3 + a5 * b2 + a6 * b1
-      local t7 = a1 * b7 + a2 * b6 + a3 * b5 + a4 * b4 + a5 * b3 + a6 * b2 + a7 * b1
-      local t8 = a1 * b8 + a2 * b7 + a3 * b6 + a4 * b5 + a5 * b4 + a6 * b3 + a7 * b2 + a8 * b1
-      local t9 = a1 * b9 + a2 * b8 + a3 * b7 + a4 * b6 + a5 * b5 + a6 * b4 + a7 * b3 + a8 * b2 + a9 * b1
-      local t10 = a2 * b9 + a3 * b8 + a4 * b7 + a5 * b6 + a6 * b5 + a7 * b4 + a8 * b3 + a9 * b2
-      local t11 = a3 * b9 + a4 * b8 + a5 * b7 + a6 * b6 + a7 * b5 + a8 * b4 + a9 * b3
-      local t12 = a4 * b9 + a5 * b8 + a6 * b7 + a7 * b6 + a8 * b5 + a9 * b4
-      local t13 = a5 * b9 + a6 * b8 + a7 * b7 + a8 * b6 + a9 * b5
-      local t14 = a6 * b9 + a7 * b8 + a8 * b7 + a9 * b6
-      local t15 = a7 * b9 + a8 * b8 + a9 * b7
-      local t16 = a8 * b9 + a9 * b8
-      local t17 = a9 * b9
+    -- The reduction for any modulus; unrolled: locals instead of table slots make it several times faster.
+    local function reduce(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
       local t18 = 0
       local q = (t1 * minv) & MASK; t1 = t1 + q * m1; t2 = t2 + q * m2; t3 = t3 + q * m3; t4 = t4 + q * m4
       t5 = t5 + q * m5; t6 = t6 + q * m6; t7 = t7 + q * m7; t8 = t8 + q * m8; t9 = t9 + q * m9; t2 = t2 + (t1 >> 29)
@@ -596,6 +581,7 @@ local daveCrypto = (function(rt)
       t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
       return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
     end
+    local genericMul = multiplier(reduce)
 
     -- Carries the limbs, then takes n off once without a branch when the sum reached it.
     local function subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
