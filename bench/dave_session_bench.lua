@@ -1,9 +1,9 @@
 -- DAVE costs on the path a voice connection takes, in pure Lua 5.4 (not a test):
 --   lua5.4 bench/dave_session_bench.lua [--profile]
--- The bot joining groups of 9, 26 and 99 members by a Welcome (the other members all added by one
--- commit), its commit removing a member (with its path) in groups of 9 and 99, one stream of
--- 160-byte Opus frames encrypted, and eight speakers' frames decrypted. --profile samples where the
--- joins and commits spend their time.
+-- The bot joining groups of 9, 26 and 99 members (itself included) by a Welcome, all of them but the
+-- first added by one commit; its commit removing a member (with its path) in groups of 9 and 99; one
+-- stream of 160-byte Opus frames encrypted; seven speakers' frames decrypted (and the share of a core
+-- ten would take). --profile samples where the joins and commits spend their time.
 package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
 require("runtime").reset()
 local voice = require("@discord/voice")
