@@ -456,32 +456,33 @@ local daveCrypto = (function(rt)
     return d
   end
 
-  -- Multiplication and squaring modulo p = 2^256 - 2^224 + 2^192 + 2^96 - 1 with its limbs as constants:
-  -- p = -1 mod 2^29 makes each reduction step's factor the low limb itself, and five limbs of p are
-  -- 0, a power of two or all ones. Generated; the squaring doubles the cross products once.
-  -- The Montgomery reduction of a product's columns t1..t17.
+  -- Multiplication and squaring modulo p = 2^256 - 2^224 + 2^192 + 2^96 - 1. In the Montgomery
+  -- reduction of a product's columns t1..t17, p = -1 mod 2^29 makes each step's factor q the low limb
+  -- itself, and q * p is q shifted four times (the -q only cancels the low limb, which is carried out
+  -- whole); limbs may go negative on the way, so carries divide instead of shifting. Generated, as is
+  -- the squaring, which doubles the cross products once.
   local function reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
-    local t18 = 0
-    local q = t1 & MASK; t2 = t2 + (q << 29) + (t1 >> 29); t3 = t3 + (q << 29) - q; t4 = t4 + q * 0x1ff
-    t7 = t7 + (q << 18); t8 = t8 + q * 0x1fe00000; t9 = t9 + q * 0xffffff
-    q = t2 & MASK; t3 = t3 + (q << 29) + (t2 >> 29); t4 = t4 + (q << 29) - q; t5 = t5 + q * 0x1ff; t8 = t8 + (q << 18)
-    t9 = t9 + q * 0x1fe00000; t10 = t10 + q * 0xffffff
-    q = t3 & MASK; t4 = t4 + (q << 29) + (t3 >> 29); t5 = t5 + (q << 29) - q; t6 = t6 + q * 0x1ff; t9 = t9 + (q << 18)
-    t10 = t10 + q * 0x1fe00000; t11 = t11 + q * 0xffffff
-    q = t4 & MASK; t5 = t5 + (q << 29) + (t4 >> 29); t6 = t6 + (q << 29) - q; t7 = t7 + q * 0x1ff
-    t10 = t10 + (q << 18); t11 = t11 + q * 0x1fe00000; t12 = t12 + q * 0xffffff
-    q = t5 & MASK; t6 = t6 + (q << 29) + (t5 >> 29); t7 = t7 + (q << 29) - q; t8 = t8 + q * 0x1ff
-    t11 = t11 + (q << 18); t12 = t12 + q * 0x1fe00000; t13 = t13 + q * 0xffffff
-    q = t6 & MASK; t7 = t7 + (q << 29) + (t6 >> 29); t8 = t8 + (q << 29) - q; t9 = t9 + q * 0x1ff
-    t12 = t12 + (q << 18); t13 = t13 + q * 0x1fe00000; t14 = t14 + q * 0xffffff
-    q = t7 & MASK; t8 = t8 + (q << 29) + (t7 >> 29); t9 = t9 + (q << 29) - q; t10 = t10 + q * 0x1ff
-    t13 = t13 + (q << 18); t14 = t14 + q * 0x1fe00000; t15 = t15 + q * 0xffffff
-    q = t8 & MASK; t9 = t9 + (q << 29) + (t8 >> 29); t10 = t10 + (q << 29) - q; t11 = t11 + q * 0x1ff
-    t14 = t14 + (q << 18); t15 = t15 + q * 0x1fe00000; t16 = t16 + q * 0xffffff
-    q = t9 & MASK; t10 = t10 + (q << 29) + (t9 >> 29); t11 = t11 + (q << 29) - q; t12 = t12 + q * 0x1ff
-    t15 = t15 + (q << 18); t16 = t16 + q * 0x1fe00000; t17 = t17 + q * 0xffffff
-    t11 = t11 + (t10 >> 29); t12 = t12 + (t11 >> 29); t13 = t13 + (t12 >> 29); t14 = t14 + (t13 >> 29)
-    t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
+    local q = t1 & MASK; t2 = t2 + t1 // 0x20000000; t4 = t4 + (q << 9); t7 = t7 + (q << 18); t8 = t8 - (q << 21)
+    t9 = t9 + (q << 24)
+    q = t2 & MASK; t3 = t3 + t2 // 0x20000000; t5 = t5 + (q << 9); t8 = t8 + (q << 18); t9 = t9 - (q << 21)
+    t10 = t10 + (q << 24)
+    q = t3 & MASK; t4 = t4 + t3 // 0x20000000; t6 = t6 + (q << 9); t9 = t9 + (q << 18); t10 = t10 - (q << 21)
+    t11 = t11 + (q << 24)
+    q = t4 & MASK; t5 = t5 + t4 // 0x20000000; t7 = t7 + (q << 9); t10 = t10 + (q << 18); t11 = t11 - (q << 21)
+    t12 = t12 + (q << 24)
+    q = t5 & MASK; t6 = t6 + t5 // 0x20000000; t8 = t8 + (q << 9); t11 = t11 + (q << 18); t12 = t12 - (q << 21)
+    t13 = t13 + (q << 24)
+    q = t6 & MASK; t7 = t7 + t6 // 0x20000000; t9 = t9 + (q << 9); t12 = t12 + (q << 18); t13 = t13 - (q << 21)
+    t14 = t14 + (q << 24)
+    q = t7 & MASK; t8 = t8 + t7 // 0x20000000; t10 = t10 + (q << 9); t13 = t13 + (q << 18); t14 = t14 - (q << 21)
+    t15 = t15 + (q << 24)
+    q = t8 & MASK; t9 = t9 + t8 // 0x20000000; t11 = t11 + (q << 9); t14 = t14 + (q << 18); t15 = t15 - (q << 21)
+    t16 = t16 + (q << 24)
+    q = t9 & MASK; t10 = t10 + t9 // 0x20000000; t12 = t12 + (q << 9); t15 = t15 + (q << 18); t16 = t16 - (q << 21)
+    t17 = t17 + (q << 24)
+    t11 = t11 + t10 // 0x20000000; t12 = t12 + t11 // 0x20000000; t13 = t13 + t12 // 0x20000000
+    t14 = t14 + t13 // 0x20000000; t15 = t15 + t14 // 0x20000000; t16 = t16 + t15 // 0x20000000
+    t17 = t17 + t16 // 0x20000000; local t18 = t17 // 0x20000000
     return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
   end
 
