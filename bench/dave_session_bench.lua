@@ -1,69 +1,133 @@
 -- DAVE costs on the path a voice connection takes, in pure Lua 5.4 (not a test):
---   lua5.4 bench/dave_session_bench.lua
--- A group of nine members that the bot joins by a Welcome, then the bot's commit removing one (with
--- its path), one stream of 160-byte Opus frames encrypted, and nine speakers' frames decrypted.
+--   lua5.4 bench/dave_session_bench.lua [--profile]
+-- The bot joining groups of 9, 26 and 99 members (itself included) by a Welcome, all of them but the
+-- first added by one commit; its commit removing a member (with its path) in groups of 9 and 99; one
+-- stream of 160-byte Opus frames encrypted; seven speakers' frames decrypted (and the share of a core
+-- ten would take). --profile samples where the joins and commits spend their time.
 package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
 require("runtime").reset()
 local voice = require("@discord/voice")
 local mls, crypto = voice._daveMls, voice._daveCrypto
 
+-- A sampling profiler: every 1000 VM instructions, each function on the stack counted once (the share
+-- of the time spent in it, callees included).
+local profile = arg[1] == "--profile" and {}
+local function sampled(f)
+  if not profile then return f() end
+  debug.sethook(function()
+    local seen, level = {}, 2
+    while true do
+      local info = debug.getinfo(level, "Sn")
+      if not info then break end
+      local key = ("%s:%d %s"):format(info.short_src:match("[^/]*$"), info.linedefined, info.name or "?")
+      if not seen[key] then seen[key], profile[key] = true, (profile[key] or 0) + 1 end
+      level = level + 1
+    end
+    profile.total = (profile.total or 0) + 1
+  end, "", 1000)
+  local a, b = f()
+  debug.sethook()
+  return a, b
+end
+local function report()
+  if not profile then return end
+  local rows, total = {}, profile.total or 1
+  for k, n in pairs(profile) do
+    if k ~= "total" then rows[#rows + 1] = { k, n } end
+  end
+  table.sort(rows, function(a, b) return a[2] > b[2] end)
+  for i = 1, math.min(45, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
+  profile = {}
+end
+
 local CHANNEL = "1180000000000000001"
+local GROUP_ID = string.pack(">i8", math.tointeger(CHANNEL))
 local priv, pub = crypto.deriveKeyPair(("g"):rep(32))
 local sender = mls.writer():vec(pub):u16(1):vec("gw"):bytes()
 local function proposals(epoch, bodies)
   local out = {}
   for i, b in ipairs(bodies) do
-    out[i] = mls.protectPublic({ groupId = string.pack(">i8", math.tointeger(CHANNEL)), epoch = epoch,
-      senderType = 2, senderIndex = 0, contentType = 2, body = b }, priv)
+    out[i] = mls.protectPublic({ groupId = GROUP_ID, epoch = epoch, senderType = 2, senderIndex = 0,
+      contentType = 2, body = b }, priv)
   end
   return mls.writer():vec(table.concat(out)):bytes()
 end
-local function timed(f) local t = os.clock() local a, b = f() return os.clock() - t, a, b end
-
-local members, ids, kps, adds = {}, {}, {}, {}
-for i = 1, 10 do
-  ids[i], members[i] = tostring(1000 + i), mls.member(tostring(1000 + i), CHANNEL)
-  members[i]:setExternalSender(sender)
+local function timed(f) local t = os.clock() local a, b = sampled(f) return os.clock() - t, a, b end
+local function member(i)
+  local m = mls.member(tostring(1000 + i), CHANNEL)
+  m:setExternalSender(sender)
+  return m
 end
-for i = 1, 9 do kps[i] = members[i]:keyPackage() end
-for i = 2, 9 do adds[#adds + 1] = "\0\1" .. kps[i] end
-local c, w = members[1]:processProposals("append", proposals(0, adds), ids)
-members[1]:processCommit(c)
-for i = 2, 9 do members[i]:processWelcome(w) end
 
-local bot = members[10]
-local tKp, kp = timed(function() return bot:keyPackage() end)
-local add = proposals(1, { "\0\1" .. kp })
-local tCommit, c2, w2 = timed(function() return members[1]:processProposals("append", add, ids) end)
-local tWelcome = timed(function() return bot:processWelcome(w2) end)
-for i = 1, 9 do
-  if i > 1 then members[i]:processProposals("append", add, ids) end
-  members[i]:processCommit(c2)
+-- The bot (the last of n) and the first member, after the first member's one commit added the other
+-- n - 1 to its group; the other members join too when `all` is set.
+local function group(n, all)
+  local first, ids, adds, others = member(1), {}, {}, {}
+  first:keyPackage()
+  for i = 2, n do
+    others[i] = member(i)
+    ids[#ids + 1], adds[#adds + 1] = tostring(1000 + i), "\0\1" .. others[i]:keyPackage()
+  end
+  local c, w = first:processProposals("append", proposals(0, adds), ids)
+  first:processCommit(c)
+  local bot = others[n]
+  local tWelcome = timed(function() return bot:processWelcome(w) end)
+  for i = 2, all and n - 1 or 1 do others[i]:processWelcome(w) end
+  return bot, first, tWelcome, others
 end
-print(("join a group of 9: key package %.3f s, Welcome %.3f s (the committer's commit %.3f s)"):format(tKp,
-  tWelcome, tCommit))
 
-local remove = proposals(2, { string.pack(">I2I4", 3, 8) })
-for i = 1, 8 do members[i]:processProposals("append", remove, ids) end
-local tRemove, c3 = timed(function() return bot:processProposals("append", remove, ids) end)
-local tProcess = timed(function() return members[1]:processCommit(c3) end)
-bot:processCommit(c3)
-print(("commit removing one of 10 (with a path) %.3f s; processing it %.3f s"):format(tRemove, tProcess))
+-- The bot's commit removing the member at leaf 1, and the committer's processing of it (then every
+-- other member's, when they joined).
+local function commitRemoval(bot, first, others)
+  local remove = proposals(1, { string.pack(">I2I4", 3, 1) })
+  -- The member at leaf 1 (the second) cannot commit its own removal and is left out.
+  for i, m in pairs(others) do
+    if i > 2 and m ~= bot and m:epoch() then m:processProposals("append", remove, {}) end
+  end
+  first:processProposals("append", remove, {})
+  local tCommit, c = timed(function() return bot:processProposals("append", remove, {}) end)
+  local tProcess = timed(function() return first:processCommit(c) end)
+  for i, m in pairs(others) do
+    if i > 2 and m ~= bot and m:epoch() then assert(m:processCommit(c) == "processed") end
+  end
+  assert(bot:processCommit(c) == "adopted")
+  return tCommit, tProcess
+end
 
-local frame, n = ("\xFC\x12\x34\x56"):rep(40), 2000
-local tEnc = timed(function() for _ = 1, n do bot:encryptOpus(frame) end end)
-print(("encrypt: %.3f ms a frame, %.1f%% of a core for one 20 ms stream"):format(tEnc / n * 1000,
-  tEnc / n / 0.02 * 100))
+local bot9, first9, tJoin9, members9 = group(9, true)
+local tKp = timed(function() return member(99):keyPackage() end)
+print(("join a group of 9: key package %.3f s, Welcome %.3f s"):format(tKp, tJoin9))
+report()
+local tCommit9, tProcess9 = commitRemoval(bot9, first9, members9)
+print(("commit removing one of 9 (with a path) %.3f s; processing it %.3f s"):format(tCommit9, tProcess9))
+report()
+for _, n in ipairs({ 26, 99 }) do
+  local bot, first, tJoin = group(n)
+  print(("join a group of %d: Welcome %.3f s"):format(n, tJoin))
+  report()
+  if n == 99 then
+    local tCommit, tProcess = commitRemoval(bot, first, {})
+    print(("commit removing one of 99 (with a path) %.3f s; processing it %.3f s"):format(tCommit, tProcess))
+    report()
+  end
+end
 
-local sent = {}
-for i = 1, 8 do
+local frame, count = ("\xFC\x12\x34\x56"):rep(40), 2000
+local tEnc = timed(function() for _ = 1, count do bot9:encryptOpus(frame) end end)
+print(("encrypt: %.3f ms a frame, %.1f%% of a core for one 20 ms stream"):format(tEnc / count * 1000,
+  tEnc / count / 0.02 * 100))
+
+-- The members left of the group of nine, the committer among them, send 200 frames each.
+local speakers, sent = { first9 }, {}
+for i = 3, 8 do speakers[#speakers + 1] = members9[i] end
+for i, m in ipairs(speakers) do
   sent[i] = {}
-  for k = 1, 200 do sent[i][k] = members[i]:encryptOpus(frame) end
+  for k = 1, 200 do sent[i][k] = m:encryptOpus(frame) end
 end
 local tDec = timed(function()
   for k = 1, 200 do
-    for i = 1, 8 do assert(bot:decrypt(ids[i], sent[i][k]) == frame) end
+    for i, m in ipairs(speakers) do assert(bot9:decrypt(m.userId, sent[i][k]) == frame) end
   end
 end)
-local each = tDec / (8 * 200)
+local each = tDec / (#speakers * 200)
 print(("decrypt: %.3f ms a frame, ten speakers %.1f%% of a core"):format(each * 1000, each * 10 / 0.02 * 100))

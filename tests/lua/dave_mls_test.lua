@@ -1,10 +1,13 @@
 -- The MLS layer and DAVE media frames against the reference vectors.
 local json = require("json")
-local mls = require("@discord/voice")._daveMls
+local runtime = require("runtime")
+local voice = require("@discord/voice")
+local mls, crypto = voice._daveMls, voice._daveCrypto
 local vectors = require("vectors")
 local media = mls.media
 
-local unhex, hex, withVectors = vectors.unhex, vectors.hex, vectors.with
+local unhex, hex = vectors.unhex, vectors.hex
+local withVectors = vectors.within(function(why) return pending(why) end)
 local function opt(v) if v ~= json.null then return v end end
 local function message(h, from) return mls.readMessage(mls.reader(unhex(h), from)) end
 local function welcomeOf(h, from) return mls.readWelcome(mls.reader(message(h, from).welcome)) end
@@ -23,9 +26,37 @@ describe("MLS codec, tree math and secrets", function()
       assert.equal(c.vlbytes_header, hex(mls.varint(c.length)))
     end
     assert.equal(14, #v)
+  end))
+
+  it("refuse non-minimal, reserved, truncated and oversized varint headers", function()
     for _, h in ipairs({ "4000", "403f", "80000000", "80003fff", "c0000000", "40", "800000", "0201" }) do
       assert.has_error(function() mls.reader(unhex(h)):vec() end, nil, h)
     end
+    assert.same({ "bfffffff", false }, { hex(mls.varint(0x3fffffff)), (pcall(mls.varint, 0x40000000)) })
+  end)
+
+  it("labelled hashes, derivations, signatures and encryption of the crypto-basics vectors",
+    withVectors("mls-vectors/crypto-basics.json", function(doc)
+    local v = doc[1]
+    local r, e, d, t = v.ref_hash, v.expand_with_label, v.derive_secret, v.derive_tree_secret
+    assert.same({ 2, unhex(r.out), unhex(e.out), unhex(d.out), unhex(t.out) }, { v.cipher_suite,
+      mls.refHash(r.label, unhex(r.value)), mls.expandWithLabel(unhex(e.secret), e.label, unhex(e.context),
+        e.length), mls.deriveSecret(unhex(d.secret), d.label),
+      mls.deriveTreeSecret(unhex(t.secret), t.label, t.generation, t.length) })
+    local s = v.sign_with_label
+    local priv, pub, content = unhex(s.priv), unhex(s.pub), unhex(s.content)
+    assert.same({ pub, true, true, false }, { crypto.publicKey(priv),
+      mls.verifyWithLabel(pub, s.label, content, unhex(s.signature)),
+      mls.verifyWithLabel(pub, s.label, content, mls.signWithLabel(priv, s.label, content)),
+      mls.verifyWithLabel(pub, s.label .. "!", content, unhex(s.signature)) })
+    local x = v.encrypt_with_label
+    priv, pub, content = unhex(x.priv), unhex(x.pub), unhex(x.context)
+    runtime.reset()
+    local kem, ct = mls.encryptWithLabel(pub, x.label, content, "own message")
+    assert.same({ pub, unhex(x.plaintext), "own message", nil }, { crypto.publicKey(priv),
+      mls.decryptWithLabel(priv, x.label, content, unhex(x.kem_output), unhex(x.ciphertext)),
+      mls.decryptWithLabel(priv, x.label, content, kem, ct),
+      (mls.decryptWithLabel(priv, x.label, content .. "\0", kem, ct)) })
   end))
 
   it("decode and re-encode every structure of the messages vectors", withVectors("mls-vectors/messages.json",
@@ -315,7 +346,7 @@ describe("MLS ratchet tree", function()
 
   it("replayed as member B, epoch by epoch with the sender keys", withVectors(
     "dave-libdave-session.json", function(d)
-      local crypto, senders = require("@discord/voice")._daveCrypto, { mls.reader(unhex(d.op25_message), 4):vec() }
+      local senders = { mls.reader(unhex(d.op25_message), 4):vec() }
       local function joined(welcome, who)
         return mls.join(mls.readWelcome(mls.reader(unhex(welcome), 6)), mls.readKeyPackage(mls.reader(
           unhex(d["op26_message_" .. who]), 2)), { init = unhex(d["member_" .. who .. "_init_priv"]),

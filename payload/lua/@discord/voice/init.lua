@@ -160,13 +160,16 @@ end
 -- End-to-end encryption primitives -----------------------------------------------------------------------
 -- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
 -- S-box and round tables are the one place where secret bytes index a table (see the README).
+-- Takes the runtime (`rt`, its random source). Gives: randomBytes, equal, sha256, hmac, hkdfExtract,
+-- hkdfExpand, aesEncryptBlock, gcm, gcmSeal, gcmOpen, publicKey, ecdh, ecdsaSign, ecdsaVerify,
+-- ecdsaVerifyRaw, deriveKeyPair, generateKeyPair, sealBase, openBase (HPKE) and scrypt.
 
-local daveCrypto = (function()
+local daveCrypto = (function(rt)
   local spack, sunpack, schar, sbyte, srep, concat = string.pack, string.unpack, string.char, string.byte,
     string.rep, table.concat
 
   local function randomBytes(n)
-    local source = runtime.random_bytes
+    local source = rt.random_bytes
     if type(source) ~= "function" then
       error("DAVE needs runtime.random_bytes, a secure random source, which this runtime does not have", 2)
     end
@@ -453,25 +456,39 @@ local daveCrypto = (function()
     return d
   end
 
-  local function newField(modHex)
-    local F = { m = fromBytes((modHex:gsub("..", function(h) return schar(tonumber(h, 16)) end))) }
-    local m = F.m
-    F.m2 = {}
-    local c = 0
-    for i = 1, NL do
-      local v = 2 * m[i] + c
-      F.m2[i], c = v & MASK, v >> LIMB
-    end
-    -- -m^-1 mod 2^29 by Newton's iteration.
-    local inv = 1
-    for _ = 1, 5 do inv = (inv * (2 - m[1] * inv)) & MASK end
-    local minv = (-inv) & MASK
+  -- Multiplication and squaring modulo p = 2^256 - 2^224 + 2^192 + 2^96 - 1. In the Montgomery
+  -- reduction of a product's columns t1..t17, p = -1 mod 2^29 makes each step's factor q the low limb
+  -- itself, and q * p is q shifted four times (the -q only cancels the low limb, which is carried out
+  -- whole); limbs may go negative on the way, so carries divide instead of shifting. Generated, as is
+  -- the squaring, which doubles the cross products once.
+  local function reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+    local q = t1 & MASK; t2 = t2 + t1 // 0x20000000; t4 = t4 + (q << 9); t7 = t7 + (q << 18); t8 = t8 - (q << 21)
+    t9 = t9 + (q << 24)
+    q = t2 & MASK; t3 = t3 + t2 // 0x20000000; t5 = t5 + (q << 9); t8 = t8 + (q << 18); t9 = t9 - (q << 21)
+    t10 = t10 + (q << 24)
+    q = t3 & MASK; t4 = t4 + t3 // 0x20000000; t6 = t6 + (q << 9); t9 = t9 + (q << 18); t10 = t10 - (q << 21)
+    t11 = t11 + (q << 24)
+    q = t4 & MASK; t5 = t5 + t4 // 0x20000000; t7 = t7 + (q << 9); t10 = t10 + (q << 18); t11 = t11 - (q << 21)
+    t12 = t12 + (q << 24)
+    q = t5 & MASK; t6 = t6 + t5 // 0x20000000; t8 = t8 + (q << 9); t11 = t11 + (q << 18); t12 = t12 - (q << 21)
+    t13 = t13 + (q << 24)
+    q = t6 & MASK; t7 = t7 + t6 // 0x20000000; t9 = t9 + (q << 9); t12 = t12 + (q << 18); t13 = t13 - (q << 21)
+    t14 = t14 + (q << 24)
+    q = t7 & MASK; t8 = t8 + t7 // 0x20000000; t10 = t10 + (q << 9); t13 = t13 + (q << 18); t14 = t14 - (q << 21)
+    t15 = t15 + (q << 24)
+    q = t8 & MASK; t9 = t9 + t8 // 0x20000000; t11 = t11 + (q << 9); t14 = t14 + (q << 18); t15 = t15 - (q << 21)
+    t16 = t16 + (q << 24)
+    q = t9 & MASK; t10 = t10 + t9 // 0x20000000; t12 = t12 + (q << 9); t15 = t15 + (q << 18); t16 = t16 - (q << 21)
+    t17 = t17 + (q << 24)
+    t11 = t11 + t10 // 0x20000000; t12 = t12 + t11 // 0x20000000; t13 = t13 + t12 // 0x20000000
+    t14 = t14 + t13 // 0x20000000; t15 = t15 + t14 // 0x20000000; t16 = t16 + t15 // 0x20000000
+    t17 = t17 + t16 // 0x20000000; local t18 = t17 // 0x20000000
+    return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
+  end
 
-    local m1, m2, m3, m4, m5, m6, m7, m8, m9 = table.unpack(m)
-    local n1, n2, n3, n4, n5, n6, n7, n8, n9 = table.unpack(F.m2)
-
-    -- Unrolled: locals instead of table slots make this several times faster.
-    function F.mul(a, b)
+  -- Montgomery products: the columns of a * b, then the modulus' reduction of them.
+  local function multiplier(reduce)
+    return function(a, b)
       local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
       local b1, b2, b3, b4, b5, b6, b7, b8, b9 = b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]
       local t1 = a1 * b1
@@ -491,6 +508,54 @@ local daveCrypto = (function()
       local t15 = a7 * b9 + a8 * b8 + a9 * b7
       local t16 = a8 * b9 + a9 * b8
       local t17 = a9 * b9
+      return reduce(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+    end
+  end
+  local pmul = multiplier(reduceP)
+
+  local function psqr(a)
+    local a1, a2, a3, a4, a5, a6, a7, a8, a9 = a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]
+    local d1, d2, d3, d4, d5, d6, d7, d8 = a1 << 1, a2 << 1, a3 << 1, a4 << 1, a5 << 1, a6 << 1, a7 << 1, a8 << 1
+    local t1 = a1 * a1
+    local t2 = d1 * a2
+    local t3 = d1 * a3 + a2 * a2
+    local t4 = d1 * a4 + d2 * a3
+    local t5 = d1 * a5 + d2 * a4 + a3 * a3
+    local t6 = d1 * a6 + d2 * a5 + d3 * a4
+    local t7 = d1 * a7 + d2 * a6 + d3 * a5 + a4 * a4
+    local t8 = d1 * a8 + d2 * a7 + d3 * a6 + d4 * a5
+    local t9 = d1 * a9 + d2 * a8 + d3 * a7 + d4 * a6 + a5 * a5
+    local t10 = d2 * a9 + d3 * a8 + d4 * a7 + d5 * a6
+    local t11 = d3 * a9 + d4 * a8 + d5 * a7 + a6 * a6
+    local t12 = d4 * a9 + d5 * a8 + d6 * a7
+    local t13 = d5 * a9 + d6 * a8 + a7 * a7
+    local t14 = d6 * a9 + d7 * a8
+    local t15 = d7 * a9 + a8 * a8
+    local t16 = d8 * a9
+    local t17 = a9 * a9
+    return reduceP(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
+  end
+
+  -- `mul` and `sqr` replace the generic Montgomery product when the modulus has a faster one.
+  local function newField(modHex, fastMul, fastSqr)
+    local F = { m = fromBytes((modHex:gsub("..", function(h) return schar(tonumber(h, 16)) end))) }
+    local m = F.m
+    F.m2 = {}
+    local c = 0
+    for i = 1, NL do
+      local v = 2 * m[i] + c
+      F.m2[i], c = v & MASK, v >> LIMB
+    end
+    -- -m^-1 mod 2^29 by Newton's iteration.
+    local inv = 1
+    for _ = 1, 5 do inv = (inv * (2 - m[1] * inv)) & MASK end
+    local minv = (-inv) & MASK
+
+    local m1, m2, m3, m4, m5, m6, m7, m8, m9 = table.unpack(m)
+    local n1, n2, n3, n4, n5, n6, n7, n8, n9 = table.unpack(F.m2)
+
+    -- The reduction for any modulus; unrolled: locals instead of table slots make it several times faster.
+    local function reduce(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, t12, t13, t14, t15, t16, t17)
       local t18 = 0
       local q = (t1 * minv) & MASK; t1 = t1 + q * m1; t2 = t2 + q * m2; t3 = t3 + q * m3; t4 = t4 + q * m4
       t5 = t5 + q * m5; t6 = t6 + q * m6; t7 = t7 + q * m7; t8 = t8 + q * m8; t9 = t9 + q * m9; t2 = t2 + (t1 >> 29)
@@ -517,6 +582,7 @@ local daveCrypto = (function()
       t15 = t15 + (t14 >> 29); t16 = t16 + (t15 >> 29); t17 = t17 + (t16 >> 29); t18 = t18 + (t17 >> 29)
       return { t10 & MASK, t11 & MASK, t12 & MASK, t13 & MASK, t14 & MASK, t15 & MASK, t16 & MASK, t17 & MASK, t18 }
     end
+    local genericMul = multiplier(reduce)
 
     -- Carries the limbs, then takes n off once without a branch when the sum reached it.
     local function subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
@@ -547,7 +613,9 @@ local daveCrypto = (function()
       local r9 = a[9] - b[9] + n9 + r8 // 0x20000000
       return subtractOnce(r1, r2, r3, r4, r5, r6, r7, r8, r9)
     end
-    local mul = F.mul
+    F.mul = fastMul or genericMul
+    F.sqr = fastSqr or function(a) return genericMul(a, a) end
+    local mul, sqr = F.mul, F.sqr
 
     local R2 = { 1, 0, 0, 0, 0, 0, 0, 0, 0 }
     for _ = 1, 2 * LIMB * NL do R2 = F.add(R2, R2) end
@@ -566,7 +634,7 @@ local daveCrypto = (function()
       for i = 1, 32 do
         local byte = sbyte(exponent, i)
         for bit = 7, 0, -1 do
-          r = mul(r, r)
+          r = sqr(r)
           if (byte >> bit) & 1 == 1 then r = mul(r, a) end
         end
       end
@@ -577,8 +645,62 @@ local daveCrypto = (function()
 
   local P_HEX <const> = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff"
   local N_HEX <const> = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551"
-  local Fp, Fn = newField(P_HEX), newField(N_HEX)
-  local fmul, fadd, fsub = Fp.mul, Fp.add, Fp.sub
+  local Fp, Fn = newField(P_HEX, pmul, psqr), newField(N_HEX)
+
+  -- Sums and differences modulo p stay below 4p instead of 2p (products of values below 4p are still
+  -- below 2p, since 16p < R): the bits above 2^256 fold back through 2^256 = 2^224 - 2^192 - 2^96 + 1
+  -- (mod p), with p added so that no limb goes negative, in place of a masked subtraction.
+  local function foldP(r1, r2, r3, r4, r5, r6, r7, r8, r9)
+    local top = r9 >> 24
+    r1 = r1 + top + MASK; r2 = r2 + MASK + (r1 >> 29); r3 = r3 + MASK + (r2 >> 29)
+    r4 = r4 + 0x1ff - (top << 9) + (r3 >> 29); r5 = r5 + r4 // 0x20000000; r6 = r6 + r5 // 0x20000000
+    r7 = r7 + 0x40000 - (top << 18) + r6 // 0x20000000; r8 = r8 + 0x1fe00000 + (top << 21) + r7 // 0x20000000
+    r9 = (r9 & 0xffffff) + 0xffffff + r8 // 0x20000000
+    return { r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9 }
+  end
+  function Fp.add(a, b)
+    local r1 = a[1] + b[1]; local r2 = a[2] + b[2] + (r1 >> 29); local r3 = a[3] + b[3] + (r2 >> 29)
+    local r4 = a[4] + b[4] + (r3 >> 29); local r5 = a[5] + b[5] + (r4 >> 29); local r6 = a[6] + b[6] + (r5 >> 29)
+    local r7 = a[7] + b[7] + (r6 >> 29); local r8 = a[8] + b[8] + (r7 >> 29); local r9 = a[9] + b[9] + (r8 >> 29)
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
+  -- a - b + 4p, whose limbs are 0x1ffffffc, 0x1fffffff (twice), 0x7ff, 0, 0, 0x100000, 0x1f800000, 0x3ffffff.
+  function Fp.sub(a, b)
+    local r1 = a[1] - b[1] + 0x1ffffffc; local r2 = a[2] - b[2] + 0x1fffffff + r1 // 0x20000000
+    local r3 = a[3] - b[3] + 0x1fffffff + r2 // 0x20000000; local r4 = a[4] - b[4] + 0x7ff + r3 // 0x20000000
+    local r5 = a[5] - b[5] + r4 // 0x20000000; local r6 = a[6] - b[6] + r5 // 0x20000000
+    local r7 = a[7] - b[7] + 0x100000 + r6 // 0x20000000; local r8 = a[8] - b[8] + 0x1f800000 + r7 // 0x20000000
+    local r9 = a[9] - b[9] + 0x3ffffff + r8 // 0x20000000
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
+  -- k * a for a small k (up to 8).
+  local function fsmall(a, k)
+    local r1 = a[1] * k; local r2 = a[2] * k + (r1 >> 29); local r3 = a[3] * k + (r2 >> 29)
+    local r4 = a[4] * k + (r3 >> 29); local r5 = a[5] * k + (r4 >> 29); local r6 = a[6] * k + (r5 >> 29)
+    local r7 = a[7] * k + (r6 >> 29); local r8 = a[8] * k + (r7 >> 29); local r9 = a[9] * k + (r8 >> 29)
+    return foldP(r1 & MASK, r2 & MASK, r3 & MASK, r4 & MASK, r5 & MASK, r6 & MASK, r7 & MASK, r8 & MASK, r9)
+  end
+  local fmul, fsqr, fadd, fsub = Fp.mul, Fp.sqr, Fp.add, Fp.sub
+
+  -- a^(p-2) by a chain over p - 2 = ffffffff 00000001 0^96 ffffffff ffffffff fffffffd (hex): 255
+  -- squarings and 12 multiplications instead of about 128.
+  local function sqrn(a, n)
+    for _ = 1, n do a = fsqr(a) end
+    return a
+  end
+  function Fp.invert(a)
+    local x2 = fmul(fsqr(a), a)
+    local x3 = fmul(fsqr(x2), a)
+    local x6 = fmul(sqrn(x3, 3), x3)
+    local x12 = fmul(sqrn(x6, 6), x6)
+    local x15 = fmul(sqrn(x12, 3), x3)
+    local x30 = fmul(sqrn(x15, 15), x15)
+    local x32 = fmul(sqrn(x30, 2), x2)
+    local r = sqrn(fmul(sqrn(x32, 32), a), 96)
+    r = fmul(sqrn(r, 32), x32)
+    r = fmul(sqrn(r, 32), x32)
+    return fmul(sqrn(fmul(sqrn(r, 30), x30), 2), a)
+  end
   local function unhex(h) return (h:gsub("..", function(x) return schar(tonumber(x, 16)) end)) end
   local P_BYTES, N_BYTES = unhex(P_HEX), unhex(N_HEX)
   local B = Fp.decode(unhex("5ac635d8aa3a93e7b3ebbd55769886bc651d06b0cc53b0f63bce3c3e27d2604b"))
@@ -620,69 +742,115 @@ local daveCrypto = (function()
     return { x3, y3, z3 }
   end
 
-  -- The doubling of the same paper: one multiplication and eight additions fewer.
-  local function pdouble(p)
+  -- Scalar multiplication works in Jacobian coordinates (x = X/Z^2, y = Y/Z^3), whose doubling and
+  -- addition cost about half the complete formulas'. Their exceptions (a point at infinity, equal
+  -- points) are met only where a digit is zero or before the first nonzero digit: with k < n the
+  -- running sum never equals nor cancels the multiple it is given, so masks pick the right result.
+  local function jdouble(p)
     local x, y, z = p[1], p[2], p[3]
-    local t0, t1, t2 = fmul(x, x), fmul(y, y), fmul(z, z)
-    local t3 = fmul(x, y)
-    t3 = fadd(t3, t3)
-    local z3 = fmul(x, z)
-    z3 = fadd(z3, z3)
-    local y3 = fsub(fmul(B, t2), z3)
-    local x3 = fadd(y3, y3)
-    y3 = fadd(x3, y3)
-    x3 = fsub(t1, y3)
-    y3 = fmul(x3, fadd(t1, y3))
-    x3 = fmul(x3, t3)
-    t3 = fadd(t2, t2)
-    t2 = fadd(t2, t3)
-    z3 = fsub(fsub(fmul(B, z3), t2), t0)
-    z3 = fadd(z3, fadd(z3, z3))
-    t0 = fsub(fadd(fadd(t0, t0), t0), t2)
-    y3 = fadd(y3, fmul(t0, z3))
-    t0 = fmul(y, z)
-    t0 = fadd(t0, t0)
-    x3 = fsub(x3, fmul(t0, z3))
-    z3 = fmul(t0, t1)
-    z3 = fadd(z3, z3)
-    return { x3, y3, fadd(z3, z3) }
+    local delta, gamma = fsqr(z), fsqr(y)
+    local beta = fmul(x, gamma)
+    local alpha = fsmall(fmul(fsub(x, delta), fadd(x, delta)), 3)
+    local beta4 = fsmall(beta, 4)
+    local x3 = fsub(fsqr(alpha), fadd(beta4, beta4))
+    return { x3, fsub(fmul(alpha, fsub(beta4, x3)), fsmall(fsqr(gamma), 8)), fsmall(fmul(y, z), 2) }
   end
 
-  local INFINITY = { { 0, 0, 0, 0, 0, 0, 0, 0, 0 }, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+  -- p + q for p ~= +-q, neither at infinity.
+  local function jadd(p, q)
+    local x1, y1, z1, x2, y2, z2 = p[1], p[2], p[3], q[1], q[2], q[3]
+    local z1z1, z2z2 = fsqr(z1), fsqr(z2)
+    local u1, u2 = fmul(x1, z2z2), fmul(x2, z1z1)
+    local s1, s2 = fmul(fmul(y1, z2), z2z2), fmul(fmul(y2, z1), z1z1)
+    local h = fsub(u2, u1)
+    local i = fsqr(fadd(h, h))
+    local j, v = fmul(h, i), fmul(u1, i)
+    local r = fsub(s2, s1)
+    r = fadd(r, r)
+    local x3 = fsub(fsub(fsqr(r), j), fadd(v, v))
+    local s1j = fmul(s1, j)
+    local z3 = fmul(fmul(z1, z2), h)
+    return { x3, fsub(fmul(r, fsub(v, x3)), fadd(s1j, s1j)), fadd(z3, z3) }
+  end
 
-  -- table[i] for a secret i, read through masks over every entry.
-  local function select(tbl, index)
-    local out = { {}, {}, {} }
+  -- p + q for an affine q (x, y; Z = 1) under the same conditions: five multiplications fewer.
+  local function jaddAffine(p, q)
+    local x1, y1, z1, x2, y2 = p[1], p[2], p[3], q[1], q[2]
+    local z1z1 = fsqr(z1)
+    local h = fsub(fmul(x2, z1z1), x1)
+    local i = fsmall(fsqr(h), 4)
+    local j, v = fmul(h, i), fmul(x1, i)
+    local r = fsub(fmul(fmul(y2, z1), z1z1), y1)
+    r = fadd(r, r)
+    local x3 = fsub(fsub(fsqr(r), j), fadd(v, v))
+    local y1j, z3 = fmul(y1, j), fmul(z1, h)
+    return { x3, fsub(fmul(r, fsub(v, x3)), fadd(y1j, y1j)), fadd(z3, z3) }
+  end
+
+  local INFINITY = { Fp.one, Fp.one, { 0, 0, 0, 0, 0, 0, 0, 0, 0 } }
+
+  -- mask ? a : b, limb by limb (written out, as in select: loops over the limbs cost twice as much).
+  local function choose(mask, a, b)
+    local out, keep = {}, ~mask
     for c = 1, 3 do
-      local o = out[c]
-      for l = 1, NL do o[l] = 0 end
-    end
-    for i = 0, #tbl do
-      local mask = -(((i ~ index) - 1) >> 63)
-      local pt = tbl[i]
-      for c = 1, 3 do
-        local o, src = out[c], pt[c]
-        for l = 1, NL do o[l] = o[l] | (src[l] & mask) end
-      end
+      local x, y = a[c], b[c]
+      out[c] = { (x[1] & mask) | (y[1] & keep), (x[2] & mask) | (y[2] & keep), (x[3] & mask) | (y[3] & keep),
+        (x[4] & mask) | (y[4] & keep), (x[5] & mask) | (y[5] & keep), (x[6] & mask) | (y[6] & keep),
+        (x[7] & mask) | (y[7] & keep), (x[8] & mask) | (y[8] & keep), (x[9] & mask) | (y[9] & keep) }
     end
     return out
   end
 
+  -- tbl[index] for a secret index (zeros for 0), read through masks over every entry; entries of an
+  -- affine table (tbl.affine) have no Z.
+  local function select(tbl, index)
+    local coords = tbl.affine and 2 or 3
+    local out = { nil, nil, Fp.one }
+    for c = 1, coords do
+      local o1, o2, o3, o4, o5, o6, o7, o8, o9 = 0, 0, 0, 0, 0, 0, 0, 0, 0
+      for i = 1, #tbl do
+        local mask, v = -(((i ~ index) - 1) >> 63), tbl[i][c]
+        o1, o2, o3 = o1 | (v[1] & mask), o2 | (v[2] & mask), o3 | (v[3] & mask)
+        o4, o5, o6 = o4 | (v[4] & mask), o5 | (v[5] & mask), o6 | (v[6] & mask)
+        o7, o8, o9 = o7 | (v[7] & mask), o8 | (v[8] & mask), o9 | (v[9] & mask)
+      end
+      out[c] = { o1, o2, o3, o4, o5, o6, o7, o8, o9 }
+    end
+    return out
+  end
+
+  -- q + digit * P with tbl[j] = j * P; `started` is all ones once a nonzero digit was added.
+  local function addDigit(q, tbl, digit, started)
+    local t = select(tbl, digit)
+    local zero = -((digit - 1) >> 63)
+    local sum = tbl.affine and jaddAffine(q, t) or jadd(q, t)
+    return choose(zero, q, choose(started, sum, t)), started | ~zero
+  end
+
+  -- The same for a public digit (signature checks), with branches instead of masks.
+  local function addPublicDigit(q, tbl, digit, started)
+    if digit == 0 then return q, started end
+    local t = tbl[digit]
+    if started == 0 then return { t[1], t[2], t[3] or Fp.one }, -1 end
+    return tbl.affine and jaddAffine(q, t) or jadd(q, t), -1
+  end
+
   local function multiples(p)
-    local tbl = { [0] = INFINITY, p }
-    for i = 2, 15 do tbl[i] = padd(tbl[i - 1], p) end
+    local tbl = { p, jdouble(p) }
+    for i = 3, 15 do tbl[i] = jadd(tbl[i - 1], p) end
     return tbl
   end
 
-  -- k * P for a 32-byte scalar, four bits at a time.
-  local function scalarMult(k, p)
-    local tbl, q = multiples(p), INFINITY
+  -- k * P for a 32-byte scalar, four bits at a time; `add` is addDigit unless k is public.
+  local function scalarMult(k, p, add)
+    add = add or addDigit
+    local tbl, q, started = multiples(p), INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
-      for _, nibble in ipairs({ byte >> 4, byte & 15 }) do
-        for _ = 1, 4 do q = pdouble(q) end
-        q = padd(q, select(tbl, nibble))
-      end
+      for _ = 1, 4 do q = jdouble(q) end
+      q, started = add(q, tbl, byte >> 4, started)
+      for _ = 1, 4 do q = jdouble(q) end
+      q, started = add(q, tbl, byte & 15, started)
     end
     return q
   end
@@ -690,33 +858,61 @@ local daveCrypto = (function()
   local G = { Fp.decode(unhex("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296")),
     Fp.decode(unhex("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5")), Fp.one }
 
-  -- k * G from 64 tables of j * 16^w * G, built on first use: 64 additions and no doublings.
-  local baseTables
-  local function baseMult(k)
-    if not baseTables then
-      baseTables = {}
-      local base = G
-      for w = 64, 1, -1 do
-        baseTables[w] = multiples(base)
-        for _ = 1, 4 do base = pdouble(base) end
-      end
+  -- The points of the tables made affine with one inversion (Montgomery's trick).
+  local function toAffine(tables)
+    local points, prefix = {}, {}
+    for _, tbl in ipairs(tables) do
+      for _, p in ipairs(tbl) do points[#points + 1] = p end
     end
-    local q = INFINITY
+    local acc = Fp.one
+    for i, p in ipairs(points) do
+      prefix[i] = acc
+      acc = fmul(acc, p[3])
+    end
+    local inv = Fp.invert(acc)
+    for i = #points, 1, -1 do
+      local p = points[i]
+      local zinv = fmul(inv, prefix[i])
+      inv = fmul(inv, p[3])
+      local zinv2 = fsqr(zinv)
+      p[1], p[2], p[3] = fmul(p[1], zinv2), fmul(fmul(p[2], zinv2), zinv), nil
+    end
+    for _, tbl in ipairs(tables) do tbl.affine = true end
+  end
+
+  -- k * G from 64 affine tables of j * 16^w * G, built on first use: 64 additions and no doublings.
+  local baseTables
+  local function baseMult(k, add)
+    add = add or addDigit
+    if not baseTables then
+      local tables, base = {}, G
+      for w = 64, 1, -1 do
+        tables[w] = multiples(base)
+        base = jdouble(tables[w][8])
+      end
+      toAffine(tables)
+      baseTables = tables
+    end
+    local q, started = INFINITY, 0
     for i = 1, 32 do
       local byte = sbyte(k, i)
-      q = padd(q, select(baseTables[2 * i - 1], byte >> 4))
-      q = padd(q, select(baseTables[2 * i], byte & 15))
+      q, started = add(q, baseTables[2 * i - 1], byte >> 4, started)
+      q, started = add(q, baseTables[2 * i], byte & 15, started)
     end
     return q
   end
 
   local function isZero(a) return equal(Fp.encode(a), ZERO32) end
 
-  -- The affine x and y as 32-byte strings, or nil for the point at infinity.
+  -- The same point in homogeneous coordinates (x = X/Z), as the complete addition takes it.
+  local function projective(p) return { fmul(p[1], p[3]), p[2], fmul(fsqr(p[3]), p[3]) } end
+
+  -- The affine x and y of a Jacobian point as 32-byte strings, or nil for the point at infinity.
   local function affine(p)
     if isZero(p[3]) then return nil end
     local zinv = Fp.invert(p[3])
-    return Fp.encode(fmul(p[1], zinv)), Fp.encode(fmul(p[2], zinv))
+    local zinv2 = fsqr(zinv)
+    return Fp.encode(fmul(p[1], zinv2)), Fp.encode(fmul(fmul(p[2], zinv2), zinv))
   end
 
   local function encodePoint(p)
@@ -816,8 +1012,10 @@ local daveCrypto = (function()
     local w = Fn.invert(Fn.decode(sb))
     local u1 = Fn.encode(nmul(Fn.decode(sha256(msg)), w))
     local u2 = Fn.encode(nmul(Fn.decode(rb), w))
-    local x = affine(padd(baseMult(u1), scalarMult(u2, q)))
-    if not x then return false end
+    -- The two multiples may be equal or opposite, so the complete addition joins them.
+    local sum = padd(projective(baseMult(u1, addPublicDigit)), projective(scalarMult(u2, q, addPublicDigit)))
+    if isZero(sum[3]) then return false end
+    local x = Fp.encode(fmul(sum[1], Fp.invert(sum[3])))
     return Fn.encode(Fn.decode(x)) == rb
   end
 
@@ -877,11 +1075,17 @@ local daveCrypto = (function()
   --- A fresh key pair from the runtime's random source (signature keys and HPKE keys alike).
   local function generateKeyPair() return deriveKeyPair(randomBytes(32)) end
 
+  -- The key schedule context depends on the public info alone: a commit encrypts its path secrets to
+  -- every member under the same info, so the last one is kept.
+  local PSK_ID_HASH = labeledExtract(SUITE_HPKE, "", "psk_id_hash", "")
+  local lastInfo, lastContext
   local function hpkeKey(dh, kemContext, info)
     local prk = labeledExtract(SUITE_KEM, "", "eae_prk", dh)
     local shared = labeledExpand(SUITE_KEM, prk, "shared_secret", kemContext, 32)
-    local context = "\0" .. labeledExtract(SUITE_HPKE, "", "psk_id_hash", "")
-      .. labeledExtract(SUITE_HPKE, "", "info_hash", info)
+    if info ~= lastInfo then
+      lastInfo, lastContext = info, "\0" .. PSK_ID_HASH .. labeledExtract(SUITE_HPKE, "", "info_hash", info)
+    end
+    local context = lastContext
     local secret = labeledExtract(SUITE_HPKE, shared, "secret", "")
     return labeledExpand(SUITE_HPKE, secret, "key", context, 16),
       labeledExpand(SUITE_HPKE, secret, "base_nonce", context, 12)
@@ -904,36 +1108,6 @@ local daveCrypto = (function()
     local plaintext = gcmOpen(aeadKey, nonce, ciphertext, aad)
     if not plaintext then return nil, "HPKE ciphertext does not authenticate" end
     return plaintext
-  end
-
-  -- MLS labelled helpers ---------------------------------------------------------------------------------
-  local function vec(s)
-    local n = #s
-    if n < 0x40 then return schar(n) .. s end
-    if n < 0x4000 then return spack(">I2", 0x4000 | n) .. s end
-    return spack(">I4", 0x80000000 | n) .. s
-  end
-  local function labelled(label) return vec("MLS 1.0 " .. label) end
-
-  local function expandWithLabel(secret, label, context, length)
-    return hkdfExpand(secret, u16(length) .. labelled(label) .. vec(context), length)
-  end
-  local function deriveSecret(secret, label) return expandWithLabel(secret, label, "", 32) end
-  local function deriveTreeSecret(secret, label, generation, length)
-    return expandWithLabel(secret, label, spack(">I4", generation), length)
-  end
-  local function refHash(label, value) return sha256(vec(label) .. vec(value)) end
-  local function makeKeyPackageRef(keyPackage) return refHash("MLS 1.0 KeyPackage Reference", keyPackage) end
-  local function signWithLabel(sk, label, content) return ecdsaSign(sk, labelled(label) .. vec(content)) end
-  local function verifyWithLabel(pk, label, content, sig)
-    return ecdsaVerify(pk, labelled(label) .. vec(content), sig)
-  end
-  --- kem_output and ciphertext.
-  local function encryptWithLabel(pk, label, context, plaintext)
-    return sealBase(pk, labelled(label) .. vec(context), "", plaintext)
-  end
-  local function decryptWithLabel(sk, label, context, kemOutput, ciphertext)
-    return openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
   end
 
   -- scrypt (RFC 7914), for the pairwise verification code only; its memory (128 * r * N bytes) is the
@@ -1039,19 +1213,19 @@ local daveCrypto = (function()
     hkdfExpand = hkdfExpand, aesEncryptBlock = aesEncryptBlock, gcm = gcm, gcmSeal = gcmSeal, gcmOpen = gcmOpen,
     publicKey = publicKey, ecdh = ecdh, ecdsaSign = ecdsaSign, ecdsaVerify = ecdsaVerify,
     ecdsaVerifyRaw = ecdsaVerifyRaw, deriveKeyPair = deriveKeyPair, generateKeyPair = generateKeyPair,
-    sealBase = sealBase, openBase = openBase, expandWithLabel = expandWithLabel, deriveSecret = deriveSecret,
-    deriveTreeSecret = deriveTreeSecret, refHash = refHash, makeKeyPackageRef = makeKeyPackageRef,
-    signWithLabel = signWithLabel, verifyWithLabel = verifyWithLabel, encryptWithLabel = encryptWithLabel,
-    decryptWithLabel = decryptWithLabel, scrypt = scrypt,
+    sealBase = sealBase, openBase = openBase, scrypt = scrypt,
   }
-end)()
+end)(runtime)
 M._daveCrypto = daveCrypto
 
 -- DAVE: MLS (cipher suite 2) ----------------------------------------------------------------------------
 -- The group layer under end-to-end voice encryption: the wire codec, tree arithmetic and the secret
--- derivations of an epoch. The hash, HMAC and AEAD come from daveCrypto, looked up when first used.
+-- derivations of an epoch, the group member of a call, its media keys and frames, and DAVE's binary
+-- gateway messages. Takes the primitives (daveCrypto) and the runtime (`rt`, its clocks). Gives the table
+-- `mls`: codec (varint, writer, reader), tree, structures (read*), key schedule, secret tree and ratchets,
+-- RatchetTree, PublicMessage, Welcome, join, commits, member (Member), media and wire.
 
-local daveMls = (function()
+local daveMls = (function(crypto, rt)
   local mls = {}
 
   -- Raised for every malformed or out-of-range input; callers catch it with pcall.
@@ -1073,6 +1247,7 @@ local daveMls = (function()
   Writer.__index = Writer
   function mls.writer() return setmetatable({ n = 0 }, Writer) end
   function Writer:raw(s) self.n = self.n + 1 self[self.n] = s return self end
+  function Writer:bytes() return table.concat(self, "", 1, self.n) end
   function Writer:u8(v) return self:raw(string.pack(">I1", v)) end
   function Writer:u16(v) return self:raw(string.pack(">I2", v)) end
   function Writer:u32(v) return self:raw(string.pack(">I4", v)) end
@@ -1094,7 +1269,6 @@ local daveMls = (function()
     fn(self, v)
     return self
   end
-  function Writer:bytes() return table.concat(self, "", 1, self.n) end
 
   local Reader = {}
   Reader.__index = Reader
@@ -1104,6 +1278,10 @@ local daveMls = (function()
     if len < 0 or p + len - 1 > self.stop then fail("truncated input") end
     self.pos = p + len
     return self.s:sub(p, p + len - 1)
+  end
+  function Reader:done() return self.pos > self.stop end
+  function Reader:finish()
+    if not self:done() then fail("trailing bytes") end
   end
   local function int(self, len)
     local v = string.unpack(">I" .. len, self:take(len))
@@ -1146,10 +1324,6 @@ local daveMls = (function()
     if present == 0 then return nil end
     if present ~= 1 then fail("invalid optional marker") end
     return fn(self)
-  end
-  function Reader:done() return self.pos > self.stop end
-  function Reader:finish()
-    if not self:done() then fail("trailing bytes") end
   end
   -- The bytes consumed since position p (for signatures over what was just parsed).
   function Reader:since(p) return self.s:sub(p, self.pos - 1) end
@@ -1348,33 +1522,42 @@ local daveMls = (function()
     return a
   end
 
-  -- Cipher suite 2 through daveCrypto: SHA-256, HMAC-SHA-256, HKDF-SHA-256.
+  -- Cipher suite 2: SHA-256, HMAC-SHA-256, HKDF-SHA-256, ECDSA P-256 and HPKE from daveCrypto.
 
   local NH <const>, NK <const>, NN <const> = 32, 16, 12
   mls.NH, mls.NK, mls.NN = NH, NK, NN
   local ZERO <const> = string.rep("\0", NH)
 
-  local function crypto()
-    local c = M._daveCrypto
-    if not c then fail("no crypto primitives") end
-    return c
-  end
-  local function hash(s) return crypto().sha256(s) end
-  local function mac(k, s) return crypto().hmac(k, s) end
-  local function extract(salt, ikm) return crypto().hkdfExtract(salt, ikm) end
+  local hash, mac, extract = crypto.sha256, crypto.hmac, crypto.hkdfExtract
   mls.hash, mls.mac = hash, mac
 
-  -- The labelled derivations, signatures and encryption are daveCrypto's.
-  for _, name in ipairs({ "expandWithLabel", "deriveSecret", "deriveTreeSecret", "refHash", "signWithLabel",
-    "decryptWithLabel" }) do
-    mls[name] = function(...) return crypto()[name](...) end
+  -- The labelled derivations, signatures and encryption: labels are prefixed "MLS 1.0 ", and label and
+  -- content or context go in as vectors.
+  local function vec(s) return varint(#s) .. s end
+  local function labelled(label) return vec("MLS 1.0 " .. label) end
+
+  function mls.expandWithLabel(secret, label, context, length)
+    return crypto.hkdfExpand(secret, string.pack(">I2", length) .. labelled(label) .. vec(context), length)
   end
-  function mls.verifyWithLabel(...) return crypto().verifyWithLabel(...) == true end
-  function mls.keyPackageRef(raw) return crypto().makeKeyPackageRef(raw) end
+  function mls.deriveSecret(secret, label) return mls.expandWithLabel(secret, label, "", NH) end
+  function mls.deriveTreeSecret(secret, label, generation, length)
+    return mls.expandWithLabel(secret, label, string.pack(">I4", generation), length)
+  end
+  function mls.refHash(label, value) return hash(vec(label) .. vec(value)) end
+  function mls.keyPackageRef(raw) return mls.refHash("MLS 1.0 KeyPackage Reference", raw) end
+  function mls.signWithLabel(sk, label, content) return crypto.ecdsaSign(sk, labelled(label) .. vec(content)) end
+  function mls.verifyWithLabel(pk, label, content, sig)
+    return crypto.ecdsaVerify(pk, labelled(label) .. vec(content), sig) == true
+  end
+  --- kem_output and ciphertext; raises when `pub` is not a valid key.
   function mls.encryptWithLabel(pub, label, context, plaintext)
-    local enc, ct = crypto().encryptWithLabel(pub, label, context, plaintext)
+    local enc, ct = crypto.sealBase(pub, labelled(label) .. vec(context), "", plaintext)
     if not enc then fail("encryption failed: " .. tostring(ct)) end
     return enc, ct
+  end
+  --- The plaintext, or nil and why.
+  function mls.decryptWithLabel(sk, label, context, kemOutput, ciphertext)
+    return crypto.openBase(kemOutput, sk, labelled(label) .. vec(context), "", ciphertext)
   end
 
   -- Key schedule --------------------------------------------------------------------------------------
@@ -1550,14 +1733,19 @@ local daveMls = (function()
   end
 
   -- Tree hash of the subtree at x; leaves in `excluded` (leaf index -> true) count as blank and are
-  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs.
-  function RatchetTree:treeHash(x, excluded)
+  -- dropped from unmerged-leaf lists, as the original sibling hash of a parent hash needs. `memo` (node
+  -- -> hash) keeps the hashes of a commit's subtrees, which it does not change, from one call to the next.
+  function RatchetTree:treeHash(x, excluded, memo)
     x = x or tree.root(self.leaves)
+    if excluded and not next(excluded) then excluded = nil end
+    if memo and not excluded and memo[x] then return memo[x] end
     local n, w = self.nodes[x], mls.writer()
     if tree.isLeaf(x) then
       w:u8(1):u32(x // 2)
       if n and not (excluded and excluded[x // 2]) then w:u8(1):raw(n.leaf.raw) else w:u8(0) end
-      return hash(w:bytes())
+      local h = hash(w:bytes())
+      if memo and not excluded then memo[x] = h end
+      return h
     end
     w:u8(2)
     if n then
@@ -1569,15 +1757,19 @@ local daveMls = (function()
     else
       w:u8(0)
     end
-    return hash(w:vec(self:treeHash(tree.left(x), excluded)):vec(self:treeHash(tree.right(x), excluded)):bytes())
+    local h = hash(w:vec(self:treeHash(tree.left(x), excluded, memo))
+      :vec(self:treeHash(tree.right(x), excluded, memo))
+      :bytes())
+    if memo and not excluded then memo[x] = h end
+    return h
   end
 
   -- The parent hash of the parent node p as seen from its child on the other side of `sibling`.
-  function RatchetTree:parentHash(p, sibling)
+  function RatchetTree:parentHash(p, sibling, memo)
     local node, excluded = self.nodes[p].parent, {}
     for _, l in ipairs(node.unmergedLeaves) do excluded[l] = true end
-    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash):vec(self:treeHash(sibling, excluded))
-      :bytes())
+    return hash(mls.writer():vec(node.encryptionKey):vec(node.parentHash)
+      :vec(self:treeHash(sibling, excluded, memo)):bytes())
   end
 
   local function parentHashOf(n)
@@ -1744,7 +1936,7 @@ local daveMls = (function()
   function mls.verifyPublicMessage(m, signatureKey, groupContext, membershipKey)
     local tbs = contentTbs(1, m.content.raw, m.senderType, groupContext)
     if m.senderType == 1 then
-      if not crypto().equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
+      if not crypto.equal(mac(membershipKey, tbs .. authData(m)), m.membershipTag) then return false end
     end
     return mls.verifyWithLabel(signatureKey, "FramedContentTBS", tbs, m.signature)
   end
@@ -1821,7 +2013,7 @@ local daveMls = (function()
 
   -- A key package's lifetime holds now (seconds since 1970, compared as unsigned 64-bit numbers).
   local function lifetimeValid(leaf)
-    local now = runtime.time() // 1000
+    local now = rt.time() // 1000
     return not math.ult(now, leaf.notBefore) and not math.ult(leaf.notAfter, now)
   end
 
@@ -1921,7 +2113,7 @@ local daveMls = (function()
     gr:finish()
     local member = extract(gs.joiner, ZERO)
     local welcomeSecret = mls.deriveSecret(member, "welcome")
-    local info = crypto().gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
+    local info = crypto.gcmOpen(mls.expandWithLabel(welcomeSecret, "key", "", NK),
       mls.expandWithLabel(welcomeSecret, "nonce", "", NN), welcome.encryptedGroupInfo, "", 16)
     if not info then fail("cannot decrypt the group info") end
     local ir = mls.reader(info)
@@ -1929,7 +2121,7 @@ local daveMls = (function()
     ir:finish()
     local secrets = mls.epochFromJoiner(gs.joiner, gi.context)
     local tag = mls.confirmationTag(secrets.confirmation, gi.groupContext.confirmedTranscriptHash)
-    if not crypto().equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
+    if not crypto.equal(tag, gi.confirmationTag) then fail("bad confirmation tag") end
     return gs, gi, secrets
   end
 
@@ -1953,7 +2145,7 @@ local daveMls = (function()
 
   -- The HPKE key pair of a tree node from its path secret.
   function mls.nodeKeyPair(pathSecret)
-    local sk, pk = crypto().deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
+    local sk, pk = crypto.deriveKeyPair(mls.deriveSecret(pathSecret, "node"))
     return sk, pk
   end
 
@@ -2030,7 +2222,7 @@ local daveMls = (function()
       if known[k] then fail("update path repeats an encryption key") end
       known[k] = true
     end
-    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {} }
+    local merged = { sender = sender, path = path, fdp = fdp, resolutions = {}, copath = {}, hashes = {} }
     for k, p in ipairs(fdp) do
       local c, res = copathChild(p, k == 1 and 2 * sender or fdp[k - 1]), {}
       for _, y in ipairs(self:resolution(c)) do
@@ -2044,9 +2236,9 @@ local daveMls = (function()
       self.nodes[p] = { parent = { encryptionKey = path.nodes[k].encryptionKey, parentHash = "", unmergedLeaves = {} } }
     end
     for k = #fdp - 1, 1, -1 do
-      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1])
+      self.nodes[fdp[k]].parent.parentHash = self:parentHash(fdp[k + 1], merged.copath[k + 1], merged.hashes)
     end
-    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1]) or ""
+    local expected = #fdp > 0 and self:parentHash(fdp[1], merged.copath[1], merged.hashes) or ""
     if leaf.parentHash ~= expected then fail("leaf parent hash does not match the path") end
     self.nodes[2 * sender] = { leaf = leaf }
     return merged
@@ -2188,7 +2380,7 @@ local daveMls = (function()
       if path.leafNode.encryptionKey == sender.encryptionKey then fail("the committer kept its encryption key") end
       local merged = t:mergePath(c.senderIndex, path, gc.groupId, added)
       keepPrivates()
-      nextGc.treeHash = t:treeHash()
+      nextGc.treeHash = t:treeHash(nil, nil, merged.hashes)
       if not removed then commitSecret = mls.decryptPath(merged, state.leaf, privates, reencodeContext(nextGc)) end
     else
       keepPrivates()
@@ -2198,7 +2390,7 @@ local daveMls = (function()
       string.pack(">I2", 1) .. c.raw .. mls.writer():vec(m.signature):bytes())
     local context = reencodeContext(nextGc)
     local secrets = mls.nextEpoch(state.secrets.init, commitSecret, context)
-    if not crypto().equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
+    if not crypto.equal(mls.confirmationTag(secrets.confirmation, nextGc.confirmedTranscriptHash), m.confirmationTag)
     then
       fail("bad confirmation tag")
     end
@@ -2250,7 +2442,7 @@ local daveMls = (function()
     local gc = { groupId = groupId, epoch = 0, treeHash = t:treeHash(), confirmedTranscriptHash = EMPTY_TAG_INPUT,
       extensions = extensionList or {} }
     local context = mls.encodeGroupContext(gc)
-    local secrets = mls.nextEpoch(crypto().randomBytes(NH), nil, context)
+    local secrets = mls.nextEpoch(crypto.randomBytes(NH), nil, context)
     local tag = mls.confirmationTag(secrets.confirmation, EMPTY_TAG_INPUT)
     return { groupContext = gc, context = context, tree = t, leaf = 0, secrets = secrets,
       privates = { [0] = encryptionPriv }, interimTranscriptHash = mls.interimTranscriptHash(EMPTY_TAG_INPUT, tag) }
@@ -2259,10 +2451,10 @@ local daveMls = (function()
   local function nodeKey(n) return (n.leaf or n.parent).encryptionKey end
 
   -- Fills our filtered direct path with fresh keys and returns the encoded UpdatePath, the commit
-  -- secret and the path secret of each new node.
+  -- secret, the path secret of each new node, the path and the new tree hash.
   local function createPath(t, me, signaturePriv, gc, added, privates)
     local fdp, copath, old = t:filteredDirectPath(me), {}, t:leaf(me)
-    local resolutions, secrets, secret = {}, {}, crypto().randomBytes(NH)
+    local resolutions, secrets, secret = {}, {}, crypto.randomBytes(NH)
     for k, p in ipairs(fdp) do
       copath[k] = copathChild(p, k == 1 and 2 * me or fdp[k - 1])
       local res = {}
@@ -2278,14 +2470,18 @@ local daveMls = (function()
       t.nodes[p] = { parent = { encryptionKey = pk, parentHash = "", unmergedLeaves = {} } }
       secret = mls.deriveSecret(secret, "path")
     end
-    for k = #fdp - 1, 1, -1 do t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1]) end
-    local leafPriv, leafPub = crypto().generateKeyPair()
+    local hashes = {}
+    for k = #fdp - 1, 1, -1 do
+      t.nodes[fdp[k]].parent.parentHash = t:parentHash(fdp[k + 1], copath[k + 1], hashes)
+    end
+    local leafPriv, leafPub = crypto.generateKeyPair()
     privates[2 * me] = leafPriv
     local leaf = mls.makeLeafNode({ encryptionKey = leafPub, signatureKey = old.signatureKey,
       identity = old.credential.identity, source = 3, capabilities = old.capabilities, extensions = old.extensions,
-      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1]) or "" }, signaturePriv, gc.groupId, me)
+      parentHash = #fdp > 0 and t:parentHash(fdp[1], copath[1], hashes) or "" }, signaturePriv, gc.groupId, me)
     t.nodes[2 * me] = { leaf = leaf }
-    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = t:treeHash(),
+    local treeHash = t:treeHash(nil, nil, hashes)
+    local provisional = mls.encodeGroupContext({ groupId = gc.groupId, epoch = gc.epoch + 1, treeHash = treeHash,
       confirmedTranscriptHash = gc.confirmedTranscriptHash, extensions = gc.extensions })
     local w = mls.writer():raw(leaf.raw)
     w:list(fdp, function(s, p)
@@ -2296,7 +2492,7 @@ local daveMls = (function()
         e:vec(kem):vec(ct)
       end)
     end)
-    return w:bytes(), secret, secrets, fdp
+    return w:bytes(), secret, secrets, fdp, treeHash
   end
 
   -- Commits the queued proposals ({ ref, proposal }, all by reference) as member `state.leaf`. Returns
@@ -2314,9 +2510,12 @@ local daveMls = (function()
     for x, sk in pairs(state.privates) do
       if t.nodes[x] and nodeKey(t.nodes[x]) == keys[x] then privates[x] = sk end
     end
-    local path, commitSecret, pathSecrets, fdp
-    if needsPath then path, commitSecret, pathSecrets, fdp = createPath(t, me, signaturePriv, gc, added, privates) end
-    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions, treeHash = t:treeHash() }
+    local path, commitSecret, pathSecrets, fdp, treeHash
+    if needsPath then
+      path, commitSecret, pathSecrets, fdp, treeHash = createPath(t, me, signaturePriv, gc, added, privates)
+    end
+    local nextGc = { groupId = gc.groupId, epoch = gc.epoch + 1, extensions = gc.extensions,
+      treeHash = treeHash or t:treeHash() }
     local secrets, context
     local message, confirmed, tag = mls.protectPublic({ groupId = gc.groupId, epoch = gc.epoch, senderType = 1,
       senderIndex = me, contentType = 3, body = mls.encodeCommit(refs, path) }, signaturePriv, state.context,
@@ -2332,7 +2531,7 @@ local daveMls = (function()
     local infoTbs = mls.writer():raw(context):extensions({ { type = EXT_RATCHET_TREE, data = t:encode() } })
       :vec(tag):u32(me):bytes()
     local info = infoTbs .. mls.writer():vec(mls.signWithLabel(signaturePriv, "GroupInfoTBS", infoTbs)):bytes()
-    local encryptedInfo = crypto().gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
+    local encryptedInfo = crypto.gcmSeal(mls.expandWithLabel(secrets.welcome, "key", "", NK),
       mls.expandWithLabel(secrets.welcome, "nonce", "", NN), info, "", 16)
     local entries = {}
     for i in pairs(added) do entries[#entries + 1] = i end
@@ -2485,7 +2684,7 @@ local daveMls = (function()
   function media.encryptFrame(k, truncated, frame, ranges)
     ranges = ranges or {}
     local plain, clear = split(frame, ranges, #frame)
-    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local ctx = type(k) == "table" and k or crypto.gcm(k)
     local sealed = ctx:seal(media.nonce(truncated), plain, clear, media.TAG_SIZE)
     local trailer = { sealed:sub(-media.TAG_SIZE), media.uleb128(truncated) }
     for _, r in ipairs(ranges) do trailer[#trailer + 1] = media.uleb128(r.offset) .. media.uleb128(r.size) end
@@ -2497,7 +2696,7 @@ local daveMls = (function()
   -- The original frame, or nil when the tag does not verify; `parsed` is parseFrame's result.
   function media.decryptFrame(k, frame, parsed)
     local enc, clear = split(frame, parsed.ranges, parsed.size)
-    local ctx = type(k) == "table" and k or crypto().gcm(k)
+    local ctx = type(k) == "table" and k or crypto.gcm(k)
     local plain = ctx:open(media.nonce(parsed.nonce), enc .. parsed.tag, clear, media.TAG_SIZE)
     if not plain then return nil end
     return interleave(frame, parsed.ranges, parsed.size, plain)
@@ -2521,7 +2720,7 @@ local daveMls = (function()
     if self.nonce == 0 then self.wraps = self.wraps + 1 end
     local g = self.wraps * 256 + (self.nonce >> 24)
     if g ~= self.generation then
-      self.generation, self.gcm = g, crypto().gcm(self.ratchet:get(g))
+      self.generation, self.gcm = g, crypto.gcm(self.ratchet:get(g))
       self.ratchet:erase(g)
     end
     return media.encryptFrame(self.gcm, self.nonce, frame, ranges)
@@ -2549,7 +2748,7 @@ local daveMls = (function()
     if not ctx then
       local k = r.keys:get(g)
       if not k then return nil end
-      ctx = crypto().gcm(k)
+      ctx = crypto.gcm(k)
       r.gcms[g] = ctx
     end
     local plain = media.decryptFrame(ctx, frame, parsed)
@@ -2652,6 +2851,33 @@ local daveMls = (function()
   -- The six groups of five digits members compare to check their call.
   function media.privacyCode(epochAuthenticator) return media.displayableCode(epochAuthenticator, 30, 5) end
 
+  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
+  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
+  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
+    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
+    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
+    -- Byte order, whatever the C locale says about `<` on strings.
+    for i = 1, math.min(#a, #b) do
+      if a:byte(i) ~= b:byte(i) then
+        if a:byte(i) > b:byte(i) then a, b = b, a end
+        break
+      end
+    end
+    return crypto.scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
+  end
+  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
+  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
+  function media.verificationCode(state, selfUser, other)
+    local identity, theirs = string.pack(">i8", userId(other)), nil
+    for i = 0, state.tree.leaves - 1 do
+      local leaf = state.tree:leaf(i)
+      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
+    end
+    if not theirs then return nil end
+    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
+    return media.displayableCode(fp, 45, 5)
+  end
+
   -- A member of a call's group ------------------------------------------------------------------------
   -- What one participant does with the gateway's MLS messages: key packages, the proposals it accepts,
   -- its commits, the commits and Welcomes it processes, and the media keys of each epoch. Failures raise
@@ -2670,7 +2896,7 @@ local daveMls = (function()
     opts = opts or {}
     local self = setmetatable({ userId = tostring(user), identity = snowflake(user), groupId = snowflake(channel),
       autoExecute = opts.execute ~= false, decryptors = {}, queue = {} }, Member)
-    self.signaturePriv, self.signaturePub = crypto().generateKeyPair()
+    self.signaturePriv, self.signaturePub = crypto.generateKeyPair()
     return self
   end
 
@@ -2700,8 +2926,8 @@ local daveMls = (function()
   -- A fresh bare KeyPackage (never reused), and a pending one-member group when the sender is known.
   function Member:keyPackage()
     self:reset()
-    local initPriv, initPub = crypto().generateKeyPair()
-    local encPriv, encPub = crypto().generateKeyPair()
+    local initPriv, initPub = crypto.generateKeyPair()
+    local encPriv, encPub = crypto.generateKeyPair()
     self.kp = mls.makeKeyPackage(self.identity, self.signaturePriv, self.signaturePub, initPub, encPub)
     self.kpPrivates = { init = initPriv, encryption = encPriv }
     self:_createPending()
@@ -2770,13 +2996,19 @@ local daveMls = (function()
     if exts ~= 1 then return "the group does not name the gateway as its external sender" end
   end
 
+  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
+  function Member:execute()
+    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
+    self.code, self.nextCode = self.nextCode, nil
+  end
+
   -- Derives the epoch's media keys: a decryptor ratchet per other member now, our own sending key at
   -- once or on execute().
   function Member:_useGroup(st)
     local problem = groupProblem(st, self.externalSender.raw)
     if problem then fail(problem) end
     self.group, self.pending, self.commit, self.queue, self.proposed = st, nil, nil, {}, false
-    local now = runtime.now()
+    local now = rt.now()
     for i = 0, st.tree.leaves - 1 do
       local leaf = st.tree:leaf(i)
       if leaf then
@@ -2836,11 +3068,6 @@ local daveMls = (function()
     return "joined"
   end
 
-  -- Sends with the newest epoch's key from now on; with none (a group not yet joined) sends nothing.
-  function Member:execute()
-    self.encryptor, self.nextEncryptor = self.nextEncryptor, nil
-    self.code, self.nextCode = self.nextCode, nil
-  end
 
   -- Our Opus frame as a protocol frame, or nil without a sending key.
   function Member:encryptOpus(frame)
@@ -2848,14 +3075,14 @@ local daveMls = (function()
     return e and e:encrypt(frame)
   end
 
-  -- Accepts unencrypted frames until `untilMs` (runtime.now(); true = for as long as version 0 lasts).
+  -- Accepts unencrypted frames until `untilMs` (rt.now(); true = for as long as version 0 lasts).
   function Member:setPassthrough(untilMs) self.passthroughUntil = untilMs end
 
   -- A sender's frame in the clear: silence as it is, clear frames only while passthrough is allowed;
   -- nil when it does not decrypt.
   function Member:decrypt(user, frame)
     if frame == "\xF8\xFF\xFE" then return frame end
-    local now, d = runtime.now(), self.decryptors[tostring(user)]
+    local now, d = rt.now(), self.decryptors[tostring(user)]
     if not media.parseFrame(frame) then
       local p = self.passthroughUntil
       return (p == true or (p and now < p)) and frame or nil
@@ -2872,35 +3099,8 @@ local daveMls = (function()
     return self.group and media.verificationCode(self.group, self.userId, tostring(user))
   end
 
-  -- Two members check each other's signature key with this 64-byte value (the same on both sides).
-  local FINGERPRINT_SALT <const> = "\x24\xca\xb1\x7a\x7a\xf8\xec\x2b\x82\xb4\x12\xb9\x2d\xab\x19\x2e"
-  function media.pairwiseFingerprint(userA, keyA, userB, keyB)
-    local a = string.pack(">I2", 0) .. keyA .. string.pack(">i8", userId(userA))
-    local b = string.pack(">I2", 0) .. keyB .. string.pack(">i8", userId(userB))
-    -- Byte order, whatever the C locale says about `<` on strings.
-    for i = 1, math.min(#a, #b) do
-      if a:byte(i) ~= b:byte(i) then
-        if a:byte(i) > b:byte(i) then a, b = b, a end
-        break
-      end
-    end
-    return crypto().scrypt(a .. b, FINGERPRINT_SALT, 16384, 8, 2, 64)
-  end
-  -- The verification code between us and `other` in the group `state` (45 digits), nil when `other`
-  -- has no leaf. Costs about 3 s and 70 MB in pure Lua (scrypt).
-  function media.verificationCode(state, selfUser, other)
-    local identity, theirs = string.pack(">i8", userId(other)), nil
-    for i = 0, state.tree.leaves - 1 do
-      local leaf = state.tree:leaf(i)
-      if leaf and leaf.credential.identity == identity then theirs = leaf.signatureKey end
-    end
-    if not theirs then return nil end
-    local fp = media.pairwiseFingerprint(selfUser, state.tree:leaf(state.leaf).signatureKey, other, theirs)
-    return media.displayableCode(fp, 45, 5)
-  end
-
   return mls
-end)()
+end)(daveCrypto, runtime)
 M._daveMls = daveMls
 
 -- DAVE session ------------------------------------------------------------------------------------------
