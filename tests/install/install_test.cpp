@@ -284,7 +284,7 @@ TEST(Removal, NeverReachesOutsideThroughLinks) {
 }
 
 // A full disk or a kill at any placement of an install: no file of the
-// installation is ever cut, a full disk keeps the design's words on the
+// installation is ever cut, a full disk keeps the report's fixed words on the
 // console and says in the log where and why, naming no file in use, and the
 // next run, seeing the damage, installs again and completes.
 TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
