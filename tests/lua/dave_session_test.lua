@@ -102,5 +102,62 @@ for _, kind in ipairs(KINDS) do
           vs.rtp[#vs.rtp].opus })
       end)
     end
+
+    -- Members speak in turns, `n` frames each, 20 ms apart; frames name their sender and number.
+    function c.talk(plan, at)
+      act(function()
+        for ms, fn in pairs(at or {}) do require("runtime").timer(ms, fn) end
+        for _, step in ipairs(plan) do
+          for _ = 1, step[2] do
+            local who = step[1]
+            c.said[who] = c.said[who] or {}
+            local frame = "\xFC" .. who .. #c.said[who] .. ("x"):rep(#c.said[who] % 7 * 9)
+            table.insert(c.said[who], frame)
+            c.vs:speak(c.fd[who].id, frame)
+            require("runtime").sleep(20)
+          end
+        end
+      end, 2000)
+    end
+    -- Streams read in their own tasks until they end; heard[name] = { frames, end reason }.
+    function c.listen(name, who, opts)
+      local stream = c.conn.receiver:subscribe(c.fd[who].id, opts)
+      c.heard[name] = { {} }
+      require("runtime").spawn(function()
+        for opus in stream:packets() do table.insert(c.heard[name][1], opus) end
+        c.heard[name][2] = stream.endReason
+      end)
+    end
+
+    it("hears each member byte for byte through joins, a leave, a downgrade and an upgrade", function()
+      c.said, c.heard = {}, {}
+      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
+      c.host(c, "alice")
+      c.join()
+      local events = {}
+      act(function()
+        c.conn.receiver.speaking:on("start", function(id) events[#events + 1] = "start " .. id end)
+        c.conn.receiver.speaking:on("end", function(id) events[#events + 1] = "end " .. id end)
+        c.listen("alice", "alice")
+        c.listen("alice2", "alice", { ["end"] = { behavior = "AfterInactivity", duration = 60000 } })
+        c.listen("bob", "bob", { ["end"] = { behavior = "AfterSilence", duration = 150 } })
+      end)
+      c.talk({ { "alice", 6 } })
+      c.host(c, "bob")
+      c.talk({ { "bob", 3 }, { "alice", 2 }, { "bob", 4 } })
+      c.leave(c, "bob")
+      -- Alice goes on speaking across the downgrade and the upgrade.
+      c.talk({ { "alice", 40 } }, { [200] = function() c.vs:downgrade() end, [500] = function() c.vs:upgrade() end })
+      act(function() c.conn:destroy() end)
+      local log = {}
+      for _, l in ipairs(c.vs.dv.log) do log[#log + 1] = l[1] == "execute" and l[3] or nil end
+      assert.same({ 1, 1, 1, 0, 1 }, log)
+      local r = c.conn.receiver.stats
+      local a, b = c.fd.alice.id, c.fd.bob.id
+      assert.same({ {}, { c.said.alice, "destroyed" }, { c.said.alice, "destroyed" }, { c.said.bob, "silence" },
+        0, {} }, { c.vs.faults, c.heard.alice, c.heard.alice2, c.heard.bob, r.lost, r.dropped })
+      assert.same({ "start " .. a, "end " .. a, "start " .. b, "start " .. a, "end " .. a, "end " .. b,
+        "start " .. a, "end " .. a }, events)
+    end)
   end)
 end

@@ -106,6 +106,7 @@ function Voice:_udp(p, reply)
   end
   if #p == 74 then
     self:check(string.unpack(">I2I2I4", p) == 1 and p:sub(5, 8) == string.pack(">I4", SSRC), "discovery")
+    self.toBot = reply
     return reply(string.pack(">I2I2I4z", 2, 70, SSRC, SEEN[1]) .. ("\0"):rep(63 - #SEEN[1])
       .. string.pack(">I2", SEEN[2]))
   end
@@ -121,6 +122,33 @@ function Voice:_udp(p, reply)
   if self.dv and opus then self:_daveFrame(entry) end
   self.rtp[#self.rtp + 1] = entry
 end
+
+-- A member's Opus frame as the server relays it to the bot: end-to-end encrypted by the member unless
+-- protocol 0 is in force (or `opts.clear`), in an RTP packet sealed with the session key. `opts`: ssrc,
+-- csrcs (a count), extension (its body, whole 32-bit words), sequence (the next one to use).
+function Voice:packet(id, frame, opts)
+  opts = opts or {}
+  local dv = self.dv
+  self.sending = self.sending or {}
+  local s = self.sending[id]
+  if not s then
+    s = { seq = 0xFFF8 - #dv.users, ts = 0xFFFFF000, nonce = 0 }
+    self.sending[id] = s
+  end
+  s.seq, s.ts, s.nonce = opts.sequence or (s.seq + 1) & 0xFFFF, (s.ts + 960) & 0xFFFFFFFF, s.nonce + 1
+  if not (dv.clear or opts.clear) then frame = assert(dv.members[id].member:encryptOpus(frame), "no sending key") end
+  local ext, csrcs = opts.extension, opts.csrcs or 0
+  local header = string.pack(">BBI2I4I4", 0x80 | csrcs | (ext and 0x10 or 0), 0x78, s.seq, s.ts,
+    opts.ssrc or dv.ssrcs[id]) .. string.rep("\0\0\0\7", csrcs)
+    .. (ext and string.pack(">I2I2", 0xBEDE, #ext // 4) or "")
+  local nonce = string.pack(">I4", s.nonce)
+  return header .. _discord.aead_encrypt(self.mode, string.char(table.unpack(self.key)), nonce
+    .. ("\0"):rep(self.mode == "aead_aes256_gcm_rtpsize" and 8 or 20), header, (ext or "") .. frame) .. nonce
+end
+
+--- Sends the bot UDP bytes as the voice server.
+function Voice:relay(bytes) self.toBot(bytes) end
+function Voice:speak(id, frame, opts) self:relay(self:packet(id, frame, opts)) end
 
 -- DAVE: `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and
 -- external sender (its own key). `vs:host(id, member)` puts a member in the call: any object with
