@@ -159,5 +159,51 @@ for _, kind in ipairs(KINDS) do
       assert.same({ "start " .. a, "end " .. a, "start " .. b, "start " .. a, "end " .. a, "end " .. b,
         "start " .. a, "end " .. a }, events)
     end)
+
+    it("drops forged, replayed, truncated, stray and stale packets, counts them and hears the rest", function()
+      c.said, c.heard = {}, {}
+      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
+      c.host(c, "alice")
+      c.join()
+      local vs, A, stale, held = c.vs, c.fd.alice.id, nil, {}
+      act(function()
+        c.listen("alice", "alice")
+        stale = c.member("alice"):encryptOpus("\xFCold")
+      end)
+      c.host(c, "bob")
+      act(function() require("runtime").sleep(11000) end, 12000)
+      c.talk({ { "alice", 2 } })
+      local last = vs:packet(A, "\xFCreal")
+      c.said.alice[#c.said.alice + 1] = "\xFCreal"
+      for _, bytes in ipairs({
+        last,
+        last:sub(1, 20) .. string.char(last:byte(21) ~ 1) .. last:sub(22), -- forged payload
+        last:sub(1, 4) .. string.char(last:byte(5) ~ 1) .. last:sub(6), -- forged header
+        last, -- replayed
+        last:sub(1, 20), -- truncated
+        vs:packet(A, "\xFCbad", { again = true, ssrc = 9999 }), -- nobody's
+        vs:packet(A, stale, { again = true, clear = true }), -- a key ten seconds past its epoch
+        string.pack(">BBI2I4", 0x81, 200, 6, 4242) .. ("\0"):rep(20), -- RTCP
+      }) do
+        act(function() vs:relay(bytes) end)
+      end
+      -- Header extension and CSRCs; two frames swapped; one lost, then five more.
+      c.said.alice[#c.said.alice + 1] = "\xFCext"
+      act(function() vs:speak(A, "\xFCext", { csrcs = 2, extension = "12345678" }) end)
+      for i = 1, 8 do
+        held[i] = vs:packet(A, "\xFCheld" .. i)
+        if i ~= 3 then c.said.alice[#c.said.alice + 1] = "\xFCheld" .. i end
+      end
+      act(function()
+        for _, i in ipairs({ 2, 1, 4, 5, 6, 7, 8 }) do vs:relay(held[i]) end
+      end)
+      c.leave(c, "bob")
+      act(function() vs:speak(c.fd.bob.id, "\xFCgone", { clear = true }) end)
+      c.talk({ { "alice", 2 } })
+      act(function() c.conn:destroy() end)
+      local r = c.conn.receiver.stats
+      assert.same({ {}, { c.said.alice, "destroyed" }, 1, 1, { auth = 2, decrypt = 2, short = 1, unknownSsrc = 2 } },
+        { vs.faults, c.heard.alice, r.lost, r.rtcp, r.dropped })
+    end)
   end)
 end
