@@ -13,7 +13,8 @@ if not peers.missing() then KINDS[2] = { "independent peers", peers.member } end
 -- who commits ("bot" or none: the first member), the steps, the members, the gateway's log, and the
 -- last 35 frames: encrypted (e) or clear (c)
 local ROWS = {
-  { "alone sends nothing, then commits a member's addition", "bot", "join play silent host:alice play", { "alice" },
+  { "alone holds its audio, then commits a member's addition and sends all of it", "bot",
+    "join hold host:alice finish", { "alice" },
     "announce 11 1 bot, 23 11, execute 11 1 0" },
   { "is welcomed by a member (op 25 before op 4); both show one verification code", nil,
     "early host:alice join play codes", { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0" },
@@ -23,20 +24,32 @@ local ROWS = {
   { "keeps its group over a resume and commits a removal with a path", "bot",
     "host:alice host:bob join drop leave:bob play", { "alice" }, "announce 11 1 alice, execute 11 1 0, "
     .. "announce 12 2 alice, 23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
-  { "left alone starts a new group and sends nothing until someone joins it", nil,
-    "host:alice join leave:alice play silent host:bob play", { "bob" },
+  { "left alone starts a new group and holds its audio until someone joins it", nil,
+    "host:alice join leave:alice hold host:bob finish", { "bob" },
     "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 1 bob, 23 12, execute 12 1 0" },
   { "answers an invalid commit with op 31 and joins again", nil, "host:alice join corrupt host:bob play",
     { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 31 12, "
     .. "announce 13 3 alice, 23 13, execute 13 1 0" },
+  { "plays from its first frame when it starts before it is welcomed", nil, "host:alice eager", { "alice" },
+    "announce 11 1 alice, 23 11, execute 11 1 0" },
   { "downgrades and upgrades at the announced transitions", nil, "host:alice join flip", { "alice" },
     "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, announce 13 1 alice, 23 13, "
     .. "execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
 }
 
 local STEPS = {
-  -- Nothing was sent: every frame dropped for want of a key.
-  silent = function(c) assert.same({ 0, 35 }, { #c.vs.rtp, c.conn.packets.dropped }) end,
+  -- Without a key nothing is sent and nothing read: the player waits with its first frame.
+  hold = function(c)
+    act(function()
+      c.player = voice.createAudioPlayer()
+      c.conn:subscribe(c.player)
+      c.player:play(voice.createAudioResource("song.ogg"))
+      require("runtime").sleep(1000)
+      assert.same({ "pending", 0, 0, "buffering" }, { c.conn.mediaEncryption, #c.vs.rtp,
+        c.conn.packets.dropped, c.player.state.status })
+    end, 2000)
+  end,
+  finish = function(c) act(function() voice.entersState(c.player, "idle", 5000) end, 10000) end,
   early = function(c) c.vs.dv.early = true end,
   drop = function(c) act(function() c.vs.conns[1]:drop() end, 40000) end,
   corrupt = function(c) c.vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end end,
@@ -62,21 +75,26 @@ for _, kind in ipairs(KINDS) do
     function c.member(who) return c.vs.dv.members[c.fd[who].id].member end
     function c.host(_, who) act(function() c.vs:host(c.fd[who].id, kind[2](c.fd[who].id, c.room)) end) end
     function c.leave(_, who) act(function() c.vs:leave(c.fd[who].id) end) end
-    function c.join()
-      act(function()
-        c.conn = voice.joinVoiceChannel({ client = c.client, guildId = c.fd.guild.id, channelId = c.room })
-        voice.entersState(c.conn, "ready", 5000)
-      end)
+    local function connect()
+      c.conn = voice.joinVoiceChannel({ client = c.client, guildId = c.fd.guild.id, channelId = c.room })
+      voice.entersState(c.conn, "ready", 5000)
     end
     -- 30 frames and 5 of silence; at[ms] runs that far into them.
-    function c.play(_, at)
+    local function song(at)
+      for ms, fn in pairs(at or {}) do require("runtime").timer(ms, fn) end
+      local player = voice.createAudioPlayer()
+      c.conn:subscribe(player)
+      player:play(voice.createAudioResource("song.ogg"))
+      voice.entersState(player, "playing", 1000)
+      voice.entersState(player, "idle", 5000)
+    end
+    function c.join() act(connect) end
+    function c.play(_, at) act(function() song(at) end, 10000) end
+    -- Plays the moment the connection is ready, before the member's Welcome has come.
+    function c.eager()
       act(function()
-        for ms, fn in pairs(at or {}) do require("runtime").timer(ms, fn) end
-        local player = voice.createAudioPlayer()
-        c.conn:subscribe(player)
-        player:play(voice.createAudioResource("song.ogg"))
-        voice.entersState(player, "playing", 1000)
-        voice.entersState(player, "idle", 5000)
+        connect()
+        song()
       end, 10000)
     end
 
@@ -96,12 +114,61 @@ for _, kind in ipairs(KINDS) do
         for i, l in ipairs(vs.dv.log) do log[i] = table.concat(l, " ") end
         log = table.concat(log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice",
           [fd.bob.id] = "bob" })
-        -- The last song frame and the closing silence as a member decrypted them.
-        assert.same({ {}, row[5], c.conn:privacyCode():rep(#row[4]), row[6] or ("e"):rep(35), "\xFC\0\0\29",
-          "\xF8\xFF\xFE" }, { vs.faults, log, table.concat(codes), table.concat(sealed), vs.rtp[#vs.rtp - 5].opus,
-          vs.rtp[#vs.rtp].opus })
+        -- The song's first and last frames and the closing silence as a member decrypted them.
+        assert.same({ {}, row[5], c.conn:privacyCode():rep(#row[4]), row[6] or ("e"):rep(35), "\xFC\0\0\0",
+          "\xFC\0\0\29", "\xF8\xFF\xFE", "e2ee" }, { vs.faults, log, table.concat(codes), table.concat(sealed),
+          vs.rtp[#vs.rtp - 34].opus, vs.rtp[#vs.rtp - 5].opus, vs.rtp[#vs.rtp].opus, c.conn.mediaEncryption })
       end)
     end
+
+    it("keeps what it sends after a removal's announcement from the removed member, even when the commit fails",
+      function()
+        c.vs = Voice.new(c.fd):dave({ channelId = c.room })
+        c.host(c, "alice")
+        c.host(c, "bob")
+        c.join()
+        local bob, leftAt, opened = c.member("bob"), nil, { 0, 0 }
+        STEPS.corrupt(c)
+        c.play(c, { [200] = function()
+          leftAt = require("runtime").now()
+          c.vs:leave(c.fd.bob.id)
+        end })
+        for _, e in ipairs(c.vs.rtp) do
+          local k = e.at > leftAt and 2 or 1
+          opened[k] = opened[k] + (bob:decrypt(c.fd.bot.id, e.sealed) and 1 or 0)
+        end
+        -- Bob read the frames before his removal; none after; the bot held its audio, lost none.
+        assert.same({ {}, { 11, 0 }, 35, "\xFC\0\0\0", 1 }, { c.vs.faults, opened, #c.vs.rtp, c.vs.rtp[1].opus,
+          #require("runtime").logged("debug", "sending key withheld") })
+      end)
+
+    it("refuses DAVE messages that do not parse where they arrive and goes on", function()
+      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
+      c.host(c, "alice")
+      c.join()
+      local vs = c.vs
+      act(function()
+        for _, m in ipairs({ { 25, vs.dv.es:sub(1, -3) }, { 27, "\0\5\1" }, { 27, "\7" }, { 29, "\0\99\0\1" },
+          { 30, "\0\99\0\2\0" }, { 99, "x" } }) do
+          vs.bot.binary(m[1], m[2])
+        end
+      end)
+      -- An invalid commit, then an invalid Welcome: the bot asks twice to join again, with the external
+      -- sender it had.
+      STEPS.corrupt(c)
+      local first = vs.dv.corrupt
+      vs.dv.corrupt = function(b)
+        STEPS.corrupt(c)
+        return first(b)
+      end
+      c.host(c, "bob")
+      c.play(c)
+      local frame = "\xFCafter"
+      assert.same({ {}, 6, 1, "ready", frame, frame }, { vs.faults, #require("runtime").logged("debug",
+        "refused binary message"), vs.identifies, c.conn.state.status,
+        c.conn:decryptFrame(vs.dv.ssrcs[c.fd.alice.id], c.member("alice"):encryptOpus(frame)),
+        c.member("bob"):decrypt(c.fd.bot.id, c.vs.rtp[#c.vs.rtp].sealed) and frame })
+    end)
 
     -- Members speak in turns, `n` frames each, 20 ms apart; frames name their sender and number.
     function c.talk(plan, at)

@@ -44,6 +44,7 @@ M.AudioPlayerStatus = enum({ Idle = "idle", Buffering = "buffering", Playing = "
 M.NoSubscriberBehavior = enum({ Pause = "pause", Play = "play", Stop = "stop" })
 M.StreamType = enum({ Arbitrary = "arbitrary", OggOpus = "ogg/opus", Raw = "raw", Opus = "opus" })
 M.SpeakingFlags = enum({ None = 0, Microphone = 1, Soundshare = 2, Priority = 4 })
+M.MediaEncryption = enum({ Transport = "transport", Pending = "pending", EndToEnd = "e2ee" })
 
 local Status, PlayerStatus, StreamType = M.VoiceConnectionStatus, M.AudioPlayerStatus, M.StreamType
 
@@ -2911,6 +2912,7 @@ local DaveSession = {}
 DaveSession.__index = DaveSession
 M.DaveSession = DaveSession
 
+local REMOVE <const> = 3
 local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
   externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
 
@@ -2933,6 +2935,7 @@ function DaveSession:start(version)
     self.sendVersion = 1
     self:_keyPackage()
   end
+  self.conn:_mediaChanged()
 end
 
 -- A fresh key package, a new pending group and nothing else of the old group state.
@@ -2970,27 +2973,38 @@ function DaveSession:json(op, d)
   end
 end
 
+-- A binary message is parsed whole before anything of it is used: one that does not parse is refused
+-- here, never stored, and never ends the connection.
 function DaveSession:binary(data)
-  local op = data:byte(3)
+  local ok, parsed = pcall(daveMls.wire.parse, data)
+  if not ok then return self:debug("refused binary message " .. tostring(data:byte(3)) .. ": " .. tostring(parsed)) end
+  local op = parsed.opcode
   if op == DaveOp.externalSender then
-    self.externalSender = data:sub(4)
+    self.externalSender = parsed.externalSender.raw
     if self.member then
-      local ok, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
-      if not ok then self:debug("bad external sender: " .. tostring(err)) end
+      local set, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
+      if not set then self:debug("bad external sender: " .. tostring(err)) end
     end
     return
   end
   local m = self.member
   if not m or self.version == 0 then return end
-  if op == DaveOp.proposals and #data >= 4 then
-    local ok, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
-    if not ok then return self:debug("proposals refused: " .. tostring(commit)) end
+  if op == DaveOp.proposals then
+    -- A member's removal is announced: nothing we send from now on may use a key they hold.
+    for _, msg in ipairs(parsed.messages or {}) do
+      local content = msg.publicMessage and msg.publicMessage.content
+      if content and content.proposal and content.proposal.type == REMOVE then self:_withhold("a removal") end
+    end
+    local done, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
+    if not done then return self:debug("proposals refused: " .. tostring(commit)) end
     if commit then self:_sendBinary(daveMls.wire.commitWelcome(commit, welcome)) end
-  elseif (op == DaveOp.announceCommit or op == DaveOp.welcome) and #data >= 5 then
-    local id = string.unpack(">I2", data, 4)
-    local ok, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
-    if not ok then
+  elseif op == DaveOp.announceCommit or op == DaveOp.welcome then
+    local id = parsed.transitionId
+    local done, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
+    if not done then
       self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
+      -- Until we are welcomed again our key may be one a removed member still holds.
+      self:_withhold("an invalid commit")
       self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
       return self:_keyPackage()
     end
@@ -3027,7 +3041,9 @@ function DaveSession:_execute(id)
     self.version, self.sendVersion = 1, 1
     m:execute()
   end
+  self.withheld = nil
   self.conn.daveProtocolVersion = version
+  self.conn:_mediaChanged()
   self:debug("transition " .. id .. " executed: protocol version " .. version)
   self.conn:emit("daveTransition", id, version)
 end
@@ -3036,7 +3052,22 @@ end
 -- while there is no key to encrypt with.
 function DaveSession:encrypt(opus)
   if self.sendVersion == 0 then return opus end
-  return self.member and self.member:encryptOpus(opus)
+  return not self.withheld and self.member and self.member:encryptOpus(opus) or nil
+end
+
+-- Stops sending until the next transition executes.
+function DaveSession:_withhold(why)
+  if self.withheld or self.sendVersion == 0 then return end
+  self:debug("sending key withheld after " .. why)
+  self.withheld = true
+  self.conn:_mediaChanged()
+end
+
+--- What our frames carry now: "transport" (protocol 0), "e2ee" (end-to-end encrypted) or "pending" (no
+--- key to send with yet, or it is withheld).
+function DaveSession:media()
+  if self.sendVersion == 0 then return "transport" end
+  return not self.withheld and self.member and self.member:privacyCode() and "e2ee" or "pending"
 end
 
 function DaveSession:decrypt(user, frame)
@@ -3901,7 +3932,21 @@ function VoiceConnection:_session(net, d)
   self.speaking = 0
   self:_keepAlive(net)
   self:_listen(net)
+  self:_mediaChanged()
   setState(self, { status = Status.Ready, networking = net })
+end
+
+-- What our frames carry: `mediaEncryption` is "transport" (no end-to-end encryption in the call),
+-- "pending" (end-to-end encryption is required but we have no key to send with) or "e2ee"; the event
+-- mediaEncryption(new, old) tells each change.
+function VoiceConnection:_mediaChanged()
+  local net = self._net
+  local now = net and net.dave and net.dave:media() or M.MediaEncryption.Transport
+  local old = self.mediaEncryption
+  if now == old then return end
+  self.mediaEncryption = now
+  self:debug("media: " .. now)
+  self:emit("mediaEncryption", now, old)
 end
 
 -- One task per UDP socket hands what the voice server relays to the receiver; it ends with the socket.
@@ -4252,13 +4297,16 @@ function AudioPlayer:_unsubscribe(sub)
   end
 end
 
---- Connections that can take audio now.
+--- Connections that can take audio now, and whether a ready one waits for its end-to-end key.
 function AudioPlayer:playable()
-  local out = {}
+  local out, held = {}, false
   for _, s in ipairs(self.subscribers) do
-    if s.connection.state.status == Status.Ready then out[#out + 1] = s.connection end
+    local c = s.connection
+    if c.state.status == Status.Ready then
+      if c.mediaEncryption == M.MediaEncryption.Pending then held = true else out[#out + 1] = c end
+    end
   end
-  return out
+  return out, held
 end
 
 --- Plays `resource`, ending what played before.
@@ -4353,7 +4401,7 @@ end
 function AudioPlayer:_cycle()
   local state = self.state
   local r = state.resource
-  local targets = self:playable()
+  local targets, held = self:playable()
   if state.status == PlayerStatus.Paused or state.status == PlayerStatus.AutoPaused then
     self:_sendSilence(targets)
     if state.status == PlayerStatus.AutoPaused and #targets > 0 then
@@ -4361,6 +4409,8 @@ function AudioPlayer:_cycle()
     end
     return
   end
+  -- The audio waits (nothing is read) until the connection can encrypt it.
+  if held and #targets == 0 then return end
   if state.status == PlayerStatus.Buffering then
     if r.readable then
       setState(self, { status = PlayerStatus.Playing, resource = r })

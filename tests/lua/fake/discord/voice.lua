@@ -278,7 +278,9 @@ end
 function Voice:_deliver(id, op, bytes)
   local dv, m = self.dv, self.dv.members[id].member
   if m then return (op == 29 and m.processCommit or m.processWelcome)(m, bytes) end
-  if dv.corrupt then bytes, dv.corrupt = dv.corrupt(bytes), nil end
+  local corrupt = dv.corrupt
+  dv.corrupt = nil
+  if corrupt then bytes = corrupt(bytes) end
   self.bot.binary(op, string.pack(">I2", dv.transition) .. bytes)
 end
 
@@ -331,7 +333,7 @@ end
 -- A frame of the bot: in the clear only under protocol 0, else decrypted by a member of the group.
 function Voice:_daveFrame(entry)
   local dv, bot = self.dv, self.server.bot.id
-  entry.encrypted = mls.media.parseFrame(entry.opus) ~= nil
+  entry.sealed, entry.encrypted = entry.opus, mls.media.parseFrame(entry.opus) ~= nil
   for _, id in ipairs(entry.encrypted and self:_ids(bot) or {}) do
     local plain = dv.members[id].leaf and dv.members[id].member:decrypt(bot, entry.opus)
     if plain then
