@@ -3165,6 +3165,146 @@ function OggDemuxer:push(bytes)
   return out
 end
 
+-- Ogg Opus writing ------------------------------------------------------------------------------------------
+-- Exports: OggOpusWriter, opusSamples, pcmStream.
+
+local CRC_TABLE = {}
+for i = 0, 255 do
+  local r = i << 24
+  for _ = 1, 8 do r = (r & 0x80000000 ~= 0) and ((r << 1) ~ 0x04C11DB7) or (r << 1) end
+  CRC_TABLE[i] = r & 0xFFFFFFFF
+end
+
+local function oggCrc(bytes)
+  local crc = 0
+  for i = 1, #bytes do crc = ((crc << 8) & 0xFFFFFFFF) ~ CRC_TABLE[((crc >> 24) ~ bytes:byte(i)) & 0xFF] end
+  return crc
+end
+
+local FRAME_SIZES = { [0] = { 480, 960, 1920, 2880 }, { 480, 960 }, { 120, 240, 480, 960 } }
+
+--- The 48 kHz samples an Opus packet holds, read from its TOC byte (0 for an empty packet).
+function M.opusSamples(packet)
+  local toc = packet:byte(1)
+  if not toc then return 0 end
+  local config = toc >> 3
+  local size = config < 12 and FRAME_SIZES[0][config % 4 + 1] or config < 16 and FRAME_SIZES[1][config % 2 + 1]
+    or FRAME_SIZES[2][config % 4 + 1]
+  local code = toc & 3
+  return size * (code == 0 and 1 or code == 3 and ((packet:byte(2) or 0) & 0x3F) or 2)
+end
+
+-- A page flushes after a second of audio; Ogg allows at most 255 lacing values.
+local PAGE_SAMPLES <const> = 48000
+-- A jump of the RTP clock beyond ten minutes is a new stream rather than a pause to fill.
+local MAX_GAP_SAMPLES <const> = 48000 * 600
+
+--- Turns Opus packets into an Ogg Opus stream. `write(packet, rtpTimestamp)` and `finish()` return the
+--- bytes of the pages they complete. Pauses, seen as jumps of the RTP timestamps, become silence of
+--- their length, so the granule positions follow the sender's clock. `opts`: serial, channels (2), vendor.
+local OggOpusWriter = util.class("OggOpusWriter")
+M.OggOpusWriter = OggOpusWriter
+
+function OggOpusWriter:init(opts)
+  opts = opts or {}
+  self.serial = opts.serial or random32()
+  self.sequence, self.granule, self.packets, self.segments = 0, 0, {}, {}
+  self.silence = 0
+  local vendor = opts.vendor or "tarnwick"
+  self.header = self:_page(2, 0, { "OpusHead" .. string.pack("<BBI2I4i2B", 1, opts.channels or 2, 0, 48000, 0, 0) })
+    .. self:_page(0, 0, { "OpusTags" .. string.pack("<s4I4", vendor, 0) })
+end
+
+function OggOpusWriter:_page(flags, granule, packets)
+  local lacing = {}
+  for _, p in ipairs(packets) do
+    for _ = 1, #p // 255 do lacing[#lacing + 1] = 255 end
+    lacing[#lacing + 1] = #p % 255
+  end
+  local head = "OggS" .. string.pack("<BBi8I4I4I4B", 0, flags, granule, self.serial, self.sequence, 0, #lacing)
+    .. string.char(table.unpack(lacing))
+  self.sequence = self.sequence + 1
+  local page = head .. table.concat(packets)
+  return page:sub(1, 22) .. string.pack("<I4", oggCrc(page)) .. page:sub(27)
+end
+
+function OggOpusWriter:_flush(flags)
+  if #self.packets == 0 and flags == 0 then return "" end
+  local page = self:_page(flags, self.granule, self.packets)
+  self.packets, self.lacing, self.pageSamples = {}, 0, 0
+  return page
+end
+
+function OggOpusWriter:_add(packet, out)
+  local lacing = #packet // 255 + 1
+  if (self.lacing or 0) + lacing > 255 or (self.pageSamples or 0) >= PAGE_SAMPLES then
+    out[#out + 1] = self:_flush(0)
+  end
+  local n = M.opusSamples(packet)
+  self.packets[#self.packets + 1] = packet
+  self.lacing, self.pageSamples = (self.lacing or 0) + lacing, (self.pageSamples or 0) + n
+  self.granule = self.granule + n
+  return n
+end
+
+function OggOpusWriter:write(packet, timestamp)
+  local out = {}
+  if self.header then
+    out[1], self.header = self.header, nil
+  end
+  if timestamp and self.nextTimestamp then
+    local gap = (timestamp - self.nextTimestamp) & 0xFFFFFFFF
+    if gap < MAX_GAP_SAMPLES then
+      for _ = 1, gap // FRAME_SAMPLES do self:_add(M.SILENCE_FRAME, out) end
+      self.silence = self.silence + gap // FRAME_SAMPLES
+    end
+  end
+  local n = self:_add(packet, out)
+  if timestamp then self.nextTimestamp = (timestamp + n) & 0xFFFFFFFF end
+  return table.concat(out)
+end
+
+--- The last page, marked as the end of the stream.
+function OggOpusWriter:finish()
+  local head = self.header or ""
+  self.header = nil
+  return head .. self:_flush(4)
+end
+
+--- (B) Writes a receive stream (or anything with read() -> packet, timestamp) to an Ogg Opus file at
+--- `path` once it ends; returns the packets written.
+function M.recordOgg(stream, path, opts)
+  local w, parts, n = OggOpusWriter(opts), {}, 0
+  for packet, timestamp in stream.packets and stream:packets() or function() return stream:read() end do
+    parts[#parts + 1] = w:write(packet, timestamp)
+    n = n + 1
+  end
+  parts[#parts + 1] = w:finish()
+  runtime.write_file(path, table.concat(parts))
+  return n
+end
+
+--- A stream's audio decoded by FFmpeg (found as the player finds it) to s16le PCM: returns the process,
+--- whose read() (B) gives PCM until the stream ends. `opts`: rate (48000), channels (2).
+function M.pcmStream(stream, opts)
+  opts = opts or {}
+  local path, msg = require("@discord/voice/search").findTool("ffmpeg")
+  if not path then error(VoiceError(msg), 2) end
+  local proc, err = runtime.process({ file = path, args = { "-hide_banner", "-loglevel", "error", "-f", "ogg",
+    "-i", "pipe:0", "-f", "s16le", "-ar", tostring(opts.rate or 48000), "-ac", tostring(opts.channels or 2),
+    "pipe:1" }, stdin = "pipe", stdout = "pipe", stderr = "null" })
+  if not proc then error(VoiceError("could not start FFmpeg: " .. tostring(err)), 2) end
+  runtime.spawn(function()
+    local w = OggOpusWriter()
+    for packet, timestamp in stream:packets() do
+      if not proc:write(w:write(packet, timestamp)) then break end
+    end
+    proc:write(w:finish())
+    proc:close_stdin()
+  end)
+  return proc
+end
+
 -- Volume -----------------------------------------------------------------------------------------------
 
 --- Scales 16-bit PCM. `volume` is linear (1 = as is); the setters take decibels or a perceived level.
@@ -3448,6 +3588,8 @@ local JITTER_PACKETS <const> = 4
 local SPEAKING_DELAY <const> = 100
 -- A stream the bot does not read keeps at most a minute of packets.
 local STREAM_LIMIT <const> = 3000
+-- A stream subscribed while its user speaks starts at most this many packets back in that speech.
+local RECENT_PACKETS <const> = 50
 local TAG_SIZE <const> = 16
 
 --- An RTP packet with its transport encryption removed: {sequence, timestamp, ssrc, marker, payload}, or
@@ -3570,6 +3712,12 @@ function VoiceReceiver:subscribe(userId, opts)
   local list = self.subscriptions[userId] or {}
   self.subscriptions[userId] = list
   list[#list + 1] = stream
+  -- Subscribing when the speaking event comes loses nothing of the speech that started it.
+  for _, s in pairs(self.senders) do
+    if s.userId == userId then
+      for _, p in ipairs(s.recent) do stream:_push(p) end
+    end
+  end
   return stream
 end
 
@@ -3601,7 +3749,7 @@ function VoiceReceiver:_packet(data, net)
   rtp.payload, rtp.userId = nil, user
   local s = self.senders[rtp.ssrc]
   if not s or s.userId ~= user then
-    s = { ssrc = rtp.ssrc, userId = user, held = {}, count = 0 }
+    s = { ssrc = rtp.ssrc, userId = user, held = {}, count = 0, recent = {} }
     self.senders[rtp.ssrc] = s
   end
   s.expected = s.expected or rtp.sequence
@@ -3640,8 +3788,11 @@ function VoiceReceiver:_deliver(s, p)
   self.stats.delivered = self.stats.delivered + 1
   if p.opus ~= M.SILENCE_FRAME and not self.speaking.users[s.userId] then
     self.speaking.users[s.userId] = runtime.now()
+    s.recent = {}
     self.speaking:emit("start", s.userId)
   end
+  if #s.recent >= RECENT_PACKETS then table.remove(s.recent, 1) end
+  s.recent[#s.recent + 1] = p
   for _, stream in ipairs(self.subscriptions[s.userId] or {}) do stream:_push(p) end
 end
 

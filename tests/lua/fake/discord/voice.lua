@@ -125,7 +125,8 @@ end
 
 -- A member's Opus frame as the server relays it to the bot: end-to-end encrypted by the member unless
 -- protocol 0 is in force (or `opts.clear`), in an RTP packet sealed with the session key. `opts`: ssrc,
--- csrcs (a count), extension (its body, whole 32-bit words), again (the last packet's counters).
+-- csrcs (a count), extension (its body, whole 32-bit words), again (the last packet's counters), pause
+-- (frames the sender kept quiet before this one).
 function Voice:packet(id, frame, opts)
   opts = opts or {}
   local dv = self.dv
@@ -135,7 +136,9 @@ function Voice:packet(id, frame, opts)
     s = { seq = 0xFFF8 - #dv.users, ts = 0xFFFFF000, nonce = 0 }
     self.sending[id] = s
   end
-  if not opts.again then s.seq, s.ts, s.nonce = (s.seq + 1) & 0xFFFF, (s.ts + 960) & 0xFFFFFFFF, s.nonce + 1 end
+  if not opts.again then
+    s.seq, s.ts, s.nonce = (s.seq + 1) & 0xFFFF, (s.ts + 960 * (1 + (opts.pause or 0))) & 0xFFFFFFFF, s.nonce + 1
+  end
   if not (dv.clear or opts.clear) then frame = assert(dv.members[id].member:encryptOpus(frame), "no sending key") end
   local ext, csrcs = opts.extension, opts.csrcs or 0
   local header = string.pack(">BBI2I4I4", 0x80 | csrcs | (ext and 0x10 or 0), 0x78, s.seq, s.ts,
