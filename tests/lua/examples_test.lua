@@ -205,10 +205,11 @@ describe("example /record bot", function()
     end
     -- Alice: 25 frames, 300 ms of quiet, 15 frames; Bob 30 frames from 200 ms on.
     local function talk(who, plan)
-      local conn = voice.getVoiceConnection(fd.guild.id)
-      while not (conn and conn.mediaEncryption == "e2ee") do
+      -- Until the bot's join has executed in the group.
+      local bot = vs.dv.members[fd.bot.id]
+      while not (bot and bot.leaf and not vs.dv.pending) do
         runtime.sleep(20)
-        conn = voice.getVoiceConnection(fd.guild.id)
+        bot = vs.dv.members[fd.bot.id]
       end
       said[who], slots[who] = {}, 0
       for _, step in ipairs(plan) do
