@@ -227,6 +227,33 @@ for _, kind in ipairs(KINDS) do
         "start " .. a, "end " .. a }, events)
     end)
 
+    it("ends streams when they are closed, idle, their user leaves or the bot moves", function()
+      c.said, c.heard = {}, {}
+      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
+      c.host(c, "alice")
+      c.host(c, "bob")
+      c.join()
+      local closed
+      act(function()
+        c.listen("idle", "alice", { ["end"] = { behavior = "AfterInactivity", duration = 300 } })
+        c.listen("bob", "bob")
+        c.listen("moved", "alice")
+        closed = c.conn.receiver:subscribe(c.fd.alice.id)
+      end)
+      c.talk({ { "alice", 3 } })
+      c.leave(c, "bob")
+      local rest = {}
+      act(function()
+        closed:close()
+        for opus in closed:packets() do rest[#rest + 1] = opus end
+        -- A moderator moves the bot.
+        c.fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = c.fd.guild.id, user_id = c.fd.bot.id,
+          channel_id = c.fd.guild.channels[2], session_id = "vsession" })
+      end)
+      assert.same({ { c.said.alice, "inactivity" }, { {}, "left" }, { c.said.alice, "moved" }, c.said.alice,
+        "closed" }, { c.heard.idle, c.heard.bob, c.heard.moved, rest, closed.endReason })
+    end)
+
     it("drops forged, replayed, truncated, stray and stale packets, counts them and hears the rest", function()
       c.said, c.heard = {}, {}
       c.vs = Voice.new(c.fd):dave({ channelId = c.room })
