@@ -2907,175 +2907,185 @@ M._daveMls = daveMls
 -- DAVE session ------------------------------------------------------------------------------------------
 -- End-to-end encryption on one voice session: the gateway's DAVE opcodes, our group member, the
 -- transitions between protocol versions and epochs, and the frames we send and receive.
+-- Exports: DaveSession.new(conn, net) -> session with start, json, binary, connected, disconnected, encrypt,
+-- decrypt, media and privacyCode. Uses the MLS section's member and wire format, and `conn` for _send, debug,
+-- emit, joinConfig and _mediaChanged.
 
-local DaveSession = {}
-DaveSession.__index = DaveSession
+local DaveSession = (function(mls, now)
+  local DaveSession = {}
+  DaveSession.__index = DaveSession
+
+  local REMOVE <const> = 3
+  local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
+    externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
+
+  function DaveSession.new(conn, net)
+    return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
+      DaveSession)
+  end
+
+  function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
+
+  function DaveSession:_sendJson(op, d) return self.conn:_send(self.net, op, d) end
+  function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(bytes, "binary") end
+
+  -- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
+  function DaveSession:start(version)
+    self.version, self.started = version, true
+    if version == 0 then
+      self.sendVersion = 0
+    else
+      self.sendVersion = 1
+      self:_keyPackage()
+    end
+    self.conn:_mediaChanged()
+  end
+
+  -- A fresh key package, a new pending group and nothing else of the old group state.
+  function DaveSession:_keyPackage()
+    local c = self.conn.joinConfig
+    self.member = self.member or mls.member(c.userId, c.channelId, { execute = false })
+    if self.externalSender then self.member:setExternalSender(self.externalSender) end
+    self:_sendBinary(mls.wire.keyPackage(self.member:keyPackage()))
+  end
+
+  function DaveSession:connected(id) self.recognized[tostring(id)] = true end
+  function DaveSession:disconnected(id)
+    self.recognized[tostring(id)] = nil
+    if self.member then self.member:forget(id) end
+  end
+
+  function DaveSession:_users()
+    local out = {}
+    for id in pairs(self.recognized) do out[#out + 1] = id end
+    return out
+  end
+
+  local function integer(v) return math.tointeger(tonumber(v)) end
+
+  function DaveSession:json(op, d)
+    local id, version = integer(d.transition_id), integer(d.protocol_version)
+    if op == DaveOp.prepareTransition and id and version then
+      self:_prepare(id, version)
+    elseif op == DaveOp.executeTransition and id then
+      self:_execute(id)
+    elseif op == DaveOp.prepareEpoch and integer(d.epoch) == 1 then
+      -- A new group: everything starts again; we keep sending as we did until the transition executes.
+      self.version = version or self.version
+      if self.version > 0 then self:_keyPackage() end
+    end
+  end
+
+  -- A binary message is parsed whole before anything of it is used: one that does not parse is refused
+  -- here, never stored, and never ends the connection.
+  function DaveSession:binary(data)
+    local ok, parsed = pcall(mls.wire.parse, data)
+    if not ok then
+      return self:debug("refused binary message " .. tostring(data:byte(3)) .. ": " .. tostring(parsed))
+    end
+    local op = parsed.opcode
+    if op == DaveOp.externalSender then
+      self.externalSender = parsed.externalSender.raw
+      if self.member then
+        local set, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
+        if not set then self:debug("bad external sender: " .. tostring(err)) end
+      end
+      return
+    end
+    local m = self.member
+    if not m or self.version == 0 then return end
+    if op == DaveOp.proposals then
+      -- A member's removal is announced: nothing we send from now on may use a key they hold.
+      for _, msg in ipairs(parsed.messages or {}) do
+        local content = msg.publicMessage and msg.publicMessage.content
+        if content and content.proposal and content.proposal.type == REMOVE then self:_withhold("a removal") end
+      end
+      local done, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
+      if not done then return self:debug("proposals refused: " .. tostring(commit)) end
+      if commit then self:_sendBinary(mls.wire.commitWelcome(commit, welcome)) end
+    elseif op == DaveOp.announceCommit or op == DaveOp.welcome then
+      local id = parsed.transitionId
+      local done, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
+      if not done then
+        self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
+        -- Until we are welcomed again our key may be one a removed member still holds.
+        self:_withhold("an invalid commit")
+        self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
+        return self:_keyPackage()
+      end
+      if result == "removed" then return self:debug("removed from the group") end
+      if result then
+        self:debug("epoch " .. m:epoch() .. " (" .. result .. "), transition " .. id)
+        self:_prepare(id, 1)
+      end
+    end
+  end
+
+  -- Readies a transition; transition 0 executes at once, others wait for the gateway's execute.
+  function DaveSession:_prepare(id, version)
+    if version == 0 and self.member then self.member:setPassthrough(true) end
+    self.prepared[id] = version
+    if id == 0 then return self:_execute(0) end
+    self:_sendJson(DaveOp.transitionReady, { transition_id = id })
+  end
+
+  function DaveSession:_execute(id)
+    local version = self.prepared[id]
+    if version == nil then return end
+    self.prepared[id] = nil
+    local m = self.member
+    if version == 0 then
+      self.version, self.sendVersion = 0, 0
+      if m then
+        m:reset()
+        m:setPassthrough(true)
+      end
+    elseif m then
+      -- Frames from members who still send in the clear are accepted for the retention time.
+      if self.sendVersion == 0 then m:setPassthrough(now() + mls.media.RETENTION_MS) end
+      self.version, self.sendVersion = 1, 1
+      m:execute()
+    end
+    self.withheld = nil
+    self.conn.daveProtocolVersion = version
+    self.conn:_mediaChanged()
+    self:debug("transition " .. id .. " executed: protocol version " .. version)
+    self.conn:emit("daveTransition", id, version)
+  end
+
+  -- Our Opus frame as it goes on the wire: as it is under version 0, encrypted under version 1, nil
+  -- while there is no key to encrypt with.
+  function DaveSession:encrypt(opus)
+    if self.sendVersion == 0 then return opus end
+    return not self.withheld and self.member and self.member:encryptOpus(opus) or nil
+  end
+
+  -- Stops sending until the next transition executes.
+  function DaveSession:_withhold(why)
+    if self.withheld or self.sendVersion == 0 then return end
+    self:debug("sending key withheld after " .. why)
+    self.withheld = true
+    self.conn:_mediaChanged()
+  end
+
+  --- What our frames carry now: "transport" (protocol 0), "e2ee" (end-to-end encrypted) or "pending" (no
+  --- key to send with yet, or it is withheld).
+  function DaveSession:media()
+    if self.sendVersion == 0 then return "transport" end
+    return not self.withheld and self.member and self.member:privacyCode() and "e2ee" or "pending"
+  end
+
+  function DaveSession:decrypt(user, frame)
+    if not self.member then return self.version == 0 and frame or nil end
+    return self.member:decrypt(user, frame)
+  end
+
+  function DaveSession:privacyCode()
+    return self.sendVersion == 1 and self.member and self.member:privacyCode() or nil
+  end
+  return DaveSession
+end)(daveMls, runtime.now)
 M.DaveSession = DaveSession
-
-local REMOVE <const> = 3
-local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
-  externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
-
-function DaveSession.new(conn, net)
-  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
-    DaveSession)
-end
-
-function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
-
-function DaveSession:_sendJson(op, d) return self.conn:_send(self.net, op, d) end
-function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(bytes, "binary") end
-
--- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
-function DaveSession:start(version)
-  self.version, self.started = version, true
-  if version == 0 then
-    self.sendVersion = 0
-  else
-    self.sendVersion = 1
-    self:_keyPackage()
-  end
-  self.conn:_mediaChanged()
-end
-
--- A fresh key package, a new pending group and nothing else of the old group state.
-function DaveSession:_keyPackage()
-  local c = self.conn.joinConfig
-  self.member = self.member or daveMls.member(c.userId, c.channelId, { execute = false })
-  if self.externalSender then self.member:setExternalSender(self.externalSender) end
-  self:_sendBinary(daveMls.wire.keyPackage(self.member:keyPackage()))
-end
-
-function DaveSession:connected(id) self.recognized[tostring(id)] = true end
-function DaveSession:disconnected(id)
-  self.recognized[tostring(id)] = nil
-  if self.member then self.member:forget(id) end
-end
-
-function DaveSession:_users()
-  local out = {}
-  for id in pairs(self.recognized) do out[#out + 1] = id end
-  return out
-end
-
-local function integer(v) return math.tointeger(tonumber(v)) end
-
-function DaveSession:json(op, d)
-  local id, version = integer(d.transition_id), integer(d.protocol_version)
-  if op == DaveOp.prepareTransition and id and version then
-    self:_prepare(id, version)
-  elseif op == DaveOp.executeTransition and id then
-    self:_execute(id)
-  elseif op == DaveOp.prepareEpoch and integer(d.epoch) == 1 then
-    -- A new group: everything starts again; we keep sending as we did until the transition executes.
-    self.version = version or self.version
-    if self.version > 0 then self:_keyPackage() end
-  end
-end
-
--- A binary message is parsed whole before anything of it is used: one that does not parse is refused
--- here, never stored, and never ends the connection.
-function DaveSession:binary(data)
-  local ok, parsed = pcall(daveMls.wire.parse, data)
-  if not ok then return self:debug("refused binary message " .. tostring(data:byte(3)) .. ": " .. tostring(parsed)) end
-  local op = parsed.opcode
-  if op == DaveOp.externalSender then
-    self.externalSender = parsed.externalSender.raw
-    if self.member then
-      local set, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
-      if not set then self:debug("bad external sender: " .. tostring(err)) end
-    end
-    return
-  end
-  local m = self.member
-  if not m or self.version == 0 then return end
-  if op == DaveOp.proposals then
-    -- A member's removal is announced: nothing we send from now on may use a key they hold.
-    for _, msg in ipairs(parsed.messages or {}) do
-      local content = msg.publicMessage and msg.publicMessage.content
-      if content and content.proposal and content.proposal.type == REMOVE then self:_withhold("a removal") end
-    end
-    local done, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
-    if not done then return self:debug("proposals refused: " .. tostring(commit)) end
-    if commit then self:_sendBinary(daveMls.wire.commitWelcome(commit, welcome)) end
-  elseif op == DaveOp.announceCommit or op == DaveOp.welcome then
-    local id = parsed.transitionId
-    local done, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
-    if not done then
-      self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
-      -- Until we are welcomed again our key may be one a removed member still holds.
-      self:_withhold("an invalid commit")
-      self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
-      return self:_keyPackage()
-    end
-    if result == "removed" then return self:debug("removed from the group") end
-    if result then
-      self:debug("epoch " .. m:epoch() .. " (" .. result .. "), transition " .. id)
-      self:_prepare(id, 1)
-    end
-  end
-end
-
--- Readies a transition; transition 0 executes at once, others wait for the gateway's execute.
-function DaveSession:_prepare(id, version)
-  if version == 0 and self.member then self.member:setPassthrough(true) end
-  self.prepared[id] = version
-  if id == 0 then return self:_execute(0) end
-  self:_sendJson(DaveOp.transitionReady, { transition_id = id })
-end
-
-function DaveSession:_execute(id)
-  local version = self.prepared[id]
-  if version == nil then return end
-  self.prepared[id] = nil
-  local m = self.member
-  if version == 0 then
-    self.version, self.sendVersion = 0, 0
-    if m then
-      m:reset()
-      m:setPassthrough(true)
-    end
-  elseif m then
-    -- Frames from members who still send in the clear are accepted for the retention time.
-    if self.sendVersion == 0 then m:setPassthrough(runtime.now() + daveMls.media.RETENTION_MS) end
-    self.version, self.sendVersion = 1, 1
-    m:execute()
-  end
-  self.withheld = nil
-  self.conn.daveProtocolVersion = version
-  self.conn:_mediaChanged()
-  self:debug("transition " .. id .. " executed: protocol version " .. version)
-  self.conn:emit("daveTransition", id, version)
-end
-
--- Our Opus frame as it goes on the wire: as it is under version 0, encrypted under version 1, nil
--- while there is no key to encrypt with.
-function DaveSession:encrypt(opus)
-  if self.sendVersion == 0 then return opus end
-  return not self.withheld and self.member and self.member:encryptOpus(opus) or nil
-end
-
--- Stops sending until the next transition executes.
-function DaveSession:_withhold(why)
-  if self.withheld or self.sendVersion == 0 then return end
-  self:debug("sending key withheld after " .. why)
-  self.withheld = true
-  self.conn:_mediaChanged()
-end
-
---- What our frames carry now: "transport" (protocol 0), "e2ee" (end-to-end encrypted) or "pending" (no
---- key to send with yet, or it is withheld).
-function DaveSession:media()
-  if self.sendVersion == 0 then return "transport" end
-  return not self.withheld and self.member and self.member:privacyCode() and "e2ee" or "pending"
-end
-
-function DaveSession:decrypt(user, frame)
-  if not self.member then return self.version == 0 and frame or nil end
-  return self.member:decrypt(user, frame)
-end
-
-function DaveSession:privacyCode() return self.sendVersion == 1 and self.member and self.member:privacyCode() or nil end
 
 -- Diagnostics -------------------------------------------------------------------------------------------
 
@@ -3979,7 +3989,7 @@ function VoiceConnection:_handle(net, packet)
         seq_ack = net.seqAck })
     else
       -- A new session starts DAVE from nothing; its messages may come before the session description.
-      if M.daveVersion() > 0 then net.dave = M.DaveSession.new(self, net) end
+      if M.daveVersion() > 0 then net.dave = DaveSession.new(self, net) end
       self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
         session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
     end
