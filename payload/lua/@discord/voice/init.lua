@@ -3536,6 +3536,271 @@ function M.createAudioResource(input, opts)
   return AudioResource(input, opts)
 end
 
+-- Receiving ------------------------------------------------------------------------------------------------
+-- What the voice server relays from the others in the call: RTCP set aside, each RTP packet opened
+-- (transport encryption, then the sender's DAVE layer), mapped to its user, ordered in a small window per
+-- sender and handed to the bot's streams. A packet that fails a check is dropped and counted, never raised.
+-- Exports: EndBehaviorType, openRtp, VoiceReceiver, AudioReceiveStream, SpeakingMap. Uses the RTP constants
+-- and, from the connection, _ssrcs, decryptFrame and state.
+
+local receive = (function(c)
+  local SILENCE, NONCE_SIZE, AUDIO, DESTROYED = c.silence, c.nonceSizes, c.payloadType, c.destroyed
+  local EndBehavior = c.enum({ Manual = "Manual", AfterSilence = "AfterSilence",
+    AfterInactivity = "AfterInactivity" })
+  local BEHAVIORS = util.set({ "Manual", "AfterSilence", "AfterInactivity" })
+  -- Packets held while an earlier one is missing; at 20 ms each, 80 ms of delay at worst.
+  local JITTER_PACKETS <const> = 4
+  -- No audio for this long ends a user's speech, as Discord's clients show it.
+  local SPEAKING_DELAY <const> = 100
+  -- A stream the bot does not read keeps at most a minute of packets.
+  local STREAM_LIMIT <const> = 3000
+  -- A stream subscribed while its user speaks starts at most this many packets back in that speech.
+  local RECENT_PACKETS <const> = 50
+  local TAG_SIZE <const> = 16
+
+  --- An RTP packet with its transport encryption removed: {sequence, timestamp, ssrc, marker, payload}, or
+  --- nil and why ("rtcp", "notRtp", "payloadType", "short", "auth"). In the rtpsize modes the fixed header,
+  --- the CSRCs and the extension's 4-byte preamble are authenticated; the extension's body is encrypted
+  --- with the payload; the last 4 bytes are the nonce counter.
+  local function openRtp(packet, mode, key)
+    local size = #packet
+    if size < 12 then return nil, "short" end
+    local b1, b2, sequence, timestamp, ssrc = string.unpack(">BBI2I4I4", packet)
+    if b1 & 0xC0 ~= 0x80 then return nil, "notRtp" end
+    if b2 >= 192 and b2 <= 223 then return nil, "rtcp" end
+    if b2 & 0x7F ~= AUDIO then return nil, "payloadType" end
+    local clear = 12 + 4 * (b1 & 0x0F) + (b1 & 0x10 ~= 0 and 4 or 0)
+    if size < clear + TAG_SIZE + 4 then return nil, "short" end
+    local extension = b1 & 0x10 ~= 0 and 4 * string.unpack(">I2", packet, clear - 1) or 0
+    local nonce = packet:sub(-4) .. string.rep("\0", NONCE_SIZE[mode] - 4)
+    local plain = _discord.aead_decrypt(mode, key, nonce, packet:sub(1, clear), packet:sub(clear + 1, -5))
+    if not plain then return nil, "auth" end
+    local stop = #plain
+    if b1 & 0x20 ~= 0 then stop = stop - (plain:byte(-1) or 0) end
+    if stop <= extension then return nil, "short" end
+    return { sequence = sequence, timestamp = timestamp, ssrc = ssrc, marker = b2 & 0x80 ~= 0,
+      payload = plain:sub(extension + 1, stop) }
+  end
+
+  -- Runs check(obj) when `obj.deadline` passes, one timer at a time, however often the deadline moves.
+  local function deadlineTimer(obj, check)
+    if obj.timer then return end
+    obj.timer = runtime.timer(math.max(0, obj.deadline - runtime.now()), function()
+      obj.timer = nil
+      if not obj.deadline then return end
+      if runtime.now() >= obj.deadline then return check(obj) end
+      deadlineTimer(obj, check)
+    end)
+  end
+
+  --- Opus packets of one user as they arrive, in order. `read([timeout])` (B) returns the packet, its RTP
+  --- timestamp and sequence number, or nil and "closed" at the end; `packets()` iterates; `close()` ends it.
+  --- Events: end(reason).
+  local AudioReceiveStream = util.class("AudioReceiveStream", util.EventEmitter)
+
+  function AudioReceiveStream:init(receiver, userId, endOpts)
+    util.EventEmitter.init(self)
+    self.receiver, self.userId = receiver, userId
+    self["end"] = { behavior = endOpts and endOpts.behavior or EndBehavior.Manual, duration = endOpts
+      and endOpts.duration or 0 }
+    if not BEHAVIORS[self["end"].behavior] then
+      error("subscribe: end.behavior must be Manual, AfterSilence or AfterInactivity", 3)
+    end
+    self.queue = util.Queue(STREAM_LIMIT)
+    self.ended, self.overflow = false, 0
+  end
+
+  function AudioReceiveStream:_push(p)
+    if self.ended then return end
+    if not self.queue:push(p) then self.overflow = self.overflow + 1 end
+    local e = self["end"]
+    if e.behavior == EndBehavior.AfterInactivity or e.behavior == EndBehavior.AfterSilence
+        and (p.opus ~= SILENCE or not self.deadline) then
+      self.deadline = runtime.now() + e.duration
+      local reason = e.behavior == EndBehavior.AfterSilence and "silence" or "inactivity"
+      deadlineTimer(self, function(s) s:_finish(reason) end)
+    end
+  end
+
+  function AudioReceiveStream:_finish(reason)
+    if self.ended then return end
+    self.ended, self.endReason, self.deadline = true, reason, nil
+    if self.timer then self.timer:cancel() end
+    self.queue:close()
+    self.receiver:_unsubscribe(self)
+    self:emit("end", reason)
+  end
+
+  function AudioReceiveStream:read(timeout)
+    local p, err = self.queue:pop(timeout)
+    if not p then return nil, err end
+    return p.opus, p.timestamp, p.sequence
+  end
+
+  function AudioReceiveStream:packets()
+    return function() return self:read() end
+  end
+
+  function AudioReceiveStream:close() self:_finish("closed") end
+
+  --- Who speaks now: `users[userId]` is the time their speech started. Events: start(userId), end(userId).
+  local SpeakingMap = util.class("SpeakingMap", util.EventEmitter)
+
+  function SpeakingMap:init()
+    util.EventEmitter.init(self)
+    self.users = {}
+  end
+
+  --- A connection's receiver: `speaking`, `subscribe(userId, {end = {behavior, duration}})` and `stats`
+  --- (packets, rtcp, delivered, lost, and the dropped packets by reason).
+  local VoiceReceiver = util.class("VoiceReceiver")
+
+  function VoiceReceiver:init(connection)
+    self.connection = connection
+    self.speaking = SpeakingMap()
+    self.subscriptions = {}
+    self.senders = {}
+    self.stats = { packets = 0, rtcp = 0, delivered = 0, lost = 0, dropped = {} }
+  end
+
+  --- A new stream of `userId`'s packets; several may follow one user. `opts["end"]`: behavior "Manual"
+  --- (the default), "AfterSilence" (ends `duration` ms after the user's last audio) or "AfterInactivity"
+  --- (ends `duration` ms after the last packet of any kind).
+  function VoiceReceiver:subscribe(userId, opts)
+    userId = tostring(userId)
+    local stream = AudioReceiveStream(self, userId, opts and opts["end"])
+    if self.connection.state.status == DESTROYED then
+      stream:_finish("destroyed")
+      return stream
+    end
+    local list = self.subscriptions[userId] or {}
+    self.subscriptions[userId] = list
+    list[#list + 1] = stream
+    -- Subscribing when the speaking event comes loses nothing of the speech that started it.
+    for _, s in pairs(self.senders) do
+      if s.userId == userId then
+        for _, p in ipairs(s.recent) do stream:_push(p) end
+      end
+    end
+    return stream
+  end
+
+  function VoiceReceiver:_unsubscribe(stream)
+    local list = self.subscriptions[stream.userId]
+    for i = #(list or {}), 1, -1 do
+      if list[i] == stream then table.remove(list, i) end
+    end
+    if list and #list == 0 then self.subscriptions[stream.userId] = nil end
+  end
+
+  function VoiceReceiver:_drop(reason)
+    local d = self.stats.dropped
+    d[reason] = (d[reason] or 0) + 1
+  end
+
+  -- One UDP packet from the voice server, on the session `net`.
+  function VoiceReceiver:_packet(data, net)
+    self.stats.packets = self.stats.packets + 1
+    local rtp, why = openRtp(data, net.mode, net.key)
+    if not rtp then
+      if why == "rtcp" then self.stats.rtcp = self.stats.rtcp + 1 else self:_drop(why) end
+      return
+    end
+    local user = self.connection._ssrcs[rtp.ssrc]
+    if not user then return self:_drop("unknownSsrc") end
+    rtp.opus = self.connection:decryptFrame(rtp.ssrc, rtp.payload)
+    if not rtp.opus then return self:_drop("decrypt") end
+    rtp.payload, rtp.userId = nil, user
+    local s = self.senders[rtp.ssrc]
+    if not s or s.userId ~= user then
+      s = { ssrc = rtp.ssrc, userId = user, held = {}, count = 0, recent = {} }
+      self.senders[rtp.ssrc] = s
+    end
+    s.expected = s.expected or rtp.sequence
+    local ahead = (rtp.sequence - s.expected) & 0xFFFF
+    if ahead >= 0x8000 then return self:_drop("late") end
+    if s.held[rtp.sequence] then return self:_drop("duplicate") end
+    s.held[rtp.sequence], s.count = rtp, s.count + 1
+    local now = runtime.now()
+    s.lastAt = now
+    if rtp.opus ~= SILENCE then s.audioAt = now end
+    self:_drain(s, false)
+    s.deadline = now + SPEAKING_DELAY
+    deadlineTimer(s, function(x) self:_quiet(x) end)
+  end
+
+  -- Hands over the packets that are next in order; a gap is skipped (and counted) once the window is full,
+  -- or at once when `flush`.
+  function VoiceReceiver:_drain(s, flush)
+    while s.count > 0 do
+      local p = s.held[s.expected]
+      if p then
+        s.held[s.expected], s.count, s.expected = nil, s.count - 1, (s.expected + 1) & 0xFFFF
+        self:_deliver(s, p)
+      elseif flush or s.count > JITTER_PACKETS then
+        local skip = 0x10000
+        for seq in pairs(s.held) do skip = math.min(skip, (seq - s.expected) & 0xFFFF) end
+        self.stats.lost = self.stats.lost + skip
+        s.expected = (s.expected + skip) & 0xFFFF
+      else
+        break
+      end
+    end
+  end
+
+  function VoiceReceiver:_deliver(s, p)
+    self.stats.delivered = self.stats.delivered + 1
+    if p.opus ~= SILENCE and not self.speaking.users[s.userId] then
+      self.speaking.users[s.userId] = runtime.now()
+      s.recent = {}
+      self.speaking:emit("start", s.userId)
+    end
+    if #s.recent >= RECENT_PACKETS then table.remove(s.recent, 1) end
+    s.recent[#s.recent + 1] = p
+    for _, stream in ipairs(self.subscriptions[s.userId] or {}) do stream:_push(p) end
+  end
+
+  -- A sender quiet for a moment: what waited for a missing packet goes out, and their speech has ended.
+  function VoiceReceiver:_quiet(s)
+    s.deadline = nil
+    self:_drain(s, true)
+    if self.speaking.users[s.userId] and runtime.now() - (s.audioAt or 0) >= SPEAKING_DELAY then
+      self.speaking.users[s.userId] = nil
+      self.speaking:emit("end", s.userId)
+    end
+  end
+
+  -- A user left: their streams end and their sender state goes.
+  function VoiceReceiver:_userLeft(userId, reason)
+    userId = tostring(userId)
+    for ssrc, s in pairs(self.senders) do
+      if s.userId == userId then
+        if s.timer then s.timer:cancel() end
+        self.senders[ssrc] = nil
+      end
+    end
+    if self.speaking.users[userId] then
+      self.speaking.users[userId] = nil
+      self.speaking:emit("end", userId)
+    end
+    local list = self.subscriptions[userId] or {}
+    for i = #list, 1, -1 do list[i]:_finish(reason or "left") end
+  end
+
+  -- The connection moved or ended: every stream ends.
+  function VoiceReceiver:_endAll(reason)
+    local users = {}
+    for id in pairs(self.subscriptions) do users[#users + 1] = id end
+    for _, s in pairs(self.senders) do users[#users + 1] = s.userId end
+    for _, id in ipairs(users) do self:_userLeft(id, reason) end
+  end
+  return { EndBehaviorType = EndBehavior, openRtp = openRtp, VoiceReceiver = VoiceReceiver,
+    AudioReceiveStream = AudioReceiveStream, SpeakingMap = SpeakingMap }
+end)({ silence = M.SILENCE_FRAME, nonceSizes = NONCE_SIZES, payloadType = RTP_PAYLOAD_TYPE,
+  destroyed = Status.Destroyed, enum = enum })
+local VoiceReceiver = receive.VoiceReceiver
+for name, v in pairs(receive) do M[name] = v end
+
 -- Networking: voice gateway and UDP -------------------------------------------------------------------------
 
 local function encodeKey(bytes)
@@ -3581,264 +3846,6 @@ function M.sealPacket(mode, key, header, counter, opus)
   local nonce = string.pack(">I4", counter)
   local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
   return header .. _discord.aead_encrypt(mode, key, full, header, opus) .. nonce
-end
-
--- Receiving ------------------------------------------------------------------------------------------------
--- What the voice server relays from the others in the call: RTCP set aside, each RTP packet opened
--- (transport encryption, then the sender's DAVE layer), mapped to its user, ordered in a small window per
--- sender and handed to the bot's streams. A packet that fails a check is dropped and counted, never raised.
--- Exports: EndBehaviorType, openRtp, VoiceReceiver, AudioReceiveStream, SpeakingMap.
-
-M.EndBehaviorType = enum({ Manual = "Manual", AfterSilence = "AfterSilence", AfterInactivity = "AfterInactivity" })
-local EndBehavior = M.EndBehaviorType
-local BEHAVIORS = util.set({ "Manual", "AfterSilence", "AfterInactivity" })
--- Packets held while an earlier one is missing; at 20 ms each, 80 ms of delay at worst.
-local JITTER_PACKETS <const> = 4
--- No audio for this long ends a user's speech, as Discord's clients show it.
-local SPEAKING_DELAY <const> = 100
--- A stream the bot does not read keeps at most a minute of packets.
-local STREAM_LIMIT <const> = 3000
--- A stream subscribed while its user speaks starts at most this many packets back in that speech.
-local RECENT_PACKETS <const> = 50
-local TAG_SIZE <const> = 16
-
---- An RTP packet with its transport encryption removed: {sequence, timestamp, ssrc, marker, payload}, or
---- nil and why ("rtcp", "notRtp", "payloadType", "short", "auth"). In the rtpsize modes the fixed header,
---- the CSRCs and the extension's 4-byte preamble are authenticated; the extension's body is encrypted
---- with the payload; the last 4 bytes are the nonce counter.
-function M.openRtp(packet, mode, key)
-  local size = #packet
-  if size < 12 then return nil, "short" end
-  local b1, b2, sequence, timestamp, ssrc = string.unpack(">BBI2I4I4", packet)
-  if b1 & 0xC0 ~= 0x80 then return nil, "notRtp" end
-  if b2 >= 192 and b2 <= 223 then return nil, "rtcp" end
-  if b2 & 0x7F ~= RTP_PAYLOAD_TYPE then return nil, "payloadType" end
-  local clear = 12 + 4 * (b1 & 0x0F) + (b1 & 0x10 ~= 0 and 4 or 0)
-  if size < clear + TAG_SIZE + 4 then return nil, "short" end
-  local extension = b1 & 0x10 ~= 0 and 4 * string.unpack(">I2", packet, clear - 1) or 0
-  local nonce = packet:sub(-4) .. string.rep("\0", NONCE_SIZES[mode] - 4)
-  local plain = _discord.aead_decrypt(mode, key, nonce, packet:sub(1, clear), packet:sub(clear + 1, -5))
-  if not plain then return nil, "auth" end
-  local stop = #plain
-  if b1 & 0x20 ~= 0 then stop = stop - (plain:byte(-1) or 0) end
-  if stop <= extension then return nil, "short" end
-  return { sequence = sequence, timestamp = timestamp, ssrc = ssrc, marker = b2 & 0x80 ~= 0,
-    payload = plain:sub(extension + 1, stop) }
-end
-
--- Runs check(obj) when `obj.deadline` passes, one timer at a time, however often the deadline moves.
-local function deadlineTimer(obj, check)
-  if obj.timer then return end
-  obj.timer = runtime.timer(math.max(0, obj.deadline - runtime.now()), function()
-    obj.timer = nil
-    if not obj.deadline then return end
-    if runtime.now() >= obj.deadline then return check(obj) end
-    deadlineTimer(obj, check)
-  end)
-end
-
---- Opus packets of one user as they arrive, in order. `read([timeout])` (B) returns the packet, its RTP
---- timestamp and sequence number, or nil and "closed" at the end; `packets()` iterates; `close()` ends it.
---- Events: end(reason).
-local AudioReceiveStream = util.class("AudioReceiveStream", util.EventEmitter)
-M.AudioReceiveStream = AudioReceiveStream
-
-function AudioReceiveStream:init(receiver, userId, endOpts)
-  util.EventEmitter.init(self)
-  self.receiver, self.userId = receiver, userId
-  self["end"] = { behavior = endOpts and endOpts.behavior or EndBehavior.Manual, duration = endOpts
-    and endOpts.duration or 0 }
-  if not BEHAVIORS[self["end"].behavior] then
-    error("subscribe: end.behavior must be Manual, AfterSilence or AfterInactivity", 3)
-  end
-  self.queue = util.Queue(STREAM_LIMIT)
-  self.ended, self.overflow = false, 0
-end
-
-function AudioReceiveStream:_push(p)
-  if self.ended then return end
-  if not self.queue:push(p) then self.overflow = self.overflow + 1 end
-  local e = self["end"]
-  if e.behavior == EndBehavior.AfterInactivity or e.behavior == EndBehavior.AfterSilence
-      and (p.opus ~= M.SILENCE_FRAME or not self.deadline) then
-    self.deadline = runtime.now() + e.duration
-    deadlineTimer(self, function(s) s:_finish(e.behavior == EndBehavior.AfterSilence and "silence" or "inactivity") end)
-  end
-end
-
-function AudioReceiveStream:_finish(reason)
-  if self.ended then return end
-  self.ended, self.endReason, self.deadline = true, reason, nil
-  if self.timer then self.timer:cancel() end
-  self.queue:close()
-  self.receiver:_unsubscribe(self)
-  self:emit("end", reason)
-end
-
-function AudioReceiveStream:read(timeout)
-  local p, err = self.queue:pop(timeout)
-  if not p then return nil, err end
-  return p.opus, p.timestamp, p.sequence
-end
-
-function AudioReceiveStream:packets()
-  return function() return self:read() end
-end
-
-function AudioReceiveStream:close() self:_finish("closed") end
-
---- Who speaks now: `users[userId]` is the time their speech started. Events: start(userId), end(userId).
-local SpeakingMap = util.class("SpeakingMap", util.EventEmitter)
-M.SpeakingMap = SpeakingMap
-
-function SpeakingMap:init()
-  util.EventEmitter.init(self)
-  self.users = {}
-end
-
---- A connection's receiver: `speaking`, `subscribe(userId, {end = {behavior, duration}})` and `stats`
---- (packets, rtcp, delivered, lost, and the dropped packets by reason).
-local VoiceReceiver = util.class("VoiceReceiver")
-M.VoiceReceiver = VoiceReceiver
-
-function VoiceReceiver:init(connection)
-  self.connection = connection
-  self.speaking = SpeakingMap()
-  self.subscriptions = {}
-  self.senders = {}
-  self.stats = { packets = 0, rtcp = 0, delivered = 0, lost = 0, dropped = {} }
-end
-
---- A new stream of `userId`'s packets; several may follow one user. `opts["end"]`: behavior "Manual"
---- (the default), "AfterSilence" (ends `duration` ms after the user's last audio) or "AfterInactivity"
---- (ends `duration` ms after the last packet of any kind).
-function VoiceReceiver:subscribe(userId, opts)
-  userId = tostring(userId)
-  local stream = AudioReceiveStream(self, userId, opts and opts["end"])
-  if self.connection.state.status == Status.Destroyed then
-    stream:_finish("destroyed")
-    return stream
-  end
-  local list = self.subscriptions[userId] or {}
-  self.subscriptions[userId] = list
-  list[#list + 1] = stream
-  -- Subscribing when the speaking event comes loses nothing of the speech that started it.
-  for _, s in pairs(self.senders) do
-    if s.userId == userId then
-      for _, p in ipairs(s.recent) do stream:_push(p) end
-    end
-  end
-  return stream
-end
-
-function VoiceReceiver:_unsubscribe(stream)
-  local list = self.subscriptions[stream.userId]
-  for i = #(list or {}), 1, -1 do
-    if list[i] == stream then table.remove(list, i) end
-  end
-  if list and #list == 0 then self.subscriptions[stream.userId] = nil end
-end
-
-function VoiceReceiver:_drop(reason)
-  local d = self.stats.dropped
-  d[reason] = (d[reason] or 0) + 1
-end
-
--- One UDP packet from the voice server, on the session `net`.
-function VoiceReceiver:_packet(data, net)
-  self.stats.packets = self.stats.packets + 1
-  local rtp, why = M.openRtp(data, net.mode, net.key)
-  if not rtp then
-    if why == "rtcp" then self.stats.rtcp = self.stats.rtcp + 1 else self:_drop(why) end
-    return
-  end
-  local user = self.connection._ssrcs[rtp.ssrc]
-  if not user then return self:_drop("unknownSsrc") end
-  rtp.opus = self.connection:decryptFrame(rtp.ssrc, rtp.payload)
-  if not rtp.opus then return self:_drop("decrypt") end
-  rtp.payload, rtp.userId = nil, user
-  local s = self.senders[rtp.ssrc]
-  if not s or s.userId ~= user then
-    s = { ssrc = rtp.ssrc, userId = user, held = {}, count = 0, recent = {} }
-    self.senders[rtp.ssrc] = s
-  end
-  s.expected = s.expected or rtp.sequence
-  local ahead = (rtp.sequence - s.expected) & 0xFFFF
-  if ahead >= 0x8000 then return self:_drop("late") end
-  if s.held[rtp.sequence] then return self:_drop("duplicate") end
-  s.held[rtp.sequence], s.count = rtp, s.count + 1
-  local now = runtime.now()
-  s.lastAt = now
-  if rtp.opus ~= M.SILENCE_FRAME then s.audioAt = now end
-  self:_drain(s, false)
-  s.deadline = now + SPEAKING_DELAY
-  deadlineTimer(s, function(x) self:_quiet(x) end)
-end
-
--- Hands over the packets that are next in order; a gap is skipped (and counted) once the window is full,
--- or at once when `flush`.
-function VoiceReceiver:_drain(s, flush)
-  while s.count > 0 do
-    local p = s.held[s.expected]
-    if p then
-      s.held[s.expected], s.count, s.expected = nil, s.count - 1, (s.expected + 1) & 0xFFFF
-      self:_deliver(s, p)
-    elseif flush or s.count > JITTER_PACKETS then
-      local skip = 0x10000
-      for seq in pairs(s.held) do skip = math.min(skip, (seq - s.expected) & 0xFFFF) end
-      self.stats.lost = self.stats.lost + skip
-      s.expected = (s.expected + skip) & 0xFFFF
-    else
-      break
-    end
-  end
-end
-
-function VoiceReceiver:_deliver(s, p)
-  self.stats.delivered = self.stats.delivered + 1
-  if p.opus ~= M.SILENCE_FRAME and not self.speaking.users[s.userId] then
-    self.speaking.users[s.userId] = runtime.now()
-    s.recent = {}
-    self.speaking:emit("start", s.userId)
-  end
-  if #s.recent >= RECENT_PACKETS then table.remove(s.recent, 1) end
-  s.recent[#s.recent + 1] = p
-  for _, stream in ipairs(self.subscriptions[s.userId] or {}) do stream:_push(p) end
-end
-
--- A sender quiet for a moment: what waited for a missing packet goes out, and their speech has ended.
-function VoiceReceiver:_quiet(s)
-  s.deadline = nil
-  self:_drain(s, true)
-  if self.speaking.users[s.userId] and runtime.now() - (s.audioAt or 0) >= SPEAKING_DELAY then
-    self.speaking.users[s.userId] = nil
-    self.speaking:emit("end", s.userId)
-  end
-end
-
--- A user left: their streams end and their sender state goes.
-function VoiceReceiver:_userLeft(userId, reason)
-  userId = tostring(userId)
-  for ssrc, s in pairs(self.senders) do
-    if s.userId == userId then
-      if s.timer then s.timer:cancel() end
-      self.senders[ssrc] = nil
-    end
-  end
-  if self.speaking.users[userId] then
-    self.speaking.users[userId] = nil
-    self.speaking:emit("end", userId)
-  end
-  local list = self.subscriptions[userId] or {}
-  for i = #list, 1, -1 do list[i]:_finish(reason or "left") end
-end
-
--- The connection moved or ended: every stream ends.
-function VoiceReceiver:_endAll(reason)
-  local users = {}
-  for id in pairs(self.subscriptions) do users[#users + 1] = id end
-  for _, s in pairs(self.senders) do users[#users + 1] = s.userId end
-  for _, id in ipairs(users) do self:_userLeft(id, reason) end
 end
 
 -- VoiceConnection ------------------------------------------------------------------------------------------
