@@ -4430,192 +4430,197 @@ function M.getVoiceConnections(group)
 end
 
 -- AudioPlayer --------------------------------------------------------------------------------------------
+-- Exports: AudioPlayer, createAudioPlayer. Takes the AudioResource class; plays into anything with state,
+-- mediaEncryption, setSpeaking and playOpusPacket.
 
---- Plays one resource at a time on every subscribed connection, a frame every 20 ms. Events:
---- stateChange(old, new), one per status, error(err, resource), debug, subscribe, unsubscribe.
-local AudioPlayer = util.class("AudioPlayer", util.EventEmitter)
-M.AudioPlayer = AudioPlayer
+local AudioPlayer = (function(Resource)
+  --- Plays one resource at a time on every subscribed connection, a frame every 20 ms. Events:
+  --- stateChange(old, new), one per status, error(err, resource), debug, subscribe, unsubscribe.
+  local AudioPlayer = util.class("AudioPlayer", util.EventEmitter)
 
-function AudioPlayer:init(opts)
-  util.EventEmitter.init(self)
-  opts = opts or {}
-  local b = opts.behaviors or {}
-  self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
-    maxMissedFrames = b.maxMissedFrames or 250 }
-  self.subscribers = {}
-  self.state = { status = PlayerStatus.Idle }
-  self._silence = 0
-end
-
-function AudioPlayer:debug(text) debugLog(self, "[player] " .. text) end
-
-function AudioPlayer:_subscribe(sub)
-  self.subscribers[#self.subscribers + 1] = sub
-  self:emit("subscribe", sub)
-end
-
-function AudioPlayer:_unsubscribe(sub)
-  for i, s in ipairs(self.subscribers) do
-    if s == sub then
-      table.remove(self.subscribers, i)
-      sub.connection:setSpeaking(false)
-      self:emit("unsubscribe", sub)
-      return
-    end
+  function AudioPlayer:init(opts)
+    util.EventEmitter.init(self)
+    opts = opts or {}
+    local b = opts.behaviors or {}
+    self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
+      maxMissedFrames = b.maxMissedFrames or 250 }
+    self.subscribers = {}
+    self.state = { status = PlayerStatus.Idle }
+    self._silence = 0
   end
-end
 
---- Connections that can take audio now, and whether a ready one waits for its end-to-end key.
-function AudioPlayer:playable()
-  local out, held = {}, false
-  for _, s in ipairs(self.subscribers) do
-    local c = s.connection
-    if c.state.status == Status.Ready then
-      if c.mediaEncryption == M.MediaEncryption.Pending then held = true else out[#out + 1] = c end
-    end
+  function AudioPlayer:debug(text) debugLog(self, "[player] " .. text) end
+
+  function AudioPlayer:_subscribe(sub)
+    self.subscribers[#self.subscribers + 1] = sub
+    self:emit("subscribe", sub)
   end
-  return out, held
-end
 
---- Plays `resource`, ending what played before.
-function AudioPlayer:play(resource)
-  if not util.instanceOf(resource, AudioResource) then error("play: expected an audio resource", 2) end
-  if resource.player and resource.player ~= self then error("play: the resource plays on another player", 2) end
-  if resource.ended and resource.started then error("play: the resource has already ended", 2) end
-  local current = self.state.resource
-  if current and current ~= resource then current:destroy() end
-  resource.player = self
-  resource:_start()
-  self._missed = 0
-  setState(self, { status = PlayerStatus.Buffering, resource = resource })
-  self:_loop()
-  return true
-end
-
---- Pauses; `interpolateSilence` (true) sends five silence frames first.
-function AudioPlayer:pause(interpolateSilence)
-  if self.state.status ~= PlayerStatus.Playing then return false end
-  self._silence = interpolateSilence == false and 0 or 5
-  setState(self, { status = PlayerStatus.Paused, resource = self.state.resource })
-  return true
-end
-
-function AudioPlayer:unpause()
-  if self.state.status ~= PlayerStatus.Paused then return false end
-  setState(self, { status = PlayerStatus.Playing, resource = self.state.resource })
-  return true
-end
-
---- Stops playing. The resource still sends its closing silence unless `force`.
-function AudioPlayer:stop(force)
-  local r = self.state.resource
-  if self.state.status == PlayerStatus.Idle or not r then return false end
-  if force or r.silencePaddingFrames == 0 then
-    r:destroy()
-    self:_idle()
-  else
-    r:destroy()
-    r.silenceRemaining = r.silencePaddingFrames
-    if self.state.status ~= PlayerStatus.Playing then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    end
-  end
-  return true
-end
-
-function AudioPlayer:_idle()
-  local r = self.state.resource
-  for _, c in ipairs(self:playable()) do c:setSpeaking(false) end
-  setState(self, { status = PlayerStatus.Idle })
-  if r and r.error then self:emit("error", r.error, r) end
-end
-
--- One task sends the frames; deadlines are absolute, so the 20 ms do not drift.
-function AudioPlayer:_loop()
-  if self._running then return end
-  self._running = true
-  runtime.spawn(function()
-    local nextAt = runtime.now()
-    while self.state.status ~= PlayerStatus.Idle do
-      local ok, err = util.try(self._cycle, self)
-      if not ok then
-        runtime.log("error", "voice", "audio player: " .. tostring(err))
-        if self.state.resource then self.state.resource:destroy() end
-        self:_idle()
-        break
+  function AudioPlayer:_unsubscribe(sub)
+    for i, s in ipairs(self.subscribers) do
+      if s == sub then
+        table.remove(self.subscribers, i)
+        sub.connection:setSpeaking(false)
+        self:emit("unsubscribe", sub)
+        return
       end
-      nextAt = nextAt + FRAME_MS
-      local wait = nextAt - runtime.now()
-      if wait < 0 then
-        nextAt = runtime.now()
-        wait = 0
+    end
+  end
+
+  --- Connections that can take audio now, and whether a ready one waits for its end-to-end key.
+  function AudioPlayer:playable()
+    local out, held = {}, false
+    for _, s in ipairs(self.subscribers) do
+      local c = s.connection
+      if c.state.status == Status.Ready then
+        if c.mediaEncryption == M.MediaEncryption.Pending then held = true else out[#out + 1] = c end
       end
-      runtime.sleep(wait)
     end
-    self._running = false
-  end)
-end
-
-function AudioPlayer:_sendSilence(targets)
-  if self._silence > 0 then
-    self._silence = self._silence - 1
-    for _, c in ipairs(targets) do c:playOpusPacket(M.SILENCE_FRAME) end
-    if self._silence == 0 then
-      for _, c in ipairs(targets) do c:setSpeaking(false) end
-    end
+    return out, held
   end
-end
 
-function AudioPlayer:_cycle()
-  local state = self.state
-  local r = state.resource
-  local targets, held = self:playable()
-  if state.status == PlayerStatus.Paused or state.status == PlayerStatus.AutoPaused then
-    self:_sendSilence(targets)
-    if state.status == PlayerStatus.AutoPaused and #targets > 0 then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    end
-    return
+  --- Plays `resource`, ending what played before.
+  function AudioPlayer:play(resource)
+    if not util.instanceOf(resource, Resource) then error("play: expected an audio resource", 2) end
+    if resource.player and resource.player ~= self then error("play: the resource plays on another player", 2) end
+    if resource.ended and resource.started then error("play: the resource has already ended", 2) end
+    local current = self.state.resource
+    if current and current ~= resource then current:destroy() end
+    resource.player = self
+    resource:_start()
+    self._missed = 0
+    setState(self, { status = PlayerStatus.Buffering, resource = resource })
+    self:_loop()
+    return true
   end
-  -- The audio waits (nothing is read) until the connection can encrypt it.
-  if held and #targets == 0 then return end
-  if state.status == PlayerStatus.Buffering then
-    if r.readable then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    elseif r.ended and r.silenceRemaining == 0 then
-      return self:_idle()
+
+  --- Pauses; `interpolateSilence` (true) sends five silence frames first.
+  function AudioPlayer:pause(interpolateSilence)
+    if self.state.status ~= PlayerStatus.Playing then return false end
+    self._silence = interpolateSilence == false and 0 or 5
+    setState(self, { status = PlayerStatus.Paused, resource = self.state.resource })
+    return true
+  end
+
+  function AudioPlayer:unpause()
+    if self.state.status ~= PlayerStatus.Paused then return false end
+    setState(self, { status = PlayerStatus.Playing, resource = self.state.resource })
+    return true
+  end
+
+  --- Stops playing. The resource still sends its closing silence unless `force`.
+  function AudioPlayer:stop(force)
+    local r = self.state.resource
+    if self.state.status == PlayerStatus.Idle or not r then return false end
+    if force or r.silencePaddingFrames == 0 then
+      r:destroy()
+      self:_idle()
     else
+      r:destroy()
+      r.silenceRemaining = r.silencePaddingFrames
+      if self.state.status ~= PlayerStatus.Playing then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      end
+    end
+    return true
+  end
+
+  function AudioPlayer:_idle()
+    local r = self.state.resource
+    for _, c in ipairs(self:playable()) do c:setSpeaking(false) end
+    setState(self, { status = PlayerStatus.Idle })
+    if r and r.error then self:emit("error", r.error, r) end
+  end
+
+  -- One task sends the frames; deadlines are absolute, so the 20 ms do not drift.
+  function AudioPlayer:_loop()
+    if self._running then return end
+    self._running = true
+    runtime.spawn(function()
+      local nextAt = runtime.now()
+      while self.state.status ~= PlayerStatus.Idle do
+        local ok, err = util.try(self._cycle, self)
+        if not ok then
+          runtime.log("error", "voice", "audio player: " .. tostring(err))
+          if self.state.resource then self.state.resource:destroy() end
+          self:_idle()
+          break
+        end
+        nextAt = nextAt + FRAME_MS
+        local wait = nextAt - runtime.now()
+        if wait < 0 then
+          nextAt = runtime.now()
+          wait = 0
+        end
+        runtime.sleep(wait)
+      end
+      self._running = false
+    end)
+  end
+
+  function AudioPlayer:_sendSilence(targets)
+    if self._silence > 0 then
+      self._silence = self._silence - 1
+      for _, c in ipairs(targets) do c:playOpusPacket(M.SILENCE_FRAME) end
+      if self._silence == 0 then
+        for _, c in ipairs(targets) do c:setSpeaking(false) end
+      end
+    end
+  end
+
+  function AudioPlayer:_cycle()
+    local state = self.state
+    local r = state.resource
+    local targets, held = self:playable()
+    if state.status == PlayerStatus.Paused or state.status == PlayerStatus.AutoPaused then
+      self:_sendSilence(targets)
+      if state.status == PlayerStatus.AutoPaused and #targets > 0 then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      end
       return
     end
-  end
-  if #targets == 0 then
-    local b = self.behaviors.noSubscriber
-    if b == M.NoSubscriberBehavior.Pause then
-      self._silence = 0
-      return setState(self, { status = PlayerStatus.AutoPaused, resource = r })
-    elseif b == M.NoSubscriberBehavior.Stop then
-      return self:stop(true)
+    -- The audio waits (nothing is read) until the connection can encrypt it.
+    if held and #targets == 0 then return end
+    if state.status == PlayerStatus.Buffering then
+      if r.readable then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      elseif r.ended and r.silenceRemaining == 0 then
+        return self:_idle()
+      else
+        return
+      end
     end
-  end
-  if not r.readable then
-    if r.ended then return self:_idle() end
-    self._missed = self._missed + 1
-    if self._missed > self.behaviors.maxMissedFrames then
-      self:debug("the resource gave no audio for too long")
-      r:_fail(VoiceError("the audio source stalled"))
-      self:stop(true)
+    if #targets == 0 then
+      local b = self.behaviors.noSubscriber
+      if b == M.NoSubscriberBehavior.Pause then
+        self._silence = 0
+        return setState(self, { status = PlayerStatus.AutoPaused, resource = r })
+      elseif b == M.NoSubscriberBehavior.Stop then
+        return self:stop(true)
+      end
     end
-    return
+    if not r.readable then
+      if r.ended then return self:_idle() end
+      self._missed = self._missed + 1
+      if self._missed > self.behaviors.maxMissedFrames then
+        self:debug("the resource gave no audio for too long")
+        r:_fail(VoiceError("the audio source stalled"))
+        self:stop(true)
+      end
+      return
+    end
+    self._missed = 0
+    local packet = r:read()
+    if not packet then return self:_idle() end
+    for _, c in ipairs(targets) do
+      if packet ~= M.SILENCE_FRAME then c:setSpeaking(true) end
+      c:playOpusPacket(packet)
+    end
+    if not r.readable and r.ended then self:_idle() end
   end
-  self._missed = 0
-  local packet = r:read()
-  if not packet then return self:_idle() end
-  for _, c in ipairs(targets) do
-    if packet ~= M.SILENCE_FRAME then c:setSpeaking(true) end
-    c:playOpusPacket(packet)
-  end
-  if not r.readable and r.ended then self:_idle() end
-end
+  return AudioPlayer
+end)(AudioResource)
+M.AudioPlayer = AudioPlayer
 
 --- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames (frames in a
 --- row without audio before the player gives up on a resource; 250, five seconds).
