@@ -3802,632 +3802,643 @@ local VoiceReceiver = receive.VoiceReceiver
 for name, v in pairs(receive) do M[name] = v end
 
 -- Networking: voice gateway and UDP -------------------------------------------------------------------------
+-- Exports: chooseMode, discoverIp, rtpHeader, sealPacket, VoiceConnection, adapterCreator, joinVoiceChannel,
+-- getVoiceConnection, getVoiceConnections. Takes the DAVE session and receiver classes and the version and
+-- close-code rules of the errors section.
 
-local function encodeKey(bytes)
-  if type(bytes) ~= "table" or #bytes ~= 32 then return nil end
-  local out = {}
-  for i, b in ipairs(bytes) do
-    if math.type(b) ~= "integer" or b < 0 or b > 255 then return nil end
-    out[i] = string.char(b)
-  end
-  return table.concat(out)
-end
-
---- The best mode of the runtime's list that the server offers, or nil.
-function M.chooseMode(offered)
-  local set = util.set(offered or {})
-  for _, mode in ipairs(_discord.aead_modes()) do
-    if set[mode] and NONCE_SIZES[mode] then return mode end
-  end
-  return nil
-end
-
---- (B) IP discovery: the address and port the voice server sees for this socket.
-function M.discoverIp(sock, ssrc, timeout)
-  local request = string.pack(">I2I2I4", 1, 70, ssrc) .. string.rep("\0", 66)
-  for _ = 1, 3 do
-    sock:send(request)
-    local reply = sock:receive(timeout or 2000)
-    if reply and #reply >= 74 and string.unpack(">I2", reply) == 2 then
-      local address = reply:sub(9, 72):match("^[^%z]*")
-      return address, (string.unpack(">I2", reply, 73))
+local gateway = (function(Dave, Receiver, daveVersion, closeAction)
+  local function encodeKey(bytes)
+    if type(bytes) ~= "table" or #bytes ~= 32 then return nil end
+    local out = {}
+    for i, b in ipairs(bytes) do
+      if math.type(b) ~= "integer" or b < 0 or b > 255 then return nil end
+      out[i] = string.char(b)
     end
+    return table.concat(out)
   end
-  return nil, "no IP discovery reply from the voice server"
-end
 
---- The RTP header of a frame: version 2, payload type 120, then sequence, timestamp and SSRC.
-function M.rtpHeader(sequence, timestamp, ssrc)
-  return string.pack(">BBI2I4I4", RTP_VERSION, RTP_PAYLOAD_TYPE, sequence, timestamp, ssrc)
-end
-
---- One encrypted RTP packet: header, sealed Opus with the header as AAD, and the 4-byte nonce counter.
-function M.sealPacket(mode, key, header, counter, opus)
-  local nonce = string.pack(">I4", counter)
-  local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
-  return header .. _discord.aead_encrypt(mode, key, full, header, opus) .. nonce
-end
-
--- VoiceConnection ------------------------------------------------------------------------------------------
-
-local connections = {}
-
-local function key(guildId, group) return (group or "default") .. ":" .. tostring(guildId) end
-
---- One guild's voice connection. Events: stateChange(old, new), one event per status, error, debug.
---- `state.status` is one of VoiceConnectionStatus.
-local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
-M.VoiceConnection = VoiceConnection
-
-function VoiceConnection:init(config, adapterCreator)
-  util.EventEmitter.init(self)
-  self.joinConfig = config
-  self.state = { status = Status.Signalling }
-  self.rejoinAttempts, self.attempts = 0, 0
-  self.ping = { ws = nil, udp = nil }
-  self.speaking = 0
-  self.packets = { sent = 0, silence = 0, dropped = 0 }
-  self.users, self._ssrcs = {}, {}
-  self._voice = {}
-  self.receiver = VoiceReceiver(self)
-  self.adapter = adapterCreator({
-    onVoiceServerUpdate = function(d) self:_serverUpdate(d) end,
-    onVoiceStateUpdate = function(d) self:_stateUpdate(d) end,
-    destroy = function() self:destroy(false) end,
-  })
-end
-
-function VoiceConnection:debug(text) debugLog(self, "[voice " .. tostring(self.joinConfig.guildId) .. "] " .. text) end
-
-function VoiceConnection:_payload()
-  local c = self.joinConfig
-  return { op = 4, d = { guild_id = c.guildId, channel_id = c.channelId or json.null, self_deaf = c.selfDeaf,
-    self_mute = c.selfMute } }
-end
-
--- (B) Sends op 4 through the adapter; false when the shard is not there.
-function VoiceConnection:_signal()
-  local ok = self.adapter.sendPayload(self:_payload())
-  if not ok then
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.AdapterUnavailable })
-  end
-  return ok
-end
-
-function VoiceConnection:_stateUpdate(d)
-  self._voice.sessionId = d.session_id
-  local channel = util.nullable(d.channel_id)
-  if channel ~= nil then self.joinConfig.channelId = channel end
-  -- What was heard in the old channel ends with it (leaving on purpose ends it there).
-  if self._channel and self._channel ~= channel and not self._leaving then
-    self.receiver:_endAll(channel and "moved" or "disconnected")
-  end
-  self._channel = channel
-  local status = self.state.status
-  if channel == nil and status ~= Status.Destroyed and status ~= Status.Disconnected
-      and not self._leaving then
-    self:_closeNetworking()
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.EndpointRemoved })
-    return
-  end
-  self:_tryConnect()
-end
-
-function VoiceConnection:_serverUpdate(d)
-  self._voice.token = d.token
-  self._voice.endpoint = util.nullable(d.endpoint)
-  self._voice.serverId = d.guild_id
-  if not self._voice.endpoint then
-    -- The old server went away; a new endpoint follows.
-    self:_closeNetworking()
-    if self.state.status ~= Status.Destroyed then setState(self, { status = Status.Signalling }) end
-    return
-  end
-  self._voice.fresh = true
-  self:_tryConnect()
-end
-
-function VoiceConnection:_tryConnect()
-  local v = self._voice
-  if self.state.status == Status.Destroyed or not (v.sessionId and v.token and v.endpoint and v.fresh) then return end
-  v.fresh = false
-  self:_closeNetworking()
-  self:_open(false)
-end
-
--- Opens the voice gateway; `resume` resumes the session of the last socket.
-function VoiceConnection:_open(resume)
-  local net = { resume = resume, seqAck = resume and self._net and self._net.seqAck or -1, missed = 0 }
-  if resume and self._net then
-    net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
-    net.rtp, net.dave = self._net.rtp, self._net.dave
-    if net.dave then net.dave.net = net end
-  end
-  self._net = net
-  setState(self, { status = Status.Connecting, networking = net })
-  runtime.spawn(function()
-    local ok, err = util.try(self._run, self, net)
-    if not ok then self:_failed(net, err) end
-  end)
-end
-
-function VoiceConnection:_send(net, op, d)
-  local ws = net.ws
-  if not ws then return false end
-  return ws:send(json.encode({ op = op, d = d }), "text")
-end
-
-function VoiceConnection:_run(net)
-  local endpoint = self._voice.endpoint:gsub("^wss://", ""):gsub(":443$", "")
-  local url = "wss://" .. endpoint .. "/?v=" .. M.GATEWAY_VERSION
-  self:debug("connecting to " .. url .. (net.resume and " to resume" or ""))
-  local ws, msg, kind = http.websocket(url, { timeout_ms = 15000 })
-  if self._net ~= net then
-    if ws then ws:close(1000) end
-    return
-  end
-  if not ws then return self:_closed(net, nil, tostring(msg) .. " (" .. tostring(kind) .. ")") end
-  net.ws = ws
-  while true do
-    local data, text, how, code = ws:receive()
-    if not data then
-      if how == "timeout" then goto continue end
-      return self:_closed(net, code, text)
+  --- The best mode of the runtime's list that the server offers, or nil.
+  local function chooseMode(offered)
+    local set = util.set(offered or {})
+    for _, mode in ipairs(_discord.aead_modes()) do
+      if set[mode] and NONCE_SIZES[mode] then return mode end
     end
-    if self._net ~= net then return end
-    if text == "binary" then
-      self:_binary(net, data)
-    else
-      local packet = json.decode(data)
-      if type(packet) == "table" then self:_handle(net, packet) end
-    end
-    ::continue::
+    return nil
   end
-end
 
-function VoiceConnection:_handle(net, packet)
-  if math.type(packet.seq) == "integer" then net.seqAck = packet.seq end
-  local op, d = packet.op, packet.d
-  if op == VoiceOpcodes.Hello then
-    self:_startHeartbeat(net, math.tointeger(d.heartbeat_interval) or math.floor(d.heartbeat_interval))
-    local v = self._voice
-    if net.resume then
-      self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
-        seq_ack = net.seqAck })
-    else
-      -- A new session starts DAVE from nothing; its messages may come before the session description.
-      if M.daveVersion() > 0 then net.dave = DaveSession.new(self, net) end
-      self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
-        session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
+  --- (B) IP discovery: the address and port the voice server sees for this socket.
+  local function discoverIp(sock, ssrc, timeout)
+    local request = string.pack(">I2I2I4", 1, 70, ssrc) .. string.rep("\0", 66)
+    for _ = 1, 3 do
+      sock:send(request)
+      local reply = sock:receive(timeout or 2000)
+      if reply and #reply >= 74 and string.unpack(">I2", reply) == 2 then
+        local address = reply:sub(9, 72):match("^[^%z]*")
+        return address, (string.unpack(">I2", reply, 73))
+      end
     end
-  elseif op == VoiceOpcodes.Ready then
-    self:_ready(net, d)
-  elseif op == VoiceOpcodes.SessionDescription then
-    self:_session(net, d)
-  elseif op == VoiceOpcodes.HeartbeatAck then
-    local t = type(d) == "table" and d.t or d
-    if t == net.nonce then
-      net.missed = 0
-      self.ping.ws = runtime.now() - net.beatAt
-    end
-  elseif op == VoiceOpcodes.Resumed then
-    self.attempts = 0
-    self:_keepAlive(net)
-    self:debug("resumed")
-    setState(self, { status = Status.Ready, networking = net })
-  elseif op == VoiceOpcodes.Speaking then
-    if type(d) == "table" and d.user_id then
-      self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking }
-      if math.type(d.ssrc) == "integer" then self._ssrcs[d.ssrc] = d.user_id end
-    end
-  elseif op == VoiceOpcodes.ClientsConnect then
-    for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do
-      self.users[id] = self.users[id] or {}
-      if net.dave then net.dave:connected(id) end
-    end
-  elseif op == VoiceOpcodes.ClientDisconnect then
-    if type(d) == "table" and d.user_id then
-      local u = self.users[d.user_id]
-      if u and u.ssrc then self._ssrcs[u.ssrc] = nil end
-      self.users[d.user_id] = nil
-      self.receiver:_userLeft(d.user_id)
-      if net.dave then net.dave:disconnected(d.user_id) end
-    end
-  elseif op and op >= VoiceOpcodes.DavePrepareTransition then
-    -- Only a DAVE session sends these; without one the server expects what we cannot do.
-    if not net.dave then return self:_refuseDave(net) end
-    net.dave:json(op, type(d) == "table" and d or {})
+    return nil, "no IP discovery reply from the voice server"
   end
-end
 
--- A binary message: sequence number, opcode, payload; only DAVE sends them.
-function VoiceConnection:_binary(net, data)
-  if #data < 3 then return end
-  net.seqAck = string.unpack(">I2", data)
-  if not net.dave then return self:_refuseDave(net) end
-  net.dave:binary(data)
-end
+  --- The RTP header of a frame: version 2, payload type 120, then sequence, timestamp and SSRC.
+  local function rtpHeader(sequence, timestamp, ssrc)
+    return string.pack(">BBI2I4I4", RTP_VERSION, RTP_PAYLOAD_TYPE, sequence, timestamp, ssrc)
+  end
 
-function VoiceConnection:_startHeartbeat(net, interval)
-  if net.beat then net.beat:cancel() end
-  net.beat = runtime.timer(interval, function()
-    if self._net ~= net or not net.ws then return end
-    if net.nonce and net.missed >= 2 then
-      -- Two beats without an ACK: the socket is dead without knowing it.
-      self:debug("no heartbeat ACK; reconnecting")
-      net.ws:close(4900, "zombie")
+  --- One encrypted RTP packet: header, sealed Opus with the header as AAD, and the 4-byte nonce counter.
+  local function sealPacket(mode, key, header, counter, opus)
+    local nonce = string.pack(">I4", counter)
+    local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
+    return header .. _discord.aead_encrypt(mode, key, full, header, opus) .. nonce
+  end
+
+  -- VoiceConnection ------------------------------------------------------------------------------------------
+
+  local connections = {}
+
+  local function key(guildId, group) return (group or "default") .. ":" .. tostring(guildId) end
+
+  --- One guild's voice connection. Events: stateChange(old, new), one event per status, error, debug.
+  --- `state.status` is one of VoiceConnectionStatus.
+  local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
+
+  function VoiceConnection:init(config, adapterCreator)
+    util.EventEmitter.init(self)
+    self.joinConfig = config
+    self.state = { status = Status.Signalling }
+    self.rejoinAttempts, self.attempts = 0, 0
+    self.ping = { ws = nil, udp = nil }
+    self.speaking = 0
+    self.packets = { sent = 0, silence = 0, dropped = 0 }
+    self.users, self._ssrcs = {}, {}
+    self._voice = {}
+    self.receiver = Receiver(self)
+    self.adapter = adapterCreator({
+      onVoiceServerUpdate = function(d) self:_serverUpdate(d) end,
+      onVoiceStateUpdate = function(d) self:_stateUpdate(d) end,
+      destroy = function() self:destroy(false) end,
+    })
+  end
+
+  function VoiceConnection:debug(text)
+    debugLog(self, "[voice " .. tostring(self.joinConfig.guildId) .. "] " .. text)
+  end
+
+  function VoiceConnection:_payload()
+    local c = self.joinConfig
+    return { op = 4, d = { guild_id = c.guildId, channel_id = c.channelId or json.null, self_deaf = c.selfDeaf,
+      self_mute = c.selfMute } }
+  end
+
+  -- (B) Sends op 4 through the adapter; false when the shard is not there.
+  function VoiceConnection:_signal()
+    local ok = self.adapter.sendPayload(self:_payload())
+    if not ok then
+      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.AdapterUnavailable })
+    end
+    return ok
+  end
+
+  function VoiceConnection:_stateUpdate(d)
+    self._voice.sessionId = d.session_id
+    local channel = util.nullable(d.channel_id)
+    if channel ~= nil then self.joinConfig.channelId = channel end
+    -- What was heard in the old channel ends with it (leaving on purpose ends it there).
+    if self._channel and self._channel ~= channel and not self._leaving then
+      self.receiver:_endAll(channel and "moved" or "disconnected")
+    end
+    self._channel = channel
+    local status = self.state.status
+    if channel == nil and status ~= Status.Destroyed and status ~= Status.Disconnected
+        and not self._leaving then
+      self:_closeNetworking()
+      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.EndpointRemoved })
       return
     end
-    if net.nonce then net.missed = net.missed + 1 end
-    net.nonce, net.beatAt = runtime.now(), runtime.now()
-    self:_send(net, VoiceOpcodes.Heartbeat, { t = net.nonce, seq_ack = net.seqAck })
-  end, true)
-end
-
-function VoiceConnection:_ready(net, d)
-  net.ssrc = math.tointeger(d.ssrc)
-  net.mode = M.chooseMode(d.modes)
-  if not net.mode then
-    error(VoiceError("the voice server offers no encryption mode this runtime has (offered: "
-      .. table.concat(d.modes or {}, ", ") .. ")", { fatal = true }), 0)
+    self:_tryConnect()
   end
-  if net.udp then net.udp:close() end
-  local sock, msg = _discord.udp(d.ip, math.tointeger(d.port))
-  if not sock then error(VoiceError("could not open UDP to " .. tostring(d.ip) .. ": " .. tostring(msg)), 0) end
-  net.udp = sock
-  local started = runtime.now()
-  local address, port = M.discoverIp(sock, net.ssrc)
-  if not address then error(VoiceError(port), 0) end
-  self.ping.udp = runtime.now() - started
-  net.address, net.port = address, port
-  self:debug("IP discovery: " .. address .. ":" .. port .. ", mode " .. net.mode)
-  self:_send(net, VoiceOpcodes.SelectProtocol, { protocol = "udp",
-    data = { address = address, port = port, mode = net.mode } })
-end
 
-function VoiceConnection:_session(net, d)
-  local version = math.tointeger(d.dave_protocol_version) or 0
-  if version > M.daveVersion() then return self:_refuseDave(net) end
-  if net.dave and not net.dave.started then net.dave:start(version) end
-  self.daveProtocolVersion = version
-  if d.mode ~= net.mode then
-    error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode, { fatal = true }), 0)
-  end
-  net.key = encodeKey(d.secret_key)
-  if not net.key then error(VoiceError("the session description has no 32-byte key", { fatal = true }), 0) end
-  net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
-  self.attempts, self.rejoinAttempts = 0, 0
-  self.speaking = 0
-  self:_keepAlive(net)
-  self:_listen(net)
-  self:_mediaChanged()
-  setState(self, { status = Status.Ready, networking = net })
-end
-
--- What our frames carry: `mediaEncryption` is "transport" (no end-to-end encryption in the call),
--- "pending" (end-to-end encryption is required but we have no key to send with) or "e2ee"; the event
--- mediaEncryption(new, old) tells each change.
-function VoiceConnection:_mediaChanged()
-  local net = self._net
-  local now = net and net.dave and net.dave:media() or M.MediaEncryption.Transport
-  local old = self.mediaEncryption
-  if now == old then return end
-  self.mediaEncryption = now
-  self:debug("media: " .. now)
-  self:emit("mediaEncryption", now, old)
-end
-
--- One task per UDP socket hands what the voice server relays to the receiver; it ends with the socket.
-function VoiceConnection:_listen(net)
-  local sock = net.udp
-  if self._listening == sock then return end
-  self._listening = sock
-  runtime.spawn(function()
-    while self._listening == sock do
-      local data, msg, kind = sock:receive()
-      if not data and kind ~= "timeout" then break end
-      local cur = self._net
-      if data and cur and cur.udp == sock and cur.key then
-        local ok, err = pcall(self.receiver._packet, self.receiver, data, cur)
-        if not ok then
-          self.receiver:_drop("error")
-          self:debug("received packet dropped: " .. tostring(err))
-        end
-      end
-      if not data then self:debug("UDP receive: " .. tostring(msg)) end
+  function VoiceConnection:_serverUpdate(d)
+    self._voice.token = d.token
+    self._voice.endpoint = util.nullable(d.endpoint)
+    self._voice.serverId = d.guild_id
+    if not self._voice.endpoint then
+      -- The old server went away; a new endpoint follows.
+      self:_closeNetworking()
+      if self.state.status ~= Status.Destroyed then setState(self, { status = Status.Signalling }) end
+      return
     end
-  end)
-end
+    self._voice.fresh = true
+    self:_tryConnect()
+  end
 
--- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
-function VoiceConnection:_keepAlive(net)
-  if net.keepAlive then return end
-  local counter = 0
-  net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
-    if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
-    if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
-    counter = (counter + 1) & 0xFFFFFFFF
-    net.udp:send(string.pack("<I4I4", counter, 0))
-  end, true)
-end
+  function VoiceConnection:_tryConnect()
+    local v = self._voice
+    if self.state.status == Status.Destroyed or not (v.sessionId and v.token and v.endpoint and v.fresh) then return end
+    v.fresh = false
+    self:_closeNetworking()
+    self:_open(false)
+  end
 
-function VoiceConnection:_refuseDave(net)
-  local err = closeError(4017)
-  self:_stop(net, err)
-end
+  -- Opens the voice gateway; `resume` resumes the session of the last socket.
+  function VoiceConnection:_open(resume)
+    local net = { resume = resume, seqAck = resume and self._net and self._net.seqAck or -1, missed = 0 }
+    if resume and self._net then
+      net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
+      net.rtp, net.dave = self._net.rtp, self._net.dave
+      if net.dave then net.dave.net = net end
+    end
+    self._net = net
+    setState(self, { status = Status.Connecting, networking = net })
+    runtime.spawn(function()
+      local ok, err = util.try(self._run, self, net)
+      if not ok then self:_failed(net, err) end
+    end)
+  end
 
--- Reports a fatal error once, leaves the channel and ends in Destroyed.
-function VoiceConnection:_stop(_, err)
-  if self.state.status == Status.Destroyed then return end
-  self.lastError = err
-  runtime.log("error", "voice", tostring(err))
-  if self:listenerCount("error") > 0 then self:emit("error", err) end
-  self:destroy()
-end
+  function VoiceConnection:_send(net, op, d)
+    local ws = net.ws
+    if not ws then return false end
+    return ws:send(json.encode({ op = op, d = d }), "text")
+  end
 
-function VoiceConnection:_failed(net, err)
-  if self._net ~= net then return end
-  if type(err) == "table" and err.fatal then return self:_stop(net, err) end
-  self:debug("connection failed: " .. tostring(err))
-  if net.ws then net.ws:close(4000) end
-  self:_retry(net, false, err)
-end
+  function VoiceConnection:_run(net)
+    local endpoint = self._voice.endpoint:gsub("^wss://", ""):gsub(":443$", "")
+    local url = "wss://" .. endpoint .. "/?v=" .. M.GATEWAY_VERSION
+    self:debug("connecting to " .. url .. (net.resume and " to resume" or ""))
+    local ws, msg, kind = http.websocket(url, { timeout_ms = 15000 })
+    if self._net ~= net then
+      if ws then ws:close(1000) end
+      return
+    end
+    if not ws then return self:_closed(net, nil, tostring(msg) .. " (" .. tostring(kind) .. ")") end
+    net.ws = ws
+    while true do
+      local data, text, how, code = ws:receive()
+      if not data then
+        if how == "timeout" then goto continue end
+        return self:_closed(net, code, text)
+      end
+      if self._net ~= net then return end
+      if text == "binary" then
+        self:_binary(net, data)
+      else
+        local packet = json.decode(data)
+        if type(packet) == "table" then self:_handle(net, packet) end
+      end
+      ::continue::
+    end
+  end
 
-function VoiceConnection:_closed(net, code, reason)
-  if net.beat then net.beat:cancel() end
-  if self._net ~= net then return end
-  local action = code and M.closeAction(code, reason) or "resume"
-  self:debug("voice gateway closed: " .. tostring(code) .. " " .. tostring(reason) .. " -> " .. action)
-  if action == "dave" or action == "fatal" then return self:_stop(net, closeError(code, reason)) end
-  if action == "disconnected" then
-    self._net = nil
+  function VoiceConnection:_handle(net, packet)
+    if math.type(packet.seq) == "integer" then net.seqAck = packet.seq end
+    local op, d = packet.op, packet.d
+    if op == VoiceOpcodes.Hello then
+      self:_startHeartbeat(net, math.tointeger(d.heartbeat_interval) or math.floor(d.heartbeat_interval))
+      local v = self._voice
+      if net.resume then
+        self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
+          seq_ack = net.seqAck })
+      else
+        -- A new session starts DAVE from nothing; its messages may come before the session description.
+        if daveVersion() > 0 then net.dave = Dave.new(self, net) end
+        self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
+          session_id = v.sessionId, token = v.token, max_dave_protocol_version = daveVersion() })
+      end
+    elseif op == VoiceOpcodes.Ready then
+      self:_ready(net, d)
+    elseif op == VoiceOpcodes.SessionDescription then
+      self:_session(net, d)
+    elseif op == VoiceOpcodes.HeartbeatAck then
+      local t = type(d) == "table" and d.t or d
+      if t == net.nonce then
+        net.missed = 0
+        self.ping.ws = runtime.now() - net.beatAt
+      end
+    elseif op == VoiceOpcodes.Resumed then
+      self.attempts = 0
+      self:_keepAlive(net)
+      self:debug("resumed")
+      setState(self, { status = Status.Ready, networking = net })
+    elseif op == VoiceOpcodes.Speaking then
+      if type(d) == "table" and d.user_id then
+        self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking }
+        if math.type(d.ssrc) == "integer" then self._ssrcs[d.ssrc] = d.user_id end
+      end
+    elseif op == VoiceOpcodes.ClientsConnect then
+      for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do
+        self.users[id] = self.users[id] or {}
+        if net.dave then net.dave:connected(id) end
+      end
+    elseif op == VoiceOpcodes.ClientDisconnect then
+      if type(d) == "table" and d.user_id then
+        local u = self.users[d.user_id]
+        if u and u.ssrc then self._ssrcs[u.ssrc] = nil end
+        self.users[d.user_id] = nil
+        self.receiver:_userLeft(d.user_id)
+        if net.dave then net.dave:disconnected(d.user_id) end
+      end
+    elseif op and op >= VoiceOpcodes.DavePrepareTransition then
+      -- Only a DAVE session sends these; without one the server expects what we cannot do.
+      if not net.dave then return self:_refuseDave(net) end
+      net.dave:json(op, type(d) == "table" and d or {})
+    end
+  end
+
+  -- A binary message: sequence number, opcode, payload; only DAVE sends them.
+  function VoiceConnection:_binary(net, data)
+    if #data < 3 then return end
+    net.seqAck = string.unpack(">I2", data)
+    if not net.dave then return self:_refuseDave(net) end
+    net.dave:binary(data)
+  end
+
+  function VoiceConnection:_startHeartbeat(net, interval)
+    if net.beat then net.beat:cancel() end
+    net.beat = runtime.timer(interval, function()
+      if self._net ~= net or not net.ws then return end
+      if net.nonce and net.missed >= 2 then
+        -- Two beats without an ACK: the socket is dead without knowing it.
+        self:debug("no heartbeat ACK; reconnecting")
+        net.ws:close(4900, "zombie")
+        return
+      end
+      if net.nonce then net.missed = net.missed + 1 end
+      net.nonce, net.beatAt = runtime.now(), runtime.now()
+      self:_send(net, VoiceOpcodes.Heartbeat, { t = net.nonce, seq_ack = net.seqAck })
+    end, true)
+  end
+
+  function VoiceConnection:_ready(net, d)
+    net.ssrc = math.tointeger(d.ssrc)
+    net.mode = chooseMode(d.modes)
+    if not net.mode then
+      error(VoiceError("the voice server offers no encryption mode this runtime has (offered: "
+        .. table.concat(d.modes or {}, ", ") .. ")", { fatal = true }), 0)
+    end
     if net.udp then net.udp:close() end
-    self.lastError = closeError(code, reason)
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
-      closeCode = code })
-    return
+    local sock, msg = _discord.udp(d.ip, math.tointeger(d.port))
+    if not sock then error(VoiceError("could not open UDP to " .. tostring(d.ip) .. ": " .. tostring(msg)), 0) end
+    net.udp = sock
+    local started = runtime.now()
+    local address, port = discoverIp(sock, net.ssrc)
+    if not address then error(VoiceError(port), 0) end
+    self.ping.udp = runtime.now() - started
+    net.address, net.port = address, port
+    self:debug("IP discovery: " .. address .. ":" .. port .. ", mode " .. net.mode)
+    self:_send(net, VoiceOpcodes.SelectProtocol, { protocol = "udp",
+      data = { address = address, port = port, mode = net.mode } })
   end
-  self:_retry(net, action == "resume" and net.ssrc ~= nil, closeError(code or 1006, reason))
-end
 
--- Resumes (or opens a new session) after a backoff of 1, 2, 4 ... s; after MAX_ATTEMPTS tries the
--- connection stays disconnected.
-function VoiceConnection:_retry(net, resume, err)
-  self.attempts = self.attempts + 1
-  if self.attempts > MAX_ATTEMPTS then
-    self._net = nil
-    self.lastError = err
-    if self:listenerCount("error") > 0 then self:emit("error", err) end
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
-      closeCode = err and err.code })
-    return
+  function VoiceConnection:_session(net, d)
+    local version = math.tointeger(d.dave_protocol_version) or 0
+    if version > daveVersion() then return self:_refuseDave(net) end
+    if net.dave and not net.dave.started then net.dave:start(version) end
+    self.daveProtocolVersion = version
+    if d.mode ~= net.mode then
+      error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode,
+        { fatal = true }), 0)
+    end
+    net.key = encodeKey(d.secret_key)
+    if not net.key then error(VoiceError("the session description has no 32-byte key", { fatal = true }), 0) end
+    net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
+    self.attempts, self.rejoinAttempts = 0, 0
+    self.speaking = 0
+    self:_keepAlive(net)
+    self:_listen(net)
+    self:_mediaChanged()
+    setState(self, { status = Status.Ready, networking = net })
   end
-  local wait = math.min(60000, 1000 << (self.attempts - 1))
-  self:debug("reconnecting in " .. wait .. " ms" .. (resume and " (resume)" or " (new session)"))
-  setState(self, { status = Status.Connecting, networking = net })
-  runtime.timer(wait, function()
-    if self._net ~= net or self.state.status == Status.Destroyed then return end
-    if resume then
-      self:_open(true)
-    else
+
+  -- What our frames carry: `mediaEncryption` is "transport" (no end-to-end encryption in the call),
+  -- "pending" (end-to-end encryption is required but we have no key to send with) or "e2ee"; the event
+  -- mediaEncryption(new, old) tells each change.
+  function VoiceConnection:_mediaChanged()
+    local net = self._net
+    local now = net and net.dave and net.dave:media() or M.MediaEncryption.Transport
+    local old = self.mediaEncryption
+    if now == old then return end
+    self.mediaEncryption = now
+    self:debug("media: " .. now)
+    self:emit("mediaEncryption", now, old)
+  end
+
+  -- One task per UDP socket hands what the voice server relays to the receiver; it ends with the socket.
+  function VoiceConnection:_listen(net)
+    local sock = net.udp
+    if self._listening == sock then return end
+    self._listening = sock
+    runtime.spawn(function()
+      while self._listening == sock do
+        local data, msg, kind = sock:receive()
+        if not data and kind ~= "timeout" then break end
+        local cur = self._net
+        if data and cur and cur.udp == sock and cur.key then
+          local ok, err = pcall(self.receiver._packet, self.receiver, data, cur)
+          if not ok then
+            self.receiver:_drop("error")
+            self:debug("received packet dropped: " .. tostring(err))
+          end
+        end
+        if not data then self:debug("UDP receive: " .. tostring(msg)) end
+      end
+    end)
+  end
+
+  -- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
+  function VoiceConnection:_keepAlive(net)
+    if net.keepAlive then return end
+    local counter = 0
+    net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
+      if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
+      if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
+      counter = (counter + 1) & 0xFFFFFFFF
+      net.udp:send(string.pack("<I4I4", counter, 0))
+    end, true)
+  end
+
+  function VoiceConnection:_refuseDave(net)
+    local err = closeError(4017)
+    self:_stop(net, err)
+  end
+
+  -- Reports a fatal error once, leaves the channel and ends in Destroyed.
+  function VoiceConnection:_stop(_, err)
+    if self.state.status == Status.Destroyed then return end
+    self.lastError = err
+    runtime.log("error", "voice", tostring(err))
+    if self:listenerCount("error") > 0 then self:emit("error", err) end
+    self:destroy()
+  end
+
+  function VoiceConnection:_failed(net, err)
+    if self._net ~= net then return end
+    if type(err) == "table" and err.fatal then return self:_stop(net, err) end
+    self:debug("connection failed: " .. tostring(err))
+    if net.ws then net.ws:close(4000) end
+    self:_retry(net, false, err)
+  end
+
+  function VoiceConnection:_closed(net, code, reason)
+    if net.beat then net.beat:cancel() end
+    if self._net ~= net then return end
+    local action = code and closeAction(code, reason) or "resume"
+    self:debug("voice gateway closed: " .. tostring(code) .. " " .. tostring(reason) .. " -> " .. action)
+    if action == "dave" or action == "fatal" then return self:_stop(net, closeError(code, reason)) end
+    if action == "disconnected" then
       self._net = nil
       if net.udp then net.udp:close() end
-      self._voice.token, self._voice.endpoint = nil, nil
-      setState(self, { status = Status.Signalling })
-      self:_signal()
+      self.lastError = closeError(code, reason)
+      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
+        closeCode = code })
+      return
     end
-  end)
-end
+    self:_retry(net, action == "resume" and net.ssrc ~= nil, closeError(code or 1006, reason))
+  end
 
-function VoiceConnection:_closeNetworking()
-  local net = self._net
-  self._net = nil
-  if not net then return end
-  if net.beat then net.beat:cancel() end
-  if net.keepAlive then net.keepAlive:cancel() end
-  if net.ws then net.ws:close(1000) end
-  if net.udp then net.udp:close() end
-end
-
---- (B) Sets the speaking flags (true means Microphone); sends op 5 only when they change.
-function VoiceConnection:setSpeaking(flags)
-  if flags == true then flags = M.SpeakingFlags.Microphone elseif not flags then flags = 0 end
-  local net = self._net
-  if self.state.status ~= Status.Ready or not net or self.speaking == flags then return false end
-  self.speaking = flags
-  return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
-end
-
---- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
---- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
-function VoiceConnection:playOpusPacket(opus)
-  local net = self._net
-  if self.state.status ~= Status.Ready or not net or not net.key then return false end
-  if net.dave then
-    opus = net.dave:encrypt(opus)
-    if not opus then
-      self.packets.dropped = self.packets.dropped + 1
-      return false
+  -- Resumes (or opens a new session) after a backoff of 1, 2, 4 ... s; after MAX_ATTEMPTS tries the
+  -- connection stays disconnected.
+  function VoiceConnection:_retry(net, resume, err)
+    self.attempts = self.attempts + 1
+    if self.attempts > MAX_ATTEMPTS then
+      self._net = nil
+      self.lastError = err
+      if self:listenerCount("error") > 0 then self:emit("error", err) end
+      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
+        closeCode = err and err.code })
+      return
     end
+    local wait = math.min(60000, 1000 << (self.attempts - 1))
+    self:debug("reconnecting in " .. wait .. " ms" .. (resume and " (resume)" or " (new session)"))
+    setState(self, { status = Status.Connecting, networking = net })
+    runtime.timer(wait, function()
+      if self._net ~= net or self.state.status == Status.Destroyed then return end
+      if resume then
+        self:_open(true)
+      else
+        self._net = nil
+        if net.udp then net.udp:close() end
+        self._voice.token, self._voice.endpoint = nil, nil
+        setState(self, { status = Status.Signalling })
+        self:_signal()
+      end
+    end)
   end
-  local rtp = net.rtp
-  rtp.sequence = (rtp.sequence + 1) & 0xFFFF
-  rtp.timestamp = (rtp.timestamp + FRAME_SAMPLES) & 0xFFFFFFFF
-  rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
-  local packet = M.sealPacket(net.mode, net.key, M.rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
-  net.udp:send(packet)
-  net.lastSent = runtime.now()
-  self.packets.sent = self.packets.sent + 1
-  if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
-  return true
-end
 
---- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
---- it does not decrypt or is not allowed in the clear.
-function VoiceConnection:decryptFrame(ssrc, frame)
-  local net, user = self._net, self._ssrcs[ssrc]
-  if not (net and net.dave) then return frame end
-  return user and net.dave:decrypt(user, frame)
-end
-
---- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
-function VoiceConnection:privacyCode()
-  local dave = self._net and self._net.dave
-  return dave and dave:privacyCode()
-end
-
---- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
-function VoiceConnection:verificationCode(userId)
-  local dave = self._net and self._net.dave
-  return dave and dave.member and dave.member:verificationCode(userId)
-end
-
---- Plays the player's audio on this connection; returns a subscription with unsubscribe().
-function VoiceConnection:subscribe(player)
-  if self.state.status == Status.Destroyed then return nil end
-  if self.subscription then self.subscription:unsubscribe() end
-  local sub = { connection = self, player = player }
-  function sub.unsubscribe()
-    player:_unsubscribe(sub)
-    if self.subscription == sub then self.subscription = nil end
+  function VoiceConnection:_closeNetworking()
+    local net = self._net
+    self._net = nil
+    if not net then return end
+    if net.beat then net.beat:cancel() end
+    if net.keepAlive then net.keepAlive:cancel() end
+    if net.ws then net.ws:close(1000) end
+    if net.udp then net.udp:close() end
   end
-  self.subscription = sub
-  player:_subscribe(sub)
-  return sub
-end
 
---- (B) Joins another channel (or the same one again) with `opts` {channelId, selfDeaf, selfMute}.
-function VoiceConnection:rejoin(opts)
-  if self.state.status == Status.Destroyed then return false end
-  for k, v in pairs(opts or {}) do self.joinConfig[k] = v end
-  self.rejoinAttempts = self.rejoinAttempts + 1
-  if self.state.status ~= Status.Ready then setState(self, { status = Status.Signalling }) end
-  return self:_signal()
-end
+  --- (B) Sets the speaking flags (true means Microphone); sends op 5 only when they change.
+  function VoiceConnection:setSpeaking(flags)
+    if flags == true then flags = M.SpeakingFlags.Microphone elseif not flags then flags = 0 end
+    local net = self._net
+    if self.state.status ~= Status.Ready or not net or self.speaking == flags then return false end
+    self.speaking = flags
+    return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
+  end
 
---- (B) Leaves the channel but keeps the connection for a later rejoin.
-function VoiceConnection:disconnect()
-  if self.state.status == Status.Destroyed then return false end
-  self._leaving = true
-  self.joinConfig.channelId = nil
-  local ok = self.adapter.sendPayload(self:_payload())
-  self._leaving = false
-  self:_closeNetworking()
-  self.receiver:_endAll("disconnected")
-  setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.Manual })
-  return ok
-end
+  --- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
+  --- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
+  function VoiceConnection:playOpusPacket(opus)
+    local net = self._net
+    if self.state.status ~= Status.Ready or not net or not net.key then return false end
+    if net.dave then
+      opus = net.dave:encrypt(opus)
+      if not opus then
+        self.packets.dropped = self.packets.dropped + 1
+        return false
+      end
+    end
+    local rtp = net.rtp
+    rtp.sequence = (rtp.sequence + 1) & 0xFFFF
+    rtp.timestamp = (rtp.timestamp + FRAME_SAMPLES) & 0xFFFFFFFF
+    rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
+    local packet = sealPacket(net.mode, net.key, rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
+    net.udp:send(packet)
+    net.lastSent = runtime.now()
+    self.packets.sent = self.packets.sent + 1
+    if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
+    return true
+  end
 
---- (B) Leaves the channel (unless `leave` is false) and ends the connection for good.
-function VoiceConnection:destroy(leave)
-  if self.state.status == Status.Destroyed then return end
-  if leave ~= false then
+  --- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
+  --- it does not decrypt or is not allowed in the clear.
+  function VoiceConnection:decryptFrame(ssrc, frame)
+    local net, user = self._net, self._ssrcs[ssrc]
+    if not (net and net.dave) then return frame end
+    return user and net.dave:decrypt(user, frame)
+  end
+
+  --- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
+  function VoiceConnection:privacyCode()
+    local dave = self._net and self._net.dave
+    return dave and dave:privacyCode()
+  end
+
+  --- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
+  function VoiceConnection:verificationCode(userId)
+    local dave = self._net and self._net.dave
+    return dave and dave.member and dave.member:verificationCode(userId)
+  end
+
+  --- Plays the player's audio on this connection; returns a subscription with unsubscribe().
+  function VoiceConnection:subscribe(player)
+    if self.state.status == Status.Destroyed then return nil end
+    if self.subscription then self.subscription:unsubscribe() end
+    local sub = { connection = self, player = player }
+    function sub.unsubscribe()
+      player:_unsubscribe(sub)
+      if self.subscription == sub then self.subscription = nil end
+    end
+    self.subscription = sub
+    player:_subscribe(sub)
+    return sub
+  end
+
+  --- (B) Joins another channel (or the same one again) with `opts` {channelId, selfDeaf, selfMute}.
+  function VoiceConnection:rejoin(opts)
+    if self.state.status == Status.Destroyed then return false end
+    for k, v in pairs(opts or {}) do self.joinConfig[k] = v end
+    self.rejoinAttempts = self.rejoinAttempts + 1
+    if self.state.status ~= Status.Ready then setState(self, { status = Status.Signalling }) end
+    return self:_signal()
+  end
+
+  --- (B) Leaves the channel but keeps the connection for a later rejoin.
+  function VoiceConnection:disconnect()
+    if self.state.status == Status.Destroyed then return false end
     self._leaving = true
     self.joinConfig.channelId = nil
-    pcall(self.adapter.sendPayload, self:_payload())
+    local ok = self.adapter.sendPayload(self:_payload())
+    self._leaving = false
+    self:_closeNetworking()
+    self.receiver:_endAll("disconnected")
+    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.Manual })
+    return ok
   end
-  if self.subscription then self.subscription:unsubscribe() end
-  self:_closeNetworking()
-  self.receiver:_endAll("destroyed")
-  local k = key(self.joinConfig.guildId, self.joinConfig.group)
-  if connections[k] == self then connections[k] = nil end
-  if self.adapter.destroy then self.adapter.destroy() end
-  setState(self, { status = Status.Destroyed })
-end
 
-function VoiceConnection:toJSON()
-  return { guildId = self.joinConfig.guildId, channelId = self.joinConfig.channelId, status = self.state.status }
-end
-
--- Client adapter ---------------------------------------------------------------------------------------
-
-local hooked = setmetatable({}, { __mode = "k" })
-
--- One raw listener per client passes the bot's voice dispatches to the connection of their guild.
-local function hook(client)
-  local routes = hooked[client]
-  if routes then return routes end
-  routes = {}
-  hooked[client] = routes
-  client:on("raw", function(packet)
-    local d = packet.d
-    if type(d) ~= "table" or not d.guild_id then return end
-    local methods = routes[d.guild_id]
-    if not methods then return end
-    if packet.t == "VOICE_SERVER_UPDATE" then
-      methods.onVoiceServerUpdate(d)
-    elseif packet.t == "VOICE_STATE_UPDATE" and client.user and d.user_id == client.user.id then
-      methods.onVoiceStateUpdate(d)
+  --- (B) Leaves the channel (unless `leave` is false) and ends the connection for good.
+  function VoiceConnection:destroy(leave)
+    if self.state.status == Status.Destroyed then return end
+    if leave ~= false then
+      self._leaving = true
+      self.joinConfig.channelId = nil
+      pcall(self.adapter.sendPayload, self:_payload())
     end
-  end)
-  return routes
-end
+    if self.subscription then self.subscription:unsubscribe() end
+    self:_closeNetworking()
+    self.receiver:_endAll("destroyed")
+    local k = key(self.joinConfig.guildId, self.joinConfig.group)
+    if connections[k] == self then connections[k] = nil end
+    if self.adapter.destroy then self.adapter.destroy() end
+    setState(self, { status = Status.Destroyed })
+  end
 
---- The adapter creator of a guild on a client: op 4 goes out on the guild's shard.
-function M.adapterCreator(client, guildId)
-  return function(methods)
-    local routes = hook(client)
-    routes[guildId] = methods
-    return {
-      sendPayload = function(payload)
-        local shard = client.ws and client.ws:shardFor(guildId)
-        if not shard then return false end
-        return shard:send(payload) ~= false
-      end,
-      destroy = function()
-        if routes[guildId] == methods then routes[guildId] = nil end
-      end,
+  function VoiceConnection:toJSON()
+    return { guildId = self.joinConfig.guildId, channelId = self.joinConfig.channelId, status = self.state.status }
+  end
+
+  -- Client adapter ---------------------------------------------------------------------------------------
+
+  local hooked = setmetatable({}, { __mode = "k" })
+
+  -- One raw listener per client passes the bot's voice dispatches to the connection of their guild.
+  local function hook(client)
+    local routes = hooked[client]
+    if routes then return routes end
+    routes = {}
+    hooked[client] = routes
+    client:on("raw", function(packet)
+      local d = packet.d
+      if type(d) ~= "table" or not d.guild_id then return end
+      local methods = routes[d.guild_id]
+      if not methods then return end
+      if packet.t == "VOICE_SERVER_UPDATE" then
+        methods.onVoiceServerUpdate(d)
+      elseif packet.t == "VOICE_STATE_UPDATE" and client.user and d.user_id == client.user.id then
+        methods.onVoiceStateUpdate(d)
+      end
+    end)
+    return routes
+  end
+
+  --- The adapter creator of a guild on a client: op 4 goes out on the guild's shard.
+  local function adapterCreator(client, guildId)
+    return function(methods)
+      local routes = hook(client)
+      routes[guildId] = methods
+      return {
+        sendPayload = function(payload)
+          local shard = client.ws and client.ws:shardFor(guildId)
+          if not shard then return false end
+          return shard:send(payload) ~= false
+        end,
+        destroy = function()
+          if routes[guildId] == methods then routes[guildId] = nil end
+        end,
+      }
+    end
+  end
+
+  --- (B) Joins a voice channel. `opts`: channelId and guildId, or channel (a voice channel object);
+  --- client or adapterCreator; selfDeaf (true), selfMute (false), group ("default"), debug.
+  --- Returns the guild's connection, moving an existing one.
+  local function joinVoiceChannel(opts)
+    if type(opts) ~= "table" then error("joinVoiceChannel: expected an options table", 2) end
+    local channel = opts.channel
+    local config = {
+      channelId = opts.channelId or (channel and channel.id), guildId = opts.guildId or (channel and channel.guildId),
+      selfDeaf = opts.selfDeaf ~= false, selfMute = opts.selfMute == true, group = opts.group or "default",
     }
+    local client = opts.client or (channel and channel.client)
+    if type(config.channelId) ~= "string" or type(config.guildId) ~= "string" then
+      error("joinVoiceChannel: channelId and guildId are required", 2)
+    end
+    local creator = opts.adapterCreator or (client and adapterCreator(client, config.guildId))
+    if not creator then error("joinVoiceChannel: a client or an adapterCreator is required", 2) end
+    config.userId = opts.userId or (client and client.user and client.user.id)
+    local k = key(config.guildId, config.group)
+    local existing = connections[k]
+    -- A connection made through another client (or adapter) cannot be moved from here.
+    if existing and existing._source ~= (opts.adapterCreator or client) then
+      existing:destroy(false)
+      existing = nil
+    end
+    if existing and existing.state.status ~= Status.Destroyed then
+      existing:rejoin({ channelId = config.channelId, selfDeaf = config.selfDeaf, selfMute = config.selfMute })
+      return existing
+    end
+    local conn = VoiceConnection(config, creator)
+    conn._source = opts.adapterCreator or client
+    if opts.debug then conn:on("debug", function(t) runtime.log("info", "voice", t) end) end
+    connections[k] = conn
+    conn:_signal()
+    return conn
   end
-end
 
---- (B) Joins a voice channel. `opts`: channelId and guildId, or channel (a voice channel object);
---- client or adapterCreator; selfDeaf (true), selfMute (false), group ("default"), debug.
---- Returns the guild's connection, moving an existing one.
-function M.joinVoiceChannel(opts)
-  if type(opts) ~= "table" then error("joinVoiceChannel: expected an options table", 2) end
-  local channel = opts.channel
-  local config = {
-    channelId = opts.channelId or (channel and channel.id), guildId = opts.guildId or (channel and channel.guildId),
-    selfDeaf = opts.selfDeaf ~= false, selfMute = opts.selfMute == true, group = opts.group or "default",
-  }
-  local client = opts.client or (channel and channel.client)
-  if type(config.channelId) ~= "string" or type(config.guildId) ~= "string" then
-    error("joinVoiceChannel: channelId and guildId are required", 2)
-  end
-  local creator = opts.adapterCreator or (client and M.adapterCreator(client, config.guildId))
-  if not creator then error("joinVoiceChannel: a client or an adapterCreator is required", 2) end
-  config.userId = opts.userId or (client and client.user and client.user.id)
-  local k = key(config.guildId, config.group)
-  local existing = connections[k]
-  -- A connection made through another client (or adapter) cannot be moved from here.
-  if existing and existing._source ~= (opts.adapterCreator or client) then
-    existing:destroy(false)
-    existing = nil
-  end
-  if existing and existing.state.status ~= Status.Destroyed then
-    existing:rejoin({ channelId = config.channelId, selfDeaf = config.selfDeaf, selfMute = config.selfMute })
-    return existing
-  end
-  local conn = VoiceConnection(config, creator)
-  conn._source = opts.adapterCreator or client
-  if opts.debug then conn:on("debug", function(t) runtime.log("info", "voice", t) end) end
-  connections[k] = conn
-  conn:_signal()
-  return conn
-end
+  --- The connection of a guild in a group ("default"), or nil.
+  local function getVoiceConnection(guildId, group) return connections[key(guildId, group)] end
 
---- The connection of a guild in a group ("default"), or nil.
-function M.getVoiceConnection(guildId, group) return connections[key(guildId, group)] end
-
---- All connections of a group.
-function M.getVoiceConnections(group)
-  local out = {}
-  for k, c in pairs(connections) do
-    if k:sub(1, #(group or "default") + 1) == (group or "default") .. ":" then out[c.joinConfig.guildId] = c end
+  --- All connections of a group.
+  local function getVoiceConnections(group)
+    local out = {}
+    for k, c in pairs(connections) do
+      if k:sub(1, #(group or "default") + 1) == (group or "default") .. ":" then out[c.joinConfig.guildId] = c end
+    end
+    return out
   end
-  return out
-end
+  return { chooseMode = chooseMode, discoverIp = discoverIp, rtpHeader = rtpHeader, sealPacket = sealPacket,
+    VoiceConnection = VoiceConnection, adapterCreator = adapterCreator, joinVoiceChannel = joinVoiceChannel,
+    getVoiceConnection = getVoiceConnection, getVoiceConnections = getVoiceConnections }
+end)(DaveSession, VoiceReceiver, M.daveVersion, M.closeAction)
+for name, v in pairs(gateway) do M[name] = v end
 
 -- AudioPlayer --------------------------------------------------------------------------------------------
 -- Exports: AudioPlayer, createAudioPlayer. Takes the AudioResource class; plays into anything with state,
