@@ -47,6 +47,9 @@ M.SpeakingFlags = enum({ None = 0, Microphone = 1, Soundshare = 2, Priority = 4 
 M.MediaEncryption = enum({ Transport = "transport", Pending = "pending", EndToEnd = "e2ee" })
 
 local Status, PlayerStatus, StreamType = M.VoiceConnectionStatus, M.AudioPlayerStatus, M.StreamType
+local DisconnectReason, Media, NoSubscriber = M.VoiceConnectionDisconnectReason, M.MediaEncryption,
+  M.NoSubscriberBehavior
+local SILENCE_FRAME <const> = M.SILENCE_FRAME
 
 -- Errors ---------------------------------------------------------------------------------------------------
 
@@ -3894,7 +3897,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   function VoiceConnection:_signal()
     local ok = self.adapter.sendPayload(self:_payload())
     if not ok then
-      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.AdapterUnavailable })
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.AdapterUnavailable })
     end
     return ok
   end
@@ -3912,7 +3915,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     if channel == nil and status ~= Status.Destroyed and status ~= Status.Disconnected
         and not self._leaving then
       self:_closeNetworking()
-      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.EndpointRemoved })
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.EndpointRemoved })
       return
     end
     self:_tryConnect()
@@ -4115,7 +4118,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   -- mediaEncryption(new, old) tells each change.
   function VoiceConnection:_mediaChanged()
     local net = self._net
-    local now = net and net.dave and net.dave:media() or M.MediaEncryption.Transport
+    local now = net and net.dave and net.dave:media() or Media.Transport
     local old = self.mediaEncryption
     if now == old then return end
     self.mediaEncryption = now
@@ -4189,7 +4192,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
       self._net = nil
       if net.udp then net.udp:close() end
       self.lastError = closeError(code, reason)
-      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.WebSocketClose,
         closeCode = code })
       return
     end
@@ -4204,7 +4207,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
       self._net = nil
       self.lastError = err
       if self:listenerCount("error") > 0 then self:emit("error", err) end
-      setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.WebSocketClose,
         closeCode = err and err.code })
       return
     end
@@ -4264,7 +4267,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     net.udp:send(packet)
     net.lastSent = runtime.now()
     self.packets.sent = self.packets.sent + 1
-    if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
+    if opus == SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
     return true
   end
 
@@ -4320,7 +4323,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     self._leaving = false
     self:_closeNetworking()
     self.receiver:_endAll("disconnected")
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.Manual })
+    setState(self, { status = Status.Disconnected, reason = DisconnectReason.Manual })
     return ok
   end
 
@@ -4453,7 +4456,7 @@ local AudioPlayer = (function(Resource)
     util.EventEmitter.init(self)
     opts = opts or {}
     local b = opts.behaviors or {}
-    self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
+    self.behaviors = { noSubscriber = b.noSubscriber or NoSubscriber.Pause,
       maxMissedFrames = b.maxMissedFrames or 250 }
     self.subscribers = {}
     self.state = { status = PlayerStatus.Idle }
@@ -4484,7 +4487,7 @@ local AudioPlayer = (function(Resource)
     for _, s in ipairs(self.subscribers) do
       local c = s.connection
       if c.state.status == Status.Ready then
-        if c.mediaEncryption == M.MediaEncryption.Pending then held = true else out[#out + 1] = c end
+        if c.mediaEncryption == Media.Pending then held = true else out[#out + 1] = c end
       end
     end
     return out, held
@@ -4572,7 +4575,7 @@ local AudioPlayer = (function(Resource)
   function AudioPlayer:_sendSilence(targets)
     if self._silence > 0 then
       self._silence = self._silence - 1
-      for _, c in ipairs(targets) do c:playOpusPacket(M.SILENCE_FRAME) end
+      for _, c in ipairs(targets) do c:playOpusPacket(SILENCE_FRAME) end
       if self._silence == 0 then
         for _, c in ipairs(targets) do c:setSpeaking(false) end
       end
@@ -4603,10 +4606,10 @@ local AudioPlayer = (function(Resource)
     end
     if #targets == 0 then
       local b = self.behaviors.noSubscriber
-      if b == M.NoSubscriberBehavior.Pause then
+      if b == NoSubscriber.Pause then
         self._silence = 0
         return setState(self, { status = PlayerStatus.AutoPaused, resource = r })
-      elseif b == M.NoSubscriberBehavior.Stop then
+      elseif b == NoSubscriber.Stop then
         return self:stop(true)
       end
     end
@@ -4624,7 +4627,7 @@ local AudioPlayer = (function(Resource)
     local packet = r:read()
     if not packet then return self:_idle() end
     for _, c in ipairs(targets) do
-      if packet ~= M.SILENCE_FRAME then c:setSpeaking(true) end
+      if packet ~= SILENCE_FRAME then c:setSpeaking(true) end
       c:playOpusPacket(packet)
     end
     if not r.readable and r.ended then self:_idle() end
