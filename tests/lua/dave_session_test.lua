@@ -211,11 +211,10 @@ for _, kind in ipairs(KINDS) do
         c.listen("bob", "bob", { ["end"] = { behavior = "AfterSilence", duration = 150 } })
         c.listen("bob2", "bob")
       end)
-      c.talk({ { "alice", 6 } })
-      c.host(c, "bob")
+      -- Alice goes on speaking while Bob joins, and across the downgrade and the upgrade.
+      c.talk({ { "alice", 20 } }, { [100] = function() c.vs:host(c.fd.bob.id, kind[2](c.fd.bob.id, c.room)) end })
       c.talk({ { "bob", 3 }, { "alice", 2 }, { "bob", 4 } })
       c.leave(c, "bob")
-      -- Alice goes on speaking across the downgrade and the upgrade.
       c.talk({ { "alice", 40 } }, { [200] = function() c.vs:downgrade() end, [500] = function() c.vs:upgrade() end })
       act(function()
         closing:close()
