@@ -30,6 +30,10 @@ local ROWS = {
   { "answers an invalid commit with op 31 and joins again", nil, "host:alice join corrupt host:bob play",
     { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 31 12, "
     .. "announce 13 3 alice, 23 13, execute 13 1 0" },
+  { "refuses DAVE messages that do not parse where they arrive; after two invalid ones joins again", nil,
+    "host:alice join garbage corrupt:twice host:bob play", { "alice", "bob" }, "announce 11 1 alice, 23 11, "
+    .. "execute 11 1 0, announce 12 2 alice, 31 12, announce 13 3 alice, 31 13, announce 14 4 alice, 23 14, "
+    .. "execute 14 1 0" },
   { "plays from its first frame when it starts before it is welcomed", nil, "host:alice eager", { "alice" },
     "announce 11 1 alice, 23 11, execute 11 1 0" },
   { "downgrades and upgrades at the announced transitions", nil, "host:alice join flip", { "alice" },
@@ -37,7 +41,8 @@ local ROWS = {
     .. "execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
 }
 
-local STEPS = {
+local STEPS
+STEPS = {
   -- Without a key nothing is sent and nothing read: the player waits with its first frame.
   hold = function(c)
     act(function()
@@ -52,7 +57,22 @@ local STEPS = {
   finish = function(c) act(function() voice.entersState(c.player, "idle", 5000) end, 10000) end,
   early = function(c) c.vs.dv.early = true end,
   drop = function(c) act(function() c.vs.conns[1]:drop() end, 40000) end,
-  corrupt = function(c) c.vs.dv.corrupt = function(b) return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1) end end,
+  -- The next commit or Welcome to the bot damaged (`twice`: the one after it too).
+  corrupt = function(c, twice)
+    c.vs.dv.corrupt = function(b)
+      if twice then STEPS.corrupt(c) end
+      return b:sub(1, -2) .. string.char(b:byte(-1) ~ 1)
+    end
+  end,
+  garbage = function(c)
+    act(function()
+      for _, m in ipairs({ { 25, c.vs.dv.es:sub(1, -3) }, { 27, "\0\5\1" }, { 27, "\7" }, { 29, "\0\99\0\1" },
+        { 30, "\0\99\0\2\0" }, { 99, "x" } }) do
+        c.vs.bot.binary(m[1], m[2])
+      end
+    end)
+    assert.equal(6, #require("runtime").logged("debug", "refused binary message"))
+  end,
   flip = function(c) c.play(c, { [200] = function() c.vs:downgrade() end, [400] = function() c.vs:upgrade() end }) end,
   -- scrypt on both sides takes seconds: only here.
   codes = function(c)
@@ -141,34 +161,6 @@ for _, kind in ipairs(KINDS) do
         assert.same({ {}, { 11, 0 }, 35, "\xFC\0\0\0", 1 }, { c.vs.faults, opened, #c.vs.rtp, c.vs.rtp[1].opus,
           #require("runtime").logged("debug", "sending key withheld") })
       end)
-
-    it("refuses DAVE messages that do not parse where they arrive and goes on", function()
-      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
-      c.host(c, "alice")
-      c.join()
-      local vs = c.vs
-      act(function()
-        for _, m in ipairs({ { 25, vs.dv.es:sub(1, -3) }, { 27, "\0\5\1" }, { 27, "\7" }, { 29, "\0\99\0\1" },
-          { 30, "\0\99\0\2\0" }, { 99, "x" } }) do
-          vs.bot.binary(m[1], m[2])
-        end
-      end)
-      -- An invalid commit, then an invalid Welcome: the bot asks twice to join again, with the external
-      -- sender it had.
-      STEPS.corrupt(c)
-      local first = vs.dv.corrupt
-      vs.dv.corrupt = function(b)
-        STEPS.corrupt(c)
-        return first(b)
-      end
-      c.host(c, "bob")
-      c.play(c)
-      local frame = "\xFCafter"
-      assert.same({ {}, 6, 1, "ready", frame, frame }, { vs.faults, #require("runtime").logged("debug",
-        "refused binary message"), vs.identifies, c.conn.state.status,
-        c.conn:decryptFrame(vs.dv.ssrcs[c.fd.alice.id], c.member("alice"):encryptOpus(frame)),
-        c.member("bob"):decrypt(c.fd.bot.id, c.vs.rtp[#c.vs.rtp].sealed) and frame })
-    end)
 
     -- Members speak in turns, `n` frames each, 20 ms apart; frames name their sender and number.
     function c.talk(plan, at)
