@@ -187,3 +187,58 @@ describe("example /play bot", function()
     server.stop(client)
   end)
 end)
+
+describe("example /record bot", function()
+  it("writes one Ogg file per speaker of its DAVE channel with every frame they sent", function()
+    local Voice, peers, voice = require("fake.discord.voice"), require("dave_peer"), require("@discord/voice")
+    local vs
+    local fd, client = start("record_bot.lua", function(f)
+      vs = Voice.new(f):dave({ channelId = f.guild.channels[3] })
+    end)
+    local member = peers.missing() and Voice.ownMember or peers.member
+    local room, said, slots = fd.guild.channels[3], {}, {}
+    for _, who in ipairs({ "alice", "bob" }) do
+      server.act(function() vs:host(fd[who].id, member(fd[who].id, room)) end)
+      server.act(function()
+        fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd[who].id, channel_id = room })
+      end)
+    end
+    -- `quiet` frames of time without a packet between `before` frames and `after` frames; the bot hears
+    -- the quiet within the recording, not before its first frame.
+    local function talk(who, before, quiet, after)
+      while not (vs.dv.members[fd.bot.id] and vs.dv.members[fd.bot.id].leaf and not vs.dv.pending) do
+        runtime.sleep(20)
+      end
+      said[who], slots[who] = {}, before + after + (before > 0 and quiet or 0)
+      for i = 1, before + after do
+        if i == before + 1 then runtime.sleep(quiet * 20) end
+        said[who][i] = "\xFC" .. who .. i .. ("\x55"):rep(i * 5 % 120)
+        vs:speak(fd[who].id, said[who][i], { pause = i == before + 1 and i > 1 and quiet or 0 })
+        runtime.sleep(20)
+      end
+    end
+    local reply = server.act(function()
+      runtime.spawn(talk, "alice", 25, 15, 15)
+      runtime.spawn(talk, "bob", 0, 10, 30)
+      return fd.interactions:command(fd.alice, fd.general, "record", { { name = "seconds", type = 4, value = 2 } })
+    end, 8000)
+    assert.same({ "Recorded 2 speaker(s).", {} }, { reply.original.content, vs.faults })
+    for _, who in ipairs({ "alice", "bob" }) do
+      -- The frames as they were sent, the pauses kept as Opus silence that FFmpeg counts in the duration.
+      local bytes, frames, file = assert(runtime.files["./" .. fd[who].id .. ".ogg"], who), {}, os.tmpname()
+      for _, p in ipairs(voice.OggDemuxer():push(bytes)) do
+        frames[#frames + 1] = p ~= voice.SILENCE_FRAME and p or nil
+      end
+      local f = assert(io.open(file, "wb"))
+      f:write(bytes)
+      f:close()
+      local probe = assert(io.popen("ffprobe -v error -show_entries format=duration -of csv=p=0 " .. file .. " 2>&1"))
+      local out = probe:read("a")
+      probe:close()
+      os.remove(file)
+      assert.same(said[who], frames, who)
+      assert.is_true(math.abs((tonumber(out) or -1) - slots[who] * 0.02) <= 0.04, who .. ": " .. out)
+    end
+    server.stop(client)
+  end)
+end)

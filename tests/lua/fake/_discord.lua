@@ -103,11 +103,17 @@ function Udp:send(b)
 end
 
 function Udp:receive(timeout)
-  if runtime.park(self, function() return self.inbox[1] end, timeout) then return table.remove(self.inbox, 1) end
+  if runtime.park(self, function() return self.inbox[1] or self.closed end, timeout) and self.inbox[1] then
+    return table.remove(self.inbox, 1)
+  end
+  if self.closed then return nil, "socket closed", "closed" end
   return nil, "timeout", "timeout"
 end
 
-function Udp:close() self.closed = true end
+function Udp:close()
+  self.closed = true
+  runtime.poke(self)
+end
 
 function M.udp(host, port)
   runtime.sleep(0)

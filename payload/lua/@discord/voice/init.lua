@@ -44,8 +44,12 @@ M.AudioPlayerStatus = enum({ Idle = "idle", Buffering = "buffering", Playing = "
 M.NoSubscriberBehavior = enum({ Pause = "pause", Play = "play", Stop = "stop" })
 M.StreamType = enum({ Arbitrary = "arbitrary", OggOpus = "ogg/opus", Raw = "raw", Opus = "opus" })
 M.SpeakingFlags = enum({ None = 0, Microphone = 1, Soundshare = 2, Priority = 4 })
+M.MediaEncryption = enum({ Transport = "transport", Pending = "pending", EndToEnd = "e2ee" })
 
 local Status, PlayerStatus, StreamType = M.VoiceConnectionStatus, M.AudioPlayerStatus, M.StreamType
+local DisconnectReason, Media, NoSubscriber = M.VoiceConnectionDisconnectReason, M.MediaEncryption,
+  M.NoSubscriberBehavior
+local SILENCE_FRAME <const> = M.SILENCE_FRAME
 
 -- Errors ---------------------------------------------------------------------------------------------------
 
@@ -3106,145 +3110,185 @@ M._daveMls = daveMls
 -- DAVE session ------------------------------------------------------------------------------------------
 -- End-to-end encryption on one voice session: the gateway's DAVE opcodes, our group member, the
 -- transitions between protocol versions and epochs, and the frames we send and receive.
+-- Exports: DaveSession.new(conn, net) -> session with start, json, binary, connected, disconnected, encrypt,
+-- decrypt, media and privacyCode. Uses the MLS section's member and wire format, and `conn` for _send, debug,
+-- emit, joinConfig and _mediaChanged.
 
-local DaveSession = {}
-DaveSession.__index = DaveSession
-M.DaveSession = DaveSession
+local DaveSession = (function(mls, now)
+  local DaveSession = {}
+  DaveSession.__index = DaveSession
 
-local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
-  externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
+  local REMOVE <const> = 3
+  local DaveOp = { prepareTransition = 21, executeTransition = 22, transitionReady = 23, prepareEpoch = 24,
+    externalSender = 25, proposals = 27, announceCommit = 29, welcome = 30, invalidCommitWelcome = 31 }
 
-function DaveSession.new(conn, net)
-  return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
-    DaveSession)
-end
-
-function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
-
-function DaveSession:_sendJson(op, d) return self.conn:_send(self.net, op, d) end
-function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(bytes, "binary") end
-
--- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
-function DaveSession:start(version)
-  self.version, self.started = version, true
-  if version == 0 then
-    self.sendVersion = 0
-  else
-    self.sendVersion = 1
-    self:_keyPackage()
+  function DaveSession.new(conn, net)
+    return setmetatable({ conn = conn, net = net, version = 0, sendVersion = 0, recognized = {}, prepared = {} },
+      DaveSession)
   end
-end
 
--- A fresh key package, a new pending group and nothing else of the old group state.
-function DaveSession:_keyPackage()
-  local c = self.conn.joinConfig
-  self.member = self.member or daveMls.member(c.userId, c.channelId, { execute = false })
-  if self.externalSender then self.member:setExternalSender(self.externalSender) end
-  self:_sendBinary(daveMls.wire.keyPackage(self.member:keyPackage()))
-end
+  function DaveSession:debug(text) self.conn:debug("[dave] " .. text) end
 
-function DaveSession:connected(id) self.recognized[tostring(id)] = true end
-function DaveSession:disconnected(id)
-  self.recognized[tostring(id)] = nil
-  if self.member then self.member:forget(id) end
-end
+  function DaveSession:_sendJson(op, d) return self.conn:_send(self.net, op, d) end
+  function DaveSession:_sendBinary(bytes) return self.net.ws and self.net.ws:send(bytes, "binary") end
 
-function DaveSession:_users()
-  local out = {}
-  for id in pairs(self.recognized) do out[#out + 1] = id end
-  return out
-end
-
-local function integer(v) return math.tointeger(tonumber(v)) end
-
-function DaveSession:json(op, d)
-  local id, version = integer(d.transition_id), integer(d.protocol_version)
-  if op == DaveOp.prepareTransition and id and version then
-    self:_prepare(id, version)
-  elseif op == DaveOp.executeTransition and id then
-    self:_execute(id)
-  elseif op == DaveOp.prepareEpoch and integer(d.epoch) == 1 then
-    -- A new group: everything starts again; we keep sending as we did until the transition executes.
-    self.version = version or self.version
-    if self.version > 0 then self:_keyPackage() end
-  end
-end
-
-function DaveSession:binary(data)
-  local op = data:byte(3)
-  if op == DaveOp.externalSender then
-    self.externalSender = data:sub(4)
-    if self.member then
-      local ok, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
-      if not ok then self:debug("bad external sender: " .. tostring(err)) end
+  -- Op 4's version: 0 passes frames through at once (transition 0); 1 starts a group.
+  function DaveSession:start(version)
+    self.version, self.started = version, true
+    if version == 0 then
+      self.sendVersion = 0
+    else
+      self.sendVersion = 1
+      self:_keyPackage()
     end
-    return
+    self.conn:_mediaChanged()
   end
-  local m = self.member
-  if not m or self.version == 0 then return end
-  if op == DaveOp.proposals and #data >= 4 then
-    local ok, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
-    if not ok then return self:debug("proposals refused: " .. tostring(commit)) end
-    if commit then self:_sendBinary(daveMls.wire.commitWelcome(commit, welcome)) end
-  elseif (op == DaveOp.announceCommit or op == DaveOp.welcome) and #data >= 5 then
-    local id = string.unpack(">I2", data, 4)
-    local ok, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
+
+  -- A fresh key package, a new pending group and nothing else of the old group state.
+  function DaveSession:_keyPackage()
+    local c = self.conn.joinConfig
+    self.member = self.member or mls.member(c.userId, c.channelId, { execute = false })
+    if self.externalSender then self.member:setExternalSender(self.externalSender) end
+    self:_sendBinary(mls.wire.keyPackage(self.member:keyPackage()))
+  end
+
+  function DaveSession:connected(id) self.recognized[tostring(id)] = true end
+  function DaveSession:disconnected(id)
+    self.recognized[tostring(id)] = nil
+    if self.member then self.member:forget(id) end
+  end
+
+  function DaveSession:_users()
+    local out = {}
+    for id in pairs(self.recognized) do out[#out + 1] = id end
+    return out
+  end
+
+  local function integer(v) return math.tointeger(tonumber(v)) end
+
+  function DaveSession:json(op, d)
+    local id, version = integer(d.transition_id), integer(d.protocol_version)
+    if op == DaveOp.prepareTransition and id and version then
+      self:_prepare(id, version)
+    elseif op == DaveOp.executeTransition and id then
+      self:_execute(id)
+    elseif op == DaveOp.prepareEpoch and integer(d.epoch) == 1 then
+      -- A new group: everything starts again; we keep sending as we did until the transition executes.
+      self.version = version or self.version
+      if self.version > 0 then self:_keyPackage() end
+    end
+  end
+
+  -- A binary message is parsed whole before anything of it is used: one that does not parse is refused
+  -- here, never stored, and never ends the connection.
+  function DaveSession:binary(data)
+    local ok, parsed = pcall(mls.wire.parse, data)
     if not ok then
-      self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
-      self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
-      return self:_keyPackage()
+      return self:debug("refused binary message " .. tostring(data:byte(3)) .. ": " .. tostring(parsed))
     end
-    if result == "removed" then return self:debug("removed from the group") end
-    if result then
-      self:debug("epoch " .. m:epoch() .. " (" .. result .. "), transition " .. id)
-      self:_prepare(id, 1)
+    local op = parsed.opcode
+    if op == DaveOp.externalSender then
+      self.externalSender = parsed.externalSender.raw
+      if self.member then
+        local set, err = pcall(self.member.setExternalSender, self.member, self.externalSender)
+        if not set then self:debug("bad external sender: " .. tostring(err)) end
+      end
+      return
+    end
+    local m = self.member
+    if not m or self.version == 0 then return end
+    if op == DaveOp.proposals then
+      -- A member's removal is announced: nothing we send from now on may use a key they hold.
+      for _, msg in ipairs(parsed.messages or {}) do
+        local content = msg.publicMessage and msg.publicMessage.content
+        if content and content.proposal and content.proposal.type == REMOVE then self:_withhold("a removal") end
+      end
+      local done, commit, welcome = pcall(m.processProposals, m, data:byte(4), data:sub(5), self:_users())
+      if not done then return self:debug("proposals refused: " .. tostring(commit)) end
+      if commit then self:_sendBinary(mls.wire.commitWelcome(commit, welcome)) end
+    elseif op == DaveOp.announceCommit or op == DaveOp.welcome then
+      local id = parsed.transitionId
+      local done, result = pcall(op == DaveOp.welcome and m.processWelcome or m.processCommit, m, data:sub(6))
+      if not done then
+        self:debug("invalid " .. (op == DaveOp.welcome and "welcome" or "commit") .. ": " .. tostring(result))
+        -- Until we are welcomed again our key may be one a removed member still holds.
+        self:_withhold("an invalid commit")
+        self:_sendJson(DaveOp.invalidCommitWelcome, { transition_id = id })
+        return self:_keyPackage()
+      end
+      if result == "removed" then return self:debug("removed from the group") end
+      if result then
+        self:debug("epoch " .. m:epoch() .. " (" .. result .. "), transition " .. id)
+        self:_prepare(id, 1)
+      end
     end
   end
-end
 
--- Readies a transition; transition 0 executes at once, others wait for the gateway's execute.
-function DaveSession:_prepare(id, version)
-  if version == 0 and self.member then self.member:setPassthrough(true) end
-  self.prepared[id] = version
-  if id == 0 then return self:_execute(0) end
-  self:_sendJson(DaveOp.transitionReady, { transition_id = id })
-end
-
-function DaveSession:_execute(id)
-  local version = self.prepared[id]
-  if version == nil then return end
-  self.prepared[id] = nil
-  local m = self.member
-  if version == 0 then
-    self.version, self.sendVersion = 0, 0
-    if m then
-      m:reset()
-      m:setPassthrough(true)
-    end
-  elseif m then
-    -- Frames from members who still send in the clear are accepted for the retention time.
-    if self.sendVersion == 0 then m:setPassthrough(runtime.now() + daveMls.media.RETENTION_MS) end
-    self.version, self.sendVersion = 1, 1
-    m:execute()
+  -- Readies a transition; transition 0 executes at once, others wait for the gateway's execute.
+  function DaveSession:_prepare(id, version)
+    if version == 0 and self.member then self.member:setPassthrough(true) end
+    self.prepared[id] = version
+    if id == 0 then return self:_execute(0) end
+    self:_sendJson(DaveOp.transitionReady, { transition_id = id })
   end
-  self.conn.daveProtocolVersion = version
-  self:debug("transition " .. id .. " executed: protocol version " .. version)
-  self.conn:emit("daveTransition", id, version)
-end
 
--- Our Opus frame as it goes on the wire: as it is under version 0, encrypted under version 1, nil
--- while there is no key to encrypt with.
-function DaveSession:encrypt(opus)
-  if self.sendVersion == 0 then return opus end
-  return self.member and self.member:encryptOpus(opus)
-end
+  function DaveSession:_execute(id)
+    local version = self.prepared[id]
+    if version == nil then return end
+    self.prepared[id] = nil
+    local m = self.member
+    if version == 0 then
+      self.version, self.sendVersion = 0, 0
+      if m then
+        m:reset()
+        m:setPassthrough(true)
+      end
+    elseif m then
+      -- Frames from members who still send in the clear are accepted for the retention time.
+      if self.sendVersion == 0 then m:setPassthrough(now() + mls.media.RETENTION_MS) end
+      self.version, self.sendVersion = 1, 1
+      m:execute()
+    end
+    self.withheld = nil
+    self.conn.daveProtocolVersion = version
+    self.conn:_mediaChanged()
+    self:debug("transition " .. id .. " executed: protocol version " .. version)
+    self.conn:emit("daveTransition", id, version)
+  end
 
-function DaveSession:decrypt(user, frame)
-  if not self.member then return self.version == 0 and frame or nil end
-  return self.member:decrypt(user, frame)
-end
+  -- Our Opus frame as it goes on the wire: as it is under version 0, encrypted under version 1, nil
+  -- while there is no key to encrypt with.
+  function DaveSession:encrypt(opus)
+    if self.sendVersion == 0 then return opus end
+    return not self.withheld and self.member and self.member:encryptOpus(opus) or nil
+  end
 
-function DaveSession:privacyCode() return self.sendVersion == 1 and self.member and self.member:privacyCode() or nil end
+  -- Stops sending until the next transition executes.
+  function DaveSession:_withhold(why)
+    if self.withheld or self.sendVersion == 0 then return end
+    self:debug("sending key withheld after " .. why)
+    self.withheld = true
+    self.conn:_mediaChanged()
+  end
+
+  --- What our frames carry now: "transport" (protocol 0), "e2ee" (end-to-end encrypted) or "pending" (no
+  --- key to send with yet, or it is withheld).
+  function DaveSession:media()
+    if self.sendVersion == 0 then return "transport" end
+    return not self.withheld and self.member and self.member:privacyCode() and "e2ee" or "pending"
+  end
+
+  function DaveSession:decrypt(user, frame)
+    if not self.member then return self.version == 0 and frame or nil end
+    return self.member:decrypt(user, frame)
+  end
+
+  function DaveSession:privacyCode()
+    return self.sendVersion == 1 and self.member and self.member:privacyCode() or nil
+  end
+  return DaveSession
+end)(daveMls, runtime.now)
+M.DaveSession = DaveSession
 
 -- Diagnostics -------------------------------------------------------------------------------------------
 
@@ -3332,6 +3376,146 @@ function OggDemuxer:push(bytes)
   end
   self.buffer = buf:sub(pos)
   return out
+end
+
+-- Ogg Opus writing ------------------------------------------------------------------------------------------
+-- Exports: OggOpusWriter, opusSamples, pcmStream.
+
+local CRC_TABLE = {}
+for i = 0, 255 do
+  local r = i << 24
+  for _ = 1, 8 do r = (r & 0x80000000 ~= 0) and ((r << 1) ~ 0x04C11DB7) or (r << 1) end
+  CRC_TABLE[i] = r & 0xFFFFFFFF
+end
+
+local function oggCrc(bytes)
+  local crc = 0
+  for i = 1, #bytes do crc = ((crc << 8) & 0xFFFFFFFF) ~ CRC_TABLE[((crc >> 24) ~ bytes:byte(i)) & 0xFF] end
+  return crc
+end
+
+local FRAME_SIZES = { [0] = { 480, 960, 1920, 2880 }, { 480, 960 }, { 120, 240, 480, 960 } }
+
+--- The 48 kHz samples an Opus packet holds, read from its TOC byte (0 for an empty packet).
+function M.opusSamples(packet)
+  local toc = packet:byte(1)
+  if not toc then return 0 end
+  local config = toc >> 3
+  local size = config < 12 and FRAME_SIZES[0][config % 4 + 1] or config < 16 and FRAME_SIZES[1][config % 2 + 1]
+    or FRAME_SIZES[2][config % 4 + 1]
+  local code = toc & 3
+  return size * (code == 0 and 1 or code == 3 and ((packet:byte(2) or 0) & 0x3F) or 2)
+end
+
+-- A page flushes after a second of audio; Ogg allows at most 255 lacing values.
+local PAGE_SAMPLES <const> = 48000
+-- A jump of the RTP clock beyond ten minutes is a new stream rather than a pause to fill.
+local MAX_GAP_SAMPLES <const> = 48000 * 600
+
+--- Turns Opus packets into an Ogg Opus stream. `write(packet, rtpTimestamp)` and `finish()` return the
+--- bytes of the pages they complete. Pauses, seen as jumps of the RTP timestamps, become silence of
+--- their length, so the granule positions follow the sender's clock. `opts`: serial, channels (2), vendor.
+local OggOpusWriter = util.class("OggOpusWriter")
+M.OggOpusWriter = OggOpusWriter
+
+function OggOpusWriter:init(opts)
+  opts = opts or {}
+  self.serial = opts.serial or random32()
+  self.sequence, self.granule, self.packets, self.segments = 0, 0, {}, {}
+  self.silence = 0
+  local vendor = opts.vendor or "tarnwick"
+  self.header = self:_page(2, 0, { "OpusHead" .. string.pack("<BBI2I4i2B", 1, opts.channels or 2, 0, 48000, 0, 0) })
+    .. self:_page(0, 0, { "OpusTags" .. string.pack("<s4I4", vendor, 0) })
+end
+
+function OggOpusWriter:_page(flags, granule, packets)
+  local lacing = {}
+  for _, p in ipairs(packets) do
+    for _ = 1, #p // 255 do lacing[#lacing + 1] = 255 end
+    lacing[#lacing + 1] = #p % 255
+  end
+  local head = "OggS" .. string.pack("<BBi8I4I4I4B", 0, flags, granule, self.serial, self.sequence, 0, #lacing)
+    .. string.char(table.unpack(lacing))
+  self.sequence = self.sequence + 1
+  local page = head .. table.concat(packets)
+  return page:sub(1, 22) .. string.pack("<I4", oggCrc(page)) .. page:sub(27)
+end
+
+function OggOpusWriter:_flush(flags)
+  if #self.packets == 0 and flags == 0 then return "" end
+  local page = self:_page(flags, self.granule, self.packets)
+  self.packets, self.lacing, self.pageSamples = {}, 0, 0
+  return page
+end
+
+function OggOpusWriter:_add(packet, out)
+  local lacing = #packet // 255 + 1
+  if (self.lacing or 0) + lacing > 255 or (self.pageSamples or 0) >= PAGE_SAMPLES then
+    out[#out + 1] = self:_flush(0)
+  end
+  local n = M.opusSamples(packet)
+  self.packets[#self.packets + 1] = packet
+  self.lacing, self.pageSamples = (self.lacing or 0) + lacing, (self.pageSamples or 0) + n
+  self.granule = self.granule + n
+  return n
+end
+
+function OggOpusWriter:write(packet, timestamp)
+  local out = {}
+  if self.header then
+    out[1], self.header = self.header, nil
+  end
+  if timestamp and self.nextTimestamp then
+    local gap = (timestamp - self.nextTimestamp) & 0xFFFFFFFF
+    if gap < MAX_GAP_SAMPLES then
+      for _ = 1, gap // FRAME_SAMPLES do self:_add(M.SILENCE_FRAME, out) end
+      self.silence = self.silence + gap // FRAME_SAMPLES
+    end
+  end
+  local n = self:_add(packet, out)
+  if timestamp then self.nextTimestamp = (timestamp + n) & 0xFFFFFFFF end
+  return table.concat(out)
+end
+
+--- The last page, marked as the end of the stream.
+function OggOpusWriter:finish()
+  local head = self.header or ""
+  self.header = nil
+  return head .. self:_flush(4)
+end
+
+--- (B) Writes a receive stream (or anything with read() -> packet, timestamp) to an Ogg Opus file at
+--- `path` once it ends; returns the packets written.
+function M.recordOgg(stream, path, opts)
+  local w, parts, n = OggOpusWriter(opts), {}, 0
+  for packet, timestamp in stream.packets and stream:packets() or function() return stream:read() end do
+    parts[#parts + 1] = w:write(packet, timestamp)
+    n = n + 1
+  end
+  parts[#parts + 1] = w:finish()
+  runtime.write_file(path, table.concat(parts))
+  return n
+end
+
+--- A stream's audio decoded by FFmpeg (found as the player finds it) to s16le PCM: returns the process,
+--- whose read() (B) gives PCM until the stream ends. `opts`: rate (48000), channels (2).
+function M.pcmStream(stream, opts)
+  opts = opts or {}
+  local path, msg = require("@discord/voice/search").findTool("ffmpeg")
+  if not path then error(VoiceError(msg), 2) end
+  local proc, err = runtime.process({ file = path, args = { "-hide_banner", "-loglevel", "error", "-f", "ogg",
+    "-i", "pipe:0", "-f", "s16le", "-ar", tostring(opts.rate or 48000), "-ac", tostring(opts.channels or 2),
+    "pipe:1" }, stdin = "pipe", stdout = "pipe", stderr = "null" })
+  if not proc then error(VoiceError("could not start FFmpeg: " .. tostring(err)), 2) end
+  runtime.spawn(function()
+    local w = OggOpusWriter()
+    for packet, timestamp in stream:packets() do
+      if not proc:write(w:write(packet, timestamp)) then break end
+    end
+    proc:write(w:finish())
+    proc:close_stdin()
+  end)
+  return proc
 end
 
 -- Volume -----------------------------------------------------------------------------------------------
@@ -3555,769 +3739,1102 @@ function M.createAudioResource(input, opts)
   return AudioResource(input, opts)
 end
 
--- Networking: voice gateway and UDP -------------------------------------------------------------------------
+-- Receiving ------------------------------------------------------------------------------------------------
+-- What the voice server relays from the others in the call: RTCP set aside, each RTP packet opened
+-- (transport encryption, then the sender's DAVE layer), mapped to its user, ordered in a small window per
+-- sender and handed to the bot's streams. A packet that fails a check is dropped and counted, never raised.
+-- Exports: EndBehaviorType, openRtp, VoiceReceiver, AudioReceiveStream, SpeakingMap. Uses the RTP constants
+-- and, from the connection, _ssrcs, decryptFrame and state.
 
-local function encodeKey(bytes)
-  if type(bytes) ~= "table" or #bytes ~= 32 then return nil end
-  local out = {}
-  for i, b in ipairs(bytes) do
-    if math.type(b) ~= "integer" or b < 0 or b > 255 then return nil end
-    out[i] = string.char(b)
+local receive = (function(c)
+  local SILENCE, NONCE_SIZE, AUDIO, DESTROYED = c.silence, c.nonceSizes, c.payloadType, c.destroyed
+  local EndBehavior = c.enum({ Manual = "Manual", AfterSilence = "AfterSilence",
+    AfterInactivity = "AfterInactivity" })
+  local BEHAVIORS = util.set({ "Manual", "AfterSilence", "AfterInactivity" })
+  -- Packets held while an earlier one is missing; at 20 ms each, 80 ms of delay at worst.
+  local JITTER_PACKETS <const> = 4
+  -- No audio for this long ends a user's speech, as Discord's clients show it.
+  local SPEAKING_DELAY <const> = 100
+  -- A stream the bot does not read keeps at most a minute of packets.
+  local STREAM_LIMIT <const> = 3000
+  -- A stream subscribed while its user speaks starts at most this many packets back in that speech.
+  local RECENT_PACKETS <const> = 50
+  local TAG_SIZE <const> = 16
+
+  --- An RTP packet with its transport encryption removed: {sequence, timestamp, ssrc, marker, payload}, or
+  --- nil and why ("rtcp", "notRtp", "payloadType", "short", "auth"). In the rtpsize modes the fixed header,
+  --- the CSRCs and the extension's 4-byte preamble are authenticated; the extension's body is encrypted
+  --- with the payload; the last 4 bytes are the nonce counter.
+  local function openRtp(packet, mode, key)
+    local size = #packet
+    if size < 12 then return nil, "short" end
+    local b1, b2, sequence, timestamp, ssrc = string.unpack(">BBI2I4I4", packet)
+    if b1 & 0xC0 ~= 0x80 then return nil, "notRtp" end
+    if b2 >= 192 and b2 <= 223 then return nil, "rtcp" end
+    if b2 & 0x7F ~= AUDIO then return nil, "payloadType" end
+    local clear = 12 + 4 * (b1 & 0x0F) + (b1 & 0x10 ~= 0 and 4 or 0)
+    if size < clear + TAG_SIZE + 4 then return nil, "short" end
+    local extension = b1 & 0x10 ~= 0 and 4 * string.unpack(">I2", packet, clear - 1) or 0
+    local nonce = packet:sub(-4) .. string.rep("\0", NONCE_SIZE[mode] - 4)
+    local plain = _discord.aead_decrypt(mode, key, nonce, packet:sub(1, clear), packet:sub(clear + 1, -5))
+    if not plain then return nil, "auth" end
+    local stop = #plain
+    if b1 & 0x20 ~= 0 then stop = stop - (plain:byte(-1) or 0) end
+    if stop <= extension then return nil, "short" end
+    return { sequence = sequence, timestamp = timestamp, ssrc = ssrc, marker = b2 & 0x80 ~= 0,
+      payload = plain:sub(extension + 1, stop) }
   end
-  return table.concat(out)
-end
 
---- The best mode of the runtime's list that the server offers, or nil.
-function M.chooseMode(offered)
-  local set = util.set(offered or {})
-  for _, mode in ipairs(_discord.aead_modes()) do
-    if set[mode] and NONCE_SIZES[mode] then return mode end
+  -- Runs check(obj) when `obj.deadline` passes, one timer at a time, however often the deadline moves.
+  local function deadlineTimer(obj, check)
+    if obj.timer then return end
+    obj.timer = runtime.timer(math.max(0, obj.deadline - runtime.now()), function()
+      obj.timer = nil
+      if not obj.deadline then return end
+      if runtime.now() >= obj.deadline then return check(obj) end
+      deadlineTimer(obj, check)
+    end)
   end
-  return nil
-end
 
---- (B) IP discovery: the address and port the voice server sees for this socket.
-function M.discoverIp(sock, ssrc, timeout)
-  local request = string.pack(">I2I2I4", 1, 70, ssrc) .. string.rep("\0", 66)
-  for _ = 1, 3 do
-    sock:send(request)
-    local reply = sock:receive(timeout or 2000)
-    if reply and #reply >= 74 and string.unpack(">I2", reply) == 2 then
-      local address = reply:sub(9, 72):match("^[^%z]*")
-      return address, (string.unpack(">I2", reply, 73))
+  --- Opus packets of one user as they arrive, in order. `read([timeout])` (B) returns the packet, its RTP
+  --- timestamp and sequence number, or nil and "closed" at the end; `packets()` iterates; `close()` ends it.
+  --- Events: end(reason).
+  local AudioReceiveStream = util.class("AudioReceiveStream", util.EventEmitter)
+
+  function AudioReceiveStream:init(receiver, userId, endOpts)
+    util.EventEmitter.init(self)
+    self.receiver, self.userId = receiver, userId
+    self["end"] = { behavior = endOpts and endOpts.behavior or EndBehavior.Manual, duration = endOpts
+      and endOpts.duration or 0 }
+    if not BEHAVIORS[self["end"].behavior] then
+      error("subscribe: end.behavior must be Manual, AfterSilence or AfterInactivity", 3)
+    end
+    self.queue = util.Queue(STREAM_LIMIT)
+    self.ended, self.overflow = false, 0
+  end
+
+  function AudioReceiveStream:_push(p)
+    if self.ended then return end
+    if not self.queue:push(p) then self.overflow = self.overflow + 1 end
+    local e = self["end"]
+    if e.behavior == EndBehavior.AfterInactivity or e.behavior == EndBehavior.AfterSilence
+        and (p.opus ~= SILENCE or not self.deadline) then
+      self.deadline = runtime.now() + e.duration
+      local reason = e.behavior == EndBehavior.AfterSilence and "silence" or "inactivity"
+      deadlineTimer(self, function(s) s:_finish(reason) end)
     end
   end
-  return nil, "no IP discovery reply from the voice server"
-end
 
---- The RTP header of a frame: version 2, payload type 120, then sequence, timestamp and SSRC.
-function M.rtpHeader(sequence, timestamp, ssrc)
-  return string.pack(">BBI2I4I4", RTP_VERSION, RTP_PAYLOAD_TYPE, sequence, timestamp, ssrc)
-end
-
---- One encrypted RTP packet: header, sealed Opus with the header as AAD, and the 4-byte nonce counter.
-function M.sealPacket(mode, key, header, counter, opus)
-  local nonce = string.pack(">I4", counter)
-  local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
-  return header .. _discord.aead_encrypt(mode, key, full, header, opus) .. nonce
-end
-
--- VoiceConnection ------------------------------------------------------------------------------------------
-
-local connections = {}
-
-local function key(guildId, group) return (group or "default") .. ":" .. tostring(guildId) end
-
---- One guild's voice connection. Events: stateChange(old, new), one event per status, error, debug.
---- `state.status` is one of VoiceConnectionStatus.
-local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
-M.VoiceConnection = VoiceConnection
-
-function VoiceConnection:init(config, adapterCreator)
-  util.EventEmitter.init(self)
-  self.joinConfig = config
-  self.state = { status = Status.Signalling }
-  self.rejoinAttempts, self.attempts = 0, 0
-  self.ping = { ws = nil, udp = nil }
-  self.speaking = 0
-  self.packets = { sent = 0, silence = 0, dropped = 0 }
-  self.users, self._ssrcs = {}, {}
-  self._voice = {}
-  self.adapter = adapterCreator({
-    onVoiceServerUpdate = function(d) self:_serverUpdate(d) end,
-    onVoiceStateUpdate = function(d) self:_stateUpdate(d) end,
-    destroy = function() self:destroy(false) end,
-  })
-end
-
-function VoiceConnection:debug(text) debugLog(self, "[voice " .. tostring(self.joinConfig.guildId) .. "] " .. text) end
-
-function VoiceConnection:_payload()
-  local c = self.joinConfig
-  return { op = 4, d = { guild_id = c.guildId, channel_id = c.channelId or json.null, self_deaf = c.selfDeaf,
-    self_mute = c.selfMute } }
-end
-
--- (B) Sends op 4 through the adapter; false when the shard is not there.
-function VoiceConnection:_signal()
-  local ok = self.adapter.sendPayload(self:_payload())
-  if not ok then
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.AdapterUnavailable })
+  function AudioReceiveStream:_finish(reason)
+    if self.ended then return end
+    self.ended, self.endReason, self.deadline = true, reason, nil
+    if self.timer then self.timer:cancel() end
+    self.queue:close()
+    self.receiver:_unsubscribe(self)
+    self:emit("end", reason)
   end
-  return ok
-end
 
-function VoiceConnection:_stateUpdate(d)
-  self._voice.sessionId = d.session_id
-  if util.nullable(d.channel_id) ~= nil then self.joinConfig.channelId = d.channel_id end
-  local status = self.state.status
-  if util.nullable(d.channel_id) == nil and status ~= Status.Destroyed and status ~= Status.Disconnected
-      and not self._leaving then
-    self:_closeNetworking()
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.EndpointRemoved })
-    return
+  function AudioReceiveStream:read(timeout)
+    local p, err = self.queue:pop(timeout)
+    if not p then return nil, err end
+    return p.opus, p.timestamp, p.sequence
   end
-  self:_tryConnect()
-end
 
-function VoiceConnection:_serverUpdate(d)
-  self._voice.token = d.token
-  self._voice.endpoint = util.nullable(d.endpoint)
-  self._voice.serverId = d.guild_id
-  if not self._voice.endpoint then
-    -- The old server went away; a new endpoint follows.
-    self:_closeNetworking()
-    if self.state.status ~= Status.Destroyed then setState(self, { status = Status.Signalling }) end
-    return
+  function AudioReceiveStream:packets()
+    return function() return self:read() end
   end
-  self._voice.fresh = true
-  self:_tryConnect()
-end
 
-function VoiceConnection:_tryConnect()
-  local v = self._voice
-  if self.state.status == Status.Destroyed or not (v.sessionId and v.token and v.endpoint and v.fresh) then return end
-  v.fresh = false
-  self:_closeNetworking()
-  self:_open(false)
-end
+  function AudioReceiveStream:close() self:_finish("closed") end
 
--- Opens the voice gateway; `resume` resumes the session of the last socket.
-function VoiceConnection:_open(resume)
-  local net = { resume = resume, seqAck = resume and self._net and self._net.seqAck or -1, missed = 0 }
-  if resume and self._net then
-    net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
-    net.rtp, net.dave = self._net.rtp, self._net.dave
-    if net.dave then net.dave.net = net end
+  --- Who speaks now: `users[userId]` is the time their speech started. Events: start(userId), end(userId).
+  local SpeakingMap = util.class("SpeakingMap", util.EventEmitter)
+
+  function SpeakingMap:init()
+    util.EventEmitter.init(self)
+    self.users = {}
   end
-  self._net = net
-  setState(self, { status = Status.Connecting, networking = net })
-  runtime.spawn(function()
-    local ok, err = util.try(self._run, self, net)
-    if not ok then self:_failed(net, err) end
-  end)
-end
 
-function VoiceConnection:_send(net, op, d)
-  local ws = net.ws
-  if not ws then return false end
-  return ws:send(json.encode({ op = op, d = d }), "text")
-end
+  --- A connection's receiver: `speaking`, `subscribe(userId, {end = {behavior, duration}})` and `stats`
+  --- (packets, rtcp, delivered, lost, and the dropped packets by reason).
+  local VoiceReceiver = util.class("VoiceReceiver")
 
-function VoiceConnection:_run(net)
-  local endpoint = self._voice.endpoint:gsub("^wss://", ""):gsub(":443$", "")
-  local url = "wss://" .. endpoint .. "/?v=" .. M.GATEWAY_VERSION
-  self:debug("connecting to " .. url .. (net.resume and " to resume" or ""))
-  local ws, msg, kind = http.websocket(url, { timeout_ms = 15000 })
-  if self._net ~= net then
-    if ws then ws:close(1000) end
-    return
+  function VoiceReceiver:init(connection)
+    self.connection = connection
+    self.speaking = SpeakingMap()
+    self.subscriptions = {}
+    self.senders = {}
+    self.stats = { packets = 0, rtcp = 0, delivered = 0, lost = 0, dropped = {} }
   end
-  if not ws then return self:_closed(net, nil, tostring(msg) .. " (" .. tostring(kind) .. ")") end
-  net.ws = ws
-  while true do
-    local data, text, how, code = ws:receive()
-    if not data then
-      if how == "timeout" then goto continue end
-      return self:_closed(net, code, text)
+
+  --- A new stream of `userId`'s packets; several may follow one user. `opts["end"]`: behavior "Manual"
+  --- (the default), "AfterSilence" (ends `duration` ms after the user's last audio) or "AfterInactivity"
+  --- (ends `duration` ms after the last packet of any kind).
+  function VoiceReceiver:subscribe(userId, opts)
+    userId = tostring(userId)
+    local stream = AudioReceiveStream(self, userId, opts and opts["end"])
+    if self.connection.state.status == DESTROYED then
+      stream:_finish("destroyed")
+      return stream
     end
-    if self._net ~= net then return end
-    if text == "binary" then
-      self:_binary(net, data)
-    else
-      local packet = json.decode(data)
-      if type(packet) == "table" then self:_handle(net, packet) end
+    local list = self.subscriptions[userId] or {}
+    self.subscriptions[userId] = list
+    list[#list + 1] = stream
+    -- Subscribing when the speaking event comes loses nothing of the speech that started it.
+    for _, s in pairs(self.senders) do
+      if s.userId == userId then
+        for _, p in ipairs(s.recent) do stream:_push(p) end
+      end
     end
-    ::continue::
+    return stream
   end
-end
 
-function VoiceConnection:_handle(net, packet)
-  if math.type(packet.seq) == "integer" then net.seqAck = packet.seq end
-  local op, d = packet.op, packet.d
-  if op == VoiceOpcodes.Hello then
-    self:_startHeartbeat(net, math.tointeger(d.heartbeat_interval) or math.floor(d.heartbeat_interval))
-    local v = self._voice
-    if net.resume then
-      self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
-        seq_ack = net.seqAck })
-    else
-      -- A new session starts DAVE from nothing; its messages may come before the session description.
-      if M.daveVersion() > 0 then net.dave = M.DaveSession.new(self, net) end
-      self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
-        session_id = v.sessionId, token = v.token, max_dave_protocol_version = M.daveVersion() })
+  function VoiceReceiver:_unsubscribe(stream)
+    local list = self.subscriptions[stream.userId]
+    for i = #(list or {}), 1, -1 do
+      if list[i] == stream then table.remove(list, i) end
     end
-  elseif op == VoiceOpcodes.Ready then
-    self:_ready(net, d)
-  elseif op == VoiceOpcodes.SessionDescription then
-    self:_session(net, d)
-  elseif op == VoiceOpcodes.HeartbeatAck then
-    local t = type(d) == "table" and d.t or d
-    if t == net.nonce then
-      net.missed = 0
-      self.ping.ws = runtime.now() - net.beatAt
-    end
-  elseif op == VoiceOpcodes.Resumed then
-    self.attempts = 0
-    self:_keepAlive(net)
-    self:debug("resumed")
-    setState(self, { status = Status.Ready, networking = net })
-  elseif op == VoiceOpcodes.Speaking then
-    if type(d) == "table" and d.user_id then
-      self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking }
-      if math.type(d.ssrc) == "integer" then self._ssrcs[d.ssrc] = d.user_id end
-    end
-  elseif op == VoiceOpcodes.ClientsConnect then
-    for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do
-      self.users[id] = self.users[id] or {}
-      if net.dave then net.dave:connected(id) end
-    end
-  elseif op == VoiceOpcodes.ClientDisconnect then
-    if type(d) == "table" and d.user_id then
-      local u = self.users[d.user_id]
-      if u and u.ssrc then self._ssrcs[u.ssrc] = nil end
-      self.users[d.user_id] = nil
-      if net.dave then net.dave:disconnected(d.user_id) end
-    end
-  elseif op and op >= VoiceOpcodes.DavePrepareTransition then
-    -- Only a DAVE session sends these; without one the server expects what we cannot do.
-    if not net.dave then return self:_refuseDave(net) end
-    net.dave:json(op, type(d) == "table" and d or {})
+    if list and #list == 0 then self.subscriptions[stream.userId] = nil end
   end
-end
 
--- A binary message: sequence number, opcode, payload; only DAVE sends them.
-function VoiceConnection:_binary(net, data)
-  if #data < 3 then return end
-  net.seqAck = string.unpack(">I2", data)
-  if not net.dave then return self:_refuseDave(net) end
-  net.dave:binary(data)
-end
+  function VoiceReceiver:_drop(reason)
+    local d = self.stats.dropped
+    d[reason] = (d[reason] or 0) + 1
+  end
 
-function VoiceConnection:_startHeartbeat(net, interval)
-  if net.beat then net.beat:cancel() end
-  net.beat = runtime.timer(interval, function()
-    if self._net ~= net or not net.ws then return end
-    if net.nonce and net.missed >= 2 then
-      -- Two beats without an ACK: the socket is dead without knowing it.
-      self:debug("no heartbeat ACK; reconnecting")
-      net.ws:close(4900, "zombie")
+  -- One UDP packet from the voice server, on the session `net`.
+  function VoiceReceiver:_packet(data, net)
+    self.stats.packets = self.stats.packets + 1
+    local rtp, why = openRtp(data, net.mode, net.key)
+    if not rtp then
+      if why == "rtcp" then self.stats.rtcp = self.stats.rtcp + 1 else self:_drop(why) end
       return
     end
-    if net.nonce then net.missed = net.missed + 1 end
-    net.nonce, net.beatAt = runtime.now(), runtime.now()
-    self:_send(net, VoiceOpcodes.Heartbeat, { t = net.nonce, seq_ack = net.seqAck })
-  end, true)
-end
-
-function VoiceConnection:_ready(net, d)
-  net.ssrc = math.tointeger(d.ssrc)
-  net.mode = M.chooseMode(d.modes)
-  if not net.mode then
-    error(VoiceError("the voice server offers no encryption mode this runtime has (offered: "
-      .. table.concat(d.modes or {}, ", ") .. ")", { fatal = true }), 0)
-  end
-  if net.udp then net.udp:close() end
-  local sock, msg = _discord.udp(d.ip, math.tointeger(d.port))
-  if not sock then error(VoiceError("could not open UDP to " .. tostring(d.ip) .. ": " .. tostring(msg)), 0) end
-  net.udp = sock
-  local started = runtime.now()
-  local address, port = M.discoverIp(sock, net.ssrc)
-  if not address then error(VoiceError(port), 0) end
-  self.ping.udp = runtime.now() - started
-  net.address, net.port = address, port
-  self:debug("IP discovery: " .. address .. ":" .. port .. ", mode " .. net.mode)
-  self:_send(net, VoiceOpcodes.SelectProtocol, { protocol = "udp",
-    data = { address = address, port = port, mode = net.mode } })
-end
-
-function VoiceConnection:_session(net, d)
-  local version = math.tointeger(d.dave_protocol_version) or 0
-  if version > M.daveVersion() then return self:_refuseDave(net) end
-  if net.dave and not net.dave.started then net.dave:start(version) end
-  self.daveProtocolVersion = version
-  if d.mode ~= net.mode then
-    error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode, { fatal = true }), 0)
-  end
-  net.key = encodeKey(d.secret_key)
-  if not net.key then error(VoiceError("the session description has no 32-byte key", { fatal = true }), 0) end
-  net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
-  self.attempts, self.rejoinAttempts = 0, 0
-  self.speaking = 0
-  self:_keepAlive(net)
-  setState(self, { status = Status.Ready, networking = net })
-end
-
--- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
-function VoiceConnection:_keepAlive(net)
-  if net.keepAlive then return end
-  local counter = 0
-  net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
-    if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
-    if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
-    counter = (counter + 1) & 0xFFFFFFFF
-    net.udp:send(string.pack("<I4I4", counter, 0))
-  end, true)
-end
-
-function VoiceConnection:_refuseDave(net)
-  local err = closeError(4017)
-  self:_stop(net, err)
-end
-
--- Reports a fatal error once, leaves the channel and ends in Destroyed.
-function VoiceConnection:_stop(_, err)
-  if self.state.status == Status.Destroyed then return end
-  self.lastError = err
-  runtime.log("error", "voice", tostring(err))
-  if self:listenerCount("error") > 0 then self:emit("error", err) end
-  self:destroy()
-end
-
-function VoiceConnection:_failed(net, err)
-  if self._net ~= net then return end
-  if type(err) == "table" and err.fatal then return self:_stop(net, err) end
-  self:debug("connection failed: " .. tostring(err))
-  if net.ws then net.ws:close(4000) end
-  self:_retry(net, false, err)
-end
-
-function VoiceConnection:_closed(net, code, reason)
-  if net.beat then net.beat:cancel() end
-  if self._net ~= net then return end
-  local action = code and M.closeAction(code, reason) or "resume"
-  self:debug("voice gateway closed: " .. tostring(code) .. " " .. tostring(reason) .. " -> " .. action)
-  if action == "dave" or action == "fatal" then return self:_stop(net, closeError(code, reason)) end
-  if action == "disconnected" then
-    self._net = nil
-    if net.udp then net.udp:close() end
-    self.lastError = closeError(code, reason)
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
-      closeCode = code })
-    return
-  end
-  self:_retry(net, action == "resume" and net.ssrc ~= nil, closeError(code or 1006, reason))
-end
-
--- Resumes (or opens a new session) after a backoff of 1, 2, 4 ... s; after MAX_ATTEMPTS tries the
--- connection stays disconnected.
-function VoiceConnection:_retry(net, resume, err)
-  self.attempts = self.attempts + 1
-  if self.attempts > MAX_ATTEMPTS then
-    self._net = nil
-    self.lastError = err
-    if self:listenerCount("error") > 0 then self:emit("error", err) end
-    setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.WebSocketClose,
-      closeCode = err and err.code })
-    return
-  end
-  local wait = math.min(60000, 1000 << (self.attempts - 1))
-  self:debug("reconnecting in " .. wait .. " ms" .. (resume and " (resume)" or " (new session)"))
-  setState(self, { status = Status.Connecting, networking = net })
-  runtime.timer(wait, function()
-    if self._net ~= net or self.state.status == Status.Destroyed then return end
-    if resume then
-      self:_open(true)
-    else
-      self._net = nil
-      if net.udp then net.udp:close() end
-      self._voice.token, self._voice.endpoint = nil, nil
-      setState(self, { status = Status.Signalling })
-      self:_signal()
+    local user = self.connection._ssrcs[rtp.ssrc]
+    if not user then return self:_drop("unknownSsrc") end
+    rtp.opus = self.connection:decryptFrame(rtp.ssrc, rtp.payload)
+    if not rtp.opus then return self:_drop("decrypt") end
+    rtp.payload, rtp.userId = nil, user
+    local s = self.senders[rtp.ssrc]
+    if not s or s.userId ~= user then
+      s = { ssrc = rtp.ssrc, userId = user, held = {}, count = 0, recent = {} }
+      self.senders[rtp.ssrc] = s
     end
-  end)
-end
-
-function VoiceConnection:_closeNetworking()
-  local net = self._net
-  self._net = nil
-  if not net then return end
-  if net.beat then net.beat:cancel() end
-  if net.keepAlive then net.keepAlive:cancel() end
-  if net.ws then net.ws:close(1000) end
-  if net.udp then net.udp:close() end
-end
-
---- (B) Sets the speaking flags (true means Microphone); sends op 5 only when they change.
-function VoiceConnection:setSpeaking(flags)
-  if flags == true then flags = M.SpeakingFlags.Microphone elseif not flags then flags = 0 end
-  local net = self._net
-  if self.state.status ~= Status.Ready or not net or self.speaking == flags then return false end
-  self.speaking = flags
-  return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
-end
-
---- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
---- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
-function VoiceConnection:playOpusPacket(opus)
-  local net = self._net
-  if self.state.status ~= Status.Ready or not net or not net.key then return false end
-  if net.dave then
-    opus = net.dave:encrypt(opus)
-    if not opus then
-      self.packets.dropped = self.packets.dropped + 1
-      return false
-    end
+    s.expected = s.expected or rtp.sequence
+    local ahead = (rtp.sequence - s.expected) & 0xFFFF
+    if ahead >= 0x8000 then return self:_drop("late") end
+    if s.held[rtp.sequence] then return self:_drop("duplicate") end
+    s.held[rtp.sequence], s.count = rtp, s.count + 1
+    local now = runtime.now()
+    s.lastAt = now
+    if rtp.opus ~= SILENCE then s.audioAt = now end
+    self:_drain(s, false)
+    s.deadline = now + SPEAKING_DELAY
+    deadlineTimer(s, function(x) self:_quiet(x) end)
   end
-  local rtp = net.rtp
-  rtp.sequence = (rtp.sequence + 1) & 0xFFFF
-  rtp.timestamp = (rtp.timestamp + FRAME_SAMPLES) & 0xFFFFFFFF
-  rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
-  local packet = M.sealPacket(net.mode, net.key, M.rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
-  net.udp:send(packet)
-  net.lastSent = runtime.now()
-  self.packets.sent = self.packets.sent + 1
-  if opus == M.SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
-  return true
-end
 
---- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
---- it does not decrypt or is not allowed in the clear.
-function VoiceConnection:decryptFrame(ssrc, frame)
-  local net, user = self._net, self._ssrcs[ssrc]
-  if not (net and net.dave) then return frame end
-  return user and net.dave:decrypt(user, frame)
-end
-
---- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
-function VoiceConnection:privacyCode()
-  local dave = self._net and self._net.dave
-  return dave and dave:privacyCode()
-end
-
---- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
-function VoiceConnection:verificationCode(userId)
-  local dave = self._net and self._net.dave
-  return dave and dave.member and dave.member:verificationCode(userId)
-end
-
---- Plays the player's audio on this connection; returns a subscription with unsubscribe().
-function VoiceConnection:subscribe(player)
-  if self.state.status == Status.Destroyed then return nil end
-  if self.subscription then self.subscription:unsubscribe() end
-  local sub = { connection = self, player = player }
-  function sub.unsubscribe()
-    player:_unsubscribe(sub)
-    if self.subscription == sub then self.subscription = nil end
-  end
-  self.subscription = sub
-  player:_subscribe(sub)
-  return sub
-end
-
---- (B) Joins another channel (or the same one again) with `opts` {channelId, selfDeaf, selfMute}.
-function VoiceConnection:rejoin(opts)
-  if self.state.status == Status.Destroyed then return false end
-  for k, v in pairs(opts or {}) do self.joinConfig[k] = v end
-  self.rejoinAttempts = self.rejoinAttempts + 1
-  if self.state.status ~= Status.Ready then setState(self, { status = Status.Signalling }) end
-  return self:_signal()
-end
-
---- (B) Leaves the channel but keeps the connection for a later rejoin.
-function VoiceConnection:disconnect()
-  if self.state.status == Status.Destroyed then return false end
-  self._leaving = true
-  self.joinConfig.channelId = nil
-  local ok = self.adapter.sendPayload(self:_payload())
-  self._leaving = false
-  self:_closeNetworking()
-  setState(self, { status = Status.Disconnected, reason = M.VoiceConnectionDisconnectReason.Manual })
-  return ok
-end
-
---- (B) Leaves the channel (unless `leave` is false) and ends the connection for good.
-function VoiceConnection:destroy(leave)
-  if self.state.status == Status.Destroyed then return end
-  if leave ~= false then
-    self._leaving = true
-    self.joinConfig.channelId = nil
-    pcall(self.adapter.sendPayload, self:_payload())
-  end
-  if self.subscription then self.subscription:unsubscribe() end
-  self:_closeNetworking()
-  local k = key(self.joinConfig.guildId, self.joinConfig.group)
-  if connections[k] == self then connections[k] = nil end
-  if self.adapter.destroy then self.adapter.destroy() end
-  setState(self, { status = Status.Destroyed })
-end
-
-function VoiceConnection:toJSON()
-  return { guildId = self.joinConfig.guildId, channelId = self.joinConfig.channelId, status = self.state.status }
-end
-
--- Client adapter ---------------------------------------------------------------------------------------
-
-local hooked = setmetatable({}, { __mode = "k" })
-
--- One raw listener per client passes the bot's voice dispatches to the connection of their guild.
-local function hook(client)
-  local routes = hooked[client]
-  if routes then return routes end
-  routes = {}
-  hooked[client] = routes
-  client:on("raw", function(packet)
-    local d = packet.d
-    if type(d) ~= "table" or not d.guild_id then return end
-    local methods = routes[d.guild_id]
-    if not methods then return end
-    if packet.t == "VOICE_SERVER_UPDATE" then
-      methods.onVoiceServerUpdate(d)
-    elseif packet.t == "VOICE_STATE_UPDATE" and client.user and d.user_id == client.user.id then
-      methods.onVoiceStateUpdate(d)
-    end
-  end)
-  return routes
-end
-
---- The adapter creator of a guild on a client: op 4 goes out on the guild's shard.
-function M.adapterCreator(client, guildId)
-  return function(methods)
-    local routes = hook(client)
-    routes[guildId] = methods
-    return {
-      sendPayload = function(payload)
-        local shard = client.ws and client.ws:shardFor(guildId)
-        if not shard then return false end
-        return shard:send(payload) ~= false
-      end,
-      destroy = function()
-        if routes[guildId] == methods then routes[guildId] = nil end
-      end,
-    }
-  end
-end
-
---- (B) Joins a voice channel. `opts`: channelId and guildId, or channel (a voice channel object);
---- client or adapterCreator; selfDeaf (true), selfMute (false), group ("default"), debug.
---- Returns the guild's connection, moving an existing one.
-function M.joinVoiceChannel(opts)
-  if type(opts) ~= "table" then error("joinVoiceChannel: expected an options table", 2) end
-  local channel = opts.channel
-  local config = {
-    channelId = opts.channelId or (channel and channel.id), guildId = opts.guildId or (channel and channel.guildId),
-    selfDeaf = opts.selfDeaf ~= false, selfMute = opts.selfMute == true, group = opts.group or "default",
-  }
-  local client = opts.client or (channel and channel.client)
-  if type(config.channelId) ~= "string" or type(config.guildId) ~= "string" then
-    error("joinVoiceChannel: channelId and guildId are required", 2)
-  end
-  local creator = opts.adapterCreator or (client and M.adapterCreator(client, config.guildId))
-  if not creator then error("joinVoiceChannel: a client or an adapterCreator is required", 2) end
-  config.userId = opts.userId or (client and client.user and client.user.id)
-  local k = key(config.guildId, config.group)
-  local existing = connections[k]
-  -- A connection made through another client (or adapter) cannot be moved from here.
-  if existing and existing._source ~= (opts.adapterCreator or client) then
-    existing:destroy(false)
-    existing = nil
-  end
-  if existing and existing.state.status ~= Status.Destroyed then
-    existing:rejoin({ channelId = config.channelId, selfDeaf = config.selfDeaf, selfMute = config.selfMute })
-    return existing
-  end
-  local conn = VoiceConnection(config, creator)
-  conn._source = opts.adapterCreator or client
-  if opts.debug then conn:on("debug", function(t) runtime.log("info", "voice", t) end) end
-  connections[k] = conn
-  conn:_signal()
-  return conn
-end
-
---- The connection of a guild in a group ("default"), or nil.
-function M.getVoiceConnection(guildId, group) return connections[key(guildId, group)] end
-
---- All connections of a group.
-function M.getVoiceConnections(group)
-  local out = {}
-  for k, c in pairs(connections) do
-    if k:sub(1, #(group or "default") + 1) == (group or "default") .. ":" then out[c.joinConfig.guildId] = c end
-  end
-  return out
-end
-
--- AudioPlayer --------------------------------------------------------------------------------------------
-
---- Plays one resource at a time on every subscribed connection, a frame every 20 ms. Events:
---- stateChange(old, new), one per status, error(err, resource), debug, subscribe, unsubscribe.
-local AudioPlayer = util.class("AudioPlayer", util.EventEmitter)
-M.AudioPlayer = AudioPlayer
-
-function AudioPlayer:init(opts)
-  util.EventEmitter.init(self)
-  opts = opts or {}
-  local b = opts.behaviors or {}
-  self.behaviors = { noSubscriber = b.noSubscriber or M.NoSubscriberBehavior.Pause,
-    maxMissedFrames = b.maxMissedFrames or 250 }
-  self.subscribers = {}
-  self.state = { status = PlayerStatus.Idle }
-  self._silence = 0
-end
-
-function AudioPlayer:debug(text) debugLog(self, "[player] " .. text) end
-
-function AudioPlayer:_subscribe(sub)
-  self.subscribers[#self.subscribers + 1] = sub
-  self:emit("subscribe", sub)
-end
-
-function AudioPlayer:_unsubscribe(sub)
-  for i, s in ipairs(self.subscribers) do
-    if s == sub then
-      table.remove(self.subscribers, i)
-      sub.connection:setSpeaking(false)
-      self:emit("unsubscribe", sub)
-      return
-    end
-  end
-end
-
---- Connections that can take audio now.
-function AudioPlayer:playable()
-  local out = {}
-  for _, s in ipairs(self.subscribers) do
-    if s.connection.state.status == Status.Ready then out[#out + 1] = s.connection end
-  end
-  return out
-end
-
---- Plays `resource`, ending what played before.
-function AudioPlayer:play(resource)
-  if not util.instanceOf(resource, AudioResource) then error("play: expected an audio resource", 2) end
-  if resource.player and resource.player ~= self then error("play: the resource plays on another player", 2) end
-  if resource.ended and resource.started then error("play: the resource has already ended", 2) end
-  local current = self.state.resource
-  if current and current ~= resource then current:destroy() end
-  resource.player = self
-  resource:_start()
-  self._missed = 0
-  setState(self, { status = PlayerStatus.Buffering, resource = resource })
-  self:_loop()
-  return true
-end
-
---- Pauses; `interpolateSilence` (true) sends five silence frames first.
-function AudioPlayer:pause(interpolateSilence)
-  if self.state.status ~= PlayerStatus.Playing then return false end
-  self._silence = interpolateSilence == false and 0 or 5
-  setState(self, { status = PlayerStatus.Paused, resource = self.state.resource })
-  return true
-end
-
-function AudioPlayer:unpause()
-  if self.state.status ~= PlayerStatus.Paused then return false end
-  setState(self, { status = PlayerStatus.Playing, resource = self.state.resource })
-  return true
-end
-
---- Stops playing. The resource still sends its closing silence unless `force`.
-function AudioPlayer:stop(force)
-  local r = self.state.resource
-  if self.state.status == PlayerStatus.Idle or not r then return false end
-  if force or r.silencePaddingFrames == 0 then
-    r:destroy()
-    self:_idle()
-  else
-    r:destroy()
-    r.silenceRemaining = r.silencePaddingFrames
-    if self.state.status ~= PlayerStatus.Playing then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    end
-  end
-  return true
-end
-
-function AudioPlayer:_idle()
-  local r = self.state.resource
-  for _, c in ipairs(self:playable()) do c:setSpeaking(false) end
-  setState(self, { status = PlayerStatus.Idle })
-  if r and r.error then self:emit("error", r.error, r) end
-end
-
--- One task sends the frames; deadlines are absolute, so the 20 ms do not drift.
-function AudioPlayer:_loop()
-  if self._running then return end
-  self._running = true
-  runtime.spawn(function()
-    local nextAt = runtime.now()
-    while self.state.status ~= PlayerStatus.Idle do
-      local ok, err = util.try(self._cycle, self)
-      if not ok then
-        runtime.log("error", "voice", "audio player: " .. tostring(err))
-        if self.state.resource then self.state.resource:destroy() end
-        self:_idle()
+  -- Hands over the packets that are next in order; a gap is skipped (and counted) once the window is full,
+  -- or at once when `flush`.
+  function VoiceReceiver:_drain(s, flush)
+    while s.count > 0 do
+      local p = s.held[s.expected]
+      if p then
+        s.held[s.expected], s.count, s.expected = nil, s.count - 1, (s.expected + 1) & 0xFFFF
+        self:_deliver(s, p)
+      elseif flush or s.count > JITTER_PACKETS then
+        local skip = 0x10000
+        for seq in pairs(s.held) do skip = math.min(skip, (seq - s.expected) & 0xFFFF) end
+        self.stats.lost = self.stats.lost + skip
+        s.expected = (s.expected + skip) & 0xFFFF
+      else
         break
       end
-      nextAt = nextAt + FRAME_MS
-      local wait = nextAt - runtime.now()
-      if wait < 0 then
-        nextAt = runtime.now()
-        wait = 0
+    end
+  end
+
+  function VoiceReceiver:_deliver(s, p)
+    self.stats.delivered = self.stats.delivered + 1
+    if p.opus ~= SILENCE and not self.speaking.users[s.userId] then
+      self.speaking.users[s.userId] = runtime.now()
+      s.recent = {}
+      self.speaking:emit("start", s.userId)
+    end
+    if #s.recent >= RECENT_PACKETS then table.remove(s.recent, 1) end
+    s.recent[#s.recent + 1] = p
+    for _, stream in ipairs(self.subscriptions[s.userId] or {}) do stream:_push(p) end
+  end
+
+  -- A sender quiet for a moment: what waited for a missing packet goes out, and their speech has ended.
+  function VoiceReceiver:_quiet(s)
+    s.deadline = nil
+    self:_drain(s, true)
+    if self.speaking.users[s.userId] and runtime.now() - (s.audioAt or 0) >= SPEAKING_DELAY then
+      self.speaking.users[s.userId] = nil
+      self.speaking:emit("end", s.userId)
+    end
+  end
+
+  -- A user left: their streams end and their sender state goes.
+  function VoiceReceiver:_userLeft(userId, reason)
+    userId = tostring(userId)
+    for ssrc, s in pairs(self.senders) do
+      if s.userId == userId then
+        if s.timer then s.timer:cancel() end
+        self.senders[ssrc] = nil
       end
-      runtime.sleep(wait)
     end
-    self._running = false
-  end)
-end
-
-function AudioPlayer:_sendSilence(targets)
-  if self._silence > 0 then
-    self._silence = self._silence - 1
-    for _, c in ipairs(targets) do c:playOpusPacket(M.SILENCE_FRAME) end
-    if self._silence == 0 then
-      for _, c in ipairs(targets) do c:setSpeaking(false) end
+    if self.speaking.users[userId] then
+      self.speaking.users[userId] = nil
+      self.speaking:emit("end", userId)
     end
+    local list = self.subscriptions[userId] or {}
+    for i = #list, 1, -1 do list[i]:_finish(reason or "left") end
   end
-end
 
-function AudioPlayer:_cycle()
-  local state = self.state
-  local r = state.resource
-  local targets = self:playable()
-  if state.status == PlayerStatus.Paused or state.status == PlayerStatus.AutoPaused then
-    self:_sendSilence(targets)
-    if state.status == PlayerStatus.AutoPaused and #targets > 0 then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    end
-    return
+  -- The connection moved or ended: every stream ends.
+  function VoiceReceiver:_endAll(reason)
+    local users = {}
+    for id in pairs(self.subscriptions) do users[#users + 1] = id end
+    for _, s in pairs(self.senders) do users[#users + 1] = s.userId end
+    for _, id in ipairs(users) do self:_userLeft(id, reason) end
   end
-  if state.status == PlayerStatus.Buffering then
-    if r.readable then
-      setState(self, { status = PlayerStatus.Playing, resource = r })
-    elseif r.ended and r.silenceRemaining == 0 then
-      return self:_idle()
-    else
+  return { EndBehaviorType = EndBehavior, openRtp = openRtp, VoiceReceiver = VoiceReceiver,
+    AudioReceiveStream = AudioReceiveStream, SpeakingMap = SpeakingMap }
+end)({ silence = M.SILENCE_FRAME, nonceSizes = NONCE_SIZES, payloadType = RTP_PAYLOAD_TYPE,
+  destroyed = Status.Destroyed, enum = enum })
+local VoiceReceiver = receive.VoiceReceiver
+for name, v in pairs(receive) do M[name] = v end
+
+-- Networking: voice gateway and UDP -------------------------------------------------------------------------
+-- Exports: chooseMode, discoverIp, rtpHeader, sealPacket, VoiceConnection, adapterCreator, joinVoiceChannel,
+-- getVoiceConnection, getVoiceConnections. Takes the DAVE session and receiver classes and the version and
+-- close-code rules of the errors section.
+
+local gateway = (function(Dave, Receiver, daveVersion, closeAction)
+  local function encodeKey(bytes)
+    if type(bytes) ~= "table" or #bytes ~= 32 then return nil end
+    local out = {}
+    for i, b in ipairs(bytes) do
+      if math.type(b) ~= "integer" or b < 0 or b > 255 then return nil end
+      out[i] = string.char(b)
+    end
+    return table.concat(out)
+  end
+
+  --- The best mode of the runtime's list that the server offers, or nil.
+  local function chooseMode(offered)
+    local set = util.set(offered or {})
+    for _, mode in ipairs(_discord.aead_modes()) do
+      if set[mode] and NONCE_SIZES[mode] then return mode end
+    end
+    return nil
+  end
+
+  --- (B) IP discovery: the address and port the voice server sees for this socket.
+  local function discoverIp(sock, ssrc, timeout)
+    local request = string.pack(">I2I2I4", 1, 70, ssrc) .. string.rep("\0", 66)
+    for _ = 1, 3 do
+      sock:send(request)
+      local reply = sock:receive(timeout or 2000)
+      if reply and #reply >= 74 and string.unpack(">I2", reply) == 2 then
+        local address = reply:sub(9, 72):match("^[^%z]*")
+        return address, (string.unpack(">I2", reply, 73))
+      end
+    end
+    return nil, "no IP discovery reply from the voice server"
+  end
+
+  --- The RTP header of a frame: version 2, payload type 120, then sequence, timestamp and SSRC.
+  local function rtpHeader(sequence, timestamp, ssrc)
+    return string.pack(">BBI2I4I4", RTP_VERSION, RTP_PAYLOAD_TYPE, sequence, timestamp, ssrc)
+  end
+
+  --- One encrypted RTP packet: header, sealed Opus with the header as AAD, and the 4-byte nonce counter.
+  local function sealPacket(mode, key, header, counter, opus)
+    local nonce = string.pack(">I4", counter)
+    local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
+    return header .. _discord.aead_encrypt(mode, key, full, header, opus) .. nonce
+  end
+
+  -- VoiceConnection ------------------------------------------------------------------------------------------
+
+  local connections = {}
+
+  local function key(guildId, group) return (group or "default") .. ":" .. tostring(guildId) end
+
+  --- One guild's voice connection. Events: stateChange(old, new), one event per status, error, debug.
+  --- `state.status` is one of VoiceConnectionStatus.
+  local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
+
+  function VoiceConnection:init(config, adapterCreator)
+    util.EventEmitter.init(self)
+    self.joinConfig = config
+    self.state = { status = Status.Signalling }
+    self.rejoinAttempts, self.attempts = 0, 0
+    self.ping = { ws = nil, udp = nil }
+    self.speaking = 0
+    self.packets = { sent = 0, silence = 0, dropped = 0 }
+    self.users, self._ssrcs = {}, {}
+    self._voice = {}
+    self.receiver = Receiver(self)
+    self.adapter = adapterCreator({
+      onVoiceServerUpdate = function(d) self:_serverUpdate(d) end,
+      onVoiceStateUpdate = function(d) self:_stateUpdate(d) end,
+      destroy = function() self:destroy(false) end,
+    })
+  end
+
+  function VoiceConnection:debug(text)
+    debugLog(self, "[voice " .. tostring(self.joinConfig.guildId) .. "] " .. text)
+  end
+
+  function VoiceConnection:_payload()
+    local c = self.joinConfig
+    return { op = 4, d = { guild_id = c.guildId, channel_id = c.channelId or json.null, self_deaf = c.selfDeaf,
+      self_mute = c.selfMute } }
+  end
+
+  -- (B) Sends op 4 through the adapter; false when the shard is not there.
+  function VoiceConnection:_signal()
+    local ok = self.adapter.sendPayload(self:_payload())
+    if not ok then
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.AdapterUnavailable })
+    end
+    return ok
+  end
+
+  function VoiceConnection:_stateUpdate(d)
+    self._voice.sessionId = d.session_id
+    local channel = util.nullable(d.channel_id)
+    if channel ~= nil then self.joinConfig.channelId = channel end
+    -- What was heard in the old channel ends with it (leaving on purpose ends it there).
+    if self._channel and self._channel ~= channel and not self._leaving then
+      self.receiver:_endAll(channel and "moved" or "disconnected")
+    end
+    self._channel = channel
+    local status = self.state.status
+    if channel == nil and status ~= Status.Destroyed and status ~= Status.Disconnected
+        and not self._leaving then
+      self:_closeNetworking()
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.EndpointRemoved })
       return
     end
+    self:_tryConnect()
   end
-  if #targets == 0 then
-    local b = self.behaviors.noSubscriber
-    if b == M.NoSubscriberBehavior.Pause then
-      self._silence = 0
-      return setState(self, { status = PlayerStatus.AutoPaused, resource = r })
-    elseif b == M.NoSubscriberBehavior.Stop then
-      return self:stop(true)
+
+  function VoiceConnection:_serverUpdate(d)
+    self._voice.token = d.token
+    self._voice.endpoint = util.nullable(d.endpoint)
+    self._voice.serverId = d.guild_id
+    if not self._voice.endpoint then
+      -- The old server went away; a new endpoint follows.
+      self:_closeNetworking()
+      if self.state.status ~= Status.Destroyed then setState(self, { status = Status.Signalling }) end
+      return
+    end
+    self._voice.fresh = true
+    self:_tryConnect()
+  end
+
+  function VoiceConnection:_tryConnect()
+    local v = self._voice
+    if self.state.status == Status.Destroyed or not (v.sessionId and v.token and v.endpoint and v.fresh) then return end
+    v.fresh = false
+    self:_closeNetworking()
+    self:_open(false)
+  end
+
+  -- Opens the voice gateway; `resume` resumes the session of the last socket.
+  function VoiceConnection:_open(resume)
+    local net = { resume = resume, seqAck = resume and self._net and self._net.seqAck or -1, missed = 0 }
+    if resume and self._net then
+      net.udp, net.ssrc, net.mode, net.key = self._net.udp, self._net.ssrc, self._net.mode, self._net.key
+      net.rtp, net.dave = self._net.rtp, self._net.dave
+      if net.dave then net.dave.net = net end
+    end
+    self._net = net
+    setState(self, { status = Status.Connecting, networking = net })
+    runtime.spawn(function()
+      local ok, err = util.try(self._run, self, net)
+      if not ok then self:_failed(net, err) end
+    end)
+  end
+
+  function VoiceConnection:_send(net, op, d)
+    local ws = net.ws
+    if not ws then return false end
+    return ws:send(json.encode({ op = op, d = d }), "text")
+  end
+
+  function VoiceConnection:_run(net)
+    local endpoint = self._voice.endpoint:gsub("^wss://", ""):gsub(":443$", "")
+    local url = "wss://" .. endpoint .. "/?v=" .. M.GATEWAY_VERSION
+    self:debug("connecting to " .. url .. (net.resume and " to resume" or ""))
+    local ws, msg, kind = http.websocket(url, { timeout_ms = 15000 })
+    if self._net ~= net then
+      if ws then ws:close(1000) end
+      return
+    end
+    if not ws then return self:_closed(net, nil, tostring(msg) .. " (" .. tostring(kind) .. ")") end
+    net.ws = ws
+    while true do
+      local data, text, how, code = ws:receive()
+      if not data then
+        if how == "timeout" then goto continue end
+        return self:_closed(net, code, text)
+      end
+      if self._net ~= net then return end
+      if text == "binary" then
+        self:_binary(net, data)
+      else
+        local packet = json.decode(data)
+        if type(packet) == "table" then self:_handle(net, packet) end
+      end
+      ::continue::
     end
   end
-  if not r.readable then
-    if r.ended then return self:_idle() end
-    self._missed = self._missed + 1
-    if self._missed > self.behaviors.maxMissedFrames then
-      self:debug("the resource gave no audio for too long")
-      r:_fail(VoiceError("the audio source stalled"))
-      self:stop(true)
+
+  function VoiceConnection:_handle(net, packet)
+    if math.type(packet.seq) == "integer" then net.seqAck = packet.seq end
+    local op, d = packet.op, packet.d
+    if op == VoiceOpcodes.Hello then
+      self:_startHeartbeat(net, math.tointeger(d.heartbeat_interval) or math.floor(d.heartbeat_interval))
+      local v = self._voice
+      if net.resume then
+        self:_send(net, VoiceOpcodes.Resume, { server_id = v.serverId, session_id = v.sessionId, token = v.token,
+          seq_ack = net.seqAck })
+      else
+        -- A new session starts DAVE from nothing; its messages may come before the session description.
+        if daveVersion() > 0 then net.dave = Dave.new(self, net) end
+        self:_send(net, VoiceOpcodes.Identify, { server_id = v.serverId, user_id = self.joinConfig.userId,
+          session_id = v.sessionId, token = v.token, max_dave_protocol_version = daveVersion() })
+      end
+    elseif op == VoiceOpcodes.Ready then
+      self:_ready(net, d)
+    elseif op == VoiceOpcodes.SessionDescription then
+      self:_session(net, d)
+    elseif op == VoiceOpcodes.HeartbeatAck then
+      local t = type(d) == "table" and d.t or d
+      if t == net.nonce then
+        net.missed = 0
+        self.ping.ws = runtime.now() - net.beatAt
+      end
+    elseif op == VoiceOpcodes.Resumed then
+      self.attempts = 0
+      self:_keepAlive(net)
+      self:debug("resumed")
+      setState(self, { status = Status.Ready, networking = net })
+    elseif op == VoiceOpcodes.Speaking then
+      if type(d) == "table" and d.user_id then
+        self.users[d.user_id] = { ssrc = d.ssrc, speaking = d.speaking }
+        if math.type(d.ssrc) == "integer" then self._ssrcs[d.ssrc] = d.user_id end
+      end
+    elseif op == VoiceOpcodes.ClientsConnect then
+      for _, id in ipairs(type(d) == "table" and d.user_ids or {}) do
+        self.users[id] = self.users[id] or {}
+        if net.dave then net.dave:connected(id) end
+      end
+    elseif op == VoiceOpcodes.ClientDisconnect then
+      if type(d) == "table" and d.user_id then
+        local u = self.users[d.user_id]
+        if u and u.ssrc then self._ssrcs[u.ssrc] = nil end
+        self.users[d.user_id] = nil
+        self.receiver:_userLeft(d.user_id)
+        if net.dave then net.dave:disconnected(d.user_id) end
+      end
+    elseif op and op >= VoiceOpcodes.DavePrepareTransition then
+      -- Only a DAVE session sends these; without one the server expects what we cannot do.
+      if not net.dave then return self:_refuseDave(net) end
+      net.dave:json(op, type(d) == "table" and d or {})
     end
-    return
   end
-  self._missed = 0
-  local packet = r:read()
-  if not packet then return self:_idle() end
-  for _, c in ipairs(targets) do
-    if packet ~= M.SILENCE_FRAME then c:setSpeaking(true) end
-    c:playOpusPacket(packet)
+
+  -- A binary message: sequence number, opcode, payload; only DAVE sends them.
+  function VoiceConnection:_binary(net, data)
+    if #data < 3 then return end
+    net.seqAck = string.unpack(">I2", data)
+    if not net.dave then return self:_refuseDave(net) end
+    net.dave:binary(data)
   end
-  if not r.readable and r.ended then self:_idle() end
-end
+
+  function VoiceConnection:_startHeartbeat(net, interval)
+    if net.beat then net.beat:cancel() end
+    net.beat = runtime.timer(interval, function()
+      if self._net ~= net or not net.ws then return end
+      if net.nonce and net.missed >= 2 then
+        -- Two beats without an ACK: the socket is dead without knowing it.
+        self:debug("no heartbeat ACK; reconnecting")
+        net.ws:close(4900, "zombie")
+        return
+      end
+      if net.nonce then net.missed = net.missed + 1 end
+      net.nonce, net.beatAt = runtime.now(), runtime.now()
+      self:_send(net, VoiceOpcodes.Heartbeat, { t = net.nonce, seq_ack = net.seqAck })
+    end, true)
+  end
+
+  function VoiceConnection:_ready(net, d)
+    net.ssrc = math.tointeger(d.ssrc)
+    net.mode = chooseMode(d.modes)
+    if not net.mode then
+      error(VoiceError("the voice server offers no encryption mode this runtime has (offered: "
+        .. table.concat(d.modes or {}, ", ") .. ")", { fatal = true }), 0)
+    end
+    if net.udp then net.udp:close() end
+    local sock, msg = _discord.udp(d.ip, math.tointeger(d.port))
+    if not sock then error(VoiceError("could not open UDP to " .. tostring(d.ip) .. ": " .. tostring(msg)), 0) end
+    net.udp = sock
+    local started = runtime.now()
+    local address, port = discoverIp(sock, net.ssrc)
+    if not address then error(VoiceError(port), 0) end
+    self.ping.udp = runtime.now() - started
+    net.address, net.port = address, port
+    self:debug("IP discovery: " .. address .. ":" .. port .. ", mode " .. net.mode)
+    self:_send(net, VoiceOpcodes.SelectProtocol, { protocol = "udp",
+      data = { address = address, port = port, mode = net.mode } })
+  end
+
+  function VoiceConnection:_session(net, d)
+    local version = math.tointeger(d.dave_protocol_version) or 0
+    if version > daveVersion() then return self:_refuseDave(net) end
+    if net.dave and not net.dave.started then net.dave:start(version) end
+    self.daveProtocolVersion = version
+    if d.mode ~= net.mode then
+      error(VoiceError("the voice server chose " .. tostring(d.mode) .. " instead of " .. net.mode,
+        { fatal = true }), 0)
+    end
+    net.key = encodeKey(d.secret_key)
+    if not net.key then error(VoiceError("the session description has no 32-byte key", { fatal = true }), 0) end
+    net.rtp = net.rtp or { sequence = random32() & 0xFFFF, timestamp = random32(), nonce = 0 }
+    self.attempts, self.rejoinAttempts = 0, 0
+    self.speaking = 0
+    self:_keepAlive(net)
+    self:_listen(net)
+    self:_mediaChanged()
+    setState(self, { status = Status.Ready, networking = net })
+  end
+
+  -- What our frames carry: `mediaEncryption` is "transport" (no end-to-end encryption in the call),
+  -- "pending" (end-to-end encryption is required but we have no key to send with) or "e2ee"; the event
+  -- mediaEncryption(new, old) tells each change.
+  function VoiceConnection:_mediaChanged()
+    local net = self._net
+    local now = net and net.dave and net.dave:media() or Media.Transport
+    local old = self.mediaEncryption
+    if now == old then return end
+    self.mediaEncryption = now
+    self:debug("media: " .. now)
+    self:emit("mediaEncryption", now, old)
+  end
+
+  -- One task per UDP socket hands what the voice server relays to the receiver; it ends with the socket.
+  function VoiceConnection:_listen(net)
+    local sock = net.udp
+    if self._listening == sock then return end
+    self._listening = sock
+    runtime.spawn(function()
+      while self._listening == sock do
+        local data, msg, kind = sock:receive()
+        if not data and kind ~= "timeout" then break end
+        local cur = self._net
+        if data and cur and cur.udp == sock and cur.key then
+          local ok, err = pcall(self.receiver._packet, self.receiver, data, cur)
+          if not ok then
+            self.receiver:_drop("error")
+            self:debug("received packet dropped: " .. tostring(err))
+          end
+        end
+        if not data then self:debug("UDP receive: " .. tostring(msg)) end
+      end
+    end)
+  end
+
+  -- A small UDP packet every 5 s keeps the NAT mapping open while no audio is sent.
+  function VoiceConnection:_keepAlive(net)
+    if net.keepAlive then return end
+    local counter = 0
+    net.keepAlive = runtime.timer(M.KEEP_ALIVE_INTERVAL, function()
+      if self._net ~= net or not net.udp then return net.keepAlive:cancel() end
+      if runtime.now() - (net.lastSent or 0) < M.KEEP_ALIVE_INTERVAL then return end
+      counter = (counter + 1) & 0xFFFFFFFF
+      net.udp:send(string.pack("<I4I4", counter, 0))
+    end, true)
+  end
+
+  function VoiceConnection:_refuseDave(net)
+    local err = closeError(4017)
+    self:_stop(net, err)
+  end
+
+  -- Reports a fatal error once, leaves the channel and ends in Destroyed.
+  function VoiceConnection:_stop(_, err)
+    if self.state.status == Status.Destroyed then return end
+    self.lastError = err
+    runtime.log("error", "voice", tostring(err))
+    if self:listenerCount("error") > 0 then self:emit("error", err) end
+    self:destroy()
+  end
+
+  function VoiceConnection:_failed(net, err)
+    if self._net ~= net then return end
+    if type(err) == "table" and err.fatal then return self:_stop(net, err) end
+    self:debug("connection failed: " .. tostring(err))
+    if net.ws then net.ws:close(4000) end
+    self:_retry(net, false, err)
+  end
+
+  function VoiceConnection:_closed(net, code, reason)
+    if net.beat then net.beat:cancel() end
+    if self._net ~= net then return end
+    local action = code and closeAction(code, reason) or "resume"
+    self:debug("voice gateway closed: " .. tostring(code) .. " " .. tostring(reason) .. " -> " .. action)
+    if action == "dave" or action == "fatal" then return self:_stop(net, closeError(code, reason)) end
+    if action == "disconnected" then
+      self._net = nil
+      if net.udp then net.udp:close() end
+      self.lastError = closeError(code, reason)
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.WebSocketClose,
+        closeCode = code })
+      return
+    end
+    self:_retry(net, action == "resume" and net.ssrc ~= nil, closeError(code or 1006, reason))
+  end
+
+  -- Resumes (or opens a new session) after a backoff of 1, 2, 4 ... s; after MAX_ATTEMPTS tries the
+  -- connection stays disconnected.
+  function VoiceConnection:_retry(net, resume, err)
+    self.attempts = self.attempts + 1
+    if self.attempts > MAX_ATTEMPTS then
+      self._net = nil
+      self.lastError = err
+      if self:listenerCount("error") > 0 then self:emit("error", err) end
+      setState(self, { status = Status.Disconnected, reason = DisconnectReason.WebSocketClose,
+        closeCode = err and err.code })
+      return
+    end
+    local wait = math.min(60000, 1000 << (self.attempts - 1))
+    self:debug("reconnecting in " .. wait .. " ms" .. (resume and " (resume)" or " (new session)"))
+    setState(self, { status = Status.Connecting, networking = net })
+    runtime.timer(wait, function()
+      if self._net ~= net or self.state.status == Status.Destroyed then return end
+      if resume then
+        self:_open(true)
+      else
+        self._net = nil
+        if net.udp then net.udp:close() end
+        self._voice.token, self._voice.endpoint = nil, nil
+        setState(self, { status = Status.Signalling })
+        self:_signal()
+      end
+    end)
+  end
+
+  function VoiceConnection:_closeNetworking()
+    local net = self._net
+    self._net = nil
+    if not net then return end
+    if net.beat then net.beat:cancel() end
+    if net.keepAlive then net.keepAlive:cancel() end
+    if net.ws then net.ws:close(1000) end
+    if net.udp then net.udp:close() end
+  end
+
+  --- (B) Sets the speaking flags (true means Microphone); sends op 5 only when they change.
+  function VoiceConnection:setSpeaking(flags)
+    if flags == true then flags = M.SpeakingFlags.Microphone elseif not flags then flags = 0 end
+    local net = self._net
+    if self.state.status ~= Status.Ready or not net or self.speaking == flags then return false end
+    self.speaking = flags
+    return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
+  end
+
+  --- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
+  --- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
+  function VoiceConnection:playOpusPacket(opus)
+    local net = self._net
+    if self.state.status ~= Status.Ready or not net or not net.key then return false end
+    if net.dave then
+      opus = net.dave:encrypt(opus)
+      if not opus then
+        self.packets.dropped = self.packets.dropped + 1
+        return false
+      end
+    end
+    local rtp = net.rtp
+    rtp.sequence = (rtp.sequence + 1) & 0xFFFF
+    rtp.timestamp = (rtp.timestamp + FRAME_SAMPLES) & 0xFFFFFFFF
+    rtp.nonce = (rtp.nonce + 1) & 0xFFFFFFFF
+    local packet = sealPacket(net.mode, net.key, rtpHeader(rtp.sequence, rtp.timestamp, net.ssrc), rtp.nonce, opus)
+    net.udp:send(packet)
+    net.lastSent = runtime.now()
+    self.packets.sent = self.packets.sent + 1
+    if opus == SILENCE_FRAME then self.packets.silence = self.packets.silence + 1 end
+    return true
+  end
+
+  --- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
+  --- it does not decrypt or is not allowed in the clear.
+  function VoiceConnection:decryptFrame(ssrc, frame)
+    local net, user = self._net, self._ssrcs[ssrc]
+    if not (net and net.dave) then return frame end
+    return user and net.dave:decrypt(user, frame)
+  end
+
+  --- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
+  function VoiceConnection:privacyCode()
+    local dave = self._net and self._net.dave
+    return dave and dave:privacyCode()
+  end
+
+  --- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
+  function VoiceConnection:verificationCode(userId)
+    local dave = self._net and self._net.dave
+    return dave and dave.member and dave.member:verificationCode(userId)
+  end
+
+  --- Plays the player's audio on this connection; returns a subscription with unsubscribe().
+  function VoiceConnection:subscribe(player)
+    if self.state.status == Status.Destroyed then return nil end
+    if self.subscription then self.subscription:unsubscribe() end
+    local sub = { connection = self, player = player }
+    function sub.unsubscribe()
+      player:_unsubscribe(sub)
+      if self.subscription == sub then self.subscription = nil end
+    end
+    self.subscription = sub
+    player:_subscribe(sub)
+    return sub
+  end
+
+  --- (B) Joins another channel (or the same one again) with `opts` {channelId, selfDeaf, selfMute}.
+  function VoiceConnection:rejoin(opts)
+    if self.state.status == Status.Destroyed then return false end
+    for k, v in pairs(opts or {}) do self.joinConfig[k] = v end
+    self.rejoinAttempts = self.rejoinAttempts + 1
+    if self.state.status ~= Status.Ready then setState(self, { status = Status.Signalling }) end
+    return self:_signal()
+  end
+
+  --- (B) Leaves the channel but keeps the connection for a later rejoin.
+  function VoiceConnection:disconnect()
+    if self.state.status == Status.Destroyed then return false end
+    self._leaving = true
+    self.joinConfig.channelId = nil
+    local ok = self.adapter.sendPayload(self:_payload())
+    self._leaving = false
+    self:_closeNetworking()
+    self.receiver:_endAll("disconnected")
+    setState(self, { status = Status.Disconnected, reason = DisconnectReason.Manual })
+    return ok
+  end
+
+  --- (B) Leaves the channel (unless `leave` is false) and ends the connection for good.
+  function VoiceConnection:destroy(leave)
+    if self.state.status == Status.Destroyed then return end
+    if leave ~= false then
+      self._leaving = true
+      self.joinConfig.channelId = nil
+      pcall(self.adapter.sendPayload, self:_payload())
+    end
+    if self.subscription then self.subscription:unsubscribe() end
+    self:_closeNetworking()
+    self.receiver:_endAll("destroyed")
+    local k = key(self.joinConfig.guildId, self.joinConfig.group)
+    if connections[k] == self then connections[k] = nil end
+    if self.adapter.destroy then self.adapter.destroy() end
+    setState(self, { status = Status.Destroyed })
+  end
+
+  function VoiceConnection:toJSON()
+    return { guildId = self.joinConfig.guildId, channelId = self.joinConfig.channelId, status = self.state.status }
+  end
+
+  -- Client adapter ---------------------------------------------------------------------------------------
+
+  local hooked = setmetatable({}, { __mode = "k" })
+
+  -- One raw listener per client passes the bot's voice dispatches to the connection of their guild.
+  local function hook(client)
+    local routes = hooked[client]
+    if routes then return routes end
+    routes = {}
+    hooked[client] = routes
+    client:on("raw", function(packet)
+      local d = packet.d
+      if type(d) ~= "table" or not d.guild_id then return end
+      local methods = routes[d.guild_id]
+      if not methods then return end
+      if packet.t == "VOICE_SERVER_UPDATE" then
+        methods.onVoiceServerUpdate(d)
+      elseif packet.t == "VOICE_STATE_UPDATE" and client.user and d.user_id == client.user.id then
+        methods.onVoiceStateUpdate(d)
+      end
+    end)
+    return routes
+  end
+
+  --- The adapter creator of a guild on a client: op 4 goes out on the guild's shard.
+  local function adapterCreator(client, guildId)
+    return function(methods)
+      local routes = hook(client)
+      routes[guildId] = methods
+      return {
+        sendPayload = function(payload)
+          local shard = client.ws and client.ws:shardFor(guildId)
+          if not shard then return false end
+          return shard:send(payload) ~= false
+        end,
+        destroy = function()
+          if routes[guildId] == methods then routes[guildId] = nil end
+        end,
+      }
+    end
+  end
+
+  --- (B) Joins a voice channel. `opts`: channelId and guildId, or channel (a voice channel object);
+  --- client or adapterCreator; selfDeaf (true), selfMute (false), group ("default"), debug.
+  --- Returns the guild's connection, moving an existing one.
+  local function joinVoiceChannel(opts)
+    if type(opts) ~= "table" then error("joinVoiceChannel: expected an options table", 2) end
+    local channel = opts.channel
+    local config = {
+      channelId = opts.channelId or (channel and channel.id), guildId = opts.guildId or (channel and channel.guildId),
+      selfDeaf = opts.selfDeaf ~= false, selfMute = opts.selfMute == true, group = opts.group or "default",
+    }
+    local client = opts.client or (channel and channel.client)
+    if type(config.channelId) ~= "string" or type(config.guildId) ~= "string" then
+      error("joinVoiceChannel: channelId and guildId are required", 2)
+    end
+    local creator = opts.adapterCreator or (client and adapterCreator(client, config.guildId))
+    if not creator then error("joinVoiceChannel: a client or an adapterCreator is required", 2) end
+    config.userId = opts.userId or (client and client.user and client.user.id)
+    local k = key(config.guildId, config.group)
+    local existing = connections[k]
+    -- A connection made through another client (or adapter) cannot be moved from here.
+    if existing and existing._source ~= (opts.adapterCreator or client) then
+      existing:destroy(false)
+      existing = nil
+    end
+    if existing and existing.state.status ~= Status.Destroyed then
+      existing:rejoin({ channelId = config.channelId, selfDeaf = config.selfDeaf, selfMute = config.selfMute })
+      return existing
+    end
+    local conn = VoiceConnection(config, creator)
+    conn._source = opts.adapterCreator or client
+    if opts.debug then conn:on("debug", function(t) runtime.log("info", "voice", t) end) end
+    connections[k] = conn
+    conn:_signal()
+    return conn
+  end
+
+  --- The connection of a guild in a group ("default"), or nil.
+  local function getVoiceConnection(guildId, group) return connections[key(guildId, group)] end
+
+  --- All connections of a group.
+  local function getVoiceConnections(group)
+    local out = {}
+    for k, c in pairs(connections) do
+      if k:sub(1, #(group or "default") + 1) == (group or "default") .. ":" then out[c.joinConfig.guildId] = c end
+    end
+    return out
+  end
+  return { chooseMode = chooseMode, discoverIp = discoverIp, rtpHeader = rtpHeader, sealPacket = sealPacket,
+    VoiceConnection = VoiceConnection, adapterCreator = adapterCreator, joinVoiceChannel = joinVoiceChannel,
+    getVoiceConnection = getVoiceConnection, getVoiceConnections = getVoiceConnections }
+end)(DaveSession, VoiceReceiver, M.daveVersion, M.closeAction)
+for name, v in pairs(gateway) do M[name] = v end
+
+-- AudioPlayer --------------------------------------------------------------------------------------------
+-- Exports: AudioPlayer, createAudioPlayer. Takes the AudioResource class; plays into anything with state,
+-- mediaEncryption, setSpeaking and playOpusPacket.
+
+local AudioPlayer = (function(Resource)
+  --- Plays one resource at a time on every subscribed connection, a frame every 20 ms. Events:
+  --- stateChange(old, new), one per status, error(err, resource), debug, subscribe, unsubscribe.
+  local AudioPlayer = util.class("AudioPlayer", util.EventEmitter)
+
+  function AudioPlayer:init(opts)
+    util.EventEmitter.init(self)
+    opts = opts or {}
+    local b = opts.behaviors or {}
+    self.behaviors = { noSubscriber = b.noSubscriber or NoSubscriber.Pause,
+      maxMissedFrames = b.maxMissedFrames or 250 }
+    self.subscribers = {}
+    self.state = { status = PlayerStatus.Idle }
+    self._silence = 0
+  end
+
+  function AudioPlayer:debug(text) debugLog(self, "[player] " .. text) end
+
+  function AudioPlayer:_subscribe(sub)
+    self.subscribers[#self.subscribers + 1] = sub
+    self:emit("subscribe", sub)
+  end
+
+  function AudioPlayer:_unsubscribe(sub)
+    for i, s in ipairs(self.subscribers) do
+      if s == sub then
+        table.remove(self.subscribers, i)
+        sub.connection:setSpeaking(false)
+        self:emit("unsubscribe", sub)
+        return
+      end
+    end
+  end
+
+  --- Connections that can take audio now, and whether a ready one waits for its end-to-end key.
+  function AudioPlayer:playable()
+    local out, held = {}, false
+    for _, s in ipairs(self.subscribers) do
+      local c = s.connection
+      if c.state.status == Status.Ready then
+        if c.mediaEncryption == Media.Pending then held = true else out[#out + 1] = c end
+      end
+    end
+    return out, held
+  end
+
+  --- Plays `resource`, ending what played before.
+  function AudioPlayer:play(resource)
+    if not util.instanceOf(resource, Resource) then error("play: expected an audio resource", 2) end
+    if resource.player and resource.player ~= self then error("play: the resource plays on another player", 2) end
+    if resource.ended and resource.started then error("play: the resource has already ended", 2) end
+    local current = self.state.resource
+    if current and current ~= resource then current:destroy() end
+    resource.player = self
+    resource:_start()
+    self._missed = 0
+    setState(self, { status = PlayerStatus.Buffering, resource = resource })
+    self:_loop()
+    return true
+  end
+
+  --- Pauses; `interpolateSilence` (true) sends five silence frames first.
+  function AudioPlayer:pause(interpolateSilence)
+    if self.state.status ~= PlayerStatus.Playing then return false end
+    self._silence = interpolateSilence == false and 0 or 5
+    setState(self, { status = PlayerStatus.Paused, resource = self.state.resource })
+    return true
+  end
+
+  function AudioPlayer:unpause()
+    if self.state.status ~= PlayerStatus.Paused then return false end
+    setState(self, { status = PlayerStatus.Playing, resource = self.state.resource })
+    return true
+  end
+
+  --- Stops playing. The resource still sends its closing silence unless `force`.
+  function AudioPlayer:stop(force)
+    local r = self.state.resource
+    if self.state.status == PlayerStatus.Idle or not r then return false end
+    if force or r.silencePaddingFrames == 0 then
+      r:destroy()
+      self:_idle()
+    else
+      r:destroy()
+      r.silenceRemaining = r.silencePaddingFrames
+      if self.state.status ~= PlayerStatus.Playing then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      end
+    end
+    return true
+  end
+
+  function AudioPlayer:_idle()
+    local r = self.state.resource
+    for _, c in ipairs(self:playable()) do c:setSpeaking(false) end
+    setState(self, { status = PlayerStatus.Idle })
+    if r and r.error then self:emit("error", r.error, r) end
+  end
+
+  -- One task sends the frames; deadlines are absolute, so the 20 ms do not drift.
+  function AudioPlayer:_loop()
+    if self._running then return end
+    self._running = true
+    runtime.spawn(function()
+      local nextAt = runtime.now()
+      while self.state.status ~= PlayerStatus.Idle do
+        local ok, err = util.try(self._cycle, self)
+        if not ok then
+          runtime.log("error", "voice", "audio player: " .. tostring(err))
+          if self.state.resource then self.state.resource:destroy() end
+          self:_idle()
+          break
+        end
+        nextAt = nextAt + FRAME_MS
+        local wait = nextAt - runtime.now()
+        if wait < 0 then
+          nextAt = runtime.now()
+          wait = 0
+        end
+        runtime.sleep(wait)
+      end
+      self._running = false
+    end)
+  end
+
+  function AudioPlayer:_sendSilence(targets)
+    if self._silence > 0 then
+      self._silence = self._silence - 1
+      for _, c in ipairs(targets) do c:playOpusPacket(SILENCE_FRAME) end
+      if self._silence == 0 then
+        for _, c in ipairs(targets) do c:setSpeaking(false) end
+      end
+    end
+  end
+
+  function AudioPlayer:_cycle()
+    local state = self.state
+    local r = state.resource
+    local targets, held = self:playable()
+    if state.status == PlayerStatus.Paused or state.status == PlayerStatus.AutoPaused then
+      self:_sendSilence(targets)
+      if state.status == PlayerStatus.AutoPaused and #targets > 0 then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      end
+      return
+    end
+    -- The audio waits (nothing is read) until the connection can encrypt it.
+    if held and #targets == 0 then return end
+    if state.status == PlayerStatus.Buffering then
+      if r.readable then
+        setState(self, { status = PlayerStatus.Playing, resource = r })
+      elseif r.ended and r.silenceRemaining == 0 then
+        return self:_idle()
+      else
+        return
+      end
+    end
+    if #targets == 0 then
+      local b = self.behaviors.noSubscriber
+      if b == NoSubscriber.Pause then
+        self._silence = 0
+        return setState(self, { status = PlayerStatus.AutoPaused, resource = r })
+      elseif b == NoSubscriber.Stop then
+        return self:stop(true)
+      end
+    end
+    if not r.readable then
+      if r.ended then return self:_idle() end
+      self._missed = self._missed + 1
+      if self._missed > self.behaviors.maxMissedFrames then
+        self:debug("the resource gave no audio for too long")
+        r:_fail(VoiceError("the audio source stalled"))
+        self:stop(true)
+      end
+      return
+    end
+    self._missed = 0
+    local packet = r:read()
+    if not packet then return self:_idle() end
+    for _, c in ipairs(targets) do
+      if packet ~= SILENCE_FRAME then c:setSpeaking(true) end
+      c:playOpusPacket(packet)
+    end
+    if not r.readable and r.ended then self:_idle() end
+  end
+  return AudioPlayer
+end)(AudioResource)
+M.AudioPlayer = AudioPlayer
 
 --- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames (frames in a
 --- row without audio before the player gives up on a resource; 250, five seconds).

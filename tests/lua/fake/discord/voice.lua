@@ -106,6 +106,7 @@ function Voice:_udp(p, reply)
   end
   if #p == 74 then
     self:check(string.unpack(">I2I2I4", p) == 1 and p:sub(5, 8) == string.pack(">I4", SSRC), "discovery")
+    self.toBot = reply
     return reply(string.pack(">I2I2I4z", 2, 70, SSRC, SEEN[1]) .. ("\0"):rep(63 - #SEEN[1])
       .. string.pack(">I2", SEEN[2]))
   end
@@ -121,6 +122,36 @@ function Voice:_udp(p, reply)
   if self.dv and opus then self:_daveFrame(entry) end
   self.rtp[#self.rtp + 1] = entry
 end
+
+-- A member's Opus frame as the server relays it to the bot: end-to-end encrypted by the member unless
+-- protocol 0 is in force (or `opts.clear`), in an RTP packet sealed with the session key. `opts`: ssrc,
+-- csrcs (a count), extension (its body, whole 32-bit words), again (the last packet's counters), pause
+-- (frames the sender kept quiet before this one).
+function Voice:packet(id, frame, opts)
+  opts = opts or {}
+  local dv = self.dv
+  self.sending = self.sending or {}
+  local s = self.sending[id]
+  if not s then
+    s = { seq = 0xFFF8 - #dv.users, ts = 0xFFFFF000, nonce = 0 }
+    self.sending[id] = s
+  end
+  if not opts.again then
+    s.seq, s.ts, s.nonce = (s.seq + 1) & 0xFFFF, (s.ts + 960 * (1 + (opts.pause or 0))) & 0xFFFFFFFF, s.nonce + 1
+  end
+  if not (dv.clear or opts.clear) then frame = assert(dv.members[id].member:encryptOpus(frame), "no sending key") end
+  local ext, csrcs = opts.extension, opts.csrcs or 0
+  local header = string.pack(">BBI2I4I4", 0x80 | csrcs | (ext and 0x10 or 0), 0x78, s.seq, s.ts,
+    opts.ssrc or dv.ssrcs[id]) .. string.rep("\0\0\0\7", csrcs)
+    .. (ext and string.pack(">I2I2", 0xBEDE, #ext // 4) or "")
+  local nonce = string.pack(">I4", s.nonce)
+  return header .. _discord.aead_encrypt(self.mode, string.char(table.unpack(self.key)), nonce
+    .. ("\0"):rep(self.mode == "aead_aes256_gcm_rtpsize" and 8 or 20), header, (ext or "") .. frame) .. nonce
+end
+
+--- Sends the bot UDP bytes as the voice server.
+function Voice:relay(bytes) self.toBot(bytes) end
+function Voice:speak(id, frame, opts) self:relay(self:packet(id, frame, opts)) end
 
 -- DAVE: `vs:dave{channelId, committer = "bot" | id}` makes the fake the group's delivery service and
 -- external sender (its own key). `vs:host(id, member)` puts a member in the call: any object with
@@ -250,7 +281,9 @@ end
 function Voice:_deliver(id, op, bytes)
   local dv, m = self.dv, self.dv.members[id].member
   if m then return (op == 29 and m.processCommit or m.processWelcome)(m, bytes) end
-  if dv.corrupt then bytes, dv.corrupt = dv.corrupt(bytes), nil end
+  local corrupt = dv.corrupt
+  dv.corrupt = nil
+  if corrupt then bytes = corrupt(bytes) end
   self.bot.binary(op, string.pack(">I2", dv.transition) .. bytes)
 end
 
@@ -303,7 +336,7 @@ end
 -- A frame of the bot: in the clear only under protocol 0, else decrypted by a member of the group.
 function Voice:_daveFrame(entry)
   local dv, bot = self.dv, self.server.bot.id
-  entry.encrypted = mls.media.parseFrame(entry.opus) ~= nil
+  entry.sealed, entry.encrypted = entry.opus, mls.media.parseFrame(entry.opus) ~= nil
   for _, id in ipairs(entry.encrypted and self:_ids(bot) or {}) do
     local plain = dv.members[id].leaf and dv.members[id].member:decrypt(bot, entry.opus)
     if plain then
