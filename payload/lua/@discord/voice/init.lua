@@ -159,7 +159,7 @@ end
 
 -- End-to-end encryption primitives -----------------------------------------------------------------------
 -- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
--- S-box and round tables are the one place where secret bytes index a table (see the README).
+-- S-box and round tables are the one place where secret bytes index a table (see docs/lua/reference.md).
 
 local daveCrypto = (function()
   local spack, sunpack, schar, sbyte, srep, concat = string.pack, string.unpack, string.char, string.byte,
