@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Fails on a C++ file that differs from the house clang-format, or on a finding
-# of the checks in .clang-tidy. Usage: scripts/lint.sh [--fix]  (--fix formats in place)
+# Fails on a relative link of README.md or docs/ that does not resolve, on a layer
+# picture (docs/architecture.svg) that is not what the build draws, on a C++ file that
+# differs from the house clang-format, or on a finding of the checks in .clang-tidy.
+# Usage: scripts/lint.sh [--fix]  (--fix formats in place)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +13,12 @@ if [ "${1:-}" = "--fix" ]; then
 fi
 
 status=0
+python3 scripts/check_links.py || {
+  echo "lint: broken links above; fix the link or the heading it names" >&2
+  status=1
+}
+python3 scripts/architecture_graph.py --check || status=1
+
 clang-format --dry-run --Werror "${files[@]}" || {
   echo "lint: files differ from .clang-format; scripts/lint.sh --fix formats them" >&2
   status=1

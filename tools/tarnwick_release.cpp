@@ -1,6 +1,5 @@
 // Writes the folder a maintainer uploads to a static HTTPS host to publish a
-// runtime for the update service (see the README, "Publishing a release for
-// the update service").
+// runtime for the update service (see docs/releasing.md).
 //   tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable V] [--notes FILE]
 //                    [--setup FILE] [--sign SECRET_KEY [--expires YYYY-MM-DD]]
 #include <chrono>
