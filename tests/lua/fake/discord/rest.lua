@@ -4,17 +4,7 @@ local runtime = require("runtime")
 local json = require("json")
 local openapi = require("fake.discord.openapi")
 
-local statsFile = os.getenv("TARN_OPENAPI_STATS")
 table.insert(runtime.checks, function()
-  if statsFile then
-    -- Busted reloads the fakes for each file: each run appends its counts, a reader sums them.
-    local f = assert(io.open(statsFile, "a"))
-    for k, v in pairs(openapi.stats) do
-      f:write(k, " ", v, "\n")
-      openapi.stats[k] = 0
-    end
-    f:close()
-  end
   local refusals = openapi.takeRefusals()
   return refusals and "Discord's OpenAPI description refuses:\n" .. refusals
 end)
@@ -196,7 +186,6 @@ end
 function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
-  openapi.stats.requests = openapi.stats.requests + 1
   local errs = openapi.checkRequest(req.method, path, req.query or {}, (readBody(req)), req.files)
   if #errs > 0 then
     openapi.refuse("request", errs)
@@ -260,7 +249,6 @@ function Rest:_dispatch(req, path)
   if unreadable then return jsonResponse(400, unreadable) end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)
-  openapi.stats.answers = openapi.stats.answers + 1
   local wrong = openapi.checkAnswer(req.method, path, status, out.body and json.decode(out.body))
   if #wrong > 0 then openapi.refuse("answer", wrong) end
   for k, v in pairs(limitHeaders(bucket)) do out.headers[k] = v end
