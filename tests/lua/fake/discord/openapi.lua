@@ -13,12 +13,12 @@ local DOCUMENTED = {
   { "GET", "/applications/{application_id}/skus", { ["200"] = { type = "array", items = { type = "object" } } } },
 }
 
-local spec, ops
+local api, ops
 
 local function load()
-  if spec then return end
+  if api then return end
   local f = assert(io.open("tests/data/discord-openapi/openapi.json", "rb"))
-  spec = assert(json.decode(f:read("a")))
+  api = assert(json.decode(f:read("a")))
   f:close()
   ops = {}
   local function add(method, template, op, documented)
@@ -31,7 +31,7 @@ local function load()
     ops[#ops + 1] = { method = method, template = template, segs = segs, op = op, bot = bot,
       id = op.operationId or (method .. " " .. template) }
   end
-  for template, item in pairs(spec.paths) do
+  for template, item in pairs(api.paths) do
     for m, op in pairs(item) do
       if METHODS[m] then
         op.parameters = op.parameters or {}
@@ -42,7 +42,7 @@ local function load()
   end
   -- Documented, not described: a forum post's answer carries its starter message; a command edit takes nsfw;
   -- an application's description is edited as a string.
-  local schemas = spec.components.schemas
+  local schemas = api.components.schemas
   schemas.CreatedThreadResponse.properties.message = { ["$ref"] = "#/components/schemas/MessageResponse" }
   schemas.ApplicationCommandPatchRequestPartial.properties.nsfw = { type = { "boolean", "null" } }
   local description = schemas.ApplicationFormPartial.properties.description
@@ -94,7 +94,7 @@ end
 
 local function resolve(s)
   while s["$ref"] do
-    local node = spec
+    local node = api
     for part in s["$ref"]:gmatch("[^/#]+") do node = node[part] end
     s = node
   end
@@ -339,7 +339,7 @@ end
 --- A minimal object of a named schema, with `fields` over it.
 function M.sample(name, fields)
   load()
-  local out = sample(spec.components.schemas[name], 0)
+  local out = sample(api.components.schemas[name], 0)
   for k, v in pairs(fields or {}) do out[k] = v end
   return out
 end
