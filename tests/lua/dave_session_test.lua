@@ -260,9 +260,7 @@ for _, kind in ipairs(KINDS) do
         held[i] = vs:packet(A, "\xFCheld" .. i)
         if i ~= 3 then c.said.alice[#c.said.alice + 1] = "\xFCheld" .. i end
       end
-      act(function()
-        for _, i in ipairs({ 2, 1, 4, 5, 6, 7, 8 }) do vs:relay(held[i]) end
-      end)
+      act(function() for _, i in ipairs({ 2, 1, 4, 5, 6, 7, 8 }) do vs:relay(held[i]) end end)
       c.leave(c, "bob")
       act(function() vs:speak(c.fd.bob.id, "\xFCgone", { clear = true }) end)
       c.talk({ { "alice", 2 } })

@@ -20,9 +20,7 @@ describe("flow: login, ready and replies under rate limits", function()
       client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
     end
     client:on("ready", function() seen.guildAtReady = client.guilds.cache:get(fd.guild.id) end)
-    client:on("messageCreate", function(msg)
-      if msg.content == "!ping" then msg:reply("pong") end
-    end)
+    client:on("messageCreate", function(msg) if msg.content == "!ping" then msg:reply("pong") end end)
     runtime.run(function() client:login() end, { ["for"] = 10000 })
   end)
   after_each(function() server.stop(client) end)

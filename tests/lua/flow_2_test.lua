@@ -21,9 +21,7 @@ describe("flow: gateway faults", function()
   -- Connections opened at or after `t`.
   local function connectsSince(t)
     local out = {}
-    for _, c in ipairs(http.connects) do
-      if c.at >= t then out[#out + 1] = c end
-    end
+    for _, c in ipairs(http.connects) do if c.at >= t then out[#out + 1] = c end end
     return out
   end
 

@@ -121,9 +121,7 @@ describe("flow: updates, partials, sweepers", function()
   it("bounds caches per manager and keeps the bot's own member over the limit", function()
     local general = start({ makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 2,
       GuildMemberManager = 1 }) })
-    act(function()
-      for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end
-    end)
+    act(function() for i = 1, 3 do fd:say(fd.alice, fd.general, "m" .. i) end end)
     assert.same({ "m2", "m3" }, general.messages.cache:map(function(m) return m.content end))
     -- One member besides the bot, which is kept over the limit.
     assert.same({ true, 2 }, { guild().members.me ~= nil, guild().members.cache.size })
@@ -160,8 +158,6 @@ describe("flow: updates, partials, sweepers", function()
       { question = ("q"):rep(301), answers = { "a" } }, { question = "q", answers = {} },
       { question = "q", answers = { ("a"):rep(56) } }, { question = "q", answers = { "a" }, duration = 769 },
     }
-    for _, p in ipairs(refused) do
-      assert.is_false((pcall(general.send, general, { poll = p })))
-    end
+    for _, p in ipairs(refused) do assert.is_false((pcall(general.send, general, { poll = p }))) end
   end)
 end)

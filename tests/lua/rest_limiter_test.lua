@@ -117,9 +117,7 @@ describe("REST", function()
         return { status = how.status, headers = {}, body = "<html>" }
       end)
       local out
-      runtime.run(function()
-        out = table.pack(pcall(r.request, r, method, "/channels/1/messages", { body = body }))
-      end)
+      runtime.run(function() out = table.pack(pcall(r.request, r, method, "/channels/1/messages", { body = body })) end)
       assert.same({ sent, ok }, { #seen, out[1] }, name)
       if not ok then
         assert.same({ true, how.status, how.kind, method }, { errors.is(out[2], "HTTPError"), out[2].status,

@@ -4,9 +4,7 @@ local runtime = require("runtime")
 
 local M = {}
 
-local function inTask(fname)
-  if not runtime.current() then error(fname .. ": not inside a task", 3) end
-end
+local function inTask(fname) if not runtime.current() then error(fname .. ": not inside a task", 3) end end
 
 local function prefixHandler(list, url)
   local best, len
@@ -24,9 +22,7 @@ local function splitUrl(url)
   if not scheme then return nil end
   local path, q = rest:match("^([^?#]*)%??([^#]*)")
   local query = {}
-  for k, v in q:gmatch("([^&=]*)=?([^&]*)") do
-    if k ~= "" then query[unescape(k)] = unescape(v) end
-  end
+  for k, v in q:gmatch("([^&=]*)=?([^&]*)") do if k ~= "" then query[unescape(k)] = unescape(v) end end
   return scheme, host, path ~= "" and path or "/", query
 end
 

@@ -162,9 +162,7 @@ function value(s, pos)
     local i = not num:find("[.eE]") and math.tointeger(tonumber(num))
     return i or tonumber(num) + 0.0, pos + #num
   end
-  for word, v in pairs(LITERALS) do
-    if s:sub(pos, pos + #word - 1) == word then return v, pos + #word end
-  end
+  for word, v in pairs(LITERALS) do if s:sub(pos, pos + #word - 1) == word then return v, pos + #word end end
   fail(pos, c == "" and "unexpected end" or "unexpected character")
 end
 

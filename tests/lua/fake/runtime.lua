@@ -117,9 +117,7 @@ function M.write_file(p, b)
   return true
 end
 
-function M.stat(p)
-  if M.files[p] then return "file", #M.files[p] end
-end
+function M.stat(p) if M.files[p] then return "file", #M.files[p] end end
 
 -- M.programs maps a file (or base name) to fn(cmd, proc): proc:emit(bytes [, "err"]), proc:exit(code).
 local Proc = {}
@@ -221,9 +219,7 @@ function M.reset()
 end
 
 --- Simulates Ctrl+C: the handlers run in tasks.
-function M.interrupt()
-  for _, fn in ipairs(state.interrupts) do newTask(fn) end
-end
+function M.interrupt() for _, fn in ipairs(state.interrupts) do newTask(fn) end end
 
 local function resume(task, args)
   state.current = task
@@ -307,9 +303,7 @@ end
 --- Lines logged at `level` whose message contains `text`.
 function M.logged(level, text)
   local out = {}
-  for _, l in ipairs(M.logs) do
-    if l.level == level and l.msg:find(text, 1, true) then out[#out + 1] = l end
-  end
+  for _, l in ipairs(M.logs) do if l.level == level and l.msg:find(text, 1, true) then out[#out + 1] = l end end
   return out
 end
 

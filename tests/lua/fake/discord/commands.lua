@@ -32,9 +32,7 @@ local UNKNOWN = { code = 10063, message = "Unknown application command" }
 local TAKEN = { code = 40041, message = "An application command with that name already exists" }
 
 local function find(list, id, name, t)
-  for i, c in ipairs(list) do
-    if c.id == id or (name and c.name == name and c.type == (t or 1)) then return c, i end
-  end
+  for i, c in ipairs(list) do if c.id == id or (name and c.name == name and c.type == (t or 1)) then return c, i end end
 end
 
 function Commands.mount(server)

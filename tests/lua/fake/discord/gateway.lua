@@ -117,9 +117,7 @@ function Gateway:_ready(conn, session)
     v = 10, user = self.store:userJSON(self.server.bot), guilds = guilds, session_id = session.id,
     resume_gateway_url = RESUME_URL, shard = session.shard, application = { id = self.server.bot.id, flags = 0 },
   }, session)
-  for _, gid in ipairs(mine) do
-    self:dispatch("GUILD_CREATE", self.store:guildJSON(self.store.guilds[gid]), session)
-  end
+  for _, gid in ipairs(mine) do self:dispatch("GUILD_CREATE", self.store:guildJSON(self.store.guilds[gid]), session) end
 end
 
 function Gateway:_refuse(conn, code, text)
@@ -167,9 +165,7 @@ function Gateway:_resume(conn, d)
     return self:_refuse(conn, 4007, "RESUME with seq " .. tostring(d.seq))
   end
   session.conn, conn.session, conn.ready, self.current_of[session.shard[1]] = conn, session, true, conn
-  for _, ev in ipairs(session.events) do
-    if ev.s > d.seq then self:_send(conn, ev) end
-  end
+  for _, ev in ipairs(session.events) do if ev.s > d.seq then self:_send(conn, ev) end end
   self:dispatch("RESUMED", json.null, session)
 end
 
@@ -255,9 +251,7 @@ function Gateway:_presence(conn, d)
 end
 
 -- Op 4 goes to the fake voice server when a test started one.
-function Gateway:_voiceState(_, d)
-  if self.voice then self.voice:stateUpdate(d) end
-end
+function Gateway:_voiceState(_, d) if self.voice then self.voice:stateUpdate(d) end end
 
 local HANDLERS = { [1] = Gateway._heartbeat, [2] = Gateway._identify, [3] = Gateway._presence,
   [4] = Gateway._voiceState, [6] = Gateway._resume, [8] = Gateway._requestMembers,
@@ -300,9 +294,7 @@ end
 
 function Gateway:receivedOps(op)
   local out = {}
-  for _, r in ipairs(self.received) do
-    if r.op == op then out[#out + 1] = r end
-  end
+  for _, r in ipairs(self.received) do if r.op == op then out[#out + 1] = r end end
   return out
 end
 

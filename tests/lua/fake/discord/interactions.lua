@@ -113,9 +113,7 @@ function I:_message(it, d, files, extraFlags)
 end
 
 function I:_edit(it, msg, d, files)
-  for _, k in ipairs({ "content", "embeds", "components" }) do
-    if d[k] ~= nil then msg[k] = d[k] end
-  end
+  for _, k in ipairs({ "content", "embeds", "components" }) do if d[k] ~= nil then msg[k] = d[k] end end
   if d.attachments ~= nil then msg.attachments = self.store:attachmentsFor(d.attachments, files) end
   msg.flags = msg.flags & ~LOADING
   if msg.flags & EPHEMERAL == 0 then self.server:_echo("MESSAGE_UPDATE", it.channel, self.store:messageJSON(msg)) end

@@ -19,9 +19,7 @@ function M.install(server, route)
     server:_echo("GUILD_AUDIT_LOG_ENTRY_CREATE", nil, entry, GUILD_MODERATION)
   end
   local function find(list, id)
-    for i, o in ipairs(list) do
-      if o.id == id then return o, i end
-    end
+    for i, o in ipairs(list) do if o.id == id then return o, i end end
   end
 
   local base = "/guilds/:guild/auto-moderation/rules"

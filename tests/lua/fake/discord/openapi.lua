@@ -126,9 +126,7 @@ local check
 -- Checks v against schema s; appends "where: what" lines to errs.
 function check(s, v, where, errs)
   s = resolve(s)
-  if s.allOf then
-    for _, sub in ipairs(s.allOf) do check(sub, v, where, errs) end
-  end
+  if s.allOf then for _, sub in ipairs(s.allOf) do check(sub, v, where, errs) end end
   local alts = s.oneOf or s.anyOf
   if alts then
     local bestErrs
@@ -180,9 +178,7 @@ function check(s, v, where, errs)
   elseif got == "array" then
     if s.maxItems and #v > s.maxItems then errs[#errs + 1] = where .. ": more than " .. s.maxItems .. " items" end
     if s.minItems and #v < s.minItems then errs[#errs + 1] = where .. ": fewer than " .. s.minItems .. " items" end
-    if s.items then
-      for i, item in ipairs(v) do check(s.items, item, where .. "[" .. (i - 1) .. "]", errs) end
-    end
+    if s.items then for i, item in ipairs(v) do check(s.items, item, where .. "[" .. (i - 1) .. "]", errs) end end
   elseif got == "object" or (got == "empty" and s.properties) then
     for _, name in ipairs(s.required or {}) do
       if v[name] == nil then errs[#errs + 1] = where .. "." .. name .. ": required" end
@@ -207,9 +203,7 @@ local function queryValue(s, text)
   if t == "array" then return json.array({ queryValue(s.items, text) }) end
   if t == "integer" then return math.tointeger(tonumber(text)) or text end
   if t == "number" then return tonumber(text) or text end
-  if t == "boolean" then
-    if text == "true" then return true elseif text == "false" then return false end
-  end
+  if t == "boolean" then if text == "true" then return true elseif text == "false" then return false end end
   return text
 end
 
@@ -259,9 +253,7 @@ end
 
 local function okCodes(o)
   local codes = {}
-  for code in pairs(o.op.responses) do
-    if code:match("^2") then codes[#codes + 1] = code end
-  end
+  for code in pairs(o.op.responses) do if code:match("^2") then codes[#codes + 1] = code end end
   table.sort(codes)
   return codes
 end
@@ -277,9 +269,7 @@ function M.checkAnswer(method, path, status, body)
   end
   r = resolve(r)
   local media = r.content and r.content["application/json"]
-  if not media then
-    return body ~= nil and { o.id .. ": answered a body where Discord answers none" } or {}
-  end
+  if not media then return body ~= nil and { o.id .. ": answered a body where Discord answers none" } or {} end
   local errs = {}
   check(media.schema, body, "answer", errs)
   for i, e in ipairs(errs) do errs[i] = o.id .. " " .. e end
@@ -300,18 +290,14 @@ local function sample(s, depth)
   end
   local alts = s.oneOf or s.anyOf
   if alts then
-    for _, sub in ipairs(alts) do
-      if resolve(sub).type ~= "null" then return sample(sub, depth) end
-    end
+    for _, sub in ipairs(alts) do if resolve(sub).type ~= "null" then return sample(sub, depth) end end
     return json.null
   end
   if s.const ~= nil then return s.const end
   if s.enum and #s.enum > 0 then return s.enum[1] end
   local t = s.type
   if type(t) == "table" then
-    for _, x in ipairs(t) do
-      if x ~= "null" then t = x break end
-    end
+    for _, x in ipairs(t) do if x ~= "null" then t = x break end end
     if depth > 6 then return json.null end
   end
   if t == "string" then
@@ -355,9 +341,7 @@ function M.answer(method, path)
 end
 
 --- Notes a refusal; the test whose run saw it fails at the end of that run.
-function M.refuse(kind, errs)
-  for _, e in ipairs(errs) do M.refusals[#M.refusals + 1] = kind .. ": " .. e end
-end
+function M.refuse(kind, errs) for _, e in ipairs(errs) do M.refusals[#M.refusals + 1] = kind .. ": " .. e end end
 
 --- Refusals since the last call, as one text (nil when there were none).
 function M.takeRefusals()

@@ -47,9 +47,7 @@ function Rest:route(method, template, handler)
 end
 
 function Rest:handlerOf(method, template)
-  for _, r in ipairs(self.routes) do
-    if r.method == method and r.template == template then return r.handler end
-  end
+  for _, r in ipairs(self.routes) do if r.method == method and r.template == template then return r.handler end end
 end
 
 -- Params of a path on a route, and how many literal segments matched (a literal beats a parameter).
@@ -105,9 +103,7 @@ function Rest:_bucket(method, route, params)
     b = { hash = hash, limit = cfg.limit, window = cfg.window, used = 0, reset = 0 }
     self.buckets[id] = b
   end
-  if runtime.now() >= b.reset then
-    b.used, b.reset = 0, runtime.now() + b.window
-  end
+  if runtime.now() >= b.reset then b.used, b.reset = 0, runtime.now() + b.window end
   return b
 end
 

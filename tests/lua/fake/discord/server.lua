@@ -181,9 +181,7 @@ function Server:_routes()
   end)
   route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
     local roles = p.member.roles
-    for _, r in ipairs(roles) do
-      if r == p.role.id then return 204 end
-    end
+    for _, r in ipairs(roles) do if r == p.role.id then return 204 end end
     roles[#roles + 1] = p.role.id
     memberUpdate(p.guild, p.member)
     return 204

@@ -268,9 +268,7 @@ local function installThreads(server, route)
   for _, method in ipairs({ "PUT", "DELETE" }) do
     route(method, "/channels/:channel/permissions/:overwrite", function(p, body, req)
       local id, list = req.path:match("(%d+)$"), p.channel.permission_overwrites
-      for i, o in ipairs(list) do
-        if o.id == id then table.remove(list, i) end
-      end
+      for i, o in ipairs(list) do if o.id == id then table.remove(list, i) end end
       if method == "PUT" then
         if body.type ~= 0 and body.type ~= 1 then return bad("type") end
         list[#list + 1] = { id = id, type = body.type, allow = body.allow or "0", deny = body.deny or "0" }

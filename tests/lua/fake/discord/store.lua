@@ -23,15 +23,11 @@ end
 Store.copy = copy
 
 function Store.copyKeys(from, to, keys)
-  for _, k in ipairs(keys) do
-    if from[k] ~= nil then to[k] = from[k] end
-  end
+  for _, k in ipairs(keys) do if from[k] ~= nil then to[k] = from[k] end end
 end
 
 function Store.has(list, v)
-  for i, x in ipairs(list) do
-    if x == v then return i end
-  end
+  for i, x in ipairs(list) do if x == v then return i end end
 end
 
 function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
@@ -102,9 +98,7 @@ function Store:addRole(guild, r)
 end
 
 function Store:role(guild, id)
-  for i, r in ipairs(guild.roles) do
-    if r.id == id then return r, i end
-  end
+  for i, r in ipairs(guild.roles) do if r.id == id then return r, i end end
   return nil
 end
 
@@ -201,9 +195,7 @@ function Store:attachmentsFor(list, files)
   local out = json.array({})
   for _, a in ipairs(list or {}) do
     local part
-    for _, f in ipairs(files or {}) do
-      if tostring(f.n) == tostring(a.id) then part = f end
-    end
+    for _, f in ipairs(files or {}) do if tostring(f.n) == tostring(a.id) then part = f end end
     if part then
       local id = self:id()
       self.files = self.files or {}
@@ -218,9 +210,7 @@ function Store:attachmentsFor(list, files)
 end
 
 function Store:message(channelId, messageId)
-  for i, m in ipairs(self.messages[channelId] or {}) do
-    if m.id == messageId then return m, i end
-  end
+  for i, m in ipairs(self.messages[channelId] or {}) do if m.id == messageId then return m, i end end
   return nil
 end
 

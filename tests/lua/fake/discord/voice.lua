@@ -21,9 +21,7 @@ function Voice.new(server)
   return self
 end
 
-function Voice:check(ok, text, ...)
-  if not ok then self.faults[#self.faults + 1] = text:format(...) end
-end
+function Voice:check(ok, text, ...) if not ok then self.faults[#self.faults + 1] = text:format(...) end end
 
 -- Op 4 from the bot: Discord answers with the bot's voice state and, when it joined, the server.
 function Voice:stateUpdate(d)
@@ -38,9 +36,7 @@ function Voice:stateUpdate(d)
 end
 
 local function same(d, want)
-  for k, v in pairs(want) do
-    if d[k] ~= v then return false end
-  end
+  for k, v in pairs(want) do if d[k] ~= v then return false end end
   return true
 end
 
@@ -199,9 +195,7 @@ end
 
 function Voice:leave(id)
   local dv = self.dv
-  for i = #dv.users, 1, -1 do
-    if dv.users[i] == id then table.remove(dv.users, i) end
-  end
+  for i = #dv.users, 1, -1 do if dv.users[i] == id then table.remove(dv.users, i) end end
   dv.removals[#dv.removals + 1], dv.leaves[dv.members[id].leaf], dv.members[id] = dv.members[id].leaf, nil, nil
   self.bot.json(13, { user_id = id })
   if #dv.users > 1 then return self:_propose() end
@@ -272,9 +266,7 @@ function Voice:_announce()
   dv.pending = { id = dv.transition, version = 1 }
   dv.log[#dv.log + 1] = { "announce", dv.transition, dv.epoch, winner }
   for _, id in ipairs(announced) do self:_deliver(id, 29, c[1]) end
-  for _, id in ipairs(round.adds) do
-    if id ~= winner then self:_deliver(id, 30, c[2]) end
-  end
+  for _, id in ipairs(round.adds) do if id ~= winner then self:_deliver(id, 30, c[2]) end end
   if not (dv.members[bot] and dv.members[bot].leaf) then self:_execute() end
 end
 
