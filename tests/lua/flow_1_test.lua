@@ -93,9 +93,7 @@ describe("flow: login checks", function()
     assert.same({ 4000, { 0, { hidden.id } }, false, true }, { readyAt, shardReady,
       client.guilds.cache:get(hidden.id).available, client.guilds.cache:get(fd.guild.id).available })
     holding = false
-    runtime.run(function()
-      fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden))
-    end, { ["for"] = 1000 })
+    runtime.run(function() fd.gateway:dispatch("GUILD_CREATE", fd.store:guildJSON(hidden)) end, { ["for"] = 1000 })
     assert.same({ client.guilds.cache:get(hidden.id), true, "Outage" }, { available, available.available,
       available.name })
   end)

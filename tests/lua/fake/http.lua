@@ -122,8 +122,7 @@ function M.websocket(url, opts)
   inTask("http.websocket")
   local scheme, host, path, query = splitUrl(url)
   if not scheme or (scheme ~= "ws" and scheme ~= "wss") then error("http.websocket: not a ws:// or wss:// URL", 2) end
-  local req = { url = url, host = host, path = path, query = query, headers = opts.headers or {},
-    at = runtime.now() }
+  local req = { url = url, host = host, path = path, query = query, headers = opts.headers or {}, at = runtime.now() }
   M.connects[#M.connects + 1] = req
   local mount = prefixHandler(M.ws_handlers, url)
   runtime.sleep(0)

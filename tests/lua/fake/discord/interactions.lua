@@ -12,8 +12,7 @@ local EPHEMERAL, LOADING, ALL = 64, 128, "1071698665025"
 local ALLOWED = { [2] = " 4 5 9 10 12 ", [3] = " 4 5 6 7 9 10 12 ", [4] = " 8 ", [5] = " 4 5 6 7 " }
 
 function I.new(server)
-  return setmetatable({ server = server, store = server.store, byId = {}, byToken = {}, list = {},
-    violations = {} }, I)
+  return setmetatable({ server = server, store = server.store, byId = {}, byToken = {}, list = {}, violations = {} }, I)
 end
 
 local function bad(status, code, message, field)

@@ -9,10 +9,7 @@ Store.__index = Store
 local EPOCH = 1420070400000
 
 function Store.new()
-  return setmetatable({
-    seq = 0,
-    users = {}, guilds = {}, channels = {}, messages = {}, guild_order = {},
-  }, Store)
+  return setmetatable({ seq = 0, users = {}, guilds = {}, channels = {}, messages = {}, guild_order = {} }, Store)
 end
 
 local function copy(t)
