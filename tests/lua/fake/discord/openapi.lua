@@ -126,6 +126,7 @@ local check
 -- Checks v against schema s; appends "where: what" lines to errs.
 function check(s, v, where, errs)
   s = resolve(s)
+  local function bad(text) errs[#errs + 1] = where .. text end
   if s.allOf then for _, sub in ipairs(s.allOf) do check(sub, v, where, errs) end end
   local alts = s.oneOf or s.anyOf
   if alts then
@@ -151,38 +152,32 @@ function check(s, v, where, errs)
     for _, t in ipairs(type(s.type) == "table" and s.type or { s.type }) do ok = ok or typeOk(t, got, v) end
     if not ok then
       local want = type(s.type) == "table" and table.concat(s.type, "|") or s.type
-      errs[#errs + 1] = where .. ": " .. got .. " where Discord takes " .. want
+      bad(": " .. got .. " where Discord takes " .. want)
       return
     end
   end
-  if s.const ~= nil and v ~= s.const then
-    errs[#errs + 1] = where .. ": " .. tostring(v) .. " is not " .. tostring(s.const)
-  end
+  if s.const ~= nil and v ~= s.const then bad(": " .. tostring(v) .. " is not " .. tostring(s.const)) end
   -- An empty enum leaves the values to the type its allOf names.
   if s.enum and #s.enum > 0 then
     local ok = false
     for _, e in ipairs(s.enum) do ok = ok or e == v end
-    if not ok then errs[#errs + 1] = where .. ": " .. tostring(v) .. " is not one of the enum" end
+    if not ok then bad(": " .. tostring(v) .. " is not one of the enum") end
   end
   if got == "string" then
     local n = utf8.len(v) or #v
-    if s.maxLength and n > s.maxLength then errs[#errs + 1] = where .. ": longer than " .. s.maxLength end
-    if s.minLength and n < s.minLength then errs[#errs + 1] = where .. ": shorter than " .. s.minLength end
-    if s.format == "snowflake" and not v:match("^%d+$") then errs[#errs + 1] = where .. ": not a snowflake" end
-    if s.format == "date-time" and not v:match("^%d%d%d%d%-%d%d%-%d%dT%d%d:%d%d:%d%d") then
-      errs[#errs + 1] = where .. ": not a date-time"
-    end
+    if s.maxLength and n > s.maxLength then bad(": longer than " .. s.maxLength) end
+    if s.minLength and n < s.minLength then bad(": shorter than " .. s.minLength) end
+    if s.format == "snowflake" and not v:match("^%d+$") then bad(": not a snowflake") end
+    if s.format == "date-time" and not v:match("^%d%d%d%d%-%d%d%-%d%dT%d%d:%d%d:%d%d") then bad(": not a date-time") end
   elseif got == "integer" or got == "number" then
-    if s.minimum and v < s.minimum then errs[#errs + 1] = where .. ": below " .. s.minimum end
-    if s.maximum and v > s.maximum then errs[#errs + 1] = where .. ": above " .. s.maximum end
+    if s.minimum and v < s.minimum then bad(": below " .. s.minimum) end
+    if s.maximum and v > s.maximum then bad(": above " .. s.maximum) end
   elseif got == "array" then
-    if s.maxItems and #v > s.maxItems then errs[#errs + 1] = where .. ": more than " .. s.maxItems .. " items" end
-    if s.minItems and #v < s.minItems then errs[#errs + 1] = where .. ": fewer than " .. s.minItems .. " items" end
+    if s.maxItems and #v > s.maxItems then bad(": more than " .. s.maxItems .. " items") end
+    if s.minItems and #v < s.minItems then bad(": fewer than " .. s.minItems .. " items") end
     if s.items then for i, item in ipairs(v) do check(s.items, item, where .. "[" .. (i - 1) .. "]", errs) end end
   elseif got == "object" or (got == "empty" and s.properties) then
-    for _, name in ipairs(s.required or {}) do
-      if v[name] == nil then errs[#errs + 1] = where .. "." .. name .. ": required" end
-    end
+    for _, name in ipairs(s.required or {}) do if v[name] == nil then bad("." .. name .. ": required") end end
     local extra = s.additionalProperties
     for k, item in pairs(v) do
       local sub = s.properties and s.properties[k]
@@ -191,7 +186,7 @@ function check(s, v, where, errs)
       elseif type(extra) == "table" then
         check(extra, item, where .. "." .. k, errs)
       elseif s.properties and extra ~= true then
-        errs[#errs + 1] = where .. "." .. tostring(k) .. ": not a field Discord knows"
+        bad("." .. tostring(k) .. ": not a field Discord knows")
       end
     end
   end
