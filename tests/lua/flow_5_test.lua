@@ -154,10 +154,13 @@ describe("flow: updates, partials, sweepers", function()
     act(function() msg.poll:expire() end)
     assert.same({ true, false, true }, { msg.poll:hasEnded(), seen.messageUpdate[1][1].poll.resultsFinalized,
       msg.poll.resultsFinalized })
-    local refused = {
-      { question = ("q"):rep(301), answers = { "a" } }, { question = "q", answers = {} },
-      { question = "q", answers = { ("a"):rep(56) } }, { question = "q", answers = { "a" }, duration = 769 },
-    }
-    for _, p in ipairs(refused) do assert.is_false((pcall(general.send, general, { poll = p }))) end
+    -- Refused by the library itself, before any request.
+    for _, r in ipairs({ { { question = ("q"):rep(301), answers = { "a" } }, "longer than 300 characters" },
+      { { question = "q", answers = {} }, "1 to 10 answers" },
+      { { question = "q", answers = { ("a"):rep(56) } }, "longer than 55 characters" },
+      { { question = "q", answers = { "a" }, duration = 769 }, "a duration of 1 to 768 whole hours" } }) do
+      local ok, err = pcall(general.send, general, { poll = r[1] })
+      assert.is_truthy(not ok and tostring(err):find(r[2], 1, true), tostring(err))
+    end
   end)
 end)
