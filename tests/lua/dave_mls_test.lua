@@ -6,7 +6,7 @@ local vectors = require("vectors")
 local media = mls.media
 
 local unhex, hex = vectors.unhex, vectors.hex
-local withVectors = vectors.within(function(why) return pending(why) end)
+local withVectors = vectors.with
 local function opt(v) if v ~= json.null then return v end end
 local function message(h, from) return mls.readMessage(mls.reader(unhex(h), from)) end
 local function welcomeOf(h, from) return mls.readWelcome(mls.reader(message(h, from).welcome)) end
