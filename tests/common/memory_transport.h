@@ -77,11 +77,6 @@ private:
     std::size_t send_calls_ = 0;
 };
 
-/// The receive failure a socket reports when its time-out passes.
-inline tarncore::Error recv_timeout_error() {
-    return tarncore::receive_timeout_error();
-}
-
 /// What a TLS session leaves in error when the peer left without close notification.
 inline tarncore::Error tls_closed_error() {
     tarncore::Error error(tarncore::kErrNetwork, "network", "TlsSession.recv",
