@@ -25,7 +25,7 @@ void report(const Error& error) {
     if (!error.detail.empty()) Logger::instance().detail(error.module, logged_message(error));
 }
 
-void begin_run_log(int argc, const char* const* argv) {
+void begin_run_log(const Layout& layout, int argc, const char* const* argv) {
     std::string arguments;
     for (int i = 1; i < argc; ++i) arguments += std::string(i > 1 ? " " : "") + argv[i];
     const CommandLine line = parse_command_line(argc, argv);
@@ -33,20 +33,20 @@ void begin_run_log(int argc, const char* const* argv) {
                                            ", arguments: " + arguments + " (silent " +
                                            (line.silent ? "yes" : "no") + ", uninstall " +
                                            (line.uninstall ? "yes" : "no") + ")");
-    attach_run_log();
+    attach_run_log(layout);
 }
 
 // Every run that finds an installation folder logs into it, making logs when
 // it is missing; a removed installation is not made again for its log.
-void attach_run_log() {
+void attach_run_log(const Layout& layout) {
     // Without a root the logs folder would be relative to the current one.
-    if (install_root().empty() || file_kind(install_root()) != FileKind::Folder) return;
-    if (!ensure_dir(logs_dir())) return;
-    open_log_file(logs_dir() / "setup.log");
+    if (!layout.available() || file_kind(layout.root) != FileKind::Folder) return;
+    if (!ensure_dir(layout.logs)) return;
+    open_log_file(layout.logs / "setup.log");
 }
 
-void end_run_log(int exit_code) {
-    attach_run_log();
+void end_run_log(const Layout& layout, int exit_code) {
+    attach_run_log(layout);
     Logger::instance().detail("setup", "exit code " + std::to_string(exit_code));
     close_log_file();
 }

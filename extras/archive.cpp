@@ -23,14 +23,17 @@ void remove_unpack_folder(const Path& unpack) {
 
 }  // namespace
 
-Error extract_archive(const Path& archive, const Path& folder, const ExtractLimits& limits) {
+Error extract_archive(const Path& archive, const Path& folder, const Path& installation_root,
+                      const ExtractLimits& limits) {
     if (!ensure_dir(folder)) return extras_error(kErrFile, "Could not create " + path_text(folder));
     ChildProcess tar;
     Error error;
     // The paths go as the file system spells them: a user name the code page
     // cannot hold would reach tar as "?".
+    Path program = find_executable("tar", installation_root);
+    if (program.empty()) program = Path(native_from_text("tar"));
     ChildProcess::start(
-        tar, error, "tar",
+        tar, error, program,
         {native_from_text("-xf"), archive.native(), native_from_text("-C"), folder.native()}, {},
         true);
     if (error.failed()) return error;
@@ -82,11 +85,12 @@ namespace {
 
 // The unpack folder's part of the install; the caller clears the folder
 // whatever the outcome.
-Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path& unpack,
-                      const Path& tools_folder, platform::DownloadMeter& meter) {
+Error unpack_and_copy(const Layout& layout, const ExtraComponent& row, const Path& archive,
+                      const Path& unpack, const Path& tools_folder,
+                      platform::DownloadMeter& meter) {
     TARN_TRY(check_zip_archive(archive));
     meter.show_status("Extracting archive...");
-    TARN_TRY(extract_archive(archive, unpack));
+    TARN_TRY(extract_archive(archive, unpack, layout.root));
     const std::string primary(row.primary_file);
     const Path found = find_in_tree(unpack, primary);
     if (found.empty())
@@ -110,16 +114,16 @@ Error unpack_and_copy(const ExtraComponent& row, const Path& archive, const Path
 
 }  // namespace
 
-Error install_from_archive(const ExtraComponent& row, const Path& tools_folder,
-                           platform::DownloadMeter& meter) {
-    const Path work = extras_folder("cache") / "extras" / native_from_text(row.id);
+Error install_from_archive(const Layout& layout, const ExtraComponent& row,
+                           const Path& tools_folder, platform::DownloadMeter& meter) {
+    const Path work = extras_folder(layout, "cache") / "extras" / native_from_text(row.id);
     (void)ensure_dir(work);
     const Path archive = work / native_from_text(std::string(row.id) + ".zip");
     // A left-over of an interrupted run goes whatever happens next.
     const Path unpack = work / "extract";
     remove_unpack_folder(unpack);
     TARN_TRY(download_file(std::string(row.url), archive, meter, publisher_checksum(row)));
-    const Error error = unpack_and_copy(row, archive, unpack, tools_folder, meter);
+    const Error error = unpack_and_copy(layout, row, archive, unpack, tools_folder, meter);
     remove_unpack_folder(unpack);
     return error;
 }

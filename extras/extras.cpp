@@ -29,19 +29,19 @@ Error extras_error(std::uint32_t code, std::string message) {
     return Error(code, "setup", "installExtras", std::move(message));
 }
 
-Error installExtras(bool refresh) {
-    return install_extras(refresh, kExtrasCatalogue);
+Error installExtras(const Layout& layout, bool refresh) {
+    return install_extras(layout, refresh, kExtrasCatalogue);
 }
 
-Error install_extras(bool refresh, std::span<const ExtraComponent> rows) {
+Error install_extras(const Layout& layout, bool refresh, std::span<const ExtraComponent> rows) {
     std::lock_guard<std::mutex> hold(extras_mutex());
-    const Path tools = extras_folder("tools");
+    const Path tools = extras_folder(layout, "tools");
     (void)ensure_dir(tools);
     console_out() << "\nExtra components\n";
     const int count = static_cast<int>(rows.size());
     for (int i = 0; i < count; ++i) {
         const ExtraComponent& row = rows[static_cast<std::size_t>(i)];
-        Error error = install_component(row, tools, refresh, i + 1, count);
+        Error error = install_component(layout, row, tools, refresh, i + 1, count);
         if (error.failed()) {
             console_err() << "        " << row.display_name << " failed: " << error.message << "\n"
                           << "        Runtime is installed. Re-run Tarnwick-Setup.exe or `tarn "
@@ -52,8 +52,8 @@ Error install_extras(bool refresh, std::span<const ExtraComponent> rows) {
     return {};
 }
 
-Error install_component(const ExtraComponent& row, const Path& tools_folder, bool refresh,
-                        int index, int count) {
+Error install_component(const Layout& layout, const ExtraComponent& row, const Path& tools_folder,
+                        bool refresh, int index, int count) {
     platform::DownloadMeter meter;
     const std::string name(row.display_name);
     console_out() << "  [" << index << "/" << count << "] " << name << "\n";
@@ -63,7 +63,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     // A cut or empty copy in the tools folder is what a stopped install
     // leaves: it is missing, whatever else the search would find.
     const bool present =
-        usable_file(target) || (!path_exists(target) && !locate_tool(stem).empty());
+        usable_file(target) || (!path_exists(target) && !locate_tool(layout, stem).empty());
     if (present && !(refresh && row.refreshable)) {
         meter.finish("Already installed.");
         return {};
@@ -87,7 +87,7 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     }
     console_out() << "        " << row.url << "\n";
     Error error = row.archive
-                      ? install_from_archive(row, tools_folder, meter)
+                      ? install_from_archive(layout, row, tools_folder, meter)
                       : download_file(std::string(row.url), target, meter, publisher_checksum(row));
     if (error.failed()) {
         if (!present) {
@@ -104,13 +104,13 @@ Error install_component(const ExtraComponent& row, const Path& tools_folder, boo
     return {};
 }
 
-Path extras_folder(std::string_view name) {
-    const Path root = install_root();
+Path extras_folder(const Layout& layout, std::string_view name) {
+    const Path& root = layout.root;
     return (root.empty() ? executable_path().parent_path() : root) / native_from_text(name);
 }
 
-Path locate_tool(const std::string& stem) {
-    return find_executable(stem);
+Path locate_tool(const Layout& layout, const std::string& stem) {
+    return find_executable(stem, layout.root);
 }
 
 bool usable_file(const Path& path) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "support/error.h"
+#include "support/layout.h"
 #include "support/system.h"
 
 namespace tarncore::discordvoice {
@@ -39,20 +40,20 @@ inline constexpr ExtraComponent kExtrasCatalogue[] = {
 /// Makes sure every catalogue tool is in the tools folder, downloading what is
 /// missing and, with `refresh`, renewing refreshable tools. Stops at the first
 /// row that fails, after its two failure lines on standard error.
-Error installExtras(bool refresh);
+Error installExtras(const Layout& layout, bool refresh);
 /// installExtras over the given rows; calls run one at a time.
-Error install_extras(bool refresh, std::span<const ExtraComponent> rows);
+Error install_extras(const Layout& layout, bool refresh, std::span<const ExtraComponent> rows);
 
 /// One row under its "  [index/count] name" header.
-Error install_component(const ExtraComponent& row, const Path& tools_folder, bool refresh,
-                        int index, int count);
+Error install_component(const Layout& layout, const ExtraComponent& row, const Path& tools_folder,
+                        bool refresh, int index, int count);
 
 /// `name` ("tools", "cache") in the installation root, or beside the program
 /// when there is no root, so nothing lands relative to the current folder.
-Path extras_folder(std::string_view name);
+Path extras_folder(const Layout& layout, std::string_view name);
 
 /// An existing copy of a tool anywhere the setup would look; empty when none.
-Path locate_tool(const std::string& stem);
+Path locate_tool(const Layout& layout, const std::string& stem);
 
 /// A regular file of more than 1024 bytes.
 bool usable_file(const Path& path);

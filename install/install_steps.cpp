@@ -57,11 +57,11 @@ void remove_matching(const Path& folder, const NativeString& suffix, bool below)
 
 }  // namespace
 
-void remove_leftovers() {
-    if (install_root().empty()) return;
+void remove_leftovers(const Layout& layout) {
+    if (!layout.available()) return;
     // A file still mapped by a running bot refuses and stays for a later run.
-    remove_matching(bin_dir(), native_from_text(".old"), false);
-    remove_matching(install_root(), native_from_text(".new"), true);
+    remove_matching(layout.bin, native_from_text(".old"), false);
+    remove_matching(layout.root, native_from_text(".new"), true);
 }
 
 bool replace_file(const Path& source, const Path& target) {
@@ -93,35 +93,36 @@ Error place_file(const Path& source, const Path& target) {
                           target, placed);
 }
 
-Error install_runtime(const Path& runtime_source, Snapshot snapshot) {
-    if (install_root().empty()) return install_error("LOCALAPPDATA is not available");
+Error install_runtime(const Layout& layout, const Path& runtime_source, Snapshot snapshot) {
+    if (!layout.available()) return install_error("LOCALAPPDATA is not available");
     if (!path_exists(runtime_source)) {
         return install_error("Runtime payload is missing: " + path_text(runtime_source));
     }
-    if (snapshot == Snapshot::Take) (void)snapshot_installed_runtime(read_installed_version());
+    if (snapshot == Snapshot::Take)
+        (void)snapshot_installed_runtime(layout, read_installed_version(layout));
 
-    const Path version_dir = versions_dir() / kModuleVersion;
+    const Path version_dir = layout.versions / kModuleVersion;
     for (const Path& dir :
-         {bin_dir(), modules_dir(), config_dir(), cache_dir(), logs_dir(), version_dir}) {
+         {layout.bin, layout.modules, layout.config, layout.cache, layout.logs, version_dir}) {
         (void)ensure_dir(dir);
     }
 
-    const Path runtime = bin_dir() / kRuntimeFileName;
+    const Path runtime = layout.bin / kRuntimeFileName;
     say("  [1/5] Runtime -> " + path_text(runtime) + "\n");
     TARN_TRY(logged("[1/5] Runtime", place_file(runtime_source, runtime)));
     say(std::string("  [2/5] CLI alias ") + kAliasFileName + "\n");
-    TARN_TRY(logged("[2/5] CLI alias", place_file(runtime_source, bin_dir() / kAliasFileName)));
+    TARN_TRY(logged("[2/5] CLI alias", place_file(runtime_source, layout.bin / kAliasFileName)));
     // From the first module to the record the installation is unfinished;
     // the mark makes the next run repair it (the two executables before it
     // are each placed whole).
-    (void)write_file(install_pending_path(), "");
+    (void)write_file(layout.install_pending, "");
     say("  [3/5] Tarnwick module\n");
-    TARN_TRY(logged("[3/5] Tarnwick module", write_module_files()));
+    TARN_TRY(logged("[3/5] Tarnwick module", write_module_files(layout)));
     say("  [4/5] PATH\n");
-    TARN_TRY(logged("[4/5] PATH", add_to_user_path(bin_dir().native())));
+    TARN_TRY(logged("[4/5] PATH", add_to_user_path(layout.bin.native())));
     say("  [5/5] Config\n");
-    TARN_TRY(logged("[5/5] Config", write_install_record()));
-    (void)delete_file(install_pending_path());
+    TARN_TRY(logged("[5/5] Config", write_install_record(layout)));
+    (void)delete_file(layout.install_pending);
 
     // A rollback installs from this very file; copying it onto itself could
     // only damage it.

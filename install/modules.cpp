@@ -7,9 +7,9 @@
 
 namespace tarncore {
 
-Error write_module_files() {
-    const Path modules = modules_dir();
-    const Path copies = versions_dir() / kModuleVersion / "modules";
+Error write_module_files(const Layout& layout) {
+    const Path& modules = layout.modules;
+    const Path copies = layout.versions / kModuleVersion / "modules";
     for (const ModuleEntry& entry : kModuleTable) {
         // The table's '/' separators become this platform's separators.
         const Path relative = Path(entry.path).make_preferred();
@@ -25,19 +25,19 @@ Error write_module_files() {
     return Error();
 }
 
-bool needs_repair() {
-    if (path_exists(install_pending_path()) || !path_exists(bin_dir() / kAliasFileName))
+bool needs_repair(const Layout& layout) {
+    if (path_exists(layout.install_pending) || !path_exists(layout.bin / kAliasFileName))
         return true;
     for (const ModuleEntry& entry : kModuleTable) {
-        if (regular_file_size(modules_dir() / Path(entry.path).make_preferred()).value_or(0) == 0)
+        if (regular_file_size(layout.modules / Path(entry.path).make_preferred()).value_or(0) == 0)
             return true;
     }
     return false;
 }
 
-bool is_installed() {
-    if (!path_exists(bin_dir() / kRuntimeFileName)) return false;
-    return path_exists(modules_dir() / "discord" / "init.lua");
+bool is_installed(const Layout& layout) {
+    if (!path_exists(layout.bin / kRuntimeFileName)) return false;
+    return path_exists(layout.modules / "discord" / "init.lua");
 }
 
 }  // namespace tarncore

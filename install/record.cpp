@@ -6,7 +6,7 @@
 
 namespace tarncore {
 
-Error write_install_record() {
+Error write_install_record(const Layout& layout) {
     Json record;
     record["runtime"] = kSetupVersion;
     record["module"] = kModuleVersion;
@@ -14,7 +14,7 @@ Error write_install_record() {
     record["version"] = kModuleVersion;
     record["installed_at"] = local_timestamp();
 
-    const Path path = install_record_path();
+    const Path& path = layout.install_record;
     // A config folder that cannot be made fails the placement, with its reason.
     (void)ensure_dir(path.parent_path());
     const Placement placed = place_bytes(path, record.dump(true));
@@ -22,9 +22,9 @@ Error write_install_record() {
     return with_placement(install_error("Could not write install.json"), path, placed);
 }
 
-std::string read_installed_version() {
+std::string read_installed_version(const Layout& layout) {
     std::string text;
-    if (!read_file(install_record_path(), text)) return {};
+    if (!read_file(layout.install_record, text)) return {};
     Error error;
     Json record = Json::parse(text, error);
     if (error.failed()) return {};

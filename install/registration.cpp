@@ -22,11 +22,11 @@ EntryValue number_value(const char* name, std::uint32_t number) {
 }
 
 // What Apps & Features shows as the size; links are not followed.
-std::uint32_t installation_kib() {
+std::uint32_t installation_kib(const Path& root) {
     std::uintmax_t bytes = 0;
     std::error_code ec;
-    for (std::filesystem::recursive_directory_iterator it(install_root(), ec), end;
-         !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code size_ec;
         if (it->is_regular_file(size_ec)) {
             const std::uintmax_t size = it->file_size(size_ec);
@@ -54,66 +54,66 @@ bool same_file(const Path& a, const Path& b) {
 
 }  // namespace
 
-Path setup_copy_path() {
-    return install_root() / "Tarnwick-Setup.exe";
+Path setup_copy_path(const Layout& layout) {
+    return layout.root / "Tarnwick-Setup.exe";
 }
 
-std::vector<EntryValue> uninstall_entry_values() {
-    const Path copy = setup_copy_path();
+std::vector<EntryValue> uninstall_entry_values(const Layout& layout) {
+    const Path copy = setup_copy_path(layout);
     const NativeString uninstall =
         native_from_text("\"") + copy.native() + native_from_text("\" --uninstall");
     return {
         text_value("DisplayName", native_from_text("Tarnwick")),
         text_value("DisplayVersion", native_from_text(kSetupVersion)),
         text_value("Publisher", native_from_text("Tarnwick")),
-        text_value("InstallLocation", install_root().native()),
+        text_value("InstallLocation", layout.root.native()),
         text_value("DisplayIcon", copy.native()),
         text_value("UninstallString", uninstall),
         text_value("QuietUninstallString", uninstall + native_from_text(" --silent")),
         text_value("URLInfoAbout", native_from_text(std::string("https://") + kProductHost + "/")),
-        number_value("EstimatedSize", installation_kib()),
+        number_value("EstimatedSize", installation_kib(layout.root)),
         text_value("InstallDate", native_from_text(install_date())),
         number_value("NoModify", 1),
         number_value("NoRepair", 1),
     };
 }
 
-NativeString ready_console_arguments() {
+NativeString ready_console_arguments(const Layout& layout) {
     // The bin folder goes in unquoted: set takes the rest up to && as the value.
-    return native_from_text("/k \"set PATH=") + bin_dir().native() +
+    return native_from_text("/k \"set PATH=") + layout.bin.native() +
            native_from_text(";%PATH% && echo Tarnwick is ready. Try: tarn help && echo.\"");
 }
 
-Error register_installation() {
+Error register_installation(const Layout& layout) {
     const Path self = module_file_name();
-    const Path copy = setup_copy_path();
+    const Path copy = setup_copy_path(layout);
     // Run from the copy itself (a repair from Settings), it is already in place.
     if (!same_file(self, copy)) TARN_TRY(place_file(self, copy));
     // The size is taken last, with the copy counted.
-    if (!platform::write_uninstall_entry(uninstall_entry_values())) {
+    if (!platform::write_uninstall_entry(uninstall_entry_values(layout))) {
         return install_error("Could not write the Apps & Features entry");
     }
-    const platform::Shortcut shortcut{platform::command_processor(), ready_console_arguments(),
-                                      copy};
+    const platform::Shortcut shortcut{platform::command_processor(),
+                                      ready_console_arguments(layout), copy};
     if (!platform::create_shortcut(platform::start_menu_shortcut_path(), shortcut)) {
         return install_error("Could not create the Start menu shortcut");
     }
     return {};
 }
 
-Path move_setup_copy_aside() {
-    const Path copy = setup_copy_path();
-    if (install_root().empty() || !same_file(module_file_name(), copy)) return {};
+Path move_setup_copy_aside(const Layout& layout) {
+    const Path copy = setup_copy_path(layout);
+    if (!layout.available() || !same_file(module_file_name(), copy)) return {};
     std::error_code ec;
     const Path aside = std::filesystem::temp_directory_path(ec) / kMovedCopyName;
     if (ec || !move_file(copy, aside, kMoveReplaceExisting)) return {};
     return aside;
 }
 
-void settle_setup_copy(const Path& moved, bool removed) {
+void settle_setup_copy(const Layout& layout, const Path& moved, bool removed) {
     if (moved.empty()) return;
     if (!removed) {
-        (void)move_file(moved, setup_copy_path(), kMoveReplaceExisting);
+        (void)move_file(moved, setup_copy_path(layout), kMoveReplaceExisting);
         return;
     }
     // Windows keeps the running image: a helper deletes it after this process,

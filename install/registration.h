@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/layout.h"
 #include "support/system.h"
 
 namespace tarncore {
@@ -21,26 +22,26 @@ struct EntryValue {
 };
 
 /// root\Tarnwick-Setup.exe, which the entry's uninstall commands run.
-Path setup_copy_path();
+Path setup_copy_path(const Layout& layout);
 /// Every value of the Apps & Features entry for the installation as it is now.
-std::vector<EntryValue> uninstall_entry_values();
+std::vector<EntryValue> uninstall_entry_values(const Layout& layout);
 /// The arguments of cmd.exe for a console whose PATH starts with the bin folder.
-NativeString ready_console_arguments();
+NativeString ready_console_arguments(const Layout& layout);
 
 /// Places the setup's copy, then writes the entry and the shortcut; the first
 /// failure is returned, and the install keeps what was done.
-Error register_installation();
+Error register_installation(const Layout& layout);
 /// Removes the entry and the shortcut; missing ones count as removed.
 void unregister_installation();
 
 /// Run from the root's copy, the program moves itself to the temporary
 /// folder, since a running program can be moved but not deleted, and returns
 /// where it went; otherwise the empty path.
-Path move_setup_copy_aside();
+Path move_setup_copy_aside(const Layout& layout);
 /// After the removal: deleted when it ran (a running image by a helper once
 /// this process has ended), put back when the removal failed, so that the
 /// entry's commands still work.
-void settle_setup_copy(const Path& moved, bool removed);
+void settle_setup_copy(const Layout& layout, const Path& moved, bool removed);
 
 /// The switch, followed by a handle of the process to outlive, that starts
 /// the program as the helper deleting the moved copy, and the helper's file.

@@ -9,13 +9,13 @@
 
 namespace tarncore {
 
-Error remove_installation() {
-    const Path root = install_root();
+Error remove_installation(const Layout& layout) {
+    const Path& root = layout.root;
     // With LOCALAPPDATA unreadable every folder name would be relative to the
     // current folder; neither the PATH nor any file may be touched then.
-    if (root.empty()) return install_error("LOCALAPPDATA is not available");
+    if (!layout.available()) return install_error("LOCALAPPDATA is not available");
 
-    TARN_TRY(remove_from_user_path(bin_dir().native()));
+    TARN_TRY(remove_from_user_path(layout.bin.native()));
 
     // A file held briefly (an indexer, a virus scanner, a bot just ending)
     // lets go soon; try the whole tree again before giving up. What the walk

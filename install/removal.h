@@ -3,10 +3,11 @@
 #pragma once
 
 #include "support/error.h"
+#include "support/layout.h"
 
 namespace tarncore {
 
 /// Asks and prints nothing; with no installation folder there is nothing to do.
-Error remove_installation();
+Error remove_installation(const Layout& layout);
 
 }  // namespace tarncore

@@ -26,28 +26,28 @@ Error not_a_version(const char* refused, const std::string& version) {
 
 }  // namespace
 
-Error snapshot_installed_runtime(const std::string& version) {
+Error snapshot_installed_runtime(const Layout& layout, const std::string& version) {
     if (version.empty()) return {};
     if (!usable_as_folder(version)) return not_a_version("No rollback snapshot taken", version);
-    const Path folder = versions_dir() / native_from_text(version);
+    const Path folder = layout.versions / native_from_text(version);
     (void)ensure_dir(folder);
-    const Path runtime = bin_dir() / kRuntimeFileName;
+    const Path runtime = layout.bin / kRuntimeFileName;
     if (path_exists(runtime)) (void)copy_with_parents(runtime, folder / kRuntimeFileName);
-    (void)write_file(versions_dir() / "previous.txt", version);
+    (void)write_file(layout.versions / "previous.txt", version);
     return {};
 }
 
-Error rollback() {
-    if (install_root().empty()) return install_error("LOCALAPPDATA is not available");
+Error rollback(const Layout& layout) {
+    if (!layout.available()) return install_error("LOCALAPPDATA is not available");
     std::string version;
-    if (!read_file(versions_dir() / "previous.txt", version) || version.empty()) {
+    if (!read_file(layout.versions / "previous.txt", version) || version.empty()) {
         return install_error("No previous version is available to roll back");
     }
     while (!version.empty() && (version.back() == '\r' || version.back() == '\n')) {
         version.pop_back();
     }
     if (!usable_as_folder(version)) return not_a_version("Rollback refused", version);
-    const Path snapshot = versions_dir() / native_from_text(version) / kRuntimeFileName;
+    const Path snapshot = layout.versions / native_from_text(version) / kRuntimeFileName;
     if (!path_exists(snapshot)) {
         return install_error("Rollback snapshot is missing: " + path_text(snapshot));
     }
@@ -55,7 +55,7 @@ Error rollback() {
     // No snapshot in the rerun: bin\tarn.exe is now the runtime that just
     // failed, and copying it aside would overwrite this very snapshot, under
     // the same version name, before it has been installed.
-    return install_runtime(snapshot, Snapshot::Skip);
+    return install_runtime(layout, snapshot, Snapshot::Skip);
 }
 
 }  // namespace tarncore

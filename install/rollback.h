@@ -5,15 +5,16 @@
 #include <string>
 
 #include "support/error.h"
+#include "support/layout.h"
 
 namespace tarncore {
 
 /// Copies bin\tarn.exe to versions\<version>\tarn.exe and notes the version
 /// in versions\previous.txt. Refuses a version that is no folder name below
 /// versions; the install steps go on whatever it returns.
-Error snapshot_installed_runtime(const std::string& version);
+Error snapshot_installed_runtime(const Layout& layout, const std::string& version);
 
 /// Reinstalls the runtime of the latest snapshot.
-Error rollback();
+Error rollback(const Layout& layout);
 
 }  // namespace tarncore

@@ -8,12 +8,13 @@
 
 namespace tarncore {
 
-Error hold_setup_lock(std::uint32_t limit_ms) {
-    LockState state = take_setup_lock(0);
+Error hold_setup_lock(const Layout& layout, std::uint32_t limit_ms) {
+    const Path folder = layout.root.parent_path();
+    LockState state = take_setup_lock(folder, 0);
     if (state == LockState::kBusy) {
         console_out() << "Another Tarnwick setup is running; waiting for it to finish...\n"
                       << std::flush;
-        state = take_setup_lock(limit_ms);
+        state = take_setup_lock(folder, limit_ms);
     }
     if (state == LockState::kBusy) {
         return install_error("Another Tarnwick setup is still running after " +

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "support/error.h"
+#include "support/layout.h"
 
 namespace tarncore {
 
@@ -15,6 +16,6 @@ inline constexpr std::uint32_t kSetupLockWaitMs = 120000;
 /// setup holds it, one line says so and the wait lasts up to limit_ms; then
 /// the failure says what to do. Without a lock to take (no folder for it) the
 /// run goes on unguarded.
-Error hold_setup_lock(std::uint32_t limit_ms = kSetupLockWaitMs);
+Error hold_setup_lock(const Layout& layout, std::uint32_t limit_ms = kSetupLockWaitMs);
 
 }  // namespace tarncore

@@ -27,10 +27,6 @@ std::int64_t ms_until(Clock::time_point when) {
     return std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
 }
 
-bool is_receive_timeout(const Error& error) {
-    return error.function == "Socket.recv" && error.message == "Receive timed out";
-}
-
 // The limits of one exchange over its connection: the head (for a small
 // document the whole answer) by a deadline that trickling bytes do not move,
 // a body by the stall rule. Each receive waits no longer than the nearest
@@ -77,7 +73,7 @@ public:
             inner_.set_receive_timeout(applied_ms_);
         }
         const std::int32_t n = inner_.recv(buffer, capacity, error);
-        if (n < 0 && window_bound && is_receive_timeout(error)) return stalled(error);
+        if (n < 0 && window_bound && error.kind == ErrorKind::kTimedOut) return stalled(error);
         if (n > 0 && window_end_) {
             window_moved_ += static_cast<std::uint64_t>(n);
             if (window_moved_ >= window_need_) restart_window();
@@ -91,12 +87,13 @@ private:
         window_moved_ = 0;
     }
     static std::int32_t timed_out(Error& error) {
-        error = Error(kErrNetwork, "network", "Socket.recv", "Receive timed out");
+        error = receive_timeout_error();
         return -1;
     }
     std::int32_t stalled(Error& error) const {
         error = http_error("Download stalled: less than 1 KiB/s for " +
                            std::to_string(window_ms_ / 1000) + " s from " + console_safe(url_));
+        error.kind = ErrorKind::kTimedOut;
         return -1;
     }
 

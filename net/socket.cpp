@@ -15,7 +15,17 @@ Error network_error(const char* function, std::string message) {
     return Error(kErrNetwork, "network", function, std::move(message));
 }
 
+Error socket_error(const char* function, std::string message, int code) {
+    return system_error(kErrNetwork, "network", function, std::move(message), code);
+}
+
 }  // namespace
+
+Error receive_timeout_error() {
+    Error error = network_error("Socket.recv", "Receive timed out");
+    error.kind = ErrorKind::kTimedOut;
+    return error;
+}
 
 std::string winsock_error_text(int code) {
     if (code == 0) code = sp::last_error();
@@ -44,13 +54,15 @@ Error Socket::connect(std::string_view host, std::uint16_t port, std::uint32_t t
     std::vector<sp::Endpoint> endpoints;
     int status = sp::resolve(host_text, std::to_string(port), family, endpoints);
     if (status != 0 || endpoints.empty()) {
-        return network_error("Socket.connect", "DNS lookup failed for " + host_text + ": " +
-                                                   sp::resolve_error_text(status));
+        Error error = network_error("Socket.connect", "DNS lookup failed for " + host_text + ": " +
+                                                          sp::resolve_error_text(status));
+        error.kind = lookup_error_kind(status);
+        return error;
     }
 
     // Names the host only when no socket could even be created; otherwise the
     // text of the last refused or failed connect is the more useful one.
-    std::string pending = "Could not connect to " + host_text;
+    Error pending = network_error("Socket.connect", "Could not connect to " + host_text);
     for (const sp::Endpoint& endpoint : endpoints) {
         sp::Handle handle = sp::open(endpoint);
         if (handle == sp::kInvalid) continue;
@@ -60,18 +72,27 @@ Error Socket::connect(std::string_view host, std::uint16_t port, std::uint32_t t
             handle_ = handle;
             return Error();
         }
-        pending = "connect() failed: " + winsock_error_text(0);
+        const int code = sp::last_error();
+        pending =
+            socket_error("Socket.connect", "connect() failed: " + winsock_error_text(code), code);
         sp::close(handle);
     }
-    return network_error("Socket.connect", std::move(pending));
+    return pending;
 }
 
 Error Socket::send(const char* data, std::size_t length) {
     std::size_t sent = 0;
     while (sent < length) {
         long n = sp::send_some(handle_, data + sent, std::min<std::size_t>(length - sent, INT_MAX));
-        if (n < 0) return network_error("Socket.send", winsock_error_text(0));
-        if (n == 0) return network_error("Socket.send", "Connection closed while sending");
+        if (n < 0) {
+            const int code = sp::last_error();
+            return socket_error("Socket.send", winsock_error_text(code), code);
+        }
+        if (n == 0) {
+            Error closed = network_error("Socket.send", "Connection closed while sending");
+            closed.kind = ErrorKind::kClosed;
+            return closed;
+        }
         sent += static_cast<std::size_t>(n);
     }
     return Error();
@@ -81,9 +102,10 @@ std::int32_t Socket::recv(char* buffer, std::size_t capacity, Error& error) {
     error = Error();
     long n = sp::recv_some(handle_, buffer, std::min<std::size_t>(capacity, INT32_MAX));
     if (n >= 0) return static_cast<std::int32_t>(n);
-    int code = sp::last_error();
-    error = network_error("Socket.recv", sp::is_timeout(code) ? std::string("Receive timed out")
-                                                              : winsock_error_text(code));
+    const int code = sp::last_error();
+    error = system_error_kind(code) == ErrorKind::kTimedOut
+                ? receive_timeout_error()
+                : socket_error("Socket.recv", winsock_error_text(code), code);
     return -1;
 }
 

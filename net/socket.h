@@ -34,6 +34,9 @@ private:
     std::uintptr_t handle_ = kInvalidHandle;
 };
 
+/// What a receive reports when its time-out passes, wherever the wait was kept.
+Error receive_timeout_error();
+
 /// The system's text for a socket error code, no trailing line breaks; code 0
 /// means the calling thread's last socket error.
 std::string winsock_error_text(int code);

@@ -80,8 +80,6 @@ long send_some(Handle handle, const char* data, std::size_t length);
 long recv_some(Handle handle, char* buffer, std::size_t capacity);
 
 int last_error();
-/// Whether an error code of recv means its time-out ran out.
-bool is_timeout(int code);
 /// The system's text for an error code, nullopt when it knows none.
 std::optional<std::string> error_text(int code);
 

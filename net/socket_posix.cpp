@@ -100,11 +100,6 @@ int last_error() {
     return errno;
 }
 
-// A lapsed SO_RCVTIMEO shows as EAGAIN (or EWOULDBLOCK) on a blocking socket.
-bool is_timeout(int code) {
-    return code == EAGAIN || code == EWOULDBLOCK || code == ETIMEDOUT;
-}
-
 // strerrordesc_np knows no text for an unknown code (where strerror would make
 // one up), so such a code gets the same fallback text as on Windows.
 std::optional<std::string> error_text(int code) {

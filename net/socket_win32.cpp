@@ -96,10 +96,6 @@ int last_error() {
     return ::WSAGetLastError();
 }
 
-bool is_timeout(int code) {
-    return code == WSAETIMEDOUT;
-}
-
 std::optional<std::string> error_text(int code) {
     char* text = nullptr;
     DWORD length = ::FormatMessageA(

@@ -21,6 +21,12 @@ Error session_error(std::string_view label, std::string message) {
     return Error(kErrNetwork, "network", std::string(label), std::move(message));
 }
 
+Error closed_error(std::string_view label, std::string message) {
+    Error error = session_error(label, std::move(message));
+    error.kind = ErrorKind::kClosed;
+    return error;
+}
+
 Error not_established(std::string_view label) {
     return session_error(label, "TLS session is not established");
 }
@@ -35,7 +41,13 @@ std::string status_name(std::int32_t status) {
 }
 
 Error tls_error(std::string_view label, std::int32_t status) {
-    return session_error(label, "TLS handshake/record failed: " + status_name(status));
+    Error error = session_error(label, "TLS handshake/record failed: " + status_name(status));
+    namespace ts = tls_status;
+    if (status == ts::kUntrustedRoot || status == ts::kCertExpired ||
+        status == ts::kWrongPrincipal || status == ts::kCertUnknown) {
+        error.kind = ErrorKind::kUntrusted;
+    }
+    return error;
 }
 
 TlsSession::TlsSession() : TlsSession(make_platform_tls_engine()) {}
@@ -103,7 +115,7 @@ Error TlsSession::run_rounds(std::string& in, std::string_view host, std::string
             const std::int32_t n = io_->recv(chunk.data(), chunk.size(), recv_error);
             if (n < 0) return recv_error;
             if (n == 0) {
-                return session_error(label, "Peer closed the connection during TLS handshake");
+                return closed_error(label, "Peer closed the connection during TLS handshake");
             }
             in.append(chunk.data(), static_cast<std::size_t>(n));
         }
@@ -253,12 +265,12 @@ std::int32_t TlsSession::recv(char* buffer, std::size_t capacity, Error& error) 
         Error recv_error;
         const std::int32_t got =
             io_->recv(incoming_.data() + incoming_end_, kRecordReadSize, recv_error);
-        if (got == 0) recv_error = session_error(kLabel, "TLS peer closed the connection");
+        if (got == 0) recv_error = closed_error(kLabel, "TLS peer closed the connection");
         if (got <= 0) {
             // A drop without close notification ends the stream like an orderly
             // close; error still tells the caller which it was.
             error = std::move(recv_error);
-            return error.message.find("closed") != std::string::npos ? 0 : -1;
+            return error.kind == ErrorKind::kClosed ? 0 : -1;
         }
         incoming_end_ += static_cast<std::size_t>(got);
     }

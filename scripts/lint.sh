@@ -24,6 +24,16 @@ clang-format --dry-run --Werror "${files[@]}" || {
   status=1
 }
 
+# Control flow decides by an Error's kind, never by its words: a product file
+# that compares or searches an error's message or function text fails.
+text_test='\.(message|function)[[:space:]]*(==|!=|\.(find|rfind|starts_with|ends_with|compare|contains)[[:space:]]*\()'
+text_test+='|(==|!=)[[:space:]]*[[:alnum:]_.>-]+\.(message|function)\b'
+mapfile -t product < <(printf '%s\n' "${files[@]}" | grep -v '^tests/\|^fuzz/\|^bench/')
+if grep -nE "$text_test" "${product[@]}"; then
+  echo "lint: decide by Error::kind, not by the message or function text (lines above)" >&2
+  status=1
+fi
+
 # clang-tidy reads the native build's compile commands; the Windows-only files
 # are checked by the compiler's warnings in the Windows build instead.
 cmake --preset native-asan >/dev/null

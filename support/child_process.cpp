@@ -8,7 +8,7 @@
 
 namespace tarncore {
 
-Path find_executable(const std::string& name) {
+Path find_executable(const std::string& name, const Path& installation_root) {
     if (name.empty()) return {};
     const Path path(native_from_text(name));
     if (path.has_root_path() || path.has_parent_path()) {
@@ -21,7 +21,7 @@ Path find_executable(const std::string& name) {
     const Path file(native_from_text(name.find('.') != std::string::npos ? name : name + ".exe"));
     std::error_code ec;
     const Path current = std::filesystem::current_path(ec);
-    for (const Path& folder : {executable_path().parent_path(), install_root(), current}) {
+    for (const Path& folder : {executable_path().parent_path(), installation_root, current}) {
         const Path candidate = folder / "tools" / file;
         if (regular_file_size(candidate).value_or(0) > kUsableToolBytes) return candidate;
     }

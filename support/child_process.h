@@ -24,7 +24,7 @@ using EnvironmentMap = std::map<std::string, std::string>;
 /// tools\<name> (".exe" added to a name without a dot) beside the program, in
 /// the installation root, in the current folder, when it is a file of more
 /// than kUsableToolBytes (a cut copy is no tool). Empty when not found.
-Path find_executable(const std::string& name);
+Path find_executable(const std::string& name, const Path& installation_root);
 
 /// A tool file of this size or less is what a stopped copy leaves, not a tool.
 inline constexpr std::uint64_t kUsableToolBytes = 1024;
@@ -37,10 +37,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    /// Starts `program` (resolved by find_executable) with the arguments;
+    /// Starts `program` (a path, or a bare name the system searches for) with the arguments;
     /// standard error goes to the output pipe with merge_stderr, else to the
     /// null device. Errors: "CreatePipe failed", "CreateProcess failed".
-    static void start(ChildProcess& child, Error& error, const std::string& program,
+    static void start(ChildProcess& child, Error& error, const Path& program,
                       const std::vector<NativeString>& arguments, const EnvironmentMap& environment,
                       bool merge_stderr);
     /// True while a started child has not ended. Also reads and discards what

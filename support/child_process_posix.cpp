@@ -52,7 +52,7 @@ Path search_program_path(const std::string& name, const char* extension) {
     return {};
 }
 
-void ChildProcess::start(ChildProcess& child, Error& error, const std::string& program,
+void ChildProcess::start(ChildProcess& child, Error& error, const Path& program,
                          const std::vector<NativeString>& arguments,
                          const EnvironmentMap& environment, bool merge_stderr) {
     terminate(child);
@@ -72,9 +72,7 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     ::fcntl(output[1], F_SETFL, ::fcntl(output[1], F_GETFL) & ~O_NONBLOCK);
     int null_device = merge_stderr ? -1 : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 
-    std::string resolved = find_executable(program).native();
-    if (resolved.empty()) resolved = program;
-    std::vector<std::string> argv_text{resolved};
+    std::vector<std::string> argv_text{program.native()};
     argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
@@ -95,7 +93,7 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     posix_spawn_file_actions_adddup2(&actions, null_device >= 0 ? null_device : output[1], 2);
     pid_t pid = 0;
-    const int failed = ::posix_spawn(&pid, resolved.c_str(), &actions, nullptr, argv.data(),
+    const int failed = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
                                      environment.empty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {input[0], output[1], null_device}) {

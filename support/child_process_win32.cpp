@@ -52,7 +52,7 @@ Path search_program_path(const std::string& name, const char* extension) {
     }
 }
 
-void ChildProcess::start(ChildProcess& child, Error& error, const std::string& program,
+void ChildProcess::start(ChildProcess& child, Error& error, const Path& program,
                          const std::vector<NativeString>& arguments,
                          const EnvironmentMap& environment, bool merge_stderr) {
     terminate(child);
@@ -80,9 +80,7 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
         null_device = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                   0, nullptr);
     }
-    Path resolved = find_executable(program);
-    if (resolved.empty()) resolved = Path(native_from_text(program));
-    std::wstring line = command_line(resolved, arguments);
+    std::wstring line = command_line(program, arguments);
     std::wstring block;
     if (!environment.empty()) {
         std::vector<std::wstring> parent;
@@ -108,7 +106,7 @@ void ChildProcess::start(ChildProcess& child, Error& error, const std::string& p
     startup.hStdError = null_device != INVALID_HANDLE_VALUE ? null_device : output_write;
     PROCESS_INFORMATION info{};
     const BOOL created =
-        CreateProcessW(resolved.c_str(), line.data(), nullptr, nullptr, TRUE,
+        CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
                        block.empty() ? nullptr : block.data(), nullptr, &startup, &info);
     CloseHandle(input_read);

@@ -17,6 +17,13 @@ std::string format_error_report(const Error& error) {
     return out;
 }
 
+Error system_error(std::uint32_t area, std::string module, std::string function,
+                   std::string message, int code) {
+    Error error(area, std::move(module), std::move(function), std::move(message));
+    error.kind = system_error_kind(code);
+    return error;
+}
+
 std::string logged_message(const Error& error) {
     return error.detail.empty() ? error.message : error.message + ": " + error.detail;
 }

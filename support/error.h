@@ -21,7 +21,13 @@ enum ErrorCode : std::uint32_t {
 /// message stays for people.
 enum class ErrorKind : std::uint8_t {
     kUnspecified,
-    kTooLarge,  // more arrived than the caller's limit allows
+    kTooLarge,   // more arrived than the caller's limit allows
+    kTimedOut,   // a wait for the peer or the system ran out
+    kClosed,     // the peer ended or dropped the connection
+    kRefused,    // nobody accepted the connection
+    kNotFound,   // no such host, file or folder
+    kDenied,     // the system refused the access
+    kUntrusted,  // the peer's certificate was not accepted
 };
 
 struct [[nodiscard]] Error {
@@ -47,6 +53,17 @@ struct [[nodiscard]] Error {
     bool failed() const { return code != 0; }
     bool ok() const { return code == 0; }
 };
+
+/// The kind of a system error code: errno on POSIX, a Win32 or Winsock code
+/// on Windows (error_posix.cpp, error_win32.cpp).
+ErrorKind system_error_kind(int code);
+/// The kind of a failed name look-up's status (getaddrinfo's own codes).
+ErrorKind lookup_error_kind(int status);
+
+/// A failure the system reported with code; its kind comes from the code,
+/// its message stays the caller's words.
+Error system_error(std::uint32_t area, std::string module, std::string function,
+                   std::string message, int code);
 
 /// The "Runtime Error" report for a failure; empty for success.
 std::string format_error_report(const Error& error);

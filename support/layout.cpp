@@ -235,38 +235,23 @@ void set_placement_fault(const PlacementFault& fault) {
     placements_begun = 0;
 }
 
-Path install_root() {
-    std::optional<NativeString> value = get_env("LOCALAPPDATA");
-    if (!value || value->empty() || value->size() >= kMaxPathChars) return {};
-    return Path(*value) / "Tarnwick";
-}
+Layout::Layout(const Path& installation_root)
+    : root(installation_root),
+      bin(root / "bin"),
+      modules(root / "modules"),
+      config(root / "config"),
+      install_record(config / "install.json"),
+      install_pending(config / "install.pending"),
+      cache(root / "cache"),
+      logs(root / "logs"),
+      versions(root / "versions"),
+      tools(root / "tools") {}
 
-Path bin_dir() {
-    return install_root() / "bin";
-}
-Path modules_dir() {
-    return install_root() / "modules";
-}
-Path config_dir() {
-    return install_root() / "config";
-}
-Path install_record_path() {
-    return config_dir() / "install.json";
-}
-Path install_pending_path() {
-    return config_dir() / "install.pending";
-}
-Path cache_dir() {
-    return install_root() / "cache";
-}
-Path logs_dir() {
-    return install_root() / "logs";
-}
-Path versions_dir() {
-    return install_root() / "versions";
-}
-Path tools_dir() {
-    return install_root() / "tools";
+Layout layout_for(const std::optional<NativeString>& local_app_data) {
+    if (!local_app_data || local_app_data->empty() || local_app_data->size() >= kMaxPathChars) {
+        return Layout();
+    }
+    return Layout(Path(*local_app_data) / "Tarnwick");
 }
 
 Error install_error(std::string message) {

@@ -19,19 +19,28 @@ inline constexpr char kModuleVersion[] = "1.2.4";
 inline constexpr char kRuntimeFileName[] = "tarn.exe";
 inline constexpr char kAliasFileName[] = "tarnwick.exe";
 
-/// %LOCALAPPDATA%\Tarnwick, read afresh each call; empty when LOCALAPPDATA is
-/// missing, empty, or 260 characters or longer.
-Path install_root();
-Path bin_dir();
-Path modules_dir();
-Path config_dir();
-Path install_record_path();
-/// config\install.pending: an install between its module step and its record.
-Path install_pending_path();
-Path cache_dir();
-Path logs_dir();
-Path versions_dir();
-Path tools_dir();
+/// Where an installation lives, resolved once by the front end and handed
+/// down. Without LOCALAPPDATA the root is empty and the folders are relative
+/// names, which each step that writes refuses.
+struct Layout {
+    Path root;
+    Path bin;
+    Path modules;
+    Path config;
+    Path install_record;   // config\install.json
+    Path install_pending;  // config\install.pending: between the module step and the record
+    Path cache;
+    Path logs;
+    Path versions;
+    Path tools;
+
+    Layout() : Layout(Path()) {}
+    explicit Layout(const Path& installation_root);
+    bool available() const { return !root.empty(); }
+};
+/// The layout of %LOCALAPPDATA%\Tarnwick for the variable's value; the root is
+/// empty when the value is missing, empty, or 260 characters or longer.
+Layout layout_for(const std::optional<NativeString>& local_app_data);
 
 /// The failure of an installation step: code 10, module "tarnwick", function "setup".
 Error install_error(std::string message);

@@ -122,9 +122,10 @@ NativeString native_from_text(std::string_view text);
 enum class LockState { kTaken, kBusy, kUnavailable };
 /// The lock a setup run of this user holds until its process ends, killed or
 /// not: a named mutex in the session's Local\ namespace named with the user's
-/// SID (Windows), flock(2) on a file in LOCALAPPDATA, the installation root's
-/// parent, or else XDG_RUNTIME_DIR (POSIX). Waits up to wait_ms for another holder to let go.
-LockState take_setup_lock(std::uint32_t wait_ms);
+/// SID (Windows), flock(2) on a file in folder (the installation root's
+/// parent), or else XDG_RUNTIME_DIR (POSIX). Waits up to wait_ms for another
+/// holder to let go.
+LockState take_setup_lock(const Path& folder, std::uint32_t wait_ms);
 
 /// Converts a time to the local calendar time (localtime_r / _localtime64_s).
 bool local_time(std::time_t when, std::tm& out);

@@ -73,11 +73,12 @@ bool local_time(std::time_t when, std::tm& out) {
     return ::localtime_r(&when, &out) != nullptr;
 }
 
-LockState take_setup_lock(std::uint32_t wait_ms) {
+LockState take_setup_lock(const Path& folder, std::uint32_t wait_ms) {
     // The descriptor stays open until the process ends, which drops the lock.
-    static const int fd = [] {
-        std::optional<NativeString> dir = get_env("LOCALAPPDATA");
-        if (!dir || dir->empty()) dir = get_env("XDG_RUNTIME_DIR");
+    static const int fd = [&folder] {
+        std::optional<NativeString> dir;
+        if (!folder.empty()) dir = folder.native();
+        if (!dir) dir = get_env("XDG_RUNTIME_DIR");
         if (!dir || dir->empty()) return -1;
         const std::string file = *dir + "/tarnwick-setup-" + std::to_string(::getuid()) + ".lock";
         return ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

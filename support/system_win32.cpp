@@ -150,7 +150,7 @@ std::wstring user_identity() {
 
 }  // namespace
 
-LockState take_setup_lock(std::uint32_t wait_ms) {
+LockState take_setup_lock(const Path&, std::uint32_t wait_ms) {
     // Kept open until the process ends; the system then lets the next setup in.
     static HANDLE mutex =
         CreateMutexW(nullptr, FALSE, (L"Local\\Tarnwick-Setup-" + user_identity()).c_str());

@@ -96,22 +96,20 @@ std::string utc_date_today() {
     return text;
 }
 
-Path signed_version_path() {
-    if (install_root().empty()) return {};
-    return config_dir() / "signed-version.txt";
+Path signed_version_path(const Layout& layout) {
+    if (!layout.available()) return {};
+    return layout.config / "signed-version.txt";
 }
 
-std::string read_signed_version() {
+std::string read_signed_version(const Path& path) {
     std::string text;
-    const Path path = signed_version_path();
     if (path.empty() || !read_file(path, text)) return {};
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return is_valid_version(text) ? text : std::string();
 }
 
-bool note_signed_version(const std::string& version) {
-    const Path path = signed_version_path();
-    const std::string known = read_signed_version();
+bool note_signed_version(const Path& path, const std::string& version) {
+    const std::string known = read_signed_version(path);
     if (path.empty()) return false;
     if (!known.empty() && compare_versions(parse_version(version), parse_version(known)) <= 0) {
         return true;

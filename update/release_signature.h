@@ -12,6 +12,7 @@
 
 #include "net/http.h"
 #include "support/error.h"
+#include "support/layout.h"
 #include "support/system.h"
 #include "update/minisign.h"
 
@@ -46,10 +47,10 @@ std::vector<std::string> built_in_release_keys();
 std::string utc_date_today();
 /// config\signed-version.txt: the newest version installed from a signed
 /// download; empty without an installation root.
-Path signed_version_path();
-/// Its version, or empty.
-std::string read_signed_version();
-/// Raises it to `version` unless it already names a newer one.
-bool note_signed_version(const std::string& version);
+Path signed_version_path(const Layout& layout);
+/// The version in that file, or empty.
+std::string read_signed_version(const Path& path);
+/// Raises the file to `version` unless it already names a newer one.
+bool note_signed_version(const Path& path, const std::string& version);
 
 }  // namespace tarncore

@@ -105,8 +105,9 @@ ReleaseManifest ReleaseManifest::from_json(const Json& json) {
 
 UpdateClient::UpdateClient() : release_keys_(built_in_release_keys()) {}
 
-UpdateClient::UpdateClient(std::vector<std::string> release_keys)
-    : release_keys_(std::move(release_keys)) {}
+UpdateClient::UpdateClient(std::vector<std::string> release_keys, Path signed_version_file)
+    : release_keys_(std::move(release_keys)),
+      signed_version_file_(std::move(signed_version_file)) {}
 
 Error UpdateClient::check_update(ReleaseManifest& manifest) const {
     HttpRequest request;
@@ -154,7 +155,7 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     ReleaseSignatureCheck signature;
     if (signed_only) {
         TARN_TRY(signature.begin(manifest.signature, manifest.latest, release_keys_,
-                                 read_signed_version(), utc_date_today()));
+                                 read_signed_version(signed_version_file_), utc_date_today()));
     }
 
     // One pass: each block is hashed, checked against the signature and
@@ -192,11 +193,11 @@ Error UpdateClient::download(const ReleaseManifest& manifest, const Path& destin
     return {};
 }
 
-Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
+Error download_runtime(const UpdateSource& source, const ReleaseManifest& manifest,
                        const Path& destination) {
     console_out() << "\nDownloading Tarnwick " << console_safe(manifest.latest) << "...\n";
     platform::DownloadMeter meter;
-    Error error = client.download(
+    Error error = source.download(
         manifest, destination,
         [&meter](std::int64_t received, std::int64_t total) { meter.update(received, total); });
     meter.finish(error.failed() ? "Download failed." : "Downloaded.");

@@ -40,33 +40,45 @@ std::string url_origin(std::string_view url);
 /// An absolute value unchanged; a relative one from the root of base's host.
 std::string resolve_manifest_url(const std::string& value, std::string_view base);
 
-class UpdateClient {
+/// The update service as the setup flow uses it; tests put a fake in its place.
+class UpdateSource {
+public:
+    virtual ~UpdateSource() = default;
+    virtual Error check_update(ReleaseManifest& manifest) const = 0;
+    virtual Error download(const ReleaseManifest& manifest, const Path& destination,
+                           ProgressCallback progress) const = 0;
+    /// With release keys every download is signed; the signed version it
+    /// carried becomes the floor once its install has committed.
+    virtual bool requires_signature() const { return false; }
+};
+
+class UpdateClient final : public UpdateSource {
 public:
     /// A client that trusts the release keys built into the program.
     UpdateClient();
     /// A client that trusts the given minisign public keys; with none, no
-    /// signature is asked for.
-    explicit UpdateClient(std::vector<std::string> release_keys);
+    /// signature is asked for. signed_version_file holds the version floor
+    /// a signed download may not go below (none when empty).
+    explicit UpdateClient(std::vector<std::string> release_keys, Path signed_version_file = {});
 
     /// Asks the update service; fills manifest from a 200 answer, which must
     /// name a valid latest version.
-    Error check_update(ReleaseManifest& manifest) const;
+    Error check_update(ReleaseManifest& manifest) const override;
     /// Fetches download_url in one pass: each block is hashed (SHA-256 and,
     /// with release keys, the signature) and written to destination's
     /// placement as it arrives; only when size, digest and signature hold
     /// does the file take the destination's place.
     Error download(const ReleaseManifest& manifest, const Path& destination,
-                   ProgressCallback progress) const;
-    /// With release keys every download is signed; the signed version it
-    /// carried becomes the floor once its install has committed.
-    bool requires_signature() const { return !release_keys_.empty(); }
+                   ProgressCallback progress) const override;
+    bool requires_signature() const override { return !release_keys_.empty(); }
 
 private:
     std::vector<std::string> release_keys_;
+    Path signed_version_file_;
 };
 
 /// download() with its console lines and the download meter.
-Error download_runtime(const UpdateClient& client, const ReleaseManifest& manifest,
+Error download_runtime(const UpdateSource& source, const ReleaseManifest& manifest,
                        const Path& destination);
 
 }  // namespace tarncore

@@ -5,9 +5,8 @@
 
 namespace tarntest {
 
-InstallSandbox::InstallSandbox()
-    : local_env_("LOCALAPPDATA", local_.path().native()),
-      xdg_env_("XDG_CONFIG_HOME", config_.path().native()) {
+InstallSandbox::InstallSandbox() : xdg_env_("XDG_CONFIG_HOME", config_.path().native()) {
+    static_cast<tarncore::Layout&>(*this) = tarncore::Layout(local_.path() / "Tarnwick");
     auto store = tarncore::make_user_path_store();
     if (store->open()) {
         saved_ = store->read();

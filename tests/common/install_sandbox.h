@@ -1,5 +1,6 @@
-// A private installation for a test: LOCALAPPDATA in a scratch folder, a
+// A private installation for a test: its layout in a scratch folder, a
 // scratch POSIX config folder, and the user PATH value put back afterwards.
+// The sandbox is the layout it hands to the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,17 +8,17 @@
 #include <string>
 
 #include "install/user_path_store.h"
+#include "support/layout.h"
 #include "tests/common/error_text.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
 
-class InstallSandbox {
+class InstallSandbox : public tarncore::Layout {
 public:
     InstallSandbox();
     ~InstallSandbox();
 
-    const Path& local_app_data() const { return local_.path(); }
     /// A scratch folder for sources, outside the installation.
     const Path& scratch() const { return scratch_.path(); }
     /// Writes a file in the scratch folder and returns its path.
@@ -29,7 +30,6 @@ private:
     TempDir local_;
     TempDir config_;
     TempDir scratch_;
-    ScopedEnv local_env_;
     ScopedEnv xdg_env_;
     tarncore::UserPathValue saved_;
 };

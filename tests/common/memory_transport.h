@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/socket.h"
 #include "net/transport.h"
 
 namespace tarntest {
@@ -76,15 +77,12 @@ private:
     std::size_t send_calls_ = 0;
 };
 
-/// The receive failure a socket reports when its time-out passes.
-inline tarncore::Error recv_timeout_error() {
-    return tarncore::Error(tarncore::kErrNetwork, "network", "Socket.recv", "Receive timed out");
-}
-
 /// What a TLS session leaves in error when the peer left without close notification.
 inline tarncore::Error tls_closed_error() {
-    return tarncore::Error(tarncore::kErrNetwork, "network", "TlsSession.recv",
-                           "TLS peer closed the connection");
+    tarncore::Error error(tarncore::kErrNetwork, "network", "TlsSession.recv",
+                          "TLS peer closed the connection");
+    error.kind = tarncore::ErrorKind::kClosed;
+    return error;
 }
 
 }  // namespace tarntest

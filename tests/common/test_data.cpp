@@ -71,3 +71,9 @@ std::string replace_all(std::string text, const std::string& key, const std::str
 }
 
 }  // namespace tarntest
+
+namespace tarncore {
+void PrintTo(const Json& row, std::ostream* out) {
+    *out << row.get_string("name", "");
+}
+}  // namespace tarncore

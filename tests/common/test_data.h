@@ -2,11 +2,17 @@
 // nest (server scripts, file trees) and for flat ones alike.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "support/json.h"
 #include "support/layout.h"
 #include "tests/common/test_env.h"
+
+namespace tarncore {
+/// A row of a TEST_P table shows in test lists by its "name".
+void PrintTo(const Json& row, std::ostream* out);
+}  // namespace tarncore
 
 namespace tarntest {
 

@@ -74,11 +74,12 @@ TEST(InstallExtras, RefreshTable) {
     for (const Json& row : tarntest::json_rows("extras/refresh.json", "")) {
         SCOPED_TRACE(row.get_string("name", ""));
         ExtrasBench bench;
-        const Path work = cache_dir() / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
+        const Path work = bench.box.cache / "extras" / "ffmpeg",
+                   zip = bench.box.scratch() / "f.zip";
         if (row.find("tools_file").kind != JsonKind::Null) {
-            ASSERT_TRUE(ensure_dir(install_root()) && write_file(tools_dir(), ""));
+            ASSERT_TRUE(ensure_dir(bench.box.root) && write_file(bench.box.tools, ""));
         }
-        fill(tools_dir(), row.find("present"));
+        fill(bench.box.tools, row.find("present"));
         fill(work, row.find("before"));
         fill(bench.box.scratch() / "tree", row.find("archive"));
         for (const auto& [link, target] : members(row.find("links"))) {
@@ -122,16 +123,17 @@ TEST(InstallExtras, RefreshTable) {
         if (row.find("manual").kind != JsonKind::Null) rows[1].url = {};
         auto expand = [&](const std::string& t) {
             return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
-                                         "{tools}", path_text(tools_dir()));
+                                         "{tools}", path_text(bench.box.tools));
         };
 
         tarntest::ConsoleCapture console;
-        const Error result = install_extras(row.find("refresh").kind != JsonKind::Null, rows);
+        const Error result =
+            install_extras(bench.box, row.find("refresh").kind != JsonKind::Null, rows);
         EXPECT_EQ(error_text(result) + (result.detail.empty() ? "" : " | log: " + result.detail),
                   expand(row.get_string("result", "")));
         EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
         EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
-        EXPECT_EQ(listing(tools_dir()), lines(row.find("tools")));
+        EXPECT_EQ(listing(bench.box.tools), lines(row.find("tools")));
         EXPECT_EQ(listing(work, false), lines(row.find("work")));
         // Each request is recorded before it is answered.
         for (const Json& request : server.http_requests()) {
@@ -153,7 +155,7 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
         tarntest::TempDir cwd;
         const std::map<std::string, Path> places = {{"path", bench.bin.path()},
                                                     {"beside", beside},
-                                                    {"root", tools_dir()},
+                                                    {"root", bench.box.tools},
                                                     {"cwd", cwd.path() / "tools"}};
         for (const auto& [place, folder] : places) {
             if (("," + row(2) + ",").find("," + place + ",") == std::string::npos) continue;
@@ -165,7 +167,7 @@ TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFol
             }
         }
         const tarntest::ScopedCurrentDir here(cwd.path());
-        EXPECT_EQ(path_text(find_executable(row(0))),
+        EXPECT_EQ(path_text(find_executable(row(0), bench.box.root)),
                   row(3) == "-"      ? ""
                   : row(3) == "name" ? row(0)
                                      : path_text(places.at(row(3)) / native_from_text(row(1))));
@@ -182,8 +184,8 @@ TEST(ExtractArchive, UnpacksDespiteAnErrorExitOrChatterAndEndsAHangingTar) {
         const Path scratch = bench.box.scratch();
         fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
         ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
-        const Error error =
-            extract_archive(scratch / "with space.zip", scratch / "out", {std::stoll(row(1)), 50});
+        const Error error = extract_archive(scratch / "with space.zip", scratch / "out",
+                                            bench.box.root, {std::stoll(row(1)), 50});
         EXPECT_EQ(error_text(error), row(2));
         EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
     }
@@ -193,7 +195,7 @@ TEST(ChildProcess, StartsWithMergedEnvironmentRunsUntilTerminated) {
     ExtrasBench bench;
     ChildProcess tar;
     Error error;
-    ChildProcess::start(tar, error, "tar", {}, {{"TARN_FAKE_TAR", "hang"}}, false);
+    ChildProcess::start(tar, error, bench.tar, {}, {{"TARN_FAKE_TAR", "hang"}}, false);
     ASSERT_EQ(error_text(error), "0  : ");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_TRUE(ChildProcess::running(tar));

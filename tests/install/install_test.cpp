@@ -29,56 +29,56 @@ using tarntest::file_bytes;
 using tarntest::InstallSandbox;
 using tarntest::quietly;
 
-std::string install(const Path& source) {
-    return quietly([&] { return install_runtime(source); });
+std::string install(const Layout& layout, const Path& source) {
+    return quietly([&] { return install_runtime(layout, source); });
 }
 
 TEST(InstallRuntime, PlacesEverythingAndAnnouncesEachStepEveryTime) {
     InstallSandbox box;
     const Path source = box.make_file("runtime.bin", "runtime v1");
     for (int run = 0; run < 2; ++run) {
-        EXPECT_EQ(install(source), "0  :  |   [1/5] Runtime -> " +
-                                       path_text(bin_dir() / "tarn.exe") +
-                                       "\n  [2/5] CLI alias tarnwick.exe\n  [3/5] Tarnwick module\n"
-                                       "  [4/5] PATH\n  [5/5] Config\n");
+        EXPECT_EQ(install(box, source),
+                  "0  :  |   [1/5] Runtime -> " + path_text(box.bin / "tarn.exe") +
+                      "\n  [2/5] CLI alias tarnwick.exe\n  [3/5] Tarnwick module\n"
+                      "  [4/5] PATH\n  [5/5] Config\n");
     }
-    for (const Path& copy : {bin_dir() / "tarn.exe", bin_dir() / "tarnwick.exe",
-                             versions_dir() / "1.2.4" / "tarn.exe"}) {
+    for (const Path& copy :
+         {box.bin / "tarn.exe", box.bin / "tarnwick.exe", box.versions / "1.2.4" / "tarn.exe"}) {
         EXPECT_EQ(file_bytes(copy), "runtime v1") << copy;
     }
     std::set<std::string> modules;
     for (const ModuleEntry& m : kModuleTable) {
         modules.insert(m.path);
-        EXPECT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()),
+        EXPECT_EQ(file_bytes(box.modules / Path(m.path).make_preferred()),
                   file_bytes(tarntest::source_path(std::string("payload/lua/") + m.path)));
     }
-    EXPECT_EQ(tarntest::files_below(modules_dir()), modules);
-    EXPECT_EQ(tarntest::files_below(versions_dir() / "1.2.4" / "modules"), modules);
-    EXPECT_TRUE(is_installed() && path_exists(logs_dir()) &&
-                !path_exists(bin_dir() / "tarn.exe.new"));
-    EXPECT_TRUE(path_list_contains(box.user_path(), bin_dir().native()));
+    EXPECT_EQ(tarntest::files_below(box.modules), modules);
+    EXPECT_EQ(tarntest::files_below(box.versions / "1.2.4" / "modules"), modules);
+    EXPECT_TRUE(is_installed(box) && path_exists(box.logs) &&
+                !path_exists(box.bin / "tarn.exe.new"));
+    EXPECT_TRUE(path_list_contains(box.user_path(), box.bin.native()));
     const Path missing = box.scratch() / "nowhere" / "tarn.exe";  // nothing printed or snapshotted
-    ASSERT_TRUE(delete_file(versions_dir() / "previous.txt"));
-    EXPECT_EQ(install(missing),
+    ASSERT_TRUE(delete_file(box.versions / "previous.txt"));
+    EXPECT_EQ(install(box, missing),
               "10 tarnwick setup: Runtime payload is missing: " + path_text(missing) + " | ");
-    EXPECT_FALSE(path_exists(versions_dir() / "previous.txt"));
+    EXPECT_FALSE(path_exists(box.versions / "previous.txt"));
 
     const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
-    EXPECT_EQ(std::regex_replace(file_bytes(install_record_path()), stamp, "T"),
+    EXPECT_EQ(std::regex_replace(file_bytes(box.install_record), stamp, "T"),
               "{\n  \"cli\": \"1.0.0\",\n  \"installed_at\": \"T\",\n  \"module\": \"1.2.4\",\n"
               "  \"runtime\": \"1.0.0\",\n  \"version\": \"1.2.4\"\n}");
     for (const auto& row : tarntest::data_rows("install/records.txt")) {
-        ASSERT_TRUE(write_file(install_record_path(), row[0]));
-        EXPECT_EQ(read_installed_version(), row.size() > 1 ? row[1] : "") << row[0];
+        ASSERT_TRUE(write_file(box.install_record, row[0]));
+        EXPECT_EQ(read_installed_version(box), row.size() > 1 ? row[1] : "") << row[0];
     }
     std::string failure;
-    ASSERT_TRUE(remove_tree(config_dir(), failure) && ensure_dir(install_record_path()));
-    EXPECT_EQ(read_installed_version(), "") << "a folder in place of the record";
-    ASSERT_TRUE(remove_tree(config_dir(), failure) && write_file(config_dir(), "in the way"));
-    EXPECT_EQ(write_install_record().message, "Could not write install.json");
+    ASSERT_TRUE(remove_tree(box.config, failure) && ensure_dir(box.install_record));
+    EXPECT_EQ(read_installed_version(box), "") << "a folder in place of the record";
+    ASSERT_TRUE(remove_tree(box.config, failure) && write_file(box.config, "in the way"));
+    EXPECT_EQ(write_install_record(box).message, "Could not write install.json");
 }
 
-// With LOCALAPPDATA unset every installation path would be relative to the
+// Without an installation root every installation path would be relative to the
 // current folder: each operation refuses, and that folder and the PATH stay.
 TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
     InstallSandbox box;
@@ -92,10 +92,10 @@ TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
     const NativeString user_path = box.user_path();
     const std::set<std::string> files = tarntest::files_below(here);
     tarntest::ScopedCurrentDir cwd(here);
-    tarntest::ScopedEnv unset("LOCALAPPDATA", std::nullopt);
+    const Layout none;
     Path runtime;
-    for (const Error& e : {install_runtime(source), rollback(), remove_installation(),
-                           locate_setup_runtime(runtime, Path(), "payload")}) {
+    for (const Error& e : {install_runtime(none, source), rollback(none), remove_installation(none),
+                           locate_setup_runtime(none, runtime, Path(), "payload")}) {
         EXPECT_EQ(e.message, "LOCALAPPDATA is not available");
     }
     EXPECT_EQ(tarntest::files_below(here), files);
@@ -109,21 +109,19 @@ TEST(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
         const Path setup_dir = box.scratch() / "download";
         ASSERT_TRUE(ensure_dir(setup_dir) &&
                     (row[0] == "0" || write_file(setup_dir / "tarn.exe", "beside runtime")));
-        ASSERT_TRUE(row[3] == "0" ||
-                    (ensure_dir(install_root()) && write_file(cache_dir(), "file")));
+        ASSERT_TRUE(row[3] == "0" || (ensure_dir(box.root) && write_file(box.cache, "file")));
         tarntest::ScopedCurrentDir cwd(setup_dir);
         Path runtime = "untouched";
-        Error e = locate_setup_runtime(runtime, row[2] == "1" ? setup_dir : Path(), row[1]);
-        const std::string where = runtime == setup_dir / "tarn.exe" ? "beside"
-                                  : runtime == cache_dir() / "bundled-tarn.exe"
-                                      ? "cache"
-                                      : path_text(runtime);
+        Error e = locate_setup_runtime(box, runtime, row[2] == "1" ? setup_dir : Path(), row[1]);
+        const std::string where = runtime == setup_dir / "tarn.exe"           ? "beside"
+                                  : runtime == box.cache / "bundled-tarn.exe" ? "cache"
+                                                                              : path_text(runtime);
         EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + " " + where, row[4]);
-        EXPECT_EQ(path_exists(install_root()), where == "cache") << row[4];
+        EXPECT_EQ(path_exists(box.root), where == "cache") << row[4];
     }
     InstallSandbox box;  // built without a payload, with no tarn.exe beside the tests
     Path runtime;
-    EXPECT_EQ(tarntest::error_text(locate_setup_runtime(runtime)) + " <missing> untouched",
+    EXPECT_EQ(tarntest::error_text(locate_setup_runtime(box, runtime)) + " <missing> untouched",
               rows[3][4]);
 }
 
@@ -157,14 +155,14 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
 // renamed; the renamed file stays until the program ends.
 TEST(InstallRuntime, ReplacesARunningRuntime) {
     InstallSandbox box;
-    const Path runtime = bin_dir() / "tarn.exe", old = bin_dir() / "tarn.exe.old";
+    const Path runtime = box.bin / "tarn.exe", old = box.bin / "tarn.exe.old";
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
     tarntest::ChildProcess bot;
     ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
     ASSERT_TRUE(bot.running());
-    ASSERT_EQ(install(box.make_file("src", "new runtime"))[0], '0');
+    ASSERT_EQ(install(box, box.make_file("src", "new runtime"))[0], '0');
     EXPECT_TRUE(bot.running());
-    EXPECT_EQ(file_bytes(runtime) + file_bytes(bin_dir() / "tarn.exe.new"), "new runtime<missing>");
+    EXPECT_EQ(file_bytes(runtime) + file_bytes(box.bin / "tarn.exe.new"), "new runtime<missing>");
     EXPECT_TRUE(!path_exists(old) || tarntest::deletion_scheduled(old));
     bot.kill();
 }
@@ -173,17 +171,19 @@ TEST(Rollback, NeedsAUsableSnapshot) {
     for (auto row : tarntest::data_rows("install/rollback_snapshots.txt")) {
         row.resize(3);
         InstallSandbox box;
-        const Path copy = versions_dir() / "1.2.4" / "tarn.exe";
+        const Path copy = box.versions / "1.2.4" / "tarn.exe";
         ASSERT_TRUE(ensure_dir(copy.parent_path()) && (row[1] == "0" || write_file(copy, "old")));
-        ASSERT_TRUE(row[0] == "-" || write_file(versions_dir() / "previous.txt", row[0]));
+        ASSERT_TRUE(row[0] == "-" || write_file(box.versions / "previous.txt", row[0]));
         const std::string expected =
             row[2].empty()
                 ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
                 : "10 tarnwick setup: " + tarntest::replace_all(row[2], "{copy}", path_text(copy)) +
                       " | ";
-        EXPECT_EQ(quietly(rollback).substr(0, row[2].empty() ? expected.size() : std::string::npos),
+        EXPECT_EQ(quietly([&] {
+                      return rollback(box);
+                  }).substr(0, row[2].empty() ? expected.size() : std::string::npos),
                   expected);
-        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), row[2].empty() ? "old" : "<missing>");
+        EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), row[2].empty() ? "old" : "<missing>");
     }
 }
 
@@ -191,22 +191,22 @@ TEST(Rollback, NeedsAUsableSnapshot) {
 // rollback putting the working runtime back.
 TEST(Rollback, RestoresThePreviousRuntimeAfterAFailedInstall) {
     InstallSandbox box;
-    ASSERT_TRUE(install(box.make_file("v1", "first"))[0] == '0');
+    ASSERT_TRUE(install(box, box.make_file("v1", "first"))[0] == '0');
     // The snapshot takes what is installed at that moment.
-    ASSERT_TRUE(write_file(bin_dir() / "tarn.exe", "working runtime"));
-    tarntest::set_read_only(install_record_path(), true);
+    ASSERT_TRUE(write_file(box.bin / "tarn.exe", "working runtime"));
+    tarntest::set_read_only(box.install_record, true);
     const Path broken = box.make_file("v2", "broken runtime");
-    const std::string failed = install(broken);
-    tarntest::set_read_only(install_record_path(), false);
+    const std::string failed = install(box, broken);
+    tarntest::set_read_only(box.install_record, false);
     ASSERT_EQ(failed.substr(0, failed.find(" |")),
               "10 tarnwick setup: Could not write install.json");
-    EXPECT_EQ(file_bytes(versions_dir() / "previous.txt"), "1.2.4");
+    EXPECT_EQ(file_bytes(box.versions / "previous.txt"), "1.2.4");
     for (int run = 0; run < 2; ++run) {
-        ASSERT_EQ(quietly(rollback)[0], '0') << "run " << run;
+        ASSERT_EQ(quietly([&] { return rollback(box); })[0], '0') << "run " << run;
         for (const char* name : {"tarn.exe", "tarnwick.exe"}) {
-            EXPECT_EQ(file_bytes(bin_dir() / name), "working runtime");
+            EXPECT_EQ(file_bytes(box.bin / name), "working runtime");
         }
-        EXPECT_EQ(file_bytes(versions_dir() / "1.2.4" / "tarn.exe"), "working runtime");
+        EXPECT_EQ(file_bytes(box.versions / "1.2.4" / "tarn.exe"), "working runtime");
     }
 }
 
@@ -219,40 +219,40 @@ TEST(Rollback, VersionsThatLeadElsewhereAreRefused) {
     for (const std::string version :
          {"../../escaped", absolute.c_str(), "1.2.4/../../../other", "1.0:x"}) {
         SCOPED_TRACE(version);
-        const Path elsewhere = versions_dir() / native_from_text(version);
+        const Path elsewhere = box.versions / native_from_text(version);
         Json record;
         record["version"] = version;
-        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), bin_dir() / "tarn.exe"));
-        ASSERT_TRUE(ensure_dir(config_dir()) &&
-                    write_file(install_record_path(), record.dump(false)));
+        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), box.bin / "tarn.exe"));
+        ASSERT_TRUE(ensure_dir(box.config) && write_file(box.install_record, record.dump(false)));
         const std::string refused = "\"" + version + "\" is not a version";
-        EXPECT_EQ(snapshot_installed_runtime(version).message,
+        EXPECT_EQ(snapshot_installed_runtime(box, version).message,
                   "No rollback snapshot taken: " + refused);
-        ASSERT_EQ(install(box.make_file("new", "new"))[0], '0');
+        ASSERT_EQ(install(box, box.make_file("new", "new"))[0], '0');
         EXPECT_FALSE(path_exists(elsewhere));
 
         ASSERT_TRUE(copy_with_parents(box.make_file("foreign", "foreign"), elsewhere / "tarn.exe"));
-        ASSERT_TRUE(write_file(versions_dir() / "previous.txt", version));
-        EXPECT_EQ(quietly(rollback), "10 tarnwick setup: Rollback refused: " + refused + " | ");
-        EXPECT_EQ(file_bytes(bin_dir() / "tarn.exe"), "new");
+        ASSERT_TRUE(write_file(box.versions / "previous.txt", version));
+        EXPECT_EQ(quietly([&] { return rollback(box); }),
+                  "10 tarnwick setup: Rollback refused: " + refused + " | ");
+        EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), "new");
     }
 }
 
 TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
     tarntest::InstallSandbox box;
-    ASSERT_TRUE(add_to_user_path(bin_dir().native()).ok());
-    const Path neighbour = box.local_app_data() / "OtherProgram" / "keep.txt";
+    ASSERT_TRUE(add_to_user_path(box.bin.native()).ok());
+    const Path neighbour = box.root.parent_path() / "OtherProgram" / "keep.txt";
     ASSERT_TRUE(copy_with_parents(box.make_file("f", "bytes"), neighbour));
     for (const Path& file :
-         {bin_dir() / "tarn.exe", modules_dir() / "d" / "init.lua", tools_dir() / "ffmpeg.exe"}) {
+         {box.bin / "tarn.exe", box.modules / "d" / "init.lua", box.tools / "ffmpeg.exe"}) {
         ASSERT_TRUE(copy_with_parents(neighbour, file));
         tarntest::set_read_only(file, true);
     }
-    tarntest::set_read_only(modules_dir() / "d", true);
+    tarntest::set_read_only(box.modules / "d", true);
     for (int run = 0; run < 2; ++run) {  // nothing left to remove is no failure
-        ASSERT_TRUE(remove_installation().ok()) << "run " << run;
-        EXPECT_TRUE(!path_exists(install_root()) && path_exists(neighbour));
-        EXPECT_FALSE(path_list_contains(box.user_path(), bin_dir().native()));
+        ASSERT_TRUE(remove_installation(box).ok()) << "run " << run;
+        EXPECT_TRUE(!path_exists(box.root) && path_exists(neighbour));
+        EXPECT_FALSE(path_list_contains(box.user_path(), box.bin.native()));
     }
 }
 
@@ -266,20 +266,18 @@ TEST(Removal, NeverReachesOutsideThroughLinks) {
         const std::string& where = row[0];
         tarntest::InstallSandbox box;
         const Path outside = box.scratch() / "outside",
-                   link = where.empty() ? install_root()
-                                        : install_root() / Path(where).make_preferred();
+                   link = where.empty() ? box.root : box.root / Path(where).make_preferred();
         ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
-        ASSERT_TRUE(where.empty() ||
-                    copy_with_parents(outside / "keep.txt", bin_dir() / "tarn.exe"));
+        ASSERT_TRUE(where.empty() || copy_with_parents(outside / "keep.txt", box.bin / "tarn.exe"));
         ASSERT_TRUE(ensure_dir(link.parent_path()) &&
                     tarntest::make_link(link, where[0] == 'b' ? outside / "keep.txt" : outside));
-        const std::string root = path_text(install_root()), message = remove_installation().message;
+        const std::string root = path_text(box.root), message = remove_installation(box).message;
         const std::string left = "Could not remove " + root + " (" + path_text(link) + " " +
                                  tarntest::replace_all(row[1], "{root}", root);
         EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep") << where;
         EXPECT_TRUE(message == left || (!where.empty() && message.empty())) << message;
-        EXPECT_NE(path_exists(install_root()), message.empty()) << where;
-        EXPECT_FALSE(path_exists(bin_dir() / "tarn.exe")) << where;
+        EXPECT_NE(path_exists(box.root), message.empty()) << where;
+        EXPECT_FALSE(path_exists(box.bin / "tarn.exe")) << where;
     }
 }
 
@@ -292,26 +290,26 @@ TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
         SCOPED_TRACE(row[0] + " " + row[1] + " " + row[4]);
         InstallSandbox box;
         const bool update = row[0] == "update";
-        ASSERT_TRUE(!update || install(box.make_file("old", "old runtime"))[0] == '0');
+        ASSERT_TRUE(!update || install(box, box.make_file("old", "old runtime"))[0] == '0');
         const bool stop = row[1] == "stop";
         const Path source = box.make_file("new", "new runtime"), log = box.scratch() / "setup.log";
         open_log_file(log);
         set_placement_fault({stop ? PlacementFault::kStop : PlacementFault::kFail,
                              std::stoull(row[2]), std::stoull(row[3])});
-        const std::string failed = install(source);
+        const std::string failed = install(box, source);
         set_placement_fault({});
         close_log_file();
         ASSERT_EQ(failed.substr(0, 3), "10 ");
         // (A killed setup says nothing; its partial copy is what matters.)
         const std::string logged = file_bytes(log);
         EXPECT_TRUE(stop || (failed.find(disk_full_text()) == std::string::npos &&
-                             logged.find(": " + path_text(install_root())) != std::string::npos &&
+                             logged.find(": " + path_text(box.root)) != std::string::npos &&
                              logged.find(disk_full_text() + "; ") != std::string::npos &&
                              logged.find(" bytes free") != std::string::npos &&
                              (failed + logged).find("file is in use") == std::string::npos))
             << failed << logged;
-        for (const std::string& name : tarntest::files_below(install_root())) {
-            const std::string bytes = file_bytes(install_root() / Path(name).make_preferred());
+        for (const std::string& name : tarntest::files_below(box.root)) {
+            const std::string bytes = file_bytes(box.root / Path(name).make_preferred());
             if (name.ends_with(".new")) {
                 EXPECT_TRUE(stop) << name << " left by a failed write";
             } else if (name.starts_with("bin/")) {
@@ -320,18 +318,17 @@ TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
                 EXPECT_FALSE(bytes.empty()) << name;
             }
         }
-        EXPECT_TRUE(!update || is_installed());
-        remove_leftovers();
-        if (!is_installed() || needs_repair()) {
-            ASSERT_EQ(install(box.make_file("bundled", "bundled runtime"))[0], '0');
+        EXPECT_TRUE(!update || is_installed(box));
+        remove_leftovers(box);
+        if (!is_installed(box) || needs_repair(box)) {
+            ASSERT_EQ(install(box, box.make_file("bundled", "bundled runtime"))[0], '0');
         }
-        EXPECT_FALSE(needs_repair());
+        EXPECT_FALSE(needs_repair(box));
         for (const ModuleEntry& m : kModuleTable) {
-            ASSERT_EQ(file_bytes(modules_dir() / Path(m.path).make_preferred()), m.source)
-                << m.path;
+            ASSERT_EQ(file_bytes(box.modules / Path(m.path).make_preferred()), m.source) << m.path;
         }
-        EXPECT_EQ(read_installed_version(), "1.2.4");
-        for (const std::string& name : tarntest::files_below(install_root()))
+        EXPECT_EQ(read_installed_version(box), "1.2.4");
+        for (const std::string& name : tarntest::files_below(box.root))
             EXPECT_FALSE(name.ends_with(".new") || name.ends_with(".old")) << name;
     }
 }
@@ -342,16 +339,17 @@ TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
     tarntest::InstallSandbox box;
     const Path held = box.scratch() / "held";
     tarntest::ChildProcess other;
-    ASSERT_TRUE(other.start(tarntest::test_tool("hold_setup_lock"), {path_text(held), "3000"}));
+    ASSERT_TRUE(other.start(tarntest::test_tool("hold_setup_lock"),
+                            {path_text(held), "3000", path_text(box.root.parent_path())}));
     for (int i = 0; i < 400 && !path_exists(held); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ASSERT_TRUE(path_exists(held));
     const std::string waiting = "Another Tarnwick setup is running; waiting for it to finish...\n";
-    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(1000); }),
+    EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 1000); }),
               "10 tarnwick setup: Another Tarnwick setup is still running after 1 s; run "
               "Tarnwick-Setup.exe again once it has finished | " +
                   waiting);
-    EXPECT_EQ(tarntest::quietly([] { return hold_setup_lock(20000); }), "0  :  | " + waiting);
+    EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 20000); }), "0  :  | " + waiting);
     EXPECT_EQ(other.wait(5000), 0);
 }
 

@@ -13,21 +13,21 @@ namespace {
 // retries, with the PATH entry already gone and no way back.
 TEST(Removal, RunningRuntimeStopsItAfterThePathEntryIsGone) {
     tarntest::InstallSandbox box;
-    ASSERT_TRUE(add_to_user_path(bin_dir().native()).ok());
-    const Path runtime = bin_dir() / "tarn.exe";
+    ASSERT_TRUE(add_to_user_path(box.bin.native()).ok());
+    const Path runtime = box.bin / "tarn.exe";
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
-    ASSERT_TRUE(copy_with_parents(runtime, config_dir() / "install.json"));
+    ASSERT_TRUE(copy_with_parents(runtime, box.config / "install.json"));
     tarntest::ChildProcess bot;
     ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
 
-    EXPECT_EQ(tarntest::error_text(remove_installation()),
-              "10 tarnwick setup: Could not remove " + path_text(install_root()));
-    EXPECT_FALSE(path_list_contains(box.user_path(), bin_dir().native()));
+    EXPECT_EQ(tarntest::error_text(remove_installation(box)),
+              "10 tarnwick setup: Could not remove " + path_text(box.root));
+    EXPECT_FALSE(path_list_contains(box.user_path(), box.bin.native()));
     EXPECT_TRUE(path_exists(runtime));
 
     bot.kill();
-    EXPECT_TRUE(remove_installation().ok());
-    EXPECT_FALSE(path_exists(install_root()));
+    EXPECT_TRUE(remove_installation(box).ok());
+    EXPECT_FALSE(path_exists(box.root));
 }
 
 }  // namespace

@@ -24,24 +24,24 @@ TEST(Registration, ListsTheInstallationUntilItIsRemoved) {
     tarntest::InstallSandbox box;
     {
         tarntest::ConsoleCapture quiet;
-        ASSERT_TRUE(install_runtime(box.make_file("rt", "runtime")).ok());
-        ASSERT_TRUE(register_installation().ok());
+        ASSERT_TRUE(install_runtime(box, box.make_file("rt", "runtime")).ok());
+        ASSERT_TRUE(register_installation(box).ok());
     }
-    EXPECT_EQ(tarntest::file_bytes(setup_copy_path()), tarntest::file_bytes(module_file_name()));
+    EXPECT_EQ(tarntest::file_bytes(setup_copy_path(box)), tarntest::file_bytes(module_file_name()));
 
     std::map<std::string, std::string> seen;
     for (const EntryValue& value : platform::read_uninstall_entry())
         seen[value.name] = shown(value);
     std::uintmax_t bytes = 0;
-    for (const std::string& file : tarntest::files_below(install_root())) {
-        bytes += std::filesystem::file_size(install_root() / Path(file).make_preferred());
+    for (const std::string& file : tarntest::files_below(box.root)) {
+        bytes += std::filesystem::file_size(box.root / Path(file).make_preferred());
     }
     const Json table = tarntest::read_json("install/uninstall_entry.json");
     for (const auto& [name, expected] : tarntest::members(table)) {
         std::string text = expected.kind == JsonKind::String ? std::get<std::string>(expected.value)
                                                              : expected.dump(false);
-        text = tarntest::replace_all(text, "{copy}", path_text(setup_copy_path()));
-        text = tarntest::replace_all(text, "{root}", path_text(install_root()));
+        text = tarntest::replace_all(text, "{copy}", path_text(setup_copy_path(box)));
+        text = tarntest::replace_all(text, "{root}", path_text(box.root));
         text = tarntest::replace_all(text, "{kib}", std::to_string((bytes + 1023) / 1024));
         if (text == "{date}") {
             EXPECT_TRUE(std::regex_match(seen[name], std::regex("20\\d\\d[01]\\d[0-3]\\d")));
@@ -55,10 +55,10 @@ TEST(Registration, ListsTheInstallationUntilItIsRemoved) {
     ASSERT_TRUE(platform::read_shortcut(platform::start_menu_shortcut_path(), shortcut));
     EXPECT_EQ(shortcut.target.filename().string(), "cmd.exe");
     EXPECT_EQ(path_text(Path(shortcut.arguments))
-                  .rfind("/k \"set PATH=" + path_text(bin_dir()) + ";%PATH% && ", 0),
+                  .rfind("/k \"set PATH=" + path_text(box.bin) + ";%PATH% && ", 0),
               0u);
 
-    ASSERT_TRUE(remove_installation().ok());
+    ASSERT_TRUE(remove_installation(box).ok());
     EXPECT_TRUE(platform::read_uninstall_entry().empty());
     EXPECT_FALSE(path_exists(platform::start_menu_shortcut_path()));
 }

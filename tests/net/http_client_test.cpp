@@ -219,13 +219,6 @@ void each(const char* section, bool streamed_too) {
 
 }  // namespace
 
-namespace tarncore {
-// Test lists show a row by its name.
-void PrintTo(const Json& row, std::ostream* out) {
-    *out << row.get_string("name", "");
-}
-}  // namespace tarncore
-
 namespace {
 
 class HttpClientExchange : public testing::TestWithParam<Json> {};

@@ -70,7 +70,7 @@ TEST(HttpRead, DecodesTheResponseTableInAnySplit) {
             MemoryTransport transport(seed.substr(2));
             transport.split_every(piece);
             transport.split_at(at);
-            if (control & 0x80) transport.end_with(tarntest::recv_timeout_error());
+            if (control & 0x80) transport.end_with(tarncore::receive_timeout_error());
             if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
             std::string progress;
             Error error;

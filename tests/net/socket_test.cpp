@@ -50,5 +50,25 @@ TEST(Socket, SendsEveryByteAndSurvivesAPeerThatLeft) {
     EXPECT_EQ(winsock_error_text(123456), "Winsock error 123456");
 }
 
+// Callers decide by the kind: a silent peer is a time-out, a port nobody
+// listens on a refusal, whatever words the system has for them.
+TEST(Socket, FailuresCarryTheirKind) {
+    tarntest::TestServer server;
+    ASSERT_TRUE(server.start(R"([{"action":"stall","ms":2000}])")) << server.last_error();
+    Socket socket;  // the server waits for a request that never comes
+    ASSERT_TRUE(socket.connect("127.0.0.1", server.port(), 10000, 0).ok());
+    socket.set_receive_timeout(200);
+    char byte;
+    Error error;
+    EXPECT_EQ(socket.recv(&byte, 1, error), -1);
+    EXPECT_EQ(tarntest::error_text(error), "2 network Socket.recv: Receive timed out");
+    EXPECT_EQ(error.kind, ErrorKind::kTimedOut);
+
+    const std::uint16_t port = server.port();
+    server.stop();
+    error = socket.connect("127.0.0.1", port, 10000, 0);
+    EXPECT_EQ(error.kind, ErrorKind::kRefused);
+}
+
 }  // namespace
 }  // namespace tarncore

@@ -11,6 +11,7 @@
 namespace {
 
 using namespace tarntest;
+using tarncore::ErrorKind;
 
 // [type, payload, times] messages of the scripted framing, one after another.
 std::string messages(const Json& list) {
@@ -24,9 +25,10 @@ std::string messages(const Json& list) {
 
 Error error_of(const Json& row, const std::string& key) {
     const Json& e = row.find(key);
-    return e.kind == tarncore::JsonKind::Null
-               ? Error()
-               : Error(items(e)[0].integer, text_at(e, 1), text_at(e, 2), text_at(e, 3));
+    if (e.kind == tarncore::JsonKind::Null) return Error();
+    Error error(items(e)[0].integer, text_at(e, 1), text_at(e, 2), text_at(e, 3));
+    if (items(e).size() > 4 && text_at(e, 4) == "closed") error.kind = ErrorKind::kClosed;
+    return error;
 }
 
 TEST(TlsSessionTest, SplitAndJoinedFlightsAndTheRecordsAfterThem) {

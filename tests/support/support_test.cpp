@@ -105,12 +105,11 @@ TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
     for (const std::size_t length : {259u, 260u, 0u}) {
         NativeString value = (tmp.path() / "").native();
         value.resize(length, 'a');
-        tarntest::ScopedEnv env("LOCALAPPDATA", value);
-        EXPECT_EQ(install_root(), length == 259 ? Path(value) / "Tarnwick" : Path()) << length;
-        EXPECT_EQ(install_record_path(), install_root() / "config" / "install.json");
+        const Layout layout = layout_for(value);
+        EXPECT_EQ(layout.root, length == 259 ? Path(value) / "Tarnwick" : Path()) << length;
+        EXPECT_EQ(layout.install_record, layout.root / "config" / "install.json");
     }
-    tarntest::ScopedEnv unset("LOCALAPPDATA", std::nullopt);
-    EXPECT_EQ(install_root(), Path());
+    EXPECT_EQ(layout_for(std::nullopt).root, Path());
 }
 
 // None of them throws, on a folder, a device, a read-only file or a missing one;

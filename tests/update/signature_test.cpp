@@ -181,18 +181,19 @@ TEST(Signature, DownloadsSignedByMinisign) {
         manifest.sha256 = sha256_hex(served.data(), served.size());
         manifest.signature = signature;
         if (row.find("floor").kind == JsonKind::String) {
-            ASSERT_TRUE(ensure_dir(config_dir()));
-            ASSERT_TRUE(write_file(signed_version_path(), row.get_string("floor", "") + "\n"));
+            ASSERT_TRUE(ensure_dir(box.config));
+            ASSERT_TRUE(write_file(signed_version_path(box), row.get_string("floor", "") + "\n"));
         }
         std::vector<std::string> trusted;
         for (const Json& name : items(row.find("trusted"))) {
             trusted.push_back(keys.public_key(std::get<std::string>(name.value)));
         }
         if (trusted.empty()) trusted.push_back(keys.public_key("first"));
-        const Path dest = cache_dir() / "update.bin";
-        const Error error = UpdateClient(trusted).download(manifest, dest, {});
+        const Path dest = box.cache / "update.bin";
+        const Error error =
+            UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
         EXPECT_EQ(error_text(error) + " / " + file_bytes(dest) + " / " +
-                      file_bytes(signed_version_path()),
+                      file_bytes(signed_version_path(box)),
                   fill(row.get_string("outcome", "")));
     }
 }
@@ -226,8 +227,8 @@ TEST(Signature, SignedReleaseFolder) {
     ASSERT_EQ(error_text(client.check_update(manifest)), "0  : ");
     EXPECT_NE(manifest.signature.find("\ntrusted comment: tarnwick 1.3.0 expires 2099-12-31\n"),
               std::string::npos);
-    EXPECT_EQ(error_text(client.download(manifest, cache_dir() / "update.bin", {})), "0  : ");
-    EXPECT_EQ(file_bytes(cache_dir() / "update.bin"), "MZ signed");
+    EXPECT_EQ(error_text(client.download(manifest, box.cache / "update.bin", {})), "0  : ");
+    EXPECT_EQ(file_bytes(box.cache / "update.bin"), "MZ signed");
     EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-V", "-q", "-P", keys.public_key("first"),
                                 "-m", unix_path(site / "releases" / "1.3.0" / "tarn.exe")}),
               0);
