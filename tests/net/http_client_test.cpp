@@ -48,14 +48,10 @@ std::string shown(const HttpResponse& response, const Error& error) {
     return std::to_string(response.status) + " " + body;
 }
 
-// Holds what it is given, and counts how often it had to start over.
+// Holds what it is given since the body last started over.
 struct StringSink final : tarncore::BodySink {
     std::string bytes;
-    int restarts = 0;
-    void restart() override {
-        bytes.clear();
-        ++restarts;
-    }
+    void restart() override { bytes.clear(); }
     void take(const char* data, std::size_t length) override { bytes.append(data, length); }
 };
 
@@ -68,39 +64,37 @@ bool has(const Json& row, const char* key) {
 // N>": N bytes of the server's pattern); requests: how many the origin saw
 // (default: one per attempt); cert: the origin's certificate, as
 // test_server.py names it (none: plain HTTP).
-class Exchange {
-public:
+struct Exchange {
     Exchange() {
         for (const char* name :
              {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
-            env_.emplace_front(name, std::nullopt);
+            env.emplace_front(name, std::nullopt);
         }
     }
 
     // The origin with `script` ({plain}: the other server's base), the other
-    // (a proxy, or a plain server a redirect may lead to) with `other`.
-    void start(const Json& row, const std::string& script, const std::string& other = "") {
-        if (!other.empty()) {
-            ASSERT_TRUE(other_.start(other)) << other_.last_error();
+    // (a proxy, or a plain server a redirect may lead to) with `second`.
+    void start(const Json& row, const std::string& script, const std::string& second = "") {
+        if (!second.empty()) {
+            ASSERT_TRUE(other.start(second)) << other.last_error();
         }
-        ASSERT_TRUE(origin_.start(tarntest::replace_all(script, "{plain}", other_.base_url()),
-                                  {tarntest::server_cert(row.get_string("cert", ""))}))
-            << origin_.last_error();
+        ASSERT_TRUE(origin.start(tarntest::replace_all(script, "{plain}", other.base_url()),
+                                 {tarntest::server_cert(row.get_string("cert", ""))}))
+            << origin.last_error();
     }
 
     // {proxy}: the other server's address; {origin}: the origin's host:port; {base}: its URL.
     std::string fill(const std::string& text) const {
-        const std::string& base = origin_.base_url();
+        const std::string& base = origin.base_url();
         return tarntest::replace_all(
             tarntest::replace_all(
-                tarntest::replace_all(text, "{proxy}",
-                                      "127.0.0.1:" + std::to_string(other_.port())),
+                tarntest::replace_all(text, "{proxy}", "127.0.0.1:" + std::to_string(other.port())),
                 "{origin}", base.substr(base.find("//") + 2)),
             "{base}", base);
     }
 
     void set_env(const std::string& name, const std::string& value) {
-        env_.emplace_front(name, tarncore::native_from_text(fill(value)));
+        env.emplace_front(name, tarncore::native_from_text(fill(value)));
     }
 
     // Runs the request; with `streamed`, into a sink; checks outcome and the
@@ -110,7 +104,7 @@ public:
         StringSink sink;
         std::int64_t last = 0, total = 0;
         bool steady = true;
-        request.url = row.get_string("url", origin_.url(row.get_string("path", "/file?v=1")));
+        request.url = row.get_string("url", origin.url(row.get_string("path", "/file?v=1")));
         request.headers["X-Trace"] = "kept";
         request.sink = streamed ? &sink : nullptr;
         request.progress = [&](std::int64_t received, std::int64_t expected) {
@@ -133,21 +127,16 @@ public:
         }
         if (!has(row, "url")) {
             EXPECT_EQ(
-                origin_.http_requests().size(),
+                origin.http_requests().size(),
                 row.get_int("requests", std::min<std::int64_t>(row.get_int("retries", 0) + 1, 3)));
         }
     }
 
-    const TestServer& origin() const { return origin_; }
-    const TestServer& other() const { return other_; }
-
+    TestServer origin, other;
+    std::list<tarntest::ScopedEnv> env;  // undone last first
     Error error;
     HttpResponse response;
     double took = 0;
-
-private:
-    TestServer origin_, other_;
-    std::list<tarntest::ScopedEnv> env_;  // undone last first
 };
 
 // name; script: the origin's (url instead: a request that starts nothing);
@@ -190,14 +179,14 @@ TEST_P(HttpExchange, ComesBackAfterItsRetries) {
     EXPECT_EQ(log.lines("ERROR", "http"),
               std::vector<std::string>(row.get_int("errors", 0), x.error.message));
     if (has(row, "last")) {
-        const Json seen = x.origin().http_requests().back();
+        const Json seen = x.origin.http_requests().back();
         EXPECT_EQ(seen.get_string("method", "") + " " + seen.get_string("body", "") + " " +
                       header(seen, "Content-Length") + " " + header(seen, "X-Trace"),
                   row.get_string("last", ""));
     }
     if (has(row, "targets")) {
         std::string targets;
-        for (const TestServer* at : {&x.origin(), &x.other()}) {
+        for (const TestServer* at : {&x.origin, &x.other}) {
             for (const Json& r : at->http_requests()) targets += r.get_string("target", "") + " ";
         }
         EXPECT_EQ(targets, row.get_string("targets", ""));
@@ -231,7 +220,7 @@ TEST_P(HttpResumed, GoesOnWithARange) {
         HttpRequest request;
         x.run(row, request, streamed);
         std::string ranges;
-        for (const Json& r : x.origin().http_requests()) {
+        for (const Json& r : x.origin.http_requests()) {
             ranges +=
                 (ranges.empty() ? "" : "|") + header(r, "Range") + " " + header(r, "If-Range");
         }
@@ -267,7 +256,7 @@ TEST_P(HttpProxied, GoesThroughTheProxy) {
         if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         asked.clear();
         int relayed = 0;
-        for (const Json& r : x.other().requests()) {
+        for (const Json& r : x.other.requests()) {
             if (r.get_string("event", "") == "relayed") {
                 relayed += r.get_int("up", 0) > 0 && r.get_int("down", 0) > 0;
             } else {
