@@ -9,8 +9,7 @@ import random
 NOTE = ("Made by make_sha256_vectors.py with Python's hashlib. Rows: "
         "[hex, message, digest] with the lengths of NIST's byte-oriented sets: ShortMsg "
         "(every length 0..64 bytes) and LongMsg (163 + 99k bytes, k = 0..63), random "
-        "messages; [monte, seed, 100 digests]: NIST's Monte Carlo chain, each checkpoint "
-        "after 1000 hashes of MD[i-3] || MD[i-2] || MD[i-1]; [text, message, digest] and "
+        "messages; [text, message, digest] and "
         "[repeat, byte, count, digest]: FIPS 180-4's examples; [lcg, length, digest]: "
         "every length 0..300 and a few large ones, byte i the top byte of step i of "
         "x = x * 1103515245 + 12345 mod 2^32 from x = length.")
@@ -30,15 +29,6 @@ def main():
     for n in list(range(0, 65)) + [163 + 99 * k for k in range(64)]:
         msg = bytes(rng.getrandbits(8) for _ in range(n))
         rows.append(["hex", msg.hex(), hashlib.sha256(msg).hexdigest()])
-    seed = bytes(rng.getrandbits(8) for _ in range(32))
-    monte = ["monte", seed.hex()]
-    for j in range(100):
-        md = [seed, seed, seed]
-        for _ in range(1000):
-            md = [md[1], md[2], hashlib.sha256(md[0] + md[1] + md[2]).digest()]
-        seed = md[2]
-        monte.append(seed.hex())
-    rows.append(monte)
     rows.append(["text", "abc", hashlib.sha256(b"abc").hexdigest()])
     two = b"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"
     rows.append(["text", two.decode(), hashlib.sha256(two).hexdigest()])

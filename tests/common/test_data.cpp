@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "support/layout.h"
 #include "tests/common/error_text.h"
 #include "tests/common/test_env.h"
@@ -28,6 +30,58 @@ Json::Array json_rows(const std::string& relative, const std::string& section) {
     Json::Array rows = items(section.empty() ? table : table.find(section));
     if (rows.empty()) ADD_FAILURE() << "no rows in " << section << " of tests/data/" << relative;
     return rows;
+}
+
+Json::Array rows_of_kind(const std::string& relative, const std::string& kind) {
+    Json::Array out;
+    for (const Json& row : json_rows(relative)) {
+        if (text_at(row, 0) == kind) out.push_back(row);
+    }
+    return out;
+}
+
+Json::Array kind_groups(const std::string& relative, const std::vector<std::string>& kinds) {
+    Json::Array out;
+    for (const std::string& kind : kinds) {
+        out.emplace_back(
+            Json::Object{{"name", Json(kind)}, {"rows", rows_of_kind(relative, kind)}});
+    }
+    return out;
+}
+
+std::string row_name(const testing::TestParamInfo<Json>& info) {
+    const Json& row = info.param;
+    std::string text = row.get_string("name", row.get_string("seed", ""));
+    const bool named = !text.empty();
+    if (!named) text = text_at(row, 0);
+    if (!named && text.size() < 8) text += " " + text_at(row, 1);  // a kind, then what it holds
+    std::string name;
+    for (const char c : text.substr(0, 48)) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            name += c;
+        } else if (!name.empty() && name.back() != '_') {
+            name += '_';
+        }
+    }
+    // A name of digits alone would be taken by CMake's discovery for an index.
+    if (named && name.find_first_not_of("0123456789_") != std::string::npos) return name;
+    return (name.empty() ? "row" : name) + (name.ends_with('_') ? "" : "_") +
+           std::to_string(info.index);
+}
+
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 const Json::Array& items(const Json& value) {
@@ -72,8 +126,6 @@ std::string replace_all(std::string text, const std::string& key, const std::str
 
 }  // namespace tarntest
 
-namespace tarncore {
-void PrintTo(const Json& row, std::ostream* out) {
+void tarncore::PrintTo(const Json& row, std::ostream* out) {
     *out << row.get_string("name", "");
 }
-}  // namespace tarncore

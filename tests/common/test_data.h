@@ -1,18 +1,17 @@
-// Rows of table-driven tests kept as JSON under tests/data/, for rows that
-// nest (server scripts, file trees) and for flat ones alike.
+// Rows of table-driven tests kept as JSON under tests/data/, each row a test
+// of its own: TARN_ROWS(Suite, "area/file.json", "section") makes Suite a
+// fixture whose TEST_P bodies read the row with GetParam().
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "support/json.h"
 #include "support/layout.h"
 #include "tests/common/test_env.h"
-
-namespace tarncore {
-/// A row of a TEST_P table shows in test lists by its "name".
-void PrintTo(const Json& row, std::ostream* out);
-}  // namespace tarncore
 
 namespace tarntest {
 
@@ -26,9 +25,36 @@ tarncore::Json read_json(const std::string& relative);
 /// itself when `section` is empty); a test failure when there are none.
 tarncore::Json::Array json_rows(const std::string& relative, const std::string& section = "rows");
 
+/// The array rows of "rows" in tests/data/<relative> whose first cell is `kind`.
+tarncore::Json::Array rows_of_kind(const std::string& relative, const std::string& kind);
+/// For vector sets too large for a test a row: per kind, {"name": kind,
+/// "rows": the rows_of_kind}.
+tarncore::Json::Array kind_groups(const std::string& relative,
+                                  const std::vector<std::string>& kinds);
+
+/// A test's name for its row: the row's "name" (or "seed"), or for an array
+/// its first cell (two when the first is short) and its index; letters and
+/// digits kept, the rest "_".
+std::string row_name(const testing::TestParamInfo<tarncore::Json>& info);
+
+using Row = testing::TestWithParam<tarncore::Json>;
+
+#define TARN_ROWS(suite, file, section)                                                          \
+    using suite = tarntest::Row;                                                                 \
+    INSTANTIATE_TEST_SUITE_P(Rows, suite, testing::ValuesIn(tarntest::json_rows(file, section)), \
+                             tarntest::row_name)
+
+/// \xHH in a cell as the byte HH: rows that need bytes JSON cannot hold.
+std::string unescape(const std::string& text);
+
 /// The elements of an array, the members of an object; empty for anything else.
 const tarncore::Json::Array& items(const tarncore::Json& value);
 const tarncore::Json::Object& members(const tarncore::Json& value);
+/// Whether the member `key` of a row is true.
+inline bool flag(const tarncore::Json& row, const std::string& key) {
+    const tarncore::Json& value = row.find(key);
+    return value.kind == tarncore::JsonKind::Bool && std::get<bool>(value.value);
+}
 /// An array of strings as lines, each ended by "\n".
 std::string lines(const tarncore::Json& value);
 
@@ -55,3 +81,8 @@ inline std::string text_at(const Json& row, std::size_t i) {
 }
 
 }  // namespace tarntest
+
+namespace tarncore {
+// Test lists show a row compactly.
+void PrintTo(const Json& row, std::ostream* out);
+}  // namespace tarncore

@@ -1,4 +1,5 @@
 #include "tests/common/test_env.h"
+#include "tests/common/test_data.h"
 
 #include <atomic>
 #include <cctype>
@@ -77,29 +78,15 @@ std::vector<std::vector<std::string>> data_rows(const std::string& relative) {
         ADD_FAILURE() << "no rows in tests/data/" << relative;
     }
     std::vector<std::vector<std::string>> rows;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
         const std::string line = text.substr(start, end - start);
-        start = end + 1;
         if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> row(1);
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            if (line.compare(i, 3, " | ") == 0) {
-                row.emplace_back();
-                i += 2;
-            } else if (line.compare(i, 2, "\\x") == 0 && i + 3 < line.size() &&
-                       std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
-                       std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
-                row.back().push_back(
-                    static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16)));
-                i += 3;
-            } else {
-                row.back().push_back(line[i]);
-            }
+        rows.emplace_back();
+        for (std::size_t at = 0, bar = 0; bar != std::string::npos; at = bar + 3) {
+            bar = line.find(" | ", at);
+            rows.back().push_back(unescape(line.substr(at, bar - at)));
         }
-        rows.push_back(row);
     }
     return rows;
 }

@@ -155,4 +155,12 @@ void TestServer::stop() {
     port_ = 0;
 }
 
+ServerCert server_cert(const std::string& name) {
+    for (ServerCert cert :
+         {ServerCert::Good, ServerCert::Untrusted, ServerCert::Expired, ServerCert::WrongHost}) {
+        if (name == cert_name(cert)) return cert;
+    }
+    return ServerCert::None;
+}
+
 }  // namespace tarntest

@@ -18,6 +18,10 @@ namespace tarntest {
 /// by the run's test CA, which the test process trusts.
 enum class ServerCert { None, Good, Untrusted, Expired, WrongHost };
 
+/// The certificate by the name test_server.py gives it ("good", "wronghost"
+/// ...); None for any other.
+ServerCert server_cert(const std::string& name);
+
 struct ServerOptions {
     ServerCert cert = ServerCert::None;
     bool client_auth = false;  // the TLS server demands a client certificate

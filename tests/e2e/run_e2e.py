@@ -156,6 +156,9 @@ class World:
         # A fresh user has no PATH of their own; the build's prefix may have one from tests.
         subprocess.run(["wine", "reg", "delete", "HKCU\\Environment", "/v", "Path", "/f"],
                        env=env, capture_output=True)
+        # Nor a proxy setting of the net tests that Wine wrote to disk before they undid it.
+        subprocess.run(["wine", "reg", "add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t",
+                        "REG_DWORD", "/d", "0", "/f"], env=env, capture_output=True)
 
     def make_installed(self, prefix):
         clone(self.template, prefix)

@@ -48,14 +48,10 @@ std::string shown(const HttpResponse& response, const Error& error) {
     return std::to_string(response.status) + " " + body;
 }
 
-// Holds what it is given, and counts how often it had to start over.
+// Holds what it is given since the body last started over.
 struct StringSink final : tarncore::BodySink {
     std::string bytes;
-    int restarts = 0;
-    void restart() override {
-        bytes.clear();
-        ++restarts;
-    }
+    void restart() override { bytes.clear(); }
     void take(const char* data, std::size_t length) override { bytes.append(data, length); }
 };
 
@@ -63,141 +59,204 @@ bool has(const Json& row, const char* key) {
     return row.find(key).kind != tarncore::JsonKind::Null;
 }
 
-// One row of tests/data/net/exchanges.json (its "_" says what the fields mean);
-// `logs`: the WARN and ERROR lines are checked too.
-void exchange(const Json& c, bool streamed, bool logs) {
-    SCOPED_TRACE(c.get_string("name", "") + (streamed ? " (sink)" : ""));
-    const std::string cert = c.get_string("cert", "");
-    // The proxy, or a plain server a redirect may lead to ({plain}).
-    TestServer server, other;
-    if (has(c, "proxy") || has(c, "plain")) {
-        ASSERT_TRUE(other.start(has(c, "plain") ? c.find("plain").dump(false)
-                                                : "[" + c.find("proxy").dump(false) + "]"))
-            << other.last_error();
+// One request of a row through HttpClient::execute. Every fixture's rows have
+// outcome: the error as error_text writes it, or the status and body ("<pattern
+// N>": N bytes of the server's pattern); requests: how many the origin saw
+// (default: one per attempt); cert: the origin's certificate, as
+// test_server.py names it (none: plain HTTP).
+struct Exchange {
+    Exchange() {
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
+            env.emplace_front(name, std::nullopt);
+        }
     }
-    if (!has(c, "url")) {
-        const std::string script = has(c, "proxy")
-                                       ? R"([{"path":"/file","body":"arrived","times":0}])"
-                                       : c.find("script").dump(false);
-        ASSERT_TRUE(server.start(tarntest::replace_all(script, "{plain}", other.base_url()),
-                                 {cert.empty()     ? ServerCert::None
-                                  : cert == "good" ? ServerCert::Good
-                                                   : ServerCert::WrongHost}))
-            << server.last_error();
+
+    // The origin with `script` ({plain}: the other server's base), the other
+    // (a proxy, or a plain server a redirect may lead to) with `second`.
+    void start(const Json& row, const std::string& script, const std::string& second = "") {
+        if (!second.empty()) {
+            ASSERT_TRUE(other.start(second)) << other.last_error();
+        }
+        ASSERT_TRUE(origin.start(tarntest::replace_all(script, "{plain}", other.base_url()),
+                                 {tarntest::server_cert(row.get_string("cert", ""))}))
+            << origin.last_error();
     }
-    const std::string host = server.base_url().substr(server.base_url().find("//") + 2);
-    const auto fill = [&](const std::string& text) {
+
+    // {proxy}: the other server's address; {origin}: the origin's host:port; {base}: its URL.
+    std::string fill(const std::string& text) const {
+        const std::string& base = origin.base_url();
         return tarntest::replace_all(
             tarntest::replace_all(
                 tarntest::replace_all(text, "{proxy}", "127.0.0.1:" + std::to_string(other.port())),
-                "{origin}", host),
-            "{base}", server.base_url());
-    };
-    std::list<tarntest::ScopedEnv> env;  // undone last first
-    for (const char* name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
-        env.emplace_front(name, std::nullopt);
+                "{origin}", base.substr(base.find("//") + 2)),
+            "{base}", base);
     }
-    for (const auto& [name, value] : tarntest::members(c.find("env"))) {
-        env.emplace_front(name,
-                          tarncore::native_from_text(fill(std::get<std::string>(value.value))));
+
+    void set_env(const std::string& name, const std::string& value) {
+        env.emplace_front(name, tarncore::native_from_text(fill(value)));
     }
-    std::optional<tarntest::ScopedUserProxy> user;
-    if (has(c, "system")) {
-        const Json& system = c.find("system");
-        user.emplace(fill(system.get_string("proxy", "")), system.get_string("bypass", ""));
-        if (!user->available()) return;  // no such setting on this platform
-    }
-    StringSink sink;
-    std::int64_t last = 0, total = 0;
-    bool steady = true;
-    HttpRequest request;
-    request.method = c.get_string("method", "GET");
-    request.url = c.get_string("url", server.url(c.get_string("path", "/file?v=1")));
-    if (request.method == "POST") request.body = R"({"name":"bot"})";
-    request.headers["X-Trace"] = "kept";
-    request.timeout_ms = static_cast<std::uint32_t>(c.get_int("timeout_ms", 20000));
-    request.stall_window_ms = static_cast<std::uint32_t>(c.get_int("stall_ms", 30000));
-    request.whole_answer_deadline = has(c, "whole");
-    request.max_body_bytes = c.get_int("max_body", request.max_body_bytes);
-    request.sink = streamed ? &sink : nullptr;
-    request.progress = [&](std::int64_t received, std::int64_t expected) {
-        steady = steady && received >= last;
-        last = received;
-        total = expected;
-    };
-    ConsoleCapture log;
-    Error error;
-    const auto start = std::chrono::steady_clock::now();
-    HttpResponse response = HttpClient::execute(request, error);
-    const double took =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (streamed) {
-        EXPECT_EQ(response.streamed, static_cast<std::int64_t>(sink.bytes.size()));
-        response.body = sink.bytes;
-    }
-    EXPECT_EQ(shown(response, error), fill(c.get_string("outcome", "")));
-    EXPECT_LT(took, c.get_int("max_seconds", 1000));
-    // The meter never goes back unless the body started over.
-    if (has(c, "meter")) {
-        EXPECT_EQ(std::to_string(last) + "/" + std::to_string(total) +
-                      (steady ? " steady" : " restarted"),
-                  c.get_string("meter", ""));
-    }
-    const int retries = static_cast<int>(c.get_int("retries", 0));
-    if (logs) {
-        // A failed attempt looks like the last one; an answer was retried for an empty body.
-        const std::string attempt =
-            request.method + " " + request.url + " status=" +
-            (error.failed() ? std::to_string(response.status) + " body=" +
-                                  std::to_string(response.body.size()) + " err=" + error.message
-                            : "200 body=0");
-        const std::string note = c.get_string("note", "");
-        std::vector<std::string> warns;
-        for (int i = 1; i <= retries; ++i) {
-            if (!note.empty()) warns.push_back(note);
-            warns.push_back(attempt + ", retry " + std::to_string(i));
+
+    // Runs the request; with `streamed`, into a sink; checks outcome and the
+    // number of requests, and that the meter never went back unless the body
+    // started over (`meter`: its last report, "steady" or "restarted").
+    void run(const Json& row, HttpRequest& request, bool streamed = false) {
+        StringSink sink;
+        std::int64_t last = 0, total = 0;
+        bool steady = true;
+        request.url = row.get_string("url", origin.url(row.get_string("path", "/file?v=1")));
+        request.headers["X-Trace"] = "kept";
+        request.sink = streamed ? &sink : nullptr;
+        request.progress = [&](std::int64_t received, std::int64_t expected) {
+            steady = steady && received >= last;
+            last = received;
+            total = expected;
+        };
+        const auto start = std::chrono::steady_clock::now();
+        response = HttpClient::execute(request, error);
+        took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (streamed) {
+            EXPECT_EQ(response.streamed, static_cast<std::int64_t>(sink.bytes.size()));
+            response.body = sink.bytes;
         }
-        if (!note.empty() && response.body.empty() && retries < 3) warns.push_back(note);
-        EXPECT_EQ(log.lines("WARN", "http"), warns);
-        EXPECT_EQ(log.lines("ERROR", "http"),
-                  std::vector<std::string>(c.get_int("errors", 0), error.message));
+        EXPECT_EQ(shown(response, error), fill(row.get_string("outcome", "")));
+        if (has(row, "meter")) {
+            EXPECT_EQ(std::to_string(last) + "/" + std::to_string(total) +
+                          (steady ? " steady" : " restarted"),
+                      row.get_string("meter", ""));
+        }
+        if (!has(row, "url")) {
+            EXPECT_EQ(
+                origin.http_requests().size(),
+                row.get_int("requests", std::min<std::int64_t>(row.get_int("retries", 0) + 1, 3)));
+        }
     }
-    if (has(c, "url")) return;  // nothing was started
-    const std::vector<Json> seen = server.http_requests();
-    ASSERT_EQ(seen.size(), c.get_int("requests", std::min(retries + 1, 3)));
-    if (has(c, "last")) {
-        EXPECT_EQ(seen.back().get_string("method", "") + " " + seen.back().get_string("body", "") +
-                      " " + header(seen.back(), "Content-Length") + " " +
-                      header(seen.back(), "X-Trace"),
-                  c.get_string("last", ""));
+
+    TestServer origin, other;
+    std::list<tarntest::ScopedEnv> env;  // undone last first
+    Error error;
+    HttpResponse response;
+    double took = 0;
+};
+
+// name; script: the origin's (url instead: a request that starts nothing);
+// method (default GET; a POST sends {"name":"bot"}); path (default
+// /file?v=1); timeout_ms; max_body; retries: the WARN retry lines; errors: the
+// ERROR lines; note: the WARN line of each empty 200; last: method, body,
+// Content-Length and X-Trace of the last request; plain: a second, plain
+// server's script ({plain}); targets: the targets the origin, then the plain
+// server, saw.
+TARN_ROWS(HttpExchange, "net/exchanges.json", "rows");
+TEST_P(HttpExchange, ComesBackAfterItsRetries) {
+    const Json& row = GetParam();
+    Exchange x;
+    if (!has(row, "url")) {
+        ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false),
+                                        has(row, "plain") ? row.find("plain").dump(false) : ""));
     }
-    if (has(c, "targets")) {
+    HttpRequest request;
+    request.method = row.get_string("method", "GET");
+    if (request.method == "POST") request.body = R"({"name":"bot"})";
+    request.timeout_ms = static_cast<std::uint32_t>(row.get_int("timeout_ms", 20000));
+    request.max_body_bytes = row.get_int("max_body", request.max_body_bytes);
+    ConsoleCapture log;
+    x.run(row, request);
+    // A failed attempt looks like the last one; an answer was retried for an empty body.
+    const std::string attempt =
+        request.method + " " + request.url + " status=" +
+        (x.error.failed() ? std::to_string(x.response.status) + " body=" +
+                                std::to_string(x.response.body.size()) + " err=" + x.error.message
+                          : "200 body=0");
+    const std::string note = row.get_string("note", "");
+    const int retries = static_cast<int>(row.get_int("retries", 0));
+    std::vector<std::string> warns;
+    for (int i = 1; i <= retries; ++i) {
+        if (!note.empty()) warns.push_back(note);
+        warns.push_back(attempt + ", retry " + std::to_string(i));
+    }
+    if (!note.empty() && x.response.body.empty() && retries < 3) warns.push_back(note);
+    EXPECT_EQ(log.lines("WARN", "http"), warns);
+    EXPECT_EQ(log.lines("ERROR", "http"),
+              std::vector<std::string>(row.get_int("errors", 0), x.error.message));
+    if (has(row, "last")) {
+        const Json seen = x.origin.http_requests().back();
+        EXPECT_EQ(seen.get_string("method", "") + " " + seen.get_string("body", "") + " " +
+                      header(seen, "Content-Length") + " " + header(seen, "X-Trace"),
+                  row.get_string("last", ""));
+    }
+    if (has(row, "targets")) {
         std::string targets;
-        for (const TestServer* at : {&server, &other}) {
+        for (const TestServer* at : {&x.origin, &x.other}) {
             for (const Json& r : at->http_requests()) targets += r.get_string("target", "") + " ";
         }
-        EXPECT_EQ(targets, c.get_string("targets", ""));
+        EXPECT_EQ(targets, row.get_string("targets", ""));
     }
-    if (has(c, "ranges")) {
+}
+
+// name; script; timeout_ms; whole: the whole answer within timeout_ms;
+// stall_ms: the stall window (0: none); max_seconds: what the row may take.
+TARN_ROWS(HttpPaced, "net/exchanges.json", "paced");
+TEST_P(HttpPaced, KeepsItsDeadlines) {
+    const Json& row = GetParam();
+    Exchange x;
+    ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false)));
+    HttpRequest request;
+    request.timeout_ms = static_cast<std::uint32_t>(row.get_int("timeout_ms", 20000));
+    request.stall_window_ms = static_cast<std::uint32_t>(row.get_int("stall_ms", 30000));
+    request.whole_answer_deadline = has(row, "whole");
+    x.run(row, request);
+    EXPECT_LT(x.took, row.get_int("max_seconds", 0));
+}
+
+// name; script: a body that breaks; ranges: the Range and If-Range of each
+// request; meter. Read into memory and through a sink alike.
+TARN_ROWS(HttpResumed, "net/exchanges.json", "resume");
+TEST_P(HttpResumed, GoesOnWithARange) {
+    for (const bool streamed : {false, true}) {
+        SCOPED_TRACE(streamed ? "into a sink" : "in memory");
+        const Json& row = GetParam();
+        Exchange x;
+        ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false)));
+        HttpRequest request;
+        x.run(row, request, streamed);
         std::string ranges;
-        for (const Json& r : seen) {
+        for (const Json& r : x.origin.http_requests()) {
             ranges +=
                 (ranges.empty() ? "" : "|") + header(r, "Range") + " " + header(r, "If-Range");
         }
-        EXPECT_EQ(ranges, c.get_string("ranges", ""));
+        EXPECT_EQ(ranges, row.get_string("ranges", ""));
     }
-    if (!has(c, "asked")) return;
-    // What the proxy was asked (method, target, credentials) and how many
-    // connections it relayed both ways; a relay is recorded when both ends
-    // have closed, just after the answer.
-    const std::string expected = fill(c.get_string("asked", ""));
+}
+
+// name; proxy: the test proxy's behaviour; env: variables naming it; system:
+// the user's setting (proxy, bypass; only where there is one); asked: method,
+// target and Proxy-Authorization of each request the proxy saw, then how many
+// connections it relayed both ways. The origin answers /file with "arrived".
+TARN_ROWS(HttpProxied, "net/exchanges.json", "proxied");
+TEST_P(HttpProxied, GoesThroughTheProxy) {
+    const Json& row = GetParam();
+    Exchange x;
+    ASSERT_NO_FATAL_FAILURE(x.start(row, R"([{"path":"/file","body":"arrived","times":0}])",
+                                    "[" + row.find("proxy").dump(false) + "]"));
+    for (const auto& [name, value] : tarntest::members(row.find("env"))) {
+        x.set_env(name, std::get<std::string>(value.value));
+    }
+    std::optional<tarntest::ScopedUserProxy> user;
+    if (has(row, "system")) {
+        const Json& system = row.find("system");
+        user.emplace(x.fill(system.get_string("proxy", "")), system.get_string("bypass", ""));
+        if (!user->available()) GTEST_SKIP() << "no user proxy setting on this platform";
+    }
+    HttpRequest request;
+    x.run(row, request);
+    // A relay is recorded when both ends have closed, just after the answer.
+    const std::string expected = x.fill(row.get_string("asked", ""));
     std::string asked;
     for (int wait = 0; wait < 100 && asked != expected; ++wait) {
         if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         asked.clear();
         int relayed = 0;
-        for (const Json& r : other.requests()) {
+        for (const Json& r : x.other.requests()) {
             if (r.get_string("event", "") == "relayed") {
                 relayed += r.get_int("up", 0) > 0 && r.get_int("down", 0) > 0;
             } else {
@@ -208,44 +267,6 @@ void exchange(const Json& c, bool streamed, bool logs) {
         asked += "relayed " + std::to_string(relayed);
     }
     EXPECT_EQ(asked, expected);
-}
-
-void each(const char* section, bool streamed_too) {
-    for (const Json& c : tarntest::json_rows("net/exchanges.json", section)) {
-        exchange(c, false, false);
-        if (streamed_too) exchange(c, true, false);
-    }
-}
-
-}  // namespace
-
-namespace {
-
-class HttpClientExchange : public testing::TestWithParam<Json> {};
-
-TEST_P(HttpClientExchange, ComesBackAfterItsRetries) {
-    exchange(GetParam(), false, true);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, HttpClientExchange,
-                         testing::ValuesIn(tarntest::json_rows("net/exchanges.json")),
-                         [](const auto& info) { return info.param.get_string("name", "unnamed"); });
-
-// Deadlines a trickle cannot stretch, the stall rule and the redirect cap;
-// each row also bounds the time it may take.
-TEST(HttpClient, DeadlinesAndTheStallRule) {
-    each("paced", false);
-}
-
-// A broken body goes on with a Range request where the server allows it, in
-// memory and through a sink alike.
-TEST(HttpClient, ResumesABrokenDownload) {
-    each("resume", true);
-}
-
-// Through a loopback proxy named by the environment or the user's setting.
-TEST(HttpClient, GoesThroughAProxy) {
-    each("proxied", false);
 }
 
 TEST(HttpClient, ConnectAndSendFailuresComeBackAsTheyWere) {

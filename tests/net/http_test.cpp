@@ -23,26 +23,32 @@ using tarntest::text_at;
 
 const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 
-// Rows: method, headers, body, then the bytes sent; "refuse" rows: the error
-// instead, and nothing sent.
-TEST(HttpWrite, RequestBytes) {
-    const Json table = tarntest::read_json("net/requests.json");
-    for (const char* section : {"rows", "refuse"}) {
-        for (const Json& row : items(table.find(section))) {
-            HttpRequest request;
-            request.method = text_at(row, 0);
-            for (const Json& pair : items(items(row)[1])) {
-                request.headers[text_at(pair, 0)] = text_at(pair, 1);
-            }
-            const bool refused = std::string(section) == "refuse";
-            request.body = refused ? "" : text_at(row, 2);
-            MemoryTransport transport;
-            const Error error = write_request(transport, request, kUrl);
-            EXPECT_EQ(refused ? error_text(error) : transport.sent(),
-                      text_at(row, refused ? 2 : 3));
-            EXPECT_EQ(transport.send_calls() + error.ok(), refused ? 0u : 2u);
-        }
-    }
+HttpRequest request_of(const Json& row) {
+    HttpRequest request;
+    request.method = text_at(row, 0);
+    for (const Json& pair : items(items(row)[1]))
+        request.headers[text_at(pair, 0)] = text_at(pair, 1);
+    return request;
+}
+
+// [method, the caller's headers, body, the bytes sent for kUrl].
+TARN_ROWS(HttpRequestSent, "net/requests.json", "rows");
+TEST_P(HttpRequestSent, WritesTheBytes) {
+    HttpRequest request = request_of(GetParam());
+    request.body = text_at(GetParam(), 2);
+    MemoryTransport transport;
+    EXPECT_EQ(error_text(write_request(transport, request, kUrl)), "0  : ");
+    EXPECT_EQ(transport.sent(), text_at(GetParam(), 3));
+    EXPECT_EQ(transport.send_calls(), 1u);
+}
+
+// [method, the caller's headers, the error]: nothing is sent.
+TARN_ROWS(HttpRequestRefused, "net/requests.json", "refuse");
+TEST_P(HttpRequestRefused, SendsNothing) {
+    MemoryTransport transport;
+    EXPECT_EQ(error_text(write_request(transport, request_of(GetParam()), kUrl)),
+              text_at(GetParam(), 2));
+    EXPECT_EQ(transport.send_calls(), 0u);
 }
 
 // "<status> <reason> | <body>", and " ! <error>" after a failure.
@@ -51,45 +57,46 @@ std::string outcome(const HttpResponse& r, const Error& error) {
            (error.failed() ? " ! " + error_text(error) : "");
 }
 
-// The seeds of the response fuzzer are the wires of this table: bodies framed
-// by the head decode the same however the bytes arrive.
-TEST(HttpRead, DecodesTheResponseTableInAnySplit) {
-    const Json table = tarntest::read_json("net/responses.json");
-    ASSERT_FALSE(items(table.find("rows")).empty());
-    for (const Json& row : items(table.find("rows"))) {
-        std::string seed;
-        const std::string name = row.get_string("seed", "");
-        ASSERT_TRUE(
-            read_file(tarntest::source_path("tests/data/seeds/http_response_fuzz/" + name), seed));
-        const auto control = static_cast<unsigned char>(seed[0]);
-        const auto limit = static_cast<unsigned char>(seed[1]);
-        std::vector<std::size_t> at;
-        for (const Json& n : items(row.find("at"))) at.push_back(n.integer);
-        for (std::size_t piece : {0, 1, 2, 7}) {
-            if ((row.find("sniffed").kind != JsonKind::Null || !at.empty()) && piece != 0) break;
-            MemoryTransport transport(seed.substr(2));
-            transport.split_every(piece);
-            transport.split_at(at);
-            if (control & 0x80) transport.end_with(tarncore::receive_timeout_error());
-            if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
-            std::string progress;
-            Error error;
-            std::string buffer;
-            HttpResponse response;
-            if (read_until(transport, buffer, "\r\n\r\n", error, kMaxHeaderBytes)) {
-                response = read_response(
-                    transport, buffer, error,
-                    [&](std::int64_t got, std::int64_t total) {
-                        progress += (progress.empty() ? "" : " ") + std::to_string(got) + "/" +
-                                    std::to_string(total);
-                    },
-                    limit ? limit - 1 : kDefaultMaxBodyBytes);
-            }
-            const std::string where = name + " in pieces of " + std::to_string(piece);
-            EXPECT_EQ(outcome(response, error), row.get_string("outcome", "")) << where;
-            if (piece == 0 && row.find("progress").kind != JsonKind::Null) {
-                EXPECT_EQ(progress, row.get_string("progress", "")) << where;
-            }
+// seed: the wire in tests/data/seeds/http_response_fuzz, also a seed of the
+// response fuzzer (first byte: 0x80 a time-out after it, 0x40 an unclean TLS
+// end; second: the body limit + 1, 0 for the default); outcome: status reason
+// | body ! error; progress: received/total of each call when it arrives
+// whole; at: receive sizes; sniffed: chunks guessed from what came with the
+// head. Bodies framed by the head decode the same however the bytes arrive.
+TARN_ROWS(HttpResponseWire, "net/responses.json", "rows");
+TEST_P(HttpResponseWire, DecodesInAnySplit) {
+    const Json& row = GetParam();
+    std::string seed;
+    ASSERT_TRUE(read_file(
+        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")),
+        seed));
+    const auto control = static_cast<unsigned char>(seed[0]);
+    const auto limit = static_cast<unsigned char>(seed[1]);
+    std::vector<std::size_t> at;
+    for (const Json& n : items(row.find("at"))) at.push_back(n.integer);
+    for (std::size_t piece : {0, 1, 2, 7}) {
+        if ((row.find("sniffed").kind != JsonKind::Null || !at.empty()) && piece != 0) break;
+        MemoryTransport transport(seed.substr(2));
+        transport.split_every(piece);
+        transport.split_at(at);
+        if (control & 0x80) transport.end_with(tarncore::receive_timeout_error());
+        if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
+        std::string progress;
+        Error error;
+        std::string buffer;
+        HttpResponse response;
+        if (read_until(transport, buffer, "\r\n\r\n", error, kMaxHeaderBytes)) {
+            response = read_response(
+                transport, buffer, error,
+                [&](std::int64_t got, std::int64_t total) {
+                    progress += (progress.empty() ? "" : " ") + std::to_string(got) + "/" +
+                                std::to_string(total);
+                },
+                limit ? limit - 1 : kDefaultMaxBodyBytes);
+        }
+        EXPECT_EQ(outcome(response, error), row.get_string("outcome", "")) << "pieces of " << piece;
+        if (piece == 0 && row.find("progress").kind != JsonKind::Null) {
+            EXPECT_EQ(progress, row.get_string("progress", ""));
         }
     }
 }

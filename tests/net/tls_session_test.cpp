@@ -62,49 +62,56 @@ TEST(TlsSessionTest, SplitAndJoinedFlightsAndTheRecordsAfterThem) {
     }
 }
 
-TEST(TlsSessionTest, HowRecvEndsAndHowHandshakesEnd) {
-    const Json table = read_json("net/tls_session.json");
-    ASSERT_FALSE(items(table.find("recv")).empty());
-    for (const Json& row : items(table.find("recv"))) {
-        SCOPED_TRACE(row.get_string("name", ""));
-        TlsConnection conn(kDone + messages(row.find("records")));
-        std::vector<std::size_t> reads;
-        for (const Json& n : items(row.find("reads"))) reads.push_back(n.integer);
-        conn.peer.split_at(reads);
-        if (error_of(row, "end").failed()) conn.peer.end_with(error_of(row, "end"));
-        conn.engine->max_message = row.get_int("max_message", 16384);
-        ASSERT_TRUE(conn.session.handshake("h").ok());
-        std::int32_t last = 0;
-        Error error;
-        const std::string hello = conn.peer.sent();
-        EXPECT_EQ(conn.read_all(row.get_int("capacity", 64), last, error),
-                  row.get_string("text", ""));
-        // Answers to post-handshake messages reach the peer.
-        EXPECT_EQ(conn.peer.sent(), hello + messages(row.find("sent")));
-        // The end is the same when asked again.
-        for (int round = 0; round < 2; ++round) {
-            char byte;
-            if (round == 1) last = conn.session.recv(&byte, 1, error);
-            EXPECT_EQ(last, row.get_int("result", 0));
-            EXPECT_EQ(error_text(error), row.get_string("error", ""));
-        }
+// Messages are [type, payload, times] of the scripted framing
+// (tests/common/fake_tls_engine.h); errors [code, module, function, message,
+// and "closed" for a dropped connection];
+// error: as error_text writes it.
+// name; records: what follows a finished handshake; reads: receive sizes (the
+// first holds the handshake message, 7 bytes); end: the error after the
+// input; max_message: the engine's record size; capacity: the caller's
+// buffer; text: what is read; sent: the answers the peer gets; result: the
+// last recv's (default 0), the same when asked again.
+TARN_ROWS(TlsRecv, "net/tls_session.json", "recv");
+TEST_P(TlsRecv, EndsAsWritten) {
+    const Json& row = GetParam();
+    TlsConnection conn(kDone + messages(row.find("records")));
+    std::vector<std::size_t> reads;
+    for (const Json& n : items(row.find("reads"))) reads.push_back(n.integer);
+    conn.peer.split_at(reads);
+    if (error_of(row, "end").failed()) conn.peer.end_with(error_of(row, "end"));
+    conn.engine->max_message = row.get_int("max_message", 16384);
+    ASSERT_TRUE(conn.session.handshake("h").ok());
+    std::int32_t last = 0;
+    Error error;
+    const std::string hello = conn.peer.sent();
+    EXPECT_EQ(conn.read_all(row.get_int("capacity", 64), last, error), row.get_string("text", ""));
+    EXPECT_EQ(conn.peer.sent(), hello + messages(row.find("sent")));
+    for (int round = 0; round < 2; ++round) {
+        char byte;
+        if (round == 1) last = conn.session.recv(&byte, 1, error);
+        EXPECT_EQ(last, row.get_int("result", 0));
+        EXPECT_EQ(error_text(error), row.get_string("error", ""));
     }
-    for (const Json& row : items(table.find("handshake"))) {
-        SCOPED_TRACE(row.get_string("name", ""));
-        std::string input = messages(row.find("input"));
-        TlsConnection conn(input.substr(0, row.get_int("cut", input.size())));
-        if (error_of(row, "end").failed()) conn.peer.end_with(error_of(row, "end"));
-        if (error_of(row, "send_failure").failed())
-            conn.peer.fail_sends(error_of(row, "send_failure"));
-        conn.engine->acquire_result = row.get_int("acquire", kOk);
-        conn.engine->legacy_result = row.get_int("legacy", kOk);
-        conn.engine->verify_result = row.get_int("verify", kOk);
-        EXPECT_EQ(error_text(conn.session.handshake("h")), row.get_string("error", ""));
-        // The older record only when the current one is refused.
-        EXPECT_EQ(conn.engine->records_asked, row.get_string("records", "c"));
-        const bool up = row.get_string("error", "") == "0  : ";
-        EXPECT_EQ(conn.session.send("x", 1).message, up ? "" : "TLS session is not established");
-    }
+}
+
+// name; input: the server's messages, cut after `cut` bytes; end: the error
+// after them; send_failure: every send's; acquire, legacy, verify: the
+// engine's results for the current record, the older one and the peer's
+// certificate; records: the records asked for ("c" current, "l" older).
+TARN_ROWS(TlsHandshake, "net/tls_session.json", "handshake");
+TEST_P(TlsHandshake, EndsAsWritten) {
+    const Json& row = GetParam();
+    std::string input = messages(row.find("input"));
+    TlsConnection conn(input.substr(0, row.get_int("cut", input.size())));
+    if (error_of(row, "end").failed()) conn.peer.end_with(error_of(row, "end"));
+    if (error_of(row, "send_failure").failed()) conn.peer.fail_sends(error_of(row, "send_failure"));
+    conn.engine->acquire_result = row.get_int("acquire", kOk);
+    conn.engine->legacy_result = row.get_int("legacy", kOk);
+    conn.engine->verify_result = row.get_int("verify", kOk);
+    EXPECT_EQ(error_text(conn.session.handshake("h")), row.get_string("error", ""));
+    EXPECT_EQ(conn.engine->records_asked, row.get_string("records", "c"));
+    const bool up = row.get_string("error", "") == "0  : ";
+    EXPECT_EQ(conn.session.send("x", 1).message, up ? "" : "TLS session is not established");
 }
 
 TEST(TlsSessionTest, SendCutsWholeRecordsAndNeedsASession) {

@@ -20,70 +20,74 @@ std::string fields(const Url& u) {
            (u.tls ? " tls" : "");
 }
 
-TEST(Url, ParsesWritesAndResolvesTheTable) {
-    const Json table = tarntest::read_json("net/url.json");
-    ASSERT_FALSE(items(table.find("parse")).empty());
-    for (const Json& row : items(table.find("parse"))) {
-        Error error(1, "stale", "stale", "stale");
-        EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), text_at(row, 1));
-        EXPECT_TRUE(error.ok()) << text_at(row, 0) << ": " << error.message;
-    }
-    ASSERT_FALSE(items(table.find("loopback")).empty());
-    for (const Json& row : items(table.find("loopback"))) {
-        EXPECT_EQ(is_loopback_host(text_at(row, 0)), std::get<bool>(items(row)[1].value))
-            << text_at(row, 0);
-    }
-    for (const std::string section : {"refuse", "strict"}) {
-        for (const Json& row : items(table.find(section))) {
-            Error error;
-            EXPECT_EQ(fields(Url::parse(text_at(row, 0), error)), fields(Url()));
-            EXPECT_EQ(tarntest::error_text(error),
-                      (section == "refuse" ? "2 network Url.parse: " : "") + text_at(row, 1));
-        }
-    }
-    for (const Json& row : items(table.find("write"))) {
-        const Json& f = items(row)[0];
-        const Url url{
-            text_at(f, 0), text_at(f, 1), static_cast<std::uint16_t>(std::stoi(text_at(f, 2))),
-            text_at(f, 3), text_at(f, 4), text_at(f, 5) == "true"};
-        const std::string text = text_at(row, 1);
-        EXPECT_EQ(to_string(url), text);
-        // The target is the tail of the text from the path on.
-        EXPECT_EQ(request_target(url), text.substr(text.find('/', text.find("//") + 2)));
-    }
-    for (const Json& row : items(table.find("resolve"))) {
-        EXPECT_EQ(resolve_location(text_at(row, 0), text_at(row, 1)), text_at(row, 2))
-            << text_at(row, 0) << " + " << text_at(row, 1);
-    }
+// [text, its fields as `fields` writes them].
+TARN_ROWS(UrlParse, "net/url.json", "parse");
+TEST_P(UrlParse, Parses) {
+    Error error(1, "stale", "stale", "stale");
+    EXPECT_EQ(fields(Url::parse(text_at(GetParam(), 0), error)), text_at(GetParam(), 1));
+    EXPECT_TRUE(error.ok()) << error.message;
 }
 
-// The proxy for a URL from an environment (names exactly as given), then the
-// user's setting: "direct", the proxy as shown with its credentials, or the error.
-TEST(Url, ChoosesItsProxy) {
-    for (const Json& row : tarntest::json_rows("net/url.json", "proxy")) {
-        SCOPED_TRACE(text_at(row, 0) + " " + items(row)[1].dump(false));
-        Error error;
-        const Url url = Url::parse(text_at(row, 0), error);
-        const Json &env = items(row)[1], &system = items(row)[2];
-        bool decided = false;
-        ProxyServer proxy = proxy_from_environment(
-            url,
-            [&env](std::string_view name) -> std::optional<std::string> {
-                const Json& value = env.find(std::string(name));
-                if (value.kind != JsonKind::String) return std::nullopt;
-                return std::get<std::string>(value.value);
-            },
-            decided, error);
-        if (!decided && error.ok()) {
-            proxy = proxy_from_setting(
-                url, {system.get_string("proxy", ""), system.get_string("bypass", ""), false},
-                error);
-        }
-        const HeaderMap sent = through_proxy({}, proxy).headers;
-        const std::string shown = (proxy.present() ? proxy.shown : "direct") +
-                                  (sent.empty() ? "" : " " + sent.at("Proxy-Authorization"));
-        EXPECT_EQ(error.failed() ? tarntest::error_text(error) : shown, text_at(row, 3));
+// [text, the error]: nothing of the text is kept.
+TARN_ROWS(UrlRefused, "net/url.json", "refuse");
+TEST_P(UrlRefused, Refuses) {
+    Error error;
+    EXPECT_EQ(fields(Url::parse(text_at(GetParam(), 0), error)), fields(Url()));
+    EXPECT_EQ(tarntest::error_text(error), text_at(GetParam(), 1));
+}
+
+// [host, whether it names this machine].
+TARN_ROWS(UrlLoopback, "net/url.json", "loopback");
+TEST_P(UrlLoopback, Judges) {
+    EXPECT_EQ(is_loopback_host(text_at(GetParam(), 0)), text_at(GetParam(), 1) == "true");
+}
+
+// [[scheme, host, port, path, query, tls], the text].
+TARN_ROWS(UrlWrite, "net/url.json", "write");
+TEST_P(UrlWrite, WritesTextAndTarget) {
+    const Json& f = items(GetParam())[0];
+    const Url url{
+        text_at(f, 0), text_at(f, 1), static_cast<std::uint16_t>(std::stoi(text_at(f, 2))),
+        text_at(f, 3), text_at(f, 4), text_at(f, 5) == "true"};
+    const std::string text = text_at(GetParam(), 1);
+    EXPECT_EQ(to_string(url), text);
+    // The target is the tail of the text from the path on.
+    EXPECT_EQ(request_target(url), text.substr(text.find('/', text.find("//") + 2)));
+}
+
+// [base, location, the URL it leads to].
+TARN_ROWS(UrlResolve, "net/url.json", "resolve");
+TEST_P(UrlResolve, Resolves) {
+    EXPECT_EQ(resolve_location(text_at(GetParam(), 0), text_at(GetParam(), 1)),
+              text_at(GetParam(), 2));
+}
+
+// [url, environment (names exactly as set), the user's setting (proxy,
+// bypass), outcome]: the environment decides first, then the setting;
+// outcome: "direct", the proxy as shown and its Proxy-Authorization, or the error.
+TARN_ROWS(UrlProxy, "net/url.json", "proxy");
+TEST_P(UrlProxy, ChoosesTheProxy) {
+    const Json& row = GetParam();
+    Error error;
+    const Url url = Url::parse(text_at(row, 0), error);
+    const Json &env = items(row)[1], &system = items(row)[2];
+    bool decided = false;
+    ProxyServer proxy = proxy_from_environment(
+        url,
+        [&env](std::string_view name) -> std::optional<std::string> {
+            const Json& value = env.find(std::string(name));
+            if (value.kind != JsonKind::String) return std::nullopt;
+            return std::get<std::string>(value.value);
+        },
+        decided, error);
+    if (!decided && error.ok()) {
+        proxy = proxy_from_setting(
+            url, {system.get_string("proxy", ""), system.get_string("bypass", ""), false}, error);
     }
+    const HeaderMap sent = through_proxy({}, proxy).headers;
+    const std::string shown = (proxy.present() ? proxy.shown : "direct") +
+                              (sent.empty() ? "" : " " + sent.at("Proxy-Authorization"));
+    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : shown, text_at(row, 3));
 }
 
 }  // namespace

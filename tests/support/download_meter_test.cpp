@@ -1,11 +1,9 @@
 // The download meter's line, bar and throttle, driven by an injected clock and
-// output stream through the rows of tests/data/update/download_meter.json.
+// output stream.
 #include "support/download_meter.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
 #include <sstream>
 
 #include "tests/common/test_data.h"
@@ -13,35 +11,41 @@
 namespace {
 
 using tarncore::platform::DownloadMeter;
+using tarntest::text_at;
 
-struct Console {
+// [bytes, the size as shown].
+TARN_ROWS(MeterSize, "support/download_meter.json", "size");
+TEST_P(MeterSize, Formats) {
+    EXPECT_EQ(DownloadMeter::format_size(std::stoll(text_at(GetParam(), 0))),
+              text_at(GetParam(), 1));
+}
+
+// [received, total (-1 unknown), the bar of 22 cells].
+TARN_ROWS(MeterBar, "support/download_meter.json", "bar");
+TEST_P(MeterBar, Renders) {
+    EXPECT_EQ(DownloadMeter::render_bar(std::stoll(text_at(GetParam(), 0)),
+                                        std::stoll(text_at(GetParam(), 1)), 22),
+              text_at(GetParam(), 2));
+}
+
+// name; calls: on one meter in order, [op, clock ms, arguments..., the exact
+// bytes the call writes]; op update (received, total), status or finish (text).
+TARN_ROWS(Meter, "support/download_meter.json", "meters");
+TEST_P(Meter, DrawsEachCallExactly) {
     std::ostringstream out;
     std::int64_t now = 0;
-    DownloadMeter meter{out, [this] { return now; }};
-};
-
-TEST(DownloadMeter, DrawsEachCallExactly) {
-    std::map<std::string, std::unique_ptr<Console>> consoles;
-    for (const tarncore::Json& row : tarntest::json_rows("update/download_meter.json")) {
-        SCOPED_TRACE(row.dump(false));
-        auto text = [&](std::size_t i) { return tarntest::text_at(row, i); };
-        auto number = [&](std::size_t i) { return std::stoll(text(i)); };
-        const std::string op = text(0);
-        std::string drawn = op == "size" ? DownloadMeter::format_size(number(1)) : "";
-        if (op == "bar") drawn = DownloadMeter::render_bar(number(1), number(2), 22);
-        if (op == "update" || op == "status" || op == "finish") {
-            auto& console = consoles[text(1)];
-            if (!console) console = std::make_unique<Console>();
-            console->now = number(2);
-            console->out.str("");
-            if (op == "update") console->meter.update(number(3), number(4));
-            if (op == "status") console->meter.show_status(text(3));
-            if (op == "finish") console->meter.finish(text(3));
-            drawn = console->out.str();
-        }
-        EXPECT_EQ(drawn, text(tarntest::items(row).size() - 1));
+    DownloadMeter meter{out, [&now] { return now; }};
+    for (const tarncore::Json& call : tarntest::items(GetParam().find("calls"))) {
+        SCOPED_TRACE(call.dump(false));
+        const std::string op = text_at(call, 0);
+        now = std::stoll(text_at(call, 1));
+        out.str("");
+        if (op == "update")
+            meter.update(std::stoll(text_at(call, 2)), std::stoll(text_at(call, 3)));
+        if (op == "status") meter.show_status(text_at(call, 2));
+        if (op == "finish") meter.finish(text_at(call, 2));
+        EXPECT_EQ(out.str(), text_at(call, tarntest::items(call).size() - 1));
     }
-    EXPECT_EQ(consoles.size(), 6u);
 }
 
 }  // namespace

@@ -9,24 +9,29 @@
 #include "support/version.h"
 #include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
+#include "tests/common/test_data.h"
 
 namespace tarncore {
 namespace {
 
-// Each row names a seed of the JSON fuzzer, then its parse error, or "= " and
-// the compact form ("= =": the seed itself), then maybe the pretty form.
-TEST(Json, ParsesAndWritesTheFuzzSeeds) {
-    for (const auto& row : tarntest::data_rows("support/json.txt")) {
-        std::string text;
-        ASSERT_TRUE(read_file(tarntest::source_path("tests/data/seeds/json_fuzz/" + row[0]), text));
-        Error error(9, "stale", "stale", "stale");
-        const Json value = Json::parse(text, error);
-        std::string expected = row[1] == "= =" ? "= " + text : row[1];
-        if (expected.rfind("= ", 0) != 0) expected = "5 json Json.parse: " + expected;
-        EXPECT_EQ(error.failed() ? tarntest::error_text(error) : "= " + value.dump(false), expected)
-            << row[0];
-        EXPECT_TRUE(error.ok() || value.kind == JsonKind::Null) << row[0];
-        EXPECT_EQ(row.size() > 2 ? value.dump(true) : "", row.size() > 2 ? row[2] : "") << row[0];
+// seed: a file of the JSON fuzzer's seeds; error: its parse error, or
+// compact: the compact form ("=": the seed itself); pretty: the pretty form.
+TARN_ROWS(JsonSeed, "support/json.json", "");
+TEST_P(JsonSeed, ParsesAndWrites) {
+    const Json& row = GetParam();
+    std::string text;
+    ASSERT_TRUE(read_file(
+        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")), text));
+    Error error(9, "stale", "stale", "stale");
+    const Json value = Json::parse(text, error);
+    const std::string compact = tarntest::unescape(row.get_string("compact", ""));
+    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : "= " + value.dump(false),
+              row.find("error").kind == JsonKind::String
+                  ? "5 json Json.parse: " + row.get_string("error", "")
+                  : "= " + (compact == "=" ? text : compact));
+    EXPECT_TRUE(error.ok() || value.kind == JsonKind::Null);
+    if (row.find("pretty").kind == JsonKind::String) {
+        EXPECT_EQ(value.dump(true), row.get_string("pretty", ""));
     }
 }
 
@@ -47,57 +52,62 @@ TEST(Json, LookupsFallBackAndAssignmentReplacesEverything) {
     EXPECT_EQ(built.dump(false), R"({"n":2.5,"s":"s"})");
 }
 
-// Rows of two: a text and how it parses; rows of three: two texts and their order.
-TEST(Version, ParsesJudgesAndOrdersTheRows) {
-    for (const auto& row : tarntest::data_rows("support/versions.txt")) {
-        const Version a = parse_version(row[0]);
-        if (row.size() == 2) {
-            EXPECT_EQ(std::to_string(a.major) + "." + std::to_string(a.minor) + "." +
-                          std::to_string(a.patch) + (is_valid_version(row[0]) ? "" : " invalid"),
-                      row[1])
-                << "'" << row[0] << "'";
-            continue;
-        }
-        const Version c = parse_version(row[1]);
-        EXPECT_EQ(compare_versions(a, c), std::stoi(row[2])) << row[0] << " " << row[1];
-    }
+// text: what is parsed; parsed: major.minor.patch, then " invalid" when it is no version.
+TARN_ROWS(VersionParse, "support/versions.json", "parse");
+TEST_P(VersionParse, ParsesAndJudges) {
+    const std::string text = GetParam().get_string("text", "");
+    const Version v = parse_version(text);
+    EXPECT_EQ(std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
+                  std::to_string(v.patch) + (is_valid_version(text) ? "" : " invalid"),
+              GetParam().get_string("parsed", ""));
 }
 
-TEST(ErrorReport, FormsTheReport) {
-    for (auto row : tarntest::data_rows("support/error_reports.txt")) {
-        row.resize(6);
-        const Error error(static_cast<std::uint32_t>(std::stoul(row[0])), row[1], row[2], row[3],
-                          row[4]);
-        EXPECT_EQ(format_error_report(error), row[5]) << row[0];
-    }
+// a, b: two versions; order: how a compares with b (-1, 0, 1).
+TARN_ROWS(VersionOrder, "support/versions.json", "order");
+TEST_P(VersionOrder, Orders) {
+    const Json& row = GetParam();
+    EXPECT_EQ(compare_versions(parse_version(row.get_string("a", "")),
+                               parse_version(row.get_string("b", ""))),
+              row.get_int("order", 9));
 }
 
-TEST(Logger, NamesRoutesAndStampsEachLevel) {
-    // Level, name, stream: 'o' standard output, 'e' standard error, '-' none.
-    const std::tuple<int, const char*, char> cases[] = {{0, "TRACE", '-'}, {1, "DEBUG", '-'},
-                                                        {2, "INFO", 'o'},  {3, "WARN", 'e'},
-                                                        {4, "ERROR", 'e'}, {5, "OFF", '-'}};
-    for (const auto& [level, name, stream] : cases) {
-        EXPECT_EQ(log_level_name(static_cast<LogLevel>(level)), name);
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const std::string before = local_timestamp();
-        Logger::instance().log(static_cast<LogLevel>(level), level == 4 ? "" : "http", "m\n1");
-        const std::string after = local_timestamp(), out = testing::internal::GetCapturedStdout();
-        const std::string err = testing::internal::GetCapturedStderr(),
-                          text = stream == 'o' ? out : err;
-        EXPECT_EQ(out + err, stream == '-' ? "" : text) << level;
-        if (stream == '-') continue;
-        EXPECT_TRUE(before <= text.substr(1, 19) && text.substr(1, 19) <= after) << text;
-        EXPECT_EQ(text.substr(0, 1) + text.substr(20),
-                  std::string("[] [") + name + (level == 4 ? "] [] m?1\n" : "] [http] m?1\n"));
-    }
+// code, module, function, message, traceback: the Error; report: its report.
+TARN_ROWS(ErrorReport, "support/error_reports.json", "");
+TEST_P(ErrorReport, FormsTheReport) {
+    const Json& row = GetParam();
+    const Error error(static_cast<std::uint32_t>(row.get_int("code", 0)),
+                      row.get_string("module", ""), row.get_string("function", ""),
+                      row.get_string("message", ""), row.get_string("traceback", ""));
+    EXPECT_EQ(format_error_report(error), row.get_string("report", ""));
 }
 
-TEST(ConsoleSafe, ControlsOfServerTextBecomeQuestionMarks) {
-    for (const auto& row : tarntest::data_rows("support/console_safe.txt")) {
-        EXPECT_EQ(console_safe(row[0]), row[1]);
-    }
+// name: the level's name; level: its number; stream: where its lines go
+// (out, err or none). ERROR lines are logged without a module.
+TARN_ROWS(LoggerLevel, "support/log_levels.json", "");
+TEST_P(LoggerLevel, NamesRoutesAndStamps) {
+    const auto level = static_cast<tarncore::LogLevel>(GetParam().get_int("level", -1));
+    const std::string name = GetParam().get_string("name", ""),
+                      stream = GetParam().get_string("stream", ""),
+                      module = name == "ERROR" ? "" : "http";
+    EXPECT_EQ(log_level_name(level), name);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const std::string before = local_timestamp();
+    Logger::instance().log(level, module, "m\n1");
+    const std::string after = local_timestamp(), out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string text = stream == "out" ? out : err;
+    EXPECT_EQ(out + err, stream == "none" ? "" : text);
+    if (stream == "none") return;
+    EXPECT_TRUE(before <= text.substr(1, 19) && text.substr(1, 19) <= after) << text;
+    EXPECT_EQ(text.substr(0, 1) + text.substr(20), "[] [" + name + "] [" + module + "] m?1\n");
+}
+
+// text: from a server; shown: as it reaches the console (\xHH: that byte).
+TARN_ROWS(ConsoleSafe, "support/console_safe.json", "");
+TEST_P(ConsoleSafe, ControlsBecomeQuestionMarks) {
+    EXPECT_EQ(console_safe(tarntest::unescape(GetParam().get_string("text", ""))),
+              tarntest::unescape(GetParam().get_string("shown", "")));
 }
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {

@@ -1,6 +1,6 @@
-// The release signature: SHA-512 and BLAKE2b against hashlib and the RFC 7693
-// vectors, Ed25519 against RFC 8032 and the encodings a strict verifier
-// refuses, and downloads signed at test time by the real minisign tool
+// The release signature: SHA-512 and BLAKE2b (as minisign uses it: unkeyed,
+// 64 bytes) against hashlib and RFC 7693's example, Ed25519 against RFC 8032 and the encodings a
+// strict verifier refuses, and downloads signed at test time by the real minisign tool
 // (tests/data/update/signed_download.json).
 #include <gtest/gtest.h>
 
@@ -25,17 +25,6 @@ namespace {
 using namespace tarncore;
 using namespace tarntest;
 
-template <typename Bytes>
-std::string hex(const Bytes& bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (const auto byte : bytes) {
-        text += kHex[static_cast<std::uint8_t>(byte) >> 4];
-        text += kHex[static_cast<std::uint8_t>(byte) & 15];
-    }
-    return text;
-}
-
 // Fed in pieces of uneven sizes, so that every buffer boundary is crossed.
 template <typename Hash>
 std::string digest_in_pieces(Hash hash, const std::string& message) {
@@ -43,71 +32,52 @@ std::string digest_in_pieces(Hash hash, const std::string& message) {
     for (std::size_t at = 0, i = 0; at < message.size(); at += kPieces[i++ % 6]) {
         hash.update(message.data() + at, std::min(kPieces[i % 6], message.size() - at));
     }
-    return hex(hash.finish());
+    const auto digest = hash.finish();
+    return std::string(digest.begin(), digest.end());
 }
 
-// RFC 7693 Appendix E: a grand hash over digests of every length and key size.
-std::string blake2b_selftest() {
-    auto seq = [](std::size_t n, std::uint32_t seed) {
-        std::string out(n, '\0');
-        std::uint32_t a = 0xDEAD4BAD * seed, b = 1;
-        for (char& c : out) {
-            const std::uint32_t t = a + b;
-            a = b;
-            b = t;
-            c = static_cast<char>(t >> 24);
-        }
-        return out;
-    };
-    Blake2b grand(32);
-    for (std::size_t out : {20, 32, 48, 64}) {
-        for (std::size_t in : {0, 3, 128, 129, 255, 1024}) {
-            const std::string data = seq(in, static_cast<std::uint32_t>(in));
-            for (const std::string& key :
-                 {std::string(), seq(out, static_cast<std::uint32_t>(out))}) {
-                Blake2b hash(out, key);
-                hash.update(data.data(), data.size());
-                const std::vector<std::uint8_t> md = hash.finish();
-                grand.update(md.data(), md.size());
-            }
-        }
-    }
-    return hex(grand.finish());
-}
-
-TEST(Signature, HashAndEd25519Vectors) {
-    for (const Json& row : json_rows("update/signature_vectors.json")) {
+// One test per set of make_signature_vectors.py (its note says what each
+// row holds); name: sha512 or blake2b; rows: its rows.
+using HashVectors = Row;
+INSTANTIATE_TEST_SUITE_P(Sets, HashVectors,
+                         testing::ValuesIn(kind_groups("update/signature_vectors.json",
+                                                       {"sha512", "blake2b"})),
+                         row_name);
+TEST_P(HashVectors, MatchHashlibAndTheRfc) {
+    for (const Json& row : items(GetParam().find("rows"))) {
         const std::string kind = text_at(row, 0);
         SCOPED_TRACE(row.dump(false).substr(0, 120));
-        if (kind == "blake2b-selftest") {
-            EXPECT_EQ(blake2b_selftest(), text_at(row, 1));
-        }
-        if (kind == "sha512" || kind == "blake2b") {
-            const std::string message =
-                text_at(row, 1) == "lcg" ? lcg(std::stoul(text_at(row, 2))) : text_at(row, 2);
-            const std::string want = text_at(row, 3);
-            EXPECT_EQ(kind == "sha512" ? digest_in_pieces(Sha512(), message)
-                                       : digest_in_pieces(Blake2b(), message),
-                      want);
-        }
-        if (kind != "ed25519") continue;
-        Ed25519Key key;
-        Ed25519Signature signature;
-        const std::string key_bytes = from_hex(text_at(row, 2)),
-                          message = from_hex(text_at(row, 3)),
-                          signature_bytes = from_hex(text_at(row, 4));
-        ASSERT_EQ(key_bytes.size() + signature_bytes.size(), 96u);
-        std::copy(key_bytes.begin(), key_bytes.end(), key.begin());
-        std::copy(signature_bytes.begin(), signature_bytes.end(), signature.begin());
-        const bool valid = text_at(row, 5) == "valid";
-        EXPECT_EQ(ed25519_verify(key, signature, message.data(), message.size()), valid);
-        // The same through the block feed, the message in two parts.
-        Ed25519Verifier verifier;
-        const bool started = verifier.start(key, signature);
-        verifier.update(message.data(), message.size() / 2);
-        verifier.update(message.data() + message.size() / 2, message.size() - message.size() / 2);
-        EXPECT_EQ(started && verifier.finish(), valid);
+        const std::string message =
+            text_at(row, 1) == "lcg" ? lcg(std::stoul(text_at(row, 2))) : text_at(row, 2);
+        EXPECT_EQ(kind == "sha512" ? digest_in_pieces(Sha512(), message)
+                                   : digest_in_pieces(Blake2b(), message),
+                  from_hex(text_at(row, 3)));
     }
+}
+
+// [ed25519, name, key, message, signature (hex), valid|refused].
+using Ed25519Vector = Row;
+INSTANTIATE_TEST_SUITE_P(Rows, Ed25519Vector,
+                         testing::ValuesIn(rows_of_kind("update/signature_vectors.json",
+                                                        "ed25519")),
+                         row_name);
+TEST_P(Ed25519Vector, VerifiesOrRefuses) {
+    const Json& row = GetParam();
+    Ed25519Key key;
+    Ed25519Signature signature;
+    const std::string key_bytes = from_hex(text_at(row, 2)), message = from_hex(text_at(row, 3)),
+                      signature_bytes = from_hex(text_at(row, 4));
+    ASSERT_EQ(key_bytes.size() + signature_bytes.size(), 96u);
+    std::copy(key_bytes.begin(), key_bytes.end(), key.begin());
+    std::copy(signature_bytes.begin(), signature_bytes.end(), signature.begin());
+    const bool valid = text_at(row, 5) == "valid";
+    EXPECT_EQ(ed25519_verify(key, signature, message.data(), message.size()), valid);
+    // The same through the block feed, the message in two parts.
+    Ed25519Verifier verifier;
+    const bool started = verifier.start(key, signature);
+    verifier.update(message.data(), message.size() / 2);
+    verifier.update(message.data() + message.size() / 2, message.size() - message.size() / 2);
+    EXPECT_EQ(started && verifier.finish(), valid);
 }
 
 // Key pairs made by minisign for this test process: "first", "second", "stranger".
@@ -143,65 +113,69 @@ private:
     std::map<std::string, std::string> public_;
 };
 
-// Rows: how the runtime is signed ("sign": key, trusted comment, legacy), the
-// keys the client trusts, what the server sends, the version noted before;
-// the outcome as error / what the destination holds / the version noted after.
-TEST(Signature, DownloadsSignedByMinisign) {
-    const MinisignKeys keys;
-    for (const Json& row : json_rows("update/signed_download.json")) {
-        SCOPED_TRACE(row.get_string("name", ""));
-        InstallSandbox box;
-        auto fill = [&](const std::string& text) {
-            return replace_all(replace_all(text, "{today}", utc_date_today()), "{stranger_id}",
-                               key_id_text(parse_minisign_key(keys.public_key("stranger"))->id));
-        };
-        const std::string runtime = "MZ tarn 1.3.0 runtime";
-        const Path file = box.make_file("tarn.exe", runtime);
-        const Json& sign = row.find("sign");
-        std::string signature = row.get_string("signature", "");
-        if (sign.kind == JsonKind::Object) {
-            signature = keys.sign(file, sign.get_string("key", "first"),
-                                  fill(sign.get_string("comment", "")),
-                                  sign.find("legacy").kind == JsonKind::Bool);
-        }
-        if (row.find("comment_after").kind == JsonKind::String) {
-            const std::size_t at = signature.find("\ntrusted comment: ") + 18;
-            signature.replace(at, signature.find('\n', at) - at,
-                              row.get_string("comment_after", ""));
-        }
-        const std::string served = row.get_string("served", runtime);
-        TestServer server;
-        ASSERT_TRUE(
-            server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
-                         {ServerCert::Good}));
-        ReleaseManifest manifest;
-        manifest.latest = "1.3.0";
-        manifest.download_url =
-            replace_all(row.get_string("url", "{base}/tarn.exe"), "{base}", server.base_url());
-        manifest.sha256 = sha256_hex(served.data(), served.size());
-        manifest.signature = signature;
-        if (row.find("floor").kind == JsonKind::String) {
-            ASSERT_TRUE(ensure_dir(box.config));
-            ASSERT_TRUE(write_file(signed_version_path(box), row.get_string("floor", "") + "\n"));
-        }
-        std::vector<std::string> trusted;
-        for (const Json& name : items(row.find("trusted"))) {
-            trusted.push_back(keys.public_key(std::get<std::string>(name.value)));
-        }
-        if (trusted.empty()) trusted.push_back(keys.public_key("first"));
-        const Path dest = box.cache / "update.bin";
-        const Error error =
-            UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
-        EXPECT_EQ(error_text(error) + " / " + file_bytes(dest) + " / " +
-                      file_bytes(signed_version_path(box)),
-                  fill(row.get_string("outcome", "")));
+const MinisignKeys& minisign_keys() {
+    static const MinisignKeys keys;
+    return keys;
+}
+
+// name; sign: how the runtime is signed (key first|second|stranger, trusted
+// comment, legacy); signature: a literal one instead; comment_after: the
+// trusted comment line replaced after signing; trusted: the client's keys
+// (default first); served: the body (default the signed runtime; its SHA-256
+// is the manifest's); url; floor: config/signed-version.txt before; outcome:
+// error / what the destination holds / signed-version.txt after. {today} is
+// the UTC date, {stranger_id} the untrusted key's id.
+TARN_ROWS(SignedDownload, "update/signed_download.json", "rows");
+TEST_P(SignedDownload, ChecksTheSignature) {
+    const Json& row = GetParam();
+    const MinisignKeys& keys = minisign_keys();
+    InstallSandbox box;
+    auto fill = [&](const std::string& text) {
+        return replace_all(replace_all(text, "{today}", utc_date_today()), "{stranger_id}",
+                           key_id_text(parse_minisign_key(keys.public_key("stranger"))->id));
+    };
+    const std::string runtime = "MZ tarn 1.3.0 runtime";
+    const Path file = box.make_file("tarn.exe", runtime);
+    const Json& sign = row.find("sign");
+    std::string signature = row.get_string("signature", "");
+    if (sign.kind == JsonKind::Object) {
+        signature = keys.sign(file, sign.get_string("key", "first"),
+                              fill(sign.get_string("comment", "")), flag(sign, "legacy"));
     }
+    if (row.find("comment_after").kind == JsonKind::String) {
+        const std::size_t at = signature.find("\ntrusted comment: ") + 18;
+        signature.replace(at, signature.find('\n', at) - at, row.get_string("comment_after", ""));
+    }
+    const std::string served = row.get_string("served", runtime);
+    TestServer server;
+    ASSERT_TRUE(server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
+                             {ServerCert::Good}));
+    ReleaseManifest manifest;
+    manifest.latest = "1.3.0";
+    manifest.download_url =
+        replace_all(row.get_string("url", "{base}/tarn.exe"), "{base}", server.base_url());
+    manifest.sha256 = sha256_hex(served.data(), served.size());
+    manifest.signature = signature;
+    if (row.find("floor").kind == JsonKind::String) {
+        ASSERT_TRUE(ensure_dir(box.config));
+        ASSERT_TRUE(write_file(signed_version_path(box), row.get_string("floor", "") + "\n"));
+    }
+    std::vector<std::string> trusted;
+    for (const Json& name : items(row.find("trusted"))) {
+        trusted.push_back(keys.public_key(std::get<std::string>(name.value)));
+    }
+    if (trusted.empty()) trusted.push_back(keys.public_key("first"));
+    const Path dest = box.cache / "update.bin";
+    const Error error = UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
+    EXPECT_EQ(
+        error_text(error) + " / " + file_bytes(dest) + " / " + file_bytes(signed_version_path(box)),
+        fill(row.get_string("outcome", "")));
 }
 
 // The release tool's folder, signed by minisign, served back: the client
 // installs it, and minisign -V accepts the runtime with the .minisig beside it.
 TEST(Signature, SignedReleaseFolder) {
-    const MinisignKeys keys;
+    const MinisignKeys& keys = minisign_keys();
     InstallSandbox box;
     TestServer server;
     const Path site = box.scratch() / "site";

@@ -20,13 +20,16 @@ std::string filled_template(const std::string& name) {
     return filled;
 }
 
-// What winget needs to install, list and uninstall the setup, and that the
-// entry it matches is the one the setup writes.
-TEST(Winget, FilledManifestsDescribeTheUserScopeSetup) {
-    const std::string installer = filled_template("Tarnwick.Tarnwick.installer.yaml");
-    for (const auto& row : tarntest::data_rows("update/winget_installer_lines.txt")) {
-        EXPECT_NE(installer.find("\n" + row[0] + "\n"), std::string::npos) << row[0];
-    }
+// [a line the filled installer manifest must hold]: what winget needs to
+// install, list and uninstall the setup, and that the entry it matches is the
+// one the setup writes.
+TARN_ROWS(WingetInstallerLine, "update/winget_installer_lines.json", "");
+TEST_P(WingetInstallerLine, IsInTheFilledManifest) {
+    const std::string line = "\n" + tarntest::text_at(GetParam(), 0) + "\n";
+    EXPECT_NE(filled_template("Tarnwick.Tarnwick.installer.yaml").find(line), std::string::npos);
+}
+
+TEST(Winget, EveryManifestNamesTheVersionAndUnknownFieldsAreRefused) {
     for (const char* name : {"Tarnwick.Tarnwick.yaml", "Tarnwick.Tarnwick.locale.en-US.yaml"}) {
         EXPECT_NE(filled_template(name).find("\nPackageVersion: 1.4.2\n"), std::string::npos);
     }
