@@ -166,7 +166,8 @@ TEST_P(SignedDownload, ChecksTheSignature) {
     }
     if (trusted.empty()) trusted.push_back(keys.public_key("first"));
     const Path dest = box.cache / "update.bin";
-    const Error error = UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
+    const Error error =
+        UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
     EXPECT_EQ(
         error_text(error) + " / " + file_bytes(dest) + " / " + file_bytes(signed_version_path(box)),
         fill(row.get_string("outcome", "")));
