@@ -34,7 +34,7 @@ struct Reading {
 Reading read(std::string_view wire, std::size_t piece, std::uint8_t control, std::int64_t limit) {
     tarntest::MemoryTransport transport{std::string(wire)};
     transport.split_every(piece);
-    if (control & 0x80) transport.end_with(tarntest::recv_timeout_error());
+    if (control & 0x80) transport.end_with(tarncore::receive_timeout_error());
     if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
     Reading r;
     std::string buffer;
@@ -61,7 +61,7 @@ bool same_error(const Error& a, const Error& b) {
 
 void check_error_label(const Error& error) {
     if (error.ok()) return;
-    if (same_error(error, tarntest::recv_timeout_error())) return;
+    if (same_error(error, tarncore::receive_timeout_error())) return;
     check(error.message != tarntest::tls_closed_error().message);
     check(error.code == 3 && error.module == "http" && error.function == "HttpClient.execute" &&
           error.traceback.empty() && !error.message.empty());
