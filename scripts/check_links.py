@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Fails on a relative link in README.md or docs/ that does not resolve: a file or folder
 that is missing or lies outside the repository, or an #anchor that no heading of the
-target Markdown file makes as GitHub renders it. Names the file, line and link.
+target Markdown file makes as GitHub renders it (in an HTML file: no id). Names the file,
+line and link.
 
-    scripts/check_links.py [FILE.md ...]    (default: README.md and docs/**/*.md)
+    scripts/check_links.py [FILE.md|FILE.html ...]    (default: README.md and docs/**/*.md)
 
 Links with a scheme (https:, mailto: ...) are not followed. Code spans and code blocks
 hold no links."""
 import glob
+import html
 import os
 import re
 import sys
@@ -19,6 +21,8 @@ INLINE = re.compile(r"!?\[(?:[^\[\]]|\[[^\[\]]*\])*\]\(\s*(<[^>]*>|[^\s)]+)(?:\s
 REFERENCE = re.compile(r"^ {0,3}\[[^\]]+\]:\s*(<[^>]*>|\S+)")
 HTML = re.compile(r"""<(?:a|img)\b[^>]*?\b(?:href|src)\s*=\s*["']([^"']*)["']""", re.I)
 ANCHOR_HTML = re.compile(r"""<a\b[^>]*?\b(?:name|id)\s*=\s*["']([^"']*)["']""", re.I)
+HTML_LINK = re.compile(r"""<(?:a|link|script|img)\b[^>]*?\b(?:href|src)\s*=\s*["']([^"']*)["']""", re.I)
+HTML_ID = re.compile(r"""\bid\s*=\s*["']([^"']*)["']""", re.I)
 HEADING = re.compile(r"^ {0,3}(#{1,6})\s+(.*?)\s*#*\s*$")
 CODE_SPAN = re.compile(r"(`+)(.+?)\1")
 SCHEME = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*:|^//")
@@ -91,6 +95,10 @@ def problem(source, target):
         return "%s is not a folder" % shown
     if not anchor:
         return None
+    if resolved.endswith(".html") and os.path.isfile(resolved):
+        if html.unescape(urllib.parse.unquote(anchor)) not in HTML_ID.findall(open(resolved, encoding="utf-8").read()):
+            return "no id in %s is %s" % (shown, anchor)
+        return None
     if resolved.endswith(".md") and os.path.isfile(resolved):
         if urllib.parse.unquote(anchor) not in anchors(resolved):
             return "no heading of %s makes the anchor #%s" % (shown, anchor)
@@ -103,6 +111,12 @@ def problem(source, target):
 def check(source):
     failures = []
     text = open(source, encoding="utf-8").read()
+    if source.endswith(".html"):
+        for number, line in enumerate(text.split("\n"), 1):
+            for target in HTML_LINK.findall(line):
+                if why := problem(source, html.unescape(target)):
+                    failures.append("%s:%d: broken link %s: %s" % (os.path.relpath(source, ROOT), number, target, why))
+        return failures
     for number, line in prose_lines(text):
         line = CODE_SPAN.sub(lambda m: "", line)
         targets = [m[1] for m in INLINE.finditer(line)] + HTML.findall(line)
