@@ -9,7 +9,7 @@ packages=(
   wine wine64
   googletest libssl-dev openssl
   libarchive-tools lua5.4 lua-busted lua-check curl util-linux iproute2 osslsigncode minisign
-  ccache clang-format clang-tidy nodejs ffmpeg graphviz
+  ccache clang-format clang-tidy nodejs ffmpeg graphviz chromium
 )
 
 missing=()

@@ -130,7 +130,7 @@ function M.render(text, ctx)
         body[#body + 1] = lines[i]:match("^%s*(.*)")
       end
       out[#out + 1] = "<li>" .. inline(table.concat(body, " "), ctx) .. "</li>"
-    elseif l:find("^%s*$") then
+    elseif l:find("^%s*$") or l:find("^<!%-%-.*%-%->%s*$") then
       flush()
     else
       if list then flush() end

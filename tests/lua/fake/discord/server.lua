@@ -97,11 +97,11 @@ function Server:_routes()
   -- Path parameters are looked up in the store, in this order; a missing one is a 404.
   local LOOKUP = {
     { "user", function(id) return store.users[id] end },
-    { "channel", function(id) return store.channels[id] end },
-    { "guild", function(id) return store.guilds[id] end },
-    { "message", function(id, p) return store:message(p.channel.id, id) end },
-    { "member", function(id, p) return p.guild.members[id] end },
-    { "role", function(id, p) return store:role(p.guild, id) end },
+    { "channel", function(id) return store.channels[id] end, 10003 },
+    { "guild", function(id) return store.guilds[id] end, 10004 },
+    { "message", function(id, p) return store:message(p.channel.id, id) end, 10008 },
+    { "member", function(id, p) return p.guild.members[id] end, 10007 },
+    { "role", function(id, p) return store:role(p.guild, id) end, 10011 },
   }
   local function route(method, template, handler)
     self.rest:route(method, template, function(req, params, body)
@@ -109,7 +109,7 @@ function Server:_routes()
       for _, look in ipairs(LOOKUP) do
         local name, find = look[1], look[2]
         p[name] = params[name] and find(params[name], p)
-        if params[name] and not p[name] then return 404, { code = 10000, message = "Unknown " .. name } end
+        if params[name] and not p[name] then return 404, { code = look[3], message = "Unknown " .. name } end
       end
       return handler(p, body or {}, req)
     end)
