@@ -1,11 +1,13 @@
 // Writes the folder a maintainer uploads to a static HTTPS host to publish a
 // runtime for the update service (see docs/releasing.md).
 //   tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable V] [--notes FILE]
-//                    [--setup FILE] [--sign SECRET_KEY [--expires YYYY-MM-DD]]
+//                    [--setup FILE] [--docs SITE_DIR] [--sign SECRET_KEY [--expires YYYY-MM-DD]]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,10 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: tarnwick-release RUNTIME VERSION BASE_URL [OUT_DIR] [--stable VERSION] "
-    "[--notes FILE] [--setup FILE] [--sign SECRET_KEY [--expires YYYY-MM-DD]]\n"
+    "[--notes FILE] [--setup FILE] [--docs SITE_DIR] [--sign SECRET_KEY [--expires YYYY-MM-DD]]\n"
     "  Writes OUT_DIR (default: release) with releases/VERSION/tarn.exe and\n"
     "  api/tarnwick/version; upload its contents to BASE_URL (https://...).\n"
+    "  --docs copies the built reference site (lua5.4 scripts/site/build.lua SITE_DIR) to docs/.\n"
     "  --sign runs minisign with the secret key (it asks for the key's password);\n"
     "  the signature expires after 90 days unless --expires says otherwise.\n";
 
@@ -58,16 +61,36 @@ tarncore::Error run_minisign(const std::string& secret_key, const tarncore::Path
     return {};
 }
 
+// The host that answers the update service serves the documentation address too: the built
+// site replaces the folder's docs/ so that no page of an older build stays behind.
+tarncore::Error copy_docs(const tarncore::Path& site, const tarncore::Path& out) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(site / "index.html", ec)) {
+        return tarncore::Error(tarncore::kErrFile, "release", "docs",
+                               tarncore::path_text(site) + " is no built site (no index.html)");
+    }
+    const tarncore::Path target = out / "docs";
+    std::filesystem::remove_all(target, ec);
+    if (!ec) std::filesystem::copy(site, target, std::filesystem::copy_options::recursive, ec);
+    if (ec) {
+        return tarncore::Error(tarncore::kErrFile, "release", "docs",
+                               "could not copy " + tarncore::path_text(site) + " to " +
+                                   tarncore::path_text(target) + ": " + ec.message());
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> plain;
     tarncore::ReleaseInput input;
     std::string secret_key;
+    tarncore::Path docs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--stable" || arg == "--notes" || arg == "--setup" || arg == "--sign" ||
-             arg == "--expires") &&
+             arg == "--expires" || arg == "--docs") &&
             i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--stable") input.stable = value;
@@ -75,6 +98,7 @@ int main(int argc, char** argv) {
             if (arg == "--setup") input.setup = tarncore::native_from_text(value);
             if (arg == "--sign") secret_key = value;
             if (arg == "--expires") input.expires = value;
+            if (arg == "--docs") docs = tarncore::native_from_text(value);
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << kUsage;
             return 2;
@@ -100,6 +124,7 @@ int main(int argc, char** argv) {
 
     std::string answer;
     tarncore::Error error = tarncore::write_release_folder(input, out, answer);
+    if (!error.failed() && !docs.empty()) error = copy_docs(docs, out);
     if (error.failed()) {
         std::cerr << "tarnwick-release: " << error.message << "\n";
         return 1;
@@ -126,6 +151,7 @@ int main(int argc, char** argv) {
     std::cout << "Wrote " << tarncore::path_text(out) << ":\n"
               << "  releases/" << input.version << "/tarn.exe\n"
               << (input.sign ? "  releases/" + input.version + "/tarn.exe.minisig\n" : "") << winget
+              << (docs.empty() ? "" : "  docs/ (the reference site)\n")
               << "  api/tarnwick/version:\n"
               << answer << "Upload the folder's contents to " << base << "/ so that " << base
               << "/api/tarnwick/version answers with the file above.\n";
