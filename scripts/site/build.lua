@@ -32,9 +32,10 @@ local db = reader.walk(reader.load(root))
 -- Types an annotation names that no ---@class, ---@enum or ---@alias defines.
 local function unknownTypes()
   local out = {}
-  local function need(file, line, t)
+  local function need(file, line, t, generics)
     for _, name in ipairs(reader.typeNames(t or "")) do
-      if not reader.BUILTIN[name] and not db.defs[name] and not name:find("^%d") then
+      if not reader.BUILTIN[name] and not db.defs[name] and not db.classes[name] and not db.enums[name] and
+          not (generics and generics[name]) and not name:find("^%d") then
         out[#out + 1] = ("%s:%d: unknown type %s"):format(file.rel, line, name)
       end
     end
@@ -44,8 +45,8 @@ local function unknownTypes()
     if not seenFiles[file] then
       seenFiles[file] = true
       for _, e in ipairs(file.entries) do
-        for _, p in ipairs(e.params) do need(file, p.line, p.type) end
-        for _, r in ipairs(e.returns) do need(file, r.line, r.type) end
+        for _, p in ipairs(e.params) do need(file, p.line, p.type, e.generics) end
+        for _, r in ipairs(e.returns) do need(file, r.line, r.type, e.generics) end
         if e.type then need(file, e.first, e.type) end
         for _, s in ipairs(e.see) do
           if s:find("^discord%.") then need(file, e.first, s:match("^[%w_%.]+")) end
@@ -62,16 +63,10 @@ local function unknownTypes()
   return out
 end
 
--- Definitions that name nothing: a class or enum block above code that makes another, an event list of a
--- class that does not exist.
+-- Definitions that name nothing: an event list of a class that does not exist; names defined twice.
 local function staleDefs()
   local out = {}
   for name, d in pairs(db.defs) do
-    local target = d.entry.target or ""
-    local made = target:match('util%.class%(%s*"([^"]+)"') or target:match('enum%(%s*"([^"]+)"')
-    if made and "discord." .. made ~= name then
-      out[#out + 1] = ("%s:%d: %s sits above the code that makes discord.%s"):format(d.file.rel, d.line, name, made)
-    end
     local emitter = d.kind == "alias" and name:match("^(discord%..+)Event$")
     if emitter and not db.classes[emitter] then
       out[#out + 1] = ("%s:%d: %s lists the events of %s, which is no class"):format(d.file.rel, d.line, name, emitter)
@@ -109,4 +104,4 @@ if check then
   os.exit((#missing + #stale + #unknown) == 0 and 0 or 1)
 end
 
-require("site").write(db, outDir, root)
+require("site").write(db, outDir)

@@ -144,6 +144,8 @@ local function parseTag(entry, tag, rest, line)
     entry.returns[#entry.returns + 1] = { type = t, name = name, desc = name and desc or tail, line = line }
   elseif tag == "type" then
     entry.type = M.splitType(rest)
+  elseif tag == "generic" then
+    for name in rest:gmatch("([%a_][%w_]*)%s*:?[^,]*,?") do entry.generics[name] = true end
   elseif tag == "async" then
     entry.async = true
   elseif tag == "private" or tag == "protected" or tag == "package" then
@@ -157,7 +159,8 @@ end
 
 -- A block of `---` lines and the code line right below it (nil after a blank line).
 local function newEntry(first)
-  return { first = first, descLines = {}, raises = {}, params = {}, returns = {}, see = {}, defs = {}, problems = {} }
+  return { first = first, descLines = {}, raises = {}, params = {}, returns = {}, see = {}, defs = {}, problems = {},
+    generics = {} }
 end
 
 --- Parses a Lua file's annotation blocks. Returns a list of entries, each with `last` (its last line) and
@@ -267,6 +270,10 @@ function M.load(root)
     -- Keys the code sets, or names in strings (tables that map Discord's names to the library's).
     for key in text:gmatch("([%a_][%w_]*)%s*=[^=]") do db.assigned[key] = true end
     for key in text:gmatch('"([%a_][%w_]*)"') do db.assigned[key] = true end
+    for _, l in ipairs(lines) do
+      local lhs = l:match("^%s*([%w_%.,%s]-)%s*=[^=]")
+      for key in (lhs or ""):gmatch("[%a_][%w_]*") do db.assigned[key] = true end
+    end
     db.files[lib .. rel] = file
     db.files[rel] = file
   end
@@ -329,6 +336,25 @@ function M.parentOf(cls)
   return M.isClass(p) and p or nil
 end
 
+--- The documented name of runtime class `cls`: the ---@class above its util.class line, else discord.<name>.
+function M.className(db, cls)
+  local made = rawget(cls, "__name")
+  for _, t in ipairs({ cls, cls.getters }) do
+    for _, v in pairs(t) do
+      local info = type(v) == "function" and debug.getinfo(v, "S")
+      local file = info and db.files[info.source:sub(2)]
+      for _, e in ipairs(file and file.entries or {}) do
+        local d = e.defs[#e.defs]
+        if d and d.kind == "class" and (e.target or ""):find('class%(%s*"' .. made .. '"') then
+          return d.name, file.rel
+        end
+      end
+      if file then return "discord." .. made, file.rel end
+    end
+  end
+  return "discord." .. made
+end
+
 local function sortedKeys(t)
   local keys = {}
   for k in pairs(t) do
@@ -358,7 +384,7 @@ local function checkFunction(db, item)
   local present = {}
   for _, name in ipairs(actual) do present[name] = true end
   for _, p in ipairs(e.params) do
-    if not present[p.name] then
+    if not present[p.name] and p.name ~= "self" then
       db.stale[#db.stale + 1] = ("%s:%d: ---@param %s names no parameter of %s"):format(file.rel, p.line, p.name,
         item.label)
     end
@@ -417,9 +443,14 @@ function M.walk(db)
   end
   function walkClass(cls)
     seen[cls] = true
-    local name = "discord." .. rawget(cls, "__name")
+    local name, rel = M.className(db, cls)
     local d = db.defs[name]
-    local cItem = add({ kind = "class", name = name, label = name, cls = cls, def = d, problems = {} })
+    if db.classes[name] then
+      db.stale[#db.stale + 1] = ("%s names two classes, in %s and %s: give one its own ---@class name above its "
+        .. "util.class line"):format(name, db.classes[name].file or "?", rel or "?")
+      return
+    end
+    local cItem = add({ kind = "class", name = name, label = name, cls = cls, def = d, problems = {}, file = rel })
     db.classes[name] = cItem
     if not (d and d.kind == "class") then
       cItem.problems[1] = "no ---@class " .. name

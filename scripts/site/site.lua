@@ -216,7 +216,7 @@ function Site:classPage(name)
   local body = { "<h1>" .. escape(name) .. "</h1>", "<p>" .. md.inline(def and def.desc or "", self:ctx(up))
     .. "</p>" }
   local parent = (def and def.parent) or (item and reader.parentOf(item.cls) and
-    "discord." .. rawget(reader.parentOf(item.cls), "__name"))
+    reader.className(self.db, reader.parentOf(item.cls)))
   if parent then body[#body + 1] = "<p>Extends " .. self:typeHtml(parent, up) .. "</p>" end
   local subs = {}
   for other, d in pairs(self.db.defs) do
@@ -238,6 +238,22 @@ function Site:classPage(name)
     for _, m in ipairs(c.methods) do body[#body + 1] = self:methodHtml(name, m, up, short:sub(1, 1):lower() ..
       short:sub(2)) end
   end
+  local inherited, ancestor = {}, parent
+  while ancestor and self.kinds[ancestor] == "class" do
+    local names = {}
+    for id in pairs(self:memberIds(ancestor)) do names[#names + 1] = id end
+    table.sort(names)
+    for i, id in ipairs(names) do
+      names[i] = '<a href="' .. up .. self:typeUrl(ancestor) .. "#" .. escape(id) .. '"><code>' .. escape(id) ..
+        "</code></a>"
+    end
+    if #names > 0 then inherited[#inherited + 1] = "<p>From " .. self:typeHtml(ancestor, up) .. ": " ..
+      table.concat(names, ", ") .. "</p>" end
+    local d = self.db.defs[ancestor]
+    ancestor = d and d.parent or (self.db.classes[ancestor] and reader.parentOf(self.db.classes[ancestor].cls) and
+      reader.className(self.db, reader.parentOf(self.db.classes[ancestor].cls)))
+  end
+  if #inherited > 0 then body[#body + 1] = '<h2 id="inherited">Inherited</h2>' .. table.concat(inherited, "\n") end
   if #c.events > 0 then
     body[#body + 1] = '<h2 id="events">Events</h2><dl>'
     for _, ev in ipairs(c.events) do
@@ -420,9 +436,11 @@ local function json(v)
   return '"' .. tostring(v):gsub('[%c"\\<]', function(c) return ("\\u%04x"):format(c:byte()) end) .. '"'
 end
 
---- Builds the site of `db` (reader.walk's result) into `out`, the guide read from `root`/docs/lua/guide.
-function M.write(db, out, root)
+--- Builds the site of `db` (reader.walk's result) into `out`; the guide, the pages beside it and the example
+--- bots come from the repository the generator is in, so that --root can show another copy of the library.
+function M.write(db, out)
   local here = debug.getinfo(1, "S").source:match("^@(.*)/[^/]*$") or "."
+  local root = here .. "/../.."
   local self = setmetatable({ db = db, out = out, root = root, pages = {}, search = {}, kinds = {}, byClass = {},
     guide = {}, docs = {} }, Site)
   for name, d in pairs(db.defs) do self.kinds[name] = d.kind end

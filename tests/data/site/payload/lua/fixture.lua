@@ -46,6 +46,16 @@ function M.wait(c, timeout) return c, timeout end
 function M.internal() end
 function M._hidden() end
 
+--- The first element of a list.
+---@generic T
+---@param list T[] Any list.
+---@return T first Its first element.
+function M.first(list) return list[1] end
+
+-- Another class made under the same name, without a ---@class of its own.
+M.Twin = class("Counter")
+function M.Twin:other() end
+
 --- The library's version.
 M.version = "1.0"
 M.build = 7
