@@ -450,7 +450,8 @@ function M.walk(db)
         .. "util.class line"):format(name, db.classes[name].file or "?", rel or "?")
       return
     end
-    local cItem = add({ kind = "class", name = name, label = name, cls = cls, def = d, problems = {}, file = rel })
+    local cItem = add({ kind = "class", name = name, label = name, cls = cls, def = d, problems = {}, file = rel,
+      where = rel })
     db.classes[name] = cItem
     if not (d and d.kind == "class") then
       cItem.problems[1] = "no ---@class " .. name

@@ -174,8 +174,10 @@ function Site:methodHtml(owner, m, up, short)
   local e = m.entry
   local params = {}
   for _, p in ipairs(e.params or {}) do params[#params + 1] = p.name .. (p.optional and "?" or "") end
+  -- init runs when the class is called: show the call.
+  local call = m.name == "init" and owner:gsub("^discord%.", "") or short .. (m.static and "." or ":") .. m.name
   local sig = m.fun and escape(m.name) .. ": " .. self:typeHtml(m.fun, up) or
-    escape(short .. (m.static and "." or ":") .. m.name .. "(" .. table.concat(params, ", ") .. ")")
+    escape(call .. "(" .. table.concat(params, ", ") .. ")")
   local rets = {}
   for _, r in ipairs(e.returns or {}) do rets[#rets + 1] = self:typeHtml(r.type, up) end
   if #rets > 0 then sig = sig .. " &rarr; " .. table.concat(rets, ", ") end
