@@ -139,8 +139,7 @@ function Site:members(name)
   end
   for _, f in ipairs(def and def.fields or {}) do
     if not f.private and not done[f.name] then
-      if f.type:find("^fun%(") and not (self.db.classes[name] and self.db.classes[name].cls[f.name] == nil and
-          self.db.classes[name].cls.getters[f.name] ~= nil) then
+      if f.type:find("^fun%(") then
         c.methods[#c.methods + 1] = { name = f.name, desc = f.desc, entry = {}, fun = f.type }
       else
         c.fields[#c.fields + 1] = { name = f.name, type = f.type, desc = f.desc }
