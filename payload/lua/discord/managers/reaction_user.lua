@@ -8,8 +8,8 @@ local ReactionUserManager = util.class("ReactionUserManager", base.CachingManage
 M.ReactionUserManager = ReactionUserManager
 
 local TYPES = { normal = 0, burst = 1, Normal = 0, Burst = 1, [0] = 0, [1] = 1 }
---- Kinds of reaction: normal, or burst (super reaction).
----@enum discord.ReactionType
+--- Kinds of reaction: Normal (0) or Burst (1, a super reaction); the values of `enums.ReactionType`.
+---@type table<string, integer>
 M.ReactionType = { Normal = 0, Burst = 1 }
 
 --- `ReactionUserManager(reaction)`: its cache holds the users seen reacting.
