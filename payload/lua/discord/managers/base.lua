@@ -294,12 +294,11 @@ function M.bodyOf(opts, map, body)
 end
 
 --- The options' reason, or the extra argument given for it.
+---@private
 local function reasonOf(opts, reason)
   if reason ~= nil then return reason end
   return type(opts) == "table" and opts.reason or nil
 end
---- The options' reason, or the extra argument given for it.
----@private
 M.reasonOf = reasonOf
 
 --- A cached manager of the objects under one REST collection path (a guild's emojis, bans, rules ...).
@@ -394,25 +393,28 @@ end
 ---@private
 M.handlers = require("discord.ws").handlers
 
+--- The object with `id` in a collection, nil when either is nil.
+---@private
 local function get(collection, id)
   if collection == nil or id == nil then return nil end
   return collection:get(id)
 end
----@private
 M.get = get
 
+--- A copy of an object for the `old` argument of an update event.
+---@private
 local function clone(obj)
   if obj == nil then return nil end
   if obj._clone then return obj:_clone() end
   return util.shallowCopy(obj)
 end
----@private
 M.clone = clone
 
+--- The partials module.
+---@private
 local function partials()
   return require("discord.client.partials")
 end
----@private
 M.partials = partials
 
 --- The cached guild a payload names.
