@@ -311,6 +311,11 @@
 ---@field fetchReference fun(self): discord.Message (B)
 
 ---@class discord.MessageMentions
+---@field EveryonePattern string Lua pattern of @everyone in message text; the capture is "everyone".
+---@field HerePattern string Lua pattern of @here in message text; the capture is "here".
+---@field UsersPattern string Lua pattern of a user mention ("<@id>" or "<@!id>"); the capture is the ID.
+---@field RolesPattern string Lua pattern of a role mention ("<@&id>"); the capture is the ID.
+---@field ChannelsPattern string Lua pattern of a channel mention ("<#id>"); the capture is the ID.
 ---@field everyone boolean
 ---@field users discord.Collection
 ---@field roles discord.Collection

@@ -21,7 +21,6 @@ function CategoryChannelChildManager:init(channel)
   self.guild = channel.guild
 end
 
---- The guild's cached channels whose parent is this category.
 CategoryChannelChildManager.getters.cache = function(self)
   local id = self.channel.id
   return self.guild.channels.cache:filter(function(c) return c.parentId == id end)

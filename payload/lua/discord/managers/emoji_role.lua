@@ -21,7 +21,6 @@ function GuildEmojiRoleManager:init(emoji)
   self.client = emoji.client
 end
 
---- The allowed roles that are cached, as a Collection.
 GuildEmojiRoleManager.getters.cache = function(self)
   local out = require("discord.collection").Collection()
   for _, id in ipairs(self.emoji._roles) do

@@ -220,7 +220,6 @@ ApplicationCommand.getters.guild = function(self)
   return nil
 end
 
---- The manager this command belongs to: the guild's commands or the application's.
 ApplicationCommand.getters.manager = function(self)
   local client = self.client
   if self.guildId then

@@ -11,7 +11,7 @@ local M = {}
 ---@field id discord.Snowflake? Nil for a Unicode emoji.
 ---@field name string? The character, or the custom emoji's name.
 ---@field animated boolean
----@field identifier string The form reaction routes take: "name:id", or the URL-encoded character (read-only).
+---@field identifier string The form reaction routes take: "name:id" ("a:name:id" animated) or the URL-encoded character.
 ---@field createdTimestamp discord.Milliseconds? When a custom emoji was made (read-only).
 ---@field url string? The image address of a custom emoji (read-only).
 local Emoji = util.class("Emoji", Base)
@@ -34,7 +34,6 @@ function Emoji:_patch(data)
   return self
 end
 
---- The form used in reaction routes: "name:id" for custom emojis, the URL-encoded character otherwise.
 Emoji.getters.identifier = function(self)
   if self.id then return (self.animated and "a:" or "") .. (self.name or "_") .. ":" .. self.id end
   return util.urlEncode(self.name or "")
@@ -111,7 +110,6 @@ function GuildEmoji:_patch(data)
   return self
 end
 
---- The roles allowed to use the emoji (all members when empty).
 GuildEmoji.getters.roles = function(self)
   return require("discord.managers.emoji_role").GuildEmojiRoleManager(self)
 end

@@ -92,13 +92,11 @@ end
 Invite.getters.url = function(self) return "https://discord.gg/" .. self.code end
 Invite.getters.inviterId = function(self) return self.inviter and self.inviter.id or nil end
 
---- True once an invite with an expiry has passed it, or used up its uses.
 Invite.getters.expired = function(self)
   if self.maxUses and self.maxUses > 0 and self.uses and self.uses >= self.maxUses then return true end
   return self.expiresTimestamp ~= nil and require("runtime").time() >= self.expiresTimestamp
 end
 
---- Whether the bot may delete it: Manage Guild, or Manage Channels in its channel.
 Invite.getters.deletable = function(self)
   local guild, channel = self.guild, self.channel
   if not guild or not guild.members.me then return false end

@@ -42,7 +42,6 @@ end
 VoiceChannelEffect.getters.channel = function(self) return self.client.channels.cache:get(self.channelId) end
 VoiceChannelEffect.getters.member = function(self) return self.guild.members.cache:get(self.userId) end
 
---- The guild's sound that was played, when it is cached.
 VoiceChannelEffect.getters.soundboardSound = function(self)
   return self.soundId and self.guild.soundboardSounds.cache:get(tostring(self.soundId)) or nil
 end
