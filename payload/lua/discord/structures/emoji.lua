@@ -11,7 +11,7 @@ local M = {}
 ---@field id discord.Snowflake? Nil for a Unicode emoji.
 ---@field name string? The character, or the custom emoji's name.
 ---@field animated boolean
----@field identifier string The form reaction routes take: "name:id" ("a:name:id" animated) or the URL-encoded character.
+---@field identifier string Reaction routes form: "name:id" ("a:name:id" if animated), or the URL-encoded character.
 ---@field createdTimestamp discord.Milliseconds? When a custom emoji was made (read-only).
 ---@field url string? The image address of a custom emoji (read-only).
 local Emoji = util.class("Emoji", Base)
