@@ -65,8 +65,9 @@ function ClientUser:setAvatar(image) return self:edit({ avatar = image or false 
 ---@return discord.ClientUser user
 function ClientUser:setBanner(image) return self:edit({ banner = image or false }) end
 
---- Sets status, activities and afk over the gateway on every shard, or on `shardId`; returns the presence.
+--- Sets status, activities and afk over the gateway on every shard, or on `shardId` (waits for the send).
 --- Raises an error for an unknown status or bad activities.
+---@async
 ---@param p? discord.PresenceData
 ---@return discord.PresenceData presence
 function ClientUser:setPresence(p)
@@ -96,6 +97,7 @@ end
 
 --- Sets the bot's status on every shard.
 --- Raises an error for an unknown status.
+---@async
 ---@param status "online"|"idle"|"dnd"|"invisible"
 ---@return discord.PresenceData presence
 function ClientUser:setStatus(status)
@@ -103,6 +105,7 @@ function ClientUser:setStatus(status)
 end
 
 --- Sets one activity: `setActivity("name", {type=, url=, state=, shardId=})` or `setActivity({name=, type=})`.
+---@async
 ---@param activity? string|table Nil clears it.
 ---@param opts? discord.ActivityOptions
 ---@return discord.PresenceData presence
@@ -115,6 +118,7 @@ function ClientUser:setActivity(activity, opts)
 end
 
 --- Marks the bot AFK (or not, with false).
+---@async
 ---@param afk? boolean
 ---@return discord.PresenceData presence
 function ClientUser:setAFK(afk)
