@@ -147,9 +147,6 @@
 ---@field set fun(self, roles: table, reason?: string): discord.GuildMember (B)
 ---@field member discord.GuildMember The member.
 ---@field guild discord.Guild The member's guild.
----@field icon discord.Role|nil The highest role with an icon or Unicode emoji.
----@field botRole discord.Role|nil The role Discord manages for a bot member.
----@field premiumSubscriberRole discord.Role|nil The booster role, when the member has it.
 
 ---@class discord.RoleManager: discord.CachingManager
 ---@field everyone discord.Role
@@ -336,7 +333,6 @@
 ---@field message discord.Message The message.
 ---@field client discord.Client
 ---@field crosspostedChannels discord.Collection Channels of a crosspost, {channelId=, guildId=, type=, name=} by ID.
----@field parsedUsers discord.Snowflake[] User IDs written in the content, in order (read-only).
 
 ---@class discord.Attachment
 ---@field id discord.Snowflake
@@ -359,7 +355,6 @@
 ---@field placeholderVersion integer?
 ---@field application table? Clips: the application they show.
 ---@field flags discord.BitField? AttachmentFlagsBitField: IsClip, IsThumbnail, IsRemix, IsSpoiler, ...
----@field isMedia boolean Whether it is an image or video (read-only).
 
 ---@class discord.MemberEditOptions
 ---@field nick? string
@@ -906,7 +901,6 @@
 ---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
 ---@field fetch fun(self): discord.Poll (B)
 ---@field layoutType integer? 1, the default layout.
----@field expiresAt discord.Milliseconds|nil The same as expiresTimestamp.
 
 ---@class discord.Activity
 ---@field name string
@@ -925,7 +919,6 @@
 ---@field sessionId string|nil
 ---@field createdTimestamp integer|nil When it was added to the session, Unix ms.
 ---@field flags discord.BitField|nil ActivityFlagsBitField.
----@field typeName string|nil The type's name: Playing, Streaming, ... (read-only).
 
 ---@class discord.Presence
 ---@field userId discord.Snowflake
@@ -944,7 +937,6 @@
 ---@field startedTimestamp discord.Milliseconds
 ---@field inGuild fun(self): boolean
 ---@field guildId discord.Snowflake|nil
----@field startedAt discord.Milliseconds The same as startedTimestamp (read-only).
 
 -- Events of this part, with their arguments:
 -- shardReady(id, unavailableGuildIds|nil), shardResume(id, replayed), shardReconnecting(id),
