@@ -116,6 +116,8 @@ end
 ---@field sku any The SKU or its ID.
 ---@field user? discord.UserResolvable
 ---@field guild? any A guild or its ID.
+
+-- Entitlements belong to the application, not to a guild.
 local handlers = base.handlers
 
 handlers.ENTITLEMENT_CREATE = function(client, packet)

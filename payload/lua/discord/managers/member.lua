@@ -259,6 +259,8 @@ end
 ---@field roles? discord.RoleResolvable[]
 ---@field mute? boolean
 ---@field deaf? boolean
+
+-- The member and role paths of addRole/removeRole; both must resolve before anything is sent.
 local function rolePath(self, what, user, role)
   local uid = self:resolveId(user)
   if uid == nil then error("GuildMemberManager:" .. what .. ": not a user or member: " .. tostring(user), 3) end

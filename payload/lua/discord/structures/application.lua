@@ -322,6 +322,9 @@ function ClientApplication:fetchUserInfo() return self.client.rest:get("/oauth2/
 ---@field clientSecret? string The application's secret (game client form).
 ---@field externalAuthToken? string
 ---@field externalAuthType? string
+
+-- The Social SDK's provisional accounts: a bot names its user by `externalUserId`; a game client by its
+-- external authentication token.
 local function provisional(self, route, opts)
   if opts.externalUserId then
     return self.client.rest:post(route .. "/bot", { body = { external_user_id = opts.externalUserId,

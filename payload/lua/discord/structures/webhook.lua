@@ -109,6 +109,8 @@ end
 ---@field threadName? string Forum and media webhooks: make a post with this name (send).
 ---@field appliedTags? discord.Snowflake[] Tags of that post (send).
 ---@field withComponents? boolean Lets a webhook not owned by an application send components.
+
+-- Without a bot token, the webhook's own token authorises its routes.
 local function tokenOnly(self) return self.token ~= nil and self.client.token == nil end
 
 --- Edits the webhook's name, avatar or channel; moving it needs the bot's authorization.
