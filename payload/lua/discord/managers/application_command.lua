@@ -42,7 +42,8 @@ function ApplicationCommandManager:_construct(data)
   return self.holds(self.client, data, self.guild)
 end
 
---- (B) The application's ID: from READY, else from the current application.
+--- The application's ID: from READY, else fetched from the current application.
+---@async
 function ApplicationCommandManager:_applicationId()
   local client = self.client
   if client.application and client.application.id then return client.application.id end
