@@ -97,6 +97,7 @@
 ---@field resolve fun(self, x: any): table|nil
 ---@field resolveId fun(self, x: any): discord.Snowflake|nil
 ---@field fetch fun(self, id: any, opts?: discord.FetchOptions): table (B)
+---@field holds table The class of the cached objects.
 
 ---@class discord.UserManager: discord.CachingManager
 ---@field createDM fun(self, user: discord.UserResolvable, opts?: discord.FetchOptions): discord.DMChannel (B)
@@ -144,6 +145,8 @@
 ---@field add fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field remove fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field set fun(self, roles: table, reason?: string): discord.GuildMember (B)
+---@field member discord.GuildMember The member.
+---@field guild discord.Guild The member's guild.
 
 ---@class discord.RoleManager: discord.CachingManager
 ---@field everyone discord.Role
@@ -152,6 +155,7 @@
 ---@field edit fun(self, role: discord.RoleResolvable, opts: discord.RoleOptions, reason?: string): discord.Role (B)
 ---@field delete fun(self, role: discord.RoleResolvable, reason?: string) (B)
 ---@field setPositions fun(self, list: {role: any, position: integer}[], reason?: string) (B)
+---@field guild discord.Guild The guild the roles belong to.
 
 -- Structures ----------------------------------------------------------------------------------------------
 
@@ -190,6 +194,9 @@
 ---@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData Over op 3.
 ---@field setActivity fun(self, activity?: string|table, opts?: discord.ActivityOptions): discord.PresenceData
 ---@field setStatus fun(self, status: string): discord.PresenceData
+---@field presence discord.PresenceData The presence the bot last set.
+---@field verified boolean? Whether the bot's e-mail is verified.
+---@field mfaEnabled boolean? Whether the owner uses two-factor login.
 
 ---@class discord.Guild
 ---@field id discord.Snowflake
@@ -311,6 +318,11 @@
 ---@field fetchReference fun(self): discord.Message (B)
 
 ---@class discord.MessageMentions
+---@field EveryonePattern string Lua pattern of @everyone in message text; the capture is "everyone".
+---@field HerePattern string Lua pattern of @here in message text; the capture is "here".
+---@field UsersPattern string Lua pattern of a user mention ("<@id>" or "<@!id>"); the capture is the ID.
+---@field RolesPattern string Lua pattern of a role mention ("<@&id>"); the capture is the ID.
+---@field ChannelsPattern string Lua pattern of a channel mention ("<#id>"); the capture is the ID.
 ---@field everyone boolean
 ---@field users discord.Collection
 ---@field roles discord.Collection
@@ -318,6 +330,9 @@
 ---@field channels discord.Collection
 ---@field repliedUser discord.User|nil
 ---@field has fun(self, x: any, opts?: table): boolean
+---@field message discord.Message The message.
+---@field client discord.Client
+---@field crosspostedChannels discord.Collection Channels of a crosspost, {channelId=, guildId=, type=, name=} by ID.
 
 ---@class discord.Attachment
 ---@field id discord.Snowflake
@@ -328,6 +343,18 @@
 ---@field spoiler boolean
 ---@field clipParticipants discord.User[]|nil
 ---@field clipCreatedTimestamp discord.Milliseconds|nil
+---@field title string? The title given at upload.
+---@field description string? Alt text.
+---@field proxyURL string The media proxy's address of the file.
+---@field height integer? Images and videos only.
+---@field width integer? Images and videos only.
+---@field ephemeral boolean? Whether it disappears with an ephemeral message.
+---@field duration number? Voice messages: length in seconds.
+---@field waveform string? Voice messages: base64 of the sampled waveform.
+---@field placeholder string? Thumbhash of an image, shown while it loads.
+---@field placeholderVersion integer?
+---@field application table? Clips: the application they show.
+---@field flags discord.BitField? AttachmentFlagsBitField: IsClip, IsThumbnail, IsRemix, IsSpoiler, ...
 
 ---@class discord.MemberEditOptions
 ---@field nick? string
@@ -602,6 +629,7 @@
 ---@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil
 ---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
 ---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
+---@field client discord.Client
 
 ---@class discord.AttachmentBuilder
 ---@field attachment string|nil The bytes.
@@ -767,6 +795,7 @@
 ---@field add fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field remove fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field fetchMe fun(self, opts?: table): discord.ThreadMember (B)
+---@field thread discord.ThreadChannel The thread.
 
 ---@class discord.ForumTag
 ---@field id discord.Snowflake
@@ -797,6 +826,7 @@
 ---@field deny discord.PermissionsBitField
 ---@field edit fun(self, options: table<string, boolean|userdata>, reason?: string): discord.PermissionOverwrites (B)
 ---@field delete fun(self, reason?: string): discord.PermissionOverwrites (B)
+---@field channel discord.GuildChannel The channel.
 
 ---@class discord.PermissionOverwriteManager: discord.CachingManager
 ---@field channel discord.GuildChannel
@@ -836,6 +866,7 @@
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any, type?: "normal"|"burst"}): discord.Collection (B)
 ---@field each fun(self, opts?: {limit?: integer, after?: any, type?: string}): fun(): discord.User
 ---@field remove fun(self, user?: discord.UserResolvable): discord.MessageReaction (B) The bot's own by default.
+---@field reaction discord.MessageReaction The reaction.
 
 ---@class discord.PollData
 ---@field question string|{text: string} At most 300 characters.
@@ -852,9 +883,11 @@
 ---@field poll discord.Poll
 ---@field voters discord.PollAnswerVoterManager
 ---@field partial boolean
+---@field meVoted boolean? Whether the bot voted for it.
 
 ---@class discord.PollAnswerVoterManager: discord.CachingManager
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any}): discord.Collection (B)
+---@field answer discord.PollAnswer The answer.
 
 ---@class discord.Poll
 ---@field message discord.Message
@@ -867,6 +900,7 @@
 ---@field hasEnded fun(self): boolean
 ---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
 ---@field fetch fun(self): discord.Poll (B)
+---@field layoutType integer? 1, the default layout.
 
 ---@class discord.Activity
 ---@field name string
@@ -876,6 +910,15 @@
 ---@field details string|nil
 ---@field emoji discord.ReactionEmoji|nil
 ---@field timestamps {start: integer|nil, end: integer|nil}|nil
+---@field presence discord.Presence|nil The presence it belongs to.
+---@field applicationId discord.Snowflake|nil
+---@field party table|nil {id=, size={current, max}}.
+---@field assets table|nil Images and their texts, as Discord sends them.
+---@field buttons string[]|nil Button labels.
+---@field syncId string|nil
+---@field sessionId string|nil
+---@field createdTimestamp integer|nil When it was added to the session, Unix ms.
+---@field flags discord.BitField|nil ActivityFlagsBitField.
 
 ---@class discord.Presence
 ---@field userId discord.Snowflake
@@ -893,6 +936,7 @@
 ---@field guild discord.Guild|nil
 ---@field startedTimestamp discord.Milliseconds
 ---@field inGuild fun(self): boolean
+---@field guildId discord.Snowflake|nil
 
 -- Events of this part, with their arguments:
 -- shardReady(id, unavailableGuildIds|nil), shardResume(id, replayed), shardReconnecting(id),

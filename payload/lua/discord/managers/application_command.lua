@@ -6,6 +6,11 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The application's commands, global (`client.application.commands`) or of one guild (`guild.commands`).
+---@class discord.ApplicationCommandManager: discord.CachingManager
+---@field guildId discord.Snowflake? The guild of the commands; nil for global commands.
+---@field guild discord.Guild? The guild, when the manager was made with one.
+---@field permissions discord.ApplicationCommandPermissionsManager The permissions of these commands.
 local ApplicationCommandManager = util.class("ApplicationCommandManager", base.CachingManager)
 M.ApplicationCommandManager = ApplicationCommandManager
 
@@ -21,6 +26,9 @@ end
 
 --- `ApplicationCommandManager(client [, guild])`: the global commands, or those of `guild` (a guild or ID);
 --- `ApplicationCommandManager(guild)` is the guild's.
+---@private
+---@param client discord.Client|discord.Guild
+---@param guild? discord.Guild|discord.Snowflake
 function ApplicationCommandManager:init(client, guild)
   if util.className(client) == "Guild" then client, guild = client.client, client end
   base.CachingManager.init(self, client, commandModule().ApplicationCommand)
@@ -34,7 +42,8 @@ function ApplicationCommandManager:_construct(data)
   return self.holds(self.client, data, self.guild)
 end
 
---- (B) The application's ID: from READY, else from the current application.
+--- The application's ID: from READY, else fetched from the current application.
+---@async
 function ApplicationCommandManager:_applicationId()
   local client = self.client
   if client.application and client.application.id then return client.application.id end
@@ -68,6 +77,8 @@ function ApplicationCommandManager:_addTo(data, guildId, cache)
 end
 
 --- The ID of a command given as an object, an ID or (for cached commands) a name.
+---@param x any
+---@return discord.Snowflake? id
 function ApplicationCommandManager:resolveId(x)
   if type(x) == "string" and not x:match("^%d+$") then
     local hit = self.cache:find(function(c) return c.name == x end)
@@ -80,8 +91,12 @@ local function scope(self, opts)
   return guildIdOf(opts and (opts.guildId or opts.guild)) or self.guildId
 end
 
---- (B) fetch(id [, opts]) -> one command; fetch([opts]) -> a Collection of every command.
---- `opts`: guildId, force, cache, withLocalizations.
+--- `fetch(id [, opts])`: one command; `fetch([opts])`: a Collection of every command of the scope.
+--- Raises an error when `id` is not a command; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The command, its ID or cached name; absent fetches all.
+---@param opts? discord.FetchCommandsOptions
+---@return discord.ApplicationCommand|discord.Collection result
 function ApplicationCommandManager:fetch(id, opts)
   if type(id) == "table" and not util.instanceOf(id, self.holds) then id, opts = nil, id end
   opts = opts or {}
@@ -107,20 +122,38 @@ function ApplicationCommandManager:fetch(id, opts)
   return out
 end
 
+--- Options of `ApplicationCommandManager:fetch` and `:sync`.
+---@class discord.FetchCommandsOptions
+---@field guildId? discord.Snowflake Another guild's commands (or `guild`).
+---@field guild? discord.Guild|discord.Snowflake
+---@field force? boolean Ask Discord even when cached (one command).
+---@field cache? boolean Keep the fetched commands (true).
+---@field withLocalizations? boolean Include every localization (a list).
 local function commandData(c)
   local ok, data = pcall(util.provided("command builders").resolveCommand, c)
   if not ok then error(data, 3) end
   return data
 end
 
---- (B) Registers a command (a builder or API data); an existing command of that name and type is replaced.
+--- Registers a command; an existing command of that name and type is replaced.
+--- Raises an error for a bad builder; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param command table A command builder or the API's command data.
+---@param guildId? discord.Guild|discord.Snowflake Another guild than the manager's.
+---@return discord.ApplicationCommand command
 function ApplicationCommandManager:create(command, guildId)
   guildId = guildIdOf(guildId) or self.guildId
   local data = self.client.rest:post(self:_commandsPath(guildId), { body = commandData(command) })
   return self:_addTo(data, guildId, true)
 end
 
---- (B) Edits a command; `data` is a builder or the fields to change.
+--- Edits a command; `data` is a builder or the fields to change.
+--- Raises an error when `command` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param command any The command, its ID or cached name.
+---@param data table A command builder or the API's fields to change.
+---@param guildId? discord.Guild|discord.Snowflake Another guild than the manager's.
+---@return discord.ApplicationCommand command
 function ApplicationCommandManager:edit(command, data, guildId)
   guildId = guildIdOf(guildId) or (type(command) == "table" and command.guildId) or self.guildId
   local id = self:resolveId(command)
@@ -129,7 +162,12 @@ function ApplicationCommandManager:edit(command, data, guildId)
   return self:_addTo(res, guildId, true)
 end
 
---- (B) Deletes a command; returns the cached object when there was one.
+--- Deletes a command; returns the cached object when there was one.
+--- Raises an error when `command` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param command any The command, its ID or cached name.
+---@param guildId? discord.Guild|discord.Snowflake Another guild than the manager's.
+---@return discord.ApplicationCommand? command
 function ApplicationCommandManager:delete(command, guildId)
   guildId = guildIdOf(guildId) or (type(command) == "table" and command.guildId) or self.guildId
   local id = self:resolveId(command)
@@ -139,7 +177,12 @@ function ApplicationCommandManager:delete(command, guildId)
   return owner and owner:_remove(id) or nil
 end
 
---- (B) Replaces every command of the scope with `commands` in one request; returns the new Collection.
+--- Replaces every command of the scope with `commands` in one request; returns the new Collection.
+--- Raises an error for a bad builder; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param commands table[] Command builders or the API's command data.
+---@param guildId? discord.Guild|discord.Snowflake Another guild than the manager's.
+---@return discord.Collection commands
 function ApplicationCommandManager:set(commands, guildId)
   guildId = guildIdOf(guildId) or self.guildId
   local body = json.array(util.map(commands, commandData))
@@ -154,6 +197,19 @@ end
 
 -- Sync --------------------------------------------------------------------------------------------------
 
+--- Options of `ApplicationCommandManager:sync`.
+---@class discord.CommandSyncOptions
+---@field guildId? discord.Snowflake Another guild than the manager's (or `guild`).
+---@field guild? discord.Guild|discord.Snowflake
+---@field dryRun? boolean Only compare; send nothing.
+---@field keep? boolean Do not delete registered commands the builders lack.
+
+--- What `ApplicationCommandManager:sync` did (or would do): lists of {name=, type=, command=, data=}.
+---@class discord.CommandSyncDiff
+---@field created table[] New commands; `command` is the registered one after the sync.
+---@field updated table[] Changed commands.
+---@field deleted table[] Registered commands the builders lack.
+---@field unchanged table[] Commands already as the builders say.
 local function keyOf(data)
   return tostring(data.type or 1) .. ":" .. tostring(data.name)
 end
@@ -173,11 +229,12 @@ local function fullEdit(data)
   return out
 end
 
---- (B) Makes the registered commands of the scope match `builders`: new ones are created, changed ones
---- edited, missing ones deleted, and unchanged ones left alone. `opts`: guildId, dryRun (only compare),
---- keep (do not delete commands the builders lack). Returns the diff:
---- {created = {...}, updated = {...}, deleted = {...}, unchanged = {...}}, each entry
---- {name=, type=, command= (the registered command, when there is one), data= (what is sent)}.
+--- Makes the registered commands match `builders`, sending only the differences; returns the diff.
+--- Raises an error for a bad or duplicate builder (before sending anything); `discord.DiscordAPIError` when refused.
+---@async
+---@param builders table[] Command builders or the API's command data.
+---@param opts? discord.CommandSyncOptions
+---@return discord.CommandSyncDiff diff
 function ApplicationCommandManager:sync(builders, opts)
   opts = opts or {}
   if type(builders) ~= "table" then error("ApplicationCommandManager:sync: builders must be a list", 2) end

@@ -11,11 +11,20 @@ local PermissionType = enums.ApplicationCommandPermissionType
 -- At most this many overwrites per command.
 local MAX_PERMISSIONS = 100
 
+--- Permission overwrites of application commands in a guild (`commands.permissions`, `command.permissions`).
+---@class discord.ApplicationCommandPermissionsManager: discord.BaseManager
+---@field guildId discord.Snowflake? The guild it is scoped to, if any.
+---@field command discord.ApplicationCommand? The command it is scoped to, if any.
+---@field commandId discord.Snowflake? The ID of that command.
+---@field manager discord.ApplicationCommandManager? The command manager that made it.
 local Manager = util.class("ApplicationCommandPermissionsManager", base.BaseManager)
 M.ApplicationCommandPermissionsManager = Manager
 
 --- `ApplicationCommandPermissionsManager(client, {guildId=, command=, manager=})`: scoped to a guild
 --- and/or a command when given; every method also takes `guild` and `command` in its options.
+---@private
+---@param client discord.Client
+---@param scope? {guildId?: discord.Snowflake, command?: discord.ApplicationCommand, manager?: table}
 function Manager:init(client, scope)
   base.BaseManager.init(self, client)
   scope = scope or {}
@@ -67,12 +76,34 @@ local function permissionJSON(p, level)
   return { id = tostring(p.id), type = t, permission = p.permission }
 end
 
+--- One permission overwrite of an application command.
+---@class discord.ApplicationCommandPermission
+---@field id discord.Snowflake The role, user or channel (the guild ID: @everyone; guild ID - 1: all channels).
+---@field type integer|string discord.ApplicationCommandPermissionType (Role, User, Channel) or its name.
+---@field permission boolean Whether it allows the command.
+
+--- Options of the methods of `ApplicationCommandPermissionsManager`.
+---@class discord.CommandPermissionsOptions
+---@field guild? discord.Guild|discord.Snowflake The guild (or `guildId`), unless the manager has one.
+---@field guildId? discord.Snowflake
+---@field command? any The command, its ID or cached name (or `commandId`), unless the manager has one.
+---@field commandId? discord.Snowflake
+---@field token? string A user's Bearer token with the applications.commands.permissions.update scope (edits).
+---@field permissions? discord.ApplicationCommandPermission[] For `set` and `add`.
+---@field users? any|any[] For `remove`: users or IDs.
+---@field roles? any|any[] For `remove`: roles or IDs.
+---@field channels? any|any[] For `remove`: channels or IDs.
+---@field permissionId? any For `has`: the role, user or channel (or ID).
+---@field permissionType? integer|string For `has`: only an overwrite of this type.
 local function fromAPI(list)
   return util.map(list or {}, function(p) return { id = p.id, type = p.type, permission = p.permission } end)
 end
 
---- (B) fetch({guild, command}): the overwrites of one command as a list; without a command, a Collection
---- of command ID -> list for every command with overwrites in the guild.
+--- The overwrites of one command as a list; without a command, a Collection of command ID -> list.
+--- Raises an error without a guild or before login; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.CommandPermissionsOptions `guild` and `command` are used.
+---@return discord.ApplicationCommandPermission[]|discord.Collection result
 function Manager:fetch(opts)
   local appId, guildId, commandId = self:_target(opts, false, 2)
   local rest = self.client.rest
@@ -96,7 +127,11 @@ local function bearer(opts, level)
   return { auth = false, headers = { Authorization = "Bearer " .. token } }
 end
 
---- (B) set({guild, command, permissions, token}): replaces the command's overwrites; returns them.
+--- Replaces a command's overwrites (at most 100); returns them. Needs `opts.token`.
+--- Raises an error without a guild, command or token, or for a bad overwrite; `discord.DiscordAPIError` when refused.
+---@async
+---@param opts discord.CommandPermissionsOptions
+---@return discord.ApplicationCommandPermission[] permissions
 function Manager:set(opts)
   local appId, guildId, commandId = self:_target(opts, true, 2)
   local req = bearer(opts, 2)
@@ -109,7 +144,11 @@ function Manager:set(opts)
   return fromAPI(data and data.permissions)
 end
 
---- (B) add({guild, command, permissions, token}): adds or replaces overwrites by ID, keeping the others.
+--- Adds or replaces overwrites by ID, keeping the others; returns them all. Needs `opts.token`.
+--- Raises an error without a guild, command or token, or for a bad overwrite; `discord.DiscordAPIError` when refused.
+---@async
+---@param opts discord.CommandPermissionsOptions
+---@return discord.ApplicationCommandPermission[] permissions
 function Manager:add(opts)
   local current = self:_current(opts)
   local byId = {}
@@ -127,7 +166,11 @@ function Manager:add(opts)
     permissions = current, token = opts.token })
 end
 
---- (B) remove({guild, command, users, roles, channels, token}): drops the overwrites of those IDs.
+--- Drops the overwrites of the given users, roles and channels; returns the rest. Needs `opts.token`.
+--- Raises an error without a guild, command or token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.CommandPermissionsOptions
+---@return discord.ApplicationCommandPermission[] permissions
 function Manager:remove(opts)
   local drop = {}
   for _, key in ipairs({ "users", "roles", "channels" }) do
@@ -140,7 +183,11 @@ function Manager:remove(opts)
     permissions = kept, token = opts.token })
 end
 
---- (B) has({guild, command, permissionId, permissionType}): whether an overwrite for that ID exists.
+--- Whether the command has an overwrite for `permissionId` (of `permissionType` when given).
+--- Raises an error without a guild or command; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.CommandPermissionsOptions
+---@return boolean has
 function Manager:has(opts)
   local id = idOf(opts.permissionId)
   local t = opts.permissionType

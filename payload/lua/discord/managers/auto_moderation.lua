@@ -5,9 +5,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's auto moderation rules (`guild.autoModerationRules`): fetch, create, edit and delete.
+---@class discord.AutoModerationRuleManager: discord.ResourceManager
+---@field guild discord.Guild The guild the rules belong to.
 local AutoModerationRuleManager = util.class("AutoModerationRuleManager", base.ResourceManager)
 M.AutoModerationRuleManager = AutoModerationRuleManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function AutoModerationRuleManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.automod").AutoModerationRule,
@@ -57,6 +64,38 @@ local function actionBody(self, a)
   return out
 end
 
+--- Options of `AutoModerationRuleManager:create` and `:edit`.
+---@class discord.AutoModerationRuleOptions
+---@field name? string The rule's name (needed to create).
+---@field eventType? integer|string discord.AutoModerationRuleEventType value or name (MessageSend by default).
+---@field triggerType? integer|string discord.AutoModerationRuleTriggerType value or name (needed to create).
+---@field triggerMetadata? discord.AutoModerationTriggerMetadataOptions
+---@field actions? discord.AutoModerationActionOptions[] At least one to create.
+---@field enabled? boolean
+---@field exemptRoles? discord.RoleResolvable[]
+---@field exemptChannels? discord.ChannelResolvable[]
+---@field reason? string Audit log reason.
+
+--- The trigger's settings of an auto moderation rule.
+---@class discord.AutoModerationTriggerMetadataOptions
+---@field keywordFilter? string[]
+---@field regexPatterns? string[]
+---@field presets? (integer|string)[] discord.AutoModerationRuleKeywordPresetType values or names.
+---@field allowList? string[]
+---@field mentionTotalLimit? integer
+---@field mentionRaidProtectionEnabled? boolean
+
+--- One action of an auto moderation rule.
+---@class discord.AutoModerationActionOptions
+---@field type integer|string discord.AutoModerationActionType value or name.
+---@field metadata? discord.AutoModerationActionMetadataOptions
+
+--- Settings of one auto moderation action.
+---@class discord.AutoModerationActionMetadataOptions
+---@field channel? discord.ChannelResolvable Where SendAlertMessage posts (or `channelId`).
+---@field channelId? discord.Snowflake
+---@field durationSeconds? integer How long a Timeout lasts.
+---@field customMessage? string Shown to the member whose message BlockMessage blocked.
 local function ruleBody(self, opts)
   local body = base.bodyOf(opts, { name = "name", enabled = "enabled" })
   if opts.eventType ~= nil then
@@ -79,9 +118,11 @@ local function ruleBody(self, opts)
   return body
 end
 
---- (B) Creates a rule: {name=, eventType=, triggerType=, triggerMetadata={keywordFilter=, regexPatterns=,
---- presets=, allowList=, mentionTotalLimit=, mentionRaidProtectionEnabled=}, actions={{type=, metadata=
---- {channel=, durationSeconds=, customMessage=}}}, enabled=, exemptRoles=, exemptChannels=, reason=}.
+--- Creates a rule; enum values may be given by name ("Keyword", "BlockMessage").
+--- Raises an error without a name, a trigger type or an action; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.AutoModerationRuleOptions
+---@return discord.AutoModerationRule rule
 function AutoModerationRuleManager:create(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or opts.name == "" then
@@ -95,7 +136,13 @@ function AutoModerationRuleManager:create(opts)
   return self:_create(body, opts.reason)
 end
 
---- (B) Edits a rule; the trigger type cannot change.
+--- Edits a rule; the trigger type cannot change.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param rule any The rule or its ID.
+---@param opts discord.AutoModerationRuleOptions Only the fields to change.
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.AutoModerationRule rule
 function AutoModerationRuleManager:edit(rule, opts, reason)
   opts = opts or {}
   local body = ruleBody(self, opts)

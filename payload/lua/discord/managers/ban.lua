@@ -5,12 +5,19 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- Bans of one guild (`guild.bans`): fetched one at a time or page by page, created, removed and made in bulk.
+---@class discord.GuildBanManager: discord.ResourceManager
+---@field guild discord.Guild The guild the bans belong to.
 local GuildBanManager = util.class("GuildBanManager", base.ResourceManager)
 M.GuildBanManager = GuildBanManager
 
 -- Discord's page size and the most users one bulk ban takes.
 local PAGE, BULK = 1000, 200
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildBanManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.ban").GuildBan,
@@ -21,13 +28,20 @@ function GuildBanManager._keyOf(_, data)
   return type(data.user) == "table" and data.user.id or data.id
 end
 
+--- The user ID of a ban, a user, a member or an ID.
+---@param x any
+---@return discord.Snowflake? id
 GuildBanManager.resolveId = function(self, x)
   if type(x) == "table" and x.user ~= nil and x.id == nil then x = x.user end
   return self.client.users:resolveId(x)
 end
 
---- (B) One ban by user, or a page of bans: {limit=, before=, after=, cache=}. With `limit` above 1000 the
---- pages are fetched one after another.
+--- One ban by user, or a page of bans; with `limit` above 1000 the pages are fetched one after another.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownBan when the user is not banned).
+---@async
+---@param user? discord.UserResolvable The banned user; absent fetches a page.
+---@param opts? discord.FetchBansOptions
+---@return discord.GuildBan|discord.Collection result
 function GuildBanManager:fetch(user, opts)
   if type(user) == "table" and self:resolveId(user) == nil then user, opts = nil, user end
   opts = opts or {}
@@ -48,7 +62,10 @@ function GuildBanManager:fetch(user, opts)
   return out
 end
 
---- Iterator over every ban, 1000 per request.
+--- Iterator over every ban, fetched 1000 per request; the steps that fetch suspend the task.
+--- Raises `discord.DiscordAPIError` from the loop when Discord refuses a page.
+---@param opts? discord.FetchBansOptions Only `limit` and `cache` are used.
+---@return fun(): discord.GuildBan? iterator
 function GuildBanManager:each(opts)
   opts = opts or {}
   return base.pages(function(size, after)
@@ -57,6 +74,24 @@ function GuildBanManager:each(opts)
   end, PAGE, opts.limit)
 end
 
+--- What `GuildBanManager:bulkCreate` returns.
+---@class discord.BulkBanResult
+---@field bannedUsers discord.Snowflake[] The users now banned.
+---@field failedUsers discord.Snowflake[] The users Discord could not ban.
+
+--- Options of `GuildBanManager:fetch` for a page of bans.
+---@class discord.FetchBansOptions
+---@field limit? integer How many bans (1000 by default; more fetches several pages).
+---@field before? discord.UserResolvable Bans of users before this one.
+---@field after? discord.UserResolvable Bans of users after this one.
+---@field cache? boolean Keep the fetched bans (true).
+---@field force? boolean Ask Discord even when the ban is cached (one ban only).
+
+--- Options of `GuildBanManager:create` and `:bulkCreate`.
+---@class discord.BanOptions
+---@field deleteMessageSeconds? integer Deletes the user's messages of the last 0 to 604800 seconds.
+---@field deleteMessageDays? integer The same in days.
+---@field reason? string Audit log reason.
 local function banBody(opts)
   local body = {}
   local seconds = opts.deleteMessageSeconds
@@ -70,7 +105,12 @@ local function banBody(opts)
   return body
 end
 
---- (B) Bans a user, member or not: {deleteMessageSeconds=, reason=}.
+--- Bans a user, member or not; returns the user ID.
+--- Raises an error for a bad deleteMessageSeconds; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param opts? discord.BanOptions
+---@return discord.Snowflake userId
 function GuildBanManager:create(user, opts)
   opts = opts or {}
   local id = self:_need(user, "create")
@@ -78,7 +118,12 @@ function GuildBanManager:create(user, opts)
   return id
 end
 
---- (B) Lifts a ban; returns the user ID.
+--- Lifts a ban; returns the user ID (`delete` is the same method).
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownBan when the user is not banned).
+---@async
+---@param user discord.UserResolvable
+---@param reason? string Audit log reason.
+---@return discord.Snowflake userId
 function GuildBanManager:remove(user, reason)
   local id = self:_need(user, "remove")
   self.client.rest:delete(self:_path(id), { reason = reason })
@@ -86,9 +131,19 @@ function GuildBanManager:remove(user, reason)
   return id
 end
 
+--- Lifts a ban; the same as `remove`.
+---@async
+---@param user discord.UserResolvable
+---@param reason? string Audit log reason.
+---@return discord.Snowflake userId
 GuildBanManager.delete = GuildBanManager.remove
 
---- (B) Bans up to 200 users at once: {deleteMessageSeconds=, reason=}. Returns {bannedUsers=, failedUsers=}.
+--- Bans up to 200 users at once.
+--- Raises an error for 0 or more than 200 users; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param users discord.UserResolvable[]
+---@param opts? discord.BanOptions
+---@return discord.BulkBanResult result
 function GuildBanManager:bulkCreate(users, opts)
   opts = opts or {}
   if type(users) ~= "table" or #users == 0 or #users > BULK then

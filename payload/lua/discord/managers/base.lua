@@ -7,9 +7,14 @@ local M = {}
 -- Structures ---------------------------------------------------------------------------------------------
 
 --- Base of every structure: keeps the client, copies itself for update events, flattens to JSON.
+---@class discord.Base
+---@field client discord.Client The client that made the object.
 local Base = util.class("Base")
 M.Base = Base
 
+--- Sets the client; subclasses call it first.
+---@private
+---@param client discord.Client
 function Base:init(client)
   self.client = client
 end
@@ -79,6 +84,7 @@ local function flatten(v, seen)
 end
 
 --- Plain table of the object's public fields; linked objects become their IDs.
+---@return table json
 function Base:toJSON()
   local out, seen = {}, { [self] = true }
   for k, v in pairs(self) do
@@ -91,9 +97,15 @@ end
 
 -- Managers -----------------------------------------------------------------------------------------------
 
+--- Base of every manager: keeps the client.
+---@class discord.BaseManager
+---@field client discord.Client The client that made the manager.
 local BaseManager = util.class("BaseManager")
 M.BaseManager = BaseManager
 
+--- Sets the client; subclasses call it first.
+---@private
+---@param client discord.Client
 function BaseManager:init(client)
   self.client = client
 end
@@ -111,6 +123,10 @@ end
 
 --- `Manager(client, holds, iterable)`: `holds` is the class of the cached objects; the raw objects
 --- in `iterable` are added at once.
+---@private
+---@param client discord.Client
+---@param holds table The class of the cached objects.
+---@param iterable? table[] Raw objects to cache at once.
 function CachingManager:init(client, holds, iterable)
   BaseManager.init(self, client)
   self.holds = holds
@@ -158,6 +174,8 @@ function CachingManager:_remove(id)
 end
 
 --- An object from the cache: accepts the object itself, its ID or any table with `id`.
+---@param x any The object, its ID or a table with `id`.
+---@return table? object The cached object, nil when not cached.
 function CachingManager:resolve(x)
   if x == nil then return nil end
   if self.holds and util.instanceOf(x, self.holds) then return x end
@@ -167,6 +185,8 @@ function CachingManager:resolve(x)
 end
 
 --- The ID of an object, of a table with `id`, or an ID given as a string or integer.
+---@param x any The object, a table with `id`, or an ID.
+---@return discord.Snowflake? id Nil when `x` names nothing.
 function CachingManager.resolveId(_, x)
   local t = type(x)
   if t == "string" then return x end
@@ -180,8 +200,12 @@ function CachingManager:_path(id)
   error(util.className(self) .. " cannot fetch by ID (" .. tostring(id) .. ")", 3)
 end
 
---- (B) The object with `id`: from the cache unless `opts.force`; fetched objects are cached unless
---- `opts.cache` is false.
+--- The object with `id`: from the cache unless `opts.force`; fetched objects are cached unless `opts.cache` is false.
+--- Raises an error when `id` is not an ID; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id any The object or its ID.
+---@param opts? discord.FetchOptions
+---@return table object
 function CachingManager:fetch(id, opts)
   opts = opts or {}
   local key = self:resolveId(id)
@@ -194,12 +218,19 @@ function CachingManager:fetch(id, opts)
   return self:_add(data, opts.cache ~= false)
 end
 
+--- The cache itself.
+---@return discord.Collection cache
 function CachingManager:valueOf()
   return self.cache
 end
 
---- Iterator over objects fetched page by page. `fetchPage(size, cursor)` returns a list of objects;
---- the next page starts after the last object's ID. Ends after `limit` objects or a short page.
+--- Iterator over objects fetched page by page; the next page starts after the last object's ID.
+---@private
+---@param fetchPage fun(size: integer, cursor: any): table[] Returns one page of objects.
+---@param pageSize integer The largest page Discord gives.
+---@param limit? integer Stop after this many objects (no limit by default).
+---@param cursor? any Where the first page starts.
+---@return fun(): table? iterator
 function M.pages(fetchPage, pageSize, limit, cursor)
   local left = limit or math.huge
   local page, i, done = {}, 0, false
@@ -220,9 +251,17 @@ function M.pages(fetchPage, pageSize, limit, cursor)
 end
 
 --- A manager without a cache of its own (its `cache` is usually a view of another manager's).
+---@class discord.DataManager: discord.BaseManager
+---@field cache discord.Collection The objects it manages (read-only).
+---@field resolve fun(self, x: any): table|nil The cached object for an object, its ID or a table with `id`.
+---@field resolveId fun(self, x: any): discord.Snowflake|nil The ID of an object, a table with `id`, or an ID.
 local DataManager = util.class("DataManager", BaseManager)
 M.DataManager = DataManager
 
+--- Sets the client and the class of the objects.
+---@private
+---@param client discord.Client
+---@param holds table
 function DataManager:init(client, holds)
   BaseManager.init(self, client)
   self.holds = holds
@@ -231,8 +270,12 @@ end
 DataManager.resolve = CachingManager.resolve
 DataManager.resolveId = CachingManager.resolveId
 
---- A request body from options: `map[camelName]` is the API's name, or {name, convert} where
---- convert(v) gives the value to send; false and json.null send null.
+--- A request body from options: `map[camelName]` is the API's name, or {name, convert}.
+---@private
+---@param opts table
+---@param map table<string, string|table>
+---@param body? table
+---@return table body
 function M.bodyOf(opts, map, body)
   body = body or {}
   for from, to in pairs(map) do
@@ -251,19 +294,27 @@ function M.bodyOf(opts, map, body)
 end
 
 --- The options' reason, or the extra argument given for it.
+---@private
 local function reasonOf(opts, reason)
   if reason ~= nil then return reason end
   return type(opts) == "table" and opts.reason or nil
 end
 M.reasonOf = reasonOf
 
---- A cached manager of the objects under one REST collection path (a guild's emojis, bans, rules ...):
---- fetch one or all, create, edit and delete, with the audit-log reason where Discord takes one.
---- Objects are made as `holds(client, data, owner)`.
+--- A cached manager of the objects under one REST collection path (a guild's emojis, bans, rules ...).
+---@class discord.ResourceManager: discord.CachingManager
+---@field basePath string The REST path of the collection.
+---@field owner table The object that owns the collection (a guild, an application ...).
 local ResourceManager = util.class("ResourceManager", CachingManager)
 M.ResourceManager = ResourceManager
 
 --- `ResourceManager(client, holds, basePath, owner, iterable)`.
+---@private
+---@param client discord.Client
+---@param holds table
+---@param basePath? string
+---@param owner table
+---@param iterable? table[]
 function ResourceManager:init(client, holds, basePath, owner, iterable)
   self.basePath = basePath
   self.owner = owner
@@ -300,7 +351,12 @@ function ResourceManager:_addAll(list, cache, complete)
   return out
 end
 
---- (B) `fetch(id, opts)` returns one object; `fetch()` (or `fetch(opts)`) all of them as a Collection.
+--- `fetch(id, opts)` returns one object; `fetch()` (or `fetch(opts)`) all of them as a Collection.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The object or its ID; absent fetches all.
+---@param opts? discord.FetchOptions
+---@return table|discord.Collection result
 function ResourceManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -319,7 +375,12 @@ function ResourceManager:_edit(x, body, reason, what)
   return self:_add(self.client.rest:patch(self:_path(id), { body = body, reason = reason }))
 end
 
---- (B) Deletes an object by itself or its ID.
+--- Deletes an object by itself or its ID; returns the object when it was cached.
+--- Raises an error when `x` names nothing; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any The object or its ID.
+---@param reason? string Audit log reason.
+---@return table? object
 function ResourceManager:delete(x, reason)
   local id = self:_need(x, "delete")
   self.client.rest:delete(self:_path(id), { reason = reason })
@@ -328,16 +389,20 @@ end
 
 -- Gateway events -----------------------------------------------------------------------------------------
 
---- The dispatch handlers the shard reads, by dispatch name. Each module that keeps a cache registers the
---- events it patches: a handler patches first, then emits.
+--- The dispatch handlers the shard reads, by dispatch name.
+---@private
 M.handlers = require("discord.ws").handlers
 
+--- The object with `id` in a collection, nil when either is nil.
+---@private
 local function get(collection, id)
   if collection == nil or id == nil then return nil end
   return collection:get(id)
 end
 M.get = get
 
+--- A copy of an object for the `old` argument of an update event.
+---@private
 local function clone(obj)
   if obj == nil then return nil end
   if obj._clone then return obj:_clone() end
@@ -345,16 +410,21 @@ local function clone(obj)
 end
 M.clone = clone
 
+--- The partials module.
+---@private
 local function partials()
   return require("discord.client.partials")
 end
 M.partials = partials
 
+--- The cached guild a payload names.
+---@private
 function M.guildOf(client, d)
   return get(client.guilds.cache, d.guild_id)
 end
 
 --- Member and presence events carry the user; a change to its name or avatar is a userUpdate.
+---@private
 function M.patchUser(client, data)
   if type(data) ~= "table" or data.id == nil then return nil end
   local user = client.users.cache:get(data.id)
@@ -365,21 +435,24 @@ function M.patchUser(client, data)
   return user
 end
 
--- The shapes most handlers share. A new entry (event only when the cache did not hold it):
+--- Handler shape: a new entry (event only when the cache did not hold it).
+---@private
 function M.created(client, event, manager, data, guild, ...)
   local existing = get(manager.cache, data.id)
   local new = manager:_add(data, guild)
   if not existing and new then client:emit(event, new, ...) end
 end
 
--- A patched entry, emitted with a clone of what it was:
+--- Handler shape: a patched entry, emitted with a clone of what it was.
+---@private
 function M.updated(client, event, manager, id, data, guild)
   local old = clone(get(manager.cache, id))
   local new = manager:_add(data, guild)
   if old and new then client:emit(event, old, new) end
 end
 
--- A removed entry:
+--- Handler shape: a removed entry.
+---@private
 function M.gone(client, event, manager, id)
   local obj = get(manager.cache, id)
   if not obj then return end
@@ -387,15 +460,16 @@ function M.gone(client, event, manager, id)
   client:emit(event, obj)
 end
 
---- The message an event is about (`id`, or the payload's message_id): cached, or a partial one when
---- Message partials are on; and its channel.
+--- The message an event is about, cached or partial, and its channel.
+---@private
 function M.eventMessage(client, d, id)
   local P = partials()
   local channel = P.channel(client, d.channel_id, d.guild_id)
   return P.message(client, channel, id or d.message_id), channel
 end
 
---- The user an event names: from the member it carries (which the member cache takes), or partial.
+--- The user an event names: from the member it carries, or partial.
+---@private
 function M.eventUser(client, d)
   local P = partials()
   local guild = M.guildOf(client, d)
@@ -404,7 +478,8 @@ function M.eventUser(client, d)
   return user or P.user(client, d.user_id)
 end
 
---- Guild-scoped create/update/delete for a manager of the guild (`field`), keyed by `key` of the payload.
+--- Guild-scoped create/update/delete handlers for a manager of the guild (`field`).
+---@private
 function M.guildResource(field, names, key)
   key = key or "id"
   local function withManager(fn)
@@ -428,6 +503,7 @@ function M.guildResource(field, names, key)
 end
 
 --- Emoji and sticker updates carry the whole list: compare it with the cache.
+---@private
 function M.expressions(field, createdName, updatedName, deleted)
   return function(client, packet)
     local d = packet.d

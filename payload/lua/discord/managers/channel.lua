@@ -16,6 +16,10 @@ end
 local ChannelManager = util.class("ChannelManager", base.CachingManager)
 M.ChannelManager = ChannelManager
 
+--- Made by the client.
+---@private
+---@param client discord.Client
+---@param iterable? table[]
 function ChannelManager:init(client, iterable)
   base.CachingManager.init(self, client, channelModule().BaseChannel, iterable)
 end
@@ -56,7 +60,12 @@ function ChannelManager:_remove(id)
   return channel
 end
 
---- (B) A channel by ID: cached unless `opts.force`.
+--- A channel by ID: cached unless `opts.force`.
+--- Raises an error when `id` is not a channel ID; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id discord.ChannelResolvable
+---@param opts? discord.FetchOptions
+---@return discord.BaseChannel channel
 function ChannelManager:fetch(id, opts)
   opts = opts or {}
   id = self:resolveId(id)
@@ -74,14 +83,23 @@ local function recipientPath(self, channel, user)
   return "/channels/" .. self:resolveId(channel) .. "/recipients/" .. self.client.users:resolveId(user)
 end
 
---- (B) Adds a user to a group DM with their OAuth2 token (gdm.join scope): {accessToken=, nick=}.
+--- Adds a user to a group DM with their OAuth2 token (gdm.join scope).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable The group DM.
+---@param user discord.UserResolvable
+---@param opts? {accessToken?: string, nick?: string}
 function ChannelManager:addRecipient(channel, user, opts)
   opts = opts or {}
   self.client.rest:put(recipientPath(self, channel, user), { body = { access_token = opts.accessToken,
     nick = opts.nick } })
 end
 
---- (B) Removes a user from a group DM.
+--- Removes a user from a group DM.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable The group DM.
+---@param user discord.UserResolvable
 function ChannelManager:removeRecipient(channel, user)
   self.client.rest:delete(recipientPath(self, channel, user))
 end
@@ -104,6 +122,10 @@ end
 local GuildChannelManager = util.class("GuildChannelManager", base.CachingManager)
 M.GuildChannelManager = GuildChannelManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildChannelManager:init(guild, iterable)
   self.guild = guild
   base.CachingManager.init(self, guild.client, channelModule().GuildChannel)
@@ -118,7 +140,8 @@ function GuildChannelManager:_remove(id)
   return self.client.channels:_remove(id)
 end
 
---- Channels that are not threads.
+--- How many cached channels of the guild are not threads (read-only).
+---@return integer count
 GuildChannelManager.getters.channelCountWithoutThreads = function(self)
   local n = 0
   for _, c in self.cache:iter() do
@@ -127,7 +150,12 @@ GuildChannelManager.getters.channelCountWithoutThreads = function(self)
   return n
 end
 
---- (B) `fetch(id)` returns one channel; `fetch()` every channel of the guild as a Collection.
+--- `fetch(id)`: one channel (nil when it belongs to another guild); `fetch()`: every channel of the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? discord.ChannelResolvable
+---@param opts? discord.FetchOptions
+---@return discord.GuildChannel|discord.Collection|nil result
 function GuildChannelManager:fetch(id, opts)
   opts = opts or {}
   if id ~= nil then
@@ -172,14 +200,20 @@ local function addThreads(data, add)
   return out
 end
 
---- (B) Every active thread of the guild: {threads= Collection, hasMore=false}.
+--- Every active thread of the guild, with the bot's memberships in them.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.FetchedThreads threads `hasMore` is always false.
 function GuildChannelManager:fetchActiveThreads()
   local res = self.client.rest:get("/guilds/" .. self.guild.id .. "/threads/active")
   return { threads = addThreads(res, function(t) return self:_add(t) end), hasMore = false }
 end
 
---- (B) Creates a channel: {name=, type=, topic=, parent=, permissionOverwrites=, position=, nsfw=,
---- rateLimitPerUser=, reason=}. The type defaults to a text channel.
+--- Creates a channel (a text channel unless `opts.type` says otherwise).
+--- Raises an error without a name; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts string|discord.ChannelOptions The name, or options (with `reason`).
+---@return discord.GuildChannel channel
 function GuildChannelManager:create(opts)
   if type(opts) == "string" then opts = { name = opts } end
   if type(opts) ~= "table" or type(opts.name) ~= "string" then
@@ -191,14 +225,24 @@ function GuildChannelManager:create(opts)
   return self:_add(data)
 end
 
---- (B) Edits a channel given as object or ID.
+--- Edits a cached channel given as object or ID.
+--- Raises an error for a channel not in the cache; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@param opts discord.ChannelOptions
+---@param reason? string Audit log reason.
+---@return discord.GuildChannel channel
 function GuildChannelManager:edit(channel, opts, reason)
   local c = self:resolve(channel)
   if not c then error("GuildChannelManager:edit: unknown channel " .. tostring(channel), 2) end
   return c:edit(opts, reason)
 end
 
---- (B) Deletes a channel given as object or ID.
+--- Deletes a channel given as object or ID.
+--- Raises an error when `channel` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@param reason? string Audit log reason.
 function GuildChannelManager:delete(channel, reason)
   local id = self:resolveId(channel)
   if id == nil then error("GuildChannelManager:delete: not a channel: " .. tostring(channel), 2) end
@@ -206,7 +250,12 @@ function GuildChannelManager:delete(channel, reason)
   self:_remove(id)
 end
 
---- (B) Sets positions of several channels: a list of {channel=, position=, parent=, lockPermissions=}.
+--- Sets positions (and parents) of several channels at once; returns the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param list {channel: any, position: integer, parent?: any, lockPermissions?: boolean}[] parent false: none.
+---@param reason? string Audit log reason.
+---@return discord.Guild guild
 function GuildChannelManager:setPositions(list, reason)
   local body = {}
   for i, item in ipairs(list) do
@@ -228,7 +277,13 @@ function GuildChannelManager:setPositions(list, reason)
   return self.guild
 end
 
---- (B) Moves one channel.
+--- Moves one channel; returns the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@param position integer
+---@param opts? {lockPermissions?: boolean, reason?: string}
+---@return discord.Guild guild
 function GuildChannelManager:setPosition(channel, position, opts)
   opts = opts or {}
   return self:setPositions({ { channel = channel, position = position, lockPermissions = opts.lockPermissions } },
@@ -252,12 +307,16 @@ local THREAD_NAME_MAX = 100
 local ThreadManager = util.class("ThreadManager", base.DataManager)
 M.ThreadManager = ThreadManager
 
+--- Made by the channel.
+---@private
+---@param channel discord.GuildChannel
 function ThreadManager:init(channel)
   base.DataManager.init(self, channel.client, channelModule().ThreadChannel)
   self.channel = channel
 end
 
---- The cached threads whose parent is this channel.
+--- The cached threads whose parent is this channel (read-only).
+---@return discord.Collection threads
 ThreadManager.getters.cache = function(self)
   return self.client.channels.cache:filter(function(c)
     return c.parentId == self.channel.id and c:isThread()
@@ -281,10 +340,11 @@ local function checkCreate(opts)
   return { name = name, auto_archive_duration = minutes, rate_limit_per_user = opts.rateLimitPerUser }
 end
 
---- (B) Creates a thread. In a text or announcement channel: {name=, autoArchiveDuration=, type=
---- ("PublicThread"|"PrivateThread"), invitable=, rateLimitPerUser=, startMessage=, reason=}. In a forum
---- or media channel (a post): {name=, message= (what TextChannel:send takes), appliedTags=,
---- autoArchiveDuration=, rateLimitPerUser=, reason=}.
+--- Creates a thread; in a forum or media channel, a post with its starter `message` and `appliedTags`.
+--- Raises an error for a bad name, duration, type, message or missing tag; `discord.DiscordAPIError` when refused.
+---@async
+---@param opts discord.ThreadCreateOptions
+---@return discord.ThreadChannel thread
 function ThreadManager:create(opts)
   local body = checkCreate(opts)
   local parent = self.channel
@@ -337,7 +397,12 @@ function ThreadManager:_list(res, keep)
   return { threads = out, hasMore = res.has_more == true }
 end
 
---- (B) `fetch(id)` one thread; `fetch()` the active threads of the channel ({threads=, hasMore=}).
+--- `fetch(id)`: one thread of this channel (nil when it is not one); `fetch()`: the active threads.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? discord.ChannelResolvable
+---@param opts? discord.FetchOptions
+---@return discord.ThreadChannel|discord.FetchedThreads|nil result
 function ThreadManager:fetch(id, opts)
   if id == nil then return self:fetchActive() end
   local thread = self.client.channels:fetch(id, opts)
@@ -345,14 +410,20 @@ function ThreadManager:fetch(id, opts)
   return thread
 end
 
---- (B) The active (unarchived) threads of the channel: {threads= Collection, hasMore=false}.
+--- The active (unarchived) threads of the channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.FetchedThreads threads
 function ThreadManager:fetchActive()
   local res = self.client.rest:get("/guilds/" .. self.channel.guildId .. "/threads/active")
   return self:_list(res, function(t) return t.parent_id == self.channel.id end)
 end
 
---- (B) Archived threads, newest first: {type= "public"|"private", joined= (private ones the bot is in),
---- before= (thread, ID or Unix ms), limit=}. Returns {threads=, hasMore=}.
+--- Archived threads of the channel, newest first: public, private, or private ones the bot joined.
+--- Raises an error for a bad type; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.FetchArchivedOptions
+---@return discord.FetchedThreads threads
 function ThreadManager:fetchArchived(opts)
   opts = opts or {}
   local kind = opts.type or "public"
@@ -375,13 +446,35 @@ function ThreadManager:fetchArchived(opts)
   return self:_list(res)
 end
 
+--- Options of `ThreadManager:search`.
+---@class discord.ThreadSearchOptions
+---@field name? string Text to look for in the thread names.
+---@field tag? discord.Snowflake[] Tag IDs.
+---@field tagSetting? "match_some"|"match_all"
+---@field archived? boolean
+---@field sortBy? string
+---@field sortOrder? "asc"|"desc"
+---@field limit? integer 1 to 25.
+---@field offset? integer
+---@field slop? integer
+---@field minId? discord.Snowflake
+---@field maxId? discord.Snowflake
+
+--- What `ThreadManager:search` returns.
+---@class discord.ThreadSearchResult
+---@field threads? discord.Collection The threads found, by ID.
+---@field hasMore? boolean
+---@field total? integer How many threads match in all.
+---@field indexing? boolean True (and nothing else) while Discord builds the index.
 local SEARCH = { name = "name", slop = "slop", minId = "min_id", maxId = "max_id", tag = "tag",
   tagSetting = "tag_setting", archived = "archived", sortBy = "sort_by", sortOrder = "sort_order", limit = "limit",
   offset = "offset" }
 
---- (B) Searches the threads of a forum or media channel: {name=, tag= (IDs), tagSetting= ("match_some" or
---- "match_all"), archived=, sortBy=, sortOrder=, limit= (1-25), offset=, slop=, minId=, maxId=}. Returns
---- {threads=, hasMore=, total=}; Discord answers `indexing = true` (and nothing else) while it builds the index.
+--- Searches the threads of a forum or media channel; `{indexing = true}` only while Discord builds its index.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.ThreadSearchOptions
+---@return discord.ThreadSearchResult result
 function ThreadManager:search(opts)
   local query = {}
   for k, v in pairs(opts or {}) do

@@ -5,16 +5,25 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's custom emojis (`guild.emojis`): fetch, create (from bytes, a file or a data URI), edit and delete.
+---@class discord.GuildEmojiManager: discord.ResourceManager
+---@field guild discord.Guild The guild the emojis belong to.
 local GuildEmojiManager = util.class("GuildEmojiManager", base.ResourceManager)
 M.GuildEmojiManager = GuildEmojiManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildEmojiManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.emoji").GuildEmoji,
     "/guilds/" .. guild.id .. "/emojis", guild, iterable)
 end
 
---- Emoji mentions ("<:name:id>") resolve too.
+--- The ID of an emoji, of a table with `id`, of an emoji mention ("<:name:id>") or an ID.
+---@param x any
+---@return discord.Snowflake? id
 function GuildEmojiManager:resolveId(x)
   if type(x) == "string" then
     local id = x:match("^<a?:[%w_]+:(%d+)>$")
@@ -23,7 +32,9 @@ function GuildEmojiManager:resolveId(x)
   return base.CachingManager.resolveId(self, x)
 end
 
---- The text used for the emoji in reaction routes.
+--- The text reaction routes use for an emoji ("name:id", or the URL-encoded Unicode emoji).
+---@param x any An emoji, its ID or mention, or a Unicode emoji.
+---@return string? identifier
 function GuildEmojiManager:resolveIdentifier(x)
   local emoji = self:resolve(x)
   if emoji then return emoji.identifier end
@@ -35,11 +46,30 @@ function GuildEmojiManager:resolveIdentifier(x)
   return nil
 end
 
+--- An image: its bytes, a data URI, or {path=} of a file read through the runtime.
+---@alias discord.ImageSource string|table
+
+--- Options of `GuildEmojiManager:create` and `ApplicationEmojiManager:create`.
+---@class discord.EmojiCreateOptions
+---@field attachment discord.ImageSource The image.
+---@field name string 2 to 32 letters, digits or underscores.
+---@field roles? discord.RoleResolvable[] Only these roles may use it (guild emojis).
+---@field reason? string Audit log reason (guild emojis).
+
+--- Options of `GuildEmojiManager:edit` and `ApplicationEmojiManager:edit`.
+---@class discord.EmojiEditOptions
+---@field name? string
+---@field roles? discord.RoleResolvable[] Only these roles may use it (guild emojis).
+---@field reason? string Audit log reason (guild emojis).
 local function roleIds(self, roles)
   return json.array(util.map(roles, function(r) return self.guild.roles:resolveId(r) end))
 end
 
--- The image of an emoji or sticker: bytes, a data URI, or {path=} read through the runtime.
+--- The image of an emoji or sticker as a data URI: bytes, a data URI, or {path=} read through the runtime.
+--- Raises `discord.LibraryError` FileUnreadable when the file cannot be read.
+---@private
+---@param attachment discord.ImageSource
+---@return string dataUri
 function M.imageOf(attachment)
   if type(attachment) == "table" and attachment.path then
     local bytes, msg = require("runtime").read_file(attachment.path)
@@ -51,7 +81,11 @@ function M.imageOf(attachment)
   return util.imageData(attachment)
 end
 
---- (B) Creates an emoji: {attachment=, name=, roles=, reason=}.
+--- Uploads a new emoji to the guild.
+--- Raises an error for a bad name (2 to 32 letters, digits, _); `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.EmojiCreateOptions
+---@return discord.GuildEmoji emoji
 function GuildEmojiManager:create(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or not opts.name:match("^[%w_]+$") or #opts.name < 2 or #opts.name > 32 then
@@ -62,7 +96,13 @@ function GuildEmojiManager:create(opts)
   return self:_create(body, opts.reason)
 end
 
---- (B) Edits an emoji: {name=, roles=}.
+--- Renames an emoji or changes the roles allowed to use it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param emoji any The emoji or its ID.
+---@param opts discord.EmojiEditOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.GuildEmoji emoji
 function GuildEmojiManager:edit(emoji, opts, reason)
   opts = opts or {}
   local body = {}
@@ -71,7 +111,11 @@ function GuildEmojiManager:edit(emoji, opts, reason)
   return self:_edit(emoji, body, base.reasonOf(opts, reason))
 end
 
---- (B) The user who uploaded an emoji.
+--- The user who uploaded an emoji.
+--- Raises an error for a managed emoji; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param emoji any The emoji or its ID.
+---@return discord.User? author
 function GuildEmojiManager:fetchAuthor(emoji)
   local id = self:_need(emoji, "fetchAuthor")
   local cached = self.cache:get(id)

@@ -3,16 +3,24 @@ local util = require("discord.util")
 
 local M = {}
 
+--- The roles allowed to use one guild emoji (`emoji.roles`); edits go out as a whole new list.
+---@class discord.GuildEmojiRoleManager
+---@field emoji discord.GuildEmoji The emoji.
+---@field guild discord.Guild The emoji's guild.
+---@field client discord.Client
+---@field cache discord.Collection The allowed roles that are cached, by ID (read-only).
 local GuildEmojiRoleManager = util.class("GuildEmojiRoleManager")
 M.GuildEmojiRoleManager = GuildEmojiRoleManager
 
+--- Made by the emoji.
+---@private
+---@param emoji discord.GuildEmoji
 function GuildEmojiRoleManager:init(emoji)
   self.emoji = emoji
   self.guild = emoji.guild
   self.client = emoji.client
 end
 
---- The allowed roles that are cached, as a Collection.
 GuildEmojiRoleManager.getters.cache = function(self)
   local out = require("discord.collection").Collection()
   for _, id in ipairs(self.emoji._roles) do
@@ -31,12 +39,20 @@ local function ids(self, roles, what)
   end)
 end
 
---- (B) Replaces the list.
+--- Replaces the list of allowed roles (an empty list allows everyone).
+--- Raises an error for something that is not a role; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]
+---@return discord.GuildEmoji emoji
 function GuildEmojiRoleManager:set(roles)
   return self.guild.emojis:edit(self.emoji, { roles = ids(self, roles, "set") })
 end
 
---- (B) Allows one or more roles as well.
+--- Allows one or more roles as well.
+--- Raises an error for something that is not a role; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]
+---@return discord.GuildEmoji emoji
 function GuildEmojiRoleManager:add(roles)
   local list = util.shallowCopy(self.emoji._roles)
   for _, id in ipairs(ids(self, roles, "add")) do
@@ -45,7 +61,11 @@ function GuildEmojiRoleManager:add(roles)
   return self:set(list)
 end
 
---- (B) Takes roles off the list.
+--- Takes roles off the list.
+--- Raises an error for something that is not a role; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]
+---@return discord.GuildEmoji emoji
 function GuildEmojiRoleManager:remove(roles)
   local drop = util.set(ids(self, roles, "remove"))
   return self:set(util.filter(self.emoji._roles, function(id) return not drop[id] end))

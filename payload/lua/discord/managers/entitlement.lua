@@ -5,10 +5,15 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The application's entitlements (`client.application.entitlements`): fetch, test entitlements, consume.
+---@class discord.EntitlementManager: discord.ResourceManager
+---@field application discord.ClientApplication The application the entitlements belong to.
 local EntitlementManager = util.class("EntitlementManager", base.ResourceManager)
 M.EntitlementManager = EntitlementManager
 
---- `EntitlementManager(application)`.
+--- Made by the application.
+---@private
+---@param application discord.ClientApplication
 function EntitlementManager:init(application)
   self.application = application
   base.ResourceManager.init(self, application.client, require("discord.structures.entitlement").Entitlement, nil,
@@ -25,8 +30,12 @@ function EntitlementManager:_path(id)
   return "/applications/" .. appId .. "/entitlements" .. (id and ("/" .. id) or "")
 end
 
---- (B) One entitlement by ID, or a list: {user=, guild=, skus=, before=, after=, limit= (default 100,
---- more are paged), excludeEnded=, excludeDeleted=, cache=}.
+--- One entitlement by ID, or a Collection of them filtered by `opts` (100 by default; more are paged).
+--- Raises `discord.LibraryError` ClientNotReady before READY; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The entitlement or its ID; absent fetches a list.
+---@param opts? discord.FetchEntitlementsOptions
+---@return discord.Entitlement|discord.Collection result
 function EntitlementManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -49,7 +58,11 @@ function EntitlementManager:fetch(id, opts)
   return out
 end
 
---- (B) A test entitlement for a user or guild: {sku=, user=} or {sku=, guild=}.
+--- Creates a test entitlement to a SKU for a user or a guild.
+--- Raises an error without a SKU and an owner; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.TestEntitlementOptions
+---@return discord.Entitlement entitlement
 function EntitlementManager:createTest(opts)
   opts = opts or {}
   local owner, ownerType
@@ -64,12 +77,19 @@ function EntitlementManager:createTest(opts)
   return self:_create({ sku_id = self:resolveId(opts.sku), owner_id = owner, owner_type = ownerType })
 end
 
---- (B) Deletes a test entitlement.
+--- Deletes a test entitlement.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param entitlement any The entitlement or its ID.
+---@return discord.Entitlement? entitlement The cached entitlement, if it was.
 function EntitlementManager:deleteTest(entitlement)
   return self:delete(entitlement)
 end
 
---- (B) Marks a one-time purchase as consumed.
+--- Marks a one-time purchase as consumed.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param entitlement any The entitlement or its ID.
 function EntitlementManager:consume(entitlement)
   local id = self:_need(entitlement, "consume")
   self.client.rest:post(self:_path(id) .. "/consume")
@@ -78,6 +98,24 @@ function EntitlementManager:consume(entitlement)
 end
 
 -- Gateway events -----------------------------------------------------------------------------------------
+
+--- Options of `EntitlementManager:fetch` for a list.
+---@class discord.FetchEntitlementsOptions
+---@field user? discord.UserResolvable Only this user's entitlements.
+---@field guild? any Only this guild's entitlements (a guild or its ID).
+---@field skus? any[] Only entitlements to these SKUs (SKUs or IDs).
+---@field before? any Entitlements before this one (entitlement or ID).
+---@field after? any Entitlements after this one (entitlement or ID).
+---@field limit? integer How many (100; more fetches several pages).
+---@field excludeEnded? boolean Leave out ended entitlements.
+---@field excludeDeleted? boolean False includes deleted entitlements.
+---@field cache? boolean Keep the fetched entitlements (true).
+
+--- Options of `EntitlementManager:createTest`: a SKU and either a user or a guild.
+---@class discord.TestEntitlementOptions
+---@field sku any The SKU or its ID.
+---@field user? discord.UserResolvable
+---@field guild? any A guild or its ID.
 
 -- Entitlements belong to the application, not to a guild.
 local handlers = base.handlers

@@ -7,11 +7,17 @@ local M = {}
 local GuildManager = util.class("GuildManager", base.CachingManager)
 M.GuildManager = GuildManager
 
+--- Made by the client.
+---@private
+---@param client discord.Client
+---@param iterable? table[]
 function GuildManager:init(client, iterable)
   base.CachingManager.init(self, client, require("discord.guild").Guild, iterable)
 end
 
---- Channels, members, roles and messages resolve to their guild.
+--- A cached guild: from a guild, its ID, or a channel, member, role or message of it.
+---@param x any
+---@return discord.Guild? guild
 function GuildManager:resolve(x)
   if type(x) == "table" and x.guild ~= nil and util.className(x) ~= "Guild" then
     return x.guild
@@ -19,6 +25,9 @@ function GuildManager:resolve(x)
   return base.CachingManager.resolve(self, x)
 end
 
+--- The ID of a guild, of the guild of a channel, member, role or message, or an ID.
+---@param x any
+---@return discord.Snowflake? id
 function GuildManager:resolveId(x)
   if type(x) == "table" and util.className(x) ~= "Guild" then
     if x.guildId ~= nil then return x.guildId end
@@ -27,9 +36,13 @@ function GuildManager:resolveId(x)
   return base.CachingManager.resolveId(self, x)
 end
 
---- (B) `fetch(id, opts)`: the guild with approximate counts (cached unless `opts.force`).
---- `fetch()` lists the guilds of the bot, as partial data ({id, name, icon, owner, permissions,
---- features}) in a Collection; `{limit=, before=, after=}` pages through them.
+--- `fetch(id, opts)`: the guild with approximate counts; `fetch()` or `fetch({limit=, before=, after=})`
+--- the bot's guilds as partial data ({id, name, icon, owner, permissions, features}) in a Collection.
+--- Raises an error when `id` is not a guild; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any|{limit?: integer, before?: discord.Snowflake, after?: discord.Snowflake, withCounts?: boolean}
+---@param opts? {force?: boolean, cache?: boolean, withCounts?: boolean}
+---@return discord.Guild|discord.Collection result
 function GuildManager:fetch(id, opts)
   opts = opts or {}
   if id == nil or (type(id) == "table" and util.className(id) == "table" and id.id == nil) then
@@ -52,7 +65,9 @@ function GuildManager:fetch(id, opts)
   return self:_add(data, opts.cache ~= false)
 end
 
---- Raises: applications can no longer create guilds.
+--- Always raises: applications can no longer create guilds.
+--- Raises `discord.LibraryError` RouteGone.
+---@deprecated Discord removed the route; there is no replacement.
 function GuildManager:create()
   error(require("discord.errors").LibraryError("RouteGone", "GuildManager:create", "POST /guilds"), 2)
 end

@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- Invites of a guild and its channels (`guild.invites`), keyed by code: fetch, create, delete, target users.
+---@class discord.GuildInviteManager: discord.ResourceManager
+---@field guild discord.Guild The guild the invites lead to.
 local GuildInviteManager = util.class("GuildInviteManager", base.ResourceManager)
 M.GuildInviteManager = GuildInviteManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildInviteManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.invite").Invite,
@@ -21,12 +28,19 @@ function GuildInviteManager:_construct(data)
   return self.holds(self.client, data)
 end
 
+--- The code of an invite, of an invite URL, or a code.
+---@param x any
+---@return string? code
 function GuildInviteManager.resolveId(_, x)
   return require("discord.structures.invite").resolveCode(x)
 end
 
---- (B) One invite by code or URL: {withCounts=, guildScheduledEventId=, force=}; or
---- every invite of the guild (`fetch()`), or of one channel (`fetch({channelId=})`).
+--- One invite by code or URL; or every invite of the guild (`fetch()`), or of one channel (`fetch({channel=})`).
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownInvite for a bad code).
+---@async
+---@param x? any An invite, its code or URL; absent fetches a list.
+---@param opts? discord.FetchInviteOptions
+---@return discord.Invite|discord.Collection result
 function GuildInviteManager:fetch(x, opts)
   if type(x) == "table" and x.code == nil then x, opts = nil, x end
   opts = opts or {}
@@ -45,8 +59,12 @@ function GuildInviteManager:fetch(x, opts)
   return self:_add(require("discord.structures.invite").fetchData(self.client, code, opts), opts.cache ~= false)
 end
 
---- (B) Makes an invite to a channel: {maxAge= (s, 0 = never), maxUses=, temporary=, unique=, targetType=,
---- targetUser=, targetApplication=, reason=}.
+--- Makes an invite to a channel.
+--- Raises an error when `channel` is not a channel; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@param opts? discord.InviteCreateOptions
+---@return discord.Invite invite
 function GuildInviteManager:create(channel, opts)
   opts = opts or {}
   local id = self.client.channels:resolveId(channel)
@@ -61,18 +79,46 @@ function GuildInviteManager:create(channel, opts)
   return self:_create(body, opts.reason, { path = "/channels/" .. id .. "/invites" })
 end
 
---- (B) Deletes an invite by code, URL or object.
+--- Deletes an invite by code, URL or object.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any An invite, its code or URL.
+---@param reason? string Audit log reason.
+---@return discord.Invite? invite The cached invite, if it was.
 function GuildInviteManager:delete(x, reason)
   local code = self:_need(x, "delete")
   self.client.rest:delete("/invites/" .. util.urlEncode(code), { reason = reason })
   return self:_remove(code)
 end
 
+--- Options of `GuildInviteManager:fetch`.
+---@class discord.FetchInviteOptions
+---@field withCounts? boolean Include approximate member counts (one invite).
+---@field guildScheduledEventId? discord.Snowflake Include this scheduled event (one invite).
+---@field force? boolean Ask Discord even when cached (one invite).
+---@field channel? discord.ChannelResolvable List this channel's invites (or `channelId`).
+---@field channelId? discord.Snowflake
+---@field cache? boolean Keep the fetched invites (true).
+
+--- Options of `GuildInviteManager:create` and `GuildChannel:createInvite`.
+---@class discord.InviteCreateOptions
+---@field maxAge? integer Seconds until it expires; 0 never.
+---@field maxUses? integer 0 for no limit.
+---@field temporary? boolean Members who joined by it are kicked when they go offline without a role.
+---@field unique? boolean Always make a new code.
+---@field targetType? integer discord.InviteTargetType (1 stream, 2 embedded application).
+---@field targetUser? discord.UserResolvable The user whose stream it opens.
+---@field targetApplication? any The embedded application (or its ID).
+---@field reason? string Audit log reason.
 local function targetUsersPath(self, x, what)
   return "/invites/" .. util.urlEncode(self:_need(x, what)) .. "/target-users"
 end
 
---- (B) The users an invite is limited to, as a list of IDs.
+--- The users an invite is limited to.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any An invite, its code or URL.
+---@return discord.Snowflake[] userIds
 function GuildInviteManager:fetchTargetUsers(x)
   local csv = self.client.rest:get(targetUsersPath(self, x, "fetchTargetUsers"), { raw = true })
   local ids = {}
@@ -80,8 +126,11 @@ function GuildInviteManager:fetchTargetUsers(x)
   return ids
 end
 
---- (B) Limits an invite to these users (IDs or users); Discord applies the list in the background (see
---- fetchTargetUsersJobStatus).
+--- Limits an invite to these users; Discord applies it in the background (see `fetchTargetUsersJobStatus`).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any An invite, its code or URL.
+---@param users discord.UserResolvable[]
 function GuildInviteManager:setTargetUsers(x, users)
   local lines = { "user_id" }
   for _, u in ipairs(users) do lines[#lines + 1] = self.client.users:resolveId(u) end
@@ -89,7 +138,11 @@ function GuildInviteManager:setTargetUsers(x, users)
     name = "users.csv", data = table.concat(lines, "\n") .. "\n", contentType = "text/csv" } } })
 end
 
---- (B) How far Discord is in applying the last setTargetUsers, as Discord sends it ({status=, ...}).
+--- How far Discord is in applying the last `setTargetUsers`, as Discord sends it ({status=, ...}).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any An invite, its code or URL.
+---@return table status
 function GuildInviteManager:fetchTargetUsersJobStatus(x)
   return self.client.rest:get(targetUsersPath(self, x, "fetchTargetUsersJobStatus") .. "/job-status")
 end

@@ -8,6 +8,10 @@ local M = {}
 local GuildMemberManager = util.class("GuildMemberManager", base.CachingManager)
 M.GuildMemberManager = GuildMemberManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildMemberManager:init(guild, iterable)
   self.guild = guild
   base.CachingManager.init(self, guild.client, require("discord.member").GuildMember)
@@ -26,13 +30,16 @@ function GuildMemberManager:_path(id)
   return "/guilds/" .. self.guild.id .. "/members" .. (id and ("/" .. id) or "")
 end
 
---- The bot's own member, when cached.
+--- The bot's own member, when cached (read-only).
+---@return discord.GuildMember? me
 GuildMemberManager.getters.me = function(self)
   local me = self.client.user
   return me and self.cache:get(me.id) or nil
 end
 
---- Users, messages and members resolve to the member of this guild.
+--- The user ID of a member, user, message (its author), user mention or ID.
+---@param x any
+---@return discord.Snowflake? id
 function GuildMemberManager:resolveId(x)
   if type(x) == "table" then
     local cls = util.className(x)
@@ -55,9 +62,13 @@ local function collect(self, list, cache)
   return out
 end
 
---- (B) One member: `fetch(user, opts)`. Several through the gateway: `fetch({user={ids}, query=,
---- limit=, time=})`. Every member: `fetch()` (needs the GuildMembers intent). Returns a member or a
---- Collection.
+--- `fetch(user, opts)`: one member over REST; `fetch({user=, query=, limit=, withPresences=, time=})`
+--- several through the gateway; `fetch()` every member (GuildMembers intent).
+--- Raises `discord.LibraryError` GuildMembersTimeout from the gateway; `discord.DiscordAPIError` from REST.
+---@async
+---@param x? discord.UserResolvable|discord.FetchMembersOptions
+---@param opts? discord.FetchOptions For one member.
+---@return discord.GuildMember|discord.Collection result
 function GuildMemberManager:fetch(x, opts)
   opts = opts or {}
   if x == nil or (type(x) == "table" and util.className(x) == "table" and x.id == nil) then
@@ -77,19 +88,30 @@ function GuildMemberManager:fetch(x, opts)
   return base.CachingManager.fetch(self, id, opts)
 end
 
+--- The bot's own member of this guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.FetchOptions
+---@return discord.GuildMember me
 function GuildMemberManager:fetchMe(opts)
   return self:fetch(self.client.user.id, opts)
 end
 
---- (B) A page of members by ID order: {limit= (1-1000), after=}.
+--- One page of members in ID order.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {limit?: integer, after?: discord.Snowflake, cache?: boolean} limit 1 to 1000 (1 by default).
+---@return discord.Collection members
 function GuildMemberManager:list(opts)
   opts = opts or {}
   local list = self.client.rest:get(self:_path(), { query = { limit = opts.limit or 1, after = opts.after } })
   return collect(self, list, opts.cache ~= false)
 end
 
---- Iterator over every member by ID order, fetching pages of up to 1000 as it goes:
---- `for member in guild.members:each({limit=5000}) do ... end`. Steps that fetch block the task.
+--- Iterator over every member in ID order, pages of up to 1000; the steps that fetch suspend the task.
+--- Raises `discord.DiscordAPIError` from the loop when Discord refuses a page.
+---@param opts? {limit?: integer, after?: discord.UserResolvable, cache?: boolean}
+---@return fun(): discord.GuildMember? iterator
 function GuildMemberManager:each(opts)
   opts = opts or {}
   return base.pages(function(size, after)
@@ -98,7 +120,11 @@ function GuildMemberManager:each(opts)
   end, require("discord.constants").Limits.FetchMembers, opts.limit, opts.after and self:resolveId(opts.after))
 end
 
---- (B) Members whose username or nickname starts with `query`: {query=, limit=}.
+--- Members whose username or nickname starts with the query.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts string|{query: string, limit?: integer, cache?: boolean} The query, or options (limit 1 by default).
+---@return discord.Collection members
 function GuildMemberManager:search(opts)
   if type(opts) == "string" then opts = { query = opts } end
   local list = self.client.rest:get(self:_path() .. "/search", {
@@ -113,8 +139,13 @@ local function isoOrNull(ts)
   return util.isoTimestamp(ts)
 end
 
---- (B) Edits a member: {nick=, roles=, mute=, deaf=, channel=, communicationDisabledUntil=, flags=}.
---- Returns the member as changed; the cache follows when the gateway reports the change.
+--- Edits a member; returns a copy as changed (the cache follows when the gateway reports the change).
+--- Raises an error when `member` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param member discord.UserResolvable
+---@param opts discord.MemberEditOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.GuildMember member
 function GuildMemberManager:edit(member, opts, reason)
   local id = self:resolveId(member)
   if id == nil then error("GuildMemberManager:edit: not a member: " .. tostring(member), 2) end
@@ -144,14 +175,22 @@ function GuildMemberManager:edit(member, opts, reason)
   return self:_add(data, false)
 end
 
---- (B) Kicks a member.
+--- Kicks a member from the guild.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param reason? string Audit log reason.
 function GuildMemberManager:kick(user, reason)
   local id = self:resolveId(user)
   if id == nil then error("GuildMemberManager:kick: not a user: " .. tostring(user), 2) end
   self.client.rest:delete(self:_path(id), { reason = reason })
 end
 
---- (B) Bans a user, member or not: {deleteMessageSeconds=, reason=}.
+--- Bans a user, member or not.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param opts? discord.BanOptions `deleteMessageSeconds` and `reason` are used.
 function GuildMemberManager:ban(user, opts)
   opts = opts or {}
   local id = self:resolveId(user)
@@ -161,15 +200,22 @@ function GuildMemberManager:ban(user, opts)
   self.client.rest:put("/guilds/" .. self.guild.id .. "/bans/" .. id, { body = body, reason = opts.reason })
 end
 
---- (B) Lifts a ban.
+--- Lifts a ban.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param reason? string Audit log reason.
 function GuildMemberManager:unban(user, reason)
   local id = self:resolveId(user)
   if id == nil then error("GuildMemberManager:unban: not a user: " .. tostring(user), 2) end
   self.client.rest:delete("/guilds/" .. self.guild.id .. "/bans/" .. id, { reason = reason })
 end
 
---- (B) Removes members inactive for `days` (1-30): {days=, roles=, dry=, count=, reason=}. Returns the
---- number pruned (or that would be), or nil when `count` is false.
+--- Removes members inactive for `days` (1 to 30, 7 by default), or with `dry` counts them only.
+--- Raises an error for bad `days`; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.PruneOptions
+---@return integer? pruned The number pruned (or that would be), nil when `count` is false.
 function GuildMemberManager:prune(opts)
   opts = opts or {}
   local days = opts.days or 7
@@ -190,6 +236,30 @@ function GuildMemberManager:prune(opts)
   return res and util.nullable(res.pruned)
 end
 
+--- Options of `GuildMemberManager:prune`.
+---@class discord.PruneOptions
+---@field days? integer Inactive for this many days, 1 to 30 (7).
+---@field roles? discord.RoleResolvable[] Also prune members with these roles.
+---@field dry? boolean Only count.
+---@field count? boolean False skips the count (faster on large guilds).
+---@field reason? string Audit log reason.
+
+--- Options of `GuildMemberManager:fetch` through the gateway.
+---@class discord.FetchMembersOptions
+---@field user? discord.UserResolvable|discord.UserResolvable[] These members.
+---@field query? string Members whose name starts with it.
+---@field limit? integer The most to return.
+---@field withPresences? boolean Their presences too (GuildPresences intent).
+---@field time? discord.Milliseconds How long to wait for the chunks.
+
+--- Options of `GuildMemberManager:add`.
+---@class discord.AddMemberOptions
+---@field accessToken string The user's OAuth2 access token with the guilds.join scope.
+---@field nick? string
+---@field roles? discord.RoleResolvable[]
+---@field mute? boolean
+---@field deaf? boolean
+
 -- The member and role paths of addRole/removeRole; both must resolve before anything is sent.
 local function rolePath(self, what, user, role)
   local uid = self:resolveId(user)
@@ -199,17 +269,32 @@ local function rolePath(self, what, user, role)
   return self:_path(uid) .. "/roles/" .. rid
 end
 
---- (B) Gives a member a role.
+--- Gives a member a role.
+--- Raises an error when `user` or `role` names nothing; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param role discord.RoleResolvable
+---@param reason? string Audit log reason.
 function GuildMemberManager:addRole(user, role, reason)
   self.client.rest:put(rolePath(self, "addRole", user, role), { reason = reason })
 end
 
---- (B) Takes a role from a member.
+--- Takes a role from a member.
+--- Raises an error when `user` or `role` names nothing; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param role discord.RoleResolvable
+---@param reason? string Audit log reason.
 function GuildMemberManager:removeRole(user, role, reason)
   self.client.rest:delete(rolePath(self, "removeRole", user, role), { reason = reason })
 end
 
---- (B) Edits the bot's own member: {nick=, banner=, avatar=, bio=}.
+--- Edits the bot's own member of this guild; false for `avatar` or `banner` clears it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {nick?: string, bio?: string, avatar?: discord.ImageSource|false, banner?: discord.ImageSource|false}
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.GuildMember me
 function GuildMemberManager:editMe(opts, reason)
   opts = opts or {}
   local body = { nick = opts.nick, bio = opts.bio }
@@ -224,8 +309,12 @@ function GuildMemberManager:editMe(opts, reason)
   return self:_add(data)
 end
 
---- (B) Adds a user to the guild with their OAuth2 token (guilds.join scope): {accessToken=, nick=, roles=,
---- mute=, deaf=}. Returns the new member, or nil when the user was a member already.
+--- Adds a user to the guild with their OAuth2 token.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param opts discord.AddMemberOptions
+---@return discord.GuildMember? member Nil when the user was a member already.
 function GuildMemberManager:add(user, opts)
   opts = opts or {}
   local id = self.client.users:resolveId(user)

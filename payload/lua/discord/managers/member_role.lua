@@ -8,13 +8,17 @@ local M = {}
 local GuildMemberRoleManager = util.class("GuildMemberRoleManager", base.DataManager)
 M.GuildMemberRoleManager = GuildMemberRoleManager
 
+--- Made by the member.
+---@private
+---@param member discord.GuildMember
 function GuildMemberRoleManager:init(member)
   base.DataManager.init(self, member.client, require("discord.role").Role)
   self.member = member
   self.guild = member.guild
 end
 
---- The member's cached roles, @everyone included.
+--- The member's cached roles by ID, @everyone included (read-only).
+---@return discord.Collection roles
 GuildMemberRoleManager.getters.cache = function(self)
   local roles = self.guild.roles
   local out = require("discord.collection").Collection()
@@ -36,37 +40,53 @@ local function highestWhere(self, pred)
   return best
 end
 
+--- The member's highest role by position (@everyone when it has none) (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.highest = function(self)
   return highestWhere(self, function() return true end)
 end
 
---- The highest role that sets the name colour.
+--- The highest role that sets the name colour (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.color = function(self)
   return highestWhere(self, function(r) return (r.color or 0) ~= 0 end)
 end
 
---- The highest role shown separately in the member list.
+--- The highest role shown separately in the member list (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.hoist = function(self)
   return highestWhere(self, function(r) return r.hoist == true end)
 end
 
+--- The highest role with an icon or a Unicode emoji (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.icon = function(self)
   return highestWhere(self, function(r) return r.icon ~= nil or r.unicodeEmoji ~= nil end)
 end
 
+--- The role Discord manages for this bot member, nil for humans (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.botRole = function(self)
   if not self.member.user.bot then return nil end
   return self.cache:find(function(r) return r.tags ~= nil and r.tags.botId == self.member.id end)
 end
 
+--- The guild's booster role when the member has it (read-only).
+---@return discord.Role? role
 GuildMemberRoleManager.getters.premiumSubscriberRole = function(self)
   return self.cache:find(function(r) return r.tags ~= nil and r.tags.premiumSubscriberRole end)
 end
 
+--- The ID of a role, a role mention, "@everyone" or an ID.
+---@param x discord.RoleResolvable
+---@return discord.Snowflake? id
 function GuildMemberRoleManager:resolveId(x)
   return self.guild.roles:resolveId(x)
 end
 
+--- Whether the member has the role (@everyone always).
+---@param role discord.RoleResolvable
+---@return boolean has
 function GuildMemberRoleManager:has(role)
   local id = self:resolveId(role)
   return id == self.guild.id or util.contains(self.member._roles, id)
@@ -96,7 +116,12 @@ local function withRoles(self, ids)
   return clone
 end
 
---- (B) Gives the member one role or several; returns the member with its new roles.
+--- Gives the member one role or several; returns a copy of the member with its new roles.
+--- Raises an error for a role not in the guild's cache; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]|discord.Collection
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function GuildMemberRoleManager:add(roles, reason)
   local ids = idList(self, roles, "add")
   local current = self.member._roles
@@ -115,7 +140,12 @@ function GuildMemberRoleManager:add(roles, reason)
   return withRoles(self, after)
 end
 
---- (B) Takes one role or several from the member; returns the member with its new roles.
+--- Takes one role or several from the member; returns a copy of the member with its new roles.
+--- Raises an error for a role not in the guild's cache; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]|discord.Collection
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function GuildMemberRoleManager:remove(roles, reason)
   local ids = idList(self, roles, "remove")
   local drop = util.set(ids)
@@ -128,7 +158,12 @@ function GuildMemberRoleManager:remove(roles, reason)
   return self:set(after, reason)
 end
 
---- (B) Replaces all of the member's roles.
+--- Replaces all of the member's roles.
+--- Raises an error for a role not in the guild's cache; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable|discord.RoleResolvable[]|discord.Collection
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function GuildMemberRoleManager:set(roles, reason)
   local ids = idList(self, roles, "set")
   return self.guild.members:edit(self.member, { roles = json.array(ids) }, reason)

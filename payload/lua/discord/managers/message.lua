@@ -11,6 +11,8 @@ local MessageManager = util.class("MessageManager", base.CachingManager)
 M.MessageManager = MessageManager
 
 --- `MessageManager(channel)`: the cache is bounded (200 messages unless the client says otherwise).
+---@private
+---@param channel discord.BaseChannel
 function MessageManager:init(channel)
   self.channel = channel
   base.CachingManager.init(self, channel.client, require("discord.message").Message)
@@ -24,6 +26,14 @@ function MessageManager:_path(id)
   return "/channels/" .. self.channel.id .. "/messages" .. (id and ("/" .. id) or "")
 end
 
+--- Options of `MessageManager:fetch` for a list.
+---@class discord.FetchMessagesOptions
+---@field limit? integer 1 to 100 (50).
+---@field before? discord.Snowflake Messages before this ID.
+---@field after? discord.Snowflake Messages after this ID.
+---@field around? discord.Snowflake Messages around this ID.
+---@field cache? boolean Keep the fetched messages (true).
+
 local function collectionOf(self, list, cache)
   local out = require("discord.collection").Collection()
   for _, data in ipairs(list) do
@@ -33,8 +43,12 @@ local function collectionOf(self, list, cache)
   return out
 end
 
---- (B) `fetch(id, opts)` returns one message; `fetch({limit=, before=, after=, around=, cache=})`
---- returns a Collection of up to 100, newest first.
+--- `fetch(id, opts)`: one message; `fetch({limit=, before=, after=, around=, cache=})` up to 100, newest first.
+--- Raises an error for a limit outside 1 to 100; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x any|discord.FetchMessagesOptions The message or its ID, or options for a list.
+---@param opts? discord.FetchOptions For one message.
+---@return discord.Message|discord.Collection result
 function MessageManager:fetch(x, opts)
   if type(x) == "table" and util.className(x) ~= "Message" and x.id == nil then
     local query = { limit = x.limit or 50, before = x.before, after = x.after, around = x.around }
@@ -47,9 +61,10 @@ function MessageManager:fetch(x, opts)
   return base.CachingManager.fetch(self, x, opts)
 end
 
---- Iterator over the channel's history, newest first, fetching pages of up to 100 as it goes:
---- `for msg in channel.messages:history({limit=250, before=id}) do ... end`. Each step that needs a
---- new page blocks the calling task. `limit` defaults to every message.
+--- Iterator over the channel's history, newest first, pages of 100; the steps that fetch suspend the task.
+--- Raises `discord.DiscordAPIError` from the loop when Discord refuses a page.
+---@param opts? {limit?: integer, before?: any, cache?: boolean} `limit` defaults to every message.
+---@return fun(): discord.Message? iterator
 function MessageManager:history(opts)
   opts = opts or {}
   return base.pages(function(size, before)
@@ -58,8 +73,11 @@ function MessageManager:history(opts)
   end, Limits.FetchMessages, opts.limit, opts.before and self:resolveId(opts.before))
 end
 
---- (B) Pinned messages, newest pin first: every pin, or {limit=, before= (Unix ms or ISO time of a pin),
---- cache=}. Discord gives them in pages of up to 50.
+--- Pinned messages, newest pin first: every pin, or `limit` of them before a pin time.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? boolean|{limit?: integer, before?: integer|string, cache?: boolean} `before`: Unix ms or ISO time.
+---@return discord.Collection messages
 function MessageManager:fetchPinned(opts)
   if type(opts) ~= "table" then opts = { cache = opts } end
   local out, before, left = require("discord.collection").Collection(), opts.before, opts.limit or math.huge
@@ -74,7 +92,12 @@ function MessageManager:fetchPinned(opts)
   return out
 end
 
---- (B) Edits a message given as object or ID; returns the patched (or new) Message.
+--- Edits a message given as object or ID; returns the patched (or new) Message.
+--- Raises an error when `message` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@param options string|discord.MessageOptions
+---@return discord.Message message
 function MessageManager:edit(message, options)
   local id = self:resolveId(message)
   if id == nil then error("MessageManager:edit: not a message: " .. tostring(message), 2) end
@@ -88,7 +111,11 @@ function MessageManager:edit(message, options)
   return self:_add(data)
 end
 
---- (B) Deletes a message given as object or ID.
+--- Deletes a message given as object or ID.
+--- Raises an error when `message` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@param reason? string Audit log reason.
 function MessageManager:delete(message, reason)
   local id = self:resolveId(message)
   if id == nil then error("MessageManager:delete: not a message: " .. tostring(message), 2) end
@@ -98,14 +125,30 @@ function MessageManager:delete(message, reason)
   if util.className(message) == "Message" then message.deleted = true end
 end
 
+--- Pins a message of the channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@param reason? string Audit log reason.
 function MessageManager:pin(message, reason)
   self.client.rest:put(self:_path() .. "/pins/" .. self:resolveId(message), { reason = reason })
 end
 
+--- Unpins a message of the channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@param reason? string Audit log reason.
 function MessageManager:unpin(message, reason)
   self.client.rest:delete(self:_path() .. "/pins/" .. self:resolveId(message), { reason = reason })
 end
 
+--- Adds the bot's reaction to a message given as object or ID.
+--- Raises an error for something that is not an emoji; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@param emoji any A Unicode emoji, "name:id", "<:name:id>", an emoji or reaction object.
+---@return discord.MessageReaction reaction
 function MessageManager:react(message, emoji)
   local msg = self:resolve(message)
   if msg then return msg:react(emoji) end
@@ -113,13 +156,23 @@ function MessageManager:react(message, emoji)
   return Message(self.client, { id = self:resolveId(message), channel_id = self.channel.id }, self.channel):react(emoji)
 end
 
+--- Publishes a message of an announcement channel to the channels that follow it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message any The message or its ID.
+---@return discord.Message message
 function MessageManager:crosspost(message)
   local data = self.client.rest:post(self:_path(self:resolveId(message)) .. "/crosspost")
   return self:_add(data)
 end
 
---- (B) Deletes 2 to 100 messages at once (or fetches the last `n` when given a number). With
---- `filterOld`, messages older than two weeks, which Discord refuses, are left out. Returns the IDs.
+--- Deletes 2 to 100 messages at once (or the last `n` when given a number); returns the IDs deleted.
+--- Raises an error for more than 100; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param messages integer|any[]|discord.Collection Messages or IDs, or how many of the last to delete.
+---@param filterOld? boolean Leave out messages older than two weeks (Discord refuses them).
+---@param reason? string Audit log reason.
+---@return discord.Snowflake[] ids
 function MessageManager:bulkDelete(messages, filterOld, reason)
   if math.type(messages) == "integer" then
     local fetched = self:fetch({ limit = messages })
@@ -150,8 +203,11 @@ function MessageManager:bulkDelete(messages, filterOld, reason)
   return ids
 end
 
---- (B) One page of pins, newest first: {limit= (1-50), before= (Unix ms or ISO time), cache=}. Returns
---- {items = {{pinnedAt= (Unix ms), message=}}, hasMore=}.
+--- One page of pins, newest first.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {limit?: integer, before?: integer|string, cache?: boolean} limit 1 to 50; `before` Unix ms or ISO.
+---@return {items: {pinnedAt: discord.Milliseconds, message: discord.Message}[], hasMore: boolean} page
 function MessageManager:fetchPins(opts)
   opts = opts or {}
   local before = opts.before

@@ -13,6 +13,8 @@ local PermissionOverwriteManager = util.class("PermissionOverwriteManager", base
 M.PermissionOverwriteManager = PermissionOverwriteManager
 
 --- `PermissionOverwriteManager(channel)`: its cache holds PermissionOverwrites by role or user ID.
+---@private
+---@param channel discord.GuildChannel
 function PermissionOverwriteManager:init(channel)
   self.channel = channel
   base.CachingManager.init(self, channel.client, structure().PermissionOverwrites)
@@ -34,7 +36,9 @@ function PermissionOverwriteManager:_patchAll(list)
   end
 end
 
--- Roles, members, users and IDs name their overwrite.
+--- The ID of a role, member, user, message (its author) or an ID: the key of its overwrite.
+---@param x any
+---@return discord.Snowflake? id
 function PermissionOverwriteManager:resolveId(x)
   local cls = util.className(x)
   if cls == "Message" then return x.author and x.author.id end
@@ -63,14 +67,24 @@ local function put(self, id, kind, allow, deny, reason)
   return self:_add({ id = id, type = kind, allow = allow, deny = deny })
 end
 
---- (B) Replaces every overwrite of the channel: a list of {id=, type=, allow=, deny=} or overwrites.
+--- Replaces every overwrite of the channel; returns the edited channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param overwrites (table|discord.PermissionOverwrites)[] Overwrites, or {id=, type=, allow=, deny=} tables.
+---@param reason? string Audit log reason.
+---@return discord.GuildChannel channel
 function PermissionOverwriteManager:set(overwrites, reason)
   local body = require("discord.channel").overwriteBody(overwrites, self.channel.guild)
   return self.channel:edit({ permissionOverwrites = body }, reason)
 end
 
---- (B) Creates (or replaces) the overwrite of a role or member from `{Flag = true|false}`.
---- `opts`: {reason=, type=}.
+--- Creates (or replaces) the overwrite of a role or member from `{FlagName = true|false}`.
+--- Raises an error when the target's kind is unknown (give `opts.type`); `discord.DiscordAPIError` when refused.
+---@async
+---@param target any A role, member, user or ID.
+---@param options table<string, boolean|nil> true allows, false denies the flag.
+---@param opts? {reason?: string, type?: integer} type: 0 role, 1 member.
+---@return discord.PermissionOverwrites overwrite
 function PermissionOverwriteManager:create(target, options, opts)
   local id = self:resolveId(target)
   if id == nil then error("PermissionOverwriteManager:create: not a role or member: " .. tostring(target), 2) end
@@ -79,7 +93,13 @@ function PermissionOverwriteManager:create(target, options, opts)
   return put(self, id, kind, allow, deny, opts and opts.reason)
 end
 
---- (B) Changes the given flags of an overwrite and keeps its others (creates it when absent).
+--- Changes the given flags of an overwrite and keeps its others (creates it when absent); `upsert` is the same.
+--- Raises an error when the target's kind is unknown (give `opts.type`); `discord.DiscordAPIError` when refused.
+---@async
+---@param target any A role, member, user or ID.
+---@param options table<string, boolean|nil> true allows, false denies, nil resets the flag.
+---@param opts? {reason?: string, type?: integer} type: 0 role, 1 member.
+---@return discord.PermissionOverwrites overwrite
 function PermissionOverwriteManager:edit(target, options, opts)
   local id = self:resolveId(target)
   if id == nil then error("PermissionOverwriteManager:edit: not a role or member: " .. tostring(target), 2) end
@@ -89,9 +109,20 @@ function PermissionOverwriteManager:edit(target, options, opts)
     allow = existing.allow.bitfield, deny = existing.deny.bitfield })
   return put(self, id, kind, allow, deny, opts and opts.reason)
 end
+--- The same as `edit`: changes the given flags of an overwrite, creating it when absent.
+---@async
+---@param target any A role, member, user or ID.
+---@param options table<string, boolean|nil>
+---@param opts? {reason?: string, type?: integer}
+---@return discord.PermissionOverwrites overwrite
 PermissionOverwriteManager.upsert = PermissionOverwriteManager.edit
 
---- (B) Removes the overwrite of a role or member.
+--- Removes the overwrite of a role or member; returns the channel.
+--- Raises an error when `target` names nothing; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param target any A role, member, user or ID.
+---@param reason? string Audit log reason.
+---@return discord.GuildChannel channel
 function PermissionOverwriteManager:delete(target, reason)
   local id = self:resolveId(target)
   if id == nil then error("PermissionOverwriteManager:delete: not a role or member: " .. tostring(target), 2) end
@@ -100,7 +131,8 @@ function PermissionOverwriteManager:delete(target, reason)
   return self.channel
 end
 
--- A list body for the API from this manager's cache.
+--- The cached overwrites as the API's list.
+---@return table[] list
 function PermissionOverwriteManager:toJSON()
   return json.array(util.map(self.cache:values(), function(o) return o:toJSON() end))
 end

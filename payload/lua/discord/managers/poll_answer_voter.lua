@@ -7,14 +7,24 @@ local M = {}
 local PollAnswerVoterManager = util.class("PollAnswerVoterManager", base.CachingManager)
 M.PollAnswerVoterManager = PollAnswerVoterManager
 
+--- Made by the poll answer.
+---@private
+---@param answer discord.PollAnswer
 function PollAnswerVoterManager:init(answer)
   self.answer = answer
   base.CachingManager.init(self, answer.client, require("discord.user").User)
 end
 
+--- The user ID of a user, member, message (its author) or ID.
+---@param x any
+---@return discord.Snowflake? id
 PollAnswerVoterManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
 
---- (B) Voters by user ID: {limit= (1-100, default 25), after=}.
+--- One page of the users who voted for this answer, by user ID; they stay in `cache`.
+--- Raises an error for a limit outside 1 to 100; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {limit?: integer, after?: discord.UserResolvable} limit 1 to 100 (25).
+---@return discord.Collection users
 function PollAnswerVoterManager:fetch(opts)
   opts = opts or {}
   local limit = opts.limit or 25

@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The presences of one guild's members, keyed by user ID (`guild.presences`; GuildPresences intent).
+---@class discord.PresenceManager: discord.CachingManager
+---@field guild discord.Guild The guild.
 local PresenceManager = util.class("PresenceManager", base.CachingManager)
 M.PresenceManager = PresenceManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function PresenceManager:init(guild, iterable)
   self.guild = guild
   base.CachingManager.init(self, guild.client, require("discord.structures.presence").Presence)
@@ -21,7 +28,9 @@ function PresenceManager:_construct(data)
   return self.holds(self.client, data, self.guild)
 end
 
---- Members and users resolve to their presence.
+--- The user ID of a member, user, message (its author) or ID: presences are keyed by user.
+---@param x any
+---@return discord.Snowflake? id
 PresenceManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
 
 -- Gateway events -----------------------------------------------------------------------------------------

@@ -12,6 +12,8 @@ local ReactionManager = util.class("ReactionManager", base.CachingManager)
 M.ReactionManager = ReactionManager
 
 --- `ReactionManager(message)`.
+---@private
+---@param message discord.Message
 function ReactionManager:init(message)
   self.message = message
   base.CachingManager.init(self, message.client, reactionModule().MessageReaction)
@@ -42,13 +44,18 @@ function ReactionManager:_patchAll(list)
   end
 end
 
---- The key of any emoji form, or of a reaction.
+--- The cache key (custom emoji ID or Unicode text) of a reaction or of any emoji form.
+---@param x any A reaction, emoji, "name:id", "<:name:id>" or Unicode emoji.
+---@return string? key
 function ReactionManager:resolveId(x)
   if util.instanceOf(x, self.holds) then return x.emoji.key end
   local emoji = reactionModule().resolveEmoji(x)
   return emoji and emoji.key or nil
 end
 
+--- The cached reaction of a reaction or of any emoji form.
+---@param x any A reaction, emoji, "name:id", "<:name:id>" or Unicode emoji.
+---@return discord.MessageReaction? reaction
 function ReactionManager:resolve(x)
   if util.instanceOf(x, self.holds) then return x end
   local key = self:resolveId(x)
@@ -89,7 +96,10 @@ function ReactionManager:_removeUser(emojiData, userId, burst)
   return reaction, counted
 end
 
---- (B) Removes every reaction from the message.
+--- Removes every reaction from the message; returns the message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Message message
 function ReactionManager:removeAll()
   self.client.rest:delete("/channels/" .. self.message.channelId .. "/messages/" .. self.message.id .. "/reactions")
   return self.message

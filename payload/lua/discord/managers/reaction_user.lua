@@ -8,18 +8,28 @@ local ReactionUserManager = util.class("ReactionUserManager", base.CachingManage
 M.ReactionUserManager = ReactionUserManager
 
 local TYPES = { normal = 0, burst = 1, Normal = 0, Burst = 1, [0] = 0, [1] = 1 }
+--- Kinds of reaction: Normal (0) or Burst (1, a super reaction); the values of `enums.ReactionType`.
+---@type table<string, integer>
 M.ReactionType = { Normal = 0, Burst = 1 }
 
 --- `ReactionUserManager(reaction)`: its cache holds the users seen reacting.
+---@private
+---@param reaction discord.MessageReaction
 function ReactionUserManager:init(reaction)
   self.reaction = reaction
   base.CachingManager.init(self, reaction.client, require("discord.user").User)
 end
 
+--- The user ID of a user, member, message (its author) or ID.
+---@param x any
+---@return discord.Snowflake? id
 ReactionUserManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
 
---- (B) Users who reacted: `{limit= (1-100, default 25), after=, type= "normal"|"burst"}`. Returns a
---- Collection by user ID, in ID order.
+--- One page of the users who reacted ("normal" or "burst" `type`), by user ID in ID order; kept in `cache`.
+--- Raises an error for a bad limit or type; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {limit?: integer, after?: discord.UserResolvable, type?: string|integer} limit 1-100 (25).
+---@return discord.Collection users
 function ReactionUserManager:fetch(opts)
   opts = opts or {}
   local limit = opts.limit or 25
@@ -42,7 +52,10 @@ function ReactionUserManager:fetch(opts)
   return out
 end
 
---- Iterator over every user who reacted, fetching pages of 100: `for user in r.users:each() do`.
+--- Iterator over every user who reacted, pages of 100; the steps that fetch suspend the task.
+--- Raises `discord.DiscordAPIError` from the loop when Discord refuses a page.
+---@param opts? {limit?: integer, after?: discord.UserResolvable, type?: string|integer}
+---@return fun(): discord.User? iterator
 function ReactionUserManager:each(opts)
   opts = opts or {}
   return base.pages(function(size, after)
@@ -50,7 +63,11 @@ function ReactionUserManager:each(opts)
   end, 100, opts.limit, opts.after and self:resolveId(opts.after))
 end
 
---- (B) Removes a user's reaction (the bot's own when `user` is nil).
+--- Removes a user's reaction (the bot's own when `user` is nil); returns the reaction.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user? discord.UserResolvable
+---@return discord.MessageReaction reaction
 function ReactionUserManager:remove(user)
   local me = self.client.user
   local id = user == nil and (me and me.id) or self:resolveId(user)

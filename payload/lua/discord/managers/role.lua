@@ -9,6 +9,9 @@ local RoleManager = util.class("RoleManager", base.CachingManager)
 M.RoleManager = RoleManager
 
 --- `RoleManager(guild, iterable)`.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function RoleManager:init(guild, iterable)
   self.guild = guild
   base.CachingManager.init(self, guild.client, require("discord.role").Role, iterable)
@@ -22,7 +25,9 @@ function RoleManager:_path(id)
   return "/guilds/" .. self.guild.id .. "/roles" .. (id and ("/" .. id) or "")
 end
 
---- "@everyone" and role mentions resolve too.
+--- The ID of a role, a role mention ("<@&id>"), "@everyone" (the guild's ID) or an ID.
+---@param x discord.RoleResolvable
+---@return discord.Snowflake? id
 function RoleManager:resolveId(x)
   if x == "@everyone" then return self.guild.id end
   if type(x) == "string" then
@@ -32,9 +37,12 @@ function RoleManager:resolveId(x)
   return base.CachingManager.resolveId(self, x)
 end
 
+--- The guild's @everyone role, when cached (read-only).
+---@return discord.Role? role
 RoleManager.getters.everyone = function(self) return self.cache:get(self.guild.id) end
 
---- The highest role in the cache.
+--- The highest role in the cache (read-only).
+---@return discord.Role? role
 RoleManager.getters.highest = function(self)
   local Role = self.holds
   local best
@@ -44,20 +52,31 @@ RoleManager.getters.highest = function(self)
   return best
 end
 
---- The managed role Discord made for a bot (given as user, member or ID).
+--- The managed role Discord made for a bot.
+---@param user discord.UserResolvable
+---@return discord.Role? role
 function RoleManager:botRoleFor(user)
   local id = self.client.users:resolveId(user)
   return self.cache:find(function(r) return r.tags ~= nil and r.tags.botId == id end)
 end
 
---- > 0 when the first role is above the second.
+--- Compares two cached roles: above 0 when `a` is above `b`, 0 when equal, below 0 otherwise.
+--- Raises an error when either role is not cached.
+---@param a discord.RoleResolvable
+---@param b discord.RoleResolvable
+---@return integer order
 function RoleManager:comparePositions(a, b)
   local ra, rb = self:resolve(a), self:resolve(b)
   if not ra or not rb then error("RoleManager:comparePositions: unknown role", 2) end
   return self.holds.comparePositions(ra, rb)
 end
 
---- (B) `fetch(id, opts)` returns one role; `fetch()` fetches every role of the guild into a Collection.
+--- `fetch(id, opts)`: one role (cached unless `opts.force`); `fetch()`: every role of the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? discord.RoleResolvable
+---@param opts? discord.FetchOptions
+---@return discord.Role|discord.Collection|nil result
 function RoleManager:fetch(id, opts)
   opts = opts or {}
   if id ~= nil and not opts.force then
@@ -114,7 +133,11 @@ local function roleBody(opts)
   return body
 end
 
---- (B) Creates a role; `opts` as for Role:edit, plus `reason`.
+--- Creates a role (and moves it when `opts.position` is given).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.RoleOptions Plus `reason`.
+---@return discord.Role role
 function RoleManager:create(opts)
   opts = opts or {}
   local data = self.client.rest:post(self:_path(), { body = roleBody(opts), reason = opts.reason })
@@ -123,7 +146,13 @@ function RoleManager:create(opts)
   return role
 end
 
---- (B) Edits a role; returns it patched.
+--- Edits a role; returns it patched.
+--- Raises an error when `role` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param role discord.RoleResolvable
+---@param opts discord.RoleOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.Role role
 function RoleManager:edit(role, opts, reason)
   local id = self:resolveId(role)
   if id == nil then error("RoleManager:edit: not a role: " .. tostring(role), 2) end
@@ -136,7 +165,11 @@ function RoleManager:edit(role, opts, reason)
   return self:_add(data)
 end
 
---- (B) Deletes a role.
+--- Deletes a role.
+--- Raises an error when `role` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param role discord.RoleResolvable
+---@param reason? string Audit log reason.
 function RoleManager:delete(role, reason)
   local id = self:resolveId(role)
   if id == nil then error("RoleManager:delete: not a role: " .. tostring(role), 2) end
@@ -144,7 +177,12 @@ function RoleManager:delete(role, reason)
   self:_remove(id)
 end
 
---- (B) Sets the positions of several roles: a list of {role=, position=}.
+--- Sets the positions of several roles at once; returns the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param list {role: discord.RoleResolvable, position: integer}[]
+---@param reason? string Audit log reason.
+---@return discord.Guild guild
 function RoleManager:setPositions(list, reason)
   local body = {}
   for i, item in ipairs(list) do
@@ -155,12 +193,21 @@ function RoleManager:setPositions(list, reason)
   return self.guild
 end
 
---- (B) Moves one role.
+--- Moves one role; returns the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param role discord.RoleResolvable
+---@param position integer
+---@param reason? string Audit log reason.
+---@return discord.Guild guild
 function RoleManager:setPosition(role, position, reason)
   return self:setPositions({ { role = role, position = position } }, reason)
 end
 
---- (B) How many members hold each role: {[roleId] = count}; @everyone and roles of integrations are absent.
+--- How many members hold each role; @everyone and roles of integrations are absent.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table<discord.Snowflake, integer> counts
 function RoleManager:fetchMemberCounts()
   return self.client.rest:get(self:_path() .. "/member-counts")
 end

@@ -5,9 +5,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's scheduled events (`guild.scheduledEvents`): fetch, create, edit, delete, subscribers, exceptions.
+---@class discord.GuildScheduledEventManager: discord.ResourceManager
+---@field guild discord.Guild The guild.
 local GuildScheduledEventManager = util.class("GuildScheduledEventManager", base.ResourceManager)
 M.GuildScheduledEventManager = GuildScheduledEventManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildScheduledEventManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.scheduled_event").GuildScheduledEvent,
@@ -63,11 +70,28 @@ local function eventBody(self, opts)
   return body
 end
 
+--- Options of `GuildScheduledEventManager:create` and `:edit`; enum values may be given by name.
+---@class discord.ScheduledEventOptions
+---@field name? string Needed to create.
+---@field scheduledStartTime? integer|string Unix ms or ISO text (needed to create).
+---@field scheduledEndTime? integer|string|false Unix ms or ISO text (needed for external events).
+---@field privacyLevel? integer|string discord.GuildScheduledEventPrivacyLevel (GuildOnly).
+---@field entityType? integer|string discord.GuildScheduledEventEntityType (needed to create).
+---@field status? integer|string discord.GuildScheduledEventStatus (edit: start, end or cancel).
+---@field channel? discord.ChannelResolvable|false The stage or voice channel; false clears it.
+---@field location? string Where an external event takes place.
+---@field entityMetadata? {location?: string}
+---@field description? string
+---@field image? discord.ImageSource|false The cover image; false removes it.
+---@field recurrenceRule? table|false {startTimestamp=, frequency=, interval=, byWeekday=, ...}; false clears it.
+---@field reason? string Audit log reason.
 local External = enums.GuildScheduledEventEntityType.External
 
---- (B) Creates an event: {name=, scheduledStartTime= (Unix ms or ISO text), scheduledEndTime=, privacyLevel=
---- (default GuildOnly), entityType=, channel=, location= (external events), description=, image=,
---- recurrenceRule=, reason=}.
+--- Creates an event.
+--- Raises an error for missing name, start, type, channel or location; `discord.DiscordAPIError` when refused.
+---@async
+---@param opts discord.ScheduledEventOptions
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEventManager:create(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or opts.scheduledStartTime == nil or opts.entityType == nil then
@@ -84,13 +108,24 @@ function GuildScheduledEventManager:create(opts)
   return self:_create(body, opts.reason)
 end
 
---- (B) Edits an event.
+--- Edits an event (also starts, ends or cancels it through `status`).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param opts discord.ScheduledEventOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEventManager:edit(event, opts, reason)
   opts = opts or {}
   return self:_edit(event, eventBody(self, opts), base.reasonOf(opts, reason))
 end
 
---- (B) One event or all, with user counts.
+--- One event or all of them, with subscriber counts unless `withUserCount` is false.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The event or its ID; absent fetches all.
+---@param opts? {withUserCount?: boolean, force?: boolean, cache?: boolean}
+---@return discord.GuildScheduledEvent|discord.Collection result
 function GuildScheduledEventManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -108,6 +143,12 @@ end
 
 local function exceptionId(x) return type(x) == "table" and x.id or tostring(x) end
 
+--- Options of `GuildScheduledEventManager:createException` and `:editException` (times in Unix ms or ISO).
+---@class discord.ScheduledEventExceptionOptions
+---@field originalScheduledStartTime? integer|string Which occurrence (to create).
+---@field scheduledStartTime? integer|string|false
+---@field scheduledEndTime? integer|string|false
+---@field isCanceled? boolean
 local function exceptionBody(opts)
   local body = { is_canceled = opts.isCanceled }
   for key, field in pairs({ scheduledStartTime = "scheduled_start_time", scheduledEndTime = "scheduled_end_time",
@@ -120,8 +161,12 @@ local function exceptionBody(opts)
   return body
 end
 
---- (B) Subscribers: {limit= (at most 100), before=, after=, withMember=, exception= (those of one exception of a
---- recurring event)}. A Collection by user ID of {user=, member=}.
+--- Subscribers of an event (or of one exception of a recurring event), by user ID: {user=, member=}.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param opts? {limit?: integer, before?: any, after?: any, withMember?: boolean, exception?: any} limit <= 100.
+---@return discord.Collection subscribers Tables {guildScheduledEventId=, user=, member=} by user ID.
 function GuildScheduledEventManager:fetchSubscribers(event, opts)
   opts = opts or {}
   local id = self:_need(event, "fetchSubscribers")
@@ -144,27 +189,49 @@ function GuildScheduledEventManager:fetchSubscribers(event, opts)
   return out
 end
 
---- (B) Moves or cancels one occurrence of a recurring event: {originalScheduledStartTime= (which one),
---- scheduledStartTime=, scheduledEndTime=, isCanceled=} (times in Unix ms or ISO). Returns Discord's exception.
+--- Moves or cancels one occurrence of a recurring event; returns Discord's exception as sent.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param opts discord.ScheduledEventExceptionOptions
+---@param reason? string Audit log reason.
+---@return table exception
 function GuildScheduledEventManager:createException(event, opts, reason)
   local id = self:_need(event, "createException")
   return self.client.rest:post(self:_path(id) .. "/exceptions", { body = exceptionBody(opts or {}), reason = reason })
 end
 
---- (B) Changes an exception: {scheduledStartTime=, scheduledEndTime=, isCanceled=}.
+--- Changes an exception of a recurring event; returns Discord's exception as sent.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param exception any The exception or its ID.
+---@param opts discord.ScheduledEventExceptionOptions
+---@param reason? string Audit log reason.
+---@return table exception
 function GuildScheduledEventManager:editException(event, exception, opts, reason)
   local id = self:_need(event, "editException")
   return self.client.rest:patch(self:_path(id) .. "/exceptions/" .. exceptionId(exception),
     { body = exceptionBody(opts or {}), reason = reason })
 end
 
---- (B) Drops an exception: the occurrence follows the event again.
+--- Drops an exception: the occurrence follows the event again.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param exception any The exception or its ID.
+---@param reason? string Audit log reason.
 function GuildScheduledEventManager:deleteException(event, exception, reason)
   local id = self:_need(event, "deleteException")
   self.client.rest:delete(self:_path(id) .. "/exceptions/" .. exceptionId(exception), { reason = reason })
 end
 
---- (B) Subscriber counts: {exceptions= (IDs)}. Returns Discord's answer ({user_count=, ...}).
+--- Subscriber counts of an event, as Discord sends them ({user_count=, ...}).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param event any The event or its ID.
+---@param opts? {exceptions?: any[]} Counts for these exceptions too.
+---@return table counts
 function GuildScheduledEventManager:fetchSubscriberCount(event, opts)
   local id = self:_need(event, "fetchSubscriberCount")
   local ids = opts and opts.exceptions and util.map(opts.exceptions, exceptionId) or nil

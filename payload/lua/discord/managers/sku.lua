@@ -4,10 +4,15 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The application's SKUs (`client.application.skus`).
+---@class discord.SKUManager: discord.ResourceManager
+---@field application discord.ClientApplication The application the SKUs belong to.
 local SKUManager = util.class("SKUManager", base.ResourceManager)
 M.SKUManager = SKUManager
 
---- `SKUManager(application)`.
+--- Made by the application.
+---@private
+---@param application discord.ClientApplication
 function SKUManager:init(application)
   self.application = application
   base.ResourceManager.init(self, application.client, require("discord.structures.sku").SKU, nil, application)
@@ -23,7 +28,12 @@ function SKUManager:_path()
   return "/applications/" .. appId .. "/skus"
 end
 
---- (B) Every SKU (Discord has no route for one); `fetch(id)` picks it from the list.
+--- Every SKU as a Collection; `fetch(id)` picks one from the list (Discord has no route for one).
+--- Raises `discord.LibraryError` ClientNotReady before READY; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The SKU or its ID.
+---@param opts? discord.FetchOptions
+---@return discord.SKU|discord.Collection|nil result Nil when no SKU has the ID.
 function SKUManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -36,7 +46,9 @@ function SKUManager:fetch(id, opts)
   return all:get(self:resolveId(id))
 end
 
---- Raises: Discord has no route that deletes one.
+--- Always raises: Discord has no route that deletes a SKU.
+--- Raises `discord.LibraryError` RouteGone.
+---@deprecated Discord has no such route.
 function SKUManager:delete()
   local gone = require("discord.errors").LibraryError
   error(gone("RouteGone", "SKUManager:delete", "DELETE /applications/{id}/skus/{id}"), 2)

@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's soundboard sounds (`guild.soundboardSounds`), keyed by sound ID: fetch, upload, edit, delete, play.
+---@class discord.GuildSoundboardSoundManager: discord.ResourceManager
+---@field guild discord.Guild The guild.
 local GuildSoundboardSoundManager = util.class("GuildSoundboardSoundManager", base.ResourceManager)
 M.GuildSoundboardSoundManager = GuildSoundboardSoundManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildSoundboardSoundManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.soundboard").SoundboardSound,
@@ -33,6 +40,15 @@ local function soundData(sound)
   return "data:" .. mime .. ";base64," .. util.base64Encode(sound)
 end
 
+--- Options of `GuildSoundboardSoundManager:create` and `:edit`.
+---@class discord.SoundboardSoundOptions
+---@field file? string|table The sound (to create): MP3 or Ogg bytes of at most 512 KB, a data URI, or {path=}.
+---@field sound? string|table The same as `file`.
+---@field name? string 2 to 32 characters (needed to create).
+---@field volume? number 0 to 1.
+---@field emojiId? discord.Snowflake A custom emoji shown with it.
+---@field emojiName? string A Unicode emoji shown with it.
+---@field reason? string Audit log reason.
 local FIELDS = { name = "name", volume = "volume", emojiId = "emoji_id", emojiName = "emoji_name" }
 
 local function checkVolume(opts)
@@ -41,7 +57,12 @@ local function checkVolume(opts)
   end
 end
 
---- (B) Uploads a sound: {file= (bytes or {path=}), name=, volume= (0-1), emojiId=, emojiName=, reason=}.
+--- Uploads a sound.
+--- Raises an error for a bad name, volume or sound, `discord.LibraryError` FileUnreadable,
+--- `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.SoundboardSoundOptions
+---@return discord.SoundboardSound sound
 function GuildSoundboardSoundManager:create(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or #opts.name < 2 or #opts.name > 32 then
@@ -53,14 +74,25 @@ function GuildSoundboardSoundManager:create(opts)
   return self:_create(body, opts.reason)
 end
 
---- (B) Edits a sound: {name=, volume=, emojiId=, emojiName=}.
+--- Edits a sound's name, volume or emoji.
+--- Raises an error for a bad volume; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param sound any The sound or its ID.
+---@param opts discord.SoundboardSoundOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.SoundboardSound sound
 function GuildSoundboardSoundManager:edit(sound, opts, reason)
   opts = opts or {}
   checkVolume(opts)
   return self:_edit(sound, base.bodyOf(opts, FIELDS), base.reasonOf(opts, reason))
 end
 
---- (B) Every sound of the guild (Discord wraps them in {items=}), or one.
+--- One sound by ID, or every sound of the guild as a Collection.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The sound or its ID; absent fetches all.
+---@param opts? discord.FetchOptions
+---@return discord.SoundboardSound|discord.Collection result
 function GuildSoundboardSoundManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -69,7 +101,11 @@ function GuildSoundboardSoundManager:fetch(id, opts)
   return self:_addAll(res.items or res, opts.cache, true)
 end
 
---- (B) Plays a sound of this guild in a voice channel.
+--- Plays a sound of this guild in a voice channel the bot is connected to.
+--- Raises an error when `sound` names nothing; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param sound any The sound or its ID.
+---@param channel discord.ChannelResolvable The voice channel.
 function GuildSoundboardSoundManager:send(sound, channel)
   local id = self:_need(sound, "send")
   local chId = self.client.channels:resolveId(channel)
@@ -77,7 +113,11 @@ function GuildSoundboardSoundManager:send(sound, channel)
     { body = { sound_id = id, source_guild_id = self.guild.id } })
 end
 
---- (B) Discord's default sounds, as a Collection by sound ID.
+--- Discord's default sounds, as a Collection by sound ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param client discord.Client
+---@return discord.Collection sounds SoundboardSounds by sound ID.
 function M.fetchDefaultSounds(client)
   local SoundboardSound = require("discord.structures.soundboard").SoundboardSound
   local out = require("discord.collection").Collection()
@@ -111,6 +151,10 @@ end
 
 local Client = require("discord.client").Client
 
+--- Discord's default soundboard sounds, as a Collection by sound ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection sounds SoundboardSounds by sound ID.
 function Client:fetchDefaultSoundboardSounds() return M.fetchDefaultSounds(self) end
 
 return M

@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's stage instances, addressed by their stage channel (`guild.stageInstances`).
+---@class discord.StageInstanceManager: discord.ResourceManager
+---@field guild discord.Guild The guild.
 local StageInstanceManager = util.class("StageInstanceManager", base.ResourceManager)
 M.StageInstanceManager = StageInstanceManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function StageInstanceManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.stage_instance").StageInstance,
@@ -20,12 +27,24 @@ local function channelId(self, channel, what)
   return id
 end
 
+--- Options of `StageInstanceManager:create` and `:edit`.
+---@class discord.StageInstanceOptions
+---@field topic? string 1 to 120 characters (needed to create).
+---@field privacyLevel? integer|string discord.StageInstancePrivacyLevel value or name.
+---@field sendStartNotification? boolean Notify @everyone that the stage started.
+---@field guildScheduledEvent? any The scheduled event it belongs to (or its ID).
+---@field reason? string Audit log reason.
 local function privacy(v)
   if type(v) == "string" then return require("discord.enums").StageInstancePrivacyLevel[v] end
   return v
 end
 
---- (B) Opens a stage: {topic=, privacyLevel=, sendStartNotification=, guildScheduledEvent=, reason=}.
+--- Opens a stage in a stage channel.
+--- Raises an error without a topic or channel; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable The stage channel.
+---@param opts discord.StageInstanceOptions
+---@return discord.StageInstance instance
 function StageInstanceManager:create(channel, opts)
   opts = opts or {}
   if type(opts.topic) ~= "string" or opts.topic == "" then
@@ -40,7 +59,12 @@ function StageInstanceManager:create(channel, opts)
   return self:_create(body, opts.reason)
 end
 
---- (B) The instance of a stage channel.
+--- The instance of a stage channel (cached unless `opts.force`).
+--- Raises an error when `channel` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable|discord.StageInstance
+---@param opts? discord.FetchOptions
+---@return discord.StageInstance instance
 function StageInstanceManager:fetch(channel, opts)
   opts = opts or {}
   local id = channelId(self, channel, "fetch")
@@ -51,7 +75,13 @@ function StageInstanceManager:fetch(channel, opts)
   return self:_add(self.client.rest:get(self:_path(id)), opts.cache ~= false)
 end
 
---- (B) Edits the instance of a stage channel: {topic=, privacyLevel=}.
+--- Changes the topic or privacy of the instance of a stage channel.
+--- Raises an error when `channel` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable|discord.StageInstance
+---@param opts discord.StageInstanceOptions `topic` and `privacyLevel` are used.
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.StageInstance instance
 function StageInstanceManager:edit(channel, opts, reason)
   opts = opts or {}
   local body = {}
@@ -62,7 +92,12 @@ function StageInstanceManager:edit(channel, opts, reason)
   return self:_add(data)
 end
 
---- (B) Ends the stage of a channel.
+--- Ends the stage of a channel; returns the instance when it was cached.
+--- Raises an error when `channel` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable|discord.StageInstance
+---@param reason? string Audit log reason.
+---@return discord.StageInstance? instance
 function StageInstanceManager:delete(channel, reason)
   local id = channelId(self, channel, "delete")
   self.client.rest:delete(self:_path(id), { reason = reason })

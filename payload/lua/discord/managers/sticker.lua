@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- A guild's stickers (`guild.stickers`): fetch, upload, edit and delete; the standard packs.
+---@class discord.GuildStickerManager: discord.ResourceManager
+---@field guild discord.Guild The guild.
 local GuildStickerManager = util.class("GuildStickerManager", base.ResourceManager)
 M.GuildStickerManager = GuildStickerManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function GuildStickerManager:init(guild, iterable)
   self.guild = guild
   base.ResourceManager.init(self, guild.client, require("discord.structures.sticker").Sticker,
@@ -17,10 +24,21 @@ function GuildStickerManager:_construct(data)
   return self.holds(self.client, data)
 end
 
+--- Options of `GuildStickerManager:create`.
+---@class discord.StickerCreateOptions
+---@field file string|{path?: string, data?: string, name?: string} Bytes, or a file; its extension sets the type.
+---@field name string 2 to 30 characters.
+---@field tags string The Unicode emoji the sticker stands for.
+---@field description? string
+---@field reason? string Audit log reason.
 local MIME = { png = "image/png", apng = "image/png", gif = "image/gif", json = "application/json" }
 
---- (B) Uploads a sticker: {file=(bytes or {path=, name=}), name=, tags=, description=, reason=}. `tags` is
---- the Unicode emoji the sticker stands for.
+--- Uploads a sticker (PNG, APNG, GIF or Lottie JSON).
+--- Raises an error for a bad name, no tags or no file; `discord.LibraryError` FileUnreadable;
+--- `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.StickerCreateOptions
+---@return discord.Sticker sticker
 function GuildStickerManager:create(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or #opts.name < 2 or #opts.name > 30 then
@@ -52,20 +70,33 @@ function GuildStickerManager:create(opts)
   return self:_add(data)
 end
 
---- (B) Edits a sticker: {name=, description=, tags=}.
+--- Edits a sticker's name, description or tags.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param sticker any The sticker or its ID.
+---@param opts {name?: string, description?: string, tags?: string, reason?: string}
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.Sticker sticker
 function GuildStickerManager:edit(sticker, opts, reason)
   opts = opts or {}
   local body = base.bodyOf(opts, { name = "name", description = "description", tags = "tags" })
   return self:_edit(sticker, body, base.reasonOf(opts, reason))
 end
 
---- (B) The user who uploaded a sticker.
+--- The user who uploaded a sticker.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param sticker any The sticker or its ID.
+---@return discord.User? user
 function GuildStickerManager:fetchUser(sticker)
   local id = self:_need(sticker, "fetchUser")
   return self:_add(self.client.rest:get(self:_path(id))).user
 end
 
---- (B) Standard sticker packs.
+--- Discord's standard sticker packs.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection packs StickerPacks by ID.
 function GuildStickerManager:fetchPacks()
   return require("discord.structures.sticker").fetchPacks(self.client)
 end

@@ -4,10 +4,15 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The subscriptions to one subscription SKU (`sku.subscriptions`).
+---@class discord.SubscriptionManager: discord.ResourceManager
+---@field sku discord.SKU The SKU.
 local SubscriptionManager = util.class("SubscriptionManager", base.ResourceManager)
 M.SubscriptionManager = SubscriptionManager
 
---- `SubscriptionManager(sku)`.
+--- Made by the SKU.
+---@private
+---@param sku discord.SKU
 function SubscriptionManager:init(sku)
   self.sku = sku
   base.ResourceManager.init(self, sku.client, require("discord.structures.subscription").Subscription,
@@ -18,7 +23,12 @@ function SubscriptionManager:_construct(data)
   return self.holds(self.client, data)
 end
 
---- (B) One subscription, or a list: {user=, before=, after=, limit= (1-100)}.
+--- One subscription by ID, or a Collection of them (50 by default).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id? any The subscription or its ID; absent fetches a list.
+---@param opts? {user?: discord.UserResolvable, before?: any, after?: any, limit?: integer, cache?: boolean}
+---@return discord.Subscription|discord.Collection result
 function SubscriptionManager:fetch(id, opts)
   if type(id) == "table" and self:resolveId(id) == nil then id, opts = nil, id end
   opts = opts or {}
@@ -29,7 +39,9 @@ function SubscriptionManager:fetch(id, opts)
   return self:_addAll(self.client.rest:get(self:_path(), { query = query }), opts.cache)
 end
 
---- Raises: Discord has no route that deletes one.
+--- Always raises: Discord has no route that deletes a subscription.
+--- Raises `discord.LibraryError` RouteGone.
+---@deprecated Discord has no such route.
 function SubscriptionManager:delete()
   local gone = require("discord.errors").LibraryError
   error(gone("RouteGone", "SubscriptionManager:delete", "DELETE /skus/{id}/subscriptions/{id}"), 2)

@@ -8,6 +8,8 @@ local ThreadMemberManager = util.class("ThreadMemberManager", base.CachingManage
 M.ThreadMemberManager = ThreadMemberManager
 
 --- `ThreadMemberManager(thread)`: its cache holds ThreadMembers by user ID.
+---@private
+---@param thread discord.ThreadChannel
 function ThreadMemberManager:init(thread)
   self.thread = thread
   base.CachingManager.init(self, thread.client, require("discord.structures.thread_member").ThreadMember)
@@ -21,13 +23,16 @@ function ThreadMemberManager:_construct(data)
   return self.holds(self.client, data, self.thread)
 end
 
---- The bot's own thread member, when cached.
+--- The bot's own thread member, when cached (read-only).
+---@return discord.ThreadMember? me
 ThreadMemberManager.getters.me = function(self)
   local me = self.client.user
   return me and self.cache:get(me.id) or nil
 end
 
---- Users, members, thread members and messages resolve to the user ID; "@me" stays.
+--- The user ID of a user, member, thread member or message (its author); "@me" stays "@me".
+---@param x any
+---@return discord.Snowflake|"@me"|nil id
 function ThreadMemberManager:resolveId(x)
   if x == "@me" then return x end
   if util.className(x) == "ThreadMember" then return x.id end
@@ -44,7 +49,12 @@ local function meOr(self, id)
   return id, id
 end
 
---- (B) Adds a member to the thread (the bot itself when `member` is nil or "@me").
+--- Adds a member to the thread (the bot itself when `member` is nil or "@me"); returns the ID given.
+--- Raises an error when `member` is not a user; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param member? discord.UserResolvable|"@me"
+---@param reason? string Audit log reason.
+---@return discord.Snowflake|"@me" id
 function ThreadMemberManager:add(member, reason)
   local id = self:resolveId(member or "@me")
   if id == nil then error("ThreadMemberManager:add: not a user: " .. tostring(member), 2) end
@@ -53,7 +63,12 @@ function ThreadMemberManager:add(member, reason)
   return id
 end
 
---- (B) Removes a member from the thread (the bot itself when `member` is nil or "@me").
+--- Removes a member from the thread (the bot itself when `member` is nil or "@me"); returns the ID given.
+--- Raises an error when `member` is not a user; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param member? discord.UserResolvable|"@me"
+---@param reason? string Audit log reason.
+---@return discord.Snowflake|"@me" id
 function ThreadMemberManager:remove(member, reason)
   local id = self:resolveId(member or "@me")
   if id == nil then error("ThreadMemberManager:remove: not a user: " .. tostring(member), 2) end
@@ -63,8 +78,13 @@ function ThreadMemberManager:remove(member, reason)
   return id
 end
 
---- (B) `fetch(member, {withMember=, force=, cache=})` returns one ThreadMember; `fetch({withMember=,
---- after=, limit= (1-100)})` a Collection of them.
+--- `fetch(member, {withMember=, force=, cache=})`: one ThreadMember (the bot's when nil);
+--- `fetch({withMember=, after=, limit=, cache=})`: a Collection of up to 100.
+--- Raises an error when `x` is not a user; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param x? discord.UserResolvable|"@me"|{withMember?: boolean, after?: any, limit?: integer, cache?: boolean}
+---@param opts? {withMember?: boolean, force?: boolean, cache?: boolean}
+---@return discord.ThreadMember|discord.Collection result
 function ThreadMemberManager:fetch(x, opts)
   if type(x) == "table" and util.className(x) == "table" and x.id == nil then
     local o = x
@@ -90,7 +110,11 @@ function ThreadMemberManager:fetch(x, opts)
   return self:_add(data, opts.cache ~= false)
 end
 
---- (B) The bot's own thread member.
+--- The bot's own thread member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownMember when the bot is not in the thread).
+---@async
+---@param opts? {withMember?: boolean, force?: boolean, cache?: boolean}
+---@return discord.ThreadMember me
 function ThreadMemberManager:fetchMe(opts)
   return self:fetch("@me", opts)
 end

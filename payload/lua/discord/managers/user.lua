@@ -7,6 +7,10 @@ local M = {}
 local UserManager = util.class("UserManager", base.CachingManager)
 M.UserManager = UserManager
 
+--- Made by the client.
+---@private
+---@param client discord.Client
+---@param iterable? table[]
 function UserManager:init(client, iterable)
   base.CachingManager.init(self, client, require("discord.user").User, iterable)
 end
@@ -15,7 +19,9 @@ function UserManager._path(_, id)
   return "/users/" .. id
 end
 
---- Members and messages resolve to their user.
+--- A cached user: from a user, its ID, or a member or message (its author).
+---@param x any
+---@return discord.User? user
 function UserManager:resolve(x)
   if type(x) == "table" then
     local cls = util.className(x)
@@ -25,6 +31,9 @@ function UserManager:resolve(x)
   return base.CachingManager.resolve(self, x)
 end
 
+--- The ID of a user, member, message author, table with `id`, or an ID.
+---@param x any
+---@return discord.Snowflake? id
 function UserManager:resolveId(x)
   if type(x) == "table" then
     local cls = util.className(x)
@@ -38,7 +47,12 @@ local function dmOf(self, id)
   return self.client.channels.cache:find(function(c) return c.type == 1 and c.recipientId == id end)
 end
 
---- (B) The DM channel with a user: the cached one unless `opts.force`.
+--- The DM channel with a user: the cached one unless `opts.force`.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@param opts? discord.FetchOptions
+---@return discord.DMChannel channel
 function UserManager:createDM(user, opts)
   opts = opts or {}
   local id = self:resolveId(user)
@@ -51,7 +65,11 @@ function UserManager:createDM(user, opts)
   return self.client.channels:_add(data, nil, { cache = opts.cache })
 end
 
---- (B) Closes the DM channel with a user; returns the channel, or nil when none was open.
+--- Closes the DM channel with a user; returns the channel, or nil when none was open.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user discord.UserResolvable
+---@return discord.DMChannel? channel
 function UserManager:deleteDM(user)
   local id = self:resolveId(user)
   local dm = id and dmOf(self, id)
@@ -61,7 +79,12 @@ function UserManager:deleteDM(user)
   return dm
 end
 
---- (B) Sends a direct message.
+--- Sends a direct message, opening the DM channel when needed.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (CannotSendMessagesToThisUser for closed DMs).
+---@async
+---@param user discord.UserResolvable
+---@param options string|discord.MessageOptions
+---@return discord.Message message
 function UserManager:send(user, options)
   return self:createDM(user):send(options)
 end

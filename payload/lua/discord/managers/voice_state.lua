@@ -4,9 +4,16 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+--- The voice states of a guild's members who are in a voice channel, by user ID (`guild.voiceStates`).
+---@class discord.VoiceStateManager: discord.CachingManager
+---@field guild discord.Guild The guild.
 local VoiceStateManager = util.class("VoiceStateManager", base.CachingManager)
 M.VoiceStateManager = VoiceStateManager
 
+--- Made by the guild.
+---@private
+---@param guild discord.Guild
+---@param iterable? table[]
 function VoiceStateManager:init(guild, iterable)
   self.guild = guild
   base.CachingManager.init(self, guild.client, require("discord.structures.voicestate").VoiceState)
@@ -21,15 +28,24 @@ function VoiceStateManager:_construct(data)
   return self.holds(self.guild, data)
 end
 
+--- The user ID of a member, user, message (its author) or ID: states are keyed by user.
+---@param x any
+---@return discord.Snowflake? id
 VoiceStateManager.resolveId = function(self, x) return self.client.users:resolveId(x) end
 
---- The member's state, or one with no channel when the member is in none.
+--- The member's cached state, or one with no channel when the member is in none.
+---@param userId discord.Snowflake
+---@return discord.VoiceState state
 function VoiceStateManager:stateOf(userId)
   return self.cache:get(userId) or self.holds(self.guild, { user_id = userId })
 end
 
---- (B) A member's voice state from REST (`"@me"` or the bot itself: the bot's own); cached unless
---- `opts.cache` is false. Discord answers 404 for a member in no voice channel.
+--- A member's voice state from REST ("@me" or the bot itself: the bot's own); cached unless `opts.cache` is false.
+--- Raises an error when `user` is not one; `discord.DiscordAPIError` (404) for a member in no voice channel.
+---@async
+---@param user discord.UserResolvable|"@me"
+---@param opts? discord.FetchOptions
+---@return discord.VoiceState state
 function VoiceStateManager:fetch(user, opts)
   opts = opts or {}
   local me = self.client.user

@@ -9,9 +9,22 @@ local M = {}
 
 -- Teams ------------------------------------------------------------------------------------------------------
 
+--- A team that owns an application.
+---@class discord.Team: discord.Base
+---@field id discord.Snowflake
+---@field name string
+---@field icon string?
+---@field ownerId discord.Snowflake
+---@field members discord.Collection By user ID: {user=, id=, role=, membershipState=, teamId=}.
+---@field owner table? The owner's member entry (read-only).
+---@field createdTimestamp discord.Milliseconds (read-only).
 local Team = util.class("Team", Base)
 M.Team = Team
 
+--- `Team(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function Team:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -27,10 +40,15 @@ end
 Team.getters.owner = function(self) return self.members:get(self.ownerId) end
 Team.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 
+--- The team icon's address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function Team:iconURL(opts)
   return self.icon and require("discord.cdn").teamIcon(self.id, self.icon, opts) or nil
 end
 
+--- Plain table of the team's fields; members as IDs.
+---@return table json
 function Team:toJSON()
   local out = Base.toJSON(self)
   out.members = json.array(self.members:keys())
@@ -39,6 +57,46 @@ end
 
 -- Application ------------------------------------------------------------------------------------------------
 
+--- The bot's application (`client.application`): settings, owner, and its commands, emojis, SKUs and more.
+---@class discord.ClientApplication: discord.Base
+---@field id discord.Snowflake? Known after READY.
+---@field name string?
+---@field description string?
+---@field icon string?
+---@field cover string? The cover image hash.
+---@field flags discord.BitField? ApplicationFlagsBitField.
+---@field botPublic boolean?
+---@field botRequireCodeGrant boolean?
+---@field approximateGuildCount integer?
+---@field approximateUserInstallCount integer?
+---@field approximateUserAuthorizationCount integer?
+---@field interactionsEndpointURL string?
+---@field roleConnectionsVerificationURL string?
+---@field customInstallURL string?
+---@field tags string[]?
+---@field termsOfServiceURL string?
+---@field privacyPolicyURL string?
+---@field verifyKey string? The key that checks interaction signatures.
+---@field guildId discord.Snowflake? The guild of a game's store page.
+---@field primarySkuId discord.Snowflake?
+---@field slug string?
+---@field redirectURIs string[]?
+---@field eventWebhooksURL string?
+---@field eventWebhooksStatus integer?
+---@field eventWebhooksTypes string[]?
+---@field rpcOrigins string[]?
+---@field installParams {scopes: string[], permissions: discord.PermissionsBitField}?
+---@field integrationTypesConfig table? As Discord sends it.
+---@field owner discord.User|discord.Team|nil
+---@field bot discord.User? The bot user.
+---@field commands discord.ApplicationCommandManager The global commands.
+---@field partial boolean Whether only the ID and flags are known (before `fetch`) (read-only).
+---@field createdTimestamp discord.Milliseconds? (read-only).
+---@field guild discord.Guild? The guild of `guildId`, when cached (read-only).
+---@field emojis discord.ApplicationEmojiManager The application's emojis (read-only).
+---@field entitlements discord.EntitlementManager (read-only).
+---@field skus discord.SKUManager (read-only).
+---@field lobbies discord.LobbyManager Social SDK lobbies (read-only).
 local ClientApplication = util.class("ClientApplication", Base)
 M.ClientApplication = ClientApplication
 
@@ -55,6 +113,9 @@ local FIELDS = {
 }
 
 --- `ClientApplication(client, data)`; READY gives only the ID and flags, fetch() the rest.
+---@private
+---@param client discord.Client
+---@param data? table
 function ClientApplication:init(client, data)
   Base.init(self, client)
   self:_patch(data or {})
@@ -102,10 +163,16 @@ lazyManager("emojis", "discord.managers.application_emoji", "ApplicationEmojiMan
 lazyManager("entitlements", "discord.managers.entitlement", "EntitlementManager")
 lazyManager("skus", "discord.managers.sku", "SKUManager")
 
+--- The application icon's address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function ClientApplication:iconURL(opts)
   return self.icon and self.id and require("discord.cdn").appIcon(self.id, self.icon, opts) or nil
 end
 
+--- The cover image's address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function ClientApplication:coverURL(opts)
   return self.cover and self.id and require("discord.cdn").appIcon(self.id, self.cover, opts) or nil
 end
@@ -118,7 +185,11 @@ local function appPath(self, byId)
   return "/applications/" .. (byId and self.id or "@me")
 end
 
---- (B) Fetches every field of the application: {byId=} asks for it by its ID.
+--- Fetches every field of the application; `{byId = true}` asks for it by its ID.
+--- Raises `discord.LibraryError` ClientNotReady (byId before READY); `discord.DiscordAPIError` when refused.
+---@async
+---@param opts? {byId?: boolean}
+---@return discord.ClientApplication application
 function ClientApplication:fetch(opts)
   return self:_patch(self.client.rest:get(appPath(self, opts and opts.byId)))
 end
@@ -130,8 +201,11 @@ local EDIT = {
   integrationTypesConfig = "integration_types_config",
 }
 
---- (B) Edits the application: {description=, icon=, coverImage=, flags=, tags=, installParams={scopes=,
---- permissions=}, interactionsEndpointURL=, roleConnectionsVerificationURL=, customInstallURL=, byId=, ...}.
+--- Edits the application's settings; false for `icon` or `coverImage` removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ApplicationEditOptions
+---@return discord.ClientApplication application
 function ClientApplication:edit(opts)
   opts = opts or {}
   local body = require("discord.managers.base").bodyOf(opts, EDIT)
@@ -149,6 +223,20 @@ function ClientApplication:edit(opts)
   return self:_patch(self.client.rest:patch(appPath(self, opts.byId), { body = body }))
 end
 
+--- Options of `ClientApplication:edit`.
+---@class discord.ApplicationEditOptions
+---@field description? string
+---@field icon? discord.ImageSource|false
+---@field coverImage? discord.ImageSource|false
+---@field flags? any ApplicationFlagsBitField flags (only the editable ones).
+---@field tags? string[]
+---@field installParams? {scopes?: string[], permissions?: discord.PermissionResolvable}
+---@field interactionsEndpointURL? string
+---@field roleConnectionsVerificationURL? string
+---@field customInstallURL? string
+---@field eventWebhooksURL? string
+---@field integrationTypesConfig? table As Discord takes it.
+---@field byId? boolean Edit through the application's ID instead of @me.
 local function metadataPath(self)
   if not self.id then error(require("discord.errors").LibraryError("ClientNotReady", "use the application"), 3) end
   return "/applications/" .. self.id .. "/role-connections/metadata"
@@ -159,12 +247,19 @@ local function recordOf(r)
     description = r.description, descriptionLocalizations = util.nullable(r.description_localizations) }
 end
 
---- (B) The role connection metadata records.
+--- The role connection metadata records, in the library's names.
+--- Raises `discord.LibraryError` ClientNotReady before READY; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table[] records {type=, key=, name=, description=, nameLocalizations=, descriptionLocalizations=}.
 function ClientApplication:fetchRoleConnectionMetadataRecords()
   return util.map(self.client.rest:get(metadataPath(self)), recordOf)
 end
 
---- (B) Replaces the records (at most 5): {{type=, key=, name=, description=, nameLocalizations=, ...}}.
+--- Replaces the role connection metadata records (at most 5); returns them.
+--- Raises an error for more than 5; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param records table[] {type=, key=, name=, description=, nameLocalizations=, descriptionLocalizations=}.
+---@return table[] records
 function ClientApplication:editRoleConnectionMetadataRecords(records)
   if #records > 5 then error("ClientApplication: at most 5 role connection metadata records", 2) end
   local body = json.array(util.map(records, function(r)
@@ -174,31 +269,59 @@ function ClientApplication:editRoleConnectionMetadataRecords(records)
   return util.map(self.client.rest:put(metadataPath(self), { body = body }), recordOf)
 end
 
---- (B) Activity instance of an embedded activity launch.
+--- An activity instance of an embedded activity launch, as Discord sends it.
+--- Raises `discord.LibraryError` ClientNotReady before READY; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param instanceId string
+---@return table instance
 function ClientApplication:fetchActivityInstance(instanceId)
   if not self.id then error(require("discord.errors").LibraryError("ClientNotReady", "use the application"), 2) end
   return self.client.rest:get("/applications/" .. self.id .. "/activity-instances/" .. instanceId)
 end
 
---- (B) Uploads a file for an activity to show (AttachmentBuilder, path or {name=, data=}); returns the
---- attachment's data ({id=, filename=, url=, ...}).
+--- Uploads a file for an activity to show; returns the attachment's data ({id=, filename=, url=, ...}).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param file discord.AttachmentBuilder|string|table An AttachmentBuilder, a path or {name=, data=}.
+---@return table attachment
 function ClientApplication:uploadAttachment(file)
   local f = util.provided("attachments").resolveFile(file, 1)
   f.field = "file"
   return self.client.rest:post(appPath(self, true) .. "/attachment", { files = { f } }).attachment
 end
 
---- (B) The bot's OAuth2 authorisation: {application=, scopes=, expires=, user=}, as Discord sends it.
+--- The bot's OAuth2 authorisation: {application=, scopes=, expires=, user=}, as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table authorization
 function ClientApplication:fetchAuthorization() return self.client.rest:get("/oauth2/@me") end
 
---- (B) The application as OAuth2 describes it, as Discord sends it.
+--- The application as OAuth2 describes it, as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table application
 function ClientApplication:fetchOAuth2Application() return self.client.rest:get("/oauth2/applications/@me") end
 
---- (B) Discord's OpenID Connect signing keys: {keys = {...}}.
+--- Discord's OpenID Connect signing keys: {keys = {...}}.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table keys
 function ClientApplication:fetchPublicKeys() return self.client.rest:get("/oauth2/keys") end
 
---- (B) The OpenID Connect user info of the authorisation, as Discord sends it.
+--- The OpenID Connect user info of the authorisation, as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table info
 function ClientApplication:fetchUserInfo() return self.client.rest:get("/oauth2/userinfo") end
+
+--- A Social SDK provisional account: a bot names it by `externalUserId`, a game client by its auth token.
+---@class discord.ProvisionalAccountOptions
+---@field externalUserId? string The game's ID of the user (bot form).
+---@field provisionalUserId? discord.Snowflake
+---@field preferredGlobalName? string
+---@field clientSecret? string The application's secret (game client form).
+---@field externalAuthToken? string
+---@field externalAuthType? string
 
 -- The Social SDK's provisional accounts: a bot names its user by `externalUserId`; a game client by its
 -- external authentication token.
@@ -211,18 +334,30 @@ local function provisional(self, route, opts)
     external_auth_token = opts.externalAuthToken, external_auth_type = opts.externalAuthType } })
 end
 
---- (B) A provisional account's token: {externalUserId=, provisionalUserId=, preferredGlobalName=} or
---- {clientSecret=, externalAuthToken=, externalAuthType=}. Returns Discord's answer ({access_token=, ...}).
+--- A Social SDK provisional account's token; returns Discord's answer ({access_token=, ...}).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ProvisionalAccountOptions
+---@return table token
 function ClientApplication:createProvisionalToken(opts)
   return provisional(self, "/partner-sdk/token", opts or {})
 end
 
---- (B) Unmerges a provisional account from the Discord account it was merged into (options as above).
+--- Unmerges a provisional account from the Discord account it was merged into.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ProvisionalAccountOptions
 function ClientApplication:unmergeProvisionalAccount(opts)
   provisional(self, "/partner-sdk/provisional-accounts/unmerge", opts or {})
 end
 
---- (B) Attaches the game's moderation metadata (string values) to a direct message between two users.
+--- Attaches the game's moderation metadata (string values) to a direct message between two users.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param user1 discord.UserResolvable
+---@param user2 discord.UserResolvable
+---@param message any The message or its ID.
+---@param metadata? table<string, string>
 function ClientApplication:setDMModerationMetadata(user1, user2, message, metadata)
   local users = self.client.users
   self.client.rest:put("/partner-sdk/dms/" .. users:resolveId(user1) .. "/" .. users:resolveId(user2)
@@ -230,6 +365,8 @@ function ClientApplication:setDMModerationMetadata(user1, user2, message, metada
     { body = json.object(metadata or {}) })
 end
 
+--- Plain table of the application's fields, without its managers.
+---@return table json
 function ClientApplication:toJSON()
   local out = Base.toJSON(self)
   out.commands = nil
@@ -239,9 +376,16 @@ end
 -- Social SDK lobbies ----------------------------------------------------------------------------------------
 -- Lobbies are kept as Discord sends them (snake_case tables); the library has no cache of them.
 
+--- Social SDK lobbies of the application (`client.application.lobbies`); lobbies are Discord's tables.
+---@class discord.LobbyManager
+---@field application discord.ClientApplication
+---@field client discord.Client
 local LobbyManager = util.class("LobbyManager")
 M.LobbyManager = LobbyManager
 
+--- Made by the application.
+---@private
+---@param application discord.ClientApplication
 function LobbyManager:init(application)
   self.application, self.client = application, application.client
 end
@@ -266,46 +410,103 @@ local function lobbyBody(self, opts)
   return body
 end
 
+--- Options of the lobby methods of `LobbyManager`.
+---@class discord.LobbyOptions
+---@field secret? string Joins the lobby of this secret (createOrJoin).
+---@field members? (discord.UserResolvable|{id: any, metadata?: table, flags?: integer})[]
+---@field metadata? table<string, string>
+---@field lobbyMetadata? table<string, string>
+---@field memberMetadata? table<string, string>
+---@field idleTimeoutSeconds? integer
+---@field flags? integer
+---@field overrideEventWebhooksURL? string
 local function lobbyPath(lobby, rest)
   return "/lobbies/" .. (type(lobby) == "table" and lobby.id or tostring(lobby)) .. (rest or "")
 end
 
---- (B) Joins the lobby of `secret`, creating it when there is none: {secret=, idleTimeoutSeconds=,
---- lobbyMetadata=, memberMetadata=, flags=}.
+--- Joins the lobby of `opts.secret`, creating it when there is none; returns it as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.LobbyOptions
+---@return table lobby
 function LobbyManager:createOrJoin(opts)
   return self.client.rest:put("/lobbies", { body = lobbyBody(self, opts) })
 end
 
---- (B) Creates a lobby: {members = {{id=, metadata=, flags=}}, metadata=, idleTimeoutSeconds=, flags=}.
+--- Creates a lobby; returns it as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.LobbyOptions
+---@return table lobby
 function LobbyManager:create(opts)
   return self.client.rest:post("/lobbies", { body = lobbyBody(self, opts) })
 end
 
+--- A lobby, as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@return table lobby
 function LobbyManager:fetch(lobby) return self.client.rest:get(lobbyPath(lobby)) end
+--- Edits a lobby; returns it as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param opts discord.LobbyOptions
+---@return table lobby
 function LobbyManager:edit(lobby, opts)
   return self.client.rest:patch(lobbyPath(lobby), { body = lobbyBody(self, opts) })
 end
+--- Deletes a lobby.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
 function LobbyManager:delete(lobby) self.client.rest:delete(lobbyPath(lobby)) end
+--- Takes the bot out of a lobby.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
 function LobbyManager:leave(lobby) self.client.rest:delete(lobbyPath(lobby, "/members/@me")) end
 
---- (B) Links the lobby to a channel, or unlinks it (`channel` nil).
+--- Links the lobby to a channel, or unlinks it (`channel` nil); returns the lobby.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param channel? discord.ChannelResolvable
+---@return table lobby
 function LobbyManager:linkChannel(lobby, channel)
   return self.client.rest:patch(lobbyPath(lobby, "/channel-linking"), { body = {
     channel_id = channel and self.client.channels:resolveId(channel) or json.null } })
 end
 
---- (B) Adds or updates a member: {metadata=, flags=}.
+--- Adds or updates a member of a lobby; returns the member as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param user discord.UserResolvable
+---@param opts? {metadata?: table<string, string>, flags?: integer}
+---@return table member
 function LobbyManager:addMember(lobby, user, opts)
   opts = opts or {}
   return self.client.rest:put(lobbyPath(lobby, "/members/" .. self.client.users:resolveId(user)),
     { body = { metadata = opts.metadata, flags = opts.flags } })
 end
 
+--- Takes a member out of a lobby.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param user discord.UserResolvable
 function LobbyManager:removeMember(lobby, user)
   self.client.rest:delete(lobbyPath(lobby, "/members/" .. self.client.users:resolveId(user)))
 end
 
---- (B) Adds, updates or removes (`remove = true`) up to 25 members: {{id=, metadata=, flags=, remove=}}.
+--- Adds, updates or removes (`remove = true`) up to 25 members at once.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param members {id: any, metadata?: table, flags?: integer, remove?: boolean}[]
+---@return table[] members
 function LobbyManager:bulkUpdateMembers(lobby, members)
   return self.client.rest:post(lobbyPath(lobby, "/members/bulk"), { body = json.array(util.map(members, function(m)
     return { id = self.client.users:resolveId(m.id), metadata = m.metadata, flags = m.flags,
@@ -313,25 +514,45 @@ function LobbyManager:bulkUpdateMembers(lobby, members)
   end)) })
 end
 
---- (B) An invite to the guild of the lobby's linked channel, for the bot or for `user`.
+--- An invite to the guild of the lobby's linked channel, for the bot or for `user`.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param user? discord.UserResolvable
+---@return table invite
 function LobbyManager:createGuildInvite(lobby, user)
   local who = user and self.client.users:resolveId(user) or "@me"
   return self.client.rest:post(lobbyPath(lobby, "/members/" .. who .. "/invites"))
 end
 
---- (B) The lobby's latest messages: {limit=}.
+--- The lobby's latest messages, as Discord sends them.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param opts? {limit?: integer}
+---@return table[] messages
 function LobbyManager:fetchMessages(lobby, opts)
   return self.client.rest:get(lobbyPath(lobby, "/messages"), { query = { limit = opts and opts.limit } })
 end
 
---- (B) Sends a message to the lobby: text, or {content=, flags=}.
+--- Sends a message to the lobby; returns it as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param message string|{content: string, flags?: integer}
+---@return table message
 function LobbyManager:send(lobby, message)
   if type(message) == "string" then message = { content = message } end
   return self.client.rest:post(lobbyPath(lobby, "/messages"), { body = { content = message.content,
     flags = message.flags } })
 end
 
---- (B) Attaches the game's moderation metadata (string values) to a lobby message.
+--- Attaches the game's moderation metadata (string values) to a lobby message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param lobby any The lobby table or its ID.
+---@param message any The message or its ID.
+---@param metadata? table<string, string>
 function LobbyManager:setModerationMetadata(lobby, message, metadata)
   local id = type(message) == "table" and message.id or tostring(message)
   self.client.rest:put(lobbyPath(lobby, "/messages/" .. id .. "/moderation-metadata"),

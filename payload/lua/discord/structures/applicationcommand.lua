@@ -64,7 +64,9 @@ local function normalOption(o)
   return out
 end
 
---- The comparable form of a command's API data (from a builder or from Discord).
+--- The comparable form of a command's API data (from a builder or from Discord): defaults filled in.
+---@param data table The API's command data.
+---@return table normal
 function M.normalize(data)
   local t = data.type or CommandType.ChatInput
   local out = {
@@ -102,8 +104,12 @@ local function sortOptions(list)
   return json.array(out)
 end
 
---- True when two commands (API data, builders or ApplicationCommand objects) are the same to Discord.
---- Options may come in another order unless `enforceOptionOrder` (Discord shows them in order).
+--- True when two commands (API data, builders or ApplicationCommands) are the same to Discord.
+--- Raises an error when either is not a command.
+---@param a table
+---@param b table
+---@param enforceOptionOrder? boolean Options in another order differ (Discord shows them in order).
+---@return boolean same
 function M.same(a, b, enforceOptionOrder)
   local function form(x)
     local data = util.instanceOf(x, M.ApplicationCommand) and x:toAPI()
@@ -117,6 +123,28 @@ end
 
 -- ApplicationCommand --------------------------------------------------------------------------------------
 
+--- A registered application command: slash command or user or message context menu command.
+---@class discord.ApplicationCommand: discord.Base
+---@field id discord.Snowflake
+---@field type integer discord.ApplicationCommandType: 1 ChatInput, 2 User, 3 Message, 4 PrimaryEntryPoint.
+---@field applicationId discord.Snowflake
+---@field guildId discord.Snowflake? Nil for a global command.
+---@field name string
+---@field nameLocalizations table<string, string>?
+---@field description string Empty for context menu commands.
+---@field descriptionLocalizations table<string, string>?
+---@field options table[] The options in camelCase (type, name, description, required, choices, options, ...).
+---@field defaultMemberPermissions discord.PermissionsBitField? Who may use it by default; nil for everyone.
+---@field nsfw boolean?
+---@field contexts integer[]? discord.InteractionContextType values where it can be used.
+---@field integrationTypes integer[]? discord.ApplicationIntegrationType values (guild or user install).
+---@field dmPermission boolean?
+---@field version discord.Snowflake Changes with every update of the command.
+---@field handler integer? discord.EntryPointCommandHandlerType of an entry point command.
+---@field createdTimestamp discord.Milliseconds (read-only).
+---@field guild discord.Guild? The guild of a guild command, when known (read-only).
+---@field manager discord.ApplicationCommandManager The guild's or the application's commands (read-only).
+---@field permissions discord.ApplicationCommandPermissionsManager This command's permissions (read-only).
 local ApplicationCommand = util.class("ApplicationCommand", Base)
 M.ApplicationCommand = ApplicationCommand
 
@@ -154,6 +182,10 @@ local function optionOut(o)
 end
 
 --- `ApplicationCommand(client, data, guild)`; `guild` (optional) is the guild of a guild command.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild? discord.Guild
 function ApplicationCommand:init(client, data, guild)
   Base.init(self, client)
   self.id = data.id
@@ -188,7 +220,6 @@ ApplicationCommand.getters.guild = function(self)
   return nil
 end
 
---- The manager this command belongs to: the guild's commands or the application's.
 ApplicationCommand.getters.manager = function(self)
   local client = self.client
   if self.guildId then
@@ -206,6 +237,7 @@ ApplicationCommand.getters.permissions = function(self)
 end
 
 --- The API form of the command as registered.
+---@return table data
 function ApplicationCommand:toAPI()
   local perms = self.defaultMemberPermissions
   return {
@@ -217,23 +249,35 @@ function ApplicationCommand:toAPI()
   }
 end
 
---- True when `other` (a builder, API data or command) would register as this command; options in another
---- order count as equal unless `enforceOptionOrder`.
+--- True when `other` (a builder, API data or command) would register as this command.
+---@param other table
+---@param enforceOptionOrder? boolean Options in another order differ.
+---@return boolean equal
 function ApplicationCommand:equals(other, enforceOptionOrder)
   return M.same(self, other, enforceOptionOrder)
 end
 
---- (B) Edits the command; `data` is a builder or partial API data. Returns this command, patched.
+--- Edits the command; `data` is a builder or partial API data.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param data table
+---@return discord.ApplicationCommand command
 function ApplicationCommand:edit(data)
   return self.manager:edit(self, data)
 end
 
---- (B) Deletes the command from Discord.
+--- Deletes the command from Discord; returns the cached object when there was one.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ApplicationCommand? command
 function ApplicationCommand:delete()
   return self.manager:delete(self)
 end
 
---- (B) Fetches the command again.
+--- Fetches the command again.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ApplicationCommand command
 function ApplicationCommand:fetch()
   return self.manager:fetch(self.id, { force = true })
 end
@@ -243,11 +287,22 @@ for _, pair in ipairs({
   { "setDescriptionLocalizations", "description_localizations" }, { "setNSFW", "nsfw" },
   { "setOptions", "options" }, { "setContexts", "contexts" }, { "setIntegrationTypes", "integration_types" },
 }) do
+  --- Edits one field: setName, setDescription, setNameLocalizations, setDescriptionLocalizations, setNSFW,
+  --- setOptions (API data), setContexts, setIntegrationTypes.
+  --- Raises `discord.DiscordAPIError` when Discord refuses it.
+  ---@async
+  ---@param value any The field's new value in the API's form.
+  ---@return discord.ApplicationCommand command
   ApplicationCommand[pair[1]] = function(self, value)
     return self:edit({ [pair[2]] = value })
   end
 end
 
+--- Sets who may use the command by default (nil: everyone; 0: administrators only).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param perms? discord.PermissionResolvable
+---@return discord.ApplicationCommand command
 function ApplicationCommand:setDefaultMemberPermissions(perms)
   local v = json.null
   if perms ~= nil then
@@ -257,6 +312,8 @@ function ApplicationCommand:setDefaultMemberPermissions(perms)
   return self:edit({ default_member_permissions = v })
 end
 
+--- The mention of a slash command ("</name:id>"); the name of a context menu command.
+---@return string text
 function ApplicationCommand:toString()
   if self.type == CommandType.ChatInput then return "</" .. self.name .. ":" .. self.id .. ">" end
   return self.name

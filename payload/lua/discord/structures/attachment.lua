@@ -24,6 +24,10 @@ local FIELDS = {
   placeholder_version = "placeholderVersion",
 }
 
+--- `Attachment(client, data)` from a message's attachment object.
+---@private
+---@param client discord.Client
+---@param data table
 function Attachment:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -46,12 +50,14 @@ function Attachment:_patch(data)
   return self
 end
 
---- Discord hides attachments whose file name starts with SPOILER_.
+--- Whether the file name starts with SPOILER_, which Discord hides (read-only).
+---@return boolean spoiler
 Attachment.getters.spoiler = function(self)
   return self.name ~= nil and util.startsWith(self.name, "SPOILER_")
 end
 
---- Image and video attachments carry their size; others do not.
+--- Whether it is an image or video (they carry their size) (read-only).
+---@return boolean isMedia
 Attachment.getters.isMedia = function(self)
   return self.width ~= nil and self.height ~= nil
 end

@@ -36,6 +36,8 @@ local function automodAction(action)
 end
 
 --- "Create", "Delete", "Update" or "All" for an action number.
+---@param action integer discord.AuditLogEvent value.
+---@return "Create"|"Delete"|"Update"|"All" kind
 function M.actionType(action)
   if CREATE[action] then return "Create" end
   if DELETE[action] then return "Delete" end
@@ -43,7 +45,9 @@ function M.actionType(action)
   return "Update"
 end
 
---- The kind of object an action targets ("User", "Channel" ...).
+--- The kind of object an action targets ("User", "Channel", "Role" ... or "Unknown").
+---@param action integer discord.AuditLogEvent value.
+---@return string kind
 function M.targetType(action)
   if action == Event.MemberMove or action == Event.MemberDisconnect then return "User" end
   -- Deletes and pins name the message's author; a bulk delete names the channel.
@@ -58,6 +62,22 @@ end
 
 -- Entries ----------------------------------------------------------------------------------------------------
 
+--- One entry of a guild's audit log: what was done to which target, by whom, with which changes.
+---@class discord.GuildAuditLogsEntry
+---@field guild discord.Guild
+---@field client discord.Client
+---@field id discord.Snowflake
+---@field action integer discord.AuditLogEvent value.
+---@field actionType "Create"|"Delete"|"Update"|"All"
+---@field targetType string "User", "Channel", "Role" ... or "Unknown".
+---@field targetId discord.Snowflake?
+---@field executorId discord.Snowflake? Who did it.
+---@field reason string?
+---@field changes {key: string, old: any, new: any}[]
+---@field extra table? Details by action: counts, the channel, the overwritten role or member.
+---@field target any The cached object, one the reply brought, or a table of the changes.
+---@field executor discord.User? Who did it, when cached (read-only).
+---@field createdTimestamp discord.Milliseconds (read-only).
 local GuildAuditLogsEntry = util.class("GuildAuditLogsEntry")
 M.GuildAuditLogsEntry = GuildAuditLogsEntry
 
@@ -138,6 +158,10 @@ local function targetOf(logs, guild, kind, id, changes)
 end
 
 --- `GuildAuditLogsEntry(logs, guild, data)`.
+---@private
+---@param logs discord.GuildAuditLogs|table
+---@param guild discord.Guild
+---@param data table
 function GuildAuditLogsEntry:init(logs, guild, data)
   self.guild = guild
   self.client = guild.client
@@ -161,10 +185,14 @@ GuildAuditLogsEntry.getters.createdTimestamp = function(self)
 end
 
 --- The change of one key, or nil.
+---@param key string The API's name of the field, as "name" or "permissions".
+---@return {key: string, old: any, new: any}? change
 function GuildAuditLogsEntry:change(key)
   return util.find(self.changes, function(c) return c.key == key end)
 end
 
+--- Plain table of the entry's fields.
+---@return table json
 function GuildAuditLogsEntry:toJSON()
   return { id = self.id, guildId = self.guild.id, action = self.action, actionType = self.actionType,
     targetType = self.targetType, targetId = self.targetId or json.null, executorId = self.executorId or json.null,
@@ -173,10 +201,24 @@ end
 
 -- The log ------------------------------------------------------------------------------------------------------
 
+--- A page of a guild's audit log with the objects the reply brought along.
+---@class discord.GuildAuditLogs
+---@field guild discord.Guild
+---@field entries discord.Collection GuildAuditLogsEntries by ID, newest first.
+---@field users discord.Collection
+---@field webhooks discord.Collection
+---@field integrations discord.Collection
+---@field threads discord.Collection
+---@field applicationCommands discord.Collection
+---@field autoModerationRules discord.Collection
+---@field guildScheduledEvents discord.Collection
 local GuildAuditLogs = util.class("GuildAuditLogs")
 M.GuildAuditLogs = GuildAuditLogs
 
---- `GuildAuditLogs(guild, data)`: the reply of GET /guilds/{id}/audit-logs.
+--- `GuildAuditLogs(guild, data)`: the reply of the audit log route.
+---@private
+---@param guild discord.Guild
+---@param data table
 function GuildAuditLogs:init(guild, data)
   local client = guild.client
   self.guild = guild
@@ -208,7 +250,12 @@ function GuildAuditLogs:init(guild, data)
   end
 end
 
---- (B) Fetches a guild's log: {type= (action number or name), user=, before=, after=, limit= (1-100)}.
+--- Fetches a page of a guild's audit log (needs View Audit Log).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param guild discord.Guild
+---@param opts? {type?: integer|string, user?: discord.UserResolvable, before?: any, after?: any, limit?: integer}
+---@return discord.GuildAuditLogs logs
 function M.fetch(guild, opts)
   opts = opts or {}
   local action = opts.type
@@ -224,6 +271,10 @@ function M.fetch(guild, opts)
 end
 
 --- The entry of an AUDIT_LOG_ENTRY_CREATE event.
+---@private
+---@param guild discord.Guild
+---@param data table
+---@return discord.GuildAuditLogsEntry entry
 function M.entryFromEvent(guild, data)
   local empty = { users = Collection(), webhooks = Collection(), integrations = Collection(),
     threads = Collection(), applicationCommands = Collection(), autoModerationRules = Collection(),

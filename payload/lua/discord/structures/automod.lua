@@ -6,6 +6,21 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- An auto moderation rule of a guild: its trigger, actions and exemptions.
+---@class discord.AutoModerationRule: discord.Base
+---@field id discord.Snowflake
+---@field guild discord.Guild
+---@field name string
+---@field creatorId discord.Snowflake
+---@field eventType integer discord.AutoModerationRuleEventType (1 MessageSend, 2 MemberUpdate).
+---@field triggerType integer discord.AutoModerationRuleTriggerType (Keyword, Spam, KeywordPreset, ...).
+---@field triggerMetadata discord.AutoModerationTriggerMetadataOptions? In the library's names.
+---@field actions {type: integer, metadata: table}[] metadata: channelId, durationSeconds, customMessage.
+---@field enabled boolean
+---@field exemptRoles discord.Snowflake[]
+---@field exemptChannels discord.Snowflake[]
+---@field guildId discord.Snowflake The guild's ID (read-only).
+---@field creator discord.User? Who made it, when cached (read-only).
 local AutoModerationRule = util.class("AutoModerationRule", Base)
 M.AutoModerationRule = AutoModerationRule
 
@@ -15,6 +30,9 @@ local FIELDS = {
 }
 
 --- The trigger metadata in the library's names.
+---@private
+---@param m? table
+---@return discord.AutoModerationTriggerMetadataOptions metadata
 local function metadataOf(m)
   m = m or {}
   return {
@@ -25,6 +43,10 @@ local function metadataOf(m)
 end
 M.metadataOf = metadataOf
 
+--- An action in the library's names.
+---@private
+---@param a table
+---@return table action
 local function actionOf(a)
   local md = a.metadata or {}
   return { type = a.type, metadata = { channelId = md.channel_id, durationSeconds = md.duration_seconds,
@@ -33,6 +55,10 @@ end
 M.actionOf = actionOf
 
 --- `AutoModerationRule(client, data, guild)`.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild discord.Guild
 function AutoModerationRule:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -56,28 +82,81 @@ end
 
 local function rules(self) return self.guild.autoModerationRules end
 
---- (B) Edits the rule; `opts` as for AutoModerationRuleManager:create.
+--- Edits the rule; the trigger type cannot change.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.AutoModerationRuleOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:edit(opts, reason) return rules(self):edit(self, opts, reason) end
+--- Renames the rule.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setName(name, reason) return self:edit({ name = name }, reason) end
+--- Turns the rule on (or off with false).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param enabled? boolean
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setEnabled(enabled, reason) return self:edit({ enabled = enabled ~= false }, reason) end
+--- Replaces the rule's actions.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param actions discord.AutoModerationActionOptions[]
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setActions(actions, reason) return self:edit({ actions = actions }, reason) end
+--- Replaces the keywords of a Keyword rule.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param words string[]
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setKeywordFilter(words, reason)
   return self:edit({ triggerMetadata = { keywordFilter = words } }, reason)
 end
+--- Replaces the regular expressions of a Keyword rule.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param patterns string[]
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setRegexPatterns(patterns, reason)
   return self:edit({ triggerMetadata = { regexPatterns = patterns } }, reason)
 end
+--- Replaces the roles the rule does not apply to.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param roles discord.RoleResolvable[]
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setExemptRoles(roles, reason) return self:edit({ exemptRoles = roles }, reason) end
+--- Replaces the channels the rule does not apply to.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channels discord.ChannelResolvable[]
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:setExemptChannels(channels, reason)
   return self:edit({ exemptChannels = channels }, reason)
 end
 
---- (B) Deletes the rule.
+--- Deletes the rule; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.AutoModerationRule rule
 function AutoModerationRule:delete(reason)
   rules(self):delete(self, reason)
   return self
 end
 
+--- Plain table of the rule's fields, with guildId.
+---@return table json
 function AutoModerationRule:toJSON()
   local out = Base.toJSON(self)
   out.guild, out.guildId = nil, self.guild.id
@@ -86,10 +165,31 @@ end
 
 -- Action executions ------------------------------------------------------------------------------------------
 
+--- What a rule did: the `autoModerationActionExecution` event's argument.
+---@class discord.AutoModerationActionExecution
+---@field guild discord.Guild
+---@field client discord.Client
+---@field action {type: integer, metadata: table} The action taken, in the library's names.
+---@field ruleId discord.Snowflake
+---@field ruleTriggerType integer discord.AutoModerationRuleTriggerType.
+---@field userId discord.Snowflake The member whose content triggered it.
+---@field channelId discord.Snowflake?
+---@field messageId discord.Snowflake? Nil when the message was blocked.
+---@field alertSystemMessageId discord.Snowflake? The alert a SendAlertMessage action posted.
+---@field content string The content (needs the MessageContent intent).
+---@field matchedKeyword string?
+---@field matchedContent string?
+---@field autoModerationRule discord.AutoModerationRule? The rule, when cached (read-only).
+---@field user discord.User? (read-only).
+---@field member discord.GuildMember? (read-only).
+---@field channel discord.BaseChannel? (read-only).
 local AutoModerationActionExecution = util.class("AutoModerationActionExecution")
 M.AutoModerationActionExecution = AutoModerationActionExecution
 
 --- `AutoModerationActionExecution(guild, data)`: AUTO_MODERATION_ACTION_EXECUTION's payload.
+---@private
+---@param guild discord.Guild
+---@param data table
 function AutoModerationActionExecution:init(guild, data)
   self.guild = guild
   self.client = guild.client
@@ -114,6 +214,8 @@ AutoModerationActionExecution.getters.channel = function(self)
   return self.channelId and self.client.channels.cache:get(self.channelId) or nil
 end
 
+--- Plain table of the execution's fields.
+---@return table json
 function AutoModerationActionExecution:toJSON()
   return { guildId = self.guild.id, ruleId = self.ruleId, userId = self.userId, channelId = self.channelId,
     messageId = self.messageId, action = self.action, content = self.content, matchedKeyword = self.matchedKeyword,

@@ -9,6 +9,10 @@ M.ClientUser = ClientUser
 
 local STATUSES = util.set({ "online", "idle", "dnd", "invisible" })
 
+--- Made from READY's user.
+---@private
+---@param client discord.Client
+---@param data table
 function ClientUser:init(client, data)
   self.presence = { status = "online", activities = {}, afk = false }
   User.init(self, client, data)
@@ -21,7 +25,11 @@ function ClientUser:_patch(data)
   return self
 end
 
---- (B) Changes the username, avatar or banner. Images are raw bytes or data URIs; false removes one.
+--- Changes the bot's username, avatar or banner; images are bytes or data URIs, false removes one.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {username?: string, avatar?: string|false, banner?: string|false}
+---@return discord.ClientUser user
 function ClientUser:edit(opts)
   local json = require("json")
   local body = {}
@@ -38,12 +46,30 @@ function ClientUser:edit(opts)
   return self:_patch(data)
 end
 
+--- Changes the bot's username.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@return discord.ClientUser user
 function ClientUser:setUsername(name) return self:edit({ username = name }) end
+--- Changes the bot's avatar (bytes or a data URI); nil removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param image? string
+---@return discord.ClientUser user
 function ClientUser:setAvatar(image) return self:edit({ avatar = image or false }) end
+--- Changes the bot's banner (bytes or a data URI); nil removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param image? string
+---@return discord.ClientUser user
 function ClientUser:setBanner(image) return self:edit({ banner = image or false }) end
 
---- Sets status, activities and afk over op 3 on every shard, or on `shardId` (one or a list):
---- `{status=, activities=, afk=, since=, shardId=}`. Activities are names or {name=, type=, url=, state=}.
+--- Sets status, activities and afk over the gateway on every shard, or on `shardId` (waits for the send).
+--- Raises an error for an unknown status or bad activities.
+---@async
+---@param p? discord.PresenceData
+---@return discord.PresenceData presence
 function ClientUser:setPresence(p)
   local json = require("json")
   p = p or {}
@@ -69,12 +95,20 @@ function ClientUser:setPresence(p)
   return self.presence
 end
 
+--- Sets the bot's status on every shard.
+--- Raises an error for an unknown status.
+---@async
+---@param status "online"|"idle"|"dnd"|"invisible"
+---@return discord.PresenceData presence
 function ClientUser:setStatus(status)
   return self:setPresence({ status = status })
 end
 
---- One activity: `setActivity("name", {type=, url=, state=, shardId=})` or `setActivity({name=, type=})`;
---- nil clears it.
+--- Sets one activity: `setActivity("name", {type=, url=, state=, shardId=})` or `setActivity({name=, type=})`.
+---@async
+---@param activity? string|table Nil clears it.
+---@param opts? discord.ActivityOptions
+---@return discord.PresenceData presence
 function ClientUser:setActivity(activity, opts)
   opts = opts or {}
   if type(activity) == "string" then
@@ -83,16 +117,26 @@ function ClientUser:setActivity(activity, opts)
   return self:setPresence({ activities = activity and { activity } or {}, shardId = opts.shardId })
 end
 
+--- Marks the bot AFK (or not, with false).
+---@async
+---@param afk? boolean
+---@return discord.PresenceData presence
 function ClientUser:setAFK(afk)
   return self:setPresence({ afk = afk ~= false })
 end
 
---- (B) The bot's own user, fresh from Discord.
+--- The bot's own user, fresh from Discord, patched in place.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ClientUser user
 function ClientUser:fetch()
   return self:_patch(self.client.rest:get("/users/@me"))
 end
 
---- (B) The accounts connected to the bot's user, as Discord sends them ({{type=, id=, name=, ...}}).
+--- The accounts connected to the bot's user, as Discord sends them ({{type=, id=, name=, ...}}).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table[] connections
 function ClientUser:fetchConnections()
   return self.client.rest:get("/users/@me/connections")
 end

@@ -9,9 +9,17 @@ local M = {}
 local ComponentType = enums.ComponentType
 M._byType = {}
 
+--- A component received on a message or in a modal submit; keeps its API data in `data`.
+---@class discord.Component
+---@field data table The API data.
+---@field type integer discord.ComponentType (read-only).
+---@field id integer? The component's numeric ID in its message (read-only).
 local Component = util.class("Component")
 M.Component = Component
 
+--- `Component(data)` from the API's component data.
+---@private
+---@param data? table
 function Component:init(data)
   self.data = data or {}
 end
@@ -20,6 +28,7 @@ Component.getters.type = function(self) return self.data.type end
 Component.getters.id = function(self) return self.data.id end
 
 --- The API form, ready to be sent again.
+---@return table json
 function Component:toJSON()
   local out = util.deepCopy(self.data)
   for k, v in pairs(out) do
@@ -29,6 +38,8 @@ function Component:toJSON()
 end
 
 --- Same type and data (compared as JSON, so key order and array marks do not matter).
+---@param other any A component or API data.
+---@return boolean equal
 function Component:equals(other)
   if type(other) ~= "table" then return false end
   local a = self:toJSON()
@@ -62,6 +73,9 @@ local function children(self, key)
   return list
 end
 
+--- The API form of a component that holds others, with its children's API forms.
+---@private
+---@return table json
 local function containerJSON(self)
   local out = {}
   for k, v in pairs(self.data) do
@@ -73,13 +87,28 @@ local function containerJSON(self)
   return out
 end
 
+--- A row of buttons or one select menu.
+---@class discord.ActionRow: discord.Component
+---@field components discord.Component[] Its children.
 local ActionRow = class("ActionRow", ComponentType.ActionRow)
+--- `ActionRow(data)`.
+---@private
+---@param data table
 function ActionRow:init(data)
   Component.init(self, data)
   self.components = children(self, "components")
 end
 ActionRow.toJSON = containerJSON
 
+--- A button.
+---@class discord.ButtonComponent: discord.Component
+---@field style integer? discord.ButtonStyle: Primary, Secondary, Success, Danger, Link, Premium (read-only).
+---@field label string? (read-only).
+---@field emoji table? {id=, name=, animated=} (read-only).
+---@field customId string? Nil for link and premium buttons (read-only).
+---@field url string? A link button's address (read-only).
+---@field skuId discord.Snowflake? A premium button's SKU (read-only).
+---@field disabled boolean (read-only).
 local Button = class("ButtonComponent", ComponentType.Button)
 field(Button, "style", "style")
 field(Button, "label", "label")
@@ -89,6 +118,15 @@ field(Button, "url", "url")
 field(Button, "skuId", "sku_id")
 field(Button, "disabled", "disabled", false)
 
+--- What every select menu has.
+---@class discord.BaseSelectMenuComponent: discord.Component
+---@field customId string (read-only).
+---@field placeholder string? (read-only).
+---@field minValues integer 1 by default (read-only).
+---@field maxValues integer 1 by default (read-only).
+---@field disabled boolean (read-only).
+---@field required boolean In a modal: whether it must be filled (true) (read-only).
+---@field defaultValues table[] {id=, type=} preselected users, roles or channels (read-only).
 local Select = class("BaseSelectMenuComponent")
 field(Select, "customId", "custom_id")
 field(Select, "placeholder", "placeholder")
@@ -98,14 +136,36 @@ field(Select, "disabled", "disabled", false)
 field(Select, "required", "required", true)
 field(Select, "defaultValues", "default_values", {})
 
+--- A select menu of the bot's own options.
+---@class discord.StringSelectMenuComponent: discord.BaseSelectMenuComponent
+---@field options table[] {label=, value=, description=, emoji=, default=} (read-only).
 local StringSelect = class("StringSelectMenuComponent", ComponentType.StringSelect, Select)
 field(StringSelect, "options", "options", {})
+--- A select menu of users.
+---@class discord.UserSelectMenuComponent: discord.BaseSelectMenuComponent
 class("UserSelectMenuComponent", ComponentType.UserSelect, Select)
+--- A select menu of roles.
+---@class discord.RoleSelectMenuComponent: discord.BaseSelectMenuComponent
 class("RoleSelectMenuComponent", ComponentType.RoleSelect, Select)
+--- A select menu of users and roles.
+---@class discord.MentionableSelectMenuComponent: discord.BaseSelectMenuComponent
 class("MentionableSelectMenuComponent", ComponentType.MentionableSelect, Select)
+--- A select menu of channels.
+---@class discord.ChannelSelectMenuComponent: discord.BaseSelectMenuComponent
+---@field channelTypes integer[] The channel types offered; empty for all (read-only).
 local ChannelSelect = class("ChannelSelectMenuComponent", ComponentType.ChannelSelect, Select)
 field(ChannelSelect, "channelTypes", "channel_types", {})
 
+--- A text field of a modal; in a submit, `value` is what the user typed.
+---@class discord.TextInputComponent: discord.Component
+---@field customId string (read-only).
+---@field style integer? 1 short, 2 paragraph (read-only).
+---@field label string? (read-only).
+---@field value string? The text (read-only).
+---@field placeholder string? (read-only).
+---@field minLength integer? (read-only).
+---@field maxLength integer? (read-only).
+---@field required boolean True by default (read-only).
 local TextInput = class("TextInputComponent", ComponentType.TextInput)
 field(TextInput, "customId", "custom_id")
 field(TextInput, "style", "style")
@@ -116,6 +176,14 @@ field(TextInput, "minLength", "min_length")
 field(TextInput, "maxLength", "max_length")
 field(TextInput, "required", "required", true)
 
+--- A file upload field of a modal; in a submit, `values` are the uploaded attachments' IDs.
+---@class discord.FileUploadComponent: discord.Component
+---@field customId string (read-only).
+---@field minValues integer 1 by default (read-only).
+---@field maxValues integer 1 by default (read-only).
+---@field required boolean True by default (read-only).
+---@field values discord.Snowflake[] The uploaded attachments' IDs (read-only).
+---@field fileTypes string[]? (read-only).
 local FileUpload = class("FileUploadComponent", ComponentType.FileUpload)
 field(FileUpload, "customId", "custom_id")
 field(FileUpload, "minValues", "min_values", 1)
@@ -125,28 +193,53 @@ field(FileUpload, "required", "required", true)
 field(FileUpload, "values", "values", {})
 field(FileUpload, "fileTypes", "file_types")
 
--- Radio and checkbox groups share the options and `required`; a submit carries the choice.
+--- What radio and checkbox groups have: options and `required`.
+---@class discord.BaseGroupComponent: discord.Component
+---@field customId string (read-only).
+---@field options table[] {label=, value=, description=, default=} (read-only).
+---@field required boolean True by default (read-only).
 local Group = class("BaseGroupComponent")
 field(Group, "customId", "custom_id")
 field(Group, "options", "options", {})
 field(Group, "required", "required", true)
 
+--- A radio group of a modal; in a submit, `value` is the chosen one.
+---@class discord.RadioGroupComponent: discord.BaseGroupComponent
+---@field value string? The chosen value, nil when none was chosen (read-only).
 local RadioGroup = class("RadioGroupComponent", ComponentType.RadioGroup, Group)
 -- In a modal submit: the chosen value, or nil when none was chosen.
 field(RadioGroup, "value", "value")
 
+--- A checkbox group of a modal; in a submit, `values` are the checked ones.
+---@class discord.CheckboxGroupComponent: discord.BaseGroupComponent
+---@field minValues integer 1 by default (read-only).
+---@field maxValues integer? (read-only).
+---@field values string[] The checked values (read-only).
 local CheckboxGroup = class("CheckboxGroupComponent", ComponentType.CheckboxGroup, Group)
 field(CheckboxGroup, "minValues", "min_values", 1)
 field(CheckboxGroup, "maxValues", "max_values")
 field(CheckboxGroup, "values", "values", {})
 
+--- A single checkbox of a modal; in a submit, `value` says whether it was checked.
+---@class discord.CheckboxComponent: discord.Component
+---@field customId string (read-only).
+---@field default boolean Checked at first (read-only).
+---@field value boolean? Whether it was checked (read-only).
 local Checkbox = class("CheckboxComponent", ComponentType.Checkbox)
 field(Checkbox, "customId", "custom_id")
 field(Checkbox, "default", "default", false)
 -- In a modal submit: whether the box was checked.
 field(Checkbox, "value", "value")
 
+--- A label around one field of a modal.
+---@class discord.LabelComponent: discord.Component
+---@field component discord.Component? The field.
+---@field label string (read-only).
+---@field description string? (read-only).
 local Label = class("LabelComponent", ComponentType.Label)
+--- `LabelComponent(data)`.
+---@private
+---@param data table
 function Label:init(data)
   Component.init(self, data)
   if type(data.component) == "table" then self.component = M.createComponent(data.component) end
@@ -155,7 +248,14 @@ field(Label, "label", "label")
 field(Label, "description", "description")
 Label.toJSON = containerJSON
 
+--- Text displays with an accessory (a button or thumbnail) beside them.
+---@class discord.SectionComponent: discord.Component
+---@field components discord.Component[]
+---@field accessory discord.Component?
 local Section = class("SectionComponent", ComponentType.Section)
+--- `SectionComponent(data)`.
+---@private
+---@param data table
 function Section:init(data)
   Component.init(self, data)
   self.components = children(self, "components")
@@ -163,28 +263,57 @@ function Section:init(data)
 end
 Section.toJSON = containerJSON
 
+--- Markdown text in a message.
+---@class discord.TextDisplayComponent: discord.Component
+---@field content string (read-only).
 local TextDisplay = class("TextDisplayComponent", ComponentType.TextDisplay)
 field(TextDisplay, "content", "content", "")
 
+--- A small image beside a section's text.
+---@class discord.ThumbnailComponent: discord.Component
+---@field media table {url=, ...} (read-only).
+---@field description string? (read-only).
+---@field spoiler boolean (read-only).
 local Thumbnail = class("ThumbnailComponent", ComponentType.Thumbnail)
 field(Thumbnail, "media", "media")
 field(Thumbnail, "description", "description")
 field(Thumbnail, "spoiler", "spoiler", false)
 
+--- A gallery of images and videos.
+---@class discord.MediaGalleryComponent: discord.Component
+---@field items table[] {media={url=}, description=, spoiler=} (read-only).
 local Gallery = class("MediaGalleryComponent", ComponentType.MediaGallery)
 field(Gallery, "items", "items", {})
 
+--- An attached file shown in a message.
+---@class discord.FileComponent: discord.Component
+---@field file table {url="attachment://name"} (read-only).
+---@field spoiler boolean (read-only).
+---@field name string? (read-only).
+---@field size integer? (read-only).
 local File = class("FileComponent", ComponentType.File)
 field(File, "file", "file")
 field(File, "spoiler", "spoiler", false)
 field(File, "name", "name")
 field(File, "size", "size")
 
+--- Space between components, with or without a line.
+---@class discord.SeparatorComponent: discord.Component
+---@field divider boolean Whether a line shows (true) (read-only).
+---@field spacing integer discord.SeparatorSpacingSize: 1 small, 2 large (read-only).
 local Separator = class("SeparatorComponent", ComponentType.Separator)
 field(Separator, "divider", "divider", true)
 field(Separator, "spacing", "spacing", enums.SeparatorSpacingSize.Small)
 
+--- A box around components, with an optional accent colour.
+---@class discord.ContainerComponent: discord.Component
+---@field components discord.Component[]
+---@field accentColor integer? (read-only).
+---@field spoiler boolean (read-only).
 local Container = class("ContainerComponent", ComponentType.Container)
+--- `ContainerComponent(data)`.
+---@private
+---@param data table
 function Container:init(data)
   Component.init(self, data)
   self.components = children(self, "components")
@@ -194,6 +323,8 @@ field(Container, "spoiler", "spoiler", false)
 Container.toJSON = containerJSON
 
 --- The object for received component data; unknown types keep their data in a plain Component.
+---@param data table|discord.Component
+---@return discord.Component component
 function M.createComponent(data)
   if util.instanceOf(data, Component) then return data end
   local cls = M._byType[data.type] or Component
@@ -201,6 +332,8 @@ function M.createComponent(data)
 end
 
 --- Every component of a tree, depth first (rows, sections, containers and labels are entered).
+---@param list? discord.Component[]
+---@return discord.Component[] components
 function M.flatten(list)
   local out = {}
   local function visit(c)
@@ -214,6 +347,9 @@ function M.flatten(list)
 end
 
 --- The first component with this custom_id in a tree of received components, or nil.
+---@param list? discord.Component[]
+---@param customId string
+---@return discord.Component? component
 function M.findByCustomId(list, customId)
   for _, c in ipairs(M.flatten(list)) do
     if c.data.custom_id == customId then return c end

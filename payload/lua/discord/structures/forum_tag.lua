@@ -4,13 +4,16 @@ local json = require("json")
 
 local M = {}
 
--- Discord's limits: 20 tags per channel, names of 1 to 20 characters, 5 tags per post.
+--- Discord's limits: 20 tags per channel, names of 1 to 20 characters, 5 tags per post.
+---@type {tags: integer, name: integer, perPost: integer}
 M.Limits = { tags = 20, name = 20, perPost = 5 }
 
 local ForumTag = util.class("ForumTag")
 M.ForumTag = ForumTag
 
 --- `ForumTag(data)`: `data` as the API sends it ({id, name, moderated, emoji_id, emoji_name}).
+---@private
+---@param data table
 function ForumTag:init(data)
   self.id = data.id
   self.name = data.name
@@ -19,6 +22,8 @@ function ForumTag:init(data)
   self.emoji = (emojiId or emojiName) and { id = emojiId, name = emojiName } or nil
 end
 
+--- The tag in the API's form.
+---@return table json
 function ForumTag:toJSON()
   return {
     id = self.id, name = self.name, moderated = self.moderated,
@@ -26,13 +31,17 @@ function ForumTag:toJSON()
   }
 end
 
+--- The tag's name (also what tostring gives).
+---@return string name
 function ForumTag:toString()
   return self.name
 end
 ForumTag.__tostring = ForumTag.toString
 
---- A tag for a request: a ForumTag, or `{name=, moderated=, emoji=}` where the emoji is a Unicode
---- emoji, "<:name:id>" or {id=, name=}. Tags without an ID are created.
+--- A tag in the API's form for a request: a ForumTag, or {name=, moderated=, emoji=}; tags without an ID are created.
+--- Raises an error for a bad name or emoji.
+---@param tag discord.ForumTag|{id?: discord.Snowflake, name: string, moderated?: boolean, emoji?: any}
+---@return table json
 function M.resolve(tag)
   if util.instanceOf(tag, ForumTag) then return tag:toJSON() end
   if type(tag) ~= "table" then error("a forum tag must be a table {name=, moderated=, emoji=}", 3) end
@@ -54,6 +63,10 @@ function M.resolve(tag)
 end
 
 --- The tag IDs for a post: tags, IDs or names of the channel's tags; at most 5.
+--- Raises an error for something that is not a tag or for more than 5.
+---@param list? (discord.ForumTag|discord.Snowflake|string)[]
+---@param available? discord.ForumTag[] The channel's tags, for names.
+---@return discord.Snowflake[] ids
 function M.resolveIds(list, available)
   local out = {}
   for _, t in ipairs(list or {}) do

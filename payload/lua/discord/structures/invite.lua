@@ -4,6 +4,35 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- An invite: its code, where it leads, who made it, its uses and expiry, and the guild's preview.
+---@class discord.Invite: discord.Base
+---@field code string
+---@field type integer? discord.InviteType: 0 guild, 1 group DM, 2 friend.
+---@field uses integer? How many times it was used (guild invites from REST or INVITE_CREATE).
+---@field maxUses integer? 0 for no limit.
+---@field maxAge integer? Seconds it lasts; 0 forever.
+---@field temporary boolean? Whether members who joined by it are kicked when they go offline without a role.
+---@field memberCount integer? Approximate members (fetched with counts).
+---@field presenceCount integer? Approximate online members (fetched with counts).
+---@field targetType integer? discord.InviteTargetType: 1 stream, 2 embedded application.
+---@field flags integer?
+---@field roles table[]? The roles it gives, when Discord sends them.
+---@field guildId discord.Snowflake?
+---@field channelId discord.Snowflake?
+---@field guildPreview table? {id, name, icon, splash, banner, features, verificationLevel, description, ...}.
+---@field channelPreview {id: discord.Snowflake, name: string, type: integer}?
+---@field inviter discord.User? Who made it.
+---@field targetUser discord.User? Whose stream it opens.
+---@field targetApplication {id: discord.Snowflake, name: string}? The embedded application it opens.
+---@field createdTimestamp discord.Milliseconds?
+---@field expiresTimestamp discord.Milliseconds? Nil when it never expires.
+---@field guildScheduledEvent discord.GuildScheduledEvent? The event it leads to.
+---@field guild discord.Guild? The guild, when cached (read-only).
+---@field channel discord.BaseChannel? The channel, when cached (read-only).
+---@field url string "https://discord.gg/" and the code (read-only).
+---@field inviterId discord.Snowflake? (read-only).
+---@field expired boolean Whether it passed its expiry or used up its uses (read-only).
+---@field deletable boolean Whether the bot may delete it: Manage Guild, or Manage Channels there (read-only).
 local Invite = util.class("Invite", Base)
 M.Invite = Invite
 
@@ -14,6 +43,9 @@ local FIELDS = {
 }
 
 --- `Invite(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function Invite:init(client, data)
   Base.init(self, client)
   self:_patch(data)
@@ -60,13 +92,11 @@ end
 Invite.getters.url = function(self) return "https://discord.gg/" .. self.code end
 Invite.getters.inviterId = function(self) return self.inviter and self.inviter.id or nil end
 
---- True once an invite with an expiry has passed it, or used up its uses.
 Invite.getters.expired = function(self)
   if self.maxUses and self.maxUses > 0 and self.uses and self.uses >= self.maxUses then return true end
   return self.expiresTimestamp ~= nil and require("runtime").time() >= self.expiresTimestamp
 end
 
---- Whether the bot may delete it: Manage Guild, or Manage Channels in its channel.
 Invite.getters.deletable = function(self)
   local guild, channel = self.guild, self.channel
   if not guild or not guild.members.me then return false end
@@ -76,22 +106,32 @@ Invite.getters.deletable = function(self)
   return perms ~= nil and perms:has("ManageChannels")
 end
 
---- (B) Deletes the invite.
+--- Deletes the invite; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Invite invite
 function Invite:delete(reason)
   self.client.rest:delete("/invites/" .. util.urlEncode(self.code), { reason = reason })
   return self
 end
 
+--- The invite's URL (also what tostring gives).
+---@return string url
 function Invite:toString() return self.url end
 Invite.__tostring = Invite.toString
 
+--- Plain table of the invite's fields, with its url.
+---@return table json
 function Invite:toJSON()
   local out = Base.toJSON(self)
   out.url = self.url
   return out
 end
 
---- The code of an invite URL ("https://discord.gg/abc", "discord.com/invite/abc") or of the code itself.
+--- The code of an invite, of an invite URL ("https://discord.gg/abc", "discord.com/invite/abc"), or a code.
+---@param x any
+---@return string? code
 function M.resolveCode(x)
   if type(x) == "table" and x.code then return x.code end
   if type(x) ~= "string" then return nil end
@@ -99,8 +139,14 @@ function M.resolveCode(x)
     or x:match("discordapp%.com/invite/([%w%-]+)") or x:match("^[%w%-]+$")
 end
 
---- (B) The invite of a code or URL: {withCounts=, guildScheduledEventId=}. Invites always carry their expiry
---- now; Discord refuses the query that used to ask for it.
+--- The raw invite of a code or URL, as Discord sends it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownInvite).
+---@private
+---@async
+---@param client discord.Client
+---@param code any
+---@param opts? discord.FetchInviteOptions
+---@return table data
 function M.fetchData(client, code, opts)
   opts = opts or {}
   return client.rest:get("/invites/" .. util.urlEncode(M.resolveCode(code) or tostring(code)), { query = {
@@ -111,7 +157,12 @@ end
 
 local Client = require("discord.client").Client
 
---- (B) An invite by code or URL, with `opts` as for GuildInviteManager:fetch.
+--- An invite by code or URL.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownInvite for a bad code).
+---@async
+---@param code string|discord.Invite A code or invite URL.
+---@param opts? discord.FetchInviteOptions `withCounts` and `guildScheduledEventId` are used.
+---@return discord.Invite invite
 function Client:fetchInvite(code, opts)
   return M.Invite(self, M.fetchData(self, code, opts))
 end

@@ -18,8 +18,14 @@ local function newCollection()
   return require("discord.collection").Collection()
 end
 
---- `MessageMentions(message, users, roles, everyone, crosspostedChannels, repliedUser)`: raw data as the
---- message carries it (`mentions`, `mention_roles`, `mention_everyone`, `mention_channels`).
+--- `MessageMentions(message, users, roles, everyone, crosspostedChannels, repliedUser)` from message data.
+---@private
+---@param message discord.Message
+---@param users? table[]
+---@param roles? discord.Snowflake[]
+---@param everyone? boolean
+---@param crosspostedChannels? table[]
+---@param repliedUser? table
 function MessageMentions:init(message, users, roles, everyone, crosspostedChannels, repliedUser)
   self.message = message
   self.client = message.client
@@ -47,7 +53,8 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   end
 end
 
---- Mentioned roles that are in the guild's cache.
+--- Mentioned roles that are in the guild's cache, by ID (read-only).
+---@return discord.Collection roles
 MessageMentions.getters.roles = function(self)
   local out = newCollection()
   local guild = self.message.guild
@@ -58,7 +65,8 @@ MessageMentions.getters.roles = function(self)
   return out
 end
 
---- Mentioned users that are cached members of the guild.
+--- Mentioned users that are cached members of the guild, by ID; nil outside guilds (read-only).
+---@return discord.Collection? members
 MessageMentions.getters.members = function(self)
   local guild = self.message.guild
   if not guild then return nil end
@@ -70,7 +78,8 @@ MessageMentions.getters.members = function(self)
   return out
 end
 
---- Channels mentioned in the content that are in the client's cache.
+--- Channels mentioned in the content that are in the client's cache, by ID (read-only).
+---@return discord.Collection channels
 MessageMentions.getters.channels = function(self)
   local out = newCollection()
   for id in (self.message.content or ""):gmatch(MessageMentions.ChannelsPattern) do
@@ -80,7 +89,8 @@ MessageMentions.getters.channels = function(self)
   return out
 end
 
---- User IDs written in the content (also those Discord did not resolve), in order, without repeats.
+--- User IDs written in the content (also those Discord did not resolve), in order, without repeats (read-only).
+---@return discord.Snowflake[] ids
 MessageMentions.getters.parsedUsers = function(self)
   local out, seen = {}, {}
   for id in (self.message.content or ""):gmatch(MessageMentions.UsersPattern) do
@@ -92,8 +102,10 @@ MessageMentions.getters.parsedUsers = function(self)
   return out
 end
 
---- Whether `x` (a user, member, role, channel or ID) is mentioned.
---- `opts`: {ignoreDirect=, ignoreRoles=, ignoreRepliedUser=, ignoreEveryone=}.
+--- Whether `x` (a user, member, role, channel or ID) is mentioned, directly, by a role or by @everyone.
+---@param x any
+---@param opts? {ignoreDirect?: boolean, ignoreRoles?: boolean, ignoreRepliedUser?: boolean, ignoreEveryone?: boolean}
+---@return boolean mentioned
 function MessageMentions:has(x, opts)
   opts = opts or {}
   local id = type(x) == "table" and x.id or x
@@ -117,6 +129,8 @@ function MessageMentions:has(x, opts)
   return false
 end
 
+--- Plain table: everyone, users (IDs), roles (IDs), repliedUser (ID).
+---@return table json
 function MessageMentions:toJSON()
   return {
     everyone = self.everyone,

@@ -23,8 +23,13 @@ end
 
 -- Resolved data -------------------------------------------------------------------------------------------
 
--- Objects already cached stay the ones the bot holds; others are built from the partial data
--- Discord sends and not cached, so a partial channel never replaces a complete one.
+--- Collections of the users, members, roles, channels, messages and attachments of an interaction's
+--- `data.resolved`; cached objects stay the ones the bot holds.
+---@private
+---@param client discord.Client
+---@param guildId? discord.Snowflake
+---@param raw? table
+---@return table resolved
 local function resolveData(client, guildId, raw)
   local Collection = require("discord.collection").Collection
   local out = {
@@ -89,6 +94,11 @@ M.resolveData = resolveData
 local CommandInteractionOptionResolver = util.class("CommandInteractionOptionResolver")
 M.CommandInteractionOptionResolver = CommandInteractionOptionResolver
 
+--- One raw option as a discord.CommandInteractionOption, with its resolved objects.
+---@private
+---@param opt table
+---@param resolved table
+---@return discord.CommandInteractionOption option
 local function transform(opt, resolved)
   local out = { name = opt.name, type = opt.type, value = opt.value, focused = opt.focused == true }
   local v = opt.value
@@ -109,6 +119,11 @@ M.transformOption = transform
 
 --- `CommandInteractionOptionResolver(client, options, resolved, guildId)`: `options` is the raw
 --- `data.options` of the interaction, `resolved` its raw `data.resolved` (or an already resolved set).
+---@private
+---@param client discord.Client
+---@param options? table[]
+---@param resolved? table
+---@param guildId? discord.Snowflake
 function CommandInteractionOptionResolver:init(client, options, resolved, guildId)
   self.client = client
   if type(resolved) == "table" and getmetatable(resolved.users) ~= nil then
@@ -132,8 +147,11 @@ function CommandInteractionOptionResolver:init(client, options, resolved, guildI
   self._hoistedOptions = hoisted
 end
 
---- The option named `name` as {name=, type=, value=, user=, member=, role=, channel=, attachment=}, or nil;
---- a missing option with `required` raises.
+--- The option named `name` (of the selected subcommand), or nil.
+--- Raises `discord.LibraryError` CommandInteractionOptionNotFound when it is missing and `required`.
+---@param name string
+---@param required? boolean
+---@return discord.CommandInteractionOption? option
 function CommandInteractionOptionResolver:get(name, required)
   if type(name) ~= "string" then error("get: the option name must be a string", 2) end
   for _, o in ipairs(self._hoistedOptions) do
@@ -160,26 +178,42 @@ local function typed(self, name, types, property, required)
   return opt
 end
 
---- The selected subcommand; raises when there is none and `required` is not false.
+--- The selected subcommand's name.
+--- Raises `discord.LibraryError` CommandInteractionOptionNoSubcommand when there is none, unless `required` is false.
+---@param required? boolean True by default.
+---@return string? name
 function CommandInteractionOptionResolver:getSubcommand(required)
   if required == nil then required = true end
   if required and not self._subcommand then fail("CommandInteractionOptionNoSubcommand") end
   return self._subcommand
 end
 
---- The selected subcommand group, or nil; raises when there is none and `required` is true.
+--- The selected subcommand group's name, or nil.
+--- Raises `discord.LibraryError` CommandInteractionOptionNoSubcommandGroup when there is none and `required`.
+---@param required? boolean
+---@return string? name
 function CommandInteractionOptionResolver:getSubcommandGroup(required)
   if required and not self._group then fail("CommandInteractionOptionNoSubcommandGroup") end
   return self._group
 end
 
+--- The value of a boolean option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return boolean? value
 function CommandInteractionOptionResolver:getBoolean(name, required)
   local o = typed(self, name, { OptionType.Boolean }, "value", required)
   if o == nil then return nil end
   return o.value
 end
 
---- The channel; with `channelTypes`, a channel of another type raises.
+--- The channel of a channel option; with `channelTypes`, a channel of another type raises.
+--- Raises `discord.LibraryError` when it is missing and `required`, of another type or channel type.
+---@param name string
+---@param required? boolean
+---@param channelTypes? integer[] discord.ChannelType values allowed.
+---@return discord.BaseChannel? channel
 function CommandInteractionOptionResolver:getChannel(name, required, channelTypes)
   local o = typed(self, name, { OptionType.Channel }, "channel", required)
   if o == nil then return nil end
@@ -191,45 +225,81 @@ function CommandInteractionOptionResolver:getChannel(name, required, channelType
   return channel
 end
 
+--- The value of a string option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return string? value
 function CommandInteractionOptionResolver:getString(name, required)
   local o = typed(self, name, { OptionType.String }, "value", required)
   return o and o.value
 end
 
+--- The value of an integer option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return integer? value
 function CommandInteractionOptionResolver:getInteger(name, required)
   local o = typed(self, name, { OptionType.Integer }, "value", required)
   if o == nil then return nil end
   return math.tointeger(o.value) or o.value
 end
 
+--- The value of a number option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return number? value
 function CommandInteractionOptionResolver:getNumber(name, required)
   local o = typed(self, name, { OptionType.Number }, "value", required)
   return o and o.value
 end
 
+--- The user of a user or mentionable option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return discord.User? user
 function CommandInteractionOptionResolver:getUser(name, required)
   local o = typed(self, name, { OptionType.User, OptionType.Mentionable }, "user", required)
   return o and o.user
 end
 
---- The member of a user option; nil when the user is not in the guild (no `required`: Discord
---- leaves the member out for users who left).
+--- The member of a user option; nil when the user is not in the guild (Discord leaves it out).
+--- Raises `discord.LibraryError` CommandInteractionOptionType for an option of another type.
+---@param name string
+---@return discord.GuildMember|table|nil member A plain table when the guild is not cached.
 function CommandInteractionOptionResolver:getMember(name)
   local o = typed(self, name, { OptionType.User, OptionType.Mentionable }, "member", false)
   return o and o.member
 end
 
+--- The role of a role or mentionable option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return discord.Role|table|nil role A plain table when the guild is not cached.
 function CommandInteractionOptionResolver:getRole(name, required)
   local o = typed(self, name, { OptionType.Role, OptionType.Mentionable }, "role", required)
   return o and o.role
 end
 
+--- The file of an attachment option.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return discord.Attachment? attachment
 function CommandInteractionOptionResolver:getAttachment(name, required)
   local o = typed(self, name, { OptionType.Attachment }, "attachment", required)
   return o and o.attachment
 end
 
 --- A member, user or role, whichever the option holds.
+--- Raises `discord.LibraryError` when it is missing and `required`, or of another type.
+---@param name string
+---@param required? boolean
+---@return discord.GuildMember|discord.User|discord.Role|table|nil value
 function CommandInteractionOptionResolver:getMentionable(name, required)
   local o = self:get(name, required)
   if o == nil then return nil end
@@ -242,6 +312,10 @@ function CommandInteractionOptionResolver:getMentionable(name, required)
 end
 
 --- The message a message context menu command was used on.
+--- Raises `discord.LibraryError` CommandInteractionOptionNotFound when it is missing and `required`.
+---@param name string
+---@param required? boolean
+---@return discord.Message? message
 function CommandInteractionOptionResolver:getMessage(name, required)
   local o = self:get(name, required)
   if o == nil then return nil end
@@ -249,6 +323,9 @@ function CommandInteractionOptionResolver:getMessage(name, required)
 end
 
 --- The option the user is typing in (autocomplete): its value, or the whole option with `getFull`.
+--- Raises `discord.LibraryError` AutocompleteInteractionOptionNoFocusedOption when none is focused.
+---@param getFull? boolean
+---@return any value The value, or the discord.CommandInteractionOption with `getFull`.
 function CommandInteractionOptionResolver:getFocused(getFull)
   for _, o in ipairs(self._hoistedOptions) do
     if o.focused then
@@ -259,6 +336,8 @@ function CommandInteractionOptionResolver:getFocused(getFull)
   fail("AutocompleteInteractionOptionNoFocusedOption")
 end
 
+--- The options as plain tables: name, type, value, focused.
+---@return table[] json
 function CommandInteractionOptionResolver:toJSON()
   return util.map(self.data, function(o)
     return { name = o.name, type = o.type, value = o.value, focused = o.focused or nil }

@@ -9,9 +9,29 @@ local M = {}
 
 -- Templates -----------------------------------------------------------------------------------------------
 
+--- A guild template: a snapshot of a guild's channels, roles and settings that others can copy.
+---@class discord.GuildTemplate: discord.Base
+---@field code string
+---@field id string The same as `code`.
+---@field name string
+---@field description string?
+---@field usageCount integer
+---@field creatorId discord.Snowflake
+---@field creator discord.User?
+---@field guildId discord.Snowflake The source guild.
+---@field serializedGuild table The snapshot, as Discord sends it.
+---@field unSynced boolean? Whether the guild changed since the last sync.
+---@field createdTimestamp discord.Milliseconds?
+---@field updatedTimestamp discord.Milliseconds?
+---@field url string The template's link (read-only).
+---@field guild discord.Guild? The source guild, when cached (read-only).
 local GuildTemplate = util.class("GuildTemplate", Base)
 M.GuildTemplate = GuildTemplate
 
+--- `GuildTemplate(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function GuildTemplate:init(client, data)
   Base.init(self, client)
   self:_patch(data)
@@ -33,29 +53,46 @@ GuildTemplate.getters.guild = function(self) return self.client.guilds.cache:get
 
 local function templatePath(self) return "/guilds/" .. self.guildId .. "/templates/" .. self.code end
 
---- Raises: applications can no longer create guilds, from a template or otherwise.
+--- Always raises: applications can no longer create guilds, from a template or otherwise.
+--- Raises `discord.LibraryError` RouteGone.
+---@deprecated Discord removed the route; there is no replacement.
 function GuildTemplate:createGuild()
   local gone = require("discord.errors").LibraryError
   error(gone("RouteGone", "GuildTemplate:createGuild", "POST /guilds/templates/{code}"), 2)
 end
 
---- (B) Edits the template: {name=, description=}.
+--- Changes the template's name or description.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {name?: string, description?: string}
+---@return discord.GuildTemplate template
 function GuildTemplate:edit(opts)
   opts = opts or {}
   return self:_patch(self.client.rest:patch(templatePath(self), { body = { name = opts.name,
     description = opts.description } }))
 end
 
---- (B) Brings the template up to date with its guild.
+--- Brings the template up to date with its guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.GuildTemplate template
 function GuildTemplate:sync() return self:_patch(self.client.rest:put(templatePath(self))) end
 
---- (B) Deletes the template.
+--- Deletes the template; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.GuildTemplate template
 function GuildTemplate:delete()
   self.client.rest:delete(templatePath(self))
   return self
 end
 
---- (B) A template by code or URL.
+--- A template by code or discord.new URL.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (UnknownGuildTemplate).
+---@async
+---@param client discord.Client
+---@param code string
+---@return discord.GuildTemplate template
 function M.fetchTemplate(client, code)
   code = tostring(code):match("discord%.new/([%w]+)") or code
   return GuildTemplate(client, client.rest:get("/guilds/templates/" .. code))
@@ -63,9 +100,26 @@ end
 
 -- Preview ------------------------------------------------------------------------------------------------------
 
+--- The public preview of a discoverable guild (or one the bot is in).
+---@class discord.GuildPreview: discord.Base
+---@field id discord.Snowflake
+---@field name string
+---@field icon string?
+---@field splash string?
+---@field discoverySplash string?
+---@field features string[]
+---@field approximateMemberCount integer
+---@field approximatePresenceCount integer
+---@field description string?
+---@field emojis discord.Collection Emojis by ID.
+---@field stickers discord.Collection Stickers by ID.
 local GuildPreview = util.class("GuildPreview", Base)
 M.GuildPreview = GuildPreview
 
+--- `GuildPreview(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function GuildPreview:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -79,10 +133,15 @@ function GuildPreview:init(client, data)
   for _, s in ipairs(data.stickers or {}) do self.stickers:set(s.id, Sticker(client, s)) end
 end
 
+--- The guild icon's address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function GuildPreview:iconURL(opts)
   return self.icon and require("discord.cdn").icon(self.id, self.icon, opts) or nil
 end
 
+--- Plain table of the preview's fields; emojis and stickers as IDs.
+---@return table json
 function GuildPreview:toJSON()
   local out = Base.toJSON(self)
   out.emojis, out.stickers = json.array(self.emojis:keys()), json.array(self.stickers:keys())
@@ -91,9 +150,21 @@ end
 
 -- Widget -------------------------------------------------------------------------------------------------------
 
+--- A guild's public widget: its name, invite, voice channels and online members.
+---@class discord.Widget: discord.Base
+---@field id discord.Snowflake The guild's ID.
+---@field name string
+---@field instantInvite string? The widget's invite link.
+---@field presenceCount integer Online members.
+---@field channels discord.Collection {id=, name=, position=} by ID.
+---@field members discord.Collection {id=, username=, status=, avatarURL=, channelId=, ...} by ID (anonymised).
 local Widget = util.class("Widget", Base)
 M.Widget = Widget
 
+--- `Widget(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function Widget:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -109,27 +180,64 @@ function Widget:init(client, data)
   end
 end
 
---- (B) The widget of a guild with the widget enabled (no authorization needed).
+--- The widget of a guild with the widget enabled (no authorization needed).
+--- Raises `discord.DiscordAPIError` when Discord refuses it (GuildWidgetDisabled).
+---@async
+---@param client discord.Client
+---@param guildId discord.Snowflake
+---@return discord.Widget widget
 function M.fetchWidget(client, guildId)
   return Widget(client, client.rest:get("/guilds/" .. guildId .. "/widget.json", { auth = false }))
 end
 
 --- The URL of the widget image; `style` is shield, banner1 ... banner4.
+---@param guildId discord.Snowflake
+---@param style? string
+---@return string url
 function M.widgetImageURL(guildId, style)
   return require("discord.constants").API.url .. "/guilds/" .. guildId .. "/widget.png"
     .. util.queryString({ style = style })
 end
 
 --- {enabled=, channelId=} from a widget settings reply.
+---@private
+---@param d table
+---@return {enabled: boolean, channelId: discord.Snowflake?} settings
 function M.widgetSettingsOf(d)
   return { enabled = d.enabled == true, channelId = util.nullable(d.channel_id) }
 end
 
 -- Integrations --------------------------------------------------------------------------------------------------
 
+--- An integration of a guild: a bot, or a Twitch, YouTube or other connection.
+---@class discord.Integration: discord.Base
+---@field id discord.Snowflake
+---@field guild discord.Guild
+---@field name string
+---@field type string "twitch", "youtube", "discord" or "guild_subscription".
+---@field enabled boolean?
+---@field syncing boolean?
+---@field roleId discord.Snowflake? The role it gives subscribers.
+---@field enableEmoticons boolean?
+---@field expireBehavior integer?
+---@field expireGracePeriod integer?
+---@field subscriberCount integer?
+---@field revoked boolean?
+---@field scopes string[]? The OAuth2 scopes a bot was added with.
+---@field user discord.User? Who added it.
+---@field account {id: string, name: string}?
+---@field syncedTimestamp discord.Milliseconds?
+---@field application {id: discord.Snowflake, name: string, icon: string?, description: string, bot: discord.User?}?
+---@field applicationId discord.Snowflake? The bot's application, on a deletion event.
+---@field role discord.Role? The subscriber role, when cached (read-only).
 local Integration = util.class("Integration", Base)
 M.Integration = Integration
 
+--- `Integration(client, data, guild)`.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild discord.Guild
 function Integration:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -150,12 +258,18 @@ end
 
 Integration.getters.role = function(self) return self.roleId and self.guild.roles.cache:get(self.roleId) or nil end
 
---- (B) Removes the integration (and its bot) from the guild.
+--- Removes the integration (and its bot) from the guild; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Integration integration
 function Integration:delete(reason)
   self.client.rest:delete("/guilds/" .. self.guild.id .. "/integrations/" .. self.id, { reason = reason })
   return self
 end
 
+--- Plain table of the integration's fields, without the guild.
+---@return table json
 function Integration:toJSON()
   local out = Base.toJSON(self)
   out.guild = nil
@@ -164,7 +278,10 @@ end
 
 -- Welcome screen and onboarding ------------------------------------------------------------------------------------
 
---- {description=, welcomeChannels={{channelId=, description=, emojiId=, emojiName=}}}.
+--- {description=, welcomeChannels={{channelId=, description=, emojiId=, emojiName=}}, enabled=}.
+---@private
+---@param d table
+---@return table screen
 function M.welcomeScreenOf(d)
   return { description = util.nullable(d.description), welcomeChannels = util.map(d.welcome_channels or {},
     function(c)
@@ -174,6 +291,9 @@ function M.welcomeScreenOf(d)
 end
 
 --- The body of a welcome screen edit.
+---@private
+---@param opts table
+---@return table body
 function M.welcomeScreenBody(opts)
   local body = {}
   if opts.enabled ~= nil then body.enabled = opts.enabled == true end
@@ -189,6 +309,9 @@ function M.welcomeScreenBody(opts)
 end
 
 --- The onboarding settings in the library's names.
+---@private
+---@param d table
+---@return table onboarding
 function M.onboardingOf(d)
   return {
     guildId = d.guild_id, enabled = d.enabled, mode = d.mode,
@@ -237,10 +360,25 @@ end
 
 local Client = require("discord.client").Client
 
+--- A guild template by code or discord.new URL.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param code string
+---@return discord.GuildTemplate template
 function Client:fetchGuildTemplate(code) return M.fetchTemplate(self, code) end
+--- The public widget of a guild with the widget enabled.
+--- Raises `discord.DiscordAPIError` when Discord refuses it (GuildWidgetDisabled).
+---@async
+---@param guild any A guild or its ID.
+---@return discord.Widget widget
 function Client:fetchGuildWidget(guild)
   return M.fetchWidget(self, self.guilds:resolveId(guild))
 end
+--- The public preview of a guild (discoverable, or one the bot is in).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param guild any A guild or its ID.
+---@return discord.GuildPreview preview
 function Client:fetchGuildPreview(guild)
   local data = self.rest:get("/guilds/" .. self.guilds:resolveId(guild) .. "/preview")
   return M.GuildPreview(self, data)

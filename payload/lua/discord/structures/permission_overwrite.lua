@@ -6,6 +6,8 @@ local Base = require("discord.managers.base").Base
 local M = {}
 
 local OverwriteType = { Role = 0, Member = 1 }
+--- Whom a permission overwrite is for: Role (0) or Member (1); the values of `enums.OverwriteType`.
+---@type table<string, integer>
 M.OverwriteType = OverwriteType
 
 local function Permissions()
@@ -16,6 +18,10 @@ local PermissionOverwrites = util.class("PermissionOverwrites", Base)
 M.PermissionOverwrites = PermissionOverwrites
 
 --- `PermissionOverwrites(client, data, channel)`: `data` as the API sends it.
+---@private
+---@param client discord.Client
+---@param data table
+---@param channel discord.GuildChannel
 function PermissionOverwrites:init(client, data, channel)
   Base.init(self, client)
   self.channel = channel
@@ -33,24 +39,38 @@ function PermissionOverwrites:_patch(data)
   return self
 end
 
---- (B) Changes some permissions and keeps the others: `{SendMessages = false, ViewChannel = true,
---- AttachFiles = nil}` (nil, or json.null, returns a permission to the role's default).
+--- Changes some permissions and keeps the others: true allows, false denies, json.null resets a flag.
+--- Raises an error for an unknown permission name; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param options table<string, boolean|table> `{SendMessages = false, ViewChannel = true, AttachFiles = json.null}`.
+---@param reason? string Audit log reason.
+---@return discord.PermissionOverwrites overwrite
 function PermissionOverwrites:edit(options, reason)
   return self.channel.permissionOverwrites:edit(self.id, options, { reason = reason, type = self.type })
 end
 
---- (B) Removes the overwrite.
+--- Removes the overwrite; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.PermissionOverwrites overwrite
 function PermissionOverwrites:delete(reason)
   self.channel.permissionOverwrites:delete(self.id, reason)
   return self
 end
 
+--- The overwrite in the API's form: id, type, allow and deny as strings.
+---@return table json
 function PermissionOverwrites:toJSON()
   return { id = self.id, type = self.type, allow = self.allow:toJSON(), deny = self.deny:toJSON() }
 end
 
---- `{Flag = true|false|nil}` applied to allow and deny bits (`initial` gives the starting ones):
---- true allows, false denies, nil or json.null takes the flag out of both. Returns allow, deny.
+--- `{Flag = true|false|json.null}` applied to allow and deny bits (`initial` gives the starting ones).
+--- Raises an error for an unknown permission or a value other than true, false or json.null.
+---@param options table<string, boolean|table>
+---@param initial? {allow?: any, deny?: any}
+---@return integer allow
+---@return integer deny
 function M.resolveOverwriteOptions(options, initial)
   if type(options) ~= "table" then error("permission overwrite options must be a table {Flag = true|false}", 3) end
   local P = Permissions()
@@ -72,7 +92,10 @@ function M.resolveOverwriteOptions(options, initial)
   return allow, deny
 end
 
--- The overwrite type of a target: members and users are 1, roles 0; IDs are looked up in the guild.
+--- The overwrite type of a target: members and users are 1, roles 0; IDs are looked up in the guild's cache.
+---@param target any A role, member, user, overwrite or ID.
+---@param guild? discord.Guild
+---@return integer? type 0 role, 1 member; nil when it cannot tell.
 function M.typeOf(target, guild)
   local cls = util.className(target)
   if cls == "Role" then return OverwriteType.Role end

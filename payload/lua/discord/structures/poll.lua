@@ -6,7 +6,8 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
--- Discord's limits: question text, answer count and text, duration in hours (32 days at most).
+--- Discord's limits: question text, answer count and text, duration in hours (32 days at most).
+---@type {question: integer, answers: integer, answerText: integer, minHours: integer, maxHours: integer}
 local Limits = { question = 300, answers = 10, answerText = 55, minHours = 1, maxHours = 768 }
 M.Limits = Limits
 
@@ -27,8 +28,10 @@ local function media(v, what, limit, level)
   return out
 end
 
---- The request form of a poll: `{question = "..."|{text=}, answers = {"a", {text=, emoji=}}, duration =
---- hours (default 24), allowMultiselect = false, layoutType = 1}`. Raises on any limit Discord would refuse.
+--- The request form of a poll from a PollData table or a PollBuilder.
+--- Raises `discord.LibraryError` InvalidOption on any limit Discord would refuse.
+---@param poll discord.PollData|discord.PollBuilder
+---@return table body
 function M.resolvePoll(poll)
   if type(poll) == "table" and type(poll.toJSON) == "function" and not util.instanceOf(poll, M.Poll) then
     poll = poll:toJSON()
@@ -59,9 +62,13 @@ end
 -- PollBuilder -----------------------------------------------------------------------------------------------
 
 --- Builds a poll step by step; each setter checks its limit at once, `toJSON` checks the whole.
+---@class discord.PollBuilder
+---@field data table The poll so far: question, answers, duration, allowMultiselect, layoutType.
 local PollBuilder = util.class("PollBuilder")
 M.PollBuilder = PollBuilder
 
+--- `PollBuilder([data])`: starts from a PollData table when given.
+---@param data? discord.PollData
 function PollBuilder:init(data)
   data = data or {}
   self.data = { question = data.question, answers = {}, duration = data.duration,
@@ -69,12 +76,19 @@ function PollBuilder:init(data)
   for _, a in ipairs(data.answers or {}) do self:addAnswers(a) end
 end
 
+--- Sets the question (at most 300 characters).
+--- Raises `discord.LibraryError` InvalidOption when it is empty or too long.
+---@param question string|{text: string}
+---@return discord.PollBuilder self
 function PollBuilder:setQuestion(question)
   self.data.question = media(question, "the question", Limits.question, 2).text
   return self
 end
 
---- Answers as texts or {text=, emoji=}; at most 10 in all.
+--- Adds answers as texts or {text=, emoji=}; at most 10 in all, 55 characters each.
+--- Raises `discord.LibraryError` InvalidOption on a limit.
+---@param ... string|{text: string, emoji?: any}
+---@return discord.PollBuilder self
 function PollBuilder:addAnswers(...)
   local answers = self.data.answers
   for i = 1, select("#", ...) do
@@ -85,18 +99,27 @@ function PollBuilder:addAnswers(...)
 end
 
 --- Replaces every answer.
+--- Raises `discord.LibraryError` InvalidOption on a limit.
+---@param ... string|{text: string, emoji?: any}
+---@return discord.PollBuilder self
 function PollBuilder:setAnswers(...)
   self.data.answers = {}
   return self:addAnswers(...)
 end
 
---- Removes `count` answers at `index` (1-based).
+--- Removes `count` answers (1 by default) at `index` (1-based).
+---@param index integer
+---@param count? integer
+---@return discord.PollBuilder self
 function PollBuilder:spliceAnswers(index, count)
   for _ = 1, count or 1 do table.remove(self.data.answers, index) end
   return self
 end
 
---- Hours the poll stays open, 1 to 768.
+--- Hours the poll stays open, 1 to 768 (24 when never set).
+--- Raises `discord.LibraryError` InvalidOption outside that range.
+---@param hours integer
+---@return discord.PollBuilder self
 function PollBuilder:setDuration(hours)
   if math.type(hours) ~= "integer" or hours < Limits.minHours or hours > Limits.maxHours then
     invalid("a duration of " .. Limits.minHours .. " to " .. Limits.maxHours .. " whole hours", 2)
@@ -105,17 +128,25 @@ function PollBuilder:setDuration(hours)
   return self
 end
 
+--- Whether voters may pick several answers (true unless `multi` is false).
+---@param multi? boolean
+---@return discord.PollBuilder self
 function PollBuilder:setMultiSelect(multi)
   self.data.allowMultiselect = multi ~= false
   return self
 end
 
+--- Sets the layout (1, the default, is the only one Discord has).
+---@param layout integer
+---@return discord.PollBuilder self
 function PollBuilder:setLayoutType(layout)
   self.data.layoutType = layout
   return self
 end
 
---- The request form (see resolvePoll); raises when the question or the answers are missing.
+--- The request form of the poll.
+--- Raises `discord.LibraryError` InvalidOption when the question or the answers are missing.
+---@return table body
 function PollBuilder:toJSON()
   local d = self.data
   local answers = util.map(d.answers, function(a)
@@ -133,6 +164,10 @@ local PollAnswer = util.class("PollAnswer", Base)
 M.PollAnswer = PollAnswer
 
 --- `PollAnswer(client, data, poll)`: `data` = {answer_id, poll_media}.
+---@private
+---@param client discord.Client
+---@param data table
+---@param poll discord.Poll
 function PollAnswer:init(client, data, poll)
   Base.init(self, client)
   self.poll = poll
@@ -152,7 +187,8 @@ function PollAnswer:_patch(data)
   return self
 end
 
---- An answer known only from a vote event on an uncached message.
+--- Whether it is known only from a vote event on an uncached message (read-only).
+---@return boolean partial
 PollAnswer.getters.partial = function(self) return self.poll.partial or self.text == nil end
 
 -- Poll ------------------------------------------------------------------------------------------------------
@@ -161,6 +197,10 @@ local Poll = util.class("Poll", Base)
 M.Poll = Poll
 
 --- `Poll(client, data, message)`: `data` as the API sends it in a message.
+---@private
+---@param client discord.Client
+---@param data table
+---@param message discord.Message
 function Poll:init(client, data, message)
   Base.init(self, client)
   self.message = message
@@ -199,18 +239,25 @@ function Poll:_clone()
   return copy
 end
 
---- A poll known only from a vote event on an uncached message.
+--- Whether it is known only from a vote event on an uncached message (read-only).
+---@return boolean partial
 Poll.getters.partial = function(self) return self.question == nil end
 
+--- When the poll closes, Unix ms (read-only).
+---@return discord.Milliseconds? expiresAt
 Poll.getters.expiresAt = function(self) return self.expiresTimestamp end
 
 --- True once the poll can take no more votes.
+---@return boolean ended
 function Poll:hasEnded()
   if self.resultsFinalized then return true end
   return self.expiresTimestamp ~= nil and self.expiresTimestamp <= require("runtime").time()
 end
 
---- (B) Ends the poll now (also `poll["end"]`); only the bot's own polls. Returns the message.
+--- Ends the poll now (also `poll["end"]`); only the bot's own polls. Returns the message.
+--- Raises an error for another author's poll; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Message message
 function Poll:expire()
   local message = self.message
   local me = self.client.user
@@ -222,12 +269,17 @@ function Poll:expire()
 end
 Poll["end"] = Poll.expire
 
---- (B) Completes a partial poll by fetching its message.
+--- Completes a partial poll by fetching its message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Poll poll
 function Poll:fetch()
   local message = self.message:fetch(true)
   return message.poll
 end
 
+--- Plain table: question, options, expiry and the answers with their counts.
+---@return table json
 function Poll:toJSON()
   return {
     question = self.question, allowMultiselect = self.allowMultiselect, layoutType = self.layoutType,

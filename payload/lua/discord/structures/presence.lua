@@ -6,6 +6,8 @@ local Base = require("discord.managers.base").Base
 local M = {}
 
 local ActivityType = { Playing = 0, Streaming = 1, Listening = 2, Watching = 3, Custom = 4, Competing = 5 }
+--- Kinds of activity: Playing 0, Streaming 1, Listening 2, Watching 3, Custom 4, Competing 5 (`enums.ActivityType`).
+---@type table<string, integer>
 M.ActivityType = ActivityType
 local TYPE_NAMES = util.invert(ActivityType)
 
@@ -20,6 +22,9 @@ local ACTIVITY_FIELDS = {
 }
 
 --- `Activity(data, presence)`: `data` as the gateway sends it.
+---@private
+---@param data table
+---@param presence? discord.Presence
 function Activity:init(data, presence)
   self.presence = presence
   self.type = data.type or 0
@@ -32,14 +37,20 @@ function Activity:init(data, presence)
   if data.flags ~= nil then self.flags = require("discord.bitfield").ActivityFlagsBitField(data.flags):freeze() end
 end
 
+--- The type's name: "Playing", "Streaming", "Listening", "Watching", "Custom" or "Competing" (read-only).
+---@return string? typeName
 Activity.getters.typeName = function(self) return TYPE_NAMES[self.type] end
 
+--- Whether `other` has the same type, name, url, state and details.
+---@param other? discord.Activity
+---@return boolean equal
 function Activity:equals(other)
   return other ~= nil and other.type == self.type and other.name == self.name and other.url == self.url
     and other.state == self.state and other.details == self.details
 end
 
---- "Playing Chess"; a custom status shows its text.
+--- "Playing Chess"; a custom status shows its text (also what tostring gives).
+---@return string text
 function Activity:toString()
   if self.type == ActivityType.Custom then return self.state or self.name or "" end
   return (TYPE_NAMES[self.type] or "") .. " " .. (self.name or "")
@@ -55,6 +66,10 @@ local Presence = util.class("Presence", Base)
 M.Presence = Presence
 
 --- `Presence(client, data, guild)`: `data` as PRESENCE_UPDATE carries it.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild? discord.Guild
 function Presence:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -77,12 +92,21 @@ function Presence:_patch(data)
   return self
 end
 
+--- The user's ID (read-only).
+---@return discord.Snowflake id
 Presence.getters.id = function(self) return self.userId end
+--- The user, when cached (read-only).
+---@return discord.User? user
 Presence.getters.user = function(self) return self.client.users.cache:get(self.userId) end
+--- The guild member, when cached (read-only).
+---@return discord.GuildMember? member
 Presence.getters.member = function(self)
   return self.guild and self.guild.members.cache:get(self.userId) or nil
 end
 
+--- Whether `other` has the same status, client statuses and activities.
+---@param other? discord.Presence
+---@return boolean equal
 function Presence:equals(other)
   if other == nil or other.status ~= self.status or #other.activities ~= #self.activities then return false end
   for i, a in ipairs(self.activities) do
@@ -92,6 +116,8 @@ function Presence:equals(other)
   return a.desktop == b.desktop and a.mobile == b.mobile and a.web == b.web
 end
 
+--- Plain table: userId, guildId, status, clientStatus and the activities.
+---@return table json
 function Presence:toJSON()
   return { userId = self.userId, guildId = self.guild and self.guild.id, status = self.status,
     clientStatus = self.clientStatus, activities = json.array(util.map(self.activities, function(a)

@@ -12,38 +12,50 @@ local M = {}
 local ReactionEmoji = util.class("ReactionEmoji")
 M.ReactionEmoji = ReactionEmoji
 
+--- `ReactionEmoji(data)` from {id=, name=, animated=}.
+---@private
+---@param data table
 function ReactionEmoji:init(data)
   self.id = util.nullable(data.id)
   self.name = util.nullable(data.name)
   self.animated = data.animated == true
 end
 
---- The cache key of the reaction: the ID of a custom emoji, the text of a Unicode one.
+--- The cache key of the reaction: the ID of a custom emoji, the text of a Unicode one (read-only).
+---@return string key
 ReactionEmoji.getters.key = function(self) return self.id or self.name end
 
---- The form used in reaction routes: "name:id" or the URL-encoded Unicode emoji.
+--- The form used in reaction routes: "name:id" or the URL-encoded Unicode emoji (read-only).
+---@return string identifier
 ReactionEmoji.getters.identifier = function(self)
   if self.id then return util.urlEncode((self.name or "_") .. ":" .. self.id) end
   return util.urlEncode(self.name)
 end
 
+--- The image address of a custom emoji; nil for Unicode ones (read-only).
+---@return string? url
 ReactionEmoji.getters.url = function(self)
   if not self.id then return nil end
   return require("discord.cdn").emoji(self.id, { animated = self.animated })
 end
 
+--- The emoji as it is written in a message: "<:name:id>", "<a:name:id>" or the Unicode text.
+---@return string text
 function ReactionEmoji:toString()
   if self.id then return "<" .. (self.animated and "a" or "") .. ":" .. (self.name or "_") .. ":" .. self.id .. ">" end
   return self.name or ""
 end
 ReactionEmoji.__tostring = ReactionEmoji.toString
 
+--- The emoji in the API's form: {id, name, animated}.
+---@return table json
 function ReactionEmoji:toJSON()
   return { id = self.id or json.null, name = self.name or json.null, animated = self.animated or nil }
 end
 
---- Any emoji form (ReactionEmoji, MessageReaction, GuildEmoji, "<:n:id>", "n:id", an ID, a Unicode
---- emoji or {id=, name=}) as a ReactionEmoji; nil when it is none.
+--- Any emoji form (ReactionEmoji, MessageReaction, GuildEmoji, "<:n:id>", "n:id", Unicode, {id=, name=}).
+---@param x any
+---@return discord.ReactionEmoji? emoji Nil when it is none.
 function M.resolveEmoji(x)
   if util.instanceOf(x, ReactionEmoji) then return x end
   if type(x) == "table" then
@@ -63,6 +75,10 @@ local MessageReaction = util.class("MessageReaction", Base)
 M.MessageReaction = MessageReaction
 
 --- `MessageReaction(client, data, message)`: `data` as the API sends it in a message's reactions.
+---@private
+---@param client discord.Client
+---@param data table
+---@param message discord.Message
 function MessageReaction:init(client, data, message)
   Base.init(self, client)
   self.message = message
@@ -92,9 +108,12 @@ function MessageReaction:_patch(data)
   return self
 end
 
---- A reaction on a partial message, whose count is not known.
+--- Whether it is on a partial message and its count is not known (read-only).
+---@return boolean partial
 MessageReaction.getters.partial = function(self) return self.count == nil end
 
+--- The emoji's key: custom emoji ID or Unicode text (read-only).
+---@return string id
 MessageReaction.getters.id = function(self) return self.emoji.key end
 
 local function isMe(self, userId)
@@ -149,18 +168,27 @@ local function reactionPath(self)
 end
 MessageReaction._path = reactionPath
 
---- (B) Adds the bot's reaction with this emoji.
+--- Adds the bot's reaction with this emoji.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.MessageReaction reaction
 function MessageReaction:react()
   return self.message:react(self.emoji)
 end
 
---- (B) Removes every user's reaction with this emoji.
+--- Removes every user's reaction with this emoji; returns the reaction.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.MessageReaction reaction
 function MessageReaction:remove()
   self.client.rest:delete(reactionPath(self))
   return self
 end
 
---- (B) Completes a partial reaction (and its message) in place; a reaction that is gone gets count 0.
+--- Completes a partial reaction (and its message) in place; a reaction that is gone gets count 0.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.MessageReaction reaction
 function MessageReaction:fetch()
   local message = self.message:fetch(true)
   local fresh = message.reactions.cache:get(self.emoji.key)
@@ -174,6 +202,8 @@ function MessageReaction:fetch()
   return self
 end
 
+--- Plain table: emoji, counts, me, meBurst, burstColors and messageId.
+---@return table json
 function MessageReaction:toJSON()
   return {
     emoji = self.emoji:toJSON(), count = self.count, me = self.me, meBurst = self.meBurst,

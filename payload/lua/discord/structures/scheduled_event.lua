@@ -5,6 +5,29 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- A guild's scheduled event: when and where, its status, recurrence and subscribers.
+---@class discord.GuildScheduledEvent: discord.Base
+---@field id discord.Snowflake
+---@field guild discord.Guild
+---@field guildId discord.Snowflake
+---@field channelId discord.Snowflake? The stage or voice channel; nil for external events.
+---@field creatorId discord.Snowflake?
+---@field creator discord.User?
+---@field name string
+---@field description string?
+---@field privacyLevel integer discord.GuildScheduledEventPrivacyLevel.
+---@field status integer discord.GuildScheduledEventStatus: Scheduled, Active, Completed, Canceled.
+---@field entityType integer discord.GuildScheduledEventEntityType: StageInstance, Voice, External.
+---@field entityId discord.Snowflake?
+---@field entityMetadata {location: string?}? Where an external event takes place.
+---@field userCount integer? Subscribers (when fetched with counts).
+---@field image string? The cover image hash.
+---@field scheduledStartTimestamp discord.Milliseconds?
+---@field scheduledEndTimestamp discord.Milliseconds?
+---@field recurrenceRule table? {startTimestamp, endTimestamp, frequency, interval, byWeekday, ...}.
+---@field channel discord.GuildChannel? The event's channel, when cached (read-only).
+---@field createdTimestamp discord.Milliseconds (read-only).
+---@field url string The event's link (read-only).
 local GuildScheduledEvent = util.class("GuildScheduledEvent", Base)
 M.GuildScheduledEvent = GuildScheduledEvent
 
@@ -15,6 +38,9 @@ local FIELDS = {
 }
 
 --- Recurrence rule in the library's names; times are Unix ms.
+---@private
+---@param r table|nil
+---@return table? rule
 local function recurrenceOf(r)
   if r == nil or r == json.null then return nil end
   return {
@@ -28,6 +54,10 @@ end
 M.recurrenceOf = recurrenceOf
 
 --- `GuildScheduledEvent(client, data, guild)`.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild discord.Guild
 function GuildScheduledEvent:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -63,35 +93,86 @@ GuildScheduledEvent.getters.url = function(self)
 end
 for name, value in pairs({ isActive = "Active", isScheduled = "Scheduled", isCompleted = "Completed",
   isCanceled = "Canceled" }) do
+  --- Whether the status is Active (`isActive`), Scheduled, Completed or Canceled (`isCanceled`).
+  ---@return boolean is
   GuildScheduledEvent[name] = function(self) return self.status == Status[value] end
 end
 
+--- The cover image address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function GuildScheduledEvent:coverImageURL(opts)
   return self.image and require("discord.cdn").guildScheduledEventCover(self.id, self.image, opts) or nil
 end
 
 local function events(self) return self.guild.scheduledEvents end
 
---- (B) Edits the event; `opts` as for GuildScheduledEventManager:create, plus status.
+--- Edits the event (also starts, ends or cancels it through `status`).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ScheduledEventOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:edit(opts, reason) return events(self):edit(self, opts, reason) end
+--- Renames the event.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@param reason? string Audit log reason.
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:setName(name, reason) return self:edit({ name = name }, reason) end
+--- Starts, ends or cancels the event.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param status integer|string discord.GuildScheduledEventStatus value or name.
+---@param reason? string Audit log reason.
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:setStatus(status, reason) return self:edit({ status = status }, reason) end
+--- Changes where an external event takes place.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param location string
+---@param reason? string Audit log reason.
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:setLocation(location, reason) return self:edit({ location = location }, reason) end
+--- Moves the start.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param ms integer|string Unix ms or ISO text.
+---@param reason? string Audit log reason.
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:setScheduledStartTime(ms, reason) return self:edit({ scheduledStartTime = ms }, reason) end
+--- Moves the end.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param ms integer|string Unix ms or ISO text.
+---@param reason? string Audit log reason.
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:setScheduledEndTime(ms, reason) return self:edit({ scheduledEndTime = ms }, reason) end
 
---- (B) Deletes the event.
+--- Deletes the event; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.GuildScheduledEvent event
 function GuildScheduledEvent:delete()
   events(self):delete(self)
   return self
 end
 
---- (B) The users who subscribed: {limit=, before=, after=, withMember=}.
+--- The users who subscribed, by user ID: {user=, member=}.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {limit?: integer, before?: any, after?: any, withMember?: boolean}
+---@return discord.Collection subscribers
 function GuildScheduledEvent:fetchSubscribers(opts)
   return events(self):fetchSubscribers(self, opts)
 end
 
---- (B) An invite to the event through a channel (its own, or `opts.channel`).
+--- Makes an invite to the event through a channel (its own, `opts.channel`, or the system channel).
+--- Raises an error when there is no channel; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.InviteCreateOptions Plus `channel`.
+---@return string url The invite link with `?event=` the event's ID.
 function GuildScheduledEvent:createInviteURL(opts)
   opts = opts or {}
   local channel = opts.channel or self.channelId or self.guild.systemChannelId
@@ -100,6 +181,8 @@ function GuildScheduledEvent:createInviteURL(opts)
   return invite.url .. "?event=" .. self.id
 end
 
+--- Plain table of the event's fields, without the guild.
+---@return table json
 function GuildScheduledEvent:toJSON()
   local out = Base.toJSON(self)
   out.guild = nil

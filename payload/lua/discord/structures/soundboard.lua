@@ -4,10 +4,30 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- A soundboard sound: a guild's own or one of Discord's defaults.
+---@class discord.SoundboardSound: discord.Base
+---@field guild discord.Guild? Nil for default sounds.
+---@field soundId discord.Snowflake
+---@field id discord.Snowflake The same as `soundId`.
+---@field name string
+---@field volume number 0 to 1.
+---@field emojiId discord.Snowflake?
+---@field emojiName string?
+---@field guildId discord.Snowflake?
+---@field available boolean Whether it can be played (boosts may lapse).
+---@field user discord.User? Who uploaded it.
+---@field url string The sound file's CDN address (read-only).
+---@field isDefault boolean Whether it is one of Discord's defaults (read-only).
+---@field emoji {id: discord.Snowflake?, name: string?}? Its emoji (read-only).
+---@field createdTimestamp discord.Milliseconds (read-only).
 local SoundboardSound = util.class("SoundboardSound", Base)
 M.SoundboardSound = SoundboardSound
 
 --- `SoundboardSound(client, data, guild)`; default sounds have no guild.
+---@private
+---@param client discord.Client
+---@param data table
+---@param guild? discord.Guild
 function SoundboardSound:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -38,16 +58,29 @@ local function sounds(self, what)
   return self.guild.soundboardSounds
 end
 
---- (B) Edits the sound: {name=, volume=, emojiId=, emojiName=, reason=}.
+--- Edits the sound's name, volume or emoji.
+--- Raises an error for a default sound or bad volume; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.SoundboardSoundOptions
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.SoundboardSound sound
 function SoundboardSound:edit(opts, reason) return sounds(self, "edit"):edit(self, opts, reason) end
 
---- (B) Deletes the sound.
+--- Deletes the sound; returns it.
+--- Raises an error for a default sound; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.SoundboardSound sound
 function SoundboardSound:delete(reason)
   sounds(self, "delete"):delete(self, reason)
   return self
 end
 
---- (B) Plays the sound in the voice channel the bot is in.
+--- Plays the sound in a voice channel the bot is connected to; returns the sound.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@return discord.SoundboardSound sound
 function SoundboardSound:send(channel)
   local id = self.client.channels:resolveId(channel)
   local body = { sound_id = self.soundId }
@@ -56,6 +89,8 @@ function SoundboardSound:send(channel)
   return self
 end
 
+--- Plain table of the sound's fields, without the guild.
+---@return table json
 function SoundboardSound:toJSON()
   local out = Base.toJSON(self)
   out.guild = nil

@@ -4,10 +4,27 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- A user's subscription to one or more subscription SKUs.
+---@class discord.Subscription: discord.Base
+---@field id discord.Snowflake
+---@field userId discord.Snowflake
+---@field skuIds discord.Snowflake[]
+---@field entitlementIds discord.Snowflake[]
+---@field renewalSkuIds discord.Snowflake[]? The SKUs it renews into.
+---@field status integer discord.SubscriptionStatus (Active, Ending, Inactive).
+---@field country string? ISO country code (with the right OAuth2 scope).
+---@field currentPeriodStartTimestamp discord.Milliseconds?
+---@field currentPeriodEndTimestamp discord.Milliseconds?
+---@field canceledTimestamp discord.Milliseconds?
+---@field user discord.User? The subscriber, when cached (read-only).
+---@field active boolean Whether the status is Active (read-only).
 local Subscription = util.class("Subscription", Base)
 M.Subscription = Subscription
 
 --- `Subscription(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function Subscription:init(client, data)
   Base.init(self, client)
   self.id = data.id

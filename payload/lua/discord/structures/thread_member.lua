@@ -7,8 +7,11 @@ local M = {}
 local ThreadMember = util.class("ThreadMember", Base)
 M.ThreadMember = ThreadMember
 
---- `ThreadMember(client, data, thread)`: `data` as the API sends it ({id, user_id, join_timestamp,
---- flags, member}).
+--- `ThreadMember(client, data, thread)`: `data` as the API sends it ({id, user_id, join_timestamp, flags, member}).
+---@private
+---@param client discord.Client
+---@param data table
+---@param thread discord.ThreadChannel
 function ThreadMember:init(client, data, thread)
   Base.init(self, client)
   self.thread = thread
@@ -30,19 +33,26 @@ function ThreadMember:_patch(data)
   return self
 end
 
---- A thread member known only from a removal or a mention has no join date.
+--- Whether it is known only from a removal or a mention, without a join date (read-only).
+---@return boolean partial
 ThreadMember.getters.partial = function(self) return self.joinedTimestamp == nil end
+--- When the user joined the thread, Unix ms (read-only).
+---@return discord.Milliseconds? joinedAt
 ThreadMember.getters.joinedAt = function(self) return self.joinedTimestamp end
 
+--- The user, when cached (read-only).
+---@return discord.User? user
 ThreadMember.getters.user = function(self) return self.client.users.cache:get(self.id) end
 
---- The guild member behind the thread member, when cached.
+--- The guild member behind the thread member, when cached (read-only).
+---@return discord.GuildMember? member
 ThreadMember.getters.guildMember = function(self)
   local guild = self.thread and self.thread.guild
   return guild and guild.members.cache:get(self.id) or nil
 end
 
---- The bot can remove others from a thread it may manage, or from a private thread it owns.
+--- Whether the bot can remove this member: Manage Threads, or a private thread it owns (read-only).
+---@return boolean manageable
 ThreadMember.getters.manageable = function(self)
   local thread = self.thread
   local me = self.client.user
@@ -52,18 +62,27 @@ ThreadMember.getters.manageable = function(self)
   return perms ~= nil and perms:has("ManageThreads")
 end
 
---- (B) Takes the member out of the thread.
+--- Takes the member out of the thread; returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ThreadMember member
 function ThreadMember:remove()
   self.thread.members:remove(self.id)
   return self
 end
 
---- (B) Fetches the thread member again.
+--- Fetches the thread member again from Discord.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {withMember?: boolean} Include the guild member.
+---@return discord.ThreadMember member
 function ThreadMember:fetch(opts)
   opts = opts or {}
   return self.thread.members:fetch(self.id, { force = true, withMember = opts.withMember })
 end
 
+--- The user's mention, "<@id>" (also what tostring gives).
+---@return string mention
 function ThreadMember:toString()
   return "<@" .. tostring(self.id) .. ">"
 end

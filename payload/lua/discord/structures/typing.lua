@@ -8,6 +8,10 @@ local Typing = util.class("Typing", Base)
 M.Typing = Typing
 
 --- `Typing(channel, user, data)`: `data` as TYPING_START carries it (timestamp in seconds).
+---@private
+---@param channel discord.BaseChannel
+---@param user discord.User
+---@param data table
 function Typing:init(channel, user, data)
   Base.init(self, channel.client)
   self.channel = channel
@@ -16,18 +20,28 @@ function Typing:init(channel, user, data)
   self.guildId = data.guild_id
 end
 
+--- When the user started typing, Unix ms (read-only).
+---@return discord.Milliseconds startedAt
 Typing.getters.startedAt = function(self) return self.startedTimestamp end
+--- The guild of the channel, when cached (read-only).
+---@return discord.Guild? guild
 Typing.getters.guild = function(self) return self.guildId and self.client.guilds.cache:get(self.guildId) or nil end
 
+--- The typing user's member, when cached (read-only).
+---@return discord.GuildMember? member
 Typing.getters.member = function(self)
   local guild = self.guild
   return guild and self.user and guild.members.cache:get(self.user.id) or nil
 end
 
+--- Whether the typing happened in a guild channel.
+---@return boolean inGuild
 function Typing:inGuild()
   return self.guildId ~= nil
 end
 
+--- Plain table: channelId, userId, guildId, startedTimestamp.
+---@return table json
 function Typing:toJSON()
   return { channelId = self.channel.id, userId = self.user and self.user.id, guildId = self.guildId,
     startedTimestamp = self.startedTimestamp }

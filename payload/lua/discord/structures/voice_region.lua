@@ -3,9 +3,19 @@ local util = require("discord.util")
 
 local M = {}
 
+--- A voice region Discord offers.
+---@class discord.VoiceRegion
+---@field id string
+---@field name string
+---@field optimal boolean Whether it is the closest to the client.
+---@field deprecated boolean
+---@field custom boolean Whether it is for events and the like.
 local VoiceRegion = util.class("VoiceRegion")
 M.VoiceRegion = VoiceRegion
 
+--- `VoiceRegion(data)` from Discord's region object.
+---@private
+---@param data table
 function VoiceRegion:init(data)
   self.id = data.id
   self.name = data.name
@@ -14,11 +24,18 @@ function VoiceRegion:init(data)
   self.custom = data.custom == true
 end
 
+--- Plain table of the region's fields.
+---@return table json
 function VoiceRegion:toJSON()
   return { id = self.id, name = self.name, optimal = self.optimal, deprecated = self.deprecated, custom = self.custom }
 end
 
---- (B) The regions for voice channels (`guild` given: the regions of that guild), as a Collection by ID.
+--- The regions for voice channels (`guild` given: the regions of that guild), as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param client discord.Client
+---@param guild? any A guild or its ID.
+---@return discord.Collection regions VoiceRegions by ID.
 function M.fetch(client, guild)
   local path = guild and ("/guilds/" .. client.guilds:resolveId(guild) .. "/regions") or "/voice/regions"
   local out = require("discord.collection").Collection()
@@ -30,6 +47,10 @@ end
 
 local Client = require("discord.client").Client
 
+--- The regions Discord offers for voice channels, as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection regions VoiceRegions by ID.
 function Client:fetchVoiceRegions() return M.fetch(self) end
 
 return M

@@ -6,6 +6,25 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- A member's voice state: the channel they are in, mute and deafen flags, streams, stage state.
+---@class discord.VoiceState: discord.Base
+---@field guild discord.Guild
+---@field id discord.Snowflake The member's user ID.
+---@field guildId discord.Snowflake?
+---@field channelId discord.Snowflake? Nil when the member is in no voice channel.
+---@field sessionId string?
+---@field serverDeaf boolean? Deafened by a moderator.
+---@field serverMute boolean? Muted by a moderator.
+---@field selfDeaf boolean?
+---@field selfMute boolean?
+---@field selfVideo boolean? Camera on.
+---@field streaming boolean? Sharing the screen ("Go Live").
+---@field suppress boolean? In a stage's audience.
+---@field requestToSpeakTimestamp discord.Milliseconds? When the member raised a hand on a stage.
+---@field member discord.GuildMember? The member, when cached (read-only).
+---@field channel discord.BaseGuildVoiceChannel? The channel, when cached (read-only).
+---@field deaf boolean Deafened by themselves or a moderator (read-only).
+---@field mute boolean Muted by themselves or a moderator (read-only).
 local VoiceState = util.class("VoiceState", Base)
 M.VoiceState = VoiceState
 
@@ -17,6 +36,9 @@ local FIELDS = {
 
 --- `VoiceState(guild, data)`: `data` as VOICE_STATE_UPDATE carries it; `{user_id=}` alone is the state
 --- of a member in no channel.
+---@private
+---@param guild discord.Guild
+---@param data table
 function VoiceState:init(guild, data)
   Base.init(self, guild.client)
   self.guild = guild
@@ -43,16 +65,36 @@ local function editMember(self, opts, reason)
   return self.guild.members:edit(self.id, opts, reason)
 end
 
---- (B) Server-mutes or unmutes the member.
+--- Server-mutes the member (or unmutes with false); returns the edited member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param mute? boolean
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function VoiceState:setMute(mute, reason) return editMember(self, { mute = mute ~= false }, reason) end
---- (B) Server-deafens or undeafens the member.
+--- Server-deafens the member (or undeafens with false); returns the edited member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param deaf? boolean
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function VoiceState:setDeaf(deaf, reason) return editMember(self, { deaf = deaf ~= false }, reason) end
 
---- (B) Moves the member to another voice channel; nil disconnects.
+--- Moves the member to another voice channel; nil disconnects. Returns the edited member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel? discord.ChannelResolvable
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function VoiceState:setChannel(channel, reason)
   return editMember(self, { channel = channel or json.null }, reason)
 end
 
+--- Disconnects the member from voice; returns the edited member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.GuildMember member
 function VoiceState:disconnect(reason) return self:setChannel(nil, reason) end
 
 local function stagePath(self)
@@ -66,7 +108,11 @@ local function onStage(self, what)
   return channel
 end
 
---- (B) The bot raises (true) or lowers its hand on a stage.
+--- The bot raises (true) or lowers (false) its hand on a stage; returns the state.
+--- Raises an error for another member or off a stage; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param request? boolean
+---@return discord.VoiceState state
 function VoiceState:setRequestToSpeak(request)
   local me = self.client.user
   if not me or self.id ~= me.id then error("VoiceState:setRequestToSpeak: only for the bot itself", 2) end
@@ -76,13 +122,19 @@ function VoiceState:setRequestToSpeak(request)
   return self
 end
 
---- (B) Moves a member on a stage to the audience (true) or lets them speak (false).
+--- Moves a member on a stage to the audience (true) or lets them speak (false); returns the state.
+--- Raises an error off a stage; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param suppressed? boolean
+---@return discord.VoiceState state
 function VoiceState:setSuppressed(suppressed)
   local channel = onStage(self, "setSuppressed")
   self.client.rest:patch(stagePath(self), { body = { channel_id = channel.id, suppress = suppressed ~= false } })
   return self
 end
 
+--- Plain table of the state's fields, with guildId.
+---@return table json
 function VoiceState:toJSON()
   local out = Base.toJSON(self)
   out.guild, out.guildId = nil, self.guild.id

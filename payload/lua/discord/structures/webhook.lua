@@ -6,6 +6,23 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+--- A webhook: incoming (with a token), channel follower or application; sends and edits its messages.
+---@class discord.Webhook: discord.Base
+---@field id discord.Snowflake
+---@field type integer discord.WebhookType: 1 incoming, 2 channel follower, 3 application.
+---@field guildId discord.Snowflake?
+---@field channelId discord.Snowflake?
+---@field name string?
+---@field avatar string? The avatar hash.
+---@field token string? Only incoming webhooks have one; it lets anyone post through the webhook.
+---@field applicationId discord.Snowflake?
+---@field url string? The posting URL, when Discord sends it.
+---@field owner discord.User? Who made it.
+---@field sourceGuild {id: discord.Snowflake, name: string, icon: string?}? A follower's source guild.
+---@field sourceChannel {id: discord.Snowflake, name: string}? A follower's source channel.
+---@field channel discord.BaseChannel? The channel, when cached (read-only).
+---@field guild discord.Guild? The guild, when cached (read-only).
+---@field createdTimestamp discord.Milliseconds (read-only).
 local Webhook = util.class("Webhook", Base)
 M.Webhook = Webhook
 
@@ -15,6 +32,9 @@ local FIELDS = {
 }
 
 --- `Webhook(client, data)`.
+---@private
+---@param client discord.Client
+---@param data table
 function Webhook:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -42,16 +62,26 @@ end
 Webhook.getters.guild = function(self) return self.guildId and self.client.guilds.cache:get(self.guildId) or nil end
 Webhook.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 
+--- Whether it is an incoming webhook (the kind with a token).
+---@return boolean incoming
 function Webhook:isIncoming() return self.type == WebhookType.Incoming end
+--- Whether it posts what an announcement channel it follows publishes.
+---@return boolean follower
 function Webhook:isChannelFollower() return self.type == WebhookType.ChannelFollower end
+--- Whether an application made it (interaction webhooks).
+---@return boolean application
 function Webhook:isApplicationCreated() return self.type == WebhookType.Application end
 
 --- The URL that posts to the webhook; nil without its token.
+---@return string? url
 function Webhook:getURL()
   if not self.token then return nil end
   return require("discord.constants").WebhookURL .. "/" .. self.id .. "/" .. self.token
 end
 
+--- The avatar's address, nil when it has none.
+---@param opts? {size?: integer, extension?: string}
+---@return string? url
 function Webhook:avatarURL(opts)
   return self.avatar and require("discord.cdn").avatar(self.id, self.avatar, opts) or nil
 end
@@ -70,11 +100,25 @@ function Webhook:_rest()
   return self.client.rest
 end
 
+--- Options of `Webhook:send` and `Webhook:editMessage`: a message, plus what only webhooks take.
+---@class discord.WebhookMessageOptions: discord.MessageOptions
+---@field username? string The name shown instead of the webhook's (send).
+---@field avatarURL? string The avatar shown instead of the webhook's (send).
+---@field threadId? discord.Snowflake|discord.ThreadChannel Post in (or edit in) this thread (or `thread`).
+---@field thread? discord.Snowflake|discord.ThreadChannel
+---@field threadName? string Forum and media webhooks: make a post with this name (send).
+---@field appliedTags? discord.Snowflake[] Tags of that post (send).
+---@field withComponents? boolean Lets a webhook not owned by an application send components.
+
 -- Without a bot token, the webhook's own token authorises its routes.
 local function tokenOnly(self) return self.token ~= nil and self.client.token == nil end
 
---- (B) Edits the webhook: {name=, avatar= (bytes, data URI or false), channel=, reason=}. Moving it to
---- another channel needs the bot's authorization.
+--- Edits the webhook's name, avatar or channel; moving it needs the bot's authorization.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {name?: string, avatar?: discord.ImageSource|false, channel?: discord.ChannelResolvable, reason?: string}
+---@param reason? string Audit log reason (or `opts.reason`).
+---@return discord.Webhook webhook
 function Webhook:edit(opts, reason)
   opts = opts or {}
   local body = {}
@@ -93,7 +137,11 @@ function Webhook:edit(opts, reason)
   return self:_patch(data)
 end
 
---- (B) Deletes the webhook.
+--- Deletes the webhook (through its token when the client has no bot token); returns it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Webhook webhook
 function Webhook:delete(reason)
   local useToken = tokenOnly(self)
   self:_rest():delete(self:_path(useToken), { reason = reason, auth = not useToken })
@@ -138,8 +186,11 @@ local function threadQuery(options, query)
   return query
 end
 
---- (B) Posts a message: content, embeds, components, files, username=, avatarURL=, threadId=,
---- threadName= (forum webhooks), appliedTags=, withComponents=. Returns the message.
+--- Posts a message through the webhook's token.
+--- Raises an error without a token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param options string|discord.WebhookMessageOptions
+---@return discord.Message|table message A plain table when the client keeps no caches (WebhookClient).
 function Webhook:send(options)
   local body, files = payloadOf(self, options, false)
   local data = self:_rest():post(self:_path(true), { body = body, files = files, auth = false,
@@ -152,14 +203,24 @@ local function messageId(message)
   return type(message) == "table" and message.id or tostring(message)
 end
 
---- (B) A message the webhook sent: {threadId=}.
+--- A message the webhook sent ("@original" for an interaction's reply).
+--- Raises an error without a token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message discord.Message|discord.Snowflake|"@original"
+---@param opts? {threadId?: discord.Snowflake}
+---@return discord.Message|table message
 function Webhook:fetchMessage(message, opts)
   local data = self:_rest():get(self:_path(true, "/messages/" .. messageId(message)),
     { auth = false, query = threadQuery(opts) })
   return toMessage(self, data)
 end
 
---- (B) Edits a message the webhook sent; `options` as for send, plus threadId=.
+--- Edits a message the webhook sent.
+--- Raises an error without a token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message discord.Message|discord.Snowflake|"@original"
+---@param options string|discord.WebhookMessageOptions
+---@return discord.Message|table message
 function Webhook:editMessage(message, options)
   local body, files = payloadOf(self, options, true)
   local data = self:_rest():patch(self:_path(true, "/messages/" .. messageId(message)),
@@ -167,19 +228,31 @@ function Webhook:editMessage(message, options)
   return toMessage(self, data)
 end
 
---- (B) Deletes a message the webhook sent.
+--- Deletes a message the webhook sent.
+--- Raises an error without a token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param message discord.Message|discord.Snowflake|"@original"
+---@param threadId? discord.Snowflake The thread it is in.
 function Webhook:deleteMessage(message, threadId)
   self:_rest():delete(self:_path(true, "/messages/" .. messageId(message)),
     { auth = false, query = threadQuery({ threadId = threadId }) })
 end
 
---- (B) Posts a Slack- or GitHub-formatted body as it comes (`kind` "slack" or "github").
+--- Posts a Slack- or GitHub-formatted body as it comes; returns Discord's answer.
+--- Raises an error for another kind or without a token; `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param kind "slack"|"github"
+---@param body table
+---@param opts? {threadId?: discord.Snowflake}
+---@return table? data
 function Webhook:sendCompatible(kind, body, opts)
   if kind ~= "slack" and kind ~= "github" then error("Webhook:sendCompatible: kind must be slack or github", 2) end
   return self:_rest():post(self:_path(true, "/" .. kind), { body = body, auth = false,
     query = threadQuery(opts, { wait = "true" }) })
 end
 
+--- Plain table of the webhook's fields, without its token.
+---@return table json
 function Webhook:toJSON()
   local out = Base.toJSON(self)
   out.token = nil
@@ -188,11 +261,15 @@ end
 
 -- Token-only client -------------------------------------------------------------------------------------------
 
+--- Posts through a webhook with only its ID and token (or URL), without a bot or a gateway connection.
+---@class discord.WebhookClient: discord.Webhook
 local WebhookClient = util.class("WebhookClient", Webhook)
 M.WebhookClient = WebhookClient
 
---- `WebhookClient({id=, token=} or {url=}, options)`: posts through a webhook without a bot. `options.rest`
---- are REST options.
+--- `WebhookClient({id=, token=} or {url=}, options)`: `options.rest` are REST options.
+--- Raises an error without an ID and token or a webhook URL.
+---@param data {id?: discord.Snowflake, token?: string, url?: string}
+---@param options? {rest?: table}
 function WebhookClient:init(data, options)
   data = data or {}
   local id, token = data.id, data.token
@@ -203,11 +280,15 @@ function WebhookClient:init(data, options)
   Webhook.init(self, client, { id = id, token = token, type = WebhookType.Incoming })
 end
 
---- (B) Fetches the webhook's name, avatar and channel through its token.
+--- Fetches the webhook's name, avatar and channel through its token.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.WebhookClient webhook
 function WebhookClient:fetch()
   return self:_patch(self:_rest():get(self:_path(true), { auth = false }))
 end
 
+--- Does nothing: a WebhookClient holds no connection (kept for code written for a client).
 function WebhookClient:destroy() end
 
 -- Gateway events -----------------------------------------------------------------------------------------
@@ -221,7 +302,12 @@ end
 
 local Client = require("discord.client").Client
 
---- (B) A webhook; its token skips the bot's authorization.
+--- A webhook by ID; with its token, without the bot's authorization.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id discord.Snowflake
+---@param token? string
+---@return discord.Webhook webhook
 function Client:fetchWebhook(id, token)
   local path = "/webhooks/" .. id .. (token and ("/" .. token) or "")
   return M.Webhook(self, self.rest:get(path, { auth = token == nil }))
