@@ -4288,7 +4288,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   ---@class discord.PlayerSubscription
   ---@field connection discord.VoiceConnection The connection.
   ---@field player discord.AudioPlayer The player.
-  ---@field unsubscribe fun() Stops playing the player on the connection.
+  ---@field unsubscribe fun() Stops playing the player on the connection (suspends: it clears speaking).
 
   ---@alias discord.VoiceConnectionEvent
   ---| "stateChange" # (old: discord.VoiceConnectionState, new: discord.VoiceConnectionState) The state changed.
@@ -4758,6 +4758,7 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   end
 
   --- Plays a player's audio on this connection, replacing the one it played.
+  ---@async
   ---@param player discord.AudioPlayer The player.
   ---@return discord.PlayerSubscription? subscription Nil when the connection is destroyed.
   function VoiceConnection:subscribe(player)
@@ -5065,6 +5066,7 @@ local AudioPlayer = (function(Resource)
   end
 
   --- Stops playing; the resource still sends its closing silence unless `force`.
+  ---@async
   ---@param force? boolean Goes idle at once, without the closing silence.
   ---@return boolean stopped False when nothing played.
   function AudioPlayer:stop(force)
