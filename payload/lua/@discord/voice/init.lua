@@ -3961,6 +3961,11 @@ local receive = (function(c)
   ---@field overflow integer Packets dropped because the stream was not read (it keeps 3000 at most).
   local AudioReceiveStream = util.class("AudioReceiveStream", util.EventEmitter)
 
+  --- Makes a stream; `VoiceReceiver:subscribe` is the way to get one.
+  --- Raises an error when `endOpts.behavior` is not a `discord.EndBehaviorType`.
+  ---@param receiver discord.VoiceReceiver The receiver it belongs to.
+  ---@param userId discord.Snowflake The user it hears.
+  ---@param endOpts? discord.EndBehavior When it ends by itself.
   function AudioReceiveStream:init(receiver, userId, endOpts)
     util.EventEmitter.init(self)
     self.receiver, self.userId = receiver, userId
@@ -4017,13 +4022,14 @@ local receive = (function(c)
 
   ---@alias discord.SpeakingMapEvent
   ---| "start" # (userId: discord.Snowflake) A user's audio started.
-  ---| "end" # (userId: discord.Snowflake) No audio came from the user for 100 ms (silence frames do not count).
+  ---| "end" # (userId: discord.Snowflake) No audio from the user for 100 ms (silence does not count), or they left.
 
   --- Who speaks now in a connection's call; it emits when a user's speech starts and ends.
   ---@class discord.SpeakingMap: discord.EventEmitter
   ---@field users table<discord.Snowflake, integer> When each speaking user's speech started (`runtime.now()`).
   local SpeakingMap = util.class("SpeakingMap", util.EventEmitter)
 
+  --- Makes an empty map; each receiver has one.
   function SpeakingMap:init()
     util.EventEmitter.init(self)
     self.users = {}
@@ -4045,6 +4051,8 @@ local receive = (function(c)
   ---@field stats discord.VoiceReceiverStats What it counted.
   local VoiceReceiver = util.class("VoiceReceiver")
 
+  --- Makes a receiver; each connection has one, as `connection.receiver`.
+  ---@param connection discord.VoiceConnection The connection it belongs to.
   function VoiceReceiver:init(connection)
     self.connection = connection
     self.speaking = SpeakingMap()
@@ -4320,6 +4328,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   ---@field daveProtocolVersion integer? The end-to-end encryption version in use (0 or 1).
   local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
 
+  --- Makes a connection; `joinVoiceChannel` is the way to get one.
+  ---@param config discord.VoiceJoinConfig What it joins with.
+  ---@param adapterCreator fun(methods: table): table Gives the adapter that sends op 4.
   function VoiceConnection:init(config, adapterCreator)
     util.EventEmitter.init(self)
     self.joinConfig = config

@@ -97,7 +97,7 @@ end
 -- Queue ----------------------------------------------------------------------------------------------------
 
 --- The tracks still to come, the one playing (`current`), those played (`history`), and the loop mode.
----@class discord.MusicQueue
+---@class discord.Queue
 ---@field tracks discord.Track[] The tracks to come.
 ---@field current discord.Track? The track playing.
 ---@field history discord.Track[] The tracks played, oldest first (HISTORY at most).
@@ -230,7 +230,7 @@ function Queue:clear()
 end
 
 --- Puts the tracks to come in a random order (Fisher-Yates).
----@return discord.MusicQueue self
+---@return discord.Queue self
 function Queue:shuffle()
   local t = self.tracks
   for i = #t, 2, -1 do
@@ -329,7 +329,7 @@ end
 ---@class discord.MusicPlayer: discord.EventEmitter
 ---@field client discord.Client? The client.
 ---@field guildId discord.Snowflake The guild.
----@field queue discord.MusicQueue The tracks.
+---@field queue discord.Queue The tracks.
 ---@field volume number Volume in percent.
 ---@field leaveOnEnd integer|false Milliseconds it stays after the queue ends.
 ---@field leaveOnEmpty integer|false Milliseconds it stays in a channel no one listens in.
@@ -609,7 +609,7 @@ end
 ---@return string mode
 function MusicPlayer:setLoop(mode) return self.queue:setLoop(mode) end
 --- Puts the tracks to come in a random order.
----@return discord.MusicQueue queue
+---@return discord.Queue queue
 function MusicPlayer:shuffle() return self.queue:shuffle() end
 
 --- Jumps to `ms` in the current track (FFmpeg restarts there).
