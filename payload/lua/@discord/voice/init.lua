@@ -3946,7 +3946,7 @@ local receive = (function(c)
 
   --- Options of `VoiceReceiver:subscribe`.
   ---@class discord.AudioReceiveStreamOptions
-  ---@field ["end"]? discord.EndBehavior When the stream ends by itself (only on close by default).
+  ---@field ["end"] discord.EndBehavior? When the stream ends by itself (only on close by default).
 
   ---@alias discord.AudioReceiveStreamEvent
   ---| "end" # (reason: string) It ended: closed, silence, inactivity, left, moved, disconnected or destroyed.

@@ -582,8 +582,8 @@ function MusicPlayer:stop()
   self:_queueEnd()
 end
 
---- Pauses.
----@return boolean paused False when nothing played.
+--- Pauses (after five silence frames).
+---@return boolean paused False when it was not playing.
 function MusicPlayer:pause() return self.player:pause() end
 --- Resumes after `pause`.
 ---@return boolean resumed False when it was not paused.
