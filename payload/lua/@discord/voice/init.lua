@@ -15,19 +15,31 @@ local VoiceOpcodes = enums.VoiceOpcodes
 
 local FRAME_MS <const> = 20
 local FRAME_SAMPLES <const> = 960
+--- Audio format: frames of 20 ms (FRAME_MS) and 960 samples (FRAME_SAMPLES), 48000 Hz, 2 channels.
+---@type integer
 M.FRAME_MS, M.FRAME_SAMPLES, M.SAMPLE_RATE, M.CHANNELS = FRAME_MS, FRAME_SAMPLES, 48000, 2
 local PCM_FRAME_BYTES <const> = FRAME_SAMPLES * 2 * 2
+--- Bytes of one 20 ms frame of 16-bit stereo PCM (3840).
+---@type integer
 M.PCM_FRAME_BYTES = PCM_FRAME_BYTES
--- The Opus frame of silence; Discord expects a few of them when a sender stops.
+--- The Opus frame of silence; Discord expects a few of them when a sender stops.
+---@type string
 M.SILENCE_FRAME = "\xF8\xFF\xFE"
 local RTP_VERSION <const> = 0x80
 local RTP_PAYLOAD_TYPE <const> = 0x78
 local NONCE_SIZES = { aead_aes256_gcm_rtpsize = 12, aead_xchacha20_poly1305_rtpsize = 24 }
+--- Nonce length in bytes of each transport encryption mode this library speaks.
+---@type table<string, integer>
 M.NONCE_SIZES = NONCE_SIZES
--- The end-to-end encryption (DAVE) version offered when the runtime has a secure random source.
+--- The end-to-end encryption (DAVE) version offered when the runtime has a secure random source.
+---@type integer
 M.MAX_DAVE_PROTOCOL_VERSION = 1
+--- The voice gateway version spoken.
+---@type integer
 M.GATEWAY_VERSION = 8
 local MAX_ATTEMPTS <const> = 5
+--- Milliseconds between the UDP keep-alives that hold the NAT mapping open while no audio is sent.
+---@type integer
 M.KEEP_ALIVE_INTERVAL = 5000
 local BUFFER_FRAMES <const> = 50
 
@@ -35,15 +47,29 @@ local function enum(t)
   return setmetatable(t, { __index = function(_, k) error("unknown voice constant " .. tostring(k), 2) end })
 end
 
+--- The states of a voice connection (`connection.state.status`); each is also the event of that state.
+---@enum discord.VoiceConnectionStatus
 M.VoiceConnectionStatus = enum({ Signalling = "signalling", Connecting = "connecting", Ready = "ready",
   Disconnected = "disconnected", Destroyed = "destroyed" })
+--- Why a connection is disconnected (`state.reason` in the disconnected state).
+---@enum discord.VoiceConnectionDisconnectReason
 M.VoiceConnectionDisconnectReason = enum({ WebSocketClose = "websocketClose", AdapterUnavailable =
   "adapterUnavailable", EndpointRemoved = "endpointRemoved", Manual = "manual" })
+--- The states of an audio player (`player.state.status`); each is also the event of that state.
+---@enum discord.AudioPlayerStatus
 M.AudioPlayerStatus = enum({ Idle = "idle", Buffering = "buffering", Playing = "playing", Paused = "paused",
   AutoPaused = "autopaused" })
+--- What a player does while no connection can take its audio: pause (autopaused), play on, or stop.
+---@enum discord.NoSubscriberBehavior
 M.NoSubscriberBehavior = enum({ Pause = "pause", Play = "play", Stop = "stop" })
+--- How a resource reads its input: through FFmpeg, as Ogg Opus, as s16le 48 kHz stereo PCM, or as packets.
+---@enum discord.StreamType
 M.StreamType = enum({ Arbitrary = "arbitrary", OggOpus = "ogg/opus", Raw = "raw", Opus = "opus" })
+--- The speaking flags a connection sends with op 5 (bits).
+---@enum discord.SpeakingFlags
 M.SpeakingFlags = enum({ None = 0, Microphone = 1, Soundshare = 2, Priority = 4 })
+--- What the bot's frames carry: transport encryption only, no end-to-end key yet, or end-to-end encryption.
+---@enum discord.MediaEncryption
 M.MediaEncryption = enum({ Transport = "transport", Pending = "pending", EndToEnd = "e2ee" })
 
 local Status, PlayerStatus, StreamType = M.VoiceConnectionStatus, M.AudioPlayerStatus, M.StreamType
@@ -53,11 +79,18 @@ local SILENCE_FRAME <const> = M.SILENCE_FRAME
 
 -- Errors ---------------------------------------------------------------------------------------------------
 
---- A voice failure: `code` is the voice gateway's close code when it closed, `dave` is true when the
---- channel requires end-to-end encryption.
+--- A voice failure: a fatal close of the voice gateway, a refused end-to-end encryption, a failed source.
+---@class discord.VoiceError: discord.DiscordError
+---@field code integer? The voice gateway's close code, when it closed.
+---@field reason string? The close reason the voice gateway gave.
+---@field dave boolean True when the channel requires end-to-end encryption (DAVE) that failed here.
+---@field fatal boolean True when the connection gives up instead of reconnecting.
 local VoiceError = util.class("VoiceError", errors.DiscordError)
 M.VoiceError = VoiceError
 
+--- Makes a voice error.
+---@param message string What went wrong.
+---@param info? {code?: integer, reason?: string, dave?: boolean, fatal?: boolean} The fields to set.
 function VoiceError:init(message, info)
   errors.DiscordError.init(self, message)
   info = info or {}
@@ -68,10 +101,13 @@ function VoiceError:__tostring()
   return "VoiceError" .. (self.code and ("[" .. self.code .. "]") or "") .. ": " .. self.message
 end
 
+--- The error text when a channel requires end-to-end encryption and the runtime has no secure random source.
+---@type string
 M.DAVE_REQUIRED = "This voice channel requires end-to-end encryption (DAVE), which needs runtime.random_bytes, "
   .. "a secure random source this runtime does not have; the connection was refused"
 
--- The DAVE version this runtime can offer: never without a secure random source.
+--- The DAVE version this runtime can offer: never without a secure random source.
+---@return integer version MAX_DAVE_PROTOCOL_VERSION, or 0 without `runtime.random_bytes`.
 function M.daveVersion() return runtime.random_bytes and M.MAX_DAVE_PROTOCOL_VERSION or 0 end
 
 -- What each close code of the voice gateway means: its text and what the connection does next:
@@ -94,9 +130,14 @@ local CLOSE_CODES = {
   [4021] = { "Disconnected: rate limited", "disconnected" },
   [4022] = { "Disconnected: call terminated", "disconnected" },
 }
+--- Each known close code of the voice gateway: {text, action}, the action as `closeAction` returns it.
+---@type table<integer, string[]>
 M.CloseCodes = CLOSE_CODES
 
---- What to do after the voice gateway closed with `code` and `reason`.
+--- What a connection does after the voice gateway closed: "resume", "new", "disconnected", "fatal" or "dave".
+---@param code integer The close code.
+---@param reason? string The close reason (some servers name DAVE there instead of using 4017).
+---@return string action
 function M.closeAction(code, reason)
   local known = CLOSE_CODES[code]
   if known then return known[2] end
@@ -107,6 +148,10 @@ function M.closeAction(code, reason)
   return "resume"
 end
 
+--- The `discord.VoiceError` that tells of a close of the voice gateway.
+---@param code integer The close code.
+---@param reason? string The close reason.
+---@return discord.VoiceError err
 local function closeError(code, reason)
   local action = M.closeAction(code, reason)
   local known = CLOSE_CODES[code]
@@ -139,8 +184,13 @@ end
 
 local function random32() return (string.unpack("<I4", runtime.random_bytes(4))) end
 
---- (B) Waits until `target` (a connection or player) reaches `status`; returns the target. Raises a
---- VoiceError after `timeout` ms, or the connection's error when it is destroyed first.
+--- Waits until a connection or player reaches `status`; returns at once when it is there.
+--- Raises `discord.VoiceError` after `timeout` ms, or the connection's error when it is destroyed first.
+---@async
+---@param target discord.VoiceConnection|discord.AudioPlayer What to watch.
+---@param status discord.VoiceConnectionStatus|discord.AudioPlayerStatus The status to wait for.
+---@param timeout? integer Milliseconds to wait at most (none: no limit).
+---@return discord.VoiceConnection|discord.AudioPlayer target
 function M.entersState(target, status, timeout)
   if target.state.status == status then return target end
   local done = util.Future()
@@ -3288,12 +3338,14 @@ local DaveSession = (function(mls, now)
   end
   return DaveSession
 end)(daveMls, runtime.now)
+--- The end-to-end encryption session a connection runs on its voice session (internal).
+---@private
 M.DaveSession = DaveSession
 
 -- Diagnostics -------------------------------------------------------------------------------------------
 
---- A text listing what voice depends on and where it was found: the Lua version, the runtime's
---- encryption modes and Opus encoder, FFmpeg, FFprobe and yt-dlp.
+--- A text listing what voice depends on: Lua, encryption modes, the Opus encoder, FFmpeg, FFprobe, yt-dlp.
+---@return string report
 function M.generateDependencyReport()
   local search = require("@discord/voice/search")
   local lines = { "Core", "- library: " .. require("discord.constants").VERSION, "- " .. _VERSION,
@@ -3315,11 +3367,14 @@ end
 
 -- Ogg Opus demuxing -------------------------------------------------------------------------------------
 
---- Splits an Ogg stream into Opus packets. Bytes may arrive in pieces of any size; the OpusHead and
---- OpusTags headers are checked and dropped.
+--- Splits an Ogg Opus stream into Opus packets; the OpusHead and OpusTags headers are checked and dropped.
+---@class discord.OggDemuxer
+---@field head {version: integer, channels: integer, preSkip: integer, inputSampleRate: integer}? The OpusHead.
+---@field pages integer Ogg pages read so far.
 local OggDemuxer = util.class("OggDemuxer")
 M.OggDemuxer = OggDemuxer
 
+--- Makes a demuxer.
 function OggDemuxer:init()
   self.buffer, self.partial, self.head, self.tags, self.pages = "", {}, nil, false, 0
 end
@@ -3337,7 +3392,10 @@ function OggDemuxer:_packet(packet, out)
   end
 end
 
---- Feeds bytes; returns the complete packets found so far (perhaps none).
+--- Feeds bytes, in pieces of any size; returns the complete packets found so far (perhaps none).
+--- Raises `discord.VoiceError` when the stream is not Ogg Opus.
+---@param bytes string The next piece of the stream.
+---@return string[] packets
 function OggDemuxer:push(bytes)
   local out, buf = {}, self.buffer .. bytes
   local pos = 1
@@ -3397,6 +3455,8 @@ end
 local FRAME_SIZES = { [0] = { 480, 960, 1920, 2880 }, { 480, 960 }, { 120, 240, 480, 960 } }
 
 --- The 48 kHz samples an Opus packet holds, read from its TOC byte (0 for an empty packet).
+---@param packet string An Opus packet.
+---@return integer samples
 function M.opusSamples(packet)
   local toc = packet:byte(1)
   if not toc then return 0 end
@@ -3412,12 +3472,22 @@ local PAGE_SAMPLES <const> = 48000
 -- A jump of the RTP clock beyond ten minutes is a new stream rather than a pause to fill.
 local MAX_GAP_SAMPLES <const> = 48000 * 600
 
---- Turns Opus packets into an Ogg Opus stream. `write(packet, rtpTimestamp)` and `finish()` return the
---- bytes of the pages they complete. Pauses, seen as jumps of the RTP timestamps, become silence of
---- their length, so the granule positions follow the sender's clock. `opts`: serial, channels (2), vendor.
+--- Turns Opus packets into an Ogg Opus stream; pauses in the RTP timestamps become silence of their length.
+---@class discord.OggOpusWriter
+---@field serial integer The stream's Ogg serial number.
+---@field granule integer Samples written so far, filled pauses included.
+---@field silence integer Silence frames written to fill pauses.
 local OggOpusWriter = util.class("OggOpusWriter")
 M.OggOpusWriter = OggOpusWriter
 
+--- Options of an Ogg Opus writer.
+---@class discord.OggOpusWriterOptions
+---@field serial? integer The Ogg serial number (random by default).
+---@field channels? integer The channel count written in OpusHead (2).
+---@field vendor? string The vendor string of OpusTags.
+
+--- Makes a writer; its first output starts with the two header pages.
+---@param opts? discord.OggOpusWriterOptions
 function OggOpusWriter:init(opts)
   opts = opts or {}
   self.serial = opts.serial or random32()
@@ -3460,6 +3530,10 @@ function OggOpusWriter:_add(packet, out)
   return n
 end
 
+--- Adds one packet; returns the bytes of the pages it completes (perhaps "").
+---@param packet string An Opus packet.
+---@param timestamp? integer Its RTP timestamp; a jump from the previous one is filled with silence.
+---@return string bytes
 function OggOpusWriter:write(packet, timestamp)
   local out = {}
   if self.header then
@@ -3477,15 +3551,20 @@ function OggOpusWriter:write(packet, timestamp)
   return table.concat(out)
 end
 
---- The last page, marked as the end of the stream.
+--- The last page, marked as the end of the stream (with the headers when nothing was written).
+---@return string bytes
 function OggOpusWriter:finish()
   local head = self.header or ""
   self.header = nil
   return head .. self:_flush(4)
 end
 
---- (B) Writes a receive stream (or anything with read() -> packet, timestamp) to an Ogg Opus file at
---- `path` once it ends; returns the packets written.
+--- Writes a receive stream to an Ogg Opus file at `path` once it ends; returns the packets written.
+---@async
+---@param stream discord.AudioReceiveStream|table A receive stream, or anything with read() -> packet, timestamp.
+---@param path string The file to write.
+---@param opts? discord.OggOpusWriterOptions
+---@return integer packets
 function M.recordOgg(stream, path, opts)
   local w, parts, n = OggOpusWriter(opts), {}, 0
   for packet, timestamp in stream.packets and stream:packets() or function() return stream:read() end do
@@ -3497,8 +3576,11 @@ function M.recordOgg(stream, path, opts)
   return n
 end
 
---- A stream's audio decoded by FFmpeg (found as the player finds it) to s16le PCM: returns the process,
---- whose read() (B) gives PCM until the stream ends. `opts`: rate (48000), channels (2).
+--- Decodes a receive stream with FFmpeg to s16le PCM; the process's read() gives it until the stream ends.
+--- Raises `discord.VoiceError` when FFmpeg is not found or does not start.
+---@param stream discord.AudioReceiveStream The stream to decode.
+---@param opts? {rate?: integer, channels?: integer} The PCM's sample rate (48000) and channels (2).
+---@return table process The FFmpeg process: read() (suspends), kill(), wait().
 function M.pcmStream(stream, opts)
   opts = opts or {}
   local path, msg = require("@discord/voice/search").findTool("ffmpeg")
@@ -3520,24 +3602,39 @@ end
 
 -- Volume -----------------------------------------------------------------------------------------------
 
---- Scales 16-bit PCM. `volume` is linear (1 = as is); the setters take decibels or a perceived level.
+--- Scales 16-bit PCM by a linear volume (1 = as is); the setters also take decibels or a perceived level.
+---@class discord.VolumeTransformer
+---@field volume number The linear factor.
+---@field volumeDecibels number The volume in decibels (read-only).
+---@field volumeLogarithmic number The volume as a perceived level (read-only).
 local VolumeTransformer = util.class("VolumeTransformer")
 M.VolumeTransformer = VolumeTransformer
 
+--- Makes a transformer.
+---@param volume? number The linear volume (1).
 function VolumeTransformer:init(volume) self:setVolume(volume or 1) end
 
+--- Sets the linear volume.
+--- Raises an error when `v` is not a number of 0 or more.
+---@param v number The factor (1 = as is).
 function VolumeTransformer:setVolume(v)
   if type(v) ~= "number" or v < 0 or v ~= v then error("setVolume: volume must be a number of 0 or more", 2) end
   self.volume = v
 end
+--- Sets the volume in decibels (0 = as is).
+---@param db number Decibels.
 function VolumeTransformer:setVolumeDecibels(db) self:setVolume(10 ^ (db / 20)) end
+--- Sets the volume as a perceived level (1 = as is, 0.5 about half as loud).
+---@param v number The level.
 function VolumeTransformer:setVolumeLogarithmic(v) self:setVolume(v ^ 1.660964) end
 VolumeTransformer.getters.volumeDecibels = function(self) return math.log(self.volume, 10) * 20 end
 VolumeTransformer.getters.volumeLogarithmic = function(self) return self.volume ^ (1 / 1.660964) end
 
 local SAMPLE_FORMAT = "<" .. string.rep("i2", PCM_FRAME_BYTES // 2)
 
---- One frame (3840 bytes) scaled by the volume, clipped to 16 bits.
+--- One frame scaled by the volume, clipped to 16 bits.
+---@param pcm string One frame of s16le stereo PCM (3840 bytes).
+---@return string pcm
 function VolumeTransformer:apply(pcm)
   local v = self.volume
   if v == 1 then return pcm end
@@ -3569,8 +3666,12 @@ local function reader(input)
   error("createAudioResource: input must be a file, URL, process, stream or function", 3)
 end
 
---- (B) Reads the start of a stream and tells what it holds: "ogg/opus" when it is Ogg with an OpusHead,
---- else "arbitrary". Returns the type and a reader that gives the bytes already read first.
+--- Reads the start of a stream and tells its type: "ogg/opus" for Ogg with an OpusHead, else "arbitrary".
+--- Raises `discord.VoiceError` when `input` is a file that cannot be read.
+---@async
+---@param input string|table|fun(): string? A file path, an object with read(), or a function giving pieces.
+---@return discord.StreamType type
+---@return fun(): string? read A reader that gives the bytes already read first.
 function M.demuxProbe(input)
   local read = reader(input)
   local head = {}
@@ -3594,6 +3695,11 @@ function M.demuxProbe(input)
   end
 end
 
+--- The FFmpeg arguments that turn `input` into Ogg Opus (or s16le PCM when `raw`) on stdout.
+---@param input any A file path or URL; anything else is read from stdin.
+---@param opts discord.AudioResourceOptions Its seek, ffmpegArgs and bitrate are used.
+---@param raw? boolean Gives s16le 48 kHz stereo PCM instead of Ogg Opus.
+---@return string[] args
 local function ffmpegArgs(input, opts, raw)
   local args = { "-analyzeduration", "0", "-loglevel", "0", "-nostdin" }
   if type(input) == "string" and input:match("^https?://") then
@@ -3616,10 +3722,40 @@ local function ffmpegArgs(input, opts, raw)
 end
 M.ffmpegArgs = ffmpegArgs
 
---- Audio a player can play: Opus packets taken from FFmpeg, an Ogg Opus stream, raw PCM or packets.
+--- Options of `createAudioResource`.
+---@class discord.AudioResourceOptions
+---@field inputType? discord.StreamType How the input is read: a path or URL goes through FFmpeg, else "ogg/opus".
+---@field inlineVolume? boolean Decodes to PCM scaled by `resource.volume` (files, URLs and raw PCM only).
+---@field volume? number The linear volume with `inlineVolume` (1).
+---@field metadata? any Kept as `resource.metadata`.
+---@field seek? integer Where to start, in ms (inputs FFmpeg reads).
+---@field bitrate? integer The Opus bitrate in bits per second (128000).
+---@field ffmpegArgs? string[] More FFmpeg arguments, after the input.
+---@field silencePaddingFrames? integer Silence frames sent after the end (5).
+
+--- Audio a player can play: Opus packets from FFmpeg, an Ogg Opus stream, raw PCM or packets.
+---@class discord.AudioResource
+---@field input any What it reads.
+---@field inputType discord.StreamType How it reads it.
+---@field metadata any What `opts.metadata` gave (the music player's track, for example).
+---@field volume discord.VolumeTransformer? The inline volume, when `inlineVolume` was asked for.
+---@field playbackDuration integer Milliseconds of audio read so far.
+---@field started boolean True once a player started it.
+---@field ended boolean True once its input has ended or it was destroyed.
+---@field silencePaddingFrames integer Silence frames sent after the end.
+---@field silenceRemaining integer Closing silence frames still to send (-1 before the end).
+---@field seek integer Where in the input it started, in ms.
+---@field player discord.AudioPlayer? The player it plays on.
+---@field process table? The FFmpeg process, for inputs FFmpeg reads.
+---@field error any Why it failed (usually a `discord.VoiceError`), when it did.
+---@field readable boolean True while a packet is ready or the closing silence is still to be sent (read-only).
 local AudioResource = util.class("AudioResource")
 M.AudioResource = AudioResource
 
+--- Makes a resource; `createAudioResource` is the usual way.
+--- Raises an error when `inlineVolume` is asked for an input that is not a file, a URL or raw PCM.
+---@param input string|table|fun(): string? A file path or URL, a stream or process, or a function.
+---@param opts? discord.AudioResourceOptions
 function AudioResource:init(input, opts)
   opts = opts or {}
   self.input, self.metadata = input, opts.metadata
@@ -3702,7 +3838,6 @@ function AudioResource:_pump()
   self.ended = true
 end
 
---- True while a packet is ready or the closing silence is still to be sent.
 AudioResource.getters.readable = function(self)
   if #self.packets > 0 then return true end
   if not self.ended then return false end
@@ -3710,6 +3845,7 @@ AudioResource.getters.readable = function(self)
 end
 
 --- The next packet; after the end, `silencePaddingFrames` frames of silence, then nil.
+---@return string? packet
 function AudioResource:read()
   local p = table.remove(self.packets, 1)
   if p then
@@ -3730,10 +3866,11 @@ function AudioResource:destroy()
   if self.process then self.process:kill() end
 end
 
---- `input`: a file path or URL (FFmpeg transcodes it), or a stream/process/function, with
---- `opts.inputType`: "arbitrary" (FFmpeg reads it on stdin), "ogg/opus" (demuxed here; a path is read
---- whole), "raw" (s16le PCM, 48 kHz stereo) or "opus" (one packet per read). `opts`: inlineVolume,
---- volume, metadata, seek (ms), bitrate, ffmpegArgs, silencePaddingFrames (5).
+--- Audio for a player from a file path or URL (FFmpeg transcodes it), a stream, a process or a function.
+--- Raises an error when `input` is missing or of a kind the options cannot read.
+---@param input string|table|fun(): string? A path or URL, a stream or process with read(), or a function.
+---@param opts? discord.AudioResourceOptions How to read it, inline volume, seek, metadata.
+---@return discord.AudioResource resource
 function M.createAudioResource(input, opts)
   if input == nil then error("createAudioResource: input is required", 2) end
   return AudioResource(input, opts)
@@ -3748,6 +3885,8 @@ end
 
 local receive = (function(c)
   local SILENCE, NONCE_SIZE, AUDIO, DESTROYED = c.silence, c.nonceSizes, c.payloadType, c.destroyed
+  --- When a receive stream ends by itself: on close only, after the user's silence, or after no packets.
+  ---@enum discord.EndBehaviorType
   local EndBehavior = c.enum({ Manual = "Manual", AfterSilence = "AfterSilence",
     AfterInactivity = "AfterInactivity" })
   local BEHAVIORS = util.set({ "Manual", "AfterSilence", "AfterInactivity" })
@@ -3761,11 +3900,15 @@ local receive = (function(c)
   local RECENT_PACKETS <const> = 50
   local TAG_SIZE <const> = 16
 
-  --- An RTP packet with its transport encryption removed: {sequence, timestamp, ssrc, marker, payload}, or
-  --- nil and why ("rtcp", "notRtp", "payloadType", "short", "auth"). In the rtpsize modes the fixed header,
-  --- the CSRCs and the extension's 4-byte preamble are authenticated; the extension's body is encrypted
-  --- with the payload; the last 4 bytes are the nonce counter.
+  --- An RTP packet with its transport encryption removed, or nil and why it was refused.
+  ---@param packet string A UDP packet from the voice server.
+  ---@param mode string The session's encryption mode.
+  ---@param key string The session's 32-byte key.
+  ---@return {sequence: integer, timestamp: integer, ssrc: integer, marker: boolean, payload: string}? rtp
+  ---@return string? why "rtcp", "notRtp", "payloadType", "short" or "auth" when `rtp` is nil.
   local function openRtp(packet, mode, key)
+    -- In the rtpsize modes the fixed header, the CSRCs and the extension's 4-byte preamble are authenticated;
+    -- the extension's body is encrypted with the payload; the last 4 bytes are the nonce counter.
     local size = #packet
     if size < 12 then return nil, "short" end
     local b1, b2, sequence, timestamp, ssrc = string.unpack(">BBI2I4I4", packet)
@@ -3796,11 +3939,33 @@ local receive = (function(c)
     end)
   end
 
-  --- Opus packets of one user as they arrive, in order. `read([timeout])` (B) returns the packet, its RTP
-  --- timestamp and sequence number, or nil and "closed" at the end; `packets()` iterates; `close()` ends it.
-  --- Events: end(reason).
+  --- When a receive stream ends by itself.
+  ---@class discord.EndBehavior
+  ---@field behavior? discord.EndBehaviorType "Manual" (the default), "AfterSilence" or "AfterInactivity".
+  ---@field duration? integer Milliseconds after the user's last audio (or last packet) that end the stream (0).
+
+  --- Options of `VoiceReceiver:subscribe`.
+  ---@class discord.AudioReceiveStreamOptions
+  ---@field ["end"] discord.EndBehavior? When the stream ends by itself (only on close by default).
+
+  ---@alias discord.AudioReceiveStreamEvent
+  ---| "end" # (reason: string) It ended: closed, silence, inactivity, left, moved, disconnected or destroyed.
+
+  --- Opus packets of one user as they arrive, in order, until the stream ends.
+  ---@class discord.AudioReceiveStream: discord.EventEmitter
+  ---@field receiver discord.VoiceReceiver The receiver it came from.
+  ---@field userId discord.Snowflake The user it hears.
+  ---@field ["end"] discord.EndBehavior When it ends by itself.
+  ---@field ended boolean True once it has ended; packets already queued can still be read.
+  ---@field endReason string? Why it ended: closed, silence, inactivity, left, moved, disconnected or destroyed.
+  ---@field overflow integer Packets dropped because the stream was not read (it keeps 3000 at most).
   local AudioReceiveStream = util.class("AudioReceiveStream", util.EventEmitter)
 
+  --- Makes a stream; `VoiceReceiver:subscribe` is the way to get one.
+  --- Raises an error when `endOpts.behavior` is not a `discord.EndBehaviorType`.
+  ---@param receiver discord.VoiceReceiver The receiver it belongs to.
+  ---@param userId discord.Snowflake The user it hears.
+  ---@param endOpts? discord.EndBehavior When it ends by itself.
   function AudioReceiveStream:init(receiver, userId, endOpts)
     util.EventEmitter.init(self)
     self.receiver, self.userId = receiver, userId
@@ -3834,30 +3999,60 @@ local receive = (function(c)
     self:emit("end", reason)
   end
 
+  --- The next packet, its RTP timestamp and sequence number; nil and "closed" at the end, or "timeout".
+  ---@async
+  ---@param timeout? integer Milliseconds to wait at most (none: until a packet comes or the stream ends).
+  ---@return string? opus The Opus packet.
+  ---@return integer|string timestamp Its RTP timestamp, or "closed" / "timeout" when `opus` is nil.
+  ---@return integer? sequence Its RTP sequence number.
   function AudioReceiveStream:read(timeout)
     local p, err = self.queue:pop(timeout)
     if not p then return nil, err end
     return p.opus, p.timestamp, p.sequence
   end
 
+  --- An iterator over the packets until the stream ends: `for opus, timestamp, sequence in s:packets() do`.
+  ---@return fun(): string?, integer?, integer? iterator Its calls suspend the task until a packet comes.
   function AudioReceiveStream:packets()
     return function() return self:read() end
   end
 
+  --- Ends the stream; packets already queued can still be read.
   function AudioReceiveStream:close() self:_finish("closed") end
 
-  --- Who speaks now: `users[userId]` is the time their speech started. Events: start(userId), end(userId).
+  ---@alias discord.SpeakingMapEvent
+  ---| "start" # (userId: discord.Snowflake) A user's audio started.
+  ---| "end" # (userId: discord.Snowflake) No audio from the user for 100 ms (silence does not count), or they left.
+
+  --- Who speaks now in a connection's call; it emits when a user's speech starts and ends.
+  ---@class discord.SpeakingMap: discord.EventEmitter
+  ---@field users table<discord.Snowflake, integer> When each speaking user's speech started (`runtime.now()`).
   local SpeakingMap = util.class("SpeakingMap", util.EventEmitter)
 
+  --- Makes an empty map; each receiver has one.
   function SpeakingMap:init()
     util.EventEmitter.init(self)
     self.users = {}
   end
 
-  --- A connection's receiver: `speaking`, `subscribe(userId, {end = {behavior, duration}})` and `stats`
-  --- (packets, rtcp, delivered, lost, and the dropped packets by reason).
+  --- What a receiver counted; nothing of the receiving raises into the bot.
+  ---@class discord.VoiceReceiverStats
+  ---@field packets integer UDP packets received.
+  ---@field rtcp integer RTCP packets set aside.
+  ---@field delivered integer Packets handed to the streams (whether or not anyone subscribed).
+  ---@field lost integer Sequence numbers skipped.
+  ---@field dropped table<string, integer> Dropped packets by reason: short, notRtp, auth, decrypt, late, ...
+
+  --- A connection's receiver: who speaks, and streams of each user's Opus packets.
+  ---@class discord.VoiceReceiver
+  ---@field connection discord.VoiceConnection The connection it belongs to.
+  ---@field speaking discord.SpeakingMap Who speaks now.
+  ---@field subscriptions table<discord.Snowflake, discord.AudioReceiveStream[]> The open streams by user.
+  ---@field stats discord.VoiceReceiverStats What it counted.
   local VoiceReceiver = util.class("VoiceReceiver")
 
+  --- Makes a receiver; each connection has one, as `connection.receiver`.
+  ---@param connection discord.VoiceConnection The connection it belongs to.
   function VoiceReceiver:init(connection)
     self.connection = connection
     self.speaking = SpeakingMap()
@@ -3866,9 +4061,11 @@ local receive = (function(c)
     self.stats = { packets = 0, rtcp = 0, delivered = 0, lost = 0, dropped = {} }
   end
 
-  --- A new stream of `userId`'s packets; several may follow one user. `opts["end"]`: behavior "Manual"
-  --- (the default), "AfterSilence" (ends `duration` ms after the user's last audio) or "AfterInactivity"
-  --- (ends `duration` ms after the last packet of any kind).
+  --- A new stream of a user's packets (several may follow one user); it starts with their current speech.
+  --- Raises an error when `opts["end"].behavior` is not a `discord.EndBehaviorType`.
+  ---@param userId discord.Snowflake The user to hear.
+  ---@param opts? discord.AudioReceiveStreamOptions When the stream ends by itself.
+  ---@return discord.AudioReceiveStream stream Already ended when the connection is destroyed.
   function VoiceReceiver:subscribe(userId, opts)
     userId = tostring(userId)
     local stream = AudioReceiveStream(self, userId, opts and opts["end"])
@@ -4020,7 +4217,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return table.concat(out)
   end
 
-  --- The best mode of the runtime's list that the server offers, or nil.
+  --- The best transport encryption mode of the runtime's list that the server offers, or nil.
+  ---@param offered? string[] The modes the server offers.
+  ---@return string? mode
   local function chooseMode(offered)
     local set = util.set(offered or {})
     for _, mode in ipairs(_discord.aead_modes()) do
@@ -4029,7 +4228,13 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return nil
   end
 
-  --- (B) IP discovery: the address and port the voice server sees for this socket.
+  --- IP discovery: the address and port the voice server sees for this UDP socket; nil and a message if none.
+  ---@async
+  ---@param sock table The UDP socket to the voice server.
+  ---@param ssrc integer The connection's SSRC.
+  ---@param timeout? integer Milliseconds to wait for each of three tries (2000).
+  ---@return string? address
+  ---@return integer|string port The port, or the message when `address` is nil.
   local function discoverIp(sock, ssrc, timeout)
     local request = string.pack(">I2I2I4", 1, 70, ssrc) .. string.rep("\0", 66)
     for _ = 1, 3 do
@@ -4044,11 +4249,21 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   end
 
   --- The RTP header of a frame: version 2, payload type 120, then sequence, timestamp and SSRC.
+  ---@param sequence integer The 16-bit sequence number.
+  ---@param timestamp integer The 32-bit timestamp.
+  ---@param ssrc integer The sender's SSRC.
+  ---@return string header The 12 bytes.
   local function rtpHeader(sequence, timestamp, ssrc)
     return string.pack(">BBI2I4I4", RTP_VERSION, RTP_PAYLOAD_TYPE, sequence, timestamp, ssrc)
   end
 
   --- One encrypted RTP packet: header, sealed Opus with the header as AAD, and the 4-byte nonce counter.
+  ---@param mode string The session's encryption mode.
+  ---@param key string The session's 32-byte key.
+  ---@param header string The RTP header.
+  ---@param counter integer The 32-bit nonce counter.
+  ---@param opus string The Opus frame.
+  ---@return string packet
   local function sealPacket(mode, key, header, counter, opus)
     local nonce = string.pack(">I4", counter)
     local full = nonce .. string.rep("\0", NONCE_SIZES[mode] - 4)
@@ -4061,10 +4276,61 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
 
   local function key(guildId, group) return (group or "default") .. ":" .. tostring(guildId) end
 
-  --- One guild's voice connection. Events: stateChange(old, new), one event per status, error, debug.
-  --- `state.status` is one of VoiceConnectionStatus.
+  --- What a connection joins with.
+  ---@class discord.VoiceJoinConfig
+  ---@field guildId discord.Snowflake The guild.
+  ---@field channelId discord.Snowflake? The voice channel; nil after `disconnect`.
+  ---@field selfDeaf boolean Joined deafened.
+  ---@field selfMute boolean Joined muted.
+  ---@field group string The connection group ("default").
+  ---@field userId discord.Snowflake? The bot's user ID.
+
+  --- A connection's state: its status and, in some states, why and the session's internals.
+  ---@class discord.VoiceConnectionState
+  ---@field status discord.VoiceConnectionStatus The status.
+  ---@field reason? discord.VoiceConnectionDisconnectReason Why it is disconnected.
+  ---@field closeCode? integer The voice gateway's close code, when a close disconnected it.
+  ---@field networking? table The voice session's internals while connecting or ready.
+
+  --- A connection's link to the player whose audio it plays.
+  ---@class discord.PlayerSubscription
+  ---@field connection discord.VoiceConnection The connection.
+  ---@field player discord.AudioPlayer The player.
+  ---@field unsubscribe fun() Stops playing the player on the connection (suspends: it clears speaking).
+
+  ---@alias discord.VoiceConnectionEvent
+  ---| "stateChange" # (old: discord.VoiceConnectionState, new: discord.VoiceConnectionState) The state changed.
+  ---| "signalling" # (old, new) It asks Discord for a voice server (op 4).
+  ---| "connecting" # (old, new) It connects (or reconnects) to the voice server.
+  ---| "ready" # (old, new) Audio can be sent and received.
+  ---| "disconnected" # (old, new) It is out of the channel or lost the voice server; `new.reason` tells why.
+  ---| "destroyed" # (old, new) It has ended for good.
+  ---| "error" # (err: any) A fatal error or the last failed reconnection (a `discord.VoiceError` as a rule).
+  ---| "debug" # (text: string) What it does, for logs.
+  ---| "mediaEncryption" # (new: discord.MediaEncryption, old: discord.MediaEncryption?) What its frames carry.
+  ---| "daveTransition" # (id: integer, version: integer) An end-to-end encryption transition was executed.
+
+  --- One guild's voice connection: joins the channel, keeps the voice session, sends and receives audio.
+  ---@class discord.VoiceConnection: discord.EventEmitter
+  ---@field joinConfig discord.VoiceJoinConfig The guild, channel and flags it joins with.
+  ---@field state discord.VoiceConnectionState Its state.
+  ---@field receiver discord.VoiceReceiver What it hears of the others in the call.
+  ---@field ping {ws?: integer, udp?: integer} The last heartbeat round trip and IP discovery time, in ms.
+  ---@field speaking integer The speaking flags last sent (`discord.SpeakingFlags`).
+  ---@field packets {sent: integer, silence: integer, dropped: integer} Audio packets sent, silence, dropped.
+  ---@field users table<discord.Snowflake, {ssrc?: integer, speaking?: integer}> The others in the call.
+  ---@field attempts integer Reconnection attempts since the last success.
+  ---@field rejoinAttempts integer Rejoins since the last session began.
+  ---@field adapter table The adapter that sends op 4 on the guild's shard.
+  ---@field subscription discord.PlayerSubscription? The player it plays.
+  ---@field lastError any The error that ended or disconnected it (a `discord.VoiceError` as a rule).
+  ---@field mediaEncryption discord.MediaEncryption? What the bot's frames carry now.
+  ---@field daveProtocolVersion integer? The end-to-end encryption version in use (0 or 1).
   local VoiceConnection = util.class("VoiceConnection", util.EventEmitter)
 
+  --- Makes a connection; `joinVoiceChannel` is the way to get one.
+  ---@param config discord.VoiceJoinConfig What it joins with.
+  ---@param adapterCreator fun(methods: table): table Gives the adapter that sends op 4.
   function VoiceConnection:init(config, adapterCreator)
     util.EventEmitter.init(self)
     self.joinConfig = config
@@ -4083,6 +4349,8 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     })
   end
 
+  --- Emits `debug` with the text, prefixed with the guild, and logs it.
+  ---@param text string The message.
   function VoiceConnection:debug(text)
     debugLog(self, "[voice " .. tostring(self.joinConfig.guildId) .. "] " .. text)
   end
@@ -4438,7 +4706,10 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     if net.udp then net.udp:close() end
   end
 
-  --- (B) Sets the speaking flags (true means Microphone); sends op 5 only when they change.
+  --- Sets the speaking flags; sends op 5 only when they change.
+  ---@async
+  ---@param flags? integer|boolean `discord.SpeakingFlags` bits; true means Microphone, false or nil none.
+  ---@return boolean sent False when the connection is not ready or nothing changed.
   function VoiceConnection:setSpeaking(flags)
     if flags == true then flags = M.SpeakingFlags.Microphone elseif not flags then flags = 0 end
     local net = self._net
@@ -4447,8 +4718,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return self:_send(net, VoiceOpcodes.Speaking, { speaking = flags, delay = 0, ssrc = net.ssrc })
   end
 
-  --- Seals and sends one Opus packet; false when the connection is not ready, or when end-to-end
-  --- encryption is on but no key is there yet (the frame is dropped, never sent in the clear).
+  --- Seals and sends one Opus packet; false when not ready or without an end-to-end key (it is then dropped).
+  ---@param opus string The Opus frame.
+  ---@return boolean sent
   function VoiceConnection:playOpusPacket(opus)
     local net = self._net
     if self.state.status ~= Status.Ready or not net or not net.key then return false end
@@ -4471,8 +4743,10 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return true
   end
 
-  --- The Opus frame a user's RTP payload (already transport-decrypted) carries, by its SSRC; nil when
-  --- it does not decrypt or is not allowed in the clear.
+  --- A user's Opus frame from an RTP payload already transport-decrypted; nil when it does not decrypt.
+  ---@param ssrc integer The sender's SSRC.
+  ---@param frame string The RTP payload.
+  ---@return string? opus Nil also when the frame is in the clear but may not be.
   function VoiceConnection:decryptFrame(ssrc, frame)
     local net, user = self._net, self._ssrcs[ssrc]
     if not (net and net.dave) then return frame end
@@ -4480,18 +4754,24 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   end
 
   --- The call's privacy code (30 digits) while end-to-end encryption is on, else nil.
+  ---@return string? code
   function VoiceConnection:privacyCode()
     local dave = self._net and self._net.dave
     return dave and dave:privacyCode()
   end
 
-  --- (slow: seconds) The 45-digit code this bot and `userId` compare to verify each other, or nil.
+  --- The 45-digit code this bot and a user compare to verify each other, or nil; it takes seconds of CPU.
+  ---@param userId discord.Snowflake The other member.
+  ---@return string? code
   function VoiceConnection:verificationCode(userId)
     local dave = self._net and self._net.dave
     return dave and dave.member and dave.member:verificationCode(userId)
   end
 
-  --- Plays the player's audio on this connection; returns a subscription with unsubscribe().
+  --- Plays a player's audio on this connection, replacing the one it played.
+  ---@async
+  ---@param player discord.AudioPlayer The player.
+  ---@return discord.PlayerSubscription? subscription Nil when the connection is destroyed.
   function VoiceConnection:subscribe(player)
     if self.state.status == Status.Destroyed then return nil end
     if self.subscription then self.subscription:unsubscribe() end
@@ -4505,7 +4785,10 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return sub
   end
 
-  --- (B) Joins another channel (or the same one again) with `opts` {channelId, selfDeaf, selfMute}.
+  --- Joins another channel (or the same one again), changing the given join settings.
+  ---@async
+  ---@param opts? {channelId?: discord.Snowflake, selfDeaf?: boolean, selfMute?: boolean} What changes.
+  ---@return boolean sent False when destroyed or the guild's shard is not there.
   function VoiceConnection:rejoin(opts)
     if self.state.status == Status.Destroyed then return false end
     for k, v in pairs(opts or {}) do self.joinConfig[k] = v end
@@ -4514,7 +4797,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return self:_signal()
   end
 
-  --- (B) Leaves the channel but keeps the connection for a later rejoin.
+  --- Leaves the channel but keeps the connection for a later `rejoin`.
+  ---@async
+  ---@return boolean sent False when destroyed or the guild's shard is not there.
   function VoiceConnection:disconnect()
     if self.state.status == Status.Destroyed then return false end
     self._leaving = true
@@ -4527,7 +4812,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return ok
   end
 
-  --- (B) Leaves the channel (unless `leave` is false) and ends the connection for good.
+  --- Leaves the channel (unless `leave` is false) and ends the connection for good.
+  ---@async
+  ---@param leave? boolean False ends it without sending op 4 (true).
   function VoiceConnection:destroy(leave)
     if self.state.status == Status.Destroyed then return end
     if leave ~= false then
@@ -4544,6 +4831,8 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     setState(self, { status = Status.Destroyed })
   end
 
+  --- A plain table: {guildId, channelId, status}.
+  ---@return table
   function VoiceConnection:toJSON()
     return { guildId = self.joinConfig.guildId, channelId = self.joinConfig.channelId, status = self.state.status }
   end
@@ -4573,6 +4862,9 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
   end
 
   --- The adapter creator of a guild on a client: op 4 goes out on the guild's shard.
+  ---@param client discord.Client The client.
+  ---@param guildId discord.Snowflake The guild.
+  ---@return fun(methods: table): table creator Takes the connection's callbacks, gives {sendPayload, destroy}.
   local function adapterCreator(client, guildId)
     return function(methods)
       local routes = hook(client)
@@ -4590,9 +4882,24 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     end
   end
 
-  --- (B) Joins a voice channel. `opts`: channelId and guildId, or channel (a voice channel object);
-  --- client or adapterCreator; selfDeaf (true), selfMute (false), group ("default"), debug.
-  --- Returns the guild's connection, moving an existing one.
+  --- Options of `joinVoiceChannel`.
+  ---@class discord.JoinVoiceChannelOptions
+  ---@field channelId? discord.Snowflake The voice channel (or give `channel`).
+  ---@field guildId? discord.Snowflake Its guild (or give `channel`).
+  ---@field channel? discord.BaseGuildVoiceChannel The channel object, instead of the two IDs.
+  ---@field client? discord.Client The client whose shard sends op 4 (the channel's client by default).
+  ---@field adapterCreator? fun(methods: table): table An adapter creator instead of the client's.
+  ---@field selfDeaf? boolean Joins deafened (true); a deafened bot receives no audio.
+  ---@field selfMute? boolean Joins muted (false).
+  ---@field group? string The connection group ("default").
+  ---@field userId? discord.Snowflake The bot's user ID (the client's by default).
+  ---@field debug? boolean Logs the connection's debug messages.
+
+  --- Joins a voice channel: sends op 4 and returns the guild's connection (an existing one moves).
+  --- Raises an error when the options lack the channel and guild, or a client or adapter creator.
+  ---@async
+  ---@param opts discord.JoinVoiceChannelOptions
+  ---@return discord.VoiceConnection connection Not ready yet: `entersState(connection, "ready", ms)` waits.
   local function joinVoiceChannel(opts)
     if type(opts) ~= "table" then error("joinVoiceChannel: expected an options table", 2) end
     local channel = opts.channel
@@ -4626,10 +4933,15 @@ local gateway = (function(Dave, Receiver, daveVersion, closeAction)
     return conn
   end
 
-  --- The connection of a guild in a group ("default"), or nil.
+  --- The connection of a guild in a group, or nil.
+  ---@param guildId discord.Snowflake The guild.
+  ---@param group? string The connection group ("default").
+  ---@return discord.VoiceConnection? connection
   local function getVoiceConnection(guildId, group) return connections[key(guildId, group)] end
 
-  --- All connections of a group.
+  --- All connections of a group, by guild ID.
+  ---@param group? string The connection group ("default").
+  ---@return table<discord.Snowflake, discord.VoiceConnection> connections
   local function getVoiceConnections(group)
     local out = {}
     for k, c in pairs(connections) do
@@ -4648,10 +4960,41 @@ for name, v in pairs(gateway) do M[name] = v end
 -- mediaEncryption, setSpeaking and playOpusPacket.
 
 local AudioPlayer = (function(Resource)
-  --- Plays one resource at a time on every subscribed connection, a frame every 20 ms. Events:
-  --- stateChange(old, new), one per status, error(err, resource), debug, subscribe, unsubscribe.
+  --- A player's state: its status and, but when idle, the resource it plays.
+  ---@class discord.AudioPlayerState
+  ---@field status discord.AudioPlayerStatus The status.
+  ---@field resource? discord.AudioResource What it plays.
+
+  --- What a player does when stuck.
+  ---@class discord.AudioPlayerBehaviors
+  ---@field noSubscriber? discord.NoSubscriberBehavior While no connection can take its audio ("pause").
+  ---@field maxMissedFrames? integer Frames in a row without audio before it gives up on a resource (250).
+
+  --- Options of `createAudioPlayer`.
+  ---@class discord.AudioPlayerOptions
+  ---@field behaviors? discord.AudioPlayerBehaviors What it does when stuck.
+
+  ---@alias discord.AudioPlayerEvent
+  ---| "stateChange" # (old: discord.AudioPlayerState, new: discord.AudioPlayerState) The state changed.
+  ---| "idle" # (old, new) Nothing plays: the resource ended, was stopped or failed.
+  ---| "buffering" # (old, new) A resource started; its first packet is awaited.
+  ---| "playing" # (old, new) Frames are being sent.
+  ---| "paused" # (old, new) `pause` was called.
+  ---| "autopaused" # (old, new) No connection can take the audio.
+  ---| "error" # (err: any, resource: discord.AudioResource) The resource failed (a `discord.VoiceError` as a rule).
+  ---| "debug" # (text: string) What it does, for logs.
+  ---| "subscribe" # (subscription: discord.PlayerSubscription) A connection started playing it.
+  ---| "unsubscribe" # (subscription: discord.PlayerSubscription) A connection stopped playing it.
+
+  --- Plays one resource at a time on every subscribed connection, a frame every 20 ms.
+  ---@class discord.AudioPlayer: discord.EventEmitter
+  ---@field state discord.AudioPlayerState Its state.
+  ---@field behaviors discord.AudioPlayerBehaviors What it does when stuck (both fields set).
+  ---@field subscribers discord.PlayerSubscription[] The connections it plays on.
   local AudioPlayer = util.class("AudioPlayer", util.EventEmitter)
 
+  --- Makes a player; `createAudioPlayer` is the usual way.
+  ---@param opts? discord.AudioPlayerOptions
   function AudioPlayer:init(opts)
     util.EventEmitter.init(self)
     opts = opts or {}
@@ -4663,6 +5006,8 @@ local AudioPlayer = (function(Resource)
     self._silence = 0
   end
 
+  --- Emits `debug` with the text and logs it.
+  ---@param text string The message.
   function AudioPlayer:debug(text) debugLog(self, "[player] " .. text) end
 
   function AudioPlayer:_subscribe(sub)
@@ -4681,7 +5026,9 @@ local AudioPlayer = (function(Resource)
     end
   end
 
-  --- Connections that can take audio now, and whether a ready one waits for its end-to-end key.
+  --- The connections that can take audio now, and whether a ready one waits for its end-to-end key.
+  ---@return discord.VoiceConnection[] connections
+  ---@return boolean held
   function AudioPlayer:playable()
     local out, held = {}, false
     for _, s in ipairs(self.subscribers) do
@@ -4693,7 +5040,10 @@ local AudioPlayer = (function(Resource)
     return out, held
   end
 
-  --- Plays `resource`, ending what played before.
+  --- Plays a resource, ending the one that played before.
+  --- Raises an error when it is not an audio resource, plays on another player or has ended.
+  ---@param resource discord.AudioResource The audio.
+  ---@return boolean ok Always true.
   function AudioPlayer:play(resource)
     if not util.instanceOf(resource, Resource) then error("play: expected an audio resource", 2) end
     if resource.player and resource.player ~= self then error("play: the resource plays on another player", 2) end
@@ -4709,6 +5059,8 @@ local AudioPlayer = (function(Resource)
   end
 
   --- Pauses; `interpolateSilence` (true) sends five silence frames first.
+  ---@param interpolateSilence? boolean False pauses without the silence frames.
+  ---@return boolean paused False when it was not playing.
   function AudioPlayer:pause(interpolateSilence)
     if self.state.status ~= PlayerStatus.Playing then return false end
     self._silence = interpolateSilence == false and 0 or 5
@@ -4716,13 +5068,18 @@ local AudioPlayer = (function(Resource)
     return true
   end
 
+  --- Resumes after `pause`.
+  ---@return boolean resumed False when it was not paused.
   function AudioPlayer:unpause()
     if self.state.status ~= PlayerStatus.Paused then return false end
     setState(self, { status = PlayerStatus.Playing, resource = self.state.resource })
     return true
   end
 
-  --- Stops playing. The resource still sends its closing silence unless `force`.
+  --- Stops playing; the resource still sends its closing silence unless `force`.
+  ---@async
+  ---@param force? boolean Goes idle at once, without the closing silence.
+  ---@return boolean stopped False when nothing played.
   function AudioPlayer:stop(force)
     local r = self.state.resource
     if self.state.status == PlayerStatus.Idle or not r then return false end
@@ -4836,8 +5193,9 @@ local AudioPlayer = (function(Resource)
 end)(AudioResource)
 M.AudioPlayer = AudioPlayer
 
---- A player; `opts.behaviors`: noSubscriber ("pause", "play" or "stop"), maxMissedFrames (frames in a
---- row without audio before the player gives up on a resource; 250, five seconds).
+--- A new audio player.
+---@param opts? discord.AudioPlayerOptions What it does when stuck.
+---@return discord.AudioPlayer player
 function M.createAudioPlayer(opts) return AudioPlayer(opts) end
 
 return M

@@ -8,14 +8,23 @@ local search = require("@discord/voice/search")
 
 local M = {}
 
+--- What plays again: nothing, the current track, or the whole queue (played tracks go to its end).
+---@enum discord.LoopMode
 M.LoopMode = setmetatable({ Off = "off", Track = "track", Queue = "queue" }, {
   __index = function(_, k) error("unknown loop mode " .. tostring(k), 2) end })
 local LOOP_MODES = { off = true, track = true, queue = true }
+--- Tracks a queue holds at most, by default.
+---@type integer
 M.MAX_QUEUE = 1000
+--- The highest volume a music player takes, in percent.
+---@type integer
 M.MAX_VOLUME = 200
+--- Played tracks a queue remembers for `previous`.
+---@type integer
 M.HISTORY = 50
 
 --- A music failure: bad use of the player or a track that cannot be played.
+---@class discord.MusicError: discord.DiscordError
 local MusicError = util.class("MusicError", errors.DiscordError)
 M.MusicError = MusicError
 function MusicError:__tostring() return "MusicError: " .. self.message end
@@ -25,11 +34,29 @@ local function fail(text, level) error(MusicError(text), (level or 1) + 1) end
 -- Track ----------------------------------------------------------------------------------------------------
 
 --- One playable item: what yt-dlp said about it, and who asked for it.
+---@class discord.Track
+---@field url string The page to play (or a file's path).
+---@field title string The title (the URL when there is none).
+---@field id string? The site's ID.
+---@field duration integer? Length in ms; nil for live streams and unknown lengths.
+---@field author string? Uploader, channel or artist.
+---@field thumbnail string? The thumbnail's URL.
+---@field source string? The extractor ("Youtube", "file", ...).
+---@field live boolean True for a live stream.
+---@field streamUrl string? A direct media URL, when known.
+---@field requestedBy any Who asked for it: a user, member or ID, as given.
+---@field addedAt integer When it was made (`runtime.time()`).
+---@field durationText string "3:05", "1:02:03" or "live" (read-only).
+---@field requesterId discord.Snowflake? The ID of `requestedBy` (read-only).
 local Track = util.class("Track")
 M.Track = Track
 
 local FIELDS = { "id", "title", "url", "duration", "author", "thumbnail", "source", "live", "streamUrl" }
 
+--- Makes a track.
+--- Raises an error when `info` has no url.
+---@param info discord.TrackInfo|table A track description (a url at least).
+---@param requestedBy? any Who asked for it.
 function Track:init(info, requestedBy)
   if type(info) ~= "table" or type(info.url) ~= "string" then error("Track: info needs a url", 3) end
   for _, k in ipairs(FIELDS) do self[k] = info[k] end
@@ -39,7 +66,10 @@ function Track:init(info, requestedBy)
   self.addedAt = runtime.time()
 end
 
---- A Track from a track, a yt-dlp description or a URL.
+--- A Track from a track (as it is), a track description or a URL.
+---@param value discord.Track|discord.TrackInfo|string What to make it from.
+---@param requestedBy? any Who asked for it (not set on a track given as it is).
+---@return discord.Track track
 function Track.from(value, requestedBy)
   if util.instanceOf(value, Track) then return value end
   if type(value) == "string" then return Track({ url = value }, requestedBy) end
@@ -56,6 +86,8 @@ end
 --- "Title (3:05)".
 function Track:__tostring() return self.title .. " (" .. self.durationText .. ")" end
 
+--- A plain table of the track's fields, `requestedBy` as an ID.
+---@return table
 function Track:toJSON()
   local out = { requestedBy = self.requesterId, addedAt = self.addedAt }
   for _, k in ipairs(FIELDS) do out[k] = self[k] end
@@ -65,9 +97,20 @@ end
 -- Queue ----------------------------------------------------------------------------------------------------
 
 --- The tracks still to come, the one playing (`current`), those played (`history`), and the loop mode.
+---@class discord.Queue
+---@field tracks discord.Track[] The tracks to come.
+---@field current discord.Track? The track playing.
+---@field history discord.Track[] The tracks played, oldest first (HISTORY at most).
+---@field loop string The loop mode: "off", "track" or "queue" (`discord.LoopMode`).
+---@field maxSize integer Tracks it holds at most.
+---@field size integer The number of tracks to come (read-only).
+---@field empty boolean True when no track is to come (read-only).
+---@field duration integer Total length in ms of the tracks to come; live ones count 0 (read-only).
 local Queue = util.class("Queue")
 M.Queue = Queue
 
+--- Makes an empty queue.
+---@param opts? {loop?: string, maxSize?: integer} The loop mode ("off") and size limit (MAX_QUEUE).
 function Queue:init(opts)
   opts = opts or {}
   self.tracks, self.history, self.current = {}, {}, nil
@@ -78,14 +121,18 @@ end
 Queue.getters.size = function(self) return #self.tracks end
 Queue.getters.empty = function(self) return #self.tracks == 0 end
 
---- Total length in ms of the tracks to come (live tracks count 0).
 Queue.getters.duration = function(self)
   local ms = 0
   for _, t in ipairs(self.tracks) do ms = ms + (t.duration or 0) end
   return ms
 end
 
---- Adds a track or a list of them at `position` (1 = next; default the end). Returns the tracks added.
+--- Adds a track or a list of them at `position` (1 = next; default the end); returns the tracks added.
+--- Raises `discord.MusicError` when the queue would hold more than `maxSize`.
+---@param tracks discord.Track|discord.TrackInfo|string|table A track, description or URL, or a list of them.
+---@param position? integer Where the first goes.
+---@param requestedBy? any Who asked for them.
+---@return discord.Track[] added
 function Queue:add(tracks, position, requestedBy)
   if tracks == nil then error("add: expected a track or a list of tracks", 2) end
   local list = (type(tracks) == "table" and not util.instanceOf(tracks, Track) and tracks.url == nil) and tracks
@@ -108,9 +155,16 @@ local function index(self, i, what)
 end
 
 --- Removes and returns the track at `i`.
+--- Raises `discord.MusicError` when there is no track `i`.
+---@param i integer Its position.
+---@return discord.Track track
 function Queue:remove(i) return table.remove(self.tracks, index(self, i, "remove")) end
 
---- Moves the track at `from` to `to`.
+--- Moves the track at `from` to `to`; returns it.
+--- Raises `discord.MusicError` when there is no track `from`.
+---@param from integer Its position.
+---@param to integer The new position.
+---@return discord.Track track
 function Queue:move(from, to)
   local t = table.remove(self.tracks, index(self, from, "move"))
   table.insert(self.tracks, math.max(1, math.min(to, #self.tracks + 1)), t)
@@ -118,6 +172,7 @@ function Queue:move(from, to)
 end
 
 --- Drops the tracks to come that share a URL with an earlier one (or the current one); returns how many.
+---@return integer dropped
 function Queue:removeDuplicates()
   local seen, kept = {}, {}
   if self.current then seen[self.current.url] = true end
@@ -132,7 +187,9 @@ function Queue:removeDuplicates()
   return dropped
 end
 
---- Removes the tracks to come whose `fn(track)` is true; returns them.
+--- Removes the tracks to come for which `fn(track)` is true; returns them.
+---@param fn fun(track: discord.Track): boolean The test.
+---@return discord.Track[] removed
 function Queue:removeWhere(fn)
   local kept, removed = {}, {}
   for _, t in ipairs(self.tracks) do
@@ -142,7 +199,10 @@ function Queue:removeWhere(fn)
   return removed
 end
 
---- The first track to come whose title holds `text` (case ignored): its index and the track.
+--- The first track to come whose title holds `text` (case ignored): its position and the track, or nil.
+---@param text string What to look for.
+---@return integer? position
+---@return discord.Track? track
 function Queue:find(text)
   local needle = text:lower()
   for i, t in ipairs(self.tracks) do
@@ -152,6 +212,9 @@ function Queue:find(text)
 end
 
 --- Swaps two tracks.
+--- Raises `discord.MusicError` when either position has no track.
+---@param a integer A position.
+---@param b integer Another position.
 function Queue:swap(a, b)
   index(self, a, "swap")
   index(self, b, "swap")
@@ -159,6 +222,7 @@ function Queue:swap(a, b)
 end
 
 --- Forgets the tracks to come; returns how many there were.
+---@return integer count
 function Queue:clear()
   local n = #self.tracks
   self.tracks = {}
@@ -166,6 +230,7 @@ function Queue:clear()
 end
 
 --- Puts the tracks to come in a random order (Fisher-Yates).
+---@return discord.Queue self
 function Queue:shuffle()
   local t = self.tracks
   for i = #t, 2, -1 do
@@ -176,6 +241,9 @@ function Queue:shuffle()
 end
 
 --- Sets the loop mode: "off", "track" (the current one again) or "queue" (played tracks go to the end).
+--- Raises an error for another mode.
+---@param mode string The mode (`discord.LoopMode`).
+---@return string mode
 function Queue:setLoop(mode)
   if not LOOP_MODES[mode] then error("setLoop: mode must be off, track or queue", 2) end
   self.loop = mode
@@ -188,7 +256,9 @@ local function remember(self, t)
   if #self.history > M.HISTORY then table.remove(self.history, 1) end
 end
 
---- Moves on to the next track and returns it (nil at the end). `skipped` ends a looped track too.
+--- Moves on to the next track and returns it (nil at the end).
+---@param skipped? boolean Ends a looped track too.
+---@return discord.Track? track
 function Queue:next(skipped)
   local cur = self.current
   if cur and self.loop == "track" and not skipped then return cur end
@@ -200,7 +270,8 @@ function Queue:next(skipped)
   return self.current
 end
 
---- Goes back to the last played track; the current one comes next again. Nil when none was played.
+--- Goes back to the last played track; the current one comes next again.
+---@return discord.Track? track Nil when none was played.
 function Queue:previous()
   local last = table.remove(self.history)
   if not last then return nil end
@@ -210,7 +281,10 @@ function Queue:previous()
   return last
 end
 
---- One page of the tracks to come: {tracks = {{index, track}...}, page, pages}.
+--- One page of the tracks to come: {tracks = {{position, track}, ...}, page, pages}.
+---@param page? integer The page, clamped to those there are (1).
+---@param perPage? integer Tracks a page (10).
+---@return {tracks: table[], page: integer, pages: integer} page
 function Queue:page(page, perPage)
   perPage = perPage or 10
   local pages = math.max(1, (#self.tracks + perPage - 1) // perPage)
@@ -220,6 +294,8 @@ function Queue:page(page, perPage)
   return { tracks = out, page = page, pages = pages }
 end
 
+--- A plain table: {loop, current, tracks}.
+---@return table
 function Queue:toJSON()
   return { loop = self.loop, current = self.current and self.current:toJSON(),
     tracks = util.map(self.tracks, function(t) return t:toJSON() end) }
@@ -227,16 +303,53 @@ end
 
 -- MusicPlayer -----------------------------------------------------------------------------------------------
 
---- One guild's music. Events: trackAdd(tracks), trackStart(track), trackEnd(track, reason), queueEnd,
---- error(err, track), seek(track, ms), empty, disconnect. `opts`: client, guildId, volume (percent, 100),
---- leaveOnEnd (ms to stay after the queue ends, 60000; false stays), leaveOnEmpty (ms to stay in a
---- channel no one listens in, 30000; false stays), maxQueue, selfDeaf, search (a module like
---- @discord/voice/search).
+--- Options of a music player.
+---@class discord.MusicPlayerOptions
+---@field client? discord.Client The client; its shard joins, its voice states tell who listens.
+---@field guildId? discord.Snowflake The guild (set by `MusicPlayer.get`).
+---@field adapterCreator? fun(methods: table): table An adapter creator instead of the client's.
+---@field volume? number Volume in percent (100).
+---@field leaveOnEnd? integer|false Milliseconds to stay after the queue ends (60000); false stays.
+---@field leaveOnEmpty? integer|false Milliseconds to stay in a channel no one listens in (30000); false stays.
+---@field maxQueue? integer Tracks the queue holds at most (MAX_QUEUE).
+---@field selfDeaf? boolean Joins deafened (true).
+---@field search? table A module like @discord/voice/search, to look tracks up with.
+
+---@alias discord.MusicPlayerEvent
+---| "trackAdd" # (tracks: discord.Track[]) Tracks were queued by `play`.
+---| "trackStart" # (track: discord.Track) A track started.
+---| "trackEnd" # (track: discord.Track, reason: string) A track ended: "end", "skip" or "stop".
+---| "queueEnd" # () No track is left.
+---| "error" # (err: any, track: discord.Track?) A track could not be played or failed while playing.
+---| "seek" # (track: discord.Track, ms: integer) `seek` restarted the track there.
+---| "empty" # () Nobody listened for `leaveOnEmpty` ms; the player leaves.
+---| "disconnect" # () The player left the channel.
+
+--- One guild's music: a queue played through one voice connection, with loop, shuffle, volume and seek.
+---@class discord.MusicPlayer: discord.EventEmitter
+---@field client discord.Client? The client.
+---@field guildId discord.Snowflake The guild.
+---@field queue discord.Queue The tracks.
+---@field volume number Volume in percent.
+---@field leaveOnEnd integer|false Milliseconds it stays after the queue ends.
+---@field leaveOnEmpty integer|false Milliseconds it stays in a channel no one listens in.
+---@field player discord.AudioPlayer The audio player it plays on.
+---@field connection discord.VoiceConnection? The voice connection, while connected.
+---@field resource discord.AudioResource? What plays now.
+---@field destroyed boolean? True once destroyed.
+---@field current discord.Track? The track playing (read-only).
+---@field playing boolean True while playing or buffering (read-only).
+---@field paused boolean True while paused (read-only).
+---@field channelId discord.Snowflake? The voice channel it is in (read-only).
+---@field position integer Milliseconds played of the current track (read-only).
 local MusicPlayer = util.class("MusicPlayer", util.EventEmitter)
 M.MusicPlayer = MusicPlayer
 
 local players = {}
 
+--- Makes a player; `MusicPlayer.get` is the usual way.
+--- Raises an error when `opts.guildId` is missing.
+---@param opts discord.MusicPlayerOptions
 function MusicPlayer:init(opts)
   util.EventEmitter.init(self)
   opts = opts or {}
@@ -261,7 +374,8 @@ function MusicPlayer:init(opts)
   end
 end
 
--- Members other than bots in the player's channel, from the guild's voice states.
+--- The IDs of the members other than bots in the player's channel, from the guild's voice states.
+---@return discord.Snowflake[] userIds
 function MusicPlayer:listeners()
   local guild = self.client and self.client.guilds.cache:get(self.guildId)
   local channelId = self.channelId
@@ -302,7 +416,10 @@ function MusicPlayer:_voiceMoved(old, new)
   end
 end
 
---- The guild's player, made with `opts` the first time.
+--- The guild's player, made with `opts` the first time (or after it was destroyed).
+---@param guildId discord.Snowflake The guild.
+---@param opts? discord.MusicPlayerOptions Used when the player is made.
+---@return discord.MusicPlayer player
 function MusicPlayer.get(guildId, opts)
   local p = players[guildId]
   if p and not p.destroyed then return p end
@@ -323,7 +440,11 @@ MusicPlayer.getters.channelId = function(self)
   return self.connection and self.connection.joinConfig.channelId or nil
 end
 
---- (B) Joins (or moves to) a voice channel: an ID or a channel object. Waits up to 20 s for the connection.
+--- Joins (or moves to) a voice channel and waits up to 20 s until the connection is ready.
+--- Raises `discord.VoiceError` when it is not ready in time or fails; an error for a bad channel.
+---@async
+---@param channel discord.BaseGuildVoiceChannel|discord.Snowflake The channel or its ID.
+---@return discord.VoiceConnection connection
 function MusicPlayer:connect(channel)
   local channelId = type(channel) == "table" and channel.id or channel
   if type(channelId) ~= "string" then error("connect: expected a voice channel or its ID", 2) end
@@ -338,8 +459,12 @@ function MusicPlayer:connect(channel)
   return self.connection
 end
 
---- (B) Looks `query` up (a URL, a playlist, or words to search), queues what it finds and starts
---- playing when nothing plays. `opts`: requestedBy, position, playlist. Returns the tracks added.
+--- Looks `query` up, queues what it finds and starts playing when nothing plays; returns the tracks added.
+--- Raises `discord.MusicError` when nothing is found or the queue is full, `discord.SearchError` from yt-dlp.
+---@async
+---@param query string|discord.Track|discord.TrackInfo A URL, a playlist, words to search, or a track.
+---@param opts? {requestedBy?: any, position?: integer, playlist?: boolean} Who asked, where, whole playlists.
+---@return discord.Track[] added
 function MusicPlayer:play(query, opts)
   opts = opts or {}
   local tracks
@@ -405,7 +530,10 @@ function MusicPlayer:_queueEnd()
   end
 end
 
---- Skips `count` (1) tracks; the next one starts after the closing silence. Returns the track skipped.
+--- Skips `count` tracks; the next one starts after the closing silence. Returns the track skipped.
+---@async
+---@param count? integer Tracks to skip (1).
+---@return discord.Track? track Nil when nothing plays.
 function MusicPlayer:skip(count)
   count = count or 1
   local cur = self.queue.current
@@ -419,8 +547,11 @@ function MusicPlayer:skip(count)
   return cur
 end
 
---- Skips to the track at `position` of the queue; the tracks before it are dropped (or, with loop
---- "queue", go to the end).
+--- Skips to the track at `position` of the queue; those before it go (or, with loop "queue", to the end).
+--- Raises `discord.MusicError` when there is no track there.
+---@async
+---@param position integer Its position in the queue.
+---@return discord.Track? track The track skipped.
 function MusicPlayer:jump(position)
   local q = self.queue
   if math.type(position) ~= "integer" or position < 1 or position > #q.tracks then
@@ -430,6 +561,9 @@ function MusicPlayer:jump(position)
 end
 
 --- Goes back to the previous track.
+--- Raises `discord.SearchError` when its stream URL cannot be found.
+---@async
+---@return discord.Track? track Nil when none was played.
 function MusicPlayer:back()
   local last = self.queue:previous()
   if not last then return nil end
@@ -438,6 +572,7 @@ function MusicPlayer:back()
 end
 
 --- Ends playback and empties the queue; the connection stays.
+---@async
 function MusicPlayer:stop()
   local cur = self.queue.current
   self.queue:clear()
@@ -447,10 +582,17 @@ function MusicPlayer:stop()
   self:_queueEnd()
 end
 
+--- Pauses (after five silence frames).
+---@return boolean paused False when it was not playing.
 function MusicPlayer:pause() return self.player:pause() end
+--- Resumes after `pause`.
+---@return boolean resumed False when it was not paused.
 function MusicPlayer:resume() return self.player:unpause() end
 
---- Sets the volume in percent (0 to 200); it applies at once.
+--- Sets the volume in percent (0 to MAX_VOLUME); it applies at once.
+--- Raises an error for a volume out of range.
+---@param percent number The volume.
+---@return number percent
 function MusicPlayer:setVolume(percent)
   if type(percent) ~= "number" or percent < 0 or percent > M.MAX_VOLUME then
     error("setVolume: volume must be 0 to " .. M.MAX_VOLUME .. " percent", 2)
@@ -461,10 +603,20 @@ function MusicPlayer:setVolume(percent)
   return percent
 end
 
+--- Sets the queue's loop mode: "off", "track" or "queue".
+--- Raises an error for another mode.
+---@param mode string The mode (`discord.LoopMode`).
+---@return string mode
 function MusicPlayer:setLoop(mode) return self.queue:setLoop(mode) end
+--- Puts the tracks to come in a random order.
+---@return discord.Queue queue
 function MusicPlayer:shuffle() return self.queue:shuffle() end
 
---- (B) Jumps to `ms` in the current track (FFmpeg starts there).
+--- Jumps to `ms` in the current track (FFmpeg restarts there).
+--- Raises `discord.MusicError` when nothing plays, the track is live or `ms` is out of it.
+---@async
+---@param ms integer The position.
+---@return integer ms
 function MusicPlayer:seek(ms)
   local cur = self.queue.current
   if not cur then fail("nothing is playing", 2) end
@@ -477,13 +629,14 @@ function MusicPlayer:seek(ms)
   return ms
 end
 
---- Milliseconds played of the current track.
 MusicPlayer.getters.position = function(self)
   local r = self.resource
   return r and (self._offset + r.playbackDuration) or 0
 end
 
---- A text bar such as "1:05 [=====o--------] 3:05".
+--- A text bar such as "1:05 [=====o--------] 3:05" ("" when nothing plays).
+---@param width? integer Characters of the bar (20).
+---@return string bar
 function MusicPlayer:progressBar(width)
   width = width or 20
   local cur = self.queue.current
@@ -494,7 +647,18 @@ function MusicPlayer:progressBar(width)
     .. cur.durationText
 end
 
---- {track, position, duration, bar, paused, loop, volume} of what plays now, or nil.
+--- What plays now.
+---@class discord.NowPlaying
+---@field track discord.Track The track.
+---@field position integer Milliseconds played.
+---@field duration integer? Its length in ms.
+---@field bar string A progress bar (`progressBar()`).
+---@field paused boolean True while paused.
+---@field loop string The loop mode.
+---@field volume number The volume in percent.
+
+--- What plays now, with its position and a progress bar, or nil.
+---@return discord.NowPlaying? nowPlaying
 function MusicPlayer:nowPlaying()
   local cur = self.queue.current
   if not cur then return nil end
@@ -502,7 +666,8 @@ function MusicPlayer:nowPlaying()
     paused = self.paused, loop = self.queue.loop, volume = self.volume }
 end
 
---- (B) Leaves the channel; the queue stays.
+--- Leaves the channel; the queue stays.
+---@async
 function MusicPlayer:disconnect()
   if self._leaveTimer then self._leaveTimer:cancel() end
   local c = self.connection
@@ -511,7 +676,8 @@ function MusicPlayer:disconnect()
   self:emit("disconnect")
 end
 
---- (B) Stops, leaves and forgets this guild's player.
+--- Stops, leaves and forgets this guild's player.
+---@async
 function MusicPlayer:destroy()
   self.destroyed = true
   self.queue:clear()

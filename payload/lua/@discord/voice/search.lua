@@ -7,16 +7,30 @@ local errors = require("discord.errors")
 
 local M = {}
 
+--- Results a search gives when no limit is asked.
+---@type integer
 M.DEFAULT_LIMIT = 5
+--- The most results a search may ask for.
+---@type integer
 M.MAX_LIMIT = 25
--- Stream URLs expire after a few hours; a cached one is used for a shorter time.
+--- Milliseconds a stream URL stays cached; they expire after a few hours, so a shorter time is used.
+---@type integer
 M.STREAM_URL_TTL = 30 * 60 * 1000
+--- Milliseconds a tool may run before it is killed (`opts.timeout` overrides it).
+---@type integer
 M.TIMEOUT = 60000
 
---- A failed search or lookup: `tool` names the program, `stderr` holds what it said.
+--- A failed search or lookup: a tool that is missing, does not start, fails or finds nothing.
+---@class discord.SearchError: discord.DiscordError
+---@field tool string? The program concerned ("yt-dlp", "ffprobe", ...).
+---@field exitCode integer? Its exit code, when it failed.
+---@field stderr string? What it wrote on stderr, when it failed.
 local SearchError = util.class("SearchError", errors.DiscordError)
 M.SearchError = SearchError
 
+--- Makes a search error.
+---@param message string What went wrong.
+---@param info? {tool?: string, exitCode?: integer, stderr?: string} The fields to set.
 function SearchError:init(message, info)
   errors.DiscordError.init(self, message)
   info = info or {}
@@ -33,6 +47,10 @@ local function isWindows()
   return root:find("\\", 1, true) ~= nil or root:match("^%a:") ~= nil or runtime.getenv("OS") == "Windows_NT"
 end
 
+--- A file path from a folder and a name, with the system's separator.
+---@param dir string The folder ("" gives `name` as it is).
+---@param name string The file name.
+---@return string path
 local function join(dir, name)
   if dir == "" then return name end
   local sep = isWindows() and "\\" or "/"
@@ -42,8 +60,8 @@ local function join(dir, name)
 end
 M.join = join
 
---- The folders findTool looks in, in order: the installation's `tools` (as the runtime reports it, then
---- `tools` in the installation root beside `bin`), then every folder of the search path.
+--- The folders `findTool` looks in, in order: the installation's tools, then every folder of PATH.
+---@return string[] folders
 function M.toolFolders()
   local out, seen = {}, {}
   local function add(dir)
@@ -66,9 +84,12 @@ end
 
 local found = {}
 
---- Full path of an installed tool (`ffmpeg`, `ffprobe`, `yt-dlp`), or nil and a message naming where
---- it was looked for. On Windows `.exe` is added to a name without a dot. Results are remembered;
---- `opts.refresh` looks again.
+--- Full path of an installed tool (`ffmpeg`, `ffprobe`, `yt-dlp`), or nil and where it was looked for.
+--- Raises an error when `name` is not a non-empty string.
+---@param name string The tool; on Windows `.exe` is added to a name without a dot.
+---@param opts? {refresh?: boolean} `refresh` looks again instead of using the remembered path.
+---@return string? path
+---@return string? message Where it was looked for, when `path` is nil.
 function M.findTool(name, opts)
   if type(name) ~= "string" or name == "" then error("findTool: name must be a non-empty string", 2) end
   opts = opts or {}
@@ -108,7 +129,9 @@ local function readAll(proc, method)
   return table.concat(parts)
 end
 
--- The first "ERROR:" line of yt-dlp's stderr, without the prefix; else the last line.
+--- The first "ERROR:" line of a tool's stderr, without the prefix; else its last line (nil when empty).
+---@param stderr string What the tool wrote.
+---@return string? message
 local function toolMessage(stderr)
   local last
   for line in stderr:gmatch("[^\r\n]+") do
@@ -120,7 +143,14 @@ local function toolMessage(stderr)
 end
 M.toolMessage = toolMessage
 
---- (B) Runs yt-dlp with `args` and returns its stdout; raises SearchError when it fails or exits non-zero.
+--- Runs an installed tool with `args` and returns its stdout and stderr.
+--- Raises `discord.SearchError` when it is missing, does not start, runs too long or exits non-zero.
+---@async
+---@param name string The tool ("yt-dlp", "ffprobe", ...).
+---@param args string[] Its arguments.
+---@param opts? {timeout?: integer} Milliseconds it may run (TIMEOUT).
+---@return string stdout
+---@return string stderr
 function M.runTool(name, args, opts)
   opts = opts or {}
   local path = tool(name)
@@ -170,8 +200,22 @@ local function thumbnail(info)
   return best and best.url or nil
 end
 
---- The fields of one yt-dlp JSON object as a track description: title, url (the page to play),
---- duration (ms), author, thumbnail, id, source, live, streamUrl (when yt-dlp gave a direct one).
+--- A track description, as the searches give them.
+---@class discord.TrackInfo
+---@field url string The page to play (or the file's path).
+---@field title string The title (the URL when there is none).
+---@field id string? The site's ID.
+---@field duration integer? Length in ms; nil for live streams and unknown lengths.
+---@field author string? Uploader, channel or artist.
+---@field thumbnail string? The largest thumbnail's URL.
+---@field source string The extractor ("Youtube", "generic", "file", ...).
+---@field live boolean True for a live stream.
+---@field streamUrl string? A direct media URL, when the tool gave one (the path, for a file).
+---@field playlist {title: string, id: string?, index: integer?, count: integer?}? The playlist it came from.
+
+--- The track description of one yt-dlp JSON object, or nil when it names no page to play.
+---@param info table One decoded JSON object of yt-dlp.
+---@return discord.TrackInfo? track
 function M.parseInfo(info)
   if type(info) ~= "table" then return nil end
   local page = str(info.webpage_url) or str(info.original_url)
@@ -201,8 +245,11 @@ end
 
 local function basename(path) return path:match("([^/\\]+)$") or path end
 
---- (B) A track description of a local audio file, from what ffprobe reads in it: the title and artist
---- tags (else the file name) and the duration.
+--- The track description of a local audio file, from its title and artist tags (else its name) and length.
+--- Raises `discord.SearchError` when ffprobe is missing or fails.
+---@async
+---@param path string The file.
+---@return discord.TrackInfo track
 function M.probe(path)
   local out = M.runTool("ffprobe", { "-v", "quiet", "-print_format", "json", "-show_format", path })
   local info = json.decode(out)
@@ -213,8 +260,9 @@ function M.probe(path)
     duration = seconds(tonumber(format.duration)), author = tag("artist"), source = "file", live = false }
 end
 
---- Track descriptions from yt-dlp output: one JSON object a line; playlist objects give their entries.
---- Lines that are not JSON (warnings, progress) are skipped.
+--- Track descriptions from yt-dlp output, one JSON object a line; playlists give their entries.
+---@param text string The output; lines that are not JSON (warnings, progress) are skipped.
+---@return discord.TrackInfo[] tracks
 function M.parseLines(text)
   local out = {}
   for line in tostring(text):gmatch("[^\r\n]+") do
@@ -231,13 +279,16 @@ function M.parseLines(text)
 end
 
 --- True for http and https URLs.
+---@param s any The value.
+---@return boolean
 function M.isUrl(s)
   return type(s) == "string" and s:match("^https?://[%w%-%.]+") ~= nil
 end
 
 local COMMON = { "--no-warnings", "--ignore-config", "--no-progress" }
 
---- Settings added to every yt-dlp run: cookies (a cookies.txt path), proxy, args (more arguments).
+--- Settings for every yt-dlp run: `cookies` (a cookies.txt path), `proxy`, `args` (more arguments).
+---@type {cookies?: string, proxy?: string, args?: string[]}
 M.options = {}
 
 local function argsWith(list, opts)
@@ -257,8 +308,21 @@ local function argsWith(list, opts)
   return out
 end
 
---- (B) Searches YouTube (or `opts.site`, a yt-dlp search prefix such as "scsearch") and returns up to
---- `opts.limit` (5) track descriptions.
+--- Options of the searches; `cookies` and `proxy` override `options` for one call.
+---@class discord.SearchOptions
+---@field limit? integer Results at most, 1 to MAX_LIMIT (DEFAULT_LIMIT); for `resolve`, playlist entries.
+---@field site? string A yt-dlp search prefix ("ytsearch"; "scsearch" and others).
+---@field playlist? boolean False resolves a playlist URL to its video only.
+---@field timeout? integer Milliseconds yt-dlp may run (TIMEOUT).
+---@field cookies? string A cookies.txt path.
+---@field proxy? string A proxy URL.
+
+--- Searches YouTube (or `opts.site`) with yt-dlp and returns up to `opts.limit` track descriptions.
+--- Raises `discord.SearchError` when yt-dlp is missing or fails; an error for a bad query or limit.
+---@async
+---@param query string Words to search.
+---@param opts? discord.SearchOptions Limit, site, timeout.
+---@return discord.TrackInfo[] tracks
 function M.search(query, opts)
   if type(query) ~= "string" or util.trim(query) == "" then error("search: query must be a non-empty string", 2) end
   opts = opts or {}
@@ -274,8 +338,12 @@ function M.search(query, opts)
   return results
 end
 
---- (B) Resolves a URL (a video, or a playlist of up to `opts.limit` entries when `opts.playlist` is not
---- false), a local file, or a search text (the first result) into a list of track descriptions.
+--- The tracks of a URL (a video, or a playlist's entries), of a local file, or the first search result.
+--- Raises `discord.SearchError` when yt-dlp or ffprobe fails, or nothing plays at the URL.
+---@async
+---@param query string A URL, a file path or words to search.
+---@param opts? discord.SearchOptions Playlist, limit, site, timeout.
+---@return discord.TrackInfo[] tracks Empty when a search finds nothing.
 function M.resolve(query, opts)
   opts = opts or {}
   if not M.isUrl(query) and runtime.stat(query) == "file" then return { M.probe(query) } end
@@ -297,7 +365,12 @@ end
 
 local streamCache = {}
 
---- (B) The direct audio URL of a page, for FFmpeg to read; cached for STREAM_URL_TTL.
+--- The direct audio URL of a page, for FFmpeg to read; cached for STREAM_URL_TTL.
+--- Raises `discord.SearchError` when yt-dlp fails or gives no URL; an error when `url` is not http(s).
+---@async
+---@param url string The page.
+---@param opts? {refresh?: boolean, format?: string, timeout?: integer, cookies?: string, proxy?: string}
+---@return string url
 function M.streamUrl(url, opts)
   if not M.isUrl(url) then error("streamUrl: expected an http(s) URL", 2) end
   opts = opts or {}
@@ -311,10 +384,12 @@ function M.streamUrl(url, opts)
   return direct
 end
 
---- Forgets cached stream URLs.
+--- Forgets the cached stream URLs.
 function M.clearCache() streamCache = {} end
 
---- "3:05", or "1:02:03" from milliseconds; "live" for nil.
+--- "3:05" or "1:02:03" from milliseconds; "live" for nil (or anything not an integer).
+---@param ms integer? The duration.
+---@return string text
 function M.formatDuration(ms)
   if math.type(ms) ~= "integer" then return "live" end
   local s = ms // 1000
