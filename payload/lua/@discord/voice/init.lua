@@ -213,7 +213,7 @@ end
 
 -- End-to-end encryption primitives -----------------------------------------------------------------------
 -- Pure Lua: the runtime brings no hash, cipher or curve. Secrets never steer a branch; the AES
--- S-box and round tables are the one place where secret bytes index a table (see docs/lua/reference.md).
+-- S-box and round tables are the one place where secret bytes index a table (see docs/lua/guide/voice.md).
 -- Takes the runtime (`rt`, its random source). Gives: randomBytes, equal, sha256, hmac, hkdfExtract,
 -- hkdfExpand, aesEncryptBlock, gcm, gcmSeal, gcmOpen, publicKey, ecdh, ecdsaSign, ecdsaVerify,
 -- ecdsaVerifyRaw, deriveKeyPair, generateKeyPair, sealBase, openBase (HPKE) and scrypt.
