@@ -43,6 +43,117 @@
 ---@field login fun(self: discord.Client, token?: string): string (B) Checks the token and starts the shards.
 ---@field destroy fun(self: discord.Client)
 ---@field isReady fun(self: discord.Client): boolean
+---@field readyTimestamp discord.Milliseconds|nil When the client became ready (read-only).
+---@field intents integer|nil The intents the shards identify with, set by login.
+---@field application discord.ClientApplication|nil The bot's application, set once READY arrives.
+---@field on fun(self, event: discord.ClientEvent, listener: function): function Adds a listener; returns it.
+---@field once fun(self, event: discord.ClientEvent, listener: function): function Listens to the next one only.
+
+--- Every event the client emits, with the arguments its listeners receive.
+---@alias discord.ClientEvent
+---| "ready" # (client: discord.Client) Every shard of this process is ready.
+---| "debug" # (message: string) Library diagnostics: REST, gateway and cache.
+---| "warn" # (message: string) Something the bot author should look at, such as listeners no intent feeds.
+---| "error" # (err: any) A listener or background task failed.
+---| "raw" # (packet: table, shardId: integer) Every gateway dispatch, before it is handled.
+---| "shardReady" # (shardId: integer, unavailableGuildIds: discord.Snowflake[]|nil) A shard is ready.
+---| "shardResume" # (shardId: integer, replayedEvents: integer) A shard resumed its session.
+---| "shardReconnecting" # (shardId: integer) A shard is reconnecting.
+---| "shardDisconnect" # (event: {code: integer, reason: string}, shardId: integer) A shard closed for good.
+---| "shardError" # (err: any, shardId: integer) A shard's connection failed.
+---| "shardStatus" # (shardId: integer, status: discord.ShardStatus, previous: discord.ShardStatus) Status change.
+---| "rateLimited" # (info: table) A REST or gateway rate limit was hit; `info.gateway` for the gateway.
+---| "invalidRequestWarning" # (info: table) Many 401/403/429 answers: Discord may ban the bot's IP for a while.
+---| "cacheSweep" # (message: string) A sweeper removed entries from a cache.
+---| "applicationCommandPermissionsUpdate" # (data: table) {id, applicationId, guildId, permissions} changed.
+---| "autoModerationRuleCreate" # (rule: discord.AutoModerationRule) An auto moderation rule was created.
+---| "autoModerationRuleUpdate" # (old: discord.AutoModerationRule|nil, rule: discord.AutoModerationRule) Changed.
+---| "autoModerationRuleDelete" # (rule: discord.AutoModerationRule) An auto moderation rule was deleted.
+---| "autoModerationActionExecution" # (execution: discord.AutoModerationActionExecution) A rule acted.
+---| "channelCreate" # (channel: discord.GuildChannel) A channel was created.
+---| "channelUpdate" # (old: discord.BaseChannel, channel: discord.BaseChannel) A channel changed.
+---| "channelDelete" # (channel: discord.BaseChannel) A channel was deleted.
+---| "channelInfo" # (channels: discord.Collection, guild: discord.Guild) Answer to `ws:requestChannelInfo`.
+---| "channelPinsUpdate" # (channel: discord.BaseChannel, lastPinTimestamp: discord.Milliseconds|nil) Pins changed.
+---| "voiceChannelStatusUpdate" # (old: discord.VoiceChannel, channel: discord.VoiceChannel) Its status changed.
+---| "voiceChannelStartTimeUpdate" # (old: discord.VoiceChannel, channel: discord.VoiceChannel) Start time changed.
+---| "threadCreate" # (thread: discord.ThreadChannel, newlyCreated: boolean) A thread was created or joined.
+---| "threadUpdate" # (old: discord.ThreadChannel, thread: discord.ThreadChannel) A thread changed.
+---| "threadDelete" # (thread: discord.ThreadChannel) A thread was deleted.
+---| "threadListSync" # (threads: discord.Collection, guild: discord.Guild) The bot gained access to threads.
+---| "threadMemberUpdate" # (old: discord.ThreadMember, member: discord.ThreadMember) The bot's thread member changed.
+---| "threadMembersUpdate" # (added: discord.Collection, removed: discord.Collection, thread: discord.ThreadChannel)
+---| "entitlementCreate" # (entitlement: discord.Entitlement) A user bought or was granted an SKU.
+---| "entitlementUpdate" # (old: discord.Entitlement|nil, entitlement: discord.Entitlement) It changed.
+---| "entitlementDelete" # (entitlement: discord.Entitlement) An entitlement was removed.
+---| "guildCreate" # (guild: discord.Guild) The bot joined a guild.
+---| "guildAvailable" # (guild: discord.Guild) A guild came back after an outage (or arrived at startup).
+---| "guildUpdate" # (old: discord.Guild, guild: discord.Guild) A guild changed.
+---| "guildDelete" # (guild: discord.Guild) The bot left or was removed from a guild.
+---| "guildUnavailable" # (guild: discord.Guild) A guild became unavailable during an outage.
+---| "guildAuditLogEntryCreate" # (entry: discord.GuildAuditLogsEntry, guild: discord.Guild) An audit log entry.
+---| "guildBanAdd" # (ban: discord.GuildBan) A user was banned.
+---| "guildBanRemove" # (ban: discord.GuildBan) A user was unbanned.
+---| "emojiCreate" # (emoji: discord.GuildEmoji) An emoji was added.
+---| "emojiUpdate" # (old: discord.GuildEmoji, emoji: discord.GuildEmoji) An emoji changed.
+---| "emojiDelete" # (emoji: discord.GuildEmoji) An emoji was removed.
+---| "stickerCreate" # (sticker: discord.Sticker) A sticker was added.
+---| "stickerUpdate" # (old: discord.Sticker, sticker: discord.Sticker) A sticker changed.
+---| "stickerDelete" # (sticker: discord.Sticker) A sticker was removed.
+---| "guildIntegrationsUpdate" # (guild: discord.Guild) A guild's integrations changed.
+---| "guildMemberAdd" # (member: discord.GuildMember) Someone joined a guild (GuildMembers intent).
+---| "guildMemberUpdate" # (old: discord.GuildMember, member: discord.GuildMember) A member changed.
+---| "guildMemberRemove" # (member: discord.GuildMember) Someone left or was removed from a guild.
+---| "guildMembersChunk" # (members: discord.Collection, guild: discord.Guild, info: table) A chunk of members.
+---| "roleCreate" # (role: discord.Role) A role was created.
+---| "roleUpdate" # (old: discord.Role, role: discord.Role) A role changed.
+---| "roleDelete" # (role: discord.Role) A role was deleted.
+---| "guildScheduledEventCreate" # (event: discord.GuildScheduledEvent) A scheduled event was created.
+---| "guildScheduledEventUpdate" # (old: discord.GuildScheduledEvent|nil, event: discord.GuildScheduledEvent)
+---| "guildScheduledEventDelete" # (event: discord.GuildScheduledEvent) A scheduled event was deleted.
+---| "guildScheduledEventUserAdd" # (event: discord.GuildScheduledEvent, user: discord.User) A user subscribed.
+---| "guildScheduledEventUserRemove" # (event: discord.GuildScheduledEvent, user: discord.User) Unsubscribed.
+---| "guildSoundboardSoundCreate" # (sound: discord.SoundboardSound) A soundboard sound was added.
+---| "guildSoundboardSoundUpdate" # (old: discord.SoundboardSound, sound: discord.SoundboardSound) It changed.
+---| "guildSoundboardSoundDelete" # (sound: discord.SoundboardSound) A soundboard sound was removed.
+---| "guildSoundboardSoundsUpdate" # (sounds: discord.Collection, guild: discord.Guild) Several sounds changed.
+---| "soundboardSounds" # (sounds: discord.Collection, guild: discord.Guild) Answer to a soundboard request.
+---| "integrationCreate" # (integration: discord.Integration) An integration was added.
+---| "integrationUpdate" # (old: nil, integration: discord.Integration) An integration changed (not cached).
+---| "integrationDelete" # (integration: discord.Integration) An integration was removed (id, guild only).
+---| "interactionCreate" # (interaction: discord.BaseInteraction) A command, component, autocomplete or modal.
+---| "inviteCreate" # (invite: discord.Invite) An invite was created.
+---| "inviteDelete" # (invite: discord.Invite) An invite was deleted.
+---| "messageCreate" # (message: discord.Message) A message was sent where the bot can see it.
+---| "messageUpdate" # (old: discord.Message, message: discord.Message) A message was edited.
+---| "messageDelete" # (message: discord.Message) A message was deleted.
+---| "messageDeleteBulk" # (messages: discord.Collection, channel: discord.BaseChannel) Messages were bulk deleted.
+---| "messageReactionAdd" # (reaction: discord.MessageReaction, user: discord.User, details: table) A reaction.
+---| "messageReactionRemove" # (reaction: discord.MessageReaction, user: discord.User, details: table) Removed.
+---| "messageReactionRemoveAll" # (message: discord.Message, removed: discord.Collection) All reactions removed.
+---| "messageReactionRemoveEmoji" # (reaction: discord.MessageReaction) One emoji's reactions were removed.
+---| "messagePollVoteAdd" # (answer: discord.PollAnswer, userId: discord.Snowflake) A poll vote.
+---| "messagePollVoteRemove" # (answer: discord.PollAnswer, userId: discord.Snowflake) A vote was withdrawn.
+---| "presenceUpdate" # (old: discord.Presence|nil, presence: discord.Presence) Status or activity changed.
+---| "typingStart" # (typing: discord.Typing) Someone started typing.
+---| "userUpdate" # (old: discord.User, user: discord.User) A user (or the bot's own user) changed.
+---| "voiceChannelEffectSend" # (effect: discord.VoiceChannelEffect) An emoji or sound was used in voice.
+---| "voiceStateUpdate" # (old: discord.VoiceState, state: discord.VoiceState) Someone joined, left or muted.
+---| "voiceServerUpdate" # (data: {token: string, guildId: discord.Snowflake, endpoint: string|nil}) Voice server.
+---| "webhooksUpdate" # (channel: discord.BaseChannel) A channel's webhooks changed.
+---| "stageInstanceCreate" # (stage: discord.StageInstance) A stage went live.
+---| "stageInstanceUpdate" # (old: discord.StageInstance, stage: discord.StageInstance) A stage changed.
+---| "stageInstanceDelete" # (stage: discord.StageInstance) A stage ended.
+---| "subscriptionCreate" # (subscription: discord.Subscription) A user subscribed to an SKU.
+---| "subscriptionUpdate" # (old: nil, subscription: discord.Subscription) A subscription changed.
+---| "subscriptionDelete" # (subscription: discord.Subscription) A subscription ended.
+
+--- Settings of `client:generateInvite`.
+---@class discord.InviteGenerationOptions
+---@field scopes? string[] OAuth2 scopes ({"bot"}).
+---@field permissions? discord.PermissionResolvable Permissions the link asks for.
+---@field guild? discord.Guild|discord.Snowflake Guild preselected in the form.
+---@field disableGuildSelect? boolean Keeps the user from choosing another guild.
 
 ---@class discord.EventEmitter
 ---@field on fun(self, name: string, fn: function): function
