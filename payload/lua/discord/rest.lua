@@ -13,9 +13,10 @@ local SWEEP_INTERVAL = 60 * 60 * 1000
 
 local encodeURIComponent = util.urlEncode
 
---- Splits a literal path into its route: the template with IDs replaced, the
--- major parameter whose buckets are kept apart, and whether it is an interaction
--- callback (exempt from the global limit).
+--- Splits a literal path into its rate limit route: template with IDs replaced, major parameter, callback flag.
+---@param method string HTTP method.
+---@param path string Literal path such as "/channels/123/messages".
+---@return {key: string, template: string, major: string, interactionCallback: boolean}
 local function parseRoute(method, path)
   path = path:gsub("[?#].*$", "")
   local segs = {}
@@ -62,6 +63,8 @@ M.parseRoute = parseRoute
 
 -- Paths of the endpoints the library uses; literal paths work just as well.
 local Routes = {}
+--- Path builders of the endpoints the library uses (`Routes.channel(id)`); literal paths work just as well.
+---@type table<string, fun(...: any): string>
 M.Routes = Routes
 local function routeFormat(fmt)
   return function(...)
@@ -184,9 +187,12 @@ local DEFAULTS = {
   userAgentAppendix = nil,
   authPrefix = "Bot",
 }
+--- Default REST settings: api, version, timeout, retries, retryDelay, globalRequestsPerSecond, authPrefix, ...
+---@type table<string, any>
 M.DEFAULTS = DEFAULTS
 
---- `REST(options)`: options as in DEFAULTS plus `token`.
+--- Creates a REST client (`REST(options)`); the client makes one from `options.rest`.
+---@param options? table Keys of `DEFAULTS`, plus `token`.
 function REST:init(options)
   util.EventEmitter.init(self)
   options = options or {}
@@ -206,6 +212,10 @@ function REST:init(options)
   self.lastSweep = runtime.now()
 end
 
+--- Sets the bot token (a "Bot " prefix is dropped), or clears it with nil.
+--- Raises a string error when the token is not a string.
+---@param token string|nil
+---@return discord.REST self
 function REST:setToken(token)
   if token ~= nil and type(token) ~= "string" then
     error("REST:setToken expects a string", 2)
@@ -214,12 +224,16 @@ function REST:setToken(token)
   return self
 end
 
+--- The User-Agent header the library sends, with `userAgentAppendix` when set.
+---@return string
 function REST:userAgent()
   local ua = constants.UserAgent
   if self.options.userAgentAppendix then ua = ua .. " " .. self.options.userAgentAppendix end
   return ua
 end
 
+--- The API base, such as "https://discord.com/api/v10".
+---@return string
 function REST:baseURL()
   return self.options.api .. "/v" .. self.options.version
 end
@@ -386,8 +400,10 @@ end
 local UNSENT = { dns = true, connect = true, tls = true }
 local IDEMPOTENT = { GET = true, HEAD = true, PUT = true, DELETE = true, OPTIONS = true }
 
--- Whether sending the request twice has the effect of sending it once: idempotent methods, and
--- message creates that Discord deduplicates by their enforced nonce.
+--- Whether sending the request twice has the effect of once: idempotent methods, nonce-enforced creates.
+---@param method string
+---@param body any
+---@return boolean
 local function replayable(method, body)
   if IDEMPOTENT[method] then return true end
   return type(body) == "table" and body.enforce_nonce == true and body.nonce ~= nil
@@ -445,6 +461,10 @@ function REST:_send(opts)
   return http.request(opts)
 end
 
+--- Delay before retry `n` (1-based): exponential from `retryDelay`, capped, plus random jitter.
+---@param n integer Retry number, from 1.
+---@param urgent? boolean Interaction callbacks retry sooner.
+---@return integer ms
 function REST:retryDelay(n, urgent)
   local base = urgent and RL.urgentRetryDelay or self.options.retryDelay
   local d = base * (1 << (n - 1))
@@ -562,10 +582,13 @@ function REST:_execute(req, bucket)
   end
 end
 
---- Sends a request and returns the decoded JSON reply, or nil for 204.
--- `opts`: body, query, reason, auth (false for none), files, headers, timeout, deadline (runtime.now()
--- time after which it is not sent: an HTTPError with `deadline = true` instead), replayable (true when
--- sending it twice does no harm, so transport time-outs and 5xx are retried).
+--- Sends a request through the rate limiter and returns the decoded JSON reply, or nil for 204.
+--- Raises `discord.DiscordAPIError` (4xx), `discord.HTTPError` (transport, 5xx), `discord.RateLimitError`.
+---@async
+---@param method string "GET", "POST", "PATCH", "PUT" or "DELETE".
+---@param path string Path below the API base, such as "/channels/123".
+---@param opts? discord.RequestOptions Also headers, timeout, deadline and replayable.
+---@return table|nil
 function REST:request(method, path, opts)
   if type(method) ~= "string" or type(path) ~= "string" then
     error("REST:request expects a method and a path", 2)
@@ -637,8 +660,10 @@ end
 local Recorder = {}
 Recorder.__index = Recorder
 
---- A transport that passes everything to `http` and appends it to `path`. `tokenOf()` gives the token to
---- redact.
+--- A transport that passes everything to `http` and records each exchange and frame as JSONL in `path`.
+---@param path string Recording file.
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return table transport
 function M.recorder(path, tokenOf)
   local self = setmetatable({ path = path, lines = {}, t0 = runtime.now(), conns = 0, lastFlush = -math.huge },
     Recorder)
@@ -732,9 +757,11 @@ local OUTPUT = { http = true, open = true, send = true, close = true }
 local Replayer = {}
 Replayer.__index = Replayer
 
---- A transport that answers from a recording. Sends are compared, in order, with the recorded ones after
---- the same redaction; frames arrive at their recorded times (virtual under a virtual clock), each only
---- after the sends recorded before it. The first difference fails the replay: `replayer.failure`.
+--- A transport that answers from a recording and fails (`failure`) on the first send that differs.
+--- Raises `discord.LibraryError` InvalidOption when the file cannot be read.
+---@param path string Recording file.
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return table transport
 function M.replayer(path, tokenOf)
   local text, msg = runtime.read_file(path)
   if not text then
@@ -888,8 +915,10 @@ function Replayer:finished()
   return self.failure == nil and self.pos > #self.outputs
 end
 
---- The transport a client's options ask for: `record = path`, `transport = {replay = path}`, or nil for the
---- host's http module.
+--- The transport a client's options ask for: `record = path`, `transport = {replay = path}`, or nil for http.
+---@param options discord.ClientOptions
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return table|nil transport
 function M.transportFor(options, tokenOf)
   local t = options.transport
   if type(t) == "table" and t.replay then return M.replayer(t.replay, tokenOf) end
