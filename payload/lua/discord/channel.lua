@@ -1147,7 +1147,8 @@ function ThreadOnlyChannel:_clone()
   return copy
 end
 
---- The posts of this channel (a ThreadManager).
+--- The posts of this channel (read-only).
+---@return discord.ThreadManager
 ThreadOnlyChannel.getters.threads = threadsOf
 
 --- Replaces the tags posts can carry.

@@ -341,6 +341,8 @@
 ---@class discord.TextBased
 ---@field messages discord.MessageManager
 ---@field lastMessageId discord.Snowflake|nil
+---@field lastMessage discord.Message|nil The last message, when cached (read-only).
+---@field lastPinAt discord.Milliseconds|nil When a message was last pinned (read-only).
 ---@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
 ---@field sendTyping fun(self) (B)
 ---@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
