@@ -633,12 +633,12 @@
 ---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
 ---@field toString fun(self): string "/name sub option:value"
 
----@class discord.UserContextMenuCommandInteraction: discord.CommandInteraction
+---@class discord.UserContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetUser discord.User
 ---@field targetMember discord.GuildMember|table|nil
 
----@class discord.MessageContextMenuCommandInteraction: discord.CommandInteraction
+---@class discord.MessageContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetMessage discord.Message
 
