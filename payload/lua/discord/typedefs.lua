@@ -318,6 +318,30 @@
 ---@field edit fun(self, opts: table, reason?: string): discord.Guild (B)
 ---@field leave fun(self): discord.Guild (B)
 
+--- What `guild:edit` changes; false clears a channel or image.
+---@class discord.GuildEditOptions
+---@field name? string
+---@field verificationLevel? integer discord.enums.GuildVerificationLevel value.
+---@field defaultMessageNotifications? integer 0 all messages, 1 only mentions.
+---@field explicitContentFilter? integer discord.enums.GuildExplicitContentFilter value.
+---@field afkTimeout? integer Seconds: 60, 300, 900, 1800 or 3600.
+---@field afkChannel? discord.ChannelResolvable|false
+---@field systemChannel? discord.ChannelResolvable|false
+---@field rulesChannel? discord.ChannelResolvable|false
+---@field publicUpdatesChannel? discord.ChannelResolvable|false
+---@field safetyAlertsChannel? discord.ChannelResolvable|false
+---@field systemChannelFlags? integer
+---@field preferredLocale? string
+---@field description? string
+---@field features? string[]
+---@field premiumProgressBarEnabled? boolean
+---@field icon? string|false Image bytes or a data URI.
+---@field banner? string|false
+---@field splash? string|false
+---@field discoverySplash? string|false
+---@field owner? discord.UserResolvable Transfers ownership (the bot must own the guild).
+---@field reason? string Audit log reason.
+
 ---@class discord.ChannelOptions
 ---@field name? string
 ---@field type? integer|string
