@@ -9,6 +9,12 @@
 ---@alias discord.RoleResolvable discord.Role|discord.Snowflake|string Role, ID, "<@&id>" or "@everyone".
 ---@alias discord.ChannelResolvable discord.BaseChannel|discord.Snowflake
 
+--- Size and format of a CDN image URL.
+---@class discord.ImageURLOptions
+---@field size? integer A power of two from 16 to 4096 (or an allowed in-between size).
+---@field extension? "webp"|"png"|"jpg"|"jpeg"|"gif" Format (webp by default; gif for animated hashes).
+---@field forceStatic? boolean A still image even for an animated hash.
+
 -- Client --------------------------------------------------------------------------------------------------
 
 ---@class discord.ClientOptions
