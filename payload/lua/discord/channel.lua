@@ -169,7 +169,8 @@ end
 --- Raises `discord.CollectorError` when `errors` lists the end reason.
 ---@async
 ---@param opts? discord.MessageCollectorOptions
----@return discord.Collection messages
+---@return discord.Collection collected
+---@return string reason Why the collector ended.
 function TextBased:awaitMessages(opts)
   return util.provided("collectors").awaitMessages(self, opts)
 end

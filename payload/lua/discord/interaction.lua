@@ -217,7 +217,7 @@ function InteractionResponse:createMessageComponentCollector(opts)
 end
 
 --- The first component interaction on the reply that passes `opts.filter` within `opts.time`.
---- Raises `discord.CollectorError` when the time runs out, `discord.DiscordAPIError` when refused.
+--- Raises `discord.LibraryError` InteractionCollectorError when none comes in time, or a REST error.
 ---@async
 ---@param opts discord.InteractionCollectorOptions `time` in milliseconds, `filter`, `componentType`.
 ---@return discord.MessageComponentInteraction
@@ -712,7 +712,7 @@ function Responses:showModal(modal, opts)
 end
 
 --- Waits for the user to submit the modal this interaction showed.
---- Raises `discord.LibraryError` InvalidOption without a time, `discord.CollectorError` when time runs out.
+--- Raises `discord.LibraryError` InvalidOption without a time, InteractionCollectorError when it runs out.
 ---@async
 ---@param opts {time: integer, filter?: fun(i: discord.ModalSubmitInteraction): boolean, customId?: string}
 ---@return discord.ModalSubmitInteraction

@@ -622,7 +622,8 @@ end
 --- Raises `discord.CollectorError` when `errors` lists the end reason.
 ---@async
 ---@param opts? discord.ReactionCollectorOptions
----@return discord.Collection reactions
+---@return discord.Collection collected
+---@return string reason Why the collector ended.
 function Message:awaitReactions(opts)
   return util.provided("collectors").awaitReactions(self, opts)
 end
@@ -639,7 +640,7 @@ function Message:createMessageComponentCollector(opts)
 end
 
 --- The first component interaction on this message that passes `opts.filter` within `opts.time`.
---- Raises `discord.CollectorError` when the time runs out.
+--- Raises `discord.LibraryError` InteractionCollectorError when none comes in time.
 ---@async
 ---@param opts discord.InteractionCollectorOptions
 ---@return discord.MessageComponentInteraction

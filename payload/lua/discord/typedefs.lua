@@ -202,6 +202,44 @@
 
 ---@class discord.PermissionsBitField: discord.BitField
 
+--- Events of every collector, with their arguments.
+---@alias discord.CollectorEvent
+---| "collect" # (item: any, ...: any) An item passed the filter and was collected.
+---| "ignore" # (item: any, ...: any) An item was offered but the filter refused it.
+---| "dispose" # (item: any, ...: any) A collected item went away (with the `dispose` option).
+---| "create" # (reaction: discord.MessageReaction, user: discord.User) Reactions: first of an emoji.
+---| "remove" # (reaction: discord.MessageReaction, user: discord.User) Reactions: a user's was removed.
+---| "end" # (collected: discord.Collection, reason: string) The collector ended.
+
+--- Options of every collector.
+---@class discord.CollectorOptions
+---@field filter? fun(item: any, ...: any): boolean Which offered items to collect.
+---@field time? integer Milliseconds until the collector ends ("time").
+---@field idle? integer Milliseconds without a collected item until it ends ("idle").
+---@field max? integer Items to collect before it ends ("limit").
+---@field maxProcessed? integer Items to look at before it ends ("processedLimit").
+---@field dispose? boolean Also follow removals ("dispose" events).
+---@field errors? string[] End reasons that make the await helpers raise.
+
+--- Options of a message collector.
+---@class discord.MessageCollectorOptions: discord.CollectorOptions
+
+--- Options of a reaction collector.
+---@class discord.ReactionCollectorOptions: discord.CollectorOptions
+---@field maxEmojis? integer Distinct emojis before it ends ("emojiLimit").
+---@field maxUsers? integer Distinct users before it ends ("userLimit").
+
+--- Options of an interaction or modal submit collector.
+---@class discord.InteractionCollectorOptions: discord.CollectorOptions
+---@field message? discord.Message|discord.Snowflake Only interactions on this message.
+---@field channel? discord.BaseChannel|discord.Snowflake Only interactions in this channel.
+---@field guild? discord.Guild|discord.Snowflake Only interactions in this guild.
+---@field interactionType? integer|string discord.enums.InteractionType value or name.
+---@field componentType? integer|string discord.enums.ComponentType value or name.
+---@field customId? string Only components or modals with this custom ID.
+---@field maxComponents? integer Interactions before it ends ("componentLimit").
+---@field maxUsers? integer Distinct users before it ends ("userLimit").
+
 -- Managers ------------------------------------------------------------------------------------------------
 
 ---@class discord.FetchOptions
