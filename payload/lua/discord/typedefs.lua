@@ -32,6 +32,7 @@
 ---@field presence? discord.PresenceData
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
+---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
 
 ---@class discord.Client: discord.EventEmitter
 ---@field options discord.ClientOptions
@@ -589,9 +590,6 @@
 ---@field toJSON fun(self): table
 
 -- Interactions --------------------------------------------------------------------------------------------
-
----@class discord.ClientOptions
----@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
 
 ---@class discord.InteractionReplyOptions
 ---@field content? string
