@@ -15,6 +15,7 @@ local bitfield = require("discord.bitfield")
 local intents = require("discord.intents")
 local rest = require("discord.rest")
 
+--- The package: the client and main classes, every other export loaded by name on first use.
 local discord = {
   version = "1.2.4",
   util = util,
@@ -122,6 +123,7 @@ local lazy = {
   Typing = "discord.structures.typing",
   VoiceState = "discord.structures.voicestate",
 }
+---@private
 discord._lazy = lazy
 
 -- Builders, application commands, received components and collectors.
