@@ -800,7 +800,7 @@
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
----@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"
+---@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"|"reconnecting"|"disconnected"
 ---| "reconnecting"|"disconnected"
 
 ---@class discord.ActivityOptions
