@@ -800,7 +800,15 @@
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
----@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"|"reconnecting"|"disconnected"
+---@alias discord.ShardStatus
+---| "idle" # Not started.
+---| "connecting" # Opening the connection.
+---| "identifying" # Sent IDENTIFY, waiting for READY.
+---| "resuming" # Sent RESUME, waiting for RESUMED.
+---| "waitingForGuilds" # READY came; waiting for the guilds it announced.
+---| "ready" # Receiving events.
+---| "reconnecting" # Lost the connection; connecting again.
+---| "disconnected" # Closed for good.
 ---| "reconnecting"|"disconnected"
 
 ---@class discord.ActivityOptions
