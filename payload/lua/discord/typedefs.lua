@@ -809,7 +809,6 @@
 ---| "ready" # Receiving events.
 ---| "reconnecting" # Lost the connection; connecting again.
 ---| "disconnected" # Closed for good.
----| "reconnecting"|"disconnected"
 
 ---@class discord.ActivityOptions
 ---@field type? integer|string 0-5 or Playing, Streaming, Listening, Watching, Custom, Competing.
