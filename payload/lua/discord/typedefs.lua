@@ -33,6 +33,9 @@
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
 ---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
+---@field sessionFile? string Where destroy saves the sessions, so a restart within 60 s resumes them.
+---@field record? string A JSONL file that receives every REST exchange and gateway frame.
+---@field transport? table {replay = path}: answers from a recording instead of the network.
 
 ---@class discord.Client: discord.EventEmitter
 ---@field options discord.ClientOptions
@@ -848,16 +851,26 @@
 ---@field lifetime? integer Seconds; messages (since sent or edited) and threads (since archived) only.
 ---@field filter? fun(): (fun(value: any, key: any, collection: discord.Collection): boolean)|nil
 
+--- Drops cached objects on an interval, by age or by a filter, so a long-running bot's caches stay bounded.
 ---@class discord.Sweepers
----@field start fun(self)
----@field stop fun(self)
----@field sweepMessages fun(self, filter: function): integer
----@field sweepThreads fun(self, filter: function): integer
----@field sweepUsers fun(self, filter: function): integer
----@field sweepGuildMembers fun(self, filter: function): integer
----@field sweepPresences fun(self, filter: function): integer
----@field sweepReactions fun(self, filter: function): integer
----@field sweepThreadMembers fun(self, filter: function): integer
+---@field client discord.Client
+---@field options table<string, discord.SweeperOptions> The checked options, by kind.
+---@field filterByLifetime fun(opts?: table): function The same as `discord.client.sweepers.filterByLifetime`.
+---@field outdatedMessageSweepFilter fun(lifetime?: integer): function Filter factory for old messages.
+---@field archivedThreadSweepFilter fun(lifetime?: integer): function Filter factory for long-archived threads.
+---@field expiredInviteSweepFilter fun(lifetime?: integer): function Filter factory for expired invites.
+---@field DefaultSweeperSettings table<string, discord.SweeperOptions> Archived threads go after 4 h, hourly.
+---@field destroy fun(self) The same as `stop`.
+---@field sweepApplicationCommands fun(self, filter: function): integer Sweeps every guild's commands.
+---@field sweepAutoModerationRules fun(self, filter: function): integer Sweeps every guild's automod rules.
+---@field sweepBans fun(self, filter: function): integer Sweeps every guild's cached bans.
+---@field sweepEmojis fun(self, filter: function): integer Sweeps every guild's emojis.
+---@field sweepInvites fun(self, filter: function): integer Sweeps every guild's invites.
+---@field sweepGuildMembers fun(self, filter: function): integer Sweeps every guild's members (the bot stays).
+---@field sweepPresences fun(self, filter: function): integer Sweeps every guild's presences.
+---@field sweepStageInstances fun(self, filter: function): integer Sweeps every guild's stage instances.
+---@field sweepStickers fun(self, filter: function): integer Sweeps every guild's stickers.
+---@field sweepVoiceStates fun(self, filter: function): integer Sweeps every guild's voice states.
 
 -- Channels beyond text --------------------------------------------------------------------------------------
 
