@@ -560,7 +560,7 @@ autoSelect("UserSelectMenuBuilder", ComponentType.UserSelect, { SelectDefault.Us
 autoSelect("RoleSelectMenuBuilder", ComponentType.RoleSelect, { SelectDefault.Role }, "addDefaultRoles")
 --- A select of users and roles.
 ---@class discord.MentionableSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
----@field addDefaultValues fun(self, ...: {id: discord.Snowflake, type: string}): discord.MentionableSelectMenuBuilder Preselected.
+---@field addDefaultValues fun(self, ...: {id: discord.Snowflake, type: string}): discord.MentionableSelectMenuBuilder
 local Mentionable = autoSelect("MentionableSelectMenuBuilder", ComponentType.MentionableSelect,
   { SelectDefault.User, SelectDefault.Role }, "addDefaultValues")
 --- A select of the guild's channels, optionally of some types.
