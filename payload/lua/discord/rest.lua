@@ -147,6 +147,7 @@ local function newBucket(id)
   }, Bucket)
 end
 
+---@private
 function Bucket:acquire(urgent)
   if not self.busy then
     self.busy = true
@@ -157,6 +158,7 @@ function Bucket:acquire(urgent)
   runtime.suspend()
 end
 
+---@private
 function Bucket:release()
   self.lastUsed = runtime.now()
   for _, lane in ipairs(self.lanes) do
@@ -168,6 +170,7 @@ function Bucket:release()
   self.busy = false
 end
 
+---@private
 function Bucket:limited(now)
   return self.remaining <= 0 and now < self.resetAt
 end
@@ -657,13 +660,17 @@ local function recordedRequest(opts, redact)
   return { k = "http", method = opts.method, url = redact(opts.url), headers = headers }, body
 end
 
+--- A transport that passes requests and frames to the http module and records them as JSONL.
+---@class discord.RecordingTransport
+---@field path string The recording file.
 local Recorder = {}
 Recorder.__index = Recorder
 
 --- A transport that passes everything to `http` and records each exchange and frame as JSONL in `path`.
+--- Raises `discord.LibraryError` InvalidOption when `path` cannot be written.
 ---@param path string Recording file.
 ---@param tokenOf? fun(): string|nil Gives the token to redact.
----@return table transport
+---@return discord.RecordingTransport
 function M.recorder(path, tokenOf)
   local self = setmetatable({ path = path, lines = {}, t0 = runtime.now(), conns = 0, lastFlush = -math.huge },
     Recorder)
@@ -687,11 +694,13 @@ function Recorder:_log(entry)
   end)
 end
 
+--- Writes what was recorded so far to the file.
 function Recorder:flush()
   self.lastFlush = runtime.now()
   runtime.write_file(self.path, table.concat(self.lines))
 end
 
+--- Stops the flush timer and writes the file one last time.
 function Recorder:close()
   if self.flushTimer then
     self.flushTimer:cancel()
@@ -700,6 +709,12 @@ function Recorder:close()
   self:flush()
 end
 
+--- Sends an HTTP request through the http module and records it with its answer.
+---@async
+---@param opts table The http module's request options.
+---@return table|nil res
+---@return string|nil msg
+---@return string|nil kind
 function Recorder:request(opts)
   local started = runtime.now()
   local res, msg, kind = http.request(opts)
@@ -719,6 +734,13 @@ end
 local RecordedSocket = {}
 RecordedSocket.__index = RecordedSocket
 
+--- Opens a WebSocket through the http module; its frames are recorded.
+---@async
+---@param url string
+---@param opts? table
+---@return table|nil socket send, receive and close as the http module's sockets.
+---@return string|nil msg
+---@return string|nil kind
 function Recorder:websocket(url, opts)
   self.conns = self.conns + 1
   local c = self.conns
@@ -728,12 +750,14 @@ function Recorder:websocket(url, opts)
   return setmetatable({ ws = ws, c = c, rec = self }, RecordedSocket)
 end
 
+---@private
 function RecordedSocket:send(data, op)
   local packed, b64 = packData(self.rec.redact(data))
   self.rec:_log({ k = "send", c = self.c, data = packed, b64 = b64, op = op or "text" })
   return self.ws:send(data, op)
 end
 
+---@private
 function RecordedSocket:receive(timeout)
   local data, op, kind, code = self.ws:receive(timeout)
   if data ~= nil then
@@ -745,6 +769,7 @@ function RecordedSocket:receive(timeout)
   return data, op, kind, code
 end
 
+---@private
 function RecordedSocket:close(code, reason)
   self.rec:_log({ k = "close", c = self.c, code = code or 1000 })
   return self.ws:close(code, reason)
@@ -754,6 +779,9 @@ end
 
 local OUTPUT = { http = true, open = true, send = true, close = true }
 
+--- A transport that answers from a recording; `failure` holds the first difference from it.
+---@class discord.ReplayTransport
+---@field failure discord.LibraryError|nil Why the replay failed (ReplayMismatch), once it has.
 local Replayer = {}
 Replayer.__index = Replayer
 
@@ -761,7 +789,7 @@ Replayer.__index = Replayer
 --- Raises `discord.LibraryError` InvalidOption when the file cannot be read.
 ---@param path string Recording file.
 ---@param tokenOf? fun(): string|nil Gives the token to redact.
----@return table transport
+---@return discord.ReplayTransport
 function M.replayer(path, tokenOf)
   local text, msg = runtime.read_file(path)
   if not text then
@@ -824,6 +852,13 @@ function Replayer:_expect(got)
   return want
 end
 
+--- Answers an HTTP request from the recording.
+--- Raises `discord.LibraryError` ReplayMismatch when the request differs from the recorded one.
+---@async
+---@param opts table The http module's request options.
+---@return table|nil res
+---@return string|nil msg
+---@return string|nil kind
 function Replayer:request(opts)
   local got, body = recordedRequest(opts, self.redact)
   if body ~= nil then got.body = packData(body) end
@@ -836,6 +871,13 @@ end
 local ReplayedSocket = {}
 ReplayedSocket.__index = ReplayedSocket
 
+--- Opens a replayed WebSocket whose frames arrive at their recorded times.
+--- Raises `discord.LibraryError` ReplayMismatch when the URL differs from the recorded one.
+---@async
+---@param url string
+---@return table|nil socket
+---@return string|nil msg
+---@return string|nil kind
 function Replayer:websocket(url)
   self.opened = self.opened + 1
   local want = self:_expect({ k = "open", url = self.redact(url) })
@@ -846,6 +888,7 @@ function Replayer:websocket(url)
   return sock
 end
 
+---@private
 function ReplayedSocket:send(data, op)
   if self.closed then return nil, "socket is closed", "closed" end
   local packed = packData(self.r.redact(data))
@@ -855,6 +898,7 @@ function ReplayedSocket:send(data, op)
   return true
 end
 
+---@private
 function ReplayedSocket:receive(timeout)
   local r = self.r
   local deadline = timeout and runtime.now() + timeout
@@ -895,6 +939,7 @@ function ReplayedSocket:receive(timeout)
   end
 end
 
+---@private
 function ReplayedSocket:close(code)
   if self.closed then return true end
   self.closeCode = code or 1000
@@ -911,6 +956,7 @@ function Replayer:close()
 end
 
 --- True once every recorded send has been made.
+---@return boolean
 function Replayer:finished()
   return self.failure == nil and self.pos > #self.outputs
 end
