@@ -740,7 +740,7 @@ end
 
 -- Voice and stage channels ------------------------------------------------------------------------------
 
---- Voice and stage channels; they have a text chat of their own.
+-- Voice and stage channels; they have a text chat of their own.
 local BaseGuildVoiceChannel = util.class("BaseGuildVoiceChannel", GuildChannel)
 M.BaseGuildVoiceChannel = BaseGuildVoiceChannel
 
@@ -837,7 +837,7 @@ function StageChannel:setTopic(topic, reason) return self:edit({ topic = topic o
 
 -- ThreadChannel -------------------------------------------------------------------------------------------
 
---- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
+-- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
 local ThreadChannel = util.class("ThreadChannel", GuildChannel)
 M.ThreadChannel = ThreadChannel
 applyText(ThreadChannel)
@@ -1104,7 +1104,7 @@ end
 
 -- Forum and media channels -------------------------------------------------------------------------------
 
---- Channels that hold only threads (posts): forums and media channels.
+-- Channels that hold only threads (posts): forums and media channels.
 local ThreadOnlyChannel = util.class("ThreadOnlyChannel", GuildChannel)
 M.ThreadOnlyChannel = ThreadOnlyChannel
 

@@ -45,7 +45,7 @@ M.embedLength = embedLength
 
 -- Embed ---------------------------------------------------------------------------------------------------
 
---- An embed as received; `data` keeps the API form. Fields read in camelCase.
+-- An embed as received; `data` keeps the API form. Fields read in camelCase.
 local Embed = util.class("Embed")
 M.Embed = Embed
 

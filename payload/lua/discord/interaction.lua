@@ -110,7 +110,7 @@ end
 
 -- InteractionWebhook ---------------------------------------------------------------------------------------
 
---- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
+-- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
 local InteractionWebhook = util.class("InteractionWebhook")
 M.InteractionWebhook = InteractionWebhook
 
@@ -188,7 +188,7 @@ end
 
 -- Responses -------------------------------------------------------------------------------------------------
 
---- What `reply` and the other initial responses return: a handle on the original reply.
+-- What `reply` and the other initial responses return: a handle on the original reply.
 local InteractionResponse = util.class("InteractionResponse")
 M.InteractionResponse = InteractionResponse
 
@@ -241,8 +241,8 @@ function InteractionResponse:edit(options) return self.interaction:editReply(opt
 ---@async
 function InteractionResponse:delete() return self.interaction:deleteReply() end
 
---- The reply of a response sent with `withResponse = true`: the interaction's callback record and
---- the resource it created (`resource.message` for message responses).
+-- The reply of a response sent with `withResponse = true`: the interaction's callback record and
+-- the resource it created (`resource.message` for message responses).
 local InteractionCallbackResponse = util.class("InteractionCallbackResponse")
 M.InteractionCallbackResponse = InteractionCallbackResponse
 
@@ -1023,7 +1023,7 @@ M.ChannelSelectMenuInteraction = ChannelSelectMenuInteraction
 
 -- Modals ------------------------------------------------------------------------------------------------------
 
---- The values of a submitted modal, by custom ID.
+-- The values of a submitted modal, by custom ID.
 local ModalSubmitFields = util.class("ModalSubmitFields")
 M.ModalSubmitFields = ModalSubmitFields
 

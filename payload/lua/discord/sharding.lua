@@ -147,7 +147,7 @@ end
 
 -- Shard -----------------------------------------------------------------------------------------------------
 
---- What every shard reports about itself; the gateway protocol builds on it (discord.ws).
+-- What every shard reports about itself; the gateway protocol builds on it (discord.ws).
 local Shard = util.class("Shard")
 M.Shard = Shard
 
@@ -195,8 +195,8 @@ end
 
 -- Manager ---------------------------------------------------------------------------------------------------
 
---- The shards of one client in this process (`client.ws`, also `client.shard`): the plan, the
---- identify queue, per-shard status, guild routing and the client's ready state.
+-- The shards of one client in this process (`client.ws`, also `client.shard`): the plan, the
+-- identify queue, per-shard status, guild routing and the client's ready state.
 local ShardingManager = util.class("ShardingManager")
 M.ShardingManager = ShardingManager
 

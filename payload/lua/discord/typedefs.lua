@@ -17,6 +17,7 @@
 
 -- Client --------------------------------------------------------------------------------------------------
 
+--- Options of `Client(options)`; every key is optional.
 ---@class discord.ClientOptions
 ---@field intents? string[]|integer Intent names or bits; derived from the listeners when absent.
 ---@field token? string Read from DISCORD_TOKEN by login when absent.
@@ -37,6 +38,7 @@
 ---@field record? string A JSONL file that receives every REST exchange and gateway frame.
 ---@field transport? table {replay = path}: answers from a recording instead of the network.
 
+--- The bot: logs in, runs the shards, keeps the caches and emits every gateway event (see discord.ClientEvent).
 ---@class discord.Client: discord.EventEmitter
 ---@field options discord.ClientOptions
 ---@field rest discord.REST
@@ -165,6 +167,7 @@
 ---@field guild? discord.Guild|discord.Snowflake Guild preselected in the form.
 ---@field disableGuildSelect? boolean Keeps the user from choosing another guild.
 
+--- Named events; every listener runs in its own task, in registration order; a failing one emits "error".
 ---@class discord.EventEmitter
 ---@field on fun(self, name: string, fn: function): function
 ---@field once fun(self, name: string, fn: function): function
@@ -172,6 +175,7 @@
 ---@field emit fun(self, name: string, ...): boolean
 ---@field waitFor fun(self, name: string, opts?: {filter?: function, timeout?: integer}): ... (B)
 
+--- Options of a REST request.
 ---@class discord.RequestOptions
 ---@field body? table|string Encoded as JSON unless a string.
 ---@field query? table<string, any>
@@ -179,6 +183,7 @@
 ---@field auth? boolean False sends no Authorization header.
 ---@field files? table[] {name=, data=, description=}; the body then goes as multipart.
 
+--- The REST client: builds requests, keeps Discord's rate limits per route and retries what may be retried.
 ---@class discord.REST
 ---@field request fun(self, method: string, path: string, opts?: discord.RequestOptions): table|nil (B)
 ---@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
@@ -187,6 +192,7 @@
 ---@field put fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
 ---@field delete fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
 
+--- An ordered map (insertion order) with the helpers of discord.js's Collection; managers cache in them.
 ---@class discord.Collection
 ---@field size integer
 ---@field get fun(self, key: any): any
@@ -199,11 +205,13 @@
 ---@field find fun(self, fn: fun(value: any, key: any): boolean): any
 ---@field filter fun(self, fn: fun(value: any, key: any): boolean): discord.Collection
 
+--- A 64-bit set of flags read by name; `Flags` maps names to bits.
 ---@class discord.BitField
 ---@field bitfield integer
 ---@field has fun(self, bit: any): boolean
 ---@field toArray fun(self): string[]
 
+--- Permissions as a bit field; Administrator implies every permission in `has` and `any`.
 ---@class discord.PermissionsBitField: discord.BitField
 
 --- Events of every collector, with their arguments.
@@ -320,6 +328,7 @@
 ---@field tag string|nil
 ---@field badge string|nil
 
+--- A Discord user; bots are users too.
 ---@class discord.User
 ---@field id discord.Snowflake
 ---@field username string
@@ -337,6 +346,7 @@
 ---@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
 ---@field createDM fun(self, force?: boolean): discord.DMChannel (B)
 
+--- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
 ---@field status? "online"|"idle"|"dnd"|"invisible"
 ---@field activities? {name: string, type?: integer|string, url?: string, state?: string}[]
@@ -350,6 +360,7 @@
 ---@field setActivity fun(self, activity?: string|table, opts?: discord.ActivityOptions): discord.PresenceData
 ---@field setStatus fun(self, status: string): discord.PresenceData
 
+--- A server: its channels, members, roles, emojis and settings.
 ---@class discord.Guild
 ---@field id discord.Snowflake
 ---@field name string
@@ -390,6 +401,7 @@
 ---@field owner? discord.UserResolvable Transfers ownership (the bot must own the guild).
 ---@field reason? string Audit log reason.
 
+--- What a channel create or edit sets (camelCase; roles and members resolved).
 ---@class discord.ChannelOptions
 ---@field name? string
 ---@field type? integer|string
@@ -402,6 +414,7 @@
 ---@field lockPermissions? boolean
 ---@field reason? string
 
+--- Base of every channel: ID, type, mention, delete and fetch.
 ---@class discord.BaseChannel
 ---@field id discord.Snowflake
 ---@field type integer
@@ -410,6 +423,7 @@
 ---@field isDMBased fun(self): boolean
 ---@field delete fun(self, reason?: string) (B)
 
+--- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
 ---@field messages discord.MessageManager
 ---@field lastMessageId discord.Snowflake|nil
@@ -419,10 +433,12 @@
 ---@field sendTyping fun(self) (B)
 ---@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
 
+--- A direct message channel with one user.
 ---@class discord.DMChannel: discord.BaseChannel, discord.TextBased
 ---@field recipientId discord.Snowflake
 ---@field recipient discord.User|nil
 
+--- A channel of a guild: position, parent category, permission overwrites, invites, webhooks.
 ---@class discord.GuildChannel: discord.BaseChannel
 ---@field guild discord.Guild
 ---@field guildId discord.Snowflake
@@ -437,6 +453,7 @@
 ---@field setName fun(self, name: string, reason?: string): discord.GuildChannel (B)
 ---@field setParent fun(self, parent: any, opts?: {lockPermissions?: boolean, reason?: string}) (B)
 
+--- A guild text channel.
 ---@class discord.TextChannel: discord.GuildChannel, discord.TextBased
 ---@field topic string|nil
 ---@field nsfw boolean
@@ -444,15 +461,18 @@
 ---@field setTopic fun(self, topic?: string, reason?: string): discord.TextChannel (B)
 ---@field threads discord.ThreadManager
 
+--- A category that groups guild channels.
 ---@class discord.CategoryChannel: discord.GuildChannel
 ---@field children {cache: discord.Collection, create: fun(self, opts: discord.ChannelOptions): discord.GuildChannel}
 
+--- Which mentions in a message may ping.
 ---@class discord.AllowedMentions
 ---@field parse? ("users"|"roles"|"everyone")[]
 ---@field users? discord.Snowflake[]
 ---@field roles? discord.Snowflake[]
 ---@field repliedUser? boolean
 
+--- What `send`, `reply` and `edit` take besides a plain string.
 ---@class discord.MessageOptions
 ---@field content? string At most 2000 characters.
 ---@field embeds? (discord.EmbedBuilder|table)[] At most 10.
@@ -467,6 +487,7 @@
 ---@field nonce? string|integer
 ---@field poll? discord.PollData
 
+--- A message: content, author, embeds, attachments, components, reactions.
 ---@class discord.Message
 ---@field id discord.Snowflake
 ---@field content string
@@ -521,6 +542,7 @@
 ---@field deaf? boolean
 ---@field communicationDisabledUntil? discord.Milliseconds|string
 
+--- A user as a member of one guild: nickname, roles, permissions, timeout.
 ---@class discord.GuildMember
 ---@field id discord.Snowflake
 ---@field user discord.User
@@ -551,6 +573,7 @@
 ---@field position? integer
 ---@field reason? string
 
+--- A role of a guild: colour, permissions, position.
 ---@class discord.Role
 ---@field id discord.Snowflake
 ---@field guild discord.Guild
@@ -569,6 +592,7 @@
 ---@field delete fun(self, reason?: string): discord.Role (B)
 ---@field comparePositionTo fun(self, role: discord.RoleResolvable): integer
 
+--- An embed as received; `data` keeps the API form, fields read in camelCase.
 ---@class discord.Embed
 ---@field title string|nil
 ---@field description string|nil
@@ -577,6 +601,7 @@
 ---@field fields {name: string, value: string, inline: boolean}[]
 ---@field length integer
 
+--- Builds an embed and checks Discord's limits as it goes.
 ---@class discord.EmbedBuilder
 ---@field setTitle fun(self, title?: string): discord.EmbedBuilder
 ---@field setDescription fun(self, text?: string): discord.EmbedBuilder
@@ -594,6 +619,7 @@
 
 -- Interactions --------------------------------------------------------------------------------------------
 
+--- What `reply`, `editReply`, `followUp` and `update` take besides a plain string.
 ---@class discord.InteractionReplyOptions
 ---@field content? string
 ---@field embeds? (discord.EmbedBuilder|table)[]
@@ -610,6 +636,7 @@
 
 ---@alias discord.InteractionReplyResolvable string|discord.InteractionReplyOptions
 
+--- What `reply` and the other first responses return: a handle on the original reply.
 ---@class discord.InteractionResponse
 ---@field interaction discord.BaseInteraction
 ---@field fetch fun(self): discord.Message (B)
@@ -618,12 +645,14 @@
 ---@field createMessageComponentCollector fun(self, opts?: table): discord.InteractionCollector (B) fetches the reply
 ---@field awaitMessageComponent fun(self, opts: {time: integer, filter?: function}): discord.BaseInteraction (B)
 
+--- What a response sent with `withResponse = true` returns: the callback record and its resource.
 ---@class discord.InteractionCallbackResponse
 ---@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake}
 ---@field resource {type: integer, message?: discord.Message}|nil
 
 ---@alias discord.WebhookMessageResolvable string|discord.Message "@original" or a follow-up.
 
+--- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
 ---@class discord.InteractionWebhook
 ---@field id discord.Snowflake The application's ID.
 ---@field token string
@@ -632,6 +661,7 @@
 ---@field fetchMessage fun(self, message: string|discord.Message): discord.Message (B)
 ---@field deleteMessage fun(self, message: string|discord.Message) (B)
 
+--- Base of every interaction: who, where, when, and the type checks (`isButton`, ...).
 ---@class discord.BaseInteraction
 ---@field id discord.Snowflake
 ---@field applicationId discord.Snowflake
@@ -680,6 +710,7 @@
 
 ---@alias discord.InteractionReplyResult discord.InteractionResponse|discord.Message|discord.InteractionCallbackResponse
 
+--- An interaction that can be answered: reply, defer, edit, delete and follow up.
 ---@class discord.RepliableInteraction: discord.BaseInteraction
 ---@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult (B)
 ---@field deferReply fun(self, opts?: {ephemeral?: boolean, withResponse?: boolean}): discord.InteractionReplyResult (B)
@@ -688,6 +719,7 @@
 ---@field fetchReply fun(self, message?: string): discord.Message (B)
 ---@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
 
+--- A slash or context-menu command was used.
 ---@class discord.CommandInteraction: discord.RepliableInteraction
 ---@field commandId discord.Snowflake
 ---@field commandName string
@@ -699,18 +731,22 @@
 ---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
 ---@field launchActivity fun(self, opts?: {withResponse?: boolean}) (B)
 
+--- A slash command was used; `options` holds what the user typed.
 ---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
 ---@field toString fun(self): string "/name sub option:value"
 
+--- A user context-menu command was used on `targetUser`.
 ---@class discord.UserContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetUser discord.User
 ---@field targetMember discord.GuildMember|table|nil
 
+--- A message context-menu command was used on `targetMessage`.
 ---@class discord.MessageContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetMessage discord.Message
 
+--- A user is typing an option with autocomplete; answer with `respond`.
 ---@class discord.AutocompleteInteraction: discord.BaseInteraction
 ---@field commandId discord.Snowflake
 ---@field commandName string
@@ -718,6 +754,7 @@
 ---@field responded boolean
 ---@field respond fun(self, choices: ({name: string, value: string|number}|string|number)[]) (B) Up to 25.
 
+--- A button or select menu of a message was used.
 ---@class discord.MessageComponentInteraction: discord.RepliableInteraction
 ---@field customId string
 ---@field componentType integer discord.enums.ComponentType
@@ -733,6 +770,7 @@
 ---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) (B)
 ---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
 
+--- The values of a submitted modal, by custom ID.
 ---@class discord.ModalSubmitFields
 ---@field fields discord.Collection custom_id -> {customId, type, value, values}
 ---@field getField fun(self, customId: string, componentType?: integer): table
@@ -747,6 +785,7 @@
 ---@field getCheckboxGroup fun(self, customId: string): string[]
 ---@field getCheckbox fun(self, customId: string): boolean
 
+--- A modal was submitted; `fields` holds the values.
 ---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
 ---@field customId string
 ---@field components table[]
@@ -785,6 +824,7 @@
 ---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
 ---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
 
+--- A file to send, held in memory, with its name, description and spoiler flag.
 ---@class discord.AttachmentBuilder
 ---@field attachment string|nil The bytes.
 ---@field name string|nil
@@ -813,12 +853,14 @@
 ---| "reconnecting" # Lost the connection; connecting again.
 ---| "disconnected" # Closed for good.
 
+--- The rest of an activity given to `setActivity`.
 ---@class discord.ActivityOptions
 ---@field type? integer|string 0-5 or Playing, Streaming, Listening, Watching, Custom, Competing.
 ---@field url? string Streaming: a Twitch or YouTube address.
 ---@field state? string
 ---@field shardId? integer|integer[]
 
+--- One gateway connection of the bot: its ID, status, ping and guilds.
 ---@class discord.Shard
 ---@field id integer
 ---@field status discord.ShardStatus
@@ -829,6 +871,7 @@
 ---@field isReady fun(self): boolean
 ---@field send fun(self, payload: table): boolean (B)
 
+--- The shards of one client in this process (`client.ws`, also `client.shard`).
 ---@class discord.ShardingManager
 ---@field shards discord.Collection Shards by ID.
 ---@field ids integer[] The shards of this process.
@@ -846,6 +889,7 @@
 ---@alias discord.Partial "User"|"Channel"|"GuildMember"|"Message"|"Reaction"|"GuildScheduledEvent"|"ThreadMember"
 ---| "Poll"|"PollAnswer"|"SoundboardSound"
 
+--- How one kind of cache is swept: how often, and by age or by a filter.
 ---@class discord.SweeperOptions
 ---@field interval integer Seconds between sweeps.
 ---@field lifetime? integer Seconds; messages (since sent or edited) and threads (since archived) only.
@@ -874,6 +918,7 @@
 
 -- Channels beyond text --------------------------------------------------------------------------------------
 
+--- Voice and stage channels; they have a text chat of their own.
 ---@class discord.BaseGuildVoiceChannel: discord.GuildChannel, discord.TextBased
 ---@field bitrate integer
 ---@field userLimit integer
@@ -884,9 +929,11 @@
 ---@field setUserLimit fun(self, limit: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
 ---@field setRTCRegion fun(self, region?: string, reason?: string): discord.BaseGuildVoiceChannel (B)
 
+--- A guild voice channel.
 ---@class discord.VoiceChannel: discord.BaseGuildVoiceChannel
 ---@field speakable boolean
 
+--- A stage channel: speakers and an audience.
 ---@class discord.StageChannel: discord.BaseGuildVoiceChannel
 ---@field topic string|nil
 
@@ -919,6 +966,7 @@
 ---@field fetchActive fun(self): discord.FetchedThreads (B)
 ---@field fetchArchived fun(self, opts?: discord.FetchArchivedOptions): discord.FetchedThreads (B)
 
+--- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
 ---@class discord.ThreadChannel: discord.GuildChannel, discord.TextBased
 ---@field ownerId discord.Snowflake
 ---@field archived boolean
@@ -973,6 +1021,7 @@
 ---@field moderated boolean
 ---@field emoji {id: discord.Snowflake|nil, name: string|nil}|nil
 
+--- Channels that hold only threads (posts): forums and media channels.
 ---@class discord.ThreadOnlyChannel: discord.GuildChannel
 ---@field topic string|nil
 ---@field availableTags discord.ForumTag[] At most 20.
@@ -984,9 +1033,11 @@
 ---@field setAvailableTags fun(self, tags: (discord.ForumTag|table)[], reason?: string) (B) {name=, moderated=, emoji=}
 ---@field setDefaultReactionEmoji fun(self, emoji?: any, reason?: string) (B)
 
+--- A forum: posts with tags, shown as a list or gallery.
 ---@class discord.ForumChannel: discord.ThreadOnlyChannel
 ---@field defaultForumLayout integer|nil
 
+--- A media channel: posts that lead with an image or video.
 ---@class discord.MediaChannel: discord.ThreadOnlyChannel
 
 ---@class discord.PermissionOverwrites

@@ -872,8 +872,8 @@ end
 
 -- EventEmitter -------------------------------------------------------------------------------------------
 
---- Named events. Every listener runs in its own task, in registration order; a listener error
---- becomes an "error" event, or a log line when nobody listens for "error".
+-- Named events. Every listener runs in its own task, in registration order; a listener error
+-- becomes an "error" event, or a log line when nobody listens for "error".
 local EventEmitter = util.class("EventEmitter")
 util.EventEmitter = EventEmitter
 
