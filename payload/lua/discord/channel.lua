@@ -430,6 +430,10 @@ GuildChannel.getters.members = function(self)
   end)
 end
 
+--- The API form of permission overwrites from a list, a Collection or a PermissionOverwriteManager.
+---@param list table|discord.Collection|discord.PermissionOverwriteManager {id=, type=, allow=, deny=} entries.
+---@param guild? discord.Guild Tells roles from members when `type` is absent.
+---@return table[]
 local function overwriteBody(list, guild)
   local out = {}
   local P = Permissions()

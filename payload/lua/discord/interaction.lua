@@ -281,6 +281,8 @@ local ALLOWED = {
     [ResponseType.DeferredMessageUpdate] = true, [ResponseType.UpdateMessage] = true,
   },
 }
+--- The response types each interaction type allows: `AllowedResponses[type][responseType] == true`.
+---@type table<integer, table<integer, boolean>>
 M.AllowedResponses = ALLOWED
 
 local TYPE_LABEL = {

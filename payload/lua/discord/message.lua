@@ -14,6 +14,8 @@ local FLAG_BITS = MessageFlagsBitField.Flags
 local USER_TYPES = util.set({ 0, 19, 20, 23 })
 
 local ReferenceType = { Default = 0, Forward = 1 }
+--- What a message reference is: Default 0 (a reply) or Forward 1.
+---@type table<string, integer>
 M.MessageReferenceType = ReferenceType
 
 -- MessagePayload ------------------------------------------------------------------------------------------

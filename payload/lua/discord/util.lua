@@ -27,7 +27,9 @@ end
 
 local Class = {}
 
--- Subclasses get their own metatable; both kinds are recognised as classes.
+--- Whether `t` is a class made by `util.class` (not an instance).
+---@param t any
+---@return boolean
 local function isClass(t)
   if type(t) ~= "table" then return false end
   local mt = getmetatable(t)

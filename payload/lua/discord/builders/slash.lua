@@ -33,6 +33,8 @@ local listArgs = require("discord.builders.components").listArgs
 
 local LOCALES = {}
 for _, code in pairs(enums.Locale) do LOCALES[code] = true end
+--- The locales Discord supports, as a set: `Locales["en-US"] == true`.
+---@type table<string, boolean>
 M.Locales = LOCALES
 
 -- Code points that are upper-case letters in the scripts with case that commands commonly use.
@@ -48,8 +50,13 @@ local function isPunct(cp)
     or cp == 0x3000
 end
 
---- Checks a chat-input name (1-32 characters, letters in lower case, digits, - _ and ');
---- `contextMenu` allows spaces and any case instead. Returns the name.
+--- Checks a command or option name (1-32 characters; lower case, digits, - _ ' for slash commands); returns it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param who string Builder name, for the error.
+---@param name string
+---@param contextMenu? boolean Allows spaces and any case instead.
+---@param level integer Error level.
+---@return string
 local function checkName(who, name, contextMenu, level)
   if type(name) ~= "string" then fail(who, level + 1, "name must be a string, got %s", type(name)) end
   if not utf8.len(name) then fail(who, level + 1, "name is not valid UTF-8") end
