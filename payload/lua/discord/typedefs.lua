@@ -52,9 +52,6 @@
 ---@field ws discord.ShardingManager
 ---@field shard discord.ShardingManager The same object as `ws`.
 ---@field sweepers discord.Sweepers
----@field login fun(self: discord.Client, token?: string): string (B) Checks the token and starts the shards.
----@field destroy fun(self: discord.Client)
----@field isReady fun(self: discord.Client): boolean
 ---@field readyTimestamp discord.Milliseconds|nil When the client became ready (read-only).
 ---@field intents integer|nil The intents the shards identify with, set by login.
 ---@field application discord.ClientApplication|nil The bot's application, set once READY arrives.
@@ -169,11 +166,6 @@
 
 --- Named events; every listener runs in its own task, in registration order; a failing one emits "error".
 ---@class discord.EventEmitter
----@field on fun(self, name: string, fn: function): function
----@field once fun(self, name: string, fn: function): function
----@field off fun(self, name: string, fn?: function)
----@field emit fun(self, name: string, ...): boolean
----@field waitFor fun(self, name: string, opts?: {filter?: function, timeout?: integer}): ... (B)
 
 --- Options of a REST request.
 ---@class discord.RequestOptions
@@ -185,7 +177,6 @@
 
 --- The REST client: builds requests, keeps Discord's rate limits per route and retries what may be retried.
 ---@class discord.REST
----@field request fun(self, method: string, path: string, opts?: discord.RequestOptions): table|nil (B)
 ---@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
 ---@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
 ---@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
@@ -195,24 +186,18 @@
 --- An ordered map (insertion order) with the helpers of discord.js's Collection; managers cache in them.
 ---@class discord.Collection
 ---@field size integer
----@field get fun(self, key: any): any
----@field set fun(self, key: any, value: any): discord.Collection
----@field has fun(self, key: any): boolean
----@field delete fun(self, key: any): boolean
----@field keys fun(self): any[]
----@field values fun(self): any[]
----@field iter fun(self): fun(): any, any
----@field find fun(self, fn: fun(value: any, key: any): boolean): any
----@field filter fun(self, fn: fun(value: any, key: any): boolean): discord.Collection
 
 --- A 64-bit set of flags read by name; `Flags` maps names to bits.
 ---@class discord.BitField
----@field bitfield integer
----@field has fun(self, bit: any): boolean
----@field toArray fun(self): string[]
+---@field bitfield integer The bits, as one 64-bit integer.
+---@field frozen boolean|nil Set on copies made by `freeze`: add and remove raise.
+---@field Flags table<string, integer> Class field: the flags by name.
+---@field DefaultBit integer Class field: the bits of `Cls()`.
+---@field All integer Class field: every flag of the class.
 
 --- Permissions as a bit field; Administrator implies every permission in `has` and `any`.
 ---@class discord.PermissionsBitField: discord.BitField
+---@field Default integer Class field: what @everyone gets in a new guild.
 
 --- Events of every collector, with their arguments.
 ---@alias discord.CollectorEvent
@@ -341,10 +326,6 @@
 ---@field primaryGuild discord.UserPrimaryGuild|nil The server tag the user shows.
 ---@field collectibles {nameplate?: {skuId: discord.Snowflake, asset: string, label: string, palette: string}}|nil
 ---@field dmChannel discord.DMChannel|nil
----@field avatarURL fun(self, opts?: {size?: integer, extension?: string}): string|nil
----@field displayAvatarURL fun(self, opts?: table): string
----@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field createDM fun(self, force?: boolean): discord.DMChannel (B)
 
 --- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
@@ -373,9 +354,6 @@
 ---@field me discord.GuildMember|nil
 ---@field owner discord.GuildMember|nil
 ---@field systemChannel discord.TextChannel|nil
----@field iconURL fun(self, opts?: table): string|nil
----@field edit fun(self, opts: table, reason?: string): discord.Guild (B)
----@field leave fun(self): discord.Guild (B)
 
 --- What `guild:edit` changes; false clears a channel or image.
 ---@class discord.GuildEditOptions
@@ -419,9 +397,6 @@
 ---@field id discord.Snowflake
 ---@field type integer
 ---@field url string
----@field isTextBased fun(self): boolean
----@field isDMBased fun(self): boolean
----@field delete fun(self, reason?: string) (B)
 
 --- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
@@ -448,17 +423,12 @@
 ---@field position integer
 ---@field rawPosition integer
 ---@field permissionOverwrites discord.PermissionOverwriteManager
----@field permissionsFor fun(self, x: any, checkAdmin?: boolean): discord.PermissionsBitField|nil
----@field edit fun(self, opts: discord.ChannelOptions, reason?: string): discord.GuildChannel (B)
----@field setName fun(self, name: string, reason?: string): discord.GuildChannel (B)
----@field setParent fun(self, parent: any, opts?: {lockPermissions?: boolean, reason?: string}) (B)
 
 --- A guild text channel.
 ---@class discord.TextChannel: discord.GuildChannel, discord.TextBased
 ---@field topic string|nil
 ---@field nsfw boolean
 ---@field rateLimitPerUser integer|nil
----@field setTopic fun(self, topic?: string, reason?: string): discord.TextChannel (B)
 ---@field threads discord.ThreadManager
 
 --- A category that groups guild channels.
@@ -504,17 +474,10 @@
 ---@field mentions discord.MessageMentions
 ---@field reference {messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: discord.Snowflake}|nil
 ---@field cleanContent string
----@field reply fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field edit fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field delete fun(self, reason?: string): discord.Message (B)
----@field react fun(self, emoji: string|table): discord.MessageReaction (B)
 ---@field reactions discord.ReactionManager
 ---@field poll discord.Poll|nil
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
----@field startThread fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
 ---@field partial boolean
----@field pin fun(self, reason?: string): discord.Message (B)
----@field fetchReference fun(self): discord.Message (B)
 
 ---@class discord.MessageMentions
 ---@field everyone boolean
@@ -556,12 +519,6 @@
 ---@field kickable boolean
 ---@field bannable boolean
 ---@field moderatable boolean
----@field edit fun(self, opts: discord.MemberEditOptions, reason?: string): discord.GuildMember (B)
----@field setNickname fun(self, nick?: string, reason?: string): discord.GuildMember (B)
----@field timeout fun(self, ms?: integer, reason?: string): discord.GuildMember (B)
----@field kick fun(self, reason?: string): discord.GuildMember (B)
----@field ban fun(self, opts?: {deleteMessageSeconds?: integer, reason?: string}): discord.GuildMember (B)
----@field permissionsIn fun(self, channel: discord.ChannelResolvable): discord.PermissionsBitField
 
 ---@class discord.RoleOptions
 ---@field name? string
@@ -588,9 +545,6 @@
 ---@field rawPosition integer
 ---@field editable boolean
 ---@field members discord.Collection
----@field edit fun(self, opts: discord.RoleOptions, reason?: string): discord.Role (B)
----@field delete fun(self, reason?: string): discord.Role (B)
----@field comparePositionTo fun(self, role: discord.RoleResolvable): integer
 
 --- An embed as received; `data` keeps the API form, fields read in camelCase.
 ---@class discord.Embed
@@ -603,19 +557,6 @@
 
 --- Builds an embed and checks Discord's limits as it goes.
 ---@class discord.EmbedBuilder
----@field setTitle fun(self, title?: string): discord.EmbedBuilder
----@field setDescription fun(self, text?: string): discord.EmbedBuilder
----@field setURL fun(self, url?: string): discord.EmbedBuilder
----@field setColor fun(self, color?: discord.ColorResolvable): discord.EmbedBuilder
----@field setTimestamp fun(self, ms?: discord.Milliseconds|false): discord.EmbedBuilder
----@field setFooter fun(self, footer?: string|{text: string, iconURL?: string}): discord.EmbedBuilder
----@field setAuthor fun(self, author?: string|{name: string, url?: string, iconURL?: string}): discord.EmbedBuilder
----@field setImage fun(self, url?: string): discord.EmbedBuilder
----@field setThumbnail fun(self, url?: string): discord.EmbedBuilder
----@field addFields fun(self, ...: {name: string, value: string, inline?: boolean}): discord.EmbedBuilder
----@field setFields fun(self, ...: table): discord.EmbedBuilder
----@field spliceFields fun(self, index: integer, deleteCount: integer, ...: table): discord.EmbedBuilder
----@field toJSON fun(self): table
 
 -- Interactions --------------------------------------------------------------------------------------------
 
@@ -639,11 +580,6 @@
 --- What `reply` and the other first responses return: a handle on the original reply.
 ---@class discord.InteractionResponse
 ---@field interaction discord.BaseInteraction
----@field fetch fun(self): discord.Message (B)
----@field edit fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
----@field delete fun(self) (B)
----@field createMessageComponentCollector fun(self, opts?: table): discord.InteractionCollector (B) fetches the reply
----@field awaitMessageComponent fun(self, opts: {time: integer, filter?: function}): discord.BaseInteraction (B)
 
 --- What a response sent with `withResponse = true` returns: the callback record and its resource.
 ---@class discord.InteractionCallbackResponse
@@ -656,10 +592,6 @@
 ---@class discord.InteractionWebhook
 ---@field id discord.Snowflake The application's ID.
 ---@field token string
----@field send fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
----@field editMessage fun(self, message: discord.WebhookMessageResolvable, options: table): discord.Message (B)
----@field fetchMessage fun(self, message: string|discord.Message): discord.Message (B)
----@field deleteMessage fun(self, message: string|discord.Message) (B)
 
 --- Base of every interaction: who, where, when, and the type checks (`isButton`, ...).
 ---@class discord.BaseInteraction
@@ -685,28 +617,8 @@
 ---@field timeLeft integer Milliseconds left for the first response.
 ---@field shardId integer|nil
 ---@field webhook discord.InteractionWebhook
----@field createdTimestamp discord.Milliseconds
----@field inGuild fun(self): boolean
----@field inCachedGuild fun(self): boolean
----@field inRawGuild fun(self): boolean
----@field isRepliable fun(self): boolean
----@field isCommand fun(self): boolean
----@field isChatInputCommand fun(self): boolean
----@field isContextMenuCommand fun(self): boolean
----@field isUserContextMenuCommand fun(self): boolean
----@field isMessageContextMenuCommand fun(self): boolean
----@field isPrimaryEntryPointCommand fun(self): boolean
----@field isAutocomplete fun(self): boolean
----@field isMessageComponent fun(self): boolean
----@field isButton fun(self): boolean
----@field isAnySelectMenu fun(self): boolean
----@field isStringSelectMenu fun(self): boolean
----@field isUserSelectMenu fun(self): boolean
----@field isRoleSelectMenu fun(self): boolean
----@field isMentionableSelectMenu fun(self): boolean
----@field isChannelSelectMenu fun(self): boolean
----@field isModalSubmit fun(self): boolean
----@field isFromMessage fun(self): boolean
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field createdAt discord.Milliseconds The same as `createdTimestamp` (read-only).
 
 ---@alias discord.InteractionReplyResult discord.InteractionResponse|discord.Message|discord.InteractionCallbackResponse
 
@@ -733,7 +645,6 @@
 
 --- A slash command was used; `options` holds what the user typed.
 ---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
----@field toString fun(self): string "/name sub option:value"
 
 --- A user context-menu command was used on `targetUser`.
 ---@class discord.UserContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
@@ -748,11 +659,11 @@
 
 --- A user is typing an option with autocomplete; answer with `respond`.
 ---@class discord.AutocompleteInteraction: discord.BaseInteraction
+---@field command discord.ApplicationCommand|nil The registered command, when cached (read-only).
 ---@field commandId discord.Snowflake
 ---@field commandName string
 ---@field options discord.CommandInteractionOptionResolver
 ---@field responded boolean
----@field respond fun(self, choices: ({name: string, value: string|number}|string|number)[]) (B) Up to 25.
 
 --- A button or select menu of a message was used.
 ---@class discord.MessageComponentInteraction: discord.RepliableInteraction
@@ -773,17 +684,6 @@
 --- The values of a submitted modal, by custom ID.
 ---@class discord.ModalSubmitFields
 ---@field fields discord.Collection custom_id -> {customId, type, value, values}
----@field getField fun(self, customId: string, componentType?: integer): table
----@field getTextInputValue fun(self, customId: string, required?: boolean): string|nil
----@field getStringSelectValues fun(self, customId: string): string[]
----@field getSelectedUsers fun(self, customId: string): discord.Collection
----@field getSelectedMembers fun(self, customId: string): discord.Collection
----@field getSelectedRoles fun(self, customId: string): discord.Collection
----@field getSelectedChannels fun(self, customId: string): discord.Collection
----@field getUploadedFiles fun(self, customId: string, required?: boolean): discord.Collection Attachments by ID.
----@field getRadioGroup fun(self, customId: string): string|nil
----@field getCheckboxGroup fun(self, customId: string): string[]
----@field getCheckbox fun(self, customId: string): boolean
 
 --- A modal was submitted; `fields` holds the values.
 ---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
@@ -791,8 +691,6 @@
 ---@field components table[]
 ---@field fields discord.ModalSubmitFields
 ---@field message discord.Message|nil Set when the modal came from a message's component.
----@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
----@field deferUpdate fun(self, opts?: table): discord.InteractionResponse (B)
 
 ---@class discord.CommandInteractionOption
 ---@field name string
@@ -831,15 +729,6 @@
 ---@field description string|nil
 ---@field spoiler boolean
 ---@field fromFile fun(path: string, data?: table): discord.AttachmentBuilder (B) Reads through the runtime.
----@field setFile fun(self, bytes: string, name?: string): discord.AttachmentBuilder
----@field setName fun(self, name: string): discord.AttachmentBuilder
----@field setDescription fun(self, text?: string): discord.AttachmentBuilder
----@field setTitle fun(self, title?: string): discord.AttachmentBuilder
----@field setSpoiler fun(self, spoiler?: boolean): discord.AttachmentBuilder
----@field setDuration fun(self, seconds: number): discord.AttachmentBuilder
----@field setWaveform fun(self, waveform: string): discord.AttachmentBuilder
----@field toFile fun(self, index?: integer): table
----@field toJSON fun(self): table
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
@@ -868,7 +757,6 @@
 ---@field readyAt discord.Milliseconds|nil
 ---@field sessionId string|nil
 ---@field guilds discord.Collection The cached guilds of this shard.
----@field isReady fun(self): boolean
 ---@field send fun(self, payload: table): boolean (B)
 
 --- The shards of one client in this process (`client.ws`, also `client.shard`).
@@ -879,10 +767,6 @@
 ---@field totalShards integer
 ---@field ping integer
 ---@field status discord.ShardStatus Of the lowest shard.
----@field statuses fun(self): table<integer, discord.ShardStatus>
----@field shardFor fun(self, guildId: discord.Snowflake): discord.Shard|nil (guild_id >> 22) % count.
----@field broadcast fun(self, payload: table, only?: integer|integer[]) (B)
----@field broadcastEval fun(self, fn: fun(client: discord.Client, shardId: integer): any, opts?: table): any[]
 
 -- Caches, partials, sweepers -------------------------------------------------------------------------------
 
@@ -925,9 +809,6 @@
 ---@field rtcRegion string|nil
 ---@field videoQualityMode integer|nil
 ---@field joinable boolean
----@field setBitrate fun(self, bitrate: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
----@field setUserLimit fun(self, limit: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
----@field setRTCRegion fun(self, region?: string, reason?: string): discord.BaseGuildVoiceChannel (B)
 
 --- A guild voice channel.
 ---@class discord.VoiceChannel: discord.BaseGuildVoiceChannel
@@ -984,17 +865,6 @@
 ---@field editable boolean
 ---@field unarchivable boolean
 ---@field pinned boolean
----@field join fun(self): discord.ThreadChannel (B)
----@field leave fun(self): discord.ThreadChannel (B)
----@field setArchived fun(self, archived?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setLocked fun(self, locked?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setInvitable fun(self, invitable?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setAutoArchiveDuration fun(self, minutes: integer, reason?: string): discord.ThreadChannel (B)
----@field setAppliedTags fun(self, tags: table, reason?: string): discord.ThreadChannel (B)
----@field pin fun(self, reason?: string): discord.ThreadChannel (B)
----@field unpin fun(self, reason?: string): discord.ThreadChannel (B)
----@field fetchStarterMessage fun(self, opts?: discord.FetchOptions): discord.Message (B)
----@field fetchOwner fun(self, opts?: table): discord.ThreadMember|nil (B)
 
 ---@class discord.ThreadMember
 ---@field id discord.Snowflake The user's ID.
@@ -1029,9 +899,6 @@
 ---@field defaultSortOrder integer|nil
 ---@field defaultThreadRateLimitPerUser integer|nil
 ---@field threads discord.ThreadManager
----@field createPost fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
----@field setAvailableTags fun(self, tags: (discord.ForumTag|table)[], reason?: string) (B) {name=, moderated=, emoji=}
----@field setDefaultReactionEmoji fun(self, emoji?: any, reason?: string) (B)
 
 --- A forum: posts with tags, shown as a list or gallery.
 ---@class discord.ForumChannel: discord.ThreadOnlyChannel

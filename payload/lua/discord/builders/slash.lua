@@ -669,6 +669,8 @@ end
 
 --- A user or message context-menu command: a name and a type, no description.
 ---@class discord.ContextMenuCommandBuilder: discord.SharedCommandBuilder
+---@field setDescriptionLocalizations fun(self) Always raises: context-menu commands have no description.
+---@field setDescriptionLocalization fun(self) Always raises: context-menu commands have no description.
 local ContextMenuCommandBuilder = util.class("ContextMenuCommandBuilder", Command)
 M.ContextMenuCommandBuilder = ContextMenuCommandBuilder
 
