@@ -320,12 +320,26 @@
 ---@field globalName string|nil
 ---@field discriminator string "0" for users without a discriminator.
 ---@field bot boolean
----@field tag string
----@field displayName string
----@field createdTimestamp discord.Milliseconds
+---@field tag string|nil (read-only)
+---@field displayName string|nil (read-only)
+---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field primaryGuild discord.UserPrimaryGuild|nil The server tag the user shows.
 ---@field collectibles {nameplate?: {skuId: discord.Snowflake, asset: string, label: string, palette: string}}|nil
----@field dmChannel discord.DMChannel|nil
+---@field dmChannel discord.DMChannel|nil (read-only)
+---@field system boolean|nil An official Discord system user.
+---@field avatar string|nil Avatar hash; see `avatarURL`.
+---@field banner string|nil Known after a fetch.
+---@field accentColor integer|nil
+---@field avatarDecorationData table|nil
+---@field premiumType integer|nil
+---@field email string|nil
+---@field verified boolean|nil
+---@field mfaEnabled boolean|nil
+---@field locale string|nil
+---@field flags discord.UserFlagsBitField|nil
+---@field partial boolean (read-only)
+---@field hexAccentColor string|nil (read-only)
+---@field defaultAvatarURL string (read-only)
 
 --- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
@@ -351,9 +365,69 @@
 ---@field members discord.GuildMemberManager
 ---@field roles discord.RoleManager
 ---@field channels discord.GuildChannelManager
----@field me discord.GuildMember|nil
----@field owner discord.GuildMember|nil
----@field systemChannel discord.TextChannel|nil
+---@field me discord.GuildMember|nil The bot's member, when cached (read-only).
+---@field owner discord.GuildMember|nil (read-only)
+---@field systemChannel discord.TextChannel|nil (read-only)
+---@field icon string|nil Icon hash; see `iconURL`.
+---@field iconHash string|nil
+---@field splash string|nil
+---@field discoverySplash string|nil
+---@field banner string|nil
+---@field description string|nil
+---@field afkChannelId discord.Snowflake|nil
+---@field afkTimeout integer Seconds.
+---@field systemChannelId discord.Snowflake|nil
+---@field systemChannelFlags integer|nil
+---@field rulesChannelId discord.Snowflake|nil
+---@field publicUpdatesChannelId discord.Snowflake|nil
+---@field safetyAlertsChannelId discord.Snowflake|nil
+---@field widgetEnabled boolean|nil
+---@field widgetChannelId discord.Snowflake|nil
+---@field verificationLevel integer discord.enums.GuildVerificationLevel value.
+---@field explicitContentFilter integer
+---@field defaultMessageNotifications integer
+---@field mfaLevel integer
+---@field nsfwLevel integer
+---@field premiumTier integer Boost level.
+---@field premiumSubscriptionCount integer|nil Boosts.
+---@field premiumProgressBarEnabled boolean|nil
+---@field preferredLocale string
+---@field vanityURLCode string|nil
+---@field vanityURLUses integer|nil Set by `fetchVanityData`.
+---@field maximumMembers integer|nil
+---@field maximumPresences integer|nil
+---@field maxVideoChannelUsers integer|nil
+---@field maxStageVideoChannelUsers integer|nil
+---@field approximateMemberCount integer|nil From `fetch`.
+---@field approximatePresenceCount integer|nil From `fetch`.
+---@field applicationId discord.Snowflake|nil Set for a guild a bot created.
+---@field large boolean|nil
+---@field features string[] discord.enums.GuildFeature values.
+---@field region string|nil
+---@field joinedTimestamp discord.Milliseconds|nil When the bot joined.
+---@field welcomeScreen table|nil
+---@field shardId integer|nil
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field nameAcronym string|nil (read-only)
+---@field partnered boolean (read-only)
+---@field verified boolean (read-only)
+---@field rulesChannel discord.TextChannel|nil (read-only)
+---@field afkChannel discord.VoiceChannel|nil (read-only)
+---@field publicUpdatesChannel discord.TextChannel|nil (read-only)
+---@field safetyAlertsChannel discord.TextChannel|nil (read-only)
+---@field widgetChannel discord.GuildChannel|nil (read-only)
+---@field shard discord.Shard|nil The shard that receives its events (read-only).
+---@field bans discord.GuildBanManager Made on first use (read-only).
+---@field emojis discord.GuildEmojiManager (read-only)
+---@field stickers discord.GuildStickerManager (read-only)
+---@field invites discord.GuildInviteManager (read-only)
+---@field presences discord.PresenceManager (read-only)
+---@field voiceStates discord.VoiceStateManager (read-only)
+---@field scheduledEvents discord.GuildScheduledEventManager (read-only)
+---@field stageInstances discord.StageInstanceManager (read-only)
+---@field autoModerationRules discord.AutoModerationRuleManager (read-only)
+---@field soundboardSounds discord.GuildSoundboardSoundManager (read-only)
+---@field commands discord.ApplicationCommandManager The guild's own commands (read-only).
 
 --- What `guild:edit` changes; false clears a channel or image.
 ---@class discord.GuildEditOptions
@@ -460,24 +534,49 @@
 --- A message: content, author, embeds, attachments, components, reactions.
 ---@class discord.Message
 ---@field id discord.Snowflake
----@field content string
+---@field content string|nil nil on a partial message; empty without the MessageContent intent.
 ---@field author discord.User
----@field member discord.GuildMember|nil
----@field channel discord.TextChannel|discord.DMChannel
+---@field member discord.GuildMember|nil The author as a member, when cached (read-only).
+---@field channel discord.TextChannel|discord.DMChannel The channel, when cached (read-only).
 ---@field channelId discord.Snowflake
----@field guild discord.Guild|nil
+---@field guild discord.Guild|nil (read-only)
 ---@field guildId discord.Snowflake|nil
 ---@field createdTimestamp discord.Milliseconds
 ---@field editedTimestamp discord.Milliseconds|nil
 ---@field embeds discord.Embed[]
 ---@field attachments discord.Collection
 ---@field mentions discord.MessageMentions
----@field reference {messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: discord.Snowflake}|nil
----@field cleanContent string
+---@field reference {type: integer, messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: string}|nil
+---@field cleanContent string|nil The content with mentions as names (read-only).
 ---@field reactions discord.ReactionManager
 ---@field poll discord.Poll|nil
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
 ---@field partial boolean
+---@field type integer discord.enums.MessageType value.
+---@field flags discord.MessageFlagsBitField|nil
+---@field tts boolean|nil
+---@field nonce string|integer|nil
+---@field pinned boolean|nil
+---@field webhookId discord.Snowflake|nil Set when a webhook sent it.
+---@field applicationId discord.Snowflake|nil
+---@field position integer|nil Its place in a thread.
+---@field activity table|nil Rich presence invite data.
+---@field components table[] Received components (discord.structures.components).
+---@field interactionMetadata table|nil The interaction that made it (see `metadataOf`).
+---@field messageSnapshots {content: string, type: integer, flags: integer, embeds: discord.Embed[]}[]|nil Forwards.
+---@field call table|nil
+---@field application table|nil
+---@field stickerItems table[]|nil
+---@field roleSubscriptionData table|nil
+---@field resolved table|nil
+---@field sharedClientTheme table|nil
+---@field deleted boolean Set once the bot saw it deleted.
+---@field system boolean A system message (read-only).
+---@field editedAt discord.Milliseconds|nil (read-only)
+---@field url string Link to the message (read-only).
+---@field editable boolean (read-only)
+---@field pinnable boolean (read-only)
+---@field deletable boolean (read-only)
 
 ---@class discord.MessageMentions
 ---@field everyone boolean
@@ -511,14 +610,28 @@
 ---@field user discord.User
 ---@field guild discord.Guild
 ---@field nickname string|nil
----@field displayName string
----@field roles discord.GuildMemberRoleManager
----@field permissions discord.PermissionsBitField
+---@field displayName string|nil The nickname, else the user's display name (read-only).
+---@field roles discord.GuildMemberRoleManager (read-only)
+---@field permissions discord.PermissionsBitField Guild-wide (read-only).
 ---@field joinedTimestamp discord.Milliseconds|nil
----@field manageable boolean
----@field kickable boolean
----@field bannable boolean
----@field moderatable boolean
+---@field manageable boolean (read-only)
+---@field kickable boolean (read-only)
+---@field bannable boolean (read-only)
+---@field moderatable boolean (read-only)
+---@field avatar string|nil Guild avatar hash.
+---@field banner string|nil
+---@field pending boolean|nil Has not passed membership screening.
+---@field deaf boolean|nil
+---@field mute boolean|nil
+---@field premiumSinceTimestamp discord.Milliseconds|nil Boosting since.
+---@field communicationDisabledUntilTimestamp discord.Milliseconds|nil Timeout end.
+---@field communicationDisabledUntil discord.Milliseconds|nil The same (read-only).
+---@field partial boolean (read-only)
+---@field guildId discord.Snowflake|nil (read-only)
+---@field voice discord.VoiceState (read-only)
+---@field presence discord.Presence|nil (read-only)
+---@field displayColor integer (read-only)
+---@field displayHexColor string (read-only)
 
 ---@class discord.RoleOptions
 ---@field name? string
@@ -536,15 +649,22 @@
 ---@field guild discord.Guild
 ---@field name string
 ---@field color integer
----@field hexColor string
+---@field hexColor string (read-only)
 ---@field hoist boolean
 ---@field managed boolean
 ---@field mentionable boolean
 ---@field permissions discord.PermissionsBitField
----@field position integer
----@field rawPosition integer
----@field editable boolean
----@field members discord.Collection
+---@field position integer Among the cached roles, 0 for @everyone (read-only).
+---@field rawPosition integer What the API sent.
+---@field editable boolean (read-only)
+---@field members discord.Collection (read-only)
+---@field colors {primaryColor: integer, secondaryColor: integer|nil, tertiaryColor: integer|nil}|nil
+---@field icon string|nil Icon hash; see `iconURL`.
+---@field unicodeEmoji string|nil
+---@field tags table|nil botId, integrationId, premiumSubscriber, ...
+---@field flags discord.RoleFlagsBitField|nil
+---@field guildId discord.Snowflake|nil (read-only)
+---@field createdTimestamp discord.Milliseconds (read-only)
 
 --- An embed as received; `data` keeps the API form, fields read in camelCase.
 ---@class discord.Embed
