@@ -469,8 +469,17 @@
 --- Base of every channel: ID, type, mention, delete and fetch.
 ---@class discord.BaseChannel
 ---@field id discord.Snowflake
----@field type integer
----@field url string
+---@field type integer discord.enums.ChannelType value.
+---@field url string (read-only)
+---@field client discord.Client
+---@field flags discord.ChannelFlagsBitField|nil
+---@field icon string|nil Group DM icon hash.
+---@field applicationId discord.Snowflake|nil
+---@field managed boolean|nil
+---@field ownerId discord.Snowflake|nil
+---@field appPermissions discord.PermissionsBitField|nil The bot's permissions, from an interaction.
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field partial boolean (read-only)
 
 --- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
@@ -485,7 +494,7 @@
 --- A direct message channel with one user.
 ---@class discord.DMChannel: discord.BaseChannel, discord.TextBased
 ---@field recipientId discord.Snowflake
----@field recipient discord.User|nil
+---@field recipient discord.User|nil (read-only)
 
 --- A channel of a guild: position, parent category, permission overwrites, invites, webhooks.
 ---@class discord.GuildChannel: discord.BaseChannel
@@ -493,21 +502,31 @@
 ---@field guildId discord.Snowflake
 ---@field name string
 ---@field parentId discord.Snowflake|nil
----@field parent discord.CategoryChannel|nil
----@field position integer
+---@field parent discord.CategoryChannel|nil (read-only)
+---@field position integer Among the channels beside it, from 0 (read-only).
 ---@field rawPosition integer
 ---@field permissionOverwrites discord.PermissionOverwriteManager
+---@field nsfw boolean|nil
+---@field status string|nil Voice channel status, from `channelInfo` or the status events.
+---@field voiceStartTime integer|nil Unix seconds.
+---@field permissionsLocked boolean|nil (read-only)
+---@field viewable boolean (read-only)
+---@field manageable boolean (read-only)
+---@field deletable boolean (read-only)
+---@field members discord.Collection Cached members that can see it (read-only).
 
 --- A guild text channel.
 ---@class discord.TextChannel: discord.GuildChannel, discord.TextBased
 ---@field topic string|nil
 ---@field nsfw boolean
 ---@field rateLimitPerUser integer|nil
----@field threads discord.ThreadManager
+---@field threads discord.ThreadManager (read-only)
+---@field defaultAutoArchiveDuration integer|nil
+---@field defaultThreadRateLimitPerUser integer|nil
 
 --- A category that groups guild channels.
 ---@class discord.CategoryChannel: discord.GuildChannel
----@field children {cache: discord.Collection, create: fun(self, opts: discord.ChannelOptions): discord.GuildChannel}
+---@field children discord.CategoryChannelChildManager The channels in it (read-only).
 
 --- Which mentions in a message may ping.
 ---@class discord.AllowedMentions
@@ -928,11 +947,12 @@
 ---@field userLimit integer
 ---@field rtcRegion string|nil
 ---@field videoQualityMode integer|nil
----@field joinable boolean
+---@field joinable boolean (read-only)
+---@field rateLimitPerUser integer|nil Slowmode of its text chat.
 
 --- A guild voice channel.
 ---@class discord.VoiceChannel: discord.BaseGuildVoiceChannel
----@field speakable boolean
+---@field speakable boolean (read-only)
 
 --- A stage channel: speakers and an audience.
 ---@class discord.StageChannel: discord.BaseGuildVoiceChannel
@@ -979,12 +999,17 @@
 ---@field memberCount integer|nil
 ---@field appliedTags discord.Snowflake[]
 ---@field members discord.ThreadMemberManager
----@field joined boolean
----@field joinable boolean
----@field sendable boolean
----@field editable boolean
----@field unarchivable boolean
----@field pinned boolean
+---@field joined boolean (read-only)
+---@field joinable boolean (read-only)
+---@field sendable boolean (read-only)
+---@field editable boolean (read-only)
+---@field unarchivable boolean (read-only)
+---@field pinned boolean (read-only)
+---@field totalMessageSent integer|nil
+---@field rateLimitPerUser integer|nil
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field archivedAt discord.Milliseconds|nil (read-only)
+---@field owner discord.ThreadMember|nil (read-only)
 
 ---@class discord.ThreadMember
 ---@field id discord.Snowflake The user's ID.
@@ -1018,7 +1043,7 @@
 ---@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil
 ---@field defaultSortOrder integer|nil
 ---@field defaultThreadRateLimitPerUser integer|nil
----@field threads discord.ThreadManager
+---@field threads discord.ThreadManager The posts (read-only).
 
 --- A forum: posts with tags, shown as a list or gallery.
 ---@class discord.ForumChannel: discord.ThreadOnlyChannel
