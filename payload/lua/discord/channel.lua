@@ -128,7 +128,7 @@ function TextBased:_patchText(data)
 end
 
 --- Sends a message: a string or message options with content, embeds, files, components, reply, ...
---- Raises `discord.DiscordAPIError` when Discord refuses it, `discord.LibraryError` for invalid options.
+--- Raises `discord.DiscordAPIError` when Discord refuses it; invalid options raise before sending.
 ---@async
 ---@param options string|discord.MessageOptions
 ---@return discord.Message

@@ -106,7 +106,8 @@ local function referenceOf(ref)
 end
 
 --- Builds `self.body` (a table for JSON) and `self.files`; returns self.
---- Raises `discord.LibraryError` for options Discord would refuse (limits, components, files).
+--- Raises `discord.LibraryError` (MessageContentTooLong, files) or a string error for other refused options.
+---@async
 ---@return discord.MessagePayload self
 function MessagePayload:resolveBody()
   if self.body then return self end
