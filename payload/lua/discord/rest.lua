@@ -456,8 +456,6 @@ function REST:_buildRequest(method, path, opts)
   }
 end
 
---- Delay before retry `n` (1-based): exponential from `retryDelay` ms, with up to as much again
---- of random jitter so that many clients that failed together do not come back together.
 -- Through the recording or replaying transport when the client has one.
 function REST:_send(opts)
   if self.transport then return self.transport:request(opts) end

@@ -27,8 +27,6 @@ local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 local Status = sharding.Status
 M.Status = Status
 
---- Dispatch handlers by event name, `handler(client, packet, shard)`; filled by the modules that keep the
---- caches (see discord.managers.base).
 local handlers = {}
 --- Dispatch handlers by event name, `handler(client, packet, shard)`; filled by the modules that keep the caches.
 ---@type table<string, fun(client: discord.Client, packet: table, shard: discord.WebSocketShard)>
