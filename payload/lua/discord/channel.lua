@@ -187,17 +187,21 @@ function TextBased:createMessageComponentCollector(opts)
 end
 
 local textGetters = {
+  --- The last message, when cached (read-only).
+  ---@return discord.Message|nil
   lastMessage = function(self)
     return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil
   end,
+  --- When a message was last pinned (read-only).
+  ---@return discord.Milliseconds|nil
   lastPinAt = function(self) return self.lastPinTimestamp end,
 }
 
+---@private
 local function applyText(cls)
   for k, v in pairs(TextBased) do cls[k] = v end
   for k, v in pairs(textGetters) do cls.getters[k] = v end
 end
----@private
 M.applyTextBased = applyText
 
 -- DMChannel -----------------------------------------------------------------------------------------------
@@ -599,6 +603,10 @@ end
 -- Guild channels with messages of their own: the text mixin and the fields of their kind.
 local function textChannel(cls, fields)
   applyText(cls)
+  --- Builds the channel from API data.
+  ---@param client discord.Client
+  ---@param data table Raw channel object.
+  ---@param guild? discord.Guild
   function cls:init(client, data, guild)
     initText(self, client)
     GuildChannel.init(self, client, data, guild)

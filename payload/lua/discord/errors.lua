@@ -146,7 +146,11 @@ end
 
 -- DiscordAPIError ----------------------------------------------------------------------------------------
 
--- {embeds = {["0"] = {title = {_errors = {{code=, message=}}}}}} -> "embeds[0].title", code, message.
+--- Flattens Discord's nested form errors into {path = "embeds[0].title", code =, message =} entries.
+---@param node table|nil The `errors` object of an error reply.
+---@param prefix string Path so far ("" at the top).
+---@param out table List to append to.
+---@return {path: string, code: string, message: string}[] out
 local function flatten(node, prefix, out)
   if type(node) ~= "table" or node == json.null then return out end
   if type(node._errors) == "table" then
@@ -172,8 +176,6 @@ local function flatten(node, prefix, out)
   end
   return out
 end
---- Flattens Discord's nested form errors into {path = "embeds[0].title", code =, message =} entries.
----@type fun(node: table, prefix: string, out: table): {path: string, code: string, message: string}[]
 errors.flattenFormErrors = flatten
 
 --- An error reply of the API: `code` is Discord's JSON code, `status` the HTTP status.

@@ -1,20 +1,6 @@
 -- Markdown and mention syntax of Discord messages, and escaping of user text.
 local constants = require("discord.constants")
 
---- Markdown and mention syntax of Discord messages, and escaping of user text.
----@class discord.Formatters
----@field escapeCodeBlock fun(s: string): string Escapes code block fences (```) only.
----@field escapeInlineCode fun(s: string): string Escapes backticks only.
----@field escapeBold fun(s: string): string Escapes ** (bold) only.
----@field escapeItalic fun(s: string): string Escapes * and _ (italic) only.
----@field escapeUnderline fun(s: string): string Escapes __ (underline) only.
----@field escapeStrikethrough fun(s: string): string Escapes ~~ (strikethrough) only.
----@field escapeSpoiler fun(s: string): string Escapes || (spoiler) only.
----@field escapeHeading fun(s: string): string Escapes # at line starts (headings) only.
----@field escapeBulletedList fun(s: string): string Escapes - and * at line starts (lists) only.
----@field escapeNumberedList fun(s: string): string Escapes "1. " at line starts (numbered lists) only.
----@field escapeMaskedLink fun(s: string): string Escapes [text]( (masked links) only.
----@field escapeQuote fun(s: string): string Escapes > at line starts (quotes) only.
 local F = {}
 
 local function id(v)
@@ -222,20 +208,56 @@ end
 
 -- Each rule escapes one kind of markup; escapeMarkdown applies those not switched off.
 local ESCAPERS = {
+  --- Escapes code block fences (```) only. Exported as `escapeCodeBlock`.
+  ---@param s string
+  ---@return string
   codeBlock = function(s) return (s:gsub("```", "\\`\\`\\`")) end,
+  --- Escapes backticks only. Exported as `escapeInlineCode`.
+  ---@param s string
+  ---@return string
   inlineCode = function(s) return (s:gsub("`", "\\`")) end,
+  --- Escapes ** (bold) only. Exported as `escapeBold`.
+  ---@param s string
+  ---@return string
   bold = function(s) return (s:gsub("%*%*", "\\*\\*")) end,
+  --- Escapes every * and _ (italic, and so bold and underline). Exported as `escapeItalic`.
+  ---@param s string
+  ---@return string
   italic = function(s)
     s = s:gsub("%*", function() return "\\*" end)
     return (s:gsub("_", "\\_"))
   end,
+  --- Escapes __ (underline) only. Exported as `escapeUnderline`.
+  ---@param s string
+  ---@return string
   underline = function(s) return (s:gsub("__", "\\_\\_")) end,
+  --- Escapes ~~ (strikethrough) only. Exported as `escapeStrikethrough`.
+  ---@param s string
+  ---@return string
   strikethrough = function(s) return (s:gsub("~~", "\\~\\~")) end,
+  --- Escapes || (spoiler) only. Exported as `escapeSpoiler`.
+  ---@param s string
+  ---@return string
   spoiler = function(s) return (s:gsub("||", "\\|\\|")) end,
+  --- Escapes # at line starts (headings) only. Exported as `escapeHeading`.
+  ---@param s string
+  ---@return string
   heading = function(s) return (s:gsub("^( *)(#+ )", "%1\\%2"):gsub("\n( *)(#+ )", "\n%1\\%2")) end,
+  --- Escapes - and * at line starts (lists) only. Exported as `escapeBulletedList`.
+  ---@param s string
+  ---@return string
   bulletedList = function(s) return (s:gsub("^( *)([-*] )", "%1\\%2"):gsub("\n( *)([-*] )", "\n%1\\%2")) end,
+  --- Escapes "1. " at line starts (numbered lists) only. Exported as `escapeNumberedList`.
+  ---@param s string
+  ---@return string
   numberedList = function(s) return (s:gsub("^( *)(%d+)%. ", "%1%2\\. "):gsub("\n( *)(%d+)%. ", "\n%1%2\\. ")) end,
+  --- Escapes [text]( (masked links) only. Exported as `escapeMaskedLink`.
+  ---@param s string
+  ---@return string
   maskedLink = function(s) return (s:gsub("%[([^%]]*)%]%(", "\\[%1\\](")) end,
+  --- Escapes > at line starts (quotes) only. Exported as `escapeQuote`.
+  ---@param s string
+  ---@return string
   quote = function(s) return (s:gsub("^( *)>", "%1\\>"):gsub("\n( *)>", "\n%1\\>")) end,
 }
 

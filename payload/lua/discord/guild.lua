@@ -219,25 +219,9 @@ local function image(kind)
   end
 end
 
---- URL of the guild's icon; nil when it has none.
----@param self discord.Guild
----@param opts? discord.ImageURLOptions
----@return string|nil
 Guild.iconURL = image("icon")
---- URL of the guild's banner; nil when it has none.
----@param self discord.Guild
----@param opts? discord.ImageURLOptions
----@return string|nil
 Guild.bannerURL = image("banner")
---- URL of the guild's invite splash; nil when it has none.
----@param self discord.Guild
----@param opts? discord.ImageURLOptions
----@return string|nil
 Guild.splashURL = image("splash")
---- URL of the guild's discovery splash; nil when it has none.
----@param self discord.Guild
----@param opts? discord.ImageURLOptions
----@return string|nil
 Guild.discoverySplashURL = image("discoverySplash")
 
 local EDIT_FIELDS = {

@@ -784,7 +784,10 @@ end
 local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
 M.CommandInteraction = CommandInteraction
 
--- Commands and autocomplete carry the same command fields and options.
+--- Builds a command or autocomplete interaction: the command's ID, name, type and options.
+---@param self discord.CommandInteraction|discord.AutocompleteInteraction
+---@param client discord.Client
+---@param data table Raw interaction.
 local function commandInit(self, client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
@@ -969,7 +972,7 @@ function MessageComponentInteraction:_patchSelect(d)
 end
 
 --- The component with `customId` among (nested) message components; nil when absent.
----@param components table[]|nil
+---@param list table[]|nil Message components.
 ---@param customId string
 ---@return table|nil
 local function findComponent(list, customId)

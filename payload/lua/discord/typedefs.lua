@@ -428,6 +428,10 @@
 ---@field autoModerationRules discord.AutoModerationRuleManager (read-only)
 ---@field soundboardSounds discord.GuildSoundboardSoundManager (read-only)
 ---@field commands discord.ApplicationCommandManager The guild's own commands (read-only).
+---@field iconURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the icon; nil without one.
+---@field bannerURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the banner; nil without one.
+---@field splashURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the invite splash; nil without one.
+---@field discoverySplashURL fun(self, opts?: discord.ImageURLOptions): string|nil Discovery splash URL, or nil.
 
 --- What `guild:edit` changes; false clears a channel or image.
 ---@class discord.GuildEditOptions

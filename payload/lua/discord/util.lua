@@ -657,6 +657,7 @@ end
 
 --- Runs fn(ok, ...) in a task once the future settles (at once when it already has).
 ---@param fn fun(ok: boolean, ...: any)
+---@return discord.Future self
 function Future:onDone(fn)
   if self.done then
     runtime.spawn(fn, self.ok, unpack(self.values, 1, self.values.n))
@@ -701,7 +702,7 @@ end
 -- Queue --------------------------------------------------------------------------------------------------
 
 --- FIFO of values between tasks; pop suspends while it is empty.
----@class discord.Queue
+---@class discord.AsyncQueue
 ---@field limit integer|nil Maximum length; push fails beyond it.
 ---@field closed boolean|nil Set by close.
 local Queue = util.class("Queue")
