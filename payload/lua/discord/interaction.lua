@@ -474,6 +474,7 @@ end
 --- Response methods; each interaction class gets the ones its kind allows (see `discord.RepliableInteraction`).
 ---@class discord.InteractionResponses
 local Responses = {}
+--- The response methods each answerable interaction class takes its share of (discord.InteractionResponses).
 M.InteractionResponses = Responses
 
 local function acknowledged(self)

@@ -239,10 +239,12 @@
 
 -- Managers ------------------------------------------------------------------------------------------------
 
+--- Whether a fetch may answer from the cache and keeps what it fetched.
 ---@class discord.FetchOptions
 ---@field force? boolean Ask the API even when the object is cached.
 ---@field cache? boolean Keep the fetched object (true).
 
+--- Base of the managers that keep a cache of one kind of object and fetch it from the API.
 ---@class discord.CachingManager
 ---@field client discord.Client
 ---@field cache discord.Collection
@@ -250,16 +252,20 @@
 ---@field resolveId fun(self, x: any): discord.Snowflake|nil
 ---@field fetch fun(self, id: any, opts?: discord.FetchOptions): table (B)
 
+--- The client's users (`client.users`): cache, fetch, DMs.
 ---@class discord.UserManager: discord.CachingManager
 ---@field createDM fun(self, user: discord.UserResolvable, opts?: discord.FetchOptions): discord.DMChannel (B)
 ---@field deleteDM fun(self, user: discord.UserResolvable): discord.DMChannel|nil (B)
 ---@field send fun(self, user: discord.UserResolvable, options: string|discord.MessageOptions): discord.Message (B)
 
+--- The client's guilds (`client.guilds`).
 ---@class discord.GuildManager: discord.CachingManager
 ---@field create fun(self, opts: string|table): discord.Guild (B)
 
+--- The client's channels of every guild and DM (`client.channels`).
 ---@class discord.ChannelManager: discord.CachingManager
 
+--- A guild's channels (`guild.channels`): create, edit, delete, order.
 ---@class discord.GuildChannelManager: discord.CachingManager
 ---@field guild discord.Guild
 ---@field create fun(self, opts: discord.ChannelOptions): discord.GuildChannel (B)
@@ -267,6 +273,7 @@
 ---@field delete fun(self, channel: discord.ChannelResolvable, reason?: string) (B)
 ---@field setPositions fun(self, list: {channel: any, position: integer, parent?: any}[], reason?: string) (B)
 
+--- A channel's messages (`channel.messages`): fetch, history, edit, delete, bulk delete.
 ---@class discord.MessageManager: discord.CachingManager
 ---@field channel discord.TextChannel|discord.DMChannel
 ---@field fetchPinned fun(self): discord.Collection (B)
@@ -275,6 +282,7 @@
 ---@field delete fun(self, message: any, reason?: string) (B)
 ---@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
 
+--- A guild's members (`guild.members`): fetch, search, list, kick, ban, prune.
 ---@class discord.GuildMemberManager: discord.CachingManager
 ---@field guild discord.Guild
 ---@field me discord.GuildMember|nil
@@ -287,6 +295,7 @@
 ---@field unban fun(self, user: discord.UserResolvable, reason?: string) (B)
 ---@field prune fun(self, opts?: {days?: integer, dry?: boolean, roles?: table, reason?: string}): integer|nil (B)
 
+--- A member's roles (`member.roles`): read, add, remove, set.
 ---@class discord.GuildMemberRoleManager
 ---@field cache discord.Collection Roles of the member, @everyone included.
 ---@field highest discord.Role
@@ -297,6 +306,7 @@
 ---@field remove fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field set fun(self, roles: table, reason?: string): discord.GuildMember (B)
 
+--- A guild's roles (`guild.roles`): create, edit, delete, order.
 ---@class discord.RoleManager: discord.CachingManager
 ---@field everyone discord.Role
 ---@field highest discord.Role
@@ -307,6 +317,7 @@
 
 -- Structures ----------------------------------------------------------------------------------------------
 
+--- The server tag a user shows beside their name.
 ---@class discord.UserPrimaryGuild
 ---@field identityGuildId discord.Snowflake|nil
 ---@field identityEnabled boolean|nil
@@ -349,6 +360,7 @@
 ---@field since? discord.Milliseconds
 ---@field shardId? integer|integer[] Only these shards (all by default).
 
+--- The bot's own user (`client.user`): profile and presence.
 ---@class discord.ClientUser: discord.User
 ---@field edit fun(self, opts: {username?: string, avatar?: string|false, banner?: string|false}): discord.ClientUser
 ---@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData Over op 3.
@@ -601,6 +613,7 @@
 ---@field pinnable boolean (read-only)
 ---@field deletable boolean (read-only)
 
+--- Who and what a message mentions: users, members, roles, channels, @everyone.
 ---@class discord.MessageMentions
 ---@field everyone boolean
 ---@field users discord.Collection
@@ -610,6 +623,7 @@
 ---@field repliedUser discord.User|nil
 ---@field has fun(self, x: any, opts?: table): boolean
 
+--- A file attached to a message.
 ---@class discord.Attachment
 ---@field id discord.Snowflake
 ---@field name string
@@ -620,6 +634,7 @@
 ---@field clipParticipants discord.User[]|nil
 ---@field clipCreatedTimestamp discord.Milliseconds|nil
 
+--- What `member:edit` changes.
 ---@class discord.MemberEditOptions
 ---@field nick? string
 ---@field roles? discord.RoleResolvable[]
@@ -656,6 +671,7 @@
 ---@field displayColor integer (read-only)
 ---@field displayHexColor string (read-only)
 
+--- What a role create or edit sets.
 ---@class discord.RoleOptions
 ---@field name? string
 ---@field color? discord.ColorResolvable
@@ -835,6 +851,7 @@
 ---@field fields discord.ModalSubmitFields
 ---@field message discord.Message|nil Set when the modal came from a message's component.
 
+--- One option of a command as the user filled it.
 ---@class discord.CommandInteractionOption
 ---@field name string
 ---@field type integer discord.enums.ApplicationCommandOptionType
@@ -846,6 +863,7 @@
 ---@field channel? discord.BaseChannel
 ---@field attachment? discord.Attachment
 
+--- Reads a command's options by name, with type checks (`interaction.options`).
 ---@class discord.CommandInteractionOptionResolver
 ---@field data discord.CommandInteractionOption[]
 ---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
@@ -962,6 +980,7 @@
 ---@class discord.StageChannel: discord.BaseGuildVoiceChannel
 ---@field topic string|nil
 
+--- What a thread or forum post create sets.
 ---@class discord.ThreadCreateOptions
 ---@field name string 1 to 100 characters.
 ---@field autoArchiveDuration? 60|1440|4320|10080 Minutes.
@@ -973,16 +992,19 @@
 ---@field appliedTags? (discord.ForumTag|discord.Snowflake|string)[] At most 5; names of the channel's tags work.
 ---@field reason? string
 
+--- Threads and their members, as a fetch of threads returns them.
 ---@class discord.FetchedThreads
 ---@field threads discord.Collection
 ---@field hasMore boolean
 
+--- Which archived threads a fetch lists.
 ---@class discord.FetchArchivedOptions
 ---@field type? "public"|"private"
 ---@field joined? boolean Private threads the bot has joined.
 ---@field before? discord.ThreadChannel|discord.Snowflake|discord.Milliseconds
 ---@field limit? integer
 
+--- A channel's threads (`channel.threads`): create, fetch active and archived.
 ---@class discord.ThreadManager
 ---@field channel discord.GuildChannel
 ---@field cache discord.Collection The cached threads of the channel.
@@ -1015,6 +1037,7 @@
 ---@field archivedAt discord.Milliseconds|nil (read-only)
 ---@field owner discord.ThreadMember|nil (read-only)
 
+--- A member of a thread.
 ---@class discord.ThreadMember
 ---@field id discord.Snowflake The user's ID.
 ---@field threadId discord.Snowflake
@@ -1028,12 +1051,14 @@
 ---@field remove fun(self): discord.ThreadMember (B)
 ---@field fetch fun(self, opts?: {withMember?: boolean}): discord.ThreadMember (B)
 
+--- A thread's members (`thread.members`): add, remove, fetch.
 ---@class discord.ThreadMemberManager: discord.CachingManager
 ---@field me discord.ThreadMember|nil
 ---@field add fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field remove fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field fetchMe fun(self, opts?: table): discord.ThreadMember (B)
 
+--- A tag posts of a forum or media channel can carry.
 ---@class discord.ForumTag
 ---@field id discord.Snowflake
 ---@field name string 1 to 20 characters.
@@ -1056,6 +1081,7 @@
 --- A media channel: posts that lead with an image or video.
 ---@class discord.MediaChannel: discord.ThreadOnlyChannel
 
+--- What a role or member may or may not do in one channel.
 ---@class discord.PermissionOverwrites
 ---@field id discord.Snowflake
 ---@field type 0|1 0 for a role, 1 for a member.
@@ -1064,6 +1090,7 @@
 ---@field edit fun(self, options: table<string, boolean|userdata>, reason?: string): discord.PermissionOverwrites (B)
 ---@field delete fun(self, reason?: string): discord.PermissionOverwrites (B)
 
+--- A channel's permission overwrites (`channel.permissionOverwrites`).
 ---@class discord.PermissionOverwriteManager: discord.CachingManager
 ---@field channel discord.GuildChannel
 ---@field set fun(self, overwrites: table[], reason?: string): discord.GuildChannel (B)
@@ -1073,6 +1100,7 @@
 
 -- Reactions, polls, presences, typing -----------------------------------------------------------------------
 
+--- The emoji of a reaction: Unicode or custom.
 ---@class discord.ReactionEmoji
 ---@field id discord.Snowflake|nil
 ---@field name string|nil
@@ -1080,6 +1108,7 @@
 ---@field identifier string The form reaction routes take.
 ---@field url string|nil
 
+--- One emoji's reactions on a message: count, whether the bot reacted, users.
 ---@class discord.MessageReaction
 ---@field message discord.Message
 ---@field emoji discord.ReactionEmoji
@@ -1094,15 +1123,18 @@
 ---@field remove fun(self): discord.MessageReaction (B) Every user's reaction with this emoji.
 ---@field fetch fun(self): discord.MessageReaction (B)
 
+--- A message's reactions (`message.reactions`).
 ---@class discord.ReactionManager: discord.CachingManager
 ---@field message discord.Message
 ---@field removeAll fun(self): discord.Message (B)
 
+--- The users who reacted with one emoji (`reaction.users`).
 ---@class discord.ReactionUserManager: discord.CachingManager
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any, type?: "normal"|"burst"}): discord.Collection (B)
 ---@field each fun(self, opts?: {limit?: integer, after?: any, type?: string}): fun(): discord.User
 ---@field remove fun(self, user?: discord.UserResolvable): discord.MessageReaction (B) The bot's own by default.
 
+--- A poll to send: question, answers, duration, multiselect.
 ---@class discord.PollData
 ---@field question string|{text: string} At most 300 characters.
 ---@field answers (string|{text: string, emoji?: any})[] 1 to 10, each at most 55 characters.
@@ -1110,6 +1142,7 @@
 ---@field allowMultiselect? boolean
 ---@field layoutType? integer
 
+--- One answer of a poll, with its vote count.
 ---@class discord.PollAnswer
 ---@field id integer
 ---@field text string|nil
@@ -1119,9 +1152,11 @@
 ---@field voters discord.PollAnswerVoterManager
 ---@field partial boolean
 
+--- The users who voted for a poll answer (`answer.voters`).
 ---@class discord.PollAnswerVoterManager: discord.CachingManager
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any}): discord.Collection (B)
 
+--- A poll of a message: question, answers, expiry, results.
 ---@class discord.Poll
 ---@field message discord.Message
 ---@field question {text: string}|nil
@@ -1134,6 +1169,7 @@
 ---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
 ---@field fetch fun(self): discord.Poll (B)
 
+--- What a user is doing: playing, streaming, listening, watching, custom status, competing.
 ---@class discord.Activity
 ---@field name string
 ---@field type integer 0 Playing, 1 Streaming, 2 Listening, 3 Watching, 4 Custom, 5 Competing.
@@ -1143,6 +1179,7 @@
 ---@field emoji discord.ReactionEmoji|nil
 ---@field timestamps {start: integer|nil, end: integer|nil}|nil
 
+--- A user's status and activities in a guild.
 ---@class discord.Presence
 ---@field userId discord.Snowflake
 ---@field user discord.User|nil
@@ -1152,6 +1189,7 @@
 ---@field clientStatus {desktop: string|nil, mobile: string|nil, web: string|nil}
 ---@field activities discord.Activity[]
 
+--- Someone started typing in a channel.
 ---@class discord.Typing
 ---@field channel discord.BaseChannel
 ---@field user discord.User

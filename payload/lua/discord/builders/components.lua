@@ -147,7 +147,6 @@ end
 ---@class discord.ComponentBuilder
 ---@field data table The API form being built.
 ---@field TYPE integer|nil Its ComponentType.
----@field from fun(data?: table): discord.ComponentBuilder A builder of this class from API or camelCase data.
 local ComponentBuilder = util.class("ComponentBuilder")
 M.ComponentBuilder = ComponentBuilder
 
@@ -184,6 +183,9 @@ end
 local function builderClass(name, typ, parent)
   local cls = util.class(name, parent or ComponentBuilder)
   cls.TYPE = typ
+  --- A builder of this class from API data, camelCase data or a received component.
+  ---@param data? table
+  ---@return discord.ComponentBuilder
   cls.from = function(data) return cls(data) end
   return cls
 end
@@ -197,6 +199,8 @@ end
 
 --- A button: a style, a label or emoji, and a custom ID (or a URL for links, an SKU for premium).
 ---@class discord.ButtonBuilder: discord.ComponentBuilder
+---@field setLabel fun(self, label: string|nil): discord.ButtonBuilder Sets the label (1-80 characters); nil removes it.
+---@field setDisabled fun(self, disabled?: boolean): discord.ButtonBuilder Greys the button out (true by default).
 local ButtonBuilder = builderClass("ButtonBuilder", ComponentType.Button)
 M.ButtonBuilder = ButtonBuilder
 
@@ -209,10 +213,6 @@ function ButtonBuilder:setStyle(style)
   return self
 end
 
---- Sets the label (1-80 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param label string|nil
----@return discord.ButtonBuilder self
 ButtonBuilder.setLabel = clearable("label", checkString, Limits.buttonLabel, 1)
 
 --- Sets the custom ID (1-100 characters) the interaction carries.
@@ -251,10 +251,6 @@ function ButtonBuilder:setSKUId(id)
   return self
 end
 
---- Greys the button out (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param disabled? boolean
----@return discord.ButtonBuilder self
 ButtonBuilder.setDisabled = setter("disabled", checkBool)
 
 --- The button in API form, checked against its style's rules.
@@ -289,9 +285,15 @@ end
 --- One option of a string select: label, value, description, emoji, default.
 ---@class discord.StringSelectMenuOptionBuilder
 ---@field data table The API form being built.
----@field from fun(data?: table): discord.StringSelectMenuOptionBuilder A builder from API data.
+---@field setLabel fun(self, label: string): discord.StringSelectMenuOptionBuilder Sets the label (1-100 characters).
+---@field setValue fun(self, value: string): discord.StringSelectMenuOptionBuilder Sets the value sent back (1-100).
+---@field setDescription fun(self, text?: string): discord.StringSelectMenuOptionBuilder Grey text (1-100).
+---@field setDefault fun(self, default?: boolean): discord.StringSelectMenuOptionBuilder Preselects it (true).
 local StringSelectMenuOptionBuilder = util.class("StringSelectMenuOptionBuilder")
 M.StringSelectMenuOptionBuilder = StringSelectMenuOptionBuilder
+--- An option builder from API data.
+---@param data? table
+---@return discord.StringSelectMenuOptionBuilder
 StringSelectMenuOptionBuilder.from = function(data) return StringSelectMenuOptionBuilder(data) end
 
 --- Starts an option from API data or nothing.
@@ -300,22 +302,10 @@ function StringSelectMenuOptionBuilder:init(data)
   self.data = util.deepCopy(data or {})
 end
 
---- Sets the label shown (1-100 characters).
---- Raises a string error naming the builder and the rule it breaks.
----@param label string
----@return discord.StringSelectMenuOptionBuilder self
 StringSelectMenuOptionBuilder.setLabel = setter("label", checkString, Limits.optionLabel, 1)
 
---- Sets the value the interaction carries (1-100 characters).
---- Raises a string error naming the builder and the rule it breaks.
----@param value string
----@return discord.StringSelectMenuOptionBuilder self
 StringSelectMenuOptionBuilder.setValue = setter("value", checkString, Limits.optionValue, 1)
 
---- Sets the grey text under the label (1-100 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param text string|nil
----@return discord.StringSelectMenuOptionBuilder self
 StringSelectMenuOptionBuilder.setDescription = clearable("description", checkString, Limits.optionDescription, 1)
 
 --- Sets the emoji shown before the label; nil removes it.
@@ -327,10 +317,6 @@ function StringSelectMenuOptionBuilder:setEmoji(emoji)
   return self
 end
 
---- Selects the option beforehand (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param default? boolean
----@return discord.StringSelectMenuOptionBuilder self
 StringSelectMenuOptionBuilder.setDefault = setter("default", checkBool)
 
 --- The option in API form.
@@ -346,6 +332,11 @@ end
 
 --- What every select menu shares: custom ID, placeholder, how many values, disabled, required.
 ---@class discord.BaseSelectMenuBuilder: discord.ComponentBuilder
+---@field setPlaceholder fun(self, text?: string): discord.BaseSelectMenuBuilder Text shown while empty (1-150).
+---@field setMinValues fun(self, n: integer): discord.BaseSelectMenuBuilder Fewest values to choose (0-25).
+---@field setMaxValues fun(self, n: integer): discord.BaseSelectMenuBuilder Most values to choose (1-25).
+---@field setDisabled fun(self, disabled?: boolean): discord.BaseSelectMenuBuilder Greys it out (true).
+---@field setRequired fun(self, required?: boolean): discord.BaseSelectMenuBuilder In a modal: must one choose?
 local BaseSelectMenuBuilder = util.class("BaseSelectMenuBuilder", ComponentBuilder)
 M.BaseSelectMenuBuilder = BaseSelectMenuBuilder
 
@@ -355,34 +346,14 @@ M.BaseSelectMenuBuilder = BaseSelectMenuBuilder
 ---@return discord.BaseSelectMenuBuilder self
 function BaseSelectMenuBuilder:setCustomId(id) return setCustomId(self, id) end
 
---- Sets the text shown while nothing is chosen (1-150 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param text string|nil
----@return discord.BaseSelectMenuBuilder self
 BaseSelectMenuBuilder.setPlaceholder = clearable("placeholder", checkString, Limits.selectPlaceholder, 1)
 
---- Sets how many values must be chosen at least (0-25).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.BaseSelectMenuBuilder self
 BaseSelectMenuBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.selectValues)
 
---- Sets how many values may be chosen at most (1-25).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.BaseSelectMenuBuilder self
 BaseSelectMenuBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.selectValues)
 
---- Greys the select out (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param disabled? boolean
----@return discord.BaseSelectMenuBuilder self
 BaseSelectMenuBuilder.setDisabled = setter("disabled", checkBool)
 
---- In a modal's label: whether the user must choose (Discord's default is true).
---- Raises a string error naming the builder and the rule it breaks.
----@param required? boolean
----@return discord.BaseSelectMenuBuilder self
 BaseSelectMenuBuilder.setRequired = setter("required", checkBool)
 
 -- What the whole select needs; `count` is the number of options or default values it holds.
@@ -560,7 +531,7 @@ autoSelect("UserSelectMenuBuilder", ComponentType.UserSelect, { SelectDefault.Us
 autoSelect("RoleSelectMenuBuilder", ComponentType.RoleSelect, { SelectDefault.Role }, "addDefaultRoles")
 --- A select of users and roles.
 ---@class discord.MentionableSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
----@field addDefaultValues fun(self, ...: {id: discord.Snowflake, type: string}): discord.MentionableSelectMenuBuilder
+---@field addDefaultValues fun(self, ...: {id: discord.Snowflake, type: string}): any Preselects users or roles.
 local Mentionable = autoSelect("MentionableSelectMenuBuilder", ComponentType.MentionableSelect,
   { SelectDefault.User, SelectDefault.Role }, "addDefaultValues")
 --- A select of the guild's channels, optionally of some types.
@@ -613,6 +584,12 @@ end
 
 --- A text field in a modal: short or paragraph, with length limits, a placeholder and a prefilled value.
 ---@class discord.TextInputBuilder: discord.ComponentBuilder
+---@field setLabel fun(self, label: string): discord.TextInputBuilder Label of the older modal layout (1-45).
+---@field setMinLength fun(self, n: integer): discord.TextInputBuilder Sets the shortest text accepted (0-4000).
+---@field setMaxLength fun(self, n: integer): discord.TextInputBuilder Sets the longest text accepted (1-4000).
+---@field setPlaceholder fun(self, text: string|nil): discord.TextInputBuilder Text while empty (1-100); nil removes it.
+---@field setValue fun(self, value: string|nil): discord.TextInputBuilder Prefills it (up to 4000); nil removes it.
+---@field setRequired fun(self, required?: boolean): discord.TextInputBuilder Must it be filled? (true)
 local TextInputBuilder = builderClass("TextInputBuilder", ComponentType.TextInput)
 M.TextInputBuilder = TextInputBuilder
 
@@ -631,40 +608,16 @@ function TextInputBuilder:setStyle(style)
   return self
 end
 
---- The label above the input in the older modal layout; inside a LabelBuilder the label says it.
---- Raises a string error naming the builder and the rule it breaks.
----@param label string 1-45 characters.
----@return discord.TextInputBuilder self
 TextInputBuilder.setLabel = setter("label", checkString, Limits.textInputLabel, 1)
 
---- Sets the shortest text accepted (0-4000).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.TextInputBuilder self
 TextInputBuilder.setMinLength = setter("min_length", checkInt, 0, Limits.textInputLength)
 
---- Sets the longest text accepted (1-4000).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.TextInputBuilder self
 TextInputBuilder.setMaxLength = setter("max_length", checkInt, 1, Limits.textInputLength)
 
---- Sets the grey text shown while empty (1-100 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param text string|nil
----@return discord.TextInputBuilder self
 TextInputBuilder.setPlaceholder = clearable("placeholder", checkString, Limits.textInputPlaceholder, 1)
 
---- Prefills the field (up to 4000 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param value string|nil
----@return discord.TextInputBuilder self
 TextInputBuilder.setValue = clearable("value", checkString, Limits.textInputLength, 0)
 
---- Whether the field must be filled (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param required? boolean
----@return discord.TextInputBuilder self
 TextInputBuilder.setRequired = setter("required", checkBool)
 
 --- The text input in API form: custom ID, style, lengths and value checked.
@@ -687,6 +640,9 @@ end
 
 --- A file picker in a modal (inside a label): the user uploads 0-10 files, sent back as attachments.
 ---@class discord.FileUploadBuilder: discord.ComponentBuilder
+---@field setMinValues fun(self, n: integer): discord.FileUploadBuilder Fewest files to upload (0-10).
+---@field setMaxValues fun(self, n: integer): discord.FileUploadBuilder Most files to upload (1-10).
+---@field setRequired fun(self, required?: boolean): discord.FileUploadBuilder Must a file be uploaded? (true)
 local FileUploadBuilder = builderClass("FileUploadBuilder", ComponentType.FileUpload)
 M.FileUploadBuilder = FileUploadBuilder
 
@@ -696,22 +652,10 @@ M.FileUploadBuilder = FileUploadBuilder
 ---@return discord.FileUploadBuilder self
 function FileUploadBuilder:setCustomId(id) return setCustomId(self, id) end
 
---- Sets how many files must be uploaded at least (0-10).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.FileUploadBuilder self
 FileUploadBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.uploadFiles)
 
---- Sets how many files may be uploaded at most (1-10).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.FileUploadBuilder self
 FileUploadBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.uploadFiles)
 
---- Whether a file must be uploaded (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param required? boolean
----@return discord.FileUploadBuilder self
 FileUploadBuilder.setRequired = setter("required", checkBool)
 
 --- Kinds of file the picker offers: "image", "video", "audio" or extensions such as ".pdf"; nil for any.
@@ -752,7 +696,13 @@ end
 -- A group's options are select options without emoji.
 local function groupOptionClass(name)
   local cls = util.class(name, StringSelectMenuOptionBuilder)
+  --- A group option builder from API data.
+  ---@param data? table
+  ---@return discord.StringSelectMenuOptionBuilder
   cls.from = function(data) return cls(data) end
+  --- The option in API form.
+  --- Raises a string error for an emoji, a missing label or value, or text over its limit.
+  ---@return table
   function cls:toJSON()
     if self.data.emoji ~= nil then fail(name, 2, "a group option has no emoji") end
     return StringSelectMenuOptionBuilder.toJSON(self)
@@ -772,6 +722,8 @@ M.CheckboxGroupOptionBuilder = CheckboxGroupOptionBuilder
 -- A modal's choice among 2 (radio) or 1 (checkbox) to 10 options; `option` is the option builder class.
 local function groupClass(name, typ, option, minOptions)
   local cls = builderClass(name, typ)
+  --- Starts a group from API data (its options kept) or nothing.
+  ---@param data? table
   function cls:init(data)
     ComponentBuilder.init(self, data)
     self.options = util.map(self.data.options or {}, function(o) return option(jsonOf(o)) end)
@@ -849,20 +801,14 @@ end
 ---@field addOptions fun(self, ...: table): any Appends options (builders or {label=, value=, ...}), 10 at most.
 ---@field setOptions fun(self, ...: table): any Replaces the options.
 ---@field options table[] The option builders.
+---@field setMinValues fun(self, n: integer): discord.CheckboxGroupBuilder Fewest to check (0-10; 1+ if required).
+---@field setMaxValues fun(self, n: integer): discord.CheckboxGroupBuilder Most to check (1-10).
 local CheckboxGroupBuilder = groupClass("CheckboxGroupBuilder", ComponentType.CheckboxGroup,
   CheckboxGroupOptionBuilder, 1)
 M.CheckboxGroupBuilder = CheckboxGroupBuilder
 
---- Sets how many options must be checked at least (0-10; at least 1 while required).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.CheckboxGroupBuilder self
 CheckboxGroupBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.groupOptions)
 
---- Sets how many options may be checked at most (1-10).
---- Raises a string error naming the builder and the rule it breaks.
----@param n integer
----@return discord.CheckboxGroupBuilder self
 CheckboxGroupBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.groupOptions)
 
 --- The checkbox group in API form: 1-10 unique options, min and max consistent.
@@ -884,6 +830,7 @@ end
 
 --- A single yes/no box in a modal's label; the submit carries true or false.
 ---@class discord.CheckboxBuilder: discord.ComponentBuilder
+---@field setDefault fun(self, default?: boolean): discord.CheckboxBuilder Checks the box beforehand (true by default).
 local CheckboxBuilder = builderClass("CheckboxBuilder", ComponentType.Checkbox)
 M.CheckboxBuilder = CheckboxBuilder
 
@@ -893,10 +840,6 @@ M.CheckboxBuilder = CheckboxBuilder
 ---@return discord.CheckboxBuilder self
 function CheckboxBuilder:setCustomId(id) return setCustomId(self, id) end
 
---- Checks the box beforehand (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param default? boolean
----@return discord.CheckboxBuilder self
 CheckboxBuilder.setDefault = setter("default", checkBool)
 
 --- The checkbox in API form.
@@ -910,19 +853,13 @@ end
 --- A label in a modal: text and description above one input (text input, select, upload, group, checkbox).
 ---@class discord.LabelBuilder: discord.ComponentBuilder
 ---@field component table|nil The component it wraps.
+---@field setLabel fun(self, label: string): discord.LabelBuilder Sets the label text (1-45 characters).
+---@field setDescription fun(self, text: string|nil): discord.LabelBuilder Grey text under it (1-100); nil removes it.
 local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
 M.LabelBuilder = LabelBuilder
 
---- Sets the label text (1-45 characters).
---- Raises a string error naming the builder and the rule it breaks.
----@param label string
----@return discord.LabelBuilder self
 LabelBuilder.setLabel = setter("label", checkString, Limits.labelText, 1)
 
---- Sets the grey text under the label (1-100 characters); nil removes it.
---- Raises a string error naming the builder and the rule it breaks.
----@param text string|nil
----@return discord.LabelBuilder self
 LabelBuilder.setDescription = clearable("description", checkString, Limits.labelDescription, 1)
 
 -- The component a label wraps: a text input, a file upload, any select, a group or a checkbox.
@@ -1075,9 +1012,13 @@ end
 ---@class discord.ModalBuilder
 ---@field data table The API form being built.
 ---@field components table[] Builders or API tables.
----@field from fun(data?: table): discord.ModalBuilder A builder from API or camelCase data.
+---@field setTitle fun(self, title: string): discord.ModalBuilder Sets the title (1-45 characters).
+---@field addLabelComponents fun(self, ...: discord.LabelBuilder|function): discord.ModalBuilder Appends labels.
 local ModalBuilder = util.class("ModalBuilder")
 M.ModalBuilder = ModalBuilder
+--- A modal builder from API data, camelCase data or nothing.
+---@param data? table
+---@return discord.ModalBuilder
 ModalBuilder.from = function(data) return ModalBuilder(data) end
 
 --- Starts a modal from API data, camelCase data or nothing.
@@ -1096,10 +1037,6 @@ end
 ---@return discord.ModalBuilder self
 function ModalBuilder:setCustomId(id) return setCustomId(self, id) end
 
---- Sets the title (1-45 characters).
---- Raises a string error naming the builder and the rule it breaks.
----@param title string
----@return discord.ModalBuilder self
 ModalBuilder.setTitle = setter("title", checkString, Limits.modalTitle, 1)
 
 --- Appends components: labels, text displays or (older layout) action rows.
@@ -1127,9 +1064,6 @@ local function adder(cls)
     return self
   end
 end
---- Appends labels: builders, or functions that fill a new LabelBuilder.
----@param ... discord.LabelBuilder|fun(l: discord.LabelBuilder): any
----@return discord.ModalBuilder self
 ModalBuilder.addLabelComponents = adder(LabelBuilder)
 
 local MODAL_TOP = util.set({ ComponentType.ActionRow, ComponentType.Label, ComponentType.TextDisplay })
@@ -1172,13 +1106,10 @@ end
 
 --- Markdown text in a message (components v2) or a modal.
 ---@class discord.TextDisplayBuilder: discord.ComponentBuilder
+---@field setContent fun(self, content: string): discord.TextDisplayBuilder Sets the markdown text (1-4000 characters).
 local TextDisplayBuilder = builderClass("TextDisplayBuilder", ComponentType.TextDisplay)
 M.TextDisplayBuilder = TextDisplayBuilder
 
---- Sets the markdown text (1-4000 characters).
---- Raises a string error naming the builder and the rule it breaks.
----@param content string
----@return discord.TextDisplayBuilder self
 TextDisplayBuilder.setContent = setter("content", checkString, Limits.textDisplayTotal, 1)
 
 --- The text display in API form.
@@ -1191,13 +1122,10 @@ end
 
 --- Space, with or without a line, between components (components v2).
 ---@class discord.SeparatorBuilder: discord.ComponentBuilder
+---@field setDivider fun(self, divider?: boolean): discord.SeparatorBuilder Whether a line is drawn (true by default).
 local SeparatorBuilder = builderClass("SeparatorBuilder", ComponentType.Separator)
 M.SeparatorBuilder = SeparatorBuilder
 
---- Whether a line is drawn (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param divider? boolean
----@return discord.SeparatorBuilder self
 SeparatorBuilder.setDivider = setter("divider", checkBool)
 
 --- Sets the padding: "Small" or "Large", or the number.
@@ -1317,6 +1245,7 @@ end
 
 --- A file sent with the message, shown as a download (components v2).
 ---@class discord.FileBuilder: discord.ComponentBuilder
+---@field setSpoiler fun(self, spoiler?: boolean): discord.FileBuilder Blurs the file until clicked (true by default).
 local FileBuilder = builderClass("FileBuilder", ComponentType.File)
 M.FileBuilder = FileBuilder
 
@@ -1332,10 +1261,6 @@ function FileBuilder:setURL(url)
   return self
 end
 
---- Blurs the file until clicked (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param spoiler? boolean
----@return discord.FileBuilder self
 FileBuilder.setSpoiler = setter("spoiler", checkBool)
 
 --- The file component in API form.
@@ -1421,6 +1346,13 @@ end
 --- A box around other components with an optional accent colour (components v2).
 ---@class discord.ContainerBuilder: discord.ComponentBuilder
 ---@field components table[] The components inside.
+---@field setSpoiler fun(self, spoiler?: boolean): discord.ContainerBuilder Blurs it until clicked (true).
+---@field addActionRowComponents fun(self, ...: table|function): discord.ContainerBuilder Appends action rows.
+---@field addTextDisplayComponents fun(self, ...: table|function): discord.ContainerBuilder Appends texts.
+---@field addSectionComponents fun(self, ...: table|function): discord.ContainerBuilder Appends sections.
+---@field addMediaGalleryComponents fun(self, ...: table|function): discord.ContainerBuilder Appends media galleries.
+---@field addSeparatorComponents fun(self, ...: table|function): discord.ContainerBuilder Appends separators.
+---@field addFileComponents fun(self, ...: table|function): discord.ContainerBuilder Appends file components.
 local ContainerBuilder = builderClass("ContainerBuilder", ComponentType.Container)
 M.ContainerBuilder = ContainerBuilder
 
@@ -1451,10 +1383,6 @@ function ContainerBuilder:clearAccentColor()
   return self
 end
 
---- Blurs the container until clicked (true by default).
---- Raises a string error naming the builder and the rule it breaks.
----@param spoiler? boolean
----@return discord.ContainerBuilder self
 ContainerBuilder.setSpoiler = setter("spoiler", checkBool)
 
 local CONTAINER_CHILD = util.set({
@@ -1472,29 +1400,11 @@ local function containerAdder(cls)
     return self
   end
 end
---- Appends action rows: builders, or functions that fill a new one.
----@param ... discord.ActionRowBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addActionRowComponents = containerAdder(ActionRowBuilder)
---- Appends text displays (strings too): builders, or functions that fill a new one.
----@param ... discord.TextDisplayBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addTextDisplayComponents = containerAdder(TextDisplayBuilder)
---- Appends sections: builders, or functions that fill a new one.
----@param ... discord.SectionBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addSectionComponents = containerAdder(SectionBuilder)
---- Appends media galleries: builders, or functions that fill a new one.
----@param ... discord.MediaGalleryBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addMediaGalleryComponents = containerAdder(MediaGalleryBuilder)
---- Appends separators: builders, or functions that fill a new one.
----@param ... discord.SeparatorBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addSeparatorComponents = containerAdder(SeparatorBuilder)
---- Appends files: builders, or functions that fill a new one.
----@param ... discord.FileBuilder|table|function
----@return discord.ContainerBuilder self
 ContainerBuilder.addFileComponents = containerAdder(FileBuilder)
 
 --- The container in API form.

@@ -471,6 +471,7 @@ M.SlashCommandSubcommandBuilder = Subcommand
 
 -- Slash commands and subcommands hold options.
 local function holdsOptions(cls)
+  --- Starts an empty builder.
   function cls:init()
     Named.init(self)
     self.options = {}
@@ -528,6 +529,7 @@ end
 ---@class discord.SharedCommandBuilder: discord.SharedNameAndDescription
 ---@field setDMPermission fun(self, allowed?: boolean): discord.SharedCommandBuilder Deprecated by Discord for contexts.
 ---@field setNSFW fun(self, nsfw?: boolean): discord.SharedCommandBuilder Age-restricted command (true).
+---@field setDMPermission fun(self): any Deprecated by Discord in favour of contexts; still sent when set.
 local Command = util.class("SharedCommandBuilder", Named)
 M.SharedCommandBuilder = Command
 
@@ -547,7 +549,6 @@ function Command:setDefaultMemberPermissions(perms)
   return self
 end
 
---- Deprecated by Discord in favour of contexts; still sent when set.
 Command.setDMPermission = setter("dm_permission", checkBool)
 
 Command.setNSFW = setter("nsfw", checkBool)
