@@ -579,7 +579,7 @@ end
 --- Raises `discord.DiscordAPIError` when Discord refuses it.
 ---@async
 ---@param position integer
----@param opts? {relative?: boolean, reason?: string}
+---@param opts? {relative?: boolean, lockPermissions?: boolean, reason?: string}
 ---@return discord.GuildChannel self
 function GuildChannel:setPosition(position, opts)
   opts = opts or {}
