@@ -74,7 +74,7 @@
 ---| "rateLimited" # (info: table) A REST or gateway rate limit was hit; `info.gateway` for the gateway.
 ---| "invalidRequestWarning" # (info: table) Many 401/403/429 answers: Discord may ban the bot's IP for a while.
 ---| "cacheSweep" # (message: string) A sweeper removed entries from a cache.
----| "applicationCommandPermissionsUpdate" # (data: table) {id, applicationId, guildId, permissions} changed.
+---| "applicationCommandPermissionsUpdate" # (data: table) Changed: {id, applicationId, guildId, permissions}.
 ---| "autoModerationRuleCreate" # (rule: discord.AutoModerationRule) An auto moderation rule was created.
 ---| "autoModerationRuleUpdate" # (old: discord.AutoModerationRule|nil, rule: discord.AutoModerationRule) Changed.
 ---| "autoModerationRuleDelete" # (rule: discord.AutoModerationRule) An auto moderation rule was deleted.
@@ -91,7 +91,7 @@
 ---| "threadDelete" # (thread: discord.ThreadChannel) A thread was deleted.
 ---| "threadListSync" # (threads: discord.Collection, guild: discord.Guild) The bot gained access to threads.
 ---| "threadMemberUpdate" # (old: discord.ThreadMember, member: discord.ThreadMember) The bot's thread member changed.
----| "threadMembersUpdate" # (added: discord.Collection, removed: discord.Collection, thread: discord.ThreadChannel)
+---| "threadMembersUpdate" # (added: discord.Collection, removed: discord.Collection, thread, old) Members changed.
 ---| "entitlementCreate" # (entitlement: discord.Entitlement) A user bought or was granted an SKU.
 ---| "entitlementUpdate" # (old: discord.Entitlement|nil, entitlement: discord.Entitlement) It changed.
 ---| "entitlementDelete" # (entitlement: discord.Entitlement) An entitlement was removed.
@@ -118,7 +118,7 @@
 ---| "roleUpdate" # (old: discord.Role, role: discord.Role) A role changed.
 ---| "roleDelete" # (role: discord.Role) A role was deleted.
 ---| "guildScheduledEventCreate" # (event: discord.GuildScheduledEvent) A scheduled event was created.
----| "guildScheduledEventUpdate" # (old: discord.GuildScheduledEvent|nil, event: discord.GuildScheduledEvent)
+---| "guildScheduledEventUpdate" # (old: discord.GuildScheduledEvent|nil, event: discord.GuildScheduledEvent) Changed.
 ---| "guildScheduledEventDelete" # (event: discord.GuildScheduledEvent) A scheduled event was deleted.
 ---| "guildScheduledEventUserAdd" # (event: discord.GuildScheduledEvent, user: discord.User) A user subscribed.
 ---| "guildScheduledEventUserRemove" # (event: discord.GuildScheduledEvent, user: discord.User) Unsubscribed.
