@@ -29,6 +29,7 @@ local function parseUnsigned(s)
 end
 M.parseUnsigned = parseUnsigned
 
+---@type discord.BitField
 local BitField = util.class("BitField")
 M.BitField = BitField
 

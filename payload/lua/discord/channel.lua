@@ -19,6 +19,7 @@ end
 
 -- BaseChannel ---------------------------------------------------------------------------------------------
 
+---@type discord.BaseChannel
 local BaseChannel = util.class("BaseChannel", Base)
 M.BaseChannel = BaseChannel
 
@@ -109,6 +110,7 @@ end
 -- Text mixin ----------------------------------------------------------------------------------------------
 
 --- Methods of every channel that holds messages, copied into its class.
+---@type discord.TextBased
 local TextBased = {}
 M.TextBased = TextBased
 
@@ -206,6 +208,7 @@ M.applyTextBased = applyText
 
 -- DMChannel -----------------------------------------------------------------------------------------------
 
+---@type discord.DMChannel
 local DMChannel = util.class("DMChannel", BaseChannel)
 M.DMChannel = DMChannel
 applyText(DMChannel)
@@ -246,6 +249,7 @@ end
 
 -- GuildChannel --------------------------------------------------------------------------------------------
 
+---@type discord.GuildChannel
 local GuildChannel = util.class("GuildChannel", BaseChannel)
 M.GuildChannel = GuildChannel
 
@@ -667,6 +671,7 @@ function GuildChannel:createWebhook(opts)
   return require("discord.structures.webhook").Webhook(self.client, data)
 end
 
+---@type discord.TextChannel
 local TextChannel = util.class("TextChannel", GuildChannel)
 M.TextChannel = TextChannel
 
@@ -741,6 +746,7 @@ end
 
 -- CategoryChannel -----------------------------------------------------------------------------------------
 
+---@type discord.CategoryChannel
 local CategoryChannel = util.class("CategoryChannel", GuildChannel)
 M.CategoryChannel = CategoryChannel
 
@@ -753,6 +759,7 @@ end
 -- Voice and stage channels ------------------------------------------------------------------------------
 
 -- Voice and stage channels; they have a text chat of their own.
+---@type discord.BaseGuildVoiceChannel
 local BaseGuildVoiceChannel = util.class("BaseGuildVoiceChannel", GuildChannel)
 M.BaseGuildVoiceChannel = BaseGuildVoiceChannel
 
@@ -820,6 +827,7 @@ function BaseGuildVoiceChannel:setStatus(status, reason)
   return self
 end
 
+---@type discord.VoiceChannel
 local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
 M.VoiceChannel = VoiceChannel
 
@@ -830,6 +838,7 @@ VoiceChannel.getters.speakable = function(self)
   return me ~= nil and self:memberPermissions(me):has("Speak")
 end
 
+---@type discord.StageChannel
 local StageChannel = util.class("StageChannel", BaseGuildVoiceChannel)
 M.StageChannel = StageChannel
 
@@ -850,6 +859,7 @@ function StageChannel:setTopic(topic, reason) return self:edit({ topic = topic o
 -- ThreadChannel -------------------------------------------------------------------------------------------
 
 -- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
+---@type discord.ThreadChannel
 local ThreadChannel = util.class("ThreadChannel", GuildChannel)
 M.ThreadChannel = ThreadChannel
 applyText(ThreadChannel)
@@ -1117,6 +1127,7 @@ end
 -- Forum and media channels -------------------------------------------------------------------------------
 
 -- Channels that hold only threads (posts): forums and media channels.
+---@type discord.ThreadOnlyChannel
 local ThreadOnlyChannel = util.class("ThreadOnlyChannel", GuildChannel)
 M.ThreadOnlyChannel = ThreadOnlyChannel
 
@@ -1226,6 +1237,7 @@ function ThreadOnlyChannel:createPost(opts)
   return self.threads:create(opts)
 end
 
+---@type discord.ForumChannel
 local ForumChannel = util.class("ForumChannel", ThreadOnlyChannel)
 M.ForumChannel = ForumChannel
 
@@ -1239,6 +1251,7 @@ function ForumChannel:setDefaultForumLayout(layout, reason)
   return self:edit({ defaultForumLayout = layout }, reason)
 end
 
+---@type discord.MediaChannel
 local MediaChannel = util.class("MediaChannel", ThreadOnlyChannel)
 M.MediaChannel = MediaChannel
 

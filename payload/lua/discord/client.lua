@@ -8,6 +8,7 @@ local ws = require("discord.ws")
 
 local M = {}
 
+---@type discord.Client
 local Client = util.class("Client", util.EventEmitter)
 M.Client = Client
 

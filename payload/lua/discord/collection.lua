@@ -3,6 +3,7 @@ local util = require("discord.util")
 
 local M = {}
 
+---@type discord.Collection
 local Collection = util.class("Collection")
 M.Collection = Collection
 

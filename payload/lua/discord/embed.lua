@@ -46,6 +46,7 @@ M.embedLength = embedLength
 -- Embed ---------------------------------------------------------------------------------------------------
 
 -- An embed as received; `data` keeps the API form. Fields read in camelCase.
+---@type discord.Embed
 local Embed = util.class("Embed")
 M.Embed = Embed
 
@@ -162,6 +163,7 @@ end
 
 -- EmbedBuilder --------------------------------------------------------------------------------------------
 
+---@type discord.EmbedBuilder
 local EmbedBuilder = util.class("EmbedBuilder")
 M.EmbedBuilder = EmbedBuilder
 

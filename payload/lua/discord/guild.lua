@@ -5,6 +5,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.Guild
 local Guild = util.class("Guild", Base)
 M.Guild = Guild
 

@@ -111,6 +111,7 @@ end
 -- InteractionWebhook ---------------------------------------------------------------------------------------
 
 -- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
+---@type discord.InteractionWebhook
 local InteractionWebhook = util.class("InteractionWebhook")
 M.InteractionWebhook = InteractionWebhook
 
@@ -189,6 +190,7 @@ end
 -- Responses -------------------------------------------------------------------------------------------------
 
 -- What `reply` and the other initial responses return: a handle on the original reply.
+---@type discord.InteractionResponse
 local InteractionResponse = util.class("InteractionResponse")
 M.InteractionResponse = InteractionResponse
 
@@ -243,6 +245,7 @@ function InteractionResponse:delete() return self.interaction:deleteReply() end
 
 -- The reply of a response sent with `withResponse = true`: the interaction's callback record and
 -- the resource it created (`resource.message` for message responses).
+---@type discord.InteractionCallbackResponse
 local InteractionCallbackResponse = util.class("InteractionCallbackResponse")
 M.InteractionCallbackResponse = InteractionCallbackResponse
 
@@ -293,6 +296,7 @@ local TYPE_LABEL = {
 
 -- BaseInteraction -------------------------------------------------------------------------------------------
 
+---@type discord.BaseInteraction
 local BaseInteraction = util.class("BaseInteraction", Base)
 M.BaseInteraction = BaseInteraction
 
@@ -782,6 +786,7 @@ local function resolver()
   return require("discord.structures.option_resolver")
 end
 
+---@type discord.CommandInteraction
 local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
 M.CommandInteraction = CommandInteraction
 
@@ -818,6 +823,7 @@ end
 applyResponses(CommandInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply", "followUp",
   "showModal", "awaitModalSubmit", "launchActivity" })
 
+---@type discord.ChatInputCommandInteraction
 local ChatInputCommandInteraction = util.class("ChatInputCommandInteraction", CommandInteraction)
 M.ChatInputCommandInteraction = ChatInputCommandInteraction
 
@@ -863,6 +869,7 @@ function ContextMenuCommandInteraction:init(client, data)
   end
 end
 
+---@type discord.UserContextMenuCommandInteraction
 local UserContextMenuCommandInteraction = util.class("UserContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.UserContextMenuCommandInteraction = UserContextMenuCommandInteraction
@@ -877,6 +884,7 @@ UserContextMenuCommandInteraction.getters.targetMember = function(self)
   return self.options.resolved.members:get(self.targetId)
 end
 
+---@type discord.MessageContextMenuCommandInteraction
 local MessageContextMenuCommandInteraction = util.class("MessageContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.MessageContextMenuCommandInteraction = MessageContextMenuCommandInteraction
@@ -893,6 +901,7 @@ M.PrimaryEntryPointCommandInteraction = PrimaryEntryPointCommandInteraction
 
 -- Autocomplete -----------------------------------------------------------------------------------------------
 
+---@type discord.AutocompleteInteraction
 local AutocompleteInteraction = util.class("AutocompleteInteraction", BaseInteraction)
 M.AutocompleteInteraction = AutocompleteInteraction
 
@@ -944,6 +953,7 @@ AutocompleteInteraction._cancelAutoDefer = Responses._cancelAutoDefer
 
 -- Components --------------------------------------------------------------------------------------------------
 
+---@type discord.MessageComponentInteraction
 local MessageComponentInteraction = util.class("MessageComponentInteraction", BaseInteraction)
 M.MessageComponentInteraction = MessageComponentInteraction
 
@@ -1030,6 +1040,7 @@ M.ChannelSelectMenuInteraction = ChannelSelectMenuInteraction
 -- Modals ------------------------------------------------------------------------------------------------------
 
 -- The values of a submitted modal, by custom ID.
+---@type discord.ModalSubmitFields
 local ModalSubmitFields = util.class("ModalSubmitFields")
 M.ModalSubmitFields = ModalSubmitFields
 
@@ -1156,6 +1167,7 @@ function ModalSubmitFields:getCheckbox(customId)
   return self:getField(customId, ComponentType.Checkbox).value == true
 end
 
+---@type discord.ModalSubmitInteraction
 local ModalSubmitInteraction = util.class("ModalSubmitInteraction", BaseInteraction)
 M.ModalSubmitInteraction = ModalSubmitInteraction
 

@@ -5,6 +5,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.GuildMember
 local GuildMember = util.class("GuildMember", Base)
 M.GuildMember = GuildMember
 

@@ -217,6 +217,7 @@ end
 
 -- Message -------------------------------------------------------------------------------------------------
 
+---@type discord.Message
 local Message = util.class("Message", Base)
 M.Message = Message
 

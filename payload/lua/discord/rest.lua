@@ -175,6 +175,7 @@ function Bucket:limited(now)
   return self.remaining <= 0 and now < self.resetAt
 end
 
+---@type discord.REST
 local REST = util.class("REST", util.EventEmitter)
 M.REST = REST
 

@@ -4,6 +4,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.Role
 local Role = util.class("Role", Base)
 M.Role = Role
 

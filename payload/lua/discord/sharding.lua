@@ -148,6 +148,7 @@ end
 -- Shard -----------------------------------------------------------------------------------------------------
 
 -- What every shard reports about itself; the gateway protocol builds on it (discord.ws).
+---@type discord.Shard
 local Shard = util.class("Shard")
 M.Shard = Shard
 
@@ -197,6 +198,7 @@ end
 
 -- The shards of one client in this process (`client.ws`, also `client.shard`): the plan, the
 -- identify queue, per-shard status, guild routing and the client's ready state.
+---@type discord.ShardingManager
 local ShardingManager = util.class("ShardingManager")
 M.ShardingManager = ShardingManager
 

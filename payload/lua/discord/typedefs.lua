@@ -177,11 +177,11 @@
 
 --- The REST client: builds requests, keeps Discord's rate limits per route and retries what may be retried.
 ---@class discord.REST
----@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field put fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field delete fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
+---@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("GET", ...)`.
+---@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("POST", ...)`.
+---@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("PATCH", ...)`.
+---@field put fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("PUT", ...)`.
+---@field delete fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("DELETE", ...)`.
 
 --- An ordered map (insertion order) with the helpers of discord.js's Collection; managers cache in them.
 ---@class discord.Collection

@@ -4,6 +4,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.User
 local User = util.class("User", Base)
 M.User = User
 

@@ -877,6 +877,7 @@ end
 
 -- Named events. Every listener runs in its own task, in registration order; a listener error
 -- becomes an "error" event, or a log line when nobody listens for "error".
+---@type discord.EventEmitter
 local EventEmitter = util.class("EventEmitter")
 util.EventEmitter = EventEmitter
 

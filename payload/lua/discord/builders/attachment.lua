@@ -56,6 +56,7 @@ end
 
 -- AttachmentBuilder ------------------------------------------------------------------------------------
 
+---@type discord.AttachmentBuilder
 local AttachmentBuilder = util.class("AttachmentBuilder")
 M.AttachmentBuilder = AttachmentBuilder
 

@@ -81,6 +81,7 @@ local LIFETIME = { messages = M.outdatedMessageSweepFilter, threads = M.archived
 ---@type table<string, discord.SweeperOptions>
 M.DefaultSweeperSettings = { threads = { interval = 3600, lifetime = 14400 } }
 
+---@type discord.Sweepers
 local Sweepers = util.class("Sweepers")
 M.Sweepers = Sweepers
 
