@@ -44,14 +44,14 @@ function BaseChannel:_patch(data)
   return self
 end
 
---- When the channel was created, from its ID (read-only).
+--- When the channel was created, from its ID.
 ---@return discord.Milliseconds
 BaseChannel.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
---- True when only the ID is known (a partial channel) (read-only).
+--- True when only the ID is known (a partial channel).
 ---@return boolean
 BaseChannel.getters.partial = function(self) return self.type == nil end
 
---- Link to the channel in the Discord client (read-only).
+--- Link to the channel in the Discord client.
 ---@return string
 BaseChannel.getters.url = function(self)
   return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.id
@@ -189,12 +189,12 @@ function TextBased:createMessageComponentCollector(opts)
 end
 
 local textGetters = {
-  --- The last message, when cached (read-only).
+  --- The last message, when cached.
   ---@return discord.Message|nil
   lastMessage = function(self)
     return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil
   end,
-  --- When a message was last pinned (read-only).
+  --- When a message was last pinned.
   ---@return discord.Milliseconds|nil
   lastPinAt = function(self) return self.lastPinTimestamp end,
 }
@@ -231,13 +231,13 @@ function DMChannel:_patch(data)
   return self
 end
 
---- The other person, when cached (read-only).
+--- The other person, when cached.
 ---@return discord.User|nil
 DMChannel.getters.recipient = function(self)
   return self.recipientId and self.client.users.cache:get(self.recipientId) or nil
 end
 
---- True when the DM is known only by ID (read-only).
+--- True when the DM is known only by ID.
 ---@return boolean
 DMChannel.getters.partial = function(self) return self.lastMessageId == nil and self.recipientId == nil end
 
@@ -288,7 +288,7 @@ function GuildChannel:_patch(data)
   return self
 end
 
---- The category (or, for a thread, the channel) it sits in, when cached (read-only).
+--- The category (or, for a thread, the channel) it sits in, when cached.
 ---@return discord.GuildChannel|nil
 GuildChannel.getters.parent = function(self)
   return self.parentId and self.client.channels.cache:get(self.parentId) or nil
@@ -307,7 +307,7 @@ local function sortKey(a, b)
   return require("discord.snowflake").older(a.id, b.id)
 end
 
---- Place among the channels shown beside it, counted from 0 (read-only).
+--- Place among the channels shown beside it, counted from 0.
 ---@return integer
 GuildChannel.getters.position = function(self)
   local guild = self.guild
@@ -326,7 +326,7 @@ GuildChannel.getters.position = function(self)
   return self.rawPosition
 end
 
---- True when the overwrites equal the parent category's; nil without a parent (read-only).
+--- True when the overwrites equal the parent category's; nil without a parent.
 ---@return boolean|nil
 GuildChannel.getters.permissionsLocked = function(self)
   local parent = self.parent
@@ -410,27 +410,27 @@ local function mePermissions(self)
   return me and self:memberPermissions(me) or nil
 end
 
---- Whether the bot can see the channel (read-only).
+--- Whether the bot can see the channel.
 ---@return boolean
 GuildChannel.getters.viewable = function(self)
   local p = mePermissions(self)
   return p ~= nil and p:has("ViewChannel")
 end
 
---- Whether the bot can edit the channel (ManageChannels and ViewChannel) (read-only).
+--- Whether the bot can edit the channel (ManageChannels and ViewChannel).
 ---@return boolean
 GuildChannel.getters.manageable = function(self)
   local p = mePermissions(self)
   return p ~= nil and p:has({ "ManageChannels", "ViewChannel" })
 end
 
---- Whether the bot can delete it (manageable, not the rules or updates channel) (read-only).
+--- Whether the bot can delete it (manageable, not the rules or updates channel).
 ---@return boolean
 GuildChannel.getters.deletable = function(self)
   return self.manageable and self.guild.rulesChannelId ~= self.id and self.guild.publicUpdatesChannelId ~= self.id
 end
 
---- Cached members that can see the channel (read-only).
+--- Cached members that can see the channel.
 ---@return discord.Collection
 GuildChannel.getters.members = function(self)
   return self.guild.members.cache:filter(function(m)
@@ -718,7 +718,7 @@ local function threadsOf(self)
   return threads
 end
 
---- The threads of this channel (read-only).
+--- The threads of this channel.
 ---@return discord.ThreadManager
 TextChannel.getters.threads = threadsOf
 
@@ -750,7 +750,7 @@ end
 local CategoryChannel = util.class("CategoryChannel", GuildChannel)
 M.CategoryChannel = CategoryChannel
 
---- The channels in this category (read-only).
+--- The channels in this category.
 ---@return discord.CategoryChannelChildManager
 CategoryChannel.getters.children = function(self)
   return require("discord.managers.category_child").CategoryChannelChildManager(self)
@@ -772,7 +772,7 @@ local VOICE_FIELDS = {
 }
 textChannel(BaseGuildVoiceChannel, VOICE_FIELDS)
 
---- True when the bot may see the channel and connect to it (read-only).
+--- True when the bot may see the channel and connect to it.
 ---@return boolean
 BaseGuildVoiceChannel.getters.joinable = function(self)
   local me = self.guild and self.guild.members.me
@@ -831,7 +831,7 @@ end
 local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
 M.VoiceChannel = VoiceChannel
 
---- Whether the bot may speak in the channel (read-only).
+--- Whether the bot may speak in the channel.
 ---@return boolean
 VoiceChannel.getters.speakable = function(self)
   local me = self.guild and self.guild.members.me
@@ -920,30 +920,30 @@ function ThreadChannel:_clone()
   return copy
 end
 
---- When the thread was created (older threads: from the ID) (read-only).
+--- When the thread was created (older threads: from the ID).
 ---@return discord.Milliseconds
 ThreadChannel.getters.createdTimestamp = function(self)
   return self._createTimestamp or require("discord.snowflake").timestamp(self.id)
 end
 
---- When the thread was archived or its archive state last changed (read-only).
+--- When the thread was archived or its archive state last changed.
 ---@return discord.Milliseconds|nil
 ThreadChannel.getters.archivedAt = function(self) return self.archiveTimestamp end
---- Always nil: threads have no position (read-only).
+--- Always nil: threads have no position.
 ---@return nil
 ThreadChannel.getters.position = function() return nil end
 
---- Whether the bot has joined the thread (read-only).
+--- Whether the bot has joined the thread.
 ---@return boolean
 ThreadChannel.getters.joined = function(self) return self.members.me ~= nil end
 
---- The thread owner as a thread member, when cached (read-only).
+--- The thread owner as a thread member, when cached.
 ---@return discord.ThreadMember|nil
 ThreadChannel.getters.owner = function(self)
   return self.ownerId and self.members.cache:get(self.ownerId) or nil
 end
 
---- Whether the post is pinned in its forum or media channel (read-only).
+--- Whether the post is pinned in its forum or media channel.
 ---@return boolean
 ThreadChannel.getters.pinned = function(self)
   return self.flags ~= nil and self.flags:has("Pinned")
@@ -974,7 +974,7 @@ local function mePerms(self)
   return me and self:memberPermissions(me) or nil
 end
 
---- The bot may join a public thread it can see; a private one only when invited or managing threads (read-only).
+--- The bot may join a public thread it can see; a private one only when invited or managing threads.
 ---@return boolean
 ThreadChannel.getters.joinable = function(self)
   local perms = mePerms(self)
@@ -982,7 +982,7 @@ ThreadChannel.getters.joinable = function(self)
   return self.type ~= ChannelType.PrivateThread or perms:has("ManageThreads")
 end
 
---- Whether the bot can send messages in the thread now (read-only).
+--- Whether the bot can send messages in the thread now.
 ---@return boolean
 ThreadChannel.getters.sendable = function(self)
   local perms = mePerms(self)
@@ -991,7 +991,7 @@ ThreadChannel.getters.sendable = function(self)
   return self.type ~= ChannelType.PrivateThread or self.joined or perms:has("ManageThreads")
 end
 
---- Whether the bot can edit the thread: its owner, or ManageThreads (read-only).
+--- Whether the bot can edit the thread: its owner, or ManageThreads.
 ---@return boolean
 ThreadChannel.getters.editable = function(self)
   local me = self.client.user
@@ -1000,7 +1000,7 @@ ThreadChannel.getters.editable = function(self)
   return perms ~= nil and perms:has("ManageThreads")
 end
 
---- Whether the bot can unarchive the thread (read-only).
+--- Whether the bot can unarchive the thread.
 ---@return boolean
 ThreadChannel.getters.unarchivable = function(self)
   if not self.archived then return false end
@@ -1171,7 +1171,7 @@ function ThreadOnlyChannel:_clone()
   return copy
 end
 
---- The posts of this channel (read-only).
+--- The posts of this channel.
 ---@return discord.ThreadManager
 ThreadOnlyChannel.getters.threads = threadsOf
 

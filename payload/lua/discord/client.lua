@@ -33,16 +33,16 @@ function Client:init(options)
   self.sweepers = require("discord.client.sweepers").Sweepers(self, self.options.sweepers)
 end
 
---- When the client became ready (Unix ms), or nil before `ready` (read-only).
+--- When the client became ready (Unix ms), or nil before `ready`.
 ---@return discord.Milliseconds|nil
 Client.getters.readyTimestamp = function(self) return self.readyAt end
---- Milliseconds since the client became ready, or nil before `ready` (read-only).
+--- Milliseconds since the client became ready, or nil before `ready`.
 ---@return integer|nil
 Client.getters.uptime = function(self)
   return self._readyMono and (runtime.now() - self._readyMono) or nil
 end
---- Heartbeat round trip in milliseconds, nil before the first ack (read-only).
----@return integer|nil
+--- Mean heartbeat round trip of the shards in milliseconds, -1 before the first ack.
+---@return integer
 Client.getters.ping = function(self) return self.ws.ping end
 --- The shards of this process, the same object as `client.ws`: `.ids`, `.count`, `:broadcastEval(fn)`.
 ---@return discord.ShardingManager

@@ -17,7 +17,7 @@ function Collection:init(entries)
   end
 end
 
---- Number of entries (read-only).
+--- Number of entries.
 ---@return integer
 Collection.getters.size = function(self)
   return #self._keys - self._holes

@@ -66,44 +66,44 @@ local function media(part)
   }
 end
 
---- The title (read-only).
+--- The title.
 ---@return string|nil
 Embed.getters.title = function(self) return nullable(self.data.title) end
---- The embed type: "rich", "image", "video", "link", ... (read-only).
+--- The embed type: "rich", "image", "video", "link", ....
 ---@return string|nil
 Embed.getters.type = function(self) return nullable(self.data.type) end
---- The description (read-only).
+--- The description.
 ---@return string|nil
 Embed.getters.description = function(self) return nullable(self.data.description) end
---- The URL the title links to (read-only).
+--- The URL the title links to.
 ---@return string|nil
 Embed.getters.url = function(self) return nullable(self.data.url) end
---- The colour as an integer (read-only).
+--- The colour as an integer.
 ---@return integer|nil
 Embed.getters.color = function(self) return nullable(self.data.color) end
---- The embed's flags as Discord sent them (read-only).
+--- The embed's flags as Discord sent them.
 ---@return integer|nil
 Embed.getters.flags = function(self) return nullable(self.data.flags) end
---- The timestamp as Discord sent it (ISO 8601) (read-only).
+--- The timestamp as Discord sent it (ISO 8601).
 ---@return string|nil
 Embed.getters.timestamp = function(self) return nullable(self.data.timestamp) end
---- The timestamp in Unix milliseconds (read-only).
+--- The timestamp in Unix milliseconds.
 ---@return discord.Milliseconds|nil
 Embed.getters.createdTimestamp = function(self) return util.parseTimestamp(self.data.timestamp) end
---- The image: {url, proxyURL, width, height} (read-only).
+--- The image: {url, proxyURL, width, height}.
 ---@return table|nil
 Embed.getters.image = function(self) return media(self.data.image) end
---- The thumbnail: {url, proxyURL, width, height} (read-only).
+--- The thumbnail: {url, proxyURL, width, height}.
 ---@return table|nil
 Embed.getters.thumbnail = function(self) return media(self.data.thumbnail) end
---- The video: {url, proxyURL, width, height} (read-only).
+--- The video: {url, proxyURL, width, height}.
 ---@return table|nil
 Embed.getters.video = function(self) return media(self.data.video) end
---- Characters that count towards the 6000 limit (read-only).
+--- Characters that count towards the 6000 limit.
 ---@return integer
 Embed.getters.length = function(self) return embedLength(self.data) end
 
---- The colour as "#rrggbb" (read-only).
+--- The colour as "#rrggbb".
 ---@return string|nil
 Embed.getters.hexColor = function(self)
   local c = nullable(self.data.color)
@@ -111,7 +111,7 @@ Embed.getters.hexColor = function(self)
   return string.format("#%06x", c)
 end
 
---- The fields, {name, value, inline} each (read-only).
+--- The fields, {name, value, inline} each.
 ---@return {name: string, value: string, inline: boolean}[]
 Embed.getters.fields = function(self)
   local out = {}
@@ -121,7 +121,7 @@ Embed.getters.fields = function(self)
   return out
 end
 
---- The footer: {text, iconURL, proxyIconURL} (read-only).
+--- The footer: {text, iconURL, proxyIconURL}.
 ---@return {text: string, iconURL: string|nil, proxyIconURL: string|nil}|nil
 Embed.getters.footer = function(self)
   local f = self.data.footer
@@ -129,7 +129,7 @@ Embed.getters.footer = function(self)
   return { text = f.text, iconURL = nullable(f.icon_url), proxyIconURL = nullable(f.proxy_icon_url) }
 end
 
---- The author: {name, url, iconURL, proxyIconURL} (read-only).
+--- The author: {name, url, iconURL, proxyIconURL}.
 ---@return {name: string, url: string|nil, iconURL: string|nil, proxyIconURL: string|nil}|nil
 Embed.getters.author = function(self)
   local a = self.data.author
@@ -138,7 +138,7 @@ Embed.getters.author = function(self)
     proxyIconURL = nullable(a.proxy_icon_url) }
 end
 
---- The provider of a link embed: {name, url} (read-only).
+--- The provider of a link embed: {name, url}.
 ---@return {name: string|nil, url: string|nil}|nil
 Embed.getters.provider = function(self)
   local p = self.data.provider
@@ -375,7 +375,7 @@ function EmbedBuilder:setFields(...)
   return self
 end
 
---- Characters that count towards the 6000 limit (read-only).
+--- Characters that count towards the 6000 limit.
 ---@return integer
 EmbedBuilder.getters.length = function(self) return embedLength(self.data) end
 

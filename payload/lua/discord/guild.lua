@@ -129,11 +129,11 @@ function Guild:_patch(data)
   return self
 end
 
---- When the guild was created, from its ID (read-only).
+--- When the guild was created, from its ID.
 ---@return discord.Milliseconds
 Guild.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 
---- Initials of the name: "Lua Bot Club" -> "LBC" (read-only).
+--- Initials of the name: "Lua Bot Club" -> "LBC".
 ---@return string|nil
 Guild.getters.nameAcronym = function(self)
   if self.name == nil then return nil end
@@ -141,16 +141,16 @@ Guild.getters.nameAcronym = function(self)
   return out
 end
 
---- The owner as a member, when cached (read-only).
+--- The owner as a member, when cached.
 ---@return discord.GuildMember|nil
 Guild.getters.owner = function(self) return self.ownerId and self.members.cache:get(self.ownerId) or nil end
---- The bot's own member in this guild, when cached (read-only).
+--- The bot's own member in this guild, when cached.
 ---@return discord.GuildMember|nil
 Guild.getters.me = function(self) return self.members.me end
---- Whether the guild is a Discord partner (read-only).
+--- Whether the guild is a Discord partner.
 ---@return boolean
 Guild.getters.partnered = function(self) return util.contains(self.features, "PARTNERED") end
---- Whether the guild is verified (read-only).
+--- Whether the guild is verified.
 ---@return boolean
 Guild.getters.verified = function(self) return util.contains(self.features, "VERIFIED") end
 
@@ -161,26 +161,26 @@ local function channelGetter(field)
   end
 end
 
---- The channel where join and boost messages go, when cached (read-only).
+--- The channel where join and boost messages go, when cached.
 ---@return discord.TextChannel|nil
 Guild.getters.systemChannel = channelGetter("systemChannelId")
---- The rules channel of a community guild, when cached (read-only).
+--- The rules channel of a community guild, when cached.
 ---@return discord.TextChannel|nil
 Guild.getters.rulesChannel = channelGetter("rulesChannelId")
---- The voice channel idle members are moved to, when cached (read-only).
+--- The voice channel idle members are moved to, when cached.
 ---@return discord.VoiceChannel|nil
 Guild.getters.afkChannel = channelGetter("afkChannelId")
---- The channel where Discord posts community updates, when cached (read-only).
+--- The channel where Discord posts community updates, when cached.
 ---@return discord.TextChannel|nil
 Guild.getters.publicUpdatesChannel = channelGetter("publicUpdatesChannelId")
---- The channel for safety alerts, when cached (read-only).
+--- The channel for safety alerts, when cached.
 ---@return discord.TextChannel|nil
 Guild.getters.safetyAlertsChannel = channelGetter("safetyAlertsChannelId")
---- The channel the widget's invite leads to, when cached (read-only).
+--- The channel the widget's invite leads to, when cached.
 ---@return discord.GuildChannel|nil
 Guild.getters.widgetChannel = channelGetter("widgetChannelId")
 
---- The shard that receives this guild's events (read-only).
+--- The shard that receives this guild's events.
 ---@return discord.Shard|nil
 Guild.getters.shard = function(self)
   local shards = self.client.ws and self.client.ws.shards

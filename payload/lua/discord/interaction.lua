@@ -358,24 +358,24 @@ function BaseInteraction:_patchChannel(data)
   self._partialChannel = self.client.channels:_add(copy, nil, { cache = dm })
 end
 
---- When the interaction was created, from its ID (read-only).
+--- When the interaction was created, from its ID.
 ---@return discord.Milliseconds
 BaseInteraction.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 BaseInteraction.getters.createdAt = BaseInteraction.getters.createdTimestamp
 
---- The guild it came from, when cached (read-only).
+--- The guild it came from, when cached.
 ---@return discord.Guild|nil
 BaseInteraction.getters.guild = function(self)
   return self.guildId and self.client.guilds.cache:get(self.guildId) or nil
 end
 
---- The channel it came from: cached, or a partial channel from the payload (read-only).
+--- The channel it came from: cached, or a partial channel from the payload.
 ---@return discord.BaseChannel|nil
 BaseInteraction.getters.channel = function(self)
   return self.channelId and self.client.channels.cache:get(self.channelId) or self._partialChannel
 end
 
---- Time left for the first response, in ms (0 when it is too late) (read-only).
+--- Time left for the first response, in ms (0 when it is too late).
 ---@return integer
 BaseInteraction.getters.timeLeft = function(self)
   return math.max(0, DEADLINE - (runtime.now() - self._receivedAt))
@@ -805,7 +805,7 @@ local function commandInit(self, client, data)
 end
 CommandInteraction.init = commandInit
 
---- The registered command, when the application's (or guild's) command cache holds it (read-only).
+--- The registered command, when the application's (or guild's) command cache holds it.
 ---@return discord.ApplicationCommand|nil
 CommandInteraction.getters.command = function(self)
   local mgr
@@ -873,12 +873,12 @@ end
 local UserContextMenuCommandInteraction = util.class("UserContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.UserContextMenuCommandInteraction = UserContextMenuCommandInteraction
---- The user the command was used on (read-only).
+--- The user the command was used on.
 ---@return discord.User
 UserContextMenuCommandInteraction.getters.targetUser = function(self)
   return self.options.resolved.users:get(self.targetId)
 end
---- The member the command was used on, in a guild (read-only).
+--- The member the command was used on, in a guild.
 ---@return discord.GuildMember|nil
 UserContextMenuCommandInteraction.getters.targetMember = function(self)
   return self.options.resolved.members:get(self.targetId)
@@ -888,7 +888,7 @@ end
 local MessageContextMenuCommandInteraction = util.class("MessageContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.MessageContextMenuCommandInteraction = MessageContextMenuCommandInteraction
---- The message the command was used on (read-only).
+--- The message the command was used on.
 ---@return discord.Message
 MessageContextMenuCommandInteraction.getters.targetMessage = function(self)
   return self.options.resolved.messages:get(self.targetId)
@@ -1002,7 +1002,7 @@ local function findComponent(list, customId)
 end
 M.findComponent = findComponent
 
---- The component that was used, from the message's components (read-only).
+--- The component that was used, from the message's components.
 ---@return table|nil
 MessageComponentInteraction.getters.component = function(self)
   local msg = self.message

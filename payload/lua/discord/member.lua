@@ -53,37 +53,37 @@ function GuildMember:_patch(data)
   return self
 end
 
---- True for a member known without its join date (from a mention or an interaction) (read-only).
+--- True for a member known without its join date (from a mention or an interaction).
 ---@return boolean
 GuildMember.getters.partial = function(self) return self.joinedTimestamp == nil end
---- The guild's ID (read-only).
+--- The guild's ID.
 ---@return discord.Snowflake|nil
 GuildMember.getters.guildId = function(self) return self.guild and self.guild.id end
---- The nickname, else the user's display name (read-only).
+--- The nickname, else the user's display name.
 ---@return string|nil
 GuildMember.getters.displayName = function(self)
   return self.nickname or (self.user and self.user.displayName)
 end
 
---- The member's voice state (with no channel when the member is in none) (read-only).
+--- The member's voice state (with no channel when the member is in none).
 ---@return discord.VoiceState
 GuildMember.getters.voice = function(self)
   return self.guild.voiceStates:stateOf(self.id)
 end
 
---- The member's presence in this guild, when cached (read-only).
+--- The member's presence in this guild, when cached.
 ---@return discord.Presence|nil
 GuildMember.getters.presence = function(self)
   return self.guild.presences.cache:get(self.id)
 end
 
---- The member's roles, to read and to add or remove (read-only).
+--- The member's roles, to read and to add or remove.
 ---@return discord.GuildMemberRoleManager
 GuildMember.getters.roles = function(self)
   return require("discord.managers.member_role").GuildMemberRoleManager(self)
 end
 
---- Guild-wide permissions: the union of the roles; everything for the owner and administrators (read-only).
+--- Guild-wide permissions: the union of the roles; everything for the owner and administrators.
 ---@return discord.PermissionsBitField
 GuildMember.getters.permissions = function(self)
   local P = require("discord.bitfield").PermissionsBitField
@@ -94,20 +94,20 @@ GuildMember.getters.permissions = function(self)
   return P(bits):freeze()
 end
 
---- The colour of the highest coloured role, or 0 (read-only).
+--- The colour of the highest coloured role, or 0.
 ---@return integer
 GuildMember.getters.displayColor = function(self)
   local role = self.roles.color
   return role and role.color or 0
 end
 
---- `displayColor` as "#rrggbb" (read-only).
+--- `displayColor` as "#rrggbb".
 ---@return string
 GuildMember.getters.displayHexColor = function(self)
   return string.format("#%06x", self.displayColor)
 end
 
---- When the member's timeout ends (Unix ms), or nil (read-only).
+--- When the member's timeout ends (Unix ms), or nil.
 ---@return discord.Milliseconds|nil
 GuildMember.getters.communicationDisabledUntil = function(self)
   return self.communicationDisabledUntilTimestamp
@@ -120,7 +120,7 @@ function GuildMember:isCommunicationDisabled()
   return until_ ~= nil and until_ > require("runtime").time()
 end
 
---- The bot can act on members whose highest role is below its own; nobody acts on the owner (read-only).
+--- The bot can act on members whose highest role is below its own; nobody acts on the owner.
 ---@return boolean
 GuildMember.getters.manageable = function(self)
   local guild = self.guild
@@ -140,14 +140,14 @@ local function meHas(self, perm)
   return me ~= nil and me.permissions:has(perm)
 end
 
---- Whether the bot can kick the member (read-only).
+--- Whether the bot can kick the member.
 ---@return boolean
 GuildMember.getters.kickable = function(self) return self.manageable and meHas(self, "KickMembers") end
---- Whether the bot can ban the member (read-only).
+--- Whether the bot can ban the member.
 ---@return boolean
 GuildMember.getters.bannable = function(self) return self.manageable and meHas(self, "BanMembers") end
 
---- Whether the bot can time the member out; administrators cannot be timed out (read-only).
+--- Whether the bot can time the member out; administrators cannot be timed out.
 ---@return boolean
 GuildMember.getters.moderatable = function(self)
   return self.manageable and meHas(self, "ModerateMembers") and not self.permissions:has("Administrator")

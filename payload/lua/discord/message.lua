@@ -59,7 +59,7 @@ function MessagePayload.create(target, options, extra)
   return MessagePayload(target, options)
 end
 
---- Whether the target is a Message (an edit or reply) (read-only).
+--- Whether the target is a Message (an edit or reply).
 ---@return boolean
 MessagePayload.getters.isMessage = function(self) return util.className(self.target) == "Message" end
 
@@ -349,20 +349,20 @@ function Message:_clone()
   return copy
 end
 
---- The channel it was sent in, when cached (read-only).
+--- The channel it was sent in, when cached.
 ---@return discord.BaseChannel|nil
 Message.getters.channel = function(self)
   return self.client.channels.cache:get(self.channelId)
 end
 
---- The guild it was sent in, when cached (read-only).
+--- The guild it was sent in, when cached.
 ---@return discord.Guild|nil
 Message.getters.guild = function(self)
   if self.guildId == nil then return nil end
   return self.client.guilds.cache:get(self.guildId)
 end
 
---- The author as a member of the guild, when cached (read-only).
+--- The author as a member of the guild, when cached.
 ---@return discord.GuildMember|nil
 Message.getters.member = function(self)
   local guild = self.guild
@@ -370,25 +370,25 @@ Message.getters.member = function(self)
   return guild.members.cache:get(self.author.id)
 end
 
---- True for a message known only by ID (from a reaction or delete event) (read-only).
+--- True for a message known only by ID (from a reaction or delete event).
 ---@return boolean
 Message.getters.partial = function(self) return self.content == nil and self.author == nil end
 
---- Whether it is a system message (join, boost, pin, ...) rather than one a user wrote (read-only).
+--- Whether it is a system message (join, boost, pin, ...) rather than one a user wrote.
 ---@return boolean
 Message.getters.system = function(self) return self.type ~= nil and not USER_TYPES[self.type] end
 
---- When it was last edited, or nil (read-only).
+--- When it was last edited, or nil.
 ---@return discord.Milliseconds|nil
 Message.getters.editedAt = function(self) return self.editedTimestamp end
 
---- Link to the message in the Discord client (read-only).
+--- Link to the message in the Discord client.
 ---@return string
 Message.getters.url = function(self)
   return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.channelId .. "/" .. self.id
 end
 
---- The content with mentions written as names, so it can be shown without pinging anyone (read-only).
+--- The content with mentions written as names, so it can be shown without pinging anyone.
 ---@return string|nil
 Message.getters.cleanContent = function(self)
   if self.content == nil then return nil end
@@ -415,20 +415,20 @@ Message.getters.cleanContent = function(self)
   return text
 end
 
---- Whether the bot can edit it: its own and not deleted (read-only).
+--- Whether the bot can edit it: its own and not deleted.
 ---@return boolean
 Message.getters.editable = function(self)
   local me = self.client.user
   return me ~= nil and self.author ~= nil and self.author.id == me.id and not self.deleted
 end
 
---- Whether it can be pinned: not a system message and not deleted (read-only).
+--- Whether it can be pinned: not a system message and not deleted.
 ---@return boolean
 Message.getters.pinnable = function(self)
   return not self.system and not self.deleted
 end
 
---- The bot may delete its own messages, and others' where it can manage messages (read-only).
+--- The bot may delete its own messages, and others' where it can manage messages.
 ---@return boolean
 Message.getters.deletable = function(self)
   if self.deleted then return false end
@@ -540,7 +540,7 @@ function Message:react(emoji)
   return (self.reactions:_addUser(e:toJSON(), me.id, false))
 end
 
---- The thread started from this message, when cached (read-only).
+--- The thread started from this message, when cached.
 ---@return discord.ThreadChannel|nil
 Message.getters.thread = function(self)
   local thread = self.client.channels.cache:get(self.id)

@@ -62,17 +62,17 @@ function Role:_patch(data)
   return self
 end
 
---- The guild's ID (read-only).
+--- The guild's ID.
 ---@return discord.Snowflake|nil
 Role.getters.guildId = function(self) return self.guild and self.guild.id end
---- When the role was created, from its ID (read-only).
+--- When the role was created, from its ID.
 ---@return discord.Milliseconds
 Role.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
---- The colour as "#rrggbb" (read-only).
+--- The colour as "#rrggbb".
 ---@return string
 Role.getters.hexColor = function(self) return string.format("#%06x", self.color or 0) end
 
---- Position among the guild's cached roles, 0 for @everyone; `rawPosition` is what the API sent (read-only).
+--- Position among the guild's cached roles, 0 for @everyone; `rawPosition` is what the API sent.
 ---@return integer
 Role.getters.position = function(self)
   if not self.guild then return self.rawPosition end
@@ -83,7 +83,7 @@ Role.getters.position = function(self)
   return n
 end
 
---- Cached members that have this role (every member for @everyone) (read-only).
+--- Cached members that have this role (every member for @everyone).
 ---@return discord.Collection
 Role.getters.members = function(self)
   local guild = self.guild
@@ -91,7 +91,7 @@ Role.getters.members = function(self)
   return guild.members.cache:filter(function(m) return m._roles ~= nil and util.contains(m._roles, self.id) end)
 end
 
---- The bot can edit a role below its highest role when it has Manage Roles (read-only).
+--- The bot can edit a role below its highest role when it has Manage Roles.
 ---@return boolean
 Role.getters.editable = function(self)
   if self.managed then return false end

@@ -181,7 +181,7 @@ function Shard:isReady()
   return self.status == Status.READY
 end
 
---- The cached guilds this shard receives (read-only).
+--- The cached guilds this shard receives.
 ---@return discord.Collection
 Shard.getters.guilds = function(self)
   return self.client.guilds.cache:filter(function(g) return g.shardId == self.id end)
@@ -211,7 +211,7 @@ function ShardingManager:init(client)
   self.identifyQueue = nil
 end
 
---- The IDs of the shards in this process, in order (read-only).
+--- The IDs of the shards in this process, in order.
 ---@return integer[]
 ShardingManager.getters.ids = function(self)
   local ids = self.shards:keys()
@@ -219,11 +219,11 @@ ShardingManager.getters.ids = function(self)
   return ids
 end
 
---- The bot's total shard count, all processes (read-only).
+--- The bot's total shard count, all processes.
 ---@return integer
 ShardingManager.getters.count = function(self) return self.totalShards end
 
---- Mean heartbeat round trip over the shards that have one, or -1 (read-only).
+--- Mean heartbeat round trip over the shards that have one, or -1.
 ---@return integer
 ShardingManager.getters.ping = function(self)
   local sum, n = 0, 0
@@ -233,7 +233,7 @@ ShardingManager.getters.ping = function(self)
   return n > 0 and sum // n or -1
 end
 
---- The status of the lowest shard, the only one for most bots (read-only).
+--- The status of the lowest shard, the only one for most bots.
 ---@return discord.ShardStatus
 ShardingManager.getters.status = function(self)
   local shard = self.shards:get(self.ids[1])

@@ -47,8 +47,8 @@
 ---@field guilds discord.GuildManager
 ---@field channels discord.ChannelManager
 ---@field readyAt discord.Milliseconds|nil
----@field ping integer|nil Heartbeat round trip in milliseconds.
----@field uptime integer|nil
+---@field ping integer Mean heartbeat round trip in milliseconds, -1 before the first ack (read-only).
+---@field uptime integer|nil Milliseconds since ready (read-only).
 ---@field ws discord.ShardingManager
 ---@field shard discord.ShardingManager The same object as `ws`.
 ---@field sweepers discord.Sweepers

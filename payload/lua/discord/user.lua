@@ -47,11 +47,11 @@ function User:_patch(data)
   return self
 end
 
---- True for a user known only by ID (from a mention or a removal event) (read-only).
+--- True for a user known only by ID (from a mention or a removal event).
 ---@return boolean
 User.getters.partial = function(self) return self.username == nil end
 
---- "name" for migrated users, "name#1234" for the others (read-only).
+--- "name" for migrated users, "name#1234" for the others.
 ---@return string|nil
 User.getters.tag = function(self)
   if self.username == nil then return nil end
@@ -59,31 +59,31 @@ User.getters.tag = function(self)
   return self.username .. "#" .. self.discriminator
 end
 
---- The global display name, else the username (read-only).
+--- The global display name, else the username.
 ---@return string|nil
 User.getters.displayName = function(self) return self.globalName or self.username end
 
---- When the account was created, from its ID (read-only).
+--- When the account was created, from its ID.
 ---@return discord.Milliseconds
 User.getters.createdTimestamp = function(self)
   return require("discord.snowflake").timestamp(self.id)
 end
 
---- The profile accent colour as "#rrggbb", when known (read-only).
+--- The profile accent colour as "#rrggbb", when known.
 ---@return string|nil
 User.getters.hexAccentColor = function(self)
   if self.accentColor == nil then return nil end
   return string.format("#%06x", self.accentColor)
 end
 
---- URL of the default avatar Discord shows without a custom one (read-only).
+--- URL of the default avatar Discord shows without a custom one.
 ---@return string
 User.getters.defaultAvatarURL = function(self)
   local cdn = require("discord.cdn")
   return cdn.defaultAvatar(cdn.defaultAvatarIndex(self.id, self.discriminator))
 end
 
---- The cached DM channel with this user, if any (read-only).
+--- The cached DM channel with this user, if any.
 ---@return discord.DMChannel|nil
 User.getters.dmChannel = function(self)
   local channels = self.client and self.client.channels

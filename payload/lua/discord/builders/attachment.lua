@@ -173,7 +173,7 @@ function AttachmentBuilder:setSpoiler(spoiler)
   return self
 end
 
---- Whether the file is marked as a spoiler (read-only).
+--- Whether the file is marked as a spoiler.
 ---@return boolean
 AttachmentBuilder.getters.spoiler = function(self)
   return self.name ~= nil and util.startsWith(self.name, SPOILER)
