@@ -209,9 +209,8 @@ function Collector:next()
   return table.unpack(res, 2, res.n)
 end
 
---- Iterator over the items collected from now on: `for item in collector:iter() do`; ends with the collector.
----@async
----@return fun(): any
+--- Iterator over the items collected from now on: `for item in collector:iter() do`; each step waits.
+---@return fun(): any step Suspends until the next item; nil once the collector has ended.
 function Collector:iter()
   if not self._queue then self._queue = util.Queue() end
   local queue = self._queue
