@@ -503,9 +503,6 @@
 ---@field lastMessageId discord.Snowflake|nil
 ---@field lastMessage discord.Message|nil The last message, when cached (read-only).
 ---@field lastPinAt discord.Milliseconds|nil When a message was last pinned (read-only).
----@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field sendTyping fun(self) (B)
----@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
 
 --- A direct message channel with one user.
 ---@class discord.DMChannel: discord.BaseChannel, discord.TextBased
@@ -783,12 +780,12 @@
 
 --- An interaction that can be answered: reply, defer, edit, delete and follow up.
 ---@class discord.RepliableInteraction: discord.BaseInteraction
----@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult (B)
----@field deferReply fun(self, opts?: {ephemeral?: boolean, withResponse?: boolean}): discord.InteractionReplyResult (B)
----@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message (B)
----@field deleteReply fun(self, message?: string|discord.Message) (B)
----@field fetchReply fun(self, message?: string): discord.Message (B)
----@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult Suspends.
+---@field deferReply fun(self, opts?: table): discord.InteractionReplyResult Shows "thinking"; suspends.
+---@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message Suspends.
+---@field deleteReply fun(self, message?: string|discord.Message) Suspends.
+---@field fetchReply fun(self, message?: string): discord.Message Suspends.
+---@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message Suspends.
 
 --- A slash or context-menu command was used.
 ---@class discord.CommandInteraction: discord.RepliableInteraction
@@ -798,9 +795,9 @@
 ---@field commandGuildId discord.Snowflake|nil
 ---@field command discord.ApplicationCommand|nil When the command cache holds it.
 ---@field options discord.CommandInteractionOptionResolver
----@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) (B)
----@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
----@field launchActivity fun(self, opts?: {withResponse?: boolean}) (B)
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) Suspends.
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction Suspends.
+---@field launchActivity fun(self, opts?: {withResponse?: boolean}) Suspends.
 
 --- A slash command was used; `options` holds what the user typed.
 ---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
@@ -835,10 +832,10 @@
 ---@field members discord.Collection|nil
 ---@field roles discord.Collection|nil Role and mentionable selects.
 ---@field channels discord.Collection|nil Channel selects.
----@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
----@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse (B)
----@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) (B)
----@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse Suspends.
+---@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse Suspends.
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) Suspends.
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction Suspends.
 
 --- The values of a submitted modal, by custom ID.
 ---@class discord.ModalSubmitFields
@@ -889,7 +886,6 @@
 ---@field name string|nil
 ---@field description string|nil
 ---@field spoiler boolean
----@field fromFile fun(path: string, data?: table): discord.AttachmentBuilder (B) Reads through the runtime.
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
@@ -918,7 +914,7 @@
 ---@field readyAt discord.Milliseconds|nil
 ---@field sessionId string|nil
 ---@field guilds discord.Collection The cached guilds of this shard.
----@field send fun(self, payload: table): boolean (B)
+---@field send fun(self, payload: table): boolean, string|nil Sends a gateway payload (suspends in the send window).
 
 --- The shards of one client in this process (`client.ws`, also `client.shard`).
 ---@class discord.ShardingManager
