@@ -423,6 +423,10 @@ end
 
 local function optionAdders(cls)
   for method, optCls in pairs(ADDERS) do
+    --- Adds an option of the method's type: an option builder, or a function that fills a new one.
+    --- Raises a string error for something else, or past 25 options at this level.
+    ---@param input table|fun(option: discord.ApplicationCommandOptionBase): any
+    ---@return discord.SharedNameAndDescription self
     cls[method] = function(self, input)
       return addOption(self, built(optCls, input, self.__name, 2), 2)
     end
