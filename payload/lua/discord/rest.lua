@@ -608,6 +608,12 @@ end
 
 for _, m in ipairs({ "get", "post", "patch", "put", "delete" }) do
   local verb = m:upper()
+  --- Sends a request with the method's HTTP verb (`rest:get(path)` is `rest:request("GET", path)`).
+  --- Raises what `request` raises.
+  ---@async
+  ---@param path string
+  ---@param opts? discord.RequestOptions
+  ---@return table|nil
   REST[m] = function(self, path, opts)
     return self:request(verb, path, opts)
   end
