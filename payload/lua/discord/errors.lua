@@ -434,9 +434,10 @@ end
 -- Helpers ------------------------------------------------------------------------------------------------
 
 --- Whether `e` is an error of class `name` (subclasses too) and, when given, with that code.
+--- Raises a string error for an unknown class name.
 ---@param e any A caught error value.
 ---@param name string Class name, such as "DiscordAPIError".
----@param code? integer|string JSON code, close code or library code.
+---@param code? integer|string JSON code or its name ("UnknownMessage"), close code or library code.
 ---@return boolean
 function errors.is(e, name, code)
   if type(e) ~= "table" or getmetatable(e) == nil then return false end
