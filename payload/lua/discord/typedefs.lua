@@ -175,8 +175,16 @@
 ---@field auth? boolean False sends no Authorization header.
 ---@field files? table[] {name=, data=, description=}; the body then goes as multipart.
 
+--- Events of the REST client; the client re-emits them as its own.
+---@alias discord.RESTEvent
+---| "rateLimited" # (info: table) A rate limit was hit: timeToReset, limit, method, route, global, ...
+---| "invalidRequestWarning" # (info: table) Many 401/403/429 answers: count and remaining time of the window.
+---| "debug" # (message: string) A failed request that will be retried.
+
 --- The REST client: builds requests, keeps Discord's rate limits per route and retries what may be retried.
----@class discord.REST
+---@class discord.REST: discord.EventEmitter
+---@field on fun(self, event: discord.RESTEvent, listener: function): function Adds a listener.
+---@field once fun(self, event: discord.RESTEvent, listener: function): function Listens once.
 ---@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("GET", ...)`.
 ---@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("POST", ...)`.
 ---@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("PATCH", ...)`.
