@@ -6,6 +6,8 @@ local errors = require("discord.errors")
 local M = {}
 
 --- Unsigned decimal text of a 64-bit integer.
+---@param n integer
+---@return string
 local function unsignedString(n)
   if n >= 0 then return string.format("%d", n) end
   local q = (n >> 1) // 5
@@ -15,6 +17,8 @@ end
 M.unsignedString = unsignedString
 
 --- Integer from unsigned decimal text up to 2^64-1; nil otherwise.
+---@param s string
+---@return integer|nil
 local function parseUnsigned(s)
   if not s:match("^%d+$") or #s > 20 then return nil end
   local digits = s:gsub("^0+(%d)", "%1")
@@ -25,13 +29,18 @@ local function parseUnsigned(s)
 end
 M.parseUnsigned = parseUnsigned
 
+---@type discord.BitField
 local BitField = util.class("BitField")
 M.BitField = BitField
 
 BitField.Flags = {}
 BitField.DefaultBit = 0
 
---- Resolves a flag name, integer, decimal string, BitField or list of them to an integer.
+--- Resolves a flag name, integer, decimal string, BitField or list of them to an integer (`Cls:resolve(x)`).
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param cls table The flag class.
+---@param bit? string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@return integer
 function BitField.resolve(cls, bit)
   if bit == nil then return cls.DefaultBit end
   local t = type(bit)
@@ -51,6 +60,9 @@ function BitField.resolve(cls, bit)
   error(errors.LibraryError("InvalidBitField", bit), 0)
 end
 
+--- Creates a bit field (`Cls(bits)`), from the class's default bits when nil.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bits? string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
 function BitField:init(bits)
   self.bitfield = getmetatable(self):resolve(bits)
 end
@@ -58,17 +70,27 @@ end
 local function cls(self) return getmetatable(self) end
 
 --- True when every bit of `bit` is set.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bit string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@return boolean
 function BitField:has(bit)
   local b = cls(self):resolve(bit)
   return self.bitfield & b == b
 end
 
 --- True when at least one bit of `bit` is set.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bit string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@return boolean
 function BitField:any(bit)
   return self.bitfield & cls(self):resolve(bit) ~= 0
 end
 
 --- Names of the flags of `bits` that are not set here.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bits string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@param ... any Passed on to `has` (such as checkAdmin).
+---@return string[]
 function BitField:missing(bits, ...)
   local want = cls(self)(bits)
   local out = {}
@@ -82,6 +104,10 @@ local function checkMutable(self)
   if self.frozen then error("BitField: this bit field is frozen", 3) end
 end
 
+--- Sets bits, in place.
+--- Raises a string error on a frozen bit field, or as `resolve` does.
+---@param ... string|integer|discord.BitField|table
+---@return discord.BitField self
 function BitField:add(...)
   checkMutable(self)
   local c = cls(self)
@@ -89,6 +115,10 @@ function BitField:add(...)
   return self
 end
 
+--- Clears bits, in place.
+--- Raises a string error on a frozen bit field, or as `resolve` does.
+---@param ... string|integer|discord.BitField|table
+---@return discord.BitField self
 function BitField:remove(...)
   checkMutable(self)
   local c = cls(self)
@@ -96,23 +126,31 @@ function BitField:remove(...)
   return self
 end
 
---- A read-only copy.
+--- A read-only copy (add and remove raise).
+---@return discord.BitField
 function BitField:freeze()
   local copy = cls(self)(self.bitfield)
   copy.frozen = true
   return copy
 end
 
+--- A mutable copy.
+---@return discord.BitField
 function BitField:clone()
   return cls(self)(self.bitfield)
 end
 
+--- Whether the same bits are set as in `other`.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param other string|integer|discord.BitField|table
+---@return boolean
 function BitField:equals(other)
   return self.bitfield == cls(self):resolve(other)
 end
 BitField.__eq = function(a, b) return a.bitfield == b.bitfield end
 
---- Flag names whose bits are all set, in bit order. Aliases sharing a bit are listed once.
+--- Flag names whose bits are all set, in bit order; aliases sharing a bit are listed once.
+---@return string[]
 function BitField:toArray()
   local names = {}
   for name, bit in pairs(cls(self).Flags) do
@@ -131,6 +169,7 @@ function BitField:toArray()
 end
 
 --- {FlagName = bool} for every flag.
+---@return table<string, boolean>
 function BitField:serialize()
   local out = {}
   for name, bit in pairs(cls(self).Flags) do out[name] = self.bitfield & bit == bit end
@@ -138,6 +177,7 @@ function BitField:serialize()
 end
 
 --- Decimal text, as the API takes it.
+---@return string
 function BitField:toJSON()
   return unsignedString(self.bitfield)
 end
@@ -146,7 +186,11 @@ function BitField:__tostring()
   return cls(self).__name .. "(" .. unsignedString(self.bitfield) .. ")"
 end
 
---- Makes a flag class: `Flags` maps names to integers; `ALL` is their union.
+--- Makes a flag class: `Flags` maps names to integers; `All` is their union.
+---@param name string Class name.
+---@param flags table<string, integer>
+---@param default? integer Bits of `Cls()` (0).
+---@return table class
 function M.define(name, flags, default)
   local c = util.class(name, BitField)
   c.Flags = flags
@@ -181,6 +225,8 @@ local PermissionFlags = bits({
 
 local PermissionsBitField = M.define("PermissionsBitField", PermissionFlags)
 M.PermissionsBitField = PermissionsBitField
+--- Permission bits by name (`PermissionFlags.Administrator`).
+---@type table<string, integer>
 M.PermissionFlags = PermissionFlags
 
 -- What @everyone gets in a new guild.
@@ -191,12 +237,21 @@ PermissionsBitField.Default = PermissionsBitField.resolve(PermissionsBitField, {
   "UseExternalStickers", "SendMessagesInThreads", "UseEmbeddedActivities",
 })
 
---- Administrator implies every permission unless `checkAdmin` is false.
+--- True when every bit is set; Administrator implies every permission unless `checkAdmin` is false.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bit string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@param checkAdmin? boolean
+---@return boolean
 function PermissionsBitField:has(bit, checkAdmin)
   if checkAdmin ~= false and self.bitfield & PermissionFlags.Administrator ~= 0 then return true end
   return BitField.has(self, bit)
 end
 
+--- True when one of the bits is set; Administrator implies every permission unless `checkAdmin` is false.
+--- Raises `discord.LibraryError` InvalidBitField for a name or value it cannot read.
+---@param bit string|integer|discord.BitField|table Flag name, integer, decimal string, bit field or a list of them.
+---@param checkAdmin? boolean
+---@return boolean
 function PermissionsBitField:any(bit, checkAdmin)
   if checkAdmin ~= false and self.bitfield & PermissionFlags.Administrator ~= 0 then return true end
   return BitField.any(self, bit)
@@ -204,6 +259,8 @@ end
 
 -- Other flag sets ----------------------------------------------------------------------------------------
 
+--- A user's badges (public flags): Staff, Partner, VerifiedBot, ActiveDeveloper, ...
+---@class discord.UserFlagsBitField: discord.BitField
 M.UserFlagsBitField = M.define("UserFlagsBitField", bits({
   Staff = 0, Partner = 1, Hypesquad = 2, BugHunterLevel1 = 3, HypeSquadOnlineHouse1 = 6, HypeSquadOnlineHouse2 = 7,
   HypeSquadOnlineHouse3 = 8, PremiumEarlySupporter = 9, TeamPseudoUser = 10, BugHunterLevel2 = 14,
@@ -211,53 +268,77 @@ M.UserFlagsBitField = M.define("UserFlagsBitField", bits({
   ActiveDeveloper = 22,
 }))
 
+--- A message's flags: Ephemeral, SuppressEmbeds, SuppressNotifications, IsComponentsV2, ...
+---@class discord.MessageFlagsBitField: discord.BitField
 M.MessageFlagsBitField = M.define("MessageFlagsBitField", bits({
   Crossposted = 0, IsCrosspost = 1, SuppressEmbeds = 2, SourceMessageDeleted = 3, Urgent = 4, HasThread = 5,
   Ephemeral = 6, Loading = 7, FailedToMentionSomeRolesInThread = 8, SuppressNotifications = 12,
   IsVoiceMessage = 13, HasSnapshot = 14, IsComponentsV2 = 15,
 }))
 
+--- A channel's flags: Pinned (forum posts), RequireTag, HideMediaDownloadOptions, ...
+---@class discord.ChannelFlagsBitField: discord.BitField
 M.ChannelFlagsBitField = M.define("ChannelFlagsBitField", bits({
   GuildFeedRemoved = 0, Pinned = 1, ActiveChannelsRemoved = 2, RequireTag = 4, IsSpam = 5,
   IsGuildResourceChannel = 7, ClydeAI = 8, IsScheduledForDeletion = 9, HideMediaDownloadOptions = 15,
   IsSpoilerChannel = 21,
 }))
 
+--- A member's flags: DidRejoin, CompletedOnboarding, BypassesVerification, ...
+---@class discord.GuildMemberFlagsBitField: discord.BitField
 M.GuildMemberFlagsBitField = M.define("GuildMemberFlagsBitField", bits({
   DidRejoin = 0, CompletedOnboarding = 1, BypassesVerification = 2, StartedOnboarding = 3, IsGuest = 4,
   StartedHomeActions = 5, CompletedHomeActions = 6, AutomodQuarantinedUsernameOrGuildNickname = 7,
   DmSettingsUpsellAcknowledged = 9, AutomodQuarantinedGuildTag = 10,
 }))
 
+--- What the system channel leaves out: join, boost, reminder and subscription messages.
+---@class discord.SystemChannelFlagsBitField: discord.BitField
 M.SystemChannelFlagsBitField = M.define("SystemChannelFlagsBitField", bits({
   SuppressJoinNotifications = 0, SuppressPremiumSubscriptions = 1, SuppressGuildReminderNotifications = 2,
   SuppressJoinNotificationReplies = 3, SuppressRoleSubscriptionPurchaseNotifications = 4,
   SuppressRoleSubscriptionPurchaseNotificationReplies = 5,
 }))
 
+--- An application's flags, such as its privileged intents (GatewayGuildMembers, ...).
+---@class discord.ApplicationFlagsBitField: discord.BitField
 M.ApplicationFlagsBitField = M.define("ApplicationFlagsBitField", bits({
   ApplicationAutoModerationRuleCreateBadge = 6, GatewayPresence = 12, GatewayPresenceLimited = 13,
   GatewayGuildMembers = 14, GatewayGuildMembersLimited = 15, VerificationPendingGuildLimit = 16, Embedded = 17,
   GatewayMessageContent = 18, GatewayMessageContentLimited = 19, ApplicationCommandBadge = 23,
 }))
 
+--- A role's flags: InPrompt (part of an onboarding prompt).
+---@class discord.RoleFlagsBitField: discord.BitField
 M.RoleFlagsBitField = M.define("RoleFlagsBitField", bits({ InPrompt = 0 }))
 
+--- An attachment's flags: IsClip, IsThumbnail, IsRemix, IsSpoiler, IsAnimated.
+---@class discord.AttachmentFlagsBitField: discord.BitField
 M.AttachmentFlagsBitField = M.define("AttachmentFlagsBitField", bits({
   IsClip = 0, IsThumbnail = 1, IsRemix = 2, IsSpoiler = 3, IsAnimated = 5,
 }))
 
+--- An invite's flags: IsGuestInvite.
+---@class discord.InviteFlagsBitField: discord.BitField
 M.InviteFlagsBitField = M.define("InviteFlagsBitField", bits({ IsGuestInvite = 0 }))
 
+--- An embed's flags.
+---@class discord.EmbedFlagsBitField: discord.BitField
 M.EmbedFlagsBitField = M.define("EmbedFlagsBitField", bits({ IsContentInventoryEntry = 5 }))
 
+--- An embed image's or video's flags: IsAnimated.
+---@class discord.EmbedMediaFlagsBitField: discord.BitField
 M.EmbedMediaFlagsBitField = M.define("EmbedMediaFlagsBitField", bits({ IsAnimated = 5 }))
 
+--- An activity's flags: Instance, Join, Spectate, Sync, Play, Embedded, ...
+---@class discord.ActivityFlagsBitField: discord.BitField
 M.ActivityFlagsBitField = M.define("ActivityFlagsBitField", bits({
   Instance = 0, Join = 1, Spectate = 2, JoinRequest = 3, Sync = 4, Play = 5, PartyPrivacyFriends = 6,
   PartyPrivacyVoiceChannel = 7, Embedded = 8,
 }))
 
+--- A thread member's flags: HasInteracted and notification settings.
+---@class discord.ThreadMemberFlagsBitField: discord.BitField
 M.ThreadMemberFlagsBitField = M.define("ThreadMemberFlagsBitField", bits({
   HasInteracted = 0, AllMessages = 1, OnlyMentions = 2, NoMessages = 3,
 }))

@@ -22,8 +22,12 @@ local function invalid(name, expected)
   error(errors.LibraryError("InvalidOption", name, expected), 3)
 end
 
--- Builds "<BASE>/<route>/<hash>.<ext>[?size=N]". Animated hashes ("a_...") default to gif unless
--- forceStatic; `extension` overrides the default static format.
+--- Builds "<CDN>/<route>/<hash>.<ext>[?size=N]"; animated hashes default to gif unless forceStatic.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param route string
+---@param hash string
+---@param opts? discord.ImageURLOptions
+---@return string
 local function image(route, hash, opts)
   opts = opts or {}
   local ext = opts.extension or opts.format or "webp"
@@ -49,69 +53,162 @@ local function need(name, v)
   return v
 end
 
+--- URL of a user's avatar.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param userId discord.Snowflake User ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.avatar(userId, hash, opts)
   return image("avatars/" .. need("userId", userId), need("hash", hash), opts)
 end
 
+--- URL of a user's or guild's banner.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param id discord.Snowflake User or guild ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.banner(id, hash, opts)
   return image("banners/" .. need("id", id), need("hash", hash), opts)
 end
 
+--- URL of an avatar decoration preset (PNG).
+--- Raises `discord.LibraryError` InvalidOption for an empty asset.
+---@param asset string Asset hash.
+---@return string
 function cdn.avatarDecoration(asset)
   return BASE .. "/avatar-decoration-presets/" .. need("asset", asset) .. ".png"
 end
 
+--- URL of a member's guild avatar.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param guildId discord.Snowflake
+---@param userId discord.Snowflake
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.guildMemberAvatar(guildId, userId, hash, opts)
   return image("guilds/" .. need("guildId", guildId) .. "/users/" .. need("userId", userId) .. "/avatars",
     need("hash", hash), opts)
 end
 
+--- URL of a member's guild banner.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param guildId discord.Snowflake
+---@param userId discord.Snowflake
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.guildMemberBanner(guildId, userId, hash, opts)
   return image("guilds/" .. need("guildId", guildId) .. "/users/" .. need("userId", userId) .. "/banners",
     need("hash", hash), opts)
 end
 
+--- URL of a guild's icon.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param guildId discord.Snowflake Guild ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.icon(guildId, hash, opts)
   return image("icons/" .. need("guildId", guildId), need("hash", hash), opts)
 end
 
+--- URL of a guild's invite splash.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param guildId discord.Snowflake Guild ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.splash(guildId, hash, opts)
   return image("splashes/" .. need("guildId", guildId), need("hash", hash), opts)
 end
 
+--- URL of a guild's discovery splash.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param guildId discord.Snowflake Guild ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.discoverySplash(guildId, hash, opts)
   return image("discovery-splashes/" .. need("guildId", guildId), need("hash", hash), opts)
 end
 
+--- URL of a role's icon.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param roleId discord.Snowflake Role ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.roleIcon(roleId, hash, opts)
   return image("role-icons/" .. need("roleId", roleId), need("hash", hash), opts)
 end
 
+--- URL of a group DM's icon.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param channelId discord.Snowflake Channel ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.channelIcon(channelId, hash, opts)
   return image("channel-icons/" .. need("channelId", channelId), need("hash", hash), opts)
 end
 
+--- URL of an application's icon.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param appId discord.Snowflake Application ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.appIcon(appId, hash, opts)
   return image("app-icons/" .. need("appId", appId), need("hash", hash), opts)
 end
 
+--- URL of an application's asset (rich presence images).
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param appId discord.Snowflake Application ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.appAsset(appId, hash, opts)
   return image("app-assets/" .. need("appId", appId), need("hash", hash), opts)
 end
 
+--- URL of a team's icon.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param teamId discord.Snowflake Team ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.teamIcon(teamId, hash, opts)
   return image("team-icons/" .. need("teamId", teamId), need("hash", hash), opts)
 end
 
+--- URL of a scheduled event's cover image.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param eventId discord.Snowflake Event ID.
+---@param hash string Image hash.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.guildScheduledEventCover(eventId, hash, opts)
   return image("guild-events/" .. need("eventId", eventId), need("hash", hash), opts)
 end
 
+--- URL of a sticker pack's banner.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param bannerId discord.Snowflake Banner asset ID.
+---@param opts? discord.ImageURLOptions
+---@return string
 function cdn.stickerPackBanner(bannerId, opts)
   return image("app-assets/710982414301790216/store", need("bannerId", bannerId), opts)
 end
 
---- emoji(id, {animated=, extension=, size=}): animated emojis default to gif.
+--- URL of a custom emoji; animated emojis default to gif.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID or hash, a bad size or extension.
+---@param emojiId discord.Snowflake
+---@param opts? {animated?: boolean, extension?: string, size?: integer}
+---@return string
 function cdn.emoji(emojiId, opts)
   opts = opts or {}
   local ext = opts.extension or opts.format or (opts.animated and "gif" or "webp")
@@ -130,6 +227,11 @@ end
 -- Sticker format types: PNG and APNG are served as png, Lottie as json, GIF from the media proxy.
 local STICKER_EXT = { [1] = "png", [2] = "png", [3] = "json", [4] = "gif" }
 
+--- URL of a sticker: png (PNG, APNG), json (Lottie) or gif (from the media proxy).
+--- Raises `discord.LibraryError` InvalidOption for an unknown format type.
+---@param stickerId discord.Snowflake
+---@param formatType? integer 1 PNG (default), 2 APNG, 3 Lottie, 4 GIF.
+---@return string
 function cdn.sticker(stickerId, formatType)
   local ext = STICKER_EXT[formatType or 1]
   if not ext then invalid("formatType", "a sticker format type (1-4)") end
@@ -137,11 +239,19 @@ function cdn.sticker(stickerId, formatType)
   return base .. "/stickers/" .. need("stickerId", stickerId) .. "." .. ext
 end
 
+--- URL of a soundboard sound's audio file.
+--- Raises `discord.LibraryError` InvalidOption for an empty ID.
+---@param soundId discord.Snowflake
+---@return string
 function cdn.soundboardSound(soundId)
   return BASE .. "/soundboard-sounds/" .. need("soundId", soundId)
 end
 
 --- Index of the default avatar: users on the new name system by ID, the rest by discriminator.
+--- Raises `discord.LibraryError` InvalidOption for an ID or discriminator that is not a number.
+---@param userId discord.Snowflake
+---@param discriminator? string
+---@return integer
 function cdn.defaultAvatarIndex(userId, discriminator)
   if discriminator == nil or discriminator == "0" or discriminator == "0000" then
     local n = math.tointeger(tonumber(userId))
@@ -153,6 +263,10 @@ function cdn.defaultAvatarIndex(userId, discriminator)
   return d % 5
 end
 
+--- URL of a default avatar by index.
+--- Raises `discord.LibraryError` InvalidOption for an index out of range.
+---@param index integer From 0 to constants.DefaultAvatarCount - 1.
+---@return string
 function cdn.defaultAvatar(index)
   if math.type(index) ~= "integer" or index < 0 or index >= constants.DefaultAvatarCount then
     invalid("index", "an integer from 0 to " .. (constants.DefaultAvatarCount - 1))

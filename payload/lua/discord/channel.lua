@@ -19,9 +19,13 @@ end
 
 -- BaseChannel ---------------------------------------------------------------------------------------------
 
+---@type discord.BaseChannel
 local BaseChannel = util.class("BaseChannel", Base)
 M.BaseChannel = BaseChannel
 
+--- Builds a channel from API data; the channel manager makes them (`channels:_add`).
+---@param client discord.Client
+---@param data table Raw channel object.
 function BaseChannel:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -40,36 +44,65 @@ function BaseChannel:_patch(data)
   return self
 end
 
+--- When the channel was created, from its ID.
+---@return discord.Milliseconds
 BaseChannel.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
+--- True when only the ID is known (a partial channel).
+---@return boolean
 BaseChannel.getters.partial = function(self) return self.type == nil end
 
+--- Link to the channel in the Discord client.
+---@return string
 BaseChannel.getters.url = function(self)
   return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.id
 end
 
+--- Whether the channel holds messages (has `messages` and `send`).
+---@return boolean
 function BaseChannel:isTextBased() return TEXT_BASED[self.type] == true and self.messages ~= nil end
+--- Whether it is a DM or group DM.
+---@return boolean
 function BaseChannel:isDMBased() return self.type == ChannelType.DM or self.type == ChannelType.GroupDM end
+--- Whether it is a thread (public, private or announcement).
+---@return boolean
 function BaseChannel:isThread() return THREADS[self.type] == true end
+--- Whether it is a voice or stage channel.
+---@return boolean
 function BaseChannel:isVoiceBased() return VOICE_BASED[self.type] == true end
+--- Whether the channel has a `send` method.
+---@return boolean
 function BaseChannel:isSendable() return self.send ~= nil end
 
---- (B) Deletes (or, for a DM, closes) the channel.
+--- Deletes the channel (for a DM, closes it) and drops it from the cache.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.BaseChannel self
 function BaseChannel:delete(reason)
   self.client.rest:delete("/channels/" .. self.id, { reason = reason })
   self.client.channels:_remove(self.id)
   return self
 end
 
---- (B) Fetches the channel again.
+--- Fetches the channel again from the API.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean False lets the cached one answer (true).
+---@return discord.BaseChannel
 function BaseChannel:fetch(force)
   return self.client.channels:fetch(self.id, { force = force ~= false })
 end
 
+--- The channel mention "<#id>" (also `tostring(channel)`).
+---@return string
 function BaseChannel:toString()
   return "<#" .. self.id .. ">"
 end
 BaseChannel.__tostring = function(self) return self:toString() end
 
+--- Whether `other` is the same channel with the same type and name.
+---@param other? discord.BaseChannel
+---@return boolean
 function BaseChannel:equals(other)
   return other ~= nil and other.id == self.id and other.type == self.type and other.name == self.name
 end
@@ -77,6 +110,7 @@ end
 -- Text mixin ----------------------------------------------------------------------------------------------
 
 --- Methods of every channel that holds messages, copied into its class.
+---@type discord.TextBased
 local TextBased = {}
 M.TextBased = TextBased
 
@@ -95,8 +129,11 @@ function TextBased:_patchText(data)
   end
 end
 
---- (B) Sends a message: a string, or {content=, embeds=, allowedMentions=, reply=, files=, flags=,
---- components=, stickers=, tts=, nonce=}. Returns the Message.
+--- Sends a message: a string or message options with content, embeds, files, components, reply, ...
+--- Raises `discord.DiscordAPIError` when Discord refuses it; invalid options raise before sending.
+---@async
+---@param options string|discord.MessageOptions
+---@return discord.Message
 function TextBased:send(options)
   local MessagePayload = require("discord.message").MessagePayload
   local payload = MessagePayload.create(self, options):resolveBody()
@@ -105,27 +142,44 @@ function TextBased:send(options)
   return self.messages:_add(data)
 end
 
---- (B) Shows "typing..." for about ten seconds, or until the bot sends a message.
+--- Shows "typing..." for about ten seconds, or until the bot sends a message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
 function TextBased:sendTyping()
   self.client.rest:post("/channels/" .. self.id .. "/typing")
 end
 
---- (B) Deletes messages in bulk; see MessageManager:bulkDelete.
+--- Deletes 2 to 100 messages at once; see `MessageManager:bulkDelete`.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param messages discord.Collection|discord.Message[]|discord.Snowflake[]|integer Messages, or how many recent.
+---@param filterOld? boolean Skips messages older than two weeks instead of failing.
+---@param reason? string Audit log reason.
+---@return discord.Snowflake[] deleted
 function TextBased:bulkDelete(messages, filterOld, reason)
   return self.messages:bulkDelete(messages, filterOld, reason)
 end
 
---- Collects messages sent in the channel; see discord.collectors.MessageCollector.
+--- Collects messages sent in the channel; see `discord.MessageCollector`.
+---@param opts? discord.MessageCollectorOptions
+---@return discord.MessageCollector
 function TextBased:createMessageCollector(opts)
   return util.provided("collectors").MessageCollector(self, opts)
 end
 
---- (B) The messages collected until the collector ends; see discord.collectors.awaitMessages.
+--- The messages collected until the collector ends; see `discord.collectors.awaitMessages`.
+--- Raises `discord.CollectorError` when `errors` lists the end reason.
+---@async
+---@param opts? discord.MessageCollectorOptions
+---@return discord.Collection collected
+---@return string reason Why the collector ended.
 function TextBased:awaitMessages(opts)
   return util.provided("collectors").awaitMessages(self, opts)
 end
 
 --- Collects component interactions on any message of the channel.
+---@param opts? discord.InteractionCollectorOptions
+---@return discord.InteractionCollector
 function TextBased:createMessageComponentCollector(opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
@@ -135,12 +189,17 @@ function TextBased:createMessageComponentCollector(opts)
 end
 
 local textGetters = {
+  --- The last message, when cached.
+  ---@return discord.Message|nil
   lastMessage = function(self)
     return self.lastMessageId and self.messages.cache:get(self.lastMessageId) or nil
   end,
+  --- When a message was last pinned.
+  ---@return discord.Milliseconds|nil
   lastPinAt = function(self) return self.lastPinTimestamp end,
 }
 
+---@private
 local function applyText(cls)
   for k, v in pairs(TextBased) do cls[k] = v end
   for k, v in pairs(textGetters) do cls.getters[k] = v end
@@ -149,10 +208,14 @@ M.applyTextBased = applyText
 
 -- DMChannel -----------------------------------------------------------------------------------------------
 
+---@type discord.DMChannel
 local DMChannel = util.class("DMChannel", BaseChannel)
 M.DMChannel = DMChannel
 applyText(DMChannel)
 
+--- Builds a DM channel from API data.
+---@param client discord.Client
+---@param data table Raw channel object.
 function DMChannel:init(client, data)
   initText(self, client)
   BaseChannel.init(self, client, data)
@@ -168,23 +231,32 @@ function DMChannel:_patch(data)
   return self
 end
 
+--- The other person, when cached.
+---@return discord.User|nil
 DMChannel.getters.recipient = function(self)
   return self.recipientId and self.client.users.cache:get(self.recipientId) or nil
 end
 
+--- True when the DM is known only by ID.
+---@return boolean
 DMChannel.getters.partial = function(self) return self.lastMessageId == nil and self.recipientId == nil end
 
 --- "<@id>" of the recipient, so a DM channel prints as the person.
+---@return string
 function DMChannel:toString()
   return "<@" .. tostring(self.recipientId) .. ">"
 end
 
 -- GuildChannel --------------------------------------------------------------------------------------------
 
+---@type discord.GuildChannel
 local GuildChannel = util.class("GuildChannel", BaseChannel)
 M.GuildChannel = GuildChannel
 
---- `GuildChannel(client, data, guild)`; the guild may be absent when it is not cached.
+--- Builds a guild channel from API data; the guild may be absent when it is not cached.
+---@param client discord.Client
+---@param data table Raw channel object.
+---@param guild? discord.Guild
 function GuildChannel:init(client, data, guild)
   self.guild = guild
   self.guildId = (guild and guild.id) or data.guild_id
@@ -216,6 +288,8 @@ function GuildChannel:_patch(data)
   return self
 end
 
+--- The category (or, for a thread, the channel) it sits in, when cached.
+---@return discord.GuildChannel|nil
 GuildChannel.getters.parent = function(self)
   return self.parentId and self.client.channels.cache:get(self.parentId) or nil
 end
@@ -234,6 +308,7 @@ local function sortKey(a, b)
 end
 
 --- Place among the channels shown beside it, counted from 0.
+---@return integer
 GuildChannel.getters.position = function(self)
   local guild = self.guild
   local group = SORT_GROUPS[self.type]
@@ -251,7 +326,8 @@ GuildChannel.getters.position = function(self)
   return self.rawPosition
 end
 
---- True when the overwrites equal the parent category's.
+--- True when the overwrites equal the parent category's; nil without a parent.
+---@return boolean|nil
 GuildChannel.getters.permissionsLocked = function(self)
   local parent = self.parent
   if not parent then return nil end
@@ -269,8 +345,10 @@ local function applyOverwrite(bits, o)
   return (bits & ~o.deny.bitfield) | o.allow.bitfield
 end
 
---- A member's permissions in this channel: roles, then the @everyone, role and member overwrites.
---- Administrators and the owner have every permission unless `checkAdmin` is false.
+--- A member's permissions here: roles, then the @everyone, role and member overwrites.
+---@param member discord.GuildMember
+---@param checkAdmin? boolean False ignores Administrator and ownership (true).
+---@return discord.PermissionsBitField
 function GuildChannel:memberPermissions(member, checkAdmin)
   local P = Permissions()
   local F = P.Flags
@@ -299,6 +377,9 @@ function GuildChannel:memberPermissions(member, checkAdmin)
 end
 
 --- A role's permissions in this channel after the @everyone and role overwrites.
+---@param role discord.Role
+---@param checkAdmin? boolean False ignores Administrator (true).
+---@return discord.PermissionsBitField
 function GuildChannel:rolePermissions(role, checkAdmin)
   local P = Permissions()
   if checkAdmin ~= false and role.permissions.bitfield & P.Flags.Administrator ~= 0 then return P(P.All):freeze() end
@@ -310,6 +391,9 @@ function GuildChannel:rolePermissions(role, checkAdmin)
 end
 
 --- Permissions of a member, user, role or ID in this channel; nil when it cannot be resolved.
+---@param x discord.GuildMember|discord.User|discord.Role|discord.Snowflake
+---@param checkAdmin? boolean False ignores Administrator and ownership (true).
+---@return discord.PermissionsBitField|nil
 function GuildChannel:permissionsFor(x, checkAdmin)
   local guild = self.guild
   if not guild then return nil end
@@ -326,27 +410,38 @@ local function mePermissions(self)
   return me and self:memberPermissions(me) or nil
 end
 
+--- Whether the bot can see the channel.
+---@return boolean
 GuildChannel.getters.viewable = function(self)
   local p = mePermissions(self)
   return p ~= nil and p:has("ViewChannel")
 end
 
+--- Whether the bot can edit the channel (ManageChannels and ViewChannel).
+---@return boolean
 GuildChannel.getters.manageable = function(self)
   local p = mePermissions(self)
   return p ~= nil and p:has({ "ManageChannels", "ViewChannel" })
 end
 
+--- Whether the bot can delete it (manageable, not the rules or updates channel).
+---@return boolean
 GuildChannel.getters.deletable = function(self)
   return self.manageable and self.guild.rulesChannelId ~= self.id and self.guild.publicUpdatesChannelId ~= self.id
 end
 
 --- Cached members that can see the channel.
+---@return discord.Collection
 GuildChannel.getters.members = function(self)
   return self.guild.members.cache:filter(function(m)
     return self:memberPermissions(m):has("ViewChannel")
   end)
 end
 
+--- The API form of permission overwrites from a list, a Collection or a PermissionOverwriteManager.
+---@param list table|discord.Collection|discord.PermissionOverwriteManager {id=, type=, allow=, deny=} entries.
+---@param guild? discord.Guild Tells roles from members when `type` is absent.
+---@return table[]
 local function overwriteBody(list, guild)
   local out = {}
   local P = Permissions()
@@ -365,6 +460,9 @@ end
 M.overwriteBody = overwriteBody
 
 --- The API body of a channel edit or create from camelCase options.
+---@param opts discord.ChannelOptions
+---@param guild? discord.Guild Resolves roles and members of overwrites.
+---@return table
 function M.channelBody(opts, guild)
   local body = {}
   local direct = {
@@ -396,7 +494,10 @@ end
 
 local ForumTagModule = function() return require("discord.structures.forum_tag") end
 
--- Thread and forum fields of an edit or create body.
+--- Adds the thread and forum fields of an edit or create to `body`.
+---@param opts table camelCase options.
+---@param body table API body to fill.
+---@return table body
 function M.threadBody(opts, body)
   local direct = {
     archived = "archived", locked = "locked", invitable = "invitable", autoArchiveDuration = "auto_archive_duration",
@@ -427,8 +528,12 @@ function M.threadBody(opts, body)
   return body
 end
 
---- (B) Edits the channel: {name=, topic=, nsfw=, position=, parent=, rateLimitPerUser=,
---- permissionOverwrites=, lockPermissions=, ...}. Returns the channel, patched.
+--- Edits the channel and returns it, patched.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ChannelOptions name, topic, nsfw, position, parent, rateLimitPerUser, overwrites, ...
+---@param reason? string Audit log reason.
+---@return discord.GuildChannel self
 function GuildChannel:edit(opts, reason)
   opts = opts or {}
   local body = M.channelBody(opts, self.guild)
@@ -447,21 +552,39 @@ function GuildChannel:_patchREST(body, reason)
   return self.client.channels:_add(data, self.guild)
 end
 
+--- The channel's fields as a plain table, overwrites included.
+---@return table
 function GuildChannel:toJSON()
   local out = Base.toJSON(self)
   out.permissionOverwrites = self.permissionOverwrites:toJSON()
   return out
 end
 
+--- Renames the channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@param reason? string Audit log reason.
+---@return discord.GuildChannel self
 function GuildChannel:setName(name, reason) return self:edit({ name = name }, reason) end
 
---- Moves the channel into a category (nil or false takes it out).
+--- Moves the channel into a category (nil or false takes it out); syncs its permissions unless told not to.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param parent discord.CategoryChannel|discord.Snowflake|false|nil
+---@param opts? {lockPermissions?: boolean, reason?: string}
+---@return discord.GuildChannel self
 function GuildChannel:setParent(parent, opts)
   opts = opts or {}
   return self:edit({ parent = parent or false, lockPermissions = opts.lockPermissions ~= false }, opts.reason)
 end
 
---- (B) Moves the channel; with `relative`, by that many places.
+--- Moves the channel to a position; with `relative`, by that many places.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param position integer
+---@param opts? {relative?: boolean, lockPermissions?: boolean, reason?: string}
+---@return discord.GuildChannel self
 function GuildChannel:setPosition(position, opts)
   opts = opts or {}
   if opts.relative then position = self.position + position end
@@ -469,7 +592,10 @@ function GuildChannel:setPosition(position, opts)
   return self
 end
 
---- (B) Copies the parent category's overwrites onto the channel.
+--- Copies the parent category's overwrites onto the channel.
+--- Raises a string error without a parent, `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.GuildChannel self
 function GuildChannel:lockPermissions()
   local parent = self.parent
   if not parent then error("GuildChannel:lockPermissions: the channel has no parent", 2) end
@@ -481,6 +607,10 @@ end
 -- Guild channels with messages of their own: the text mixin and the fields of their kind.
 local function textChannel(cls, fields)
   applyText(cls)
+  --- Builds the channel from API data.
+  ---@param client discord.Client
+  ---@param data table Raw channel object.
+  ---@param guild? discord.Guild
   function cls:init(client, data, guild)
     initText(self, client)
     GuildChannel.init(self, client, data, guild)
@@ -494,17 +624,28 @@ local function textChannel(cls, fields)
   end
 end
 
---- (B) Makes an invite to the channel; `opts` as for GuildInviteManager:create.
+--- Makes an invite to the channel; options as for `GuildInviteManager:create`.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? table maxAge, maxUses, temporary, unique, targetUser, targetApplication, reason.
+---@return discord.Invite
 function GuildChannel:createInvite(opts)
   return self.guild.invites:create(self, opts)
 end
 
---- (B) The channel's invites, as a Collection by code.
+--- The channel's invites, as a Collection by code.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {cache?: boolean}
+---@return discord.Collection
 function GuildChannel:fetchInvites(opts)
   return self.guild.invites:fetch({ channelId = self.id, cache = (opts or {}).cache })
 end
 
---- (B) The channel's webhooks, as a Collection by ID.
+--- The channel's webhooks, as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection
 function GuildChannel:fetchWebhooks()
   local Webhook = require("discord.structures.webhook").Webhook
   local out = require("discord.collection").Collection()
@@ -514,7 +655,11 @@ function GuildChannel:fetchWebhooks()
   return out
 end
 
---- (B) Makes an incoming webhook: {name=, avatar=, reason=}.
+--- Makes an incoming webhook in the channel.
+--- Raises a string error for a name not 1 to 80 characters, `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {name: string, avatar?: string, reason?: string} Avatar as image bytes or a data URI.
+---@return discord.Webhook
 function GuildChannel:createWebhook(opts)
   opts = opts or {}
   if type(opts.name) ~= "string" or opts.name == "" or #opts.name > 80 then
@@ -526,6 +671,7 @@ function GuildChannel:createWebhook(opts)
   return require("discord.structures.webhook").Webhook(self.client, data)
 end
 
+---@type discord.TextChannel
 local TextChannel = util.class("TextChannel", GuildChannel)
 M.TextChannel = TextChannel
 
@@ -537,10 +683,27 @@ local TEXT_FIELDS = {
 }
 textChannel(TextChannel, TEXT_FIELDS)
 
+--- Sets the topic (nil clears it).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param topic string|nil
+---@param reason? string Audit log reason.
+---@return discord.TextChannel self
 function TextChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
+--- Marks the channel age-restricted (true by default) or not.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param nsfw? boolean
+---@param reason? string Audit log reason.
+---@return discord.TextChannel self
 function TextChannel:setNSFW(nsfw, reason) return self:edit({ nsfw = nsfw ~= false }, reason) end
 
---- Slowmode in seconds (0 turns it off).
+--- Sets slowmode in seconds (0 turns it off).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param seconds integer 0 to 21600.
+---@param reason? string Audit log reason.
+---@return discord.TextChannel self
 function TextChannel:setRateLimitPerUser(seconds, reason)
   return self:edit({ rateLimitPerUser = seconds }, reason)
 end
@@ -555,16 +718,24 @@ local function threadsOf(self)
   return threads
 end
 
---- The threads of this channel (a ThreadManager).
+--- The threads of this channel.
+---@return discord.ThreadManager
 TextChannel.getters.threads = threadsOf
 
 -- AnnouncementChannel -------------------------------------------------------------------------------------
 
+--- A channel whose messages other servers can follow.
+---@class discord.AnnouncementChannel: discord.TextChannel
 local AnnouncementChannel = util.class("AnnouncementChannel", TextChannel)
 M.AnnouncementChannel = AnnouncementChannel
 M.NewsChannel = AnnouncementChannel
 
---- (B) Posts this channel's announcements into another channel as well.
+--- Posts this channel's announcements into another channel as well.
+--- Raises a string error for something that is not a channel, `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable The channel that receives them.
+---@param reason? string Audit log reason.
+---@return discord.AnnouncementChannel self
 function AnnouncementChannel:addFollower(channel, reason)
   local id = self.client.channels:resolveId(channel)
   if id == nil then error("AnnouncementChannel:addFollower: not a channel: " .. tostring(channel), 2) end
@@ -575,17 +746,20 @@ end
 
 -- CategoryChannel -----------------------------------------------------------------------------------------
 
+---@type discord.CategoryChannel
 local CategoryChannel = util.class("CategoryChannel", GuildChannel)
 M.CategoryChannel = CategoryChannel
 
 --- The channels in this category.
+---@return discord.CategoryChannelChildManager
 CategoryChannel.getters.children = function(self)
   return require("discord.managers.category_child").CategoryChannelChildManager(self)
 end
 
 -- Voice and stage channels ------------------------------------------------------------------------------
 
---- Voice and stage channels; they have a text chat of their own.
+-- Voice and stage channels; they have a text chat of their own.
+---@type discord.BaseGuildVoiceChannel
 local BaseGuildVoiceChannel = util.class("BaseGuildVoiceChannel", GuildChannel)
 M.BaseGuildVoiceChannel = BaseGuildVoiceChannel
 
@@ -599,24 +773,53 @@ local VOICE_FIELDS = {
 textChannel(BaseGuildVoiceChannel, VOICE_FIELDS)
 
 --- True when the bot may see the channel and connect to it.
+---@return boolean
 BaseGuildVoiceChannel.getters.joinable = function(self)
   local me = self.guild and self.guild.members.me
   return me ~= nil and self:memberPermissions(me):has({ "ViewChannel", "Connect" })
 end
 
+--- Sets the audio bitrate in bits per second.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param bitrate integer
+---@param reason? string Audit log reason.
+---@return discord.BaseGuildVoiceChannel self
 function BaseGuildVoiceChannel:setBitrate(bitrate, reason) return self:edit({ bitrate = bitrate }, reason) end
+--- Sets how many users may join (0 for no limit).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param limit integer
+---@param reason? string Audit log reason.
+---@return discord.BaseGuildVoiceChannel self
 function BaseGuildVoiceChannel:setUserLimit(limit, reason) return self:edit({ userLimit = limit }, reason) end
 
---- The voice region ID, or nil for automatic.
+--- Sets the voice region ID, or nil for automatic.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param region string|nil
+---@param reason? string Audit log reason.
+---@return discord.BaseGuildVoiceChannel self
 function BaseGuildVoiceChannel:setRTCRegion(region, reason)
   return self:edit({ rtcRegion = region or json.null }, reason)
 end
 
+--- Sets the camera video quality: 1 automatic, 2 full (720p).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param mode integer
+---@param reason? string Audit log reason.
+---@return discord.BaseGuildVoiceChannel self
 function BaseGuildVoiceChannel:setVideoQualityMode(mode, reason)
   return self:edit({ videoQualityMode = mode }, reason)
 end
 
---- (B) Sets the channel's status text (up to 500 characters; nil or "" clears it).
+--- Sets the channel's status text (up to 500 characters; nil or "" clears it).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param status string|nil
+---@param reason? string Audit log reason.
+---@return discord.BaseGuildVoiceChannel self
 function BaseGuildVoiceChannel:setStatus(status, reason)
   self.client.rest:put("/channels/" .. self.id .. "/voice-status", { body = { status = status or "" },
     reason = reason })
@@ -624,14 +827,18 @@ function BaseGuildVoiceChannel:setStatus(status, reason)
   return self
 end
 
+---@type discord.VoiceChannel
 local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
 M.VoiceChannel = VoiceChannel
 
+--- Whether the bot may speak in the channel.
+---@return boolean
 VoiceChannel.getters.speakable = function(self)
   local me = self.guild and self.guild.members.me
   return me ~= nil and self:memberPermissions(me):has("Speak")
 end
 
+---@type discord.StageChannel
 local StageChannel = util.class("StageChannel", BaseGuildVoiceChannel)
 M.StageChannel = StageChannel
 
@@ -641,11 +848,18 @@ function StageChannel:_patch(data)
   return self
 end
 
+--- Sets the stage's topic (nil clears it).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param topic string|nil
+---@param reason? string Audit log reason.
+---@return discord.StageChannel self
 function StageChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
 
 -- ThreadChannel -------------------------------------------------------------------------------------------
 
---- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
+-- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
+---@type discord.ThreadChannel
 local ThreadChannel = util.class("ThreadChannel", GuildChannel)
 M.ThreadChannel = ThreadChannel
 applyText(ThreadChannel)
@@ -665,6 +879,10 @@ local META_FIELDS = {
   invitable = "invitable",
 }
 
+--- Builds a thread from API data.
+---@param client discord.Client
+---@param data table Raw channel object.
+---@param guild? discord.Guild
 function ThreadChannel:init(client, data, guild)
   initText(self, client)
   self.members = require("discord.managers.thread_member").ThreadMemberManager(self)
@@ -702,34 +920,49 @@ function ThreadChannel:_clone()
   return copy
 end
 
---- Threads made since 2022 know when; older ones fall back to the ID.
+--- When the thread was created (older threads: from the ID).
+---@return discord.Milliseconds
 ThreadChannel.getters.createdTimestamp = function(self)
   return self._createTimestamp or require("discord.snowflake").timestamp(self.id)
 end
 
+--- When the thread was archived or its archive state last changed.
+---@return discord.Milliseconds|nil
 ThreadChannel.getters.archivedAt = function(self) return self.archiveTimestamp end
+--- Always nil: threads have no position.
+---@return nil
 ThreadChannel.getters.position = function() return nil end
 
---- The bot's own thread member, when it has joined.
+--- Whether the bot has joined the thread.
+---@return boolean
 ThreadChannel.getters.joined = function(self) return self.members.me ~= nil end
 
 --- The thread owner as a thread member, when cached.
+---@return discord.ThreadMember|nil
 ThreadChannel.getters.owner = function(self)
   return self.ownerId and self.members.cache:get(self.ownerId) or nil
 end
 
---- Posts of a forum or media channel can be pinned.
+--- Whether the post is pinned in its forum or media channel.
+---@return boolean
 ThreadChannel.getters.pinned = function(self)
   return self.flags ~= nil and self.flags:has("Pinned")
 end
 
--- Threads take their permissions from the parent; sending in one needs SendMessagesInThreads.
+--- A member's permissions in the thread: those of its parent channel.
+---@param member discord.GuildMember
+---@param checkAdmin? boolean False ignores Administrator and ownership (true).
+---@return discord.PermissionsBitField
 function ThreadChannel:memberPermissions(member, checkAdmin)
   local parent = self.parent
   if not parent or not parent.memberPermissions then return Permissions()(0):freeze() end
   return parent:memberPermissions(member, checkAdmin)
 end
 
+--- A role's permissions in the thread: those of its parent channel.
+---@param role discord.Role
+---@param checkAdmin? boolean False ignores Administrator (true).
+---@return discord.PermissionsBitField
 function ThreadChannel:rolePermissions(role, checkAdmin)
   local parent = self.parent
   if not parent or not parent.rolePermissions then return Permissions()(0):freeze() end
@@ -742,12 +975,15 @@ local function mePerms(self)
 end
 
 --- The bot may join a public thread it can see; a private one only when invited or managing threads.
+---@return boolean
 ThreadChannel.getters.joinable = function(self)
   local perms = mePerms(self)
   if not perms or not perms:has("ViewChannel") or self.archived and self.locked then return false end
   return self.type ~= ChannelType.PrivateThread or perms:has("ManageThreads")
 end
 
+--- Whether the bot can send messages in the thread now.
+---@return boolean
 ThreadChannel.getters.sendable = function(self)
   local perms = mePerms(self)
   if not perms or not perms:has({ "ViewChannel", "SendMessagesInThreads" }) then return false end
@@ -755,6 +991,8 @@ ThreadChannel.getters.sendable = function(self)
   return self.type ~= ChannelType.PrivateThread or self.joined or perms:has("ManageThreads")
 end
 
+--- Whether the bot can edit the thread: its owner, or ManageThreads.
+---@return boolean
 ThreadChannel.getters.editable = function(self)
   local me = self.client.user
   if me and self.ownerId == me.id then return true end
@@ -762,6 +1000,8 @@ ThreadChannel.getters.editable = function(self)
   return perms ~= nil and perms:has("ManageThreads")
 end
 
+--- Whether the bot can unarchive the thread.
+---@return boolean
 ThreadChannel.getters.unarchivable = function(self)
   if not self.archived then return false end
   if not self.locked then return self.sendable end
@@ -769,8 +1009,12 @@ ThreadChannel.getters.unarchivable = function(self)
   return perms ~= nil and perms:has("ManageThreads")
 end
 
---- (B) Edits the thread: {name=, archived=, autoArchiveDuration=, locked=, invitable=, rateLimitPerUser=,
---- appliedTags=, flags=}.
+--- Edits the thread: name, archived, autoArchiveDuration, locked, invitable, rateLimitPerUser, appliedTags, flags.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts table
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:edit(opts, reason)
   opts = opts or {}
   local parent = self.parent
@@ -780,40 +1024,88 @@ function ThreadChannel:edit(opts, reason)
   return self:_patchREST(M.channelBody(withTags, self.guild), reason or opts.reason)
 end
 
+--- Archives the thread (true by default) or unarchives it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param archived? boolean
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:setArchived(archived, reason) return self:edit({ archived = archived ~= false }, reason) end
+--- Locks the thread (true by default) so only moderators can unarchive it, or unlocks it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param locked? boolean
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:setLocked(locked, reason) return self:edit({ locked = locked ~= false }, reason) end
+--- Lets non-moderators add others to a private thread (true by default), or not.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param invitable? boolean
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:setInvitable(invitable, reason) return self:edit({ invitable = invitable ~= false }, reason) end
+--- Sets the forum tags of a post.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param tags discord.Snowflake[] Tag IDs.
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:setAppliedTags(tags, reason) return self:edit({ appliedTags = tags }, reason) end
 
 --- Minutes of inactivity before the thread archives itself: 60, 1440, 4320 or 10080.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param minutes integer
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:setAutoArchiveDuration(minutes, reason)
   return self:edit({ autoArchiveDuration = minutes }, reason)
 end
 
 local PINNED = 1 << 1
 
---- (B) Pins a post of a forum or media channel.
+--- Pins a post of a forum or media channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:pin(reason)
   return self:edit({ flags = (self.flags and self.flags.bitfield or 0) | PINNED }, reason)
 end
 
+--- Unpins a post of a forum or media channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.ThreadChannel self
 function ThreadChannel:unpin(reason)
   return self:edit({ flags = (self.flags and self.flags.bitfield or 0) & ~PINNED }, reason)
 end
 
---- (B) Joins the thread.
+--- Joins the thread.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ThreadChannel self
 function ThreadChannel:join()
   self.members:add("@me")
   return self
 end
 
---- (B) Leaves the thread.
+--- Leaves the thread.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.ThreadChannel self
 function ThreadChannel:leave()
   self.members:remove("@me")
   return self
 end
 
---- (B) The message the thread was started from (a forum post's first message).
+--- The message the thread was started from (a forum post's first message).
+--- Raises `discord.LibraryError` ChannelNotCached without its channel, `discord.DiscordAPIError` when refused.
+---@async
+---@param opts? discord.FetchOptions
+---@return discord.Message
 function ThreadChannel:fetchStarterMessage(opts)
   local parent = self.parent
   local inForum = parent and (parent.type == ChannelType.GuildForum or parent.type == ChannelType.GuildMedia)
@@ -822,7 +1114,11 @@ function ThreadChannel:fetchStarterMessage(opts)
   return channel.messages:fetch(self.id, opts)
 end
 
---- (B) The owner as a thread member.
+--- The owner as a thread member; nil when the owner is unknown.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.FetchOptions
+---@return discord.ThreadMember|nil
 function ThreadChannel:fetchOwner(opts)
   if self.ownerId == nil then return nil end
   return self.members:fetch(self.ownerId, opts)
@@ -830,7 +1126,8 @@ end
 
 -- Forum and media channels -------------------------------------------------------------------------------
 
---- Channels that hold only threads (posts): forums and media channels.
+-- Channels that hold only threads (posts): forums and media channels.
+---@type discord.ThreadOnlyChannel
 local ThreadOnlyChannel = util.class("ThreadOnlyChannel", GuildChannel)
 M.ThreadOnlyChannel = ThreadOnlyChannel
 
@@ -844,6 +1141,10 @@ local FORUM_FIELDS = {
   last_message_id = "lastMessageId",
 }
 
+--- Builds a forum or media channel from API data.
+---@param client discord.Client
+---@param data table Raw channel object.
+---@param guild? discord.Guild
 function ThreadOnlyChannel:init(client, data, guild)
   self.availableTags = {}
   GuildChannel.init(self, client, data, guild)
@@ -870,40 +1171,87 @@ function ThreadOnlyChannel:_clone()
   return copy
 end
 
---- The posts of this channel (a ThreadManager).
+--- The posts of this channel.
+---@return discord.ThreadManager
 ThreadOnlyChannel.getters.threads = threadsOf
 
+--- Replaces the tags posts can carry.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param tags table[] {name=, moderated=, emoji=, id=} per tag.
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setAvailableTags(tags, reason) return self:edit({ availableTags = tags }, reason) end
+--- Sets the guidelines shown above the posts (nil clears them).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param topic string|nil
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setTopic(topic, reason) return self:edit({ topic = topic or json.null }, reason) end
 
---- The reaction shown on every post; nil removes it.
+--- Sets the reaction shown on every post; nil removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param emoji string|table|nil A Unicode emoji, an emoji ID or {id=, name=}.
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setDefaultReactionEmoji(emoji, reason)
   return self:edit({ defaultReactionEmoji = emoji or false }, reason)
 end
 
+--- Sets the slowmode (seconds) new posts start with.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param seconds integer
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setDefaultThreadRateLimitPerUser(seconds, reason)
   return self:edit({ defaultThreadRateLimitPerUser = seconds }, reason)
 end
 
+--- Sets the auto-archive minutes new posts start with: 60, 1440, 4320 or 10080.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param minutes integer
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setDefaultAutoArchiveDuration(minutes, reason)
   return self:edit({ defaultAutoArchiveDuration = minutes }, reason)
 end
 
+--- Sets how posts are sorted: 0 latest activity, 1 creation date.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param order integer
+---@param reason? string Audit log reason.
+---@return discord.ThreadOnlyChannel self
 function ThreadOnlyChannel:setDefaultSortOrder(order, reason) return self:edit({ defaultSortOrder = order }, reason) end
 
---- (B) Creates a post: {name=, message= (what TextChannel:send takes), appliedTags=, autoArchiveDuration=,
---- rateLimitPerUser=, reason=}.
+--- Creates a post: a thread with a first message (what `send` takes), tags and settings.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.ThreadCreateOptions name, message, appliedTags, autoArchiveDuration, rateLimitPerUser, reason.
+---@return discord.ThreadChannel
 function ThreadOnlyChannel:createPost(opts)
   return self.threads:create(opts)
 end
 
+---@type discord.ForumChannel
 local ForumChannel = util.class("ForumChannel", ThreadOnlyChannel)
 M.ForumChannel = ForumChannel
 
+--- Sets how posts are shown: 0 not set, 1 list, 2 gallery.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param layout integer
+---@param reason? string Audit log reason.
+---@return discord.ForumChannel self
 function ForumChannel:setDefaultForumLayout(layout, reason)
   return self:edit({ defaultForumLayout = layout }, reason)
 end
 
+---@type discord.MediaChannel
 local MediaChannel = util.class("MediaChannel", ThreadOnlyChannel)
 M.MediaChannel = MediaChannel
 
@@ -922,8 +1270,10 @@ local CLASSES = {
   [ChannelType.GuildMedia] = MediaChannel,
 }
 
---- The class for raw channel data: each kind its own; other guild channels (directories) a
---- GuildChannel, group DMs a BaseChannel.
+--- The class for raw channel data: each kind its own; other guild channels a GuildChannel, group DMs a BaseChannel.
+---@param data table Raw channel object.
+---@param guild? discord.Guild
+---@return table class
 function M.classFor(data, guild)
   if data.type == ChannelType.DM then return DMChannel end
   local cls = CLASSES[data.type]
@@ -932,6 +1282,11 @@ function M.classFor(data, guild)
   return BaseChannel
 end
 
+--- Builds the channel object of the right class for raw channel data.
+---@param client discord.Client
+---@param data table Raw channel object.
+---@param guild? discord.Guild
+---@return discord.BaseChannel
 function M.createChannel(client, data, guild)
   return M.classFor(data, guild)(client, data, guild)
 end

@@ -8,10 +8,12 @@ local ws = require("discord.ws")
 
 local M = {}
 
+---@type discord.Client
 local Client = util.class("Client", util.EventEmitter)
 M.Client = Client
 
---- `Client(options)`; see discord.client.options for the keys.
+--- Creates a client (`Client(options)`); nothing connects until `login`.
+---@param options? discord.ClientOptions Intents, partials, caches, sweepers, REST and gateway settings.
 function Client:init(options)
   util.EventEmitter.init(self)
   self.options = Options.normalize(options)
@@ -31,14 +33,23 @@ function Client:init(options)
   self.sweepers = require("discord.client.sweepers").Sweepers(self, self.options.sweepers)
 end
 
+--- When the client became ready (Unix ms), or nil before `ready`.
+---@return discord.Milliseconds|nil
 Client.getters.readyTimestamp = function(self) return self.readyAt end
+--- Milliseconds since the client became ready, or nil before `ready`.
+---@return integer|nil
 Client.getters.uptime = function(self)
   return self._readyMono and (runtime.now() - self._readyMono) or nil
 end
+--- Mean heartbeat round trip of the shards in milliseconds, -1 before the first ack.
+---@return integer
 Client.getters.ping = function(self) return self.ws.ping end
---- The shards of this process: `client.shard.ids`, `.count`, `:broadcastEval(fn)`.
+--- The shards of this process, the same object as `client.ws`: `.ids`, `.count`, `:broadcastEval(fn)`.
+---@return discord.ShardingManager
 Client.getters.shard = function(self) return self.ws end
 
+--- Whether every shard has become ready and `ready` was emitted.
+---@return boolean
 function Client:isReady()
   return self.readyAt ~= nil
 end
@@ -87,8 +98,11 @@ local function redact(token)
   return (first or "") .. ".***"
 end
 
---- (B) Checks the token through /gateway/bot, starts the shards and returns the token.
--- The token comes from the argument, `options.token` or DISCORD_TOKEN.
+--- Checks the token through /gateway/bot, starts the shards and returns the token.
+--- Raises `discord.LibraryError` TokenMissing (no token), TokenInvalid (401) or a REST error.
+---@async
+---@param token? string Bot token; else `options.token`, else the DISCORD_TOKEN variable.
+---@return string token The token in use, trimmed and without a "Bot " prefix.
 function Client:login(token)
   if self.ws.shards.size > 0 then error("Client:login: already logged in; destroy the client first", 2) end
   token = token or self.options.token or runtime.getenv("DISCORD_TOKEN")
@@ -132,9 +146,7 @@ function Client:_triggerReady()
   self:emit("ready", self)
 end
 
---- Closes every shard and forgets the token. Caches are kept so a script can still read them after
--- shutting down. With `sessionFile` the sessions are saved and closed with a code that keeps them
--- resumable (Discord ends a session closed with 1000 or 1001), so a restart soon after resumes.
+--- Closes every shard and forgets the token; caches stay readable (with `sessionFile`, sessions resume).
 function Client:destroy()
   self.sweepers:stop()
   local path = self.options.sessionFile
@@ -150,13 +162,18 @@ function Client:destroy()
   self._readyMono = nil
 end
 
---- (B) Fetches /gateway/bot without connecting (shard count and session limit).
+--- Fetches /gateway/bot without connecting: URL, recommended shard count and session start limit.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table info {url, shards, session_start_limit}.
 function Client:fetchGatewayInfo()
   return self.rest:get("/gateway/bot")
 end
 
---- The URL that adds the bot to a server. `opts`: scopes (default {"bot"}), permissions
--- (a bit field, integer or names), guild (an ID or guild), disableGuildSelect.
+--- The OAuth2 URL that adds the bot to a server; needs the client ready.
+--- Raises `discord.LibraryError` ClientNotReady before the bot's ID is known, InvalidOption for bad scopes.
+---@param opts? discord.InviteGenerationOptions Scopes ({"bot"}), permissions, a preselected guild.
+---@return string url
 function Client:generateInvite(opts)
   opts = opts or {}
   local appId = self.application and self.application.id or (self.user and self.user.id)
@@ -178,17 +195,26 @@ end
 -- Fetches of objects outside any cached guild (an invite, a webhook, a sticker and the standard packs, a
 -- template, a guild's preview or widget, voice regions, the default sounds) live beside their structures.
 
+--- Deletes a webhook by ID, with its token when the bot does not own it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param id discord.Snowflake
+---@param opts? {token?: string, reason?: string}
 function Client:deleteWebhook(id, opts)
   opts = opts or {}
   local path = "/webhooks/" .. id .. (opts.token and ("/" .. opts.token) or "")
   self.rest:delete(path, { auth = opts.token == nil, reason = opts.reason })
 end
 
---- (B) The gateway's URL ({url=}), which needs no token.
+--- Fetches the gateway's URL ({url=}), which needs no token.
+---@async
+---@return table gateway {url: string}.
 function Client:fetchGateway()
   return self.rest:get("/gateway", { auth = false })
 end
 
+--- A short summary for logs: ready, readyTimestamp, user ID and guild count.
+---@return table
 function Client:toJSON()
   return {
     ready = self.readyAt ~= nil,

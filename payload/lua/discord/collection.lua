@@ -3,9 +3,12 @@ local util = require("discord.util")
 
 local M = {}
 
+---@type discord.Collection
 local Collection = util.class("Collection")
 M.Collection = Collection
 
+--- Creates a collection (`Collection(entries)`), an ordered map that keeps insertion order.
+---@param entries? {[1]: any, [2]: any}[] Initial {key, value} pairs.
 function Collection:init(entries)
   self._keys, self._values, self._index = {}, {}, {}
   self._holes = 0
@@ -14,6 +17,8 @@ function Collection:init(entries)
   end
 end
 
+--- Number of entries.
+---@return integer
 Collection.getters.size = function(self)
   return #self._keys - self._holes
 end
@@ -22,14 +27,25 @@ function Collection:__len()
   return self.size
 end
 
+--- The value under `key`, or nil.
+---@param key any
+---@return any
 function Collection:get(key)
   return self._values[key]
 end
 
+--- Whether an entry with `key` exists.
+---@param key any
+---@return boolean
 function Collection:has(key)
   return self._index[key] ~= nil
 end
 
+--- Adds or replaces an entry; a new key goes last.
+--- Raises a string error for a nil key or value.
+---@param key any
+---@param value any
+---@return discord.Collection self
 function Collection:set(key, value)
   if key == nil then error("Collection:set: key is nil", 2) end
   if value == nil then error("Collection:set: value is nil; use delete", 2) end
@@ -54,6 +70,9 @@ local function compact(self)
   self._keys, self._index, self._holes = keys, index, 0
 end
 
+--- Removes the entry under `key`; false when there was none.
+---@param key any
+---@return boolean
 function Collection:delete(key)
   local pos = self._index[key]
   if pos == nil then return false end
@@ -65,11 +84,13 @@ function Collection:delete(key)
   return true
 end
 
+--- Removes every entry.
 function Collection:clear()
   self._keys, self._values, self._index, self._holes = {}, {}, {}, 0
 end
 
---- Iterator over key, value in insertion order; entries added while iterating are not visited.
+--- Iterator over key, value in insertion order: `for id, v in coll:iter() do`; new entries are not visited.
+---@return fun(): any, any
 function Collection:iter()
   local keys, i, n = self._keys, 0, #self._keys
   return function()
@@ -83,19 +104,25 @@ function Collection:iter()
 end
 Collection.__pairs = function(self) return self:iter(), self, nil end
 
+--- The keys, in order.
+---@return any[]
 function Collection:keys()
   local out = {}
   for k in self:iter() do out[#out + 1] = k end
   return out
 end
 
+--- The values, in order.
+---@return any[]
 function Collection:values()
   local out = {}
   for _, v in self:iter() do out[#out + 1] = v end
   return out
 end
 
---- First value (or the first n values as a list).
+--- The first value, or a list of the first `n` values.
+---@param n? integer
+---@return any
 function Collection:first(n)
   if n == nil then
     local _, v = self:iter()()
@@ -110,10 +137,15 @@ function Collection:first(n)
   return out
 end
 
+--- The first key, or nil when empty.
+---@return any
 function Collection:firstKey()
   return (self:iter()())
 end
 
+--- The last value, or a list of the last `n` values.
+---@param n? integer
+---@return any
 function Collection:last(n)
   local values = self:values()
   if n == nil then return values[#values] end
@@ -122,25 +154,33 @@ function Collection:last(n)
   return out
 end
 
+--- The last key, or nil when empty.
+---@return any
 function Collection:lastKey()
   local keys = self:keys()
   return keys[#keys]
 end
 
 --- Value at a position (1-based; negative counts from the end).
+---@param i integer
+---@return any
 function Collection:at(i)
   local values = self:values()
   if i < 0 then i = #values + i + 1 end
   return values[i]
 end
 
+--- A random value, or nil when empty.
+---@return any
 function Collection:random()
   local values = self:values()
   if #values == 0 then return nil end
   return values[math.random(#values)]
 end
 
---- fn(value, key, collection) -> first value for which it returns true.
+--- The first value for which fn(value, key, collection) is true, or nil.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return any
 function Collection:find(fn)
   for k, v in self:iter() do
     if fn(v, k, self) then return v end
@@ -148,6 +188,9 @@ function Collection:find(fn)
   return nil
 end
 
+--- The first key for which fn(value, key, collection) is true, or nil.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return any
 function Collection:findKey(fn)
   for k, v in self:iter() do
     if fn(v, k, self) then return k end
@@ -156,6 +199,8 @@ function Collection:findKey(fn)
 end
 
 --- New collection of the entries for which fn(value, key, collection) is true.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return discord.Collection
 function Collection:filter(fn)
   local out = Collection()
   for k, v in self:iter() do
@@ -164,7 +209,10 @@ function Collection:filter(fn)
   return out
 end
 
---- Two collections: entries that pass and entries that fail.
+--- Two new collections: entries that pass fn and entries that fail it.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return discord.Collection pass
+---@return discord.Collection fail
 function Collection:partition(fn)
   local yes, no = Collection(), Collection()
   for k, v in self:iter() do
@@ -173,24 +221,34 @@ function Collection:partition(fn)
   return yes, no
 end
 
---- List of fn(value, key, collection).
+--- List of fn(value, key, collection), in order.
+---@param fn fun(value: any, key: any, coll: discord.Collection): any
+---@return any[]
 function Collection:map(fn)
   local out = {}
   for k, v in self:iter() do out[#out + 1] = fn(v, k, self) end
   return out
 end
 
---- New collection with the same keys and fn(value, key) as values.
+--- New collection with the same keys and fn(value, key, collection) as values.
+---@param fn fun(value: any, key: any, coll: discord.Collection): any
+---@return discord.Collection
 function Collection:mapValues(fn)
   local out = Collection()
   for k, v in self:iter() do out:set(k, fn(v, k, self)) end
   return out
 end
 
+--- Whether fn is true for at least one entry.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return boolean
 function Collection:some(fn)
   return self:findKey(fn) ~= nil
 end
 
+--- Whether fn is true for every entry (true when empty).
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return boolean
 function Collection:every(fn)
   for k, v in self:iter() do
     if not fn(v, k, self) then return false end
@@ -198,6 +256,11 @@ function Collection:every(fn)
   return true
 end
 
+--- Folds the values with fn(acc, value, key, collection), from `initial` or the first value.
+--- Raises a string error for an empty collection without `initial`.
+---@param fn fun(acc: any, value: any, key: any, coll: discord.Collection): any
+---@param initial? any
+---@return any
 function Collection:reduce(fn, initial)
   local acc, started = initial, initial ~= nil
   for k, v in self:iter() do
@@ -211,12 +274,17 @@ function Collection:reduce(fn, initial)
   return acc
 end
 
+--- Calls fn(value, key, collection) for every entry.
+---@param fn fun(value: any, key: any, coll: discord.Collection)
+---@return discord.Collection self
 function Collection:each(fn)
   for k, v in self:iter() do fn(v, k, self) end
   return self
 end
 
 --- Removes the entries for which fn is true; returns how many went.
+---@param fn fun(value: any, key: any, coll: discord.Collection): boolean
+---@return integer
 function Collection:sweep(fn)
   local gone = {}
   for k, v in self:iter() do
@@ -226,6 +294,8 @@ function Collection:sweep(fn)
   return #gone
 end
 
+--- A shallow copy (a plain Collection).
+---@return discord.Collection
 function Collection:clone()
   local out = Collection()
   for k, v in self:iter() do out:set(k, v) end
@@ -233,6 +303,8 @@ function Collection:clone()
 end
 
 --- New collection with the entries of self and of every argument (later ones win).
+---@param ... discord.Collection
+---@return discord.Collection
 function Collection:concat(...)
   local out = self:clone()
   for _, other in ipairs({ ... }) do
@@ -241,7 +313,9 @@ function Collection:concat(...)
   return out
 end
 
---- Sorts in place by compare(a, b) on values (default: `<` on keys).
+--- Sorts in place by compare(a, b, keyA, keyB) on values (default: `<` on keys).
+---@param compare? fun(a: any, b: any, ka: any, kb: any): boolean
+---@return discord.Collection self
 function Collection:sort(compare)
   local entries = {}
   for k, v in self:iter() do entries[#entries + 1] = { k, v } end
@@ -255,16 +329,23 @@ function Collection:sort(compare)
   return self
 end
 
+--- A sorted copy; see `sort`.
+---@param compare? fun(a: any, b: any, ka: any, kb: any): boolean
+---@return discord.Collection
 function Collection:sorted(compare)
   return self:clone():sort(compare)
 end
 
 --- Entries whose keys are in both collections (values from self).
+---@param other discord.Collection
+---@return discord.Collection
 function Collection:intersect(other)
   return self:filter(function(_, k) return other:has(k) end)
 end
 
 --- Entries whose keys are in only one of the two collections.
+---@param other discord.Collection
+---@return discord.Collection
 function Collection:difference(other)
   local out = self:filter(function(_, k) return not other:has(k) end)
   for k, v in other:iter() do
@@ -273,6 +354,9 @@ function Collection:difference(other)
   return out
 end
 
+--- Whether both hold the same keys with the same values (==).
+---@param other discord.Collection
+---@return boolean
 function Collection:equals(other)
   if self.size ~= other.size then return false end
   for k, v in self:iter() do
@@ -281,6 +365,8 @@ function Collection:equals(other)
   return true
 end
 
+--- The values as a JSON array, each through its toJSON when it has one.
+---@return any[]
 function Collection:toJSON()
   local out = {}
   for _, v in self:iter() do
@@ -296,11 +382,17 @@ end
 
 -- LimitedCollection --------------------------------------------------------------------------------------
 
---- A collection that drops its oldest entries beyond `maxSize`. Entries for which
---- `keepOverLimit(value, key)` is true are never dropped (and do not count against the limit).
+--- A collection that drops its oldest entries beyond `maxSize`; `keepOverLimit` entries are never dropped.
+---@class discord.LimitedCollection: discord.Collection
+---@field maxSize integer|number Largest number of counted entries (math.huge: no limit).
+---@field keepOverLimit fun(value: any, key: any, coll: discord.Collection): boolean|nil Entries it keeps do not count.
 local LimitedCollection = util.class("LimitedCollection", Collection)
 M.LimitedCollection = LimitedCollection
 
+--- Creates a limited collection (`LimitedCollection(maxSize)` or `LimitedCollection({maxSize=, keepOverLimit=})`).
+--- Raises a string error for a negative or fractional maxSize, or a keepOverLimit that is not a function.
+---@param opts? integer|{maxSize?: integer, keepOverLimit?: fun(value: any, key: any, coll: table): boolean}
+---@param entries? {[1]: any, [2]: any}[] Initial {key, value} pairs.
 function LimitedCollection:init(opts, entries)
   if type(opts) == "number" then opts = { maxSize = opts } end
   opts = opts or {}
@@ -316,6 +408,10 @@ function LimitedCollection:init(opts, entries)
   Collection.init(self, entries)
 end
 
+--- Adds or replaces an entry, first dropping the oldest counted entries when full.
+---@param key any
+---@param value any
+---@return discord.LimitedCollection self
 function LimitedCollection:set(key, value)
   if self.maxSize == 0 and not (self.keepOverLimit and self.keepOverLimit(value, key, self)) then return self end
   if not self:has(key) then

@@ -28,13 +28,24 @@ end
 
 -- Collector ----------------------------------------------------------------------------------------------
 
---- Base of every collector. Events: "collect" (item, ...), "ignore" (item, ...) when the filter refused,
---- "dispose" (item, ...) when a collected item went away, "end" (collected, reason).
+--- Base of every collector: gathers items from client events until a limit, a timer or `stop` ends it.
+---@class discord.Collector: discord.EventEmitter
+---@field client discord.Client
+---@field options discord.CollectorOptions
+---@field filter fun(item: any, ...: any): boolean
+---@field collected discord.Collection The items collected so far, by key.
+---@field ended boolean
+---@field endReason string|nil "time", "idle", "limit", "user", "messageDelete", ... once ended.
+---@field received integer Items offered so far, filtered or not.
+---@field on fun(self, event: discord.CollectorEvent, listener: function): function Adds a listener.
+---@field once fun(self, event: discord.CollectorEvent, listener: function): function Listens once.
 local Collector = util.class("Collector", util.EventEmitter)
 M.Collector = Collector
 
---- `opts`: filter (fn(item, ..., collected) -> bool), time, idle (ms), max (items collected), maxProcessed
---- (items seen), dispose (also follow removals).
+--- Starts collecting; subclasses pass their client.
+--- Raises a string error for a filter that is not a function or a bad time, idle, max or maxProcessed.
+---@param client discord.Client
+---@param opts? discord.CollectorOptions
 function Collector:init(client, opts)
   util.EventEmitter.init(self)
   opts = opts or {}
@@ -68,16 +79,25 @@ function Collector:_listen(name, fn)
   self._bound[#self._bound + 1] = { name, bound }
 end
 
--- The key of an item in `collected`; nil ignores it. Subclasses override.
+--- The key of an offered item in `collected`; nil ignores it. Subclasses override.
+---@param self discord.Collector
+---@param item any
+---@return any key
 function Collector.collect(_, item)
   return item and item.id
 end
 
+--- The key of an item that went away; nil ignores it. Subclasses override.
+---@param self discord.Collector
+---@param item any
+---@return any key
 function Collector.dispose(_, item)
   return item and item.id
 end
 
 --- Offers an item (and the event's other arguments) to the collector.
+---@param item any
+---@param ... any
 function Collector:handleCollect(item, ...)
   if self.ended then return end
   local key = self:collect(item, ...)
@@ -105,6 +125,8 @@ function Collector:handleCollect(item, ...)
 end
 
 --- Takes an item out of `collected` when its source says it is gone (only with `dispose`).
+---@param item any
+---@param ... any
 function Collector:handleDispose(item, ...)
   if self.ended or not self.options.dispose then return end
   local key = self:dispose(item, ...)
@@ -114,7 +136,7 @@ function Collector:handleDispose(item, ...)
   self:checkEnd()
 end
 
---- The reason to end now, or nil. Subclasses add their own limits.
+---@private
 function Collector:endReason_()
   local o = self.options
   if o.max and self.collected.size >= o.max then return "limit" end
@@ -122,7 +144,8 @@ function Collector:endReason_()
   return nil
 end
 
---- Ends the collector when a limit is reached; true when it ended.
+--- Ends the collector when a limit is reached; true when it ended (or had).
+---@return boolean
 function Collector:checkEnd()
   if self.ended then return true end
   local reason = self:endReason_()
@@ -134,6 +157,8 @@ function Collector:checkEnd()
 end
 
 --- Restarts the timers: `{time=, idle=}` (ms) replaces their lengths; without them the same lengths run again.
+--- Raises a string error for a negative or fractional time.
+---@param opts? {time?: integer, idle?: integer}
 function Collector:resetTimer(opts)
   if self.ended then return end
   opts = opts or {}
@@ -149,6 +174,7 @@ function Collector:resetTimer(opts)
 end
 
 --- Ends the collector with `reason` ("user" by default): listeners go, timers stop, "end" fires once.
+---@param reason? string
 function Collector:stop(reason)
   if self.ended then return end
   self.ended = true
@@ -170,8 +196,10 @@ function Collector:_resolveWaiters(...)
   for _, w in ipairs(waiters) do w:resolve(...) end
 end
 
---- (B) The next collected item (and its event's other arguments); raises the end reason when the
---- collector ends first.
+--- The next collected item (and its event's other arguments).
+--- Raises a string error when the collector has ended or ends first.
+---@async
+---@return any ...
 function Collector:next()
   if self.ended then error(self.__name .. ": already ended (" .. tostring(self.endReason) .. ")", 2) end
   local f = util.Future()
@@ -181,9 +209,8 @@ function Collector:next()
   return table.unpack(res, 2, res.n)
 end
 
---- Iterator over the items collected from now on, in order: `for item in collector:iter() do ... end`.
---- Each step (B) waits for the next item; the loop ends when the collector does. Items collected
---- while the loop body runs are kept for the next steps.
+--- Iterator over the items collected from now on: `for item in collector:iter() do`; each step waits.
+---@return fun(): any step Suspends until the next item; nil once the collector has ended.
 function Collector:iter()
   if not self._queue then self._queue = util.Queue() end
   local queue = self._queue
@@ -195,7 +222,10 @@ function Collector:iter()
   end
 end
 
---- (B) Waits until the collector ends; returns the collected items and the reason.
+--- Waits until the collector ends; returns the collected items and the reason.
+---@async
+---@return discord.Collection collected
+---@return string reason
 function Collector:wait()
   local _, collected, reason = self._endFuture:wait()
   return collected, reason
@@ -215,11 +245,16 @@ end
 
 -- MessageCollector ---------------------------------------------------------------------------------------
 
---- Messages sent in a channel. Ends with "channelDelete", "threadDelete" or "guildDelete" when its
---- channel goes away. `dispose` follows deletions.
+--- Messages sent in a channel; ends with "channelDelete", "threadDelete" or "guildDelete" when it goes away.
+---@class discord.MessageCollector: discord.Collector
+---@field channel discord.BaseChannel
 local MessageCollector = util.class("MessageCollector", Collector)
 M.MessageCollector = MessageCollector
 
+--- Starts collecting messages of a channel (`MessageCollector(channel, opts)`); `dispose` follows deletions.
+--- Raises a string error without a channel, or for bad options.
+---@param channel discord.BaseChannel
+---@param opts? discord.MessageCollectorOptions
 function MessageCollector:init(channel, opts)
   if type(channel) ~= "table" or channel.id == nil then fail("MessageCollector", 2, "a channel is needed") end
   Collector.init(self, channel.client, opts)
@@ -236,11 +271,17 @@ function MessageCollector:init(channel, opts)
   if guildId then self:_endOn("guildDelete", "guildDelete", function(g) return g.id == guildId end) end
 end
 
+--- The message's ID when it was sent in this channel, else nil.
+---@param msg discord.Message
+---@return discord.Snowflake|nil
 function MessageCollector:collect(msg)
   if type(msg) ~= "table" or msg.channelId ~= self.channel.id then return nil end
   return msg.id
 end
 
+--- The message's ID when it was in this channel, else nil.
+---@param msg discord.Message
+---@return discord.Snowflake|nil
 function MessageCollector:dispose(msg)
   if type(msg) ~= "table" or msg.channelId ~= self.channel.id then return nil end
   return msg.id
@@ -248,13 +289,17 @@ end
 
 -- ReactionCollector --------------------------------------------------------------------------------------
 
---- Reactions added to a message, keyed by emoji (its ID, or the Unicode name). Events "collect"
---- (reaction, user), "create" (reaction, user) the first time an emoji is collected, "remove" (reaction, user)
---- with `dispose`. Extra options: maxEmojis, maxUsers. Ends with "messageDelete", "channelDelete",
---- "threadDelete" or "guildDelete" when its message goes away, "emojiLimit" and "userLimit" at a limit.
+--- Reactions added to a message, keyed by emoji (its ID, or the Unicode name); also "create" and "remove" events.
+---@class discord.ReactionCollector: discord.Collector
+---@field message discord.Message
+---@field users discord.Collection Users who reacted, by ID.
+---@field total integer Reactions collected, every user counted.
 local ReactionCollector = util.class("ReactionCollector", Collector)
 M.ReactionCollector = ReactionCollector
 
+--- The collection key of a reaction: its emoji's ID, or the Unicode name.
+---@param reaction discord.MessageReaction
+---@return string|nil
 local function emojiKey(reaction)
   local e = reaction and reaction.emoji
   if type(e) ~= "table" then return nil end
@@ -268,6 +313,10 @@ local function messageIdOfReaction(r)
   return r.messageId
 end
 
+--- Starts collecting reactions to a message (`ReactionCollector(message, opts)`).
+--- Raises a string error without a message, or for bad options.
+---@param message discord.Message
+---@param opts? discord.ReactionCollectorOptions
 function ReactionCollector:init(message, opts)
   if type(message) ~= "table" or message.id == nil then fail("ReactionCollector", 2, "a message is needed") end
   Collector.init(self, message.client, opts)
@@ -296,6 +345,10 @@ function ReactionCollector:init(message, opts)
   self._firsts = {}
 end
 
+--- The reaction's emoji key when it is on this message, else nil.
+---@param reaction discord.MessageReaction
+---@param user discord.User
+---@return string|nil
 function ReactionCollector:collect(reaction, user)
   if messageIdOfReaction(reaction) ~= self.message.id then return nil end
   local key = emojiKey(reaction)
@@ -303,7 +356,10 @@ function ReactionCollector:collect(reaction, user)
   return key, user
 end
 
--- Users are counted as they are collected; an emoji collected for the first time also fires "create".
+--- Emits like any emitter; counts users on "collect" and fires "create" for an emoji's first reaction.
+---@param name string
+---@param ... any
+---@return boolean
 function ReactionCollector:emit(name, ...)
   if name == "collect" then
     local reaction, user = ...
@@ -318,12 +374,17 @@ function ReactionCollector:emit(name, ...)
   return Collector.emit(self, name, ...)
 end
 
+--- The reaction's emoji key when it is on this message, else nil.
+---@param reaction discord.MessageReaction
+---@return string|nil
 function ReactionCollector:dispose(reaction)
   if messageIdOfReaction(reaction) ~= self.message.id then return nil end
   return emojiKey(reaction)
 end
 
--- A removal takes the user out; the emoji goes only when nobody reacts with it any more.
+--- A removal takes the user out; the emoji goes only when nobody reacts with it any more.
+---@param reaction discord.MessageReaction
+---@param user discord.User
 function ReactionCollector:handleDispose(reaction, user)
   if self.ended or not self.options.dispose or self:dispose(reaction) == nil then return end
   local key = emojiKey(reaction)
@@ -355,6 +416,7 @@ function ReactionCollector:_drop(key)
   self:checkEnd()
 end
 
+---@private
 function ReactionCollector:endReason_()
   local o = self.options
   if o.max and self.total >= o.max then return "limit" end
@@ -366,10 +428,16 @@ end
 
 -- InteractionCollector -----------------------------------------------------------------------------------
 
---- Interactions: component clicks on a message or in a channel, or modal submits. `opts`: message,
---- channel, guild (objects or IDs), interactionType, componentType, customId, max, maxComponents,
---- maxUsers. Ends with "limit", "componentLimit", "userLimit", or "messageDelete", "channelDelete",
---- "threadDelete", "guildDelete" when its source goes away.
+--- Interactions: component clicks on a message or in a channel, or modal submits.
+---@class discord.InteractionCollector: discord.Collector
+---@field message discord.Message|nil
+---@field messageId discord.Snowflake|nil
+---@field channelId discord.Snowflake|nil
+---@field guildId discord.Snowflake|nil
+---@field interactionType integer|nil
+---@field componentType integer|nil
+---@field users discord.Collection Users who interacted, by ID.
+---@field total integer Interactions collected.
 local InteractionCollector = util.class("InteractionCollector", Collector)
 M.InteractionCollector = InteractionCollector
 
@@ -395,12 +463,19 @@ local function componentTypeOf(i)
   return type(i.data) == "table" and i.data.component_type or nil
 end
 
+--- The custom ID of an interaction object or of a raw interaction payload.
+---@param i table
+---@return string|nil
 local function customIdOf(i)
   if i.customId ~= nil then return i.customId end
   return type(i.data) == "table" and i.data.custom_id or nil
 end
 M.interactionCustomId = customIdOf
 
+--- Starts collecting interactions (`InteractionCollector(client, opts)`).
+--- Raises a string error for bad options.
+---@param client discord.Client
+---@param opts? discord.InteractionCollectorOptions
 function InteractionCollector:init(client, opts)
   opts = opts or {}
   Collector.init(self, client, opts)
@@ -440,6 +515,9 @@ function InteractionCollector:init(client, opts)
   end
 end
 
+--- The interaction's ID when it matches the type, component, custom ID, message, channel and guild; else nil.
+---@param i discord.BaseInteraction
+---@return discord.Snowflake|nil
 function InteractionCollector:collect(i)
   if type(i) ~= "table" then return nil end
   local t = i.type
@@ -458,10 +536,16 @@ function InteractionCollector:collect(i)
   return i.id
 end
 
+--- Always nil: interactions do not go away.
+---@return nil
 function InteractionCollector.dispose()
   return nil
 end
 
+--- Emits like any emitter; counts users on "collect".
+---@param name string
+---@param ... any
+---@return boolean
 function InteractionCollector:emit(name, ...)
   if name == "collect" then
     local i = ...
@@ -472,6 +556,7 @@ function InteractionCollector:emit(name, ...)
   return Collector.emit(self, name, ...)
 end
 
+---@private
 function InteractionCollector:endReason_()
   local o = self.options
   if o.max and self.total >= o.max then return "limit" end
@@ -481,10 +566,14 @@ function InteractionCollector:endReason_()
   return nil
 end
 
---- Modal submits with a given custom_id (or any): an InteractionCollector for InteractionType.ModalSubmit.
+--- Modal submits with a given custom ID (or any): an InteractionCollector for modal submits.
+---@class discord.ModalSubmitCollector: discord.InteractionCollector
 local ModalSubmitCollector = util.class("ModalSubmitCollector", InteractionCollector)
 M.ModalSubmitCollector = ModalSubmitCollector
 
+--- Starts collecting modal submits (`ModalSubmitCollector(client, opts)`).
+---@param client discord.Client
+---@param opts? discord.InteractionCollectorOptions
 function ModalSubmitCollector:init(client, opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
@@ -494,10 +583,16 @@ end
 
 -- Await helpers -----------------------------------------------------------------------------------------
 
---- Raised by the await helpers when the collector ended for a reason listed in `errors`.
+--- Raised by awaitMessages and awaitReactions when the collector ended for a reason listed in `errors`.
+---@class discord.CollectorError: discord.DiscordError
+---@field reason string The end reason.
+---@field collected discord.Collection What was collected before.
 local CollectorError = util.class("CollectorError", require("discord.errors").DiscordError)
 M.CollectorError = CollectorError
 
+--- Builds the error from the end reason and what was collected.
+---@param reason string
+---@param collected discord.Collection
 function CollectorError:init(reason, collected)
   require("discord.errors").DiscordError.init(self, "Collector ended with reason: " .. tostring(reason))
   self.reason = reason
@@ -517,13 +612,24 @@ local function awaitAll(collector, opts)
   return collected, reason
 end
 
---- (B) awaitMessages(channel, opts): the messages collected until the collector ends. `opts.errors` lists
---- end reasons (such as "time") that raise a CollectorError instead.
+--- The messages collected in a channel until the collector ends.
+--- Raises `discord.CollectorError` when the end reason is listed in `opts.errors` (such as "time").
+---@async
+---@param channel discord.BaseChannel
+---@param opts? discord.MessageCollectorOptions
+---@return discord.Collection collected
+---@return string reason
 function M.awaitMessages(channel, opts)
   return awaitAll(MessageCollector(channel, opts), opts)
 end
 
---- (B) awaitReactions(message, opts): as awaitMessages, for reactions.
+--- The reactions collected on a message until the collector ends.
+--- Raises `discord.CollectorError` when the end reason is listed in `opts.errors` (such as "time").
+---@async
+---@param message discord.Message
+---@param opts? discord.ReactionCollectorOptions
+---@return discord.Collection collected
+---@return string reason
 function M.awaitReactions(message, opts)
   return awaitAll(ReactionCollector(message, opts), opts)
 end
@@ -542,9 +648,12 @@ local function awaitOne(collector)
   return first
 end
 
---- (B) awaitMessageComponent(message, opts): the first component interaction on the message that passes
---- `opts.filter` within `opts.time`; raises LibraryError InteractionCollectorError ("time", "messageDelete" ...)
---- otherwise.
+--- The first component interaction on the message that passes `opts.filter` within `opts.time`.
+--- Raises `discord.LibraryError` InteractionCollectorError (`reason`: "time", "messageDelete", ...) without one.
+---@async
+---@param message discord.Message
+---@param opts? discord.InteractionCollectorOptions
+---@return discord.MessageComponentInteraction
 function M.awaitMessageComponent(message, opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
@@ -553,8 +662,12 @@ function M.awaitMessageComponent(message, opts)
   return awaitOne(InteractionCollector(message.client, o))
 end
 
---- (B) awaitModalSubmit(client, opts): the first modal submit that passes `opts.filter` (and matches
---- `opts.customId`) within `opts.time`; raises LibraryError InteractionCollectorError otherwise.
+--- The first modal submit that passes `opts.filter` (and matches `opts.customId`) within `opts.time`.
+--- Raises `discord.LibraryError` InteractionCollectorError (`reason`: "time", ...) without one.
+---@async
+---@param client discord.Client
+---@param opts? discord.InteractionCollectorOptions
+---@return discord.ModalSubmitInteraction
 function M.awaitModalSubmit(client, opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end

@@ -1,23 +1,37 @@
 -- Fixed values: versions, addresses, API limits, colours.
 local constants = {}
 
+--- The library's version.
 constants.VERSION = "1.2.4"
+--- Where the library's documentation lives.
 constants.DocsURL = "https://docs.tarnwick.dev"
+--- The User-Agent header of every REST request.
 constants.UserAgent = "DiscordBot (" .. constants.DocsURL .. ", " .. constants.VERSION .. ")"
 
+--- The REST API's version and base address.
+---@type {version: integer, base: string, url: string}
 constants.API = {
   version = 10,
   base = "https://discord.com/api",
 }
+--- The REST API's base address with its version.
 constants.API.url = constants.API.base .. "/v" .. constants.API.version
 
+--- Base address of images and other assets.
 constants.CDN = "https://cdn.discordapp.com"
+--- Base address of the media proxy (GIF stickers).
 constants.MediaProxy = "https://media.discordapp.net"
+--- Base address of invite links.
 constants.InviteURL = "https://discord.gg"
+--- Base address of guild template links.
 constants.TemplateURL = "https://discord.new"
+--- Base address of channel and message links.
 constants.MessageURL = "https://discord.com/channels"
+--- Base address of webhook URLs.
 constants.WebhookURL = "https://discord.com/api/webhooks"
 
+--- Gateway settings: version, encoding, compression, default URL, large threshold, identify properties.
+---@type table
 constants.Gateway = {
   version = 10,
   encoding = "json",
@@ -31,9 +45,11 @@ constants.Gateway = {
   identifyProperties = { os = "windows", browser = "tarnwick", device = "tarnwick" },
 }
 
--- 2015-01-01T00:00:00Z, the start of Discord's snowflake clock, in Unix milliseconds.
+--- 2015-01-01T00:00:00Z, the start of Discord's snowflake clock, in Unix milliseconds.
 constants.Epoch = 1420070400000
 
+--- Rate limit and retry settings of REST and the gateway (requests per second, windows, delays in ms).
+---@type table<string, any>
 constants.RateLimits = {
   globalPerSecond = 50,
   invalidRequests = 10000,
@@ -52,6 +68,8 @@ constants.RateLimits = {
   urgentRetryDelay = 100,
 }
 
+--- Discord's limits: message length, embeds, files, fields, names, bulk delete age (ms), timeout (ms), ...
+---@type table<string, integer>
 constants.Limits = {
   MessageContent = 2000,
   MessageEmbeds = 10,
@@ -84,7 +102,8 @@ constants.Limits = {
   PollAnswers = 10,
 }
 
--- Named colours accepted wherever a colour is (embeds, roles).
+--- Named colours accepted wherever a colour is (embeds, roles).
+---@type table<string, integer>
 constants.Colors = {
   Default = 0x000000, White = 0xFFFFFF, Aqua = 0x1ABC9C, Green = 0x57F287, Blue = 0x3498DB, Yellow = 0xFEE75C,
   Purple = 0x9B59B6, LuminousVividPink = 0xE91E63, Fuchsia = 0xEB459E, Gold = 0xF1C40F, Orange = 0xE67E22,
@@ -95,12 +114,18 @@ constants.Colors = {
   NotQuiteBlack = 0x23272A,
 }
 
+--- Image formats the CDN serves.
+---@type string[]
 constants.ImageFormats = { "webp", "png", "jpg", "jpeg", "gif" }
+--- File extensions of stickers on the CDN.
+---@type string[]
 constants.StickerFormats = { "png", "json", "gif" }
+--- Sizes the CDN's image routes accept.
+---@type integer[]
 constants.ImageSizes = { 16, 20, 22, 24, 28, 32, 40, 44, 48, 56, 60, 64, 80, 96, 100, 128, 160, 240, 256, 300, 320,
   480, 512, 600, 640, 1024, 1280, 1536, 2048, 3072, 4096 }
 
--- Default avatar count for users without a discriminator (new usernames).
+--- Default avatar count for users without a discriminator (new usernames).
 constants.DefaultAvatarCount = 6
 
 return constants

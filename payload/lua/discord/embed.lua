@@ -17,6 +17,8 @@ local Limits = {
   total = L.EmbedTotal,
   perMessage = L.MessageEmbeds,
 }
+--- Discord's embed limits in characters (code points), and `perMessage`, the most embeds per message.
+---@type table<string, integer>
 M.Limits = Limits
 
 local function nullable(v)
@@ -29,8 +31,9 @@ local function len(s)
   return util.utf8len(s)
 end
 
---- Characters that count towards the 6000 limit: title, description, field names and values,
---- footer text and author name.
+--- Characters that count towards the 6000 limit: title, description, fields, footer text, author name.
+---@param data table Embed in API form.
+---@return integer
 local function embedLength(data)
   local n = len(data.title) + len(data.description)
   for _, f in ipairs(data.fields or {}) do n = n + len(f.name) + len(f.value) end
@@ -42,10 +45,13 @@ M.embedLength = embedLength
 
 -- Embed ---------------------------------------------------------------------------------------------------
 
---- An embed as received; `data` keeps the API form. Fields read in camelCase.
+-- An embed as received; `data` keeps the API form. Fields read in camelCase.
+---@type discord.Embed
 local Embed = util.class("Embed")
 M.Embed = Embed
 
+--- Wraps a received embed (`Embed(data)`); `data` keeps the API form.
+---@param data? table Embed in API form.
 function Embed:init(data)
   self.data = data or {}
 end
@@ -60,25 +66,53 @@ local function media(part)
   }
 end
 
+--- The title.
+---@return string|nil
 Embed.getters.title = function(self) return nullable(self.data.title) end
+--- The embed type: "rich", "image", "video", "link", ....
+---@return string|nil
 Embed.getters.type = function(self) return nullable(self.data.type) end
+--- The description.
+---@return string|nil
 Embed.getters.description = function(self) return nullable(self.data.description) end
+--- The URL the title links to.
+---@return string|nil
 Embed.getters.url = function(self) return nullable(self.data.url) end
+--- The colour as an integer.
+---@return integer|nil
 Embed.getters.color = function(self) return nullable(self.data.color) end
+--- The embed's flags as Discord sent them.
+---@return integer|nil
 Embed.getters.flags = function(self) return nullable(self.data.flags) end
+--- The timestamp as Discord sent it (ISO 8601).
+---@return string|nil
 Embed.getters.timestamp = function(self) return nullable(self.data.timestamp) end
+--- The timestamp in Unix milliseconds.
+---@return discord.Milliseconds|nil
 Embed.getters.createdTimestamp = function(self) return util.parseTimestamp(self.data.timestamp) end
+--- The image: {url, proxyURL, width, height}.
+---@return table|nil
 Embed.getters.image = function(self) return media(self.data.image) end
+--- The thumbnail: {url, proxyURL, width, height}.
+---@return table|nil
 Embed.getters.thumbnail = function(self) return media(self.data.thumbnail) end
+--- The video: {url, proxyURL, width, height}.
+---@return table|nil
 Embed.getters.video = function(self) return media(self.data.video) end
+--- Characters that count towards the 6000 limit.
+---@return integer
 Embed.getters.length = function(self) return embedLength(self.data) end
 
+--- The colour as "#rrggbb".
+---@return string|nil
 Embed.getters.hexColor = function(self)
   local c = nullable(self.data.color)
   if c == nil then return nil end
   return string.format("#%06x", c)
 end
 
+--- The fields, {name, value, inline} each.
+---@return {name: string, value: string, inline: boolean}[]
 Embed.getters.fields = function(self)
   local out = {}
   for i, f in ipairs(self.data.fields or {}) do
@@ -87,12 +121,16 @@ Embed.getters.fields = function(self)
   return out
 end
 
+--- The footer: {text, iconURL, proxyIconURL}.
+---@return {text: string, iconURL: string|nil, proxyIconURL: string|nil}|nil
 Embed.getters.footer = function(self)
   local f = self.data.footer
   if type(f) ~= "table" then return nil end
   return { text = f.text, iconURL = nullable(f.icon_url), proxyIconURL = nullable(f.proxy_icon_url) }
 end
 
+--- The author: {name, url, iconURL, proxyIconURL}.
+---@return {name: string, url: string|nil, iconURL: string|nil, proxyIconURL: string|nil}|nil
 Embed.getters.author = function(self)
   local a = self.data.author
   if type(a) ~= "table" then return nil end
@@ -100,6 +138,8 @@ Embed.getters.author = function(self)
     proxyIconURL = nullable(a.proxy_icon_url) }
 end
 
+--- The provider of a link embed: {name, url}.
+---@return {name: string|nil, url: string|nil}|nil
 Embed.getters.provider = function(self)
   local p = self.data.provider
   if type(p) ~= "table" then return nil end
@@ -107,18 +147,23 @@ Embed.getters.provider = function(self)
 end
 
 --- True when both embeds carry the same data.
+---@param other discord.Embed|table An Embed or API data.
+---@return boolean
 function Embed:equals(other)
   local b = other
   if type(other) == "table" and other.data then b = other.data end
   return json.encode(self.data) == json.encode(b)
 end
 
+--- A copy of the embed in API form.
+---@return table
 function Embed:toJSON()
   return util.deepCopy(self.data)
 end
 
 -- EmbedBuilder --------------------------------------------------------------------------------------------
 
+---@type discord.EmbedBuilder
 local EmbedBuilder = util.class("EmbedBuilder")
 M.EmbedBuilder = EmbedBuilder
 
@@ -158,32 +203,51 @@ local function fromCamel(data)
   return out
 end
 
---- `EmbedBuilder(data)`: starts from API data, a received Embed or nothing.
+--- Starts a builder (`EmbedBuilder(data)`) from API data, camelCase options, a received Embed or nothing.
+---@param data? table|discord.Embed
 function EmbedBuilder:init(data)
   self.data = data and fromCamel(data) or {}
   if self.data.fields then self.data.fields = json.array(self.data.fields) end
 end
 
+--- A builder from API data or a received Embed; same as `EmbedBuilder(data)`.
+---@param data table|discord.Embed
+---@return discord.EmbedBuilder
 function EmbedBuilder.from(data)
   return EmbedBuilder(data)
 end
 
+--- Sets the title (up to 256 characters); nil removes it.
+--- Raises a string error for a value that is not a string or is over Discord's limit.
+---@param title string|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setTitle(title)
   self.data.title = title ~= nil and checkText("title", title, Limits.title, 2) or nil
   return self
 end
 
+--- Sets the description (up to 4096 characters); nil removes it.
+--- Raises a string error for a value that is not a string or is over Discord's limit.
+---@param text string|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setDescription(text)
   self.data.description = text ~= nil and checkText("description", text, Limits.description, 2) or nil
   return self
 end
 
+--- Sets the URL the title links to; nil removes it.
+--- Raises a string error for a URL that is not http(s) or attachment://.
+---@param url string|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setURL(url)
   self.data.url = url ~= nil and checkURL("url", url, 2) or nil
   return self
 end
 
---- Unix milliseconds, or now when called without an argument; `false` removes it.
+--- Sets the timestamp: Unix milliseconds, or now without an argument; false removes it.
+--- Raises a string error for a value that is not a number.
+---@param ms? discord.Milliseconds|false
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setTimestamp(ms)
   if ms == false then
     self.data.timestamp = nil
@@ -195,6 +259,10 @@ function EmbedBuilder:setTimestamp(ms)
   return self
 end
 
+--- Sets the side colour; nil removes it.
+--- Raises a string error for something that is not a colour.
+---@param color discord.ColorResolvable|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setColor(color)
   if color == nil then
     self.data.color = nil
@@ -206,7 +274,10 @@ function EmbedBuilder:setColor(color)
   return self
 end
 
---- `{text=, iconURL=}` or nil to remove.
+--- Sets the footer (text up to 2048 characters, optional icon); nil removes it.
+--- Raises a string error for a value that is not a string or is over Discord's limit.
+---@param opts string|{text: string, iconURL?: string}|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setFooter(opts)
   if opts == nil then
     self.data.footer = nil
@@ -219,7 +290,10 @@ function EmbedBuilder:setFooter(opts)
   return self
 end
 
---- `{name=, url=, iconURL=}` or nil to remove.
+--- Sets the author line (name up to 256 characters, optional link and icon); nil removes it.
+--- Raises a string error for a value that is not a string or is over Discord's limit.
+---@param opts string|{name: string, url?: string, iconURL?: string}|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setAuthor(opts)
   if opts == nil then
     self.data.author = nil
@@ -233,17 +307,30 @@ function EmbedBuilder:setAuthor(opts)
   return self
 end
 
+--- Sets the large image (http(s) or attachment://name); nil removes it.
+--- Raises a string error for a URL that is not http(s) or attachment://.
+---@param url string|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setImage(url)
   self.data.image = url ~= nil and { url = checkURL("image URL", url, 2) } or nil
   return self
 end
 
+--- Sets the small image at the top right; nil removes it.
+--- Raises a string error for a URL that is not http(s) or attachment://.
+---@param url string|nil
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setThumbnail(url)
   self.data.thumbnail = url ~= nil and { url = checkURL("thumbnail URL", url, 2) } or nil
   return self
 end
 
 --- Removes `deleteCount` fields at `index` (1-based) and inserts the given fields there.
+--- Raises a string error for a bad field or more than 25 fields.
+---@param index integer
+---@param deleteCount integer
+---@param ... {name: string, value: string, inline?: boolean}
+---@return discord.EmbedBuilder self
 function EmbedBuilder:spliceFields(index, deleteCount, ...)
   local fields = self.data.fields or json.array({})
   local added = table.pack(...)
@@ -261,6 +348,10 @@ function EmbedBuilder:spliceFields(index, deleteCount, ...)
   return self
 end
 
+--- Appends fields, given one by one or as one list (at most 25 in all).
+--- Raises a string error for a bad field or more than 25 fields.
+---@param ... {name: string, value: string, inline?: boolean}
+---@return discord.EmbedBuilder self
 function EmbedBuilder:addFields(...)
   local n = self.data.fields and #self.data.fields or 0
   local args = table.pack(...)
@@ -273,6 +364,10 @@ function EmbedBuilder:addFields(...)
   return self
 end
 
+--- Replaces every field, given one by one or as one list.
+--- Raises a string error for a bad field or more than 25 fields.
+---@param ... {name: string, value: string, inline?: boolean}
+---@return discord.EmbedBuilder self
 function EmbedBuilder:setFields(...)
   self.data.fields = nil
   local ok, err = pcall(self.addFields, self, ...)
@@ -280,6 +375,8 @@ function EmbedBuilder:setFields(...)
   return self
 end
 
+--- Characters that count towards the 6000 limit.
+---@return integer
 EmbedBuilder.getters.length = function(self) return embedLength(self.data) end
 
 -- Data that did not pass through the setters (a raw table, EmbedBuilder(data)) is held to the
@@ -316,7 +413,9 @@ local function checkData(data, level)
   end
 end
 
---- The API form; raises when the embed is empty, a part is over its limit or the whole over 6000.
+--- The API form of the embed.
+--- Raises a string error when the embed is empty, a part is over its limit or the whole over 6000.
+---@return table
 function EmbedBuilder:toJSON()
   checkData(self.data, 2)
   local total = embedLength(self.data)
@@ -329,6 +428,9 @@ function EmbedBuilder:toJSON()
 end
 
 --- API form of an embed given as a builder, a received Embed or a plain table.
+--- Raises a string error for anything else, or as `EmbedBuilder:toJSON` does.
+---@param e discord.EmbedBuilder|discord.Embed|table
+---@return table
 function M.resolveEmbed(e)
   if util.instanceOf(e, EmbedBuilder) then return e:toJSON() end
   if util.instanceOf(e, Embed) then return e:toJSON() end

@@ -5,7 +5,8 @@ local json = require("json")
 
 local errors = {}
 
--- JSON error codes the API answers with; errors.Codes[10008] == "UnknownMessage" as well.
+--- JSON error codes of the API by name; `errors.Codes[10008] == "UnknownMessage"` works as well.
+---@enum discord.RESTJSONErrorCodes
 local Codes = {
   GeneralError = 0,
   UnknownAccount = 10001, UnknownApplication = 10002, UnknownChannel = 10003, UnknownGuild = 10004,
@@ -115,9 +116,15 @@ errors.Codes = Codes
 
 -- Base ---------------------------------------------------------------------------------------------------
 
+--- Base class of every error the library raises; `tostring(e)` gives "Name: message".
+---@class discord.DiscordError
+---@field name string Class name, such as "DiscordAPIError".
+---@field message string
 local DiscordError = util.class("DiscordError")
 errors.DiscordError = DiscordError
 
+--- Creates an error with a message (`DiscordError(message)`).
+---@param message? string
 function DiscordError:init(message)
   self.name = util.className(self)
   self.message = message or ""
@@ -127,6 +134,8 @@ function DiscordError:__tostring()
   return self.name .. ": " .. self.message
 end
 
+--- The error's fields as a plain table, for logs.
+---@return table
 function DiscordError:toJSON()
   local out = {}
   for k, v in pairs(self) do
@@ -137,7 +146,11 @@ end
 
 -- DiscordAPIError ----------------------------------------------------------------------------------------
 
--- {embeds = {["0"] = {title = {_errors = {{code=, message=}}}}}} -> "embeds[0].title", code, message.
+--- Flattens Discord's nested form errors into {path = "embeds[0].title", code =, message =} entries.
+---@param node table|nil The `errors` object of an error reply.
+---@param prefix string Path so far ("" at the top).
+---@param out table List to append to.
+---@return {path: string, code: string, message: string}[] out
 local function flatten(node, prefix, out)
   if type(node) ~= "table" or node == json.null then return out end
   if type(node._errors) == "table" then
@@ -165,10 +178,25 @@ local function flatten(node, prefix, out)
 end
 errors.flattenFormErrors = flatten
 
---- An error reply of the API: `code` is the JSON code, `status` the HTTP status.
+--- An error reply of the API: `code` is Discord's JSON code, `status` the HTTP status.
+---@class discord.DiscordAPIError: discord.DiscordError
+---@field code integer JSON error code (see `errors.Codes`), 0 when absent.
+---@field status integer HTTP status.
+---@field method string HTTP method of the request.
+---@field path string Path of the request.
+---@field rawError table The decoded error body.
+---@field requestBody any What was sent.
+---@field errorDetails {path: string, code: string, message: string}[] Form errors, flattened.
+---@field errors string[] Form errors as "path: message" lines.
 local DiscordAPIError = util.class("DiscordAPIError", DiscordError)
 errors.DiscordAPIError = DiscordAPIError
 
+--- Builds the error from the decoded reply (the REST client raises it).
+---@param body table|nil Decoded error body.
+---@param status integer HTTP status.
+---@param method string
+---@param path string
+---@param requestBody? any
 function DiscordAPIError:init(body, status, method, path, requestBody)
   body = type(body) == "table" and body or {}
   DiscordError.init(self, type(body.message) == "string" and body.message or "Unknown error")
@@ -194,11 +222,21 @@ end
 
 -- HTTPError ----------------------------------------------------------------------------------------------
 
---- A reply that could not be used: 5xx after the retries, a body that is not JSON, or a transport
---- failure (then `kind` is the runtime's failure kind and `status` is nil).
+--- A reply that could not be used: 5xx after the retries, a body that is not JSON, or a transport failure.
+---@class discord.HTTPError: discord.DiscordError
+---@field status integer|nil HTTP status; nil for a transport failure.
+---@field kind string|nil The runtime's failure kind ("timeout", "dns", "connect", ...) for a transport failure.
+---@field method string|nil
+---@field path string|nil
+---@field url string|nil
+---@field body string|nil Raw reply body.
+---@field retries integer|nil How many retries were made.
+---@field deadline boolean|nil True when the request's deadline passed before it could be sent.
 local HTTPError = util.class("HTTPError", DiscordError)
 errors.HTTPError = HTTPError
 
+--- Builds the error from a table of its fields.
+---@param info? table Its fields: message, status, kind, method, path, url, body, retries.
 function HTTPError:init(info)
   info = info or {}
   DiscordError.init(self, info.message or "HTTP request failed")
@@ -219,7 +257,20 @@ end
 
 -- RateLimitError -----------------------------------------------------------------------------------------
 
---- Raised instead of waiting, when the `rejectOnRateLimit` option matches the limit that was hit.
+--- Raised instead of waiting when `rejectOnRateLimit` matches the limit hit, or for a gateway RATE_LIMITED.
+---@class discord.RateLimitError: discord.DiscordError
+---@field timeToReset integer Milliseconds until the limit resets.
+---@field retryAfter integer|nil Milliseconds Discord asked to wait.
+---@field limit integer|nil
+---@field method string|nil
+---@field route string|nil Route template.
+---@field path string|nil
+---@field global boolean|nil Whether the global limit was hit.
+---@field scope string|nil "user", "global" or "shared".
+---@field gateway boolean|nil True for a gateway RATE_LIMITED.
+---@field opcode integer|nil Gateway opcode that was refused.
+---@field shardId integer|nil
+---@field guildId discord.Snowflake|nil
 local RateLimitError = util.class("RateLimitError", DiscordError)
 errors.RateLimitError = RateLimitError
 
@@ -228,6 +279,8 @@ local RATE_LIMIT_FIELDS = {
   "path", "sublimitTimeout", "gateway", "opcode", "shardId", "guildId",
 }
 
+--- Builds the error from the limiter's or gateway's rate limit info.
+---@param info? table timeToReset, retryAfter, limit, method, route, global, scope, gateway, opcode, ...
 function RateLimitError:init(info)
   info = info or {}
   local wait = info.timeToReset or info.retryAfter or 0
@@ -255,17 +308,29 @@ local CLOSE_CODES = {
   [4013] = { "Invalid intent(s)", true },
   [4014] = { "Disallowed intent(s)", true },
 }
+--- Gateway close codes: {description, fatal} by code; fatal ones stop the shard instead of reconnecting.
+---@type table<integer, {[1]: string, [2]: boolean|nil}>
 errors.GatewayCloseCodes = CLOSE_CODES
 
 --- True when the gateway closed for good: the library stops instead of reconnecting.
+---@param code integer Close code.
+---@return boolean
 function errors.isFatalClose(code)
   local c = CLOSE_CODES[code]
   return c ~= nil and c[2] == true
 end
 
+--- The gateway closed a shard's connection; `fatal` when the shard stops for good.
+---@class discord.GatewayError: discord.DiscordError
+---@field code integer Close code.
+---@field reason string|nil Close reason Discord sent.
+---@field fatal boolean Whether the shard stops instead of reconnecting.
 local GatewayError = util.class("GatewayError", DiscordError)
 errors.GatewayError = GatewayError
 
+--- Builds the error from a close code and reason.
+---@param code integer
+---@param reason? string
 function GatewayError:init(code, reason)
   local known = CLOSE_CODES[code]
   local text = known and known[1] or "Connection closed"
@@ -343,12 +408,19 @@ local MESSAGES = {
   CommandInteractionOptionInvalidChannelType = fmt("The type of channel of the option \"%s\" is: %s; expected %s."),
   AutocompleteInteractionOptionNoFocusedOption = fmt("No focused option for autocomplete interaction."),
 }
+--- Library error codes and their message makers; arguments fill the placeholders.
+---@type table<string, fun(...: any): string>
 errors.Messages = MESSAGES
 
+--- A misuse the library detects before asking Discord: `code` names it (TokenMissing, InvalidOption, ...).
+---@class discord.LibraryError: discord.DiscordError
+---@field code string A key of `errors.Messages`.
 local LibraryError = util.class("LibraryError", DiscordError)
 errors.LibraryError = LibraryError
 
---- LibraryError(code, ...): `code` names a message in errors.Messages; the rest fill it in.
+--- Builds the error: `LibraryError(code, ...)`, the rest filling in the message.
+---@param code string A key of `errors.Messages`.
+---@param ... any
 function LibraryError:init(code, ...)
   local make = MESSAGES[code]
   DiscordError.init(self, make and make(...) or tostring(code))
@@ -361,7 +433,12 @@ end
 
 -- Helpers ------------------------------------------------------------------------------------------------
 
---- errors.is(e, "DiscordAPIError", 10008): the class matches (subclasses too) and, when given, the code.
+--- Whether `e` is an error of class `name` (subclasses too) and, when given, with that code.
+--- Raises a string error for an unknown class name.
+---@param e any A caught error value.
+---@param name string Class name, such as "DiscordAPIError".
+---@param code? integer|string JSON code or its name ("UnknownMessage"), close code or library code.
+---@return boolean
 function errors.is(e, name, code)
   if type(e) ~= "table" or getmetatable(e) == nil then return false end
   local cls = errors[name]
@@ -375,6 +452,10 @@ function errors.is(e, name, code)
 end
 
 --- Calls fn(...) and returns true, results... or false, err; string errors gain a traceback.
+---@param fn function
+---@param ... any
+---@return boolean ok
+---@return any ... The results, or the error.
 function errors.try(fn, ...)
   return util.try(fn, ...)
 end

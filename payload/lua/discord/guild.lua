@@ -5,6 +5,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.Guild
 local Guild = util.class("Guild", Base)
 M.Guild = Guild
 
@@ -52,6 +53,9 @@ local FIELDS = {
 local LISTS = { emojis = "emojis", stickers = "stickers", stage_instances = "stageInstances",
   guild_scheduled_events = "scheduledEvents", soundboard_sounds = "soundboardSounds" }
 
+--- Builds a guild from API data (GUILD_CREATE or a fetch); the guild manager makes them.
+---@param client discord.Client
+---@param data table Raw guild object.
 function Guild:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -125,18 +129,29 @@ function Guild:_patch(data)
   return self
 end
 
+--- When the guild was created, from its ID.
+---@return discord.Milliseconds
 Guild.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 
 --- Initials of the name: "Lua Bot Club" -> "LBC".
+---@return string|nil
 Guild.getters.nameAcronym = function(self)
   if self.name == nil then return nil end
   local out = self.name:gsub("'s ", " "):gsub("%w+", function(w) return w:sub(1, 1) end):gsub("%s", "")
   return out
 end
 
+--- The owner as a member, when cached.
+---@return discord.GuildMember|nil
 Guild.getters.owner = function(self) return self.ownerId and self.members.cache:get(self.ownerId) or nil end
+--- The bot's own member in this guild, when cached.
+---@return discord.GuildMember|nil
 Guild.getters.me = function(self) return self.members.me end
+--- Whether the guild is a Discord partner.
+---@return boolean
 Guild.getters.partnered = function(self) return util.contains(self.features, "PARTNERED") end
+--- Whether the guild is verified.
+---@return boolean
 Guild.getters.verified = function(self) return util.contains(self.features, "VERIFIED") end
 
 local function channelGetter(field)
@@ -146,13 +161,27 @@ local function channelGetter(field)
   end
 end
 
+--- The channel where join and boost messages go, when cached.
+---@return discord.TextChannel|nil
 Guild.getters.systemChannel = channelGetter("systemChannelId")
+--- The rules channel of a community guild, when cached.
+---@return discord.TextChannel|nil
 Guild.getters.rulesChannel = channelGetter("rulesChannelId")
+--- The voice channel idle members are moved to, when cached.
+---@return discord.VoiceChannel|nil
 Guild.getters.afkChannel = channelGetter("afkChannelId")
+--- The channel where Discord posts community updates, when cached.
+---@return discord.TextChannel|nil
 Guild.getters.publicUpdatesChannel = channelGetter("publicUpdatesChannelId")
+--- The channel for safety alerts, when cached.
+---@return discord.TextChannel|nil
 Guild.getters.safetyAlertsChannel = channelGetter("safetyAlertsChannelId")
+--- The channel the widget's invite leads to, when cached.
+---@return discord.GuildChannel|nil
 Guild.getters.widgetChannel = channelGetter("widgetChannelId")
 
+--- The shard that receives this guild's events.
+---@return discord.Shard|nil
 Guild.getters.shard = function(self)
   local shards = self.client.ws and self.client.ws.shards
   if not shards or self.shardId == nil then return nil end
@@ -217,7 +246,12 @@ local CHANNEL_FIELDS = {
   safetyAlertsChannel = "safety_alerts_channel_id",
 }
 
---- (B) Edits the guild: name, images (bytes or data URI; false removes), channels, levels, owner.
+--- Edits the guild: name, images (bytes or data URI; false removes), channels, levels, owner.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.GuildEditOptions
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:edit(opts, reason)
   opts = opts or {}
   local body = {}
@@ -244,27 +278,85 @@ function Guild:edit(opts, reason)
   return self.client.guilds:_add(data)
 end
 
+--- Renames the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setName(name, reason) return self:edit({ name = name }, reason) end
+--- Sets the icon (image bytes or data URI); nil removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param icon string|nil
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setIcon(icon, reason) return self:edit({ icon = icon or false }, reason) end
+--- Sets the banner (image bytes or data URI); nil removes it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param banner string|nil
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setBanner(banner, reason) return self:edit({ banner = banner or false }, reason) end
+--- Sets the channel for join and boost messages; nil turns them off.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param c discord.ChannelResolvable|nil
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setSystemChannel(c, reason) return self:edit({ systemChannel = c or false }, reason) end
+--- Sets the rules channel of a community guild; nil clears it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param c discord.ChannelResolvable|nil
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setRulesChannel(c, reason) return self:edit({ rulesChannel = c or false }, reason) end
+--- Sets the voice channel idle members are moved to; nil clears it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param c discord.ChannelResolvable|nil
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setAFKChannel(c, reason) return self:edit({ afkChannel = c or false }, reason) end
+--- Sets after how many idle seconds members are moved: 60, 300, 900, 1800 or 3600.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param seconds integer
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setAFKTimeout(seconds, reason) return self:edit({ afkTimeout = seconds }, reason) end
+--- Sets what members must have before they can talk: 0 none to 4 verified phone.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param level integer discord.enums.GuildVerificationLevel value.
+---@param reason? string Audit log reason.
+---@return discord.Guild
 function Guild:setVerificationLevel(level, reason) return self:edit({ verificationLevel = level }, reason) end
 
---- (B) Fetches the guild again, with approximate member and presence counts.
+--- Fetches the guild again, with approximate member and presence counts.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Guild
 function Guild:fetch()
   return self.client.guilds:fetch(self.id, { force = true })
 end
 
---- (B) The owner as a member.
+--- The owner as a member.
+--- Raises `discord.LibraryError` FetchOwnerId when the owner is unknown, or a REST error.
+---@async
+---@param opts? discord.FetchOptions
+---@return discord.GuildMember
 function Guild:fetchOwner(opts)
   if self.ownerId == nil then error(require("discord.errors").LibraryError("FetchOwnerId"), 2) end
   return self.members:fetch(self.ownerId, opts)
 end
 
---- (B) Leaves the guild; the owner cannot.
+--- Makes the bot leave the guild; the owner cannot.
+--- Raises `discord.LibraryError` GuildOwned when the bot owns it, `discord.DiscordAPIError` when refused.
+---@async
+---@return discord.Guild self
 function Guild:leave()
   if self.client.user and self.ownerId == self.client.user.id then
     error(require("discord.errors").LibraryError("GuildOwned"), 2)
@@ -273,12 +365,19 @@ function Guild:leave()
   return self
 end
 
---- (B) The audit log: {type=, user=, before=, after=, limit=}; see discord.structures.audit_log.
+--- The audit log, newest first, filtered by action type, user and position.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {type?: integer|string, user?: discord.UserResolvable, before?: any, after?: any, limit?: integer}
+---@return discord.GuildAuditLogs
 function Guild:fetchAuditLogs(opts)
   return require("discord.structures.audit_log").fetch(self, opts)
 end
 
---- (B) Every webhook of the guild, as a Collection by ID.
+--- Every webhook of the guild, as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection
 function Guild:fetchWebhooks()
   local Webhook = require("discord.structures.webhook").Webhook
   local out = require("discord.collection").Collection()
@@ -288,12 +387,18 @@ function Guild:fetchWebhooks()
   return out
 end
 
---- (B) The voice regions open to this guild.
+--- The voice regions open to this guild, as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection
 function Guild:fetchVoiceRegions()
   return require("discord.structures.voice_region").fetch(self.client, self)
 end
 
---- (B) The guild's integrations, as a Collection by ID.
+--- The guild's integrations, as a Collection by ID.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection
 function Guild:fetchIntegrations()
   local Integration = require("discord.structures.other").Integration
   local out = require("discord.collection").Collection()
@@ -303,7 +408,10 @@ function Guild:fetchIntegrations()
   return out
 end
 
---- (B) The guild's templates, as a Collection by code.
+--- The guild's templates, as a Collection by code.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Collection
 function Guild:fetchTemplates()
   local GuildTemplate = require("discord.structures.other").GuildTemplate
   local out = require("discord.collection").Collection()
@@ -313,31 +421,50 @@ function Guild:fetchTemplates()
   return out
 end
 
---- (B) Makes a template of the guild.
+--- Makes a template of the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param name string
+---@param description? string
+---@return discord.GuildTemplate
 function Guild:createTemplate(name, description)
   local data = self.client.rest:post("/guilds/" .. self.id .. "/templates",
     { body = { name = name, description = description } })
   return require("discord.structures.other").GuildTemplate(self.client, data)
 end
 
---- (B) The public preview of the guild.
+--- The public preview of the guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.GuildPreview
 function Guild:fetchPreview()
   return require("discord.structures.other").GuildPreview(self.client,
     self.client.rest:get("/guilds/" .. self.id .. "/preview"))
 end
 
---- (B) The widget, as everyone sees it.
+--- The widget, as everyone sees it (it must be enabled).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Widget
 function Guild:fetchWidget()
   return require("discord.structures.other").fetchWidget(self.client, self.id)
 end
 
---- (B) {enabled=, channelId=}.
+--- Whether the widget is on and the channel its invite leads to.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return {enabled: boolean, channelId: discord.Snowflake|nil}
 function Guild:fetchWidgetSettings()
   local other = require("discord.structures.other")
   return other.widgetSettingsOf(self.client.rest:get("/guilds/" .. self.id .. "/widget"))
 end
 
---- (B) Turns the widget on or off and sets its invite channel: {enabled=, channel=}.
+--- Turns the widget on or off and sets its invite channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param settings {enabled?: boolean, channel?: discord.ChannelResolvable|false}
+---@param reason? string Audit log reason.
+---@return {enabled: boolean, channelId: discord.Snowflake|nil}
 function Guild:setWidgetSettings(settings, reason)
   local body = { enabled = settings.enabled == true }
   if settings.channel ~= nil then
@@ -349,14 +476,21 @@ function Guild:setWidgetSettings(settings, reason)
   return other.widgetSettingsOf(d)
 end
 
---- (B) The welcome screen.
+--- The welcome screen of a community guild.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table {enabled, description, welcomeChannels}.
 function Guild:fetchWelcomeScreen()
   local other = require("discord.structures.other")
   return other.welcomeScreenOf(self.client.rest:get("/guilds/" .. self.id .. "/welcome-screen"))
 end
 
---- (B) Edits the welcome screen: {enabled=, description=, welcomeChannels={{channel=, description=,
---- emojiId=, emojiName=}}}.
+--- Edits the welcome screen: enabled, description, welcomeChannels {channel, description, emojiId, emojiName}.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts table
+---@param reason? string Audit log reason.
+---@return table {enabled, description, welcomeChannels}.
 function Guild:editWelcomeScreen(opts, reason)
   local other = require("discord.structures.other")
   local d = self.client.rest:patch("/guilds/" .. self.id .. "/welcome-screen",
@@ -364,12 +498,20 @@ function Guild:editWelcomeScreen(opts, reason)
   return other.welcomeScreenOf(d)
 end
 
---- (B) The onboarding settings.
+--- The onboarding settings: prompts, default channels, enabled, mode.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table
 function Guild:fetchOnboarding()
   return require("discord.structures.other").onboardingOf(self.client.rest:get("/guilds/" .. self.id .. "/onboarding"))
 end
 
---- (B) Edits onboarding: {prompts=, defaultChannels=, enabled=, mode=}; prompts in the API's shape.
+--- Edits onboarding; prompts in the API's shape.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {prompts?: table[], defaultChannels?: discord.ChannelResolvable[], enabled?: boolean, mode?: integer}
+---@param reason? string Audit log reason.
+---@return table
 function Guild:editOnboarding(opts, reason)
   opts = opts or {}
   local body = { enabled = opts.enabled, mode = opts.mode, prompts = opts.prompts and json.array(opts.prompts) }
@@ -381,7 +523,10 @@ function Guild:editOnboarding(opts, reason)
   return require("discord.structures.other").onboardingOf(d)
 end
 
---- (B) {code=, uses=} of the vanity invite.
+--- The vanity invite's code and uses (also stored on the guild).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return {code: string|nil, uses: integer}
 function Guild:fetchVanityData()
   local d = self.client.rest:get("/guilds/" .. self.id .. "/vanity-url")
   self.vanityURLCode = util.nullable(d.code)
@@ -389,13 +534,19 @@ function Guild:fetchVanityData()
   return { code = self.vanityURLCode, uses = d.uses }
 end
 
---- Raises: Discord has withdrawn the route that changed a guild's two-factor requirement.
+--- Always raises: Discord has withdrawn the route that changed a guild's two-factor requirement.
+--- Raises `discord.LibraryError` RouteGone.
+---@deprecated Discord no longer lets bots change it.
 function Guild:setMFALevel()
   error(require("discord.errors").LibraryError("RouteGone", "Guild:setMFALevel", "POST /guilds/{id}/mfa"), 2)
 end
 
---- (B) Pauses invites and DMs until the given times (Unix ms; false lifts): {invitesDisabledUntil=,
---- dmsDisabledUntil=}.
+--- Pauses invites and DMs until the given times (Unix ms; false lifts the pause).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts {invitesDisabledUntil?: discord.Milliseconds|false, dmsDisabledUntil?: discord.Milliseconds|false}
+---@param reason? string Audit log reason.
+---@return {invitesDisabledUntil: discord.Milliseconds|nil, dmsDisabledUntil: discord.Milliseconds|nil}
 function Guild:setIncidentActions(opts, reason)
   local body = {}
   local fields = { invitesDisabledUntil = "invites_disabled_until", dmsDisabledUntil = "dms_disabled_until" }
@@ -416,9 +567,11 @@ local MESSAGE_SEARCH = { content = "content", authorId = "author_id", authorType
   attachmentExtension = "attachment_extension", attachmentFilename = "attachment_filename",
   sortBy = "sort_by", sortOrder = "sort_order", limit = "limit", offset = "offset", slop = "slop" }
 
---- (B) Searches the guild's messages: {content=, authorId= (IDs), channelId= (IDs), mentions=, has=, pinned=,
---- minId=, maxId=, sortBy=, sortOrder=, limit= (1-25), offset=, ...}. Returns {messages = {Message...},
---- total=}, or {indexing = true} while Discord builds the guild's index.
+--- Searches the guild's messages; {indexing = true} while Discord builds the guild's index.
+--- Raises a string error for an unknown option, `discord.DiscordAPIError` when refused.
+---@async
+---@param opts? table content, authorId, channelId, mentions, has, pinned, minId, maxId, sortBy, limit (1-25), ...
+---@return {messages: discord.Message[], total: integer}|{indexing: boolean}
 function Guild:searchMessages(opts)
   local query = {}
   for k, v in pairs(opts or {}) do
@@ -438,40 +591,64 @@ function Guild:searchMessages(opts)
   return { messages = out, total = res.total_results }
 end
 
---- (B) The guild's new member welcome (its home settings), as Discord sends it; nil when it has none.
+--- The guild's new member welcome (its home settings), as Discord sends it; nil when it has none.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return table|nil
 function Guild:fetchNewMemberWelcome()
   return self.client.rest:get("/guilds/" .. self.id .. "/new-member-welcome")
 end
 
---- (B) Requests to join the guild, as Discord sends them: {status=, limit=, before=, after=}.
+--- Requests to join the guild, as Discord sends them.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {status?: string, limit?: integer, before?: discord.Snowflake, after?: discord.Snowflake}
+---@return table
 function Guild:fetchJoinRequests(opts)
   opts = opts or {}
   return self.client.rest:get("/guilds/" .. self.id .. "/requests", { query = { status = opts.status,
     limit = opts.limit, before = opts.before, after = opts.after } })
 end
 
---- (B) Approves ("APPROVED") or rejects ("REJECTED", with a reason) a join request.
+--- Approves ("APPROVED") or rejects ("REJECTED", with a reason) a join request.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param request table|discord.Snowflake The request or its ID.
+---@param action "APPROVED"|"REJECTED"
+---@param rejectionReason? string
+---@return table
 function Guild:reviewJoinRequest(request, action, rejectionReason)
   local id = type(request) == "table" and request.id or tostring(request)
   return self.client.rest:patch("/guilds/" .. self.id .. "/requests/" .. id, { body = { action = action,
     rejection_reason = rejectionReason } })
 end
 
---- (B) The widget image (PNG bytes): style "shield" (default), "banner1" to "banner4".
+--- The widget image as PNG bytes: style "shield" (default), "banner1" to "banner4".
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param style? string
+---@return string png
 function Guild:fetchWidgetImage(style)
   return self.client.rest:get("/guilds/" .. self.id .. "/widget.png", { query = { style = style }, raw = true })
 end
 
+--- Whether `other` is this guild with the same name, icon, owner and member count.
+---@param other? discord.Guild
+---@return boolean
 function Guild:equals(other)
   return other ~= nil and other.id == self.id and other.name == self.name and other.icon == self.icon
     and other.ownerId == self.ownerId and other.memberCount == self.memberCount
 end
 
+--- The guild's name, or its ID when unknown (also `tostring(guild)`).
+---@return string
 function Guild:toString()
   return self.name or self.id
 end
 Guild.__tostring = Guild.toString
 
+--- The guild's fields as a plain table, members and roles as lists of IDs.
+---@return table
 function Guild:toJSON()
   local out = Base.toJSON(self)
   out.members = json.array(self.members.cache:keys())

@@ -15,7 +15,9 @@ local bitfield = require("discord.bitfield")
 local intents = require("discord.intents")
 local rest = require("discord.rest")
 
+--- The package: the client and main classes, every other export loaded by name on first use.
 local discord = {
+  --- The library's version.
   version = "1.2.4",
   util = util,
   errors = errors,
@@ -29,6 +31,7 @@ local discord = {
   PermissionsBitField = bitfield.PermissionsBitField,
   IntentsBitField = intents.IntentsBitField,
   REST = rest.REST,
+  --- Path builders of the endpoints the library uses (the same table as `discord.rest.Routes`).
   Routes = rest.Routes,
 }
 
@@ -122,6 +125,7 @@ local lazy = {
   Typing = "discord.structures.typing",
   VoiceState = "discord.structures.voicestate",
 }
+---@private
 discord._lazy = lazy
 
 -- Builders, application commands, received components and collectors.

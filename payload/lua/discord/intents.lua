@@ -18,21 +18,36 @@ end
 Flags.GuildBans = Flags.GuildModeration
 Flags.GuildEmojisAndStickers = Flags.GuildExpressions
 
+--- The gateway intents a shard identifies with, as a bit field.
+---@class discord.IntentsBitField: discord.BitField
 local IntentsBitField = bitfield.define("IntentsBitField", Flags)
 intents.IntentsBitField = IntentsBitField
+--- Intent bits by name (Guilds, GuildMembers, GuildMessages, MessageContent, ...), older aliases included.
+---@type table<string, integer>
 intents.Flags = Flags
 
--- Intents Discord grants only when they are switched on for the application.
+--- Intents Discord grants only when they are switched on for the application.
+---@type integer
 intents.Privileged = Flags.GuildMembers | Flags.GuildPresences | Flags.MessageContent
+--- Every intent.
+---@type integer
 intents.All = IntentsBitField.All
+--- Every intent but the privileged ones.
+---@type integer
 intents.NonPrivileged = IntentsBitField.All & ~intents.Privileged
 
 --- Resolves names, integers, decimal strings or an IntentsBitField to an integer.
+--- Raises `discord.LibraryError` InvalidBitField for an unknown name.
+---@param v string|integer|string[]|discord.IntentsBitField
+---@return integer
 function intents.resolve(v)
   return IntentsBitField:resolve(v)
 end
 
 --- Names of the privileged intents in `v`.
+--- Raises `discord.LibraryError` InvalidBitField for an unknown name.
+---@param v string|integer|string[]|discord.IntentsBitField
+---@return string[]
 function intents.privilegedIn(v)
   return IntentsBitField(intents.resolve(v) & intents.Privileged):toArray()
 end
@@ -81,10 +96,13 @@ local EVENT_INTENTS = {
   messagePollVoteAdd = Flags.GuildMessagePolls | Flags.DirectMessagePolls,
   messagePollVoteRemove = Flags.GuildMessagePolls | Flags.DirectMessagePolls,
 }
+--- The intents each client event needs, by event name; others need only Guilds or nothing.
+---@type table<string, integer>
 intents.EventIntents = EVENT_INTENTS
 
---- Intents for a bot that listens to the named events. Guilds is always included because the
---- caches need it; MessageContent never is, since events arrive without it.
+--- Intents for a bot that listens to the named events; Guilds always, MessageContent never.
+---@param events string[] Event names.
+---@return integer
 function intents.intentsFor(events)
   local n = Flags.Guilds
   for _, name in ipairs(events) do n = n | (EVENT_INTENTS[name] or 0) end
@@ -92,6 +110,10 @@ function intents.intentsFor(events)
 end
 
 --- Names of the events that `v` gives none of their intents to.
+--- Raises `discord.LibraryError` InvalidBitField for an unknown name.
+---@param v string|integer|string[]|discord.IntentsBitField
+---@param events string[] Event names.
+---@return string[]
 function intents.eventsMissing(v, events)
   local have = intents.resolve(v)
   local out = {}

@@ -18,7 +18,11 @@ local ComponentType = enums.ComponentType
 local EPHEMERAL = 1 << 6
 local DEADLINE = 3000
 local TOKEN_LIFETIME = 15 * 60 * 1000
+--- Milliseconds Discord allows for the first response to an interaction (3000).
+---@type integer
 M.Deadline = DEADLINE
+--- Milliseconds an interaction's token stays valid for edits and follow-ups (15 minutes).
+---@type integer
 M.TokenLifetime = TOKEN_LIFETIME
 
 local function libError(code, ...)
@@ -31,8 +35,9 @@ end
 
 -- Payloads ------------------------------------------------------------------------------------------------
 
--- Raw component tables go through the component builders, which check Discord's limits, when
--- they are loaded; objects with toJSON are used as they are.
+--- A component as API JSON: builders through toJSON, raw tables checked by the component builders.
+---@param c table Builder or raw component.
+---@return table
 local function componentJSON(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
   local builders = util.provided("component builders", true)
@@ -46,7 +51,13 @@ local function resolveFlags(flags)
   return require("discord.bitfield").MessageFlagsBitField:resolve(flags)
 end
 
--- Message options of a response -> body and files. `edit` allows a partial message.
+--- Message options of a response -> API body and files; `edit` allows a partial message.
+--- Raises `discord.LibraryError` FileTooLarge over the channel's upload limit, a string error for bad options.
+---@param target discord.BaseInteraction
+---@param options string|discord.InteractionReplyOptions
+---@param edit? boolean
+---@return table body
+---@return table[] files
 local function messageData(target, options, edit)
   if type(options) == "string" then options = { content = options } end
   if type(options) ~= "table" then error("interaction response options must be a string or a table", 3) end
@@ -81,6 +92,9 @@ local function toMessage(interaction, data)
 end
 
 --- The `interactionMetadata` of a message an interaction made: camelCase fields, users as User objects.
+---@param client discord.Client
+---@param raw table|nil Raw interaction_metadata.
+---@return table|nil
 function M.metadataOf(client, raw)
   raw = util.nullable(raw)
   if type(raw) ~= "table" then return nil end
@@ -96,10 +110,13 @@ end
 
 -- InteractionWebhook ---------------------------------------------------------------------------------------
 
---- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
+-- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
+---@type discord.InteractionWebhook
 local InteractionWebhook = util.class("InteractionWebhook")
 M.InteractionWebhook = InteractionWebhook
 
+--- The webhook of an interaction's token; every interaction has one as `interaction.webhook`.
+---@param interaction discord.BaseInteraction
 function InteractionWebhook:init(interaction)
   self.interaction = interaction
   self.client = interaction.client
@@ -122,7 +139,11 @@ function InteractionWebhook:_checkToken()
   end
 end
 
---- (B) Sends a follow-up message; returns it.
+--- Sends a follow-up message and returns it.
+--- Raises `discord.LibraryError` InteractionTokenExpired after 15 minutes, `discord.DiscordAPIError` when refused.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.Message
 function InteractionWebhook:send(options)
   self:_checkToken()
   local body, files = messageData(self.interaction, options, false)
@@ -132,7 +153,12 @@ function InteractionWebhook:send(options)
   return toMessage(self.interaction, data)
 end
 
---- (B) Edits a reply ("@original" or a follow-up's ID); returns it.
+--- Edits a reply ("@original" or a follow-up) and returns it.
+--- Raises `discord.LibraryError` InteractionTokenExpired after 15 minutes, `discord.DiscordAPIError` when refused.
+---@async
+---@param message discord.WebhookMessageResolvable
+---@param options discord.InteractionReplyResolvable
+---@return discord.Message
 function InteractionWebhook:editMessage(message, options)
   self:_checkToken()
   local body, files = messageData(self.interaction, options, true)
@@ -142,11 +168,20 @@ function InteractionWebhook:editMessage(message, options)
   return toMessage(self.interaction, data)
 end
 
+--- Fetches a reply ("@original" or a follow-up) as a Message.
+--- Raises `discord.LibraryError` InteractionTokenExpired after 15 minutes, `discord.DiscordAPIError` when refused.
+---@async
+---@param message discord.WebhookMessageResolvable
+---@return discord.Message
 function InteractionWebhook:fetchMessage(message)
   self:_checkToken()
   return toMessage(self.interaction, self.client.rest:get(self:_path(message), { auth = false }))
 end
 
+--- Deletes a reply ("@original" or a follow-up).
+--- Raises `discord.LibraryError` InteractionTokenExpired after 15 minutes, `discord.DiscordAPIError` when refused.
+---@async
+---@param message discord.WebhookMessageResolvable
 function InteractionWebhook:deleteMessage(message)
   self:_checkToken()
   self.client.rest:delete(self:_path(message), { auth = false })
@@ -154,10 +189,14 @@ end
 
 -- Responses -------------------------------------------------------------------------------------------------
 
---- What `reply` and the other initial responses return: a handle on the original reply.
+-- What `reply` and the other initial responses return: a handle on the original reply.
+---@type discord.InteractionResponse
 local InteractionResponse = util.class("InteractionResponse")
 M.InteractionResponse = InteractionResponse
 
+--- A handle on an interaction's original reply.
+---@param interaction discord.BaseInteraction
+---@param id? discord.Snowflake Its ID (the interaction's by default).
 function InteractionResponse:init(interaction, id)
   self.interaction = interaction
   self.client = interaction.client
@@ -170,25 +209,49 @@ function InteractionResponse:_message()
   return self.message
 end
 
---- Collects the component interactions on the reply; see discord.collectors.InteractionCollector.
+--- Collects the component interactions on the reply (fetches the reply first).
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? discord.InteractionCollectorOptions
+---@return discord.InteractionCollector
 function InteractionResponse:createMessageComponentCollector(opts)
   return self:_message():createMessageComponentCollector(opts)
 end
 
---- (B) The first component interaction on the reply that passes `opts.filter` within `opts.time`.
+--- The first component interaction on the reply that passes `opts.filter` within `opts.time`.
+--- Raises `discord.LibraryError` InteractionCollectorError when none comes in time, or a REST error.
+---@async
+---@param opts discord.InteractionCollectorOptions `time` in milliseconds, `filter`, `componentType`.
+---@return discord.MessageComponentInteraction
 function InteractionResponse:awaitMessageComponent(opts)
   return util.provided("collectors").awaitMessageComponent(self:_message(), opts)
 end
 
+--- Fetches the reply as a Message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Message
 function InteractionResponse:fetch() return self.interaction:fetchReply() end
+--- Edits the reply; same as `interaction:editReply`.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.Message
 function InteractionResponse:edit(options) return self.interaction:editReply(options) end
+--- Deletes the reply; same as `interaction:deleteReply`.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
 function InteractionResponse:delete() return self.interaction:deleteReply() end
 
---- The reply of a response sent with `withResponse = true`: the interaction's callback record and
---- the resource it created (`resource.message` for message responses).
+-- The reply of a response sent with `withResponse = true`: the interaction's callback record and
+-- the resource it created (`resource.message` for message responses).
+---@type discord.InteractionCallbackResponse
 local InteractionCallbackResponse = util.class("InteractionCallbackResponse")
 M.InteractionCallbackResponse = InteractionCallbackResponse
 
+--- Builds the callback record from the reply to a response sent with `withResponse`.
+---@param interaction discord.BaseInteraction
+---@param data table Raw interaction callback response.
 function InteractionCallbackResponse:init(interaction, data)
   self.client = interaction.client
   local i = data.interaction or {}
@@ -221,6 +284,8 @@ local ALLOWED = {
     [ResponseType.DeferredMessageUpdate] = true, [ResponseType.UpdateMessage] = true,
   },
 }
+--- The response types each interaction type allows: `AllowedResponses[type][responseType] == true`.
+---@type table<integer, table<integer, boolean>>
 M.AllowedResponses = ALLOWED
 
 local TYPE_LABEL = {
@@ -231,9 +296,13 @@ local TYPE_LABEL = {
 
 -- BaseInteraction -------------------------------------------------------------------------------------------
 
+---@type discord.BaseInteraction
 local BaseInteraction = util.class("BaseInteraction", Base)
 M.BaseInteraction = BaseInteraction
 
+--- Builds an interaction from an INTERACTION_CREATE payload; see `createInteraction`.
+---@param client discord.Client
+---@param data table Raw interaction.
 function BaseInteraction:init(client, data)
   Base.init(self, client)
   self._receivedAt = runtime.now()
@@ -289,45 +358,78 @@ function BaseInteraction:_patchChannel(data)
   self._partialChannel = self.client.channels:_add(copy, nil, { cache = dm })
 end
 
+--- When the interaction was created, from its ID.
+---@return discord.Milliseconds
 BaseInteraction.getters.createdTimestamp = function(self) return require("discord.snowflake").timestamp(self.id) end
 BaseInteraction.getters.createdAt = BaseInteraction.getters.createdTimestamp
 
+--- The guild it came from, when cached.
+---@return discord.Guild|nil
 BaseInteraction.getters.guild = function(self)
   return self.guildId and self.client.guilds.cache:get(self.guildId) or nil
 end
 
+--- The channel it came from: cached, or a partial channel from the payload.
+---@return discord.BaseChannel|nil
 BaseInteraction.getters.channel = function(self)
   return self.channelId and self.client.channels.cache:get(self.channelId) or self._partialChannel
 end
 
 --- Time left for the first response, in ms (0 when it is too late).
+---@return integer
 BaseInteraction.getters.timeLeft = function(self)
   return math.max(0, DEADLINE - (runtime.now() - self._receivedAt))
 end
 
+--- Whether it came from a guild (cached or not).
+---@return boolean
 function BaseInteraction:inGuild() return self.guildId ~= nil end
+--- Whether it came from a guild the client has cached.
+---@return boolean
 function BaseInteraction:inCachedGuild() return self.guild ~= nil end
+--- Whether it came from a guild the client has not cached (a user-installed app).
+---@return boolean
 function BaseInteraction:inRawGuild() return self.guildId ~= nil and self.guild == nil end
 
+--- Whether `reply` and the other responses apply (not ping or autocomplete).
+---@return boolean
 function BaseInteraction:isRepliable()
   return self.type ~= InteractionType.Ping and self.type ~= InteractionType.ApplicationCommandAutocomplete
 end
+--- Whether it is an application command (slash or context menu).
+---@return boolean
 function BaseInteraction:isCommand() return self.type == InteractionType.ApplicationCommand end
+--- Whether it is a slash command.
+---@return boolean
 function BaseInteraction:isChatInputCommand()
   return self:isCommand() and self.commandType == CommandType.ChatInput
 end
+--- Whether it is a user or message context menu command.
+---@return boolean
 function BaseInteraction:isContextMenuCommand()
   return self:isCommand() and (self.commandType == CommandType.User or self.commandType == CommandType.Message)
 end
+--- Whether it is a user context menu command.
+---@return boolean
 function BaseInteraction:isUserContextMenuCommand() return self:isCommand() and self.commandType == CommandType.User end
+--- Whether it is a message context menu command.
+---@return boolean
 function BaseInteraction:isMessageContextMenuCommand()
   return self:isCommand() and self.commandType == CommandType.Message
 end
+--- Whether it is the app's primary entry point (Activities launcher).
+---@return boolean
 function BaseInteraction:isPrimaryEntryPointCommand()
   return self:isCommand() and self.commandType == CommandType.PrimaryEntryPoint
 end
+--- Whether it asks for autocomplete choices.
+---@return boolean
 function BaseInteraction:isAutocomplete() return self.type == InteractionType.ApplicationCommandAutocomplete end
+--- Whether a button or select menu was used.
+---@return boolean
 function BaseInteraction:isMessageComponent() return self.type == InteractionType.MessageComponent end
+--- Whether a modal was submitted.
+---@return boolean
 function BaseInteraction:isModalSubmit() return self.type == InteractionType.ModalSubmit end
 
 local SELECTS = util.set({ ComponentType.StringSelect, ComponentType.UserSelect, ComponentType.RoleSelect,
@@ -336,18 +438,35 @@ local SELECTS = util.set({ ComponentType.StringSelect, ComponentType.UserSelect,
 local function isComponent(self, t)
   return self.type == InteractionType.MessageComponent and self.componentType == t
 end
+--- Whether a button was pressed.
+---@return boolean
 function BaseInteraction:isButton() return isComponent(self, ComponentType.Button) end
+--- Whether any kind of select menu was used.
+---@return boolean
 function BaseInteraction:isAnySelectMenu()
   return self.type == InteractionType.MessageComponent and SELECTS[self.componentType] == true
 end
+--- Whether a string select menu was used.
+---@return boolean
 function BaseInteraction:isStringSelectMenu() return isComponent(self, ComponentType.StringSelect) end
+--- Whether a user select menu was used.
+---@return boolean
 function BaseInteraction:isUserSelectMenu() return isComponent(self, ComponentType.UserSelect) end
+--- Whether a role select menu was used.
+---@return boolean
 function BaseInteraction:isRoleSelectMenu() return isComponent(self, ComponentType.RoleSelect) end
+--- Whether a mentionable select menu was used.
+---@return boolean
 function BaseInteraction:isMentionableSelectMenu() return isComponent(self, ComponentType.MentionableSelect) end
+--- Whether a channel select menu was used.
+---@return boolean
 function BaseInteraction:isChannelSelectMenu() return isComponent(self, ComponentType.ChannelSelect) end
 --- True for component interactions and for modals opened from a message's component.
+---@return boolean
 function BaseInteraction:isFromMessage() return self.message ~= nil end
 
+--- The interaction's fields as a plain table, without token and webhook.
+---@return table
 function BaseInteraction:toJSON()
   local out = Base.toJSON(self)
   out.token, out.webhook = nil, nil
@@ -356,8 +475,10 @@ end
 
 -- The responses mixin ---------------------------------------------------------------------------------------
 
---- Methods of the interactions that can be answered, copied into their classes.
+--- Response methods; each interaction class gets the ones its kind allows (see `discord.RepliableInteraction`).
+---@class discord.InteractionResponses
 local Responses = {}
+--- The response methods each answerable interaction class takes its share of (discord.InteractionResponses).
 M.InteractionResponses = Responses
 
 local function acknowledged(self)
@@ -446,8 +567,11 @@ local function optionsTable(options)
   return options or {}
 end
 
---- (B) Shows "thinking..." now and answers later with editReply. `opts`: ephemeral, flags,
---- withResponse, fetchReply.
+--- Shows "thinking..." now and answers later with `editReply`; the first response, within 3 s.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param opts? {ephemeral?: boolean, flags?: string[]|integer, withResponse?: boolean, fetchReply?: boolean}
+---@return discord.InteractionReplyResult
 function Responses:deferReply(opts)
   opts = opts or {}
   local flags = resolveFlags(opts.flags) or 0
@@ -459,8 +583,11 @@ end
 -- Where a reply goes after autoDefer deferred the interaction.
 local AFTER_AUTO_DEFER = { reply = "auto", update = "followUp" }
 
---- (B) Answers with a message: a string or {content=, embeds=, components=, files=, ephemeral=, flags=,
---- allowedMentions=, poll=, tts=, withResponse=, fetchReply=}. After autoDefer it edits the deferred reply.
+--- Answers with a message as the first response, within 3 s; after autoDefer it edits the deferred reply.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.InteractionReplyResult
 function Responses:reply(options)
   local opts = optionsTable(options)
   local body, files = messageData(self, opts, false)
@@ -485,7 +612,11 @@ function Responses:_replyAfterAutoDefer(opts)
   return self:editReply(strip)
 end
 
---- (B) Edits the reply (or, with `options.message`, a follow-up); returns the Message.
+--- Edits the reply (or, with `options.message`, a follow-up) and returns it.
+--- Raises `discord.LibraryError` InteractionNotReplied before the first response, or a REST error.
+---@async
+---@param options discord.InteractionReplyResolvable|{message?: discord.WebhookMessageResolvable}
+---@return discord.Message
 function Responses:editReply(options)
   needReply(self)
   local opts = optionsTable(options)
@@ -498,33 +629,51 @@ function Responses:editReply(options)
   return msg
 end
 
---- (B) Deletes the reply, or a follow-up given as message or ID.
+--- Deletes the reply, or a follow-up given as message or ID.
+--- Raises `discord.LibraryError` InteractionNotReplied before the first response, or a REST error.
+---@async
+---@param message? discord.WebhookMessageResolvable
 function Responses:deleteReply(message)
   needReply(self)
   self.webhook:deleteMessage(message or "@original")
 end
 
---- (B) The reply as a Message, or a follow-up by ID.
+--- The reply as a Message, or a follow-up by ID.
+--- Raises `discord.LibraryError` InteractionNotReplied before the first response, or a REST error.
+---@async
+---@param message? discord.WebhookMessageResolvable
+---@return discord.Message
 function Responses:fetchReply(message)
   needReply(self)
   return self.webhook:fetchMessage(message or "@original")
 end
 
---- (B) Sends another message after the first response; returns it.
+--- Sends another message after the first response and returns it.
+--- Raises `discord.LibraryError` InteractionNotReplied before the first response, or a REST error.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.Message
 function Responses:followUp(options)
   needReply(self)
   return self.webhook:send(optionsTable(options))
 end
 
---- (B) Acknowledges a component (or a modal opened from a message) without changing the message yet.
+--- Components and modals from a message: acknowledges now, the message is edited later.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param opts? {withResponse?: boolean, fetchReply?: boolean}
+---@return discord.InteractionReplyResult
 function Responses:deferUpdate(opts)
   opts = opts or {}
   return responseResult(self, self:_first(ResponseType.DeferredMessageUpdate, nil, nil, opts, { deferred = true }),
     opts)
 end
 
---- (B) Edits the message the component belongs to, as the first response. After autoDefer it edits
---- through the webhook instead.
+--- Components and modals from a message: edits that message as the first response.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.InteractionReplyResult|discord.Message
 function Responses:update(options)
   local opts = optionsTable(options)
   local body, files = messageData(self, opts, true)
@@ -555,7 +704,12 @@ local function modalJSON(modal)
   return modal
 end
 
---- (B) Opens a modal as the first response. Use awaitModalSubmit or interactionCreate for the answer.
+--- Opens a modal as the first response; `awaitModalSubmit` or interactionCreate gets the answer.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param modal discord.ModalBuilder|table
+---@param opts? {withResponse?: boolean}
+---@return discord.InteractionCallbackResponse|nil
 function Responses:showModal(modal, opts)
   opts = opts or {}
   local data = modalJSON(modal)
@@ -564,8 +718,11 @@ function Responses:showModal(modal, opts)
   return nil
 end
 
---- (B) Waits for the user to submit the modal this interaction showed. `opts`: time (ms, required),
---- filter(interaction), customId (default: the modal's). Raises InteractionCollectorError when time runs out.
+--- Waits for the user to submit the modal this interaction showed.
+--- Raises `discord.LibraryError` InvalidOption without a time, InteractionCollectorError when it runs out.
+---@async
+---@param opts {time: integer, filter?: fun(i: discord.ModalSubmitInteraction): boolean, customId?: string}
+---@return discord.ModalSubmitInteraction
 function Responses:awaitModalSubmit(opts)
   opts = opts or {}
   if math.type(opts.time) ~= "integer" or opts.time <= 0 then
@@ -583,7 +740,11 @@ function Responses:awaitModalSubmit(opts)
   return util.provided("collectors").awaitModalSubmit(self.client, o)
 end
 
---- (B) Starts a launch of the app's activity (the Activities entry point) as the first response.
+--- Launches the app's activity (the Activities entry point) as the first response.
+--- Raises `discord.LibraryError` InteractionAlreadyReplied, InteractionExpired, or a REST error.
+---@async
+---@param opts? {withResponse?: boolean}
+---@return discord.InteractionCallbackResponse|nil
 function Responses:launchActivity(opts)
   opts = opts or {}
   local res = self:_first(ResponseType.LaunchActivity, nil, nil, opts, { replied = true })
@@ -625,10 +786,14 @@ local function resolver()
   return require("discord.structures.option_resolver")
 end
 
+---@type discord.CommandInteraction
 local CommandInteraction = util.class("CommandInteraction", BaseInteraction)
 M.CommandInteraction = CommandInteraction
 
--- Commands and autocomplete carry the same command fields and options.
+--- Builds a command or autocomplete interaction: the command's ID, name, type and options.
+---@param self discord.CommandInteraction|discord.AutocompleteInteraction
+---@param client discord.Client
+---@param data table Raw interaction.
 local function commandInit(self, client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
@@ -641,6 +806,7 @@ end
 CommandInteraction.init = commandInit
 
 --- The registered command, when the application's (or guild's) command cache holds it.
+---@return discord.ApplicationCommand|nil
 CommandInteraction.getters.command = function(self)
   local mgr
   if self.commandGuildId then
@@ -657,10 +823,12 @@ end
 applyResponses(CommandInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply", "followUp",
   "showModal", "awaitModalSubmit", "launchActivity" })
 
+---@type discord.ChatInputCommandInteraction
 local ChatInputCommandInteraction = util.class("ChatInputCommandInteraction", CommandInteraction)
 M.ChatInputCommandInteraction = ChatInputCommandInteraction
 
 --- "/name group sub option:value", as the user typed it.
+---@return string
 function ChatInputCommandInteraction:toString()
   local parts = { "/" .. tostring(self.commandName) }
   local g, s = self.options:getSubcommandGroup(false), self.options:getSubcommand(false)
@@ -673,9 +841,15 @@ function ChatInputCommandInteraction:toString()
 end
 ChatInputCommandInteraction.__tostring = ChatInputCommandInteraction.toString
 
+--- A user or message context menu command; the target also reads as option "user" or "message".
+---@class discord.ContextMenuCommandInteraction: discord.CommandInteraction
+---@field targetId discord.Snowflake The user or message it was used on.
 local ContextMenuCommandInteraction = util.class("ContextMenuCommandInteraction", CommandInteraction)
 M.ContextMenuCommandInteraction = ContextMenuCommandInteraction
 
+--- Builds a context menu command interaction from its payload.
+---@param client discord.Client
+---@param data table Raw interaction.
 function ContextMenuCommandInteraction:init(client, data)
   CommandInteraction.init(self, client, data)
   local d = data.data or {}
@@ -695,31 +869,45 @@ function ContextMenuCommandInteraction:init(client, data)
   end
 end
 
+---@type discord.UserContextMenuCommandInteraction
 local UserContextMenuCommandInteraction = util.class("UserContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.UserContextMenuCommandInteraction = UserContextMenuCommandInteraction
+--- The user the command was used on.
+---@return discord.User
 UserContextMenuCommandInteraction.getters.targetUser = function(self)
   return self.options.resolved.users:get(self.targetId)
 end
+--- The member the command was used on, in a guild.
+---@return discord.GuildMember|nil
 UserContextMenuCommandInteraction.getters.targetMember = function(self)
   return self.options.resolved.members:get(self.targetId)
 end
 
+---@type discord.MessageContextMenuCommandInteraction
 local MessageContextMenuCommandInteraction = util.class("MessageContextMenuCommandInteraction",
   ContextMenuCommandInteraction)
 M.MessageContextMenuCommandInteraction = MessageContextMenuCommandInteraction
+--- The message the command was used on.
+---@return discord.Message
 MessageContextMenuCommandInteraction.getters.targetMessage = function(self)
   return self.options.resolved.messages:get(self.targetId)
 end
 
+--- The app's primary entry point command, which launches its activity.
+---@class discord.PrimaryEntryPointCommandInteraction: discord.CommandInteraction
 local PrimaryEntryPointCommandInteraction = util.class("PrimaryEntryPointCommandInteraction", CommandInteraction)
 M.PrimaryEntryPointCommandInteraction = PrimaryEntryPointCommandInteraction
 
 -- Autocomplete -----------------------------------------------------------------------------------------------
 
+---@type discord.AutocompleteInteraction
 local AutocompleteInteraction = util.class("AutocompleteInteraction", BaseInteraction)
 M.AutocompleteInteraction = AutocompleteInteraction
 
+--- Builds an autocomplete interaction from its payload.
+---@param client discord.Client
+---@param data table Raw interaction.
 function AutocompleteInteraction:init(client, data)
   commandInit(self, client, data)
   self.responded = false
@@ -743,7 +931,10 @@ local function choiceJSON(c, i)
   return { name = name, value = v, name_localizations = c.nameLocalizations or c.name_localizations }
 end
 
---- (B) Sends up to 25 suggestions: {name=, value=} tables (strings and numbers stand for both).
+--- Sends up to 25 suggestions: {name=, value=} tables (strings and numbers stand for both).
+--- Raises `discord.LibraryError` InvalidOption for bad choices, InteractionAlreadyReplied, or a REST error.
+---@async
+---@param choices ({name: string, value: string|number}|string|number)[]
 function AutocompleteInteraction:respond(choices)
   if type(choices) ~= "table" then error(libError("InvalidOption", "choices", "an array"), 2) end
   if #choices > CHOICE_LIMIT then
@@ -762,9 +953,13 @@ AutocompleteInteraction._cancelAutoDefer = Responses._cancelAutoDefer
 
 -- Components --------------------------------------------------------------------------------------------------
 
+---@type discord.MessageComponentInteraction
 local MessageComponentInteraction = util.class("MessageComponentInteraction", BaseInteraction)
 M.MessageComponentInteraction = MessageComponentInteraction
 
+--- Builds a component interaction from its payload.
+---@param client discord.Client
+---@param data table Raw interaction.
 function MessageComponentInteraction:init(client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
@@ -787,7 +982,10 @@ function MessageComponentInteraction:_patchSelect(d)
   end
 end
 
--- Depth-first search of a component tree (rows, sections, containers) by custom ID.
+--- The component with `customId` among (nested) message components; nil when absent.
+---@param list table[]|nil Message components.
+---@param customId string
+---@return table|nil
 local function findComponent(list, customId)
   for _, c in ipairs(list or {}) do
     local id = c.customId or c.custom_id
@@ -805,6 +1003,7 @@ end
 M.findComponent = findComponent
 
 --- The component that was used, from the message's components.
+---@return table|nil
 MessageComponentInteraction.getters.component = function(self)
   local msg = self.message
   return msg and findComponent(msg.components, self.customId) or nil
@@ -813,22 +1012,35 @@ end
 applyResponses(MessageComponentInteraction, { "deferReply", "reply", "editReply", "deleteReply", "fetchReply",
   "followUp", "deferUpdate", "update", "showModal", "awaitModalSubmit", "launchActivity" })
 
+--- A button was pressed.
+---@class discord.ButtonInteraction: discord.MessageComponentInteraction
 local ButtonInteraction = util.class("ButtonInteraction", MessageComponentInteraction)
 M.ButtonInteraction = ButtonInteraction
+--- A string select menu was used; `values` holds the choices.
+---@class discord.StringSelectMenuInteraction: discord.MessageComponentInteraction
 local StringSelectMenuInteraction = util.class("StringSelectMenuInteraction", MessageComponentInteraction)
 M.StringSelectMenuInteraction = StringSelectMenuInteraction
+--- A user select menu was used; `users` and `members` hold the choices.
+---@class discord.UserSelectMenuInteraction: discord.MessageComponentInteraction
 local UserSelectMenuInteraction = util.class("UserSelectMenuInteraction", MessageComponentInteraction)
 M.UserSelectMenuInteraction = UserSelectMenuInteraction
+--- A role select menu was used; `roles` holds the choices.
+---@class discord.RoleSelectMenuInteraction: discord.MessageComponentInteraction
 local RoleSelectMenuInteraction = util.class("RoleSelectMenuInteraction", MessageComponentInteraction)
 M.RoleSelectMenuInteraction = RoleSelectMenuInteraction
+--- A mentionable select menu was used; `users`, `members` and `roles` hold the choices.
+---@class discord.MentionableSelectMenuInteraction: discord.MessageComponentInteraction
 local MentionableSelectMenuInteraction = util.class("MentionableSelectMenuInteraction", MessageComponentInteraction)
 M.MentionableSelectMenuInteraction = MentionableSelectMenuInteraction
+--- A channel select menu was used; `channels` holds the choices.
+---@class discord.ChannelSelectMenuInteraction: discord.MessageComponentInteraction
 local ChannelSelectMenuInteraction = util.class("ChannelSelectMenuInteraction", MessageComponentInteraction)
 M.ChannelSelectMenuInteraction = ChannelSelectMenuInteraction
 
 -- Modals ------------------------------------------------------------------------------------------------------
 
---- The values of a submitted modal, by custom ID.
+-- The values of a submitted modal, by custom ID.
+---@type discord.ModalSubmitFields
 local ModalSubmitFields = util.class("ModalSubmitFields")
 M.ModalSubmitFields = ModalSubmitFields
 
@@ -846,6 +1058,9 @@ local function collectFields(list, out)
   return out
 end
 
+--- Reads the fields of a submitted modal's components.
+---@param components? table[] The submitted components.
+---@param resolved? table Resolved users, members, roles, channels and attachments.
 function ModalSubmitFields:init(components, resolved)
   self.components = components or {}
   self.fields = collection()
@@ -853,8 +1068,11 @@ function ModalSubmitFields:init(components, resolved)
   self.resolved = resolved
 end
 
---- The field {customId=, type=, value=, values=} with `customId`; raises when it is missing or (with
---- `componentType`) of another type.
+--- The field {customId=, type=, value=, values=} with `customId`.
+--- Raises `discord.LibraryError` when it is missing or (with `componentType`) of another type.
+---@param customId string
+---@param componentType? integer discord.enums.ComponentType value.
+---@return table
 function ModalSubmitFields:getField(customId, componentType)
   local f = self.fields:get(customId)
   if not f then error(libError("ModalSubmitInteractionFieldNotFound", customId), 2) end
@@ -866,11 +1084,19 @@ function ModalSubmitFields:getField(customId, componentType)
 end
 
 --- The text of a text input; nil for an optional field left out when `required` is false.
+--- Raises `discord.LibraryError` when the field is missing (unless `required` is false) or not a text input.
+---@param customId string
+---@param required? boolean
+---@return string|nil
 function ModalSubmitFields:getTextInputValue(customId, required)
   if required == false and not self.fields:get(customId) then return nil end
   return self:getField(customId, ComponentType.TextInput).value
 end
 
+--- The values chosen in a string select.
+--- Raises `discord.LibraryError` when the field is missing or not a string select.
+---@param customId string
+---@return string[]
 function ModalSubmitFields:getStringSelectValues(customId)
   return self:getField(customId, ComponentType.StringSelect).values or {}
 end
@@ -885,13 +1111,32 @@ local function selected(self, customId, kind)
   end
   return out
 end
+--- The users chosen in a user or mentionable select, by ID.
+--- Raises `discord.LibraryError` when the field is missing.
+---@param customId string
+---@return discord.Collection
 function ModalSubmitFields:getSelectedUsers(customId) return selected(self, customId, "users") end
+--- The members chosen in a user or mentionable select, by ID.
+--- Raises `discord.LibraryError` when the field is missing.
+---@param customId string
+---@return discord.Collection
 function ModalSubmitFields:getSelectedMembers(customId) return selected(self, customId, "members") end
+--- The roles chosen in a role or mentionable select, by ID.
+--- Raises `discord.LibraryError` when the field is missing.
+---@param customId string
+---@return discord.Collection
 function ModalSubmitFields:getSelectedRoles(customId) return selected(self, customId, "roles") end
+--- The channels chosen in a channel select, by ID.
+--- Raises `discord.LibraryError` when the field is missing.
+---@param customId string
+---@return discord.Collection
 function ModalSubmitFields:getSelectedChannels(customId) return selected(self, customId, "channels") end
 
---- The files uploaded through a file upload: a Collection of Attachment by ID; empty for an optional
---- upload left out when `required` is false.
+--- The files uploaded through a file upload, Attachments by ID; empty for an optional one left out.
+--- Raises `discord.LibraryError` when the field is missing (unless `required` is false) or not a file upload.
+---@param customId string
+---@param required? boolean
+---@return discord.Collection
 function ModalSubmitFields:getUploadedFiles(customId, required)
   if required == false and not self.fields:get(customId) then return collection() end
   self:getField(customId, ComponentType.FileUpload)
@@ -899,23 +1144,36 @@ function ModalSubmitFields:getUploadedFiles(customId, required)
 end
 
 --- The value chosen in a radio group, or nil when none was.
+--- Raises `discord.LibraryError` when the field is missing or not a radio group.
+---@param customId string
+---@return string|nil
 function ModalSubmitFields:getRadioGroup(customId)
   return util.nullable(self:getField(customId, ComponentType.RadioGroup).value)
 end
 
 --- The values chosen in a checkbox group (a list, empty when none were).
+--- Raises `discord.LibraryError` when the field is missing or not a checkbox group.
+---@param customId string
+---@return string[]
 function ModalSubmitFields:getCheckboxGroup(customId)
   return self:getField(customId, ComponentType.CheckboxGroup).values or {}
 end
 
 --- Whether a checkbox was checked.
+--- Raises `discord.LibraryError` when the field is missing or not a checkbox.
+---@param customId string
+---@return boolean
 function ModalSubmitFields:getCheckbox(customId)
   return self:getField(customId, ComponentType.Checkbox).value == true
 end
 
+---@type discord.ModalSubmitInteraction
 local ModalSubmitInteraction = util.class("ModalSubmitInteraction", BaseInteraction)
 M.ModalSubmitInteraction = ModalSubmitInteraction
 
+--- Builds a modal submit interaction from its payload.
+---@param client discord.Client
+---@param data table Raw interaction.
 function ModalSubmitInteraction:init(client, data)
   BaseInteraction.init(self, client, data)
   local d = data.data or {}
@@ -928,11 +1186,20 @@ end
 
 applyResponses(ModalSubmitInteraction, REPLY_METHODS)
 
---- (B) Only a modal opened from a message's component may update that message.
+--- Acknowledges the submit and edits the message later; only for a modal opened from a message's component.
+--- Raises `discord.LibraryError` InteractionResponseInvalid otherwise, InteractionAlreadyReplied, or a REST error.
+---@async
+---@param opts? {withResponse?: boolean, fetchReply?: boolean}
+---@return discord.InteractionReplyResult
 function ModalSubmitInteraction:deferUpdate(opts)
   return Responses.deferUpdate(self, opts)
 end
 
+--- Edits the message the modal was opened from, as the first response.
+--- Raises `discord.LibraryError` InteractionResponseInvalid without that message, or as `update` does.
+---@async
+---@param options discord.InteractionReplyResolvable
+---@return discord.InteractionReplyResult|discord.Message
 function ModalSubmitInteraction:update(options)
   return Responses.update(self, options)
 end
@@ -955,7 +1222,10 @@ local COMMAND_CLASSES = {
   [CommandType.PrimaryEntryPoint] = PrimaryEntryPointCommandInteraction,
 }
 
---- The interaction class for a raw INTERACTION_CREATE payload, or nil for a ping.
+--- The interaction object of the right class for a raw INTERACTION_CREATE payload; nil for a ping.
+---@param client discord.Client
+---@param data table Raw interaction.
+---@return discord.BaseInteraction|nil
 function M.createInteraction(client, data)
   local t = data.type
   local d = data.data or {}
@@ -971,7 +1241,9 @@ function M.createInteraction(client, data)
   return nil
 end
 
---- Starts the autoDefer timer of a new interaction when the client asks for one.
+--- Starts the autoDefer timer of a new interaction when `options.autoDefer` asks for one.
+---@param client discord.Client
+---@param interaction discord.BaseInteraction
 function M.scheduleAutoDefer(client, interaction)
   local ms = client.options.autoDefer
   if not ms or not interaction._autoDefer then return end

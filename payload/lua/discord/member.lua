@@ -5,6 +5,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.GuildMember
 local GuildMember = util.class("GuildMember", Base)
 M.GuildMember = GuildMember
 
@@ -19,7 +20,10 @@ local FIELDS = {
 
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
---- `GuildMember(client, data, guild)`; `data.user` is required.
+--- Builds a member from API data; `data.user` is required. The guild's member manager makes them.
+---@param client discord.Client
+---@param data table Raw guild member object.
+---@param guild discord.Guild
 function GuildMember:init(client, data, guild)
   Base.init(self, client)
   self.guild = guild
@@ -49,29 +53,38 @@ function GuildMember:_patch(data)
   return self
 end
 
---- A member known without its join date (from a mention or an interaction) is partial.
+--- True for a member known without its join date (from a mention or an interaction).
+---@return boolean
 GuildMember.getters.partial = function(self) return self.joinedTimestamp == nil end
+--- The guild's ID.
+---@return discord.Snowflake|nil
 GuildMember.getters.guildId = function(self) return self.guild and self.guild.id end
+--- The nickname, else the user's display name.
+---@return string|nil
 GuildMember.getters.displayName = function(self)
   return self.nickname or (self.user and self.user.displayName)
 end
 
 --- The member's voice state (with no channel when the member is in none).
+---@return discord.VoiceState
 GuildMember.getters.voice = function(self)
   return self.guild.voiceStates:stateOf(self.id)
 end
 
 --- The member's presence in this guild, when cached.
+---@return discord.Presence|nil
 GuildMember.getters.presence = function(self)
   return self.guild.presences.cache:get(self.id)
 end
 
---- The member's roles (a GuildMemberRoleManager over a view of the guild's roles).
+--- The member's roles, to read and to add or remove.
+---@return discord.GuildMemberRoleManager
 GuildMember.getters.roles = function(self)
   return require("discord.managers.member_role").GuildMemberRoleManager(self)
 end
 
 --- Guild-wide permissions: the union of the roles; everything for the owner and administrators.
+---@return discord.PermissionsBitField
 GuildMember.getters.permissions = function(self)
   local P = require("discord.bitfield").PermissionsBitField
   if self.guild and self.id == self.guild.ownerId then return P(P.All):freeze() end
@@ -82,26 +95,33 @@ GuildMember.getters.permissions = function(self)
 end
 
 --- The colour of the highest coloured role, or 0.
+---@return integer
 GuildMember.getters.displayColor = function(self)
   local role = self.roles.color
   return role and role.color or 0
 end
 
+--- `displayColor` as "#rrggbb".
+---@return string
 GuildMember.getters.displayHexColor = function(self)
   return string.format("#%06x", self.displayColor)
 end
 
+--- When the member's timeout ends (Unix ms), or nil.
+---@return discord.Milliseconds|nil
 GuildMember.getters.communicationDisabledUntil = function(self)
   return self.communicationDisabledUntilTimestamp
 end
 
 --- True while a timeout runs.
+---@return boolean
 function GuildMember:isCommunicationDisabled()
   local until_ = self.communicationDisabledUntilTimestamp
   return until_ ~= nil and until_ > require("runtime").time()
 end
 
 --- The bot can act on members whose highest role is below its own; nobody acts on the owner.
+---@return boolean
 GuildMember.getters.manageable = function(self)
   local guild = self.guild
   if self.id == guild.ownerId then return false end
@@ -120,81 +140,143 @@ local function meHas(self, perm)
   return me ~= nil and me.permissions:has(perm)
 end
 
+--- Whether the bot can kick the member.
+---@return boolean
 GuildMember.getters.kickable = function(self) return self.manageable and meHas(self, "KickMembers") end
+--- Whether the bot can ban the member.
+---@return boolean
 GuildMember.getters.bannable = function(self) return self.manageable and meHas(self, "BanMembers") end
 
---- Administrators cannot be timed out.
+--- Whether the bot can time the member out; administrators cannot be timed out.
+---@return boolean
 GuildMember.getters.moderatable = function(self)
   return self.manageable and meHas(self, "ModerateMembers") and not self.permissions:has("Administrator")
 end
 
---- Permissions in a channel, after its overwrites.
+--- The member's permissions in a channel, after its overwrites.
+--- Raises a string error when `channel` is not a guild channel.
+---@param channel discord.ChannelResolvable
+---@return discord.PermissionsBitField
 function GuildMember:permissionsIn(channel)
   local c = self.client.channels:resolve(channel)
   if not c or not c.memberPermissions then error("GuildMember:permissionsIn: not a guild channel", 2) end
   return c:memberPermissions(self)
 end
 
+--- URL of the member's guild avatar; nil when the member has none.
+---@param opts? discord.ImageURLOptions
+---@return string|nil
 function GuildMember:avatarURL(opts)
   if self.avatar == nil then return nil end
   return require("discord.cdn").guildMemberAvatar(self.guild.id, self.id, self.avatar, opts)
 end
 
 --- The guild avatar, else the user's avatar, else the default one.
+---@param opts? discord.ImageURLOptions
+---@return string
 function GuildMember:displayAvatarURL(opts)
   return self:avatarURL(opts) or self.user:displayAvatarURL(opts)
 end
 
---- (B) Edits the member: {nick=, roles=, mute=, deaf=, channel=, communicationDisabledUntil=, flags=}.
+--- Edits the member: nick, roles, mute, deaf, voice channel, timeout, flags.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts discord.MemberEditOptions
+---@param reason? string Audit log reason.
+---@return discord.GuildMember
 function GuildMember:edit(opts, reason)
   return self.guild.members:edit(self, opts, reason)
 end
 
+--- Sets the nickname; nil clears it.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param nick string|nil
+---@param reason? string Audit log reason.
+---@return discord.GuildMember
 function GuildMember:setNickname(nick, reason)
   return self:edit({ nick = nick or json.null }, reason)
 end
 
---- (B) Times the member out for `ms` milliseconds; nil ends the timeout.
+--- Times the member out for `ms` milliseconds; nil ends the timeout.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param ms integer|nil Up to 28 days.
+---@param reason? string Audit log reason.
+---@return discord.GuildMember
 function GuildMember:timeout(ms, reason)
   local until_ = ms and (require("runtime").time() + ms) or nil
   return self:disableCommunicationUntil(until_, reason)
 end
 
---- (B) Times the member out until Unix milliseconds; nil ends the timeout.
+--- Times the member out until Unix milliseconds; nil ends the timeout.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param ts discord.Milliseconds|nil
+---@param reason? string Audit log reason.
+---@return discord.GuildMember
 function GuildMember:disableCommunicationUntil(ts, reason)
   return self:edit({ communicationDisabledUntil = ts or json.null }, reason)
 end
 
---- (B) Kicks the member.
+--- Kicks the member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.GuildMember self
 function GuildMember:kick(reason)
   self.guild.members:kick(self, reason)
   return self
 end
 
---- (B) Bans the member: {deleteMessageSeconds=, reason=}.
+--- Bans the member, optionally deleting their recent messages.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param opts? {deleteMessageSeconds?: integer, reason?: string}
+---@return discord.GuildMember self
 function GuildMember:ban(opts)
   self.guild.members:ban(self, opts)
   return self
 end
 
+--- Opens (or returns the cached) DM channel with the member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean Asks the API even when a DM channel is cached.
+---@return discord.DMChannel
 function GuildMember:createDM(force)
   return self.user:createDM(force)
 end
 
+--- Closes the DM channel with the member.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.DMChannel|nil
 function GuildMember:deleteDM()
   return self.user:deleteDM()
 end
 
---- (B) Sends a direct message.
+--- Sends the member a direct message; takes what `send` takes.
+--- Raises `discord.DiscordAPIError` (50007 when the member does not accept DMs).
+---@async
+---@param options string|discord.MessageOptions
+---@return discord.Message
 function GuildMember:send(options)
   return self.user:send(options)
 end
 
---- (B) Fetches the member again.
+--- Fetches the member again from the API.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean False lets the cached one answer (true).
+---@return discord.GuildMember
 function GuildMember:fetch(force)
   return self.guild.members:fetch(self.id, { force = force ~= false })
 end
 
+--- Whether `other` is this member with the same nickname, avatar, roles and timeout.
+---@param other? discord.GuildMember
+---@return boolean
 function GuildMember:equals(other)
   if other == nil or other.id ~= self.id or other.nickname ~= self.nickname or other.avatar ~= self.avatar then
     return false
@@ -206,11 +288,15 @@ function GuildMember:equals(other)
   return other.communicationDisabledUntilTimestamp == self.communicationDisabledUntilTimestamp
 end
 
+--- The mention "<@id>" (also `tostring(member)`).
+---@return string
 function GuildMember:toString()
   return "<@" .. tostring(self.id) .. ">"
 end
 GuildMember.__tostring = GuildMember.toString
 
+--- The member's fields as a plain table, roles as a list of IDs.
+---@return table
 function GuildMember:toJSON()
   local out = Base.toJSON(self)
   out.roles = json.array(util.map(self._roles, function(id) return id end))

@@ -14,16 +14,25 @@ local FLAG_BITS = MessageFlagsBitField.Flags
 local USER_TYPES = util.set({ 0, 19, 20, 23 })
 
 local ReferenceType = { Default = 0, Forward = 1 }
+--- What a message reference is: Default 0 (a reply) or Forward 1.
+---@type table<string, integer>
 M.MessageReferenceType = ReferenceType
 
 -- MessagePayload ------------------------------------------------------------------------------------------
 
 --- Turns the options of send, reply and edit into the request body and its files.
+---@class discord.MessagePayload
+---@field target table The channel, message, user or interaction the payload is for.
+---@field options discord.MessageOptions
+---@field body table|nil The API body, once `resolveBody` ran.
+---@field files table[]|nil The files to upload, once `resolveBody` ran.
 local MessagePayload = util.class("MessagePayload")
 M.MessagePayload = MessagePayload
 
---- `MessagePayload(target, options)`: `target` is the channel, message or user the payload is for;
---- `options` a string (the content) or a table.
+--- Wraps message options for a target (`MessagePayload(target, options)`).
+--- Raises a string error when the options are neither a string nor a table.
+---@param target table Channel, message, user or interaction.
+---@param options string|discord.MessageOptions|discord.MessagePayload A string is the content.
 function MessagePayload:init(target, options)
   self.target = target
   if type(options) == "string" then options = { content = options } end
@@ -34,6 +43,11 @@ function MessagePayload:init(target, options)
   self.files = nil
 end
 
+--- A payload from options merged with `extra` (which wins).
+---@param target table Channel, message, user or interaction.
+---@param options string|discord.MessageOptions|nil
+---@param extra? table
+---@return discord.MessagePayload
 function MessagePayload.create(target, options, extra)
   if type(options) == "string" then options = { content = options } end
   if extra then
@@ -45,6 +59,8 @@ function MessagePayload.create(target, options, extra)
   return MessagePayload(target, options)
 end
 
+--- Whether the target is a Message (an edit or reply).
+---@return boolean
 MessagePayload.getters.isMessage = function(self) return util.className(self.target) == "Message" end
 
 local function resolveFlags(flags)
@@ -60,6 +76,8 @@ local function idArray(list)
 end
 
 --- allowedMentions in camelCase -> the API's allowed_mentions.
+---@param am discord.AllowedMentions|nil
+---@return table|nil
 function M.resolveAllowedMentions(am)
   if am == nil then return nil end
   local out = {}
@@ -88,6 +106,9 @@ local function referenceOf(ref)
 end
 
 --- Builds `self.body` (a table for JSON) and `self.files`; returns self.
+--- Raises `discord.LibraryError` (MessageContentTooLong, files) or a string error for other refused options.
+---@async
+---@return discord.MessagePayload self
 function MessagePayload:resolveBody()
   if self.body then return self end
   local o = self.options
@@ -196,6 +217,7 @@ end
 
 -- Message -------------------------------------------------------------------------------------------------
 
+---@type discord.Message
 local Message = util.class("Message", Base)
 M.Message = Message
 
@@ -217,7 +239,10 @@ local NESTED = {
   role_subscription_data = "roleSubscriptionData", resolved = "resolved", shared_client_theme = "sharedClientTheme",
 }
 
---- `Message(client, data, channel)`.
+--- Builds a message from API data; channels' message managers make them.
+---@param client discord.Client
+---@param data table Raw message object.
+---@param channel? discord.BaseChannel
 function Message:init(client, data, channel)
   Base.init(self, client)
   self.id = data.id
@@ -324,33 +349,47 @@ function Message:_clone()
   return copy
 end
 
+--- The channel it was sent in, when cached.
+---@return discord.BaseChannel|nil
 Message.getters.channel = function(self)
   return self.client.channels.cache:get(self.channelId)
 end
 
+--- The guild it was sent in, when cached.
+---@return discord.Guild|nil
 Message.getters.guild = function(self)
   if self.guildId == nil then return nil end
   return self.client.guilds.cache:get(self.guildId)
 end
 
+--- The author as a member of the guild, when cached.
+---@return discord.GuildMember|nil
 Message.getters.member = function(self)
   local guild = self.guild
   if not guild or not self.author then return nil end
   return guild.members.cache:get(self.author.id)
 end
 
---- A message known only by ID (from a reaction or delete event) is partial.
+--- True for a message known only by ID (from a reaction or delete event).
+---@return boolean
 Message.getters.partial = function(self) return self.content == nil and self.author == nil end
 
+--- Whether it is a system message (join, boost, pin, ...) rather than one a user wrote.
+---@return boolean
 Message.getters.system = function(self) return self.type ~= nil and not USER_TYPES[self.type] end
 
+--- When it was last edited, or nil.
+---@return discord.Milliseconds|nil
 Message.getters.editedAt = function(self) return self.editedTimestamp end
 
+--- Link to the message in the Discord client.
+---@return string
 Message.getters.url = function(self)
   return "https://discord.com/channels/" .. (self.guildId or "@me") .. "/" .. self.channelId .. "/" .. self.id
 end
 
 --- The content with mentions written as names, so it can be shown without pinging anyone.
+---@return string|nil
 Message.getters.cleanContent = function(self)
   if self.content == nil then return nil end
   local client, guild = self.client, self.guild
@@ -376,16 +415,21 @@ Message.getters.cleanContent = function(self)
   return text
 end
 
+--- Whether the bot can edit it: its own and not deleted.
+---@return boolean
 Message.getters.editable = function(self)
   local me = self.client.user
   return me ~= nil and self.author ~= nil and self.author.id == me.id and not self.deleted
 end
 
+--- Whether it can be pinned: not a system message and not deleted.
+---@return boolean
 Message.getters.pinnable = function(self)
   return not self.system and not self.deleted
 end
 
 --- The bot may delete its own messages, and others' where it can manage messages.
+---@return boolean
 Message.getters.deletable = function(self)
   if self.deleted then return false end
   local me = self.client.user
@@ -396,6 +440,8 @@ Message.getters.deletable = function(self)
   return perms ~= nil and perms:has("ManageMessages")
 end
 
+--- Whether it was sent in a guild.
+---@return boolean
 function Message:inGuild()
   return self.guildId ~= nil
 end
@@ -404,7 +450,11 @@ local function messagePath(self)
   return "/channels/" .. self.channelId .. "/messages/" .. self.id
 end
 
---- (B) Replies in the same channel, referencing this message; takes what TextChannel:send takes.
+--- Replies in the same channel, referencing this message; takes what `send` takes.
+--- Raises `discord.LibraryError` ChannelNotCached, or as `send` does.
+---@async
+---@param options string|discord.MessageOptions Also `failIfNotExists`.
+---@return discord.Message
 function Message:reply(options)
   local channel = self.channel
   if not channel then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
@@ -416,21 +466,33 @@ function Message:reply(options)
   return channel:send(merged)
 end
 
---- (B) Forwards this message to another channel.
+--- Forwards this message to another channel.
+--- Raises a string error for an unknown channel, `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param channel discord.ChannelResolvable
+---@return discord.Message
 function Message:forward(channel)
   local target = self.client.channels:resolve(channel)
   if not target then error("Message:forward: unknown channel " .. tostring(channel), 2) end
   return target:send({ forward = { message = self } })
 end
 
---- (B) Edits content, embeds, components, flags or attachments; returns this message, patched.
+--- Edits content, embeds, components, flags or attachments; returns this message, patched.
+--- Raises `discord.LibraryError` ChannelNotCached, `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param options string|discord.MessageOptions
+---@return discord.Message
 function Message:edit(options)
   local channel = self.channel
   if not channel or not channel.messages then error(require("discord.errors").LibraryError("ChannelNotCached"), 2) end
   return channel.messages:edit(self, options)
 end
 
---- (B) Deletes the message.
+--- Deletes the message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Message self
 function Message:delete(reason)
   local channel = self.channel
   if channel and channel.messages then
@@ -442,20 +504,33 @@ function Message:delete(reason)
   return self
 end
 
+--- Pins the message in its channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Message self
 function Message:pin(reason)
   self.client.rest:put("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = true
   return self
 end
 
+--- Unpins the message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param reason? string Audit log reason.
+---@return discord.Message self
 function Message:unpin(reason)
   self.client.rest:delete("/channels/" .. self.channelId .. "/messages/pins/" .. self.id, { reason = reason })
   self.pinned = false
   return self
 end
 
---- (B) Adds the bot's reaction: a Unicode emoji, "name:id", "<:name:id>", an emoji or reaction
---- object, or a table with name/id. Returns the MessageReaction.
+--- Adds the bot's reaction: a Unicode emoji, "name:id", "<:name:id>", an emoji or reaction, or {name=, id=}.
+--- Raises a string error for something that is not an emoji, `discord.DiscordAPIError` when refused.
+---@async
+---@param emoji string|table
+---@return discord.MessageReaction
 function Message:react(emoji)
   local e = require("discord.structures.reaction").resolveEmoji(emoji)
   if not e then error("Message:react: not an emoji: " .. tostring(emoji), 2) end
@@ -466,13 +541,18 @@ function Message:react(emoji)
 end
 
 --- The thread started from this message, when cached.
+---@return discord.ThreadChannel|nil
 Message.getters.thread = function(self)
   local thread = self.client.channels.cache:get(self.id)
   if thread and thread:isThread() then return thread end
   return nil
 end
 
---- (B) Starts a thread from this message: {name=, autoArchiveDuration=, rateLimitPerUser=, reason=}.
+--- Starts a thread from this message.
+--- Raises a string error when the channel cannot hold threads, `discord.DiscordAPIError` when refused.
+---@async
+---@param opts discord.ThreadCreateOptions name, autoArchiveDuration, rateLimitPerUser, reason.
+---@return discord.ThreadChannel
 function Message:startThread(opts)
   local channel = self.channel
   if not channel or not channel.threads then error("Message:startThread: the channel cannot hold threads", 2) end
@@ -482,12 +562,20 @@ function Message:startThread(opts)
   return channel.threads:create(o)
 end
 
---- (B) Publishes a message of an announcement channel to the following channels.
+--- Publishes a message of an announcement channel to the following channels.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Message self
 function Message:crosspost()
   local data = self.client.rest:post(messagePath(self) .. "/crosspost")
   return self:_patch(data)
 end
 
+--- Hides (true by default) or shows again the link embeds of the message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param suppress? boolean
+---@return discord.Message
 function Message:suppressEmbeds(suppress)
   local flags = self.flags and self.flags.bitfield or 0
   if suppress == false then
@@ -498,16 +586,27 @@ function Message:suppressEmbeds(suppress)
   return self:edit({ flags = flags })
 end
 
+--- Removes every attachment from the message.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.Message
 function Message:removeAttachments()
   return self:edit({ attachments = {} })
 end
 
---- (B) Fetches the message again.
+--- Fetches the message again from the API.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean False lets the cached one answer (true).
+---@return discord.Message
 function Message:fetch(force)
   return self.channel.messages:fetch(self.id, { force = force ~= false })
 end
 
---- (B) The message this one replies to.
+--- The message this one replies to.
+--- Raises `discord.LibraryError` MessageReferenceMissing when it is no reply, or a REST error.
+---@async
+---@return discord.Message
 function Message:fetchReference()
   local ref = self.reference
   if not ref or not ref.messageId then error(require("discord.errors").LibraryError("MessageReferenceMissing"), 2) end
@@ -516,17 +615,26 @@ function Message:fetchReference()
   return channel.messages:fetch(ref.messageId)
 end
 
---- Collects reactions to this message; see discord.collectors.ReactionCollector.
+--- Collects reactions to this message; see `discord.ReactionCollector`.
+---@param opts? discord.ReactionCollectorOptions
+---@return discord.ReactionCollector
 function Message:createReactionCollector(opts)
   return util.provided("collectors").ReactionCollector(self, opts)
 end
 
---- (B) The reactions collected until the collector ends; see discord.collectors.awaitReactions.
+--- The reactions collected until the collector ends; see `discord.collectors.awaitReactions`.
+--- Raises `discord.CollectorError` when `errors` lists the end reason.
+---@async
+---@param opts? discord.ReactionCollectorOptions
+---@return discord.Collection collected
+---@return string reason Why the collector ended.
 function Message:awaitReactions(opts)
   return util.provided("collectors").awaitReactions(self, opts)
 end
 
---- Collects the component interactions of this message; see discord.collectors.InteractionCollector.
+--- Collects the component interactions of this message; see `discord.InteractionCollector`.
+---@param opts? discord.InteractionCollectorOptions
+---@return discord.InteractionCollector
 function Message:createMessageComponentCollector(opts)
   local o = {}
   for k, v in pairs(opts or {}) do o[k] = v end
@@ -535,11 +643,19 @@ function Message:createMessageComponentCollector(opts)
   return util.provided("collectors").InteractionCollector(self.client, o)
 end
 
---- (B) The first component interaction on this message; see discord.collectors.awaitMessageComponent.
+--- The first component interaction on this message that passes `opts.filter` within `opts.time`.
+--- Raises `discord.LibraryError` InteractionCollectorError when none comes in time.
+---@async
+---@param opts discord.InteractionCollectorOptions
+---@return discord.MessageComponentInteraction
 function Message:awaitMessageComponent(opts)
   return util.provided("collectors").awaitMessageComponent(self, opts)
 end
 
+--- Whether `other` (or raw data) is this message with the same content, pins, embeds and attachments.
+---@param other? discord.Message
+---@param rawData? table Raw message data to compare with instead.
+---@return boolean
 function Message:equals(other, rawData)
   if other == nil or other.id ~= self.id then return false end
   if rawData then
@@ -549,6 +665,8 @@ function Message:equals(other, rawData)
     and #self.embeds == #other.embeds and self.attachments.size == other.attachments.size
 end
 
+--- The content, or "" (also `tostring(message)`).
+---@return string
 function Message:toString()
   return self.content or ""
 end

@@ -13,9 +13,10 @@ local SWEEP_INTERVAL = 60 * 60 * 1000
 
 local encodeURIComponent = util.urlEncode
 
---- Splits a literal path into its route: the template with IDs replaced, the
--- major parameter whose buckets are kept apart, and whether it is an interaction
--- callback (exempt from the global limit).
+--- Splits a literal path into its rate limit route: template with IDs replaced, major parameter, callback flag.
+---@param method string HTTP method.
+---@param path string Literal path such as "/channels/123/messages".
+---@return {key: string, template: string, major: string, interactionCallback: boolean}
 local function parseRoute(method, path)
   path = path:gsub("[?#].*$", "")
   local segs = {}
@@ -62,6 +63,8 @@ M.parseRoute = parseRoute
 
 -- Paths of the endpoints the library uses; literal paths work just as well.
 local Routes = {}
+--- Path builders of the endpoints the library uses (`Routes.channel(id)`); literal paths work just as well.
+---@type table<string, fun(...: any): string>
 M.Routes = Routes
 local function routeFormat(fmt)
   return function(...)
@@ -144,6 +147,7 @@ local function newBucket(id)
   }, Bucket)
 end
 
+---@private
 function Bucket:acquire(urgent)
   if not self.busy then
     self.busy = true
@@ -154,6 +158,7 @@ function Bucket:acquire(urgent)
   runtime.suspend()
 end
 
+---@private
 function Bucket:release()
   self.lastUsed = runtime.now()
   for _, lane in ipairs(self.lanes) do
@@ -165,10 +170,12 @@ function Bucket:release()
   self.busy = false
 end
 
+---@private
 function Bucket:limited(now)
   return self.remaining <= 0 and now < self.resetAt
 end
 
+---@type discord.REST
 local REST = util.class("REST", util.EventEmitter)
 M.REST = REST
 
@@ -184,9 +191,12 @@ local DEFAULTS = {
   userAgentAppendix = nil,
   authPrefix = "Bot",
 }
+--- Default REST settings: api, version, timeout, retries, retryDelay, globalRequestsPerSecond, authPrefix, ...
+---@type table<string, any>
 M.DEFAULTS = DEFAULTS
 
---- `REST(options)`: options as in DEFAULTS plus `token`.
+--- Creates a REST client (`REST(options)`); the client makes one from `options.rest`.
+---@param options? table Keys of `DEFAULTS`, plus `token`.
 function REST:init(options)
   util.EventEmitter.init(self)
   options = options or {}
@@ -206,6 +216,10 @@ function REST:init(options)
   self.lastSweep = runtime.now()
 end
 
+--- Sets the bot token (a "Bot " prefix is dropped), or clears it with nil.
+--- Raises a string error when the token is not a string.
+---@param token string|nil
+---@return discord.REST self
 function REST:setToken(token)
   if token ~= nil and type(token) ~= "string" then
     error("REST:setToken expects a string", 2)
@@ -214,12 +228,16 @@ function REST:setToken(token)
   return self
 end
 
+--- The User-Agent header the library sends, with `userAgentAppendix` when set.
+---@return string
 function REST:userAgent()
   local ua = constants.UserAgent
   if self.options.userAgentAppendix then ua = ua .. " " .. self.options.userAgentAppendix end
   return ua
 end
 
+--- The API base, such as "https://discord.com/api/v10".
+---@return string
 function REST:baseURL()
   return self.options.api .. "/v" .. self.options.version
 end
@@ -386,8 +404,10 @@ end
 local UNSENT = { dns = true, connect = true, tls = true }
 local IDEMPOTENT = { GET = true, HEAD = true, PUT = true, DELETE = true, OPTIONS = true }
 
--- Whether sending the request twice has the effect of sending it once: idempotent methods, and
--- message creates that Discord deduplicates by their enforced nonce.
+--- Whether sending the request twice has the effect of once: idempotent methods, nonce-enforced creates.
+---@param method string
+---@param body any
+---@return boolean
 local function replayable(method, body)
   if IDEMPOTENT[method] then return true end
   return type(body) == "table" and body.enforce_nonce == true and body.nonce ~= nil
@@ -437,14 +457,16 @@ function REST:_buildRequest(method, path, opts)
   }
 end
 
---- Delay before retry `n` (1-based): exponential from `retryDelay` ms, with up to as much again
---- of random jitter so that many clients that failed together do not come back together.
 -- Through the recording or replaying transport when the client has one.
 function REST:_send(opts)
   if self.transport then return self.transport:request(opts) end
   return http.request(opts)
 end
 
+--- Delay before retry `n` (1-based): exponential from `retryDelay`, capped, plus random jitter.
+---@param n integer Retry number, from 1.
+---@param urgent? boolean Interaction callbacks retry sooner.
+---@return integer ms
 function REST:retryDelay(n, urgent)
   local base = urgent and RL.urgentRetryDelay or self.options.retryDelay
   local d = base * (1 << (n - 1))
@@ -562,10 +584,13 @@ function REST:_execute(req, bucket)
   end
 end
 
---- Sends a request and returns the decoded JSON reply, or nil for 204.
--- `opts`: body, query, reason, auth (false for none), files, headers, timeout, deadline (runtime.now()
--- time after which it is not sent: an HTTPError with `deadline = true` instead), replayable (true when
--- sending it twice does no harm, so transport time-outs and 5xx are retried).
+--- Sends a request through the rate limiter and returns the decoded JSON reply, or nil for 204.
+--- Raises `discord.DiscordAPIError` (4xx), `discord.HTTPError` (transport, 5xx), `discord.RateLimitError`.
+---@async
+---@param method string "GET", "POST", "PATCH", "PUT" or "DELETE".
+---@param path string Path below the API base, such as "/channels/123".
+---@param opts? discord.RequestOptions Also headers, timeout, deadline and replayable.
+---@return table|nil
 function REST:request(method, path, opts)
   if type(method) ~= "string" or type(path) ~= "string" then
     error("REST:request expects a method and a path", 2)
@@ -583,6 +608,12 @@ end
 
 for _, m in ipairs({ "get", "post", "patch", "put", "delete" }) do
   local verb = m:upper()
+  --- Sends a request with the method's HTTP verb (`rest:get(path)` is `rest:request("GET", path)`).
+  --- Raises what `request` raises.
+  ---@async
+  ---@param path string
+  ---@param opts? discord.RequestOptions
+  ---@return table|nil
   REST[m] = function(self, path, opts)
     return self:request(verb, path, opts)
   end
@@ -634,11 +665,17 @@ local function recordedRequest(opts, redact)
   return { k = "http", method = opts.method, url = redact(opts.url), headers = headers }, body
 end
 
+--- A transport that passes requests and frames to the http module and records them as JSONL.
+---@class discord.RecordingTransport
+---@field path string The recording file.
 local Recorder = {}
 Recorder.__index = Recorder
 
---- A transport that passes everything to `http` and appends it to `path`. `tokenOf()` gives the token to
---- redact.
+--- A transport that passes everything to `http` and records each exchange and frame as JSONL in `path`.
+--- Raises `discord.LibraryError` InvalidOption when `path` cannot be written.
+---@param path string Recording file.
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return discord.RecordingTransport
 function M.recorder(path, tokenOf)
   local self = setmetatable({ path = path, lines = {}, t0 = runtime.now(), conns = 0, lastFlush = -math.huge },
     Recorder)
@@ -662,11 +699,13 @@ function Recorder:_log(entry)
   end)
 end
 
+--- Writes what was recorded so far to the file.
 function Recorder:flush()
   self.lastFlush = runtime.now()
   runtime.write_file(self.path, table.concat(self.lines))
 end
 
+--- Stops the flush timer and writes the file one last time.
 function Recorder:close()
   if self.flushTimer then
     self.flushTimer:cancel()
@@ -675,6 +714,12 @@ function Recorder:close()
   self:flush()
 end
 
+--- Sends an HTTP request through the http module and records it with its answer.
+---@async
+---@param opts table The http module's request options.
+---@return table|nil res
+---@return string|nil msg
+---@return string|nil kind
 function Recorder:request(opts)
   local started = runtime.now()
   local res, msg, kind = http.request(opts)
@@ -694,6 +739,13 @@ end
 local RecordedSocket = {}
 RecordedSocket.__index = RecordedSocket
 
+--- Opens a WebSocket through the http module; its frames are recorded.
+---@async
+---@param url string
+---@param opts? table
+---@return table|nil socket send, receive and close as the http module's sockets.
+---@return string|nil msg
+---@return string|nil kind
 function Recorder:websocket(url, opts)
   self.conns = self.conns + 1
   local c = self.conns
@@ -703,12 +755,14 @@ function Recorder:websocket(url, opts)
   return setmetatable({ ws = ws, c = c, rec = self }, RecordedSocket)
 end
 
+---@private
 function RecordedSocket:send(data, op)
   local packed, b64 = packData(self.rec.redact(data))
   self.rec:_log({ k = "send", c = self.c, data = packed, b64 = b64, op = op or "text" })
   return self.ws:send(data, op)
 end
 
+---@private
 function RecordedSocket:receive(timeout)
   local data, op, kind, code = self.ws:receive(timeout)
   if data ~= nil then
@@ -720,6 +774,7 @@ function RecordedSocket:receive(timeout)
   return data, op, kind, code
 end
 
+---@private
 function RecordedSocket:close(code, reason)
   self.rec:_log({ k = "close", c = self.c, code = code or 1000 })
   return self.ws:close(code, reason)
@@ -729,12 +784,17 @@ end
 
 local OUTPUT = { http = true, open = true, send = true, close = true }
 
+--- A transport that answers from a recording; `failure` holds the first difference from it.
+---@class discord.ReplayTransport
+---@field failure discord.LibraryError|nil Why the replay failed (ReplayMismatch), once it has.
 local Replayer = {}
 Replayer.__index = Replayer
 
---- A transport that answers from a recording. Sends are compared, in order, with the recorded ones after
---- the same redaction; frames arrive at their recorded times (virtual under a virtual clock), each only
---- after the sends recorded before it. The first difference fails the replay: `replayer.failure`.
+--- A transport that answers from a recording and fails (`failure`) on the first send that differs.
+--- Raises `discord.LibraryError` InvalidOption when the file cannot be read.
+---@param path string Recording file.
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return discord.ReplayTransport
 function M.replayer(path, tokenOf)
   local text, msg = runtime.read_file(path)
   if not text then
@@ -797,6 +857,13 @@ function Replayer:_expect(got)
   return want
 end
 
+--- Answers an HTTP request from the recording.
+--- Raises `discord.LibraryError` ReplayMismatch when the request differs from the recorded one.
+---@async
+---@param opts table The http module's request options.
+---@return table|nil res
+---@return string|nil msg
+---@return string|nil kind
 function Replayer:request(opts)
   local got, body = recordedRequest(opts, self.redact)
   if body ~= nil then got.body = packData(body) end
@@ -809,6 +876,13 @@ end
 local ReplayedSocket = {}
 ReplayedSocket.__index = ReplayedSocket
 
+--- Opens a replayed WebSocket whose frames arrive at their recorded times.
+--- Raises `discord.LibraryError` ReplayMismatch when the URL differs from the recorded one.
+---@async
+---@param url string
+---@return table|nil socket
+---@return string|nil msg
+---@return string|nil kind
 function Replayer:websocket(url)
   self.opened = self.opened + 1
   local want = self:_expect({ k = "open", url = self.redact(url) })
@@ -819,6 +893,7 @@ function Replayer:websocket(url)
   return sock
 end
 
+---@private
 function ReplayedSocket:send(data, op)
   if self.closed then return nil, "socket is closed", "closed" end
   local packed = packData(self.r.redact(data))
@@ -828,6 +903,7 @@ function ReplayedSocket:send(data, op)
   return true
 end
 
+---@private
 function ReplayedSocket:receive(timeout)
   local r = self.r
   local deadline = timeout and runtime.now() + timeout
@@ -868,6 +944,7 @@ function ReplayedSocket:receive(timeout)
   end
 end
 
+---@private
 function ReplayedSocket:close(code)
   if self.closed then return true end
   self.closeCode = code or 1000
@@ -884,12 +961,15 @@ function Replayer:close()
 end
 
 --- True once every recorded send has been made.
+---@return boolean
 function Replayer:finished()
   return self.failure == nil and self.pos > #self.outputs
 end
 
---- The transport a client's options ask for: `record = path`, `transport = {replay = path}`, or nil for the
---- host's http module.
+--- The transport a client's options ask for: `record = path`, `transport = {replay = path}`, or nil for http.
+---@param options discord.ClientOptions
+---@param tokenOf? fun(): string|nil Gives the token to redact.
+---@return table|nil transport
 function M.transportFor(options, tokenOf)
   local t = options.transport
   if type(t) == "table" and t.replay then return M.replayer(t.replay, tokenOf) end

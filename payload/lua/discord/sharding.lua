@@ -16,9 +16,15 @@ local Status = {
   WAITING_GUILDS = "waitingForGuilds", READY = "ready", RECONNECTING = "reconnecting",
   DISCONNECTED = "disconnected",
 }
+--- Shard status names: IDLE = "idle", CONNECTING, IDENTIFYING, RESUMING, WAITING_GUILDS, READY, RECONNECTING, ...
+---@type table<string, discord.ShardStatus>
 M.Status = Status
 
---- (B) Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
+--- Sleeps `ms` unless `stop` (a Future) settles first; true when stopped.
+---@async
+---@param stop discord.Future|nil
+---@param ms integer
+---@return boolean stopped
 function M.pause(stop, ms)
   if ms <= 0 then return stop ~= nil and stop.done end
   if not stop then
@@ -32,6 +38,10 @@ local pause = M.pause
 -- Routing ---------------------------------------------------------------------------------------------------
 
 --- The shard that receives a guild's events: (guild_id >> 22) % shardCount.
+--- Raises a string error for an ID that is not a snowflake or a count below 1.
+---@param guildId discord.Snowflake
+---@param shardCount integer
+---@return integer
 function M.shardIdFor(guildId, shardCount)
   local n = math.tointeger(tonumber(guildId))
   if n == nil then error("shardIdFor: not a snowflake: " .. tostring(guildId), 2) end
@@ -41,8 +51,12 @@ function M.shardIdFor(guildId, shardCount)
   return (n >> 22) % shardCount
 end
 
---- The shards this process runs: `shardCount` (an integer or "auto") and `shards` (nil for all,
---- "auto", or a list of IDs) against the /gateway/bot answer. Returns the total and the sorted IDs.
+--- The shards this process runs, from `shardCount` and `shards` against the /gateway/bot answer.
+--- Raises `discord.LibraryError` InvalidOption for shard IDs out of range or an empty list.
+---@param options discord.ClientOptions
+---@param info? table The /gateway/bot answer (`shards`).
+---@return integer count The bot's total shard count.
+---@return integer[] ids The sorted IDs of this process's shards.
 function M.plan(options, info)
   info = info or {}
   local count, ids = options.shardCount, options.shards
@@ -72,12 +86,18 @@ end
 
 -- Identify queue --------------------------------------------------------------------------------------------
 
---- Discord lets `max_concurrency` shards identify together: shard `id` uses rate-limit key
---- `id % max_concurrency`, and each key allows one IDENTIFY per 5 s. The session start limit
---- holds for all keys; once spent, identifies wait for its reset.
+--- Spaces the IDENTIFYs of the shards: one per 5 s per `max_concurrency` key, within the session start limit.
+---@class discord.IdentifyQueue
+---@field maxConcurrency integer Shards that may identify together.
+---@field total integer Session starts allowed per day.
+---@field remaining integer Session starts left.
+---@field resetAt integer Monotonic time (ms) when `remaining` resets.
 local IdentifyQueue = util.class("IdentifyQueue")
 M.IdentifyQueue = IdentifyQueue
 
+--- Creates the queue from the session_start_limit of /gateway/bot.
+---@param maxConcurrency? integer
+---@param sessionStartLimit? {total?: integer, remaining?: integer, reset_after?: integer}
 function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
   self.maxConcurrency = math.max(1, math.tointeger(maxConcurrency) or 1)
   self.keys = {}
@@ -87,12 +107,18 @@ function IdentifyQueue:init(maxConcurrency, sessionStartLimit)
   self.resetAt = runtime.now() + (limit.reset_after or DAY)
 end
 
---- The rate-limit key of a shard.
+--- The rate-limit key of a shard: `shardId % maxConcurrency`.
+---@param shardId integer
+---@return integer
 function IdentifyQueue:keyOf(shardId)
   return shardId % self.maxConcurrency
 end
 
---- (B) Returns true when shard `shardId` may identify, false when `stop` settled first.
+--- Waits until shard `shardId` may identify; false when `stop` settled first.
+---@async
+---@param shardId integer
+---@param stop? discord.Future
+---@return boolean
 function IdentifyQueue:wait(shardId, stop)
   local key = self:keyOf(shardId)
   local slot = self.keys[key]
@@ -121,10 +147,14 @@ end
 
 -- Shard -----------------------------------------------------------------------------------------------------
 
---- What every shard reports about itself; the gateway protocol builds on it (discord.ws).
+-- What every shard reports about itself; the gateway protocol builds on it (discord.ws).
+---@type discord.Shard
 local Shard = util.class("Shard")
 M.Shard = Shard
 
+--- Creates an idle shard of a manager.
+---@param manager discord.ShardingManager
+---@param id integer Shard ID.
 function Shard:init(manager, id)
   self.manager = manager
   self.client = manager.client
@@ -145,15 +175,20 @@ function Shard:_setStatus(status)
   self.client:emit("shardStatus", self.id, status, previous)
 end
 
+--- Whether the shard's status is "ready".
+---@return boolean
 function Shard:isReady()
   return self.status == Status.READY
 end
 
 --- The cached guilds this shard receives.
+---@return discord.Collection
 Shard.getters.guilds = function(self)
   return self.client.guilds.cache:filter(function(g) return g.shardId == self.id end)
 end
 
+--- A summary for logs: id, status, ping, readyAt, guild count.
+---@return table
 function Shard:toJSON()
   return { id = self.id, status = self.status, ping = self.ping, readyAt = self.readyAt,
     guilds = self.guilds.size }
@@ -161,11 +196,14 @@ end
 
 -- Manager ---------------------------------------------------------------------------------------------------
 
---- The shards of one client in this process (`client.ws`, also `client.shard`): the plan, the
---- identify queue, per-shard status, guild routing and the client's ready state.
+-- The shards of one client in this process (`client.ws`, also `client.shard`): the plan, the
+-- identify queue, per-shard status, guild routing and the client's ready state.
+---@type discord.ShardingManager
 local ShardingManager = util.class("ShardingManager")
 M.ShardingManager = ShardingManager
 
+--- Creates the manager of a client's shards; the client makes it (as `client.ws`).
+---@param client discord.Client
 function ShardingManager:init(client)
   self.client = client
   self.shards = require("discord.collection").Collection()
@@ -174,16 +212,19 @@ function ShardingManager:init(client)
 end
 
 --- The IDs of the shards in this process, in order.
+---@return integer[]
 ShardingManager.getters.ids = function(self)
   local ids = self.shards:keys()
   table.sort(ids)
   return ids
 end
 
---- The bot's total shard count (all processes).
+--- The bot's total shard count, all processes.
+---@return integer
 ShardingManager.getters.count = function(self) return self.totalShards end
 
 --- Mean heartbeat round trip over the shards that have one, or -1.
+---@return integer
 ShardingManager.getters.ping = function(self)
   local sum, n = 0, 0
   for _, shard in self.shards:iter() do
@@ -192,13 +233,15 @@ ShardingManager.getters.ping = function(self)
   return n > 0 and sum // n or -1
 end
 
---- The status of the lowest shard (the only one for most bots).
+--- The status of the lowest shard, the only one for most bots.
+---@return discord.ShardStatus
 ShardingManager.getters.status = function(self)
   local shard = self.shards:get(self.ids[1])
   return shard and shard.status or Status.IDLE
 end
 
 --- Status of every shard: {[id] = status}.
+---@return table<integer, discord.ShardStatus>
 function ShardingManager:statuses()
   local out = {}
   for id, shard in self.shards:iter() do out[id] = shard.status end
@@ -226,15 +269,19 @@ function ShardingManager:_spawn(info, make)
   return out
 end
 
---- The shard that receives a guild's events; the lowest shard for DMs. Nil for a guild whose
---- shard runs in another process.
+--- The shard that receives a guild's events; the lowest shard for DMs; nil when it runs in another process.
+---@param guildId? discord.Snowflake
+---@return discord.Shard|nil
 function ShardingManager:shardFor(guildId)
   local id = 0
   if guildId ~= nil and self.totalShards > 1 then id = M.shardIdFor(guildId, self.totalShards) end
   return self.shards:get(id) or (guildId == nil and self.shards:get(self.ids[1])) or nil
 end
 
---- (B) Sends to every shard (or to the shards listed in `only`).
+--- Sends a gateway payload to every shard (or to the shards listed in `only`).
+---@async
+---@param payload table {op=, d=}.
+---@param only? integer|integer[] Shard IDs.
 function ShardingManager:broadcast(payload, only)
   local want = only and util.set(type(only) == "table" and only or { only }) or nil
   for _, id in ipairs(self.ids) do
@@ -242,8 +289,11 @@ function ShardingManager:broadcast(payload, only)
   end
 end
 
---- Runs fn(client, shardId) for each shard (or the one in `opts.shard`) and returns the results
---- in shard order: the one-process form of evaluating on every shard.
+--- Runs fn(client, shardId) for each shard (or the one in `opts.shard`) and returns the results in shard order.
+--- Raises a string error when `fn` is not a function.
+---@param fn fun(client: discord.Client, shardId: integer): any
+---@param opts? {shard?: integer}
+---@return any[]
 function ShardingManager:broadcastEval(fn, opts)
   if type(fn) ~= "function" then error("broadcastEval: expected a function", 2) end
   opts = opts or {}

@@ -9,8 +9,15 @@
 ---@alias discord.RoleResolvable discord.Role|discord.Snowflake|string Role, ID, "<@&id>" or "@everyone".
 ---@alias discord.ChannelResolvable discord.BaseChannel|discord.Snowflake
 
+--- Size and format of a CDN image URL.
+---@class discord.ImageURLOptions
+---@field size? integer A power of two from 16 to 4096 (or an allowed in-between size).
+---@field extension? "webp"|"png"|"jpg"|"jpeg"|"gif" Format (webp by default; gif for animated hashes).
+---@field forceStatic? boolean A still image even for an animated hash.
+
 -- Client --------------------------------------------------------------------------------------------------
 
+--- Options of `Client(options)`; every key is optional.
 ---@class discord.ClientOptions
 ---@field intents? string[]|integer Intent names or bits; derived from the listeners when absent.
 ---@field token? string Read from DISCORD_TOKEN by login when absent.
@@ -26,7 +33,12 @@
 ---@field presence? discord.PresenceData
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
+---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
+---@field sessionFile? string Where destroy saves the sessions, so a restart within 60 s resumes them.
+---@field record? string A JSONL file that receives every REST exchange and gateway frame.
+---@field transport? table {replay = path}: answers from a recording instead of the network.
 
+--- The bot: logs in, runs the shards, keeps the caches and emits every gateway event (see discord.ClientEvent).
 ---@class discord.Client: discord.EventEmitter
 ---@field options discord.ClientOptions
 ---@field rest discord.REST
@@ -35,22 +47,127 @@
 ---@field guilds discord.GuildManager
 ---@field channels discord.ChannelManager
 ---@field readyAt discord.Milliseconds|nil
----@field ping integer|nil Heartbeat round trip in milliseconds.
----@field uptime integer|nil
+---@field ping integer Mean heartbeat round trip in milliseconds, -1 before the first ack (read-only).
+---@field uptime integer|nil Milliseconds since ready (read-only).
 ---@field ws discord.ShardingManager
 ---@field shard discord.ShardingManager The same object as `ws`.
 ---@field sweepers discord.Sweepers
----@field login fun(self: discord.Client, token?: string): string (B) Checks the token and starts the shards.
----@field destroy fun(self: discord.Client)
----@field isReady fun(self: discord.Client): boolean
+---@field readyTimestamp discord.Milliseconds|nil When the client became ready (read-only).
+---@field intents integer|nil The intents the shards identify with, set by login.
+---@field application discord.ClientApplication|nil The bot's application, set once READY arrives.
+---@field on fun(self, event: discord.ClientEvent, listener: function): function Adds a listener; returns it.
+---@field once fun(self, event: discord.ClientEvent, listener: function): function Listens to the next one only.
 
+--- Every event the client emits, with the arguments its listeners receive.
+---@alias discord.ClientEvent
+---| "ready" # (client: discord.Client) Every shard of this process is ready.
+---| "debug" # (message: string) Library diagnostics: REST, gateway and cache.
+---| "warn" # (message: string) Something the bot author should look at, such as listeners no intent feeds.
+---| "error" # (err: any) A listener or background task failed.
+---| "raw" # (packet: table, shardId: integer) Every gateway dispatch, before it is handled.
+---| "shardReady" # (shardId: integer, unavailableGuildIds: discord.Snowflake[]|nil) A shard is ready.
+---| "shardResume" # (shardId: integer, replayedEvents: integer) A shard resumed its session.
+---| "shardReconnecting" # (shardId: integer) A shard is reconnecting.
+---| "shardDisconnect" # (event: {code: integer, reason: string}, shardId: integer) A shard closed for good.
+---| "shardError" # (err: any, shardId: integer) A shard's connection failed.
+---| "shardStatus" # (shardId: integer, status: discord.ShardStatus, previous: discord.ShardStatus) Status change.
+---| "rateLimited" # (info: table) A REST or gateway rate limit was hit; `info.gateway` for the gateway.
+---| "invalidRequestWarning" # (info: table) Many 401/403/429 answers: Discord may ban the bot's IP for a while.
+---| "cacheSweep" # (message: string) A sweeper removed entries from a cache.
+---| "applicationCommandPermissionsUpdate" # (data: table) Changed: {id, applicationId, guildId, permissions}.
+---| "autoModerationRuleCreate" # (rule: discord.AutoModerationRule) An auto moderation rule was created.
+---| "autoModerationRuleUpdate" # (old: discord.AutoModerationRule|nil, rule: discord.AutoModerationRule) Changed.
+---| "autoModerationRuleDelete" # (rule: discord.AutoModerationRule) An auto moderation rule was deleted.
+---| "autoModerationActionExecution" # (execution: discord.AutoModerationActionExecution) A rule acted.
+---| "channelCreate" # (channel: discord.GuildChannel) A channel was created.
+---| "channelUpdate" # (old: discord.BaseChannel, channel: discord.BaseChannel) A channel changed.
+---| "channelDelete" # (channel: discord.BaseChannel) A channel was deleted.
+---| "channelInfo" # (channels: discord.Collection, guild: discord.Guild) Answer to `ws:requestChannelInfo`.
+---| "channelPinsUpdate" # (channel: discord.BaseChannel, lastPinTimestamp: discord.Milliseconds|nil) Pins changed.
+---| "voiceChannelStatusUpdate" # (old: discord.VoiceChannel, channel: discord.VoiceChannel) Its status changed.
+---| "voiceChannelStartTimeUpdate" # (old: discord.VoiceChannel, channel: discord.VoiceChannel) Start time changed.
+---| "threadCreate" # (thread: discord.ThreadChannel, newlyCreated: boolean) A thread was created or joined.
+---| "threadUpdate" # (old: discord.ThreadChannel, thread: discord.ThreadChannel) A thread changed.
+---| "threadDelete" # (thread: discord.ThreadChannel) A thread was deleted.
+---| "threadListSync" # (threads: discord.Collection, guild: discord.Guild) The bot gained access to threads.
+---| "threadMemberUpdate" # (old: discord.ThreadMember, member: discord.ThreadMember) The bot's thread member changed.
+---| "threadMembersUpdate" # (added: discord.Collection, removed: discord.Collection, thread, old) Members changed.
+---| "entitlementCreate" # (entitlement: discord.Entitlement) A user bought or was granted an SKU.
+---| "entitlementUpdate" # (old: discord.Entitlement|nil, entitlement: discord.Entitlement) It changed.
+---| "entitlementDelete" # (entitlement: discord.Entitlement) An entitlement was removed.
+---| "guildCreate" # (guild: discord.Guild) The bot joined a guild.
+---| "guildAvailable" # (guild: discord.Guild) A guild came back after an outage (or arrived at startup).
+---| "guildUpdate" # (old: discord.Guild, guild: discord.Guild) A guild changed.
+---| "guildDelete" # (guild: discord.Guild) The bot left or was removed from a guild.
+---| "guildUnavailable" # (guild: discord.Guild) A guild became unavailable during an outage.
+---| "guildAuditLogEntryCreate" # (entry: discord.GuildAuditLogsEntry, guild: discord.Guild) An audit log entry.
+---| "guildBanAdd" # (ban: discord.GuildBan) A user was banned.
+---| "guildBanRemove" # (ban: discord.GuildBan) A user was unbanned.
+---| "emojiCreate" # (emoji: discord.GuildEmoji) An emoji was added.
+---| "emojiUpdate" # (old: discord.GuildEmoji, emoji: discord.GuildEmoji) An emoji changed.
+---| "emojiDelete" # (emoji: discord.GuildEmoji) An emoji was removed.
+---| "stickerCreate" # (sticker: discord.Sticker) A sticker was added.
+---| "stickerUpdate" # (old: discord.Sticker, sticker: discord.Sticker) A sticker changed.
+---| "stickerDelete" # (sticker: discord.Sticker) A sticker was removed.
+---| "guildIntegrationsUpdate" # (guild: discord.Guild) A guild's integrations changed.
+---| "guildMemberAdd" # (member: discord.GuildMember) Someone joined a guild (GuildMembers intent).
+---| "guildMemberUpdate" # (old: discord.GuildMember, member: discord.GuildMember) A member changed.
+---| "guildMemberRemove" # (member: discord.GuildMember) Someone left or was removed from a guild.
+---| "guildMembersChunk" # (members: discord.Collection, guild: discord.Guild, info: table) A chunk of members.
+---| "roleCreate" # (role: discord.Role) A role was created.
+---| "roleUpdate" # (old: discord.Role, role: discord.Role) A role changed.
+---| "roleDelete" # (role: discord.Role) A role was deleted.
+---| "guildScheduledEventCreate" # (event: discord.GuildScheduledEvent) A scheduled event was created.
+---| "guildScheduledEventUpdate" # (old: discord.GuildScheduledEvent|nil, event: discord.GuildScheduledEvent) Changed.
+---| "guildScheduledEventDelete" # (event: discord.GuildScheduledEvent) A scheduled event was deleted.
+---| "guildScheduledEventUserAdd" # (event: discord.GuildScheduledEvent, user: discord.User) A user subscribed.
+---| "guildScheduledEventUserRemove" # (event: discord.GuildScheduledEvent, user: discord.User) Unsubscribed.
+---| "guildSoundboardSoundCreate" # (sound: discord.SoundboardSound) A soundboard sound was added.
+---| "guildSoundboardSoundUpdate" # (old: discord.SoundboardSound, sound: discord.SoundboardSound) It changed.
+---| "guildSoundboardSoundDelete" # (sound: discord.SoundboardSound) A soundboard sound was removed.
+---| "guildSoundboardSoundsUpdate" # (sounds: discord.Collection, guild: discord.Guild) Several sounds changed.
+---| "soundboardSounds" # (sounds: discord.Collection, guild: discord.Guild) Answer to a soundboard request.
+---| "integrationCreate" # (integration: discord.Integration) An integration was added.
+---| "integrationUpdate" # (old: nil, integration: discord.Integration) An integration changed (not cached).
+---| "integrationDelete" # (integration: discord.Integration) An integration was removed (id, guild only).
+---| "interactionCreate" # (interaction: discord.BaseInteraction) A command, component, autocomplete or modal.
+---| "inviteCreate" # (invite: discord.Invite) An invite was created.
+---| "inviteDelete" # (invite: discord.Invite) An invite was deleted.
+---| "messageCreate" # (message: discord.Message) A message was sent where the bot can see it.
+---| "messageUpdate" # (old: discord.Message, message: discord.Message) A message was edited.
+---| "messageDelete" # (message: discord.Message) A message was deleted.
+---| "messageDeleteBulk" # (messages: discord.Collection, channel: discord.BaseChannel) Messages were bulk deleted.
+---| "messageReactionAdd" # (reaction: discord.MessageReaction, user: discord.User, details: table) A reaction.
+---| "messageReactionRemove" # (reaction: discord.MessageReaction, user: discord.User, details: table) Removed.
+---| "messageReactionRemoveAll" # (message: discord.Message, removed: discord.Collection) All reactions removed.
+---| "messageReactionRemoveEmoji" # (reaction: discord.MessageReaction) One emoji's reactions were removed.
+---| "messagePollVoteAdd" # (answer: discord.PollAnswer, userId: discord.Snowflake) A poll vote.
+---| "messagePollVoteRemove" # (answer: discord.PollAnswer, userId: discord.Snowflake) A vote was withdrawn.
+---| "presenceUpdate" # (old: discord.Presence|nil, presence: discord.Presence) Status or activity changed.
+---| "typingStart" # (typing: discord.Typing) Someone started typing.
+---| "userUpdate" # (old: discord.User, user: discord.User) A user (or the bot's own user) changed.
+---| "voiceChannelEffectSend" # (effect: discord.VoiceChannelEffect) An emoji or sound was used in voice.
+---| "voiceStateUpdate" # (old: discord.VoiceState, state: discord.VoiceState) Someone joined, left or muted.
+---| "voiceServerUpdate" # (data: {token: string, guildId: discord.Snowflake, endpoint: string|nil}) Voice server.
+---| "webhooksUpdate" # (channel: discord.BaseChannel) A channel's webhooks changed.
+---| "stageInstanceCreate" # (stage: discord.StageInstance) A stage went live.
+---| "stageInstanceUpdate" # (old: discord.StageInstance, stage: discord.StageInstance) A stage changed.
+---| "stageInstanceDelete" # (stage: discord.StageInstance) A stage ended.
+---| "subscriptionCreate" # (subscription: discord.Subscription) A user subscribed to an SKU.
+---| "subscriptionUpdate" # (old: nil, subscription: discord.Subscription) A subscription changed.
+---| "subscriptionDelete" # (subscription: discord.Subscription) A subscription ended.
+
+--- Settings of `client:generateInvite`.
+---@class discord.InviteGenerationOptions
+---@field scopes? string[] OAuth2 scopes ({"bot"}).
+---@field permissions? discord.PermissionResolvable Permissions the link asks for.
+---@field guild? discord.Guild|discord.Snowflake Guild preselected in the form.
+---@field disableGuildSelect? boolean Keeps the user from choosing another guild.
+
+--- Named events; every listener runs in its own task, in registration order; a failing one emits "error".
 ---@class discord.EventEmitter
----@field on fun(self, name: string, fn: function): function
----@field once fun(self, name: string, fn: function): function
----@field off fun(self, name: string, fn?: function)
----@field emit fun(self, name: string, ...): boolean
----@field waitFor fun(self, name: string, opts?: {filter?: function, timeout?: integer}): ... (B)
 
+--- Options of a REST request.
 ---@class discord.RequestOptions
 ---@field body? table|string Encoded as JSON unless a string.
 ---@field query? table<string, any>
@@ -58,39 +175,84 @@
 ---@field auth? boolean False sends no Authorization header.
 ---@field files? table[] {name=, data=, description=}; the body then goes as multipart.
 
----@class discord.REST
----@field request fun(self, method: string, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field put fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
----@field delete fun(self, path: string, opts?: discord.RequestOptions): table|nil (B)
+--- Events of the REST client; the client re-emits them as its own.
+---@alias discord.RESTEvent
+---| "rateLimited" # (info: table) A rate limit was hit: timeToReset, limit, method, route, global, ...
+---| "invalidRequestWarning" # (info: table) Many 401/403/429 answers: count and remaining time of the window.
+---| "debug" # (message: string) A failed request that will be retried.
 
+--- The REST client: builds requests, keeps Discord's rate limits per route and retries what may be retried.
+---@class discord.REST: discord.EventEmitter
+---@field on fun(self, event: discord.RESTEvent, listener: function): function Adds a listener.
+---@field once fun(self, event: discord.RESTEvent, listener: function): function Listens once.
+---@field get fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("GET", ...)`.
+---@field post fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("POST", ...)`.
+---@field patch fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("PATCH", ...)`.
+---@field put fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("PUT", ...)`.
+---@field delete fun(self, path: string, opts?: discord.RequestOptions): table|nil Suspends: `request("DELETE", ...)`.
+
+--- An ordered map (insertion order) with the helpers of discord.js's Collection; managers cache in them.
 ---@class discord.Collection
 ---@field size integer
----@field get fun(self, key: any): any
----@field set fun(self, key: any, value: any): discord.Collection
----@field has fun(self, key: any): boolean
----@field delete fun(self, key: any): boolean
----@field keys fun(self): any[]
----@field values fun(self): any[]
----@field iter fun(self): fun(): any, any
----@field find fun(self, fn: fun(value: any, key: any): boolean): any
----@field filter fun(self, fn: fun(value: any, key: any): boolean): discord.Collection
 
+--- A 64-bit set of flags read by name; `Flags` maps names to bits.
 ---@class discord.BitField
----@field bitfield integer
----@field has fun(self, bit: any): boolean
----@field toArray fun(self): string[]
+---@field bitfield integer The bits, as one 64-bit integer.
+---@field frozen boolean|nil Set on copies made by `freeze`: add and remove raise.
+---@field Flags table<string, integer> Class field: the flags by name.
+---@field DefaultBit integer Class field: the bits of `Cls()`.
+---@field All integer Class field: every flag of the class.
 
+--- Permissions as a bit field; Administrator implies every permission in `has` and `any`.
 ---@class discord.PermissionsBitField: discord.BitField
+---@field Default integer Class field: what @everyone gets in a new guild.
+
+--- Events of every collector, with their arguments.
+---@alias discord.CollectorEvent
+---| "collect" # (item: any, ...: any) An item passed the filter and was collected.
+---| "ignore" # (item: any, ...: any) An item was offered but the filter refused it.
+---| "dispose" # (item: any, ...: any) A collected item went away (with the `dispose` option).
+---| "create" # (reaction: discord.MessageReaction, user: discord.User) Reactions: first of an emoji.
+---| "remove" # (reaction: discord.MessageReaction, user: discord.User) Reactions: a user's was removed.
+---| "end" # (collected: discord.Collection, reason: string) The collector ended.
+
+--- Options of every collector.
+---@class discord.CollectorOptions
+---@field filter? fun(item: any, ...: any): boolean Which offered items to collect.
+---@field time? integer Milliseconds until the collector ends ("time").
+---@field idle? integer Milliseconds without a collected item until it ends ("idle").
+---@field max? integer Items to collect before it ends ("limit").
+---@field maxProcessed? integer Items to look at before it ends ("processedLimit").
+---@field dispose? boolean Also follow removals ("dispose" events).
+---@field errors? string[] End reasons that make the await helpers raise.
+
+--- Options of a message collector.
+---@class discord.MessageCollectorOptions: discord.CollectorOptions
+
+--- Options of a reaction collector.
+---@class discord.ReactionCollectorOptions: discord.CollectorOptions
+---@field maxEmojis? integer Distinct emojis before it ends ("emojiLimit").
+---@field maxUsers? integer Distinct users before it ends ("userLimit").
+
+--- Options of an interaction or modal submit collector.
+---@class discord.InteractionCollectorOptions: discord.CollectorOptions
+---@field message? discord.Message|discord.Snowflake Only interactions on this message.
+---@field channel? discord.BaseChannel|discord.Snowflake Only interactions in this channel.
+---@field guild? discord.Guild|discord.Snowflake Only interactions in this guild.
+---@field interactionType? integer|string discord.enums.InteractionType value or name.
+---@field componentType? integer|string discord.enums.ComponentType value or name.
+---@field customId? string Only components or modals with this custom ID.
+---@field maxComponents? integer Interactions before it ends ("componentLimit").
+---@field maxUsers? integer Distinct users before it ends ("userLimit").
 
 -- Managers ------------------------------------------------------------------------------------------------
 
+--- Whether a fetch may answer from the cache and keeps what it fetched.
 ---@class discord.FetchOptions
 ---@field force? boolean Ask the API even when the object is cached.
 ---@field cache? boolean Keep the fetched object (true).
 
+--- Base of the managers that keep a cache of one kind of object and fetch it from the API.
 ---@class discord.CachingManager
 ---@field client discord.Client
 ---@field cache discord.Collection
@@ -99,16 +261,20 @@
 ---@field fetch fun(self, id: any, opts?: discord.FetchOptions): table (B)
 ---@field holds table The class of the cached objects.
 
+--- The client's users (`client.users`): cache, fetch, DMs.
 ---@class discord.UserManager: discord.CachingManager
 ---@field createDM fun(self, user: discord.UserResolvable, opts?: discord.FetchOptions): discord.DMChannel (B)
 ---@field deleteDM fun(self, user: discord.UserResolvable): discord.DMChannel|nil (B)
 ---@field send fun(self, user: discord.UserResolvable, options: string|discord.MessageOptions): discord.Message (B)
 
+--- The client's guilds (`client.guilds`).
 ---@class discord.GuildManager: discord.CachingManager
 ---@field create fun(self, opts: string|table): discord.Guild (B)
 
+--- The client's channels of every guild and DM (`client.channels`).
 ---@class discord.ChannelManager: discord.CachingManager
 
+--- A guild's channels (`guild.channels`): create, edit, delete, order.
 ---@class discord.GuildChannelManager: discord.CachingManager
 ---@field guild discord.Guild
 ---@field create fun(self, opts: discord.ChannelOptions): discord.GuildChannel (B)
@@ -116,6 +282,7 @@
 ---@field delete fun(self, channel: discord.ChannelResolvable, reason?: string) (B)
 ---@field setPositions fun(self, list: {channel: any, position: integer, parent?: any}[], reason?: string) (B)
 
+--- A channel's messages (`channel.messages`): fetch, history, edit, delete, bulk delete.
 ---@class discord.MessageManager: discord.CachingManager
 ---@field channel discord.TextChannel|discord.DMChannel
 ---@field fetchPinned fun(self): discord.Collection (B)
@@ -124,6 +291,7 @@
 ---@field delete fun(self, message: any, reason?: string) (B)
 ---@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
 
+--- A guild's members (`guild.members`): fetch, search, list, kick, ban, prune.
 ---@class discord.GuildMemberManager: discord.CachingManager
 ---@field guild discord.Guild
 ---@field me discord.GuildMember|nil
@@ -136,6 +304,7 @@
 ---@field unban fun(self, user: discord.UserResolvable, reason?: string) (B)
 ---@field prune fun(self, opts?: {days?: integer, dry?: boolean, roles?: table, reason?: string}): integer|nil (B)
 
+--- A member's roles (`member.roles`): read, add, remove, set.
 ---@class discord.GuildMemberRoleManager
 ---@field cache discord.Collection Roles of the member, @everyone included.
 ---@field highest discord.Role
@@ -148,6 +317,7 @@
 ---@field member discord.GuildMember The member.
 ---@field guild discord.Guild The member's guild.
 
+--- A guild's roles (`guild.roles`): create, edit, delete, order.
 ---@class discord.RoleManager: discord.CachingManager
 ---@field everyone discord.Role
 ---@field highest discord.Role
@@ -159,29 +329,42 @@
 
 -- Structures ----------------------------------------------------------------------------------------------
 
+--- The server tag a user shows beside their name.
 ---@class discord.UserPrimaryGuild
 ---@field identityGuildId discord.Snowflake|nil
 ---@field identityEnabled boolean|nil
 ---@field tag string|nil
 ---@field badge string|nil
 
+--- A Discord user; bots are users too.
 ---@class discord.User
 ---@field id discord.Snowflake
 ---@field username string
 ---@field globalName string|nil
 ---@field discriminator string "0" for users without a discriminator.
 ---@field bot boolean
----@field tag string
----@field displayName string
----@field createdTimestamp discord.Milliseconds
+---@field tag string|nil (read-only)
+---@field displayName string|nil (read-only)
+---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field primaryGuild discord.UserPrimaryGuild|nil The server tag the user shows.
 ---@field collectibles {nameplate?: {skuId: discord.Snowflake, asset: string, label: string, palette: string}}|nil
----@field dmChannel discord.DMChannel|nil
----@field avatarURL fun(self, opts?: {size?: integer, extension?: string}): string|nil
----@field displayAvatarURL fun(self, opts?: table): string
----@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field createDM fun(self, force?: boolean): discord.DMChannel (B)
+---@field dmChannel discord.DMChannel|nil (read-only)
+---@field system boolean|nil An official Discord system user.
+---@field avatar string|nil Avatar hash; see `avatarURL`.
+---@field banner string|nil Known after a fetch.
+---@field accentColor integer|nil
+---@field avatarDecorationData table|nil
+---@field premiumType integer|nil
+---@field email string|nil
+---@field verified boolean|nil
+---@field mfaEnabled boolean|nil
+---@field locale string|nil
+---@field flags discord.UserFlagsBitField|nil
+---@field partial boolean (read-only)
+---@field hexAccentColor string|nil (read-only)
+---@field defaultAvatarURL string (read-only)
 
+--- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
 ---@field status? "online"|"idle"|"dnd"|"invisible"
 ---@field activities? {name: string, type?: integer|string, url?: string, state?: string}[]
@@ -189,6 +372,7 @@
 ---@field since? discord.Milliseconds
 ---@field shardId? integer|integer[] Only these shards (all by default).
 
+--- The bot's own user (`client.user`): profile and presence.
 ---@class discord.ClientUser: discord.User
 ---@field edit fun(self, opts: {username?: string, avatar?: string|false, banner?: string|false}): discord.ClientUser
 ---@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData Over op 3.
@@ -198,6 +382,7 @@
 ---@field verified boolean? Whether the bot's e-mail is verified.
 ---@field mfaEnabled boolean? Whether the owner uses two-factor login.
 
+--- A server: its channels, members, roles, emojis and settings.
 ---@class discord.Guild
 ---@field id discord.Snowflake
 ---@field name string
@@ -207,13 +392,99 @@
 ---@field members discord.GuildMemberManager
 ---@field roles discord.RoleManager
 ---@field channels discord.GuildChannelManager
----@field me discord.GuildMember|nil
----@field owner discord.GuildMember|nil
----@field systemChannel discord.TextChannel|nil
----@field iconURL fun(self, opts?: table): string|nil
----@field edit fun(self, opts: table, reason?: string): discord.Guild (B)
----@field leave fun(self): discord.Guild (B)
+---@field me discord.GuildMember|nil The bot's member, when cached (read-only).
+---@field owner discord.GuildMember|nil (read-only)
+---@field systemChannel discord.TextChannel|nil (read-only)
+---@field icon string|nil Icon hash; see `iconURL`.
+---@field iconHash string|nil
+---@field splash string|nil
+---@field discoverySplash string|nil
+---@field banner string|nil
+---@field description string|nil
+---@field afkChannelId discord.Snowflake|nil
+---@field afkTimeout integer Seconds.
+---@field systemChannelId discord.Snowflake|nil
+---@field systemChannelFlags integer|nil
+---@field rulesChannelId discord.Snowflake|nil
+---@field publicUpdatesChannelId discord.Snowflake|nil
+---@field safetyAlertsChannelId discord.Snowflake|nil
+---@field widgetEnabled boolean|nil
+---@field widgetChannelId discord.Snowflake|nil
+---@field verificationLevel integer discord.enums.GuildVerificationLevel value.
+---@field explicitContentFilter integer
+---@field defaultMessageNotifications integer
+---@field mfaLevel integer
+---@field nsfwLevel integer
+---@field premiumTier integer Boost level.
+---@field premiumSubscriptionCount integer|nil Boosts.
+---@field premiumProgressBarEnabled boolean|nil
+---@field preferredLocale string
+---@field vanityURLCode string|nil
+---@field vanityURLUses integer|nil Set by `fetchVanityData`.
+---@field maximumMembers integer|nil
+---@field maximumPresences integer|nil
+---@field maxVideoChannelUsers integer|nil
+---@field maxStageVideoChannelUsers integer|nil
+---@field approximateMemberCount integer|nil From `fetch`.
+---@field approximatePresenceCount integer|nil From `fetch`.
+---@field applicationId discord.Snowflake|nil Set for a guild a bot created.
+---@field large boolean|nil
+---@field features string[] discord.enums.GuildFeature values.
+---@field region string|nil
+---@field joinedTimestamp discord.Milliseconds|nil When the bot joined.
+---@field welcomeScreen table|nil
+---@field shardId integer|nil
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field nameAcronym string|nil (read-only)
+---@field partnered boolean (read-only)
+---@field verified boolean (read-only)
+---@field rulesChannel discord.TextChannel|nil (read-only)
+---@field afkChannel discord.VoiceChannel|nil (read-only)
+---@field publicUpdatesChannel discord.TextChannel|nil (read-only)
+---@field safetyAlertsChannel discord.TextChannel|nil (read-only)
+---@field widgetChannel discord.GuildChannel|nil (read-only)
+---@field shard discord.Shard|nil The shard that receives its events (read-only).
+---@field bans discord.GuildBanManager Made on first use (read-only).
+---@field emojis discord.GuildEmojiManager (read-only)
+---@field stickers discord.GuildStickerManager (read-only)
+---@field invites discord.GuildInviteManager (read-only)
+---@field presences discord.PresenceManager (read-only)
+---@field voiceStates discord.VoiceStateManager (read-only)
+---@field scheduledEvents discord.GuildScheduledEventManager (read-only)
+---@field stageInstances discord.StageInstanceManager (read-only)
+---@field autoModerationRules discord.AutoModerationRuleManager (read-only)
+---@field soundboardSounds discord.GuildSoundboardSoundManager (read-only)
+---@field commands discord.ApplicationCommandManager The guild's own commands (read-only).
+---@field iconURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the icon; nil without one.
+---@field bannerURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the banner; nil without one.
+---@field splashURL fun(self, opts?: discord.ImageURLOptions): string|nil URL of the invite splash; nil without one.
+---@field discoverySplashURL fun(self, opts?: discord.ImageURLOptions): string|nil Discovery splash URL, or nil.
 
+--- What `guild:edit` changes; false clears a channel or image.
+---@class discord.GuildEditOptions
+---@field name? string
+---@field verificationLevel? integer discord.enums.GuildVerificationLevel value.
+---@field defaultMessageNotifications? integer 0 all messages, 1 only mentions.
+---@field explicitContentFilter? integer discord.enums.GuildExplicitContentFilter value.
+---@field afkTimeout? integer Seconds: 60, 300, 900, 1800 or 3600.
+---@field afkChannel? discord.ChannelResolvable|false
+---@field systemChannel? discord.ChannelResolvable|false
+---@field rulesChannel? discord.ChannelResolvable|false
+---@field publicUpdatesChannel? discord.ChannelResolvable|false
+---@field safetyAlertsChannel? discord.ChannelResolvable|false
+---@field systemChannelFlags? integer
+---@field preferredLocale? string
+---@field description? string
+---@field features? string[]
+---@field premiumProgressBarEnabled? boolean
+---@field icon? string|false Image bytes or a data URI.
+---@field banner? string|false
+---@field splash? string|false
+---@field discoverySplash? string|false
+---@field owner? discord.UserResolvable Transfers ownership (the bot must own the guild).
+---@field reason? string Audit log reason.
+
+--- What a channel create or edit sets (camelCase; roles and members resolved).
 ---@class discord.ChannelOptions
 ---@field name? string
 ---@field type? integer|string
@@ -226,55 +497,73 @@
 ---@field lockPermissions? boolean
 ---@field reason? string
 
+--- Base of every channel: ID, type, mention, delete and fetch.
 ---@class discord.BaseChannel
 ---@field id discord.Snowflake
----@field type integer
----@field url string
----@field isTextBased fun(self): boolean
----@field isDMBased fun(self): boolean
----@field delete fun(self, reason?: string) (B)
+---@field type integer discord.enums.ChannelType value.
+---@field url string (read-only)
+---@field client discord.Client
+---@field flags discord.ChannelFlagsBitField|nil
+---@field icon string|nil Group DM icon hash.
+---@field applicationId discord.Snowflake|nil
+---@field managed boolean|nil
+---@field ownerId discord.Snowflake|nil
+---@field appPermissions discord.PermissionsBitField|nil The bot's permissions, from an interaction.
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field partial boolean (read-only)
 
+--- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
 ---@field messages discord.MessageManager
 ---@field lastMessageId discord.Snowflake|nil
----@field send fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field sendTyping fun(self) (B)
----@field bulkDelete fun(self, messages: any, filterOld?: boolean, reason?: string): discord.Snowflake[] (B)
+---@field lastMessage discord.Message|nil The last message, when cached (read-only).
+---@field lastPinAt discord.Milliseconds|nil When a message was last pinned (read-only).
 
+--- A direct message channel with one user.
 ---@class discord.DMChannel: discord.BaseChannel, discord.TextBased
 ---@field recipientId discord.Snowflake
----@field recipient discord.User|nil
+---@field recipient discord.User|nil (read-only)
 
+--- A channel of a guild: position, parent category, permission overwrites, invites, webhooks.
 ---@class discord.GuildChannel: discord.BaseChannel
 ---@field guild discord.Guild
 ---@field guildId discord.Snowflake
 ---@field name string
 ---@field parentId discord.Snowflake|nil
----@field parent discord.CategoryChannel|nil
----@field position integer
+---@field parent discord.CategoryChannel|nil (read-only)
+---@field position integer Among the channels beside it, from 0 (read-only).
 ---@field rawPosition integer
 ---@field permissionOverwrites discord.PermissionOverwriteManager
----@field permissionsFor fun(self, x: any, checkAdmin?: boolean): discord.PermissionsBitField|nil
----@field edit fun(self, opts: discord.ChannelOptions, reason?: string): discord.GuildChannel (B)
----@field setName fun(self, name: string, reason?: string): discord.GuildChannel (B)
----@field setParent fun(self, parent: any, opts?: {lockPermissions?: boolean, reason?: string}) (B)
+---@field nsfw boolean|nil
+---@field status string|nil Voice channel status, from `channelInfo` or the status events.
+---@field voiceStartTime integer|nil Unix seconds.
+---@field permissionsLocked boolean|nil (read-only)
+---@field viewable boolean (read-only)
+---@field manageable boolean (read-only)
+---@field deletable boolean (read-only)
+---@field members discord.Collection Cached members that can see it (read-only).
 
+--- A guild text channel.
 ---@class discord.TextChannel: discord.GuildChannel, discord.TextBased
 ---@field topic string|nil
 ---@field nsfw boolean
 ---@field rateLimitPerUser integer|nil
----@field setTopic fun(self, topic?: string, reason?: string): discord.TextChannel (B)
----@field threads discord.ThreadManager
+---@field threads discord.ThreadManager (read-only)
+---@field defaultAutoArchiveDuration integer|nil
+---@field defaultThreadRateLimitPerUser integer|nil
 
+--- A category that groups guild channels.
 ---@class discord.CategoryChannel: discord.GuildChannel
----@field children {cache: discord.Collection, create: fun(self, opts: discord.ChannelOptions): discord.GuildChannel}
+---@field children discord.CategoryChannelChildManager The channels in it (read-only).
 
+--- Which mentions in a message may ping.
 ---@class discord.AllowedMentions
 ---@field parse? ("users"|"roles"|"everyone")[]
 ---@field users? discord.Snowflake[]
 ---@field roles? discord.Snowflake[]
 ---@field repliedUser? boolean
 
+--- What `send`, `reply` and `edit` take besides a plain string.
 ---@class discord.MessageOptions
 ---@field content? string At most 2000 characters.
 ---@field embeds? (discord.EmbedBuilder|table)[] At most 10.
@@ -289,34 +578,54 @@
 ---@field nonce? string|integer
 ---@field poll? discord.PollData
 
+--- A message: content, author, embeds, attachments, components, reactions.
 ---@class discord.Message
 ---@field id discord.Snowflake
----@field content string
+---@field content string|nil nil on a partial message; empty without the MessageContent intent.
 ---@field author discord.User
----@field member discord.GuildMember|nil
----@field channel discord.TextChannel|discord.DMChannel
+---@field member discord.GuildMember|nil The author as a member, when cached (read-only).
+---@field channel discord.TextChannel|discord.DMChannel The channel, when cached (read-only).
 ---@field channelId discord.Snowflake
----@field guild discord.Guild|nil
+---@field guild discord.Guild|nil (read-only)
 ---@field guildId discord.Snowflake|nil
 ---@field createdTimestamp discord.Milliseconds
 ---@field editedTimestamp discord.Milliseconds|nil
 ---@field embeds discord.Embed[]
 ---@field attachments discord.Collection
 ---@field mentions discord.MessageMentions
----@field reference {messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: discord.Snowflake}|nil
----@field cleanContent string
----@field reply fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field edit fun(self, options: string|discord.MessageOptions): discord.Message (B)
----@field delete fun(self, reason?: string): discord.Message (B)
----@field react fun(self, emoji: string|table): discord.MessageReaction (B)
+---@field reference {type: integer, messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: string}|nil
+---@field cleanContent string|nil The content with mentions as names (read-only).
 ---@field reactions discord.ReactionManager
 ---@field poll discord.Poll|nil
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
----@field startThread fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
 ---@field partial boolean
----@field pin fun(self, reason?: string): discord.Message (B)
----@field fetchReference fun(self): discord.Message (B)
+---@field type integer discord.enums.MessageType value.
+---@field flags discord.MessageFlagsBitField|nil
+---@field tts boolean|nil
+---@field nonce string|integer|nil
+---@field pinned boolean|nil
+---@field webhookId discord.Snowflake|nil Set when a webhook sent it.
+---@field applicationId discord.Snowflake|nil
+---@field position integer|nil Its place in a thread.
+---@field activity table|nil Rich presence invite data.
+---@field components table[] Received components (discord.structures.components).
+---@field interactionMetadata table|nil The interaction that made it (see `metadataOf`).
+---@field messageSnapshots {content: string, type: integer, flags: integer, embeds: discord.Embed[]}[]|nil Forwards.
+---@field call table|nil
+---@field application table|nil
+---@field stickerItems table[]|nil
+---@field roleSubscriptionData table|nil
+---@field resolved table|nil
+---@field sharedClientTheme table|nil
+---@field deleted boolean Set once the bot saw it deleted.
+---@field system boolean A system message (read-only).
+---@field editedAt discord.Milliseconds|nil (read-only)
+---@field url string Link to the message (read-only).
+---@field editable boolean (read-only)
+---@field pinnable boolean (read-only)
+---@field deletable boolean (read-only)
 
+--- Who and what a message mentions: users, members, roles, channels, @everyone.
 ---@class discord.MessageMentions
 ---@field EveryonePattern string Lua pattern of @everyone in message text; the capture is "everyone".
 ---@field HerePattern string Lua pattern of @here in message text; the capture is "here".
@@ -334,6 +643,7 @@
 ---@field client discord.Client
 ---@field crosspostedChannels discord.Collection Channels of a crosspost, {channelId=, guildId=, type=, name=} by ID.
 
+--- A file attached to a message.
 ---@class discord.Attachment
 ---@field id discord.Snowflake
 ---@field name string
@@ -356,6 +666,7 @@
 ---@field application table? Clips: the application they show.
 ---@field flags discord.BitField? AttachmentFlagsBitField: IsClip, IsThumbnail, IsRemix, IsSpoiler, ...
 
+--- What `member:edit` changes.
 ---@class discord.MemberEditOptions
 ---@field nick? string
 ---@field roles? discord.RoleResolvable[]
@@ -363,26 +674,36 @@
 ---@field deaf? boolean
 ---@field communicationDisabledUntil? discord.Milliseconds|string
 
+--- A user as a member of one guild: nickname, roles, permissions, timeout.
 ---@class discord.GuildMember
 ---@field id discord.Snowflake
 ---@field user discord.User
 ---@field guild discord.Guild
 ---@field nickname string|nil
----@field displayName string
----@field roles discord.GuildMemberRoleManager
----@field permissions discord.PermissionsBitField
+---@field displayName string|nil The nickname, else the user's display name (read-only).
+---@field roles discord.GuildMemberRoleManager (read-only)
+---@field permissions discord.PermissionsBitField Guild-wide (read-only).
 ---@field joinedTimestamp discord.Milliseconds|nil
----@field manageable boolean
----@field kickable boolean
----@field bannable boolean
----@field moderatable boolean
----@field edit fun(self, opts: discord.MemberEditOptions, reason?: string): discord.GuildMember (B)
----@field setNickname fun(self, nick?: string, reason?: string): discord.GuildMember (B)
----@field timeout fun(self, ms?: integer, reason?: string): discord.GuildMember (B)
----@field kick fun(self, reason?: string): discord.GuildMember (B)
----@field ban fun(self, opts?: {deleteMessageSeconds?: integer, reason?: string}): discord.GuildMember (B)
----@field permissionsIn fun(self, channel: discord.ChannelResolvable): discord.PermissionsBitField
+---@field manageable boolean (read-only)
+---@field kickable boolean (read-only)
+---@field bannable boolean (read-only)
+---@field moderatable boolean (read-only)
+---@field avatar string|nil Guild avatar hash.
+---@field banner string|nil
+---@field pending boolean|nil Has not passed membership screening.
+---@field deaf boolean|nil
+---@field mute boolean|nil
+---@field premiumSinceTimestamp discord.Milliseconds|nil Boosting since.
+---@field communicationDisabledUntilTimestamp discord.Milliseconds|nil Timeout end.
+---@field communicationDisabledUntil discord.Milliseconds|nil The same (read-only).
+---@field partial boolean (read-only)
+---@field guildId discord.Snowflake|nil (read-only)
+---@field voice discord.VoiceState (read-only)
+---@field presence discord.Presence|nil (read-only)
+---@field displayColor integer (read-only)
+---@field displayHexColor string (read-only)
 
+--- What a role create or edit sets.
 ---@class discord.RoleOptions
 ---@field name? string
 ---@field color? discord.ColorResolvable
@@ -393,24 +714,30 @@
 ---@field position? integer
 ---@field reason? string
 
+--- A role of a guild: colour, permissions, position.
 ---@class discord.Role
 ---@field id discord.Snowflake
 ---@field guild discord.Guild
 ---@field name string
 ---@field color integer
----@field hexColor string
+---@field hexColor string (read-only)
 ---@field hoist boolean
 ---@field managed boolean
 ---@field mentionable boolean
 ---@field permissions discord.PermissionsBitField
----@field position integer
----@field rawPosition integer
----@field editable boolean
----@field members discord.Collection
----@field edit fun(self, opts: discord.RoleOptions, reason?: string): discord.Role (B)
----@field delete fun(self, reason?: string): discord.Role (B)
----@field comparePositionTo fun(self, role: discord.RoleResolvable): integer
+---@field position integer Among the cached roles, 0 for @everyone (read-only).
+---@field rawPosition integer What the API sent.
+---@field editable boolean (read-only)
+---@field members discord.Collection (read-only)
+---@field colors {primaryColor: integer, secondaryColor: integer|nil, tertiaryColor: integer|nil}|nil
+---@field icon string|nil Icon hash; see `iconURL`.
+---@field unicodeEmoji string|nil
+---@field tags table|nil botId, integrationId, premiumSubscriber, ...
+---@field flags discord.RoleFlagsBitField|nil
+---@field guildId discord.Snowflake|nil (read-only)
+---@field createdTimestamp discord.Milliseconds (read-only)
 
+--- An embed as received; `data` keeps the API form, fields read in camelCase.
 ---@class discord.Embed
 ---@field title string|nil
 ---@field description string|nil
@@ -419,26 +746,12 @@
 ---@field fields {name: string, value: string, inline: boolean}[]
 ---@field length integer
 
+--- Builds an embed and checks Discord's limits as it goes.
 ---@class discord.EmbedBuilder
----@field setTitle fun(self, title?: string): discord.EmbedBuilder
----@field setDescription fun(self, text?: string): discord.EmbedBuilder
----@field setURL fun(self, url?: string): discord.EmbedBuilder
----@field setColor fun(self, color?: discord.ColorResolvable): discord.EmbedBuilder
----@field setTimestamp fun(self, ms?: discord.Milliseconds|false): discord.EmbedBuilder
----@field setFooter fun(self, footer?: string|{text: string, iconURL?: string}): discord.EmbedBuilder
----@field setAuthor fun(self, author?: string|{name: string, url?: string, iconURL?: string}): discord.EmbedBuilder
----@field setImage fun(self, url?: string): discord.EmbedBuilder
----@field setThumbnail fun(self, url?: string): discord.EmbedBuilder
----@field addFields fun(self, ...: {name: string, value: string, inline?: boolean}): discord.EmbedBuilder
----@field setFields fun(self, ...: table): discord.EmbedBuilder
----@field spliceFields fun(self, index: integer, deleteCount: integer, ...: table): discord.EmbedBuilder
----@field toJSON fun(self): table
 
 -- Interactions --------------------------------------------------------------------------------------------
 
----@class discord.ClientOptions
----@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
-
+--- What `reply`, `editReply`, `followUp` and `update` take besides a plain string.
 ---@class discord.InteractionReplyOptions
 ---@field content? string
 ---@field embeds? (discord.EmbedBuilder|table)[]
@@ -455,28 +768,23 @@
 
 ---@alias discord.InteractionReplyResolvable string|discord.InteractionReplyOptions
 
+--- What `reply` and the other first responses return: a handle on the original reply.
 ---@class discord.InteractionResponse
 ---@field interaction discord.BaseInteraction
----@field fetch fun(self): discord.Message (B)
----@field edit fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
----@field delete fun(self) (B)
----@field createMessageComponentCollector fun(self, opts?: table): discord.InteractionCollector (B) fetches the reply
----@field awaitMessageComponent fun(self, opts: {time: integer, filter?: function}): discord.BaseInteraction (B)
 
+--- What a response sent with `withResponse = true` returns: the callback record and its resource.
 ---@class discord.InteractionCallbackResponse
 ---@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake}
 ---@field resource {type: integer, message?: discord.Message}|nil
 
 ---@alias discord.WebhookMessageResolvable string|discord.Message "@original" or a follow-up.
 
+--- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
 ---@class discord.InteractionWebhook
 ---@field id discord.Snowflake The application's ID.
 ---@field token string
----@field send fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
----@field editMessage fun(self, message: discord.WebhookMessageResolvable, options: table): discord.Message (B)
----@field fetchMessage fun(self, message: string|discord.Message): discord.Message (B)
----@field deleteMessage fun(self, message: string|discord.Message) (B)
 
+--- Base of every interaction: who, where, when, and the type checks (`isButton`, ...).
 ---@class discord.BaseInteraction
 ---@field id discord.Snowflake
 ---@field applicationId discord.Snowflake
@@ -500,39 +808,21 @@
 ---@field timeLeft integer Milliseconds left for the first response.
 ---@field shardId integer|nil
 ---@field webhook discord.InteractionWebhook
----@field createdTimestamp discord.Milliseconds
----@field inGuild fun(self): boolean
----@field inCachedGuild fun(self): boolean
----@field inRawGuild fun(self): boolean
----@field isRepliable fun(self): boolean
----@field isCommand fun(self): boolean
----@field isChatInputCommand fun(self): boolean
----@field isContextMenuCommand fun(self): boolean
----@field isUserContextMenuCommand fun(self): boolean
----@field isMessageContextMenuCommand fun(self): boolean
----@field isPrimaryEntryPointCommand fun(self): boolean
----@field isAutocomplete fun(self): boolean
----@field isMessageComponent fun(self): boolean
----@field isButton fun(self): boolean
----@field isAnySelectMenu fun(self): boolean
----@field isStringSelectMenu fun(self): boolean
----@field isUserSelectMenu fun(self): boolean
----@field isRoleSelectMenu fun(self): boolean
----@field isMentionableSelectMenu fun(self): boolean
----@field isChannelSelectMenu fun(self): boolean
----@field isModalSubmit fun(self): boolean
----@field isFromMessage fun(self): boolean
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field createdAt discord.Milliseconds The same as `createdTimestamp` (read-only).
 
 ---@alias discord.InteractionReplyResult discord.InteractionResponse|discord.Message|discord.InteractionCallbackResponse
 
+--- An interaction that can be answered: reply, defer, edit, delete and follow up.
 ---@class discord.RepliableInteraction: discord.BaseInteraction
----@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult (B)
----@field deferReply fun(self, opts?: {ephemeral?: boolean, withResponse?: boolean}): discord.InteractionReplyResult (B)
----@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message (B)
----@field deleteReply fun(self, message?: string|discord.Message) (B)
----@field fetchReply fun(self, message?: string): discord.Message (B)
----@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message (B)
+---@field reply fun(self, options: discord.InteractionReplyResolvable): discord.InteractionReplyResult Suspends.
+---@field deferReply fun(self, opts?: table): discord.InteractionReplyResult Shows "thinking"; suspends.
+---@field editReply fun(self, options: discord.InteractionReplyResolvable|{message?: string}): discord.Message Suspends.
+---@field deleteReply fun(self, message?: string|discord.Message) Suspends.
+---@field fetchReply fun(self, message?: string): discord.Message Suspends.
+---@field followUp fun(self, options: discord.InteractionReplyResolvable): discord.Message Suspends.
 
+--- A slash or context-menu command was used.
 ---@class discord.CommandInteraction: discord.RepliableInteraction
 ---@field commandId discord.Snowflake
 ---@field commandName string
@@ -540,29 +830,33 @@
 ---@field commandGuildId discord.Snowflake|nil
 ---@field command discord.ApplicationCommand|nil When the command cache holds it.
 ---@field options discord.CommandInteractionOptionResolver
----@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) (B)
----@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
----@field launchActivity fun(self, opts?: {withResponse?: boolean}) (B)
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) Suspends.
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction Suspends.
+---@field launchActivity fun(self, opts?: {withResponse?: boolean}) Suspends.
 
+--- A slash command was used; `options` holds what the user typed.
 ---@class discord.ChatInputCommandInteraction: discord.CommandInteraction
----@field toString fun(self): string "/name sub option:value"
 
----@class discord.UserContextMenuCommandInteraction: discord.CommandInteraction
+--- A user context-menu command was used on `targetUser`.
+---@class discord.UserContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetUser discord.User
 ---@field targetMember discord.GuildMember|table|nil
 
----@class discord.MessageContextMenuCommandInteraction: discord.CommandInteraction
+--- A message context-menu command was used on `targetMessage`.
+---@class discord.MessageContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
 ---@field targetId discord.Snowflake
 ---@field targetMessage discord.Message
 
+--- A user is typing an option with autocomplete; answer with `respond`.
 ---@class discord.AutocompleteInteraction: discord.BaseInteraction
+---@field command discord.ApplicationCommand|nil The registered command, when cached (read-only).
 ---@field commandId discord.Snowflake
 ---@field commandName string
 ---@field options discord.CommandInteractionOptionResolver
 ---@field responded boolean
----@field respond fun(self, choices: ({name: string, value: string|number}|string|number)[]) (B) Up to 25.
 
+--- A button or select menu of a message was used.
 ---@class discord.MessageComponentInteraction: discord.RepliableInteraction
 ---@field customId string
 ---@field componentType integer discord.enums.ComponentType
@@ -573,33 +867,23 @@
 ---@field members discord.Collection|nil
 ---@field roles discord.Collection|nil Role and mentionable selects.
 ---@field channels discord.Collection|nil Channel selects.
----@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
----@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse (B)
----@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) (B)
----@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction (B)
+---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse Suspends.
+---@field deferUpdate fun(self, opts?: {withResponse?: boolean}): discord.InteractionResponse Suspends.
+---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: table) Suspends.
+---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction Suspends.
 
+--- The values of a submitted modal, by custom ID.
 ---@class discord.ModalSubmitFields
 ---@field fields discord.Collection custom_id -> {customId, type, value, values}
----@field getField fun(self, customId: string, componentType?: integer): table
----@field getTextInputValue fun(self, customId: string, required?: boolean): string|nil
----@field getStringSelectValues fun(self, customId: string): string[]
----@field getSelectedUsers fun(self, customId: string): discord.Collection
----@field getSelectedMembers fun(self, customId: string): discord.Collection
----@field getSelectedRoles fun(self, customId: string): discord.Collection
----@field getSelectedChannels fun(self, customId: string): discord.Collection
----@field getUploadedFiles fun(self, customId: string, required?: boolean): discord.Collection Attachments by ID.
----@field getRadioGroup fun(self, customId: string): string|nil
----@field getCheckboxGroup fun(self, customId: string): string[]
----@field getCheckbox fun(self, customId: string): boolean
 
+--- A modal was submitted; `fields` holds the values.
 ---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
 ---@field customId string
 ---@field components table[]
 ---@field fields discord.ModalSubmitFields
 ---@field message discord.Message|nil Set when the modal came from a message's component.
----@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse (B)
----@field deferUpdate fun(self, opts?: table): discord.InteractionResponse (B)
 
+--- One option of a command as the user filled it.
 ---@class discord.CommandInteractionOption
 ---@field name string
 ---@field type integer discord.enums.ApplicationCommandOptionType
@@ -611,6 +895,7 @@
 ---@field channel? discord.BaseChannel
 ---@field attachment? discord.Attachment
 
+--- Reads a command's options by name, with type checks (`interaction.options`).
 ---@class discord.CommandInteractionOptionResolver
 ---@field data discord.CommandInteractionOption[]
 ---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
@@ -631,33 +916,33 @@
 ---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
 ---@field client discord.Client
 
+--- A file to send, held in memory, with its name, description and spoiler flag.
 ---@class discord.AttachmentBuilder
 ---@field attachment string|nil The bytes.
 ---@field name string|nil
 ---@field description string|nil
 ---@field spoiler boolean
----@field fromFile fun(path: string, data?: table): discord.AttachmentBuilder (B) Reads through the runtime.
----@field setFile fun(self, bytes: string, name?: string): discord.AttachmentBuilder
----@field setName fun(self, name: string): discord.AttachmentBuilder
----@field setDescription fun(self, text?: string): discord.AttachmentBuilder
----@field setTitle fun(self, title?: string): discord.AttachmentBuilder
----@field setSpoiler fun(self, spoiler?: boolean): discord.AttachmentBuilder
----@field setDuration fun(self, seconds: number): discord.AttachmentBuilder
----@field setWaveform fun(self, waveform: string): discord.AttachmentBuilder
----@field toFile fun(self, index?: integer): table
----@field toJSON fun(self): table
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
----@alias discord.ShardStatus "idle"|"connecting"|"identifying"|"resuming"|"waitingForGuilds"|"ready"
----| "reconnecting"|"disconnected"
+---@alias discord.ShardStatus
+---| "idle" # Not started.
+---| "connecting" # Opening the connection.
+---| "identifying" # Sent IDENTIFY, waiting for READY.
+---| "resuming" # Sent RESUME, waiting for RESUMED.
+---| "waitingForGuilds" # READY came; waiting for the guilds it announced.
+---| "ready" # Receiving events.
+---| "reconnecting" # Lost the connection; connecting again.
+---| "disconnected" # Closed for good.
 
+--- The rest of an activity given to `setActivity`.
 ---@class discord.ActivityOptions
 ---@field type? integer|string 0-5 or Playing, Streaming, Listening, Watching, Custom, Competing.
 ---@field url? string Streaming: a Twitch or YouTube address.
 ---@field state? string
 ---@field shardId? integer|integer[]
 
+--- One gateway connection of the bot: its ID, status, ping and guilds.
 ---@class discord.Shard
 ---@field id integer
 ---@field status discord.ShardStatus
@@ -665,9 +950,9 @@
 ---@field readyAt discord.Milliseconds|nil
 ---@field sessionId string|nil
 ---@field guilds discord.Collection The cached guilds of this shard.
----@field isReady fun(self): boolean
----@field send fun(self, payload: table): boolean (B)
+---@field send fun(self, payload: table): boolean, string|nil Sends a gateway payload (suspends in the send window).
 
+--- The shards of one client in this process (`client.ws`, also `client.shard`).
 ---@class discord.ShardingManager
 ---@field shards discord.Collection Shards by ID.
 ---@field ids integer[] The shards of this process.
@@ -675,50 +960,59 @@
 ---@field totalShards integer
 ---@field ping integer
 ---@field status discord.ShardStatus Of the lowest shard.
----@field statuses fun(self): table<integer, discord.ShardStatus>
----@field shardFor fun(self, guildId: discord.Snowflake): discord.Shard|nil (guild_id >> 22) % count.
----@field broadcast fun(self, payload: table, only?: integer|integer[]) (B)
----@field broadcastEval fun(self, fn: fun(client: discord.Client, shardId: integer): any, opts?: table): any[]
 
 -- Caches, partials, sweepers -------------------------------------------------------------------------------
 
 ---@alias discord.Partial "User"|"Channel"|"GuildMember"|"Message"|"Reaction"|"GuildScheduledEvent"|"ThreadMember"
 ---| "Poll"|"PollAnswer"|"SoundboardSound"
 
+--- How one kind of cache is swept: how often, and by age or by a filter.
 ---@class discord.SweeperOptions
 ---@field interval integer Seconds between sweeps.
 ---@field lifetime? integer Seconds; messages (since sent or edited) and threads (since archived) only.
 ---@field filter? fun(): (fun(value: any, key: any, collection: discord.Collection): boolean)|nil
 
+--- Drops cached objects on an interval, by age or by a filter, so a long-running bot's caches stay bounded.
 ---@class discord.Sweepers
----@field start fun(self)
----@field stop fun(self)
----@field sweepMessages fun(self, filter: function): integer
----@field sweepThreads fun(self, filter: function): integer
----@field sweepUsers fun(self, filter: function): integer
----@field sweepGuildMembers fun(self, filter: function): integer
----@field sweepPresences fun(self, filter: function): integer
----@field sweepReactions fun(self, filter: function): integer
----@field sweepThreadMembers fun(self, filter: function): integer
+---@field client discord.Client
+---@field options table<string, discord.SweeperOptions> The checked options, by kind.
+---@field filterByLifetime fun(opts?: table): function The same as `discord.client.sweepers.filterByLifetime`.
+---@field outdatedMessageSweepFilter fun(lifetime?: integer): function Filter factory for old messages.
+---@field archivedThreadSweepFilter fun(lifetime?: integer): function Filter factory for long-archived threads.
+---@field expiredInviteSweepFilter fun(lifetime?: integer): function Filter factory for expired invites.
+---@field DefaultSweeperSettings table<string, discord.SweeperOptions> Archived threads go after 4 h, hourly.
+---@field destroy fun(self) The same as `stop`.
+---@field sweepApplicationCommands fun(self, filter: function): integer Sweeps every guild's commands.
+---@field sweepAutoModerationRules fun(self, filter: function): integer Sweeps every guild's automod rules.
+---@field sweepBans fun(self, filter: function): integer Sweeps every guild's cached bans.
+---@field sweepEmojis fun(self, filter: function): integer Sweeps every guild's emojis.
+---@field sweepInvites fun(self, filter: function): integer Sweeps every guild's invites.
+---@field sweepGuildMembers fun(self, filter: function): integer Sweeps every guild's members (the bot stays).
+---@field sweepPresences fun(self, filter: function): integer Sweeps every guild's presences.
+---@field sweepStageInstances fun(self, filter: function): integer Sweeps every guild's stage instances.
+---@field sweepStickers fun(self, filter: function): integer Sweeps every guild's stickers.
+---@field sweepVoiceStates fun(self, filter: function): integer Sweeps every guild's voice states.
 
 -- Channels beyond text --------------------------------------------------------------------------------------
 
+--- Voice and stage channels; they have a text chat of their own.
 ---@class discord.BaseGuildVoiceChannel: discord.GuildChannel, discord.TextBased
 ---@field bitrate integer
 ---@field userLimit integer
 ---@field rtcRegion string|nil
 ---@field videoQualityMode integer|nil
----@field joinable boolean
----@field setBitrate fun(self, bitrate: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
----@field setUserLimit fun(self, limit: integer, reason?: string): discord.BaseGuildVoiceChannel (B)
----@field setRTCRegion fun(self, region?: string, reason?: string): discord.BaseGuildVoiceChannel (B)
+---@field joinable boolean (read-only)
+---@field rateLimitPerUser integer|nil Slowmode of its text chat.
 
+--- A guild voice channel.
 ---@class discord.VoiceChannel: discord.BaseGuildVoiceChannel
----@field speakable boolean
+---@field speakable boolean (read-only)
 
+--- A stage channel: speakers and an audience.
 ---@class discord.StageChannel: discord.BaseGuildVoiceChannel
 ---@field topic string|nil
 
+--- What a thread or forum post create sets.
 ---@class discord.ThreadCreateOptions
 ---@field name string 1 to 100 characters.
 ---@field autoArchiveDuration? 60|1440|4320|10080 Minutes.
@@ -730,16 +1024,19 @@
 ---@field appliedTags? (discord.ForumTag|discord.Snowflake|string)[] At most 5; names of the channel's tags work.
 ---@field reason? string
 
+--- Threads and their members, as a fetch of threads returns them.
 ---@class discord.FetchedThreads
 ---@field threads discord.Collection
 ---@field hasMore boolean
 
+--- Which archived threads a fetch lists.
 ---@class discord.FetchArchivedOptions
 ---@field type? "public"|"private"
 ---@field joined? boolean Private threads the bot has joined.
 ---@field before? discord.ThreadChannel|discord.Snowflake|discord.Milliseconds
 ---@field limit? integer
 
+--- A channel's threads (`channel.threads`): create, fetch active and archived.
 ---@class discord.ThreadManager
 ---@field channel discord.GuildChannel
 ---@field cache discord.Collection The cached threads of the channel.
@@ -748,6 +1045,7 @@
 ---@field fetchActive fun(self): discord.FetchedThreads (B)
 ---@field fetchArchived fun(self, opts?: discord.FetchArchivedOptions): discord.FetchedThreads (B)
 
+--- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
 ---@class discord.ThreadChannel: discord.GuildChannel, discord.TextBased
 ---@field ownerId discord.Snowflake
 ---@field archived boolean
@@ -759,24 +1057,19 @@
 ---@field memberCount integer|nil
 ---@field appliedTags discord.Snowflake[]
 ---@field members discord.ThreadMemberManager
----@field joined boolean
----@field joinable boolean
----@field sendable boolean
----@field editable boolean
----@field unarchivable boolean
----@field pinned boolean
----@field join fun(self): discord.ThreadChannel (B)
----@field leave fun(self): discord.ThreadChannel (B)
----@field setArchived fun(self, archived?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setLocked fun(self, locked?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setInvitable fun(self, invitable?: boolean, reason?: string): discord.ThreadChannel (B)
----@field setAutoArchiveDuration fun(self, minutes: integer, reason?: string): discord.ThreadChannel (B)
----@field setAppliedTags fun(self, tags: table, reason?: string): discord.ThreadChannel (B)
----@field pin fun(self, reason?: string): discord.ThreadChannel (B)
----@field unpin fun(self, reason?: string): discord.ThreadChannel (B)
----@field fetchStarterMessage fun(self, opts?: discord.FetchOptions): discord.Message (B)
----@field fetchOwner fun(self, opts?: table): discord.ThreadMember|nil (B)
+---@field joined boolean (read-only)
+---@field joinable boolean (read-only)
+---@field sendable boolean (read-only)
+---@field editable boolean (read-only)
+---@field unarchivable boolean (read-only)
+---@field pinned boolean (read-only)
+---@field totalMessageSent integer|nil
+---@field rateLimitPerUser integer|nil
+---@field createdTimestamp discord.Milliseconds (read-only)
+---@field archivedAt discord.Milliseconds|nil (read-only)
+---@field owner discord.ThreadMember|nil (read-only)
 
+--- A member of a thread.
 ---@class discord.ThreadMember
 ---@field id discord.Snowflake The user's ID.
 ---@field threadId discord.Snowflake
@@ -790,6 +1083,7 @@
 ---@field remove fun(self): discord.ThreadMember (B)
 ---@field fetch fun(self, opts?: {withMember?: boolean}): discord.ThreadMember (B)
 
+--- A thread's members (`thread.members`): add, remove, fetch.
 ---@class discord.ThreadMemberManager: discord.CachingManager
 ---@field me discord.ThreadMember|nil
 ---@field add fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
@@ -797,28 +1091,30 @@
 ---@field fetchMe fun(self, opts?: table): discord.ThreadMember (B)
 ---@field thread discord.ThreadChannel The thread.
 
+--- A tag posts of a forum or media channel can carry.
 ---@class discord.ForumTag
 ---@field id discord.Snowflake
 ---@field name string 1 to 20 characters.
 ---@field moderated boolean
 ---@field emoji {id: discord.Snowflake|nil, name: string|nil}|nil
 
+--- Channels that hold only threads (posts): forums and media channels.
 ---@class discord.ThreadOnlyChannel: discord.GuildChannel
 ---@field topic string|nil
 ---@field availableTags discord.ForumTag[] At most 20.
 ---@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil
 ---@field defaultSortOrder integer|nil
 ---@field defaultThreadRateLimitPerUser integer|nil
----@field threads discord.ThreadManager
----@field createPost fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
----@field setAvailableTags fun(self, tags: (discord.ForumTag|table)[], reason?: string) (B) {name=, moderated=, emoji=}
----@field setDefaultReactionEmoji fun(self, emoji?: any, reason?: string) (B)
+---@field threads discord.ThreadManager The posts (read-only).
 
+--- A forum: posts with tags, shown as a list or gallery.
 ---@class discord.ForumChannel: discord.ThreadOnlyChannel
 ---@field defaultForumLayout integer|nil
 
+--- A media channel: posts that lead with an image or video.
 ---@class discord.MediaChannel: discord.ThreadOnlyChannel
 
+--- What a role or member may or may not do in one channel.
 ---@class discord.PermissionOverwrites
 ---@field id discord.Snowflake
 ---@field type 0|1 0 for a role, 1 for a member.
@@ -828,6 +1124,7 @@
 ---@field delete fun(self, reason?: string): discord.PermissionOverwrites (B)
 ---@field channel discord.GuildChannel The channel.
 
+--- A channel's permission overwrites (`channel.permissionOverwrites`).
 ---@class discord.PermissionOverwriteManager: discord.CachingManager
 ---@field channel discord.GuildChannel
 ---@field set fun(self, overwrites: table[], reason?: string): discord.GuildChannel (B)
@@ -837,6 +1134,7 @@
 
 -- Reactions, polls, presences, typing -----------------------------------------------------------------------
 
+--- The emoji of a reaction: Unicode or custom.
 ---@class discord.ReactionEmoji
 ---@field id discord.Snowflake|nil
 ---@field name string|nil
@@ -844,6 +1142,7 @@
 ---@field identifier string The form reaction routes take.
 ---@field url string|nil
 
+--- One emoji's reactions on a message: count, whether the bot reacted, users.
 ---@class discord.MessageReaction
 ---@field message discord.Message
 ---@field emoji discord.ReactionEmoji
@@ -858,16 +1157,19 @@
 ---@field remove fun(self): discord.MessageReaction (B) Every user's reaction with this emoji.
 ---@field fetch fun(self): discord.MessageReaction (B)
 
+--- A message's reactions (`message.reactions`).
 ---@class discord.ReactionManager: discord.CachingManager
 ---@field message discord.Message
 ---@field removeAll fun(self): discord.Message (B)
 
+--- The users who reacted with one emoji (`reaction.users`).
 ---@class discord.ReactionUserManager: discord.CachingManager
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any, type?: "normal"|"burst"}): discord.Collection (B)
 ---@field each fun(self, opts?: {limit?: integer, after?: any, type?: string}): fun(): discord.User
 ---@field remove fun(self, user?: discord.UserResolvable): discord.MessageReaction (B) The bot's own by default.
 ---@field reaction discord.MessageReaction The reaction.
 
+--- A poll to send: question, answers, duration, multiselect.
 ---@class discord.PollData
 ---@field question string|{text: string} At most 300 characters.
 ---@field answers (string|{text: string, emoji?: any})[] 1 to 10, each at most 55 characters.
@@ -875,6 +1177,7 @@
 ---@field allowMultiselect? boolean
 ---@field layoutType? integer
 
+--- One answer of a poll, with its vote count.
 ---@class discord.PollAnswer
 ---@field id integer
 ---@field text string|nil
@@ -885,10 +1188,12 @@
 ---@field partial boolean
 ---@field meVoted boolean? Whether the bot voted for it.
 
+--- The users who voted for a poll answer (`answer.voters`).
 ---@class discord.PollAnswerVoterManager: discord.CachingManager
 ---@field fetch fun(self, opts?: {limit?: integer, after?: any}): discord.Collection (B)
 ---@field answer discord.PollAnswer The answer.
 
+--- A poll of a message: question, answers, expiry, results.
 ---@class discord.Poll
 ---@field message discord.Message
 ---@field question {text: string}|nil
@@ -902,6 +1207,7 @@
 ---@field fetch fun(self): discord.Poll (B)
 ---@field layoutType integer? 1, the default layout.
 
+--- What a user is doing: playing, streaming, listening, watching, custom status, competing.
 ---@class discord.Activity
 ---@field name string
 ---@field type integer 0 Playing, 1 Streaming, 2 Listening, 3 Watching, 4 Custom, 5 Competing.
@@ -920,6 +1226,7 @@
 ---@field createdTimestamp integer|nil When it was added to the session, Unix ms.
 ---@field flags discord.BitField|nil ActivityFlagsBitField.
 
+--- A user's status and activities in a guild.
 ---@class discord.Presence
 ---@field userId discord.Snowflake
 ---@field user discord.User|nil
@@ -929,6 +1236,7 @@
 ---@field clientStatus {desktop: string|nil, mobile: string|nil, web: string|nil}
 ---@field activities discord.Activity[]
 
+--- Someone started typing in a channel.
 ---@class discord.Typing
 ---@field channel discord.BaseChannel
 ---@field user discord.User

@@ -4,6 +4,7 @@ local Base = require("discord.managers.base").Base
 
 local M = {}
 
+---@type discord.User
 local User = util.class("User", Base)
 M.User = User
 
@@ -25,6 +26,9 @@ local FIELDS = {
 -- The nameplate and the server tag shown beside the name.
 local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 
+--- Builds a user from API data; the user manager makes them.
+---@param client discord.Client
+---@param data table Raw user object.
 function User:init(client, data)
   Base.init(self, client)
   self.id = data.id
@@ -43,79 +47,118 @@ function User:_patch(data)
   return self
 end
 
---- A user known only by ID (from a mention or a removal event) is partial.
+--- True for a user known only by ID (from a mention or a removal event).
+---@return boolean
 User.getters.partial = function(self) return self.username == nil end
 
 --- "name" for migrated users, "name#1234" for the others.
+---@return string|nil
 User.getters.tag = function(self)
   if self.username == nil then return nil end
   if self.discriminator == nil or self.discriminator == "0" then return self.username end
   return self.username .. "#" .. self.discriminator
 end
 
+--- The global display name, else the username.
+---@return string|nil
 User.getters.displayName = function(self) return self.globalName or self.username end
 
+--- When the account was created, from its ID.
+---@return discord.Milliseconds
 User.getters.createdTimestamp = function(self)
   return require("discord.snowflake").timestamp(self.id)
 end
 
+--- The profile accent colour as "#rrggbb", when known.
+---@return string|nil
 User.getters.hexAccentColor = function(self)
   if self.accentColor == nil then return nil end
   return string.format("#%06x", self.accentColor)
 end
 
+--- URL of the default avatar Discord shows without a custom one.
+---@return string
 User.getters.defaultAvatarURL = function(self)
   local cdn = require("discord.cdn")
   return cdn.defaultAvatar(cdn.defaultAvatarIndex(self.id, self.discriminator))
 end
 
 --- The cached DM channel with this user, if any.
+---@return discord.DMChannel|nil
 User.getters.dmChannel = function(self)
   local channels = self.client and self.client.channels
   if not channels then return nil end
   return channels.cache:find(function(c) return c.recipientId == self.id and c.type == 1 end)
 end
 
---- `opts`: {size=, extension=, forceStatic=}; nil when the user has no avatar.
+--- URL of the user's avatar; nil when the user has none.
+---@param opts? discord.ImageURLOptions
+---@return string|nil
 function User:avatarURL(opts)
   if self.avatar == nil then return nil end
   return require("discord.cdn").avatar(self.id, self.avatar, opts)
 end
 
+--- The avatar URL, else the default avatar's.
+---@param opts? discord.ImageURLOptions
+---@return string
 function User:displayAvatarURL(opts)
   return self:avatarURL(opts) or self.defaultAvatarURL
 end
 
+--- URL of the profile banner; nil when none is known (fetch the user to get it).
+---@param opts? discord.ImageURLOptions
+---@return string|nil
 function User:bannerURL(opts)
   if self.banner == nil then return nil end
   return require("discord.cdn").banner(self.id, self.banner, opts)
 end
 
---- (B) Opens (or returns the cached) DM channel.
+--- Opens (or returns the cached) DM channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean Asks the API even when a DM channel is cached.
+---@return discord.DMChannel
 function User:createDM(force)
   return self.client.users:createDM(self, { force = force })
 end
 
---- (B) Closes the DM channel.
+--- Closes the DM channel.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@return discord.DMChannel|nil
 function User:deleteDM()
   return self.client.users:deleteDM(self)
 end
 
---- (B) Sends a direct message; takes what TextChannel:send takes.
+--- Sends a direct message; takes what `send` takes.
+--- Raises `discord.DiscordAPIError` (50007 when the user does not accept DMs).
+---@async
+---@param options string|discord.MessageOptions
+---@return discord.Message
 function User:send(options)
   return self:createDM():send(options)
 end
 
---- (B) Fetches the user again.
+--- Fetches the user again from the API.
+--- Raises `discord.DiscordAPIError` when Discord refuses it.
+---@async
+---@param force? boolean False lets the cached one answer (true).
+---@return discord.User
 function User:fetch(force)
   return self.client.users:fetch(self.id, { force = force ~= false })
 end
 
+--- Whether `other` is this user with the same names, avatar and bot flag.
+---@param other? discord.User
+---@return boolean
 function User:equals(other)
   return other ~= nil and other.id == self.id and other.username == self.username
     and other.globalName == self.globalName and other.avatar == self.avatar and other.bot == self.bot
 end
 
+--- The mention "<@id>" (also `tostring(user)`).
+---@return string
 function User:toString()
   return "<@" .. self.id .. ">"
 end

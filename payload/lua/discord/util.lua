@@ -27,7 +27,9 @@ end
 
 local Class = {}
 
--- Subclasses get their own metatable; both kinds are recognised as classes.
+--- Whether `t` is a class made by `util.class` (not an instance).
+---@param t any
+---@return boolean
 local function isClass(t)
   if type(t) ~= "table" then return false end
   local mt = getmetatable(t)
@@ -58,8 +60,10 @@ function Class.__tostring(cls)
   return "class " .. cls.__name
 end
 
---- Makes a class. Instances are created by calling it: `Foo(...)` runs `Foo.init(self, ...)`.
---- `Foo.getters.x = function(self) ... end` defines a computed field read as `obj.x`.
+--- Makes a class: `Foo(...)` runs `Foo.init(self, ...)`; `Foo.getters.x` defines a computed field `obj.x`.
+---@param name string Class name, as `util.className` reports it.
+---@param parent? table Class to inherit methods and getters from.
+---@return table class
 function util.class(name, parent)
   if type(name) ~= "string" then error("class: name must be a string", 2) end
   if parent ~= nil and not isClass(parent) then
@@ -77,6 +81,9 @@ function util.class(name, parent)
 end
 
 --- True when `obj` is an instance of `cls` or of one of its subclasses.
+---@param obj any
+---@param cls table
+---@return boolean
 function util.instanceOf(obj, cls)
   if type(obj) ~= "table" then return false end
   local c = getmetatable(obj)
@@ -88,7 +95,9 @@ function util.instanceOf(obj, cls)
   return false
 end
 
---- Name of the object's class, or its Lua type.
+--- Name of the object's class ("Message", "Role"), or its Lua type for anything else.
+---@param obj any
+---@return string
 function util.className(obj)
   local mt = type(obj) == "table" and getmetatable(obj)
   if mt and isClass(mt) then return mt.__name end
@@ -98,6 +107,9 @@ end
 -- Tables -------------------------------------------------------------------------------------------------
 
 --- Shallow copy that keeps the metatable (the `old` object of update events).
+---@generic T
+---@param t T
+---@return T
 function util.shallowCopy(t)
   local c = {}
   for k, v in pairs(t) do c[k] = v end
@@ -105,6 +117,10 @@ function util.shallowCopy(t)
 end
 
 --- Deep copy of plain data; metatables (array marks, classes) are kept, cycles are preserved.
+---@generic T
+---@param t T
+---@param seen? table Internal: copies already made.
+---@return T
 function util.deepCopy(t, seen)
   if type(t) ~= "table" or t == json.null then return t end
   seen = seen or {}
@@ -116,7 +132,10 @@ function util.deepCopy(t, seen)
   return setmetatable(c, getmetatable(t))
 end
 
---- Fills the keys missing in `opts` from `defaults`, recursing into plain tables. Returns a new table.
+--- A new table with the keys of `opts`, missing ones filled from `defaults` (plain tables recursively).
+---@param defaults table
+---@param opts? table
+---@return table
 function util.mergeDefaults(defaults, opts)
   local out = {}
   for k, v in pairs(defaults) do out[k] = v end
@@ -133,13 +152,18 @@ function util.mergeDefaults(defaults, opts)
   return out
 end
 
+--- The keys of `t`, in no particular order.
+---@param t table
+---@return any[]
 function util.keys(t)
   local out = {}
   for k in pairs(t) do out[#out + 1] = k end
   return out
 end
 
---- Sorted list of the keys of `t` (strings and numbers sort separately, numbers first).
+--- Sorted list of the keys of `t` (numbers first, then strings).
+---@param t table
+---@return any[]
 function util.sortedKeys(t)
   local out = util.keys(t)
   table.sort(out, function(a, b)
@@ -150,12 +174,20 @@ function util.sortedKeys(t)
   return out
 end
 
+--- A new list of `fn(value, index)` for each value of `list`.
+---@param list any[]
+---@param fn fun(value: any, index: integer): any
+---@return any[]
 function util.map(list, fn)
   local out = {}
   for i, v in ipairs(list) do out[i] = fn(v, i) end
   return out
 end
 
+--- A new list of the values of `list` for which `fn(value, index)` is true.
+---@param list any[]
+---@param fn fun(value: any, index: integer): boolean
+---@return any[]
 function util.filter(list, fn)
   local out = {}
   for i, v in ipairs(list) do
@@ -164,6 +196,11 @@ function util.filter(list, fn)
   return out
 end
 
+--- The first value of `list` for which `fn(value, index)` is true, and its index.
+---@param list any[]
+---@param fn fun(value: any, index: integer): boolean
+---@return any value nil when none matches.
+---@return integer|nil index
 function util.find(list, fn)
   for i, v in ipairs(list) do
     if fn(v, i) then return v, i end
@@ -171,6 +208,10 @@ function util.find(list, fn)
   return nil
 end
 
+--- Whether `list` holds `value`.
+---@param list any[]
+---@param value any
+---@return boolean
 function util.contains(list, value)
   for _, v in ipairs(list) do
     if v == value then return true end
@@ -179,6 +220,8 @@ function util.contains(list, value)
 end
 
 --- A table of the values of `list` mapped to true.
+---@param list any[]
+---@return table<any, boolean>
 function util.set(list)
   local out = {}
   for _, v in ipairs(list) do out[v] = true end
@@ -186,6 +229,8 @@ function util.set(list)
 end
 
 --- Reverse lookup table: value -> key.
+---@param t table
+---@return table
 function util.invert(t)
   local out = {}
   for k, v in pairs(t) do out[v] = k end
@@ -193,35 +238,58 @@ function util.invert(t)
 end
 
 --- A JSON array of `list`'s values, so an empty list encodes as `[]`.
+---@param list? any[]
+---@return any[]
 function util.array(list)
   return json.array(list or {})
 end
 
 --- Converts JSON null to nil; other values pass through.
+---@param v any
+---@return any
 function util.nullable(v)
   if v == json.null then return nil end
   return v
 end
 
+--- Whether `v` is the JSON null sentinel.
+---@param v any
+---@return boolean
 function util.isNull(v)
   return v == json.null
 end
 
 -- Strings ------------------------------------------------------------------------------------------------
 
+--- Whether `s` begins with `prefix` (plain text).
+---@param s string
+---@param prefix string
+---@return boolean
 function util.startsWith(s, prefix)
   return s:sub(1, #prefix) == prefix
 end
 
+--- Whether `s` ends with `suffix` (plain text).
+---@param s string
+---@param suffix string
+---@return boolean
 function util.endsWith(s, suffix)
   return suffix == "" or s:sub(-#suffix) == suffix
 end
 
+--- `s` without leading and trailing white space.
+---@param s string
+---@return string
 function util.trim(s)
   return (s:gsub("^%s+", ""):gsub("%s+$", ""))
 end
 
 --- Splits `s` at every occurrence of the plain separator; empty fields are kept.
+--- Raises a string error when `sep` is empty.
+---@param s string
+---@param sep string
+---@param limit? integer At most this many fields; the last holds the rest.
+---@return string[]
 function util.split(s, sep, limit)
   if sep == nil or sep == "" then error("split: empty separator", 2) end
   local out, pos = {}, 1
@@ -237,12 +305,16 @@ function util.split(s, sep, limit)
 end
 
 --- "MESSAGE_CREATE" -> "messageCreate", "guild_id" -> "guildId".
+---@param s string
+---@return string
 function util.camelCase(s)
   local lower = s:lower()
   return (lower:gsub("_(%w)", function(c) return c:upper() end))
 end
 
 --- A decoded JSON value with its object keys in camelCase all the way down; JSON null becomes nil.
+---@param v any
+---@return any
 function util.camelKeys(v)
   if v == json.null then return nil end
   if type(v) ~= "table" then return v end
@@ -256,16 +328,24 @@ function util.camelKeys(v)
 end
 
 --- "guildId" -> "guild_id".
+---@param s string
+---@return string
 function util.snakeCase(s)
   return (s:gsub("(%l)(%u)", "%1_%2"):gsub("(%d)(%u)", "%1_%2"):lower())
 end
 
 --- Length in code points; invalid UTF-8 counts bytes so limits still apply.
+---@param s string
+---@return integer
 function util.utf8len(s)
   return utf8.len(s) or #s
 end
 
 --- Cuts `s` to at most `n` code points, never inside a UTF-8 sequence.
+---@param s string
+---@param n integer
+---@param ellipsis? string Appended when cut, counted within `n`.
+---@return string
 function util.truncate(s, n, ellipsis)
   if util.utf8len(s) <= n then return s end
   ellipsis = ellipsis or ""
@@ -278,11 +358,15 @@ end
 local UNRESERVED = "[^%w%-%._~]"
 
 --- Percent-encodes everything but unreserved URL characters.
+---@param s any Converted with tostring.
+---@return string
 function util.urlEncode(s)
   return (tostring(s):gsub(UNRESERVED, function(c) return string.format("%%%02X", c:byte()) end))
 end
 
 --- Builds "?a=1&b=x" from a table (keys sorted so URLs are deterministic); "" when empty.
+---@param query? table<string, any>
+---@return string
 function util.queryString(query)
   if query == nil then return "" end
   local parts = {}
@@ -302,6 +386,9 @@ end
 
 local B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
 
+--- Encodes bytes as standard base64 with padding.
+---@param data string
+---@return string
 function util.base64Encode(data)
   local out = {}
   for i = 1, #data, 3 do
@@ -323,6 +410,8 @@ local B64_INDEX = {}
 for i = 1, #B64 do B64_INDEX[B64:byte(i)] = i - 1 end
 
 --- Decodes standard base64; returns nil for malformed input.
+---@param text string
+---@return string|nil
 function util.base64Decode(text)
   text = text:gsub("%s", "")
   if #text % 4 ~= 0 then return nil end
@@ -353,6 +442,8 @@ local IMAGE_SIGNATURES = {
 }
 
 --- Turns raw image bytes into the data URI the API takes for avatars and icons; URIs pass through.
+---@param bytes string|nil
+---@return string|nil
 function util.imageData(bytes)
   if bytes == nil or bytes == json.null then return bytes end
   if util.startsWith(bytes, "data:") then return bytes end
@@ -390,6 +481,8 @@ local function civilFromDays(z)
 end
 
 --- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
+---@param s string|nil
+---@return discord.Milliseconds|nil
 function util.parseTimestamp(s)
   if type(s) ~= "string" then return nil end
   local y, mo, d, h, mi, sec, rest = s:match("^(%d%d%d%d)%-(%d%d)%-(%d%d)[T ](%d%d):(%d%d):(%d%d)(.*)$")
@@ -413,6 +506,8 @@ function util.parseTimestamp(s)
 end
 
 --- Unix milliseconds -> "2024-01-02T03:04:05.678Z".
+---@param ms number
+---@return string
 function util.isoTimestamp(ms)
   ms = math.tointeger(ms) or math.floor(ms)
   local secs, msec = ms // 1000, ms % 1000
@@ -423,7 +518,11 @@ end
 
 -- Colours ------------------------------------------------------------------------------------------------
 
---- Accepts 0xRRGGBB, "#RRGGBB", "RRGGBB", {r, g, b}, "Random" or a name from `names`; returns an integer.
+--- An integer colour from 0xRRGGBB, "#RRGGBB", "RRGGBB", {r, g, b}, "Random" or a name from `names`.
+--- Raises a string error for a colour it cannot read.
+---@param color discord.ColorResolvable
+---@param names? table<string, integer> Named colours (discord.constants.Colors).
+---@return integer
 function util.resolveColor(color, names)
   local t = type(color)
   if t == "number" then
@@ -446,7 +545,9 @@ end
 
 -- Emoji --------------------------------------------------------------------------------------------------
 
---- "<a:name:123>", "name:123", "123" or a Unicode emoji -> {id=, name=, animated=}.
+--- "<a:name:123>", "name:123", "123" or a Unicode emoji -> {id=, name=, animated=}; nil for a non-string.
+---@param text string
+---@return {id: discord.Snowflake|nil, name: string|nil, animated: boolean}|nil
 function util.parseEmoji(text)
   if type(text) ~= "string" then return nil end
   local animated, name, id = text:match("^<(a?):([%w_~]+):(%d+)>$")
@@ -457,7 +558,10 @@ function util.parseEmoji(text)
   return { animated = false, name = text, id = nil }
 end
 
---- Sort key used for roles and channels: position, then ID (older first).
+--- Sort function for roles and channels: position, then ID (older first).
+---@param a {position: integer, id: discord.Snowflake}
+---@param b {position: integer, id: discord.Snowflake}
+---@return boolean
 function util.comparePosition(a, b)
   if a.position ~= b.position then return a.position < b.position end
   if #a.id ~= #b.id then return #a.id < #b.id end
@@ -466,11 +570,18 @@ end
 
 -- Tasks --------------------------------------------------------------------------------------------------
 
+--- Suspends the running task for `ms` milliseconds.
+---@async
+---@param ms integer
 function util.sleep(ms)
   return runtime.sleep(ms)
 end
 
 --- Calls fn(...) and returns true, results; or false, err. Unlike pcall, keeps a traceback on string errors.
+---@param fn function
+---@param ... any
+---@return boolean ok
+---@return any ... The results, or the error.
 function util.try(fn, ...)
   return xpcall(fn, function(err)
     if type(err) == "string" then return debug.traceback(err, 2) end
@@ -506,10 +617,14 @@ end
 
 -- Future -------------------------------------------------------------------------------------------------
 
---- A value that arrives later. Any number of tasks may wait for it.
+--- A value that arrives later; any number of tasks may wait for it.
+---@class discord.Future
+---@field done boolean Whether it is settled.
+---@field ok boolean|nil Whether it was resolved (true) or rejected (false), once settled.
 local Future = util.class("Future")
 util.Future = Future
 
+--- Creates an unsettled future (`util.Future()`).
 function Future:init()
   self.done = false
   self._waiters = {}
@@ -527,15 +642,22 @@ local function settle(self, ok, values)
 end
 
 --- Settles the future with values; returns false when it was already settled.
+---@param ... any
+---@return boolean
 function Future:resolve(...)
   return settle(self, true, pack(...))
 end
 
+--- Settles the future with an error; returns false when it was already settled.
+---@param err any
+---@return boolean
 function Future:reject(err)
   return settle(self, false, pack(err))
 end
 
---- Runs fn(ok, ...) in a task once the future settles.
+--- Runs fn(ok, ...) in a task once the future settles (at once when it already has).
+---@param fn fun(ok: boolean, ...: any)
+---@return discord.Future self
 function Future:onDone(fn)
   if self.done then
     runtime.spawn(fn, self.ok, unpack(self.values, 1, self.values.n))
@@ -545,7 +667,12 @@ function Future:onDone(fn)
   return self
 end
 
---- (B) Waits; returns true, values... when resolved, false, err when rejected or false, "timeout".
+--- Waits; returns true, values... when resolved, false, err when rejected or false, "timeout".
+--- Raises a string error outside a task.
+---@async
+---@param timeout? integer Milliseconds; no limit when nil.
+---@return boolean ok
+---@return any ... The values, the error or "timeout".
 function Future:wait(timeout)
   if not self.done then
     mustBeInTask("Future:wait")
@@ -562,7 +689,10 @@ function Future:wait(timeout)
   return self.ok, unpack(self.values, 1, self.values.n)
 end
 
---- (B) Waits and returns the values; raises the rejection, or "timeout".
+--- Waits and returns the values; raises the rejection, or "timeout".
+---@async
+---@param timeout? integer Milliseconds; no limit when nil.
+---@return any ...
 function Future:await(timeout)
   local res = pack(self:wait(timeout))
   if not res[1] then error(res[2], 0) end
@@ -571,10 +701,15 @@ end
 
 -- Queue --------------------------------------------------------------------------------------------------
 
---- FIFO of values between tasks; pop blocks while it is empty.
+--- FIFO of values between tasks; pop suspends while it is empty.
+---@class discord.AsyncQueue
+---@field limit integer|nil Maximum length; push fails beyond it.
+---@field closed boolean|nil Set by close.
 local Queue = util.class("Queue")
 util.Queue = Queue
 
+--- Creates an empty queue (`util.Queue(limit)`).
+---@param limit? integer Maximum length.
 function Queue:init(limit)
   self._items, self._head, self._tail = {}, 1, 0
   self._waiters = {}
@@ -582,12 +717,16 @@ function Queue:init(limit)
   self.closed = false
 end
 
+--- Number of queued values (also `#queue`).
+---@return integer
 function Queue:size()
   return self._tail - self._head + 1
 end
 Queue.__len = Queue.size
 
---- Adds a value; false when the queue is closed or full.
+--- Adds a value, waking a waiting pop; false when the queue is closed or full.
+---@param value any
+---@return boolean
 function Queue:push(value)
   if self.closed then return false end
   local waiter = table.remove(self._waiters, 1)
@@ -601,7 +740,9 @@ function Queue:push(value)
   return true
 end
 
---- Puts a value at the front (a priority lane).
+--- Puts a value at the front (a priority lane); false when closed.
+---@param value any
+---@return boolean
 function Queue:pushFront(value)
   if self.closed then return false end
   if #self._waiters > 0 then return self:push(value) end
@@ -611,6 +752,7 @@ function Queue:pushFront(value)
 end
 
 --- Takes a value without waiting; nil when empty.
+---@return any
 function Queue:tryPop()
   if self._head > self._tail then return nil end
   local v = self._items[self._head]
@@ -619,11 +761,17 @@ function Queue:tryPop()
   return v
 end
 
+--- The next value without taking it; nil when empty.
+---@return any
 function Queue:peek()
   return self._items[self._head]
 end
 
---- (B) Takes the next value; nil, "timeout" or nil, "closed" when none comes.
+--- Takes the next value, waiting for one; nil, "timeout" or nil, "closed" when none comes.
+---@async
+---@param timeout? integer Milliseconds; no limit when nil.
+---@return any value
+---@return string|nil reason "timeout" or "closed".
 function Queue:pop(timeout)
   if self._head <= self._tail then return self:tryPop() end
   if self.closed then return nil, "closed" end
@@ -654,6 +802,7 @@ function Queue:close()
   end
 end
 
+--- Drops every queued value.
 function Queue:clear()
   self._items, self._head, self._tail = {}, 1, 0
 end
@@ -661,15 +810,22 @@ end
 -- Mutex --------------------------------------------------------------------------------------------------
 
 --- Exclusive section between tasks, granted in arrival order.
+---@class discord.Mutex
+---@field locked boolean
 local Mutex = util.class("Mutex")
 util.Mutex = Mutex
 
+--- Creates an unlocked mutex (`util.Mutex()`).
 function Mutex:init()
   self.locked = false
   self._waiters = {}
 end
 
---- (B) Takes the lock; false, "timeout" when it was not free in time.
+--- Takes the lock, waiting for it; false, "timeout" when it was not free in time.
+---@async
+---@param timeout? integer Milliseconds; no limit when nil.
+---@return boolean ok
+---@return string|nil reason "timeout".
 function Mutex:lock(timeout)
   if not self.locked then
     self.locked = true
@@ -691,7 +847,8 @@ function Mutex:lock(timeout)
   return true
 end
 
--- The lock passes straight to the next waiter so no newcomer can overtake it.
+--- Releases the lock, handing it to the next waiter.
+--- Raises a string error when it is not locked.
 function Mutex:unlock()
   if not self.locked then error("Mutex:unlock: not locked", 2) end
   while #self._waiters > 0 do
@@ -703,7 +860,11 @@ function Mutex:unlock()
   self.owner = nil
 end
 
---- (B) Runs fn(...) holding the lock; the lock is released even when fn raises.
+--- Runs fn(...) holding the lock; the lock is released even when fn raises (the error is raised again).
+---@async
+---@param fn function
+---@param ... any
+---@return any ... What fn returned.
 function Mutex:run(fn, ...)
   self:lock()
   local res = pack(pcall(fn, ...))
@@ -714,11 +875,13 @@ end
 
 -- EventEmitter -------------------------------------------------------------------------------------------
 
---- Named events. Every listener runs in its own task, in registration order; a listener error
---- becomes an "error" event, or a log line when nobody listens for "error".
+-- Named events. Every listener runs in its own task, in registration order; a listener error
+-- becomes an "error" event, or a log line when nobody listens for "error".
+---@type discord.EventEmitter
 local EventEmitter = util.class("EventEmitter")
 util.EventEmitter = EventEmitter
 
+--- Creates an emitter with no listeners.
 function EventEmitter:init()
   self._listeners = {}
   self._waiting = {}
@@ -738,6 +901,11 @@ local function checkListener(name, fn)
   if type(fn) ~= "function" then error("listener for '" .. name .. "' must be a function", 3) end
 end
 
+--- Adds a listener; each call runs in its own task, so it may suspend.
+--- Raises a string error when the name is not a string or fn not a function.
+---@param name string Event name.
+---@param fn function Listener.
+---@return function fn The listener, to pass to `off`.
 function EventEmitter:on(name, fn)
   checkListener(name, fn)
   local list = listenersOf(self, name)
@@ -745,6 +913,11 @@ function EventEmitter:on(name, fn)
   return fn
 end
 
+--- Adds a listener that runs for the next event only.
+--- Raises a string error when the name is not a string or fn not a function.
+---@param name string Event name.
+---@param fn function Listener.
+---@return function fn The listener, to pass to `off`.
 function EventEmitter:once(name, fn)
   checkListener(name, fn)
   local list = listenersOf(self, name)
@@ -753,6 +926,9 @@ function EventEmitter:once(name, fn)
 end
 
 --- Removes one listener, or every listener of the event when fn is nil.
+---@param name string
+---@param fn? function
+---@return discord.EventEmitter self
 function EventEmitter:off(name, fn)
   local list = self._listeners[name]
   if not list then return self end
@@ -769,6 +945,9 @@ function EventEmitter:off(name, fn)
   return self
 end
 
+--- Removes every listener of one event, or of all events when name is nil.
+---@param name? string
+---@return discord.EventEmitter self
 function EventEmitter:removeAllListeners(name)
   if name == nil then
     self._listeners = {}
@@ -778,6 +957,9 @@ function EventEmitter:removeAllListeners(name)
   return self
 end
 
+--- Number of listeners of an event.
+---@param name string
+---@return integer
 function EventEmitter:listenerCount(name)
   local list = self._listeners[name]
   return list and #list or 0
@@ -792,6 +974,9 @@ local function reportListenerError(self, name, err)
 end
 
 --- Queues the listeners of `name`; returns true when at least one listener or waiter took it.
+---@param name string
+---@param ... any Arguments for the listeners.
+---@return boolean
 function EventEmitter:emit(name, ...)
   local took = false
   local waiting = self._waiting[name]
@@ -830,8 +1015,12 @@ end
 
 local function acceptAll() return true end
 
---- (B) Waits for the next `name` event whose arguments pass `opts.filter`; returns its arguments,
---- or nil, "timeout" after `opts.timeout` ms.
+--- Waits for the next `name` event whose arguments pass `opts.filter`; returns its arguments.
+--- Raises a string error outside a task or for a bad name or filter.
+---@async
+---@param name string
+---@param opts? {filter?: fun(...): boolean, timeout?: integer} Timeout in milliseconds.
+---@return any ... The event's arguments, or nil, "timeout".
 function EventEmitter:waitFor(name, opts)
   if type(name) ~= "string" then error("waitFor: event name must be a string", 2) end
   opts = opts or {}
@@ -860,11 +1049,12 @@ end
 -- loads them all.
 local provided = {}
 
+---@private
 function util.provide(role, value)
   provided[role] = value
 end
 
---- The part registered for `role`; nil when `optional` and nothing is registered, an error otherwise.
+---@private
 function util.provided(role, optional)
   local value = provided[role]
   if value == nil and not optional then

@@ -27,14 +27,18 @@ local RESUMABLE_CLOSE = enums.GatewayCloseCodes.Zombie
 local Status = sharding.Status
 M.Status = Status
 
---- Dispatch handlers by event name, `handler(client, packet, shard)`; filled by the modules that keep the
---- caches (see discord.managers.base).
 local handlers = {}
+--- Dispatch handlers by event name, `handler(client, packet, shard)`; filled by the modules that keep the caches.
+---@type table<string, fun(client: discord.Client, packet: table, shard: discord.WebSocketShard)>
 M.handlers = handlers
 M.IdentifyQueue = sharding.IdentifyQueue
 local pause = sharding.pause
 
---- The gateway form of an activity given as a name or `{name=, type= (number or name), url=, state=}`.
+--- The gateway form of an activity given as a name or {name=, type= (number or name), url=, state=}.
+--- Raises a string error for an unknown type, a missing name or a streaming URL not on Twitch or YouTube.
+---@param a string|discord.ActivityOptions|table
+---@param level? integer Error level, for callers that check on behalf of theirs.
+---@return {name: string, type: integer, url?: string, state?: string}
 function M.activityData(a, level)
   level = (level or 1) + 1
   local ActivityType = enums.ActivityType
@@ -62,9 +66,17 @@ end
 
 -- Shard ---------------------------------------------------------------------------------------------------
 
+--- A shard's gateway connection: identify or resume, heartbeats, the send limit, reconnects and dispatch.
+---@class discord.WebSocketShard: discord.Shard
+---@field resumeURL string|nil Where the session resumes.
+---@field sequence integer|nil Last sequence number received.
+---@field destroyed boolean|nil Set by destroy.
 local WebSocketShard = util.class("WebSocketShard", sharding.Shard)
 M.WebSocketShard = WebSocketShard
 
+--- Creates the shard (the manager does, on login).
+---@param manager discord.WebSocketManager
+---@param id integer Shard ID.
 function WebSocketShard:init(manager, id)
   sharding.Shard.init(self, manager, id)
   self.resumeURL = nil
@@ -87,6 +99,8 @@ function WebSocketShard:_error(err)
   end
 end
 
+--- Emits a "debug" event on the client, prefixed with the shard.
+---@param msg string
 function WebSocketShard:debug(msg)
   self.client:emit("debug", "[WS => Shard " .. self.id .. "] " .. msg)
 end
@@ -101,7 +115,7 @@ function WebSocketShard:_gatewayURL(resume)
   return url
 end
 
---- Starts the shard's connection task.
+--- Starts the shard's connection task (it identifies or resumes and reconnects on its own).
 function WebSocketShard:connect()
   if self._runner then return end
   self.destroyed = false
@@ -373,8 +387,11 @@ function WebSocketShard:_transmit(conn, payload)
   return true
 end
 
---- (B) Sends a payload in order behind earlier ones, waiting while the 60 s window
--- is spent down to the slots kept for heartbeats (which skip this queue).
+--- Sends a payload in order behind earlier ones, waiting while the send window (120 per 60 s) is spent.
+---@async
+---@param payload table {op=, d=}.
+---@return boolean ok
+---@return string|nil err "not connected" or the socket's error.
 function WebSocketShard:send(payload)
   local conn = self.conn
   if not conn then return false, "not connected" end
@@ -468,7 +485,8 @@ function WebSocketShard:_markReady(unavailable)
   self.manager:_checkReady()
 end
 
---- Closes the connection for good.
+--- Closes the connection for good; 1000 and 1001 also end the session, other codes keep it resumable.
+---@param code? integer Close code (1000).
 function WebSocketShard:destroy(code)
   self.destroyed = true
   if self._stop then self._stop:resolve() end
@@ -488,10 +506,14 @@ end
 
 -- Manager ---------------------------------------------------------------------------------------------------
 
---- The client's gateway: its shards (see discord.sharding), the gateway URL and member requests.
+--- The client's gateway (`client.ws`): its shards, the gateway URL, sessions and member requests.
+---@class discord.WebSocketManager: discord.ShardingManager
+---@field gateway string|nil The gateway URL in use.
 local WebSocketManager = util.class("WebSocketManager", sharding.ShardingManager)
 M.WebSocketManager = WebSocketManager
 
+--- Creates the gateway manager of a client; the client makes it.
+---@param client discord.Client
 function WebSocketManager:init(client)
   sharding.ShardingManager.init(self, client)
   self.gateway = nil
@@ -499,8 +521,8 @@ function WebSocketManager:init(client)
   self._nonce = 0
 end
 
---- Connects with the /gateway/bot answer: URL, recommended shards, session limit. Every shard
---- connects at once; their IDENTIFYs go through the identify queue.
+--- Plans and connects every shard with the /gateway/bot answer, resuming saved sessions (`sessionFile`).
+---@param info table The /gateway/bot answer: url, shards, session_start_limit.
 function WebSocketManager:connect(info)
   self.gateway = self.client.options.ws.gateway or info.url
   local shards = self:_spawn(info, WebSocketShard)
@@ -516,7 +538,9 @@ end
 -- time resumes instead of identifying.
 local SESSION_MAX_AGE = 60000
 
---- Writes the shards' sessions to `path` (JSON): IDs, sequence numbers, resume URLs, and the bot user.
+--- Writes the shards' sessions to `path` (JSON) so a restart soon after resumes; false when none or it failed.
+---@param path string
+---@return boolean
 function WebSocketManager:saveSession(path)
   local shards = {}
   for id, shard in self.shards:iter() do
@@ -566,6 +590,8 @@ function WebSocketManager:_restoreSession(saved)
   end
 end
 
+--- Closes every shard and fails the member requests still waiting.
+---@param code? integer Close code (1000).
 function WebSocketManager:destroy(code)
   for _, shard in self.shards:iter() do shard:destroy(code) end
   self.shards:clear()
@@ -593,10 +619,13 @@ function WebSocketManager:_requestChunk(shard, d)
   return waiter
 end
 
---- (B) Sends op 8 for a guild and collects the member chunks by nonce. Returns the
--- list of member objects and the IDs not found; raises on timeout. `opts`: query,
--- limit, userIds (more than 100 go out as several requests), presences, timeout
--- (ms, default 120000, for all requests together).
+--- Asks the gateway for a guild's members (op 8) and collects the chunks; more than 100 IDs go out as several.
+--- Raises `discord.LibraryError` InvalidShard, GuildMembersTimeout, or `discord.RateLimitError` (RATE_LIMITED).
+---@async
+---@param guildId discord.Snowflake
+---@param opts? {query?: string, limit?: integer, userIds?: discord.Snowflake[], presences?: boolean, timeout?: integer}
+---@return discord.GuildMember[] members The members, now cached.
+---@return discord.Snowflake[] notFound IDs Discord did not find.
 function WebSocketManager:requestGuildMembers(guildId, opts)
   opts = opts or {}
   local shard = self:shardFor(guildId)
@@ -638,8 +667,13 @@ function WebSocketManager:requestGuildMembers(guildId, opts)
   return members, notFound
 end
 
---- (B) Asks Discord for the ephemeral data of a guild's channels (op 43); it answers with CHANNEL_INFO, emitted
---- as `channelInfo`. `fields`: any of "status", "voice_start_time" (default both).
+--- Asks for the status and voice start time of a guild's channels (op 43); the answer comes as `channelInfo`.
+--- Raises `discord.LibraryError` InvalidShard when the guild's shard is not in this process.
+---@async
+---@param guildId discord.Snowflake
+---@param fields? string[] Any of "status", "voice_start_time" (both).
+---@return boolean ok
+---@return string|nil err
 function WebSocketManager:requestChannelInfo(guildId, fields)
   local shard = self:shardFor(guildId)
   if not shard then error(errors.LibraryError("InvalidShard"), 2) end
@@ -658,10 +692,11 @@ end
 
 -- Dispatch handled by the shard itself -----------------------------------------------------------------------
 
+---@private
 handlers.RESUMED = function() end
 
--- Discord refuses a request sent over the gateway for a while. A member request it names fails at once
--- instead of waiting for chunks that will not come.
+--- A member request Discord refused over the gateway fails at once instead of waiting for chunks.
+---@private
 handlers.RATE_LIMITED = function(client, packet, shard)
   local d = packet.d
   local retryAfter = math.ceil((tonumber(d.retry_after) or 0) * 1000)

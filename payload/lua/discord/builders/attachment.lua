@@ -20,6 +20,8 @@ local TYPES = {
   json = "application/json", lua = "text/x-lua", xml = "application/xml", pdf = "application/pdf",
   zip = "application/zip", gz = "application/gzip",
 }
+--- Content types by file extension, used when a file's bytes do not tell.
+---@type table<string, string>
 M.ContentTypes = TYPES
 
 -- Magic numbers win over a missing or misleading extension.
@@ -28,7 +30,10 @@ local SIGNATURES = {
   { "OggS", "audio/ogg" }, { "%PDF-", "application/pdf" }, { "ID3", "audio/mpeg" },
 }
 
---- The content type for a file name and its bytes.
+--- The content type for a file name and its bytes (signature first, then the extension).
+---@param name string|nil
+---@param data string|nil
+---@return string
 function M.contentTypeOf(name, data)
   if type(data) == "string" then
     for _, sig in ipairs(SIGNATURES) do
@@ -51,13 +56,16 @@ end
 
 -- AttachmentBuilder ------------------------------------------------------------------------------------
 
+---@type discord.AttachmentBuilder
 local AttachmentBuilder = util.class("AttachmentBuilder")
 M.AttachmentBuilder = AttachmentBuilder
 
 local SPOILER = "SPOILER_"
 
---- `AttachmentBuilder(bytes, {name=, description=, title=, spoiler=, contentType=, duration=, waveform=})`:
---- a file held in memory. Use AttachmentBuilder.fromFile for a file on disk.
+--- A file held in memory (`AttachmentBuilder(bytes, data)`); `AttachmentBuilder.fromFile` reads one from disk.
+--- Raises `discord.LibraryError` InvalidOption for bytes that are not a string or a bad option.
+---@param attachment? string The file's bytes.
+---@param data? table Options: name, description, title, spoiler, contentType, duration (s), waveform.
 function AttachmentBuilder:init(attachment, data)
   data = data or {}
   if attachment ~= nil and type(attachment) ~= "string" then invalid("attachment", "the file's bytes as a string") end
@@ -72,7 +80,12 @@ function AttachmentBuilder:init(attachment, data)
   if data.spoiler then self:setSpoiler(true) end
 end
 
---- (B) Reads the file at `path` through the runtime; its base name is the default name.
+--- Reads the file at `path` through the runtime; its base name is the default name.
+--- Raises `discord.LibraryError` FileUnreadable when it cannot be read, InvalidOption for a bad path.
+---@async
+---@param path string
+---@param data? table Options as `AttachmentBuilder(bytes, data)` takes.
+---@return discord.AttachmentBuilder
 function AttachmentBuilder.fromFile(path, data)
   if type(path) ~= "string" or path == "" then invalid("path", "a file path") end
   local bytes, msg = runtime.read_file(path)
@@ -83,6 +96,11 @@ function AttachmentBuilder.fromFile(path, data)
   return AttachmentBuilder(bytes, opts)
 end
 
+--- Sets the file's bytes, and its name when given.
+--- Raises `discord.LibraryError` InvalidOption for bytes that are not a string or a bad name.
+---@param attachment string
+---@param name? string
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setFile(attachment, name)
   if type(attachment) ~= "string" then invalid("attachment", "the file's bytes as a string") end
   self.attachment = attachment
@@ -90,13 +108,20 @@ function AttachmentBuilder:setFile(attachment, name)
   return self
 end
 
+--- Sets the file name Discord shows (its extension picks the preview).
+--- Raises `discord.LibraryError` InvalidOption for an empty or non-string name.
+---@param name string
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setName(name)
   checkName(name)
   self.name = name
   return self
 end
 
---- Alt text shown for the file, at most 1024 characters.
+--- Sets the alt text shown for the file, at most 1024 characters; nil removes it.
+--- Raises `discord.LibraryError` InvalidOption for a longer or non-string text.
+---@param description string|nil
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setDescription(description)
   if description ~= nil and (type(description) ~= "string" or util.utf8len(description) > 1024) then
     invalid("description", "a string of at most 1024 characters")
@@ -105,26 +130,39 @@ function AttachmentBuilder:setDescription(description)
   return self
 end
 
+--- Sets the file's title; nil removes it.
+--- Raises `discord.LibraryError` InvalidOption for a title that is not a string.
+---@param title string|nil
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setTitle(title)
   if title ~= nil and type(title) ~= "string" then invalid("title", "a string") end
   self.title = title
   return self
 end
 
---- Voice messages carry their length in seconds and a base64 waveform.
+--- Sets a voice message's length in seconds.
+--- Raises `discord.LibraryError` InvalidOption for a negative or non-number value.
+---@param seconds number
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setDuration(seconds)
   if type(seconds) ~= "number" or seconds < 0 then invalid("duration", "a non-negative number of seconds") end
   self.duration = seconds
   return self
 end
 
+--- Sets a voice message's waveform (base64).
+--- Raises `discord.LibraryError` InvalidOption for a waveform that is not a string.
+---@param waveform string
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setWaveform(waveform)
   if type(waveform) ~= "string" then invalid("waveform", "a base64 string") end
   self.waveform = waveform
   return self
 end
 
---- Discord blurs files whose name starts with SPOILER_.
+--- Marks the file as a spoiler (true by default), which Discord blurs; it renames it to SPOILER_<name>.
+---@param spoiler? boolean
+---@return discord.AttachmentBuilder self
 function AttachmentBuilder:setSpoiler(spoiler)
   local name = self.name or "file"
   if spoiler == false then
@@ -135,11 +173,16 @@ function AttachmentBuilder:setSpoiler(spoiler)
   return self
 end
 
+--- Whether the file is marked as a spoiler.
+---@return boolean
 AttachmentBuilder.getters.spoiler = function(self)
   return self.name ~= nil and util.startsWith(self.name, SPOILER)
 end
 
---- The file as the request builder takes it; `index` is its 1-based place in the message.
+--- The file as the request builder takes it: {name=, data=, contentType=, ...}; `index` is its 1-based place.
+--- Raises `discord.LibraryError` InvalidOption when no bytes were set.
+---@param index? integer
+---@return table
 function AttachmentBuilder:toFile(index)
   if self.attachment == nil then invalid("attachment", "set before sending") end
   local name = self.name or ("file" .. tostring(index or 1))
@@ -151,6 +194,7 @@ function AttachmentBuilder:toFile(index)
 end
 
 --- The `attachments` entry of the payload.
+---@return table
 function AttachmentBuilder:toJSON()
   return { filename = self.name, description = self.description, title = self.title,
     duration_secs = self.duration, waveform = self.waveform }
@@ -158,8 +202,12 @@ end
 
 -- Resolving what the user gave -----------------------------------------------------------------------------
 
---- Turns a file of a message's `files` into {name=, data=, contentType=, ...}: an AttachmentBuilder, a path,
---- a received Attachment (its bytes are fetched), or a table {name=, data= | attachment= | path=}.
+--- A file of a message's `files` as {name=, data=, ...}: a builder, a path, a received Attachment or a table.
+--- Raises `discord.LibraryError` InvalidOption for anything else, FileUnreadable when it cannot be read.
+---@async
+---@param f discord.AttachmentBuilder|string|discord.Attachment|{name?: string, data?: string, path?: string}
+---@param index integer 1-based place in the message.
+---@return table
 function M.resolveFile(f, index)
   if util.instanceOf(f, AttachmentBuilder) then return f:toFile(index) end
   if type(f) == "string" then return AttachmentBuilder.fromFile(f):toFile(index) end
@@ -181,7 +229,11 @@ function M.resolveFile(f, index)
   return b:toFile(index)
 end
 
---- Resolves a list of files; at most 10 per message.
+--- Resolves a message's list of files; at most 10.
+--- Raises `discord.LibraryError` InvalidOption for more than 10 or a bad file, FileUnreadable as resolveFile.
+---@async
+---@param list? table[]
+---@return table[]
 function M.resolveFiles(list)
   local out = {}
   if list == nil then return out end
@@ -210,8 +262,12 @@ local function newBoundary(parts)
   end
 end
 
---- The body and Content-Type of a request with files: `payload` (a table, or nil) goes first as
---- `payload_json`; each file as `files[n]`, n being its 0-based index. `boundary` is for tests.
+--- The body and Content-Type of a request with files: `payload` goes first as payload_json, then `files[n]`.
+---@param files table[] Resolved files.
+---@param payload? table JSON payload.
+---@param boundary? string Fixed boundary, for tests.
+---@return string body
+---@return string contentType
 function M.encodeMultipart(files, payload, boundary)
   local parts, heads = {}, {}
   if payload ~= nil then

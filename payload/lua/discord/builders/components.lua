@@ -40,6 +40,8 @@ local Limits = {
   v2Components = 40,
   int32 = 2147483647,
 }
+--- Discord's limits on components: custom ID 100, button label 80, 5 rows, 25 options, ...
+---@type table<string, integer>
 M.Limits = Limits
 
 -- A failure names the builder and the rule; `level` points at the caller of the public method.
@@ -100,7 +102,12 @@ local function enumValue(who, what, e, v, level)
   fail(who, level + 1, "%s is not a known %s: %s", what, getmetatable(e).__name, tostring(v))
 end
 
---- "<:name:id>", "name:id", an ID, a Unicode emoji or {id=, name=, animated=} -> the API's partial emoji.
+--- The API's partial emoji from "<:name:id>", "name:id", an ID, a Unicode emoji or {id=, name=, animated=}.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param who string Builder name, for the error.
+---@param e string|table
+---@param level integer Error level.
+---@return {id: string|nil, name: string|nil, animated: boolean|nil}
 local function resolveEmoji(who, e, level)
   if type(e) == "string" then e = util.parseEmoji(e) end
   if type(e) ~= "table" or (e.id == nil and e.name == nil) then
@@ -112,7 +119,10 @@ local function resolveEmoji(who, e, level)
 end
 M.resolveEmoji = resolveEmoji
 
--- Anything with toJSON (builders, received components) or an API table.
+--- The API form of a builder, a received component or an API table (copied).
+--- Raises a string error for something that is not a table.
+---@param c table
+---@return table
 local function jsonOf(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
   if type(c) ~= "table" then error("not a component: " .. tostring(c), 3) end
@@ -133,9 +143,15 @@ local function fromCamel(data)
   return out
 end
 
+--- Base of the component builders: `data` holds the API form; `Cls(data)` or `Cls.from(data)` starts from data.
+---@class discord.ComponentBuilder
+---@field data table The API form being built.
+---@field TYPE integer|nil Its ComponentType.
 local ComponentBuilder = util.class("ComponentBuilder")
 M.ComponentBuilder = ComponentBuilder
 
+--- Starts a builder from API data, camelCase data, a received component or nothing.
+---@param data? table
 function ComponentBuilder:init(data)
   if type(data) == "table" and type(data.toJSON) == "function" and not util.instanceOf(data, ComponentBuilder) then
     data = data:toJSON()
@@ -144,7 +160,10 @@ function ComponentBuilder:init(data)
   if self.TYPE then self.data.type = self.TYPE end
 end
 
---- The optional numeric identifier Discord echoes back (unique within the message, not 0).
+--- Sets the optional numeric ID Discord echoes back (unique within the message, not 0); nil clears it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id integer|nil
+---@return discord.ComponentBuilder self
 function ComponentBuilder:setId(id)
   if id == nil then
     self.data.id = nil
@@ -154,6 +173,8 @@ function ComponentBuilder:setId(id)
   return self
 end
 
+--- Clears the numeric ID.
+---@return discord.ComponentBuilder self
 function ComponentBuilder:clearId()
   self.data.id = nil
   return self
@@ -162,6 +183,9 @@ end
 local function builderClass(name, typ, parent)
   local cls = util.class(name, parent or ComponentBuilder)
   cls.TYPE = typ
+  --- A builder of this class from API data, camelCase data or a received component.
+  ---@param data? table
+  ---@return discord.ComponentBuilder
   cls.from = function(data) return cls(data) end
   return cls
 end
@@ -173,9 +197,17 @@ end
 
 -- Buttons ------------------------------------------------------------------------------------------------
 
+--- A button: a style, a label or emoji, and a custom ID (or a URL for links, an SKU for premium).
+---@class discord.ButtonBuilder: discord.ComponentBuilder
+---@field setLabel fun(self, label: string|nil): discord.ButtonBuilder Sets the label (1-80 characters); nil removes it.
+---@field setDisabled fun(self, disabled?: boolean): discord.ButtonBuilder Greys the button out (true by default).
 local ButtonBuilder = builderClass("ButtonBuilder", ComponentType.Button)
 M.ButtonBuilder = ButtonBuilder
 
+--- Sets the style: "Primary", "Secondary", "Success", "Danger", "Link", "Premium" or the number.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param style string|integer
+---@return discord.ButtonBuilder self
 function ButtonBuilder:setStyle(style)
   self.data.style = enumValue("ButtonBuilder", "style", ButtonStyle, style, 2)
   return self
@@ -183,8 +215,16 @@ end
 
 ButtonBuilder.setLabel = clearable("label", checkString, Limits.buttonLabel, 1)
 
+--- Sets the custom ID (1-100 characters) the interaction carries.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.ButtonBuilder self
 function ButtonBuilder:setCustomId(id) return setCustomId(self, id) end
 
+--- Sets the address of a link button (at most 512 characters).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param url string
+---@return discord.ButtonBuilder self
 function ButtonBuilder:setURL(url)
   if type(url) ~= "string" or not url:match("^%a[%w+.-]*://.") then
     fail("ButtonBuilder", 2, "url must be a URL such as https://..., got %s", tostring(url))
@@ -194,11 +234,18 @@ function ButtonBuilder:setURL(url)
   return self
 end
 
+--- Sets the emoji shown on the button; nil removes it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param emoji string|table|nil
+---@return discord.ButtonBuilder self
 function ButtonBuilder:setEmoji(emoji)
   self.data.emoji = emoji ~= nil and resolveEmoji("ButtonBuilder", emoji, 2) or nil
   return self
 end
 
+--- Sets the SKU a premium button sells.
+---@param id discord.Snowflake
+---@return discord.ButtonBuilder self
 function ButtonBuilder:setSKUId(id)
   self.data.sku_id = tostring(id)
   return self
@@ -206,7 +253,9 @@ end
 
 ButtonBuilder.setDisabled = setter("disabled", checkBool)
 
--- Link buttons carry a URL, premium buttons a SKU; only the others send interactions.
+--- The button in API form, checked against its style's rules.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function ButtonBuilder:toJSON()
   local d, who = self.data, "ButtonBuilder"
   local style = d.style
@@ -233,10 +282,22 @@ end
 
 -- Selects ------------------------------------------------------------------------------------------------
 
+--- One option of a string select: label, value, description, emoji, default.
+---@class discord.StringSelectMenuOptionBuilder
+---@field data table The API form being built.
+---@field setLabel fun(self, label: string): discord.StringSelectMenuOptionBuilder Sets the label (1-100 characters).
+---@field setValue fun(self, value: string): discord.StringSelectMenuOptionBuilder Sets the value sent back (1-100).
+---@field setDescription fun(self, text?: string): discord.StringSelectMenuOptionBuilder Grey text (1-100).
+---@field setDefault fun(self, default?: boolean): discord.StringSelectMenuOptionBuilder Preselects it (true).
 local StringSelectMenuOptionBuilder = util.class("StringSelectMenuOptionBuilder")
 M.StringSelectMenuOptionBuilder = StringSelectMenuOptionBuilder
+--- An option builder from API data.
+---@param data? table
+---@return discord.StringSelectMenuOptionBuilder
 StringSelectMenuOptionBuilder.from = function(data) return StringSelectMenuOptionBuilder(data) end
 
+--- Starts an option from API data or nothing.
+---@param data? table
 function StringSelectMenuOptionBuilder:init(data)
   self.data = util.deepCopy(data or {})
 end
@@ -247,6 +308,10 @@ StringSelectMenuOptionBuilder.setValue = setter("value", checkString, Limits.opt
 
 StringSelectMenuOptionBuilder.setDescription = clearable("description", checkString, Limits.optionDescription, 1)
 
+--- Sets the emoji shown before the label; nil removes it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param emoji string|table|nil
+---@return discord.StringSelectMenuOptionBuilder self
 function StringSelectMenuOptionBuilder:setEmoji(emoji)
   self.data.emoji = emoji ~= nil and resolveEmoji("StringSelectMenuOptionBuilder", emoji, 2) or nil
   return self
@@ -254,6 +319,9 @@ end
 
 StringSelectMenuOptionBuilder.setDefault = setter("default", checkBool)
 
+--- The option in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function StringSelectMenuOptionBuilder:toJSON()
   local d, who = self.data, self.__name
   checkString(who, "label", d.label, Limits.optionLabel, 1, 2)
@@ -262,9 +330,20 @@ function StringSelectMenuOptionBuilder:toJSON()
   return util.deepCopy(d)
 end
 
+--- What every select menu shares: custom ID, placeholder, how many values, disabled, required.
+---@class discord.BaseSelectMenuBuilder: discord.ComponentBuilder
+---@field setPlaceholder fun(self, text?: string): discord.BaseSelectMenuBuilder Text shown while empty (1-150).
+---@field setMinValues fun(self, n: integer): discord.BaseSelectMenuBuilder Fewest values to choose (0-25).
+---@field setMaxValues fun(self, n: integer): discord.BaseSelectMenuBuilder Most values to choose (1-25).
+---@field setDisabled fun(self, disabled?: boolean): discord.BaseSelectMenuBuilder Greys it out (true).
+---@field setRequired fun(self, required?: boolean): discord.BaseSelectMenuBuilder In a modal: must one choose?
 local BaseSelectMenuBuilder = util.class("BaseSelectMenuBuilder", ComponentBuilder)
 M.BaseSelectMenuBuilder = BaseSelectMenuBuilder
 
+--- Sets the custom ID (1-100 characters) the interaction carries.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.BaseSelectMenuBuilder self
 function BaseSelectMenuBuilder:setCustomId(id) return setCustomId(self, id) end
 
 BaseSelectMenuBuilder.setPlaceholder = clearable("placeholder", checkString, Limits.selectPlaceholder, 1)
@@ -275,7 +354,6 @@ BaseSelectMenuBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.se
 
 BaseSelectMenuBuilder.setDisabled = setter("disabled", checkBool)
 
---- In a modal's label: whether the user must choose (Discord's default is true).
 BaseSelectMenuBuilder.setRequired = setter("required", checkBool)
 
 -- What the whole select needs; `count` is the number of options or default values it holds.
@@ -287,10 +365,15 @@ function BaseSelectMenuBuilder:_check(count, level)
   return min, max, count
 end
 
+--- A select menu of options the bot lists (1-25).
+---@class discord.StringSelectMenuBuilder: discord.BaseSelectMenuBuilder
+---@field options discord.StringSelectMenuOptionBuilder[]
 local StringSelectMenuBuilder = builderClass("StringSelectMenuBuilder", ComponentType.StringSelect,
   BaseSelectMenuBuilder)
 M.StringSelectMenuBuilder = StringSelectMenuBuilder
 
+--- Starts a string select from API data or nothing.
+---@param data? table
 function StringSelectMenuBuilder:init(data)
   BaseSelectMenuBuilder.init(self, data)
   local options = {}
@@ -309,7 +392,9 @@ local function optionOf(o)
   return b
 end
 
--- addOptions(a, b) and addOptions({a, b}) both work.
+--- The arguments as a list: f(a, b) and f({a, b}) both work.
+---@param ... any
+---@return any[]
 local function listArgs(...)
   local args = table.pack(...)
   if args.n == 1 and type(args[1]) == "table" and getmetatable(args[1]) == nil and args[1][1] ~= nil then
@@ -320,6 +405,11 @@ end
 M.listArgs = listArgs
 
 --- Removes `deleteCount` options at `index` (1-based) and inserts the given ones there.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param index integer
+---@param deleteCount integer
+---@param ... discord.StringSelectMenuOptionBuilder|table
+---@return discord.StringSelectMenuBuilder self
 function StringSelectMenuBuilder:spliceOptions(index, deleteCount, ...)
   local added = util.map(listArgs(...), optionOf)
   local keep = #self.options - math.min(deleteCount, math.max(#self.options - index + 1, 0))
@@ -334,18 +424,29 @@ function StringSelectMenuBuilder:spliceOptions(index, deleteCount, ...)
   return self
 end
 
+--- Appends options (builders or {label=, value=, ...}), 25 at most in all.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.StringSelectMenuOptionBuilder|table Options, or one list of them.
+---@return discord.StringSelectMenuBuilder self
 function StringSelectMenuBuilder:addOptions(...)
   local ok, err = pcall(self.spliceOptions, self, #self.options + 1, 0, ...)
   if not ok then error(err, 2) end
   return self
 end
 
+--- Replaces the options.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.StringSelectMenuOptionBuilder|table Options, or one list of them.
+---@return discord.StringSelectMenuBuilder self
 function StringSelectMenuBuilder:setOptions(...)
   local ok, err = pcall(self.spliceOptions, self, 1, #self.options, ...)
   if not ok then error(err, 2) end
   return self
 end
 
+--- The select in API form: 1-25 unique values, min and max within the options.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function StringSelectMenuBuilder:toJSON()
   local who = "StringSelectMenuBuilder"
   local min, max, count = self:_check(#self.options, 2)
@@ -366,7 +467,8 @@ function StringSelectMenuBuilder:toJSON()
   return out
 end
 
--- User, role, mentionable and channel selects: Discord fills the options; defaults are given by ID.
+--- User, role, mentionable and channel selects: Discord fills the options; defaults are given by ID.
+---@class discord.AutoPopulatedSelectMenuBuilder: discord.BaseSelectMenuBuilder
 local AutoSelect = util.class("AutoPopulatedSelectMenuBuilder", BaseSelectMenuBuilder)
 M.AutoPopulatedSelectMenuBuilder = AutoSelect
 
@@ -397,6 +499,9 @@ function AutoSelect:_addDefaults(kinds, list)
   return self
 end
 
+--- The select in API form; the default values must fit min and max.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function AutoSelect:toJSON()
   local values = self.data.default_values
   local min, max, count = self:_check(values and #values or 0, 2)
@@ -416,23 +521,47 @@ local function autoSelect(name, typ, kinds, method)
 end
 
 local SelectDefault = enums.SelectMenuDefaultValueType
+--- A select of the guild's users.
+---@class discord.UserSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
+---@field addDefaultUsers fun(self, ...: discord.UserResolvable|table): discord.UserSelectMenuBuilder Preselected users.
 autoSelect("UserSelectMenuBuilder", ComponentType.UserSelect, { SelectDefault.User }, "addDefaultUsers")
+--- A select of the guild's roles.
+---@class discord.RoleSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
+---@field addDefaultRoles fun(self, ...: discord.RoleResolvable|table): discord.RoleSelectMenuBuilder Preselected roles.
 autoSelect("RoleSelectMenuBuilder", ComponentType.RoleSelect, { SelectDefault.Role }, "addDefaultRoles")
+--- A select of users and roles.
+---@class discord.MentionableSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
+---@field addDefaultValues fun(self, ...: {id: discord.Snowflake, type: string}): any Preselects users or roles.
 local Mentionable = autoSelect("MentionableSelectMenuBuilder", ComponentType.MentionableSelect,
   { SelectDefault.User, SelectDefault.Role }, "addDefaultValues")
+--- A select of the guild's channels, optionally of some types.
+---@class discord.ChannelSelectMenuBuilder: discord.AutoPopulatedSelectMenuBuilder
+---@field addDefaultChannels fun(self, ...: discord.ChannelResolvable): discord.ChannelSelectMenuBuilder Preselected.
 local ChannelSelect = autoSelect("ChannelSelectMenuBuilder", ComponentType.ChannelSelect, { SelectDefault.Channel },
   "addDefaultChannels")
 
+--- Preselects users (IDs or objects).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.UserResolvable IDs or users, or one list of them.
+---@return discord.MentionableSelectMenuBuilder self
 function Mentionable:addDefaultUsers(...)
   local ids = util.map(listArgs(...), function(v) return { id = type(v) == "table" and v.id or v, type = "user" } end)
   return self:_addDefaults({ "user", "role" }, ids)
 end
 
+--- Preselects roles (IDs or objects).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.RoleResolvable IDs or roles, or one list of them.
+---@return discord.MentionableSelectMenuBuilder self
 function Mentionable:addDefaultRoles(...)
   local ids = util.map(listArgs(...), function(v) return { id = type(v) == "table" and v.id or v, type = "role" } end)
   return self:_addDefaults({ "user", "role" }, ids)
 end
 
+--- Offers only channels of these types (names or numbers).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... string|integer Channel types, or one list of them.
+---@return discord.ChannelSelectMenuBuilder self
 function ChannelSelect:addChannelTypes(...)
   local types = self.data.channel_types or json.array({})
   for _, t in ipairs(listArgs(...)) do
@@ -442,6 +571,10 @@ function ChannelSelect:addChannelTypes(...)
   return self
 end
 
+--- Replaces the channel types offered.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... string|integer Channel types, or one list of them.
+---@return discord.ChannelSelectMenuBuilder self
 function ChannelSelect:setChannelTypes(...)
   self.data.channel_types = nil
   return self:addChannelTypes(...)
@@ -449,17 +582,32 @@ end
 
 -- Text inputs, labels and modals -------------------------------------------------------------------------
 
+--- A text field in a modal: short or paragraph, with length limits, a placeholder and a prefilled value.
+---@class discord.TextInputBuilder: discord.ComponentBuilder
+---@field setLabel fun(self, label: string): discord.TextInputBuilder Label of the older modal layout (1-45).
+---@field setMinLength fun(self, n: integer): discord.TextInputBuilder Sets the shortest text accepted (0-4000).
+---@field setMaxLength fun(self, n: integer): discord.TextInputBuilder Sets the longest text accepted (1-4000).
+---@field setPlaceholder fun(self, text: string|nil): discord.TextInputBuilder Text while empty (1-100); nil removes it.
+---@field setValue fun(self, value: string|nil): discord.TextInputBuilder Prefills it (up to 4000); nil removes it.
+---@field setRequired fun(self, required?: boolean): discord.TextInputBuilder Must it be filled? (true)
 local TextInputBuilder = builderClass("TextInputBuilder", ComponentType.TextInput)
 M.TextInputBuilder = TextInputBuilder
 
+--- Sets the custom ID (1-100 characters) the submit carries it under.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.TextInputBuilder self
 function TextInputBuilder:setCustomId(id) return setCustomId(self, id) end
 
+--- Sets the style: "Short" (one line) or "Paragraph", or the number.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param style string|integer
+---@return discord.TextInputBuilder self
 function TextInputBuilder:setStyle(style)
   self.data.style = enumValue("TextInputBuilder", "style", enums.TextInputStyle, style, 2)
   return self
 end
 
---- The label above the input in the older modal layout; inside a LabelBuilder the label says it instead.
 TextInputBuilder.setLabel = setter("label", checkString, Limits.textInputLabel, 1)
 
 TextInputBuilder.setMinLength = setter("min_length", checkInt, 0, Limits.textInputLength)
@@ -472,6 +620,9 @@ TextInputBuilder.setValue = clearable("value", checkString, Limits.textInputLeng
 
 TextInputBuilder.setRequired = setter("required", checkBool)
 
+--- The text input in API form: custom ID, style, lengths and value checked.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function TextInputBuilder:toJSON()
   local d, who = self.data, "TextInputBuilder"
   if not d.custom_id then fail(who, 2, "a text input needs a custom_id") end
@@ -488,9 +639,17 @@ function TextInputBuilder:toJSON()
 end
 
 --- A file picker in a modal (inside a label): the user uploads 0-10 files, sent back as attachments.
+---@class discord.FileUploadBuilder: discord.ComponentBuilder
+---@field setMinValues fun(self, n: integer): discord.FileUploadBuilder Fewest files to upload (0-10).
+---@field setMaxValues fun(self, n: integer): discord.FileUploadBuilder Most files to upload (1-10).
+---@field setRequired fun(self, required?: boolean): discord.FileUploadBuilder Must a file be uploaded? (true)
 local FileUploadBuilder = builderClass("FileUploadBuilder", ComponentType.FileUpload)
 M.FileUploadBuilder = FileUploadBuilder
 
+--- Sets the custom ID (1-100 characters) the submit carries the files under.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.FileUploadBuilder self
 function FileUploadBuilder:setCustomId(id) return setCustomId(self, id) end
 
 FileUploadBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.uploadFiles)
@@ -500,6 +659,9 @@ FileUploadBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.upload
 FileUploadBuilder.setRequired = setter("required", checkBool)
 
 --- Kinds of file the picker offers: "image", "video", "audio" or extensions such as ".pdf"; nil for any.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... string|nil Up to 10 kinds, or one list of them.
+---@return discord.FileUploadBuilder self
 function FileUploadBuilder:setFileTypes(...)
   local types = select("#", ...) > 0 and select(1, ...) ~= nil and listArgs(...) or nil
   if types ~= nil then
@@ -518,6 +680,9 @@ function FileUploadBuilder:setFileTypes(...)
   return self
 end
 
+--- The file upload in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function FileUploadBuilder:toJSON()
   local d = self.data
   if not d.custom_id then fail("FileUploadBuilder", 2, "a file upload needs a custom_id") end
@@ -531,7 +696,13 @@ end
 -- A group's options are select options without emoji.
 local function groupOptionClass(name)
   local cls = util.class(name, StringSelectMenuOptionBuilder)
+  --- A group option builder from API data.
+  ---@param data? table
+  ---@return discord.StringSelectMenuOptionBuilder
   cls.from = function(data) return cls(data) end
+  --- The option in API form.
+  --- Raises a string error for an emoji, a missing label or value, or text over its limit.
+  ---@return table
   function cls:toJSON()
     if self.data.emoji ~= nil then fail(name, 2, "a group option has no emoji") end
     return StringSelectMenuOptionBuilder.toJSON(self)
@@ -539,14 +710,20 @@ local function groupOptionClass(name)
   return cls
 end
 
+--- One option of a radio group: label, value, description, default (no emoji).
+---@class discord.RadioGroupOptionBuilder: discord.StringSelectMenuOptionBuilder
 local RadioGroupOptionBuilder = groupOptionClass("RadioGroupOptionBuilder")
 M.RadioGroupOptionBuilder = RadioGroupOptionBuilder
+--- One option of a checkbox group: label, value, description, default (no emoji).
+---@class discord.CheckboxGroupOptionBuilder: discord.StringSelectMenuOptionBuilder
 local CheckboxGroupOptionBuilder = groupOptionClass("CheckboxGroupOptionBuilder")
 M.CheckboxGroupOptionBuilder = CheckboxGroupOptionBuilder
 
 -- A modal's choice among 2 (radio) or 1 (checkbox) to 10 options; `option` is the option builder class.
 local function groupClass(name, typ, option, minOptions)
   local cls = builderClass(name, typ)
+  --- Starts a group from API data (its options kept) or nothing.
+  ---@param data? table
   function cls:init(data)
     ComponentBuilder.init(self, data)
     self.options = util.map(self.data.options or {}, function(o) return option(jsonOf(o)) end)
@@ -599,9 +776,18 @@ local function groupClass(name, typ, option, minOptions)
 end
 
 --- Exactly one of 2-10 options, in a modal's label; the submit carries the chosen value or null.
+---@class discord.RadioGroupBuilder: discord.ComponentBuilder
+---@field setCustomId fun(self, id: string): any Sets the custom ID (1-100 characters).
+---@field setRequired fun(self, required?: boolean): any Must the user choose (Discord's default is true)?
+---@field addOptions fun(self, ...: table): any Appends options (builders or {label=, value=, ...}), 10 at most.
+---@field setOptions fun(self, ...: table): any Replaces the options.
+---@field options table[] The option builders.
 local RadioGroupBuilder = groupClass("RadioGroupBuilder", ComponentType.RadioGroup, RadioGroupOptionBuilder, 2)
 M.RadioGroupBuilder = RadioGroupBuilder
 
+--- The radio group in API form: 2-10 unique options, at most one default.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function RadioGroupBuilder:toJSON()
   local out, defaults = self:_json(2)
   if defaults > 1 then fail("RadioGroupBuilder", 2, "a radio group has at most one default option") end
@@ -609,6 +795,14 @@ function RadioGroupBuilder:toJSON()
 end
 
 --- Any number of 1-10 options, in a modal's label; the submit carries the chosen values.
+---@class discord.CheckboxGroupBuilder: discord.ComponentBuilder
+---@field setCustomId fun(self, id: string): any Sets the custom ID (1-100 characters).
+---@field setRequired fun(self, required?: boolean): any Must the user choose (Discord's default is true)?
+---@field addOptions fun(self, ...: table): any Appends options (builders or {label=, value=, ...}), 10 at most.
+---@field setOptions fun(self, ...: table): any Replaces the options.
+---@field options table[] The option builders.
+---@field setMinValues fun(self, n: integer): discord.CheckboxGroupBuilder Fewest to check (0-10; 1+ if required).
+---@field setMaxValues fun(self, n: integer): discord.CheckboxGroupBuilder Most to check (1-10).
 local CheckboxGroupBuilder = groupClass("CheckboxGroupBuilder", ComponentType.CheckboxGroup,
   CheckboxGroupOptionBuilder, 1)
 M.CheckboxGroupBuilder = CheckboxGroupBuilder
@@ -617,6 +811,9 @@ CheckboxGroupBuilder.setMinValues = setter("min_values", checkInt, 0, Limits.gro
 
 CheckboxGroupBuilder.setMaxValues = setter("max_values", checkInt, 1, Limits.groupOptions)
 
+--- The checkbox group in API form: 1-10 unique options, min and max consistent.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function CheckboxGroupBuilder:toJSON()
   local who = "CheckboxGroupBuilder"
   local out, defaults = self:_json(2)
@@ -632,18 +829,32 @@ function CheckboxGroupBuilder:toJSON()
 end
 
 --- A single yes/no box in a modal's label; the submit carries true or false.
+---@class discord.CheckboxBuilder: discord.ComponentBuilder
+---@field setDefault fun(self, default?: boolean): discord.CheckboxBuilder Checks the box beforehand (true by default).
 local CheckboxBuilder = builderClass("CheckboxBuilder", ComponentType.Checkbox)
 M.CheckboxBuilder = CheckboxBuilder
 
+--- Sets the custom ID (1-100 characters) the submit carries it under.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.CheckboxBuilder self
 function CheckboxBuilder:setCustomId(id) return setCustomId(self, id) end
 
 CheckboxBuilder.setDefault = setter("default", checkBool)
 
+--- The checkbox in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function CheckboxBuilder:toJSON()
   if not self.data.custom_id then fail("CheckboxBuilder", 2, "a checkbox needs a custom_id") end
   return util.deepCopy(self.data)
 end
 
+--- A label in a modal: text and description above one input (text input, select, upload, group, checkbox).
+---@class discord.LabelBuilder: discord.ComponentBuilder
+---@field component table|nil The component it wraps.
+---@field setLabel fun(self, label: string): discord.LabelBuilder Sets the label text (1-45 characters).
+---@field setDescription fun(self, text: string|nil): discord.LabelBuilder Grey text under it (1-100); nil removes it.
 local LabelBuilder = builderClass("LabelBuilder", ComponentType.Label)
 M.LabelBuilder = LabelBuilder
 
@@ -665,17 +876,50 @@ local function labelChild(self, c, cls)
   return self
 end
 
+--- Wraps a text input: a builder, API data, or a function that fills a new one.
+---@param c discord.TextInputBuilder|table|fun(b: discord.TextInputBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setTextInputComponent(c) return labelChild(self, c, TextInputBuilder) end
+--- Wraps a string select: a builder, API data, or a function that fills a new one.
+---@param c discord.StringSelectMenuBuilder|table|fun(b: discord.StringSelectMenuBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setStringSelectMenuComponent(c) return labelChild(self, c, StringSelectMenuBuilder) end
+--- Wraps a user select: a builder, API data, or a function that fills a new one.
+---@param c discord.UserSelectMenuBuilder|table|fun(b: discord.UserSelectMenuBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setUserSelectMenuComponent(c) return labelChild(self, c, M.UserSelectMenuBuilder) end
+--- Wraps a role select: a builder, API data, or a function that fills a new one.
+---@param c discord.RoleSelectMenuBuilder|table|fun(b: discord.RoleSelectMenuBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setRoleSelectMenuComponent(c) return labelChild(self, c, M.RoleSelectMenuBuilder) end
+--- Wraps a mentionable select: a builder, API data, or a function that fills a new one.
+---@param c discord.MentionableSelectMenuBuilder|table|fun(b: discord.MentionableSelectMenuBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setMentionableSelectMenuComponent(c) return labelChild(self, c, Mentionable) end
+--- Wraps a channel select: a builder, API data, or a function that fills a new one.
+---@param c discord.ChannelSelectMenuBuilder|table|fun(b: discord.ChannelSelectMenuBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setChannelSelectMenuComponent(c) return labelChild(self, c, ChannelSelect) end
+--- Wraps a file upload: a builder, API data, or a function that fills a new one.
+---@param c discord.FileUploadBuilder|table|fun(b: discord.FileUploadBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setFileUploadComponent(c) return labelChild(self, c, FileUploadBuilder) end
+--- Wraps a radio group: a builder, API data, or a function that fills a new one.
+---@param c discord.RadioGroupBuilder|table|fun(b: discord.RadioGroupBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setRadioGroupComponent(c) return labelChild(self, c, RadioGroupBuilder) end
+--- Wraps a checkbox group: a builder, API data, or a function that fills a new one.
+---@param c discord.CheckboxGroupBuilder|table|fun(b: discord.CheckboxGroupBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setCheckboxGroupComponent(c) return labelChild(self, c, CheckboxGroupBuilder) end
+--- Wraps a checkbox: a builder, API data, or a function that fills a new one.
+---@param c discord.CheckboxBuilder|table|fun(b: discord.CheckboxBuilder): any
+---@return discord.LabelBuilder self
 function LabelBuilder:setCheckboxComponent(c) return labelChild(self, c, CheckboxBuilder) end
 
+--- The label in API form; a text input inside it must have no label of its own.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function LabelBuilder:toJSON()
   local out = util.deepCopy(self.data)
   checkString("LabelBuilder", "label", out.label, Limits.labelText, 1, 2)
@@ -695,9 +939,14 @@ end
 
 -- Action rows --------------------------------------------------------------------------------------------
 
+--- A row of 1-5 buttons, or one select (in the older modal layout, one text input).
+---@class discord.ActionRowBuilder: discord.ComponentBuilder
+---@field components table[] Builders or API tables.
 local ActionRowBuilder = builderClass("ActionRowBuilder", ComponentType.ActionRow)
 M.ActionRowBuilder = ActionRowBuilder
 
+--- Starts a row from API data (its components kept) or nothing.
+---@param data? table
 function ActionRowBuilder:init(data)
   ComponentBuilder.init(self, data)
   self.components = {}
@@ -705,6 +954,10 @@ function ActionRowBuilder:init(data)
   self.data.components = nil
 end
 
+--- Appends components (builders or API tables).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... table Components, or one list of them.
+---@return discord.ActionRowBuilder self
 function ActionRowBuilder:addComponents(...)
   for _, c in ipairs(listArgs(...)) do
     if type(c) ~= "table" then fail("ActionRowBuilder", 2, "a component must be a builder or a table") end
@@ -713,6 +966,10 @@ function ActionRowBuilder:addComponents(...)
   return self
 end
 
+--- Replaces the components.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... table Components, or one list of them.
+---@return discord.ActionRowBuilder self
 function ActionRowBuilder:setComponents(...)
   self.components = {}
   return self:addComponents(...)
@@ -722,9 +979,13 @@ local SELECTS = util.set({
   ComponentType.StringSelect, ComponentType.UserSelect, ComponentType.RoleSelect, ComponentType.MentionableSelect,
   ComponentType.ChannelSelect,
 })
+--- The select menu component types.
+---@type table<integer, boolean>
 M.SelectTypes = SELECTS
 
--- A row holds 1 to 5 buttons, or one select, or (in the older modal layout) one text input.
+--- The row in API form: 1-5 buttons, or one select or text input.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function ActionRowBuilder:toJSON()
   local out = util.deepCopy(self.data)
   local children = util.map(self.components, jsonOf)
@@ -747,10 +1008,21 @@ function ActionRowBuilder:toJSON()
   return out
 end
 
+--- A modal (pop-up form): a title, a custom ID and up to 5 labels or rows.
+---@class discord.ModalBuilder
+---@field data table The API form being built.
+---@field components table[] Builders or API tables.
+---@field setTitle fun(self, title: string): discord.ModalBuilder Sets the title (1-45 characters).
+---@field addLabelComponents fun(self, ...: discord.LabelBuilder|function): discord.ModalBuilder Appends labels.
 local ModalBuilder = util.class("ModalBuilder")
 M.ModalBuilder = ModalBuilder
+--- A modal builder from API data, camelCase data or nothing.
+---@param data? table
+---@return discord.ModalBuilder
 ModalBuilder.from = function(data) return ModalBuilder(data) end
 
+--- Starts a modal from API data, camelCase data or nothing.
+---@param data? table
 function ModalBuilder:init(data)
   data = fromCamel(util.deepCopy(data or {}))
   self.components = {}
@@ -759,15 +1031,25 @@ function ModalBuilder:init(data)
   self.data = data
 end
 
+--- Sets the custom ID (1-100 characters) the submit carries.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param id string
+---@return discord.ModalBuilder self
 function ModalBuilder:setCustomId(id) return setCustomId(self, id) end
 
 ModalBuilder.setTitle = setter("title", checkString, Limits.modalTitle, 1)
 
+--- Appends components: labels, text displays or (older layout) action rows.
+---@param ... table Components, or one list of them.
+---@return discord.ModalBuilder self
 function ModalBuilder:addComponents(...)
   for _, c in ipairs(listArgs(...)) do self.components[#self.components + 1] = c end
   return self
 end
 
+--- Replaces the components.
+---@param ... table Components, or one list of them.
+---@return discord.ModalBuilder self
 function ModalBuilder:setComponents(...)
   self.components = {}
   return self:addComponents(...)
@@ -786,6 +1068,9 @@ ModalBuilder.addLabelComponents = adder(LabelBuilder)
 
 local MODAL_TOP = util.set({ ComponentType.ActionRow, ComponentType.Label, ComponentType.TextDisplay })
 
+--- The modal in API form: title, custom ID, 1-5 components.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function ModalBuilder:toJSON()
   local d, who = self.data, "ModalBuilder"
   if not d.custom_id then fail(who, 2, "a modal needs a custom_id") end
@@ -819,26 +1104,42 @@ end
 
 -- Components v2 ------------------------------------------------------------------------------------------
 
+--- Markdown text in a message (components v2) or a modal.
+---@class discord.TextDisplayBuilder: discord.ComponentBuilder
+---@field setContent fun(self, content: string): discord.TextDisplayBuilder Sets the markdown text (1-4000 characters).
 local TextDisplayBuilder = builderClass("TextDisplayBuilder", ComponentType.TextDisplay)
 M.TextDisplayBuilder = TextDisplayBuilder
 
 TextDisplayBuilder.setContent = setter("content", checkString, Limits.textDisplayTotal, 1)
 
+--- The text display in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function TextDisplayBuilder:toJSON()
   checkString("TextDisplayBuilder", "content", self.data.content, Limits.textDisplayTotal, 1, 2)
   return util.deepCopy(self.data)
 end
 
+--- Space, with or without a line, between components (components v2).
+---@class discord.SeparatorBuilder: discord.ComponentBuilder
+---@field setDivider fun(self, divider?: boolean): discord.SeparatorBuilder Whether a line is drawn (true by default).
 local SeparatorBuilder = builderClass("SeparatorBuilder", ComponentType.Separator)
 M.SeparatorBuilder = SeparatorBuilder
 
 SeparatorBuilder.setDivider = setter("divider", checkBool)
 
+--- Sets the padding: "Small" or "Large", or the number.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param size string|integer
+---@return discord.SeparatorBuilder self
 function SeparatorBuilder:setSpacing(size)
   self.data.spacing = enumValue("SeparatorBuilder", "spacing", enums.SeparatorSpacingSize, size, 2)
   return self
 end
 
+--- The separator in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function SeparatorBuilder:toJSON()
   return util.deepCopy(self.data)
 end
@@ -871,19 +1172,38 @@ local function mediaSetters(cls)
   end
 end
 
+--- A small image beside a section's text (components v2).
+---@class discord.ThumbnailBuilder: discord.ComponentBuilder
+---@field setURL fun(self, url: string): any Sets the image: http(s) or attachment://<name> of a file sent along.
+---@field setDescription fun(self, text?: string): any Sets the alt text (up to 1024 characters); nil removes it.
+---@field setSpoiler fun(self, spoiler?: boolean): any Blurs it until clicked (true).
+---@field toJSON fun(self): table The API form; raises without a URL.
 local ThumbnailBuilder = builderClass("ThumbnailBuilder", ComponentType.Thumbnail)
 M.ThumbnailBuilder = ThumbnailBuilder
 mediaSetters(ThumbnailBuilder)
 
 --- One picture or video of a gallery (not a component of its own).
+---@class discord.MediaGalleryItemBuilder
+---@field data table The API form being built.
+---@field setURL fun(self, url: string): any Sets the image: http(s) or attachment://<name> of a file sent along.
+---@field setDescription fun(self, text?: string): any Sets the alt text (up to 1024 characters); nil removes it.
+---@field setSpoiler fun(self, spoiler?: boolean): any Blurs it until clicked (true).
+---@field toJSON fun(self): table The API form; raises without a URL.
 local MediaGalleryItemBuilder = util.class("MediaGalleryItemBuilder")
 M.MediaGalleryItemBuilder = MediaGalleryItemBuilder
+--- Starts an item from API data or nothing.
+---@param data? table
 function MediaGalleryItemBuilder:init(data) self.data = util.deepCopy(data or {}) end
 mediaSetters(MediaGalleryItemBuilder)
 
+--- A grid of 1-10 images or videos (components v2).
+---@class discord.MediaGalleryBuilder: discord.ComponentBuilder
+---@field items discord.MediaGalleryItemBuilder[]
 local MediaGalleryBuilder = builderClass("MediaGalleryBuilder", ComponentType.MediaGallery)
 M.MediaGalleryBuilder = MediaGalleryBuilder
 
+--- Starts a gallery from API data (its items kept) or nothing.
+---@param data? table
 function MediaGalleryBuilder:init(data)
   ComponentBuilder.init(self, data)
   self.items = {}
@@ -891,6 +1211,10 @@ function MediaGalleryBuilder:init(data)
   self.data.items = nil
 end
 
+--- Appends items: builders, {url=, description=, spoiler=} or functions that fill a new one.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.MediaGalleryItemBuilder|table|function Items, or one list of them.
+---@return discord.MediaGalleryBuilder self
 function MediaGalleryBuilder:addItems(...)
   for _, item in ipairs(listArgs(...)) do
     if type(item) == "function" then item = item(MediaGalleryItemBuilder()) end
@@ -909,6 +1233,9 @@ function MediaGalleryBuilder:addItems(...)
   return self
 end
 
+--- The gallery in API form (1-10 items).
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function MediaGalleryBuilder:toJSON()
   if #self.items < 1 then fail("MediaGalleryBuilder", 2, "a media gallery needs 1 to %d items", Limits.galleryItems) end
   local out = util.deepCopy(self.data)
@@ -916,10 +1243,16 @@ function MediaGalleryBuilder:toJSON()
   return out
 end
 
+--- A file sent with the message, shown as a download (components v2).
+---@class discord.FileBuilder: discord.ComponentBuilder
+---@field setSpoiler fun(self, spoiler?: boolean): discord.FileBuilder Blurs the file until clicked (true by default).
 local FileBuilder = builderClass("FileBuilder", ComponentType.File)
 M.FileBuilder = FileBuilder
 
---- Only files sent with the message can be shown: attachment://<name>.
+--- Sets the file: only files sent with the message can be shown, as attachment://<name>.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param url string
+---@return discord.FileBuilder self
 function FileBuilder:setURL(url)
   if type(url) ~= "string" or not url:match("^attachment://.") then
     fail("FileBuilder", 2, "url must be attachment://<file name>, got %s", tostring(url))
@@ -930,14 +1263,23 @@ end
 
 FileBuilder.setSpoiler = setter("spoiler", checkBool)
 
+--- The file component in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function FileBuilder:toJSON()
   if type(self.data.file) ~= "table" then fail("FileBuilder", 2, "a file component needs a url") end
   return util.deepCopy(self.data)
 end
 
+--- 1-3 text displays with a button or thumbnail beside them (components v2).
+---@class discord.SectionBuilder: discord.ComponentBuilder
+---@field components table[] The text displays.
+---@field accessory table|nil The button or thumbnail.
 local SectionBuilder = builderClass("SectionBuilder", ComponentType.Section)
 M.SectionBuilder = SectionBuilder
 
+--- Starts a section from API data (components and accessory kept) or nothing.
+---@param data? table
 function SectionBuilder:init(data)
   ComponentBuilder.init(self, data)
   self.components = {}
@@ -946,6 +1288,10 @@ function SectionBuilder:init(data)
   self.data.components, self.data.accessory = nil, nil
 end
 
+--- Appends text displays: builders, strings, or functions that fill a new one (3 at most).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... discord.TextDisplayBuilder|string|function
+---@return discord.SectionBuilder self
 function SectionBuilder:addTextDisplayComponents(...)
   for _, c in ipairs(listArgs(...)) do
     if type(c) == "function" then c = c(TextDisplayBuilder()) end
@@ -958,18 +1304,27 @@ function SectionBuilder:addTextDisplayComponents(...)
   return self
 end
 
+--- Puts a button beside the text: a builder, or a function that fills a new one.
+---@param b discord.ButtonBuilder|table|fun(b: discord.ButtonBuilder): any
+---@return discord.SectionBuilder self
 function SectionBuilder:setButtonAccessory(b)
   if type(b) == "function" then b = b(ButtonBuilder()) end
   self.accessory = b
   return self
 end
 
+--- Puts a thumbnail beside the text: a builder, or a function that fills a new one.
+---@param t discord.ThumbnailBuilder|table|fun(t: discord.ThumbnailBuilder): any
+---@return discord.SectionBuilder self
 function SectionBuilder:setThumbnailAccessory(t)
   if type(t) == "function" then t = t(ThumbnailBuilder()) end
   self.accessory = t
   return self
 end
 
+--- The section in API form: 1-3 text displays and a button or thumbnail.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function SectionBuilder:toJSON()
   local who = "SectionBuilder"
   local children = util.map(self.components, jsonOf)
@@ -988,9 +1343,21 @@ function SectionBuilder:toJSON()
   return out
 end
 
+--- A box around other components with an optional accent colour (components v2).
+---@class discord.ContainerBuilder: discord.ComponentBuilder
+---@field components table[] The components inside.
+---@field setSpoiler fun(self, spoiler?: boolean): discord.ContainerBuilder Blurs it until clicked (true).
+---@field addActionRowComponents fun(self, ...: table|function): discord.ContainerBuilder Appends action rows.
+---@field addTextDisplayComponents fun(self, ...: table|function): discord.ContainerBuilder Appends texts.
+---@field addSectionComponents fun(self, ...: table|function): discord.ContainerBuilder Appends sections.
+---@field addMediaGalleryComponents fun(self, ...: table|function): discord.ContainerBuilder Appends media galleries.
+---@field addSeparatorComponents fun(self, ...: table|function): discord.ContainerBuilder Appends separators.
+---@field addFileComponents fun(self, ...: table|function): discord.ContainerBuilder Appends file components.
 local ContainerBuilder = builderClass("ContainerBuilder", ComponentType.Container)
 M.ContainerBuilder = ContainerBuilder
 
+--- Starts a container from API data (its components kept) or nothing.
+---@param data? table
 function ContainerBuilder:init(data)
   ComponentBuilder.init(self, data)
   self.components = {}
@@ -998,6 +1365,10 @@ function ContainerBuilder:init(data)
   self.data.components = nil
 end
 
+--- Sets the colour of the bar on its left.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param color discord.ColorResolvable
+---@return discord.ContainerBuilder self
 function ContainerBuilder:setAccentColor(color)
   local ok, c = pcall(util.resolveColor, color, require("discord.constants").Colors)
   if not ok then fail("ContainerBuilder", 2, "not a colour: %s", tostring(color)) end
@@ -1005,6 +1376,8 @@ function ContainerBuilder:setAccentColor(color)
   return self
 end
 
+--- Removes the accent colour.
+---@return discord.ContainerBuilder self
 function ContainerBuilder:clearAccentColor()
   self.data.accent_color = nil
   return self
@@ -1034,6 +1407,9 @@ ContainerBuilder.addMediaGalleryComponents = containerAdder(MediaGalleryBuilder)
 ContainerBuilder.addSeparatorComponents = containerAdder(SeparatorBuilder)
 ContainerBuilder.addFileComponents = containerAdder(FileBuilder)
 
+--- The container in API form.
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function ContainerBuilder:toJSON()
   local children = util.map(self.components, jsonOf)
   if #children < 1 then fail("ContainerBuilder", 2, "a container needs at least one component") end
@@ -1055,9 +1431,13 @@ local V2_TOP = util.set({
   ComponentType.Section, ComponentType.TextDisplay, ComponentType.MediaGallery, ComponentType.File,
   ComponentType.Separator, ComponentType.Container,
 })
+--- Top-level component types that only a message flagged IS_COMPONENTS_V2 may hold.
+---@type table<integer, boolean>
 M.V2Types = V2_TOP
 
 --- True when the component list needs the IS_COMPONENTS_V2 flag.
+---@param list table[] Components in API form.
+---@return boolean
 function M.needsComponentsV2(list)
   for _, c in ipairs(list or {}) do
     if V2_TOP[c.type] then return true end
@@ -1076,7 +1456,11 @@ local function walk(c, fn, depth)
 end
 
 --- Checks the API form of a message's components; `v2` says whether the message has IS_COMPONENTS_V2.
---- Raises a message naming the rule; returns the list.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param list table[]
+---@param v2 boolean
+---@param level? integer Error level.
+---@return table[] list
 function M.validateMessageComponents(list, v2, level)
   level = (level or 1) + 1
   local who = "message components"
@@ -1118,9 +1502,13 @@ function M.validateMessageComponents(list, v2, level)
   return list
 end
 
---- Applies the IS_COMPONENTS_V2 rules to a message body being built: a v2 layout sets the flag, and a
---- flagged message may carry no content, embeds, poll or stickers. `flagBit` is the flag's value;
---- `wasV2` says the body edits a message that has the flag, which Discord never removes.
+--- Applies the IS_COMPONENTS_V2 rules to a message body: a v2 layout sets the flag, content and embeds go.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param body table Message body being built.
+---@param flagBit integer The flag's value.
+---@param level? integer Error level.
+---@param wasV2? boolean The edited message has the flag, which Discord never removes.
+---@return table body
 function M.applyMessageRules(body, flagBit, level, wasV2)
   level = (level or 1) + 1
   local flags = body.flags
@@ -1160,6 +1548,9 @@ local BY_TYPE = {
 }
 
 --- A builder for any component (API data or a received component), nested parts included.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param data table
+---@return discord.ComponentBuilder
 function M.createComponentBuilder(data)
   local raw = jsonOf(data)
   local cls = BY_TYPE[raw.type]

@@ -23,6 +23,8 @@ local Limits = {
   -- Integers and numbers beyond 2^53 lose precision in Discord's clients.
   numberRange = 9007199254740991,
 }
+--- Discord's limits on commands: name 32, description 100, options and choices 25, 4000 in all, ...
+---@type table<string, integer>
 M.Limits = Limits
 
 local fail, checkString, checkBool, checkInt, setter = checks.fail, checks.string, checks.bool, checks.int,
@@ -31,6 +33,8 @@ local listArgs = require("discord.builders.components").listArgs
 
 local LOCALES = {}
 for _, code in pairs(enums.Locale) do LOCALES[code] = true end
+--- The locales Discord supports, as a set: `Locales["en-US"] == true`.
+---@type table<string, boolean>
 M.Locales = LOCALES
 
 -- Code points that are upper-case letters in the scripts with case that commands commonly use.
@@ -46,8 +50,13 @@ local function isPunct(cp)
     or cp == 0x3000
 end
 
---- Checks a chat-input name (1-32 characters, letters in lower case, digits, - _ and ');
---- `contextMenu` allows spaces and any case instead. Returns the name.
+--- Checks a command or option name (1-32 characters; lower case, digits, - _ ' for slash commands); returns it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param who string Builder name, for the error.
+---@param name string
+---@param contextMenu? boolean Allows spaces and any case instead.
+---@param level integer Error level.
+---@return string
 local function checkName(who, name, contextMenu, level)
   if type(name) ~= "string" then fail(who, level + 1, "name must be a string, got %s", type(name)) end
   if not utf8.len(name) then fail(who, level + 1, "name is not valid UTF-8") end
@@ -104,9 +113,13 @@ end
 
 -- Shared: name, description and their localizations -------------------------------------------------------
 
+--- Name, description and their localizations, shared by commands, subcommands and options.
+---@class discord.SharedNameAndDescription
+---@field data table The API form being built.
 local Named = util.class("SharedNameAndDescription")
 M.SharedNameAndDescription = Named
 
+--- Starts an empty builder.
 function Named:init()
   self.data = {}
 end
@@ -115,16 +128,28 @@ function Named:_nameCheck(who, name, level)
   return checkName(who, name, self._contextMenu, level + 1)
 end
 
+--- Sets the name: 1-32 characters; lower case, letters, digits, - _ ' for slash commands.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param name string
+---@return discord.SharedNameAndDescription self
 function Named:setName(name)
   self.data.name = self:_nameCheck(self.__name, name, 2)
   return self
 end
 
+--- Sets the description: 1-100 characters.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param text string
+---@return discord.SharedNameAndDescription self
 function Named:setDescription(text)
   self.data.description = checkDescription(self.__name, text, 2)
   return self
 end
 
+--- Sets the name per locale ({de = "...", ["en-US"] = "..."}).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param map table<string, string>|nil
+---@return discord.SharedNameAndDescription self
 function Named:setNameLocalizations(map)
   local selfRef = self
   self.data.name_localizations = checkLocales(self.__name, "name_localizations", map, function(who, v, lvl)
@@ -133,6 +158,11 @@ function Named:setNameLocalizations(map)
   return self
 end
 
+--- Sets the name for one locale; nil removes it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param locale string A discord.Locale value.
+---@param name string|nil
+---@return discord.SharedNameAndDescription self
 function Named:setNameLocalization(locale, name)
   local selfRef = self
   return setLocalization(self, "name_localizations", function(who, v, lvl)
@@ -140,12 +170,21 @@ function Named:setNameLocalization(locale, name)
   end, locale, name, 2)
 end
 
+--- Sets the description per locale.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param map table<string, string>|nil
+---@return discord.SharedNameAndDescription self
 function Named:setDescriptionLocalizations(map)
   self.data.description_localizations = checkLocales(self.__name, "description_localizations", map,
     checkDescription, 2)
   return self
 end
 
+--- Sets the description for one locale; nil removes it.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param locale string A discord.Locale value.
+---@param text string|nil
+---@return discord.SharedNameAndDescription self
 function Named:setDescriptionLocalization(locale, text)
   return setLocalization(self, "description_localizations", checkDescription, locale, text, 2)
 end
@@ -159,9 +198,15 @@ end
 
 -- Options ------------------------------------------------------------------------------------------------
 
+--- Base of slash command options: name, description, required.
+---@class discord.ApplicationCommandOptionBase: discord.SharedNameAndDescription
+---@field TYPE integer Its ApplicationCommandOptionType.
+---@field setRequired fun(self, required?: boolean): discord.ApplicationCommandOptionBase Must the user fill it (true)?
 local Option = util.class("ApplicationCommandOptionBase", Named)
 M.ApplicationCommandOptionBase = Option
 
+--- Starts an option builder, from API data when given.
+---@param data? table Option in API form.
 function Option:init(data)
   Named.init(self)
   self.data.type = self.TYPE
@@ -172,6 +217,9 @@ end
 
 Option.setRequired = setter("required", checkBool)
 
+--- The option in API form.
+--- Raises a string error for a missing name or description, choices with autocomplete, min above max.
+---@return table
 function Option:toJSON()
   self:_checkNamed(2)
   local out = util.deepCopy(self.data)
@@ -272,6 +320,13 @@ local function rangeMixin(cls, integer)
   end
 end
 
+--- A string option, with choices or autocomplete and a length range.
+---@class discord.SlashCommandStringOption: discord.ApplicationCommandOptionBase
+---@field addChoices fun(self, ...: {name: string, value: any, nameLocalizations?: table}): any Adds up to 25 choices.
+---@field setChoices fun(self, ...: table): any Replaces the choices.
+---@field setAutocomplete fun(self, on?: boolean): any Suggests values through autocomplete instead of choices.
+---@field setMinLength fun(self, n: integer): discord.SlashCommandStringOption Shortest text (0-6000).
+---@field setMaxLength fun(self, n: integer): discord.SlashCommandStringOption Longest text (1-6000).
 local StringOption = optionClass("SlashCommandStringOption", OptionType.String)
 choiceMixin(StringOption)
 
@@ -279,24 +334,54 @@ StringOption.setMinLength = setter("min_length", checkInt, 0, Limits.stringLengt
 
 StringOption.setMaxLength = setter("max_length", checkInt, 1, Limits.stringLength)
 
+--- An integer option, with choices or autocomplete and a range within 2^53.
+---@class discord.SlashCommandIntegerOption: discord.ApplicationCommandOptionBase
+---@field addChoices fun(self, ...: {name: string, value: any, nameLocalizations?: table}): any Adds up to 25 choices.
+---@field setChoices fun(self, ...: table): any Replaces the choices.
+---@field setAutocomplete fun(self, on?: boolean): any Suggests values through autocomplete instead of choices.
+---@field setMinValue fun(self, v: number): any Smallest value allowed.
+---@field setMaxValue fun(self, v: number): any Largest value allowed.
 local IntegerOption = optionClass("SlashCommandIntegerOption", OptionType.Integer)
 choiceMixin(IntegerOption)
 rangeMixin(IntegerOption, true)
 
+--- A number option, with choices or autocomplete and a range within 2^53.
+---@class discord.SlashCommandNumberOption: discord.ApplicationCommandOptionBase
+---@field addChoices fun(self, ...: {name: string, value: any, nameLocalizations?: table}): any Adds up to 25 choices.
+---@field setChoices fun(self, ...: table): any Replaces the choices.
+---@field setAutocomplete fun(self, on?: boolean): any Suggests values through autocomplete instead of choices.
+---@field setMinValue fun(self, v: number): any Smallest value allowed.
+---@field setMaxValue fun(self, v: number): any Largest value allowed.
 local NumberOption = optionClass("SlashCommandNumberOption", OptionType.Number)
 choiceMixin(NumberOption)
 rangeMixin(NumberOption, false)
 
+--- A true/false option.
+---@class discord.SlashCommandBooleanOption: discord.ApplicationCommandOptionBase
 optionClass("SlashCommandBooleanOption", OptionType.Boolean)
+--- A user option (a member in guilds).
+---@class discord.SlashCommandUserOption: discord.ApplicationCommandOptionBase
 optionClass("SlashCommandUserOption", OptionType.User)
+--- A role option.
+---@class discord.SlashCommandRoleOption: discord.ApplicationCommandOptionBase
 optionClass("SlashCommandRoleOption", OptionType.Role)
+--- A user or role option.
+---@class discord.SlashCommandMentionableOption: discord.ApplicationCommandOptionBase
 optionClass("SlashCommandMentionableOption", OptionType.Mentionable)
+--- A file upload option.
+---@class discord.SlashCommandAttachmentOption: discord.ApplicationCommandOptionBase
 optionClass("SlashCommandAttachmentOption", OptionType.Attachment)
+--- A channel option, optionally limited to some channel types.
+---@class discord.SlashCommandChannelOption: discord.ApplicationCommandOptionBase
 local ChannelOption = optionClass("SlashCommandChannelOption", OptionType.Channel)
 
 -- Channel kinds a slash option may offer.
 local OPTION_CHANNELS = util.set({ 0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 14, 15, 16 })
 
+--- Limits the channels offered to these types (names or numbers).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... integer|string|table Channel types, or one list of them.
+---@return discord.SlashCommandChannelOption self
 function ChannelOption:addChannelTypes(...)
   local types = self.data.channel_types or {}
   for _, t in ipairs(listArgs(...)) do
@@ -338,6 +423,10 @@ end
 
 local function optionAdders(cls)
   for method, optCls in pairs(ADDERS) do
+    --- Adds an option of the method's type: an option builder, or a function that fills a new one.
+    --- Raises a string error for something else, or past 25 options at this level.
+    ---@param input table|fun(option: discord.ApplicationCommandOptionBase): any
+    ---@return discord.SharedNameAndDescription self
     cls[method] = function(self, input)
       return addOption(self, built(optCls, input, self.__name, 2), 2)
     end
@@ -369,11 +458,24 @@ end
 
 -- Subcommands and groups ---------------------------------------------------------------------------------
 
+--- A subcommand of a slash command: its own name, description and options (`add...Option`).
+---@class discord.SlashCommandSubcommandBuilder: discord.SharedNameAndDescription
+---@field options table[] The option builders added so far.
+---@field addStringOption fun(self, input: discord.SlashCommandStringOption|function): any Adds one.
+---@field addIntegerOption fun(self, input: discord.SlashCommandIntegerOption|function): any Adds one.
+---@field addNumberOption fun(self, input: discord.SlashCommandNumberOption|function): any Adds one.
+---@field addBooleanOption fun(self, input: discord.SlashCommandBooleanOption|function): any Adds one.
+---@field addUserOption fun(self, input: discord.SlashCommandUserOption|function): any Adds one.
+---@field addChannelOption fun(self, input: discord.SlashCommandChannelOption|function): any Adds one.
+---@field addRoleOption fun(self, input: discord.SlashCommandRoleOption|function): any Adds one.
+---@field addMentionableOption fun(self, input: discord.SlashCommandMentionableOption|function): any Adds one.
+---@field addAttachmentOption fun(self, input: discord.SlashCommandAttachmentOption|function): any Adds one.
 local Subcommand = util.class("SlashCommandSubcommandBuilder", Named)
 M.SlashCommandSubcommandBuilder = Subcommand
 
 -- Slash commands and subcommands hold options.
 local function holdsOptions(cls)
+  --- Starts an empty builder.
   function cls:init()
     Named.init(self)
     self.options = {}
@@ -382,6 +484,9 @@ local function holdsOptions(cls)
 end
 holdsOptions(Subcommand)
 
+--- The subcommand in API form.
+--- Raises a string error for a missing name or description, or bad options.
+---@return table
 function Subcommand:toJSON()
   self:_checkNamed(2)
   local out = util.deepCopy(self.data)
@@ -390,18 +495,29 @@ function Subcommand:toJSON()
   return out
 end
 
+--- A group of subcommands: `/name group sub`.
+---@class discord.SlashCommandSubcommandGroupBuilder: discord.SharedNameAndDescription
+---@field options discord.SlashCommandSubcommandBuilder[]
 local Group = util.class("SlashCommandSubcommandGroupBuilder", Named)
 M.SlashCommandSubcommandGroupBuilder = Group
 
+--- Starts an empty group.
 function Group:init()
   Named.init(self)
   self.options = {}
 end
 
+--- Adds a subcommand: a builder, or a function that fills a new one.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param input discord.SlashCommandSubcommandBuilder|fun(sub: discord.SlashCommandSubcommandBuilder)
+---@return discord.SlashCommandSubcommandGroupBuilder self
 function Group:addSubcommand(input)
   return addOption(self, built(Subcommand, input, self.__name, 2), 2)
 end
 
+--- The group in API form.
+--- Raises a string error for a missing name or description, or no subcommand.
+---@return table
 function Group:toJSON()
   self:_checkNamed(2)
   if #self.options == 0 then fail(self.__name, 2, "group %q needs at least one subcommand", self.data.name) end
@@ -413,11 +529,18 @@ end
 
 -- Commands -----------------------------------------------------------------------------------------------
 
+--- What slash and context-menu commands share: permissions, contexts, install types, NSFW.
+---@class discord.SharedCommandBuilder: discord.SharedNameAndDescription
+---@field setDMPermission fun(self, allowed?: boolean): discord.SharedCommandBuilder Deprecated by Discord for contexts.
+---@field setNSFW fun(self, nsfw?: boolean): discord.SharedCommandBuilder Age-restricted command (true).
+---@field setDMPermission fun(self): any Deprecated by Discord in favour of contexts; still sent when set.
 local Command = util.class("SharedCommandBuilder", Named)
 M.SharedCommandBuilder = Command
 
---- Permissions a member needs by default: a bit field, names, a decimal string, or nil for everyone.
---- 0 leaves the command to administrators.
+--- Permissions a member needs by default: bit field, names, decimal string; nil for everyone, 0 admins.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param perms discord.PermissionResolvable|nil
+---@return discord.SharedNameAndDescription self
 function Command:setDefaultMemberPermissions(perms)
   if perms == nil or perms == json.null then
     self.data.default_member_permissions = json.null
@@ -430,7 +553,6 @@ function Command:setDefaultMemberPermissions(perms)
   return self
 end
 
---- Deprecated by Discord in favour of contexts; still sent when set.
 Command.setDMPermission = setter("dm_permission", checkBool)
 
 Command.setNSFW = setter("nsfw", checkBool)
@@ -446,6 +568,9 @@ local function enumList(self, e, what, list, level)
 end
 
 --- Where the command shows: "Guild", "BotDM", "PrivateChannel" or their numbers.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... string|integer|table Contexts, or one list of them.
+---@return discord.SharedNameAndDescription self
 function Command:setContexts(...)
   self.data.contexts = enumList(self, enums.InteractionContextType, "context",
     listArgs(...), 2)
@@ -453,6 +578,9 @@ function Command:setContexts(...)
 end
 
 --- Install kinds that offer the command: "GuildInstall", "UserInstall" or their numbers.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param ... string|integer|table Kinds, or one list of them.
+---@return discord.SharedNameAndDescription self
 function Command:setIntegrationTypes(...)
   self.data.integration_types = enumList(self, enums.ApplicationIntegrationType, "integration type",
     listArgs(...), 2)
@@ -470,8 +598,9 @@ local function longest(text, locs)
   return n
 end
 
---- Characters Discord counts toward the 4000 limit: names, descriptions and choice names and values of
---- the command and all its options, each field counted at its longest localization.
+--- Characters Discord counts toward the 4000 limit, each field at its longest localization.
+---@param data table Command in API form.
+---@return integer
 function M.commandLength(data)
   local total = longest(data.name, data.name_localizations) + longest(data.description, data.description_localizations)
   for _, o in ipairs(data.options or {}) do
@@ -484,19 +613,42 @@ function M.commandLength(data)
   return total
 end
 
+--- A slash command: name, description, options or subcommands, permissions, contexts.
+---@class discord.SlashCommandBuilder: discord.SharedCommandBuilder
+---@field options table[] The option, subcommand and group builders added so far.
+---@field addStringOption fun(self, input: discord.SlashCommandStringOption|function): any Adds one.
+---@field addIntegerOption fun(self, input: discord.SlashCommandIntegerOption|function): any Adds one.
+---@field addNumberOption fun(self, input: discord.SlashCommandNumberOption|function): any Adds one.
+---@field addBooleanOption fun(self, input: discord.SlashCommandBooleanOption|function): any Adds one.
+---@field addUserOption fun(self, input: discord.SlashCommandUserOption|function): any Adds one.
+---@field addChannelOption fun(self, input: discord.SlashCommandChannelOption|function): any Adds one.
+---@field addRoleOption fun(self, input: discord.SlashCommandRoleOption|function): any Adds one.
+---@field addMentionableOption fun(self, input: discord.SlashCommandMentionableOption|function): any Adds one.
+---@field addAttachmentOption fun(self, input: discord.SlashCommandAttachmentOption|function): any Adds one.
 local SlashCommandBuilder = util.class("SlashCommandBuilder", Command)
 M.SlashCommandBuilder = SlashCommandBuilder
 
 holdsOptions(SlashCommandBuilder)
 
+--- Adds a subcommand: a builder, or a function that fills a new one.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param input discord.SlashCommandSubcommandBuilder|fun(sub: discord.SlashCommandSubcommandBuilder)
+---@return discord.SlashCommandBuilder self
 function SlashCommandBuilder:addSubcommand(input)
   return addOption(self, built(Subcommand, input, self.__name, 2), 2)
 end
 
+--- Adds a subcommand group: a builder, or a function that fills a new one.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param input discord.SlashCommandSubcommandGroupBuilder|fun(g: discord.SlashCommandSubcommandGroupBuilder)
+---@return discord.SlashCommandBuilder self
 function SlashCommandBuilder:addSubcommandGroup(input)
   return addOption(self, built(Group, input, self.__name, 2), 2)
 end
 
+--- The command in API form, checked as a whole (options order, 25 per level, 4000 characters).
+--- Raises a string error naming the builder and the rule it breaks.
+---@return table
 function SlashCommandBuilder:toJSON()
   self:_checkNamed(2)
   local out = util.deepCopy(self.data)
@@ -520,15 +672,23 @@ function SlashCommandBuilder:toJSON()
   return out
 end
 
+--- A user or message context-menu command: a name and a type, no description.
+---@class discord.ContextMenuCommandBuilder: discord.SharedCommandBuilder
+---@field setDescriptionLocalizations fun(self) Always raises: context-menu commands have no description.
+---@field setDescriptionLocalization fun(self) Always raises: context-menu commands have no description.
 local ContextMenuCommandBuilder = util.class("ContextMenuCommandBuilder", Command)
 M.ContextMenuCommandBuilder = ContextMenuCommandBuilder
 
+--- Starts an empty context-menu command.
 function ContextMenuCommandBuilder:init()
   Named.init(self)
   self._contextMenu = true
 end
 
---- "User" or "Message" (or ApplicationCommandType.User / .Message).
+--- Sets the type: "User" or "Message" (or their numbers).
+--- Raises a string error naming the builder and the rule it breaks.
+---@param t string|integer
+---@return discord.ContextMenuCommandBuilder self
 function ContextMenuCommandBuilder:setType(t)
   local v = type(t) == "string" and rawget(CommandType, t) or t
   if v ~= CommandType.User and v ~= CommandType.Message then
@@ -538,12 +698,18 @@ function ContextMenuCommandBuilder:setType(t)
   return self
 end
 
+--- Always raises: context-menu commands have no description.
+--- Raises a string error naming the builder and the rule it breaks.
+---@param self discord.ContextMenuCommandBuilder
 function ContextMenuCommandBuilder.setDescription(self)
   fail(self.__name, 2, "context-menu commands have no description")
 end
 ContextMenuCommandBuilder.setDescriptionLocalizations = ContextMenuCommandBuilder.setDescription
 ContextMenuCommandBuilder.setDescriptionLocalization = ContextMenuCommandBuilder.setDescription
 
+--- The command in API form.
+--- Raises a string error for a missing name or type.
+---@return table
 function ContextMenuCommandBuilder:toJSON()
   self:_checkNamed(2, false)
   if self.data.type == nil then fail(self.__name, 2, "%q needs a type (User or Message)", self.data.name) end
@@ -591,6 +757,9 @@ local function dataOf(x)
 end
 
 --- A builder holding a command's API data or an ApplicationCommand, to change and send again.
+--- Raises a string error for something that is not command data.
+---@param x table|discord.ApplicationCommand
+---@return discord.SlashCommandBuilder
 function SlashCommandBuilder.from(x)
   local data = dataOf(x)
   local b = copyFields(SlashCommandBuilder(), data)
@@ -600,6 +769,10 @@ function SlashCommandBuilder.from(x)
   return b
 end
 
+--- A builder holding a context-menu command's API data or an ApplicationCommand.
+--- Raises a string error for something that is not command data.
+---@param x table|discord.ApplicationCommand
+---@return discord.ContextMenuCommandBuilder
 function ContextMenuCommandBuilder.from(x)
   local data = dataOf(x)
   local b = copyFields(ContextMenuCommandBuilder(), data)
@@ -609,6 +782,9 @@ function ContextMenuCommandBuilder.from(x)
 end
 
 --- The API form of a command given as a builder or a table (camelCase or API keys).
+--- Raises a string error for something else, or as the builder's toJSON does.
+---@param c discord.SlashCommandBuilder|discord.ContextMenuCommandBuilder|table
+---@return table
 function M.resolveCommand(c)
   if type(c) == "table" and type(c.toJSON) == "function" then return c:toJSON() end
   if type(c) ~= "table" then error("not a command: " .. tostring(c), 2) end

@@ -9,20 +9,24 @@ local function invalid(name, expected)
   error(errors.LibraryError("InvalidOption", name, expected), 3)
 end
 
--- Managers whose caches are bounded unless the user says otherwise.
+--- Managers whose caches are bounded unless the user says otherwise: MessageManager keeps 200 per channel.
+---@type table<string, integer>
 M.defaultCacheLimits = {
   MessageManager = 200,
 }
 
+--- The same table as `defaultCacheLimits`.
+---@type table<string, integer>
 M.DefaultMakeCacheSettings = M.defaultCacheLimits
 
 -- Caches that hold the bot itself keep it over any limit: permissions and `members.me` need it.
 local HOLDS_ME = { UserManager = true, GuildMemberManager = true, ThreadMemberManager = true,
   PresenceManager = true }
 
---- Returns a cache factory: `limits[managerName]` is a size (a LimitedCollection)
--- or a table `{maxSize=, keepOverLimit=fn(value, key, collection)}`; 0 keeps nothing.
--- Other managers get an unbounded Collection.
+--- A cache factory for `makeCache`: per manager a size (a LimitedCollection) or {maxSize=, keepOverLimit=}.
+--- Raises `discord.LibraryError` InvalidOption for a setting that is neither.
+---@param limits? table<string, integer|{maxSize: integer, keepOverLimit?: function}> By manager name; 0 keeps none.
+---@return fun(managerName: string, holds: table, manager: table): discord.Collection
 function M.cacheWithLimits(limits)
   limits = limits or {}
   for name, setting in pairs(limits) do
@@ -49,13 +53,16 @@ function M.cacheWithLimits(limits)
   end
 end
 
---- Every manager caches everything.
+--- A cache factory for `makeCache` under which every manager caches everything.
+---@return fun(): discord.Collection
 function M.cacheEverything()
   return function()
     return require("discord.collection").Collection()
   end
 end
 
+--- A fresh table of the default client options.
+---@return discord.ClientOptions
 function M.defaults()
   return {
     intents = nil, -- derived from the registered listeners when absent
@@ -159,8 +166,10 @@ local function merge(into, from, rules, prefix)
   end
 end
 
---- Defaults merged with `options`, each known option checked. Unknown keys are
--- kept so that later stages and user code can read them.
+--- The defaults merged with `options`, each known option checked; unknown keys are kept.
+--- Raises `discord.LibraryError` InvalidOption for an option of the wrong type or range.
+---@param options? discord.ClientOptions
+---@return discord.ClientOptions
 function M.normalize(options)
   if options ~= nil and type(options) ~= "table" then invalid("options", "a table") end
   options = options or {}

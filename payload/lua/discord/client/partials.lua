@@ -7,6 +7,7 @@ local errors = require("discord.errors")
 local M = {}
 
 --- The kinds a client may accept as partial: `partials = { Partials.Message, "Channel" }`.
+---@enum discord.Partials
 local Partials = {
   User = "User",
   Channel = "Channel",
@@ -21,7 +22,10 @@ local Partials = {
 }
 M.Partials = Partials
 
---- The set of kinds in an option list; raises on an unknown kind.
+--- The set of kinds in an option list.
+--- Raises `discord.LibraryError` InvalidOption for a list with an unknown kind.
+---@param list? discord.Partial[]
+---@return table<string, boolean>
 function M.resolve(list)
   local out = {}
   if list == nil then return out end
@@ -37,6 +41,9 @@ function M.resolve(list)
 end
 
 --- True when the client accepts partials of `kind`.
+---@param client discord.Client
+---@param kind discord.Partial
+---@return boolean
 function M.enabled(client, kind)
   local set = client._partials
   if set == nil then
@@ -48,7 +55,11 @@ end
 
 -- Stand-ins -------------------------------------------------------------------------------------------------
 
---- The cached user, or a partial one when User partials are on.
+--- The cached user, else a partial one when User partials are on (cached from `data` when it is full).
+---@param client discord.Client
+---@param id discord.Snowflake|nil
+---@param data? table Raw user object.
+---@return discord.User|nil
 function M.user(client, id, data)
   if id == nil then return nil end
   if data and data.username then return client.users:_add(data) end
@@ -58,6 +69,10 @@ function M.user(client, id, data)
 end
 
 --- The cached channel, or a partial one (type unknown) when Channel partials are on.
+---@param client discord.Client
+---@param id discord.Snowflake|nil
+---@param guildId? discord.Snowflake
+---@return discord.BaseChannel|nil
 function M.channel(client, id, guildId)
   if id == nil then return nil end
   local channel = client.channels.cache:get(id)
@@ -66,6 +81,11 @@ function M.channel(client, id, guildId)
 end
 
 --- The cached message of a channel, or a partial one when Message partials are on.
+---@param client discord.Client
+---@param channel discord.BaseChannel|nil
+---@param id discord.Snowflake|nil
+---@param data? table Raw message data known from the event.
+---@return discord.Message|nil
 function M.message(client, channel, id, data)
   if channel == nil or id == nil or channel.messages == nil then return nil end
   local message = channel.messages.cache:get(id)
@@ -75,7 +95,12 @@ function M.message(client, channel, id, data)
   return channel.messages:_add(raw)
 end
 
---- The cached member of a guild, or a partial one when GuildMember partials are on.
+--- The member from `data`, else the cached member, else a partial one when GuildMember partials are on.
+---@param client discord.Client
+---@param guild discord.Guild|nil
+---@param userId discord.Snowflake|nil
+---@param data? table Raw member object.
+---@return discord.GuildMember|nil
 function M.member(client, guild, userId, data)
   if guild == nil or userId == nil then return nil end
   if data then

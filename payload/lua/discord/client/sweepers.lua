@@ -12,8 +12,9 @@ end
 
 -- Filters ---------------------------------------------------------------------------------------------------
 
---- A filter factory for objects older than `lifetime` seconds: `{lifetime=, getComparisonTimestamp=
---- fn(v) -> Unix ms, excludeFromSweep= fn(v) -> true to keep}`.
+--- A filter factory for objects older than `lifetime` seconds (by `getComparisonTimestamp`, Unix ms).
+---@param opts? {lifetime?: integer, getComparisonTimestamp?: fun(v: any): integer|nil, excludeFromSweep?: function}
+---@return fun(): (fun(value: any, key: any, coll: discord.Collection): boolean)|nil
 function M.filterByLifetime(opts)
   opts = opts or {}
   local lifetime = opts.lifetime or 14400
@@ -34,12 +35,16 @@ local function messageTime(m)
   return m.editedTimestamp or m.createdTimestamp or require("discord.snowflake").timestamp(m.id)
 end
 
---- Messages neither sent nor edited within `lifetime` seconds.
+--- A filter factory for messages neither sent nor edited within `lifetime` seconds (3600).
+---@param lifetime? integer
+---@return fun(): (fun(value: any, key: any, coll: discord.Collection): boolean)|nil
 function M.outdatedMessageSweepFilter(lifetime)
   return M.filterByLifetime({ lifetime = lifetime or 3600, getComparisonTimestamp = messageTime })
 end
 
---- Threads archived more than `lifetime` seconds ago.
+--- A filter factory for threads archived more than `lifetime` seconds ago (14400).
+---@param lifetime? integer
+---@return fun(): (fun(value: any, key: any, coll: discord.Collection): boolean)|nil
 function M.archivedThreadSweepFilter(lifetime)
   return M.filterByLifetime({
     lifetime = lifetime or 14400,
@@ -48,7 +53,9 @@ function M.archivedThreadSweepFilter(lifetime)
   })
 end
 
---- Invites past their expiry.
+--- A filter factory for invites that expired more than `lifetime` seconds ago (14400).
+---@param lifetime? integer
+---@return fun(): (fun(value: any, key: any, coll: discord.Collection): boolean)|nil
 function M.expiredInviteSweepFilter(lifetime)
   return M.filterByLifetime({
     lifetime = lifetime or 14400,
@@ -65,12 +72,16 @@ local KINDS = {
   reactions = false, stageInstances = "stageInstances", stickers = "stickers", threadMembers = false,
   threads = false, users = false, voiceStates = "voiceStates",
 }
+--- The kinds that can be swept, mapped to their guild manager field (false: not a guild manager).
+---@type table<string, string|false>
 M.Kinds = KINDS
 local LIFETIME = { messages = M.outdatedMessageSweepFilter, threads = M.archivedThreadSweepFilter }
 
 --- Defaults: archived threads go after 4 hours, checked hourly.
+---@type table<string, discord.SweeperOptions>
 M.DefaultSweeperSettings = { threads = { interval = 3600, lifetime = 14400 } }
 
+---@type discord.Sweepers
 local Sweepers = util.class("Sweepers")
 M.Sweepers = Sweepers
 
@@ -80,8 +91,10 @@ for _, name in ipairs({ "filterByLifetime", "outdatedMessageSweepFilter", "archi
   Sweepers[name] = M[name]
 end
 
---- `Sweepers(client, options)`: `options[kind] = {interval= seconds, lifetime= seconds | filter= fn() ->
---- fn(value, key, collection)}`. Checked now; the timers start with `start()` (at login).
+--- Checks the sweeper options (`Sweepers(client, options)`); the timers start with `start` (at login).
+--- Raises `discord.LibraryError` InvalidOption for an unknown kind, a bad interval, lifetime or filter.
+---@param client discord.Client
+---@param options? table<string, discord.SweeperOptions> By kind: messages, threads, users, guildMembers, ...
 function Sweepers:init(client, options)
   self.client = client
   self.options = {}
@@ -119,6 +132,7 @@ function Sweepers:start()
   end
 end
 
+--- Stops every sweeper timer.
 function Sweepers:stop()
   for kind, t in pairs(self.timers) do
     t:cancel()
@@ -180,6 +194,9 @@ local function eachChannel(self, pick)
 end
 
 --- Sweeps the message caches of every channel; returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.Message, key: discord.Snowflake, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepMessages(filter)
   checkFilter(filter)
   local caches = eachChannel(self, function(c) return c.messages and c.messages.cache end)
@@ -188,7 +205,10 @@ function Sweepers:sweepMessages(filter)
   return report(self, "messages", n, { count = #caches, name = "text-based channels" })
 end
 
---- Sweeps the reactions of every cached message.
+--- Sweeps the reactions of every cached message; returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.MessageReaction, key: string, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepReactions(filter)
   checkFilter(filter)
   local n, messages = 0, 0
@@ -201,7 +221,10 @@ function Sweepers:sweepReactions(filter)
   return report(self, "reactions", n, { count = messages, name = "messages" })
 end
 
---- Sweeps threads (from the client's and their guild's channel caches).
+--- Sweeps threads from the client's and their guild's channel caches; returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.ThreadChannel, key: discord.Snowflake, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepThreads(filter)
   checkFilter(filter)
   local channels = self.client.channels
@@ -210,7 +233,10 @@ function Sweepers:sweepThreads(filter)
   return report(self, "threads", n, { count = self.client.guilds.cache.size, name = "guilds" })
 end
 
---- Sweeps the member caches of every thread.
+--- Sweeps the member caches of every thread (the bot's own stay); returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.ThreadMember, key: discord.Snowflake, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepThreadMembers(filter)
   checkFilter(filter)
   local me = self.client.user and self.client.user.id
@@ -222,7 +248,10 @@ function Sweepers:sweepThreadMembers(filter)
   return report(self, "thread members", n, { count = #caches, name = "threads" })
 end
 
---- Sweeps users; the bot's own user always stays.
+--- Sweeps users; the bot's own user always stays. Returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.User, key: discord.Snowflake, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepUsers(filter)
   checkFilter(filter)
   local me = self.client.user and self.client.user.id
@@ -230,7 +259,10 @@ function Sweepers:sweepUsers(filter)
   return report(self, "users", n, { count = 1, name = "client" })
 end
 
---- Sweeps the client's entitlements, when the client has them.
+--- Sweeps the client's entitlements, when the client has them; returns how many went.
+--- Raises a string error when `filter` is not a function.
+---@param filter fun(value: discord.Entitlement, key: discord.Snowflake, coll: discord.Collection): boolean
+---@return integer
 function Sweepers:sweepEntitlements(filter)
   checkFilter(filter)
   local manager = rawget(self.client, "entitlements")
