@@ -339,20 +339,27 @@ end
 --- The documented name of runtime class `cls`: the ---@class above its util.class line, else discord.<name>.
 function M.className(db, cls)
   local made = rawget(cls, "__name")
-  for _, t in ipairs({ cls, cls.getters }) do
-    for _, v in pairs(t) do
-      local info = type(v) == "function" and debug.getinfo(v, "S")
-      local file = info and db.files[info.source:sub(2)]
+  -- Own methods in key order (metamethods come from the class maker): the first whose file makes
+  -- the class names it, so the answer is the same on every run.
+  local fallback
+  for _, t in ipairs({ cls, rawget(cls, "getters") or {} }) do
+    local keys = {}
+    for k, v in pairs(t) do
+      if type(k) == "string" and k:sub(1, 2) ~= "__" and type(v) == "function" then keys[#keys + 1] = k end
+    end
+    table.sort(keys)
+    for _, k in ipairs(keys) do
+      local file = db.files[debug.getinfo(t[k], "S").source:sub(2)]
       for _, e in ipairs(file and file.entries or {}) do
         local d = e.defs[#e.defs]
         if d and d.kind == "class" and (e.target or ""):find('class%(%s*"' .. made .. '"') then
           return d.name, file.rel
         end
       end
-      if file then return "discord." .. made, file.rel end
+      fallback = fallback or file
     end
   end
-  return "discord." .. made
+  return "discord." .. made, fallback and fallback.rel
 end
 
 local function sortedKeys(t)
@@ -458,8 +465,15 @@ function M.walk(db)
     elseif not d.desc then
       cItem.problems[1] = "no one-line description"
     end
+    -- A subclass that sets its own value of a field its parent documents (Flags, TYPE) inherits the
+    -- parent's entry, as the language server reads it.
     local fields = {}
-    for _, f in ipairs(d and d.fields or {}) do fields[f.name] = f end
+    local c = cls
+    while c do
+      local cd = db.defs[(M.className(db, c))]
+      for _, f in ipairs(cd and cd.fields or {}) do fields[f.name] = fields[f.name] or f end
+      c = M.parentOf(c)
+    end
     local parent = M.parentOf(cls)
     if parent and not seen[parent] then walkClass(parent) end
     for _, key in ipairs(sortedKeys(cls)) do

@@ -34,7 +34,11 @@ function Site:typeUrl(name)
   local kind = self.kinds[name]
   if kind == "class" then return "classes/" .. fileName(name) .. ".html" end
   if kind == "enum" then return "enums/" .. fileName(name) .. ".html" end
-  if kind == "alias" then return "types.html#" .. fileName(name) end
+  if kind ~= "alias" then return end
+  -- A class's event names are listed on the class's own page.
+  local owner = name:match("^(.*)Event$")
+  if owner and self.kinds[owner] == "class" then return "classes/" .. fileName(owner) .. ".html#events" end
+  return "types.html#" .. fileName(name)
 end
 
 -- A type expression with every discord.* name linked; `up` leads from the page to the root.
