@@ -11,6 +11,7 @@ end
 Forms.invalid = invalid
 
 local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
+Forms.len = len
 local function list(v) return (type(v) == "table" and v ~= json.null) and v or {} end
 
 local function join(path, ...)

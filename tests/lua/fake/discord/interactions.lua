@@ -69,7 +69,7 @@ function I:submit(user, channel, customId, fields, message)
   return self:deliver(5, user, channel, { custom_id = customId, components = rows }, message)
 end
 
-local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
+local len = Forms.len
 local function between(s, lo, hi) return len(s) >= lo and len(s) <= hi end
 
 local function checkMessage(d, files, old)
