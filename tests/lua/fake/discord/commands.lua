@@ -52,8 +52,9 @@ function Commands.mount(server)
       return 401, { code = 50001, message = "Missing Access" }
     end
     local list = body and body.permissions
-    if type(list) ~= "table" or #list > 100 then return 400, Forms.invalid({ "permissions" }, "BASE_TYPE_MAX_LENGTH",
-      "Must be 100 or fewer in length.") end
+    if type(list) ~= "table" or list == json.null then
+      return 400, Forms.invalid({ "permissions" }, "BASE_TYPE_REQUIRED", "This field is required")
+    end
     perms[p.guild .. ":" .. p.cmd] = json.array(copy(list))
     local d = { id = p.cmd, application_id = p.app, guild_id = p.guild, permissions = list }
     if server.gateway:session() then server.gateway:dispatch("APPLICATION_COMMAND_PERMISSIONS_UPDATE", d) end
