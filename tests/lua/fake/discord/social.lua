@@ -217,19 +217,15 @@ local function installThreads(server, route)
     if not th.members[uid] then return 404, { code = 10007, message = "Unknown Member" } end
     return 200, M.threadMemberJSON(store, th, uid, req.query.with_member == "true")
   end)
-  local function listed(threads)
-    local ms = json.array({})
-    for _, t in ipairs(threads) do ms[#ms + 1] = t.member end
-    return 200, { threads = threads, members = ms, has_more = false }
-  end
   route("GET", "/channels/:channel/threads/archived/public", function(p)
-    local out = json.array({})
+    local out, ms = json.array({}), json.array({})
     for _, ch in pairs(store.channels) do
       if ch.parent_id == p.channel.id and THREADS[ch.type] and ch.thread_metadata.archived then
         out[#out + 1] = M.threadJSON(store, ch)
+        ms[#ms + 1] = out[#out].member
       end
     end
-    return listed(out)
+    return 200, { threads = out, members = ms, has_more = false }
   end)
 
   -- Threads and forums have fields of their own, and threads send THREAD_UPDATE.
