@@ -1,4 +1,4 @@
--- The reference vectors, all shipped in tests/data/dave (its README.md says where each comes from).
+-- Test data as JSON, and the reference vectors shipped in tests/data/dave (its README.md says where each comes from).
 local json = require("json")
 
 local M = {}
@@ -9,7 +9,7 @@ function M.hex(s) return (s:gsub(".", function(c) return string.format("%02x", c
 
 function M.json(path)
   local f = assert(io.open(path, "rb"))
-  local doc = json.decode(f:read("a"))
+  local doc = assert(json.decode(f:read("a")))
   f:close()
   return doc
 end

@@ -5,13 +5,8 @@ local Forms = require("fake.discord.forms")
 
 local Commands = {}
 
-local function copy(v)
-  if type(v) ~= "table" or v == json.null then return v end
-  local out = {}
-  for k, x in pairs(v) do out[k] = copy(x) end
-  if json.is_array(v) then json.array(out) end
-  return out
-end
+-- Stored commands share nothing with what the library sent or is sent.
+local function copy(v) return json.decode(json.encode(v)) end
 
 -- The command as Discord answers it: defaults filled in.
 local function fill(server, scope, data, existing)
