@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   googletest libssl-dev openssl
-  libarchive-tools lua5.4 lua-busted lua-check curl util-linux iproute2 osslsigncode minisign
+  libarchive-tools lua5.4 lua-busted lua-dkjson lua-check curl util-linux iproute2 osslsigncode minisign
   ccache clang-format clang-tidy nodejs ffmpeg graphviz chromium
 )
 

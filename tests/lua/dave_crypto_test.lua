@@ -115,13 +115,6 @@ describe("DAVE crypto", function()
     assert.is_string(crypto.publicKey(n:sub(1, 31) .. "\x50"))
   end)
 
-  it("derives the key schedule's external key pairs", with("mls-vectors/key-schedule.json", function(doc)
-    for i, epoch in ipairs(doc[1].epochs) do
-      local _, pub = crypto.deriveKeyPair(unhex(epoch.external_secret))
-      assert.equal(unhex(epoch.external_pub), pub, "epoch " .. i)
-    end
-  end))
-
   it("takes secrets only from runtime.random_bytes", function()
     runtime.reset()
     local sk, pk = crypto.generateKeyPair()

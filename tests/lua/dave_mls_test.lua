@@ -122,7 +122,7 @@ describe("MLS codec, tree math and secrets", function()
     resumption_psk = "resumption", epoch_authenticator = "authenticator", init_secret = "init",
     joiner_secret = "joiner", welcome_secret = "welcome" }
 
-  it("of five epochs, with their contexts and exporters", withVectors("mls-vectors/key-schedule.json", function(v)
+  it("of five epochs: contexts, exporters and external keys", withVectors("mls-vectors/key-schedule.json", function(v)
     local c = v[1]
     local init = unhex(c.initial_init_secret)
     for i, e in ipairs(c.epochs) do
@@ -133,7 +133,8 @@ describe("MLS codec, tree math and secrets", function()
       local s = mls.nextEpoch(init, unhex(e.commit_secret), gc, unhex(e.psk_secret))
       for field, name in pairs(NAMES) do assert.equal(e[field], hex(s[name]), "epoch " .. i .. " " .. field) end
       local x = e.exporter
-      assert.equal(x.secret, hex(mls.export(s.exporter, x.label, unhex(x.context), x.length)))
+      assert.same({ x.secret, e.external_pub }, { hex(mls.export(s.exporter, x.label, unhex(x.context), x.length)),
+        hex(select(2, crypto.deriveKeyPair(s.external))) })
       init = s.init
     end
     assert.equal(5, #c.epochs)

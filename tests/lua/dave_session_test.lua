@@ -10,36 +10,9 @@ local KINDS = { { "members of our own", Voice.ownMember } }
 -- Without the peer dave_interop_test fails; these rows run with our members only.
 if not peers.missing() then KINDS[2] = { "independent peers", peers.member } end
 
--- who commits ("bot" or none: the first member), the steps, the members, the gateway's log, and the
--- last 35 frames: encrypted (e) or clear (c)
-local ROWS = {
-  { "alone holds its audio, then commits a member's addition and sends all of it", "bot",
-    "join hold host:alice finish", { "alice" },
-    "announce 11 1 bot, 23 11, execute 11 1 0" },
-  { "is welcomed by a member (op 25 before op 4); both show one verification code", nil,
-    "early host:alice join play codes", { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0" },
-  { "follows a member's paths as it adds and removes another", nil, "host:alice join host:bob leave:bob play",
-    { "alice" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 23 12, execute 12 1 0, "
-    .. "announce 13 3 alice, 23 13, execute 13 1 0" },
-  { "keeps its group over a resume and commits a removal with a path", "bot",
-    "host:alice host:bob join drop leave:bob play", { "alice" }, "announce 11 1 alice, execute 11 1 0, "
-    .. "announce 12 2 alice, 23 12, execute 12 1 0, announce 13 3 bot, 23 13, execute 13 1 0" },
-  { "left alone starts a new group and holds its audio until someone joins it", nil,
-    "host:alice join leave:alice hold host:bob finish", { "bob" },
-    "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 1 bob, 23 12, execute 12 1 0" },
-  { "answers an invalid commit with op 31 and joins again", nil, "host:alice join corrupt host:bob play",
-    { "alice", "bob" }, "announce 11 1 alice, 23 11, execute 11 1 0, announce 12 2 alice, 31 12, "
-    .. "announce 13 3 alice, 23 13, execute 13 1 0" },
-  { "refuses DAVE messages that do not parse where they arrive; after two invalid ones joins again", nil,
-    "host:alice join garbage corrupt:twice host:bob play", { "alice", "bob" }, "announce 11 1 alice, 23 11, "
-    .. "execute 11 1 0, announce 12 2 alice, 31 12, announce 13 3 alice, 31 13, announce 14 4 alice, 23 14, "
-    .. "execute 14 1 0" },
-  { "plays from its first frame when it starts before it is welcomed", nil, "host:alice eager", { "alice" },
-    "announce 11 1 alice, 23 11, execute 11 1 0" },
-  { "downgrades and upgrades at the announced transitions", nil, "host:alice join flip", { "alice" },
-    "announce 11 1 alice, 23 11, execute 11 1 0, 23 12, execute 12 0 11, announce 13 1 alice, 23 13, "
-    .. "execute 13 1 21", ("e"):rep(11) .. ("c"):rep(10) .. ("e"):rep(14) },
-}
+-- Rows: name, committer ("bot" or none: the first member), steps, members, the gateway's log, and the
+-- last 35 frames as encrypted (e) or clear (c), all e when absent.
+local ROWS = require("vectors").json("tests/data/lua/dave_sessions.json").rows
 
 local STEPS
 STEPS = {
@@ -119,12 +92,12 @@ for _, kind in ipairs(KINDS) do
     end
 
     for _, row in ipairs(ROWS) do
-      it(row[1], function()
+      it(row.name, function()
         local fd, codes, sealed, log = c.fd, {}, {}, {}
-        c.vs = Voice.new(fd):dave({ channelId = c.room, committer = row[2] })
-        for name, who in row[3]:gmatch("(%a+):?(%a*)") do (STEPS[name] or c[name])(c, who ~= "" and who or nil) end
+        c.vs = Voice.new(fd):dave({ channelId = c.room, committer = row.committer })
+        for name, who in row.steps:gmatch("(%a+):?(%a*)") do (STEPS[name] or c[name])(c, who ~= "" and who or nil) end
         local vs = c.vs
-        for i, who in ipairs(row[4]) do
+        for i, who in ipairs(row.members) do
           -- Each member's privacy code, and its frame as the bot decrypts it by the member's SSRC.
           local frame = "\xFC" .. who .. ("x"):rep(40)
           codes[i] = c.member(who):privacyCode()
@@ -135,7 +108,7 @@ for _, kind in ipairs(KINDS) do
         log = table.concat(log, ", "):gsub("%d%d%d%d+", { [fd.bot.id] = "bot", [fd.alice.id] = "alice",
           [fd.bob.id] = "bob" })
         -- The song's first and last frames and the closing silence as a member decrypted them.
-        assert.same({ {}, row[5], c.conn:privacyCode():rep(#row[4]), row[6] or ("e"):rep(35), "\xFC\0\0\0",
+        assert.same({ {}, row.log, c.conn:privacyCode():rep(#row.members), row.sealed or ("e"):rep(35), "\xFC\0\0\0",
           "\xFC\0\0\29", "\xF8\xFF\xFE", "e2ee" }, { vs.faults, log, table.concat(codes), table.concat(sealed),
           vs.rtp[#vs.rtp - 34].opus, vs.rtp[#vs.rtp - 5].opus, vs.rtp[#vs.rtp].opus, c.conn.mediaEncryption })
       end)

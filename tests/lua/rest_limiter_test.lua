@@ -75,8 +75,8 @@ describe("REST", function()
   it("waits out 429s by header or body, pausing everyone on a global one", function()
     -- headers, body, wait, global, when the other request goes, rateLimited events
     for _, c in ipairs({ { { ["retry-after"] = "2" }, { message = "slow" }, 2000, false, 10, 1 },
-      { { ["x-ratelimit-global"] = "true", ["x-ratelimit-scope"] = "global" }, { retry_after = 0.5, global = true },
-        500, true, 500, 2 } }) do
+      { { ["x-ratelimit-global"] = "true", ["x-ratelimit-scope"] = "global" }, { retry_after = 0.5 }, 500, true,
+        500, 2 }, { {}, { retry_after = 0.5, global = true }, 500, true, 500, 2 } }) do
       local seen, r, events = serve(function(req, n)
         if n == 1 then return reply(429, c[1], c[2]) end
         return reply(200, nil, { path = req.path })

@@ -287,10 +287,8 @@ describe("REST operations", function()
       local stage = f.store:addChannel(f.guild, { name = "stage", type = 13 })
       f.rest:route("GET", "/guilds/:guild/voice-states/:user", function(req)
         local user = req.path:match("([^/]+)$")
-        return 200, { channel_id = stage.id, user_id = user == "@me" and f.bot.id or user, session_id = "s",
-          deaf = false, mute = false, self_deaf = false, self_mute = false, self_video = false, self_stream = false,
-          suppress = false,
-          request_to_speak_timestamp = require("json").null, guild_id = f.guild.id }
+        return 200, openapi.sample("VoiceStateResponse", { channel_id = stage.id, guild_id = f.guild.id,
+          user_id = user == "@me" and f.bot.id or user })
       end)
     end)
     local discord = require("discord")

@@ -6,11 +6,8 @@ local M = {}
 local DIR = "tests/dave-peer/"
 M.MISSING = "dave peer: node or tests/dave-peer/node_modules is missing: run scripts/bootstrap.sh"
 
-local function hex(s) return s and (s:gsub(".", function(c) return string.format("%02x", c:byte()) end)) end
-local function unhex(h)
-  if h == nil or h == json.null then return nil end
-  return (h:gsub("..", function(b) return string.char(tonumber(b, 16)) end))
-end
+local hex = require("vectors").hex
+local function unhex(h) return h ~= nil and h ~= json.null and require("vectors").unhex(h) or nil end
 
 --- Nil when node and the pinned package are installed, else the line to show.
 function M.missing()

@@ -1,4 +1,4 @@
--- Fake of the host's `json` module: a pure-Lua implementation of the same contract.
+-- Fake of the host's `json` module, to the same contract: its own encoder, and dkjson for decoding.
 local M = {}
 
 -- The host's null is a light userdata: this one refuses what a userdata would.
@@ -81,100 +81,25 @@ function M.encode(v)
   return table.concat(out)
 end
 
--- Decoding
-local UNESCAPES = { b = "\b", f = "\f", n = "\n", r = "\r", t = "\t" }
-local LITERALS = { ["true"] = true, ["false"] = false, null = M.null }
+-- dkjson (busted's own) marks with metatables; ours are kept apart, so that setmetatable cannot drop them.
+local dkjson = require("dkjson")
+local ARRAY, OBJECT = {}, {}
 
-local function fail(pos, msg) error({ json_error = msg .. " at byte " .. pos }, 0) end
-
-local value
-
-local function skip(s, pos) return s:find("[^ \t\r\n]", pos) or #s + 1 end
-
-local function str(s, pos)
-  local out = {}
-  pos = pos + 1
-  while true do
-    local a = s:find('["\\%c]', pos)
-    if not a then fail(#s + 1, "unterminated string") end
-    out[#out + 1] = s:sub(pos, a - 1)
-    local c = s:sub(a, a)
-    if c == '"' then
-      local text = table.concat(out)
-      if not utf8.len(text) then fail(a, "invalid UTF-8") end
-      return text, a + 1
-    elseif c ~= "\\" then
-      fail(a, "control character in string")
-    end
-    -- Both sides of every exchange are this module, so \u escapes stay within what encode writes.
-    local e, hex = s:sub(a + 1, a + 1), s:match("^u(00%x%x)", a + 1)
-    if hex then
-      out[#out + 1], pos = string.char(tonumber(hex, 16)), a + 6
-    elseif e == '"' or e == "\\" or e == "/" or UNESCAPES[e] then
-      out[#out + 1], pos = UNESCAPES[e] or e, a + 2
-    else
-      fail(a, "bad escape")
-    end
-  end
-end
-
-local function list(s, pos, close, item)
-  pos = skip(s, pos + 1)
-  if s:sub(pos, pos) == close then return pos + 1 end
-  while true do
-    pos = skip(s, item(skip(s, pos)))
-    local d = s:sub(pos, pos)
-    if d == close then return pos + 1 end
-    if d ~= "," then fail(pos, "expected ',' or '" .. close .. "'") end
-    pos = pos + 1
-  end
-end
-
-function value(s, pos)
-  local c = s:sub(pos, pos)
-  if c == "{" then
-    local obj = M.object({})
-    return obj, list(s, pos, "}", function(p)
-      if s:sub(p, p) ~= '"' then fail(p, "expected a key") end
-      local k, v
-      k, p = str(s, p)
-      p = skip(s, p)
-      if s:sub(p, p) ~= ":" then fail(p, "expected ':'") end
-      v, p = value(s, skip(s, p + 1))
-      obj[k] = v
-      return p
-    end)
-  elseif c == "[" then
-    local arr = M.array({})
-    return arr, list(s, pos, "]", function(p)
-      local v
-      v, p = value(s, p)
-      arr[#arr + 1] = v
-      return p
-    end)
-  elseif c == '"' then
-    return str(s, pos)
-  end
-  local num = s:match("^-?%d+%.?%d*[eE]?[-+]?%d*", pos)
-  if num and num:match("^-?0%d") then fail(pos, "bad number") end
-  if num and tonumber(num) then
-    -- Integers beyond int64 stay floats, as Lua reads them.
-    local i = not num:find("[.eE]") and math.tointeger(tonumber(num))
-    return i or tonumber(num) + 0.0, pos + #num
-  end
-  for word, v in pairs(LITERALS) do if s:sub(pos, pos + #word - 1) == word then return v, pos + #word end end
-  fail(pos, c == "" and "unexpected end" or "unexpected character")
+local function mark(v)
+  if type(v) ~= "table" or v == M.null then return v end
+  marks[v] = getmetatable(v) == ARRAY and "array" or "object"
+  setmetatable(v, nil)
+  for _, x in pairs(v) do mark(x) end
+  return v
 end
 
 function M.decode(s)
   if type(s) ~= "string" then error("json.decode: expected a string", 2) end
-  local ok, v, pos = pcall(value, s, skip(s, 1))
-  if ok and skip(s, pos) <= #s then ok, v = false, { json_error = "trailing data at byte " .. skip(s, pos) } end
-  if not ok then
-    if type(v) == "table" and v.json_error then return nil, v.json_error end
-    error(v, 0)
-  end
-  return v
+  local v, pos, err = dkjson.decode(s, 1, M.null, OBJECT, ARRAY)
+  if err then return nil, err .. " at byte " .. pos end
+  pos = s:find("[^ \t\r\n]", pos)
+  if pos then return nil, "trailing data at byte " .. pos end
+  return mark(v)
 end
 
 return M

@@ -5,13 +5,8 @@ local Forms = require("fake.discord.forms")
 
 local Commands = {}
 
-local function copy(v)
-  if type(v) ~= "table" or v == json.null then return v end
-  local out = {}
-  for k, x in pairs(v) do out[k] = copy(x) end
-  if json.is_array(v) then json.array(out) end
-  return out
-end
+-- Stored commands share nothing with what the library sent or is sent.
+local function copy(v) return json.decode(json.encode(v)) end
 
 -- The command as Discord answers it: defaults filled in.
 local function fill(server, scope, data, existing)
@@ -52,8 +47,9 @@ function Commands.mount(server)
       return 401, { code = 50001, message = "Missing Access" }
     end
     local list = body and body.permissions
-    if type(list) ~= "table" or #list > 100 then return 400, Forms.invalid({ "permissions" }, "BASE_TYPE_MAX_LENGTH",
-      "Must be 100 or fewer in length.") end
+    if type(list) ~= "table" or list == json.null then
+      return 400, Forms.invalid({ "permissions" }, "BASE_TYPE_REQUIRED", "This field is required")
+    end
     perms[p.guild .. ":" .. p.cmd] = json.array(copy(list))
     local d = { id = p.cmd, application_id = p.app, guild_id = p.guild, permissions = list }
     if server.gateway:session() then server.gateway:dispatch("APPLICATION_COMMAND_PERMISSIONS_UPDATE", d) end

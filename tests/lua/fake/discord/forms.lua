@@ -11,6 +11,7 @@ end
 Forms.invalid = invalid
 
 local function len(s) return type(s) == "string" and (utf8.len(s) or #s) or 0 end
+Forms.len = len
 local function list(v) return (type(v) == "table" and v ~= json.null) and v or {} end
 
 local function join(path, ...)
@@ -38,14 +39,12 @@ local function name(path, s, chatInput)
   end
 end
 
--- Names and descriptions at every level; the other rules are the library's own (builders_test).
+-- Option names at every level. Lengths and counts are refused by Discord's description before a route
+-- runs; the other rules are the library's own (builders_test).
 local function options(path, opts)
-  opts = list(opts)
-  if #opts > 25 then return tooMany(path, 25) end
-  for i, o in ipairs(opts) do
+  for i, o in ipairs(list(opts)) do
     local p = join(path, i - 1)
-    local err = name(join(p, "name"), o.name, true) or length(join(p, "description"), o.description, 1, 100)
-      or options(join(p, "options"), o.options)
+    local err = name(join(p, "name"), o.name, true) or options(join(p, "options"), o.options)
     if err then return err end
   end
 end
@@ -78,22 +77,14 @@ end
 
 local function select(p, s)
   local min, max = s.min_values or 1, s.max_values or 1
-  local opts = list(s.options)
-  if min < 0 or max > 25 or min > max or (s.type == 3 and (#opts < 1 or #opts > 25 or max > #opts)) then
+  if min > max or (s.type == 3 and max > #list(s.options)) then
     return invalid(p, "SELECT_COMPONENT_INVALID", "Invalid options, min_values or max_values")
-  end
-  for i, o in ipairs(opts) do
-    local err = length(join(p, "options", i - 1, "label"), o.label, 1, 100)
-      or length(join(p, "options", i - 1, "value"), o.value, 1, 100)
-    if err then return err end
   end
 end
 
 -- Walks one action row; `ids` tracks custom IDs.
 local function component(p, c, ids)
   if c.custom_id ~= nil then
-    local err = length(join(p, "custom_id"), c.custom_id, 1, 100)
-    if err then return err end
     if ids[c.custom_id] then return invalid(join(p, "custom_id"), "COMPONENT_CUSTOM_ID_DUPLICATED", "") end
     ids[c.custom_id] = true
   end

@@ -87,10 +87,8 @@ function M.install(server, route)
         out[#out].guild_id = nil
       end
     end
-    local none = json.array({})
-    return 200, { audit_log_entries = json.array(out), users = json.array({ store:userJSON(server.bot) }),
-      webhooks = none, threads = none, integrations = none, guild_scheduled_events = none,
-      auto_moderation_rules = none, application_commands = none }
+    return 200, require("fake.discord.openapi").sample("GuildAuditLogResponse", { audit_log_entries = json.array(out),
+      users = json.array({ store:userJSON(server.bot) }) })
   end)
 end
 

@@ -17,9 +17,7 @@ local api, ops
 
 local function load()
   if api then return end
-  local f = assert(io.open("tests/data/discord-openapi/openapi.json", "rb"))
-  api = assert(json.decode(f:read("a")))
-  f:close()
+  api = require("vectors").json("tests/data/discord-openapi/openapi.json")
   ops = {}
   local function add(method, template, op, documented)
     local segs = {}

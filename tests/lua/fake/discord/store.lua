@@ -123,21 +123,16 @@ function Store:memberJSON(member)
   }
 end
 
--- Fields Discord sends for a DM and for a thread; other channels carry everything the store keeps.
+-- Fields Discord sends for a DM; other channels carry everything the store keeps (threads: social.threadJSON).
 local DM_FIELDS = { "id", "type", "last_message_id", "flags", "recipients" }
-local NOT_THREAD = { "permission_overwrites", "topic", "nsfw", "position" }
 
 function Store:channelJSON(ch)
   local out = copy(ch)
-  out.flags = ch.flags or 0
   if ch.type == 1 then
     out = {}
     for _, k in ipairs(DM_FIELDS) do out[k] = ch[k] end
-    out.flags = ch.flags or 0
-  elseif ch.thread_metadata then
-    for _, k in ipairs(NOT_THREAD) do out[k] = nil end
-    out.total_message_sent = ch.total_message_sent or ch.message_count or 0
   end
+  out.flags = ch.flags or 0
   if ch.recipients then
     out.recipients = json.array({})
     for _, uid in ipairs(ch.recipients) do out.recipients[#out.recipients + 1] = self:userJSON(self.users[uid]) end
