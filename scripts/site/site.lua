@@ -72,7 +72,7 @@ function Site:ctx(up, docDir)
     end
     local repo = table.concat(parts, "/")
     local guide, doc, example = repo:match("^docs/lua/guide/(.+)%.md$"), repo:match("^docs/lua/([^/]+)%.md$"),
-      repo:match("^tests/lua/examples/(.+)%.lua$")
+      repo:match("^examples/(.+)%.lua$")
     local target = guide == "index" and "index.html" or guide and "guide/" .. guide .. ".html" or
       doc and self.docs[doc] and doc .. ".html" or example and "examples/" .. example .. ".html"
     return target and up .. target .. anchor or nil
@@ -393,7 +393,7 @@ function Site:guidePages()
     self:page(name .. ".html", title, html)
   end
   for _, name in ipairs(EXAMPLES) do
-    local src = reader.readFile(self.root .. "/tests/lua/examples/" .. name .. ".lua")
+    local src = reader.readFile(self.root .. "/examples/" .. name .. ".lua")
     if src then
       local about = {}
       for l in src:gmatch("[^\n]*") do

@@ -7,7 +7,7 @@ local function start(file, setup)
   local fd, client = server.reset(), nil
   if setup then setup(fd) end
   runtime.env.DISCORD_TOKEN = fd.token
-  runtime.run(function() client = dofile("tests/lua/examples/" .. file) end, { ["for"] = 30000 })
+  runtime.run(function() client = dofile("examples/" .. file) end, { ["for"] = 30000 })
   assert.is_true(client:isReady())
   return fd, client
 end
