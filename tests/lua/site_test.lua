@@ -168,3 +168,21 @@ pages.forEach(function (p) { widths.forEach(function (w) {
     end
   end)
 end)
+
+-- The fake runtime notes the library functions on the stack whenever a task suspends; in the whole suite,
+-- that is every flow before this one.
+describe("suspending functions", function()
+  it("are marked ---@async where documented", function()
+    package.path = "scripts/site/?.lua;" .. package.path
+    local db, seen, missing = require("reader").load("."), require("runtime").suspending, {}
+    for at in pairs(seen) do
+      local rel, line = at:match("^(.*):(%d+)$")
+      local e = db.files[rel] and db.files[rel].byLast[tonumber(line) - 1]
+      -- A wrapper (util.try) suspends only when the function it is given does.
+      local wrapper = e and e.params[1] and (e.params[1].type or ""):find("^fun")
+      if e and e.desc and not e.async and not e.private and not wrapper then missing[#missing + 1] = at end
+    end
+    table.sort(missing)
+    assert.same({ true, {} }, { next(seen) ~= nil, missing })
+  end)
+end)

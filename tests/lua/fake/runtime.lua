@@ -48,6 +48,20 @@ local function blockingTask(fname)
   if not task then error(fname .. ": not inside a task", 3) end
   -- A blocking call from a coroutine the library made would yield to the wrong place.
   if coroutine.running() ~= task.co then error(fname .. ": called from a coroutine that is not a task", 3) end
+  -- The library functions on the stack, from the fake's own frames up to the first frame that is not the
+  -- library's (a callback, a pcall), suspend their task: the reference must say so (site_test reads this).
+  -- Frames that a tail call replaced are not seen.
+  local level, inLibrary, info = 3, false, debug.getinfo(3, "S")
+  while info do
+    local rel = info.source:match("^@%.?/?payload/lua/(.*)")
+    if rel then
+      inLibrary, M.suspending[rel .. ":" .. info.linedefined] = true, true
+    elseif inLibrary then
+      break
+    end
+    level = level + 1
+    info = debug.getinfo(level, "S")
+  end
   return task
 end
 
@@ -208,6 +222,11 @@ function M.random_bytes(n)
 end
 
 -- Test controls
+--- "file:line" of each library function seen on the stack of a suspending task, over the whole run (kept in
+--- the registry: busted loads this module afresh for each test file).
+local registry = debug.getregistry()
+registry.fakeRuntimeSuspending = registry.fakeRuntimeSuspending or {}
+M.suspending = registry.fakeRuntimeSuspending
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
   state = { clock = 0, seq = 0, ready = {}, timers = {}, tasks = {}, interrupts = {}, random = 0x2545F4914F6CDD1D }
