@@ -142,51 +142,58 @@ TEST_P(InstallExtras, EndAsWritten) {
     }
 }
 
-// The search path first, then tools beside the program, in the root, in the
-// current folder; rows as extras/find_executable.json says.
+// asked: the name find_executable is given; file: the file put in each of
+// the places (path: the search path; beside, root, cwd: the tools folder
+// beside the test program, in the installation root, in the current folder);
+// found: the place whose file is found ("name": the name itself; "-": none);
+// cut: the files are 1024 bytes, what a stopped copy leaves, and count as no
+// tool. A name with a dot gets no second extension; a name with a folder
+// part is a path and nothing is searched.
 TARN_ROWS(FindExecutable, "extras/find_executable.json", "rows");
 TEST_P(FindExecutable, SearchesInOrder) {
+    const Json& row = GetParam();
     const Path beside = executable_path().parent_path() / "tools";
     ASSERT_FALSE(fs::exists(beside));
-    const Json& cells = GetParam();
-    const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
     ExtrasBench bench;
     tarntest::TempDir cwd;
     const std::map<std::string, Path> places = {{"path", bench.bin.path()},
                                                 {"beside", beside},
                                                 {"root", bench.box.tools},
                                                 {"cwd", cwd.path() / "tools"}};
+    const Path file = native_from_text(row.get_string("file", ""));
     for (const auto& [place, folder] : places) {
-        if (("," + row(2) + ",").find("," + place + ",") == std::string::npos) continue;
-        ASSERT_TRUE(ensure_dir((folder / native_from_text(row(1))).parent_path()));
-        if (row(4) == "cut") {
-            ASSERT_TRUE(write_file(folder / native_from_text(row(1)), std::string(1024, 'x')));
+        if (("," + row.get_string("places", "") + ",").find("," + place + ",") == std::string::npos)
+            continue;
+        ASSERT_TRUE(ensure_dir((folder / file).parent_path()));
+        if (tarntest::flag(row, "cut")) {
+            ASSERT_TRUE(write_file(folder / file, std::string(1024, 'x')));
         } else {
-            fs::copy_file(bench.tar, folder / native_from_text(row(1)));
+            fs::copy_file(bench.tar, folder / file);
         }
     }
     const tarntest::ScopedCurrentDir here(cwd.path());
-    EXPECT_EQ(path_text(find_executable(row(0), bench.box.root)),
-              row(3) == "-"      ? ""
-              : row(3) == "name" ? row(0)
-                                 : path_text(places.at(row(3)) / native_from_text(row(1))));
+    const std::string asked = row.get_string("asked", ""), found = row.get_string("found", "");
+    EXPECT_EQ(path_text(find_executable(asked, bench.box.root)),
+              found == "-"      ? ""
+              : found == "name" ? asked
+                                : path_text(places.at(found) / file));
     fs::remove_all(beside);
 }
 
-// Unpacks despite an error exit or chatter and ends a hanging tar; rows as
-// extras/extract.json says.
+// tar: how the tar stand-in misbehaves ("-": not at all; "missing": there is
+// no tar); limit_ms: the time limit; outcome. An error exit or chatter still
+// unpacks; a hanging tar is ended.
 TARN_ROWS(ExtractArchive, "extras/extract.json", "rows");
 TEST_P(ExtractArchive, EndsAsWritten) {
-    const Json& cells = GetParam();
-    const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
-    ExtrasBench bench(row(0) == "-" ? "" : row(0));
-    if (row(0) == "missing") fs::remove(bench.tar);
+    const std::string tar = GetParam().get_string("tar", "");
+    ExtrasBench bench(tar == "-" ? "" : tar);
+    if (tar == "missing") fs::remove(bench.tar);
     const Path scratch = bench.box.scratch();
     fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
     ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
     const Error error = extract_archive(scratch / "with space.zip", scratch / "out", bench.box.root,
-                                        {std::stoll(row(1)), 50});
-    EXPECT_EQ(error_text(error), row(2));
+                                        {GetParam().get_int("limit_ms", 0), 50});
+    EXPECT_EQ(error_text(error), GetParam().get_string("outcome", ""));
     EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
 }
 
