@@ -74,35 +74,37 @@ TARN_ROWS(InstallExtras, "extras/refresh.json", "");
 TEST_P(InstallExtras, EndAsWritten) {
     const Json& row = GetParam();
     ExtrasBench bench;
-    const Path work = bench.box.cache / "extras" / "ffmpeg", zip = bench.box.scratch() / "f.zip";
-    if (row.find("tools_file").kind != JsonKind::Null) {
+    const Path scratch = bench.box.scratch(), work = bench.box.cache / "extras" / "ffmpeg";
+    const Path zip = scratch / "f.zip";
+    if (tarntest::flag(row, "tools_file")) {
         ASSERT_TRUE(ensure_dir(bench.box.root) && write_file(bench.box.tools, ""));
     }
     fill(bench.box.tools, row.find("present"));
     fill(work, row.find("before"));
-    fill(bench.box.scratch() / "tree", row.find("archive"));
+    fill(scratch / "tree", row.find("archive"));
     for (const auto& [link, target] : members(row.find("links"))) {
-        const Path at = bench.box.scratch() / "tree" / native_from_text(link);
+        const Path at = scratch / "tree" / native_from_text(link);
         ASSERT_TRUE(ensure_dir(at.parent_path()));
         ASSERT_TRUE(tarntest::make_link(at, native_from_text(std::get<std::string>(target.value))));
     }
-    if (!members(row.find("archive")).empty() || !members(row.find("links")).empty()) {
-        ASSERT_TRUE(tarntest::make_zip(bench.box.scratch() / "tree", zip));
+    if (fs::exists(scratch / "tree")) {
+        ASSERT_TRUE(tarntest::make_zip(scratch / "tree", zip));
     }
     // The publishers' checksums of what the row serves, behind its own behaviours.
-    std::string zip_bytes, yt_dlp, script = row.find("script").dump(false);
+    std::string zip_bytes, yt_dlp;
     (void)read_file(zip, zip_bytes);
     for (const Json& b : tarntest::items(row.find("script"))) {
         for (std::int64_t i = 0;
              b.get_string("path", "") == "/yt-dlp.exe" && i < b.get_int("body_size", 0); ++i)
             yt_dlp += static_cast<char>(i % 256);
     }
-    script =
-        (tarntest::items(row.find("script")).empty() ? std::string("[")
-                                                     : script.substr(0, script.size() - 1) + ",") +
-        R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
+    std::string script =
+        tarntest::items(row.find("script")).empty() ? "[]" : row.find("script").dump(false);
+    script.insert(script.size() - 1,
+                  std::string(script.size() > 2 ? "," : "") +
+                      R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
                     {"path": "/SHA2-256SUMS", "times": 0, "body":
-                     "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"}])";
+                     "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"})");
     const std::pair<const char*, std::string> fills[] = {
         {"{zip}", tarntest::unix_path(zip)},
         {"{zip_sha256}", sha256_hex(zip_bytes.data(), zip_bytes.size())},
@@ -111,22 +113,20 @@ TEST_P(InstallExtras, EndAsWritten) {
     for (const auto& [key, value] : fills) script = tarntest::replace_all(script, key, value);
     tarntest::TestServer server;
     ASSERT_TRUE(server.start(script, {tarntest::ServerCert::Good})) << server.last_error();
-    const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe"),
-                                server.url("/ffmpeg.zip.sha256"), server.url("/SHA2-256SUMS")};
+    const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/ffmpeg.zip.sha256"),
+                                server.url("/yt-dlp.exe"), server.url("/SHA2-256SUMS")};
     ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
-    for (int i = 0; i < 2; ++i) {
-        rows[i].url = urls[i];
-        rows[i].checksum_url = urls[i + 2];
-    }
-    if (row.find("manual").kind != JsonKind::Null) rows[1].url = {};
+    rows[0].url = urls[0];
+    rows[0].checksum_url = urls[1];
+    rows[1].url = tarntest::flag(row, "manual") ? std::string_view() : urls[2];
+    rows[1].checksum_url = urls[3];
     auto expand = [&](const std::string& t) {
         return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
                                      "{tools}", path_text(bench.box.tools));
     };
 
     tarntest::ConsoleCapture console;
-    const Error result =
-        install_extras(bench.box, row.find("refresh").kind != JsonKind::Null, rows);
+    const Error result = install_extras(bench.box, tarntest::flag(row, "refresh"), rows);
     EXPECT_EQ(error_text(result) + (result.detail.empty() ? "" : " | log: " + result.detail),
               expand(row.get_string("result", "")));
     EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
