@@ -8,19 +8,18 @@
 
 namespace {
 
-// Switches match whole arguments, byte for byte; everything else is ignored.
-TEST(CommandLine, OnlyExactSwitchesCount) {
-    for (const tarncore::Json& row : tarntest::json_rows("app/command_line.json")) {
-        std::vector<const char*> argv{"--silent"};
-        for (const tarncore::Json& arg : tarntest::items(tarntest::items(row)[0]))
-            argv.push_back(std::get<std::string>(arg.value).c_str());
-        const tarncore::CommandLine line =
-            tarncore::parse_command_line(static_cast<int>(argv.size()), argv.data());
-        EXPECT_EQ(
-            tarntest::text_at(row, 1) + " " + tarntest::text_at(row, 2),
-            std::string(line.silent ? "true" : "false") + (line.uninstall ? " true" : " false"))
-            << row.dump(false);
-    }
+// args: the arguments after argv[0] (which is "--silent", never a switch);
+// silent, uninstall: what the line asks. Switches match whole arguments, byte
+// for byte; everything else is ignored.
+TARN_ROWS(CommandLine, "app/command_line.json", "rows");
+TEST_P(CommandLine, OnlyExactSwitchesCount) {
+    std::vector<const char*> argv{"--silent"};
+    for (const tarncore::Json& arg : tarntest::items(GetParam().find("args")))
+        argv.push_back(std::get<std::string>(arg.value).c_str());
+    const tarncore::CommandLine line =
+        tarncore::parse_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.silent, tarntest::flag(GetParam(), "silent"));
+    EXPECT_EQ(line.uninstall, tarntest::flag(GetParam(), "uninstall"));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ struct StandInService final : UpdateSource {
 // absent: none), "answers" to the menus; then the "exit" code, "stdout" after
 // the banner and "stderr" as a console shows them ({root}: the installation
 // root), and whether a runtime is "left".
-class Menus : public testing::TestWithParam<Json> {};
+TARN_ROWS(Menus, "app/menus.json", "rows");
 
 TEST_P(Menus, AnswersLeadWhereTheyShould) {
     const Json& row = GetParam();
@@ -72,9 +72,6 @@ TEST_P(Menus, AnswersLeadWhereTheyShould) {
     EXPECT_EQ(tarntest::screen(console.err(), "http"), expand("stderr"));
     EXPECT_EQ(path_exists(layout.bin / "tarn.exe"), row.get_string("left", "") == "yes");
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, Menus, testing::ValuesIn(tarntest::json_rows("app/menus.json")),
-                         [](const auto& info) { return info.param.get_string("name", "unnamed"); });
 
 }  // namespace
 }  // namespace tarncore

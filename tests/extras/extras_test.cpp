@@ -70,125 +70,131 @@ struct ExtrasBench {
 // "script"; the "result" (with " | log: " and what only the log is told), the screens of "stdout"
 // and "stderr", and the "tools" and "work" folders afterwards ("tools_file": tools is a file).
 // {base} stands for the server's address, {tools} for the tools folder.
-TEST(InstallExtras, RefreshTable) {
-    for (const Json& row : tarntest::json_rows("extras/refresh.json", "")) {
-        SCOPED_TRACE(row.get_string("name", ""));
-        ExtrasBench bench;
-        const Path work = bench.box.cache / "extras" / "ffmpeg",
-                   zip = bench.box.scratch() / "f.zip";
-        if (row.find("tools_file").kind != JsonKind::Null) {
-            ASSERT_TRUE(ensure_dir(bench.box.root) && write_file(bench.box.tools, ""));
-        }
-        fill(bench.box.tools, row.find("present"));
-        fill(work, row.find("before"));
-        fill(bench.box.scratch() / "tree", row.find("archive"));
-        for (const auto& [link, target] : members(row.find("links"))) {
-            const Path at = bench.box.scratch() / "tree" / native_from_text(link);
-            ASSERT_TRUE(ensure_dir(at.parent_path()));
-            ASSERT_TRUE(
-                tarntest::make_link(at, native_from_text(std::get<std::string>(target.value))));
-        }
-        if (!members(row.find("archive")).empty() || !members(row.find("links")).empty()) {
-            ASSERT_TRUE(tarntest::make_zip(bench.box.scratch() / "tree", zip));
-        }
-        // The publishers' checksums of what the row serves, behind its own behaviours.
-        std::string zip_bytes, yt_dlp, script = row.find("script").dump(false);
-        (void)read_file(zip, zip_bytes);
-        for (const Json& b : tarntest::items(row.find("script"))) {
-            for (std::int64_t i = 0;
-                 b.get_string("path", "") == "/yt-dlp.exe" && i < b.get_int("body_size", 0); ++i)
-                yt_dlp += static_cast<char>(i % 256);
-        }
-        script = (tarntest::items(row.find("script")).empty()
-                      ? std::string("[")
-                      : script.substr(0, script.size() - 1) + ",") +
-                 R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
+TARN_ROWS(InstallExtras, "extras/refresh.json", "");
+TEST_P(InstallExtras, EndAsWritten) {
+    const Json& row = GetParam();
+    ExtrasBench bench;
+    const Path scratch = bench.box.scratch(), work = bench.box.cache / "extras" / "ffmpeg";
+    const Path zip = scratch / "f.zip";
+    if (tarntest::flag(row, "tools_file")) {
+        ASSERT_TRUE(ensure_dir(bench.box.root) && write_file(bench.box.tools, ""));
+    }
+    fill(bench.box.tools, row.find("present"));
+    fill(work, row.find("before"));
+    fill(scratch / "tree", row.find("archive"));
+    for (const auto& [link, target] : members(row.find("links"))) {
+        const Path at = scratch / "tree" / native_from_text(link);
+        ASSERT_TRUE(ensure_dir(at.parent_path()));
+        ASSERT_TRUE(tarntest::make_link(at, native_from_text(std::get<std::string>(target.value))));
+    }
+    if (fs::exists(scratch / "tree")) {
+        ASSERT_TRUE(tarntest::make_zip(scratch / "tree", zip));
+    }
+    // The publishers' checksums of what the row serves, behind its own behaviours.
+    std::string zip_bytes, yt_dlp;
+    (void)read_file(zip, zip_bytes);
+    for (const Json& b : tarntest::items(row.find("script"))) {
+        for (std::int64_t i = 0;
+             b.get_string("path", "") == "/yt-dlp.exe" && i < b.get_int("body_size", 0); ++i)
+            yt_dlp += static_cast<char>(i % 256);
+    }
+    std::string script =
+        tarntest::items(row.find("script")).empty() ? "[]" : row.find("script").dump(false);
+    script.insert(script.size() - 1,
+                  std::string(script.size() > 2 ? "," : "") +
+                      R"({"path": "/ffmpeg.zip.sha256", "body": "{zip_sha256}", "times": 0},
                     {"path": "/SHA2-256SUMS", "times": 0, "body":
-                     "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"}])";
-        const std::pair<const char*, std::string> fills[] = {
-            {"{zip}", tarntest::unix_path(zip)},
-            {"{zip_sha256}", sha256_hex(zip_bytes.data(), zip_bytes.size())},
-            {"{zeros}", std::string(64, '0')},
-            {"{yt_dlp_sha256}", sha256_hex(yt_dlp.data(), yt_dlp.size())}};
-        for (const auto& [key, value] : fills) script = tarntest::replace_all(script, key, value);
-        tarntest::TestServer server;
-        ASSERT_TRUE(server.start(script, {tarntest::ServerCert::Good})) << server.last_error();
-        const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/yt-dlp.exe"),
-                                    server.url("/ffmpeg.zip.sha256"), server.url("/SHA2-256SUMS")};
-        ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
-        for (int i = 0; i < 2; ++i) {
-            rows[i].url = urls[i];
-            rows[i].checksum_url = urls[i + 2];
-        }
-        if (row.find("manual").kind != JsonKind::Null) rows[1].url = {};
-        auto expand = [&](const std::string& t) {
-            return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
-                                         "{tools}", path_text(bench.box.tools));
-        };
+                     "{zeros}  yt-dlp\n{yt_dlp_sha256}  yt-dlp.exe\n"})");
+    const std::pair<const char*, std::string> fills[] = {
+        {"{zip}", tarntest::unix_path(zip)},
+        {"{zip_sha256}", sha256_hex(zip_bytes.data(), zip_bytes.size())},
+        {"{zeros}", std::string(64, '0')},
+        {"{yt_dlp_sha256}", sha256_hex(yt_dlp.data(), yt_dlp.size())}};
+    for (const auto& [key, value] : fills) script = tarntest::replace_all(script, key, value);
+    tarntest::TestServer server;
+    ASSERT_TRUE(server.start(script, {tarntest::ServerCert::Good})) << server.last_error();
+    const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/ffmpeg.zip.sha256"),
+                                server.url("/yt-dlp.exe"), server.url("/SHA2-256SUMS")};
+    ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};
+    rows[0].url = urls[0];
+    rows[0].checksum_url = urls[1];
+    rows[1].url = tarntest::flag(row, "manual") ? std::string_view() : urls[2];
+    rows[1].checksum_url = urls[3];
+    auto expand = [&](const std::string& t) {
+        return tarntest::replace_all(tarntest::replace_all(t, "{base}", server.base_url()),
+                                     "{tools}", path_text(bench.box.tools));
+    };
 
-        tarntest::ConsoleCapture console;
-        const Error result =
-            install_extras(bench.box, row.find("refresh").kind != JsonKind::Null, rows);
-        EXPECT_EQ(error_text(result) + (result.detail.empty() ? "" : " | log: " + result.detail),
-                  expand(row.get_string("result", "")));
-        EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
-        EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
-        EXPECT_EQ(listing(bench.box.tools), lines(row.find("tools")));
-        EXPECT_EQ(listing(work, false), lines(row.find("work")));
-        // Each request is recorded before it is answered.
-        for (const Json& request : server.http_requests()) {
-            const std::string headers = request.find("headers").dump(false);
-            EXPECT_NE(headers.find(R"(["User-Agent","Tarnwick-Setup/1.2.4"])"), std::string::npos)
-                << headers;
-            EXPECT_NE(headers.find(R"(["Accept","*/*"])"), std::string::npos) << headers;
-        }
+    tarntest::ConsoleCapture console;
+    const Error result = install_extras(bench.box, tarntest::flag(row, "refresh"), rows);
+    EXPECT_EQ(error_text(result) + (result.detail.empty() ? "" : " | log: " + result.detail),
+              expand(row.get_string("result", "")));
+    EXPECT_EQ(tarntest::screen(console.out()), expand(lines(row.find("stdout"))));
+    EXPECT_EQ(tarntest::screen(console.err(), "http"), expand(lines(row.find("stderr"))));
+    EXPECT_EQ(listing(bench.box.tools), lines(row.find("tools")));
+    EXPECT_EQ(listing(work, false), lines(row.find("work")));
+    // Each request is recorded before it is answered.
+    for (const Json& request : server.http_requests()) {
+        const std::string headers = request.find("headers").dump(false);
+        EXPECT_NE(headers.find(R"(["User-Agent","Tarnwick-Setup/1.2.4"])"), std::string::npos)
+            << headers;
+        EXPECT_NE(headers.find(R"(["Accept","*/*"])"), std::string::npos) << headers;
     }
 }
 
-TEST(FindExecutable, SearchPathThenToolsBesideTheProgramInTheRootInTheCurrentFolder) {
+// asked: the name find_executable is given; file: the file put in each of
+// the places (path: the search path; beside, root, cwd: the tools folder
+// beside the test program, in the installation root, in the current folder);
+// found: the place whose file is found ("name": the name itself; "-": none);
+// cut: the files are 1024 bytes, what a stopped copy leaves, and count as no
+// tool. A name with a dot gets no second extension; a name with a folder
+// part is a path and nothing is searched.
+TARN_ROWS(FindExecutable, "extras/find_executable.json", "rows");
+TEST_P(FindExecutable, SearchesInOrder) {
+    const Json& row = GetParam();
     const Path beside = executable_path().parent_path() / "tools";
     ASSERT_FALSE(fs::exists(beside));
-    for (const Json& cells : tarntest::json_rows("extras/find_executable.json")) {
-        SCOPED_TRACE(cells.dump(false));
-        const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
-        ExtrasBench bench;
-        tarntest::TempDir cwd;
-        const std::map<std::string, Path> places = {{"path", bench.bin.path()},
-                                                    {"beside", beside},
-                                                    {"root", bench.box.tools},
-                                                    {"cwd", cwd.path() / "tools"}};
-        for (const auto& [place, folder] : places) {
-            if (("," + row(2) + ",").find("," + place + ",") == std::string::npos) continue;
-            ASSERT_TRUE(ensure_dir((folder / native_from_text(row(1))).parent_path()));
-            if (row(4) == "cut") {
-                ASSERT_TRUE(write_file(folder / native_from_text(row(1)), std::string(1024, 'x')));
-            } else {
-                fs::copy_file(bench.tar, folder / native_from_text(row(1)));
-            }
+    ExtrasBench bench;
+    tarntest::TempDir cwd;
+    const std::map<std::string, Path> places = {{"path", bench.bin.path()},
+                                                {"beside", beside},
+                                                {"root", bench.box.tools},
+                                                {"cwd", cwd.path() / "tools"}};
+    const Path file = native_from_text(row.get_string("file", ""));
+    for (const auto& [place, folder] : places) {
+        if (("," + row.get_string("places", "") + ",").find("," + place + ",") == std::string::npos)
+            continue;
+        ASSERT_TRUE(ensure_dir((folder / file).parent_path()));
+        if (tarntest::flag(row, "cut")) {
+            ASSERT_TRUE(write_file(folder / file, std::string(1024, 'x')));
+        } else {
+            fs::copy_file(bench.tar, folder / file);
         }
-        const tarntest::ScopedCurrentDir here(cwd.path());
-        EXPECT_EQ(path_text(find_executable(row(0), bench.box.root)),
-                  row(3) == "-"      ? ""
-                  : row(3) == "name" ? row(0)
-                                     : path_text(places.at(row(3)) / native_from_text(row(1))));
-        fs::remove_all(beside);
     }
+    const tarntest::ScopedCurrentDir here(cwd.path());
+    const std::string asked = row.get_string("asked", ""), found = row.get_string("found", "");
+    EXPECT_EQ(path_text(find_executable(asked, bench.box.root)),
+              found == "-"      ? ""
+              : found == "name" ? asked
+                                : path_text(places.at(found) / file));
+    fs::remove_all(beside);
 }
 
-TEST(ExtractArchive, UnpacksDespiteAnErrorExitOrChatterAndEndsAHangingTar) {
-    for (const Json& cells : tarntest::json_rows("extras/extract.json")) {
-        SCOPED_TRACE(cells.dump(false));
-        const auto row = [&](std::size_t i) { return tarntest::text_at(cells, i); };
-        ExtrasBench bench(row(0) == "-" ? "" : row(0));
-        if (row(0) == "missing") fs::remove(bench.tar);
-        const Path scratch = bench.box.scratch();
-        fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
-        ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
-        const Error error = extract_archive(scratch / "with space.zip", scratch / "out",
-                                            bench.box.root, {std::stoll(row(1)), 50});
-        EXPECT_EQ(error_text(error), row(2));
-        EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
-    }
+// tar: how the tar stand-in misbehaves ("-": not at all; "missing": there is
+// no tar); limit_ms: the time limit; outcome. An error exit or chatter still
+// unpacks; a hanging tar is ended.
+TARN_ROWS(ExtractArchive, "extras/extract.json", "rows");
+TEST_P(ExtractArchive, EndsAsWritten) {
+    const std::string tar = GetParam().get_string("tar", "");
+    ExtrasBench bench(tar == "-" ? "" : tar);
+    if (tar == "missing") fs::remove(bench.tar);
+    const Path scratch = bench.box.scratch();
+    fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
+    ASSERT_TRUE(tarntest::make_zip(scratch / "tree", scratch / "with space.zip"));
+    const Error error = extract_archive(scratch / "with space.zip", scratch / "out", bench.box.root,
+                                        {GetParam().get_int("limit_ms", 0), 50});
+    EXPECT_EQ(error_text(error), GetParam().get_string("outcome", ""));
+    EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
 }
 
 TEST(ChildProcess, StartsWithMergedEnvironmentRunsUntilTerminated) {

@@ -67,15 +67,20 @@ TEST(InstallRuntime, PlacesEverythingAndAnnouncesEachStepEveryTime) {
     EXPECT_EQ(std::regex_replace(file_bytes(box.install_record), stamp, "T"),
               "{\n  \"cli\": \"1.0.0\",\n  \"installed_at\": \"T\",\n  \"module\": \"1.2.4\",\n"
               "  \"runtime\": \"1.0.0\",\n  \"version\": \"1.2.4\"\n}");
-    for (const auto& row : tarntest::data_rows("install/records.txt")) {
-        ASSERT_TRUE(write_file(box.install_record, row[0]));
-        EXPECT_EQ(read_installed_version(box), row.size() > 1 ? row[1] : "") << row[0];
-    }
     std::string failure;
     ASSERT_TRUE(remove_tree(box.config, failure) && ensure_dir(box.install_record));
     EXPECT_EQ(read_installed_version(box), "") << "a folder in place of the record";
     ASSERT_TRUE(remove_tree(box.config, failure) && write_file(box.config, "in the way"));
     EXPECT_EQ(write_install_record(box).message, "Could not write install.json");
+}
+
+// record: install.json as found; version: the installed version read from it.
+TARN_ROWS(InstallRecord, "install/install.json", "records");
+TEST_P(InstallRecord, GivesTheInstalledVersion) {
+    InstallSandbox box;
+    ASSERT_TRUE(ensure_dir(box.config) &&
+                write_file(box.install_record, GetParam().get_string("record", "")));
+    EXPECT_EQ(read_installed_version(box), GetParam().get_string("version", ""));
 }
 
 // Without an installation root every installation path would be relative to the
@@ -102,27 +107,32 @@ TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
     EXPECT_EQ(box.user_path(), user_path);
 }
 
-TEST(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
-    const auto rows = tarntest::data_rows("install/setup_runtime.txt");
-    for (const auto& row : rows) {
-        InstallSandbox box;
-        const Path setup_dir = box.scratch() / "download";
-        ASSERT_TRUE(ensure_dir(setup_dir) &&
-                    (row[0] == "0" || write_file(setup_dir / "tarn.exe", "beside runtime")));
-        ASSERT_TRUE(row[3] == "0" || (ensure_dir(box.root) && write_file(box.cache, "file")));
-        tarntest::ScopedCurrentDir cwd(setup_dir);
-        Path runtime = "untouched";
-        Error e = locate_setup_runtime(box, runtime, row[2] == "1" ? setup_dir : Path(), row[1]);
-        const std::string where = runtime == setup_dir / "tarn.exe"           ? "beside"
-                                  : runtime == box.cache / "bundled-tarn.exe" ? "cache"
-                                                                              : path_text(runtime);
-        EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + " " + where, row[4]);
-        EXPECT_EQ(path_exists(box.root), where == "cache") << row[4];
-    }
-    InstallSandbox box;  // built without a payload, with no tarn.exe beside the tests
-    Path runtime;
-    EXPECT_EQ(tarntest::error_text(locate_setup_runtime(box, runtime)) + " <missing> untouched",
-              rows[3][4]);
+// beside: a tarn.exe beside the setup, which is also the current folder;
+// payload: the built-in one (absent: none built in); known_path: whether the
+// setup knows its own folder; cache_blocked: the cache folder is a file;
+// outcome: the error, the runtime's bytes and where it is.
+TARN_ROWS(SetupRuntime, "install/install.json", "setup_runtime");
+TEST_P(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
+    const Json& row = GetParam();
+    InstallSandbox box;
+    const Path setup_dir = box.scratch() / "download";
+    ASSERT_TRUE(ensure_dir(setup_dir) && (!tarntest::flag(row, "beside") ||
+                                          write_file(setup_dir / "tarn.exe", "beside runtime")));
+    ASSERT_TRUE(!tarntest::flag(row, "cache_blocked") ||
+                (ensure_dir(box.root) && write_file(box.cache, "file")));
+    tarntest::ScopedCurrentDir cwd(setup_dir);
+    Path runtime = "untouched";
+    const Error e = row.find("payload").kind == JsonKind::String
+                        ? locate_setup_runtime(
+                              box, runtime, tarntest::flag(row, "known_path") ? setup_dir : Path(),
+                              row.get_string("payload", ""))
+                        : locate_setup_runtime(box, runtime);  // this build embeds no payload
+    const std::string where = runtime == setup_dir / "tarn.exe"           ? "beside"
+                              : runtime == box.cache / "bundled-tarn.exe" ? "cache"
+                                                                          : path_text(runtime);
+    EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + " " + where,
+              row.get_string("outcome", ""));
+    EXPECT_EQ(path_exists(box.root), where == "cache");
 }
 
 // A stale .new is overwritten; a target that can be neither overwritten nor
@@ -167,24 +177,25 @@ TEST(InstallRuntime, ReplacesARunningRuntime) {
     bot.kill();
 }
 
-TEST(Rollback, NeedsAUsableSnapshot) {
-    for (auto row : tarntest::data_rows("install/rollback_snapshots.txt")) {
-        row.resize(3);
-        InstallSandbox box;
-        const Path copy = box.versions / "1.2.4" / "tarn.exe";
-        ASSERT_TRUE(ensure_dir(copy.parent_path()) && (row[1] == "0" || write_file(copy, "old")));
-        ASSERT_TRUE(row[0] == "-" || write_file(box.versions / "previous.txt", row[0]));
-        const std::string expected =
-            row[2].empty()
-                ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
-                : "10 tarnwick setup: " + tarntest::replace_all(row[2], "{copy}", path_text(copy)) +
-                      " | ";
-        EXPECT_EQ(quietly([&] {
-                      return rollback(box);
-                  }).substr(0, row[2].empty() ? expected.size() : std::string::npos),
-                  expected);
-        EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), row[2].empty() ? "old" : "<missing>");
-    }
+// previous: versions\previous.txt (absent: none); copy: whether
+// versions\1.2.4\tarn.exe exists; error ({copy}: that file; absent: the
+// rollback goes ahead).
+TARN_ROWS(RollbackSnapshot, "install/install.json", "snapshots");
+TEST_P(RollbackSnapshot, MustBeUsable) {
+    const Json& row = GetParam();
+    InstallSandbox box;
+    const Path copy = box.versions / "1.2.4" / "tarn.exe";
+    ASSERT_TRUE(ensure_dir(copy.parent_path()) &&
+                (!tarntest::flag(row, "copy") || write_file(copy, "old")));
+    ASSERT_TRUE(row.find("previous").kind == JsonKind::Null ||
+                write_file(box.versions / "previous.txt", row.get_string("previous", "")));
+    const std::string error = row.get_string("error", "");
+    const std::string said = quietly([&] { return rollback(box); });
+    EXPECT_EQ(error.empty() ? said.substr(0, said.find('\n') + 1) : said,
+              error.empty() ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
+                            : "10 tarnwick setup: " +
+                                  tarntest::replace_all(error, "{copy}", path_text(copy)) + " | ");
+    EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), error.empty() ? "old" : "<missing>");
 }
 
 // A working install, a newer one failing at its last step (step 5), and the
@@ -210,32 +221,31 @@ TEST(Rollback, RestoresThePreviousRuntimeAfterAFailedInstall) {
     }
 }
 
-// A version from the record or from previous.txt that would lead out of
-// versions\: the install goes on without a snapshot, the rollback refuses,
-// and a tarn.exe waiting where the version leads is never installed.
-TEST(Rollback, VersionsThatLeadElsewhereAreRefused) {
+// version: from the record or from previous.txt, leading out of the versions
+// folder ({outside}: an absolute path): the install goes on without a snapshot, the
+// rollback refuses, and a tarn.exe waiting where the version leads is never
+// installed.
+TARN_ROWS(RollbackEscape, "install/install.json", "escapes");
+TEST_P(RollbackEscape, IsRefused) {
     InstallSandbox box;
-    const std::string absolute = path_text(box.scratch() / "escaped");
-    for (const std::string version :
-         {"../../escaped", absolute.c_str(), "1.2.4/../../../other", "1.0:x"}) {
-        SCOPED_TRACE(version);
-        const Path elsewhere = box.versions / native_from_text(version);
-        Json record;
-        record["version"] = version;
-        ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), box.bin / "tarn.exe"));
-        ASSERT_TRUE(ensure_dir(box.config) && write_file(box.install_record, record.dump(false)));
-        const std::string refused = "\"" + version + "\" is not a version";
-        EXPECT_EQ(snapshot_installed_runtime(box, version).message,
-                  "No rollback snapshot taken: " + refused);
-        ASSERT_EQ(install(box, box.make_file("new", "new"))[0], '0');
-        EXPECT_FALSE(path_exists(elsewhere));
+    const std::string version = tarntest::replace_all(
+        GetParam().get_string("version", ""), "{outside}", path_text(box.scratch() / "escaped"));
+    const Path elsewhere = box.versions / native_from_text(version);
+    Json record;
+    record["version"] = version;
+    ASSERT_TRUE(copy_with_parents(box.make_file("old", "old"), box.bin / "tarn.exe"));
+    ASSERT_TRUE(ensure_dir(box.config) && write_file(box.install_record, record.dump(false)));
+    const std::string refused = "\"" + version + "\" is not a version";
+    EXPECT_EQ(snapshot_installed_runtime(box, version).message,
+              "No rollback snapshot taken: " + refused);
+    ASSERT_EQ(install(box, box.make_file("new", "new"))[0], '0');
+    EXPECT_FALSE(path_exists(elsewhere));
 
-        ASSERT_TRUE(copy_with_parents(box.make_file("foreign", "foreign"), elsewhere / "tarn.exe"));
-        ASSERT_TRUE(write_file(box.versions / "previous.txt", version));
-        EXPECT_EQ(quietly([&] { return rollback(box); }),
-                  "10 tarnwick setup: Rollback refused: " + refused + " | ");
-        EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), "new");
-    }
+    ASSERT_TRUE(copy_with_parents(box.make_file("foreign", "foreign"), elsewhere / "tarn.exe"));
+    ASSERT_TRUE(write_file(box.versions / "previous.txt", version));
+    EXPECT_EQ(quietly([&] { return rollback(box); }),
+              "10 tarnwick setup: Rollback refused: " + refused + " | ");
+    EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), "new");
 }
 
 TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
@@ -256,81 +266,88 @@ TEST(Removal, DeletesTheWholeFolderReadOnlyPartsIncluded) {
     }
 }
 
-// Links to a folder and to a file outside, inside the installation, and an
-// installation folder that is itself a link. Natively all are symbolic links,
-// deleted as links. Under Wine they are Unix links: one to a folder shows as a
-// reparse point that Wine cannot delete, one to a file as a plain file whose
-// final path lies outside; both are left alone and named.
-TEST(Removal, NeverReachesOutsideThroughLinks) {
-    for (const auto& row : tarntest::data_rows("install/removal_links.txt")) {
-        const std::string& where = row[0];
-        tarntest::InstallSandbox box;
-        const Path outside = box.scratch() / "outside",
-                   link = where.empty() ? box.root : box.root / Path(where).make_preferred();
-        ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
-        ASSERT_TRUE(where.empty() || copy_with_parents(outside / "keep.txt", box.bin / "tarn.exe"));
-        ASSERT_TRUE(ensure_dir(link.parent_path()) &&
-                    tarntest::make_link(link, where[0] == 'b' ? outside / "keep.txt" : outside));
-        const std::string root = path_text(box.root), message = remove_installation(box).message;
-        const std::string left = "Could not remove " + root + " (" + path_text(link) + " " +
-                                 tarntest::replace_all(row[1], "{root}", root);
-        EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep") << where;
-        EXPECT_TRUE(message == left || (!where.empty() && message.empty())) << message;
-        EXPECT_NE(path_exists(box.root), message.empty()) << where;
-        EXPECT_FALSE(path_exists(box.bin / "tarn.exe")) << where;
-    }
+// where: a link to a folder or to a file outside, inside the installation
+// (empty: the installation folder itself is a link); said: what the removal
+// says of it under Wine, after "Could not remove <root> (<link> " ({root}: the
+// installation folder). Natively all are symbolic links, deleted as links.
+// Under Wine they are Unix links: one to a folder shows as a reparse point that
+// Wine cannot delete, one to a file as a plain file whose final path lies
+// outside; both are left alone and named.
+TARN_ROWS(RemovalLink, "install/install.json", "links");
+TEST_P(RemovalLink, NeverLeadsOutside) {
+    const std::string where = GetParam().get_string("where", "");
+    tarntest::InstallSandbox box;
+    const Path outside = box.scratch() / "outside",
+               link = where.empty() ? box.root : box.root / Path(where).make_preferred();
+    ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
+    ASSERT_TRUE(where.empty() || copy_with_parents(outside / "keep.txt", box.bin / "tarn.exe"));
+    ASSERT_TRUE(ensure_dir(link.parent_path()) &&
+                tarntest::make_link(link, where.starts_with("b") ? outside / "keep.txt" : outside));
+    const std::string root = path_text(box.root), message = remove_installation(box).message;
+    const std::string left =
+        "Could not remove " + root + " (" + path_text(link) + " " +
+        tarntest::replace_all(GetParam().get_string("said", ""), "{root}", root);
+    EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep");
+    EXPECT_TRUE(message == left || (!where.empty() && message.empty())) << message;
+    EXPECT_NE(path_exists(box.root), message.empty());
+    EXPECT_FALSE(path_exists(box.bin / "tarn.exe"));
 }
 
 // A full disk or a kill at any placement of an install: no file of the
 // installation is ever cut, a full disk keeps the report's fixed words on the
 // console and says in the log where and why, naming no file in use, and the
-// next run, seeing the damage, installs again and completes.
-TEST(InstallRuntime, AFaultAnywhereLeavesNoCutFileAndTheNextRunRepairs) {
-    for (const auto& row : tarntest::data_rows("install/placement_faults.txt")) {
-        SCOPED_TRACE(row[0] + " " + row[1] + " " + row[4]);
-        InstallSandbox box;
-        const bool update = row[0] == "update";
-        ASSERT_TRUE(!update || install(box, box.make_file("old", "old runtime"))[0] == '0');
-        const bool stop = row[1] == "stop";
-        const Path source = box.make_file("new", "new runtime"), log = box.scratch() / "setup.log";
-        open_log_file(log);
-        set_placement_fault({stop ? PlacementFault::kStop : PlacementFault::kFail,
-                             std::stoull(row[2]), std::stoull(row[3])});
-        const std::string failed = install(box, source);
-        set_placement_fault({});
-        close_log_file();
-        ASSERT_EQ(failed.substr(0, 3), "10 ");
-        // (A killed setup says nothing; its partial copy is what matters.)
-        const std::string logged = file_bytes(log);
-        EXPECT_TRUE(stop || (failed.find(disk_full_text()) == std::string::npos &&
-                             logged.find(": " + path_text(box.root)) != std::string::npos &&
-                             logged.find(disk_full_text() + "; ") != std::string::npos &&
-                             logged.find(" bytes free") != std::string::npos &&
-                             (failed + logged).find("file is in use") == std::string::npos))
-            << failed << logged;
-        for (const std::string& name : tarntest::files_below(box.root)) {
-            const std::string bytes = file_bytes(box.root / Path(name).make_preferred());
-            if (name.ends_with(".new")) {
-                EXPECT_TRUE(stop) << name << " left by a failed write";
-            } else if (name.starts_with("bin/")) {
-                EXPECT_TRUE(bytes == "old runtime" || bytes == "new runtime") << name;
-            } else if (!name.ends_with("install.pending")) {
-                EXPECT_FALSE(bytes.empty()) << name;
-            }
+// next run, seeing the damage, installs again and completes. update: over a
+// working install of "old" (else over nothing); stop: the process is killed
+// (else the disk is full from there on); at: the placement counted from 0
+// (update: 0 and 1 are the rollback snapshot; then the runtime, the alias, the
+// pending mark, each module and its versions copy in turn, the record);
+// bytes: that many into it; hits: what that is.
+TARN_ROWS(InstallFault, "install/install.json", "faults");
+TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
+    const Json& row = GetParam();
+    InstallSandbox box;
+    const bool update = tarntest::flag(row, "update");
+    ASSERT_TRUE(!update || install(box, box.make_file("old", "old runtime"))[0] == '0');
+    const bool stop = tarntest::flag(row, "stop");
+    const Path source = box.make_file("new", "new runtime"), log = box.scratch() / "setup.log";
+    open_log_file(log);
+    set_placement_fault({stop ? PlacementFault::kStop : PlacementFault::kFail,
+                         static_cast<std::uint64_t>(row.get_int("at", 0)),
+                         static_cast<std::uint64_t>(row.get_int("bytes", 0))});
+    const std::string failed = install(box, source);
+    set_placement_fault({});
+    close_log_file();
+    ASSERT_EQ(failed.substr(0, 3), "10 ");
+    // (A killed setup says nothing; its partial copy is what matters.)
+    const std::string logged = file_bytes(log);
+    EXPECT_TRUE(stop || (failed.find(disk_full_text()) == std::string::npos &&
+                         logged.find(": " + path_text(box.root)) != std::string::npos &&
+                         logged.find(disk_full_text() + "; ") != std::string::npos &&
+                         logged.find(" bytes free") != std::string::npos &&
+                         (failed + logged).find("file is in use") == std::string::npos))
+        << failed << logged;
+    for (const std::string& name : tarntest::files_below(box.root)) {
+        const std::string bytes = file_bytes(box.root / Path(name).make_preferred());
+        if (name.ends_with(".new")) {
+            EXPECT_TRUE(stop) << name << " left by a failed write";
+        } else if (name.starts_with("bin/")) {
+            EXPECT_TRUE(bytes == "old runtime" || bytes == "new runtime") << name;
+        } else if (!name.ends_with("install.pending")) {
+            EXPECT_FALSE(bytes.empty()) << name;
         }
-        EXPECT_TRUE(!update || is_installed(box));
-        remove_leftovers(box);
-        if (!is_installed(box) || needs_repair(box)) {
-            ASSERT_EQ(install(box, box.make_file("bundled", "bundled runtime"))[0], '0');
-        }
-        EXPECT_FALSE(needs_repair(box));
-        for (const ModuleEntry& m : kModuleTable) {
-            ASSERT_EQ(file_bytes(box.modules / Path(m.path).make_preferred()), m.source) << m.path;
-        }
-        EXPECT_EQ(read_installed_version(box), "1.2.4");
-        for (const std::string& name : tarntest::files_below(box.root))
-            EXPECT_FALSE(name.ends_with(".new") || name.ends_with(".old")) << name;
     }
+    EXPECT_TRUE(!update || is_installed(box));
+    remove_leftovers(box);
+    if (!is_installed(box) || needs_repair(box)) {
+        ASSERT_EQ(install(box, box.make_file("bundled", "bundled runtime"))[0], '0');
+    }
+    EXPECT_FALSE(needs_repair(box));
+    for (const ModuleEntry& m : kModuleTable) {
+        ASSERT_EQ(file_bytes(box.modules / Path(m.path).make_preferred()), m.source) << m.path;
+    }
+    EXPECT_EQ(read_installed_version(box), "1.2.4");
+    for (const std::string& name : tarntest::files_below(box.root))
+        EXPECT_FALSE(name.ends_with(".new") || name.ends_with(".old")) << name;
 }
 
 // Another setup holds the lock for 3 s: a wait of 1 s gives up, a longer one

@@ -4,6 +4,7 @@
 
 #include "install/user_path_store.h"
 #include "tests/common/install_sandbox.h"
+#include "tests/common/test_data.h"
 
 namespace tarncore {
 namespace {
@@ -12,47 +13,55 @@ NativeString N(const std::string& text) {
     return native_from_text(text);
 }
 
-TEST(UserPath, ListMatching) {
-    for (const auto& row : tarntest::data_rows("install/path_lists.txt")) {
-        EXPECT_EQ(path_list_contains(N(row[0]), N(row[1])), row[2] == "1")
-            << row[0] << " / " << row[1];
-    }
+// list, folder; holds: whether the list names the folder.
+TARN_ROWS(UserPathList, "install/user_path.json", "lists");
+TEST_P(UserPathList, Matches) {
+    EXPECT_EQ(path_list_contains(N(GetParam().get_string("list", "")),
+                                 N(GetParam().get_string("folder", ""))),
+              tarntest::flag(GetParam(), "holds"));
 }
 
-// Adding also puts the folder first in this process's PATH, once.
-TEST(UserPathStore, AddAndRemoveRewriteTheStoredValue) {
+// op: add or remove D:\B; stored, type: the value before (type 0: none);
+// after, type_after: the value then; failure: the start of the error (none:
+// success). {long}: some 10 000 characters of entries; {N}: one entry of N
+// characters. Adding also puts the folder first in this process's PATH, once.
+TARN_ROWS(UserPathChange, "install/user_path.json", "changes");
+TEST_P(UserPathChange, RewritesTheStoredValue) {
+    const Json& row = GetParam();
     tarntest::InstallSandbox box;
     tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
-    std::string longer = "C:\\0";
-    for (int i = 1; longer.size() < 10000; ++i)
-        longer += ";C:\\Rather\\Long\\Folder" + std::to_string(i);
-    const auto expand = [&](std::string field) {
-        if (field.rfind("{long}", 0) == 0) field = longer + field.substr(6);
-        if (field.rfind("{3", 0) == 0) {
+    const auto expand = [](std::string field) {
+        std::string longer = "C:\\0";
+        for (int i = 1; longer.size() < 10000; ++i)
+            longer += ";C:\\Rather\\Long\\Folder" + std::to_string(i);
+        field = tarntest::replace_all(field, "{long}", longer);
+        if (field.starts_with("{3")) {
             const std::size_t close = field.find('}');
             field = "C:\\" + std::string(std::stoul(field.substr(1, close - 1)) - 3, 'x') +
                     field.substr(close + 1);
         }
         return N(field);
     };
-    for (const auto& row : tarntest::data_rows("install/user_path_changes.txt")) {
-        auto store = make_user_path_store();
-        ASSERT_TRUE(store->open());
-        const auto type = static_cast<std::uint32_t>(std::stoul(row[2]));
-        ASSERT_TRUE(type ? store->write(expand(row[1]), type) : store->erase());
-        store->close();
-        Error e =
-            row[0] == "add" ? add_to_user_path(N("D:\\B")) : remove_from_user_path(N("D:\\B"));
-        const std::string failure = row.size() > 5 ? row[5] : "";
+    auto store = make_user_path_store();
+    ASSERT_TRUE(store->open());
+    const auto type = static_cast<std::uint32_t>(row.get_int("type", 0));
+    ASSERT_TRUE(type ? store->write(expand(row.get_string("stored", "")), type) : store->erase());
+    store->close();
+    const bool add = row.get_string("op", "") == "add";
+    const std::string failure = row.get_string("failure", "");
+    for (int run = 0; run < (add ? 2 : 1); ++run) {
+        const Error e = add ? add_to_user_path(N("D:\\B")) : remove_from_user_path(N("D:\\B"));
         EXPECT_EQ(e.message.substr(0, failure.size()), failure) << e.message;
-        EXPECT_EQ(e.ok(), failure.empty()) << row[0] << " " << row[1].substr(0, 20);
-        ASSERT_TRUE(store->open());
-        const UserPathValue after = store->read();
-        store->close();
-        EXPECT_EQ(after.data, expand(row[3])) << row[0] << " " << row[1].substr(0, 20);
-        EXPECT_EQ(after.type, std::stoul(row[4])) << row[0] << " " << row[1].substr(0, 20);
+        EXPECT_EQ(e.ok(), failure.empty());
     }
-    EXPECT_EQ(get_env("PATH").value_or(NativeString()), N("D:\\B;C:\\Windows"));
+    ASSERT_TRUE(store->open());
+    const UserPathValue after = store->read();
+    store->close();
+    EXPECT_EQ(after.data, expand(row.get_string("after", "")));
+    EXPECT_EQ(after.type, row.get_int("type_after", 0));
+    const bool added = add && failure.empty();
+    EXPECT_EQ(get_env("PATH").value_or(NativeString()),
+              N(added ? "D:\\B;C:\\Windows" : "C:\\Windows"));
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ bool has(const Json& row, const char* key) {
 // One request of a row through HttpClient::execute. Every fixture's rows have
 // outcome: the error as error_text writes it, or the status and body ("<pattern
 // N>": N bytes of the server's pattern); requests: how many the origin saw
-// (default: one per attempt); cert: the origin's certificate, as
+// (default 1); cert: the origin's certificate, as
 // test_server.py names it (none: plain HTTP).
 struct Exchange {
     Exchange() {
@@ -126,9 +126,7 @@ struct Exchange {
                       row.get_string("meter", ""));
         }
         if (!has(row, "url")) {
-            EXPECT_EQ(
-                origin.http_requests().size(),
-                row.get_int("requests", std::min<std::int64_t>(row.get_int("retries", 0) + 1, 3)));
+            EXPECT_EQ(origin.http_requests().size(), row.get_int("requests", 1));
         }
     }
 
@@ -141,8 +139,8 @@ struct Exchange {
 
 // name; script: the origin's (url instead: a request that starts nothing);
 // method (default GET; a POST sends {"name":"bot"}); path (default
-// /file?v=1); timeout_ms; max_body; retries: the WARN retry lines; errors: the
-// ERROR lines; note: the WARN line of each empty 200; last: method, body,
+// /file?v=1); timeout_ms; max_body; warns: the WARN lines; errors: how many
+// ERROR lines (each the error's message); last: method, body,
 // Content-Length and X-Trace of the last request; plain: a second, plain
 // server's script ({plain}); targets: the targets the origin, then the plain
 // server, saw.
@@ -161,20 +159,9 @@ TEST_P(HttpExchange, ComesBackAfterItsRetries) {
     request.max_body_bytes = row.get_int("max_body", request.max_body_bytes);
     ConsoleCapture log;
     x.run(row, request);
-    // A failed attempt looks like the last one; an answer was retried for an empty body.
-    const std::string attempt =
-        request.method + " " + request.url + " status=" +
-        (x.error.failed() ? std::to_string(x.response.status) + " body=" +
-                                std::to_string(x.response.body.size()) + " err=" + x.error.message
-                          : "200 body=0");
-    const std::string note = row.get_string("note", "");
-    const int retries = static_cast<int>(row.get_int("retries", 0));
     std::vector<std::string> warns;
-    for (int i = 1; i <= retries; ++i) {
-        if (!note.empty()) warns.push_back(note);
-        warns.push_back(attempt + ", retry " + std::to_string(i));
-    }
-    if (!note.empty() && x.response.body.empty() && retries < 3) warns.push_back(note);
+    for (const Json& line : tarntest::items(row.find("warns")))
+        warns.push_back(x.fill(std::get<std::string>(line.value)));
     EXPECT_EQ(log.lines("WARN", "http"), warns);
     EXPECT_EQ(log.lines("ERROR", "http"),
               std::vector<std::string>(row.get_int("errors", 0), x.error.message));
