@@ -96,10 +96,22 @@ function BitField:remove(...)
   return self
 end
 
+-- Frozen bit fields by class and value: they cannot change, so every holder of a value shares one.
+local frozenOf = setmetatable({}, { __mode = "k" })
+
 --- A read-only copy.
 function BitField:freeze()
-  local copy = cls(self)(self.bitfield)
+  local c = cls(self)
+  local byValue = frozenOf[c]
+  if not byValue then
+    byValue = setmetatable({}, { __mode = "v" })
+    frozenOf[c] = byValue
+  end
+  local copy = byValue[self.bitfield]
+  if copy then return copy end
+  copy = c(self.bitfield)
   copy.frozen = true
+  byValue[self.bitfield] = copy
   return copy
 end
 
