@@ -12,7 +12,6 @@ local FIELDS = {
   nick = "nickname",
   avatar = "avatar",
   banner = "banner",
-  pending = "pending",
   deaf = "deaf",
   mute = "mute",
 }
@@ -20,8 +19,13 @@ local FIELDS = {
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
 --- `GuildMember(client, data, guild)`; `data.user` is required.
+-- A member reaches its client through its guild, and is pending only when Discord says so: fields a
+-- hundred thousand members would each hold the same value of.
+GuildMember.pending = false
+GuildMember.getters.client = function(self) return self.guild.client end
+
 function GuildMember:init(client, data, guild)
-  Base.init(self, client)
+  if not guild then Base.init(self, client) end
   self.guild = guild
   self._roles = {}
   self:_patch(data)
@@ -33,6 +37,7 @@ function GuildMember:_patch(data)
     self.id = self.user.id
   end
   self:_copy(data, FIELDS)
+  if data.pending ~= nil then self.pending = data.pending == true or nil end
   self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "GuildMemberFlagsBitField")
   if data.roles ~= nil then
@@ -215,6 +220,7 @@ function GuildMember:toJSON()
   local out = Base.toJSON(self)
   out.roles = json.array(util.map(self._roles, function(id) return id end))
   out._roles = nil
+  out.pending = self.pending
   return out
 end
 

@@ -25,11 +25,13 @@ local FIELDS = {
 -- The nameplate and the server tag shown beside the name.
 local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 
+-- Held only when true: most of the users a bot caches are neither.
+User.bot = false
+User.system = false
+
 function User:init(client, data)
   Base.init(self, client)
   self.id = data.id
-  self.bot = false
-  self.system = false
   self:_patch(data)
 end
 
@@ -38,8 +40,8 @@ function User:_patch(data)
   self:_copyNested(data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
   self:_flags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
-  if data.bot ~= nil then self.bot = data.bot == true end
-  if data.system ~= nil then self.system = data.system == true end
+  if data.bot ~= nil then self.bot = data.bot == true or nil end
+  if data.system ~= nil then self.system = data.system == true or nil end
   return self
 end
 
@@ -114,6 +116,12 @@ end
 function User:equals(other)
   return other ~= nil and other.id == self.id and other.username == self.username
     and other.globalName == self.globalName and other.avatar == self.avatar and other.bot == self.bot
+end
+
+function User:toJSON()
+  local out = Base.toJSON(self)
+  out.bot, out.system = self.bot, self.system
+  return out
 end
 
 function User:toString()
