@@ -87,11 +87,14 @@ local function sizes(client)
   for _, g in ipairs(client.guilds.cache:values()) do
     s.members = s.members + g.members.cache.size
     s.roles = s.roles + g.roles.cache.size
-    s.presences = s.presences + g.presences.cache.size
-    s.voiceStates = s.voiceStates + g.voiceStates.cache.size
+    -- Managers made on first read are counted without making them, so counting costs no memory.
+    local presences, voiceStates = rawget(g, "_presences"), rawget(g, "_voiceStates")
+    s.presences = s.presences + (presences and presences.cache.size or 0)
+    s.voiceStates = s.voiceStates + (voiceStates and voiceStates.cache.size or 0)
   end
   for _, c in ipairs(client.channels.cache:values()) do
-    if c.messages then s.messages = s.messages + c.messages.cache.size end
+    local messages = rawget(c, "messages")
+    if messages then s.messages = s.messages + messages.cache.size end
   end
   return s
 end
