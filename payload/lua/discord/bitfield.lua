@@ -115,6 +115,17 @@ function BitField:freeze()
   return copy
 end
 
+--- The shared frozen bit field of `bits` (as a payload gives them): what `cls(bits):freeze()` returns,
+--- made once for each value a payload sends.
+function BitField.shared(c, bits)
+  local byValue = frozenOf[c]
+  local hit = byValue and byValue[bits]
+  if hit then return hit end
+  hit = c(bits):freeze()
+  frozenOf[c][bits] = hit
+  return hit
+end
+
 function BitField:clone()
   return cls(self)(self.bitfield)
 end

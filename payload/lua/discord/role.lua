@@ -32,7 +32,7 @@ function Role:_patch(data)
   self:_flags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
-    self.permissions = PermissionsBitField(data.permissions):freeze()
+    self.permissions = PermissionsBitField:shared(data.permissions)
   end
   if data.colors ~= nil then
     local c = data.colors

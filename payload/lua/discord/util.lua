@@ -791,6 +791,12 @@ local function reportListenerError(self, name, err)
   end
 end
 
+-- One function for every listener task: a closure for each would be made on every event.
+local function callListener(self, name, fn, ...)
+  local ok, err = util.try(fn, ...)
+  if not ok then reportListenerError(self, name, err) end
+end
+
 --- Queues the listeners of `name`; returns true when at least one listener or waiter took it.
 function EventEmitter:emit(name, ...)
   local took = false
@@ -814,17 +820,16 @@ function EventEmitter:emit(name, ...)
   end
   local list = self._listeners[name]
   if not list or #list == 0 then return took end
+  if #list == 1 and not list[1].once then
+    runtime.spawn(callListener, self, name, list[1].fn, ...)
+    return true
+  end
   local snapshot = {}
   for i = 1, #list do snapshot[i] = list[i] end
   for i = #list, 1, -1 do
     if list[i].once then table.remove(list, i) end
   end
-  for _, l in ipairs(snapshot) do
-    runtime.spawn(function(...)
-      local ok, err = util.try(l.fn, ...)
-      if not ok then reportListenerError(self, name, err) end
-    end, ...)
-  end
+  for _, l in ipairs(snapshot) do runtime.spawn(callListener, self, name, l.fn, ...) end
   return true
 end
 

@@ -48,7 +48,7 @@ function Base:_flags(data, key, name, field)
   if v == json.null then
     self[field] = nil
   elseif v ~= nil then
-    self[field] = require("discord.bitfield")[name](v):freeze()
+    self[field] = require("discord.bitfield")[name]:shared(v)
   end
 end
 
@@ -358,6 +358,8 @@ end
 function M.patchUser(client, data)
   if type(data) ~= "table" or data.id == nil then return nil end
   local user = client.users.cache:get(data.id)
+  -- Presences mostly carry the ID alone, which changes nothing.
+  if user and next(data, next(data)) == nil then return user end
   if not user or data.username == nil then return client.users:_add(data) end
   local old = clone(user)
   user:_patch(data)
