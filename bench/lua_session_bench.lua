@@ -1,12 +1,12 @@
 -- The library's gateway dispatch path fed a generated session in process (not a test):
---   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile]
+--   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]]
 -- SESSION comes from bench/session_gen.lua; bench/js/session_bench.js runs the same on discord.js and
 -- bench/js/compare.js runs both and prints the tables. Prints one JSON object of figures.
 package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
-local path, caching, profiling = arg[1], "default", false
+local path, caching, profiling, only = arg[1], "default", false, nil
 for i = 2, #arg do
   if arg[i] == "--caching" then caching = arg[i + 1] end
-  if arg[i] == "--profile" then profiling = true end
+  if arg[i] == "--profile" then profiling, only = true, arg[i + 1] end
 end
 local runtime = require("runtime")
 runtime.reset()
@@ -110,7 +110,7 @@ end
 
 local client, shard, calls = newClient()
 local clock = os.clock
-if profiling then debug.sethook(hook, "", 1000) end
+if profiling and not only then debug.sethook(hook, "", 1000) end
 local i = 1
 while order[i] ~= "mix" do
   local name, packets = order[i], phases[i]
@@ -131,10 +131,12 @@ local byType, countByType = {}, {}
 local total = 0
 for k = 1, #mix do
   local p = mix[k]
+  if only == p.t then debug.sethook(hook, "", 100) end
   local t = clock()
   shard:_onPacket(p)
   runtime.run(nil, FOR0)
   t = clock() - t
+  if only == p.t then debug.sethook() end
   total = total + t
   byType[p.t] = (byType[p.t] or 0) + t
   countByType[p.t] = (countByType[p.t] or 0) + 1

@@ -1,6 +1,6 @@
 // Runs bench/lua_session_bench.lua and bench/js/session_bench.js alternately on one core and prints the
 // medians side by side, then the DAVE figures of bench/dave_session_bench.lua (not a test):
-//   node bench/js/compare.js [--scale S] [--runs N] [--seed N] [--profile]
+//   node bench/js/compare.js [--scale S] [--runs N] [--seed N] [--profile [EVENT_TYPE]] [--caching C]
 // Fails when the two sides end with different cache sizes or listener calls.
 'use strict';
 const { execFileSync } = require('node:child_process');
@@ -27,7 +27,9 @@ const one = (side, caching, extra = []) => {
 };
 
 if (args.includes('--profile')) {
-  for (const line of one('lua', opt('--caching', 'limits'), ['--profile']).profile) console.log(line);
+  const only = opt('--profile', '--');
+  const extra = only.startsWith('--') ? ['--profile'] : ['--profile', only];
+  for (const line of one('lua', opt('--caching', 'limits'), extra).profile) console.log(line);
   process.exit(0);
 }
 
