@@ -10,17 +10,19 @@ M.Role = Role
 local FIELDS = {
   name = "name",
   color = "color",
-  hoist = "hoist",
   icon = "icon",
   unicode_emoji = "unicodeEmoji",
   position = "rawPosition",
-  managed = "managed",
-  mentionable = "mentionable",
 }
+
+-- A guild's roles are many and alike: these are held only when true, and the client is the guild's.
+local BOOLEANS = { "hoist", "managed", "mentionable" }
+Role.hoist, Role.managed, Role.mentionable = false, false, false
+Role.getters.client = function(self) return self.guild.client end
 
 --- `Role(client, data, guild)`.
 function Role:init(client, data, guild)
-  Base.init(self, client)
+  if not guild then Base.init(self, client) end
   self.guild = guild
   self.id = data.id
   self.tags = nil
@@ -29,6 +31,9 @@ end
 
 function Role:_patch(data)
   self:_copy(data, FIELDS)
+  for _, k in ipairs(BOOLEANS) do
+    if data[k] ~= nil then self[k] = data[k] == true or nil end
+  end
   self:_flags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
@@ -149,5 +154,11 @@ function Role:toString()
   return "<@&" .. self.id .. ">"
 end
 Role.__tostring = Role.toString
+
+function Role:toJSON()
+  local out = Base.toJSON(self)
+  for _, k in ipairs(BOOLEANS) do out[k] = self[k] end
+  return out
+end
 
 return M

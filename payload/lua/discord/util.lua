@@ -470,12 +470,14 @@ function util.sleep(ms)
   return runtime.sleep(ms)
 end
 
+local function traceback(err)
+  if type(err) == "string" then return debug.traceback(err, 2) end
+  return err
+end
+
 --- Calls fn(...) and returns true, results; or false, err. Unlike pcall, keeps a traceback on string errors.
 function util.try(fn, ...)
-  return xpcall(fn, function(err)
-    if type(err) == "string" then return debug.traceback(err, 2) end
-    return err
-  end, ...)
+  return xpcall(fn, traceback, ...)
 end
 
 local function mustBeInTask(what)

@@ -22,9 +22,10 @@ end
 --- Copies the fields of `data` named in `map` (snake_case -> camelCase) onto self: absent fields
 --- are kept and JSON null clears the field.
 function Base:_copy(data, map)
+  local null = json.null
   for from, to in pairs(map) do
     local v = data[from]
-    if v == json.null then
+    if v == null then
       self[to] = nil
     elseif v ~= nil then
       self[to] = v
