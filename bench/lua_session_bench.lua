@@ -103,8 +103,11 @@ end
 local FOR0 = { ["for"] = 0 }
 local function feed(shard, packets)
   for i = 1, #packets do
+    local profiled = only == packets[i].t
+    if profiled then debug.sethook(hook, "", 100) end
     shard:_onPacket(packets[i])
     runtime.run(nil, FOR0)
+    if profiled then debug.sethook() end
   end
 end
 
