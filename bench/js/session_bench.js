@@ -92,7 +92,11 @@ function sizes(client) {
   return s;
 }
 
-const now = () => Number(process.hrtime.bigint()) / 1e9;
+// CPU time, as the Lua side's os.clock: other work on a loaded machine does not count against either.
+const now = () => {
+  const u = process.cpuUsage();
+  return (u.user + u.system) / 1e6;
+};
 let { client, feed, calls } = newClient();
 let i = 0;
 for (; order[i] !== 'mix'; i++) {
