@@ -412,6 +412,17 @@ function util.parseTimestamp(s)
   return secs * 1000 + ms - offset
 end
 
+-- The same timestamps come back (a member's join date on each of its messages): recent ones are kept.
+local parseTimestamp, parsed, parsedCount = util.parseTimestamp, {}, 0
+function util.parseTimestamp(s)
+  local hit = parsed[s]
+  if hit ~= nil or type(s) ~= "string" then return hit end
+  if parsedCount >= 4096 then parsed, parsedCount = {}, 0 end
+  hit = parseTimestamp(s)
+  if hit then parsed[s], parsedCount = hit, parsedCount + 1 end
+  return hit
+end
+
 --- Unix milliseconds -> "2024-01-02T03:04:05.678Z".
 function util.isoTimestamp(ms)
   ms = math.tointeger(ms) or math.floor(ms)
