@@ -104,7 +104,7 @@ local FOR0 = { ["for"] = 0 }
 local function feed(shard, packets)
   for i = 1, #packets do
     local profiled = only == packets[i].t
-    if profiled then debug.sethook(hook, "", 100) end
+    if profiled then debug.sethook(hook, "", 20) end
     shard:_onPacket(packets[i])
     runtime.run(nil, FOR0)
     if profiled then debug.sethook() end
@@ -134,7 +134,7 @@ local byType, countByType = {}, {}
 local total = 0
 for k = 1, #mix do
   local p = mix[k]
-  if only == p.t then debug.sethook(hook, "", 100) end
+  if only == p.t then debug.sethook(hook, "", 20) end
   local t = clock()
   shard:_onPacket(p)
   runtime.run(nil, FOR0)
