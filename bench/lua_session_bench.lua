@@ -44,19 +44,9 @@ for v in lines() do
   end
 end
 
--- A sampling profiler: every 1000 VM instructions, each function on the stack counted once.
-local profile = { total = 0 }
-local function hook()
-  local seen, level = {}, 2
-  while true do
-    local info = debug.getinfo(level, "Sn")
-    if not info then break end
-    local key = ("%s:%d %s"):format(info.short_src:match("[^/]*/?[^/]*$"), info.linedefined, info.name or "?")
-    if not seen[key] then seen[key], profile[key] = true, (profile[key] or 0) + 1 end
-    level = level + 1
-  end
-  profile.total = profile.total + 1
-end
+package.path = "bench/?.lua;" .. package.path
+local sampler = require("sampler").new()
+local hook = sampler.hook
 
 local EVENTS = { "messageCreate", "messageUpdate", "messageReactionAdd", "presenceUpdate", "typingStart",
   "guildMemberUpdate", "voiceStateUpdate", "interactionCreate", "guildMembersChunk", "guildCreate", "userUpdate" }
@@ -181,13 +171,5 @@ end
 out.probeSizes = {}
 for _, p in ipairs(probes) do out.probeSizes[p.name] = p.sizes end
 
-if profiling then
-  local rows = {}
-  for k, n in pairs(profile) do
-    if k ~= "total" then rows[#rows + 1] = { k, n } end
-  end
-  table.sort(rows, function(a, b) return a[2] > b[2] end)
-  out.profile = {}
-  for r = 1, math.min(40, #rows) do out.profile[r] = ("%5.1f%%  %s"):format(rows[r][2] / profile.total * 100, rows[r][1]) end
-end
+if profiling then out.profile = sampler.top(40) end
 print(json.encode(out))

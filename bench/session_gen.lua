@@ -315,23 +315,24 @@ local function probeReady(ids)
   send("READY", { v = 10, user = user(0), guilds = A(list), session_id = "probe", resume_gateway_url = "wss://x",
     shard = A({ 0, 1 }), application = { id = APP, flags = 0 } })
 end
+-- A probe of one guild, whose measured packets follow.
+local function probe(name, size, nRoles, nChannels)
+  mark(name)
+  local g, d = probeGuild(size, nRoles, nChannels)
+  probeReady({ g.id })
+  send("GUILD_CREATE", d)
+  mark("measure")
+  return g, d
+end
 -- Members (each with its user): a guild's members by chunks.
-mark("probe members 10000")
-local g, d = probeGuild(1, 2, 1)
-probeReady({ g.id })
-send("GUILD_CREATE", d)
-mark("measure")
+local g, d = probe("probe members 10000", 1, 2, 1)
 for _ = 1, 10000 do
   userCount = userCount + 1
   g.members[#g.members + 1] = userCount
 end
 chunks(g)
 -- Messages: 50 channels of 200 messages each (the explicit limit), authors already cached.
-mark("probe messages 10000")
-g, d = probeGuild(21, 2, 50)
-probeReady({ g.id })
-send("GUILD_CREATE", d)
-mark("measure")
+g, d = probe("probe messages 10000", 21, 2, 50)
 for k = 1, 10000 do
   local c = { g = g, id = d.channels[(k - 1) % 50 + 1].id }
   send("MESSAGE_CREATE", messageData(c, g.members[rand(2, #g.members)], snowflake()))
@@ -357,11 +358,7 @@ probeReady(ids)
 mark("measure")
 for _, gd in ipairs(list) do send("GUILD_CREATE", gd) end
 -- Old objects kept by a listener of update events: 10000 member updates, each kept.
-mark("probe updates 10000")
-g, d = probeGuild(21, 2, 1)
-probeReady({ g.id })
-send("GUILD_CREATE", d)
-mark("measure")
+g, d = probe("probe updates 10000", 21, 2, 1)
 for k = 1, 10000 do
   local m = memberFields(g, g.members[(k - 1) % 20 + 2], { user = user(g.members[(k - 1) % 20 + 2]), guild_id = g.id })
   m.nick = "renamed" .. k
