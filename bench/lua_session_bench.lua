@@ -1,5 +1,5 @@
 -- The library's gateway dispatch path fed a generated session in process (not a test):
---   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]]
+--   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]] [--gc generational]
 -- SESSION comes from bench/session_gen.lua; bench/js/session_bench.js runs the same on discord.js and
 -- bench/js/compare.js runs both and prints the tables. Prints one JSON object of figures.
 package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
@@ -7,6 +7,8 @@ local path, caching, profiling, only = arg[1], "default", false, nil
 for i = 2, #arg do
   if arg[i] == "--caching" then caching = arg[i + 1] end
   if arg[i] == "--profile" then profiling, only = true, arg[i + 1] end
+  -- The collector's mode is the host's choice; incremental unless this says otherwise.
+  if arg[i] == "--gc" then collectgarbage(arg[i + 1]) end
 end
 local runtime = require("runtime")
 runtime.reset()
