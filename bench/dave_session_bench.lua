@@ -10,35 +10,20 @@ require("runtime").reset()
 local voice = require("@discord/voice")
 local mls, crypto = voice._daveMls, voice._daveCrypto
 
--- A sampling profiler: every 1000 VM instructions, each function on the stack counted once (the share
--- of the time spent in it, callees included).
-local profile = arg[1] == "--profile" and {}
+-- A sampling profiler (bench/sampler.lua): every 1000 VM instructions, each function on the stack counted once.
+package.path = "bench/?.lua;" .. package.path
+local profile = arg[1] == "--profile" and require("sampler").new()
 local function sampled(f)
   if not profile then return f() end
-  debug.sethook(function()
-    local seen, level = {}, 2
-    while true do
-      local info = debug.getinfo(level, "Sn")
-      if not info then break end
-      local key = ("%s:%d %s"):format(info.short_src:match("[^/]*$"), info.linedefined, info.name or "?")
-      if not seen[key] then seen[key], profile[key] = true, (profile[key] or 0) + 1 end
-      level = level + 1
-    end
-    profile.total = (profile.total or 0) + 1
-  end, "", 1000)
+  debug.sethook(profile.hook, "", 1000)
   local a, b = f()
   debug.sethook()
   return a, b
 end
 local function report()
   if not profile then return end
-  local rows, total = {}, profile.total or 1
-  for k, n in pairs(profile) do
-    if k ~= "total" then rows[#rows + 1] = { k, n } end
-  end
-  table.sort(rows, function(a, b) return a[2] > b[2] end)
-  for i = 1, math.min(45, #rows) do print(("  %5.1f%%  %s"):format(rows[i][2] / total * 100, rows[i][1])) end
-  profile = {}
+  for _, line in ipairs(profile.top(45)) do print("  " .. line) end
+  profile = require("sampler").new()
 end
 
 local CHANNEL = "1180000000000000001"

@@ -4,9 +4,15 @@
 # the verified runtime download (update_download_bench). Run it on a quiet
 # machine: the load is printed beside the figures.
 # Usage: scripts/bench.sh [--mib N] [--rounds N]   (or --limit-cases: the 64 MiB limit cases)
+#        scripts/bench.sh --lua [--scale S] [--runs N] [--profile]: the Lua library beside discord.js on a
+#        generated session, and its DAVE figures (bench/js/compare.js)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
+if [[ "${1:-}" == "--lua" ]]; then
+  shift
+  exec node bench/js/compare.js "$@"
+fi
 for tool in curl openssl; do
   command -v "$tool" >/dev/null || { echo "bench.sh needs $tool for the comparison" >&2; exit 2; }
 done

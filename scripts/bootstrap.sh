@@ -38,3 +38,10 @@ if [ ! -e "$peer/node_modules/@snazzah/davey-linux-x64-gnu/package.json" ]; then
     exit 1
   }
 fi
+
+# discord.js for the Lua library's benchmark beside it (scripts/bench.sh --lua), pinned by its lock file.
+bench_js="$(dirname "$0")/../bench/js"
+if [ ! -e "$bench_js/node_modules/discord.js/package.json" ]; then
+  echo "bootstrap: npm ci in $bench_js"
+  (cd "$bench_js" && npm ci --no-audit --no-fund)
+fi

@@ -126,12 +126,38 @@ function BitField:remove(...)
   return self
 end
 
---- A read-only copy (add and remove raise).
+-- Frozen bit fields by class and value: they cannot change, so every holder of a value shares one.
+local frozenOf = setmetatable({}, { __mode = "k" })
+
+--- A read-only copy (add and remove raise); one shared copy for each value.
 ---@return discord.BitField
 function BitField:freeze()
-  local copy = cls(self)(self.bitfield)
+  local c = cls(self)
+  local byValue = frozenOf[c]
+  if not byValue then
+    byValue = setmetatable({}, { __mode = "v" })
+    frozenOf[c] = byValue
+  end
+  local copy = byValue[self.bitfield]
+  if copy then return copy end
+  copy = c(self.bitfield)
   copy.frozen = true
+  byValue[self.bitfield] = copy
   return copy
+end
+
+--- The shared frozen bit field of `bits` (as a payload gives them): what `Cls(bits):freeze()` returns,
+--- made once for each value.
+---@param c table The bit field class.
+---@param bits integer
+---@return discord.BitField
+function BitField.shared(c, bits)
+  local byValue = frozenOf[c]
+  local hit = byValue and byValue[bits]
+  if hit then return hit end
+  hit = c(bits):freeze()
+  frozenOf[c][bits] = hit
+  return hit
 end
 
 --- A mutable copy.

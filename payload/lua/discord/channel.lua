@@ -117,7 +117,6 @@ M.TextBased = TextBased
 -- The message manager needs the client, so this runs before the class's _patch.
 local function initText(self, client)
   self.client = client
-  self.messages = require("discord.managers.message").MessageManager(self)
   self.lastMessageId = nil
   self.lastPinTimestamp = nil
 end
@@ -197,6 +196,14 @@ local textGetters = {
   --- When a message was last pinned.
   ---@return discord.Milliseconds|nil
   lastPinAt = function(self) return self.lastPinTimestamp end,
+  -- Most of a big bot's channels never see a message: their managers are made when first read.
+  --- Its messages: the cache and fetching.
+  ---@return discord.MessageManager
+  messages = function(self)
+    local manager = require("discord.managers.message").MessageManager(self)
+    rawset(self, "messages", manager)
+    return manager
+  end,
 }
 
 ---@private
@@ -260,8 +267,16 @@ M.GuildChannel = GuildChannel
 function GuildChannel:init(client, data, guild)
   self.guild = guild
   self.guildId = (guild and guild.id) or data.guild_id
-  self.permissionOverwrites = require("discord.managers.permission_overwrite").PermissionOverwriteManager(self)
   BaseChannel.init(self, client, data)
+end
+
+-- Made when a channel has overwrites or when first read.
+--- Its permission overwrites by role or member ID.
+---@return discord.PermissionOverwriteManager
+GuildChannel.getters.permissionOverwrites = function(self)
+  local manager = require("discord.managers.permission_overwrite").PermissionOverwriteManager(self)
+  rawset(self, "permissionOverwrites", manager)
+  return manager
 end
 
 local GUILD_FIELDS = {
@@ -284,7 +299,10 @@ function GuildChannel:_patch(data)
   BaseChannel._patch(self, data)
   self:_copy(data, GUILD_FIELDS)
   if data.guild_id ~= nil then self.guildId = data.guild_id end
-  if data.permission_overwrites ~= nil then self.permissionOverwrites:_patchAll(data.permission_overwrites) end
+  local overwrites = data.permission_overwrites
+  if overwrites ~= nil and (overwrites[1] ~= nil or rawget(self, "permissionOverwrites")) then
+    self.permissionOverwrites:_patchAll(overwrites)
+  end
   return self
 end
 

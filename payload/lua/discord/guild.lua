@@ -124,7 +124,9 @@ function Guild:_patch(data)
   end
   -- Full lists: what is missing from them is gone.
   for key, field in pairs(LISTS) do
-    if data[key] ~= nil then self[field]:_addAll(data[key], true, true) end
+    -- An empty list changes nothing in a manager not made yet, so it stays unmade.
+    local list = data[key]
+    if list ~= nil and (list[1] ~= nil or rawget(self, "_" .. field)) then self[field]:_addAll(list, true, true) end
   end
   return self
 end

@@ -13,19 +13,23 @@ local FIELDS = {
   nick = "nickname",
   avatar = "avatar",
   banner = "banner",
-  pending = "pending",
   deaf = "deaf",
   mute = "mute",
 }
 
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
+-- A member reaches its client through its guild, and is pending only when Discord says so: fields a
+-- hundred thousand members would each hold the same value of.
+GuildMember.pending = false
+GuildMember.getters.client = function(self) return self.guild.client end
+
 --- Builds a member from API data; `data.user` is required. The guild's member manager makes them.
 ---@param client discord.Client
 ---@param data table Raw guild member object.
 ---@param guild discord.Guild
 function GuildMember:init(client, data, guild)
-  Base.init(self, client)
+  if not guild then Base.init(self, client) end
   self.guild = guild
   self._roles = {}
   self:_patch(data)
@@ -37,6 +41,7 @@ function GuildMember:_patch(data)
     self.id = self.user.id
   end
   self:_copy(data, FIELDS)
+  if data.pending ~= nil then self.pending = data.pending == true or nil end
   self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "GuildMemberFlagsBitField")
   if data.roles ~= nil then
@@ -301,6 +306,7 @@ function GuildMember:toJSON()
   local out = Base.toJSON(self)
   out.roles = json.array(util.map(self._roles, function(id) return id end))
   out._roles = nil
+  out.pending = self.pending
   return out
 end
 

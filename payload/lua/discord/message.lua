@@ -249,9 +249,7 @@ function Message:init(client, data, channel)
   self.channelId = data.channel_id or (channel and channel.id)
   self.guildId = data.guild_id or (channel and channel.guildId)
   self.deleted = false
-  self.attachments = require("discord.collection").Collection()
   self.embeds = {}
-  self.reactions = require("discord.managers.reaction").ReactionManager(self)
   self:_patch(data)
 end
 
@@ -271,7 +269,7 @@ function Message:_patch(data)
   if data.edited_timestamp ~= nil then
     self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
   end
-  if data.attachments ~= nil then
+  if data.attachments ~= nil and (data.attachments[1] ~= nil or rawget(self, "attachments")) then
     local Attachment = require("discord.structures.attachment").Attachment
     local Collection = require("discord.collection").Collection
     self.attachments = Collection()
@@ -347,6 +345,18 @@ function Message:_clone()
   local copy = Base._clone(self)
   if self.poll then copy.poll = self.poll:_clone() end
   return copy
+end
+
+-- Most messages have no attachments and no reactions: their collections are made when first read.
+Message.getters.attachments = function(self)
+  local c = require("discord.collection").Collection()
+  rawset(self, "attachments", c)
+  return c
+end
+Message.getters.reactions = function(self)
+  local m = require("discord.managers.reaction").ReactionManager(self)
+  rawset(self, "reactions", m)
+  return m
 end
 
 --- The channel it was sent in, when cached.

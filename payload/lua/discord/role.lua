@@ -11,20 +11,22 @@ M.Role = Role
 local FIELDS = {
   name = "name",
   color = "color",
-  hoist = "hoist",
   icon = "icon",
   unicode_emoji = "unicodeEmoji",
   position = "rawPosition",
-  managed = "managed",
-  mentionable = "mentionable",
 }
+
+-- A guild's roles are many and alike: these are held only when true, and the client is the guild's.
+local BOOLEANS = { "hoist", "managed", "mentionable" }
+Role.hoist, Role.managed, Role.mentionable = false, false, false
+Role.getters.client = function(self) return self.guild.client end
 
 --- Builds a role from API data; the guild's role manager makes them.
 ---@param client discord.Client
 ---@param data table Raw role object.
 ---@param guild discord.Guild
 function Role:init(client, data, guild)
-  Base.init(self, client)
+  if not guild then Base.init(self, client) end
   self.guild = guild
   self.id = data.id
   self.tags = nil
@@ -33,10 +35,13 @@ end
 
 function Role:_patch(data)
   self:_copy(data, FIELDS)
+  for _, k in ipairs(BOOLEANS) do
+    if data[k] ~= nil then self[k] = data[k] == true or nil end
+  end
   self:_flags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
-    self.permissions = PermissionsBitField(data.permissions):freeze()
+    self.permissions = PermissionsBitField:shared(data.permissions)
   end
   if data.colors ~= nil then
     local c = data.colors
@@ -243,5 +248,13 @@ function Role:toString()
   return "<@&" .. self.id .. ">"
 end
 Role.__tostring = Role.toString
+
+--- The role as API data, its true-only flags included.
+---@return table
+function Role:toJSON()
+  local out = Base.toJSON(self)
+  for _, k in ipairs(BOOLEANS) do out[k] = self[k] end
+  return out
+end
 
 return M

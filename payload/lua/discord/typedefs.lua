@@ -342,7 +342,7 @@
 ---@field username string
 ---@field globalName string|nil
 ---@field discriminator string "0" for users without a discriminator.
----@field bot boolean
+---@field bot boolean Whether it is a bot account.
 ---@field tag string|nil (read-only)
 ---@field displayName string|nil (read-only)
 ---@field createdTimestamp discord.Milliseconds (read-only)
@@ -514,7 +514,7 @@
 
 --- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
----@field messages discord.MessageManager
+---@field messages discord.MessageManager Its messages: the cache and fetching (made when first read).
 ---@field lastMessageId discord.Snowflake|nil
 ---@field lastMessage discord.Message|nil The last message, when cached (read-only).
 ---@field lastPinAt discord.Milliseconds|nil When a message was last pinned (read-only).
@@ -533,7 +533,7 @@
 ---@field parent discord.CategoryChannel|nil (read-only)
 ---@field position integer Among the channels beside it, from 0 (read-only).
 ---@field rawPosition integer
----@field permissionOverwrites discord.PermissionOverwriteManager
+---@field permissionOverwrites discord.PermissionOverwriteManager Its permission overwrites by role or member ID.
 ---@field nsfw boolean|nil
 ---@field status string|nil Voice channel status, from `channelInfo` or the status events.
 ---@field voiceStartTime integer|nil Unix seconds.
@@ -591,11 +591,11 @@
 ---@field createdTimestamp discord.Milliseconds
 ---@field editedTimestamp discord.Milliseconds|nil
 ---@field embeds discord.Embed[]
----@field attachments discord.Collection
+---@field attachments discord.Collection Its files by ID (made when first read).
 ---@field mentions discord.MessageMentions
 ---@field reference {type: integer, messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: string}|nil
 ---@field cleanContent string|nil The content with mentions as names (read-only).
----@field reactions discord.ReactionManager
+---@field reactions discord.ReactionManager Its reactions by emoji (made when first read).
 ---@field poll discord.Poll|nil
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
 ---@field partial boolean
@@ -633,7 +633,7 @@
 ---@field RolesPattern string Lua pattern of a role mention ("<@&id>"); the capture is the ID.
 ---@field ChannelsPattern string Lua pattern of a channel mention ("<#id>"); the capture is the ID.
 ---@field everyone boolean
----@field users discord.Collection
+---@field users discord.Collection The users it mentions, by ID.
 ---@field roles discord.Collection
 ---@field members discord.Collection|nil
 ---@field channels discord.Collection
@@ -721,9 +721,9 @@
 ---@field name string
 ---@field color integer
 ---@field hexColor string (read-only)
----@field hoist boolean
----@field managed boolean
----@field mentionable boolean
+---@field hoist boolean Whether members are listed apart under it.
+---@field managed boolean Whether an integration (a bot, boosts, a subscription) manages it.
+---@field mentionable boolean Whether anyone can mention it.
 ---@field permissions discord.PermissionsBitField
 ---@field position integer Among the cached roles, 0 for @everyone (read-only).
 ---@field rawPosition integer What the API sent.

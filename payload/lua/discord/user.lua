@@ -26,14 +26,16 @@ local FIELDS = {
 -- The nameplate and the server tag shown beside the name.
 local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 
+-- Held only when true: most of the users a bot caches are neither.
+User.bot = false
+User.system = false
+
 --- Builds a user from API data; the user manager makes them.
 ---@param client discord.Client
 ---@param data table Raw user object.
 function User:init(client, data)
   Base.init(self, client)
   self.id = data.id
-  self.bot = false
-  self.system = false
   self:_patch(data)
 end
 
@@ -42,8 +44,8 @@ function User:_patch(data)
   self:_copyNested(data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
   self:_flags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
-  if data.bot ~= nil then self.bot = data.bot == true end
-  if data.system ~= nil then self.system = data.system == true end
+  if data.bot ~= nil then self.bot = data.bot == true or nil end
+  if data.system ~= nil then self.system = data.system == true or nil end
   return self
 end
 
@@ -155,6 +157,14 @@ end
 function User:equals(other)
   return other ~= nil and other.id == self.id and other.username == self.username
     and other.globalName == self.globalName and other.avatar == self.avatar and other.bot == self.bot
+end
+
+--- The user as API data, `bot` and `system` included.
+---@return table
+function User:toJSON()
+  local out = Base.toJSON(self)
+  out.bot, out.system = self.bot, self.system
+  return out
 end
 
 --- The mention "<@id>" (also `tostring(user)`).

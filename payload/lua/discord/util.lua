@@ -480,10 +480,7 @@ local function civilFromDays(z)
   return m <= 2 and y + 1 or y, m, d
 end
 
---- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
----@param s string|nil
----@return discord.Milliseconds|nil
-function util.parseTimestamp(s)
+local function parseIso(s)
   if type(s) ~= "string" then return nil end
   local y, mo, d, h, mi, sec, rest = s:match("^(%d%d%d%d)%-(%d%d)%-(%d%d)[T ](%d%d):(%d%d):(%d%d)(.*)$")
   if not y then return nil end
@@ -503,6 +500,21 @@ function util.parseTimestamp(s)
   local days = daysFromCivil(tonumber(y), tonumber(mo), tonumber(d))
   local secs = days * 86400 + tonumber(h) * 3600 + tonumber(mi) * 60 + tonumber(sec)
   return secs * 1000 + ms - offset
+end
+
+-- The same timestamps come back (a member's join date on each of its messages): recent ones are kept.
+local parsed, parsedCount = {}, 0
+
+--- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
+---@param s string|nil
+---@return discord.Milliseconds|nil
+function util.parseTimestamp(s)
+  local hit = parsed[s]
+  if hit ~= nil or type(s) ~= "string" then return hit end
+  if parsedCount >= 4096 then parsed, parsedCount = {}, 0 end
+  hit = parseIso(s)
+  if hit then parsed[s], parsedCount = hit, parsedCount + 1 end
+  return hit
 end
 
 --- Unix milliseconds -> "2024-01-02T03:04:05.678Z".
@@ -577,16 +589,18 @@ function util.sleep(ms)
   return runtime.sleep(ms)
 end
 
+local function traceback(err)
+  if type(err) == "string" then return debug.traceback(err, 2) end
+  return err
+end
+
 --- Calls fn(...) and returns true, results; or false, err. Unlike pcall, keeps a traceback on string errors.
 ---@param fn function
 ---@param ... any
 ---@return boolean ok
 ---@return any ... The results, or the error.
 function util.try(fn, ...)
-  return xpcall(fn, function(err)
-    if type(err) == "string" then return debug.traceback(err, 2) end
-    return err
-  end, ...)
+  return xpcall(fn, traceback, ...)
 end
 
 local function mustBeInTask(what)
@@ -973,6 +987,12 @@ local function reportListenerError(self, name, err)
   end
 end
 
+-- One function for every listener task: a closure for each would be made on every event.
+local function callListener(self, name, fn, ...)
+  local ok, err = util.try(fn, ...)
+  if not ok then reportListenerError(self, name, err) end
+end
+
 --- Queues the listeners of `name`; returns true when at least one listener or waiter took it.
 ---@param name string
 ---@param ... any Arguments for the listeners.
@@ -999,17 +1019,16 @@ function EventEmitter:emit(name, ...)
   end
   local list = self._listeners[name]
   if not list or #list == 0 then return took end
+  if #list == 1 and not list[1].once then
+    runtime.spawn(callListener, self, name, list[1].fn, ...)
+    return true
+  end
   local snapshot = {}
   for i = 1, #list do snapshot[i] = list[i] end
   for i = #list, 1, -1 do
     if list[i].once then table.remove(list, i) end
   end
-  for _, l in ipairs(snapshot) do
-    runtime.spawn(function(...)
-      local ok, err = util.try(l.fn, ...)
-      if not ok then reportListenerError(self, name, err) end
-    end, ...)
-  end
+  for _, l in ipairs(snapshot) do runtime.spawn(callListener, self, name, l.fn, ...) end
   return true
 end
 

@@ -27,9 +27,10 @@ end
 --- Copies the fields of `data` named in `map` (snake_case -> camelCase) onto self: absent fields
 --- are kept and JSON null clears the field.
 function Base:_copy(data, map)
+  local null = json.null
   for from, to in pairs(map) do
     local v = data[from]
-    if v == json.null then
+    if v == null then
       self[to] = nil
     elseif v ~= nil then
       self[to] = v
@@ -53,7 +54,7 @@ function Base:_flags(data, key, name, field)
   if v == json.null then
     self[field] = nil
   elseif v ~= nil then
-    self[field] = require("discord.bitfield")[name](v):freeze()
+    self[field] = require("discord.bitfield")[name]:shared(v)
   end
 end
 
@@ -428,6 +429,8 @@ end
 function M.patchUser(client, data)
   if type(data) ~= "table" or data.id == nil then return nil end
   local user = client.users.cache:get(data.id)
+  -- Presences mostly carry the ID alone, which changes nothing.
+  if user and next(data, next(data)) == nil then return user end
   if not user or data.username == nil then return client.users:_add(data) end
   local old = clone(user)
   user:_patch(data)

@@ -241,9 +241,13 @@ handlers.MESSAGE_CREATE = function(client, packet)
   local d = packet.d
   local channel = channelForMessage(client, d)
   if not channel or not channel.messages then return end
-  if d.author then client.users:_add(d.author) end
   local guild = base.guildOf(client, d)
-  if guild and d.member and d.author then guild.members:_add(withUser(d.member, d.author)) end
+  -- The member takes its user into the cache too.
+  if guild and d.member and d.author then
+    guild.members:_add(withUser(d.member, d.author))
+  elseif d.author then
+    client.users:_add(d.author)
+  end
   local message = channel.messages:_add(d)
   channel.lastMessageId = d.id
   client:emit("messageCreate", message)

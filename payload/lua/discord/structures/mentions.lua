@@ -30,7 +30,7 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   self.message = message
   self.client = message.client
   self.everyone = everyone == true
-  self.users = newCollection()
+  if users and users[1] ~= nil then self.users = newCollection() end
   for _, u in ipairs(users or {}) do
     local user = self.client.users:_add(u)
     self.users:set(user.id, user)
@@ -44,12 +44,21 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   end
   self._roleIds = {}
   for i, id in ipairs(roles or {}) do self._roleIds[i] = id end
-  self.crosspostedChannels = newCollection()
+  if crosspostedChannels and crosspostedChannels[1] ~= nil then self.crosspostedChannels = newCollection() end
   for _, c in ipairs(crosspostedChannels or {}) do
     self.crosspostedChannels:set(c.id, { channelId = c.id, guildId = c.guild_id, type = c.type, name = c.name })
   end
   if repliedUser ~= nil and repliedUser ~= json.null then
     self.repliedUser = self.client.users:_add(repliedUser)
+  end
+end
+
+-- Most messages mention nobody: the empty collections are made when first read.
+for _, field in ipairs({ "users", "crosspostedChannels" }) do
+  MessageMentions.getters[field] = function(self)
+    local c = newCollection()
+    rawset(self, field, c)
+    return c
   end
 end
 

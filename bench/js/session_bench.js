@@ -1,0 +1,157 @@
+// discord.js fed the session of bench/session_gen.lua as its websocket package feeds it (not a test):
+//   node --expose-gc bench/js/session_bench.js SESSION --caching default|limits
+// The same phases, probes and figures as bench/lua_session_bench.lua; prints one JSON object.
+'use strict';
+const fs = require('node:fs');
+const { EventEmitter } = require('node:events');
+
+const args = process.argv.slice(2);
+const path = args[0];
+const caching = args.includes('--caching') ? args[args.indexOf('--caching') + 1] : 'default';
+
+function heap() {
+  global.gc();
+  global.gc();
+  return process.memoryUsage().heapUsed;
+}
+
+const out = {};
+const heap0 = heap();
+const cpu0 = process.cpuUsage();
+const discord = require('discord.js');
+const cpu = process.cpuUsage(cpu0);
+out.requireMs = (cpu.user + cpu.system) / 1000;
+out.requireBytes = heap() - heap0;
+
+// The session, decoded before anything is timed, by phase.
+function readSession() {
+  const list = [];
+  for (const line of fs.readFileSync(path, 'utf8').split('\n')) if (line) list.push(JSON.parse(line));
+  return list;
+}
+const phases = [];
+const order = [];
+for (const v of readSession()) {
+  if (v.mark) {
+    phases.push([]);
+    order.push(v.mark);
+  } else phases[phases.length - 1].push(v);
+}
+
+const EVENTS = ['messageCreate', 'messageUpdate', 'messageReactionAdd', 'presenceUpdate', 'typingStart',
+  'guildMemberUpdate', 'voiceStateUpdate', 'interactionCreate', 'guildMembersChunk', 'guildCreate', 'userUpdate'];
+const { GatewayIntentBits: I, Options } = discord;
+
+function newClient(keep) {
+  const options = {
+    intents: [I.Guilds, I.GuildMembers, I.GuildMessages, I.GuildPresences, I.GuildMessageReactions,
+      I.GuildMessageTyping, I.GuildVoiceStates, I.MessageContent],
+  };
+  if (caching === 'limits') {
+    options.makeCache = Options.cacheWithLimits({ ...Options.DefaultMakeCacheSettings, MessageManager: 200,
+      PresenceManager: 0 });
+  }
+  const client = new discord.Client(options);
+  const calls = {};
+  for (const name of EVENTS) {
+    calls[name] = 0;
+    client.on(name, (a, b) => {
+      calls[name]++;
+      if (keep && b !== undefined) keep.push(a);
+    });
+  }
+  // What WebSocketManager.connect sets up, without the network: one shard, and the events of
+  // @discordjs/ws's shard manager, which emits `ready` then `dispatch` for READY.
+  const ws = client.ws;
+  const shard = new discord.WebSocketShard(ws, 0);
+  ws.shards.set(0, shard);
+  ws.totalShards = 1;
+  shard.on('allReady', unavailable => {
+    client.emit('shardReady', 0, unavailable);
+    ws.checkShardsReady();
+  });
+  ws._ws = new EventEmitter();
+  ws.attachEvents();
+  const feed = packet => {
+    if (packet.t === 'READY') ws._ws.emit('ready', { data: packet.d, shardId: 0 });
+    ws._ws.emit('dispatch', { data: packet, shardId: 0 });
+  };
+  return { client, feed, calls };
+}
+
+function sizes(client) {
+  const s = { guilds: client.guilds.cache.size, channels: client.channels.cache.size, users: client.users.cache.size,
+    members: 0, roles: 0, presences: 0, voiceStates: 0, messages: 0 };
+  for (const g of client.guilds.cache.values()) {
+    s.members += g.members.cache.size;
+    s.roles += g.roles.cache.size;
+    s.presences += g.presences.cache.size;
+    s.voiceStates += g.voiceStates.cache.size;
+  }
+  for (const c of client.channels.cache.values()) if (c.messages) s.messages += c.messages.cache.size;
+  return s;
+}
+
+// CPU time, as the Lua side's os.clock: other work on a loaded machine does not count against either.
+const now = () => {
+  const u = process.cpuUsage();
+  return (u.user + u.system) / 1e6;
+};
+let { client, feed, calls } = newClient();
+let i = 0;
+for (; order[i] !== 'mix'; i++) {
+  const packets = phases[i];
+  const t0 = now();
+  for (const p of packets) feed(p);
+  const dt = now() - t0;
+  if (order[i] === 'guilds') out.guildsPerS = packets.length / dt;
+  if (order[i] === 'chunks') out.membersPerS = packets.reduce((n, p) => n + p.d.members.length, 0) / dt;
+}
+if (!client.isReady()) throw new Error('the client did not get ready');
+const mix = phases[i];
+const byType = {};
+const countByType = {};
+let total = 0;
+for (const p of mix) {
+  const t0 = now();
+  feed(p);
+  const dt = now() - t0;
+  total += dt;
+  byType[p.t] = (byType[p.t] || 0) + dt;
+  countByType[p.t] = (countByType[p.t] || 0) + 1;
+}
+out.mixPerS = mix.length / total;
+out.perType = {};
+for (const t of Object.keys(byType)) out.perType[t] = countByType[t] / byType[t];
+out.sizes = sizes(client);
+out.calls = calls;
+phases.length = 0;
+mix.length = 0;
+out.heapBytes = heap();
+
+// Probes: bytes per cached object, each from a fresh client.
+client = null;
+out.bytesPer = {};
+out.probeSizes = {};
+const probes = [];
+for (const v of readSession()) {
+  const m = v.mark && /^probe (\S+) (\d+)$/.exec(v.mark);
+  if (m) probes.push({ name: m[1], n: Number(m[2]), setup: [], measure: [] });
+  else if (v.mark === 'measure') probes[probes.length - 1].into = 'measure';
+  else if (!v.mark && probes.length) {
+    const p = probes[probes.length - 1];
+    p[p.into || 'setup'].push(v);
+  }
+}
+for (const p of probes) {
+  const kept = p.name === 'updates' ? [] : null;
+  const c = newClient(kept);
+  for (const packet of p.setup) c.feed(packet);
+  const before = heap();
+  for (const packet of p.measure) c.feed(packet);
+  out.bytesPer[p.name] = (heap() - before) / p.n;
+  if (kept && kept.length !== p.n) throw new Error(`update probe: ${kept.length} old objects kept`);
+  out.probeSizes[p.name] = sizes(c.client);
+  p.setup = p.measure = null;
+}
+process.stdout.write(`${JSON.stringify(out)}\n`);

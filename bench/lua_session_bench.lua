@@ -1,0 +1,177 @@
+-- The library's gateway dispatch path fed a generated session in process (not a test):
+--   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]] [--gc generational]
+-- SESSION comes from bench/session_gen.lua; bench/js/session_bench.js runs the same on discord.js and
+-- bench/js/compare.js runs both and prints the tables. Prints one JSON object of figures.
+package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
+local path, caching, profiling, only = arg[1], "default", false, nil
+for i = 2, #arg do
+  if arg[i] == "--caching" then caching = arg[i + 1] end
+  if arg[i] == "--profile" then profiling, only = true, arg[i + 1] end
+  -- The collector's mode is the host's choice; incremental unless this says otherwise.
+  if arg[i] == "--gc" then collectgarbage(arg[i + 1]) end
+end
+local runtime = require("runtime")
+runtime.reset()
+local json = require("json")
+
+local function heap()
+  collectgarbage("collect")
+  collectgarbage("collect")
+  return collectgarbage("count") * 1024
+end
+
+local out = {}
+local heap0, t0 = heap(), os.clock()
+local discord = require("discord")
+out.requireMs, out.requireBytes = (os.clock() - t0) * 1000, heap() - heap0
+
+-- The session, decoded before anything is timed, by phase: SESSION.lua holds the values of SESSION's JSON
+-- lines as Lua expressions.
+local env = { A = json.array, N = json.null }
+local function lines()
+  local it = io.lines(path .. ".lua")
+  return function()
+    local line = it()
+    return line and assert(load("return " .. line, "=session", "t", env))()
+  end
+end
+local phases, order, current = {}, {}, nil
+for v in lines() do
+  if v.mark then
+    current = {}
+    phases[#order + 1] = current
+    order[#order + 1] = v.mark
+  else
+    current[#current + 1] = v
+  end
+end
+
+package.path = "bench/?.lua;" .. package.path
+local sampler = require("sampler").new()
+local hook = sampler.hook
+
+local EVENTS = { "messageCreate", "messageUpdate", "messageReactionAdd", "presenceUpdate", "typingStart",
+  "guildMemberUpdate", "voiceStateUpdate", "interactionCreate", "guildMembersChunk", "guildCreate", "userUpdate" }
+local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "GuildPresences", "GuildMessageReactions",
+  "GuildMessageTyping", "GuildVoiceStates", "MessageContent" }
+
+local function newClient(keep)
+  local options = { intents = INTENTS }
+  if caching == "limits" then
+    options.makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 200, PresenceManager = 0 })
+  end
+  local client = discord.Client(options)
+  local calls = {}
+  for _, name in ipairs(EVENTS) do
+    calls[name] = 0
+    client:on(name, function(a, b)
+      calls[name] = calls[name] + 1
+      if keep then keep[#keep + 1] = b and a or nil end
+    end)
+  end
+  local shard = client.ws:_spawn({ shards = 1 }, require("discord.ws").WebSocketShard)[1]
+  return client, shard, calls
+end
+
+local function sizes(client)
+  local s = { guilds = client.guilds.cache.size, channels = client.channels.cache.size, users = client.users.cache.size,
+    members = 0, roles = 0, presences = 0, voiceStates = 0, messages = 0 }
+  for _, g in ipairs(client.guilds.cache:values()) do
+    s.members = s.members + g.members.cache.size
+    s.roles = s.roles + g.roles.cache.size
+    -- Managers made on first read are counted without making them, so counting costs no memory.
+    local presences, voiceStates = rawget(g, "_presences"), rawget(g, "_voiceStates")
+    s.presences = s.presences + (presences and presences.cache.size or 0)
+    s.voiceStates = s.voiceStates + (voiceStates and voiceStates.cache.size or 0)
+  end
+  for _, c in ipairs(client.channels.cache:values()) do
+    local messages = rawget(c, "messages")
+    if messages then s.messages = s.messages + messages.cache.size end
+  end
+  return s
+end
+
+-- Listeners run as tasks: the loop runs them before the next packet, as the runtime's would.
+local FOR0 = { ["for"] = 0 }
+local function feed(shard, packets)
+  for i = 1, #packets do
+    local profiled = only == packets[i].t
+    if profiled then debug.sethook(hook, "", 20) end
+    shard:_onPacket(packets[i])
+    runtime.run(nil, FOR0)
+    if profiled then debug.sethook() end
+  end
+end
+
+local client, shard, calls = newClient()
+local clock = os.clock
+if profiling and not only then debug.sethook(hook, "", 1000) end
+local i = 1
+while order[i] ~= "mix" do
+  local name, packets = order[i], phases[i]
+  t0 = clock()
+  feed(shard, packets)
+  local dt = clock() - t0
+  if name == "guilds" then out.guildsPerS = #packets / dt end
+  if name == "chunks" then
+    local n = 0
+    for _, p in ipairs(packets) do n = n + #p.d.members end
+    out.membersPerS = n / dt
+  end
+  i = i + 1
+end
+assert(client:isReady(), "the client did not get ready")
+local mix = phases[i]
+local byType, countByType = {}, {}
+local total = 0
+for k = 1, #mix do
+  local p = mix[k]
+  if only == p.t then debug.sethook(hook, "", 20) end
+  local t = clock()
+  shard:_onPacket(p)
+  runtime.run(nil, FOR0)
+  t = clock() - t
+  if only == p.t then debug.sethook() end
+  total = total + t
+  byType[p.t] = (byType[p.t] or 0) + t
+  countByType[p.t] = (countByType[p.t] or 0) + 1
+end
+debug.sethook()
+out.mixPerS = #mix / total
+out.perType = {}
+for t, dt in pairs(byType) do out.perType[t] = countByType[t] / dt end
+out.sizes, out.calls = sizes(client), calls
+phases, mix = nil, nil
+out.heapBytes = heap()
+
+-- Probes: bytes per cached object, each from a fresh client.
+client, shard = nil, nil
+out.bytesPer = {}
+local probes = {}
+for v in lines() do
+  if v.mark and v.mark:match("^probe") then
+    probes[#probes + 1] = { name = v.mark:match("^probe (%S+)"), n = tonumber(v.mark:match("(%d+)$")), setup = {}, measure = {} }
+  elseif v.mark == "measure" then
+    probes[#probes].into = probes[#probes].measure
+  elseif not v.mark and #probes > 0 then
+    local p = probes[#probes]
+    local list = p.into or p.setup
+    list[#list + 1] = v
+  end
+end
+for _, p in ipairs(probes) do
+  local kept = p.name == "updates" and {} or nil
+  local c, s = newClient(kept)
+  feed(s, p.setup)
+  local before = heap()
+  feed(s, p.measure)
+  out.bytesPer[p.name] = (heap() - before) / p.n
+  if kept then assert(#kept == p.n, "update probe: " .. #kept .. " old objects kept") end
+  p.sizes = sizes(c)
+  c = nil
+end
+out.probeSizes = {}
+for _, p in ipairs(probes) do out.probeSizes[p.name] = p.sizes end
+
+if profiling then out.profile = sampler.top(40) end
+print(json.encode(out))
