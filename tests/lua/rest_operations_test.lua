@@ -53,22 +53,24 @@ list_channel_invites | ch:fetchInvites()
 create_channel_invite | g.invites:create(C, { maxAge = 0, unique = true, reason = 'event' }) | body { max_age = 0,
   unique = true } | reason event
 list_messages | ch.messages:fetch({ limit = 5 })
-create_message | ch:send('hi')
+create_message | msg:reply('hi') | body { content = 'hi', message_reference = { channel_id = C, guild_id = G,
+  message_id = M, fail_if_not_exists = true } }
 bulk_delete_messages | ch:bulkDelete({ '1', '2' })
 list_pins | ch.messages:fetchPinned()
-create_pin | msg:pin()
+create_pin | msg:pin('keep') | reason keep
 delete_pin | msg:unpin()
 deprecated_list_pins | ch.messages:fetchPinned() | > list_pins
 deprecated_create_pin | ch.messages:pin(M) | > create_pin
 deprecated_delete_pin | ch.messages:unpin(M) | > delete_pin
 get_message | ch.messages:fetch(M, { force = true })
 delete_message | ch.messages:delete('1')
-update_message | msg:edit('edited')
+update_message | msg:edit('edited') | body { content = 'edited' }
 crosspost_message | msg:crosspost()
 delete_all_message_reactions | msg.reactions:removeAll()
 list_message_reactions_by_emoji | msg:react('👍'); msg.reactions:resolve('👍').users:fetch()
 delete_all_message_reactions_by_emoji | msg:react('👍'); msg.reactions:resolve('👍'):remove()
-add_my_message_reaction | msg:react('👍')
+add_my_message_reaction | msg:react('👍') | path '/channels/' .. C .. '/messages/' .. M
+  .. '/reactions/%F0%9F%91%8D/@me'
 delete_my_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove()
 delete_user_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove(U)
 create_thread_from_message | msg:startThread({ name = 't' })
