@@ -47,7 +47,8 @@ get_application_role_connections_metadata | app:fetchRoleConnectionMetadataRecor
 update_application_role_connections_metadata | app:editRoleConnectionMetadataRecords({})
 get_channel | client.channels:fetch(C, { force = true })
 delete_channel | g.channels:delete('1')
-update_channel | ch:setTopic('news')
+update_channel | ch:edit({ topic = 'news', rateLimitPerUser = 30 }) | body { topic = 'news',
+  rate_limit_per_user = 30 }
 follow_channel | news:addFollower(C)
 list_channel_invites | ch:fetchInvites()
 create_channel_invite | g.invites:create(C, { maxAge = 0, unique = true, reason = 'event' }) | body { max_age = 0,
@@ -100,7 +101,8 @@ get_gateway | client:fetchGateway()
 get_bot_gateway | client:fetchGatewayInfo()
 get_guild_template | client:fetchGuildTemplate('abc')
 get_guild | client.guilds:fetch(G, { force = true })
-update_guild | g:setName('renamed')
+update_guild | g:edit({ name = 'renamed', icon = false, systemChannel = ch }, 'rebrand') | body { name = 'renamed',
+  icon = json.null, system_channel_id = C } | reason rebrand
 list_guild_audit_log_entries | g:fetchAuditLogs({ type = 'MemberBanAdd', limit = 10 }) | query { action_type = '22',
   limit = '10' }
 list_auto_moderation_rules | g.autoModerationRules:fetch()
@@ -134,8 +136,8 @@ search_guild_members | g.members:search({ query = 'al' })
 get_guild_member | g.members:fetch(U, { force = true })
 add_guild_member | g.members:add(U, { accessToken = 't' })
 delete_guild_member | g.members:kick(U)
-update_guild_member | g.members:edit(U, { nick = 'Al' })
-add_guild_member_role | g.members:addRole(U, R)
+update_guild_member | g.members.cache:get(U):setNickname('Al') | body { nick = 'Al' }
+add_guild_member_role | g.members.cache:get(U).roles:add(R, 'promoted') | reason promoted
 delete_guild_member_role | g.members:removeRole(U, R)
 guild_search | g:searchMessages({ content = 'hi' })
 get_guild_new_member_welcome | g:fetchNewMemberWelcome()
