@@ -74,8 +74,9 @@ add_my_message_reaction | msg:react('👍') | path '/channels/' .. C .. '/messag
   .. '/reactions/%F0%9F%91%8D/@me'
 delete_my_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove()
 delete_user_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove(U)
-create_thread_from_message | msg:startThread({ name = 't' })
-set_channel_permission_overwrite | ch.permissionOverwrites:edit(U, { SendMessages = false })
+create_thread_from_message | msg:startThread({ name = 't' }) | body { name = 't' }
+set_channel_permission_overwrite | ch.permissionOverwrites:edit(U, { SendMessages = false, AttachFiles = true })
+  | body { type = 1, allow = '32768', deny = '2048' }
 delete_channel_permission_overwrite | ch.permissionOverwrites:delete(U)
 get_answer_voters | pollMsg.poll.answers:get(1).voters:fetch()
 poll_expire | pollMsg.poll:expire()
@@ -88,7 +89,8 @@ leave_thread | thread:leave()
 get_thread_member | thread.members:fetch(U, { force = true })
 add_thread_member | thread.members:add(U)
 delete_thread_member | thread.members:remove(U)
-create_thread | ch.threads:create({ name = 't2' })
+create_thread | ch.threads:create({ name = 't2', autoArchiveDuration = 60 }) | body { name = 't2',
+  auto_archive_duration = 60, type = 11 }
 list_private_archived_threads | ch.threads:fetchArchived({ type = 'private' })
 list_public_archived_threads | ch.threads:fetchArchived()
 thread_search | ch.threads:search({ name = 't' })
