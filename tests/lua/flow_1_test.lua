@@ -8,20 +8,14 @@ local discord = require("discord")
 local INTENTS = { "Guilds", "GuildMessages", "MessageContent" }
 
 describe("flow: login, ready and replies under rate limits", function()
-  local fd, client, seen
+  local fd, client, seen, guildAtReady
 
   before_each(function()
-    fd = server.reset()
-    runtime.env.DISCORD_TOKEN = fd.token
-    client = discord.Client({ intents = INTENTS, presence = { status = "idle", activities = { "chess" } } })
-    seen = {}
-    for _, name in ipairs({ "ready", "shardReady", "rateLimited", "error" }) do
-      seen[name] = {}
-      client:on(name, function(...) table.insert(seen[name], table.pack(...)) end)
-    end
-    client:on("ready", function() seen.guildAtReady = client.guilds.cache:get(fd.guild.id) end)
-    client:on("messageCreate", function(msg) if msg.content == "!ping" then msg:reply("pong") end end)
-    runtime.run(function() client:login() end, { ["for"] = 10000 })
+    fd, client, seen = server.session({ intents = INTENTS, presence = { status = "idle", activities = { "chess" } } },
+      { "ready", "shardReady", "rateLimited", "error" }, function(f, c)
+        c:on("ready", function() guildAtReady = c.guilds.cache:get(f.guild.id) end)
+        c:on("messageCreate", function(msg) if msg.content == "!ping" then msg:reply("pong") end end)
+      end)
   end)
   after_each(function() server.stop(client) end)
 
@@ -35,7 +29,7 @@ describe("flow: login, ready and replies under rate limits", function()
       status = "idle", afk = false, activities = { { name = "chess", type = 0 } } } },
       { identify.token, identify.intents, identify.shard, identify.presence })
     assert.same({ 1, client, "Test Guild", 0, nil, fd.bot.id, true, {} }, { #seen.ready, seen.ready[1][1],
-      seen.guildAtReady.name, seen.shardReady[1][1], seen.shardReady[1][2], client.user.id, client:isReady(),
+      guildAtReady.name, seen.shardReady[1][1], seen.shardReady[1][2], client.user.id, client:isReady(),
       fd.gateway.faults })
   end)
 

@@ -47,32 +47,36 @@ get_application_role_connections_metadata | app:fetchRoleConnectionMetadataRecor
 update_application_role_connections_metadata | app:editRoleConnectionMetadataRecords({})
 get_channel | client.channels:fetch(C, { force = true })
 delete_channel | g.channels:delete('1')
-update_channel | ch:setTopic('news')
+update_channel | ch:edit({ topic = 'news', rateLimitPerUser = 30 }) | body { topic = 'news',
+  rate_limit_per_user = 30 }
 follow_channel | news:addFollower(C)
 list_channel_invites | ch:fetchInvites()
 create_channel_invite | g.invites:create(C, { maxAge = 0, unique = true, reason = 'event' }) | body { max_age = 0,
   unique = true } | reason event
 list_messages | ch.messages:fetch({ limit = 5 })
-create_message | ch:send('hi')
+create_message | msg:reply('hi') | body { content = 'hi', message_reference = { channel_id = C, guild_id = G,
+  message_id = M, fail_if_not_exists = true } }
 bulk_delete_messages | ch:bulkDelete({ '1', '2' })
 list_pins | ch.messages:fetchPinned()
-create_pin | msg:pin()
+create_pin | msg:pin('keep') | reason keep
 delete_pin | msg:unpin()
 deprecated_list_pins | ch.messages:fetchPinned() | > list_pins
 deprecated_create_pin | ch.messages:pin(M) | > create_pin
 deprecated_delete_pin | ch.messages:unpin(M) | > delete_pin
 get_message | ch.messages:fetch(M, { force = true })
 delete_message | ch.messages:delete('1')
-update_message | msg:edit('edited')
+update_message | msg:edit('edited') | body { content = 'edited' }
 crosspost_message | msg:crosspost()
 delete_all_message_reactions | msg.reactions:removeAll()
 list_message_reactions_by_emoji | msg:react('👍'); msg.reactions:resolve('👍').users:fetch()
 delete_all_message_reactions_by_emoji | msg:react('👍'); msg.reactions:resolve('👍'):remove()
-add_my_message_reaction | msg:react('👍')
+add_my_message_reaction | msg:react('👍') | path '/channels/' .. C .. '/messages/' .. M
+  .. '/reactions/%F0%9F%91%8D/@me'
 delete_my_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove()
 delete_user_message_reaction | msg:react('👍'); msg.reactions:resolve('👍').users:remove(U)
-create_thread_from_message | msg:startThread({ name = 't' })
-set_channel_permission_overwrite | ch.permissionOverwrites:edit(U, { SendMessages = false })
+create_thread_from_message | msg:startThread({ name = 't' }) | body { name = 't' }
+set_channel_permission_overwrite | ch.permissionOverwrites:edit(U, { SendMessages = false, AttachFiles = true })
+  | body { type = 1, allow = '32768', deny = '2048' }
 delete_channel_permission_overwrite | ch.permissionOverwrites:delete(U)
 get_answer_voters | pollMsg.poll.answers:get(1).voters:fetch()
 poll_expire | pollMsg.poll:expire()
@@ -85,7 +89,8 @@ leave_thread | thread:leave()
 get_thread_member | thread.members:fetch(U, { force = true })
 add_thread_member | thread.members:add(U)
 delete_thread_member | thread.members:remove(U)
-create_thread | ch.threads:create({ name = 't2' })
+create_thread | ch.threads:create({ name = 't2', autoArchiveDuration = 60 }) | body { name = 't2',
+  auto_archive_duration = 60, type = 11 }
 list_private_archived_threads | ch.threads:fetchArchived({ type = 'private' })
 list_public_archived_threads | ch.threads:fetchArchived()
 thread_search | ch.threads:search({ name = 't' })
@@ -98,7 +103,8 @@ get_gateway | client:fetchGateway()
 get_bot_gateway | client:fetchGatewayInfo()
 get_guild_template | client:fetchGuildTemplate('abc')
 get_guild | client.guilds:fetch(G, { force = true })
-update_guild | g:setName('renamed')
+update_guild | g:edit({ name = 'renamed', icon = false, systemChannel = ch }, 'rebrand') | body { name = 'renamed',
+  icon = json.null, system_channel_id = C } | reason rebrand
 list_guild_audit_log_entries | g:fetchAuditLogs({ type = 'MemberBanAdd', limit = 10 }) | query { action_type = '22',
   limit = '10' }
 list_auto_moderation_rules | g.autoModerationRules:fetch()
@@ -132,8 +138,8 @@ search_guild_members | g.members:search({ query = 'al' })
 get_guild_member | g.members:fetch(U, { force = true })
 add_guild_member | g.members:add(U, { accessToken = 't' })
 delete_guild_member | g.members:kick(U)
-update_guild_member | g.members:edit(U, { nick = 'Al' })
-add_guild_member_role | g.members:addRole(U, R)
+update_guild_member | g.members.cache:get(U):setNickname('Al') | body { nick = 'Al' }
+add_guild_member_role | g.members.cache:get(U).roles:add(R, 'promoted') | reason promoted
 delete_guild_member_role | g.members:removeRole(U, R)
 guild_search | g:searchMessages({ content = 'hi' })
 get_guild_new_member_welcome | g:fetchNewMemberWelcome()

@@ -34,9 +34,6 @@ describe("threads", function()
         general().threads:create({ name = "secret", type = "PrivateThread", invitable = false }),
         msg:startThread({ name = "about it" })
     end)
-    assert.same({ { name = "plans", auto_archive_duration = 60, type = 11 },
-      { name = "secret", type = 12, invitable = false }, { name = "about it" } },
-      util.map(fd:requests("POST", "/channels/%d+/.*threads"), function(r) return r.body end))
     assert.same({ "ThreadChannel", 12, false, fromMessage, true }, { util.className(public), private.type,
       private.invitable, msg.thread, public.joined })
     assert.same({ general(), 3, true }, { public.parent, general().threads.cache.size, seen.threadCreate[1][2] })
@@ -99,9 +96,8 @@ describe("threads", function()
     local bob = client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id)
     act(function() ch.permissionOverwrites:edit(bob, { SendMessages = false, AttachFiles = true }) end)
     local old, new = table.unpack(seen.channelUpdate[#seen.channelUpdate], 1, 2)
-    assert.same({ { type = 1, allow = tostring(P.AttachFiles), deny = tostring(P.SendMessages) }, false, 0, 1 },
-      { fd:requests("PUT", "/channels/%d+/permissions/%d+")[1].body, ch:permissionsFor(bob):has("SendMessages"),
-        old.permissionOverwrites.cache.size, new.permissionOverwrites.cache.size })
+    assert.same({ false, 0, 1 }, { ch:permissionsFor(bob):has("SendMessages"), old.permissionOverwrites.cache.size,
+      new.permissionOverwrites.cache.size })
     act(function() ch.permissionOverwrites.cache:get(fd.bob.id):edit({ AttachFiles = json.null }) end)
     local o = ch.permissionOverwrites.cache:get(fd.bob.id)
     assert.same({ 0, P.SendMessages }, { o.allow.bitfield, o.deny.bitfield })
