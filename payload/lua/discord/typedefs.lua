@@ -30,7 +30,7 @@
 ---@field allowedMentions? discord.AllowedMentions Default for every message the client sends.
 ---@field enforceNonce? boolean Sends a nonce with every message so Discord drops duplicates.
 ---@field makeCache? fun(managerName: string, holds: table, manager: table): discord.Collection
----@field presence? discord.PresenceData
+---@field presence? discord.PresenceData The presence the shards identify with.
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
 ---@field autoDefer? integer|false Defers every interaction still unanswered after this many ms (0-2999).
@@ -40,18 +40,18 @@
 
 --- The bot: logs in, runs the shards, keeps the caches and emits every gateway event (see discord.ClientEvent).
 ---@class discord.Client: discord.EventEmitter
----@field options discord.ClientOptions
----@field rest discord.REST
+---@field options discord.ClientOptions The options it was made with, defaults filled in.
+---@field rest discord.REST The REST client that sends every HTTP request.
 ---@field user discord.ClientUser|nil Set once READY arrives.
----@field users discord.UserManager
----@field guilds discord.GuildManager
----@field channels discord.ChannelManager
----@field readyAt discord.Milliseconds|nil
+---@field users discord.UserManager Cached users by ID.
+---@field guilds discord.GuildManager Cached guilds by ID.
+---@field channels discord.ChannelManager Cached channels of every kind by ID.
+---@field readyAt discord.Milliseconds|nil When the client became ready; nil before and after destroy.
 ---@field ping integer Mean heartbeat round trip in milliseconds, -1 before the first ack (read-only).
 ---@field uptime integer|nil Milliseconds since ready (read-only).
----@field ws discord.ShardingManager
+---@field ws discord.ShardingManager The shards and the gateway connections.
 ---@field shard discord.ShardingManager The same object as `ws`.
----@field sweepers discord.Sweepers
+---@field sweepers discord.Sweepers Periodic removal of old cache entries.
 ---@field readyTimestamp discord.Milliseconds|nil When the client became ready (read-only).
 ---@field intents integer|nil The intents the shards identify with, set by login.
 ---@field application discord.ClientApplication|nil The bot's application, set once READY arrives.
@@ -193,7 +193,7 @@
 
 --- An ordered map (insertion order) with the helpers of discord.js's Collection; managers cache in them.
 ---@class discord.Collection
----@field size integer
+---@field size integer How many entries it holds.
 
 --- A 64-bit set of flags read by name; `Flags` maps names to bits.
 ---@class discord.BitField
@@ -254,8 +254,8 @@
 
 --- Base of the managers that keep a cache of one kind of object and fetch it from the API.
 ---@class discord.CachingManager
----@field client discord.Client
----@field cache discord.Collection
+---@field client discord.Client The client that owns it.
+---@field cache discord.Collection The cached items by ID.
 ---@field resolve fun(self, x: any): table|nil
 ---@field resolveId fun(self, x: any): discord.Snowflake|nil
 ---@field fetch fun(self, id: any, opts?: discord.FetchOptions): table (B)
@@ -276,7 +276,7 @@
 
 --- A guild's channels (`guild.channels`): create, edit, delete, order.
 ---@class discord.GuildChannelManager: discord.CachingManager
----@field guild discord.Guild
+---@field guild discord.Guild The guild whose channels it holds.
 ---@field create fun(self, opts: discord.ChannelOptions): discord.GuildChannel (B)
 ---@field edit fun(self, channel: discord.ChannelResolvable, opts: discord.ChannelOptions, reason?: string) (B)
 ---@field delete fun(self, channel: discord.ChannelResolvable, reason?: string) (B)
@@ -284,7 +284,7 @@
 
 --- A channel's messages (`channel.messages`): fetch, history, edit, delete, bulk delete.
 ---@class discord.MessageManager: discord.CachingManager
----@field channel discord.TextChannel|discord.DMChannel
+---@field channel discord.TextChannel|discord.DMChannel The channel whose messages it holds.
 ---@field fetchPinned fun(self): discord.Collection (B)
 ---@field history fun(self, opts?: {limit?: integer, before?: any, cache?: boolean}): fun(): discord.Message
 ---@field edit fun(self, message: any, options: string|discord.MessageOptions): discord.Message (B)
@@ -293,8 +293,8 @@
 
 --- A guild's members (`guild.members`): fetch, search, list, kick, ban, prune.
 ---@class discord.GuildMemberManager: discord.CachingManager
----@field guild discord.Guild
----@field me discord.GuildMember|nil
+---@field guild discord.Guild The guild whose members it holds.
+---@field me discord.GuildMember|nil The bot's own member in the guild, when cached (read-only).
 ---@field search fun(self, opts: string|{query: string, limit?: integer}): discord.Collection (B)
 ---@field list fun(self, opts?: {limit?: integer, after?: discord.Snowflake}): discord.Collection (B)
 ---@field each fun(self, opts?: {limit?: integer, after?: any, cache?: boolean}): fun(): discord.GuildMember
@@ -307,9 +307,9 @@
 --- A member's roles (`member.roles`): read, add, remove, set.
 ---@class discord.GuildMemberRoleManager
 ---@field cache discord.Collection Roles of the member, @everyone included.
----@field highest discord.Role
----@field color discord.Role|nil
----@field hoist discord.Role|nil
+---@field highest discord.Role The member's highest role, @everyone when it has none (read-only).
+---@field color discord.Role|nil The highest role with a non-zero color (read-only).
+---@field hoist discord.Role|nil The highest role shown separately in the member list (read-only).
 ---@field has fun(self, role: discord.RoleResolvable): boolean
 ---@field add fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field remove fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
@@ -319,8 +319,8 @@
 
 --- A guild's roles (`guild.roles`): create, edit, delete, order.
 ---@class discord.RoleManager: discord.CachingManager
----@field everyone discord.Role
----@field highest discord.Role
+---@field everyone discord.Role The guild's @everyone role (read-only).
+---@field highest discord.Role The guild's highest role by position (read-only).
 ---@field create fun(self, opts?: discord.RoleOptions): discord.Role (B)
 ---@field edit fun(self, role: discord.RoleResolvable, opts: discord.RoleOptions, reason?: string): discord.Role (B)
 ---@field delete fun(self, role: discord.RoleResolvable, reason?: string) (B)
@@ -331,16 +331,16 @@
 
 --- The server tag a user shows beside their name.
 ---@class discord.UserPrimaryGuild
----@field identityGuildId discord.Snowflake|nil
----@field identityEnabled boolean|nil
----@field tag string|nil
----@field badge string|nil
+---@field identityGuildId discord.Snowflake|nil The guild whose tag the user displays.
+---@field identityEnabled boolean|nil Whether the user displays that guild's tag.
+---@field tag string|nil The guild tag text, up to 4 characters.
+---@field badge string|nil Hash of the guild tag's badge image.
 
 --- A Discord user; bots are users too.
 ---@class discord.User
----@field id discord.Snowflake
----@field username string
----@field globalName string|nil
+---@field id discord.Snowflake The user's ID.
+---@field username string The unique username.
+---@field globalName string|nil The display name, when the user set one.
 ---@field discriminator string "0" for users without a discriminator.
 ---@field bot boolean Whether it is a bot account.
 ---@field tag string|nil (read-only)
@@ -352,24 +352,24 @@
 ---@field system boolean|nil An official Discord system user.
 ---@field avatar string|nil Avatar hash; see `avatarURL`.
 ---@field banner string|nil Known after a fetch.
----@field accentColor integer|nil
----@field avatarDecorationData table|nil
----@field premiumType integer|nil
----@field email string|nil
----@field verified boolean|nil
----@field mfaEnabled boolean|nil
----@field locale string|nil
----@field flags discord.UserFlagsBitField|nil
+---@field accentColor integer|nil Banner color as an integer, when set.
+---@field avatarDecorationData table|nil Avatar decoration: {asset, skuId}.
+---@field premiumType integer|nil Nitro level: 0 none, 1 Classic, 2 Nitro, 3 Basic.
+---@field email string|nil The email address (only with the email OAuth2 scope).
+---@field verified boolean|nil Whether the email is verified (only with the email OAuth2 scope).
+---@field mfaEnabled boolean|nil Whether two-factor authentication is on.
+---@field locale string|nil The chosen language, e.g. "en-US".
+---@field flags discord.UserFlagsBitField|nil The user's public flags.
 ---@field partial boolean (read-only)
 ---@field hexAccentColor string|nil (read-only)
 ---@field defaultAvatarURL string (read-only)
 
 --- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
----@field status? "online"|"idle"|"dnd"|"invisible"
+---@field status? "online"|"idle"|"dnd"|"invisible" The status to show (online by default).
 ---@field activities? {name: string, type?: integer|string, url?: string, state?: string}[]
----@field afk? boolean
----@field since? discord.Milliseconds
+---@field afk? boolean Whether the client is away from keyboard.
+---@field since? discord.Milliseconds When the client went idle.
 ---@field shardId? integer|integer[] Only these shards (all by default).
 
 --- The bot's own user (`client.user`): profile and presence.
@@ -384,56 +384,56 @@
 
 --- A server: its channels, members, roles, emojis and settings.
 ---@class discord.Guild
----@field id discord.Snowflake
----@field name string
----@field available boolean
----@field ownerId discord.Snowflake
----@field memberCount integer
----@field members discord.GuildMemberManager
----@field roles discord.RoleManager
----@field channels discord.GuildChannelManager
+---@field id discord.Snowflake The guild's ID.
+---@field name string The guild's name.
+---@field available boolean False during an outage, when Discord sends only the ID.
+---@field ownerId discord.Snowflake The ID of the guild's owner.
+---@field memberCount integer How many members the guild has.
+---@field members discord.GuildMemberManager The guild's members.
+---@field roles discord.RoleManager The guild's roles.
+---@field channels discord.GuildChannelManager The guild's channels.
 ---@field me discord.GuildMember|nil The bot's member, when cached (read-only).
 ---@field owner discord.GuildMember|nil (read-only)
 ---@field systemChannel discord.TextChannel|nil (read-only)
 ---@field icon string|nil Icon hash; see `iconURL`.
----@field iconHash string|nil
----@field splash string|nil
----@field discoverySplash string|nil
----@field banner string|nil
----@field description string|nil
----@field afkChannelId discord.Snowflake|nil
+---@field iconHash string|nil Hash of the guild icon.
+---@field splash string|nil Hash of the invite splash image.
+---@field discoverySplash string|nil Hash of the discovery splash image.
+---@field banner string|nil Hash of the banner image.
+---@field description string|nil The description of a community guild.
+---@field afkChannelId discord.Snowflake|nil The voice channel idle members are moved to.
 ---@field afkTimeout integer Seconds.
----@field systemChannelId discord.Snowflake|nil
----@field systemChannelFlags integer|nil
----@field rulesChannelId discord.Snowflake|nil
----@field publicUpdatesChannelId discord.Snowflake|nil
----@field safetyAlertsChannelId discord.Snowflake|nil
----@field widgetEnabled boolean|nil
----@field widgetChannelId discord.Snowflake|nil
+---@field systemChannelId discord.Snowflake|nil The channel of welcome and boost messages.
+---@field systemChannelFlags integer|nil Bits that turn off kinds of system channel messages.
+---@field rulesChannelId discord.Snowflake|nil The rules channel of a community guild.
+---@field publicUpdatesChannelId discord.Snowflake|nil Where Discord sends notices to a community guild's moderators.
+---@field safetyAlertsChannelId discord.Snowflake|nil The channel where Discord sends safety alerts.
+---@field widgetEnabled boolean|nil Whether the server widget is on.
+---@field widgetChannelId discord.Snowflake|nil The channel the widget invites to.
 ---@field verificationLevel integer discord.enums.GuildVerificationLevel value.
----@field explicitContentFilter integer
----@field defaultMessageNotifications integer
----@field mfaLevel integer
----@field nsfwLevel integer
+---@field explicitContentFilter integer Whose media is scanned: 0 nobody, 1 members without roles, 2 everyone.
+---@field defaultMessageNotifications integer 0 all messages, 1 only mentions.
+---@field mfaLevel integer 1 when moderators need two-factor authentication.
+---@field nsfwLevel integer 0 default, 1 explicit, 2 safe, 3 age-restricted.
 ---@field premiumTier integer Boost level.
 ---@field premiumSubscriptionCount integer|nil Boosts.
----@field premiumProgressBarEnabled boolean|nil
----@field preferredLocale string
----@field vanityURLCode string|nil
+---@field premiumProgressBarEnabled boolean|nil Whether the boost progress bar shows.
+---@field preferredLocale string The community guild's language, "en-US" by default.
+---@field vanityURLCode string|nil The vanity invite code, when the guild has one.
 ---@field vanityURLUses integer|nil Set by `fetchVanityData`.
----@field maximumMembers integer|nil
----@field maximumPresences integer|nil
----@field maxVideoChannelUsers integer|nil
----@field maxStageVideoChannelUsers integer|nil
+---@field maximumMembers integer|nil The most members the guild can have.
+---@field maximumPresences integer|nil The most presences the guild can have (nil for most guilds).
+---@field maxVideoChannelUsers integer|nil The most users in a video call of a voice channel.
+---@field maxStageVideoChannelUsers integer|nil The most users in a video call of a stage channel.
 ---@field approximateMemberCount integer|nil From `fetch`.
 ---@field approximatePresenceCount integer|nil From `fetch`.
 ---@field applicationId discord.Snowflake|nil Set for a guild a bot created.
----@field large boolean|nil
+---@field large boolean|nil Whether the guild counts as large (from GUILD_CREATE).
 ---@field features string[] discord.enums.GuildFeature values.
----@field region string|nil
+---@field region string|nil The voice region (deprecated by Discord).
 ---@field joinedTimestamp discord.Milliseconds|nil When the bot joined.
----@field welcomeScreen table|nil
----@field shardId integer|nil
+---@field welcomeScreen table|nil The welcome screen of a community guild, when sent.
+---@field shardId integer|nil The shard that receives the guild's events.
 ---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field nameAcronym string|nil (read-only)
 ---@field partnered boolean (read-only)
@@ -462,52 +462,52 @@
 
 --- What `guild:edit` changes; false clears a channel or image.
 ---@class discord.GuildEditOptions
----@field name? string
+---@field name? string The new name.
 ---@field verificationLevel? integer discord.enums.GuildVerificationLevel value.
 ---@field defaultMessageNotifications? integer 0 all messages, 1 only mentions.
 ---@field explicitContentFilter? integer discord.enums.GuildExplicitContentFilter value.
 ---@field afkTimeout? integer Seconds: 60, 300, 900, 1800 or 3600.
----@field afkChannel? discord.ChannelResolvable|false
----@field systemChannel? discord.ChannelResolvable|false
----@field rulesChannel? discord.ChannelResolvable|false
----@field publicUpdatesChannel? discord.ChannelResolvable|false
----@field safetyAlertsChannel? discord.ChannelResolvable|false
----@field systemChannelFlags? integer
----@field preferredLocale? string
----@field description? string
----@field features? string[]
----@field premiumProgressBarEnabled? boolean
+---@field afkChannel? discord.ChannelResolvable|false The voice channel idle members are moved to; false clears it.
+---@field systemChannel? discord.ChannelResolvable|false The channel of welcome and boost messages; false clears it.
+---@field rulesChannel? discord.ChannelResolvable|false The rules channel; false clears it.
+---@field publicUpdatesChannel? discord.ChannelResolvable|false Where notices to moderators go; false clears it.
+---@field safetyAlertsChannel? discord.ChannelResolvable|false The channel of safety alerts; false clears it.
+---@field systemChannelFlags? integer Bits that turn off kinds of system channel messages.
+---@field preferredLocale? string The community guild's language.
+---@field description? string The community guild's description.
+---@field features? string[] The guild features to set.
+---@field premiumProgressBarEnabled? boolean Whether the boost progress bar shows.
 ---@field icon? string|false Image bytes or a data URI.
----@field banner? string|false
----@field splash? string|false
----@field discoverySplash? string|false
+---@field banner? string|false The banner image (path or data URI); false removes it.
+---@field splash? string|false The invite splash image (path or data URI); false removes it.
+---@field discoverySplash? string|false The discovery splash image (path or data URI); false removes it.
 ---@field owner? discord.UserResolvable Transfers ownership (the bot must own the guild).
 ---@field reason? string Audit log reason.
 
 --- What a channel create or edit sets (camelCase; roles and members resolved).
 ---@class discord.ChannelOptions
----@field name? string
----@field type? integer|string
----@field topic? string
----@field nsfw? boolean
----@field parent? discord.ChannelResolvable|false
----@field position? integer
+---@field name? string The channel name.
+---@field type? integer|string A discord.enums.ChannelType value or name.
+---@field topic? string The channel topic.
+---@field nsfw? boolean Whether the channel is age-restricted.
+---@field parent? discord.ChannelResolvable|false The category to put it in; false takes it out.
+---@field position? integer Its position in the list.
 ---@field rateLimitPerUser? integer Seconds of slowmode.
 ---@field permissionOverwrites? {id: any, type?: integer, allow?: any, deny?: any}[]
----@field lockPermissions? boolean
----@field reason? string
+---@field lockPermissions? boolean Copies the new category's permission overwrites.
+---@field reason? string The reason shown in the audit log.
 
 --- Base of every channel: ID, type, mention, delete and fetch.
 ---@class discord.BaseChannel
----@field id discord.Snowflake
+---@field id discord.Snowflake The channel's ID.
 ---@field type integer discord.enums.ChannelType value.
 ---@field url string (read-only)
----@field client discord.Client
----@field flags discord.ChannelFlagsBitField|nil
+---@field client discord.Client The client that received it.
+---@field flags discord.ChannelFlagsBitField|nil The channel's flags.
 ---@field icon string|nil Group DM icon hash.
----@field applicationId discord.Snowflake|nil
----@field managed boolean|nil
----@field ownerId discord.Snowflake|nil
+---@field applicationId discord.Snowflake|nil The application that made a group DM.
+---@field managed boolean|nil Whether an application manages the group DM.
+---@field ownerId discord.Snowflake|nil The creator of the group DM or thread.
 ---@field appPermissions discord.PermissionsBitField|nil The bot's permissions, from an interaction.
 ---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field partial boolean (read-only)
@@ -515,26 +515,26 @@
 --- Methods of every channel that holds messages, copied into its class.
 ---@class discord.TextBased
 ---@field messages discord.MessageManager Its messages: the cache and fetching (made when first read).
----@field lastMessageId discord.Snowflake|nil
+---@field lastMessageId discord.Snowflake|nil The ID of the last message sent, when known.
 ---@field lastMessage discord.Message|nil The last message, when cached (read-only).
 ---@field lastPinAt discord.Milliseconds|nil When a message was last pinned (read-only).
 
 --- A direct message channel with one user.
 ---@class discord.DMChannel: discord.BaseChannel, discord.TextBased
----@field recipientId discord.Snowflake
+---@field recipientId discord.Snowflake The other user of the DM.
 ---@field recipient discord.User|nil (read-only)
 
 --- A channel of a guild: position, parent category, permission overwrites, invites, webhooks.
 ---@class discord.GuildChannel: discord.BaseChannel
----@field guild discord.Guild
----@field guildId discord.Snowflake
----@field name string
----@field parentId discord.Snowflake|nil
+---@field guild discord.Guild The guild the channel is in.
+---@field guildId discord.Snowflake The ID of the guild the channel is in.
+---@field name string The channel name.
+---@field parentId discord.Snowflake|nil The ID of its category, or of a thread's parent channel.
 ---@field parent discord.CategoryChannel|nil (read-only)
 ---@field position integer Among the channels beside it, from 0 (read-only).
----@field rawPosition integer
+---@field rawPosition integer The position Discord sent.
 ---@field permissionOverwrites discord.PermissionOverwriteManager Its permission overwrites by role or member ID.
----@field nsfw boolean|nil
+---@field nsfw boolean|nil Whether the channel is age-restricted.
 ---@field status string|nil Voice channel status, from `channelInfo` or the status events.
 ---@field voiceStartTime integer|nil Unix seconds.
 ---@field permissionsLocked boolean|nil (read-only)
@@ -545,12 +545,12 @@
 
 --- A guild text channel.
 ---@class discord.TextChannel: discord.GuildChannel, discord.TextBased
----@field topic string|nil
----@field nsfw boolean
----@field rateLimitPerUser integer|nil
+---@field topic string|nil The channel topic.
+---@field nsfw boolean Whether the channel is age-restricted.
+---@field rateLimitPerUser integer|nil Slowmode: seconds between a user's messages (0 off).
 ---@field threads discord.ThreadManager (read-only)
----@field defaultAutoArchiveDuration integer|nil
----@field defaultThreadRateLimitPerUser integer|nil
+---@field defaultAutoArchiveDuration integer|nil Minutes of inactivity after which new threads archive.
+---@field defaultThreadRateLimitPerUser integer|nil Slowmode seconds given to new threads.
 
 --- A category that groups guild channels.
 ---@class discord.CategoryChannel: discord.GuildChannel
@@ -558,65 +558,65 @@
 
 --- Which mentions in a message may ping.
 ---@class discord.AllowedMentions
----@field parse? ("users"|"roles"|"everyone")[]
----@field users? discord.Snowflake[]
----@field roles? discord.Snowflake[]
----@field repliedUser? boolean
+---@field parse? ("users"|"roles"|"everyone")[] Kinds of mention that notify, parsed from the content.
+---@field users? discord.Snowflake[] The users that may be notified (up to 100).
+---@field roles? discord.Snowflake[] The roles that may be notified (up to 100).
+---@field repliedUser? boolean Whether a reply notifies the author of the message it replies to.
 
 --- What `send`, `reply` and `edit` take besides a plain string.
 ---@class discord.MessageOptions
 ---@field content? string At most 2000 characters.
 ---@field embeds? (discord.EmbedBuilder|table)[] At most 10.
----@field allowedMentions? discord.AllowedMentions
+---@field allowedMentions? discord.AllowedMentions Which mentions in the content notify.
 ---@field reply? {messageReference: discord.Message|discord.Snowflake, failIfNotExists?: boolean}
 ---@field files? ({name: string, data: string, description?: string, spoiler?: boolean}|string)[]
 ---@field attachments? table[] On edits: the attachments to keep.
----@field flags? integer|string[]
----@field components? table[]
----@field stickers? discord.Snowflake[]
----@field tts? boolean
----@field nonce? string|integer
----@field poll? discord.PollData
+---@field flags? integer|string[] Message flags as bits or names (SuppressEmbeds, SuppressNotifications, ...).
+---@field components? table[] Component rows or builders.
+---@field stickers? discord.Snowflake[] IDs of up to 3 stickers to send.
+---@field tts? boolean Sends as text-to-speech.
+---@field nonce? string|integer A value to confirm the send by; see enforceNonce.
+---@field poll? discord.PollData A poll to attach.
 
 --- A message: content, author, embeds, attachments, components, reactions.
 ---@class discord.Message
----@field id discord.Snowflake
+---@field id discord.Snowflake The message's ID.
 ---@field content string|nil nil on a partial message; empty without the MessageContent intent.
----@field author discord.User
+---@field author discord.User Who sent it (a webhook's or application's user for their messages).
 ---@field member discord.GuildMember|nil The author as a member, when cached (read-only).
 ---@field channel discord.TextChannel|discord.DMChannel The channel, when cached (read-only).
----@field channelId discord.Snowflake
+---@field channelId discord.Snowflake The ID of the channel it was sent in.
 ---@field guild discord.Guild|nil (read-only)
----@field guildId discord.Snowflake|nil
----@field createdTimestamp discord.Milliseconds
----@field editedTimestamp discord.Milliseconds|nil
----@field embeds discord.Embed[]
+---@field guildId discord.Snowflake|nil The ID of the guild, nil in a DM.
+---@field createdTimestamp discord.Milliseconds When it was sent.
+---@field editedTimestamp discord.Milliseconds|nil When it was last edited; nil if never.
+---@field embeds discord.Embed[] Its embeds.
 ---@field attachments discord.Collection Its files by ID (made when first read).
----@field mentions discord.MessageMentions
+---@field mentions discord.MessageMentions The users, roles and channels it mentions.
 ---@field reference {type: integer, messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: string}|nil
 ---@field cleanContent string|nil The content with mentions as names (read-only).
 ---@field reactions discord.ReactionManager Its reactions by emoji (made when first read).
----@field poll discord.Poll|nil
+---@field poll discord.Poll|nil Its poll, if it has one.
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
----@field partial boolean
+---@field partial boolean True when only the ID is known; fetch fills the rest.
 ---@field type integer discord.enums.MessageType value.
----@field flags discord.MessageFlagsBitField|nil
----@field tts boolean|nil
----@field nonce string|integer|nil
----@field pinned boolean|nil
+---@field flags discord.MessageFlagsBitField|nil The message's flags.
+---@field tts boolean|nil Whether it was sent as text-to-speech.
+---@field nonce string|integer|nil The nonce it was sent with, if any.
+---@field pinned boolean|nil Whether it is pinned.
 ---@field webhookId discord.Snowflake|nil Set when a webhook sent it.
----@field applicationId discord.Snowflake|nil
+---@field applicationId discord.Snowflake|nil The application of an interaction's or webhook's message.
 ---@field position integer|nil Its place in a thread.
 ---@field activity table|nil Rich presence invite data.
 ---@field components table[] Received components (discord.structures.components).
 ---@field interactionMetadata table|nil The interaction that made it (see `metadataOf`).
 ---@field messageSnapshots {content: string, type: integer, flags: integer, embeds: discord.Embed[]}[]|nil Forwards.
----@field call table|nil
----@field application table|nil
----@field stickerItems table[]|nil
----@field roleSubscriptionData table|nil
----@field resolved table|nil
----@field sharedClientTheme table|nil
+---@field call table|nil The call a call message is about: {participants, endedTimestamp}.
+---@field application table|nil Partial application of a rich presence message.
+---@field stickerItems table[]|nil The stickers sent: {id, name, format_type}.
+---@field roleSubscriptionData table|nil Data of a role subscription purchase message.
+---@field resolved table|nil Users, members, roles and channels an interaction's message refers to.
+---@field sharedClientTheme table|nil The client theme a message shares.
 ---@field deleted boolean Set once the bot saw it deleted.
 ---@field system boolean A system message (read-only).
 ---@field editedAt discord.Milliseconds|nil (read-only)
@@ -632,27 +632,27 @@
 ---@field UsersPattern string Lua pattern of a user mention ("<@id>" or "<@!id>"); the capture is the ID.
 ---@field RolesPattern string Lua pattern of a role mention ("<@&id>"); the capture is the ID.
 ---@field ChannelsPattern string Lua pattern of a channel mention ("<#id>"); the capture is the ID.
----@field everyone boolean
+---@field everyone boolean Whether it mentions @everyone or @here.
 ---@field users discord.Collection The users it mentions, by ID.
----@field roles discord.Collection
----@field members discord.Collection|nil
----@field channels discord.Collection
----@field repliedUser discord.User|nil
+---@field roles discord.Collection Mentioned roles by ID.
+---@field members discord.Collection|nil Mentioned users as members of the guild, by ID.
+---@field channels discord.Collection Channels mentioned in the content, by ID.
+---@field repliedUser discord.User|nil The author of the message replied to.
 ---@field has fun(self, x: any, opts?: table): boolean
 ---@field message discord.Message The message.
----@field client discord.Client
+---@field client discord.Client The client that received it.
 ---@field crosspostedChannels discord.Collection Channels of a crosspost, {channelId=, guildId=, type=, name=} by ID.
 
 --- A file attached to a message.
 ---@class discord.Attachment
----@field id discord.Snowflake
----@field name string
----@field url string
----@field size integer
----@field contentType string|nil
----@field spoiler boolean
----@field clipParticipants discord.User[]|nil
----@field clipCreatedTimestamp discord.Milliseconds|nil
+---@field id discord.Snowflake The attachment's ID.
+---@field name string The file name.
+---@field url string Where to download it.
+---@field size integer Size in bytes.
+---@field contentType string|nil Its media type, e.g. "image/png".
+---@field spoiler boolean Whether it is marked as a spoiler.
+---@field clipParticipants discord.User[]|nil The users in a clip.
+---@field clipCreatedTimestamp discord.Milliseconds|nil When a clip was made.
 ---@field title string? The title given at upload.
 ---@field description string? Alt text.
 ---@field proxyURL string The media proxy's address of the file.
@@ -662,37 +662,37 @@
 ---@field duration number? Voice messages: length in seconds.
 ---@field waveform string? Voice messages: base64 of the sampled waveform.
 ---@field placeholder string? Thumbhash of an image, shown while it loads.
----@field placeholderVersion integer?
+---@field placeholderVersion integer? Version of the thumbhash placeholder.
 ---@field application table? Clips: the application they show.
 ---@field flags discord.BitField? AttachmentFlagsBitField: IsClip, IsThumbnail, IsRemix, IsSpoiler, ...
 
 --- What `member:edit` changes.
 ---@class discord.MemberEditOptions
----@field nick? string
----@field roles? discord.RoleResolvable[]
----@field mute? boolean
----@field deaf? boolean
----@field communicationDisabledUntil? discord.Milliseconds|string
+---@field nick? string The nickname; an empty string removes it.
+---@field roles? discord.RoleResolvable[] The roles the member should have, replacing the current ones.
+---@field mute? boolean Whether the member is muted in voice channels.
+---@field deaf? boolean Whether the member is deafened in voice channels.
+---@field communicationDisabledUntil? discord.Milliseconds|string When a timeout ends; json.null lifts it.
 
 --- A user as a member of one guild: nickname, roles, permissions, timeout.
 ---@class discord.GuildMember
----@field id discord.Snowflake
----@field user discord.User
----@field guild discord.Guild
----@field nickname string|nil
+---@field id discord.Snowflake The member's user ID.
+---@field user discord.User The member's user.
+---@field guild discord.Guild The guild it is a member of.
+---@field nickname string|nil The nickname in this guild.
 ---@field displayName string|nil The nickname, else the user's display name (read-only).
 ---@field roles discord.GuildMemberRoleManager (read-only)
 ---@field permissions discord.PermissionsBitField Guild-wide (read-only).
----@field joinedTimestamp discord.Milliseconds|nil
+---@field joinedTimestamp discord.Milliseconds|nil When the member joined.
 ---@field manageable boolean (read-only)
 ---@field kickable boolean (read-only)
 ---@field bannable boolean (read-only)
 ---@field moderatable boolean (read-only)
 ---@field avatar string|nil Guild avatar hash.
----@field banner string|nil
+---@field banner string|nil Hash of the member's guild banner.
 ---@field pending boolean|nil Has not passed membership screening.
----@field deaf boolean|nil
----@field mute boolean|nil
+---@field deaf boolean|nil Whether the member is deafened in voice channels.
+---@field mute boolean|nil Whether the member is muted in voice channels.
 ---@field premiumSinceTimestamp discord.Milliseconds|nil Boosting since.
 ---@field communicationDisabledUntilTimestamp discord.Milliseconds|nil Timeout end.
 ---@field communicationDisabledUntil discord.Milliseconds|nil The same (read-only).
@@ -705,46 +705,46 @@
 
 --- What a role create or edit sets.
 ---@class discord.RoleOptions
----@field name? string
----@field color? discord.ColorResolvable
----@field hoist? boolean
----@field mentionable? boolean
----@field permissions? discord.PermissionResolvable
+---@field name? string The role name.
+---@field color? discord.ColorResolvable The role color.
+---@field hoist? boolean Whether members with the role show separately in the member list.
+---@field mentionable? boolean Whether anyone may mention the role.
+---@field permissions? discord.PermissionResolvable The role's permissions.
 ---@field icon? string|false Image bytes or data URI; false removes it.
----@field position? integer
----@field reason? string
+---@field position? integer Its position among the guild's roles.
+---@field reason? string The reason shown in the audit log.
 
 --- A role of a guild: colour, permissions, position.
 ---@class discord.Role
----@field id discord.Snowflake
----@field guild discord.Guild
----@field name string
----@field color integer
+---@field id discord.Snowflake The role's ID (the guild's ID for @everyone).
+---@field guild discord.Guild The guild the role belongs to.
+---@field name string The role name.
+---@field color integer The role color as an integer; 0 for none.
 ---@field hexColor string (read-only)
 ---@field hoist boolean Whether members are listed apart under it.
 ---@field managed boolean Whether an integration (a bot, boosts, a subscription) manages it.
 ---@field mentionable boolean Whether anyone can mention it.
----@field permissions discord.PermissionsBitField
+---@field permissions discord.PermissionsBitField The role's permissions.
 ---@field position integer Among the cached roles, 0 for @everyone (read-only).
 ---@field rawPosition integer What the API sent.
 ---@field editable boolean (read-only)
 ---@field members discord.Collection (read-only)
 ---@field colors {primaryColor: integer, secondaryColor: integer|nil, tertiaryColor: integer|nil}|nil
 ---@field icon string|nil Icon hash; see `iconURL`.
----@field unicodeEmoji string|nil
+---@field unicodeEmoji string|nil The role's Unicode emoji icon.
 ---@field tags table|nil botId, integrationId, premiumSubscriber, ...
----@field flags discord.RoleFlagsBitField|nil
+---@field flags discord.RoleFlagsBitField|nil The role's flags.
 ---@field guildId discord.Snowflake|nil (read-only)
 ---@field createdTimestamp discord.Milliseconds (read-only)
 
 --- An embed as received; `data` keeps the API form, fields read in camelCase.
 ---@class discord.Embed
----@field title string|nil
----@field description string|nil
----@field url string|nil
----@field color integer|nil
+---@field title string|nil The embed title.
+---@field description string|nil The embed text.
+---@field url string|nil The link of the title.
+---@field color integer|nil The color of the left border as an integer.
 ---@field fields {name: string, value: string, inline: boolean}[]
----@field length integer
+---@field length integer How many characters its texts hold together (read-only).
 
 --- Builds an embed and checks Discord's limits as it goes.
 ---@class discord.EmbedBuilder
@@ -753,16 +753,16 @@
 
 --- What `reply`, `editReply`, `followUp` and `update` take besides a plain string.
 ---@class discord.InteractionReplyOptions
----@field content? string
----@field embeds? (discord.EmbedBuilder|table)[]
+---@field content? string The message text.
+---@field embeds? (discord.EmbedBuilder|table)[] Up to 10 embeds.
 ---@field components? table[] Builders or raw components; raw ones are checked by the component builders.
 ---@field files? (discord.AttachmentBuilder|string|{name: string, data?: string, path?: string})[]
 ---@field attachments? table[] Attachments kept on an edited reply, by ID.
 ---@field ephemeral? boolean Only the user sees the reply.
 ---@field flags? string[]|integer Message flags: Ephemeral, SuppressEmbeds, SuppressNotifications, IsComponentsV2.
----@field allowedMentions? discord.AllowedMentions
----@field poll? table
----@field tts? boolean
+---@field allowedMentions? discord.AllowedMentions Which mentions in the content notify.
+---@field poll? table A poll to attach.
+---@field tts? boolean Sends as text-to-speech.
 ---@field withResponse? boolean Return the InteractionCallbackResponse.
 ---@field fetchReply? boolean Return the reply as a Message.
 
@@ -770,7 +770,7 @@
 
 --- What `reply` and the other first responses return: a handle on the original reply.
 ---@class discord.InteractionResponse
----@field interaction discord.BaseInteraction
+---@field interaction discord.BaseInteraction The interaction that was answered.
 
 --- What a response sent with `withResponse = true` returns: the callback record and its resource.
 ---@class discord.InteractionCallbackResponse
@@ -782,32 +782,32 @@
 --- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
 ---@class discord.InteractionWebhook
 ---@field id discord.Snowflake The application's ID.
----@field token string
+---@field token string The interaction token, valid for 15 minutes.
 
 --- Base of every interaction: who, where, when, and the type checks (`isButton`, ...).
 ---@class discord.BaseInteraction
----@field id discord.Snowflake
----@field applicationId discord.Snowflake
+---@field id discord.Snowflake The interaction's ID.
+---@field applicationId discord.Snowflake The ID of the application it was sent to.
 ---@field type integer discord.enums.InteractionType
 ---@field token string Valid for 15 minutes.
----@field user discord.User
+---@field user discord.User Who invoked it.
 ---@field member discord.GuildMember|table|nil A raw member when the guild is not cached.
----@field memberPermissions discord.PermissionsBitField|nil
----@field appPermissions discord.PermissionsBitField|nil
----@field guildId discord.Snowflake|nil
----@field guild discord.Guild|nil
----@field channelId discord.Snowflake|nil
----@field channel discord.BaseChannel|nil
----@field locale string
----@field guildLocale string|nil
+---@field memberPermissions discord.PermissionsBitField|nil The invoker's permissions in the channel, in a guild.
+---@field appPermissions discord.PermissionsBitField|nil The bot's permissions in the channel.
+---@field guildId discord.Snowflake|nil The ID of the guild it came from.
+---@field guild discord.Guild|nil The guild it came from, when cached.
+---@field channelId discord.Snowflake|nil The ID of the channel it came from.
+---@field channel discord.BaseChannel|nil The channel it came from, when known.
+---@field locale string The invoker's language.
+---@field guildLocale string|nil The guild's preferred language.
 ---@field context integer|nil discord.enums.InteractionContextType
 ---@field attachmentSizeLimit integer|nil Largest file, in bytes, the channel takes.
----@field deferred boolean
----@field replied boolean
----@field ephemeral boolean|nil
+---@field deferred boolean Whether the reply was deferred.
+---@field replied boolean Whether it was replied to.
+---@field ephemeral boolean|nil Whether the reply is ephemeral; nil before replying.
 ---@field timeLeft integer Milliseconds left for the first response.
----@field shardId integer|nil
----@field webhook discord.InteractionWebhook
+---@field shardId integer|nil The shard that received it.
+---@field webhook discord.InteractionWebhook Sends follow-up messages with the interaction token.
 ---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field createdAt discord.Milliseconds The same as `createdTimestamp` (read-only).
 
@@ -824,12 +824,12 @@
 
 --- A slash or context-menu command was used.
 ---@class discord.CommandInteraction: discord.RepliableInteraction
----@field commandId discord.Snowflake
----@field commandName string
+---@field commandId discord.Snowflake The ID of the invoked command.
+---@field commandName string The name of the invoked command.
 ---@field commandType integer discord.enums.ApplicationCommandType
----@field commandGuildId discord.Snowflake|nil
+---@field commandGuildId discord.Snowflake|nil The guild of a guild command; nil for a global one.
 ---@field command discord.ApplicationCommand|nil When the command cache holds it.
----@field options discord.CommandInteractionOptionResolver
+---@field options discord.CommandInteractionOptionResolver The options the user gave.
 ---@field showModal fun(self, modal: discord.ModalBuilder|table, opts?: {withResponse?: boolean}) Suspends.
 ---@field awaitModalSubmit fun(self, opts: {time: integer, filter?: function}): discord.ModalSubmitInteraction Suspends.
 ---@field launchActivity fun(self, opts?: {withResponse?: boolean}) Suspends.
@@ -839,32 +839,32 @@
 
 --- A user context-menu command was used on `targetUser`.
 ---@class discord.UserContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
----@field targetId discord.Snowflake
----@field targetUser discord.User
----@field targetMember discord.GuildMember|table|nil
+---@field targetId discord.Snowflake The ID of the user the command was used on.
+---@field targetUser discord.User The user the command was used on.
+---@field targetMember discord.GuildMember|table|nil That user as a member, in a guild.
 
 --- A message context-menu command was used on `targetMessage`.
 ---@class discord.MessageContextMenuCommandInteraction: discord.ContextMenuCommandInteraction
----@field targetId discord.Snowflake
----@field targetMessage discord.Message
+---@field targetId discord.Snowflake The ID of the message the command was used on.
+---@field targetMessage discord.Message The message the command was used on.
 
 --- A user is typing an option with autocomplete; answer with `respond`.
 ---@class discord.AutocompleteInteraction: discord.BaseInteraction
 ---@field command discord.ApplicationCommand|nil The registered command, when cached (read-only).
----@field commandId discord.Snowflake
----@field commandName string
----@field options discord.CommandInteractionOptionResolver
----@field responded boolean
+---@field commandId discord.Snowflake The ID of the command being typed.
+---@field commandName string The name of the command being typed.
+---@field options discord.CommandInteractionOptionResolver The options typed so far.
+---@field responded boolean Whether choices were sent.
 
 --- A button or select menu of a message was used.
 ---@class discord.MessageComponentInteraction: discord.RepliableInteraction
----@field customId string
+---@field customId string The custom ID of the component used.
 ---@field componentType integer discord.enums.ComponentType
----@field message discord.Message
+---@field message discord.Message The message the component is on.
 ---@field component table|nil The component that was used.
 ---@field values string[]|nil Select menus: what was chosen.
 ---@field users discord.Collection|nil User and mentionable selects.
----@field members discord.Collection|nil
+---@field members discord.Collection|nil Selected users as members, by ID, in a guild.
 ---@field roles discord.Collection|nil Role and mentionable selects.
 ---@field channels discord.Collection|nil Channel selects.
 ---@field update fun(self, options: discord.InteractionReplyResolvable): discord.InteractionResponse Suspends.
@@ -878,26 +878,26 @@
 
 --- A modal was submitted; `fields` holds the values.
 ---@class discord.ModalSubmitInteraction: discord.RepliableInteraction
----@field customId string
----@field components table[]
----@field fields discord.ModalSubmitFields
+---@field customId string The custom ID of the modal.
+---@field components table[] The submitted component rows.
+---@field fields discord.ModalSubmitFields The submitted values by custom ID.
 ---@field message discord.Message|nil Set when the modal came from a message's component.
 
 --- One option of a command as the user filled it.
 ---@class discord.CommandInteractionOption
----@field name string
+---@field name string The option name.
 ---@field type integer discord.enums.ApplicationCommandOptionType
----@field value any
----@field focused boolean
----@field user? discord.User
----@field member? discord.GuildMember|table
----@field role? discord.Role|table
----@field channel? discord.BaseChannel
----@field attachment? discord.Attachment
+---@field value any The value given (nil for subcommands).
+---@field focused boolean Whether the user is typing this option (autocomplete).
+---@field user? discord.User The resolved user of a user or mentionable option.
+---@field member? discord.GuildMember|table The resolved member of a user option, in a guild.
+---@field role? discord.Role|table The resolved role of a role or mentionable option.
+---@field channel? discord.BaseChannel The resolved channel of a channel option.
+---@field attachment? discord.Attachment The resolved file of an attachment option.
 
 --- Reads a command's options by name, with type checks (`interaction.options`).
 ---@class discord.CommandInteractionOptionResolver
----@field data discord.CommandInteractionOption[]
+---@field data discord.CommandInteractionOption[] The top-level options as received.
 ---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
 ---@field get fun(self, name: string, required?: boolean): discord.CommandInteractionOption|nil
 ---@field getSubcommand fun(self, required?: boolean): string|nil Raises unless `required` is false.
@@ -914,14 +914,14 @@
 ---@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil
 ---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
 ---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
----@field client discord.Client
+---@field client discord.Client The client that received it.
 
 --- A file to send, held in memory, with its name, description and spoiler flag.
 ---@class discord.AttachmentBuilder
 ---@field attachment string|nil The bytes.
----@field name string|nil
----@field description string|nil
----@field spoiler boolean
+---@field name string|nil The file name.
+---@field description string|nil Alt text of the file.
+---@field spoiler boolean Whether it is sent as a spoiler.
 
 -- Sharding ------------------------------------------------------------------------------------------------
 
@@ -939,16 +939,16 @@
 ---@class discord.ActivityOptions
 ---@field type? integer|string 0-5 or Playing, Streaming, Listening, Watching, Custom, Competing.
 ---@field url? string Streaming: a Twitch or YouTube address.
----@field state? string
----@field shardId? integer|integer[]
+---@field state? string The status text of a custom activity.
+---@field shardId? integer|integer[] The shards to set it on (all by default).
 
 --- One gateway connection of the bot: its ID, status, ping and guilds.
 ---@class discord.Shard
----@field id integer
----@field status discord.ShardStatus
+---@field id integer The shard number.
+---@field status discord.ShardStatus Where the connection stands.
 ---@field ping integer Heartbeat round trip in ms, -1 before the first ACK.
----@field readyAt discord.Milliseconds|nil
----@field sessionId string|nil
+---@field readyAt discord.Milliseconds|nil When the shard became ready.
+---@field sessionId string|nil The gateway session ID, used to resume.
 ---@field guilds discord.Collection The cached guilds of this shard.
 ---@field send fun(self, payload: table): boolean, string|nil Sends a gateway payload (suspends in the send window).
 
@@ -957,8 +957,8 @@
 ---@field shards discord.Collection Shards by ID.
 ---@field ids integer[] The shards of this process.
 ---@field count integer The bot's total shard count.
----@field totalShards integer
----@field ping integer
+---@field totalShards integer The bot's total shard count.
+---@field ping integer Mean heartbeat round trip of the shards in milliseconds (read-only).
 ---@field status discord.ShardStatus Of the lowest shard.
 
 -- Caches, partials, sweepers -------------------------------------------------------------------------------
@@ -974,7 +974,7 @@
 
 --- Drops cached objects on an interval, by age or by a filter, so a long-running bot's caches stay bounded.
 ---@class discord.Sweepers
----@field client discord.Client
+---@field client discord.Client The client whose caches it sweeps.
 ---@field options table<string, discord.SweeperOptions> The checked options, by kind.
 ---@field filterByLifetime fun(opts?: table): function The same as `discord.client.sweepers.filterByLifetime`.
 ---@field outdatedMessageSweepFilter fun(lifetime?: integer): function Filter factory for old messages.
@@ -997,10 +997,10 @@
 
 --- Voice and stage channels; they have a text chat of their own.
 ---@class discord.BaseGuildVoiceChannel: discord.GuildChannel, discord.TextBased
----@field bitrate integer
----@field userLimit integer
----@field rtcRegion string|nil
----@field videoQualityMode integer|nil
+---@field bitrate integer Audio bitrate in bits per second.
+---@field userLimit integer The most users allowed in it; 0 for no limit.
+---@field rtcRegion string|nil The voice region; nil picks one automatically.
+---@field videoQualityMode integer|nil 1 auto, 2 full (720p).
 ---@field joinable boolean (read-only)
 ---@field rateLimitPerUser integer|nil Slowmode of its text chat.
 
@@ -1010,35 +1010,35 @@
 
 --- A stage channel: speakers and an audience.
 ---@class discord.StageChannel: discord.BaseGuildVoiceChannel
----@field topic string|nil
+---@field topic string|nil The stage topic.
 
 --- What a thread or forum post create sets.
 ---@class discord.ThreadCreateOptions
 ---@field name string 1 to 100 characters.
 ---@field autoArchiveDuration? 60|1440|4320|10080 Minutes.
----@field type? "PublicThread"|"PrivateThread"|integer
+---@field type? "PublicThread"|"PrivateThread"|integer The kind of thread (public by default).
 ---@field invitable? boolean Private threads: whether members may invite others.
----@field rateLimitPerUser? integer
----@field startMessage? discord.Message|discord.Snowflake
+---@field rateLimitPerUser? integer Slowmode: seconds between a user's messages.
+---@field startMessage? discord.Message|discord.Snowflake The message to start the thread from.
 ---@field message? string|discord.MessageOptions Forum and media posts: the starter message.
 ---@field appliedTags? (discord.ForumTag|discord.Snowflake|string)[] At most 5; names of the channel's tags work.
----@field reason? string
+---@field reason? string The reason shown in the audit log.
 
 --- Threads and their members, as a fetch of threads returns them.
 ---@class discord.FetchedThreads
----@field threads discord.Collection
----@field hasMore boolean
+---@field threads discord.Collection The threads fetched, by ID.
+---@field hasMore boolean Whether more threads remain to fetch.
 
 --- Which archived threads a fetch lists.
 ---@class discord.FetchArchivedOptions
----@field type? "public"|"private"
+---@field type? "public"|"private" Public or private threads (public by default).
 ---@field joined? boolean Private threads the bot has joined.
----@field before? discord.ThreadChannel|discord.Snowflake|discord.Milliseconds
----@field limit? integer
+---@field before? discord.ThreadChannel|discord.Snowflake|discord.Milliseconds Fetches threads archived before this.
+---@field limit? integer The most threads to fetch.
 
 --- A channel's threads (`channel.threads`): create, fetch active and archived.
 ---@class discord.ThreadManager
----@field channel discord.GuildChannel
+---@field channel discord.GuildChannel The channel whose threads it holds.
 ---@field cache discord.Collection The cached threads of the channel.
 ---@field create fun(self, opts: discord.ThreadCreateOptions): discord.ThreadChannel (B)
 ---@field fetch fun(self, id?: discord.Snowflake, opts?: table): discord.ThreadChannel|discord.FetchedThreads (B)
@@ -1047,24 +1047,24 @@
 
 --- A thread: public, private or in an announcement channel, or a post of a forum or media channel.
 ---@class discord.ThreadChannel: discord.GuildChannel, discord.TextBased
----@field ownerId discord.Snowflake
----@field archived boolean
----@field locked boolean
----@field invitable boolean|nil
----@field autoArchiveDuration integer
----@field archiveTimestamp discord.Milliseconds|nil
----@field messageCount integer|nil
----@field memberCount integer|nil
----@field appliedTags discord.Snowflake[]
----@field members discord.ThreadMemberManager
+---@field ownerId discord.Snowflake Who started the thread.
+---@field archived boolean Whether the thread is archived.
+---@field locked boolean Whether only moderators can unarchive it.
+---@field invitable boolean|nil Whether non-moderators can add others to a private thread.
+---@field autoArchiveDuration integer Minutes of inactivity after which it archives.
+---@field archiveTimestamp discord.Milliseconds|nil When it was last archived or unarchived.
+---@field messageCount integer|nil About how many messages it has (deleted ones excluded).
+---@field memberCount integer|nil About how many members it has (counts up to 50).
+---@field appliedTags discord.Snowflake[] IDs of the forum tags on a forum post.
+---@field members discord.ThreadMemberManager The thread's members.
 ---@field joined boolean (read-only)
 ---@field joinable boolean (read-only)
 ---@field sendable boolean (read-only)
 ---@field editable boolean (read-only)
 ---@field unarchivable boolean (read-only)
 ---@field pinned boolean (read-only)
----@field totalMessageSent integer|nil
----@field rateLimitPerUser integer|nil
+---@field totalMessageSent integer|nil How many messages were ever sent in it.
+---@field rateLimitPerUser integer|nil Slowmode: seconds between a user's messages.
 ---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field archivedAt discord.Milliseconds|nil (read-only)
 ---@field owner discord.ThreadMember|nil (read-only)
@@ -1072,20 +1072,20 @@
 --- A member of a thread.
 ---@class discord.ThreadMember
 ---@field id discord.Snowflake The user's ID.
----@field threadId discord.Snowflake
----@field thread discord.ThreadChannel
----@field joinedTimestamp discord.Milliseconds|nil
----@field flags discord.BitField|nil
----@field user discord.User|nil
----@field guildMember discord.GuildMember|nil
----@field manageable boolean
----@field partial boolean
+---@field threadId discord.Snowflake The thread's ID.
+---@field thread discord.ThreadChannel The thread.
+---@field joinedTimestamp discord.Milliseconds|nil When the user joined the thread.
+---@field flags discord.BitField|nil Notification settings of the member.
+---@field user discord.User|nil The member's user, when cached.
+---@field guildMember discord.GuildMember|nil The member of the guild, when cached.
+---@field manageable boolean Whether the bot can remove the member from the thread (read-only).
+---@field partial boolean True when the join time is unknown (read-only).
 ---@field remove fun(self): discord.ThreadMember (B)
 ---@field fetch fun(self, opts?: {withMember?: boolean}): discord.ThreadMember (B)
 
 --- A thread's members (`thread.members`): add, remove, fetch.
 ---@class discord.ThreadMemberManager: discord.CachingManager
----@field me discord.ThreadMember|nil
+---@field me discord.ThreadMember|nil The bot's own thread member, when cached.
 ---@field add fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field remove fun(self, member?: discord.UserResolvable|"@me", reason?: string): discord.Snowflake (B)
 ---@field fetchMe fun(self, opts?: table): discord.ThreadMember (B)
@@ -1093,40 +1093,40 @@
 
 --- A tag posts of a forum or media channel can carry.
 ---@class discord.ForumTag
----@field id discord.Snowflake
+---@field id discord.Snowflake The tag's ID.
 ---@field name string 1 to 20 characters.
----@field moderated boolean
+---@field moderated boolean Whether only ManageThreads members can apply it.
 ---@field emoji {id: discord.Snowflake|nil, name: string|nil}|nil
 
 --- Channels that hold only threads (posts): forums and media channels.
 ---@class discord.ThreadOnlyChannel: discord.GuildChannel
----@field topic string|nil
+---@field topic string|nil The guidelines shown for new posts.
 ---@field availableTags discord.ForumTag[] At most 20.
 ---@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil
----@field defaultSortOrder integer|nil
----@field defaultThreadRateLimitPerUser integer|nil
+---@field defaultSortOrder integer|nil Post order: 0 latest activity, 1 creation date.
+---@field defaultThreadRateLimitPerUser integer|nil Slowmode seconds given to new posts.
 ---@field threads discord.ThreadManager The posts (read-only).
 
 --- A forum: posts with tags, shown as a list or gallery.
 ---@class discord.ForumChannel: discord.ThreadOnlyChannel
----@field defaultForumLayout integer|nil
+---@field defaultForumLayout integer|nil 0 not set, 1 list view, 2 gallery view.
 
 --- A media channel: posts that lead with an image or video.
 ---@class discord.MediaChannel: discord.ThreadOnlyChannel
 
 --- What a role or member may or may not do in one channel.
 ---@class discord.PermissionOverwrites
----@field id discord.Snowflake
+---@field id discord.Snowflake The role or user it applies to.
 ---@field type 0|1 0 for a role, 1 for a member.
----@field allow discord.PermissionsBitField
----@field deny discord.PermissionsBitField
+---@field allow discord.PermissionsBitField Permissions it grants.
+---@field deny discord.PermissionsBitField Permissions it denies.
 ---@field edit fun(self, options: table<string, boolean|userdata>, reason?: string): discord.PermissionOverwrites (B)
 ---@field delete fun(self, reason?: string): discord.PermissionOverwrites (B)
 ---@field channel discord.GuildChannel The channel.
 
 --- A channel's permission overwrites (`channel.permissionOverwrites`).
 ---@class discord.PermissionOverwriteManager: discord.CachingManager
----@field channel discord.GuildChannel
+---@field channel discord.GuildChannel The channel whose overwrites it holds.
 ---@field set fun(self, overwrites: table[], reason?: string): discord.GuildChannel (B)
 ---@field create fun(self, target: any, options: table, opts?: {reason?: string, type?: 0|1}): table (B)
 ---@field edit fun(self, target: any, options: table, opts?: table): discord.PermissionOverwrites (B) Keeps other flags.
@@ -1136,30 +1136,30 @@
 
 --- The emoji of a reaction: Unicode or custom.
 ---@class discord.ReactionEmoji
----@field id discord.Snowflake|nil
----@field name string|nil
----@field animated boolean
+---@field id discord.Snowflake|nil The custom emoji's ID; nil for a Unicode one.
+---@field name string|nil The emoji name or the Unicode character.
+---@field animated boolean Whether the custom emoji is animated.
 ---@field identifier string The form reaction routes take.
----@field url string|nil
+---@field url string|nil The custom emoji's image URL (read-only).
 
 --- One emoji's reactions on a message: count, whether the bot reacted, users.
 ---@class discord.MessageReaction
----@field message discord.Message
----@field emoji discord.ReactionEmoji
+---@field message discord.Message The message reacted to.
+---@field emoji discord.ReactionEmoji The emoji reacted with.
 ---@field count integer|nil Nil while partial.
 ---@field countDetails {normal: integer|nil, burst: integer|nil}
----@field me boolean
----@field meBurst boolean
----@field burstColors string[]
----@field users discord.ReactionUserManager
----@field partial boolean
+---@field me boolean Whether the bot reacted with it.
+---@field meBurst boolean Whether the bot gave a super reaction with it.
+---@field burstColors string[] Hex colors of the super reaction.
+---@field users discord.ReactionUserManager The users who reacted.
+---@field partial boolean True when the count is unknown (read-only).
 ---@field react fun(self): discord.MessageReaction (B)
 ---@field remove fun(self): discord.MessageReaction (B) Every user's reaction with this emoji.
 ---@field fetch fun(self): discord.MessageReaction (B)
 
 --- A message's reactions (`message.reactions`).
 ---@class discord.ReactionManager: discord.CachingManager
----@field message discord.Message
+---@field message discord.Message The message whose reactions it holds.
 ---@field removeAll fun(self): discord.Message (B)
 
 --- The users who reacted with one emoji (`reaction.users`).
@@ -1174,18 +1174,18 @@
 ---@field question string|{text: string} At most 300 characters.
 ---@field answers (string|{text: string, emoji?: any})[] 1 to 10, each at most 55 characters.
 ---@field duration? integer Hours, 1 to 768 (24).
----@field allowMultiselect? boolean
----@field layoutType? integer
+---@field allowMultiselect? boolean Whether voters may choose more than one answer.
+---@field layoutType? integer The poll layout; 1 is the only one.
 
 --- One answer of a poll, with its vote count.
 ---@class discord.PollAnswer
----@field id integer
----@field text string|nil
----@field emoji discord.ReactionEmoji|nil
----@field voteCount integer
----@field poll discord.Poll
----@field voters discord.PollAnswerVoterManager
----@field partial boolean
+---@field id integer The answer ID, from 1.
+---@field text string|nil The answer text.
+---@field emoji discord.ReactionEmoji|nil The answer's emoji.
+---@field voteCount integer How many voted for it.
+---@field poll discord.Poll The poll it belongs to.
+---@field voters discord.PollAnswerVoterManager The users who voted for it.
+---@field partial boolean True when the poll is partial or the text is unknown (read-only).
 ---@field meVoted boolean? Whether the bot voted for it.
 
 --- The users who voted for a poll answer (`answer.voters`).
@@ -1195,13 +1195,13 @@
 
 --- A poll of a message: question, answers, expiry, results.
 ---@class discord.Poll
----@field message discord.Message
+---@field message discord.Message The message with the poll.
 ---@field question {text: string}|nil
 ---@field answers discord.Collection Answers by ID.
----@field expiresTimestamp discord.Milliseconds|nil
----@field allowMultiselect boolean
----@field resultsFinalized boolean
----@field partial boolean
+---@field expiresTimestamp discord.Milliseconds|nil When voting ends.
+---@field allowMultiselect boolean Whether voters may choose more than one answer.
+---@field resultsFinalized boolean Whether the counts are final.
+---@field partial boolean True when the question is unknown (read-only).
 ---@field hasEnded fun(self): boolean
 ---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
 ---@field fetch fun(self): discord.Poll (B)
@@ -1209,42 +1209,42 @@
 
 --- What a user is doing: playing, streaming, listening, watching, custom status, competing.
 ---@class discord.Activity
----@field name string
+---@field name string The activity name.
 ---@field type integer 0 Playing, 1 Streaming, 2 Listening, 3 Watching, 4 Custom, 5 Competing.
----@field url string|nil
----@field state string|nil
----@field details string|nil
----@field emoji discord.ReactionEmoji|nil
+---@field url string|nil The stream URL of a streaming activity.
+---@field state string|nil The party status or custom status text.
+---@field details string|nil What the user is doing.
+---@field emoji discord.ReactionEmoji|nil The emoji of a custom status.
 ---@field timestamps {start: integer|nil, end: integer|nil}|nil
 ---@field presence discord.Presence|nil The presence it belongs to.
----@field applicationId discord.Snowflake|nil
+---@field applicationId discord.Snowflake|nil The application of the game.
 ---@field party table|nil {id=, size={current, max}}.
 ---@field assets table|nil Images and their texts, as Discord sends them.
 ---@field buttons string[]|nil Button labels.
----@field syncId string|nil
----@field sessionId string|nil
+---@field syncId string|nil The Spotify track ID.
+---@field sessionId string|nil The session of the activity.
 ---@field createdTimestamp integer|nil When it was added to the session, Unix ms.
 ---@field flags discord.BitField|nil ActivityFlagsBitField.
 
 --- A user's status and activities in a guild.
 ---@class discord.Presence
----@field userId discord.Snowflake
----@field user discord.User|nil
----@field member discord.GuildMember|nil
----@field guild discord.Guild
----@field status "online"|"idle"|"dnd"|"offline"
+---@field userId discord.Snowflake The user's ID.
+---@field user discord.User|nil The user, when cached.
+---@field member discord.GuildMember|nil The user as a member, when cached.
+---@field guild discord.Guild The guild the presence was received in.
+---@field status "online"|"idle"|"dnd"|"offline" The overall status.
 ---@field clientStatus {desktop: string|nil, mobile: string|nil, web: string|nil}
----@field activities discord.Activity[]
+---@field activities discord.Activity[] What the user is doing.
 
 --- Someone started typing in a channel.
 ---@class discord.Typing
----@field channel discord.BaseChannel
----@field user discord.User
----@field member discord.GuildMember|nil
----@field guild discord.Guild|nil
----@field startedTimestamp discord.Milliseconds
+---@field channel discord.BaseChannel The channel typed in.
+---@field user discord.User Who is typing.
+---@field member discord.GuildMember|nil The typing member, in a guild.
+---@field guild discord.Guild|nil The guild of the channel.
+---@field startedTimestamp discord.Milliseconds When typing started.
 ---@field inGuild fun(self): boolean
----@field guildId discord.Snowflake|nil
+---@field guildId discord.Snowflake|nil The ID of the guild of the channel.
 
 -- Events of this part, with their arguments:
 -- shardReady(id, unavailableGuildIds|nil), shardResume(id, replayed), shardReconnecting(id),
