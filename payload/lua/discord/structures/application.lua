@@ -11,10 +11,10 @@ local M = {}
 
 --- A team that owns an application.
 ---@class discord.Team: discord.Base
----@field id discord.Snowflake
----@field name string
----@field icon string?
----@field ownerId discord.Snowflake
+---@field id discord.Snowflake The team's ID.
+---@field name string The team's name.
+---@field icon string? Hash of the team icon.
+---@field ownerId discord.Snowflake The ID of the team's owner.
 ---@field members discord.Collection By user ID: {user=, id=, role=, membershipState=, teamId=}.
 ---@field owner table? The owner's member entry (read-only).
 ---@field createdTimestamp discord.Milliseconds (read-only).
@@ -60,34 +60,34 @@ end
 --- The bot's application (`client.application`): settings, owner, and its commands, emojis, SKUs and more.
 ---@class discord.ClientApplication: discord.Base
 ---@field id discord.Snowflake? Known after READY.
----@field name string?
----@field description string?
----@field icon string?
+---@field name string? The application's name.
+---@field description string? The application's description.
+---@field icon string? Hash of the application icon.
 ---@field cover string? The cover image hash.
 ---@field flags discord.BitField? ApplicationFlagsBitField.
----@field botPublic boolean?
----@field botRequireCodeGrant boolean?
----@field approximateGuildCount integer?
----@field approximateUserInstallCount integer?
----@field approximateUserAuthorizationCount integer?
----@field interactionsEndpointURL string?
----@field roleConnectionsVerificationURL string?
----@field customInstallURL string?
----@field tags string[]?
----@field termsOfServiceURL string?
----@field privacyPolicyURL string?
+---@field botPublic boolean? Whether others than the owner can add the bot.
+---@field botRequireCodeGrant boolean? Whether adding the bot needs the full OAuth2 code grant.
+---@field approximateGuildCount integer? About how many guilds the application is in.
+---@field approximateUserInstallCount integer? About how many users installed the application.
+---@field approximateUserAuthorizationCount integer? About how many users authorized the application.
+---@field interactionsEndpointURL string? Where Discord sends interactions by HTTP instead of the gateway.
+---@field roleConnectionsVerificationURL string? The role connection verification page.
+---@field customInstallURL string? The default install link, when set.
+---@field tags string[]? Up to 5 tags describing the application.
+---@field termsOfServiceURL string? The application's terms of service.
+---@field privacyPolicyURL string? The application's privacy policy.
 ---@field verifyKey string? The key that checks interaction signatures.
 ---@field guildId discord.Snowflake? The guild of a game's store page.
----@field primarySkuId discord.Snowflake?
----@field slug string?
----@field redirectURIs string[]?
----@field eventWebhooksURL string?
----@field eventWebhooksStatus integer?
----@field eventWebhooksTypes string[]?
----@field rpcOrigins string[]?
+---@field primarySkuId discord.Snowflake? The game's main SKU, when sold on Discord.
+---@field slug string? The URL slug of the game's store page.
+---@field redirectURIs string[]? The OAuth2 redirect URIs.
+---@field eventWebhooksURL string? Where Discord sends webhook events.
+---@field eventWebhooksStatus integer? 1 disabled, 2 enabled, 3 disabled by Discord.
+---@field eventWebhooksTypes string[]? The webhook event types subscribed to.
+---@field rpcOrigins string[]? The RPC origin URLs.
 ---@field installParams {scopes: string[], permissions: discord.PermissionsBitField}?
 ---@field integrationTypesConfig table? As Discord sends it.
----@field owner discord.User|discord.Team|nil
+---@field owner discord.User|discord.Team|nil The owning user or team.
 ---@field bot discord.User? The bot user.
 ---@field commands discord.ApplicationCommandManager The global commands.
 ---@field partial boolean Whether only the ID and flags are known (before `fetch`) (read-only).
@@ -225,16 +225,16 @@ end
 
 --- Options of `ClientApplication:edit`.
 ---@class discord.ApplicationEditOptions
----@field description? string
----@field icon? discord.ImageSource|false
----@field coverImage? discord.ImageSource|false
+---@field description? string The new description.
+---@field icon? discord.ImageSource|false The new icon; false removes it.
+---@field coverImage? discord.ImageSource|false The new cover image; false removes it.
 ---@field flags? any ApplicationFlagsBitField flags (only the editable ones).
----@field tags? string[]
+---@field tags? string[] Up to 5 tags.
 ---@field installParams? {scopes?: string[], permissions?: discord.PermissionResolvable}
----@field interactionsEndpointURL? string
----@field roleConnectionsVerificationURL? string
----@field customInstallURL? string
----@field eventWebhooksURL? string
+---@field interactionsEndpointURL? string Where Discord sends interactions by HTTP.
+---@field roleConnectionsVerificationURL? string The role connection verification page.
+---@field customInstallURL? string The default install link.
+---@field eventWebhooksURL? string Where Discord sends webhook events.
 ---@field integrationTypesConfig? table As Discord takes it.
 ---@field byId? boolean Edit through the application's ID instead of @me.
 local function metadataPath(self)
@@ -317,11 +317,11 @@ function ClientApplication:fetchUserInfo() return self.client.rest:get("/oauth2/
 --- A Social SDK provisional account: a bot names it by `externalUserId`, a game client by its auth token.
 ---@class discord.ProvisionalAccountOptions
 ---@field externalUserId? string The game's ID of the user (bot form).
----@field provisionalUserId? discord.Snowflake
----@field preferredGlobalName? string
+---@field provisionalUserId? discord.Snowflake The provisional account's user ID.
+---@field preferredGlobalName? string The display name to give a new account.
 ---@field clientSecret? string The application's secret (game client form).
----@field externalAuthToken? string
----@field externalAuthType? string
+---@field externalAuthToken? string The game client's token from its identity provider.
+---@field externalAuthType? string The kind of that token, e.g. "OIDC".
 
 -- The Social SDK's provisional accounts: a bot names its user by `externalUserId`; a game client by its
 -- external authentication token.
@@ -378,8 +378,8 @@ end
 
 --- Social SDK lobbies of the application (`client.application.lobbies`); lobbies are Discord's tables.
 ---@class discord.LobbyManager
----@field application discord.ClientApplication
----@field client discord.Client
+---@field application discord.ClientApplication The application the lobbies belong to.
+---@field client discord.Client The client that owns it.
 local LobbyManager = util.class("LobbyManager")
 M.LobbyManager = LobbyManager
 
@@ -417,9 +417,9 @@ end
 ---@field metadata? table<string, string>
 ---@field lobbyMetadata? table<string, string>
 ---@field memberMetadata? table<string, string>
----@field idleTimeoutSeconds? integer
----@field flags? integer
----@field overrideEventWebhooksURL? string
+---@field idleTimeoutSeconds? integer Seconds an idle lobby waits before it shuts down (5-604800).
+---@field flags? integer Member flags (1: may link the lobby to a channel).
+---@field overrideEventWebhooksURL? string Where this lobby's webhook events go instead of the application's.
 local function lobbyPath(lobby, rest)
   return "/lobbies/" .. (type(lobby) == "table" and lobby.id or tostring(lobby)) .. (rest or "")
 end

@@ -11,18 +11,18 @@ local M = {}
 
 --- A guild template: a snapshot of a guild's channels, roles and settings that others can copy.
 ---@class discord.GuildTemplate: discord.Base
----@field code string
+---@field code string The template's code.
 ---@field id string The same as `code`.
----@field name string
----@field description string?
----@field usageCount integer
----@field creatorId discord.Snowflake
----@field creator discord.User?
+---@field name string The template's name.
+---@field description string? The template's description.
+---@field usageCount integer How many times it was used.
+---@field creatorId discord.Snowflake The ID of who made it.
+---@field creator discord.User? Who made it.
 ---@field guildId discord.Snowflake The source guild.
 ---@field serializedGuild table The snapshot, as Discord sends it.
 ---@field unSynced boolean? Whether the guild changed since the last sync.
----@field createdTimestamp discord.Milliseconds?
----@field updatedTimestamp discord.Milliseconds?
+---@field createdTimestamp discord.Milliseconds? When it was made.
+---@field updatedTimestamp discord.Milliseconds? When it was last synced with its guild.
 ---@field url string The template's link (read-only).
 ---@field guild discord.Guild? The source guild, when cached (read-only).
 local GuildTemplate = util.class("GuildTemplate", Base)
@@ -102,15 +102,15 @@ end
 
 --- The public preview of a discoverable guild (or one the bot is in).
 ---@class discord.GuildPreview: discord.Base
----@field id discord.Snowflake
----@field name string
----@field icon string?
----@field splash string?
----@field discoverySplash string?
----@field features string[]
----@field approximateMemberCount integer
----@field approximatePresenceCount integer
----@field description string?
+---@field id discord.Snowflake The guild's ID.
+---@field name string The guild's name.
+---@field icon string? Hash of the guild icon.
+---@field splash string? Hash of the invite splash image.
+---@field discoverySplash string? Hash of the discovery splash image.
+---@field features string[] The guild's features.
+---@field approximateMemberCount integer About how many members it has.
+---@field approximatePresenceCount integer About how many members are online.
+---@field description string? The guild's description.
 ---@field emojis discord.Collection Emojis by ID.
 ---@field stickers discord.Collection Stickers by ID.
 local GuildPreview = util.class("GuildPreview", Base)
@@ -153,7 +153,7 @@ end
 --- A guild's public widget: its name, invite, voice channels and online members.
 ---@class discord.Widget: discord.Base
 ---@field id discord.Snowflake The guild's ID.
----@field name string
+---@field name string The guild's name.
 ---@field instantInvite string? The widget's invite link.
 ---@field presenceCount integer Online members.
 ---@field channels discord.Collection {id=, name=, position=} by ID.
@@ -211,22 +211,22 @@ end
 
 --- An integration of a guild: a bot, or a Twitch, YouTube or other connection.
 ---@class discord.Integration: discord.Base
----@field id discord.Snowflake
----@field guild discord.Guild
----@field name string
+---@field id discord.Snowflake The integration's ID.
+---@field guild discord.Guild The guild it belongs to.
+---@field name string The integration's name.
 ---@field type string "twitch", "youtube", "discord" or "guild_subscription".
----@field enabled boolean?
----@field syncing boolean?
+---@field enabled boolean? Whether it is on.
+---@field syncing boolean? Whether it is syncing.
 ---@field roleId discord.Snowflake? The role it gives subscribers.
----@field enableEmoticons boolean?
----@field expireBehavior integer?
----@field expireGracePeriod integer?
----@field subscriberCount integer?
----@field revoked boolean?
+---@field enableEmoticons boolean? Whether Twitch emoticons are synced.
+---@field expireBehavior integer? What happens when a subscription lapses: 0 remove role, 1 kick.
+---@field expireGracePeriod integer? Days of grace before that happens.
+---@field subscriberCount integer? How many subscribers it has.
+---@field revoked boolean? Whether it was revoked.
 ---@field scopes string[]? The OAuth2 scopes a bot was added with.
 ---@field user discord.User? Who added it.
 ---@field account {id: string, name: string}?
----@field syncedTimestamp discord.Milliseconds?
+---@field syncedTimestamp discord.Milliseconds? When it last synced.
 ---@field application {id: discord.Snowflake, name: string, icon: string?, description: string, bot: discord.User?}?
 ---@field applicationId discord.Snowflake? The bot's application, on a deletion event.
 ---@field role discord.Role? The subscriber role, when cached (read-only).
