@@ -30,11 +30,11 @@ end
 
 --- Base of every collector: gathers items from client events until a limit, a timer or `stop` ends it.
 ---@class discord.Collector: discord.EventEmitter
----@field client discord.Client
----@field options discord.CollectorOptions
+---@field client discord.Client The client whose events it listens to.
+---@field options discord.CollectorOptions The options it was made with.
 ---@field filter fun(item: any, ...: any): boolean
 ---@field collected discord.Collection The items collected so far, by key.
----@field ended boolean
+---@field ended boolean Whether it has stopped collecting.
 ---@field endReason string|nil "time", "idle", "limit", "user", "messageDelete", ... once ended.
 ---@field received integer Items offered so far, filtered or not.
 ---@field on fun(self, event: discord.CollectorEvent, listener: function): function Adds a listener.
@@ -247,7 +247,7 @@ end
 
 --- Messages sent in a channel; ends with "channelDelete", "threadDelete" or "guildDelete" when it goes away.
 ---@class discord.MessageCollector: discord.Collector
----@field channel discord.BaseChannel
+---@field channel discord.BaseChannel The channel whose messages it collects.
 local MessageCollector = util.class("MessageCollector", Collector)
 M.MessageCollector = MessageCollector
 
@@ -291,7 +291,7 @@ end
 
 --- Reactions added to a message, keyed by emoji (its ID, or the Unicode name); also "create" and "remove" events.
 ---@class discord.ReactionCollector: discord.Collector
----@field message discord.Message
+---@field message discord.Message The message whose reactions it collects.
 ---@field users discord.Collection Users who reacted, by ID.
 ---@field total integer Reactions collected, every user counted.
 local ReactionCollector = util.class("ReactionCollector", Collector)
@@ -430,12 +430,12 @@ end
 
 --- Interactions: component clicks on a message or in a channel, or modal submits.
 ---@class discord.InteractionCollector: discord.Collector
----@field message discord.Message|nil
----@field messageId discord.Snowflake|nil
----@field channelId discord.Snowflake|nil
----@field guildId discord.Snowflake|nil
----@field interactionType integer|nil
----@field componentType integer|nil
+---@field message discord.Message|nil The message whose components it watches, if any.
+---@field messageId discord.Snowflake|nil The ID of that message.
+---@field channelId discord.Snowflake|nil Only interactions from this channel, when set.
+---@field guildId discord.Snowflake|nil Only interactions from this guild, when set.
+---@field interactionType integer|nil Only interactions of this discord.enums.InteractionType, when set.
+---@field componentType integer|nil Only components of this discord.enums.ComponentType, when set.
 ---@field users discord.Collection Users who interacted, by ID.
 ---@field total integer Interactions collected.
 local InteractionCollector = util.class("InteractionCollector", Collector)

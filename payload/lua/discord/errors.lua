@@ -119,7 +119,7 @@ errors.Codes = Codes
 --- Base class of every error the library raises; `tostring(e)` gives "Name: message".
 ---@class discord.DiscordError
 ---@field name string Class name, such as "DiscordAPIError".
----@field message string
+---@field message string What went wrong.
 local DiscordError = util.class("DiscordError")
 errors.DiscordError = DiscordError
 
@@ -226,9 +226,9 @@ end
 ---@class discord.HTTPError: discord.DiscordError
 ---@field status integer|nil HTTP status; nil for a transport failure.
 ---@field kind string|nil The runtime's failure kind ("timeout", "dns", "connect", ...) for a transport failure.
----@field method string|nil
----@field path string|nil
----@field url string|nil
+---@field method string|nil The HTTP method of the request.
+---@field path string|nil The path of the request.
+---@field url string|nil The full URL of the request.
 ---@field body string|nil Raw reply body.
 ---@field retries integer|nil How many retries were made.
 ---@field deadline boolean|nil True when the request's deadline passed before it could be sent.
@@ -261,16 +261,16 @@ end
 ---@class discord.RateLimitError: discord.DiscordError
 ---@field timeToReset integer Milliseconds until the limit resets.
 ---@field retryAfter integer|nil Milliseconds Discord asked to wait.
----@field limit integer|nil
----@field method string|nil
+---@field limit integer|nil The request limit of the bucket.
+---@field method string|nil The HTTP method of the refused request.
 ---@field route string|nil Route template.
----@field path string|nil
+---@field path string|nil The path of the refused request.
 ---@field global boolean|nil Whether the global limit was hit.
 ---@field scope string|nil "user", "global" or "shared".
 ---@field gateway boolean|nil True for a gateway RATE_LIMITED.
 ---@field opcode integer|nil Gateway opcode that was refused.
----@field shardId integer|nil
----@field guildId discord.Snowflake|nil
+---@field shardId integer|nil The shard of a gateway rate limit.
+---@field guildId discord.Snowflake|nil The guild of a refused gateway request.
 local RateLimitError = util.class("RateLimitError", DiscordError)
 errors.RateLimitError = RateLimitError
 

@@ -23,7 +23,7 @@ M.MessageReferenceType = ReferenceType
 --- Turns the options of send, reply and edit into the request body and its files.
 ---@class discord.MessagePayload
 ---@field target table The channel, message, user or interaction the payload is for.
----@field options discord.MessageOptions
+---@field options discord.MessageOptions The options it was made from.
 ---@field body table|nil The API body, once `resolveBody` ran.
 ---@field files table[]|nil The files to upload, once `resolveBody` ran.
 local MessagePayload = util.class("MessagePayload")

@@ -825,7 +825,7 @@ end
 
 --- Exclusive section between tasks, granted in arrival order.
 ---@class discord.Mutex
----@field locked boolean
+---@field locked boolean Whether a holder has it.
 local Mutex = util.class("Mutex")
 util.Mutex = Mutex
 

@@ -367,7 +367,7 @@ end
 
 --- A select menu of options the bot lists (1-25).
 ---@class discord.StringSelectMenuBuilder: discord.BaseSelectMenuBuilder
----@field options discord.StringSelectMenuOptionBuilder[]
+---@field options discord.StringSelectMenuOptionBuilder[] The menu's choices.
 local StringSelectMenuBuilder = builderClass("StringSelectMenuBuilder", ComponentType.StringSelect,
   BaseSelectMenuBuilder)
 M.StringSelectMenuBuilder = StringSelectMenuBuilder
@@ -1198,7 +1198,7 @@ mediaSetters(MediaGalleryItemBuilder)
 
 --- A grid of 1-10 images or videos (components v2).
 ---@class discord.MediaGalleryBuilder: discord.ComponentBuilder
----@field items discord.MediaGalleryItemBuilder[]
+---@field items discord.MediaGalleryItemBuilder[] The gallery's media items.
 local MediaGalleryBuilder = builderClass("MediaGalleryBuilder", ComponentType.MediaGallery)
 M.MediaGalleryBuilder = MediaGalleryBuilder
 

@@ -497,7 +497,7 @@ end
 
 --- A group of subcommands: `/name group sub`.
 ---@class discord.SlashCommandSubcommandGroupBuilder: discord.SharedNameAndDescription
----@field options discord.SlashCommandSubcommandBuilder[]
+---@field options discord.SlashCommandSubcommandBuilder[] The group's subcommands.
 local Group = util.class("SlashCommandSubcommandGroupBuilder", Named)
 M.SlashCommandSubcommandGroupBuilder = Group
 

@@ -125,7 +125,7 @@ end
 --- Options of `ApplicationCommandManager:fetch` and `:sync`.
 ---@class discord.FetchCommandsOptions
 ---@field guildId? discord.Snowflake Another guild's commands (or `guild`).
----@field guild? discord.Guild|discord.Snowflake
+---@field guild? discord.Guild|discord.Snowflake A guild whose commands to fetch (or `guildId`).
 ---@field force? boolean Ask Discord even when cached (one command).
 ---@field cache? boolean Keep the fetched commands (true).
 ---@field withLocalizations? boolean Include every localization (a list).
@@ -200,7 +200,7 @@ end
 --- Options of `ApplicationCommandManager:sync`.
 ---@class discord.CommandSyncOptions
 ---@field guildId? discord.Snowflake Another guild than the manager's (or `guild`).
----@field guild? discord.Guild|discord.Snowflake
+---@field guild? discord.Guild|discord.Snowflake Another guild than the manager's (or `guildId`).
 ---@field dryRun? boolean Only compare; send nothing.
 ---@field keep? boolean Do not delete registered commands the builders lack.
 

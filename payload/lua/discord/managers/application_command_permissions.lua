@@ -85,9 +85,9 @@ end
 --- Options of the methods of `ApplicationCommandPermissionsManager`.
 ---@class discord.CommandPermissionsOptions
 ---@field guild? discord.Guild|discord.Snowflake The guild (or `guildId`), unless the manager has one.
----@field guildId? discord.Snowflake
+---@field guildId? discord.Snowflake The guild's ID (or `guild`).
 ---@field command? any The command, its ID or cached name (or `commandId`), unless the manager has one.
----@field commandId? discord.Snowflake
+---@field commandId? discord.Snowflake The command's ID (or `command`).
 ---@field token? string A user's Bearer token with the applications.commands.permissions.update scope (edits).
 ---@field permissions? discord.ApplicationCommandPermission[] For `set` and `add`.
 ---@field users? any|any[] For `remove`: users or IDs.

@@ -69,31 +69,31 @@ end
 ---@field name? string The rule's name (needed to create).
 ---@field eventType? integer|string discord.AutoModerationRuleEventType value or name (MessageSend by default).
 ---@field triggerType? integer|string discord.AutoModerationRuleTriggerType value or name (needed to create).
----@field triggerMetadata? discord.AutoModerationTriggerMetadataOptions
+---@field triggerMetadata? discord.AutoModerationTriggerMetadataOptions Settings of the trigger.
 ---@field actions? discord.AutoModerationActionOptions[] At least one to create.
----@field enabled? boolean
----@field exemptRoles? discord.RoleResolvable[]
----@field exemptChannels? discord.ChannelResolvable[]
+---@field enabled? boolean Whether the rule is on.
+---@field exemptRoles? discord.RoleResolvable[] Roles the rule ignores (up to 20).
+---@field exemptChannels? discord.ChannelResolvable[] Channels the rule ignores (up to 50).
 ---@field reason? string Audit log reason.
 
 --- The trigger's settings of an auto moderation rule.
 ---@class discord.AutoModerationTriggerMetadataOptions
----@field keywordFilter? string[]
----@field regexPatterns? string[]
+---@field keywordFilter? string[] Words to match (Keyword trigger).
+---@field regexPatterns? string[] Rust regular expressions to match (Keyword trigger).
 ---@field presets? (integer|string)[] discord.AutoModerationRuleKeywordPresetType values or names.
----@field allowList? string[]
----@field mentionTotalLimit? integer
----@field mentionRaidProtectionEnabled? boolean
+---@field allowList? string[] Words that never trigger the rule.
+---@field mentionTotalLimit? integer The most unique mentions a message may have (MentionSpam trigger).
+---@field mentionRaidProtectionEnabled? boolean Whether to detect mention raids (MentionSpam trigger).
 
 --- One action of an auto moderation rule.
 ---@class discord.AutoModerationActionOptions
 ---@field type integer|string discord.AutoModerationActionType value or name.
----@field metadata? discord.AutoModerationActionMetadataOptions
+---@field metadata? discord.AutoModerationActionMetadataOptions Settings of the action.
 
 --- Settings of one auto moderation action.
 ---@class discord.AutoModerationActionMetadataOptions
 ---@field channel? discord.ChannelResolvable Where SendAlertMessage posts (or `channelId`).
----@field channelId? discord.Snowflake
+---@field channelId? discord.Snowflake Where SendAlertMessage posts (or `channel`).
 ---@field durationSeconds? integer How long a Timeout lasts.
 ---@field customMessage? string Shown to the member whose message BlockMessage blocked.
 local function ruleBody(self, opts)

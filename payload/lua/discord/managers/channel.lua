@@ -450,20 +450,20 @@ end
 ---@class discord.ThreadSearchOptions
 ---@field name? string Text to look for in the thread names.
 ---@field tag? discord.Snowflake[] Tag IDs.
----@field tagSetting? "match_some"|"match_all"
----@field archived? boolean
----@field sortBy? string
----@field sortOrder? "asc"|"desc"
+---@field tagSetting? "match_some"|"match_all" Whether a thread needs some or all of the tags.
+---@field archived? boolean Whether to look in archived threads.
+---@field sortBy? string What to sort by, as Discord names it.
+---@field sortOrder? "asc"|"desc" Ascending or descending.
 ---@field limit? integer 1 to 25.
----@field offset? integer
----@field slop? integer
----@field minId? discord.Snowflake
----@field maxId? discord.Snowflake
+---@field offset? integer How many results to skip.
+---@field slop? integer The most words allowed between the matched words of `name`.
+---@field minId? discord.Snowflake Only threads with a greater ID.
+---@field maxId? discord.Snowflake Only threads with a smaller ID.
 
 --- What `ThreadManager:search` returns.
 ---@class discord.ThreadSearchResult
 ---@field threads? discord.Collection The threads found, by ID.
----@field hasMore? boolean
+---@field hasMore? boolean Whether more results remain past this page.
 ---@field total? integer How many threads match in all.
 ---@field indexing? boolean True (and nothing else) while Discord builds the index.
 local SEARCH = { name = "name", slop = "slop", minId = "min_id", maxId = "max_id", tag = "tag",

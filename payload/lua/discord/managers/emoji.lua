@@ -58,7 +58,7 @@ end
 
 --- Options of `GuildEmojiManager:edit` and `ApplicationEmojiManager:edit`.
 ---@class discord.EmojiEditOptions
----@field name? string
+---@field name? string The new name.
 ---@field roles? discord.RoleResolvable[] Only these roles may use it (guild emojis).
 ---@field reason? string Audit log reason (guild emojis).
 local function roleIds(self, roles)

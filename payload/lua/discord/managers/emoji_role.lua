@@ -7,7 +7,7 @@ local M = {}
 ---@class discord.GuildEmojiRoleManager
 ---@field emoji discord.GuildEmoji The emoji.
 ---@field guild discord.Guild The emoji's guild.
----@field client discord.Client
+---@field client discord.Client The client that owns it.
 ---@field cache discord.Collection The allowed roles that are cached, by ID (read-only).
 local GuildEmojiRoleManager = util.class("GuildEmojiRoleManager")
 M.GuildEmojiRoleManager = GuildEmojiRoleManager

@@ -114,7 +114,7 @@ end
 --- Options of `EntitlementManager:createTest`: a SKU and either a user or a guild.
 ---@class discord.TestEntitlementOptions
 ---@field sku any The SKU or its ID.
----@field user? discord.UserResolvable
+---@field user? discord.UserResolvable The user to give it to.
 ---@field guild? any A guild or its ID.
 
 -- Entitlements belong to the application, not to a guild.

@@ -97,7 +97,7 @@ end
 ---@field guildScheduledEventId? discord.Snowflake Include this scheduled event (one invite).
 ---@field force? boolean Ask Discord even when cached (one invite).
 ---@field channel? discord.ChannelResolvable List this channel's invites (or `channelId`).
----@field channelId? discord.Snowflake
+---@field channelId? discord.Snowflake List this channel's invites (or `channel`).
 ---@field cache? boolean Keep the fetched invites (true).
 
 --- Options of `GuildInviteManager:create` and `GuildChannel:createInvite`.

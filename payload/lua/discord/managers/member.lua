@@ -255,10 +255,10 @@ end
 --- Options of `GuildMemberManager:add`.
 ---@class discord.AddMemberOptions
 ---@field accessToken string The user's OAuth2 access token with the guilds.join scope.
----@field nick? string
----@field roles? discord.RoleResolvable[]
----@field mute? boolean
----@field deaf? boolean
+---@field nick? string The nickname to give (needs ManageNicknames).
+---@field roles? discord.RoleResolvable[] The roles to give (needs ManageRoles).
+---@field mute? boolean Whether to mute in voice channels (needs MuteMembers).
+---@field deaf? boolean Whether to deafen in voice channels (needs DeafenMembers).
 
 -- The member and role paths of addRole/removeRole; both must resolve before anything is sent.
 local function rolePath(self, what, user, role)

@@ -81,7 +81,7 @@ end
 ---@field channel? discord.ChannelResolvable|false The stage or voice channel; false clears it.
 ---@field location? string Where an external event takes place.
 ---@field entityMetadata? {location?: string}
----@field description? string
+---@field description? string The event's description.
 ---@field image? discord.ImageSource|false The cover image; false removes it.
 ---@field recurrenceRule? table|false {startTimestamp=, frequency=, interval=, byWeekday=, ...}; false clears it.
 ---@field reason? string Audit log reason.
@@ -146,9 +146,9 @@ local function exceptionId(x) return type(x) == "table" and x.id or tostring(x) 
 --- Options of `GuildScheduledEventManager:createException` and `:editException` (times in Unix ms or ISO).
 ---@class discord.ScheduledEventExceptionOptions
 ---@field originalScheduledStartTime? integer|string Which occurrence (to create).
----@field scheduledStartTime? integer|string|false
----@field scheduledEndTime? integer|string|false
----@field isCanceled? boolean
+---@field scheduledStartTime? integer|string|false The occurrence's new start.
+---@field scheduledEndTime? integer|string|false The occurrence's new end; false clears it.
+---@field isCanceled? boolean Whether the occurrence is canceled.
 local function exceptionBody(opts)
   local body = { is_canceled = opts.isCanceled }
   for key, field in pairs({ scheduledStartTime = "scheduled_start_time", scheduledEndTime = "scheduled_end_time",

@@ -29,7 +29,7 @@ end
 ---@field file string|{path?: string, data?: string, name?: string} Bytes, or a file; its extension sets the type.
 ---@field name string 2 to 30 characters.
 ---@field tags string The Unicode emoji the sticker stands for.
----@field description? string
+---@field description? string The sticker's description.
 ---@field reason? string Audit log reason.
 local MIME = { png = "image/png", apng = "image/png", gif = "image/gif", json = "application/json" }
 

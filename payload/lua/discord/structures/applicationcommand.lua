@@ -125,20 +125,20 @@ end
 
 --- A registered application command: slash command or user or message context menu command.
 ---@class discord.ApplicationCommand: discord.Base
----@field id discord.Snowflake
+---@field id discord.Snowflake The command's ID.
 ---@field type integer discord.ApplicationCommandType: 1 ChatInput, 2 User, 3 Message, 4 PrimaryEntryPoint.
----@field applicationId discord.Snowflake
+---@field applicationId discord.Snowflake The application that owns it.
 ---@field guildId discord.Snowflake? Nil for a global command.
----@field name string
+---@field name string The command's name.
 ---@field nameLocalizations table<string, string>?
 ---@field description string Empty for context menu commands.
 ---@field descriptionLocalizations table<string, string>?
 ---@field options table[] The options in camelCase (type, name, description, required, choices, options, ...).
 ---@field defaultMemberPermissions discord.PermissionsBitField? Who may use it by default; nil for everyone.
----@field nsfw boolean?
+---@field nsfw boolean? Whether it is age-restricted.
 ---@field contexts integer[]? discord.InteractionContextType values where it can be used.
 ---@field integrationTypes integer[]? discord.ApplicationIntegrationType values (guild or user install).
----@field dmPermission boolean?
+---@field dmPermission boolean? Whether it can be used in DMs (deprecated: see contexts).
 ---@field version discord.Snowflake Changes with every update of the command.
 ---@field handler integer? discord.EntryPointCommandHandlerType of an entry point command.
 ---@field createdTimestamp discord.Milliseconds (read-only).

@@ -64,15 +64,15 @@ end
 
 --- One entry of a guild's audit log: what was done to which target, by whom, with which changes.
 ---@class discord.GuildAuditLogsEntry
----@field guild discord.Guild
----@field client discord.Client
----@field id discord.Snowflake
+---@field guild discord.Guild The guild it belongs to.
+---@field client discord.Client The client that fetched it.
+---@field id discord.Snowflake The entry's ID.
 ---@field action integer discord.AuditLogEvent value.
 ---@field actionType "Create"|"Delete"|"Update"|"All"
 ---@field targetType string "User", "Channel", "Role" ... or "Unknown".
----@field targetId discord.Snowflake?
+---@field targetId discord.Snowflake? The ID of what was acted on.
 ---@field executorId discord.Snowflake? Who did it.
----@field reason string?
+---@field reason string? The reason given, if any.
 ---@field changes {key: string, old: any, new: any}[]
 ---@field extra table? Details by action: counts, the channel, the overwritten role or member.
 ---@field target any The cached object, one the reply brought, or a table of the changes.
@@ -203,15 +203,15 @@ end
 
 --- A page of a guild's audit log with the objects the reply brought along.
 ---@class discord.GuildAuditLogs
----@field guild discord.Guild
+---@field guild discord.Guild The guild it belongs to.
 ---@field entries discord.Collection GuildAuditLogsEntries by ID, newest first.
----@field users discord.Collection
----@field webhooks discord.Collection
----@field integrations discord.Collection
----@field threads discord.Collection
----@field applicationCommands discord.Collection
----@field autoModerationRules discord.Collection
----@field guildScheduledEvents discord.Collection
+---@field users discord.Collection Users the entries refer to, by ID.
+---@field webhooks discord.Collection Webhooks the entries refer to, by ID.
+---@field integrations discord.Collection Integrations the entries refer to, by ID.
+---@field threads discord.Collection Threads the entries refer to, by ID.
+---@field applicationCommands discord.Collection Application commands the entries refer to, by ID.
+---@field autoModerationRules discord.Collection Auto moderation rules the entries refer to, by ID.
+---@field guildScheduledEvents discord.Collection Scheduled events the entries refer to, by ID.
 local GuildAuditLogs = util.class("GuildAuditLogs")
 M.GuildAuditLogs = GuildAuditLogs
 

@@ -8,17 +8,17 @@ local M = {}
 
 --- An auto moderation rule of a guild: its trigger, actions and exemptions.
 ---@class discord.AutoModerationRule: discord.Base
----@field id discord.Snowflake
----@field guild discord.Guild
----@field name string
----@field creatorId discord.Snowflake
+---@field id discord.Snowflake The rule's ID.
+---@field guild discord.Guild The guild it belongs to.
+---@field name string The rule's name.
+---@field creatorId discord.Snowflake Who made it.
 ---@field eventType integer discord.AutoModerationRuleEventType (1 MessageSend, 2 MemberUpdate).
 ---@field triggerType integer discord.AutoModerationRuleTriggerType (Keyword, Spam, KeywordPreset, ...).
 ---@field triggerMetadata discord.AutoModerationTriggerMetadataOptions? In the library's names.
 ---@field actions {type: integer, metadata: table}[] metadata: channelId, durationSeconds, customMessage.
----@field enabled boolean
----@field exemptRoles discord.Snowflake[]
----@field exemptChannels discord.Snowflake[]
+---@field enabled boolean Whether it is on.
+---@field exemptRoles discord.Snowflake[] IDs of roles it ignores.
+---@field exemptChannels discord.Snowflake[] IDs of channels it ignores.
 ---@field guildId discord.Snowflake The guild's ID (read-only).
 ---@field creator discord.User? Who made it, when cached (read-only).
 local AutoModerationRule = util.class("AutoModerationRule", Base)
@@ -167,18 +167,18 @@ end
 
 --- What a rule did: the `autoModerationActionExecution` event's argument.
 ---@class discord.AutoModerationActionExecution
----@field guild discord.Guild
----@field client discord.Client
+---@field guild discord.Guild The guild it happened in.
+---@field client discord.Client The client that received it.
 ---@field action {type: integer, metadata: table} The action taken, in the library's names.
----@field ruleId discord.Snowflake
+---@field ruleId discord.Snowflake The ID of the rule that triggered.
 ---@field ruleTriggerType integer discord.AutoModerationRuleTriggerType.
 ---@field userId discord.Snowflake The member whose content triggered it.
----@field channelId discord.Snowflake?
+---@field channelId discord.Snowflake? The channel of the message, if any.
 ---@field messageId discord.Snowflake? Nil when the message was blocked.
 ---@field alertSystemMessageId discord.Snowflake? The alert a SendAlertMessage action posted.
 ---@field content string The content (needs the MessageContent intent).
----@field matchedKeyword string?
----@field matchedContent string?
+---@field matchedKeyword string? The keyword or pattern that matched.
+---@field matchedContent string? The text that matched (needs the MessageContent intent).
 ---@field autoModerationRule discord.AutoModerationRule? The rule, when cached (read-only).
 ---@field user discord.User? (read-only).
 ---@field member discord.GuildMember? (read-only).

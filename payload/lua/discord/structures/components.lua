@@ -250,8 +250,8 @@ Label.toJSON = containerJSON
 
 --- Text displays with an accessory (a button or thumbnail) beside them.
 ---@class discord.SectionComponent: discord.Component
----@field components discord.Component[]
----@field accessory discord.Component?
+---@field components discord.Component[] Its one to three text displays.
+---@field accessory discord.Component? Its thumbnail or button.
 local Section = class("SectionComponent", ComponentType.Section)
 --- `SectionComponent(data)`.
 ---@private
@@ -307,7 +307,7 @@ field(Separator, "spacing", "spacing", enums.SeparatorSpacingSize.Small)
 
 --- A box around components, with an optional accent colour.
 ---@class discord.ContainerComponent: discord.Component
----@field components discord.Component[]
+---@field components discord.Component[] The components inside it.
 ---@field accentColor integer? (read-only).
 ---@field spoiler boolean (read-only).
 local Container = class("ContainerComponent", ComponentType.Container)

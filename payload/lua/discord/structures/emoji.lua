@@ -10,7 +10,7 @@ local M = {}
 ---@class discord.Emoji: discord.Base
 ---@field id discord.Snowflake? Nil for a Unicode emoji.
 ---@field name string? The character, or the custom emoji's name.
----@field animated boolean
+---@field animated boolean Whether it is animated.
 ---@field identifier string Reaction routes form: "name:id" ("a:name:id" if animated), or the URL-encoded character.
 ---@field createdTimestamp discord.Milliseconds? When a custom emoji was made (read-only).
 ---@field url string? The image address of a custom emoji (read-only).
@@ -81,10 +81,10 @@ end
 
 --- A guild's custom emoji, with the roles allowed to use it and its author.
 ---@class discord.GuildEmoji: discord.Emoji
----@field guild discord.Guild
+---@field guild discord.Guild The guild it belongs to.
 ---@field managed boolean? Whether an integration manages it.
 ---@field available boolean? False when lost boosts made it unusable.
----@field requireColons boolean?
+---@field requireColons boolean? Whether it must be typed with colons.
 ---@field author discord.User? Who uploaded it (after `fetchAuthor`, or when Discord sent it).
 ---@field roles discord.GuildEmojiRoleManager The roles allowed to use it; all members when empty (read-only).
 ---@field deletable boolean Whether the bot may delete it (read-only).
@@ -185,10 +185,10 @@ end
 
 --- An emoji the application owns, usable by the bot in every guild.
 ---@class discord.ApplicationEmoji: discord.Emoji
----@field application discord.ClientApplication
----@field managed boolean?
----@field available boolean?
----@field requireColons boolean?
+---@field application discord.ClientApplication The application it belongs to.
+---@field managed boolean? Whether an integration manages it.
+---@field available boolean? Whether it can be used.
+---@field requireColons boolean? Whether it must be typed with colons.
 ---@field author discord.User? Who uploaded it.
 local ApplicationEmoji = util.class("ApplicationEmoji", Emoji)
 M.ApplicationEmoji = ApplicationEmoji

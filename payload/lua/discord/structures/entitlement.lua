@@ -6,16 +6,16 @@ local M = {}
 
 --- An entitlement: a user's or guild's access to a SKU, from a purchase, a subscription or a test.
 ---@class discord.Entitlement: discord.Base
----@field id discord.Snowflake
----@field skuId discord.Snowflake
----@field applicationId discord.Snowflake
+---@field id discord.Snowflake The entitlement's ID.
+---@field skuId discord.Snowflake The SKU it grants.
+---@field applicationId discord.Snowflake The application it belongs to.
 ---@field userId discord.Snowflake? The user who holds it.
 ---@field guildId discord.Snowflake? The guild that holds it.
 ---@field type integer discord.EntitlementType (Purchase, ApplicationSubscription, TestModePurchase, ...).
----@field deleted boolean
+---@field deleted boolean Whether it was deleted.
 ---@field consumed boolean? Whether a one-time purchase was used.
 ---@field startsTimestamp discord.Milliseconds? Nil for test entitlements.
----@field endsTimestamp discord.Milliseconds?
+---@field endsTimestamp discord.Milliseconds? When it ends; nil for test entitlements.
 ---@field guild discord.Guild? The guild that holds it, when cached (read-only).
 ---@field user discord.User? The user who holds it, when cached (read-only).
 local Entitlement = util.class("Entitlement", Base)

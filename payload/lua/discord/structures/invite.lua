@@ -6,7 +6,7 @@ local M = {}
 
 --- An invite: its code, where it leads, who made it, its uses and expiry, and the guild's preview.
 ---@class discord.Invite: discord.Base
----@field code string
+---@field code string The invite code.
 ---@field type integer? discord.InviteType: 0 guild, 1 group DM, 2 friend.
 ---@field uses integer? How many times it was used (guild invites from REST or INVITE_CREATE).
 ---@field maxUses integer? 0 for no limit.
@@ -15,16 +15,16 @@ local M = {}
 ---@field memberCount integer? Approximate members (fetched with counts).
 ---@field presenceCount integer? Approximate online members (fetched with counts).
 ---@field targetType integer? discord.InviteTargetType: 1 stream, 2 embedded application.
----@field flags integer?
+---@field flags integer? Invite flags (1: guest invite for voice).
 ---@field roles table[]? The roles it gives, when Discord sends them.
----@field guildId discord.Snowflake?
----@field channelId discord.Snowflake?
+---@field guildId discord.Snowflake? The ID of the guild it leads to.
+---@field channelId discord.Snowflake? The ID of the channel it leads to.
 ---@field guildPreview table? {id, name, icon, splash, banner, features, verificationLevel, description, ...}.
 ---@field channelPreview {id: discord.Snowflake, name: string, type: integer}?
 ---@field inviter discord.User? Who made it.
 ---@field targetUser discord.User? Whose stream it opens.
 ---@field targetApplication {id: discord.Snowflake, name: string}? The embedded application it opens.
----@field createdTimestamp discord.Milliseconds?
+---@field createdTimestamp discord.Milliseconds? When it was made.
 ---@field expiresTimestamp discord.Milliseconds? Nil when it never expires.
 ---@field guildScheduledEvent discord.GuildScheduledEvent? The event it leads to.
 ---@field guild discord.Guild? The guild, when cached (read-only).

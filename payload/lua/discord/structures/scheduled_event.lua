@@ -7,23 +7,23 @@ local M = {}
 
 --- A guild's scheduled event: when and where, its status, recurrence and subscribers.
 ---@class discord.GuildScheduledEvent: discord.Base
----@field id discord.Snowflake
----@field guild discord.Guild
----@field guildId discord.Snowflake
+---@field id discord.Snowflake The event's ID.
+---@field guild discord.Guild The guild it belongs to.
+---@field guildId discord.Snowflake The ID of the guild it belongs to.
 ---@field channelId discord.Snowflake? The stage or voice channel; nil for external events.
----@field creatorId discord.Snowflake?
----@field creator discord.User?
----@field name string
----@field description string?
+---@field creatorId discord.Snowflake? Who made it.
+---@field creator discord.User? Who made it, when known.
+---@field name string The event's name.
+---@field description string? The event's description.
 ---@field privacyLevel integer discord.GuildScheduledEventPrivacyLevel.
 ---@field status integer discord.GuildScheduledEventStatus: Scheduled, Active, Completed, Canceled.
 ---@field entityType integer discord.GuildScheduledEventEntityType: StageInstance, Voice, External.
----@field entityId discord.Snowflake?
+---@field entityId discord.Snowflake? The ID of the stage instance of a stage event.
 ---@field entityMetadata {location: string?}? Where an external event takes place.
 ---@field userCount integer? Subscribers (when fetched with counts).
 ---@field image string? The cover image hash.
----@field scheduledStartTimestamp discord.Milliseconds?
----@field scheduledEndTimestamp discord.Milliseconds?
+---@field scheduledStartTimestamp discord.Milliseconds? When it starts.
+---@field scheduledEndTimestamp discord.Milliseconds? When it ends (needed for external events).
 ---@field recurrenceRule table? {startTimestamp, endTimestamp, frequency, interval, byWeekday, ...}.
 ---@field channel discord.GuildChannel? The event's channel, when cached (read-only).
 ---@field createdTimestamp discord.Milliseconds (read-only).

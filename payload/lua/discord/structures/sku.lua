@@ -6,12 +6,12 @@ local M = {}
 
 --- A SKU: something the application sells (`client.application.skus`).
 ---@class discord.SKU: discord.Base
----@field id discord.Snowflake
+---@field id discord.Snowflake The SKU's ID.
 ---@field type integer discord.SKUType (Durable, Consumable, Subscription, SubscriptionGroup).
----@field applicationId discord.Snowflake
----@field name string
+---@field applicationId discord.Snowflake The application it belongs to.
+---@field name string Its customer-facing name.
 ---@field slug string The URL-friendly name.
----@field flags discord.SKUFlagsBitField?
+---@field flags discord.SKUFlagsBitField? The SKU's flags.
 ---@field available boolean Whether the SKU is available for purchase (read-only).
 local SKU = util.class("SKU", Base)
 M.SKU = SKU

@@ -7,13 +7,13 @@ local M = {}
 --- A soundboard sound: a guild's own or one of Discord's defaults.
 ---@class discord.SoundboardSound: discord.Base
 ---@field guild discord.Guild? Nil for default sounds.
----@field soundId discord.Snowflake
+---@field soundId discord.Snowflake The sound's ID.
 ---@field id discord.Snowflake The same as `soundId`.
----@field name string
+---@field name string The sound's name.
 ---@field volume number 0 to 1.
----@field emojiId discord.Snowflake?
----@field emojiName string?
----@field guildId discord.Snowflake?
+---@field emojiId discord.Snowflake? The custom emoji shown with it.
+---@field emojiName string? The Unicode emoji shown with it.
+---@field guildId discord.Snowflake? The guild it belongs to; nil for default sounds.
 ---@field available boolean Whether it can be played (boosts may lapse).
 ---@field user discord.User? Who uploaded it.
 ---@field url string The sound file's CDN address (read-only).

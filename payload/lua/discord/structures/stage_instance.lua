@@ -6,13 +6,13 @@ local M = {}
 
 --- A stage instance: the live topic of a stage channel.
 ---@class discord.StageInstance: discord.Base
----@field id discord.Snowflake
----@field guild discord.Guild
----@field guildId discord.Snowflake
+---@field id discord.Snowflake The stage instance's ID.
+---@field guild discord.Guild The guild it belongs to.
+---@field guildId discord.Snowflake The ID of the guild it belongs to.
 ---@field channelId discord.Snowflake The stage channel.
----@field topic string
+---@field topic string The stage topic (1-120 characters).
 ---@field privacyLevel integer discord.StageInstancePrivacyLevel.
----@field discoverableDisabled boolean?
+---@field discoverableDisabled boolean? Whether stage discovery is off (deprecated by Discord).
 ---@field guildScheduledEventId discord.Snowflake? The scheduled event it belongs to.
 ---@field channel discord.StageChannel? The stage channel, when cached (read-only).
 ---@field guildScheduledEvent discord.GuildScheduledEvent? Its scheduled event, when cached (read-only).

@@ -7,9 +7,9 @@ local M = {}
 
 --- A sticker: a standard one from a pack, or a guild's own.
 ---@class discord.Sticker: discord.Base
----@field id discord.Snowflake
----@field name string
----@field description string?
+---@field id discord.Snowflake The sticker's ID.
+---@field name string The sticker's name.
+---@field description string? The sticker's description.
 ---@field tags string The Unicode emoji (or words) the sticker stands for.
 ---@field type integer discord.StickerType: 1 standard, 2 guild.
 ---@field format integer discord.StickerFormatType: 1 PNG, 2 APNG, 3 Lottie, 4 GIF.
@@ -113,11 +113,11 @@ end
 
 --- A pack of standard stickers.
 ---@class discord.StickerPack: discord.Base
----@field id discord.Snowflake
----@field name string
----@field description string
----@field skuId discord.Snowflake
----@field coverStickerId discord.Snowflake?
+---@field id discord.Snowflake The pack's ID.
+---@field name string The pack's name.
+---@field description string The pack's description.
+---@field skuId discord.Snowflake The pack's SKU.
+---@field coverStickerId discord.Snowflake? The sticker shown as the pack's icon.
 ---@field bannerId discord.Snowflake? The banner image's asset ID.
 ---@field stickers discord.Collection Its Stickers by ID.
 ---@field coverSticker discord.Sticker? The sticker shown as the pack's icon (read-only).

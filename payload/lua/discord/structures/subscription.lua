@@ -6,16 +6,16 @@ local M = {}
 
 --- A user's subscription to one or more subscription SKUs.
 ---@class discord.Subscription: discord.Base
----@field id discord.Snowflake
----@field userId discord.Snowflake
----@field skuIds discord.Snowflake[]
----@field entitlementIds discord.Snowflake[]
+---@field id discord.Snowflake The subscription's ID.
+---@field userId discord.Snowflake The subscriber.
+---@field skuIds discord.Snowflake[] The SKUs subscribed to.
+---@field entitlementIds discord.Snowflake[] The entitlements it grants.
 ---@field renewalSkuIds discord.Snowflake[]? The SKUs it renews into.
 ---@field status integer discord.SubscriptionStatus (Active, Ending, Inactive).
 ---@field country string? ISO country code (with the right OAuth2 scope).
----@field currentPeriodStartTimestamp discord.Milliseconds?
----@field currentPeriodEndTimestamp discord.Milliseconds?
----@field canceledTimestamp discord.Milliseconds?
+---@field currentPeriodStartTimestamp discord.Milliseconds? When the current billing period started.
+---@field currentPeriodEndTimestamp discord.Milliseconds? When the current billing period ends.
+---@field canceledTimestamp discord.Milliseconds? When it was canceled.
 ---@field user discord.User? The subscriber, when cached (read-only).
 ---@field active boolean Whether the status is Active (read-only).
 local Subscription = util.class("Subscription", Base)

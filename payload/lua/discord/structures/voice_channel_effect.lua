@@ -5,12 +5,12 @@ local M = {}
 
 --- A voice channel effect: an emoji reaction or soundboard sound someone sent in a voice channel.
 ---@class discord.VoiceChannelEffect
----@field guild discord.Guild
----@field client discord.Client
----@field channelId discord.Snowflake
+---@field guild discord.Guild The guild it was sent in.
+---@field client discord.Client The client that received it.
+---@field channelId discord.Snowflake The voice channel it was sent in.
 ---@field userId discord.Snowflake Who sent it.
 ---@field animationType integer? discord.VoiceChannelEffectSendAnimationType (Premium, Basic).
----@field animationId integer?
+---@field animationId integer? The ID of the emoji animation.
 ---@field soundId discord.Snowflake|integer? The soundboard sound, for sound effects.
 ---@field soundVolume number? 0 to 1.
 ---@field emoji discord.Emoji? The emoji of the effect.

@@ -5,10 +5,10 @@ local M = {}
 
 --- A voice region Discord offers.
 ---@class discord.VoiceRegion
----@field id string
----@field name string
+---@field id string The region's ID.
+---@field name string The region's name.
 ---@field optimal boolean Whether it is the closest to the client.
----@field deprecated boolean
+---@field deprecated boolean Whether it is deprecated (avoid it).
 ---@field custom boolean Whether it is for events and the like.
 local VoiceRegion = util.class("VoiceRegion")
 M.VoiceRegion = VoiceRegion

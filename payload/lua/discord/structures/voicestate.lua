@@ -8,15 +8,15 @@ local M = {}
 
 --- A member's voice state: the channel they are in, mute and deafen flags, streams, stage state.
 ---@class discord.VoiceState: discord.Base
----@field guild discord.Guild
+---@field guild discord.Guild The guild of the voice state.
 ---@field id discord.Snowflake The member's user ID.
----@field guildId discord.Snowflake?
+---@field guildId discord.Snowflake? The ID of the guild.
 ---@field channelId discord.Snowflake? Nil when the member is in no voice channel.
----@field sessionId string?
+---@field sessionId string? The voice session ID.
 ---@field serverDeaf boolean? Deafened by a moderator.
 ---@field serverMute boolean? Muted by a moderator.
----@field selfDeaf boolean?
----@field selfMute boolean?
+---@field selfDeaf boolean? Deafened by the member.
+---@field selfMute boolean? Muted by the member.
 ---@field selfVideo boolean? Camera on.
 ---@field streaming boolean? Sharing the screen ("Go Live").
 ---@field suppress boolean? In a stage's audience.

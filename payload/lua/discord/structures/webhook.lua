@@ -8,14 +8,14 @@ local M = {}
 
 --- A webhook: incoming (with a token), channel follower or application; sends and edits its messages.
 ---@class discord.Webhook: discord.Base
----@field id discord.Snowflake
+---@field id discord.Snowflake The webhook's ID.
 ---@field type integer discord.WebhookType: 1 incoming, 2 channel follower, 3 application.
----@field guildId discord.Snowflake?
----@field channelId discord.Snowflake?
----@field name string?
+---@field guildId discord.Snowflake? The guild it belongs to.
+---@field channelId discord.Snowflake? The channel it posts to.
+---@field name string? The default name it posts with.
 ---@field avatar string? The avatar hash.
 ---@field token string? Only incoming webhooks have one; it lets anyone post through the webhook.
----@field applicationId discord.Snowflake?
+---@field applicationId discord.Snowflake? The application that made it.
 ---@field url string? The posting URL, when Discord sends it.
 ---@field owner discord.User? Who made it.
 ---@field sourceGuild {id: discord.Snowflake, name: string, icon: string?}? A follower's source guild.
@@ -105,7 +105,7 @@ end
 ---@field username? string The name shown instead of the webhook's (send).
 ---@field avatarURL? string The avatar shown instead of the webhook's (send).
 ---@field threadId? discord.Snowflake|discord.ThreadChannel Post in (or edit in) this thread (or `thread`).
----@field thread? discord.Snowflake|discord.ThreadChannel
+---@field thread? discord.Snowflake|discord.ThreadChannel Post in (or edit in) this thread (or `threadId`).
 ---@field threadName? string Forum and media webhooks: make a post with this name (send).
 ---@field appliedTags? discord.Snowflake[] Tags of that post (send).
 ---@field withComponents? boolean Lets a webhook not owned by an application send components.
