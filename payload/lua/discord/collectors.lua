@@ -32,7 +32,7 @@ end
 ---@class discord.Collector: discord.EventEmitter
 ---@field client discord.Client The client whose events it listens to.
 ---@field options discord.CollectorOptions The options it was made with.
----@field filter fun(item: any, ...: any): boolean
+---@field filter fun(item: any, ...: any): boolean Keeps an item when it returns true (every item by default).
 ---@field collected discord.Collection The items collected so far, by key.
 ---@field ended boolean Whether it has stopped collecting.
 ---@field endReason string|nil "time", "idle", "limit", "user", "messageDelete", ... once ended.

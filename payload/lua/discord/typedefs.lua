@@ -170,7 +170,7 @@
 --- Options of a REST request.
 ---@class discord.RequestOptions
 ---@field body? table|string Encoded as JSON unless a string.
----@field query? table<string, any>
+---@field query? table<string, any> Sent as the URL's query string.
 ---@field reason? string Audit log reason.
 ---@field auth? boolean False sends no Authorization header.
 ---@field files? table[] {name=, data=, description=}; the body then goes as multipart.
@@ -367,7 +367,7 @@
 --- A presence to show: status, activities, AFK.
 ---@class discord.PresenceData
 ---@field status? "online"|"idle"|"dnd"|"invisible" The status to show (online by default).
----@field activities? {name: string, type?: integer|string, url?: string, state?: string}[]
+---@field activities? {name: string, type?: integer|string, url?: string, state?: string}[] The activities to show.
 ---@field afk? boolean Whether the client is away from keyboard.
 ---@field since? discord.Milliseconds When the client went idle.
 ---@field shardId? integer|integer[] Only these shards (all by default).
@@ -756,7 +756,7 @@
 ---@field content? string The message text.
 ---@field embeds? (discord.EmbedBuilder|table)[] Up to 10 embeds.
 ---@field components? table[] Builders or raw components; raw ones are checked by the component builders.
----@field files? (discord.AttachmentBuilder|string|{name: string, data?: string, path?: string})[]
+---@field files? (discord.AttachmentBuilder|string|{name: string, data?: string, path?: string})[] Files to upload.
 ---@field attachments? table[] Attachments kept on an edited reply, by ID.
 ---@field ephemeral? boolean Only the user sees the reply.
 ---@field flags? string[]|integer Message flags: Ephemeral, SuppressEmbeds, SuppressNotifications, IsComponentsV2.
@@ -1102,7 +1102,7 @@
 ---@class discord.ThreadOnlyChannel: discord.GuildChannel
 ---@field topic string|nil The guidelines shown for new posts.
 ---@field availableTags discord.ForumTag[] At most 20.
----@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil
+---@field defaultReactionEmoji {id: discord.Snowflake|nil, name: string|nil}|nil The emoji shown for reacting to posts.
 ---@field defaultSortOrder integer|nil Post order: 0 latest activity, 1 creation date.
 ---@field defaultThreadRateLimitPerUser integer|nil Slowmode seconds given to new posts.
 ---@field threads discord.ThreadManager The posts (read-only).
@@ -1147,7 +1147,7 @@
 ---@field message discord.Message The message reacted to.
 ---@field emoji discord.ReactionEmoji The emoji reacted with.
 ---@field count integer|nil Nil while partial.
----@field countDetails {normal: integer|nil, burst: integer|nil}
+---@field countDetails {normal: integer|nil, burst: integer|nil} Counts of normal and super reactions.
 ---@field me boolean Whether the bot reacted with it.
 ---@field meBurst boolean Whether the bot gave a super reaction with it.
 ---@field burstColors string[] Hex colors of the super reaction.
@@ -1196,7 +1196,7 @@
 --- A poll of a message: question, answers, expiry, results.
 ---@class discord.Poll
 ---@field message discord.Message The message with the poll.
----@field question {text: string}|nil
+---@field question {text: string}|nil The question; nil on a partial poll.
 ---@field answers discord.Collection Answers by ID.
 ---@field expiresTimestamp discord.Milliseconds|nil When voting ends.
 ---@field allowMultiselect boolean Whether voters may choose more than one answer.
@@ -1215,7 +1215,7 @@
 ---@field state string|nil The party status or custom status text.
 ---@field details string|nil What the user is doing.
 ---@field emoji discord.ReactionEmoji|nil The emoji of a custom status.
----@field timestamps {start: integer|nil, end: integer|nil}|nil
+---@field timestamps {start: integer|nil, end: integer|nil}|nil When the activity started and ends, Unix ms.
 ---@field presence discord.Presence|nil The presence it belongs to.
 ---@field applicationId discord.Snowflake|nil The application of the game.
 ---@field party table|nil {id=, size={current, max}}.

@@ -80,7 +80,7 @@ end
 ---@field status? integer|string discord.GuildScheduledEventStatus (edit: start, end or cancel).
 ---@field channel? discord.ChannelResolvable|false The stage or voice channel; false clears it.
 ---@field location? string Where an external event takes place.
----@field entityMetadata? {location?: string}
+---@field entityMetadata? {location?: string} Where an external event takes place (or `location`).
 ---@field description? string The event's description.
 ---@field image? discord.ImageSource|false The cover image; false removes it.
 ---@field recurrenceRule? table|false {startTimestamp=, frequency=, interval=, byWeekday=, ...}; false clears it.

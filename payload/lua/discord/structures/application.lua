@@ -414,9 +414,9 @@ end
 ---@class discord.LobbyOptions
 ---@field secret? string Joins the lobby of this secret (createOrJoin).
 ---@field members? (discord.UserResolvable|{id: any, metadata?: table, flags?: integer})[]
----@field metadata? table<string, string>
----@field lobbyMetadata? table<string, string>
----@field memberMetadata? table<string, string>
+---@field metadata? table<string, string> Metadata of the lobby (createOrJoin).
+---@field lobbyMetadata? table<string, string> Metadata of the lobby.
+---@field memberMetadata? table<string, string> Metadata of the bot as a member of the lobby (createOrJoin).
 ---@field idleTimeoutSeconds? integer Seconds an idle lobby waits before it shuts down (5-604800).
 ---@field flags? integer Member flags (1: may link the lobby to a channel).
 ---@field overrideEventWebhooksURL? string Where this lobby's webhook events go instead of the application's.

@@ -130,9 +130,9 @@ end
 ---@field applicationId discord.Snowflake The application that owns it.
 ---@field guildId discord.Snowflake? Nil for a global command.
 ---@field name string The command's name.
----@field nameLocalizations table<string, string>?
+---@field nameLocalizations table<string, string>? Names by locale.
 ---@field description string Empty for context menu commands.
----@field descriptionLocalizations table<string, string>?
+---@field descriptionLocalizations table<string, string>? Descriptions by locale.
 ---@field options table[] The options in camelCase (type, name, description, required, choices, options, ...).
 ---@field defaultMemberPermissions discord.PermissionsBitField? Who may use it by default; nil for everyone.
 ---@field nsfw boolean? Whether it is age-restricted.

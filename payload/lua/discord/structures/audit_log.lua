@@ -68,12 +68,12 @@ end
 ---@field client discord.Client The client that fetched it.
 ---@field id discord.Snowflake The entry's ID.
 ---@field action integer discord.AuditLogEvent value.
----@field actionType "Create"|"Delete"|"Update"|"All"
+---@field actionType "Create"|"Delete"|"Update"|"All" Create, Delete or Update by the action; All for auto moderation.
 ---@field targetType string "User", "Channel", "Role" ... or "Unknown".
 ---@field targetId discord.Snowflake? The ID of what was acted on.
 ---@field executorId discord.Snowflake? Who did it.
 ---@field reason string? The reason given, if any.
----@field changes {key: string, old: any, new: any}[]
+---@field changes {key: string, old: any, new: any}[] What changed: each key with its old and new value.
 ---@field extra table? Details by action: counts, the channel, the overwritten role or member.
 ---@field target any The cached object, one the reply brought, or a table of the changes.
 ---@field executor discord.User? Who did it, when cached (read-only).

@@ -20,7 +20,7 @@ local M = {}
 ---@field guildId discord.Snowflake? The ID of the guild it leads to.
 ---@field channelId discord.Snowflake? The ID of the channel it leads to.
 ---@field guildPreview table? {id, name, icon, splash, banner, features, verificationLevel, description, ...}.
----@field channelPreview {id: discord.Snowflake, name: string, type: integer}?
+---@field channelPreview {id: discord.Snowflake, name: string, type: integer}? The channel it leads to.
 ---@field inviter discord.User? Who made it.
 ---@field targetUser discord.User? Whose stream it opens.
 ---@field targetApplication {id: discord.Snowflake, name: string}? The embedded application it opens.

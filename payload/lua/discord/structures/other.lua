@@ -225,7 +225,7 @@ end
 ---@field revoked boolean? Whether it was revoked.
 ---@field scopes string[]? The OAuth2 scopes a bot was added with.
 ---@field user discord.User? Who added it.
----@field account {id: string, name: string}?
+---@field account {id: string, name: string}? The connected account.
 ---@field syncedTimestamp discord.Milliseconds? When it last synced.
 ---@field application {id: discord.Snowflake, name: string, icon: string?, description: string, bot: discord.User?}?
 ---@field applicationId discord.Snowflake? The bot's application, on a deletion event.
