@@ -29,7 +29,7 @@
 ---@field failIfNotExists? boolean Whether replies to deleted messages fail (true).
 ---@field allowedMentions? discord.AllowedMentions Default for every message the client sends.
 ---@field enforceNonce? boolean Sends a nonce with every message so Discord drops duplicates.
----@field makeCache? fun(managerName: string, holds: table, manager: table): discord.Collection
+---@field makeCache? fun(managerName: string, holds: table, manager: table): discord.Collection Makes the caches.
 ---@field presence? discord.PresenceData The presence the shards identify with.
 ---@field rest? table Limiter settings: api, version, timeout, retries, globalRequestsPerSecond, offset.
 ---@field ws? table Gateway settings: compress, large_threshold, properties, maxBackoff.
@@ -336,6 +336,13 @@
 ---@field tag string|nil The guild tag text, up to 4 characters.
 ---@field badge string|nil Hash of the guild tag's badge image.
 
+--- A nameplate a user shows behind their name in the member list.
+---@class discord.Nameplate
+---@field skuId discord.Snowflake The nameplate's SKU.
+---@field asset string Path of the nameplate image on Discord's CDN.
+---@field label string The nameplate's label (unused by Discord so far).
+---@field palette string Its background color: "crimson", "berry", "sky", "teal", ...
+
 --- A Discord user; bots are users too.
 ---@class discord.User
 ---@field id discord.Snowflake The user's ID.
@@ -347,7 +354,7 @@
 ---@field displayName string|nil (read-only)
 ---@field createdTimestamp discord.Milliseconds (read-only)
 ---@field primaryGuild discord.UserPrimaryGuild|nil The server tag the user shows.
----@field collectibles {nameplate?: {skuId: discord.Snowflake, asset: string, label: string, palette: string}}|nil
+---@field collectibles {nameplate?: discord.Nameplate}|nil What the user shows from the shop: the nameplate.
 ---@field dmChannel discord.DMChannel|nil (read-only)
 ---@field system boolean|nil An official Discord system user.
 ---@field avatar string|nil Avatar hash; see `avatarURL`.
@@ -493,7 +500,7 @@
 ---@field parent? discord.ChannelResolvable|false The category to put it in; false takes it out.
 ---@field position? integer Its position in the list.
 ---@field rateLimitPerUser? integer Seconds of slowmode.
----@field permissionOverwrites? {id: any, type?: integer, allow?: any, deny?: any}[]
+---@field permissionOverwrites? {id: any, type?: integer, allow?: any, deny?: any}[] The permission overwrites.
 ---@field lockPermissions? boolean Copies the new category's permission overwrites.
 ---@field reason? string The reason shown in the audit log.
 
@@ -568,8 +575,8 @@
 ---@field content? string At most 2000 characters.
 ---@field embeds? (discord.EmbedBuilder|table)[] At most 10.
 ---@field allowedMentions? discord.AllowedMentions Which mentions in the content notify.
----@field reply? {messageReference: discord.Message|discord.Snowflake, failIfNotExists?: boolean}
----@field files? ({name: string, data: string, description?: string, spoiler?: boolean}|string)[]
+---@field reply? {messageReference: discord.Message|discord.Snowflake, failIfNotExists?: boolean} Makes it a reply.
+---@field files? (discord.AttachmentBuilder|discord.Attachment|string|table)[] Up to 10; tables hold name= and data=.
 ---@field attachments? table[] On edits: the attachments to keep.
 ---@field flags? integer|string[] Message flags as bits or names (SuppressEmbeds, SuppressNotifications, ...).
 ---@field components? table[] Component rows or builders.
@@ -593,7 +600,7 @@
 ---@field embeds discord.Embed[] Its embeds.
 ---@field attachments discord.Collection Its files by ID (made when first read).
 ---@field mentions discord.MessageMentions The users, roles and channels it mentions.
----@field reference {type: integer, messageId: discord.Snowflake, channelId: discord.Snowflake, guildId?: string}|nil
+---@field reference discord.MessageReference|nil The message it replies to or forwards.
 ---@field cleanContent string|nil The content with mentions as names (read-only).
 ---@field reactions discord.ReactionManager Its reactions by emoji (made when first read).
 ---@field poll discord.Poll|nil Its poll, if it has one.
@@ -624,6 +631,13 @@
 ---@field editable boolean (read-only)
 ---@field pinnable boolean (read-only)
 ---@field deletable boolean (read-only)
+
+--- Where a reply or a forward points.
+---@class discord.MessageReference
+---@field type integer discord.enums.MessageReferenceType: 0 Default (reply), 1 Forward.
+---@field messageId discord.Snowflake|nil The message it points to.
+---@field channelId discord.Snowflake The channel of that message.
+---@field guildId? discord.Snowflake The guild of that message.
 
 --- Who and what a message mentions: users, members, roles, channels, @everyone.
 ---@class discord.MessageMentions
@@ -729,7 +743,7 @@
 ---@field rawPosition integer What the API sent.
 ---@field editable boolean (read-only)
 ---@field members discord.Collection (read-only)
----@field colors {primaryColor: integer, secondaryColor: integer|nil, tertiaryColor: integer|nil}|nil
+---@field colors {primaryColor: integer, secondaryColor: integer?, tertiaryColor: integer?}|nil Gradient colors.
 ---@field icon string|nil Icon hash; see `iconURL`.
 ---@field unicodeEmoji string|nil The role's Unicode emoji icon.
 ---@field tags table|nil botId, integrationId, premiumSubscriber, ...
@@ -774,8 +788,8 @@
 
 --- What a response sent with `withResponse = true` returns: the callback record and its resource.
 ---@class discord.InteractionCallbackResponse
----@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake}
----@field resource {type: integer, message?: discord.Message}|nil
+---@field interaction {id: discord.Snowflake, type: integer, responseMessageId?: discord.Snowflake} The callback.
+---@field resource {type: integer, message?: discord.Message}|nil What it made: the message, if any.
 
 ---@alias discord.WebhookMessageResolvable string|discord.Message "@original" or a follow-up.
 
@@ -970,7 +984,7 @@
 ---@class discord.SweeperOptions
 ---@field interval integer Seconds between sweeps.
 ---@field lifetime? integer Seconds; messages (since sent or edited) and threads (since archived) only.
----@field filter? fun(): (fun(value: any, key: any, collection: discord.Collection): boolean)|nil
+---@field filter? fun(): (fun(value: any, key: any, c: discord.Collection): boolean)|nil Makes the drop filter.
 
 --- Drops cached objects on an interval, by age or by a filter, so a long-running bot's caches stay bounded.
 ---@class discord.Sweepers
@@ -1096,7 +1110,7 @@
 ---@field id discord.Snowflake The tag's ID.
 ---@field name string 1 to 20 characters.
 ---@field moderated boolean Whether only ManageThreads members can apply it.
----@field emoji {id: discord.Snowflake|nil, name: string|nil}|nil
+---@field emoji {id: discord.Snowflake?, name: string?}|nil A custom emoji's ID or a Unicode emoji.
 
 --- Channels that hold only threads (posts): forums and media channels.
 ---@class discord.ThreadOnlyChannel: discord.GuildChannel
@@ -1233,7 +1247,7 @@
 ---@field member discord.GuildMember|nil The user as a member, when cached.
 ---@field guild discord.Guild The guild the presence was received in.
 ---@field status "online"|"idle"|"dnd"|"offline" The overall status.
----@field clientStatus {desktop: string|nil, mobile: string|nil, web: string|nil}
+---@field clientStatus {desktop: string?, mobile: string?, web: string?} The status on each platform.
 ---@field activities discord.Activity[] What the user is doing.
 
 --- Someone started typing in a channel.

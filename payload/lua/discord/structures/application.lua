@@ -85,7 +85,7 @@ end
 ---@field eventWebhooksStatus integer? 1 disabled, 2 enabled, 3 disabled by Discord.
 ---@field eventWebhooksTypes string[]? The webhook event types subscribed to.
 ---@field rpcOrigins string[]? The RPC origin URLs.
----@field installParams {scopes: string[], permissions: discord.PermissionsBitField}?
+---@field installParams {scopes: string[], permissions: discord.PermissionsBitField}? The in-app install link.
 ---@field integrationTypesConfig table? As Discord sends it.
 ---@field owner discord.User|discord.Team|nil The owning user or team.
 ---@field bot discord.User? The bot user.
@@ -230,7 +230,7 @@ end
 ---@field coverImage? discord.ImageSource|false The new cover image; false removes it.
 ---@field flags? any ApplicationFlagsBitField flags (only the editable ones).
 ---@field tags? string[] Up to 5 tags.
----@field installParams? {scopes?: string[], permissions?: discord.PermissionResolvable}
+---@field installParams? {scopes?: string[], permissions?: discord.PermissionResolvable} The in-app install link.
 ---@field interactionsEndpointURL? string Where Discord sends interactions by HTTP.
 ---@field roleConnectionsVerificationURL? string The role connection verification page.
 ---@field customInstallURL? string The default install link.
@@ -413,7 +413,7 @@ end
 --- Options of the lobby methods of `LobbyManager`.
 ---@class discord.LobbyOptions
 ---@field secret? string Joins the lobby of this secret (createOrJoin).
----@field members? (discord.UserResolvable|{id: any, metadata?: table, flags?: integer})[]
+---@field members? (discord.UserResolvable|{id: any, metadata?: table, flags?: integer})[] The members to add.
 ---@field metadata? table<string, string> Metadata of the lobby (createOrJoin).
 ---@field lobbyMetadata? table<string, string> Metadata of the lobby.
 ---@field memberMetadata? table<string, string> Metadata of the bot as a member of the lobby (createOrJoin).

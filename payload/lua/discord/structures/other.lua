@@ -209,6 +209,14 @@ end
 
 -- Integrations --------------------------------------------------------------------------------------------------
 
+--- The application of a bot's integration.
+---@class discord.IntegrationApplication
+---@field id discord.Snowflake The application's ID.
+---@field name string The application's name.
+---@field icon string? Hash of its icon.
+---@field description string Its description.
+---@field bot discord.User? Its bot user.
+
 --- An integration of a guild: a bot, or a Twitch, YouTube or other connection.
 ---@class discord.Integration: discord.Base
 ---@field id discord.Snowflake The integration's ID.
@@ -227,7 +235,7 @@ end
 ---@field user discord.User? Who added it.
 ---@field account {id: string, name: string}? The connected account.
 ---@field syncedTimestamp discord.Milliseconds? When it last synced.
----@field application {id: discord.Snowflake, name: string, icon: string?, description: string, bot: discord.User?}?
+---@field application discord.IntegrationApplication? The bot's application.
 ---@field applicationId discord.Snowflake? The bot's application, on a deletion event.
 ---@field role discord.Role? The subscriber role, when cached (read-only).
 local Integration = util.class("Integration", Base)
