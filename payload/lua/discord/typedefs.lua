@@ -256,8 +256,8 @@
 ---@class discord.CachingManager
 ---@field client discord.Client The client that owns it.
 ---@field cache discord.Collection The cached items by ID.
----@field resolve fun(self, x: any): table|nil
----@field resolveId fun(self, x: any): discord.Snowflake|nil
+---@field resolve fun(self, x: any): table|nil The cached object for an object, ID or {id=}.
+---@field resolveId fun(self, x: any): discord.Snowflake|nil The ID of an object, of a table with `id`, or an ID.
 ---@field fetch fun(self, id: any, opts?: discord.FetchOptions): table (B)
 ---@field holds table The class of the cached objects.
 
@@ -310,7 +310,7 @@
 ---@field highest discord.Role The member's highest role, @everyone when it has none (read-only).
 ---@field color discord.Role|nil The highest role with a non-zero color (read-only).
 ---@field hoist discord.Role|nil The highest role shown separately in the member list (read-only).
----@field has fun(self, role: discord.RoleResolvable): boolean
+---@field has fun(self, role: discord.RoleResolvable): boolean Whether the member has the role (@everyone always).
 ---@field add fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field remove fun(self, roles: discord.RoleResolvable|table, reason?: string): discord.GuildMember (B)
 ---@field set fun(self, roles: table, reason?: string): discord.GuildMember (B)
@@ -384,7 +384,7 @@
 ---@field edit fun(self, opts: {username?: string, avatar?: string|false, banner?: string|false}): discord.ClientUser
 ---@field setPresence fun(self, presence: discord.PresenceData): discord.PresenceData Over op 3.
 ---@field setActivity fun(self, activity?: string|table, opts?: discord.ActivityOptions): discord.PresenceData
----@field setStatus fun(self, status: string): discord.PresenceData
+---@field setStatus fun(self, status: string): discord.PresenceData Sets the status on every shard.
 ---@field presence discord.PresenceData The presence the bot last set.
 ---@field verified boolean? Whether the bot's e-mail is verified.
 ---@field mfaEnabled boolean? Whether the owner uses two-factor login.
@@ -652,7 +652,7 @@
 ---@field members discord.Collection|nil Mentioned users as members of the guild, by ID.
 ---@field channels discord.Collection Channels mentioned in the content, by ID.
 ---@field repliedUser discord.User|nil The author of the message replied to.
----@field has fun(self, x: any, opts?: table): boolean
+---@field has fun(self, x: any, opts?: table): boolean Whether `x` is mentioned, directly, by a role or by @everyone.
 ---@field message discord.Message The message.
 ---@field client discord.Client The client that received it.
 ---@field crosspostedChannels discord.Collection Channels of a crosspost, {channelId=, guildId=, type=, name=} by ID.
@@ -757,7 +757,7 @@
 ---@field description string|nil The embed text.
 ---@field url string|nil The link of the title.
 ---@field color integer|nil The color of the left border as an integer.
----@field fields {name: string, value: string, inline: boolean}[]
+---@field fields {name: string, value: string, inline: boolean}[] Up to 25 named fields.
 ---@field length integer How many characters its texts hold together (read-only).
 
 --- Builds an embed and checks Discord's limits as it goes.
@@ -913,20 +913,20 @@
 ---@class discord.CommandInteractionOptionResolver
 ---@field data discord.CommandInteractionOption[] The top-level options as received.
 ---@field resolved table Collections by ID: users, members, roles, channels, messages, attachments.
----@field get fun(self, name: string, required?: boolean): discord.CommandInteractionOption|nil
+---@field get fun(self, name: string, required?: boolean): discord.CommandInteractionOption|nil The option of that name.
 ---@field getSubcommand fun(self, required?: boolean): string|nil Raises unless `required` is false.
----@field getSubcommandGroup fun(self, required?: boolean): string|nil
----@field getString fun(self, name: string, required?: boolean): string|nil
----@field getInteger fun(self, name: string, required?: boolean): integer|nil
----@field getNumber fun(self, name: string, required?: boolean): number|nil
----@field getBoolean fun(self, name: string, required?: boolean): boolean|nil
----@field getUser fun(self, name: string, required?: boolean): discord.User|nil
----@field getMember fun(self, name: string): discord.GuildMember|table|nil
+---@field getSubcommandGroup fun(self, required?: boolean): string|nil The chosen subcommand group.
+---@field getString fun(self, name: string, required?: boolean): string|nil A string option's value.
+---@field getInteger fun(self, name: string, required?: boolean): integer|nil An integer option's value.
+---@field getNumber fun(self, name: string, required?: boolean): number|nil A number option's value.
+---@field getBoolean fun(self, name: string, required?: boolean): boolean|nil A boolean option's value.
+---@field getUser fun(self, name: string, required?: boolean): discord.User|nil A user option's user.
+---@field getMember fun(self, name: string): discord.GuildMember|table|nil A user option's member.
 ---@field getChannel fun(self, name: string, required?: boolean, channelTypes?: integer[]): discord.BaseChannel|nil
----@field getRole fun(self, name: string, required?: boolean): discord.Role|nil
+---@field getRole fun(self, name: string, required?: boolean): discord.Role|nil A role option's role.
 ---@field getMentionable fun(self, name: string, required?: boolean): discord.GuildMember|discord.User|discord.Role|nil
----@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil
----@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil
+---@field getAttachment fun(self, name: string, required?: boolean): discord.Attachment|nil An attachment option's file.
+---@field getMessage fun(self, name: string, required?: boolean): discord.Message|nil A message context menu's target.
 ---@field getFocused fun(self, getFull?: boolean): any The value being typed, or the whole option.
 ---@field client discord.Client The client that received it.
 
@@ -1216,7 +1216,7 @@
 ---@field allowMultiselect boolean Whether voters may choose more than one answer.
 ---@field resultsFinalized boolean Whether the counts are final.
 ---@field partial boolean True when the question is unknown (read-only).
----@field hasEnded fun(self): boolean
+---@field hasEnded fun(self): boolean Whether voting has ended.
 ---@field expire fun(self): discord.Message (B) Ends the poll; also `poll["end"]`.
 ---@field fetch fun(self): discord.Poll (B)
 ---@field layoutType integer? 1, the default layout.
@@ -1257,7 +1257,7 @@
 ---@field member discord.GuildMember|nil The typing member, in a guild.
 ---@field guild discord.Guild|nil The guild of the channel.
 ---@field startedTimestamp discord.Milliseconds When typing started.
----@field inGuild fun(self): boolean
+---@field inGuild fun(self): boolean Whether the typing was in a guild.
 ---@field guildId discord.Snowflake|nil The ID of the guild of the channel.
 
 -- Events of this part, with their arguments:

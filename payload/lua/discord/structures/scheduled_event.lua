@@ -18,7 +18,7 @@ local M = {}
 ---@field privacyLevel integer discord.GuildScheduledEventPrivacyLevel.
 ---@field status integer discord.GuildScheduledEventStatus: Scheduled, Active, Completed, Canceled.
 ---@field entityType integer discord.GuildScheduledEventEntityType: StageInstance, Voice, External.
----@field entityId discord.Snowflake? The ID of the stage instance of a stage event.
+---@field entityId discord.Snowflake? The ID of the entity tied to the event.
 ---@field entityMetadata {location: string?}? Where an external event takes place.
 ---@field userCount integer? Subscribers (when fetched with counts).
 ---@field image string? The cover image hash.
