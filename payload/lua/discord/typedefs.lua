@@ -319,7 +319,7 @@
 
 --- A guild's roles (`guild.roles`): create, edit, delete, order.
 ---@class discord.RoleManager: discord.CachingManager
----@field everyone discord.Role The guild's @everyone role (read-only).
+---@field everyone discord.Role|nil The guild's @everyone role, when cached (read-only).
 ---@field highest discord.Role The guild's highest role by position (read-only).
 ---@field create fun(self, opts?: discord.RoleOptions): discord.Role (B)
 ---@field edit fun(self, role: discord.RoleResolvable, opts: discord.RoleOptions, reason?: string): discord.Role (B)
@@ -605,7 +605,7 @@
 ---@field reactions discord.ReactionManager Its reactions by emoji (made when first read).
 ---@field poll discord.Poll|nil Its poll, if it has one.
 ---@field thread discord.ThreadChannel|nil The thread started from the message, when cached.
----@field partial boolean True when only the ID is known; fetch fills the rest.
+---@field partial boolean True when neither content nor author is known (read-only).
 ---@field type integer discord.enums.MessageType value.
 ---@field flags discord.MessageFlagsBitField|nil The message's flags.
 ---@field tts boolean|nil Whether it was sent as text-to-speech.
