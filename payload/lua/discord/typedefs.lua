@@ -485,9 +485,9 @@
 ---@field features? string[] The guild features to set.
 ---@field premiumProgressBarEnabled? boolean Whether the boost progress bar shows.
 ---@field icon? string|false Image bytes or a data URI.
----@field banner? string|false The banner image (path or data URI); false removes it.
----@field splash? string|false The invite splash image (path or data URI); false removes it.
----@field discoverySplash? string|false The discovery splash image (path or data URI); false removes it.
+---@field banner? string|false The banner image (bytes or data URI); false removes it.
+---@field splash? string|false The invite splash image (bytes or data URI); false removes it.
+---@field discoverySplash? string|false The discovery splash image (bytes or data URI); false removes it.
 ---@field owner? discord.UserResolvable Transfers ownership (the bot must own the guild).
 ---@field reason? string Audit log reason.
 
@@ -501,7 +501,7 @@
 ---@field position? integer Its position in the list.
 ---@field rateLimitPerUser? integer Seconds of slowmode.
 ---@field permissionOverwrites? {id: any, type?: integer, allow?: any, deny?: any}[] The permission overwrites.
----@field lockPermissions? boolean Copies the new category's permission overwrites.
+---@field lockPermissions? boolean Copies the permission overwrites of the category it ends in (edit).
 ---@field reason? string The reason shown in the audit log.
 
 --- Base of every channel: ID, type, mention, delete and fetch.

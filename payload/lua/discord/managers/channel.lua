@@ -452,7 +452,7 @@ end
 ---@field tag? discord.Snowflake[] Tag IDs.
 ---@field tagSetting? "match_some"|"match_all" Whether a thread needs some or all of the tags.
 ---@field archived? boolean Whether to look in archived threads.
----@field sortBy? string What to sort by, as Discord names it.
+---@field sortBy? "relevance"|"creation_time"|"last_message_time"|"archive_time" What to sort by.
 ---@field sortOrder? "asc"|"desc" Ascending or descending.
 ---@field limit? integer 1 to 25.
 ---@field offset? integer How many results to skip.
