@@ -92,6 +92,29 @@ if check then
       end
     end
   end
+  -- Fields of every ---@class (option tables too) that no export above stands for: each is an entry of its own.
+  local covered, fields = {}, {}
+  for _, item in ipairs(db.items) do
+    if item.field then covered[item.field] = true end
+  end
+  for name, d in pairs(db.defs) do
+    for _, f in ipairs(d.kind == "class" and d.fields or {}) do
+      if not f.private and not covered[f] then fields[#fields + 1] = { name = name, d = d, f = f } end
+    end
+  end
+  table.sort(fields, function(a, b)
+    if a.d.file.rel ~= b.d.file.rel then return a.d.file.rel < b.d.file.rel end
+    return a.f.line < b.f.line
+  end)
+  for _, x in ipairs(fields) do
+    exports = exports + 1
+    if x.f.desc ~= "" then
+      documented = documented + 1
+    else
+      missing[#missing + 1] = ("field %s.%s (%s:%d): no one-line description"):format(x.name, x.f.name,
+        x.d.file.rel, x.f.line)
+    end
+  end
   local stale = staleDefs()
   for _, s in ipairs(db.stale) do stale[#stale + 1] = s end
   table.sort(stale)

@@ -64,4 +64,9 @@ M.build = 7
 ---@enum discord.Shade
 M.Shade = setmetatable({ Dark = 1, Light = 2 }, { __index = function(_, k) error("no shade " .. k) end })
 
+--- What a counter starts from, a table that is no class.
+---@class discord.CounterOptions
+---@field start integer The first total.
+---@field step integer
+
 return M
