@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/child_process.h"
+#include "support/child_process.h"
 
 namespace tarnbench {
 
@@ -47,7 +47,7 @@ public:
     }
 
 private:
-    tarntest::ChildProcess process_;
+    tarncore::ChildProcess process_;
     std::uint16_t port_ = 0;
 };
 

@@ -56,9 +56,11 @@ bool WwwServer::start(const std::string& folder, const std::string& certificates
                                "s_server -WWW -accept 127.0.0.1:0 -cert '" + certificates +
                                "/good.pem' -key '" + certificates + "/leaf.key' > '" + log +
                                "' 2>&1 < /dev/null";
-    if (!process_.start("/bin/sh", {"-c", script})) return false;
+    tarncore::Error error;
+    tarncore::ChildProcess::start(process_, error, "/bin/sh", {"-c", script}, {}, false);
+    if (error.failed()) return false;
     const std::regex accept("ACCEPT [^ ]*:([0-9]+)");
-    for (int i = 0; i < 100 && process_.running(); ++i) {
+    for (int i = 0; i < 100 && tarncore::ChildProcess::running(process_); ++i) {
         std::ifstream in(log);
         std::stringstream text;
         text << in.rdbuf();

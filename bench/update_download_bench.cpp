@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
         manifest.sha256 = tarncore::sha256_hex(expected.data(), expected.size());
     }
     tarntest::ServerOptions options;
-    options.cert = tarntest::ServerCert::Good;
+    options.cert = "good";
     options.idle_seconds = 120;
     options.lifetime_seconds = 1800;
     tarntest::TestServer length;

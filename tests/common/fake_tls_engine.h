@@ -21,11 +21,6 @@ namespace tarntest {
 
 using namespace tarncore::tls_status;
 using tarncore::Error;
-using tarncore::TlsDecrypted;
-using tarncore::TlsEngine;
-using tarncore::TlsHandshakeStep;
-using tarncore::TlsRecordSizes;
-using tarncore::TlsStreamSizes;
 
 inline std::string frame(char type, const std::string& payload) {
     return std::string{type, static_cast<char>(payload.size() >> 8),
@@ -39,7 +34,7 @@ inline std::string data_rec(const std::string& text) {
     return frame('D', text);
 }
 
-struct FakeEngine final : TlsEngine {
+struct FakeEngine final : tarncore::TlsEngine {
     // acquire_result: the current record's; legacy_result: the older one's.
     std::int32_t acquire_result = kOk, legacy_result = kOk, verify_result = kOk,
                  encrypt_result = kOk;
@@ -53,7 +48,8 @@ struct FakeEngine final : TlsEngine {
         records_asked += current ? "c" : "l";
         return current ? acquire_result : legacy_result;
     }
-    TlsHandshakeStep handshake_step(std::span<const char> input, std::string_view host) override {
+    tarncore::TlsHandshakeStep handshake_step(std::span<const char> input,
+                                              std::string_view host) override {
         handshake_inputs.emplace_back(input.data(), input.size());
         if (!has_context) {
             has_context = true;
@@ -74,18 +70,19 @@ struct FakeEngine final : TlsEngine {
         return {payload == "done" ? kOk : kContinueNeeded,
                 payload == "done" ? "" : frame('C', "ack"), extra};
     }
-    std::int32_t stream_sizes(TlsStreamSizes& sizes) override {
-        sizes = TlsStreamSizes{3, 2, max_message, 4, 1};
+    std::int32_t stream_sizes(tarncore::TlsStreamSizes& sizes) override {
+        sizes = tarncore::TlsStreamSizes{3, 2, max_message, 4, 1};
         return kOk;
     }
-    std::int32_t encrypt(std::span<char> buffer, std::size_t length, TlsRecordSizes& out) override {
+    std::int32_t encrypt(std::span<char> buffer, std::size_t length,
+                         tarncore::TlsRecordSizes& out) override {
         if (encrypt_result != kOk || buffer.size() != 3 + length + 2) return encrypt_result;
         const std::string record = data_rec(std::string(buffer.data() + 3, length)) + "TT";
         record.copy(buffer.data(), record.size());
-        out = TlsRecordSizes{3, length, 2};
+        out = tarncore::TlsRecordSizes{3, length, 2};
         return kOk;
     }
-    TlsDecrypted decrypt(std::span<char> input, std::span<char> output) override {
+    tarncore::TlsDecrypted decrypt(std::span<char> input, std::span<char> output) override {
         std::string type, payload;
         if (!take(input, type, payload)) return {kIncompleteMessage, 0, input.size()};
         const std::size_t extra = input.size() - 3 - payload.size();
@@ -112,7 +109,7 @@ struct FakeEngine final : TlsEngine {
 // A session whose peer sends `input` (as the test splits it).
 struct TlsConnection {
     explicit TlsConnection(std::string input) : peer(std::move(input)), session(make(), peer) {}
-    std::unique_ptr<TlsEngine> make() {
+    std::unique_ptr<tarncore::TlsEngine> make() {
         auto fake = std::make_unique<FakeEngine>();
         engine = fake.get();
         return fake;

@@ -17,10 +17,12 @@ std::string unix_path(const tarncore::Path& path);
 /// the wide command line on Windows).
 std::vector<tarncore::Path> program_arguments(int argc, char** argv);
 
-/// Runs argv[0] (a Unix path) with the arguments to its end; its exit code,
-/// or -1 when it could not be run. Under Wine this waits for the Linux
-/// program itself, which a Win32 process handle of it would not.
-int run_host_program(const std::vector<std::string>& argv);
+/// Runs argv[0] (a Unix path) with the arguments and this process's standard
+/// streams; with `wait`, to its end: its exit code, or -1 when it could not be
+/// run; without, 0 once it started, and it must end by itself. Under Wine this
+/// spawns the Linux program itself, whose Win32 process handle would signal at
+/// once and could not end it.
+int run_host_program(const std::vector<std::string>& argv, bool wait = true);
 
 /// Zips what the folder holds into `zip` with bsdtar; true when it succeeded.
 bool make_zip(const tarncore::Path& folder, const tarncore::Path& zip);

@@ -1,6 +1,9 @@
 #include "tests/common/host_tools.h"
 
-#include "tests/common/child_process.h"
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace tarntest {
 
@@ -12,11 +15,20 @@ std::vector<tarncore::Path> program_arguments(int argc, char** argv) {
     return {argv + (argc > 0 ? 1 : 0), argv + argc};
 }
 
-int run_host_program(const std::vector<std::string>& argv) {
-    if (argv.empty()) return -1;
-    ChildProcess child;
-    if (!child.start(argv[0], {argv.begin() + 1, argv.end()})) return -1;
-    return child.wait(UINT32_MAX);
+// A child not waited for stays a zombie until this process ends.
+int run_host_program(const std::vector<std::string>& argv, bool wait) {
+    std::vector<std::string> text(argv);
+    std::vector<char*> args;
+    for (std::string& a : text) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int status = 0;
+    if (argv.empty() || posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
+        return -1;
+    }
+    if (!wait) return 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace tarntest

@@ -34,7 +34,7 @@ std::vector<tarncore::Path> program_arguments(int, char**) {
     return out;
 }
 
-int run_host_program(const std::vector<std::string>& argv) {
+int run_host_program(const std::vector<std::string>& argv, bool wait) {
     using Spawn = LONG(__cdecl*)(char* const*, int);
     static const auto spawn = wine_export<Spawn>(L"ntdll.dll", "__wine_unix_spawnvp");
     if (spawn == nullptr || argv.empty()) return -1;
@@ -42,7 +42,7 @@ int run_host_program(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (std::string& a : text) args.push_back(a.data());
     args.push_back(nullptr);
-    return static_cast<int>(spawn(args.data(), TRUE));
+    return static_cast<int>(spawn(args.data(), wait ? TRUE : FALSE));
 }
 
 }  // namespace tarntest

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support/layout.h"
+#include "tests/common/host_tools.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
@@ -14,11 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kServerScript = std::string(TARN_SOURCE_DIR) + "/tests/server/test_server.py";
-
-// The interpreter that runs the server, as this platform starts it.
-Path python_program() {
-    return host_path("/usr/bin/python3");
-}
 
 // A fresh folder under /tmp: the server is a Linux program also under Wine,
 // so it gets Unix paths.
@@ -44,35 +40,19 @@ std::string read_text(const std::string& unix_path) {
     return text;
 }
 
-const char* cert_name(ServerCert cert) {
-    switch (cert) {
-        case ServerCert::Good: return "good";
-        case ServerCert::Untrusted: return "untrusted";
-        case ServerCert::Expired: return "expired";
-        case ServerCert::WrongHost: return "wronghost";
-        case ServerCert::None: break;
-    }
-    return "";
-}
-
 struct Certificates {
     std::string dir;
-    bool trusted = false;
 
     Certificates() {
-        std::string candidate = fresh_unix_dir("tarn-test-ca-");
-        ChildProcess maker;
-        if (!maker.start(python_program(), {kServerScript, "certs", candidate}) ||
-            !wait_for_file(candidate + "/done", std::chrono::seconds(60))) {
-            return;
+        const std::string made = fresh_unix_dir("tarn-test-ca-");
+        if (run_host_program({"/usr/bin/python3", kServerScript, "certs", made}) == 0 &&
+            trust_test_ca(made)) {
+            dir = made;
         }
-        maker.wait(5000);
-        trusted = trust_test_ca(candidate);
-        if (trusted) dir = candidate;
     }
     ~Certificates() {
         if (dir.empty()) return;
-        if (trusted) untrust_test_ca(dir);
+        untrust_test_ca(dir);
         std::error_code ec;
         fs::remove_all(host_path(dir), ec);
     }
@@ -88,23 +68,19 @@ const std::string& test_certificates() {
 bool TestServer::start(const std::string& script, ServerOptions options) {
     stop();
     error_.clear();
-    tls_ = options.cert != ServerCert::None;
-    std::vector<std::string> args;
-    if (tls_) {
-        const std::string& certs = test_certificates();
-        if (certs.empty()) {
-            error_ = "the test certificates could not be made";
-            return false;
-        }
-        args = {"--tls", certs + "/" + cert_name(options.cert) + ".pem"};
-        if (options.client_auth) args.push_back("--client-auth");
+    tls_ = !options.cert.empty();
+    if (tls_ && test_certificates().empty()) {
+        error_ = "the test certificates could not be made";
+        return false;
     }
     dir_ = fresh_unix_dir("tarn-test-server-");
     (void)tarncore::write_file(host_path(dir_ + "/script.json"), script);
-    args.insert(args.begin(), {kServerScript, "serve", dir_});
+    std::vector<std::string> args = {"/usr/bin/python3", kServerScript, "serve", dir_};
     args.insert(args.end(), {"--idle", std::to_string(options.idle_seconds), "--lifetime",
                              std::to_string(options.lifetime_seconds)});
-    if (!process_.start(python_program(), args)) {
+    if (tls_) args.insert(args.end(), {"--tls", test_certificates() + "/" + options.cert + ".pem"});
+    if (options.client_auth) args.push_back("--client-auth");
+    if (run_host_program(args, false) != 0) {
         error_ = "python3 could not be started";
         return false;
     }
@@ -144,23 +120,11 @@ std::vector<tarncore::Json> TestServer::http_requests() const {
 void TestServer::stop() {
     if (dir_.empty()) return;
     (void)tarncore::write_file(host_path(dir_ + "/stop"), "stop\n");
-    if (wait_for_file(dir_ + "/exited", std::chrono::seconds(10))) {
-        process_.wait(5000);
-    } else {
-        process_.kill();  // best effort: the lifetime cap ends it in any case
-    }
+    (void)wait_for_file(dir_ + "/exited", std::chrono::seconds(10));  // else its lifetime cap
     std::error_code ec;
     fs::remove_all(host_path(dir_), ec);
     dir_.clear();
     port_ = 0;
-}
-
-ServerCert server_cert(const std::string& name) {
-    for (ServerCert cert :
-         {ServerCert::Good, ServerCert::Untrusted, ServerCert::Expired, ServerCert::WrongHost}) {
-        if (name == cert_name(cert)) return cert;
-    }
-    return ServerCert::None;
 }
 
 }  // namespace tarntest

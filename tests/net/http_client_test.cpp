@@ -27,7 +27,6 @@ using tarncore::HttpResponse;
 using tarncore::Json;
 using tarntest::ConsoleCapture;
 using tarntest::error_text;
-using tarntest::ServerCert;
 using tarntest::TestServer;
 
 std::string header(const Json& request, const std::string& name) {
@@ -79,7 +78,7 @@ struct Exchange {
             ASSERT_TRUE(other.start(second)) << other.last_error();
         }
         ASSERT_TRUE(origin.start(tarntest::replace_all(script, "{plain}", other.base_url()),
-                                 {tarntest::server_cert(row.get_string("cert", ""))}))
+                                 {row.get_string("cert", "")}))
             << origin.last_error();
     }
 

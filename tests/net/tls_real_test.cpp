@@ -14,7 +14,6 @@ namespace {
 
 using tarncore::Error;
 using tarncore::TlsSession;
-using tarntest::ServerCert;
 using tarntest::TestServer;
 
 // name; echo: a body larger than a record, not a multiple of its size, goes
@@ -25,7 +24,7 @@ TEST_P(TlsReal, CarriesRecordsAndTellsHowTheServerEnded) {
     TestServer server;
     ASSERT_TRUE(server.start(R"([{"path": "/echo", "echo": true},
         {"path": "/drop", "raw": "BYE\n", "close_notify": false}])",
-                             {.cert = ServerCert::Good}))
+                             {.cert = "good"}))
         << server.last_error();
     const bool echo = tarntest::flag(GetParam(), "echo");
     std::string body(70001, '\0');
@@ -59,7 +58,7 @@ TARN_ROWS(TlsBadCertificate, "net/tls_real.json", "bad_certificate");
 TEST_P(TlsBadCertificate, FailsTheHandshake) {
     const tarncore::Json& row = GetParam();
     TestServer server;
-    ASSERT_TRUE(server.start("[]", {.cert = tarntest::server_cert(row.get_string("cert", "")),
+    ASSERT_TRUE(server.start("[]", {.cert = row.get_string("cert", ""),
                                     .client_auth = tarntest::flag(row, "client_auth")}))
         << server.last_error();
     TlsSession session;

@@ -149,7 +149,7 @@ TEST_P(SignedDownload, ChecksTheSignature) {
     const std::string served = row.get_string("served", runtime);
     TestServer server;
     ASSERT_TRUE(server.start(Json(Json::Array{Json(Json::Object{{"body", served}})}).dump(false),
-                             {ServerCert::Good}));
+                             {"good"}));
     ReleaseManifest manifest;
     manifest.latest = "1.3.0";
     manifest.download_url =
@@ -184,7 +184,7 @@ TEST(Signature, SignedReleaseFolder) {
         replace_all(
             R"([{"path": "/api/tarnwick/version", "body_file": "{site}/api/tarnwick/version"}, {"path": "/releases/1.3.0/tarn.exe", "body_file": "{site}/releases/1.3.0/tarn.exe"}])",
             "{site}", unix_path(site)),
-        {ServerCert::Good}));
+        {"good"}));
     ReleaseInput input;
     input.runtime = box.make_file("tarn.exe", "MZ signed");
     input.version = "1.3.0";
