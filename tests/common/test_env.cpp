@@ -72,25 +72,6 @@ Path source_path(const std::string& relative) {
     return host_path(std::string(TARN_SOURCE_DIR) + "/" + relative);
 }
 
-std::vector<std::vector<std::string>> data_rows(const std::string& relative) {
-    std::string text;
-    if (!tarncore::read_file(source_path("tests/data/" + relative), text) || text.empty()) {
-        ADD_FAILURE() << "no rows in tests/data/" << relative;
-    }
-    std::vector<std::vector<std::string>> rows;
-    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-        end = std::min(text.find('\n', start), text.size());
-        const std::string line = text.substr(start, end - start);
-        if (line.empty() || line[0] == '#') continue;
-        rows.emplace_back();
-        for (std::size_t at = 0, bar = 0; bar != std::string::npos; at = bar + 3) {
-            bar = line.find(" | ", at);
-            rows.back().push_back(unescape(line.substr(at, bar - at)));
-        }
-    }
-    return rows;
-}
-
 void set_read_only(const Path& path, bool read_only) {
     std::error_code ec;
     constexpr auto write =

@@ -77,9 +77,6 @@ Path source_path(const std::string& relative);
 /// (under Wine: "Z:\work\...").
 Path host_path(const std::string& unix_path);
 
-/// Rows of tests/data/<relative>: fields split at " | ", lines starting with
-/// "#" and blank lines skipped, "\xHH" unescaped; every other byte is itself.
-std::vector<std::vector<std::string>> data_rows(const std::string& relative);
 /// A device name that is no file ("/dev/null", "NUL").
 Path null_device();
 /// Every file below root, by its relative path with "/" separators.
