@@ -691,8 +691,8 @@
 ---@field avatar string|nil Guild avatar hash.
 ---@field banner string|nil
 ---@field pending boolean|nil Has not passed membership screening.
----@field deaf boolean|nil
----@field mute boolean|nil
+---@field deaf boolean|nil Deafened in the guild's voice channels.
+---@field mute boolean|nil Muted in the guild's voice channels.
 ---@field premiumSinceTimestamp discord.Milliseconds|nil Boosting since.
 ---@field communicationDisabledUntilTimestamp discord.Milliseconds|nil Timeout end.
 ---@field communicationDisabledUntil discord.Milliseconds|nil The same (read-only).
