@@ -53,8 +53,9 @@ function GuildMember:_patch(data)
   if user ~= nil then
     local users = self.client.users
     local cached = users.cache:get(user.id)
+    -- A message's member comes with its author already patched.
     if cached then
-      cached:_patch(user)
+      if cached ~= user then cached:_patch(user) end
     else
       cached = users:_add(user)
     end

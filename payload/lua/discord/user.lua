@@ -48,12 +48,15 @@ local function unchanged(self, data)
     if to then
       local held = rawget(self, to)
       if held ~= v and (v ~= null or held ~= nil) then return false end
-    elseif k == "public_flags" then
+    elseif k == "public_flags" or (k == "flags" and data.public_flags == nil) then
       local flags = rawget(self, "flags")
       if not flags or flags.bitfield ~= v then return false end
+    elseif NESTED[k] then
+      local held = rawget(self, NESTED[k])
+      if v ~= null or (held ~= nil and held ~= null) then return false end
     elseif k == "bot" or k == "system" then
       if (rawget(self, k) == true) ~= (v == true) then return false end
-    elseif k ~= "id" then
+    elseif k ~= "id" and k ~= "flags" then
       return false
     end
   end
