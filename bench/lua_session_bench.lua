@@ -150,7 +150,8 @@ out.bytesPer = {}
 local probes = {}
 for v in lines() do
   if v.mark and v.mark:match("^probe") then
-    probes[#probes + 1] = { name = v.mark:match("^probe (%S+)"), n = tonumber(v.mark:match("(%d+)$")), setup = {}, measure = {} }
+    probes[#probes + 1] = { name = v.mark:match("^probe (%S+)"), n = tonumber(v.mark:match("(%d+)$")),
+      setup = {}, measure = {} }
   elseif v.mark == "measure" then
     probes[#probes].into = probes[#probes].measure
   elseif not v.mark and #probes > 0 then

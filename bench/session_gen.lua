@@ -70,7 +70,8 @@ local function user(n)
       public_flags = 0, flags = 0, primary_guild = null, avatar_decoration_data = null, collectibles = null }
   end
   return { id = tostring(1200000000000000000 + n), username = "user" .. n, discriminator = "0",
-    global_name = "User " .. n, avatar = n % 3 == 0 and null or ("%032x"):format(n), public_flags = n % 7 == 0 and 64 or 0,
+    global_name = "User " .. n, avatar = n % 3 == 0 and null or ("%032x"):format(n),
+    public_flags = n % 7 == 0 and 64 or 0,
     flags = 0, primary_guild = null, avatar_decoration_data = null, collectibles = null }
 end
 local function memberFields(g, n, m)
@@ -183,10 +184,11 @@ for i, g in ipairs(guilds) do unavailable[i] = { id = g.id, unavailable = true }
 local APP = BOT
 send("READY", { v = 10, user = user(0), guilds = A(unavailable), session_id = "0123456789abcdef0123456789abcdef",
   resume_gateway_url = "wss://gateway-us-east1-b.discord.gg", shard = A({ 0, 1 }), private_channels = A({}),
-  relationships = A({}), user_settings = {}, presences = A({}), guild_join_requests = A({}), geo_ordered_rtc_regions = A({}),
+  relationships = A({}), user_settings = {}, presences = A({}), guild_join_requests = A({}),
+  geo_ordered_rtc_regions = A({}),
   application = { id = APP, flags = 565248 }, auth = {} })
 mark("guilds")
-for _, g in ipairs(guilds) do send("GUILD_CREATE", guildCreate(g, not (g.size > 50))) end
+for _, g in ipairs(guilds) do send("GUILD_CREATE", guildCreate(g, g.size <= 50)) end
 mark("chunks")
 for _, g in ipairs(guilds) do
   if g.size > 50 then chunks(g) end
@@ -273,7 +275,8 @@ for _ = 1, dispatches do
       message_author_id = user(m.author).id, burst = false, burst_colors = A({}), type = 0 })
   elseif t == "PRESENCE_UPDATE" then
     send(t, { user = { id = user(n).id }, guild_id = g.id, status = STATUS[rand(1, 4)],
-      activities = A(rand() < 0.5 and { { name = "a game", type = 0, id = "custom", created_at = (EPOCH + clock) * 1000 } } or {}),
+      activities = A(rand() < 0.5
+        and { { name = "a game", type = 0, id = "custom", created_at = (EPOCH + clock) * 1000 } } or {}),
       client_status = { desktop = "online" } })
   elseif t == "TYPING_START" then
     send(t, { channel_id = c.id, guild_id = g.id, user_id = user(n).id, timestamp = EPOCH + clock,
@@ -290,8 +293,10 @@ for _ = 1, dispatches do
   else
     local m = memberFields(g, n, { user = user(n), permissions = "2248473465835073" })
     send(t, { id = snowflake(), application_id = APP, type = 2, data = { id = "1190000000000000001", name = "roll",
-      type = 1, options = A({ { name = "sides", type = 4, value = rand(2, 20) } }) }, guild_id = g.id, channel_id = c.id,
-      channel = { id = c.id, type = 0, guild_id = g.id, name = "channel", position = 1, permissions = "2248473465835073",
+      type = 1, options = A({ { name = "sides", type = 4, value = rand(2, 20) } }) },
+      guild_id = g.id, channel_id = c.id,
+      channel = { id = c.id, type = 0, guild_id = g.id, name = "channel", position = 1,
+        permissions = "2248473465835073",
         flags = 0, parent_id = null, nsfw = false, topic = null, last_message_id = null, rate_limit_per_user = 0 },
       member = m, token = ("t"):rep(60) .. clock, version = 1, app_permissions = "2248473465835073", locale = "en-US",
       guild_locale = "en-US", entitlements = A({}), authorizing_integration_owners = { ["0"] = g.id }, context = 0,

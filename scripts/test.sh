@@ -58,7 +58,7 @@ for stage in "${stages[@]}"; do
       while IFS= read -r -d '' f; do
         luac5.4 -p "$f" || lua_ok=0
       done < <(find payload/lua -name '*.lua' -print0 | sort -z)
-      luacheck --no-color -q payload/lua tests/lua examples scripts/site tests/data/site || lua_ok=0
+      luacheck --no-color -q payload/lua tests/lua examples scripts/site tests/data/site bench || lua_ok=0
       # The DAVE interop test needs node and the npm peer; its absence fails the stage.
       if ! command -v node >/dev/null || [ ! -e tests/dave-peer/node_modules/@snazzah/davey-linux-x64-gnu/package.json ]
       then

@@ -13,15 +13,17 @@ local FIELDS = {
   nick = "nickname",
   avatar = "avatar",
   banner = "banner",
-  deaf = "deaf",
-  mute = "mute",
 }
+
+local NO_ROLES = {}
 
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
 -- A member reaches its client through its guild, and is pending only when Discord says so: fields a
 -- hundred thousand members would each hold the same value of.
 GuildMember.pending = false
+GuildMember.deaf = false
+GuildMember.mute = false
 GuildMember.getters.client = function(self) return self.guild.client end
 
 --- Builds a member from API data; `data.user` is required. The guild's member manager makes them.
@@ -31,22 +33,46 @@ GuildMember.getters.client = function(self) return self.guild.client end
 function GuildMember:init(client, data, guild)
   if not guild then Base.init(self, client) end
   self.guild = guild
-  self._roles = {}
+  self._roles = NO_ROLES
   self:_patch(data)
 end
 
+-- Most members' role lists are unchanged by an event: the list is replaced, never changed in place, so an
+-- equal one is kept and every member without roles shares this one.
+local function sameRoles(held, ids)
+  local n = #ids
+  if #held ~= n then return false end
+  for i = 1, n do
+    if held[i] ~= ids[i] then return false end
+  end
+  return true
+end
+
 function GuildMember:_patch(data)
-  if data.user ~= nil then
-    self.user = self.client.users:_add(data.user)
-    self.id = self.user.id
+  local user = data.user
+  if user ~= nil then
+    local users = self.client.users
+    local cached = users.cache:get(user.id)
+    -- A message's member comes with its author already patched.
+    if cached then
+      if cached ~= user then cached:_patch(user) end
+    else
+      cached = users:_add(user)
+    end
+    self.user = cached
+    self.id = cached.id
   end
   self:_copy(data, FIELDS)
   if data.pending ~= nil then self.pending = data.pending == true or nil end
-  self:_copyNested(data, NESTED)
-  self:_flags(data, "flags", "GuildMemberFlagsBitField")
-  if data.roles ~= nil then
-    self._roles = {}
-    for i, id in ipairs(data.roles) do self._roles[i] = id end
+  if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
+  if data.mute ~= nil then self.mute = data.mute == true or nil end
+  if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then self:_copyNested(data, NESTED) end
+  if data.flags ~= nil then self:_flags(data, "flags", "GuildMemberFlagsBitField") end
+  local roles = data.roles
+  if roles ~= nil and not sameRoles(self._roles, roles) then
+    local ids = {}
+    for i, id in ipairs(roles) do ids[i] = id end
+    self._roles = ids[1] == nil and NO_ROLES or ids
   end
   if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
   if data.premium_since ~= nil then
@@ -307,6 +333,7 @@ function GuildMember:toJSON()
   out.roles = json.array(util.map(self._roles, function(id) return id end))
   out._roles = nil
   out.pending = self.pending
+  out.deaf, out.mute = self.deaf, self.mute
   return out
 end
 

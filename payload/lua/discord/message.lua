@@ -334,7 +334,7 @@ function Message:_patch(data)
   if data.member ~= nil and self.guild and self.author then
     local m = {}
     for k, v in pairs(data.member) do m[k] = v end
-    m.user = m.user or data.author
+    m.user = m.user or self.author
     self.guild.members:_add(m)
   end
   return self

@@ -39,7 +39,40 @@ function User:init(client, data)
   self:_patch(data)
 end
 
+local null = require("json").null
+
+-- Most events repeat the user as cached: reading the payload is cheaper than writing it all again.
+local function unchanged(self, data)
+  for k, v in next, data do
+    local to = FIELDS[k]
+    if to then
+      local held = rawget(self, to)
+      if held ~= v and (v ~= null or held ~= nil) then return false end
+    elseif k == "public_flags" or (k == "flags" and data.public_flags == nil) then
+      local flags = rawget(self, "flags")
+      if not flags or flags.bitfield ~= v then return false end
+    elseif NESTED[k] then
+      local held = rawget(self, NESTED[k])
+      if v ~= null or (held ~= nil and held ~= null) then return false end
+    elseif k == "bot" or k == "system" then
+      if (rawget(self, k) == true) ~= (v == true) then return false end
+    elseif k ~= "id" and k ~= "flags" then
+      return false
+    end
+  end
+  return true
+end
+
+--- Whether patching with `data` would change nothing.
+---@private
+---@param data table Raw user object.
+---@return boolean
+function User:_unchanged(data)
+  return unchanged(self, data)
+end
+
 function User:_patch(data)
+  if unchanged(self, data) then return self end
   self:_copy(data, FIELDS)
   self:_copyNested(data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.

@@ -48,13 +48,15 @@ end
 
 --- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
 --- `self.flags` (or `field`); absent keeps, null clears.
+local bitfields
 function Base:_flags(data, key, name, field)
   local v = data[key]
   field = field or "flags"
   if v == json.null then
     self[field] = nil
   elseif v ~= nil then
-    self[field] = require("discord.bitfield")[name]:shared(v)
+    bitfields = bitfields or require("discord.bitfield")
+    self[field] = bitfields[name]:shared(v)
   end
 end
 
@@ -432,6 +434,7 @@ function M.patchUser(client, data)
   -- Presences mostly carry the ID alone, which changes nothing.
   if user and next(data, next(data)) == nil then return user end
   if not user or data.username == nil then return client.users:_add(data) end
+  if user:_unchanged(data) then return user end
   local old = clone(user)
   user:_patch(data)
   if not old:equals(user) then client:emit("userUpdate", old, user) end

@@ -230,24 +230,13 @@ local function channelForMessage(client, d)
   return client.channels:_add({ id = d.channel_id, type = 1, recipients = json.array({ d.author }) })
 end
 
--- Member payloads carry the user beside them on messages.
-local function withUser(member, user)
-  local m = util.shallowCopy(member)
-  m.user = m.user or user
-  return m
-end
-
 handlers.MESSAGE_CREATE = function(client, packet)
   local d = packet.d
   local channel = channelForMessage(client, d)
   if not channel or not channel.messages then return end
   local guild = base.guildOf(client, d)
-  -- The member takes its user into the cache too.
-  if guild and d.member and d.author then
-    guild.members:_add(withUser(d.member, d.author))
-  elseif d.author then
-    client.users:_add(d.author)
-  end
+  -- The message takes its member into the cache, and the member its author.
+  if d.author and not (guild and d.member) then client.users:_add(d.author) end
   local message = channel.messages:_add(d)
   channel.lastMessageId = d.id
   client:emit("messageCreate", message)
