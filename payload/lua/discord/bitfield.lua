@@ -153,11 +153,7 @@ end
 ---@return discord.BitField
 function BitField.shared(c, bits)
   local byValue = frozenOf[c]
-  local hit = byValue and byValue[bits]
-  if hit then return hit end
-  hit = c(bits):freeze()
-  frozenOf[c][bits] = hit
-  return hit
+  return byValue and byValue[bits] or c(bits):freeze()
 end
 
 --- A mutable copy.
