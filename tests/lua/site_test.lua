@@ -7,12 +7,9 @@ local function run(cmd)
   return out, ok and 0 or code
 end
 
-local function read(path)
-  local f = assert(io.open(path, "rb"))
-  local s = f:read("a")
-  f:close()
-  return s
-end
+package.path = "scripts/site/?.lua;" .. package.path
+local reader = require("reader")
+local read = reader.readFile
 
 describe("annotation check", function()
   it("lists each kind of fault of the fixture module, and only those", function()
@@ -173,8 +170,7 @@ end)
 -- that is every flow before this one.
 describe("suspending functions", function()
   it("are marked ---@async where documented", function()
-    package.path = "scripts/site/?.lua;" .. package.path
-    local db, seen, missing = require("reader").load("."), require("runtime").suspending, {}
+    local db, seen, missing = reader.load("."), require("runtime").suspending, {}
     for at in pairs(seen) do
       local rel, line = at:match("^(.*):(%d+)$")
       local e = db.files[rel] and db.files[rel].byLast[tonumber(line) - 1]
