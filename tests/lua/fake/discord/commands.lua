@@ -1,7 +1,6 @@
 -- Command routes of the fake Discord: `server.commands[scope]` ("global" or a guild ID); permission
 -- PUTs need `server.bearer`.
 local json = require("json")
-local Forms = require("fake.discord.forms")
 
 local Commands = {}
 
@@ -48,7 +47,7 @@ function Commands.mount(server)
     end
     local list = body and body.permissions
     if type(list) ~= "table" or list == json.null then
-      return 400, Forms.invalid({ "permissions" }, "BASE_TYPE_REQUIRED", "This field is required")
+      return 400, { code = 50035, message = "Invalid Form Body" }
     end
     perms[p.guild .. ":" .. p.cmd] = json.array(copy(list))
     local d = { id = p.cmd, application_id = p.app, guild_id = p.guild, permissions = list }
@@ -70,8 +69,6 @@ function Commands.mount(server)
   on("GET", "/commands", function(_, list) return 200, json.array(copy(list)) end)
   -- A POST with the name and type of an existing command replaces it.
   on("POST", "/commands", function(scope, list, _, body)
-    local err = Forms.command(body)
-    if err then return 400, err end
     local old, i = find(list, nil, body.name, body.type)
     local cmd = fill(server, scope, body, old)
     list[i or #list + 1] = cmd
@@ -82,8 +79,6 @@ function Commands.mount(server)
     if not c then return 404, UNKNOWN end
     local merged = copy(c)
     for k, v in pairs(body) do merged[k] = v end
-    local err = Forms.command(merged)
-    if err then return 400, err end
     local other = find(list, nil, merged.name, merged.type)
     if other and other ~= c then return 400, TAKEN end
     list[i] = fill(server, scope, merged, c)
@@ -99,8 +94,6 @@ function Commands.mount(server)
   on("PUT", "/commands", function(scope, list, _, body)
     local out = {}
     for i, data in ipairs(body) do
-      local err = Forms.command(data, { i - 1 })
-      if err then return 400, err end
       if find(out, nil, data.name, data.type) then return 400, TAKEN end
       out[i] = fill(server, scope, data, (find(list, nil, data.name, data.type)))
     end

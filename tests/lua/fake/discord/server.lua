@@ -6,7 +6,6 @@ local http = require("http")
 local Store = require("fake.discord.store")
 local Rest = require("fake.discord.rest")
 local Gateway = require("fake.discord.gateway")
-local Forms = require("fake.discord.forms")
 local Interactions = require("fake.discord.interactions")
 
 local M = {}
@@ -146,8 +145,6 @@ function Server:_routes()
     local ref = body.message_reference
     local target = type(ref) == "table" and store:message(ref.channel_id or p.channel.id, ref.message_id)
     if type(ref) == "table" and not target then return 400, { code = 50035, message = "Unknown message" } end
-    local invalid = Forms.messageComponents(body)
-    if invalid then return 400, invalid end
     local msg = store:addMessage(p.channel, self.bot, {
       content = body.content, embeds = body.embeds, flags = body.flags, type = target and 19 or 0,
       components = body.components, attachments = store:attachmentsFor(body.attachments, req.files), poll = body.poll,
@@ -159,8 +156,6 @@ function Server:_routes()
     return 200, d
   end)
   route("PATCH", "/channels/:channel/messages/:message", function(p, body)
-    local invalid = Forms.messageComponents(body)
-    if invalid then return 400, invalid end
     copy(body, p.message, { "content", "embeds", "flags", "components" })
     p.message.edited_timestamp = Store.iso(runtime.time())
     local d = store:messageJSON(p.message)
