@@ -112,8 +112,9 @@ describe("objects", function()
     local cases = {
       { "hi", { content = "hi" } },
       { { content = "x", flags = { "SuppressEmbeds", "SuppressNotifications" } }, { content = "x", flags = 4100 } },
-      { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true } } },
-        { attachments = { { id = "11" }, { id = "0", filename = "SPOILER_a.txt" } } } },
+      { { _edit = true, attachments = { { id = "11" } }, files = { { name = "a.txt", data = "A", spoiler = true,
+        description = "d" } } }, { attachments = { { id = "11" }, { id = "0", filename = "SPOILER_a.txt",
+        description = "d" } } } },
     }
     for i, c in ipairs(cases) do assert.same(c[2], body(c[1]), "case " .. i) end
     local refused = {
