@@ -75,9 +75,10 @@ describe("errors and enums", function()
       tostring(e))
     assert.same({ true, true, false, false }, { errors.is(e, "DiscordAPIError", 50035), errors.is(e, "DiscordError"),
       errors.is(e, "DiscordAPIError", 10003), errors.is(e, "HTTPError") })
-    assert.same({ true, true, false, 0, "GuildText" }, { errors.is(errors.DiscordAPIError({ code = 10008 }, 404, "GET",
-      "/x"), "DiscordAPIError", "UnknownMessage"), errors.GatewayError(4014).fatal, errors.GatewayError(4009).fatal,
-      enums.ChannelType.GuildText, enums.ChannelType[0] })
+    assert.same({ true, true, true, false, 0, "GuildText" }, { errors.is(errors.DiscordAPIError({ code = 10008 }, 404,
+      "GET", "/x"), "DiscordAPIError", "UnknownMessage"), errors.GatewayError(4014).fatal,
+      errors.GatewayError(4011).fatal, errors.GatewayError(4009).fatal, enums.ChannelType.GuildText,
+      enums.ChannelType[0] })
     assert.has_error(function() return enums.ChannelType.GuildTxt end)
   end)
 end)

@@ -70,12 +70,6 @@ describe("flow: sharding", function()
       t[3][3] >= 30000, fd.gateway.faults, #seen.ready })
   end)
 
-  it("stops with a fatal GatewayError when Discord requires more shards", function()
-    start({ required_shards = 2 }, { shardCount = 1 })
-    local err = seen.error[1][1]
-    assert.same({ 0, true, 4011, true }, { #seen.ready, errors.is(err, "GatewayError"), err.code, err.fatal })
-  end)
-
   it("plans the shards from the options and Discord's recommendation", function()
     for i, c in ipairs({ { { shardCount = 1 }, 5, 1, { 0 } },
       { { shards = "auto", shardCount = 1 }, 3, 3, { 0, 1, 2 } },

@@ -17,7 +17,6 @@ function Gateway.new(server)
     ack = true,            -- answer heartbeats
     split = false,         -- send each compressed message in two frames
     shards = 1,            -- recommended by /gateway/bot
-    required_shards = 1,   -- fewer shards than this are closed with 4011
     max_concurrency = 1,
     session_starts = 1000, -- identifies allowed before the reset
     reset_after = 14400000,
@@ -134,7 +133,6 @@ function Gateway:_identify(conn, d)
   if math.type(id) ~= "integer" or math.type(count) ~= "integer" or id < 0 or id >= count then
     return self:_refuse(conn, 4010, "IDENTIFY with shard " .. json.encode(shard))
   end
-  if count < self.required_shards then return self:_refuse(conn, 4011, "IDENTIFY with " .. count .. " shards") end
   if #self.identifies >= self.session_starts and runtime.now() < self.reset_after then
     return self:_refuse(conn, 4002, "IDENTIFY beyond the session starts")
   end
