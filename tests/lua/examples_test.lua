@@ -2,15 +2,7 @@
 local runtime = require("runtime")
 local server = require("fake.discord.server")
 
--- Fresh fakes (`setup(fd)` first) and the example started until it is ready.
-local function start(file, setup)
-  local fd, client = server.reset(), nil
-  if setup then setup(fd) end
-  runtime.env.DISCORD_TOKEN = fd.token
-  runtime.run(function() client = dofile("examples/" .. file) end, { ["for"] = 30000 })
-  assert.is_true(client:isReady())
-  return fd, client
-end
+local function start(file, setup) return server.script("examples/" .. file, setup) end
 
 -- A user writes in #general; returns the bodies of the replies Discord accepted.
 local function acceptedReplies(fd, user, text)

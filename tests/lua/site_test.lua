@@ -25,7 +25,7 @@ describe("annotation check", function()
   end)
 end)
 
--- Runnable samples (```lua run) of the guide, started as examples_test starts the example bots; `act` drives
+-- Runnable samples (```lua run) of the guide, started as the example bots are (server.script); `act` drives
 -- one and returns what it must show.
 describe("guide samples", function()
   local runtime, server, md = require("runtime"), require("fake.discord.server"), dofile("scripts/site/markdown.lua")
@@ -74,17 +74,12 @@ describe("guide samples", function()
       if b.info == "lua run" then
         found[#found + 1] = page
         it(page .. ":" .. b.line .. " runs against the fake Discord", function()
-          local case, client = cases[page] or {}, nil
-          local fd = server.reset()
-          if case.setup then case.setup(fd) end
-          runtime.env.DISCORD_TOKEN = fd.token
-          local file = os.tmpname()
+          local case, file = cases[page] or {}, os.tmpname()
           local f = assert(io.open(file, "w"))
           f:write(b.code)
           f:close()
-          runtime.run(function() client = dofile(file) end, { ["for"] = 30000 })
+          local fd, client = server.script(file, case.setup)
           os.remove(file)
-          assert.is_true(client:isReady())
           local got = case.act and case.act(fd)
           server.stop(client)
           assert.same({ case.want, {}, {} }, { got, fd.gateway.faults, fd.interactions.violations })

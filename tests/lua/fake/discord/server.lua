@@ -252,6 +252,16 @@ function M.raised(fn, ms)
   return err
 end
 
+--- Fresh fakes (`setup(fd)` first) and the bot script at `path` run as `tarn run` would, until it is ready.
+function M.script(path, setup)
+  local fd, client = M.reset(), nil
+  if setup then setup(fd) end
+  runtime.env.DISCORD_TOKEN = fd.token
+  runtime.run(function() client = dofile(path) end, { ["for"] = 30000 })
+  assert(client:isReady(), path .. " is not ready")
+  return fd, client
+end
+
 --- Fresh fakes and a client with `options` logged in to them; `setup(fd, client)` runs before the login.
 function M.login(options, setup)
   local fd = M.reset()
