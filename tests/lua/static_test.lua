@@ -74,9 +74,6 @@ describe("library files", function()
       local ok, err = pcall(require, n)
       assert.is_true(ok, n .. ": " .. tostring(err))
     end
-    local total = 0
-    for _, n in ipairs(names) do total = total + #sources[n] end
-    print(string.format("library: %d modules, %.1f KB", #names, total / 1024))
   end)
 end)
 
