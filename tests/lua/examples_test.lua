@@ -4,16 +4,6 @@ local server = require("fake.discord.server")
 
 local function start(file, setup) return server.script("examples/" .. file, setup) end
 
--- A user writes in #general; returns the bodies of the replies Discord accepted.
-local function acceptedReplies(fd, user, text)
-  local before = #fd:requests("POST", "/channels/%d+/messages")
-  server.act(function() fd:say(user, fd.general, text) end)
-  local out = {}
-  for i, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
-    if i > before and p.status == 200 then out[#out + 1] = p.body end
-  end
-  return out
-end
 
 describe("example prefix bot", function()
   local fd, client
@@ -23,7 +13,7 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text) return acceptedReplies(fd, user, text) end
+  local function say(user, text) return fd:replies(user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
@@ -102,7 +92,7 @@ describe("example moderation bot", function()
   before_each(function() fd, client = start("moderation_bot.lua") end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text) return (acceptedReplies(fd, user, text)[1] or {}).content end
+  local function say(user, text) return (fd:replies(user, text)[1] or {}).content end
   local function last(method, pattern)
     local list = fd:requests(method, pattern)
     return list[#list]

@@ -30,29 +30,19 @@ end)
 describe("guide samples", function()
   local runtime, server, md = require("runtime"), require("fake.discord.server"), dofile("scripts/site/markdown.lua")
 
-  local function replies(fd)
-    local out = {}
-    for _, p in ipairs(fd:requests("POST", "/channels/%d+/messages")) do
-      if p.status == 200 then out[#out + 1] = p.body.content end
-    end
-    return out
+  local function replies(fd, text)
+    return require("discord.util").map(fd:replies(fd.alice, text), function(b) return b.content end)
   end
 
   local cases = {
-    ["first-bot.md"] = { want = { "Pong!" }, act = function(fd)
-      server.act(function() fd:say(fd.alice, fd.general, "!ping") end)
-      return replies(fd)
-    end },
+    ["first-bot.md"] = { want = { "Pong!" }, act = function(fd) return replies(fd, "!ping") end },
     ["slash-commands.md"] = { want = { "Pong!", "Again", "Pong again!", "Once more" }, act = function(fd)
       local it = server.act(function() return fd.interactions:command(fd.alice, fd.general, "ping") end)
       local first, label = it.original.content, it.original.components[1].components[1].label
       it = server.act(function() return fd.interactions:click(fd.bob, it.original, "again") end)
       return { first, label, it.original.content, it.original.components[1].components[1].label }
     end },
-    ["errors.md"] = { want = { "That message is gone." }, act = function(fd)
-      server.act(function() fd:say(fd.alice, fd.general, "!old") end)
-      return replies(fd)
-    end },
+    ["errors.md"] = { want = { "That message is gone." }, act = function(fd) return replies(fd, "!old") end },
     ["voice.md"] = { want = { "Playing song.ogg", "song.ogg", true }, setup = function(fd)
       fd.voice = require("fake.discord.voice").new(fd)
       require("fake.tools").install()

@@ -64,6 +64,17 @@ function Server:say(user, channel, content)
   return msg
 end
 
+--- A user writes in #general and the bot answers: the bodies of the replies Discord accepted.
+function Server:replies(user, content)
+  local before = #self:requests("POST", "/channels/%d+/messages")
+  M.act(function() self:say(user, self.general, content) end)
+  local out = {}
+  for i, p in ipairs(self:requests("POST", "/channels/%d+/messages")) do
+    if i > before and p.status == 200 then out[#out + 1] = p.body end
+  end
+  return out
+end
+
 -- Sends an event caused by a write, if the session asked for its intent.
 function Server:_echo(t, channel, d, bits)
   local session = self.gateway:sessionFor(channel and channel.guild_id or (type(d) == "table" and d.guild_id))
