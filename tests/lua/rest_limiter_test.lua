@@ -90,8 +90,9 @@ describe("REST", function()
       end)
       local retry, other = seen[2], seen[3]
       if seen[1].path ~= retry.path then retry, other = other, retry end
-      assert.same({ 3, c[3], c[5], c[6], c[4], c[3] }, { #seen, retry.at, other.at, #events.rateLimited,
-        events.rateLimited[1].global, events.rateLimited[1].retryAfter })
+      local info = events.rateLimited[1]
+      assert.same({ 3, c[3], c[5], c[6], c[4], c[3], c[4] and "global" or "user" }, { #seen, retry.at, other.at,
+        #events.rateLimited, info.global, info.retryAfter, info.scope })
     end
   end)
 
