@@ -80,6 +80,19 @@ function util.class(name, parent)
   return cls
 end
 
+--- A subclass of `cls`, under its name, whose instances all read `fields` from it: for a value every
+--- instance would otherwise hold its own reference to (the client of a hundred thousand users).
+---@param cls table
+---@param fields table<string, any>
+---@return table class
+function util.sharing(cls, fields)
+  if not rawget(cls, "__settled") then settleMetamethods(cls) end
+  local sub = util.class(cls.__name, cls)
+  for k, v in pairs(fields) do rawset(sub, k, v) end
+  settleMetamethods(sub)
+  return sub
+end
+
 --- True when `obj` is an instance of `cls` or of one of its subclasses.
 ---@param obj any
 ---@param cls table
