@@ -44,6 +44,10 @@ function GuildMember:init(client, data, guild)
   self:_patch(data)
 end
 
+-- Members with the same one or two roles share one list, as members without roles share theirs: the key is
+-- short enough to be interned, and role IDs are unique across guilds, so one table serves every guild.
+local SHARED = setmetatable({}, { __mode = "v" })
+
 -- Most members' role lists are unchanged by an event: the list is replaced, never changed in place, so an
 -- equal one is kept and every member without roles shares this one.
 local function sameRoles(held, ids)
@@ -81,7 +85,20 @@ function GuildMember:_patch(data)
   end
   local roles = data.roles
   if roles ~= nil and not sameRoles(self._roles, roles) then
-    self._roles = roles[1] ~= nil and { table.unpack(roles) } or nil
+    local first, second = roles[1], roles[2]
+    if first == nil then
+      self._roles = nil
+    elseif roles[3] == nil then
+      local key = second and first .. " " .. second or first
+      local list = SHARED[key]
+      if list == nil then
+        list = second and { first, second } or { first }
+        SHARED[key] = list
+      end
+      self._roles = list
+    else
+      self._roles = { table.unpack(roles) }
+    end
   end
   if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
   if data.premium_since ~= nil then
