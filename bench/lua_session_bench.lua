@@ -142,8 +142,6 @@ out.perType = {}
 for t, dt in pairs(byType) do out.perType[t] = countByType[t] / dt end
 out.sizes, out.calls = sizes(client), calls
 phases, mix = nil, nil
--- The fake json's mark table still has the room the whole decoded session took; the host's json has none.
-json._compact()
 out.heapBytes = heap()
 
 -- Probes: bytes per cached object, each from a fresh client.

@@ -44,7 +44,8 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
     if type(u.member) == "table" and message.guild then
       local m = {}
       for k, v in pairs(u.member) do m[k] = v end
-      m.user = u
+      -- The user just patched: the member need not compare it again.
+      m.user = user
       message.guild.members:_add(m)
     end
   end
