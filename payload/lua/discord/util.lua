@@ -494,6 +494,8 @@ local function civilFromDays(z)
 end
 
 local byte = string.byte
+-- Days since the epoch by yyyymmdd: a session's timestamps fall on few dates.
+local dayNumbers, dayCount = {}, 0
 
 -- Read by position once a capture-free find has checked the digits: captures and tonumber cost more than
 -- the rest of a member's patch.
@@ -519,8 +521,15 @@ local function parseIso(s)
       if sign == "-" then offset = -offset end
     end
   end
-  local days = daysFromCivil((y1 - 48) * 1000 + (y2 - 48) * 100 + (y3 - 48) * 10 + y4 - 48,
-    (mo1 - 48) * 10 + mo2 - 48, (d1 - 48) * 10 + d2 - 48)
+  local y, mo, d = (y1 - 48) * 1000 + (y2 - 48) * 100 + (y3 - 48) * 10 + y4 - 48, (mo1 - 48) * 10 + mo2 - 48,
+    (d1 - 48) * 10 + d2 - 48
+  local date = y * 10000 + mo * 100 + d
+  local days = dayNumbers[date]
+  if days == nil then
+    if dayCount >= 4096 then dayNumbers, dayCount = {}, 0 end
+    days = daysFromCivil(y, mo, d)
+    dayNumbers[date], dayCount = days, dayCount + 1
+  end
   local secs = days * 86400 + ((h1 - 48) * 10 + h2 - 48) * 3600 + ((mi1 - 48) * 10 + mi2 - 48) * 60
     + (s1 - 48) * 10 + s2 - 48
   return secs * 1000 + ms - offset
