@@ -10,7 +10,7 @@ M.Collection = Collection
 --- Creates a collection (`Collection(entries)`), an ordered map that keeps insertion order.
 ---@param entries? {[1]: any, [2]: any}[] Initial {key, value} pairs.
 function Collection:init(entries)
-  self._keys, self._values, self._index = {}, {}, {}
+  self._keys, self._values = {}, {}
   self._holes = 0
   if entries then
     for _, kv in ipairs(entries) do self:set(kv[1], kv[2]) end
@@ -38,7 +38,7 @@ end
 ---@param key any
 ---@return boolean
 function Collection:has(key)
-  return self._index[key] ~= nil
+  return self._values[key] ~= nil
 end
 
 --- Adds or replaces an entry; a new key goes last.
@@ -49,10 +49,11 @@ end
 function Collection:set(key, value)
   if key == nil then error("Collection:set: key is nil", 2) end
   if value == nil then error("Collection:set: value is nil; use delete", 2) end
-  if self._index[key] == nil then
+  if self._values[key] == nil then
     local keys = self._keys
     keys[#keys + 1] = key
-    self._index[key] = #keys
+    local index = self._index
+    if index then index[key] = #keys end
   end
   self._values[key] = value
   return self
@@ -61,8 +62,9 @@ end
 -- Deleted keys leave holes that are squeezed out once they make up half of the list.
 local function compact(self)
   local keys, index = {}, {}
+  local values = self._values
   for _, k in ipairs(self._keys) do
-    if k ~= false and self._index[k] then
+    if k ~= false and values[k] ~= nil and not index[k] then
       keys[#keys + 1] = k
       index[k] = #keys
     end
@@ -70,14 +72,26 @@ local function compact(self)
   self._keys, self._index, self._holes = keys, index, 0
 end
 
+-- Positions are indexed from the first delete on: most caches only grow, and the index would cost each of
+-- their entries a second hash slot.
+local function indexOf(self)
+  local index = self._index
+  if index == nil then
+    index = {}
+    for i, k in ipairs(self._keys) do index[k] = i end
+    self._index = index
+  end
+  return index
+end
+
 --- Removes the entry under `key`; false when there was none.
 ---@param key any
 ---@return boolean
 function Collection:delete(key)
-  local pos = self._index[key]
-  if pos == nil then return false end
-  self._keys[pos] = false
-  self._index[key] = nil
+  if self._values[key] == nil then return false end
+  local index = indexOf(self)
+  self._keys[index[key]] = false
+  index[key] = nil
   self._values[key] = nil
   self._holes = self._holes + 1
   if self._holes > 16 and self._holes * 2 > #self._keys then compact(self) end
@@ -86,7 +100,7 @@ end
 
 --- Removes every entry.
 function Collection:clear()
-  self._keys, self._values, self._index, self._holes = {}, {}, {}, 0
+  self._keys, self._values, self._index, self._holes = {}, {}, nil, 0
 end
 
 --- Iterator over key, value in insertion order: `for id, v in coll:iter() do`; new entries are not visited.
@@ -97,7 +111,10 @@ function Collection:iter()
     while i < n do
       i = i + 1
       local k = keys[i]
-      if k ~= false and self._index[k] then return k, self._values[k] end
+      if k ~= false then
+        local v = self._values[k]
+        if v ~= nil then return k, v end
+      end
     end
     return nil
   end

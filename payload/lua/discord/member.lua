@@ -19,12 +19,20 @@ local NO_ROLES = {}
 
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
--- A member reaches its client through its guild, and is pending only when Discord says so: fields a
--- hundred thousand members would each hold the same value of.
+-- A member reaches its client through its guild and its ID through its user, has no flags or roles, and
+-- is pending only when Discord says so: fields a hundred thousand members would each hold the same value of.
 GuildMember.pending = false
 GuildMember.deaf = false
 GuildMember.mute = false
+GuildMember._roles = NO_ROLES
 GuildMember.getters.client = function(self) return self.guild.client end
+GuildMember.getters.id = function(self)
+  local user = rawget(self, "user")
+  return user and user.id
+end
+GuildMember.getters.flags = function()
+  return require("discord.bitfield").GuildMemberFlagsBitField:shared(0)
+end
 
 --- Builds a member from API data; `data.user` is required. The guild's member manager makes them.
 ---@param client discord.Client
@@ -33,9 +41,12 @@ GuildMember.getters.client = function(self) return self.guild.client end
 function GuildMember:init(client, data, guild)
   if not guild then Base.init(self, client) end
   self.guild = guild
-  self._roles = NO_ROLES
   self:_patch(data)
 end
+
+-- Members with the same one or two roles share one list, as members without roles share theirs: the key is
+-- short enough to be interned, and role IDs are unique across guilds, so one table serves every guild.
+local SHARED = setmetatable({}, { __mode = "v" })
 
 -- Most members' role lists are unchanged by an event: the list is replaced, never changed in place, so an
 -- equal one is kept and every member without roles shares this one.
@@ -60,19 +71,34 @@ function GuildMember:_patch(data)
       cached = users:_add(user)
     end
     self.user = cached
-    self.id = cached.id
   end
   self:_copy(data, FIELDS)
   if data.pending ~= nil then self.pending = data.pending == true or nil end
   if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
   if data.mute ~= nil then self.mute = data.mute == true or nil end
   if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then self:_copyNested(data, NESTED) end
-  if data.flags ~= nil then self:_flags(data, "flags", "GuildMemberFlagsBitField") end
+  local flags = data.flags
+  if flags == 0 then
+    self.flags = nil
+  elseif flags ~= nil then
+    self:_flags(data, "flags", "GuildMemberFlagsBitField")
+  end
   local roles = data.roles
   if roles ~= nil and not sameRoles(self._roles, roles) then
-    local ids = {}
-    for i, id in ipairs(roles) do ids[i] = id end
-    self._roles = ids[1] == nil and NO_ROLES or ids
+    local first, second = roles[1], roles[2]
+    if first == nil then
+      self._roles = nil
+    elseif roles[3] == nil then
+      local key = second and first .. " " .. second or first
+      local list = SHARED[key]
+      if list == nil then
+        list = second and { first, second } or { first }
+        SHARED[key] = list
+      end
+      self._roles = list
+    else
+      self._roles = { table.unpack(roles) }
+    end
   end
   if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
   if data.premium_since ~= nil then
@@ -332,6 +358,7 @@ function GuildMember:toJSON()
   local out = Base.toJSON(self)
   out.roles = json.array(util.map(self._roles, function(id) return id end))
   out._roles = nil
+  out.id, out.flags = self.id, self.flags:toJSON()
   out.pending = self.pending
   out.deaf, out.mute = self.deaf, self.mute
   return out

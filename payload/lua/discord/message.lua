@@ -249,12 +249,20 @@ function Message:init(client, data, channel)
   self.channelId = data.channel_id or (channel and channel.id)
   self.guildId = data.guild_id or (channel and channel.guildId)
   self.deleted = false
-  self.embeds = {}
+  if data.embeds == nil then self.embeds = {} end
   self:_patch(data)
 end
 
+-- Loaded at the first message, not at every one: these modules need this one.
+local Embed, MessageMentions, createComponent
+local function toEmbed(e) return Embed(e) end
+
 function Message:_patch(data)
-  local Embed = require("discord.embed").Embed
+  if Embed == nil then
+    Embed = require("discord.embed").Embed
+    MessageMentions = require("discord.structures.mentions").MessageMentions
+    createComponent = require("discord.structures.components").createComponent
+  end
   self:_copy(data, FIELDS)
   self:_copyNested(data, NESTED)
   self:_flags(data, "flags", "MessageFlagsBitField")
@@ -276,10 +284,9 @@ function Message:_patch(data)
     for _, a in ipairs(data.attachments) do self.attachments:set(a.id, Attachment(self.client, a)) end
   end
   if data.embeds ~= nil then
-    self.embeds = util.map(data.embeds, function(e) return Embed(e) end)
+    self.embeds = util.map(data.embeds, toEmbed)
   end
   if data.components ~= nil then
-    local createComponent = require("discord.structures.components").createComponent
     self.components = util.map(util.nullable(data.components) or {}, createComponent)
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
@@ -294,7 +301,6 @@ function Message:_patch(data)
     end
   end
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
-    local MessageMentions = require("discord.structures.mentions").MessageMentions
     local old = self.mentions
     self.mentions = MessageMentions(self,
       data.mentions or (old and old.users:values()) or nil,
@@ -322,7 +328,7 @@ function Message:_patch(data)
         type = m.type,
         flags = m.flags,
         createdTimestamp = util.parseTimestamp(m.timestamp),
-        embeds = util.map(m.embeds or {}, function(e) return Embed(e) end),
+        embeds = util.map(m.embeds or {}, toEmbed),
         attachments = m.attachments or {},
       }
     end)
@@ -331,11 +337,12 @@ function Message:_patch(data)
   if referenced and self.channel and self.channel.messages then
     self.channel.messages:_add(referenced)
   end
-  if data.member ~= nil and self.guild and self.author then
+  local guild = data.member ~= nil and self.guild
+  if guild and self.author then
     local m = {}
     for k, v in pairs(data.member) do m[k] = v end
     m.user = m.user or self.author
-    self.guild.members:_add(m)
+    guild.members:_add(m)
   end
   return self
 end

@@ -16,10 +16,18 @@ local FIELDS = {
   position = "rawPosition",
 }
 
--- A guild's roles are many and alike: these are held only when true, and the client is the guild's.
+-- A guild's roles are many and alike: these are held only when true, colour and flags only when set,
+-- gradient colours only when there is a gradient, and the client is the guild's.
 local BOOLEANS = { "hoist", "managed", "mentionable" }
 Role.hoist, Role.managed, Role.mentionable = false, false, false
+Role.color = 0
 Role.getters.client = function(self) return self.guild.client end
+Role.getters.flags = function()
+  return require("discord.bitfield").RoleFlagsBitField:shared(0)
+end
+Role.getters.colors = function(self)
+  if rawget(self, "_hasColors") then return { primaryColor = self.color } end
+end
 
 --- Builds a role from API data; the guild's role manager makes them.
 ---@param client discord.Client
@@ -29,7 +37,6 @@ function Role:init(client, data, guild)
   if not guild then Base.init(self, client) end
   self.guild = guild
   self.id = data.id
-  self.tags = nil
   self:_patch(data)
 end
 
@@ -38,20 +45,27 @@ function Role:_patch(data)
   for _, k in ipairs(BOOLEANS) do
     if data[k] ~= nil then self[k] = data[k] == true or nil end
   end
-  self:_flags(data, "flags", "RoleFlagsBitField")
+  if data.flags == 0 then
+    self.flags = nil
+  else
+    self:_flags(data, "flags", "RoleFlagsBitField")
+  end
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
     self.permissions = PermissionsBitField:shared(data.permissions)
   end
-  if data.colors ~= nil then
-    local c = data.colors
-    self.colors = {
-      primaryColor = util.nullable(c.primary_color),
-      secondaryColor = util.nullable(c.secondary_color),
-      tertiaryColor = util.nullable(c.tertiary_color),
-    }
-    self.color = self.colors.primaryColor or self.color
+  local c = data.colors
+  if c ~= nil then
+    local primary = util.nullable(c.primary_color)
+    local secondary, tertiary = util.nullable(c.secondary_color), util.nullable(c.tertiary_color)
+    if secondary == nil and tertiary == nil then
+      self.colors, self._hasColors = nil, true
+    else
+      self.colors = { primaryColor = primary, secondaryColor = secondary, tertiaryColor = tertiary }
+    end
+    self.color = primary or self.color
   end
+  if rawget(self, "color") == 0 then self.color = nil end
   if data.tags ~= nil then
     -- Tags without a value are sent as null when true, so presence is what counts.
     local t = data.tags
@@ -254,6 +268,7 @@ Role.__tostring = Role.toString
 function Role:toJSON()
   local out = Base.toJSON(self)
   for _, k in ipairs(BOOLEANS) do out[k] = self[k] end
+  out.color, out.colors, out.flags = self.color, self.colors, self.flags:toJSON()
   return out
 end
 

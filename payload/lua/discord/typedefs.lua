@@ -716,6 +716,7 @@
 ---@field presence discord.Presence|nil (read-only)
 ---@field displayColor integer (read-only)
 ---@field displayHexColor string (read-only)
+---@field flags discord.GuildMemberFlagsBitField The member's flags (none when Discord gave none).
 
 --- What a role create or edit sets.
 ---@class discord.RoleOptions

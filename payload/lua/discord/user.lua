@@ -11,7 +11,6 @@ M.User = User
 local FIELDS = {
   username = "username",
   global_name = "globalName",
-  discriminator = "discriminator",
   avatar = "avatar",
   banner = "banner",
   accent_color = "accentColor",
@@ -26,15 +25,31 @@ local FIELDS = {
 -- The nameplate and the server tag shown beside the name.
 local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 
--- Held only when true: most of the users a bot caches are neither.
+-- Held only when they differ: most of the users a bot caches are neither bots nor system users, have no
+-- discriminator and no public flags, and share their client.
 User.bot = false
 User.system = false
+User.discriminator = "0"
+User.getters.flags = function()
+  return require("discord.bitfield").UserFlagsBitField:shared(0)
+end
+
+local perClient = setmetatable({}, { __mode = "k" })
 
 --- Builds a user from API data; the user manager makes them.
 ---@param client discord.Client
 ---@param data table Raw user object.
 function User:init(client, data)
-  Base.init(self, client)
+  if client ~= nil and getmetatable(self) == User then
+    local cls = perClient[client]
+    if cls == nil then
+      cls = util.sharing(User, { client = client })
+      perClient[client] = cls
+    end
+    setmetatable(self, cls)
+  else
+    Base.init(self, client)
+  end
   self.id = data.id
   self:_patch(data)
 end
@@ -50,7 +65,9 @@ local function unchanged(self, data)
       if held ~= v and (v ~= null or held ~= nil) then return false end
     elseif k == "public_flags" or (k == "flags" and data.public_flags == nil) then
       local flags = rawget(self, "flags")
-      if not flags or flags.bitfield ~= v then return false end
+      if (flags and flags.bitfield or 0) ~= v then return false end
+    elseif k == "discriminator" then
+      if (rawget(self, k) or "0") ~= v then return false end
     elseif NESTED[k] then
       local held = rawget(self, NESTED[k])
       if v ~= null or (held ~= nil and held ~= null) then return false end
@@ -76,7 +93,16 @@ function User:_patch(data)
   self:_copy(data, FIELDS)
   self:_copyNested(data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
-  self:_flags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
+  local flags = data.public_flags == nil and "flags" or "public_flags"
+  if data[flags] == 0 then
+    self.flags = nil
+  else
+    self:_flags(data, flags, "UserFlagsBitField")
+  end
+  local discriminator = data.discriminator
+  if discriminator ~= nil then
+    self.discriminator = discriminator ~= "0" and discriminator ~= null and discriminator or nil
+  end
   if data.bot ~= nil then self.bot = data.bot == true or nil end
   if data.system ~= nil then self.system = data.system == true or nil end
   return self
@@ -197,6 +223,7 @@ end
 function User:toJSON()
   local out = Base.toJSON(self)
   out.bot, out.system = self.bot, self.system
+  out.discriminator, out.flags = self.discriminator, self.flags:toJSON()
   return out
 end
 

@@ -80,6 +80,19 @@ function util.class(name, parent)
   return cls
 end
 
+--- A subclass of `cls`, under its name, whose instances all read `fields` from it: for a value every
+--- instance would otherwise hold its own reference to (the client of a hundred thousand users).
+---@param cls table
+---@param fields table<string, any>
+---@return table class
+function util.sharing(cls, fields)
+  if not rawget(cls, "__settled") then settleMetamethods(cls) end
+  local sub = util.class(cls.__name, cls)
+  for k, v in pairs(fields) do rawset(sub, k, v) end
+  settleMetamethods(sub)
+  return sub
+end
+
 --- True when `obj` is an instance of `cls` or of one of its subclasses.
 ---@param obj any
 ---@param cls table
@@ -480,25 +493,45 @@ local function civilFromDays(z)
   return m <= 2 and y + 1 or y, m, d
 end
 
+local byte = string.byte
+-- Days since the epoch by yyyymmdd: a session's timestamps fall on few dates.
+local dayNumbers, dayCount = {}, 0
+
+-- Read by position once a capture-free find has checked the digits: captures and tonumber cost more than
+-- the rest of a member's patch.
 local function parseIso(s)
-  if type(s) ~= "string" then return nil end
-  local y, mo, d, h, mi, sec, rest = s:match("^(%d%d%d%d)%-(%d%d)%-(%d%d)[T ](%d%d):(%d%d):(%d%d)(.*)$")
-  if not y then return nil end
-  local ms = 0
-  local frac, tz = rest:match("^%.(%d+)(.*)$")
-  if frac then
-    ms = tonumber((frac .. "00"):sub(1, 3))
-    rest = tz
+  if type(s) ~= "string" or not s:find("^%d%d%d%d%-%d%d%-%d%d[T ]%d%d:%d%d:%d%d") then return nil end
+  local y1, y2, y3, y4, _, mo1, mo2, _, d1, d2, _, h1, h2, _, mi1, mi2, _, s1, s2 = byte(s, 1, 19)
+  local ms, rest = 0, 20
+  if byte(s, 20) == 46 then
+    rest = s:find("[^%d]", 21) or #s + 1
+    if rest == 21 then return nil end
+    local f1, f2, f3 = byte(s, 21, 23)
+    f2 = (f2 and rest > 22) and f2 - 48 or 0
+    f3 = (f3 and rest > 23) and f3 - 48 or 0
+    ms = (f1 - 48) * 100 + f2 * 10 + f3
   end
   local offset = 0
-  if rest ~= "Z" and rest ~= "" then
-    local sign, oh, om = rest:match("^([%+%-])(%d%d):?(%d%d)$")
-    if not sign then return nil end
-    offset = (tonumber(oh) * 60 + tonumber(om)) * 60000
-    if sign == "-" then offset = -offset end
+  if rest <= #s then
+    local tz = s:sub(rest)
+    if tz ~= "Z" and tz ~= "+00:00" then
+      local sign, oh, om = tz:match("^([%+%-])(%d%d):?(%d%d)$")
+      if not sign then return nil end
+      offset = (tonumber(oh) * 60 + tonumber(om)) * 60000
+      if sign == "-" then offset = -offset end
+    end
   end
-  local days = daysFromCivil(tonumber(y), tonumber(mo), tonumber(d))
-  local secs = days * 86400 + tonumber(h) * 3600 + tonumber(mi) * 60 + tonumber(sec)
+  local y, mo, d = (y1 - 48) * 1000 + (y2 - 48) * 100 + (y3 - 48) * 10 + y4 - 48, (mo1 - 48) * 10 + mo2 - 48,
+    (d1 - 48) * 10 + d2 - 48
+  local date = y * 10000 + mo * 100 + d
+  local days = dayNumbers[date]
+  if days == nil then
+    if dayCount >= 4096 then dayNumbers, dayCount = {}, 0 end
+    days = daysFromCivil(y, mo, d)
+    dayNumbers[date], dayCount = days, dayCount + 1
+  end
+  local secs = days * 86400 + ((h1 - 48) * 10 + h2 - 48) * 3600 + ((mi1 - 48) * 10 + mi2 - 48) * 60
+    + (s1 - 48) * 10 + s2 - 48
   return secs * 1000 + ms - offset
 end
 

@@ -682,9 +682,10 @@ function WebSocketManager:requestChannelInfo(guildId, fields)
 end
 
 -- Member chunks: members arrive by the nonce of the op 8 that asked for them.
-function WebSocketManager:_chunkArrived(d, members)
+function WebSocketManager:_chunkArrived(d, chunk)
   local waiter = d.nonce and self._chunkWaiters[d.nonce]
   if not waiter then return end
+  local members = chunk:values()
   table.move(members, 1, #members, #waiter.members + 1, waiter.members)
   for _, id in ipairs(d.not_found or {}) do waiter.notFound[#waiter.notFound + 1] = id end
   if d.chunk_index + 1 >= d.chunk_count then waiter.future:resolve(waiter.members) end

@@ -6,10 +6,28 @@ local function refuse() error("attempt to use json.null as a table", 2) end
 M.null = setmetatable({}, { __name = "json.null", __tostring = function() return "null" end,
   __index = refuse, __newindex = refuse, __len = refuse, __pairs = refuse })
 
+-- A table is marked by a shared metatable, as a native decoder marks it; one that has a metatable of its own
+-- (a class instance) is marked in a weak table instead. A weak table of every array would make the
+-- collector sweep it whole at each cycle.
+local KIND = { array = { __name = "json.array" }, object = { __name = "json.object" } }
 local marks = setmetatable({}, { __mode = "k" })
-function M.array(t) marks[t] = "array" return t end
-function M.object(t) marks[t] = "object" return t end
-function M.is_array(t) return type(t) == "table" and marks[t] == "array" end
+local function mark(t, kind)
+  local mt = getmetatable(t)
+  if mt == nil or mt == KIND.array or mt == KIND.object then
+    setmetatable(t, KIND[kind])
+  else
+    marks[t] = kind
+  end
+  return t
+end
+local function kindOf(t)
+  local mt = getmetatable(t)
+  if mt == KIND.array then return "array" elseif mt == KIND.object then return "object" end
+  return marks[t]
+end
+function M.array(t) return mark(t, "array") end
+function M.object(t) return mark(t, "object") end
+function M.is_array(t) return type(t) == "table" and kindOf(t) == "array" end
 
 -- Encoding
 local ESCAPES = { ['"'] = '\\"', ["\\"] = "\\\\", ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t" }
@@ -34,7 +52,8 @@ local function encodeTable(t, out, seen)
       error("json.encode: table key that is neither a string nor a positive integer", 0)
     end
   end
-  if marks[t] == "array" or (marks[t] == nil and n > 0) then
+  local kind = kindOf(t)
+  if kind == "array" or (kind == nil and n > 0) then
     if #keys > 0 or (n > 0 and t[n] == nil) then error("json.encode: array with string keys or holes", 0) end
     out[#out + 1] = "["
     for i = 1, n do
@@ -81,15 +100,14 @@ function M.encode(v)
   return table.concat(out)
 end
 
--- dkjson (busted's own) marks with metatables; ours are kept apart, so that setmetatable cannot drop them.
+-- dkjson (busted's own) marks with its own metatables, given here: decoding swaps them for ours.
 local dkjson = require("dkjson")
 local ARRAY, OBJECT = {}, {}
 
-local function mark(v)
+local function marked(v)
   if type(v) ~= "table" or v == M.null then return v end
-  marks[v] = getmetatable(v) == ARRAY and "array" or "object"
-  setmetatable(v, nil)
-  for _, x in pairs(v) do mark(x) end
+  setmetatable(v, getmetatable(v) == ARRAY and KIND.array or KIND.object)
+  for _, x in pairs(v) do marked(x) end
   return v
 end
 
@@ -99,7 +117,7 @@ function M.decode(s)
   if err then return nil, err .. " at byte " .. pos end
   pos = s:find("[^ \t\r\n]", pos)
   if pos then return nil, "trailing data at byte " .. pos end
-  return mark(v)
+  return marked(v)
 end
 
 return M

@@ -373,7 +373,7 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
     local member = guild.members:_add(m)
     members:set(member.id, member)
   end
-  client.ws:_chunkArrived(d, members:values())
+  client.ws:_chunkArrived(d, members)
   client:emit("guildMembersChunk", members, guild, {
     index = d.chunk_index, count = d.chunk_count, nonce = d.nonce, notFound = d.not_found,
   })

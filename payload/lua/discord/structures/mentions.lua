@@ -18,6 +18,12 @@ local function newCollection()
   return require("discord.collection").Collection()
 end
 
+-- Held only when there is something to hold: most messages mention nobody.
+local NO_ROLES = {}
+MessageMentions.everyone = false
+MessageMentions._roleIds = NO_ROLES
+MessageMentions.getters.client = function(self) return self.message.client end
+
 --- `MessageMentions(message, users, roles, everyone, crosspostedChannels, repliedUser)` from message data.
 ---@private
 ---@param message discord.Message
@@ -28,28 +34,28 @@ end
 ---@param repliedUser? table
 function MessageMentions:init(message, users, roles, everyone, crosspostedChannels, repliedUser)
   self.message = message
-  self.client = message.client
-  self.everyone = everyone == true
+  if everyone == true then self.everyone = true end
+  local client = message.client
   if users and users[1] ~= nil then self.users = newCollection() end
   for _, u in ipairs(users or {}) do
-    local user = self.client.users:_add(u)
+    local user = client.users:_add(u)
     self.users:set(user.id, user)
     -- Mentions in guilds carry a partial member beside the user.
     if type(u.member) == "table" and message.guild then
       local m = {}
       for k, v in pairs(u.member) do m[k] = v end
-      m.user = u
+      -- The user just patched: the member need not compare it again.
+      m.user = user
       message.guild.members:_add(m)
     end
   end
-  self._roleIds = {}
-  for i, id in ipairs(roles or {}) do self._roleIds[i] = id end
+  if roles and roles[1] ~= nil then self._roleIds = { table.unpack(roles) } end
   if crosspostedChannels and crosspostedChannels[1] ~= nil then self.crosspostedChannels = newCollection() end
   for _, c in ipairs(crosspostedChannels or {}) do
     self.crosspostedChannels:set(c.id, { channelId = c.id, guildId = c.guild_id, type = c.type, name = c.name })
   end
   if repliedUser ~= nil and repliedUser ~= json.null then
-    self.repliedUser = self.client.users:_add(repliedUser)
+    self.repliedUser = client.users:_add(repliedUser)
   end
 end
 
