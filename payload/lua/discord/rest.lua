@@ -373,10 +373,10 @@ function REST:_applyHeaders(req, bucket, res)
   if resetAfter then
     bucket.resetAt = now + math.ceil(resetAfter * 1000)
   end
-  if hash and hash ~= self.routeHashes[req.route.key] then
+  if hash then
     self.routeHashes[req.route.key] = hash
-    -- Requests queued on the provisional bucket finish there; later ones use
-    -- the real one, which starts from what we just learned.
+    -- Requests queued on the provisional bucket finish there; later ones use the real one, which takes
+    -- what each of their answers says, the last one included.
     local id = hash .. ":" .. req.route.major
     local real = self.buckets[id]
     if not real then
