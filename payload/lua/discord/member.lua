@@ -19,8 +19,8 @@ local NO_ROLES = {}
 
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
--- A member reaches its client through its guild and its ID through its user, has no flags or roles, and
--- is pending only when Discord says so: fields a hundred thousand members would each hold the same value of.
+-- A member reaches its client through its guild and its ID through its user, and holds flags, roles, and
+-- pending only when it has them: fields a hundred thousand members would each hold the same value of.
 GuildMember.pending = false
 GuildMember.deaf = false
 GuildMember.mute = false
