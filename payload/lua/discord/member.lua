@@ -59,10 +59,16 @@ local function sameRoles(held, ids)
   return true
 end
 
+-- Called as functions, not methods: a member is patched by most events, and a method is found through
+-- the class's index function.
+local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._flags
+local parseTimestamp = util.parseTimestamp
+
 function GuildMember:_patch(data)
   local user = data.user
   if user ~= nil then
-    local users = self.client.users
+    local guild = rawget(self, "guild")
+    local users = (guild and guild.client or self.client).users
     local cached = users.cache:get(user.id)
     -- A message's member comes with its author already patched.
     if cached then
@@ -72,16 +78,16 @@ function GuildMember:_patch(data)
     end
     self.user = cached
   end
-  self:_copy(data, FIELDS)
+  copy(self, data, FIELDS)
   if data.pending ~= nil then self.pending = data.pending == true or nil end
   if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
   if data.mute ~= nil then self.mute = data.mute == true or nil end
-  if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then self:_copyNested(data, NESTED) end
+  if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then copyNested(self, data, NESTED) end
   local flags = data.flags
   if flags == 0 then
     self.flags = nil
   elseif flags ~= nil then
-    self:_flags(data, "flags", "GuildMemberFlagsBitField")
+    setFlags(self, data, "flags", "GuildMemberFlagsBitField")
   end
   local roles = data.roles
   if roles ~= nil and not sameRoles(self._roles, roles) then
@@ -100,13 +106,13 @@ function GuildMember:_patch(data)
       self._roles = { table.unpack(roles) }
     end
   end
-  if data.joined_at ~= nil then self.joinedTimestamp = util.parseTimestamp(util.nullable(data.joined_at)) end
-  if data.premium_since ~= nil then
-    self.premiumSinceTimestamp = util.parseTimestamp(util.nullable(data.premium_since))
-  end
-  if data.communication_disabled_until ~= nil then
-    self.communicationDisabledUntilTimestamp = util.parseTimestamp(util.nullable(data.communication_disabled_until))
-  end
+  -- parseTimestamp reads null as nil.
+  local at = data.joined_at
+  if at ~= nil then self.joinedTimestamp = parseTimestamp(at) end
+  at = data.premium_since
+  if at ~= nil then self.premiumSinceTimestamp = parseTimestamp(at) end
+  at = data.communication_disabled_until
+  if at ~= nil then self.communicationDisabledUntilTimestamp = parseTimestamp(at) end
   return self
 end
 

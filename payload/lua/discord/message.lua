@@ -255,6 +255,8 @@ end
 
 -- Loaded at the first message, not at every one: these modules need this one.
 local Embed, MessageMentions, createComponent
+-- Called as functions: a method is found through the class's index function.
+local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._flags
 local function toEmbed(e) return Embed(e) end
 
 function Message:_patch(data)
@@ -263,9 +265,9 @@ function Message:_patch(data)
     MessageMentions = require("discord.structures.mentions").MessageMentions
     createComponent = require("discord.structures.components").createComponent
   end
-  self:_copy(data, FIELDS)
-  self:_copyNested(data, NESTED)
-  self:_flags(data, "flags", "MessageFlagsBitField")
+  copy(self, data, FIELDS)
+  copyNested(self, data, NESTED)
+  setFlags(self, data, "flags", "MessageFlagsBitField")
   if data.interaction_metadata ~= nil then
     self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
   end
@@ -349,9 +351,9 @@ end
 
 -- The old object of an update keeps its own poll counts.
 function Message:_clone()
-  local copy = Base._clone(self)
-  if self.poll then copy.poll = self.poll:_clone() end
-  return copy
+  local old = Base._clone(self)
+  if self.poll then old.poll = self.poll:_clone() end
+  return old
 end
 
 -- Most messages have no attachments and no reactions: their collections are made when first read.

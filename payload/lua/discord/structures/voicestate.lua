@@ -46,11 +46,13 @@ function VoiceState:init(guild, data)
   self:_patch(data)
 end
 
+local copy = Base._copy
+
 function VoiceState:_patch(data)
-  self:_copy(data, FIELDS)
-  if data.request_to_speak_timestamp ~= nil then
-    self.requestToSpeakTimestamp = util.parseTimestamp(util.nullable(data.request_to_speak_timestamp))
-  end
+  copy(self, data, FIELDS)
+  -- parseTimestamp reads null as nil.
+  local at = data.request_to_speak_timestamp
+  if at ~= nil then self.requestToSpeakTimestamp = util.parseTimestamp(at) end
   return self
 end
 
