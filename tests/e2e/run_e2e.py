@@ -25,8 +25,8 @@
 # run, the entry's QuietUninstallString as written, adds "=== then"); check ("windows
 # log": adds "=== windows" (Apps & Features entry, Start menu shortcut, the setup's
 # copy) and "=== log" (logs\setup.log) to what is compared); lang (LANG for Wine, which
-# takes the ANSI code page from it); local (LOCALAPPDATA, set from inside Wine by the
-# launcher: a path below C:\); together (that many setups started at
+# takes the ANSI code page from it); local (LOCALAPPDATA, a path below C:\ that cmd /c
+# sets inside Wine); together (that many setups started at
 # once: their exits, outputs and error streams in sorted order, "--- next" between).
 #
 # A build with release keys (TARN_RELEASE_KEYS) runs tests/data/e2e-signed instead,
@@ -72,6 +72,10 @@ def sha(data):
 
 def read(path):
     return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
+
+
+def win(path):
+    return "Z:" + path.replace("/", "\\")
 
 
 def log_lines(folder):
@@ -234,7 +238,7 @@ class Prefix:
         self.user = [u for u in os.listdir(users) if u != "Public"][0]
         self.home = os.path.join(users, self.user)
         folder, self.shown = os.path.join(self.home, "AppData", "Local"), ""
-        if local:  # a LOCALAPPDATA below C:\, which the launcher sets
+        if local:  # a LOCALAPPDATA below C:\
             folder, self.shown = os.path.join(path, "drive_c", *local.split("\\")), "C:\\" + local
             os.makedirs(folder, exist_ok=True)
         self.root = os.path.join(folder, "Tarnwick")
@@ -273,9 +277,9 @@ class Prefix:
         subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=DEVNULL, stdout=DEVNULL,
                        stderr=DEVNULL)
         command = ["wine", exe, *args]
-        if self.shown:
-            command = ["wine", self.world.file("tests/e2e/launcher.exe"),
-                       "LOCALAPPDATA=" + self.shown, exe, *args]
+        if self.shown:  # set inside Wine: a LOCALAPPDATA set outside does not reach the program
+            command = ["wine", "cmd", "/c", "set LOCALAPPDATA=%s&& %s" % (
+                self.shown, subprocess.list2cmdline([win(exe), *args]))]
         if console == "terminal":
             return subprocess.run(command, cwd=self.home, env=env).returncode
         if console != "pipe":
@@ -297,7 +301,6 @@ class Prefix:
         files = {n: os.path.join(self.home, n + ".txt") for n in ("in", "out", "err")}
         with open(files["in"], "w") as f:
             f.write(stdin)
-        win = lambda p: "Z:" + p.replace("/", "\\")
         line = "%s %s < %s > %s 2> %s" % (win(exe), " ".join(args), *map(win, files.values()))
         shell = shlex.join(["wine", "cmd", "/c", line]) if console == "shared" else "%s > %s 2> %s" % (
             shlex.join(["wine", exe, *args]), shlex.quote(files["out"]), shlex.quote(files["err"]))
