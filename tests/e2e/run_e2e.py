@@ -41,7 +41,7 @@
 # show what it shows without one, every request the service saw for a host not named
 # "direct" must have come through the proxy, and none for a host named so. A row may
 # bring its own scenarios (tests/data/e2e-proxy/NAME.txt, a 407 for instance).
-import difflib, hashlib, io, json, os, re, shlex, shutil, subprocess, sys, time, zipfile
+import contextlib, difflib, hashlib, io, json, os, re, shlex, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DATA = os.path.join(ROOT, "tests", "data")
@@ -102,8 +102,8 @@ def clone(src, dst):
 class World:
     """The namespace's hosts file, certificates, bodies, template prefixes and servers."""
 
-    def __init__(self, build):
-        self.build, self.work, self.servers = build, os.path.join(build, "e2e"), []
+    def __init__(self, build, way):
+        self.build, self.work, self.servers, self.way = build, os.path.join(build, "e2e"), [], way
         # No winemenubuilder: a shortcut must not reach the Linux user's desktop menus.
         self.env = {k: v for k, v in os.environ.items()
                     if k != "DISPLAY" and k.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
@@ -183,10 +183,15 @@ class World:
         if code != 0:
             raise SystemExit("the installed prefix could not be made:\n" + out + err)
 
-    def start_service(self, behaviours, manifest=None, signature="", plain=False):
+    def start_service(self, behaviours="[]", manifest=None, signature=""):
         """The update service and the extras hosts on port 443, the behaviours tried before
-        the defaults; with plain, the same over HTTP on 8080 too, for a mirror on this machine."""
+        the defaults; with the proxy way's own answer, the same over HTTP on 8080 too, for a
+        mirror on this machine. Marks where this run's requests begin at the proxy."""
         self.stop_service()
+        self.way.mark()
+        if behaviours == "none":
+            return
+        manifest = manifest or self.way.get("manifest")
         values = {"runtime_sha256": sha(self.bodies["download"]), "signature": signature,
                   "runtime_size": str(len(self.bodies["download"]))}
         fill = lambda text: re.sub(r"\{(\w+)\}", lambda m: values[m.group(1)], text)
@@ -195,7 +200,7 @@ class World:
         ] + [{"path": path, "body": self.bodies[n].decode("latin-1")} for n, path in PATHS.items()]
         self.servers = [self.serve("server", script, "--port", "443", "--tls",
                                    os.path.join(self.certs, "named.pem"))]
-        if plain:
+        if "manifest" in self.way:
             self.servers.append(self.serve("plain", script, "--port", "8080"))
 
     def serve(self, name, script, *options):
@@ -403,7 +408,7 @@ class Prefix:
         return re.sub(r"time=\d+ms", "time=Nms", text) or "(no log file)"
 
 
-def scenario(world, name, update, way):
+def scenario(world, name, update):
     path = os.path.join(world.data, name + ".txt")
     if not os.path.exists(path):
         path = os.path.join(DATA, "e2e-proxy", name + ".txt")
@@ -416,11 +421,9 @@ def scenario(world, name, update, way):
     prefix.prepare(keys.get("prepare", ""))
     signature = world.sign(keys.get("sign", "prehashed"), keys.get(
         "comment", "tarnwick 1.3.0 expires 2099-12-31")) if world.signed else ""
-    if keys.get("server") != "none":
-        world.start_service(keys.get("server", "[]"), keys.get("manifest") or way.get("manifest"),
-                            signature, plain="manifest" in way)
-    way.mark(prefix)
-    env = dict(way.get("env", {}), **({"LANG": keys["lang"]} if "lang" in keys else {}))
+    world.start_service(keys.get("server", "[]"), keys.get("manifest"), signature)
+    prefix.set_values(INTERNET_SETTINGS, world.way.get("registry", {}))
+    env = dict(world.way.get("env", {}), **({"LANG": keys["lang"]} if "lang" in keys else {}))
     code, out, err = prefix.setup(keys.get("args", "").split(), keys.get("stdin", "").replace(
         "\\n", "\n"), keys.get("console", "pipe"), int(keys.get("together", "1")), env=env)
     seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n" % (code, prefix.normalise(out),
@@ -429,7 +432,7 @@ def scenario(world, name, update, way):
         code, out, err = prefix.quiet_uninstall()
         seen += "=== then exit %d\n%s\n=== then stderr\n%s\n" % (code, prefix.normalise(out),
                                                                 prefix.normalise(err))
-    traffic = way.traffic(world)
+    traffic = world.way.traffic(world)
     world.stop_service()
     seen += "=== tree\n%s\n=== path\n%s\n" % (prefix.tree(), prefix.user_path())
     for section in keys.get("check", "").split():
@@ -465,11 +468,9 @@ class Way(dict):
         if self.folder:
             stop(self.folder)
 
-    def mark(self, prefix):
-        """Where this run's requests begin in the proxy's record; the user's setting set."""
+    def mark(self):
+        """Where this run's requests begin in the proxy's record."""
         self.seen = len(log_lines(self.folder)) if self.folder else 0
-        if "registry" in self:
-            prefix.set_values(INTERNET_SETTINGS, self["registry"])
 
     def traffic(self, world):
         """What went wrong with the way the requests went; empty when nothing did."""
@@ -494,10 +495,11 @@ class Way(dict):
         return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
 
 
-def native_run(world, way):
+def native_run(world):
     """The native program (the Linux development build) through the proxy: a silent
     first install in a scratch home, every request the way's way (the user's setting
     is Windows only); it must succeed, or with a refusing proxy fail naming the 407."""
+    way = world.way
     if "registry" in way:
         print("native %s: the user's proxy setting is Windows only" % way["name"])
         return 2
@@ -515,8 +517,7 @@ def native_run(world, way):
                # the empty entry keeps the tar stand-in an entry of its own.
                PATH=":" + tools + ":/usr/bin:/bin",
                SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.get("env", {}))
-    world.start_service("[]", way.get("manifest"), plain="manifest" in way)
-    way.mark(None)
+    world.start_service()
     p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
                        cwd=home, capture_output=True, timeout=280)
     out, err = p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
@@ -535,7 +536,7 @@ def demo(world, args):
         clone(world.template, path)
     prefix = Prefix(world, path)
     # The stand-in runtime calls itself 1.0.0; so does the service here.
-    world.start_service("[]", MANIFEST.replace("1.3.0\"", "1.0.0\""))
+    world.start_service(manifest=MANIFEST.replace("1.3.0\"", "1.0.0\""))
     code = prefix.setup(args, console="terminal")
     world.stop_service()
     print("\nTarnwick-Setup.exe ended with exit code %d." % code)
@@ -546,13 +547,6 @@ def demo(world, args):
         subprocess.run(["wine", tarn, "--version"], env=prefix.env)
     prefix.stop_wine()
     return code
-
-
-def environ(pid):
-    try:
-        return open("/proc/%s/environ" % pid, "rb").read()
-    except OSError:
-        return b""  # ended meanwhile
 
 
 def piped_script(build):
@@ -569,10 +563,12 @@ def piped_script(build):
         out = "(still running after 240 s)"
         os.killpg(script.pid, 9)
         script.wait()
-    mark = b"WINEPREFIX=" + prefix.encode() + b"\0"
-    left = [int(pid) for pid in filter(str.isdigit, os.listdir("/proc")) if mark in environ(pid)]
-    for pid in left:
-        os.kill(pid, 9)
+    left = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError):  # ended meanwhile
+            if b"WINEPREFIX=%s\0" % prefix.encode() in open("/proc/%s/environ" % pid, "rb").read():
+                os.kill(int(pid), 9)
+                left.append(int(pid))
     failures = [text for text, bad in (
         ("exit code %s" % script.returncode, script.returncode != 0),
         ("no success screen", "Tarnwick installed successfully." not in out),
@@ -593,21 +589,22 @@ def main(argv):
         os.environ["TARN_E2E_NAMESPACE"] = "1"
         return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,
                                os.path.abspath(__file__), *argv]).returncode
-    world, way, args = World(build), Way(), argv[argv.index("--build") + 2:]
-    if "--demo" in args:
-        return demo(world, args[args.index("--demo") + 1:])
+    args, way = argv[argv.index("--build") + 2:], Way()
     if "--proxy" in args:
         at = args.index("--proxy")
         ways = read(os.path.join(DATA, "e2e-proxy", "ways.json")).replace("{proxy}", PROXY)
         way = Way(next(r for r in json.loads(ways)["ways"] if r["name"] == args[at + 1]))
         del args[at:at + 2]
+    world = World(build, way)
+    if "--demo" in args:
+        return demo(world, args[args.index("--demo") + 1:])
     try:
         way.open(world)
         if world.native:
-            return native_run(world, way)
+            return native_run(world)
         names = [a for a in args if a != "--update"] or way.get("scenarios") or sorted(
             f[:-4] for f in os.listdir(world.data) if f.endswith(".txt"))
-        failed = [n for n in names if not scenario(world, n, "--update" in args, way)]
+        failed = [n for n in names if not scenario(world, n, "--update" in args)]
         print("%d of %d scenarios passed" % (len(names) - len(failed), len(names)), *failed)
         return 1 if failed else 0
     finally:
