@@ -497,13 +497,10 @@ class Way(dict):
 
 def native_run(world):
     """The native program (the Linux development build) through the proxy: a silent
-    first install in a scratch home, every request the way's way (the user's setting
-    is Windows only); it must succeed, or with a refusing proxy fail naming the 407."""
-    way = world.way
-    if "registry" in way:
-        print("native %s: the user's proxy setting is Windows only" % way["name"])
-        return 2
-    home = os.path.join(world.work, "native-home")
+    first install in a scratch home, every request the way's way (the environment's: the
+    user's setting is Windows only); it must succeed, or with a refusing proxy fail naming
+    the 407."""
+    way, home = world.way, os.path.join(world.work, "native-home")
     shutil.rmtree(home, ignore_errors=True)
     tools = os.path.join(home, "bin")
     os.makedirs(tools)
