@@ -26,8 +26,6 @@ first whose "path" matches (or that has none) and whose "times" (default 1,
              streamed; "chunked" sends them as one chunk after chunk_line (a
              size line as given) without an end, or in chunks of chunk_size
   framing    "length" (default) | "chunked" | "close" (the close ends the body)
-             | "none" (no length header, for content_length)
-  content_length  a Content-Length written as given
   raw        this text instead of a built answer
   echo       true: the body is the request's
   body_file  the body is this file's bytes (a Unix path)
@@ -62,10 +60,9 @@ PATTERN = bytes(range(256)) * 4096  # 1 MiB; body byte i is i % 256
 
 
 def write_atomic(path, text):
-    tmp = path + ".tmp"
-    with open(tmp, "w") as f:
+    with open(path + ".tmp", "w") as f:
         f.write(text)
-    os.replace(tmp, path)
+    os.replace(path + ".tmp", path)
 
 
 # ---------------------------------------------------------------- certificates
@@ -75,40 +72,31 @@ def openssl(*args, cwd):
                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
-def make_ca(name, cn, cwd):
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
-            "-keyout", name + ".key", "-out", name + ".pem", "-days", "30",
-            "-subj", "/CN=" + cn,
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=cwd)
-
-
-def sign(ca, out, hosts, cwd, days=30):
-    """Signs leaf.csr with the CA for the hosts; days=-1 makes one that has
-    expired (its validity ends a day before it begins)."""
-    san = ",".join(("IP:" if h[0].isdigit() else "DNS:") + h for h in hosts)
-    with open(os.path.join(cwd, out + ".cnf"), "w") as f:
-        f.write("basicConstraints = critical,CA:FALSE\n"
-                "keyUsage = critical,digitalSignature,keyEncipherment\n"
-                "extendedKeyUsage = serverAuth\nsubjectAltName = " + san + "\n")
-    openssl("x509", "-req", "-in", "leaf.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
-            "-set_serial", str(int.from_bytes(os.urandom(15), "big")), "-days", str(days),
-            "-sha256", "-extfile", out + ".cnf", "-out", out + ".pem", cwd=cwd)
-
-
 def make_certs(directory, hosts=()):
     os.makedirs(directory, exist_ok=True)
-    make_ca("ca", "Tarnwick Test CA %d" % os.getpid(), directory)
-    make_ca("other-ca", "Tarnwick Untrusted CA %d" % os.getpid(), directory)
+    for ca, cn in (("ca", "Tarnwick Test CA"), ("other-ca", "Tarnwick Untrusted CA")):
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", ca + ".key",
+                "-out", ca + ".pem", "-days", "30", "-subj", "/CN=%s %d" % (cn, os.getpid()),
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=directory)
     # One key for every server certificate; each certificate is a copy of it.
     openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "leaf.key",
             "-out", "leaf.csr", "-subj", "/CN=localhost", cwd=directory)
-    sign("ca", "good", ["localhost", "127.0.0.1"], directory)
-    sign("ca", "wronghost", ["wrong.invalid"], directory)
-    sign("ca", "expired", ["localhost", "127.0.0.1"], directory, -1)
-    sign("other-ca", "untrusted", ["localhost", "127.0.0.1"], directory)
-    if hosts:
-        sign("ca", "named", list(hosts), directory)
+    local = ["localhost", "127.0.0.1"]
+    # The expired one's validity ends a day before it begins.
+    for ca, out, names, days in (("ca", "good", local, 30), ("ca", "wronghost", ["wrong.invalid"], 30),
+                                 ("ca", "expired", local, -1), ("other-ca", "untrusted", local, 30),
+                                 ("ca", "named", list(hosts), 30)):
+        if not names:
+            continue
+        with open(os.path.join(directory, out + ".cnf"), "w") as f:
+            f.write("basicConstraints = critical,CA:FALSE\n"
+                    "keyUsage = critical,digitalSignature,keyEncipherment\n"
+                    "extendedKeyUsage = serverAuth\nsubjectAltName = " +
+                    ",".join(("IP:" if h[0].isdigit() else "DNS:") + h for h in names) + "\n")
+        openssl("x509", "-req", "-in", "leaf.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
+                "-set_serial", str(int.from_bytes(os.urandom(15), "big")), "-days", str(days),
+                "-sha256", "-extfile", out + ".cnf", "-out", out + ".pem", cwd=directory)
     # The CA in DER too, for the Windows certificate store.
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
     write_atomic(os.path.join(directory, "done"), "ok\n")
@@ -116,63 +104,48 @@ def make_certs(directory, hosts=()):
 
 # ---------------------------------------------------------------------- server
 
-def available(behaviour):
-    return behaviour.get("times", 1) == 0 or behaviour["_left"] > 0
-
-
 class Server:
-    def __init__(self, directory, tls_cert, client_auth, idle, lifetime, port=0):
-        self.dir = directory
-        self.idle = idle
-        self.deadline = time.monotonic() + lifetime
+    def __init__(self, directory, tls=None, client_auth=False, idle=5.0, lifetime=60.0, port=0):
+        self.dir, self.idle, self.deadline = directory, idle, time.monotonic() + lifetime
         with open(os.path.join(directory, "script.json")) as f:
-            self.script = json.load(f)
-        for b in self.script:
-            b["_left"] = b.get("times", 1)
-        self.lock = threading.Lock()
-        self.active = 0
-        self.last_activity = time.monotonic()
+            self.script = [dict(b, _left=b.get("times", 1) or -1) for b in json.load(f)]
+        self.lock, self.active, self.last_activity = threading.Lock(), 0, time.monotonic()
         self.log = open(os.path.join(directory, "requests.log"), "a")
         self.context = None
-        if tls_cert:
-            certs = os.path.dirname(os.path.abspath(tls_cert))
+        if tls:
+            certs = os.path.dirname(os.path.abspath(tls))
             self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            self.context.load_cert_chain(tls_cert, os.path.join(certs, "leaf.key"))
+            self.context.load_cert_chain(tls, os.path.join(certs, "leaf.key"))
             if client_auth:
                 self.context.verify_mode = ssl.CERT_REQUIRED
                 self.context.load_verify_locations(os.path.join(certs, "ca.pem"))
         self.listener = socket.create_server(("127.0.0.1", port), backlog=64)
         self.listener.settimeout(0.05)
         self.port = self.listener.getsockname()[1]
-        self.base = ("https://localhost:%d" if tls_cert else "http://127.0.0.1:%d") % self.port
+        self.base = ("https://localhost:%d" if tls else "http://127.0.0.1:%d") % self.port
 
     def record(self, entry):
         with self.lock:
             self.log.write(json.dumps(entry) + "\n")
             self.log.flush()
 
-    def exhausted(self):
-        return bool(self.script) and not any(map(available, self.script))
-
     def take(self, path):
+        """The first behaviour left for the path, used once more; None when none is."""
         with self.lock:
             for b in self.script:
-                if available(b) and b.get("path", path) == path:
-                    b["_left"] -= 1
+                if b["_left"] != 0 and b.get("path", path) == path:
+                    b["_left"] -= 1  # unlimited ones count down from -1 and never reach 0
                     return b
         return None
 
     def run(self):
         write_atomic(os.path.join(self.dir, "port"), "%d\n" % self.port)
-        stop = os.path.join(self.dir, "stop")
         while True:
-            now = time.monotonic()
             with self.lock:
-                busy = self.active > 0
-                quiet = now - self.last_activity
-                used_up = self.exhausted() and not busy
-            if used_up or now > self.deadline or os.path.exists(stop) or \
-                    (not busy and quiet > self.idle):
+                busy, quiet = self.active > 0, time.monotonic() - self.last_activity
+                used_up = self.script and not busy and all(b["_left"] == 0 for b in self.script)
+            if used_up or time.monotonic() > self.deadline or (not busy and quiet > self.idle) \
+                    or os.path.exists(os.path.join(self.dir, "stop")):
                 break
             try:
                 conn, _ = self.listener.accept()
@@ -211,77 +184,62 @@ class Server:
         except OSError:
             pass  # the client went away first; what it sent is already recorded
         finally:
-            self.finish(conn, behaviour.get("close_notify", True))
+            with contextlib.suppress(ssl.SSLError, OSError, ValueError):
+                if behaviour.get("close_notify", True) and isinstance(conn, ssl.SSLSocket):
+                    conn.settimeout(2)
+                    conn.unwrap()  # close_notify, so the client sees a clean end
+            with contextlib.suppress(OSError):
+                conn.close()
             with self.lock:
                 self.active -= 1
                 self.last_activity = time.monotonic()
 
-    def finish(self, conn, close_notify):
-        with contextlib.suppress(ssl.SSLError, OSError, ValueError):
-            if close_notify and isinstance(conn, ssl.SSLSocket):
-                conn.settimeout(2)
-                conn.unwrap()  # close_notify, so the client sees a clean end
-        with contextlib.suppress(OSError):
-            conn.close()
-
     def behave(self, conn, b, request):
         if b.get("proxy"):
-            self.relay(conn, b, request)
-            return
+            return self.relay(conn, b, request)
         if "pace" in b:
             conn = Paced(conn, *b["pace"])
-        action = b.get("action", "respond")
-        if action == "close":
-            return
-        if action == "stall":
+        if b.get("action") == "stall":
             time.sleep(b.get("ms", 1000) / 1000.0)
+        if b.get("action") in ("close", "stall"):
             return
         if "raw" in b:
-            conn.sendall(b["raw"].encode("latin-1"))
-            return
+            return conn.sendall(b["raw"].encode("latin-1"))
         if "body_file" in b:
             with open(b["body_file"], "rb") as f:
                 b = dict(b, body=f.read().decode("latin-1"))
-        status = b.get("status", 200)
+        status, headers, framing = b.get("status", 200), b.get("headers", []), b.get("framing", "length")
         size = b["body_size"] if "body_size" in b else len(b.get("body", "").encode("latin-1"))
         offset = 0
         wanted = [v for n, v in request["headers"] if n.lower() == "range"]
         if b.get("ranges") and wanted and wanted[0].startswith("bytes="):
-            offset = int(wanted[0][6:].split("-")[0])
-            status = 206
-            b = dict(b, headers=b.get("headers", []) + [[
-                "Content-Range", b.get("content_range", "bytes %d-%d/%d" % (offset, size - 1, size))]])
+            offset, status = int(wanted[0][6:].split("-")[0]), 206
+            headers = headers + [["Content-Range", b.get(
+                "content_range", "bytes %d-%d/%d" % (offset, size - 1, size))]]
             size -= offset
         head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
-        for name, value in b.get("headers", []):
+        for name, value in headers:
             head += "%s: %s\r\n" % (name, value.replace("{base}", self.base))
-        framing = b.get("framing", "length")
-        if "content_length" in b:
-            head += "Content-Length: %s\r\n" % b["content_length"]
-        elif framing == "length":
+        if framing == "length":
             head += "Content-Length: %d\r\n" % size
         if framing == "chunked":
             head += "Transfer-Encoding: chunked\r\n"
         head += "Connection: close\r\n\r\n"
-        if "body_size" in b:
-            if framing == "chunked" and "chunk_size" in b:
-                stream_chunks(conn, head.encode("latin-1"), size, b["chunk_size"])
-                return
-            if framing == "chunked":
-                head += b.get("chunk_line", "%x" % size) + "\r\n"
-            stream_body(conn, head.encode("latin-1"), min(size, b.get("cut_at", size)), offset)
-            return
-        body = b.get("body", "").encode("latin-1")
+        if "body_size" not in b:
+            body = b.get("body", "").encode("latin-1")
+            return conn.sendall(head.encode("latin-1") + (
+                chunks(body, 7) + b"0\r\n\r\n" if framing == "chunked" else body))
+        if framing == "chunked" and "chunk_size" in b:
+            return stream_chunks(conn, head.encode("latin-1"), size, b["chunk_size"])
         if framing == "chunked":
-            body = chunks(body, 7) + b"0\r\n\r\n"
-        conn.sendall(head.encode("latin-1") + body)
-
+            head += b.get("chunk_line", "%x" % size) + "\r\n"
+        stream_body(conn, head.encode("latin-1"), min(size, b.get("cut_at", size)), offset)
 
     def relay(self, conn, b, request):
         given = [v for n, v in request["headers"] if n.lower() == "proxy-authorization"]
-        if "auth" in b and given[:1] != ["Basic " + base64.b64encode(b["auth"].encode()).decode()]:
-            conn.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n")
-            return
+        if b.get("auth") and given[:1] != ["Basic " + base64.b64encode(b["auth"].encode()).decode()]:
+            return conn.sendall(
+                b"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n")
         method, target = request["method"], request["target"]
         authority, _, path = target.split("://", 1)[-1].partition("/")
         host, _, port = authority.rpartition(":")
@@ -315,29 +273,17 @@ def read_request(conn):
     data = b""
     while b"\r\n\r\n" not in data:
         piece = conn.recv(65536)
-        if not piece:
-            return None
         data += piece
-        if len(data) > 1 << 20:
+        if not piece or len(data) > 1 << 20:
             return None
     head, body = data.split(b"\r\n\r\n", 1)
     lines = head.decode("latin-1").split("\r\n")
-    parts = lines[0].split(" ")
-    headers = []
-    length = 0
-    for line in lines[1:]:
-        name, _, value = line.partition(":")
-        value = value.strip()
-        headers.append([name, value])
-        if name.lower() == "content-length":
-            length = int(value)
-    while len(body) < length:
-        piece = conn.recv(65536)
-        if not piece:
-            break
+    headers = [[n, v.strip()] for n, _, v in (line.partition(":") for line in lines[1:])]
+    length = int(next((v for n, v in headers if n.lower() == "content-length"), 0))
+    while len(body) < length and (piece := conn.recv(65536)):
         body += piece
-    return {"method": parts[0], "target": parts[1] if len(parts) > 1 else "",
-            "version": parts[2] if len(parts) > 2 else "", "headers": headers,
+    method, target, version = (lines[0].split(" ") + ["", ""])[:3]
+    return {"method": method, "target": target, "version": version, "headers": headers,
             "body": body.decode("latin-1")}
 
 
@@ -383,19 +329,14 @@ class Paced:
 def main(argv):
     os.environ["PATH"] = "/usr/bin:/bin:" + os.environ.get("PATH", "")
     if len(argv) >= 3 and argv[1] == "certs":
-        make_certs(argv[2], argv[3:])
-        return 0
+        return make_certs(argv[2], argv[3:])
     if len(argv) >= 3 and argv[1] == "serve":
         args = [a for a in argv[3:] if a != "--client-auth"]
-        options = {"--tls": None, "--idle": 5.0, "--lifetime": 60.0, "--port": 0}
         kinds = {"--tls": str, "--idle": float, "--lifetime": float, "--port": int}
-        for flag, value in zip(args[::2], args[1::2]):
-            if flag not in kinds:
-                raise SystemExit("unknown option " + flag)
-            options[flag] = kinds[flag](value)
-        Server(argv[2], options["--tls"], "--client-auth" in argv[3:], options["--idle"],
-               options["--lifetime"], options["--port"]).run()
-        return 0
+        if any(flag not in kinds for flag in args[::2]):
+            raise SystemExit("unknown option in %s" % args)
+        options = {flag[2:]: kinds[flag](value) for flag, value in zip(args[::2], args[1::2])}
+        return Server(argv[2], client_auth="--client-auth" in argv, **options).run()
     sys.stderr.write(__doc__)
     return 2
 
