@@ -1,40 +1,9 @@
 #include "tests/common/test_env.h"
 
-#include <cstdlib>
-
 #include "support/win32.h"
 #include "tests/common/host_tools.h"
 
 namespace tarntest {
-namespace {
-
-constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-bool set_setting(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    return RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, name, type, data, size) == ERROR_SUCCESS;
-}
-
-bool set_text(const wchar_t* name, const std::string& text) {
-    const std::wstring wide(text.begin(), text.end());
-    return set_setting(name, REG_SZ, wide.c_str(),
-                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-}
-
-}  // namespace
-
-ScopedUserProxy::ScopedUserProxy(const std::string& server, const std::string& bypass) {
-    const DWORD on = 1;
-    available_ = set_setting(L"ProxyEnable", REG_DWORD, &on, sizeof(on)) &&
-                 set_text(L"ProxyServer", server) && set_text(L"ProxyOverride", bypass);
-}
-
-ScopedUserProxy::~ScopedUserProxy() {
-    const DWORD off = 0;
-    (void)set_setting(L"ProxyEnable", REG_DWORD, &off, sizeof(off));
-    for (const wchar_t* name : {L"ProxyServer", L"ProxyOverride"}) {
-        (void)RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, name);
-    }
-}
 
 Path host_path(const std::string& unix_path) {
     std::string p = "Z:" + unix_path;
@@ -46,10 +15,6 @@ Path host_path(const std::string& unix_path) {
 
 Path test_tool(const std::string& name) {
     return host_path(std::string(TARN_TEST_TOOLS_DIR) + "/" + name + ".exe");
-}
-
-Path null_device() {
-    return L"NUL";
 }
 
 void set_folder_read_only(const Path& path, bool read_only) {

@@ -38,11 +38,7 @@ std::string digest_in_pieces(Hash hash, const std::string& message) {
 
 // One test per set of make_signature_vectors.py (its note says what each
 // row holds); name: sha512 or blake2b; rows: its rows.
-using HashVectors = Row;
-INSTANTIATE_TEST_SUITE_P(Sets, HashVectors,
-                         testing::ValuesIn(kind_groups("update/signature_vectors.json",
-                                                       {"sha512", "blake2b"})),
-                         row_name);
+TARN_ROWS_OF(HashVectors, kind_groups("update/signature_vectors.json", {"sha512", "blake2b"}));
 TEST_P(HashVectors, MatchHashlibAndTheRfc) {
     for (const Json& row : items(GetParam().find("rows"))) {
         const std::string kind = text_at(row, 0);
@@ -56,11 +52,7 @@ TEST_P(HashVectors, MatchHashlibAndTheRfc) {
 }
 
 // [ed25519, name, key, message, signature (hex), valid|refused].
-using Ed25519Vector = Row;
-INSTANTIATE_TEST_SUITE_P(Rows, Ed25519Vector,
-                         testing::ValuesIn(rows_of_kind("update/signature_vectors.json",
-                                                        "ed25519")),
-                         row_name);
+TARN_ROWS_OF(Ed25519Vector, rows_of_kind("update/signature_vectors.json", "ed25519"));
 TEST_P(Ed25519Vector, VerifiesOrRefuses) {
     const Json& row = GetParam();
     Ed25519Key key;
