@@ -5,8 +5,6 @@
 #include <cctype>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
-#include "tests/common/test_env.h"
 
 namespace tarntest {
 

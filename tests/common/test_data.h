@@ -9,13 +9,29 @@
 #include <string>
 #include <vector>
 
+#include "support/error.h"
 #include "support/json.h"
 #include "support/layout.h"
+#include "tests/common/host_tools.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
 
 using tarncore::Json;
+
+/// An Error as one line: a test compares all fields at once and sees them all.
+inline std::string error_text(const tarncore::Error& e) {
+    return std::to_string(e.code) + " " + e.module + " " + e.function + ": " + e.message +
+           (e.traceback.empty() ? "" : " | " + e.traceback);
+}
+
+/// The text without the system's reason that a file failure ends with, " (...)":
+/// its words differ between systems.
+inline std::string without_reason(std::string text) {
+    const std::size_t open = text.rfind(" (");
+    if (!text.empty() && text.back() == ')' && open != std::string::npos) text.erase(open);
+    return text;
+}
 
 /// The parsed file tests/data/<relative>; a test failure and Null when it
 /// cannot be read or parsed.

@@ -16,8 +16,6 @@
 #include "support/layout.h"
 #include "update/sha256.h"
 #include "tests/common/console_capture.h"
-#include "tests/common/error_text.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"

@@ -11,11 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/common/error_text.h"
 #include "tests/common/console_capture.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_data.h"
-#include "tests/common/test_env.h"
 #include "tests/common/test_server.h"
 
 namespace {
@@ -87,10 +85,6 @@ struct Exchange {
                                      {{"{proxy}", "127.0.0.1:" + std::to_string(other.port())},
                                       {"{origin}", base.substr(base.find("//") + 2)},
                                       {"{base}", base}});
-    }
-
-    void set_env(const std::string& name, const std::string& value) {
-        env.emplace_front(name, tarncore::native_from_text(fill(value)));
     }
 
     // Runs the request; with `streamed`, into a sink; checks outcome and the
@@ -220,9 +214,9 @@ TEST_P(HttpProxied, GoesThroughTheProxy) {
     Exchange x;
     ASSERT_NO_FATAL_FAILURE(x.start(row, R"([{"path":"/file","body":"arrived","times":0}])",
                                     "[" + row.find("proxy").dump(false) + "]"));
-    for (const auto& [name, value] : tarntest::members(row.find("env"))) {
-        x.set_env(name, std::get<std::string>(value.value));
-    }
+    for (const auto& [name, value] : tarntest::members(row.find("env")))
+        x.env.emplace_front(name,
+                            tarncore::native_from_text(x.fill(std::get<std::string>(value.value))));
     HttpRequest request;
     x.run(row, request);
     // A relay is recorded when both ends have closed, just after the answer.

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_data.h"
 

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "tests/common/error_text.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
 
@@ -47,26 +46,6 @@ TEST(Socket, SendsEveryByteAndSurvivesAPeerThatLeft) {
     for (int i = 0; i < 200 && error.ok(); ++i) error = socket.send(chunk.data(), chunk.size());
     EXPECT_EQ(error.function, "Socket.send");
     EXPECT_FALSE(error.message.empty() || error.message.find('\n') != std::string::npos);
-}
-
-// Callers decide by the kind: a silent peer is a time-out, a port nobody
-// listens on a refusal, whatever words the system has for them.
-TEST(Socket, FailuresCarryTheirKind) {
-    tarntest::TestServer server;
-    ASSERT_TRUE(server.start(R"([{"action":"stall","ms":2000}])")) << server.last_error();
-    Socket socket;  // the server waits for a request that never comes
-    ASSERT_TRUE(socket.connect("127.0.0.1", server.port(), 10000, 0).ok());
-    socket.set_receive_timeout(200);
-    char byte;
-    Error error;
-    EXPECT_EQ(socket.recv(&byte, 1, error), -1);
-    EXPECT_EQ(tarntest::error_text(error), "2 network Socket.recv: Receive timed out");
-    EXPECT_EQ(error.kind, ErrorKind::kTimedOut);
-
-    const std::uint16_t port = server.port();
-    server.stop();
-    error = socket.connect("127.0.0.1", port, 10000, 0);
-    EXPECT_EQ(error.kind, ErrorKind::kRefused);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/error_text.h"
 #include "tests/common/fake_tls_engine.h"
 #include "tests/common/test_data.h"
 

@@ -7,7 +7,6 @@
 #include "support/logger.h"
 #include "support/clock.h"
 #include "support/version.h"
-#include "tests/common/error_text.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 

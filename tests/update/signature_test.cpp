@@ -7,8 +7,6 @@
 #include <map>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
@@ -123,8 +121,10 @@ TEST_P(SignedDownload, ChecksTheSignature) {
     const MinisignKeys& keys = minisign_keys();
     InstallSandbox box;
     auto fill = [&](const std::string& text) {
-        return replace_all(replace_all(text, "{today}", utc_date_today()), "{stranger_id}",
-                           key_id_text(parse_minisign_key(keys.public_key("stranger"))->id));
+        return replace_all(
+            text,
+            {{"{today}", utc_date_today()},
+             {"{stranger_id}", key_id_text(parse_minisign_key(keys.public_key("stranger"))->id)}});
     };
     const std::string runtime = "MZ tarn 1.3.0 runtime";
     const Path file = box.make_file("tarn.exe", runtime);
