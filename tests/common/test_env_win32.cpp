@@ -19,7 +19,6 @@ Function wine_export(const wchar_t* module, const char* name) {
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
-
 std::vector<char> read_der(const std::string& cert_dir) {
     std::ifstream in(host_path(cert_dir + "/ca.der"), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
