@@ -7,6 +7,7 @@
 #include "support/logger.h"
 #include "support/clock.h"
 #include "support/version.h"
+#include "tests/common/console_capture.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 
@@ -89,14 +90,12 @@ TEST_P(LoggerLevel, NamesRoutesAndStamps) {
                       stream = GetParam().get_string("stream", ""),
                       module = name == "ERROR" ? "" : "http";
     EXPECT_EQ(log_level_name(level), name);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    tarntest::ConsoleCapture console;
     const std::string before = local_timestamp();
     Logger::instance().log(level, module, "m\n1");
-    const std::string after = local_timestamp(), out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    const std::string text = stream == "out" ? out : err;
-    EXPECT_EQ(out + err, stream == "none" ? "" : text);
+    const std::string after = local_timestamp(),
+                      text = stream == "out" ? console.out() : console.err();
+    EXPECT_EQ(console.out() + console.err(), stream == "none" ? "" : text);
     if (stream == "none") return;
     EXPECT_TRUE(before <= text.substr(1, 19) && text.substr(1, 19) <= after) << text;
     EXPECT_EQ(text.substr(0, 1) + text.substr(20), "[] [" + name + "] [" + module + "] m?1\n");
