@@ -24,7 +24,4 @@ std::vector<tarncore::Path> program_arguments(int argc, char** argv);
 /// once and could not end it.
 int run_host_program(const std::vector<std::string>& argv, bool wait = true);
 
-/// Zips what the folder holds into `zip` with bsdtar; true when it succeeded.
-bool make_zip(const tarncore::Path& folder, const tarncore::Path& zip);
-
 }  // namespace tarntest

@@ -9,8 +9,7 @@
 
 #include "install/user_path_store.h"
 #include "support/layout.h"
-#include "tests/common/error_text.h"
-#include "tests/common/test_env.h"
+#include "tests/common/test_data.h"
 
 namespace tarntest {
 

@@ -5,8 +5,6 @@
 #include <cctype>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
-#include "tests/common/test_env.h"
 
 namespace tarntest {
 
@@ -109,6 +107,12 @@ std::string from_hex(const std::string& text) {
     return bytes;
 }
 
+std::string pattern(std::size_t n) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>(i % 256);
+    return out;
+}
+
 std::string lcg(std::size_t n) {
     std::string out(n, '\0');
     auto x = static_cast<std::uint32_t>(n);
@@ -116,10 +120,13 @@ std::string lcg(std::size_t n) {
     return out;
 }
 
-std::string replace_all(std::string text, const std::string& key, const std::string& value) {
-    for (std::size_t at = text.find(key); at != std::string::npos;
-         at = text.find(key, at + value.size())) {
-        text.replace(at, key.size(), value);
+std::string replace_all(std::string text,
+                        std::initializer_list<std::pair<std::string, std::string>> fills) {
+    for (const auto& [key, value] : fills) {
+        for (std::size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + value.size())) {
+            text.replace(at, key.size(), value);
+        }
     }
     return text;
 }

@@ -9,13 +9,29 @@
 #include <string>
 #include <vector>
 
+#include "support/error.h"
 #include "support/json.h"
 #include "support/layout.h"
+#include "tests/common/host_tools.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
 
 using tarncore::Json;
+
+/// An Error as one line: a test compares all fields at once and sees them all.
+inline std::string error_text(const tarncore::Error& e) {
+    return std::to_string(e.code) + " " + e.module + " " + e.function + ": " + e.message +
+           (e.traceback.empty() ? "" : " | " + e.traceback);
+}
+
+/// The text without the system's reason that a file failure ends with, " (...)":
+/// its words differ between systems.
+inline std::string without_reason(std::string text) {
+    const std::size_t open = text.rfind(" (");
+    if (!text.empty() && text.back() == ')' && open != std::string::npos) text.erase(open);
+    return text;
+}
 
 /// The parsed file tests/data/<relative>; a test failure and Null when it
 /// cannot be read or parsed.
@@ -39,10 +55,11 @@ std::string row_name(const testing::TestParamInfo<tarncore::Json>& info);
 
 using Row = testing::TestWithParam<tarncore::Json>;
 
-#define TARN_ROWS(suite, file, section)                                                          \
-    using suite = tarntest::Row;                                                                 \
-    INSTANTIATE_TEST_SUITE_P(Rows, suite, testing::ValuesIn(tarntest::json_rows(file, section)), \
-                             tarntest::row_name)
+/// TARN_ROWS_OF(Suite, rows): the same over rows made some other way.
+#define TARN_ROWS_OF(suite, rows) \
+    using suite = tarntest::Row;  \
+    INSTANTIATE_TEST_SUITE_P(Rows, suite, testing::ValuesIn(rows), tarntest::row_name)
+#define TARN_ROWS(suite, file, section) TARN_ROWS_OF(suite, tarntest::json_rows(file, section))
 
 /// \xHH in a cell as the byte HH: rows that need bytes JSON cannot hold.
 std::string unescape(const std::string& text);
@@ -60,12 +77,18 @@ std::string lines(const tarncore::Json& value);
 
 /// Bytes from hex digits, two a byte.
 std::string from_hex(const std::string& text);
+/// The test server's generated body of n bytes: byte i is i % 256.
+std::string pattern(std::size_t n);
 /// n bytes that do not compress: byte i is the top byte of step i of
 /// x = x * 1103515245 + 12345 from x = n.
 std::string lcg(std::size_t n);
 
-/// `text` with every `key` (a placeholder such as "{zip}") replaced by `value`.
-std::string replace_all(std::string text, const std::string& key, const std::string& value);
+/// `text` with every key (a placeholder such as "{zip}") replaced by its value.
+std::string replace_all(std::string text,
+                        std::initializer_list<std::pair<std::string, std::string>> fills);
+inline std::string replace_all(std::string text, const std::string& key, const std::string& value) {
+    return replace_all(std::move(text), {{key, value}});
+}
 
 /// Element i of an array row as text (numbers and booleans as JSON writes them).
 inline std::string text_at(const Json& row, std::size_t i) {

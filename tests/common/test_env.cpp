@@ -1,14 +1,10 @@
 #include "tests/common/test_env.h"
-#include "tests/common/test_data.h"
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <system_error>
-
-#include <gtest/gtest.h>
 
 #include "support/layout.h"
 

@@ -44,21 +44,6 @@ private:
     std::optional<tarncore::NativeString> old_;
 };
 
-/// The current user's proxy setting (ProxyEnable, ProxyServer, ProxyOverride
-/// of Internet Settings) until the end of the scope; not available on POSIX,
-/// which has no such setting.
-class ScopedUserProxy {
-public:
-    ScopedUserProxy(const std::string& server, const std::string& bypass);
-    ~ScopedUserProxy();
-    ScopedUserProxy(const ScopedUserProxy&) = delete;
-    ScopedUserProxy& operator=(const ScopedUserProxy&) = delete;
-    bool available() const { return available_; }
-
-private:
-    bool available_ = false;
-};
-
 /// Makes folder the current folder until the end of the scope.
 class ScopedCurrentDir {
 public:
@@ -77,8 +62,6 @@ Path source_path(const std::string& relative);
 /// (under Wine: "Z:\work\...").
 Path host_path(const std::string& unix_path);
 
-/// A device name that is no file ("/dev/null", "NUL").
-Path null_device();
 /// Every file below root, by its relative path with "/" separators.
 std::set<std::string> files_below(const Path& root);
 /// Makes link a symbolic link to target, a file or a folder: natively a POSIX

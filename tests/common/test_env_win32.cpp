@@ -1,40 +1,30 @@
-#include "tests/common/test_env.h"
-
-#include <cstdlib>
+// The Windows half of the harness (under Wine, with the host's programs).
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "support/win32.h"
-#include "tests/common/host_tools.h"
+#include "tests/common/install_sandbox.h"
+#include "tests/common/test_server.h"
+
+#include <shellapi.h>
+#include <wincrypt.h>
 
 namespace tarntest {
 namespace {
 
-constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-bool set_setting(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    return RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, name, type, data, size) == ERROR_SUCCESS;
+template <typename Function>
+Function wine_export(const wchar_t* module, const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
-bool set_text(const wchar_t* name, const std::string& text) {
-    const std::wstring wide(text.begin(), text.end());
-    return set_setting(name, REG_SZ, wide.c_str(),
-                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+std::vector<char> read_der(const std::string& cert_dir) {
+    std::ifstream in(host_path(cert_dir + "/ca.der"), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
-
-ScopedUserProxy::ScopedUserProxy(const std::string& server, const std::string& bypass) {
-    const DWORD on = 1;
-    available_ = set_setting(L"ProxyEnable", REG_DWORD, &on, sizeof(on)) &&
-                 set_text(L"ProxyServer", server) && set_text(L"ProxyOverride", bypass);
-}
-
-ScopedUserProxy::~ScopedUserProxy() {
-    const DWORD off = 0;
-    (void)set_setting(L"ProxyEnable", REG_DWORD, &off, sizeof(off));
-    for (const wchar_t* name : {L"ProxyServer", L"ProxyOverride"}) {
-        (void)RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, name);
-    }
-}
 
 Path host_path(const std::string& unix_path) {
     std::string p = "Z:" + unix_path;
@@ -46,10 +36,6 @@ Path host_path(const std::string& unix_path) {
 
 Path test_tool(const std::string& name) {
     return host_path(std::string(TARN_TEST_TOOLS_DIR) + "/" + name + ".exe");
-}
-
-Path null_device() {
-    return L"NUL";
 }
 
 void set_folder_read_only(const Path& path, bool read_only) {
@@ -67,6 +53,88 @@ bool make_link(const Path& link, const Path& target) {
     }
     const std::string host_link = parent + "/" + tarncore::path_text(link.filename());
     return run_host_program({"/bin/ln", "-s", host_target, host_link}) == 0;
+}
+
+std::string unix_path(const tarncore::Path& path) {
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    static const auto unix_name = wine_export<UnixName>(L"kernel32.dll", "wine_get_unix_file_name");
+    if (unix_name == nullptr) return {};
+    char* name = unix_name(path.c_str());
+    if (name == nullptr) return {};
+    std::string out(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+std::vector<tarncore::Path> program_arguments(int, char**) {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<tarncore::Path> out(argv + (argc > 0 ? 1 : 0), argv + argc);
+    LocalFree(argv);
+    return out;
+}
+
+int run_host_program(const std::vector<std::string>& argv, bool wait) {
+    using Spawn = LONG(__cdecl*)(char* const*, int);
+    static const auto spawn = wine_export<Spawn>(L"ntdll.dll", "__wine_unix_spawnvp");
+    if (spawn == nullptr || argv.empty()) return -1;
+    std::vector<std::string> text(argv);
+    std::vector<char*> args;
+    for (std::string& a : text) args.push_back(a.data());
+    args.push_back(nullptr);
+    return static_cast<int>(spawn(args.data(), wait ? TRUE : FALSE));
+}
+
+// Pending deletions are listed as "\??\<path>" followed by an empty target.
+bool deletion_scheduled(const Path& path) {
+    constexpr wchar_t kKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+    constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                     &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2);
+    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                     &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    // Pairs of source and target; an empty target ends no list here.
+    const std::wstring wanted = L"\\??\\" + path.wstring();
+    const wchar_t* end = data.data() + size / sizeof(wchar_t);
+    for (const wchar_t* s = data.data(); s < end; s += wcslen(s) + 1) {
+        if (_wcsicmp(s, wanted.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+// The user Root store of the private prefix: Wine adds to it without a dialog.
+bool trust_test_ca(const std::string& cert_dir) {
+    std::vector<char> der = read_der(cert_dir);
+    return !der.empty() &&
+           CertAddEncodedCertificateToSystemStoreA(
+               "ROOT", reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+}
+
+// Each run makes a new CA; take it out again so the prefix does not collect them.
+// Wine's "ROOT" system store is a merged view that refuses deletion, so go to
+// the registry store underneath.
+void untrust_test_ca(const std::string& cert_dir) {
+    std::vector<char> der = read_der(cert_dir);
+    PCCERT_CONTEXT ca =
+        CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                     static_cast<DWORD>(der.size()));
+    if (!ca) return;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT");
+    if (store) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, ca, nullptr);
+        if (found) CertDeleteCertificateFromStore(found);  // frees `found`
+        CertCloseStore(store, 0);
+    }
+    CertFreeCertificateContext(ca);
 }
 
 }  // namespace tarntest

@@ -7,7 +7,6 @@
 
 #include "extras/archive.h"
 #include "support/layout.h"
-#include "tests/common/error_text.h"
 #include "tests/common/test_data.h"
 
 namespace tarncore::discordvoice {

@@ -40,9 +40,9 @@ TEST(Registration, ListsTheInstallationUntilItIsRemoved) {
     for (const auto& [name, expected] : tarntest::members(table)) {
         std::string text = expected.kind == JsonKind::String ? std::get<std::string>(expected.value)
                                                              : expected.dump(false);
-        text = tarntest::replace_all(text, "{copy}", path_text(setup_copy_path(box)));
-        text = tarntest::replace_all(text, "{root}", path_text(box.root));
-        text = tarntest::replace_all(text, "{kib}", std::to_string((bytes + 1023) / 1024));
+        text = tarntest::replace_all(text, {{"{copy}", path_text(setup_copy_path(box))},
+                                            {"{root}", path_text(box.root)},
+                                            {"{kib}", std::to_string((bytes + 1023) / 1024)}});
         if (text == "{date}") {
             EXPECT_TRUE(std::regex_match(seen[name], std::regex("20\\d\\d[01]\\d[0-3]\\d")));
         } else {

@@ -11,11 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/common/error_text.h"
 #include "tests/common/console_capture.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_data.h"
-#include "tests/common/test_env.h"
 #include "tests/common/test_server.h"
 
 namespace {
@@ -40,10 +38,8 @@ std::string header(const Json& request, const std::string& name) {
 std::string shown(const HttpResponse& response, const Error& error) {
     if (error.failed()) return error_text(error);
     std::string body = response.body.str();
-    bool pattern = body.size() > 64;
-    for (std::size_t i = 0; pattern && i < body.size(); ++i)
-        pattern = static_cast<unsigned char>(body[i]) == i % 256;
-    if (pattern) body = "<pattern " + std::to_string(body.size()) + ">";
+    if (body.size() > 64 && body == tarntest::pattern(body.size()))
+        body = "<pattern " + std::to_string(body.size()) + ">";
     return std::to_string(response.status) + " " + body;
 }
 
@@ -85,15 +81,10 @@ struct Exchange {
     // {proxy}: the other server's address; {origin}: the origin's host:port; {base}: its URL.
     std::string fill(const std::string& text) const {
         const std::string& base = origin.base_url();
-        return tarntest::replace_all(
-            tarntest::replace_all(
-                tarntest::replace_all(text, "{proxy}", "127.0.0.1:" + std::to_string(other.port())),
-                "{origin}", base.substr(base.find("//") + 2)),
-            "{base}", base);
-    }
-
-    void set_env(const std::string& name, const std::string& value) {
-        env.emplace_front(name, tarncore::native_from_text(fill(value)));
+        return tarntest::replace_all(text,
+                                     {{"{proxy}", "127.0.0.1:" + std::to_string(other.port())},
+                                      {"{origin}", base.substr(base.find("//") + 2)},
+                                      {"{base}", base}});
     }
 
     // Runs the request; with `streamed`, into a sink; checks outcome and the
@@ -214,8 +205,7 @@ TEST_P(HttpResumed, GoesOnWithARange) {
     }
 }
 
-// name; proxy: the test proxy's behaviour; env: variables naming it; system:
-// the user's setting (proxy, bypass; only where there is one); asked: method,
+// name; proxy: the test proxy's behaviour; env: variables naming it; asked: method,
 // target and Proxy-Authorization of each request the proxy saw, then how many
 // connections it relayed both ways. The origin answers /file with "arrived".
 TARN_ROWS(HttpProxied, "net/exchanges.json", "proxied");
@@ -224,15 +214,9 @@ TEST_P(HttpProxied, GoesThroughTheProxy) {
     Exchange x;
     ASSERT_NO_FATAL_FAILURE(x.start(row, R"([{"path":"/file","body":"arrived","times":0}])",
                                     "[" + row.find("proxy").dump(false) + "]"));
-    for (const auto& [name, value] : tarntest::members(row.find("env"))) {
-        x.set_env(name, std::get<std::string>(value.value));
-    }
-    std::optional<tarntest::ScopedUserProxy> user;
-    if (has(row, "system")) {
-        const Json& system = row.find("system");
-        user.emplace(x.fill(system.get_string("proxy", "")), system.get_string("bypass", ""));
-        if (!user->available()) GTEST_SKIP() << "no user proxy setting on this platform";
-    }
+    for (const auto& [name, value] : tarntest::members(row.find("env")))
+        x.env.emplace_front(name,
+                            tarncore::native_from_text(x.fill(std::get<std::string>(value.value))));
     HttpRequest request;
     x.run(row, request);
     // A relay is recorded when both ends have closed, just after the answer.

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
 #include "tests/common/memory_transport.h"
 #include "tests/common/test_data.h"
 
@@ -141,8 +140,7 @@ TEST(HttpRead, LongChunksLandInPlaceInAnySplit) {
     std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     std::string body;
     for (std::size_t size : {100000u, 16384u, 3u, 70001u}) {
-        std::string chunk(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) chunk[i] = static_cast<char>((body.size() + i) * 7);
+        const std::string chunk = tarntest::lcg(size + body.size()).substr(body.size());
         wire += (std::ostringstream() << std::hex << size).str() + ";x=1\r\n" + chunk + "\r\n";
         body += chunk;
     }

@@ -27,8 +27,7 @@ TEST_P(TlsReal, CarriesRecordsAndTellsHowTheServerEnded) {
                              {.cert = "good"}))
         << server.last_error();
     const bool echo = tarntest::flag(GetParam(), "echo");
-    std::string body(70001, '\0');
-    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
+    const std::string body = tarntest::lcg(70001);
     const std::string request = echo ? "POST /echo HTTP/1.1\r\nContent-Length: 70001\r\n\r\n" + body
                                      : "GET /drop HTTP/1.1\r\n\r\n";
     TlsSession session;

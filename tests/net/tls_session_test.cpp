@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/error_text.h"
 #include "tests/common/fake_tls_engine.h"
 #include "tests/common/test_data.h"
 
@@ -124,8 +123,7 @@ TEST(TlsSessionTest, SendCutsWholeRecordsAndNeedsASession) {
     conn.engine->max_message = 100;
     ASSERT_TRUE(conn.session.handshake("h").ok());
     const std::string hello = conn.peer.sent();
-    std::string data(250, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+    const std::string data = lcg(250);
     ASSERT_TRUE(conn.session.send(data.data(), data.size()).ok());
     EXPECT_EQ(conn.peer.sent(), hello + data_rec(data.substr(0, 100)) + "TT" +
                                     data_rec(data.substr(100, 100)) + "TT" +

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "net/proxy.h"
-#include "tests/common/error_text.h"
 #include "tests/common/test_data.h"
 
 namespace tarncore {

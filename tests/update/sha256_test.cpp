@@ -25,11 +25,8 @@ std::string digest(const std::string& message, Sha256Path path) {
 
 // One test per set of make_sha256_vectors.py (its note says what each row
 // holds); name: the set; rows: [set, message..., digest].
-using Sha256Vectors = tarntest::Row;
-INSTANTIATE_TEST_SUITE_P(Sets, Sha256Vectors,
-                         testing::ValuesIn(tarntest::kind_groups("update/sha256_vectors.json",
-                                                                 {"hex", "text", "repeat", "lcg"})),
-                         tarntest::row_name);
+TARN_ROWS_OF(Sha256Vectors,
+             tarntest::kind_groups("update/sha256_vectors.json", {"hex", "text", "repeat", "lcg"}));
 TEST_P(Sha256Vectors, MatchAnIndependentImplementation) {
     for (const tarncore::Json& row : tarntest::items(GetParam().find("rows"))) {
         const std::string kind = text_at(row, 0),

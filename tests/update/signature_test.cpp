@@ -7,8 +7,6 @@
 #include <map>
 
 #include "support/layout.h"
-#include "tests/common/error_text.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
@@ -38,11 +36,7 @@ std::string digest_in_pieces(Hash hash, const std::string& message) {
 
 // One test per set of make_signature_vectors.py (its note says what each
 // row holds); name: sha512 or blake2b; rows: its rows.
-using HashVectors = Row;
-INSTANTIATE_TEST_SUITE_P(Sets, HashVectors,
-                         testing::ValuesIn(kind_groups("update/signature_vectors.json",
-                                                       {"sha512", "blake2b"})),
-                         row_name);
+TARN_ROWS_OF(HashVectors, kind_groups("update/signature_vectors.json", {"sha512", "blake2b"}));
 TEST_P(HashVectors, MatchHashlibAndTheRfc) {
     for (const Json& row : items(GetParam().find("rows"))) {
         const std::string kind = text_at(row, 0);
@@ -56,11 +50,7 @@ TEST_P(HashVectors, MatchHashlibAndTheRfc) {
 }
 
 // [ed25519, name, key, message, signature (hex), valid|refused].
-using Ed25519Vector = Row;
-INSTANTIATE_TEST_SUITE_P(Rows, Ed25519Vector,
-                         testing::ValuesIn(rows_of_kind("update/signature_vectors.json",
-                                                        "ed25519")),
-                         row_name);
+TARN_ROWS_OF(Ed25519Vector, rows_of_kind("update/signature_vectors.json", "ed25519"));
 TEST_P(Ed25519Vector, VerifiesOrRefuses) {
     const Json& row = GetParam();
     Ed25519Key key;
@@ -131,8 +121,10 @@ TEST_P(SignedDownload, ChecksTheSignature) {
     const MinisignKeys& keys = minisign_keys();
     InstallSandbox box;
     auto fill = [&](const std::string& text) {
-        return replace_all(replace_all(text, "{today}", utc_date_today()), "{stranger_id}",
-                           key_id_text(parse_minisign_key(keys.public_key("stranger"))->id));
+        return replace_all(
+            text,
+            {{"{today}", utc_date_today()},
+             {"{stranger_id}", key_id_text(parse_minisign_key(keys.public_key("stranger"))->id)}});
     };
     const std::string runtime = "MZ tarn 1.3.0 runtime";
     const Path file = box.make_file("tarn.exe", runtime);

@@ -8,8 +8,6 @@
 
 #include "support/layout.h"
 #include "tests/common/console_capture.h"
-#include "tests/common/error_text.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_server.h"
 #include "update/release_folder.h"
@@ -49,8 +47,7 @@ TEST_P(UpdateClientRow, ComesOutAsWritten) {
                          {flag(row, "plain") ? "" : "good"}));
     }
     auto fill = [&](const std::string& text) {
-        return replace_all(replace_all(text, "{base}", server.base_url()), "{dest}",
-                           path_text(dest));
+        return replace_all(text, {{"{base}", server.base_url()}, {"{dest}", path_text(dest)}});
     };
     ScopedEnv api("TARNWICK_UPDATE_API",
                   native_from_text(fill(row.get_string("api", "{base}/api/tarnwick/version"))));

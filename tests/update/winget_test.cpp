@@ -4,7 +4,6 @@
 
 #include "support/layout.h"
 #include "tests/common/test_data.h"
-#include "tests/common/test_env.h"
 
 namespace tarncore {
 namespace {
