@@ -38,11 +38,10 @@ end
 ---@param client discord.Client
 ---@param data table Raw guild member object.
 ---@param guild discord.Guild
----@param user? discord.User|table The user, for a payload that comes without it.
-function GuildMember:init(client, data, guild, user)
+function GuildMember:init(client, data, guild)
   if not guild then Base.init(self, client) end
   self.guild = guild
-  self:_patch(data, user)
+  self:_patch(data)
 end
 
 -- Members with the same one or two roles share one list, as members without roles share theirs: the key is
@@ -65,8 +64,8 @@ end
 local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._flags
 local parseTimestamp = util.parseTimestamp
 
-function GuildMember:_patch(data, given)
-  local user = data.user or given
+function GuildMember:_patch(data)
+  local user = data.user
   if user ~= nil then
     local guild = rawget(self, "guild")
     local users = (guild and guild.client or self.client).users
