@@ -30,9 +30,7 @@ GuildMember.getters.id = function(self)
   local user = rawget(self, "user")
   return user and user.id
 end
-GuildMember.getters.flags = function()
-  return require("discord.bitfield").GuildMemberFlagsBitField:shared(0)
-end
+Base._sparseFlagsOf(GuildMember, "GuildMemberFlagsBitField")
 
 --- Builds a member from API data; `data.user` is required. The guild's member manager makes them.
 ---@param client discord.Client
@@ -61,7 +59,7 @@ end
 
 -- Called as functions, not methods: a member is patched by most events, and a method is found through
 -- the class's index function.
-local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._flags
+local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._sparseFlags
 local parseTimestamp = util.parseTimestamp
 
 function GuildMember:_patch(data)
@@ -83,12 +81,7 @@ function GuildMember:_patch(data)
   if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
   if data.mute ~= nil then self.mute = data.mute == true or nil end
   if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then copyNested(self, data, NESTED) end
-  local flags = data.flags
-  if flags == 0 then
-    self.flags = nil
-  elseif flags ~= nil then
-    setFlags(self, data, "flags", "GuildMemberFlagsBitField")
-  end
+  setFlags(self, data, "flags", "GuildMemberFlagsBitField")
   local roles = data.roles
   if roles ~= nil and not sameRoles(self._roles, roles) then
     local first, second = roles[1], roles[2]

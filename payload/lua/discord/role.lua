@@ -22,9 +22,7 @@ local BOOLEANS = { "hoist", "managed", "mentionable" }
 Role.hoist, Role.managed, Role.mentionable = false, false, false
 Role.color = 0
 Role.getters.client = function(self) return self.guild.client end
-Role.getters.flags = function()
-  return require("discord.bitfield").RoleFlagsBitField:shared(0)
-end
+Base._sparseFlagsOf(Role, "RoleFlagsBitField")
 Role.getters.colors = function(self)
   if rawget(self, "_hasColors") then return { primaryColor = self.color } end
 end
@@ -45,11 +43,7 @@ function Role:_patch(data)
   for _, k in ipairs(BOOLEANS) do
     if data[k] ~= nil then self[k] = data[k] == true or nil end
   end
-  if data.flags == 0 then
-    self.flags = nil
-  else
-    self:_flags(data, "flags", "RoleFlagsBitField")
-  end
+  self:_sparseFlags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField
     self.permissions = PermissionsBitField:shared(data.permissions)

@@ -30,9 +30,7 @@ local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 User.bot = false
 User.system = false
 User.discriminator = "0"
-User.getters.flags = function()
-  return require("discord.bitfield").UserFlagsBitField:shared(0)
-end
+Base._sparseFlagsOf(User, "UserFlagsBitField")
 
 local perClient = setmetatable({}, { __mode = "k" })
 
@@ -93,12 +91,7 @@ function User:_patch(data)
   self:_copy(data, FIELDS)
   self:_copyNested(data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
-  local flags = data.public_flags == nil and "flags" or "public_flags"
-  if data[flags] == 0 then
-    self.flags = nil
-  else
-    self:_flags(data, flags, "UserFlagsBitField")
-  end
+  self:_sparseFlags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   local discriminator = data.discriminator
   if discriminator ~= nil then
     self.discriminator = discriminator ~= "0" and discriminator ~= null and discriminator or nil

@@ -60,6 +60,23 @@ function Base:_flags(data, key, name, field)
   end
 end
 
+-- Flags that most objects of a class have none of: zero is held as nothing, and the field reads as the
+-- shared zero. `_sparseFlagsOf` declares them on a class, `_sparseFlags` patches them.
+function Base._sparseFlagsOf(cls, name, field)
+  cls.getters[field or "flags"] = function()
+    bitfields = bitfields or require("discord.bitfield")
+    return bitfields[name]:shared(0)
+  end
+end
+
+function Base:_sparseFlags(data, key, name, field)
+  if data[key] == 0 then
+    self[field or "flags"] = nil
+  else
+    Base._flags(self, data, key, name, field)
+  end
+end
+
 local function flatten(v, seen)
   if type(v) ~= "table" then return v end
   if rawequal(v, json.null) then return v end
