@@ -1022,7 +1022,8 @@ end
 
 -- One function for every listener task: a closure for each would be made on every event.
 local function callListener(self, name, fn, ...)
-  local ok, err = util.try(fn, ...)
+  -- xpcall itself, not util.try: one frame fewer keeps the task's first stack from having to grow.
+  local ok, err = xpcall(fn, traceback, ...)
   if not ok then reportListenerError(self, name, err) end
 end
 
