@@ -41,7 +41,7 @@
 # show what it shows without one, every request the service saw for a host not named
 # "direct" must have come through the proxy, and none for a host named so. A row may
 # bring its own scenarios (tests/data/e2e-proxy/NAME.txt, a 407 for instance).
-import difflib, glob, hashlib, io, json, os, pathlib, re, shlex, shutil, subprocess, sys, time, zipfile
+import contextlib, difflib, glob, hashlib, io, json, os, pathlib, re, shlex, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DATA = os.path.join(ROOT, "tests", "data")
@@ -75,7 +75,14 @@ def sha(data):
 
 
 def read(path):
-    return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
+    return read_bytes(path).decode("latin-1")
+
+
+def read_bytes(path):
+    """A file's bytes; none when it is not there (or a process ended meanwhile)."""
+    with contextlib.suppress(OSError):
+        return open(path, "rb").read()
+    return b""
 
 
 def win(path):
@@ -465,17 +472,16 @@ def native_run(world):
     the 407."""
     way, home = world.way, os.path.join(world.work, "native-home")
     shutil.rmtree(home, ignore_errors=True)
-    tools = os.path.join(home, "bin")
-    os.makedirs(tools)
-    shutil.copy(world.file("tests/fake_tar"), os.path.join(tools, "tar"))
+    os.makedirs(home)
     # Without an embedded runtime the setup's bundled one is the tarn.exe beside it.
-    shutil.copy(world.file("Tarnwick-Setup"), home)
-    shutil.copy(world.file("tests/test_runtime"), os.path.join(home, "tarn.exe"))
+    for name, copy in (("Tarnwick-Setup", "Tarnwick-Setup"), ("tests/test_runtime", "tarn.exe"),
+                       ("tests/fake_tar", "tar")):
+        shutil.copy(world.file(name), os.path.join(home, copy))
     env = dict(world.env, HOME=home, LOCALAPPDATA=os.path.join(home, "local"),
                XDG_CONFIG_HOME=os.path.join(home, "config"),
                # The setup puts its bin first with the Windows separator, ";":
                # the empty entry keeps the tar stand-in an entry of its own.
-               PATH=":" + tools + ":/usr/bin:/bin",
+               PATH=":" + home + ":/usr/bin:/bin",
                SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.get("env", {}))
     world.start_service()
     p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
@@ -521,14 +527,11 @@ def piped_script(build):
         code, out = script.returncode, script.stdout.decode("latin-1")
     except subprocess.TimeoutExpired:
         code, out = "(still running after 240 s)", ""
-    left = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if b"TARN_DEMO_PREFIX=%s\0" % prefix.encode() in open("/proc/%s/environ" % pid, "rb").read():
-                os.kill(int(pid), 9)
-                left.append(int(pid))
-        except OSError:  # ended meanwhile
-            pass
+    left = [int(pid) for pid in glob.glob("[0-9]*", root_dir="/proc")
+            if b"TARN_DEMO_PREFIX=%s\0" % prefix.encode() in read_bytes("/proc/%s/environ" % pid)]
+    for pid in left:
+        with contextlib.suppress(OSError):  # ended meanwhile
+            os.kill(pid, 9)
     failures = [text for text, bad in (
         ("exit code %s" % code, code != 0),
         ("no success screen", "Tarnwick installed successfully." not in out),
