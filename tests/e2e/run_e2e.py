@@ -145,9 +145,6 @@ class World:
         self.bodies["SHA2-256SUMS"] = ("%s  yt-dlp\n%s  yt-dlp.exe\n" % (
             sha(b"other"), sha(self.bodies["yt-dlp.exe"]))).encode()
         self.known = {sha(v): k for k, v in self.bodies.items()}
-        if not self.native:
-            self.key = sha(self.bytes("e2e/certs/ca.der") + self.bytes("tests/fake_tar.exe"))
-            self.template = self.prepared("template", self.key, self.make_template)
 
     def file(self, rel):
         return os.path.join(self.build, *rel.split("/"))
@@ -155,36 +152,34 @@ class World:
     def bytes(self, rel):
         return open(self.file(rel), "rb").read()
 
-    def prepared(self, name, key, make):
-        """A template prefix, made again when what it was made from changed."""
-        path = os.path.join(self.work, name)
-        if read(os.path.join(path, ".key")) != key:
-            shutil.rmtree(path, ignore_errors=True)
-            clone(self.file("wineprefix") if name == "template" else self.template, path)
-            make(Prefix(self, path))
-            Prefix(self, path).stop_wine()
-            pathlib.Path(path, ".key").write_text(key)
+    def prepared(self, name):
+        """The "template" prefix, or the "installed" one (a silent install in a copy of
+        the template), made again when what it was made from changed."""
+        path, installed = os.path.join(self.work, name), name == "installed"
+        key = sha(self.bytes("e2e/certs/ca.der") + self.bytes("tests/fake_tar.exe") +
+                  (self.bytes("Tarnwick-Setup.exe") if installed else b""))
+        if read(os.path.join(path, ".key")) == key:
+            return path
+        shutil.rmtree(path, ignore_errors=True)
+        clone(self.prepared("template") if installed else self.file("wineprefix"), path)
+        prefix = Prefix(self, path)
+        if installed:
+            self.start_service('[{"path": "%s", "status": 503}]' % API)
+            code, out, err = prefix.setup(["--silent"])
+            if code != 0:
+                raise SystemExit("the installed prefix could not be made:\n" + out + err)
+        else:
+            # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
+            shutil.copy(self.file("tests/fake_tar.exe"),
+                        os.path.join(path, "drive_c", "windows", "system32", "tar.exe"))
+            prefix.wine(self.file("tests/e2e/trust_root.exe"), self.certs, check=True)
+            # A fresh user has no PATH of their own; the build's prefix may have one from tests.
+            prefix.wine("reg", "delete", "HKCU\\Environment", "/v", "Path", "/f")
+            # Nor a proxy setting of the net tests that Wine wrote to disk before they undid it.
+            prefix.set_values(INTERNET_SETTINGS, {"ProxyEnable": 0})
+        prefix.stop_wine()
+        pathlib.Path(path, ".key").write_text(key)
         return path
-
-    def make_template(self, prefix):
-        # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
-        shutil.copy(self.file("tests/fake_tar.exe"),
-                    os.path.join(prefix.path, "drive_c", "windows", "system32", "tar.exe"))
-        prefix.wine(self.file("tests/e2e/trust_root.exe"), self.certs, check=True)
-        # A fresh user has no PATH of their own; the build's prefix may have one from tests.
-        prefix.wine("reg", "delete", "HKCU\\Environment", "/v", "Path", "/f")
-        # Nor a proxy setting of the net tests that Wine wrote to disk before they undid it.
-        prefix.set_values(INTERNET_SETTINGS, {"ProxyEnable": 0})
-
-    def installed(self):
-        return self.prepared("installed", sha(self.key.encode() + self.bytes("Tarnwick-Setup.exe")),
-                             self.make_installed)
-
-    def make_installed(self, prefix):
-        self.start_service('[{"path": "%s", "status": 503}]' % API)
-        code, out, err = prefix.setup(["--silent"])
-        if code != 0:
-            raise SystemExit("the installed prefix could not be made:\n" + out + err)
 
     def start_service(self, behaviours="[]", manifest=None, sign=KEYS["sign"], comment=KEYS["comment"]):
         """The proxy the way names; the update service and the extras hosts on port 443,
@@ -201,7 +196,7 @@ class World:
         manifest = manifest or self.way.get("manifest") or (SIGNED_MANIFEST if self.signed else MANIFEST)
         script = json.loads(fill(behaviours)) + [{"path": API, "body": fill(manifest)}] + [
             {"path": path, "body": self.bodies[n].decode("latin-1")} for n, path in PATHS.items()]
-        self.serve("server", script, "--port", "443", "--tls", os.path.join(self.certs, "named.pem"))
+        self.serve("server", script, "--port", "443", "--tls", os.path.join(self.certs, "good.pem"))
         if "manifest" in self.way:
             self.serve("plain", script, "--port", "8080")
 
@@ -424,14 +419,12 @@ class Prefix:
 
 
 def scenario(world, name, update):
-    path = os.path.join(world.data, name + ".txt")
-    if not os.path.exists(path):
-        path = os.path.join(DATA, "e2e-proxy", name + ".txt")
+    path, = glob.glob(os.path.join(DATA, "e2e*", name + ".txt"))
     head, _, expected = open(path).read().partition("=== ")
     keys = dict(KEYS, **dict(line.split(": ", 1) for line in head.splitlines() if line.strip()))
     folder = os.path.join(world.work, "run-" + name)
     shutil.rmtree(folder, ignore_errors=True)
-    clone(world.installed() if keys["start"] == "installed" else world.template, folder)
+    clone(world.prepared("template" if keys["start"] == "fresh" else "installed"), folder)
     prefix = Prefix(world, folder, keys["local"])
     prefix.prepare(keys["prepare"])
     world.start_service(keys["server"], keys["manifest"], keys["sign"], keys["comment"])
@@ -499,7 +492,7 @@ def native_run(world):
 def demo(world, args):
     path = os.environ.get("TARN_DEMO_PREFIX") or os.path.join(world.work, "demo")
     if not os.path.exists(path):
-        clone(world.template, path)
+        clone(world.prepared("template"), path)
     prefix = Prefix(world, path)
     # The stand-in runtime calls itself 1.0.0; so does the service here.
     world.start_service(manifest=MANIFEST.replace("1.3.0\"", "1.0.0\""))

@@ -4,8 +4,8 @@ standard library only, HTTP written by hand so a behaviour can break the
 protocol exactly where a test wants it broken.
 
     test_server.py certs DIR [HOST...]
-        Makes this run's CA and the server certificates the tests need (and
-        named.pem for the HOSTs); writes DIR/done last.
+        Makes this run's CA and the server certificates the tests need (good.pem
+        names the HOSTs too); writes DIR/done last.
     test_server.py serve DIR [--tls CERT [--client-auth]] [--idle S] [--lifetime S] [--port N]
         Listens on 127.0.0.1:N (default 0), with --tls presenting CERT (its key
         is leaf.key beside it), with --client-auth demanding a client
@@ -84,16 +84,15 @@ def make_certs(directory, hosts=()):
     openssl("genpkey", "-algorithm", "RSA", "-out", "leaf.key", cwd=directory)
     local = "DNS:localhost,IP:127.0.0.1"
     # The expired one's validity ends a day before it begins.
-    for ca, out, names, days in (("ca", "good", local, 30), ("ca", "wronghost", "DNS:wrong.invalid", 30),
-                                 ("ca", "expired", local, -1), ("other-ca", "untrusted", local, 30),
-                                 ("ca", "named", ",".join("DNS:" + h for h in hosts), 30)):
-        if names:
-            openssl("req", "-new", "-key", "leaf.key", "-subj", "/CN=localhost", "-out", out + ".csr",
-                    "-addext", "basicConstraints=critical,CA:FALSE", "-addext", "extendedKeyUsage=serverAuth",
-                    "-addext", "keyUsage=critical,digitalSignature,keyEncipherment",
-                    "-addext", "subjectAltName=" + names, cwd=directory)
-            openssl("x509", "-req", "-in", out + ".csr", "-copy_extensions", "copy", "-CA", ca + ".pem",
-                    "-CAkey", ca + ".key", "-days", str(days), "-sha256", "-out", out + ".pem", cwd=directory)
+    for ca, out, names, days in (("ca", "good", local + "".join(",DNS:" + h for h in hosts), 30),
+                                 ("ca", "wronghost", "DNS:wrong.invalid", 30), ("ca", "expired", local, -1),
+                                 ("other-ca", "untrusted", local, 30)):
+        openssl("req", "-new", "-key", "leaf.key", "-subj", "/CN=localhost", "-out", out + ".csr",
+                "-addext", "basicConstraints=critical,CA:FALSE", "-addext", "extendedKeyUsage=serverAuth",
+                "-addext", "keyUsage=critical,digitalSignature,keyEncipherment",
+                "-addext", "subjectAltName=" + names, cwd=directory)
+        openssl("x509", "-req", "-in", out + ".csr", "-copy_extensions", "copy", "-CA", ca + ".pem",
+                "-CAkey", ca + ".key", "-days", str(days), "-sha256", "-out", out + ".pem", cwd=directory)
     # The CA in DER too, for the Windows certificate store.
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
     write_atomic(os.path.join(directory, "done"), "ok\n")
