@@ -17,16 +17,16 @@
 # that only the Wine prefixes trust. Each scenario gets a fresh prefix, hard-linked
 # from a template. A scenario file holds "key: value" lines, then the expected
 # "=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
-# "=== path" (user PATH in the registry). Keys: args; stdin ("\n" escapes);
-# start (fresh | installed); server (none | JSON behaviours tried before the
-# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
-# in the installation folder); console (pipe | own: alone on a terminal, a key ends
-# the pause | shared: through cmd /c on a terminal); then ("quiet-uninstall": a second
-# run, the entry's QuietUninstallString as written, adds "=== then"); check ("windows
-# log": adds "=== windows" (Apps & Features entry, Start menu shortcut, the setup's
-# copy) and "=== log" (logs\setup.log) to what is compared); lang (LANG for Wine, which
-# takes the ANSI code page from it); local (LOCALAPPDATA, a path below C:\ that cmd /c
-# sets inside Wine); together (that many setups started at
+# "=== path" (user PATH in the registry). Keys (defaults in KEYS): args; stdin ("\n"
+# escapes); start (fresh | installed); server (none | JSON behaviours tried before the
+# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..." in the
+# installation folder, "file PATH=TEXT" writing that line); console (pipe | own: alone
+# on a terminal, a key ends the pause | shared: through cmd /c on a terminal); then
+# ("quiet-uninstall": a second run, the entry's QuietUninstallString as written, adds
+# "=== then"); check ("windows log": adds "=== windows" (Apps & Features entry, Start
+# menu shortcut, the setup's copy) and "=== log" (logs\setup.log) to what is compared);
+# lang (LANG for Wine, which takes the ANSI code page from it); local (LOCALAPPDATA, a
+# path below C:\ that cmd /c sets inside Wine); together (that many setups started at
 # once: their exits, outputs and error streams in sorted order, "--- next" between).
 #
 # A build with release keys (TARN_RELEASE_KEYS) runs tests/data/e2e-signed instead,
@@ -34,7 +34,7 @@
 # minisign with the test key tests/data/update/test_release.key. More keys there:
 # sign (prehashed | legacy | tampered: a byte of the signed copy changed |
 # stranger: the untrusted key tests/data/update/untrusted_release.key), comment
-# (the trusted comment); prepare also takes "text PATH=CONTENT".
+# (the trusted comment).
 #
 # With --proxy the test proxy listens on 127.0.0.1:3128 and is named the way the row
 # says (the environment or the user's setting in the registry); each scenario must
