@@ -44,6 +44,7 @@ import base64
 import contextlib
 import json
 import os
+import pathlib
 import select
 import socket
 import ssl
@@ -60,8 +61,7 @@ PATTERN = bytes(range(256)) * 4096  # 1 MiB; body byte i is i % 256
 
 
 def write_atomic(path, text):
-    with open(path + ".tmp", "w") as f:
-        f.write(text)
+    pathlib.Path(path + ".tmp").write_text(text)
     os.replace(path + ".tmp", path)
 
 
@@ -188,12 +188,10 @@ class Server:
         send = paced(conn, *b["pace"]) if "pace" in b else conn.sendall
         if "raw" in b:
             return send(b["raw"].encode("latin-1"))
-        body = request["body"] if b.get("echo") else b.get("body", "")
+        body = (request["body"] if b.get("echo") else b.get("body", "")).encode("latin-1")
         if "body_file" in b:
-            with open(b["body_file"], "rb") as f:
-                body = f.read().decode("latin-1")
+            body = pathlib.Path(b["body_file"]).read_bytes()
         status, headers, framing = b.get("status", 200), b.get("headers", []), b.get("framing", "length")
-        body = body.encode("latin-1")
         size, offset = b.get("body_size", len(body)), 0
         wanted = [v for n, v in request["headers"] if n.lower() == "range"]
         if b.get("ranges") and wanted and wanted[0].startswith("bytes="):
