@@ -196,7 +196,7 @@ class World:
         manifest = manifest or self.way.get("manifest") or (SIGNED_MANIFEST if self.signed else MANIFEST)
         script = json.loads(fill(behaviours)) + [{"path": API, "body": fill(manifest)}] + [
             {"path": path, "body": self.bodies[n].decode("latin-1")} for n, path in PATHS.items()]
-        self.serve("server", script, "--port", "443", "--tls", os.path.join(self.certs, "good.pem"))
+        self.serve("server", script, "--port", "443", "--tls", os.path.join(self.certs, "named.pem"))
         if "manifest" in self.way:
             self.serve("plain", script, "--port", "8080")
 
