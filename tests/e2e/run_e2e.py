@@ -17,16 +17,16 @@
 # that only the Wine prefixes trust. Each scenario gets a fresh prefix, hard-linked
 # from a template. A scenario file holds "key: value" lines, then the expected
 # "=== exit", "=== stdout", "=== stderr", "=== tree" (installation folder) and
-# "=== path" (user PATH in the registry). Keys: args; stdin ("\n" escapes);
-# start (fresh | installed); server (none | JSON behaviours tried before the
-# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..."
-# in the installation folder); console (pipe | own: alone on a terminal, a key ends
-# the pause | shared: through cmd /c on a terminal); then ("quiet-uninstall": a second
-# run, the entry's QuietUninstallString as written, adds "=== then"); check ("windows
-# log": adds "=== windows" (Apps & Features entry, Start menu shortcut, the setup's
-# copy) and "=== log" (logs\setup.log) to what is compared); lang (LANG for Wine, which
-# takes the ANSI code page from it); local (LOCALAPPDATA, a path below C:\ that cmd /c
-# sets inside Wine); together (that many setups started at
+# "=== path" (user PATH in the registry). Keys (defaults in KEYS): args; stdin ("\n"
+# escapes); start (fresh | installed); server (none | JSON behaviours tried before the
+# defaults); manifest (the service's answer); prepare ("rm|mkdir|file PATH; ..." in the
+# installation folder, "file PATH=TEXT" writing that line); console (pipe | own: alone
+# on a terminal, a key ends the pause | shared: through cmd /c on a terminal); then
+# ("quiet-uninstall": a second run, the entry's QuietUninstallString as written, adds
+# "=== then"); check ("windows log": adds "=== windows" (Apps & Features entry, Start
+# menu shortcut, the setup's copy) and "=== log" (logs\setup.log) to what is compared);
+# lang (LANG for Wine, which takes the ANSI code page from it); local (LOCALAPPDATA, a
+# path below C:\ that cmd /c sets inside Wine); together (that many setups started at
 # once: their exits, outputs and error streams in sorted order, "--- next" between).
 #
 # A build with release keys (TARN_RELEASE_KEYS) runs tests/data/e2e-signed instead,
@@ -34,14 +34,14 @@
 # minisign with the test key tests/data/update/test_release.key. More keys there:
 # sign (prehashed | legacy | tampered: a byte of the signed copy changed |
 # stranger: the untrusted key tests/data/update/untrusted_release.key), comment
-# (the trusted comment); prepare also takes "text PATH=CONTENT".
+# (the trusted comment).
 #
 # With --proxy the test proxy listens on 127.0.0.1:3128 and is named the way the row
 # says (the environment or the user's setting in the registry); each scenario must
 # show what it shows without one, every request the service saw for a host not named
 # "direct" must have come through the proxy, and none for a host named so. A row may
 # bring its own scenarios (tests/data/e2e-proxy/NAME.txt, a 407 for instance).
-import contextlib, difflib, hashlib, io, json, os, re, shlex, shutil, subprocess, sys, time, zipfile
+import contextlib, difflib, glob, hashlib, io, json, os, pathlib, re, shlex, shutil, subprocess, sys, time, zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DATA = os.path.join(ROOT, "tests", "data")
@@ -59,6 +59,10 @@ PATHS = {"download": "/dl/1.3.0/tarn.exe",
 MANIFEST = ('{"latest": "1.3.0", "download_url": "https://tarnwick.dev/dl/1.3.0/tarn.exe", '
             '"sha256": "{runtime_sha256}", "size": {runtime_size}}')
 SIGNED_MANIFEST = MANIFEST[:-1] + ', "signature": "{signature}"}'
+# A scenario's keys when it does not give them.
+KEYS = {"args": "", "stdin": "", "start": "fresh", "server": "[]", "manifest": None, "prepare": "",
+        "console": "pipe", "then": "", "check": "", "lang": None, "local": "", "together": "1",
+        "sign": "prehashed", "comment": "tarnwick 1.3.0 expires 2099-12-31"}
 PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
 # The run's log and the setup's own copy, checked apart from the tree.
 OWN_FILES = ("logs/setup.log", "Tarnwick-Setup.exe")
@@ -71,7 +75,14 @@ def sha(data):
 
 
 def read(path):
-    return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
+    return read_bytes(path).decode("latin-1")
+
+
+def read_bytes(path):
+    """A file's bytes; none when it is not there (or a process ended meanwhile)."""
+    with contextlib.suppress(OSError):
+        return open(path, "rb").read()
+    return b""
 
 
 def win(path):
@@ -80,13 +91,6 @@ def win(path):
 
 def log_lines(folder):
     return [json.loads(l) for l in read(os.path.join(folder, "requests.log")).splitlines()]
-
-
-def stop(folder):
-    """Asks a test server to end and waits until it has."""
-    open(os.path.join(folder, "stop"), "w").close()
-    while not os.path.exists(os.path.join(folder, "exited")):
-        time.sleep(0.02)
 
 
 def clone(src, dst):
@@ -100,10 +104,11 @@ def clone(src, dst):
 
 
 class World:
-    """The namespace's hosts file, certificates, bodies, template prefixes and servers."""
+    """The namespace's hosts file, certificates, bodies, template prefixes and servers,
+    and the proxy way: one row of tests/data/e2e-proxy/ways.json, or none."""
 
     def __init__(self, build, way):
-        self.build, self.work, self.servers, self.way = build, os.path.join(build, "e2e"), [], way
+        self.build, self.work, self.servers, self.way = build, os.path.join(build, "e2e"), {}, way
         # No winemenubuilder: a shortcut must not reach the Linux user's desktop menus.
         self.env = {k: v for k, v in os.environ.items()
                     if k != "DISPLAY" and k.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
@@ -116,8 +121,7 @@ class World:
         servers, hosts = "/tmp/.wine-%d" % os.getuid(), os.path.join(self.work, "hosts")
         os.makedirs(servers, exist_ok=True)
         os.makedirs(self.work, exist_ok=True)
-        with open(hosts, "w") as f:
-            f.write("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
+        pathlib.Path(hosts).write_text("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
         for command in (["mount", "-t", "tmpfs", "tmpfs", servers], ["ip", "link", "set", "lo", "up"],
                         ["mount", "--bind", hosts, "/etc/hosts"]):
             subprocess.run(command, check=True)
@@ -141,9 +145,6 @@ class World:
         self.bodies["SHA2-256SUMS"] = ("%s  yt-dlp\n%s  yt-dlp.exe\n" % (
             sha(b"other"), sha(self.bodies["yt-dlp.exe"]))).encode()
         self.known = {sha(v): k for k, v in self.bodies.items()}
-        if not self.native:
-            self.key = sha(self.bytes("e2e/certs/ca.der") + self.bytes("tests/fake_tar.exe"))
-            self.template = self.prepared("template", self.key, self.make_template)
 
     def file(self, rel):
         return os.path.join(self.build, *rel.split("/"))
@@ -151,81 +152,97 @@ class World:
     def bytes(self, rel):
         return open(self.file(rel), "rb").read()
 
-    def prepared(self, name, key, make):
-        """A template prefix, made again when what it was made from changed."""
-        path = os.path.join(self.work, name)
-        if read(os.path.join(path, ".key")) != key:
-            shutil.rmtree(path, ignore_errors=True)
-            clone(self.file("wineprefix") if name == "template" else self.template, path)
-            make(Prefix(self, path))
-            Prefix(self, path).stop_wine()
-            with open(os.path.join(path, ".key"), "w") as f:
-                f.write(key)
+    def prepared(self, name):
+        """The "template" prefix, or the "installed" one (a silent install in a copy of
+        the template), made again when what it was made from changed."""
+        path, installed = os.path.join(self.work, name), name == "installed"
+        key = sha(self.bytes("e2e/certs/ca.der") + self.bytes("tests/fake_tar.exe") +
+                  (self.bytes("Tarnwick-Setup.exe") if installed else b""))
+        if read(os.path.join(path, ".key")) == key:
+            return path
+        shutil.rmtree(path, ignore_errors=True)
+        clone(self.prepared("template") if installed else self.file("wineprefix"), path)
+        prefix = Prefix(self, path)
+        if installed:
+            self.start_service('[{"path": "%s", "status": 503}]' % API)
+            code, out, err = prefix.setup(["--silent"])
+            if code != 0:
+                raise SystemExit("the installed prefix could not be made:\n" + out + err)
+        else:
+            # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
+            shutil.copy(self.file("tests/fake_tar.exe"),
+                        os.path.join(path, "drive_c", "windows", "system32", "tar.exe"))
+            prefix.wine(self.file("tests/e2e/trust_root.exe"), self.certs, check=True)
+            # A fresh user has no PATH of their own; the build's prefix may have one from tests.
+            prefix.wine("reg", "delete", "HKCU\\Environment", "/v", "Path", "/f")
+            # Nor a proxy setting of the net tests that Wine wrote to disk before they undid it.
+            prefix.set_values(INTERNET_SETTINGS, {"ProxyEnable": 0})
+        prefix.stop_wine()
+        pathlib.Path(path, ".key").write_text(key)
         return path
 
-    def make_template(self, prefix):
-        # Wine has no tar; the extras tests' stand-in runs bsdtar in its place.
-        shutil.copy(self.file("tests/fake_tar.exe"),
-                    os.path.join(prefix.path, "drive_c", "windows", "system32", "tar.exe"))
-        prefix.wine(self.file("tests/e2e/trust_root.exe"), self.certs, check=True)
-        # A fresh user has no PATH of their own; the build's prefix may have one from tests.
-        prefix.wine("reg", "delete", "HKCU\\Environment", "/v", "Path", "/f")
-        # Nor a proxy setting of the net tests that Wine wrote to disk before they undid it.
-        prefix.set_values(INTERNET_SETTINGS, {"ProxyEnable": 0})
-
-    def installed(self):
-        return self.prepared("installed", sha(self.key.encode() + self.bytes("Tarnwick-Setup.exe")),
-                             self.make_installed)
-
-    def make_installed(self, prefix):
-        self.start_service('[{"path": "%s", "status": 503}]' % API)
-        code, out, err = prefix.setup(["--silent"])
-        if code != 0:
-            raise SystemExit("the installed prefix could not be made:\n" + out + err)
-
-    def start_service(self, behaviours="[]", manifest=None, signature=""):
-        """The update service and the extras hosts on port 443, the behaviours tried before
-        the defaults; with the proxy way's own answer, the same over HTTP on 8080 too, for a
-        mirror on this machine. Marks where this run's requests begin at the proxy."""
+    def start_service(self, behaviours="[]", manifest=None, sign=KEYS["sign"], comment=KEYS["comment"]):
+        """The proxy the way names; the update service and the extras hosts on port 443,
+        the behaviours tried before the defaults; with the way's own answer, the same over
+        HTTP on 8080 too, for a mirror on this machine."""
         self.stop_service()
-        self.way.mark()
+        if self.way:
+            self.serve("proxy", [{"proxy": True, "auth": self.way.get("auth")}], "--port", PROXY[-4:])
         if behaviours == "none":
             return
-        manifest = manifest or self.way.get("manifest")
-        values = {"runtime_sha256": sha(self.bodies["download"]), "signature": signature,
+        values = {"runtime_sha256": sha(self.bodies["download"]), "signature": self.sign(sign, comment),
                   "runtime_size": str(len(self.bodies["download"]))}
         fill = lambda text: re.sub(r"\{(\w+)\}", lambda m: values[m.group(1)], text)
-        script = json.loads(fill(behaviours)) + [
-            {"path": API, "body": fill(manifest or (SIGNED_MANIFEST if self.signed else MANIFEST))}
-        ] + [{"path": path, "body": self.bodies[n].decode("latin-1")} for n, path in PATHS.items()]
-        self.servers = [self.serve("server", script, "--port", "443", "--tls",
-                                   os.path.join(self.certs, "named.pem"))]
+        manifest = manifest or self.way.get("manifest") or (SIGNED_MANIFEST if self.signed else MANIFEST)
+        script = json.loads(fill(behaviours)) + [{"path": API, "body": fill(manifest)}] + [
+            {"path": path, "body": self.bodies[n].decode("latin-1")} for n, path in PATHS.items()]
+        self.serve("server", script, "--port", "443", "--tls", os.path.join(self.certs, "named.pem"))
         if "manifest" in self.way:
-            self.servers.append(self.serve("plain", script, "--port", "8080"))
+            self.serve("plain", script, "--port", "8080")
 
     def serve(self, name, script, *options):
-        folder = os.path.join(self.work, name)
+        folder = self.servers[name] = os.path.join(self.work, name)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        with open(os.path.join(folder, "script.json"), "w") as f:
-            json.dump([dict(b, times=b.get("times", 0)) for b in script], f)
+        pathlib.Path(folder, "script.json").write_text(json.dumps([dict(b, times=0) for b in script]))
         subprocess.Popen([sys.executable, SERVER, "serve", folder, *options, "--idle", "600"])
         while not os.path.exists(os.path.join(folder, "port")):
             time.sleep(0.02)
-        return folder
 
     def stop_service(self):
-        for folder in self.servers:
-            stop(folder)
-        self.servers = []
+        """Asks the servers to end and waits until they have."""
+        for folder in self.servers.values():
+            pathlib.Path(folder, "stop").touch()
+            while not os.path.exists(os.path.join(folder, "exited")):
+                time.sleep(0.02)
+        self.servers = {}
+
+    def traffic(self):
+        """What went wrong with the way the requests went; empty when nothing did."""
+        if not self.way:
+            return ""
+        for _ in range(100):  # a tunnel is recorded once both ends have closed
+            lines = log_lines(self.servers["proxy"])
+            relayed = [l for l in lines if l.get("event") == "relayed"]
+            if self.way.get("refused") or len(relayed) == sum("event" not in l for l in lines):
+                break
+            time.sleep(0.1)
+        host = lambda target: re.sub(r"^\w+://", "", target).split("/")[0].rsplit(":", 1)[0]
+        through = sorted(host(l["target"]) for l in relayed)
+        if self.way.get("refused"):
+            return "relayed %s" % through if through else ""
+        served = sorted(host(v) for name, folder in self.servers.items() if name != "proxy"
+                        for l in log_lines(folder) if "event" not in l
+                        for n, v in l["headers"] if n.lower() == "host")
+        wanted = [h for h in served if h not in self.way.get("direct", [])]
+        return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
 
     def sign(self, how, comment):
         """The minisign signature of the download, made now, escaped for a JSON string."""
         data, copy = self.bodies["download"], os.path.join(self.work, "signed.bin")
         if how == "tampered":
             data = data[:-1] + bytes([data[-1] ^ 1])
-        with open(copy, "wb") as f:
-            f.write(data)
+        pathlib.Path(copy).write_bytes(data)
         # The stranger's key is fixed, so its key id in the transcript is too.
         key = "untrusted_release.key" if how == "stranger" else "test_release.key"
         subprocess.run(["minisign", "-S", "-s", os.path.join(DATA, "update", key), "-m", copy,
@@ -267,7 +284,7 @@ class Prefix:
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env)
 
-    def setup(self, args, stdin="", console="pipe", together=1, exe=None, env=None):
+    def setup(self, args, stdin="", console="pipe", together=1, exe=None, env={}):
         """Runs the program as a user would, from their Downloads folder."""
         if exe is None:
             exe = os.path.join(self.home, "Downloads", "Tarnwick-Setup.exe")
@@ -276,7 +293,7 @@ class Prefix:
                 os.unlink(os.path.dirname(exe))
             os.makedirs(os.path.dirname(exe), exist_ok=True)
             shutil.copy(self.world.file("Tarnwick-Setup.exe"), exe)
-        env = dict(self.env, **(env or {}))
+        env = dict(self.env, **env)
         # Wine's own helper processes start with the first program and write
         # to its error stream; start them first, with nothing to write to.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=DEVNULL, stdout=DEVNULL,
@@ -294,8 +311,8 @@ class Prefix:
         seen = sorted((p.returncode, out.decode("latin-1"), err.decode("latin-1"))
                       for p, (out, err) in ((p, p.communicate(stdin.encode(), timeout=280))
                                             for p in runs))
-        return (max(code for code, _, _ in seen),
-                *("\n--- next\n".join(part[i] for part in seen) for i in (1, 2)))
+        codes, outs, errs = zip(*seen)
+        return max(codes), "\n--- next\n".join(outs), "\n--- next\n".join(errs)
 
     def on_terminal(self, exe, args, stdin, console, env):
         """On a pseudo-terminal (script's) the program has a console. "shared": cmd /c
@@ -304,48 +321,43 @@ class Prefix:
         a key press then ends it. (A key typed ahead cannot be tested here: Wine
         leaves it in the terminal, out of reach of FlushConsoleInputBuffer.)"""
         files = {n: os.path.join(self.home, n + ".txt") for n in ("in", "out", "err")}
-        with open(files["in"], "w") as f:
-            f.write(stdin)
+        pathlib.Path(files["in"]).write_text(stdin)
         line = "%s %s < %s > %s 2> %s" % (win(exe), " ".join(args), *map(win, files.values()))
         shell = shlex.join(["wine", "cmd", "/c", line]) if console == "shared" else "%s > %s 2> %s" % (
             shlex.join(["wine", exe, *args]), shlex.quote(files["out"]), shlex.quote(files["err"]))
         p = subprocess.Popen(["script", "-qec", shell, "/dev/null"], stdin=PIPE, stdout=DEVNULL,
                              cwd=self.home, env=env)
-        waited, deadline = "", time.monotonic() + 120
-        while p.poll() is None and time.monotonic() < deadline:
-            if console == "own" and not waited and PAUSE in read(files["out"]):
+        waited = ""
+        while console == "own" and not waited and p.poll() is None:
+            if PAUSE in read(files["out"]):
                 time.sleep(1)
                 waited = "still waiting" if p.poll() is None else "ended"
-                if waited == "still waiting":
-                    p.stdin.write(b"k")
-                    p.stdin.flush()
             time.sleep(0.05)
-        if p.poll() is None:
-            p.kill()
-            return -1, "timed out", ""
+        if waited == "still waiting":
+            p.stdin.write(b"k")
+            p.stdin.flush()
+        p.wait(120)
         note = "<%s a second after the pause line>\n" % waited if waited else ""
         return p.returncode, read(files["out"]) + note, read(files["err"])
 
     def quiet_uninstall(self):
         """The entry's QuietUninstallString as written, by its Windows path as Settings
         starts it (a Z: path names another volume)."""
-        line = self.values(UNINSTALL_KEY).get("QuietUninstallString", ("", ""))[1]
-        m = re.fullmatch(r'"([^"]+)"(.*)', line)
-        if not m:
-            return -1, "no QuietUninstallString: %r" % line, ""
-        return self.setup(m.group(2).split(), exe=m.group(1))
+        line = self.values(UNINSTALL_KEY)["QuietUninstallString"][1]
+        exe, args = re.fullmatch(r'"([^"]+)"(.*)', line).groups()
+        return self.setup(args.split(), exe=exe)
 
     def prepare(self, steps):
+        """rm, mkdir or file (empty, or "file PATH=TEXT": that line) in the installation."""
         for kind, rel in (s.split(None, 1) for s in steps.split(";") if s.strip()):
-            rel, _, content = rel.partition("=") if kind == "text" else (rel, "", "")
+            rel, given, text = rel.partition("=")
             path = os.path.join(self.root, rel)
             if kind == "rm":
                 shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
-                continue
-            os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
-            if kind != "mkdir":
-                with open(path, "w", newline="") as f:
-                    f.write(content + "\n" if kind == "text" else "")
+            else:
+                os.makedirs(path if kind == "mkdir" else os.path.dirname(path), exist_ok=True)
+            if kind == "file":
+                pathlib.Path(path).write_text(text + "\n" if given else "", newline="")
 
     def normalise(self, text):
         text = text.replace("\r\n", "\n")
@@ -362,8 +374,7 @@ class Prefix:
         for d, _, files in os.walk(self.root):
             for f in files:
                 rel = os.path.relpath(os.path.join(d, f), self.root).replace(os.sep, "/")
-                m = re.match(r"(versions/[^/]+/)?modules/", rel)
-                if m:
+                if m := re.match(r"(versions/[^/]+/)?modules/", rel):
                     modules[m.group(0)] = modules.get(m.group(0), 0) + 1
                 elif rel not in OWN_FILES:
                     data = open(os.path.join(d, f), "rb").read()
@@ -379,11 +390,11 @@ class Prefix:
     def windows(self):
         """The Apps & Features entry, the shortcut, what an uninstall left in %TEMP%
         and the setup's copy."""
-        out, size = [], os.path.getsize(self.world.file("Tarnwick-Setup.exe"))
+        out, setup = [], self.world.file("Tarnwick-Setup.exe")
         for name, (kind, value) in sorted(self.values(UNINSTALL_KEY).items()):
             if name == "InstallDate" and re.fullmatch(r"20\d{6}", value):
                 value = "YYYYMMDD"
-            if name == "EstimatedSize" and int(value, 16) * 1024 >= size:
+            if name == "EstimatedSize" and int(value, 16) * 1024 >= os.path.getsize(setup):
                 value = "(KiB, at least the setup's size)"
             out.append("%s %s %s" % (name, kind, self.normalise(value)))
         out = out or ["(no Apps & Features entry)"]
@@ -392,15 +403,14 @@ class Prefix:
         out += ["shortcut " + l for l in links] or ["(no shortcut)"]
         # An uninstall from the copy moves it to Wine's %TEMP%; it and its remover go
         # once that ended.
-        temp, deadline = os.path.join(self.home, "Temp"), time.time() + 10
-        while (left := sorted(f for f in os.listdir(temp) if f.startswith("Tarnwick-Setup"))
-               if os.path.isdir(temp) else []) and time.time() < deadline:
+        deadline = time.time() + 10
+        while (left := sorted(glob.glob("Tarnwick-Setup*", root_dir=os.path.join(self.home, "Temp")))) \
+                and time.time() < deadline:
             time.sleep(0.1)
         out += ["left in %TEMP%: " + f for f in left]
         copy = os.path.join(self.root, "Tarnwick-Setup.exe")
         if os.path.exists(copy):
-            same = read(copy) == read(self.world.file("Tarnwick-Setup.exe"))
-            out.append("Tarnwick-Setup.exe " + ("= setup" if same else "differs"))
+            out.append("Tarnwick-Setup.exe " + ("= setup" if read(copy) == read(setup) else "differs"))
         return "\n".join(out)
 
     def log(self):
@@ -409,41 +419,36 @@ class Prefix:
 
 
 def scenario(world, name, update):
-    path = os.path.join(world.data, name + ".txt")
-    if not os.path.exists(path):
-        path = os.path.join(DATA, "e2e-proxy", name + ".txt")
+    path, = glob.glob(os.path.join(DATA, "e2e*", name + ".txt"))
     head, _, expected = open(path).read().partition("=== ")
-    keys = dict(line.split(": ", 1) for line in head.splitlines() if line.strip())
+    keys = dict(KEYS, **dict(line.split(": ", 1) for line in head.splitlines() if line.strip()))
     folder = os.path.join(world.work, "run-" + name)
     shutil.rmtree(folder, ignore_errors=True)
-    clone(world.installed() if keys.get("start") == "installed" else world.template, folder)
-    prefix = Prefix(world, folder, keys.get("local", ""))
-    prefix.prepare(keys.get("prepare", ""))
-    signature = world.sign(keys.get("sign", "prehashed"), keys.get(
-        "comment", "tarnwick 1.3.0 expires 2099-12-31")) if world.signed else ""
-    world.start_service(keys.get("server", "[]"), keys.get("manifest"), signature)
+    clone(world.prepared("template" if keys["start"] == "fresh" else "installed"), folder)
+    prefix = Prefix(world, folder, keys["local"])
+    prefix.prepare(keys["prepare"])
+    world.start_service(keys["server"], keys["manifest"], keys["sign"], keys["comment"])
     prefix.set_values(INTERNET_SETTINGS, world.way.get("registry", {}))
-    env = dict(world.way.get("env", {}), **({"LANG": keys["lang"]} if "lang" in keys else {}))
-    code, out, err = prefix.setup(keys.get("args", "").split(), keys.get("stdin", "").replace(
-        "\\n", "\n"), keys.get("console", "pipe"), int(keys.get("together", "1")), env=env)
+    env = dict(world.way.get("env", {}), **({"LANG": keys["lang"]} if keys["lang"] else {}))
+    code, out, err = prefix.setup(keys["args"].split(), keys["stdin"].replace("\\n", "\n"),
+                                  keys["console"], int(keys["together"]), env=env)
     seen = "exit %d\n=== stdout\n%s\n=== stderr\n%s\n" % (code, prefix.normalise(out),
                                                          prefix.normalise(err))
-    if keys.get("then") == "quiet-uninstall":
+    if keys["then"] == "quiet-uninstall":
         code, out, err = prefix.quiet_uninstall()
         seen += "=== then exit %d\n%s\n=== then stderr\n%s\n" % (code, prefix.normalise(out),
                                                                 prefix.normalise(err))
-    traffic = world.way.traffic(world)
+    traffic = world.traffic()
     world.stop_service()
     seen += "=== tree\n%s\n=== path\n%s\n" % (prefix.tree(), prefix.user_path())
-    for section in keys.get("check", "").split():
-        seen += "=== %s\n%s\n" % (section, prefix.windows() if section == "windows" else prefix.log())
+    for section in keys["check"].split():
+        seen += "=== %s\n%s\n" % (section, getattr(prefix, section)())
     prefix.stop_wine()
     if traffic:
         print(name, "through the proxy:", traffic)
         return False
     if update:
-        with open(path, "w") as f:
-            f.write(head + "=== " + seen)
+        pathlib.Path(path).write_text(head + "=== " + seen)
     elif seen != expected:
         sys.stdout.writelines(difflib.unified_diff(
             expected.splitlines(True), seen.splitlines(True), name + " expected", "seen"))
@@ -453,48 +458,6 @@ def scenario(world, name, update):
     return True
 
 
-class Way(dict):
-    """One row of tests/data/e2e-proxy/ways.json, or none: how the proxy is named, which
-    hosts go direct, and the credentials the proxy wants."""
-
-    folder, seen = None, 0
-
-    def open(self, world):
-        if self:
-            self.folder = world.serve("proxy", [{"proxy": True, "auth": self.get("auth")}],
-                                      "--port", PROXY.split(":")[1], "--lifetime", "86400")
-
-    def close(self):
-        if self.folder:
-            stop(self.folder)
-
-    def mark(self):
-        """Where this run's requests begin in the proxy's record."""
-        self.seen = len(log_lines(self.folder)) if self.folder else 0
-
-    def traffic(self, world):
-        """What went wrong with the way the requests went; empty when nothing did."""
-        if not self.folder:
-            return ""
-        deadline = time.monotonic() + 10
-        while True:
-            lines = log_lines(self.folder)[self.seen:]
-            relayed = [l for l in lines if l.get("event") == "relayed"]
-            # A tunnel is recorded once both ends have closed.
-            if (len(relayed) == len([l for l in lines if "event" not in l]) or self.get("refused")
-                    or time.monotonic() > deadline):
-                break
-            time.sleep(0.1)
-        host = lambda target: re.sub(r"^\w+://", "", target).split("/")[0].rsplit(":", 1)[0]
-        through = sorted(host(l["target"]) for l in relayed)
-        if self.get("refused"):
-            return "relayed %s" % through if through else ""
-        served = sorted(host(v) for folder in world.servers for l in log_lines(folder)
-                        if "event" not in l for n, v in l["headers"] if n.lower() == "host")
-        wanted = [h for h in served if h not in self.get("direct", [])]
-        return "" if through == wanted else "relayed %s, the service saw %s" % (through, served)
-
-
 def native_run(world):
     """The native program (the Linux development build) through the proxy: a silent
     first install in a scratch home, every request the way's way (the environment's: the
@@ -502,23 +465,22 @@ def native_run(world):
     the 407."""
     way, home = world.way, os.path.join(world.work, "native-home")
     shutil.rmtree(home, ignore_errors=True)
-    tools = os.path.join(home, "bin")
-    os.makedirs(tools)
-    shutil.copy(world.file("tests/fake_tar"), os.path.join(tools, "tar"))
+    os.makedirs(home)
     # Without an embedded runtime the setup's bundled one is the tarn.exe beside it.
-    shutil.copy(world.file("Tarnwick-Setup"), home)
-    shutil.copy(world.file("tests/test_runtime"), os.path.join(home, "tarn.exe"))
+    for name, copy in (("Tarnwick-Setup", "Tarnwick-Setup"), ("tests/test_runtime", "tarn.exe"),
+                       ("tests/fake_tar", "tar")):
+        shutil.copy(world.file(name), os.path.join(home, copy))
     env = dict(world.env, HOME=home, LOCALAPPDATA=os.path.join(home, "local"),
                XDG_CONFIG_HOME=os.path.join(home, "config"),
                # The setup puts its bin first with the Windows separator, ";":
                # the empty entry keeps the tar stand-in an entry of its own.
-               PATH=":" + tools + ":/usr/bin:/bin",
+               PATH=":" + home + ":/usr/bin:/bin",
                SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.get("env", {}))
     world.start_service()
     p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
                        cwd=home, capture_output=True, timeout=280)
     out, err = p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
-    traffic = way.traffic(world)
+    traffic = world.traffic()
     world.stop_service()
     wrong = traffic or ("407 Proxy Authentication Required" not in err if way.get("refused")
                         else p.returncode != 0 or "installed successfully" not in out)
@@ -530,7 +492,7 @@ def native_run(world):
 def demo(world, args):
     path = os.environ.get("TARN_DEMO_PREFIX") or os.path.join(world.work, "demo")
     if not os.path.exists(path):
-        clone(world.template, path)
+        clone(world.prepared("template"), path)
     prefix = Prefix(world, path)
     # The stand-in runtime calls itself 1.0.0; so does the service here.
     world.start_service(manifest=MANIFEST.replace("1.3.0\"", "1.0.0\""))
@@ -548,26 +510,23 @@ def demo(world, args):
 
 def piped_script(build):
     """scripts/run.sh | cat, its demo prefix made afresh: it returns with the success
-    screen, and nothing of that prefix runs on."""
+    screen, and nothing it started runs on."""
     prefix = os.path.join(build, "e2e", "piped")
     shutil.rmtree(prefix, ignore_errors=True)
-    script = subprocess.Popen(["bash", "-c", "set -o pipefail; scripts/run.sh | cat"], cwd=ROOT,
-                              env=dict(os.environ, TARN_DEMO_PREFIX=prefix), stdin=DEVNULL,
-                              stdout=PIPE, stderr=subprocess.STDOUT, start_new_session=True)
     try:
-        out = script.communicate(timeout=240)[0].decode("latin-1")
+        script = subprocess.run(["bash", "-c", "set -o pipefail; scripts/run.sh | cat"], cwd=ROOT,
+                                env=dict(os.environ, TARN_DEMO_PREFIX=prefix), stdin=DEVNULL,
+                                stdout=PIPE, stderr=subprocess.STDOUT, timeout=240)
+        code, out = script.returncode, script.stdout.decode("latin-1")
     except subprocess.TimeoutExpired:
-        out = "(still running after 240 s)"
-        os.killpg(script.pid, 9)
-        script.wait()
-    left = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+        code, out = "(still running after 240 s)", ""
+    left = [int(pid) for pid in glob.glob("[0-9]*", root_dir="/proc")
+            if b"TARN_DEMO_PREFIX=%s\0" % prefix.encode() in read_bytes("/proc/%s/environ" % pid)]
+    for pid in left:
         with contextlib.suppress(OSError):  # ended meanwhile
-            if b"WINEPREFIX=%s\0" % prefix.encode() in open("/proc/%s/environ" % pid, "rb").read():
-                os.kill(int(pid), 9)
-                left.append(int(pid))
+            os.kill(pid, 9)
     failures = [text for text, bad in (
-        ("exit code %s" % script.returncode, script.returncode != 0),
+        ("exit code %s" % code, code != 0),
         ("no success screen", "Tarnwick installed successfully." not in out),
         ("no tarn --version", "tarn 1.0.0" not in out),
         ("still running: %s" % left, left)) if bad]
@@ -586,17 +545,16 @@ def main(argv):
         os.environ["TARN_E2E_NAMESPACE"] = "1"
         return subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable,
                                os.path.abspath(__file__), *argv]).returncode
-    args, way = argv[argv.index("--build") + 2:], Way()
+    args, way = argv[argv.index("--build") + 2:], {}
     if "--proxy" in args:
         at = args.index("--proxy")
         ways = read(os.path.join(DATA, "e2e-proxy", "ways.json")).replace("{proxy}", PROXY)
-        way = Way(next(r for r in json.loads(ways)["ways"] if r["name"] == args[at + 1]))
+        way = next(r for r in json.loads(ways)["ways"] if r["name"] == args[at + 1])
         del args[at:at + 2]
     world = World(build, way)
     if "--demo" in args:
         return demo(world, args[args.index("--demo") + 1:])
     try:
-        way.open(world)
         if world.native:
             return native_run(world)
         names = [a for a in args if a != "--update"] or way.get("scenarios") or sorted(
@@ -606,7 +564,6 @@ def main(argv):
         return 1 if failed else 0
     finally:
         world.stop_service()
-        way.close()
 
 
 if __name__ == "__main__":

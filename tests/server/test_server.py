@@ -44,6 +44,7 @@ import base64
 import contextlib
 import json
 import os
+import pathlib
 import select
 import socket
 import ssl
@@ -60,8 +61,7 @@ PATTERN = bytes(range(256)) * 4096  # 1 MiB; body byte i is i % 256
 
 
 def write_atomic(path, text):
-    with open(path + ".tmp", "w") as f:
-        f.write(text)
+    pathlib.Path(path + ".tmp").write_text(text)
     os.replace(path + ".tmp", path)
 
 
@@ -79,24 +79,22 @@ def make_certs(directory, hosts=()):
                 "-out", ca + ".pem", "-days", "30", "-subj", "/CN=%s %d" % (cn, os.getpid()),
                 "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=directory)
-    # One key for every server certificate; each certificate is a copy of it.
-    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "leaf.key",
-            "-out", "leaf.csr", "-subj", "/CN=localhost", cwd=directory)
-    local = ["localhost", "127.0.0.1"]
+    # One key for every server certificate; each is signed from a request of its own
+    # that carries its extensions.
+    openssl("genpkey", "-algorithm", "RSA", "-out", "leaf.key", cwd=directory)
+    local = "DNS:localhost,IP:127.0.0.1"
     # The expired one's validity ends a day before it begins.
-    for ca, out, names, days in (("ca", "good", local, 30), ("ca", "wronghost", ["wrong.invalid"], 30),
+    for ca, out, names, days in (("ca", "good", local, 30), ("ca", "wronghost", "DNS:wrong.invalid", 30),
                                  ("ca", "expired", local, -1), ("other-ca", "untrusted", local, 30),
-                                 ("ca", "named", list(hosts), 30)):
+                                 ("ca", "named", ",".join("DNS:" + h for h in hosts), 30)):
         if not names:
             continue
-        with open(os.path.join(directory, out + ".cnf"), "w") as f:
-            f.write("basicConstraints = critical,CA:FALSE\n"
-                    "keyUsage = critical,digitalSignature,keyEncipherment\n"
-                    "extendedKeyUsage = serverAuth\nsubjectAltName = " +
-                    ",".join(("IP:" if h[0].isdigit() else "DNS:") + h for h in names) + "\n")
-        openssl("x509", "-req", "-in", "leaf.csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
-                "-set_serial", str(int.from_bytes(os.urandom(15), "big")), "-days", str(days),
-                "-sha256", "-extfile", out + ".cnf", "-out", out + ".pem", cwd=directory)
+        openssl("req", "-new", "-key", "leaf.key", "-subj", "/CN=localhost", "-out", out + ".csr",
+                "-addext", "basicConstraints=critical,CA:FALSE", "-addext", "extendedKeyUsage=serverAuth",
+                "-addext", "keyUsage=critical,digitalSignature,keyEncipherment",
+                "-addext", "subjectAltName=" + names, cwd=directory)
+        openssl("x509", "-req", "-in", out + ".csr", "-copy_extensions", "copy", "-CA", ca + ".pem",
+                "-CAkey", ca + ".key", "-days", str(days), "-sha256", "-out", out + ".pem", cwd=directory)
     # The CA in DER too, for the Windows certificate store.
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=directory)
     write_atomic(os.path.join(directory, "done"), "ok\n")
@@ -109,7 +107,7 @@ class Server:
         self.dir, self.idle, self.deadline = directory, idle, time.monotonic() + lifetime
         with open(os.path.join(directory, "script.json")) as f:
             self.script = [dict(b, _left=b.get("times", 1) or -1) for b in json.load(f)]
-        self.lock, self.active, self.last_activity = threading.Lock(), 0, time.monotonic()
+        self.lock, self.last_activity = threading.Lock(), time.monotonic()
         self.log = open(os.path.join(directory, "requests.log"), "a")
         self.context = None
         if tls:
@@ -126,8 +124,7 @@ class Server:
 
     def record(self, entry):
         with self.lock:
-            self.log.write(json.dumps(entry) + "\n")
-            self.log.flush()
+            print(json.dumps(entry), file=self.log, flush=True)
 
     def take(self, path):
         """The first behaviour left for the path, used once more; None when none is."""
@@ -141,9 +138,9 @@ class Server:
     def run(self):
         write_atomic(os.path.join(self.dir, "port"), "%d\n" % self.port)
         while True:
-            with self.lock:
-                busy, quiet = self.active > 0, time.monotonic() - self.last_activity
-                used_up = self.script and not busy and all(b["_left"] == 0 for b in self.script)
+            # Each connection is a thread of its own, served to its end.
+            busy, quiet = threading.active_count() > 1, time.monotonic() - self.last_activity
+            used_up = self.script and not busy and all(b["_left"] == 0 for b in self.script)
             if used_up or time.monotonic() > self.deadline or (not busy and quiet > self.idle) \
                     or os.path.exists(os.path.join(self.dir, "stop")):
                 break
@@ -151,12 +148,8 @@ class Server:
                 conn, _ = self.listener.accept()
             except socket.timeout:
                 continue
-            with self.lock:
-                self.active += 1
-                self.last_activity = time.monotonic()
+            self.last_activity = time.monotonic()
             threading.Thread(target=self.serve_connection, args=(conn,), daemon=True).start()
-        self.listener.close()
-        self.log.close()
         write_atomic(os.path.join(self.dir, "exited"), "ok\n")
         os._exit(0)
 
@@ -168,72 +161,57 @@ class Server:
             if self.context:
                 try:
                     conn = self.context.wrap_socket(conn, server_side=True)
-                except (ssl.SSLError, OSError) as e:
-                    self.record({"event": "tls-failed", "error": str(e)})
-                    return
+                except OSError as e:
+                    return self.record({"event": "tls-failed", "error": str(e)})
             request = read_request(conn)
             if request is None:
-                self.record({"event": "no-request"})
-                return
+                return self.record({"event": "no-request"})
             self.record(request)
             behaviour = self.take(request["target"].split("?", 1)[0]) or \
                 {"status": 404, "body": "no behaviour left\n"}
-            if behaviour.get("echo"):
-                behaviour = dict(behaviour, body=request["body"])
             self.behave(conn, behaviour, request)
         except OSError:
             pass  # the client went away first; what it sent is already recorded
         finally:
-            with contextlib.suppress(ssl.SSLError, OSError, ValueError):
+            with contextlib.suppress(OSError, ValueError):
                 if behaviour.get("close_notify", True) and isinstance(conn, ssl.SSLSocket):
                     conn.settimeout(2)
                     conn.unwrap()  # close_notify, so the client sees a clean end
-            with contextlib.suppress(OSError):
-                conn.close()
-            with self.lock:
-                self.active -= 1
-                self.last_activity = time.monotonic()
+            conn.close()
+            self.last_activity = time.monotonic()
 
     def behave(self, conn, b, request):
         if b.get("proxy"):
             return self.relay(conn, b, request)
-        if "pace" in b:
-            conn = Paced(conn, *b["pace"])
         if b.get("action") == "stall":
             time.sleep(b.get("ms", 1000) / 1000.0)
         if b.get("action") in ("close", "stall"):
             return
+        send = paced(conn, *b["pace"]) if "pace" in b else conn.sendall
         if "raw" in b:
-            return conn.sendall(b["raw"].encode("latin-1"))
+            return send(b["raw"].encode("latin-1"))
+        body = (request["body"] if b.get("echo") else b.get("body", "")).encode("latin-1")
         if "body_file" in b:
-            with open(b["body_file"], "rb") as f:
-                b = dict(b, body=f.read().decode("latin-1"))
+            body = pathlib.Path(b["body_file"]).read_bytes()
         status, headers, framing = b.get("status", 200), b.get("headers", []), b.get("framing", "length")
-        size = b["body_size"] if "body_size" in b else len(b.get("body", "").encode("latin-1"))
-        offset = 0
+        size, offset = b.get("body_size", len(body)), 0
         wanted = [v for n, v in request["headers"] if n.lower() == "range"]
         if b.get("ranges") and wanted and wanted[0].startswith("bytes="):
             offset, status = int(wanted[0][6:].split("-")[0]), 206
             headers = headers + [["Content-Range", b.get(
                 "content_range", "bytes %d-%d/%d" % (offset, size - 1, size))]]
             size -= offset
-        head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status"))
-        for name, value in headers:
-            head += "%s: %s\r\n" % (name, value.replace("{base}", self.base))
-        if framing == "length":
-            head += "Content-Length: %d\r\n" % size
-        if framing == "chunked":
-            head += "Transfer-Encoding: chunked\r\n"
-        head += "Connection: close\r\n\r\n"
+        head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status")) + "".join(
+            "%s: %s\r\n" % (name, value.replace("{base}", self.base)) for name, value in headers)
+        head += {"length": "Content-Length: %d\r\n" % size, "chunked": "Transfer-Encoding: chunked\r\n"}.get(
+            framing, "") + "Connection: close\r\n\r\n"
         if "body_size" not in b:
-            body = b.get("body", "").encode("latin-1")
-            return conn.sendall(head.encode("latin-1") + (
+            return send(head.encode("latin-1") + (
                 chunks(body, 7) + b"0\r\n\r\n" if framing == "chunked" else body))
-        if framing == "chunked" and "chunk_size" in b:
-            return stream_chunks(conn, head.encode("latin-1"), size, b["chunk_size"])
-        if framing == "chunked":
+        if framing == "chunked" and "chunk_size" not in b:
             head += b.get("chunk_line", "%x" % size) + "\r\n"
-        stream_body(conn, head.encode("latin-1"), min(size, b.get("cut_at", size)), offset)
+        send(head.encode("latin-1"))
+        stream(send, min(size, b.get("cut_at", size)), offset, b.get("chunk_size", 0))
 
     def relay(self, conn, b, request):
         given = [v for n, v in request["headers"] if n.lower() == "proxy-authorization"]
@@ -293,37 +271,27 @@ def chunks(body, size):
                     for p in (body[i:i + size] for i in range(0, len(body), size)))
 
 
-def stream_body(conn, head, size, offset=0):
-    """Large bodies straight from one 1 MiB block, so the server is never
-    the slow end of a benchmark; byte i of the body is still i % 256 when it
-    starts at offset."""
-    conn.sendall(head)
+def stream(send, size, offset=0, chunk=0):
+    """Large bodies straight from one 1 MiB block, so the server is never the slow
+    end of a benchmark; byte i of the body is still i % 256 when it starts at offset.
+    With `chunk`, framed in chunks of that size (for the benchmark's 64 KiB chunks the
+    same framed block each time), then the last chunk."""
     view = memoryview(PATTERN + PATTERN[:256])[offset % 256:]
+    block = chunk and chunks(PATTERN, chunk)
     for sent in range(0, size, len(PATTERN)):
-        conn.sendall(view[:min(len(PATTERN), size - sent)])
+        piece = view[:min(len(PATTERN), size - sent)]
+        send(chunks(piece, chunk) if chunk and len(piece) < len(PATTERN) else block or piece)
+    if chunk:
+        send(b"0\r\n\r\n")
 
 
-def stream_chunks(conn, head, size, chunk):
-    """A body of many chunks, a framed megabyte a call (for the benchmark's
-    64 KiB chunks, the same block each time), then the last chunk."""
-    conn.sendall(head)
-    block = chunks(PATTERN, chunk)
-    for sent in range(0, size, len(PATTERN)):
-        n = min(len(PATTERN), size - sent)
-        conn.sendall(block if n == len(PATTERN) else chunks(PATTERN[:n], chunk))
-    conn.sendall(b"0\r\n\r\n")
-
-
-class Paced:
-    """A connection whose sendall trickles: pieces of `size` bytes, `ms` apart."""
-
-    def __init__(self, conn, size, ms):
-        self.conn, self.size, self.ms = conn, size, ms
-
-    def sendall(self, data):
-        for i in range(0, len(data), self.size):
-            self.conn.sendall(data[i:i + self.size])
-            time.sleep(self.ms / 1000.0)
+def paced(conn, size, ms):
+    """A sendall that trickles: pieces of `size` bytes, `ms` apart."""
+    def send(data):
+        for i in range(0, len(data), size):
+            conn.sendall(data[i:i + size])
+            time.sleep(ms / 1000.0)
+    return send
 
 
 def main(argv):
@@ -333,8 +301,6 @@ def main(argv):
     if len(argv) >= 3 and argv[1] == "serve":
         args = [a for a in argv[3:] if a != "--client-auth"]
         kinds = {"--tls": str, "--idle": float, "--lifetime": float, "--port": int}
-        if any(flag not in kinds for flag in args[::2]):
-            raise SystemExit("unknown option in %s" % args)
         options = {flag[2:]: kinds[flag](value) for flag, value in zip(args[::2], args[1::2])}
         return Server(argv[2], client_auth="--client-auth" in argv, **options).run()
     sys.stderr.write(__doc__)
