@@ -337,10 +337,7 @@ function BaseInteraction:_patchUser(data)
     self.memberPermissions = member.permissions and PermissionsBitField(member.permissions):freeze() or nil
     local guild = self.guild
     if guild then
-      local m = {}
-      for k, v in pairs(member) do m[k] = v end
-      m.user = m.user or userData
-      self.member = guild.members:_add(m)
+      self.member = guild.members:_addWithUser(member, userData)
     else
       self.member = member
     end

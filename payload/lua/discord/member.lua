@@ -36,10 +36,11 @@ Base._sparseFlagsOf(GuildMember, "GuildMemberFlagsBitField")
 ---@param client discord.Client
 ---@param data table Raw guild member object.
 ---@param guild discord.Guild
-function GuildMember:init(client, data, guild)
+---@param user? discord.User|table The user, for a payload that comes without it.
+function GuildMember:init(client, data, guild, user)
   if not guild then Base.init(self, client) end
   self.guild = guild
-  self:_patch(data)
+  self:_patch(data, user)
 end
 
 -- Members with the same one or two roles share one list, as members without roles share theirs: the key is
@@ -62,8 +63,8 @@ end
 local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._sparseFlags
 local parseTimestamp = util.parseTimestamp
 
-function GuildMember:_patch(data)
-  local user = data.user
+function GuildMember:_patch(data, given)
+  local user = data.user or given
   if user ~= nil then
     local guild = rawget(self, "guild")
     local users = (guild and guild.client or self.client).users

@@ -340,12 +340,7 @@ function Message:_patch(data)
     self.channel.messages:_add(referenced)
   end
   local guild = data.member ~= nil and self.guild
-  if guild and self.author then
-    local m = {}
-    for k, v in pairs(data.member) do m[k] = v end
-    m.user = m.user or self.author
-    guild.members:_add(m)
-  end
+  if guild and self.author then guild.members:_addWithUser(data.member, self.author) end
   return self
 end
 

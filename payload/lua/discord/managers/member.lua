@@ -26,6 +26,21 @@ function GuildMemberManager:_construct(data)
   return self.holds(self.client, data, self.guild)
 end
 
+--- Adds a member payload that comes without its user (a message's, a mention's), the user given beside it
+--- instead of in a copy of the payload.
+---@private
+---@param data table Raw guild member object.
+---@param user discord.User|table The member's user, cached or raw.
+---@return discord.GuildMember
+function GuildMemberManager:_addWithUser(data, user)
+  if data.user ~= nil then return self:_add(data) end
+  local member = self.cache:get(user.id)
+  if member then return member:_patch(data, user) end
+  member = self.holds(self.client, data, self.guild, user)
+  self.cache:set(user.id, member)
+  return member
+end
+
 function GuildMemberManager:_path(id)
   return "/guilds/" .. self.guild.id .. "/members" .. (id and ("/" .. id) or "")
 end

@@ -42,11 +42,8 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
     self.users:set(user.id, user)
     -- Mentions in guilds carry a partial member beside the user.
     if type(u.member) == "table" and message.guild then
-      local m = {}
-      for k, v in pairs(u.member) do m[k] = v end
       -- The user just patched: the member need not compare it again.
-      m.user = user
-      message.guild.members:_add(m)
+      message.guild.members:_addWithUser(u.member, user)
     end
   end
   if roles and roles[1] ~= nil then self._roleIds = { table.unpack(roles) } end
