@@ -1,7 +1,6 @@
 -- Partials: objects known only by ID. Without a partial kind enabled, events about objects the
 -- cache does not hold are dropped; with it, they arrive with a stand-in whose `partial` is true
 -- and whose `:fetch()` completes it in place.
-local util = require("discord.util")
 local errors = require("discord.errors")
 
 local M = {}
@@ -104,9 +103,8 @@ end
 function M.member(client, guild, userId, data)
   if guild == nil or userId == nil then return nil end
   if data then
-    local raw = util.shallowCopy(data)
-    if raw.user == nil then raw.user = client.users.cache:get(userId) or { id = userId } end
-    return guild.members:_add(raw)
+    if data.user ~= nil then return guild.members:_add(data) end
+    return guild.members:_addWithUser(data, client.users.cache:get(userId) or { id = userId })
   end
   local member = guild.members.cache:get(userId)
   if member or not M.enabled(client, Partials.GuildMember) then return member end
