@@ -36,6 +36,7 @@ std::string install(const Layout& layout, const Path& source) {
 TEST(InstallRuntime, WritesTheRecordAndRefusesAMissingSource) {
     InstallSandbox box;
     ASSERT_EQ(install(box, box.make_file("runtime.bin", "runtime v1"))[0], '0');
+    EXPECT_TRUE(path_exists(box.logs));
     const Path missing = box.scratch() / "nowhere" / "tarn.exe";  // nothing printed or snapshotted
     EXPECT_EQ(install(box, missing),
               "10 tarnwick setup: Runtime payload is missing: " + path_text(missing) + " | ");
