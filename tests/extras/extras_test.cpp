@@ -192,16 +192,5 @@ TEST_P(ExtractArchive, EndsAsWritten) {
     EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
 }
 
-// No caller of the program sets a variable yet; tar gets the environment as it is.
-TEST(ChildProcess, MergedEnvironmentReplacesAndAdds) {
-    const auto N = [](std::vector<std::string> texts) {
-        std::vector<NativeString> out;
-        for (const std::string& text : texts) out.push_back(native_from_text(text));
-        return out;
-    };
-    EXPECT_EQ(merged_environment(N({"A=1", "=C:=C:\\", "B=2", "C"}), {{"B", "3"}, {"C", "4"}}),
-              N({"A=1", "=C:=C:\\", "B=3", "C=4"}));
-}
-
 }  // namespace
 }  // namespace tarncore::discordvoice
