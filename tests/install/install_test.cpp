@@ -169,7 +169,8 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     const std::string held = tarntest::error_text(remove_installation(box));
     EXPECT_FALSE(path_list_contains(box.user_path(), box.bin.native()));
     EXPECT_EQ(held == "0  : ", !path_exists(old)) << held;
-    EXPECT_TRUE(held == "0  : " || held == "10 tarnwick setup: Could not remove " + path_text(box.root))
+    EXPECT_TRUE(held == "0  : " ||
+                held == "10 tarnwick setup: Could not remove " + path_text(box.root))
         << held;
     ChildProcess::terminate(bot);
     for (int run = 0; run < 2; ++run) {
