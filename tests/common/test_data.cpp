@@ -11,20 +11,13 @@ namespace tarntest {
 using tarncore::Json;
 using tarncore::JsonKind;
 
-Json read_json(const std::string& relative) {
-    std::string text;
-    if (!tarncore::read_file(source_path("tests/data/" + relative), text)) {
-        ADD_FAILURE() << "cannot read tests/data/" << relative;
-        return {};
-    }
-    tarncore::Error error;
-    Json rows = Json::parse(text, error);
-    if (error.failed()) ADD_FAILURE() << relative << ": " << error_text(error);
-    return rows;
-}
-
 Json::Array json_rows(const std::string& relative, const std::string& section) {
-    const Json table = read_json(relative);
+    std::string text;
+    if (!tarncore::read_file(source_path("tests/data/" + relative), text))
+        ADD_FAILURE() << "cannot read tests/data/" << relative;
+    tarncore::Error error;
+    const Json table = Json::parse(text, error);
+    if (error.failed()) ADD_FAILURE() << relative << ": " << error_text(error);
     Json::Array rows = items(section.empty() ? table : table.find(section));
     if (rows.empty()) ADD_FAILURE() << "no rows in " << section << " of tests/data/" << relative;
     return rows;

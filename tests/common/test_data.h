@@ -33,12 +33,9 @@ inline std::string without_reason(std::string text) {
     return text;
 }
 
-/// The parsed file tests/data/<relative>; a test failure and Null when it
-/// cannot be read or parsed.
-tarncore::Json read_json(const std::string& relative);
-
 /// The elements of the array `section` of tests/data/<relative> (the file
-/// itself when `section` is empty); a test failure when there are none.
+/// itself when `section` is empty); a test failure when the file cannot be
+/// read or parsed or there are none.
 tarncore::Json::Array json_rows(const std::string& relative, const std::string& section = "rows");
 
 /// The array rows of "rows" in tests/data/<relative> whose first cell is `kind`.

@@ -85,22 +85,16 @@ int run_host_program(const std::vector<std::string>& argv, bool wait) {
     return static_cast<int>(spawn(args.data(), wait ? TRUE : FALSE));
 }
 
-// Pending deletions are listed as "\??\<path>" followed by an empty target.
+// Pending deletions are listed as "\??\<path>" followed by an empty target;
+// the test prefix never restarts, so the list only grows.
 bool deletion_scheduled(const Path& path) {
-    constexpr wchar_t kKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-    constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+    std::vector<wchar_t> data(1 << 20);
+    auto size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
                      &size) != ERROR_SUCCESS) {
         return false;
     }
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2);
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
-                     &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    // Pairs of source and target; an empty target ends no list here.
     const std::wstring wanted = L"\\??\\" + path.wstring();
     const wchar_t* end = data.data() + size / sizeof(wchar_t);
     for (const wchar_t* s = data.data(); s < end; s += wcslen(s) + 1) {

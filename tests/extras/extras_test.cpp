@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "extras/archive.h"
 #include "support/child_process.h"
@@ -192,28 +190,6 @@ TEST_P(ExtractArchive, EndsAsWritten) {
                                         {GetParam().get_int("limit_ms", 0), 50});
     EXPECT_EQ(error_text(error), GetParam().get_string("outcome", ""));
     EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
-}
-
-TEST(ChildProcess, StartsWithMergedEnvironmentRunsUntilTerminated) {
-    ExtrasBench bench;
-    ChildProcess tar;
-    Error error;
-    ChildProcess::start(tar, error, bench.tar, {}, {{"TARN_FAKE_TAR", "hang"}}, false);
-    ASSERT_EQ(error_text(error), "0  : ");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_TRUE(ChildProcess::running(tar));
-    ChildProcess::terminate(tar);
-    EXPECT_FALSE(ChildProcess::running(tar));
-    const auto N = [](std::vector<std::string> texts) {
-        std::vector<NativeString> out;
-        for (const std::string& text : texts) out.push_back(native_from_text(text));
-        return out;
-    };
-    EXPECT_EQ(command_line(native_from_text("C:\\t\\tar.exe"),
-                           N({"-xf", "C:\\a b\\f.zip", "-C", "C:\\x\\"})),
-              native_from_text(R"("C:\t\tar.exe" "-xf" "C:\a b\f.zip" "-C" "C:\x\")"));
-    EXPECT_EQ(merged_environment(N({"A=1", "=C:=C:\\", "B=2", "C"}), {{"B", "3"}, {"C", "4"}}),
-              N({"A=1", "=C:=C:\\", "B=3", "C=4"}));
 }
 
 }  // namespace

@@ -13,19 +13,16 @@ namespace {
 using tarncore::platform::DownloadMeter;
 using tarntest::text_at;
 
-// [bytes, the size as shown].
-TARN_ROWS(MeterSize, "support/download_meter.json", "size");
-TEST_P(MeterSize, Formats) {
-    EXPECT_EQ(DownloadMeter::format_size(std::stoll(text_at(GetParam(), 0))),
-              text_at(GetParam(), 1));
-}
-
-// [received, total (-1 unknown), the bar of 22 cells].
-TARN_ROWS(MeterBar, "support/download_meter.json", "bar");
-TEST_P(MeterBar, Renders) {
-    EXPECT_EQ(DownloadMeter::render_bar(std::stoll(text_at(GetParam(), 0)),
-                                        std::stoll(text_at(GetParam(), 1)), 22),
-              text_at(GetParam(), 2));
+// [size, bytes, the size as shown] or [bar, received, total (-1 unknown), the
+// bar of 22 cells].
+TARN_ROWS(MeterPart, "support/download_meter.json", "parts");
+TEST_P(MeterPart, Formats) {
+    const tarncore::Json& row = GetParam();
+    const std::int64_t bytes = std::stoll(text_at(row, 1));
+    EXPECT_EQ(text_at(row, 0) == "size"
+                  ? DownloadMeter::format_size(bytes)
+                  : DownloadMeter::render_bar(bytes, std::stoll(text_at(row, 2)), 22),
+              text_at(row, tarntest::items(row).size() - 1));
 }
 
 // name; calls: on one meter in order, [op, clock ms, arguments..., the exact

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "support/ascii.h"
-#include "support/error.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/logger.h"
@@ -69,16 +68,6 @@ TEST_P(VersionOrder, Orders) {
     EXPECT_EQ(compare_versions(parse_version(row.get_string("a", "")),
                                parse_version(row.get_string("b", ""))),
               row.get_int("order", 9));
-}
-
-// code, module, function, message, traceback: the Error; report: its report.
-TARN_ROWS(ErrorReport, "support/error_reports.json", "");
-TEST_P(ErrorReport, FormsTheReport) {
-    const Json& row = GetParam();
-    const Error error(static_cast<std::uint32_t>(row.get_int("code", 0)),
-                      row.get_string("module", ""), row.get_string("function", ""),
-                      row.get_string("message", ""), row.get_string("traceback", ""));
-    EXPECT_EQ(format_error_report(error), row.get_string("report", ""));
 }
 
 // name: the level's name; level: its number; stream: where its lines go
