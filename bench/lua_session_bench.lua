@@ -1,14 +1,14 @@
 -- The library's gateway dispatch path fed a generated session in process (not a test):
---   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]] [--gc generational]
+--   lua5.4 bench/lua_session_bench.lua SESSION --caching default|limits [--profile [EVENT_TYPE]] [--collector MODE]
 -- SESSION comes from bench/session_gen.lua; bench/js/session_bench.js runs the same on discord.js and
 -- bench/js/compare.js runs both and prints the tables. Prints one JSON object of figures.
 package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
-local path, caching, profiling, only = arg[1], "default", false, nil
+local path, caching, profiling, only, collector = arg[1], "default", false, nil, nil
 for i = 2, #arg do
   if arg[i] == "--caching" then caching = arg[i + 1] end
   if arg[i] == "--profile" then profiling, only = true, arg[i + 1] end
-  -- The collector's mode is the host's choice; incremental unless this says otherwise.
-  if arg[i] == "--gc" then collectgarbage(arg[i + 1]) end
+  -- The client's collector option (generational unless this says otherwise).
+  if arg[i] == "--collector" then collector = arg[i + 1] end
 end
 local runtime = require("runtime")
 runtime.reset()
@@ -59,7 +59,7 @@ local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "GuildPresences", "
   "GuildMessageTyping", "GuildVoiceStates", "MessageContent" }
 
 local function newClient(keep)
-  local options = { intents = INTENTS }
+  local options = { intents = INTENTS, collector = collector }
   if caching == "limits" then
     options.makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 200, PresenceManager = 0 })
   end

@@ -17,6 +17,7 @@ M.Client = Client
 function Client:init(options)
   util.EventEmitter.init(self)
   self.options = Options.normalize(options)
+  if self.options.collector then collectgarbage(self.options.collector) end
   self.rest = rest.REST(self.options.rest)
   -- `record` and `transport = {replay=}` put a recorder or a replayer between the client and the network.
   self.rest.transport = rest.transportFor(self.options, function() return self.token end)

@@ -69,7 +69,21 @@ local function compact(self)
       index[k] = #keys
     end
   end
-  self._keys, self._index, self._holes = keys, index, 0
+  self._keys, self._index, self._holes, self._head = keys, index, 0, nil
+end
+
+-- The position of the oldest entry (nil when empty). Deletes leave holes at the front of a cache that drops
+-- its oldest entries, so where the last search ended is kept: no position before it holds an entry.
+local function oldest(self)
+  local keys, values = self._keys, self._values
+  for i = self._head or 1, #keys do
+    local k = keys[i]
+    if k ~= false and values[k] ~= nil then
+      self._head = i
+      return i
+    end
+  end
+  return nil
 end
 
 -- Positions are indexed from the first delete on: most caches only grow, and the index would cost each of
@@ -100,13 +114,13 @@ end
 
 --- Removes every entry.
 function Collection:clear()
-  self._keys, self._values, self._index, self._holes = {}, {}, nil, 0
+  self._keys, self._values, self._index, self._holes, self._head = {}, {}, nil, 0, nil
 end
 
 --- Iterator over key, value in insertion order: `for id, v in coll:iter() do`; new entries are not visited.
 ---@return fun(): any, any
 function Collection:iter()
-  local keys, i, n = self._keys, 0, #self._keys
+  local keys, i, n = self._keys, (oldest(self) or 1) - 1, #self._keys
   return function()
     while i < n do
       i = i + 1
@@ -430,24 +444,25 @@ end
 ---@param value any
 ---@return discord.LimitedCollection self
 function LimitedCollection:set(key, value)
-  if self.maxSize == 0 and not (self.keepOverLimit and self.keepOverLimit(value, key, self)) then return self end
-  if not self:has(key) then
-    local keep = self.keepOverLimit
-    local counted = self.size
+  local keep = self.keepOverLimit
+  if self.maxSize == 0 and not (keep and keep(value, key, self)) then return self end
+  if self._values[key] == nil then
     if keep then
-      counted = 0
+      local counted = 0
       for k, v in self:iter() do
         if not keep(v, k, self) then counted = counted + 1 end
       end
-    end
-    if counted >= self.maxSize then
-      for k, v in self:iter() do
-        if not (keep and keep(v, k, self)) then
-          self:delete(k)
-          counted = counted - 1
-          if counted < self.maxSize then break end
+      if counted >= self.maxSize then
+        for k, v in self:iter() do
+          if not keep(v, k, self) then
+            self:delete(k)
+            counted = counted - 1
+            if counted < self.maxSize then break end
+          end
         end
       end
+    else
+      while #self._keys - self._holes >= self.maxSize do self:delete(self._keys[oldest(self)]) end
     end
   end
   return Collection.set(self, key, value)

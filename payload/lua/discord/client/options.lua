@@ -79,6 +79,9 @@ function M.defaults()
     sessionFile = nil, -- where destroy() saves the sessions that a restart within 60 s resumes
     record = nil, -- a JSONL file that receives every REST exchange and gateway frame
     transport = nil, -- {replay = path}: answers from a recording instead of the network
+    -- Each event makes short-lived objects beside long-lived caches: a generational collector frees the
+    -- former without walking the latter. false leaves the host's choice.
+    collector = "generational",
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
@@ -120,6 +123,9 @@ local checks = {
       "{replay = path} or a table with request and websocket methods"
   end,
   partials = function(v) return type(v) == "table", "an array" end,
+  collector = function(v)
+    return v == false or v == "generational" or v == "incremental", "\"generational\", \"incremental\" or false"
+  end,
   presence = function(v) return type(v) == "table", "a table" end,
   makeCache = function(v) return type(v) == "function", "a function" end,
   sweepers = function(v) return type(v) == "table", "a table" end,
