@@ -37,7 +37,7 @@
 ---@field sessionFile? string Where destroy saves the sessions, so a restart within 60 s resumes them.
 ---@field record? string A JSONL file that receives every REST exchange and gateway frame.
 ---@field transport? table {replay = path}: answers from a recording instead of the network.
----@field collector? "generational"|"incremental"|false Lua's collector mode, set when the client is made ("generational"; false: left as it is).
+---@field collector? "generational"|"incremental"|false Lua's collector mode, set by `Client()`; false leaves it.
 
 --- The bot: logs in, runs the shards, keeps the caches and emits every gateway event (see discord.ClientEvent).
 ---@class discord.Client: discord.EventEmitter
