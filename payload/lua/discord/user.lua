@@ -86,12 +86,15 @@ function User:_unchanged(data)
   return unchanged(self, data)
 end
 
+-- Called as functions: a method is found through the class's index function, and every new user is patched.
+local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._sparseFlags
+
 function User:_patch(data)
   if unchanged(self, data) then return self end
-  self:_copy(data, FIELDS)
-  self:_copyNested(data, NESTED)
+  copy(self, data, FIELDS)
+  copyNested(self, data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
-  self:_sparseFlags(data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
+  setFlags(self, data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   local discriminator = data.discriminator
   if discriminator ~= nil then
     self.discriminator = discriminator ~= "0" and discriminator ~= null and discriminator or nil

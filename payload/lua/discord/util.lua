@@ -497,42 +497,64 @@ local byte = string.byte
 -- Days since the epoch by yyyymmdd: a session's timestamps fall on few dates.
 local dayNumbers, dayCount = {}, 0
 
--- Read by position once a capture-free find has checked the digits: captures and tonumber cost more than
--- the rest of a member's patch.
+-- Digit values by byte: a lookup both checks a digit and reads it, cheaper than a pattern or tonumber (a
+-- members chunk parses thousands of join dates).
+local DIGIT = {}
+for i = 0, 9 do DIGIT[48 + i] = i end
+local find, sub = string.find, string.sub
+
 local function parseIso(s)
-  if type(s) ~= "string" or not s:find("^%d%d%d%d%-%d%d%-%d%d[T ]%d%d:%d%d:%d%d") then return nil end
-  local y1, y2, y3, y4, _, mo1, mo2, _, d1, d2, _, h1, h2, _, mi1, mi2, _, s1, s2 = byte(s, 1, 19)
+  if type(s) ~= "string" then return nil end
+  local D = DIGIT
+  local y1, y2, y3, y4, c1, mo1, mo2, c2, d1, d2, t, h1, h2, c3, mi1, mi2, c4, s1, s2, dot, f1, f2, f3 = byte(s, 1, 23)
+  y1, y2, y3, y4 = D[y1], D[y2], D[y3], D[y4]
+  mo1, mo2, d1, d2, h1, h2 = D[mo1], D[mo2], D[d1], D[d2], D[h1], D[h2]
+  mi1, mi2, s1, s2 = D[mi1], D[mi2], D[s1], D[s2]
+  if not (y1 and y2 and y3 and y4 and mo1 and mo2 and d1 and d2 and h1 and h2 and mi1 and mi2 and s1 and s2)
+    or c1 ~= 45 or c2 ~= 45 or c3 ~= 58 or c4 ~= 58 or (t ~= 84 and t ~= 32) then return nil end
   local ms, rest = 0, 20
-  if byte(s, 20) == 46 then
-    rest = s:find("[^%d]", 21) or #s + 1
-    if rest == 21 then return nil end
-    local f1, f2, f3 = byte(s, 21, 23)
-    f2 = (f2 and rest > 22) and f2 - 48 or 0
-    f3 = (f3 and rest > 23) and f3 - 48 or 0
-    ms = (f1 - 48) * 100 + f2 * 10 + f3
+  if dot == 46 then
+    -- Milliseconds from the first three fraction digits; the rest are skipped.
+    f1, f2, f3 = D[f1], D[f2], D[f3]
+    if not f1 then return nil end
+    if not f2 then
+      f2, f3, rest = 0, 0, 22
+    elseif not f3 then
+      f3, rest = 0, 23
+    else
+      rest = 24
+      local g1, g2, g3, g4 = byte(s, 24, 27)
+      if D[g1] then
+        rest = 25
+        if D[g2] then
+          rest = 26
+          if D[g3] then
+            rest = 27
+            if D[g4] then rest = find(s, "%D", 28) or #s + 1 end
+          end
+        end
+      end
+    end
+    ms = f1 * 100 + f2 * 10 + f3
   end
   local offset = 0
   if rest <= #s then
-    local tz = s:sub(rest)
-    if tz ~= "Z" and tz ~= "+00:00" then
+    local tz = sub(s, rest)
+    if tz ~= "+00:00" and tz ~= "Z" then
       local sign, oh, om = tz:match("^([%+%-])(%d%d):?(%d%d)$")
       if not sign then return nil end
       offset = (tonumber(oh) * 60 + tonumber(om)) * 60000
       if sign == "-" then offset = -offset end
     end
   end
-  local y, mo, d = (y1 - 48) * 1000 + (y2 - 48) * 100 + (y3 - 48) * 10 + y4 - 48, (mo1 - 48) * 10 + mo2 - 48,
-    (d1 - 48) * 10 + d2 - 48
-  local date = y * 10000 + mo * 100 + d
+  local date = ((((((y1 * 10 + y2) * 10 + y3) * 10 + y4) * 10 + mo1) * 10 + mo2) * 10 + d1) * 10 + d2
   local days = dayNumbers[date]
   if days == nil then
     if dayCount >= 4096 then dayNumbers, dayCount = {}, 0 end
-    days = daysFromCivil(y, mo, d)
+    days = daysFromCivil(y1 * 1000 + y2 * 100 + y3 * 10 + y4, mo1 * 10 + mo2, d1 * 10 + d2)
     dayNumbers[date], dayCount = days, dayCount + 1
   end
-  local secs = days * 86400 + ((h1 - 48) * 10 + h2 - 48) * 3600 + ((mi1 - 48) * 10 + mi2 - 48) * 60
-    + (s1 - 48) * 10 + s2 - 48
-  return secs * 1000 + ms - offset
+  return (days * 86400 + (h1 * 10 + h2) * 3600 + (mi1 * 10 + mi2) * 60 + s1 * 10 + s2) * 1000 + ms - offset
 end
 
 -- The same timestamps come back (a member's join date on each of its messages): recent ones are kept.
