@@ -53,6 +53,7 @@ function User:init(client, data)
 end
 
 local null = require("json").null
+local rawget, next = rawget, next
 
 -- Most events repeat the user as cached: reading the payload is cheaper than writing it all again.
 local function unchanged(self, data)
@@ -61,18 +62,20 @@ local function unchanged(self, data)
     if to then
       local held = rawget(self, to)
       if held ~= v and (v ~= null or held ~= nil) then return false end
-    elseif k == "public_flags" or (k == "flags" and data.public_flags == nil) then
-      local flags = rawget(self, "flags")
-      if (flags and flags.bitfield or 0) ~= v then return false end
-    elseif k == "discriminator" then
-      if (rawget(self, k) or "0") ~= v then return false end
-    elseif NESTED[k] then
-      local held = rawget(self, NESTED[k])
-      if v ~= null or (held ~= nil and held ~= null) then return false end
-    elseif k == "bot" or k == "system" then
-      if (rawget(self, k) == true) ~= (v == true) then return false end
-    elseif k ~= "id" and k ~= "flags" then
-      return false
+    elseif k ~= "id" then
+      if k == "public_flags" or (k == "flags" and data.public_flags == nil) then
+        local flags = rawget(self, "flags")
+        if (flags and flags.bitfield or 0) ~= v then return false end
+      elseif k == "discriminator" then
+        if (rawget(self, k) or "0") ~= v then return false end
+      elseif NESTED[k] then
+        local held = rawget(self, NESTED[k])
+        if v ~= null or (held ~= nil and held ~= null) then return false end
+      elseif k == "bot" or k == "system" then
+        if (rawget(self, k) == true) ~= (v == true) then return false end
+      elseif k ~= "flags" then
+        return false
+      end
     end
   end
   return true
