@@ -151,8 +151,7 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
     ChildProcess bot;
     Error error;
-    ChildProcess::start(bot, error, runtime, {native_from_text("--stay"), native_from_text("30")},
-                        {}, false);
+    ChildProcess::start(bot, error, runtime, {native_from_text("30")}, {}, false);
     ASSERT_TRUE(ChildProcess::running(bot)) << error.message;
     ASSERT_EQ(install(box, box.make_file("src", "new runtime"))[0], '0');
     EXPECT_TRUE(ChildProcess::running(bot));
