@@ -30,9 +30,6 @@ inline std::string frame(char type, const std::string& payload) {
 
 inline const std::string kNext = frame('S', "next");
 inline const std::string kDone = frame('S', "done");
-inline std::string data_rec(const std::string& text) {
-    return frame('D', text);
-}
 
 struct FakeEngine final : tarncore::TlsEngine {
     // acquire_result: the current record's; legacy_result: the older one's.
@@ -77,7 +74,7 @@ struct FakeEngine final : tarncore::TlsEngine {
     std::int32_t encrypt(std::span<char> buffer, std::size_t length,
                          tarncore::TlsRecordSizes& out) override {
         if (encrypt_result != kOk || buffer.size() != 3 + length + 2) return encrypt_result;
-        const std::string record = data_rec(std::string(buffer.data() + 3, length)) + "TT";
+        const std::string record = frame('D', std::string(buffer.data() + 3, length)) + "TT";
         record.copy(buffer.data(), record.size());
         out = tarncore::TlsRecordSizes{3, length, 2};
         return kOk;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -79,6 +80,18 @@ std::string pattern(std::size_t n);
 /// n bytes that do not compress: byte i is the top byte of step i of
 /// x = x * 1103515245 + 12345 from x = n.
 std::string lcg(std::size_t n);
+
+/// The digest of message fed to hash in pieces of uneven sizes, so that every
+/// buffer boundary is crossed.
+template <typename Hash>
+std::string digest_in_pieces(Hash hash, const std::string& message) {
+    static constexpr std::size_t kPieces[] = {1, 127, 7, 128, 129, 64};
+    for (std::size_t at = 0, i = 0; at < message.size(); at += kPieces[i++ % 6]) {
+        hash.update(message.data() + at, std::min(kPieces[i % 6], message.size() - at));
+    }
+    const auto digest = hash.finish();
+    return std::string(digest.begin(), digest.end());
+}
 
 /// `text` with every key (a placeholder such as "{zip}") replaced by its value.
 std::string replace_all(std::string text,

@@ -45,14 +45,9 @@ void set_folder_read_only(const Path& path, bool read_only) {
 }
 
 bool make_link(const Path& link, const Path& target) {
-    const std::string parent = unix_path(link.parent_path()), host_target = unix_path(target);
-    if (parent.empty() || host_target.empty()) {
-        const DWORD folder = GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
-        return CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                                   folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
-    }
-    const std::string host_link = parent + "/" + tarncore::path_text(link.filename());
-    return run_host_program({"/bin/ln", "-s", host_target, host_link}) == 0;
+    const std::string parent = unix_path(link.parent_path());
+    return run_host_program({"/bin/ln", "-s", unix_path(target),
+                             parent + "/" + tarncore::path_text(link.filename())}) == 0;
 }
 
 std::string unix_path(const tarncore::Path& path) {

@@ -128,9 +128,7 @@ class World:
         self.certs = os.path.join(self.work, "certs")
         if not os.path.exists(os.path.join(self.certs, "done")):
             subprocess.run([sys.executable, SERVER, "certs", self.certs, *HOSTS], check=True)
-        # The native build carries no runtime: the test runtime stands in for the download.
-        self.native = not os.path.exists(self.file("Tarnwick-Setup.exe"))
-        bundled = self.bytes("tests/test_runtime" if self.native else "stand-in/tarn.exe")
+        bundled = self.bytes("stand-in/tarn.exe")
         tools = {n: (n + " stand-in\n").encode() * 128 for n in ("ffmpeg.exe", "ffprobe.exe")}
         archive = io.BytesIO()
         with zipfile.ZipFile(archive, "w") as z:
@@ -458,37 +456,6 @@ def scenario(world, name, update):
     return True
 
 
-def native_run(world):
-    """The native program (the Linux development build) through the proxy: a silent
-    first install in a scratch home, every request the way's way (the environment's: the
-    user's setting is Windows only); it must succeed, or with a refusing proxy fail naming
-    the 407."""
-    way, home = world.way, os.path.join(world.work, "native-home")
-    shutil.rmtree(home, ignore_errors=True)
-    os.makedirs(home)
-    # Without an embedded runtime the setup's bundled one is the tarn.exe beside it.
-    for name, copy in (("Tarnwick-Setup", "Tarnwick-Setup"), ("tests/test_runtime", "tarn.exe"),
-                       ("tests/fake_tar", "tar")):
-        shutil.copy(world.file(name), os.path.join(home, copy))
-    env = dict(world.env, HOME=home, LOCALAPPDATA=os.path.join(home, "local"),
-               XDG_CONFIG_HOME=os.path.join(home, "config"),
-               # The setup puts its bin first with the Windows separator, ";":
-               # the empty entry keeps the tar stand-in an entry of its own.
-               PATH=":" + home + ":/usr/bin:/bin",
-               SSL_CERT_FILE=os.path.join(world.certs, "ca.pem"), **way.get("env", {}))
-    world.start_service()
-    p = subprocess.run([os.path.join(home, "Tarnwick-Setup"), "--silent"], env=env,
-                       cwd=home, capture_output=True, timeout=280)
-    out, err = p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
-    traffic = world.traffic()
-    world.stop_service()
-    wrong = traffic or ("407 Proxy Authentication Required" not in err if way.get("refused")
-                        else p.returncode != 0 or "installed successfully" not in out)
-    print("native %s: exit %d%s" % (way["name"], p.returncode, (", " + traffic if traffic else "")
-                                    + ("\n" + out + err if wrong else "")))
-    return 1 if wrong else 0
-
-
 def demo(world, args):
     path = os.environ.get("TARN_DEMO_PREFIX") or os.path.join(world.work, "demo")
     if not os.path.exists(path):
@@ -555,8 +522,6 @@ def main(argv):
     if "--demo" in args:
         return demo(world, args[args.index("--demo") + 1:])
     try:
-        if world.native:
-            return native_run(world)
         names = [a for a in args if a != "--update"] or way.get("scenarios") or sorted(
             f[:-4] for f in os.listdir(world.data) if f.endswith(".txt"))
         failed = [n for n in names if not scenario(world, n, "--update" in args)]

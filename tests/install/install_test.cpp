@@ -62,30 +62,6 @@ TEST_P(InstallRecord, GivesTheInstalledVersion) {
     EXPECT_EQ(read_installed_version(box), GetParam().get_string("version", ""));
 }
 
-// Without an installation root every installation path would be relative to the
-// current folder: each operation refuses, and that folder and the PATH stay.
-TEST(Installation, WithoutLocalAppDataNothingIsTouched) {
-    InstallSandbox box;
-    const Path here = box.scratch() / "here", source = box.make_file("src", "runtime");
-    for (const char* rel :
-         {"Tarnwick/bin/tarn.exe", "bin/tarn.exe", "tarn.exe", "versions/1.2.4/tarn.exe"}) {
-        ASSERT_TRUE(copy_with_parents(source, here / Path(rel)));
-    }
-    ASSERT_TRUE(write_file(here / "versions" / "previous.txt", "1.2.4"));
-    ASSERT_TRUE(add_to_user_path(NativeString(Path("bin").native())).ok());
-    const NativeString user_path = box.user_path();
-    const std::set<std::string> files = tarntest::files_below(here);
-    tarntest::ScopedCurrentDir cwd(here);
-    const Layout none;
-    Path runtime;
-    for (const Error& e : {install_runtime(none, source), rollback(none), remove_installation(none),
-                           locate_setup_runtime(none, runtime, Path(), "payload")}) {
-        EXPECT_EQ(e.message, "LOCALAPPDATA is not available");
-    }
-    EXPECT_EQ(tarntest::files_below(here), files);
-    EXPECT_EQ(box.user_path(), user_path);
-}
-
 // beside: a tarn.exe beside the setup, which is also the current folder;
 // payload: the built-in one (absent: none built in); known_path: whether the
 // setup knows its own folder; cache_blocked: the cache folder is a file;
@@ -151,8 +127,7 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
     ChildProcess bot;
     Error error;
-    ChildProcess::start(bot, error, runtime, {native_from_text("--stay"), native_from_text("30")},
-                        {}, false);
+    ChildProcess::start(bot, error, runtime, {native_from_text("30")}, {}, false);
     ASSERT_TRUE(ChildProcess::running(bot)) << error.message;
     ASSERT_EQ(install(box, box.make_file("src", "new runtime"))[0], '0');
     EXPECT_TRUE(ChildProcess::running(bot));

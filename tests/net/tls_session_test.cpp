@@ -32,7 +32,7 @@ Error error_of(const Json& row, const std::string& key) {
 
 TEST(TlsSessionTest, SplitAndJoinedFlightsAndTheRecordsAfterThem) {
     const std::string two = kNext + kDone, three = kNext + kNext + kDone;
-    const std::string records = data_rec("early") + data_rec(" bird");
+    const std::string records = frame('D', "early") + frame('D', " bird");
     const struct {
         std::string flight;
         std::vector<std::size_t> reads;
@@ -125,9 +125,9 @@ TEST(TlsSessionTest, SendCutsWholeRecordsAndNeedsASession) {
     const std::string hello = conn.peer.sent();
     const std::string data = lcg(250);
     ASSERT_TRUE(conn.session.send(data.data(), data.size()).ok());
-    EXPECT_EQ(conn.peer.sent(), hello + data_rec(data.substr(0, 100)) + "TT" +
-                                    data_rec(data.substr(100, 100)) + "TT" +
-                                    data_rec(data.substr(200)) + "TT");
+    EXPECT_EQ(conn.peer.sent(), hello + frame('D', data.substr(0, 100)) + "TT" +
+                                    frame('D', data.substr(100, 100)) + "TT" +
+                                    frame('D', data.substr(200)) + "TT");
     conn.engine->encrypt_result = kInvalidToken;
     EXPECT_EQ(error_text(conn.session.send("abc", 3)),
               "2 network TlsSession.send: TLS handshake/record failed: SEC_E_INVALID_TOKEN");

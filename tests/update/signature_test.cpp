@@ -23,17 +23,6 @@ namespace {
 using namespace tarncore;
 using namespace tarntest;
 
-// Fed in pieces of uneven sizes, so that every buffer boundary is crossed.
-template <typename Hash>
-std::string digest_in_pieces(Hash hash, const std::string& message) {
-    static constexpr std::size_t kPieces[] = {1, 127, 7, 128, 129, 64};
-    for (std::size_t at = 0, i = 0; at < message.size(); at += kPieces[i++ % 6]) {
-        hash.update(message.data() + at, std::min(kPieces[i % 6], message.size() - at));
-    }
-    const auto digest = hash.finish();
-    return std::string(digest.begin(), digest.end());
-}
-
 // One test per set of make_signature_vectors.py (its note says what each
 // row holds); name: sha512 or blake2b; rows: its rows.
 TARN_ROWS_OF(HashVectors, kind_groups("update/signature_vectors.json", {"sha512", "blake2b"}));
