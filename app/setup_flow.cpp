@@ -68,8 +68,10 @@ int run_setup(const SetupContext& context, bool silent) {
         return 1;
     }
     remove_leftovers(layout);
-    const bool installed = is_installed(layout);
-    const std::string installed_version = read_installed_version(layout);
+    // Without a root every path would be relative to the current folder: nothing there counts as
+    // installed and nothing is downloaded into it; the install refuses.
+    const bool installed = layout.available() && is_installed(layout);
+    const std::string installed_version = installed ? read_installed_version(layout) : "";
     console_out() << "Install directory: " << path_text(layout.root) << "\n"
                   << "Installed version: " << (installed ? installed_version : "none") << "\n";
 
@@ -88,7 +90,8 @@ int run_setup(const SetupContext& context, bool silent) {
     console_out() << "Latest version:    " << latest << "\n";
 
     if (!installed) {
-        if (manifest.download_url.empty()) return install_own_runtime(context, silent);
+        if (manifest.download_url.empty() || !layout.available())
+            return install_own_runtime(context, silent);
         const Path target = layout.cache / "runtime.bin";
         const Error error = download_runtime(client, manifest, target);
         if (error.ok())

@@ -66,6 +66,7 @@ KEYS = {"args": "", "stdin": "", "start": "fresh", "server": "[]", "manifest": N
 PAUSE = "\r\nDevam etmek icin bir tusa basin . . .\r\n"
 # The run's log and the setup's own copy, checked apart from the tree.
 OWN_FILES = ("logs/setup.log", "Tarnwick-Setup.exe")
+LAYOUT_FOLDERS = ("bin", "cache", "config", "logs", "modules", "tools", "versions")
 PROGRESS = re.compile(r"^ {8}[\d.]+ (B|KB|MB|GB)( / | downloaded)")
 PIPE, DEVNULL = subprocess.PIPE, subprocess.DEVNULL
 
@@ -379,6 +380,10 @@ class Prefix:
                     name = repr(data.decode()) if rel.endswith(".txt") else self.world.known.get(sha(data))
                     out.append(rel + (" = " + name if name else ""))
         out += ["%s (%d files)" % kv for kv in modules.items()]
+        # The setup runs from the profile folder, where an installation's paths land when its root
+        # is lost: nothing may.
+        out += ["in the current folder: " + f for f in os.listdir(self.home)
+                if os.path.isfile(os.path.join(self.home, f)) or f in LAYOUT_FOLDERS]
         return "\n".join(sorted(out)) or "(no installation folder)"
 
     def user_path(self):
