@@ -27,20 +27,6 @@ describe("objects", function()
 
   after_each(function() server.stop(client) end)
 
-  -- "METHOD path body (reason)" of each request from the `from`-th on.
-  local function trace(from)
-    local out = {}
-    for i, r in ipairs(fd:requests()) do
-      if i >= from then
-        local line = r.method .. " " .. r.path
-        if type(r.body) == "table" then line = line .. " " .. json.encode(r.body) end
-        local reason = r.headers["x-audit-log-reason"]
-        out[#out + 1] = line .. (reason and " (" .. reason .. ")" or "")
-      end
-    end
-    return out
-  end
-
   local function channel(id) return client.channels.cache:get(id or fd.general.id) end
   local function member(user) return guild.members.cache:get(user.id) end
 
@@ -185,7 +171,9 @@ describe("objects", function()
       "PATCH " .. g .. "/roles/" .. role.id .. ' {"name":"Helpers"}',
       "DELETE " .. g .. "/roles/" .. role.id,
       "PATCH " .. g .. ' {"name":"Renamed"}',
-    }, trace(from))
+    }, util.map({ table.unpack(fd:requests(), from) }, function(r)
+      return r.method .. " " .. r.path .. (r.body and " " .. json.encode(r.body) or "")
+    end))
     assert.same({ false, nil, "Renamed" }, { alice.roles.cache:has(muted.id), guild.roles.cache:get(role.id),
       guild.name })
   end)

@@ -30,7 +30,7 @@ local DEFAULT_BUCKET = { limit = 50, window = 1000 }
 
 function Rest.new(server)
   serving = setmetatable({
-    server = server, store = server.store, routes = {}, buckets = {}, bucket_config = {},
+    server = server, store = server.store, routes = {}, buckets = {},
     injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
   }, Rest)
   return serving
@@ -73,9 +73,6 @@ local function match(route, segs)
   return params, literal
 end
 
---- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
-function Rest:setBucket(key, cfg) self.bucket_config[key] = cfg end
-
 --- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
 function Rest:inject(f)
   f.times = f.times or 1
@@ -97,7 +94,7 @@ local function secs(ms) return string.format("%.3f", ms / 1000) end
 
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template
-  local cfg = self.bucket_config[key] or BUCKETS[key] or DEFAULT_BUCKET
+  local cfg = BUCKETS[key] or DEFAULT_BUCKET
   local hash = cfg.hash or key
   local major = {}
   for _, seg in ipairs(route.segs) do
