@@ -44,9 +44,7 @@ describe("flow: updates, partials, sweepers", function()
         "nickname", nil, "B" },
       { "userUpdate", function()
           fd.bob.username = "robert"
-          local d = fd.store:memberJSON(fd.guild.members[fd.bob.id])
-          d.guild_id = fd.guild.id
-          fd.gateway:dispatch("GUILD_MEMBER_UPDATE", d)
+          fd:memberUpdate(fd.guild, fd.guild.members[fd.bob.id])
         end, "username", "bob", "robert" },
       { "presenceUpdate", function()
           presence.status = "dnd"

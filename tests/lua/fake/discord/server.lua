@@ -83,6 +83,14 @@ function Server:_echo(t, channel, d, bits)
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
+--- GUILD_MEMBER_UPDATE for a stored member; returns the member as REST answers carry it.
+function Server:memberUpdate(g, m)
+  local d = self.store:memberJSON(m)
+  d.guild_id = g.id
+  self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
+  return self.store:memberJSON(m)
+end
+
 --- Requests the library made: method and a Lua pattern for the path.
 function Server:requests(method, pattern)
   local out = {}
@@ -123,12 +131,6 @@ function Server:_routes()
       end
       return handler(p, body or {}, req)
     end)
-  end
-  local function memberUpdate(g, m)
-    local d = store:memberJSON(m)
-    d.guild_id = g.id
-    self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
-    return store:memberJSON(m)
   end
   local copy = Store.copyKeys
 
@@ -183,20 +185,20 @@ function Server:_routes()
 
   route("PATCH", "/guilds/:guild/members/:member", function(p, body)
     copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
-    return 200, memberUpdate(p.guild, p.member)
+    return 200, self:memberUpdate(p.guild, p.member)
   end)
   route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
     local roles = p.member.roles
     for _, r in ipairs(roles) do if r == p.role.id then return 204 end end
     roles[#roles + 1] = p.role.id
-    memberUpdate(p.guild, p.member)
+    self:memberUpdate(p.guild, p.member)
     return 204
   end)
   route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
     for i, r in ipairs(p.member.roles) do
       if r == p.role.id then
         table.remove(p.member.roles, i)
-        memberUpdate(p.guild, p.member)
+        self:memberUpdate(p.guild, p.member)
       end
     end
     return 204
