@@ -21,9 +21,7 @@ local function body(options) return discord.MessagePayload(nil, options):resolve
 
 local function check(rows)
   for _, row in ipairs(rows) do
-    local ok, err = pcall(row[2])
-    assert.same({ row[3] == nil, row[3] ~= nil }, { ok, not ok and tostring(err):find(row[3] or "^$") ~= nil },
-      row[1] .. ": " .. tostring(err))
+    if row[3] then assert.error_matches(row[2], row[3], nil, false, row[1]) else assert.has_no.errors(row[2], row[1]) end
   end
 end
 

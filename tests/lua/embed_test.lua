@@ -12,8 +12,7 @@ describe("EmbedBuilder", function()
       end, "at most 25 fields" },
       { "nothing", function(b) b:toJSON() end, "at least one part" },
     }) do
-      local ok, err = pcall(c[2], EmbedBuilder())
-      assert.same({ false, true }, { ok, tostring(err):find(c[3], 1, true) ~= nil }, c[1] .. ": " .. tostring(err))
+      assert.error_matches(function() c[2](EmbedBuilder()) end, c[3], nil, true, c[1])
     end
     -- 256 two-byte characters are 512 bytes but within the title limit.
     assert.has_no.errors(function() EmbedBuilder():setTitle(("\u{e9}"):rep(256)) end)
