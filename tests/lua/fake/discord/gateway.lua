@@ -10,14 +10,8 @@ local URL = "wss://gateway.discord.gg"
 local RESUME_URL = "wss://gateway-resume.discord.gg"
 Gateway.URL = URL
 
-local serving
-table.insert(runtime.checks, function()
-  local f = serving and table.remove(serving.faults, 1)
-  return f and "the library broke a gateway rule: " .. f.text
-end)
-
 function Gateway.new(server)
-  serving = setmetatable({
+  return setmetatable({
     server = server, store = server.store,
     heartbeat_interval = 41250,
     ack = true,            -- answer heartbeats
@@ -29,7 +23,6 @@ function Gateway.new(server)
     sessions = {}, connections = {}, latest = {}, current_of = {}, presences = {},
     received = {}, faults = {}, closes = {}, identifies = {},
   }, Gateway)
-  return serving
 end
 
 function Gateway:fault(text) self.faults[#self.faults + 1] = { at = runtime.now(), text = text } end

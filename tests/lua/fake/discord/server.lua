@@ -12,11 +12,23 @@ local M = {}
 local Server = {}
 Server.__index = Server
 
+-- What the library does wrong fails the run that saw it: a 429 it provoked, running into a limit it was told
+-- about, or a gateway or voice rule it broke.
+local serving
+table.insert(runtime.checks, function()
+  if not serving then return nil end
+  local gw, v = serving.gateway, table.remove(serving.rest.violations, 1)
+  local f = table.remove(gw.faults, 1) or gw.voice and table.remove(gw.voice.faults, 1)
+  return v and "the library provoked a 429 on " .. v.method .. " " .. v.path
+    or f and "the library broke a rule: " .. (f.text or f)
+end)
+
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
 --- The bot, Alice and Bob in Alice's guild with a category, #general in it, and a voice channel.
 function M.new()
   local self = setmetatable({ token = "test-token" }, Server)
+  serving = self
   self.store = Store.new()
   self.rest = Rest.new(self)
   self.gateway = Gateway.new(self)
