@@ -123,9 +123,7 @@ describe("collectors", function()
 
   -- A click on a button, or a choice in the select ("pick").
   local function click(user, stored, id)
-    return function()
-      if id == "pick" then fd.interactions:select(user, stored, id, { "a" }) else fd.interactions:click(user, stored, id) end
-    end
+    return function() fd.interactions[id == "pick" and "select" or "click"](fd.interactions, user, stored, id, { "a" }) end
   end
 
   it("ends component collectors at their limits, idle, when the message goes, and times out awaits", function()
