@@ -91,6 +91,13 @@ for _, kind in ipairs(KINDS) do
       end, 10000)
     end
 
+    -- A call with these members in it that the bot has joined.
+    local function call(...)
+      c.said, c.heard, c.vs = {}, {}, Voice.new(c.fd):dave({ channelId = c.room })
+      for _, who in ipairs({ ... }) do c.host(c, who) end
+      c.join()
+    end
+
     for _, row in ipairs(ROWS) do
       it(row.name, function()
         local fd, codes, sealed, log = c.fd, {}, {}, {}
@@ -116,10 +123,7 @@ for _, kind in ipairs(KINDS) do
 
     it("keeps what it sends after a removal's announcement from the removed member, even when the commit fails",
       function()
-        c.vs = Voice.new(c.fd):dave({ channelId = c.room })
-        c.host(c, "alice")
-        c.host(c, "bob")
-        c.join()
+        call("alice", "bob")
         local bob, leftAt, opened = c.member("bob"), nil, { 0, 0 }
         STEPS.corrupt(c)
         c.play(c, { [200] = function()
@@ -163,10 +167,7 @@ for _, kind in ipairs(KINDS) do
     end
 
     it("hears each member byte for byte through joins, a leave, a downgrade and an upgrade; streams end", function()
-      c.said, c.heard = {}, {}
-      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
-      c.host(c, "alice")
-      c.join()
+      call("alice")
       local events, closing = {}, nil
       act(function()
         c.conn.receiver.speaking:on("start", function(id) events[#events + 1] = "start " .. id end)
@@ -200,10 +201,7 @@ for _, kind in ipairs(KINDS) do
     end)
 
     it("drops forged, replayed, truncated, stray and stale packets, counts them and hears the rest", function()
-      c.said, c.heard = {}, {}
-      c.vs = Voice.new(c.fd):dave({ channelId = c.room })
-      c.host(c, "alice")
-      c.join()
+      call("alice")
       local vs, A, stale, held = c.vs, c.fd.alice.id, nil, {}
       act(function()
         c.listen("alice", "alice")
