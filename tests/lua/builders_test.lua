@@ -21,7 +21,8 @@ local function body(options) return discord.MessagePayload(nil, options):resolve
 
 local function check(rows)
   for _, row in ipairs(rows) do
-    if row[3] then assert.error_matches(row[2], row[3], nil, false, row[1]) else assert.has_no.errors(row[2], row[1]) end
+    if row[3] then assert.error_matches(row[2], row[3], nil, false, row[1])
+    else assert.has_no.errors(row[2], row[1]) end
   end
 end
 

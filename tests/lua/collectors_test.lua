@@ -123,7 +123,8 @@ describe("collectors", function()
 
   -- A click on a button, or a choice in the select ("pick").
   local function click(user, stored, id)
-    return function() fd.interactions[id == "pick" and "select" or "click"](fd.interactions, user, stored, id, { "a" }) end
+    local x = fd.interactions
+    return function() x[id == "pick" and "select" or "click"](x, user, stored, id, { "a" }) end
   end
 
   it("ends component collectors at their limits, idle, when the message goes, and times out awaits", function()

@@ -13,11 +13,10 @@ describe("example prefix bot", function()
   end)
   after_each(function() server.stop(client) end)
 
-  local function say(user, text) return fd:replies(user, text) end
   local function has(role) return client.guilds.cache:get(fd.guild.id).members.cache:get(fd.bob.id).roles:has(role) end
 
   it("answers !ping with an embed that replies to the command", function()
-    local body = say(fd.alice, "!ping")[1]
+    local body = fd:replies(fd.alice, "!ping")[1]
     local msg = fd.store.messages[fd.general.id][1]
     assert.same({ "Pong!", msg.id, { parse = {} } }, { body.embeds[1].title, body.message_reference.message_id,
       body.allowed_mentions })
@@ -25,21 +24,21 @@ describe("example prefix bot", function()
 
   it("gives and takes a role for a member with Manage Roles, refuses others, and the cache follows", function()
     local roleId = fd.member_role.id
-    local embed = say(fd.alice, "!role add <@" .. fd.bob.id .. "> member")[1].embeds[1]
+    local embed = fd:replies(fd.alice, "!role add <@" .. fd.bob.id .. "> member")[1].embeds[1]
     local put = fd:requests("PUT", "/guilds/%d+/members/%d+/roles/%d+")[1]
     assert.same({ "Gave Member to bob", "/guilds/" .. fd.guild.id .. "/members/" .. fd.bob.id .. "/roles/"
       .. roleId, "requested%20by%20alice", true }, { embed.description, put.path, put.headers["x-audit-log-reason"],
       has(roleId) })
-    say(fd.alice, "!role remove <@" .. fd.bob.id .. "> <@&" .. roleId .. ">")
+    fd:replies(fd.alice, "!role remove <@" .. fd.bob.id .. "> <@&" .. roleId .. ">")
     assert.same({ 1, false }, { #fd:requests("DELETE", "/guilds/.*"), has(roleId) })
     for _, c in ipairs({
       { fd.bob, "!role add <@" .. fd.alice.id .. "> Member", "You need the Manage Roles permission." },
       { fd.alice, "!role add <@" .. fd.bob.id .. "> Mod", "That role is above mine, or managed by an integration." },
     }) do
       assert.same({ { title = "Cannot do that", description = c[3], color = 0xe74c3c } },
-        { say(c[1], c[2])[1].embeds[1] }, c[2])
+        { fd:replies(c[1], c[2])[1].embeds[1] }, c[2])
     end
-    assert.same({ 1, 0 }, { #fd:requests("PUT", "/guilds/.*"), #say(fd.alice, "ping") })
+    assert.same({ 1, 0 }, { #fd:requests("PUT", "/guilds/.*"), #fd:replies(fd.alice, "ping") })
   end)
 end)
 
