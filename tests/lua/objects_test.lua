@@ -107,13 +107,14 @@ describe("objects", function()
     assert.error_matches(function() body({ content = ("x"):rep(2001) }) end, "2000 or fewer characters", nil, true)
   end)
 
-  it("reads mentions from a message, and a reply edited and deleted leaves the cache", function()
+  it("reads mentions from a message, and a reply edited and deleted elsewhere leaves the cache", function()
     local said = act(function() return fd:say(fd.alice, fd.general, "hi <@" .. fd.bob.id .. ">") end)
     local msg = channel().messages.cache:get(said.id)
     local reply = act(function()
       local r = msg:reply("pong")
       r:edit("changed")
-      r:delete()
+      -- Deleted behind the message's back: only MESSAGE_DELETE tells the cache.
+      client.rest:delete("/channels/" .. r.channelId .. "/messages/" .. r.id)
       return r
     end)
     assert.same({ { fd.bob.id }, member(fd.alice), "changed", true, nil }, { msg.mentions.users:keys(), msg.member,
