@@ -5,11 +5,11 @@ local server = require("fake.discord.server")
 local act = server.act
 
 local INTENTS = { "Guilds", "GuildMembers", "GuildMessages", "MessageContent", "GuildPresences", "DirectMessages",
-  "DirectMessageTyping", "GuildMessagePolls", "GuildVoiceStates" }
+  "DirectMessageTyping", "GuildMessagePolls", "GuildVoiceStates", "GuildMessageReactions" }
 -- Pairs of channelUpdate and threadUpdate: threads_test.
 local EVENTS = { "messageUpdate", "guildUpdate", "roleUpdate", "guildMemberUpdate", "userUpdate", "presenceUpdate",
   "messageDelete", "typingStart", "cacheSweep", "error", "messagePollVoteAdd", "messagePollVoteRemove",
-  "voiceStateUpdate" }
+  "voiceStateUpdate", "messageReactionAdd" }
 
 describe("flow: updates, partials, sweepers", function()
   local fd, client, seen
@@ -68,17 +68,27 @@ describe("flow: updates, partials, sweepers", function()
   end)
 
   it("drops events about uncached objects unless partials allow them, then fetch completes them", function()
-    for _, partials in ipairs({ {}, { "Message", "Channel", "User" } }) do
-      start({ partials = partials })
+    -- partials; messageDelete and typingStart events, messageReactionAdd events
+    for _, row in ipairs({ { {}, 0, 0 }, { { "Message", "Channel", "User" }, 1, 0 },
+      { { "Message", "Channel", "User", "Reaction" }, 1, 2 } }) do
+      start({ partials = row[1] })
       local dm = fd.store:addChannel(nil, { type = 1, recipients = { fd.alice.id } })
       local old = fd.store:addMessage(fd.general, fd.alice, { content = "from before" })
       act(function()
+        fd:react(fd.bob, fd.general, old, "\u{1F44D}")
+        fd:react(fd.alice, fd.general, old, "\u{1F44D}")
         fd.gateway:dispatch("MESSAGE_DELETE", { id = old.id, channel_id = fd.general.id, guild_id = fd.guild.id })
         fd.gateway:dispatch("TYPING_START", { channel_id = dm.id, user_id = fd.alice.id, timestamp = 1767225600 })
       end)
-      local n = #partials > 0 and 1 or 0
-      assert.same({ n, n }, { #seen.messageDelete, #seen.typingStart })
-      if n > 0 then
+      local n = row[2]
+      assert.same({ n, n, row[3] }, { #seen.messageDelete, #seen.typingStart, #seen.messageReactionAdd })
+      if row[3] > 0 then
+        local reaction = seen.messageReactionAdd[1][1]
+        local partials = { reaction.partial, reaction.message.partial }
+        act(function() reaction:fetch() end)
+        assert.same({ { true, true }, false, 2, "from before" }, { partials, reaction.partial, reaction.count,
+          reaction.message.content })
+      elseif n > 0 then
         local msg, typing = seen.messageDelete[1][1], seen.typingStart[1][1]
         assert.same({ true, old.id, true, 1767225600000 }, { msg.partial, msg.id, typing.channel.partial,
           typing.startedTimestamp })
