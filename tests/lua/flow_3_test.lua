@@ -2,7 +2,6 @@
 local runtime = require("runtime")
 local server = require("fake.discord.server")
 local sharding = require("discord.sharding")
-local errors = require("discord.errors")
 local map = require("discord.util").map
 local act = server.act
 
@@ -77,8 +76,7 @@ describe("flow: sharding", function()
       assert.same({ c[3], c[4] }, { sharding.plan(c[1], { shards = c[2] }) }, "case " .. i)
     end
     for _, bad in ipairs({ { shards = { 4 }, shardCount = 4 }, { shards = {}, shardCount = 2 } }) do
-      local ok, err = pcall(sharding.plan, bad, {})
-      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"), tostring(err))
+      assert.error_matches(function() sharding.plan(bad, {}) end, "LibraryError[InvalidOption]", nil, true)
     end
     local id = "175928847299117063"
     assert.same({ 4, 1 }, { sharding.shardIdFor(id, 16), sharding.shardIdFor(id, 5) })
