@@ -92,10 +92,6 @@ describe("example moderation bot", function()
   after_each(function() server.stop(client) end)
 
   local function say(user, text) return (fd:replies(user, text)[1] or {}).content end
-  local function last(method, pattern)
-    local list = fd:requests(method, pattern)
-    return list[#list]
-  end
 
   it("refuses members without the permission, then sends each action with its body and the moderator's reason, "
     .. "and reads the reason back", function()
@@ -104,13 +100,13 @@ describe("example moderation bot", function()
     assert.same({ "You need the BanMembers permission.", before + 1 }, { say(fd.bob, "!ban <@" .. fd.alice.id
       .. "> x"), #fd:requests() })
     local filtered = say(fd.alice, "!filter spam scam")
-    local rule = last("POST", "/guilds/%d+/auto%-moderation/rules")
+    local rule = fd:requests("POST", "/guilds/%d+/auto%-moderation/rules")[1]
     local t0 = runtime.time()
     local timedOut = say(fd.alice, "!timeout " .. bob .. " 10 spamming")
-    local patch = last("PATCH", "/guilds/%d+/members/%d+")
+    local patch = fd:requests("PATCH", "/guilds/%d+/members/%d+")[1]
     local untilMs = require("discord.util").parseTimestamp(patch.body.communication_disabled_until)
     local banned = say(fd.alice, "!ban " .. bob .. " raid")
-    local ban = last("PUT", "/guilds/%d+/bans/%d+")
+    local ban = fd:requests("PUT", "/guilds/%d+/bans/%d+")[1]
     assert.same({ true, { name = "Blocked words", event_type = 1, trigger_type = 1, enabled = true,
       trigger_metadata = { keyword_filter = { "spam", "scam" } },
       actions = { { type = 1, metadata = { custom_message = "That word is not allowed here." } },
