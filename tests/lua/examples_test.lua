@@ -26,9 +26,9 @@ describe("example prefix bot", function()
     local roleId = fd.member_role.id
     local embed = fd:replies(fd.alice, "!role add <@" .. fd.bob.id .. "> member")[1].embeds[1]
     local put = fd:requests("PUT", "/guilds/%d+/members/%d+/roles/%d+")[1]
-    assert.same({ "Gave Member to bob", "/guilds/" .. fd.guild.id .. "/members/" .. fd.bob.id .. "/roles/"
-      .. roleId, "requested%20by%20alice", true }, { embed.description, put.path, put.headers["x-audit-log-reason"],
-      has(roleId) })
+    -- A wrong path would give the role to nobody, or to someone else.
+    assert.same({ "Gave Member to bob", "requested%20by%20alice", true }, { embed.description,
+      put.headers["x-audit-log-reason"], has(roleId) })
     fd:replies(fd.alice, "!role remove <@" .. fd.bob.id .. "> <@&" .. roleId .. ">")
     assert.same({ 1, false }, { #fd:requests("DELETE", "/guilds/.*"), has(roleId) })
     for _, c in ipairs({
