@@ -1,8 +1,26 @@
 -- The example bots run as `tarn run` would, against the fake Discord.
 local runtime = require("runtime")
 local server = require("fake.discord.server")
+local Voice = require("fake.discord.voice")
 
 local function start(file, setup) return server.script("examples/" .. file, setup) end
+
+-- The bot script with a DAVE call in the voice channel, and `who` in it, each a member made by `member`.
+local function inCall(file, who, member)
+  local vs
+  local fd, client = start(file, function(f)
+    vs = Voice.new(f):dave({ channelId = f.guild.channels[3] })
+    require("fake.tools").install()
+  end)
+  local room = fd.guild.channels[3]
+  for _, name in ipairs(who) do
+    server.act(function() vs:host(fd[name].id, member(fd[name].id, room)) end)
+    server.act(function()
+      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd[name].id, channel_id = room })
+    end)
+  end
+  return fd, client, vs, room
+end
 
 
 describe("example prefix bot", function()
@@ -123,24 +141,14 @@ end)
 
 describe("example /play bot", function()
   it("joins the caller's DAVE channel, queues, skips and loops the track", function()
-    local vs
-    local Voice = require("fake.discord.voice")
-    local fd, client = start("play_bot.lua", function(f)
-      vs = Voice.new(f):dave({ channelId = f.guild.channels[3] })
-      require("fake.tools").install()
-    end)
-    local room = fd.guild.channels[3]
     -- Alice waits in the channel; she welcomes the bot into her group and decrypts what it plays.
-    server.act(function() vs:host(fd.alice.id, Voice.ownMember(fd.alice.id, room)) end)
+    local fd, client, vs, room = inCall("play_bot.lua", { "alice" }, Voice.ownMember)
     local function say(name, value, ms)
       return server.act(function()
         return fd.interactions:command(fd.alice, fd.general, name, value and { { name = value[1], type = 3,
           value = value[2] } })
       end, ms).original.content
     end
-    server.act(function()
-      fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd.alice.id, channel_id = room })
-    end)
     -- Ten frames and the closing silence take 300 ms: the looped track starts four times.
     local replies = { say("play", { "query", "lofi beats" }, 100), say("play", { "query", "rain" }, 100),
       say("skip", nil, 300), say("loop", { "mode", "track" }, 700), say("queue", nil, 100) }
@@ -164,19 +172,10 @@ end)
 
 describe("example /record bot", function()
   it("writes one Ogg file per speaker of its DAVE channel with every frame they sent", function()
-    local Voice, peers, voice = require("fake.discord.voice"), require("dave_peer"), require("@discord/voice")
-    local vs
-    local fd, client = start("record_bot.lua", function(f)
-      vs = Voice.new(f):dave({ channelId = f.guild.channels[3] })
-    end)
-    local member = peers.missing() and Voice.ownMember or peers.member
-    local room, said, slots = fd.guild.channels[3], {}, {}
-    for _, who in ipairs({ "alice", "bob" }) do
-      server.act(function() vs:host(fd[who].id, member(fd[who].id, room)) end)
-      server.act(function()
-        fd.gateway:dispatch("VOICE_STATE_UPDATE", { guild_id = fd.guild.id, user_id = fd[who].id, channel_id = room })
-      end)
-    end
+    local peers, voice = require("dave_peer"), require("@discord/voice")
+    local fd, client, vs = inCall("record_bot.lua", { "alice", "bob" }, peers.missing() and Voice.ownMember
+      or peers.member)
+    local said, slots = {}, {}
     -- `quiet` frames of time without a packet between `before` frames and `after` frames; the bot hears
     -- the quiet within the recording, not before its first frame.
     local function talk(who, before, quiet, after)
