@@ -99,8 +99,7 @@ describe("cdn", function()
     end
     for _, bad in ipairs({ { extension = "bmp" }, { size = 15 }, { size = 200 }, { size = 8192 }, { size = 64.0 },
       { size = "64" } }) do
-      local ok, err = pcall(cdn.icon, "1", "h", bad)
-      assert.is_true(not ok and errors.is(err, "LibraryError", "InvalidOption"))
+      assert.error_matches(function() cdn.icon("1", "h", bad) end, "LibraryError[InvalidOption]", nil, true)
     end
   end)
 end)

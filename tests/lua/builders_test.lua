@@ -1,5 +1,5 @@
--- Command and component builders: each limit refused with an error naming it, and the API form of what
--- passes. Rows: {what, build, pattern of the error (nil: accepted)}.
+-- Command, component and embed builders: each limit refused with an error naming it, and the API form of
+-- what passes. Rows: {what, build, pattern of the error (nil: accepted)}.
 local json = require("json")
 local discord = require("discord")
 local S = require("discord.builders.slash")
@@ -21,9 +21,8 @@ local function body(options) return discord.MessagePayload(nil, options):resolve
 
 local function check(rows)
   for _, row in ipairs(rows) do
-    local ok, err = pcall(row[2])
-    assert.same({ row[3] == nil, row[3] ~= nil }, { ok, not ok and tostring(err):find(row[3] or "^$") ~= nil },
-      row[1] .. ": " .. tostring(err))
+    if row[3] then assert.error_matches(row[2], row[3], nil, false, row[1])
+    else assert.has_no.errors(row[2], row[1]) end
   end
 end
 
@@ -182,5 +181,26 @@ describe("builders", function()
     local received = require("discord.structures.components").createComponent(sent)
     assert.same({ "x", true, sent }, { received.components[3].accessory.label, received:equals(sent),
       C.createComponentBuilder(received):toJSON() })
+  end)
+
+  -- Raw embed tables share the field limits: regressions_test.
+  it("refuse bad embed parts, count code points, and check the embed total when turned into JSON", function()
+    for _, c in ipairs({
+      { "empty field", function(b) b:addFields({ name = "", value = "v" }) end, "must not be empty" },
+      { "URL", function(b) b:setURL("ftp://x") end, "http(s) or attachment:// URL" },
+      { "colour", function(b) b:setColor("mauve-ish") end, "not a colour" },
+      { "26 fields", function(b)
+        for i = 1, 26 do b:addFields({ name = "f" .. i, value = "v" }) end
+      end, "at most 25 fields" },
+      { "nothing", function(b) b:toJSON() end, "at least one part" },
+    }) do
+      assert.error_matches(function() c[2](discord.EmbedBuilder()) end, c[3], nil, true, c[1])
+    end
+    -- 256 two-byte characters are 512 bytes but within the title limit.
+    assert.has_no.errors(function() discord.EmbedBuilder():setTitle(("\u{e9}"):rep(256)) end)
+    local b = discord.EmbedBuilder():setDescription(("d"):rep(4096))
+    for i = 1, 2 do b:addFields({ name = "n" .. i, value = ("v"):rep(1000) }) end
+    assert.equal(4096 + 2 * (2 + 1000), b.length)
+    assert.error_matches(function() b:toJSON() end, "over the 6000 limit", nil, true)
   end)
 end)

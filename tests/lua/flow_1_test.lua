@@ -19,15 +19,13 @@ describe("flow: login, ready and interrupt", function()
   after_each(function() server.stop(client) end)
 
   it("checks the token, identifies over zlib-stream and fires ready once the guild has arrived", function()
-    local gb, identify = fd:requests("GET", "/gateway/bot"), fd.gateway.identifies[1].d
-    assert.same({ 1, "Bot " .. fd.token, { v = "10", encoding = "json", compress = "zlib-stream" } },
-      { #gb, gb[1].headers.authorization, http.connects[1].query })
-    assert.same({ fd.token, discord.IntentsBitField:resolve(INTENTS), { 0, 1 }, { since = json.null,
-      status = "idle", afk = false, activities = { { name = "chess", type = 0 } } } },
-      { identify.token, identify.intents, identify.shard, identify.presence })
-    assert.same({ 1, client, "Test Guild", 0, nil, fd.bot.id, true, {} }, { #seen.ready, seen.ready[1][1],
-      guildAtReady.name, seen.shardReady[1][1], seen.shardReady[1][2], client.user.id, client:isReady(),
-      fd.gateway.faults })
+    -- The fakes themselves refuse a wrong token, gateway version or encoding.
+    local identify = fd.gateway.identifies[1].d
+    assert.same({ 1, "zlib-stream", discord.IntentsBitField:resolve(INTENTS), { 0, 1 }, { since = json.null,
+      status = "idle", afk = false, activities = { { name = "chess", type = 0 } } } }, { #fd:requests("GET",
+      "/gateway/bot"), http.connects[1].query.compress, identify.intents, identify.shard, identify.presence })
+    assert.same({ 1, client, "Test Guild", 0, nil, fd.bot.id, true }, { #seen.ready, seen.ready[1][1],
+      guildAtReady.name, seen.shardReady[1][1], seen.shardReady[1][2], client.user.id, client:isReady() })
   end)
 
   it("closes with 1000 on an interrupt and does not reconnect", function()

@@ -1,4 +1,5 @@
--- Flow: voice against the fake voice server and UDP peer, the music queue, yt-dlp and the tools.
+-- Flow: voice against the fake voice server and UDP peer, the music queue, yt-dlp and the tools, and recordings:
+-- the length of Opus packets, and a received stream decoded to PCM by FFmpeg.
 local runtime = require("runtime")
 local _discord = require("_discord")
 local server = require("fake.discord.server")
@@ -46,8 +47,8 @@ describe("flow: voice", function()
       local rtp, gaps, tail = vs.rtp, {}, {}
       for i = 2, #rtp do gaps[rtp[i].at - rtp[i - 1].at] = true end
       for i = 31, #rtp do tail[#tail + 1] = rtp[i].opus end
-      assert.same({ {}, row[3], { [20] = true }, 1, { 1, 0 }, row[4], row[5], true, ("\xF8\xFF\xFE"):rep(5) },
-        { vs.faults, vs.mode, gaps, rtp[1].nonce, vs.speaking, rtp[1].opus, rtp[30].opus, vs.joins[1].self_deaf,
+      assert.same({ row[3], { [20] = true }, 1, { 1, 0 }, row[4], row[5], true, ("\xF8\xFF\xFE"):rep(5) },
+        { vs.mode, gaps, rtp[1].nonce, vs.speaking, rtp[1].opus, rtp[30].opus, vs.joins[1].self_deaf,
           table.concat(tail) })
     end)
   end
@@ -58,8 +59,7 @@ describe("flow: voice", function()
     act(play)
     local resumes = {}
     for _, r in ipairs(vs.received) do resumes[#resumes + 1] = r.op == 7 and r.d.seq_ack or nil end
-    assert.same({ {}, 1, { 2 }, "ready", 35, 7 },
-      { vs.faults, vs.identifies, resumes, conn.state.status, #vs.rtp, vs.keepalives })
+    assert.same({ 1, { 2 }, "ready", 35, 7 }, { vs.identifies, resumes, conn.state.status, #vs.rtp, vs.keepalives })
   end)
 
   it("without a secure random source offers no DAVE and fails at once with a clear VoiceError", function()
@@ -127,5 +127,40 @@ describe("yt-dlp and the tools", function()
       local path, msg = search.findTool("ffmpeg", { refresh = true })
       assert.same({ row[2], not path }, { path, msg ~= nil and msg:find(root .. "\\tools, C:\\Windows") ~= nil })
     end
+  end)
+end)
+
+describe("recordings", function()
+  it("reads each packet's samples from its TOC byte", function()
+    -- SILK 10 ms and 60 ms, hybrid 10 and 20 ms, CELT 2.5 and 20 ms, two frames, a count of three, nothing
+    local packets = { "\x00", "\x18", "\x70", "\x78", "\x80", "\xF8\xFF\xFE", "\xFD", "\xFF\x03", "" }
+    local samples = {}
+    for i, p in ipairs(packets) do samples[i] = voice.opusSamples(p) end
+    assert.same({ 480, 2880, 480, 960, 120, 960, 1920, 2880, 0 }, samples)
+  end)
+
+  it("pipes a stream to FFmpeg as Ogg Opus, a pause as silence, and reads back its PCM", function()
+    runtime.reset()
+    require("fake.tools").install()
+    local input, args, pcm = nil, nil, {}
+    runtime.programs.ffmpeg = function(cmd, proc)
+      while not proc.stdin.closed do runtime.sleep(10) end
+      input, args = table.concat(proc.stdin), cmd.args
+      proc:emit(("\1\0"):rep(8))
+    end
+    local sent = { { "\xFCa", 1000 }, { "\xFCb", 1000 + 960 * 3 } }
+    local stream = { packets = function()
+      local i = 0
+      return function()
+        i = i + 1
+        if sent[i] then return sent[i][1], sent[i][2] end
+      end
+    end }
+    runtime.run(function()
+      local proc = voice.pcmStream(stream, { rate = 16000, channels = 1 })
+      for bytes in function() return proc:read() end do pcm[#pcm + 1] = bytes end
+    end, { ["for"] = 1000 })
+    assert.same({ ("\1\0"):rep(8), { "\xFCa", "\xF8\xFF\xFE", "\xF8\xFF\xFE", "\xFCb" }, { "16000", "1" } },
+      { table.concat(pcm), voice.OggDemuxer():push(input), { args[#args - 3], args[#args - 1] } })
   end)
 end)

@@ -1,4 +1,4 @@
--- Reactions: the bot's own and other users', their users, removal, and uncached messages.
+-- Reactions: the bot's own and other users', their users and removal (on uncached messages: flow_5_test).
 local server = require("fake.discord.server")
 local resolveEmoji = require("discord.structures.reaction").resolveEmoji
 local act = server.act
@@ -60,25 +60,5 @@ describe("reactions", function()
     act(function() msg.reactions:removeAll() end)
     assert.same({ custom, { THUMBS }, msg, { THUMBS }, 0 }, { seen.messageReactionRemoveEmoji[1][1], left,
       seen.messageReactionRemoveAll[1][1], seen.messageReactionRemoveAll[1][2]:keys(), msg.reactions.cache.size })
-  end)
-
-  it("drops reactions on uncached messages unless partials allow them, and completes them on fetch", function()
-    for _, c in ipairs({ { {}, 0 }, { { "Message" }, 0 }, { { "Message", "Reaction" }, 2 } }) do
-      fd, client, seen = server.session({ intents = INTENTS, partials = c[1] }, EVENTS)
-      local raw = fd.store:addMessage(fd.general, fd.alice, { content = "from before" })
-      act(function()
-        fd:react(fd.bob, fd.general, raw, THUMBS)
-        fd:react(fd.alice, fd.general, raw, THUMBS)
-      end)
-      assert.equal(c[2], #seen.messageReactionAdd)
-      if c[2] > 0 then
-        local reaction = seen.messageReactionAdd[1][1]
-        local partials = { reaction.partial, reaction.message.partial }
-        act(function() reaction:fetch() end)
-        assert.same({ { true, true }, false, 2, "from before" }, { partials, reaction.partial, reaction.count,
-          reaction.message.content })
-      end
-      server.stop(client)
-    end
   end)
 end)

@@ -1,5 +1,5 @@
--- The library as files: what modules may require, that every module loads under Lua 5.4, and the
--- module-table generator's checks.
+-- The library as files: what modules may require, that every module loads under Lua 5.4, the package root's
+-- exports, and the module-table generator's checks.
 local LUA_DIR = "payload/lua/"
 local RUNTIME_MODULES = { runtime = true, json = true, http = true, _discord = true }
 local STANDARD_MODULES = { string = true, table = true, math = true, utf8 = true, coroutine = true, os = true }
@@ -74,6 +74,15 @@ describe("library files", function()
       local ok, err = pcall(require, n)
       assert.is_true(ok, n .. ": " .. tostring(err))
     end
+  end)
+
+  it("export names at the package root from their modules on first use", function()
+    local discord = require("discord")
+    assert.same({ "1.2.4", discord, require("discord.channel").TextChannel,
+      require("discord.formatters").userMention, require("discord.sharding").ShardingManager,
+      require("discord.structures.webhook").WebhookClient, require("discord.managers.ban").GuildBanManager, nil },
+      { discord.version, require("discord.lua"), discord.TextChannel, discord.userMention, discord.ShardingManager,
+        discord.WebhookClient, discord.GuildBanManager, discord.NoSuchThing })
   end)
 end)
 

@@ -1,4 +1,4 @@
--- Scripted gateway of the fake Discord for any number of shards, noting in `faults` every broken rule.
+-- Scripted gateway of the fake Discord for any number of shards; a broken rule fails the run.
 local runtime = require("runtime")
 local json = require("json")
 local _discord = require("_discord")

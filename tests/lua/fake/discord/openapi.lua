@@ -51,19 +51,16 @@ local function load()
     for code, schema in pairs(d[3]) do
       responses[code] = { content = { ["application/json"] = { schema = schema } } }
     end
-    add(d[1], d[2], { parameters = {}, responses = responses, documented = true }, true)
+    add(d[1], d[2], { parameters = {}, responses = responses }, true)
   end
   table.sort(ops, function(a, b) return a.template .. a.method < b.template .. b.method end)
 end
 
---- Every operation a bot token may call: {id, method, template, deprecated}.
+--- The ID of every operation a bot token may call.
 function M.botOperations()
   load()
   local out = {}
-  for _, o in ipairs(ops) do
-    if o.bot then out[#out + 1] = { id = o.id, method = o.method, template = o.template,
-      deprecated = o.op.deprecated == true, documented = o.op.documented } end
-  end
+  for _, o in ipairs(ops) do out[#out + 1] = o.bot and o.id or nil end
   return out
 end
 

@@ -8,12 +8,6 @@ table.insert(runtime.checks, function()
   local refusals = openapi.takeRefusals()
   return refusals and "Discord's OpenAPI description refuses:\n" .. refusals
 end)
--- A 429 the library provokes itself, running into a limit it was told about, fails the run.
-local serving
-table.insert(runtime.checks, function()
-  local v = serving and table.remove(serving.violations, 1)
-  return v and "the library provoked a 429 on " .. v.method .. " " .. v.path
-end)
 
 local Rest = {}
 Rest.__index = Rest
@@ -29,11 +23,10 @@ local BUCKETS = {
 local DEFAULT_BUCKET = { limit = 50, window = 1000 }
 
 function Rest.new(server)
-  serving = setmetatable({
-    server = server, store = server.store, routes = {}, buckets = {}, bucket_config = {},
+  return setmetatable({
+    server = server, store = server.store, routes = {}, buckets = {},
     injections = {}, violations = {}, global_window = { start = -1, count = 0 }, global_limit = 50,
   }, Rest)
-  return serving
 end
 
 local function split(path)
@@ -73,9 +66,6 @@ local function match(route, segs)
   return params, literal
 end
 
---- Limits {limit, window, hash} for a route template ("POST /channels/:channel/messages").
-function Rest:setBucket(key, cfg) self.bucket_config[key] = cfg end
-
 --- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
 function Rest:inject(f)
   f.times = f.times or 1
@@ -97,7 +87,7 @@ local function secs(ms) return string.format("%.3f", ms / 1000) end
 
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template
-  local cfg = self.bucket_config[key] or BUCKETS[key] or DEFAULT_BUCKET
+  local cfg = BUCKETS[key] or DEFAULT_BUCKET
   local hash = cfg.hash or key
   local major = {}
   for _, seg in ipairs(route.segs) do

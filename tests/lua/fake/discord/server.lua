@@ -12,11 +12,23 @@ local M = {}
 local Server = {}
 Server.__index = Server
 
+-- What the library does wrong fails the run that saw it: a 429 it provoked, running into a limit it was told
+-- about, or a gateway or voice rule it broke.
+local serving
+table.insert(runtime.checks, function()
+  if not serving then return nil end
+  local gw, v = serving.gateway, table.remove(serving.rest.violations, 1)
+  local f = table.remove(gw.faults, 1) or gw.voice and table.remove(gw.voice.faults, 1)
+  return v and "the library provoked a 429 on " .. v.method .. " " .. v.path
+    or f and "the library broke a rule: " .. (f.text or f)
+end)
+
 local GUILDS, GUILD_MEMBERS, GUILD_MESSAGES, DIRECT_MESSAGES = 1 << 0, 1 << 1, 1 << 9, 1 << 12
 
 --- The bot, Alice and Bob in Alice's guild with a category, #general in it, and a voice channel.
 function M.new()
   local self = setmetatable({ token = "test-token" }, Server)
+  serving = self
   self.store = Store.new()
   self.rest = Rest.new(self)
   self.gateway = Gateway.new(self)
@@ -83,6 +95,14 @@ function Server:_echo(t, channel, d, bits)
   if session and session.intents & bits == bits then self.gateway:dispatch(t, d) end
 end
 
+--- GUILD_MEMBER_UPDATE for a stored member; returns the member as REST answers carry it.
+function Server:memberUpdate(g, m)
+  local d = self.store:memberJSON(m)
+  d.guild_id = g.id
+  self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
+  return self.store:memberJSON(m)
+end
+
 --- Requests the library made: method and a Lua pattern for the path.
 function Server:requests(method, pattern)
   local out = {}
@@ -123,12 +143,6 @@ function Server:_routes()
       end
       return handler(p, body or {}, req)
     end)
-  end
-  local function memberUpdate(g, m)
-    local d = store:memberJSON(m)
-    d.guild_id = g.id
-    self:_echo("GUILD_MEMBER_UPDATE", nil, d, GUILD_MEMBERS)
-    return store:memberJSON(m)
   end
   local copy = Store.copyKeys
 
@@ -183,20 +197,20 @@ function Server:_routes()
 
   route("PATCH", "/guilds/:guild/members/:member", function(p, body)
     copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
-    return 200, memberUpdate(p.guild, p.member)
+    return 200, self:memberUpdate(p.guild, p.member)
   end)
   route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
     local roles = p.member.roles
     for _, r in ipairs(roles) do if r == p.role.id then return 204 end end
     roles[#roles + 1] = p.role.id
-    memberUpdate(p.guild, p.member)
+    self:memberUpdate(p.guild, p.member)
     return 204
   end)
   route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
     for i, r in ipairs(p.member.roles) do
       if r == p.role.id then
         table.remove(p.member.roles, i)
-        memberUpdate(p.guild, p.member)
+        self:memberUpdate(p.guild, p.member)
       end
     end
     return 204

@@ -1,5 +1,5 @@
 -- Fake voice server: answers op 4 on the main gateway, runs the voice gateway (v8) and the UDP peer
--- (IP discovery, then RTP it decrypts and checks), noting in `faults` every rule the client breaks.
+-- (IP discovery, then RTP it decrypts and checks); a rule the client breaks fails the run.
 local runtime = require("runtime")
 local json = require("json")
 local _discord = require("_discord")
