@@ -63,6 +63,24 @@ describe("Collection", function()
     local big, small = c:partition(function(v) return v > 39 end)
     assert.same({ { "k36", "k40" }, { "k37", "k38", "k39", "k1" }, { "k1", "k37", "k38", "k39", "k40", "k36" } },
       { big:keys(), small:keys(), c:sorted(function(x, y) return x < y end):keys() })
+    -- A limited one drops its oldest entry, across the holes its drops and deletes leave.
+    local l = collection.LimitedCollection(3)
+    for i = 1, 40 do l:set(i, i) end
+    l:delete(39)
+    l:set(41, 41):set(38, 380):set(42, 42)
+    assert.same({ { 40, 41, 42 }, nil }, { l:keys(), l:get(38) })
+  end)
+end)
+
+describe("client options", function()
+  it("put Lua's collector in the mode they name", function()
+    local Client = require("discord").Client
+    collectgarbage("incremental")
+    Client({ collector = false })
+    assert.equal("incremental", collectgarbage("incremental"))
+    Client()
+    assert.equal("generational", collectgarbage("generational"))
+    assert.error_matches(function() Client({ collector = "fast" }) end, "The option 'collector' must be")
   end)
 end)
 
