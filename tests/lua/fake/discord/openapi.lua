@@ -8,11 +8,6 @@ local json = require("json")
 local M = { refusals = {} }
 
 local METHODS = { get = "GET", post = "POST", put = "PUT", patch = "PATCH", delete = "DELETE" }
--- Routes of the documentation that the description lacks (the documentation is the newer word).
-local DOCUMENTED = {
-  { "GET", "/applications/{application_id}/skus", { ["200"] = { type = "array", items = { type = "object" } } } },
-}
-
 local api, ops
 
 local function load()
@@ -20,13 +15,11 @@ local function load()
   api = require("vectors").json("tests/data/discord-openapi/openapi.json")
   ops = {}
   local function add(method, template, op, documented)
-    local segs = {}
-    for s in template:gmatch("[^/]+") do segs[#segs + 1] = s end
     local bot = documented or false
     for _, sec in ipairs(op.security or {}) do bot = bot or sec.BotToken ~= nil end
     -- The description marks the old pins routes by their name only.
     op.deprecated = op.deprecated or (op.operationId or ""):match("^deprecated_") ~= nil
-    ops[#ops + 1] = { method = method, template = template, segs = segs, op = op, bot = bot,
+    ops[#ops + 1] = { method = method, template = template, segs = M.segments(template), op = op, bot = bot,
       id = op.operationId or (method .. " " .. template) }
   end
   for template, item in pairs(api.paths) do
@@ -46,13 +39,9 @@ local function load()
   local description = schemas.ApplicationFormPartial.properties.description
   schemas.ApplicationFormPartial.properties.description = { anyOf = { { type = "string", maxLength = 400 },
     description } }
-  for _, d in ipairs(DOCUMENTED) do
-    local responses = {}
-    for code, schema in pairs(d[3]) do
-      responses[code] = { content = { ["application/json"] = { schema = schema } } }
-    end
-    add(d[1], d[2], { parameters = {}, responses = responses }, true)
-  end
+  -- Routes of the documentation that the description lacks (the documentation is the newer word).
+  add("GET", "/applications/{application_id}/skus", { parameters = {}, responses = { ["200"] = { content = {
+    ["application/json"] = { schema = { type = "array", items = { type = "object" } } } } } } }, true)
   table.sort(ops, function(a, b) return a.template .. a.method < b.template .. b.method end)
 end
 
@@ -64,27 +53,34 @@ function M.botOperations()
   return out
 end
 
---- The operation of a request path ("/channels/1/messages"), literal segments winning over parameters.
-function M.find(method, path)
-  load()
+--- Segments of a path or template.
+function M.segments(path)
   local segs = {}
   for s in path:gmatch("[^/]+") do segs[#segs + 1] = s end
-  local best, bestScore
-  for _, o in ipairs(ops) do
+  return segs
+end
+
+--- The entry of `list` ({method, segs}) that a path matches, literal segments winning over parameters ("{name}"
+--- or ":name"), and the path's parameters.
+function M.match(list, method, path)
+  local segs, best, params, bestScore = M.segments(path)
+  for _, o in ipairs(list) do
     if o.method == method and #o.segs == #segs then
-      local score = 0
+      local p, score = {}, 0
       for i, s in ipairs(o.segs) do
-        if s == segs[i] then
-          score = score + 1
-        elseif not s:match("^{.*}$") then
-          score = nil
-          break
-        end
+        local name = s:match("^{(.*)}$") or s:match("^:(.+)")
+        if name then p[name] = segs[i] elseif s == segs[i] then score = score + 1 else score = nil break end
       end
-      if score and (not bestScore or score > bestScore) then best, bestScore = o, score end
+      if score and (not bestScore or score > bestScore) then best, params, bestScore = o, p, score end
     end
   end
-  return best
+  return best, params
+end
+
+--- The operation of a request path ("/channels/1/messages").
+function M.find(method, path)
+  load()
+  return (M.match(ops, method, path))
 end
 
 local function resolve(s)

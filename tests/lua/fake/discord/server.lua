@@ -159,12 +159,6 @@ function Server:_routes()
     for _, id in ipairs(p.guild.channels) do out[#out + 1] = store:channelJSON(store.channels[id]) end
     return 200, out
   end)
-  route("PATCH", "/channels/:channel", function(p, body)
-    copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
-    local d = store:channelJSON(p.channel)
-    self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
-    return 200, d
-  end)
 
   route("POST", "/channels/:channel/messages", function(p, body, req)
     local ref = body.message_reference
