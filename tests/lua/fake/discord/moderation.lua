@@ -18,9 +18,6 @@ function M.install(server, route)
     table.insert(audit, 1, entry)
     server:_echo("GUILD_AUDIT_LOG_ENTRY_CREATE", nil, entry, GUILD_MODERATION)
   end
-  local function find(list, id)
-    for i, o in ipairs(list) do if o.id == id then return o, i end end
-  end
 
   local base = "/guilds/:guild/auto-moderation/rules"
   route("POST", base, function(p, body, req)
@@ -44,7 +41,7 @@ function M.install(server, route)
     return 200, rule
   end)
   route("PATCH", base .. "/:id", function(p, body, req)
-    local rule = find(rules, req.path:match("(%d+)$"))
+    local rule = Store.byId(rules, req.path:match("(%d+)$"))
     if not rule then return 404, { code = 10000, message = "Unknown object" } end
     for key, v in pairs(body) do rule[key] = v end
     log(p, req, 141, rule.id)
@@ -52,7 +49,7 @@ function M.install(server, route)
     return 200, rule
   end)
   route("DELETE", base .. "/:id", function(p, _, req)
-    local rule, i = find(rules, req.path:match("(%d+)$"))
+    local rule, i = Store.byId(rules, req.path:match("(%d+)$"))
     if not rule then return 404, { code = 10000, message = "Unknown object" } end
     table.remove(rules, i)
     log(p, req, 142, rule.id)
@@ -61,7 +58,7 @@ function M.install(server, route)
   end)
 
   route("PUT", "/guilds/:guild/bans/:user", function(p, body, req)
-    if not find(bans, p.user.id) then
+    if not Store.byId(bans, p.user.id) then
       bans[#bans + 1] = { id = p.user.id, user = p.user, reason = reason(req) or json.null }
     end
     if p.guild.members[p.user.id] then
@@ -74,7 +71,7 @@ function M.install(server, route)
     return 204
   end)
   route("GET", "/guilds/:guild/bans/:user", function(p)
-    local ban = find(bans, p.user.id)
+    local ban = Store.byId(bans, p.user.id)
     if not ban then return 404, { code = 10026, message = "Unknown Ban" } end
     return 200, { user = ban.user, reason = ban.reason }
   end)

@@ -131,7 +131,7 @@ function Server:_routes()
     { "guild", function(id) return store.guilds[id] end, 10004 },
     { "message", function(id, p) return store:message(p.channel.id, id) end, 10008 },
     { "member", function(id, p) return p.guild.members[id] end, 10007 },
-    { "role", function(id, p) return store:role(p.guild, id) end, 10011 },
+    { "role", function(id, p) return Store.byId(p.guild.roles, id) end, 10011 },
   }
   local function route(method, template, handler)
     self.rest:route(method, template, function(req, params, body)
@@ -223,7 +223,7 @@ function Server:_routes()
     return 200, store:roleJSON(p.role)
   end)
   route("DELETE", "/guilds/:guild/roles/:role", function(p)
-    local _, i = store:role(p.guild, p.role.id)
+    local _, i = Store.byId(p.guild.roles, p.role.id)
     table.remove(p.guild.roles, i)
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204

@@ -27,6 +27,11 @@ function Store.has(list, v)
   for i, x in ipairs(list) do if x == v then return i end end
 end
 
+--- The object with this ID in a list, and its index.
+function Store.byId(list, id)
+  for i, o in ipairs(list or {}) do if o.id == id then return o, i end end
+end
+
 function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
 
 --- A snowflake from the virtual clock, so IDs sort by creation.
@@ -92,11 +97,6 @@ function Store:addRole(guild, r)
   }
   guild.roles[#guild.roles + 1] = role
   return role
-end
-
-function Store:role(guild, id)
-  for i, r in ipairs(guild.roles) do if r.id == id then return r, i end end
-  return nil
 end
 
 function Store:addChannel(guild, c)
@@ -201,10 +201,7 @@ function Store:attachmentsFor(list, files)
   return out
 end
 
-function Store:message(channelId, messageId)
-  for i, m in ipairs(self.messages[channelId] or {}) do if m.id == messageId then return m, i end end
-  return nil
-end
+function Store:message(channelId, messageId) return Store.byId(self.messages[channelId], messageId) end
 
 local SELECTS = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
 
