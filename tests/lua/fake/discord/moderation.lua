@@ -40,22 +40,17 @@ function M.install(server, route)
     server:_echo("AUTO_MODERATION_RULE_CREATE", nil, rule, AUTOMOD)
     return 200, rule
   end)
-  route("PATCH", base .. "/:id", function(p, body, req)
-    local rule = Store.byId(rules, req.path:match("(%d+)$"))
-    if not rule then return 404, { code = 10000, message = "Unknown object" } end
-    for key, v in pairs(body) do rule[key] = v end
-    log(p, req, 141, rule.id)
-    server:_echo("AUTO_MODERATION_RULE_UPDATE", nil, rule, AUTOMOD)
-    return 200, rule
-  end)
-  route("DELETE", base .. "/:id", function(p, _, req)
-    local rule, i = Store.byId(rules, req.path:match("(%d+)$"))
-    if not rule then return 404, { code = 10000, message = "Unknown object" } end
-    table.remove(rules, i)
-    log(p, req, 142, rule.id)
-    server:_echo("AUTO_MODERATION_RULE_DELETE", nil, rule, AUTOMOD)
-    return 204
-  end)
+  -- An edit or a removal: audit action, event and answer.
+  for method, how in pairs({ PATCH = { 141, "UPDATE", 200 }, DELETE = { 142, "DELETE", 204 } }) do
+    route(method, base .. "/:id", function(p, body, req)
+      local rule, i = Store.byId(rules, req.path:match("(%d+)$"))
+      if not rule then return 404, { code = 10000, message = "Unknown object" } end
+      if method == "DELETE" then table.remove(rules, i) else for key, v in pairs(body) do rule[key] = v end end
+      log(p, req, how[1], rule.id)
+      server:_echo("AUTO_MODERATION_RULE_" .. how[2], nil, rule, AUTOMOD)
+      return how[3], how[3] == 200 and rule or nil
+    end)
+  end
 
   route("PUT", "/guilds/:guild/bans/:user", function(p, body, req)
     if not Store.byId(bans, p.user.id) then
