@@ -47,14 +47,10 @@ end
 
 function I:autocomplete(user, channel, name, options) return self:command(user, channel, name, options, true) end
 
-function I:click(user, message, customId)
+--- A click on a button, or a choice of `values` in a select menu.
+function I:click(user, message, customId, values)
   return self:deliver(3, user, self.store.channels[message.channel_id], { custom_id = customId,
-    component_type = 2 }, message)
-end
-
-function I:select(user, message, customId, values)
-  return self:deliver(3, user, self.store.channels[message.channel_id], { custom_id = customId,
-    component_type = 3, values = json.array(values) }, message)
+    component_type = values and 3 or 2, values = values and json.array(values) }, message)
 end
 
 --- A modal submitted with `fields` (text input ID -> value).

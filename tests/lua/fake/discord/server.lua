@@ -62,7 +62,7 @@ function Server:shardGuilds()
   local out = {}
   self.gateway.shards, self.gateway.max_concurrency = 4, 2
   for shard = 0, 3 do
-    local g = self.store:addGuild({ id = self.store:idOnShard(shard, 4), name = "G" .. shard, owner = self.alice,
+    local g = self.store:addGuild({ id = self.store:id(shard, 4), name = "G" .. shard, owner = self.alice,
       channels = { { name = "chat" .. shard, type = 0 } }, members = { self.bot, self.alice, self.bob } })
     out[shard] = { guild = g, channel = self.store.channels[g.channels[1]] }
   end

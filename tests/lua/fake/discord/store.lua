@@ -34,17 +34,11 @@ end
 
 function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
 
---- A snowflake from the virtual clock, so IDs sort by creation.
-function Store:id()
-  self.seq = self.seq + 1
-  return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
-end
-
---- A guild ID that lands on `shard` of `count`.
-function Store:idOnShard(shard, count)
-  self.seq = self.seq + 1
+--- A snowflake from the virtual clock (so IDs sort by creation) that lands on `shard` of `count` (default: any).
+function Store:id(shard, count)
+  self.seq, count = self.seq + 1, count or 1
   local ts = runtime.time() - EPOCH
-  ts = ts + (shard - ts) % count
+  ts = ts + ((shard or 0) - ts) % count
   return string.format("%d", (ts << 22) | (self.seq & 0x3FFFFF))
 end
 
@@ -173,9 +167,9 @@ function Store:addMessage(ch, author, fields)
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
     embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
     components = fields.components or json.array({}),
-    flags = fields.flags or 0, message_reference = fields.message_reference or nil, poll = fields.poll,
+    flags = fields.flags or 0, message_reference = fields.message_reference or nil,
+    poll = fields.poll and require("fake.discord.social").newPoll(fields.poll),
   }
-  if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
   list[#list + 1] = msg
   ch.last_message_id = msg.id
