@@ -193,22 +193,16 @@ function Server:_routes()
     copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
     return 200, self:memberUpdate(p.guild, p.member)
   end)
-  route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
-    local roles = p.member.roles
-    for _, r in ipairs(roles) do if r == p.role.id then return 204 end end
-    roles[#roles + 1] = p.role.id
-    self:memberUpdate(p.guild, p.member)
-    return 204
-  end)
-  route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
-    for i, r in ipairs(p.member.roles) do
-      if r == p.role.id then
-        table.remove(p.member.roles, i)
-        self:memberUpdate(p.guild, p.member)
-      end
-    end
-    return 204
-  end)
+  for _, method in ipairs({ "PUT", "DELETE" }) do
+    route(method, "/guilds/:guild/members/:member/roles/:role", function(p)
+      local roles = p.member.roles
+      local i = Store.has(roles, p.role.id)
+      if (method == "PUT") == (i ~= nil) then return 204 end
+      if i then table.remove(roles, i) else roles[#roles + 1] = p.role.id end
+      self:memberUpdate(p.guild, p.member)
+      return 204
+    end)
+  end
 
   route("POST", "/guilds/:guild/roles", function(p, body)
     local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
