@@ -36,10 +36,7 @@ function Rest:route(method, template, handler)
 end
 
 --- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
-function Rest:inject(f)
-  f.times = f.times or 1
-  self.injections[#self.injections + 1] = f
-end
+function Rest:inject(f) self.injections[#self.injections + 1] = f end
 
 local function jsonResponse(status, body, headers)
   headers = headers or {}
@@ -119,17 +116,6 @@ function Rest.parseMultipart(raw, ctype)
   return body, files
 end
 
-function Rest:_takeInjection(req)
-  for i, f in ipairs(self.injections) do
-    if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
-      f.times = f.times - 1
-      if f.times <= 0 then table.remove(self.injections, i) end
-      return f
-    end
-  end
-  return nil
-end
-
 -- The body as Discord reads it (JSON, or multipart with its files in req.files); nil, error text if unreadable.
 local function readBody(req)
   if not req.body or req.body == "" then return nil end
@@ -154,7 +140,14 @@ function Rest:handle(req)
     openapi.refuse("request", errs)
     return jsonResponse(400, { message = "Invalid Form Body", code = 50035, errors = errs })
   end
-  local f = self:_takeInjection({ method = req.method, path = path })
+  local f
+  for i, inj in ipairs(self.injections) do
+    if (inj.method or req.method) == req.method and path:match("^" .. (inj.path or ".*") .. "$") then
+      f, inj.times = inj, (inj.times or 1) - 1
+      if inj.times <= 0 then table.remove(self.injections, i) end
+      break
+    end
+  end
   if f and f.lost then
     self:_dispatch(req, path, body, unreadable)
     return nil, "timed out", "timeout"

@@ -259,8 +259,7 @@ end
 
 --- Runs fn in a task, which must raise; returns the error.
 function M.raised(fn, ms)
-  local ok, err
-  runtime.run(function() ok, err = pcall(fn) end, { ["for"] = ms or 5000 })
+  local ok, err = M.act(function() return pcall(fn) end, ms)
   assert(not ok, "call did not fail")
   return err
 end
