@@ -139,18 +139,6 @@ function M.threadJSON(store, th)
   return out
 end
 
---- The active threads of a guild, in ID order.
-function M.activeThreads(store, guildId)
-  local out = json.array({})
-  for _, ch in pairs(store.channels) do
-    if THREADS[ch.type] and ch.guild_id == guildId and not ch.thread_metadata.archived then
-      out[#out + 1] = M.threadJSON(store, ch)
-    end
-  end
-  table.sort(out, function(a, b) return #a.id < #b.id or (#a.id == #b.id and a.id < b.id) end)
-  return out
-end
-
 local function installThreads(server, route)
   local store = server.store
 

@@ -147,9 +147,8 @@ function Store:guildJSON(guild)
   local out = {
     id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
     system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
-    roles = json.array({}), channels = json.array({}), members = json.array({}),
+    roles = json.array({}), channels = json.array({}), members = json.array({}), threads = json.array({}),
   }
-  out.threads = require("fake.discord.social").activeThreads(self, guild.id)
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   for _, cid in ipairs(guild.channels) do
     local ch = self:channelJSON(self.channels[cid])
