@@ -8,7 +8,6 @@ Gateway.__index = Gateway
 
 local URL = "wss://gateway.discord.gg"
 local RESUME_URL = "wss://gateway-resume.discord.gg"
-Gateway.URL = URL
 
 function Gateway.new(server)
   return setmetatable({

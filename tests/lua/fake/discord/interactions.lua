@@ -130,7 +130,7 @@ function I:_callback(req, params, body)
     it.original = it.message
     if kind == 7 then self:_edit(it, it.message, d or {}, req.files) end
   end
-  it.modal, it.choices = kind == 9 and d or nil, kind == 8 and d.choices or nil
+  it.choices = kind == 8 and d.choices or nil
   return 204
 end
 

@@ -47,7 +47,6 @@ local function jsonResponse(status, body, headers)
   end
   return out
 end
-Rest.jsonResponse = jsonResponse
 
 local function secs(ms) return string.format("%.3f", ms / 1000) end
 
