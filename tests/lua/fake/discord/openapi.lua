@@ -266,19 +266,7 @@ end
 local ids = 0
 local function sample(s, depth)
   s = resolve(s)
-  if s.allOf and not s.type then
-    local out = {}
-    for _, sub in ipairs(s.allOf) do
-      local part = sample(sub, depth)
-      if type(part) == "table" then for k, v in pairs(part) do out[k] = v end end
-    end
-    return json.object(out)
-  end
-  local alts = s.oneOf or s.anyOf
-  if alts then
-    for _, sub in ipairs(alts) do if resolve(sub).type ~= "null" then return sample(sub, depth) end end
-    return json.null
-  end
+  for _, sub in ipairs(s.oneOf or s.anyOf or {}) do if resolve(sub).type ~= "null" then return sample(sub, depth) end end
   if s.const ~= nil then return s.const end
   if s.enum and #s.enum > 0 then return s.enum[1] end
   local t = s.type
