@@ -266,7 +266,9 @@ end
 local ids = 0
 local function sample(s, depth)
   s = resolve(s)
-  for _, sub in ipairs(s.oneOf or s.anyOf or {}) do if resolve(sub).type ~= "null" then return sample(sub, depth) end end
+  for _, alt in ipairs(s.oneOf or s.anyOf or {}) do
+    if resolve(alt).type ~= "null" then return sample(alt, depth) end
+  end
   if s.const ~= nil then return s.const end
   if s.enum and #s.enum > 0 then return s.enum[1] end
   local t = s.type
