@@ -243,8 +243,7 @@ function Gateway:_presence(conn, d)
       return self:fault("invalid activity " .. json.encode(a))
     end
   end
-  local shard = conn.session and conn.session.shard[1] or 0
-  self.presences[shard] = d
+  self.presences[conn.session and conn.session.shard[1] or 0] = d
 end
 
 -- Op 4 goes to the fake voice server when a test started one.

@@ -244,17 +244,21 @@ local function okCodes(o)
   return codes
 end
 
+-- The JSON body of a response, if it has one.
+local function jsonOf(r)
+  r = resolve(r)
+  return r.content and r.content["application/json"]
+end
+
 --- Errors of an answer (status, decoded body or nil) to a request the description knows.
 function M.checkAnswer(method, path, status, body)
   local o = M.find(method, path)
   if not o or status >= 300 then return {} end
   local r = o.op.responses[tostring(status)]
   if not r then
-    local codes = okCodes(o)
-    return { o.id .. ": answered " .. status .. " where Discord answers " .. table.concat(codes, "/") }
+    return { o.id .. ": answered " .. status .. " where Discord answers " .. table.concat(okCodes(o), "/") }
   end
-  r = resolve(r)
-  local media = r.content and r.content["application/json"]
+  local media = jsonOf(r)
   if not media then return body ~= nil and { o.id .. ": answered a body where Discord answers none" } or {} end
   local errs = {}
   check(media.schema, body, "answer", errs)
@@ -311,8 +315,7 @@ function M.answer(method, path)
   local o = M.find(method, path)
   if not o then return nil end
   local codes = okCodes(o)
-  local r = resolve(o.op.responses[codes[1]])
-  local media = r.content and r.content["application/json"]
+  local media = jsonOf(o.op.responses[codes[1]])
   return tonumber(codes[1]), media and sample(media.schema, 0) or nil
 end
 

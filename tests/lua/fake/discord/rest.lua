@@ -48,8 +48,6 @@ local function jsonResponse(status, body, headers)
   return out
 end
 
-local function secs(ms) return string.format("%.3f", ms / 1000) end
-
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template
   local cfg = BUCKETS[key] or DEFAULT_BUCKET
@@ -74,7 +72,7 @@ local function limitHeaders(b)
   return {
     ["X-RateLimit-Limit"] = tostring(b.limit),
     ["X-RateLimit-Remaining"] = tostring(math.max(0, b.limit - b.used)),
-    ["X-RateLimit-Reset-After"] = secs(left),
+    ["X-RateLimit-Reset-After"] = string.format("%.3f", left / 1000),
     ["X-RateLimit-Bucket"] = b.hash,
   }
 end
