@@ -123,8 +123,7 @@ describe("collectors", function()
 
   -- A click on a button, or a choice in the select ("pick").
   local function click(user, stored, id)
-    local x = fd.interactions
-    return function() x[id == "pick" and "select" or "click"](x, user, stored, id, { "a" }) end
+    return function() fd.interactions:click(user, stored, id, id == "pick" and { "a" } or nil) end
   end
 
   it("ends component collectors at their limits, idle, when the message goes, and times out awaits", function()

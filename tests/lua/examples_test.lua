@@ -88,7 +88,7 @@ describe("example slash-command bot", function()
     assert.same({ { "color", "feedback", "fruit", "ping", "poll", "report" }, "Pong! (1)", "Again (1)", 64, "blue" },
       { names, ping.original.content, ping.original.components[1].components[1].label, color.original.flags,
         menu.options[1].value })
-    deliver("select", fd.alice, color.original, "color:pick", { "green" })
+    deliver("click", fd.alice, color.original, "color:pick", { "green" })
     local poll = deliver("command", fd.alice, chat[2], "poll", { str("question", "Lunch?"),
       str("answers", "pizza, sushi") }).original.poll
     deliver("command", fd.bob, chat[0], "feedback")

@@ -31,8 +31,7 @@ end
 
 function Commands.mount(server)
   server.commands = { global = {} }
-  server.command_permissions = {}
-  local rest, perms = server.rest, server.command_permissions
+  local rest, perms = server.rest, {}
 
   -- Before the command routes, so that "permissions" is not read as a command ID.
   local base = "/applications/:app/guilds/:guild/commands/:cmd/permissions"

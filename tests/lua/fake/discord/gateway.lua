@@ -8,7 +8,6 @@ Gateway.__index = Gateway
 
 local URL = "wss://gateway.discord.gg"
 local RESUME_URL = "wss://gateway-resume.discord.gg"
-Gateway.URL = URL
 
 function Gateway.new(server)
   return setmetatable({
@@ -21,7 +20,7 @@ function Gateway.new(server)
     session_starts = 1000, -- identifies allowed before the reset
     reset_after = 14400000,
     sessions = {}, connections = {}, latest = {}, current_of = {}, presences = {},
-    received = {}, faults = {}, closes = {}, identifies = {},
+    received = {}, faults = {}, closes = {}, identifies = {}, all_members = {},
   }, Gateway)
 end
 
@@ -194,7 +193,6 @@ function Gateway:_requestMembers(conn, d)
   if ids ~= nil and #ids > 100 then return self:_refuse(conn, 4002, "op 8 with " .. #ids .. " user IDs") end
   -- Asking for every member is allowed once per guild every 30 s; more is answered with RATE_LIMITED.
   if ids == nil and (d.query or "") == "" and (d.limit or 0) == 0 then
-    self.all_members = self.all_members or {}
     local last = self.all_members[guild.id]
     if last and runtime.now() - last < 30000 then
       return self:dispatch("RATE_LIMITED", { opcode = 8, retry_after = (30000 - (runtime.now() - last)) / 1000,
@@ -244,8 +242,7 @@ function Gateway:_presence(conn, d)
       return self:fault("invalid activity " .. json.encode(a))
     end
   end
-  local shard = conn.session and conn.session.shard[1] or 0
-  self.presences[shard] = d
+  self.presences[conn.session and conn.session.shard[1] or 0] = d
 end
 
 -- Op 4 goes to the fake voice server when a test started one.

@@ -47,14 +47,10 @@ end
 
 function I:autocomplete(user, channel, name, options) return self:command(user, channel, name, options, true) end
 
-function I:click(user, message, customId)
+--- A click on a button, or a choice of `values` in a select menu.
+function I:click(user, message, customId, values)
   return self:deliver(3, user, self.store.channels[message.channel_id], { custom_id = customId,
-    component_type = 2 }, message)
-end
-
-function I:select(user, message, customId, values)
-  return self:deliver(3, user, self.store.channels[message.channel_id], { custom_id = customId,
-    component_type = 3, values = json.array(values) }, message)
+    component_type = values and 3 or 2, values = values and json.array(values) }, message)
 end
 
 --- A modal submitted with `fields` (text input ID -> value).
@@ -134,7 +130,7 @@ function I:_callback(req, params, body)
     it.original = it.message
     if kind == 7 then self:_edit(it, it.message, d or {}, req.files) end
   end
-  it.modal, it.choices = kind == 9 and d or nil, kind == 8 and d.choices or nil
+  it.choices = kind == 8 and d.choices or nil
   return 204
 end
 

@@ -18,9 +18,6 @@ function M.install(server, route)
     table.insert(audit, 1, entry)
     server:_echo("GUILD_AUDIT_LOG_ENTRY_CREATE", nil, entry, GUILD_MODERATION)
   end
-  local function find(list, id)
-    for i, o in ipairs(list) do if o.id == id then return o, i end end
-  end
 
   local base = "/guilds/:guild/auto-moderation/rules"
   route("POST", base, function(p, body, req)
@@ -43,25 +40,20 @@ function M.install(server, route)
     server:_echo("AUTO_MODERATION_RULE_CREATE", nil, rule, AUTOMOD)
     return 200, rule
   end)
-  route("PATCH", base .. "/:id", function(p, body, req)
-    local rule = find(rules, req.path:match("(%d+)$"))
-    if not rule then return 404, { code = 10000, message = "Unknown object" } end
-    for key, v in pairs(body) do rule[key] = v end
-    log(p, req, 141, rule.id)
-    server:_echo("AUTO_MODERATION_RULE_UPDATE", nil, rule, AUTOMOD)
-    return 200, rule
-  end)
-  route("DELETE", base .. "/:id", function(p, _, req)
-    local rule, i = find(rules, req.path:match("(%d+)$"))
-    if not rule then return 404, { code = 10000, message = "Unknown object" } end
-    table.remove(rules, i)
-    log(p, req, 142, rule.id)
-    server:_echo("AUTO_MODERATION_RULE_DELETE", nil, rule, AUTOMOD)
-    return 204
-  end)
+  -- An edit or a removal: audit action, event and answer.
+  for method, how in pairs({ PATCH = { 141, "UPDATE", 200 }, DELETE = { 142, "DELETE", 204 } }) do
+    route(method, base .. "/:id", function(p, body, req)
+      local rule, i = Store.byId(rules, req.path:match("(%d+)$"))
+      if not rule then return 404, { code = 10000, message = "Unknown object" } end
+      if method == "DELETE" then table.remove(rules, i) else for key, v in pairs(body) do rule[key] = v end end
+      log(p, req, how[1], rule.id)
+      server:_echo("AUTO_MODERATION_RULE_" .. how[2], nil, rule, AUTOMOD)
+      return how[3], how[3] == 200 and rule or nil
+    end)
+  end
 
   route("PUT", "/guilds/:guild/bans/:user", function(p, body, req)
-    if not find(bans, p.user.id) then
+    if not Store.byId(bans, p.user.id) then
       bans[#bans + 1] = { id = p.user.id, user = p.user, reason = reason(req) or json.null }
     end
     if p.guild.members[p.user.id] then
@@ -74,7 +66,7 @@ function M.install(server, route)
     return 204
   end)
   route("GET", "/guilds/:guild/bans/:user", function(p)
-    local ban = find(bans, p.user.id)
+    local ban = Store.byId(bans, p.user.id)
     if not ban then return 404, { code = 10026, message = "Unknown Ban" } end
     return 200, { user = ban.user, reason = ban.reason }
   end)

@@ -8,11 +8,6 @@ local json = require("json")
 local M = { refusals = {} }
 
 local METHODS = { get = "GET", post = "POST", put = "PUT", patch = "PATCH", delete = "DELETE" }
--- Routes of the documentation that the description lacks (the documentation is the newer word).
-local DOCUMENTED = {
-  { "GET", "/applications/{application_id}/skus", { ["200"] = { type = "array", items = { type = "object" } } } },
-}
-
 local api, ops
 
 local function load()
@@ -20,13 +15,11 @@ local function load()
   api = require("vectors").json("tests/data/discord-openapi/openapi.json")
   ops = {}
   local function add(method, template, op, documented)
-    local segs = {}
-    for s in template:gmatch("[^/]+") do segs[#segs + 1] = s end
     local bot = documented or false
     for _, sec in ipairs(op.security or {}) do bot = bot or sec.BotToken ~= nil end
     -- The description marks the old pins routes by their name only.
     op.deprecated = op.deprecated or (op.operationId or ""):match("^deprecated_") ~= nil
-    ops[#ops + 1] = { method = method, template = template, segs = segs, op = op, bot = bot,
+    ops[#ops + 1] = { method = method, template = template, segs = M.segments(template), op = op, bot = bot,
       id = op.operationId or (method .. " " .. template) }
   end
   for template, item in pairs(api.paths) do
@@ -46,13 +39,9 @@ local function load()
   local description = schemas.ApplicationFormPartial.properties.description
   schemas.ApplicationFormPartial.properties.description = { anyOf = { { type = "string", maxLength = 400 },
     description } }
-  for _, d in ipairs(DOCUMENTED) do
-    local responses = {}
-    for code, schema in pairs(d[3]) do
-      responses[code] = { content = { ["application/json"] = { schema = schema } } }
-    end
-    add(d[1], d[2], { parameters = {}, responses = responses }, true)
-  end
+  -- Routes of the documentation that the description lacks (the documentation is the newer word).
+  add("GET", "/applications/{application_id}/skus", { parameters = {}, responses = { ["200"] = { content = {
+    ["application/json"] = { schema = { type = "array", items = { type = "object" } } } } } } }, true)
   table.sort(ops, function(a, b) return a.template .. a.method < b.template .. b.method end)
 end
 
@@ -64,27 +53,34 @@ function M.botOperations()
   return out
 end
 
---- The operation of a request path ("/channels/1/messages"), literal segments winning over parameters.
-function M.find(method, path)
-  load()
+--- Segments of a path or template.
+function M.segments(path)
   local segs = {}
   for s in path:gmatch("[^/]+") do segs[#segs + 1] = s end
-  local best, bestScore
-  for _, o in ipairs(ops) do
+  return segs
+end
+
+--- The entry of `list` ({method, segs}) that a path matches, literal segments winning over parameters ("{name}"
+--- or ":name"), and the path's parameters.
+function M.match(list, method, path)
+  local segs, best, params, bestScore = M.segments(path)
+  for _, o in ipairs(list) do
     if o.method == method and #o.segs == #segs then
-      local score = 0
+      local p, score = {}, 0
       for i, s in ipairs(o.segs) do
-        if s == segs[i] then
-          score = score + 1
-        elseif not s:match("^{.*}$") then
-          score = nil
-          break
-        end
+        local name = s:match("^{(.*)}$") or s:match("^:(.+)")
+        if name then p[name] = segs[i] elseif s == segs[i] then score = score + 1 else score = nil break end
       end
-      if score and (not bestScore or score > bestScore) then best, bestScore = o, score end
+      if score and (not bestScore or score > bestScore) then best, params, bestScore = o, p, score end
     end
   end
-  return best
+  return best, params
+end
+
+--- The operation of a request path ("/channels/1/messages").
+function M.find(method, path)
+  load()
+  return (M.match(ops, method, path))
 end
 
 local function resolve(s)
@@ -248,17 +244,21 @@ local function okCodes(o)
   return codes
 end
 
+-- The JSON body of a response, if it has one.
+local function jsonOf(r)
+  r = resolve(r)
+  return r.content and r.content["application/json"]
+end
+
 --- Errors of an answer (status, decoded body or nil) to a request the description knows.
 function M.checkAnswer(method, path, status, body)
   local o = M.find(method, path)
   if not o or status >= 300 then return {} end
   local r = o.op.responses[tostring(status)]
   if not r then
-    local codes = okCodes(o)
-    return { o.id .. ": answered " .. status .. " where Discord answers " .. table.concat(codes, "/") }
+    return { o.id .. ": answered " .. status .. " where Discord answers " .. table.concat(okCodes(o), "/") }
   end
-  r = resolve(r)
-  local media = r.content and r.content["application/json"]
+  local media = jsonOf(r)
   if not media then return body ~= nil and { o.id .. ": answered a body where Discord answers none" } or {} end
   local errs = {}
   check(media.schema, body, "answer", errs)
@@ -270,18 +270,8 @@ end
 local ids = 0
 local function sample(s, depth)
   s = resolve(s)
-  if s.allOf and not s.type then
-    local out = {}
-    for _, sub in ipairs(s.allOf) do
-      local part = sample(sub, depth)
-      if type(part) == "table" then for k, v in pairs(part) do out[k] = v end end
-    end
-    return json.object(out)
-  end
-  local alts = s.oneOf or s.anyOf
-  if alts then
-    for _, sub in ipairs(alts) do if resolve(sub).type ~= "null" then return sample(sub, depth) end end
-    return json.null
+  for _, alt in ipairs(s.oneOf or s.anyOf or {}) do
+    if resolve(alt).type ~= "null" then return sample(alt, depth) end
   end
   if s.const ~= nil then return s.const end
   if s.enum and #s.enum > 0 then return s.enum[1] end
@@ -325,8 +315,7 @@ function M.answer(method, path)
   local o = M.find(method, path)
   if not o then return nil end
   local codes = okCodes(o)
-  local r = resolve(o.op.responses[codes[1]])
-  local media = r.content and r.content["application/json"]
+  local media = jsonOf(o.op.responses[codes[1]])
   return tonumber(codes[1]), media and sample(media.schema, 0) or nil
 end
 

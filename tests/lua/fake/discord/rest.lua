@@ -29,48 +29,14 @@ function Rest.new(server)
   }, Rest)
 end
 
-local function split(path)
-  local out = {}
-  for seg in path:gmatch("[^/]+") do out[#out + 1] = seg end
-  return out
-end
-
---- Adds (or replaces) a route. handler(req, params, body) -> status, table|nil [, headers].
+--- Adds a route. handler(req, params, body) -> status, table|nil [, headers].
 function Rest:route(method, template, handler)
-  for _, r in ipairs(self.routes) do
-    if r.method == method and r.template == template then
-      r.handler = handler
-      return
-    end
-  end
-  self.routes[#self.routes + 1] = { method = method, template = template, segs = split(template), handler = handler }
-end
-
-function Rest:handlerOf(method, template)
-  for _, r in ipairs(self.routes) do if r.method == method and r.template == template then return r.handler end end
-end
-
--- Params of a path on a route, and how many literal segments matched (a literal beats a parameter).
-local function match(route, segs)
-  if #route.segs ~= #segs then return nil end
-  local params, literal = {}, 0
-  for i, s in ipairs(route.segs) do
-    if s:sub(1, 1) == ":" then
-      params[s:sub(2)] = segs[i]
-    elseif s ~= segs[i] then
-      return nil
-    else
-      literal = literal + 1
-    end
-  end
-  return params, literal
+  self.routes[#self.routes + 1] = { method = method, template = template, segs = openapi.segments(template),
+    handler = handler }
 end
 
 --- A 429 for the next f.times requests matching f.method and f.path (`lost`: done, answer lost).
-function Rest:inject(f)
-  f.times = f.times or 1
-  self.injections[#self.injections + 1] = f
-end
+function Rest:inject(f) self.injections[#self.injections + 1] = f end
 
 local function jsonResponse(status, body, headers)
   headers = headers or {}
@@ -81,9 +47,6 @@ local function jsonResponse(status, body, headers)
   end
   return out
 end
-Rest.jsonResponse = jsonResponse
-
-local function secs(ms) return string.format("%.3f", ms / 1000) end
 
 function Rest:_bucket(method, route, params)
   local key = method .. " " .. route.template
@@ -109,7 +72,7 @@ local function limitHeaders(b)
   return {
     ["X-RateLimit-Limit"] = tostring(b.limit),
     ["X-RateLimit-Remaining"] = tostring(math.max(0, b.limit - b.used)),
-    ["X-RateLimit-Reset-After"] = secs(left),
+    ["X-RateLimit-Reset-After"] = string.format("%.3f", left / 1000),
     ["X-RateLimit-Bucket"] = b.hash,
   }
 end
@@ -150,17 +113,6 @@ function Rest.parseMultipart(raw, ctype)
   return body, files
 end
 
-function Rest:_takeInjection(req)
-  for i, f in ipairs(self.injections) do
-    if (f.method == nil or f.method == req.method) and (f.path == nil or req.path:match("^" .. f.path .. "$")) then
-      f.times = f.times - 1
-      if f.times <= 0 then table.remove(self.injections, i) end
-      return f
-    end
-  end
-  return nil
-end
-
 -- The body as Discord reads it (JSON, or multipart with its files in req.files); nil, error text if unreadable.
 local function readBody(req)
   if not req.body or req.body == "" then return nil end
@@ -179,14 +131,22 @@ end
 function Rest:handle(req)
   local path = req.path:match("^/api/v10(/.*)$")
   if not path then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
-  local errs = openapi.checkRequest(req.method, path, req.query or {}, (readBody(req)), req.files)
+  local body, unreadable = readBody(req)
+  local errs = openapi.checkRequest(req.method, path, req.query or {}, body, req.files)
   if #errs > 0 then
     openapi.refuse("request", errs)
     return jsonResponse(400, { message = "Invalid Form Body", code = 50035, errors = errs })
   end
-  local f = self:_takeInjection({ method = req.method, path = path })
+  local f
+  for i, inj in ipairs(self.injections) do
+    if (inj.method or req.method) == req.method and path:match("^" .. (inj.path or ".*") .. "$") then
+      f, inj.times = inj, (inj.times or 1) - 1
+      if inj.times <= 0 then table.remove(self.injections, i) end
+      break
+    end
+  end
   if f and f.lost then
-    self:_dispatch(req, path)
+    self:_dispatch(req, path, body, unreadable)
     return nil, "timed out", "timeout"
   end
   if f then return tooMany((f.retry_after or 1) * 1000, f.global or false, f.global and "global" or "user") end
@@ -200,23 +160,16 @@ function Rest:handle(req)
   if not tokenRoute and not bearer and auth ~= "Bot " .. self.server.token then
     return jsonResponse(401, { message = "401: Unauthorized", code = 0 })
   end
-  return self:_dispatch(req, path)
+  return self:_dispatch(req, path, body, unreadable)
 end
 
-function Rest:_dispatch(req, path)
-  local segs = split(path)
-  local route, params, best
-  for _, r in ipairs(self.routes) do
-    if r.method == req.method then
-      local p, literal = match(r, segs)
-      if p and (not best or literal > best) then route, params, best = r, p, literal end
-    end
-  end
+function Rest:_dispatch(req, path, body, unreadable)
+  local route, params = openapi.match(self.routes, req.method, path)
   if not route then
     -- An operation without a route of its own gets the smallest answer Discord could give.
     local status, answer = openapi.answer(req.method, path)
     if not status then return jsonResponse(404, { message = "404: Not Found", code = 0 }) end
-    route = { segs = split(path), template = path, handler = function() return status, answer end }
+    route = { segs = openapi.segments(path), template = path, handler = function() return status, answer end }
     params = {}
   end
 
@@ -238,7 +191,6 @@ function Rest:_dispatch(req, path)
   end
   bucket.used = bucket.used + 1
 
-  local body, unreadable = readBody(req)
   if unreadable then return jsonResponse(400, unreadable) end
   local status, result, headers = route.handler(req, params, body)
   local out = jsonResponse(status, result, headers)

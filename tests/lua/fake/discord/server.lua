@@ -62,7 +62,7 @@ function Server:shardGuilds()
   local out = {}
   self.gateway.shards, self.gateway.max_concurrency = 4, 2
   for shard = 0, 3 do
-    local g = self.store:addGuild({ id = self.store:idOnShard(shard, 4), name = "G" .. shard, owner = self.alice,
+    local g = self.store:addGuild({ id = self.store:id(shard, 4), name = "G" .. shard, owner = self.alice,
       channels = { { name = "chat" .. shard, type = 0 } }, members = { self.bot, self.alice, self.bob } })
     out[shard] = { guild = g, channel = self.store.channels[g.channels[1]] }
   end
@@ -131,7 +131,7 @@ function Server:_routes()
     { "guild", function(id) return store.guilds[id] end, 10004 },
     { "message", function(id, p) return store:message(p.channel.id, id) end, 10008 },
     { "member", function(id, p) return p.guild.members[id] end, 10007 },
-    { "role", function(id, p) return store:role(p.guild, id) end, 10011 },
+    { "role", function(id, p) return Store.byId(p.guild.roles, id) end, 10011 },
   }
   local function route(method, template, handler)
     self.rest:route(method, template, function(req, params, body)
@@ -158,12 +158,6 @@ function Server:_routes()
     local out = json.array({})
     for _, id in ipairs(p.guild.channels) do out[#out + 1] = store:channelJSON(store.channels[id]) end
     return 200, out
-  end)
-  route("PATCH", "/channels/:channel", function(p, body)
-    copy(body, p.channel, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user" })
-    local d = store:channelJSON(p.channel)
-    self:_echo("CHANNEL_UPDATE", nil, d, GUILDS)
-    return 200, d
   end)
 
   route("POST", "/channels/:channel/messages", function(p, body, req)
@@ -199,22 +193,16 @@ function Server:_routes()
     copy(body, p.member, { "nick", "roles", "communication_disabled_until" })
     return 200, self:memberUpdate(p.guild, p.member)
   end)
-  route("PUT", "/guilds/:guild/members/:member/roles/:role", function(p)
-    local roles = p.member.roles
-    for _, r in ipairs(roles) do if r == p.role.id then return 204 end end
-    roles[#roles + 1] = p.role.id
-    self:memberUpdate(p.guild, p.member)
-    return 204
-  end)
-  route("DELETE", "/guilds/:guild/members/:member/roles/:role", function(p)
-    for i, r in ipairs(p.member.roles) do
-      if r == p.role.id then
-        table.remove(p.member.roles, i)
-        self:memberUpdate(p.guild, p.member)
-      end
-    end
-    return 204
-  end)
+  for _, method in ipairs({ "PUT", "DELETE" }) do
+    route(method, "/guilds/:guild/members/:member/roles/:role", function(p)
+      local roles = p.member.roles
+      local i = Store.has(roles, p.role.id)
+      if (method == "PUT") == (i ~= nil) then return 204 end
+      if i then table.remove(roles, i) else roles[#roles + 1] = p.role.id end
+      self:memberUpdate(p.guild, p.member)
+      return 204
+    end)
+  end
 
   route("POST", "/guilds/:guild/roles", function(p, body)
     local r = store:addRole(p.guild, { name = body.name, color = body.color, permissions = body.permissions,
@@ -229,7 +217,7 @@ function Server:_routes()
     return 200, store:roleJSON(p.role)
   end)
   route("DELETE", "/guilds/:guild/roles/:role", function(p)
-    local _, i = store:role(p.guild, p.role.id)
+    local _, i = Store.byId(p.guild.roles, p.role.id)
     table.remove(p.guild.roles, i)
     self:_echo("GUILD_ROLE_DELETE", nil, { guild_id = p.guild.id, role_id = p.role.id }, GUILDS)
     return 204
@@ -271,8 +259,7 @@ end
 
 --- Runs fn in a task, which must raise; returns the error.
 function M.raised(fn, ms)
-  local ok, err
-  runtime.run(function() ok, err = pcall(fn) end, { ["for"] = ms or 5000 })
+  local ok, err = M.act(function() return pcall(fn) end, ms)
   assert(not ok, "call did not fail")
   return err
 end

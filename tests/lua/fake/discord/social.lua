@@ -131,24 +131,11 @@ function M.threadMemberJSON(store, th, uid, withMember)
 end
 
 function M.threadJSON(store, th)
-  local out = {}
-  for k, v in pairs(th) do out[k] = v end
+  local out = Store.copy(th)
   out.members, out.permission_overwrites, out.thread_metadata = nil, nil, {}
   out.total_message_sent = th.total_message_sent or th.message_count
   for k, v in pairs(th.thread_metadata) do out.thread_metadata[k] = v end
   if th.members[store.bot_id] then out.member = M.threadMemberJSON(store, th, store.bot_id) end
-  return out
-end
-
---- The active threads of a guild, in ID order.
-function M.activeThreads(store, guildId)
-  local out = json.array({})
-  for _, ch in pairs(store.channels) do
-    if THREADS[ch.type] and ch.guild_id == guildId and not ch.thread_metadata.archived then
-      out[#out + 1] = M.threadJSON(store, ch)
-    end
-  end
-  table.sort(out, function(a, b) return #a.id < #b.id or (#a.id == #b.id and a.id < b.id) end)
   return out
 end
 
@@ -229,21 +216,16 @@ local function installThreads(server, route)
   end)
 
   -- Threads and forums have fields of their own, and threads send THREAD_UPDATE.
-  local previous = server.rest:handlerOf("PATCH", "/channels/:channel")
-  server.rest:route("PATCH", "/channels/:channel", function(req, params, body)
-    local ch = store.channels[params.channel]
-    if not ch or not (THREADS[ch.type] or ch.type == 15 or ch.type == 16) then return previous(req, params, body) end
-    for _, k in ipairs({ "name", "flags", "topic", "applied_tags", "available_tags", "default_reaction_emoji" }) do
-      if body[k] ~= nil then ch[k] = body[k] end
-    end
+  route("PATCH", "/channels/:channel", function(p, body)
+    local ch = p.channel
+    Store.copyKeys(body, ch, { "name", "topic", "nsfw", "position", "parent_id", "rate_limit_per_user", "flags",
+      "applied_tags", "available_tags", "default_reaction_emoji" })
     if not THREADS[ch.type] then
       for _, tag in ipairs(ch.available_tags or {}) do tag.id = tag.id or store:id() end
       server:_echo("CHANNEL_UPDATE", nil, store:channelJSON(ch), GUILDS)
       return 200, store:channelJSON(ch)
     end
-    for _, k in ipairs({ "archived", "locked", "invitable", "auto_archive_duration" }) do
-      if body[k] ~= nil then ch.thread_metadata[k] = body[k] end
-    end
+    Store.copyKeys(body, ch.thread_metadata, { "archived", "locked", "invitable", "auto_archive_duration" })
     if body.archived ~= nil then ch.thread_metadata.archive_timestamp = iso(runtime.time()) end
     local d = M.threadJSON(store, ch)
     server:_echo("THREAD_UPDATE", nil, d, GUILDS)

@@ -27,19 +27,18 @@ function Store.has(list, v)
   for i, x in ipairs(list) do if x == v then return i end end
 end
 
-function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
-
---- A snowflake from the virtual clock, so IDs sort by creation.
-function Store:id()
-  self.seq = self.seq + 1
-  return string.format("%d", ((runtime.time() - EPOCH) << 22) | (self.seq & 0x3FFFFF))
+--- The object with this ID in a list, and its index.
+function Store.byId(list, id)
+  for i, o in ipairs(list or {}) do if o.id == id then return o, i end end
 end
 
---- A guild ID that lands on `shard` of `count`.
-function Store:idOnShard(shard, count)
-  self.seq = self.seq + 1
+function Store.unescape(s) return (s:gsub("%%(%x%x)", function(h) return string.char(tonumber(h, 16)) end)) end
+
+--- A snowflake from the virtual clock (so IDs sort by creation) that lands on `shard` of `count` (default: any).
+function Store:id(shard, count)
+  self.seq, count = self.seq + 1, count or 1
   local ts = runtime.time() - EPOCH
-  ts = ts + (shard - ts) % count
+  ts = ts + ((shard or 0) - ts) % count
   return string.format("%d", (ts << 22) | (self.seq & 0x3FFFFF))
 end
 
@@ -92,11 +91,6 @@ function Store:addRole(guild, r)
   }
   guild.roles[#guild.roles + 1] = role
   return role
-end
-
-function Store:role(guild, id)
-  for i, r in ipairs(guild.roles) do if r.id == id then return r, i end end
-  return nil
 end
 
 function Store:addChannel(guild, c)
@@ -153,9 +147,8 @@ function Store:guildJSON(guild)
   local out = {
     id = guild.id, name = guild.name, icon = guild.icon, owner_id = guild.owner_id, features = json.array({}),
     system_channel_id = json.null, joined_at = iso(runtime.time()), member_count = #guild.member_order,
-    roles = json.array({}), channels = json.array({}), members = json.array({}),
+    roles = json.array({}), channels = json.array({}), members = json.array({}), threads = json.array({}),
   }
-  out.threads = require("fake.discord.social").activeThreads(self, guild.id)
   for _, r in ipairs(guild.roles) do out.roles[#out.roles + 1] = self:roleJSON(r) end
   for _, cid in ipairs(guild.channels) do
     local ch = self:channelJSON(self.channels[cid])
@@ -173,9 +166,9 @@ function Store:addMessage(ch, author, fields)
     timestamp = iso(runtime.time()), edited_timestamp = json.null, tts = false, pinned = false, type = fields.type or 0,
     embeds = fields.embeds or json.array({}), attachments = fields.attachments or json.array({}),
     components = fields.components or json.array({}),
-    flags = fields.flags or 0, message_reference = fields.message_reference or nil, poll = fields.poll,
+    flags = fields.flags or 0, message_reference = fields.message_reference or nil,
+    poll = fields.poll and require("fake.discord.social").newPoll(fields.poll),
   }
-  if fields.poll then msg.poll = require("fake.discord.social").newPoll(fields.poll) end
   local list = self.messages[ch.id]
   list[#list + 1] = msg
   ch.last_message_id = msg.id
@@ -201,10 +194,7 @@ function Store:attachmentsFor(list, files)
   return out
 end
 
-function Store:message(channelId, messageId)
-  for i, m in ipairs(self.messages[channelId] or {}) do if m.id == messageId then return m, i end end
-  return nil
-end
+function Store:message(channelId, messageId) return Store.byId(self.messages[channelId], messageId) end
 
 local SELECTS = { [3] = true, [5] = true, [6] = true, [7] = true, [8] = true }
 
