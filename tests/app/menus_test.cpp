@@ -55,7 +55,7 @@ TEST_P(Menus, AnswersLeadWhereTheyShould) {
     StandInService service;
     service.latest = row.get_string("latest", "");
     const SetupContext context{layout, prompt, service};
-    const bool silent = row.find("silent").kind != JsonKind::Null;
+    const bool silent = tarntest::flag(row, "silent");
 
     tarntest::ConsoleCapture console;
     const int exit = row.get_string("flow", "") == "uninstall" ? run_uninstall(context, silent)

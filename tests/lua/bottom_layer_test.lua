@@ -72,18 +72,6 @@ describe("Collection", function()
   end)
 end)
 
-describe("client options", function()
-  it("put Lua's collector in the mode they name", function()
-    local Client = require("discord").Client
-    collectgarbage("incremental")
-    Client({ collector = false })
-    assert.equal("incremental", collectgarbage("incremental"))
-    Client()
-    assert.equal("generational", collectgarbage("generational"))
-    assert.error_matches(function() Client({ collector = "fast" }) end, "The option 'collector' must be")
-  end)
-end)
-
 describe("errors and enums", function()
   it("flatten form errors, match by class and code, and describe gateway closes", function()
     local e = errors.DiscordAPIError({ code = 50035, message = "Invalid Form Body",

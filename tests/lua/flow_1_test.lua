@@ -62,4 +62,13 @@ describe("flow: login checks", function()
     assert.same({ client.guilds.cache:get(hidden.id), true, "Outage" }, { available, available.available,
       available.name })
   end)
+
+  it("puts Lua's collector in the mode its collector option names", function()
+    collectgarbage("incremental")
+    discord.Client({ collector = false })
+    assert.equal("incremental", collectgarbage("incremental"))
+    discord.Client()
+    assert.equal("generational", collectgarbage("generational"))
+    assert.error_matches(function() discord.Client({ collector = "fast" }) end, "The option 'collector' must be")
+  end)
 end)
