@@ -382,8 +382,7 @@ class Prefix:
         out += ["%s (%d files)" % kv for kv in modules.items()]
         # The setup runs from the profile folder, where an installation's paths land when its root
         # is lost: nothing may.
-        out += ["in the current folder: " + f for f in os.listdir(self.home)
-                if os.path.isfile(os.path.join(self.home, f)) or f in LAYOUT_FOLDERS]
+        out += ["in the current folder: " + f for f in os.listdir(self.home) if f in LAYOUT_FOLDERS]
         return "\n".join(sorted(out)) or "(no installation folder)"
 
     def user_path(self):
