@@ -515,26 +515,9 @@ local function parseIso(s)
   local ms, rest = 0, 20
   if dot == 46 then
     -- Milliseconds from the first three fraction digits; the rest are skipped.
-    f1, f2, f3 = D[f1], D[f2], D[f3]
-    if not f1 then return nil end
-    if not f2 then
-      f2, f3, rest = 0, 0, 22
-    elseif not f3 then
-      f3, rest = 0, 23
-    else
-      rest = 24
-      local g1, g2, g3, g4 = byte(s, 24, 27)
-      if D[g1] then
-        rest = 25
-        if D[g2] then
-          rest = 26
-          if D[g3] then
-            rest = 27
-            if D[g4] then rest = find(s, "%D", 28) or #s + 1 end
-          end
-        end
-      end
-    end
+    rest = find(s, "%D", 21) or #s + 1
+    if rest == 21 then return nil end
+    f1, f2, f3 = D[f1], rest > 22 and D[f2] or 0, rest > 23 and D[f3] or 0
     ms = f1 * 100 + f2 * 10 + f3
   end
   local offset = 0
