@@ -25,31 +25,27 @@ local heap0, t0 = heap(), os.clock()
 local discord = require("discord")
 out.requireMs, out.requireBytes = (os.clock() - t0) * 1000, heap() - heap0
 
--- SESSION.lua holds the values of SESSION's JSON lines as Lua expressions. A packet is decoded just before
--- it is fed, outside the timing: a bot holds one decoded payload at a time, and a whole session held decoded
--- (over a gigabyte of tables) would make each collection's indivisible step seconds long.
-local env = { A = json.array, N = json.null }
-local function decode(line) return assert(load("return " .. line, "=session", "t", env))() end
-local function lines()
-  local it = io.lines(path .. ".lua")
-  return function()
-    local line = it()
-    return line and decode(line)
-  end
-end
+-- SESSION.bin holds SESSION's JSON lines as records (bench/session_record.lua). A packet is decoded just
+-- before it is fed, outside the timing: a bot holds one decoded payload at a time, and a whole session held
+-- decoded (over a gigabyte of tables) would make each collection's indivisible step seconds long.
+package.path = "bench/?.lua;" .. package.path
+local record = require("session_record")
+local text = assert(io.open(path .. ".bin", "rb")):read("a")
+local function decode(at) return record.read(text, at) end
+local MARK = string.pack("<c1I2s1", "o", 1, "mark")
+local function markOf(at) return text:sub(at + 4, at + 3 + #MARK) == MARK and decode(at).mark end
 local phases, order, current = {}, {}, nil
-for line in io.lines(path .. ".lua") do
-  local mark = line:find('^{%["mark"%]=') and decode(line).mark
+for _, at in ipairs(record.positions(text)) do
+  local mark = markOf(at)
   if mark then
     current = {}
     phases[#order + 1] = current
     order[#order + 1] = mark
   else
-    current[#current + 1] = line
+    current[#current + 1] = at
   end
 end
 
-package.path = "bench/?.lua;" .. package.path
 local sampler = require("sampler").new()
 local hook = sampler.hook
 
@@ -110,13 +106,13 @@ local function feedOne(shard, packet)
   return t
 end
 
--- Feeds packets (decoded, or lines to decode first); returns the CPU time they took and the members they
+-- Feeds packets (decoded, or records to decode first); returns the CPU time they took and the members they
 -- carried.
 local function feed(shard, packets)
   local total, members = 0, 0
   for i = 1, #packets do
     local packet = packets[i]
-    if type(packet) == "string" then packet = decode(packet) end
+    if type(packet) == "number" then packet = decode(packet) end
     if packet.t == "GUILD_MEMBERS_CHUNK" then members = members + #packet.d.members end
     total = total + feedOne(shard, packet)
   end
@@ -149,25 +145,27 @@ out.mixPerS = #mix / total
 out.perType = {}
 for t, dt in pairs(byType) do out.perType[t] = countByType[t] / dt end
 out.sizes, out.calls = sizes(client), calls
+-- The probes that follow the mix: a mark "probe NAME ... N", setup packets, a mark "measure", measured ones.
+local probes = {}
+for k = i + 1, #order do
+  if order[k]:match("^probe") then
+    probes[#probes + 1] = { name = order[k]:match("^probe (%S+)"), n = tonumber(order[k]:match("(%d+)$")),
+      setup = phases[k] }
+  elseif order[k] == "measure" then
+    probes[#probes].measure = phases[k]
+  end
+end
+-- The session's text is no part of the heap after it; the probes' packets are decoded after the figure.
 phases, mix = nil, nil
-out.heapBytes = heap()
+out.heapBytes = heap() - #text
+for _, p in ipairs(probes) do
+  for k, at in ipairs(p.setup) do p.setup[k] = decode(at) end
+  for k, at in ipairs(p.measure) do p.measure[k] = decode(at) end
+end
 
 -- Probes: bytes per cached object, each from a fresh client.
 client, shard = nil, nil
 out.bytesPer = {}
-local probes = {}
-for v in lines() do
-  if v.mark and v.mark:match("^probe") then
-    probes[#probes + 1] = { name = v.mark:match("^probe (%S+)"), n = tonumber(v.mark:match("(%d+)$")),
-      setup = {}, measure = {} }
-  elseif v.mark == "measure" then
-    probes[#probes].into = probes[#probes].measure
-  elseif not v.mark and #probes > 0 then
-    local p = probes[#probes]
-    local list = p.into or p.setup
-    list[#list + 1] = v
-  end
-end
 for _, p in ipairs(probes) do
   local kept = p.name == "updates" and {} or nil
   local c, s = newClient(kept)

@@ -1,10 +1,10 @@
--- A seeded gateway session of a big bot, written as JSON lines and as Lua lines (OUT.lua; not a test,
+-- A seeded gateway session of a big bot, written as JSON lines and as binary records (OUT.bin; not a test,
 -- never checked in):
 --   lua5.4 bench/session_gen.lua OUT [--scale S] [--seed N]
 -- Packets as Discord sends them; lines {"mark": name} split the phases (ready, guilds, chunks, mix) and
 -- the probes that follow, each of which starts from a fresh client (setup packets, then a mark, then the
--- packets whose cached objects are counted). Both benchmark sides read this one file.
-package.path = "payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
+-- packets whose cached objects are counted). The JavaScript side reads the JSON lines, the Lua side the records.
+package.path = "bench/?.lua;payload/lua/?.lua;payload/lua/?/init.lua;tests/lua/fake/?.lua;" .. package.path
 local json = require("json")
 
 local out = assert(arg[1], "usage: session_gen.lua OUT [--scale S] [--seed N]")
@@ -16,36 +16,14 @@ end
 math.randomseed(seed)
 local rand = math.random
 
--- Beside the JSON, the same values as Lua expressions (A{} an array, N null), which the Lua side loads
--- far faster than a JSON decoder written in Lua would read them.
+-- Beside the JSON, the same values as binary records (OUT.bin), which the Lua side reads back far faster than
+-- a JSON decoder written in Lua would, leaving only the values behind as a native decoder does.
 local f = assert(io.open(out .. ".part", "w"))
-local fl = assert(io.open(out .. ".lua.part", "w"))
-local function lua(v, o)
-  if v == json.null then
-    o[#o + 1] = "N"
-  elseif type(v) == "table" then
-    local array = json.is_array(v)
-    o[#o + 1] = array and "A{" or "{"
-    if array then
-      for _, x in ipairs(v) do lua(x, o) o[#o + 1] = "," end
-    else
-      for k, x in pairs(v) do
-        o[#o + 1] = ("[%q]="):format(k)
-        lua(x, o)
-        o[#o + 1] = ","
-      end
-    end
-    o[#o + 1] = "}"
-  elseif math.type(v) == "float" then
-    o[#o + 1] = ("%.17g"):format(v)
-  else
-    o[#o + 1] = ("%q"):format(v)
-  end
-  return o
-end
+local fb = assert(io.open(out .. ".bin.part", "wb"))
+local record = require("session_record").record
 local function write(v)
   f:write(json.encode(v), "\n")
-  fl:write(table.concat(lua(v, {})), "\n")
+  fb:write(record(v))
 end
 local seq = 0
 local function send(t, d)
@@ -371,6 +349,6 @@ for k = 1, 10000 do
 end
 mark("end")
 f:close()
-fl:close()
-assert(os.rename(out .. ".lua.part", out .. ".lua"))
+fb:close()
+assert(os.rename(out .. ".bin.part", out .. ".bin"))
 assert(os.rename(out .. ".part", out))

@@ -14,7 +14,7 @@ const seed = opt('--seed', '35');
 const session = `build/bench/session-${scale}-${seed}.jsonl`;
 const load = () => fs.readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).join(' ');
 
-if (!fs.existsSync(session) || !fs.existsSync(`${session}.lua`)) {
+if (!fs.existsSync(session) || !fs.existsSync(`${session}.bin`)) {
   fs.mkdirSync('build/bench', { recursive: true });
   console.log(`generating ${session}`);
   execFileSync('lua5.4', ['bench/session_gen.lua', session, '--scale', scale, '--seed', seed], { stdio: 'inherit' });
