@@ -691,6 +691,7 @@ end
 
 ---@type discord.TextChannel
 local TextChannel = util.class("TextChannel", GuildChannel)
+TextChannel.__fields = 12
 M.TextChannel = TextChannel
 
 local TEXT_FIELDS = {
@@ -847,6 +848,7 @@ end
 
 ---@type discord.VoiceChannel
 local VoiceChannel = util.class("VoiceChannel", BaseGuildVoiceChannel)
+VoiceChannel.__fields = 12
 M.VoiceChannel = VoiceChannel
 
 --- Whether the bot may speak in the channel.

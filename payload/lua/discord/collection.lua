@@ -5,6 +5,7 @@ local M = {}
 
 ---@type discord.Collection
 local Collection = util.class("Collection")
+Collection.__fields = 3
 M.Collection = Collection
 
 --- Creates a collection (`Collection(entries)`), an ordered map that keeps insertion order.
@@ -418,6 +419,7 @@ end
 ---@field maxSize integer|number Largest number of counted entries (math.huge: no limit).
 ---@field keepOverLimit fun(value: any, key: any, coll: discord.Collection): boolean|nil Entries it keeps do not count.
 local LimitedCollection = util.class("LimitedCollection", Collection)
+LimitedCollection.__fields = 5
 M.LimitedCollection = LimitedCollection
 
 --- Creates a limited collection (`LimitedCollection(maxSize)` or `LimitedCollection({maxSize=, keepOverLimit=})`).

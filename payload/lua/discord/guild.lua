@@ -7,6 +7,7 @@ local M = {}
 
 ---@type discord.Guild
 local Guild = util.class("Guild", Base)
+Guild.__fields = 28
 M.Guild = Guild
 
 local FIELDS = {

@@ -822,6 +822,7 @@ applyResponses(CommandInteraction, { "deferReply", "reply", "editReply", "delete
 
 ---@type discord.ChatInputCommandInteraction
 local ChatInputCommandInteraction = util.class("ChatInputCommandInteraction", CommandInteraction)
+ChatInputCommandInteraction.__fields = 28
 M.ChatInputCommandInteraction = ChatInputCommandInteraction
 
 --- "/name group sub option:value", as the user typed it.

@@ -7,6 +7,7 @@ local M = {}
 
 ---@type discord.GuildMember
 local GuildMember = util.class("GuildMember", Base)
+GuildMember.__fields = 4
 M.GuildMember = GuildMember
 
 local FIELDS = {

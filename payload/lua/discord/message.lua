@@ -219,6 +219,7 @@ end
 
 ---@type discord.Message
 local Message = util.class("Message", Base)
+Message.__fields = 16
 M.Message = Message
 
 local FIELDS = {

@@ -6,6 +6,7 @@ local M = {}
 
 ---@type discord.Role
 local Role = util.class("Role", Base)
+Role.__fields = 6
 M.Role = Role
 
 local FIELDS = {

@@ -6,6 +6,7 @@ local M = {}
 
 ---@type discord.User
 local User = util.class("User", Base)
+User.__fields = 4
 M.User = User
 
 local FIELDS = {

@@ -37,7 +37,21 @@ local function isClass(t)
 end
 util.isClass = isClass
 
--- Metamethods a parent gained after the subclass was made are picked up at the first construction.
+-- Makers of empty tables with room for n fields, by n: a table filled field by field grows through every
+-- power of two on the way, each step a new block and a freed one. A constructor of n fields, all nil, makes
+-- the room and sets none.
+local ROOM = {}
+local function roomFor(n)
+  local make = ROOM[n]
+  if not make then
+    make = load("return function() return {" .. string.rep("_ = nil, ", n) .. "} end", "=room", "t", {})()
+    ROOM[n] = make
+  end
+  return make
+end
+
+-- Metamethods a parent gained after the subclass was made are picked up at the first construction, and so
+-- is the room its instances are made with (`cls.__fields`: the number of fields an instance usually holds).
 local function settleMetamethods(cls)
   for _, mm in ipairs(INHERITED_META) do
     if rawget(cls, mm) == nil then
@@ -45,12 +59,15 @@ local function settleMetamethods(cls)
       if v ~= nil then rawset(cls, mm, v) end
     end
   end
+  local fields = cls.__fields
+  if fields then rawset(cls, "__make", roomFor(fields)) end
   rawset(cls, "__settled", true)
 end
 
 function Class.__call(cls, ...)
   if not rawget(cls, "__settled") then settleMetamethods(cls) end
-  local self = setmetatable({}, cls)
+  local make = rawget(cls, "__make")
+  local self = setmetatable(make and make() or {}, cls)
   local init = cls.init
   if init then init(self, ...) end
   return self
@@ -124,9 +141,11 @@ end
 ---@param t T
 ---@return T
 function util.shallowCopy(t)
-  local c = {}
+  local mt = getmetatable(t)
+  local make = type(mt) == "table" and rawget(mt, "__make")
+  local c = make and make() or {}
   for k, v in pairs(t) do c[k] = v end
-  return setmetatable(c, getmetatable(t))
+  return setmetatable(c, mt)
 end
 
 --- Deep copy of plain data; metatables (array marks, classes) are kept, cycles are preserved.

@@ -132,6 +132,7 @@ end
 
 --- A manager that holds a cache of one class of objects keyed by ID.
 local CachingManager = util.class("CachingManager", BaseManager)
+CachingManager.__fields = 4
 M.CachingManager = CachingManager
 
 local function newCache(client, name, holds, manager)

@@ -15,6 +15,7 @@ local function Permissions()
 end
 
 local PermissionOverwrites = util.class("PermissionOverwrites", Base)
+PermissionOverwrites.__fields = 6
 M.PermissionOverwrites = PermissionOverwrites
 
 --- `PermissionOverwrites(client, data, channel)`: `data` as the API sends it.

@@ -14,6 +14,7 @@ local TYPE_NAMES = util.invert(ActivityType)
 -- Activity --------------------------------------------------------------------------------------------------
 
 local Activity = util.class("Activity")
+Activity.__fields = 4
 M.Activity = Activity
 
 local ACTIVITY_FIELDS = {
@@ -63,6 +64,7 @@ M.activityData = require("discord.ws").activityData
 -- Presence --------------------------------------------------------------------------------------------------
 
 local Presence = util.class("Presence", Base)
+Presence.__fields = 6
 M.Presence = Presence
 
 --- `Presence(client, data, guild)`: `data` as PRESENCE_UPDATE carries it.

@@ -10,6 +10,7 @@ local M = {}
 
 --- The emoji of a reaction: a Unicode emoji (name only) or a custom one (id and name).
 local ReactionEmoji = util.class("ReactionEmoji")
+ReactionEmoji.__fields = 2
 M.ReactionEmoji = ReactionEmoji
 
 --- `ReactionEmoji(data)` from {id=, name=, animated=}.
@@ -72,6 +73,7 @@ end
 -- MessageReaction -------------------------------------------------------------------------------------------
 
 local MessageReaction = util.class("MessageReaction", Base)
+MessageReaction.__fields = 9
 M.MessageReaction = MessageReaction
 
 --- `MessageReaction(client, data, message)`: `data` as the API sends it in a message's reactions.

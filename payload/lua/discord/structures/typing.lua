@@ -5,6 +5,7 @@ local Base = require("discord.managers.base").Base
 local M = {}
 
 local Typing = util.class("Typing", Base)
+Typing.__fields = 5
 M.Typing = Typing
 
 --- `Typing(channel, user, data)`: `data` as TYPING_START carries it (timestamp in seconds).
