@@ -35,10 +35,11 @@ end
 
 local Task = { __name = "runtime.task" }
 
+-- A new task holds the values of its first resume itself: one table fewer for each listener.
 local function newTask(fn, ...)
-  local task = setmetatable({ state = "ready", co = coroutine.create(fn) }, Task)
+  local task = setmetatable({ state = "ready", co = coroutine.create(fn), n = select("#", ...), ... }, Task)
   state.live = state.live + 1
-  schedule(task, table.pack(...))
+  schedule(task, task)
   return task
 end
 

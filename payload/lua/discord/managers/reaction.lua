@@ -19,10 +19,14 @@ function ReactionManager:init(message)
   base.CachingManager.init(self, message.client, reactionModule().MessageReaction)
 end
 
-function ReactionManager._keyOf(_, data)
-  local e = data.emoji
+-- The cache key of an emoji payload: its ID, else its Unicode text.
+local function emojiKey(e)
   if type(e) ~= "table" then return nil end
   return util.nullable(e.id) or util.nullable(e.name)
+end
+
+function ReactionManager._keyOf(_, data)
+  return emojiKey(data.emoji)
 end
 
 function ReactionManager:_construct(data)
@@ -62,18 +66,24 @@ function ReactionManager:resolve(x)
   return key and self.cache:get(key) or nil
 end
 
+-- Read, never kept: a new reaction copies the counts.
+local ZERO_COUNTS, NO_EXTRA = { normal = 0, burst = 0 }, {}
+
 -- The reaction for an emoji, made with no users when the message had none of it.
 function ReactionManager:_forEmoji(emojiData, extra)
-  local key = self:_keyOf({ emoji = emojiData })
+  local key = emojiKey(emojiData)
   local existing = key and self.cache:get(key)
   if existing then
     if extra then existing:_patch(extra) end
     return existing
   end
-  local data = { emoji = emojiData, count = not self.message.partial and 0 or nil, me = false,
-    count_details = not self.message.partial and { normal = 0, burst = 0 } or nil }
-  for k, v in pairs(extra or {}) do data[k] = v end
-  return self:_add(data)
+  local counted = not self.message.partial
+  local data = { emoji = emojiData, count = counted and 0 or nil, me = false,
+    count_details = counted and ZERO_COUNTS or nil }
+  for k, v in pairs(extra or NO_EXTRA) do data[k] = v end
+  local reaction = self.holds(self.client, data, self.message)
+  if key then self.cache:set(key, reaction) end
+  return reaction
 end
 
 --- Applies one user's reaction; returns the reaction and whether it counted as new.
@@ -85,7 +95,7 @@ end
 --- Takes one user's reaction away; the reaction stays cached while anyone is left. Returns the
 --- reaction (nil when unknown) and whether it counted.
 function ReactionManager:_removeUser(emojiData, userId, burst)
-  local key = self:_keyOf({ emoji = emojiData })
+  local key = emojiKey(emojiData)
   local reaction = key and self.cache:get(key)
   if not reaction then
     if not self.message.partial then return nil, false end

@@ -73,8 +73,12 @@ end
 -- MessageReaction -------------------------------------------------------------------------------------------
 
 local MessageReaction = util.class("MessageReaction", Base)
-MessageReaction.__fields = 9
+MessageReaction.__fields = 7
 M.MessageReaction = MessageReaction
+
+-- Most reactions are not the bot's: `me` and `meBurst` are held only while true.
+MessageReaction.me = false
+MessageReaction.meBurst = false
 
 --- `MessageReaction(client, data, message)`: `data` as the API sends it in a message's reactions.
 ---@private
@@ -85,27 +89,29 @@ function MessageReaction:init(client, data, message)
   Base.init(self, client)
   self.message = message
   self.emoji = ReactionEmoji(data.emoji or {})
-  self.me = false
-  self.meBurst = false
-  self.count = nil
-  self.countDetails = { normal = nil, burst = nil }
-  self.burstColors = {}
   self.users = require("discord.managers.reaction_user").ReactionUserManager(self)
   self:_patch(data)
+  if rawget(self, "countDetails") == nil then self.countDetails = {} end
+  if rawget(self, "burstColors") == nil then self.burstColors = {} end
+end
+
+local function copyList(list)
+  return { table.unpack(list) }
 end
 
 function MessageReaction:_patch(data)
   if data.count ~= nil then self.count = util.nullable(data.count) end
-  if data.me ~= nil then self.me = data.me == true end
-  if data.me_burst ~= nil then self.meBurst = data.me_burst == true end
+  if data.me ~= nil then self.me = data.me == true or nil end
+  if data.me_burst ~= nil then self.meBurst = data.me_burst == true or nil end
   local details = util.nullable(data.count_details)
   if details then
     self.countDetails = { normal = details.normal, burst = details.burst }
   elseif data.count ~= nil then
-    self.countDetails = { normal = self.count and (self.count - (self.countDetails.burst or 0)),
-      burst = self.countDetails.burst or 0 }
+    local held = rawget(self, "countDetails")
+    local burst = held and held.burst or 0
+    self.countDetails = { normal = self.count and (self.count - burst), burst = burst }
   end
-  if data.burst_colors ~= nil then self.burstColors = util.map(data.burst_colors, function(c) return c end) end
+  if data.burst_colors ~= nil then self.burstColors = copyList(data.burst_colors) end
   if data.emoji ~= nil and data.emoji.name ~= nil then self.emoji.name = util.nullable(data.emoji.name) end
   return self
 end
@@ -151,10 +157,10 @@ function MessageReaction:_removeUser(userId, burst)
   if isMe(self, userId) then
     if burst then
       if not self.meBurst then return false end
-      self.meBurst = false
+      self.meBurst = nil
     else
       if not self.me then return false end
-      self.me = false
+      self.me = nil
     end
   end
   self.users.cache:delete(userId)
