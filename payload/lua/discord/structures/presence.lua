@@ -77,9 +77,9 @@ function Presence:init(client, data, guild)
   self.guild = guild
   self.userId = data.user and data.user.id
   self.status = "offline"
-  self.clientStatus = {}
-  self.activities = {}
   self:_patch(data)
+  if rawget(self, "clientStatus") == nil then self.clientStatus = {} end
+  if rawget(self, "activities") == nil then self.activities = {} end
 end
 
 function Presence:_patch(data)
@@ -88,8 +88,11 @@ function Presence:_patch(data)
     local cs = util.nullable(data.client_status) or {}
     self.clientStatus = { desktop = cs.desktop, mobile = cs.mobile, web = cs.web }
   end
-  if data.activities ~= nil then
-    self.activities = util.map(data.activities, function(a) return Activity(a, self) end)
+  local list = data.activities
+  if list ~= nil then
+    local activities = {}
+    for i, a in ipairs(list) do activities[i] = Activity(a, self) end
+    self.activities = activities
   end
   return self
 end
