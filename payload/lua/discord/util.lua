@@ -972,6 +972,23 @@ local function checkListener(name, fn)
   if type(fn) ~= "function" then error("listener for '" .. name .. "' must be a function", 3) end
 end
 
+local function reportListenerError(self, name, err)
+  if name ~= "error" and self:listenerCount("error") > 0 then
+    self:emit("error", err, name)
+  else
+    runtime.log("error", "event", "listener for '" .. name .. "' failed: " .. tostring(err))
+  end
+end
+
+-- A listener's task is xpcall itself, its message handler made once with the listener: a Lua function
+-- around xpcall would cost every event a frame and its call record.
+local function reporter(self, name)
+  return function(err)
+    if type(err) == "string" then err = debug.traceback(err, 2) end
+    reportListenerError(self, name, err)
+  end
+end
+
 --- Adds a listener; each call runs in its own task, so it may suspend.
 --- Raises a string error when the name is not a string or fn not a function.
 ---@param name string Event name.
@@ -980,7 +997,7 @@ end
 function EventEmitter:on(name, fn)
   checkListener(name, fn)
   local list = listenersOf(self, name)
-  list[#list + 1] = { fn = fn }
+  list[#list + 1] = { fn = fn, report = reporter(self, name) }
   return fn
 end
 
@@ -992,7 +1009,7 @@ end
 function EventEmitter:once(name, fn)
   checkListener(name, fn)
   local list = listenersOf(self, name)
-  list[#list + 1] = { fn = fn, once = true }
+  list[#list + 1] = { fn = fn, once = true, report = reporter(self, name) }
   return fn
 end
 
@@ -1036,21 +1053,6 @@ function EventEmitter:listenerCount(name)
   return list and #list or 0
 end
 
-local function reportListenerError(self, name, err)
-  if name ~= "error" and self:listenerCount("error") > 0 then
-    self:emit("error", err, name)
-  else
-    runtime.log("error", "event", "listener for '" .. name .. "' failed: " .. tostring(err))
-  end
-end
-
--- One function for every listener task: a closure for each would be made on every event.
-local function callListener(self, name, fn, ...)
-  -- xpcall itself, not util.try: one frame fewer keeps the task's first stack from having to grow.
-  local ok, err = xpcall(fn, traceback, ...)
-  if not ok then reportListenerError(self, name, err) end
-end
-
 --- Queues the listeners of `name`; returns true when at least one listener or waiter took it.
 ---@param name string
 ---@param ... any Arguments for the listeners.
@@ -1078,7 +1080,8 @@ function EventEmitter:emit(name, ...)
   local list = self._listeners[name]
   if not list or #list == 0 then return took end
   if #list == 1 and not list[1].once then
-    runtime.spawn(callListener, self, name, list[1].fn, ...)
+    local l = list[1]
+    runtime.spawn(xpcall, l.fn, l.report, ...)
     return true
   end
   local snapshot = {}
@@ -1086,7 +1089,7 @@ function EventEmitter:emit(name, ...)
   for i = #list, 1, -1 do
     if list[i].once then table.remove(list, i) end
   end
-  for _, l in ipairs(snapshot) do runtime.spawn(callListener, self, name, l.fn, ...) end
+  for _, l in ipairs(snapshot) do runtime.spawn(xpcall, l.fn, l.report, ...) end
   return true
 end
 
