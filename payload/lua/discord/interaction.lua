@@ -113,6 +113,7 @@ end
 -- The webhook of an interaction's token: follow-ups and edits of the replies, for 15 minutes.
 ---@type discord.InteractionWebhook
 local InteractionWebhook = util.class("InteractionWebhook")
+InteractionWebhook.__fields = 4
 M.InteractionWebhook = InteractionWebhook
 
 --- The webhook of an interaction's token; every interaction has one as `interaction.webhook`.

@@ -884,6 +884,7 @@ end
 ---@class discord.Mutex
 ---@field locked boolean Whether a holder has it.
 local Mutex = util.class("Mutex")
+Mutex.__fields = 2
 util.Mutex = Mutex
 
 --- Creates an unlocked mutex (`util.Mutex()`).

@@ -23,6 +23,17 @@ end
 
 -- Resolved data -------------------------------------------------------------------------------------------
 
+-- Most interactions resolve nothing, or one kind: a kind's collection is made when first read.
+local KINDS = { users = true, members = true, roles = true, channels = true, messages = true, attachments = true }
+local Resolved = {
+  __index = function(t, kind)
+    if not KINDS[kind] then return nil end
+    local c = require("discord.collection").Collection()
+    rawset(t, kind, c)
+    return c
+  end,
+}
+
 --- Collections of the users, members, roles, channels, messages and attachments of an interaction's
 --- `data.resolved`; cached objects stay the ones the bot holds.
 ---@private
@@ -31,11 +42,7 @@ end
 ---@param raw? table
 ---@return table resolved
 local function resolveData(client, guildId, raw)
-  local Collection = require("discord.collection").Collection
-  local out = {
-    users = Collection(), members = Collection(), roles = Collection(), channels = Collection(),
-    messages = Collection(), attachments = Collection(),
-  }
+  local out = setmetatable({}, Resolved)
   if type(raw) ~= "table" then return out end
   local guild = guildId and client.guilds.cache:get(guildId) or nil
   for id, u in pairs(raw.users or {}) do out.users:set(id, client.users:_add(u)) end
@@ -92,6 +99,7 @@ M.resolveData = resolveData
 -- Resolver ------------------------------------------------------------------------------------------------
 
 local CommandInteractionOptionResolver = util.class("CommandInteractionOptionResolver")
+CommandInteractionOptionResolver.__fields = 4
 M.CommandInteractionOptionResolver = CommandInteractionOptionResolver
 
 --- One raw option as a discord.CommandInteractionOption, with its resolved objects.
@@ -131,7 +139,9 @@ function CommandInteractionOptionResolver:init(client, options, resolved, guildI
   else
     self.resolved = resolveData(client, guildId, resolved)
   end
-  self.data = util.map(options or {}, function(o) return transform(o, self.resolved) end)
+  local data, resolvedData = {}, self.resolved
+  for i, o in ipairs(options or data) do data[i] = transform(o, resolvedData) end
+  self.data = data
   self._group, self._subcommand = nil, nil
   local hoisted = self.data
   local first = hoisted[1]
