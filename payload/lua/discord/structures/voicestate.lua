@@ -26,6 +26,7 @@ local M = {}
 ---@field deaf boolean Deafened by themselves or a moderator (read-only).
 ---@field mute boolean Muted by themselves or a moderator (read-only).
 local VoiceState = util.class("VoiceState", Base)
+VoiceState.__fields = 12
 M.VoiceState = VoiceState
 
 local FIELDS = {
