@@ -38,10 +38,4 @@ bool store_user_path(const tarncore::UserPathValue& value) {
     return stored;
 }
 
-std::string file_bytes(const Path& path) {
-    std::string bytes;
-    if (!tarncore::read_file(path, bytes)) return "<missing>";
-    return bytes;
-}
-
 }  // namespace tarntest

@@ -36,9 +36,6 @@ tarncore::UserPathValue stored_user_path();
 /// Stores the user PATH value, or with type 0 removes it.
 bool store_user_path(const tarncore::UserPathValue& value);
 
-/// The whole file, or "<missing>".
-std::string file_bytes(const Path& path);
-
 /// The Error of action as one line, " | ", then what action printed.
 template <typename Action>
 std::string quietly(Action action) {

@@ -60,6 +60,12 @@ std::string row_name(const testing::TestParamInfo<Json>& info) {
            std::to_string(info.index);
 }
 
+std::string file_bytes(const tarncore::Path& path) {
+    std::string bytes;
+    if (!tarncore::read_file(path, bytes)) return "<missing>";
+    return bytes;
+}
+
 std::string unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -59,6 +59,9 @@ using Row = testing::TestWithParam<tarncore::Json>;
     INSTANTIATE_TEST_SUITE_P(Rows, suite, testing::ValuesIn(rows), tarntest::row_name)
 #define TARN_ROWS(suite, file, section) TARN_ROWS_OF(suite, tarntest::json_rows(file, section))
 
+/// The whole file, or "<missing>".
+std::string file_bytes(const tarncore::Path& path);
+
 /// \xHH in a cell as the byte HH: rows that need bytes JSON cannot hold.
 std::string unescape(const std::string& text);
 

@@ -52,10 +52,8 @@ std::string outcome(const HttpResponse& r, const Error& error) {
 TARN_ROWS(HttpResponseWire, "net/responses.json", "rows");
 TEST_P(HttpResponseWire, DecodesInAnySplit) {
     const Json& row = GetParam();
-    std::string seed;
-    ASSERT_TRUE(read_file(
-        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")),
-        seed));
+    const std::string seed = tarntest::file_bytes(
+        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")));
     const auto control = static_cast<unsigned char>(seed[0]);
     const auto limit = static_cast<unsigned char>(seed[1]);
     std::vector<std::size_t> at;

@@ -18,9 +18,8 @@ namespace {
 TARN_ROWS(JsonSeed, "support/json.json", "");
 TEST_P(JsonSeed, ParsesAndWrites) {
     const Json& row = GetParam();
-    std::string text;
-    ASSERT_TRUE(read_file(
-        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")), text));
+    const std::string text = tarntest::file_bytes(
+        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")));
     Error error(9, "stale", "stale", "stale");
     const Json value = Json::parse(text, error);
     const std::string compact = tarntest::unescape(row.get_string("compact", ""));

@@ -70,8 +70,7 @@ struct MinisignKeys {
             EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-G", "-W", "-p", unix_path(pub), "-s",
                                         unix_path(dir.path() / name)}),
                       0);
-            std::string text;
-            EXPECT_TRUE(read_file(pub, text));
+            const std::string text = file_bytes(pub);
             public_key[name] = text.substr(text.find('\n') + 1, 56);
         }
     }
@@ -83,9 +82,7 @@ struct MinisignKeys {
             unix_path(file),     "-t", comment};
         if (legacy) argv.push_back("-l");
         EXPECT_EQ(run_host_program(argv), 0);
-        std::string text;
-        EXPECT_TRUE(read_file(Path(file.native() + native_from_text(".minisig")), text));
-        return text;
+        return file_bytes(Path(file.native() + native_from_text(".minisig")));
     }
 };
 

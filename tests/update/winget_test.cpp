@@ -12,9 +12,9 @@ const WingetFields kFields{"1.4.2", kSetupVersion,
                            "https://dl.example.org/releases/1.4.2/Tarnwick-Setup.exe", "0123abcd"};
 
 std::string filled_template(const std::string& name) {
-    std::string text;
     std::string filled;
-    EXPECT_TRUE(read_file(tarntest::source_path("packaging/winget/" + name), text)) << name;
+    const std::string text =
+        tarntest::file_bytes(tarntest::source_path("packaging/winget/" + name));
     EXPECT_TRUE(fill_winget_template(text, kFields, filled).ok()) << name;
     return filled;
 }
