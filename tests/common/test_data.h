@@ -1,6 +1,6 @@
 // Rows of table-driven tests kept as JSON under tests/data/, each row a test
 // of its own: TARN_ROWS(Suite, "area/file.json", "section") makes Suite a
-// fixture whose TEST_P bodies read the row with GetParam().
+// fixture whose TEST_P bodies read the row as `row`.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,7 +51,10 @@ tarncore::Json::Array kind_groups(const std::string& relative,
 /// digits kept, the rest "_".
 std::string row_name(const testing::TestParamInfo<tarncore::Json>& info);
 
-using Row = testing::TestWithParam<tarncore::Json>;
+/// The fixture of every table: `row` is the test's row.
+struct Row : testing::TestWithParam<tarncore::Json> {
+    const tarncore::Json& row = GetParam();
+};
 
 /// TARN_ROWS_OF(Suite, rows): the same over rows made some other way.
 #define TARN_ROWS_OF(suite, rows) \

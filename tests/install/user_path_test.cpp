@@ -16,9 +16,8 @@ NativeString N(const std::string& text) {
 // list, folder; holds: whether the list names the folder.
 TARN_ROWS(UserPathList, "install/user_path.json", "lists");
 TEST_P(UserPathList, Matches) {
-    EXPECT_EQ(path_list_contains(N(GetParam().get_string("list", "")),
-                                 N(GetParam().get_string("folder", ""))),
-              tarntest::flag(GetParam(), "holds"));
+    EXPECT_EQ(path_list_contains(N(row.get_string("list", "")), N(row.get_string("folder", ""))),
+              tarntest::flag(row, "holds"));
 }
 
 // op: add or remove D:\B; stored, type: the value before (type 0: none);
@@ -27,7 +26,6 @@ TEST_P(UserPathList, Matches) {
 // characters. Adding also puts the folder first in this process's PATH, once.
 TARN_ROWS(UserPathChange, "install/user_path.json", "changes");
 TEST_P(UserPathChange, RewritesTheStoredValue) {
-    const Json& row = GetParam();
     tarntest::InstallSandbox box;
     tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
     const auto expand = [](std::string field) {

@@ -27,13 +27,13 @@ const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 TARN_ROWS(HttpRequestSent, "net/requests.json", "rows");
 TEST_P(HttpRequestSent, WritesTheBytesOrNothing) {
     HttpRequest request;
-    request.method = text_at(GetParam(), 0);
-    for (const Json& pair : items(items(GetParam())[1]))
+    request.method = text_at(row, 0);
+    for (const Json& pair : items(items(row)[1]))
         request.headers[text_at(pair, 0)] = text_at(pair, 1);
-    request.body = text_at(GetParam(), 2);
+    request.body = text_at(row, 2);
     MemoryTransport transport;
     const Error error = write_request(transport, request, kUrl);
-    EXPECT_EQ(error.failed() ? error_text(error) : transport.sent(), text_at(GetParam(), 3));
+    EXPECT_EQ(error.failed() ? error_text(error) : transport.sent(), text_at(row, 3));
     EXPECT_EQ(transport.send_calls(), error.failed() ? 0u : 1u);
 }
 
@@ -51,7 +51,6 @@ std::string outcome(const HttpResponse& r, const Error& error) {
 // head. Bodies framed by the head decode the same however the bytes arrive.
 TARN_ROWS(HttpResponseWire, "net/responses.json", "rows");
 TEST_P(HttpResponseWire, DecodesInAnySplit) {
-    const Json& row = GetParam();
     const std::string seed = tarntest::file_bytes(
         tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")));
     const auto control = static_cast<unsigned char>(seed[0]);

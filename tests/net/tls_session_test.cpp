@@ -43,7 +43,6 @@ Error error_of(const Json& row, const std::string& key) {
 // last recv's (default 0), the same when asked again.
 TARN_ROWS(TlsRecv, "net/tls_session.json", "recv");
 TEST_P(TlsRecv, EndsAsWritten) {
-    const Json& row = GetParam();
     TlsConnection conn(messages(row.find("flight")) + kDone + messages(row.find("records")));
     std::vector<std::size_t> reads;
     for (const Json& n : items(row.find("reads"))) reads.push_back(n.integer);
@@ -77,7 +76,6 @@ TEST_P(TlsRecv, EndsAsWritten) {
 // certificate; records: the records asked for ("c" current, "l" older).
 TARN_ROWS(TlsHandshake, "net/tls_session.json", "handshake");
 TEST_P(TlsHandshake, EndsAsWritten) {
-    const Json& row = GetParam();
     std::string input = messages(row.find("input"));
     TlsConnection conn(input.substr(0, row.get_int("cut", input.size())));
     if (error_of(row, "end").failed()) conn.peer.end_with(error_of(row, "end"));

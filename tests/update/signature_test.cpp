@@ -41,7 +41,6 @@ TEST_P(HashVectors, MatchHashlibAndTheRfc) {
 // [ed25519, name, key, message, signature (hex), valid|refused].
 TARN_ROWS_OF(Ed25519Vector, rows_of_kind("update/signature_vectors.json", "ed25519"));
 TEST_P(Ed25519Vector, VerifiesOrRefuses) {
-    const Json& row = GetParam();
     Ed25519Key key;
     Ed25519Signature signature;
     const std::string key_bytes = from_hex(text_at(row, 2)), message = from_hex(text_at(row, 3)),
@@ -100,7 +99,6 @@ const MinisignKeys& minisign_keys() {
 // the UTC date, {stranger_id} the untrusted key's id.
 TARN_ROWS(SignedDownload, "update/signed_download.json", "rows");
 TEST_P(SignedDownload, ChecksTheSignature) {
-    const Json& row = GetParam();
     const MinisignKeys& keys = minisign_keys();
     InstallSandbox box;
     auto fill = [&](const std::string& text) {

@@ -36,7 +36,6 @@ std::string describe(const ReleaseManifest& m) {
 // destination, {site} the release folder.
 TARN_ROWS(UpdateClientRow, "update/client.json", "rows");
 TEST_P(UpdateClientRow, ComesOutAsWritten) {
-    const Json& row = GetParam();
     auto field = [&](const char* key) { return row.get_string(key, ""); };
     const std::string kind = field("kind");
     TempDir temp;

@@ -24,8 +24,8 @@ std::string filled_template(const std::string& name) {
 // that the entry it matches is the one the setup writes, and the version.
 TARN_ROWS(WingetInstallerLine, "update/winget_installer_lines.json", "");
 TEST_P(WingetInstallerLine, IsInTheFilledManifest) {
-    const std::string line = "\n" + tarntest::text_at(GetParam(), 0) + "\n";
-    const std::string file = tarntest::text_at(GetParam(), 1);
+    const std::string line = "\n" + tarntest::text_at(row, 0) + "\n";
+    const std::string file = tarntest::text_at(row, 1);
     EXPECT_NE(filled_template(file.empty() ? "Tarnwick.Tarnwick.installer.yaml" : file).find(line),
               std::string::npos);
 }
