@@ -39,7 +39,6 @@ struct StandInService final : UpdateSource {
 TARN_ROWS(Menus, "app/menus.json", "rows");
 
 TEST_P(Menus, AnswersLeadWhereTheyShould) {
-    const Json& row = GetParam();
     tarntest::InstallSandbox box;
     const std::string start = row.get_string("start", "none");
     const Layout layout = start == "no root" ? Layout() : box;

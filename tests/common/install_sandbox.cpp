@@ -7,24 +7,13 @@ namespace tarntest {
 
 InstallSandbox::InstallSandbox() : xdg_env_("XDG_CONFIG_HOME", config_.path().native()) {
     static_cast<tarncore::Layout&>(*this) = tarncore::Layout(local_.path() / "Tarnwick");
-    auto store = tarncore::make_user_path_store();
-    if (store->open()) {
-        saved_ = store->read();
-        store->close();
-    }
+    saved_ = stored_user_path();
 }
 
 InstallSandbox::~InstallSandbox() {
     // A test that stopped half-way must not leave Windows listing its root.
     tarncore::unregister_installation();
-    auto store = tarncore::make_user_path_store();
-    if (!store->open()) return;
-    if (saved_.type != 0) {
-        (void)store->write(saved_.data, saved_.type);
-    } else {
-        (void)store->erase();
-    }
-    store->close();
+    (void)store_user_path(saved_);
 }
 
 Path InstallSandbox::make_file(const std::string& name, const std::string& bytes) const {
@@ -33,18 +22,20 @@ Path InstallSandbox::make_file(const std::string& name, const std::string& bytes
     return path;
 }
 
-tarncore::NativeString InstallSandbox::user_path() const {
+tarncore::UserPathValue stored_user_path() {
     auto store = tarncore::make_user_path_store();
     if (!store->open()) return {};
-    tarncore::NativeString data = store->read().data;
+    const tarncore::UserPathValue value = store->read();
     store->close();
-    return data;
+    return value;
 }
 
-std::string file_bytes(const Path& path) {
-    std::string bytes;
-    if (!tarncore::read_file(path, bytes)) return "<missing>";
-    return bytes;
+bool store_user_path(const tarncore::UserPathValue& value) {
+    auto store = tarncore::make_user_path_store();
+    if (!store->open()) return false;
+    const bool stored = value.type != 0 ? store->write(value.data, value.type) : store->erase();
+    store->close();
+    return stored;
 }
 
 }  // namespace tarntest

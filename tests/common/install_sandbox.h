@@ -22,8 +22,6 @@ public:
     const Path& scratch() const { return scratch_.path(); }
     /// Writes a file in the scratch folder and returns its path.
     Path make_file(const std::string& name, const std::string& bytes) const;
-    /// The user PATH string as stored now.
-    tarncore::NativeString user_path() const;
 
 private:
     TempDir local_;
@@ -33,8 +31,10 @@ private:
     tarncore::UserPathValue saved_;
 };
 
-/// The whole file, or "<missing>".
-std::string file_bytes(const Path& path);
+/// The user PATH value as stored now (type 0: none).
+tarncore::UserPathValue stored_user_path();
+/// Stores the user PATH value, or with type 0 removes it.
+bool store_user_path(const tarncore::UserPathValue& value);
 
 /// The Error of action as one line, " | ", then what action printed.
 template <typename Action>

@@ -60,17 +60,20 @@ std::string row_name(const testing::TestParamInfo<Json>& info) {
            std::to_string(info.index);
 }
 
+std::string file_bytes(const tarncore::Path& path) {
+    std::string bytes;
+    if (!tarncore::read_file(path, bytes)) return "<missing>";
+    return bytes;
+}
+
 std::string unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            out += text[i];
-        }
+        const bool byte = text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
+                          std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+                          std::isxdigit(static_cast<unsigned char>(text[i + 3]));
+        out += byte ? from_hex(text.substr(i + 2, 2)) : std::string(1, text[i]);
+        i += byte ? 3 : 0;
     }
     return out;
 }

@@ -1,6 +1,6 @@
 // Rows of table-driven tests kept as JSON under tests/data/, each row a test
 // of its own: TARN_ROWS(Suite, "area/file.json", "section") makes Suite a
-// fixture whose TEST_P bodies read the row with GetParam().
+// fixture whose TEST_P bodies read the row as `row`.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,13 +51,19 @@ tarncore::Json::Array kind_groups(const std::string& relative,
 /// digits kept, the rest "_".
 std::string row_name(const testing::TestParamInfo<tarncore::Json>& info);
 
-using Row = testing::TestWithParam<tarncore::Json>;
+/// The fixture of every table: `row` is the test's row.
+struct Row : testing::TestWithParam<tarncore::Json> {
+    const tarncore::Json& row = GetParam();
+};
 
 /// TARN_ROWS_OF(Suite, rows): the same over rows made some other way.
 #define TARN_ROWS_OF(suite, rows) \
     using suite = tarntest::Row;  \
     INSTANTIATE_TEST_SUITE_P(Rows, suite, testing::ValuesIn(rows), tarntest::row_name)
 #define TARN_ROWS(suite, file, section) TARN_ROWS_OF(suite, tarntest::json_rows(file, section))
+
+/// The whole file, or "<missing>".
+std::string file_bytes(const tarncore::Path& path);
 
 /// \xHH in a cell as the byte HH: rows that need bytes JSON cannot hold.
 std::string unescape(const std::string& text);

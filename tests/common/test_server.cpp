@@ -7,6 +7,7 @@
 
 #include "support/layout.h"
 #include "tests/common/host_tools.h"
+#include "tests/common/test_data.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {
@@ -32,12 +33,6 @@ bool wait_for_file(const std::string& unix_path, std::chrono::milliseconds limit
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
-}
-
-std::string read_text(const std::string& unix_path) {
-    std::string text;
-    (void)tarncore::read_file(host_path(unix_path), text);
-    return text;
 }
 
 struct Certificates {
@@ -88,7 +83,7 @@ bool TestServer::start(const std::string& script, ServerOptions options) {
         error_ = "the server did not report its port";
         return false;
     }
-    port_ = static_cast<std::uint16_t>(std::stoi(read_text(dir_ + "/port")));
+    port_ = static_cast<std::uint16_t>(std::stoi(file_bytes(host_path(dir_ + "/port"))));
     return true;
 }
 
@@ -99,7 +94,7 @@ std::string TestServer::base_url() const {
 std::vector<tarncore::Json> TestServer::requests() const {
     std::vector<tarncore::Json> entries;
     if (dir_.empty()) return entries;
-    std::istringstream lines(read_text(dir_ + "/requests.log"));
+    std::istringstream lines(file_bytes(host_path(dir_ + "/requests.log")));
     std::string line;
     while (std::getline(lines, line)) {
         tarncore::Error error;

@@ -74,7 +74,6 @@ struct ExtrasBench {
 // {base} stands for the server's address, {tools} for the tools folder.
 TARN_ROWS(InstallExtras, "extras/refresh.json", "");
 TEST_P(InstallExtras, EndAsWritten) {
-    const Json& row = GetParam();
     ExtrasBench bench;
     const Path scratch = bench.box.scratch(), work = bench.box.cache / "extras" / "ffmpeg";
     const Path zip = scratch / "f.zip";
@@ -146,7 +145,6 @@ TEST_P(InstallExtras, EndAsWritten) {
 // part is a path and nothing is searched.
 TARN_ROWS(FindExecutable, "extras/find_executable.json", "rows");
 TEST_P(FindExecutable, SearchesInOrder) {
-    const Json& row = GetParam();
     const Path beside = executable_path().parent_path() / "tools";
     ASSERT_FALSE(fs::exists(beside));
     ExtrasBench bench;
@@ -180,15 +178,15 @@ TEST_P(FindExecutable, SearchesInOrder) {
 // unpacks; a hanging tar is ended.
 TARN_ROWS(ExtractArchive, "extras/extract.json", "rows");
 TEST_P(ExtractArchive, EndsAsWritten) {
-    const std::string tar = GetParam().get_string("tar", "");
+    const std::string tar = row.get_string("tar", "");
     ExtrasBench bench(tar == "-" ? "" : tar);
     if (tar == "missing") fs::remove(bench.tar);
     const Path scratch = bench.box.scratch();
     fill(scratch / "tree", Json::Object{{"deep/er/ffmpeg.exe", 2000.0}});
     ASSERT_TRUE(make_zip(scratch / "tree", scratch / "with space.zip"));
     const Error error = extract_archive(scratch / "with space.zip", scratch / "out", bench.box.root,
-                                        {GetParam().get_int("limit_ms", 0), 50});
-    EXPECT_EQ(error_text(error), GetParam().get_string("outcome", ""));
+                                        {row.get_int("limit_ms", 0), 50});
+    EXPECT_EQ(error_text(error), row.get_string("outcome", ""));
     EXPECT_EQ(usable_file(find_in_tree(scratch / "out", "ffmpeg.exe")), error.ok());
 }
 

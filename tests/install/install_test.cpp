@@ -58,8 +58,8 @@ TARN_ROWS(InstallRecord, "install/install.json", "records");
 TEST_P(InstallRecord, GivesTheInstalledVersion) {
     InstallSandbox box;
     ASSERT_TRUE(ensure_dir(box.config) &&
-                write_file(box.install_record, GetParam().get_string("record", "")));
-    EXPECT_EQ(read_installed_version(box), GetParam().get_string("version", ""));
+                write_file(box.install_record, row.get_string("record", "")));
+    EXPECT_EQ(read_installed_version(box), row.get_string("version", ""));
 }
 
 // beside: a tarn.exe beside the setup, which is also the current folder;
@@ -68,7 +68,6 @@ TEST_P(InstallRecord, GivesTheInstalledVersion) {
 // outcome: the error, the runtime's bytes and where it is.
 TARN_ROWS(SetupRuntime, "install/install.json", "setup_runtime");
 TEST_P(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
-    const Json& row = GetParam();
     InstallSandbox box;
     const Path setup_dir = box.scratch() / "download";
     ASSERT_TRUE(ensure_dir(setup_dir) && (!tarntest::flag(row, "beside") ||
@@ -142,7 +141,7 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     }
     tarntest::set_read_only(box.modules / "d", true);
     const std::string held = tarntest::error_text(remove_installation(box));
-    EXPECT_FALSE(path_list_contains(box.user_path(), box.bin.native()));
+    EXPECT_FALSE(path_list_contains(tarntest::stored_user_path().data, box.bin.native()));
     EXPECT_EQ(held == "0  : ", !path_exists(old)) << held;
     EXPECT_TRUE(held == "0  : " ||
                 held == "10 tarnwick setup: Could not remove " + path_text(box.root))
@@ -159,7 +158,6 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
 // rollback goes ahead).
 TARN_ROWS(RollbackSnapshot, "install/install.json", "snapshots");
 TEST_P(RollbackSnapshot, MustBeUsable) {
-    const Json& row = GetParam();
     InstallSandbox box;
     const Path copy = box.versions / "1.2.4" / "tarn.exe";
     ASSERT_TRUE(ensure_dir(copy.parent_path()) &&
@@ -182,8 +180,8 @@ TEST_P(RollbackSnapshot, MustBeUsable) {
 TARN_ROWS(RollbackEscape, "install/install.json", "escapes");
 TEST_P(RollbackEscape, IsRefused) {
     InstallSandbox box;
-    const std::string version = tarntest::replace_all(
-        GetParam().get_string("version", ""), "{outside}", path_text(box.scratch() / "escaped"));
+    const std::string version = tarntest::replace_all(row.get_string("version", ""), "{outside}",
+                                                      path_text(box.scratch() / "escaped"));
     const Path elsewhere = box.versions / native_from_text(version);
     Json record;
     record["version"] = version;
@@ -211,7 +209,7 @@ TEST_P(RollbackEscape, IsRefused) {
 // outside; both are left alone and named.
 TARN_ROWS(RemovalLink, "install/install.json", "links");
 TEST_P(RemovalLink, NeverLeadsOutside) {
-    const std::string where = GetParam().get_string("where", "");
+    const std::string where = row.get_string("where", "");
     tarntest::InstallSandbox box;
     const Path outside = box.scratch() / "outside",
                link = where.empty() ? box.root : box.root / Path(where).make_preferred();
@@ -220,9 +218,8 @@ TEST_P(RemovalLink, NeverLeadsOutside) {
     ASSERT_TRUE(ensure_dir(link.parent_path()) &&
                 tarntest::make_link(link, where.starts_with("b") ? outside / "keep.txt" : outside));
     const std::string root = path_text(box.root), message = remove_installation(box).message;
-    const std::string left =
-        "Could not remove " + root + " (" + path_text(link) + " " +
-        tarntest::replace_all(GetParam().get_string("said", ""), "{root}", root);
+    const std::string left = "Could not remove " + root + " (" + path_text(link) + " " +
+                             tarntest::replace_all(row.get_string("said", ""), "{root}", root);
     EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep");
     EXPECT_TRUE(message == left || (!where.empty() && message.empty())) << message;
     EXPECT_NE(path_exists(box.root), message.empty());
@@ -240,7 +237,6 @@ TEST_P(RemovalLink, NeverLeadsOutside) {
 // bytes: that many into it; hits: what that is.
 TARN_ROWS(InstallFault, "install/install.json", "faults");
 TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
-    const Json& row = GetParam();
     InstallSandbox box;
     const bool update = tarntest::flag(row, "update");
     ASSERT_TRUE(!update || install(box, box.make_file("old", "old runtime"))[0] == '0');

@@ -16,9 +16,8 @@ NativeString N(const std::string& text) {
 // list, folder; holds: whether the list names the folder.
 TARN_ROWS(UserPathList, "install/user_path.json", "lists");
 TEST_P(UserPathList, Matches) {
-    EXPECT_EQ(path_list_contains(N(GetParam().get_string("list", "")),
-                                 N(GetParam().get_string("folder", ""))),
-              tarntest::flag(GetParam(), "holds"));
+    EXPECT_EQ(path_list_contains(N(row.get_string("list", "")), N(row.get_string("folder", ""))),
+              tarntest::flag(row, "holds"));
 }
 
 // op: add or remove D:\B; stored, type: the value before (type 0: none);
@@ -27,7 +26,6 @@ TEST_P(UserPathList, Matches) {
 // characters. Adding also puts the folder first in this process's PATH, once.
 TARN_ROWS(UserPathChange, "install/user_path.json", "changes");
 TEST_P(UserPathChange, RewritesTheStoredValue) {
-    const Json& row = GetParam();
     tarntest::InstallSandbox box;
     tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
     const auto expand = [](std::string field) {
@@ -42,11 +40,8 @@ TEST_P(UserPathChange, RewritesTheStoredValue) {
         }
         return N(field);
     };
-    auto store = make_user_path_store();
-    ASSERT_TRUE(store->open());
-    const auto type = static_cast<std::uint32_t>(row.get_int("type", 0));
-    ASSERT_TRUE(type ? store->write(expand(row.get_string("stored", "")), type) : store->erase());
-    store->close();
+    ASSERT_TRUE(tarntest::store_user_path({expand(row.get_string("stored", "")),
+                                           static_cast<std::uint32_t>(row.get_int("type", 0))}));
     const bool add = row.get_string("op", "") == "add";
     const std::string failure = row.get_string("failure", "");
     for (int run = 0; run < (add ? 2 : 1); ++run) {
@@ -54,9 +49,7 @@ TEST_P(UserPathChange, RewritesTheStoredValue) {
         EXPECT_EQ(e.message.substr(0, failure.size()), failure) << e.message;
         EXPECT_EQ(e.ok(), failure.empty());
     }
-    ASSERT_TRUE(store->open());
-    const UserPathValue after = store->read();
-    store->close();
+    const UserPathValue after = tarntest::stored_user_path();
     EXPECT_EQ(after.data, expand(row.get_string("after", "")));
     EXPECT_EQ(after.type, row.get_int("type_after", 0));
     const bool added = add && failure.empty();

@@ -136,7 +136,6 @@ struct Exchange {
 // server, saw.
 TARN_ROWS(HttpExchange, "net/exchanges.json", "rows");
 TEST_P(HttpExchange, ComesBackAfterItsRetries) {
-    const Json& row = GetParam();
     Exchange x;
     if (!has(row, "url")) {
         ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false),
@@ -174,7 +173,6 @@ TEST_P(HttpExchange, ComesBackAfterItsRetries) {
 // stall_ms: the stall window (0: none); max_seconds: what the row may take.
 TARN_ROWS(HttpPaced, "net/exchanges.json", "paced");
 TEST_P(HttpPaced, KeepsItsDeadlines) {
-    const Json& row = GetParam();
     Exchange x;
     ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false)));
     HttpRequest request;
@@ -191,7 +189,6 @@ TARN_ROWS(HttpResumed, "net/exchanges.json", "resume");
 TEST_P(HttpResumed, GoesOnWithARange) {
     for (const bool streamed : {false, true}) {
         SCOPED_TRACE(streamed ? "into a sink" : "in memory");
-        const Json& row = GetParam();
         Exchange x;
         ASSERT_NO_FATAL_FAILURE(x.start(row, row.find("script").dump(false)));
         HttpRequest request;
@@ -210,7 +207,6 @@ TEST_P(HttpResumed, GoesOnWithARange) {
 // connections it relayed both ways. The origin answers /file with "arrived".
 TARN_ROWS(HttpProxied, "net/exchanges.json", "proxied");
 TEST_P(HttpProxied, GoesThroughTheProxy) {
-    const Json& row = GetParam();
     Exchange x;
     ASSERT_NO_FATAL_FAILURE(x.start(row, R"([{"path":"/file","body":"arrived","times":0}])",
                                     "[" + row.find("proxy").dump(false) + "]"));

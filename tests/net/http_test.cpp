@@ -27,13 +27,13 @@ const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 TARN_ROWS(HttpRequestSent, "net/requests.json", "rows");
 TEST_P(HttpRequestSent, WritesTheBytesOrNothing) {
     HttpRequest request;
-    request.method = text_at(GetParam(), 0);
-    for (const Json& pair : items(items(GetParam())[1]))
+    request.method = text_at(row, 0);
+    for (const Json& pair : items(items(row)[1]))
         request.headers[text_at(pair, 0)] = text_at(pair, 1);
-    request.body = text_at(GetParam(), 2);
+    request.body = text_at(row, 2);
     MemoryTransport transport;
     const Error error = write_request(transport, request, kUrl);
-    EXPECT_EQ(error.failed() ? error_text(error) : transport.sent(), text_at(GetParam(), 3));
+    EXPECT_EQ(error.failed() ? error_text(error) : transport.sent(), text_at(row, 3));
     EXPECT_EQ(transport.send_calls(), error.failed() ? 0u : 1u);
 }
 
@@ -48,14 +48,13 @@ std::string outcome(const HttpResponse& r, const Error& error) {
 // end; second: the body limit + 1, 0 for the default); outcome: status reason
 // | body ! error; progress: received/total of each call when it arrives
 // whole; at: receive sizes; sniffed: chunks guessed from what came with the
-// head. Bodies framed by the head decode the same however the bytes arrive.
+// head; headers: the fields kept ("name: value|" each, in the map's order),
+// then the case-blind lookup of Location. Bodies framed by the head decode
+// the same however the bytes arrive.
 TARN_ROWS(HttpResponseWire, "net/responses.json", "rows");
 TEST_P(HttpResponseWire, DecodesInAnySplit) {
-    const Json& row = GetParam();
-    std::string seed;
-    ASSERT_TRUE(read_file(
-        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")),
-        seed));
+    const std::string seed = tarntest::file_bytes(
+        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")));
     const auto control = static_cast<unsigned char>(seed[0]);
     const auto limit = static_cast<unsigned char>(seed[1]);
     std::vector<std::size_t> at;
@@ -81,29 +80,22 @@ TEST_P(HttpResponseWire, DecodesInAnySplit) {
                 limit ? limit - 1 : kDefaultMaxBodyBytes);
         }
         EXPECT_EQ(outcome(response, error), row.get_string("outcome", "")) << "pieces of " << piece;
+        if (row.find("headers").kind == JsonKind::String) {
+            std::string fields;
+            for (const auto& [name, value] : response.headers) fields += name + ": " + value + "|";
+            EXPECT_EQ(fields + "; LOCATION: " + header_value(response.headers, "LOCATION"),
+                      row.get_string("headers", ""));
+        }
         if (piece == 0 && row.find("progress").kind != JsonKind::Null) {
             EXPECT_EQ(progress, row.get_string("progress", ""));
         }
     }
 }
 
-TEST(HttpRead, HeaderFields) {
+TEST(HttpRead, AHeadWithoutItsEndIsMalformed) {
     MemoryTransport transport;
-    std::string buffer =
-        "HTTP/1.1 302 Found\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\nlocation: /second\r\n"
-        "Location: /first\r\nX-Pad:   spaced  \r\nX-Tab:\tkept\r\nno colon here\r\n\n"
-        " Odd Name :v:w\nContent-Length: 0\r\n\r\n";
+    std::string buffer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
     Error error;
-    const HeaderMap headers = read_response(transport, buffer, error, nullptr).headers;
-    const HeaderMap expected = {
-        {"Set-Cookie", "a=1"},   {"location", "/second"}, {"Location", "/first"},
-        {"X-Pad", "spaced  "},   {"X-Tab", "\tkept"},     {" Odd Name ", "v:w"},
-        {"Content-Length", "0"},
-    };
-    EXPECT_EQ(headers, expected);
-    EXPECT_EQ(header_value(headers, "LOCATION"), "/first");
-
-    buffer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
     EXPECT_EQ(read_response(transport, buffer, error, nullptr).status, 0);
     EXPECT_EQ(error_text(error), "3 http HttpClient.execute: Malformed HTTP response");
 }

@@ -26,7 +26,6 @@ using tarntest::TestServer;
 // server's reset overtakes it).
 TARN_ROWS(TlsReal, "net/tls_real.json", "rows");
 TEST_P(TlsReal, CarriesRecordsAndTellsHowTheServerEnded) {
-    const tarncore::Json& row = GetParam();
     TestServer server;
     ASSERT_TRUE(server.start(R"([{"path": "/echo", "echo": true},
         {"path": "/drop", "raw": "BYE\n", "close_notify": false}])",

@@ -24,25 +24,25 @@ std::string fields(const Url& u) {
 TARN_ROWS(UrlParse, "net/url.json", "parse");
 TEST_P(UrlParse, ParsesOrRefuses) {
     Error error(1, "stale", "stale", "stale");
-    const Url url = Url::parse(text_at(GetParam(), 0), error);
-    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : fields(url), text_at(GetParam(), 1));
+    const Url url = Url::parse(text_at(row, 0), error);
+    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : fields(url), text_at(row, 1));
     EXPECT_TRUE(error.ok() || fields(url) == fields(Url())) << fields(url);
 }
 
 // [host, whether it names this machine].
 TARN_ROWS(UrlLoopback, "net/url.json", "loopback");
 TEST_P(UrlLoopback, Judges) {
-    EXPECT_EQ(is_loopback_host(text_at(GetParam(), 0)), text_at(GetParam(), 1) == "true");
+    EXPECT_EQ(is_loopback_host(text_at(row, 0)), text_at(row, 1) == "true");
 }
 
 // [[scheme, host, port, path, query, tls], the text].
 TARN_ROWS(UrlWrite, "net/url.json", "write");
 TEST_P(UrlWrite, WritesTextAndTarget) {
-    const Json& f = items(GetParam())[0];
+    const Json& f = items(row)[0];
     const Url url{
         text_at(f, 0), text_at(f, 1), static_cast<std::uint16_t>(std::stoi(text_at(f, 2))),
         text_at(f, 3), text_at(f, 4), text_at(f, 5) == "true"};
-    const std::string text = text_at(GetParam(), 1);
+    const std::string text = text_at(row, 1);
     EXPECT_EQ(to_string(url), text);
     // The target is the tail of the text from the path on.
     EXPECT_EQ(request_target(url), text.substr(text.find('/', text.find("//") + 2)));
@@ -51,8 +51,7 @@ TEST_P(UrlWrite, WritesTextAndTarget) {
 // [base, location, the URL it leads to].
 TARN_ROWS(UrlResolve, "net/url.json", "resolve");
 TEST_P(UrlResolve, Resolves) {
-    EXPECT_EQ(resolve_location(text_at(GetParam(), 0), text_at(GetParam(), 1)),
-              text_at(GetParam(), 2));
+    EXPECT_EQ(resolve_location(text_at(row, 0), text_at(row, 1)), text_at(row, 2));
 }
 
 // [url, environment (names exactly as set), the user's setting (proxy,
@@ -60,7 +59,6 @@ TEST_P(UrlResolve, Resolves) {
 // outcome: "direct", the proxy as shown and its Proxy-Authorization, or the error.
 TARN_ROWS(UrlProxy, "net/url.json", "proxy");
 TEST_P(UrlProxy, ChoosesTheProxy) {
-    const Json& row = GetParam();
     Error error;
     const Url url = Url::parse(text_at(row, 0), error);
     const Json &env = items(row)[1], &system = items(row)[2];

@@ -52,10 +52,7 @@ import subprocess
 import sys
 import threading
 import time
-
-REASONS = {100: "Continue", 200: "OK", 204: "No Content", 301: "Moved Permanently",
-           302: "Found", 303: "See Other", 307: "Temporary Redirect",
-           308: "Permanent Redirect", 404: "Not Found", 500: "Internal Server Error"}
+from http import HTTPStatus
 
 PATTERN = bytes(range(256)) * 4096  # 1 MiB; body byte i is i % 256
 
@@ -201,7 +198,7 @@ class Server:
             headers = headers + [["Content-Range", b.get(
                 "content_range", "bytes %d-%d/%d" % (offset, size - 1, size))]]
             size -= offset
-        head = "HTTP/1.1 %d %s\r\n" % (status, REASONS.get(status, "Status")) + "".join(
+        head = "HTTP/1.1 %d %s\r\n" % (status, HTTPStatus(status).phrase) + "".join(
             "%s: %s\r\n" % (name, value.replace("{base}", self.base)) for name, value in headers)
         head += {"length": "Content-Length: %d\r\n" % size, "chunked": "Transfer-Encoding: chunked\r\n"}.get(
             framing, "") + "Connection: close\r\n\r\n"

@@ -17,7 +17,6 @@ using tarntest::text_at;
 // bar of 22 cells].
 TARN_ROWS(MeterPart, "support/download_meter.json", "parts");
 TEST_P(MeterPart, Formats) {
-    const tarncore::Json& row = GetParam();
     const std::int64_t bytes = std::stoll(text_at(row, 1));
     EXPECT_EQ(text_at(row, 0) == "size"
                   ? DownloadMeter::format_size(bytes)
@@ -32,7 +31,7 @@ TEST_P(Meter, DrawsEachCallExactly) {
     std::ostringstream out;
     std::int64_t now = 0;
     DownloadMeter meter{out, [&now] { return now; }};
-    for (const tarncore::Json& call : tarntest::items(GetParam().find("calls"))) {
+    for (const tarncore::Json& call : tarntest::items(row.find("calls"))) {
         SCOPED_TRACE(call.dump(false));
         const std::string op = text_at(call, 0);
         now = std::stoll(text_at(call, 1));

@@ -17,10 +17,8 @@ namespace {
 // compact: the compact form ("=": the seed itself); pretty: the pretty form.
 TARN_ROWS(JsonSeed, "support/json.json", "");
 TEST_P(JsonSeed, ParsesAndWrites) {
-    const Json& row = GetParam();
-    std::string text;
-    ASSERT_TRUE(read_file(
-        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")), text));
+    const std::string text = tarntest::file_bytes(
+        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")));
     Error error(9, "stale", "stale", "stale");
     const Json value = Json::parse(text, error);
     const std::string compact = tarntest::unescape(row.get_string("compact", ""));
@@ -54,17 +52,16 @@ TEST(Json, LookupsFallBackAndAssignmentReplacesEverything) {
 // text: what is parsed; parsed: major.minor.patch, then " invalid" when it is no version.
 TARN_ROWS(VersionParse, "support/versions.json", "parse");
 TEST_P(VersionParse, ParsesAndJudges) {
-    const std::string text = GetParam().get_string("text", "");
+    const std::string text = row.get_string("text", "");
     const Version v = parse_version(text);
     EXPECT_EQ(std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
                   std::to_string(v.patch) + (is_valid_version(text) ? "" : " invalid"),
-              GetParam().get_string("parsed", ""));
+              row.get_string("parsed", ""));
 }
 
 // a, b: two versions; order: how a compares with b (-1, 0, 1).
 TARN_ROWS(VersionOrder, "support/versions.json", "order");
 TEST_P(VersionOrder, Orders) {
-    const Json& row = GetParam();
     EXPECT_EQ(compare_versions(parse_version(row.get_string("a", "")),
                                parse_version(row.get_string("b", ""))),
               row.get_int("order", 9));
@@ -74,9 +71,8 @@ TEST_P(VersionOrder, Orders) {
 // (out, err or none). ERROR lines are logged without a module.
 TARN_ROWS(LoggerLevel, "support/log_levels.json", "");
 TEST_P(LoggerLevel, NamesRoutesAndStamps) {
-    const auto level = static_cast<tarncore::LogLevel>(GetParam().get_int("level", -1));
-    const std::string name = GetParam().get_string("name", ""),
-                      stream = GetParam().get_string("stream", ""),
+    const auto level = static_cast<tarncore::LogLevel>(row.get_int("level", -1));
+    const std::string name = row.get_string("name", ""), stream = row.get_string("stream", ""),
                       module = name == "ERROR" ? "" : "http";
     EXPECT_EQ(log_level_name(level), name);
     tarntest::ConsoleCapture console;
@@ -93,8 +89,8 @@ TEST_P(LoggerLevel, NamesRoutesAndStamps) {
 // text: from a server; shown: as it reaches the console (\xHH: that byte).
 TARN_ROWS(ConsoleSafe, "support/console_safe.json", "");
 TEST_P(ConsoleSafe, ControlsBecomeQuestionMarks) {
-    EXPECT_EQ(console_safe(tarntest::unescape(GetParam().get_string("text", ""))),
-              tarntest::unescape(GetParam().get_string("shown", "")));
+    EXPECT_EQ(console_safe(tarntest::unescape(row.get_string("text", ""))),
+              tarntest::unescape(row.get_string("shown", "")));
 }
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {

@@ -41,7 +41,6 @@ TEST_P(HashVectors, MatchHashlibAndTheRfc) {
 // [ed25519, name, key, message, signature (hex), valid|refused].
 TARN_ROWS_OF(Ed25519Vector, rows_of_kind("update/signature_vectors.json", "ed25519"));
 TEST_P(Ed25519Vector, VerifiesOrRefuses) {
-    const Json& row = GetParam();
     Ed25519Key key;
     Ed25519Signature signature;
     const std::string key_bytes = from_hex(text_at(row, 2)), message = from_hex(text_at(row, 3)),
@@ -60,36 +59,30 @@ TEST_P(Ed25519Vector, VerifiesOrRefuses) {
 }
 
 // Key pairs made by minisign for this test process: "first", "second", "stranger".
-class MinisignKeys {
-public:
+struct MinisignKeys {
+    TempDir dir;
+    std::map<std::string, std::string> public_key;  // by name
+
     MinisignKeys() {
         for (const char* name : {"first", "second", "stranger"}) {
-            const Path pub = dir_.path() / (std::string(name) + ".pub");
+            const Path pub = dir.path() / (std::string(name) + ".pub");
             EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-G", "-W", "-p", unix_path(pub), "-s",
-                                        unix_path(dir_.path() / name)}),
+                                        unix_path(dir.path() / name)}),
                       0);
-            std::string text;
-            EXPECT_TRUE(read_file(pub, text));
-            public_[name] = text.substr(text.find('\n') + 1, 56);
+            const std::string text = file_bytes(pub);
+            public_key[name] = text.substr(text.find('\n') + 1, 56);
         }
     }
     // The .minisig text of file by the named key.
     std::string sign(const Path& file, const std::string& key, const std::string& comment,
                      bool legacy) const {
         std::vector<std::string> argv = {
-            "/usr/bin/minisign", "-S", "-s",   unix_path(dir_.path() / key), "-m",
+            "/usr/bin/minisign", "-S", "-s",   unix_path(dir.path() / key), "-m",
             unix_path(file),     "-t", comment};
         if (legacy) argv.push_back("-l");
         EXPECT_EQ(run_host_program(argv), 0);
-        std::string text;
-        EXPECT_TRUE(read_file(Path(file.native() + native_from_text(".minisig")), text));
-        return text;
+        return file_bytes(Path(file.native() + native_from_text(".minisig")));
     }
-    const std::string& public_key(const std::string& name) const { return public_.at(name); }
-
-private:
-    TempDir dir_;
-    std::map<std::string, std::string> public_;
 };
 
 const MinisignKeys& minisign_keys() {
@@ -106,14 +99,13 @@ const MinisignKeys& minisign_keys() {
 // the UTC date, {stranger_id} the untrusted key's id.
 TARN_ROWS(SignedDownload, "update/signed_download.json", "rows");
 TEST_P(SignedDownload, ChecksTheSignature) {
-    const Json& row = GetParam();
     const MinisignKeys& keys = minisign_keys();
     InstallSandbox box;
     auto fill = [&](const std::string& text) {
-        return replace_all(
-            text,
-            {{"{today}", utc_date_today()},
-             {"{stranger_id}", key_id_text(parse_minisign_key(keys.public_key("stranger"))->id)}});
+        return replace_all(text,
+                           {{"{today}", utc_date_today()},
+                            {"{stranger_id}",
+                             key_id_text(parse_minisign_key(keys.public_key.at("stranger"))->id)}});
     };
     const std::string runtime = "MZ tarn 1.3.0 runtime";
     const Path file = box.make_file("tarn.exe", runtime);
@@ -143,9 +135,9 @@ TEST_P(SignedDownload, ChecksTheSignature) {
     }
     std::vector<std::string> trusted;
     for (const Json& name : items(row.find("trusted"))) {
-        trusted.push_back(keys.public_key(std::get<std::string>(name.value)));
+        trusted.push_back(keys.public_key.at(std::get<std::string>(name.value)));
     }
-    if (trusted.empty()) trusted.push_back(keys.public_key("first"));
+    if (trusted.empty()) trusted.push_back(keys.public_key.at("first"));
     const Path dest = box.cache / "update.bin";
     const Error error =
         UpdateClient(trusted, signed_version_path(box)).download(manifest, dest, {});
@@ -178,14 +170,14 @@ TEST(Signature, SignedReleaseFolder) {
     std::string answer;
     ASSERT_EQ(error_text(write_release_folder(input, site, answer)), "0  : ");
     ScopedEnv api("TARNWICK_UPDATE_API", native_from_text(server.url("/api/tarnwick/version")));
-    const UpdateClient client({keys.public_key("first")});
+    const UpdateClient client({keys.public_key.at("first")});
     ReleaseManifest manifest;
     ASSERT_EQ(error_text(client.check_update(manifest)), "0  : ");
     EXPECT_NE(manifest.signature.find("\ntrusted comment: tarnwick 1.3.0 expires 2099-12-31\n"),
               std::string::npos);
     EXPECT_EQ(error_text(client.download(manifest, box.cache / "update.bin", {})), "0  : ");
     EXPECT_EQ(file_bytes(box.cache / "update.bin"), "MZ signed");
-    EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-V", "-q", "-P", keys.public_key("first"),
+    EXPECT_EQ(run_host_program({"/usr/bin/minisign", "-V", "-q", "-P", keys.public_key.at("first"),
                                 "-m", unix_path(site / "releases" / "1.3.0" / "tarn.exe")}),
               0);
     input.expires = "31.12.2099";
