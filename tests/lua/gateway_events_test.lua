@@ -68,7 +68,11 @@ describe("gateway dispatch", function()
     assert.same({ 8, fd.guild.id, true, 1, left, left, {} }, { err.opcode, info.guildId, info.gateway,
       #seen.rateLimited, err.retryAfter, info.retryAfter, client.ws._chunkWaiters })
     server.act(function() runtime.sleep(left) end, left + 1000)
-    assert.equal(3, server.act(function() return guild.members:fetch().size end))
+    -- A chunk patches the members the cache already holds.
+    fd.guild.members[fd.alice.id].nick = "Al"
+    assert.same({ 3, "Al" }, server.act(function()
+      return { guild.members:fetch().size, guild.members.cache:get(fd.alice.id).nickname }
+    end))
   end)
 
   it("patches voice channel info, reads new audit-log entries and emits integrations", function()

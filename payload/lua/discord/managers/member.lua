@@ -383,10 +383,23 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
   local guild = base.guildOf(client, d)
   if not guild then return end
   local Collection = require("discord.collection").Collection
-  local members = Collection()
+  local members, manager = Collection(), guild.members
+  local cache, Member = manager.cache, manager.holds
+  -- A chunk's members are mostly new: they are made and cached directly, not through _add's checks.
   for _, m in ipairs(d.members or {}) do
-    local member = guild.members:_add(m)
-    members:set(member.id, member)
+    local user = m.user
+    local id = type(user) == "table" and user.id
+    local member = id and cache:get(id)
+    if member then
+      member:_patch(m)
+    elseif id then
+      member = Member(client, m, guild)
+      cache:set(id, member)
+    else
+      member = manager:_add(m)
+      id = member.id
+    end
+    members:set(id, member)
   end
   client.ws:_chunkArrived(d, members)
   client:emit("guildMembersChunk", members, guild, {
