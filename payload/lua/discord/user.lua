@@ -91,12 +91,20 @@ function User:_unchanged(data)
 end
 
 -- Called as functions: a method is found through the class's index function, and every new user is patched.
-local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._sparseFlags
+local setFlags = Base._sparseFlags
 
 function User:_patch(data)
   if unchanged(self, data) then return self end
-  copy(self, data, FIELDS)
-  copyNested(self, data, NESTED)
+  -- One pass over the payload, which holds fewer fields than the user can.
+  for k, v in next, data do
+    local to = FIELDS[k]
+    if to then
+      if v == null then self[to] = nil else self[to] = v end
+    else
+      to = NESTED[k]
+      if to then self[to] = util.camelKeys(v) end
+    end
+  end
   -- The bot's own user carries `flags`; others only their public flags.
   setFlags(self, data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   local discriminator = data.discriminator
