@@ -564,10 +564,12 @@ local parsed, parsedCount = {}, 0
 
 --- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
 ---@param s string|nil
+---@param once? boolean Not kept for next time: a timestamp unlikely to come back (a new member's join date).
 ---@return discord.Milliseconds|nil
-function util.parseTimestamp(s)
+function util.parseTimestamp(s, once)
   local hit = parsed[s]
   if hit ~= nil or type(s) ~= "string" then return hit end
+  if once then return parseIso(s) end
   if parsedCount >= 4096 then parsed, parsedCount = {}, 0 end
   hit = parseIso(s)
   if hit then parsed[s], parsedCount = hit, parsedCount + 1 end
