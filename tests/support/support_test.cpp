@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "support/ascii.h"
+#include "support/download_meter.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/logger.h"
+#include "support/output.h"
 #include "support/clock.h"
 #include "support/version.h"
 #include "tests/common/console_capture.h"
@@ -12,6 +16,9 @@
 
 namespace tarncore {
 namespace {
+
+using platform::DownloadMeter;
+using tarntest::text_at;
 
 // seed: a file of the JSON fuzzer's seeds; error: its parse error, or
 // compact: the compact form ("=": the seed itself); pretty: the pretty form.
@@ -129,6 +136,55 @@ TEST(Layout, FileHelpersReportFailureAndNeverThrow) {
     EXPECT_FALSE(write_file(copy, "x") || write_file(tmp.path() / "nowhere" / "f", "x"));
     tarntest::set_read_only(copy, false);
     EXPECT_EQ(executable_path().stem(), Path("support_tests"));
+}
+
+// The download meter, driven by an injected clock and output stream: [size,
+// bytes, the size as shown] or [bar, received, total (-1 unknown), the
+// bar of 22 cells].
+TARN_ROWS(MeterPart, "support/download_meter.json", "parts");
+TEST_P(MeterPart, Formats) {
+    const std::int64_t bytes = std::stoll(text_at(row, 1));
+    EXPECT_EQ(text_at(row, 0) == "size"
+                  ? DownloadMeter::format_size(bytes)
+                  : DownloadMeter::render_bar(bytes, std::stoll(text_at(row, 2)), 22),
+              text_at(row, tarntest::items(row).size() - 1));
+}
+
+// name; calls: on one meter in order, [op, clock ms, arguments..., the exact
+// bytes the call writes]; op update (received, total), status or finish (text).
+TARN_ROWS(Meter, "support/download_meter.json", "meters");
+TEST_P(Meter, DrawsEachCallExactly) {
+    std::ostringstream out;
+    std::int64_t now = 0;
+    DownloadMeter meter{out, [&now] { return now; }};
+    for (const Json& call : tarntest::items(row.find("calls"))) {
+        SCOPED_TRACE(call.dump(false));
+        const std::string op = text_at(call, 0);
+        now = std::stoll(text_at(call, 1));
+        out.str("");
+        if (op == "update")
+            meter.update(std::stoll(text_at(call, 2)), std::stoll(text_at(call, 3)));
+        if (op == "status") meter.show_status(text_at(call, 2));
+        if (op == "finish") meter.finish(text_at(call, 2));
+        EXPECT_EQ(out.str(), text_at(call, tarntest::items(call).size() - 1));
+    }
+}
+
+// How the console reaches the log (redraws, padding, what came before the
+// file opened, log lines cutting a line under way) the end-to-end scenarios
+// compare whole; what they never reach: a log past 1 MiB keeps its last
+// mebibyte from a line start, and a line without its end is written at close.
+TEST(ConsoleLog, KeepsTheLastMebibyteAndAnUnendedLine) {
+    tarntest::TempDir dir;
+    const Path log = dir.path() / "setup.log";
+    const std::string kept = std::string(700000, 'b') + "\n";
+    ASSERT_TRUE(write_file(log, std::string(700000, 'a') + "\n" + kept));
+    tarntest::ConsoleCapture console;
+    open_log_file(log);
+    console_out() << "last run\n        Extracting archive...";
+    close_log_file();
+    EXPECT_EQ(console.out(), "last run\n        Extracting archive...");
+    EXPECT_EQ(tarntest::file_bytes(log), kept + "last run\n        Extracting archive...\n");
 }
 
 }  // namespace
