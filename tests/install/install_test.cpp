@@ -8,17 +8,20 @@
 
 #include "install/modules.h"
 #include "install/record.h"
+#include "install/registration.h"
 #include "install/removal.h"
 #include "install/rollback.h"
 #include "install/setup_lock.h"
 #include "install/setup_runtime.h"
 #include "install/user_path.h"
+#include "install/user_path_store.h"
 #include "payload/module_table.h"
 #include "payload/runtime_payload.h"
 #include "support/child_process.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/output.h"
+#include "tests/common/console_capture.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 
@@ -302,6 +305,81 @@ TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
               "Tarnwick-Setup.exe again once it has finished | " +
                   waiting);
     EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 20000); }), "0  :  | " + waiting);
+}
+
+// The entry's other values, the setup's copy and their removal are compared
+// whole by the end-to-end scenarios; they show the size only as a bound and
+// the shortcut only by its name.
+TEST(Registration, SizeInWholeKibAndTheShortcutsConsole) {
+    tarntest::InstallSandbox box;
+    {
+        tarntest::ConsoleCapture quiet;
+        ASSERT_TRUE(install_runtime(box, box.make_file("rt", "runtime")).ok());
+        ASSERT_TRUE(register_installation(box).ok());
+    }
+    std::uintmax_t bytes = 0;
+    for (const std::string& file : tarntest::files_below(box.root)) {
+        bytes += std::filesystem::file_size(box.root / Path(file).make_preferred());
+    }
+    std::uint32_t kib = 0;
+    for (const EntryValue& value : platform::read_uninstall_entry())
+        if (value.name == "EstimatedSize") kib = value.number;
+    EXPECT_EQ(kib, (bytes + 1023) / 1024);
+
+    platform::Shortcut shortcut;
+    ASSERT_TRUE(platform::read_shortcut(platform::start_menu_shortcut_path(), shortcut));
+    EXPECT_EQ(shortcut.target.filename().string(), "cmd.exe");
+    EXPECT_EQ(path_text(Path(shortcut.arguments))
+                  .rfind("/k \"set PATH=" + path_text(box.bin) + ";%PATH% && ", 0),
+              0u);
+}
+
+NativeString N(const std::string& text) {
+    return native_from_text(text);
+}
+
+// list, folder; holds: whether the list names the folder.
+TARN_ROWS(UserPathList, "install/user_path.json", "lists");
+TEST_P(UserPathList, Matches) {
+    EXPECT_EQ(path_list_contains(N(row.get_string("list", "")), N(row.get_string("folder", ""))),
+              tarntest::flag(row, "holds"));
+}
+
+// op: add or remove D:\B; stored, type: the value before (type 0: none);
+// after, type_after: the value then; failure: the start of the error (none:
+// success). {long}: some 10 000 characters of entries; {N}: one entry of N
+// characters. Adding also puts the folder first in this process's PATH, once.
+TARN_ROWS(UserPathChange, "install/user_path.json", "changes");
+TEST_P(UserPathChange, RewritesTheStoredValue) {
+    tarntest::InstallSandbox box;
+    tarntest::ScopedEnv path("PATH", N("C:\\Windows"));
+    const auto expand = [](std::string field) {
+        std::string longer = "C:\\0";
+        for (int i = 1; longer.size() < 10000; ++i)
+            longer += ";C:\\Rather\\Long\\Folder" + std::to_string(i);
+        field = tarntest::replace_all(field, "{long}", longer);
+        if (field.starts_with("{3")) {
+            const std::size_t close = field.find('}');
+            field = "C:\\" + std::string(std::stoul(field.substr(1, close - 1)) - 3, 'x') +
+                    field.substr(close + 1);
+        }
+        return N(field);
+    };
+    ASSERT_TRUE(tarntest::store_user_path({expand(row.get_string("stored", "")),
+                                           static_cast<std::uint32_t>(row.get_int("type", 0))}));
+    const bool add = row.get_string("op", "") == "add";
+    const std::string failure = row.get_string("failure", "");
+    for (int run = 0; run < (add ? 2 : 1); ++run) {
+        const Error e = add ? add_to_user_path(N("D:\\B")) : remove_from_user_path(N("D:\\B"));
+        EXPECT_EQ(e.message.substr(0, failure.size()), failure) << e.message;
+        EXPECT_EQ(e.ok(), failure.empty());
+    }
+    const UserPathValue after = tarntest::stored_user_path();
+    EXPECT_EQ(after.data, expand(row.get_string("after", "")));
+    EXPECT_EQ(after.type, row.get_int("type_after", 0));
+    const bool added = add && failure.empty();
+    EXPECT_EQ(get_env("PATH").value_or(NativeString()),
+              N(added ? "D:\\B;C:\\Windows" : "C:\\Windows"));
 }
 
 }  // namespace
