@@ -252,7 +252,6 @@ TEST(HttpClient, ConnectAndSendFailuresComeBackAsTheyWere) {
     EXPECT_EQ(error_text(error), "2 network HttpClient.execute: Connection reset by peer");
 }
 
-
 // Reads until the peer closes; a good read resets a stale error.
 std::string read_to_end(Socket& socket, Error& error) {
     std::string all;

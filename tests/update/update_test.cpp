@@ -34,24 +34,21 @@ std::vector<Sha256Path> paths() {
     return {Sha256Path::Portable, Sha256Path::Extensions};
 }
 
-std::string digest(const std::string& message, Sha256Path path) {
-    const auto d = sha256_digest(message.data(), message.size(), path);
-    return std::string(d.begin(), d.end());
-}
-
 // One test per set of make_sha256_vectors.py (its note says what each row
 // holds); name: the set; rows: [set, message..., digest].
 TARN_ROWS_OF(Sha256Vectors,
              kind_groups("update/sha256_vectors.json", {"hex", "text", "repeat", "lcg"}));
 TEST_P(Sha256Vectors, MatchAnIndependentImplementation) {
     for (const Json& row : items(GetParam().find("rows"))) {
-        const std::string kind = text_at(row, 0),
-                          want = text_at(row, items(row).size() - 1);
+        const std::string kind = text_at(row, 0), want = text_at(row, items(row).size() - 1);
         SCOPED_TRACE(kind + " " + text_at(row, 1).substr(0, 40) + " " + want);
         std::string message = kind == "hex" ? from_hex(text_at(row, 1)) : text_at(row, 1);
         if (kind == "repeat") message.assign(std::stoul(text_at(row, 2)), message[0]);
         if (kind == "lcg") message = lcg(std::stoul(message));
-        for (Sha256Path path : paths()) EXPECT_EQ(digest(message, path), from_hex(want));
+        for (Sha256Path path : paths()) {
+            const auto d = sha256_digest(message.data(), message.size(), path);
+            EXPECT_EQ(std::string(d.begin(), d.end()), from_hex(want));
+        }
         EXPECT_EQ(sha256_hex(message.data(), message.size()), want);
         EXPECT_EQ(digest_in_pieces(Sha256(), message), from_hex(want));
     }
@@ -254,11 +251,10 @@ TEST_P(UpdateClientRow, ComesOutAsWritten) {
         ConsoleCapture quiet;  // the client's log lines
         error = client.download(manifest, dest, {});
         // A file failure ends with the system's reason, in its words.
-        outcome =
-            (error.failed() ? error.code == kErrFile ? without_reason(error_text(error))
-                                                     : error_text(error)
-                            : "ok") +
-            " / " + file_bytes(dest);
+        outcome = (error.failed() ? error.code == kErrFile ? without_reason(error_text(error))
+                                                           : error_text(error)
+                                  : "ok") +
+                  " / " + file_bytes(dest);
     }
     EXPECT_EQ(outcome, fill(field("outcome")));
     if (signs && error.ok()) {
@@ -274,8 +270,7 @@ const WingetFields kFields{"1.4.2", kSetupVersion,
 
 std::string filled_template(const std::string& name) {
     std::string filled;
-    const std::string text =
-        file_bytes(source_path("packaging/winget/" + name));
+    const std::string text = file_bytes(source_path("packaging/winget/" + name));
     EXPECT_TRUE(fill_winget_template(text, kFields, filled).ok()) << name;
     return filled;
 }
