@@ -18,16 +18,7 @@
 namespace tarncore {
 namespace {
 
-using namespace tls_status;
-using tarntest::error_text;
-using tarntest::frame;
-using tarntest::items;
-using tarntest::kDone;
-using tarntest::lcg;
-using tarntest::MemoryTransport;
-using tarntest::text_at;
-using tarntest::TlsConnection;
-using tarntest::unescape;
+using namespace tarntest;
 
 const Url kUrl{"http", "h", 8080, "/p", "q=1", false};
 
@@ -62,8 +53,8 @@ std::string outcome(const HttpResponse& r, const Error& error) {
 // the same however the bytes arrive.
 TARN_ROWS(HttpResponseWire, "net/responses.json", "rows");
 TEST_P(HttpResponseWire, DecodesInAnySplit) {
-    const std::string seed = tarntest::file_bytes(
-        tarntest::source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")));
+    const std::string seed = file_bytes(
+        source_path("tests/data/seeds/http_response_fuzz/" + row.get_string("seed", "")));
     const auto control = static_cast<unsigned char>(seed[0]);
     const auto limit = static_cast<unsigned char>(seed[1]);
     std::vector<std::size_t> at;
@@ -73,8 +64,8 @@ TEST_P(HttpResponseWire, DecodesInAnySplit) {
         MemoryTransport transport(seed.substr(2));
         transport.split_every(piece);
         transport.split_at(at);
-        if (control & 0x80) transport.end_with(tarncore::receive_timeout_error());
-        if (control & 0x40) transport.end_with(tarntest::tls_closed_error(), 0);
+        if (control & 0x80) transport.end_with(receive_timeout_error());
+        if (control & 0x40) transport.end_with(tls_closed_error(), 0);
         std::string progress;
         Error error;
         std::string buffer;
@@ -128,7 +119,7 @@ TEST(HttpRead, LongChunksLandInPlaceInAnySplit) {
     std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     std::string body;
     for (std::size_t size : {100000u, 16384u, 3u, 70001u}) {
-        const std::string chunk = tarntest::lcg(size + body.size()).substr(body.size());
+        const std::string chunk = lcg(size + body.size()).substr(body.size());
         wire += (std::ostringstream() << std::hex << size).str() + ";x=1\r\n" + chunk + "\r\n";
         body += chunk;
     }
@@ -178,7 +169,7 @@ TARN_ROWS(UrlParse, "net/url.json", "parse");
 TEST_P(UrlParse, ParsesOrRefuses) {
     Error error(1, "stale", "stale", "stale");
     const Url url = Url::parse(text_at(row, 0), error);
-    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : fields(url), text_at(row, 1));
+    EXPECT_EQ(error.failed() ? error_text(error) : fields(url), text_at(row, 1));
     EXPECT_TRUE(error.ok() || fields(url) == fields(Url())) << fields(url);
 }
 
@@ -231,7 +222,7 @@ TEST_P(UrlProxy, ChoosesTheProxy) {
     const HeaderMap sent = through_proxy({}, proxy).headers;
     const std::string shown = (proxy.present() ? proxy.shown : "direct") +
                               (sent.empty() ? "" : " " + sent.at("Proxy-Authorization"));
-    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : shown, text_at(row, 3));
+    EXPECT_EQ(error.failed() ? error_text(error) : shown, text_at(row, 3));
 }
 
 // The TLS session logic over the scripted engine and an in-memory peer.
@@ -247,7 +238,7 @@ std::string messages(const Json& list) {
 
 Error error_of(const Json& row, const std::string& key) {
     const Json& e = row.find(key);
-    if (e.kind == tarncore::JsonKind::Null) return Error();
+    if (e.kind == JsonKind::Null) return Error();
     Error error(items(e)[0].integer, text_at(e, 1), text_at(e, 2), text_at(e, 3));
     if (items(e).size() > 4 && text_at(e, 4) == "closed") error.kind = ErrorKind::kClosed;
     return error;
@@ -276,7 +267,7 @@ TEST_P(TlsRecv, EndsAsWritten) {
     std::int32_t last = 0;
     Error error;
     const std::string hello = conn.peer.sent();
-    if (row.find("inputs").kind != tarncore::JsonKind::Null) {
+    if (row.find("inputs").kind != JsonKind::Null) {
         std::vector<std::string> inputs;
         for (const Json& s : items(row.find("inputs")))
             inputs.push_back(unescape(std::get<std::string>(s.value)));
