@@ -15,8 +15,6 @@ class ConsoleCapture : public tarncore::ConsoleSink {
 public:
     ConsoleCapture();
     ~ConsoleCapture() override;
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
     void write(tarncore::Stream stream, std::string_view text) override;
 

@@ -28,7 +28,6 @@ inline std::string frame(char type, const std::string& payload) {
            payload;
 }
 
-inline const std::string kNext = frame('S', "next");
 inline const std::string kDone = frame('S', "done");
 
 struct FakeEngine final : tarncore::TlsEngine {

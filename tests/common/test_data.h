@@ -13,7 +13,6 @@
 #include "support/error.h"
 #include "support/json.h"
 #include "support/layout.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/test_env.h"
 
 namespace tarntest {

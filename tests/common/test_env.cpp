@@ -28,21 +28,21 @@ TempDir::~TempDir() {
     (void)tarncore::remove_tree(path_, failure);
 }
 
+namespace {
+
+void put_env(const std::string& name, const std::optional<tarncore::NativeString>& value) {
+    (void)(value ? tarncore::set_env(name, *value) : tarncore::unset_env(name));
+}
+
+}  // namespace
+
 ScopedEnv::ScopedEnv(std::string name, std::optional<tarncore::NativeString> value)
     : name_(std::move(name)), old_(tarncore::get_env(name_)) {
-    if (value) {
-        (void)tarncore::set_env(name_, *value);
-    } else {
-        (void)tarncore::unset_env(name_);
-    }
+    put_env(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (old_) {
-        (void)tarncore::set_env(name_, *old_);
-    } else {
-        (void)tarncore::unset_env(name_);
-    }
+    put_env(name_, old_);
 }
 
 ScopedCurrentDir::ScopedCurrentDir(const Path& folder) : old_(fs::current_path()) {

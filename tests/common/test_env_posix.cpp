@@ -36,10 +36,9 @@ std::vector<tarncore::Path> program_arguments(int argc, char** argv) {
 }
 
 // A child not waited for stays a zombie until this process ends.
-int run_host_program(const std::vector<std::string>& argv, bool wait) {
-    std::vector<std::string> text(argv);
+int run_host_program(std::vector<std::string> argv, bool wait) {
     std::vector<char*> args;
-    for (std::string& a : text) args.push_back(a.data());
+    for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
     pid_t pid = 0;
     int status = 0;

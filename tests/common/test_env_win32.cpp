@@ -1,6 +1,5 @@
 // The Windows half of the harness (under Wine, with the host's programs).
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <vector>
 
 #include "support/win32.h"
@@ -19,18 +18,11 @@ Function wine_export(const wchar_t* module, const char* name) {
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
-std::vector<char> read_der(const std::string& cert_dir) {
-    std::ifstream in(host_path(cert_dir + "/ca.der"), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 }  // namespace
 
 Path host_path(const std::string& unix_path) {
     std::string p = "Z:" + unix_path;
-    for (char& c : p) {
-        if (c == '/') c = '\\';
-    }
+    std::replace(p.begin(), p.end(), '/', '\\');
     return Path(tarncore::native_from_text(p));
 }
 
@@ -69,13 +61,12 @@ std::vector<tarncore::Path> program_arguments(int, char**) {
     return out;
 }
 
-int run_host_program(const std::vector<std::string>& argv, bool wait) {
+int run_host_program(std::vector<std::string> argv, bool wait) {
     using Spawn = LONG(__cdecl*)(char* const*, int);
     static const auto spawn = wine_export<Spawn>(L"ntdll.dll", "__wine_unix_spawnvp");
     if (spawn == nullptr || argv.empty()) return -1;
-    std::vector<std::string> text(argv);
     std::vector<char*> args;
-    for (std::string& a : text) args.push_back(a.data());
+    for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
     return static_cast<int>(spawn(args.data(), wait ? TRUE : FALSE));
 }
@@ -100,17 +91,16 @@ bool deletion_scheduled(const Path& path) {
 
 // The user Root store of the private prefix: Wine adds to it without a dialog.
 bool trust_test_ca(const std::string& cert_dir) {
-    std::vector<char> der = read_der(cert_dir);
-    return !der.empty() &&
-           CertAddEncodedCertificateToSystemStoreA(
-               "ROOT", reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+    const std::string der = file_bytes(host_path(cert_dir + "/ca.der"));
+    return CertAddEncodedCertificateToSystemStoreA(
+        "ROOT", reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
 }
 
 // Each run makes a new CA; take it out again so the prefix does not collect them.
 // Wine's "ROOT" system store is a merged view that refuses deletion, so go to
 // the registry store underneath.
 void untrust_test_ca(const std::string& cert_dir) {
-    std::vector<char> der = read_der(cert_dir);
+    const std::string der = file_bytes(host_path(cert_dir + "/ca.der"));
     PCCERT_CONTEXT ca =
         CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                      static_cast<DWORD>(der.size()));

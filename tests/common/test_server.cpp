@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "support/layout.h"
-#include "tests/common/host_tools.h"
 #include "tests/common/test_data.h"
 #include "tests/common/test_env.h"
 

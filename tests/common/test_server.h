@@ -60,7 +60,7 @@ private:
 const std::string& test_certificates();
 
 /// Makes the CA (ca.pem / ca.der in `cert_dir`) trusted by this process's TLS
-/// engine, and undoes it. Platform files: test_trust_win32.cpp / _posix.cpp.
+/// engine, and undoes it. Platform files: test_env_win32.cpp / _posix.cpp.
 bool trust_test_ca(const std::string& cert_dir);
 void untrust_test_ca(const std::string& cert_dir);
 

@@ -76,14 +76,10 @@ def sha(data):
 
 
 def read(path):
-    return read_bytes(path).decode("latin-1")
-
-
-def read_bytes(path):
-    """A file's bytes; none when it is not there (or a process ended meanwhile)."""
+    """A file's text (latin-1); none when it is not there (or a process ended meanwhile)."""
     with contextlib.suppress(OSError):
-        return open(path, "rb").read()
-    return b""
+        return open(path, "rb").read().decode("latin-1")
+    return ""
 
 
 def win(path):
@@ -492,7 +488,7 @@ def piped_script(build):
     except subprocess.TimeoutExpired:
         code, out = "(still running after 240 s)", ""
     left = [int(pid) for pid in glob.glob("[0-9]*", root_dir="/proc")
-            if b"TARN_DEMO_PREFIX=%s\0" % prefix.encode() in read_bytes("/proc/%s/environ" % pid)]
+            if "TARN_DEMO_PREFIX=%s\0" % prefix in read("/proc/%s/environ" % pid)]
     for pid in left:
         with contextlib.suppress(OSError):  # ended meanwhile
             os.kill(pid, 9)

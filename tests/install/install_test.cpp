@@ -8,26 +8,27 @@
 
 #include "install/modules.h"
 #include "install/record.h"
+#include "install/registration.h"
 #include "install/removal.h"
 #include "install/rollback.h"
 #include "install/setup_lock.h"
 #include "install/setup_runtime.h"
 #include "install/user_path.h"
+#include "install/user_path_store.h"
 #include "payload/module_table.h"
 #include "payload/runtime_payload.h"
 #include "support/child_process.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/output.h"
+#include "tests/common/console_capture.h"
 #include "tests/common/install_sandbox.h"
 #include "tests/common/test_data.h"
 
 namespace tarncore {
 namespace {
 
-using tarntest::file_bytes;
-using tarntest::InstallSandbox;
-using tarntest::quietly;
+using namespace tarntest;
 
 std::string install(const Layout& layout, const Path& source) {
     return quietly([&] { return install_runtime(layout, source); });
@@ -70,21 +71,21 @@ TARN_ROWS(SetupRuntime, "install/install.json", "setup_runtime");
 TEST_P(SetupRuntime, FindsTheRuntimeBesideTheSetupOrInsideIt) {
     InstallSandbox box;
     const Path setup_dir = box.scratch() / "download";
-    ASSERT_TRUE(ensure_dir(setup_dir) && (!tarntest::flag(row, "beside") ||
-                                          write_file(setup_dir / "tarn.exe", "beside runtime")));
-    ASSERT_TRUE(!tarntest::flag(row, "cache_blocked") ||
+    ASSERT_TRUE(ensure_dir(setup_dir) &&
+                (!flag(row, "beside") || write_file(setup_dir / "tarn.exe", "beside runtime")));
+    ASSERT_TRUE(!flag(row, "cache_blocked") ||
                 (ensure_dir(box.root) && write_file(box.cache, "file")));
-    tarntest::ScopedCurrentDir cwd(setup_dir);
+    ScopedCurrentDir cwd(setup_dir);
     Path runtime = "untouched";
-    const Error e = row.find("payload").kind == JsonKind::String
-                        ? locate_setup_runtime(
-                              box, runtime, tarntest::flag(row, "known_path") ? setup_dir : Path(),
-                              row.get_string("payload", ""))
-                        : locate_setup_runtime(box, runtime);  // this build embeds no payload
+    const Error e =
+        row.find("payload").kind == JsonKind::String
+            ? locate_setup_runtime(box, runtime, flag(row, "known_path") ? setup_dir : Path(),
+                                   row.get_string("payload", ""))
+            : locate_setup_runtime(box, runtime);  // this build embeds no payload
     const std::string where = runtime == setup_dir / "tarn.exe"           ? "beside"
                               : runtime == box.cache / "bundled-tarn.exe" ? "cache"
                                                                           : path_text(runtime);
-    EXPECT_EQ(tarntest::error_text(e) + " " + file_bytes(runtime) + " " + where,
+    EXPECT_EQ(error_text(e) + " " + file_bytes(runtime) + " " + where,
               row.get_string("outcome", ""));
     EXPECT_EQ(path_exists(box.root), where == "cache");
 }
@@ -110,9 +111,9 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
                   " (file is in use). Close running bots, then copy " + path_text(fresh) +
                   " over it.");
     EXPECT_EQ(file_bytes(fresh), "fresh");
-    tarntest::set_read_only(bin, true);
+    set_read_only(bin, true);
     EXPECT_EQ(place_file(source, bin / "other.exe").message, "Could not install other.exe");
-    tarntest::set_read_only(bin, false);
+    set_read_only(bin, false);
 }
 
 // Windows refuses to overwrite a running program's file but lets it be
@@ -123,7 +124,7 @@ TEST(PlaceFile, FailuresNameTheFileAndStaleCopiesAreOverwritten) {
 TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     InstallSandbox box;
     const Path runtime = box.bin / "tarn.exe", old = box.bin / "tarn.exe.old";
-    ASSERT_TRUE(copy_with_parents(tarntest::test_tool("test_runtime"), runtime));
+    ASSERT_TRUE(copy_with_parents(test_tool("test_runtime"), runtime));
     ChildProcess bot;
     Error error;
     ChildProcess::start(bot, error, runtime, {native_from_text("30")}, {}, false);
@@ -131,17 +132,17 @@ TEST(InstallRuntime, ReplacesARunningRuntimeWhichHoldsTheRemovalBack) {
     ASSERT_EQ(install(box, box.make_file("src", "new runtime"))[0], '0');
     EXPECT_TRUE(ChildProcess::running(bot));
     EXPECT_EQ(file_bytes(runtime) + file_bytes(box.bin / "tarn.exe.new"), "new runtime<missing>");
-    EXPECT_TRUE(!path_exists(old) || tarntest::deletion_scheduled(old));
+    EXPECT_TRUE(!path_exists(old) || deletion_scheduled(old));
 
     const Path neighbour = box.root.parent_path() / "OtherProgram" / "keep.txt";
     ASSERT_TRUE(copy_with_parents(box.make_file("f", "bytes"), neighbour));
     for (const Path& file : {runtime, box.modules / "d" / "init.lua", box.tools / "ffmpeg.exe"}) {
         ASSERT_TRUE(copy_with_parents(neighbour, file));
-        tarntest::set_read_only(file, true);
+        set_read_only(file, true);
     }
-    tarntest::set_read_only(box.modules / "d", true);
-    const std::string held = tarntest::error_text(remove_installation(box));
-    EXPECT_FALSE(path_list_contains(tarntest::stored_user_path().data, box.bin.native()));
+    set_read_only(box.modules / "d", true);
+    const std::string held = error_text(remove_installation(box));
+    EXPECT_FALSE(path_list_contains(stored_user_path().data, box.bin.native()));
     EXPECT_EQ(held == "0  : ", !path_exists(old)) << held;
     EXPECT_TRUE(held == "0  : " ||
                 held == "10 tarnwick setup: Could not remove " + path_text(box.root))
@@ -160,16 +161,15 @@ TARN_ROWS(RollbackSnapshot, "install/install.json", "snapshots");
 TEST_P(RollbackSnapshot, MustBeUsable) {
     InstallSandbox box;
     const Path copy = box.versions / "1.2.4" / "tarn.exe";
-    ASSERT_TRUE(ensure_dir(copy.parent_path()) &&
-                (!tarntest::flag(row, "copy") || write_file(copy, "old")));
+    ASSERT_TRUE(ensure_dir(copy.parent_path()) && (!flag(row, "copy") || write_file(copy, "old")));
     ASSERT_TRUE(row.find("previous").kind == JsonKind::Null ||
                 write_file(box.versions / "previous.txt", row.get_string("previous", "")));
     const std::string error = row.get_string("error", "");
     const std::string said = quietly([&] { return rollback(box); });
     EXPECT_EQ(error.empty() ? said.substr(0, said.find('\n') + 1) : said,
-              error.empty() ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
-                            : "10 tarnwick setup: " +
-                                  tarntest::replace_all(error, "{copy}", path_text(copy)) + " | ");
+              error.empty()
+                  ? "0  :  | Rolling back to Tarnwick 1.2.4...\n"
+                  : "10 tarnwick setup: " + replace_all(error, "{copy}", path_text(copy)) + " | ");
     EXPECT_EQ(file_bytes(box.bin / "tarn.exe"), error.empty() ? "old" : "<missing>");
 }
 
@@ -180,8 +180,8 @@ TEST_P(RollbackSnapshot, MustBeUsable) {
 TARN_ROWS(RollbackEscape, "install/install.json", "escapes");
 TEST_P(RollbackEscape, IsRefused) {
     InstallSandbox box;
-    const std::string version = tarntest::replace_all(row.get_string("version", ""), "{outside}",
-                                                      path_text(box.scratch() / "escaped"));
+    const std::string version = replace_all(row.get_string("version", ""), "{outside}",
+                                            path_text(box.scratch() / "escaped"));
     const Path elsewhere = box.versions / native_from_text(version);
     Json record;
     record["version"] = version;
@@ -210,17 +210,17 @@ TEST_P(RollbackEscape, IsRefused) {
 TARN_ROWS(RemovalLink, "install/install.json", "links");
 TEST_P(RemovalLink, NeverLeadsOutside) {
     const std::string where = row.get_string("where", "");
-    tarntest::InstallSandbox box;
+    InstallSandbox box;
     const Path outside = box.scratch() / "outside",
                link = where.empty() ? box.root : box.root / Path(where).make_preferred();
     ASSERT_TRUE(copy_with_parents(box.make_file("f", "keep"), outside / "keep.txt"));
     ASSERT_TRUE(where.empty() || copy_with_parents(outside / "keep.txt", box.bin / "tarn.exe"));
     ASSERT_TRUE(ensure_dir(link.parent_path()) &&
-                tarntest::make_link(link, where.starts_with("b") ? outside / "keep.txt" : outside));
+                make_link(link, where.starts_with("b") ? outside / "keep.txt" : outside));
     const std::string root = path_text(box.root), message = remove_installation(box).message;
     const std::string left = "Could not remove " + root + " (" + path_text(link) + " " +
-                             tarntest::replace_all(row.get_string("said", ""), "{root}", root);
-    EXPECT_EQ(tarntest::file_bytes(outside / "keep.txt"), "keep");
+                             replace_all(row.get_string("said", ""), "{root}", root);
+    EXPECT_EQ(file_bytes(outside / "keep.txt"), "keep");
     EXPECT_TRUE(message == left || (!where.empty() && message.empty())) << message;
     EXPECT_NE(path_exists(box.root), message.empty());
     EXPECT_FALSE(path_exists(box.bin / "tarn.exe"));
@@ -238,9 +238,9 @@ TEST_P(RemovalLink, NeverLeadsOutside) {
 TARN_ROWS(InstallFault, "install/install.json", "faults");
 TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
     InstallSandbox box;
-    const bool update = tarntest::flag(row, "update");
+    const bool update = flag(row, "update");
     ASSERT_TRUE(!update || install(box, box.make_file("old", "old runtime"))[0] == '0');
-    const bool stop = tarntest::flag(row, "stop");
+    const bool stop = flag(row, "stop");
     const Path source = box.make_file("new", "new runtime"), log = box.scratch() / "setup.log";
     open_log_file(log);
     set_placement_fault({stop ? PlacementFault::kStop : PlacementFault::kFail,
@@ -258,7 +258,7 @@ TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
                          logged.find(" bytes free") != std::string::npos &&
                          (failed + logged).find("file is in use") == std::string::npos))
         << failed << logged;
-    for (const std::string& name : tarntest::files_below(box.root)) {
+    for (const std::string& name : files_below(box.root)) {
         const std::string bytes = file_bytes(box.root / Path(name).make_preferred());
         if (name.ends_with(".new")) {
             EXPECT_TRUE(stop) << name << " left by a failed write";
@@ -276,32 +276,107 @@ TEST_P(InstallFault, LeavesNoCutFileAndTheNextRunRepairs) {
     EXPECT_FALSE(needs_repair(box));
     for (const ModuleEntry& m : kModuleTable) {
         ASSERT_EQ(file_bytes(box.modules / Path(m.path).make_preferred()),
-                  file_bytes(tarntest::source_path(std::string("payload/lua/") + m.path)));
+                  file_bytes(source_path(std::string("payload/lua/") + m.path)));
     }
     EXPECT_EQ(read_installed_version(box), "1.2.4");
-    for (const std::string& name : tarntest::files_below(box.root))
+    for (const std::string& name : files_below(box.root))
         EXPECT_FALSE(name.ends_with(".new") || name.ends_with(".old")) << name;
 }
 
 // Another setup holds the lock for 3 s: a wait of 1 s gives up, a longer one
 // gets it once the other has ended; each says once that it waits.
 TEST(SetupLock, ASecondSetupWaitsForTheFirstWithinItsLimit) {
-    tarntest::InstallSandbox box;
+    InstallSandbox box;
     const Path held = box.scratch() / "held";
     ChildProcess other;
     Error error;
-    ChildProcess::start(other, error, tarntest::test_tool("hold_setup_lock"),
+    ChildProcess::start(other, error, test_tool("hold_setup_lock"),
                         {held.native(), native_from_text("3000"), box.root.parent_path().native()},
                         {}, false);
     for (int i = 0; i < 400 && !path_exists(held); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ASSERT_TRUE(path_exists(held));
     const std::string waiting = "Another Tarnwick setup is running; waiting for it to finish...\n";
-    EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 1000); }),
+    EXPECT_EQ(quietly([&] { return hold_setup_lock(box, 1000); }),
               "10 tarnwick setup: Another Tarnwick setup is still running after 1 s; run "
               "Tarnwick-Setup.exe again once it has finished | " +
                   waiting);
-    EXPECT_EQ(tarntest::quietly([&] { return hold_setup_lock(box, 20000); }), "0  :  | " + waiting);
+    EXPECT_EQ(quietly([&] { return hold_setup_lock(box, 20000); }), "0  :  | " + waiting);
+}
+
+// The entry's other values, the setup's copy and their removal are compared
+// whole by the end-to-end scenarios; they show the size only as a bound and
+// the shortcut only by its name.
+TEST(Registration, SizeInWholeKibAndTheShortcutsConsole) {
+    InstallSandbox box;
+    {
+        ConsoleCapture quiet;
+        ASSERT_TRUE(install_runtime(box, box.make_file("rt", "runtime")).ok());
+        ASSERT_TRUE(register_installation(box).ok());
+    }
+    std::uintmax_t bytes = 0;
+    for (const std::string& file : files_below(box.root)) {
+        bytes += std::filesystem::file_size(box.root / Path(file).make_preferred());
+    }
+    std::uint32_t kib = 0;
+    for (const EntryValue& value : platform::read_uninstall_entry())
+        if (value.name == "EstimatedSize") kib = value.number;
+    EXPECT_EQ(kib, (bytes + 1023) / 1024);
+
+    platform::Shortcut shortcut;
+    ASSERT_TRUE(platform::read_shortcut(platform::start_menu_shortcut_path(), shortcut));
+    EXPECT_EQ(shortcut.target.filename().string(), "cmd.exe");
+    EXPECT_EQ(path_text(Path(shortcut.arguments))
+                  .rfind("/k \"set PATH=" + path_text(box.bin) + ";%PATH% && ", 0),
+              0u);
+}
+
+NativeString N(const std::string& text) {
+    return native_from_text(text);
+}
+
+// list, folder; holds: whether the list names the folder.
+TARN_ROWS(UserPathList, "install/user_path.json", "lists");
+TEST_P(UserPathList, Matches) {
+    EXPECT_EQ(path_list_contains(N(row.get_string("list", "")), N(row.get_string("folder", ""))),
+              flag(row, "holds"));
+}
+
+// op: add or remove D:\B; stored, type: the value before (type 0: none);
+// after, type_after: the value then; failure: the start of the error (none:
+// success). {long}: some 10 000 characters of entries; {N}: one entry of N
+// characters. Adding also puts the folder first in this process's PATH, once.
+TARN_ROWS(UserPathChange, "install/user_path.json", "changes");
+TEST_P(UserPathChange, RewritesTheStoredValue) {
+    InstallSandbox box;
+    ScopedEnv path("PATH", N("C:\\Windows"));
+    const auto expand = [](std::string field) {
+        std::string longer = "C:\\0";
+        for (int i = 1; longer.size() < 10000; ++i)
+            longer += ";C:\\Rather\\Long\\Folder" + std::to_string(i);
+        field = replace_all(field, "{long}", longer);
+        if (field.starts_with("{3")) {
+            const std::size_t close = field.find('}');
+            field = "C:\\" + std::string(std::stoul(field.substr(1, close - 1)) - 3, 'x') +
+                    field.substr(close + 1);
+        }
+        return N(field);
+    };
+    ASSERT_TRUE(store_user_path({expand(row.get_string("stored", "")),
+                                 static_cast<std::uint32_t>(row.get_int("type", 0))}));
+    const bool add = row.get_string("op", "") == "add";
+    const std::string failure = row.get_string("failure", "");
+    for (int run = 0; run < (add ? 2 : 1); ++run) {
+        const Error e = add ? add_to_user_path(N("D:\\B")) : remove_from_user_path(N("D:\\B"));
+        EXPECT_EQ(e.message.substr(0, failure.size()), failure) << e.message;
+        EXPECT_EQ(e.ok(), failure.empty());
+    }
+    const UserPathValue after = stored_user_path();
+    EXPECT_EQ(after.data, expand(row.get_string("after", "")));
+    EXPECT_EQ(after.type, row.get_int("type_after", 0));
+    const bool added = add && failure.empty();
+    EXPECT_EQ(get_env("PATH").value_or(NativeString()),
+              N(added ? "D:\\B;C:\\Windows" : "C:\\Windows"));
 }
 
 }  // namespace

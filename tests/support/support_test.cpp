@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "support/ascii.h"
+#include "support/download_meter.h"
 #include "support/json.h"
 #include "support/layout.h"
 #include "support/logger.h"
+#include "support/output.h"
 #include "support/clock.h"
 #include "support/version.h"
 #include "tests/common/console_capture.h"
@@ -13,16 +17,19 @@
 namespace tarncore {
 namespace {
 
+using platform::DownloadMeter;
+using namespace tarntest;
+
 // seed: a file of the JSON fuzzer's seeds; error: its parse error, or
 // compact: the compact form ("=": the seed itself); pretty: the pretty form.
 TARN_ROWS(JsonSeed, "support/json.json", "");
 TEST_P(JsonSeed, ParsesAndWrites) {
-    const std::string text = tarntest::file_bytes(
-        tarntest::source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")));
+    const std::string text =
+        file_bytes(source_path("tests/data/seeds/json_fuzz/" + row.get_string("seed", "")));
     Error error(9, "stale", "stale", "stale");
     const Json value = Json::parse(text, error);
-    const std::string compact = tarntest::unescape(row.get_string("compact", ""));
-    EXPECT_EQ(error.failed() ? tarntest::error_text(error) : "= " + value.dump(false),
+    const std::string compact = unescape(row.get_string("compact", ""));
+    EXPECT_EQ(error.failed() ? error_text(error) : "= " + value.dump(false),
               row.find("error").kind == JsonKind::String
                   ? "5 json Json.parse: " + row.get_string("error", "")
                   : "= " + (compact == "=" ? text : compact));
@@ -75,7 +82,7 @@ TEST_P(LoggerLevel, NamesRoutesAndStamps) {
     const std::string name = row.get_string("name", ""), stream = row.get_string("stream", ""),
                       module = name == "ERROR" ? "" : "http";
     EXPECT_EQ(log_level_name(level), name);
-    tarntest::ConsoleCapture console;
+    ConsoleCapture console;
     const std::string before = local_timestamp();
     Logger::instance().log(level, module, "m\n1");
     const std::string after = local_timestamp(),
@@ -89,12 +96,12 @@ TEST_P(LoggerLevel, NamesRoutesAndStamps) {
 // text: from a server; shown: as it reaches the console (\xHH: that byte).
 TARN_ROWS(ConsoleSafe, "support/console_safe.json", "");
 TEST_P(ConsoleSafe, ControlsBecomeQuestionMarks) {
-    EXPECT_EQ(console_safe(tarntest::unescape(row.get_string("text", ""))),
-              tarntest::unescape(row.get_string("shown", "")));
+    EXPECT_EQ(console_safe(unescape(row.get_string("text", ""))),
+              unescape(row.get_string("shown", "")));
 }
 
 TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
-    tarntest::TempDir tmp;
+    TempDir tmp;
     for (const std::size_t length : {259u, 260u, 0u}) {
         NativeString value = (tmp.path() / "").native();
         value.resize(length, 'a');
@@ -108,17 +115,17 @@ TEST(Layout, RootFollowsLocalAppDataAndItsLengthLimit) {
 // None of them throws, on a folder, a device, a read-only file or a missing one;
 // the program finds its own path.
 TEST(Layout, FileHelpersReportFailureAndNeverThrow) {
-    tarntest::TempDir tmp;
+    TempDir tmp;
     const Path file = tmp.path() / "a" / "f.bin", copy = tmp.path() / "c" / "d" / "copy.bin";
     EXPECT_TRUE(ensure_dir(file.parent_path()) && ensure_dir(file.parent_path()));
     const std::string bytes("one\r\ntwo\0three\n", 15);
     ASSERT_TRUE(write_file(file, bytes));
-    EXPECT_EQ(tarntest::file_bytes(file), bytes) << "binary mode keeps every byte";
+    EXPECT_EQ(file_bytes(file), bytes) << "binary mode keeps every byte";
     ASSERT_TRUE(copy_with_parents(file, copy));
     ASSERT_TRUE(write_file(file, "short"));
     ASSERT_TRUE(copy_with_parents(file, copy));
-    EXPECT_EQ(tarntest::file_bytes(copy), "short") << "an existing target is truncated or replaced";
-    tarntest::set_read_only(copy, true);
+    EXPECT_EQ(file_bytes(copy), "short") << "an existing target is truncated or replaced";
+    set_read_only(copy, true);
     std::string text = "kept";
     for (const Path& bad : {tmp.path(), tmp.path() / "absent"}) {
         EXPECT_FALSE(read_file(bad, text)) << bad;
@@ -127,8 +134,57 @@ TEST(Layout, FileHelpersReportFailureAndNeverThrow) {
     }
     EXPECT_EQ(text, "kept");
     EXPECT_FALSE(write_file(copy, "x") || write_file(tmp.path() / "nowhere" / "f", "x"));
-    tarntest::set_read_only(copy, false);
+    set_read_only(copy, false);
     EXPECT_EQ(executable_path().stem(), Path("support_tests"));
+}
+
+// The download meter, driven by an injected clock and output stream: [size,
+// bytes, the size as shown] or [bar, received, total (-1 unknown), the
+// bar of 22 cells].
+TARN_ROWS(MeterPart, "support/download_meter.json", "parts");
+TEST_P(MeterPart, Formats) {
+    const std::int64_t bytes = std::stoll(text_at(row, 1));
+    EXPECT_EQ(text_at(row, 0) == "size"
+                  ? DownloadMeter::format_size(bytes)
+                  : DownloadMeter::render_bar(bytes, std::stoll(text_at(row, 2)), 22),
+              text_at(row, items(row).size() - 1));
+}
+
+// name; calls: on one meter in order, [op, clock ms, arguments..., the exact
+// bytes the call writes]; op update (received, total), status or finish (text).
+TARN_ROWS(Meter, "support/download_meter.json", "meters");
+TEST_P(Meter, DrawsEachCallExactly) {
+    std::ostringstream out;
+    std::int64_t now = 0;
+    DownloadMeter meter{out, [&now] { return now; }};
+    for (const Json& call : items(row.find("calls"))) {
+        SCOPED_TRACE(call.dump(false));
+        const std::string op = text_at(call, 0);
+        now = std::stoll(text_at(call, 1));
+        out.str("");
+        if (op == "update")
+            meter.update(std::stoll(text_at(call, 2)), std::stoll(text_at(call, 3)));
+        if (op == "status") meter.show_status(text_at(call, 2));
+        if (op == "finish") meter.finish(text_at(call, 2));
+        EXPECT_EQ(out.str(), text_at(call, items(call).size() - 1));
+    }
+}
+
+// How the console reaches the log (redraws, padding, what came before the
+// file opened, log lines cutting a line under way) the end-to-end scenarios
+// compare whole; what they never reach: a log past 1 MiB keeps its last
+// mebibyte from a line start, and a line without its end is written at close.
+TEST(ConsoleLog, KeepsTheLastMebibyteAndAnUnendedLine) {
+    TempDir dir;
+    const Path log = dir.path() / "setup.log";
+    const std::string kept = std::string(700000, 'b') + "\n";
+    ASSERT_TRUE(write_file(log, std::string(700000, 'a') + "\n" + kept));
+    ConsoleCapture console;
+    open_log_file(log);
+    console_out() << "last run\n        Extracting archive...";
+    close_log_file();
+    EXPECT_EQ(console.out(), "last run\n        Extracting archive...");
+    EXPECT_EQ(file_bytes(log), kept + "last run\n        Extracting archive...\n");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/common/host_tools.h"
+#include "tests/common/test_env.h"
 
 int main(int argc, char** argv) {
     const char* mode_text = std::getenv("TARN_FAKE_TAR");
