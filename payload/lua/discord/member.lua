@@ -12,7 +12,7 @@ M.GuildMember = GuildMember
 
 -- A guild's members share it through a subclass made once for the guild: one field fewer for each of
 -- them, which keeps a member with a nickname and roles in a table of four slots instead of eight.
-local perGuild = setmetatable({}, { __mode = "k" })
+local classOfGuild = util.sharingBy(GuildMember, "guild")
 
 local NO_ROLES = {}
 
@@ -38,12 +38,7 @@ Base._sparseFlagsOf(GuildMember, "GuildMemberFlagsBitField")
 ---@param user? discord.User|table The user, for a payload that comes without it.
 function GuildMember:init(client, data, guild, user)
   if guild and getmetatable(self) == GuildMember then
-    local cls = perGuild[guild]
-    if cls == nil then
-      cls = util.sharing(GuildMember, { guild = guild })
-      perGuild[guild] = cls
-    end
-    setmetatable(self, cls)
+    setmetatable(self, classOfGuild(guild))
   else
     if not guild then Base.init(self, client) end
     self.guild = guild

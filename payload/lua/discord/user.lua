@@ -33,19 +33,14 @@ User.system = false
 User.discriminator = "0"
 Base._sparseFlagsOf(User, "UserFlagsBitField")
 
-local perClient = setmetatable({}, { __mode = "k" })
+local classOfClient = util.sharingBy(User, "client")
 
 --- Builds a user from API data; the user manager makes them.
 ---@param client discord.Client
 ---@param data table Raw user object.
 function User:init(client, data)
   if client ~= nil and getmetatable(self) == User then
-    local cls = perClient[client]
-    if cls == nil then
-      cls = util.sharing(User, { client = client })
-      perClient[client] = cls
-    end
-    setmetatable(self, cls)
+    setmetatable(self, classOfClient(client))
   else
     Base.init(self, client)
   end

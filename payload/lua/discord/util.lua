@@ -110,6 +110,23 @@ function util.sharing(cls, fields)
   return sub
 end
 
+--- A function of an owner that returns `util.sharing(cls, {[field] = owner})`, made once for each owner and
+--- kept while the owner lives.
+---@param cls table
+---@param field string
+---@return fun(owner: any): table subclass
+function util.sharingBy(cls, field)
+  local made = setmetatable({}, { __mode = "k" })
+  return function(owner)
+    local sub = made[owner]
+    if sub == nil then
+      sub = util.sharing(cls, { [field] = owner })
+      made[owner] = sub
+    end
+    return sub
+  end
+end
+
 --- True when `obj` is an instance of `cls` or of one of its subclasses.
 ---@param obj any
 ---@param cls table
