@@ -1,5 +1,6 @@
 -- Ordered map used for every cache: keys keep their insertion order, lookups are by key.
 local util = require("discord.util")
+local rawget = rawget
 
 local M = {}
 
@@ -53,7 +54,8 @@ function Collection:set(key, value)
   if self._values[key] == nil then
     local keys = self._keys
     keys[#keys + 1] = key
-    local index = self._index
+    -- Read raw: most collections have none, and a missing field is looked for through the class.
+    local index = rawget(self, "_index")
     if index then index[key] = #keys end
   end
   self._values[key] = value
@@ -77,7 +79,7 @@ end
 -- its oldest entries, so where the last search ended is kept: no position before it holds an entry.
 local function oldest(self)
   local keys, values = self._keys, self._values
-  for i = self._head or 1, #keys do
+  for i = rawget(self, "_head") or 1, #keys do
     local k = keys[i]
     if k ~= false and values[k] ~= nil then
       self._head = i
@@ -446,7 +448,8 @@ end
 ---@param value any
 ---@return discord.LimitedCollection self
 function LimitedCollection:set(key, value)
-  local keep = self.keepOverLimit
+  -- Held only when given: read raw, not looked for through the class at every entry.
+  local keep = rawget(self, "keepOverLimit")
   if self.maxSize == 0 and not (keep and keep(value, key, self)) then return self end
   if self._values[key] == nil then
     if keep then

@@ -65,7 +65,7 @@ end
 -- the class's index function.
 local copyNested, setFlags = Base._copyNested, Base._sparseFlags
 local null = json.null
-local parseTimestamp = util.parseTimestamp
+local parseTimestamp, isClass = util.parseTimestamp, util.isClass
 
 function GuildMember:_patch(data, given)
   local user = data.user or given
@@ -76,6 +76,10 @@ function GuildMember:_patch(data, given)
     -- A message's member comes with its author already patched.
     if cached then
       if cached ~= user then cached:_patch(user) end
+    elseif user.id ~= nil and not isClass(getmetatable(user)) then
+      -- A payload's user met for the first time (most of a chunk's): made and cached without _add's checks.
+      cached = users.holds(users.client, user)
+      users.cache:set(user.id, cached)
     else
       cached = users:_add(user)
     end

@@ -35,19 +35,6 @@ Base._sparseFlagsOf(User, "UserFlagsBitField")
 
 local classOfClient = util.sharingBy(User, "client")
 
---- Builds a user from API data; the user manager makes them.
----@param client discord.Client
----@param data table Raw user object.
-function User:init(client, data)
-  if client ~= nil and getmetatable(self) == User then
-    setmetatable(self, classOfClient(client))
-  else
-    Base.init(self, client)
-  end
-  self.id = data.id
-  self:_patch(data)
-end
-
 local null = require("json").null
 local rawget, next = rawget, next
 
@@ -88,8 +75,8 @@ end
 -- Called as functions: a method is found through the class's index function, and every new user is patched.
 local setFlags = Base._sparseFlags
 
-function User:_patch(data)
-  if unchanged(self, data) then return self end
+-- Copies the payload's fields; a new user is filled without first being compared with it.
+local function fill(self, data)
   -- One pass over the payload, which holds fewer fields than the user can.
   for k, v in next, data do
     local to = FIELDS[k]
@@ -109,6 +96,26 @@ function User:_patch(data)
   if data.bot ~= nil then self.bot = data.bot == true or nil end
   if data.system ~= nil then self.system = data.system == true or nil end
   return self
+end
+
+function User:_patch(data)
+  if unchanged(self, data) then return self end
+  return fill(self, data)
+end
+
+--- Builds a user from API data; the user manager makes them.
+---@param client discord.Client
+---@param data table Raw user object.
+function User:init(client, data)
+  if client ~= nil and getmetatable(self) == User then
+    setmetatable(self, classOfClient(client))
+    self.id = data.id
+    return fill(self, data)
+  end
+  -- Subclasses (the bot's own user) patch in their own way.
+  Base.init(self, client)
+  self.id = data.id
+  self:_patch(data)
 end
 
 --- True for a user known only by ID (from a mention or a removal event).
