@@ -30,10 +30,11 @@ out.requireMs, out.requireBytes = (os.clock() - t0) * 1000, heap() - heap0
 -- decoded (over a gigabyte of tables) would make each collection's indivisible step seconds long.
 package.path = "bench/?.lua;" .. package.path
 local record = require("session_record")
-local text = assert(io.open(path .. ".bin", "rb")):read("a")
-local function decode(at) return record.read(text, at) end
+local file = assert(io.open(path .. ".bin", "rb"))
+local text = file:read("a")
+local function decode(at) return record.readAt(file, at) end
 local MARK = string.pack("<c1I2s1", "o", 1, "mark")
-local function markOf(at) return text:sub(at + 4, at + 3 + #MARK) == MARK and decode(at).mark end
+local function markOf(at) return text:sub(at + 4, at + 3 + #MARK) == MARK and record.read(text, at).mark end
 local phases, order, current = {}, {}, nil
 for _, at in ipairs(record.positions(text)) do
   local mark = markOf(at)
@@ -45,6 +46,9 @@ for _, at in ipairs(record.positions(text)) do
     current[#current + 1] = at
   end
 end
+-- Packets are read from the file one at a time: a bot holds one packet at a time, and the collector paces
+-- itself on the heap it has.
+text = nil
 
 local sampler = require("sampler").new()
 local hook = sampler.hook
@@ -122,8 +126,10 @@ end
 local client, shard, calls = newClient()
 if profiling and not only then debug.sethook(hook, "", 1000) end
 local i = 1
+-- Each phase starts from a collected heap, as on the other side: a phase's collector debt is its own.
 while order[i] ~= "mix" do
   local name, packets = order[i], phases[i]
+  heap()
   local dt, members = feed(shard, packets)
   if name == "guilds" then out.guildsPerS = #packets / dt end
   if name == "chunks" then out.membersPerS = members / dt end
@@ -133,6 +139,7 @@ assert(client:isReady(), "the client did not get ready")
 local mix = phases[i]
 local byType, countByType = {}, {}
 local total = 0
+heap()
 for k = 1, #mix do
   local p = decode(mix[k])
   local t = feedOne(shard, p)
@@ -155,9 +162,9 @@ for k = i + 1, #order do
     probes[#probes].measure = phases[k]
   end
 end
--- The session's text is no part of the heap after it; the probes' packets are decoded after the figure.
+-- The probes' packets are decoded after the figure.
 phases, mix = nil, nil
-out.heapBytes = heap() - #text
+out.heapBytes = heap()
 for _, p in ipairs(probes) do
   for k, at in ipairs(p.setup) do p.setup[k] = decode(at) end
   for k, at in ipairs(p.measure) do p.measure[k] = decode(at) end

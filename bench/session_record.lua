@@ -83,6 +83,12 @@ function M.read(s, i)
   return (read(s, i + 4))
 end
 
+--- The value of the record that starts at position i of an open file.
+function M.readAt(file, i)
+  file:seek("set", i - 1)
+  return (read(file:read(unpack("<I4", file:read(4))), 1))
+end
+
 --- The positions of every record in s, in order.
 function M.positions(s)
   local out, i = {}, 1

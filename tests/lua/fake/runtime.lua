@@ -35,9 +35,25 @@ end
 
 local Task = { __name = "runtime.task" }
 
--- A new task holds the values of its first resume itself: one table fewer for each listener.
+-- A coroutine runs one task's function after another: one whose task ended waits in `state.idle` for the
+-- next, so a task (every listener call) does not make a coroutine and grow its stack afresh.
+-- Its frame holds no task while it waits, so an idle coroutine keeps nothing of the last one alive.
+local DONE = {}
+local unpack = table.unpack
+local function work(task)
+  while true do
+    task[1](unpack(task, 2, task.n))
+    task = nil
+    task = coroutine.yield(DONE)
+  end
+end
+
+-- A new task holds the values of its first resume itself, its function first: one table fewer a listener.
 local function newTask(fn, ...)
-  local task = setmetatable({ state = "ready", co = coroutine.create(fn), n = select("#", ...), ... }, Task)
+  local idle = state.idle
+  local co = idle[#idle]
+  if co then idle[#idle] = nil else co = coroutine.create(work) end
+  local task = setmetatable({ state = "ready", co = co, n = select("#", ...) + 1, fn, ... }, Task)
   state.live = state.live + 1
   schedule(task, task)
   return task
@@ -236,7 +252,7 @@ registry.fakeRuntimeSuspending = registry.fakeRuntimeSuspending or {}
 M.suspending = registry.fakeRuntimeSuspending
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
-  state = { clock = 0, seq = 0, ready = {}, timers = {}, live = 0, interrupts = {},
+  state = { clock = 0, seq = 0, ready = {}, timers = {}, live = 0, interrupts = {}, idle = {},
     random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
@@ -253,14 +269,24 @@ local function resume(task)
   task.args = nil
   state.current = task
   task.state = "running"
-  local ok, res = coroutine.resume(task.co, table.unpack(args, 1, args.n))
+  local co = task.co
+  local ok, res
+  -- A task starts with itself, which holds its function and values; a wake resumes with the woken values.
+  if args == task then
+    ok, res = coroutine.resume(co, task)
+  else
+    ok, res = coroutine.resume(co, unpack(args, 1, args.n))
+  end
   state.current = nil
-  if ok and res == SUSPEND and coroutine.status(task.co) ~= "dead" then return end
+  if ok and res == SUSPEND then return end
   task.state = "dead"
   state.live = state.live - 1
   if not ok then
-    state.failure = debug.traceback(task.co, tostring(res))
-  elseif coroutine.status(task.co) ~= "dead" then
+    state.failure = debug.traceback(co, tostring(res))
+  elseif res == DONE then
+    local idle = state.idle
+    idle[#idle + 1] = co
+  else
     state.failure = "a task yielded outside the runtime"
   end
 end
