@@ -67,6 +67,21 @@ describe("objects", function()
         m.collectibles, msg.call, a.flags:has("IsClip"), a.clipCreatedTimestamp, a.clipParticipants[1] })
   end)
 
+  it("tell whether a payload would change a user, field by field", function()
+    local user = client.users:_add({ id = "70", username = "neo", flags = 64, collectibles = { nameplate = {} } })
+    local rows = {
+      { { username = "neo", global_name = json.null, discriminator = "0", public_flags = 64, bot = false,
+        primary_guild = json.null, unknown = 1 }, true },
+      { { username = "trinity" }, false }, { { avatar = "a1" }, false }, { { discriminator = "1234" }, false },
+      { { public_flags = 0 }, false }, { { flags = 0, public_flags = 64 }, true }, { { collectibles = json.null }, false },
+      { { primary_guild = { tag = "NEO" } }, false }, { { bot = true }, false }, { { system = false }, true },
+    }
+    for _, row in ipairs(rows) do
+      row[1].id = "70"
+      assert.equal(row[2], user:_unchanged(row[1]), json.encode(row[1]))
+    end
+  end)
+
   it("computes permissions from roles, overwrites, ownership and timeouts", function()
     local function can(user, perm, ch)
       local m = member(user)

@@ -116,8 +116,7 @@ function GuildMember:_patch(data, given)
   end
   -- parseTimestamp reads null as nil.
   local at = data.joined_at
-  -- A member met for the first time (most of a chunk's) brings a join date that is not seen again soon.
-  if at ~= nil then self.joinedTimestamp = parseTimestamp(at, rawget(self, "joinedTimestamp") == nil) end
+  if at ~= nil then self.joinedTimestamp = parseTimestamp(at) end
   at = data.premium_since
   if at ~= nil then self.premiumSinceTimestamp = parseTimestamp(at) end
   at = data.communication_disabled_until

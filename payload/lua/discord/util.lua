@@ -540,6 +540,9 @@ for b = 0, 255 do DIGIT[b] = -(1 << 40) end
 for i = 0, 9 do DIGIT[48 + i] = i end
 local find, sub = string.find, string.sub
 
+--- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
+---@param s string|nil
+---@return discord.Milliseconds|nil
 local function parseIso(s)
   if type(s) ~= "string" or #s < 19 then return nil end
   local D = DIGIT
@@ -584,22 +587,7 @@ local function parseIso(s)
   return (days * 86400 + clock) * 1000 + ms - offset
 end
 
--- The same timestamps come back (a member's join date on each of its messages): recent ones are kept.
-local parsed, parsedCount = {}, 0
-
---- Parses an ISO 8601 timestamp as Discord sends it to Unix milliseconds; nil when malformed.
----@param s string|nil
----@param once? boolean Not kept for next time: a timestamp unlikely to come back (a new member's join date).
----@return discord.Milliseconds|nil
-function util.parseTimestamp(s, once)
-  local hit = parsed[s]
-  if hit ~= nil or type(s) ~= "string" then return hit end
-  if once then return parseIso(s) end
-  if parsedCount >= 4096 then parsed, parsedCount = {}, 0 end
-  hit = parseIso(s)
-  if hit then parsed[s], parsedCount = hit, parsedCount + 1 end
-  return hit
-end
+util.parseTimestamp = parseIso
 
 --- Unix milliseconds -> "2024-01-02T03:04:05.678Z".
 ---@param ms number

@@ -43,7 +43,7 @@ local unpack = table.unpack
 local function work(task)
   while true do
     task[1](unpack(task, 2, task.n))
-    task = nil
+    task = nil -- luacheck: ignore 311 (cleared while it waits)
     task = coroutine.yield(DONE)
   end
 end
