@@ -73,7 +73,8 @@ describe("objects", function()
       { { username = "neo", global_name = json.null, discriminator = "0", public_flags = 64, bot = false,
         primary_guild = json.null, unknown = 1 }, true },
       { { username = "trinity" }, false }, { { avatar = "a1" }, false }, { { discriminator = "1234" }, false },
-      { { public_flags = 0 }, false }, { { flags = 0, public_flags = 64 }, true }, { { collectibles = json.null }, false },
+      { { public_flags = 0 }, false }, { { flags = 0, public_flags = 64 }, true },
+      { { collectibles = json.null }, false },
       { { primary_guild = { tag = "NEO" } }, false }, { { bot = true }, false }, { { system = false }, true },
     }
     for _, row in ipairs(rows) do
