@@ -36,9 +36,11 @@ end
 -- Group DMs have an icon and may belong to an application; interactions give the app's permissions.
 local BASE_FIELDS = { icon = "icon", application_id = "applicationId", managed = "managed", owner_id = "ownerId" }
 
+local copyBaseFields = Base._copier(BASE_FIELDS)
+
 function BaseChannel:_patch(data)
   if data.type ~= nil then self.type = data.type end
-  self:_copy(data, BASE_FIELDS)
+  copyBaseFields(self, data)
   self:_flags(data, "flags", "ChannelFlagsBitField")
   self:_flags(data, "app_permissions", "PermissionsBitField", "appPermissions")
   return self
@@ -286,6 +288,8 @@ local GUILD_FIELDS = {
   nsfw = "nsfw",
 }
 
+local copyGuildFields = Base._copier(GUILD_FIELDS)
+
 -- The old object of an update keeps its own overwrites; the live ones are patched in place.
 function GuildChannel:_clone()
   local copy = Base._clone(self)
@@ -297,7 +301,7 @@ end
 
 function GuildChannel:_patch(data)
   BaseChannel._patch(self, data)
-  self:_copy(data, GUILD_FIELDS)
+  copyGuildFields(self, data)
   if data.guild_id ~= nil then self.guildId = data.guild_id end
   local overwrites = data.permission_overwrites
   if overwrites ~= nil and (overwrites[1] ~= nil or rawget(self, "permissionOverwrites")) then

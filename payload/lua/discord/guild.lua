@@ -68,6 +68,8 @@ function Guild:init(client, data)
   self:_patch(data)
 end
 
+local copyFields = Base._copier(FIELDS)
+
 function Guild:_patch(data)
   -- An unavailable guild sends only its ID; keep what is known. Full data means it is back.
   if data.unavailable == true then
@@ -75,7 +77,7 @@ function Guild:_patch(data)
     return self
   end
   if data.unavailable == false or data.name ~= nil then self.available = true end
-  self:_copy(data, FIELDS)
+  copyFields(self, data)
   self:_copyNested(data, { incidents_data = "incidentsData" })
   if data.welcome_screen ~= nil then
     local screen = util.nullable(data.welcome_screen)

@@ -257,7 +257,7 @@ end
 -- Loaded at the first message, not at every one: these modules need this one.
 local Embed, MessageMentions, createComponent
 -- Called as functions: a method is found through the class's index function.
-local copy, copyNested, setFlags = Base._copy, Base._copyNested, Base._flags
+local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._flags
 local function toEmbed(e) return Embed(e) end
 
 function Message:_patch(data)
@@ -266,7 +266,7 @@ function Message:_patch(data)
     MessageMentions = require("discord.structures.mentions").MessageMentions
     createComponent = require("discord.structures.components").createComponent
   end
-  copy(self, data, FIELDS)
+  copyFields(self, data)
   copyNested(self, data, NESTED)
   setFlags(self, data, "flags", "MessageFlagsBitField")
   if data.interaction_metadata ~= nil then

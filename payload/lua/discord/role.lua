@@ -39,8 +39,10 @@ function Role:init(client, data, guild)
   self:_patch(data)
 end
 
+local copyFields = Base._copier(FIELDS)
+
 function Role:_patch(data)
-  self:_copy(data, FIELDS)
+  copyFields(self, data)
   for _, k in ipairs(BOOLEANS) do
     if data[k] ~= nil then self[k] = data[k] == true or nil end
   end

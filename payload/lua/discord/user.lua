@@ -85,18 +85,12 @@ end
 -- Called as functions: a method is found through the class's index function, and every new user is patched.
 local setFlags = Base._sparseFlags
 
+local copyFields, copyNested = Base._copier(FIELDS), Base._copyNested
+
 -- Copies the payload's fields; a new user is filled without first being compared with it.
 local function fill(self, data)
-  -- One pass over the payload, which holds fewer fields than the user can.
-  for k, v in next, data do
-    local to = FIELDS[k]
-    if to then
-      if v == null then self[to] = nil else self[to] = v end
-    else
-      to = NESTED[k]
-      if to then self[to] = util.camelKeys(v) end
-    end
-  end
+  copyFields(self, data)
+  copyNested(self, data, NESTED)
   -- The bot's own user carries `flags`; others only their public flags.
   setFlags(self, data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   local discriminator = data.discriminator

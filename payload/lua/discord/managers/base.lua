@@ -38,6 +38,21 @@ function Base:_copy(data, map)
   end
 end
 
+--- A function `(self, data)` that copies as `_copy(data, map)` does, written out field by field when it is
+--- made: for the patches every event runs, where a loop over the map cost twice as much.
+---@private
+---@param map table<string, string>
+---@return fun(self: table, data: table)
+function Base._copier(map)
+  local code = { "local null = ... return function(self, data) local v" }
+  for from, to in pairs(map) do
+    code[#code + 1] = ("v = data[%q] if v == null then self[%q] = nil elseif v ~= nil then self[%q] = v end")
+      :format(from, to, to)
+  end
+  code[#code + 1] = "end"
+  return load(table.concat(code, "\n"), "=copy fields", "t", {})(json.null)
+end
+
 --- As _copy, for objects nested in the payload: their keys become camelCase too.
 function Base:_copyNested(data, map)
   for from, to in pairs(map) do

@@ -47,10 +47,10 @@ function VoiceState:init(guild, data)
   self:_patch(data)
 end
 
-local copy = Base._copy
+local copyFields = Base._copier(FIELDS)
 
 function VoiceState:_patch(data)
-  copy(self, data, FIELDS)
+  copyFields(self, data)
   -- parseTimestamp reads null as nil.
   local at = data.request_to_speak_timestamp
   if at ~= nil then self.requestToSpeakTimestamp = util.parseTimestamp(at) end
