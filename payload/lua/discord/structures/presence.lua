@@ -22,6 +22,8 @@ local ACTIVITY_FIELDS = {
   party = "party", assets = "assets", buttons = "buttons", sync_id = "syncId", session_id = "sessionId",
 }
 
+local copyActivityFields = Base._copier(ACTIVITY_FIELDS)
+
 --- `Activity(data, presence)`: `data` as the gateway sends it.
 ---@private
 ---@param data table
@@ -29,7 +31,7 @@ local ACTIVITY_FIELDS = {
 function Activity:init(data, presence)
   self.presence = presence
   self.type = data.type or 0
-  for from, to in pairs(ACTIVITY_FIELDS) do self[to] = util.nullable(data[from]) end
+  copyActivityFields(self, data)
   local ts = util.nullable(data.timestamps)
   self.timestamps = ts and { start = util.nullable(ts.start), ["end"] = util.nullable(ts["end"]) } or nil
   self.createdTimestamp = data.created_at
