@@ -66,13 +66,14 @@ end
 local copyNested, setFlags = Base._copyNested, Base._sparseFlags
 local null = json.null
 local parseTimestamp, isClass = util.parseTimestamp, util.isClass
+local getFrom = require("discord.managers.base").get
 
 function GuildMember:_patch(data, given)
   local user = data.user or given
   if user ~= nil then
     local guild = self.guild
     local users = (guild and guild.client or self.client).users
-    local cached = users.cache:get(user.id)
+    local cached = getFrom(users.cache, user.id)
     -- A message's member comes with its author already patched.
     if cached then
       if cached ~= user then cached:_patch(user) end

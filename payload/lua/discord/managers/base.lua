@@ -433,7 +433,8 @@ M.handlers = require("discord.ws").handlers
 ---@private
 local function get(collection, id)
   if collection == nil or id == nil then return nil end
-  return collection:get(id)
+  -- Read from the entries: every event looks up a few objects, and a method is found through the class.
+  return collection._values[id]
 end
 M.get = get
 
@@ -463,7 +464,7 @@ end
 ---@private
 function M.patchUser(client, data)
   if type(data) ~= "table" or data.id == nil then return nil end
-  local user = client.users.cache:get(data.id)
+  local user = get(client.users.cache, data.id)
   -- Presences mostly carry the ID alone, which changes nothing.
   if user and next(data, next(data)) == nil then return user end
   if not user or data.username == nil then return client.users:_add(data) end
