@@ -35,26 +35,21 @@ end
 
 local Task = { __name = "runtime.task" }
 
--- A coroutine runs one task's function after another: one whose task ended waits in `state.idle` for the
--- next, so a task (every listener call) does not make a coroutine and grow its stack afresh.
--- Its frame holds no task while it waits, so an idle coroutine keeps nothing of the last one alive.
+-- A coroutine runs one task's function after another: the last one whose task ended waits in `state.spare`
+-- for the next, so a task (every listener call) does not make a coroutine and grow its stack afresh.
+-- Its frame holds no task while it waits, so a spare coroutine keeps nothing of the last one alive.
 local DONE = {}
-local unpack = table.unpack
 local function work(task)
-  while true do
-    task[1](unpack(task, 2, task.n))
-    task = nil -- luacheck: ignore 311 (cleared while it waits)
-    task = coroutine.yield(DONE)
-  end
+  task[1](table.unpack(task, 2, task.n))
+  task = nil -- luacheck: ignore 311 (cleared while it waits)
+  return work(coroutine.yield(DONE))
 end
 
 -- A new task holds the values of its first resume itself, its function first: one table fewer a listener.
 local function newTask(fn, ...)
-  local idle = state.idle
-  local co = idle[#idle]
-  if co then idle[#idle] = nil else co = coroutine.create(work) end
+  local co = state.spare or coroutine.create(work)
   local task = setmetatable({ state = "ready", co = co, n = select("#", ...) + 1, fn, ... }, Task)
-  state.live = state.live + 1
+  state.spare, state.live = nil, state.live + 1
   schedule(task, task)
   return task
 end
@@ -88,9 +83,11 @@ local function blockingTask(fname)
   return task
 end
 
+-- A task is resumed with one table: itself when it starts, the woken values after.
 function M.suspend()
   blockingTask("suspend").state = "suspended"
-  return coroutine.yield(SUSPEND)
+  local values = coroutine.yield(SUSPEND)
+  return table.unpack(values, 1, values.n)
 end
 
 function M.wake(task, ...)
@@ -106,7 +103,7 @@ function M.sleep(ms)
   local task = blockingTask("sleep")
   task.state = "sleeping"
   addTimer({ at = state.clock + ms, task = task })
-  return coroutine.yield(SUSPEND)
+  coroutine.yield(SUSPEND)
 end
 
 local Timer = {}
@@ -252,7 +249,7 @@ registry.fakeRuntimeSuspending = registry.fakeRuntimeSuspending or {}
 M.suspending = registry.fakeRuntimeSuspending
 --- Forgets all tasks, timers, logs and environment; the clock restarts at 0.
 function M.reset()
-  state = { clock = 0, seq = 0, ready = {}, timers = {}, live = 0, interrupts = {}, idle = {},
+  state = { clock = 0, seq = 0, ready = {}, timers = {}, live = 0, interrupts = {},
     random = 0x2545F4914F6CDD1D }
   -- Heartbeat jitter and nonces come from math.random: a fixed seed makes every run the same.
   math.randomseed(20261206)
@@ -265,18 +262,9 @@ end
 function M.interrupt() for _, fn in ipairs(state.interrupts) do newTask(fn) end end
 
 local function resume(task)
-  local args = task.args
-  task.args = nil
-  state.current = task
-  task.state = "running"
-  local co = task.co
-  local ok, res
-  -- A task starts with itself, which holds its function and values; a wake resumes with the woken values.
-  if args == task then
-    ok, res = coroutine.resume(co, task)
-  else
-    ok, res = coroutine.resume(co, unpack(args, 1, args.n))
-  end
+  local co, args = task.co, task.args
+  task.args, task.state, state.current = nil, "running", task
+  local ok, res = coroutine.resume(co, args)
   state.current = nil
   if ok and res == SUSPEND then return end
   task.state = "dead"
@@ -284,8 +272,7 @@ local function resume(task)
   if not ok then
     state.failure = debug.traceback(co, tostring(res))
   elseif res == DONE then
-    local idle = state.idle
-    idle[#idle + 1] = co
+    state.spare = co
   else
     state.failure = "a task yielded outside the runtime"
   end
