@@ -16,6 +16,8 @@ local classOfGuild = util.sharingBy(GuildMember, "guild")
 
 local NO_ROLES = {}
 
+local FIELDS = { nick = "nickname", avatar = "avatar", banner = "banner" }
+
 local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles = "collectibles" }
 
 -- A member reaches its client through its guild and its ID through its user, and holds flags, roles, and
@@ -63,8 +65,7 @@ end
 
 -- Called as functions, not methods: a member is patched by most events, and a method is found through
 -- the class's index function.
-local copyNested, setFlags = Base._copyNested, Base._sparseFlags
-local null = json.null
+local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._sparseFlags
 local parseTimestamp, isClass = util.parseTimestamp, util.isClass
 local getFrom = require("discord.managers.base").get
 
@@ -79,20 +80,13 @@ function GuildMember:_patch(data, given)
       if cached ~= user then cached:_patch(user) end
     elseif user.id ~= nil and not isClass(getmetatable(user)) then
       -- A payload's user met for the first time (most of a chunk's): made and cached without _add's checks.
-      cached = users.holds(users.client, user)
-      users.cache:set(user.id, cached)
+      cached = users:_addNew(user.id, user)
     else
       cached = users:_add(user)
     end
     self.user = cached
   end
-  -- The three copied fields (nick, avatar, banner) by name: a loop over a map of them costs more.
-  local v = data.nick
-  if v ~= nil then self.nickname = v ~= null and v or nil end
-  v = data.avatar
-  if v ~= nil then self.avatar = v ~= null and v or nil end
-  v = data.banner
-  if v ~= nil then self.banner = v ~= null and v or nil end
+  copyFields(self, data)
   if data.pending ~= nil then self.pending = data.pending == true or nil end
   if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
   if data.mute ~= nil then self.mute = data.mute == true or nil end

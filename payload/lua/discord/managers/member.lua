@@ -384,8 +384,8 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
   if not guild then return end
   local Collection = require("discord.collection").Collection
   local members, manager = Collection(), guild.members
-  local cache, Member = manager.cache, manager.holds
-  -- A chunk's members are mostly new: they are made and cached directly, not through _add's checks.
+  local cache, addNew = manager.cache, manager._addNew
+  -- A chunk's members are mostly new: they are made and cached without _add's checks.
   for _, m in ipairs(d.members or {}) do
     local user = m.user
     local id = type(user) == "table" and user.id
@@ -393,8 +393,7 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
     if member then
       member:_patch(m)
     elseif id then
-      member = Member(client, m, guild)
-      cache:set(id, member)
+      member = addNew(manager, id, m)
     else
       member = manager:_add(m)
       id = member.id
