@@ -269,12 +269,10 @@ local function resume(task)
   if ok and res == SUSPEND then return end
   task.state = "dead"
   state.live = state.live - 1
-  if not ok then
-    state.failure = debug.traceback(co, tostring(res))
-  elseif res == DONE then
+  if res == DONE then
     state.spare = co
   else
-    state.failure = "a task yielded outside the runtime"
+    state.failure = ok and "a task yielded outside the runtime" or debug.traceback(co, tostring(res))
   end
 end
 
