@@ -55,13 +55,19 @@ function Client:isReady()
   return self.readyAt ~= nil
 end
 
+-- Classes of caches already checked: every message's reactions make caches.
+local checkedCaches = setmetatable({}, { __mode = "k" })
+
 --- The cache for a manager, from `options.makeCache(managerName, holds, manager)`.
 function Client:_makeCache(managerName, holds, manager)
   local cache = self.options.makeCache(managerName, holds, manager)
+  local class = type(cache) == "table" and getmetatable(cache)
+  if class and checkedCaches[class] then return cache end
   if type(cache) ~= "table" or type(cache.get) ~= "function" or type(cache.set) ~= "function"
       or type(cache.delete) ~= "function" then
     error(errors.LibraryError("InvalidOption", "makeCache", "a function returning a Collection for " .. managerName), 0)
   end
+  if class then checkedCaches[class] = true end
   return cache
 end
 

@@ -208,11 +208,12 @@ local MANAGERS = {
   commands = { "discord.managers.application_command", "ApplicationCommandManager" },
 }
 for field, where in pairs(MANAGERS) do
+  local key = "_" .. field
   Guild.getters[field] = function(self)
-    local cached = rawget(self, "_" .. field)
+    local cached = rawget(self, key)
     if cached then return cached end
     local manager = require(where[1])[where[2]](self)
-    rawset(self, "_" .. field, manager)
+    rawset(self, key, manager)
     return manager
   end
 end

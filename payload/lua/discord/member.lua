@@ -15,6 +15,7 @@ M.GuildMember = GuildMember
 local classOfGuild = util.sharingBy(GuildMember, "guild")
 
 local NO_ROLES = {}
+local null = json.null
 
 local FIELDS = { nick = "nickname", avatar = "avatar", banner = "banner" }
 
@@ -109,9 +110,12 @@ function GuildMember:_patch(data, given)
       self._roles = { table.unpack(roles) }
     end
   end
-  -- parseTimestamp reads null as nil.
+  -- parseTimestamp reads null as nil. A member's join date is fixed while it stays (one that leaves is
+  -- removed), so the date every event repeats is read once.
   local at = data.joined_at
-  if at ~= nil then self.joinedTimestamp = parseTimestamp(at) end
+  if at ~= nil and (rawget(self, "joinedTimestamp") == nil or at == null) then
+    self.joinedTimestamp = parseTimestamp(at)
+  end
   at = data.premium_since
   if at ~= nil then self.premiumSinceTimestamp = parseTimestamp(at) end
   at = data.communication_disabled_until

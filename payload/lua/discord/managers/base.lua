@@ -165,9 +165,8 @@ CachingManager.__fields = 4
 M.CachingManager = CachingManager
 
 local function newCache(client, name, holds, manager)
-  if client and type(client._makeCache) == "function" then
-    return client:_makeCache(name, holds, manager)
-  end
+  local make = client and client._makeCache
+  if type(make) == "function" then return make(client, name, holds, manager) end
   return require("discord.collection").Collection()
 end
 
@@ -180,7 +179,7 @@ end
 function CachingManager:init(client, holds, iterable)
   BaseManager.init(self, client)
   self.holds = holds
-  self.cache = newCache(client, util.className(self), holds, self)
+  self.cache = newCache(client, getmetatable(self).__name, holds, self)
   if iterable then
     for _, data in ipairs(iterable) do self:_add(data) end
   end
@@ -457,7 +456,10 @@ M.handlers = require("discord.ws").handlers
 local function get(collection, id)
   if collection == nil or id == nil then return nil end
   -- Read from the entries: every event looks up a few objects, and a method is found through the class.
-  return collection._values[id]
+  -- A cache from the bot's own makeCache may keep its entries its own way.
+  local values = collection._values
+  if values then return values[id] end
+  return collection:get(id)
 end
 M.get = get
 

@@ -40,8 +40,9 @@ base.handlers.PRESENCE_UPDATE = function(client, packet)
   local guild = base.guildOf(client, d)
   if not guild or not d.user then return end
   base.patchUser(client, d.user)
-  local old = base.clone(base.get(guild.presences.cache, d.user.id))
-  local presence = guild.presences:_add(d)
+  local presences = guild.presences
+  local old = base.clone(base.get(presences.cache, d.user.id))
+  local presence = presences:_add(d)
   if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
 end
 

@@ -3,6 +3,7 @@
 local util = require("discord.util")
 local json = require("json")
 local Base = require("discord.managers.base").Base
+local getFrom = require("discord.managers.base").get
 
 local M = {}
 
@@ -92,7 +93,13 @@ function MessageReaction:init(client, data, message)
   self.users = require("discord.managers.reaction_user").ReactionUserManager(self)
   self:_patch(data)
   if rawget(self, "countDetails") == nil then self.countDetails = {} end
-  if rawget(self, "burstColors") == nil then self.burstColors = {} end
+end
+
+-- Most reactions have no burst colours: the list is made when first read.
+MessageReaction.getters.burstColors = function(self)
+  local colors = {}
+  rawset(self, "burstColors", colors)
+  return colors
 end
 
 local function copyList(list)
@@ -131,7 +138,8 @@ end
 -- Counts one more user; false when the user was already counted (the bot's own reaction comes
 -- back from the gateway after the request that made it).
 function MessageReaction:_addUser(userId, burst)
-  if self.partial then return true end
+  -- Partial: the count is unknown (read raw, as the getter would).
+  if rawget(self, "count") == nil then return true end
   if isMe(self, userId) then
     if burst then
       if self.meBurst then return false end
@@ -140,11 +148,11 @@ function MessageReaction:_addUser(userId, burst)
       if self.me then return false end
       self.me = true
     end
-  elseif self.users.cache:has(userId) then
-    return false
   end
-  local user = self.client.users.cache:get(userId)
-  if user then self.users.cache:set(userId, user) end
+  local users = self.users.cache
+  if getFrom(users, userId) ~= nil then return false end
+  local user = getFrom(self.client.users.cache, userId)
+  if user then users:set(userId, user) end
   self.count = self.count + 1
   local kind = burst and "burst" or "normal"
   self.countDetails[kind] = (self.countDetails[kind] or 0) + 1
