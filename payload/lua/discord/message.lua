@@ -2,6 +2,8 @@
 -- options into the API body.
 local util = require("discord.util")
 local json = require("json")
+-- An empty list that is only read.
+local NONE = {}
 local Base = require("discord.managers.base").Base
 
 local M = {}
@@ -250,7 +252,6 @@ function Message:init(client, data, channel)
   self.channelId = data.channel_id or (channel and channel.id)
   self.guildId = data.guild_id or (channel and channel.guildId)
   self.deleted = false
-  if data.embeds == nil then self.embeds = {} end
   self:_patch(data)
 end
 
@@ -286,11 +287,12 @@ function Message:_patch(data)
     self.attachments = Collection()
     for _, a in ipairs(data.attachments) do self.attachments:set(a.id, Attachment(self.client, a)) end
   end
-  if data.embeds ~= nil then
-    self.embeds = util.map(data.embeds, toEmbed)
-  end
+  -- Most messages have neither: the empty lists are made when first read.
+  local list = data.embeds
+  if list ~= nil then self.embeds = list[1] ~= nil and util.map(list, toEmbed) or nil end
+  list = util.nullable(data.components)
   if data.components ~= nil then
-    self.components = util.map(util.nullable(data.components) or {}, createComponent)
+    self.components = list and list[1] ~= nil and util.map(list, createComponent) or nil
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.poll ~= nil then
@@ -303,14 +305,16 @@ function Message:_patch(data)
       self.poll = require("discord.structures.poll").Poll(self.client, poll, self)
     end
   end
-  if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or self.mentions == nil then
-    local old = self.mentions
-    self.mentions = MessageMentions(self,
-      data.mentions or (old and old.users:values()) or nil,
-      data.mention_roles or (old and old._roleIds) or nil,
-      data.mention_everyone == nil and old and old.everyone or data.mention_everyone,
-      data.mention_channels,
-      util.nullable(data.referenced_message) and data.referenced_message.author or nil)
+  local old = rawget(self, "mentions")
+  if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or old == nil then
+    local users = data.mentions or (old and old.users:values()) or NONE
+    local roles = data.mention_roles or (old and old._roleIds) or NONE
+    local everyone = data.mention_everyone == nil and old and old.everyone or data.mention_everyone
+    local channels, replied = data.mention_channels or NONE, util.nullable(data.referenced_message)
+    replied = replied and replied.author or nil
+    -- Most messages mention nobody: their empty mentions are made when first read.
+    self.mentions = (users[1] or roles[1] or channels[1] or replied or everyone == true)
+      and MessageMentions(self, users, roles, everyone, channels, replied) or nil
   end
   local ref = util.nullable(data.message_reference)
   if data.message_reference == json.null then self.reference = nil end
@@ -352,7 +356,28 @@ function Message:_clone()
   return old
 end
 
--- Most messages have no attachments and no reactions: their collections are made when first read.
+-- Most messages have no embeds, components, mentions, attachments or reactions: these are made when first read.
+local function emptyList() return {} end
+for field, make in pairs({ embeds = emptyList, components = emptyList, mentions = function(self)
+  return require("discord.structures.mentions").MessageMentions(self)
+end }) do
+  Message.getters[field] = function(self)
+    local v = make(self)
+    rawset(self, field, v)
+    return v
+  end
+end
+
+--- Plain table of the message's public fields; linked objects become their IDs.
+---@return table json
+function Message:toJSON()
+  local out = Base.toJSON(self)
+  -- The lists and mentions not yet made are written as what they read as.
+  out.embeds, out.components = out.embeds or {}, out.components or {}
+  out.mentions = out.mentions or self.mentions:toJSON()
+  return out
+end
+
 Message.getters.attachments = function(self)
   local c = require("discord.collection").Collection()
   rawset(self, "attachments", c)

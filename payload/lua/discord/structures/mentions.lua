@@ -19,7 +19,7 @@ local function newCollection()
 end
 
 -- Held only when there is something to hold: most messages mention nobody.
-local NO_ROLES = {}
+local NO_ROLES, NONE = {}, {}
 MessageMentions.everyone = false
 MessageMentions._roleIds = NO_ROLES
 MessageMentions.getters.client = function(self) return self.message.client end
@@ -37,7 +37,7 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   if everyone == true then self.everyone = true end
   local client = message.client
   if users and users[1] ~= nil then self.users = newCollection() end
-  for _, u in ipairs(users or {}) do
+  for _, u in ipairs(users or NONE) do
     local user = client.users:_add(u)
     self.users:set(user.id, user)
     -- Mentions in guilds carry a partial member beside the user.
@@ -48,7 +48,7 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   end
   if roles and roles[1] ~= nil then self._roleIds = { table.unpack(roles) } end
   if crosspostedChannels and crosspostedChannels[1] ~= nil then self.crosspostedChannels = newCollection() end
-  for _, c in ipairs(crosspostedChannels or {}) do
+  for _, c in ipairs(crosspostedChannels or NONE) do
     self.crosspostedChannels:set(c.id, { channelId = c.id, guildId = c.guild_id, type = c.type, name = c.name })
   end
   if repliedUser ~= nil and repliedUser ~= json.null then
