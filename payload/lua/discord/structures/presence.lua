@@ -86,10 +86,8 @@ end
 
 function Presence:_patch(data)
   if data.status ~= nil then self.status = data.status end
-  if data.client_status ~= nil then
-    local cs = util.nullable(data.client_status) or {}
-    self.clientStatus = { desktop = cs.desktop, mobile = cs.mobile, web = cs.web }
-  end
+  -- Kept as the payload gives it (the statuses by platform): one table fewer an event.
+  if data.client_status ~= nil then self.clientStatus = util.nullable(data.client_status) or {} end
   local list = data.activities
   if list ~= nil then
     local activities = {}
