@@ -136,8 +136,10 @@ handlers.MESSAGE_REACTION_ADD = function(client, packet)
   if not message then return end
   local user = base.eventUser(client, d)
   if not user then return end
+  -- Most reactions carry no burst colours: an empty list changes nothing.
+  local colors = d.burst_colors
   local reaction = message.reactions:_addUser(d.emoji, d.user_id, d.burst == true,
-    d.burst_colors and { burst_colors = d.burst_colors } or nil)
+    colors and colors[1] ~= nil and { burst_colors = colors } or nil)
   if reactionShown(client, reaction) then client:emit("messageReactionAdd", reaction, user, reactionDetails(d)) end
 end
 
