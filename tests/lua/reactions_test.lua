@@ -43,6 +43,9 @@ describe("reactions", function()
     act(function() reaction.users:remove() end)
     assert.same({ 1, false, 2, "/@me" }, { reaction.count, reaction.me, #seen.messageReactionRemove,
       fd:requests("DELETE")[2].path:sub(-4) })
+    -- A normal reaction's empty colours leave those of a super reaction.
+    act(function() fd:react(fd.bob, fd.general, raw, THUMBS) end)
+    assert.same({ "#ffcc00" }, reaction.burstColors)
   end)
 
   it("removes one emoji or all reactions through the gateway events", function()

@@ -60,7 +60,8 @@ local function installReactions(server, route)
     list[#list + 1] = user.id
     local g = store.guilds[ch.guild_id]
     echo("MESSAGE_REACTION_ADD", ch, msg, { emoji = r.emoji, user_id = user.id, burst = burst == true,
-      type = burst and 1 or 0, member = g and g.members[user.id] and store:memberJSON(g.members[user.id]) })
+      type = burst and 1 or 0, member = g and g.members[user.id] and store:memberJSON(g.members[user.id]),
+      burst_colors = json.array(burst and { "#ffcc00" } or {}) })
   end
 
   local function unreact(ch, msg, emoji, userId)
