@@ -17,17 +17,7 @@ M.Client = Client
 function Client:init(options)
   util.EventEmitter.init(self)
   self.options = Options.normalize(options)
-  local collector = self.options.collector
-  if collector == "generational" then
-    -- A minor collection when the heap has grown by 60 % (Lua's default: 20 %), a major one when it has tripled
-    -- (default: doubled). While caches fill, each minor collection walks the caches that took a new entry and
-    -- ages whatever was alive at that moment, and Lua counts a major collection that finds most of the growth
-    -- alive as bad: it then waits for the heap to double and marks it all in one step, most of a second for a
-    -- big bot.
-    collectgarbage("generational", 60, 200)
-  elseif collector then
-    collectgarbage(collector)
-  end
+  if self.options.collector then collectgarbage(self.options.collector) end
   self.rest = rest.REST(self.options.rest)
   -- `record` and `transport = {replay=}` put a recorder or a replayer between the client and the network.
   self.rest.transport = rest.transportFor(self.options, function() return self.token end)
