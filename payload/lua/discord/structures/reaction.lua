@@ -140,6 +140,7 @@ end
 function MessageReaction:_addUser(userId, burst)
   -- Partial: the count is unknown (read raw, as the getter would).
   if rawget(self, "count") == nil then return true end
+  local users = self.users.cache
   if isMe(self, userId) then
     if burst then
       if self.meBurst then return false end
@@ -148,9 +149,9 @@ function MessageReaction:_addUser(userId, burst)
       if self.me then return false end
       self.me = true
     end
+  elseif getFrom(users, userId) ~= nil then
+    return false
   end
-  local users = self.users.cache
-  if getFrom(users, userId) ~= nil then return false end
   local user = getFrom(self.client.users.cache, userId)
   if user then users:set(userId, user) end
   self.count = self.count + 1
