@@ -2,9 +2,10 @@
 -- options into the API body.
 local util = require("discord.util")
 local json = require("json")
+local Base = require("discord.managers.base").Base
+
 -- An empty list that is only read.
 local NONE = {}
-local Base = require("discord.managers.base").Base
 
 local M = {}
 
@@ -290,8 +291,8 @@ function Message:_patch(data)
   -- Most messages have neither: the empty lists are made when first read.
   local list = data.embeds
   if list ~= nil then self.embeds = list[1] ~= nil and util.map(list, toEmbed) or nil end
-  list = util.nullable(data.components)
   if data.components ~= nil then
+    list = util.nullable(data.components)
     self.components = list and list[1] ~= nil and util.map(list, createComponent) or nil
   end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
@@ -358,9 +359,13 @@ end
 
 -- Most messages have no embeds, components, mentions, attachments or reactions: these are made when first read.
 local function emptyList() return {} end
-for field, make in pairs({ embeds = emptyList, components = emptyList, mentions = function(self)
-  return require("discord.structures.mentions").MessageMentions(self)
-end }) do
+for field, make in pairs({
+  embeds = emptyList,
+  components = emptyList,
+  mentions = function(self) return require("discord.structures.mentions").MessageMentions(self) end,
+  attachments = function() return require("discord.collection").Collection() end,
+  reactions = function(self) return require("discord.managers.reaction").ReactionManager(self) end,
+}) do
   Message.getters[field] = function(self)
     local v = make(self)
     rawset(self, field, v)
@@ -376,17 +381,6 @@ function Message:toJSON()
   out.embeds, out.components = out.embeds or {}, out.components or {}
   out.mentions = out.mentions or self.mentions:toJSON()
   return out
-end
-
-Message.getters.attachments = function(self)
-  local c = require("discord.collection").Collection()
-  rawset(self, "attachments", c)
-  return c
-end
-Message.getters.reactions = function(self)
-  local m = require("discord.managers.reaction").ReactionManager(self)
-  rawset(self, "reactions", m)
-  return m
 end
 
 --- The channel it was sent in, when cached.
