@@ -278,7 +278,6 @@ function Message:_patch(data)
   if data.author ~= nil then
     self.author = self.client.users:_add(data.author, not data.webhook_id)
   end
-  if data.timestamp ~= nil then self.createdTimestamp = util.parseTimestamp(data.timestamp) end
   if data.edited_timestamp ~= nil then
     self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
   end
@@ -380,6 +379,7 @@ function Message:toJSON()
   -- The lists and mentions not yet made are written as what they read as.
   out.embeds, out.components = out.embeds or {}, out.components or {}
   out.mentions = out.mentions or self.mentions:toJSON()
+  out.createdTimestamp = self.createdTimestamp
   return out
 end
 
@@ -411,6 +411,17 @@ Message.getters.partial = function(self) return self.content == nil and self.aut
 --- Whether it is a system message (join, boost, pin, ...) rather than one a user wrote.
 ---@return boolean
 Message.getters.system = function(self) return self.type ~= nil and not USER_TYPES[self.type] end
+
+-- Discord's `timestamp` of a message is the time in its ID: read from the ID when asked, as for every other
+-- object, not parsed and kept for each message.
+local EPOCH, toInteger = require("discord.constants").Epoch, require("discord.snowflake").toInteger
+
+--- When it was sent, from its ID.
+---@return discord.Milliseconds|nil
+Message.getters.createdTimestamp = function(self)
+  local n = toInteger(self.id)
+  return n and (n >> 22) + EPOCH
+end
 
 --- When it was last edited, or nil.
 ---@return discord.Milliseconds|nil

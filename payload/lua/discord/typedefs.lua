@@ -596,7 +596,7 @@
 ---@field channelId discord.Snowflake The ID of the channel it was sent in.
 ---@field guild discord.Guild|nil (read-only)
 ---@field guildId discord.Snowflake|nil The ID of the guild, nil in a DM.
----@field createdTimestamp discord.Milliseconds When it was sent.
+---@field createdTimestamp discord.Milliseconds When it was sent, from its ID (read-only).
 ---@field editedTimestamp discord.Milliseconds|nil When it was last edited; nil if never.
 ---@field embeds discord.Embed[] Its embeds.
 ---@field attachments discord.Collection Its files by ID (made when first read).

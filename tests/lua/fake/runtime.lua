@@ -46,9 +46,18 @@ local function work(task)
 end
 
 -- A new task holds the values of its first resume itself, its function first: one table fewer a listener.
+-- Up to four values (a listener's call) are placed by the constructor, which sizes the table for them;
+-- more are appended, which grows it.
 local function newTask(fn, ...)
   local co = state.spare or coroutine.create(work)
-  local task = setmetatable({ state = "ready", co = co, n = select("#", ...) + 1, fn, ... }, Task)
+  local n = select("#", ...)
+  local task
+  if n <= 4 then
+    local a, b, c, d = ...
+    task = setmetatable({ fn, a, b, c, d, state = "ready", co = co, n = n + 1 }, Task)
+  else
+    task = setmetatable({ state = "ready", co = co, n = n + 1, fn, ... }, Task)
+  end
   state.spare, state.live = nil, state.live + 1
   schedule(task, task)
   return task
