@@ -107,7 +107,8 @@ function GuildMember:_patch(data, given)
       end
       self._roles = list
     else
-      self._roles = { table.unpack(roles) }
+      -- A longer list is the payload's own, kept as it came: lists are replaced, never changed in place.
+      self._roles = roles
     end
   end
   -- parseTimestamp reads null as nil. A member's join date is fixed while it stays (one that leaves is

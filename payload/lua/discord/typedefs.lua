@@ -1163,7 +1163,7 @@
 ---@field message discord.Message The message reacted to.
 ---@field emoji discord.ReactionEmoji The emoji reacted with.
 ---@field count integer|nil Nil while partial.
----@field countDetails {normal: integer|nil, burst: integer|nil} Counts of normal and super reactions.
+---@field countDetails {normal: integer|nil, burst: integer|nil} Counts of normal and super reactions (read-only).
 ---@field me boolean Whether the bot reacted with it.
 ---@field meBurst boolean Whether the bot gave a super reaction with it.
 ---@field burstColors string[] Hex colors of the super reaction.

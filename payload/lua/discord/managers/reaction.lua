@@ -67,7 +67,9 @@ function ReactionManager:resolve(x)
 end
 
 -- Read, never kept: a new reaction copies the counts.
-local ZERO_COUNTS, NO_EXTRA = { normal = 0, burst = 0 }, {}
+local ZERO_COUNTS = { normal = 0, burst = 0 }
+-- The data a new reaction is made from, filled for it and emptied after: the reaction copies what it reads.
+local fresh = {}
 
 -- The reaction for an emoji, made with no users when the message had none of it.
 function ReactionManager:_forEmoji(emojiData, extra)
@@ -77,11 +79,15 @@ function ReactionManager:_forEmoji(emojiData, extra)
     if extra then existing:_patch(extra) end
     return existing
   end
+  -- Every key is set, so nothing is left from a construction that raised.
   local counted = not self.message.partial
-  local data = { emoji = emojiData, count = counted and 0 or nil, me = false,
-    count_details = counted and ZERO_COUNTS or nil }
-  for k, v in pairs(extra or NO_EXTRA) do data[k] = v end
-  local reaction = self.holds(self.client, data, self.message)
+  fresh.emoji, fresh.me, fresh.burst_colors = emojiData, false, nil
+  fresh.count, fresh.count_details = counted and 0 or nil, counted and ZERO_COUNTS or nil
+  if extra then
+    for k, v in pairs(extra) do fresh[k] = v end
+  end
+  local reaction = self.holds(self.client, fresh, self.message)
+  for k in next, fresh do fresh[k] = nil end
   if key then self.cache:set(key, reaction) end
   return reaction
 end

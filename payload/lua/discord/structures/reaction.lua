@@ -92,7 +92,12 @@ function MessageReaction:init(client, data, message)
   self.emoji = ReactionEmoji(data.emoji or {})
   self.users = require("discord.managers.reaction_user").ReactionUserManager(self)
   self:_patch(data)
-  if rawget(self, "countDetails") == nil then self.countDetails = {} end
+end
+
+-- The counts are held as two numbers, not as a table each reaction keeps: read, they make the table.
+---@return {normal: integer|nil, burst: integer|nil}
+MessageReaction.getters.countDetails = function(self)
+  return { normal = rawget(self, "_normal"), burst = rawget(self, "_burst") }
 end
 
 -- Most reactions have no burst colours: the list is made when first read.
@@ -112,11 +117,10 @@ function MessageReaction:_patch(data)
   if data.me_burst ~= nil then self.meBurst = data.me_burst == true or nil end
   local details = util.nullable(data.count_details)
   if details then
-    self.countDetails = { normal = details.normal, burst = details.burst }
+    self._normal, self._burst = details.normal, details.burst
   elseif data.count ~= nil then
-    local held = rawget(self, "countDetails")
-    local burst = held and held.burst or 0
-    self.countDetails = { normal = self.count and (self.count - burst), burst = burst }
+    local burst = rawget(self, "_burst") or 0
+    self._normal, self._burst = self.count and (self.count - burst), burst
   end
   if data.burst_colors ~= nil then self.burstColors = copyList(data.burst_colors) end
   if data.emoji ~= nil and data.emoji.name ~= nil then self.emoji.name = util.nullable(data.emoji.name) end
@@ -155,8 +159,11 @@ function MessageReaction:_addUser(userId, burst)
   local user = getFrom(self.client.users.cache, userId)
   if user then users:set(userId, user) end
   self.count = self.count + 1
-  local kind = burst and "burst" or "normal"
-  self.countDetails[kind] = (self.countDetails[kind] or 0) + 1
+  if burst then
+    self._burst = (rawget(self, "_burst") or 0) + 1
+  else
+    self._normal = (rawget(self, "_normal") or 0) + 1
+  end
   return true
 end
 
@@ -174,8 +181,11 @@ function MessageReaction:_removeUser(userId, burst)
   end
   self.users.cache:delete(userId)
   self.count = math.max(0, self.count - 1)
-  local kind = burst and "burst" or "normal"
-  self.countDetails[kind] = math.max(0, (self.countDetails[kind] or 1) - 1)
+  if burst then
+    self._burst = math.max(0, (rawget(self, "_burst") or 1) - 1)
+  else
+    self._normal = math.max(0, (rawget(self, "_normal") or 1) - 1)
+  end
   return true
 end
 
@@ -224,7 +234,7 @@ end
 function MessageReaction:toJSON()
   return {
     emoji = self.emoji:toJSON(), count = self.count, me = self.me, meBurst = self.meBurst,
-    countDetails = { normal = self.countDetails.normal, burst = self.countDetails.burst },
+    countDetails = self.countDetails,
     burstColors = self.burstColors, messageId = self.message and self.message.id,
   }
 end
