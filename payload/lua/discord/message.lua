@@ -222,16 +222,23 @@ end
 
 ---@type discord.Message
 local Message = util.class("Message", Base)
-Message.__fields = 16
+Message.__fields = 8
 M.Message = Message
+
+-- What most messages are is held by the class, not by each message: not deleted, not pinned, not read
+-- aloud, of the default type and without flags, and made by the one client. A message then holds eight
+-- fields or fewer.
+Message.deleted = false
+Message.pinned = false
+Message.tts = false
+Message.type = 0
+Base._sparseFlagsOf(Message, "MessageFlagsBitField")
+local classOfClient = util.sharingBy(Message, "client")
 
 local FIELDS = {
   content = "content",
-  tts = "tts",
   nonce = "nonce",
-  pinned = "pinned",
   webhook_id = "webhookId",
-  type = "type",
   application_id = "applicationId",
   position = "position",
   activity = "activity",
@@ -248,18 +255,22 @@ local NESTED = {
 ---@param data table Raw message object.
 ---@param channel? discord.BaseChannel
 function Message:init(client, data, channel)
-  Base.init(self, client)
+  if getmetatable(self) == Message then
+    setmetatable(self, classOfClient(client))
+  else
+    Base.init(self, client)
+  end
   self.id = data.id
   self.channelId = data.channel_id or (channel and channel.id)
   self.guildId = data.guild_id or (channel and channel.guildId)
-  self.deleted = false
   self:_patch(data)
 end
 
 -- Loaded at the first message, not at every one: these modules need this one.
 local Embed, MessageMentions, createComponent
 -- Called as functions: a method is found through the class's index function.
-local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._flags
+local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._sparseFlags
+local null = json.null
 local function toEmbed(e) return Embed(e) end
 
 function Message:_patch(data)
@@ -271,6 +282,12 @@ function Message:_patch(data)
   copyFields(self, data)
   copyNested(self, data, NESTED)
   setFlags(self, data, "flags", "MessageFlagsBitField")
+  local v = data.pinned
+  if v ~= nil then self.pinned = v == true or nil end
+  v = data.tts
+  if v ~= nil then self.tts = v == true or nil end
+  v = data.type
+  if v ~= nil then self.type = v ~= 0 and v ~= null and v or nil end
   if data.interaction_metadata ~= nil then
     self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
   end
@@ -380,6 +397,8 @@ function Message:toJSON()
   out.embeds, out.components = out.embeds or {}, out.components or {}
   out.mentions = out.mentions or self.mentions:toJSON()
   out.createdTimestamp = self.createdTimestamp
+  out.deleted, out.pinned, out.tts, out.type = self.deleted, self.pinned, self.tts, self.type
+  out.flags = self.flags:toJSON()
   return out
 end
 
