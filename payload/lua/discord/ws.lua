@@ -247,7 +247,7 @@ function WebSocketShard:_onPacket(packet)
   local op = packet.op
   if math.type(packet.s) == "integer" then self.sequence = packet.s end
   if op == Op.Dispatch then
-    self:_onDispatch(packet)
+    WebSocketShard._onDispatch(self, packet)
   elseif op == Op.Hello then
     self:_startHeartbeat(packet.d.heartbeat_interval)
     local gen = self._generation
@@ -435,9 +435,11 @@ function WebSocketShard:_onDispatch(packet)
     -- A drop while guilds were still arriving resumes the wait for them.
     self:_setStatus(next(self.expectedGuilds) and Status.WAITING_GUILDS or Status.READY)
   end
-  self.client:emit("raw", packet, self.id)
+  -- Most bots do not listen to raw packets: the event is emitted only when something waits for it.
+  local client = self.client
+  if client._listeners.raw or client._waiting.raw then client:emit("raw", packet, self.id) end
   local handler = handlers[t]
-  if handler then handler(self.client, packet, self) end
+  if handler then handler(client, packet, self) end
   if t == "READY" or t == "RESUMED" then self:_checkReady() end
 end
 

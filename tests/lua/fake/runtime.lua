@@ -39,10 +39,11 @@ local Task = { __name = "runtime.task" }
 -- for the next, so a task (every listener call) does not make a coroutine and grow its stack afresh.
 -- Its frame holds no task while it waits, so a spare coroutine keeps nothing of the last one alive.
 local DONE = {}
+local unpack, yield, remove = table.unpack, coroutine.yield, table.remove
 local function work(task)
-  task[1](table.unpack(task, 2, task.n))
+  task[1](unpack(task, 2, task.n))
   task = nil -- luacheck: ignore 311 (cleared while it waits)
-  return work(coroutine.yield(DONE))
+  return work(yield(DONE))
 end
 
 -- A new task holds the values of its first resume itself, its function first: one table fewer a listener.
@@ -270,10 +271,11 @@ end
 --- Simulates Ctrl+C: the handlers run in tasks.
 function M.interrupt() for _, fn in ipairs(state.interrupts) do newTask(fn) end end
 
+local resumeCo = coroutine.resume
 local function resume(task)
   local co, args = task.co, task.args
   task.args, task.state, state.current = nil, "running", task
-  local ok, res = coroutine.resume(co, args)
+  local ok, res = resumeCo(co, args)
   state.current = nil
   if ok and res == SUSPEND then return end
   task.state = "dead"
@@ -333,7 +335,7 @@ function M.run(fn, opts)
     if state.clock ~= clock then steps, clock = 0, state.clock end
     steps = steps + 1
     if steps > 1000000 then error("runtime.run: a million steps without the clock moving", 0) end
-    local task = table.remove(state.ready, 1)
+    local task = remove(state.ready, 1)
     if task then
       if task.state == "ready" then resume(task) end
       local failure = state.failure
