@@ -16,6 +16,8 @@ M.Client = Client
 ---@param options? discord.ClientOptions Intents, partials, caches, sweepers, REST and gateway settings.
 function Client:init(options)
   util.EventEmitter.init(self)
+  -- Every event calls it: held by the client, it is found without the class's index function.
+  self.emit = self.emit
   self.options = Options.normalize(options)
   if self.options.collector then collectgarbage(self.options.collector) end
   self.rest = rest.REST(self.options.rest)
