@@ -270,10 +270,13 @@ end
 local Embed, MessageMentions, createComponent
 -- Called as functions: a method is found through the class's index function.
 local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._sparseFlags
+local getFrom = require("discord.managers.base").get
 local null = json.null
 local function toEmbed(e) return Embed(e) end
 
 function Message:_patch(data)
+  -- Read once: the client comes from the class.
+  local client = self.client
   if Embed == nil then
     Embed = require("discord.embed").Embed
     MessageMentions = require("discord.structures.mentions").MessageMentions
@@ -289,11 +292,11 @@ function Message:_patch(data)
   v = data.type
   if v ~= nil then self.type = v ~= 0 and v ~= null and v or nil end
   if data.interaction_metadata ~= nil then
-    self.interactionMetadata = require("discord.interaction").metadataOf(self.client, data.interaction_metadata)
+    self.interactionMetadata = require("discord.interaction").metadataOf(client, data.interaction_metadata)
   end
   if data.guild_id ~= nil then self.guildId = data.guild_id end
   if data.author ~= nil then
-    self.author = self.client.users:_add(data.author, not data.webhook_id)
+    self.author = client.users:_add(data.author, not data.webhook_id)
   end
   if data.edited_timestamp ~= nil then
     self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
@@ -302,7 +305,7 @@ function Message:_patch(data)
     local Attachment = require("discord.structures.attachment").Attachment
     local Collection = require("discord.collection").Collection
     self.attachments = Collection()
-    for _, a in ipairs(data.attachments) do self.attachments:set(a.id, Attachment(self.client, a)) end
+    for _, a in ipairs(data.attachments) do self.attachments:set(a.id, Attachment(client, a)) end
   end
   -- Most messages have neither: the empty lists are made when first read.
   local list = data.embeds
@@ -319,7 +322,7 @@ function Message:_patch(data)
     elseif self.poll then
       self.poll:_patch(poll)
     else
-      self.poll = require("discord.structures.poll").Poll(self.client, poll, self)
+      self.poll = require("discord.structures.poll").Poll(client, poll, self)
     end
   end
   local old = rawget(self, "mentions")
@@ -361,7 +364,7 @@ function Message:_patch(data)
   if referenced and self.channel and self.channel.messages then
     self.channel.messages:_add(referenced)
   end
-  local guild = data.member ~= nil and self.guild
+  local guild = data.member ~= nil and self.guildId ~= nil and getFrom(client.guilds.cache, self.guildId)
   if guild and self.author then guild.members:_addWithUser(data.member, self.author) end
   return self
 end

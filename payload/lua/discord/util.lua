@@ -136,7 +136,8 @@ function util.instanceOf(obj, cls)
   local c = getmetatable(obj)
   while type(c) == "table" do
     if c == cls then return true end
-    if not isClass(c) then return false end
+    -- Every class holds its getters; anything else (a payload's mark) ends the search.
+    if rawget(c, "getters") == nil then return false end
     c = rawget(c, "super")
   end
   return false

@@ -213,7 +213,13 @@ function CachingManager:_add(data, cache, extras)
     return data
   end
   local key = self:_keyOf(data)
-  local existing = key ~= nil and self.cache:get(key) or nil
+  local existing
+  if key ~= nil then
+    -- Read from the entries, as `get` below does.
+    local held = self.cache
+    local values = held._values
+    if values then existing = values[key] else existing = held:get(key) end
+  end
   if existing and cache then
     existing:_patch(data)
     return existing

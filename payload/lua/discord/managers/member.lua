@@ -34,7 +34,7 @@ end
 ---@return discord.GuildMember
 function GuildMemberManager:_addWithUser(data, user)
   if data.user ~= nil then return self:_add(data) end
-  local member = self.cache:get(user.id)
+  local member = base.get(self.cache, user.id)
   if member then return member:_patch(data, user) end
   member = self.holds(self.client, data, self.guild, user)
   self.cache:set(user.id, member)
