@@ -50,6 +50,10 @@ local function roomFor(n)
   return make
 end
 
+-- The maker of each settled class's instances: a construction finds it in one lookup.
+local makers = setmetatable({}, { __mode = "k" })
+local function newTable() return {} end
+
 -- Metamethods a parent gained after the subclass was made are picked up at the first construction, and so
 -- is the room its instances are made with (`cls.__fields`: the number of fields an instance usually holds).
 local function settleMetamethods(cls)
@@ -62,12 +66,16 @@ local function settleMetamethods(cls)
   local fields = cls.__fields
   if fields then rawset(cls, "__make", roomFor(fields)) end
   rawset(cls, "__settled", true)
+  makers[cls] = rawget(cls, "__make") or newTable
 end
 
 function Class.__call(cls, ...)
-  if not rawget(cls, "__settled") then settleMetamethods(cls) end
-  local make = rawget(cls, "__make")
-  local self = setmetatable(make and make() or {}, cls)
+  local make = makers[cls]
+  if make == nil then
+    settleMetamethods(cls)
+    make = makers[cls]
+  end
+  local self = setmetatable(make(), cls)
   local init = cls.init
   if init then init(self, ...) end
   return self

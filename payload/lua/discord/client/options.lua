@@ -35,8 +35,10 @@ function M.cacheWithLimits(limits)
       invalid("makeCache." .. tostring(name), "a non-negative integer or {maxSize=, keepOverLimit=}")
     end
   end
+  local collection
   return function(managerName, _, manager)
-    local collection = require("discord.collection")
+    -- Required at the first cache, not at each: every new reaction makes two.
+    collection = collection or require("discord.collection")
     local setting = limits[managerName]
     if setting == nil then return collection.Collection() end
     if type(setting) == "number" then setting = { maxSize = setting } end
