@@ -82,7 +82,8 @@ function M.defaults()
     record = nil, -- a JSONL file that receives every REST exchange and gateway frame
     transport = nil, -- {replay = path}: answers from a recording instead of the network
     -- Each event makes short-lived objects beside long-lived caches: a generational collector frees the
-    -- former without walking the latter. false leaves the host's choice.
+    -- former without walking the latter (its major collections come when the heap has tripled). false
+    -- leaves the host's choice.
     collector = "generational",
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
