@@ -436,13 +436,12 @@ Message.getters.system = function(self) return self.type ~= nil and not USER_TYP
 
 -- Discord's `timestamp` of a message is the time in its ID: read from the ID when asked, as for every other
 -- object, not parsed and kept for each message.
-local EPOCH, toInteger = require("discord.constants").Epoch, require("discord.snowflake").toInteger
+local snowflake = require("discord.snowflake")
 
 --- When it was sent, from its ID.
 ---@return discord.Milliseconds|nil
 Message.getters.createdTimestamp = function(self)
-  local n = toInteger(self.id)
-  return n and (n >> 22) + EPOCH
+  return snowflake.isValid(self.id) and snowflake.timestamp(self.id) or nil
 end
 
 --- When it was last edited, or nil.

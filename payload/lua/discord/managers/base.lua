@@ -159,6 +159,18 @@ function BaseManager:init(client)
   self.client = client
 end
 
+--- The object with `id` in a collection, nil when either is nil.
+---@private
+local function get(collection, id)
+  if collection == nil or id == nil then return nil end
+  -- Read from the entries: every event looks up a few objects, and a method is found through the class.
+  -- A cache from the bot's own makeCache may keep its entries its own way.
+  local values = collection._values
+  if values then return values[id] end
+  return collection:get(id)
+end
+M.get = get
+
 --- A manager that holds a cache of one class of objects keyed by ID.
 local CachingManager = util.class("CachingManager", BaseManager)
 CachingManager.__fields = 4
@@ -213,13 +225,7 @@ function CachingManager:_add(data, cache, extras)
     return data
   end
   local key = self:_keyOf(data)
-  local existing
-  if key ~= nil then
-    -- Read from the entries, as `get` below does.
-    local held = self.cache
-    local values = held._values
-    if values then existing = values[key] else existing = held:get(key) end
-  end
+  local existing = get(self.cache, key)
   if existing and cache then
     existing:_patch(data)
     return existing
@@ -456,18 +462,6 @@ end
 --- The dispatch handlers the shard reads, by dispatch name.
 ---@private
 M.handlers = require("discord.ws").handlers
-
---- The object with `id` in a collection, nil when either is nil.
----@private
-local function get(collection, id)
-  if collection == nil or id == nil then return nil end
-  -- Read from the entries: every event looks up a few objects, and a method is found through the class.
-  -- A cache from the bot's own makeCache may keep its entries its own way.
-  local values = collection._values
-  if values then return values[id] end
-  return collection:get(id)
-end
-M.get = get
 
 --- A copy of an object for the `old` argument of an update event.
 ---@private
