@@ -48,6 +48,17 @@ describe("reactions", function()
     assert.same({ "#ffcc00" }, reaction.burstColors)
   end)
 
+  it("keeps who reacted in order through removals (three users held, ten passed on)", function()
+    fd, client, seen = server.session({ intents = INTENTS }, EVENTS)
+    local r, ids = select(2, said()).reactions, {}
+    for i = 1, 10 do ids[i] = client.users:_add({ id = tostring(9000 + i), username = "u" }).id end
+    for i = 1, 10 do r:_addUser({ name = "x" }, ids[i]) if i <= 3 then r:_addUser({ name = THUMBS }, ids[i]) end end
+    r:_removeUser({ name = THUMBS }, ids[2], false)
+    local thumbs = r.cache:get(THUMBS)
+    assert.same({ { ids[1], ids[3] }, 2, false, ids }, { thumbs.users.cache:keys(), thumbs.count,
+      select(2, r:_addUser({ name = "x" }, ids[5])), r.cache:get("x").users.cache:keys() })
+  end)
+
   it("removes one emoji or all reactions through the gateway events", function()
     fd, client, seen = server.session({ intents = INTENTS }, EVENTS)
     local raw, msg = said()

@@ -90,8 +90,59 @@ function MessageReaction:init(client, data, message)
   Base.init(self, client)
   self.message = message
   self.emoji = ReactionEmoji(data.emoji or {})
-  self.users = require("discord.managers.reaction_user").ReactionUserManager(self)
   self:_patch(data)
+end
+
+-- Most reactions are never asked for their users: the manager is made when first read. Until then the users
+-- counted are held in a short list (`_users`), which it takes; a longer one makes it.
+local HELD = 8
+
+--- The users who reacted, as far as they were seen (read-only).
+---@return discord.ReactionUserManager users
+MessageReaction.getters.users = function(self)
+  local manager = require("discord.managers.reaction_user").ReactionUserManager(self)
+  local held = rawget(self, "_users")
+  if held then
+    for i = 1, #held do manager.cache:set(held[i].id, held[i]) end
+    self._users = nil
+  end
+  rawset(self, "users", manager)
+  return manager
+end
+
+local function heldUser(self, userId)
+  local manager = rawget(self, "users")
+  if manager then return getFrom(manager.cache, userId) end
+  local held = rawget(self, "_users")
+  if held then
+    for i = 1, #held do
+      if held[i].id == userId then return held[i], i end
+    end
+  end
+  return nil
+end
+
+local function holdUser(self, userId, user)
+  local manager = rawget(self, "users")
+  if not manager then
+    local held = rawget(self, "_users")
+    if held == nil then
+      self._users = { user }
+      return
+    elseif #held < HELD then
+      held[#held + 1] = user
+      return
+    end
+    manager = self.users
+  end
+  manager.cache:set(userId, user)
+end
+
+local function dropUser(self, userId)
+  local manager = rawget(self, "users")
+  if manager then return manager.cache:delete(userId) end
+  local _, at = heldUser(self, userId)
+  if at then table.remove(self._users, at) end
 end
 
 -- The counts are held as two numbers, not as a table each reaction keeps: read, they make the table.
@@ -144,7 +195,6 @@ end
 function MessageReaction:_addUser(userId, burst)
   -- Partial: the count is unknown (read raw, as the getter would).
   if rawget(self, "count") == nil then return true end
-  local users = self.users.cache
   if isMe(self, userId) then
     if burst then
       if self.meBurst then return false end
@@ -153,11 +203,11 @@ function MessageReaction:_addUser(userId, burst)
       if self.me then return false end
       self.me = true
     end
-  elseif getFrom(users, userId) ~= nil then
+  elseif heldUser(self, userId) ~= nil then
     return false
   end
   local user = getFrom(self.client.users.cache, userId)
-  if user then users:set(userId, user) end
+  if user then holdUser(self, userId, user) end
   self.count = self.count + 1
   if burst then
     self._burst = (rawget(self, "_burst") or 0) + 1
@@ -179,7 +229,7 @@ function MessageReaction:_removeUser(userId, burst)
       self.me = nil
     end
   end
-  self.users.cache:delete(userId)
+  dropUser(self, userId)
   self.count = math.max(0, self.count - 1)
   if burst then
     self._burst = math.max(0, (rawget(self, "_burst") or 1) - 1)
