@@ -7,14 +7,14 @@ local path, caching, profiling, only, collector = arg[1], "default", false, nil,
 for i = 2, #arg do
   if arg[i] == "--caching" then caching = arg[i + 1] end
   if arg[i] == "--profile" then profiling, only = true, arg[i + 1] end
-  -- The client's collector option (generational unless this says otherwise).
+  -- The client's collector option (incremental unless this says otherwise).
   if arg[i] == "--collector" then collector = arg[i + 1] end
 end
 local runtime = require("runtime")
 runtime.reset()
 local json = require("json")
 
--- Whether the collector runs in generational mode (the client's default), set when a client is made.
+-- Whether the client left the collector in generational mode, set when a client is made.
 local generational = false
 
 -- Full collections until the count stops falling: each one halves at most Lua's table of strings, which a
@@ -83,7 +83,9 @@ local function newClient(keep)
     options.makeCache = require("discord.client.options").cacheWithLimits({ MessageManager = 200, PresenceManager = 0 })
   end
   local client = discord.Client(options)
-  generational = collector == nil or collector == "generational"
+  -- Asked by switching to incremental mode and back, which keeps the settings the client made.
+  generational = collectgarbage("incremental") == "generational"
+  if generational then collectgarbage("generational") end
   local calls = {}
   for _, name in ipairs(EVENTS) do
     calls[name] = 0

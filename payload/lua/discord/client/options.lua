@@ -81,10 +81,10 @@ function M.defaults()
     sessionFile = nil, -- where destroy() saves the sessions that a restart within 60 s resumes
     record = nil, -- a JSONL file that receives every REST exchange and gateway frame
     transport = nil, -- {replay = path}: answers from a recording instead of the network
-    -- Each event makes short-lived objects beside long-lived caches: a generational collector frees the
-    -- former without walking the latter (its major collections come when the heap has tripled). false
-    -- leaves the host's choice.
-    collector = "generational",
+    -- Incremental, in short steps: a generational collector's major collections mark the caches in one step,
+    -- a tenth of a second or more in a big bot's heap, wherever an event or a heartbeat falls. false leaves
+    -- the host's choice.
+    collector = "incremental",
     makeCache = M.cacheWithLimits(M.defaultCacheLimits),
     sweepers = util.deepCopy(require("discord.client.sweepers").DefaultSweeperSettings),
     rest = util.mergeDefaults(require("discord.rest").DEFAULTS, nil),
