@@ -19,14 +19,6 @@ describe("util helpers", function()
     end
   end)
 
-  it("find getters that a class or its parent gains after its first instance", function()
-    local Child = util.class("Child", util.class("Parent"))
-    local child, parent = Child(), Child.super()
-    Child.super.getters.twice = function(self) return self.n * 2 end
-    child.n, parent.n = 4, 1
-    assert.same({ 8, 2 }, { child.twice, parent.twice })
-  end)
-
   it("read and write ISO timestamps in Unix milliseconds", function()
     local cases = { { "2024-02-29T14:34:56.789+02:00", 1709210096789 }, { "2024-02-29 14:34:56Z", 1709217296000 },
       { "1969-12-31T23:59:59.999000+00:00", -1 }, { "2015-01-01T00:00:00.00x000+00:00", nil },
