@@ -6,18 +6,23 @@ local M = {}
 
 ---@type discord.Collection
 local Collection = util.class("Collection")
-Collection.__fields = 4
+Collection.__fields = 3
 M.Collection = Collection
 
 --- Creates a collection (`Collection(entries)`), an ordered map that keeps insertion order.
 ---@param entries? {[1]: any, [2]: any}[] Initial {key, value} pairs.
 function Collection:init(entries)
   self._keys, self._values = {}, {}
-  -- A field, not a getter: a class without getters finds its methods without a call.
-  self._holes, self.size = 0, 0
+  self._holes = 0
   if entries then
     for _, kv in ipairs(entries) do self:set(kv[1], kv[2]) end
   end
+end
+
+--- Number of entries.
+---@return integer
+Collection.getters.size = function(self)
+  return #self._keys - self._holes
 end
 
 function Collection:__len()
@@ -52,7 +57,6 @@ function Collection:set(key, value)
     -- Read raw: most collections have none, and a missing field is looked for through the class.
     local index = rawget(self, "_index")
     if index then index[key] = #keys end
-    self.size = self.size + 1
   end
   self._values[key] = value
   return self
@@ -106,14 +110,14 @@ function Collection:delete(key)
   self._keys[index[key]] = false
   index[key] = nil
   self._values[key] = nil
-  self._holes, self.size = self._holes + 1, self.size - 1
+  self._holes = self._holes + 1
   if self._holes > 16 and self._holes * 2 > #self._keys then compact(self) end
   return true
 end
 
 --- Removes every entry.
 function Collection:clear()
-  self._keys, self._values, self._index, self._holes, self._head, self.size = {}, {}, nil, 0, nil, 0
+  self._keys, self._values, self._index, self._holes, self._head = {}, {}, nil, 0, nil
 end
 
 --- Iterator over key, value in insertion order: `for id, v in coll:iter() do`; new entries are not visited.

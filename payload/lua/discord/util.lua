@@ -27,30 +27,6 @@ end
 
 local Class = {}
 
--- A class none of whose chain has getters indexes its instances with its own table: a method is then found
--- by Lua's lookup through the parents, without a call. A getter added later to it or to a parent gives it
--- back its index function.
-local plainIndexed = setmetatable({}, { __mode = "k" })
-
-local function hasGetters(cls)
-  local c = cls
-  while c ~= nil do
-    if next(rawget(c, "getters")) ~= nil then return true end
-    c = rawget(c, "super")
-  end
-  return false
-end
-
-local function onGetterAdded(getters, key, fn)
-  rawset(getters, key, fn)
-  for cls in pairs(plainIndexed) do
-    if hasGetters(cls) then
-      plainIndexed[cls] = nil
-      rawset(cls, "__index", classIndex(cls))
-    end
-  end
-end
-
 --- Whether `t` is a class made by `util.class` (not an instance).
 ---@param t any
 ---@return boolean
@@ -91,10 +67,6 @@ local function settleMetamethods(cls)
   if fields then rawset(cls, "__make", roomFor(fields)) end
   rawset(cls, "__settled", true)
   makers[cls] = rawget(cls, "__make") or newTable
-  if not hasGetters(cls) then
-    rawset(cls, "__index", cls)
-    plainIndexed[cls] = true
-  end
 end
 
 function Class.__call(cls, ...)
@@ -123,7 +95,7 @@ function util.class(name, parent)
     error("class: parent of " .. name .. " is not a class", 2)
   end
   local cls = { __name = name, super = parent }
-  cls.getters = setmetatable({}, { __index = parent and parent.getters, __newindex = onGetterAdded })
+  cls.getters = setmetatable({}, { __index = parent and parent.getters })
   if parent then
     for _, mm in ipairs(INHERITED_META) do cls[mm] = rawget(parent, mm) end
     setmetatable(cls, { __index = parent, __call = Class.__call, __tostring = Class.__tostring })
