@@ -295,8 +295,17 @@ function Message:_patch(data)
     self.interactionMetadata = require("discord.interaction").metadataOf(client, data.interaction_metadata)
   end
   if data.guild_id ~= nil then self.guildId = data.guild_id end
-  if data.author ~= nil then
-    self.author = client.users:_add(data.author, not data.webhook_id)
+  local author = data.author
+  if author ~= nil then
+    -- Most authors are cached: patched in place, as the generic add would, without its checks.
+    local users, cache = client.users, not data.webhook_id
+    local cached = cache and getFrom(users.cache, author.id)
+    if cached then
+      if cached ~= author then cached:_patch(author) end
+      self.author = cached
+    else
+      self.author = users:_add(author, cache)
+    end
   end
   if data.edited_timestamp ~= nil then
     self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
