@@ -122,9 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Read a byte at a time, no chunks are guessed: a declared length bounds
-    // the body and, without an error, is met exactly.
-    // A redirect is followed, not read: a length past its cap drops the body
-    // without an error.
+    // the body and, without an error, is met exactly. A redirect is followed,
+    // not read: past its cap the body is dropped, without an error.
     std::uint64_t declared = plain_length(response);
     const bool followed = tarncore::is_redirect_status(response.status) &&
                           !tarncore::header_value(response.headers, "location").empty();
