@@ -104,12 +104,8 @@ function M.member(client, guild, userId, data)
   if guild == nil or userId == nil then return nil end
   if data then
     local user = data.user
-    if user ~= nil then
-      -- Most are cached: patched in place, as the add would, without its checks.
-      local member = type(user) == "table" and guild.members.cache:get(user.id)
-      if member then return member:_patch(data) end
-      return guild.members:_add(data)
-    end
+    if type(user) == "table" and user.id ~= nil then return guild.members:_addByKey(user.id, data) end
+    if user ~= nil then return guild.members:_add(data) end
     return guild.members:_addWithUser(data, client.users.cache:get(userId) or { id = userId })
   end
   local member = guild.members.cache:get(userId)

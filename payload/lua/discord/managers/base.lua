@@ -211,6 +211,15 @@ function CachingManager:_addNew(key, data)
   return obj
 end
 
+--- The add for a payload whose key is known: the cached object patched in place, else a new one made and
+--- cached, without the generic add's checks. Events mostly name cached objects, chunks mostly new ones.
+---@private
+function CachingManager:_addByKey(key, data)
+  local existing = get(self.cache, key)
+  if existing then return existing:_patch(data) end
+  return self:_addNew(key, data)
+end
+
 --- Builds a new object for `data`; `extras` are extra constructor arguments after the data.
 function CachingManager:_construct(data, extras)
   if extras then return self.holds(self.client, data, table.unpack(extras)) end

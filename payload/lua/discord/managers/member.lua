@@ -384,16 +384,13 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
   if not guild then return end
   local Collection = require("discord.collection").Collection
   local members, manager = Collection(), guild.members
-  local cache, addNew = manager.cache, manager._addNew
-  -- A chunk's members are mostly new: they are made and cached without _add's checks.
+  local addByKey = manager._addByKey
   for _, m in ipairs(d.members or {}) do
     local user = m.user
     local id = type(user) == "table" and user.id
-    local member = id and cache:get(id)
-    if member then
-      member:_patch(m)
-    elseif id then
-      member = addNew(manager, id, m)
+    local member
+    if id then
+      member = addByKey(manager, id, m)
     else
       member = manager:_add(m)
       id = member.id

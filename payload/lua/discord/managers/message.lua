@@ -237,16 +237,9 @@ handlers.MESSAGE_CREATE = function(client, packet)
   local guild = base.guildOf(client, d)
   -- The message takes its member into the cache, and the member its author.
   if d.author and not (guild and d.member) then client.users:_add(d.author) end
-  -- A message is new but for a replay: made and cached without the generic add's checks.
   local messages, id = channel.messages, d.id
-  local message = id ~= nil and base.get(messages.cache, id)
-  if message then
-    message:_patch(d)
-  elseif id ~= nil then
-    message = messages:_addNew(id, d)
-  else
-    message = messages:_add(d)
-  end
+  local message
+  if id ~= nil then message = messages:_addByKey(id, d) else message = messages:_add(d) end
   channel.lastMessageId = id
   client:emit("messageCreate", message)
 end
