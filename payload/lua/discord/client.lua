@@ -22,9 +22,10 @@ function Client:init(options)
   local mode = self.options.collector
   if mode == "incremental" then
     -- A big bot's caches are most of its heap and live for hours. A cycle starts when the heap has tripled,
-    -- not doubled, so fewer cycles walk them; each step does four times Lua's work, so a cycle ends before
-    -- the heap has grown much further. No step is long: at most tens of milliseconds in a heap of 250 MB.
-    collectgarbage("incremental", 300, 400)
+    -- not doubled, so fewer cycles walk them; steps do four times Lua's work, so a cycle ends before the heap
+    -- has grown much further. A step comes after each KB allocated, not 8 KB: one that walks a big cache
+    -- stops soon after it, so no event pays for several steps' work at once.
+    collectgarbage("incremental", 300, 400, 10)
   elseif mode == "generational" then
     -- Each major collection marks every cache in one step: one when the heap has tripled takes fewer.
     collectgarbage("generational", 0, 200)
