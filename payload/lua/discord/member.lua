@@ -66,7 +66,7 @@ end
 
 -- Called as functions, not methods: a member is patched by most events, and a method is found through
 -- the class's index function.
-local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._sparseFlags
+local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._sparseFlags
 local parseTimestamp, isClass = util.parseTimestamp, util.isClass
 local getFrom = require("discord.managers.base").get
 
@@ -91,7 +91,7 @@ function GuildMember:_patch(data, given)
   if data.pending ~= nil then self.pending = data.pending == true or nil end
   if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
   if data.mute ~= nil then self.mute = data.mute == true or nil end
-  if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then copyNested(self, data, NESTED) end
+  if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then copyNested(self, data) end
   setFlags(self, data, "flags", "GuildMemberFlagsBitField")
   local roles = data.roles
   if roles ~= nil and not sameRoles(self._roles, roles) then

@@ -269,7 +269,7 @@ end
 -- Loaded at the first message, not at every one: these modules need this one.
 local Embed, MessageMentions, createComponent
 -- Called as functions: a method is found through the class's index function.
-local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._copyNested, Base._sparseFlags
+local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._sparseFlags
 local getFrom = require("discord.managers.base").get
 local null = json.null
 local function toEmbed(e) return Embed(e) end
@@ -283,7 +283,7 @@ function Message:_patch(data)
     createComponent = require("discord.structures.components").createComponent
   end
   copyFields(self, data)
-  copyNested(self, data, NESTED)
+  copyNested(self, data)
   setFlags(self, data, "flags", "MessageFlagsBitField")
   local v = data.pinned
   if v ~= nil then self.pinned = v == true or nil end

@@ -36,11 +36,11 @@ Base._sparseFlagsOf(User, "UserFlagsBitField")
 local classOfClient = util.sharingBy(User, "client")
 
 local null = require("json").null
-local rawget, next = rawget, next
+local rawget = rawget
 
 -- Most events repeat the user as cached: reading the payload is cheaper than writing it all again. Keys the
 -- user does not copy change nothing.
-local sameFields = Base._comparer(FIELDS)
+local sameFields = Base._comparer(FIELDS, NESTED)
 
 local function unchanged(self, data)
   if not sameFields(self, data) then return false end
@@ -53,10 +53,6 @@ local function unchanged(self, data)
   end
   v = data.discriminator
   if v ~= nil and (rawget(self, "discriminator") or "0") ~= v then return false end
-  for from, to in next, NESTED do
-    v = data[from]
-    if v ~= nil and (v ~= null or rawget(self, to) ~= nil) then return false end
-  end
   v = data.bot
   if v ~= nil and (rawget(self, "bot") == true) ~= (v == true) then return false end
   v = data.system
@@ -74,12 +70,12 @@ end
 -- Called as functions: a method is found through the class's index function, and every new user is patched.
 local setFlags = Base._sparseFlags
 
-local copyFields, copyNested = Base._copier(FIELDS), Base._copyNested
+local copyFields, copyNested = Base._copier(FIELDS), Base._nestedCopier(NESTED)
 
 -- Copies the payload's fields; a new user is filled without first being compared with it.
 local function fill(self, data)
   copyFields(self, data)
-  copyNested(self, data, NESTED)
+  copyNested(self, data)
   -- The bot's own user carries `flags`; others only their public flags.
   setFlags(self, data, data.public_flags == nil and "flags" or "public_flags", "UserFlagsBitField")
   local discriminator = data.discriminator

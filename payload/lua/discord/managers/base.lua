@@ -41,11 +41,15 @@ end
 -- A function `(self, data)` made of `line` written out for each field of `map` (formatted with the payload's
 -- key and the field's name twice), then `last`: for the patches every event runs, where a loop over the map
 -- cost two to three times as much.
-local function writtenOut(name, map, line, last)
-  local code = { "local null, rawget = ... return function(self, data) local v" }
-  for from, to in pairs(map) do code[#code + 1] = line:format(from, to, to) end
+-- Further pairs of map and line may follow `line`, before `last`.
+local function writtenOut(name, map, line, ...)
+  local code = { "local null, rawget, camelKeys = ... return function(self, data) local v" }
+  local parts, last = { map, line, ... }, select(select("#", ...), ...)
+  for i = 1, #parts - 1, 2 do
+    for from, to in pairs(parts[i]) do code[#code + 1] = parts[i + 1]:format(from, to, to) end
+  end
   code[#code + 1] = last .. " end"
-  return load(table.concat(code, "\n"), "=" .. name, "t", {})(json.null, rawget)
+  return load(table.concat(code, "\n"), "=" .. name, "t", {})(json.null, rawget, util.camelKeys)
 end
 
 --- A function `(self, data)` that copies as `_copy(data, map)` does, written out field by field.
@@ -59,12 +63,18 @@ end
 
 --- A function `(self, data)`, true when copying `data` as `_copy(data, map)` would change no field, written
 --- out field by field.
+--- A value is compared with the field as read, not raw: a held field is read without a call, and one that is
+--- not held reads as its class's value, which equals the payload's only where copying would read the same.
+--- Objects nested in the payload (`nested`, as for `_copyNested`) are not compared: any but null changes.
 ---@private
 ---@param map table<string, string>
+---@param nested? table<string, string>
 ---@return fun(self: table, data: table): boolean
-function Base._comparer(map)
-  return writtenOut("compare fields", map, "v = data[%q] if v ~= nil and v ~= rawget(self, %q)"
-    .. " and (v ~= null or rawget(self, %q) ~= nil) then return false end", "return true")
+function Base._comparer(map, nested)
+  return writtenOut("compare fields", map, "v = data[%q] if v ~= nil then if v == null then"
+    .. " if rawget(self, %q) ~= nil then return false end elseif v ~= self[%q] then return false end end",
+    nested or {}, "v = data[%q] if v ~= nil and (v ~= null or rawget(self, %q) ~= nil) then return false end",
+    "return true")
 end
 
 --- As _copy, for objects nested in the payload: their keys become camelCase too.
@@ -73,6 +83,14 @@ function Base:_copyNested(data, map)
     local v = data[from]
     if v ~= nil then self[to] = util.camelKeys(v) end
   end
+end
+
+--- A function `(self, data)` that copies as `_copyNested(data, map)` does, written out field by field.
+---@private
+---@param map table<string, string>
+---@return fun(self: table, data: table)
+function Base._nestedCopier(map)
+  return writtenOut("copy nested", map, "v = data[%q] if v ~= nil then self[%q] = camelKeys(v) end", "")
 end
 
 --- Reads `data[key]` as a frozen bit field of the flag class `name` from discord.bitfield, into
