@@ -23,6 +23,7 @@ local NESTED = { avatar_decoration_data = "avatarDecorationData", collectibles =
 
 -- A member reaches its client through its guild and its ID through its user, and holds flags, roles, and
 -- pending only when it has them: fields a hundred thousand members would each hold the same value of.
+local TRUE = { pending = "pending", deaf = "deaf", mute = "mute" }
 GuildMember.pending = false
 GuildMember.deaf = false
 GuildMember.mute = false
@@ -66,7 +67,8 @@ end
 
 -- Called as functions, not methods: a member is patched by most events, and a method is found through
 -- the class's index function.
-local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._sparseFlags
+local copyFields, copyNested, copyTrue = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._trueCopier(TRUE)
+local setFlags = Base._sparseFlags
 local parseTimestamp, isClass = util.parseTimestamp, util.isClass
 local getFrom = require("discord.managers.base").get
 
@@ -88,9 +90,7 @@ function GuildMember:_patch(data, given)
     self.user = cached
   end
   copyFields(self, data)
-  if data.pending ~= nil then self.pending = data.pending == true or nil end
-  if data.deaf ~= nil then self.deaf = data.deaf == true or nil end
-  if data.mute ~= nil then self.mute = data.mute == true or nil end
+  copyTrue(self, data)
   if data.avatar_decoration_data ~= nil or data.collectibles ~= nil then copyNested(self, data) end
   setFlags(self, data, "flags", "GuildMemberFlagsBitField")
   local roles = data.roles

@@ -231,6 +231,7 @@ M.Message = Message
 Message.deleted = false
 Message.pinned = false
 Message.tts = false
+local TRUE = { pinned = "pinned", tts = "tts" }
 Message.type = 0
 Base._sparseFlagsOf(Message, "MessageFlagsBitField")
 local classOfClient = util.sharingBy(Message, "client")
@@ -269,7 +270,8 @@ end
 -- Loaded at the first message, not at every one: these modules need this one.
 local Embed, MessageMentions, createComponent
 -- Called as functions: a method is found through the class's index function.
-local copyFields, copyNested, setFlags = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._sparseFlags
+local copyFields, copyNested, copyTrue = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._trueCopier(TRUE)
+local setFlags = Base._sparseFlags
 local getFrom = require("discord.managers.base").get
 local null = json.null
 local function toEmbed(e) return Embed(e) end
@@ -285,11 +287,8 @@ function Message:_patch(data)
   copyFields(self, data)
   copyNested(self, data)
   setFlags(self, data, "flags", "MessageFlagsBitField")
-  local v = data.pinned
-  if v ~= nil then self.pinned = v == true or nil end
-  v = data.tts
-  if v ~= nil then self.tts = v == true or nil end
-  v = data.type
+  copyTrue(self, data)
+  local v = data.type
   if v ~= nil then self.type = v ~= 0 and v ~= null and v or nil end
   if data.interaction_metadata ~= nil then
     self.interactionMetadata = require("discord.interaction").metadataOf(client, data.interaction_metadata)

@@ -20,6 +20,7 @@ local FIELDS = {
 -- A guild's roles are many and alike: these are held only when true, colour and flags only when set,
 -- gradient colours only when there is a gradient, and the client is the guild's.
 local BOOLEANS = { "hoist", "managed", "mentionable" }
+local TRUE = { hoist = "hoist", managed = "managed", mentionable = "mentionable" }
 Role.hoist, Role.managed, Role.mentionable = false, false, false
 Role.color = 0
 Role.getters.client = function(self) return self.guild.client end
@@ -39,13 +40,11 @@ function Role:init(client, data, guild)
   self:_patch(data)
 end
 
-local copyFields = Base._copier(FIELDS)
+local copyFields, copyTrue = Base._copier(FIELDS), Base._trueCopier(TRUE)
 
 function Role:_patch(data)
   copyFields(self, data)
-  for _, k in ipairs(BOOLEANS) do
-    if data[k] ~= nil then self[k] = data[k] == true or nil end
-  end
+  copyTrue(self, data)
   self:_sparseFlags(data, "flags", "RoleFlagsBitField")
   if data.permissions ~= nil then
     local PermissionsBitField = require("discord.bitfield").PermissionsBitField

@@ -30,6 +30,7 @@ local NESTED = { collectibles = "collectibles", primary_guild = "primaryGuild" }
 -- discriminator and no public flags, and share their client.
 User.bot = false
 User.system = false
+local TRUE = { bot = "bot", system = "system" }
 User.discriminator = "0"
 Base._sparseFlagsOf(User, "UserFlagsBitField")
 
@@ -70,7 +71,7 @@ end
 -- Called as functions: a method is found through the class's index function, and every new user is patched.
 local setFlags = Base._sparseFlags
 
-local copyFields, copyNested = Base._copier(FIELDS), Base._nestedCopier(NESTED)
+local copyFields, copyNested, copyTrue = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._trueCopier(TRUE)
 
 -- Copies the payload's fields; a new user is filled without first being compared with it.
 local function fill(self, data)
@@ -82,8 +83,7 @@ local function fill(self, data)
   if discriminator ~= nil then
     self.discriminator = discriminator ~= "0" and discriminator ~= null and discriminator or nil
   end
-  if data.bot ~= nil then self.bot = data.bot == true or nil end
-  if data.system ~= nil then self.system = data.system == true or nil end
+  copyTrue(self, data)
   return self
 end
 

@@ -61,6 +61,15 @@ function Base._copier(map)
     "v = data[%q] if v == null then self[%q] = nil elseif v ~= nil then self[%q] = v end", "")
 end
 
+--- A function `(self, data)` that copies the payload's booleans of `map` held only while true: absent keeps,
+--- anything but true clears (the class holds false).
+---@private
+---@param map table<string, string>
+---@return fun(self: table, data: table)
+function Base._trueCopier(map)
+  return writtenOut("copy true", map, "v = data[%q] if v ~= nil then self[%q] = v == true or nil end", "")
+end
+
 --- A function `(self, data)`, true when copying `data` as `_copy(data, map)` would change no field, written
 --- out field by field.
 --- A value is compared with the field as read, not raw: a held field is read without a call, and one that is

@@ -80,6 +80,7 @@ M.MessageReaction = MessageReaction
 -- Most reactions are not the bot's: `me` and `meBurst` are held only while true.
 MessageReaction.me = false
 MessageReaction.meBurst = false
+local copyTrue = Base._trueCopier({ me = "me", me_burst = "meBurst" })
 
 --- `MessageReaction(client, data, message)`: `data` as the API sends it in a message's reactions.
 ---@private
@@ -164,8 +165,7 @@ end
 
 function MessageReaction:_patch(data)
   if data.count ~= nil then self.count = util.nullable(data.count) end
-  if data.me ~= nil then self.me = data.me == true or nil end
-  if data.me_burst ~= nil then self.meBurst = data.me_burst == true or nil end
+  copyTrue(self, data)
   local details = util.nullable(data.count_details)
   if details then
     self._normal, self._burst = details.normal, details.burst

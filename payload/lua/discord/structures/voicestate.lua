@@ -26,14 +26,23 @@ local M = {}
 ---@field deaf boolean Deafened by themselves or a moderator (read-only).
 ---@field mute boolean Muted by themselves or a moderator (read-only).
 local VoiceState = util.class("VoiceState", Base)
-VoiceState.__fields = 12
+VoiceState.__fields = 4
 M.VoiceState = VoiceState
 
-local FIELDS = {
-  channel_id = "channelId", session_id = "sessionId", deaf = "serverDeaf", mute = "serverMute",
-  self_deaf = "selfDeaf", self_mute = "selfMute", self_video = "selfVideo", self_stream = "streaming",
-  suppress = "suppress", guild_id = "guildId",
+local FIELDS = { channel_id = "channelId", session_id = "sessionId" }
+
+-- Most members in voice are neither muted nor deafened, nor on camera, streaming or in a stage's audience:
+-- a flag is held only while true, and the class holds false. A state then holds three or four fields.
+local FLAGS = {
+  deaf = "serverDeaf", mute = "serverMute", self_deaf = "selfDeaf", self_mute = "selfMute",
+  self_video = "selfVideo", self_stream = "streaming", suppress = "suppress",
 }
+for _, field in pairs(FLAGS) do VoiceState[field] = false end
+
+-- A guild's states share it, and its client, through their class.
+local classOfGuild = util.sharingBy(VoiceState, "guild")
+VoiceState.getters.client = function(self) return self.guild.client end
+VoiceState.getters.guildId = function(self) return self.guild.id end
 
 --- `VoiceState(guild, data)`: `data` as VOICE_STATE_UPDATE carries it; `{user_id=}` alone is the state
 --- of a member in no channel.
@@ -41,16 +50,21 @@ local FIELDS = {
 ---@param guild discord.Guild
 ---@param data table
 function VoiceState:init(guild, data)
-  Base.init(self, guild.client)
-  self.guild = guild
+  if getmetatable(self) == VoiceState then
+    setmetatable(self, classOfGuild(guild))
+  else
+    Base.init(self, guild.client)
+    self.guild = guild
+  end
   self.id = data.user_id
   self:_patch(data)
 end
 
-local copyFields = Base._copier(FIELDS)
+local copyFields, copyFlags = Base._copier(FIELDS), Base._trueCopier(FLAGS)
 
 function VoiceState:_patch(data)
   copyFields(self, data)
+  copyFlags(self, data)
   -- parseTimestamp reads null as nil.
   local at = data.request_to_speak_timestamp
   if at ~= nil then self.requestToSpeakTimestamp = util.parseTimestamp(at) end
@@ -141,6 +155,7 @@ end
 function VoiceState:toJSON()
   local out = Base.toJSON(self)
   out.guild, out.guildId = nil, self.guild.id
+  for _, field in pairs(FLAGS) do out[field] = self[field] end
   return out
 end
 
