@@ -508,10 +508,18 @@ local function clone(obj)
 end
 M.clone = clone
 
+-- Loaded at the first event that needs it (it needs this module) and kept.
+local partialsModule
+
 --- The partials module.
 ---@private
 local function partials()
-  return require("discord.client.partials")
+  local P = partialsModule
+  if P == nil then
+    P = require("discord.client.partials")
+    partialsModule = P
+  end
+  return P
 end
 M.partials = partials
 

@@ -14,8 +14,10 @@ MessageMentions.UsersPattern = "<@!?(%d+)>"
 MessageMentions.RolesPattern = "<@&(%d+)>"
 MessageMentions.ChannelsPattern = "<#(%d+)>"
 
+local Collection
 local function newCollection()
-  return require("discord.collection").Collection()
+  Collection = Collection or require("discord.collection").Collection
+  return Collection()
 end
 
 -- Held only when there is something to hold: most messages mention nobody.
@@ -36,14 +38,18 @@ function MessageMentions:init(message, users, roles, everyone, crosspostedChanne
   self.message = message
   if everyone == true then self.everyone = true end
   local client = message.client
-  if users and users[1] ~= nil then self.users = newCollection() end
-  for _, u in ipairs(users or NONE) do
-    local user = client.users:_add(u)
-    self.users:set(user.id, user)
-    -- Mentions in guilds carry a partial member beside the user.
-    if type(u.member) == "table" and message.guild then
-      -- The user just patched: the member need not compare it again.
-      message.guild.members:_addWithUser(u.member, user)
+  if users and users[1] ~= nil then
+    local list, cached, guild = newCollection(), client.users, nil
+    self.users = list
+    for _, u in ipairs(users) do
+      local user = u.id ~= nil and cached:_addByKey(u.id, u) or cached:_add(u)
+      list:set(user.id, user)
+      -- Mentions in guilds carry a partial member beside the user.
+      if type(u.member) == "table" then
+        guild = guild or message.guild
+        -- The user just patched: the member need not compare it again.
+        if guild then guild.members:_addWithUser(u.member, user) end
+      end
     end
   end
   if roles and roles[1] ~= nil then self._roleIds = { table.unpack(roles) } end
