@@ -40,9 +40,10 @@ base.handlers.PRESENCE_UPDATE = function(client, packet)
   local guild = base.guildOf(client, d)
   if not guild or not d.user then return end
   base.patchUser(client, d.user)
-  local presences = guild.presences
-  local old = base.clone(base.get(presences.cache, d.user.id))
-  local presence = presences:_add(d)
+  local presences, id = guild.presences, d.user.id
+  local old = base.clone(base.get(presences.cache, id))
+  -- A payload, keyed by its user: the add without the generic checks.
+  local presence = id ~= nil and presences:_addByKey(id, d) or presences:_add(d)
   if old == nil or not old:equals(presence) then client:emit("presenceUpdate", old, presence) end
 end
 

@@ -71,7 +71,7 @@ base.handlers.VOICE_STATE_UPDATE = function(client, packet)
   if type(d.member) == "table" then base.partials().member(client, guild, d.user_id, d.member) end
   local states = guild.voiceStates
   local old = base.clone(base.get(states.cache, d.user_id)) or states:stateOf(d.user_id)
-  local new = states:_add(d)
+  local new = states:_addByKey(d.user_id, d)
   if util.nullable(d.channel_id) == nil then states.cache:delete(d.user_id) end
   client:emit("voiceStateUpdate", old, new)
 end

@@ -13,6 +13,8 @@ local M = {}
 local ReactionEmoji = util.class("ReactionEmoji")
 ReactionEmoji.__fields = 2
 M.ReactionEmoji = ReactionEmoji
+-- Held only when true: a custom emoji then fits the two fields of a Unicode one.
+ReactionEmoji.animated = false
 
 --- `ReactionEmoji(data)` from {id=, name=, animated=}.
 ---@private
@@ -20,7 +22,7 @@ M.ReactionEmoji = ReactionEmoji
 function ReactionEmoji:init(data)
   self.id = util.nullable(data.id)
   self.name = util.nullable(data.name)
-  self.animated = data.animated == true
+  self.animated = data.animated == true or nil
 end
 
 --- The cache key of the reaction: the ID of a custom emoji, the text of a Unicode one (read-only).
