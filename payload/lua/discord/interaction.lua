@@ -323,10 +323,24 @@ function BaseInteraction:init(client, data)
   local PermissionsBitField = require("discord.bitfield").PermissionsBitField
   self.appPermissions = data.app_permissions and PermissionsBitField(data.app_permissions):freeze() or nil
   self.deferred, self.replied, self.ephemeral = false, false, nil
-  self._lock = util.Mutex()
   self:_patchUser(data)
   self:_patchChannel(data)
-  self.webhook = InteractionWebhook(self)
+end
+
+-- The lock that orders the answers and the token's webhook are made at the first answer, not with every
+-- interaction: three tables fewer for one a listener filters out.
+BaseInteraction.getters._lock = function(self)
+  local lock = util.Mutex()
+  rawset(self, "_lock", lock)
+  return lock
+end
+
+--- The webhook of the interaction's token (read-only).
+---@return discord.InteractionWebhook webhook
+BaseInteraction.getters.webhook = function(self)
+  local webhook = InteractionWebhook(self)
+  rawset(self, "webhook", webhook)
+  return webhook
 end
 
 function BaseInteraction:_patchUser(data)

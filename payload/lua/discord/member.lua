@@ -74,7 +74,8 @@ local getFrom = require("discord.managers.base").get
 
 function GuildMember:_patch(data, given)
   local user = data.user or given
-  if user ~= nil then
+  -- A message's member comes with its author, cached and patched: a member that holds it has nothing to do.
+  if user ~= nil and (user ~= given or rawget(self, "user") ~= user) then
     local guild = self.guild
     local users = (guild and guild.client or self.client).users
     local cached = getFrom(users.cache, user.id)

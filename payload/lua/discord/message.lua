@@ -268,7 +268,7 @@ function Message:init(client, data, channel)
 end
 
 -- Loaded at the first message, not at every one: these modules need this one.
-local Embed, MessageMentions, createComponent
+local Embed, MessageMentions, createComponent, ReactionManager
 -- Called as functions: a method is found through the class's index function.
 local copyFields, copyNested, copyTrue = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._trueCopier(TRUE)
 local setFlags = Base._sparseFlags
@@ -391,7 +391,10 @@ for field, make in pairs({
   components = emptyList,
   mentions = function(self) return require("discord.structures.mentions").MessageMentions(self) end,
   attachments = function() return require("discord.collection").Collection() end,
-  reactions = function(self) return require("discord.managers.reaction").ReactionManager(self) end,
+  reactions = function(self)
+    ReactionManager = ReactionManager or require("discord.managers.reaction").ReactionManager
+    return ReactionManager(self)
+  end,
 }) do
   Message.getters[field] = function(self)
     local v = make(self)

@@ -4,8 +4,11 @@ local base = require("discord.managers.base")
 
 local M = {}
 
+-- Loaded at the first reaction (it needs this module) and kept: every message's first reaction makes a manager.
+local structures
 local function reactionModule()
-  return require("discord.structures.reaction")
+  structures = structures or require("discord.structures.reaction")
+  return structures
 end
 
 local ReactionManager = util.class("ReactionManager", base.CachingManager)

@@ -5,8 +5,14 @@ local Base = require("discord.managers.base").Base
 local M = {}
 
 local Typing = util.class("Typing", Base)
-Typing.__fields = 5
+Typing.__fields = 3
 M.Typing = Typing
+
+-- Read through the channel: an event then holds three fields, a table of four slots.
+Typing.getters.client = function(self) return self.channel.client end
+--- The guild's ID, for a guild channel (read-only).
+---@return discord.Snowflake? guildId
+Typing.getters.guildId = function(self) return self.channel.guildId end
 
 --- `Typing(channel, user, data)`: `data` as TYPING_START carries it (timestamp in seconds).
 ---@private
@@ -14,11 +20,9 @@ M.Typing = Typing
 ---@param user discord.User
 ---@param data table
 function Typing:init(channel, user, data)
-  Base.init(self, channel.client)
   self.channel = channel
   self.user = user
   self.startedTimestamp = (data.timestamp or 0) * 1000
-  self.guildId = data.guild_id
 end
 
 --- When the user started typing, Unix ms (read-only).
