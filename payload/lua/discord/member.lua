@@ -118,10 +118,11 @@ function GuildMember:_patch(data, given)
   if at ~= nil and (rawget(self, "joinedTimestamp") == nil or at == null) then
     self.joinedTimestamp = parseTimestamp(at)
   end
+  -- Most members have neither: their nulls are tested here, not by calls.
   at = data.premium_since
-  if at ~= nil then self.premiumSinceTimestamp = parseTimestamp(at) end
+  if at ~= nil then self.premiumSinceTimestamp = at ~= null and parseTimestamp(at) or nil end
   at = data.communication_disabled_until
-  if at ~= nil then self.communicationDisabledUntilTimestamp = parseTimestamp(at) end
+  if at ~= nil then self.communicationDisabledUntilTimestamp = at ~= null and parseTimestamp(at) or nil end
   return self
 end
 

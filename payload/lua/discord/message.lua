@@ -264,7 +264,8 @@ function Message:init(client, data, channel)
   self.id = data.id
   self.channelId = data.channel_id or (channel and channel.id)
   self.guildId = data.guild_id or (channel and channel.guildId)
-  self:_patch(data)
+  -- Called directly, with the client at hand: neither is then looked for through the class.
+  Message._patch(self, data, client)
 end
 
 -- Loaded at the first message, not at every one: these modules need this one.
@@ -273,12 +274,13 @@ local Embed, MessageMentions, createComponent, ReactionManager
 local copyFields, copyNested, copyTrue = Base._copier(FIELDS), Base._nestedCopier(NESTED), Base._trueCopier(TRUE)
 local setFlags = Base._sparseFlags
 local getFrom = require("discord.managers.base").get
+local parseTimestamp = util.parseTimestamp
 local null = json.null
 local function toEmbed(e) return Embed(e) end
 
-function Message:_patch(data)
+function Message:_patch(data, client)
   -- Read once: the client comes from the class.
-  local client = self.client
+  client = client or self.client
   if Embed == nil then
     Embed = require("discord.embed").Embed
     MessageMentions = require("discord.structures.mentions").MessageMentions
@@ -306,9 +308,9 @@ function Message:_patch(data)
       self.author = users:_add(author, cache)
     end
   end
-  if data.edited_timestamp ~= nil then
-    self.editedTimestamp = util.parseTimestamp(util.nullable(data.edited_timestamp))
-  end
+  -- Nulls are tested here, not by calls: a new message's payload carries several.
+  v = data.edited_timestamp
+  if v ~= nil then self.editedTimestamp = v ~= null and parseTimestamp(v) or nil end
   if data.attachments ~= nil and (data.attachments[1] ~= nil or rawget(self, "attachments")) then
     local Attachment = require("discord.structures.attachment").Attachment
     local Collection = require("discord.collection").Collection
@@ -318,10 +320,8 @@ function Message:_patch(data)
   -- Most messages have neither: the empty lists are made when first read.
   local list = data.embeds
   if list ~= nil then self.embeds = list[1] ~= nil and util.map(list, toEmbed) or nil end
-  if data.components ~= nil then
-    list = util.nullable(data.components)
-    self.components = list and list[1] ~= nil and util.map(list, createComponent) or nil
-  end
+  list = data.components
+  if list ~= nil then self.components = list ~= null and list[1] ~= nil and util.map(list, createComponent) or nil end
   if data.reactions ~= nil then self.reactions:_patchAll(util.nullable(data.reactions)) end
   if data.poll ~= nil then
     local poll = util.nullable(data.poll)
@@ -333,20 +333,22 @@ function Message:_patch(data)
       self.poll = require("discord.structures.poll").Poll(client, poll, self)
     end
   end
+  local referenced = data.referenced_message
+  if referenced == null then referenced = nil end
   local old = rawget(self, "mentions")
   if data.mentions ~= nil or data.mention_roles ~= nil or data.mention_everyone ~= nil or old == nil then
     local users = data.mentions or (old and old.users:values()) or NONE
     local roles = data.mention_roles or (old and old._roleIds) or NONE
     local everyone = data.mention_everyone == nil and old and old.everyone or data.mention_everyone
-    local channels, replied = data.mention_channels or NONE, util.nullable(data.referenced_message)
-    replied = replied and replied.author or nil
+    local channels, replied = data.mention_channels or NONE, referenced and referenced.author or nil
     -- Most messages mention nobody: their empty mentions are made when first read.
     self.mentions = (users[1] or roles[1] or channels[1] or replied or everyone == true)
       and MessageMentions(self, users, roles, everyone, channels, replied) or nil
   end
-  local ref = util.nullable(data.message_reference)
-  if data.message_reference == json.null then self.reference = nil end
-  if ref then
+  local ref = data.message_reference
+  if ref == null then
+    self.reference = nil
+  elseif ref ~= nil then
     self.reference = {
       type = ref.type or ReferenceType.Default,
       messageId = ref.message_id,
@@ -368,7 +370,6 @@ function Message:_patch(data)
       }
     end)
   end
-  local referenced = util.nullable(data.referenced_message)
   if referenced and self.channel and self.channel.messages then
     self.channel.messages:_add(referenced)
   end
