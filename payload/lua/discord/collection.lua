@@ -36,6 +36,20 @@ function Collection:get(key)
   return self._values[key]
 end
 
+--- The value under `key` in a collection, nil when either is nil.
+---@private
+---@param collection? discord.Collection
+---@param key any
+---@return any
+function M.lookup(collection, key)
+  if collection == nil or key == nil then return nil end
+  -- Read from the entries: every event looks up a few objects, and a method is found through the class.
+  -- A cache from the bot's own makeCache may keep its entries its own way.
+  local values = collection._values
+  if values then return values[key] end
+  return collection:get(key)
+end
+
 --- Whether an entry with `key` exists.
 ---@param key any
 ---@return boolean

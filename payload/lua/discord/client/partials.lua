@@ -2,6 +2,8 @@
 -- cache does not hold are dropped; with it, they arrive with a stand-in whose `partial` is true
 -- and whose `:fetch()` completes it in place.
 local errors = require("discord.errors")
+-- Reads a cache's entries directly: every event looks up the objects it names here.
+local get = require("discord.collection").lookup
 
 local M = {}
 
@@ -62,7 +64,7 @@ end
 function M.user(client, id, data)
   if id == nil then return nil end
   if data and data.username then return client.users:_add(data) end
-  local user = client.users.cache:get(id)
+  local user = get(client.users.cache, id)
   if user or not M.enabled(client, Partials.User) then return user end
   return client.users:_add({ id = id })
 end
@@ -74,7 +76,7 @@ end
 ---@return discord.BaseChannel|nil
 function M.channel(client, id, guildId)
   if id == nil then return nil end
-  local channel = client.channels.cache:get(id)
+  local channel = get(client.channels.cache, id)
   if channel or not M.enabled(client, Partials.Channel) then return channel end
   return client.channels:_partial(id, guildId)
 end
@@ -87,7 +89,7 @@ end
 ---@return discord.Message|nil
 function M.message(client, channel, id, data)
   if channel == nil or id == nil or channel.messages == nil then return nil end
-  local message = channel.messages.cache:get(id)
+  local message = get(channel.messages.cache, id)
   if message or not M.enabled(client, Partials.Message) then return message end
   local raw = { id = id, channel_id = channel.id, guild_id = channel.guildId }
   for k, v in pairs(data or {}) do raw[k] = v end
@@ -106,9 +108,9 @@ function M.member(client, guild, userId, data)
     local user = data.user
     if type(user) == "table" and user.id ~= nil then return guild.members:_addByKey(user.id, data) end
     if user ~= nil then return guild.members:_add(data) end
-    return guild.members:_addWithUser(data, client.users.cache:get(userId) or { id = userId })
+    return guild.members:_addWithUser(data, get(client.users.cache, userId) or { id = userId })
   end
-  local member = guild.members.cache:get(userId)
+  local member = get(guild.members.cache, userId)
   if member or not M.enabled(client, Partials.GuildMember) then return member end
   return guild.members:_add({ user = { id = userId } })
 end

@@ -188,14 +188,7 @@ end
 
 --- The object with `id` in a collection, nil when either is nil.
 ---@private
-local function get(collection, id)
-  if collection == nil or id == nil then return nil end
-  -- Read from the entries: every event looks up a few objects, and a method is found through the class.
-  -- A cache from the bot's own makeCache may keep its entries its own way.
-  local values = collection._values
-  if values then return values[id] end
-  return collection:get(id)
-end
+local get = require("discord.collection").lookup
 M.get = get
 
 --- A manager that holds a cache of one class of objects keyed by ID.
