@@ -69,9 +69,23 @@ describe("objects", function()
     for _, row in ipairs({ { { username = "neo", global_name = json.null, discriminator = "0", public_flags = 64,
         bot = false, unknown = 1 }, true }, { { system = false }, true }, { { discriminator = "1234" }, false },
       { { public_flags = 0 }, false }, { { flags = 0, public_flags = 64 }, true }, { { bot = true }, false },
-      { { collectibles = json.null }, false }, { { primary_guild = json.null }, false } }) do
+      { { collectibles = json.null }, false }, { { primary_guild = json.null }, false },
+      { { username = "trinity" }, false }, { { avatar = json.null, banner = json.null }, true },
+      { { avatar = "a1" }, false }, { { global_name = "Neo" }, false } }) do
       assert.equal(row[2], user:_unchanged(row[1]), json.encode(row[1]))
     end
+  end)
+
+  it("hold a voice state's flags only while true, and write them all", function()
+    local state = guild.voiceStates:_add({ user_id = fd.alice.id, guild_id = guild.id, channel_id = "80",
+      session_id = "s", deaf = false, mute = false, self_deaf = false, self_mute = true, self_video = false,
+      self_stream = false, suppress = false })
+    local old = state:_clone()
+    state:_patch({ self_mute = false, self_deaf = true })
+    assert.same({ { id = fd.alice.id, guildId = guild.id, channelId = "80", sessionId = "s", serverDeaf = false,
+      serverMute = false, selfDeaf = false, selfMute = true, selfVideo = false, streaming = false, suppress = false },
+      true, false, true, client, nil },
+      { old:toJSON(), state.selfDeaf, state.selfMute, state.deaf, state.client, rawget(state, "selfMute") })
   end)
 
   it("computes permissions from roles, overwrites, ownership and timeouts", function()
