@@ -20,7 +20,8 @@ local FIELDS = {
 -- A guild's roles are many and alike: these are held only when true, colour and flags only when set,
 -- gradient colours only when there is a gradient, and the client is the guild's.
 local BOOLEANS = { "hoist", "managed", "mentionable" }
-local TRUE = { hoist = "hoist", managed = "managed", mentionable = "mentionable" }
+local TRUE = {}
+for _, k in ipairs(BOOLEANS) do TRUE[k] = k end
 Role.hoist, Role.managed, Role.mentionable = false, false, false
 Role.color = 0
 Role.getters.client = function(self) return self.guild.client end

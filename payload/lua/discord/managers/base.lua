@@ -507,12 +507,8 @@ local partialsModule
 --- The partials module.
 ---@private
 local function partials()
-  local P = partialsModule
-  if P == nil then
-    P = require("discord.client.partials")
-    partialsModule = P
-  end
-  return P
+  partialsModule = partialsModule or require("discord.client.partials")
+  return partialsModule
 end
 M.partials = partials
 
