@@ -160,19 +160,28 @@ end
 assert(client:isReady(), "the client did not get ready")
 local mix = phases[i]
 local byType, countByType = {}, {}
-local total = 0
+-- A dispatch of over a millisecond is a collector's pause that the whole mix's allocation brought on, and
+-- which dispatch trips it is chance: counted to that dispatch's type, a few dozen pauses moved the types'
+-- figures by up to 44 % between runs. Pauses are shared over the types in proportion to their own time; the
+-- mix's total is unchanged. bench/js/session_bench.js does the same.
+local PAUSE = 0.001
+local total, paused = 0, 0
 heap()
 for k = 1, #mix do
   local p = decode(mix[k])
   local t = feedOne(shard, p)
   total = total + t
-  byType[p.t] = (byType[p.t] or 0) + t
+  if t > PAUSE then
+    paused = paused + t
+  else
+    byType[p.t] = (byType[p.t] or 0) + t
+  end
   countByType[p.t] = (countByType[p.t] or 0) + 1
 end
 debug.sethook()
-out.mixPerS = #mix / total
+out.mixPerS, out.pauseShare = #mix / total, paused / total
 out.perType = {}
-for t, dt in pairs(byType) do out.perType[t] = countByType[t] / dt end
+for t, dt in pairs(byType) do out.perType[t] = countByType[t] / (dt * total / (total - paused)) end
 out.sizes, out.calls = sizes(client), calls
 -- The probes that follow the mix: a mark "probe NAME ... N", setup packets, a mark "measure", measured ones.
 local probes = {}

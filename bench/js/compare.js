@@ -41,6 +41,7 @@ const same = (a, b) => JSON.stringify(a, Object.keys(a).sort()) === JSON.stringi
 const fmt = (x, unit) => {
   if (unit === 'MB') return `${(x / 1e6).toFixed(1)} MB`;
   if (unit === 'ms') return `${x.toFixed(1)} ms`;
+  if (unit === '%') return `${(x * 100).toFixed(1)} %`;
   return Math.round(x).toLocaleString('en-US');
 };
 
@@ -86,6 +87,7 @@ const row = (name, pick, unit) => {
 const types = Object.keys(results.default.lua[0].perType).sort();
 row('dispatches/s, mix', r => r.mixPerS, '');
 for (const t of types) row(`dispatches/s, ${t}`, r => r.perType[t], '');
+row('share of the mix in pauses of over 1 ms', r => r.pauseShare, '%');
 row('GUILD_CREATE guilds/s', r => r.guildsPerS, '');
 row('GUILD_MEMBERS_CHUNK members/s', r => r.membersPerS, '');
 row('heap after the session', r => r.heapBytes, 'MB');
