@@ -36,6 +36,17 @@ function Collection:get(key)
   return self._values[key]
 end
 
+--- A collection over a list of distinct keys and the map of their values, both taken over, not copied.
+---@private
+---@param keys any[]
+---@param values table
+---@return discord.Collection
+function M.over(keys, values)
+  local c = Collection()
+  c._keys, c._values = keys, values
+  return c
+end
+
 --- The value under `key` in a collection, nil when either is nil.
 ---@private
 ---@param collection? discord.Collection

@@ -43,10 +43,11 @@ Base._sparseFlagsOf(GuildMember, "GuildMemberFlagsBitField")
 function GuildMember:init(client, data, guild, user)
   if guild and getmetatable(self) == GuildMember then
     setmetatable(self, classOfGuild(guild))
-  else
-    if not guild then Base.init(self, client) end
-    self.guild = guild
+    -- Called as a function: a chunk makes a thousand members, and no subclass overrides this one's patch.
+    return GuildMember._patch(self, data, user)
   end
+  if not guild then Base.init(self, client) end
+  self.guild = guild
   self:_patch(data, user)
 end
 

@@ -58,7 +58,7 @@ end
 ---@return fun(self: table, data: table)
 function Base._copier(map)
   return writtenOut("copy fields", map,
-    "v = data[%q] if v == null then self[%q] = nil elseif v ~= nil then self[%q] = v end", "")
+    "v = data[%q] if v ~= nil then if v == null then self[%q] = nil else self[%q] = v end end", "")
 end
 
 --- A function `(self, data)` that copies the payload's booleans of `map` held only while true: absent keeps,
@@ -237,7 +237,9 @@ end
 function CachingManager:_addByKey(key, data)
   local existing = get(self.cache, key)
   if existing then return existing:_patch(data) end
-  return self:_addNew(key, data)
+  local obj = self:_construct(data)
+  self.cache:set(key, obj)
+  return obj
 end
 
 --- Builds a new object for `data`; `extras` are extra constructor arguments after the data.

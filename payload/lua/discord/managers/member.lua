@@ -382,9 +382,10 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
   local d = packet.d
   local guild = base.guildOf(client, d)
   if not guild then return end
-  local Collection = require("discord.collection").Collection
-  local members, manager = Collection(), guild.members
+  local manager = guild.members
   local addByKey = manager._addByKey
+  -- The chunk's collection is filled as lists, not by a call for each of a thousand members.
+  local ids, byId = {}, {}
   for _, m in ipairs(d.members or {}) do
     local user = m.user
     local id = type(user) == "table" and user.id
@@ -395,8 +396,10 @@ handlers.GUILD_MEMBERS_CHUNK = function(client, packet)
       member = manager:_add(m)
       id = member.id
     end
-    members:set(id, member)
+    if byId[id] == nil then ids[#ids + 1] = id end
+    byId[id] = member
   end
+  local members = require("discord.collection").over(ids, byId)
   client.ws:_chunkArrived(d, members)
   client:emit("guildMembersChunk", members, guild, {
     index = d.chunk_index, count = d.chunk_count, nonce = d.nonce, notFound = d.not_found,
