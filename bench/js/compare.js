@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const args = process.argv.slice(2);
 const opt = (name, dflt) => (args.includes(name) ? args[args.indexOf(name) + 1] : dflt);
 const scale = opt('--scale', '1');
-const runs = Number(opt('--runs', '3'));
+const runs = Number(opt('--runs', '5'));
 const seed = opt('--seed', '35');
 const session = `build/bench/session-${scale}-${seed}.jsonl`;
 const load = () => fs.readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).join(' ');
