@@ -225,11 +225,12 @@ end
 --- Makes and caches the object for raw `data` under `key`, which the cache does not hold: the add without its
 --- checks, for payloads whose objects are mostly new (a members chunk's, and its users).
 ---@private
-function CachingManager:_addNew(key, data)
+local function addNew(self, key, data)
   local obj = self:_construct(data)
   self.cache:set(key, obj)
   return obj
 end
+CachingManager._addNew = addNew
 
 --- The add for a payload whose key is known: the cached object patched in place, else a new one made and
 --- cached, without the generic add's checks. Events mostly name cached objects, chunks mostly new ones.
@@ -237,9 +238,8 @@ end
 function CachingManager:_addByKey(key, data)
   local existing = get(self.cache, key)
   if existing then return existing:_patch(data) end
-  local obj = self:_construct(data)
-  self.cache:set(key, obj)
-  return obj
+  -- Called as a function: a method is found through the class's index function.
+  return addNew(self, key, data)
 end
 
 --- Builds a new object for `data`; `extras` are extra constructor arguments after the data.
